@@ -1,0 +1,117 @@
+#include "cli.h"
+
+#include "shell/app_delegate.h"
+
+#include <QApplication>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace Cli {
+
+std::vector<std::string> args;
+
+namespace {
+
+int appArgc = 1;
+char* appArgv[2] = {nullptr, nullptr};
+std::string programName;
+
+// Rows whose modes are not part of this build yet: they never win, exactly like a row whose
+// check fails.
+Row notYet(const char* option, int minimum)
+{
+    return {option, minimum, [] { return false; }, nullptr};
+}
+
+}
+
+const std::vector<Row>& table()
+{
+    static const std::vector<Row> rows = {
+        notYet("--convert", 4),
+        notYet("--tool", 4),
+        notYet("--render-wheel-anim", 5),
+        notYet("--install-components", 2),
+        notYet("--diagnostics", 2),
+        notYet("--check-updates", 2),
+        notYet("--export-chime", 3),
+        notYet("--render-burst", 3),
+        notYet("--render-status", 3),
+        notYet("--render-view", 4),
+        notYet("--render-quality", 4),
+        notYet("--render-fan", 5),
+        notYet("--render-wheel", 5),
+        notYet("--trim", 7),
+        notYet("--play-test", 5),
+        notYet("--hud-test", 4),
+        notYet("--single-cycle-test", 3),
+        notYet("--wheel-cycle-test", 2),
+        notYet("--cancel-test", 4),
+        notYet("--render-trim", 4),
+    };
+    return rows;
+}
+
+void dispatch()
+{
+    if (args.size() < 2)
+        return;
+    const auto& option = args[1];
+    for (const auto& row : table()) {
+        if (int(args.size()) < row.minimum || option != row.option)
+            continue;
+        if (row.accepts && !row.accepts())
+            continue;
+        if (row.run)
+            row.run();
+    }
+}
+
+void makeApplication(bool headless)
+{
+    if (QCoreApplication::instance())
+        return;
+    if (headless)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    programName = args.empty() ? std::string("brivlon") : args.front();
+    appArgv[0] = programName.data();
+    new QApplication(appArgc, appArgv);
+    // Numbers that tools and files read are written the C way, whatever the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+int normalStart()
+{
+    makeApplication(false);
+    // The only strong reference to the delegate for the whole run.
+    auto delegate = std::make_unique<AppDelegate>();
+    QTimer::singleShot(0, delegate.get(), [d = delegate.get()] { d->applicationDidFinishLaunching(); });
+    int code = QApplication::exec();
+    return code;
+}
+
+void exitNow(int code)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(code);
+}
+
+void finishCLI(int code)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [code] { exitNow(code); }, Qt::QueuedConnection);
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+}
+
+}

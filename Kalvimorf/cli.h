@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Cli {
+
+// The process arguments, element 0 the program path; set first thing in main().
+extern std::vector<std::string> args;
+
+// One row of the option table. A row is tested when argv[1] equals `option` exactly and the
+// argument count reaches `minimum`; `accepts` may still turn it down, and then the search goes on.
+// `run` either ends the process or returns to let the search continue.
+struct Row {
+    const char* option;
+    int minimum;
+    std::function<bool()> accepts;
+    std::function<void()> run;
+};
+
+const std::vector<Row>& table();
+
+// Walks the table; returns when no row ended the process.
+void dispatch();
+
+// The menu-bar application. Returns the event loop's result.
+int normalStart();
+
+// Makes the application object from the program name only, so that the user's arguments never
+// reach Qt. Headless modes get the offscreen platform and need no display.
+void makeApplication(bool headless);
+
+// Ends a task-based command-line run: the exit is queued on the main thread behind whatever is
+// already there, and the calling thread sleeps for ever.
+[[noreturn]] void finishCLI(int code);
+
+// Ends the process at once with everything printed so far flushed; no clean-up runs.
+[[noreturn]] void exitNow(int code);
+
+}

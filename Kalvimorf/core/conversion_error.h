@@ -1,0 +1,33 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+// The one error of the conversion engines; what() is the Portuguese sentence shown to the user.
+class ConversionError : public std::runtime_error {
+public:
+    enum class Kind { ffmpeg, unreadable, writeFailed, ffmpegMissing, unsupported };
+
+    static ConversionError ffmpeg(const std::string& message) { return {Kind::ffmpeg, message}; }
+    static ConversionError unreadable() { return {Kind::unreadable, {}}; }
+    static ConversionError writeFailed() { return {Kind::writeFailed, {}}; }
+    static ConversionError ffmpegMissing() { return {Kind::ffmpegMissing, {}}; }
+    static ConversionError unsupported() { return {Kind::unsupported, {}}; }
+
+    Kind kind() const { return kind_; }
+    // The tool's message for the ffmpeg case, empty otherwise.
+    const std::string& message() const { return message_; }
+    static std::string describe(Kind kind, const std::string& message);
+
+private:
+    ConversionError(Kind kind, std::string message)
+        : std::runtime_error(describe(kind, message)), kind_(kind), message_(std::move(message)) {}
+    Kind kind_;
+    std::string message_;
+};
+
+// Thrown where work stops because its job was cancelled; the job ends cancelled, never failed.
+class CancellationError : public std::runtime_error {
+public:
+    CancellationError() : std::runtime_error("cancelado") {}
+};

@@ -1,0 +1,98 @@
+#include "core/output_paths.h"
+
+#include "core/app_paths.h"
+#include "core/settings.h"
+#include "core/task.h"
+
+#include <set>
+#include <system_error>
+#include <unistd.h>
+
+namespace OutputPaths {
+
+namespace {
+
+std::mutex reservedMutex;
+std::set<fs::path> reserved;
+
+std::mutex checkMutex;
+std::function<bool(const fs::path&)> writableCheck;
+
+bool isWritable(const fs::path& folder)
+{
+    {
+        std::lock_guard lock(checkMutex);
+        if (writableCheck)
+            return writableCheck(folder);
+    }
+    return ::access(folder.c_str(), W_OK) == 0;
+}
+
+bool taken(const fs::path& candidate)
+{
+    std::error_code error;
+    return fs::symlink_status(candidate, error).type() != fs::file_type::not_found || reserved.count(candidate) > 0;
+}
+
+}
+
+Claims::~Claims()
+{
+    std::lock_guard lock(reservedMutex);
+    for (const auto& name : names_)
+        reserved.erase(name);
+}
+
+void Claims::add(const fs::path& path)
+{
+    std::lock_guard lock(mutex_);
+    names_.push_back(path);
+}
+
+fs::path directory(const fs::path& source)
+{
+    const auto& context = Task::current();
+    if (context.overrideDir)
+        return *context.overrideDir;
+    if (auto fixed = Prefs::fixedOutputFolder()) {
+        std::error_code error;
+        if (fs::is_directory(*fixed, error) && isWritable(*fixed))
+            return *fixed;
+    }
+    auto folder = source.parent_path();
+    if (folder.empty())
+        folder = fs::current_path();
+    if (isWritable(folder))
+        return folder;
+    return AppPaths::downloads();
+}
+
+fs::path destination(const fs::path& source, const std::string& ext)
+{
+    const auto folder = directory(source);
+    const auto base = source.stem().string();
+    auto nameFor = [&](long long n) {
+        auto name = n < 2 ? base : base + " " + std::to_string(n);
+        return folder / (ext.empty() ? name : name + "." + ext);
+    };
+    const auto& claims = Task::current().claims;
+    std::lock_guard lock(reservedMutex);
+    for (long long n = 1;; ++n) {
+        auto candidate = nameFor(n);
+        if (taken(candidate))
+            continue;
+        if (claims) {
+            reserved.insert(candidate);
+            claims->add(candidate);
+        }
+        return candidate;
+    }
+}
+
+void setWritableCheck(std::function<bool(const fs::path&)> check)
+{
+    std::lock_guard lock(checkMutex);
+    writableCheck = std::move(check);
+}
+
+}

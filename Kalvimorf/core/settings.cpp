@@ -1,0 +1,386 @@
+#include "core/settings.h"
+
+#include "core/app_paths.h"
+#include "menus/theme.h"
+#include "platform/login_item.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+#include <memory>
+
+namespace TriggerKeys {
+
+const std::vector<TriggerKey>& all()
+{
+    static const std::vector<TriggerKey> keys = {TriggerKey::shift, TriggerKey::command, TriggerKey::control,
+                                                 TriggerKey::option, TriggerKey::off};
+    return keys;
+}
+
+std::string rawValue(TriggerKey key)
+{
+    switch (key) {
+    case TriggerKey::shift: return "shift";
+    case TriggerKey::command: return "command";
+    case TriggerKey::control: return "control";
+    case TriggerKey::option: return "option";
+    case TriggerKey::off: return "off";
+    }
+    return {};
+}
+
+std::optional<TriggerKey> fromRaw(const std::string& raw)
+{
+    for (auto key : all())
+        if (rawValue(key) == raw)
+            return key;
+    return std::nullopt;
+}
+
+unsigned flag(TriggerKey key)
+{
+    switch (key) {
+    case TriggerKey::shift: return 0x20000;
+    case TriggerKey::command: return 0x100000;
+    case TriggerKey::control: return 0x40000;
+    case TriggerKey::option: return 0x80000;
+    case TriggerKey::off: return 0;
+    }
+    return 0;
+}
+
+std::string title(TriggerKey key)
+{
+    switch (key) {
+    case TriggerKey::shift: return "⇧ Shift";
+    case TriggerKey::command: return "⌘ Command";
+    case TriggerKey::control: return "⌃ Control";
+    case TriggerKey::option: return "⌥ Option";
+    case TriggerKey::off: return "Desativado";
+    }
+    return {};
+}
+
+}
+
+namespace WheelModes {
+
+const std::vector<WheelMode>& all()
+{
+    static const std::vector<WheelMode> modes = {WheelMode::convert, WheelMode::tools, WheelMode::actions};
+    return modes;
+}
+
+std::string rawValue(WheelMode mode)
+{
+    switch (mode) {
+    case WheelMode::convert: return "convert";
+    case WheelMode::tools: return "tools";
+    case WheelMode::actions: return "actions";
+    }
+    return {};
+}
+
+std::optional<WheelMode> fromRaw(const std::string& raw)
+{
+    for (auto mode : all())
+        if (rawValue(mode) == raw)
+            return mode;
+    return std::nullopt;
+}
+
+}
+
+namespace Defaults {
+
+namespace {
+
+// JSON keeps a value's type, where INI would turn every boolean into the text "true".
+bool readJson(QIODevice& device, QSettings::SettingsMap& map)
+{
+    const auto bytes = device.readAll();
+    if (bytes.trimmed().isEmpty())
+        return true;
+    QJsonParseError error;
+    const auto document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    map = document.object().toVariantMap();
+    return true;
+}
+
+bool writeJson(QIODevice& device, const QSettings::SettingsMap& map)
+{
+    const auto bytes = QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Indented);
+    return device.write(bytes) == bytes.size();
+}
+
+QSettings::Format jsonFormat()
+{
+    static const QSettings::Format format = QSettings::registerFormat("json", readJson, writeJson);
+    return format;
+}
+
+// A fresh object per use: QSettings reloads the file when it changed on disk, and objects are
+// not shared between threads.
+std::unique_ptr<QSettings> open()
+{
+    auto settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, "Brivlon", "Brivlon");
+    settings->setFallbacksEnabled(false);
+    return settings;
+}
+
+}
+
+QVariant value(const QString& key)
+{
+    return open()->value(key);
+}
+
+bool contains(const QString& key)
+{
+    return open()->contains(key);
+}
+
+std::optional<std::string> string(const QString& key)
+{
+    const auto stored = value(key);
+    if (stored.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return stored.toString().toStdString();
+}
+
+std::optional<bool> boolean(const QString& key)
+{
+    const auto stored = value(key);
+    if (stored.typeId() != QMetaType::Bool)
+        return std::nullopt;
+    return stored.toBool();
+}
+
+void set(const QString& key, const QVariant& value)
+{
+    auto settings = open();
+    settings->setValue(key, value);
+    settings->sync();
+}
+
+void remove(const QString& key)
+{
+    auto settings = open();
+    settings->remove(key);
+    settings->sync();
+}
+
+std::filesystem::path file()
+{
+    return open()->fileName().toStdString();
+}
+
+}
+
+namespace Prefs {
+
+bool switchOn(const QString& key)
+{
+    return Defaults::boolean(key).value_or(true);
+}
+
+bool separateKeys() { return switchOn("separateKeys"); }
+bool doneSound() { return switchOn("doneSound"); }
+bool cardSound() { return switchOn("cardSound"); }
+bool askQuality() { return switchOn("quality.ask"); }
+
+std::optional<std::filesystem::path> fixedOutputFolder()
+{
+    if (Defaults::string("outputMode") != std::optional<std::string>("folder"))
+        return std::nullopt;
+    auto folder = Defaults::string("outputFolder");
+    if (!folder || folder->empty())
+        return std::nullopt;
+    return std::filesystem::path(*folder);
+}
+
+}
+
+Notifications& Notifications::shared()
+{
+    static auto* instance = new Notifications;
+    return *instance;
+}
+
+void (*SettingsModel::alertSound)() = nullptr;
+
+SettingsModel& SettingsModel::shared()
+{
+    static auto* instance = new SettingsModel;
+    return *instance;
+}
+
+namespace {
+TriggerKey storedKey(const char* key, TriggerKey fallback)
+{
+    return TriggerKeys::fromRaw(Defaults::string(key).value_or("")).value_or(fallback);
+}
+}
+
+SettingsModel::SettingsModel()
+{
+    theme_ = Theme::current();
+    appearance_ = Theme::appearance();
+    doneSound_ = Prefs::switchOn("doneSound");
+    separateKeys_ = Prefs::switchOn("separateKeys");
+    singleKey_ = storedKey("key.single", TriggerKey::shift);
+    convertKey_ = storedKey("key.convert", TriggerKey::shift);
+    toolsKey_ = storedKey("key.tools", TriggerKey::command);
+    actionsKey_ = storedKey("key.actions", TriggerKey::control);
+    outputBeside_ = Defaults::string("outputMode") != std::optional<std::string>("folder");
+    if (auto folder = Defaults::string("outputFolder"))
+        outputFolder_ = QString::fromStdString(*folder);
+    else
+        outputFolder_ = QString::fromStdString(AppPaths::downloads().string());
+    revealWhenDone_ = Defaults::boolean("revealWhenDone").value_or(false);
+    terminalApp_ = QString::fromStdString(Defaults::string("terminalApp").value_or("Terminal"));
+    showHUD_ = !Defaults::boolean("hudHidden").value_or(false);
+    launchAtLogin_ = LoginItem::isEnabled();
+    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this,
+            &SettingsModel::onHudNotification);
+}
+
+void SettingsModel::onHudNotification()
+{
+    const bool hidden = Defaults::boolean("hudHidden").value_or(false);
+    if (showHUD_ == hidden)
+        setShowHUD(!hidden);
+}
+
+void SettingsModel::setTheme(AppTheme value)
+{
+    emit willChange();
+    theme_ = value;
+    Defaults::set("theme.v2", QString::fromStdString(Theme::rawValue(value)));
+    Theme::apply();
+}
+
+void SettingsModel::setAppearance(AppAppearance value)
+{
+    emit willChange();
+    appearance_ = value;
+    Defaults::set("appearance", QString::fromStdString(Theme::rawValue(value)));
+    Theme::apply();
+}
+
+void SettingsModel::setDoneSound(bool value)
+{
+    emit willChange();
+    doneSound_ = value;
+    Defaults::set("doneSound", value);
+}
+
+void SettingsModel::setTab(const QString& value)
+{
+    emit willChange();
+    tab_ = value;
+}
+
+void SettingsModel::setSeparateKeys(bool value)
+{
+    emit willChange();
+    separateKeys_ = value;
+    Defaults::set("separateKeys", value);
+}
+
+void SettingsModel::setSingleKey(TriggerKey value)
+{
+    emit willChange();
+    singleKey_ = value;
+    Defaults::set("key.single", QString::fromStdString(TriggerKeys::rawValue(value)));
+}
+
+void SettingsModel::setConvertKey(TriggerKey value)
+{
+    emit willChange();
+    convertKey_ = value;
+    Defaults::set("key.convert", QString::fromStdString(TriggerKeys::rawValue(value)));
+}
+
+void SettingsModel::setToolsKey(TriggerKey value)
+{
+    emit willChange();
+    toolsKey_ = value;
+    Defaults::set("key.tools", QString::fromStdString(TriggerKeys::rawValue(value)));
+}
+
+void SettingsModel::setActionsKey(TriggerKey value)
+{
+    emit willChange();
+    actionsKey_ = value;
+    Defaults::set("key.actions", QString::fromStdString(TriggerKeys::rawValue(value)));
+}
+
+void SettingsModel::setOutputBeside(bool value)
+{
+    emit willChange();
+    outputBeside_ = value;
+    Defaults::set("outputMode", value ? QStringLiteral("beside") : QStringLiteral("folder"));
+}
+
+void SettingsModel::setOutputFolder(const QString& value)
+{
+    emit willChange();
+    outputFolder_ = value;
+    Defaults::set("outputFolder", value);
+}
+
+void SettingsModel::setRevealWhenDone(bool value)
+{
+    emit willChange();
+    revealWhenDone_ = value;
+    Defaults::set("revealWhenDone", value);
+}
+
+void SettingsModel::setTerminalApp(const QString& value)
+{
+    emit willChange();
+    terminalApp_ = value;
+    Defaults::set("terminalApp", value);
+}
+
+void SettingsModel::setShowHUD(bool value)
+{
+    emit willChange();
+    showHUD_ = value;
+    const bool hidden = Defaults::boolean("hudHidden").value_or(false);
+    if (hidden == value) {
+        Defaults::set("hudHidden", !value);
+        Notifications::shared().postHudVisibilityChanged();
+    }
+}
+
+void SettingsModel::setLaunchAtLogin(bool value)
+{
+    emit willChange();
+    launchAtLogin_ = value;
+    if (LoginItem::isEnabled() != value && !LoginItem::setEnabled(value))
+        if (alertSound)
+            alertSound();
+}
+
+TriggerKey SettingsModel::key(WheelMode mode) const
+{
+    switch (mode) {
+    case WheelMode::convert: return convertKey_;
+    case WheelMode::tools: return toolsKey_;
+    case WheelMode::actions: return actionsKey_;
+    }
+    return convertKey_;
+}
+
+void SettingsModel::useFolder(const QString& path)
+{
+    setOutputFolder(path);
+    setOutputBeside(false);
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class AppTheme;
+enum class AppAppearance;
+
+// A modifier key that triggers a menu mode; off disables it.
+enum class TriggerKey { shift, command, control, option, off };
+
+namespace TriggerKeys {
+const std::vector<TriggerKey>& all();
+std::string rawValue(TriggerKey key);
+std::optional<TriggerKey> fromRaw(const std::string& raw);
+// The device-independent modifier flag the key stands for (0 for off).
+unsigned flag(TriggerKey key);
+// "⇧ Shift", "⌘ Command", … as the settings window lists them.
+std::string title(TriggerKey key);
+}
+
+enum class WheelMode { convert, tools, actions };
+
+namespace WheelModes {
+const std::vector<WheelMode>& all();
+std::string rawValue(WheelMode mode);
+std::optional<WheelMode> fromRaw(const std::string& raw);
+}
+
+// The user-defaults store: ~/.config/Brivlon/Brivlon.json through QSettings with a JSON format
+// that keeps types (a stored string "no" stays a string). Every read goes to the store, so a
+// write by another process is seen at the next read. Safe from any thread.
+namespace Defaults {
+QVariant value(const QString& key);
+bool contains(const QString& key);
+// The stored string, or nothing when absent or not a string.
+std::optional<std::string> string(const QString& key);
+// The stored boolean, or nothing when absent or not a boolean.
+std::optional<bool> boolean(const QString& key);
+void set(const QString& key, const QVariant& value);
+void remove(const QString& key);
+// The file behind the store.
+std::filesystem::path file();
+}
+
+// Plain readers for code that runs anywhere.
+namespace Prefs {
+bool separateKeys();
+bool doneSound();
+bool cardSound();
+bool askQuality();
+std::optional<std::filesystem::path> fixedOutputFolder();
+// The switch rule: a stored boolean, else true.
+bool switchOn(const QString& key);
+}
+
+// Posts and observes the one cross-cutting notification.
+class Notifications : public QObject {
+    Q_OBJECT
+public:
+    static Notifications& shared();
+    void postHudVisibilityChanged() { emit hudVisibilityChanged(); }
+signals:
+    void hudVisibilityChanged();
+};
+
+// The observable settings object of the settings window; main thread only. Every setter writes
+// through at once, also when the value is unchanged.
+class SettingsModel : public QObject {
+    Q_OBJECT
+public:
+    static SettingsModel& shared();
+
+    AppTheme theme() const { return theme_; }
+    AppAppearance appearance() const { return appearance_; }
+    bool doneSound() const { return doneSound_; }
+    const QString& tab() const { return tab_; }
+    bool separateKeys() const { return separateKeys_; }
+    TriggerKey singleKey() const { return singleKey_; }
+    TriggerKey convertKey() const { return convertKey_; }
+    TriggerKey toolsKey() const { return toolsKey_; }
+    TriggerKey actionsKey() const { return actionsKey_; }
+    bool outputBeside() const { return outputBeside_; }
+    const QString& outputFolder() const { return outputFolder_; }
+    bool revealWhenDone() const { return revealWhenDone_; }
+    const QString& terminalApp() const { return terminalApp_; }
+    bool showHUD() const { return showHUD_; }
+    bool launchAtLogin() const { return launchAtLogin_; }
+
+    void setTheme(AppTheme value);
+    void setAppearance(AppAppearance value);
+    void setDoneSound(bool value);
+    void setTab(const QString& value);
+    void setSeparateKeys(bool value);
+    void setSingleKey(TriggerKey value);
+    void setConvertKey(TriggerKey value);
+    void setToolsKey(TriggerKey value);
+    void setActionsKey(TriggerKey value);
+    void setOutputBeside(bool value);
+    void setOutputFolder(const QString& value);
+    void setRevealWhenDone(bool value);
+    void setTerminalApp(const QString& value);
+    void setShowHUD(bool value);
+    void setLaunchAtLogin(bool value);
+
+    TriggerKey key(WheelMode mode) const;
+    // Stores a folder picked by the user: its path, then "outputMode" = "folder".
+    void useFolder(const QString& path);
+
+    // The desktop's alert sound, installed by the GUI; played when the login item cannot change.
+    static void (*alertSound)();
+
+    // Builds a model from the store as it is now (the shared one is built on first use).
+    SettingsModel();
+
+signals:
+    // Sent before a published property changes, and by whoever writes keys the model does not own.
+    void willChange();
+
+private:
+    void onHudNotification();
+
+    AppTheme theme_;
+    AppAppearance appearance_;
+    bool doneSound_ = true;
+    QString tab_ = "geral";
+    bool separateKeys_ = true;
+    TriggerKey singleKey_ = TriggerKey::shift;
+    TriggerKey convertKey_ = TriggerKey::shift;
+    TriggerKey toolsKey_ = TriggerKey::command;
+    TriggerKey actionsKey_ = TriggerKey::control;
+    bool outputBeside_ = true;
+    QString outputFolder_;
+    bool revealWhenDone_ = false;
+    QString terminalApp_ = "Terminal";
+    bool showHUD_ = true;
+    bool launchAtLogin_ = false;
+};

@@ -1,0 +1,12 @@
+target_sources(kalvimorf_core PRIVATE
+  core/app_paths.cpp
+  core/catalog.cpp
+  core/conversion_error.cpp
+  core/error_log.cpp
+  core/output_paths.cpp
+  core/process.cpp
+  core/quality.cpp
+  core/settings.cpp
+  core/shell.cpp
+  core/task.cpp
+)

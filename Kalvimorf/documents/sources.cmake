@@ -1,0 +1,2 @@
+target_sources(kalvimorf_core PRIVATE
+)

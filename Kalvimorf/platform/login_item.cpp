@@ -1,0 +1,48 @@
+#include "platform/login_item.h"
+
+#include "core/app_paths.h"
+
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace LoginItem {
+
+namespace {
+fs::path entryPath()
+{
+    auto config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation).toStdString();
+    return fs::path(config) / "autostart" / "brivlon.desktop";
+}
+}
+
+bool isEnabled()
+{
+    std::error_code error;
+    return fs::is_regular_file(entryPath(), error);
+}
+
+bool setEnabled(bool enabled)
+{
+    std::error_code error;
+    auto path = entryPath();
+    if (!enabled) {
+        fs::remove(path, error);
+        return !error;
+    }
+    fs::create_directories(path.parent_path(), error);
+    QSaveFile file(QString::fromStdString(path.string()));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    auto exe = (AppPaths::executableDir() / "brivlon").string();
+    std::string text = "[Desktop Entry]\nType=Application\nName=Brivlon\nExec=\"" + exe +
+                       "\"\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
+    file.write(text.data(), qint64(text.size()));
+    return file.commit();
+}
+
+}

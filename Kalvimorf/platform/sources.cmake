@@ -1,0 +1,5 @@
+target_sources(kalvimorf_core PRIVATE
+  platform/login_item.cpp
+)
+target_sources(kalvimorf_gui PRIVATE
+)

@@ -1,0 +1,5 @@
+#include "shell/app_delegate.h"
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+}

@@ -1,0 +1,3 @@
+target_sources(kalvimorf_gui PRIVATE
+  shell/app_delegate.cpp
+)

@@ -1,0 +1,1 @@
+# Tests of this folder are listed here.

@@ -1,0 +1,42 @@
+#include "support/test_support.h"
+
+#include <QGuiApplication>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+
+namespace TestSupport {
+namespace {
+fs::path home;
+}
+fs::path sandboxHome()
+{
+    return home;
+}
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    char pattern[] = "/tmp/brivlon-test-XXXXXX";
+    TestSupport::home = mkdtemp(pattern);
+    const auto& home = TestSupport::home;
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    if (!getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int appArgc = 1;
+    char name[] = "brivlon-tests";
+    char* appArgv[] = {name, nullptr};
+    QGuiApplication app(appArgc, appArgv);
+    std::setlocale(LC_NUMERIC, "C");
+    int result = RUN_ALL_TESTS();
+    std::error_code error;
+    fs::remove_all(home, error);
+    return result;
+}

@@ -1,0 +1,75 @@
+#include "support/test_support.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace TestSupport {
+
+TempDir::TempDir()
+{
+    char pattern[] = "/tmp/brivlon-case-XXXXXX";
+    path_ = mkdtemp(pattern);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code error;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+void writeFile(const fs::path& path, const std::string& contents)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments, double timeoutSeconds,
+                     const std::vector<std::pair<std::string, std::string>>& env, const std::string& cwd)
+{
+    QProcess process;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : env)
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
+    process.setProcessEnvironment(environment);
+    if (!cwd.empty())
+        process.setWorkingDirectory(QString::fromStdString(cwd));
+    QStringList list;
+    for (const auto& argument : arguments)
+        list << QString::fromStdString(argument);
+    process.start(QString::fromStdString(program), list);
+    RunResult result;
+    if (!process.waitForStarted(10000))
+        return result;
+    if (!process.waitForFinished(int(timeoutSeconds * 1000))) {
+        result.timedOut = true;
+        process.kill();
+        process.waitForFinished(5000);
+    } else {
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds,
+                     const std::vector<std::pair<std::string, std::string>>& env)
+{
+    return runProgram(BRIVLON_BINARY, arguments, timeoutSeconds, env);
+}
+
+}
