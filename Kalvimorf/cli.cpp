@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "core/export_chime.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -42,7 +43,7 @@ const std::vector<Row>& table()
         notYet("--install-components", 2),
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
-        notYet("--export-chime", 3),
+        {"--export-chime", 3, nullptr, [] { exitNow(ExportChime::run(args)); }},
         notYet("--render-burst", 3),
         notYet("--render-status", 3),
         notYet("--render-view", 4),

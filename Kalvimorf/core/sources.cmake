@@ -14,4 +14,13 @@ target_sources(kalvimorf_core PRIVATE
   core/settings.cpp
   core/shell.cpp
   core/task.cpp
+  core/alert.cpp
+  core/chime.cpp
+  core/conversion_runner.cpp
+  core/export_chime.cpp
+  core/file_viewer.cpp
+  core/job_store.cpp
+  core/limiter.cpp
+  core/magic_burst.cpp
+  core/media_clock.cpp
 )

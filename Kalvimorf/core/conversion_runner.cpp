@@ -1,0 +1,160 @@
+#include "core/conversion_runner.h"
+
+#include "core/alert.h"
+#include "core/conversion_error.h"
+#include "core/engine.h"
+#include "core/image_engine.h"
+#include "core/job_store.h"
+#include "core/limiter.h"
+#include "core/output_paths.h"
+#include "core/pdf_engine.h"
+#include "core/task.h"
+#include "documents/archive_engine.h"
+
+#include <system_error>
+
+ConversionEngines ConversionEngines::standard()
+{
+    return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, ArchiveEngine::create};
+}
+
+ConversionRunner& ConversionRunner::shared()
+{
+    static auto* runner = new ConversionRunner(JobStore::shared(), ConversionEngines::standard());
+    return *runner;
+}
+
+ConversionRunner::ConversionRunner(JobStore& store, ConversionEngines engines, int places)
+    : store_(store), engines_(std::move(engines)), limiter_(std::make_shared<Limiter>(places))
+{
+}
+
+std::string ConversionRunner::folderName(const OutputFormat& format)
+{
+    return "Convertidos para " + format.label;
+}
+
+namespace {
+
+bool askMixedFormats(size_t count, const std::vector<std::string>& distinct, const OutputFormat& format)
+{
+    std::string joined;
+    for (const auto& name : distinct)
+        joined += (joined.empty() ? "" : ", ") + name;
+    Alert::Request request;
+    request.message = "Converter " + std::to_string(count) + " arquivos para " + format.label + "?";
+    request.informative = "A seleção tem " + std::to_string(distinct.size()) + " formatos diferentes (" + joined
+        + "). Todos serão convertidos para " + format.label + " numa nova pasta “"
+        + ConversionRunner::folderName(format) + "”.";
+    request.buttons = {"Converter todos", "Cancelar"};
+    return Alert::run(request) == 0;
+}
+
+bool isMergeFormat(const OutputFormat& format)
+{
+    return format.batch && format.ext == "pdf" && format.label == "PDF ÚNICO";
+}
+
+}
+
+std::optional<fs::path> ConversionRunner::makeCommonFolder(const fs::path& first, const OutputFormat& format) const
+{
+    const fs::path parent = OutputPaths::directory(first);
+    const std::string base = folderName(format);
+    std::error_code error;
+    fs::create_directories(parent, error);
+    for (int counter = 1;; ++counter) {
+        const fs::path candidate = parent / (counter == 1 ? base : base + " " + std::to_string(counter));
+        error.clear();
+        if (fs::exists(fs::symlink_status(candidate, error)))
+            continue;
+        // create_directory answers false when the name was taken meanwhile: never share a folder
+        // that someone else just made.
+        if (fs::create_directory(candidate, error))
+            return candidate;
+        if (error)
+            return std::nullopt;
+    }
+}
+
+void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat& format,
+                           std::optional<QualityLevel> quality)
+{
+    const auto options = Catalog::options(urls);
+    if (!options)
+        return;
+    const MediaKind kind = options->kind;
+
+    if (format.batch) {
+        const QUuid id = store_.add(Catalog::describe(urls), format.label);
+        start(id, std::nullopt, quality, [engines = engines_, urls, format, kind]() {
+            const auto sorted = Catalog::sorted(urls);
+            if (isMergeFormat(format))
+                return kind == MediaKind::pdf ? engines.mergePDF(sorted) : engines.mergeImages(sorted);
+            return engines.createArchive(sorted, format);
+        });
+        return;
+    }
+
+    if (urls.size() >= 2) {
+        const auto distinct = Catalog::distinctFormats(urls);
+        if (distinct.size() >= 2 && !askMixedFormats(urls.size(), distinct, format))
+            return;
+    }
+
+    std::optional<fs::path> folder;
+    if (urls.size() >= 2)
+        folder = makeCommonFolder(urls.front(), format);
+
+    for (const auto& url : Catalog::sorted(urls)) {
+        const QUuid id = store_.add(url.filename().string(), format.label);
+        JobStore* store = &store_;
+        Progress relay = [store, id](double value) {
+            MainThread::post([store, id, value] { store->setProgress(id, value); });
+        };
+        start(id, folder, quality, [convert = engines_.convert, url, kind, format, relay]() {
+            return convert(url, kind, format, relay);
+        });
+    }
+}
+
+void ConversionRunner::start(const QUuid& id, std::optional<fs::path> folder, std::optional<QualityLevel> quality,
+                             std::function<fs::path()> work)
+{
+    auto context = Task::newJob(std::move(folder), quality);
+    auto token = context.cancel;
+    // The turn is taken here, on the main thread, so places go out in the order jobs were made.
+    auto turn = limiter_->enqueue();
+    Task::detach(std::move(context), [turn, limiter = limiter_, store = &store_, id, work = std::move(work)] {
+        turn->wait();
+        finish(id, work, *store);
+        limiter->release();
+    });
+    store_.setCanceler(id, [token] { token->cancel(); });
+}
+
+void ConversionRunner::finish(const QUuid& id, const std::function<fs::path()>& work, JobStore& store)
+{
+    auto complete = [&store, id](Job::State state) {
+        MainThread::post([&store, id, state = std::move(state)] { store.finish(id, state); });
+    };
+    if (Task::isCancelled()) {
+        complete(Job::State::cancelled());
+        return;
+    }
+    MainThread::post([&store, id] { store.markStarted(id); });
+    try {
+        complete(Job::State::done(work()));
+    } catch (const CancellationError&) {
+        complete(Job::State::cancelled());
+    } catch (const std::exception& error) {
+        complete(Task::isCancelled() ? Job::State::cancelled() : Job::State::failed(error.what()));
+    } catch (...) {
+        complete(Task::isCancelled() ? Job::State::cancelled() : Job::State::failed("Erro inesperado."));
+    }
+}
+
+void ConversionRunner::finish(const QUuid& id, const std::function<fs::path()>& work)
+{
+    finish(id, work, JobStore::shared());
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "core/chime.h"
+
+#include <string>
+#include <vector>
+
+// The command-line mode that writes one synthesised sound as a WAV file.
+namespace ExportChime {
+// "failure", "shuffle", "flip", "wand", "harp"; any other word gives the completion sound.
+Chime::Kind kindFor(const std::string& word);
+// args: the process arguments (program, option, out.wav [, kind]). Returns the exit code; a file
+// that cannot be written is reported on standard error.
+int run(const std::vector<std::string>& args);
+}

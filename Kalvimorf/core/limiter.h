@@ -1,0 +1,43 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+// A first-in-first-out counting gate: at most `max` holders at once; places are handed out
+// strictly in the order the requests reached the gate, and a release never lets a newcomer
+// overtake a waiter. Waiting does not react to cancellation. Safe from any thread.
+class Limiter {
+public:
+    explicit Limiter(int max);
+
+    // A request for a place, queued at once; wait() blocks until the place is held.
+    class Turn {
+    public:
+        void wait();
+
+    private:
+        friend class Limiter;
+        std::mutex* mutex_ = nullptr;
+        std::condition_variable ready_;
+        bool granted_ = false;
+    };
+
+    // Queues a request without blocking, so that the caller fixes the order of the turns.
+    std::shared_ptr<Turn> enqueue();
+    // Blocks until the caller holds a place.
+    void acquire();
+    // Gives back one place; exactly once after each place held.
+    void release();
+
+    int max() const { return max_; }
+    int running() const;
+    int waiting() const;
+
+private:
+    const int max_;
+    mutable std::mutex mutex_;
+    int running_ = 0;
+    std::deque<std::shared_ptr<Turn>> waiters_;
+};

@@ -1,0 +1,84 @@
+#include "core/magic_burst.h"
+
+#include "core/chime.h"
+#include "core/media_clock.h"
+
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace MagicBurst {
+
+namespace {
+std::optional<QPointF> point;
+double pickedAt = 0;
+bool isClaimed = false;
+
+Presenter& presenter()
+{
+    static Presenter instance;
+    return instance;
+}
+}
+
+void notePick(QPointF at)
+{
+    point = at;
+    pickedAt = MediaClock::now();
+    isClaimed = false;
+}
+
+void noteQualityPick()
+{
+    if (point)
+        pickedAt = MediaClock::now();
+}
+
+void noteJobAdded()
+{
+    if (!point)
+        return;
+    if (MediaClock::now() - pickedAt < 3.0)
+        isClaimed = true;
+    else if (!isClaimed)
+        point.reset();
+}
+
+void reset()
+{
+    point.reset();
+    isClaimed = false;
+}
+
+bool celebrate()
+{
+    auto at = point;
+    const bool wasClaimed = isClaimed;
+    reset();
+    if (!at || !wasClaimed || !presenter())
+        return false;
+    const double delay = std::max(0.0, pickedAt + 0.75 - MediaClock::now());
+    QTimer::singleShot(int(std::ceil(delay * 1000)), [show = presenter(), at = *at] {
+        show(at);
+        Chime::play(Chime::Kind::success, false);
+    });
+    return true;
+}
+
+void setPresenter(Presenter replacement)
+{
+    presenter() = std::move(replacement);
+}
+
+std::optional<QPointF> dropPoint()
+{
+    return point;
+}
+
+bool claimed()
+{
+    return isClaimed;
+}
+
+}

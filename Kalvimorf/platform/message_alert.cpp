@@ -1,0 +1,46 @@
+#include "platform/message_alert.h"
+
+#include "core/alert.h"
+
+#include <QPushButton>
+#include <QMessageBox>
+
+#include <vector>
+
+namespace MessageAlert {
+
+namespace {
+
+int show(const Alert::Request& request)
+{
+    QMessageBox box;
+    box.setText(QString::fromStdString(request.message));
+    box.setInformativeText(QString::fromStdString(request.informative));
+    std::vector<QPushButton*> buttons;
+    for (const auto& title : request.buttons) {
+        // The action role keeps the buttons in the order given.
+        auto* button = box.addButton(QString::fromStdString(title), QMessageBox::ActionRole);
+        buttons.push_back(button);
+    }
+    if (!buttons.empty())
+        box.setDefaultButton(buttons.front());
+    // The question comes from a drop while another application is in front.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    box.exec();
+    for (size_t i = 0; i < buttons.size(); ++i)
+        if (box.clickedButton() == buttons[i])
+            return int(i);
+    return -1;
+}
+
+}
+
+void install()
+{
+    Alert::setPresenter(show);
+}
+
+}

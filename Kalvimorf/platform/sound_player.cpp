@@ -1,0 +1,92 @@
+#include "platform/sound_player.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSoundEffect>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace {
+
+const char* fileName(Chime::Kind kind)
+{
+    switch (kind) {
+    case Chime::Kind::success: return "success.wav";
+    case Chime::Kind::failure: return "failure.wav";
+    case Chime::Kind::shuffle: return "shuffle.wav";
+    case Chime::Kind::flip: return "flip.wav";
+    case Chime::Kind::wand: return "wand.wav";
+    case Chime::Kind::harp: return "harp.wav";
+    }
+    return "success.wav";
+}
+
+// The player reads from a URL, so each sound is put in the cache once; a file already there with
+// the right bytes is kept.
+QString soundFile(Chime::Kind kind)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/Brivlon/sons";
+    if (!QDir().mkpath(folder))
+        return {};
+    const QString path = folder + "/" + fileName(kind);
+    const auto data = Chime::wavData(kind);
+    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes)
+        return path;
+    existing.close();
+    // Written beside and moved into place, so a player of another running copy never reads half.
+    const QString temporary = path + "." + QString::number(::getpid());
+    QFile out(temporary);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush()) {
+        out.remove();
+        return {};
+    }
+    out.close();
+    QFile::remove(path);
+    if (!QFile::rename(temporary, path)) {
+        QFile::remove(temporary);
+        return {};
+    }
+    return path;
+}
+
+}
+
+SoundPlayer::~SoundPlayer()
+{
+    for (auto& [kind, effect] : players_)
+        delete effect;
+}
+
+QSoundEffect* SoundPlayer::player(Chime::Kind kind)
+{
+    auto found = players_.find(kind);
+    if (found != players_.end())
+        return found->second;
+    QSoundEffect* effect = nullptr;
+    const QString path = soundFile(kind);
+    if (!path.isEmpty()) {
+        effect = new QSoundEffect;
+        effect->setSource(QUrl::fromLocalFile(path));
+    }
+    players_[kind] = effect;
+    return effect;
+}
+
+void SoundPlayer::restart(Chime::Kind kind, double volume)
+{
+    auto* effect = player(kind);
+    if (!effect)
+        return;
+    effect->stop();
+    effect->setVolume(float(volume));
+    effect->play();
+}
+
+void SoundPlayer::install()
+{
+    Chime::setOutput(std::make_shared<SoundPlayer>());
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/chime.h"
+
+#include <QObject>
+
+#include <map>
+
+class QSoundEffect;
+
+// Plays the synthesised sounds with one Qt Multimedia player per kind, each made on first use
+// from the sound's WAV data. Without an audio device the players stay silent; nothing fails.
+class SoundPlayer : public Chime::Output {
+public:
+    ~SoundPlayer() override;
+    void restart(Chime::Kind kind, double volume) override;
+
+    // Makes the desktop's player the one Chime uses; main thread, after the application exists.
+    static void install();
+
+private:
+    QSoundEffect* player(Chime::Kind kind);
+    std::map<Chime::Kind, QSoundEffect*> players_;
+};
