@@ -5,4 +5,9 @@ brivlon_tests(core_tests
   core/settings_test.cpp
   core/error_log_test.cpp
   core/entry_point_test.cpp
+  core/job_store_test.cpp
+  core/conversion_runner_test.cpp
+  core/chime_test.cpp
+  core/export_chime_test.cpp
+  core/conversion_end_to_end_test.cpp
 )
