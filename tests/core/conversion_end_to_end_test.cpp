@@ -85,6 +85,7 @@ class EndToEndTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
+        store.cancelAll();
         EXPECT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0 && runner.limiter().waiting() == 0; }, 120));
         QCoreApplication::processEvents();
     }
@@ -143,7 +144,7 @@ TEST_F(EndToEndTest, ImagePDFAndVideoConvert)
 
 TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
 {
-    makeWithFFmpeg({"-f", "lavfi", "-i", "testsrc=duration=60:size=1280x720:rate=30", "-pix_fmt", "yuv420p",
+    makeWithFFmpeg({"-f", "lavfi", "-i", "testsrc=duration=30:size=640x480:rate=30", "-pix_fmt", "yuv420p",
                     "-c:v", "libx264", "-preset", "ultrafast", (dir / "longo.mp4").string()});
     const auto before = entries();
     runner.run({dir / "longo.mp4"}, Catalog::fmts({"webm"}).front(), std::nullopt);
