@@ -6,6 +6,7 @@
 #include "core/job_store.h"
 #include "core/limiter.h"
 #include "core/magic_burst.h"
+#include "core/process.h"
 #include "core/quality.h"
 #include "core/settings.h"
 #include "core/task.h"
@@ -387,6 +388,33 @@ TEST_F(RunnerTest, NothingForASelectionWithoutOptions)
     runner.run(files({"a.png", "b.mp4"}), jpg(), std::nullopt);
     EXPECT_TRUE(store.jobs().empty());
     EXPECT_TRUE(asked.empty());
+}
+
+TEST(RunnerCancelTest, CancelStopsTheJobsChildProcess)
+{
+    JobFakes::SoundFixture sound;
+    TempDir dir;
+    writeFile(dir / "a.png", "x");
+    JobStore store;
+    ConversionEngines engines;
+    engines.convert = [](const fs::path&, MediaKind, const OutputFormat&, const Progress&) -> fs::path {
+        Process::Command command;
+        command.executable = "/usr/bin/sleep";
+        command.arguments = {"30"};
+        command.cancellable = true;
+        Process::run(command);
+        return "/nowhere";
+    };
+    ConversionRunner runner(store, engines);
+    runner.run({dir / "a.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
+    ASSERT_TRUE(pumpUntil([&] { return JobFakes::childProcesses("sleep") == 1; }));
+    store.cancel(store.jobs().front().id);
+    EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
+    ASSERT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0; }, 10));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(JobFakes::childProcesses("sleep"), 0);
+    EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
+    EXPECT_TRUE(sound.played().empty());
 }
 
 TEST(LimiterTest, PlacesGoOutFirstInFirstOut)

@@ -6,14 +6,20 @@
 #include "core/chime.h"
 #include "core/media_clock.h"
 
+#include "support/test_support.h"
+
 #include <QCoreApplication>
 
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace JobFakes {
 
@@ -48,6 +54,25 @@ public:
     std::shared_ptr<RecordingOutput> output;
     double now = 1000.0;
 };
+
+// Children of this process running `name`, not yet reaped.
+inline int childProcesses(const std::string& name)
+{
+    int count = 0;
+    const auto self = std::to_string(::getpid());
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const auto stat = TestSupport::readFile(entry.path() / "stat");
+        const auto open = stat.find('(');
+        const auto close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 2 > stat.size())
+            continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state, parent;
+        rest >> state >> parent;
+        count += parent == self && stat.substr(open + 1, close - open - 1) == name ? 1 : 0;
+    }
+    return count;
+}
 
 // Runs the main thread's events until `done` holds or the deadline passes; answers `done()`.
 inline bool pumpUntil(const std::function<bool()>& done, double seconds = 20)
