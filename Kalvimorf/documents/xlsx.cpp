@@ -26,8 +26,9 @@ constexpr size_t maxSheetName = 31;
 const std::string schemaRoot = "http://schemas.openxmlformats.org";
 constexpr std::string_view header = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 
-// The zip container calls. They start the system tools directly; entry names beginning with
-// "-" would read as options, and no part the package format names begins with one.
+// The zip container calls. They start the system tools directly. unzip reads entry names as
+// wildcard patterns, so the pattern characters are escaped to name exactly one entry; a name
+// beginning with "-" would read as an option, and no part of a package begins with one.
 void zipFolderContent(const fs::path& folder, const fs::path& destination)
 {
     Shell::Options options;
@@ -40,7 +41,13 @@ std::optional<std::string> unzipEntry(const fs::path& package, const std::string
     if (entry.empty() || entry.front() == '-')
         return std::nullopt;
     try {
-        auto bytes = Shell::run("/usr/bin/unzip", {"-p", fs::absolute(package).string(), entry});
+        std::string literal;
+        for (char c : entry) {
+            if (c == '[' || c == '*' || c == '?' || c == '\\')
+                literal.push_back('\\');
+            literal.push_back(c);
+        }
+        auto bytes = Shell::run("/usr/bin/unzip", {"-p", fs::absolute(package).string(), literal});
         if (bytes.empty())
             return std::nullopt;
         return bytes;
