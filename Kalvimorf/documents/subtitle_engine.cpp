@@ -23,21 +23,6 @@ bool stampable(double seconds)
     return std::isfinite(seconds) && std::fabs(seconds * 1000) < maxStampMilliseconds;
 }
 
-// Decodes the code point that starts at `i` (or ends before `i` when `backwards`) and says how
-// many bytes it takes. Invalid bytes count as one byte that is no space.
-char32_t codePointAt(std::string_view s, size_t i, size_t& length)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char lead = byte(i);
-    length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (length == 1 || i + length > s.size())
-        return (length = 1, lead < 0x80 ? lead : 0xFFFD);
-    char32_t value = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k)
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    return value;
-}
-
 // Blanks within a line: tab and the Unicode space separators.
 bool isBlank(char32_t c)
 {
@@ -53,17 +38,22 @@ bool isBlankOrBreak(char32_t c)
 template <typename Predicate>
 std::string_view trimmed(std::string_view s, Predicate skip)
 {
-    size_t length = 0;
-    while (!s.empty() && skip(codePointAt(s, 0, length)))
-        s.remove_prefix(length);
     while (!s.empty()) {
+        size_t next = 0;
+        if (!skip(TextFile::nextCodePoint(s, next)))
+            break;
+        s.remove_prefix(next);
+    }
+    while (!s.empty()) {
+        // The last code point starts at most three continuation bytes before the end.
         size_t start = s.size() - 1;
         while (start > 0 && s.size() - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
             --start;
-        char32_t c = codePointAt(s, start, length);
-        if (start + length != s.size() || !skip(c))
+        size_t next = start;
+        char32_t c = TextFile::nextCodePoint(s, next);
+        if (next != s.size() || !skip(c))
             break;
-        s.remove_suffix(length);
+        s.remove_suffix(s.size() - start);
     }
     return s;
 }

@@ -15,7 +15,8 @@ struct Cue {
     std::string text;  // lines joined by "\n", trimmed, never empty
 };
 
-// Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" beside it.
+// Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" under a free name in the
+// output folder.
 fs::path convert(const fs::path& source, const OutputFormat& format);
 // The cues in file order; blocks without a timing line, a readable time or text are skipped.
 std::vector<Cue> parse(const std::string& text);

@@ -82,41 +82,57 @@ void writeAtomically(const std::filesystem::path& path, std::string_view bytes)
         throw std::runtime_error(path.string() + ": " + file.errorString().toStdString());
 }
 
-// Strict: no overlong forms, no encoded surrogates, nothing above U+10FFFF.
+char32_t nextCodePoint(std::string_view text, size_t& i)
+{
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        ++i;
+        return invalidCodePoint;
+    }
+    if (text.size() - i < length || byte(i + 1) < low || byte(i + 1) > high) {
+        ++i;
+        return invalidCodePoint;
+    }
+    char32_t value = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return invalidCodePoint;
+        }
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    i += length;
+    return value;
+}
+
 bool isValidUtf8(std::string_view bytes)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else
+    for (size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80)
+            ++i;
+        else if (nextCodePoint(bytes, i) == invalidCodePoint)
             return false;
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i)
-            if (p[i] < 0x80 || p[i] > 0xBF)
-                return false;
-        p += length;
     }
     return true;
 }

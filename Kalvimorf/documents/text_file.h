@@ -18,6 +18,11 @@ std::string readDetecting(const std::filesystem::path& path);
 // Writes through a temporary file in the same folder that replaces `path` only once complete.
 void writeAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// What nextCodePoint gives for bytes that are not UTF-8.
+constexpr char32_t invalidCodePoint = 0xFFFFFFFF;
+// The code point that starts at byte `i`, moving `i` past it. Bytes that do not form one
+// (overlong forms and encoded surrogates included) give invalidCodePoint and move by one.
+char32_t nextCodePoint(std::string_view text, size_t& i);
 bool isValidUtf8(std::string_view bytes);
 std::string latin1ToUtf8(std::string_view bytes);
 

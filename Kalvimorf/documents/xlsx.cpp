@@ -58,34 +58,6 @@ std::optional<std::string> unzipEntry(const fs::path& package, const std::string
 
 // ---- writing ----
 
-// One code point decoded from UTF-8; invalid bytes come back as a value no text may hold.
-constexpr char32_t invalidCodePoint = 0xFFFFFFFF;
-
-char32_t decodeAt(std::string_view text, size_t& i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return invalidCodePoint;
-    }
-    char32_t value = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return invalidCodePoint;
-        }
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    i += length;
-    return value;
-}
-
 // XML 1.0 allows tab, line feed, carriage return and U+0020 and up, except the surrogates and
 // U+FFFE/U+FFFF. Anything else makes a package that spreadsheet applications reject.
 bool allowedInXML(char32_t c)
@@ -106,8 +78,8 @@ std::string xmlText(std::string_view text, size_t limit = std::string::npos)
     size_t units = 0;
     for (size_t i = 0; i < text.size();) {
         size_t start = i;
-        char32_t c = decodeAt(text, i);
-        if (c == invalidCodePoint || !allowedInXML(c))
+        char32_t c = TextFile::nextCodePoint(text, i);
+        if (c == TextFile::invalidCodePoint || !allowedInXML(c))
             continue;
         units += c > 0xFFFF ? 2 : 1;
         if (units > limit)
@@ -180,22 +152,23 @@ std::string worksheetPart(const Sheet& sheet)
     std::string part = "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
     for (size_t r = 0; r < sheet.rows.size(); ++r) {
         const auto number = std::to_string(r + 1);
-        part += "<row r=\"" + number + "\">";
+        part.append("<row r=\"").append(number).append("\">");
         const auto& row = sheet.rows[r];
         for (size_t c = 0; c < row.size(); ++c) {
             const auto& cell = row[c];
             if (cell.empty())
                 continue;
-            const auto ref = columnName((long long)c) + number;
+            part.append("<c r=\"").append(columnName((long long)c)).append(number);
             if (isPlainNumber(cell))
-                part += "<c r=\"" + ref + "\"><v>" + cell + "</v></c>";
+                part.append("\"><v>").append(cell).append("</v></c>");
             else
-                part += "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t xml:space=\"preserve\">" +
-                        escaped(xmlText(cell)) + "</t></is></c>";
+                part.append("\" t=\"inlineStr\"><is><t xml:space=\"preserve\">")
+                    .append(escaped(xmlText(cell)))
+                    .append("</t></is></c>");
         }
-        part += "</row>";
+        part.append("</row>");
     }
-    part += "</sheetData></worksheet>";
+    part.append("</sheetData></worksheet>");
     return part;
 }
 

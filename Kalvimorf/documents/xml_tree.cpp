@@ -54,8 +54,10 @@ std::string Node::allText(std::string_view wanted) const
 
 const std::string* Node::attr(const std::string& key) const
 {
-    auto it = attrs.find(key);
-    return it == attrs.end() ? nullptr : &it->second;
+    for (const auto& [name, value] : attrs)
+        if (name == key)
+            return &value;
+    return nullptr;
 }
 
 namespace {
@@ -68,8 +70,11 @@ public:
         auto qualified = reader.qualifiedName().toString().toStdString();
         auto colon = qualified.rfind(':');
         auto node = std::make_shared<Node>(colon == std::string::npos ? qualified : qualified.substr(colon + 1));
-        for (const auto& attribute : reader.attributes())
-            node->attrs[attribute.qualifiedName().toString().toStdString()] = attribute.value().toString().toStdString();
+        const auto attributes = reader.attributes();
+        node->attrs.reserve(size_t(attributes.size()));
+        for (const auto& attribute : attributes)
+            node->attrs.emplace_back(attribute.qualifiedName().toString().toStdString(),
+                                     attribute.value().toString().toStdString());
         if (!stack_.empty())
             stack_.back()->children.push_back(node);
         if (!root_)

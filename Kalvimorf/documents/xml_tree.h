@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,8 +18,9 @@ struct Node {
 
     // The local name: what follows the last ":" of the qualified name.
     const std::string name;
-    // Keyed by qualified name ("r", "t", "r:id", "xml:space").
-    std::map<std::string, std::string> attrs;
+    // Qualified name ("r", "t", "r:id", "xml:space") and value, in document order; a
+    // well-formed element never repeats a name. A flat list: a sheet has millions of these.
+    std::vector<std::pair<std::string, std::string>> attrs;
     std::vector<std::shared_ptr<Node>> children;
     // Character data directly inside this element, white space between children included.
     std::string text;

@@ -97,7 +97,7 @@ TEST(XlsxInOfficeSuite, OpensOurPackageWithTheSameCells)
                          "--outdir",
                          (dir / "saida").string(),
                          (dir / "tabela.xlsx").string()};
-    command.env = {{"HOME", dir.path().string()}};
+    command.env = {{"HOME", dir.path().string()}, {"LC_ALL", "C.UTF-8"}};
     auto result = runWithDeadline(command, 240);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto csv = dir / "saida" / "tabela.csv";
