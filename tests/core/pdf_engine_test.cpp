@@ -37,8 +37,9 @@ struct PageSpec {
     std::string cropBox;  // "[x0 y0 x1 y1]" when it differs from the media box
 };
 
-// A PDF whose pages have the given boxes and rotation and show their text in Helvetica.
-void writePDF(const fs::path& path, const std::vector<PageSpec>& pages)
+// A PDF whose pages have the given boxes and rotation and show their text in Helvetica; with a
+// password it opens only with that password.
+void writePDF(const fs::path& path, const std::vector<PageSpec>& pages, const char* password = nullptr)
 {
     QPDF pdf;
     pdf.emptyPDF();
@@ -60,6 +61,8 @@ void writePDF(const fs::path& path, const std::vector<PageSpec>& pages)
         document.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
     QPDFWriter writer(pdf, path.c_str());
+    if (password)
+        writer.setR6EncryptionParameters(password, password, true, true, true, true, true, true, qpdf_r3p_full, true);
     writer.write();
 }
 
@@ -226,13 +229,16 @@ TEST(PDFEngine, SourcesThatAreNoPDFOrTargetsThatAreNoImageFail)
     TempDir dir;
     writeFile(dir / "falso.pdf", "isto não é um PDF\n");
     writePDF(dir / "ok.pdf", {{.text = "x"}});
-    EXPECT_EQ(failure([&] { PDFEngine::convert(dir / "falso.pdf", format("png"), {}); }),
-              ConversionError::Kind::unreadable);
-    EXPECT_EQ(failure([&] { PDFEngine::convert(dir / "falso.pdf", format("txt"), {}); }),
-              ConversionError::Kind::unreadable);
+    writePDF(dir / "trancado.pdf", {{.text = "segredo"}}, "senha");
+    for (const auto& bad : {"falso.pdf", "trancado.pdf"}) {
+        EXPECT_EQ(failure([&] { PDFEngine::convert(dir / bad, format("png"), {}); }), ConversionError::Kind::unreadable)
+            << bad;
+        EXPECT_EQ(failure([&] { PDFEngine::convert(dir / bad, format("txt"), {}); }), ConversionError::Kind::unreadable)
+            << bad;
+    }
     EXPECT_EQ(failure([&] { PDFEngine::convert(dir / "ok.pdf", format("mp3"), {}); }),
               ConversionError::Kind::unsupported);
-    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"falso.pdf", "ok.pdf"}));
+    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"falso.pdf", "ok.pdf", "trancado.pdf"}));
 }
 
 TEST(PDFEngine, ACancelledExportStopsBetweenPagesAndLeavesNothing)
@@ -279,9 +285,10 @@ TEST(PDFEngine, MergeWithAFileThatIsNoPDFWritesNothing)
     writeFile(dir / "falso.pdf", "isto não é um PDF\n");
     // A PDF cut off after its first bytes.
     writeFile(dir / "cortado.pdf", readFile(dir / "B.pdf").substr(0, 20));
+    writePDF(dir / "trancado.pdf", {{.text = "segredo"}}, "senha");
     const auto before = names(dir.path());
 
-    for (const auto& bad : {"falso.pdf", "cortado.pdf"}) {
+    for (const auto& bad : {"falso.pdf", "cortado.pdf", "trancado.pdf"}) {
         EXPECT_EQ(failure([&] { PDFEngine::merge({dir / "A.pdf", dir / bad, dir / "B.pdf"}); }),
                   ConversionError::Kind::unreadable)
             << bad;
