@@ -13,9 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
-#include <sys/stat.h>
+#include <map>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
