@@ -6,4 +6,5 @@ brivlon_tests(core_tests
   core/error_log_test.cpp
   core/entry_point_test.cpp
   core/pdf_engine_test.cpp
+  core/media_engine_test.cpp
 )
