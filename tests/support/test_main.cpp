@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 
+#include <vips/vips.h>
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -20,6 +22,7 @@ fs::path sandboxHome()
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    VIPS_INIT(argv[0]);
     char pattern[] = "/tmp/brivlon-test-XXXXXX";
     TestSupport::home = mkdtemp(pattern);
     const auto& home = TestSupport::home;
