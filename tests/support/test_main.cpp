@@ -1,8 +1,9 @@
 #include "support/test_support.h"
 
-#include <QGuiApplication>
-
+// The image library's headers must come before Qt's, whose "signals" keyword clashes with them.
 #include <vips/vips.h>
+
+#include <QGuiApplication>
 
 #include <gtest/gtest.h>
 
