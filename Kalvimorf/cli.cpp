@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "headless_conversion.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -36,7 +37,7 @@ Row notYet(const char* option, int minimum)
 const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
-        notYet("--convert", 4),
+        {"--convert", 4, nullptr, HeadlessConversion::run},
         notYet("--tool", 4),
         notYet("--render-wheel-anim", 5),
         notYet("--install-components", 2),

@@ -347,17 +347,69 @@ std::vector<std::string> distinctFormats(const std::vector<fs::path>& urls)
     return result;
 }
 
+namespace {
+
+// Splits a name into runs of digits and runs of everything else.
+std::vector<QStringView> runs(const QString& name)
+{
+    std::vector<QStringView> result;
+    qsizetype start = 0;
+    for (qsizetype i = 1; i <= name.size(); ++i) {
+        if (i == name.size() || name[i].isDigit() != name[start].isDigit()) {
+            result.push_back(QStringView(name).mid(start, i - start));
+            start = i;
+        }
+    }
+    return result;
+}
+
+int compareNumbers(QStringView a, QStringView b)
+{
+    while (a.size() > 1 && a.front() == u'0')
+        a = a.mid(1);
+    while (b.size() > 1 && b.front() == u'0')
+        b = b.mid(1);
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    return a.compare(b);
+}
+
+// File-manager order: digit runs by value, text case-insensitively in the locale's collation.
+// Collators without numeric support (the C locale has none) would put img10 before img2.
+int compareNames(const QCollator& collator, const QString& a, const QString& b)
+{
+    const auto left = runs(a);
+    const auto right = runs(b);
+    for (size_t i = 0; i < left.size() && i < right.size(); ++i) {
+        const bool leftDigits = left[i].front().isDigit();
+        const bool rightDigits = right[i].front().isDigit();
+        int order = 0;
+        if (leftDigits && rightDigits)
+            order = compareNumbers(left[i], right[i]);
+        else if (leftDigits != rightDigits)
+            order = leftDigits ? -1 : 1;
+        else
+            order = collator.compare(left[i], right[i]);
+        if (order != 0)
+            return order;
+    }
+    if (left.size() != right.size())
+        return left.size() < right.size() ? -1 : 1;
+    return 0;
+}
+
+}
+
 std::vector<fs::path> sorted(const std::vector<fs::path>& urls)
 {
     QCollator collator;
-    collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::vector<std::pair<QString, fs::path>> named;
     named.reserve(urls.size());
     for (const auto& url : urls)
         named.emplace_back(QString::fromStdString(url.filename().string()), url);
     std::stable_sort(named.begin(), named.end(),
-                     [&](const auto& a, const auto& b) { return collator.compare(a.first, b.first) < 0; });
+                     [&](const auto& a, const auto& b) { return compareNames(collator, a.first, b.first) < 0; });
     std::vector<fs::path> result;
     result.reserve(named.size());
     for (auto& entry : named)

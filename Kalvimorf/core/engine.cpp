@@ -1,8 +1,58 @@
 #include "core/engine.h"
 
 #include "core/conversion_error.h"
+#include "core/image_engine.h"
+#include "core/media_engine.h"
+#include "core/output_paths.h"
+#include "core/pdf_engine.h"
+#include "documents/archive_engine.h"
+#include "documents/spreadsheet_engine.h"
+#include "documents/subtitle_engine.h"
 
-// Not built yet.
 namespace Engine {
-fs::path convert(const fs::path&, MediaKind, const OutputFormat&, const Progress&) { throw ConversionError::unsupported(); }
+
+namespace {
+
+// A file that already has the wanted type is copied as it is, under a free name.
+fs::path copyAsIs(const fs::path& source, const OutputFormat& format)
+{
+    const auto destination = OutputPaths::destination(source, format.ext == "tgz" ? "tar.gz" : format.ext);
+    fs::copy(source, destination, fs::copy_options::recursive);
+    return destination;
+}
+
+// Word processing documents have no engine in this build yet.
+fs::path documentRoute(const fs::path&, const OutputFormat&)
+{
+    throw ConversionError::unsupported();
+}
+
+}
+
+fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress)
+{
+    if (!format.batch && !format.ext.empty() && Catalog::normalizedExt(source) == format.ext)
+        return copyAsIs(source, format);
+
+    switch (kind) {
+    case MediaKind::image: return ImageEngine::convert(source, format);
+    case MediaKind::video:
+    case MediaKind::audio: return MediaEngine::convert(source, format, progress);
+    case MediaKind::pdf:
+        if (format.ext == "docx")
+            return documentRoute(source, format);
+        return PDFEngine::convert(source, format, progress);
+    case MediaKind::document: return documentRoute(source, format);
+    case MediaKind::subtitle: return SubtitleEngine::convert(source, format);
+    case MediaKind::spreadsheet: return SpreadsheetEngine::convert(source, format);
+    case MediaKind::archive:
+        if (format.ext.empty())
+            return ArchiveEngine::extract(source);
+        return ArchiveEngine::repack(source, format);
+    case MediaKind::folder:
+    case MediaKind::other: return ArchiveEngine::create({source}, format);
+    }
+    throw ConversionError::unsupported();
+}
+
 }

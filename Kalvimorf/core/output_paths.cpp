@@ -6,6 +6,8 @@
 
 #include <set>
 #include <system_error>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace OutputPaths {
@@ -86,6 +88,24 @@ fs::path destination(const fs::path& source, const std::string& ext)
             claims->add(candidate);
         }
         return candidate;
+    }
+}
+
+fs::path makeCommonFolder(const fs::path& firstSource, const std::string& label, const std::string& prefix)
+{
+    const auto parent = directory(firstSource);
+    const auto base = prefix + label;
+    fs::create_directories(parent);
+    std::lock_guard lock(reservedMutex);
+    for (long long n = 1;; ++n) {
+        auto candidate = parent / (n < 2 ? base : base + " " + std::to_string(n));
+        if (reserved.count(candidate))
+            continue;
+        if (::mkdir(candidate.c_str(), 0777) == 0)
+            return candidate;
+        // Anything already there, file or folder, takes the name.
+        if (errno != EEXIST)
+            throw fs::filesystem_error("mkdir", candidate, std::error_code(errno, std::generic_category()));
     }
 }
 

@@ -4,11 +4,18 @@
 
 #include <vector>
 
+// Makes, unpacks and repacks archives with the system's archivers; single .xz files are
+// decompressed in process. Outputs always get a name nothing has yet and are moved into place
+// without ever replacing anything.
 namespace ArchiveEngine {
-// Packs the items into one archive ("zip", "tar" or "tgz") in the first item's output folder.
+// Packs the items into one archive ("zip", "tar" or "tgz") in the first item's output folder,
+// named after the single item ("Relatório.pdf.zip") or "Arquivos (N)" for several. Each item is
+// packed at the archive's top level from its own folder.
 fs::path create(const std::vector<fs::path>& items, const OutputFormat& format);
-// Unpacks beside the source, never overwriting; the result is what was made.
+// Unpacks beside the source, never overwriting: a single compressed file into its base name, an
+// archive with one entry to that entry, any other into a folder named after the archive.
 fs::path extract(const fs::path& archive);
 // Unpacks into a temporary folder and packs the entries again as `format` beside the source.
 fs::path repack(const fs::path& archive, const OutputFormat& format);
+
 }

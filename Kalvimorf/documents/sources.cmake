@@ -6,4 +6,5 @@ target_sources(kalvimorf_core PRIVATE
   documents/text_file.cpp
   documents/xlsx.cpp
   documents/xml_tree.cpp
+  documents/zip_tools.cpp
 )

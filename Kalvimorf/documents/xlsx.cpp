@@ -4,6 +4,7 @@
 #include "core/shell.h"
 #include "documents/text_file.h"
 #include "documents/xml_tree.h"
+#include "documents/zip_tools.h"
 
 #include <algorithm>
 #include <climits>
@@ -26,37 +27,14 @@ constexpr size_t maxSheetName = 31;
 const std::string schemaRoot = "http://schemas.openxmlformats.org";
 constexpr std::string_view header = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
 
-// The zip container calls. They start the system tools directly. unzip reads entry names as
-// wildcard patterns, so the pattern characters are escaped to name exactly one entry; a name
-// beginning with "-" would read as an option, and no part of a package begins with one.
-void zipFolderContent(const fs::path& folder, const fs::path& destination)
-{
-    Shell::Options options;
-    options.cwd = folder;
-    Shell::run("/usr/bin/zip", {"-X", "-r", "-q", fs::absolute(destination).string(), "."}, options);
-}
-
-std::optional<std::string> unzipEntry(const fs::path& package, const std::string& entry)
+// A part of a package. Entry names beginning with "-" would read as options of unzip, and
+// no part of a package begins with one.
+std::optional<std::string> packagePart(const fs::path& package, const std::string& entry)
 {
     if (entry.empty() || entry.front() == '-')
         return std::nullopt;
-    try {
-        std::string literal;
-        for (char c : entry) {
-            if (c == '[' || c == '*' || c == '?' || c == '\\')
-                literal.push_back('\\');
-            literal.push_back(c);
-        }
-        auto bytes = Shell::run("/usr/bin/unzip", {"-p", fs::absolute(package).string(), literal});
-        if (bytes.empty())
-            return std::nullopt;
-        return bytes;
-    } catch (const ConversionError&) {
-        return std::nullopt;
-    }
+    return ZipTools::readEntry(fs::absolute(package), entry);
 }
-
-// ---- writing ----
 
 // XML 1.0 allows tab, line feed, carriage return and U+0020 and up, except the surrogates and
 // U+FFFE/U+FFFF. Anything else makes a package that spreadsheet applications reject.
@@ -326,7 +304,7 @@ void writeXLSX(const Workbook& workbook, const fs::path& destination)
     const auto folder = Shell::tempDir();
     try {
         writeParts(workbook, folder);
-        zipFolderContent(folder, destination);
+        ZipTools::packContents(fs::absolute(destination), folder);
     } catch (...) {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
@@ -339,7 +317,7 @@ void writeXLSX(const Workbook& workbook, const fs::path& destination)
 Workbook readXLSX(const fs::path& package)
 {
     auto part = [&](const std::string& name) -> std::shared_ptr<XML::Node> {
-        auto bytes = unzipEntry(package, name);
+        auto bytes = packagePart(package, name);
         return bytes ? XML::parse(*bytes) : nullptr;
     };
 

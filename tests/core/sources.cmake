@@ -5,4 +5,6 @@ brivlon_tests(core_tests
   core/settings_test.cpp
   core/error_log_test.cpp
   core/entry_point_test.cpp
+  core/pdf_engine_test.cpp
+  core/media_engine_test.cpp
 )

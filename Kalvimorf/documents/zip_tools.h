@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The zip containers of archives, XLSX and DOCX packages, made and read by the system's zip and
+// unzip. Every call blocks until the tool ends; a failed run throws ConversionError::ffmpeg with
+// the tool's last error line.
+namespace ZipTools {
+namespace fs = std::filesystem;
+
+// Packs the named files and folders (folders with their content), as they lie in `folder`, into
+// `destination`, leaving out .DS_Store files and anything under __MACOSX. An existing archive at
+// `destination` gets the entries added.
+void packNames(const fs::path& destination, const fs::path& folder, const std::vector<std::string>& names);
+
+// Packs the content of `folder` under paths relative to it.
+void packContents(const fs::path& destination, const fs::path& folder);
+
+// The bytes of one entry; nothing when the entry is missing, empty or the run fails.
+std::optional<std::string> readEntry(const fs::path& package, const std::string& entry);
+
+// Unpacks every entry under `target`, replacing existing files without asking.
+void unpack(const fs::path& package, const fs::path& target);
+
+// A name as a command-line argument that no tool can take for an option ("-v.txt" → "./-v.txt").
+std::string literalName(const std::string& name);
+}

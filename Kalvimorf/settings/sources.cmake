@@ -1,0 +1,3 @@
+target_sources(kalvimorf_gui PRIVATE
+  settings/folder_chooser.cpp
+)

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# One-file --convert of a small PNG: the whole process, start to exit.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+brivlon="$root/build/brivlon"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+vips black "$work/small.png" 64 64 --bands 3
+hyperfine --warmup 3 --runs 30 \
+  --prepare "rm -rf '$work/out' && mkdir '$work/out' && cp '$work/small.png' '$work/out/'" \
+  -n "brivlon --convert JPG small.png" "'$brivlon' --convert JPG '$work/out/small.png'"
