@@ -10,25 +10,6 @@
 
 namespace SpreadsheetEngine {
 
-namespace {
-
-// A folder that did not exist before, "<name>", then "<name> 2", "<name> 3", … Creating it is
-// what claims the name, so two conversions never end up sharing one.
-fs::path freshFolder(const fs::path& parent, const std::string& name)
-{
-    fs::create_directories(parent);
-    for (long long n = 1;; ++n) {
-        auto candidate = parent / (n < 2 ? name : name + " " + std::to_string(n));
-        std::error_code error;
-        if (fs::symlink_status(candidate, error).type() != fs::file_type::not_found)
-            continue;
-        if (fs::create_directory(candidate))
-            return candidate;
-    }
-}
-
-}
-
 Workbook load(const fs::path& source)
 {
     const auto ext = Catalog::normalizedExt(source);
@@ -57,7 +38,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
         writeDelimited(workbook.front().rows, delimiter, output);
         return output;
     }
-    auto folder = freshFolder(OutputPaths::directory(source), source.stem().string() + " (" + format.label + ")");
+    // "Vendas (CSV)", then "Vendas (CSV) 2", …: making the folder is what claims the name.
+    auto folder = OutputPaths::makeCommonFolder(source, "", source.stem().string() + " (" + format.label + ")");
     for (const auto& sheet : workbook) {
         auto name = sheet.name;
         std::replace(name.begin(), name.end(), '/', '-');
