@@ -1,5 +1,7 @@
 #include "core/catalog.h"
 
+#include "core/raw_values.h"
+
 #include <QCollator>
 #include <QMimeDatabase>
 #include <QString>
@@ -38,10 +40,7 @@ std::string rawValue(MediaKind kind)
 
 std::optional<MediaKind> fromRaw(const std::string& raw)
 {
-    for (auto kind : all())
-        if (rawValue(kind) == raw)
-            return kind;
-    return std::nullopt;
+    return parseRaw<MediaKind>(all(), rawValue, raw);
 }
 
 std::string plural(MediaKind kind, long long count)

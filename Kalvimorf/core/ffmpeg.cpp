@@ -1,10 +1,165 @@
 #include "core/ffmpeg.h"
 
+#include "core/app_paths.h"
 #include "core/conversion_error.h"
+#include "core/process.h"
+#include "core/task.h"
 
-// Not built yet: every call fails as unsupported.
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
 namespace FFmpeg {
-std::optional<std::string> locate(const std::string&) { return std::nullopt; }
-std::optional<double> duration(const std::filesystem::path&) { return std::nullopt; }
-void run(const std::vector<std::string>&, std::optional<double>, const Progress&) { throw ConversionError::ffmpegMissing(); }
+
+namespace {
+
+// A whole-text number as the tools print it ("12.345"), locale-free.
+std::optional<double> parseNumber(std::string_view text)
+{
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    constexpr std::string_view blanks = " \t\r\n";
+    auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    auto last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+// The last non-empty line of ffmpeg's error output that is readable text; empty when there is
+// none, which reads as "O ffmpeg falhou.".
+std::string lastErrorLine(std::string_view text)
+{
+    while (!text.empty()) {
+        auto cut = text.rfind('\n');
+        auto line = cut == std::string_view::npos ? text : text.substr(cut + 1);
+        text = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut);
+        if (!line.empty() && QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8())
+            return std::string(line);
+    }
+    return {};
+}
+
+}
+
+std::string pathArgument(const fs::path& path)
+{
+    std::error_code error;
+    auto absolute = fs::absolute(path, error);
+    return (error ? path : absolute).string();
+}
+
+std::optional<std::string> locate(const std::string& name, const fs::path& resources)
+{
+    auto candidate = resources / "bin" / name;
+    std::error_code error;
+    if (!fs::is_regular_file(candidate, error) || ::access(candidate.c_str(), X_OK) != 0)
+        return std::nullopt;
+    return candidate.string();
+}
+
+std::optional<std::string> locate(const std::string& name)
+{
+    return locate(name, AppPaths::resources());
+}
+
+std::optional<double> duration(const fs::path& media)
+{
+    auto ffprobe = locate("ffprobe");
+    if (!ffprobe)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.arguments = {"-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1:nk=1", pathArgument(media)};
+    Process::Result result;
+    try {
+        result = Process::run(command, {}, [](std::string_view) {});
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    // The exit status says nothing more than the printed text: "N/A" or nothing is no duration.
+    return parseNumber(trimmed(result.out));
+}
+
+const std::vector<std::string>& prefix()
+{
+    static const std::vector<std::string> arguments = {
+        "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats", "-progress", "pipe:1", "-n"};
+    return arguments;
+}
+
+void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress)
+{
+    auto ffmpeg = locate("ffmpeg");
+    if (!ffmpeg)
+        throw ConversionError::ffmpegMissing();
+    Task::checkCancelled();
+
+    Process::Command command;
+    command.executable = *ffmpeg;
+    command.arguments = prefix();
+    command.arguments.insert(command.arguments.end(), arguments.begin(), arguments.end());
+    command.cancellable = true;
+
+    ProgressParser parser(duration, progress);
+    std::string errors;
+    auto result = Process::run(
+        command, [&parser](std::string_view chunk) { parser.feed(chunk); },
+        [&errors](std::string_view chunk) { errors.append(chunk); });
+    if (result.exitCode != 0)
+        throw ConversionError::ffmpeg(lastErrorLine(errors));
+    // It may have finished just as the job was cancelled; the job still ends cancelled.
+    Task::checkCancelled();
+}
+
+ProgressParser::ProgressParser(std::optional<double> duration, Progress progress)
+    : duration_(duration.value_or(0)), progress_(std::move(progress))
+{
+}
+
+void ProgressParser::feed(std::string_view chunk)
+{
+    if (!progress_ || !(duration_ > 0))
+        return;
+    while (!chunk.empty()) {
+        auto end = chunk.find('\n');
+        if (end == std::string_view::npos) {
+            pending_.append(chunk);
+            return;
+        }
+        if (pending_.empty()) {
+            parseLine(chunk.substr(0, end));
+        } else {
+            pending_.append(chunk.substr(0, end));
+            parseLine(pending_);
+            pending_.clear();
+        }
+        chunk.remove_prefix(end + 1);
+    }
+}
+
+void ProgressParser::parseLine(std::string_view line)
+{
+    constexpr std::string_view key = "out_time_us=";
+    if (!line.starts_with(key))
+        return;
+    auto micros = parseNumber(line.substr(key.size()));
+    if (!micros)
+        return;
+    progress_(std::clamp(*micros / 1'000'000 / duration_, 0.0, 1.0));
+}
+
 }

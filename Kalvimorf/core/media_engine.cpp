@@ -1,10 +1,129 @@
 #include "core/media_engine.h"
 
 #include "core/conversion_error.h"
+#include "core/ffmpeg.h"
+#include "core/output_paths.h"
+#include "core/quality.h"
 
-// Not built yet: every call fails as unsupported.
+#include <array>
+#include <system_error>
+
 namespace MediaEngine {
-fs::path convert(const fs::path&, const OutputFormat&, const Progress&) { throw ConversionError::unsupported(); }
-std::optional<std::vector<std::string>> arguments(const std::string&) { return std::nullopt; }
-std::string capFilter(std::optional<int>) { return {}; }
+
+namespace {
+
+// Encoder settings of one quality level. Numbers stay integers so that std::to_string writes
+// them the same in every locale.
+struct Preset {
+    int x264Crf;            // H.264 constant rate factor (mp4, mov, mkv)
+    const char* aacInVideo;
+    int vp9Crf;
+    const char* opusInWebm;
+    std::optional<int> shortSide;
+    int gifRate;
+    int gifWidth;
+    int vorbisKbps;         // ogg and opus
+};
+
+const Preset& presetFor(QualityLevel level)
+{
+    static const std::array<Preset, 4> presets = {{
+        {18, "192k", 20, "128k", std::nullopt, 24, 1080, 256},
+        {21, "192k", 30, "128k", std::nullopt, 15, 720, 160},
+        {23, "192k", 34, "128k", 1080, 12, 480, 128},
+        {26, "128k", 38, "96k", 720, 10, 360, 96},
+    }};
+    return presets[size_t(QualityLevels::order(level))];
+}
+
+std::string kbps(int value)
+{
+    return std::to_string(value) + "k";
+}
+
+std::vector<std::string> h264(const Preset& preset, bool faststart)
+{
+    std::vector<std::string> list = {
+        "-sn", "-dn", "-c:v", "libx264", "-preset", "veryfast", "-crf", std::to_string(preset.x264Crf),
+        "-pix_fmt", "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo};
+    if (faststart)
+        list.insert(list.end(), {"-movflags", "+faststart"});
+    return list;
+}
+
+std::string gifFilter(const Preset& preset)
+{
+    // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
+    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth) +
+           ",iw)':-2:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=5";
+}
+
+}
+
+std::string capFilter(std::optional<int> shortSide)
+{
+    if (!shortSide)
+        return "scale=trunc(iw/2)*2:trunc(ih/2)*2";
+    const auto n = std::to_string(*shortSide);
+    return "scale='if(gt(iw,ih),-2,min(" + n + ",trunc(iw/2)*2))':'if(gt(iw,ih),min(" + n + ",trunc(ih/2)*2),-2)'";
+}
+
+std::optional<std::vector<std::string>> arguments(const std::string& ext)
+{
+    const auto level = Quality::levelFor(ext);
+    const auto& preset = presetFor(level);
+    if (ext == "mp4" || ext == "mov")
+        return h264(preset, true);
+    if (ext == "mkv")
+        return h264(preset, false);
+    if (ext == "webm")
+        return std::vector<std::string>{
+            "-sn", "-dn", "-c:v", "libvpx-vp9", "-crf", std::to_string(preset.vp9Crf), "-b:v", "0", "-row-mt", "1",
+            "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-vf", capFilter(preset.shortSide),
+            "-c:a", "libopus", "-b:a", preset.opusInWebm};
+    if (ext == "avi")
+        return std::vector<std::string>{"-sn", "-dn", "-c:v", "mpeg4", "-q:v", "3", "-vf", capFilter(std::nullopt),
+                                        "-c:a", "pcm_s16le"};
+    if (ext == "gif")
+        return std::vector<std::string>{"-an", "-sn", "-vf", gifFilter(preset), "-loop", "0"};
+    const auto mp3Rate = kbps(320 - 64 * QualityLevels::order(level));
+    if (ext == "mp3")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libmp3lame", "-b:a", mp3Rate};
+    if (ext == "m4a")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate};
+    if (ext == "ogg")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps)};
+    if (ext == "opus")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps)};
+    if (ext == "wav")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16le"};
+    if (ext == "flac")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "flac"};
+    if (ext == "aiff")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16be"};
+    return std::nullopt;
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    auto codec = arguments(format.ext);
+    if (!codec)
+        throw ConversionError::unsupported();
+    auto out = OutputPaths::destination(source, format.ext);
+    // Without a duration the job shows an indeterminate bar.
+    auto length = FFmpeg::duration(source);
+
+    std::vector<std::string> command = {"-i", FFmpeg::pathArgument(source)};
+    command.insert(command.end(), codec->begin(), codec->end());
+    command.push_back(FFmpeg::pathArgument(out));
+    try {
+        FFmpeg::run(command, length, progress);
+    } catch (...) {
+        std::error_code error;
+        fs::remove(out, error);
+        throw;
+    }
+    return out;
+}
+
 }

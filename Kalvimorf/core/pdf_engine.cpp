@@ -1,9 +1,462 @@
+// qpdf's headers warn unless told that no deprecated pointer holders are used.
+#define POINTERHOLDER_TRANSITION 4
+
+// libvips first: GLib names a member "signals", which Qt's keyword macro would break.
+#include <vips/vips8>
+
 #include "core/pdf_engine.h"
 
 #include "core/conversion_error.h"
+#include "core/output_paths.h"
+#include "core/task.h"
 
-// Not built yet: every call fails as unsupported.
+#include <poppler-qt6.h>
+#include <qpdf/ClosedFileInputSource.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+
 namespace PDFEngine {
-fs::path convert(const fs::path&, const OutputFormat&, const Progress&) { throw ConversionError::unsupported(); }
-fs::path merge(const std::vector<fs::path>&) { throw ConversionError::unsupported(); }
+
+namespace {
+
+// A bigger page would need gigabytes for one bitmap; such a page counts as one that cannot be
+// drawn rather than taking the machine's memory down with it.
+constexpr double maxPagePixels = double(1 << 28);
+
+// qpdf keeps every merged file open until the result is written; past this many it reopens them
+// on demand instead, so a large merge stays within the open-file limit.
+constexpr size_t maxOpenMergeSources = 200;
+
+enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
+
+bool vipsReady()
+{
+    static const bool ready = vips_init("brivlon") == 0;
+    return ready;
+}
+
+std::optional<ImageType> imageType(const std::string& ext)
+{
+    if (ext == "jpg")
+        return ImageType::jpeg;
+    if (ext == "png")
+        return ImageType::png;
+    if (ext == "tiff")
+        return ImageType::tiff;
+    if (ext == "bmp")
+        return ImageType::bmp;
+    if (ext == "gif")
+        return ImageType::gif;
+    if (ext == "heic" || ext == "avif") {
+        // Both go through libheif; without it the type is unknown here.
+        if (!vipsReady() || !vips_type_find("VipsOperation", "heifsave_buffer"))
+            return {};
+        return ext == "heic" ? ImageType::heic : ImageType::avif;
+    }
+    return {};
+}
+
+QString qtPath(const fs::path& path)
+{
+    return QFile::decodeName(QByteArray(path.c_str()));
+}
+
+void quietPoppler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, {}); });
+}
+
+std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
+{
+    quietPoppler();
+    auto document = Poppler::Document::load(qtPath(source));
+    if (!document || document->isLocked())
+        throw ConversionError::unreadable();
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    return document;
+}
+
+[[noreturn]] void throwErrno(const fs::path& path)
+{
+    const int error = errno;
+    throw fs::filesystem_error(std::strerror(error), path, std::error_code(error, std::generic_category()));
+}
+
+// A file descriptor that closes itself.
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int release() { return std::exchange(fd, -1); }
+};
+
+void writeAll(int fd, std::string_view bytes, const fs::path& path)
+{
+    while (!bytes.empty()) {
+        const auto written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno(path);
+        }
+        bytes.remove_prefix(size_t(written));
+    }
+}
+
+// Creates `path`, refusing an existing one, and writes `bytes` into it. A failed write removes
+// the half-written file.
+void writeNewFile(const fs::path& path, std::string_view bytes)
+{
+    Fd file{::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
+    if (file.fd < 0)
+        throwErrno(path);
+    try {
+        writeAll(file.fd, bytes, path);
+        if (::close(file.release()) != 0)
+            throwErrno(path);
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        throw;
+    }
+}
+
+// Readers never see a half-written text: it is written as an unnamed file in the target's
+// folder and given its name only when complete, which fails rather than replace anything that
+// appeared meanwhile.
+void writeTextAtomically(const fs::path& path, std::string_view text)
+{
+    Fd file{::open(path.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
+    if (file.fd < 0) {
+        // A file system without unnamed files.
+        writeNewFile(path, text);
+        return;
+    }
+    writeAll(file.fd, text, path);
+    const auto self = "/proc/self/fd/" + std::to_string(file.fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        throwErrno(path);
+}
+
+std::string extractText(const Poppler::Document& document)
+{
+    // Pages are delimited with line feeds; a document without any text (a scan) gives an empty
+    // text, not a line feed per page.
+    QString text;
+    bool anyText = false;
+    const int count = document.numPages();
+    for (int i = 0; i < count; ++i) {
+        Task::checkCancelled();
+        if (i > 0)
+            text += QLatin1Char('\n');
+        if (auto page = document.page(i)) {
+            const auto pageText = page->text(QRectF());
+            anyText = anyText || !pageText.isEmpty();
+            text += pageText;
+        }
+    }
+    return anyText ? text.toStdString() : std::string();
+}
+
+// Packs the opaque 0xffRRGGBB pixels of `image` into tight RGB bytes at the start of its own
+// buffer, so the encoder gets them without a second page-sized allocation.
+uchar* packRGB(QImage& image)
+{
+    const int width = image.width();
+    uchar* out = image.bits();
+    uchar* dst = out;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* src = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x, dst += 3) {
+            const QRgb pixel = src[x];
+            dst[0] = uchar(qRed(pixel));
+            dst[1] = uchar(qGreen(pixel));
+            dst[2] = uchar(qBlue(pixel));
+        }
+    }
+    return out;
+}
+
+std::string encodeWithQt(QImage& image, const char* format)
+{
+    constexpr double inchesPerMetre = 1 / 0.0254;
+    image.setDotsPerMeterX(int(std::lround(renderDPI * inchesPerMetre)));
+    image.setDotsPerMeterY(int(std::lround(renderDPI * inchesPerMetre)));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(int(std::lround(pageImageQuality * 100)));
+    if (!writer.write(image))
+        throw ConversionError::writeFailed();
+    return bytes.toStdString();
+}
+
+// The page image as file bytes with the fixed page properties: 300 dpi both ways, quality 0.9.
+std::string encode(QImage& image, ImageType type)
+{
+    // Qt writes the resolution into the JPEG's JFIF header, where readers look for it; it is
+    // also the quicker JPEG encoder here.
+    if (type == ImageType::jpeg)
+        return encodeWithQt(image, "jpeg");
+    if (type == ImageType::bmp)
+        return encodeWithQt(image, "bmp");
+    if (image.format() != QImage::Format_RGB32)
+        image.convertTo(QImage::Format_RGB32);
+    if (image.isNull() || !vipsReady())
+        throw ConversionError::writeFailed();
+    const int width = image.width();
+    const int height = image.height();
+    const size_t size = size_t(width) * size_t(height) * 3;
+    try {
+        auto view = vips::VImage::new_from_memory(packRGB(image), size, width, height, 3, VIPS_FORMAT_UCHAR);
+        VipsImage* header = view.get_image();
+        header->Type = VIPS_INTERPRETATION_sRGB;
+        header->Xres = header->Yres = renderDPI / 25.4;  // pixels per millimetre
+        const int quality = int(std::lround(pageImageQuality * 100));
+        void* data = nullptr;
+        size_t length = 0;
+        switch (type) {
+        case ImageType::png:
+            // Pages are mostly flat colour: light deflate without row filters is several times
+            // faster than the defaults for a file about a fifth larger.
+            view.write_to_buffer(".png", &data, &length,
+                                 vips::VImage::option()->set("compression", 3)->set("filter", VIPS_FOREIGN_PNG_FILTER_NONE));
+            break;
+        case ImageType::heic:
+            view.write_to_buffer(".heic", &data, &length, vips::VImage::option()->set("Q", quality));
+            break;
+        case ImageType::avif:
+            view.write_to_buffer(".avif", &data, &length, vips::VImage::option()->set("Q", quality));
+            break;
+        case ImageType::tiff:
+            view.write_to_buffer(".tif", &data, &length);
+            break;
+        case ImageType::gif:
+            view.write_to_buffer(".gif", &data, &length);
+            break;
+        case ImageType::jpeg:
+        case ImageType::bmp:
+            break;
+        }
+        std::string bytes(static_cast<const char*>(data), length);
+        g_free(data);
+        return bytes;
+    } catch (const vips::VError&) {
+        throw ConversionError::writeFailed();
+    }
+}
+
+// Any failure to make or write the image file is the same failure to the user.
+void writePageImage(QImage& image, ImageType type, const fs::path& target)
+{
+    std::string bytes = encode(image, type);
+    image = QImage();  // only one page's pixels are alive at a time
+    try {
+        writeNewFile(target, bytes);
+    } catch (const fs::filesystem_error&) {
+        throw ConversionError::writeFailed();
+    }
+}
+
+// "base - página 007.png": the page number from 1, at least three digits.
+std::string pageFileName(const std::string& base, int number, const std::string& ext)
+{
+    auto digits = std::to_string(number);
+    if (digits.size() < 3)
+        digits.insert(0, 3 - digits.size(), '0');
+    return base + " - página " + digits + "." + ext;
+}
+
+// "base (PNG)", then "base (PNG) 2", … in the output folder, created here.
+fs::path makePageFolder(const fs::path& source, const std::string& base, const std::string& label)
+{
+    const auto placeholder = OutputPaths::directory(source) / (base + " (" + label + ").pdf");
+    const auto folder = OutputPaths::destination(placeholder, "");
+    fs::create_directories(folder.parent_path());
+    if (!fs::create_directory(folder))
+        throw fs::filesystem_error("já existe", folder, std::make_error_code(std::errc::file_exists));
+    return folder;
+}
+
+fs::path exportSinglePage(const Poppler::Document& document, const fs::path& source, const std::string& ext,
+                          ImageType type, const Progress& progress)
+{
+    Task::checkCancelled();
+    auto page = document.page(0);
+    auto image = page ? render(*page, renderDPI) : std::nullopt;
+    // Nothing to write must not look like success: the job's result would otherwise be the
+    // source itself, which a cancelled job deletes.
+    if (!image)
+        throw ConversionError::writeFailed();
+    const auto target = OutputPaths::destination(source, ext);
+    writePageImage(*image, type, target);
+    if (progress)
+        progress(1.0);
+    return target;
+}
+
+fs::path exportPages(const Poppler::Document& document, const fs::path& source, const OutputFormat& format,
+                     ImageType type, const Progress& progress)
+{
+    const int count = document.numPages();
+    const auto base = source.stem().string();
+    const auto folder = makePageFolder(source, base, format.label);
+    try {
+        for (int i = 0; i < count; ++i) {
+            Task::checkCancelled();
+            auto page = document.page(i);
+            auto image = page ? render(*page, renderDPI) : std::nullopt;
+            if (!image)
+                continue;
+            page.reset();
+            writePageImage(*image, type, folder / pageFileName(base, i + 1, format.ext));
+            if (progress)
+                progress(double(i + 1) / count);
+        }
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        throw;
+    }
+    return folder;
+}
+
+std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedFileInputSource>& input)
+{
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    try {
+        input = std::make_shared<ClosedFileInputSource>(path.c_str());
+        input->stayOpen(true);
+        pdf->processInputSource(input);
+    } catch (const std::exception&) {
+        throw ConversionError::unreadable();
+    }
+    return pdf;
+}
+
+// Writes without replacing anything; a failed write leaves nothing behind.
+void writeMerged(QPDF& pdf, const fs::path& out)
+{
+    Fd file{::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
+    if (file.fd < 0)
+        throw ConversionError::writeFailed();
+    FILE* stream = ::fdopen(file.fd, "wb");
+    if (!stream) {
+        ::close(file.release());
+        std::error_code ignored;
+        fs::remove(out, ignored);
+        throw ConversionError::writeFailed();
+    }
+    file.release();
+    bool written = false;
+    try {
+        QPDFWriter writer(pdf, out.c_str(), stream, false);
+        writer.write();
+        written = true;
+    } catch (const std::exception&) {
+    }
+    if (std::fclose(stream) != 0)
+        written = false;
+    if (!written) {
+        std::error_code ignored;
+        fs::remove(out, ignored);
+        throw ConversionError::writeFailed();
+    }
+}
+
+}
+
+std::optional<QImage> render(const Poppler::Page& page, double dpi)
+{
+    // The crop box in points, its sides already swapped for a quarter-turned page.
+    const QSizeF box = page.pageSizeF();
+    const double scale = dpi / 72;
+    const double width = scale * box.width();
+    const double height = scale * box.height();
+    if (!(width >= 1 && height >= 1) || width * height > maxPagePixels)
+        return {};
+    const int pixelWidth = int(width);
+    const int pixelHeight = int(height);
+    // Poppler paints the crop box, page rotation applied, on its white paper; asking for exactly
+    // this slice keeps the truncated size where a full render would round.
+    QImage image = page.renderToImage(dpi, dpi, 0, 0, pixelWidth, pixelHeight);
+    if (image.isNull() || image.width() != pixelWidth || image.height() != pixelHeight)
+        return {};
+    return image;
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    const auto document = openDocument(source);
+    if (format.ext == "txt") {
+        const auto text = extractText(*document);
+        const auto out = OutputPaths::destination(source, "txt");
+        writeTextAtomically(out, text);
+        return out;
+    }
+    const auto type = imageType(format.ext);
+    if (!type)
+        throw ConversionError::unsupported();
+    const int count = document->numPages();
+    if (count < 1)
+        throw ConversionError::unreadable();
+    if (count == 1)
+        return exportSinglePage(*document, source, format.ext, *type, progress);
+    return exportPages(*document, source, format, *type, progress);
+}
+
+fs::path merge(const std::vector<fs::path>& sources)
+{
+    if (sources.empty())
+        throw ConversionError::unreadable();
+    std::vector<std::shared_ptr<ClosedFileInputSource>> inputs(sources.size());
+    // Copied pages read their content from the other files only when the result is written, so
+    // every file stays loaded until then.
+    std::vector<std::unique_ptr<QPDF>> documents;
+    documents.push_back(openForMerge(sources.front(), inputs.front()));
+    QPDFPageDocumentHelper result(*documents.front());
+    for (size_t i = 1; i < sources.size(); ++i) {
+        Task::checkCancelled();
+        documents.push_back(openForMerge(sources[i], inputs[i]));
+        try {
+            for (auto& page : QPDFPageDocumentHelper(*documents.back()).getAllPages())
+                result.addPage(page, false);
+        } catch (const std::exception&) {
+            throw ConversionError::unreadable();
+        }
+        if (sources.size() > maxOpenMergeSources)
+            inputs[i]->stayOpen(false);
+    }
+    Task::checkCancelled();
+
+    const auto first = sources.front();
+    const auto placeholder = OutputPaths::directory(first) / (first.stem().string() + " – combinado.pdf");
+    const auto out = OutputPaths::destination(placeholder, "pdf");
+    writeMerged(*documents.front(), out);
+    return out;
+}
+
 }

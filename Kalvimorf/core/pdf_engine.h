@@ -3,10 +3,33 @@
 #include "core/catalog.h"
 #include "core/progress.h"
 
+#include <QImage>
+
+#include <optional>
 #include <vector>
 
+namespace Poppler { class Page; }
+
+// PDF to text or page images, and several PDFs merged into one.
 namespace PDFEngine {
-// The text file, the single page image, or the folder of page images.
+
+// Page images are rendered at this resolution and written at this lossy quality, whatever the
+// quality presets say.
+inline constexpr double renderDPI = 300;
+inline constexpr double pageImageQuality = 0.9;
+
+// The text file, the single page image, or the folder of page images ("base (PNG)/base -
+// página 001.png" …). Progress is reported after each page image; text reports none. A cancelled
+// job stops between pages; whatever was written by then is removed.
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress);
+
+// All pages of `sources`, in order, appended to the first; written as "first – combinado.pdf".
+// Nothing is written when any source does not open.
 fs::path merge(const std::vector<fs::path>& sources);
+
+// The page's crop box at `dpi`, on opaque white with the page's rotation applied; its pixel size
+// is truncated, never rounded. No image when a side comes to less than one pixel or the bitmap
+// cannot be made.
+std::optional<QImage> render(const Poppler::Page& page, double dpi);
+
 }

@@ -1,5 +1,7 @@
 #include "core/quality.h"
 
+#include "core/raw_values.h"
+
 #include "core/settings.h"
 #include "core/task.h"
 
@@ -25,10 +27,7 @@ std::string rawValue(QualityLevel level)
 
 std::optional<QualityLevel> fromRaw(const std::string& raw)
 {
-    for (auto level : all())
-        if (rawValue(level) == raw)
-            return level;
-    return std::nullopt;
+    return parseRaw<QualityLevel>(all(), rawValue, raw);
 }
 
 std::string displayName(QualityLevel level)
@@ -84,10 +83,7 @@ std::string rawValue(QualityGroup group)
 
 std::optional<QualityGroup> fromRaw(const std::string& raw)
 {
-    for (auto group : all())
-        if (rawValue(group) == raw)
-            return group;
-    return std::nullopt;
+    return parseRaw<QualityGroup>(all(), rawValue, raw);
 }
 
 std::optional<QualityGroup> of(const std::string& ext)

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "core/app_paths.h"
+#include "core/raw_values.h"
 #include "menus/theme.h"
 #include "platform/login_item.h"
 
@@ -34,10 +35,7 @@ std::string rawValue(TriggerKey key)
 
 std::optional<TriggerKey> fromRaw(const std::string& raw)
 {
-    for (auto key : all())
-        if (rawValue(key) == raw)
-            return key;
-    return std::nullopt;
+    return parseRaw<TriggerKey>(all(), rawValue, raw);
 }
 
 unsigned flag(TriggerKey key)
@@ -86,10 +84,7 @@ std::string rawValue(WheelMode mode)
 
 std::optional<WheelMode> fromRaw(const std::string& raw)
 {
-    for (auto mode : all())
-        if (rawValue(mode) == raw)
-            return mode;
-    return std::nullopt;
+    return parseRaw<WheelMode>(all(), rawValue, raw);
 }
 
 }

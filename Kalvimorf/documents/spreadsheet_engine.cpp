@@ -1,8 +1,51 @@
 #include "documents/spreadsheet_engine.h"
 
 #include "core/conversion_error.h"
+#include "core/output_paths.h"
+#include "documents/delimited.h"
+#include "documents/text_file.h"
+#include "documents/xlsx.h"
 
-// Not built yet: every call fails as unsupported.
+#include <algorithm>
+
 namespace SpreadsheetEngine {
-fs::path convert(const fs::path&, const OutputFormat&) { throw ConversionError::unsupported(); }
+
+Workbook load(const fs::path& source)
+{
+    const auto ext = Catalog::normalizedExt(source);
+    if (ext == "xlsx")
+        return readXLSX(source);
+    auto text = TextFile::readDetecting(source);
+    for (auto at = text.find("\xEF\xBB\xBF"); at != std::string::npos; at = text.find("\xEF\xBB\xBF", at))
+        text.erase(at, 3);
+    const char delimiter = ext == "tsv" ? '\t' : detectDelimiter(text);
+    return {Sheet{"Planilha1", parseDelimited(text, delimiter)}};
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format)
+{
+    const auto workbook = load(source);
+    if (workbook.empty())
+        throw ConversionError::unreadable();
+    if (format.ext == "xlsx") {
+        auto output = OutputPaths::destination(source, "xlsx");
+        writeXLSX(workbook, output);
+        return output;
+    }
+    const char delimiter = format.ext == "tsv" ? '\t' : ',';
+    if (workbook.size() == 1) {
+        auto output = OutputPaths::destination(source, format.ext);
+        writeDelimited(workbook.front().rows, delimiter, output);
+        return output;
+    }
+    // "Vendas (CSV)", then "Vendas (CSV) 2", …: making the folder is what claims the name.
+    auto folder = OutputPaths::makeCommonFolder(source, "", source.stem().string() + " (" + format.label + ")");
+    for (const auto& sheet : workbook) {
+        auto name = sheet.name;
+        std::replace(name.begin(), name.end(), '/', '-');
+        writeDelimited(sheet.rows, delimiter, folder / (name + "." + format.ext));
+    }
+    return folder;
+}
+
 }

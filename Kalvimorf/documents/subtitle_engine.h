@@ -4,9 +4,26 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+// SRT and WebVTT subtitles, and their text alone.
 namespace SubtitleEngine {
+
+struct Cue {
+    double start = 0;  // seconds
+    double end = 0;
+    std::string text;  // lines joined by "\n", trimmed, never empty
+};
+
+// Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" under a free name in the
+// output folder.
 fs::path convert(const fs::path& source, const OutputFormat& format);
-// "1:02,5" → 62.5; two or three ":"-separated numbers, else nothing.
+// The cues in file order; blocks without a timing line, a readable time or text are skipped.
+std::vector<Cue> parse(const std::string& text);
+// "m:s" or "h:m:s", each part a decimal number, "," accepted for "."; "1:02,5" → 62.5. A bare
+// number of seconds, "inf", "nan" or hexadecimal numbers are not times. No range check.
 std::optional<double> time(const std::string& text);
+// "hh:mm:ss" then the separator and three digits of milliseconds; hours widen past 99.
+std::string stamp(double seconds, char separator);
+
 }

@@ -1,5 +1,6 @@
 #include "menus/theme.h"
 
+#include "core/raw_values.h"
 #include "core/settings.h"
 
 #include <cstdlib>
@@ -30,10 +31,8 @@ std::string rawValue(AppTheme theme)
 
 std::optional<AppTheme> themeFromRaw(const std::string& raw)
 {
-    for (auto theme : {AppTheme::macos, AppTheme::classic, AppTheme::stage})
-        if (rawValue(theme) == raw)
-            return theme;
-    return std::nullopt;
+    const AppTheme themes[] = {AppTheme::macos, AppTheme::classic, AppTheme::stage};
+    return parseRaw<AppTheme>(themes, [](AppTheme theme) { return rawValue(theme); }, raw);
 }
 
 std::string rawValue(AppAppearance appearance)
@@ -48,32 +47,33 @@ std::string rawValue(AppAppearance appearance)
 
 std::optional<AppAppearance> appearanceFromRaw(const std::string& raw)
 {
-    for (auto appearance : {AppAppearance::automatic, AppAppearance::light, AppAppearance::dark})
-        if (rawValue(appearance) == raw)
-            return appearance;
-    return std::nullopt;
+    const AppAppearance appearances[] = {AppAppearance::automatic, AppAppearance::light, AppAppearance::dark};
+    return parseRaw<AppAppearance>(appearances, [](AppAppearance value) { return rawValue(value); }, raw);
+}
+
+namespace {
+// The environment's choice first, then the stored one; unknown words count as absent.
+template <typename Value>
+Value inForce(const char* variable, const QString& key, std::optional<Value> (*parse)(const std::string&), Value fallback)
+{
+    if (auto fromEnv = env(variable))
+        if (auto value = parse(*fromEnv))
+            return *value;
+    if (auto stored = Defaults::string(key))
+        if (auto value = parse(*stored))
+            return *value;
+    return fallback;
+}
 }
 
 AppTheme current()
 {
-    if (auto fromEnv = env("BRIVLON_THEME"))
-        if (auto theme = themeFromRaw(*fromEnv))
-            return *theme;
-    if (auto stored = Defaults::string("theme.v2"))
-        if (auto theme = themeFromRaw(*stored))
-            return *theme;
-    return AppTheme::macos;
+    return inForce("BRIVLON_THEME", "theme.v2", themeFromRaw, AppTheme::macos);
 }
 
 AppAppearance appearance()
 {
-    if (auto fromEnv = env("BRIVLON_APPEARANCE"))
-        if (auto value = appearanceFromRaw(*fromEnv))
-            return *value;
-    if (auto stored = Defaults::string("appearance"))
-        if (auto value = appearanceFromRaw(*stored))
-            return *value;
-    return AppAppearance::automatic;
+    return inForce("BRIVLON_APPEARANCE", "appearance", appearanceFromRaw, AppAppearance::automatic);
 }
 
 void apply()

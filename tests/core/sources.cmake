@@ -10,4 +10,6 @@ brivlon_tests(core_tests
   core/chime_test.cpp
   core/export_chime_test.cpp
   core/conversion_end_to_end_test.cpp
+  core/pdf_engine_test.cpp
+  core/media_engine_test.cpp
 )

@@ -1,5 +1,11 @@
 # Tests of this folder are listed here.
 brivlon_tests(documents_tests
   documents/archive_engine_test.cpp
+  documents/delimited_test.cpp
+  documents/libreoffice_roundtrip_test.cpp
+  documents/subtitle_engine_test.cpp
+  documents/text_formats_cli_test.cpp
+  documents/xlsx_test.cpp
+  documents/xml_tree_test.cpp
   documents/zip_tools_test.cpp
 )

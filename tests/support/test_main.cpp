@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+// The image library's headers must come before Qt's, whose "signals" keyword clashes with them.
+#include <vips/vips.h>
+
 #include <QGuiApplication>
 
 #include <gtest/gtest.h>
@@ -20,6 +23,7 @@ fs::path sandboxHome()
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    VIPS_INIT(argv[0]);
     char pattern[] = "/tmp/brivlon-test-XXXXXX";
     TestSupport::home = mkdtemp(pattern);
     const auto& home = TestSupport::home;

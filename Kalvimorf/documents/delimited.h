@@ -1,0 +1,20 @@
+#pragma once
+
+#include "documents/workbook.h"
+
+#include <filesystem>
+#include <string_view>
+
+// CSV and TSV text: reading with delimiter detection and quotes, writing with quotes only where
+// a cell needs them.
+namespace SpreadsheetEngine {
+
+// The most frequent of ",", ";" and tab in the first line, earlier on a tie; "," when none.
+char detectDelimiter(std::string_view text);
+// Rows of the text; never fails. A final line break adds no row; quotes enclosing a field are
+// dropped, a doubled quote inside them is one quote, and an unterminated quote runs to the end.
+std::vector<Row> parseDelimited(std::string_view text, char delimiter);
+// Rows ended by "\r\n", UTF-8, with a byte-order mark only for ",". Replaces any file there.
+void writeDelimited(const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination);
+
+}
