@@ -265,10 +265,11 @@ std::vector<std::uint8_t> wavData(Kind kind)
 
 namespace {
 
+// Never destroyed: players must not be torn down after the application object at exit.
 std::shared_ptr<Output>& installedOutput()
 {
-    static std::shared_ptr<Output> output;
-    return output;
+    static auto* output = new std::shared_ptr<Output>();
+    return *output;
 }
 
 // When the last failure sound was heard; nothing until the first one, so it is always heard.

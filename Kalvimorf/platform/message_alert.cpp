@@ -22,8 +22,11 @@ int show(const Alert::Request& request)
         auto* button = box.addButton(QString::fromStdString(title), QMessageBox::ActionRole);
         buttons.push_back(button);
     }
-    if (!buttons.empty())
+    if (!buttons.empty()) {
         box.setDefaultButton(buttons.front());
+        // Escape answers with the last button, the way out.
+        box.setEscapeButton(buttons.back());
+    }
     // The question comes from a drop while another application is in front.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     box.show();

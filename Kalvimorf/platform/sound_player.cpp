@@ -1,8 +1,8 @@
 #include "platform/sound_player.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSoundEffect>
 #include <QStandardPaths>
 #include <QUrl>
 
@@ -58,22 +58,21 @@ QString soundFile(Chime::Kind kind)
 SoundPlayer::~SoundPlayer()
 {
     for (auto& [kind, effect] : players_)
-        delete effect;
+        delete effect.data();
 }
 
 QSoundEffect* SoundPlayer::player(Chime::Kind kind)
 {
-    auto found = players_.find(kind);
-    if (found != players_.end())
-        return found->second;
-    QSoundEffect* effect = nullptr;
+    if (tried_[kind])
+        return players_[kind];
+    tried_[kind] = true;
     const QString path = soundFile(kind);
     if (!path.isEmpty()) {
-        effect = new QSoundEffect;
+        auto* effect = new QSoundEffect(QCoreApplication::instance());
         effect->setSource(QUrl::fromLocalFile(path));
+        players_[kind] = effect;
     }
-    players_[kind] = effect;
-    return effect;
+    return players_[kind];
 }
 
 void SoundPlayer::restart(Chime::Kind kind, double volume)

@@ -2,11 +2,10 @@
 
 #include "core/chime.h"
 
-#include <QObject>
+#include <QPointer>
+#include <QSoundEffect>
 
 #include <map>
-
-class QSoundEffect;
 
 // Plays the synthesised sounds with one Qt Multimedia player per kind, each made on first use
 // from the sound's WAV data. Without an audio device the players stay silent; nothing fails.
@@ -20,5 +19,7 @@ public:
 
 private:
     QSoundEffect* player(Chime::Kind kind);
-    std::map<Chime::Kind, QSoundEffect*> players_;
+    // Owned by the application object, so they go before it; absent when the sound is unavailable.
+    std::map<Chime::Kind, QPointer<QSoundEffect>> players_;
+    std::map<Chime::Kind, bool> tried_;
 };
