@@ -126,12 +126,14 @@ void ConversionRunner::start(const QUuid& id, std::optional<fs::path> folder, st
 {
     auto context = Task::newJob(std::move(folder), quality);
     auto token = context.cancel;
-    // The turn is taken here, on the main thread, so places go out in the order jobs were made.
+    // The turn is taken here, on the main thread, so places go out in the order jobs were made;
+    // the job's thread starts when it holds its place, so a long queue costs no threads.
     auto turn = limiter_->enqueue();
-    Task::detach(std::move(context), [turn, limiter = limiter_, store = &store_, id, work = std::move(work)] {
-        turn->wait();
-        finish(id, work, *store);
-        limiter->release();
+    turn->whenGranted([context = std::move(context), limiter = limiter_, store = &store_, id, work = std::move(work)] {
+        Task::detach(context, [limiter, store, id, work] {
+            finish(id, work, *store);
+            limiter->release();
+        });
     });
     store_.setCanceler(id, [token] { token->cancel(); });
 }

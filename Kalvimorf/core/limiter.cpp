@@ -8,6 +8,18 @@ void Limiter::Turn::wait()
     ready_.wait(lock, [this] { return granted_; });
 }
 
+void Limiter::Turn::whenGranted(std::function<void()> start)
+{
+    {
+        std::lock_guard lock(*mutex_);
+        if (!granted_) {
+            start_ = std::move(start);
+            return;
+        }
+    }
+    start();
+}
+
 std::shared_ptr<Limiter::Turn> Limiter::enqueue()
 {
     auto turn = std::make_shared<Turn>();
@@ -29,17 +41,23 @@ void Limiter::acquire()
 
 void Limiter::release()
 {
-    std::lock_guard lock(mutex_);
-    if (waiters_.empty()) {
-        if (running_ > 0)
-            --running_;
-        return;
+    std::function<void()> start;
+    {
+        std::lock_guard lock(mutex_);
+        if (waiters_.empty()) {
+            if (running_ > 0)
+                --running_;
+            return;
+        }
+        // The place passes straight to the oldest waiter; the count stays.
+        auto next = waiters_.front();
+        waiters_.pop_front();
+        next->granted_ = true;
+        start = std::move(next->start_);
+        next->ready_.notify_one();
     }
-    // The place passes straight to the oldest waiter; the count stays.
-    auto next = waiters_.front();
-    waiters_.pop_front();
-    next->granted_ = true;
-    next->ready_.notify_one();
+    if (start)
+        start();
 }
 
 int Limiter::running() const

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -12,16 +13,20 @@ class Limiter {
 public:
     explicit Limiter(int max);
 
-    // A request for a place, queued at once; wait() blocks until the place is held.
+    // A request for a place, queued at once. Either wait() blocks until the place is held, or
+    // whenGranted() runs `start` once it is (at once when it already is, else on the thread that
+    // hands the place over), so that work waiting for its turn needs no thread of its own.
     class Turn {
     public:
         void wait();
+        void whenGranted(std::function<void()> start);
 
     private:
         friend class Limiter;
         std::mutex* mutex_ = nullptr;
         std::condition_variable ready_;
         bool granted_ = false;
+        std::function<void()> start_;
     };
 
     // Queues a request without blocking, so that the caller fixes the order of the turns.

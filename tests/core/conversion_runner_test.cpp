@@ -238,6 +238,24 @@ TEST_F(RunnerTest, FiveFilesRunThreeAtATimeInOrder)
     }
 }
 
+TEST_F(RunnerTest, WaitingJobsHoldNoThread)
+{
+    auto threads = [] {
+        return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
+    };
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i)
+        names.push_back("f" + std::to_string(i) + ".png");
+    const auto urls = files(names);
+    const auto before = threads();
+    runner.run(urls, jpg(), std::nullopt);
+    ASSERT_TRUE(pumpUntil([&] { return fake.calls().size() == 3; }));
+    EXPECT_LT(threads(), before + 10);
+    for (const auto& url : urls)
+        fake.succeed(url);
+    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
+}
+
 TEST_F(RunnerTest, CancelledWaitingJobNeverReachesTheEngine)
 {
     runner.run(files({"a.png", "b.png", "c.png", "d.png"}), jpg(), std::nullopt);
@@ -435,6 +453,10 @@ TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
         });
     }
     EXPECT_EQ(limiter.waiting(), 3);
+    // A turn can also start its work itself once granted, on the releasing thread.
+    std::vector<int> started;
+    auto later = limiter.enqueue();
+    later->whenGranted([&] { started.push_back(3); });
     for (int i = 0; i < 3; ++i) {
         limiter.release();
         EXPECT_EQ(limiter.running(), 2);
@@ -446,6 +468,10 @@ TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(started.empty());
+    limiter.release();
+    EXPECT_EQ(started, (std::vector<int>{3}));
+    EXPECT_EQ(limiter.running(), 2);
     limiter.release();
     EXPECT_EQ(limiter.running(), 1);
     limiter.release();
