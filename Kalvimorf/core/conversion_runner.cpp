@@ -90,12 +90,13 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
 
     if (format.batch) {
         const QUuid id = store_.add(Catalog::describe(urls), format.label);
-        start(id, std::nullopt, quality, [engines = engines_, urls, format, kind]() {
+        auto work = [engines = engines_, urls, format, kind]() {
             const auto sorted = Catalog::sorted(urls);
             if (isMergeFormat(format))
                 return kind == MediaKind::pdf ? engines.mergePDF(sorted) : engines.mergeImages(sorted);
             return engines.createArchive(sorted, format);
-        });
+        };
+        launch(store_, limiter_, id, Task::newJob(std::nullopt, quality), std::move(work));
         return;
     }
 
@@ -115,27 +116,33 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
         Progress relay = [store, id](double value) {
             MainThread::post([store, id, value] { store->setProgress(id, value); });
         };
-        start(id, folder, quality, [convert = engines_.convert, url, kind, format, relay]() {
+        auto work = [convert = engines_.convert, url, kind, format, relay]() {
             return convert(url, kind, format, relay);
-        });
+        };
+        launch(store_, limiter_, id, Task::newJob(folder, quality), std::move(work));
     }
 }
 
-void ConversionRunner::start(const QUuid& id, std::optional<fs::path> folder, std::optional<QualityLevel> quality,
-                             std::function<fs::path()> work)
+void ConversionRunner::launch(JobStore& store, const std::shared_ptr<Limiter>& gate, const QUuid& id,
+                              Task::Context context, std::function<fs::path()> work)
 {
-    auto context = Task::newJob(std::move(folder), quality);
+    if (!context.cancel)
+        context.cancel = std::make_shared<Task::CancelToken>();
     auto token = context.cancel;
+    auto run = [context = std::move(context), gate, store = &store, id, work = std::move(work)] {
+        Task::detach(context, [gate, store, id, work] {
+            finish(id, work, *store);
+            if (gate)
+                gate->release();
+        });
+    };
     // The turn is taken here, on the main thread, so places go out in the order jobs were made;
     // the job's thread starts when it holds its place, so a long queue costs no threads.
-    auto turn = limiter_->enqueue();
-    turn->whenGranted([context = std::move(context), limiter = limiter_, store = &store_, id, work = std::move(work)] {
-        Task::detach(context, [limiter, store, id, work] {
-            finish(id, work, *store);
-            limiter->release();
-        });
-    });
-    store_.setCanceler(id, [token] { token->cancel(); });
+    if (gate)
+        gate->enqueue()->whenGranted(std::move(run));
+    else
+        run();
+    store.setCanceler(id, [token] { token->cancel(); });
 }
 
 void ConversionRunner::finish(const QUuid& id, const std::function<fs::path()>& work, JobStore& store)

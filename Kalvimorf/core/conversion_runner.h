@@ -2,6 +2,7 @@
 
 #include "core/catalog.h"
 #include "core/progress.h"
+#include "core/task.h"
 
 #include <QUuid>
 
@@ -41,6 +42,12 @@ public:
     static void finish(const QUuid& id, const std::function<fs::path()>& work, JobStore& store);
     static void finish(const QUuid& id, const std::function<fs::path()>& work);
 
+    // Starts job `id` (already added to `store`): once `gate` gives it a place (at once without a
+    // gate) its work runs through finish() on a thread of its own with `context` bound, and the
+    // place is given back after. The job's cancel action is registered with the store. Main thread.
+    static void launch(JobStore& store, const std::shared_ptr<Limiter>& gate, const QUuid& id, Task::Context context,
+                       std::function<fs::path()> work);
+
     Limiter& limiter() { return *limiter_; }
 
     // The name of the folder that holds the outputs of a drop of several files.
@@ -48,8 +55,6 @@ public:
 
 private:
     std::optional<fs::path> makeCommonFolder(const fs::path& first, const OutputFormat& format) const;
-    void start(const QUuid& id, std::optional<fs::path> folder, std::optional<QualityLevel> quality,
-               std::function<fs::path()> work);
 
     JobStore& store_;
     ConversionEngines engines_;

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -433,6 +434,44 @@ TEST(RunnerCancelTest, CancelStopsTheJobsChildProcess)
     EXPECT_EQ(JobFakes::childProcesses("sleep"), 0);
     EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
     EXPECT_TRUE(sound.played().empty());
+}
+
+TEST(RunnerLaunchTest, WorkWithoutAGateRunsAtOnceInItsOwnContext)
+{
+    JobFakes::SoundFixture sound;
+    JobStore store;
+    TempDir dir;
+    std::atomic<bool> release = false;
+    std::optional<fs::path> seenFolder;
+    auto id = store.add("clipe.mov", "Cortar");
+    ConversionRunner::launch(store, nullptr, id, Task::newJob(dir.path()), [&]() -> fs::path {
+        seenFolder = Task::current().overrideDir;
+        while (!release)
+            std::this_thread::yield();
+        return dir / "clipe 2.mov";
+    });
+    ASSERT_TRUE(pumpUntil([&] { return store.jobs().front().started; }));
+    release = true;
+    ASSERT_TRUE(pumpUntil([&] { return !store.jobs().front().isRunning(); }));
+    EXPECT_EQ(store.jobs().front().state.kind, Kind::done);
+    EXPECT_EQ(seenFolder, dir.path());
+
+    // With a gate of its own (as the tool runner has), cancelled from the store while working:
+    // the work sees it and the job ends cancelled.
+    auto gate = std::make_shared<Limiter>(1);
+    auto second = store.add("outro.mov", "Cortar");
+    ConversionRunner::launch(store, gate, second, Task::newJob(), []() -> fs::path {
+        for (;;) {
+            Task::checkCancelled();
+            std::this_thread::yield();
+        }
+    });
+    ASSERT_TRUE(pumpUntil([&] { return store.jobs().back().started; }));
+    store.cancel(second);
+    ASSERT_TRUE(pumpUntil([&] { return gate->running() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(store.jobs().back().state.kind, Kind::cancelled);
+    EXPECT_EQ(sound.played().size(), 1u);
 }
 
 TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
