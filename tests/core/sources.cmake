@@ -5,4 +5,5 @@ brivlon_tests(core_tests
   core/settings_test.cpp
   core/error_log_test.cpp
   core/entry_point_test.cpp
+  core/image_engine_test.cpp
 )
