@@ -2,6 +2,7 @@
 
 #include "core/conversion_error.h"
 #include "core/ffmpeg.h"
+#include "core/image_flate.h"
 #include "core/image_pdf.h"
 #include "core/output_paths.h"
 #include "core/quality.h"
@@ -341,7 +342,9 @@ void writeImage(const VImage& prepared, ImageType type, const fs::path& destinat
         prepared.jpegsave(path, VImage::option()->set("Q", q));
         break;
     case ImageType::png:
-        prepared.pngsave(path);
+        // Our own writer: it deflates on every core and keeps the Exif block, which this
+        // vips's PNG saver drops.
+        ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), destination);
         break;
     case ImageType::heic:
         prepared.heifsave(path, VImage::option()

@@ -1,9 +1,8 @@
 #include "core/image_pdf.h"
 
 #include "core/conversion_error.h"
+#include "core/image_flate.h"
 #include "core/task.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <thread>
 
 using ImageEngine::Picture;
 using vips::VImage;
@@ -20,9 +18,6 @@ using vips::VImage;
 namespace ImagePDF {
 
 namespace {
-
-// Deflate level for pixel streams: the compressed size barely moves above it, the time does.
-constexpr int flateLevel = 4;
 
 std::string number(double value)
 {
@@ -45,141 +40,6 @@ std::string integer(long long value)
 std::string ref(int object)
 {
     return integer(object) + " 0 R";
-}
-
-// One plane of an image (its colour samples, or its alpha) as a zlib stream of PNG rows with
-// the Up filter, which a PDF reader undoes through /Predictor 15. Rows are compressed in
-// parallel slices: each slice is a raw deflate run ending on a byte boundary, so that the
-// slices joined under one zlib header and one combined checksum make a single valid stream.
-class Plane {
-public:
-    Plane(const unsigned char* pixels, int width, int height, int bands, int sampleBytes, int first, int count)
-        : pixels_(pixels), width_(width), height_(height), bands_(bands), sampleBytes_(sampleBytes), first_(first),
-          count_(count), rowBytes_(size_t(width) * count * sampleBytes)
-    {
-    }
-
-    std::string compress() const
-    {
-        const size_t rawBytes = rowBytes_ * height_;
-        unsigned workers = std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
-        int slices = int(std::clamp<size_t>(rawBytes / (1u << 20), 1, workers));
-        slices = std::min(slices, std::max(1, height_));
-        std::vector<Slice> parts(slices);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < slices; ++i) {
-            int from = int(int64_t(height_) * i / slices), to = int(int64_t(height_) * (i + 1) / slices);
-            auto work = [this, &parts, i, from, to, slices] { parts[i] = slice(from, to, i == slices - 1); };
-            if (i + 1 < slices)
-                threads.emplace_back(work);
-            else
-                work();
-        }
-        for (auto& thread : threads)
-            thread.join();
-
-        std::string out("\x78\x9c", 2);
-        uLong adler = adler32(0, nullptr, 0);
-        for (const auto& part : parts) {
-            if (!part.ok)
-                throw ConversionError::writeFailed();
-            out += part.data;
-            adler = adler32_combine(adler, part.adler, z_off_t(part.length));
-        }
-        for (int shift = 24; shift >= 0; shift -= 8)
-            out.push_back(char((adler >> shift) & 0xff));
-        return out;
-    }
-
-private:
-    struct Slice {
-        std::string data;
-        uLong adler = 0;
-        size_t length = 0;
-        bool ok = false;
-    };
-
-    // Row y of the chosen samples, 16-bit samples big-endian as PDF wants them.
-    void gather(int y, unsigned char* out) const
-    {
-        const size_t pixelBytes = size_t(bands_) * sampleBytes_;
-        const unsigned char* row = pixels_ + size_t(y) * width_ * pixelBytes;
-        if (count_ == bands_ && sampleBytes_ == 1) {
-            std::memcpy(out, row, rowBytes_);
-            return;
-        }
-        for (int x = 0; x < width_; ++x) {
-            const unsigned char* pixel = row + x * pixelBytes + size_t(first_) * sampleBytes_;
-            if (sampleBytes_ == 1) {
-                std::memcpy(out, pixel, count_);
-                out += count_;
-            } else {
-                for (int c = 0; c < count_; ++c) {
-                    uint16_t sample;
-                    std::memcpy(&sample, pixel + c * 2, 2);
-                    *out++ = static_cast<unsigned char>(sample >> 8);
-                    *out++ = static_cast<unsigned char>(sample & 0xff);
-                }
-            }
-        }
-    }
-
-    Slice slice(int from, int to, bool last) const
-    {
-        Slice result;
-        std::vector<unsigned char> filtered(size_t(to - from) * (rowBytes_ + 1));
-        std::vector<unsigned char> previous(rowBytes_, 0), current(rowBytes_);
-        if (from > 0)
-            gather(from - 1, previous.data());
-        unsigned char* out = filtered.data();
-        for (int y = from; y < to; ++y) {
-            gather(y, current.data());
-            *out++ = 2;  // Up
-            for (size_t i = 0; i < rowBytes_; ++i)
-                out[i] = static_cast<unsigned char>(current[i] - previous[i]);
-            out += rowBytes_;
-            std::swap(previous, current);
-        }
-        result.length = filtered.size();
-        result.adler = adler32(adler32(0, nullptr, 0), filtered.data(), uInt(filtered.size()));
-
-        z_stream stream{};
-        if (deflateInit2(&stream, flateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            return result;
-        result.data.resize(deflateBound(&stream, uLong(filtered.size())) + 64);
-        stream.next_in = filtered.data();
-        stream.avail_in = uInt(filtered.size());
-        size_t produced = 0;
-        int status = Z_OK;
-        do {
-            if (produced == result.data.size())
-                result.data.resize(result.data.size() * 2);
-            stream.next_out = reinterpret_cast<Bytef*>(result.data.data() + produced);
-            stream.avail_out = uInt(result.data.size() - produced);
-            status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-            produced = result.data.size() - stream.avail_out;
-        } while (status == Z_OK && (stream.avail_out == 0 || stream.avail_in > 0));
-        deflateEnd(&stream);
-        result.data.resize(produced);
-        result.ok = last ? status == Z_STREAM_END : status == Z_OK;
-        return result;
-    }
-
-    const unsigned char* pixels_;
-    int width_, height_, bands_, sampleBytes_, first_, count_;
-    size_t rowBytes_;
-};
-
-std::string deflateBytes(const std::string& data)
-{
-    uLongf size = compressBound(uLong(data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  uLong(data.size()), 6)
-        != Z_OK)
-        throw ConversionError::writeFailed();
-    out.resize(size);
-    return out;
 }
 
 class Document {
@@ -282,7 +142,7 @@ std::string colourSpace(Document& pdf, int components, const std::optional<std::
     int object = pdf.reserve();
     pdf.stream(object,
                "/N " + integer(components) + " /Alternate " + device + " /Filter /FlateDecode",
-               deflateBytes(*icc));
+               ImageFlate::deflate(*icc));
     return "[/ICCBased " + ref(object) + "]";
 }
 
@@ -342,22 +202,8 @@ int jpegImage(Document& pdf, const Picture& picture)
 
 int losslessImage(Document& pdf, const Picture& picture)
 {
-    VImage image = picture.image;
-    auto interpretation = image.interpretation();
-    auto format = image.format();
-    bool plainFormat = format == VIPS_FORMAT_UCHAR || format == VIPS_FORMAT_USHORT;
-    bool cmyk = interpretation == VIPS_INTERPRETATION_CMYK && format == VIPS_FORMAT_UCHAR;
-    bool grey = (interpretation == VIPS_INTERPRETATION_B_W || interpretation == VIPS_INTERPRETATION_GREY16)
-        && image.bands() <= 2;
-    bool rgb = (interpretation == VIPS_INTERPRETATION_sRGB || interpretation == VIPS_INTERPRETATION_RGB16)
-        && (image.bands() == 3 || image.bands() == 4);
+    VImage image = ImageFlate::storable(picture.image, true);
     auto icc = iccOf(image);
-    if (!plainFormat || !(cmyk || grey || rgb)) {
-        image = image.colourspace(VIPS_INTERPRETATION_sRGB);
-        if (image.format() != VIPS_FORMAT_UCHAR)
-            image = image.cast(VIPS_FORMAT_UCHAR);
-        icc.reset();
-    }
     const int bands = image.bands();
     const bool alpha = image.has_alpha();
     const int components = alpha ? bands - 1 : bands;
@@ -367,7 +213,7 @@ int losslessImage(Document& pdf, const Picture& picture)
     size_t size = 0;
     void* memory = image.write_to_memory(&size);
     std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
-    auto pixels = static_cast<const unsigned char*>(memory);
+    const ImageFlate::Samples samples{static_cast<const unsigned char*>(memory), width, height, bands, sampleBytes};
     const std::string bits = integer(sampleBytes * 8);
     auto dictionary = [&](const std::string& space, int colours) {
         return "/Type /XObject /Subtype /Image /Width " + integer(width) + " /Height " + integer(height)
@@ -380,13 +226,13 @@ int losslessImage(Document& pdf, const Picture& picture)
     if (alpha) {
         int maskObject = pdf.reserve();
         pdf.stream(maskObject, dictionary("/DeviceGray", 1),
-                   Plane(pixels, width, height, bands, sampleBytes, bands - 1, 1).compress());
+                   ImageFlate::compress(samples, bands - 1, 1));
         mask = " /SMask " + ref(maskObject);
     }
     auto space = colourSpace(pdf, components, icc);
     int object = pdf.reserve();
     pdf.stream(object, dictionary(space, components) + mask,
-               Plane(pixels, width, height, bands, sampleBytes, 0, components).compress());
+               ImageFlate::compress(samples, 0, components));
     return object;
 }
 
