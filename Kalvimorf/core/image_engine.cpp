@@ -59,12 +59,13 @@ int orientationOf(const VImage& image)
 }
 
 // vips hands out the errors of lazy decoding only when the pixels are read, that is while an
-// output is written; those are the source's fault, not the destination's.
+// output is written; those are the source's fault, not the destination's. The decoders name
+// themselves in their messages ("jpegload: …", "tiff2vips: …").
 ConversionError classify(const vips::VError& error)
 {
     std::string text = error.what();
     vips_error_clear();
-    for (const char* reader : {"load", "VipsJpeg", "tiff2vips", "spng", "libpng", "gif", "heif: "}) {
+    for (const char* reader : {"load", "2vips", "Premature end", "Corrupt"}) {
         if (text.find(reader) != std::string::npos)
             return ConversionError::unreadable();
     }
@@ -426,10 +427,11 @@ VImage flatten(const VImage& image)
     if (!image.has_alpha())
         return image;
     try {
-        double white = image.format() == VIPS_FORMAT_USHORT ? 65535 : 255;
+        double opaque = image.format() == VIPS_FORMAT_USHORT ? 65535 : 255;
+        double white = image.interpretation() == VIPS_INTERPRETATION_CMYK ? 0 : opaque;  // no ink
         return image.flatten(VImage::option()
-                                 ->set("background", std::vector<double>{white, white, white})
-                                 ->set("max_alpha", white));
+                                 ->set("background", std::vector<double>(size_t(image.bands() - 1), white))
+                                 ->set("max_alpha", opaque));
     } catch (const vips::VError&) {
         vips_error_clear();
         return image;
