@@ -149,6 +149,30 @@ TEST_F(ImageEngineTest, AlphaIsLaidOnWhiteOnlyForJpegAndBmp)
     }
 }
 
+TEST_F(ImageEngineTest, WideGamutColoursAreTurnedIntoSRGBForFormatsWithoutProfiles)
+{
+    // Pure red, stored as Display P3 numbers with the P3 profile attached.
+    auto red = (VImage::black(8, 8, VImage::option()->set("bands", 3)) + std::vector<double>{255, 0, 0})
+                   .cast(VIPS_FORMAT_UCHAR)
+                   .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    auto p3 = red.icc_transform("p3", VImage::option()->set("input_profile", "srgb"));
+    ASSERT_LT(pixel(p3, 1, 1)[0], 245);
+    p3.pngsave((dir / "p3.png").c_str());
+
+    for (const std::string ext : {"bmp", "gif"}) {
+        SCOPED_TRACE(ext);
+        auto out = ImageEngine::convert(dir / "p3.png", format(ext));
+        QImage image(QString::fromStdString(out.string()));
+        ASSERT_FALSE(image.isNull());
+        EXPECT_GE(qRed(image.pixel(1, 1)), 250);
+        EXPECT_LE(qGreen(image.pixel(1, 1)), 8);
+    }
+    // Formats that carry the profile keep the numbers and the profile.
+    auto tiff = VImage::new_from_file(ImageEngine::convert(dir / "p3.png", format("tiff")).c_str());
+    EXPECT_NEAR(pixel(tiff, 1, 1)[0], pixel(p3, 1, 1)[0], 1);
+    EXPECT_TRUE(tiff.get_typeof("icc-profile-data"));
+}
+
 TEST_F(ImageEngineTest, EveryOutputFormatReadsBackWithTheSameSize)
 {
     marked(64, 48).pngsave((dir / "pic.png").c_str());
