@@ -7,4 +7,5 @@ brivlon_tests(core_tests
   core/entry_point_test.cpp
   core/pdf_engine_test.cpp
   core/media_engine_test.cpp
+  core/image_engine_test.cpp
 )
