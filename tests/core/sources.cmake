@@ -9,3 +9,6 @@ brivlon_tests(core_tests
   core/media_engine_test.cpp
   core/image_engine_test.cpp
 )
+brivlon_tests(cli_tests
+  core/headless_conversion_test.cpp
+)
