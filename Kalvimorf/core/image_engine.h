@@ -2,10 +2,72 @@
 
 #include "core/catalog.h"
 
+#include <vips/vips8>
+
+#include <optional>
+#include <string>
 #include <vector>
 
+enum class QualityLevel;
+
+// Still images between formats, images as PDF pages, and several images merged into one PDF.
+// Images are read upright (the orientation tag applied to the pixels) and written with the
+// orientation reset; Exif (with GPS and the TIFF tags) and IPTC travel along.
 namespace ImageEngine {
+
+// What the file said about its image, as the engine carries it to outputs.
+struct Properties {
+    std::optional<std::string> exif;   // the Exif block: Exif, GPS and the TIFF tags of IFD0
+    std::optional<std::string> iptc;
+    std::optional<std::string> xmp;
+    std::optional<int> orientation;    // as the file gave it, before the pixels were turned
+    std::optional<double> dpi;         // horizontal resolution, when the file states one
+    std::string loader;                // which decoder read the file ("jpegload", …), empty when unknown
+};
+
+// An upright image with the properties of its file. `image` is lazy: pixels are decoded when
+// something reads them.
+struct Picture {
+    vips::VImage image;
+    Properties props;
+    // Set when the file is a JPEG that a PDF page may embed as it is: `image` must still be
+    // the one loadOriented gave (compared by identity), so an edited image never uses it.
+    fs::path jpegFile;
+    const void* jpegImage = nullptr;
+};
+
+enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
+
+// The compression factor (0…1) of a quality level; 0.9 outside the quality groups.
+double qualityFactor(QualityLevel level);
+
+// Converts one image; the output goes under a free name from OutputPaths. Throws
+// ConversionError (unreadable, unsupported, writeFailed, or ffmpeg's for WebP).
 fs::path convert(const fs::path& source, const OutputFormat& format);
-// One PDF page per image, in the given order.
+
+// Reads frame 0 upright. Files the image library cannot read go through Qt's image reader,
+// drawn at twice their size, without properties. Throws ConversionError::unreadable.
+Picture loadOriented(const fs::path& file);
+
+// Writes `image` as `ext` to `destination` with the kept part of `props` (see metadata) and
+// the compression factor `quality`. A failed write leaves no file behind.
+void save(const vips::VImage& image, const Properties& props, const std::string& ext,
+          const fs::path& destination, double quality);
+
+std::optional<ImageType> utType(const std::string& ext);
+
+// One page per picture, each of the image's size at its resolution (72 dpi when the file
+// states none). The pixels go in losslessly. An empty list gives a PDF without pages.
+void writePDF(const std::vector<Picture>& pictures, const fs::path& destination);
+
+// All images, in the order given, as one PDF named "<first> – combinado.pdf" beside the first.
 fs::path mergeToPDF(const std::vector<fs::path>& sources);
+
+// The image laid on opaque white; images without alpha come back as they are.
+vips::VImage flatten(const vips::VImage& image);
+
+// The properties an output keeps: Exif (its orientation reset to 1) and IPTC; nothing else
+// (resolution, XMP, pixel size and the decoder's own fields are dropped).
+Properties metadata(const Properties& props);
+
 }

@@ -254,100 +254,86 @@ void SettingsModel::onHudNotification()
 
 void SettingsModel::setTheme(AppTheme value)
 {
-    emit willChange();
-    theme_ = value;
+    publish(theme_, value);
     Defaults::set("theme.v2", QString::fromStdString(Theme::rawValue(value)));
     Theme::apply();
 }
 
 void SettingsModel::setAppearance(AppAppearance value)
 {
-    emit willChange();
-    appearance_ = value;
+    publish(appearance_, value);
     Defaults::set("appearance", QString::fromStdString(Theme::rawValue(value)));
     Theme::apply();
 }
 
 void SettingsModel::setDoneSound(bool value)
 {
-    emit willChange();
-    doneSound_ = value;
+    publish(doneSound_, value);
     Defaults::set("doneSound", value);
 }
 
 void SettingsModel::setTab(const QString& value)
 {
-    emit willChange();
-    tab_ = value;
+    publish(tab_, value);
 }
 
 void SettingsModel::setSeparateKeys(bool value)
 {
-    emit willChange();
-    separateKeys_ = value;
+    publish(separateKeys_, value);
     Defaults::set("separateKeys", value);
 }
 
 void SettingsModel::setSingleKey(TriggerKey value)
 {
-    emit willChange();
-    singleKey_ = value;
+    publish(singleKey_, value);
     Defaults::set("key.single", QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setConvertKey(TriggerKey value)
 {
-    emit willChange();
-    convertKey_ = value;
+    publish(convertKey_, value);
     Defaults::set("key.convert", QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setToolsKey(TriggerKey value)
 {
-    emit willChange();
-    toolsKey_ = value;
+    publish(toolsKey_, value);
     Defaults::set("key.tools", QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setActionsKey(TriggerKey value)
 {
-    emit willChange();
-    actionsKey_ = value;
+    publish(actionsKey_, value);
     Defaults::set("key.actions", QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setOutputBeside(bool value)
 {
-    emit willChange();
-    outputBeside_ = value;
+    publish(outputBeside_, value);
     Defaults::set("outputMode", value ? QStringLiteral("beside") : QStringLiteral("folder"));
 }
 
 void SettingsModel::setOutputFolder(const QString& value)
 {
-    emit willChange();
-    outputFolder_ = value;
+    publish(outputFolder_, value);
     Defaults::set("outputFolder", value);
 }
 
 void SettingsModel::setRevealWhenDone(bool value)
 {
-    emit willChange();
-    revealWhenDone_ = value;
+    publish(revealWhenDone_, value);
     Defaults::set("revealWhenDone", value);
 }
 
 void SettingsModel::setTerminalApp(const QString& value)
 {
-    emit willChange();
-    terminalApp_ = value;
+    publish(terminalApp_, value);
     Defaults::set("terminalApp", value);
 }
 
 void SettingsModel::setShowHUD(bool value)
 {
-    emit willChange();
-    showHUD_ = value;
+    publish(showHUD_, value);
     const bool hidden = Defaults::boolean("hudHidden").value_or(false);
     if (hidden == value) {
         Defaults::set("hudHidden", !value);
@@ -357,8 +343,7 @@ void SettingsModel::setShowHUD(bool value)
 
 void SettingsModel::setLaunchAtLogin(bool value)
 {
-    emit willChange();
-    launchAtLogin_ = value;
+    publish(launchAtLogin_, value);
     if (LoginItem::isEnabled() != value && !LoginItem::setEnabled(value))
         if (alertSound)
             alertSound();

@@ -125,6 +125,13 @@ signals:
 
 private:
     void onHudNotification();
+    // Announces the change, then stores the new value.
+    template <typename Value>
+    void publish(Value& field, const Value& value)
+    {
+        emit willChange();
+        field = value;
+    }
 
     AppTheme theme_;
     AppAppearance appearance_;

@@ -12,4 +12,8 @@ brivlon_tests(core_tests
   core/conversion_end_to_end_test.cpp
   core/pdf_engine_test.cpp
   core/media_engine_test.cpp
+  core/image_engine_test.cpp
+)
+brivlon_tests(cli_tests
+  core/headless_conversion_test.cpp
 )
