@@ -2,6 +2,8 @@
 
 #include "core/export_chime.h"
 #include "headless_conversion.h"
+#include "platform/message_alert.h"
+#include "platform/sound_player.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -89,6 +91,11 @@ void makeApplication(bool headless)
     // Numbers that tools and files read are written the C way, whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);
+    if (!headless) {
+        // Sounds and questions reach the desktop only in the windowed lives of the process.
+        SoundPlayer::install();
+        MessageAlert::install();
+    }
 }
 
 int normalStart()
