@@ -2,4 +2,6 @@ target_sources(kalvimorf_core PRIVATE
   platform/login_item.cpp
 )
 target_sources(kalvimorf_gui PRIVATE
+  platform/drag_input.cpp
+  platform/x11_drag_input.cpp
 )

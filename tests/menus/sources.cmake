@@ -1,1 +1,4 @@
-# Tests of this folder are listed here.
+brivlon_tests(menus_tests
+  menus/drag_monitor_test.cpp
+)
+target_link_libraries(menus_tests PRIVATE kalvimorf_gui)
