@@ -329,6 +329,10 @@ X11DragInput::~X11DragInput() = default;
 DragInput::Pointer X11DragInput::pointer()
 {
     auto* connection = queries_->connection;
+    // Nobody reads events here, but keyboard mapping notices and errors still arrive; without
+    // this they would pile up in memory for the life of the program.
+    while (auto* event = xcb_poll_for_queued_event(connection))
+        std::free(event);
     auto answer = reply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, queries_->root), nullptr));
     if (!answer)
         return {};
