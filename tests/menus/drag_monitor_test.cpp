@@ -89,6 +89,11 @@ TEST(DragMonitor, ModifierHeldBeforeTheDragNeverCounts)
     rig.keys(shift);
     rig.beginDrag();
     rig.run(0.5);
+    // Another key joining it is no press of its own either.
+    rig.keys(shift | command);
+    rig.run(0.2);
+    rig.keys(shift);
+    rig.run(0.1);
     EXPECT_EQ(rig.take(), Events{});
     // Released and pressed again during the drag, it does.
     rig.keys(0);

@@ -177,11 +177,12 @@ public:
         return drop();
     }
 
-    // The single key, set to shift, command or control, fires without a mode and reports no release.
+    // The single key, set to shift, command, control or option, fires without a mode and reports
+    // no release.
     ::testing::AssertionResult singleKey(int round)
     {
         static const std::vector<std::pair<std::string, std::string>> keys = {
-            {"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}};
+            {"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
         const auto& [setting, key] = keys[static_cast<size_t>(round) % keys.size()];
         Defaults::set("separateKeys", false);
         Defaults::set("key.single", QString::fromStdString(setting));
