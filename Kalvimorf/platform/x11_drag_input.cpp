@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <bitset>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>

@@ -27,6 +27,12 @@ using namespace TestSupport;
 constexpr int lineDeadlineMs = 15000;
 constexpr int rounds = 20;
 
+// A long file list would bury the message.
+std::string shortened(const std::string& text)
+{
+    return text.size() <= 400 ? text : text.substr(0, 400) + "…";
+}
+
 class Child {
 public:
     Child(const std::string& program, const std::vector<std::string>& arguments = {})
@@ -64,7 +70,9 @@ public:
             process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
         }
         auto line = process_.readLine().toStdString();
-        if (std::getenv("DRAG_TEST_TRACE")) std::fprintf(stderr, "%s: %s", name_.c_str(), line.c_str());
+        // DRAG_TEST_TRACE=1 shows the whole conversation when a round goes wrong.
+        if (std::getenv("DRAG_TEST_TRACE"))
+            std::fprintf(stderr, "%s: %s", name_.c_str(), shortened(line).c_str());
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
         return line;
@@ -74,10 +82,10 @@ public:
     {
         const auto line = nextLine();
         if (!line)
-            return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << expected << "\"";
+            return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << shortened(expected) << "\"";
         if (*line != expected)
-            return ::testing::AssertionFailure()
-                   << name_ << ": expected \"" << expected << "\", got \"" << *line << "\"";
+            return ::testing::AssertionFailure() << name_ << ": expected \"" << shortened(expected) << "\", got \""
+                                                 << shortened(*line) << "\"";
         return ::testing::AssertionSuccess();
     }
 
