@@ -21,10 +21,10 @@ public:
     bool otherKeyDown() override;
     std::vector<std::filesystem::path> dragFiles() override;
 
+private:
     struct Queries;
     struct Watcher;
 
-private:
     X11DragInput(std::unique_ptr<Queries> queries, std::unique_ptr<Watcher> watcher);
 
     std::unique_ptr<Queries> queries_;
