@@ -3,4 +3,5 @@ target_sources(kalvimorf_core PRIVATE
   menus/theme.cpp
 )
 target_sources(kalvimorf_gui PRIVATE
+  menus/drag_monitor.cpp
 )

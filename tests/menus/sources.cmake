@@ -1,1 +1,30 @@
-# Tests of this folder are listed here.
+brivlon_tests(menus_tests
+  menus/drag_monitor_test.cpp
+)
+target_link_libraries(menus_tests PRIVATE kalvimorf_gui)
+
+# The monitor under a real X server: a drag source, an XTEST driver, a selection owner that hands
+# over a long list in pieces and a probe that runs the monitor, orchestrated by a test that only
+# runs through support/with-x.
+add_executable(drag_source menus/drag_source.cpp)
+target_compile_options(drag_source PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(drag_source PRIVATE Qt6::Widgets)
+add_executable(xtest_driver menus/xtest_driver.cpp)
+target_compile_options(xtest_driver PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(xtest_driver PRIVATE PkgConfig::XCB)
+add_executable(selection_owner menus/selection_owner.cpp)
+target_compile_options(selection_owner PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(selection_owner PRIVATE PkgConfig::XCB)
+add_executable(drag_probe menus/drag_probe.cpp)
+target_compile_options(drag_probe PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(drag_probe PRIVATE kalvimorf_gui)
+add_executable(drag_x11_tests menus/drag_x11_test.cpp)
+target_compile_options(drag_x11_tests PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(drag_x11_tests PRIVATE test_support)
+target_compile_definitions(drag_x11_tests PRIVATE
+  DRAG_SOURCE="$<TARGET_FILE:drag_source>" DRAG_PROBE="$<TARGET_FILE:drag_probe>"
+  XTEST_DRIVER="$<TARGET_FILE:xtest_driver>" SELECTION_OWNER="$<TARGET_FILE:selection_owner>")
+add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_owner)
+add_test(NAME DragMonitorX11.RealDrags
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests>)
+set_tests_properties(DragMonitorX11.RealDrags PROPERTIES TIMEOUT 300 PROCESSORS 2)

@@ -1,1 +1,4 @@
-# Tests of this folder are listed here.
+brivlon_tests(platform_tests
+  platform/uri_list_test.cpp
+)
+target_link_libraries(platform_tests PRIVATE kalvimorf_gui)

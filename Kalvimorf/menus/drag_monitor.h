@@ -1,0 +1,71 @@
+#pragma once
+
+// Watches, sixty times a second, whether the user drags files anywhere on the desktop and whether
+// a trigger key is tapped or held meanwhile; reports the dragged files with the key's menu mode.
+// It receives no input events of its own: it polls the pointer, the keys and the drag selection's
+// change count through the platform's drag service. Main thread only.
+
+#include "core/settings.h"
+#include "platform/drag_input.h"
+#include "core/media_clock.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QTimer;
+
+class DragMonitor final {
+public:
+    using Files = std::vector<std::filesystem::path>;
+
+    // `clock` gives seconds on a monotonic clock; tests script it.
+    explicit DragMonitor(std::shared_ptr<DragInput> input = DragInput::system(),
+                         std::function<double()> clock = MediaClock::now);
+    ~DragMonitor();
+    DragMonitor(const DragMonitor&) = delete;
+    DragMonitor& operator=(const DragMonitor&) = delete;
+
+    // A trigger fired: no mode for the single key (move on to the next mode), else the key's mode.
+    // The files are never empty.
+    std::function<void(std::optional<WheelMode> mode, const Files& files)> onTrigger;
+    // The mouse button was released after a drag.
+    std::function<void()> onDragEnded;
+    // A key that is no modifier went down during a drag.
+    std::function<void()> onCancel;
+    // The key whose hold opened the menu (separate keys) was released.
+    std::function<void()> onRelease;
+
+    // Takes the current change count as the baseline and starts polling every 1/60 s. Without a
+    // display there is nothing to poll and it stays idle.
+    void start();
+
+    // One poll; the timer calls it, tests call it directly.
+    void tick();
+
+    // How long a modifier must stay down to count as a hold.
+    static constexpr double holdSeconds = 0.11;
+
+private:
+    struct Pending {
+        unsigned flags;
+        double at;
+    };
+
+    void fire(unsigned flags);
+    void go(std::optional<WheelMode> mode);
+
+    std::shared_ptr<DragInput> input_;
+    std::function<double()> clock_;
+    std::unique_ptr<QTimer> timer_;
+    std::optional<unsigned> holding_;  // the modifier whose hold fired, separate keys only
+    long baselineChangeCount_ = 0;     // the change count last seen with the button up
+    bool mouseWasDown_ = false;
+    bool dragActive_ = false;
+    unsigned lastFlags_ = 0;
+    std::optional<Pending> pending_;   // a fresh press waiting to become a tap or a hold
+    bool chord_ = false;               // another key went down with a modifier: nothing until all are up
+    bool otherWasDown_ = false;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+// What the drag monitor needs from the desktop: the pointer's left button and modifier state,
+// a change count of the drag selection, whether any non-modifier key is down, and the file list
+// of the drag in progress. The X11 service answers from its own connection; without an X
+// display the service is a null object that never sees a drag.
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+// Device-independent modifier flags, the values the trigger keys are stored as.
+namespace ModifierFlags {
+constexpr unsigned shift = 0x20000;
+constexpr unsigned control = 0x40000;
+constexpr unsigned option = 0x80000;
+constexpr unsigned command = 0x100000;
+// Only these four ever take part; caps lock, num lock and the rest are masked away.
+constexpr unsigned mask = 0x1E0000;
+}
+
+class DragInput {
+public:
+    struct Pointer {
+        bool leftButton = false;
+        unsigned flags = 0;  // ModifierFlags, already masked
+    };
+
+    virtual ~DragInput() = default;
+
+    // False for the null object: nothing will ever be seen, so nobody needs to poll.
+    virtual bool available() const = 0;
+    // One query of the pointer: left button and modifiers.
+    virtual Pointer pointer() = 0;
+    // Grows by one whenever a drag source claims the drag selection.
+    virtual long changeCount() = 0;
+    // True when a key that is not a modifier (caps lock, num lock, AltGr count as modifiers) is down.
+    virtual bool otherKeyDown() = 0;
+    // The local files of the drag that made the current change count; empty when none were readable.
+    virtual std::vector<std::filesystem::path> dragFiles() = 0;
+
+    // The desktop's service: X11 when there is an X display, else the null object.
+    static std::shared_ptr<DragInput> system();
+    static std::shared_ptr<DragInput> null();
+};
+
+namespace UriList {
+// The local files named by a text/uri-list: CRLF (or LF) separated lines, "#" comments skipped,
+// only file: URLs of this machine kept, percent-decoded. Anything malformed is left out.
+std::vector<std::filesystem::path> localFiles(std::string_view text);
+}

@@ -1,0 +1,393 @@
+#include "platform/x11_drag_input.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <bitset>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a drag source gets to hand over its file list (and each further piece of a long one).
+constexpr auto readBound = std::chrono::milliseconds(200);
+// How long the monitor waits for a read still under way when the trigger comes.
+constexpr auto triggerWait = std::chrono::milliseconds(250);
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> reply(T* raw)
+{
+    return Reply<T>(raw, &std::free);
+}
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+{
+    auto answer = reply(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return answer ? answer->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_connection_t* openConnection(xcb_screen_t** screen)
+{
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    auto iterator = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && iterator.rem; ++i)
+        xcb_screen_next(&iterator);
+    if (!iterator.rem) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
+    *screen = iterator.data;
+    return connection;
+}
+
+}
+
+// The main thread's connection: pointer, keymap and modifier mapping.
+struct X11DragInput::Queries {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t root = XCB_NONE;
+
+    ~Queries()
+    {
+        if (connection)
+            xcb_disconnect(connection);
+    }
+};
+
+// The watcher thread and what it has learnt, shared with the main thread under `mutex`.
+struct X11DragInput::Watcher {
+    xcb_connection_t* connection = nullptr;
+    xcb_window_t window = XCB_NONE;
+    xcb_atom_t selection = XCB_ATOM_NONE;  // XdndSelection
+    xcb_atom_t uriList = XCB_ATOM_NONE;
+    xcb_atom_t incr = XCB_ATOM_NONE;
+    xcb_atom_t property = XCB_ATOM_NONE;  // where the drag source puts the list for us
+    uint8_t ownerEvent = 0;
+    int stopFd = -1;
+    std::thread thread;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    long count = 0;
+    long readCount = 0;  // the count whose read has finished
+    std::vector<std::filesystem::path> files;
+    bool stopping = false;
+
+    // An owner change seen while a read was under way; it is handled next.
+    xcb_generic_event_t* deferred = nullptr;
+
+    ~Watcher()
+    {
+        if (thread.joinable()) {
+            {
+                std::lock_guard lock(mutex);
+                stopping = true;
+            }
+            const uint64_t one = 1;
+            [[maybe_unused]] auto written = write(stopFd, &one, sizeof one);
+            thread.join();
+        }
+        std::free(deferred);
+        if (stopFd >= 0)
+            close(stopFd);
+        if (connection)
+            xcb_disconnect(connection);
+    }
+
+    bool setUp()
+    {
+        xcb_screen_t* screen = nullptr;
+        connection = openConnection(&screen);
+        if (!connection)
+            return false;
+        const auto* extension = xcb_get_extension_data(connection, &xcb_xfixes_id);
+        if (!extension || !extension->present)
+            return false;
+        ownerEvent = extension->first_event + XCB_XFIXES_SELECTION_NOTIFY;
+        auto version = reply(xcb_xfixes_query_version_reply(
+            connection, xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+            nullptr));
+        if (!version)
+            return false;
+
+        selection = internAtom(connection, "XdndSelection");
+        uriList = internAtom(connection, "text/uri-list");
+        incr = internAtom(connection, "INCR");
+        property = internAtom(connection, "BRIVLON_DRAG_FILES");
+
+        window = xcb_generate_id(connection);
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        auto error = reply(xcb_request_check(
+            connection, xcb_xfixes_select_selection_input_checked(connection, window, selection,
+                                                                   XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER)));
+        if (error)
+            return false;
+        stopFd = eventfd(0, EFD_CLOEXEC);
+        if (stopFd < 0)
+            return false;
+        thread = std::thread([this] { run(); });
+        return true;
+    }
+
+    // The next event, or nothing at the deadline, when stopping or when the connection broke.
+    xcb_generic_event_t* nextEvent(std::optional<Clock::time_point> deadline)
+    {
+        for (;;) {
+            if (auto* event = xcb_poll_for_event(connection))
+                return event;
+            if (xcb_connection_has_error(connection))
+                return nullptr;
+            int timeout = -1;
+            if (deadline) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+                if (left <= 0)
+                    return nullptr;
+                timeout = static_cast<int>(left);
+            }
+            pollfd fds[2] = {{xcb_get_file_descriptor(connection), POLLIN, 0}, {stopFd, POLLIN, 0}};
+            if (poll(fds, 2, timeout) < 0 && errno != EINTR)
+                return nullptr;
+            if (fds[1].revents)
+                return nullptr;
+        }
+    }
+
+    bool isOwnerChange(const xcb_generic_event_t* event) const
+    {
+        return (event->response_type & 0x7f) == ownerEvent;
+    }
+
+    void run()
+    {
+        for (;;) {
+            xcb_generic_event_t* event = deferred ? deferred : nextEvent(std::nullopt);
+            deferred = nullptr;
+            if (!event) {
+                {
+                    std::lock_guard lock(mutex);
+                    stopping = true;
+                }
+                changed.notify_all();
+                return;
+            }
+            if (isOwnerChange(event)) {
+                const auto* notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event);
+                onClaim(notify->owner, notify->selection_timestamp);
+            }
+            std::free(event);
+        }
+    }
+
+    void onClaim(xcb_window_t owner, uint32_t timestamp)
+    {
+        long claim = 0;
+        {
+            std::lock_guard lock(mutex);
+            claim = ++count;
+            files.clear();
+        }
+        std::vector<std::filesystem::path> read;
+        if (owner != XCB_NONE)
+            read = UriList::localFiles(readList(timestamp));
+        {
+            std::lock_guard lock(mutex);
+            if (count != claim)
+                return;
+            files = std::move(read);
+            readCount = claim;
+        }
+        changed.notify_all();
+    }
+
+    // Waits for an event that `wanted` accepts. Another claim of the selection ends the wait:
+    // that drag is gone, and the claim is kept for the main loop.
+    template <typename Wanted>
+    xcb_generic_event_t* waitFor(Clock::time_point deadline, Wanted wanted)
+    {
+        while (auto* event = nextEvent(deadline)) {
+            if (isOwnerChange(event)) {
+                deferred = event;
+                return nullptr;
+            }
+            if (wanted(event))
+                return event;
+            std::free(event);
+        }
+        return nullptr;
+    }
+
+    // Takes the property away; nothing when it is not there.
+    std::optional<std::pair<xcb_atom_t, std::string>> takeProperty()
+    {
+        auto answer = reply(xcb_get_property_reply(
+            connection, xcb_get_property(connection, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1fffffff),
+            nullptr));
+        if (!answer || answer->type == XCB_ATOM_NONE)
+            return std::nullopt;
+        const auto* data = static_cast<const char*>(xcb_get_property_value(answer.get()));
+        return std::pair{answer->type, std::string(data, static_cast<size_t>(xcb_get_property_value_length(answer.get())))};
+    }
+
+    // The drag's text/uri-list, or nothing when the source did not hand it over in time.
+    std::string readList(uint32_t timestamp)
+    {
+        xcb_delete_property(connection, window, property);
+        xcb_convert_selection(connection, window, selection, uriList, property, timestamp);
+        xcb_flush(connection);
+
+        auto deadline = Clock::now() + readBound;
+        auto* answer = waitFor(deadline, [&](const xcb_generic_event_t* event) {
+            if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
+                return false;
+            const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
+            return notify->requestor == window && notify->selection == selection;
+        });
+        if (!answer)
+            return {};
+        const bool refused = reinterpret_cast<const xcb_selection_notify_event_t*>(answer)->property == XCB_ATOM_NONE;
+        std::free(answer);
+        if (refused)
+            return {};
+        auto first = takeProperty();
+        if (!first)
+            return {};
+        if (first->first != incr)
+            return std::move(first->second);
+
+        // A long list comes in pieces: each new value is taken (which asks for the next) until
+        // an empty piece ends it.
+        std::string text;
+        for (;;) {
+            deadline = Clock::now() + readBound;
+            auto* event = waitFor(deadline, [&](const xcb_generic_event_t* event) {
+                if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+                    return false;
+                const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                return notify->window == window && notify->atom == property &&
+                       notify->state == XCB_PROPERTY_NEW_VALUE;
+            });
+            if (!event)
+                return {};
+            std::free(event);
+            auto piece = takeProperty();
+            if (!piece)
+                continue;  // the notice of a value already taken
+            if (piece->second.empty())
+                return text;
+            text += piece->second;
+        }
+    }
+};
+
+std::shared_ptr<X11DragInput> X11DragInput::connect()
+{
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        return nullptr;
+    auto queries = std::make_unique<Queries>();
+    xcb_screen_t* screen = nullptr;
+    queries->connection = openConnection(&screen);
+    if (!queries->connection)
+        return nullptr;
+    queries->root = screen->root;
+    auto watcher = std::make_unique<Watcher>();
+    if (!watcher->setUp())
+        return nullptr;
+    return std::shared_ptr<X11DragInput>(new X11DragInput(std::move(queries), std::move(watcher)));
+}
+
+X11DragInput::X11DragInput(std::unique_ptr<Queries> queries, std::unique_ptr<Watcher> watcher)
+    : queries_(std::move(queries)), watcher_(std::move(watcher))
+{
+}
+
+X11DragInput::~X11DragInput() = default;
+
+DragInput::Pointer X11DragInput::pointer()
+{
+    auto* connection = queries_->connection;
+    // Nobody reads events here, but keyboard mapping notices and errors still arrive; without
+    // this they would pile up in memory for the life of the program.
+    while (auto* event = xcb_poll_for_queued_event(connection))
+        std::free(event);
+    auto answer = reply(xcb_query_pointer_reply(connection, xcb_query_pointer(connection, queries_->root), nullptr));
+    if (!answer)
+        return {};
+    const auto mask = answer->mask;
+    Pointer pointer;
+    pointer.leftButton = mask & XCB_KEY_BUT_MASK_BUTTON_1;
+    if (mask & XCB_KEY_BUT_MASK_SHIFT)
+        pointer.flags |= ModifierFlags::shift;
+    if (mask & XCB_KEY_BUT_MASK_CONTROL)
+        pointer.flags |= ModifierFlags::control;
+    if (mask & XCB_KEY_BUT_MASK_MOD_1)
+        pointer.flags |= ModifierFlags::option;
+    if (mask & XCB_KEY_BUT_MASK_MOD_4)
+        pointer.flags |= ModifierFlags::command;
+    return pointer;
+}
+
+long X11DragInput::changeCount()
+{
+    std::lock_guard lock(watcher_->mutex);
+    return watcher_->count;
+}
+
+bool X11DragInput::otherKeyDown()
+{
+    auto* connection = queries_->connection;
+    // Both requests go out together: one round trip.
+    const auto keymapCookie = xcb_query_keymap(connection);
+    const auto modifiersCookie = xcb_get_modifier_mapping(connection);
+    auto keymap = reply(xcb_query_keymap_reply(connection, keymapCookie, nullptr));
+    auto modifiers = reply(xcb_get_modifier_mapping_reply(connection, modifiersCookie, nullptr));
+    if (!keymap || !modifiers)
+        return false;
+    // Every row counts: caps lock, num lock and AltGr sit in the rows beyond the four we watch.
+    std::bitset<256> modifierKeys;
+    const auto* codes = xcb_get_modifier_mapping_keycodes(modifiers.get());
+    const int total = xcb_get_modifier_mapping_keycodes_length(modifiers.get());
+    for (int i = 0; i < total; ++i)
+        modifierKeys.set(codes[i]);
+    for (int code = 8; code < 256; ++code) {
+        const bool down = keymap->keys[code / 8] & (1u << (code % 8));
+        if (down && !modifierKeys.test(static_cast<size_t>(code)))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::filesystem::path> X11DragInput::dragFiles()
+{
+    auto& watcher = *watcher_;
+    std::unique_lock lock(watcher.mutex);
+    // A trigger right at the start of a drag can beat the read by a few milliseconds.
+    watcher.changed.wait_for(lock, triggerWait, [&] { return watcher.readCount == watcher.count || watcher.stopping; });
+    if (watcher.readCount != watcher.count)
+        return {};
+    return watcher.files;
+}

@@ -1,0 +1,87 @@
+// A drag source as a file manager is one: a window whose left half drags the files named on the
+// command line and whose right half drags only text. A real QDrag starts once the pointer has
+// moved the platform's drag distance with the button down.
+// Prints "ready <files x> <files y> <text x> <text y>" (global centres of the halves) once shown,
+// "drag" as a drag starts and "dropped" when it is over.
+
+#include <QApplication>
+#include <QDrag>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+class Source : public QWidget {
+public:
+    explicit Source(QList<QUrl> urls) : urls_(std::move(urls))
+    {
+        setFixedSize(400, 200);
+        setWindowTitle("drag source");
+    }
+
+protected:
+    // The first paint comes once the window is mapped where the window manager put it.
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (!announced_) {
+            announced_ = true;
+            const auto files = mapToGlobal(QPoint(width() / 4, height() / 2));
+            const auto text = mapToGlobal(QPoint(width() * 3 / 4, height() / 2));
+            std::printf("ready %d %d %d %d\n", files.x(), files.y(), text.x(), text.y());
+        }
+        QWidget::paintEvent(event);
+    }
+
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        if (event->button() == Qt::LeftButton)
+            start_ = event->position().toPoint();
+    }
+
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        if (!(event->buttons() & Qt::LeftButton) || dragging_)
+            return;
+        if ((event->position().toPoint() - start_).manhattanLength() < QApplication::startDragDistance())
+            return;
+        dragging_ = true;
+        auto* data = new QMimeData;
+        if (start_.x() < width() / 2)
+            data->setUrls(urls_);
+        else
+            data->setText("só texto, nenhum arquivo");
+        QDrag drag(this);
+        drag.setMimeData(data);
+        std::printf("drag\n");
+        drag.exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+        std::printf("dropped\n");
+        dragging_ = false;
+    }
+
+private:
+    QList<QUrl> urls_;
+    QPoint start_;
+    bool dragging_ = false;
+    bool announced_ = false;
+};
+
+}
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QList<QUrl> urls;
+    for (int i = 1; i < argc; ++i)
+        urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
+    // The file names stay with us: Qt's X11 plugin would take words like -display from them.
+    int appArgc = 1;
+    char* appArgv[] = {argv[0], nullptr};
+    QApplication app(appArgc, appArgv);
+    Source source(urls);
+    source.show();
+    return app.exec();
+}

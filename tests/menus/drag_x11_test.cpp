@@ -1,0 +1,303 @@
+// The real drag monitor under a real X server, window manager and drag source: a Qt program
+// drags files (or only text) while XTEST plays the hand on the mouse and the keys, and a probe
+// running the monitor prints its callbacks. Every step waits for a line from the program that
+// must react, with a deadline; nothing waits on a fixed sleep. Run through support/with-x.
+
+#include "core/settings.h"
+#include "support/test_support.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace TestSupport;
+
+// Generous: the machine may be busy with a whole parallel test run.
+constexpr int lineDeadlineMs = 15000;
+constexpr int rounds = 20;
+
+// A long file list would bury the message.
+std::string shortened(const std::string& text)
+{
+    return text.size() <= 400 ? text : text.substr(0, 400) + "…";
+}
+
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& arguments = {})
+    {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList list;
+        for (const auto& argument : arguments)
+            list << QString::fromStdString(argument);
+        process_.start(QString::fromStdString(program), list);
+        name_ = fs::path(program).filename().string();
+    }
+
+    ~Child()
+    {
+        process_.closeWriteChannel();
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(3000)) {
+                process_.kill();
+                process_.waitForFinished(3000);
+            }
+        }
+    }
+
+    // The next line printed, or nothing at the deadline or when the program ended.
+    std::optional<std::string> nextLine()
+    {
+        QDeadlineTimer deadline(lineDeadlineMs);
+        while (!process_.canReadLine()) {
+            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
+                return std::nullopt;
+            process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+        }
+        auto line = process_.readLine().toStdString();
+        // DRAG_TEST_TRACE=1 shows the whole conversation when a round goes wrong.
+        if (std::getenv("DRAG_TEST_TRACE"))
+            std::fprintf(stderr, "%s: %s", name_.c_str(), shortened(line).c_str());
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        return line;
+    }
+
+    ::testing::AssertionResult expect(const std::string& expected)
+    {
+        const auto line = nextLine();
+        if (!line)
+            return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << shortened(expected) << "\"";
+        if (*line != expected)
+            return ::testing::AssertionFailure() << name_ << ": expected \"" << shortened(expected) << "\", got \""
+                                                 << shortened(*line) << "\"";
+        return ::testing::AssertionSuccess();
+    }
+
+    void send(const std::string& line)
+    {
+        process_.write(QByteArray::fromStdString(line + "\n"));
+        process_.waitForBytesWritten(lineDeadlineMs);
+    }
+
+private:
+    QProcess process_;
+    std::string name_;
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+#define REQUIRE(step)                 \
+    do {                              \
+        auto result_ = (step);        \
+        if (!result_)                 \
+            return result_;           \
+    } while (0)
+
+class Desktop {
+public:
+    Desktop(const std::vector<fs::path>& files) : source_(DRAG_SOURCE, strings(files)), probe_(DRAG_PROBE), driver_(XTEST_DRIVER)
+    {
+        expectedFiles_ = join(files);
+    }
+
+    ::testing::AssertionResult setUp()
+    {
+        REQUIRE(probe_.expect("ready"));
+        const auto ready = source_.nextLine();
+        if (!ready)
+            return ::testing::AssertionFailure() << "the drag source never showed its window";
+        std::istringstream words(*ready);
+        std::string word;
+        words >> word >> files_.x >> files_.y >> text_.x >> text_.y;
+        if (word != "ready" || !words)
+            return ::testing::AssertionFailure() << "drag source said \"" << *ready << "\"";
+        return ::testing::AssertionSuccess();
+    }
+
+    ::testing::AssertionResult drive(const std::string& command) { return (driver_.send(command), driver_.expect("ok")); }
+
+    // Presses on one half of the source and moves just past the drag distance (10 px), so that
+    // the drag starts on the last motion; a letter then proves that the monitor sees the drag
+    // (its cancel comes only during one). A Qt drag source hands over its data only until it
+    // sends its first position after the claim, and every later motion sends one: on a loaded
+    // machine a backlog of motion would overtake the monitor's request in the source's queue,
+    // which no reader can help. So the pointer rests until the drop.
+    ::testing::AssertionResult beginDrag(bool files)
+    {
+        const auto at = files ? files_ : text_;
+        REQUIRE(drive("move " + std::to_string(at.x) + " " + std::to_string(at.y)));
+        REQUIRE(drive("press"));
+        REQUIRE(drive("glide 12 0 2"));
+        REQUIRE(source_.expect("drag"));
+        REQUIRE(drive("down a"));
+        REQUIRE(probe_.expect("cancel"));
+        return drive("up a");
+    }
+
+    // Glides away across the desktop and lets go.
+    ::testing::AssertionResult drop()
+    {
+        REQUIRE(drive("glide 400 300 30"));
+        REQUIRE(drive("release"));
+        REQUIRE(source_.expect("dropped"));
+        return probe_.expect("ended");
+    }
+
+    // A key held until the monitor reports the trigger, then released.
+    ::testing::AssertionResult hold(const std::string& key, const std::string& mode, bool released)
+    {
+        return hold(key, mode, released, expectedFiles_);
+    }
+    ::testing::AssertionResult hold(const std::string& key, const std::string& mode, bool released,
+                                    const std::string& files)
+    {
+        REQUIRE(drive("down " + key));
+        REQUIRE(probe_.expect("trigger " + mode + " " + files));
+        REQUIRE(drive("up " + key));
+        return released ? probe_.expect("release") : ::testing::AssertionSuccess();
+    }
+
+    // Separate keys: shift, Super and Control held in turn open their modes and report their
+    // release; caps lock toggled on and off is neither a trigger nor a cancel.
+    ::testing::AssertionResult separateKeys()
+    {
+        Defaults::set("separateKeys", true);
+        REQUIRE(beginDrag(true));
+        REQUIRE(hold("Shift_L", "convert", true));
+        REQUIRE(hold("Super_L", "tools", true));
+        REQUIRE(hold("Control_L", "actions", true));
+        for (const char* step : {"down Caps_Lock", "up Caps_Lock", "down Caps_Lock", "up Caps_Lock"})
+            REQUIRE(drive(step));
+        return drop();
+    }
+
+    // The single key, set to shift, command, control or option, fires without a mode and reports
+    // no release.
+    ::testing::AssertionResult singleKey(int round)
+    {
+        static const std::vector<std::pair<std::string, std::string>> keys = {
+            {"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
+        const auto& [setting, key] = keys[static_cast<size_t>(round) % keys.size()];
+        Defaults::set("separateKeys", false);
+        Defaults::set("key.single", QString::fromStdString(setting));
+        REQUIRE(beginDrag(true));
+        REQUIRE(hold(key, "cycle", false));
+        return drop();
+    }
+
+    // A drag of text alone: shift held well past the hold time opens nothing. The hold still
+    // counts as one (its release is reported), which shows that the monitor saw it; a trigger
+    // would have come before that release.
+    ::testing::AssertionResult textOnly()
+    {
+        Defaults::set("separateKeys", true);
+        REQUIRE(beginDrag(false));
+        REQUIRE(drive("down Shift_L"));
+        REQUIRE(drive("pause 500"));
+        REQUIRE(drive("up Shift_L"));
+        REQUIRE(probe_.expect("release"));
+        return drop();
+    }
+
+    // A long list from a source that hands it over in pieces, claimed while the button is held
+    // on the desktop, as a drag out of a program of another toolkit would be.
+    ::testing::AssertionResult longList(Child& owner, const std::vector<fs::path>& files)
+    {
+        Defaults::set("separateKeys", true);
+        REQUIRE(drive("move 1200 950"));
+        REQUIRE(drive("press"));
+        owner.send("claim");
+        REQUIRE(owner.expect("claimed"));
+        REQUIRE(owner.expect("served"));
+        REQUIRE(drive("down a"));
+        REQUIRE(probe_.expect("cancel"));
+        REQUIRE(drive("up a"));
+        REQUIRE(hold("Control_L", "actions", true, join(files)));
+        REQUIRE(drive("release"));
+        return probe_.expect("ended");
+    }
+
+private:
+    static std::vector<std::string> strings(const std::vector<fs::path>& files)
+    {
+        std::vector<std::string> list;
+        for (const auto& file : files)
+            list.push_back(file.string());
+        return list;
+    }
+    static std::string join(const std::vector<fs::path>& files)
+    {
+        std::string line;
+        for (const auto& file : files)
+            line += (line.empty() ? "" : "|") + file.string();
+        return line;
+    }
+
+    Child source_;
+    Child probe_;
+    Child driver_;
+    std::string expectedFiles_;
+    Point files_;
+    Point text_;
+};
+
+TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    // A space and accents make the drag source percent-encode the names.
+    const std::vector<fs::path> files = {dir / "foto de férias.png", dir / "relatório.pdf", dir / "a.txt"};
+    for (const auto& file : files)
+        writeFile(file, "x");
+    for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions"})
+        Defaults::remove(key);
+
+    Desktop desktop(files);
+    ASSERT_TRUE(desktop.setUp());
+    int passed = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto result = desktop.separateKeys();
+        if (result)
+            result = desktop.singleKey(round);
+        if (result)
+            result = desktop.textOnly();
+        if (!result) {
+            ADD_FAILURE() << "round " << round + 1 << ": " << result.message();
+            break;
+        }
+        ++passed;
+    }
+    if (passed == rounds) {
+        Child owner(SELECTION_OWNER, {(dir / "lista").string(), "5000"});
+        std::vector<fs::path> many;
+        for (int i = 1; i <= 5000; ++i)
+            many.push_back(dir / "lista" / ("arquivo " + std::to_string(i) + ".jpg"));
+        EXPECT_TRUE(desktop.longList(owner, many));
+        // The last drag's end came once: the next thing the probe says belongs to a new drag.
+        EXPECT_TRUE(desktop.beginDrag(true));
+        EXPECT_TRUE(desktop.drop());
+    }
+    std::printf("rounds passed: %d of %d\n", passed, rounds);
+    EXPECT_EQ(passed, rounds);
+}
+
+}

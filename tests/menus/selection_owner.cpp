@@ -1,0 +1,138 @@
+// Claims the drag selection the way a non-Qt drag source with a long file list does: it offers
+// text/uri-list and hands it over in pieces (the INCR transfer) when the list is long.
+//   selection_owner DIR COUNT
+// names DIR/"arquivo N.jpg" for N = 1…COUNT (percent-encoded, with a comment and a web link that
+// readers must skip). Reads commands from standard input: "claim" takes the selection and answers
+// "claimed"; every finished transfer prints "served".
+
+#include <xcb/xcb.h>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr size_t piece = 64 * 1024;
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name)
+{
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+std::string encoded(const std::string& path)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (std::isalnum(c) || std::strchr("/-._~", c))
+            out += char(c);
+        else
+            out += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return out;
+}
+
+void notify(xcb_connection_t* c, const xcb_selection_request_event_t* request, xcb_atom_t property)
+{
+    xcb_selection_notify_event_t event = {};
+    event.response_type = XCB_SELECTION_NOTIFY;
+    event.time = request->time;
+    event.requestor = request->requestor;
+    event.selection = request->selection;
+    event.target = request->target;
+    event.property = property;
+    xcb_send_event(c, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return 2;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::string list = "# lista longa\r\nhttps://example.com/nada.jpg\r\n";
+    for (int i = 1; i <= std::atoi(argv[2]); ++i)
+        list += "file://" + encoded(std::string(argv[1]) + "/arquivo " + std::to_string(i) + ".jpg") + "\r\n";
+
+    auto* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c))
+        return 1;
+    const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    const auto selection = atom(c, "XdndSelection");
+    const auto uriList = atom(c, "text/uri-list");
+    const auto incr = atom(c, "INCR");
+    xcb_flush(c);
+
+    // The transfer under way: who gets it, where, and how far it got.
+    xcb_window_t requestor = XCB_NONE;
+    xcb_atom_t property = XCB_ATOM_NONE;
+    size_t sent = 0;
+
+    for (;;) {
+        while (auto* event = xcb_poll_for_event(c)) {
+            const auto type = event->response_type & 0x7f;
+            if (type == XCB_SELECTION_REQUEST) {
+                const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+                if (request->target != uriList) {
+                    notify(c, request, XCB_ATOM_NONE);
+                } else if (list.size() <= piece) {
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, uriList, 8,
+                                        uint32_t(list.size()), list.data());
+                    notify(c, request, request->property);
+                    std::printf("served\n");
+                } else {
+                    requestor = request->requestor;
+                    property = request->property;
+                    sent = 0;
+                    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+                    xcb_change_window_attributes(c, requestor, XCB_CW_EVENT_MASK, &mask);
+                    const uint32_t size = uint32_t(list.size());
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, incr, 32, 1, &size);
+                    notify(c, request, property);
+                }
+            } else if (type == XCB_PROPERTY_NOTIFY && requestor != XCB_NONE) {
+                // The reader took the last piece: the next one, and an empty one at the end.
+                const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+                if (change->window == requestor && change->atom == property && change->state == XCB_PROPERTY_DELETE) {
+                    const size_t length = std::min(piece, list.size() - sent);
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, uriList, 8, uint32_t(length),
+                                        list.data() + sent);
+                    sent += length;
+                    if (length == 0) {
+                        requestor = XCB_NONE;
+                        std::printf("served\n");
+                    }
+                }
+            }
+            std::free(event);
+        }
+        xcb_flush(c);
+        // Everything read so far is handled: wait for the server or a command.
+        pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {0, POLLIN, 0}};
+        poll(fds, 2, -1);
+        if (fds[1].revents & (POLLIN | POLLHUP)) {
+            char line[64] = {};
+            if (!fgets(line, sizeof line, stdin))
+                return 0;
+            if (std::strncmp(line, "claim", 5) == 0) {
+                xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
+                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+                std::printf("claimed\n");
+            }
+        }
+    }
+}
