@@ -1,18 +1,15 @@
-// The image library's headers go before any Qt header: its glib headers use the word that Qt
-// defines as a macro.
-#include "core/image_engine.h"
-#include "core/pdf_engine.h"
-#include "documents/archive_engine.h"
-
 #include "core/conversion_runner.h"
 
 #include "core/alert.h"
 #include "core/conversion_error.h"
 #include "core/engine.h"
+#include "core/image_engine.h"
 #include "core/job_store.h"
 #include "core/limiter.h"
 #include "core/output_paths.h"
+#include "core/pdf_engine.h"
 #include "core/task.h"
+#include "documents/archive_engine.h"
 
 #include <system_error>
 

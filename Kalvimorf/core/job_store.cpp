@@ -41,7 +41,7 @@ Job* JobStore::find(const QUuid& id)
 
 void JobStore::publish()
 {
-    emit jobsChanged(jobs_);
+    Q_EMIT jobsChanged(jobs_);
 }
 
 QUuid JobStore::add(const std::string& source, const std::string& target)

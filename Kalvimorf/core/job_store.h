@@ -42,7 +42,7 @@ public:
     // Shows a finished output in the file manager; tests replace it. nullptr restores the default.
     void setRevealer(std::function<void(const std::filesystem::path&)> revealer);
 
-signals:
+Q_SIGNALS:
     void jobsChanged(const std::vector<Job>& jobs);
 
 private:

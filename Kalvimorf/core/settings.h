@@ -65,8 +65,8 @@ class Notifications : public QObject {
     Q_OBJECT
 public:
     static Notifications& shared();
-    void postHudVisibilityChanged() { emit hudVisibilityChanged(); }
-signals:
+    void postHudVisibilityChanged() { Q_EMIT hudVisibilityChanged(); }
+Q_SIGNALS:
     void hudVisibilityChanged();
 };
 
@@ -119,7 +119,7 @@ public:
     // Builds a model from the store as it is now (the shared one is built on first use).
     SettingsModel();
 
-signals:
+Q_SIGNALS:
     // Sent before a published property changes, and by whoever writes keys the model does not own.
     void willChange();
 
@@ -129,7 +129,7 @@ private:
     template <typename Value>
     void publish(Value& field, const Value& value)
     {
-        emit willChange();
+        Q_EMIT willChange();
         field = value;
     }
 

@@ -1,6 +1,5 @@
 #include "support/test_support.h"
 
-// The image library's headers must come before Qt's, whose "signals" keyword clashes with them.
 #include <vips/vips.h>
 
 #include <QGuiApplication>
