@@ -1,5 +1,7 @@
 #include "core/image_engine.h"
 
+#include "core/image_library.h"
+
 #include "core/conversion_error.h"
 #include "core/ffmpeg.h"
 #include "core/image_flate.h"
@@ -34,14 +36,7 @@ constexpr double unstatedDpi = 72.0;
 
 void ensureVips()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (VIPS_INIT("brivlon") != 0)
-            return;
-        // Every conversion reads a different file, and a file edited between two conversions
-        // must be read again: the operation cache would only hold stale pixels and memory.
-        vips_cache_set_max(0);
-    });
+    ImageLibrary::start();
 }
 
 std::optional<std::string> blob(const VImage& image, const char* field)

@@ -6,6 +6,8 @@
 
 #include "core/pdf_engine.h"
 
+#include "core/image_library.h"
+
 #include "core/conversion_error.h"
 #include "core/output_paths.h"
 #include "core/task.h"
@@ -47,8 +49,7 @@ enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
 
 bool vipsReady()
 {
-    static const bool ready = vips_init("brivlon") == 0;
-    return ready;
+    return ImageLibrary::start();
 }
 
 std::optional<ImageType> imageType(const std::string& ext)

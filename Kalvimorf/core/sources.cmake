@@ -6,6 +6,7 @@ target_sources(kalvimorf_core PRIVATE
   core/error_log.cpp
   core/ffmpeg.cpp
   core/image_engine.cpp
+  core/image_library.cpp
   core/image_flate.cpp
   core/image_pdf.cpp
   core/media_engine.cpp
