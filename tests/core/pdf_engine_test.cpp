@@ -46,17 +46,17 @@ void writePDF(const fs::path& path, const std::vector<PageSpec>& pages, const ch
     auto font = pdf.makeIndirectObject(
         QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"));
     QPDFPageDocumentHelper document(pdf);
-    for (const auto& spec : pages) {
-        auto page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 " + number(spec.width) + " " +
-                                            number(spec.height) + "] /Rotate " + std::to_string(spec.rotate) + " >>");
-        if (!spec.cropBox.empty())
-            page.replaceKey("/CropBox", QPDFObjectHandle::parse(spec.cropBox));
+    for (const auto& layout : pages) {
+        auto page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 " + number(layout.width) + " " +
+                                            number(layout.height) + "] /Rotate " + std::to_string(layout.rotate) + " >>");
+        if (!layout.cropBox.empty())
+            page.replaceKey("/CropBox", QPDFObjectHandle::parse(layout.cropBox));
         auto resources = QPDFObjectHandle::newDictionary();
         auto fonts = QPDFObjectHandle::newDictionary();
         fonts.replaceKey("/F1", font);
         resources.replaceKey("/Font", fonts);
         page.replaceKey("/Resources", resources);
-        const auto content = spec.text.empty() ? std::string() : "BT /F1 18 Tf 20 20 Td (" + spec.text + ") Tj ET";
+        const auto content = layout.text.empty() ? std::string() : "BT /F1 18 Tf 20 20 Td (" + layout.text + ") Tj ET";
         page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
         document.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
