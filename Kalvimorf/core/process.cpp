@@ -182,11 +182,12 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         }
     }
 
+    // Unhooked before the child is reaped: until then its pid cannot belong to anyone else.
+    if (token)
+        token->removeHandler(handler);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (token)
-        token->removeHandler(handler);
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {

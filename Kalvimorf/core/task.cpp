@@ -15,15 +15,12 @@ namespace Task {
 
 void CancelToken::cancel()
 {
-    std::vector<std::function<void()>> toRun;
-    {
-        std::lock_guard lock(mutex_);
-        if (cancelled_.exchange(true))
-            return;
-        for (auto& [id, handler] : handlers_)
-            toRun.push_back(handler);
-    }
-    for (auto& handler : toRun)
+    // Handlers run under the lock, so once removeHandler() has returned, its handler neither
+    // runs nor is running: a handler may refer to its owner's stack and to a child's pid.
+    std::lock_guard lock(mutex_);
+    if (cancelled_.exchange(true))
+        return;
+    for (auto& [id, handler] : handlers_)
         handler();
 }
 

@@ -25,7 +25,8 @@ public:
     // Throws CancellationError when cancelled.
     void check() const;
 
-    // Runs `handler` at once when already cancelled. The returned id removes it again.
+    // Runs `handler` at once when already cancelled. The returned id removes it again. Handlers
+    // must be quick and must not call back into the token.
     int onCancel(std::function<void()> handler);
     void removeHandler(int id);
 
