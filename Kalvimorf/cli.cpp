@@ -83,8 +83,15 @@ void makeApplication(bool headless)
 {
     if (QCoreApplication::instance())
         return;
-    if (headless)
+    if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Standard error belongs to the mode's own messages ("erro: …"); Qt's chatter about the
+        // session (a missing runtime folder and the like) would only bury them.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        });
+    }
     programName = args.empty() ? std::string("brivlon") : args.front();
     appArgv[0] = programName.data();
     new QApplication(appArgc, appArgv);
