@@ -1,6 +1,7 @@
 #include "core/chime.h"
 
 #include "core/media_clock.h"
+#include "core/raw_values.h"
 #include "core/settings.h"
 
 #include <algorithm>
@@ -30,10 +31,7 @@ std::string rawValue(Finale finale)
 
 std::optional<Finale> fromRaw(const std::string& raw)
 {
-    for (auto finale : all())
-        if (rawValue(finale) == raw)
-            return finale;
-    return std::nullopt;
+    return parseRaw<Finale>(all(), rawValue, raw);
 }
 
 std::string name(Finale finale)

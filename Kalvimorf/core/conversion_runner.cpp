@@ -59,21 +59,10 @@ bool isMergeFormat(const OutputFormat& format)
 
 std::optional<fs::path> ConversionRunner::makeCommonFolder(const fs::path& first, const OutputFormat& format) const
 {
-    const fs::path parent = OutputPaths::directory(first);
-    const std::string base = folderName(format);
-    std::error_code error;
-    fs::create_directories(parent, error);
-    for (int counter = 1;; ++counter) {
-        const fs::path candidate = parent / (counter == 1 ? base : base + " " + std::to_string(counter));
-        error.clear();
-        if (fs::exists(fs::symlink_status(candidate, error)))
-            continue;
-        // create_directory answers false when the name was taken meanwhile: never share a folder
-        // that someone else just made.
-        if (fs::create_directory(candidate, error))
-            return candidate;
-        if (error)
-            return std::nullopt;
+    try {
+        return OutputPaths::makeCommonFolder(first, format.label);
+    } catch (const fs::filesystem_error&) {
+        return std::nullopt;
     }
 }
 

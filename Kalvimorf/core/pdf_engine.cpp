@@ -293,12 +293,7 @@ std::string pageFileName(const std::string& base, int number, const std::string&
 // "base (PNG)", then "base (PNG) 2", … in the output folder, created here.
 fs::path makePageFolder(const fs::path& source, const std::string& base, const std::string& label)
 {
-    const auto placeholder = OutputPaths::directory(source) / (base + " (" + label + ").pdf");
-    const auto folder = OutputPaths::destination(placeholder, "");
-    fs::create_directories(folder.parent_path());
-    if (!fs::create_directory(folder))
-        throw fs::filesystem_error("já existe", folder, std::make_error_code(std::errc::file_exists));
-    return folder;
+    return OutputPaths::makeCommonFolder(source, label + ")", base + " (");
 }
 
 fs::path exportSinglePage(const Poppler::Document& document, const fs::path& source, const std::string& ext,
