@@ -1,6 +1,7 @@
 #include "core/output_paths.h"
 
 #include "core/app_paths.h"
+#include "core/file_safety.h"
 #include "core/settings.h"
 #include "core/task.h"
 
@@ -81,6 +82,7 @@ fs::path destination(const fs::path& source, const std::string& ext)
     std::lock_guard lock(reservedMutex);
     for (long long n = 1;; ++n) {
         auto candidate = nameFor(n);
+        FileSafety::requireNameFits(candidate);
         if (taken(candidate))
             continue;
         if (claims) {
@@ -99,6 +101,7 @@ fs::path makeCommonFolder(const fs::path& firstSource, const std::string& label,
     std::lock_guard lock(reservedMutex);
     for (long long n = 1;; ++n) {
         auto candidate = parent / (n < 2 ? base : base + " " + std::to_string(n));
+        FileSafety::requireNameFits(candidate);
         if (reserved.count(candidate))
             continue;
         if (::mkdir(candidate.c_str(), 0777) == 0)

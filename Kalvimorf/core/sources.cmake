@@ -5,6 +5,7 @@ target_sources(kalvimorf_core PRIVATE
   core/engine.cpp
   core/error_log.cpp
   core/ffmpeg.cpp
+  core/file_safety.cpp
   core/image_engine.cpp
   core/image_library.cpp
   core/image_flate.cpp
