@@ -1,6 +1,7 @@
 #include "core/engine.h"
 
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/image_engine.h"
 #include "core/media_engine.h"
 #include "core/output_paths.h"
@@ -16,9 +17,7 @@ namespace {
 // A file that already has the wanted type is copied as it is, under a free name.
 fs::path copyAsIs(const fs::path& source, const OutputFormat& format)
 {
-    const auto destination = OutputPaths::destination(source, format.ext == "tgz" ? "tar.gz" : format.ext);
-    fs::copy(source, destination, fs::copy_options::recursive);
-    return destination;
+    return FileSafety::copyNew(source, OutputPaths::destination(source, format.ext == "tgz" ? "tar.gz" : format.ext));
 }
 
 // Word processing documents have no engine in this build yet.
@@ -31,6 +30,10 @@ fs::path documentRoute(const fs::path&, const OutputFormat&)
 
 fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress)
 {
+    // Only folders and packed items may be anything else; a link to /dev/zero or a FIFO given
+    // to a reader would be read for ever.
+    if (kind != MediaKind::folder && kind != MediaKind::other)
+        FileSafety::requireRegularFile(source);
     if (!format.batch && !format.ext.empty() && Catalog::normalizedExt(source) == format.ext)
         return copyAsIs(source, format);
 

@@ -268,6 +268,39 @@ fs::path writeNew(const fs::path& preferred, std::string_view bytes)
     return file.publish(preferred);
 }
 
+fs::path copyNew(const fs::path& source, const fs::path& preferred)
+{
+    Fd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input)
+        throwErrno(source);
+    NewFile file(preferred.parent_path());
+    for (;;) {
+        const auto copied = ::copy_file_range(input.get(), nullptr, file.fd(), nullptr, size_t(1) << 30, 0);
+        if (copied == 0)
+            break;
+        if (copied > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            throwErrno(preferred);
+        // Kernels or file systems that cannot copy between these two files in the kernel.
+        std::string buffer(size_t(1) << 20, '\0');
+        for (;;) {
+            const auto got = ::read(input.get(), buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throwErrno(source);
+            if (got == 0)
+                break;
+            file.write(std::string_view(buffer.data(), size_t(got)));
+        }
+        break;
+    }
+    return file.publish(preferred);
+}
+
 TempDir::TempDir()
 {
     auto name = "kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();

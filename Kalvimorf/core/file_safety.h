@@ -112,6 +112,9 @@ private:
 // anything and never showing a half-written file; returns the path written.
 fs::path writeNew(const fs::path& preferred, std::string_view bytes);
 
+// Copies the regular file `source` the same way as writeNew.
+fs::path copyNew(const fs::path& source, const fs::path& preferred);
+
 // A private (0700) temporary folder "kalvimorf-<UUID>" in the system's temporary directory,
 // removed with everything in it on destruction, read-only parts included.
 class TempDir {

@@ -67,7 +67,10 @@ fs::path directory(const fs::path& source)
         folder = fs::current_path();
     if (isWritable(folder))
         return folder;
-    return AppPaths::downloads();
+    // A fresh account may have no download folder yet; the desktop makes it on first use too.
+    auto downloads = AppPaths::downloads();
+    fs::create_directories(downloads);
+    return downloads;
 }
 
 fs::path destination(const fs::path& source, const std::string& ext)

@@ -1,4 +1,6 @@
+#include "core/catalog.h"
 #include "core/conversion_error.h"
+#include "core/engine.h"
 #include "core/file_safety.h"
 #include "core/output_paths.h"
 #include "support/test_support.h"
@@ -75,6 +77,8 @@ TEST(FileSafety, NewFilesAreInvisibleUntilPublishedAndGoneWhenAbandoned)
     EXPECT_EQ(readFile(dir / "out.csv"), "theirs");
 
     EXPECT_EQ(FileSafety::writeNew(dir / "out.csv", "x"), dir / "out 3.csv");
+    EXPECT_EQ(FileSafety::copyNew(dir / "out 3.csv", dir / "out.csv"), dir / "out 4.csv");
+    EXPECT_EQ(readFile(dir / "out 4.csv"), "x");
 }
 
 TEST(FileSafety, NamesTooLongFailInsteadOfLoopingForEver)
@@ -115,4 +119,17 @@ TEST(FileSafety, OnlyRegularFilesAreInputs)
     EXPECT_THROW(FileSafety::requireRegularFile(dir / "zero.csv"), ConversionError);
     EXPECT_THROW(FileSafety::requireRegularFile(dir / "missing"), ConversionError);
     EXPECT_NO_THROW(FileSafety::requireRegularFile(dir / "link.csv"));
+
+    // The dispatcher refuses them before any reader can block on a FIFO or read for ever.
+    fs::rename(dir / "fifo", dir / "fifo.srt");
+    const auto tsv = Catalog::options({dir / "zero.csv"})->formats;
+    for (const auto& [file, format] : {std::pair{dir / "fifo.srt", OutputFormat{"txt", "TXT", false}},
+                                       std::pair{dir / "zero.csv", tsv.front()}}) {
+        try {
+            Engine::convert(file, Catalog::kind(file), format, {});
+            ADD_FAILURE() << file;
+        } catch (const ConversionError& error) {
+            EXPECT_EQ(error.kind(), ConversionError::Kind::unreadable);
+        }
+    }
 }

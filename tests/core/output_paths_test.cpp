@@ -56,9 +56,11 @@ TEST_F(OutputPathsTest, FolderOrder)
     fs::remove(dir / "fixed");
     EXPECT_EQ(OutputPaths::directory(source), dir / "src");
 
-    // A read-only source folder without a fixed folder: Downloads.
+    // A read-only source folder without a fixed folder: Downloads, made when missing.
     folders.readOnly.insert(dir / "src");
+    fs::remove_all(AppPaths::downloads());
     EXPECT_EQ(OutputPaths::directory(source), AppPaths::downloads());
+    EXPECT_TRUE(fs::is_directory(AppPaths::downloads()));
 
     // An override wins without any check, read-only or not, fixed folder or not.
     fs::create_directories(dir / "fixed");
