@@ -6,14 +6,16 @@
 
 #include "core/pdf_engine.h"
 
-#include "core/image_library.h"
-
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
+#include "core/image_engine.h"
+#include "core/image_library.h"
 #include "core/output_paths.h"
 #include "core/task.h"
 
 #include <poppler-qt6.h>
 #include <qpdf/ClosedFileInputSource.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -22,16 +24,10 @@
 #include <QFile>
 #include <QImageWriter>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <system_error>
-#include <unistd.h>
 
 namespace PDFEngine {
 
@@ -45,32 +41,11 @@ constexpr double maxPagePixels = double(1 << 28);
 // on demand instead, so a large merge stays within the open-file limit.
 constexpr size_t maxOpenMergeSources = 200;
 
-enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
+using ImageEngine::ImageType;
 
 bool vipsReady()
 {
     return ImageLibrary::start();
-}
-
-std::optional<ImageType> imageType(const std::string& ext)
-{
-    if (ext == "jpg")
-        return ImageType::jpeg;
-    if (ext == "png")
-        return ImageType::png;
-    if (ext == "tiff")
-        return ImageType::tiff;
-    if (ext == "bmp")
-        return ImageType::bmp;
-    if (ext == "gif")
-        return ImageType::gif;
-    if (ext == "heic" || ext == "avif") {
-        // Both go through libheif; without it the type is unknown here.
-        if (!vipsReady() || !vips_type_find("VipsOperation", "heifsave_buffer"))
-            return {};
-        return ext == "heic" ? ImageType::heic : ImageType::avif;
-    }
-    return {};
 }
 
 QString qtPath(const fs::path& path)
@@ -93,71 +68,6 @@ std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
     document->setRenderHint(Poppler::Document::Antialiasing);
     document->setRenderHint(Poppler::Document::TextAntialiasing);
     return document;
-}
-
-[[noreturn]] void throwErrno(const fs::path& path)
-{
-    const int error = errno;
-    throw fs::filesystem_error(std::strerror(error), path, std::error_code(error, std::generic_category()));
-}
-
-// A file descriptor that closes itself.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
-
-void writeAll(int fd, std::string_view bytes, const fs::path& path)
-{
-    while (!bytes.empty()) {
-        const auto written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throwErrno(path);
-        }
-        bytes.remove_prefix(size_t(written));
-    }
-}
-
-// Creates `path`, refusing an existing one, and writes `bytes` into it. A failed write removes
-// the half-written file.
-void writeNewFile(const fs::path& path, std::string_view bytes)
-{
-    Fd file{::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-    if (file.fd < 0)
-        throwErrno(path);
-    try {
-        writeAll(file.fd, bytes, path);
-        if (::close(file.release()) != 0)
-            throwErrno(path);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-        throw;
-    }
-}
-
-// Readers never see a half-written text: it is written as an unnamed file in the target's
-// folder and given its name only when complete, which fails rather than replace anything that
-// appeared meanwhile.
-void writeTextAtomically(const fs::path& path, std::string_view text)
-{
-    Fd file{::open(path.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
-    if (file.fd < 0) {
-        // A file system without unnamed files.
-        writeNewFile(path, text);
-        return;
-    }
-    writeAll(file.fd, text, path);
-    const auto self = "/proc/self/fd/" + std::to_string(file.fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
-        throwErrno(path);
 }
 
 std::string extractText(const Poppler::Document& document)
@@ -270,13 +180,13 @@ std::string encode(QImage& image, ImageType type)
 }
 
 // Any failure to make or write the image file is the same failure to the user.
-void writePageImage(QImage& image, ImageType type, const fs::path& target)
+fs::path writePageImage(QImage& image, ImageType type, const fs::path& target)
 {
     std::string bytes = encode(image, type);
     image = QImage();  // only one page's pixels are alive at a time
     try {
-        writeNewFile(target, bytes);
-    } catch (const fs::filesystem_error&) {
+        return FileSafety::writeNew(target, bytes);
+    } catch (const std::system_error&) {
         throw ConversionError::writeFailed();
     }
 }
@@ -306,11 +216,10 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     // source itself, which a cancelled job deletes.
     if (!image)
         throw ConversionError::writeFailed();
-    const auto target = OutputPaths::destination(source, ext);
-    writePageImage(*image, type, target);
+    const auto written = writePageImage(*image, type, OutputPaths::destination(source, ext));
     if (progress)
         progress(1.0);
-    return target;
+    return written;
 }
 
 fs::path exportPages(const Poppler::Document& document, const fs::path& source, const OutputFormat& format,
@@ -332,8 +241,7 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
                 progress(double(i + 1) / count);
         }
     } catch (...) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
+        FileSafety::removeTree(folder);
         throw;
     }
     return folder;
@@ -353,32 +261,38 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
     return pdf;
 }
 
-// Writes without replacing anything; a failed write leaves nothing behind.
-void writeMerged(QPDF& pdf, const fs::path& out)
+// qpdf's output, gathered into large writes to a file that has no name until it is complete.
+class NewFilePipeline final : public Pipeline {
+public:
+    explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("merged PDF", nullptr), file_(file) {}
+    using Pipeline::write;
+    void write(unsigned char const* data, size_t length) override
+    {
+        buffer_.append(reinterpret_cast<const char*>(data), length);
+        if (buffer_.size() >= (size_t(1) << 20))
+            finish();
+    }
+    void finish() override
+    {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    FileSafety::NewFile& file_;
+    std::string buffer_;
+};
+
+fs::path writeMerged(QPDF& pdf, const fs::path& out)
 {
-    Fd file{::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-    if (file.fd < 0)
-        throw ConversionError::writeFailed();
-    FILE* stream = ::fdopen(file.fd, "wb");
-    if (!stream) {
-        ::close(file.release());
-        std::error_code ignored;
-        fs::remove(out, ignored);
-        throw ConversionError::writeFailed();
-    }
-    file.release();
-    bool written = false;
     try {
-        QPDFWriter writer(pdf, out.c_str(), stream, false);
+        FileSafety::NewFile file(out.parent_path());
+        NewFilePipeline pipeline(file);
+        QPDFWriter writer(pdf);
+        writer.setOutputPipeline(&pipeline);
         writer.write();
-        written = true;
+        return file.publish(out);
     } catch (const std::exception&) {
-    }
-    if (std::fclose(stream) != 0)
-        written = false;
-    if (!written) {
-        std::error_code ignored;
-        fs::remove(out, ignored);
         throw ConversionError::writeFailed();
     }
 }
@@ -407,13 +321,9 @@ std::optional<QImage> render(const Poppler::Page& page, double dpi)
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
     const auto document = openDocument(source);
-    if (format.ext == "txt") {
-        const auto text = extractText(*document);
-        const auto out = OutputPaths::destination(source, "txt");
-        writeTextAtomically(out, text);
-        return out;
-    }
-    const auto type = imageType(format.ext);
+    if (format.ext == "txt")
+        return FileSafety::writeNew(OutputPaths::destination(source, "txt"), extractText(*document));
+    const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
     const int count = document->numPages();
@@ -450,9 +360,7 @@ fs::path merge(const std::vector<fs::path>& sources)
 
     const auto first = sources.front();
     const auto placeholder = OutputPaths::directory(first) / (first.stem().string() + " – combinado.pdf");
-    const auto out = OutputPaths::destination(placeholder, "pdf");
-    writeMerged(*documents.front(), out);
-    return out;
+    return writeMerged(*documents.front(), OutputPaths::destination(placeholder, "pdf"));
 }
 
 }
