@@ -41,6 +41,11 @@ constexpr double maxPagePixels = double(1 << 28);
 // on demand instead, so a large merge stays within the open-file limit.
 constexpr size_t maxOpenMergeSources = 200;
 
+// Poppler lays a page's text out in the page's own drawing space (the crop box from its corner,
+// the page's rotation applied), so a rectangle in the document's coordinates misses the text of
+// turned or shifted pages; one far larger than any page takes everything it laid out.
+const QRectF everywhere(-1e9, -1e9, 2e9, 2e9);
+
 using ImageEngine::ImageType;
 
 bool vipsReady()
@@ -70,24 +75,10 @@ std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
     return document;
 }
 
-std::string extractText(const Poppler::Document& document)
+// Which of the merged files failed is what the user needs to know to fix it.
+ConversionError unreadableSource(const fs::path& file)
 {
-    // Pages are delimited with line feeds; a document without any text (a scan) gives an empty
-    // text, not a line feed per page.
-    QString text;
-    bool anyText = false;
-    const int count = document.numPages();
-    for (int i = 0; i < count; ++i) {
-        Task::checkCancelled();
-        if (i > 0)
-            text += QLatin1Char('\n');
-        if (auto page = document.page(i)) {
-            const auto pageText = page->text(QRectF());
-            anyText = anyText || !pageText.isEmpty();
-            text += pageText;
-        }
-    }
-    return anyText ? text.toStdString() : std::string();
+    return ConversionError::ffmpeg("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
 }
 
 // Packs the opaque 0xffRRGGBB pixels of `image` into tight RGB bytes at the start of its own
@@ -228,6 +219,7 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
     const int count = document.numPages();
     const auto base = source.stem().string();
     const auto folder = makePageFolder(source, base, format.label);
+    int written = 0;
     try {
         for (int i = 0; i < count; ++i) {
             Task::checkCancelled();
@@ -237,9 +229,13 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
                 continue;
             page.reset();
             writePageImage(*image, type, folder / pageFileName(base, i + 1, format.ext));
+            ++written;
             if (progress)
                 progress(double(i + 1) / count);
         }
+        // An empty folder is no output; reporting it as one would look like success.
+        if (written == 0)
+            throw ConversionError::writeFailed();
     } catch (...) {
         FileSafety::removeTree(folder);
         throw;
@@ -247,6 +243,7 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
     return folder;
 }
 
+// The page tree is read here too, so a file whose pages cannot be found fails under its own name.
 std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedFileInputSource>& input)
 {
     auto pdf = std::make_unique<QPDF>();
@@ -255,8 +252,9 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
         input = std::make_shared<ClosedFileInputSource>(path.c_str());
         input->stayOpen(true);
         pdf->processInputSource(input);
+        QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const std::exception&) {
-        throw ConversionError::unreadable();
+        throw unreadableSource(path);
     }
     return pdf;
 }
@@ -290,6 +288,8 @@ fs::path writeMerged(QPDF& pdf, const fs::path& out)
         NewFilePipeline pipeline(file);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&pipeline);
+        // The first file's passwords and restrictions are its own; the merged file has none.
+        writer.setPreserveEncryption(false);
         writer.write();
         return file.publish(out);
     } catch (const std::exception&) {
@@ -318,11 +318,32 @@ std::optional<QImage> render(const Poppler::Page& page, double dpi)
     return image;
 }
 
-fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+std::vector<std::string> pageTexts(const fs::path& source)
 {
     const auto document = openDocument(source);
-    if (format.ext == "txt")
-        return FileSafety::writeNew(OutputPaths::destination(source, "txt"), extractText(*document));
+    std::vector<std::string> texts;
+    for (int i = 0; i < document->numPages(); ++i) {
+        Task::checkCancelled();
+        auto page = document->page(i);
+        texts.push_back(page ? page->text(everywhere).toStdString() : std::string());
+    }
+    return texts;
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    if (format.ext == "txt") {
+        // Pages follow each other after a line feed; a document without any text (a scan) gives
+        // an empty file, not a line feed per page.
+        const auto pages = pageTexts(source);
+        std::string text;
+        for (size_t i = 0; i < pages.size(); ++i)
+            text += (i > 0 ? "\n" : "") + pages[i];
+        if (text.find_first_not_of('\n') == std::string::npos)
+            text.clear();
+        return FileSafety::writeNew(OutputPaths::destination(source, "txt"), text);
+    }
+    const auto document = openDocument(source);
     const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
@@ -351,7 +372,7 @@ fs::path merge(const std::vector<fs::path>& sources)
             for (auto& page : QPDFPageDocumentHelper(*documents.back()).getAllPages())
                 result.addPage(page, false);
         } catch (const std::exception&) {
-            throw ConversionError::unreadable();
+            throw unreadableSource(sources[i]);
         }
         if (sources.size() > maxOpenMergeSources)
             inputs[i]->stayOpen(false);
