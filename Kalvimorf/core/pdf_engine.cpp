@@ -6,14 +6,16 @@
 
 #include "core/pdf_engine.h"
 
-#include "core/image_library.h"
-
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
+#include "core/image_engine.h"
+#include "core/image_library.h"
 #include "core/output_paths.h"
 #include "core/task.h"
 
 #include <poppler-qt6.h>
 #include <qpdf/ClosedFileInputSource.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -22,16 +24,10 @@
 #include <QFile>
 #include <QImageWriter>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <system_error>
-#include <unistd.h>
 
 namespace PDFEngine {
 
@@ -45,32 +41,16 @@ constexpr double maxPagePixels = double(1 << 28);
 // on demand instead, so a large merge stays within the open-file limit.
 constexpr size_t maxOpenMergeSources = 200;
 
-enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
+// Poppler lays a page's text out in the page's own drawing space (the crop box from its corner,
+// the page's rotation applied), so a rectangle in the document's coordinates misses the text of
+// turned or shifted pages; one far larger than any page takes everything it laid out.
+const QRectF everywhere(-1e9, -1e9, 2e9, 2e9);
+
+using ImageEngine::ImageType;
 
 bool vipsReady()
 {
     return ImageLibrary::start();
-}
-
-std::optional<ImageType> imageType(const std::string& ext)
-{
-    if (ext == "jpg")
-        return ImageType::jpeg;
-    if (ext == "png")
-        return ImageType::png;
-    if (ext == "tiff")
-        return ImageType::tiff;
-    if (ext == "bmp")
-        return ImageType::bmp;
-    if (ext == "gif")
-        return ImageType::gif;
-    if (ext == "heic" || ext == "avif") {
-        // Both go through libheif; without it the type is unknown here.
-        if (!vipsReady() || !vips_type_find("VipsOperation", "heifsave_buffer"))
-            return {};
-        return ext == "heic" ? ImageType::heic : ImageType::avif;
-    }
-    return {};
 }
 
 QString qtPath(const fs::path& path)
@@ -95,89 +75,10 @@ std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
     return document;
 }
 
-[[noreturn]] void throwErrno(const fs::path& path)
+// Which of the merged files failed is what the user needs to know to fix it.
+ConversionError unreadableSource(const fs::path& file)
 {
-    const int error = errno;
-    throw fs::filesystem_error(std::strerror(error), path, std::error_code(error, std::generic_category()));
-}
-
-// A file descriptor that closes itself.
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
-
-void writeAll(int fd, std::string_view bytes, const fs::path& path)
-{
-    while (!bytes.empty()) {
-        const auto written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throwErrno(path);
-        }
-        bytes.remove_prefix(size_t(written));
-    }
-}
-
-// Creates `path`, refusing an existing one, and writes `bytes` into it. A failed write removes
-// the half-written file.
-void writeNewFile(const fs::path& path, std::string_view bytes)
-{
-    Fd file{::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-    if (file.fd < 0)
-        throwErrno(path);
-    try {
-        writeAll(file.fd, bytes, path);
-        if (::close(file.release()) != 0)
-            throwErrno(path);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-        throw;
-    }
-}
-
-// Readers never see a half-written text: it is written as an unnamed file in the target's
-// folder and given its name only when complete, which fails rather than replace anything that
-// appeared meanwhile.
-void writeTextAtomically(const fs::path& path, std::string_view text)
-{
-    Fd file{::open(path.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)};
-    if (file.fd < 0) {
-        // A file system without unnamed files.
-        writeNewFile(path, text);
-        return;
-    }
-    writeAll(file.fd, text, path);
-    const auto self = "/proc/self/fd/" + std::to_string(file.fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
-        throwErrno(path);
-}
-
-std::string extractText(const Poppler::Document& document)
-{
-    // Pages are delimited with line feeds; a document without any text (a scan) gives an empty
-    // text, not a line feed per page.
-    QString text;
-    bool anyText = false;
-    const int count = document.numPages();
-    for (int i = 0; i < count; ++i) {
-        Task::checkCancelled();
-        if (i > 0)
-            text += QLatin1Char('\n');
-        if (auto page = document.page(i)) {
-            const auto pageText = page->text(QRectF());
-            anyText = anyText || !pageText.isEmpty();
-            text += pageText;
-        }
-    }
-    return anyText ? text.toStdString() : std::string();
+    return ConversionError::ffmpeg("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
 }
 
 // Packs the opaque 0xffRRGGBB pixels of `image` into tight RGB bytes at the start of its own
@@ -270,13 +171,13 @@ std::string encode(QImage& image, ImageType type)
 }
 
 // Any failure to make or write the image file is the same failure to the user.
-void writePageImage(QImage& image, ImageType type, const fs::path& target)
+fs::path writePageImage(QImage& image, ImageType type, const fs::path& target)
 {
     std::string bytes = encode(image, type);
     image = QImage();  // only one page's pixels are alive at a time
     try {
-        writeNewFile(target, bytes);
-    } catch (const fs::filesystem_error&) {
+        return FileSafety::writeNew(target, bytes);
+    } catch (const std::system_error&) {
         throw ConversionError::writeFailed();
     }
 }
@@ -306,11 +207,10 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     // source itself, which a cancelled job deletes.
     if (!image)
         throw ConversionError::writeFailed();
-    const auto target = OutputPaths::destination(source, ext);
-    writePageImage(*image, type, target);
+    const auto written = writePageImage(*image, type, OutputPaths::destination(source, ext));
     if (progress)
         progress(1.0);
-    return target;
+    return written;
 }
 
 fs::path exportPages(const Poppler::Document& document, const fs::path& source, const OutputFormat& format,
@@ -319,6 +219,7 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
     const int count = document.numPages();
     const auto base = source.stem().string();
     const auto folder = makePageFolder(source, base, format.label);
+    int written = 0;
     try {
         for (int i = 0; i < count; ++i) {
             Task::checkCancelled();
@@ -328,17 +229,21 @@ fs::path exportPages(const Poppler::Document& document, const fs::path& source, 
                 continue;
             page.reset();
             writePageImage(*image, type, folder / pageFileName(base, i + 1, format.ext));
+            ++written;
             if (progress)
                 progress(double(i + 1) / count);
         }
+        // An empty folder is no output; reporting it as one would look like success.
+        if (written == 0)
+            throw ConversionError::writeFailed();
     } catch (...) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
+        FileSafety::removeTree(folder);
         throw;
     }
     return folder;
 }
 
+// The page tree is read here too, so a file whose pages cannot be found fails under its own name.
 std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedFileInputSource>& input)
 {
     auto pdf = std::make_unique<QPDF>();
@@ -347,38 +252,47 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
         input = std::make_shared<ClosedFileInputSource>(path.c_str());
         input->stayOpen(true);
         pdf->processInputSource(input);
+        QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const std::exception&) {
-        throw ConversionError::unreadable();
+        throw unreadableSource(path);
     }
     return pdf;
 }
 
-// Writes without replacing anything; a failed write leaves nothing behind.
-void writeMerged(QPDF& pdf, const fs::path& out)
+// qpdf's output, gathered into large writes to a file that has no name until it is complete.
+class NewFilePipeline final : public Pipeline {
+public:
+    explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("merged PDF", nullptr), file_(file) {}
+    using Pipeline::write;
+    void write(unsigned char const* data, size_t length) override
+    {
+        buffer_.append(reinterpret_cast<const char*>(data), length);
+        if (buffer_.size() >= (size_t(1) << 20))
+            finish();
+    }
+    void finish() override
+    {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    FileSafety::NewFile& file_;
+    std::string buffer_;
+};
+
+fs::path writeMerged(QPDF& pdf, const fs::path& out)
 {
-    Fd file{::open(out.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666)};
-    if (file.fd < 0)
-        throw ConversionError::writeFailed();
-    FILE* stream = ::fdopen(file.fd, "wb");
-    if (!stream) {
-        ::close(file.release());
-        std::error_code ignored;
-        fs::remove(out, ignored);
-        throw ConversionError::writeFailed();
-    }
-    file.release();
-    bool written = false;
     try {
-        QPDFWriter writer(pdf, out.c_str(), stream, false);
+        FileSafety::NewFile file(out.parent_path());
+        NewFilePipeline pipeline(file);
+        QPDFWriter writer(pdf);
+        writer.setOutputPipeline(&pipeline);
+        // The first file's passwords and restrictions are its own; the merged file has none.
+        writer.setPreserveEncryption(false);
         writer.write();
-        written = true;
+        return file.publish(out);
     } catch (const std::exception&) {
-    }
-    if (std::fclose(stream) != 0)
-        written = false;
-    if (!written) {
-        std::error_code ignored;
-        fs::remove(out, ignored);
         throw ConversionError::writeFailed();
     }
 }
@@ -404,16 +318,33 @@ std::optional<QImage> render(const Poppler::Page& page, double dpi)
     return image;
 }
 
-fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+std::vector<std::string> pageTexts(const fs::path& source)
 {
     const auto document = openDocument(source);
-    if (format.ext == "txt") {
-        const auto text = extractText(*document);
-        const auto out = OutputPaths::destination(source, "txt");
-        writeTextAtomically(out, text);
-        return out;
+    std::vector<std::string> texts;
+    for (int i = 0; i < document->numPages(); ++i) {
+        Task::checkCancelled();
+        auto page = document->page(i);
+        texts.push_back(page ? page->text(everywhere).toStdString() : std::string());
     }
-    const auto type = imageType(format.ext);
+    return texts;
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    if (format.ext == "txt") {
+        // Pages follow each other after a line feed; a document without any text (a scan) gives
+        // an empty file, not a line feed per page.
+        const auto pages = pageTexts(source);
+        std::string text;
+        for (size_t i = 0; i < pages.size(); ++i)
+            text += (i > 0 ? "\n" : "") + pages[i];
+        if (text.find_first_not_of('\n') == std::string::npos)
+            text.clear();
+        return FileSafety::writeNew(OutputPaths::destination(source, "txt"), text);
+    }
+    const auto document = openDocument(source);
+    const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
     const int count = document->numPages();
@@ -441,7 +372,7 @@ fs::path merge(const std::vector<fs::path>& sources)
             for (auto& page : QPDFPageDocumentHelper(*documents.back()).getAllPages())
                 result.addPage(page, false);
         } catch (const std::exception&) {
-            throw ConversionError::unreadable();
+            throw unreadableSource(sources[i]);
         }
         if (sources.size() > maxOpenMergeSources)
             inputs[i]->stayOpen(false);
@@ -450,9 +381,7 @@ fs::path merge(const std::vector<fs::path>& sources)
 
     const auto first = sources.front();
     const auto placeholder = OutputPaths::directory(first) / (first.stem().string() + " – combinado.pdf");
-    const auto out = OutputPaths::destination(placeholder, "pdf");
-    writeMerged(*documents.front(), out);
-    return out;
+    return writeMerged(*documents.front(), OutputPaths::destination(placeholder, "pdf"));
 }
 
 }
