@@ -135,6 +135,9 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     auto container = containerFor(format.ext);
     if (!codec || !container)
         throw ConversionError::unsupported();
+    // Success is only told once ffprobe has seen the stream in the output.
+    if (!FFmpeg::locate("ffprobe"))
+        throw ConversionError::ffmpegMissing();
     const auto missing = container->video ? "O arquivo não tem vídeo." : "O arquivo não tem áudio.";
     auto input = FFmpeg::probe(source);
     const auto has = [&](const FFmpeg::Streams& streams) { return container->video ? streams.video : streams.audio; };
