@@ -2,10 +2,9 @@
 
 #include "core/app_paths.h"
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/process.h"
 #include "core/task.h"
-
-#include <QByteArrayView>
 
 #include <algorithm>
 #include <charconv>
@@ -39,18 +38,30 @@ std::string_view trimmed(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-// The last non-empty line of ffmpeg's error output that is readable text; empty when there is
-// none, which reads as "O ffmpeg falhou.".
-std::string lastErrorLine(std::string_view text)
+void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments,
+             std::optional<double> duration, const Progress& progress)
 {
-    while (!text.empty()) {
-        auto cut = text.rfind('\n');
-        auto line = cut == std::string_view::npos ? text : text.substr(cut + 1);
-        text = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut);
-        if (!line.empty() && QByteArrayView(line.data(), qsizetype(line.size())).isValidUtf8())
-            return std::string(line);
-    }
-    return {};
+    auto ffmpeg = locate("ffmpeg");
+    if (!ffmpeg)
+        throw ConversionError::ffmpegMissing();
+    Task::checkCancelled();
+
+    Process::Command process;
+    process.executable = *ffmpeg;
+    process.arguments = std::move(command);
+    process.arguments.insert(process.arguments.end(), arguments.begin(), arguments.end());
+    process.cancellable = true;
+
+    ProgressParser parser(duration, progress);
+    std::string errors;
+    auto result = Process::run(
+        process, [&parser](std::string_view chunk) { parser.feed(chunk); },
+        [&errors](std::string_view chunk) { errors.append(chunk); });
+    // No line reads as "O ffmpeg falhou.".
+    if (result.exitCode != 0)
+        throw ConversionError::ffmpeg(Process::lastErrorLine(errors));
+    // It may have finished just as the job was cancelled; the job still ends cancelled.
+    Task::checkCancelled();
 }
 
 }
@@ -76,22 +87,48 @@ std::optional<std::string> locate(const std::string& name)
     return locate(name, AppPaths::resources());
 }
 
-std::optional<double> duration(const fs::path& media)
+Streams probe(const fs::path& media)
 {
     auto ffprobe = locate("ffprobe");
     if (!ffprobe)
-        return std::nullopt;
+        return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-show_entries", "format=duration", "-of", "default=nw=1:nk=1", pathArgument(media)};
+    command.arguments = {"-v", "error", "-show_entries", "format=duration:stream=codec_type:stream_disposition=attached_pic",
+                         "-of", "default=nw=1", pathArgument(media)};
     Process::Result result;
     try {
         result = Process::run(command, {}, [](std::string_view) {});
     } catch (const std::system_error&) {
-        return std::nullopt;
+        return {};
     }
-    // The exit status says nothing more than the printed text: "N/A" or nothing is no duration.
-    return parseNumber(trimmed(result.out));
+    // Streams come first, each as its type and then whether it is cover art; the exit status
+    // says nothing more than the printed text ("N/A" or nothing is no duration).
+    Streams streams;
+    std::string_view text = result.out, type;
+    while (!text.empty()) {
+        const auto end = std::min(text.find('\n'), text.size());
+        const auto line = trimmed(text.substr(0, end));
+        text.remove_prefix(std::min(end + 1, text.size()));
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const auto key = line.substr(0, equals), value = line.substr(equals + 1);
+        if (key == "codec_type")
+            type = value;
+        if (key == "codec_type" && value == "audio")
+            streams.audio = true;
+        if (key == "DISPOSITION:attached_pic" && type == "video" && value == "0")
+            streams.video = true;
+        if (key == "duration")
+            streams.duration = parseNumber(value);
+    }
+    return streams;
+}
+
+std::optional<double> duration(const fs::path& media)
+{
+    return probe(media).duration;
 }
 
 const std::vector<std::string>& prefix()
@@ -103,26 +140,16 @@ const std::vector<std::string>& prefix()
 
 void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress)
 {
-    auto ffmpeg = locate("ffmpeg");
-    if (!ffmpeg)
-        throw ConversionError::ffmpegMissing();
-    Task::checkCancelled();
+    runWith(prefix(), arguments, duration, progress);
+}
 
-    Process::Command command;
-    command.executable = *ffmpeg;
-    command.arguments = prefix();
-    command.arguments.insert(command.arguments.end(), arguments.begin(), arguments.end());
-    command.cancellable = true;
-
-    ProgressParser parser(duration, progress);
-    std::string errors;
-    auto result = Process::run(
-        command, [&parser](std::string_view chunk) { parser.feed(chunk); },
-        [&errors](std::string_view chunk) { errors.append(chunk); });
-    if (result.exitCode != 0)
-        throw ConversionError::ffmpeg(lastErrorLine(errors));
-    // It may have finished just as the job was cancelled; the job still ends cancelled.
-    Task::checkCancelled();
+void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+         std::optional<double> duration, const Progress& progress)
+{
+    auto command = prefix();
+    std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));
+    arguments.insert(arguments.end(), {"-f", format, output.writerPath().string()});
+    runWith(std::move(command), arguments, duration, progress);
 }
 
 ProgressParser::ProgressParser(std::optional<double> duration, Progress progress)

@@ -2,11 +2,12 @@
 
 #include "core/conversion_error.h"
 #include "core/ffmpeg.h"
+#include "core/file_safety.h"
 #include "core/output_paths.h"
 #include "core/quality.h"
 
 #include <array>
-#include <system_error>
+#include <map>
 
 namespace MediaEngine {
 
@@ -51,6 +52,29 @@ std::vector<std::string> h264(const Preset& preset, bool faststart)
     return list;
 }
 
+// Vorbis at these bit rates only takes stereo at 44.1 or 48 kHz; the Opus encoder takes only the
+// layouts it has a channel mapping for (it resamples by itself). ffmpeg converts to the nearest.
+const char* const vorbisFit = "aformat=sample_rates=44100|48000:channel_layouts=stereo";
+const char* const opusFit = "aformat=channel_layouts=mono|stereo|3.0|quad|5.0|5.1|6.1|7.1";
+
+// The muxer of each output, named since ffmpeg writes into a file without an extension, and
+// whether the output is there for its picture or for its sound.
+struct Container {
+    const char* muxer;
+    bool video;
+};
+
+std::optional<Container> containerFor(const std::string& ext)
+{
+    static const std::map<std::string, Container> containers = {
+        {"mp4", {"mp4", true}},   {"mov", {"mov", true}},   {"mkv", {"matroska", true}}, {"webm", {"webm", true}},
+        {"avi", {"avi", true}},   {"gif", {"gif", true}},   {"mp3", {"mp3", false}},     {"m4a", {"ipod", false}},
+        {"ogg", {"ogg", false}},  {"opus", {"opus", false}}, {"wav", {"wav", false}},     {"flac", {"flac", false}},
+        {"aiff", {"aiff", false}}};
+    auto found = containers.find(ext);
+    return found == containers.end() ? std::nullopt : std::optional(found->second);
+}
+
 std::string gifFilter(const Preset& preset)
 {
     // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
@@ -80,7 +104,7 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
         return std::vector<std::string>{
             "-sn", "-dn", "-c:v", "libvpx-vp9", "-crf", std::to_string(preset.vp9Crf), "-b:v", "0", "-row-mt", "1",
             "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-vf", capFilter(preset.shortSide),
-            "-c:a", "libopus", "-b:a", preset.opusInWebm};
+            "-c:a", "libopus", "-b:a", preset.opusInWebm, "-af", opusFit};
     if (ext == "avi")
         return std::vector<std::string>{"-sn", "-dn", "-c:v", "mpeg4", "-q:v", "3", "-vf", capFilter(std::nullopt),
                                         "-c:a", "pcm_s16le"};
@@ -92,9 +116,10 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
     if (ext == "m4a")
         return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate};
     if (ext == "ogg")
-        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps)};
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps),
+                                        "-af", vorbisFit};
     if (ext == "opus")
-        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps)};
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps), "-af", opusFit};
     if (ext == "wav")
         return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16le"};
     if (ext == "flac")
@@ -107,23 +132,37 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
     auto codec = arguments(format.ext);
-    if (!codec)
+    auto container = containerFor(format.ext);
+    if (!codec || !container)
         throw ConversionError::unsupported();
-    auto out = OutputPaths::destination(source, format.ext);
-    // Without a duration the job shows an indeterminate bar.
-    auto length = FFmpeg::duration(source);
+    // Success is only told once ffprobe has seen the stream in the output.
+    if (!FFmpeg::locate("ffprobe"))
+        throw ConversionError::ffmpegMissing();
+    const auto missing = container->video ? "O arquivo não tem vídeo." : "O arquivo não tem áudio.";
+    auto input = FFmpeg::probe(source);
+    const auto has = [&](const FFmpeg::Streams& streams) { return container->video ? streams.video : streams.audio; };
+    // A file ffprobe could not read at all is left to ffmpeg, which says why.
+    if ((input.audio || input.video) && !has(input))
+        throw ConversionError::ffmpeg(missing);
 
+    // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
+    // pick a chapter or cover track, or none at all.
     std::vector<std::string> command = {"-i", FFmpeg::pathArgument(source)};
+    if (container->video)
+        command.insert(command.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
+    else
+        command.insert(command.end(), {"-map", "0:a:0"});
     command.insert(command.end(), codec->begin(), codec->end());
-    command.push_back(FFmpeg::pathArgument(out));
-    try {
-        FFmpeg::run(command, length, progress);
-    } catch (...) {
-        std::error_code error;
-        fs::remove(out, error);
-        throw;
-    }
-    return out;
+
+    // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
+    // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
+    const auto preferred = OutputPaths::destination(source, format.ext);
+    FileSafety::NewFile output(preferred.parent_path());
+    // Without a duration the job shows an indeterminate bar.
+    FFmpeg::run(command, output, container->muxer, input.duration, progress);
+    if (!has(FFmpeg::probe(output.writerPath())))
+        throw ConversionError::ffmpeg(missing);
+    return output.publish(preferred);
 }
 
 }

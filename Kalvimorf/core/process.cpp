@@ -1,6 +1,7 @@
 #include "core/process.h"
 
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/task.h"
 
 #include <QStringDecoder>
@@ -21,27 +22,6 @@ extern char** environ;
 namespace Process {
 
 namespace {
-
-struct Pipe {
-    int read = -1;
-    int write = -1;
-    ~Pipe()
-    {
-        if (read >= 0)
-            ::close(read);
-        if (write >= 0)
-            ::close(write);
-    }
-};
-
-void makePipe(Pipe& pipe)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        throw std::system_error(errno, std::generic_category(), "pipe");
-    pipe.read = fds[0];
-    pipe.write = fds[1];
-}
 
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overlay)
 {
@@ -72,15 +52,14 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
 Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
 {
     const bool outToFd = command.stdoutFd >= 0;
-    Pipe out, err;
+    FileSafety::Pipe out, err = FileSafety::Pipe::make();
     if (!outToFd)
-        makePipe(out);
-    makePipe(err);
+        out = FileSafety::Pipe::make();
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outToFd ? command.stdoutFd : out.write, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err.write, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, outToFd ? command.stdoutFd : out.write.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (command.cwd)
         posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
@@ -119,10 +98,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     if (spawnError != 0)
         throw std::system_error(spawnError, std::generic_category(), command.executable);
 
-    ::close(out.write);
-    out.write = -1;
-    ::close(err.write);
-    err.write = -1;
+    out.write.reset();
+    err.write.reset();
 
     // Cancellation only signals the child; this thread notices through the pipes closing.
     std::shared_ptr<Task::CancelToken> token = command.cancellable ? Task::current().cancel : nullptr;
@@ -140,9 +117,9 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     char buffer[65536];
     pollfd fds[2];
     int open = 0;
-    if (out.read >= 0)
-        fds[open++] = {out.read, POLLIN, 0};
-    fds[open++] = {err.read, POLLIN, 0};
+    if (out.read)
+        fds[open++] = {out.read.get(), POLLIN, 0};
+    fds[open++] = {err.read.get(), POLLIN, 0};
     auto killDeadline = std::chrono::steady_clock::time_point::max();
     while (open > 0) {
         int ready = ::poll(fds, nfds_t(open), token ? 200 : -1);
@@ -167,7 +144,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
                 continue;
             }
             std::string_view chunk(buffer, size_t(count));
-            const bool isOut = fds[i].fd == out.read;
+            const bool isOut = fds[i].fd == out.read.get();
             if (isOut) {
                 if (onStdout)
                     onStdout(chunk);
@@ -199,11 +176,12 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     return result;
 }
 
-std::string lastErrorLine(const std::string& stderrBytes, const std::string& executable)
+std::string lastErrorLine(std::string_view stderrBytes, const std::string& executable)
 {
-    const auto fallback = std::filesystem::path(executable).filename().string() + " falhou.";
+    const auto fallback =
+        executable.empty() ? std::string() : std::filesystem::path(executable).filename().string() + " falhou.";
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(QByteArray::fromRawData(stderrBytes.data(), qsizetype(stderrBytes.size())));
+    QString text = decoder(QByteArrayView(stderrBytes.data(), qsizetype(stderrBytes.size())));
     if (decoder.hasError())
         return fallback;
     const auto lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);

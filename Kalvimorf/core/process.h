@@ -41,8 +41,8 @@ using Sink = std::function<void(std::string_view)>;
 // When a sink is given, that stream's bytes go to it as they arrive instead of into Result.
 Result run(const Command& command, const Sink& onStdout = {}, const Sink& onStderr = {});
 
-// The last non-empty line of a tool's standard error, or "<tool> falhou." when there is none
-// or it is not UTF-8.
-std::string lastErrorLine(const std::string& stderrBytes, const std::string& executable);
+// The last non-empty line of a tool's standard error; when there is none or the text is not
+// UTF-8, "<tool> falhou." for a given executable, else empty.
+std::string lastErrorLine(std::string_view stderrBytes, const std::string& executable = {});
 
 }
