@@ -44,19 +44,10 @@ std::string ref(int object)
 
 class Document {
 public:
-    explicit Document(const fs::path& path) : file_(std::fopen(path.c_str(), "wb"))
+    explicit Document(FileSafety::NewFile& file) : file_(file)
     {
-        if (!file_)
-            throw ConversionError::writeFailed();
-        std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
         put("%PDF-1.7\n%\xe2\xe3\xcf\xd3\n");
         offsets_.assign(3, 0);  // 0 unused, 1 catalog, 2 page tree
-    }
-
-    ~Document()
-    {
-        if (file_)
-            std::fclose(file_);
     }
 
     int reserve()
@@ -96,11 +87,7 @@ public:
         }
         put("trailer\n<< /Size " + integer(static_cast<long long>(offsets_.size())) + " /Root 1 0 R >>\nstartxref\n"
             + integer(static_cast<long long>(xref)) + "\n%%EOF\n");
-        bool failed = std::fflush(file_) != 0 || std::ferror(file_);
-        failed = std::fclose(file_) != 0 || failed;
-        file_ = nullptr;
-        if (failed)
-            throw ConversionError::writeFailed();
+        flush();
     }
 
 private:
@@ -112,12 +99,26 @@ private:
 
     void put(const std::string& text)
     {
-        if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size())
-            throw ConversionError::writeFailed();
+        if (text.size() >= bufferBytes) {
+            flush();
+            file_.write(text);
+        } else {
+            buffer_ += text;
+            if (buffer_.size() >= bufferBytes)
+                flush();
+        }
         offset_ += text.size();
     }
 
-    std::FILE* file_;
+    void flush()
+    {
+        file_.write(buffer_);
+        buffer_.clear();
+    }
+
+    static constexpr size_t bufferBytes = 1 << 20;
+    FileSafety::NewFile& file_;
+    std::string buffer_;
     uint64_t offset_ = 0;
     std::vector<uint64_t> offsets_;
 };
@@ -247,9 +248,9 @@ std::pair<double, double> pageSize(const Picture& picture)
     return {picture.image.width() * scale, picture.image.height() * scale};
 }
 
-void write(const std::vector<Picture>& pictures, const fs::path& destination)
+void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
 {
-    Document pdf(destination);
+    Document pdf(file);
     std::vector<int> pages;
     for (const auto& picture : pictures) {
         Task::checkCancelled();
