@@ -12,17 +12,15 @@
 
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
-#include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <unistd.h>
 
 using vips::VImage;
@@ -67,76 +65,14 @@ ConversionError classify(const vips::VError& error)
     return ConversionError::writeFailed();
 }
 
-void removeQuietly(const fs::path& path)
-{
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
-// Runs a writer of `destination`; whatever it left there is removed when it fails.
-void removingOnFailure(const fs::path& destination, const std::function<void()>& write)
+// Runs a writer, turning the image library's errors into ours.
+void translatingErrors(const std::function<void()>& write)
 {
     try {
         write();
     } catch (const vips::VError& error) {
-        removeQuietly(destination);
         throw classify(error);
-    } catch (...) {
-        removeQuietly(destination);
-        throw;
     }
-}
-
-// Takes a free name by creating it, empty and exclusively, so that nothing that appeared
-// there since the name was chosen is overwritten; the writers then fill the file.
-fs::path claim(const std::function<fs::path()>& choose)
-{
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        auto path = choose();
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    throw ConversionError::writeFailed();
-}
-
-// A hidden name beside `destination` for a writer that refuses existing files (ffmpeg -n).
-fs::path siblingTemp(const fs::path& destination, const std::string& ext)
-{
-    auto id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    return destination.parent_path() / ("." + destination.stem().string() + "-" + id + "." + ext);
-}
-
-// Moves a finished sibling onto its destination, which is absent or the empty file claimed
-// for it; anything else there is left alone.
-void placeOnto(const fs::path& finished, const fs::path& destination)
-{
-    std::error_code error;
-    auto status = fs::symlink_status(destination, error);
-    bool free = status.type() == fs::file_type::not_found
-        || (status.type() == fs::file_type::regular && fs::file_size(destination, error) == 0 && !error);
-    if (!free || ::rename(finished.c_str(), destination.c_str()) != 0) {
-        removeQuietly(finished);
-        throw ConversionError::writeFailed();
-    }
-}
-
-std::string absolutePath(const fs::path& path)
-{
-    std::error_code error;
-    auto full = fs::absolute(path, error);
-    return (error ? path : full).string();
-}
-
-std::string decimal(long long value)
-{
-    char buffer[24];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
 }
 
 int percent(double quality)
@@ -144,43 +80,33 @@ int percent(double quality)
     return static_cast<int>(std::lround(quality * 100));
 }
 
-// Runs ffmpeg into a hidden sibling and moves the result onto `destination`.
-void encodeWithFFmpeg(std::vector<std::string> arguments, const fs::path& destination)
+// Copies the finished file ffmpeg wrote into `file`.
+void copyInto(FileSafety::NewFile& file, const fs::path& finished)
 {
-    auto partial = siblingTemp(destination, destination.extension().string().substr(1));
-    arguments.push_back(absolutePath(partial));
-    try {
-        FFmpeg::run(arguments, std::nullopt, {});
-    } catch (...) {
-        removeQuietly(partial);
-        throw;
+    FileSafety::Fd in(::open(finished.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
+        throw ConversionError::writeFailed();
+    std::string buffer(1 << 20, '\0');
+    for (;;) {
+        auto got = ::read(in.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw ConversionError::writeFailed();
+        if (got == 0)
+            return;
+        file.write(std::string_view(buffer.data(), size_t(got)));
     }
-    placeOnto(partial, destination);
 }
 
-// True when the profile's description names sRGB: those need no conversion for formats that
-// cannot carry a profile.
-bool describesSRGB(const std::string& icc)
+// Runs ffmpeg into a private folder and copies its result into `file`: ffmpeg refuses to
+// write over anything, the unnamed file included.
+void encodeWithFFmpeg(std::vector<std::string> arguments, FileSafety::NewFile& file, const fs::path& scratch)
 {
-    auto u32 = [&](size_t at) -> uint32_t {
-        if (at + 4 > icc.size())
-            return 0;
-        auto b = reinterpret_cast<const unsigned char*>(icc.data() + at);
-        return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-    };
-    uint32_t count = u32(128);
-    for (uint32_t i = 0; i < count && i < 256; ++i) {
-        size_t entry = 132 + size_t(i) * 12;
-        if (icc.compare(entry, 4, "desc") != 0)
-            continue;
-        size_t offset = u32(entry + 4), size = u32(entry + 8);
-        if (offset >= icc.size())
-            return false;
-        auto text = icc.substr(offset, size);
-        static const std::string wide("\0s\0R\0G\0B", 8);
-        return text.find("sRGB") != std::string::npos || text.find(wide) != std::string::npos;
-    }
-    return false;
+    auto partial = scratch / "out.webp";
+    arguments.push_back(FFmpeg::pathArgument(partial));
+    FFmpeg::run(arguments, std::nullopt, {});
+    copyInto(file, partial);
 }
 
 // GIF, BMP and ffmpeg's WebP ignore colour profiles, so other spaces are turned into sRGB
@@ -195,37 +121,6 @@ VImage inSRGB(const VImage& image)
     } catch (const vips::VError&) {
         vips_error_clear();
         return image;
-    }
-}
-
-// Sets the orientation entry of IFD0 in an Exif block ("Exif\0\0" and a TIFF structure).
-void resetOrientation(std::string& exif)
-{
-    size_t base = exif.compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? 6 : 0;
-    if (exif.size() < base + 8)
-        return;
-    bool little = exif[base] == 'I';
-    auto at = [&](size_t offset) { return reinterpret_cast<unsigned char*>(exif.data() + base + offset); };
-    auto read = [&](size_t offset, int bytes) -> uint32_t {
-        if (base + offset + bytes > exif.size())
-            return 0;
-        uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i)
-            value |= uint32_t(at(offset)[little ? i : bytes - 1 - i]) << (8 * i);
-        return value;
-    };
-    uint32_t ifd = read(4, 4);
-    uint32_t entries = read(ifd, 2);
-    for (uint32_t i = 0; i < entries; ++i) {
-        size_t entry = ifd + 2 + size_t(i) * 12;
-        if (base + entry + 12 > exif.size())
-            return;
-        if (read(entry, 2) == 0x0112 && read(entry + 2, 2) == 3) {
-            auto value = at(entry + 8);
-            value[little ? 0 : 1] = 1;
-            value[little ? 1 : 0] = 0;
-            return;
-        }
     }
 }
 
@@ -295,75 +190,114 @@ Picture loadWithQt(const fs::path& file)
     return Picture{fromQImage(drawn), {}, {}, nullptr};
 }
 
-void saveWebP(const VImage& image, const fs::path& destination, double quality)
+void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
 {
-    auto temp = fs::temp_directory_path() / (QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString() + ".png");
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() { removeQuietly(path); }
-    } cleanup{temp};
-    try {
+    FileSafety::TempDir scratch;
+    auto png = scratch.path() / "in.png";
+    translatingErrors([&] {
         // Read once by ffmpeg and deleted: compressing it would only cost time.
-        withMetadata(inSRGB(image), {}).pngsave(temp.c_str(), VImage::option()->set("compression", 0));
-    } catch (const vips::VError& error) {
-        auto failure = classify(error);
-        throw failure.kind() == ConversionError::Kind::unreadable ? failure : ConversionError::writeFailed();
-    }
-    encodeWithFFmpeg({"-i", absolutePath(temp), "-c:v", "libwebp", "-quality", decimal(percent(quality))}, destination);
+        withMetadata(inSRGB(image), {}).pngsave(png.c_str(), VImage::option()->set("compression", 0));
+    });
+    encodeWithFFmpeg({"-i", FFmpeg::pathArgument(png), "-c:v", "libwebp", "-quality", std::to_string(percent(quality))},
+                     file, scratch.path());
 }
 
-void saveBMP(const VImage& image, const fs::path& destination)
+void putLE(std::string& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xff));
+}
+
+// A 24-bit BMP, rows bottom-up as every reader expects. Its sizes are 32-bit fields, so an
+// image of 4 GiB or more cannot be stored and fails before any pixel is decoded.
+void saveBMP(const VImage& image, FileSafety::NewFile& file)
 {
     auto rgb = inSRGB(image).colourspace(VIPS_INTERPRETATION_sRGB);
     if (rgb.bands() > 3)
         rgb = rgb.extract_band(0, VImage::option()->set("n", 3));
-    size_t size = 0;
-    void* pixels = rgb.write_to_memory(&size);
-    std::unique_ptr<void, decltype(&g_free)> owner(pixels, g_free);
-    QImage frame(static_cast<const uchar*>(pixels), rgb.width(), rgb.height(), qsizetype(rgb.width()) * 3,
-                 QImage::Format_RGB888);
-    frame.setDotsPerMeterX(2835);
-    frame.setDotsPerMeterY(2835);
-    QImageWriter writer(QString::fromStdString(destination.string()), "bmp");
-    if (!writer.write(frame))
+    if (rgb.format() != VIPS_FORMAT_UCHAR)
+        rgb = rgb.cast(VIPS_FORMAT_UCHAR);
+    const size_t width = size_t(rgb.width()), height = size_t(rgb.height());
+    const size_t rowBytes = (width * 3 + 3) & ~size_t(3);
+    constexpr size_t headerBytes = 54;
+    if (rowBytes * height > UINT32_MAX - headerBytes)
         throw ConversionError::writeFailed();
+    const auto pixelBytes = uint32_t(rowBytes * height);
+
+    std::string header("BM");
+    putLE(header, uint32_t(headerBytes) + pixelBytes, 4);
+    putLE(header, 0, 4);
+    putLE(header, uint32_t(headerBytes), 4);
+    putLE(header, 40, 4);  // BITMAPINFOHEADER
+    putLE(header, uint32_t(width), 4);
+    putLE(header, uint32_t(height), 4);
+    putLE(header, 1, 2);
+    putLE(header, 24, 2);
+    putLE(header, 0, 4);  // uncompressed
+    putLE(header, pixelBytes, 4);
+    putLE(header, 2835, 4);  // 72 dpi, in pixels per metre
+    putLE(header, 2835, 4);
+    putLE(header, 0, 4);
+    putLE(header, 0, 4);
+
+    size_t size = 0;
+    void* memory = rgb.write_to_memory(&size);
+    std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
+    const auto* pixels = static_cast<const unsigned char*>(memory);
+    file.write(header);
+    std::string rows;
+    rows.reserve(std::max<size_t>(rowBytes, 1 << 20) + rowBytes);
+    for (size_t y = height; y-- > 0;) {
+        const unsigned char* row = pixels + y * width * 3;
+        for (size_t x = 0; x < width; ++x) {
+            rows.push_back(char(row[x * 3 + 2]));
+            rows.push_back(char(row[x * 3 + 1]));
+            rows.push_back(char(row[x * 3]));
+        }
+        rows.append(rowBytes - width * 3, '\0');
+        if (rows.size() >= (1 << 20) || y == 0) {
+            file.write(rows);
+            rows.clear();
+        }
+    }
 }
 
-void writeImage(const VImage& prepared, ImageType type, const fs::path& destination, double quality)
+void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& file, double quality)
 {
-    auto path = destination.c_str();
+    // The savers write to the unnamed file's descriptor; naming the saver keeps the library
+    // from choosing one by a file name this file does not have.
+    auto target = [&] { return vips::VTarget::new_to_descriptor(file.fd()); };
     auto q = percent(quality);
     switch (type) {
     case ImageType::jpeg:
-        prepared.jpegsave(path, VImage::option()->set("Q", q));
+        prepared.jpegsave_target(target(), VImage::option()->set("Q", q));
         break;
     case ImageType::png:
-        // Our own writer: it deflates on every core and keeps the Exif block, which this
-        // vips's PNG saver drops.
-        ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), destination);
+        // Our own writer: it deflates on every core (see ImageFlate::writePNG for the figures).
+        ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), file);
         break;
     case ImageType::heic:
-        prepared.heifsave(path, VImage::option()
-                                    ->set("Q", q)
-                                    ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
-                                    ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        prepared.heifsave_target(target(), VImage::option()
+                                               ->set("Q", q)
+                                               ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
+                                               ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
         break;
     case ImageType::avif:
         // The default effort takes about four times as long for no visible gain.
-        prepared.heifsave(path, VImage::option()
-                                    ->set("Q", q)
-                                    ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
-                                    ->set("effort", 0)
-                                    ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        prepared.heifsave_target(target(), VImage::option()
+                                               ->set("Q", q)
+                                               ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
+                                               ->set("effort", 0)
+                                               ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
         break;
     case ImageType::tiff:
-        prepared.tiffsave(path);
+        prepared.tiffsave_target(target());
         break;
     case ImageType::bmp:
-        saveBMP(prepared, destination);
+        saveBMP(prepared, file);
         break;
     case ImageType::gif:
-        inSRGB(prepared).gifsave(path);
+        inSRGB(prepared).gifsave_target(target());
         break;
     }
 }
@@ -415,6 +349,65 @@ Properties metadata(const Properties& props)
     kept.iptc = props.iptc;
     kept.orientation = 1;
     return kept;
+}
+
+bool describesSRGB(std::string_view icc)
+{
+    auto u32 = [&](size_t at) -> uint32_t {
+        if (at > icc.size() || icc.size() - at < 4)
+            return 0;
+        auto b = reinterpret_cast<const unsigned char*>(icc.data() + at);
+        return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    };
+    // A 128-byte header, then a tag count and 12-byte entries: signature, offset, size.
+    const uint32_t count = u32(128);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = 132 + size_t(i) * 12;
+        if (entry + 12 > icc.size())
+            return false;
+        if (icc.substr(entry, 4) != "desc")
+            continue;
+        const size_t offset = u32(entry + 4), size = u32(entry + 8);
+        if (offset >= icc.size())
+            return false;
+        auto text = icc.substr(offset, size);
+        constexpr std::string_view wide("\0s\0R\0G\0B", 8);  // UTF-16 in the newer tag types
+        return text.find("sRGB") != std::string_view::npos || text.find(wide) != std::string_view::npos;
+    }
+    return false;
+}
+
+void resetOrientation(std::string& exif)
+{
+    const size_t base = std::string_view(exif).substr(0, 6) == std::string_view("Exif\0\0", 6) ? 6 : 0;
+    if (exif.size() < base + 8)
+        return;
+    const std::string_view tiff = std::string_view(exif).substr(base);
+    const char order = tiff[0];
+    if ((order != 'I' && order != 'M') || tiff[1] != order)
+        return;
+    const bool little = order == 'I';
+    auto read = [&](size_t offset, int bytes) -> uint32_t {
+        if (offset > tiff.size() || tiff.size() - offset < size_t(bytes))
+            return 0;
+        uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= uint32_t(static_cast<unsigned char>(tiff[offset + (little ? i : bytes - 1 - i)])) << (8 * i);
+        return value;
+    };
+    const size_t ifd = read(4, 4);
+    const uint32_t entries = read(ifd, 2);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const size_t entry = ifd + 2 + size_t(i) * 12;
+        if (entry + 12 > tiff.size())
+            return;
+        // Tag 0x0112, type SHORT: the value sits in the entry's first two value bytes.
+        if (read(entry, 2) == 0x0112 && read(entry + 2, 2) == 3) {
+            exif[base + entry + 8 + (little ? 0 : 1)] = 1;
+            exif[base + entry + 8 + (little ? 1 : 0)] = 0;
+            return;
+        }
+    }
 }
 
 VImage flatten(const VImage& image)
@@ -478,31 +471,39 @@ Picture loadOriented(const fs::path& file)
     return picture;
 }
 
-void save(const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
-          double quality)
+void write(const VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file,
+           double quality)
 {
     ensureVips();
     if (ext == "webp") {
-        saveWebP(image, destination, quality);
+        saveWebP(image, file, quality);
         return;
     }
     if (ext == "pdf") {
-        writePDF({Picture{image, props, {}, nullptr}}, destination);
+        writePDF({Picture{image, props, {}, nullptr}}, file);
         return;
     }
     auto type = utType(ext);
     if (!type)
         throw ConversionError::unsupported();
-    removingOnFailure(destination, [&] {
+    translatingErrors([&] {
         auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
-        writeImage(withMetadata(pixels, metadata(props)), *type, destination, quality);
+        writeImage(withMetadata(pixels, metadata(props)), *type, file, quality);
     });
 }
 
-void writePDF(const std::vector<Picture>& pictures, const fs::path& destination)
+fs::path save(const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
+              double quality)
+{
+    FileSafety::NewFile file(destination.parent_path());
+    write(image, props, ext, file, quality);
+    return file.publish(destination);
+}
+
+void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
 {
     ensureVips();
-    removingOnFailure(destination, [&] { ImagePDF::write(pictures, destination); });
+    translatingErrors([&] { ImagePDF::write(pictures, file); });
 }
 
 fs::path convert(const fs::path& source, const OutputFormat& format)
@@ -510,30 +511,29 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     Task::checkCancelled();
     const auto& ext = format.ext;
     const double factor = qualityFactor(Quality::levelFor(ext));
-    auto claimOutput = [&] { return claim([&] { return OutputPaths::destination(source, ext); }); };
+    // The name is chosen before the work so that jobs running at once each hold their own; if
+    // something takes it meanwhile, the next free one is used.
+    const auto chosen = OutputPaths::destination(source, ext);
+    auto names = [&](long long n) { return n == 1 ? chosen : OutputPaths::destination(source, ext); };
+    FileSafety::NewFile file(chosen.parent_path());
 
     if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
         ensureVips();
-        auto out = claimOutput();
-        removingOnFailure(out, [&] {
-            encodeWithFFmpeg({"-i", absolutePath(source), "-c:v", "libwebp_anim", "-quality",
-                              decimal(percent(factor)), "-loop", "0"},
-                             out);
-        });
-        return out;
+        FileSafety::TempDir scratch;
+        encodeWithFFmpeg({"-i", FFmpeg::pathArgument(source), "-c:v", "libwebp_anim", "-quality",
+                          std::to_string(percent(factor)), "-loop", "0"},
+                         file, scratch.path());
+        return file.publish(names);
     }
     if (ext != "webp" && ext != "pdf" && !utType(ext))
         throw ConversionError::unsupported();
 
     auto picture = loadOriented(source);
-    auto out = claimOutput();
-    removingOnFailure(out, [&] {
-        if (ext == "pdf")
-            writePDF({picture}, out);  // keeps a JPEG's own stream where it can
-        else
-            save(picture.image, ext == "webp" ? Properties{} : picture.props, ext, out, factor);
-    });
-    return out;
+    if (ext == "pdf")
+        writePDF({picture}, file);  // keeps a JPEG's own stream where it can
+    else
+        write(picture.image, ext == "webp" ? Properties{} : picture.props, ext, file, factor);
+    return file.publish(names);
 }
 
 fs::path mergeToPDF(const std::vector<fs::path>& sources)
@@ -547,12 +547,11 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
         pictures.push_back(loadOriented(source));
     }
     const auto& first = sources.front();
-    auto out = claim([&] {
-        auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
-        return OutputPaths::destination(named, "pdf");
-    });
-    writePDF(pictures, out);
-    return out;
+    const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
+    const auto chosen = OutputPaths::destination(named, "pdf");
+    FileSafety::NewFile file(chosen.parent_path());
+    writePDF(pictures, file);
+    return file.publish([&](long long n) { return n == 1 ? chosen : OutputPaths::destination(named, "pdf"); });
 }
 
 }

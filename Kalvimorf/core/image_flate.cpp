@@ -5,10 +5,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -177,23 +177,18 @@ void putU32(std::string& out, uint32_t value)
         out.push_back(char((value >> shift) & 0xff));
 }
 
-void chunk(std::FILE* file, const char* type, const char* data, size_t size)
+// A whole chunk: length, type, data and the checksum of type and data.
+std::string chunk(const char* type, std::string_view data)
 {
-    std::string head;
-    putU32(head, uint32_t(size));
-    head.append(type, 4);
+    std::string out;
+    out.reserve(data.size() + 12);
+    putU32(out, uint32_t(data.size()));
+    out.append(type, 4);
+    out.append(data);
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(data), uInt(size));
-    std::string tail;
-    putU32(tail, uint32_t(crc));
-    if (std::fwrite(head.data(), 1, head.size(), file) != head.size()
-        || (size && std::fwrite(data, 1, size, file) != size) || std::fwrite(tail.data(), 1, 4, file) != 4)
-        throw ConversionError::writeFailed();
-}
-
-void chunk(std::FILE* file, const char* type, const std::string& data)
-{
-    chunk(file, type, data.data(), data.size());
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size()));
+    putU32(out, uint32_t(crc));
+    return out;
 }
 
 }
@@ -239,7 +234,7 @@ std::string deflate(const std::string& data)
     return out;
 }
 
-void writePNG(const VImage& image, const std::optional<std::string>& exif, const std::filesystem::path& destination)
+void writePNG(const VImage& image, const std::optional<std::string>& exif, FileSafety::NewFile& file)
 {
     const int bands = image.bands();
     const int sampleBytes = image.format() == VIPS_FORMAT_USHORT ? 2 : 1;
@@ -251,35 +246,30 @@ void writePNG(const VImage& image, const std::optional<std::string>& exif, const
     auto data = compress({static_cast<const unsigned char*>(memory), image.width(), image.height(), bands, sampleBytes},
                          0, bands);
 
-    std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(destination.c_str(), "wb"), std::fclose);
-    if (!file)
-        throw ConversionError::writeFailed();
-    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
-    if (std::fwrite("\x89PNG\r\n\x1a\n", 1, 8, file.get()) != 8)
-        throw ConversionError::writeFailed();
     std::string header;
     putU32(header, uint32_t(image.width()));
     putU32(header, uint32_t(image.height()));
     header.push_back(char(sampleBytes * 8));
     header.push_back(char((colour ? 2 : 0) | (alpha ? 4 : 0)));
     header.append(3, '\0');  // deflate, adaptive filtering, no interlace
-    chunk(file.get(), "IHDR", header);
+    std::string head = "\x89PNG\r\n\x1a\n" + chunk("IHDR", header);
     if (image.get_typeof(VIPS_META_ICC_NAME)) {
         size_t length = 0;
         auto icc = static_cast<const char*>(image.get_blob(VIPS_META_ICC_NAME, &length));
-        chunk(file.get(), "iCCP", std::string("icc\0\0", 5) + deflate(std::string(icc, length)));
+        head += chunk("iCCP", std::string("icc\0\0", 5) + deflate(std::string(icc, length)));
     }
     if (exif && !exif->empty()) {
         // eXIf holds the TIFF structure alone, without the "Exif\0\0" of JPEG's APP1.
-        size_t skip = exif->compare(0, 6, std::string("Exif\0\0", 6)) == 0 ? 6 : 0;
-        chunk(file.get(), "eXIf", exif->data() + skip, exif->size() - skip);
+        std::string_view tiff(*exif);
+        if (tiff.substr(0, 6) == std::string_view("Exif\0\0", 6))
+            tiff.remove_prefix(6);
+        head += chunk("eXIf", tiff);
     }
+    file.write(head);
     constexpr size_t piece = 1 << 20;
     for (size_t at = 0; at < data.size(); at += piece)
-        chunk(file.get(), "IDAT", data.data() + at, std::min(piece, data.size() - at));
-    chunk(file.get(), "IEND", "", 0);
-    if (std::fflush(file.get()) != 0 || std::ferror(file.get()) || std::fclose(file.release()) != 0)
-        throw ConversionError::writeFailed();
+        file.write(chunk("IDAT", std::string_view(data).substr(at, piece)));
+    file.write(chunk("IEND", {}));
 }
 
 }

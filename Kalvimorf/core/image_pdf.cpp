@@ -1,13 +1,17 @@
+// qpdf's headers warn unless told that no deprecated pointer holders are used.
+#define POINTERHOLDER_TRANSITION 4
 #include "core/image_pdf.h"
 
 #include "core/conversion_error.h"
 #include "core/image_flate.h"
 #include "core/task.h"
 
-#include <algorithm>
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -31,96 +35,47 @@ std::string number(double value)
     return text == "-0" ? "0" : text;
 }
 
-std::string integer(long long value)
-{
-    char buffer[24];
-    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
-}
-
-std::string ref(int object)
-{
-    return integer(object) + " 0 R";
-}
-
-class Document {
+// QPDFWriter's output, gathered into large writes to the unnamed file.
+class ToFile : public Pipeline {
 public:
-    explicit Document(const fs::path& path) : file_(std::fopen(path.c_str(), "wb"))
+    explicit ToFile(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) {}
+
+    void write(unsigned char const* data, size_t length) override
     {
-        if (!file_)
-            throw ConversionError::writeFailed();
-        std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
-        put("%PDF-1.7\n%\xe2\xe3\xcf\xd3\n");
-        offsets_.assign(3, 0);  // 0 unused, 1 catalog, 2 page tree
+        buffer_.append(reinterpret_cast<const char*>(data), length);
+        if (buffer_.size() >= (1 << 20))
+            finish();
     }
 
-    ~Document()
+    void finish() override
     {
-        if (file_)
-            std::fclose(file_);
-    }
-
-    int reserve()
-    {
-        offsets_.push_back(0);
-        return int(offsets_.size()) - 1;
-    }
-
-    void object(int number, const std::string& body)
-    {
-        begin(number);
-        put(body);
-        put("\nendobj\n");
-    }
-
-    void stream(int number, std::string dictionary, const std::string& data)
-    {
-        begin(number);
-        put("<< " + dictionary + " /Length " + integer(static_cast<long long>(data.size())) + " >>\nstream\n");
-        put(data);
-        put("\nendstream\nendobj\n");
-    }
-
-    void finish(const std::vector<int>& pages)
-    {
-        object(1, "<< /Type /Catalog /Pages 2 0 R >>");
-        std::string kids;
-        for (int page : pages)
-            kids += (kids.empty() ? "" : " ") + ref(page);
-        object(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + integer(static_cast<long long>(pages.size())) + " >>");
-        const auto xref = offset_;
-        put("xref\n0 " + integer(static_cast<long long>(offsets_.size())) + "\n0000000000 65535 f \n");
-        for (size_t i = 1; i < offsets_.size(); ++i) {
-            char entry[24];
-            std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(offsets_[i]));
-            put(entry);
-        }
-        put("trailer\n<< /Size " + integer(static_cast<long long>(offsets_.size())) + " /Root 1 0 R >>\nstartxref\n"
-            + integer(static_cast<long long>(xref)) + "\n%%EOF\n");
-        bool failed = std::fflush(file_) != 0 || std::ferror(file_);
-        failed = std::fclose(file_) != 0 || failed;
-        file_ = nullptr;
-        if (failed)
-            throw ConversionError::writeFailed();
+        file_.write(buffer_);
+        buffer_.clear();
     }
 
 private:
-    void begin(int number)
-    {
-        offsets_[number] = offset_;
-        put(integer(number) + " 0 obj\n");
-    }
-
-    void put(const std::string& text)
-    {
-        if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size())
-            throw ConversionError::writeFailed();
-        offset_ += text.size();
-    }
-
-    std::FILE* file_;
-    uint64_t offset_ = 0;
-    std::vector<uint64_t> offsets_;
+    FileSafety::NewFile& file_;
+    std::string buffer_;
 };
+
+QPDFObjectHandle name(const char* text)
+{
+    return QPDFObjectHandle::newName(text);
+}
+
+QPDFObjectHandle integer(long long value)
+{
+    return QPDFObjectHandle::newInteger(value);
+}
+
+// A stream holding `data` as it is, already encoded with `filter`.
+QPDFObjectHandle encoded(QPDF& pdf, std::string data, const char* filter,
+                         QPDFObjectHandle parameters = QPDFObjectHandle::newNull())
+{
+    auto stream = pdf.newStream();
+    stream.replaceStreamData(data, name(filter), parameters);
+    return stream;
+}
 
 std::optional<std::string> iccOf(const VImage& image)
 {
@@ -133,17 +88,28 @@ std::optional<std::string> iccOf(const VImage& image)
 
 // The colour space entry: the image's own profile when it fits the samples, else the device
 // space of that many components.
-std::string colourSpace(Document& pdf, int components, const std::optional<std::string>& icc)
+QPDFObjectHandle colourSpace(QPDF& pdf, int components, const std::optional<std::string>& icc)
 {
     const char* device = components == 1 ? "/DeviceGray" : components == 4 ? "/DeviceCMYK" : "/DeviceRGB";
     const char* signature = components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB ";
     if (!icc || icc->size() < 132 || icc->compare(16, 4, signature) != 0)
-        return device;
-    int object = pdf.reserve();
-    pdf.stream(object,
-               "/N " + integer(components) + " /Alternate " + device + " /Filter /FlateDecode",
-               ImageFlate::deflate(*icc));
-    return "[/ICCBased " + ref(object) + "]";
+        return name(device);
+    auto profile = encoded(pdf, ImageFlate::deflate(*icc), "/FlateDecode");
+    profile.getDict().replaceKey("/N", integer(components));
+    profile.getDict().replaceKey("/Alternate", name(device));
+    return QPDFObjectHandle::newArray({name("/ICCBased"), profile});
+}
+
+// The dictionary entries every image object has.
+void describeImage(QPDFObjectHandle& image, int width, int height, QPDFObjectHandle space, int bits)
+{
+    auto dictionary = image.getDict();
+    dictionary.replaceKey("/Type", name("/XObject"));
+    dictionary.replaceKey("/Subtype", name("/Image"));
+    dictionary.replaceKey("/Width", integer(width));
+    dictionary.replaceKey("/Height", integer(height));
+    dictionary.replaceKey("/ColorSpace", space);
+    dictionary.replaceKey("/BitsPerComponent", integer(bits));
 }
 
 // Maps the unit square of a stored JPEG onto a w × h page so that it shows upright, for each
@@ -179,8 +145,8 @@ std::string readWhole(const fs::path& path)
     return data;
 }
 
-// Writes the image object of one picture; returns its number.
-int jpegImage(Document& pdf, const Picture& picture)
+// The image object of a JPEG file embedded as it is.
+QPDFObjectHandle jpegImage(QPDF& pdf, const Picture& picture)
 {
     auto data = readWhole(picture.jpegFile);
     if (data.size() < 4 || static_cast<unsigned char>(data[0]) != 0xff || static_cast<unsigned char>(data[1]) != 0xd8)
@@ -188,22 +154,16 @@ int jpegImage(Document& pdf, const Picture& picture)
     const auto& image = picture.image;
     int orientation = picture.props.orientation.value_or(1);
     bool turned = orientation >= 5 && orientation <= 8;
-    int width = turned ? image.height() : image.width();
-    int height = turned ? image.width() : image.height();
-    int components = image.bands();
-    auto space = colourSpace(pdf, components, iccOf(image));
-    int object = pdf.reserve();
-    pdf.stream(object,
-               "/Type /XObject /Subtype /Image /Width " + integer(width) + " /Height " + integer(height)
-                   + " /ColorSpace " + space + " /BitsPerComponent 8 /Filter /DCTDecode",
-               data);
+    auto object = encoded(pdf, std::move(data), "/DCTDecode");
+    describeImage(object, turned ? image.height() : image.width(), turned ? image.width() : image.height(),
+                  colourSpace(pdf, image.bands(), iccOf(image)), 8);
     return object;
 }
 
-int losslessImage(Document& pdf, const Picture& picture)
+// The image object of any other picture: its samples Flate-compressed, alpha as a soft mask.
+QPDFObjectHandle losslessImage(QPDF& pdf, const Picture& picture)
 {
     VImage image = ImageFlate::storable(picture.image, true);
-    auto icc = iccOf(image);
     const int bands = image.bands();
     const bool alpha = image.has_alpha();
     const int components = alpha ? bands - 1 : bands;
@@ -214,25 +174,19 @@ int losslessImage(Document& pdf, const Picture& picture)
     void* memory = image.write_to_memory(&size);
     std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
     const ImageFlate::Samples samples{static_cast<const unsigned char*>(memory), width, height, bands, sampleBytes};
-    const std::string bits = integer(sampleBytes * 8);
-    auto dictionary = [&](const std::string& space, int colours) {
-        return "/Type /XObject /Subtype /Image /Width " + integer(width) + " /Height " + integer(height)
-            + " /ColorSpace " + space + " /BitsPerComponent " + bits
-            + " /Filter /FlateDecode /DecodeParms << /Predictor 15 /Colors " + integer(colours)
-            + " /BitsPerComponent " + bits + " /Columns " + integer(width) + " >>";
+    auto flate = [&](int first, int count, QPDFObjectHandle space) {
+        auto parameters = QPDFObjectHandle::newDictionary();
+        parameters.replaceKey("/Predictor", integer(15));
+        parameters.replaceKey("/Colors", integer(count));
+        parameters.replaceKey("/BitsPerComponent", integer(sampleBytes * 8));
+        parameters.replaceKey("/Columns", integer(width));
+        auto object = encoded(pdf, ImageFlate::compress(samples, first, count), "/FlateDecode", parameters);
+        describeImage(object, width, height, space, sampleBytes * 8);
+        return object;
     };
-
-    std::string mask;
-    if (alpha) {
-        int maskObject = pdf.reserve();
-        pdf.stream(maskObject, dictionary("/DeviceGray", 1),
-                   ImageFlate::compress(samples, bands - 1, 1));
-        mask = " /SMask " + ref(maskObject);
-    }
-    auto space = colourSpace(pdf, components, icc);
-    int object = pdf.reserve();
-    pdf.stream(object, dictionary(space, components) + mask,
-               ImageFlate::compress(samples, 0, components));
+    auto object = flate(0, components, colourSpace(pdf, components, iccOf(image)));
+    if (alpha)
+        object.getDict().replaceKey("/SMask", flate(bands - 1, 1, name("/DeviceGray")));
     return object;
 }
 
@@ -247,25 +201,36 @@ std::pair<double, double> pageSize(const Picture& picture)
     return {picture.image.width() * scale, picture.image.height() * scale};
 }
 
-void write(const std::vector<Picture>& pictures, const fs::path& destination)
+void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
 {
-    Document pdf(destination);
-    std::vector<int> pages;
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFPageDocumentHelper pages(pdf);
     for (const auto& picture : pictures) {
         Task::checkCancelled();
         auto [w, h] = pageSize(picture);
         bool asJpeg = embedsAsJpeg(picture);
-        int image = asJpeg ? jpegImage(pdf, picture) : losslessImage(pdf, picture);
-        int contents = pdf.reserve();
-        pdf.stream(contents, "",
-                   "q " + placement(asJpeg ? picture.props.orientation.value_or(1) : 1, w, h) + " cm /Im0 Do Q");
-        int page = pdf.reserve();
-        pdf.object(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + number(w) + " " + number(h)
-                             + "] /Resources << /XObject << /Im0 " + ref(image) + " >> >> /Contents " + ref(contents)
-                             + " >>");
-        pages.push_back(page);
+        auto image = asJpeg ? jpegImage(pdf, picture) : losslessImage(pdf, picture);
+        auto draw = "q " + placement(asJpeg ? picture.props.orientation.value_or(1) : 1, w, h) + " cm /Im0 Do Q";
+        auto page = QPDFObjectHandle::newDictionary();
+        page.replaceKey("/Type", name("/Page"));
+        page.replaceKey("/MediaBox", QPDFObjectHandle::newArray({integer(0), integer(0), QPDFObjectHandle::newReal(number(w)),
+                                                                 QPDFObjectHandle::newReal(number(h))}));
+        auto objects = QPDFObjectHandle::newDictionary();
+        objects.replaceKey("/Im0", image);
+        auto resources = QPDFObjectHandle::newDictionary();
+        resources.replaceKey("/XObject", objects);
+        page.replaceKey("/Resources", resources);
+        page.replaceKey("/Contents", pdf.newStream(draw));
+        pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
-    pdf.finish(pages);
+    ToFile out(file);
+    QPDFWriter writer(pdf);
+    writer.setOutputPipeline(&out);
+    // The image streams are written as they were encoded here.
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.setMinimumPDFVersion("1.7");
+    writer.write();
 }
 
 }
