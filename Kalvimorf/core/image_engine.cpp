@@ -417,6 +417,11 @@ Properties metadata(const Properties& props)
     return kept;
 }
 
+bool profileNamesSRGB(const std::string& icc)
+{
+    return describesSRGB(icc);
+}
+
 VImage flatten(const VImage& image)
 {
     if (!image.has_alpha())

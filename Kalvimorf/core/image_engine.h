@@ -70,4 +70,8 @@ vips::VImage flatten(const vips::VImage& image);
 // (resolution, XMP, pixel size and the decoder's own fields are dropped).
 Properties metadata(const Properties& props);
 
+// True when a colour profile's description names sRGB: such images need no conversion for
+// formats that cannot carry a profile.
+bool profileNamesSRGB(const std::string& icc);
+
 }
