@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -24,10 +25,11 @@ public:
             push_back(text);
     }
 
-    // Adds the text at `column`, which lies at or past the row's width; the cells between stay
-    // empty. An empty text only widens the row.
+    // Adds the text at `column`, or at the row's end when that column is already passed; the
+    // cells between stay empty. An empty text only widens the row.
     void put(size_t column, std::string text)
     {
+        column = std::max(column, width_);
         width_ = column + 1;
         if (!text.empty())
             cells_.emplace_back(column, std::move(text));

@@ -128,9 +128,17 @@ std::string columnName(size_t c)
     return letters;
 }
 
-std::string worksheetPart(const Sheet& sheet)
+void writePart(const fs::path& folder, const std::string& name, const std::string& body)
 {
-    std::string part = "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
+    FileSafety::writeNew(folder / name, std::string(header) + body);
+}
+
+// A sheet goes to its file in slices as it is laid out, so that writing costs no second copy of
+// the whole table.
+void writeWorksheet(const Sheet& sheet, const fs::path& path)
+{
+    FileSafety::NewFile file(path.parent_path());
+    std::string part = std::string(header) + "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
     for (size_t r = 0; r < sheet.rows.size(); ++r) {
         const auto number = std::to_string(r + 1);
         part.append("<row r=\"").append(number).append("\">");
@@ -144,14 +152,14 @@ std::string worksheetPart(const Sheet& sheet)
                     .append("</t></is></c>");
         }
         part.append("</row>");
+        if (part.size() >= (1 << 20)) {
+            file.write(part);
+            part.clear();
+        }
     }
     part.append("</sheetData></worksheet>");
-    return part;
-}
-
-void writePart(const fs::path& folder, const std::string& name, const std::string& body)
-{
-    FileSafety::writeNew(folder / name, std::string(header) + body);
+    file.write(part);
+    file.publish(path);
 }
 
 void writeParts(const Workbook& workbook, const fs::path& folder)
@@ -185,7 +193,7 @@ void writeParts(const Workbook& workbook, const fs::path& folder)
     writePart(folder, "xl/_rels/workbook.xml.rels",
               "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\">" + relationships + "</Relationships>");
     for (size_t i = 0; i < workbook.size(); ++i)
-        writePart(folder, "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", worksheetPart(workbook[i]));
+        writeWorksheet(workbook[i], folder / ("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml"));
 }
 
 void requireWithinBounds(const Sheet& sheet)
@@ -303,6 +311,8 @@ void SharedStrings::add(std::string_view text)
 
 std::string_view SharedStrings::operator[](size_t index) const
 {
+    if (index >= ends_.size())
+        return {};
     const size_t start = index == 0 ? 0 : ends_[index - 1];
     return std::string_view(texts_).substr(start, ends_[index] - start);
 }
@@ -436,16 +446,44 @@ fs::path writeXLSX(const Workbook& workbook, const fs::path& destination)
     return FileSafety::placeFree(package, destination);
 }
 
+std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml)
+{
+    auto workbook = XML::parse(workbookXml);
+    if (!workbook)
+        return std::nullopt;
+    std::map<std::string, std::string> targets;
+    if (auto relationships = XML::parse(relationshipsXml))
+        for (const auto& relationship : relationships->children) {
+            const auto* id = relationship->attr("Id");
+            const auto* target = relationship->attr("Target");
+            if (relationship->name == "Relationship" && id && target)
+                targets[*id] = *target;
+        }
+    std::vector<SheetEntry> entries;
+    const auto* sheets = workbook->find("sheets");
+    if (!sheets)
+        return entries;
+    for (const auto& element : sheets->children) {
+        if (element->name != "sheet")
+            continue;
+        const auto n = std::to_string(entries.size() + 1);
+        const auto* name = element->attr("name");
+        std::string target = "worksheets/sheet" + n + ".xml";
+        if (auto id = relationshipId(*element))
+            if (auto it = targets.find(*id); it != targets.end())
+                target = it->second;
+        entries.push_back({name ? *name : "Planilha" + n, target.starts_with("/") ? target.substr(1) : "xl/" + target});
+    }
+    return entries;
+}
+
 Workbook readXLSX(const fs::path& package)
 {
     FileSafety::requireRegularFile(package);
-    auto tree = [&](const std::string& name) -> std::shared_ptr<XML::Node> {
-        auto bytes = packagePart(package, name);
-        return bytes ? XML::parse(*bytes) : nullptr;
-    };
-
-    auto workbook = tree("xl/workbook.xml");
-    if (!workbook)
+    const auto workbook = packagePart(package, "xl/workbook.xml");
+    const auto sheets =
+        workbook ? parseSheetList(*workbook, packagePart(package, "xl/_rels/workbook.xml.rels").value_or("")) : std::nullopt;
+    if (!sheets)
         throw ConversionError::unreadable();
 
     // Blank cells in place of every shared string would pass for a successful conversion.
@@ -457,37 +495,15 @@ Workbook readXLSX(const fs::path& package)
         shared = std::move(*parsed);
     }
 
-    std::map<std::string, std::string> targets;
-    if (auto relationships = tree("xl/_rels/workbook.xml.rels"))
-        for (const auto& relationship : relationships->children) {
-            const auto* id = relationship->attr("Id");
-            const auto* target = relationship->attr("Target");
-            if (relationship->name == "Relationship" && id && target)
-                targets[*id] = *target;
-        }
-
     Workbook result;
-    const auto* sheets = workbook->find("sheets");
-    if (!sheets)
-        return result;
-    size_t n = 0;
-    for (const auto& element : sheets->children) {
-        if (element->name != "sheet")
-            continue;
-        ++n;
-        const auto* name = element->attr("name");
-        std::string target = "worksheets/sheet" + std::to_string(n) + ".xml";
-        if (auto id = relationshipId(*element))
-            if (auto it = targets.find(*id); it != targets.end())
-                target = it->second;
-        const auto path = target.starts_with("/") ? target.substr(1) : "xl/" + target;
-        auto bytes = packagePart(package, path);
+    for (const auto& sheet : *sheets) {
+        auto bytes = packagePart(package, sheet.part);
         if (!bytes)
             continue;
         auto rows = parseWorksheet(*bytes, shared);
         if (!rows)
             throw ConversionError::unreadable();
-        result.push_back({name ? *name : "Planilha" + std::to_string(n), std::move(*rows)});
+        result.push_back({sheet.name, std::move(*rows)});
     }
     return result;
 }

@@ -31,6 +31,7 @@ class SharedStrings {
 public:
     void add(std::string_view text);
     size_t size() const { return ends_.size(); }
+    // The text at `index`; empty past the end.
     std::string_view operator[](size_t index) const;
 
 private:
@@ -38,7 +39,20 @@ private:
     std::vector<size_t> ends_;
 };
 
-// The parsers of single parts, read as a stream: nothing when the part is not well-formed XML.
+// A sheet listed by the workbook part: its name ("Planilha" and its position when it has none)
+// and the path of its part in the package.
+struct SheetEntry {
+    std::string name;
+    std::string part;
+};
+
+// The parsers of single parts, each given the part's bytes. Nothing when the part is not
+// well-formed XML.
+//
+// The sheets of a workbook part, their parts found through the relationships part (an empty
+// or malformed one leaves the usual "xl/worksheets/sheet<n>.xml").
+std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml);
+// Read as a stream, so that a big part costs no more than its cells.
 std::optional<SharedStrings> parseSharedStrings(std::string_view xml);
 std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared);
 // The zero-based column of a reference such as "B7" from its leading letters A to Z (either
