@@ -1,6 +1,6 @@
 #include "documents/delimited.h"
 
-#include "documents/text_file.h"
+#include "core/file_safety.h"
 
 #include <algorithm>
 #include <array>
@@ -32,7 +32,7 @@ std::vector<Row> parseDelimited(std::string_view text, char delimiter)
         row.push_back(std::move(field));
         field.clear();
         rows.push_back(std::move(row));
-        row.clear();
+        row = Row();
     };
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
@@ -69,16 +69,16 @@ std::vector<Row> parseDelimited(std::string_view text, char delimiter)
     return rows;
 }
 
-void writeDelimited(const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination)
+std::string delimitedText(const std::vector<Row>& rows, char delimiter)
 {
     const char special[] = {delimiter, '"', '\n', '\r'};
     const std::string_view specials(special, sizeof special);
     std::string text = delimiter == ',' ? "\xEF\xBB\xBF" : "";
     for (const auto& row : rows) {
-        for (size_t c = 0; c < row.size(); ++c) {
-            if (c > 0)
-                text.push_back(delimiter);
-            const auto& cell = row[c];
+        size_t column = 0;  // where the text so far ends
+        for (const auto& [at, cell] : row) {
+            text.append(at - column, delimiter);
+            column = at;
             if (cell.find_first_of(specials) == std::string::npos) {
                 text += cell;
                 continue;
@@ -91,11 +91,18 @@ void writeDelimited(const std::vector<Row>& rows, char delimiter, const std::fil
             }
             text.push_back('"');
         }
+        if (!row.empty())
+            text.append(row.size() - 1 - column, delimiter);
         text += "\r\n";
     }
     if (rows.empty())
         text += "\r\n";
-    TextFile::writeAtomically(destination, text);
+    return text;
+}
+
+std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination)
+{
+    return FileSafety::writeNew(destination, delimitedText(rows, delimiter));
 }
 
 }

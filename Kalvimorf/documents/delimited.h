@@ -3,6 +3,7 @@
 #include "documents/workbook.h"
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 // CSV and TSV text: reading with delimiter detection and quotes, writing with quotes only where
@@ -14,7 +15,11 @@ char detectDelimiter(std::string_view text);
 // Rows of the text; never fails. A final line break adds no row; quotes enclosing a field are
 // dropped, a doubled quote inside them is one quote, and an unterminated quote runs to the end.
 std::vector<Row> parseDelimited(std::string_view text, char delimiter);
-// Rows ended by "\r\n", UTF-8, with a byte-order mark only for ",". Replaces any file there.
-void writeDelimited(const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination);
+// The rows ended by "\r\n", with a UTF-8 byte-order mark only for ",".
+std::string delimitedText(const std::vector<Row>& rows, char delimiter);
+// Writes delimitedText() as a new file at `destination` or the next free name after it and
+// returns the path written.
+std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter,
+                                     const std::filesystem::path& destination);
 
 }

@@ -16,8 +16,7 @@ Workbook load(const fs::path& source)
     if (ext == "xlsx")
         return readXLSX(source);
     auto text = TextFile::readDetecting(source);
-    for (auto at = text.find("\xEF\xBB\xBF"); at != std::string::npos; at = text.find("\xEF\xBB\xBF", at))
-        text.erase(at, 3);
+    TextFile::removeByteOrderMarks(text);
     const char delimiter = ext == "tsv" ? '\t' : detectDelimiter(text);
     return {Sheet{"Planilha1", parseDelimited(text, delimiter)}};
 }
@@ -27,22 +26,17 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     const auto workbook = load(source);
     if (workbook.empty())
         throw ConversionError::unreadable();
-    if (format.ext == "xlsx") {
-        auto output = OutputPaths::destination(source, "xlsx");
-        writeXLSX(workbook, output);
-        return output;
-    }
+    if (format.ext == "xlsx")
+        return writeXLSX(workbook, OutputPaths::destination(source, "xlsx"));
     const char delimiter = format.ext == "tsv" ? '\t' : ',';
-    if (workbook.size() == 1) {
-        auto output = OutputPaths::destination(source, format.ext);
-        writeDelimited(workbook.front().rows, delimiter, output);
-        return output;
-    }
+    if (workbook.size() == 1)
+        return writeDelimited(workbook.front().rows, delimiter, OutputPaths::destination(source, format.ext));
     // "Vendas (CSV)", then "Vendas (CSV) 2", …: making the folder is what claims the name.
     auto folder = OutputPaths::makeCommonFolder(source, "", source.stem().string() + " (" + format.label + ")");
     for (const auto& sheet : workbook) {
         auto name = sheet.name;
         std::replace(name.begin(), name.end(), '/', '-');
+        // Sheets whose names come out the same land beside each other as "name 2", …
         writeDelimited(sheet.rows, delimiter, folder / (name + "." + format.ext));
     }
     return folder;

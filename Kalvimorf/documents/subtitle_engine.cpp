@@ -1,8 +1,11 @@
 #include "documents/subtitle_engine.h"
 
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/output_paths.h"
 #include "documents/text_file.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <clocale>
@@ -23,39 +26,23 @@ bool stampable(double seconds)
     return std::isfinite(seconds) && std::fabs(seconds * 1000) < maxStampMilliseconds;
 }
 
-// Blanks within a line: tab and the Unicode space separators.
-bool isBlank(char32_t c)
+bool isBreak(QChar c)
 {
-    return c == ' ' || c == '\t' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
+    return (c >= u'\n' && c <= u'\r') || c == u'\u0085' || c == u'\u2028' || c == u'\u2029';
 }
 
-bool isBlankOrBreak(char32_t c)
+// The text without blanks at either end: tab and the Unicode space separators, and line breaks
+// too unless `keepBreaks`.
+std::string trimmed(std::string_view text, bool keepBreaks)
 {
-    return isBlank(c) || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
-
-template <typename Predicate>
-std::string_view trimmed(std::string_view s, Predicate skip)
-{
-    while (!s.empty()) {
-        size_t next = 0;
-        if (!skip(TextFile::nextCodePoint(s, next)))
-            break;
-        s.remove_prefix(next);
-    }
-    while (!s.empty()) {
-        // The last code point starts at most three continuation bytes before the end.
-        size_t start = s.size() - 1;
-        while (start > 0 && s.size() - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80)
-            --start;
-        size_t next = start;
-        char32_t c = TextFile::nextCodePoint(s, next);
-        if (next != s.size() || !skip(c))
-            break;
-        s.remove_suffix(s.size() - start);
-    }
-    return s;
+    const QString decoded = QString::fromUtf8(text.data(), qsizetype(text.size()));
+    auto skip = [&](QChar c) { return c.isSpace() && !(keepBreaks && isBreak(c)); };
+    qsizetype first = 0, last = decoded.size();
+    while (first < last && skip(decoded[first]))
+        ++first;
+    while (last > first && skip(decoded[last - 1]))
+        --last;
+    return QStringView(decoded).mid(first, last - first).toUtf8().toStdString();
 }
 
 std::vector<std::string_view> split(std::string_view s, std::string_view separator)
@@ -67,10 +54,18 @@ std::vector<std::string_view> split(std::string_view s, std::string_view separat
     return pieces;
 }
 
-void replaceAll(std::string& s, std::string_view from, std::string_view to)
+// "\r\n" and lone "\r" as "\n", in one pass: replacing in place would move the rest of the
+// text once per line.
+std::string withUnixLineEnds(std::string_view text)
 {
-    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-        s.replace(at, from.size(), to);
+    std::string result;
+    result.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        result.push_back(text[i] == '\r' ? '\n' : text[i]);
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+    }
+    return result;
 }
 
 bool isDigit(char c)
@@ -122,7 +117,13 @@ std::string withoutTags(std::string_view text, bool keepStyle)
     for (size_t i = 0; i < text.size();) {
         if (text[i] == '<') {
             auto close = text.find('>', i + 1);
-            if (close != std::string_view::npos && close > i + 1) {
+            if (close == std::string_view::npos) {
+                // No tag closes after here: searching again for every later "<" would take
+                // quadratic time.
+                result.append(text.substr(i));
+                break;
+            }
+            if (close > i + 1) {
                 auto inner = text.substr(i + 1, close - i - 1);
                 bool style = inner == "b" || inner == "i" || inner == "u" || inner == "/b" || inner == "/i" || inner == "/u";
                 if (!(keepStyle && style)) {
@@ -149,9 +150,13 @@ std::string join(const std::vector<std::string>& parts, std::string_view separat
 
 }
 
-std::optional<double> time(const std::string& text)
+namespace {
+
+// The numbers between the colons of a time, or nothing when a piece is not a number or the
+// count is not two or three.
+std::optional<std::vector<double>> timeParts(const std::string& text)
 {
-    std::string cleaned(trimmed(text, isBlank));
+    std::string cleaned = trimmed(text, true);
     std::replace(cleaned.begin(), cleaned.end(), ',', '.');
     std::vector<double> values;
     for (auto piece : split(cleaned, ":")) {
@@ -162,11 +167,35 @@ std::optional<double> time(const std::string& text)
             return std::nullopt;
         values.push_back(*value);
     }
-    if (values.size() == 2)
-        return values[0] * 60 + values[1];
-    if (values.size() == 3)
-        return (values[0] * 3600 + values[1] * 60) + values[2];
-    return std::nullopt;
+    if (values.size() != 2 && values.size() != 3)
+        return std::nullopt;
+    return values;
+}
+
+double seconds(const std::vector<double>& parts)
+{
+    if (parts.size() == 2)
+        return parts[0] * 60 + parts[1];
+    return (parts[0] * 3600 + parts[1] * 60) + parts[2];
+}
+
+// A time of a cue. A negative part would be stamped as "00:-5:00.000", which no player reads.
+std::optional<double> cueTime(const std::string& text)
+{
+    auto parts = timeParts(text);
+    if (!parts || std::any_of(parts->begin(), parts->end(), [](double part) { return std::signbit(part); }))
+        return std::nullopt;
+    return seconds(*parts);
+}
+
+}
+
+std::optional<double> time(const std::string& text)
+{
+    auto parts = timeParts(text);
+    if (!parts)
+        return std::nullopt;
+    return seconds(*parts);
 }
 
 std::string stamp(double seconds, char separator)
@@ -182,10 +211,8 @@ std::string stamp(double seconds, char separator)
 
 std::vector<Cue> parse(const std::string& source)
 {
-    std::string text = source;
-    replaceAll(text, "\r\n", "\n");
-    std::replace(text.begin(), text.end(), '\r', '\n');
-    replaceAll(text, "\xEF\xBB\xBF", "");
+    std::string text = withUnixLineEnds(source);
+    TextFile::removeByteOrderMarks(text);
 
     std::vector<Cue> cues;
     for (auto block : split(text, "\n\n")) {
@@ -197,11 +224,11 @@ std::vector<Cue> parse(const std::string& source)
         auto sides = split(*timing, "-->");
         if (sides.size() != 2)
             continue;
-        auto start = time(std::string(sides[0]));
+        auto start = cueTime(std::string(sides[0]));
         if (!start)
             continue;
-        auto right = trimmed(sides[1], isBlank);
-        auto end = time(std::string(right.substr(0, right.find(' '))));
+        auto right = trimmed(sides[1], true);
+        auto end = cueTime(right.substr(0, right.find(' ')));
         if (!end)
             continue;
         std::string body;
@@ -210,10 +237,10 @@ std::vector<Cue> parse(const std::string& source)
                 body += '\n';
             body += *line;
         }
-        auto cueText = trimmed(body, isBlankOrBreak);
+        auto cueText = trimmed(body, false);
         if (cueText.empty())
             continue;
-        cues.push_back({*start, *end, std::string(cueText)});
+        cues.push_back({*start, *end, std::move(cueText)});
     }
     return cues;
 }
@@ -226,7 +253,6 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     std::erase_if(cues, [](const Cue& cue) { return !stampable(cue.start) || !stampable(cue.end); });
     if (cues.empty())
         throw ConversionError::unreadable();
-    const auto output = OutputPaths::destination(source, format.ext);
     std::vector<std::string> entries;
     std::string text;
     if (format.ext == "srt") {
@@ -245,8 +271,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     } else {
         throw ConversionError::unsupported();
     }
-    TextFile::writeAtomically(output, text);
-    return output;
+    return FileSafety::writeNew(OutputPaths::destination(source, format.ext), text);
 }
 
 }

@@ -15,10 +15,11 @@ struct Cue {
     std::string text;  // lines joined by "\n", trimmed, never empty
 };
 
-// Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" under a free name in the
-// output folder.
+// Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" as a new file under a free
+// name in the output folder, and returns its path.
 fs::path convert(const fs::path& source, const OutputFormat& format);
-// The cues in file order; blocks without a timing line, a readable time or text are skipped.
+// The cues in file order; blocks without a timing line, a readable time without negative parts
+// or text are skipped.
 std::vector<Cue> parse(const std::string& text);
 // "m:s" or "h:m:s", each part a decimal number, "," accepted for "."; "1:02,5" → 62.5. A bare
 // number of seconds, "inf", "nan" or hexadecimal numbers are not times. No range check.

@@ -1,16 +1,16 @@
 #include "documents/xlsx.h"
 
 #include "core/conversion_error.h"
-#include "core/shell.h"
-#include "documents/text_file.h"
+#include "core/file_safety.h"
 #include "documents/xml_tree.h"
 #include "documents/zip_tools.h"
+
+#include <QStringDecoder>
+#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <climits>
 #include <map>
-#include <optional>
-#include <system_error>
 
 namespace SpreadsheetEngine {
 
@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 constexpr long long maxRows = 1048576;
 constexpr long long maxColumns = 16384;
 // Sheet names are limited to this many UTF-16 units.
-constexpr size_t maxSheetName = 31;
+constexpr qsizetype maxSheetName = 31;
 
 const std::string schemaRoot = "http://schemas.openxmlformats.org";
 constexpr std::string_view header = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
@@ -49,22 +49,25 @@ bool allowedInXML(char32_t c)
 
 // The text without what XML cannot hold (and without bytes that are not UTF-8), cut after
 // `limit` UTF-16 units when given; a character that needs a surrogate pair is never split.
-std::string xmlText(std::string_view text, size_t limit = std::string::npos)
+std::string xmlText(std::string_view text, qsizetype limit = -1)
 {
-    std::string result;
-    result.reserve(text.size());
-    size_t units = 0;
-    for (size_t i = 0; i < text.size();) {
-        size_t start = i;
-        char32_t c = TextFile::nextCodePoint(text, i);
-        if (c == TextFile::invalidCodePoint || !allowedInXML(c))
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r';
+    });
+    if (plain && (limit < 0 || qsizetype(text.size()) <= limit))
+        return std::string(text);
+    // Bytes that are not UTF-8 decode to U+0000, which XML cannot hold either.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInvalidToNull);
+    const QString decoded = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
+    QString kept;
+    for (char32_t c : decoded.toUcs4()) {
+        if (!allowedInXML(c))
             continue;
-        units += c > 0xFFFF ? 2 : 1;
-        if (units > limit)
+        if (limit >= 0 && kept.size() + (QChar::requiresSurrogates(c) ? 2 : 1) > limit)
             break;
-        result.append(text.substr(start, i - start));
+        kept += QString::fromUcs4(&c, 1);
     }
-    return result;
+    return kept.toStdString();
 }
 
 std::string escaped(std::string_view text)
@@ -117,26 +120,30 @@ bool isPlainNumber(std::string_view text)
     return true;
 }
 
-std::string columnName(long long c)
+std::string columnName(size_t c)
 {
     std::string letters;
-    for (long long k = c + 1; k > 0; k = (k - 1) / 26)
+    for (size_t k = c + 1; k > 0; k = (k - 1) / 26)
         letters.insert(letters.begin(), char('A' + (k - 1) % 26));
     return letters;
 }
 
-std::string worksheetPart(const Sheet& sheet)
+void writePart(const fs::path& folder, const std::string& name, const std::string& body)
 {
-    std::string part = "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
+    FileSafety::writeNew(folder / name, std::string(header) + body);
+}
+
+// A sheet goes to its file in slices as it is laid out, so that writing costs no second copy of
+// the whole table.
+void writeWorksheet(const Sheet& sheet, const fs::path& path)
+{
+    FileSafety::NewFile file(path.parent_path());
+    std::string part = std::string(header) + "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
     for (size_t r = 0; r < sheet.rows.size(); ++r) {
         const auto number = std::to_string(r + 1);
         part.append("<row r=\"").append(number).append("\">");
-        const auto& row = sheet.rows[r];
-        for (size_t c = 0; c < row.size(); ++c) {
-            const auto& cell = row[c];
-            if (cell.empty())
-                continue;
-            part.append("<c r=\"").append(columnName((long long)c)).append(number);
+        for (const auto& [column, cell] : sheet.rows[r]) {
+            part.append("<c r=\"").append(columnName(column)).append(number);
             if (isPlainNumber(cell))
                 part.append("\"><v>").append(cell).append("</v></c>");
             else
@@ -145,14 +152,14 @@ std::string worksheetPart(const Sheet& sheet)
                     .append("</t></is></c>");
         }
         part.append("</row>");
+        if (part.size() >= (1 << 20)) {
+            file.write(part);
+            part.clear();
+        }
     }
     part.append("</sheetData></worksheet>");
-    return part;
-}
-
-void writePart(const fs::path& folder, const std::string& name, const std::string& body)
-{
-    TextFile::writeAtomically(folder / name, std::string(header) + body);
+    file.write(part);
+    file.publish(path);
 }
 
 void writeParts(const Workbook& workbook, const fs::path& folder)
@@ -186,7 +193,17 @@ void writeParts(const Workbook& workbook, const fs::path& folder)
     writePart(folder, "xl/_rels/workbook.xml.rels",
               "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\">" + relationships + "</Relationships>");
     for (size_t i = 0; i < workbook.size(); ++i)
-        writePart(folder, "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", worksheetPart(workbook[i]));
+        writeWorksheet(workbook[i], folder / ("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml"));
+}
+
+void requireWithinBounds(const Sheet& sheet)
+{
+    const bool fits = (long long)sheet.rows.size() <= maxRows &&
+                      std::all_of(sheet.rows.begin(), sheet.rows.end(),
+                                  [](const Row& row) { return (long long)row.size() <= maxColumns; });
+    if (!fits)
+        throw ConversionError::ffmpeg(
+            "A tabela passa do limite de uma planilha XLSX (1.048.576 linhas e 16.384 colunas).");
 }
 
 // ---- reading ----
@@ -211,8 +228,95 @@ std::optional<long long> integer(std::string_view text)
     return negative ? -value : value;
 }
 
-// The zero-based column of a reference such as "B7" from its leading letters A to Z (either
-// case), capped just past the format's last column; nothing when it has no leading letter.
+void append(std::string& to, QStringView text)
+{
+    const QByteArray bytes = text.toUtf8();
+    to.append(bytes.constData(), size_t(bytes.size()));
+}
+
+std::string utf8(QStringView text)
+{
+    std::string result;
+    append(result, text);
+    return result;
+}
+
+// Walks a part keeping only the depth and whether each open element is a text run ("t"); the
+// handlers see the depth of the element concerned (the root is 1).
+template <typename Start, typename Text, typename End>
+bool readStream(std::string_view xml, Start onStart, Text onText, End onEnd)
+{
+    std::vector<bool> isRun;
+    auto depth = [&] { return (long long)isRun.size(); };
+    return XML::walk(xml, {[&](const QXmlStreamReader& reader) {
+                               isRun.push_back(XML::localName(reader) == u"t");
+                               onStart(reader, depth());
+                           },
+                           [&](const QXmlStreamReader& reader) {
+                               if (!isRun.empty())
+                                   onText(reader.text(), depth(), isRun.back());
+                           },
+                           [&] {
+                               onEnd(depth());
+                               isRun.pop_back();
+                           }});
+}
+
+// One cell while its element is open: its "r" and "t" attributes, the direct text of its
+// first "v" element and the text runs of its first "is" element.
+struct OpenCell {
+    long long depth = 0;  // 0 while no cell is open
+    std::optional<long long> column;
+    std::string type;
+    bool hasType = false;
+    long long valueDepth = 0, inlineDepth = 0;
+    bool seenValue = false, seenInline = false;
+    std::string raw, inlineText;
+
+    std::string value(const SharedStrings& shared) const
+    {
+        if (!hasType)
+            return raw;
+        if (type == "s") {
+            auto index = integer(raw);
+            if (!index || *index < 0 || *index >= (long long)shared.size())
+                return {};
+            return std::string(shared[size_t(*index)]);
+        }
+        if (type == "inlineStr")
+            return seenInline ? inlineText : std::string();
+        if (type == "b")
+            return raw == "1" ? "VERDADEIRO" : "FALSO";
+        return raw;
+    }
+};
+
+// The relationship id of a sheet element: its attribute in some namespace named "...id"
+// (r:id, whatever the prefix).
+std::optional<std::string> relationshipId(const XML::Node& sheet)
+{
+    for (const auto& [key, value] : sheet.attrs)
+        if (key.find(':') != std::string::npos && key.ends_with("id"))
+            return value;
+    return std::nullopt;
+}
+
+}
+
+void SharedStrings::add(std::string_view text)
+{
+    texts_.append(text);
+    ends_.push_back(texts_.size());
+}
+
+std::string_view SharedStrings::operator[](size_t index) const
+{
+    if (index >= ends_.size())
+        return {};
+    const size_t start = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(texts_).substr(start, ends_[index] - start);
+}
+
 std::optional<long long> columnIndex(std::string_view reference)
 {
     long long value = 0;
@@ -230,135 +334,176 @@ std::optional<long long> columnIndex(std::string_view reference)
     return value - 1;
 }
 
-std::string cellValue(const XML::Node& cell, const std::vector<std::string>& shared)
+std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
 {
-    const auto* value = cell.find("v");
-    const std::string raw = value ? value->text : std::string();
-    const auto* type = cell.attr("t");
-    if (!type)
-        return raw;
-    if (*type == "s") {
-        auto index = integer(raw);
-        if (!index || *index < 0 || *index >= (long long)shared.size())
-            return {};
-        return shared[size_t(*index)];
-    }
-    if (*type == "inlineStr") {
-        const auto* is = cell.find("is");
-        return is ? is->allText("t") : std::string();
-    }
-    if (*type == "b")
-        return raw == "1" ? "VERDADEIRO" : "FALSO";
-    return raw;
+    // The runs of every "si" child of the root, phonetic runs included, joined.
+    SharedStrings strings;
+    std::string item;
+    bool inItem = false;
+    const bool wellFormed = readStream(
+        xml,
+        [&](const QXmlStreamReader& reader, long long depth) {
+            if (depth == 2 && XML::localName(reader) == u"si") {
+                inItem = true;
+                item.clear();
+            }
+        },
+        [&](QStringView text, long long depth, bool inRun) {
+            if (inItem && inRun && depth > 2)
+                append(item, text);
+        },
+        [&](long long depth) {
+            if (depth == 2 && inItem) {
+                strings.add(item);
+                inItem = false;
+            }
+        });
+    if (!wellFormed)
+        return std::nullopt;
+    return strings;
 }
 
-std::vector<Row> table(const XML::Node& worksheet, const std::vector<std::string>& shared)
+std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared)
 {
+    // The "row" children of the first "sheetData" element, and their "c" children.
     std::vector<Row> rows;
-    const auto* sheetData = worksheet.find("sheetData");
-    if (!sheetData)
-        return rows;
-    for (const auto& element : sheetData->children) {
-        if (element->name != "row")
-            continue;
-        const auto* r = element->attr("r");
-        auto parsed = r ? integer(*r) : std::nullopt;
-        long long number = parsed ? *parsed : (long long)rows.size() + 1;
-        if (number > maxRows || (long long)rows.size() >= maxRows)
-            continue;
-        while ((long long)rows.size() < number - 1)
-            rows.emplace_back();
-        Row row;
-        for (const auto& cell : element->children) {
-            if (cell->name != "c")
-                continue;
-            const auto* ref = cell->attr("r");
-            auto column = columnIndex(ref ? *ref : std::string());
-            // Where the cell lands: at its column, or after the cells so far when that column
-            // is already taken or unknown.
-            long long position = std::max(column.value_or(0), (long long)row.size());
-            if (position >= maxColumns)
-                continue;
-            row.resize(size_t(position));
-            row.push_back(cellValue(*cell, shared));
+    long long sheetData = 0, rowDepth = 0;  // depths of the open elements, 0 when not open
+    bool sheetDataSeen = false, keepRow = false;
+    Row row;
+    OpenCell cell;
+    auto onStart = [&](const QXmlStreamReader& reader, long long depth) {
+        const QStringView name = XML::localName(reader);
+        if (!sheetDataSeen && name == u"sheetData") {
+            sheetDataSeen = true;
+            sheetData = depth;
+        } else if (sheetData && depth == sheetData + 1 && name == u"row") {
+            rowDepth = depth;
+            auto number = integer(utf8(reader.attributes().value(QLatin1StringView("r"))));
+            const long long count = (long long)rows.size();
+            const long long at = number.value_or(count + 1);
+            keepRow = at <= maxRows && count < maxRows;
+            if (keepRow)
+                rows.resize(size_t(std::max(count, at - 1)));
+            row = Row();
+        } else if (rowDepth && depth == rowDepth + 1 && name == u"c") {
+            cell = OpenCell{.depth = depth};
+            const auto attributes = reader.attributes();
+            cell.column = columnIndex(utf8(attributes.value(QLatin1StringView("r"))));
+            cell.hasType = attributes.hasAttribute(QLatin1StringView("t"));
+            cell.type = utf8(attributes.value(QLatin1StringView("t")));
+        } else if (cell.depth && depth > cell.depth) {
+            if (name == u"v" && !cell.seenValue) {
+                cell.seenValue = true;
+                cell.valueDepth = depth;
+            } else if (name == u"is" && !cell.seenInline) {
+                cell.seenInline = true;
+                cell.inlineDepth = depth;
+            }
         }
-        rows.push_back(std::move(row));
-    }
+    };
+    auto onText = [&](QStringView text, long long depth, bool inRun) {
+        if (!cell.depth)
+            return;
+        if (depth == cell.valueDepth)
+            append(cell.raw, text);
+        if (cell.inlineDepth && depth > cell.inlineDepth && inRun)
+            append(cell.inlineText, text);
+    };
+    auto onEnd = [&](long long depth) {
+        if (depth == cell.valueDepth)
+            cell.valueDepth = 0;
+        if (depth == cell.inlineDepth)
+            cell.inlineDepth = 0;
+        if (cell.depth && depth == cell.depth) {
+            // The cell lands at its column, or after the cells so far when that column is
+            // already taken or unknown.
+            const long long position = std::max(cell.column.value_or(0), (long long)row.size());
+            if (keepRow && position < maxColumns)
+                row.put(size_t(position), cell.value(shared));
+            cell = OpenCell();
+        }
+        if (rowDepth && depth == rowDepth) {
+            if (keepRow)
+                rows.push_back(std::move(row));
+            rowDepth = 0;
+        }
+        if (depth == sheetData)
+            sheetData = 0;
+    };
+    if (!readStream(xml, onStart, onText, onEnd))
+        return std::nullopt;
     return rows;
 }
 
-// The relationship id of a sheet element: its attribute in some namespace named "...id"
-// (r:id, whatever the prefix).
-std::optional<std::string> relationshipId(const XML::Node& sheet)
+fs::path writeXLSX(const Workbook& workbook, const fs::path& destination)
 {
-    for (const auto& [key, value] : sheet.attrs)
-        if (key.find(':') != std::string::npos && key.ends_with("id"))
-            return value;
-    return std::nullopt;
+    std::for_each(workbook.begin(), workbook.end(), requireWithinBounds);
+    FileSafety::TempDir temp;
+    const auto parts = temp.path() / "partes";
+    const auto package = temp.path() / "pacote.xlsx";
+    writeParts(workbook, parts);
+    ZipTools::packContents(package, parts);
+    return FileSafety::placeFree(package, destination);
 }
 
-}
-
-void writeXLSX(const Workbook& workbook, const fs::path& destination)
+std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml)
 {
-    const auto folder = Shell::tempDir();
-    try {
-        writeParts(workbook, folder);
-        ZipTools::packContents(fs::absolute(destination), folder);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-        throw;
-    }
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-}
-
-Workbook readXLSX(const fs::path& package)
-{
-    auto part = [&](const std::string& name) -> std::shared_ptr<XML::Node> {
-        auto bytes = packagePart(package, name);
-        return bytes ? XML::parse(*bytes) : nullptr;
-    };
-
-    auto workbook = part("xl/workbook.xml");
+    auto workbook = XML::parse(workbookXml);
     if (!workbook)
-        throw ConversionError::unreadable();
-
-    std::vector<std::string> shared;
-    if (auto strings = part("xl/sharedStrings.xml"))
-        for (const auto& item : strings->children)
-            if (item->name == "si")
-                shared.push_back(item->allText("t"));
-
+        return std::nullopt;
     std::map<std::string, std::string> targets;
-    if (auto relationships = part("xl/_rels/workbook.xml.rels"))
+    if (auto relationships = XML::parse(relationshipsXml))
         for (const auto& relationship : relationships->children) {
             const auto* id = relationship->attr("Id");
             const auto* target = relationship->attr("Target");
             if (relationship->name == "Relationship" && id && target)
                 targets[*id] = *target;
         }
-
-    Workbook result;
+    std::vector<SheetEntry> entries;
     const auto* sheets = workbook->find("sheets");
     if (!sheets)
-        return result;
-    size_t n = 0;
+        return entries;
     for (const auto& element : sheets->children) {
         if (element->name != "sheet")
             continue;
-        ++n;
+        const auto n = std::to_string(entries.size() + 1);
         const auto* name = element->attr("name");
-        std::string target = "worksheets/sheet" + std::to_string(n) + ".xml";
+        std::string target = "worksheets/sheet" + n + ".xml";
         if (auto id = relationshipId(*element))
             if (auto it = targets.find(*id); it != targets.end())
                 target = it->second;
-        const auto path = target.starts_with("/") ? target.substr(1) : "xl/" + target;
-        auto worksheet = part(path);
-        if (!worksheet)
+        entries.push_back({name ? *name : "Planilha" + n, target.starts_with("/") ? target.substr(1) : "xl/" + target});
+    }
+    return entries;
+}
+
+Workbook readXLSX(const fs::path& package)
+{
+    FileSafety::requireRegularFile(package);
+    const auto workbook = packagePart(package, "xl/workbook.xml");
+    const auto sheets =
+        workbook ? parseSheetList(*workbook, packagePart(package, "xl/_rels/workbook.xml.rels").value_or("")) : std::nullopt;
+    if (!sheets)
+        throw ConversionError::unreadable();
+
+    // Blank cells in place of every shared string would pass for a successful conversion.
+    SharedStrings shared;
+    if (auto bytes = packagePart(package, "xl/sharedStrings.xml")) {
+        auto parsed = parseSharedStrings(*bytes);
+        if (!parsed)
+            throw ConversionError::unreadable();
+        shared = std::move(*parsed);
+    }
+
+    Workbook result;
+    for (const auto& sheet : *sheets) {
+        auto bytes = packagePart(package, sheet.part);
+        if (!bytes)
             continue;
-        result.push_back({name ? *name : "Planilha" + std::to_string(n), table(*worksheet, shared)});
+        auto rows = parseWorksheet(*bytes, shared);
+        if (!rows)
+            throw ConversionError::unreadable();
+        result.push_back({sheet.name, std::move(*rows)});
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #include "documents/xml_tree.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QXmlStreamReader>
 
@@ -67,9 +68,7 @@ class Builder {
 public:
     void start(const QXmlStreamReader& reader)
     {
-        auto qualified = reader.qualifiedName().toString().toStdString();
-        auto colon = qualified.rfind(':');
-        auto node = std::make_shared<Node>(colon == std::string::npos ? qualified : qualified.substr(colon + 1));
+        auto node = std::make_shared<Node>(localName(reader).toString().toStdString());
         const auto attributes = reader.attributes();
         node->attrs.reserve(size_t(attributes.size()));
         for (const auto& attribute : attributes)
@@ -100,22 +99,23 @@ private:
 
 }
 
-std::shared_ptr<Node> parse(std::string_view bytes)
+bool walk(std::string_view bytes, const Handlers& handlers)
 {
-    QXmlStreamReader reader(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())));
+    QByteArray data = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
+    QBuffer device(&data);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&device);
     reader.setNamespaceProcessing(false);
-    Builder builder;
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartElement:
-            builder.start(reader);
+            handlers.start(reader);
             break;
         case QXmlStreamReader::Characters:
-            if (!reader.isCDATA())
-                builder.characters(reader);
+            handlers.characters(reader);
             break;
         case QXmlStreamReader::EndElement:
-            builder.end();
+            handlers.end();
             break;
         case QXmlStreamReader::NoToken:
         case QXmlStreamReader::Invalid:
@@ -128,9 +128,22 @@ std::shared_ptr<Node> parse(std::string_view bytes)
             break;
         }
     }
-    if (reader.hasError())
-        return nullptr;
-    return builder.root();
+    return !reader.hasError();
+}
+
+QStringView localName(const QXmlStreamReader& reader)
+{
+    const QStringView qualified = reader.qualifiedName();
+    return qualified.mid(qualified.lastIndexOf(u':') + 1);
+}
+
+std::shared_ptr<Node> parse(std::string_view bytes)
+{
+    Builder builder;
+    const bool wellFormed = walk(bytes, {[&](const QXmlStreamReader& reader) { builder.start(reader); },
+                                         [&](const QXmlStreamReader& reader) { builder.characters(reader); },
+                                         [&] { builder.end(); }});
+    return wellFormed ? builder.root() : nullptr;
 }
 
 }

@@ -1,11 +1,17 @@
 #pragma once
 
+#include <QStringView>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A small element tree of an XML part, enough to pick cell values out of a package.
+class QXmlStreamReader;
+
+// A small element tree of an XML part, for the small parts of a package (the sheet list and
+// its relationships); sheets and shared strings are read as a stream instead.
 namespace XML {
 
 struct Node {
@@ -22,7 +28,8 @@ struct Node {
     // well-formed element never repeats a name. A flat list: a sheet has millions of these.
     std::vector<std::pair<std::string, std::string>> attrs;
     std::vector<std::shared_ptr<Node>> children;
-    // Character data directly inside this element, white space between children included.
+    // Character data directly inside this element, CDATA sections and white space between
+    // children included.
     std::string text;
 
     // The first descendant (depth first, in document order) with that name; not the node itself.
@@ -33,7 +40,19 @@ struct Node {
 };
 
 // The tree of a well-formed document with a root element, or nullptr. Namespaces are not
-// processed; CDATA sections are not collected.
+// processed.
 std::shared_ptr<Node> parse(std::string_view bytes);
+
+// What a stream reader reports of a document, each handler seeing the reader on its event.
+struct Handlers {
+    std::function<void(const QXmlStreamReader&)> start;
+    std::function<void(const QXmlStreamReader&)> characters;  // CDATA sections included
+    std::function<void()> end;
+};
+// Reads the document as a stream, through a device so that only a few kilobytes are decoded at a
+// time; namespaces are not processed. False when it is not well-formed.
+bool walk(std::string_view bytes, const Handlers& handlers);
+// The local name of the element the reader stands on: what follows the last ":".
+QStringView localName(const QXmlStreamReader& reader);
 
 }
