@@ -86,7 +86,8 @@ std::optional<std::filesystem::path> localFile(std::string_view url)
         rest.remove_prefix(slash);
     }
     rest = rest.substr(0, rest.find_first_of("?#"));
-    if (!rest.starts_with('/'))
+    // A raw NUL would cut the name short where the system reads it, naming another file.
+    if (!rest.starts_with('/') || rest.find('\0') != std::string_view::npos)
         return std::nullopt;
     auto decoded = percentDecoded(rest);
     if (!decoded)
