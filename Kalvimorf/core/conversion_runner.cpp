@@ -2,6 +2,7 @@
 
 #include "core/alert.h"
 #include "core/conversion_error.h"
+#include "core/document_engines.h"
 #include "core/engine.h"
 #include "core/image_engine.h"
 #include "core/job_store.h"
@@ -9,13 +10,15 @@
 #include "core/output_paths.h"
 #include "core/pdf_engine.h"
 #include "core/task.h"
-#include "documents/archive_engine.h"
 
 #include <system_error>
 
 ConversionEngines ConversionEngines::standard()
 {
-    return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, ArchiveEngine::create};
+    auto pack = [](const std::vector<fs::path>& items, const OutputFormat& format) {
+        return DocumentEngines::required()->pack(items, format);
+    };
+    return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, pack};
 }
 
 ConversionRunner& ConversionRunner::shared()

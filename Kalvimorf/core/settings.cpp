@@ -1,9 +1,9 @@
 #include "core/settings.h"
 
 #include "core/app_paths.h"
+#include "core/alert.h"
+#include "core/login_item.h"
 #include "core/raw_values.h"
-#include "menus/theme.h"
-#include "platform/login_item.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -12,55 +12,49 @@
 
 #include <memory>
 
+namespace {
+
+struct TriggerKeyRow {
+    TriggerKey value;
+    std::string_view raw;
+    unsigned flag;
+    std::string_view title;
+};
+constexpr EnumTable<TriggerKeyRow, 5> triggerKeys{{{
+    {TriggerKey::shift, "shift", ModifierFlags::shift, "⇧ Shift"},
+    {TriggerKey::command, "command", ModifierFlags::command, "⌘ Command"},
+    {TriggerKey::control, "control", ModifierFlags::control, "⌃ Control"},
+    {TriggerKey::option, "option", ModifierFlags::option, "⌥ Option"},
+    {TriggerKey::off, "off", 0, "Desativado"},
+}}};
+
+struct WheelModeRow {
+    WheelMode value;
+    std::string_view raw;
+    TriggerKey defaultKey;
+};
+constexpr EnumTable<WheelModeRow, 3> wheelModes{{{
+    {WheelMode::convert, "convert", TriggerKey::shift},
+    {WheelMode::tools, "tools", TriggerKey::command},
+    {WheelMode::actions, "actions", TriggerKey::control},
+}}};
+
+constexpr TriggerKey singleKeyDefault = TriggerKey::shift;
+
+}
+
 namespace TriggerKeys {
 
 const std::vector<TriggerKey>& all()
 {
-    static const std::vector<TriggerKey> keys = {TriggerKey::shift, TriggerKey::command, TriggerKey::control,
-                                                 TriggerKey::option, TriggerKey::off};
+    static const auto keys = triggerKeys.values();
     return keys;
 }
 
-std::string rawValue(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return "shift";
-    case TriggerKey::command: return "command";
-    case TriggerKey::control: return "control";
-    case TriggerKey::option: return "option";
-    case TriggerKey::off: return "off";
-    }
-    return {};
-}
-
-std::optional<TriggerKey> fromRaw(const std::string& raw)
-{
-    return parseRaw<TriggerKey>(all(), rawValue, raw);
-}
-
-unsigned flag(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return 0x20000;
-    case TriggerKey::command: return 0x100000;
-    case TriggerKey::control: return 0x40000;
-    case TriggerKey::option: return 0x80000;
-    case TriggerKey::off: return 0;
-    }
-    return 0;
-}
-
-std::string title(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return "⇧ Shift";
-    case TriggerKey::command: return "⌘ Command";
-    case TriggerKey::control: return "⌃ Control";
-    case TriggerKey::option: return "⌥ Option";
-    case TriggerKey::off: return "Desativado";
-    }
-    return {};
-}
+std::string rawValue(TriggerKey key) { return triggerKeys.raw(key); }
+std::optional<TriggerKey> fromRaw(const std::string& raw) { return triggerKeys.parse(raw); }
+unsigned flag(TriggerKey key) { return triggerKeys[key].flag; }
+std::string title(TriggerKey key) { return std::string(triggerKeys[key].title); }
 
 }
 
@@ -68,24 +62,12 @@ namespace WheelModes {
 
 const std::vector<WheelMode>& all()
 {
-    static const std::vector<WheelMode> modes = {WheelMode::convert, WheelMode::tools, WheelMode::actions};
+    static const auto modes = wheelModes.values();
     return modes;
 }
 
-std::string rawValue(WheelMode mode)
-{
-    switch (mode) {
-    case WheelMode::convert: return "convert";
-    case WheelMode::tools: return "tools";
-    case WheelMode::actions: return "actions";
-    }
-    return {};
-}
-
-std::optional<WheelMode> fromRaw(const std::string& raw)
-{
-    return parseRaw<WheelMode>(all(), rawValue, raw);
-}
+std::string rawValue(WheelMode mode) { return wheelModes.raw(mode); }
+std::optional<WheelMode> fromRaw(const std::string& raw) { return wheelModes.parse(raw); }
 
 }
 
@@ -199,6 +181,14 @@ std::optional<std::filesystem::path> fixedOutputFolder()
     return std::filesystem::path(*folder);
 }
 
+TriggerKey triggerKey(std::optional<WheelMode> mode)
+{
+    if (!mode)
+        return Defaults::stored("key.single", TriggerKeys::fromRaw, singleKeyDefault);
+    const auto key = QString::fromStdString("key." + WheelModes::rawValue(*mode));
+    return Defaults::stored(key, TriggerKeys::fromRaw, wheelModes[*mode].defaultKey);
+}
+
 }
 
 Notifications& Notifications::shared()
@@ -207,19 +197,10 @@ Notifications& Notifications::shared()
     return *instance;
 }
 
-void (*SettingsModel::alertSound)() = nullptr;
-
 SettingsModel& SettingsModel::shared()
 {
     static auto* instance = new SettingsModel;
     return *instance;
-}
-
-namespace {
-TriggerKey storedKey(const char* key, TriggerKey fallback)
-{
-    return TriggerKeys::fromRaw(Defaults::string(key).value_or("")).value_or(fallback);
-}
 }
 
 SettingsModel::SettingsModel()
@@ -228,10 +209,10 @@ SettingsModel::SettingsModel()
     appearance_ = Theme::appearance();
     doneSound_ = Prefs::switchOn("doneSound");
     separateKeys_ = Prefs::switchOn("separateKeys");
-    singleKey_ = storedKey("key.single", TriggerKey::shift);
-    convertKey_ = storedKey("key.convert", TriggerKey::shift);
-    toolsKey_ = storedKey("key.tools", TriggerKey::command);
-    actionsKey_ = storedKey("key.actions", TriggerKey::control);
+    singleKey_ = Prefs::triggerKey(std::nullopt);
+    convertKey_ = Prefs::triggerKey(WheelMode::convert);
+    toolsKey_ = Prefs::triggerKey(WheelMode::tools);
+    actionsKey_ = Prefs::triggerKey(WheelMode::actions);
     outputBeside_ = Defaults::string("outputMode") != std::optional<std::string>("folder");
     if (auto folder = Defaults::string("outputFolder"))
         outputFolder_ = QString::fromStdString(*folder);
@@ -240,7 +221,8 @@ SettingsModel::SettingsModel()
     revealWhenDone_ = Defaults::boolean("revealWhenDone").value_or(false);
     terminalApp_ = QString::fromStdString(Defaults::string("terminalApp").value_or("Terminal"));
     showHUD_ = !Defaults::boolean("hudHidden").value_or(false);
-    launchAtLogin_ = LoginItem::isEnabled();
+    auto loginItem = LoginItem::shared();
+    launchAtLogin_ = loginItem && loginItem->isEnabled();
     connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this,
             &SettingsModel::onHudNotification);
 }
@@ -344,9 +326,10 @@ void SettingsModel::setShowHUD(bool value)
 void SettingsModel::setLaunchAtLogin(bool value)
 {
     publish(launchAtLogin_, value);
-    if (LoginItem::isEnabled() != value && !LoginItem::setEnabled(value))
-        if (alertSound)
-            alertSound();
+    auto loginItem = LoginItem::shared();
+    const bool enabled = loginItem && loginItem->isEnabled();
+    if (enabled != value && !(loginItem && loginItem->setEnabled(value)))
+        Alert::beep();
 }
 
 TriggerKey SettingsModel::key(WheelMode mode) const

@@ -84,8 +84,3 @@ void SoundPlayer::restart(Chime::Kind kind, double volume)
     effect->setVolume(float(volume));
     effect->play();
 }
-
-void SoundPlayer::install()
-{
-    Chime::setOutput(std::make_shared<SoundPlayer>());
-}

@@ -131,10 +131,11 @@ protected:
         Defaults::remove("doneSound");
         fs::remove(AppPaths::stateDir() / "erros.log");
         MagicBurst::reset();
-        Alert::setPresenter([this](const Alert::Request& request) {
+        alerts->answer = [this](const Alert::Request& request) {
             asked.push_back(request);
             return answer;
-        });
+        };
+        Alert::Presenter::set(alerts);
     }
     void TearDown() override
     {
@@ -143,7 +144,7 @@ protected:
         store.cancelAll();
         EXPECT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0 && runner.limiter().waiting() == 0; }));
         QCoreApplication::processEvents();
-        Alert::setPresenter(nullptr);
+        Alert::Presenter::set(nullptr);
     }
 
     std::vector<fs::path> files(const std::vector<std::string>& names)
@@ -192,6 +193,7 @@ protected:
     FakeEngine fake;
     ConversionRunner runner{store, fake.engines()};
     std::vector<Alert::Request> asked;
+    std::shared_ptr<Fakes::Alerts> alerts = std::make_shared<Fakes::Alerts>();
     int answer = 0;
 };
 

@@ -23,11 +23,8 @@ protected:
         for (const char* key : {"doneSound", "sound.finale", "revealWhenDone"})
             Defaults::remove(key);
         MagicBurst::reset();
-        MagicBurst::setPresenter(nullptr);
         fs::remove(AppPaths::stateDir() / "erros.log");
-        store.setRevealer([this](const fs::path& item) { revealed.push_back(item); });
     }
-    void TearDown() override { MagicBurst::setPresenter(nullptr); }
 
     const Job& job(const QUuid& id)
     {
@@ -40,7 +37,9 @@ protected:
 
     JobFakes::SoundFixture sound;
     JobStore store;
-    std::vector<fs::path> revealed;
+    std::shared_ptr<Fakes::Viewer> viewer = std::make_shared<Fakes::Viewer>();
+    Installed<FileViewer> installedViewer{viewer};
+    std::vector<fs::path>& revealed = viewer->revealed;
 };
 
 TEST_F(JobStoreTest, LifecycleOfOneJob)
@@ -200,8 +199,9 @@ TEST_F(JobStoreTest, PickIsClaimedWithinThreeSeconds)
 {
     // Claimed 2.9 s after the pick: the burst shows at the pick point, with the sound, and not
     // before 0.75 s after the pick.
-    std::vector<QPointF> shown;
-    MagicBurst::setPresenter([&](QPointF at) { shown.push_back(at); });
+    auto bursts = std::make_shared<Fakes::Bursts>();
+    Installed<MagicBurst::Presenter> installed(bursts);
+    const auto& shown = bursts->shown;
     MagicBurst::notePick({40, 50});
     sound.now += 2.9;
     auto id = store.add("a.png", "JPG");
@@ -227,8 +227,8 @@ TEST_F(JobStoreTest, PickIsClaimedWithinThreeSeconds)
 
 TEST_F(JobStoreTest, FailureOrCancelForgetsThePick)
 {
-    std::vector<QPointF> shown;
-    MagicBurst::setPresenter([&](QPointF at) { shown.push_back(at); });
+    auto bursts = std::make_shared<Fakes::Bursts>();
+    Installed<MagicBurst::Presenter> installed(bursts);
     for (bool failing : {true, false}) {
         sound.played().clear();
         MagicBurst::notePick({5, 5});
@@ -244,7 +244,7 @@ TEST_F(JobStoreTest, FailureOrCancelForgetsThePick)
         sound.now += 10;
     }
     QCoreApplication::processEvents();
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(bursts->shown.empty());
 }
 
 TEST_F(JobStoreTest, WithoutABurstTheSuccessSoundPlays)

@@ -15,13 +15,9 @@ using TestSupport::writeFile;
 namespace {
 
 // Root may write everywhere, so tests decide which folders count as read-only.
-struct ReadOnlyFolders {
+struct ReadOnlyFolders final : OutputPaths::WritableCheck {
     std::set<fs::path> readOnly;
-    ReadOnlyFolders()
-    {
-        OutputPaths::setWritableCheck([this](const fs::path& folder) { return !readOnly.count(folder); });
-    }
-    ~ReadOnlyFolders() { OutputPaths::setWritableCheck(nullptr); }
+    bool isWritable(const fs::path& folder) override { return !readOnly.count(folder); }
 };
 
 }
@@ -34,7 +30,9 @@ protected:
         Defaults::remove("outputFolder");
     }
     TempDir dir;
-    ReadOnlyFolders folders;
+    std::shared_ptr<ReadOnlyFolders> check = std::make_shared<ReadOnlyFolders>();
+    TestSupport::Installed<OutputPaths::WritableCheck> installed{check};
+    ReadOnlyFolders& folders = *check;
 };
 
 TEST_F(OutputPathsTest, FolderOrder)

@@ -1,7 +1,6 @@
 #include "core/quality.h"
 #include "core/settings.h"
 #include "core/task.h"
-#include "menus/theme.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 #include "menus/drag_monitor.h"
 
 #include "platform/fake_drag_input.h"
+#include "support/fakes.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +20,10 @@ constexpr unsigned capsLock = 0x10000;  // outside the mask: never takes part
 // A monitor on the fake service with a scripted clock; callbacks are written down as words.
 struct Rig {
     std::shared_ptr<FakeDragInput> input = std::make_shared<FakeDragInput>();
-    double now = 1000.0;
-    DragMonitor monitor{input, [this] { return now; }};
+    std::shared_ptr<Fakes::Clock> clock = std::make_shared<Fakes::Clock>();
+    TestSupport::Installed<MediaClock::Source> installed{clock};
+    double& now = clock->seconds;
+    DragMonitor monitor{input};
     std::vector<std::string> events;
     DragMonitor::Files lastFiles;
 
@@ -345,8 +349,10 @@ TEST(DragMonitor, UnsetCallbacksAreSkipped)
 {
     auto input = std::make_shared<FakeDragInput>();
     input->files = {"/tmp/a"};
-    double now = 0;
-    DragMonitor monitor(input, [&] { return now; });
+    auto clock = std::make_shared<Fakes::Clock>();
+    TestSupport::Installed<MediaClock::Source> installed(clock);
+    double& now = clock->seconds;
+    DragMonitor monitor(input);
     Defaults::set("separateKeys", true);
     auto step = [&] {
         now += frame;

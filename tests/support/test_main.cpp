@@ -1,3 +1,4 @@
+#include "documents/engines.h"
 #include "support/test_support.h"
 
 #include <vips/vips.h>
@@ -38,6 +39,8 @@ int main(int argc, char** argv)
     char* appArgv[] = {name, nullptr};
     QGuiApplication app(appArgc, appArgv);
     std::setlocale(LC_NUMERIC, "C");
+    // As the program does at start: the dispatcher reaches the document engines through this.
+    Documents::install();
     int result = RUN_ALL_TESTS();
     std::error_code error;
     fs::remove_all(home, error);

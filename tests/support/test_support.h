@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,15 @@ RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSe
 
 // The per-process sandbox home made by the test main.
 fs::path sandboxHome();
+
+// Puts `implementation` behind a service interface for the life of the object, then nothing.
+template <typename Interface>
+class Installed {
+public:
+    explicit Installed(std::shared_ptr<Interface> implementation) { Interface::set(std::move(implementation)); }
+    ~Installed() { Interface::set(nullptr); }
+    Installed(const Installed&) = delete;
+    Installed& operator=(const Installed&) = delete;
+};
 
 }
