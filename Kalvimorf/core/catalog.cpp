@@ -167,8 +167,10 @@ const std::vector<OutputFormat>& packFormats()
 {
     static const auto list = [] {
         auto formats = fmts({"zip", "tar", "tgz"});
-        for (auto& format : formats)
+        for (auto& format : formats) {
             format.batch = true;
+            format.action = FormatAction::pack;
+        }
         return formats;
     }();
     return list;
@@ -176,12 +178,12 @@ const std::vector<OutputFormat>& packFormats()
 
 OutputFormat mergedPDF()
 {
-    return {"pdf", "PDF ÚNICO", true};
+    return {"pdf", "PDF ÚNICO", true, FormatAction::mergePDF};
 }
 
 OutputFormat extractFormat()
 {
-    return {"", "EXTRAIR", false};
+    return {"", "EXTRAIR", false, FormatAction::extract};
 }
 
 bool isVideoExt(const std::string& key) { return videoExts().count(key) > 0; }

@@ -53,11 +53,6 @@ bool askMixedFormats(size_t count, const std::vector<std::string>& distinct, con
     return Alert::run(request) == 0;
 }
 
-bool isMergeFormat(const OutputFormat& format)
-{
-    return format.batch && format.ext == "pdf" && format.label == "PDF ÚNICO";
-}
-
 }
 
 std::optional<fs::path> ConversionRunner::makeCommonFolder(const fs::path& first, const OutputFormat& format) const
@@ -81,7 +76,7 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
         const QUuid id = store_.add(Catalog::describe(urls), format.label);
         auto work = [engines = engines_, urls, format, kind]() {
             const auto sorted = Catalog::sorted(urls);
-            if (isMergeFormat(format))
+            if (format.action == FormatAction::mergePDF)
                 return kind == MediaKind::pdf ? engines.mergePDF(sorted) : engines.mergeImages(sorted);
             return engines.createArchive(sorted, format);
         };

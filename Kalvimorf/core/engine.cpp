@@ -29,7 +29,7 @@ fs::path documentRoute(const fs::path&, const OutputFormat&)
 
 fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress)
 {
-    if (!format.batch && !format.ext.empty() && Catalog::normalizedExt(source) == format.ext)
+    if (format.action == FormatAction::convert && Catalog::normalizedExt(source) == format.ext)
         return copyAsIs(source, format);
 
     switch (kind) {
@@ -44,7 +44,7 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
     case MediaKind::subtitle: return DocumentEngines::required()->subtitle(source, format);
     case MediaKind::spreadsheet: return DocumentEngines::required()->spreadsheet(source, format);
     case MediaKind::archive:
-        if (format.ext.empty())
+        if (format.action == FormatAction::extract)
             return DocumentEngines::required()->extract(source);
         return DocumentEngines::required()->repack(source, format);
     case MediaKind::folder:
