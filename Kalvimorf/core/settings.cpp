@@ -10,7 +10,11 @@
 #include <QJsonObject>
 #include <QSettings>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -110,16 +114,77 @@ std::unique_ptr<QSettings> open()
     return settings;
 }
 
+// What tells one version of the file from another without reading it. A write through QSettings
+// replaces the file (new inode); a write in place changes the modification time or the size.
+struct Stamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;  // -1: no file
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const Stamp& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size
+            && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+Stamp stampOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+// File times move in steps of the kernel's clock tick, so two writes within one tick can leave
+// the same time behind. A file that changed less than this long ago is read again next time.
+constexpr double settleSeconds = 0.05;
+
+bool settled(const Stamp& stamp)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double age = double(now.tv_sec - stamp.modified.tv_sec) + (now.tv_nsec - stamp.modified.tv_nsec) / 1e9;
+    const double changeAge = double(now.tv_sec - stamp.changed.tv_sec) + (now.tv_nsec - stamp.changed.tv_nsec) / 1e9;
+    return std::min(age, changeAge) >= settleSeconds;
+}
+
+// The parsed store, read again only when the file is not the one last read: a read costs one
+// stat() instead of an open and a parse, and a write by another process is still seen at once.
+QVariantMap snapshot()
+{
+    static std::mutex mutex;
+    static QVariantMap values;
+    static std::optional<Stamp> trusted;
+
+    static const std::string path = file().string();
+    const Stamp stamp = stampOf(path);
+    std::lock_guard lock(mutex);
+    if (trusted && *trusted == stamp)
+        return values;
+    QSettings::SettingsMap map;
+    QFile device(QString::fromStdString(path));
+    if (stamp.size >= 0 && device.open(QIODevice::ReadOnly) && !readJson(device, map))
+        map.clear();
+    values = map;
+    trusted.reset();
+    if (settled(stamp))
+        trusted = stamp;
+    return values;
+}
+
 }
 
 QVariant value(const QString& key)
 {
-    return open()->value(key);
+    return snapshot().value(key);
 }
 
 bool contains(const QString& key)
 {
-    return open()->contains(key);
+    return snapshot().contains(key);
 }
 
 std::optional<std::string> string(const QString& key)
@@ -154,7 +219,9 @@ void remove(const QString& key)
 
 std::filesystem::path file()
 {
-    return open()->fileName().toStdString();
+    // QSettings settles the path of a scope once per process, so it is asked once too.
+    static const std::filesystem::path path = open()->fileName().toStdString();
+    return path;
 }
 
 }

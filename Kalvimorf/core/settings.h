@@ -43,8 +43,9 @@ std::optional<WheelMode> fromRaw(const std::string& raw);
 }
 
 // The user-defaults store: ~/.config/Brivlon/Brivlon.json through QSettings with a JSON format
-// that keeps types (a stored string "no" stays a string). Every read goes to the store, so a
-// write by another process is seen at the next read. Safe from any thread.
+// that keeps types (a stored string "no" stays a string). Every read checks whether the file
+// changed and parses it again only then, so a write by another process is seen at the next read.
+// Safe from any thread.
 namespace Defaults {
 QVariant value(const QString& key);
 bool contains(const QString& key);
