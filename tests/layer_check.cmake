@@ -1,27 +1,22 @@
-# Fails when a file includes a header of a folder above its own. Ranks: core 0, documents 1,
-# platform 2, every other folder (the GUI ones) 3; the files at the top (the executable) may
-# include anything. Usage: cmake -DROOT=<source folder> -P layer_check.cmake
+# Fails when a file includes a header of a folder above its own: core 0, documents 1, platform 2,
+# any other folder (the GUI ones) 3. Usage: cmake -DROOT=<source folder> -P layer_check.cmake
 set(rank_core 0)
 set(rank_documents 1)
 set(rank_platform 2)
-function(rank_of folder out)
-  if(DEFINED rank_${folder})
-    set(${out} ${rank_${folder}} PARENT_SCOPE)
-  else()
-    set(${out} 3 PARENT_SCOPE)
-  endif()
-endfunction()
-
 file(GLOB_RECURSE files RELATIVE ${ROOT} ${ROOT}/*/*.h ${ROOT}/*/*.cpp)
-set(upward "")
 foreach(file IN LISTS files)
   string(REGEX REPLACE "/.*" "" folder ${file})
-  rank_of(${folder} own)
   file(STRINGS ${ROOT}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"/]+/")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^[^\"]*\"([^\"/]+)/.*" "\\1" target ${line})
-    rank_of(${target} theirs)
-    if(theirs GREATER own)
+    foreach(name IN ITEMS folder target)
+      set(rank 3)
+      if(DEFINED rank_${${name}})
+        set(rank ${rank_${${name}}})
+      endif()
+      set(${name}_rank ${rank})
+    endforeach()
+    if(target_rank GREATER folder_rank)
       list(APPEND upward "${file}: ${line}")
     endif()
   endforeach()

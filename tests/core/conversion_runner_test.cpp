@@ -131,10 +131,6 @@ protected:
         Defaults::remove("doneSound");
         fs::remove(AppPaths::stateDir() / "erros.log");
         MagicBurst::reset();
-        alerts->answer = [this](const Alert::Request& request) {
-            asked.push_back(request);
-            return answer;
-        };
         Alert::Presenter::set(alerts);
     }
     void TearDown() override
@@ -193,7 +189,17 @@ protected:
     FakeEngine fake;
     ConversionRunner runner{store, fake.engines()};
     std::vector<Alert::Request> asked;
-    std::shared_ptr<Fakes::Alerts> alerts = std::make_shared<Fakes::Alerts>();
+    // Answers every question with `answer` and keeps what was asked.
+    struct Alerts final : Alert::Presenter {
+        RunnerTest* test;
+        explicit Alerts(RunnerTest* test) : test(test) {}
+        int ask(const Alert::Request& request) override
+        {
+            test->asked.push_back(request);
+            return test->answer;
+        }
+    };
+    std::shared_ptr<Alerts> alerts = std::make_shared<Alerts>(this);
     int answer = 0;
 };
 

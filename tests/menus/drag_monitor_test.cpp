@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
-#include <vector>
 
 namespace {
 
 using namespace ModifierFlags;
+using Events = std::vector<std::string>;
 
 constexpr double frame = 1.0 / 60;
 constexpr unsigned capsLock = 0x10000;  // outside the mask: never takes part
@@ -22,92 +21,88 @@ struct Rig {
     std::shared_ptr<FakeDragInput> input = std::make_shared<FakeDragInput>();
     std::shared_ptr<Fakes::Clock> clock = std::make_shared<Fakes::Clock>();
     TestSupport::Installed<MediaClock::Source> installed{clock};
-    double& now = clock->seconds;
     DragMonitor monitor{input};
-    std::vector<std::string> events;
-    DragMonitor::Files lastFiles;
+    Events events;
 
-    explicit Rig(bool separateKeys = true)
+    explicit Rig(bool separateKeys = true, const std::map<QString, QString>& keys = {})
     {
         Defaults::set("separateKeys", separateKeys);
         for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions"})
             Defaults::remove(key);
+        for (const auto& [key, value] : keys)
+            Defaults::set(key, value);
         input->files = {"/tmp/a.png", "/tmp/b.png"};
         monitor.onTrigger = [this](std::optional<WheelMode> mode, const DragMonitor::Files& files) {
+            EXPECT_EQ(files, input->files);
             events.push_back("trigger " + (mode ? WheelModes::rawValue(*mode) : std::string("cycle")));
-            lastFiles = files;
         };
         monitor.onDragEnded = [this] { events.push_back("ended"); };
         monitor.onCancel = [this] { events.push_back("cancel"); };
         monitor.onRelease = [this] { events.push_back("release"); };
     }
-
-    void tick(double seconds = frame)
-    {
-        now += seconds;
-        monitor.tick();
-    }
-    // Ticks at 60 Hz for about `seconds`.
+    void tick() { clock->seconds += frame, monitor.tick(); }
     void run(double seconds)
     {
         for (double t = 0; t < seconds - 1e-9; t += frame)
             tick();
     }
-    void keys(unsigned flags)
-    {
-        input->flags = flags;
-        tick();
-    }
-    void beginDrag()
-    {
-        input->leftButton = true;
-        tick();
-        ++input->count;  // the drag source claims the selection after the drag distance
-        tick();
-    }
-    void drop()
-    {
-        input->leftButton = false;
-        tick();
-    }
-    // A press held for `seconds`, then released.
-    void press(unsigned flags, double seconds)
-    {
-        keys(flags);
-        run(seconds);
-        keys(0);
-    }
-    std::vector<std::string> take()
-    {
-        auto taken = std::move(events);
-        events.clear();
-        return taken;
-    }
+    void keys(unsigned flags) { input->flags = flags, tick(); }
+    void button(bool down) { input->leftButton = down, tick(); }
+    // The drag source claims the selection once the pointer has moved far enough.
+    void beginDrag() { button(true), ++input->count, tick(); }
+    void press(unsigned flags, double seconds) { keys(flags), run(seconds), keys(0); }
+    Events take() { return std::exchange(events, {}); }
 };
 
-using Events = std::vector<std::string>;
-
-TEST(DragMonitor, ModifierHeldBeforeTheDragNeverCounts)
+TEST(DragMonitor, KeysMapToModesAsTheSettingsSay)
 {
-    Rig rig;
-    rig.keys(shift);
-    rig.beginDrag();
-    rig.run(0.5);
-    // Another key joining it is no press of its own either.
-    rig.keys(shift | command);
-    rig.run(0.2);
-    rig.keys(shift);
-    rig.run(0.1);
-    EXPECT_EQ(rig.take(), Events{});
-    // Released and pressed again during the drag, it does.
-    rig.keys(0);
-    rig.keys(shift);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{"trigger convert"});
-    EXPECT_EQ(rig.lastFiles, (DragMonitor::Files{"/tmp/a.png", "/tmp/b.png"}));
+    struct Case {
+        bool separate;
+        std::map<QString, QString> settings;
+        unsigned key;
+        const char* expected;  // "" for nothing
+    };
+    const Case cases[] = {
+        {true, {}, command, "trigger tools"},
+        {true, {}, option, ""},
+        {true, {{"key.tools", "option"}}, option, "trigger tools"},
+        {true, {{"key.tools", "option"}}, command, ""},
+        {true, {{"key.convert", "Shift"}}, shift, "trigger convert"},
+        {true, {{"key.actions", "shift"}}, shift, "trigger convert"},
+        {true, {{"key.convert", "off"}, {"key.actions", "shift"}}, shift, "trigger actions"},
+        {true, {}, shift | capsLock, "trigger convert"},
+        {true, {}, shift | command, ""},
+        {false, {}, command, ""},
+        {false, {{"key.single", "command"}}, command, "trigger cycle"},
+        {false, {{"key.single", "hyper"}}, shift, "trigger cycle"},
+        {false, {{"key.single", "off"}}, shift, ""},
+    };
+    for (const auto& c : cases) {
+        Rig rig(c.separate, c.settings);
+        rig.beginDrag();
+        rig.keys(c.key);
+        rig.run(0.2);
+        EXPECT_EQ(rig.take(), *c.expected ? Events{c.expected} : Events{}) << c.key << " " << c.separate;
+    }
 }
 
-TEST(DragMonitor, SingleKeyTapFiresOnTheReleaseTick)
+TEST(DragMonitor, OnlyAFreshLonePressDuringTheDragCounts)
+{
+    Rig rig;
+    rig.keys(shift);  // held before the drag
+    rig.beginDrag();
+    rig.run(0.5);
+    rig.keys(shift | command);  // joining a held key
+    rig.run(0.2);
+    rig.keys(command);  // the one left over
+    rig.run(0.2);
+    EXPECT_EQ(rig.take(), Events{});
+    rig.keys(0);
+    rig.press(shift, 0.2);
+    EXPECT_EQ(rig.take(), (Events{"trigger convert", "release"}));
+}
+
+TEST(DragMonitor, SingleKeyFiresOnATapAtReleaseAndOnAHoldOnce)
 {
     Rig rig(false);
     rig.beginDrag();
@@ -115,92 +110,22 @@ TEST(DragMonitor, SingleKeyTapFiresOnTheReleaseTick)
     rig.run(0.05);
     EXPECT_EQ(rig.take(), Events{});
     rig.keys(0);
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
-    rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{});
-}
+    EXPECT_EQ(rig.take(), Events{"trigger cycle"});  // on the release tick
 
-TEST(DragMonitor, SingleKeyHoldFiresOnceAtTheHoldTime)
-{
-    Rig rig(false);
-    rig.beginDrag();
+    // A hold fires on the first tick past the hold time, and only once.
     rig.keys(shift);
-    const double pressed = rig.now;
-    while (rig.now + frame - pressed < DragMonitor::holdSeconds)
-        rig.tick();
+    rig.run(DragMonitor::holdSeconds - frame);
     EXPECT_EQ(rig.take(), Events{});
-    rig.tick();
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
     rig.run(0.5);
     rig.keys(0);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{});
-    // Each further press fires again.
-    rig.press(shift, 0.03);
-    rig.press(shift, 0.2);
-    EXPECT_EQ(rig.take(), (Events{"trigger cycle", "trigger cycle"}));
+    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
 }
 
-TEST(DragMonitor, SeparateKeysDropTapsAndReportTheReleaseOfAHold)
+TEST(DragMonitor, SeparateKeysIgnoreTapsAndReadSettingsAtEachFire)
 {
     Rig rig;
     rig.beginDrag();
     rig.press(shift, 0.05);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{});
-    rig.keys(command);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{"trigger tools"});
-    rig.keys(0);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{"release"});
-}
-
-TEST(DragMonitor, KeysMapToModesAsTheSettingsSay)
-{
-    struct Case {
-        const char* name;
-        bool separate;
-        std::map<QString, QString> settings;
-        unsigned key;
-        Events expected;
-    };
-    const std::vector<Case> cases = {
-        {"convert default", true, {}, shift, {"trigger convert"}},
-        {"tools default", true, {}, command, {"trigger tools"}},
-        {"actions default", true, {}, control, {"trigger actions"}},
-        {"option has no default mode", true, {}, option, {}},
-        {"tools moved to option", true, {{"key.tools", "option"}}, option, {"trigger tools"}},
-        {"tools moved away frees command", true, {{"key.tools", "option"}}, command, {}},
-        {"tools off", true, {{"key.tools", "off"}}, command, {}},
-        {"unknown value means the default", true, {{"key.convert", "Shift"}}, shift, {"trigger convert"}},
-        {"same key: first mode wins", true, {{"key.actions", "shift"}}, shift, {"trigger convert"}},
-        {"same key, convert off", true, {{"key.convert", "off"}, {"key.actions", "shift"}}, shift, {"trigger actions"}},
-        {"single default shift", false, {}, shift, {"trigger cycle"}},
-        {"single default ignores command", false, {}, command, {}},
-        {"single command", false, {{"key.single", "command"}}, command, {"trigger cycle"}},
-        {"single command ignores shift", false, {{"key.single", "command"}}, shift, {}},
-        {"single unknown means shift", false, {{"key.single", "hyper"}}, shift, {"trigger cycle"}},
-        {"single off", false, {{"key.single", "off"}}, shift, {}},
-        {"two modifiers in one tick match nothing", true, {}, shift | command, {}},
-        {"two modifiers, single key", false, {}, shift | command, {}},
-        {"caps lock on does not disturb shift", true, {}, shift | capsLock, {"trigger convert"}},
-    };
-    for (const auto& c : cases) {
-        Rig rig(c.separate);
-        for (const auto& [key, value] : c.settings)
-            Defaults::set(key, value);
-        rig.beginDrag();
-        rig.keys(c.key);
-        rig.run(0.2);
-        EXPECT_EQ(rig.take(), c.expected) << c.name;
-    }
-}
-
-TEST(DragMonitor, SettingsAreReadAtEachFire)
-{
-    Rig rig;
-    rig.beginDrag();
     rig.press(shift, 0.2);
     Defaults::set("key.convert", "off");
     Defaults::set("key.actions", "shift");
@@ -210,179 +135,73 @@ TEST(DragMonitor, SettingsAreReadAtEachFire)
     EXPECT_EQ(rig.take(), (Events{"trigger convert", "release", "trigger actions", "release", "trigger cycle"}));
 }
 
-TEST(DragMonitor, AModifierJoiningThePressDropsIt)
-{
-    Rig rig(false);
-    rig.beginDrag();
-    rig.keys(shift);
-    rig.keys(shift | control);
-    rig.run(0.2);
-    rig.keys(control);  // the one left is not a fresh press either
-    rig.run(0.2);
-    rig.keys(0);
-    EXPECT_EQ(rig.take(), Events{});
-}
-
-TEST(DragMonitor, ALetterCancelsOnceAndBlocksTheModifierUntilAllAreUp)
+TEST(DragMonitor, ALetterCancelsOnceAndBlocksModifiersUntilAllAreUp)
 {
     Rig rig;
     rig.beginDrag();
     rig.keys(shift);
     rig.input->otherKey = true;
     rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{"cancel"});
     rig.input->otherKey = false;
     rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{});
     rig.keys(shift | command);  // still a chord while shift stays down
     rig.run(0.3);
-    rig.keys(shift);
-    rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{});
+    EXPECT_EQ(rig.take(), Events{"cancel"});
     rig.keys(0);
     rig.press(shift, 0.2);
     EXPECT_EQ(rig.take(), (Events{"trigger convert", "release"}));
+
+    // A modifier pressed while a letter is down is no fresh press; caps lock is nothing at all.
+    Rig single(false);
+    single.beginDrag();
+    single.input->otherKey = true;
+    single.tick();
+    single.press(shift, 0.2);
+    single.input->otherKey = false;
+    single.press(capsLock, 0.2);
+    single.press(shift, 0.05);
+    EXPECT_EQ(single.take(), (Events{"cancel", "trigger cycle"}));
 }
 
-TEST(DragMonitor, ALetterDuringAPendingPressDropsIt)
-{
-    Rig rig(false);
-    rig.beginDrag();
-    rig.keys(shift);
-    rig.input->otherKey = true;
-    rig.tick();
-    rig.input->otherKey = false;
-    rig.keys(0);
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{"cancel"});
-    // A modifier pressed while a letter is down is no fresh press, and the letter alone makes no chord.
-    rig.input->otherKey = true;
-    rig.tick();
-    rig.keys(shift);
-    rig.run(0.2);
-    rig.keys(0);
-    rig.input->otherKey = false;
-    rig.run(0.1);
-    rig.press(shift, 0.05);
-    EXPECT_EQ(rig.take(), (Events{"cancel", "trigger cycle"}));
-}
-
-TEST(DragMonitor, CapsLockIsNeitherTriggerNorCancel)
-{
-    Rig rig(false);
-    rig.beginDrag();
-    rig.press(capsLock, 0.05);
-    rig.press(capsLock, 0.2);
-    rig.keys(capsLock);
-    rig.press(capsLock | shift, 0.05);
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
-}
-
-TEST(DragMonitor, MouseReleaseEndsTheDragOnceAndForgetsTheHold)
+TEST(DragMonitor, MouseReleaseEndsTheDragAndForgetsHoldsAndPendingPresses)
 {
     Rig rig;
     rig.beginDrag();
     rig.keys(shift);
     rig.run(0.2);
-    rig.drop();
-    rig.run(0.2);
-    rig.keys(0);  // the hold was cleared silently with the drag
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), (Events{"trigger convert", "ended"}));
-
-    // A pending press dies with the drag too.
+    rig.button(false);
+    rig.keys(0);  // the hold went silently with the drag
     rig.beginDrag();
     rig.keys(command);
-    rig.drop();
+    rig.button(false);
     rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{"ended"});
+    EXPECT_EQ(rig.take(), (Events{"trigger convert", "ended", "ended"}));
 }
 
-TEST(DragMonitor, ReleaseWithoutADragCallsNothing)
-{
-    Rig rig(false);
-    rig.input->leftButton = true;
-    rig.run(0.2);
-    rig.press(shift, 0.2);
-    rig.input->otherKey = true;
-    rig.run(0.1);
-    rig.input->otherKey = false;
-    rig.drop();
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{});
-    // Idle polls never scan the keyboard.
-    EXPECT_EQ(rig.input->keyScans, 0);
-}
-
-TEST(DragMonitor, ADragWithoutFilesNeverTriggers)
-{
-    Rig rig(false);
-    rig.input->files.clear();
-    rig.beginDrag();
-    rig.press(shift, 0.05);
-    rig.press(shift, 0.2);
-    rig.drop();
-    EXPECT_EQ(rig.take(), Events{"ended"});
-
-    // With separate keys the hold still counts as one: its release is reported, nothing opened.
-    Defaults::set("separateKeys", true);
-    rig.beginDrag();
-    rig.press(shift, 0.2);
-    EXPECT_EQ(rig.take(), Events{"release"});
-}
-
-TEST(DragMonitor, StartTakesTheCurrentChangeCountAsBaseline)
+TEST(DragMonitor, WithoutANewDragFilesOrADisplayNothingOpens)
 {
     Rig rig(false);
     rig.input->count = 7;
-    rig.input->leftButton = true;  // already down when the monitor starts: the claim came before
+    rig.input->leftButton = true;  // down when the monitor starts: that claim came before
     rig.monitor.start();
-    rig.press(shift, 0.05);
+    rig.press(shift, 0.2);
+    rig.input->otherKey = true;
+    rig.button(false);
     EXPECT_EQ(rig.take(), Events{});
-    ++rig.input->count;
-    rig.tick();
+    EXPECT_EQ(rig.input->keyScans, 0);  // idle polls never scan the keyboard
+
+    rig.input->otherKey = false;
+    rig.input->files.clear();
+    rig.beginDrag();
+    rig.press(shift, 0.05);
+    rig.input->files = {"/tmp/c"};
     rig.press(shift, 0.05);
     EXPECT_EQ(rig.take(), Events{"trigger cycle"});
-}
 
-TEST(DragMonitor, UnsetCallbacksAreSkipped)
-{
-    auto input = std::make_shared<FakeDragInput>();
-    input->files = {"/tmp/a"};
-    auto clock = std::make_shared<Fakes::Clock>();
-    TestSupport::Installed<MediaClock::Source> installed(clock);
-    double& now = clock->seconds;
-    DragMonitor monitor(input);
-    Defaults::set("separateKeys", true);
-    auto step = [&] {
-        now += frame;
-        monitor.tick();
-    };
-    input->leftButton = true;
-    step();
-    ++input->count;
-    for (unsigned flags : {shift, shift, 0u, shift})
-        for (int i = 0; i < 12; ++i) {
-            input->flags = flags;
-            step();
-        }
-    input->otherKey = true;
-    step();
-    input->leftButton = false;
-    step();
-    SUCCEED();
-}
-
-TEST(DragMonitor, WithoutADisplayItStaysIdle)
-{
-    DragMonitor monitor(DragInput::null());
-    bool called = false;
-    monitor.onTrigger = [&](auto, const auto&) { called = true; };
-    monitor.onDragEnded = [&] { called = true; };
-    monitor.start();
-    for (int i = 0; i < 30; ++i)
-        monitor.tick();
-    EXPECT_FALSE(called);
+    DragMonitor idle(DragInput::null());
+    idle.onTrigger = [&](auto, const auto&) { ADD_FAILURE(); };
+    idle.start();
+    idle.tick();
 }
 
 }

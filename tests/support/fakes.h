@@ -1,19 +1,16 @@
 #pragma once
 
-// Fakes of the services the core reaches through interfaces, shared by the tests.
+// Fakes of the services the core reaches through interfaces.
 
-#include "core/alert.h"
 #include "core/chime.h"
 #include "core/file_viewer.h"
 #include "core/magic_burst.h"
 #include "core/media_clock.h"
 
-#include <functional>
 #include <vector>
 
 namespace Fakes {
 
-// A clock the test sets by hand.
 struct Clock final : MediaClock::Source {
     double seconds = 1000.0;
     double now() override { return seconds; }
@@ -28,11 +25,6 @@ struct Played {
 struct Sounds final : Chime::Output {
     std::vector<Played> played;
     void restart(Chime::Kind kind, double volume) override { played.push_back({kind, volume}); }
-};
-
-struct Alerts final : Alert::Presenter {
-    std::function<int(const Alert::Request&)> answer;
-    int ask(const Alert::Request& request) override { return answer ? answer(request) : -1; }
 };
 
 struct Bursts final : MagicBurst::Presenter {
