@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -34,148 +35,106 @@ struct Rig {
         input->files = {"/tmp/a.png", "/tmp/b.png"};
         monitor.onTrigger = [this](std::optional<WheelMode> mode, const DragMonitor::Files& files) {
             EXPECT_EQ(files, input->files);
-            events.push_back("trigger " + (mode ? WheelModes::rawValue(*mode) : std::string("cycle")));
+            events.push_back(mode ? WheelModes::rawValue(*mode) : "cycle");
         };
         monitor.onDragEnded = [this] { events.push_back("ended"); };
         monitor.onCancel = [this] { events.push_back("cancel"); };
         monitor.onRelease = [this] { events.push_back("release"); };
     }
     void tick() { clock->seconds += frame, monitor.tick(); }
-    void run(double seconds)
+
+    // Plays a script of words, each ending with one tick: "drag" (button down, then the source
+    // claims the selection), "up", "letter"/"noletter" (a key that is no modifier goes down/up),
+    // seconds to wait, or the modifiers held from now on ("shift+command", "none").
+    Events play(const std::string& script)
     {
-        for (double t = 0; t < seconds - 1e-9; t += frame)
-            tick();
+        static const std::map<std::string, unsigned> names = {{"none", 0}, {"shift", shift}, {"command", command},
+            {"control", control}, {"option", option}, {"caps", capsLock}};
+        std::istringstream words(script);
+        for (std::string word; words >> word; tick()) {
+            if (word == "drag") {
+                input->leftButton = true, tick();
+                ++input->count;
+            } else if (word == "up" || word == "letter" || word == "noletter") {
+                (word == "up" ? input->leftButton : input->otherKey) = word == "letter";
+            } else if (std::isdigit(word[0])) {
+                for (double t = frame; t < std::stod(word) - 1e-9; t += frame)
+                    tick();
+            } else {
+                std::istringstream keys(word);
+                input->flags = 0;
+                for (std::string key; std::getline(keys, key, '+');)
+                    input->flags |= names.at(key);
+            }
+        }
+        return std::exchange(events, {});
     }
-    void keys(unsigned flags) { input->flags = flags, tick(); }
-    void button(bool down) { input->leftButton = down, tick(); }
-    // The drag source claims the selection once the pointer has moved far enough.
-    void beginDrag() { button(true), ++input->count, tick(); }
-    void press(unsigned flags, double seconds) { keys(flags), run(seconds), keys(0); }
-    Events take() { return std::exchange(events, {}); }
 };
 
 TEST(DragMonitor, KeysMapToModesAsTheSettingsSay)
 {
-    struct Case {
-        bool separate;
-        std::map<QString, QString> settings;
-        unsigned key;
-        const char* expected;  // "" for nothing
+    const std::tuple<bool, std::map<QString, QString>, const char*, Events> cases[] = {
+        {true, {}, "command", {"tools"}},
+        {true, {}, "option", {}},
+        {true, {{"key.tools", "option"}}, "option", {"tools"}},
+        {true, {{"key.tools", "option"}}, "command", {}},
+        {true, {{"key.convert", "Shift"}}, "shift", {"convert"}},
+        {true, {{"key.actions", "shift"}}, "shift", {"convert"}},
+        {true, {{"key.convert", "off"}, {"key.actions", "shift"}}, "shift", {"actions"}},
+        {true, {}, "shift+caps", {"convert"}},
+        {true, {}, "shift+command", {}},
+        {false, {}, "command", {}},
+        {false, {{"key.single", "command"}}, "command", {"cycle"}},
+        {false, {{"key.single", "hyper"}}, "shift", {"cycle"}},
+        {false, {{"key.single", "off"}}, "shift", {}},
     };
-    const Case cases[] = {
-        {true, {}, command, "trigger tools"},
-        {true, {}, option, ""},
-        {true, {{"key.tools", "option"}}, option, "trigger tools"},
-        {true, {{"key.tools", "option"}}, command, ""},
-        {true, {{"key.convert", "Shift"}}, shift, "trigger convert"},
-        {true, {{"key.actions", "shift"}}, shift, "trigger convert"},
-        {true, {{"key.convert", "off"}, {"key.actions", "shift"}}, shift, "trigger actions"},
-        {true, {}, shift | capsLock, "trigger convert"},
-        {true, {}, shift | command, ""},
-        {false, {}, command, ""},
-        {false, {{"key.single", "command"}}, command, "trigger cycle"},
-        {false, {{"key.single", "hyper"}}, shift, "trigger cycle"},
-        {false, {{"key.single", "off"}}, shift, ""},
-    };
-    for (const auto& c : cases) {
-        Rig rig(c.separate, c.settings);
-        rig.beginDrag();
-        rig.keys(c.key);
-        rig.run(0.2);
-        EXPECT_EQ(rig.take(), *c.expected ? Events{c.expected} : Events{}) << c.key << " " << c.separate;
-    }
+    for (const auto& [separate, settings, keys, expected] : cases)
+        EXPECT_EQ(Rig(separate, settings).play(std::string("drag ") + keys + " 0.2"), expected) << keys;
 }
 
 TEST(DragMonitor, OnlyAFreshLonePressDuringTheDragCounts)
 {
     Rig rig;
-    rig.keys(shift);  // held before the drag
-    rig.beginDrag();
-    rig.run(0.5);
-    rig.keys(shift | command);  // joining a held key
-    rig.run(0.2);
-    rig.keys(command);  // the one left over
-    rig.run(0.2);
-    EXPECT_EQ(rig.take(), Events{});
-    rig.keys(0);
-    rig.press(shift, 0.2);
-    EXPECT_EQ(rig.take(), (Events{"trigger convert", "release"}));
+    // Held before the drag, joined by another key, or left over from a pair: none counts.
+    EXPECT_EQ(rig.play("shift drag 0.5 shift+command 0.2 command 0.2"), Events{});
+    EXPECT_EQ(rig.play("none shift 0.2 none"), (Events{"convert", "release"}));
 }
 
-TEST(DragMonitor, SingleKeyFiresOnATapAtReleaseAndOnAHoldOnce)
+TEST(DragMonitor, SingleKeyFiresOnTheReleaseOfATapAndOnceForAHold)
 {
     Rig rig(false);
-    rig.beginDrag();
-    rig.keys(shift);
-    rig.run(0.05);
-    EXPECT_EQ(rig.take(), Events{});
-    rig.keys(0);
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});  // on the release tick
-
-    // A hold fires on the first tick past the hold time, and only once.
-    rig.keys(shift);
-    rig.run(DragMonitor::holdSeconds - frame);
-    EXPECT_EQ(rig.take(), Events{});
-    rig.run(0.5);
-    rig.keys(0);
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
+    EXPECT_EQ(rig.play("drag shift 0.05"), Events{});
+    EXPECT_EQ(rig.play("none"), Events{"cycle"});
+    // The hold fires on the first tick past the hold time.
+    EXPECT_EQ(rig.play("shift " + std::to_string(DragMonitor::holdSeconds - frame)), Events{});
+    EXPECT_EQ(rig.play("0"), Events{"cycle"});
+    EXPECT_EQ(rig.play("0.5 none 0.2"), Events{});
 }
 
-TEST(DragMonitor, SeparateKeysIgnoreTapsAndReadSettingsAtEachFire)
+TEST(DragMonitor, SeparateKeysIgnoreTapsAndReadTheSettingsAtEachFire)
 {
     Rig rig;
-    rig.beginDrag();
-    rig.press(shift, 0.05);
-    rig.press(shift, 0.2);
+    EXPECT_EQ(rig.play("drag shift 0.05 none shift 0.2 none"), (Events{"convert", "release"}));
     Defaults::set("key.convert", "off");
     Defaults::set("key.actions", "shift");
-    rig.press(shift, 0.2);
+    EXPECT_EQ(rig.play("shift 0.2 none"), (Events{"actions", "release"}));
     Defaults::set("separateKeys", false);
-    rig.press(shift, 0.05);
-    EXPECT_EQ(rig.take(), (Events{"trigger convert", "release", "trigger actions", "release", "trigger cycle"}));
+    EXPECT_EQ(rig.play("shift 0.05 none"), Events{"cycle"});
 }
 
 TEST(DragMonitor, ALetterCancelsOnceAndBlocksModifiersUntilAllAreUp)
 {
     Rig rig;
-    rig.beginDrag();
-    rig.keys(shift);
-    rig.input->otherKey = true;
-    rig.run(0.3);
-    rig.input->otherKey = false;
-    rig.run(0.3);
-    rig.keys(shift | command);  // still a chord while shift stays down
-    rig.run(0.3);
-    EXPECT_EQ(rig.take(), Events{"cancel"});
-    rig.keys(0);
-    rig.press(shift, 0.2);
-    EXPECT_EQ(rig.take(), (Events{"trigger convert", "release"}));
-
+    EXPECT_EQ(rig.play("drag shift letter 0.3 noletter 0.3 shift+command 0.3"), Events{"cancel"});
+    EXPECT_EQ(rig.play("none shift 0.2 none"), (Events{"convert", "release"}));
     // A modifier pressed while a letter is down is no fresh press; caps lock is nothing at all.
-    Rig single(false);
-    single.beginDrag();
-    single.input->otherKey = true;
-    single.tick();
-    single.press(shift, 0.2);
-    single.input->otherKey = false;
-    single.press(capsLock, 0.2);
-    single.press(shift, 0.05);
-    EXPECT_EQ(single.take(), (Events{"cancel", "trigger cycle"}));
+    EXPECT_EQ(Rig(false).play("drag letter shift 0.2 none noletter caps 0.2 none shift none"),
+              (Events{"cancel", "cycle"}));
 }
 
 TEST(DragMonitor, MouseReleaseEndsTheDragAndForgetsHoldsAndPendingPresses)
 {
-    Rig rig;
-    rig.beginDrag();
-    rig.keys(shift);
-    rig.run(0.2);
-    rig.button(false);
-    rig.keys(0);  // the hold went silently with the drag
-    rig.beginDrag();
-    rig.keys(command);
-    rig.button(false);
-    rig.run(0.3);
-    EXPECT_EQ(rig.take(), (Events{"trigger convert", "ended", "ended"}));
+    EXPECT_EQ(Rig().play("drag shift 0.2 up none drag command up 0.3"), (Events{"convert", "ended", "ended"}));
 }
 
 TEST(DragMonitor, WithoutANewDragFilesOrADisplayNothingOpens)
@@ -184,19 +143,12 @@ TEST(DragMonitor, WithoutANewDragFilesOrADisplayNothingOpens)
     rig.input->count = 7;
     rig.input->leftButton = true;  // down when the monitor starts: that claim came before
     rig.monitor.start();
-    rig.press(shift, 0.2);
-    rig.input->otherKey = true;
-    rig.button(false);
-    EXPECT_EQ(rig.take(), Events{});
+    EXPECT_EQ(rig.play("shift 0.2 none letter up noletter"), Events{});
     EXPECT_EQ(rig.input->keyScans, 0);  // idle polls never scan the keyboard
-
-    rig.input->otherKey = false;
     rig.input->files.clear();
-    rig.beginDrag();
-    rig.press(shift, 0.05);
+    EXPECT_EQ(rig.play("drag shift none"), Events{});
     rig.input->files = {"/tmp/c"};
-    rig.press(shift, 0.05);
-    EXPECT_EQ(rig.take(), Events{"trigger cycle"});
+    EXPECT_EQ(rig.play("shift none"), Events{"cycle"});
 
     DragMonitor idle(DragInput::null());
     idle.onTrigger = [&](auto, const auto&) { ADD_FAILURE(); };
