@@ -13,6 +13,26 @@ namespace Chime {
 
 namespace {
 
+struct KindRow {
+    Kind value;
+    std::string_view raw;
+};
+constexpr EnumTable<KindRow, 6> kinds{{{
+    {Kind::success, "success"},
+    {Kind::failure, "failure"},
+    {Kind::shuffle, "shuffle"},
+    {Kind::flip, "flip"},
+    {Kind::wand, "wand"},
+    {Kind::harp, "harp"},
+}}};
+
+}
+
+std::string rawValue(Kind kind) { return kinds.raw(kind); }
+std::optional<Kind> kindFromRaw(const std::string& raw) { return kinds.parse(raw); }
+
+namespace {
+
 struct FinaleRow {
     Finale value;
     std::string_view raw;

@@ -14,6 +14,10 @@ namespace Chime {
 
 enum class Kind { success, failure, shuffle, flip, wand, harp };
 
+// The kind's name: the word of --export-chime and the name of its cached sound file.
+std::string rawValue(Kind kind);
+std::optional<Kind> kindFromRaw(const std::string& raw);
+
 // The user's choice of completion sound, stored under "sound.finale".
 enum class Finale { wand, harp, classic };
 
