@@ -2,8 +2,7 @@
 
 #include "core/export_chime.h"
 #include "headless_conversion.h"
-#include "platform/message_alert.h"
-#include "platform/sound_player.h"
+#include "platform/desktop_services.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -100,8 +99,7 @@ void makeApplication(bool headless)
     QApplication::setQuitOnLastWindowClosed(false);
     if (!headless) {
         // Sounds and questions reach the desktop only in the windowed lives of the process.
-        SoundPlayer::install();
-        MessageAlert::install();
+        DesktopServices::install();
     }
 }
 

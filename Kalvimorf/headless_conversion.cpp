@@ -68,7 +68,7 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
             const auto sorted = Catalog::sorted(files);
             fs::path result;
             Task::Binder binder(Task::newJob());
-            if (format.ext == "pdf" && format.label == Catalog::mergedPDF().label)
+            if (format.action == FormatAction::mergePDF)
                 result = kind == MediaKind::pdf ? PDFEngine::merge(sorted) : ImageEngine::mergeToPDF(sorted);
             else
                 result = ArchiveEngine::create(sorted, format);

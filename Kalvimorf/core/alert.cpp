@@ -2,23 +2,16 @@
 
 namespace Alert {
 
-namespace {
-Presenter& presenter()
-{
-    static Presenter instance;
-    return instance;
-}
-}
-
-void setPresenter(Presenter replacement)
-{
-    presenter() = std::move(replacement);
-}
-
 int run(const Request& request)
 {
-    auto& show = presenter();
-    return show ? show(request) : -1;
+    auto presenter = Presenter::shared();
+    return presenter ? presenter->ask(request) : -1;
+}
+
+void beep()
+{
+    if (auto presenter = Presenter::shared())
+        presenter->beep();
 }
 
 }

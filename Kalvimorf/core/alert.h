@@ -1,10 +1,12 @@
 #pragma once
 
-#include <functional>
+#include "core/service.h"
+
 #include <string>
 #include <vector>
 
-// A modal question to the user. The desktop side installs the window; tests answer it themselves.
+// Modal questions and the alert sound. The desktop side installs a Presenter; tests answer
+// themselves; without one nobody can answer and nothing sounds.
 namespace Alert {
 
 struct Request {
@@ -14,11 +16,17 @@ struct Request {
     std::vector<std::string> buttons;
 };
 
-// Shows the request and answers the index of the chosen button, -1 when none was chosen.
-using Presenter = std::function<int(const Request&)>;
-void setPresenter(Presenter presenter);
+class Presenter : public Service<Presenter> {
+public:
+    virtual ~Presenter() = default;
+    // Shows the request and answers the index of the chosen button, -1 when none was chosen.
+    virtual int ask(const Request& request) = 0;
+    // The desktop's short alert sound.
+    virtual void beep() {}
+};
 
-// Main thread. Without a presenter nobody can answer, and the answer is -1.
+// Main thread. Without a presenter the answer is -1.
 int run(const Request& request);
+void beep();
 
 }

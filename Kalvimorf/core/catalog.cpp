@@ -11,54 +11,44 @@
 #include <set>
 #include <system_error>
 
+namespace {
+
+struct MediaKindRow {
+    MediaKind value;
+    std::string_view raw;
+    std::string_view one;
+    std::string_view many;
+};
+constexpr EnumTable<MediaKindRow, 10> mediaKinds{{{
+    {MediaKind::image, "image", "imagem", "imagens"},
+    {MediaKind::video, "video", "vídeo", "vídeos"},
+    {MediaKind::audio, "audio", "áudio", "áudios"},
+    {MediaKind::pdf, "pdf", "PDF", "PDFs"},
+    {MediaKind::document, "document", "documento", "documentos"},
+    {MediaKind::subtitle, "subtitle", "legenda", "legendas"},
+    {MediaKind::spreadsheet, "spreadsheet", "planilha", "planilhas"},
+    {MediaKind::archive, "archive", "arquivo compactado", "arquivos compactados"},
+    {MediaKind::folder, "folder", "pasta", "pastas"},
+    {MediaKind::other, "other", "arquivo", "arquivos"},
+}}};
+
+}
+
 namespace MediaKinds {
 
 const std::vector<MediaKind>& all()
 {
-    static const std::vector<MediaKind> kinds = {
-        MediaKind::image,    MediaKind::video,       MediaKind::audio,   MediaKind::pdf,    MediaKind::document,
-        MediaKind::subtitle, MediaKind::spreadsheet, MediaKind::archive, MediaKind::folder, MediaKind::other};
+    static const auto kinds = mediaKinds.values();
     return kinds;
 }
 
-std::string rawValue(MediaKind kind)
-{
-    switch (kind) {
-    case MediaKind::image: return "image";
-    case MediaKind::video: return "video";
-    case MediaKind::audio: return "audio";
-    case MediaKind::pdf: return "pdf";
-    case MediaKind::document: return "document";
-    case MediaKind::subtitle: return "subtitle";
-    case MediaKind::spreadsheet: return "spreadsheet";
-    case MediaKind::archive: return "archive";
-    case MediaKind::folder: return "folder";
-    case MediaKind::other: return "other";
-    }
-    return {};
-}
-
-std::optional<MediaKind> fromRaw(const std::string& raw)
-{
-    return parseRaw<MediaKind>(all(), rawValue, raw);
-}
+std::string rawValue(MediaKind kind) { return mediaKinds.raw(kind); }
+std::optional<MediaKind> fromRaw(const std::string& raw) { return mediaKinds.parse(raw); }
 
 std::string plural(MediaKind kind, long long count)
 {
-    const bool one = count == 1;
-    switch (kind) {
-    case MediaKind::image: return one ? "imagem" : "imagens";
-    case MediaKind::video: return one ? "vídeo" : "vídeos";
-    case MediaKind::audio: return one ? "áudio" : "áudios";
-    case MediaKind::pdf: return one ? "PDF" : "PDFs";
-    case MediaKind::document: return one ? "documento" : "documentos";
-    case MediaKind::subtitle: return one ? "legenda" : "legendas";
-    case MediaKind::spreadsheet: return one ? "planilha" : "planilhas";
-    case MediaKind::archive: return one ? "arquivo compactado" : "arquivos compactados";
-    case MediaKind::folder: return one ? "pasta" : "pastas";
-    case MediaKind::other: return one ? "arquivo" : "arquivos";
-    }
-    return {};
+    const auto& row = mediaKinds[kind];
+    return std::string(count == 1 ? row.one : row.many);
 }
 
 }
@@ -177,8 +167,10 @@ const std::vector<OutputFormat>& packFormats()
 {
     static const auto list = [] {
         auto formats = fmts({"zip", "tar", "tgz"});
-        for (auto& format : formats)
+        for (auto& format : formats) {
             format.batch = true;
+            format.action = FormatAction::pack;
+        }
         return formats;
     }();
     return list;
@@ -186,12 +178,12 @@ const std::vector<OutputFormat>& packFormats()
 
 OutputFormat mergedPDF()
 {
-    return {"pdf", "PDF ÚNICO", true};
+    return {"pdf", "PDF ÚNICO", true, FormatAction::mergePDF};
 }
 
 OutputFormat extractFormat()
 {
-    return {"", "EXTRAIR", false};
+    return {"", "EXTRAIR", false, FormatAction::extract};
 }
 
 bool isVideoExt(const std::string& key) { return videoExts().count(key) > 0; }

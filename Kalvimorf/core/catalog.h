@@ -18,14 +18,28 @@ std::optional<MediaKind> fromRaw(const std::string& raw);
 std::string plural(MediaKind kind, long long count);
 }
 
+// What choosing a format does. Code decides by this, never by the label, which is only shown.
+enum class FormatAction {
+    convert,   // one output per input
+    mergePDF,  // all inputs into one PDF
+    pack,      // all inputs into one archive
+    extract,   // unpack the archive
+};
+
 // One output choice. An empty ext means "extract the archive".
 struct OutputFormat {
     std::string ext;
     std::string label;
     bool batch = false;
+    FormatAction action = FormatAction::convert;
 
     const std::string& id() const { return label; }
-    bool operator==(const OutputFormat&) const = default;
+    // Equal when ext, label and batch are; the action follows from them in every format the
+    // catalogue makes.
+    bool operator==(const OutputFormat& other) const
+    {
+        return ext == other.ext && label == other.label && batch == other.batch;
+    }
 };
 
 struct CatalogOptions {

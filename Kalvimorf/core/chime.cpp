@@ -11,53 +11,58 @@
 
 namespace Chime {
 
+namespace {
+
+struct KindRow {
+    Kind value;
+    std::string_view raw;
+};
+constexpr EnumTable<KindRow, 6> kinds{{{
+    {Kind::success, "success"},
+    {Kind::failure, "failure"},
+    {Kind::shuffle, "shuffle"},
+    {Kind::flip, "flip"},
+    {Kind::wand, "wand"},
+    {Kind::harp, "harp"},
+}}};
+
+}
+
+std::string rawValue(Kind kind) { return kinds.raw(kind); }
+std::optional<Kind> kindFromRaw(const std::string& raw) { return kinds.parse(raw); }
+
+namespace {
+
+struct FinaleRow {
+    Finale value;
+    std::string_view raw;
+    std::string_view name;
+    Kind kind;
+};
+constexpr EnumTable<FinaleRow, 3> finales{{{
+    {Finale::wand, "wand", "Varinha", Kind::wand},
+    {Finale::harp, "harp", "Harpa", Kind::harp},
+    {Finale::classic, "classic", "Clássico", Kind::success},
+}}};
+
+}
+
 namespace Finales {
 
 const std::vector<Finale>& all()
 {
-    static const std::vector<Finale> list = {Finale::wand, Finale::harp, Finale::classic};
+    static const auto list = finales.values();
     return list;
 }
 
-std::string rawValue(Finale finale)
-{
-    switch (finale) {
-    case Finale::wand: return "wand";
-    case Finale::harp: return "harp";
-    case Finale::classic: return "classic";
-    }
-    return {};
-}
-
-std::optional<Finale> fromRaw(const std::string& raw)
-{
-    return parseRaw<Finale>(all(), rawValue, raw);
-}
-
-std::string name(Finale finale)
-{
-    switch (finale) {
-    case Finale::wand: return "Varinha";
-    case Finale::harp: return "Harpa";
-    case Finale::classic: return "Clássico";
-    }
-    return {};
-}
-
-Kind kind(Finale finale)
-{
-    switch (finale) {
-    case Finale::wand: return Kind::wand;
-    case Finale::harp: return Kind::harp;
-    case Finale::classic: return Kind::success;
-    }
-    return Kind::success;
-}
+std::string rawValue(Finale finale) { return finales.raw(finale); }
+std::optional<Finale> fromRaw(const std::string& raw) { return finales.parse(raw); }
+std::string name(Finale finale) { return std::string(finales[finale].name); }
+Kind kind(Finale finale) { return finales[finale].kind; }
 
 Finale current()
 {
-    auto stored = Defaults::string("sound.finale");
-    return (stored ? fromRaw(*stored) : std::nullopt).value_or(Finale::wand);
+    return Defaults::stored("sound.finale", fromRaw, Finale::wand);
 }
 
 }
@@ -263,27 +268,15 @@ std::vector<std::uint8_t> wavData(Kind kind)
 
 namespace {
 
-// Never destroyed: players must not be torn down after the application object at exit.
-std::shared_ptr<Output>& installedOutput()
-{
-    static auto* output = new std::shared_ptr<Output>();
-    return *output;
-}
-
 // When the last failure sound was heard; nothing until the first one, so it is always heard.
 std::optional<double> lastFailure;
 
 void restart(Kind kind, double volume)
 {
-    if (auto output = installedOutput())
+    if (auto output = Output::shared())
         output->restart(kind, volume);
 }
 
-}
-
-void setOutput(std::shared_ptr<Output> output)
-{
-    installedOutput() = std::move(output);
 }
 
 void resetDebounce()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/service.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -11,6 +13,10 @@
 namespace Chime {
 
 enum class Kind { success, failure, shuffle, flip, wand, harp };
+
+// The kind's name: the word of --export-chime and the name of its cached sound file.
+std::string rawValue(Kind kind);
+std::optional<Kind> kindFromRaw(const std::string& raw);
 
 // The user's choice of completion sound, stored under "sound.finale".
 enum class Finale { wand, harp, classic };
@@ -37,14 +43,12 @@ std::vector<std::uint8_t> wavData(Kind kind);
 
 // Where sounds are heard. `restart` stops the player kept for `kind` (one per kind, made on
 // first use), sets its volume and plays it from the start. Called on the main thread.
-class Output {
+// Installed with Output::set (nullptr: silence).
+class Output : public Service<Output> {
 public:
     virtual ~Output() = default;
     virtual void restart(Kind kind, double volume) = 0;
 };
-
-// Installs the output (nullptr: silence).
-void setOutput(std::shared_ptr<Output> output);
 
 // A completion or failure sound, honouring the "doneSound" switch unless forced. Repeated
 // failure sounds within 1.5 s are dropped unless forced.

@@ -2,6 +2,7 @@
 
 #include "core/alert.h"
 #include "core/conversion_error.h"
+#include "core/document_engines.h"
 #include "core/engine.h"
 #include "core/image_engine.h"
 #include "core/job_store.h"
@@ -9,13 +10,15 @@
 #include "core/output_paths.h"
 #include "core/pdf_engine.h"
 #include "core/task.h"
-#include "documents/archive_engine.h"
 
 #include <system_error>
 
 ConversionEngines ConversionEngines::standard()
 {
-    return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, ArchiveEngine::create};
+    auto pack = [](const std::vector<fs::path>& items, const OutputFormat& format) {
+        return DocumentEngines::required()->pack(items, format);
+    };
+    return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, pack};
 }
 
 ConversionRunner& ConversionRunner::shared()
@@ -50,11 +53,6 @@ bool askMixedFormats(size_t count, const std::vector<std::string>& distinct, con
     return Alert::run(request) == 0;
 }
 
-bool isMergeFormat(const OutputFormat& format)
-{
-    return format.batch && format.ext == "pdf" && format.label == "PDF ÚNICO";
-}
-
 }
 
 std::optional<fs::path> ConversionRunner::makeCommonFolder(const fs::path& first, const OutputFormat& format) const
@@ -78,7 +76,7 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
         const QUuid id = store_.add(Catalog::describe(urls), format.label);
         auto work = [engines = engines_, urls, format, kind]() {
             const auto sorted = Catalog::sorted(urls);
-            if (isMergeFormat(format))
+            if (format.action == FormatAction::mergePDF)
                 return kind == MediaKind::pdf ? engines.mergePDF(sorted) : engines.mergeImages(sorted);
             return engines.createArchive(sorted, format);
         };

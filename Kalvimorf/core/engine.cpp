@@ -1,14 +1,12 @@
 #include "core/engine.h"
 
 #include "core/conversion_error.h"
+#include "core/document_engines.h"
 #include "core/file_safety.h"
 #include "core/image_engine.h"
 #include "core/media_engine.h"
 #include "core/output_paths.h"
 #include "core/pdf_engine.h"
-#include "documents/archive_engine.h"
-#include "documents/spreadsheet_engine.h"
-#include "documents/subtitle_engine.h"
 
 namespace Engine {
 
@@ -34,7 +32,7 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
     // to a reader would be read for ever.
     if (kind != MediaKind::folder && kind != MediaKind::other)
         FileSafety::requireRegularFile(source);
-    if (!format.batch && !format.ext.empty() && Catalog::normalizedExt(source) == format.ext)
+    if (format.action == FormatAction::convert && Catalog::normalizedExt(source) == format.ext)
         return copyAsIs(source, format);
 
     switch (kind) {
@@ -46,14 +44,14 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
             return documentRoute(source, format);
         return PDFEngine::convert(source, format, progress);
     case MediaKind::document: return documentRoute(source, format);
-    case MediaKind::subtitle: return SubtitleEngine::convert(source, format);
-    case MediaKind::spreadsheet: return SpreadsheetEngine::convert(source, format);
+    case MediaKind::subtitle: return DocumentEngines::required()->subtitle(source, format);
+    case MediaKind::spreadsheet: return DocumentEngines::required()->spreadsheet(source, format);
     case MediaKind::archive:
-        if (format.ext.empty())
-            return ArchiveEngine::extract(source);
-        return ArchiveEngine::repack(source, format);
+        if (format.action == FormatAction::extract)
+            return DocumentEngines::required()->extract(source);
+        return DocumentEngines::required()->repack(source, format);
     case MediaKind::folder:
-    case MediaKind::other: return ArchiveEngine::create({source}, format);
+    case MediaKind::other: return DocumentEngines::required()->pack({source}, format);
     }
     throw ConversionError::unsupported();
 }

@@ -10,15 +10,7 @@ namespace ExportChime {
 
 Chime::Kind kindFor(const std::string& word)
 {
-    using Chime::Kind;
-    static const std::pair<const char*, Kind> table[] = {
-        {"failure", Kind::failure}, {"shuffle", Kind::shuffle}, {"flip", Kind::flip},
-        {"wand", Kind::wand},       {"harp", Kind::harp},
-    };
-    for (const auto& [name, kind] : table)
-        if (word == name)
-            return kind;
-    return Kind::success;
+    return Chime::kindFromRaw(word).value_or(Chime::Kind::success);
 }
 
 int run(const std::vector<std::string>& args)

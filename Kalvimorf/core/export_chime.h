@@ -7,7 +7,7 @@
 
 // The command-line mode that writes one synthesised sound as a WAV file.
 namespace ExportChime {
-// "failure", "shuffle", "flip", "wand", "harp"; any other word gives the completion sound.
+// The kind of that name; any other word gives the completion sound.
 Chime::Kind kindFor(const std::string& word);
 // args: the process arguments (program, option, out.wav [, kind]). Returns the exit code; a file
 // that cannot be written is reported on standard error.

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/service.h"
+
 #include <filesystem>
 
-// The desktop's file manager.
-namespace FileViewer {
-// Shows the item selected in its folder (the file manager's D-Bus interface), or opens the
-// containing folder when no file manager answers. Returns at once; main thread.
-void reveal(const std::filesystem::path& item);
-}
+// The desktop's file manager, installed by the desktop side; without one nothing is shown.
+class FileViewer : public Service<FileViewer> {
+public:
+    virtual ~FileViewer() = default;
+    // Shows the item selected in its folder. Returns at once; main thread.
+    virtual void reveal(const std::filesystem::path& item) = 0;
+};

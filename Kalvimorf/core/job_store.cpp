@@ -153,14 +153,7 @@ void JobStore::finish(const QUuid& id, Job::State state)
     }
 
     if (state.is(Job::State::Kind::done) && state.url && Defaults::boolean("revealWhenDone").value_or(false)) {
-        if (revealer_)
-            revealer_(*state.url);
-        else
-            FileViewer::reveal(*state.url);
+        if (auto viewer = FileViewer::shared())
+            viewer->reveal(*state.url);
     }
-}
-
-void JobStore::setRevealer(std::function<void(const std::filesystem::path&)> revealer)
-{
-    revealer_ = std::move(revealer);
 }

@@ -39,9 +39,6 @@ public:
     // Removes every job that is not running, keeping the order of the others.
     void clearFinished();
 
-    // Shows a finished output in the file manager; tests replace it. nullptr restores the default.
-    void setRevealer(std::function<void(const std::filesystem::path&)> revealer);
-
 Q_SIGNALS:
     void jobsChanged(const std::vector<Job>& jobs);
 
@@ -51,5 +48,4 @@ private:
 
     std::vector<Job> jobs_;
     QHash<QUuid, std::function<void()>> cancelers_;
-    std::function<void(const std::filesystem::path&)> revealer_;
 };

@@ -14,12 +14,6 @@ namespace {
 std::optional<QPointF> point;
 double pickedAt = 0;
 bool isClaimed = false;
-
-Presenter& presenter()
-{
-    static Presenter instance;
-    return instance;
-}
 }
 
 void notePick(QPointF at)
@@ -56,19 +50,15 @@ bool celebrate()
     auto at = point;
     const bool wasClaimed = isClaimed;
     reset();
-    if (!at || !wasClaimed || !presenter())
+    auto presenter = Presenter::shared();
+    if (!at || !wasClaimed || !presenter)
         return false;
     const double delay = std::max(0.0, pickedAt + 0.75 - MediaClock::now());
-    QTimer::singleShot(int(std::ceil(delay * 1000)), [show = presenter(), at = *at] {
-        show(at);
+    QTimer::singleShot(int(std::ceil(delay * 1000)), [presenter, at = *at] {
+        presenter->show(at);
         Chime::play(Chime::Kind::success, false);
     });
     return true;
-}
-
-void setPresenter(Presenter replacement)
-{
-    presenter() = std::move(replacement);
 }
 
 std::optional<QPointF> dropPoint()

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "core/service.h"
+
 #include <QPointF>
 
-#include <functional>
 #include <optional>
 
 // Where and when a card was last picked, so that the job the pick started can end in a burst at
@@ -24,8 +25,11 @@ void reset();
 bool celebrate();
 
 // Shows the firework centred on a screen point; installed by the desktop side.
-using Presenter = std::function<void(QPointF)>;
-void setPresenter(Presenter presenter);
+class Presenter : public Service<Presenter> {
+public:
+    virtual ~Presenter() = default;
+    virtual void show(QPointF at) = 0;
+};
 
 // The recorded state, for tests and the burst itself.
 std::optional<QPointF> dropPoint();

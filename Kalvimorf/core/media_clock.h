@@ -1,11 +1,15 @@
 #pragma once
 
-#include <functional>
+#include "core/service.h"
 
-// Seconds on a monotonic clock, for key timing, debounces and the pick of a card. Tests put a
-// clock of their own in its place.
+// Seconds on a monotonic clock, for key timing, debounces and the pick of a card. Tests install
+// a Source of their own; without one the steady clock answers.
 namespace MediaClock {
+class Source : public Service<Source> {
+public:
+    virtual ~Source() = default;
+    virtual double now() = 0;
+};
+
 double now();
-// nullptr restores the monotonic clock.
-void setSource(std::function<double()> source);
 }

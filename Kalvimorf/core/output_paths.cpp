@@ -18,16 +18,10 @@ namespace {
 std::mutex reservedMutex;
 std::set<fs::path> reserved;
 
-std::mutex checkMutex;
-std::function<bool(const fs::path&)> writableCheck;
-
 bool isWritable(const fs::path& folder)
 {
-    {
-        std::lock_guard lock(checkMutex);
-        if (writableCheck)
-            return writableCheck(folder);
-    }
+    if (auto check = WritableCheck::shared())
+        return check->isWritable(folder);
     return ::access(folder.c_str(), W_OK) == 0;
 }
 
@@ -113,12 +107,6 @@ fs::path makeCommonFolder(const fs::path& firstSource, const std::string& label,
         if (errno != EEXIST)
             throw fs::filesystem_error("mkdir", candidate, std::error_code(errno, std::generic_category()));
     }
-}
-
-void setWritableCheck(std::function<bool(const fs::path&)> check)
-{
-    std::lock_guard lock(checkMutex);
-    writableCheck = std::move(check);
 }
 
 }

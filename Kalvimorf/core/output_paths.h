@@ -1,7 +1,8 @@
 #pragma once
 
+#include "core/service.h"
+
 #include <filesystem>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +39,11 @@ private:
     std::vector<fs::path> names_;
 };
 
-// Tests replace the writability check (root may write everywhere); nullptr restores it.
-void setWritableCheck(std::function<bool(const fs::path&)> check);
+// Whether a folder takes new files. Tests install one (root may write everywhere); without one
+// the process's own access rights decide.
+class WritableCheck : public Service<WritableCheck> {
+public:
+    virtual ~WritableCheck() = default;
+    virtual bool isWritable(const fs::path& folder) = 0;
+};
 }

@@ -5,52 +5,54 @@
 #include "core/settings.h"
 #include "core/task.h"
 
+namespace {
+
+struct LevelRow {
+    QualityLevel value;
+    std::string_view raw;
+    std::string_view displayName;
+};
+// In order: the row's index is the level's order.
+constexpr EnumTable<LevelRow, 4> levels{{{
+    {QualityLevel::max, "max", "Máxima"},
+    {QualityLevel::high, "high", "Alta"},
+    {QualityLevel::web, "web", "Web"},
+    {QualityLevel::light, "light", "Leve"},
+}}};
+
+struct GroupRow {
+    QualityGroup value;
+    std::string_view raw;
+    std::string_view title;
+    QualityLevel defaultLevel = QualityLevel::high;
+};
+constexpr EnumTable<GroupRow, 10> groups{{{
+    {QualityGroup::jpg, "jpg", "JPG"},
+    {QualityGroup::webp, "webp", "WebP", QualityLevel::web},
+    {QualityGroup::heic, "heic", "HEIC"},
+    {QualityGroup::avif, "avif", "AVIF"},
+    {QualityGroup::video, "video", "Vídeo (MP4, MOV, MKV)"},
+    {QualityGroup::webm, "webm", "WebM"},
+    {QualityGroup::gif, "gif", "GIF animado"},
+    {QualityGroup::mp3, "mp3", "MP3"},
+    {QualityGroup::m4a, "m4a", "M4A (AAC)"},
+    {QualityGroup::ogg, "ogg", "OGG / Opus"},
+}}};
+
+}
+
 namespace QualityLevels {
 
 const std::vector<QualityLevel>& all()
 {
-    static const std::vector<QualityLevel> levels = {QualityLevel::max, QualityLevel::high, QualityLevel::web,
-                                                     QualityLevel::light};
-    return levels;
+    static const auto all = levels.values();
+    return all;
 }
 
-std::string rawValue(QualityLevel level)
-{
-    switch (level) {
-    case QualityLevel::max: return "max";
-    case QualityLevel::high: return "high";
-    case QualityLevel::web: return "web";
-    case QualityLevel::light: return "light";
-    }
-    return {};
-}
-
-std::optional<QualityLevel> fromRaw(const std::string& raw)
-{
-    return parseRaw<QualityLevel>(all(), rawValue, raw);
-}
-
-std::string displayName(QualityLevel level)
-{
-    switch (level) {
-    case QualityLevel::max: return "Máxima";
-    case QualityLevel::high: return "Alta";
-    case QualityLevel::web: return "Web";
-    case QualityLevel::light: return "Leve";
-    }
-    return {};
-}
-
-int order(QualityLevel level)
-{
-    switch (level) {
-    case QualityLevel::max: return 0;
-    case QualityLevel::high: return 1;
-    case QualityLevel::web: return 2;
-    case QualityLevel::light: return 3;
-    }
-    return 0;
-}
+std::string rawValue(QualityLevel level) { return levels.raw(level); }
+std::optional<QualityLevel> fromRaw(const std::string& raw) { return levels.parse(raw); }
+std::string displayName(QualityLevel level) { return std::string(levels[level].displayName); }
+int order(QualityLevel level) { return int(&levels[level] - levels.rows.data()); }
 
 }
 
@@ -58,33 +60,12 @@ namespace QualityGroups {
 
 const std::vector<QualityGroup>& all()
 {
-    static const std::vector<QualityGroup> groups = {
-        QualityGroup::jpg,  QualityGroup::webp, QualityGroup::heic, QualityGroup::avif, QualityGroup::video,
-        QualityGroup::webm, QualityGroup::gif,  QualityGroup::mp3,  QualityGroup::m4a,  QualityGroup::ogg};
-    return groups;
+    static const auto all = groups.values();
+    return all;
 }
 
-std::string rawValue(QualityGroup group)
-{
-    switch (group) {
-    case QualityGroup::jpg: return "jpg";
-    case QualityGroup::webp: return "webp";
-    case QualityGroup::heic: return "heic";
-    case QualityGroup::avif: return "avif";
-    case QualityGroup::video: return "video";
-    case QualityGroup::webm: return "webm";
-    case QualityGroup::gif: return "gif";
-    case QualityGroup::mp3: return "mp3";
-    case QualityGroup::m4a: return "m4a";
-    case QualityGroup::ogg: return "ogg";
-    }
-    return {};
-}
-
-std::optional<QualityGroup> fromRaw(const std::string& raw)
-{
-    return parseRaw<QualityGroup>(all(), rawValue, raw);
-}
+std::string rawValue(QualityGroup group) { return groups.raw(group); }
+std::optional<QualityGroup> fromRaw(const std::string& raw) { return groups.parse(raw); }
 
 std::optional<QualityGroup> of(const std::string& ext)
 {
@@ -97,22 +78,7 @@ std::optional<QualityGroup> of(const std::string& ext)
     return fromRaw(ext);
 }
 
-std::string title(QualityGroup group)
-{
-    switch (group) {
-    case QualityGroup::jpg: return "JPG";
-    case QualityGroup::webp: return "WebP";
-    case QualityGroup::heic: return "HEIC";
-    case QualityGroup::avif: return "AVIF";
-    case QualityGroup::video: return "Vídeo (MP4, MOV, MKV)";
-    case QualityGroup::webm: return "WebM";
-    case QualityGroup::gif: return "GIF animado";
-    case QualityGroup::mp3: return "MP3";
-    case QualityGroup::m4a: return "M4A (AAC)";
-    case QualityGroup::ogg: return "OGG / Opus";
-    }
-    return {};
-}
+std::string title(QualityGroup group) { return std::string(groups[group].title); }
 
 namespace {
 const int imagePercent[] = {100, 90, 80, 65};
@@ -183,10 +149,8 @@ namespace Quality {
 
 QualityLevel saved(QualityGroup group)
 {
-    auto stored = Defaults::string(QString::fromStdString("quality." + QualityGroups::rawValue(group)));
-    if (auto level = QualityLevels::fromRaw(stored.value_or("")))
-        return *level;
-    return group == QualityGroup::webp ? QualityLevel::web : QualityLevel::high;
+    const auto key = QString::fromStdString("quality." + QualityGroups::rawValue(group));
+    return Defaults::stored(key, QualityLevels::fromRaw, groups[group].defaultLevel);
 }
 
 std::optional<QualityLevel> override()

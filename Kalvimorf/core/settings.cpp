@@ -1,66 +1,64 @@
 #include "core/settings.h"
 
 #include "core/app_paths.h"
+#include "core/alert.h"
+#include "core/login_item.h"
 #include "core/raw_values.h"
-#include "menus/theme.h"
-#include "platform/login_item.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <memory>
+#include <mutex>
+
+namespace {
+
+struct TriggerKeyRow {
+    TriggerKey value;
+    std::string_view raw;
+    unsigned flag;
+    std::string_view title;
+};
+constexpr EnumTable<TriggerKeyRow, 5> triggerKeys{{{
+    {TriggerKey::shift, "shift", ModifierFlags::shift, "⇧ Shift"},
+    {TriggerKey::command, "command", ModifierFlags::command, "⌘ Command"},
+    {TriggerKey::control, "control", ModifierFlags::control, "⌃ Control"},
+    {TriggerKey::option, "option", ModifierFlags::option, "⌥ Option"},
+    {TriggerKey::off, "off", 0, "Desativado"},
+}}};
+
+struct WheelModeRow {
+    WheelMode value;
+    std::string_view raw;
+    TriggerKey defaultKey;
+};
+constexpr EnumTable<WheelModeRow, 3> wheelModes{{{
+    {WheelMode::convert, "convert", TriggerKey::shift},
+    {WheelMode::tools, "tools", TriggerKey::command},
+    {WheelMode::actions, "actions", TriggerKey::control},
+}}};
+
+constexpr TriggerKey singleKeyDefault = TriggerKey::shift;
+
+}
 
 namespace TriggerKeys {
 
 const std::vector<TriggerKey>& all()
 {
-    static const std::vector<TriggerKey> keys = {TriggerKey::shift, TriggerKey::command, TriggerKey::control,
-                                                 TriggerKey::option, TriggerKey::off};
+    static const auto keys = triggerKeys.values();
     return keys;
 }
 
-std::string rawValue(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return "shift";
-    case TriggerKey::command: return "command";
-    case TriggerKey::control: return "control";
-    case TriggerKey::option: return "option";
-    case TriggerKey::off: return "off";
-    }
-    return {};
-}
-
-std::optional<TriggerKey> fromRaw(const std::string& raw)
-{
-    return parseRaw<TriggerKey>(all(), rawValue, raw);
-}
-
-unsigned flag(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return 0x20000;
-    case TriggerKey::command: return 0x100000;
-    case TriggerKey::control: return 0x40000;
-    case TriggerKey::option: return 0x80000;
-    case TriggerKey::off: return 0;
-    }
-    return 0;
-}
-
-std::string title(TriggerKey key)
-{
-    switch (key) {
-    case TriggerKey::shift: return "⇧ Shift";
-    case TriggerKey::command: return "⌘ Command";
-    case TriggerKey::control: return "⌃ Control";
-    case TriggerKey::option: return "⌥ Option";
-    case TriggerKey::off: return "Desativado";
-    }
-    return {};
-}
+std::string rawValue(TriggerKey key) { return triggerKeys.raw(key); }
+std::optional<TriggerKey> fromRaw(const std::string& raw) { return triggerKeys.parse(raw); }
+unsigned flag(TriggerKey key) { return triggerKeys[key].flag; }
+std::string title(TriggerKey key) { return std::string(triggerKeys[key].title); }
 
 }
 
@@ -68,24 +66,12 @@ namespace WheelModes {
 
 const std::vector<WheelMode>& all()
 {
-    static const std::vector<WheelMode> modes = {WheelMode::convert, WheelMode::tools, WheelMode::actions};
+    static const auto modes = wheelModes.values();
     return modes;
 }
 
-std::string rawValue(WheelMode mode)
-{
-    switch (mode) {
-    case WheelMode::convert: return "convert";
-    case WheelMode::tools: return "tools";
-    case WheelMode::actions: return "actions";
-    }
-    return {};
-}
-
-std::optional<WheelMode> fromRaw(const std::string& raw)
-{
-    return parseRaw<WheelMode>(all(), rawValue, raw);
-}
+std::string rawValue(WheelMode mode) { return wheelModes.raw(mode); }
+std::optional<WheelMode> fromRaw(const std::string& raw) { return wheelModes.parse(raw); }
 
 }
 
@@ -128,16 +114,77 @@ std::unique_ptr<QSettings> open()
     return settings;
 }
 
+// What tells one version of the file from another without reading it. A write through QSettings
+// replaces the file (new inode); a write in place changes the modification time or the size.
+struct Stamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;  // -1: no file
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const Stamp& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size
+            && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+Stamp stampOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+}
+
+// File times move in steps of the kernel's clock tick, so two writes within one tick can leave
+// the same time behind. A file that changed less than this long ago is read again next time.
+constexpr double settleSeconds = 0.05;
+
+bool settled(const Stamp& stamp)
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const double age = double(now.tv_sec - stamp.modified.tv_sec) + (now.tv_nsec - stamp.modified.tv_nsec) / 1e9;
+    const double changeAge = double(now.tv_sec - stamp.changed.tv_sec) + (now.tv_nsec - stamp.changed.tv_nsec) / 1e9;
+    return std::min(age, changeAge) >= settleSeconds;
+}
+
+// The parsed store, read again only when the file is not the one last read: a read costs one
+// stat() instead of an open and a parse, and a write by another process is still seen at once.
+QVariantMap snapshot()
+{
+    static std::mutex mutex;
+    static QVariantMap values;
+    static std::optional<Stamp> trusted;
+
+    static const std::string path = file().string();
+    const Stamp stamp = stampOf(path);
+    std::lock_guard lock(mutex);
+    if (trusted && *trusted == stamp)
+        return values;
+    QSettings::SettingsMap map;
+    QFile device(QString::fromStdString(path));
+    if (stamp.size >= 0 && device.open(QIODevice::ReadOnly) && !readJson(device, map))
+        map.clear();
+    values = map;
+    trusted.reset();
+    if (settled(stamp))
+        trusted = stamp;
+    return values;
+}
+
 }
 
 QVariant value(const QString& key)
 {
-    return open()->value(key);
+    return snapshot().value(key);
 }
 
 bool contains(const QString& key)
 {
-    return open()->contains(key);
+    return snapshot().contains(key);
 }
 
 std::optional<std::string> string(const QString& key)
@@ -172,7 +219,9 @@ void remove(const QString& key)
 
 std::filesystem::path file()
 {
-    return open()->fileName().toStdString();
+    // QSettings settles the path of a scope once per process, so it is asked once too.
+    static const std::filesystem::path path = open()->fileName().toStdString();
+    return path;
 }
 
 }
@@ -199,6 +248,14 @@ std::optional<std::filesystem::path> fixedOutputFolder()
     return std::filesystem::path(*folder);
 }
 
+TriggerKey triggerKey(std::optional<WheelMode> mode)
+{
+    if (!mode)
+        return Defaults::stored("key.single", TriggerKeys::fromRaw, singleKeyDefault);
+    const auto key = QString::fromStdString("key." + WheelModes::rawValue(*mode));
+    return Defaults::stored(key, TriggerKeys::fromRaw, wheelModes[*mode].defaultKey);
+}
+
 }
 
 Notifications& Notifications::shared()
@@ -207,19 +264,10 @@ Notifications& Notifications::shared()
     return *instance;
 }
 
-void (*SettingsModel::alertSound)() = nullptr;
-
 SettingsModel& SettingsModel::shared()
 {
     static auto* instance = new SettingsModel;
     return *instance;
-}
-
-namespace {
-TriggerKey storedKey(const char* key, TriggerKey fallback)
-{
-    return TriggerKeys::fromRaw(Defaults::string(key).value_or("")).value_or(fallback);
-}
 }
 
 SettingsModel::SettingsModel()
@@ -228,10 +276,10 @@ SettingsModel::SettingsModel()
     appearance_ = Theme::appearance();
     doneSound_ = Prefs::switchOn("doneSound");
     separateKeys_ = Prefs::switchOn("separateKeys");
-    singleKey_ = storedKey("key.single", TriggerKey::shift);
-    convertKey_ = storedKey("key.convert", TriggerKey::shift);
-    toolsKey_ = storedKey("key.tools", TriggerKey::command);
-    actionsKey_ = storedKey("key.actions", TriggerKey::control);
+    singleKey_ = Prefs::triggerKey(std::nullopt);
+    convertKey_ = Prefs::triggerKey(WheelMode::convert);
+    toolsKey_ = Prefs::triggerKey(WheelMode::tools);
+    actionsKey_ = Prefs::triggerKey(WheelMode::actions);
     outputBeside_ = Defaults::string("outputMode") != std::optional<std::string>("folder");
     if (auto folder = Defaults::string("outputFolder"))
         outputFolder_ = QString::fromStdString(*folder);
@@ -240,7 +288,8 @@ SettingsModel::SettingsModel()
     revealWhenDone_ = Defaults::boolean("revealWhenDone").value_or(false);
     terminalApp_ = QString::fromStdString(Defaults::string("terminalApp").value_or("Terminal"));
     showHUD_ = !Defaults::boolean("hudHidden").value_or(false);
-    launchAtLogin_ = LoginItem::isEnabled();
+    auto loginItem = LoginItem::shared();
+    launchAtLogin_ = loginItem && loginItem->isEnabled();
     connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this,
             &SettingsModel::onHudNotification);
 }
@@ -344,9 +393,10 @@ void SettingsModel::setShowHUD(bool value)
 void SettingsModel::setLaunchAtLogin(bool value)
 {
     publish(launchAtLogin_, value);
-    if (LoginItem::isEnabled() != value && !LoginItem::setEnabled(value))
-        if (alertSound)
-            alertSound();
+    auto loginItem = LoginItem::shared();
+    const bool enabled = loginItem && loginItem->isEnabled();
+    if (enabled != value && !(loginItem && loginItem->setEnabled(value)))
+        Alert::beep();
 }
 
 TriggerKey SettingsModel::key(WheelMode mode) const

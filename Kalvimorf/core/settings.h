@@ -9,8 +9,17 @@
 #include <string>
 #include <vector>
 
-enum class AppTheme;
-enum class AppAppearance;
+#include "core/appearance.h"
+
+// Device-independent modifier flags, the values the trigger keys stand for.
+namespace ModifierFlags {
+constexpr unsigned shift = 0x20000;
+constexpr unsigned control = 0x40000;
+constexpr unsigned option = 0x80000;
+constexpr unsigned command = 0x100000;
+// Only these four ever take part; caps lock, num lock and the rest are masked away.
+constexpr unsigned mask = shift | control | option | command;
+}
 
 // A modifier key that triggers a menu mode; off disables it.
 enum class TriggerKey { shift, command, control, option, off };
@@ -34,8 +43,9 @@ std::optional<WheelMode> fromRaw(const std::string& raw);
 }
 
 // The user-defaults store: ~/.config/Brivlon/Brivlon.json through QSettings with a JSON format
-// that keeps types (a stored string "no" stays a string). Every read goes to the store, so a
-// write by another process is seen at the next read. Safe from any thread.
+// that keeps types (a stored string "no" stays a string). Every read checks whether the file
+// changed and parses it again only then, so a write by another process is seen at the next read.
+// Safe from any thread.
 namespace Defaults {
 QVariant value(const QString& key);
 bool contains(const QString& key);
@@ -43,6 +53,14 @@ bool contains(const QString& key);
 std::optional<std::string> string(const QString& key);
 // The stored boolean, or nothing when absent or not a boolean.
 std::optional<bool> boolean(const QString& key);
+// A stored enumeration: the raw value parsed by `parse`, else `fallback`.
+template <typename Value>
+Value stored(const QString& key, std::optional<Value> (*parse)(const std::string&), Value fallback)
+{
+    auto text = string(key);
+    auto value = text ? parse(*text) : std::nullopt;
+    return value.value_or(fallback);
+}
 void set(const QString& key, const QVariant& value);
 void remove(const QString& key);
 // The file behind the store.
@@ -56,6 +74,9 @@ bool doneSound();
 bool cardSound();
 bool askQuality();
 std::optional<std::filesystem::path> fixedOutputFolder();
+// The trigger key of a mode, or the single key for no mode; an absent or unknown word gives the
+// default (shift for the single key and convert, command for tools, control for actions).
+TriggerKey triggerKey(std::optional<WheelMode> mode);
 // The switch rule: a stored boolean, else true.
 bool switchOn(const QString& key);
 }
@@ -113,9 +134,6 @@ public:
     // Stores a folder picked by the user: its path, then "outputMode" = "folder".
     void useFolder(const QString& path);
 
-    // The desktop's alert sound, installed by the GUI; played when the login item cannot change.
-    static void (*alertSound)();
-
     // Builds a model from the store as it is now (the shared one is built on first use).
     SettingsModel();
 
@@ -133,19 +151,20 @@ private:
         field = value;
     }
 
+    // All loaded from the store by the constructor.
     AppTheme theme_;
     AppAppearance appearance_;
-    bool doneSound_ = true;
+    bool doneSound_;
     QString tab_ = "geral";
-    bool separateKeys_ = true;
-    TriggerKey singleKey_ = TriggerKey::shift;
-    TriggerKey convertKey_ = TriggerKey::shift;
-    TriggerKey toolsKey_ = TriggerKey::command;
-    TriggerKey actionsKey_ = TriggerKey::control;
-    bool outputBeside_ = true;
+    bool separateKeys_;
+    TriggerKey singleKey_;
+    TriggerKey convertKey_;
+    TriggerKey toolsKey_;
+    TriggerKey actionsKey_;
+    bool outputBeside_;
     QString outputFolder_;
-    bool revealWhenDone_ = false;
-    QString terminalApp_ = "Terminal";
-    bool showHUD_ = true;
-    bool launchAtLogin_ = false;
+    bool revealWhenDone_;
+    QString terminalApp_;
+    bool showHUD_;
+    bool launchAtLogin_;
 };

@@ -1,7 +1,9 @@
 target_sources(kalvimorf_core PRIVATE
   core/app_paths.cpp
+  core/appearance.cpp
   core/catalog.cpp
   core/conversion_error.cpp
+  core/document_engines.cpp
   core/engine.cpp
   core/error_log.cpp
   core/ffmpeg.cpp
@@ -22,7 +24,6 @@ target_sources(kalvimorf_core PRIVATE
   core/chime.cpp
   core/conversion_runner.cpp
   core/export_chime.cpp
-  core/file_viewer.cpp
   core/job_store.cpp
   core/limiter.cpp
   core/magic_burst.cpp

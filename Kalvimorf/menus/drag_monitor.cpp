@@ -6,21 +6,6 @@
 
 namespace {
 
-TriggerKey defaultKey(WheelMode mode)
-{
-    switch (mode) {
-    case WheelMode::convert: return TriggerKey::shift;
-    case WheelMode::tools: return TriggerKey::command;
-    case WheelMode::actions: return TriggerKey::control;
-    }
-    return TriggerKey::off;
-}
-
-TriggerKey storedKey(const QString& name, TriggerKey fallback)
-{
-    return TriggerKeys::fromRaw(Defaults::string(name).value_or("")).value_or(fallback);
-}
-
 template <typename Callback, typename... Args>
 void call(const Callback& callback, Args&&... args)
 {
@@ -30,8 +15,8 @@ void call(const Callback& callback, Args&&... args)
 
 }
 
-DragMonitor::DragMonitor(std::shared_ptr<DragInput> input, std::function<double()> clock)
-    : input_(std::move(input)), clock_(std::move(clock))
+DragMonitor::DragMonitor(std::shared_ptr<DragInput> input)
+    : input_(std::move(input))
 {
 }
 
@@ -95,7 +80,7 @@ void DragMonitor::tick()
     const unsigned pressed = flags & ~lastFlags_;
     if (pressed) {
         if (!chord_ && !other && flags == pressed)
-            pending_ = Pending{flags, clock_()};
+            pending_ = Pending{flags, MediaClock::now()};
         else
             pending_.reset();
     }
@@ -108,7 +93,7 @@ void DragMonitor::tick()
     if (pending_ && !chord_) {
         bool fires = false;
         if (flags == pending_->flags) {
-            fires = clock_() - pending_->at >= holdSeconds;
+            fires = MediaClock::now() - pending_->at >= holdSeconds;
         } else if (!flags) {
             // Released before the hold time: a tap, which only the single key takes.
             if (Prefs::separateKeys())
@@ -135,13 +120,13 @@ void DragMonitor::fire(unsigned flags)
 {
     // The keys are read at each fire, so a changed setting takes effect at the next trigger.
     if (!Prefs::separateKeys()) {
-        const auto key = storedKey("key.single", TriggerKey::shift);
+        const auto key = Prefs::triggerKey(std::nullopt);
         if (key != TriggerKey::off && TriggerKeys::flag(key) == flags)
             go(std::nullopt);
         return;
     }
     for (auto mode : WheelModes::all()) {
-        const auto key = storedKey(QString::fromStdString("key." + WheelModes::rawValue(mode)), defaultKey(mode));
+        const auto key = Prefs::triggerKey(mode);
         if (key != TriggerKey::off && TriggerKeys::flag(key) == flags) {
             go(mode);
             return;

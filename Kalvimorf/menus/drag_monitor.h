@@ -21,9 +21,8 @@ class DragMonitor final {
 public:
     using Files = std::vector<std::filesystem::path>;
 
-    // `clock` gives seconds on a monotonic clock; tests script it.
-    explicit DragMonitor(std::shared_ptr<DragInput> input = DragInput::system(),
-                         std::function<double()> clock = MediaClock::now);
+    // Time comes from MediaClock, which tests script.
+    explicit DragMonitor(std::shared_ptr<DragInput> input = DragInput::system());
     ~DragMonitor();
     DragMonitor(const DragMonitor&) = delete;
     DragMonitor& operator=(const DragMonitor&) = delete;
@@ -58,7 +57,6 @@ private:
     void go(std::optional<WheelMode> mode);
 
     std::shared_ptr<DragInput> input_;
-    std::function<double()> clock_;
     std::unique_ptr<QTimer> timer_;
     std::optional<unsigned> holding_;  // the modifier whose hold fired, separate keys only
     long baselineChangeCount_ = 0;     // the change count last seen with the button up

@@ -1,7 +1,3 @@
-# Theme lookup is plain settings work that the core's settings model needs.
-target_sources(kalvimorf_core PRIVATE
-  menus/theme.cpp
-)
-target_sources(kalvimorf_gui PRIVATE
+target_sources(kalvimorf_menus PRIVATE
   menus/drag_monitor.cpp
 )

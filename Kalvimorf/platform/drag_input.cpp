@@ -3,11 +3,10 @@
 #include "platform/x11_drag_input.h"
 
 #include <QGuiApplication>
+#include <QUrl>
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <climits>
 #include <optional>
 #include <string>
@@ -24,78 +23,27 @@ public:
     std::vector<std::filesystem::path> dragFiles() override { return {}; }
 };
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
+bool isLocalHost(const QString& host)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool isLocalHost(std::string_view host)
-{
-    if (host.empty() || equalsIgnoringCase(host, "localhost"))
+    if (host.isEmpty() || host.compare("localhost", Qt::CaseInsensitive) == 0)
         return true;
     char name[HOST_NAME_MAX + 1] = {};
-    return gethostname(name, sizeof name - 1) == 0 && equalsIgnoringCase(host, name);
+    return gethostname(name, sizeof name - 1) == 0 && host.compare(QString::fromLocal8Bit(name), Qt::CaseInsensitive) == 0;
 }
 
-int hexValue(char c)
+std::optional<std::filesystem::path> localFile(std::string_view line)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Nothing for a broken escape or an escaped NUL, which no path can hold.
-std::optional<std::string> percentDecoded(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size())
-            return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0 || (high == 0 && low == 0))
-            return std::nullopt;
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return out;
-}
-
-std::optional<std::filesystem::path> localFile(std::string_view url)
-{
-    constexpr std::string_view scheme = "file:";
-    if (url.size() < scheme.size() || !equalsIgnoringCase(url.substr(0, scheme.size()), scheme))
+    const QUrl url(QString::fromUtf8(line.data(), qsizetype(line.size())), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != "file" || !isLocalHost(url.host()))
         return std::nullopt;
-    auto rest = url.substr(scheme.size());
-    if (rest.starts_with("//")) {
-        rest.remove_prefix(2);
-        const auto slash = rest.find('/');
-        if (slash == std::string_view::npos || !isLocalHost(rest.substr(0, slash)))
-            return std::nullopt;
-        rest.remove_prefix(slash);
-    }
-    rest = rest.substr(0, rest.find_first_of("?#"));
-    // A raw NUL would cut the name short where the system reads it, naming another file.
-    if (!rest.starts_with('/') || rest.find('\0') != std::string_view::npos)
-        return std::nullopt;
-    auto decoded = percentDecoded(rest);
-    if (!decoded)
+    // The bytes of the name as they were escaped: a Linux file name need not be UTF-8.
+    auto bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
+    if (!bytes.startsWith('/') || bytes.contains('\0'))
         return std::nullopt;
     // A folder arrives as "dir/"; without the slash it has a file name like any other item.
-    while (decoded->size() > 1 && decoded->back() == '/')
-        decoded->pop_back();
-    return std::filesystem::path(*decoded);
+    while (bytes.size() > 1 && bytes.endsWith('/'))
+        bytes.chop(1);
+    return std::filesystem::path(bytes.toStdString());
 }
 
 }

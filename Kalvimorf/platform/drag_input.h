@@ -5,20 +5,12 @@
 // of the drag in progress. The X11 service answers from its own connection; without an X
 // display the service is a null object that never sees a drag.
 
+#include "core/settings.h"
+
 #include <filesystem>
 #include <memory>
 #include <string_view>
 #include <vector>
-
-// Device-independent modifier flags, the values the trigger keys are stored as.
-namespace ModifierFlags {
-constexpr unsigned shift = 0x20000;
-constexpr unsigned control = 0x40000;
-constexpr unsigned option = 0x80000;
-constexpr unsigned command = 0x100000;
-// Only these four ever take part; caps lock, num lock and the rest are masked away.
-constexpr unsigned mask = 0x1E0000;
-}
 
 class DragInput {
 public:

@@ -10,8 +10,6 @@
 
 namespace fs = std::filesystem;
 
-namespace LoginItem {
-
 namespace {
 fs::path entryPath()
 {
@@ -20,13 +18,13 @@ fs::path entryPath()
 }
 }
 
-bool isEnabled()
+bool AutostartLoginItem::isEnabled()
 {
     std::error_code error;
     return fs::is_regular_file(entryPath(), error);
 }
 
-bool setEnabled(bool enabled)
+bool AutostartLoginItem::setEnabled(bool enabled)
 {
     std::error_code error;
     auto path = entryPath();
@@ -43,6 +41,4 @@ bool setEnabled(bool enabled)
                        "\"\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
     file.write(text.data(), qint64(text.size()));
     return file.commit();
-}
-
 }

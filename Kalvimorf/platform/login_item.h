@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/login_item.h"
+
 // Starting at login, the freedesktop way: a desktop entry in $XDG_CONFIG_HOME/autostart.
-namespace LoginItem {
-bool isEnabled();
-// False when the entry could not be written or removed.
-bool setEnabled(bool enabled);
-}
+class AutostartLoginItem final : public LoginItem {
+public:
+    bool isEnabled() override;
+    bool setEnabled(bool enabled) override;
+};

@@ -1,17 +1,12 @@
 #include "platform/message_alert.h"
 
-#include "core/alert.h"
-
+#include <QApplication>
 #include <QPushButton>
 #include <QMessageBox>
 
 #include <vector>
 
-namespace MessageAlert {
-
-namespace {
-
-int show(const Alert::Request& request)
+int MessageAlert::ask(const Alert::Request& request)
 {
     QMessageBox box;
     box.setText(QString::fromStdString(request.message));
@@ -39,11 +34,7 @@ int show(const Alert::Request& request)
     return -1;
 }
 
-}
-
-void install()
+void MessageAlert::beep()
 {
-    Alert::setPresenter(show);
-}
-
+    QApplication::beep();
 }

@@ -1,7 +1,11 @@
 #pragma once
 
-// The desktop's window for the core's modal questions.
-namespace MessageAlert {
-// Makes Alert::run show a modal message box; main thread, after the application exists.
-void install();
-}
+#include "core/alert.h"
+
+// The desktop's message box and alert sound for the core's modal questions; main thread, after
+// the application exists.
+class MessageAlert final : public Alert::Presenter {
+public:
+    int ask(const Alert::Request& request) override;
+    void beep() override;
+};

@@ -10,19 +10,6 @@
 
 namespace {
 
-const char* fileName(Chime::Kind kind)
-{
-    switch (kind) {
-    case Chime::Kind::success: return "success.wav";
-    case Chime::Kind::failure: return "failure.wav";
-    case Chime::Kind::shuffle: return "shuffle.wav";
-    case Chime::Kind::flip: return "flip.wav";
-    case Chime::Kind::wand: return "wand.wav";
-    case Chime::Kind::harp: return "harp.wav";
-    }
-    return "success.wav";
-}
-
 // The player reads from a URL, so each sound is put in the cache once; a file already there with
 // the right bytes is kept.
 QString soundFile(Chime::Kind kind)
@@ -30,7 +17,7 @@ QString soundFile(Chime::Kind kind)
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + "/Brivlon/sons";
     if (!QDir().mkpath(folder))
         return {};
-    const QString path = folder + "/" + fileName(kind);
+    const QString path = folder + "/" + QString::fromStdString(Chime::rawValue(kind)) + ".wav";
     const auto data = Chime::wavData(kind);
     const QByteArray bytes(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
     QFile existing(path);
@@ -83,9 +70,4 @@ void SoundPlayer::restart(Chime::Kind kind, double volume)
     effect->stop();
     effect->setVolume(float(volume));
     effect->play();
-}
-
-void SoundPlayer::install()
-{
-    Chime::setOutput(std::make_shared<SoundPlayer>());
 }

@@ -14,9 +14,6 @@ public:
     ~SoundPlayer() override;
     void restart(Chime::Kind kind, double volume) override;
 
-    // Makes the desktop's player the one Chime uses; main thread, after the application exists.
-    static void install();
-
 private:
     QSoundEffect* player(Chime::Kind kind);
     // Owned by the application object, so they go before it; absent when the sound is unavailable.

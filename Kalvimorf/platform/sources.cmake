@@ -1,8 +1,8 @@
-target_sources(kalvimorf_core PRIVATE
-  platform/login_item.cpp
-)
-target_sources(kalvimorf_gui PRIVATE
+target_sources(kalvimorf_platform PRIVATE
+  platform/desktop_file_viewer.cpp
+  platform/desktop_services.cpp
   platform/drag_input.cpp
+  platform/login_item.cpp
   platform/message_alert.cpp
   platform/sound_player.cpp
   platform/x11_drag_input.cpp

@@ -1,3 +1,3 @@
-target_sources(kalvimorf_gui PRIVATE
+target_sources(kalvimorf_settings PRIVATE
   settings/folder_chooser.cpp
 )

@@ -131,10 +131,7 @@ protected:
         Defaults::remove("doneSound");
         fs::remove(AppPaths::stateDir() / "erros.log");
         MagicBurst::reset();
-        Alert::setPresenter([this](const Alert::Request& request) {
-            asked.push_back(request);
-            return answer;
-        });
+        Alert::Presenter::set(alerts);
     }
     void TearDown() override
     {
@@ -143,7 +140,7 @@ protected:
         store.cancelAll();
         EXPECT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0 && runner.limiter().waiting() == 0; }));
         QCoreApplication::processEvents();
-        Alert::setPresenter(nullptr);
+        Alert::Presenter::set(nullptr);
     }
 
     std::vector<fs::path> files(const std::vector<std::string>& names)
@@ -192,6 +189,17 @@ protected:
     FakeEngine fake;
     ConversionRunner runner{store, fake.engines()};
     std::vector<Alert::Request> asked;
+    // Answers every question with `answer` and keeps what was asked.
+    struct Alerts final : Alert::Presenter {
+        RunnerTest* test;
+        explicit Alerts(RunnerTest* test) : test(test) {}
+        int ask(const Alert::Request& request) override
+        {
+            test->asked.push_back(request);
+            return test->answer;
+        }
+    };
+    std::shared_ptr<Alerts> alerts = std::make_shared<Alerts>(this);
     int answer = 0;
 };
 

@@ -3,9 +3,7 @@
 // Shared fakes for the job tests: a sound output that records, a settable media clock and an
 // event pump with a deadline.
 
-#include "core/chime.h"
-#include "core/media_clock.h"
-
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 #include <QCoreApplication>
@@ -23,36 +21,21 @@
 
 namespace JobFakes {
 
-struct Played {
-    Chime::Kind kind;
-    double volume;
-    bool operator==(const Played&) const = default;
-};
-
-class RecordingOutput : public Chime::Output {
-public:
-    void restart(Chime::Kind kind, double volume) override { played.push_back({kind, volume}); }
-    std::vector<Played> played;
-};
+using Fakes::Played;
 
 // Installs a recording output and a clock the test sets; both are removed again at the end.
 class SoundFixture {
 public:
-    SoundFixture() : output(std::make_shared<RecordingOutput>())
-    {
-        Chime::setOutput(output);
-        Chime::resetDebounce();
-        MediaClock::setSource([this] { return now; });
-    }
-    ~SoundFixture()
-    {
-        Chime::setOutput(nullptr);
-        MediaClock::setSource(nullptr);
-    }
+    SoundFixture() { Chime::resetDebounce(); }
     std::vector<Played>& played() { return output->played; }
 
-    std::shared_ptr<RecordingOutput> output;
-    double now = 1000.0;
+    std::shared_ptr<Fakes::Sounds> output = std::make_shared<Fakes::Sounds>();
+    std::shared_ptr<Fakes::Clock> clock = std::make_shared<Fakes::Clock>();
+    double& now = clock->seconds;
+
+private:
+    TestSupport::Installed<Chime::Output> installedOutput{output};
+    TestSupport::Installed<MediaClock::Source> installedClock{clock};
 };
 
 // Children of this process running `name`, not yet reaped.

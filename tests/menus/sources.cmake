@@ -1,7 +1,7 @@
 brivlon_tests(menus_tests
   menus/drag_monitor_test.cpp
 )
-target_link_libraries(menus_tests PRIVATE kalvimorf_gui)
+target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
 # The monitor under a real X server: a drag source, an XTEST driver, a selection owner that hands
 # over a long list in pieces and a probe that runs the monitor, orchestrated by a test that only
@@ -17,7 +17,7 @@ target_compile_options(selection_owner PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(selection_owner PRIVATE PkgConfig::XCB)
 add_executable(drag_probe menus/drag_probe.cpp)
 target_compile_options(drag_probe PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(drag_probe PRIVATE kalvimorf_gui)
+target_link_libraries(drag_probe PRIVATE kalvimorf_menus)
 add_executable(drag_x11_tests menus/drag_x11_test.cpp)
 target_compile_options(drag_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_x11_tests PRIVATE test_support)

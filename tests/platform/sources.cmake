@@ -1,4 +1,4 @@
 brivlon_tests(platform_tests
   platform/uri_list_test.cpp
 )
-target_link_libraries(platform_tests PRIVATE kalvimorf_gui)
+target_link_libraries(platform_tests PRIVATE kalvimorf_platform)

@@ -1,3 +1,4 @@
+#include "documents/engines.h"
 #include "support/test_support.h"
 
 #include <vips/vips.h>
@@ -9,23 +10,12 @@
 #include <clocale>
 #include <cstdlib>
 
-namespace TestSupport {
-namespace {
-fs::path home;
-}
-fs::path sandboxHome()
-{
-    return home;
-}
-}
-
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     VIPS_INIT(argv[0]);
     char pattern[] = "/tmp/brivlon-test-XXXXXX";
-    TestSupport::home = mkdtemp(pattern);
-    const auto& home = TestSupport::home;
+    const fs::path home = mkdtemp(pattern);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
     setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
@@ -38,8 +28,9 @@ int main(int argc, char** argv)
     char* appArgv[] = {name, nullptr};
     QGuiApplication app(appArgc, appArgv);
     std::setlocale(LC_NUMERIC, "C");
+    // As the program does at start: the dispatcher reaches the document engines through this.
+    Documents::install();
     int result = RUN_ALL_TESTS();
-    std::error_code error;
-    fs::remove_all(home, error);
+    FileSafety::removeTree(home);
     return result;
 }

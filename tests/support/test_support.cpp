@@ -4,23 +4,9 @@
 #include <QProcessEnvironment>
 
 #include <fstream>
-#include <random>
 #include <sstream>
 
 namespace TestSupport {
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/brivlon-case-XXXXXX";
-    path_ = mkdtemp(pattern);
-}
-
-TempDir::~TempDir()
-{
-    std::error_code error;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-    fs::remove_all(path_, error);
-}
 
 void writeFile(const fs::path& path, const std::string& contents)
 {

@@ -1,4 +1,4 @@
-#include "core/file_viewer.h"
+#include "platform/desktop_file_viewer.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -7,8 +7,6 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-namespace FileViewer {
-
 namespace {
 void openFolder(const std::filesystem::path& item)
 {
@@ -16,7 +14,7 @@ void openFolder(const std::filesystem::path& item)
 }
 }
 
-void reveal(const std::filesystem::path& item)
+void DesktopFileViewer::reveal(const std::filesystem::path& item)
 {
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -33,6 +31,4 @@ void reveal(const std::filesystem::path& item)
             openFolder(item);
         call->deleteLater();
     });
-}
-
 }

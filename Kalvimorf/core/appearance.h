@@ -1,8 +1,13 @@
 #pragma once
 
+#include "core/service.h"
+
 #include <optional>
 #include <string>
 
+// The look the user chose. The choice is plain settings work and lives here; drawing it (the
+// palettes and applying the appearance to the running application) belongs to the desktop side,
+// which installs a Theme::Applier.
 enum class AppTheme { macos, classic, stage };
 enum class AppAppearance { automatic, light, dark };
 
@@ -16,7 +21,14 @@ std::optional<AppAppearance> appearanceFromRaw(const std::string& raw);
 AppTheme current();
 // The appearance in force: BRIVLON_APPEARANCE, then "appearance", then auto.
 AppAppearance appearance();
-// Applies the appearance to the running application; the desktop side installs the hook.
+
+// Makes the running application follow the choice in force.
+class Applier : public Service<Applier> {
+public:
+    virtual ~Applier() = default;
+    virtual void apply() = 0;
+};
+
+// Asks the installed applier, if any, to apply the choice in force.
 void apply();
-void setApplyHook(void (*hook)());
 }

@@ -1,0 +1,40 @@
+#pragma once
+
+// Fakes of the services the core reaches through interfaces.
+
+#include "core/chime.h"
+#include "core/file_viewer.h"
+#include "core/magic_burst.h"
+#include "core/media_clock.h"
+
+#include <vector>
+
+namespace Fakes {
+
+struct Clock final : MediaClock::Source {
+    double seconds = 1000.0;
+    double now() override { return seconds; }
+};
+
+struct Played {
+    Chime::Kind kind;
+    double volume;
+    bool operator==(const Played&) const = default;
+};
+
+struct Sounds final : Chime::Output {
+    std::vector<Played> played;
+    void restart(Chime::Kind kind, double volume) override { played.push_back({kind, volume}); }
+};
+
+struct Bursts final : MagicBurst::Presenter {
+    std::vector<QPointF> shown;
+    void show(QPointF at) override { shown.push_back(at); }
+};
+
+struct Viewer final : FileViewer {
+    std::vector<std::filesystem::path> revealed;
+    void reveal(const std::filesystem::path& item) override { revealed.push_back(item); }
+};
+
+}
