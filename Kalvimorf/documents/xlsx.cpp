@@ -1,6 +1,7 @@
 #include "documents/xlsx.h"
 
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/shell.h"
 #include "documents/text_file.h"
 #include "documents/xml_tree.h"
@@ -301,7 +302,8 @@ std::optional<std::string> relationshipId(const XML::Node& sheet)
 
 void writeXLSX(const Workbook& workbook, const fs::path& destination)
 {
-    const auto folder = Shell::tempDir();
+    const FileSafety::TempDir temp;
+    const auto& folder = temp.path();
     try {
         writeParts(workbook, folder);
         ZipTools::packContents(fs::absolute(destination), folder);

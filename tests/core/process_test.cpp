@@ -81,20 +81,6 @@ TEST(Shell, LaunchFailureIsNotAConversionError)
     }
 }
 
-TEST(Shell, TempDirIsFreshAndPrivate)
-{
-    auto a = Shell::tempDir();
-    auto b = Shell::tempDir();
-    EXPECT_NE(a, b);
-    EXPECT_TRUE(fs::is_directory(a));
-    auto name = a.filename().string();
-    EXPECT_EQ(name.rfind("kalvimorf-", 0), 0u);
-    EXPECT_EQ(name.size(), std::string("kalvimorf-").size() + 36);
-    EXPECT_EQ(name.substr(10), QString::fromStdString(name.substr(10)).toUpper().toStdString());
-    fs::remove_all(a);
-    fs::remove_all(b);
-}
-
 TEST(Process, CancellingTerminatesTheChild)
 {
     auto context = Task::newJob();
