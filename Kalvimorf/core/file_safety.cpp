@@ -261,6 +261,24 @@ fs::path NewFile::publish(const NameFor& nameFor)
     }
 }
 
+StagedPath::StagedPath(const fs::path& folder, const std::string& ext)
+    : path_((folder.empty() ? fs::path(".") : folder) / hiddenName(ext))
+{
+}
+
+StagedPath::~StagedPath()
+{
+    if (!published_)
+        removeTree(path_);
+}
+
+fs::path StagedPath::publish(const NameFor& nameFor)
+{
+    auto placed = placeFree(path_, nameFor);
+    published_ = true;
+    return placed;
+}
+
 fs::path writeNew(const fs::path& preferred, std::string_view bytes)
 {
     NewFile file(preferred.parent_path());

@@ -108,6 +108,26 @@ private:
     bool published_ = false;
 };
 
+// A hidden name in `folder` for a tool that makes its own file there (an archiver that writes
+// through temporary files and renames them). Whatever stands at it is removed on destruction
+// unless publish() gave it its final name. `ext` is kept because some tools add their own
+// extension to a name without one.
+class StagedPath {
+public:
+    explicit StagedPath(const fs::path& folder, const std::string& ext = {});
+    ~StagedPath();
+    StagedPath(const StagedPath&) = delete;
+    StagedPath& operator=(const StagedPath&) = delete;
+
+    const fs::path& path() const { return path_; }
+    // Moves what the tool made to the first free name (see placeFree) and returns it.
+    fs::path publish(const NameFor& nameFor);
+
+private:
+    fs::path path_;
+    bool published_ = false;
+};
+
 // Writes `bytes` as a new file at `preferred` or the next free name after it, never replacing
 // anything and never showing a half-written file; returns the path written.
 fs::path writeNew(const fs::path& preferred, std::string_view bytes);

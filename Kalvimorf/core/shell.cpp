@@ -3,19 +3,9 @@
 #include "core/conversion_error.h"
 #include "core/process.h"
 
-#include <QUuid>
-
 #include <system_error>
 
 namespace Shell {
-
-std::filesystem::path tempDir()
-{
-    auto name = "kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-    auto folder = std::filesystem::temp_directory_path() / name;
-    std::filesystem::create_directories(folder);
-    return folder;
-}
 
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, const Options& options)
 {

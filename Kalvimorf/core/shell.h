@@ -8,10 +8,6 @@
 
 // Synchronous runs of system tools (archivers, office suite …).
 namespace Shell {
-// A fresh private folder "kalvimorf-<UUID>" in the system's temporary directory; the caller
-// removes it.
-std::filesystem::path tempDir();
-
 struct Options {
     std::optional<std::filesystem::path> cwd;
     int stdoutFd = -1;  // decompress straight into a file

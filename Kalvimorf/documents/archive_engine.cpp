@@ -1,22 +1,27 @@
 #include "documents/archive_engine.h"
 
 #include "core/conversion_error.h"
+#include "core/file_safety.h"
 #include "core/output_paths.h"
+#include "core/process.h"
 #include "core/shell.h"
+#include "core/task.h"
 #include "documents/zip_tools.h"
-
-#include <QUuid>
 
 #include <lzma.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
+#include <condition_variable>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <string_view>
 #include <sys/stat.h>
-#include <system_error>
+#include <sys/statvfs.h>
+#include <thread>
 #include <unistd.h>
 
 namespace ArchiveEngine {
@@ -29,6 +34,8 @@ const std::string bsdtar = "/usr/bin/bsdtar";
 const std::string gzip = "/usr/bin/gzip";
 const std::string bzip2 = "/usr/bin/bzip2";
 
+std::function<long long(const fs::path&)> roomProbe;
+
 // Asks tar not to add resource-fork entries where it knows them.
 const std::map<std::string, std::string>& packEnv()
 {
@@ -36,56 +43,139 @@ const std::map<std::string, std::string>& packEnv()
     return env;
 }
 
-[[noreturn]] void throwErrno(const char* what)
+[[noreturn]] void throwNoRoom()
 {
-    throw std::system_error(errno, std::generic_category(), what);
+    throw ConversionError::ffmpeg(
+        "O conteúdo descompactado não cabe no disco: a extração parou para deixar 5% do espaço livre.");
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { ::close(fd_); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-void unlockTree(const fs::path& folder)
+struct statvfs fileSystem(const fs::path& folder)
 {
-    std::error_code error;
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code statusError;
-        if (it->is_directory(statusError) && !it->is_symlink(statusError))
-            unlockTree(it->path());
+    struct statvfs info;
+    if (::statvfs(folder.c_str(), &info) != 0)
+        FileSafety::throwErrno(folder);
+    return info;
+}
+
+long long freeBytes(const fs::path& folder)
+{
+    const auto info = fileSystem(folder);
+    return (long long)(info.f_bavail * info.f_frsize);
+}
+
+// What may still be written on the file system that holds `folder`: the free space above 5 % of
+// its size. Tests put their own figure in its place.
+long long roomOn(const fs::path& folder)
+{
+    if (roomProbe)
+        return roomProbe(folder);
+    const auto info = fileSystem(folder);
+    return (long long)(info.f_bavail * info.f_frsize) - (long long)(info.f_blocks * info.f_frsize / 20);
+}
+
+// Keeps unpacking from filling a file system. Sizes in an archive's headers can lie and a few
+// megabytes can hold gigabytes, so only the disk is believed: what has been used is how far the
+// free space has fallen since the start, and the work stops once the next step at the pace of
+// the last one would go beyond the room there was.
+class SpaceWatch {
+public:
+    explicit SpaceWatch(const fs::path& folder) : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)) {}
+
+    bool fits()
+    {
+        long long now = 0;
+        try {
+            now = freeBytes(folder_);
+        } catch (const fs::filesystem_error&) {
+            return true;
+        }
+        const auto used = std::max(0LL, free_ - now);
+        const auto step = std::max(0LL, used - used_);
+        used_ = used;
+        return used + step <= room_;
     }
-}
 
-// Removes a file or tree, also when an archive made some of its folders read-only.
-void removeTree(const fs::path& path)
-{
-    std::error_code error;
-    fs::remove_all(path, error);
-    if (!error)
-        return;
-    unlockTree(path);
-    fs::remove_all(path, error);
-}
+    void check()
+    {
+        if (!fits())
+            throwNoRoom();
+    }
 
-class TempFolder {
-public:
-    TempFolder() : path_(Shell::tempDir()) {}
-    ~TempFolder() { removeTree(path_); }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& path() const { return path_; }
+    // Runs the tool, looking at the disk every 50 ms and stopping the tool when it runs out of room.
+    void run(const std::string& tool, const std::vector<std::string>& arguments, int stdoutFd = -1)
+    {
+        auto context = Task::current();
+        context.cancel = std::make_shared<Task::CancelToken>();
+        const Task::Binder binder(context);
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool done = false;
+        std::atomic<bool> full = false;
+        std::thread watcher([&] {
+            std::unique_lock lock(mutex);
+            while (!wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) {
+                if (!fits()) {
+                    full = true;
+                    context.cancel->cancel();
+                    return;
+                }
+            }
+        });
+        Process::Command command{tool, arguments};
+        command.stdoutFd = stdoutFd;
+        command.cancellable = true;
+        Process::Result result;
+        std::exception_ptr failure;
+        try {
+            result = Process::run(command);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        wake.notify_one();
+        watcher.join();
+        if (full)
+            throwNoRoom();
+        if (failure)
+            std::rethrow_exception(failure);
+        if (result.exitCode != 0)
+            throw ConversionError::ffmpeg(Process::lastErrorLine(result.err, tool));
+        check();
+    }
 
 private:
-    fs::path path_;
+    fs::path folder_;
+    long long room_;
+    long long free_;
+    long long used_ = 0;
 };
+
+// The bytes a copy of the tree takes, with a tar header's worth for each entry.
+long long treeSize(const fs::path& root)
+{
+    long long total = 512;
+    if (!fs::is_directory(fs::symlink_status(root)))
+        return total + (fs::is_regular_file(fs::symlink_status(root)) ? (long long)fs::file_size(root) : 0);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        total += 512;
+        if (entry.is_regular_file() && !entry.is_symlink())
+            total += (long long)entry.file_size();
+    }
+    return total;
+}
+
+// Moving between file systems copies; the copy must leave the destination its room too.
+fs::path place(const fs::path& from, const fs::path& folder, const std::string& stem, const std::string& ext)
+{
+    struct stat source {}, target {};
+    if (::lstat(from.c_str(), &source) == 0 && ::stat(folder.c_str(), &target) == 0 &&
+        source.st_dev != target.st_dev && treeSize(from) > roomOn(folder))
+        throwNoRoom();
+    return FileSafety::placeFree(from, FileSafety::numberedNames(folder, stem, ext));
+}
 
 // The item's absolute path with its own name as the last component, also for "Fotos/" or ".".
 fs::path cleaned(const fs::path& item)
@@ -99,107 +189,6 @@ fs::path cleaned(const fs::path& item)
 std::string fileExtension(const OutputFormat& format)
 {
     return format.ext == "tgz" ? "tar.gz" : format.ext;
-}
-
-fs::path candidate(const fs::path& folder, const std::string& stem, const std::string& ext, long long n)
-{
-    auto name = n < 2 ? stem : stem + " " + std::to_string(n);
-    return folder / (ext.empty() ? name : name + "." + ext);
-}
-
-// A hidden name beside the final place, so that moving into place stays on one file system.
-fs::path stagingPath(const fs::path& folder, const std::string& ext)
-{
-    auto name = ".kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    return folder / (ext.empty() ? name : name + "." + ext);
-}
-
-// Copies a tree keeping permissions and modification times, for moves between file systems.
-// Devices, pipes and sockets that an archive may hold are left out.
-void copyTree(const fs::path& from, const fs::path& to)
-{
-    const auto status = fs::symlink_status(from);
-    if (fs::is_symlink(status)) {
-        fs::copy_symlink(from, to);
-    } else if (fs::is_directory(status)) {
-        fs::create_directory(to);
-        for (const auto& entry : fs::directory_iterator(from))
-            copyTree(entry.path(), to / entry.path().filename());
-        fs::permissions(to, status.permissions());
-        fs::last_write_time(to, fs::last_write_time(from));
-    } else if (fs::is_regular_file(status)) {
-        fs::copy_file(from, to);
-        fs::last_write_time(to, fs::last_write_time(from));
-    }
-}
-
-enum class Move { done, taken, otherDevice };
-
-// Renames without ever replacing what is at `to`.
-Move moveNoReplace(const fs::path& from, const fs::path& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return Move::done;
-    if (errno == EEXIST)
-        return Move::taken;
-    if (errno == EXDEV)
-        return Move::otherDevice;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        throwErrno("rename");
-    // A file system without the no-replace flag. A hard link fails on a taken name; a folder
-    // takes the place of an empty folder made for it just now, which fails when anything has
-    // appeared in it meanwhile.
-    std::error_code error;
-    if (!fs::is_directory(fs::symlink_status(from, error))) {
-        if (::link(from.c_str(), to.c_str()) != 0) {
-            if (errno == EEXIST)
-                return Move::taken;
-            throwErrno("link");
-        }
-        ::unlink(from.c_str());
-        return Move::done;
-    }
-    if (::mkdir(to.c_str(), 0700) != 0) {
-        if (errno == EEXIST)
-            return Move::taken;
-        throwErrno("mkdir");
-    }
-    if (::rename(from.c_str(), to.c_str()) == 0)
-        return Move::done;
-    if (errno == ENOTEMPTY || errno == EEXIST)
-        return Move::taken;
-    const int saved = errno;
-    ::rmdir(to.c_str());
-    errno = saved;
-    throwErrno("rename");
-}
-
-// Moves `from` to the first free name for stem and ext in `folder`. Across file systems it is
-// copied beside the target first and the original removed once the copy is in place.
-fs::path placeUnder(const fs::path& from, const fs::path& folder, const std::string& stem, const std::string& ext)
-{
-    for (long long n = 1;; ++n) {
-        const auto target = candidate(folder, stem, ext, n);
-        switch (moveNoReplace(from, target)) {
-        case Move::done:
-            return target;
-        case Move::taken:
-            continue;
-        case Move::otherDevice: {
-            const auto staged = stagingPath(folder, ext);
-            fs::path placed;
-            try {
-                copyTree(from, staged);
-                placed = placeUnder(staged, folder, stem, ext);
-            } catch (...) {
-                removeTree(staged);
-                throw;
-            }
-            removeTree(from);
-            return placed;
-        }
-        }
-    }
 }
 
 std::string baseName(const fs::path& archive)
@@ -228,9 +217,51 @@ std::vector<std::string> contents(const fs::path& folder)
     return names;
 }
 
+// Strictly below `root`: a link to the unpacked folder itself would, once moved, lead to the
+// folder it was moved into.
+bool below(const fs::path& path, const fs::path& root)
+{
+    const auto relative = path.lexically_relative(root);
+    return !relative.empty() && relative != "." && *relative.begin() != "..";
+}
+
+// A link is kept when it leads to something unpacked with it: read from where it lies, its
+// target never climbs out of the tree, and followed to the end it still lands inside.
+bool staysInside(const fs::path& link, const fs::path& root, const fs::path& realRoot)
+{
+    std::error_code error;
+    const auto target = fs::read_symlink(link, error);
+    if (error || target.is_absolute() || !below((link.parent_path() / target).lexically_normal(), root))
+        return false;
+    const auto resolved = fs::canonical(link, error);
+    return !error && below(resolved, realRoot);
+}
+
+// Unpacks as the user running the program, also as root: owners, set-id bits and permissions
+// from the archive are not restored, and nothing but regular files, folders and links that stay
+// inside is left (no devices, pipes or sockets, no links into the rest of the system).
 void unpack(const fs::path& archive, const fs::path& folder)
 {
-    Shell::run(bsdtar, {"-xf", archive.string(), "-C", folder.string()});
+    SpaceWatch(folder).run(bsdtar, {"--no-same-owner", "--no-same-permissions", "-xf", archive.string(), "-C",
+                                    folder.string()});
+    std::vector<fs::path> links, others;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const auto status = it->symlink_status();
+        if (fs::is_symlink(status))
+            links.push_back(it->path());
+        else if (fs::is_directory(status))
+            // Read-only folders from the archive must still be walked and removed.
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add);
+        else if (!fs::is_regular_file(status))
+            others.push_back(it->path());
+    }
+    for (const auto& path : others)
+        fs::remove(path);
+    // Judged only once the rest is gone, so that a link to a removed pipe goes too.
+    const auto realRoot = fs::canonical(folder);
+    std::erase_if(links, [&](const fs::path& link) { return staysInside(link, folder, realRoot); });
+    for (const auto& link : links)
+        fs::remove(link);
 }
 
 // Names packed from one folder.
@@ -241,26 +272,20 @@ struct Group {
 
 void pack(const std::vector<Group>& groups, const fs::path& destination, const std::string& ext)
 {
-    try {
-        if (ext == "zip") {
-            for (const auto& group : groups)
-                ZipTools::packNames(destination, group.folder, group.names);
-        } else if (ext == "tar" || ext == "tgz") {
-            std::vector<std::string> arguments = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude",
-                                                  ".DS_Store"};
-            for (const auto& group : groups) {
-                arguments.insert(arguments.end(), {"-C", group.folder.string()});
-                for (const auto& name : group.names)
-                    arguments.push_back(ZipTools::literalName(name));
-            }
-            Shell::run(tar, arguments, {.env = packEnv()});
-        } else {
-            throw ConversionError::unsupported();
+    if (ext == "zip") {
+        for (const auto& group : groups)
+            ZipTools::packNames(destination, group.folder, group.names);
+    } else if (ext == "tar" || ext == "tgz") {
+        std::vector<std::string> arguments = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude",
+                                              ".DS_Store"};
+        for (const auto& group : groups) {
+            arguments.insert(arguments.end(), {"-C", group.folder.string()});
+            for (const auto& name : group.names)
+                arguments.push_back(ZipTools::literalName(name));
         }
-    } catch (...) {
-        std::error_code error;
-        fs::remove(destination, error);
-        throw;
+        Shell::run(tar, arguments, {.env = packEnv()});
+    } else {
+        throw ConversionError::unsupported();
     }
 }
 
@@ -270,36 +295,16 @@ fs::path packInto(const std::vector<Group>& groups, const OutputFormat& format, 
                   const std::string& stem)
 {
     const auto ext = fileExtension(format);
-    const auto staged = stagingPath(folder, ext);
-    pack(groups, staged, format.ext);
-    try {
-        return placeUnder(staged, folder, stem, ext);
-    } catch (...) {
-        removeTree(staged);
-        throw;
-    }
+    FileSafety::StagedPath staged(folder, ext);
+    pack(groups, staged.path(), format.ext);
+    return staged.publish(FileSafety::numberedNames(folder, stem, ext));
 }
 
-void writeAll(int fd, const uint8_t* data, size_t size)
+void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
 {
-    while (size > 0) {
-        const auto written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throwErrno("write");
-        }
-        data += written;
-        size -= size_t(written);
-    }
-}
-
-void decompressXZ(const fs::path& source, int target)
-{
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throwErrno("open");
-    FileDescriptor input(fd);
+    const FileSafety::Fd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input)
+        FileSafety::throwErrno(source);
 
     lzma_stream stream = LZMA_STREAM_INIT;
     if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
@@ -311,13 +316,13 @@ void decompressXZ(const fs::path& source, int target)
 
     std::vector<uint8_t> in(1 << 20), out(1 << 16);
     lzma_action action = LZMA_RUN;
-    for (;;) {
+    for (long long written = 0;;) {
         if (stream.avail_in == 0 && action == LZMA_RUN) {
             const auto got = ::read(input.get(), in.data(), in.size());
             if (got < 0) {
                 if (errno == EINTR)
                     continue;
-                throwErrno("read");
+                FileSafety::throwErrno(source);
             }
             if (got == 0)
                 action = LZMA_FINISH;
@@ -327,7 +332,11 @@ void decompressXZ(const fs::path& source, int target)
         stream.next_out = out.data();
         stream.avail_out = out.size();
         const auto result = lzma_code(&stream, action);
-        writeAll(target, out.data(), out.size() - stream.avail_out);
+        const auto size = out.size() - stream.avail_out;
+        FileSafety::writeAll(target, {reinterpret_cast<const char*>(out.data()), size});
+        if ((written + (long long)size) >> 20 != written >> 20)
+            watch.check();
+        written += (long long)size;
         if (result == LZMA_STREAM_END)
             return;
         if (result != LZMA_OK)
@@ -338,29 +347,20 @@ void decompressXZ(const fs::path& source, int target)
 // Decompresses a single gz, bz2 or xz file into a new file named `base`.
 fs::path decompress(const fs::path& source, const std::string& ext, const fs::path& folder, const std::string& base)
 {
-    for (long long n = 1;; ++n) {
-        const auto target = candidate(folder, base, "", n);
-        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            throwErrno("open");
-        }
-        FileDescriptor output(fd);
-        try {
-            if (ext == "xz")
-                decompressXZ(source, output.get());
-            else
-                Shell::run(ext == "gz" ? gzip : bzip2, {"-dc", source.string()}, {.stdoutFd = output.get()});
-        } catch (...) {
-            std::error_code error;
-            fs::remove(target, error);
-            throw;
-        }
-        return target;
-    }
+    FileSafety::NewFile file(folder);
+    SpaceWatch watch(folder);
+    if (ext == "xz")
+        decompressXZ(source, file.fd(), watch);
+    else
+        watch.run(ext == "gz" ? gzip : bzip2, {"-dc", source.string()}, file.fd());
+    return file.publish(FileSafety::numberedNames(folder, base, ""));
 }
 
+}
+
+void setRoomProbe(std::function<long long(const fs::path&)> probe)
+{
+    roomProbe = std::move(probe);
 }
 
 fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
@@ -368,8 +368,11 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
     if (items.empty())
         throw ConversionError::unsupported();
     std::vector<fs::path> paths;
-    for (const auto& item : items)
+    for (const auto& item : items) {
         paths.push_back(cleaned(item));
+        if (!fs::exists(fs::symlink_status(paths.back())))
+            throw ConversionError::unreadable();
+    }
 
     // Every item is packed by its name from its own folder, so items from different folders
     // all land at the archive's top level.
@@ -387,35 +390,43 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
 fs::path extract(const fs::path& archive)
 {
     const auto source = cleaned(archive);
+    FileSafety::requireRegularFile(source);
     const auto folder = OutputPaths::directory(source);
     const auto base = baseName(source);
     const auto ext = Catalog::normalizedExt(source);
     if (ext == "gz" || ext == "bz2" || ext == "xz")
         return decompress(source, ext, folder, base);
 
-    TempFolder temp;
-    unpack(source, temp.path());
-    const auto entries = contents(temp.path());
+    // A folder of its own inside the private one, so that what moves out has ordinary permissions.
+    const FileSafety::TempDir temp;
+    const auto unpacked = temp.path() / "conteudo";
+    fs::create_directory(unpacked);
+    unpack(source, unpacked);
+    const auto entries = contents(unpacked);
     if (entries.size() == 1) {
         const fs::path entry = entries.front();
         auto entryExt = entry.extension().string();
         if (!entryExt.empty())
             entryExt.erase(0, 1);
-        return placeUnder(temp.path() / entry, folder, entry.stem().string(), entryExt);
+        return place(unpacked / entry, folder, entry.stem().string(), entryExt);
     }
     // None or several: the whole folder, with whatever junk the count left out.
-    return placeUnder(temp.path(), folder, base, "");
+    return place(unpacked, folder, base, "");
 }
 
 fs::path repack(const fs::path& archive, const OutputFormat& format)
 {
     const auto source = cleaned(archive);
-    TempFolder temp;
+    FileSafety::requireRegularFile(source);
+    const FileSafety::TempDir temp;
     unpack(source, temp.path());
     auto entries = contents(temp.path());
     if (entries.empty())
         throw ConversionError::unreadable();
-    return packInto({{temp.path(), std::move(entries)}}, format, OutputPaths::directory(source), baseName(source));
+    const auto folder = OutputPaths::directory(source);
+    if (treeSize(temp.path()) > roomOn(folder))
+        throwNoRoom();
+    return packInto({{temp.path(), std::move(entries)}}, format, folder, baseName(source));
 }
 
 }

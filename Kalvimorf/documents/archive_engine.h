@@ -2,6 +2,7 @@
 
 #include "core/catalog.h"
 
+#include <functional>
 #include <vector>
 
 // Makes, unpacks and repacks archives with the system's archivers; single .xz files are
@@ -13,9 +14,16 @@ namespace ArchiveEngine {
 // packed at the archive's top level from its own folder.
 fs::path create(const std::vector<fs::path>& items, const OutputFormat& format);
 // Unpacks beside the source, never overwriting: a single compressed file into its base name, an
-// archive with one entry to that entry, any other into a folder named after the archive.
+// archive with one entry to that entry, any other into a folder named after the archive. What is
+// unpacked belongs to the user running the program, without set-id bits; only regular files,
+// folders and links that stay inside are kept. Inputs must be regular files.
 fs::path extract(const fs::path& archive);
 // Unpacks into a temporary folder and packs the entries again as `format` beside the source.
 fs::path repack(const fs::path& archive, const OutputFormat& format);
+
+// Unpacking stops with an error before it would leave less than 5 % of the temporary or the
+// destination file system free. The probe, when set, replaces the room a file system has above
+// that 5 % (for tests that must not fill a disk); an empty one restores the real figure.
+void setRoomProbe(std::function<long long(const fs::path& folder)> probe);
 
 }

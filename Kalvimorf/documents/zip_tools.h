@@ -7,13 +7,13 @@
 
 // The zip containers of archives, XLSX and DOCX packages, made and read by the system's zip and
 // unzip. Every call blocks until the tool ends; a failed run throws ConversionError::ffmpeg with
-// the tool's last error line.
+// the tool's last error line. The zips written mark their non-ASCII UTF-8 names as UTF-8.
 namespace ZipTools {
 namespace fs = std::filesystem;
 
 // Packs the named files and folders (folders with their content), as they lie in `folder`, into
 // `destination`, leaving out .DS_Store files and anything under __MACOSX. An existing archive at
-// `destination` gets the entries added.
+// `destination` gets the entries added. A missing or unreadable name fails the run.
 void packNames(const fs::path& destination, const fs::path& folder, const std::vector<std::string>& names);
 
 // Packs the content of `folder` under paths relative to it.
