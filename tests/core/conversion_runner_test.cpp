@@ -6,7 +6,6 @@
 #include "core/job_store.h"
 #include "core/limiter.h"
 #include "core/magic_burst.h"
-#include "core/process.h"
 #include "core/quality.h"
 #include "core/settings.h"
 #include "core/task.h"
@@ -29,17 +28,10 @@ using Kind = Job::State::Kind;
 namespace {
 
 // An engine whose calls wait until the test says how they end; a call that the user cancels
-// while it waits throws a cancellation, as the real engines do.
+// while it waits throws a cancellation, as the real engines do. It records what each call saw.
 class FakeEngine {
 public:
     struct Call {
-        fs::path url;
-        MediaKind kind;
-        OutputFormat format;
-        std::optional<fs::path> overrideDir;
-        std::optional<QualityLevel> quality;
-    };
-    struct Batch {
         std::string engine;
         std::vector<fs::path> items;
         std::optional<fs::path> overrideDir;
@@ -51,7 +43,9 @@ public:
     {
         ConversionEngines engines;
         engines.convert = [this](const fs::path& url, MediaKind kind, const OutputFormat& format,
-                                 const Progress& progress) { return convert(url, kind, format, progress); };
+                                 const Progress& progress) {
+            return convert(url, MediaKinds::rawValue(kind) + " " + format.label, progress);
+        };
         engines.mergePDF = [this](const std::vector<fs::path>& items) { return batch("pdf", items); };
         engines.mergeImages = [this](const std::vector<fs::path>& items) { return batch("images", items); };
         engines.createArchive = [this](const std::vector<fs::path>& items, const OutputFormat& format) {
@@ -59,7 +53,6 @@ public:
         };
         return engines;
     }
-
     void release(const fs::path& url, Outcome outcome)
     {
         std::lock_guard lock(mutex_);
@@ -70,33 +63,30 @@ public:
     {
         release(url, [url] { return fs::path(url).replace_extension(".out"); });
     }
-
     std::vector<Call> calls()
     {
         std::lock_guard lock(mutex_);
         return calls_;
     }
-    std::vector<Batch> batches()
-    {
-        std::lock_guard lock(mutex_);
-        return batches_;
-    }
     bool entered(const fs::path& url)
     {
         for (const auto& call : calls())
-            if (call.url == url)
+            if (call.items.front() == url)
                 return true;
         return false;
     }
-    // Progress values to report before waiting.
     std::vector<double> progressToReport;
 
 private:
-    fs::path convert(const fs::path& url, MediaKind kind, const OutputFormat& format, const Progress& progress)
+    void record(const std::string& engine, const std::vector<fs::path>& items)
+    {
+        const auto& context = Task::current();
+        calls_.push_back({engine, items, context.overrideDir, context.qualityOverride});
+    }
+    fs::path convert(const fs::path& url, const std::string& engine, const Progress& progress)
     {
         std::unique_lock lock(mutex_);
-        const auto& context = Task::current();
-        calls_.push_back({url, kind, format, context.overrideDir, context.qualityOverride});
+        record(engine, {url});
         for (double value : progressToReport)
             progress(value);
         while (!outcomes_.count(url)) {
@@ -111,8 +101,7 @@ private:
     fs::path batch(const std::string& engine, const std::vector<fs::path>& items)
     {
         std::lock_guard lock(mutex_);
-        const auto& context = Task::current();
-        batches_.push_back({engine, items, context.overrideDir, context.qualityOverride});
+        record(engine, items);
         return items.front().parent_path() / "lote.out";
     }
 
@@ -120,7 +109,6 @@ private:
     std::condition_variable changed_;
     std::map<fs::path, Outcome> outcomes_;
     std::vector<Call> calls_;
-    std::vector<Batch> batches_;
 };
 
 class RunnerTest : public ::testing::Test {
@@ -145,7 +133,6 @@ protected:
         QCoreApplication::processEvents();
         Alert::setPresenter(nullptr);
     }
-
     std::vector<fs::path> files(const std::vector<std::string>& names)
     {
         std::vector<fs::path> urls;
@@ -156,27 +143,11 @@ protected:
         return urls;
     }
     const Job& job(size_t index) { return store.jobs().at(index); }
-    std::vector<std::string> names()
+    size_t count(const std::function<bool(const Job&)>& holds)
     {
-        std::vector<std::string> list;
-        for (const auto& each : store.jobs())
-            list.push_back(each.sourceName);
-        return list;
+        return size_t(std::count_if(store.jobs().begin(), store.jobs().end(), holds));
     }
-    size_t startedCount()
-    {
-        size_t count = 0;
-        for (const auto& each : store.jobs())
-            count += each.started ? 1 : 0;
-        return count;
-    }
-    bool allEnded()
-    {
-        for (const auto& each : store.jobs())
-            if (each.isRunning())
-                return false;
-        return true;
-    }
+    bool allEnded() { return count([](const Job& each) { return each.isRunning(); }) == 0; }
     std::set<std::string> folderEntries()
     {
         std::set<std::string> entries;
@@ -195,20 +166,22 @@ protected:
     int answer = 0;
 };
 
-TEST_F(RunnerTest, FiveFilesRunThreeAtATimeInOrder)
+TEST_F(RunnerTest, FilesRunThreeAtATimeInOrderWithoutThreadsForTheWaiting)
 {
-    auto urls = files({"e.png", "c.png", "a.png", "d.png", "b.png"});
+    const auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), {}); };
+    const auto before = threads();
+    auto urls = files({"e.png", "c.png", "a.png", "d.png", "b.png", "f.png", "g.png", "h.png"});
     runner.run(urls, jpg(), std::nullopt);
-    EXPECT_EQ(names(), (std::vector<std::string>{"a.png", "b.png", "c.png", "d.png", "e.png"}));
+    std::vector<std::string> names;
+    for (const auto& each : store.jobs())
+        names.push_back(each.sourceName);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.png", "b.png", "c.png", "d.png", "e.png", "f.png", "g.png", "h.png"}));
     EXPECT_TRUE(asked.empty());
-    EXPECT_EQ(runner.limiter().running(), 3);
-    EXPECT_EQ(runner.limiter().waiting(), 2);
-
-    ASSERT_TRUE(pumpUntil([&] { return startedCount() == 3 && fake.calls().size() == 3; }));
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_TRUE(job(i).started) << i;
-    EXPECT_FALSE(job(3).started);
-    EXPECT_FALSE(job(4).started);
+    ASSERT_TRUE(pumpUntil([&] { return count([](const Job& each) { return each.started; }) == 3 && fake.calls().size() == 3; }));
+    EXPECT_TRUE(job(0).started && job(1).started && job(2).started);
+    EXPECT_EQ(runner.limiter().waiting(), 5);
+    // Five jobs wait for a place without holding a thread each.
+    EXPECT_LT(threads(), before + 3 + 5);
 
     // Each end lets the oldest waiter in, whichever of the three ended.
     fake.succeed(dir / "b.png");
@@ -217,52 +190,25 @@ TEST_F(RunnerTest, FiveFilesRunThreeAtATimeInOrder)
     EXPECT_EQ(job(1).state.kind, Kind::done);
     fake.succeed(dir / "a.png");
     ASSERT_TRUE(pumpUntil([&] { return job(4).started; }));
-
-    for (const auto& name : {"c.png", "d.png", "e.png"})
-        fake.succeed(dir / name);
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
-    for (const auto& each : store.jobs()) {
-        EXPECT_EQ(each.state.kind, Kind::done);
-        EXPECT_EQ(each.progress, 1.0);
-    }
-    // One completion sound, for the last job.
-    EXPECT_EQ(sound.played().size(), 1u);
-
-    // All five outputs were pointed at one new common folder beside the first file.
-    const auto folder = dir / "Convertidos para JPG";
-    EXPECT_TRUE(fs::is_directory(folder));
-    for (const auto& call : fake.calls()) {
-        EXPECT_EQ(call.overrideDir, folder);
-        EXPECT_EQ(call.kind, MediaKind::image);
-        EXPECT_EQ(call.format, jpg());
-        EXPECT_FALSE(call.quality.has_value());
-    }
-}
-
-TEST_F(RunnerTest, WaitingJobsHoldNoThread)
-{
-    auto threads = [] {
-        return std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator());
-    };
-    std::vector<std::string> names;
-    for (int i = 0; i < 40; ++i)
-        names.push_back("f" + std::to_string(i) + ".png");
-    const auto urls = files(names);
-    const auto before = threads();
-    runner.run(urls, jpg(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return fake.calls().size() == 3; }));
-    EXPECT_LT(threads(), before + 10);
     for (const auto& url : urls)
         fake.succeed(url);
     ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
+    EXPECT_EQ(count([](const Job& each) { return each.state.kind == Kind::done && each.progress == 1.0; }), 8u);
+    // One completion sound, for the last job.
+    EXPECT_EQ(sound.played().size(), 1u);
+    // Every output was pointed at one new common folder beside the first file.
+    for (const auto& call : fake.calls()) {
+        EXPECT_EQ(call.overrideDir, dir / "Convertidos para JPG");
+        EXPECT_EQ(call.engine, "image JPG");
+        EXPECT_FALSE(call.quality.has_value());
+    }
 }
 
 TEST_F(RunnerTest, CancelledWaitingJobNeverReachesTheEngine)
 {
     runner.run(files({"a.png", "b.png", "c.png", "d.png"}), jpg(), std::nullopt);
     ASSERT_TRUE(pumpUntil([&] { return fake.calls().size() == 3; }));
-    const QUuid waiting = job(3).id;
-    store.cancel(waiting);
+    store.cancel(job(3).id);
     EXPECT_EQ(job(3).state.kind, Kind::cancelled);
 
     // Its turn comes, it ends at once and hands the place on.
@@ -276,16 +222,19 @@ TEST_F(RunnerTest, CancelledWaitingJobNeverReachesTheEngine)
     store.cancel(job(1).id);
     ASSERT_TRUE(pumpUntil([&] { return runner.limiter().running() == 1; }));
     EXPECT_EQ(job(1).state.kind, Kind::cancelled);
-    fake.succeed(dir / "c.png");
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
 }
 
-TEST_F(RunnerTest, FailuresAndCancellationsFromTheEngine)
+TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
 {
-    runner.run(files({"a.png"}), jpg(), QualityLevel::web);
-    runner.run(files({"b.png"}), jpg(), std::nullopt);
-    runner.run(files({"c.png"}), jpg(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return fake.calls().size() == 3; }));
+    // Selections without options make no job.
+    runner.run({}, jpg(), std::nullopt);
+    runner.run(files({"x.png", "y.mp4"}), jpg(), std::nullopt);
+    EXPECT_TRUE(store.jobs().empty());
+
+    fake.progressToReport = {0.25, 0.5};
+    for (const auto& name : {"a.png", "b.png", "c.png"})
+        runner.run(files({name}), jpg(), name == std::string("a.png") ? std::optional(QualityLevel::web) : std::nullopt);
+    ASSERT_TRUE(pumpUntil([&] { return fake.calls().size() == 3 && job(0).progress == 0.5; }));
     fake.release(dir / "a.png", []() -> fs::path { throw ConversionError::unreadable(); });
     ASSERT_TRUE(pumpUntil([&] { return !job(0).isRunning(); }));
     EXPECT_EQ(job(0).state.kind, Kind::failed);
@@ -293,35 +242,23 @@ TEST_F(RunnerTest, FailuresAndCancellationsFromTheEngine)
     EXPECT_TRUE(ErrorLog::recent(1).ends_with("  a.png → JPG: Não foi possível ler o arquivo."));
     EXPECT_EQ(sound.played(), (std::vector<JobFakes::Played>{{Chime::Kind::failure, 0.5}}));
 
-    // A cancellation nobody asked for is still a cancellation, not a failure.
+    // A cancellation nobody asked for is still a cancellation, not a failure; something that is
+    // not a std::exception must not take the program down.
     fake.release(dir / "b.png", []() -> fs::path { throw CancellationError(); });
-    // Something that is not a std::exception must not take the program down.
     fake.release(dir / "c.png", []() -> fs::path { throw 42; });
     ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
     EXPECT_EQ(job(1).state.kind, Kind::cancelled);
     EXPECT_EQ(job(2).state.kind, Kind::failed);
     EXPECT_TRUE(ErrorLog::recent(1).ends_with("  c.png → JPG: Erro inesperado.")) << ErrorLog::recent(1);
 
-    // One file: no common folder, and the quality travels with the job.
-    auto calls = fake.calls();
-    for (const auto& call : calls) {
+    // One file: no common folder, and the quality travels with its own job only.
+    for (const auto& call : fake.calls()) {
         EXPECT_FALSE(call.overrideDir.has_value());
-        EXPECT_EQ(call.quality, call.url.filename() == "a.png" ? std::optional(QualityLevel::web) : std::nullopt);
+        EXPECT_EQ(call.quality, call.items.front().filename() == "a.png" ? std::optional(QualityLevel::web) : std::nullopt);
     }
 }
 
-TEST_F(RunnerTest, ProgressReachesTheStoreOnTheMainThread)
-{
-    fake.progressToReport = {0.25, 0.5};
-    runner.run(files({"a.png"}), jpg(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return job(0).progress == 0.5; }));
-    EXPECT_TRUE(job(0).started);
-    fake.succeed(dir / "a.png");
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
-    EXPECT_EQ(job(0).progress, 1.0);
-}
-
-TEST_F(RunnerTest, MixedFormatsAskFirst)
+TEST_F(RunnerTest, MixedFormatsAskFirstAndCommonFoldersTakeFreeNames)
 {
     auto urls = files({"foto.png", "outra.heic"});
     const auto before = folderEntries();
@@ -338,60 +275,39 @@ TEST_F(RunnerTest, MixedFormatsAskFirst)
               "pasta “Convertidos para JPG”.");
     EXPECT_EQ(asked[0].buttons, (std::vector<std::string>{"Converter todos", "Cancelar"}));
 
+    // Accepted: one folder per request, each under the next free name; a file counts as taken.
     answer = 0;
+    writeFile(dir / "Convertidos para JPG", "a file in the way");
     runner.run(urls, jpg(), std::nullopt);
-    EXPECT_EQ(store.jobs().size(), 2u);
-    EXPECT_TRUE(fs::is_directory(dir / "Convertidos para JPG"));
+    runner.run(urls, jpg(), std::nullopt);
     for (const auto& url : urls)
         fake.succeed(url);
     ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
-}
-
-TEST_F(RunnerTest, CommonFolderTakesAFreeName)
-{
-    auto urls = files({"um.png", "dois.png"});
-    writeFile(dir / "Convertidos para WEBP", "a file in the way");
-    const auto webp = Catalog::fmts({"webp"}).front();
-    for (const auto& expected : {"Convertidos para WEBP 2", "Convertidos para WEBP 3"}) {
-        runner.run(urls, webp, std::nullopt);
-        EXPECT_TRUE(fs::is_directory(dir / expected)) << expected;
-    }
-    for (const auto& url : urls)
-        fake.succeed(url);
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
-    ASSERT_EQ(fake.calls().size(), 4u);
     std::map<fs::path, int> perFolder;
     for (const auto& call : fake.calls())
         ++perFolder[call.overrideDir.value_or("")];
-    EXPECT_EQ(perFolder, (std::map<fs::path, int>{{dir / "Convertidos para WEBP 2", 2}, {dir / "Convertidos para WEBP 3", 2}}));
+    EXPECT_EQ(perFolder, (std::map<fs::path, int>{{dir / "Convertidos para JPG 2", 2}, {dir / "Convertidos para JPG 3", 2}}));
+    EXPECT_EQ(asked.size(), 4u);
 }
 
 TEST_F(RunnerTest, BatchFormatsMakeOneJobWithoutFolder)
 {
-    struct Case {
-        std::vector<std::string> names;
-        OutputFormat format;
-        std::string engine;
-    };
     fs::create_directories(dir / "pasta b");
     fs::create_directories(dir / "pasta a");
-    const std::vector<Case> cases = {
-        {{"b.pdf", "a.pdf"}, Catalog::mergedPDF(), "pdf"},
-        {{"b.png", "a.jpg"}, Catalog::mergedPDF(), "images"},
-        {{}, Catalog::packFormats().front(), "archive zip"},
+    const std::vector<std::tuple<std::vector<fs::path>, OutputFormat, std::string>> cases = {
+        {files({"b.pdf", "a.pdf"}), Catalog::mergedPDF(), "pdf"},
+        {files({"b.png", "a.jpg"}), Catalog::mergedPDF(), "images"},
+        {{dir / "pasta b", dir / "pasta a"}, Catalog::packFormats().front(), "archive zip"},
     };
-    for (const auto& [names, format, engine] : cases) {
+    for (const auto& [urls, format, engine] : cases) {
         store.setJobs({});
-        auto urls = names.empty() ? std::vector<fs::path>{dir / "pasta b", dir / "pasta a"} : files(names);
-        const auto before = fake.batches().size();
         runner.run(urls, format, QualityLevel::light);
         ASSERT_EQ(store.jobs().size(), 1u) << engine;
         EXPECT_EQ(job(0).sourceName, Catalog::describe(urls));
         EXPECT_EQ(job(0).target, format.label);
         ASSERT_TRUE(pumpUntil([&] { return allEnded(); })) << engine;
         EXPECT_EQ(job(0).state.kind, Kind::done);
-        ASSERT_EQ(fake.batches().size(), before + 1);
-        const auto batch = fake.batches().back();
+        const auto batch = fake.calls().back();
         EXPECT_EQ(batch.engine, engine);
         EXPECT_EQ(batch.items, Catalog::sorted(urls));
         EXPECT_FALSE(batch.overrideDir.has_value());
@@ -399,41 +315,6 @@ TEST_F(RunnerTest, BatchFormatsMakeOneJobWithoutFolder)
     }
     EXPECT_TRUE(asked.empty());
     EXPECT_FALSE(fs::exists(dir / "Convertidos para PDF ÚNICO"));
-}
-
-TEST_F(RunnerTest, NothingForASelectionWithoutOptions)
-{
-    runner.run({}, jpg(), std::nullopt);
-    runner.run(files({"a.png", "b.mp4"}), jpg(), std::nullopt);
-    EXPECT_TRUE(store.jobs().empty());
-    EXPECT_TRUE(asked.empty());
-}
-
-TEST(RunnerCancelTest, CancelStopsTheJobsChildProcess)
-{
-    JobFakes::SoundFixture sound;
-    TempDir dir;
-    writeFile(dir / "a.png", "x");
-    JobStore store;
-    ConversionEngines engines;
-    engines.convert = [](const fs::path&, MediaKind, const OutputFormat&, const Progress&) -> fs::path {
-        Process::Command command;
-        command.executable = "/usr/bin/sleep";
-        command.arguments = {"30"};
-        command.cancellable = true;
-        Process::run(command);
-        return "/nowhere";
-    };
-    ConversionRunner runner(store, engines);
-    runner.run({dir / "a.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return JobFakes::childProcesses("sleep") == 1; }));
-    store.cancel(store.jobs().front().id);
-    EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
-    ASSERT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0; }, 10));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(JobFakes::childProcesses("sleep"), 0);
-    EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
-    EXPECT_TRUE(sound.played().empty());
 }
 
 TEST(RunnerLaunchTest, WorkWithoutAGateRunsAtOnceInItsOwnContext)
@@ -455,23 +336,6 @@ TEST(RunnerLaunchTest, WorkWithoutAGateRunsAtOnceInItsOwnContext)
     ASSERT_TRUE(pumpUntil([&] { return !store.jobs().front().isRunning(); }));
     EXPECT_EQ(store.jobs().front().state.kind, Kind::done);
     EXPECT_EQ(seenFolder, dir.path());
-
-    // With a gate of its own (as the tool runner has), cancelled from the store while working:
-    // the work sees it and the job ends cancelled.
-    auto gate = std::make_shared<Limiter>(1);
-    auto second = store.add("outro.mov", "Cortar");
-    ConversionRunner::launch(store, gate, second, Task::newJob(), []() -> fs::path {
-        for (;;) {
-            Task::checkCancelled();
-            std::this_thread::yield();
-        }
-    });
-    ASSERT_TRUE(pumpUntil([&] { return store.jobs().back().started; }));
-    store.cancel(second);
-    ASSERT_TRUE(pumpUntil([&] { return gate->running() == 0; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(store.jobs().back().state.kind, Kind::cancelled);
-    EXPECT_EQ(sound.played().size(), 1u);
 }
 
 TEST(LimiterTest, PlacesGoOutFirstInFirstOut)

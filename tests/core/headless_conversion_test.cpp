@@ -1,7 +1,11 @@
+#include "core/process.h"
+#include "job_fakes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
 #include <vips/vips8>
 
 using TestSupport::runBrivlon;
@@ -22,14 +26,9 @@ void makeImage(const fs::path& path, int width = 64, int height = 48)
 std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> result;
-    size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        result.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
     return result;
 }
 
@@ -162,4 +161,35 @@ TEST(HeadlessConversion, WithoutResourcesThereIsNoVideoEngine)
     EXPECT_NE(result.err.find("erro: O motor de vídeo do Brivlon está faltando. Reinstale o app."), std::string::npos)
         << result.err;
     EXPECT_FALSE(fs::exists(dir / "tone.mp3"));
+}
+
+TEST(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
+{
+    TempDir dir;
+    const auto input = dir / "longo.mov";
+    auto made = TestSupport::runProgram("/usr/bin/ffmpeg", {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+        "testsrc=duration=40:size=640x480:rate=30", "-c:v", "libx264", "-preset", "ultrafast", input.string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    fs::create_directories(dir / "tmp");
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Process::Command command{BRIVLON_BINARY, {"--convert", "mp4", input.string()}};
+        command.env = {{"TMPDIR", (dir / "tmp").string()}};
+        Process::Child run(command);
+        // ffmpeg runs in a process group of its own, out of reach of a signal to the program.
+        ASSERT_TRUE(JobFakes::pumpUntil([&] { return JobFakes::processes("ffmpeg", input.string()) > 0; }, 60));
+        ::kill(run.pid(), signal);
+        const auto ended = [&] {
+            siginfo_t info{};
+            return ::waitid(P_PID, id_t(run.pid()), &info, WEXITED | WNOWAIT | WNOHANG) == 0 && info.si_pid == run.pid();
+        };
+        ASSERT_TRUE(JobFakes::pumpUntil(ended, 20));
+        const int status = run.wait();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_TRUE(JobFakes::pumpUntil([&] { return JobFakes::processes("ffmpeg", input.string()) == 0; }, 10));
+        for (const auto& entry : fs::directory_iterator(dir / "tmp"))  // Qt keeps its runtime folder there
+            EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "an output was left";
+    }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared fakes for the job tests: a sound output that records, a settable media clock and an
-// event pump with a deadline.
+// Shared fakes for the job tests: a sound output that records, a settable media clock, a look at
+// the process table and an event pump with a deadline.
 
 #include "core/chime.h"
 #include "core/media_clock.h"
@@ -55,21 +55,22 @@ public:
     double now = 1000.0;
 };
 
-// Children of this process running `name`, not yet reaped.
-inline int childProcesses(const std::string& name)
+// Live processes named `name` that are children of this process or, when `mentioning` is
+// given, any whose command line holds that text (tools outlive the parent that started them).
+inline int processes(const std::string& name, const std::string& mentioning = {})
 {
     int count = 0;
-    const auto self = std::to_string(::getpid());
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const auto stat = TestSupport::readFile(entry.path() / "stat");
-        const auto open = stat.find('(');
         const auto close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 2 > stat.size())
+        if (close == std::string::npos || close + 2 > stat.size())
             continue;
         std::istringstream rest(stat.substr(close + 2));
         std::string state, parent;
         rest >> state >> parent;
-        count += parent == self && stat.substr(open + 1, close - open - 1) == name ? 1 : 0;
+        const bool related = mentioning.empty() ? parent == std::to_string(::getpid())
+                                                : TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
+        count += related && (mentioning.empty() || state != "Z") && stat.substr(stat.find('(') + 1, close - stat.find('(') - 1) == name;
     }
     return count;
 }
