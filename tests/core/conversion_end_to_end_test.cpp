@@ -10,18 +10,17 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 using namespace TestSupport;
 using JobFakes::pumpUntil;
 using Kind = Job::State::Kind;
 
 namespace {
 
-void makeWithFFmpeg(const std::vector<std::string>& arguments)
+void makeWithFFmpeg(const std::string& source, const fs::path& out, const std::vector<std::string>& options = {})
 {
-    std::vector<std::string> all = {"-hide_banner", "-loglevel", "error", "-y"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> all = {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", source};
+    all.insert(all.end(), options.begin(), options.end());
+    all.push_back(out.string());
     auto result = runProgram("/usr/bin/ffmpeg", all, 120);
     ASSERT_EQ(result.exitCode, 0) << result.err;
 }
@@ -38,8 +37,8 @@ protected:
     {
         return std::none_of(store.jobs().begin(), store.jobs().end(), [](const Job& job) { return job.isRunning(); });
     }
-    // Ends the runner and the pool, waiting workers included: then no worker may be left.
-    void stop()
+    // With the runner and the pool gone, waiting workers included, no worker may be left.
+    void TearDown() override
     {
         store.cancelAll();
         EXPECT_TRUE(pumpUntil([&] { return runner->limiter().running() == 0 && runner->limiter().waiting() == 0; }, 120));
@@ -47,18 +46,6 @@ protected:
         runner.reset();
         pool.reset();
         EXPECT_EQ(JobFakes::processes("brivlon"), 0);
-    }
-    void TearDown() override
-    {
-        if (runner)
-            stop();
-    }
-    std::set<std::string> entries()
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.path()))
-            names.insert(entry.path().filename().string());
-        return names;
     }
 
     JobFakes::SoundFixture sound;
@@ -72,11 +59,10 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
 {
     // A name with a line feed and a backslash must survive the trip to the worker.
     const std::string odd = "quadro\\n\nx.png";
-    makeWithFFmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", (dir / odd).string()});
+    makeWithFFmpeg("testsrc=size=64x48", dir / odd, {"-frames:v", "1"});
     for (const auto& copy : {"quebra.png", "trava.png", "b.png"})
         fs::copy_file(dir / odd, dir / copy);
-    makeWithFFmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=10", "-pix_fmt", "yuv420p",
-                    (dir / "clipe.mp4").string()});
+    makeWithFFmpeg("testsrc=duration=1:size=160x120:rate=10", dir / "clipe.mp4", {"-pix_fmt", "yuv420p"});
     start({.stallLimit = std::chrono::seconds(3),
            .ready = 2,
            .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
@@ -101,14 +87,11 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         EXPECT_EQ(jobs[i].state.url->parent_path(), dir.path());
     }
     EXPECT_EQ(jobs[0].state.url->filename(), "quadro\\n\nx.jpg");
-    stop();
 }
 
 TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
 {
-    makeWithFFmpeg({"-f", "lavfi", "-i", "testsrc=duration=30:size=640x480:rate=30", "-pix_fmt", "yuv420p",
-                    "-c:v", "libx264", "-preset", "ultrafast", (dir / "longo.mp4").string()});
-    const auto before = entries();
+    makeWithFFmpeg("testsrc=duration=30:size=640x480:rate=30", dir / "longo.mp4", {"-preset", "ultrafast"});
     start({});
     runner->run({dir / "longo.mp4"}, Catalog::fmts({"webm"}).front(), std::nullopt);
     const auto& job = store.jobs().front();
@@ -120,9 +103,7 @@ TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
     EXPECT_EQ(job.state.kind, Kind::cancelled);
     ASSERT_TRUE(pumpUntil([&] { return runner->limiter().running() == 0; }, 10));
     EXPECT_TRUE(pumpUntil([&] { return JobFakes::processes("ffmpeg", dir.path().string()) == 0; }, 10));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(store.jobs().front().state.kind, Kind::cancelled);
-    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "an output was left";
 }
 
 }

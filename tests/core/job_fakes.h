@@ -5,7 +5,6 @@
 
 #include "core/chime.h"
 #include "core/media_clock.h"
-
 #include "support/test_support.h"
 
 #include <QCoreApplication>
@@ -14,11 +13,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
-
 #include <unistd.h>
 
 namespace JobFakes {
@@ -29,16 +24,13 @@ struct Played {
     bool operator==(const Played&) const = default;
 };
 
-class RecordingOutput : public Chime::Output {
-public:
-    void restart(Chime::Kind kind, double volume) override { played.push_back({kind, volume}); }
-    std::vector<Played> played;
-};
-
 // Installs a recording output and a clock the test sets; both are removed again at the end.
-class SoundFixture {
-public:
-    SoundFixture() : output(std::make_shared<RecordingOutput>())
+struct SoundFixture {
+    struct Recorder : Chime::Output {
+        void restart(Chime::Kind kind, double volume) override { played.push_back({kind, volume}); }
+        std::vector<Played> played;
+    };
+    SoundFixture()
     {
         Chime::setOutput(output);
         Chime::resetDebounce();
@@ -51,26 +43,24 @@ public:
     }
     std::vector<Played>& played() { return output->played; }
 
-    std::shared_ptr<RecordingOutput> output;
+    std::shared_ptr<Recorder> output = std::make_shared<Recorder>();
     double now = 1000.0;
 };
 
-// Live processes named `name` that are children of this process or, when `mentioning` is
-// given, any whose command line holds that text (tools outlive the parent that started them).
+// Processes named `name` that are children of this process (unreaped ones included) or, with
+// `mentioning`, live ones whose command line holds that text (tools outlive their parents).
 inline int processes(const std::string& name, const std::string& mentioning = {})
 {
     int count = 0;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const auto stat = TestSupport::readFile(entry.path() / "stat");
-        const auto close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 > stat.size())
+        const auto open = stat.find('('), close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 > stat.size() || stat.substr(open + 1, close - open - 1) != name)
             continue;
-        std::istringstream rest(stat.substr(close + 2));
         std::string state, parent;
-        rest >> state >> parent;
-        const bool related = mentioning.empty() ? parent == std::to_string(::getpid())
-                                                : TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
-        count += related && (mentioning.empty() || state != "Z") && stat.substr(stat.find('(') + 1, close - stat.find('(') - 1) == name;
+        std::istringstream(stat.substr(close + 2)) >> state >> parent;
+        count += mentioning.empty() ? parent == std::to_string(::getpid())
+                                    : state != "Z" && TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
     }
     return count;
 }
