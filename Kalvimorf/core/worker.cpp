@@ -2,6 +2,7 @@
 
 #include "core/conversion_error.h"
 #include "core/engine.h"
+#include "core/file_safety.h"
 #include "core/image_engine.h"
 #include "core/image_library.h"
 #include "core/pdf_engine.h"
@@ -50,6 +51,17 @@ void send(const std::string& line)
             ::_exit(1);
         offset += size_t(count);
     }
+}
+
+// The parent made TMPDIR for this worker alone and removes it once it has reaped the worker; a
+// parent that has gone cannot, so a worker left alone ends its tools and removes it itself.
+[[noreturn]] void abandoned()
+{
+    Process::Live::signalAll(SIGKILL);
+    const char* folder = std::getenv("TMPDIR");
+    if (folder && fs::path(folder).filename().string().starts_with("kalvimorf-"))
+        FileSafety::removeTree(folder);
+    ::_exit(1);
 }
 
 // Lines from standard input up to "go"; nothing when the parent hung up first.
@@ -215,14 +227,14 @@ void serve()
 
     const auto lines = readRequestLines();
     if (!lines)
-        ::_exit(0);
+        abandoned();
     // Once the request is in, the parent sends nothing more: anything readable is its hang-up,
     // and then the work, and every tool it runs, has no one to report to.
     std::thread([] {
         pollfd hangUp{STDIN_FILENO, POLLIN | POLLRDHUP, 0};
         while (::poll(&hangUp, 1, -1) < 0 && errno == EINTR) {
         }
-        ::kill(0, SIGKILL);
+        abandoned();
     }).detach();
 
     const auto request = parse(*lines);
