@@ -16,13 +16,12 @@ using Kind = Job::State::Kind;
 
 namespace {
 
-void makeWithFFmpeg(const std::string& source, const fs::path& out, const std::vector<std::string>& options = {})
+// A picture or a clip from ffmpeg's test source.
+void make(const fs::path& out, std::vector<std::string> options)
 {
-    std::vector<std::string> all = {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i", source};
-    all.insert(all.end(), options.begin(), options.end());
-    all.push_back(out.string());
-    auto result = runProgram("/usr/bin/ffmpeg", all, 120);
-    ASSERT_EQ(result.exitCode, 0) << result.err;
+    options.insert(options.begin(), {"-loglevel", "error", "-f", "lavfi", "-i"});
+    options.push_back(out.string());
+    ASSERT_EQ(runProgram("/usr/bin/ffmpeg", options, 120).exitCode, 0);
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -33,10 +32,7 @@ protected:
         pool = std::make_shared<WorkerPool>(options);
         runner.emplace(store, ConversionEngines::isolated(pool));
     }
-    bool allEnded()
-    {
-        return std::none_of(store.jobs().begin(), store.jobs().end(), [](const Job& job) { return job.isRunning(); });
-    }
+    bool allEnded() { return std::none_of(store.jobs().begin(), store.jobs().end(), std::mem_fn(&Job::isRunning)); }
     // With the runner and the pool gone, waiting workers included, no worker may be left.
     void TearDown() override
     {
@@ -59,27 +55,22 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
 {
     // A name with a line feed and a backslash must survive the trip to the worker.
     const std::string odd = "quadro\\n\nx.png";
-    makeWithFFmpeg("testsrc=size=64x48", dir / odd, {"-frames:v", "1"});
+    make(dir / odd, {"testsrc=size=64x48", "-frames:v", "1"});
     for (const auto& copy : {"quebra.png", "trava.png", "b.png"})
         fs::copy_file(dir / odd, dir / copy);
-    makeWithFFmpeg("testsrc=duration=1:size=160x120:rate=10", dir / "clipe.mp4", {"-pix_fmt", "yuv420p"});
+    make(dir / "clipe.mp4", {"testsrc=duration=1:size=160x120:rate=10", "-pix_fmt", "yuv420p"});
     start({.stallLimit = std::chrono::seconds(3),
            .ready = 2,
            .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
 
-    const auto jpg = Catalog::fmts({"jpg"}).front();
     for (const auto& name : {odd, std::string("quebra.png"), std::string("trava.png")})
-        runner->run({dir / name}, jpg, std::nullopt);
+        runner->run({dir / name}, Catalog::fmts({"jpg"}).front(), std::nullopt);
     runner->run({dir / "clipe.mp4"}, Catalog::fmts({"mov"}).front(), std::nullopt);
     runner->run({dir / odd, dir / "b.png"}, Catalog::mergedPDF(), std::nullopt);
-    ASSERT_EQ(store.jobs().size(), 5u);
     ASSERT_TRUE(pumpUntil([&] { return allEnded(); }, 120));
-
     const auto& jobs = store.jobs();
-    EXPECT_EQ(jobs[1].state.kind, Kind::failed);
-    EXPECT_EQ(jobs[1].state.message, WorkerPool::crashed());
-    EXPECT_EQ(jobs[2].state.kind, Kind::failed);
-    EXPECT_EQ(jobs[2].state.message, WorkerPool::stalled());
+    EXPECT_EQ(jobs.at(1).state.message, WorkerPool::crashed());
+    EXPECT_EQ(jobs.at(2).state.message, WorkerPool::stalled());
     for (size_t i : {0, 3, 4}) {
         SCOPED_TRACE(jobs[i].sourceName);
         ASSERT_EQ(jobs[i].state.kind, Kind::done) << jobs[i].state.message;
@@ -91,7 +82,7 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
 
 TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
 {
-    makeWithFFmpeg("testsrc=duration=30:size=640x480:rate=30", dir / "longo.mp4", {"-preset", "ultrafast"});
+    make(dir / "longo.mp4", {"testsrc=duration=30:size=640x480:rate=30", "-preset", "ultrafast"});
     start({});
     runner->run({dir / "longo.mp4"}, Catalog::fmts({"webm"}).front(), std::nullopt);
     const auto& job = store.jobs().front();
