@@ -150,6 +150,8 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
 
         Task::Binder binder(runContext(folder, quality));
         for (const auto& file : files) {
+            // Not every engine watches for cancellation: an interrupted run starts no new file.
+            Task::checkCancelled();
             auto output = Engine::convert(file, kind, format, {});
             printLine(stdout, output.string());
         }

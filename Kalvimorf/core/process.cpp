@@ -71,6 +71,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
+}
+
+// Every running child, for Live.
+namespace {
 
 std::mutex liveMutex;
 std::set<pid_t> livePids;
