@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "core/export_chime.h"
+#include "core/worker_pool.h"
 #include "headless_conversion.h"
 #include "platform/desktop_services.h"
 #include "shell/app_delegate.h"
@@ -106,6 +107,8 @@ void makeApplication(bool headless)
 int normalStart()
 {
     makeApplication(false);
+    // The first conversion finds its worker loaded.
+    WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
     QTimer::singleShot(0, delegate.get(), [d = delegate.get()] { d->applicationDidFinishLaunching(); });

@@ -7,6 +7,7 @@
 #include "core/image_engine.h"
 #include "core/output_paths.h"
 #include "core/pdf_engine.h"
+#include "core/process.h"
 #include "core/quality.h"
 #include "core/task.h"
 #include "documents/archive_engine.h"
@@ -14,8 +15,13 @@
 #include <QApplication>
 #include <QString>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <thread>
 
 namespace HeadlessConversion {
 
@@ -54,6 +60,65 @@ std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, con
     return std::nullopt;
 }
 
+// The run's cancellation, shared by every file it converts.
+const auto runToken = std::make_shared<Task::CancelToken>();
+// The termination signal received, 0 while none came.
+std::atomic<int> interrupted{0};
+
+// True once `set`'s signal came within `seconds`.
+bool awaitSignal(const sigset_t& set, long seconds)
+{
+    const timespec limit{seconds, 0};
+    for (;;) {
+        if (::sigtimedwait(&set, nullptr, &limit) > 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// SIGTERM, SIGINT and SIGHUP are blocked in every thread and taken by one thread of its own, so
+// that what they set off runs as ordinary code: the run is cancelled, the tools it started (in
+// process groups of their own, out of the terminal's reach) are ended, and the work unwinds,
+// removing its temporary folders and unpublished files, and exits with 128 + the signal. Must
+// run before any other thread exists, so that every thread inherits the mask.
+void takeTerminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, signal);
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int signal = -1;
+        while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) {
+        }
+        interrupted = signal;
+        Process::Live::refuseNew();
+        runToken->cancel();
+        Process::Live::signalAll(SIGTERM);
+        // A tool that ignores the request, or a second signal, gets no more patience; a library
+        // call that never returns must not keep the process alive.
+        awaitSignal(set, 3);
+        Process::Live::signalAll(SIGKILL);
+        awaitSignal(set, 2);
+        Cli::exitNow(128 + signal);
+    }).detach();
+}
+
+// Ends the run; an interrupted run ends with 128 + the signal, whatever the work made of it.
+[[noreturn]] void finish(int code)
+{
+    Cli::finishCLI(interrupted ? 128 + interrupted : code);
+}
+
+Task::Context runContext(std::optional<fs::path> folder = {}, std::optional<QualityLevel> quality = {})
+{
+    auto context = Task::newJob(std::move(folder), quality);
+    context.cancel = runToken;
+    return context;
+}
+
 std::string describe(const std::exception& error)
 {
     if (const auto* filesystem = dynamic_cast<const fs::filesystem_error*>(&error))
@@ -67,13 +132,13 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
         if (format.batch) {
             const auto sorted = Catalog::sorted(files);
             fs::path result;
-            Task::Binder binder(Task::newJob());
+            Task::Binder binder(runContext());
             if (format.action == FormatAction::mergePDF)
                 result = kind == MediaKind::pdf ? PDFEngine::merge(sorted) : ImageEngine::mergeToPDF(sorted);
             else
                 result = ArchiveEngine::create(sorted, format);
             printLine(stdout, result.string());
-            Cli::finishCLI(0);
+            finish(0);
         }
 
         std::optional<fs::path> folder;
@@ -83,22 +148,26 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
         if (const char* value = std::getenv("BRIVLON_QUALITY"))
             quality = QualityLevels::fromRaw(value);
 
-        Task::Binder binder(Task::newJob(folder, quality));
+        Task::Binder binder(runContext(folder, quality));
         for (const auto& file : files) {
+            // Not every engine watches for cancellation: an interrupted run starts no new file.
+            Task::checkCancelled();
             auto output = Engine::convert(file, kind, format, {});
             printLine(stdout, output.string());
         }
     } catch (const std::exception& error) {
-        printLine(stderr, "erro: " + describe(error));
-        Cli::finishCLI(1);
+        if (!interrupted)
+            printLine(stderr, "erro: " + describe(error));
+        finish(1);
     }
-    Cli::finishCLI(0);
+    finish(0);
 }
 
 }
 
 void run()
 {
+    takeTerminationSignals();
     Cli::makeApplication(true);
     const auto& args = Cli::args;
     std::vector<fs::path> files;

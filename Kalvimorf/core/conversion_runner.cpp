@@ -10,6 +10,7 @@
 #include "core/output_paths.h"
 #include "core/pdf_engine.h"
 #include "core/task.h"
+#include "core/worker_pool.h"
 
 #include <system_error>
 
@@ -21,9 +22,37 @@ ConversionEngines ConversionEngines::standard()
     return {Engine::convert, PDFEngine::merge, ImageEngine::mergeToPDF, pack};
 }
 
+ConversionEngines ConversionEngines::isolated(std::shared_ptr<WorkerPool> pool)
+{
+    using Op = Worker::Request::Op;
+    // The job's folder and quality travel with the request: the worker has no task of ours.
+    auto inWorker = [pool](Op op, std::vector<fs::path> sources, MediaKind kind, OutputFormat format,
+                           const Progress& progress) {
+        const auto& context = Task::current();
+        Worker::Request request{op, std::move(sources), kind, std::move(format), context.qualityOverride,
+                                context.overrideDir};
+        return pool->run(request, progress);
+    };
+    ConversionEngines engines;
+    engines.convert = [inWorker](const fs::path& source, MediaKind kind, const OutputFormat& format,
+                                 const Progress& progress) {
+        return inWorker(Op::convert, {source}, kind, format, progress);
+    };
+    engines.mergePDF = [inWorker](const std::vector<fs::path>& items) {
+        return inWorker(Op::mergePDF, items, MediaKind::pdf, {}, {});
+    };
+    engines.mergeImages = [inWorker](const std::vector<fs::path>& items) {
+        return inWorker(Op::mergeImages, items, MediaKind::image, {}, {});
+    };
+    engines.createArchive = [inWorker](const std::vector<fs::path>& items, const OutputFormat& format) {
+        return inWorker(Op::archive, items, MediaKind::other, format, {});
+    };
+    return engines;
+}
+
 ConversionRunner& ConversionRunner::shared()
 {
-    static auto* runner = new ConversionRunner(JobStore::shared(), ConversionEngines::standard());
+    static auto* runner = new ConversionRunner(JobStore::shared(), ConversionEngines::isolated(WorkerPool::shared()));
     return *runner;
 }
 

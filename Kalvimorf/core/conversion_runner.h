@@ -13,6 +13,7 @@
 
 class JobStore;
 class Limiter;
+class WorkerPool;
 enum class QualityLevel;
 
 // The engines the runner calls; tests put fakes in their place.
@@ -22,8 +23,10 @@ struct ConversionEngines {
     std::function<fs::path(const std::vector<fs::path>&)> mergeImages;
     std::function<fs::path(const std::vector<fs::path>&, const OutputFormat&)> createArchive;
 
-    // The program's own engines.
+    // The program's own engines, in this process.
     static ConversionEngines standard();
+    // The same engines run in workers of `pool`, so that a crash or a hang ends only its job.
+    static ConversionEngines isolated(std::shared_ptr<WorkerPool> pool);
 };
 
 // Turns a drop on a format card into jobs and runs them in the background, three at a time

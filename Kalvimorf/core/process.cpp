@@ -7,13 +7,17 @@
 #include <QStringDecoder>
 #include <QStringList>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +53,78 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
 
 }
 
+// Every running child, for Live.
+namespace {
+
+std::mutex liveMutex;
+std::set<pid_t> livePids;
+bool refusing = false;
+std::atomic<bool> ownGroups{true};
+
+// The child's group too: a tool's own children (a packer's compressor) end with it.
+void signalChild(pid_t pid, int signal)
+{
+    ::kill(-pid, signal);
+    ::kill(pid, signal);
+}
+
+void setUpAttributes(posix_spawnattr_t& attributes)
+{
+    posix_spawnattr_init(&attributes);
+    const short group = ownGroups ? POSIX_SPAWN_SETPGROUP : 0;
+    posix_spawnattr_setflags(&attributes, short(group | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t empty, defaults;
+    sigemptyset(&empty);
+    posix_spawnattr_setsigmask(&attributes, &empty);
+    sigemptyset(&defaults);
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+}
+
+// Starts the child and makes it known to Live; destroys both spawn descriptions.
+pid_t spawn(const Command& command, posix_spawn_file_actions_t& actions, posix_spawnattr_t& attributes)
+{
+    std::vector<std::string> argStrings;
+    argStrings.push_back(command.executable);
+    argStrings.insert(argStrings.end(), command.arguments.begin(), command.arguments.end());
+    auto argv = pointers(argStrings);
+    std::vector<std::string> envStrings;
+    char** envp = environ;
+    std::vector<char*> envPointers;
+    if (!command.env.empty()) {
+        envStrings = environmentWith(command.env);
+        envPointers = pointers(envStrings);
+        envp = envPointers.data();
+    }
+    pid_t pid = 0;
+    // Registered under the lock, so a sweep of Live never misses a child that is starting.
+    std::lock_guard lock(liveMutex);
+    int spawnError = posix_spawn(&pid, command.executable.c_str(), &actions, &attributes, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawnError != 0)
+        throw std::system_error(spawnError, std::generic_category(), command.executable);
+    livePids.insert(pid);
+    if (refusing)
+        signalChild(pid, SIGKILL);
+    return pid;
+}
+
+// Waits for the child's end without reaping it, then forgets it. Until the reap its pid cannot
+// belong to anyone else, so a signal sent through Live never reaches a stranger.
+void awaitEnd(pid_t pid)
+{
+    siginfo_t info;
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    std::lock_guard lock(liveMutex);
+    livePids.erase(pid);
+}
+
+}
+
 Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
 {
     const bool outToFd = command.stdoutFd >= 0;
@@ -65,38 +141,9 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
 
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own process group, so that terminating it also reaches anything it started.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t empty, defaults;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigmask(&attributes, &empty);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    setUpAttributes(attributes);
 
-    std::vector<std::string> argStrings;
-    argStrings.push_back(command.executable);
-    argStrings.insert(argStrings.end(), command.arguments.begin(), command.arguments.end());
-    auto argv = pointers(argStrings);
-    std::vector<std::string> envStrings;
-    char** envp = environ;
-    std::vector<char*> envPointers;
-    if (!command.env.empty()) {
-        envStrings = environmentWith(command.env);
-        envPointers = pointers(envStrings);
-        envp = envPointers.data();
-    }
-
-    pid_t pid = 0;
-    int spawnError = posix_spawn(&pid, command.executable.c_str(), &actions, &attributes, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawnError != 0)
-        throw std::system_error(spawnError, std::generic_category(), command.executable);
+    const pid_t pid = spawn(command, actions, attributes);
 
     out.write.reset();
     err.write.reset();
@@ -162,6 +209,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     // Unhooked before the child is reaped: until then its pid cannot belong to anyone else.
     if (token)
         token->removeHandler(handler);
+    awaitEnd(pid);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -188,6 +236,72 @@ std::string lastErrorLine(std::string_view stderrBytes, const std::string& execu
     if (lines.isEmpty())
         return fallback;
     return lines.back().toStdString();
+}
+
+namespace Live {
+
+void signalAll(int signal)
+{
+    std::lock_guard lock(liveMutex);
+    for (pid_t pid : livePids)
+        signalChild(pid, signal);
+}
+
+void refuseNew()
+{
+    std::lock_guard lock(liveMutex);
+    refusing = true;
+}
+
+}
+
+void setOwnGroups(bool own)
+{
+    ownGroups = own;
+}
+
+Child::Child(const Command& command)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        throw std::system_error(errno, std::generic_category(), "socketpair");
+    channel_.reset(ends[0]);
+    FileSafety::Fd theirs(ends[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDOUT_FILENO);
+    if (command.cwd)
+        posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
+    posix_spawnattr_t attributes;
+    setUpAttributes(attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_ = spawn(command, actions, attributes);
+}
+
+Child::~Child()
+{
+    if (!reaped_) {
+        kill();
+        wait();
+    }
+}
+
+void Child::kill()
+{
+    std::lock_guard lock(liveMutex);
+    if (livePids.count(pid_))
+        signalChild(pid_, SIGKILL);
+}
+
+int Child::wait()
+{
+    awaitEnd(pid_);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+    return status;
 }
 
 }

@@ -20,6 +20,8 @@ target_sources(kalvimorf_core PRIVATE
   core/settings.cpp
   core/shell.cpp
   core/task.cpp
+  core/worker.cpp
+  core/worker_pool.cpp
   core/alert.cpp
   core/chime.cpp
   core/conversion_runner.cpp

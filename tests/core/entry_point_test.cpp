@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-using TestSupport::runBrivlon;
-
 // Arguments that no option takes start the tray application: the process keeps running and
 // prints nothing of its own.
 TEST(EntryPoint, UntakenArgumentsFallThroughToTheNormalStart)
@@ -19,7 +17,7 @@ TEST(EntryPoint, UntakenArgumentsFallThroughToTheNormalStart)
     };
     for (const auto& arguments : cases) {
         SCOPED_TRACE(arguments.empty() ? std::string("(none)") : arguments.front());
-        auto result = runBrivlon(arguments, 1.5, {{"QT_QPA_PLATFORM", "offscreen"}});
+        auto result = TestSupport::runBrivlon(arguments, 1.5, {{"QT_QPA_PLATFORM", "offscreen"}});
         EXPECT_TRUE(result.timedOut) << "exited with " << result.exitCode << ": " << result.err;
         EXPECT_EQ(result.out, "");
     }

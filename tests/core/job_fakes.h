@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared fakes for the job tests: a sound output that records, a settable media clock and an
-// event pump with a deadline.
+// Shared fakes for the job tests: a sound output that records, a settable media clock, a look at
+// the process table and an event pump with a deadline.
 
 #include "support/fakes.h"
 #include "support/test_support.h"
@@ -12,11 +12,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
-
 #include <unistd.h>
 
 namespace JobFakes {
@@ -38,21 +34,20 @@ private:
     TestSupport::Installed<MediaClock::Source> installedClock{clock};
 };
 
-// Children of this process running `name`, not yet reaped.
-inline int childProcesses(const std::string& name)
+// Processes named `name` that are children of this process (unreaped ones included) or, with
+// `mentioning`, live ones whose command line holds that text (tools outlive their parents).
+inline int processes(const std::string& name, const std::string& mentioning = {})
 {
     int count = 0;
-    const auto self = std::to_string(::getpid());
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const auto stat = TestSupport::readFile(entry.path() / "stat");
-        const auto open = stat.find('(');
-        const auto close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 2 > stat.size())
+        const auto open = stat.find('('), close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 > stat.size() || stat.substr(open + 1, close - open - 1) != name)
             continue;
-        std::istringstream rest(stat.substr(close + 2));
         std::string state, parent;
-        rest >> state >> parent;
-        count += parent == self && stat.substr(open + 1, close - open - 1) == name ? 1 : 0;
+        std::istringstream(stat.substr(close + 2)) >> state >> parent;
+        count += mentioning.empty() ? parent == std::to_string(::getpid())
+                                    : state != "Z" && TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
     }
     return count;
 }
