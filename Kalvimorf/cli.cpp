@@ -2,6 +2,8 @@
 
 #include "core/export_chime.h"
 #include "headless_conversion.h"
+#include "menus/burst_panel.h"
+#include "render_modes.h"
 #include "platform/message_alert.h"
 #include "platform/sound_player.h"
 #include "shell/app_delegate.h"
@@ -47,8 +49,8 @@ const std::vector<Row>& table()
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
         {"--export-chime", 3, nullptr, [] { exitNow(ExportChime::run(args)); }},
-        notYet("--render-burst", 3),
-        notYet("--render-status", 3),
+        {"--render-burst", 3, nullptr, RenderModes::burst},
+        {"--render-status", 3, nullptr, RenderModes::status},
         notYet("--render-view", 4),
         notYet("--render-quality", 4),
         notYet("--render-fan", 5),
@@ -102,6 +104,7 @@ void makeApplication(bool headless)
         // Sounds and questions reach the desktop only in the windowed lives of the process.
         SoundPlayer::install();
         MessageAlert::install();
+        BurstPanel::install();
     }
 }
 

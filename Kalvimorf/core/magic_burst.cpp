@@ -56,11 +56,13 @@ bool celebrate()
     auto at = point;
     const bool wasClaimed = isClaimed;
     reset();
-    if (!at || !wasClaimed || !presenter())
+    if (!at || !wasClaimed)
         return false;
     const double delay = std::max(0.0, pickedAt + 0.75 - MediaClock::now());
+    // The completion sound belongs to the burst, also where no panel can show (no display).
     QTimer::singleShot(int(std::ceil(delay * 1000)), [show = presenter(), at = *at] {
-        show(at);
+        if (show)
+            show(at);
         Chime::play(Chime::Kind::success, false);
     });
     return true;

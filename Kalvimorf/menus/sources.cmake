@@ -3,5 +3,13 @@ target_sources(kalvimorf_core PRIVATE
   menus/theme.cpp
 )
 target_sources(kalvimorf_gui PRIVATE
+  menus/appearance.cpp
+  menus/brivlon_mark.cpp
+  menus/burst_panel.cpp
   menus/drag_monitor.cpp
+  menus/drawing_kit.cpp
+  menus/magic_fireworks.cpp
+  menus/palette.cpp
+  menus/sparkle.cpp
+  menus/status_icon.cpp
 )

@@ -3,19 +3,21 @@
 #include "core/raw_values.h"
 #include "core/settings.h"
 
-#include <cstdlib>
+#include <QProcessEnvironment>
 
 namespace Theme {
 
 namespace {
 void (*applyHook)() = nullptr;
 
+// The environment as it was when the theme was first asked for; later changes to the process
+// environment do not count.
 std::optional<std::string> env(const char* name)
 {
-    const char* value = std::getenv(name);
-    if (!value)
+    static const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!environment.contains(QString::fromLatin1(name)))
         return std::nullopt;
-    return std::string(value);
+    return environment.value(QString::fromLatin1(name)).toStdString();
 }
 }
 
@@ -52,13 +54,13 @@ std::optional<AppAppearance> appearanceFromRaw(const std::string& raw)
 }
 
 namespace {
-// The environment's choice first, then the stored one; unknown words count as absent.
+// A variable that exists decides, even empty or unknown (then the fallback, without a look at
+// the store); otherwise the stored choice, where unknown words count as absent.
 template <typename Value>
 Value inForce(const char* variable, const QString& key, std::optional<Value> (*parse)(const std::string&), Value fallback)
 {
     if (auto fromEnv = env(variable))
-        if (auto value = parse(*fromEnv))
-            return *value;
+        return parse(*fromEnv).value_or(fallback);
     if (auto stored = Defaults::string(key))
         if (auto value = parse(*stored))
             return *value;
