@@ -2,6 +2,7 @@
 
 #include "core/export_chime.h"
 #include "headless_conversion.h"
+#include "menus/appearance.h"
 #include "menus/burst_panel.h"
 #include "render_modes.h"
 #include "platform/message_alert.h"
@@ -105,6 +106,7 @@ void makeApplication(bool headless)
         SoundPlayer::install();
         MessageAlert::install();
         BurstPanel::install();
+        Theme::setApplyHook(Theme::applyToApplication);
     }
 }
 
