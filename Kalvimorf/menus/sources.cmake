@@ -8,8 +8,11 @@ target_sources(kalvimorf_gui PRIVATE
   menus/burst_panel.cpp
   menus/drag_monitor.cpp
   menus/drawing_kit.cpp
+  menus/haptics.cpp
   menus/magic_fireworks.cpp
+  menus/menu_style.cpp
   menus/palette.cpp
   menus/sparkle.cpp
   menus/status_icon.cpp
+  menus/wheel_panel.cpp
 )

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Touch feedback on opening, moving over and dropping on a card. Linux desktops have no haptic
+// trackpad service, so the installed performer does nothing; tests install a recording one.
+namespace Haptics {
+
+enum class Level { off, soft, strong };
+const std::vector<Level>& levels();
+std::string rawValue(Level level);
+std::optional<Level> levelFromRaw(const std::string& raw);
+std::string name(Level level);
+// The stored "haptics" choice, read afresh; absent or unknown is strong.
+Level level();
+
+enum class Pattern { alignment, levelChange, generic };
+
+class Performer {
+public:
+    virtual ~Performer() = default;
+    virtual void perform(Pattern pattern) = 0;
+};
+void setPerformer(std::shared_ptr<Performer> performer);
+Performer& performer();
+
+void open();
+void tick();
+void pick();
+
+}
