@@ -5,4 +5,5 @@ target_compile_options(kalvimorf_tools PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(kalvimorf_tools PUBLIC kalvimorf_core)
 target_sources(kalvimorf_tools PRIVATE
   tools/tool.cpp
+  tools/tool_runner.cpp
 )

@@ -1,5 +1,6 @@
 brivlon_tests(menus_tests
   menus/drag_monitor_test.cpp
+  menus/card_entries_test.cpp
   menus/drawing_test.cpp
   menus/menu_model_test.cpp
 )
