@@ -45,7 +45,7 @@ const std::vector<Row>& table()
     static const std::vector<Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
         notYet("--tool", 4),
-        notYet("--render-wheel-anim", 5),
+        {"--render-wheel-anim", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheelAnimation},
         notYet("--install-components", 2),
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
@@ -55,7 +55,7 @@ const std::vector<Row>& table()
         notYet("--render-view", 4),
         notYet("--render-quality", 4),
         notYet("--render-fan", 5),
-        notYet("--render-wheel", 5),
+        {"--render-wheel", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheel},
         notYet("--trim", 7),
         notYet("--play-test", 5),
         notYet("--hud-test", 4),

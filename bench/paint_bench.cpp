@@ -3,6 +3,7 @@
 // shadows made afresh for every card, as for shapes that change.
 #include "menus/drawing_kit.h"
 #include "menus/palette.h"
+#include "menus/wheel_view.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -44,4 +45,18 @@ int main(int argc, char** argv)
     }
     const double seconds = timer.nsecsElapsed() / 1e9;
     std::printf("%d frames of 18 shadowed cards: %.1f frames per second\n", frames, frames / seconds);
+
+    // One frame of the radial wheel with eight segments, one lit, the springs settled.
+    WheelState wheel;
+    wheel.configure(std::vector<WheelEntry>(8, WheelEntry{"REDIMEN- SIONAR", "Redimensionar", {}, {}, {}}),
+                    "Converter", "exemplo.png", WheelMode::convert, "", 0);
+    wheel.settleOn(2);
+    QImage canvas(380, 380, QImage::Format_ARGB32_Premultiplied);
+    timer.restart();
+    for (int f = 0; f < frames; ++f) {
+        canvas.fill(Qt::transparent);
+        QPainter painter(&canvas);
+        WheelDrawing::paint(painter, wheel, 10, palette);
+    }
+    std::printf("%d wheel frames: %.1f frames per second\n", frames, frames / (timer.nsecsElapsed() / 1e9));
 }

@@ -22,6 +22,17 @@ QRectF fromYUp(const QRectF& rect, double height)
     return QRectF(rect.x(), height - rect.y() - rect.height(), rect.width(), rect.height());
 }
 
+QPointF offsetFromYUp(QPointF offset)
+{
+    return {offset.x(), -offset.y()};
+}
+
+QPointF polarFromYUp(QPointF centre, double radius, double degrees, double height)
+{
+    const double a = degrees * M_PI / 180;
+    return fromYUp(centre + QPointF(radius * std::cos(a), radius * std::sin(a)), height);
+}
+
 void flipToYUp(QPainter& painter, double height)
 {
     painter.translate(0, height);

@@ -22,6 +22,11 @@ namespace Draw {
 // `height` points high, drawn by Qt with y growing downwards. Only these helpers know that.
 QPointF fromYUp(QPointF point, double height);
 QRectF fromYUp(const QRectF& rect, double height);
+// A shadow offset or other displacement designed with y up.
+QPointF offsetFromYUp(QPointF offset);
+// The point at `radius` from `centre` (both y-up) at `degrees` counter-clockwise from +x, in Qt's
+// coordinates.
+QPointF polarFromYUp(QPointF centre, double radius, double degrees, double height);
 // Puts the painter into the y-up space of a canvas `height` points high: from then on points,
 // rectangles and turns (counter-clockwise for positive degrees) are used as designed. Text
 // painted there would be upside down: restore the painter first.

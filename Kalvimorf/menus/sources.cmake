@@ -17,4 +17,5 @@ target_sources(kalvimorf_gui PRIVATE
   menus/status_icon.cpp
   menus/wheel_controller.cpp
   menus/wheel_panel.cpp
+  menus/wheel_view.cpp
 )

@@ -3,6 +3,7 @@ brivlon_tests(menus_tests
   menus/card_entries_test.cpp
   menus/drawing_test.cpp
   menus/menu_model_test.cpp
+  menus/wheel_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_gui)
 
