@@ -3,7 +3,10 @@
 #include "core/export_chime.h"
 #include "core/worker_pool.h"
 #include "headless_conversion.h"
+#include "menus/burst_panel.h"
+#include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
+#include "render_modes.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -42,17 +45,17 @@ const std::vector<Row>& table()
     static const std::vector<Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
         notYet("--tool", 4),
-        notYet("--render-wheel-anim", 5),
+        {"--render-wheel-anim", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheelAnimation},
         notYet("--install-components", 2),
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
         {"--export-chime", 3, nullptr, [] { exitNow(ExportChime::run(args)); }},
-        notYet("--render-burst", 3),
-        notYet("--render-status", 3),
+        {"--render-burst", 3, nullptr, RenderModes::burst},
+        {"--render-status", 3, nullptr, RenderModes::status},
         notYet("--render-view", 4),
         notYet("--render-quality", 4),
         notYet("--render-fan", 5),
-        notYet("--render-wheel", 5),
+        {"--render-wheel", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheel},
         notYet("--trim", 7),
         notYet("--play-test", 5),
         notYet("--hud-test", 4),
@@ -101,6 +104,8 @@ void makeApplication(bool headless)
     if (!headless) {
         // Sounds and questions reach the desktop only in the windowed lives of the process.
         DesktopServices::install();
+        BurstPanel::install();
+        DesktopTheme::install();
     }
 }
 

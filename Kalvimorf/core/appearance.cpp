@@ -3,7 +3,7 @@
 #include "core/raw_values.h"
 #include "core/settings.h"
 
-#include <cstdlib>
+#include <QProcessEnvironment>
 
 namespace Theme {
 
@@ -29,13 +29,23 @@ constexpr EnumTable<AppearanceRow, 3> appearances{{{
     {AppAppearance::dark, "dark"},
 }}};
 
-// The environment's choice first, then the stored one; unknown words count as absent.
+// The environment as it was when the look was first asked for; later changes to the process
+// environment do not count.
+std::optional<std::string> env(const char* name)
+{
+    static const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!environment.contains(QString::fromLatin1(name)))
+        return std::nullopt;
+    return environment.value(QString::fromLatin1(name)).toStdString();
+}
+
+// A variable that exists decides, even empty or unknown (then the fallback, without a look at
+// the store); otherwise the stored choice, where unknown words count as absent.
 template <typename Table>
 auto inForce(const char* variable, const QString& key, const Table& table, typename Table::Value fallback)
 {
-    if (const char* fromEnv = std::getenv(variable))
-        if (auto value = table.parse(fromEnv))
-            return *value;
+    if (auto fromEnv = env(variable))
+        return table.parse(*fromEnv).value_or(fallback);
     if (auto stored = Defaults::string(key))
         if (auto value = table.parse(*stored))
             return *value;

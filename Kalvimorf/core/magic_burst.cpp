@@ -50,12 +50,13 @@ bool celebrate()
     auto at = point;
     const bool wasClaimed = isClaimed;
     reset();
-    auto presenter = Presenter::shared();
-    if (!at || !wasClaimed || !presenter)
+    if (!at || !wasClaimed)
         return false;
     const double delay = std::max(0.0, pickedAt + 0.75 - MediaClock::now());
-    QTimer::singleShot(int(std::ceil(delay * 1000)), [presenter, at = *at] {
-        presenter->show(at);
+    // The completion sound belongs to the burst, also where no panel can show (no display).
+    QTimer::singleShot(int(std::ceil(delay * 1000)), [presenter = Presenter::shared(), at = *at] {
+        if (presenter)
+            presenter->show(at);
         Chime::play(Chime::Kind::success, false);
     });
     return true;

@@ -7,8 +7,7 @@
 #include <optional>
 
 // Where and when a card was last picked, so that the job the pick started can end in a burst at
-// that point. Main thread only. The drawing of the burst is installed by the desktop side; until
-// then a success just plays its sound.
+// that point. Main thread only. The drawing of the burst is installed by the desktop side.
 namespace MagicBurst {
 
 // A card was picked at `point` (global screen coordinates): recorded, not yet claimed.
@@ -19,9 +18,9 @@ void noteQualityPick();
 void noteJobAdded();
 // Forgets the point and its claim (a job failed or was cancelled).
 void reset();
-// Consumes the pick. When it was claimed and a burst can be shown, schedules the burst no earlier
-// than 0.75 s after the pick, with the completion sound, and answers true; otherwise false (the
-// caller plays the completion sound itself).
+// Consumes the pick. When it was claimed, schedules the burst no earlier than 0.75 s after the
+// pick, with the completion sound, and answers true; otherwise false (the caller plays the
+// completion sound itself).
 bool celebrate();
 
 // Shows the firework centred on a screen point; installed by the desktop side.

@@ -80,13 +80,3 @@ TEST_F(SettingsTest, WritesFromOutsideAreSeenAtTheNextRead)
         EXPECT_EQ(Defaults::string("key.single"), key);
     }
 }
-
-TEST_F(SettingsTest, ThemeComesFromTheEnvironmentThenTheStore)
-{
-    Defaults::set("theme.v2", "stage");
-    setenv("BRIVLON_THEME", "classic", 1);
-    EXPECT_EQ(Theme::current(), AppTheme::classic);
-    setenv("BRIVLON_THEME", "Classic", 1);  // an unknown word counts as absent
-    EXPECT_EQ(Theme::current(), AppTheme::stage);
-    unsetenv("BRIVLON_THEME");
-}

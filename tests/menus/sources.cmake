@@ -1,5 +1,9 @@
 brivlon_tests(menus_tests
   menus/drag_monitor_test.cpp
+  menus/card_entries_test.cpp
+  menus/drawing_test.cpp
+  menus/menu_model_test.cpp
+  menus/wheel_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
@@ -28,3 +32,10 @@ add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_ow
 add_test(NAME DragMonitorX11.RealDrags
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests>)
 set_tests_properties(DragMonitorX11.RealDrags PROPERTIES TIMEOUT 300 PROCESSORS 2)
+
+add_executable(burst_panel_x11_tests menus/burst_panel_x11_test.cpp)
+target_compile_options(burst_panel_x11_tests PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(burst_panel_x11_tests PRIVATE kalvimorf_menus GTest::gtest)
+add_test(NAME BurstPanelX11.ShowsAtThePickAndGoesAway
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:burst_panel_x11_tests>)
+set_tests_properties(BurstPanelX11.ShowsAtThePickAndGoesAway PROPERTIES TIMEOUT 120)

@@ -1,0 +1,64 @@
+#include "menus/burst_panel.h"
+
+#include "core/magic_burst.h"
+#include "menus/desktop_theme.h"
+#include "menus/magic_fireworks.h"
+#include "menus/palette.h"
+
+#include <QPainter>
+
+BurstPanel::BurstPanel()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+                           | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFixedSize(side, side);
+    frames_.setInterval(1000 / 60);
+    connect(&frames_, &QTimer::timeout, this, [this] {
+        if (clock_.elapsed() > MagicFireworks::duration)
+            frames_.stop();
+        update();
+    });
+    hide_.setSingleShot(true);
+    hide_.setInterval(int((MagicFireworks::duration + 0.1) * 1000));
+    connect(&hide_, &QTimer::timeout, this, [this] {
+        frames_.stop();
+        hide();
+    });
+}
+
+void BurstPanel::burst(QPointF globalPoint)
+{
+    tint_ = Theme::palette(Theme::isDark(), Theme::current()).metal(WheelMode::convert);
+    clock_ = BurstClock{};
+    move(int(globalPoint.x() - side / 2.0), int(globalPoint.y() - side / 2.0));
+    show();
+    raise();
+    frames_.start();
+    hide_.start();
+    update();
+}
+
+void BurstPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    MagicFireworks::paint(painter, size(), clock_.elapsed(), tint_);
+}
+
+void BurstPanel::install()
+{
+    // Made on first use and kept for the whole run, like the bookkeeping it serves.
+    struct Show : MagicBurst::Presenter {
+        void show(QPointF at) override
+        {
+            static BurstPanel* panel = new BurstPanel;
+            panel->burst(at);
+        }
+    };
+    MagicBurst::Presenter::set(std::make_shared<Show>());
+}

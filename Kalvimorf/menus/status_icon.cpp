@@ -1,0 +1,72 @@
+#include "menus/status_icon.h"
+
+#include "menus/drawing_kit.h"
+#include "menus/sparkle.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+
+namespace StatusIcon {
+
+namespace {
+QPainterPath rounded(const QRectF& rect, double radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+}
+
+void paint(QPainter& painter, std::optional<double> progress)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    Draw::flipToYUp(painter, points);
+    // Card space: centred, its pivot near the bottom edge.
+    painter.translate(points / 2, 0.6);
+    const QRectF card(-3.1, 5.3, 6.2, 9.0);
+    const auto cardPath = rounded(card, 1.6);
+
+    for (double degrees : {24.0, -24.0}) {
+        painter.save();
+        painter.rotate(degrees);
+        painter.fillPath(cardPath, QColor(0, 0, 0, 115));
+        painter.restore();
+    }
+
+    // A transparent gap round the front card, cut through the back cards.
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.fillPath(rounded(card.adjusted(-0.9, -0.9, 0.9, 0.9), 2.2), Qt::black);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+
+    if (!progress) {
+        painter.fillPath(cardPath, Qt::black);
+        const QRectF star(-2.7, card.center().y() - 2.7, 5.4, 5.4);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.fillPath(Sparkle::path(star), Qt::black);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    } else {
+        QPen outline(Qt::black, 1.2);
+        painter.strokePath(rounded(card.adjusted(0.6, 0.6, -0.6, -0.6), 1.4), outline);
+        // A bar from the bottom: never empty while a job runs, full from 1 on.
+        const double fraction = *progress < 1 ? std::max(*progress, 0.05) : 1.0;
+        painter.setClipPath(cardPath);
+        painter.fillRect(QRectF(card.left(), card.top(), card.width(), card.height() * fraction), Qt::black);
+    }
+    painter.restore();
+}
+
+QImage image(std::optional<double> progress, double pixelsPerPoint)
+{
+    const int side = int(points * pixelsPerPoint + 0.5);
+    QImage result(side, side, QImage::Format_ARGB32_Premultiplied);
+    result.fill(Qt::transparent);
+    QPainter painter(&result);
+    painter.scale(pixelsPerPoint, pixelsPerPoint);
+    paint(painter, progress);
+    return result;
+}
+
+}

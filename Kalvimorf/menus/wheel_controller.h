@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/settings.h"
+#include "menus/wheel_entry.h"
+
+#include <string>
+#include <vector>
+
+// Opens, cycles and closes the drop menu. For now: what the menu offers.
+class WheelController {
+public:
+    struct Entries {
+        std::vector<WheelEntry> entries;
+        // Shown in place of the cards when there are none; may hold one line break.
+        std::string empty;
+    };
+    // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
+    // nothing but its arguments and the catalogues.
+    static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
+};

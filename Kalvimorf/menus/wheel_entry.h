@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/quality.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One card or wheel segment: what it shows and what a drop on it runs (main thread; whatever the
+// actions start runs on its own afterwards).
+struct WheelEntry {
+    using Urls = std::vector<std::filesystem::path>;
+
+    std::string label;
+    std::optional<std::string> detail;
+    // Set: a drop may first ask for a quality level of this group, then runWithQuality runs.
+    std::optional<QualityGroup> quality;
+    std::function<void(const Urls&, QualityLevel)> runWithQuality;
+    std::function<void(const Urls&)> run;
+};

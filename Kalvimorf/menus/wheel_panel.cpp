@@ -1,0 +1,34 @@
+#include "menus/wheel_panel.h"
+
+#include <QKeyEvent>
+
+WheelPanel::WheelPanel()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+}
+
+void WheelPanel::setAllowsKey(bool allows)
+{
+    allowsKey_ = allows;
+    if (allows && isVisible())
+        grabKeyboard();
+    else
+        releaseKeyboard();
+}
+
+void WheelPanel::keyPressEvent(QKeyEvent* event)
+{
+    if (onKey && onKey(event)) {
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void WheelPanel::hideEvent(QHideEvent* event)
+{
+    setAllowsKey(false);
+    QWidget::hideEvent(event);
+}

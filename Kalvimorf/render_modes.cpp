@@ -1,0 +1,173 @@
+#include "render_modes.h"
+
+#include "cli.h"
+#include "menus/magic_fireworks.h"
+#include "core/catalog.h"
+#include "core/media_clock.h"
+#include "menus/desktop_theme.h"
+#include "menus/palette.h"
+#include "menus/wheel_controller.h"
+#include "menus/wheel_view.h"
+#include "menus/status_icon.h"
+
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace RenderModes {
+
+namespace {
+
+// The whole word must be a number; anything else counts as absent.
+std::optional<double> number(const std::string& word)
+{
+    double value = 0;
+    const auto* end = word.data() + word.size();
+    const auto [stop, error] = std::from_chars(word.data(), end, value);
+    if (error != std::errc() || stop != end || word.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::string modeTitle(WheelMode mode)
+{
+    switch (mode) {
+    case WheelMode::convert: return "Converter";
+    case WheelMode::tools: return "Ferramentas";
+    case WheelMode::actions: return "Ações";
+    }
+    return {};
+}
+
+// The wheel configured for the sample file of the given extension.
+WheelState sampleWheel(WheelMode mode, const std::string& ext, std::optional<int> pager)
+{
+    const WheelEntry::Urls sample{std::filesystem::path("/tmp/exemplo." + ext)};
+    auto [entries, empty] = WheelController::entries(mode, sample);
+    WheelState state;
+    state.configure(std::move(entries), modeTitle(mode), Catalog::describe(sample), mode, empty, pager);
+    return state;
+}
+
+QImage transparentCanvas(double side)
+{
+    QImage image(static_cast<int>(side), static_cast<int>(side), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+bool writePNG(const QImage& image, const std::string& path, QString* reason = nullptr)
+{
+    QImageWriter writer(QString::fromStdString(path), "png");
+    if (writer.write(image))
+        return true;
+    if (reason)
+        *reason = writer.errorString();
+    return false;
+}
+
+[[noreturn]] void writeOrFail(const QImage& image, const std::string& path)
+{
+    QString reason;
+    if (!writePNG(image, path, &reason)) {
+        std::fprintf(stderr, "erro: %s\n", reason.toLocal8Bit().constData());
+        Cli::exitNow(1);
+    }
+    Cli::exitNow(0);
+}
+
+}
+
+void status()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    const auto progress = args.size() >= 4 ? number(args[3]) : std::nullopt;
+    constexpr double pixelsPerPoint = 4;
+    QImage canvas(int(StatusIcon::points * pixelsPerPoint), int(StatusIcon::points * pixelsPerPoint),
+                  QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::white);
+    {
+        QPainter painter(&canvas);
+        // The icon cuts holes into itself, so it is drawn on its own before it meets the white.
+        painter.drawImage(0, 0, StatusIcon::image(progress, pixelsPerPoint));
+    }
+    writeOrFail(canvas, args[2]);
+}
+
+bool takesMode(size_t index)
+{
+    return Cli::args.size() > index && WheelModes::fromRaw(Cli::args[index]).has_value();
+}
+
+void wheel()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    const auto mode = *WheelModes::fromRaw(args[2]);
+    std::optional<int> pager;
+    if (!Prefs::separateKeys())
+        pager = int(mode);
+    auto state = sampleWheel(mode, args[3], pager);
+    state.settleOn(1);
+    QImage image = transparentCanvas(WheelDrawing::side);
+    {
+        QPainter painter(&image);
+        WheelDrawing::paint(painter, state, MediaClock::now(), Theme::palette(Theme::isDark(), Theme::current()));
+    }
+    writeOrFail(image, args[4]);
+}
+
+void wheelAnimation()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    auto state = sampleWheel(*WheelModes::fromRaw(args[2]), args[3], std::nullopt);
+    const auto palette = Theme::palette(Theme::isDark(), Theme::current());
+    const double ages[] = {0.03, 0.08, 0.14, 0.22, 0.32, 1.0};
+    for (int k = 0; k < 6; ++k) {
+        if (k == 5)
+            state.settleOn(2);
+        const double now = MediaClock::now();
+        state.shownAt = now - ages[k];
+        QImage image = transparentCanvas(WheelDrawing::side);
+        {
+            QPainter painter(&image);
+            WheelDrawing::paint(painter, state, now, palette);
+        }
+        QString reason;
+        if (!writePNG(image, args[4] + std::to_string(k) + ".png", &reason)) {
+            std::fprintf(stderr, "erro: %s\n", reason.toLocal8Bit().constData());
+            Cli::exitNow(1);
+        }
+    }
+    Cli::exitNow(0);
+}
+
+void burst()
+{
+    Cli::makeApplication(true);
+    const std::string prefix = Cli::args[2];
+    constexpr double scale = 2;
+    const QSizeF canvas(320, 320);
+    const double times[] = {0.08, 0.2, 0.35, 0.55, 0.75};
+    for (int k = 0; k < 5; ++k) {
+        QImage image(int(canvas.width() * scale), int(canvas.height() * scale), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        {
+            QPainter painter(&image);
+            painter.scale(scale, scale);
+            MagicFireworks::paint(painter, canvas, times[k] * 2.6, Theme::standardBlue());
+        }
+        // A frame that cannot be written is skipped; the others still come.
+        writePNG(image, prefix + std::to_string(k) + ".png");
+    }
+    Cli::exitNow(0);
+}
+
+}

@@ -1,0 +1,4 @@
+target_sources(kalvimorf_tools PRIVATE
+  tools/tool.cpp
+  tools/tool_runner.cpp
+)

@@ -1,0 +1,54 @@
+// The burst panel on a real X server (run through support/with-x): a claimed pick ends in a
+// panel that shows at the pick point, lets input through, and is gone 2.4 s later.
+#include "core/magic_burst.h"
+#include "menus/burst_panel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+BurstPanel* visiblePanel()
+{
+    for (auto* widget : QApplication::topLevelWidgets())
+        if (auto* panel = dynamic_cast<BurstPanel*>(widget); panel && panel->isVisible())
+            return panel;
+    return nullptr;
+}
+
+// Runs the event loop until `condition` holds or `seconds` pass; answers the time it took.
+double pumpUntil(const std::function<bool()>& condition, double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < seconds * 1000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return condition() ? timer.elapsed() / 1000.0 : -1;
+}
+}
+
+TEST(BurstPanelX11, ShowsAtThePickAndGoesAway)
+{
+    BurstPanel::install();
+    MagicBurst::notePick({400, 300});
+    MagicBurst::noteJobAdded();
+    ASSERT_TRUE(MagicBurst::celebrate());
+    const double shownAfter = pumpUntil([] { return visiblePanel() != nullptr; }, 5);
+    ASSERT_GE(shownAfter, 0);
+    EXPECT_GT(shownAfter, 0.6);  // not before 0.75 s after the pick
+    auto* panel = visiblePanel();
+    EXPECT_EQ(panel->geometry(), QRect(240, 140, 320, 320));
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
+    const double goneAfter = pumpUntil([] { return visiblePanel() == nullptr; }, 5);
+    ASSERT_GE(goneAfter, 0);
+    EXPECT_NEAR(goneAfter, 2.4, 0.3);
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

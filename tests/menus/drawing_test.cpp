@@ -1,0 +1,230 @@
+#include "menus/brivlon_mark.h"
+#include "menus/drawing_kit.h"
+#include "menus/magic_fireworks.h"
+#include "menus/palette.h"
+#include "menus/sparkle.h"
+#include "core/appearance.h"
+#include "core/settings.h"
+#include "support/test_support.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace TestSupport;
+
+namespace {
+QColor rgb(int r, int g, int b, double alpha = 1)
+{
+    return QColor::fromRgbF(float(r / 255.0), float(g / 255.0), float(b / 255.0), float(alpha));
+}
+
+int darkness(const QImage& image, int x, int y)
+{
+    return 255 - qGray(image.pixel(x, y));
+}
+}
+
+TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
+{
+    const auto macDark = Theme::palette(true, AppTheme::macos);
+    EXPECT_TRUE(macDark.glass && macDark.naturalCase);
+    EXPECT_EQ(macDark.labelKern, 0);
+    EXPECT_EQ(macDark.labelWeight, QFont::Medium);
+    EXPECT_EQ(macDark.selFill(WheelMode::tools), rgb(0, 122, 255));  // offscreen: the fixed accent
+    EXPECT_EQ(macDark.selText(WheelMode::actions), QColor(Qt::white));
+    EXPECT_EQ(Theme::palette(false, AppTheme::macos).sliceLine, QColor::fromRgbF(0, 0, 0, 0.07f));
+
+    for (bool dark : {false, true})
+        for (auto theme : {AppTheme::classic, AppTheme::stage}) {
+            const auto p = Theme::palette(dark, theme);
+            EXPECT_FALSE(p.glass || p.naturalCase);
+        }
+    // Classic swaps paper and ink for its highlight between light and dark.
+    for (auto mode : {WheelMode::convert, WheelMode::tools, WheelMode::actions}) {
+        EXPECT_EQ(Theme::palette(true, AppTheme::classic).selFill(mode),
+                  Theme::palette(false, AppTheme::classic).selText(mode));
+        EXPECT_EQ(Theme::palette(false, AppTheme::classic).selFill(mode),
+                  Theme::palette(true, AppTheme::classic).selText(mode));
+    }
+    const auto classicLight = Theme::palette(false, AppTheme::classic);
+    EXPECT_EQ(classicLight.metal(WheelMode::tools), rgb(154, 100, 70));
+    EXPECT_EQ(classicLight.slice, rgb(244, 241, 234, 0.97));
+    EXPECT_TRUE(classicLight.showsRing);
+
+    const auto stageDark = Theme::palette(true, AppTheme::stage);
+    EXPECT_EQ(stageDark.selFill(WheelMode::actions), rgb(47, 216, 168));
+    EXPECT_EQ(stageDark.selText(WheelMode::convert), QColor(Qt::white));
+    EXPECT_EQ(stageDark.selText(WheelMode::tools), rgb(27, 16, 48));
+    EXPECT_EQ(stageDark.titleDesign, Palette::TitleDesign::rounded);
+    EXPECT_EQ(Theme::palette(false, AppTheme::stage).metal(WheelMode::convert), rgb(224, 24, 106));
+    EXPECT_DOUBLE_EQ(Theme::palette(false, AppTheme::stage).shadow, 0.20);
+}
+
+TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)
+{
+    const QRectF tips = Sparkle::path(QRectF(0, 0, 40, 20)).boundingRect();
+    EXPECT_NEAR(tips.left(), 10, 1e-9);
+    EXPECT_NEAR(tips.top(), 0, 1e-9);
+    EXPECT_NEAR(tips.width(), 20, 1e-9);
+    EXPECT_NEAR(tips.height(), 20, 1e-9);
+
+    EXPECT_EQ(BrivlonMark::frame(QRectF(0, 0, 200, 100)), QRectF(50, 0, 100, 100));
+    QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        BrivlonMark::paint(painter, image.rect(), Qt::black);
+    }
+    // The white sparkle sits on the front card, a little below the middle; nothing outside the
+    // square; the back cards lean out to both sides, lighter than the front one.
+    EXPECT_EQ(image.pixel(100, 54), qRgba(255, 255, 255, 255));
+    EXPECT_EQ(qAlpha(image.pixel(100, 54 - 20)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(45, 50)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(155, 50)), 0);
+    EXPECT_NEAR(qAlpha(image.pixel(73, 40)), 89, 3);
+    EXPECT_NEAR(qAlpha(image.pixel(127, 40)), 89, 3);
+}
+
+TEST(Fireworks, StateAtAFixedTime)
+{
+    const QSizeF canvas(320, 320);
+    const auto early = MagicFireworks::frame(0.15, canvas);
+    EXPECT_NEAR(early.starSize, 60.5, 0.1);  // overshooting the final 58
+    EXPECT_NEAR(early.starRotation, -24, 0.1);
+    ASSERT_TRUE(early.ring);
+    EXPECT_NEAR(early.ring->radius, 75.8, 0.1);
+    EXPECT_NEAR(early.ring->opacity, 0.27, 0.01);
+    // Only the outer ring has started, small and near the centre.
+    ASSERT_EQ(early.particles.size(), 14u);
+    for (const auto& particle : early.particles) {
+        EXPECT_LT(std::hypot(particle.centre.x() - 160, particle.centre.y() - 160), 40);  // of 116 to 132 at the end
+        EXPECT_LT(particle.size, 8);
+    }
+
+    const auto late = MagicFireworks::frame(2.0, canvas);
+    EXPECT_FALSE(late.ring);
+    EXPECT_EQ(late.particles.size(), 32u);
+    // Falling: the particles sit lower than their flight alone would put them.
+    double sumY = 0;
+    for (const auto& particle : late.particles)
+        sumY += particle.centre.y() - 160;
+    EXPECT_GT(sumY / 32, 10);
+    EXPECT_TRUE(MagicFireworks::frame(2.3, canvas).empty);
+}
+
+TEST(DrawingKit, ShadowsFallInDeviceSpaceAndLayersBlendAsOne)
+{
+    QImage image(200, 200, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.translate(100, 100);
+        painter.rotate(90);  // the offset below must not turn with the shape
+        const QRectF square(-30, -30, 60, 60);
+        Draw::withShadow(painter, square, {QPointF(0, 12), 6, QColor(0, 0, 0, 200)},
+                         [&](QPainter& p) { p.fillRect(square, Qt::white); });
+    }
+    EXPECT_EQ(image.pixel(100, 100), qRgb(255, 255, 255));
+    EXPECT_GT(darkness(image, 100, 136), 60);  // below the square
+    EXPECT_LT(darkness(image, 100, 66), 10);   // above it
+    EXPECT_LT(darkness(image, 136, 100), darkness(image, 100, 136));
+
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        Draw::layer(painter, QRectF(0, 0, 200, 200), 0.5, [](QPainter& p) {
+            p.fillRect(QRectF(20, 20, 100, 100), Qt::black);
+            p.fillRect(QRectF(80, 80, 100, 100), Qt::black);
+        });
+    }
+    EXPECT_NEAR(qGray(image.pixel(100, 100)), qGray(image.pixel(40, 40)), 1);
+    EXPECT_NEAR(qGray(image.pixel(40, 40)), 128, 2);
+
+    EXPECT_EQ(Draw::blended(QColor(0, 0, 0), 2, QColor(255, 255, 255)), QColor(255, 255, 255));
+    EXPECT_EQ(Draw::blended(QColor(0, 100, 200), 0.5, QColor(100, 200, 0)).rgb(), qRgb(50, 150, 100));
+}
+
+TEST(RenderModes, StatusIconFromTheCommandLine)
+{
+    TempDir dir;
+    auto render = [&](const std::vector<std::string>& progress) {
+        std::vector<std::string> args = {"--render-status", (dir / "s.png").string()};
+        args.insert(args.end(), progress.begin(), progress.end());
+        const auto run = runBrivlon(args, 30);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        QImage image((dir / "s.png").c_str());
+        EXPECT_EQ(image.size(), QSize(72, 72));
+        return image;
+    };
+    // Card space in pixels: the front card spans x 23.6–48.4 and, from the image's top,
+    // y 12.4–48.4; its middle row is y 30.4.
+    const auto rest = render({});
+    EXPECT_GT(darkness(rest, 36, 44), 240);  // solid card
+    EXPECT_LT(darkness(rest, 36, 30), 15);   // the star-shaped hole
+    EXPECT_NEAR(darkness(rest, 14, 36), 115, 25);  // a lighter tilted card on each side
+    EXPECT_NEAR(darkness(rest, 58, 36), 115, 25);
+    EXPECT_EQ(render({"abc"}), rest);
+
+    const auto none = render({"0"});
+    EXPECT_GT(darkness(none, 36, 47), 200);  // the thin bar at the bottom
+    EXPECT_LT(darkness(none, 36, 40), 15);
+    EXPECT_GT(darkness(none, 24, 30), 150);  // the outline
+    const auto half = render({"0.5"});
+    EXPECT_GT(darkness(half, 36, 40), 240);
+    EXPECT_LT(darkness(half, 36, 22), 15);
+    const auto full = render({"1"});
+    EXPECT_GT(darkness(full, 36, 16), 240);
+    EXPECT_GT(darkness(full, 36, 30), 240);
+}
+
+TEST(RenderModes, BurstStillsFromTheCommandLine)
+{
+    TempDir dir;
+    auto run = runBrivlon({"--render-burst", (dir / "burst").string()}, 30);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (int k = 0; k < 5; ++k) {
+        QImage image((dir / ("burst" + std::to_string(k) + ".png")).c_str());
+        ASSERT_EQ(image.size(), QSize(640, 640)) << k;
+        EXPECT_EQ(image.pixel(0, 0), qRgb(255, 255, 255));
+        EXPECT_EQ(image.pixel(639, 639), qRgb(255, 255, 255));
+    }
+    // Early on, the big star fills the centre with the tint.
+    EXPECT_EQ(QImage((dir / "burst0.png").c_str()).pixel(320, 320), qRgb(0, 122, 255));
+
+    run = runBrivlon({"--render-burst", (dir / "missing" / "b").string()}, 30);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+}
+
+// The theme's environment is read once per process, so each case runs in a fresh one: this test
+// binary again, told what to expect.
+TEST(ThemeChoice, InAFreshProcess)
+{
+    const char* expected = std::getenv("THEME_EXPECTED");
+    if (!expected)
+        GTEST_SKIP() << "runs inside ThemeChoice.EnvironmentBeatsTheStore";
+    Defaults::set("theme.v2", "classic");
+    EXPECT_EQ(Theme::rawValue(Theme::current()), expected);
+    ::setenv("BRIVLON_THEME", "classic", 1);  // too late: the copy is taken
+    EXPECT_EQ(Theme::rawValue(Theme::current()), expected);
+}
+
+TEST(ThemeChoice, EnvironmentBeatsTheStore)
+{
+    const auto self = fs::read_symlink("/proc/self/exe").string();
+    for (const auto& [variable, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"stage", "stage"}, {"neon", "macos"}, {"", "macos"}}) {
+        const auto run = runProgram(self, {"--gtest_filter=ThemeChoice.InAFreshProcess"}, 30,
+                                    {{"BRIVLON_THEME", variable}, {"THEME_EXPECTED", expected}});
+        EXPECT_EQ(run.exitCode, 0) << variable << "\n" << run.out;
+    }
+    // No variable at all: the store decides.
+    const auto run = runProgram("/usr/bin/env", {"-u", "BRIVLON_THEME", "THEME_EXPECTED=classic", self,
+                                                 "--gtest_filter=ThemeChoice.InAFreshProcess"}, 30);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+}

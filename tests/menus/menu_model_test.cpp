@@ -1,0 +1,84 @@
+#include "core/settings.h"
+#include "menus/haptics.h"
+#include "menus/menu_style.h"
+#include "menus/spring.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+class Recorder : public Haptics::Performer {
+public:
+    void perform(Haptics::Pattern pattern) override { patterns.push_back(pattern); }
+    std::vector<Haptics::Pattern> patterns;
+};
+
+void pumpFor(double seconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < seconds * 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+}
+
+TEST(MenuModel, SpringSettlesExactlyAndStaysPut)
+{
+    Spring spring{0, 1, 0, 420, 32};
+    int steps = 0;
+    while (!spring.atRest() && steps < 10000) {
+        spring.step(1.0 / 120);
+        ++steps;
+    }
+    EXPECT_LT(steps, 240);  // within two seconds at 120 Hz
+    EXPECT_EQ(spring.value, 1);
+    spring.step(1.0 / 120);
+    EXPECT_EQ(spring.value, 1);
+    EXPECT_EQ(spring.velocity, 0);
+}
+
+TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
+{
+    using P = Haptics::Pattern;
+    auto recorder = std::make_shared<Recorder>();
+    Haptics::Performer::set(recorder);
+    auto run = [&](const char* stored, void (*call)()) {
+        Defaults::set("haptics", stored);
+        recorder->patterns.clear();
+        call();
+        pumpFor(0.12);  // long enough for the second pulses
+        return recorder->patterns;
+    };
+    EXPECT_EQ(run("medium", Haptics::pick), (std::vector<P>{P::levelChange, P::levelChange}));  // unknown: strong
+    EXPECT_EQ(run("strong", Haptics::tick), (std::vector<P>{P::levelChange, P::generic}));
+    EXPECT_EQ(run("soft", Haptics::tick), (std::vector<P>{P::alignment}));
+    EXPECT_EQ(run("soft", Haptics::pick), (std::vector<P>{P::levelChange}));
+    EXPECT_EQ(run("soft", Haptics::open), (std::vector<P>{P::alignment}));
+    for (auto call : {Haptics::open, Haptics::tick, Haptics::pick})
+        EXPECT_TRUE(run("off", call).empty());
+    Haptics::Performer::set(nullptr);
+    Defaults::remove("haptics");
+}
+
+TEST(MenuModel, SurfaceAndPlacementChoices)
+{
+    ::setenv("BRIVLON_MENU", "Wheel", 1);
+    EXPECT_EQ(MenuStyles::current(), MenuStyle::fan);
+    ::setenv("BRIVLON_MENU", "wheel", 1);
+    EXPECT_EQ(MenuStyles::current(), MenuStyle::wheel);
+    ::unsetenv("BRIVLON_MENU");
+
+    Defaults::set("fan.placement", "center");
+    ::setenv("BRIVLON_FAN_AT", "middle", 1);
+    EXPECT_EQ(FanPlacements::current(), FanPlacement::center);
+    ::setenv("BRIVLON_FAN_AT", "cursor", 1);
+    EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
+    ::unsetenv("BRIVLON_FAN_AT");
+    Defaults::set("fan.placement", "centre");
+    EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
+    Defaults::remove("fan.placement");
+}

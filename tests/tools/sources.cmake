@@ -1,0 +1,4 @@
+brivlon_tests(tools_tests
+  tools/tool_test.cpp
+)
+target_link_libraries(tools_tests PRIVATE kalvimorf_tools)

@@ -1,0 +1,53 @@
+#include "tools/tool.h"
+#include "core/task.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace TestSupport;
+
+TEST(ToolCatalogue, WhatASelectionOffers)
+{
+    TempDir dir;
+    auto files = [&](std::initializer_list<const char*> names) {
+        std::vector<fs::path> paths;
+        for (const char* name : names) {
+            writeFile(dir / name, "x");
+            paths.push_back(dir / name);
+        }
+        return paths;
+    };
+    const auto titles = [](const std::vector<Tool>& tools) {
+        std::vector<std::string> result;
+        for (auto tool : tools)
+            result.push_back(Tools::rawValue(tool));
+        return result;
+    };
+    EXPECT_EQ(titles(Tools::available(files({"a.jpg", "b.png"}))),
+              (std::vector<std::string>{"imgCompress", "imgResize", "imgCrop", "imgRotate", "imgStrip", "imgBlurFaces"}));
+    EXPECT_EQ(Tools::available(files({"a.mp4"})).size(), 4u);
+    EXPECT_EQ(Tools::available(files({"a.mp4", "b.mov"})).back(), Tool::vidJoin);
+    EXPECT_EQ(titles(Tools::available(files({"a.mp3"}))), (std::vector<std::string>{"audTrim", "audNormalize"}));
+    EXPECT_TRUE(Tools::available(files({"a.mp4", "b.mp3"})).empty());
+    EXPECT_TRUE(Tools::available({}).empty());
+    fs::create_directories(dir / "pasta");
+    EXPECT_TRUE(Tools::available({dir / "pasta"}).empty());
+    EXPECT_TRUE(Tools::available(files({"a.csv"})).empty());
+
+    EXPECT_EQ(Tools::fromRaw("imgcompress"), std::nullopt);
+    EXPECT_EQ(Tools::fromRaw("pdfExtract"), Tool::pdfExtract);
+}
+
+TEST(ToolCatalogue, OutputNamesAreFreeAndKeepInnerDots)
+{
+    TempDir dir;
+    Task::Binder job(Task::newJob());
+    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido).jpg");
+    writeFile(dir / "a (comprimido).jpg", "x");
+    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido) 2.jpg");
+    fs::create_directories(dir / "a (comprimido) 2.jpg");
+    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido) 3.jpg");
+    EXPECT_EQ(ToolEngine::output(dir / "notas", Tool::pdfRotate), dir / "notas (girado)");
+    EXPECT_EQ(ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract), dir / "relatório.final (extraído).pdf");
+    EXPECT_EQ(ToolEngine::output(dir / "v.mov", Tool::vidJoin, "mp4"), dir / "v (juntos).mp4");
+}
