@@ -10,29 +10,44 @@
 namespace FileViewer {
 
 namespace {
+QUrl fileUrl(const std::filesystem::path& path)
+{
+    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+}
+
 void openFolder(const std::filesystem::path& item)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(item.parent_path().string())));
+    QDesktopServices::openUrl(fileUrl(item.parent_path()));
 }
+}
+
+void reveal(const std::vector<std::filesystem::path>& items)
+{
+    if (items.empty())
+        return;
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolder(items.front());
+        return;
+    }
+    QStringList uris;
+    for (const auto& item : items)
+        uris << fileUrl(item).toString(QUrl::FullyEncoded);
+    auto message = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                                  "org.freedesktop.FileManager1", "ShowItems");
+    message << uris << QString();
+    // Asynchronous: a file manager that is slow to start must not hold up the main thread.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, 5000));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [first = items.front()](QDBusPendingCallWatcher* call) {
+        if (call->isError())
+            openFolder(first);
+        call->deleteLater();
+    });
 }
 
 void reveal(const std::filesystem::path& item)
 {
-    auto bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        openFolder(item);
-        return;
-    }
-    auto message = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                                                  "org.freedesktop.FileManager1", "ShowItems");
-    message << QStringList{QUrl::fromLocalFile(QString::fromStdString(item.string())).toString()} << QString();
-    // Asynchronous: a file manager that is slow to start must not hold up the main thread.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [item](QDBusPendingCallWatcher* call) {
-        if (call->isError())
-            openFolder(item);
-        call->deleteLater();
-    });
+    reveal(std::vector<std::filesystem::path>{item});
 }
 
 }

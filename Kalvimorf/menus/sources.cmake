@@ -3,6 +3,7 @@ target_sources(kalvimorf_core PRIVATE
   menus/theme.cpp
 )
 target_sources(kalvimorf_gui PRIVATE
+  menus/action_chooser.cpp
   menus/appearance.cpp
   menus/brivlon_mark.cpp
   menus/burst_panel.cpp
