@@ -1,6 +1,7 @@
 #include "menus/action_chooser.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QIcon>
@@ -10,6 +11,15 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// The program lives in the tray, so its dialogs must come to the front themselves.
+int bringForward(QDialog& dialog)
+{
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    return dialog.exec();
+}
 
 class Dialogs : public ActionChooser {
 public:
@@ -37,8 +47,7 @@ public:
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         QObject::connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
         dialog.resize(420, 480);
-        dialog.activateWindow();
-        if (dialog.exec() != QDialog::Accepted)
+        if (bringForward(dialog) != QDialog::Accepted)
             return std::nullopt;
         const int row = list->currentRow();
         if (row < 0 || size_t(row) >= apps.size())
@@ -52,9 +61,13 @@ public:
         dialog.setWindowTitle(QString::fromStdString(message));
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
+        dialog.setDirectory(QDir::homePath());
+        dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Procurar em:"));
+        dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Pasta:"));
+        dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Mover para cá"));
-        dialog.activateWindow();
-        if (dialog.exec() != QDialog::Accepted)
+        dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+        if (bringForward(dialog) != QDialog::Accepted)
             return std::nullopt;
         const auto chosen = dialog.selectedFiles();
         if (chosen.isEmpty() || chosen.front().isEmpty())
