@@ -54,13 +54,6 @@ std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, con
     return std::nullopt;
 }
 
-std::string describe(const std::exception& error)
-{
-    if (const auto* filesystem = dynamic_cast<const fs::filesystem_error*>(&error))
-        return filesystem->code().message();
-    return error.what();
-}
-
 void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
 {
     try {
@@ -89,7 +82,7 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
             printLine(stdout, output.string());
         }
     } catch (const std::exception& error) {
-        printLine(stderr, "erro: " + describe(error));
+        printLine(stderr, "erro: " + describeError(error));
         Cli::finishCLI(1);
     }
     Cli::finishCLI(0);
