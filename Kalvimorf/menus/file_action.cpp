@@ -2,6 +2,7 @@
 
 #include "core/catalog.h"
 #include "core/chime.h"
+#include "core/conversion_error.h"
 #include "core/error_log.h"
 #include "core/file_safety.h"
 #include "core/file_viewer.h"
@@ -100,7 +101,7 @@ void zip(const Paths& urls, const std::string& name)
                 report("Zipado: " + name, Job::State::info(archive.filename().string(), archive));
             });
         } catch (const std::exception& error) {
-            MainThread::post([message = std::string(error.what())] { fail("Não foi possível zipar", message); });
+            MainThread::post([message = describeError(error)] { fail("Não foi possível zipar", message); });
         }
     });
 }
@@ -143,7 +144,7 @@ void move(const Paths& urls, const std::string& name)
             if (!firstMoved)
                 firstMoved = placed;
         } catch (const std::exception& error) {
-            fail("Não foi possível mover " + item.filename().string(), error.what());
+            fail("Não foi possível mover " + item.filename().string(), describeError(error));
         }
     }
     if (firstMoved)
