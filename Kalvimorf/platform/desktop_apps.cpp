@@ -320,7 +320,10 @@ std::vector<DesktopApp> forFiles(const std::vector<fs::path>& files)
     for (size_t n = 0; n < files.size(); ++n) {
         const auto type = mimes.mimeTypeForFile(QString::fromStdString(files[n].string()));
         std::vector<std::string> ids;
+        // Entries may name the type by one of its aliases, or only a parent type (text/plain for
+        // Markdown).
         QStringList types{type.name()};
+        types += type.aliases();
         types += type.allAncestors();
         for (const auto& name : types)
             for (const auto& id : idsForType(name.toStdString(), entries, associations))
