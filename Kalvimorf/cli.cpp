@@ -3,6 +3,7 @@
 #include "core/export_chime.h"
 #include "core/worker_pool.h"
 #include "headless_conversion.h"
+#include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
@@ -105,6 +106,7 @@ void makeApplication(bool headless)
         // Sounds and questions reach the desktop only in the windowed lives of the process.
         DesktopServices::install();
         BurstPanel::install();
+        ActionChooser::installDialogs();
         DesktopTheme::install();
     }
 }

@@ -119,13 +119,6 @@ Task::Context runContext(std::optional<fs::path> folder = {}, std::optional<Qual
     return context;
 }
 
-std::string describe(const std::exception& error)
-{
-    if (const auto* filesystem = dynamic_cast<const fs::filesystem_error*>(&error))
-        return filesystem->code().message();
-    return error.what();
-}
-
 void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
 {
     try {
@@ -157,7 +150,7 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
         }
     } catch (const std::exception& error) {
         if (!interrupted)
-            printLine(stderr, "erro: " + describe(error));
+            printLine(stderr, "erro: " + describeError(error));
         finish(1);
     }
     finish(0);

@@ -1,5 +1,7 @@
 #include "core/conversion_error.h"
 
+#include <filesystem>
+
 std::string ConversionError::describe(Kind kind, const std::string& message)
 {
     switch (kind) {
@@ -10,4 +12,11 @@ std::string ConversionError::describe(Kind kind, const std::string& message)
     case Kind::unsupported: return "Conversão não suportada.";
     }
     return {};
+}
+
+std::string describeError(const std::exception& error)
+{
+    if (const auto* filesystem = dynamic_cast<const std::filesystem::filesystem_error*>(&error))
+        return filesystem->code().message();
+    return error.what();
 }

@@ -26,6 +26,10 @@ private:
     std::string message_;
 };
 
+// What the user is told about an error: its own sentence, or for a file-system failure the
+// system's description without the library's wrapping of paths and prefixes.
+std::string describeError(const std::exception& error);
+
 // Thrown where work stops because its job was cancelled; the job ends cancelled, never failed.
 class CancellationError : public std::runtime_error {
 public:

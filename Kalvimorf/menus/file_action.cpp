@@ -1,6 +1,198 @@
 #include "menus/file_action.h"
 
+#include "core/catalog.h"
+#include "core/chime.h"
+#include "core/conversion_error.h"
+#include "core/error_log.h"
+#include "core/file_safety.h"
+#include "core/file_viewer.h"
+#include "core/job_store.h"
+#include "core/task.h"
+#include "documents/archive_engine.h"
+#include "menus/action_chooser.h"
+#include "platform/desktop_apps.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QProcess>
+#include <QUrl>
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
 namespace FileActions {
+
+namespace {
+
+using Paths = std::vector<fs::path>;
+
+// A dropped folder may come with a trailing separator; its name is the component before it.
+fs::path plain(const fs::path& url)
+{
+    return url.has_filename() || url == url.root_path() ? url : url.parent_path();
+}
+
+fs::path cleaned(const fs::path& url)
+{
+    return plain(fs::absolute(url).lexically_normal());
+}
+
+std::vector<std::string>& terminalOverride()
+{
+    static std::vector<std::string> candidates;
+    return candidates;
+}
+
+// Linux has one list for every stored choice: the desktop's chosen terminal first (Debian's
+// alternatives link), then the common ones.
+std::vector<std::string> terminalCandidates()
+{
+    if (!terminalOverride().empty())
+        return terminalOverride();
+    return {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "xterm"};
+}
+
+void report(const std::string& headline, Job::State state)
+{
+    Job job;
+    job.sourceName = headline;
+    job.state = std::move(state);
+    JobStore::shared().append(std::move(job));
+}
+
+void fail(const std::string& headline, const std::string& message)
+{
+    report(headline, Job::State::failed(message));
+    Chime::play(Chime::Kind::failure, false);
+    ErrorLog::add(headline + ": " + message);
+}
+
+QString text(const fs::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+void openWith(const Paths& urls, const std::string& name)
+{
+    const auto chooser = ActionChooser::shared();
+    const auto app = chooser ? chooser->application(DesktopApps::forFiles(urls), "Abrir " + name + " com…") : std::nullopt;
+    if (app)
+        DesktopApps::open(*app, urls);
+}
+
+void zip(const Paths& urls, const std::string& name)
+{
+    const fs::path folder = cleaned(urls.front()).parent_path();
+    const bool oneFolder = std::all_of(urls.begin(), urls.end(), [&](const auto& url) {
+        return cleaned(url).parent_path() == folder;
+    });
+    if (!oneFolder) {
+        fail("Não foi possível zipar", "Os itens precisam estar na mesma pasta.");
+        return;
+    }
+    // The archiver may take long; the job list is only touched back on the main thread.
+    Task::detach(Task::newJob(), [urls, name] {
+        try {
+            const auto archive = ArchiveEngine::create(urls, OutputFormat{"zip", "ZIP", false});
+            MainThread::post([archive, name] {
+                report("Zipado: " + name, Job::State::info(archive.filename().string(), archive));
+            });
+        } catch (const std::exception& error) {
+            MainThread::post([message = describeError(error)] { fail("Não foi possível zipar", message); });
+        }
+    });
+}
+
+// `destination` is `item` or lies inside it.
+bool within(const fs::path& destination, const fs::path& item)
+{
+    std::error_code error;
+    auto resolved = [&](const fs::path& path) {
+        auto real = fs::weakly_canonical(path, error);
+        return error ? cleaned(path) : plain(real);
+    };
+    const auto inner = resolved(destination), outer = resolved(item);
+    return std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end()).first == outer.end();
+}
+
+// "foto.jpg", then "foto 2.jpg", "foto 3.jpg"…; "Pasta", then "Pasta 2".
+FileSafety::NameFor freeNames(const fs::path& folder, const fs::path& name)
+{
+    return [folder, name](long long n) {
+        if (n < 2)
+            return folder / name;
+        return folder / (name.stem().string() + " " + std::to_string(n) + name.extension().string());
+    };
+}
+
+void move(const Paths& urls, const std::string& name)
+{
+    const auto chooser = ActionChooser::shared();
+    const auto destination = chooser ? chooser->folder("Mover " + name) : std::nullopt;
+    if (!destination)
+        return;
+    std::optional<fs::path> firstMoved;
+    for (const auto& url : urls) {
+        const auto item = cleaned(url);
+        try {
+            std::error_code error;
+            if (fs::is_directory(fs::symlink_status(item, error)) && within(*destination, item))
+                throw std::runtime_error("Uma pasta não pode ser movida para dentro dela mesma.");
+            const auto placed = FileSafety::placeFree(item, freeNames(*destination, item.filename()));
+            if (!firstMoved)
+                firstMoved = placed;
+        } catch (const std::exception& error) {
+            fail("Não foi possível mover " + item.filename().string(), describeError(error));
+        }
+    }
+    if (firstMoved)
+        report("Movido: " + name, Job::State::info(destination->string(), firstMoved));
+}
+
+// File managers paste files from a URI list; the GNOME family wants its own copy/cut flavour.
+void copy(const Paths& urls, const std::string& name)
+{
+    QList<QUrl> list;
+    QStringList uris{QStringLiteral("copy")}, paths;
+    for (const auto& url : urls) {
+        list << QUrl::fromLocalFile(text(plain(url)));
+        uris << list.back().toString(QUrl::FullyEncoded);
+        paths << text(plain(url));
+    }
+    auto* data = new QMimeData;
+    data->setUrls(list);
+    data->setData(QStringLiteral("x-special/gnome-copied-files"), uris.join('\n').toUtf8());
+    data->setText(paths.join('\n'));
+    QGuiApplication::clipboard()->setMimeData(data);
+    report("Copiado: " + name, Job::State::info("Cole no Finder com ⌘V."));
+}
+
+void copyPath(const Paths& urls)
+{
+    QStringList paths;
+    for (const auto& url : urls)
+        paths << text(plain(url));
+    QGuiApplication::clipboard()->setText(paths.join('\n'));
+    report("Caminho copiado", Job::State::info(urls.size() == 1 ? paths.front().toStdString()
+                                                                : std::to_string(urls.size()) + " caminhos, um por linha"));
+}
+
+void terminal(const fs::path& first)
+{
+    const auto item = plain(first);
+    const auto folder = Catalog::isPlainFolder(item) ? item : item.parent_path();
+    for (const auto& candidate : terminalCandidates())
+        if (const auto program = DesktopApps::findProgram(candidate); !program.empty()) {
+            QProcess::startDetached(QString::fromStdString(program), {}, text(folder));
+            return;
+        }
+}
+
+}
 
 const std::vector<FileAction>& all()
 {
@@ -40,8 +232,37 @@ std::string detail(FileAction action)
     return {};
 }
 
-void perform(FileAction, const std::vector<std::filesystem::path>&)
+std::string selectionName(const std::vector<fs::path>& urls)
 {
+    if (urls.size() != 1)
+        return std::to_string(urls.size()) + " itens";
+    return plain(urls.front()).filename().string();
+}
+
+void setTerminalCandidates(std::vector<std::string> candidates)
+{
+    terminalOverride() = std::move(candidates);
+}
+
+void perform(FileAction action, const std::vector<fs::path>& urls)
+{
+    if (urls.empty())
+        return;
+    const auto name = selectionName(urls);
+    switch (action) {
+    case FileAction::openWith: openWith(urls, name); break;
+    case FileAction::zip: zip(urls, name); break;
+    case FileAction::move: move(urls, name); break;
+    case FileAction::copy: copy(urls, name); break;
+    // Linux has no AirDrop service, so this is always the unavailable case.
+    case FileAction::airdrop: fail("AirDrop indisponível", "Verifique se o AirDrop está ligado."); break;
+    case FileAction::copyPath: copyPath(urls); break;
+    case FileAction::reveal:
+        if (auto viewer = FileViewer::shared())
+            viewer->reveal(urls);
+        break;
+    case FileAction::terminal: terminal(urls.front()); break;
+    }
 }
 
 }

@@ -12,6 +12,14 @@ const std::vector<FileAction>& all();
 std::string label(FileAction action);
 std::string detail(FileAction action);
 // Carries the action out on the main thread; an empty list does nothing. Outcomes worth telling
-// become finished jobs in the job store.
+// become finished jobs in the job store; failures also sound and go to the error log. Only
+// zipping goes on after the call returns.
 void perform(FileAction action, const std::vector<std::filesystem::path>& urls);
+
+// How jobs name a selection: the item's name for one, "N itens" for more.
+std::string selectionName(const std::vector<std::filesystem::path>& urls);
+
+// The terminals tried in order, by name (looked up in PATH) or absolute path. An empty list
+// restores the desktop's usual ones.
+void setTerminalCandidates(std::vector<std::string> candidates);
 }

@@ -1,4 +1,5 @@
 target_sources(kalvimorf_menus PRIVATE
+  menus/action_chooser.cpp
   menus/brivlon_mark.cpp
   menus/burst_panel.cpp
   menus/desktop_theme.cpp

@@ -8,27 +8,37 @@
 #include <QUrl>
 
 namespace {
+QUrl fileUrl(const std::filesystem::path& path)
+{
+    return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+}
+
 void openFolder(const std::filesystem::path& item)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(item.parent_path().string())));
+    QDesktopServices::openUrl(fileUrl(item.parent_path()));
 }
 }
 
-void DesktopFileViewer::reveal(const std::filesystem::path& item)
+void DesktopFileViewer::reveal(const std::vector<std::filesystem::path>& items)
 {
+    if (items.empty())
+        return;
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolder(item);
+        openFolder(items.front());
         return;
     }
+    QStringList uris;
+    for (const auto& item : items)
+        uris << fileUrl(item).toString(QUrl::FullyEncoded);
     auto message = QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                                   "org.freedesktop.FileManager1", "ShowItems");
-    message << QStringList{QUrl::fromLocalFile(QString::fromStdString(item.string())).toString()} << QString();
+    message << uris << QString();
     // Asynchronous: a file manager that is slow to start must not hold up the main thread.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [item](QDBusPendingCallWatcher* call) {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [first = items.front()](QDBusPendingCallWatcher* call) {
         if (call->isError())
-            openFolder(item);
+            openFolder(first);
         call->deleteLater();
     });
 }

@@ -6,5 +6,6 @@
 // folder when no file manager answers.
 class DesktopFileViewer final : public FileViewer {
 public:
-    void reveal(const std::filesystem::path& item) override;
+    using FileViewer::reveal;
+    void reveal(const std::vector<std::filesystem::path>& items) override;
 };

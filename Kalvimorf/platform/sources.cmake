@@ -1,4 +1,5 @@
 target_sources(kalvimorf_platform PRIVATE
+  platform/desktop_apps.cpp
   platform/desktop_file_viewer.cpp
   platform/desktop_services.cpp
   platform/drag_input.cpp

@@ -2,6 +2,7 @@ brivlon_tests(menus_tests
   menus/drag_monitor_test.cpp
   menus/card_entries_test.cpp
   menus/drawing_test.cpp
+  menus/file_action_test.cpp
   menus/menu_model_test.cpp
   menus/wheel_test.cpp
 )

@@ -34,7 +34,11 @@ struct Bursts final : MagicBurst::Presenter {
 
 struct Viewer final : FileViewer {
     std::vector<std::filesystem::path> revealed;
-    void reveal(const std::filesystem::path& item) override { revealed.push_back(item); }
+    using FileViewer::reveal;
+    void reveal(const std::vector<std::filesystem::path>& items) override
+    {
+        revealed.insert(revealed.end(), items.begin(), items.end());
+    }
 };
 
 }
