@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace TestSupport;
 using JobFakes::pumpUntil;
 using Kind = Job::State::Kind;
@@ -78,6 +80,22 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         EXPECT_EQ(jobs[i].state.url->parent_path(), dir.path());
     }
     EXPECT_EQ(jobs[0].state.url->filename(), "quadro\\n\nx.jpg");
+}
+
+TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
+{
+    // Each worker picks its free name on its own; publishing without replacing keeps them apart.
+    make(dir / "a.png", {"testsrc=size=640x480", "-frames:v", "1"});
+    start({});
+    for (int i = 0; i < 3; ++i)
+        runner->run({dir / "a.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
+    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }, 120));
+    std::set<fs::path> outputs;
+    for (const auto& job : store.jobs()) {
+        ASSERT_EQ(job.state.kind, Kind::done) << job.state.message;
+        outputs.insert(job.state.url.value());
+    }
+    EXPECT_EQ(outputs, (std::set<fs::path>{dir / "a.jpg", dir / "a 2.jpg", dir / "a 3.jpg"}));
 }
 
 TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
