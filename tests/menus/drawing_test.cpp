@@ -201,30 +201,24 @@ TEST(RenderModes, BurstStillsFromTheCommandLine)
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
-// The theme's environment is read once per process, so each case runs in a fresh one: this test
-// binary again, told what to expect.
-TEST(ThemeChoice, InAFreshProcess)
+// The theme's environment is read once per process: each case is a fresh run of the program,
+// drawing the wheel whose lit segment shows the theme's highlight.
+TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
 {
-    const char* expected = std::getenv("THEME_EXPECTED");
-    if (!expected)
-        GTEST_SKIP() << "runs inside ThemeChoice.EnvironmentBeatsTheStore";
+    TempDir dir;
     Defaults::set("theme.v2", "classic");
-    EXPECT_EQ(Theme::rawValue(Theme::current()), expected);
-    ::setenv("BRIVLON_THEME", "classic", 1);  // too late: the copy is taken
-    EXPECT_EQ(Theme::rawValue(Theme::current()), expected);
-}
-
-TEST(ThemeChoice, EnvironmentBeatsTheStore)
-{
-    const auto self = fs::read_symlink("/proc/self/exe").string();
-    for (const auto& [variable, expected] : std::vector<std::pair<std::string, std::string>>{
-             {"stage", "stage"}, {"neon", "macos"}, {"", "macos"}}) {
-        const auto run = runProgram(self, {"--gtest_filter=ThemeChoice.InAFreshProcess"}, 30,
-                                    {{"BRIVLON_THEME", variable}, {"THEME_EXPECTED", expected}});
-        EXPECT_EQ(run.exitCode, 0) << variable << "\n" << run.out;
-    }
-    // No variable at all: the store decides.
-    const auto run = runProgram("/usr/bin/env", {"-u", "BRIVLON_THEME", "THEME_EXPECTED=classic", self,
-                                                 "--gtest_filter=ThemeChoice.InAFreshProcess"}, 30);
-    EXPECT_EQ(run.exitCode, 0) << run.out;
+    const auto out = (dir / "w.png").string();
+    auto highlight = [&](std::vector<std::pair<std::string, std::string>> env) {
+        env.emplace_back("BRIVLON_APPEARANCE", "light");
+        const auto run = runBrivlon({"--render-wheel", "convert", "png", out}, 30, env);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        const double a = 360.0 / 7 * M_PI / 180;  // the second of seven segments
+        return QColor(QImage(QString::fromStdString(out)).pixel(int(190 + 115 * std::sin(a)), int(190 - 115 * std::cos(a))));
+    };
+    EXPECT_EQ(highlight({{"BRIVLON_THEME", "stage"}}), rgb(224, 24, 106));
+    const QColor macos = rgb(0, 122, 255);
+    EXPECT_EQ(highlight({{"BRIVLON_THEME", "neon"}}), macos);  // unknown: the store is not asked
+    EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);      // empty still counts
+    EXPECT_EQ(highlight({}), rgb(20, 20, 20));                 // no variable: the stored classic
+    Defaults::remove("theme.v2");
 }
