@@ -59,7 +59,7 @@ QPainterPath ringSegment(QPointF middle, double innerRadius, double outerRadius,
     QPainterPath path;
     const int steps = std::max(8, int(std::ceil((to - from) / 2)));
     auto point = [&](double r, double degrees) {
-        return Draw::polarFromYUp(Draw::fromYUp(middle, side), r, degrees, side);
+        return Draw::polarFromYUp(middle, r, degrees, side);
     };
     path.moveTo(point(outerRadius, from));
     for (int k = 1; k <= steps; ++k)
@@ -134,7 +134,8 @@ void drawPager(QPainter& painter, int lit, double baseline, const Palette& palet
 
 std::optional<int> segmentAt(QPointF point, int count)
 {
-    const double dx = point.x() - centre.x(), dy = centre.y() - point.y();  // y up
+    const QPointF up = Draw::fromYUp(point, side);
+    const double dx = up.x() - centre.x(), dy = up.y() - centre.y();
     const double d = std::hypot(dx, dy);
     if (count == 0 || d < inner || d > 190)
         return std::nullopt;

@@ -71,6 +71,8 @@ TEST(Wheel, RenderedFromTheCommandLine)
     // Seven formats for a PNG: the second segment, just right of the top, is lit; the first is not.
     const double step = 360.0 / 7;
     EXPECT_TRUE(isAccent(still.pixel(clockwise(115, step).toPoint())));
+    EXPECT_TRUE(isAccent(still.pixel(clockwise(161, step).toPoint())));  // lifted outwards, past the rest
+    EXPECT_FALSE(isAccent(still.pixel(clockwise(64, step).toPoint())));
     EXPECT_FALSE(isAccent(still.pixel(clockwise(115, 0).toPoint())));
     EXPECT_EQ(qAlpha(still.pixel(2, 2)), 0);
 
