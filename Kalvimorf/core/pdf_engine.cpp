@@ -24,10 +24,16 @@
 #include <QFile>
 #include <QImageWriter>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <malloc.h>
+#include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace PDFEngine {
 
@@ -174,7 +180,7 @@ std::string encode(QImage& image, ImageType type)
 fs::path writePageImage(QImage& image, ImageType type, const fs::path& target)
 {
     std::string bytes = encode(image, type);
-    image = QImage();  // only one page's pixels are alive at a time
+    image = QImage();  // the pixels are not needed while the file is written
     try {
         return FileSafety::writeNew(target, bytes);
     } catch (const std::system_error&) {
@@ -213,28 +219,187 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     return written;
 }
 
-fs::path exportPages(const Poppler::Document& document, const fs::path& source, const OutputFormat& format,
-                     ImageType type, const Progress& progress)
-{
-    const int count = document.numPages();
-    const auto base = source.stem().string();
-    const auto folder = makePageFolder(source, base, format.label);
-    int written = 0;
-    try {
-        for (int i = 0; i < count; ++i) {
+// A page bitmap (35 MB for A4 at 300 dpi) is above the size from which glibc maps fresh memory
+// for every allocation and unmaps it on release, so each page would fault in and zero its pixels
+// anew. While pages are exported, released bitmaps stay with the allocator for the next page;
+// once no export runs, the allocator's usual ceilings come back and the memory is returned.
+class ReusedPageMemory {
+public:
+    ReusedPageMemory()
+    {
+        std::lock_guard lock(mutex_);
+        if (users_++ == 0) {
+            mallopt(M_MMAP_THRESHOLD, 256 << 20);
+            mallopt(M_TRIM_THRESHOLD, 1 << 30);
+        }
+    }
+    ~ReusedPageMemory()
+    {
+        std::lock_guard lock(mutex_);
+        if (--users_ == 0) {
+            mallopt(M_MMAP_THRESHOLD, 32 << 20);
+            mallopt(M_TRIM_THRESHOLD, 64 << 20);
+            malloc_trim(0);
+        }
+    }
+    ReusedPageMemory(const ReusedPageMemory&) = delete;
+    ReusedPageMemory& operator=(const ReusedPageMemory&) = delete;
+
+private:
+    static inline std::mutex mutex_;
+    static inline int users_ = 0;
+};
+
+// Pages are drawn and written by several workers at once, each with a document of its own, as
+// poppler's documents must not be shared between threads. The calling thread reports progress
+// in page order and answers cancellation, so the caller sees what a page-by-page export shows.
+class PageExport {
+public:
+    PageExport(std::unique_ptr<Poppler::Document> document, const fs::path& source, const fs::path& folder,
+               const OutputFormat& format, ImageType type)
+        : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
+          ext_(format.ext), type_(type), count_(first_->numPages()), outcome_(size_t(count_), Outcome::pending)
+    {
+    }
+
+    ~PageExport() { stop(); }
+
+    // The number of pages written. Rethrows the first failure of any worker.
+    int run(const Progress& progress)
+    {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const int workers = std::min(count_, int(cores));
+        const auto context = Task::current();
+        for (int i = 0; i < workers; ++i)
+            threads_.emplace_back([this, context, i] {
+                Task::Binder binder(context);
+                work(i == 0 ? std::move(first_) : nullptr);
+            });
+        int written = 0;
+        for (int i = 0; i < count_; ++i) {
             Task::checkCancelled();
-            auto page = document.page(i);
-            auto image = page ? render(*page, renderDPI) : std::nullopt;
-            if (!image)
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return failure_ || outcome_[size_t(i)] != Outcome::pending; });
+            if (failure_)
+                std::rethrow_exception(failure_);
+            if (outcome_[size_t(i)] == Outcome::skipped)
                 continue;
-            page.reset();
-            writePageImage(*image, type, folder / pageFileName(base, i + 1, format.ext));
+            lock.unlock();
             ++written;
             if (progress)
-                progress(double(i + 1) / count);
+                progress(double(i + 1) / count_);
         }
+        return written;
+    }
+
+    // Waits for the workers to finish the pages they hold; nothing is written after this.
+    void stop()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (auto& thread : threads_)
+            if (thread.joinable())
+                thread.join();
+    }
+
+private:
+    enum class Outcome : char { pending, written, skipped };
+
+    // At most this many pixels are drawn at once, so that a document of huge pages is drawn
+    // a few pages at a time rather than running the machine out of memory; a page larger than
+    // this is still drawn, alone.
+    static constexpr double pixelBudget = double(1 << 28);
+
+    void work(std::unique_ptr<Poppler::Document> document)
+    {
+        try {
+            if (!document)
+                document = openDocument(source_);
+            for (int i = next_++; i < count_; i = next_++) {
+                Task::checkCancelled();
+                auto page = document->page(i);
+                const double pixels = page ? pagePixels(*page) : 0;
+                if (!reserve(pixels))
+                    return;
+                bool written = false;
+                try {
+                    auto image = page ? render(*page, renderDPI) : std::nullopt;
+                    page.reset();
+                    if (image) {
+                        writePageImage(*image, type_, folder_ / pageFileName(base_, i + 1, ext_));
+                        written = true;
+                    }
+                } catch (...) {
+                    release(pixels);
+                    throw;
+                }
+                release(pixels);
+                std::lock_guard lock(mutex_);
+                outcome_[size_t(i)] = written ? Outcome::written : Outcome::skipped;
+                changed_.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            if (!failure_)
+                failure_ = std::current_exception();
+            stopping_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    static double pagePixels(const Poppler::Page& page)
+    {
+        const QSizeF box = page.pageSizeF() * (renderDPI / 72);
+        return std::clamp(box.width() * box.height(), 0.0, pixelBudget);
+    }
+
+    // False when the export is stopping instead.
+    bool reserve(double pixels)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || inFlight_ + pixels <= pixelBudget; });
+        if (stopping_)
+            return false;
+        inFlight_ += pixels;
+        return true;
+    }
+
+    void release(double pixels)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            inFlight_ -= pixels;
+        }
+        changed_.notify_all();
+    }
+
+    std::unique_ptr<Poppler::Document> first_;
+    const fs::path source_, folder_;
+    const std::string base_, ext_;
+    const ImageType type_;
+    const int count_;
+    std::atomic<int> next_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Outcome> outcome_;
+    double inFlight_ = 0;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::vector<std::thread> threads_;
+};
+
+fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path& source, const OutputFormat& format,
+                     ImageType type, const Progress& progress)
+{
+    const auto folder = makePageFolder(source, source.stem().string(), format.label);
+    try {
+        ReusedPageMemory memory;
+        PageExport pages(std::move(document), source, folder, format, type);
         // An empty folder is no output; reporting it as one would look like success.
-        if (written == 0)
+        if (pages.run(progress) == 0)
             throw ConversionError::writeFailed();
     } catch (...) {
         FileSafety::removeTree(folder);
@@ -343,7 +508,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             text.clear();
         return FileSafety::writeNew(OutputPaths::destination(source, "txt"), text);
     }
-    const auto document = openDocument(source);
+    auto document = openDocument(source);
     const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
@@ -352,7 +517,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         throw ConversionError::unreadable();
     if (count == 1)
         return exportSinglePage(*document, source, format.ext, *type, progress);
-    return exportPages(*document, source, format, *type, progress);
+    return exportPages(std::move(document), source, format, *type, progress);
 }
 
 fs::path merge(const std::vector<fs::path>& sources)

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <utility>
 #include <set>
 #include <sstream>
 
@@ -115,6 +116,17 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
             inked += qGray(page.pixel(x, y)) < 128;
     EXPECT_GT(inked, 100);
     EXPECT_EQ(PDFEngine::convert(source, format("png"), {}), dir / "Relatório (PNG) 2");
+
+    // More pages than cores, widening by a point each: a file holding another page breaks the climb.
+    std::vector<PageSpec> strips;
+    for (int i = 1; i <= 40; ++i)
+        strips.push_back({5.0 + i, 10});
+    writePDF(dir / "Tiras.pdf", strips);
+    const auto stripFolder = PDFEngine::convert(dir / "Tiras.pdf", format("png"), {});
+    for (int i = 1, lastWidth = 0; i <= 40; ++i) {
+        const auto width = image(stripFolder / ("Tiras - página 0" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".png")).width();
+        EXPECT_GT(width, std::exchange(lastWidth, width)) << i;
+    }
 
     writePDF(dir / "Cartão.pdf", {{.text = "ola"}});
     EXPECT_EQ(PDFEngine::convert(dir / "Cartão.pdf", format("jpg"), {}), dir / "Cartão.jpg");
