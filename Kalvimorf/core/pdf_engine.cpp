@@ -27,13 +27,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <malloc.h>
 #include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include <malloc.h>
 
 namespace PDFEngine {
 
@@ -88,9 +89,9 @@ ConversionError unreadableSource(const fs::path& file)
 }
 
 // Packs the opaque 0xffRRGGBB pixels of `image` tightly at the start of its own buffer, so the
-// encoder gets them without a second page-sized allocation: one grey byte per pixel while red,
-// green and blue agree everywhere (black text on white, most scans), which a third of the bytes
-// to compress carries unchanged, else RGB. Returns the number of bands.
+// encoder gets them without a second page-sized allocation. While red, green and blue agree
+// everywhere (black text on white, most scans) that is one grey byte per pixel: the same picture
+// in a third of the bytes to compress. RGB otherwise. Returns the number of bands.
 int packPixels(QImage& image, bool greyAllowed)
 {
     const int width = image.width();
