@@ -3,15 +3,22 @@
 # brivlon never overwrites, so every run gets a fresh folder of (hard-linked) inputs and writes
 # its result there; qpdf gets the same treatment so both pay the same.
 #
-# Usage: bench/pdf.sh [count]   (needs a built build/brivlon, qpdf and hyperfine)
+# Then pages to images: brivlon's PNG export of a long text-heavy document (made by LibreOffice
+# from generated text) and of a document of sparse pages, against pdftoppm at the same 300 dpi
+# writing uncompressed PPM, that is drawing only. The Brivlon/pdftoppm ratio of the mean times is
+# printed for each; a busy machine skews both sides alike, as they run in turn in one session.
+#
+# Usage: bench/pdf.sh [count] [pages]   (needs a built build/brivlon, qpdf, pdftoppm, hyperfine
+#                                        and python3; the text-heavy document needs LibreOffice)
 set -euo pipefail
 export LC_ALL=C
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/brivlon"
 count=${1:-50}
+pages=${2:-120}
 [ -x "$brivlon" ] || { echo "build/brivlon is missing: run ./scripts/build" >&2; exit 1; }
-for tool in qpdf hyperfine; do
+for tool in qpdf hyperfine pdftoppm python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done
 
@@ -57,3 +64,47 @@ QT_QPA_PLATFORM=offscreen hyperfine --warmup 2 --runs 20 \
   --prepare "$fresh" \
   -n "brivlon PDF ÚNICO ($count PDFs)" "'$brivlon' --convert 'PDF ÚNICO' run/*.pdf >/dev/null" \
   -n "qpdf --empty --pages ($count PDFs)" "qpdf --empty --pages run/*.pdf -- run/out.pdf"
+
+# The mean of Brivlon's run over the peer's, from hyperfine's JSON (Brivlon first).
+ratio() {
+  python3 - "$1" "$2" <<'PY'
+import json, sys
+brivlon, peer = (r["mean"] for r in json.load(open(sys.argv[1]))["results"])
+print(f"Brivlon/pdftoppm ({sys.argv[2]}): {brivlon:.2f} s / {peer:.2f} s = {brivlon / peer:.2f}x")
+PY
+}
+
+# Times `brivlon --convert png` on $1 against `pdftoppm -r 300` on the same file.
+pages_to_images() {
+  local pdf=$1 label=$2 name
+  name=$(basename "$pdf" .pdf)
+  local fresh="rm -rf '$work/run' && mkdir '$work/run' && cp -l '$pdf' '$work/run/'"
+  QT_QPA_PLATFORM=offscreen hyperfine --warmup 1 --runs 3 --export-json "$work/$name.json" \
+    --prepare "$fresh" \
+    -n "brivlon png ($label)" "'$brivlon' --convert png 'run/$name.pdf' >/dev/null" \
+    -n "pdftoppm -r 300 ($label)" "pdftoppm -r 300 'run/$name.pdf' run/page"
+  ratio "$work/$name.json" "$label" | tee -a "$work/ratios"
+}
+
+# Sparse pages: the two-page document above repeated; a line of text on each white page.
+qpdf --empty --pages $(for _ in $(seq 1 $((pages / 2))); do printf '%s ' "$work/in/doc-001.pdf"; done) -- "$work/esparso.pdf"
+touch "$work/ratios"
+
+if command -v soffice >/dev/null; then
+  # Paragraphs of random words, as many as fill about $pages A4 pages in LibreOffice's default style.
+  python3 - "$work/longo.txt" "$pages" <<'PY'
+import random, sys
+random.seed(7)
+words = ("casa rio pedra tempo livro janela cidade noite manhã caminho vento mar porta luz sombra papel "
+         "linha verde azul campo ponte lago palavra história trabalho escola mundo cor forte leve").split()
+paragraphs = (" ".join(random.choice(words) for _ in range(random.randint(40, 120))).capitalize() + "."
+              for _ in range(8 * int(sys.argv[2])))
+open(sys.argv[1], "w").write("\n\n".join(paragraphs))
+PY
+  soffice --headless "-env:UserInstallation=file://$work/office" --convert-to pdf --outdir "$work" "$work/longo.txt" >/dev/null 2>&1
+  pages_to_images "$work/longo.pdf" "text-heavy, $(pdfinfo "$work/longo.pdf" | awk '/^Pages:/ {print $2}') pages"
+else
+  echo "soffice is missing: no text-heavy document" >&2
+fi
+pages_to_images "$work/esparso.pdf" "sparse, $pages pages"
+cat "$work/ratios"

@@ -24,10 +24,17 @@
 #include <QFile>
 #include <QImageWriter>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
+
+#include <malloc.h>
 
 namespace PDFEngine {
 
@@ -81,23 +88,38 @@ ConversionError unreadableSource(const fs::path& file)
     return ConversionError::ffmpeg("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
 }
 
-// Packs the opaque 0xffRRGGBB pixels of `image` into tight RGB bytes at the start of its own
-// buffer, so the encoder gets them without a second page-sized allocation.
-uchar* packRGB(QImage& image)
+// Packs the opaque 0xffRRGGBB pixels of `image` tightly at the start of its own buffer, so the
+// encoder gets them without a second page-sized allocation. While red, green and blue agree
+// everywhere (black text on white, most scans) that is one grey byte per pixel: the same picture
+// in a third of the bytes to compress. RGB otherwise. Returns the number of bands.
+int packPixels(QImage& image, bool greyAllowed)
 {
     const int width = image.width();
     uchar* out = image.bits();
-    uchar* dst = out;
+    int bands = greyAllowed ? 1 : 3;
+    size_t i = 0;  // pixels packed so far; the source pixel i lies at 4 i, at or after 3 i
     for (int y = 0; y < image.height(); ++y) {
         const auto* src = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < width; ++x, dst += 3) {
+        for (int x = 0; x < width; ++x, ++i) {
             const QRgb pixel = src[x];
+            if (bands == 1) {
+                if (qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel)) {
+                    out[i] = uchar(qRed(pixel));
+                    continue;
+                }
+                // The first colour: the grey bytes so far become RGB, from the last one back, so
+                // that none is overwritten before it is read.
+                for (size_t j = i; j-- > 0;)
+                    out[3 * j] = out[3 * j + 1] = out[3 * j + 2] = out[j];
+                bands = 3;
+            }
+            uchar* dst = out + 3 * i;
             dst[0] = uchar(qRed(pixel));
             dst[1] = uchar(qGreen(pixel));
             dst[2] = uchar(qBlue(pixel));
         }
     }
-    return out;
+    return bands;
 }
 
 std::string encodeWithQt(QImage& image, const char* format)
@@ -130,11 +152,13 @@ std::string encode(QImage& image, ImageType type)
         throw ConversionError::writeFailed();
     const int width = image.width();
     const int height = image.height();
-    const size_t size = size_t(width) * size_t(height) * 3;
+    // Only PNG is sure to keep a grey image as it is; the other encoders may turn it to colour.
+    const int bands = packPixels(image, type == ImageType::png);
+    const size_t size = size_t(width) * size_t(height) * size_t(bands);
     try {
-        auto view = vips::VImage::new_from_memory(packRGB(image), size, width, height, 3, VIPS_FORMAT_UCHAR);
+        auto view = vips::VImage::new_from_memory(image.bits(), size, width, height, bands, VIPS_FORMAT_UCHAR);
         VipsImage* header = view.get_image();
-        header->Type = VIPS_INTERPRETATION_sRGB;
+        header->Type = bands == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
         header->Xres = header->Yres = renderDPI / 25.4;  // pixels per millimetre
         const int quality = int(std::lround(pageImageQuality * 100));
         void* data = nullptr;
@@ -174,7 +198,7 @@ std::string encode(QImage& image, ImageType type)
 fs::path writePageImage(QImage& image, ImageType type, const fs::path& target)
 {
     std::string bytes = encode(image, type);
-    image = QImage();  // only one page's pixels are alive at a time
+    image = QImage();  // the pixels are not needed while the file is written
     try {
         return FileSafety::writeNew(target, bytes);
     } catch (const std::system_error&) {
@@ -213,28 +237,187 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     return written;
 }
 
-fs::path exportPages(const Poppler::Document& document, const fs::path& source, const OutputFormat& format,
-                     ImageType type, const Progress& progress)
-{
-    const int count = document.numPages();
-    const auto base = source.stem().string();
-    const auto folder = makePageFolder(source, base, format.label);
-    int written = 0;
-    try {
-        for (int i = 0; i < count; ++i) {
+// A page bitmap (35 MB for A4 at 300 dpi) is above the size from which glibc maps fresh memory
+// for every allocation and unmaps it on release, so each page would fault in and zero its pixels
+// anew. While pages are exported, released bitmaps stay with the allocator for the next page;
+// once no export runs, the allocator's usual ceilings come back and the memory is returned.
+class ReusedPageMemory {
+public:
+    ReusedPageMemory()
+    {
+        std::lock_guard lock(mutex_);
+        if (users_++ == 0) {
+            mallopt(M_MMAP_THRESHOLD, 256 << 20);
+            mallopt(M_TRIM_THRESHOLD, 1 << 30);
+        }
+    }
+    ~ReusedPageMemory()
+    {
+        std::lock_guard lock(mutex_);
+        if (--users_ == 0) {
+            mallopt(M_MMAP_THRESHOLD, 32 << 20);
+            mallopt(M_TRIM_THRESHOLD, 64 << 20);
+            malloc_trim(0);
+        }
+    }
+    ReusedPageMemory(const ReusedPageMemory&) = delete;
+    ReusedPageMemory& operator=(const ReusedPageMemory&) = delete;
+
+private:
+    static inline std::mutex mutex_;
+    static inline int users_ = 0;
+};
+
+// Pages are drawn and written by several workers at once, each with a document of its own, as
+// poppler's documents must not be shared between threads. The calling thread reports progress
+// in page order and answers cancellation, so the caller sees what a page-by-page export shows.
+class PageExport {
+public:
+    PageExport(std::unique_ptr<Poppler::Document> document, const fs::path& source, const fs::path& folder,
+               const OutputFormat& format, ImageType type)
+        : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
+          ext_(format.ext), type_(type), count_(first_->numPages()), outcome_(size_t(count_), Outcome::pending)
+    {
+    }
+
+    ~PageExport() { stop(); }
+
+    // The number of pages written. Rethrows the first failure of any worker.
+    int run(const Progress& progress)
+    {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        const int workers = std::min(count_, int(cores));
+        const auto context = Task::current();
+        for (int i = 0; i < workers; ++i)
+            threads_.emplace_back([this, context, i] {
+                Task::Binder binder(context);
+                work(i == 0 ? std::move(first_) : nullptr);
+            });
+        int written = 0;
+        for (int i = 0; i < count_; ++i) {
             Task::checkCancelled();
-            auto page = document.page(i);
-            auto image = page ? render(*page, renderDPI) : std::nullopt;
-            if (!image)
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return failure_ || outcome_[size_t(i)] != Outcome::pending; });
+            if (failure_)
+                std::rethrow_exception(failure_);
+            if (outcome_[size_t(i)] == Outcome::skipped)
                 continue;
-            page.reset();
-            writePageImage(*image, type, folder / pageFileName(base, i + 1, format.ext));
+            lock.unlock();
             ++written;
             if (progress)
-                progress(double(i + 1) / count);
+                progress(double(i + 1) / count_);
         }
+        return written;
+    }
+
+    // Waits for the workers to finish the pages they hold; nothing is written after this.
+    void stop()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (auto& thread : threads_)
+            if (thread.joinable())
+                thread.join();
+    }
+
+private:
+    enum class Outcome : char { pending, written, skipped };
+
+    // At most this many pixels are drawn at once, so that a document of huge pages is drawn
+    // a few pages at a time rather than running the machine out of memory; a page larger than
+    // this is still drawn, alone.
+    static constexpr double pixelBudget = double(1 << 28);
+
+    void work(std::unique_ptr<Poppler::Document> document)
+    {
+        try {
+            if (!document)
+                document = openDocument(source_);
+            for (int i = next_++; i < count_; i = next_++) {
+                Task::checkCancelled();
+                auto page = document->page(i);
+                const double pixels = page ? pagePixels(*page) : 0;
+                if (!reserve(pixels))
+                    return;
+                bool written = false;
+                try {
+                    auto image = page ? render(*page, renderDPI) : std::nullopt;
+                    page.reset();
+                    if (image) {
+                        writePageImage(*image, type_, folder_ / pageFileName(base_, i + 1, ext_));
+                        written = true;
+                    }
+                } catch (...) {
+                    release(pixels);
+                    throw;
+                }
+                release(pixels);
+                std::lock_guard lock(mutex_);
+                outcome_[size_t(i)] = written ? Outcome::written : Outcome::skipped;
+                changed_.notify_all();
+            }
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            if (!failure_)
+                failure_ = std::current_exception();
+            stopping_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    static double pagePixels(const Poppler::Page& page)
+    {
+        const QSizeF box = page.pageSizeF() * (renderDPI / 72);
+        return std::clamp(box.width() * box.height(), 0.0, pixelBudget);
+    }
+
+    // False when the export is stopping instead.
+    bool reserve(double pixels)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || inFlight_ + pixels <= pixelBudget; });
+        if (stopping_)
+            return false;
+        inFlight_ += pixels;
+        return true;
+    }
+
+    void release(double pixels)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            inFlight_ -= pixels;
+        }
+        changed_.notify_all();
+    }
+
+    std::unique_ptr<Poppler::Document> first_;
+    const fs::path source_, folder_;
+    const std::string base_, ext_;
+    const ImageType type_;
+    const int count_;
+    std::atomic<int> next_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Outcome> outcome_;
+    double inFlight_ = 0;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::vector<std::thread> threads_;
+};
+
+fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path& source, const OutputFormat& format,
+                     ImageType type, const Progress& progress)
+{
+    const auto folder = makePageFolder(source, source.stem().string(), format.label);
+    try {
+        ReusedPageMemory memory;
+        PageExport pages(std::move(document), source, folder, format, type);
         // An empty folder is no output; reporting it as one would look like success.
-        if (written == 0)
+        if (pages.run(progress) == 0)
             throw ConversionError::writeFailed();
     } catch (...) {
         FileSafety::removeTree(folder);
@@ -343,7 +526,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             text.clear();
         return FileSafety::writeNew(OutputPaths::destination(source, "txt"), text);
     }
-    const auto document = openDocument(source);
+    auto document = openDocument(source);
     const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
@@ -352,7 +535,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         throw ConversionError::unreadable();
     if (count == 1)
         return exportSinglePage(*document, source, format.ext, *type, progress);
-    return exportPages(*document, source, format, *type, progress);
+    return exportPages(std::move(document), source, format, *type, progress);
 }
 
 fs::path merge(const std::vector<fs::path>& sources)

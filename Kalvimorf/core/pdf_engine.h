@@ -25,8 +25,9 @@ inline constexpr double pageImageQuality = 0.9;
 std::vector<std::string> pageTexts(const fs::path& source);
 
 // The text file, the single page image, or the folder of page images ("base (PNG)/base -
-// página 001.png" …). Progress is reported after each page image; text reports none. A cancelled
-// job stops between pages; whatever was written by then is removed.
+// página 001.png" …). Pages are drawn on every core, yet progress is reported from the calling
+// thread after each page image, in page order; text reports none. A cancelled job stops between
+// pages; whatever was written by then is removed.
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress);
 
 // All pages of `sources`, in order, appended to the first; written, never encrypted, as

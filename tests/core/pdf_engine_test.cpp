@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <utility>
 #include <set>
 #include <sstream>
 
@@ -29,6 +30,7 @@ struct PageSpec {
     std::string text;             // lines apart by '\n', from 72 pt right of and 100 pt below the top-left corner
     std::string cropBox;          // "[x0 y0 x1 y1]" when it differs from the media box
     double left = 0, bottom = 0;  // where the media box starts
+    std::string lastInk;          // fill colour operators for the last line ("0 0 1 rg")
 };
 
 // A PDF of the given pages in Helvetica; `inheritedRotate` goes on the page tree, not the pages.
@@ -42,7 +44,7 @@ void writePDF(const fs::path& path, const std::vector<PageSpec>& pages, int inhe
         content << "BT /F1 18 Tf 22 TL " << p.left + 72 << " " << p.bottom + p.height - 100 + 22 << " Td";
         std::istringstream lines(p.text);
         for (std::string line; std::getline(lines, line);)
-            content << " (" << line << ") '";
+            content << (lines.peek() == EOF ? " " + p.lastInk : "") << " (" << line << ") '";
         dict << "<< /Type /Page /MediaBox [" << p.left << " " << p.bottom << " " << p.left + p.width << " "
              << p.bottom + p.height << "]" << (p.rotate ? " /Rotate " + std::to_string(p.rotate) : "")
              << (p.cropBox.empty() ? "" : " /CropBox " + p.cropBox) << " /Resources << /Font << /F1 " << font.unparse()
@@ -97,7 +99,7 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
 {
     TempDir dir;
     const auto source = dir / "Relatório.pdf";
-    writePDF(source, {{595.276, 841.89, 0, "um"}, {.rotate = 90, .text = "dois"}, {.text = "tres"},
+    writePDF(source, {{595.276, 841.89, 0, "um"}, {.rotate = 90, .text = "dois"}, {.text = "tres\nazul", .lastInk = "0 0 1 rg"},
                       {612, 792, 90, "quatro", "[100 100 400 500]"}});
     std::vector<double> progress;
     const auto folder = PDFEngine::convert(source, format("png"), [&](double p) { progress.push_back(p); });
@@ -109,12 +111,23 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
         EXPECT_EQ(image(folder / ("Relatório - página 00" + std::to_string(i + 1) + ".png")).size(), sizes[i]) << i;
     const auto page = image(folder / "Relatório - página 003.png");
     EXPECT_EQ(QSize(page.dotsPerMeterX(), page.dotsPerMeterY()), QSize(11811, 11811));  // 300 dpi
-    int inked = 0;  // the text is drawn, upright, at 300 px by 417 px
-    for (int y = 330; y < 430; ++y)
+    int inked = 0, blue = 0;  // the text is drawn, upright, at 300 px by 417 px; its blue line below
+    for (int y = 330; y < 520; ++y)
         for (int x = 280; x < 480; ++x)
-            inked += qGray(page.pixel(x, y)) < 128;
-    EXPECT_GT(inked, 100);
+            (y < 430 ? inked : blue) += y < 430 ? qGray(page.pixel(x, y)) < 128 : qBlue(page.pixel(x, y)) - qRed(page.pixel(x, y)) > 150;
+    EXPECT_TRUE(inked > 100 && blue > 100) << inked << " black, " << blue << " blue";
     EXPECT_EQ(PDFEngine::convert(source, format("png"), {}), dir / "Relatório (PNG) 2");
+
+    // More pages than cores, widening by a point each: a file holding another page breaks the climb.
+    std::vector<PageSpec> strips;
+    for (int i = 1; i <= 40; ++i)
+        strips.push_back({5.0 + i, 10});
+    writePDF(dir / "Tiras.pdf", strips);
+    const auto stripFolder = PDFEngine::convert(dir / "Tiras.pdf", format("png"), {});
+    for (int i = 1, lastWidth = 0; i <= 40; ++i) {
+        const auto width = image(stripFolder / ("Tiras - página 0" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".png")).width();
+        EXPECT_GT(width, std::exchange(lastWidth, width)) << i;
+    }
 
     writePDF(dir / "Cartão.pdf", {{.text = "ola"}});
     EXPECT_EQ(PDFEngine::convert(dir / "Cartão.pdf", format("jpg"), {}), dir / "Cartão.jpg");
