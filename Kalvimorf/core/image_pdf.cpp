@@ -4,6 +4,7 @@
 
 #include "core/conversion_error.h"
 #include "core/image_flate.h"
+#include "core/qpdf_output.h"
 #include "core/task.h"
 
 #include <qpdf/Pipeline.hh>
@@ -34,29 +35,6 @@ std::string number(double value)
         text.pop_back();
     return text == "-0" ? "0" : text;
 }
-
-// QPDFWriter's output, gathered into large writes to the unnamed file.
-class ToFile : public Pipeline {
-public:
-    explicit ToFile(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) {}
-
-    void write(unsigned char const* data, size_t length) override
-    {
-        buffer_.append(reinterpret_cast<const char*>(data), length);
-        if (buffer_.size() >= (1 << 20))
-            finish();
-    }
-
-    void finish() override
-    {
-        file_.write(buffer_);
-        buffer_.clear();
-    }
-
-private:
-    FileSafety::NewFile& file_;
-    std::string buffer_;
-};
 
 QPDFObjectHandle name(const char* text)
 {
@@ -224,7 +202,7 @@ void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
         page.replaceKey("/Contents", pdf.newStream(draw));
         pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
-    ToFile out(file);
+    NewFilePipeline out(file);
     QPDFWriter writer(pdf);
     writer.setOutputPipeline(&out);
     // The image streams are written as they were encoded here.

@@ -11,6 +11,7 @@
 #include "core/image_engine.h"
 #include "core/image_library.h"
 #include "core/output_paths.h"
+#include "core/qpdf_output.h"
 #include "core/task.h"
 
 #include <poppler-qt6.h>
@@ -441,28 +442,6 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
     }
     return pdf;
 }
-
-// qpdf's output, gathered into large writes to a file that has no name until it is complete.
-class NewFilePipeline final : public Pipeline {
-public:
-    explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("merged PDF", nullptr), file_(file) {}
-    using Pipeline::write;
-    void write(unsigned char const* data, size_t length) override
-    {
-        buffer_.append(reinterpret_cast<const char*>(data), length);
-        if (buffer_.size() >= (size_t(1) << 20))
-            finish();
-    }
-    void finish() override
-    {
-        file_.write(buffer_);
-        buffer_.clear();
-    }
-
-private:
-    FileSafety::NewFile& file_;
-    std::string buffer_;
-};
 
 fs::path writeMerged(QPDF& pdf, const fs::path& out)
 {
