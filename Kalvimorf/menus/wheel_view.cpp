@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 
 void WheelState::configure(std::vector<WheelEntry> entries, std::string newTitle, std::string newSubtitle,
@@ -169,6 +170,17 @@ double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette,
 {
     if (entries.empty())
         return 13;
+    // Measuring every label at every size is most of a frame's text work, and the answer only
+    // changes with the labels and the type: kept per combination.
+    std::string key = std::to_string(int(palette.labelWeight)) + '|' + std::to_string(palette.labelKern) + '|'
+        + std::to_string(palette.showsRing) + std::to_string(palette.naturalCase) + std::to_string(int(mode));
+    for (const auto& entry : entries)
+        key += '|' + entry.label;
+    thread_local std::map<std::string, double> known;
+    if (auto found = known.find(key); found != known.end())
+        return found->second;
+    if (known.size() > 256)
+        known.clear();
     const size_t n = entries.size();
     const double half = (n >= 2 ? 360.0 / double(n) * 0.5 - 1.4 : 90) * M_PI / 180;
     double smallest = 1e9;
@@ -188,6 +200,7 @@ double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette,
         }
         smallest = std::min(smallest, size);
     }
+    known.emplace(std::move(key), smallest);
     return smallest;
 }
 
