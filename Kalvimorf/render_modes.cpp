@@ -34,23 +34,13 @@ std::optional<double> number(const std::string& word)
     return value;
 }
 
-std::string modeTitle(WheelMode mode)
-{
-    switch (mode) {
-    case WheelMode::convert: return "Converter";
-    case WheelMode::tools: return "Ferramentas";
-    case WheelMode::actions: return "Ações";
-    }
-    return {};
-}
-
 // The wheel configured for the sample file of the given extension.
 WheelState sampleWheel(WheelMode mode, const std::string& ext, std::optional<int> pager)
 {
     const WheelEntry::Urls sample{std::filesystem::path("/tmp/exemplo." + ext)};
     auto [entries, empty] = WheelController::entries(mode, sample);
     WheelState state;
-    state.configure(std::move(entries), modeTitle(mode), Catalog::describe(sample), mode, empty, pager);
+    state.configure(std::move(entries), WheelController::title(mode), Catalog::describe(sample), mode, empty, pager);
     return state;
 }
 

@@ -1,5 +1,7 @@
 #include "menus/file_action.h"
 
+#include "core/raw_values.h"
+
 #include "core/catalog.h"
 #include "core/chime.h"
 #include "core/conversion_error.h"
@@ -194,43 +196,33 @@ void terminal(const fs::path& first)
 
 }
 
+namespace {
+// In the order the cards show them.
+struct ActionRow {
+    FileAction value;
+    std::string_view label;
+    std::string_view detail;
+};
+constexpr EnumTable<ActionRow, 8> actions{{{
+    {FileAction::openWith, "ABRIR COM…", "Abrir com outro app"},
+    {FileAction::zip, "ZIPAR", "Compactar em .zip"},
+    {FileAction::move, "MOVER PARA…", "Mover para outra pasta"},
+    {FileAction::copy, "COPIAR", "Copiar para colar no Finder"},
+    {FileAction::airdrop, "AIRDROP", "Enviar por AirDrop"},
+    {FileAction::copyPath, "CAMINHO", "Copiar o caminho"},
+    {FileAction::reveal, "NO FINDER", "Mostrar no Finder"},
+    {FileAction::terminal, "TERMINAL", "Abrir a pasta no Terminal"},
+}}};
+}
+
 const std::vector<FileAction>& all()
 {
-    static const std::vector<FileAction> actions = {FileAction::openWith, FileAction::zip,     FileAction::move,
-                                                    FileAction::copy,     FileAction::airdrop, FileAction::copyPath,
-                                                    FileAction::reveal,   FileAction::terminal};
-    return actions;
+    static const std::vector<FileAction> list = actions.values();
+    return list;
 }
 
-std::string label(FileAction action)
-{
-    switch (action) {
-    case FileAction::openWith: return "ABRIR COM…";
-    case FileAction::zip: return "ZIPAR";
-    case FileAction::move: return "MOVER PARA…";
-    case FileAction::copy: return "COPIAR";
-    case FileAction::airdrop: return "AIRDROP";
-    case FileAction::copyPath: return "CAMINHO";
-    case FileAction::reveal: return "NO FINDER";
-    case FileAction::terminal: return "TERMINAL";
-    }
-    return {};
-}
-
-std::string detail(FileAction action)
-{
-    switch (action) {
-    case FileAction::openWith: return "Abrir com outro app";
-    case FileAction::zip: return "Compactar em .zip";
-    case FileAction::move: return "Mover para outra pasta";
-    case FileAction::copy: return "Copiar para colar no Finder";
-    case FileAction::airdrop: return "Enviar por AirDrop";
-    case FileAction::copyPath: return "Copiar o caminho";
-    case FileAction::reveal: return "Mostrar no Finder";
-    case FileAction::terminal: return "Abrir a pasta no Terminal";
-    }
-    return {};
-}
+std::string label(FileAction action) { return std::string(actions[action].label); }
+std::string detail(FileAction action) { return std::string(actions[action].detail); }
 
 std::string selectionName(const std::vector<fs::path>& urls)
 {

@@ -1,5 +1,6 @@
 #include "menus/haptics.h"
 
+#include "core/raw_values.h"
 #include "core/settings.h"
 
 #include <QTimer>
@@ -21,39 +22,28 @@ void later(double seconds, Pattern pattern)
 
 }
 
+namespace {
+struct LevelRow {
+    Level value;
+    std::string_view raw;
+    std::string_view name;
+};
+constexpr EnumTable<LevelRow, 3> table{{{
+    {Level::off, "off", "Desligada"},
+    {Level::soft, "soft", "Suave"},
+    {Level::strong, "strong", "Forte"},
+}}};
+}
+
 const std::vector<Level>& levels()
 {
-    static const std::vector<Level> all = {Level::off, Level::soft, Level::strong};
+    static const std::vector<Level> all = table.values();
     return all;
 }
 
-std::string rawValue(Level level)
-{
-    switch (level) {
-    case Level::off: return "off";
-    case Level::soft: return "soft";
-    case Level::strong: return "strong";
-    }
-    return {};
-}
-
-std::optional<Level> levelFromRaw(const std::string& raw)
-{
-    for (auto level : levels())
-        if (rawValue(level) == raw)
-            return level;
-    return std::nullopt;
-}
-
-std::string name(Level level)
-{
-    switch (level) {
-    case Level::off: return "Desligada";
-    case Level::soft: return "Suave";
-    case Level::strong: return "Forte";
-    }
-    return {};
-}
+std::string rawValue(Level level) { return table.raw(level); }
+std::optional<Level> levelFromRaw(const std::string& raw) { return table.parse(raw); }
+std::string name(Level level) { return std::string(table[level].name); }
 
 Level level()
 {

@@ -1,5 +1,6 @@
 #include "menus/menu_style.h"
 
+#include "core/raw_values.h"
 #include "core/settings.h"
 
 #include <cstdlib>
@@ -16,22 +17,19 @@ MenuStyle current()
 
 namespace FanPlacements {
 
-std::string rawValue(FanPlacement placement)
-{
-    switch (placement) {
-    case FanPlacement::cursor: return "cursor";
-    case FanPlacement::center: return "center";
-    }
-    return {};
+namespace {
+struct PlacementRow {
+    FanPlacement value;
+    std::string_view raw;
+};
+constexpr EnumTable<PlacementRow, 2> placements{{{
+    {FanPlacement::cursor, "cursor"},
+    {FanPlacement::center, "center"},
+}}};
 }
 
-std::optional<FanPlacement> fromRaw(const std::string& raw)
-{
-    for (auto placement : {FanPlacement::cursor, FanPlacement::center})
-        if (rawValue(placement) == raw)
-            return placement;
-    return std::nullopt;
-}
+std::string rawValue(FanPlacement placement) { return placements.raw(placement); }
+std::optional<FanPlacement> fromRaw(const std::string& raw) { return placements.parse(raw); }
 
 FanPlacement current()
 {

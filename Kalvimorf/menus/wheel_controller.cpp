@@ -79,3 +79,13 @@ WheelController::Entries WheelController::entries(WheelMode mode, const WheelEnt
     }
     return result;
 }
+
+std::string WheelController::title(WheelMode mode)
+{
+    switch (mode) {
+    case WheelMode::convert: return "Converter";
+    case WheelMode::tools: return "Ferramentas";
+    case WheelMode::actions: return "Ações";
+    }
+    return {};
+}

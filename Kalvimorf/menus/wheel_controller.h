@@ -17,4 +17,6 @@ public:
     // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
     // nothing but its arguments and the catalogues.
     static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
+    // The menu's title for a mode: "Converter", "Ferramentas", "Ações".
+    static std::string title(WheelMode mode);
 };
