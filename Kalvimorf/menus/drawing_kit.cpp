@@ -28,10 +28,21 @@ void flipToYUp(QPainter& painter, double height)
     painter.scale(1, -1);
 }
 
-QFont font(double pointSize, QFont::Weight weight)
+QPointF vectorFromYUp(QPointF vector)
+{
+    return {vector.x(), -vector.y()};
+}
+
+void textSpaceAt(QPainter& painter, QPointF point)
+{
+    painter.translate(point);
+    painter.scale(1, -1);
+}
+
+QFont font(double size, QFont::Weight weight)
 {
     QFont result(QStringLiteral("Inter"));
-    result.setPointSizeF(pointSize);
+    result.setPointSizeF(size * 72 / 96);
     result.setWeight(weight);
     result.setStyleStrategy(QFont::PreferAntialias);
     return result;

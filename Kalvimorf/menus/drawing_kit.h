@@ -26,9 +26,16 @@ QRectF fromYUp(const QRectF& rect, double height);
 // rectangles and turns (counter-clockwise for positive degrees) are used as designed. Text
 // painted there would be upside down: restore the painter first.
 void flipToYUp(QPainter& painter, double height);
+// A direction designed with y up (a shadow's offset) in Qt's y-down.
+QPointF vectorFromYUp(QPointF vector);
+// Inside y-up space: moves the origin to `point` and turns y back down, so that text drawn
+// around the origin reads upright.
+void textSpaceAt(QPainter& painter, QPointF point);
 
-// Inter, set explicitly so that renders never depend on what fontconfig picks.
-QFont font(double pointSize, QFont::Weight weight = QFont::Normal);
+// Inter, set explicitly so that renders never depend on what fontconfig picks. `size` is in the
+// drawings' points, one pixel each at scale 1; Qt's own points are 4/3 of a pixel at the logical
+// 96 dots per inch of every Qt 6 device.
+QFont font(double size, QFont::Weight weight = QFont::Normal);
 
 // Per-component mix in sRGB, alpha included: 0 gives `from`, 1 gives `to`; fraction clamped.
 QColor blended(const QColor& from, double fraction, const QColor& to);
