@@ -6,6 +6,9 @@ target_sources(kalvimorf_gui PRIVATE
   menus/appearance.cpp
   menus/brivlon_mark.cpp
   menus/burst_panel.cpp
+  menus/card_fan.cpp
+  menus/card_fan_drawing.cpp
+  menus/card_fan_layout.cpp
   menus/drag_monitor.cpp
   menus/drawing_kit.cpp
   menus/file_action.cpp

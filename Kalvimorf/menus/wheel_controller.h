@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "menus/wheel_entry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,4 +18,10 @@ public:
     // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
     // nothing but its arguments and the catalogues.
     static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
+    // The menu's title for a mode.
+    static std::string title(WheelMode mode);
+    // The four quality cards of a group, highest first; the saved level's detail says it is the
+    // default. A card's run calls `choose` with its level (nothing when empty).
+    static std::vector<WheelEntry> qualityEntries(QualityGroup group, QualityLevel saved,
+                                                  std::function<void(QualityLevel)> choose = {});
 };
