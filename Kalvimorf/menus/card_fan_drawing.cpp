@@ -3,6 +3,8 @@
 #include "menus/drawing_kit.h"
 #include "menus/sparkle.h"
 
+#include <QDataStream>
+#include <QIODevice>
 #include <QFontMetricsF>
 #include <QLocale>
 #include <QPainter>
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <tuple>
 
@@ -132,13 +135,26 @@ void drawText(QPainter& painter, QPointF centre, double width, const QString& te
     painter.restore();
 }
 
-void cardBody(QPainter& painter, const QColor& fill, const QColor& edge, double shadowAlpha)
+void fillBody(QPainter& painter, const QColor& fill, const QColor& edge)
 {
     static const QPainterPath shape = roundedRect(body, 11);
     static const QPainterPath outline = roundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), 11);
-    Draw::withShadow(painter, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, shadowAlpha)},
-                     [&](QPainter& p) { p.fillPath(shape, fill); }, cardShadowKey);
+    painter.fillPath(shape, fill);
     painter.strokePath(outline, QPen(edge, 1));
+}
+
+// A card body over its shadow, with whatever `face` paints on it.
+void cardBody(QPainter& painter, const QColor& fill, const QColor& edge, double shadowAlpha, const QByteArray& key,
+              const std::function<void(QPainter&)>& face)
+{
+    Draw::withShadow(painter, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, shadowAlpha)},
+                     [&](QPainter& p) {
+                         Draw::cached(p, body.adjusted(-1, -1, 1, 1), key, [&](QPainter& card) {
+                             fillBody(card, fill, edge);
+                             face(card);
+                         });
+                     },
+                     cardShadowKey);
 }
 
 void drawBack(QPainter& painter)
@@ -196,6 +212,19 @@ void drawFace(QPainter& painter, const FanState& state, const FanGeometry::Card&
     }
 }
 
+// Everything a card's picture depends on.
+QByteArray cardKey(const FanState& state, const FanGeometry::Card& card, const Palette& palette, const Colours& c)
+{
+    const int n = int(state.cards.size());
+    QByteArray key;
+    QDataStream out(&key, QIODevice::WriteOnly);
+    out << QString::fromStdString(state.cards[size_t(card.index)].label) << int(std::lround(card.lift * 512))
+        << (card.flip < 0) << (state.numbered ? card.index + 1 : 0) << (card.index == n - 1) << n << int(state.mode)
+        << c.face.rgba() << c.edge.rgba() << c.text.rgba() << c.selFill.rgba() << c.selText.rgba()
+        << palette.metal(state.mode).rgba() << palette.labelKern << palette.naturalCase;
+    return key;
+}
+
 void drawCard(QPainter& painter, const FanState& state, const FanGeometry::Card& card, const Palette& palette,
               const Colours& c)
 {
@@ -207,8 +236,8 @@ void drawCard(QPainter& painter, const FanState& state, const FanGeometry::Card&
     Draw::layer(painter, bounds, card.alpha, [&](QPainter& p) {
         const QColor face = Draw::blended(c.face, card.lift, c.selFill);
         const QColor fill = card.flip >= 0 ? face : Draw::blended(palette.metal(state.mode), 0.35, Qt::black);
-        cardBody(p, fill, c.edge, palette.shadow * (1 + 0.6 * card.lift));
-        drawFace(p, state, card, palette, c);
+        cardBody(p, fill, c.edge, palette.shadow * (1 + 0.6 * card.lift), cardKey(state, card, palette, c),
+                 [&](QPainter& q) { drawFace(q, state, card, palette, c); });
     });
     painter.restore();
 }
@@ -266,7 +295,8 @@ void paintFan(QPainter& painter, const FanState& state, double now, const Palett
         const QPointF centre(state.size.width() / 2, state.opensDown ? state.size.height() - 290 : 290);
         painter.save();
         painter.translate(centre);
-        cardBody(painter, c.face, c.edge, palette.shadow);
+        Draw::withShadow(painter, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, palette.shadow)},
+                         [&](QPainter& p) { fillBody(p, c.face, c.edge); }, cardShadowKey);
         painter.fillPath(Sparkle::path(QRectF(-13, -13, 26, 26)), c.detail);
         painter.restore();
         drawInfo(painter, state, palette, c);

@@ -4,6 +4,7 @@
 // drawings are designed in to Qt's y-down, drop shadows and transparency layers, colour
 // blending, text fitting, the program's font, and the easing curves.
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
 #include <QPointF>
@@ -60,6 +61,11 @@ struct Shadow {
 // place, which keeps a frame of many moving cards cheap.
 void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
                 const std::function<void(QPainter&)>& draw, quint64 shapeKey = 0);
+
+// Paints `draw` through an image kept under `key`, made at the painter's current scale: something
+// that always looks the same in its own coordinates (a card with its face) is drawn once and then
+// only laid down, at any angle and place. `key` names everything the drawing depends on.
+void cached(QPainter& painter, const QRectF& bounds, const QByteArray& key, const std::function<void(QPainter&)>& draw);
 
 // Paints a group of shapes as one: drawn into a scratch image first, then laid down with
 // `opacity` (overlaps inside the group do not show through each other).

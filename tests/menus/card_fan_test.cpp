@@ -266,7 +266,7 @@ TEST(RenderModes, FanStills)
     // 0.3 s after the pick one card stands upright, raised, showing its back on the darkened
     // accent; the other cards are gone.
     image = render({"--render-fan", "convert", "png", out, "3", "pick", "0.3"});
-    EXPECT_TRUE(near(pixel(image, {330 - 44, 28 + 282 + 44.6}), QColor(0, 79, 166)));
+    EXPECT_TRUE(near(pixel(image, {330 - 46, 28 + 282 + 44.6}), QColor(0, 79, 166)));
     EXPECT_EQ(qAlpha(pixel(image, onCard(0, 8))), 0);
     EXPECT_TRUE(empty(render({"--render-fan", "convert", "png", out, "3", "pick", "0.58"})));
 
