@@ -109,6 +109,13 @@ void CardFan::animateOut(std::function<void()> done)
     startTimer();
 }
 
+void CardFan::pick(int index)
+{
+    state_.picked = state_.highlighted = index;
+    liftOnly(index);
+    startTimer();
+}
+
 void CardFan::setOpensDown(bool down)
 {
     state_.opensDown = down;

@@ -29,6 +29,8 @@ public:
 
     // Set by the controller before it closes the fan on a drop, so the close shows the pick.
     void setPicked(std::optional<int> index) { state_.picked = index; }
+    // A quality card taken: it rises as the picked one while the fan closes.
+    void pick(int index);
     std::optional<int> highlighted() const { return state_.highlighted; }
     void setOpensDown(bool down);
     void setNumbered(bool numbered);
