@@ -92,6 +92,7 @@ QString display(const QString& label, const Palette& palette, WheelMode mode)
 namespace {
 
 constexpr quint64 cardShadowKey = 0xfa2c4b0d;
+constexpr quint64 pillShadowKey = 0x9111ull << 32;  // plus the pill's width
 const QRectF body(-42, -61, 84, 122);
 
 struct Colours {
@@ -264,7 +265,7 @@ void drawInfo(QPainter& painter, const FanState& state, const Palette& palette, 
     const QRectF pill(midX - width / 2, midY - 14, width, 28);
     const QPainterPath shape = roundedRect(pill, 14);
     Draw::withShadow(painter, pill, {Draw::vectorFromYUp({0, -2}), 8, Draw::withAlpha(Qt::black, palette.shadow * 0.8)},
-                     [&](QPainter& p) { p.fillPath(shape, c.face); });
+                     [&](QPainter& p) { p.fillPath(shape, c.face); }, pillShadowKey + quint64(std::lround(width * 4)));
     drawText(painter, pill.center(), width - 16, text, font, palette.title);
     if (!state.pager)
         return;
