@@ -1,14 +1,16 @@
 #include "render_modes.h"
 
 #include "cli.h"
-#include "menus/magic_fireworks.h"
 #include "core/catalog.h"
 #include "core/media_clock.h"
+#include "core/quality.h"
+#include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
+#include "menus/magic_fireworks.h"
 #include "menus/palette.h"
+#include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
-#include "menus/status_icon.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -23,10 +25,11 @@ namespace RenderModes {
 
 namespace {
 
-// The whole word must be a number; anything else counts as absent.
-std::optional<double> number(const std::string& word)
+// The whole word must be a number of type T; anything else counts as absent.
+template <typename T>
+std::optional<T> parsed(const std::string& word)
 {
-    double value = 0;
+    T value = 0;
     const auto* end = word.data() + word.size();
     const auto [stop, error] = std::from_chars(word.data(), end, value);
     if (error != std::errc() || stop != end || word.empty())
@@ -61,23 +64,45 @@ bool writePNG(const QImage& image, const std::string& path, QString* reason = nu
     return false;
 }
 
-[[noreturn]] void writeOrFail(const QImage& image, const std::string& path)
+// Writes the image or ends the run with the reason.
+void writeOrFail(const QImage& image, const std::string& path)
 {
     QString reason;
     if (!writePNG(image, path, &reason)) {
         std::fprintf(stderr, "erro: %s\n", reason.toLocal8Bit().constData());
         Cli::exitNow(1);
     }
-    Cli::exitNow(0);
 }
 
+// At scale 1, through the same painting as on screen.
+void renderFan(const CardFan& fan, const std::string& path)
+{
+    QImage image(fan.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        fan.paintInto(painter);
+    }
+    writeOrFail(image, path);
+}
+
+}
+
+bool fanTaken()
+{
+    return WheelModes::fromRaw(Cli::args[2]).has_value();
+}
+
+bool qualityTaken()
+{
+    return QualityGroups::of(Cli::args[2]).has_value();
 }
 
 void status()
 {
     Cli::makeApplication(true);
     const auto& args = Cli::args;
-    const auto progress = args.size() >= 4 ? number(args[3]) : std::nullopt;
+    const auto progress = args.size() >= 4 ? parsed<double>(args[3]) : std::nullopt;
     constexpr double pixelsPerPoint = 4;
     QImage canvas(int(StatusIcon::points * pixelsPerPoint), int(StatusIcon::points * pixelsPerPoint),
                   QImage::Format_ARGB32_Premultiplied);
@@ -88,6 +113,7 @@ void status()
         painter.drawImage(0, 0, StatusIcon::image(progress, pixelsPerPoint));
     }
     writeOrFail(canvas, args[2]);
+    Cli::exitNow(0);
 }
 
 bool takesMode(size_t index)
@@ -111,6 +137,7 @@ void wheel()
         WheelDrawing::paint(painter, state, MediaClock::now(), Theme::palette(Theme::isDark(), Theme::current()));
     }
     writeOrFail(image, args[4]);
+    Cli::exitNow(0);
 }
 
 void wheelAnimation()
@@ -130,11 +157,7 @@ void wheelAnimation()
             QPainter painter(&image);
             WheelDrawing::paint(painter, state, now, palette);
         }
-        QString reason;
-        if (!writePNG(image, args[4] + std::to_string(k) + ".png", &reason)) {
-            std::fprintf(stderr, "erro: %s\n", reason.toLocal8Bit().constData());
-            Cli::exitNow(1);
-        }
+        writeOrFail(image, args[4] + std::to_string(k) + ".png");
     }
     Cli::exitNow(0);
 }
@@ -157,6 +180,42 @@ void burst()
         // A frame that cannot be written is skipped; the others still come.
         writePNG(image, prefix + std::to_string(k) + ".png");
     }
+    Cli::exitNow(0);
+}
+
+void fan()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    const auto mode = *WheelModes::fromRaw(args[2]);
+    const WheelEntry::Urls sample = {"/tmp/exemplo." + args[3]};
+    const auto offer = WheelController::entries(mode, sample);
+    CardFan fan;
+    fan.configure(offer.entries, WheelController::title(mode), Catalog::describe(sample), mode, offer.empty, std::nullopt);
+    const auto index = args.size() >= 6 ? parsed<int>(args[5]) : std::nullopt;
+    if (args.size() >= 7)
+        fan.setOpensDown(args[6] == "baixo");
+    if (index && *index >= 0)
+        fan.debugHighlight(*index);
+    if (args.size() >= 8 && args[6] == "pick" && index)
+        if (const auto t = parsed<double>(args[7]))
+            fan.debugPick(*index, *t);
+    renderFan(fan, args[4]);
+    Cli::exitNow(0);
+}
+
+void quality()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    const auto group = *QualityGroups::of(args[2]);
+    const auto saved = Quality::saved(group);
+    CardFan fan;
+    fan.configure(WheelController::qualityEntries(group, saved), "Qualidade",
+                  QString::fromStdString(args[2]).toUpper().toStdString(), WheelMode::convert, "", std::nullopt);
+    fan.setNumbered(true);
+    fan.debugHighlight(QualityLevels::order(saved));
+    renderFan(fan, args[3]);
     Cli::exitNow(0);
 }
 

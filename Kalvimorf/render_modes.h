@@ -16,4 +16,14 @@ namespace RenderModes {
 [[noreturn]] void wheelAnimation();
 // The option's mode argument names a mode.
 bool takesMode(size_t index);
+// --render-fan mode ext out.png [index [word [seconds]]]: the card fan for a sample file
+// /tmp/exemplo.<ext>; index raises a card, "baixo" opens the fan downwards, "pick" and a time
+// draw the pick that many seconds into its close. 660 × 450 pixels.
+[[noreturn]] void fan();
+// --render-quality ext out.png: the four quality cards of the extension's group, the saved level
+// raised.
+[[noreturn]] void quality();
+// Whether the rows are taken: a mode word, an extension with a quality group.
+bool fanTaken();
+bool qualityTaken();
 }

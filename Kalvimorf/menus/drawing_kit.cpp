@@ -39,10 +39,21 @@ void flipToYUp(QPainter& painter, double height)
     painter.scale(1, -1);
 }
 
-QFont font(double pointSize, QFont::Weight weight)
+QPointF vectorFromYUp(QPointF vector)
+{
+    return {vector.x(), -vector.y()};
+}
+
+void textSpaceAt(QPainter& painter, QPointF point)
+{
+    painter.translate(point);
+    painter.scale(1, -1);
+}
+
+QFont font(double size, QFont::Weight weight)
 {
     QFont result(QStringLiteral("Inter"));
-    result.setPointSizeF(pointSize);
+    result.setPointSizeF(size * 72 / 96);
     result.setWeight(weight);
     result.setStyleStrategy(QFont::PreferAntialias);
     return result;
@@ -258,6 +269,36 @@ void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
         painter.restore();
     }
     draw(painter);
+}
+
+void cached(QPainter& painter, const QRectF& bounds, const QByteArray& key, const std::function<void(QPainter&)>& draw)
+{
+    // The larger of the two axis scales keeps a squeezed shape sharp along its long side; steps of
+    // 1/16 keep a shape that grows smoothly from being made afresh at every frame.
+    const QTransform device = painter.deviceTransform();
+    const double scale = std::max(std::hypot(device.m11(), device.m12()), std::hypot(device.m21(), device.m22()));
+    const double stepped = std::max(1.0 / 16, std::ceil(scale * 16) / 16);
+    thread_local std::map<std::pair<QByteArray, double>, QImage> images;
+    auto found = images.find({key, stepped});
+    if (found == images.end()) {
+        if (images.size() > 256)
+            images.clear();
+        QImage image(std::max(1, int(std::ceil(bounds.width() * stepped))),
+                     std::max(1, int(std::ceil(bounds.height() * stepped))), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter inner(&image);
+            inner.setRenderHints(painter.renderHints());
+            inner.scale(stepped, stepped);
+            inner.translate(-bounds.topLeft());
+            draw(inner);
+        }
+        found = images.emplace(std::pair{key, stepped}, std::move(image)).first;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(bounds.topLeft(), QSizeF(found->second.size()) / stepped), found->second);
+    painter.restore();
 }
 
 void layer(QPainter& painter, const QRectF& bounds, double opacity, const std::function<void(QPainter&)>& draw)

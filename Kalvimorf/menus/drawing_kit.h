@@ -4,6 +4,7 @@
 // drawings are designed in to Qt's y-down, drop shadows and transparency layers, colour
 // blending, text fitting, the program's font, and the easing curves.
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
 #include <QPointF>
@@ -31,9 +32,16 @@ QPointF polarFromYUp(QPointF centre, double radius, double degrees, double heigh
 // rectangles and turns (counter-clockwise for positive degrees) are used as designed. Text
 // painted there would be upside down: restore the painter first.
 void flipToYUp(QPainter& painter, double height);
+// A direction designed with y up (a shadow's offset) in Qt's y-down.
+QPointF vectorFromYUp(QPointF vector);
+// Inside y-up space: moves the origin to `point` and turns y back down, so that text drawn
+// around the origin reads upright.
+void textSpaceAt(QPainter& painter, QPointF point);
 
-// Inter, set explicitly so that renders never depend on what fontconfig picks.
-QFont font(double pointSize, QFont::Weight weight = QFont::Normal);
+// Inter, set explicitly so that renders never depend on what fontconfig picks. `size` is in the
+// drawings' points, one pixel each at scale 1; Qt's own points are 4/3 of a pixel at the logical
+// 96 dots per inch of every Qt 6 device.
+QFont font(double size, QFont::Weight weight = QFont::Normal);
 
 // Per-component mix in sRGB, alpha included: 0 gives `from`, 1 gives `to`; fraction clamped.
 QColor blended(const QColor& from, double fraction, const QColor& to);
@@ -58,6 +66,11 @@ struct Shadow {
 // place, which keeps a frame of many moving cards cheap.
 void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
                 const std::function<void(QPainter&)>& draw, quint64 shapeKey = 0);
+
+// Paints `draw` through an image kept under `key`, made at the painter's current scale: something
+// that always looks the same in its own coordinates (a card with its face) is drawn once and then
+// only laid down, at any angle and place. `key` names everything the drawing depends on.
+void cached(QPainter& painter, const QRectF& bounds, const QByteArray& key, const std::function<void(QPainter&)>& draw);
 
 // Paints a group of shapes as one: drawn into a scratch image first, then laid down with
 // `opacity` (overlaps inside the group do not show through each other).

@@ -2,6 +2,9 @@ target_sources(kalvimorf_menus PRIVATE
   menus/action_chooser.cpp
   menus/brivlon_mark.cpp
   menus/burst_panel.cpp
+  menus/card_fan.cpp
+  menus/card_fan_drawing.cpp
+  menus/card_fan_layout.cpp
   menus/desktop_theme.cpp
   menus/drag_monitor.cpp
   menus/drawing_kit.cpp

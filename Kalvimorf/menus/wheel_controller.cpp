@@ -5,6 +5,8 @@
 #include "menus/file_action.h"
 #include "tools/tool_runner.h"
 
+#include <QString>
+
 namespace {
 
 // The capital card labels of the tools; the two long ones break after a hyphen.
@@ -88,4 +90,22 @@ std::string WheelController::title(WheelMode mode)
     case WheelMode::actions: return "Ações";
     }
     return {};
+}
+
+std::vector<WheelEntry> WheelController::qualityEntries(QualityGroup group, QualityLevel saved,
+                                                        std::function<void(QualityLevel)> choose)
+{
+    auto upper = [](const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); };
+    std::vector<WheelEntry> cards;
+    for (auto level : QualityLevels::all()) {
+        const auto name = QualityLevels::displayName(level);
+        const auto shortText = QualityGroups::shortText(group, level);
+        cards.push_back({upper(name) + (shortText.empty() ? "" : " " + shortText),
+                         QualityGroups::label(group, level) + (level == saved ? "\n(padrão)" : ""),
+                         std::nullopt, nullptr, [choose, level](const WheelEntry::Urls&) {
+                             if (choose)
+                                 choose(level);
+                         }});
+    }
+    return cards;
 }

@@ -3,6 +3,7 @@
 #include "core/settings.h"
 #include "menus/wheel_entry.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,4 +20,8 @@ public:
     static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
     // The menu's title for a mode: "Converter", "Ferramentas", "Ações".
     static std::string title(WheelMode mode);
+    // The four quality cards of a group, highest first; the saved level's detail says it is the
+    // default. A card's run calls `choose` with its level (nothing when empty).
+    static std::vector<WheelEntry> qualityEntries(QualityGroup group, QualityLevel saved,
+                                                  std::function<void(QualityLevel)> choose = {});
 };

@@ -2,7 +2,8 @@
 // command line and whose right half drags only text. A real QDrag starts once the pointer has
 // moved the platform's drag distance with the button down.
 // Prints "ready <files x> <files y> <text x> <text y>" (global centres of the halves) once shown,
-// "drag" as a drag starts and "dropped" when it is over.
+// "drag" as a drag starts and "dropped" when it is over; with --action first, "dropped" and the
+// action the target took (copy, move, link, none).
 
 #include <QApplication>
 #include <QDrag>
@@ -12,8 +13,11 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <string>
 
 namespace {
+
+bool reportAction = false;
 
 class Source : public QWidget {
 public:
@@ -54,11 +58,22 @@ protected:
             data->setUrls(urls_);
         else
             data->setText("só texto, nenhum arquivo");
-        QDrag drag(this);
-        drag.setMimeData(data);
+        // On the heap and left to Qt, as in a real program: the X11 drag keeps it, and with it the
+        // data, until the target has fetched the files after the drop.
+        auto* drag = new QDrag(this);
+        drag->setMimeData(data);
         std::printf("drag\n");
-        drag.exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
-        std::printf("dropped\n");
+        const auto action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
+        // The drag's pointer grab is let go only once the requests reach the server: a driver that
+        // presses again as soon as it reads "dropped" must find the pointer free.
+        QCoreApplication::processEvents();
+        if (reportAction)
+            std::printf("dropped %s\n", action == Qt::CopyAction   ? "copy"
+                                         : action == Qt::MoveAction ? "move"
+                                         : action == Qt::LinkAction ? "link"
+                                                                    : "none");
+        else
+            std::printf("dropped\n");
         dragging_ = false;
     }
 
@@ -75,7 +90,12 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QList<QUrl> urls;
-    for (int i = 1; i < argc; ++i)
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "--action") {
+        reportAction = true;
+        first = 2;
+    }
+    for (int i = first; i < argc; ++i)
         urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
     // The file names stay with us: Qt's X11 plugin would take words like -display from them.
     int appArgc = 1;

@@ -300,4 +300,49 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
     EXPECT_EQ(passed, rounds);
 }
 
+// A real XDND drop on the card fan: a drop over the fan but off every card is refused, one on a
+// card is taken as a copy (a move would have the file manager delete the files) and reports the
+// card under the pointer with the files.
+TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const std::vector<fs::path> files = {dir / "foto de férias.png", dir / "b.png"};
+    for (const auto& file : files)
+        writeFile(file, "x");
+    Child fan(FAN_DROP_PROBE);
+    const auto fanReady = fan.nextLine();
+    ASSERT_TRUE(fanReady) << "the fan never showed";
+    Point card, gap, source;
+    std::string word;
+    std::istringstream(*fanReady) >> word >> card.x >> card.y >> gap.x >> gap.y;
+    ASSERT_EQ(word, "ready") << *fanReady;
+
+    Child drag(DRAG_SOURCE, {"--action", files[0].string(), files[1].string()});
+    const auto dragReady = drag.nextLine();
+    ASSERT_TRUE(dragReady) << "the drag source never showed";
+    std::istringstream(*dragReady) >> word >> source.x >> source.y;
+    Child driver(XTEST_DRIVER);
+    auto dropAt = [&](Point target, const std::string& action) -> ::testing::AssertionResult {
+        for (const auto& command : {"move " + std::to_string(source.x) + " " + std::to_string(source.y),
+                                    std::string("press"), std::string("glide 12 0 2")}) {
+            driver.send(command);
+            REQUIRE(driver.expect("ok"));
+        }
+        REQUIRE(drag.expect("drag"));
+        for (const auto& command : {"glide " + std::to_string(target.x - source.x - 12) + " " +
+                                        std::to_string(target.y - source.y) + " 25",
+                                    std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),
+                                    std::string("glide -2 -2 2"), std::string("pause 200"), std::string("release")}) {
+            driver.send(command);
+            REQUIRE(driver.expect("ok"));
+        }
+        return drag.expect("dropped " + action);
+    };
+    EXPECT_TRUE(dropAt(gap, "none"));
+    EXPECT_TRUE(dropAt(card, "copy"));
+    // The refused drop picked nothing: the first pick is the card's.
+    EXPECT_TRUE(fan.expect("pick D " + files[0].string() + "|" + files[1].string()));
+}
+
 }

@@ -1,6 +1,7 @@
 brivlon_tests(menus_tests
   menus/drag_monitor_test.cpp
   menus/card_entries_test.cpp
+  menus/card_fan_test.cpp
   menus/drawing_test.cpp
   menus/file_action_test.cpp
   menus/menu_model_test.cpp
@@ -8,9 +9,9 @@ brivlon_tests(menus_tests
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
-# The monitor under a real X server: a drag source, an XTEST driver, a selection owner that hands
-# over a long list in pieces and a probe that runs the monitor, orchestrated by a test that only
-# runs through support/with-x.
+# The monitor and the card fan's drops under a real X server: a drag source, an XTEST driver, a
+# selection owner that hands over a long list in pieces, a probe that runs the monitor and one that
+# shows a fan, orchestrated by a test that only runs through support/with-x.
 add_executable(drag_source menus/drag_source.cpp)
 target_compile_options(drag_source PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_source PRIVATE Qt6::Widgets)
@@ -23,16 +24,23 @@ target_link_libraries(selection_owner PRIVATE PkgConfig::XCB)
 add_executable(drag_probe menus/drag_probe.cpp)
 target_compile_options(drag_probe PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_probe PRIVATE kalvimorf_menus)
+add_executable(fan_drop_probe menus/fan_drop_probe.cpp)
+target_compile_options(fan_drop_probe PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(fan_drop_probe PRIVATE kalvimorf_menus)
 add_executable(drag_x11_tests menus/drag_x11_test.cpp)
 target_compile_options(drag_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_x11_tests PRIVATE test_support)
 target_compile_definitions(drag_x11_tests PRIVATE
   DRAG_SOURCE="$<TARGET_FILE:drag_source>" DRAG_PROBE="$<TARGET_FILE:drag_probe>"
-  XTEST_DRIVER="$<TARGET_FILE:xtest_driver>" SELECTION_OWNER="$<TARGET_FILE:selection_owner>")
-add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_owner)
+  XTEST_DRIVER="$<TARGET_FILE:xtest_driver>" SELECTION_OWNER="$<TARGET_FILE:selection_owner>"
+  FAN_DROP_PROBE="$<TARGET_FILE:fan_drop_probe>")
+add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_owner fan_drop_probe)
 add_test(NAME DragMonitorX11.RealDrags
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests>)
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests> --gtest_filter=DragMonitorX11.*)
 set_tests_properties(DragMonitorX11.RealDrags PROPERTIES TIMEOUT 300 PROCESSORS 2)
+add_test(NAME CardFanX11.RealDrops
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests> --gtest_filter=CardFanX11.*)
+set_tests_properties(CardFanX11.RealDrops PROPERTIES TIMEOUT 120)
 
 add_executable(burst_panel_x11_tests menus/burst_panel_x11_test.cpp)
 target_compile_options(burst_panel_x11_tests PRIVATE ${BRIVLON_WARNINGS})
