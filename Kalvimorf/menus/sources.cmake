@@ -15,6 +15,7 @@ target_sources(kalvimorf_menus PRIVATE
   menus/palette.cpp
   menus/sparkle.cpp
   menus/status_icon.cpp
+  menus/theme_preview.cpp
   menus/wheel_controller.cpp
   menus/wheel_panel.cpp
   menus/wheel_view.cpp
