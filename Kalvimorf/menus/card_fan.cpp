@@ -17,27 +17,6 @@ namespace {
 
 constexpr Spring restingLift{0, 0, 0, 520, 30};
 
-// Only local files can be converted. Empty: nothing to drop.
-WheelEntry::Urls localFiles(const QMimeData* data)
-{
-    WheelEntry::Urls files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const auto& url : data->urls())
-        if (url.isLocalFile())
-            files.emplace_back(url.toLocalFile().toStdString());
-    return files;
-}
-
-// Copy whenever the source allows it: a move would have the file manager delete the file.
-std::optional<Qt::DropAction> dropAction(Qt::DropActions possible)
-{
-    for (auto action : {Qt::CopyAction, Qt::LinkAction})
-        if (possible & action)
-            return action;
-    return std::nullopt;
-}
-
 }
 
 CardFan::CardFan(QWidget* parent) : QWidget(parent)

@@ -4,6 +4,9 @@
 #include "menus/wheel_entry.h"
 
 #include <QPointF>
+#include <Qt>
+
+class QMimeData;
 
 #include <functional>
 #include <optional>
@@ -32,4 +35,9 @@ public:
     virtual void preselect(int index) = 0;
     virtual void animateIn() = 0;
     virtual void animateOut(std::function<void()> done) = 0;
+
+    // What both surfaces take from a drag: only local files, and Copy whenever the source allows
+    // it (a move would have the file manager delete the file), else Link.
+    static WheelEntry::Urls localFiles(const QMimeData* data);
+    static std::optional<Qt::DropAction> dropAction(Qt::DropActions possible);
 };

@@ -12,6 +12,7 @@ target_sources(kalvimorf_menus PRIVATE
   menus/haptics.cpp
   menus/magic_fireworks.cpp
   menus/menu_style.cpp
+  menus/menu_surface.cpp
   menus/palette.cpp
   menus/sparkle.cpp
   menus/status_icon.cpp

@@ -502,26 +502,6 @@ void WheelView::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
-namespace {
-// Copy whenever the source allows it: a move would make the file manager delete the source.
-std::optional<Qt::DropAction> dropAction(Qt::DropActions possible)
-{
-    for (auto action : {Qt::CopyAction, Qt::LinkAction})
-        if (possible & action)
-            return action;
-    return std::nullopt;
-}
-
-WheelEntry::Urls localFiles(const QMimeData* data)
-{
-    WheelEntry::Urls urls;
-    for (const auto& url : data->urls())
-        if (url.isLocalFile())
-            urls.emplace_back(url.toLocalFile().toStdString());
-    return urls;
-}
-}
-
 void WheelView::dragEnterEvent(QDragEnterEvent* event)
 {
     // Accepted over gaps and the hub too, or no further moves would come.
