@@ -118,7 +118,7 @@ TEST_F(ImageEngineTest, AlphaIsLaidOnWhiteOnlyWhereTheFormatHasNone)
         EXPECT_EQ(image.pixel(30, 10), qRgb(255, 255, 255)) << ext;
         EXPECT_NEAR(qGreen(image.pixel(5, 10)), 128, 4) << ext;
     }
-    for (const std::string ext : {"png", "tiff", "heic", "avif", "gif"}) {
+    for (const std::string ext : {"png", "tiff", "heic", "avif", "gif", "webp"}) {
         auto out = ImageEngine::convert(dir / "clear.png", format(ext));
         EXPECT_LT(pixel(out, 30, 10, -1), 5) << ext;
         EXPECT_GT(pixel(out, 5, 10, -1), 250) << ext;
