@@ -5,10 +5,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <initializer_list>
+#include <mutex>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -24,28 +27,33 @@ constexpr int flateLevel = 4;
 
 // Rows are deflated in slices of about this many bytes, one per core at a time. Each slice is a
 // raw deflate run ending on a byte boundary, so that the slices in order under one zlib header
-// and one combined checksum make a single valid stream.
-constexpr size_t sliceBytes = size_t(256) << 10;
+// and one combined checksum make a single valid stream. Each starts with an empty dictionary,
+// not the previous slice's end: on a smooth 24-megapixel image, 128 KiB slices made the file
+// 0.2% larger than 1 MiB ones, and the writer held 20 MiB less.
+constexpr size_t sliceBytes = size_t(128) << 10;
 
 unsigned workerCount()
 {
     return std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
 }
 
-// One slice's compressed bytes and what the joined stream's checksum needs. Kept from slice to
-// slice so that its buffers and deflate state are allocated once.
+// One slice's compressed bytes and what the joined stream's checksum needs.
 struct Slice {
     std::string data;
     uLong adler = 0;
     size_t length = 0;
     bool ok = false;
+};
+
+// A deflate state, made once per thread and reset for each slice.
+struct Deflater {
     z_stream stream{};
     bool ready = false;
 
-    Slice() = default;
-    Slice(const Slice&) = delete;
-    Slice& operator=(const Slice&) = delete;
-    ~Slice()
+    Deflater() = default;
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    ~Deflater()
     {
         if (ready)
             deflateEnd(&stream);
@@ -78,13 +86,13 @@ void paeth(const unsigned char* row, const unsigned char* up, unsigned char* out
 // of the slice is ever held. `row(y, out)` puts row y, in stored byte order, into `out`.
 // The row above `from` is read when `above`, else taken as zeros, as for an image's first row.
 template <class Row>
-void deflateRows(Slice& result, const Row& row, int from, int to, bool above, size_t rowBytes, size_t pixelBytes,
-                 bool last)
+void deflateRows(Deflater& deflater, Slice& result, const Row& row, int from, int to, bool above, size_t rowBytes,
+                 size_t pixelBytes, bool last)
 {
     result.ok = false;
-    if (!result.start())
+    if (!deflater.start())
         return;
-    z_stream& stream = result.stream;
+    z_stream& stream = deflater.stream;
     result.length = size_t(to - from) * (rowBytes + 1);
     result.data.resize(deflateBound(&stream, uLong(result.length)) + 64);
     result.adler = adler32(0, nullptr, 0);
@@ -217,30 +225,51 @@ void writeChunk(FileSafety::NewFile& file, const char* type, std::initializer_li
     file.write(u32(uint32_t(checksum(type, pieces))));
 }
 
-// The PNG's image data as the pixels arrive, top to bottom. Rows gather into rounds of one
-// slice per core; while a round is filtered and deflated, the next one fills, and the slices
-// of a finished round go straight into the file, each as its own IDAT chunk. So at most two
-// rounds of rows and one of compressed slices are held, whatever the size of the image.
+// The PNG's image data as the pixels arrive, top to bottom. Rows gather into slices; a pool
+// of one thread per core filters and deflates each slice while the next ones fill, and the
+// finished slices go into the file in order, each as its own IDAT chunk. Slots for half as many
+// slices again as cores bound what is held, whatever the size of the image, and let a slow core
+// fall behind without stopping the others (on a busy machine, waiting for a whole round of
+// slices made the writer slower than the one it replaced).
 class IdatStream {
 public:
     IdatStream(FileSafety::NewFile& file, int width, int height, int bands, int sampleBytes)
-        : file_(file), height_(height), bands_(bands), sampleBytes_(sampleBytes),
-          pixelBytes_(size_t(bands) * sampleBytes), rowBytes_(size_t(width) * pixelBytes_),
+        : file_(file), height_(height), sampleBytes_(sampleBytes), pixelBytes_(size_t(bands) * sampleBytes),
+          rowBytes_(size_t(width) * pixelBytes_),
           sliceRows_(int(std::clamp<size_t>(sliceBytes / std::max<size_t>(rowBytes_, 1), 1, size_t(height)))),
-          roundRows_(sliceRows_ * int(workerCount())), adler_(adler32(0, nullptr, 0))
+          slots_(workerCount() * 3 / 2 + 1), adler_(adler32(0, nullptr, 0))
     {
-        filling_.resize(rowBytes_ * (size_t(roundRows_) + 1));
-        busy_.resize(filling_.size());
-        slices_ = std::vector<Slice>(workerCount());
+        for (auto& slot : slots_)
+            slot.rows.resize(rowBytes_ * (size_t(sliceRows_) + 1));
+        for (unsigned i = 0; i < workerCount(); ++i)
+            workers_.emplace_back([this] { work(); });
     }
 
-    ~IdatStream() { wait(); }
+    ~IdatStream()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& worker : workers_)
+            worker.join();
+    }
 
     // `count` rows in the machine's byte order, `stride` bytes apart.
     void take(const unsigned char* rows, int count, size_t stride)
     {
         for (int i = 0; i < count; ++i, rows += stride) {
-            unsigned char* out = filling_.data() + rowBytes_ * (size_t(filled_) + 1);
+            auto& slot = slots_[current_ % slots_.size()];
+            if (filled_ == 0) {
+                while (next_ + slots_.size() <= current_)
+                    writeNext(true);
+                // Row 0 holds the row above the slice: the previous slice's last.
+                if (current_ > 0)
+                    std::memcpy(slot.rows.data(), slots_[(current_ - 1) % slots_.size()].rows.data()
+                                    + rowBytes_ * size_t(sliceRows_), rowBytes_);
+            }
+            unsigned char* out = slot.rows.data() + rowBytes_ * (size_t(filled_) + 1);
             if (sampleBytes_ == 1) {
                 std::memcpy(out, rows, rowBytes_);
             } else {
@@ -253,87 +282,123 @@ public:
             }
             ++filled_;
             ++seen_;
-            if (filled_ == roundRows_ || seen_ == height_)
-                launch();
+            if (filled_ == sliceRows_ || seen_ == height_)
+                submit(slot);
         }
     }
 
     // Writes what is still being compressed; throws when rows are missing or deflate failed.
     void finish()
     {
-        flush();
+        while (writeNext(true)) {
+        }
         if (seen_ != height_ || !finished_)
             throw ConversionError::writeFailed();
     }
 
 private:
-    void launch()
-    {
-        flush();
-        std::swap(filling_, busy_);
-        const int rows = filled_;
-        const bool last = seen_ == height_;
-        const bool first = seen_ == rows;
-        const int slices = (rows + sliceRows_ - 1) / sliceRows_;
-        pending_ = slices;
-        // The row above this round's first row stays at the top of the next round's buffer.
-        std::memcpy(filling_.data(), busy_.data() + rowBytes_ * size_t(rows), rowBytes_);
-        filled_ = 0;
-        // Round row y sits one row down in the buffer, below the row kept from the round before.
-        auto row = [this](int y, unsigned char* out) {
-            std::memcpy(out, busy_.data() + rowBytes_ * size_t(y + 1), rowBytes_);
-        };
-        running_ = std::thread([this, row, rows, slices, last, first] {
-            inParallel(slices, [&](int i) {
-                const int from = i * sliceRows_, to = std::min(rows, from + sliceRows_);
-                try {
-                    deflateRows(slices_[size_t(i)], row, from, to, !(first && i == 0), rowBytes_, pixelBytes_,
-                                last && i == slices - 1);
-                } catch (const std::bad_alloc&) {
-                    slices_[size_t(i)].ok = false;
-                }
-            });
-        });
-        lastLaunched_ = last;
-    }
+    enum class State { free, queued, done };
 
-    void wait()
-    {
-        if (running_.joinable())
-            running_.join();
-    }
+    struct Slot {
+        std::vector<unsigned char> rows;  // the row above, then the slice's rows
+        Slice out;
+        int count = 0;
+        bool first = false, last = false;
+        State state = State::free;
+    };
 
-    // Waits for the running round and writes its slices in order.
-    void flush()
+    void submit(Slot& slot)
     {
-        wait();
-        for (int i = 0; i < pending_; ++i) {
-            const auto& slice = slices_[size_t(i)];
-            if (!slice.ok)
-                throw ConversionError::writeFailed();
-            std::string_view head = started_ ? std::string_view() : zlibHeader;
-            started_ = true;
-            adler_ = adler32_combine(adler_, slice.adler, z_off_t(slice.length));
-            std::string tail;
-            if (lastLaunched_ && i + 1 == pending_) {
-                appendU32(tail, uint32_t(adler_));
-                finished_ = true;
-            }
-            writeChunk(file_, "IDAT", {head, slice.data, tail});
+        {
+            std::lock_guard lock(mutex_);
+            slot.count = filled_;
+            slot.first = current_ == 0;
+            slot.last = seen_ == height_;
+            slot.state = State::queued;
+            queue_.push_back(current_ % slots_.size());
         }
-        pending_ = 0;
+        wake_.notify_one();
+        ++current_;
+        filled_ = 0;
+        while (writeNext(false)) {
+        }
+    }
+
+    void work()
+    {
+        Deflater deflater;
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (stopping_)
+                    return;
+                index = queue_.front();
+                queue_.pop_front();
+            }
+            auto& slot = slots_[index];
+            auto row = [&](int y, unsigned char* out) {
+                std::memcpy(out, slot.rows.data() + rowBytes_ * size_t(y + 1), rowBytes_);
+            };
+            try {
+                deflateRows(deflater, slot.out, row, 0, slot.count, !slot.first, rowBytes_, pixelBytes_, slot.last);
+            } catch (const std::bad_alloc&) {
+                slot.out.ok = false;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                slot.state = State::done;
+            }
+            done_.notify_all();
+        }
+    }
+
+    // Writes the next slice in order once it is done (waiting for it when `wait`); false when
+    // there is none, or it is not done and `wait` is not set.
+    bool writeNext(bool wait)
+    {
+        if (next_ == current_)
+            return false;
+        auto& slot = slots_[next_ % slots_.size()];
+        {
+            std::unique_lock lock(mutex_);
+            if (wait)
+                done_.wait(lock, [&] { return slot.state == State::done; });
+            else if (slot.state != State::done)
+                return false;
+        }
+        if (!slot.out.ok)
+            throw ConversionError::writeFailed();
+        std::string_view head = next_ == 0 ? zlibHeader : std::string_view();
+        adler_ = adler32_combine(adler_, slot.out.adler, z_off_t(slot.out.length));
+        std::string tail;
+        if (slot.last) {
+            appendU32(tail, uint32_t(adler_));
+            finished_ = true;
+        }
+        writeChunk(file_, "IDAT", {head, slot.out.data, tail});
+        {
+            std::lock_guard lock(mutex_);
+            slot.state = State::free;
+        }
+        ++next_;
+        return true;
     }
 
     FileSafety::NewFile& file_;
-    const int height_, bands_, sampleBytes_;
+    const int height_, sampleBytes_;
     const size_t pixelBytes_, rowBytes_;
-    const int sliceRows_, roundRows_;
-    std::vector<unsigned char> filling_, busy_;
+    const int sliceRows_;
+    std::vector<Slot> slots_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    std::deque<size_t> queue_;
+    bool stopping_ = false;
+    size_t current_ = 0, next_ = 0;  // the slice filling, the next slice to write
     int filled_ = 0, seen_ = 0;
-    std::vector<Slice> slices_;
-    int pending_ = 0;
-    std::thread running_;
-    bool lastLaunched_ = false, started_ = false, finished_ = false;
+    bool finished_ = false;
     uLong adler_;
 };
 
@@ -389,7 +454,8 @@ std::string compress(const Samples& samples, int first, int count)
     inParallel(slices, [&](int i) {
         const int from = int(int64_t(height) * i / slices), to = int(int64_t(height) * (i + 1) / slices);
         try {
-            deflateRows(parts[size_t(i)], row, from, to, from > 0, rowBytes, pixelBytes, i == slices - 1);
+            Deflater deflater;
+            deflateRows(deflater, parts[size_t(i)], row, from, to, from > 0, rowBytes, pixelBytes, i == slices - 1);
         } catch (const std::bad_alloc&) {
             parts[size_t(i)].ok = false;
         }
