@@ -111,7 +111,11 @@ void deflateRows(Deflater& deflater, Slice& result, const Row& row, int from, in
             stream.avail_out = uInt(result.data.size() - produced);
             status = deflate(&stream, flush);
             produced = result.data.size() - stream.avail_out;
-        } while (status == Z_OK && (stream.avail_out == 0 || stream.avail_in > 0 || (flush == Z_FINISH)));
+            // "No progress possible" only says the output had no room left, which the next
+            // turn gives it.
+            if (status == Z_BUF_ERROR)
+                status = Z_OK;
+        } while (status == Z_OK && (stream.avail_out == 0 || stream.avail_in > 0 || flush == Z_FINISH));
     };
     for (int y = from; y < to && status == Z_OK; ++y) {
         row(y, current.data());
@@ -134,7 +138,7 @@ void deflateRows(Deflater& deflater, Slice& result, const Row& row, int from, in
     if (status == Z_OK)
         feed(nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH);
     result.data.resize(produced);
-    result.ok = last ? status == Z_STREAM_END : status == Z_OK || status == Z_BUF_ERROR;
+    result.ok = last ? status == Z_STREAM_END : status == Z_OK;
 }
 
 // Runs `work(i)` for i in 0 … count - 1 on threads of their own and waits for all of them.
