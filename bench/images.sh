@@ -16,19 +16,8 @@ magick=$(command -v magick || command -v convert || true)
 work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-images-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# 6000 × 4000 pixels of smooth colour noise with some detail: closer to a photo than flat
-# colour, which every encoder would make trivially small.
-vips gaussnoise "$work/r.v" 1500 1000 --mean 128 --sigma 50
-vips gaussnoise "$work/g.v" 1500 1000 --mean 128 --sigma 50
-vips gaussnoise "$work/b.v" 1500 1000 --mean 128 --sigma 50
-vips bandjoin "$work/r.v $work/g.v $work/b.v" "$work/rgb.v"
-vips resize "$work/rgb.v" "$work/big.v" 4 --kernel cubic
-vips gaussnoise "$work/grain.v" 6000 4000 --mean 0 --sigma 6
-vips add "$work/big.v" "$work/grain.v" "$work/photo.v"
-vips cast "$work/photo.v" "$work/photo8.v" uchar
-vips copy "$work/photo8.v" "$work/x.jpg[Q=92]"
-vips copy "$work/photo8.v" "$work/x.png"
-rm -f "$work"/*.v
+. "$root/bench/lib/photo.sh"
+make_photo "$work"
 ls -l "$work/x.jpg" "$work/x.png"
 
 # A fresh run folder holding a hard link to the source (no copying), outputs land beside it.
@@ -52,6 +41,7 @@ magickRun() { [ -n "$magick" ] && printf '%q %s' "$magick" "$1"; }
 compare "JPEG to PNG" x.jpg \
   -n brivlon "$brivlon --convert PNG $run/x.jpg" \
   -n vips "vips copy $run/x.jpg $run/out.png" \
+  -n "vips, brivlon's level and filters" "vips copy $run/x.jpg $run/out.png[compression=4,filter=160]" \
   ${magick:+-n imagemagick "$(magickRun "$run/x.jpg $run/out.png")"}
 
 compare "JPEG to WebP" x.jpg \

@@ -190,15 +190,28 @@ Picture loadWithQt(const fs::path& file)
     return Picture{fromQImage(drawn), {}, {}, nullptr};
 }
 
+// ffmpeg is handed raw 8-bit sRGB pixels, which vips writes strip by strip, and is told to
+// encode them as 4:2:0 itself. Through a PNG, ffmpeg held the file and its decoded copy; and
+// left to choose, it hands libwebp 32-bit pixels that libwebp converts again: a 6000 × 4000
+// photo peaked at 512 MiB, now at 290 MiB, against 366 MiB for vips' own WebP saver.
 void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
 {
     FileSafety::TempDir scratch;
-    auto png = scratch.path() / "in.png";
+    auto raw = scratch.path() / "in.rgb";
+    VImage pixels;
     translatingErrors([&] {
-        // Read once by ffmpeg and deleted: compressing it would only cost time.
-        withMetadata(inSRGB(image), {}).pngsave(png.c_str(), VImage::option()->set("compression", 0));
+        pixels = ImageFlate::storable(inSRGB(image), false);  // grey or RGB, 8 or 16 bits
+        if (pixels.bands() < 3)
+            pixels = pixels.colourspace(VIPS_INTERPRETATION_sRGB);
+        if (pixels.format() != VIPS_FORMAT_UCHAR)
+            pixels = (pixels >> 8).cast(VIPS_FORMAT_UCHAR);
+        pixels.rawsave(raw.c_str());
     });
-    encodeWithFFmpeg({"-i", FFmpeg::pathArgument(png), "-c:v", "libwebp", "-quality", std::to_string(percent(quality))},
+    const bool alpha = pixels.bands() == 4;
+    encodeWithFFmpeg({"-f", "rawvideo", "-pix_fmt", alpha ? "rgba" : "rgb24", "-video_size",
+                      std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()), "-i",
+                      FFmpeg::pathArgument(raw), "-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p",
+                      "-quality", std::to_string(percent(quality))},
                      file, scratch.path());
 }
 

@@ -35,9 +35,11 @@ std::string compress(const Samples& samples, int first, int count);
 std::string deflate(const std::string& data);
 
 // Our own PNG writer rather than the library's saver, for speed: the library deflates on one
-// core. A 6000 × 4000 JPEG became a PNG in 0.81 s with this writer (17.4 MB, whole run of the
-// program), against 6.55 s for `vips copy x.jpg y.png` (20.3 MB) and 2.74 s at its
-// compression 4 (23.6 MB); both keep the Exif block. Measured with hyperfine on 8 cores.
+// core. The pixels stream through: vips decodes strip by strip while slices of rows are filtered
+// and deflated on every core, and each finished slice goes straight into the file. A 6000 × 4000
+// JPEG became a PNG in 0.72 s (whole run of the program, 94 MiB peak) against 3.5 s and 70 MiB
+// for `vips copy` at the same compression level (4) and row filters, on 8 busy cores;
+// `bench/memory.sh` compares.
 // Writes `image` (already storable) into `file` as a PNG with its colour profile and, when
 // given, an Exif block; no resolution is stated. Throws ConversionError::writeFailed, the file
 // system's error, or vips::VError when the pixels cannot be read.

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Peak memory of brivlon --convert against vips doing the same work on a 24-megapixel photo, as
+# the largest resident size of the process and its children (/usr/bin/time %M: for WebP that
+# is ffmpeg's). Each figure is the median of the runs; the ratio is brivlon / vips. The PNG row
+# also gives the time ratio: vips at brivlon's compression level (4) and row filters (up and
+# Paeth, flag value 160), so that both do the same work.
+# Usage: bench/memory.sh [runs]   (default 3)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+brivlon="$root/build/brivlon"
+[ -x "$brivlon" ] || "$root/scripts/build"
+runs=${1:-3}
+
+for tool in vips python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "memory.sh: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-memory-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+. "$root/bench/lib/photo.sh"
+make_photo "$work"
+vips black "$work/tiny.v" 16 16 --bands 3
+vips copy "$work/tiny.v" "$work/tiny.jpg"
+
+# measure SOURCE COMMAND…: runs COMMAND `runs` times in a fresh folder holding a hard link to
+# SOURCE as run/SOURCE; prints the median peak in KiB and the median seconds.
+run="$work/run"
+measure() {
+  local source=$1
+  shift
+  local samples=()
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$run" && mkdir -p "$run" && ln "$work/$source" "$run/$source"
+    /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null
+    samples+=("$(cat "$work/time")")
+  done
+  printf '%s\n' "${samples[@]}" | python3 -c '
+import statistics, sys
+rows = [line.split() for line in sys.stdin]
+print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows))'
+}
+
+# compare TITLE SOURCE BRIVLON-FORMAT VIPS-OUTPUT: one table row. The last column leaves out
+# what each program holds for a 16-pixel image (mostly the pages of its libraries' code), so
+# that it compares what the pixels cost.
+base=(0 0)
+compare() {
+  local title=$1 source=$2 format=$3 out=$4
+  read -r ours oursTime < <(measure "$source" "$brivlon" --convert "$format" "$run/$source")
+  read -r peer peerTime < <(measure "$source" vips copy "$run/$source" "$run/$out")
+  [ "${base[0]}" = 0 ] && base=("$ours" "$peer")
+  python3 -c '
+import sys
+title = sys.argv[1]
+ours, peer, ourBase, peerBase = (int(v) for v in sys.argv[2:6])
+ourTime, peerTime = float(sys.argv[6]), float(sys.argv[7])
+extra = format((ours - ourBase) / (peer - peerBase), ">11.2f") if peer > peerBase else format("", ">11")
+print(f"{title:<20}{ours / 1024:>12.1f}{peer / 1024:>9.1f}{ours / peer:>7.2f}"
+      f"{ourTime:>11.2f}{peerTime:>8.2f}{ourTime / peerTime:>7.2f}{extra}")
+' "$title" "$ours" "$peer" "${base[0]}" "${base[1]}" "$oursTime" "$peerTime"
+}
+
+echo "medians of $runs runs; ratios are brivlon / vips; the machine's load moves the times"
+printf '%-20s%12s%9s%7s%11s%8s%7s%11s\n' conversion "brivlon MiB" "vips MiB" ratio "brivlon s" "vips s" ratio "above base"
+compare "16 px JPEG to PNG" tiny.jpg png "out.png[compression=4,filter=160]"
+compare "JPEG to PNG" x.jpg png "out.png[compression=4,filter=160]"
+# The qualities brivlon uses when nothing is saved: high (90), web (80) for WebP, which ffmpeg
+# encodes for brivlon and vips' own saver for vips.
+compare "JPEG to WebP" x.jpg webp "out.webp[Q=80]"
+compare "PNG to JPEG" x.png jpg "out.jpg[Q=90]"
+compare "JPEG to TIFF" x.jpg tiff out.tif
+compare "PNG to HEIC" x.png heic "out.heic[Q=90,subsample_mode=on]"
