@@ -36,7 +36,11 @@ std::string programName;
 // check fails.
 Row notYet(const char* option, int minimum)
 {
-    return {option, minimum, [] { return false; }, nullptr};
+    return {option, minimum,
+        [] {
+            return false;
+        },
+        nullptr};
 }
 
 }
@@ -46,17 +50,28 @@ const std::vector<Row>& table()
     static const std::vector<Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
         notYet("--tool", 4),
-        {"--render-wheel-anim", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheelAnimation},
+        {"--render-wheel-anim", 5,
+            [] {
+                return RenderModes::takesMode(2);
+            },
+            RenderModes::wheelAnimation},
         notYet("--install-components", 2),
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
-        {"--export-chime", 3, nullptr, [] { exitNow(ExportChime::run(args)); }},
+        {"--export-chime", 3, nullptr,
+            [] {
+                exitNow(ExportChime::run(args));
+            }},
         {"--render-burst", 3, nullptr, RenderModes::burst},
         {"--render-status", 3, nullptr, RenderModes::status},
         notYet("--render-view", 4),
         {"--render-quality", 4, RenderModes::qualityTaken, RenderModes::quality},
         {"--render-fan", 5, RenderModes::fanTaken, RenderModes::fan},
-        {"--render-wheel", 5, [] { return RenderModes::takesMode(2); }, RenderModes::wheel},
+        {"--render-wheel", 5,
+            [] {
+                return RenderModes::takesMode(2);
+            },
+            RenderModes::wheel},
         notYet("--trim", 7),
         notYet("--play-test", 5),
         notYet("--hud-test", 4),
@@ -118,7 +133,9 @@ int normalStart()
     WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
-    QTimer::singleShot(0, delegate.get(), [d = delegate.get()] { d->applicationDidFinishLaunching(); });
+    QTimer::singleShot(0, delegate.get(), [d = delegate.get()] {
+        d->applicationDidFinishLaunching();
+    });
     int code = QApplication::exec();
     return code;
 }
@@ -133,7 +150,11 @@ void exitNow(int code)
 void finishCLI(int code)
 {
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [code] { exitNow(code); }, Qt::QueuedConnection);
+        QCoreApplication::instance(),
+        [code] {
+            exitNow(code);
+        },
+        Qt::QueuedConnection);
     for (;;)
         std::this_thread::sleep_for(std::chrono::seconds(60));
 }

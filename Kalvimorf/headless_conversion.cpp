@@ -91,8 +91,7 @@ void takeTerminationSignals()
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set] {
         int signal = -1;
-        while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) {
-        }
+        while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) { }
         interrupted = signal;
         Process::Live::refuseNew();
         runToken->cancel();
@@ -107,10 +106,7 @@ void takeTerminationSignals()
 }
 
 // Ends the run; an interrupted run ends with 128 + the signal, whatever the work made of it.
-[[noreturn]] void finish(int code)
-{
-    Cli::finishCLI(interrupted ? 128 + interrupted : code);
-}
+[[noreturn]] void finish(int code) { Cli::finishCLI(interrupted ? 128 + interrupted : code); }
 
 Task::Context runContext(std::optional<fs::path> folder = {}, std::optional<QualityLevel> quality = {})
 {
@@ -175,7 +171,9 @@ void run()
     if (!format)
         noConversion();
 
-    Task::detach({}, [files, kind = offered->kind, format = *format] { work(files, kind, format); });
+    Task::detach({}, [files, kind = offered->kind, format = *format] {
+        work(files, kind, format);
+    });
     QApplication::exec();
     Cli::exitNow(0);
 }

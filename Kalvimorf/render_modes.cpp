@@ -26,8 +26,7 @@ namespace RenderModes {
 namespace {
 
 // The whole word must be a number of type T; anything else counts as absent.
-template <typename T>
-std::optional<T> parsed(const std::string& word)
+template <typename T> std::optional<T> parsed(const std::string& word)
 {
     T value = 0;
     const auto* end = word.data() + word.size();
@@ -88,15 +87,9 @@ void renderFan(const CardFan& fan, const std::string& path)
 
 }
 
-bool fanTaken()
-{
-    return WheelModes::fromRaw(Cli::args[2]).has_value();
-}
+bool fanTaken() { return WheelModes::fromRaw(Cli::args[2]).has_value(); }
 
-bool qualityTaken()
-{
-    return QualityGroups::of(Cli::args[2]).has_value();
-}
+bool qualityTaken() { return QualityGroups::of(Cli::args[2]).has_value(); }
 
 void status()
 {
@@ -105,7 +98,7 @@ void status()
     const auto progress = args.size() >= 4 ? parsed<double>(args[3]) : std::nullopt;
     constexpr double pixelsPerPoint = 4;
     QImage canvas(int(StatusIcon::points * pixelsPerPoint), int(StatusIcon::points * pixelsPerPoint),
-                  QImage::Format_ARGB32_Premultiplied);
+        QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::white);
     {
         QPainter painter(&canvas);
@@ -116,10 +109,7 @@ void status()
     Cli::exitNow(0);
 }
 
-bool takesMode(size_t index)
-{
-    return Cli::args.size() > index && WheelModes::fromRaw(Cli::args[index]).has_value();
-}
+bool takesMode(size_t index) { return Cli::args.size() > index && WheelModes::fromRaw(Cli::args[index]).has_value(); }
 
 void wheel()
 {
@@ -191,7 +181,8 @@ void fan()
     const WheelEntry::Urls sample = {"/tmp/exemplo." + args[3]};
     const auto offer = WheelController::entries(mode, sample);
     CardFan fan;
-    fan.configure(offer.entries, WheelController::title(mode), Catalog::describe(sample), mode, offer.empty, std::nullopt);
+    fan.configure(
+        offer.entries, WheelController::title(mode), Catalog::describe(sample), mode, offer.empty, std::nullopt);
     const auto index = args.size() >= 6 ? parsed<int>(args[5]) : std::nullopt;
     if (args.size() >= 7)
         fan.setOpensDown(args[6] == "baixo");
@@ -212,7 +203,7 @@ void quality()
     const auto saved = Quality::saved(group);
     CardFan fan;
     fan.configure(WheelController::qualityEntries(group, saved), "Qualidade",
-                  QString::fromStdString(args[2]).toUpper().toStdString(), WheelMode::convert, "", std::nullopt);
+        QString::fromStdString(args[2]).toUpper().toStdString(), WheelMode::convert, "", std::nullopt);
     fan.setNumbered(true);
     fan.debugHighlight(QualityLevels::order(saved));
     renderFan(fan, args[3]);

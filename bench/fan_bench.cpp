@@ -57,7 +57,7 @@ void measure(int count, bool moving)
     }
     const double seconds = timer.nsecsElapsed() / 1e9, processor = processorSeconds() - processorStart;
     std::printf("%2d cards, %s: %.2f ms a frame (%.0f frames per second); processor time %.2f ms a frame\n", count,
-                moving ? "lifting" : "settled", seconds * 1000 / frames, frames / seconds, processor * 1000 / frames);
+        moving ? "lifting" : "settled", seconds * 1000 / frames, frames / seconds, processor * 1000 / frames);
 }
 
 }

@@ -34,12 +34,13 @@ int main(int argc, char** argv)
             painter.translate(450, 560);
             painter.rotate(-60 + i * 7 + f * 0.05);
             painter.translate(0, -380);
-            Draw::withShadow(painter, card.boundingRect(), {QPointF(0, 6), 14, Draw::withAlpha(Qt::black, palette.shadow)},
-                             [&](QPainter& p) {
-                                 p.fillPath(card, palette.slice);
-                                 p.strokePath(card, QPen(palette.sliceLine, 1));
-                             },
-                             std::getenv("BENCH_UNCACHED") ? 0 : 1);
+            Draw::withShadow(
+                painter, card.boundingRect(), {QPointF(0, 6), 14, Draw::withAlpha(Qt::black, palette.shadow)},
+                [&](QPainter& p) {
+                    p.fillPath(card, palette.slice);
+                    p.strokePath(card, QPen(palette.sliceLine, 1));
+                },
+                std::getenv("BENCH_UNCACHED") ? 0 : 1);
             painter.restore();
         }
     }
@@ -48,8 +49,8 @@ int main(int argc, char** argv)
 
     // One frame of the radial wheel with eight segments, one lit, the springs settled.
     WheelState wheel;
-    wheel.configure(std::vector<WheelEntry>(8, WheelEntry{"REDIMEN- SIONAR", "Redimensionar", {}, {}, {}}),
-                    "Converter", "exemplo.png", WheelMode::convert, "", 0);
+    wheel.configure(std::vector<WheelEntry>(8, WheelEntry{"REDIMEN- SIONAR", "Redimensionar", {}, {}, {}}), "Converter",
+        "exemplo.png", WheelMode::convert, "", 0);
     wheel.settleOn(2);
     QImage canvas(380, 380, QImage::Format_ARGB32_Premultiplied);
     timer.restart();

@@ -9,8 +9,7 @@
 
 namespace {
 
-template <typename Read>
-double microsecondsPerRead(Read read, int rounds)
+template <typename Read> double microsecondsPerRead(Read read, int rounds)
 {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < rounds; ++i)
@@ -26,14 +25,18 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // A store the size of a used one: every key the program writes.
     for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions", "theme.v2", "appearance",
-                            "outputMode", "terminalApp", "sound.finale", "quality.jpg", "quality.video"})
+             "outputMode", "terminalApp", "sound.finale", "quality.jpg", "quality.video"})
         Defaults::set(key, "shift");
     Defaults::set("separateKeys", true);
     Defaults::set("doneSound", false);
 
     const int rounds = 20000;
     volatile bool sink = false;
-    const double unchanged = microsecondsPerRead([&] { sink = Prefs::separateKeys(); }, rounds);
+    const double unchanged = microsecondsPerRead(
+        [&] {
+            sink = Prefs::separateKeys();
+        },
+        rounds);
     // A write between reads: the next read must parse the file again.
     bool flip = false;
     const double afterWrite = microsecondsPerRead(
@@ -42,7 +45,11 @@ int main(int argc, char** argv)
             sink = Prefs::doneSound();
         },
         rounds / 20);
-    const double write = microsecondsPerRead([&] { Defaults::set("doneSound", flip = !flip); }, rounds / 20);
+    const double write = microsecondsPerRead(
+        [&] {
+            Defaults::set("doneSound", flip = !flip);
+        },
+        rounds / 20);
     std::printf("read, file unchanged: %8.2f µs\n", unchanged);
     std::printf("write then read:      %8.2f µs (write alone %.2f µs)\n", afterWrite, write);
     return sink ? 0 : 0;

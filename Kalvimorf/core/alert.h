@@ -22,7 +22,7 @@ public:
     // Shows the request and answers the index of the chosen button, -1 when none was chosen.
     virtual int ask(const Request& request) = 0;
     // The desktop's short alert sound.
-    virtual void beep() {}
+    virtual void beep() { }
 };
 
 // Main thread. Without a presenter the answer is -1.

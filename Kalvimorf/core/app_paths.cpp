@@ -28,20 +28,11 @@ fs::path executableDir()
     return error ? fs::current_path() : exe.parent_path();
 }
 
-fs::path resources()
-{
-    return executableDir() / "resources";
-}
+fs::path resources() { return executableDir() / "resources"; }
 
-fs::path stateDir()
-{
-    return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon";
-}
+fs::path stateDir() { return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon"; }
 
-fs::path dataDir()
-{
-    return xdg("XDG_DATA_HOME", ".local/share") / "Brivlon";
-}
+fs::path dataDir() { return xdg("XDG_DATA_HOME", ".local/share") / "Brivlon"; }
 
 fs::path downloads()
 {

@@ -59,10 +59,7 @@ std::optional<AppTheme> themeFromRaw(const std::string& raw) { return themes.par
 std::string rawValue(AppAppearance appearance) { return appearances.raw(appearance); }
 std::optional<AppAppearance> appearanceFromRaw(const std::string& raw) { return appearances.parse(raw); }
 
-AppTheme current()
-{
-    return inForce("BRIVLON_THEME", "theme.v2", themes, AppTheme::macos);
-}
+AppTheme current() { return inForce("BRIVLON_THEME", "theme.v2", themes, AppTheme::macos); }
 
 AppAppearance appearance()
 {

@@ -63,10 +63,7 @@ std::string lower(std::string text)
     return QString::fromStdString(text).toLower().toStdString();
 }
 
-std::string upper(const std::string& text)
-{
-    return QString::fromStdString(text).toUpper().toStdString();
-}
+std::string upper(const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); }
 
 bool endsWith(const std::string& text, const std::string& suffix)
 {
@@ -75,14 +72,14 @@ bool endsWith(const std::string& text, const std::string& suffix)
 
 const std::set<std::string>& videoExts()
 {
-    static const std::set<std::string> set = {"mp4", "mov", "m4v", "mkv", "webm", "avi", "wmv", "flv",
-                                              "mpg", "mpeg", "3gp", "ts", "mts", "m2ts", "ogv", "vob"};
+    static const std::set<std::string> set = {"mp4", "mov", "m4v", "mkv", "webm", "avi", "wmv", "flv", "mpg", "mpeg",
+        "3gp", "ts", "mts", "m2ts", "ogv", "vob"};
     return set;
 }
 const std::set<std::string>& audioExts()
 {
-    static const std::set<std::string> set = {"mp3", "m4a", "aac", "wav", "flac", "ogg", "opus",
-                                              "aiff", "wma", "caf", "amr", "m4b", "alac"};
+    static const std::set<std::string> set
+        = {"mp3", "m4a", "aac", "wav", "flac", "ogg", "opus", "aiff", "wma", "caf", "amr", "m4b", "alac"};
     return set;
 }
 const std::set<std::string>& documentExts()
@@ -106,16 +103,10 @@ const std::set<std::string>& archiveExts()
     return set;
 }
 
-std::string labelFor(const std::string& ext)
-{
-    return ext == "tgz" ? "TAR.GZ" : upper(ext);
-}
+std::string labelFor(const std::string& ext) { return ext == "tgz" ? "TAR.GZ" : upper(ext); }
 
 // Folder key used by options(): "/" for a plain folder, else the extension key.
-std::string selectionKey(const fs::path& url)
-{
-    return isPlainFolder(url) ? "/" : normalizedExt(url);
-}
+std::string selectionKey(const fs::path& url) { return isPlainFolder(url) ? "/" : normalizedExt(url); }
 
 }
 
@@ -176,15 +167,9 @@ const std::vector<OutputFormat>& packFormats()
     return list;
 }
 
-OutputFormat mergedPDF()
-{
-    return {"pdf", "PDF ÚNICO", true, FormatAction::mergePDF};
-}
+OutputFormat mergedPDF() { return {"pdf", "PDF ÚNICO", true, FormatAction::mergePDF}; }
 
-OutputFormat extractFormat()
-{
-    return {"", "EXTRAIR", false, FormatAction::extract};
-}
+OutputFormat extractFormat() { return {"", "EXTRAIR", false, FormatAction::extract}; }
 
 bool isVideoExt(const std::string& key) { return videoExts().count(key) > 0; }
 bool isAudioExt(const std::string& key) { return audioExts().count(key) > 0; }
@@ -195,9 +180,9 @@ bool isArchiveExt(const std::string& key) { return archiveExts().count(key) > 0;
 
 std::string normalize(const std::string& ext)
 {
-    static const std::map<std::string, std::string> aliases = {
-        {"jpeg", "jpg"}, {"jpe", "jpg"}, {"tif", "tiff"}, {"aif", "aiff"},    {"oga", "ogg"},
-        {"heif", "heic"}, {"htm", "html"}, {"markdown", "md"}, {"text", "txt"}, {"tbz2", "tbz"}};
+    static const std::map<std::string, std::string> aliases
+        = {{"jpeg", "jpg"}, {"jpe", "jpg"}, {"tif", "tiff"}, {"aif", "aiff"}, {"oga", "ogg"}, {"heif", "heic"},
+            {"htm", "html"}, {"markdown", "md"}, {"text", "txt"}, {"tbz2", "tbz"}};
     auto key = lower(ext);
     auto alias = aliases.find(key);
     return alias == aliases.end() ? key : alias->second;
@@ -218,10 +203,7 @@ std::string normalizedExt(const fs::path& url)
     return normalize(ext);
 }
 
-bool isPackage(const fs::path&)
-{
-    return false;
-}
+bool isPackage(const fs::path&) { return false; }
 
 bool isPlainFolder(const fs::path& url)
 {
@@ -310,7 +292,9 @@ std::optional<CatalogOptions> options(const std::vector<fs::path>& urls)
 
     if (keys.size() == 1 && first != MediaKind::folder && first != MediaKind::other) {
         const auto& key = keys.front();
-        std::erase_if(list, [&](const OutputFormat& format) { return !format.batch && format.ext == key; });
+        std::erase_if(list, [&](const OutputFormat& format) {
+            return !format.batch && format.ext == key;
+        });
     }
     if (urls.size() >= 2 && (first == MediaKind::image || first == MediaKind::pdf))
         list.push_back(mergedPDF());
@@ -399,8 +383,9 @@ std::vector<fs::path> sorted(const std::vector<fs::path>& urls)
     named.reserve(urls.size());
     for (const auto& url : urls)
         named.emplace_back(QString::fromStdString(url.filename().string()), url);
-    std::stable_sort(named.begin(), named.end(),
-                     [&](const auto& a, const auto& b) { return compareNames(collator, a.first, b.first) < 0; });
+    std::stable_sort(named.begin(), named.end(), [&](const auto& a, const auto& b) {
+        return compareNames(collator, a.first, b.first) < 0;
+    });
     std::vector<fs::path> result;
     result.reserve(named.size());
     for (auto& entry : named)

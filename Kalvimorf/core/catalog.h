@@ -20,10 +20,10 @@ std::string plural(MediaKind kind, long long count);
 
 // What choosing a format does. Code decides by this, never by the label, which is only shown.
 enum class FormatAction {
-    convert,   // one output per input
+    convert,  // one output per input
     mergePDF,  // all inputs into one PDF
-    pack,      // all inputs into one archive
-    extract,   // unpack the archive
+    pack,  // all inputs into one archive
+    extract,  // unpack the archive
 };
 
 // One output choice. An empty ext means "extract the archive".

@@ -60,10 +60,7 @@ std::optional<Finale> fromRaw(const std::string& raw) { return finales.parse(raw
 std::string name(Finale finale) { return std::string(finales[finale].name); }
 Kind kind(Finale finale) { return finales[finale].kind; }
 
-Finale current()
-{
-    return Defaults::stored("sound.finale", fromRaw, Finale::wand);
-}
+Finale current() { return Defaults::stored("sound.finale", fromRaw, Finale::wand); }
 
 }
 
@@ -132,7 +129,7 @@ void addNotes(std::vector<double>& buffer, const std::vector<Note>& notes)
 
 // A rising run: note i starts i × spacing seconds in.
 void addRun(std::vector<double>& buffer, const std::vector<double>& frequencies, double spacing,
-            const std::function<Note(size_t)>& shape)
+    const std::function<Note(size_t)>& shape)
 {
     for (size_t i = 0; i < frequencies.size(); ++i) {
         Note note = shape(i);
@@ -204,31 +201,27 @@ std::vector<double> samples(Kind kind)
     Noise noise;
     switch (kind) {
     case Kind::success:
-        addNotes(buffer, {{0, 130.81, 3.2, 0.22, 0.4, 0},
-                          {0, 523.25, 5, 0.3, 1, 0},
-                          {0.11, 783.99, 3.6, 0.34, 1, 0},
-                          {0.11, 1046.5, 4.5, 0.08, 0.3, 0},
-                          {0.16, 3135.96, 9, 0.025, 0, 0}});
+        addNotes(buffer,
+            {{0, 130.81, 3.2, 0.22, 0.4, 0}, {0, 523.25, 5, 0.3, 1, 0}, {0.11, 783.99, 3.6, 0.34, 1, 0},
+                {0.11, 1046.5, 4.5, 0.08, 0.3, 0}, {0.16, 3135.96, 9, 0.025, 0, 0}});
         break;
     case Kind::failure:
         addNotes(buffer, {{0, 293.66, 7, 0.32, 0.5, 0}, {0.13, 220, 5, 0.34, 0.5, 0}, {0.13, 110, 5, 0.12, 0.2, 0}});
         break;
-    case Kind::shuffle:
-        addSwish(buffer, noise);
-        break;
+    case Kind::shuffle: addSwish(buffer, noise); break;
     case Kind::flip:
         addClick(buffer, noise, 0, 0.06, 1);
         addClick(buffer, noise, 0.05, 0.04, 0.5);
         addNotes(buffer, {{0.09, 1567.98, 9, 0.1, 0, 0}, {0.13, 2349.32, 11, 0.07, 0, 0}});
         break;
     case Kind::wand:
-        addRun(buffer, {1318.51, 1567.98, 1760, 2093, 2349.32}, 0.028,
-               [](size_t) { return Note{0, 0, 14, 0.05, 0, 0.15}; });
-        addNotes(buffer, {{0.17, 783.99, 9, 0.26, 0.3, 0.12},
-                          {0.33, 1046.5, 3.2, 0.3, 0.3, 0.14},
-                          {0.33, 1318.51, 3.6, 0.12, 0.2, 0.08},
-                          {0.33, 523.25, 3, 0.14, 0.3, 0},
-                          {0.4, 3135.96, 7, 0.025, 0, 0}});
+        addRun(buffer, {1318.51, 1567.98, 1760, 2093, 2349.32}, 0.028, [](size_t) {
+            return Note{0, 0, 14, 0.05, 0, 0.15};
+        });
+        addNotes(buffer,
+            {{0.17, 783.99, 9, 0.26, 0.3, 0.12}, {0.33, 1046.5, 3.2, 0.3, 0.3, 0.14},
+                {0.33, 1318.51, 3.6, 0.12, 0.2, 0.08}, {0.33, 523.25, 3, 0.14, 0.3, 0},
+                {0.4, 3135.96, 7, 0.025, 0, 0}});
         break;
     case Kind::harp:
         addRun(buffer, {523.25, 659.25, 783.99, 1046.5, 1318.51, 1567.98, 2093}, 0.045, [](size_t i) {
@@ -279,10 +272,7 @@ void restart(Kind kind, double volume)
 
 }
 
-void resetDebounce()
-{
-    lastFailure.reset();
-}
+void resetDebounce() { lastFailure.reset(); }
 
 void play(Kind kind, bool force)
 {

@@ -21,7 +21,9 @@ public:
 
 private:
     ConversionError(Kind kind, std::string message)
-        : std::runtime_error(describe(kind, message)), kind_(kind), message_(std::move(message)) {}
+        : std::runtime_error(describe(kind, message)), kind_(kind), message_(std::move(message))
+    {
+    }
     Kind kind_;
     std::string message_;
 };
@@ -33,5 +35,5 @@ std::string describeError(const std::exception& error);
 // Thrown where work stops because its job was cancelled; the job ends cancelled, never failed.
 class CancellationError : public std::runtime_error {
 public:
-    CancellationError() : std::runtime_error("cancelado") {}
+    CancellationError() : std::runtime_error("cancelado") { }
 };

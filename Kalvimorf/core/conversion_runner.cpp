@@ -26,18 +26,18 @@ ConversionEngines ConversionEngines::isolated(std::shared_ptr<WorkerPool> pool)
 {
     using Op = Worker::Request::Op;
     // The job's folder and quality travel with the request: the worker has no task of ours.
-    auto inWorker = [pool](Op op, std::vector<fs::path> sources, MediaKind kind, OutputFormat format,
-                           const Progress& progress) {
-        const auto& context = Task::current();
-        Worker::Request request{op, std::move(sources), kind, std::move(format), context.qualityOverride,
-                                context.overrideDir};
-        return pool->run(request, progress);
-    };
+    auto inWorker
+        = [pool](Op op, std::vector<fs::path> sources, MediaKind kind, OutputFormat format, const Progress& progress) {
+              const auto& context = Task::current();
+              Worker::Request request{
+                  op, std::move(sources), kind, std::move(format), context.qualityOverride, context.overrideDir};
+              return pool->run(request, progress);
+          };
     ConversionEngines engines;
-    engines.convert = [inWorker](const fs::path& source, MediaKind kind, const OutputFormat& format,
-                                 const Progress& progress) {
-        return inWorker(Op::convert, {source}, kind, format, progress);
-    };
+    engines.convert
+        = [inWorker](const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress) {
+              return inWorker(Op::convert, {source}, kind, format, progress);
+          };
     engines.mergePDF = [inWorker](const std::vector<fs::path>& items) {
         return inWorker(Op::mergePDF, items, MediaKind::pdf, {}, {});
     };
@@ -61,10 +61,7 @@ ConversionRunner::ConversionRunner(JobStore& store, ConversionEngines engines, i
 {
 }
 
-std::string ConversionRunner::folderName(const OutputFormat& format)
-{
-    return "Convertidos para " + format.label;
-}
+std::string ConversionRunner::folderName(const OutputFormat& format) { return "Convertidos para " + format.label; }
 
 namespace {
 
@@ -93,8 +90,8 @@ std::optional<fs::path> ConversionRunner::makeCommonFolder(const fs::path& first
     }
 }
 
-void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat& format,
-                           std::optional<QualityLevel> quality)
+void ConversionRunner::run(
+    const std::vector<fs::path>& urls, const OutputFormat& format, std::optional<QualityLevel> quality)
 {
     const auto options = Catalog::options(urls);
     if (!options)
@@ -127,7 +124,9 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
         const QUuid id = store_.add(url.filename().string(), format.label);
         JobStore* store = &store_;
         Progress relay = [store, id](double value) {
-            MainThread::post([store, id, value] { store->setProgress(id, value); });
+            MainThread::post([store, id, value] {
+                store->setProgress(id, value);
+            });
         };
         auto work = [convert = engines_.convert, url, kind, format, relay]() {
             return convert(url, kind, format, relay);
@@ -137,7 +136,7 @@ void ConversionRunner::run(const std::vector<fs::path>& urls, const OutputFormat
 }
 
 void ConversionRunner::launch(JobStore& store, const std::shared_ptr<Limiter>& gate, const QUuid& id,
-                              Task::Context context, std::function<fs::path()> work)
+    Task::Context context, std::function<fs::path()> work)
 {
     if (!context.cancel)
         context.cancel = std::make_shared<Task::CancelToken>();
@@ -155,19 +154,25 @@ void ConversionRunner::launch(JobStore& store, const std::shared_ptr<Limiter>& g
         gate->enqueue()->whenGranted(std::move(run));
     else
         run();
-    store.setCanceler(id, [token] { token->cancel(); });
+    store.setCanceler(id, [token] {
+        token->cancel();
+    });
 }
 
 void ConversionRunner::finish(const QUuid& id, const std::function<fs::path()>& work, JobStore& store)
 {
     auto complete = [&store, id](Job::State state) {
-        MainThread::post([&store, id, state = std::move(state)] { store.finish(id, state); });
+        MainThread::post([&store, id, state = std::move(state)] {
+            store.finish(id, state);
+        });
     };
     if (Task::isCancelled()) {
         complete(Job::State::cancelled());
         return;
     }
-    MainThread::post([&store, id] { store.markStarted(id); });
+    MainThread::post([&store, id] {
+        store.markStarted(id);
+    });
     try {
         complete(Job::State::done(work()));
     } catch (const CancellationError&) {

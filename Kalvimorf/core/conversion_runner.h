@@ -49,7 +49,7 @@ public:
     // gate) its work runs through finish() on a thread of its own with `context` bound, and the
     // place is given back after. The job's cancel action is registered with the store. Main thread.
     static void launch(JobStore& store, const std::shared_ptr<Limiter>& gate, const QUuid& id, Task::Context context,
-                       std::function<fs::path()> work);
+        std::function<fs::path()> work);
 
     Limiter& limiter() { return *limiter_; }
 

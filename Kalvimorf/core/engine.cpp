@@ -19,10 +19,7 @@ fs::path copyAsIs(const fs::path& source, const OutputFormat& format)
 }
 
 // Word processing documents have no engine in this build yet.
-fs::path documentRoute(const fs::path&, const OutputFormat&)
-{
-    throw ConversionError::unsupported();
-}
+fs::path documentRoute(const fs::path&, const OutputFormat&) { throw ConversionError::unsupported(); }
 
 }
 

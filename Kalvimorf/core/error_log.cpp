@@ -18,10 +18,7 @@ namespace ErrorLog {
 
 namespace {
 
-fs::path logFile()
-{
-    return AppPaths::stateDir() / "erros.log";
-}
+fs::path logFile() { return AppPaths::stateDir() / "erros.log"; }
 
 std::optional<std::string> readUtf8(const fs::path& path)
 {

@@ -8,10 +8,7 @@
 
 namespace ExportChime {
 
-Chime::Kind kindFor(const std::string& word)
-{
-    return Chime::kindFromRaw(word).value_or(Chime::Kind::success);
-}
+Chime::Kind kindFor(const std::string& word) { return Chime::kindFromRaw(word).value_or(Chime::Kind::success); }
 
 int run(const std::vector<std::string>& args)
 {

@@ -39,7 +39,7 @@ std::string_view trimmed(std::string_view text)
 }
 
 void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments,
-             std::optional<double> duration, const Progress& progress)
+    std::optional<double> duration, const Progress& progress)
 {
     auto ffmpeg = locate("ffmpeg");
     if (!ffmpeg)
@@ -55,8 +55,13 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     ProgressParser parser(duration, progress);
     std::string errors;
     auto result = Process::run(
-        process, [&parser](std::string_view chunk) { parser.feed(chunk); },
-        [&errors](std::string_view chunk) { errors.append(chunk); });
+        process,
+        [&parser](std::string_view chunk) {
+            parser.feed(chunk);
+        },
+        [&errors](std::string_view chunk) {
+            errors.append(chunk);
+        });
     // No line reads as "O ffmpeg falhou.".
     if (result.exitCode != 0)
         throw ConversionError::ffmpeg(Process::lastErrorLine(errors));
@@ -82,10 +87,7 @@ std::optional<std::string> locate(const std::string& name, const fs::path& resou
     return candidate.string();
 }
 
-std::optional<std::string> locate(const std::string& name)
-{
-    return locate(name, AppPaths::resources());
-}
+std::optional<std::string> locate(const std::string& name) { return locate(name, AppPaths::resources()); }
 
 Streams probe(const fs::path& media)
 {
@@ -94,8 +96,9 @@ Streams probe(const fs::path& media)
         return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-show_entries", "format=duration:stream=codec_type:stream_disposition=attached_pic",
-                         "-of", "default=nw=1", pathArgument(media)};
+    command.arguments
+        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type:stream_disposition=attached_pic", "-of",
+            "default=nw=1", pathArgument(media)};
     Process::Result result;
     try {
         result = Process::run(command, {}, [](std::string_view) {});
@@ -126,15 +129,12 @@ Streams probe(const fs::path& media)
     return streams;
 }
 
-std::optional<double> duration(const fs::path& media)
-{
-    return probe(media).duration;
-}
+std::optional<double> duration(const fs::path& media) { return probe(media).duration; }
 
 const std::vector<std::string>& prefix()
 {
-    static const std::vector<std::string> arguments = {
-        "-hide_banner", "-nostdin", "-loglevel", "error", "-nostats", "-progress", "pipe:1", "-n"};
+    static const std::vector<std::string> arguments
+        = {"-hide_banner", "-nostdin", "-loglevel", "error", "-nostats", "-progress", "pipe:1", "-n"};
     return arguments;
 }
 
@@ -144,7 +144,7 @@ void run(const std::vector<std::string>& arguments, std::optional<double> durati
 }
 
 void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
-         std::optional<double> duration, const Progress& progress)
+    std::optional<double> duration, const Progress& progress)
 {
     auto command = prefix();
     std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));

@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace FileSafety { class NewFile; }
+namespace FileSafety {
+class NewFile;
+}
 
 // The ffmpeg/ffprobe pair in resources/bin beside the executable.
 namespace FFmpeg {
@@ -45,7 +47,7 @@ void run(const std::vector<std::string>& arguments, std::optional<double> durati
 // "matroska", …). That file has no name yet, so ffmpeg may overwrite its path ("-y") and is told
 // the muxer, which it would otherwise guess from the extension; the caller publishes it.
 void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
-         std::optional<double> duration, const Progress& progress);
+    std::optional<double> duration, const Progress& progress);
 
 // Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
 // chunks, so a line cut between two chunks is held back until its end arrives.

@@ -159,12 +159,9 @@ void requireNameFits(const fs::path& path)
 bool moveNoReplace(const fs::path& from, const fs::path& to)
 {
     switch (renameNoReplace(from, to)) {
-    case Move::done:
-        return true;
-    case Move::taken:
-        return false;
-    case Move::otherDevice:
-        break;
+    case Move::done: return true;
+    case Move::taken: return false;
+    case Move::otherDevice: break;
     }
     const auto staged = to.parent_path() / hiddenName();
     try {
@@ -226,10 +223,7 @@ fs::path NewFile::writerPath() const
     return fs::path("/proc") / std::to_string(::getpid()) / "fd" / std::to_string(fd_.get());
 }
 
-void NewFile::write(std::string_view bytes)
-{
-    writeAll(fd_.get(), bytes, folder_);
-}
+void NewFile::write(std::string_view bytes) { writeAll(fd_.get(), bytes, folder_); }
 
 fs::path NewFile::publish(const fs::path& preferred)
 {
@@ -327,10 +321,7 @@ TempDir::TempDir()
         throwErrno(path_);
 }
 
-TempDir::~TempDir()
-{
-    removeTree(path_);
-}
+TempDir::~TempDir() { removeTree(path_); }
 
 void removeTree(const fs::path& path) noexcept
 {

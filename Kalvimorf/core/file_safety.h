@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
+    explicit Fd(int fd) : fd_(fd) { }
     ~Fd() { reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd(Fd&& other) noexcept : fd_(other.release()) { }
     Fd& operator=(Fd&& other) noexcept
     {
         if (this != &other) {

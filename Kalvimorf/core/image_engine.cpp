@@ -32,10 +32,7 @@ namespace {
 // Outputs state no resolution of their own; 72 dpi is what readers assume for that.
 constexpr double unstatedDpi = 72.0;
 
-void ensureVips()
-{
-    ImageLibrary::start();
-}
+void ensureVips() { ImageLibrary::start(); }
 
 std::optional<std::string> blob(const VImage& image, const char* field)
 {
@@ -75,10 +72,7 @@ void translatingErrors(const std::function<void()>& write)
     }
 }
 
-int percent(double quality)
-{
-    return static_cast<int>(std::lround(quality * 100));
-}
+int percent(double quality) { return static_cast<int>(std::lround(quality * 100)); }
 
 // Copies the finished file ffmpeg wrote into `file`.
 void copyInto(FileSafety::NewFile& file, const fs::path& finished)
@@ -134,9 +128,7 @@ int freeBlob(void* data, void*)
 // pixels' meaning), the Exif and IPTC blocks, orientation 1 and the unstated resolution.
 VImage withMetadata(const VImage& image, const Properties& kept)
 {
-    auto out = image.copy(VImage::option()
-                              ->set("xres", unstatedDpi / 25.4)
-                              ->set("yres", unstatedDpi / 25.4));
+    auto out = image.copy(VImage::option()->set("xres", unstatedDpi / 25.4)->set("yres", unstatedDpi / 25.4));
     char** fields = vips_image_get_fields(out.get_image());
     for (char** field = fields; *field; ++field) {
         if (std::strcmp(*field, VIPS_META_ICC_NAME) != 0)
@@ -163,8 +155,8 @@ VImage fromQImage(const QImage& drawn)
     std::vector<unsigned char> packed(size_t(rgba.width()) * rgba.height() * 4);
     for (int y = 0; y < rgba.height(); ++y)
         std::memcpy(packed.data() + size_t(y) * rgba.width() * 4, rgba.constScanLine(y), size_t(rgba.width()) * 4);
-    VipsImage* raw = vips_image_new_from_memory_copy(packed.data(), packed.size(), rgba.width(), rgba.height(), 4,
-                                                     VIPS_FORMAT_UCHAR);
+    VipsImage* raw = vips_image_new_from_memory_copy(
+        packed.data(), packed.size(), rgba.width(), rgba.height(), 4, VIPS_FORMAT_UCHAR);
     if (!raw)
         throw ConversionError::unreadable();
     VImage image(raw);
@@ -209,10 +201,10 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
     });
     const bool alpha = pixels.bands() == 4;
     encodeWithFFmpeg({"-f", "rawvideo", "-pix_fmt", alpha ? "rgba" : "rgb24", "-video_size",
-                      std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()), "-i",
-                      FFmpeg::pathArgument(raw), "-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p",
-                      "-quality", std::to_string(percent(quality))},
-                     file, scratch.path());
+                         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()), "-i",
+                         FFmpeg::pathArgument(raw), "-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p",
+                         "-quality", std::to_string(percent(quality))},
+        file, scratch.path());
 }
 
 void putLE(std::string& out, uint32_t value, int bytes)
@@ -279,46 +271,39 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
 {
     // The savers write to the unnamed file's descriptor; naming the saver keeps the library
     // from choosing one by a file name this file does not have.
-    auto target = [&] { return vips::VTarget::new_to_descriptor(file.fd()); };
+    auto target = [&] {
+        return vips::VTarget::new_to_descriptor(file.fd());
+    };
     auto q = percent(quality);
     switch (type) {
-    case ImageType::jpeg:
-        prepared.jpegsave_target(target(), VImage::option()->set("Q", q));
-        break;
+    case ImageType::jpeg: prepared.jpegsave_target(target(), VImage::option()->set("Q", q)); break;
     case ImageType::png:
         // Our own writer: it deflates on every core (see ImageFlate::writePNG for the figures).
         ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), file);
         break;
     case ImageType::heic:
-        prepared.heifsave_target(target(), VImage::option()
-                                               ->set("Q", q)
-                                               ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
-                                               ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        prepared.heifsave_target(target(),
+            VImage::option()
+                ->set("Q", q)
+                ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
         break;
     case ImageType::avif:
         // The default effort takes about four times as long for no visible gain.
-        prepared.heifsave_target(target(), VImage::option()
-                                               ->set("Q", q)
-                                               ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
-                                               ->set("effort", 0)
-                                               ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        prepared.heifsave_target(target(),
+            VImage::option()
+                ->set("Q", q)
+                ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
+                ->set("effort", 0)
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
         break;
-    case ImageType::tiff:
-        prepared.tiffsave_target(target());
-        break;
-    case ImageType::bmp:
-        saveBMP(prepared, file);
-        break;
-    case ImageType::gif:
-        inSRGB(prepared).gifsave_target(target());
-        break;
+    case ImageType::tiff: prepared.tiffsave_target(target()); break;
+    case ImageType::bmp: saveBMP(prepared, file); break;
+    case ImageType::gif: inSRGB(prepared).gifsave_target(target()); break;
     }
 }
 
-bool hasSaver(const char* name)
-{
-    return vips_type_find("VipsOperation", name) != 0;
-}
+bool hasSaver(const char* name) { return vips_type_find("VipsOperation", name) != 0; }
 
 }
 
@@ -341,9 +326,12 @@ std::optional<ImageType> utType(const std::string& ext)
         ImageType type;
         const char* saver;  // the vips saver it needs, when the build may lack it
     } table[] = {
-        {"jpg", ImageType::jpeg, nullptr}, {"png", ImageType::png, nullptr},
-        {"heic", ImageType::heic, "heifsave"}, {"avif", ImageType::avif, "heifsave"},
-        {"tiff", ImageType::tiff, nullptr}, {"bmp", ImageType::bmp, nullptr},
+        {"jpg", ImageType::jpeg, nullptr},
+        {"png", ImageType::png, nullptr},
+        {"heic", ImageType::heic, "heifsave"},
+        {"avif", ImageType::avif, "heifsave"},
+        {"tiff", ImageType::tiff, nullptr},
+        {"bmp", ImageType::bmp, nullptr},
         {"gif", ImageType::gif, "gifsave"},
     };
     for (const auto& row : table) {
@@ -468,7 +456,8 @@ Picture loadOriented(const fs::path& file)
             // Turning needs random access: decode into memory (never into a scratch file).
             picture.image = VImage::new_from_file(file.c_str(), VImage::option()->set("memory", true)).autorot();
         } else {
-            picture.image = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+            picture.image
+                = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
         }
     } catch (const vips::VError&) {
         vips_error_clear();
@@ -484,8 +473,8 @@ Picture loadOriented(const fs::path& file)
     return picture;
 }
 
-void write(const VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file,
-           double quality)
+void write(
+    const VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file, double quality)
 {
     ensureVips();
     if (ext == "webp") {
@@ -505,8 +494,8 @@ void write(const VImage& image, const Properties& props, const std::string& ext,
     });
 }
 
-fs::path save(const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
-              double quality)
+fs::path save(
+    const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination, double quality)
 {
     FileSafety::NewFile file(destination.parent_path());
     write(image, props, ext, file, quality);
@@ -516,7 +505,9 @@ fs::path save(const VImage& image, const Properties& props, const std::string& e
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
 {
     ensureVips();
-    translatingErrors([&] { ImagePDF::write(pictures, file); });
+    translatingErrors([&] {
+        ImagePDF::write(pictures, file);
+    });
 }
 
 fs::path convert(const fs::path& source, const OutputFormat& format)
@@ -527,15 +518,17 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     // The name is chosen before the work so that jobs running at once each hold their own; if
     // something takes it meanwhile, the next free one is used.
     const auto chosen = OutputPaths::destination(source, ext);
-    auto names = [&](long long n) { return n == 1 ? chosen : OutputPaths::destination(source, ext); };
+    auto names = [&](long long n) {
+        return n == 1 ? chosen : OutputPaths::destination(source, ext);
+    };
     FileSafety::NewFile file(chosen.parent_path());
 
     if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
         ensureVips();
         FileSafety::TempDir scratch;
         encodeWithFFmpeg({"-i", FFmpeg::pathArgument(source), "-c:v", "libwebp_anim", "-quality",
-                          std::to_string(percent(factor)), "-loop", "0"},
-                         file, scratch.path());
+                             std::to_string(percent(factor)), "-loop", "0"},
+            file, scratch.path());
         return file.publish(names);
     }
     if (ext != "webp" && ext != "pdf" && !utType(ext))
@@ -564,7 +557,9 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     const auto chosen = OutputPaths::destination(named, "pdf");
     FileSafety::NewFile file(chosen.parent_path());
     writePDF(pictures, file);
-    return file.publish([&](long long n) { return n == 1 ? chosen : OutputPaths::destination(named, "pdf"); });
+    return file.publish([&](long long n) {
+        return n == 1 ? chosen : OutputPaths::destination(named, "pdf");
+    });
 }
 
 }

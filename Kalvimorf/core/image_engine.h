@@ -19,12 +19,12 @@ namespace ImageEngine {
 
 // What the file said about its image, as the engine carries it to outputs.
 struct Properties {
-    std::optional<std::string> exif;   // the Exif block: Exif, GPS and the TIFF tags of IFD0
+    std::optional<std::string> exif;  // the Exif block: Exif, GPS and the TIFF tags of IFD0
     std::optional<std::string> iptc;
     std::optional<std::string> xmp;
-    std::optional<int> orientation;    // as the file gave it, before the pixels were turned
-    std::optional<double> dpi;         // horizontal resolution, when the file states one
-    std::string loader;                // which decoder read the file ("jpegload", …), empty when unknown
+    std::optional<int> orientation;  // as the file gave it, before the pixels were turned
+    std::optional<double> dpi;  // horizontal resolution, when the file states one
+    std::string loader;  // which decoder read the file ("jpegload", …), empty when unknown
 };
 
 // An upright image with the properties of its file. `image` is lazy: pixels are decoded when
@@ -56,12 +56,12 @@ Picture loadOriented(const fs::path& file);
 
 // Writes `image` as `ext` into `file` with the kept part of `props` (see metadata) and the
 // compression factor `quality`; the caller publishes it.
-void write(const vips::VImage& image, const Properties& props, const std::string& ext,
-           FileSafety::NewFile& file, double quality);
+void write(const vips::VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file,
+    double quality);
 // The same into a new file published at `destination`, or the next free name after it, which
 // is returned.
-fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext,
-              const fs::path& destination, double quality);
+fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
+    double quality);
 
 std::optional<ImageType> utType(const std::string& ext);
 

@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <exception>
 #include <initializer_list>
 #include <mutex>
@@ -32,10 +32,7 @@ constexpr int flateLevel = 4;
 // 0.2% larger than 1 MiB ones, and the writer held 20 MiB less.
 constexpr size_t sliceBytes = size_t(128) << 10;
 
-unsigned workerCount()
-{
-    return std::max(1u, std::min(std::thread::hardware_concurrency(), 16u));
-}
+unsigned workerCount() { return std::max(1u, std::min(std::thread::hardware_concurrency(), 16u)); }
 
 // One slice's compressed bytes and what the joined stream's checksum needs.
 struct Slice {
@@ -87,7 +84,7 @@ void paeth(const unsigned char* row, const unsigned char* up, unsigned char* out
 // The row above `from` is read when `above`, else taken as zeros, as for an image's first row.
 template <class Row>
 void deflateRows(Deflater& deflater, Slice& result, const Row& row, int from, int to, bool above, size_t rowBytes,
-                 size_t pixelBytes, bool last)
+    size_t pixelBytes, bool last)
 {
     result.ok = false;
     if (!deflater.start())
@@ -142,13 +139,14 @@ void deflateRows(Deflater& deflater, Slice& result, const Row& row, int from, in
 }
 
 // Runs `work(i)` for i in 0 … count - 1 on threads of their own and waits for all of them.
-template <class Work>
-void inParallel(int count, const Work& work)
+template <class Work> void inParallel(int count, const Work& work)
 {
     std::vector<std::thread> threads;
     threads.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        threads.emplace_back([&work, i] { work(i); });
+        threads.emplace_back([&work, i] {
+            work(i);
+        });
     for (auto& thread : threads)
         thread.join();
 }
@@ -246,7 +244,9 @@ public:
         for (auto& slot : slots_)
             slot.rows.resize(rowBytes_ * (size_t(sliceRows_) + 1));
         for (unsigned i = 0; i < workerCount(); ++i)
-            workers_.emplace_back([this] { work(); });
+            workers_.emplace_back([this] {
+                work();
+            });
     }
 
     ~IdatStream()
@@ -270,8 +270,8 @@ public:
                     writeNext(true);
                 // Row 0 holds the row above the slice: the previous slice's last.
                 if (current_ > 0)
-                    std::memcpy(slot.rows.data(), slots_[(current_ - 1) % slots_.size()].rows.data()
-                                    + rowBytes_ * size_t(sliceRows_), rowBytes_);
+                    std::memcpy(slot.rows.data(),
+                        slots_[(current_ - 1) % slots_.size()].rows.data() + rowBytes_ * size_t(sliceRows_), rowBytes_);
             }
             unsigned char* out = slot.rows.data() + rowBytes_ * (size_t(filled_) + 1);
             if (sampleBytes_ == 1) {
@@ -294,8 +294,7 @@ public:
     // Writes what is still being compressed; throws when rows are missing or deflate failed.
     void finish()
     {
-        while (writeNext(true)) {
-        }
+        while (writeNext(true)) { }
         if (seen_ != height_ || !finished_)
             throw ConversionError::writeFailed();
     }
@@ -324,8 +323,7 @@ private:
         wake_.notify_one();
         ++current_;
         filled_ = 0;
-        while (writeNext(false)) {
-        }
+        while (writeNext(false)) { }
     }
 
     void work()
@@ -335,7 +333,9 @@ private:
             size_t index;
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                wake_.wait(lock, [this] {
+                    return stopping_ || !queue_.empty();
+                });
                 if (stopping_)
                     return;
                 index = queue_.front();
@@ -368,7 +368,9 @@ private:
         {
             std::unique_lock lock(mutex_);
             if (wait)
-                done_.wait(lock, [&] { return slot.state == State::done; });
+                done_.wait(lock, [&] {
+                    return slot.state == State::done;
+                });
             else if (slot.state != State::done)
                 return false;
         }
@@ -412,7 +414,7 @@ int takeRows(VipsRegion* region, VipsRect* area, void* stream)
     auto& out = *static_cast<std::pair<IdatStream*, std::exception_ptr>*>(stream);
     try {
         out.first->take(reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region, area->left, area->top)),
-                        area->height, size_t(VIPS_REGION_LSKIP(region)));
+            area->height, size_t(VIPS_REGION_LSKIP(region)));
         return 0;
     } catch (...) {
         out.second = std::current_exception();
@@ -430,8 +432,8 @@ VImage storable(const VImage& image, bool cmykAllowed)
     bool plainFormat = format == VIPS_FORMAT_UCHAR || format == VIPS_FORMAT_USHORT;
     bool cmyk = cmykAllowed && interpretation == VIPS_INTERPRETATION_CMYK && format == VIPS_FORMAT_UCHAR
         && (bands == 4 || bands == 5);
-    bool grey = (interpretation == VIPS_INTERPRETATION_B_W || interpretation == VIPS_INTERPRETATION_GREY16)
-        && bands <= 2;
+    bool grey
+        = (interpretation == VIPS_INTERPRETATION_B_W || interpretation == VIPS_INTERPRETATION_GREY16) && bands <= 2;
     bool rgb = (interpretation == VIPS_INTERPRETATION_sRGB || interpretation == VIPS_INTERPRETATION_RGB16)
         && (bands == 3 || bands == 4);
     if (plainFormat && (cmyk || grey || rgb))
@@ -453,7 +455,9 @@ std::string compress(const Samples& samples, int first, int count)
     const int height = samples.height;
     int slices = int(std::clamp<size_t>(rowBytes * height / sliceBytes, 1, workerCount()));
     slices = std::min(slices, std::max(1, height));
-    auto row = [&](int y, unsigned char* out) { gather(samples, first, count, y, out); };
+    auto row = [&](int y, unsigned char* out) {
+        gather(samples, first, count, y, out);
+    };
     std::vector<Slice> parts(static_cast<size_t>(slices));
     inParallel(slices, [&](int i) {
         const int from = int(int64_t(height) * i / slices), to = int(int64_t(height) * (i + 1) / slices);
@@ -482,7 +486,7 @@ std::string deflate(const std::string& data)
     uLongf size = compressBound(uLong(data.size()));
     std::string out(size, '\0');
     if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  uLong(data.size()), 6)
+            uLong(data.size()), 6)
         != Z_OK)
         throw ConversionError::writeFailed();
     out.resize(size);

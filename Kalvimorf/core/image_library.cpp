@@ -13,9 +13,9 @@ bool start()
         // command line's own "erro: " lines. They are dropped rather than kept in the error
         // log, which holds failures the user met: a folder of slightly damaged photos would
         // push those out of its bounded length.
-        g_log_set_handler("VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO
-                                                 | G_LOG_LEVEL_DEBUG),
-                          [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        g_log_set_handler(
+            "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
         if (VIPS_INIT("brivlon") != 0)
             return false;
         // Every conversion reads a different file, and a file edited between two conversions

@@ -36,19 +36,13 @@ std::string number(double value)
     return text == "-0" ? "0" : text;
 }
 
-QPDFObjectHandle name(const char* text)
-{
-    return QPDFObjectHandle::newName(text);
-}
+QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
 
-QPDFObjectHandle integer(long long value)
-{
-    return QPDFObjectHandle::newInteger(value);
-}
+QPDFObjectHandle integer(long long value) { return QPDFObjectHandle::newInteger(value); }
 
 // A stream holding `data` as it is, already encoded with `filter`.
-QPDFObjectHandle encoded(QPDF& pdf, std::string data, const char* filter,
-                         QPDFObjectHandle parameters = QPDFObjectHandle::newNull())
+QPDFObjectHandle encoded(
+    QPDF& pdf, std::string data, const char* filter, QPDFObjectHandle parameters = QPDFObjectHandle::newNull())
 {
     auto stream = pdf.newStream();
     stream.replaceStreamData(data, name(filter), parameters);
@@ -134,7 +128,7 @@ QPDFObjectHandle jpegImage(QPDF& pdf, const Picture& picture)
     bool turned = orientation >= 5 && orientation <= 8;
     auto object = encoded(pdf, std::move(data), "/DCTDecode");
     describeImage(object, turned ? image.height() : image.width(), turned ? image.width() : image.height(),
-                  colourSpace(pdf, image.bands(), iccOf(image)), 8);
+        colourSpace(pdf, image.bands(), iccOf(image)), 8);
     return object;
 }
 
@@ -192,8 +186,9 @@ void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
         auto draw = "q " + placement(asJpeg ? picture.props.orientation.value_or(1) : 1, w, h) + " cm /Im0 Do Q";
         auto page = QPDFObjectHandle::newDictionary();
         page.replaceKey("/Type", name("/Page"));
-        page.replaceKey("/MediaBox", QPDFObjectHandle::newArray({integer(0), integer(0), QPDFObjectHandle::newReal(number(w)),
-                                                                 QPDFObjectHandle::newReal(number(h))}));
+        page.replaceKey("/MediaBox",
+            QPDFObjectHandle::newArray(
+                {integer(0), integer(0), QPDFObjectHandle::newReal(number(w)), QPDFObjectHandle::newReal(number(h))}));
         auto objects = QPDFObjectHandle::newDictionary();
         objects.replaceKey("/Im0", image);
         auto resources = QPDFObjectHandle::newDictionary();

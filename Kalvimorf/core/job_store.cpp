@@ -35,14 +35,13 @@ QMetaObject::Connection JobStore::subscribe(QObject* context, std::function<void
 
 Job* JobStore::find(const QUuid& id)
 {
-    auto it = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& job) { return job.id == id; });
+    auto it = std::find_if(jobs_.begin(), jobs_.end(), [&](const Job& job) {
+        return job.id == id;
+    });
     return it == jobs_.end() ? nullptr : &*it;
 }
 
-void JobStore::publish()
-{
-    Q_EMIT jobsChanged(jobs_);
-}
+void JobStore::publish() { Q_EMIT jobsChanged(jobs_); }
 
 QUuid JobStore::add(const std::string& source, const std::string& target)
 {
@@ -56,10 +55,7 @@ QUuid JobStore::add(const std::string& source, const std::string& target)
     return id;
 }
 
-void JobStore::setCanceler(const QUuid& id, std::function<void()> cancel)
-{
-    cancelers_.insert(id, std::move(cancel));
-}
+void JobStore::setCanceler(const QUuid& id, std::function<void()> cancel) { cancelers_.insert(id, std::move(cancel)); }
 
 // Reports from work arrive queued; one that lands after its job ended (or was cancelled) must
 // not change it, since an ended job is never touched again.
@@ -110,7 +106,9 @@ void JobStore::cancelAll()
 
 void JobStore::clearFinished()
 {
-    std::erase_if(jobs_, [](const Job& job) { return !job.isRunning(); });
+    std::erase_if(jobs_, [](const Job& job) {
+        return !job.isRunning();
+    });
     publish();
 }
 
@@ -141,15 +139,16 @@ void JobStore::finish(const QUuid& id, Job::State state)
         ErrorLog::add(source + " → " + target + ": " + state.message);
         break;
     case Job::State::Kind::done: {
-        const bool othersRunning = std::any_of(jobs_.begin(), jobs_.end(), [](const Job& j) { return j.isRunning(); });
+        const bool othersRunning = std::any_of(jobs_.begin(), jobs_.end(), [](const Job& j) {
+            return j.isRunning();
+        });
         if (!othersRunning && !MagicBurst::celebrate())
             Chime::play(Chime::Kind::success, false);
         break;
     }
     case Job::State::Kind::info:
     case Job::State::Kind::running:
-    case Job::State::Kind::cancelled:
-        break;
+    case Job::State::Kind::cancelled: break;
     }
 
     if (state.is(Job::State::Kind::done) && state.url && Defaults::boolean("revealWhenDone").value_or(false)) {

@@ -1,11 +1,13 @@
 #include "core/limiter.h"
 
-Limiter::Limiter(int max) : max_(max) {}
+Limiter::Limiter(int max) : max_(max) { }
 
 void Limiter::Turn::wait()
 {
     std::unique_lock lock(*mutex_);
-    ready_.wait(lock, [this] { return granted_; });
+    ready_.wait(lock, [this] {
+        return granted_;
+    });
 }
 
 void Limiter::Turn::whenGranted(std::function<void()> start)
@@ -34,10 +36,7 @@ std::shared_ptr<Limiter::Turn> Limiter::enqueue()
     return turn;
 }
 
-void Limiter::acquire()
-{
-    enqueue()->wait();
-}
+void Limiter::acquire() { enqueue()->wait(); }
 
 void Limiter::release()
 {

@@ -62,14 +62,8 @@ bool celebrate()
     return true;
 }
 
-std::optional<QPointF> dropPoint()
-{
-    return point;
-}
+std::optional<QPointF> dropPoint() { return point; }
 
-bool claimed()
-{
-    return isClaimed;
-}
+bool claimed() { return isClaimed; }
 
 }

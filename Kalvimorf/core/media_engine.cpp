@@ -16,14 +16,14 @@ namespace {
 // Encoder settings of one quality level. Numbers stay integers so that std::to_string writes
 // them the same in every locale.
 struct Preset {
-    int x264Crf;            // H.264 constant rate factor (mp4, mov, mkv)
+    int x264Crf;  // H.264 constant rate factor (mp4, mov, mkv)
     const char* aacInVideo;
     int vp9Crf;
     const char* opusInWebm;
     std::optional<int> shortSide;
     int gifRate;
     int gifWidth;
-    int vorbisKbps;         // ogg and opus
+    int vorbisKbps;  // ogg and opus
 };
 
 const Preset& presetFor(QualityLevel level)
@@ -37,16 +37,13 @@ const Preset& presetFor(QualityLevel level)
     return presets[size_t(QualityLevels::order(level))];
 }
 
-std::string kbps(int value)
-{
-    return std::to_string(value) + "k";
-}
+std::string kbps(int value) { return std::to_string(value) + "k"; }
 
 std::vector<std::string> h264(const Preset& preset, bool faststart)
 {
-    std::vector<std::string> list = {
-        "-sn", "-dn", "-c:v", "libx264", "-preset", "veryfast", "-crf", std::to_string(preset.x264Crf),
-        "-pix_fmt", "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo};
+    std::vector<std::string> list
+        = {"-sn", "-dn", "-c:v", "libx264", "-preset", "veryfast", "-crf", std::to_string(preset.x264Crf), "-pix_fmt",
+            "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo};
     if (faststart)
         list.insert(list.end(), {"-movflags", "+faststart"});
     return list;
@@ -66,11 +63,10 @@ struct Container {
 
 std::optional<Container> containerFor(const std::string& ext)
 {
-    static const std::map<std::string, Container> containers = {
-        {"mp4", {"mp4", true}},   {"mov", {"mov", true}},   {"mkv", {"matroska", true}}, {"webm", {"webm", true}},
-        {"avi", {"avi", true}},   {"gif", {"gif", true}},   {"mp3", {"mp3", false}},     {"m4a", {"ipod", false}},
-        {"ogg", {"ogg", false}},  {"opus", {"opus", false}}, {"wav", {"wav", false}},     {"flac", {"flac", false}},
-        {"aiff", {"aiff", false}}};
+    static const std::map<std::string, Container> containers = {{"mp4", {"mp4", true}}, {"mov", {"mov", true}},
+        {"mkv", {"matroska", true}}, {"webm", {"webm", true}}, {"avi", {"avi", true}}, {"gif", {"gif", true}},
+        {"mp3", {"mp3", false}}, {"m4a", {"ipod", false}}, {"ogg", {"ogg", false}}, {"opus", {"opus", false}},
+        {"wav", {"wav", false}}, {"flac", {"flac", false}}, {"aiff", {"aiff", false}}};
     auto found = containers.find(ext);
     return found == containers.end() ? std::nullopt : std::optional(found->second);
 }
@@ -78,8 +74,9 @@ std::optional<Container> containerFor(const std::string& ext)
 std::string gifFilter(const Preset& preset)
 {
     // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
-    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth) +
-           ",iw)':-2:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_scale=5";
+    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth)
+        + ",iw)':-2:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_"
+          "scale=5";
 }
 
 }
@@ -101,13 +98,12 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
     if (ext == "mkv")
         return h264(preset, false);
     if (ext == "webm")
-        return std::vector<std::string>{
-            "-sn", "-dn", "-c:v", "libvpx-vp9", "-crf", std::to_string(preset.vp9Crf), "-b:v", "0", "-row-mt", "1",
-            "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-vf", capFilter(preset.shortSide),
-            "-c:a", "libopus", "-b:a", preset.opusInWebm, "-af", opusFit};
+        return std::vector<std::string>{"-sn", "-dn", "-c:v", "libvpx-vp9", "-crf", std::to_string(preset.vp9Crf),
+            "-b:v", "0", "-row-mt", "1", "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-vf",
+            capFilter(preset.shortSide), "-c:a", "libopus", "-b:a", preset.opusInWebm, "-af", opusFit};
     if (ext == "avi")
-        return std::vector<std::string>{"-sn", "-dn", "-c:v", "mpeg4", "-q:v", "3", "-vf", capFilter(std::nullopt),
-                                        "-c:a", "pcm_s16le"};
+        return std::vector<std::string>{
+            "-sn", "-dn", "-c:v", "mpeg4", "-q:v", "3", "-vf", capFilter(std::nullopt), "-c:a", "pcm_s16le"};
     if (ext == "gif")
         return std::vector<std::string>{"-an", "-sn", "-vf", gifFilter(preset), "-loop", "0"};
     const auto mp3Rate = kbps(320 - 64 * QualityLevels::order(level));
@@ -116,10 +112,11 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
     if (ext == "m4a")
         return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate};
     if (ext == "ogg")
-        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps),
-                                        "-af", vorbisFit};
+        return std::vector<std::string>{
+            "-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps), "-af", vorbisFit};
     if (ext == "opus")
-        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps), "-af", opusFit};
+        return std::vector<std::string>{
+            "-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps), "-af", opusFit};
     if (ext == "wav")
         return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16le"};
     if (ext == "flac")
@@ -140,7 +137,9 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         throw ConversionError::ffmpegMissing();
     const auto missing = container->video ? "O arquivo não tem vídeo." : "O arquivo não tem áudio.";
     auto input = FFmpeg::probe(source);
-    const auto has = [&](const FFmpeg::Streams& streams) { return container->video ? streams.video : streams.audio; };
+    const auto has = [&](const FFmpeg::Streams& streams) {
+        return container->video ? streams.video : streams.audio;
+    };
     // A file ffprobe could not read at all is left to ffmpeg, which says why.
     if ((input.audio || input.video) && !has(input))
         throw ConversionError::ffmpeg(missing);

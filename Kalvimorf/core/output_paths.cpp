@@ -5,10 +5,10 @@
 #include "core/settings.h"
 #include "core/task.h"
 
-#include <set>
-#include <system_error>
 #include <cerrno>
+#include <set>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace OutputPaths {

@@ -19,8 +19,8 @@ fs::path destination(const fs::path& source, const std::string& ext);
 // Makes the new folder that holds the outputs of a request for two or more files, in the output
 // folder of the first one: "<prefix><label>", then "<prefix><label> 2", … Throws the file
 // system's error when it cannot be made.
-fs::path makeCommonFolder(const fs::path& firstSource, const std::string& label,
-                          const std::string& prefix = "Convertidos para ");
+fs::path makeCommonFolder(
+    const fs::path& firstSource, const std::string& label, const std::string& prefix = "Convertidos para ");
 
 // The names one job has chosen. While a job's task context carries a Claims, every name
 // destination() gives it stays reserved for the whole process, so that jobs running at once

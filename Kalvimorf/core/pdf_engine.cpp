@@ -56,20 +56,16 @@ const QRectF everywhere(-1e9, -1e9, 2e9, 2e9);
 
 using ImageEngine::ImageType;
 
-bool vipsReady()
-{
-    return ImageLibrary::start();
-}
+bool vipsReady() { return ImageLibrary::start(); }
 
-QString qtPath(const fs::path& path)
-{
-    return QFile::decodeName(QByteArray(path.c_str()));
-}
+QString qtPath(const fs::path& path) { return QFile::decodeName(QByteArray(path.c_str())); }
 
 void quietPoppler()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, {}); });
+    std::call_once(once, [] {
+        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, {});
+    });
 }
 
 std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
@@ -169,7 +165,7 @@ std::string encode(QImage& image, ImageType type)
             // Pages are mostly flat colour: light deflate without row filters is several times
             // faster than the defaults for a file about a fifth larger.
             view.write_to_buffer(".png", &data, &length,
-                                 vips::VImage::option()->set("compression", 3)->set("filter", VIPS_FOREIGN_PNG_FILTER_NONE));
+                vips::VImage::option()->set("compression", 3)->set("filter", VIPS_FOREIGN_PNG_FILTER_NONE));
             break;
         case ImageType::heic:
             view.write_to_buffer(".heic", &data, &length, vips::VImage::option()->set("Q", quality));
@@ -177,15 +173,10 @@ std::string encode(QImage& image, ImageType type)
         case ImageType::avif:
             view.write_to_buffer(".avif", &data, &length, vips::VImage::option()->set("Q", quality));
             break;
-        case ImageType::tiff:
-            view.write_to_buffer(".tif", &data, &length);
-            break;
-        case ImageType::gif:
-            view.write_to_buffer(".gif", &data, &length);
-            break;
+        case ImageType::tiff: view.write_to_buffer(".tif", &data, &length); break;
+        case ImageType::gif: view.write_to_buffer(".gif", &data, &length); break;
         case ImageType::jpeg:
-        case ImageType::bmp:
-            break;
+        case ImageType::bmp: break;
         }
         std::string bytes(static_cast<const char*>(data), length);
         g_free(data);
@@ -223,7 +214,7 @@ fs::path makePageFolder(const fs::path& source, const std::string& base, const s
 }
 
 fs::path exportSinglePage(const Poppler::Document& document, const fs::path& source, const std::string& ext,
-                          ImageType type, const Progress& progress)
+    ImageType type, const Progress& progress)
 {
     Task::checkCancelled();
     auto page = document.page(0);
@@ -275,7 +266,7 @@ private:
 class PageExport {
 public:
     PageExport(std::unique_ptr<Poppler::Document> document, const fs::path& source, const fs::path& folder,
-               const OutputFormat& format, ImageType type)
+        const OutputFormat& format, ImageType type)
         : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
           ext_(format.ext), type_(type), count_(first_->numPages()), outcome_(size_t(count_), Outcome::pending)
     {
@@ -298,7 +289,9 @@ public:
         for (int i = 0; i < count_; ++i) {
             Task::checkCancelled();
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return failure_ || outcome_[size_t(i)] != Outcome::pending; });
+            changed_.wait(lock, [&] {
+                return failure_ || outcome_[size_t(i)] != Outcome::pending;
+            });
             if (failure_)
                 std::rethrow_exception(failure_);
             if (outcome_[size_t(i)] == Outcome::skipped)
@@ -379,7 +372,9 @@ private:
     bool reserve(double pixels)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopping_ || inFlight_ + pixels <= pixelBudget; });
+        changed_.wait(lock, [&] {
+            return stopping_ || inFlight_ + pixels <= pixelBudget;
+        });
         if (stopping_)
             return false;
         inFlight_ += pixels;
@@ -411,7 +406,7 @@ private:
 };
 
 fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path& source, const OutputFormat& format,
-                     ImageType type, const Progress& progress)
+    ImageType type, const Progress& progress)
 {
     const auto folder = makePageFolder(source, source.stem().string(), format.label);
     try {

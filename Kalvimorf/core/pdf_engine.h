@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace Poppler { class Page; }
+namespace Poppler {
+class Page;
+}
 
 // PDF to text or page images, and several PDFs merged into one.
 namespace PDFEngine {

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
-#include <set>
 #include <poll.h>
+#include <set>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -117,8 +117,7 @@ pid_t spawn(const Command& command, posix_spawn_file_actions_t& actions, posix_s
 void awaitEnd(pid_t pid)
 {
     siginfo_t info;
-    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
-    }
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) { }
     std::lock_guard lock(liveMutex);
     livePids.erase(pid);
 }
@@ -211,8 +210,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         token->removeHandler(handler);
     awaitEnd(pid);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     if (WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
@@ -226,8 +224,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
 
 std::string lastErrorLine(std::string_view stderrBytes, const std::string& executable)
 {
-    const auto fallback =
-        executable.empty() ? std::string() : std::filesystem::path(executable).filename().string() + " falhou.";
+    const auto fallback
+        = executable.empty() ? std::string() : std::filesystem::path(executable).filename().string() + " falhou.";
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder(QByteArrayView(stderrBytes.data(), qsizetype(stderrBytes.size())));
     if (decoder.hasError())
@@ -255,10 +253,7 @@ void refuseNew()
 
 }
 
-void setOwnGroups(bool own)
-{
-    ownGroups = own;
-}
+void setOwnGroups(bool own) { ownGroups = own; }
 
 Child::Child(const Command& command)
 {
@@ -298,8 +293,7 @@ int Child::wait()
 {
     awaitEnd(pid_);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) { }
     reaped_ = true;
     return status;
 }

@@ -31,10 +31,10 @@ struct Command {
 };
 
 struct Result {
-    int exitCode = 0;       // the exit status, or 128 + signal number
+    int exitCode = 0;  // the exit status, or 128 + signal number
     bool signaled = false;
-    std::string out;        // standard output, unless it went to stdoutFd or to onStdout
-    std::string err;        // standard error, unless it went to onStderr
+    std::string out;  // standard output, unless it went to stdoutFd or to onStdout
+    std::string err;  // standard error, unless it went to onStderr
 };
 
 using Sink = std::function<void(std::string_view)>;

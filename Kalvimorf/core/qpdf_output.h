@@ -9,7 +9,7 @@
 // qpdf's output, gathered into large writes to a file that has no name until it is complete.
 class NewFilePipeline final : public Pipeline {
 public:
-    explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) {}
+    explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) { }
     using Pipeline::write;
     void write(unsigned char const* data, size_t length) override
     {

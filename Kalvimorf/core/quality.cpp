@@ -94,8 +94,8 @@ std::string detail(QualityGroup group, QualityLevel level)
     case QualityGroup::heic:
     case QualityGroup::avif: return std::to_string(imagePercent[i]) + "%";
     case QualityGroup::video: {
-        static const char* texts[] = {"melhor qualidade", "tamanho original", "até 1080p, mais leve",
-                                      "até 720p, bem leve"};
+        static const char* texts[]
+            = {"melhor qualidade", "tamanho original", "até 1080p, mais leve", "até 720p, bem leve"};
         return texts[i];
     }
     case QualityGroup::webm: {
@@ -103,8 +103,8 @@ std::string detail(QualityGroup group, QualityLevel level)
         return texts[i];
     }
     case QualityGroup::gif: {
-        static const char* texts[] = {"24 qps, até 1080 px", "15 qps, até 720 px", "12 qps, até 480 px",
-                                      "10 qps, até 360 px"};
+        static const char* texts[]
+            = {"24 qps, até 1080 px", "15 qps, até 720 px", "12 qps, até 480 px", "10 qps, até 360 px"};
         return texts[i];
     }
     case QualityGroup::mp3:
@@ -153,10 +153,7 @@ QualityLevel saved(QualityGroup group)
     return Defaults::stored(key, QualityLevels::fromRaw, groups[group].defaultLevel);
 }
 
-std::optional<QualityLevel> override()
-{
-    return Task::current().qualityOverride;
-}
+std::optional<QualityLevel> override() { return Task::current().qualityOverride; }
 
 QualityLevel levelFor(const std::string& ext)
 {

@@ -10,8 +10,7 @@
 // Each stored or parsed enumeration has one table of rows {value, raw, other columns…}: its text
 // is written once, and both directions, the list of cases and every other column come from the
 // same rows. Parsing is exact: case-sensitive, nothing for an unknown text.
-template <typename Row, std::size_t N>
-struct EnumTable {
+template <typename Row, std::size_t N> struct EnumTable {
     using Value = decltype(Row::value);
     std::array<Row, N> rows;
 

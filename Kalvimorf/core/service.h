@@ -8,8 +8,7 @@
 // code (or a test) calls Interface::set(implementation) once; users call Interface::shared(),
 // which gives nullptr until something was set, and treat that as "nothing on this side".
 // Safe from any thread.
-template <typename Interface>
-class Service {
+template <typename Interface> class Service {
 public:
     static void set(std::shared_ptr<Interface> implementation)
     {

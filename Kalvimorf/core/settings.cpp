@@ -1,7 +1,7 @@
 #include "core/settings.h"
 
-#include "core/app_paths.h"
 #include "core/alert.h"
+#include "core/app_paths.h"
 #include "core/login_item.h"
 #include "core/raw_values.h"
 
@@ -132,7 +132,7 @@ struct Stamp {
 
 Stamp stampOf(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return {};
     return {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
@@ -177,15 +177,9 @@ QVariantMap snapshot()
 
 }
 
-QVariant value(const QString& key)
-{
-    return snapshot().value(key);
-}
+QVariant value(const QString& key) { return snapshot().value(key); }
 
-bool contains(const QString& key)
-{
-    return snapshot().contains(key);
-}
+bool contains(const QString& key) { return snapshot().contains(key); }
 
 std::optional<std::string> string(const QString& key)
 {
@@ -228,10 +222,7 @@ std::filesystem::path file()
 
 namespace Prefs {
 
-bool switchOn(const QString& key)
-{
-    return Defaults::boolean(key).value_or(true);
-}
+bool switchOn(const QString& key) { return Defaults::boolean(key).value_or(true); }
 
 bool separateKeys() { return switchOn("separateKeys"); }
 bool doneSound() { return switchOn("doneSound"); }
@@ -290,8 +281,7 @@ SettingsModel::SettingsModel()
     showHUD_ = !Defaults::boolean("hudHidden").value_or(false);
     auto loginItem = LoginItem::shared();
     launchAtLogin_ = loginItem && loginItem->isEnabled();
-    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this,
-            &SettingsModel::onHudNotification);
+    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this, &SettingsModel::onHudNotification);
 }
 
 void SettingsModel::onHudNotification()
@@ -321,10 +311,7 @@ void SettingsModel::setDoneSound(bool value)
     Defaults::set("doneSound", value);
 }
 
-void SettingsModel::setTab(const QString& value)
-{
-    publish(tab_, value);
-}
+void SettingsModel::setTab(const QString& value) { publish(tab_, value); }
 
 void SettingsModel::setSeparateKeys(bool value)
 {

@@ -144,8 +144,7 @@ Q_SIGNALS:
 private:
     void onHudNotification();
     // Announces the change, then stores the new value.
-    template <typename Value>
-    void publish(Value& field, const Value& value)
+    template <typename Value> void publish(Value& field, const Value& value)
     {
         Q_EMIT willChange();
         field = value;

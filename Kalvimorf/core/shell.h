@@ -17,6 +17,5 @@ struct Options {
 // Runs the tool to completion and returns its standard output (empty when it went to
 // stdoutFd). A non-zero exit throws ConversionError::ffmpeg with the last line of standard
 // error; a launch failure throws std::system_error.
-std::string run(const std::string& executable, const std::vector<std::string>& arguments,
-                const Options& options = {});
+std::string run(const std::string& executable, const std::vector<std::string>& arguments, const Options& options = {});
 }

@@ -47,7 +47,9 @@ int CancelToken::onCancel(std::function<void()> handler)
 void CancelToken::removeHandler(int id)
 {
     std::lock_guard lock(mutex_);
-    std::erase_if(handlers_, [id](const auto& entry) { return entry.first == id; });
+    std::erase_if(handlers_, [id](const auto& entry) {
+        return entry.first == id;
+    });
 }
 
 namespace {
@@ -55,20 +57,11 @@ const Context emptyContext;
 thread_local const Context* bound = nullptr;
 }
 
-const Context& current()
-{
-    return bound ? *bound : emptyContext;
-}
+const Context& current() { return bound ? *bound : emptyContext; }
 
-Binder::Binder(Context context) : previous_(bound), context_(std::move(context))
-{
-    bound = &context_;
-}
+Binder::Binder(Context context) : previous_(bound), context_(std::move(context)) { bound = &context_; }
 
-Binder::~Binder()
-{
-    bound = previous_;
-}
+Binder::~Binder() { bound = previous_; }
 
 Context newJob(std::optional<std::filesystem::path> overrideDir, std::optional<QualityLevel> qualityOverride)
 {
@@ -162,7 +155,9 @@ void call(std::function<void()> work)
         },
         Qt::QueuedConnection);
     std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return finished; });
+    done.wait(lock, [&] {
+        return finished;
+    });
     if (failure)
         std::rethrow_exception(failure);
 }

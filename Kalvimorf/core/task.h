@@ -12,7 +12,9 @@
 #include <vector>
 
 enum class QualityLevel;
-namespace OutputPaths { class Claims; }
+namespace OutputPaths {
+class Claims;
+}
 
 namespace Task {
 
@@ -46,8 +48,7 @@ struct Context {
 };
 
 // A fresh context for a new job: its own cancel token and name claims.
-Context newJob(std::optional<std::filesystem::path> overrideDir = {},
-               std::optional<QualityLevel> qualityOverride = {});
+Context newJob(std::optional<std::filesystem::path> overrideDir = {}, std::optional<QualityLevel> qualityOverride = {});
 
 // The context bound to the calling thread; an empty one when nothing is bound.
 const Context& current();

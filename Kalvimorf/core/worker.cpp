@@ -136,8 +136,7 @@ void springTraps(const Request& request)
     if (named("BRIVLON_WORKER_ABORT_ON"))
         std::abort();
     if (named("BRIVLON_WORKER_SPIN_ON"))
-        for (volatile bool forever = true; forever;) {
-        }
+        for (volatile bool forever = true; forever;) { }
 }
 
 fs::path perform(const Request& request)
@@ -148,14 +147,10 @@ fs::path perform(const Request& request)
         send("progress " + std::string(text, end));
     };
     switch (request.op) {
-    case Request::Op::convert:
-        return Engine::convert(request.sources.front(), request.kind, request.format, progress);
-    case Request::Op::mergePDF:
-        return PDFEngine::merge(request.sources);
-    case Request::Op::mergeImages:
-        return ImageEngine::mergeToPDF(request.sources);
-    case Request::Op::archive:
-        return DocumentEngines::required()->pack(request.sources, request.format);
+    case Request::Op::convert: return Engine::convert(request.sources.front(), request.kind, request.format, progress);
+    case Request::Op::mergePDF: return PDFEngine::merge(request.sources);
+    case Request::Op::mergeImages: return ImageEngine::mergeToPDF(request.sources);
+    case Request::Op::archive: return DocumentEngines::required()->pack(request.sources, request.format);
     }
     throw ConversionError::unsupported();
 }
@@ -167,17 +162,10 @@ std::string escape(std::string_view value)
     std::string result;
     for (char c : value) {
         switch (c) {
-        case '\\':
-            result += "\\\\";
-            break;
-        case '\n':
-            result += "\\n";
-            break;
-        case '\r':
-            result += "\\r";
-            break;
-        default:
-            result += c;
+        case '\\': result += "\\\\"; break;
+        case '\n': result += "\\n"; break;
+        case '\r': result += "\\r"; break;
+        default: result += c;
         }
     }
     return result;
@@ -222,7 +210,9 @@ void serve()
     Process::setOwnGroups(false);
     // The image library takes tens of milliseconds to start; a worker kept ready starts it
     // while it waits for its request.
-    std::thread([] { ImageLibrary::start(); }).detach();
+    std::thread([] {
+        ImageLibrary::start();
+    }).detach();
     send("ready");
 
     const auto lines = readRequestLines();
@@ -232,8 +222,7 @@ void serve()
     // and then the work, and every tool it runs, has no one to report to.
     std::thread([] {
         pollfd hangUp{STDIN_FILENO, POLLIN | POLLRDHUP, 0};
-        while (::poll(&hangUp, 1, -1) < 0 && errno == EINTR) {
-        }
+        while (::poll(&hangUp, 1, -1) < 0 && errno == EINTR) { }
         abandoned();
     }).detach();
 

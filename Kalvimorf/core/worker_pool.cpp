@@ -16,7 +16,7 @@
 // killed or crashed, goes when the worker is reaped.
 class WorkerPool::Started {
 public:
-    explicit Started(const Options& options) : child(command(options, temp.path())) {}
+    explicit Started(const Options& options) : child(command(options, temp.path())) { }
 
     bool send(const std::string& text)
     {
@@ -39,8 +39,8 @@ private:
     static Process::Command command(const Options& options, const fs::path& temp)
     {
         Process::Command command;
-        command.executable = options.executable.empty() ? fs::read_symlink("/proc/self/exe").string()
-                                                        : options.executable;
+        command.executable
+            = options.executable.empty() ? fs::read_symlink("/proc/self/exe").string() : options.executable;
         command.arguments = {Worker::option};
         command.env = options.env;
         command.env["TMPDIR"] = temp.string();
@@ -48,7 +48,7 @@ private:
     }
 };
 
-WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {}
+WorkerPool::WorkerPool(Options options) : options_(std::move(options)) { }
 
 WorkerPool::~WorkerPool() = default;
 
@@ -58,20 +58,11 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
     return pool;
 }
 
-const char* WorkerPool::crashed()
-{
-    return "O conversor parou inesperadamente.";
-}
+const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }
 
-const char* WorkerPool::stalled()
-{
-    return "O conversor parou de responder e foi interrompido.";
-}
+const char* WorkerPool::stalled() { return "O conversor parou de responder e foi interrompido."; }
 
-std::unique_ptr<WorkerPool::Started> WorkerPool::start()
-{
-    return std::make_unique<Started>(options_);
-}
+std::unique_ptr<WorkerPool::Started> WorkerPool::start() { return std::make_unique<Started>(options_); }
 
 void WorkerPool::prewarm()
 {
@@ -123,7 +114,10 @@ fs::path WorkerPool::run(const Worker::Request& request, const Progress& progres
 
     const auto token = Task::current().cancel;
     Process::Child& child = worker->child;
-    const int handler = token ? token->onCancel([&child] { child.kill(); }) : 0;
+    const int handler = token ? token->onCancel([&child] {
+        child.kill();
+    })
+                              : 0;
 
     std::optional<Answer> outcome;
     bool hung = false;

@@ -79,7 +79,7 @@ long long roomOn(const fs::path& folder)
 // the last one would go beyond the room there was.
 class SpaceWatch {
 public:
-    explicit SpaceWatch(const fs::path& folder) : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)) {}
+    explicit SpaceWatch(const fs::path& folder) : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)) { }
 
     bool fits()
     {
@@ -113,7 +113,9 @@ public:
         std::atomic<bool> full = false;
         std::thread watcher([&] {
             std::unique_lock lock(mutex);
-            while (!wake.wait_for(lock, std::chrono::milliseconds(50), [&] { return done; })) {
+            while (!wake.wait_for(lock, std::chrono::milliseconds(50), [&] {
+                return done;
+            })) {
                 if (!fits()) {
                     full = true;
                     context.cancel->cancel();
@@ -170,9 +172,10 @@ long long treeSize(const fs::path& root)
 // Moving between file systems copies; the copy must leave the destination its room too.
 fs::path place(const fs::path& from, const fs::path& folder, const std::string& stem, const std::string& ext)
 {
-    struct stat source {}, target {};
-    if (::lstat(from.c_str(), &source) == 0 && ::stat(folder.c_str(), &target) == 0 &&
-        source.st_dev != target.st_dev && treeSize(from) > roomOn(folder))
+    struct stat source {
+    }, target{};
+    if (::lstat(from.c_str(), &source) == 0 && ::stat(folder.c_str(), &target) == 0 && source.st_dev != target.st_dev
+        && treeSize(from) > roomOn(folder))
         throwNoRoom();
     return FileSafety::placeFree(from, FileSafety::numberedNames(folder, stem, ext));
 }
@@ -186,17 +189,15 @@ fs::path cleaned(const fs::path& item)
     return path;
 }
 
-std::string fileExtension(const OutputFormat& format)
-{
-    return format.ext == "tgz" ? "tar.gz" : format.ext;
-}
+std::string fileExtension(const OutputFormat& format) { return format.ext == "tgz" ? "tar.gz" : format.ext; }
 
 std::string baseName(const fs::path& archive)
 {
     const auto name = archive.filename().string();
     std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c); });
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c);
+    });
     for (std::string_view suffix : {".tar.gz", ".tar.bz2", ".tar.xz", ".tgz", ".tbz", ".tbz2", ".txz"})
         if (lower.ends_with(suffix))
             return name.substr(0, name.size() - suffix.size());
@@ -242,8 +243,8 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
 // inside is left (no devices, pipes or sockets, no links into the rest of the system).
 void unpack(const fs::path& archive, const fs::path& folder)
 {
-    SpaceWatch(folder).run(bsdtar, {"--no-same-owner", "--no-same-permissions", "-xf", archive.string(), "-C",
-                                    folder.string()});
+    SpaceWatch(folder).run(
+        bsdtar, {"--no-same-owner", "--no-same-permissions", "-xf", archive.string(), "-C", folder.string()});
     std::vector<fs::path> links, others;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const auto status = it->symlink_status();
@@ -259,7 +260,9 @@ void unpack(const fs::path& archive, const fs::path& folder)
         fs::remove(path);
     // Judged only once the rest is gone, so that a link to a removed pipe goes too.
     const auto realRoot = fs::canonical(folder);
-    std::erase_if(links, [&](const fs::path& link) { return staysInside(link, folder, realRoot); });
+    std::erase_if(links, [&](const fs::path& link) {
+        return staysInside(link, folder, realRoot);
+    });
     for (const auto& link : links)
         fs::remove(link);
 }
@@ -276,8 +279,8 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
         for (const auto& group : groups)
             ZipTools::packNames(destination, group.folder, group.names);
     } else if (ext == "tar" || ext == "tgz") {
-        std::vector<std::string> arguments = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude",
-                                              ".DS_Store"};
+        std::vector<std::string> arguments
+            = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude", ".DS_Store"};
         for (const auto& group : groups) {
             arguments.insert(arguments.end(), {"-C", group.folder.string()});
             for (const auto& name : group.names)
@@ -291,8 +294,8 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
 
 // Packs beside the final place under a hidden name, then moves the archive to the first free
 // name: a name taken meanwhile is never written over.
-fs::path packInto(const std::vector<Group>& groups, const OutputFormat& format, const fs::path& folder,
-                  const std::string& stem)
+fs::path packInto(
+    const std::vector<Group>& groups, const OutputFormat& format, const fs::path& folder, const std::string& stem)
 {
     const auto ext = fileExtension(format);
     FileSafety::StagedPath staged(folder, ext);
@@ -358,10 +361,7 @@ fs::path decompress(const fs::path& source, const std::string& ext, const fs::pa
 
 }
 
-void setRoomProbe(std::function<long long(const fs::path&)> probe)
-{
-    roomProbe = std::move(probe);
-}
+void setRoomProbe(std::function<long long(const fs::path&)> probe) { roomProbe = std::move(probe); }
 
 fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
 {
@@ -382,8 +382,8 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
             groups.push_back({path.parent_path(), {}});
         groups.back().names.push_back(path.filename().string());
     }
-    const auto stem =
-        paths.size() == 1 ? paths.front().filename().string() : "Arquivos (" + std::to_string(paths.size()) + ")";
+    const auto stem
+        = paths.size() == 1 ? paths.front().filename().string() : "Arquivos (" + std::to_string(paths.size()) + ")";
     return packInto(groups, format, OutputPaths::directory(paths.front()), stem);
 }
 

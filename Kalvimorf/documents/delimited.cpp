@@ -100,7 +100,8 @@ std::string delimitedText(const std::vector<Row>& rows, char delimiter)
     return text;
 }
 
-std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination)
+std::filesystem::path writeDelimited(
+    const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination)
 {
     return FileSafety::writeNew(destination, delimitedText(rows, delimiter));
 }

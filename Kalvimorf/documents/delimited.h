@@ -19,7 +19,7 @@ std::vector<Row> parseDelimited(std::string_view text, char delimiter);
 std::string delimitedText(const std::vector<Row>& rows, char delimiter);
 // Writes delimitedText() as a new file at `destination` or the next free name after it and
 // returns the path written.
-std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter,
-                                     const std::filesystem::path& destination);
+std::filesystem::path writeDelimited(
+    const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination);
 
 }

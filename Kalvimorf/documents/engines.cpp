@@ -32,9 +32,6 @@ public:
 
 }
 
-void install()
-{
-    DocumentEngines::set(std::make_shared<Engines>());
-}
+void install() { DocumentEngines::set(std::make_shared<Engines>()); }
 
 }

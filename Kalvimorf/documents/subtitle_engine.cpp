@@ -21,22 +21,18 @@ namespace {
 // Milliseconds beyond this do not fit the 64-bit count a stamp is made from.
 constexpr double maxStampMilliseconds = 9.2e18;
 
-bool stampable(double seconds)
-{
-    return std::isfinite(seconds) && std::fabs(seconds * 1000) < maxStampMilliseconds;
-}
+bool stampable(double seconds) { return std::isfinite(seconds) && std::fabs(seconds * 1000) < maxStampMilliseconds; }
 
-bool isBreak(QChar c)
-{
-    return (c >= u'\n' && c <= u'\r') || c == u'\u0085' || c == u'\u2028' || c == u'\u2029';
-}
+bool isBreak(QChar c) { return (c >= u'\n' && c <= u'\r') || c == u'\u0085' || c == u'\u2028' || c == u'\u2029'; }
 
 // The text without blanks at either end: tab and the Unicode space separators, and line breaks
 // too unless `keepBreaks`.
 std::string trimmed(std::string_view text, bool keepBreaks)
 {
     const QString decoded = QString::fromUtf8(text.data(), qsizetype(text.size()));
-    auto skip = [&](QChar c) { return c.isSpace() && !(keepBreaks && isBreak(c)); };
+    auto skip = [&](QChar c) {
+        return c.isSpace() && !(keepBreaks && isBreak(c));
+    };
     qsizetype first = 0, last = decoded.size();
     while (first < last && skip(decoded[first]))
         ++first;
@@ -68,10 +64,7 @@ std::string withUnixLineEnds(std::string_view text)
     return result;
 }
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A decimal floating-point number and nothing else: an optional sign, digits with an optional
 // fraction (or a fraction alone), an optional exponent. Read in the C locale whatever the
@@ -125,7 +118,8 @@ std::string withoutTags(std::string_view text, bool keepStyle)
             }
             if (close > i + 1) {
                 auto inner = text.substr(i + 1, close - i - 1);
-                bool style = inner == "b" || inner == "i" || inner == "u" || inner == "/b" || inner == "/i" || inner == "/u";
+                bool style
+                    = inner == "b" || inner == "i" || inner == "u" || inner == "/b" || inner == "/i" || inner == "/u";
                 if (!(keepStyle && style)) {
                     i = close + 1;
                     continue;
@@ -183,7 +177,9 @@ double seconds(const std::vector<double>& parts)
 std::optional<double> cueTime(const std::string& text)
 {
     auto parts = timeParts(text);
-    if (!parts || std::any_of(parts->begin(), parts->end(), [](double part) { return std::signbit(part); }))
+    if (!parts || std::any_of(parts->begin(), parts->end(), [](double part) {
+            return std::signbit(part);
+        }))
         return std::nullopt;
     return seconds(*parts);
 }
@@ -205,7 +201,7 @@ std::string stamp(double seconds, char separator)
     const long long ms = std::isnan(scaled) ? 0 : (long long)scaled;
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%c%03lld", ms / 3600000, (ms / 60000) % 60,
-                  (ms / 1000) % 60, separator, ms % 1000);
+        (ms / 1000) % 60, separator, ms % 1000);
     return buffer;
 }
 
@@ -217,8 +213,9 @@ std::vector<Cue> parse(const std::string& source)
     std::vector<Cue> cues;
     for (auto block : split(text, "\n\n")) {
         auto lines = split(block, "\n");
-        auto timing = std::find_if(lines.begin(), lines.end(),
-                                   [](std::string_view line) { return line.find("-->") != std::string_view::npos; });
+        auto timing = std::find_if(lines.begin(), lines.end(), [](std::string_view line) {
+            return line.find("-->") != std::string_view::npos;
+        });
         if (timing == lines.end())
             continue;
         auto sides = split(*timing, "-->");
@@ -250,15 +247,17 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     auto cues = parse(TextFile::readUtf8(source));
     // A time too large to stamp would come out as garbage; such a cue is left out like any
     // other unusable block.
-    std::erase_if(cues, [](const Cue& cue) { return !stampable(cue.start) || !stampable(cue.end); });
+    std::erase_if(cues, [](const Cue& cue) {
+        return !stampable(cue.start) || !stampable(cue.end);
+    });
     if (cues.empty())
         throw ConversionError::unreadable();
     std::vector<std::string> entries;
     std::string text;
     if (format.ext == "srt") {
         for (size_t i = 0; i < cues.size(); ++i)
-            entries.push_back(std::to_string(i + 1) + "\n" + stamp(cues[i].start, ',') + " --> " +
-                              stamp(cues[i].end, ',') + "\n" + withoutTags(cues[i].text, true) + "\n");
+            entries.push_back(std::to_string(i + 1) + "\n" + stamp(cues[i].start, ',') + " --> "
+                + stamp(cues[i].end, ',') + "\n" + withoutTags(cues[i].text, true) + "\n");
         text = join(entries, "\n");
     } else if (format.ext == "vtt") {
         for (const auto& cue : cues)

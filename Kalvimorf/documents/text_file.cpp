@@ -14,15 +14,9 @@ namespace TextFile {
 
 namespace {
 
-QByteArrayView view(std::string_view bytes)
-{
-    return QByteArrayView(bytes.data(), qsizetype(bytes.size()));
-}
+QByteArrayView view(std::string_view bytes) { return QByteArrayView(bytes.data(), qsizetype(bytes.size())); }
 
-std::string fromLatin1(std::string_view bytes)
-{
-    return QString::fromLatin1(view(bytes)).toStdString();
-}
+std::string fromLatin1(std::string_view bytes) { return QString::fromLatin1(view(bytes)).toStdString(); }
 
 }
 
@@ -46,10 +40,7 @@ std::string readUtf8(const std::filesystem::path& path)
     return bytes;
 }
 
-std::string readDetecting(const std::filesystem::path& path)
-{
-    return decodeDetecting(readBytes(path));
-}
+std::string readDetecting(const std::filesystem::path& path) { return decodeDetecting(readBytes(path)); }
 
 std::string decodeDetecting(std::string_view bytes)
 {

@@ -86,10 +86,7 @@ std::string escaped(std::string_view text)
     return result;
 }
 
-bool isAsciiDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 // An optional minus, 0 or an integer of up to 15 digits without a leading zero, and an optional
 // point with one or more digits: what a spreadsheet keeps exactly as a number. Anything else
@@ -138,7 +135,8 @@ void writePart(const fs::path& folder, const std::string& name, const std::strin
 void writeWorksheet(const Sheet& sheet, const fs::path& path)
 {
     FileSafety::NewFile file(path.parent_path());
-    std::string part = std::string(header) + "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
+    std::string part
+        = std::string(header) + "<worksheet xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\"><sheetData>";
     for (size_t r = 0; r < sheet.rows.size(); ++r) {
         const auto number = std::to_string(r + 1);
         part.append("<row r=\"").append(number).append("\">");
@@ -170,37 +168,40 @@ void writeParts(const Workbook& workbook, const fs::path& folder)
     std::string overrides, sheets, relationships;
     for (size_t i = 0; i < workbook.size(); ++i) {
         const auto n = std::to_string(i + 1);
-        overrides += "<Override PartName=\"/xl/worksheets/sheet" + n +
-                     ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-        sheets += "<sheet name=\"" + escaped(xmlText(workbook[i].name, maxSheetName)) + "\" sheetId=\"" + n +
-                  "\" r:id=\"rId" + n + "\"/>";
-        relationships += "<Relationship Id=\"rId" + n + "\" Type=\"" + schemaRoot +
-                         "/officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+        overrides += "<Override PartName=\"/xl/worksheets/sheet" + n
+            + ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        sheets += "<sheet name=\"" + escaped(xmlText(workbook[i].name, maxSheetName)) + "\" sheetId=\"" + n
+            + "\" r:id=\"rId" + n + "\"/>";
+        relationships += "<Relationship Id=\"rId" + n + "\" Type=\"" + schemaRoot
+            + "/officeDocument/2006/relationships/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
     }
     writePart(folder, "[Content_Types].xml",
-              "<Types xmlns=\"" + schemaRoot + "/package/2006/content-types\">"
+        "<Types xmlns=\"" + schemaRoot
+            + "/package/2006/content-types\">"
               "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
               "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
               "<Override PartName=\"/xl/workbook.xml\" "
-              "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>" +
-                  overrides + "</Types>");
+              "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+            + overrides + "</Types>");
     writePart(folder, "_rels/.rels",
-              "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\"><Relationship Id=\"rId1\" Type=\"" +
-                  schemaRoot + "/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+        "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\"><Relationship Id=\"rId1\" Type=\""
+            + schemaRoot
+            + "/officeDocument/2006/relationships/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
     writePart(folder, "xl/workbook.xml",
-              "<workbook xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\" xmlns:r=\"" + schemaRoot +
-                  "/officeDocument/2006/relationships\"><sheets>" + sheets + "</sheets></workbook>");
+        "<workbook xmlns=\"" + schemaRoot + "/spreadsheetml/2006/main\" xmlns:r=\"" + schemaRoot
+            + "/officeDocument/2006/relationships\"><sheets>" + sheets + "</sheets></workbook>");
     writePart(folder, "xl/_rels/workbook.xml.rels",
-              "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\">" + relationships + "</Relationships>");
+        "<Relationships xmlns=\"" + schemaRoot + "/package/2006/relationships\">" + relationships + "</Relationships>");
     for (size_t i = 0; i < workbook.size(); ++i)
         writeWorksheet(workbook[i], folder / ("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml"));
 }
 
 void requireWithinBounds(const Sheet& sheet)
 {
-    const bool fits = (long long)sheet.rows.size() <= maxRows &&
-                      std::all_of(sheet.rows.begin(), sheet.rows.end(),
-                                  [](const Row& row) { return (long long)row.size() <= maxColumns; });
+    const bool fits = (long long)sheet.rows.size() <= maxRows
+        && std::all_of(sheet.rows.begin(), sheet.rows.end(), [](const Row& row) {
+               return (long long)row.size() <= maxColumns;
+           });
     if (!fits)
         throw ConversionError::ffmpeg(
             "A tabela passa do limite de uma planilha XLSX (1.048.576 linhas e 16.384 colunas).");
@@ -247,19 +248,22 @@ template <typename Start, typename Text, typename End>
 bool readStream(std::string_view xml, Start onStart, Text onText, End onEnd)
 {
     std::vector<bool> isRun;
-    auto depth = [&] { return (long long)isRun.size(); };
-    return XML::walk(xml, {[&](const QXmlStreamReader& reader) {
-                               isRun.push_back(XML::localName(reader) == u"t");
-                               onStart(reader, depth());
-                           },
-                           [&](const QXmlStreamReader& reader) {
-                               if (!isRun.empty())
-                                   onText(reader.text(), depth(), isRun.back());
-                           },
-                           [&] {
-                               onEnd(depth());
-                               isRun.pop_back();
-                           }});
+    auto depth = [&] {
+        return (long long)isRun.size();
+    };
+    return XML::walk(xml,
+        {[&](const QXmlStreamReader& reader) {
+             isRun.push_back(XML::localName(reader) == u"t");
+             onStart(reader, depth());
+         },
+            [&](const QXmlStreamReader& reader) {
+                if (!isRun.empty())
+                    onText(reader.text(), depth(), isRun.back());
+            },
+            [&] {
+                onEnd(depth());
+                isRun.pop_back();
+            }});
 }
 
 // One cell while its element is open: its "r" and "t" attributes, the direct text of its
@@ -481,8 +485,9 @@ Workbook readXLSX(const fs::path& package)
 {
     FileSafety::requireRegularFile(package);
     const auto workbook = packagePart(package, "xl/workbook.xml");
-    const auto sheets =
-        workbook ? parseSheetList(*workbook, packagePart(package, "xl/_rels/workbook.xml.rels").value_or("")) : std::nullopt;
+    const auto sheets = workbook
+        ? parseSheetList(*workbook, packagePart(package, "xl/_rels/workbook.xml.rels").value_or(""))
+        : std::nullopt;
     if (!sheets)
         throw ConversionError::unreadable();
 

@@ -72,8 +72,8 @@ public:
         const auto attributes = reader.attributes();
         node->attrs.reserve(size_t(attributes.size()));
         for (const auto& attribute : attributes)
-            node->attrs.emplace_back(attribute.qualifiedName().toString().toStdString(),
-                                     attribute.value().toString().toStdString());
+            node->attrs.emplace_back(
+                attribute.qualifiedName().toString().toStdString(), attribute.value().toString().toStdString());
         if (!stack_.empty())
             stack_.back()->children.push_back(node);
         if (!root_)
@@ -108,15 +108,9 @@ bool walk(std::string_view bytes, const Handlers& handlers)
     reader.setNamespaceProcessing(false);
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            handlers.start(reader);
-            break;
-        case QXmlStreamReader::Characters:
-            handlers.characters(reader);
-            break;
-        case QXmlStreamReader::EndElement:
-            handlers.end();
-            break;
+        case QXmlStreamReader::StartElement: handlers.start(reader); break;
+        case QXmlStreamReader::Characters: handlers.characters(reader); break;
+        case QXmlStreamReader::EndElement: handlers.end(); break;
         case QXmlStreamReader::NoToken:
         case QXmlStreamReader::Invalid:
         case QXmlStreamReader::StartDocument:
@@ -124,8 +118,7 @@ bool walk(std::string_view bytes, const Handlers& handlers)
         case QXmlStreamReader::Comment:
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::EntityReference:
-        case QXmlStreamReader::ProcessingInstruction:
-            break;
+        case QXmlStreamReader::ProcessingInstruction: break;
         }
     }
     return !reader.hasError();
@@ -140,9 +133,16 @@ QStringView localName(const QXmlStreamReader& reader)
 std::shared_ptr<Node> parse(std::string_view bytes)
 {
     Builder builder;
-    const bool wellFormed = walk(bytes, {[&](const QXmlStreamReader& reader) { builder.start(reader); },
-                                         [&](const QXmlStreamReader& reader) { builder.characters(reader); },
-                                         [&] { builder.end(); }});
+    const bool wellFormed = walk(bytes,
+        {[&](const QXmlStreamReader& reader) {
+             builder.start(reader);
+         },
+            [&](const QXmlStreamReader& reader) {
+                builder.characters(reader);
+            },
+            [&] {
+                builder.end();
+            }});
     return wellFormed ? builder.root() : nullptr;
 }
 

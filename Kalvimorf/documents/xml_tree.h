@@ -15,7 +15,7 @@ class QXmlStreamReader;
 namespace XML {
 
 struct Node {
-    explicit Node(std::string name) : name(std::move(name)) {}
+    explicit Node(std::string name) : name(std::move(name)) { }
     // Takes the subtree apart without recursion, so a deeply nested crafted document cannot
     // exhaust the stack when its tree goes away.
     ~Node();

@@ -123,8 +123,8 @@ void markUtf8Names(const fs::path& archive)
                 const auto id = little(extra, field, 2);
                 const auto length = size_t(little(extra, field + 2, 2));
                 if (id == 1) {
-                    size_t skip = (little(directory, at + 24, 4) == 0xffffffff ? 8 : 0) +
-                                  (little(directory, at + 20, 4) == 0xffffffff ? 8 : 0);
+                    size_t skip = (little(directory, at + 24, 4) == 0xffffffff ? 8 : 0)
+                        + (little(directory, at + 20, 4) == 0xffffffff ? 8 : 0);
                     local = little(extra, field + 4 + skip, 8);
                 }
                 field += 4 + length;
@@ -142,10 +142,7 @@ void markUtf8Names(const fs::path& archive)
 }
 }
 
-std::string literalName(const std::string& name)
-{
-    return name.starts_with('-') ? "./" + name : name;
-}
+std::string literalName(const std::string& name) { return name.starts_with('-') ? "./" + name : name; }
 
 void packNames(const fs::path& destination, const fs::path& folder, const std::vector<std::string>& names)
 {

@@ -1,8 +1,8 @@
 #include "menus/action_chooser.h"
 
 #include <QDialog>
-#include <QDir>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QIcon>
 #include <QLabel>
@@ -33,8 +33,8 @@ public:
         list->setIconSize(QSize(24, 24));
         for (const auto& app : apps) {
             const auto icon = QString::fromStdString(app.icon);
-            list->addItem(new QListWidgetItem(icon.startsWith('/') ? QIcon(icon) : QIcon::fromTheme(icon),
-                                              QString::fromStdString(app.name)));
+            list->addItem(new QListWidgetItem(
+                icon.startsWith('/') ? QIcon(icon) : QIcon::fromTheme(icon), QString::fromStdString(app.name)));
         }
         list->setCurrentRow(0);
         layout->addWidget(list);
@@ -78,7 +78,4 @@ public:
 
 }
 
-void ActionChooser::installDialogs()
-{
-    set(std::make_shared<Dialogs>());
-}
+void ActionChooser::installDialogs() { set(std::make_shared<Dialogs>()); }

@@ -8,8 +8,9 @@
 #include <QPainter>
 
 BurstPanel::BurstPanel()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
-                           | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint)
+    : QWidget(nullptr,
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+            | Qt::WindowTransparentForInput | Qt::X11BypassWindowManagerHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);

@@ -1,8 +1,8 @@
 #include "menus/card_fan.h"
 
 #include "core/media_clock.h"
-#include "menus/desktop_theme.h"
 #include "menus/card_fan_drawing.h"
+#include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "menus/haptics.h"
 
@@ -47,7 +47,7 @@ void CardFan::setInteractive(bool interactive)
 }
 
 void CardFan::configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
-                        WheelMode mode, const std::string& emptyMessage, std::optional<int> pager)
+    WheelMode mode, const std::string& emptyMessage, std::optional<int> pager)
 {
     state_.cards = std::move(entries);
     state_.title = title;
@@ -137,10 +137,7 @@ void CardFan::debugPick(int index, double t)
     update();
 }
 
-double CardFan::frameTime() const
-{
-    return frozenAt_ ? *frozenAt_ : MediaClock::now();
-}
+double CardFan::frameTime() const { return frozenAt_ ? *frozenAt_ : MediaClock::now(); }
 
 void CardFan::liftOnly(std::optional<int> index)
 {
@@ -192,14 +189,13 @@ void CardFan::tick()
 
 std::optional<int> CardFan::cardAt(QPointF widgetPoint) const
 {
-    return FanGeometry::hit(Draw::fromYUp(widgetPoint, state_.size.height()), int(state_.cards.size()), state_.size,
-                            state_.opensDown);
+    return FanGeometry::hit(
+        Draw::fromYUp(widgetPoint, state_.size.height()), int(state_.cards.size()), state_.size, state_.opensDown);
 }
 
 void CardFan::paintInto(QPainter& painter) const
 {
-    const auto [theme, dark] =
-        previewOverride_ ? *previewOverride_ : std::pair{Theme::current(), Theme::isDark(this)};
+    const auto [theme, dark] = previewOverride_ ? *previewOverride_ : std::pair{Theme::current(), Theme::isDark(this)};
     paintFan(painter, state_, frameTime(), Theme::palette(dark, theme));
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/appearance.h"
 #include "menus/card_fan_layout.h"
 #include "menus/menu_surface.h"
-#include "core/appearance.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -22,7 +22,7 @@ public:
     // In the widget's own coordinates.
     QPointF anchor() const override;
     void configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
-                   WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) override;
+        WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) override;
     void preselect(int index) override;
     void animateIn() override;
     void animateOut(std::function<void()> done) override;

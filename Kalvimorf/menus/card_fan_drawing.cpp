@@ -4,8 +4,8 @@
 #include "menus/sparkle.h"
 
 #include <QDataStream>
-#include <QIODevice>
 #include <QFontMetricsF>
+#include <QIODevice>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
@@ -38,8 +38,7 @@ double widestLine(const QString& text, const QFont& font)
 
 // The first size from `largest` down to `smallest` (half-point steps) at which the widest line
 // fits `width`; else `fallback`.
-double largestFitting(const QString& text, double kern, double width, double largest, double smallest,
-                      double fallback)
+double largestFitting(const QString& text, double kern, double width, double largest, double smallest, double fallback)
 {
     for (double size = largest; size >= smallest - 1e-9; size -= 0.5)
         if (widestLine(text, labelFont(size, kern)) <= width)
@@ -103,8 +102,8 @@ struct Colours {
 // told apart by the palette's text, which is light on dark.
 Colours colours(const Palette& palette, WheelMode mode)
 {
-    Colours c{palette.slice, palette.sliceLine, palette.text, palette.subtitle, palette.selFill(mode),
-              palette.selText(mode)};
+    Colours c{
+        palette.slice, palette.sliceLine, palette.text, palette.subtitle, palette.selFill(mode), palette.selText(mode)};
     if (palette.glass) {
         const bool dark = palette.text.lightnessF() > 0.5;
         c.face = dark ? QColor::fromRgbF(43 / 255.f, 43 / 255.f, 46 / 255.f, 0.97f) : QColor::fromRgbF(1, 1, 1, 0.97f);
@@ -122,8 +121,8 @@ QPainterPath roundedRect(const QRectF& rect, double radius)
 
 // Text centred on `centre` in y-up space, in a box `width` wide; lines that still do not fit lose
 // their tail.
-void drawText(QPainter& painter, QPointF centre, double width, const QString& text, const QFont& font,
-              const QColor& colour)
+void drawText(
+    QPainter& painter, QPointF centre, double width, const QString& text, const QFont& font, const QColor& colour)
 {
     painter.save();
     Draw::textSpaceAt(painter, centre);
@@ -148,15 +147,16 @@ void fillBody(QPainter& painter, const QColor& fill, const QColor& edge)
 // laid down in one go: the shadow then turns with the card, by at most a couple of points at the
 // fan's ends, and a frame draws one image per card instead of two.
 void cardBody(QPainter& painter, const QColor& fill, const QColor& edge, double shadowAlpha, const QByteArray& key,
-              const std::function<void(QPainter&)>& face)
+    const std::function<void(QPainter&)>& face)
 {
     Draw::cached(painter, body.adjusted(-22, -24, 22, 20), key, [&](QPainter& card) {
-        Draw::withShadow(card, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, shadowAlpha)},
-                         [&](QPainter& p) {
-                             fillBody(p, fill, edge);
-                             face(p);
-                         },
-                         cardShadowKey);
+        Draw::withShadow(
+            card, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, shadowAlpha)},
+            [&](QPainter& p) {
+                fillBody(p, fill, edge);
+                face(p);
+            },
+            cardShadowKey);
     });
 }
 
@@ -166,7 +166,7 @@ void drawBack(QPainter& painter)
     static const QPainterPath inside = roundedRect(QRectF(-34, -53, 68, 106), 6);
     static const QPainterPath pattern = [] {
         QPainterPath stars;
-        for (int row = 0; -51 + 14 * row < 55; ++row)
+        for (int row = 0; - 51 + 14 * row < 55; ++row)
             for (double x = row % 2 ? -23 : -32; x < 36; x += 18)
                 stars.addPath(Sparkle::path(QRectF(x, -51 + 14 * row, 7, 7)));
         return stars;
@@ -181,22 +181,22 @@ void drawBack(QPainter& painter)
 }
 
 // The face of card `index`, in card space (origin at its centre, y up).
-void drawFace(QPainter& painter, const FanState& state, const FanGeometry::Card& card, const Palette& palette,
-              const Colours& c)
+void drawFace(
+    QPainter& painter, const FanState& state, const FanGeometry::Card& card, const Palette& palette, const Colours& c)
 {
     if (card.flip < 0) {
         drawBack(painter);
         return;
     }
     const int n = int(state.cards.size());
-    const QString label = FanLabels::display(QString::fromStdString(state.cards[size_t(card.index)].label), palette,
-                                             state.mode);
+    const QString label
+        = FanLabels::display(QString::fromStdString(state.cards[size_t(card.index)].label), palette, state.mode);
     const QColor text = Draw::blended(c.text, card.lift, c.selText);
     const QColor accent = Draw::blended(palette.metal(state.mode), card.lift, c.selText);
     painter.fillPath(Sparkle::path(QRectF(-33, 43, 9, 9)), accent);
     if (state.numbered)
         drawText(painter, {-17, 47.5}, 20, QString::number(card.index + 1), Draw::font(11, QFont::DemiBold),
-                 Draw::withAlpha(text, text.alphaF() * 0.55));
+            Draw::withAlpha(text, text.alphaF() * 0.55));
 
     const double strip = FanGeometry::stripWidth(n);
     const auto fit = FanLabels::fit(label, card.lift > 0.5 || card.index == n - 1, strip, palette.labelKern);
@@ -228,8 +228,8 @@ QByteArray cardKey(const FanState& state, const FanGeometry::Card& card, const P
     return key;
 }
 
-void drawCard(QPainter& painter, const FanState& state, const FanGeometry::Card& card, const Palette& palette,
-              const Colours& c)
+void drawCard(
+    QPainter& painter, const FanState& state, const FanGeometry::Card& card, const Palette& palette, const Colours& c)
 {
     painter.save();
     painter.translate(card.centre);
@@ -240,7 +240,9 @@ void drawCard(QPainter& painter, const FanState& state, const FanGeometry::Card&
         const QColor face = Draw::blended(c.face, card.lift, c.selFill);
         const QColor fill = card.flip >= 0 ? face : Draw::blended(palette.metal(state.mode), 0.35, Qt::black);
         cardBody(p, fill, c.edge, palette.shadow * (1 + 0.6 * card.lift), cardKey(state, card, palette, c),
-                 [&](QPainter& q) { drawFace(q, state, card, palette, c); });
+            [&](QPainter& q) {
+                drawFace(q, state, card, palette, c);
+            });
     });
     painter.restore();
 }
@@ -266,8 +268,12 @@ void drawInfo(QPainter& painter, const FanState& state, const Palette& palette, 
     const double midY = state.opensDown ? 26 : state.size.height() - 26;
     const QRectF pill(midX - width / 2, midY - 14, width, 28);
     const QPainterPath shape = roundedRect(pill, 14);
-    Draw::withShadow(painter, pill, {Draw::vectorFromYUp({0, -2}), 8, Draw::withAlpha(Qt::black, palette.shadow * 0.8)},
-                     [&](QPainter& p) { p.fillPath(shape, c.face); }, pillShadowKey + quint64(std::lround(width * 4)));
+    Draw::withShadow(
+        painter, pill, {Draw::vectorFromYUp({0, -2}), 8, Draw::withAlpha(Qt::black, palette.shadow * 0.8)},
+        [&](QPainter& p) {
+            p.fillPath(shape, c.face);
+        },
+        pillShadowKey + quint64(std::lround(width * 4)));
     drawText(painter, pill.center(), width - 16, text, font, palette.title);
     if (!state.pager)
         return;
@@ -298,8 +304,12 @@ void paintFan(QPainter& painter, const FanState& state, double now, const Palett
         const QPointF centre(state.size.width() / 2, state.opensDown ? state.size.height() - 290 : 290);
         painter.save();
         painter.translate(centre);
-        Draw::withShadow(painter, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, palette.shadow)},
-                         [&](QPainter& p) { fillBody(p, c.face, c.edge); }, cardShadowKey);
+        Draw::withShadow(
+            painter, body, {Draw::vectorFromYUp({0, -3}), 12, Draw::withAlpha(Qt::black, palette.shadow)},
+            [&](QPainter& p) {
+                fillBody(p, c.face, c.edge);
+            },
+            cardShadowKey);
         painter.fillPath(Sparkle::path(QRectF(-13, -13, 26, 26)), c.detail);
         painter.restore();
         drawInfo(painter, state, palette, c);

@@ -15,15 +15,9 @@ namespace {
 
 constexpr double degrees = std::numbers::pi / 180;
 
-double clamp01(double value)
-{
-    return std::clamp(value, 0.0, 1.0);
-}
+double clamp01(double value) { return std::clamp(value, 0.0, 1.0); }
 
-double cube(double value)
-{
-    return value * value * value;
-}
+double cube(double value) { return value * value * value; }
 
 }
 
@@ -36,10 +30,7 @@ double step(int count)
     return std::min(96.0 / (count - 1), 13.0);
 }
 
-double baseAngle(int index, int count)
-{
-    return (index - (count - 1) / 2.0) * step(count);
-}
+double baseAngle(int index, int count) { return (index - (count - 1) / 2.0) * step(count); }
 
 QPointF pivot(QSizeF size, bool opensDown)
 {
@@ -58,15 +49,9 @@ QPointF centre(QSizeF size, bool opensDown, double angle, double distance)
     return {p.x() + std::sin(angle * degrees) * distance, opensDown ? p.y() - up : p.y() + up};
 }
 
-double rotation(double angle, bool opensDown)
-{
-    return opensDown ? angle : -angle;
-}
+double rotation(double angle, bool opensDown) { return opensDown ? angle : -angle; }
 
-int roundHalfAway(double value)
-{
-    return int(std::lround(value));
-}
+int roundHalfAway(double value) { return int(std::lround(value)); }
 
 std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown)
 {
@@ -138,8 +123,7 @@ Frame frame(const FanState& state, double now)
         const double angle = turn * deal * baseAngle(i, n);
         const double distance = rise + raise * lift + (0.86 + 0.14 * std::min(deal, 1.05)) * radius;
         result.cards.push_back({i, centre(state.size, state.opensDown, angle, distance),
-                                rotation(angle, state.opensDown), 1 + 0.07 * lift + extraScale, flip, alpha,
-                                clamp01(lift)});
+            rotation(angle, state.opensDown), 1 + 0.07 * lift + extraScale, flip, alpha, clamp01(lift)});
     };
     const bool raisedOnTop = state.validCard(state.highlighted);
     for (int i = 0; i < n; ++i)
@@ -163,7 +147,7 @@ std::vector<BurstStar> burst(QPointF cardCentre, double pickTime, bool opensDown
         // Stretched vertically, away from the pivot, so the burst rises with the card.
         const double vertical = std::sin(angle) * distance * 1.3;
         stars.push_back({cardCentre + QPointF(std::cos(angle) * distance, opensDown ? -vertical : vertical),
-                         (j % 3 ? 7 : 10) * (1 - 0.6 * g), 1 - grown * grown});
+            (j % 3 ? 7 : 10) * (1 - 0.6 * g), 1 - grown * grown});
     }
     return stars;
 }

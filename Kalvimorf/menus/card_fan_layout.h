@@ -23,14 +23,14 @@ struct FanState {
     std::string subtitle;
     WheelMode mode = WheelMode::convert;
     std::string emptyMessage;
-    std::optional<int> pager;        // the current mode's dot; none without dots
+    std::optional<int> pager;  // the current mode's dot; none without dots
     std::optional<int> highlighted;  // under the pointer or preselected
-    std::vector<Spring> lift;        // one per card: 0 resting, 1 raised
-    std::optional<int> picked;       // makes the close play the pick
-    double shownAt = 0;              // 0: never shown, so drawn fully dealt
+    std::vector<Spring> lift;  // one per card: 0 resting, 1 raised
+    std::optional<int> picked;  // makes the close play the pick
+    double shownAt = 0;  // 0: never shown, so drawn fully dealt
     std::optional<double> hidingAt;
     bool opensDown = false;  // hangs from a pivot near the top edge
-    bool numbered = false;   // cards carry 1, 2, 3…
+    bool numbered = false;  // cards carry 1, 2, 3…
 
     double liftOf(int index) const;  // 0 beyond the springs
     bool validCard(std::optional<int> index) const { return index && *index >= 0 && *index < int(cards.size()); }
@@ -40,12 +40,12 @@ namespace FanGeometry {
 
 constexpr double cardW = 84;
 constexpr double cardH = 122;
-constexpr double radius = 262;      // pivot to a resting card's centre
-constexpr double pivotInset = 28;   // pivot above the bottom edge (below the top when opening down)
+constexpr double radius = 262;  // pivot to a resting card's centre
+constexpr double pivotInset = 28;  // pivot above the bottom edge (below the top when opening down)
 constexpr double anchorRise = 167;  // the point under the pointer, above the pivot
 constexpr double hitInner = 195;
 constexpr double hitOuter = 363;
-constexpr double raise = 20;        // extra distance of a fully lifted card
+constexpr double raise = 20;  // extra distance of a fully lifted card
 constexpr double pickClose = 0.58;  // seconds of the close after a pick
 constexpr double plainClose = 0.16;
 
@@ -75,13 +75,13 @@ struct Card {
     QPointF centre;
     double rotation = 0;  // degrees, counter-clockwise
     double scale = 1;
-    double flip = 1;      // 1 face, -1 back; the card is squeezed horizontally by |flip|
+    double flip = 1;  // 1 face, -1 back; the card is squeezed horizontally by |flip|
     double alpha = 1;
-    double lift = 0;      // clamped 0…1: colours, shadow and label layout follow it
+    double lift = 0;  // clamped 0…1: colours, shadow and label layout follow it
 };
 
 struct Frame {
-    double alpha = 1;         // of the empty card and the pill
+    double alpha = 1;  // of the empty card and the pill
     double closingScale = 1;  // about the anchor
     std::optional<double> pickTime;  // 0…1 over a pick close
     double infoAlpha = 1;

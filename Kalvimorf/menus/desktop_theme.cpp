@@ -21,7 +21,7 @@ std::optional<bool> portalPrefersDark()
         if (!bus.isConnected())
             return std::nullopt;
         auto call = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                                   "org.freedesktop.portal.Settings", "Read");
+            "org.freedesktop.portal.Settings", "Read");
         call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
         QDBusMessage reply = bus.call(call, QDBus::Block, 300);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
@@ -81,10 +81,7 @@ bool isDark(const QWidget* widget)
 
 }
 
-void DesktopTheme::install()
-{
-    Theme::Applier::set(std::make_shared<DesktopTheme>());
-}
+void DesktopTheme::install() { Theme::Applier::set(std::make_shared<DesktopTheme>()); }
 
 void DesktopTheme::apply()
 {

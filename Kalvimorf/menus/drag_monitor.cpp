@@ -6,8 +6,7 @@
 
 namespace {
 
-template <typename Callback, typename... Args>
-void call(const Callback& callback, Args&&... args)
+template <typename Callback, typename... Args> void call(const Callback& callback, Args&&... args)
 {
     if (callback)
         callback(std::forward<Args>(args)...);
@@ -15,10 +14,7 @@ void call(const Callback& callback, Args&&... args)
 
 }
 
-DragMonitor::DragMonitor(std::shared_ptr<DragInput> input)
-    : input_(std::move(input))
-{
-}
+DragMonitor::DragMonitor(std::shared_ptr<DragInput> input) : input_(std::move(input)) { }
 
 DragMonitor::~DragMonitor() = default;
 
@@ -31,7 +27,9 @@ void DragMonitor::start()
     timer_ = std::make_unique<QTimer>();
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(1000 / 60);
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] { tick(); });
+    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+        tick();
+    });
     timer_->start();
 }
 

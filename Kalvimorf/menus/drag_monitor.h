@@ -5,9 +5,9 @@
 // It receives no input events of its own: it polls the pointer, the keys and the drag selection's
 // change count through the platform's drag service. Main thread only.
 
+#include "core/media_clock.h"
 #include "core/settings.h"
 #include "platform/drag_input.h"
-#include "core/media_clock.h"
 
 #include <filesystem>
 #include <functional>
@@ -59,11 +59,11 @@ private:
     std::shared_ptr<DragInput> input_;
     std::unique_ptr<QTimer> timer_;
     std::optional<unsigned> holding_;  // the modifier whose hold fired, separate keys only
-    long baselineChangeCount_ = 0;     // the change count last seen with the button up
+    long baselineChangeCount_ = 0;  // the change count last seen with the button up
     bool mouseWasDown_ = false;
     bool dragActive_ = false;
     unsigned lastFlags_ = 0;
-    std::optional<Pending> pending_;   // a fresh press waiting to become a tap or a hold
-    bool chord_ = false;               // another key went down with a modifier: nothing until all are up
+    std::optional<Pending> pending_;  // a fresh press waiting to become a tap or a hold
+    bool chord_ = false;  // another key went down with a modifier: nothing until all are up
     bool otherWasDown_ = false;
 };

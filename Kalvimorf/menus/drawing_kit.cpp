@@ -5,27 +5,21 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <tuple>
-#include <cmath>
 #include <vector>
 
 namespace Draw {
 
-QPointF fromYUp(QPointF point, double height)
-{
-    return {point.x(), height - point.y()};
-}
+QPointF fromYUp(QPointF point, double height) { return {point.x(), height - point.y()}; }
 
 QRectF fromYUp(const QRectF& rect, double height)
 {
     return QRectF(rect.x(), height - rect.y() - rect.height(), rect.width(), rect.height());
 }
 
-QPointF offsetFromYUp(QPointF offset)
-{
-    return {offset.x(), -offset.y()};
-}
+QPointF offsetFromYUp(QPointF offset) { return {offset.x(), -offset.y()}; }
 
 QPointF polarFromYUp(QPointF centre, double radius, double degrees, double height)
 {
@@ -39,10 +33,7 @@ void flipToYUp(QPainter& painter, double height)
     painter.scale(1, -1);
 }
 
-QPointF vectorFromYUp(QPointF vector)
-{
-    return {vector.x(), -vector.y()};
-}
+QPointF vectorFromYUp(QPointF vector) { return {vector.x(), -vector.y()}; }
 
 void textSpaceAt(QPainter& painter, QPointF point)
 {
@@ -59,19 +50,18 @@ QFont font(double size, QFont::Weight weight)
     return result;
 }
 
-double clamp01(double value)
-{
-    return std::clamp(value, 0.0, 1.0);
-}
+double clamp01(double value) { return std::clamp(value, 0.0, 1.0); }
 
 QColor blended(const QColor& from, double fraction, const QColor& to)
 {
     const float f = float(clamp01(fraction));
-    auto mix = [f](float a, float b) { return a + (b - a) * f; };
+    auto mix = [f](float a, float b) {
+        return a + (b - a) * f;
+    };
     const auto a = from.toRgb();
     const auto b = to.toRgb();
-    return QColor::fromRgbF(mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()), mix(a.blueF(), b.blueF()),
-                            mix(a.alphaF(), b.alphaF()));
+    return QColor::fromRgbF(
+        mix(a.redF(), b.redF()), mix(a.greenF(), b.greenF()), mix(a.blueF(), b.blueF()), mix(a.alphaF(), b.alphaF()));
 }
 
 QColor withAlpha(QColor colour, double alpha)
@@ -172,7 +162,7 @@ private:
 // Draws `draw` into `slot`, which covers `device` (device pixels) at 1/`reduction` of the
 // resolution.
 void paintInto(ScratchSlot& slot, const QPainter& painter, const QRect& device, int reduction,
-               const std::function<void(QPainter&)>& draw)
+    const std::function<void(QPainter&)>& draw)
 {
     QPainter inner(&slot.view);
     inner.setRenderHints(painter.renderHints());
@@ -199,7 +189,7 @@ struct CachedShadow {
 };
 
 const CachedShadow& cachedShadow(quint64 key, const QRectF& bounds, const Draw::Shadow& shadow, double scale,
-                                 const std::function<void(QPainter&)>& draw)
+    const std::function<void(QPainter&)>& draw)
 {
     struct Key {
         quint64 shape;
@@ -221,8 +211,8 @@ const CachedShadow& cachedShadow(quint64 key, const QRectF& bounds, const Draw::
     const QRectF local = bounds.adjusted(-margin, -margin, margin, margin);
     const int reduction = std::clamp(int(shadow.blur / 3), 1, 4);
     const double pixels = scale / reduction;
-    QImage image(std::max(1, int(std::ceil(local.width() * pixels))), std::max(1, int(std::ceil(local.height() * pixels))),
-                 QImage::Format_ARGB32_Premultiplied);
+    QImage image(std::max(1, int(std::ceil(local.width() * pixels))),
+        std::max(1, int(std::ceil(local.height() * pixels))), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
         QPainter inner(&image);
@@ -239,7 +229,7 @@ const CachedShadow& cachedShadow(quint64 key, const QRectF& bounds, const Draw::
 }
 
 void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
-                const std::function<void(QPainter&)>& draw, quint64 shapeKey)
+    const std::function<void(QPainter&)>& draw, quint64 shapeKey)
 {
     if (shadow.colour.alpha() > 0 && shapeKey != 0) {
         const QTransform device = painter.deviceTransform();
@@ -253,8 +243,8 @@ void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
         painter.restore();
     } else if (shadow.colour.alpha() > 0) {
         const int margin = int(std::ceil(shadow.blur * 1.5)) + 2;
-        const QRect device = painter.deviceTransform().mapRect(bounds).toAlignedRect().adjusted(-margin, -margin,
-                                                                                                margin, margin);
+        const QRect device
+            = painter.deviceTransform().mapRect(bounds).toAlignedRect().adjusted(-margin, -margin, margin, margin);
         // A shadow has no fine detail: blur radii of a few pixels and more are done at a fraction
         // of the resolution and scaled back up smoothly.
         const int reduction = std::clamp(int(shadow.blur / 3), 1, 4);
@@ -284,7 +274,7 @@ void cached(QPainter& painter, const QRectF& bounds, const QByteArray& key, cons
         if (images.size() > 256)
             images.clear();
         QImage image(std::max(1, int(std::ceil(bounds.width() * stepped))),
-                     std::max(1, int(std::ceil(bounds.height() * stepped))), QImage::Format_ARGB32_Premultiplied);
+            std::max(1, int(std::ceil(bounds.height() * stepped))), QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         {
             QPainter inner(&image);

@@ -54,7 +54,7 @@ double easeOutBack(double t);
 
 struct Shadow {
     QPointF offset;  // in device pixels; not turned with the shape
-    double blur = 0; // blur radius in device pixels
+    double blur = 0;  // blur radius in device pixels
     QColor colour;
 };
 
@@ -65,7 +65,7 @@ struct Shadow {
 // (a card body): its blurred shadow is then made once per size and reused at every angle and
 // place, which keeps a frame of many moving cards cheap.
 void withShadow(QPainter& painter, const QRectF& bounds, const Shadow& shadow,
-                const std::function<void(QPainter&)>& draw, quint64 shapeKey = 0);
+    const std::function<void(QPainter&)>& draw, quint64 shapeKey = 0);
 
 // Paints `draw` through an image kept under `key`, made at the painter's current scale: something
 // that always looks the same in its own coordinates (a card with its face) is drawn once and then

@@ -33,15 +33,9 @@ namespace {
 using Paths = std::vector<fs::path>;
 
 // A dropped folder may come with a trailing separator; its name is the component before it.
-fs::path plain(const fs::path& url)
-{
-    return url.has_filename() || url == url.root_path() ? url : url.parent_path();
-}
+fs::path plain(const fs::path& url) { return url.has_filename() || url == url.root_path() ? url : url.parent_path(); }
 
-fs::path cleaned(const fs::path& url)
-{
-    return plain(fs::absolute(url).lexically_normal());
-}
+fs::path cleaned(const fs::path& url) { return plain(fs::absolute(url).lexically_normal()); }
 
 std::vector<std::string>& terminalOverride()
 {
@@ -73,15 +67,13 @@ void fail(const std::string& headline, const std::string& message)
     ErrorLog::add(headline + ": " + message);
 }
 
-QString text(const fs::path& path)
-{
-    return QString::fromStdString(path.string());
-}
+QString text(const fs::path& path) { return QString::fromStdString(path.string()); }
 
 void openWith(const Paths& urls, const std::string& name)
 {
     const auto chooser = ActionChooser::shared();
-    const auto app = chooser ? chooser->application(DesktopApps::forFiles(urls), "Abrir " + name + " com…") : std::nullopt;
+    const auto app
+        = chooser ? chooser->application(DesktopApps::forFiles(urls), "Abrir " + name + " com…") : std::nullopt;
     if (app)
         DesktopApps::open(*app, urls);
 }
@@ -104,7 +96,9 @@ void zip(const Paths& urls, const std::string& name)
                 report("Zipado: " + name, Job::State::info(archive.filename().string(), archive));
             });
         } catch (const std::exception& error) {
-            MainThread::post([message = describeError(error)] { fail("Não foi possível zipar", message); });
+            MainThread::post([message = describeError(error)] {
+                fail("Não foi possível zipar", message);
+            });
         }
     });
 }
@@ -179,8 +173,9 @@ void copyPath(const Paths& urls)
     for (const auto& url : urls)
         paths << text(plain(url));
     QGuiApplication::clipboard()->setText(paths.join('\n'));
-    report("Caminho copiado", Job::State::info(urls.size() == 1 ? paths.front().toStdString()
-                                                                : std::to_string(urls.size()) + " caminhos, um por linha"));
+    report("Caminho copiado",
+        Job::State::info(
+            urls.size() == 1 ? paths.front().toStdString() : std::to_string(urls.size()) + " caminhos, um por linha"));
 }
 
 void terminal(const fs::path& first)
@@ -231,10 +226,7 @@ std::string selectionName(const std::vector<fs::path>& urls)
     return plain(urls.front()).filename().string();
 }
 
-void setTerminalCandidates(std::vector<std::string> candidates)
-{
-    terminalOverride() = std::move(candidates);
-}
+void setTerminalCandidates(std::vector<std::string> candidates) { terminalOverride() = std::move(candidates); }
 
 void perform(FileAction action, const std::vector<fs::path>& urls)
 {

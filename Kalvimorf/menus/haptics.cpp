@@ -17,7 +17,9 @@ void perform(Pattern pattern)
 
 void later(double seconds, Pattern pattern)
 {
-    QTimer::singleShot(int(seconds * 1000), [pattern] { perform(pattern); });
+    QTimer::singleShot(int(seconds * 1000), [pattern] {
+        perform(pattern);
+    });
 }
 
 }

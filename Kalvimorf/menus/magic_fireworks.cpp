@@ -12,10 +12,7 @@
 namespace MagicFireworks {
 
 namespace {
-double radians(double degrees)
-{
-    return degrees * std::numbers::pi / 180;
-}
+double radians(double degrees) { return degrees * std::numbers::pi / 180; }
 
 // A pop with overshoot, a fading wobble, then a shrink to nothing.
 double starScale(double t)
@@ -35,8 +32,8 @@ const std::array<Bit, 32>& bits()
         std::array<Bit, 32> rows{};
         size_t n = 0;
         for (int i = 0; i < 14; ++i)
-            rows[n++] = {i * 360.0 / 14 + (i % 2 == 0 ? 6 : -4), i % 3 == 0 ? 132.0 : 116.0,
-                         i % 2 == 0 ? 16.0 : 11.0, 0.05, i % 3 != 1};
+            rows[n++] = {i * 360.0 / 14 + (i % 2 == 0 ? 6 : -4), i % 3 == 0 ? 132.0 : 116.0, i % 2 == 0 ? 16.0 : 11.0,
+                0.05, i % 3 != 1};
         for (int i = 0; i < 10; ++i)
             rows[n++] = {36.0 * i + 18, 82, 10, 0.22, i % 2 == 0};
         for (int i = 0; i < 8; ++i)
@@ -46,10 +43,7 @@ const std::array<Bit, 32>& bits()
     return table;
 }
 
-QColor gold()
-{
-    return QColor(245, 197, 66);
-}
+QColor gold() { return QColor(245, 197, 66); }
 
 Frame frame(double t, QSizeF canvas)
 {
@@ -82,7 +76,8 @@ Frame frame(double t, QSizeF canvas)
         const double grow = p < 0.12 ? p / 0.12 : 1 - 0.6 * (p - 0.12) / 0.88;
         // The twinkle takes the angle as a plain number, not in radians.
         const double twinkle = std::sin(26 * t + bit.angle);
-        result.particles.push_back({centre, bit.size * (0.8 + 0.2 * twinkle) * grow, (1 - E) * 120, opacity, bit.tinted});
+        result.particles.push_back(
+            {centre, bit.size * (0.8 + 0.2 * twinkle) * grow, (1 - E) * 120, opacity, bit.tinted});
     }
     return result;
 }
@@ -112,7 +107,7 @@ void paint(QPainter& painter, QSizeF canvas, double t, const QColor& tint)
     for (const auto& particle : f.particles) {
         const QColor colour = particle.tinted ? tint : gold();
         star(particle.centre, particle.size, particle.rotation,
-             Draw::withAlpha(colour, colour.alphaF() * particle.opacity));
+            Draw::withAlpha(colour, colour.alphaF() * particle.opacity));
     }
     painter.restore();
 }

@@ -18,11 +18,11 @@ namespace MagicFireworks {
 constexpr double duration = 2.3;
 
 struct Bit {
-    double angle;     // degrees, clockwise from +x (y grows downwards)
+    double angle;  // degrees, clockwise from +x (y grows downwards)
     double distance;  // points
-    double size;      // points
-    double delay;     // seconds
-    bool tinted;      // else gold
+    double size;  // points
+    double delay;  // seconds
+    bool tinted;  // else gold
 };
 // Outer ring (14), middle ring (10), inner ring (8): also the painting order.
 const std::array<Bit, 32>& bits();
@@ -43,7 +43,7 @@ struct Ring {
 // What is on the canvas at time t, in its own y-down coordinates.
 struct Frame {
     bool empty = true;
-    double starSize = 0;      // 0 when the big star is not drawn
+    double starSize = 0;  // 0 when the big star is not drawn
     double starRotation = 0;  // degrees, clockwise
     std::optional<Ring> ring;
     std::vector<Particle> particles;

@@ -20,7 +20,7 @@ public:
     virtual ~MenuSurface() = default;
 
     std::function<void(const WheelEntry::Urls&, const WheelEntry&)> onPick;  // files dropped on an entry
-    std::function<void(const WheelEntry&)> onClick;                          // clicked, no drop
+    std::function<void(const WheelEntry&)> onClick;  // clicked, no drop
     std::function<void()> onCenterClick;
     // The blurred disc the surface wants behind it: radius, opacity, shown.
     std::function<void(double, double, bool)> onFrame;
@@ -31,7 +31,8 @@ public:
     // The point of the surface, in its own coordinates, that is placed at the pointer.
     virtual QPointF anchor() const = 0;
     virtual void configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
-                           WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) = 0;
+        WheelMode mode, const std::string& emptyMessage, std::optional<int> pager)
+        = 0;
     virtual void preselect(int index) = 0;
     virtual void animateIn() = 0;
     virtual void animateOut(std::function<void()> done) = 0;

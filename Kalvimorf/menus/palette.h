@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/settings.h"
 #include "core/appearance.h"
+#include "core/settings.h"
 
 #include <QColor>
 #include <QFont>
@@ -11,21 +11,21 @@
 struct Palette {
     enum class TitleDesign { standard, rounded };
 
-    QColor slice;      // face of a card or wheel slice
+    QColor slice;  // face of a card or wheel slice
     QColor sliceLine;  // outline of cards and slices
-    QColor text;       // label text
-    QColor center;     // the wheel's centre disc
+    QColor text;  // label text
+    QColor center;  // the wheel's centre disc
     QColor title;
-    QColor subtitle;   // subtitle, detail lines, secondary text
-    QColor dot;        // dots and small marks
-    double shadow = 0; // opacity of drop shadows
+    QColor subtitle;  // subtitle, detail lines, secondary text
+    QColor dot;  // dots and small marks
+    double shadow = 0;  // opacity of drop shadows
     bool showsRing = false;
     double labelKern = 0;  // extra letter spacing of capital card labels, in points
     QFont::Weight labelWeight = QFont::Medium;
     TitleDesign titleDesign = TitleDesign::standard;
-    bool glass = false;        // fixed glass face and edge instead of slice and sliceLine
+    bool glass = false;  // fixed glass face and edge instead of slice and sliceLine
     bool naturalCase = false;  // labels in natural case outside the convert mode
-    QColor (*metal)(WheelMode) = nullptr;    // a mode's accent
+    QColor (*metal)(WheelMode) = nullptr;  // a mode's accent
     QColor (*selFill)(WheelMode) = nullptr;  // fill of the highlighted card or slice
     QColor (*selText)(WheelMode) = nullptr;  // label on the highlighted card or slice
 };

@@ -61,10 +61,7 @@ ThemePreview::ThemePreview(AppTheme theme, AppAppearance appearance, QWidget* pa
     connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, qOverload<>(&QWidget::update));
 }
 
-QSize ThemePreview::sizeHint() const
-{
-    return {3 * 160 + 2 * 6 + 20, 97 + 4 + 16 + 20};
-}
+QSize ThemePreview::sizeHint() const { return {3 * 160 + 2 * 6 + 20, 97 + 4 + 16 + 20}; }
 
 bool ThemePreview::dark() const
 {
@@ -102,7 +99,7 @@ void ThemePreview::paint(QPainter& painter, const QRectF& bounds, AppTheme theme
         painter.setFont(font);
         painter.setPen(dark ? QColor::fromRgbF(1, 1, 1, 0.85f) : QColor::fromRgbF(0, 0, 0, 0.7f));
         painter.drawText(QRectF(x, picture.bottom() + 4, column, titleHeight), Qt::AlignHCenter | Qt::AlignTop,
-                         QString::fromStdString(WheelController::title(modes[i])));
+            QString::fromStdString(WheelController::title(modes[i])));
     }
     painter.restore();
 }

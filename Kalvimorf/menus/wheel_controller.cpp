@@ -53,30 +53,29 @@ WheelController::Entries WheelController::entries(WheelMode mode, const WheelEnt
     case WheelMode::convert:
         if (const auto offer = Catalog::options(urls))
             for (const auto& format : offer->formats)
-                result.entries.push_back(
-                    {format.label, formatDetail(format), QualityGroups::of(format.ext),
-                     [format](const WheelEntry::Urls& dropped, QualityLevel level) {
-                         ConversionRunner::shared().run(dropped, format, level);
-                     },
-                     [format](const WheelEntry::Urls& dropped) {
-                         ConversionRunner::shared().run(dropped, format, std::nullopt);
-                     }});
+                result.entries.push_back({format.label, formatDetail(format), QualityGroups::of(format.ext),
+                    [format](const WheelEntry::Urls& dropped, QualityLevel level) {
+                        ConversionRunner::shared().run(dropped, format, level);
+                    },
+                    [format](const WheelEntry::Urls& dropped) {
+                        ConversionRunner::shared().run(dropped, format, std::nullopt);
+                    }});
         result.empty = urls.size() > 1 ? "Use arquivos do\nmesmo grupo" : "Sem conversões\npara este arquivo";
         break;
     case WheelMode::tools:
         for (auto tool : Tools::available(urls))
-            result.entries.push_back({toolLabel(tool), Tools::title(tool), std::nullopt, nullptr,
-                                      [tool](const WheelEntry::Urls& dropped) {
-                                          ToolRunner::shared().start(tool, dropped);
-                                      }});
+            result.entries.push_back(
+                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Urls& dropped) {
+                     ToolRunner::shared().start(tool, dropped);
+                 }});
         result.empty = "Sem ferramentas\npara esta seleção";
         break;
     case WheelMode::actions:
         for (auto action : FileActions::all())
             result.entries.push_back({FileActions::label(action), FileActions::detail(action), std::nullopt, nullptr,
-                                      [action](const WheelEntry::Urls& dropped) {
-                                          FileActions::perform(action, dropped);
-                                      }});
+                [action](const WheelEntry::Urls& dropped) {
+                    FileActions::perform(action, dropped);
+                }});
         break;
     }
     return result;
@@ -92,20 +91,22 @@ std::string WheelController::title(WheelMode mode)
     return {};
 }
 
-std::vector<WheelEntry> WheelController::qualityEntries(QualityGroup group, QualityLevel saved,
-                                                        std::function<void(QualityLevel)> choose)
+std::vector<WheelEntry> WheelController::qualityEntries(
+    QualityGroup group, QualityLevel saved, std::function<void(QualityLevel)> choose)
 {
-    auto upper = [](const std::string& text) { return QString::fromStdString(text).toUpper().toStdString(); };
+    auto upper = [](const std::string& text) {
+        return QString::fromStdString(text).toUpper().toStdString();
+    };
     std::vector<WheelEntry> cards;
     for (auto level : QualityLevels::all()) {
         const auto name = QualityLevels::displayName(level);
         const auto shortText = QualityGroups::shortText(group, level);
         cards.push_back({upper(name) + (shortText.empty() ? "" : " " + shortText),
-                         QualityGroups::label(group, level) + (level == saved ? "\n(padrão)" : ""),
-                         std::nullopt, nullptr, [choose, level](const WheelEntry::Urls&) {
-                             if (choose)
-                                 choose(level);
-                         }});
+            QualityGroups::label(group, level) + (level == saved ? "\n(padrão)" : ""), std::nullopt, nullptr,
+            [choose, level](const WheelEntry::Urls&) {
+                if (choose)
+                    choose(level);
+            }});
     }
     return cards;
 }

@@ -22,6 +22,6 @@ public:
     static std::string title(WheelMode mode);
     // The four quality cards of a group, highest first; the saved level's detail says it is the
     // default. A card's run calls `choose` with its level (nothing when empty).
-    static std::vector<WheelEntry> qualityEntries(QualityGroup group, QualityLevel saved,
-                                                  std::function<void(QualityLevel)> choose = {});
+    static std::vector<WheelEntry> qualityEntries(
+        QualityGroup group, QualityLevel saved, std::function<void(QualityLevel)> choose = {});
 };

@@ -16,11 +16,11 @@
 #include <QRegularExpression>
 
 #include <algorithm>
-#include <map>
 #include <cmath>
+#include <map>
 
 void WheelState::configure(std::vector<WheelEntry> entries, std::string newTitle, std::string newSubtitle,
-                           WheelMode newMode, std::string newEmpty, std::optional<int> newPager)
+    WheelMode newMode, std::string newEmpty, std::optional<int> newPager)
 {
     hover.assign(entries.size(), Spring{0, 0, 0, 420, 32});
     formats = std::move(entries);
@@ -50,10 +50,7 @@ namespace {
 const QPointF centre(side / 2, side / 2);  // the same in y-up and y-down: the canvas is square
 
 // Centre of a text box `up` points above the canvas centre (y-up), in Qt coordinates.
-QPointF above(double up)
-{
-    return Draw::fromYUp(centre + QPointF(0, up), side);
-}
+QPointF above(double up) { return Draw::fromYUp(centre + QPointF(0, up), side); }
 
 QPainterPath ringSegment(QPointF middle, double innerRadius, double outerRadius, double from, double to)
 {
@@ -84,10 +81,7 @@ QFont titleFont(double size)
     return Draw::font(size, QFont::DemiBold);
 }
 
-QStringList lines(const std::string& label)
-{
-    return QString::fromStdString(label).split(u' ', Qt::SkipEmptyParts);
-}
+QStringList lines(const std::string& label) { return QString::fromStdString(label).split(u' ', Qt::SkipEmptyParts); }
 
 // Hub text that fits 92 points wide and 54 high, from 13 points down.
 QFont fitCenter(const QString& text)
@@ -99,8 +93,8 @@ QFont fitCenter(const QString& text)
         bool wordsFit = true;
         for (const auto& word : text.split(u' ', Qt::SkipEmptyParts))
             wordsFit = wordsFit && metrics.horizontalAdvance(word) <= 92;
-        const double height =
-            metrics.boundingRect(QRectF(0, 0, 92, 400), Qt::TextWordWrap | Qt::AlignHCenter, text).height();
+        const double height
+            = metrics.boundingRect(QRectF(0, 0, 92, 400), Qt::TextWordWrap | Qt::AlignHCenter, text).height();
         if (wordsFit && height <= 54)
             return font;
     }
@@ -108,14 +102,14 @@ QFont fitCenter(const QString& text)
 }
 
 void drawText(QPainter& painter, QPointF middle, double width, const QString& text, const QFont& font,
-              const QColor& colour, int flags = Qt::AlignHCenter | Qt::AlignVCenter)
+    const QColor& colour, int flags = Qt::AlignHCenter | Qt::AlignVCenter)
 {
     const QFontMetricsF metrics(font);
     const QRectF box = metrics.boundingRect(QRectF(0, 0, width, 400), flags | Qt::TextWordWrap, text);
     painter.setFont(font);
     painter.setPen(colour);
     painter.drawText(QRectF(middle.x() - width / 2, middle.y() - box.height() / 2, width, box.height()),
-                     flags | Qt::TextWordWrap, text);
+        flags | Qt::TextWordWrap, text);
 }
 
 void drawPager(QPainter& painter, int lit, double baseline, const Palette& palette)
@@ -147,10 +141,7 @@ std::optional<int> segmentAt(QPointF point, int count)
     return int(std::floor((a + step / 2) / step)) % count;
 }
 
-bool overHub(QPointF point)
-{
-    return std::hypot(point.x() - centre.x(), point.y() - centre.y()) < inner;
-}
+bool overHub(QPointF point) { return std::hypot(point.x() - centre.x(), point.y() - centre.y()) < inner; }
 
 std::string displayLabel(const std::string& label, const Palette& palette, WheelMode mode)
 {
@@ -160,9 +151,9 @@ std::string displayLabel(const std::string& label, const Palette& palette, Wheel
     if (!text.isEmpty())
         text[0] = text[0].toUpper();
     text.replace(QRegularExpression(QStringLiteral("finder"), QRegularExpression::CaseInsensitiveOption),
-                 QStringLiteral("Finder"));
+        QStringLiteral("Finder"));
     text.replace(QRegularExpression(QStringLiteral("airdrop"), QRegularExpression::CaseInsensitiveOption),
-                 QStringLiteral("AirDrop"));
+        QStringLiteral("AirDrop"));
     return text.toStdString();
 }
 
@@ -238,7 +229,7 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
             p.drawEllipse(centre, 154, 154);
         });
         drawText(painter, centre, 130, QString::fromStdString(state.emptyMessage), Draw::font(14, QFont::DemiBold),
-                 palette.text);
+            palette.text);
         painter.restore();
         return disc;
     }
@@ -279,14 +270,14 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
             const double outerRadius = inner + pop * (90 + 8 * v);
             p.save();
             p.setOpacity(p.opacity() * Draw::clamp01(1.4 * pop));
-            const auto shape = n == 1 ? ringSegment(middle, innerRadius, outerRadius, 0, 360)
-                                      : ringSegment(middle, innerRadius, outerRadius, m - step / 2 + gap,
-                                                    m + step / 2 - gap);
+            const auto shape = n == 1
+                ? ringSegment(middle, innerRadius, outerRadius, 0, 360)
+                : ringSegment(middle, innerRadius, outerRadius, m - step / 2 + gap, m + step / 2 - gap);
             p.fillPath(shape, Draw::blended(palette.slice, v, selFill));
             p.strokePath(shape, QPen(Draw::blended(palette.sliceLine, v, metal), 1 + 0.6 * v));
             const QString label = lines(displayLabel(state.formats[size_t(i)].label, palette, state.mode)).join(u'\n');
             drawText(p, Draw::polarFromYUp(middle, (innerRadius + outerRadius) / 2, m, side), 130, label,
-                     labelFont(fontSize * (1 + 0.06 * v), palette), Draw::blended(palette.text, v, selText));
+                labelFont(fontSize * (1 + 0.06 * v), palette), Draw::blended(palette.text, v, selText));
             p.restore();
         }
         if (palette.glass) {
@@ -305,7 +296,8 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
         // The hub.
         const double hubHover = Draw::clamp01(state.centerHover.value);
         const double hq = Draw::clamp01(t / 0.3) - 1;
-        const double hub = 56 * (0.6 + 0.4 * (1 + 1.35 * hq * hq + 2.35 * hq * hq * hq)) * (1 - 0.04 * state.centerHover.value);
+        const double hub
+            = 56 * (0.6 + 0.4 * (1 + 1.35 * hq * hq + 2.35 * hq * hq * hq)) * (1 - 0.04 * state.centerHover.value);
         p.setBrush(Draw::blended(palette.center, 0.15 * hubHover, palette.title));
         p.setPen(palette.showsRing ? QPen(Draw::withAlpha(metal, 0.7), 0.8) : QPen(palette.sliceLine, 1));
         p.drawEllipse(centre, hub, hub);
@@ -317,7 +309,8 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
         }
         p.fillPath(Sparkle::path(Draw::fromYUp(QRectF(centre.x() - 6.5, centre.y() + 18, 13, 13), side)), metal);
         const auto* lit = state.highlighted && size_t(*state.highlighted) < state.formats.size()
-            ? &state.formats[size_t(*state.highlighted)] : nullptr;
+            ? &state.formats[size_t(*state.highlighted)]
+            : nullptr;
         if (lit && lit->detail) {
             const QString detail = QString::fromStdString(*lit->detail);
             drawText(p, above(-6), 92, detail, fitCenter(detail), palette.title);
@@ -350,7 +343,9 @@ WheelView::WheelView()
     setAttribute(Qt::WA_TranslucentBackground);
     timer_.setInterval(1000 / 120);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        tick();
+    });
 }
 
 Palette WheelView::palette() const
@@ -368,7 +363,7 @@ void WheelView::setInteractive(bool interactive)
 }
 
 void WheelView::configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
-                          WheelMode mode, const std::string& emptyMessage, std::optional<int> pager)
+    WheelMode mode, const std::string& emptyMessage, std::optional<int> pager)
 {
     state_.configure(std::move(entries), title, subtitle, mode, emptyMessage, pager);
     update();
@@ -524,10 +519,7 @@ void WheelView::dragMoveEvent(QDragMoveEvent* event)
     }
 }
 
-void WheelView::dragLeaveEvent(QDragLeaveEvent*)
-{
-    clearHighlight();
-}
+void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
 
 void WheelView::dropEvent(QDropEvent* event)
 {

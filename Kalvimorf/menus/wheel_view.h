@@ -28,7 +28,7 @@ struct WheelState {
 
     // Fresh content: nothing highlighted, every spring at rest at 0.
     void configure(std::vector<WheelEntry> entries, std::string title, std::string subtitle, WheelMode mode,
-                   std::string emptyMessage, std::optional<int> pager);
+        std::string emptyMessage, std::optional<int> pager);
     // Highlight `index` with every spring already settled, as a still shows it.
     void settleOn(std::optional<int> index);
 };
@@ -37,7 +37,7 @@ struct WheelState {
 // time and the palette. Designed in y-up points on a 380 × 380 canvas.
 namespace WheelDrawing {
 constexpr double side = 380;
-constexpr double inner = 62;   // the hub; the ring starts here
+constexpr double inner = 62;  // the hub; the ring starts here
 constexpr double outer = 160;  // a fully highlighted segment's outer edge
 
 // The segment under a point (Qt coordinates of the canvas): segment 0 is centred at the top and
@@ -68,7 +68,7 @@ public:
     bool isHiding() const override { return state_.hidingAt.has_value(); }
     QPointF anchor() const override { return {WheelDrawing::side / 2, WheelDrawing::side / 2}; }
     void configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
-                   WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) override;
+        WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) override;
     void preselect(int index) override;
     void animateIn() override;
     void animateOut(std::function<void()> done) override;

@@ -122,8 +122,8 @@ std::map<std::string, Entry> loadEntries()
             if (group == file.end())
                 continue;
             const auto& keys = group->second;
-            if (value(keys, "Type") != "Application" || value(keys, "Hidden") == "true" ||
-                value(keys, "NoDisplay") == "true" || value(keys, "Exec").empty())
+            if (value(keys, "Type") != "Application" || value(keys, "Hidden") == "true"
+                || value(keys, "NoDisplay") == "true" || value(keys, "Exec").empty())
                 continue;
             if (const auto probe = value(keys, "TryExec"); !probe.empty() && findProgram(probe).empty())
                 continue;
@@ -163,13 +163,13 @@ Associations loadAssociations()
     return result;
 }
 
-std::vector<std::string> idsForType(const std::string& type, const std::map<std::string, Entry>& entries,
-                                    const Associations& associations)
+std::vector<std::string> idsForType(
+    const std::string& type, const std::map<std::string, Entry>& entries, const Associations& associations)
 {
     std::vector<std::string> ids;
     auto take = [&](const std::string& id) {
-        if (entries.contains(id) && !associations.removed.contains(type + "\n" + id) &&
-            std::find(ids.begin(), ids.end(), id) == ids.end())
+        if (entries.contains(id) && !associations.removed.contains(type + "\n" + id)
+            && std::find(ids.begin(), ids.end(), id) == ids.end())
             ids.push_back(id);
     };
     for (const auto& group : associations.defaults)
@@ -185,7 +185,8 @@ std::vector<std::string> idsForType(const std::string& type, const std::map<std:
         if (std::find(entry.types.begin(), entry.types.end(), type) != entry.types.end())
             registered.push_back(&entry);
     std::sort(registered.begin(), registered.end(), [](auto* a, auto* b) {
-        return QString::fromStdString(a->app.name).compare(QString::fromStdString(b->app.name), Qt::CaseInsensitive) < 0;
+        return QString::fromStdString(a->app.name).compare(QString::fromStdString(b->app.name), Qt::CaseInsensitive)
+            < 0;
     });
     for (const auto* entry : registered)
         take(entry->app.id);
@@ -228,8 +229,8 @@ std::string url(const fs::path& file)
     return QUrl::fromLocalFile(QString::fromStdString(file.string())).toString(QUrl::FullyEncoded).toStdString();
 }
 
-std::vector<std::string> expand(const std::vector<std::string>& words, const DesktopApp& app,
-                                const std::vector<fs::path>& files)
+std::vector<std::string> expand(
+    const std::vector<std::string>& words, const DesktopApp& app, const std::vector<fs::path>& files)
 {
     std::vector<std::string> out;
     for (const auto& word : words) {
@@ -253,13 +254,9 @@ std::vector<std::string> expand(const std::vector<std::string>& words, const Des
             }
             switch (word[++i]) {
             case 'f':
-            case 'F':
-                result += files.empty() ? std::string() : files.front().string();
-                break;
+            case 'F': result += files.empty() ? std::string() : files.front().string(); break;
             case 'u':
-            case 'U':
-                result += files.empty() ? std::string() : url(files.front());
-                break;
+            case 'U': result += files.empty() ? std::string() : url(files.front()); break;
             case 'c': result += app.name; break;
             case 'k': result += app.entry.string(); break;
             case '%':
@@ -332,7 +329,9 @@ std::vector<DesktopApp> forFiles(const std::vector<fs::path>& files)
         if (n == 0)
             common = ids;
         else
-            std::erase_if(common, [&](const auto& id) { return std::find(ids.begin(), ids.end(), id) == ids.end(); });
+            std::erase_if(common, [&](const auto& id) {
+                return std::find(ids.begin(), ids.end(), id) == ids.end();
+            });
     }
 
     std::vector<DesktopApp> apps;

@@ -6,7 +6,7 @@
 
 // The applications the desktop knows from their .desktop entries, and how to start one with files.
 struct DesktopApp {
-    std::string id;    // the desktop-file id, "org.example.Editor.desktop"
+    std::string id;  // the desktop-file id, "org.example.Editor.desktop"
     std::string name;  // in Portuguese when the entry has it
     std::string icon;  // a theme icon name or a path
     std::string exec;  // the Exec line, key-file escapes already undone
@@ -22,8 +22,8 @@ std::vector<DesktopApp> forFiles(const std::vector<std::filesystem::path>& files
 // The argument lists (program first) that open `files` with `app`: one list when the Exec line
 // takes several files, one per file when it takes one. An Exec line without any file field code
 // gets one run per file with the file appended.
-std::vector<std::vector<std::string>> commandLines(const DesktopApp& app,
-                                                   const std::vector<std::filesystem::path>& files);
+std::vector<std::vector<std::string>> commandLines(
+    const DesktopApp& app, const std::vector<std::filesystem::path>& files);
 
 // Starts the command lines detached, without a shell. A program that cannot be found is skipped.
 void open(const DesktopApp& app, const std::vector<std::filesystem::path>& files);

@@ -28,7 +28,8 @@ bool isLocalHost(const QString& host)
     if (host.isEmpty() || host.compare("localhost", Qt::CaseInsensitive) == 0)
         return true;
     char name[HOST_NAME_MAX + 1] = {};
-    return gethostname(name, sizeof name - 1) == 0 && host.compare(QString::fromLocal8Bit(name), Qt::CaseInsensitive) == 0;
+    return gethostname(name, sizeof name - 1) == 0
+        && host.compare(QString::fromLocal8Bit(name), Qt::CaseInsensitive) == 0;
 }
 
 std::optional<std::filesystem::path> localFile(std::string_view line)
@@ -48,10 +49,7 @@ std::optional<std::filesystem::path> localFile(std::string_view line)
 
 }
 
-std::shared_ptr<DragInput> DragInput::null()
-{
-    return std::make_shared<NullDragInput>();
-}
+std::shared_ptr<DragInput> DragInput::null() { return std::make_shared<NullDragInput>(); }
 
 std::shared_ptr<DragInput> DragInput::system()
 {
@@ -72,7 +70,8 @@ std::vector<std::filesystem::path> localFiles(std::string_view text)
         const auto end = text.find('\n');
         auto line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t' || line.back() == '\0'))
+        while (
+            !line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t' || line.back() == '\0'))
             line.remove_suffix(1);
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);

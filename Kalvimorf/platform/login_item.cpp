@@ -37,8 +37,8 @@ bool AutostartLoginItem::setEnabled(bool enabled)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     auto exe = (AppPaths::executableDir() / "brivlon").string();
-    std::string text = "[Desktop Entry]\nType=Application\nName=Brivlon\nExec=\"" + exe +
-                       "\"\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
+    std::string text = "[Desktop Entry]\nType=Application\nName=Brivlon\nExec=\"" + exe
+        + "\"\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
     file.write(text.data(), qint64(text.size()));
     return file.commit();
 }

@@ -1,8 +1,8 @@
 #include "platform/message_alert.h"
 
 #include <QApplication>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <vector>
 
@@ -34,7 +34,4 @@ int MessageAlert::ask(const Alert::Request& request)
     return -1;
 }
 
-void MessageAlert::beep()
-{
-    QApplication::beep();
-}
+void MessageAlert::beep() { QApplication::beep(); }

@@ -27,14 +27,9 @@ constexpr auto readBound = std::chrono::milliseconds(200);
 // How long the monitor waits for a read still under way when the trigger comes.
 constexpr auto triggerWait = std::chrono::milliseconds(250);
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
-template <typename T>
-Reply<T> reply(T* raw)
-{
-    return Reply<T>(raw, &std::free);
-}
+template <typename T> Reply<T> reply(T* raw) { return Reply<T>(raw, &std::free); }
 
 xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 {
@@ -126,9 +121,8 @@ struct X11DragInput::Watcher {
         if (!extension || !extension->present)
             return false;
         ownerEvent = extension->first_event + XCB_XFIXES_SELECTION_NOTIFY;
-        auto version = reply(xcb_xfixes_query_version_reply(
-            connection, xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
-            nullptr));
+        auto version = reply(xcb_xfixes_query_version_reply(connection,
+            xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION), nullptr));
         if (!version)
             return false;
 
@@ -140,16 +134,18 @@ struct X11DragInput::Watcher {
         window = xcb_generate_id(connection);
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
-        auto error = reply(xcb_request_check(
-            connection, xcb_xfixes_select_selection_input_checked(connection, window, selection,
-                                                                   XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER)));
+            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        auto error = reply(xcb_request_check(connection,
+            xcb_xfixes_select_selection_input_checked(
+                connection, window, selection, XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER)));
         if (error)
             return false;
         stopFd = eventfd(0, EFD_CLOEXEC);
         if (stopFd < 0)
             return false;
-        thread = std::thread([this] { run(); });
+        thread = std::thread([this] {
+            run();
+        });
         return true;
     }
 
@@ -176,10 +172,7 @@ struct X11DragInput::Watcher {
         }
     }
 
-    bool isOwnerChange(const xcb_generic_event_t* event) const
-    {
-        return (event->response_type & 0x7f) == ownerEvent;
-    }
+    bool isOwnerChange(const xcb_generic_event_t* event) const { return (event->response_type & 0x7f) == ownerEvent; }
 
     void run()
     {
@@ -225,8 +218,7 @@ struct X11DragInput::Watcher {
 
     // Waits for an event that `wanted` accepts. Another claim of the selection ends the wait:
     // that drag is gone, and the claim is kept for the main loop.
-    template <typename Wanted>
-    xcb_generic_event_t* waitFor(Clock::time_point deadline, Wanted wanted)
+    template <typename Wanted> xcb_generic_event_t* waitFor(Clock::time_point deadline, Wanted wanted)
     {
         while (auto* event = nextEvent(deadline)) {
             if (isOwnerChange(event)) {
@@ -243,13 +235,13 @@ struct X11DragInput::Watcher {
     // Takes the property away; nothing when it is not there.
     std::optional<std::pair<xcb_atom_t, std::string>> takeProperty()
     {
-        auto answer = reply(xcb_get_property_reply(
-            connection, xcb_get_property(connection, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1fffffff),
-            nullptr));
+        auto answer = reply(xcb_get_property_reply(connection,
+            xcb_get_property(connection, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1fffffff), nullptr));
         if (!answer || answer->type == XCB_ATOM_NONE)
             return std::nullopt;
         const auto* data = static_cast<const char*>(xcb_get_property_value(answer.get()));
-        return std::pair{answer->type, std::string(data, static_cast<size_t>(xcb_get_property_value_length(answer.get())))};
+        return std::pair{
+            answer->type, std::string(data, static_cast<size_t>(xcb_get_property_value_length(answer.get())))};
     }
 
     // The drag's text/uri-list, or nothing when the source did not hand it over in time.
@@ -287,8 +279,7 @@ struct X11DragInput::Watcher {
                 if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
                     return false;
                 const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-                return notify->window == window && notify->atom == property &&
-                       notify->state == XCB_PROPERTY_NEW_VALUE;
+                return notify->window == window && notify->atom == property && notify->state == XCB_PROPERTY_NEW_VALUE;
             });
             if (!event)
                 return {};
@@ -386,7 +377,9 @@ std::vector<std::filesystem::path> X11DragInput::dragFiles()
     auto& watcher = *watcher_;
     std::unique_lock lock(watcher.mutex);
     // A trigger right at the start of a drag can beat the read by a few milliseconds.
-    watcher.changed.wait_for(lock, triggerWait, [&] { return watcher.readCount == watcher.count || watcher.stopping; });
+    watcher.changed.wait_for(lock, triggerWait, [&] {
+        return watcher.readCount == watcher.count || watcher.stopping;
+    });
     if (watcher.readCount != watcher.count)
         return {};
     return watcher.files;

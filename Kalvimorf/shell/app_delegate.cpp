@@ -1,5 +1,3 @@
 #include "shell/app_delegate.h"
 
-void AppDelegate::applicationDidFinishLaunching()
-{
-}
+void AppDelegate::applicationDidFinishLaunching() { }

@@ -38,10 +38,7 @@ const Row rows[] = {
     {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "Extrair páginas", "extraído", true},
 };
 
-const Row& row(Tool tool)
-{
-    return rows[static_cast<size_t>(tool)];
-}
+const Row& row(Tool tool) { return rows[static_cast<size_t>(tool)]; }
 
 }
 
@@ -62,10 +59,7 @@ std::string suffix(Tool tool) { return row(tool).suffix; }
 MediaKind kind(Tool tool) { return row(tool).kind; }
 bool needsOptions(Tool tool) { return row(tool).needsOptions; }
 
-bool isBatch(Tool tool)
-{
-    return tool == Tool::vidJoin || tool == Tool::audJoin;
-}
+bool isBatch(Tool tool) { return tool == Tool::vidJoin || tool == Tool::audJoin; }
 
 std::optional<Tool> fromRaw(const std::string& raw)
 {

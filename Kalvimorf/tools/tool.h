@@ -11,10 +11,24 @@
 // The 18 file tools of the tools mode: names, kinds, output suffixes and which a selection
 // offers. A tool's identity is its raw value; titles repeat across kinds.
 enum class Tool {
-    imgCompress, imgResize, imgCrop, imgRotate, imgStrip, imgBlurFaces,
-    vidCompress, vidTrim, vidMute, vidRotate, vidJoin,
-    audTrim, audNormalize, audJoin,
-    pdfCompress, pdfSplit, pdfRotate, pdfExtract,
+    imgCompress,
+    imgResize,
+    imgCrop,
+    imgRotate,
+    imgStrip,
+    imgBlurFaces,
+    vidCompress,
+    vidTrim,
+    vidMute,
+    vidRotate,
+    vidJoin,
+    audTrim,
+    audNormalize,
+    audJoin,
+    pdfCompress,
+    pdfSplit,
+    pdfRotate,
+    pdfExtract,
 };
 
 namespace Tools {
@@ -55,6 +69,6 @@ public:
 namespace ToolEngine {
 // "<stem> (<suffix>).<ext>" in the source's output folder, then " 2", " 3", … before the
 // extension; `ext` absent takes the source's normalised extension. Nothing is created.
-std::filesystem::path output(const std::filesystem::path& source, Tool tool,
-                             const std::optional<std::string>& ext = std::nullopt);
+std::filesystem::path output(
+    const std::filesystem::path& source, Tool tool, const std::optional<std::string>& ext = std::nullopt);
 }

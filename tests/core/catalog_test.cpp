@@ -19,11 +19,16 @@ std::string labels(const std::optional<CatalogOptions>& options)
 TEST(Catalog, KeysAndKindsByName)
 {
     const std::tuple<const char*, const char*, MediaKind> rows[] = {
-        {"Photo.JPEG", "jpg", MediaKind::image},    {"backup.TAR.BZ2", "tbz", MediaKind::archive},
-        {"x.tar.xz", "txz", MediaKind::archive},     {"notes.txt", "txt", MediaKind::document},
-        {"clip.ts", "ts", MediaKind::video},         {"anim.gif", "gif", MediaKind::image},
-        {"song.AIF", "aiff", MediaKind::audio},      {"a.tbz2", "tbz", MediaKind::archive},
-        {"README", "", MediaKind::other},            {"strange.qqzz", "qqzz", MediaKind::other},
+        {"Photo.JPEG", "jpg", MediaKind::image},
+        {"backup.TAR.BZ2", "tbz", MediaKind::archive},
+        {"x.tar.xz", "txz", MediaKind::archive},
+        {"notes.txt", "txt", MediaKind::document},
+        {"clip.ts", "ts", MediaKind::video},
+        {"anim.gif", "gif", MediaKind::image},
+        {"song.AIF", "aiff", MediaKind::audio},
+        {"a.tbz2", "tbz", MediaKind::archive},
+        {"README", "", MediaKind::other},
+        {"strange.qqzz", "qqzz", MediaKind::other},
     };
     for (const auto& [name, key, kind] : rows) {
         EXPECT_EQ(Catalog::normalizedExt(name), key) << name;
@@ -66,10 +71,10 @@ TEST(Catalog, DescribeDistinctFormatsAndFileManagerOrder)
     TempDir dir;
     fs::create_directories(dir / "folder");
     EXPECT_EQ(Catalog::distinctFormats({dir / "a.jpeg", dir / "b.JPG", dir / "folder"}),
-              (std::vector<std::string>{"JPG", "pasta"}));
+        (std::vector<std::string>{"JPG", "pasta"}));
     const std::vector<fs::path> input = {"/b/img10.png", "/a/img2.png", "/c/Img1.png", "/d/img2.png", "/e/apple.png"};
     EXPECT_EQ(Catalog::sorted(input),
-              (std::vector<fs::path>{"/e/apple.png", "/c/Img1.png", "/a/img2.png", "/d/img2.png", "/b/img10.png"}));
+        (std::vector<fs::path>{"/e/apple.png", "/c/Img1.png", "/a/img2.png", "/d/img2.png", "/b/img10.png"}));
 }
 
 }

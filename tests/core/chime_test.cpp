@@ -24,7 +24,9 @@ TEST(ChimeTest, SoundsAreDeterministicDistinctAndWrappedInAConsistentWav)
         distinct.insert(samples);
         // The sizes the header declares match what follows, and the data are these samples.
         const auto wav = Chime::wavData(kind);
-        const auto u32 = [&](size_t at) { return size_t(wav[at] | wav[at + 1] << 8 | wav[at + 2] << 16 | wav[at + 3] << 24); };
+        const auto u32 = [&](size_t at) {
+            return size_t(wav[at] | wav[at + 1] << 8 | wav[at + 2] << 16 | wav[at + 3] << 24);
+        };
         ASSERT_EQ(wav.size(), 44 + 2 * samples.size());
         EXPECT_EQ(u32(4), wav.size() - 8);
         EXPECT_EQ(u32(40), 2 * samples.size());
@@ -64,8 +66,8 @@ TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
         Chime::play(Kind::success, false);
     }
     Chime::play(Kind::flip, false);
-    EXPECT_EQ(sound.played(), (std::vector<Played>{{Kind::harp, 0.42}, {Kind::success, 0.5}, {Kind::wand, 0.42},
-                                                   {Kind::success, 0.42}}));
+    EXPECT_EQ(sound.played(),
+        (std::vector<Played>{{Kind::harp, 0.42}, {Kind::success, 0.5}, {Kind::wand, 0.42}, {Kind::success, 0.42}}));
 
     sound.played().clear();
     Defaults::set("doneSound", false);
@@ -75,8 +77,7 @@ TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
     Chime::card(Kind::success);
     Defaults::set("cardSound", false);
     Chime::card(Kind::shuffle);
-    EXPECT_EQ(sound.played(),
-              (std::vector<Played>{{Kind::failure, 0.5}, {Kind::shuffle, 0.16}, {Kind::flip, 0.3}}));
+    EXPECT_EQ(sound.played(), (std::vector<Played>{{Kind::failure, 0.5}, {Kind::shuffle, 0.16}, {Kind::flip, 0.3}}));
 }
 
 }

@@ -39,7 +39,11 @@ protected:
     void TearDown() override
     {
         store.cancelAll();
-        EXPECT_TRUE(pumpUntil([&] { return runner->limiter().running() == 0 && runner->limiter().waiting() == 0; }, 120));
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                return runner->limiter().running() == 0 && runner->limiter().waiting() == 0;
+            },
+            120));
         QCoreApplication::processEvents();
         runner.reset();
         pool.reset();
@@ -62,14 +66,18 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         fs::copy_file(dir / odd, dir / copy);
     make(dir / "clipe.mp4", {"testsrc=duration=1:size=160x120:rate=10", "-pix_fmt", "yuv420p"});
     start({.stallLimit = std::chrono::seconds(3),
-           .ready = 2,
-           .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
+        .ready = 2,
+        .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
 
     for (const auto& name : {odd, std::string("quebra.png"), std::string("trava.png")})
         runner->run({dir / name}, Catalog::fmts({"jpg"}).front(), std::nullopt);
     runner->run({dir / "clipe.mp4"}, Catalog::fmts({"mov"}).front(), std::nullopt);
     runner->run({dir / odd, dir / "b.png"}, Catalog::mergedPDF(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }, 120));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return allEnded();
+        },
+        120));
     const auto& jobs = store.jobs();
     EXPECT_EQ(jobs.at(1).state.message, WorkerPool::crashed());
     EXPECT_EQ(jobs.at(2).state.message, WorkerPool::stalled());
@@ -89,7 +97,11 @@ TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
     start({});
     for (int i = 0; i < 3; ++i)
         runner->run({dir / "a.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }, 120));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return allEnded();
+        },
+        120));
     std::set<fs::path> outputs;
     for (const auto& job : store.jobs()) {
         ASSERT_EQ(job.state.kind, Kind::done) << job.state.message;
@@ -105,13 +117,25 @@ TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
     runner->run({dir / "longo.mp4"}, Catalog::fmts({"webm"}).front(), std::nullopt);
     const auto& job = store.jobs().front();
     // The tool runs inside the worker; its command line names the file.
-    ASSERT_TRUE(pumpUntil([&] { return JobFakes::processes("ffmpeg", dir.path().string()) > 0 || !job.isRunning(); }, 60));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return JobFakes::processes("ffmpeg", dir.path().string()) > 0 || !job.isRunning();
+        },
+        60));
     ASSERT_TRUE(job.isRunning()) << job.state.message;
 
     store.cancel(job.id);
     EXPECT_EQ(job.state.kind, Kind::cancelled);
-    ASSERT_TRUE(pumpUntil([&] { return runner->limiter().running() == 0; }, 10));
-    EXPECT_TRUE(pumpUntil([&] { return JobFakes::processes("ffmpeg", dir.path().string()) == 0; }, 10));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return runner->limiter().running() == 0;
+        },
+        10));
+    EXPECT_TRUE(pumpUntil(
+        [&] {
+            return JobFakes::processes("ffmpeg", dir.path().string()) == 0;
+        },
+        10));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "an output was left";
 }
 

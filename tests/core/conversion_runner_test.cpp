@@ -48,34 +48,41 @@ protected:
     {
         // Every job thread through the gate before the fakes go, also after a failed expectation.
         store.cancelAll();
-        EXPECT_TRUE(pumpUntil([&] { return runner.limiter().running() == 0 && runner.limiter().waiting() == 0; }));
+        EXPECT_TRUE(pumpUntil([&] {
+            return runner.limiter().running() == 0 && runner.limiter().waiting() == 0;
+        }));
         QCoreApplication::processEvents();
         Alert::Presenter::set(nullptr);
     }
     ConversionEngines engines()
     {
         ConversionEngines engines;
-        engines.convert = [this](const fs::path& url, MediaKind kind, const OutputFormat& format, const Progress& progress) {
-            std::unique_lock lock(mutex);
-            calls.push_back({MediaKinds::rawValue(kind) + " " + format.label, {url}, Task::current().overrideDir,
-                             Task::current().qualityOverride});
-            progress(0.5);
-            while (!outcomes.count(url)) {
-                if (Task::isCancelled())
-                    throw CancellationError();
-                changed.wait_for(lock, std::chrono::milliseconds(5));
-            }
-            auto outcome = outcomes[url];
-            lock.unlock();
-            return outcome();
-        };
+        engines.convert
+            = [this](const fs::path& url, MediaKind kind, const OutputFormat& format, const Progress& progress) {
+                  std::unique_lock lock(mutex);
+                  calls.push_back({MediaKinds::rawValue(kind) + " " + format.label, {url}, Task::current().overrideDir,
+                      Task::current().qualityOverride});
+                  progress(0.5);
+                  while (!outcomes.count(url)) {
+                      if (Task::isCancelled())
+                          throw CancellationError();
+                      changed.wait_for(lock, std::chrono::milliseconds(5));
+                  }
+                  auto outcome = outcomes[url];
+                  lock.unlock();
+                  return outcome();
+              };
         auto batch = [this](const std::string& engine, const std::vector<fs::path>& items) {
             std::lock_guard lock(mutex);
             calls.push_back({engine, items, Task::current().overrideDir, Task::current().qualityOverride});
             return items.front().parent_path() / "lote.out";
         };
-        engines.mergePDF = [batch](const std::vector<fs::path>& items) { return batch("pdf", items); };
-        engines.mergeImages = [batch](const std::vector<fs::path>& items) { return batch("images", items); };
+        engines.mergePDF = [batch](const std::vector<fs::path>& items) {
+            return batch("pdf", items);
+        };
+        engines.mergeImages = [batch](const std::vector<fs::path>& items) {
+            return batch("images", items);
+        };
         engines.createArchive = [batch](const std::vector<fs::path>& items, const OutputFormat& format) {
             return batch("archive " + format.ext, items);
         };
@@ -89,7 +96,9 @@ protected:
     }
     void succeed(const fs::path& url)
     {
-        release(url, [url] { return fs::path(url).replace_extension(".out"); });
+        release(url, [url] {
+            return fs::path(url).replace_extension(".out");
+        });
     }
     size_t callCount()
     {
@@ -104,7 +113,10 @@ protected:
         return urls;
     }
     const Job& job(size_t index) { return store.jobs().at(index); }
-    size_t count(const std::function<bool(const Job&)>& holds) { return size_t(std::ranges::count_if(store.jobs(), holds)); }
+    size_t count(const std::function<bool(const Job&)>& holds)
+    {
+        return size_t(std::ranges::count_if(store.jobs(), holds));
+    }
     bool allEnded() { return count(&Job::isRunning) == 0; }
     OutputFormat jpg() { return Catalog::fmts({"jpg"}).front(); }
 
@@ -120,7 +132,7 @@ protected:
     // Answers every question with `answer` and keeps what was asked.
     struct Alerts final : Alert::Presenter {
         RunnerTest* test;
-        explicit Alerts(RunnerTest* test) : test(test) {}
+        explicit Alerts(RunnerTest* test) : test(test) { }
         int ask(const Alert::Request& request) override
         {
             test->asked.push_back(request);
@@ -133,12 +145,19 @@ protected:
 
 TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
 {
-    const auto threads = [] { return std::distance(fs::directory_iterator("/proc/self/task"), {}); };
+    const auto threads = [] {
+        return std::distance(fs::directory_iterator("/proc/self/task"), {});
+    };
     const auto before = threads();
     auto urls = files({"e.png", "c.png", "a.png", "d.png", "b.png", "f.png", "g.png", "h.png"});
     runner.run(urls, jpg(), std::nullopt);
     EXPECT_EQ(job(0).sourceName + job(3).sourceName + job(7).sourceName, "a.pngd.pngh.png");
-    ASSERT_TRUE(pumpUntil([&] { return count([](const Job& each) { return each.started; }) == 3 && callCount() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return count([](const Job& each) {
+            return each.started;
+        }) == 3
+            && callCount() == 3;
+    }));
     EXPECT_TRUE(job(0).started && job(1).started && job(2).started);
     EXPECT_EQ(runner.limiter().waiting(), 5);
     // Five jobs wait for a place without holding a thread each.
@@ -149,37 +168,58 @@ TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
     store.cancel(job(7).id);
     EXPECT_EQ(job(7).state.kind, Kind::cancelled);
     store.cancel(job(2).id);
-    ASSERT_TRUE(pumpUntil([&] { return job(3).started; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return job(3).started;
+    }));
     EXPECT_FALSE(job(4).started);
     // Each end lets the oldest waiter in, whichever of the three ended.
     succeed(dir / "b.png");
-    ASSERT_TRUE(pumpUntil([&] { return job(4).started; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return job(4).started;
+    }));
     EXPECT_FALSE(job(5).started);
     EXPECT_EQ(job(1).state.kind, Kind::done);
     for (const auto& url : urls)
         succeed(url);
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
-    EXPECT_EQ(count([](const Job& each) { return each.state.kind == Kind::done && each.progress == 1.0; }), 6u);
+    ASSERT_TRUE(pumpUntil([&] {
+        return allEnded();
+    }));
+    EXPECT_EQ(count([](const Job& each) {
+        return each.state.kind == Kind::done && each.progress == 1.0;
+    }),
+        6u);
     EXPECT_TRUE(job(2).state.kind == Kind::cancelled && job(7).state.kind == Kind::cancelled && !job(7).started);
     EXPECT_EQ(callCount(), 7u);
     // One completion sound, for the last job.
     EXPECT_EQ(sound.played().size(), 1u);
     // Every output was pointed at one new common folder beside the first file.
     for (const auto& call : calls)
-        EXPECT_EQ(call.engine + " in " + call.overrideDir.value_or("").string(), "image JPG in " + (dir / "Convertidos para JPG").string());
+        EXPECT_EQ(call.engine + " in " + call.overrideDir.value_or("").string(),
+            "image JPG in " + (dir / "Convertidos para JPG").string());
 }
 
 TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
 {
     for (const auto& name : {"a.png", "b.png", "c.png"})
-        runner.run(files({name}), jpg(), name == std::string("a.png") ? std::optional(QualityLevel::web) : std::nullopt);
-    ASSERT_TRUE(pumpUntil([&] { return callCount() == 3 && job(0).progress == 0.5 && job(2).progress == 0.5; }));
-    release(dir / "a.png", []() -> fs::path { throw ConversionError::unreadable(); });
+        runner.run(
+            files({name}), jpg(), name == std::string("a.png") ? std::optional(QualityLevel::web) : std::nullopt);
+    ASSERT_TRUE(pumpUntil([&] {
+        return callCount() == 3 && job(0).progress == 0.5 && job(2).progress == 0.5;
+    }));
+    release(dir / "a.png", []() -> fs::path {
+        throw ConversionError::unreadable();
+    });
     // A cancellation nobody asked for is still a cancellation, not a failure; something that is
     // not a std::exception must not take the program down.
-    release(dir / "b.png", []() -> fs::path { throw CancellationError(); });
-    release(dir / "c.png", []() -> fs::path { throw 42; });
-    ASSERT_TRUE(pumpUntil([&] { return allEnded(); }));
+    release(dir / "b.png", []() -> fs::path {
+        throw CancellationError();
+    });
+    release(dir / "c.png", []() -> fs::path {
+        throw 42;
+    });
+    ASSERT_TRUE(pumpUntil([&] {
+        return allEnded();
+    }));
     EXPECT_EQ(job(0).state.message, "Não foi possível ler o arquivo.");
     EXPECT_EQ(job(1).state.kind, Kind::cancelled);
     EXPECT_EQ(job(2).state.message, "Erro inesperado.");
@@ -187,7 +227,8 @@ TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
     // One file: no common folder, and the quality travels with its own job only.
     for (const auto& call : calls) {
         EXPECT_FALSE(call.overrideDir.has_value());
-        EXPECT_EQ(call.quality, call.items.front().filename() == "a.png" ? std::optional(QualityLevel::web) : std::nullopt);
+        EXPECT_EQ(
+            call.quality, call.items.front().filename() == "a.png" ? std::optional(QualityLevel::web) : std::nullopt);
     }
 }
 
@@ -220,7 +261,9 @@ TEST_F(RunnerTest, BatchFormatsMakeOneJobWithoutFolder)
     for (const auto& [urls, format, engine] : cases) {
         store.setJobs({});
         runner.run(urls, format, QualityLevel::light);
-        ASSERT_TRUE(pumpUntil([&] { return allEnded(); })) << engine;
+        ASSERT_TRUE(pumpUntil([&] {
+            return allEnded();
+        })) << engine;
         EXPECT_TRUE(store.jobs().size() == 1 && job(0).state.kind == Kind::done) << engine;
         EXPECT_EQ(calls.back().engine, engine);
         EXPECT_EQ(calls.back().items, Catalog::sorted(urls));
@@ -237,7 +280,9 @@ TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
     limiter.acquire();
     std::vector<int> order;
     for (int i = 0; i < 3; ++i)
-        limiter.enqueue()->whenGranted([&order, i] { order.push_back(i); });
+        limiter.enqueue()->whenGranted([&order, i] {
+            order.push_back(i);
+        });
     for (size_t granted = 1; granted <= 3; ++granted) {
         limiter.release();
         EXPECT_EQ(limiter.running(), 2);  // handed over, not freed

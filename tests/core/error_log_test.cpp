@@ -8,10 +8,7 @@
 
 namespace {
 
-fs::path logFile()
-{
-    return AppPaths::stateDir() / "erros.log";
-}
+fs::path logFile() { return AppPaths::stateDir() / "erros.log"; }
 
 TEST(ErrorLogTest, LinesAreStampedTrimmedFrom501To400AndReadBackWithoutEmptyOnes)
 {

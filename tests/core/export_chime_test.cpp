@@ -10,8 +10,8 @@ namespace {
 TEST(ExportChimeTest, WritesTheNamedSoundTheCompletionSoundForAnyOtherWordOrFails)
 {
     TempDir dir;
-    const std::pair<std::vector<std::string>, Chime::Kind> cases[] = {
-        {{"harp"}, Chime::Kind::harp}, {{"Failure"}, Chime::Kind::success}, {{}, Chime::Kind::success}};
+    const std::pair<std::vector<std::string>, Chime::Kind> cases[]
+        = {{{"harp"}, Chime::Kind::harp}, {{"Failure"}, Chime::Kind::success}, {{}, Chime::Kind::success}};
     const auto out = dir / "som.wav";
     for (const auto& [words, kind] : cases) {
         std::vector<std::string> arguments = {"--export-chime", out.string()};

@@ -123,8 +123,8 @@ TEST(FileSafety, OnlyRegularFilesAreInputs)
     // The dispatcher refuses them before any reader can block on a FIFO or read for ever.
     fs::rename(dir / "fifo", dir / "fifo.srt");
     const auto tsv = Catalog::options({dir / "zero.csv"})->formats;
-    for (const auto& [file, format] : {std::pair{dir / "fifo.srt", OutputFormat{"txt", "TXT", false}},
-                                       std::pair{dir / "zero.csv", tsv.front()}}) {
+    for (const auto& [file, format] :
+        {std::pair{dir / "fifo.srt", OutputFormat{"txt", "TXT", false}}, std::pair{dir / "zero.csv", tsv.front()}}) {
         try {
             Engine::convert(file, Catalog::kind(file), format, {});
             ADD_FAILURE() << file;

@@ -15,14 +15,15 @@ namespace {
 // A noisy picture, so that quality levels make a visible difference in size.
 void makeImage(const fs::path& path, int width = 64, int height = 48)
 {
-    auto noise = vips::VImage::gaussnoise(width, height, vips::VImage::option()->set("mean", 128.0)->set("sigma", 60.0));
+    auto noise
+        = vips::VImage::gaussnoise(width, height, vips::VImage::option()->set("mean", 128.0)->set("sigma", 60.0));
     auto rgb = noise.bandjoin({noise.rotate(0), noise.flip(VIPS_DIRECTION_HORIZONTAL)}).cast(VIPS_FORMAT_UCHAR);
     rgb.write_to_file(path.c_str());
 }
 
 // Runs --convert with the files of `dir`; standard output with `dir` taken out of every path.
 RunResult convert(const fs::path& dir, const std::string& format, const std::vector<std::string>& names,
-                  const std::vector<std::pair<std::string, std::string>>& env = {})
+    const std::vector<std::pair<std::string, std::string>>& env = {})
 {
     std::vector<std::string> all = {"--convert", format};
     for (const auto& name : names)
@@ -43,7 +44,7 @@ TEST(HeadlessConversion, FormatChoiceOutputsAndExitCodes)
     writeFile(dir / "b.mp4", "x");
     writeFile(dir / "docs/readme.txt", "hello");
     const std::vector<std::tuple<std::string, std::vector<std::string>, int, std::string>> cases = {
-        {"jpg", {"a.jpg"}, 2, ""},           // a selection's own format is not offered
+        {"jpg", {"a.jpg"}, 2, ""},  // a selection's own format is not offered
         {"png", {"a.jpg", "b.mp4"}, 2, ""},  // two kinds
         {"mp3", {"a.jpg"}, 2, ""},
         // Labels and extensions in any case; "pdf" is the plain PDF label, one PDF per image in
@@ -99,7 +100,9 @@ TEST(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
 {
     TempDir dir;
     const auto input = dir / "longo.mov";
-    ASSERT_EQ(runProgram("/usr/bin/ffmpeg", {"-f", "lavfi", "-i", "testsrc=duration=40:size=640x480", input.string()}).exitCode, 0);
+    ASSERT_EQ(runProgram("/usr/bin/ffmpeg", {"-f", "lavfi", "-i", "testsrc=duration=40:size=640x480", input.string()})
+                  .exitCode,
+        0);
     fs::create_directories(dir / "tmp");
     for (int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
@@ -107,14 +110,26 @@ TEST(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         command.env = {{"TMPDIR", (dir / "tmp").string()}};
         Process::Child run(command);
         // ffmpeg runs in a process group of its own, out of reach of a signal to the program.
-        ASSERT_TRUE(JobFakes::pumpUntil([&] { return JobFakes::processes("ffmpeg", input.string()) > 0; }, 60));
+        ASSERT_TRUE(JobFakes::pumpUntil(
+            [&] {
+                return JobFakes::processes("ffmpeg", input.string()) > 0;
+            },
+            60));
         ::kill(run.pid(), signal);
         siginfo_t info{};
-        ASSERT_TRUE(JobFakes::pumpUntil([&] { return ::waitid(P_PID, id_t(run.pid()), &info, WEXITED | WNOWAIT | WNOHANG) == 0 && info.si_pid; }, 20));
+        ASSERT_TRUE(JobFakes::pumpUntil(
+            [&] {
+                return ::waitid(P_PID, id_t(run.pid()), &info, WEXITED | WNOWAIT | WNOHANG) == 0 && info.si_pid;
+            },
+            20));
         const int status = run.wait();
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
-        EXPECT_TRUE(JobFakes::pumpUntil([&] { return JobFakes::processes("ffmpeg", input.string()) == 0; }, 10));
+        EXPECT_TRUE(JobFakes::pumpUntil(
+            [&] {
+                return JobFakes::processes("ffmpeg", input.string()) == 0;
+            },
+            10));
         for (const auto& entry : fs::directory_iterator(dir / "tmp"))  // Qt keeps its runtime folder there
             EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "an output was left";

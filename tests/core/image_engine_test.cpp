@@ -68,7 +68,8 @@ TEST_F(ImageEngineTest, OrientedPhotoComesOutUprightWithOrientationOneAndItsExif
         EXPECT_GT(pixel(out, 18, 1), 200);
         EXPECT_LT(pixel(out, 1, 1), 60);
         EXPECT_EQ(image.get_typeof("orientation") ? image.get_int("orientation") : 1, 1);
-        EXPECT_TRUE(ext == "tiff" || std::string(image.get_string("exif-ifd0-Artist")).find("Brivlon") != std::string::npos);
+        EXPECT_TRUE(
+            ext == "tiff" || std::string(image.get_string("exif-ifd0-Artist")).find("Brivlon") != std::string::npos);
     }
 }
 
@@ -96,9 +97,13 @@ TEST_F(ImageEngineTest, LosslessPngKeepsEveryPixelAcrossItsCompressedSlices)
     // Noise defeats the row filters, the sizes split into uneven slices, strict reading checks every sum.
     auto plane = VImage::gaussnoise(1201, 2003, VImage::option()->set("mean", 128)->set("sigma", 60));
     auto colour = VImage::bandjoin({plane, plane.flip(VIPS_DIRECTION_VERTICAL), plane.flip(VIPS_DIRECTION_HORIZONTAL)});
-    auto deep = (colour * 250).cast(VIPS_FORMAT_USHORT).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
-    for (const auto& source : {srgb(colour.bandjoin(plane)), deep, VImage::gaussnoise(3, 200001).cast(VIPS_FORMAT_UCHAR)}) {
-        source.tiffsave((dir / "noise.tiff").c_str(), VImage::option()->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
+    auto deep = (colour * 250)
+                    .cast(VIPS_FORMAT_USHORT)
+                    .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_RGB16));
+    for (const auto& source :
+        {srgb(colour.bandjoin(plane)), deep, VImage::gaussnoise(3, 200001).cast(VIPS_FORMAT_UCHAR)}) {
+        source.tiffsave(
+            (dir / "noise.tiff").c_str(), VImage::option()->set("compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE));
         auto out = ImageEngine::convert(dir / "noise.tiff", format("png"));
         auto back = VImage::new_from_file(out.c_str(), VImage::option()->set("fail_on", VIPS_FAIL_ON_WARNING));
         EXPECT_EQ((back - source).abs().max(), 0) << source.width();
@@ -114,7 +119,8 @@ TEST_F(ImageEngineTest, AlphaIsLaidOnWhiteOnlyWhereTheFormatHasNone)
     // Opaque grey on the left half, fully transparent black on the right half.
     auto alpha = VImage::black(40, 20);
     alpha.draw_rect({255}, 0, 0, 20, 20, VImage::option()->set("fill", true));
-    srgb((VImage::black(40, 20, VImage::option()->set("bands", 3)) + 128).bandjoin(alpha)).pngsave((dir / "clear.png").c_str());
+    srgb((VImage::black(40, 20, VImage::option()->set("bands", 3)) + 128).bandjoin(alpha))
+        .pngsave((dir / "clear.png").c_str());
     for (const std::string ext : {"jpg", "bmp"}) {
         QImage image(QString::fromStdString(ImageEngine::convert(dir / "clear.png", format(ext)).string()));
         ASSERT_EQ(image.size(), QSize(40, 20)) << ext;
@@ -177,7 +183,8 @@ TEST_F(ImageEngineTest, MalformedProfileAndExifBlocksAreIgnored)
 
 TEST_F(ImageEngineTest, LossyFormatsFollowTheQualityLevel)
 {
-    srgb(VImage::gaussnoise(256, 256, VImage::option()->set("mean", 128)->set("sigma", 40)) * std::vector<double>{1, 0.9, 0.8})
+    srgb(VImage::gaussnoise(256, 256, VImage::option()->set("mean", 128)->set("sigma", 40))
+        * std::vector<double>{1, 0.9, 0.8})
         .pngsave((dir / "noise.png").c_str());
     auto sizeAt = [&](const std::string& ext, QualityLevel level) {
         Task::Binder binder(Task::withQuality(Task::newJob(), level));
@@ -191,7 +198,8 @@ TEST_F(ImageEngineTest, MergedPdfIsNamedAfterTheFirstWithCounterAndPagesSizedByR
 {
     // 300 × 200 pixels at 300 dpi, then a photo taken sideways without a resolution, which
     // stays a JPEG stream in the PDF but must show upright.
-    marked(300, 200).copy(VImage::option()->set("xres", 300 / 25.4)->set("yres", 300 / 25.4))
+    marked(300, 200)
+        .copy(VImage::option()->set("xres", 300 / 25.4)->set("yres", 300 / 25.4))
         .pngsave((dir / "a300.png").c_str());
     auto sideways = marked(80, 40);
     sideways.set("orientation", 6);
@@ -219,8 +227,14 @@ TEST_F(ImageEngineTest, FailedConversionsLeaveNoFile)
     // More than a BMP's 32-bit sizes can state fails before any pixel is made.
     const auto huge = srgb(VImage::black(40000, 40000, VImage::option()->set("bands", 3)));
     const std::pair<std::function<void()>, ConversionError::Kind> cases[] = {
-        {[&] { ImageEngine::mergeToPDF({dir / "fine.png", dir / "broken.png"}); }, ConversionError::Kind::unreadable},
-        {[&] { ImageEngine::save(huge, {}, "bmp", dir / "huge.bmp", 0.9); }, ConversionError::Kind::writeFailed},
+        {[&] {
+             ImageEngine::mergeToPDF({dir / "fine.png", dir / "broken.png"});
+         },
+            ConversionError::Kind::unreadable},
+        {[&] {
+             ImageEngine::save(huge, {}, "bmp", dir / "huge.bmp", 0.9);
+         },
+            ConversionError::Kind::writeFailed},
     };
     for (const auto& [run, expected] : cases) {
         try {
@@ -239,7 +253,8 @@ TEST_F(ImageEngineTest, ProgramShortOfMemoryOrKilledLeavesNoPartialOutput)
     srgb(VImage::black(8000, 8000, VImage::option()->set("bands", 3))).pngsave(big.c_str());
     // Below, inside and above the memory the conversion needs: a complete file or none.
     for (const std::string limit : {"--as=700000000", "--as=1000000000", "--as=1300000000"}) {
-        auto run = TestSupport::runProgram("/usr/bin/prlimit", {limit, BRIVLON_BINARY, "--convert", "bmp", big.string()});
+        auto run
+            = TestSupport::runProgram("/usr/bin/prlimit", {limit, BRIVLON_BINARY, "--convert", "bmp", big.string()});
         if (run.exitCode == 0)
             EXPECT_EQ(fs::file_size(dir / "big.bmp"), 54u + 8000u * 8000u * 3u) << limit;
         else

@@ -46,8 +46,9 @@ inline int processes(const std::string& name, const std::string& mentioning = {}
             continue;
         std::string state, parent;
         std::istringstream(stat.substr(close + 2)) >> state >> parent;
-        count += mentioning.empty() ? parent == std::to_string(::getpid())
-                                    : state != "Z" && TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
+        count += mentioning.empty()
+            ? parent == std::to_string(::getpid())
+            : state != "Z" && TestSupport::readFile(entry.path() / "cmdline").find(mentioning) != std::string::npos;
     }
     return count;
 }

@@ -36,7 +36,9 @@ TEST_F(JobStoreTest, ACancelledJobStaysCancelledAndItsLateOutputIsDeleted)
     fs::create_directories(dir / "pasta" / "dentro");
     int cancels = 0;
     auto id = store.add("b.pdf", "PNG");
-    store.setCanceler(id, [&] { ++cancels; });
+    store.setCanceler(id, [&] {
+        ++cancels;
+    });
     store.setProgress(id, 0.4);
     store.cancel(id);
     store.cancel(id);
@@ -62,7 +64,9 @@ TEST_F(JobStoreTest, CancelAllAndClearFinishedKeepTheOrder)
     std::vector<int> cancelled;
     for (int i = 0; i < 5; ++i) {
         ids.push_back(store.add("f" + std::to_string(i), "PNG"));
-        store.setCanceler(ids.back(), [&cancelled, i] { cancelled.push_back(i); });
+        store.setCanceler(ids.back(), [&cancelled, i] {
+            cancelled.push_back(i);
+        });
     }
     store.finish(ids[1], Job::State::done("/tmp/nothing-here"));
     store.finish(ids[3], Job::State::info("aviso"));
@@ -106,7 +110,11 @@ TEST_F(JobStoreTest, APickClaimedWithinThreeSecondsEndsInABurstThere)
     sound.now += 2.9;
     store.finish(store.add("a.png", "JPG"), Job::State::done("/tmp/a.jpg"));
     EXPECT_TRUE(sound.played().empty());
-    ASSERT_TRUE(JobFakes::pumpUntil([&] { return !bursts->shown.empty(); }, 5));
+    ASSERT_TRUE(JobFakes::pumpUntil(
+        [&] {
+            return !bursts->shown.empty();
+        },
+        5));
     EXPECT_EQ(bursts->shown, (std::vector<QPointF>{{40, 50}}));
     EXPECT_EQ(sound.played(), (std::vector<Played>{{wand, 0.42}}));
 
@@ -116,7 +124,8 @@ TEST_F(JobStoreTest, APickClaimedWithinThreeSecondsEndsInABurstThere)
         sound.now += way == 0 ? 3.0 : 0.0;
         auto doomed = store.add("x.png", "JPG");
         auto survivor = store.add("y.png", "JPG");
-        way == 2 ? store.cancel(doomed) : store.finish(doomed, way == 1 ? Job::State::failed("x") : Job::State::done("/x"));
+        way == 2 ? store.cancel(doomed)
+                 : store.finish(doomed, way == 1 ? Job::State::failed("x") : Job::State::done("/x"));
         store.finish(survivor, Job::State::done("/tmp/y.jpg"));
     }
     EXPECT_EQ(std::count(sound.played().begin(), sound.played().end(), Played{wand, 0.42}), 4);

@@ -17,9 +17,9 @@
 #include <array>
 #include <chrono>
 #include <map>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
-#include <sys/wait.h>
 
 using namespace TestSupport;
 
@@ -34,17 +34,20 @@ fs::path make(const fs::path& path, std::vector<std::string> sources)
     return path;
 }
 
-fs::path makeClip(const fs::path& path, const std::string& size, int seconds, const std::string& sound = "sine=frequency=440")
+fs::path makeClip(
+    const fs::path& path, const std::string& size, int seconds, const std::string& sound = "sine=frequency=440")
 {
     const auto length = ":duration=" + std::to_string(seconds);
-    return make(path, {"-f", "lavfi", "-i", "testsrc2=rate=10:size=" + size + length, "-f", "lavfi", "-i",
-                       sound + length, "-c:v", "mpeg4", "-c:a", "pcm_s16le"});
+    return make(path,
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=" + size + length, "-f", "lavfi", "-i", sound + length, "-c:v",
+            "mpeg4", "-c:a", "pcm_s16le"});
 }
 
 // The first stream of each type as ffprobe reports it, plus the container's "format".
 std::map<std::string, QJsonObject> probe(const fs::path& path)
 {
-    auto out = Shell::run("/usr/bin/ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path.string()});
+    auto out = Shell::run(
+        "/usr/bin/ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path.string()});
     auto json = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
     std::map<std::string, QJsonObject> found = {{"format", json["format"].toObject()}};
     for (const auto& value : json["streams"].toArray())
@@ -65,16 +68,16 @@ TEST(FFmpegProgress, FractionOfTheDurationFromRecordsCutAnywhere)
     const std::vector<std::tuple<std::optional<double>, std::vector<std::string>, std::vector<double>>> cases = {
         {60, {"frame=10\nout_time_us=30000000\nprogress=continue\n"}, {0.5}},
         {60, {"out_time_us=-23220\nout_time_us=90000000\nout_time_us=N/A\nout_time_ms=30000000\n"}, {0.0, 1.0}},
-        {std::nullopt, {"out_time_us=30000000\n"}, {}},
-        {0, {"out_time_us=30000000\n"}, {}},
-        {60, {"out_time_us=300", "00000\nprogress=continue\n"}, {0.5}},
-        {60, {"out_ti", "me_us=30000000", "\n"}, {0.5}},
+        {std::nullopt, {"out_time_us=30000000\n"}, {}}, {0, {"out_time_us=30000000\n"}, {}},
+        {60, {"out_time_us=300", "00000\nprogress=continue\n"}, {0.5}}, {60, {"out_ti", "me_us=30000000", "\n"}, {0.5}},
         {60, {"out_time_us=6000000\n\nout_time_us=1", "2000000\nout_", "time_us=18000000\n"}, {0.1, 0.2, 0.3}},
         {60, {"out_time_us=30000000"}, {}},  // its end has not arrived
     };
     for (const auto& [duration, chunks, expected] : cases) {
         std::vector<double> reports;
-        FFmpeg::ProgressParser parser(duration, [&](double fraction) { reports.push_back(fraction); });
+        FFmpeg::ProgressParser parser(duration, [&](double fraction) {
+            reports.push_back(fraction);
+        });
         for (const auto& chunk : chunks)
             parser.feed(chunk);
         EXPECT_EQ(reports, expected) << chunks.front();
@@ -87,14 +90,14 @@ protected:
     static fs::path clip(const std::string& name)
     {
         static TempDir clips;
-        static const std::map<std::string, std::string> sizes = {
-            {"small.mov", "320x240"}, {"odd.mov", "321x241"}, {"landscape.mov", "1280x960"}, {"portrait.mov", "736x1280"}};
+        static const std::map<std::string, std::string> sizes = {{"small.mov", "320x240"}, {"odd.mov", "321x241"},
+            {"landscape.mov", "1280x960"}, {"portrait.mov", "736x1280"}};
         auto path = clips / name;
         return fs::exists(path) ? path : makeClip(path, sizes.at(name), 1);
     }
 
     fs::path convert(const fs::path& source, const std::string& ext, std::optional<QualityLevel> level = {},
-                     const Progress& progress = {})
+        const Progress& progress = {})
     {
         Task::Binder binder(Task::newJob(out.path(), level));
         return MediaEngine::convert(source, {ext, ext, false}, progress);
@@ -105,11 +108,10 @@ protected:
 
 TEST_F(MediaEngineRun, EveryFormatHoldsItsStreamsAtItsSize)
 {
-    const std::vector<std::array<std::string, 3>> cases = {
-        {"mp4", "h264", "aac"}, {"mov", "h264", "aac"},   {"mkv", "h264", "aac"},     {"webm", "vp9", "opus"},
-        {"avi", "mpeg4", "pcm_s16le"}, {"gif", "gif", ""}, {"mp3", "", "mp3"},       {"m4a", "", "aac"},
-        {"ogg", "", "vorbis"},  {"opus", "", "opus"},     {"wav", "", "pcm_s16le"}, {"flac", "", "flac"},
-        {"aiff", "", "pcm_s16be"}};
+    const std::vector<std::array<std::string, 3>> cases = {{"mp4", "h264", "aac"}, {"mov", "h264", "aac"},
+        {"mkv", "h264", "aac"}, {"webm", "vp9", "opus"}, {"avi", "mpeg4", "pcm_s16le"}, {"gif", "gif", ""},
+        {"mp3", "", "mp3"}, {"m4a", "", "aac"}, {"ogg", "", "vorbis"}, {"opus", "", "opus"}, {"wav", "", "pcm_s16le"},
+        {"flac", "", "flac"}, {"aiff", "", "pcm_s16be"}};
     for (const auto& [ext, video, audio] : cases) {
         auto output = convert(clip("small.mov"), ext, QualityLevel::web);
         EXPECT_EQ(output, out / ("small." + ext));
@@ -130,13 +132,14 @@ TEST_F(MediaEngineRun, EveryFormatHoldsItsStreamsAtItsSize)
 
     // Short-side caps keep both sides even and never enlarge.
     using enum QualityLevel;
-    const std::vector<std::tuple<std::string, std::string, QualityLevel, int, int>> sizes = {
-        {"landscape.mov", "mp4", light, 960, 720}, {"portrait.mov", "webm", light, 720, 1252},
-        {"portrait.mov", "mov", high, 736, 1280},  {"small.mov", "mkv", light, 320, 240},
-        {"odd.mov", "avi", max, 320, 240},         {"landscape.mov", "gif", light, 360, 270}};
+    const std::vector<std::tuple<std::string, std::string, QualityLevel, int, int>> sizes
+        = {{"landscape.mov", "mp4", light, 960, 720}, {"portrait.mov", "webm", light, 720, 1252},
+            {"portrait.mov", "mov", high, 736, 1280}, {"small.mov", "mkv", light, 320, 240},
+            {"odd.mov", "avi", max, 320, 240}, {"landscape.mov", "gif", light, 360, 270}};
     for (const auto& [name, ext, level, width, height] : sizes) {
         auto video = probe(convert(clip(name), ext, level))["video"];
-        EXPECT_EQ(std::pair(video["width"].toInt(), video["height"].toInt()), std::pair(width, height)) << name << " → " << ext;
+        EXPECT_EQ(std::pair(video["width"].toInt(), video["height"].toInt()), std::pair(width, height))
+            << name << " → " << ext;
     }
 }
 
@@ -144,17 +147,19 @@ TEST_F(MediaEngineRun, AudioTheEncodersCannotTakeAsItIsStillConverts)
 {
     // A book with a chapter track beside its sound, and sound outside what Vorbis and Opus take.
     TempDir sources;
-    writeFile(sources / "chapters.txt", ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Um\n"
-                                        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Dois\n");
-    auto book = make(sources / "book.m4b", {"-f", "lavfi", "-i", "sine=duration=2", "-i", (sources / "chapters.txt").string(),
-                                            "-map_metadata", "1", "-map_chapters", "1", "-c:a", "aac"});
+    writeFile(sources / "chapters.txt",
+        ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Um\n"
+        "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Dois\n");
+    auto book = make(sources / "book.m4b",
+        {"-f", "lavfi", "-i", "sine=duration=2", "-i", (sources / "chapters.txt").string(), "-map_metadata", "1",
+            "-map_chapters", "1", "-c:a", "aac"});
     auto narrow = make(sources / "phone.wav", {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=1", "-ac", "1"});
     auto quad = make(sources / "quad.flac", {"-f", "lavfi", "-i", "anullsrc=channel_layout=4.0:duration=1"});
     auto quadClip = makeClip(sources / "quad.mov", "320x240", 1, "anullsrc=channel_layout=4.0");
-    const std::vector<std::tuple<fs::path, std::string, QualityLevel>> cases = {
-        {book, "mp3", QualityLevel::high}, {book, "m4a", QualityLevel::high},  {narrow, "ogg", QualityLevel::max},
-        {narrow, "opus", QualityLevel::max}, {quad, "opus", QualityLevel::light}, {quad, "ogg", QualityLevel::light},
-        {quadClip, "webm", QualityLevel::light}};
+    const std::vector<std::tuple<fs::path, std::string, QualityLevel>> cases
+        = {{book, "mp3", QualityLevel::high}, {book, "m4a", QualityLevel::high}, {narrow, "ogg", QualityLevel::max},
+            {narrow, "opus", QualityLevel::max}, {quad, "opus", QualityLevel::light},
+            {quad, "ogg", QualityLevel::light}, {quadClip, "webm", QualityLevel::light}};
     for (const auto& [source, ext, level] : cases) {
         auto streams = probe(convert(source, ext, level));
         EXPECT_TRUE(streams.count("audio")) << source.filename() << " → " << ext;
@@ -181,10 +186,9 @@ TEST_F(MediaEngineRun, FailuresLeaveNothing)
     TempDir sources;
     writeFile(sources / "broken.mov", std::string(4096, '\x17'));
     auto silent = make(sources / "silent.mov", {"-f", "lavfi", "-i", "testsrc2=rate=10:duration=1", "-c:v", "mpeg4"});
-    const std::vector<std::tuple<fs::path, std::string, std::string>> cases = {
-        {sources / "broken.mov", "mp4", "Invalid data found when processing input"},  // ffmpeg's own line
-        {silent, "mp3", "O arquivo não tem áudio."},
-        {clip("small.mov"), "png", "Conversão não suportada."}};
+    const std::vector<std::tuple<fs::path, std::string, std::string>> cases
+        = {{sources / "broken.mov", "mp4", "Invalid data found when processing input"},  // ffmpeg's own line
+            {silent, "mp3", "O arquivo não tem áudio."}, {clip("small.mov"), "png", "Conversão não suportada."}};
     for (const auto& [source, ext, message] : cases) {
         try {
             convert(source, ext);
@@ -227,7 +231,7 @@ TEST_F(MediaEngineRun, NamesTakenDuringTheRunAreNeverTouched)
 
     // ffmpeg itself, told a name, refuses to overwrite it.
     EXPECT_THROW(FFmpeg::run({"-i", clip("small.mov").string(), (out / "small.wav").string()}, std::nullopt, {}),
-                 ConversionError);
+        ConversionError);
     EXPECT_EQ(readFile(theirs), "theirs");
 }
 
@@ -242,7 +246,9 @@ TEST_F(MediaEngineRun, CancellingStopsFFmpegAndLeavesNothing)
             context.cancel->cancel();
         Task::Binder binder(context);
         // Else cancelled at its first progress, while VP9 at the best level is far from done.
-        auto cancel = [&](double) { context.cancel->cancel(); };
+        auto cancel = [&](double) {
+            context.cancel->cancel();
+        };
         EXPECT_THROW(MediaEngine::convert(sources / "long.mov", {"webm", "WEBM", false}, cancel), CancellationError);
         EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child of ours is left";
         EXPECT_TRUE(fs::is_empty(out.path()));

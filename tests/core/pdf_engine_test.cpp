@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <utility>
 #include <set>
 #include <sstream>
+#include <utility>
 
 using namespace TestSupport;
 
@@ -27,10 +27,10 @@ namespace {
 struct PageSpec {
     double width = 612, height = 792;
     int rotate = 0;
-    std::string text;             // lines apart by '\n', from 72 pt right of and 100 pt below the top-left corner
-    std::string cropBox;          // "[x0 y0 x1 y1]" when it differs from the media box
+    std::string text;  // lines apart by '\n', from 72 pt right of and 100 pt below the top-left corner
+    std::string cropBox;  // "[x0 y0 x1 y1]" when it differs from the media box
     double left = 0, bottom = 0;  // where the media box starts
-    std::string lastInk;          // fill colour operators for the last line ("0 0 1 rg")
+    std::string lastInk;  // fill colour operators for the last line ("0 0 1 rg")
 };
 
 // A PDF of the given pages in Helvetica; `inheritedRotate` goes on the page tree, not the pages.
@@ -38,7 +38,8 @@ void writePDF(const fs::path& path, const std::vector<PageSpec>& pages, int inhe
 {
     QPDF pdf;
     pdf.emptyPDF();
-    auto font = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
+    auto font
+        = pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
     for (const auto& p : pages) {
         std::ostringstream content, dict;
         content << "BT /F1 18 Tf 22 TL " << p.left + 72 << " " << p.bottom + p.height - 100 + 22 << " Td";
@@ -48,8 +49,8 @@ void writePDF(const fs::path& path, const std::vector<PageSpec>& pages, int inhe
         dict << "<< /Type /Page /MediaBox [" << p.left << " " << p.bottom << " " << p.left + p.width << " "
              << p.bottom + p.height << "]" << (p.rotate ? " /Rotate " + std::to_string(p.rotate) : "")
              << (p.cropBox.empty() ? "" : " /CropBox " + p.cropBox) << " /Resources << /Font << /F1 " << font.unparse()
-             << " >> >> /Contents " << pdf.makeIndirectObject(QPDFObjectHandle::newStream(&pdf, content.str() + " ET")).unparse()
-             << " >>";
+             << " >> >> /Contents "
+             << pdf.makeIndirectObject(QPDFObjectHandle::newStream(&pdf, content.str() + " ET")).unparse() << " >>";
         QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(QPDFObjectHandle::parse(&pdf, dict.str())), false);
     }
     if (inheritedRotate)
@@ -78,12 +79,15 @@ std::set<std::string> names(const fs::path& folder)
     return result;
 }
 
-const auto format = [](const std::string& ext) { return Catalog::fmts({ext}).front(); };
-const auto image = [](const fs::path& file) { return QImage(QString::fromStdString(file.string())); };
+const auto format = [](const std::string& ext) {
+    return Catalog::fmts({ext}).front();
+};
+const auto image = [](const fs::path& file) {
+    return QImage(QString::fromStdString(file.string()));
+};
 
 // The sentence of the ConversionError `call` throws.
-template <typename Call>
-std::string failure(Call call)
+template <typename Call> std::string failure(Call call)
 {
     try {
         call();
@@ -99,10 +103,13 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
 {
     TempDir dir;
     const auto source = dir / "Relatório.pdf";
-    writePDF(source, {{595.276, 841.89, 0, "um"}, {.rotate = 90, .text = "dois"}, {.text = "tres\nazul", .lastInk = "0 0 1 rg"},
-                      {612, 792, 90, "quatro", "[100 100 400 500]"}});
+    writePDF(source,
+        {{595.276, 841.89, 0, "um"}, {.rotate = 90, .text = "dois"}, {.text = "tres\nazul", .lastInk = "0 0 1 rg"},
+            {612, 792, 90, "quatro", "[100 100 400 500]"}});
     std::vector<double> progress;
-    const auto folder = PDFEngine::convert(source, format("png"), [&](double p) { progress.push_back(p); });
+    const auto folder = PDFEngine::convert(source, format("png"), [&](double p) {
+        progress.push_back(p);
+    });
     EXPECT_EQ(folder, dir / "Relatório (PNG)");
     EXPECT_EQ(progress, (std::vector<double>{0.25, 0.5, 0.75, 1.0}));
     // The crop box at 300 dpi, truncated (2480.3 x 3507.9 for A4), turned with the page.
@@ -114,7 +121,8 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
     int inked = 0, blue = 0;  // the text is drawn, upright, at 300 px by 417 px; its blue line below
     for (int y = 330; y < 520; ++y)
         for (int x = 280; x < 480; ++x)
-            (y < 430 ? inked : blue) += y < 430 ? qGray(page.pixel(x, y)) < 128 : qBlue(page.pixel(x, y)) - qRed(page.pixel(x, y)) > 150;
+            (y < 430 ? inked : blue)
+                += y < 430 ? qGray(page.pixel(x, y)) < 128 : qBlue(page.pixel(x, y)) - qRed(page.pixel(x, y)) > 150;
     EXPECT_TRUE(inked > 100 && blue > 100) << inked << " black, " << blue << " blue";
     EXPECT_EQ(PDFEngine::convert(source, format("png"), {}), dir / "Relatório (PNG) 2");
 
@@ -125,7 +133,9 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
     writePDF(dir / "Tiras.pdf", strips);
     const auto stripFolder = PDFEngine::convert(dir / "Tiras.pdf", format("png"), {});
     for (int i = 1, lastWidth = 0; i <= 40; ++i) {
-        const auto width = image(stripFolder / ("Tiras - página 0" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".png")).width();
+        const auto width
+            = image(stripFolder / ("Tiras - página 0" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".png"))
+                  .width();
         EXPECT_GT(width, std::exchange(lastWidth, width)) << i;
     }
 
@@ -140,7 +150,9 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     TempDir dir;
     writePDF(dir / "mixed.pdf", {{.text = "a"}, {0.1, 0.1}, {.text = "c"}});
     std::vector<double> progress;
-    const auto folder = PDFEngine::convert(dir / "mixed.pdf", format("png"), [&](double p) { progress.push_back(p); });
+    const auto folder = PDFEngine::convert(dir / "mixed.pdf", format("png"), [&](double p) {
+        progress.push_back(p);
+    });
     EXPECT_EQ(names(folder), (std::set<std::string>{"mixed - página 001.png", "mixed - página 003.png"}));
     EXPECT_EQ(progress, (std::vector<double>{1.0 / 3, 1.0}));
 
@@ -148,14 +160,19 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     writePDF(dir / "tiny.pdf", {{0.1, 0.1}});
     writePDF(dir / "huge.pdf", {{14400, 14400}, {14400, 14400}});
     for (const auto* name : {"tiny.pdf", "huge.pdf"})
-        EXPECT_EQ(failure([&] { PDFEngine::convert(dir / name, format("png"), {}); }), ConversionError::writeFailed().what())
+        EXPECT_EQ(failure([&] {
+            PDFEngine::convert(dir / name, format("png"), {});
+        }),
+            ConversionError::writeFailed().what())
             << name;
 
     // A cancelled job stops before the next page and takes its folder with it.
     auto job = Task::newJob();
     Task::Binder binder(job);
     int pages = 0;
-    const auto cancel = [&](double) { ++pages, job.cancel->cancel(); };
+    const auto cancel = [&](double) {
+        ++pages, job.cancel->cancel();
+    };
     EXPECT_THROW(PDFEngine::convert(dir / "mixed.pdf", format("png"), cancel), CancellationError);
     EXPECT_EQ(pages, 1);
     EXPECT_EQ(names(dir.path()), (std::set<std::string>{"mixed.pdf", "mixed (PNG)", "tiny.pdf", "huge.pdf"}));
@@ -169,9 +186,9 @@ TEST(PDFEngine, TextHoldsEveryPageInReadingOrderWhateverItsRotationAndBoxes)
     EXPECT_EQ(readFile(PDFEngine::convert(dir / "Notas.pdf", format("txt"), {})), lines + "\n\nOutra pagina");
 
     writePDF(dir / "herdada.pdf", {{.text = lines}, {.rotate = 180, .text = lines}}, 90);
-    writePDF(dir / "deslocada.pdf", {{.text = lines, .left = 200, .bottom = -300},
-                                     {.text = lines, .cropBox = "[40 300 560 760]"},
-                                     {.rotate = 270, .text = lines, .cropBox = "[60 60 500 760]", .left = 50}});
+    writePDF(dir / "deslocada.pdf",
+        {{.text = lines, .left = 200, .bottom = -300}, {.text = lines, .cropBox = "[40 300 560 760]"},
+            {.rotate = 270, .text = lines, .cropBox = "[60 60 500 760]", .left = 50}});
     qpdf({"--rotate=+90:1", "--rotate=+180:2"}, dir / "Notas.pdf", dir / "girada.pdf");
     for (const std::string name : {"herdada.pdf", "deslocada.pdf", "girada.pdf"}) {
         const auto reference = runProgram("/usr/bin/pdftotext", {(dir / name).string(), "-"});
@@ -193,15 +210,24 @@ TEST(PDFEngine, SourcesThatDoNotOpenFailByNameAndWriteNothing)
     const auto before = names(dir.path());
     for (const std::string bad : {"falso.pdf", "cortado.pdf", "trancado.pdf"}) {
         for (const auto* ext : {"png", "txt"})
-            EXPECT_EQ(failure([&] { PDFEngine::convert(dir / bad, format(ext), {}); }), ConversionError::unreadable().what())
+            EXPECT_EQ(failure([&] {
+                PDFEngine::convert(dir / bad, format(ext), {});
+            }),
+                ConversionError::unreadable().what())
                 << bad;
         // A merge says which of its files it could not read, wherever that one stands.
-        for (const auto& files : {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}}) {
-            const auto message = failure([&] { PDFEngine::merge(files); });
+        for (const auto& files :
+            {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}}) {
+            const auto message = failure([&] {
+                PDFEngine::merge(files);
+            });
             EXPECT_NE(message.find(bad), std::string::npos) << message;
         }
     }
-    EXPECT_EQ(failure([&] { PDFEngine::convert(dir / "A.pdf", format("mp3"), {}); }), ConversionError::unsupported().what());
+    EXPECT_EQ(failure([&] {
+        PDFEngine::convert(dir / "A.pdf", format("mp3"), {});
+    }),
+        ConversionError::unsupported().what());
     EXPECT_EQ(names(dir.path()), before);
 }
 
@@ -217,7 +243,7 @@ TEST(PDFEngine, MergeAppendsEveryPageInOrderUnencryptedUnderAFreeName)
     const auto out = PDFEngine::merge({dir / "A.pdf", dir / "B.pdf", dir / "C.pdf"});
     EXPECT_EQ(out, dir / "A – combinado.pdf");
     EXPECT_EQ(words(readFile(PDFEngine::convert(out, format("txt"), {}))),
-              (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3", "C1"}));
+        (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3", "C1"}));
     auto merged = Poppler::Document::load(QString::fromStdString(out.string()));
     for (int page : {1, 2, 4})  // A's own rotation and B's inherited one stay
         EXPECT_EQ(merged->page(page)->orientation(), Poppler::Page::Landscape) << page;

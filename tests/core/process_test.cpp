@@ -41,10 +41,11 @@ TEST(Shell, FailuresOutputEnvironmentFolderAndFullPipes)
     EXPECT_EQ(Shell::run("/bin/echo", {"a b", "*"}), "a b *\n");
     setenv("BRIVLON_TEST_INHERITED", "kept", 1);
     EXPECT_EQ(Shell::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED-$BRIVLON_TEST_EXTRA"},
-                         {.env = {{"BRIVLON_TEST_EXTRA", "added"}}}),
-              "kept-added\n");
-    EXPECT_EQ(Shell::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED"}, {.env = {{"BRIVLON_TEST_INHERITED", "over"}}}),
-              "over\n");
+                  {.env = {{"BRIVLON_TEST_EXTRA", "added"}}}),
+        "kept-added\n");
+    EXPECT_EQ(
+        Shell::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED"}, {.env = {{"BRIVLON_TEST_INHERITED", "over"}}}),
+        "over\n");
     TempDir dir;
     EXPECT_EQ(Shell::run("/bin/pwd", {}, {.cwd = dir.path()}), dir.path().string() + "\n");
     int fd = ::open((dir / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -52,8 +53,10 @@ TEST(Shell, FailuresOutputEnvironmentFolderAndFullPipes)
     ::close(fd);
     EXPECT_EQ(TestSupport::readFile(dir / "out.txt"), "into the file\n");
     // 4 MB on each stream, interleaved: a reader that drains one pipe at a time deadlocks.
-    auto out = Shell::run("/bin/sh", {"-c", "for i in 1 2 3 4; do head -c 1048576 /dev/zero; "
-                                            "head -c 1048576 /dev/zero >&2; done"});
+    auto out = Shell::run("/bin/sh",
+        {"-c",
+            "for i in 1 2 3 4; do head -c 1048576 /dev/zero; "
+            "head -c 1048576 /dev/zero >&2; done"});
     EXPECT_EQ(out.size(), 4u * 1048576u);
 }
 
@@ -69,8 +72,11 @@ TEST(Process, CancellingTerminatesOnlyCancellableChildren)
     pid_t child = 0;
     Process::Command command{"/bin/sh", {"-c", "echo $$; exec sleep 30"}};
     command.cancellable = true;
-    EXPECT_THROW(Process::run(command, [&](std::string_view chunk) { child = std::stoi(std::string(chunk)); }),
-                 CancellationError);
+    EXPECT_THROW(Process::run(command,
+                     [&](std::string_view chunk) {
+                         child = std::stoi(std::string(chunk));
+                     }),
+        CancellationError);
     canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_GT(child, 0);

@@ -42,8 +42,9 @@ TEST_F(SettingsTest, QualityFollowsTheTaskOverrideThenTheSavedChoiceOfTheGroup)
     Defaults::set("quality.jpg", "Light");
     Defaults::set("quality.ogg", "web");
     Defaults::set("quality.video", "max");
-    const std::pair<const char*, QualityLevel> saved[] = {{"jpg", QualityLevel::high}, {"webp", QualityLevel::web},
-        {"opus", QualityLevel::web}, {"mkv", QualityLevel::max}, {"JPG", QualityLevel::high}, {"video", QualityLevel::high}};
+    const std::pair<const char*, QualityLevel> saved[]
+        = {{"jpg", QualityLevel::high}, {"webp", QualityLevel::web}, {"opus", QualityLevel::web},
+            {"mkv", QualityLevel::max}, {"JPG", QualityLevel::high}, {"video", QualityLevel::high}};
     for (const auto& [ext, level] : saved)
         EXPECT_EQ(Quality::levelFor(ext), level) << ext;
     Task::Binder binder(Task::withQuality({}, QualityLevel::light));

@@ -29,16 +29,15 @@ Tree tree(const fs::path& root)
 {
     Tree entries;
     for (const auto& entry : fs::recursive_directory_iterator(root))
-        entries[entry.path().lexically_relative(root).string()] =
-            entry.is_symlink()        ? "->" + fs::read_symlink(entry.path()).string()
+        entries[entry.path().lexically_relative(root).string()] = entry.is_symlink()
+            ? "->" + fs::read_symlink(entry.path()).string()
             : entry.is_directory()    ? "/"
             : entry.is_regular_file() ? readFile(entry.path())
                                       : "?";
     return entries;
 }
 
-template <typename Call>
-ConversionError failure(Call call)
+template <typename Call> ConversionError failure(Call call)
 {
     try {
         call();
@@ -97,8 +96,8 @@ protected:
     Tree unpacked(const fs::path& archive)
     {
         const auto target = scratch / ("unpacked-" + archive.filename().string());
-        run("/usr/bin/python3", {"-c", "import shutil, sys; shutil.unpack_archive(*sys.argv[1:])", archive.string(),
-                                 target.string()});
+        run("/usr/bin/python3",
+            {"-c", "import shutil, sys; shutil.unpack_archive(*sys.argv[1:])", archive.string(), target.string()});
         return tree(target);
     }
 
@@ -109,23 +108,25 @@ protected:
 
 TEST_F(ArchiveEngineTest, ArchivesAreNamedAfterTheirItemsHoldAllOfThemLiterallyAndNeverOverwrite)
 {
-    const std::vector<fs::path> items = {file("um/a.txt", "a de um"),   file("dois/b.txt", "b de dois"),
-                                         file("um/-d.txt", "traço"),    file("um/foto[1].jpg", "colchete"),
-                                         file("um/a*b.txt", "estrela"), work / "um/pasta"};
+    const std::vector<fs::path> items
+        = {file("um/a.txt", "a de um"), file("dois/b.txt", "b de dois"), file("um/-d.txt", "traço"),
+            file("um/foto[1].jpg", "colchete"), file("um/a*b.txt", "estrela"), work / "um/pasta"};
     for (const auto& decoy : {"um/b.txt", "um/foto1.jpg", "um/axb.txt", "um/pasta/.DS_Store"})
         file(decoy, "não");
     file("um/pasta/ção.txt", "c");
     fs::create_directory(work / "um/a.txt 2.tar");  // free names skip folders as well as files
-    for (const auto& [format, ext, second] :
-         {std::tuple<OutputFormat, std::string, std::string>{zip, ".zip", " 2"}, {tar, ".tar", " 3"}, {tgz, ".tar.gz", " 2"}}) {
+    for (const auto& [format, ext, second] : {std::tuple<OutputFormat, std::string, std::string>{zip, ".zip", " 2"},
+             {tar, ".tar", " 3"}, {tgz, ".tar.gz", " 2"}}) {
         SCOPED_TRACE(format.ext);
         const auto first = ArchiveEngine::create({items[0]}, format);
         EXPECT_EQ(first, work / ("um/a.txt" + ext));
         const auto bytes = readFile(first);
         EXPECT_EQ(ArchiveEngine::create({items[0]}, format), work / ("um/a.txt" + second + ext));
         EXPECT_EQ(readFile(first), bytes);
-        EXPECT_EQ(failure([&] { ArchiveEngine::create({items[0], work / "sumiu.txt"}, format); }).kind(),
-                  ConversionError::Kind::unreadable);
+        EXPECT_EQ(failure([&] {
+            ArchiveEngine::create({items[0], work / "sumiu.txt"}, format);
+        }).kind(),
+            ConversionError::Kind::unreadable);
         EXPECT_FALSE(fs::exists(work / ("um/Arquivos (2)" + ext)));
         // A folder, also written with a trailing slash, is its own top-level entry.
         const auto folder = ArchiveEngine::create({work.path().string() + "/um/pasta/"}, format);
@@ -134,9 +135,9 @@ TEST_F(ArchiveEngineTest, ArchivesAreNamedAfterTheirItemsHoldAllOfThemLiterallyA
         // Items from several folders land at the top level, each from its own folder.
         const auto several = ArchiveEngine::create(items, format);
         EXPECT_EQ(several, work / ("um/Arquivos (6)" + ext));
-        EXPECT_EQ(unpacked(several), (Tree{{"a.txt", "a de um"}, {"b.txt", "b de dois"}, {"-d.txt", "traço"},
-                                           {"foto[1].jpg", "colchete"}, {"a*b.txt", "estrela"}, {"pasta", "/"},
-                                           {"pasta/ção.txt", "c"}}));
+        EXPECT_EQ(unpacked(several),
+            (Tree{{"a.txt", "a de um"}, {"b.txt", "b de dois"}, {"-d.txt", "traço"}, {"foto[1].jpg", "colchete"},
+                {"a*b.txt", "estrela"}, {"pasta", "/"}, {"pasta/ção.txt", "c"}}));
     }
 }
 
@@ -171,7 +172,10 @@ TEST_F(ArchiveEngineTest, UnpackingGivesTheEntryOrAFolderAndRepackingKeepsTheEnt
 
     // An empty archive cannot be repacked and extracts to an empty folder.
     const auto empty = file("vazio.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-    EXPECT_STREQ(failure([&] { ArchiveEngine::repack(empty, tgz); }).what(), "Não foi possível ler o arquivo.");
+    EXPECT_STREQ(failure([&] {
+        ArchiveEngine::repack(empty, tgz);
+    }).what(),
+        "Não foi possível ler o arquivo.");
     EXPECT_TRUE(fs::is_empty(ArchiveEngine::extract(empty)));
 }
 
@@ -194,7 +198,7 @@ with tarfile.open("perigo.tar", "w") as archive:
     const auto out = ArchiveEngine::extract(work / "perigo.tar");
     EXPECT_EQ(tree(out), (Tree{{"suid", "d"}, {"alheio", "o"}, {"dentro", "->suid"}}));
     for (const auto& path : {out, out / "suid", out / "alheio", out / "dentro"}) {
-        struct stat info {};
+        struct stat info { };
         ASSERT_EQ(::lstat(path.c_str(), &info), 0) << path;
         EXPECT_EQ(info.st_uid, ::geteuid()) << path;
         EXPECT_EQ(info.st_mode & (S_ISUID | S_ISGID | S_ISVTX), 0u) << path;
@@ -216,21 +220,32 @@ with tarfile.open("dados.tar", "w") as archive:
     archive.addfile(info, io.BytesIO(bytes(info.size)))
 )");
     const auto before = tree(work.path()).size();
-    ArchiveEngine::setRoomProbe([](const fs::path&) { return 8LL << 20; });
+    ArchiveEngine::setRoomProbe([](const fs::path&) {
+        return 8LL << 20;
+    });
     for (const auto& name : {"bomba.tar.gz", "zeros.gz", "zeros.bz2", "zeros.xz"})
-        EXPECT_TRUE(noRoom(failure([&] { ArchiveEngine::extract(work / name); }))) << name;
-    EXPECT_TRUE(noRoom(failure([&] { ArchiveEngine::repack(work / "bomba.tar.gz", zip); })));
+        EXPECT_TRUE(noRoom(failure([&] {
+            ArchiveEngine::extract(work / name);
+        }))) << name;
+    EXPECT_TRUE(noRoom(failure([&] {
+        ArchiveEngine::repack(work / "bomba.tar.gz", zip);
+    })));
     EXPECT_EQ(tree(work.path()).size(), before);
 
     // Out of a temporary folder on another file system the unpacked files are copied, and the
     // copy needs its room at the destination.
-    struct stat shm {}, here {};
+    struct stat shm {
+    }, here{};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(work.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
         return;
     char pattern[] = "/dev/shm/brivlon-case-XXXXXX";
     useTempFolder(mkdtemp(pattern));
-    ArchiveEngine::setRoomProbe([&](const fs::path& folder) { return folder == work.path() ? 3LL << 20 : 1LL << 40; });
-    EXPECT_TRUE(noRoom(failure([&] { ArchiveEngine::extract(work / "dados.tar"); })));
+    ArchiveEngine::setRoomProbe([&](const fs::path& folder) {
+        return folder == work.path() ? 3LL << 20 : 1LL << 40;
+    });
+    EXPECT_TRUE(noRoom(failure([&] {
+        ArchiveEngine::extract(work / "dados.tar");
+    })));
     EXPECT_EQ(tree(work.path()).size(), before);
 }
 
@@ -253,7 +268,9 @@ for ext, pack in (("gz", gzip.compress), ("bz2", bz2.compress), ("xz", lzma.comp
         EXPECT_EQ(ArchiveEngine::extract(compressed), work / ext / "log.txt 2");
         EXPECT_TRUE(readFile(work / ext / "log.txt 2") == contents) << ext;
         fs::remove_all(work / ext);
-        failure([&] { ArchiveEngine::extract(work / ("cortado." + ext)); });
+        failure([&] {
+            ArchiveEngine::extract(work / ("cortado." + ext));
+        });
     }
     // Only regular files are read: not a pipe (kept open so nothing blocks), not an endless device.
     ASSERT_EQ(::mkfifo((work / "fila.bz2").c_str(), 0600), 0);
@@ -262,7 +279,10 @@ for ext, pack in (("gz", gzip.compress), ("bz2", bz2.compress), ("xz", lzma.comp
     ASSERT_EQ(::write(writer, junk.data(), junk.size()), ssize_t(junk.size()));
     fs::create_symlink("/dev/zero", work / "zero.gz");
     for (const auto& name : {"fila.bz2", "zero.gz"})
-        EXPECT_EQ(failure([&] { ArchiveEngine::extract(work / name); }).kind(), ConversionError::Kind::unreadable);
+        EXPECT_EQ(failure([&] {
+            ArchiveEngine::extract(work / name);
+        }).kind(),
+            ConversionError::Kind::unreadable);
     ::close(writer);
     EXPECT_EQ(tree(work.path()).size(), 6u);  // only the inputs
 }

@@ -14,8 +14,12 @@ using Rows = std::vector<Row>;
 TEST(DelimitedText, DetectsTheDelimiterAndParsesQuotesLineEndsAndEmptyCells)
 {
     const std::vector<std::pair<std::string, char>> delimiters = {
-        {"a;b;c\r\n1,5,2,5,3,5,4,5\r\n", ';'}, {"a;b\r1,2,3,4,5", ';'}, {"a,b;c", ','},
-        {"a\tb;c\td", '\t'}, {"abc\n,,,", ','}, {"", ','},
+        {"a;b;c\r\n1,5,2,5,3,5,4,5\r\n", ';'},
+        {"a;b\r1,2,3,4,5", ';'},
+        {"a,b;c", ','},
+        {"a\tb;c\td", '\t'},
+        {"abc\n,,,", ','},
+        {"", ','},
     };
     for (const auto& [text, expected] : delimiters)
         EXPECT_EQ(SpreadsheetEngine::detectDelimiter(text), expected) << text;
@@ -41,11 +45,13 @@ TEST(DelimitedText, WritesQuotesOnlyWhereNeededAndNeverReplaces)
 {
     TempDir dir;
     const Rows rows = {{"a", ",", "diz \"oi\"", ""}, {"duas\nlinhas", "cr\r", "\t", " x "}, {}};
-    EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, ','), "\xEF\xBB\xBF"
-                                                          "a,\",\",\"diz \"\"oi\"\"\",\r\n"
-                                                          "\"duas\nlinhas\",\"cr\r\",\t, x \r\n\r\n");
-    EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, '\t'), "a\t,\t\"diz \"\"oi\"\"\"\t\r\n"
-                                                           "\"duas\nlinhas\"\t\"cr\r\"\t\"\t\"\t x \r\n\r\n");
+    EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, ','),
+        "\xEF\xBB\xBF"
+        "a,\",\",\"diz \"\"oi\"\"\",\r\n"
+        "\"duas\nlinhas\",\"cr\r\",\t, x \r\n\r\n");
+    EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, '\t'),
+        "a\t,\t\"diz \"\"oi\"\"\"\t\r\n"
+        "\"duas\nlinhas\"\t\"cr\r\"\t\"\t\"\t x \r\n\r\n");
     EXPECT_EQ(SpreadsheetEngine::delimitedText({}, ';'), "\r\n");
 
     // A file that appeared at the chosen name after it was chosen stays as it is.
@@ -61,10 +67,18 @@ TEST(DelimitedText, LoadsEncodingsAndMarks)
 {
     TempDir dir;
     const std::vector<std::tuple<std::string, std::string, Rows>> cases = {
-        {"marca.csv", "\xEF\xBB\xBF" "x,y\n1,\xEF\xBB\xBF" "2\n", {{"x", "y"}, {"1", "2"}}},
+        {"marca.csv",
+            "\xEF\xBB\xBF"
+            "x,y\n1,\xEF\xBB\xBF"
+            "2\n",
+            {{"x", "y"}, {"1", "2"}}},
         {"latin.csv", "caf\xE9;p\xE3o\n", {{"café", "pão"}}},
         {"surrogate.csv", "a,\xED\xA0\x80\n", {{"a", "\xC3\xAD\xC2\xA0\xC2\x80"}}},
-        {"utf16.csv", std::string("\xFF\xFE" "a\0,\0\xE7\0\n\0", 10), {{"a", "ç"}}},
+        {"utf16.csv",
+            std::string("\xFF\xFE"
+                        "a\0,\0\xE7\0\n\0",
+                10),
+            {{"a", "ç"}}},
         {"tab.tsv", "a;b,c;d\te\n", {{"a;b,c;d", "e"}}},
         {"vazio.csv", "", {}},
     };

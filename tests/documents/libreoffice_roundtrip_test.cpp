@@ -27,16 +27,15 @@ TEST(XlsxInOfficeSuite, OpensOurPackageWithTheSameCells)
         {"controle\x01sumiu", "12.25", "emoji \xF0\x9F\x98\x80"},
     };
     const std::string emoji = "\xF0\x9F\x98\x80";
-    SpreadsheetEngine::writeXLSX({{"Dados", rows},
-                                  {"Outra\x0B" + std::string(28, 'x') + emoji, {{"b"}}},
-                                  {"Terceira & <última>", {{"c"}}}},
-                                 dir / "tabela.xlsx");
+    SpreadsheetEngine::writeXLSX(
+        {{"Dados", rows}, {"Outra\x0B" + std::string(28, 'x') + emoji, {{"b"}}}, {"Terceira & <última>", {{"c"}}}},
+        dir / "tabela.xlsx");
 
     auto result = runProgram(office,
-                             {"-env:UserInstallation=file://" + (dir / "perfil").string(), "--headless", "--norestore",
-                              "--nologo", "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false",
-                              "--outdir", (dir / "saida").string(), (dir / "tabela.xlsx").string()},
-                             240, {{"HOME", dir.path().string()}, {"LC_ALL", "C.UTF-8"}});
+        {"-env:UserInstallation=file://" + (dir / "perfil").string(), "--headless", "--norestore", "--nologo",
+            "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false", "--outdir",
+            (dir / "saida").string(), (dir / "tabela.xlsx").string()},
+        240, {{"HOME", dir.path().string()}, {"LC_ALL", "C.UTF-8"}});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto csv = dir / "saida" / "tabela.csv";
     ASSERT_TRUE(fs::exists(csv)) << result.out << result.err;

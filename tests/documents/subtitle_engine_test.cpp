@@ -14,10 +14,23 @@ using namespace TestSupport;
 TEST(SubtitleTime, ReadsMinutesAndHoursStrictlyAndStamps)
 {
     const std::vector<std::pair<std::string, std::optional<double>>> cases = {
-        {"1:30", 90}, {"01:02:03,5", 3723.5}, {"\u00A0\t2:00\u3000", 120}, {"0:75", 75}, {"1::30", 90},
-        {"-1:30", -30}, {"1e1:0", 600}, {".5:1.", 31}, {"90", std::nullopt}, {"1:2:3:4", std::nullopt},
-        {":45:", std::nullopt}, {"1 :30", std::nullopt}, {"1:30\n", std::nullopt}, {"inf:0", std::nullopt},
-        {"0x1p3:0", std::nullopt}, {"1:1e", std::nullopt}, {"1:٣٠", std::nullopt},
+        {"1:30", 90},
+        {"01:02:03,5", 3723.5},
+        {"\u00A0\t2:00\u3000", 120},
+        {"0:75", 75},
+        {"1::30", 90},
+        {"-1:30", -30},
+        {"1e1:0", 600},
+        {".5:1.", 31},
+        {"90", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {":45:", std::nullopt},
+        {"1 :30", std::nullopt},
+        {"1:30\n", std::nullopt},
+        {"inf:0", std::nullopt},
+        {"0x1p3:0", std::nullopt},
+        {"1:1e", std::nullopt},
+        {"1:٣٠", std::nullopt},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(SubtitleEngine::time(text), expected) << text;
@@ -29,7 +42,8 @@ TEST(SubtitleTime, ReadsMinutesAndHoursStrictlyAndStamps)
 
 TEST(SubtitleParse, LineEndsMarksHeadersAndBadBlocks)
 {
-    auto fromWindows = SubtitleEngine::parse("\xEF\xBB\xBF" "1\r\n00:00:01,000 --> 00:00:02,000\r\nOlá\r\nmundo\r\n\r\n"
+    auto fromWindows = SubtitleEngine::parse("\xEF\xBB\xBF"
+                                             "1\r\n00:00:01,000 --> 00:00:02,000\r\nOlá\r\nmundo\r\n\r\n"
                                              "2\r\n00:00:03,000 --> 00:00:04,500\r\nTchau\r\n");
     ASSERT_EQ(fromWindows.size(), 2u);
     EXPECT_EQ(fromWindows[0].text, "Olá\nmundo");
@@ -55,8 +69,9 @@ TEST(SubtitleConvert, WritesEachFormat)
                             "2\n100:00:00,000 --> 100:00:01,042\nSegunda\nlinha\n";
     const std::string vtt = "WEBVTT\n\nc1\n00:05.000 --> 00:06.000 line:0\n<b>Forte</b> <c.amarelo>cor</c>\n";
     const std::vector<std::tuple<std::string, std::string, std::string, std::string>> cases = {
-        {"a.srt", srt, "vtt", "WEBVTT\n\n00:00:05.000 --> 00:00:06.000\n<i>Olá</i>, <font color=\"red\">mundo</font>\n\n"
-                              "100:00:00.000 --> 100:00:01.042\nSegunda\nlinha\n"},
+        {"a.srt", srt, "vtt",
+            "WEBVTT\n\n00:00:05.000 --> 00:00:06.000\n<i>Olá</i>, <font color=\"red\">mundo</font>\n\n"
+            "100:00:00.000 --> 100:00:01.042\nSegunda\nlinha\n"},
         {"a.srt", srt, "txt", "Olá, mundo\nSegunda\nlinha\n"},
         {"a.vtt", vtt, "srt", "1\n00:00:05,000 --> 00:00:06,000\n<b>Forte</b> cor\n"},
     };

@@ -21,8 +21,8 @@ using Rows = std::vector<Row>;
 namespace {
 
 const std::string mainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-const std::string bothNs =
-    "xmlns=\"" + mainNs + "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+const std::string bothNs
+    = "xmlns=\"" + mainNs + "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
 
 // A package made of exactly these parts.
 fs::path package(const TempDir& dir, const std::string& name, const std::map<std::string, std::string>& parts)
@@ -49,7 +49,7 @@ long peakMemoryMiB(const std::string& format, const fs::path& file)
         ::_exit(127);
     }
     int status = 0;
-    struct rusage usage {};
+    struct rusage usage { };
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || status != 0)
         return -1;
     return usage.ru_maxrss / 1024;
@@ -63,8 +63,15 @@ TEST(XlsxWriter, CellsComeBackAsWritten)
 {
     // Row i holds case i in column A; numbers are number cells, everything else text.
     const std::vector<std::pair<std::string, bool>> cases = {
-        {"0", true}, {"-0.5", true}, {"123456789012345", true}, {"007", false}, {"1e5", false},
-        {"+3", false}, {"1.", false}, {"1234567890123456", false}, {"12 ", false},
+        {"0", true},
+        {"-0.5", true},
+        {"123456789012345", true},
+        {"007", false},
+        {"1e5", false},
+        {"+3", false},
+        {"1.", false},
+        {"1234567890123456", false},
+        {"12 ", false},
     };
     Rows rows;
     for (const auto& [text, _] : cases)
@@ -77,8 +84,10 @@ TEST(XlsxWriter, CellsComeBackAsWritten)
     // Sheet names are cut at 31 UTF-16 units, never inside a pair.
     const std::string emoji = "\xF0\x9F\x98\x80";
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"Aba" + forbidden + "1", "Aba1"}, {std::string(40, 'a'), std::string(31, 'a')},
-        {std::string(29, 'c') + emoji, std::string(29, 'c') + emoji}, {std::string(30, 'd') + emoji, std::string(30, 'd')},
+        {"Aba" + forbidden + "1", "Aba1"},
+        {std::string(40, 'a'), std::string(31, 'a')},
+        {std::string(29, 'c') + emoji, std::string(29, 'c') + emoji},
+        {std::string(30, 'd') + emoji, std::string(30, 'd')},
     };
     Workbook sheets;
     for (const auto& [name, _] : names)
@@ -104,32 +113,38 @@ TEST(XlsxWriter, CellsComeBackAsWritten)
 TEST(XlsxReader, SharedInlineBooleanCellsAndGaps)
 {
     TempDir dir;
-    auto path = package(
-        dir, "lido.xlsx",
-        {{"xl/workbook.xml", "<workbook " + bothNs + "><sheets><sheet name=\"Um\" sheetId=\"1\" r:id=\"rId7\"/>"
-                                                     "<sheet sheetId=\"2\" r:id=\"rId8\"/><sheet name=\"Falta\"/></sheets></workbook>"},
-         {"xl/_rels/workbook.xml.rels",
-          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-          "<Relationship Id=\"rId7\" Target=\"worksheets/folha[1]*.xml\"/>"
-          "<Relationship Id=\"rId8\" Target=\"/xl/worksheets/outra.xml\"/></Relationships>"},
-         {"xl/sharedStrings.xml", "<sst xmlns=\"" + mainNs + "\"><si><t>um</t></si>"
-                                  "<si><r><t>do</t></r><r><t xml:space=\"preserve\">is</t></r><rPh><t>X</t></rPh></si></sst>"},
-         {"xl/worksheets/folha1x.xml", sheetPart("<row><c><v>engano</v></c></row>")},
-         {"xl/worksheets/folha[1]*.xml",
-          sheetPart("<row r=\"3\"><c r=\"C3\" t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c></row>"
+    auto path = package(dir, "lido.xlsx",
+        {{"xl/workbook.xml",
+             "<workbook " + bothNs
+                 + "><sheets><sheet name=\"Um\" sheetId=\"1\" r:id=\"rId7\"/>"
+                   "<sheet sheetId=\"2\" r:id=\"rId8\"/><sheet name=\"Falta\"/></sheets></workbook>"},
+            {"xl/_rels/workbook.xml.rels",
+                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                "<Relationship Id=\"rId7\" Target=\"worksheets/folha[1]*.xml\"/>"
+                "<Relationship Id=\"rId8\" Target=\"/xl/worksheets/outra.xml\"/></Relationships>"},
+            {"xl/sharedStrings.xml",
+                "<sst xmlns=\"" + mainNs
+                    + "\"><si><t>um</t></si>"
+                      "<si><r><t>do</t></r><r><t xml:space=\"preserve\">is</t></r><rPh><t>X</t></rPh></si></sst>"},
+            {"xl/worksheets/folha1x.xml", sheetPart("<row><c><v>engano</v></c></row>")},
+            {"xl/worksheets/folha[1]*.xml",
+                sheetPart(
+                    "<row r=\"3\"><c r=\"C3\" t=\"s\"><v>0</v></c><c t=\"s\"><v>1</v></c></row>"
                     "<row><c r=\"A4\" t=\"b\"><v>1</v></c><c r=\"B4\" t=\"b\"><v>0</v></c>"
                     "<c r=\"c4\" t=\"inlineStr\"><is><r><t>in</t></r><r><t><![CDATA[<line>]]></t></r></is></c></row>"
                     "<row r=\"5\"><c r=\"A5\" t=\"s\"><v>7</v></c><c r=\"B5\" t=\"s\"><v>-1</v></c>"
                     "<c r=\"D5\"><v>3.5</v></c><c r=\"E5\" t=\"str\"><f>A1</f><v>calc</v></c>"
                     "<c r=\"F5\" t=\"inlineStr\"/></row><row r=\"2\"><c r=\"A2\"><v>tarde</v></c></row>")},
-         {"xl/worksheets/outra.xml",
-          "<x:worksheet xmlns:x=\"" + mainNs + "\"><x:sheetData><x:row r=\"1\"><x:c r=\"B1\" t=\"inlineStr\">"
-                                               "<x:is><x:t>pref</x:t></x:is></x:c></x:row></x:sheetData></x:worksheet>"}});
+            {"xl/worksheets/outra.xml",
+                "<x:worksheet xmlns:x=\"" + mainNs
+                    + "\"><x:sheetData><x:row r=\"1\"><x:c r=\"B1\" t=\"inlineStr\">"
+                      "<x:is><x:t>pref</x:t></x:is></x:c></x:row></x:sheetData></x:worksheet>"}});
     auto workbook = SpreadsheetEngine::readXLSX(path);
     ASSERT_EQ(workbook.size(), 2u);
     EXPECT_EQ(workbook[0].name, "Um");
-    EXPECT_EQ(workbook[0].rows, (Rows{{}, {}, {"", "", "um", "doisX"}, {"VERDADEIRO", "FALSO", "in<line>"},
-                                      {"", "", "", "3.5", "calc", ""}, {"tarde"}}));
+    EXPECT_EQ(workbook[0].rows,
+        (Rows{{}, {}, {"", "", "um", "doisX"}, {"VERDADEIRO", "FALSO", "in<line>"}, {"", "", "", "3.5", "calc", ""},
+            {"tarde"}}));
     EXPECT_EQ(workbook[1].name, "Planilha2");
     EXPECT_EQ(workbook[1].rows, (Rows{{"", "pref"}}));
 }
@@ -140,9 +155,10 @@ TEST(XlsxReader, BrokenPartsFailAndCellsBeyondTheLimitsAreIgnored)
     const std::map<std::string, std::string> cases[] = {
         {{"xl/worksheets/sheet1.xml", sheetPart("")}},
         {{"xl/workbook.xml", "<workbook><sheets>"}},
-        {{"xl/workbook.xml", oneSheet}, {"xl/sharedStrings.xml", "<sst><si><t>a</t>"}, {"xl/worksheets/sheet1.xml", sheetPart("")}},
+        {{"xl/workbook.xml", oneSheet}, {"xl/sharedStrings.xml", "<sst><si><t>a</t>"},
+            {"xl/worksheets/sheet1.xml", sheetPart("")}},
         {{"xl/workbook.xml", "<workbook " + bothNs + "><sheets><sheet/><sheet/></sheets></workbook>"},
-         {"xl/worksheets/sheet1.xml", sheetPart("")}, {"xl/worksheets/sheet2.xml", "<worksheet><sheetData><row>"}},
+            {"xl/worksheets/sheet1.xml", sheetPart("")}, {"xl/worksheets/sheet2.xml", "<worksheet><sheetData><row>"}},
         {{"xl/workbook.xml", oneSheet}},
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -150,11 +166,11 @@ TEST(XlsxReader, BrokenPartsFailAndCellsBeyondTheLimitsAreIgnored)
         EXPECT_THROW(SpreadsheetEngine::convert(path, {"csv", "CSV", false}), ConversionError) << i;
     }
 
-    auto path = package(
-        dir, "enorme.xlsx",
+    auto path = package(dir, "enorme.xlsx",
         {{"xl/workbook.xml", oneSheet},
-         {"xl/worksheets/sheet1.xml",
-          sheetPart("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c><c r=\"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA1\"><v>2</v></c>"
+            {"xl/worksheets/sheet1.xml",
+                sheetPart(
+                    "<row r=\"1\"><c r=\"XFE1\"><v>1</v></c><c r=\"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA1\"><v>2</v></c>"
                     "<c r=\"A1\"><v>ok</v></c></row><row r=\"1048577\"><c><v>fora</v></c></row>"
                     "<row r=\"99999999999999999999999999\"><c><v>fora</v></c></row>"
                     "<row r=\"3\"><c r=\"XFD3\"><v>ultima</v></c><c><v>fora</v></c></row>")}});
@@ -179,8 +195,8 @@ TEST(SpreadsheetConvert, FoldersOfSheetsAndTablesTooLargeForXlsx)
     writeFile(dir / "largo.csv", std::string(16384, ',') + "\n");
     writeFile(dir / "longo.csv", std::string(1048577, '\n'));
     for (auto name : {"largo", "longo"})
-        EXPECT_THROW(SpreadsheetEngine::convert(dir / (name + std::string(".csv")), {"xlsx", "XLSX", false}),
-                     ConversionError);
+        EXPECT_THROW(
+            SpreadsheetEngine::convert(dir / (name + std::string(".csv")), {"xlsx", "XLSX", false}), ConversionError);
     EXPECT_FALSE(fs::exists(dir / "largo.xlsx") || fs::exists(dir / "longo.xlsx"));
 }
 
@@ -196,12 +212,13 @@ TEST(SpreadsheetConvert, MemoryGrowsWithTheOutput)
         strings += "<si><t>" + std::to_string(i) + "</t></si>";
     package(dir, "largo.xlsx", {{"xl/workbook.xml", oneSheet}, {"xl/worksheets/sheet1.xml", sheetPart(farRows)}});
     package(dir, "textos.xlsx",
-            {{"xl/workbook.xml", oneSheet},
-             {"xl/sharedStrings.xml", "<sst>" + strings + "</sst>"},
-             {"xl/worksheets/sheet1.xml", sheetPart("<row><c t=\"s\"><v>999999</v></c></row>")}});
+        {{"xl/workbook.xml", oneSheet}, {"xl/sharedStrings.xml", "<sst>" + strings + "</sst>"},
+            {"xl/worksheets/sheet1.xml", sheetPart("<row><c t=\"s\"><v>999999</v></c></row>")}});
     for (auto name : {"largo.xlsx", "textos.xlsx"}) {
         const long peak = peakMemoryMiB("csv", dir / name);
         EXPECT_TRUE(peak > 0 && peak < 200) << name << ": " << peak << " MiB";
     }
-    EXPECT_EQ(readFile(dir / "textos.csv"), "\xEF\xBB\xBF" "999999\r\n");
+    EXPECT_EQ(readFile(dir / "textos.csv"),
+        "\xEF\xBB\xBF"
+        "999999\r\n");
 }

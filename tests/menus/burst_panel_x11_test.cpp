@@ -35,13 +35,21 @@ TEST(BurstPanelX11, ShowsAtThePickAndGoesAway)
     MagicBurst::notePick({400, 300});
     MagicBurst::noteJobAdded();
     ASSERT_TRUE(MagicBurst::celebrate());
-    const double shownAfter = pumpUntil([] { return visiblePanel() != nullptr; }, 5);
+    const double shownAfter = pumpUntil(
+        [] {
+            return visiblePanel() != nullptr;
+        },
+        5);
     ASSERT_GE(shownAfter, 0);
     EXPECT_GT(shownAfter, 0.6);  // not before 0.75 s after the pick
     auto* panel = visiblePanel();
     EXPECT_EQ(panel->geometry(), QRect(240, 140, 320, 320));
     EXPECT_TRUE(panel->testAttribute(Qt::WA_TransparentForMouseEvents));
-    const double goneAfter = pumpUntil([] { return visiblePanel() == nullptr; }, 5);
+    const double goneAfter = pumpUntil(
+        [] {
+            return visiblePanel() == nullptr;
+        },
+        5);
     ASSERT_GE(goneAfter, 0);
     EXPECT_NEAR(goneAfter, 2.4, 0.3);
 }

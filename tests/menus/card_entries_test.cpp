@@ -29,13 +29,17 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
     EXPECT_EQ(std::count(names.begin(), names.end(), "PDF ÚNICO"), 0);
     for (const auto& entry : one.entries)
         EXPECT_EQ(entry.detail, "Converter para " + entry.label);
-    const auto jpg = std::find_if(one.entries.begin(), one.entries.end(), [](auto& e) { return e.label == "JPG"; });
+    const auto jpg = std::find_if(one.entries.begin(), one.entries.end(), [](auto& e) {
+        return e.label == "JPG";
+    });
     ASSERT_NE(jpg, one.entries.end());
     EXPECT_EQ(jpg->quality, QualityGroup::jpg);
     EXPECT_TRUE(jpg->runWithQuality && jpg->run);
 
     const auto two = WheelController::entries(WheelMode::convert, pngs);
-    const auto merged = std::find_if(two.entries.begin(), two.entries.end(), [](auto& e) { return e.label == "PDF ÚNICO"; });
+    const auto merged = std::find_if(two.entries.begin(), two.entries.end(), [](auto& e) {
+        return e.label == "PDF ÚNICO";
+    });
     ASSERT_NE(merged, two.entries.end());
     EXPECT_EQ(merged->detail, "Juntar tudo em um PDF");
     EXPECT_EQ(merged->quality, std::nullopt);
@@ -48,13 +52,13 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
     EXPECT_EQ(WheelController::entries(WheelMode::convert, {dir / "d.xyz"}).empty, "Sem conversões\npara este arquivo");
 
     EXPECT_EQ(labels(WheelController::entries(WheelMode::tools, {dir / "v.mp4"})),
-              (std::vector<std::string>{"COMPRIMIR", "APARAR", "SEM ÁUDIO", "GIRAR"}));
+        (std::vector<std::string>{"COMPRIMIR", "APARAR", "SEM ÁUDIO", "GIRAR"}));
     EXPECT_EQ(labels(WheelController::entries(WheelMode::tools, {dir / "v.mp4", dir / "w.mov"})).back(), "JUNTAR");
     EXPECT_EQ(labels(WheelController::entries(WheelMode::tools, {dir / "c.mp3"})),
-              (std::vector<std::string>{"APARAR", "NORMA- LIZAR"}));
+        (std::vector<std::string>{"APARAR", "NORMA- LIZAR"}));
     EXPECT_EQ(labels(WheelController::entries(WheelMode::actions, {})),
-              (std::vector<std::string>{"ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "AIRDROP", "CAMINHO",
-                                        "NO FINDER", "TERMINAL"}));
+        (std::vector<std::string>{
+            "ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "AIRDROP", "CAMINHO", "NO FINDER", "TERMINAL"}));
 }
 
 TEST(CardEntries, ToolCardsSayTheToolsAreNotAvailableYet)

@@ -1,7 +1,7 @@
+#include "core/settings.h"
 #include "menus/card_fan_drawing.h"
 #include "menus/card_fan_layout.h"
 #include "menus/drawing_kit.h"
-#include "core/settings.h"
 #include "support/test_support.h"
 
 #include <QFontMetricsF>
@@ -98,8 +98,8 @@ TEST(CardFanGeometry, OpeningDownwardsMirrorsTopToBottom)
 TEST(CardFanGeometry, VisibleStripNarrowsAsCardsAreAdded)
 {
     // Up to five cards the arc (88.7) is capped at a card's width.
-    for (auto [count, width] : std::vector<std::pair<int, double>>{
-             {1, 0}, {5, 84}, {8, 67.8}, {12, 45.5}, {13, 41.7}, {14, 38.5}, {18, 29.5}})
+    for (auto [count, width] :
+        std::vector<std::pair<int, double>>{{1, 0}, {5, 84}, {8, 67.8}, {12, 45.5}, {13, 41.7}, {14, 38.5}, {18, 29.5}})
         EXPECT_NEAR(stripWidth(count), width, 0.1) << count;
 }
 
@@ -195,10 +195,7 @@ QImage render(const std::vector<std::string>& args, const std::vector<std::pair<
 }
 
 // The pixel at a point of the y-up design.
-QRgb pixel(const QImage& image, QPointF point)
-{
-    return image.pixel(Draw::fromYUp(point, 450).toPoint());
-}
+QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
 
 // A point of a resting or raised card's face, in the card's own coordinates (y up): the lower
 // left corner is the part its right neighbour leaves visible, and no label reaches it.
@@ -206,15 +203,15 @@ QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF
 {
     const double a = baseAngle(index, count), turn = rotation(a, down) * std::numbers::pi / 180;
     local *= 1 + 0.07 * lift;
-    return centre(canvas, down, a, radius + 20 * lift) +
-           QPointF(local.x() * std::cos(turn) - local.y() * std::sin(turn),
-                   local.x() * std::sin(turn) + local.y() * std::cos(turn));
+    return centre(canvas, down, a, radius + 20 * lift)
+        + QPointF(local.x() * std::cos(turn) - local.y() * std::sin(turn),
+            local.x() * std::sin(turn) + local.y() * std::cos(turn));
 }
 
 ::testing::AssertionResult near(QRgb actual, QColor expected)
 {
-    const int distance = std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green()) +
-                         std::abs(qBlue(actual) - expected.blue());
+    const int distance = std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green())
+        + std::abs(qBlue(actual) - expected.blue());
     if (distance <= 6 && qAlpha(actual) >= 240)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << QColor::fromRgba(actual).name(QColor::HexArgb).toStdString() << " is not "
@@ -237,7 +234,8 @@ TEST(RenderModes, FanStills)
     EXPECT_EQ(qAlpha(pixel(image, polar(baseAngle(7, 8) + 25, radius))), 0);  // no ninth card
 
     // The fourth card raised, in the mode's own colour of the stage theme.
-    image = render({"--render-fan", "convert", "png", out, "3"}, {{"BRIVLON_THEME", "stage"}, {"BRIVLON_APPEARANCE", "dark"}});
+    image = render(
+        {"--render-fan", "convert", "png", out, "3"}, {{"BRIVLON_THEME", "stage"}, {"BRIVLON_APPEARANCE", "dark"}});
     EXPECT_TRUE(near(pixel(image, onCard(3, 8, 1)), QColor(255, 46, 126)));
     EXPECT_FALSE(near(pixel(image, onCard(2, 8)), QColor(255, 46, 126)));
 
@@ -276,11 +274,11 @@ TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
         ++left;
     while (right > 330 && qAlpha(image.pixel(right, row)) < 128)
         --right;
-    const double expected =
-        QFontMetricsF(Draw::font(12.5, QFont::DemiBold))
-            .horizontalAdvance(QString::fromStdString(QualityGroups::label(QualityGroup::jpg, QualityLevel::web)) +
-                               QString::fromUtf8(" (padrão)")) +
-        30;
+    const double expected
+        = QFontMetricsF(Draw::font(12.5, QFont::DemiBold))
+              .horizontalAdvance(QString::fromStdString(QualityGroups::label(QualityGroup::jpg, QualityLevel::web))
+                  + QString::fromUtf8(" (padrão)"))
+        + 30;
     EXPECT_NEAR(right - left + 1, expected, 3);
 }
 
@@ -288,8 +286,8 @@ TEST(RenderModes, FanWordsNotTakenStartTheProgram)
 {
     TempDir dir;
     const auto out = (dir / "x.png").string();
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--render-fan", "video", "png", out}, {"--render-quality", "video", out}, {"--render-quality", "xyz", out}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--render-fan", "video", "png", out},
+             {"--render-quality", "video", out}, {"--render-quality", "xyz", out}}) {
         const auto run = runBrivlon(args, 3, {{"QT_QPA_PLATFORM", "offscreen"}});
         EXPECT_TRUE(run.timedOut) << args[1] << " " << args[2] << ": " << run.err;
         EXPECT_FALSE(fs::exists(out));

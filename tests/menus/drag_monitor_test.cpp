@@ -37,9 +37,15 @@ struct Rig {
             EXPECT_EQ(files, input->files);
             events.push_back(mode ? WheelModes::rawValue(*mode) : "cycle");
         };
-        monitor.onDragEnded = [this] { events.push_back("ended"); };
-        monitor.onCancel = [this] { events.push_back("cancel"); };
-        monitor.onRelease = [this] { events.push_back("release"); };
+        monitor.onDragEnded = [this] {
+            events.push_back("ended");
+        };
+        monitor.onCancel = [this] {
+            events.push_back("cancel");
+        };
+        monitor.onRelease = [this] {
+            events.push_back("release");
+        };
     }
     void tick() { clock->seconds += frame, monitor.tick(); }
 
@@ -128,8 +134,8 @@ TEST(DragMonitor, ALetterCancelsOnceAndBlocksModifiersUntilAllAreUp)
     EXPECT_EQ(rig.play("drag shift letter 0.3 noletter 0.3 shift+command 0.3"), Events{"cancel"});
     EXPECT_EQ(rig.play("none shift 0.2 none"), (Events{"convert", "release"}));
     // A modifier pressed while a letter is down is no fresh press; caps lock is nothing at all.
-    EXPECT_EQ(Rig(false).play("drag letter shift 0.2 none noletter caps 0.2 none shift none"),
-              (Events{"cancel", "cycle"}));
+    EXPECT_EQ(
+        Rig(false).play("drag letter shift 0.2 none noletter caps 0.2 none shift none"), (Events{"cancel", "cycle"}));
 }
 
 TEST(DragMonitor, MouseReleaseEndsTheDragAndForgetsHoldsAndPendingPresses)
@@ -151,7 +157,9 @@ TEST(DragMonitor, WithoutANewDragFilesOrADisplayNothingOpens)
     EXPECT_EQ(rig.play("shift none"), Events{"cycle"});
 
     DragMonitor idle(DragInput::null());
-    idle.onTrigger = [&](auto, const auto&) { ADD_FAILURE(); };
+    idle.onTrigger = [&](auto, const auto&) {
+        ADD_FAILURE();
+    };
     idle.start();
     idle.tick();
 }

@@ -30,9 +30,15 @@ int main(int argc, char** argv)
             line += (i ? "|" : "") + files[i].string();
         std::printf("%s\n", line.c_str());
     };
-    monitor.onDragEnded = [] { std::printf("ended\n"); };
-    monitor.onCancel = [] { std::printf("cancel\n"); };
-    monitor.onRelease = [] { std::printf("release\n"); };
+    monitor.onDragEnded = [] {
+        std::printf("ended\n");
+    };
+    monitor.onCancel = [] {
+        std::printf("cancel\n");
+    };
+    monitor.onRelease = [] {
+        std::printf("release\n");
+    };
     monitor.start();
     std::printf("ready\n");
     return app.exec();

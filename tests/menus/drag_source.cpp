@@ -68,10 +68,11 @@ protected:
         // presses again as soon as it reads "dropped" must find the pointer free.
         QCoreApplication::processEvents();
         if (reportAction)
-            std::printf("dropped %s\n", action == Qt::CopyAction   ? "copy"
-                                         : action == Qt::MoveAction ? "move"
-                                         : action == Qt::LinkAction ? "link"
-                                                                    : "none");
+            std::printf("dropped %s\n",
+                action == Qt::CopyAction       ? "copy"
+                    : action == Qt::MoveAction ? "move"
+                    : action == Qt::LinkAction ? "link"
+                                               : "none");
         else
             std::printf("dropped\n");
         dragging_ = false;

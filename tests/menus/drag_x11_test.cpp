@@ -28,10 +28,7 @@ constexpr int lineDeadlineMs = 15000;
 constexpr int rounds = 20;
 
 // A long file list would bury the message.
-std::string shortened(const std::string& text)
-{
-    return text.size() <= 400 ? text : text.substr(0, 400) + "…";
-}
+std::string shortened(const std::string& text) { return text.size() <= 400 ? text : text.substr(0, 400) + "…"; }
 
 class Child {
 public:
@@ -84,8 +81,8 @@ public:
         if (!line)
             return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << shortened(expected) << "\"";
         if (*line != expected)
-            return ::testing::AssertionFailure() << name_ << ": expected \"" << shortened(expected) << "\", got \""
-                                                 << shortened(*line) << "\"";
+            return ::testing::AssertionFailure()
+                << name_ << ": expected \"" << shortened(expected) << "\", got \"" << shortened(*line) << "\"";
         return ::testing::AssertionSuccess();
     }
 
@@ -105,16 +102,17 @@ struct Point {
     int y = 0;
 };
 
-#define REQUIRE(step)                 \
-    do {                              \
-        auto result_ = (step);        \
-        if (!result_)                 \
-            return result_;           \
+#define REQUIRE(step)                                                                                                  \
+    do {                                                                                                               \
+        auto result_ = (step);                                                                                         \
+        if (!result_)                                                                                                  \
+            return result_;                                                                                            \
     } while (0)
 
 class Desktop {
 public:
-    Desktop(const std::vector<fs::path>& files) : source_(DRAG_SOURCE, strings(files)), probe_(DRAG_PROBE), driver_(XTEST_DRIVER)
+    Desktop(const std::vector<fs::path>& files)
+        : source_(DRAG_SOURCE, strings(files)), probe_(DRAG_PROBE), driver_(XTEST_DRIVER)
     {
         expectedFiles_ = join(files);
     }
@@ -133,7 +131,10 @@ public:
         return ::testing::AssertionSuccess();
     }
 
-    ::testing::AssertionResult drive(const std::string& command) { return (driver_.send(command), driver_.expect("ok")); }
+    ::testing::AssertionResult drive(const std::string& command)
+    {
+        return (driver_.send(command), driver_.expect("ok"));
+    }
 
     // Presses on one half of the source and moves just past the drag distance (10 px), so that
     // the drag starts on the last motion; a letter then proves that the monitor sees the drag
@@ -167,8 +168,8 @@ public:
     {
         return hold(key, mode, released, expectedFiles_);
     }
-    ::testing::AssertionResult hold(const std::string& key, const std::string& mode, bool released,
-                                    const std::string& files)
+    ::testing::AssertionResult hold(
+        const std::string& key, const std::string& mode, bool released, const std::string& files)
     {
         REQUIRE(drive("down " + key));
         REQUIRE(probe_.expect("trigger " + mode + " " + files));
@@ -194,8 +195,8 @@ public:
     // no release.
     ::testing::AssertionResult singleKey(int round)
     {
-        static const std::vector<std::pair<std::string, std::string>> keys = {
-            {"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
+        static const std::vector<std::pair<std::string, std::string>> keys
+            = {{"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
         const auto& [setting, key] = keys[static_cast<size_t>(round) % keys.size()];
         Defaults::set("separateKeys", false);
         Defaults::set("key.single", QString::fromStdString(setting));
@@ -325,15 +326,15 @@ TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
     Child driver(XTEST_DRIVER);
     auto dropAt = [&](Point target, const std::string& action) -> ::testing::AssertionResult {
         for (const auto& command : {"move " + std::to_string(source.x) + " " + std::to_string(source.y),
-                                    std::string("press"), std::string("glide 12 0 2")}) {
+                 std::string("press"), std::string("glide 12 0 2")}) {
             driver.send(command);
             REQUIRE(driver.expect("ok"));
         }
         REQUIRE(drag.expect("drag"));
-        for (const auto& command : {"glide " + std::to_string(target.x - source.x - 12) + " " +
-                                        std::to_string(target.y - source.y) + " 25",
-                                    std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),
-                                    std::string("glide -2 -2 2"), std::string("pause 200"), std::string("release")}) {
+        for (const auto& command :
+            {"glide " + std::to_string(target.x - source.x - 12) + " " + std::to_string(target.y - source.y) + " 25",
+                std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),
+                std::string("glide -2 -2 2"), std::string("pause 200"), std::string("release")}) {
             driver.send(command);
             REQUIRE(driver.expect("ok"));
         }

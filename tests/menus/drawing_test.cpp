@@ -1,10 +1,10 @@
+#include "core/appearance.h"
+#include "core/settings.h"
 #include "menus/brivlon_mark.h"
 #include "menus/drawing_kit.h"
 #include "menus/magic_fireworks.h"
 #include "menus/palette.h"
 #include "menus/sparkle.h"
-#include "core/appearance.h"
-#include "core/settings.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -22,10 +22,7 @@ QColor rgb(int r, int g, int b, double alpha = 1)
     return QColor::fromRgbF(float(r / 255.0), float(g / 255.0), float(b / 255.0), float(alpha));
 }
 
-int darkness(const QImage& image, int x, int y)
-{
-    return 255 - qGray(image.pixel(x, y));
-}
+int darkness(const QImage& image, int x, int y) { return 255 - qGray(image.pixel(x, y)); }
 }
 
 TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
@@ -46,9 +43,9 @@ TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
     // Classic swaps paper and ink for its highlight between light and dark.
     for (auto mode : {WheelMode::convert, WheelMode::tools, WheelMode::actions}) {
         EXPECT_EQ(Theme::palette(true, AppTheme::classic).selFill(mode),
-                  Theme::palette(false, AppTheme::classic).selText(mode));
+            Theme::palette(false, AppTheme::classic).selText(mode));
         EXPECT_EQ(Theme::palette(false, AppTheme::classic).selFill(mode),
-                  Theme::palette(true, AppTheme::classic).selText(mode));
+            Theme::palette(true, AppTheme::classic).selText(mode));
     }
     const auto classicLight = Theme::palette(false, AppTheme::classic);
     EXPECT_EQ(classicLight.metal(WheelMode::tools), rgb(154, 100, 70));
@@ -125,12 +122,13 @@ TEST(DrawingKit, ShadowsFallInDeviceSpaceAndLayersBlendAsOne)
         painter.translate(100, 100);
         painter.rotate(90);  // the offset below must not turn with the shape
         const QRectF square(-30, -30, 60, 60);
-        Draw::withShadow(painter, square, {QPointF(0, 12), 6, QColor(0, 0, 0, 200)},
-                         [&](QPainter& p) { p.fillRect(square, Qt::white); });
+        Draw::withShadow(painter, square, {QPointF(0, 12), 6, QColor(0, 0, 0, 200)}, [&](QPainter& p) {
+            p.fillRect(square, Qt::white);
+        });
     }
     EXPECT_EQ(image.pixel(100, 100), qRgb(255, 255, 255));
     EXPECT_GT(darkness(image, 100, 136), 60);  // below the square
-    EXPECT_LT(darkness(image, 100, 66), 10);   // above it
+    EXPECT_LT(darkness(image, 100, 66), 10);  // above it
     EXPECT_LT(darkness(image, 136, 100), darkness(image, 100, 136));
 
     image.fill(Qt::white);
@@ -165,7 +163,7 @@ TEST(RenderModes, StatusIconFromTheCommandLine)
     // y 12.4–48.4; its middle row is y 30.4.
     const auto rest = render({});
     EXPECT_GT(darkness(rest, 36, 44), 240);  // solid card
-    EXPECT_LT(darkness(rest, 36, 30), 15);   // the star-shaped hole
+    EXPECT_LT(darkness(rest, 36, 30), 15);  // the star-shaped hole
     EXPECT_NEAR(darkness(rest, 14, 36), 115, 25);  // a lighter tilted card on each side
     EXPECT_NEAR(darkness(rest, 58, 36), 115, 25);
     EXPECT_EQ(render({"abc"}), rest);
@@ -213,12 +211,13 @@ TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
         const auto run = runBrivlon({"--render-wheel", "convert", "png", out}, 30, env);
         EXPECT_EQ(run.exitCode, 0) << run.err;
         const double a = 360.0 / 7 * M_PI / 180;  // the second of seven segments
-        return QColor(QImage(QString::fromStdString(out)).pixel(int(190 + 115 * std::sin(a)), int(190 - 115 * std::cos(a))));
+        return QColor(
+            QImage(QString::fromStdString(out)).pixel(int(190 + 115 * std::sin(a)), int(190 - 115 * std::cos(a))));
     };
     EXPECT_EQ(highlight({{"BRIVLON_THEME", "stage"}}), rgb(224, 24, 106));
     const QColor macos = rgb(0, 122, 255);
     EXPECT_EQ(highlight({{"BRIVLON_THEME", "neon"}}), macos);  // unknown: the store is not asked
-    EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);      // empty still counts
-    EXPECT_EQ(highlight({}), rgb(20, 20, 20));                 // no variable: the stored classic
+    EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);  // empty still counts
+    EXPECT_EQ(highlight({}), rgb(20, 20, 20));  // no variable: the stored classic
     Defaults::remove("theme.v2");
 }

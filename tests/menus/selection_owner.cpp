@@ -71,7 +71,7 @@ int main(int argc, char** argv)
     const auto* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t window = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-                      XCB_COPY_FROM_PARENT, 0, nullptr);
+        XCB_COPY_FROM_PARENT, 0, nullptr);
     const auto selection = atom(c, "XdndSelection");
     const auto uriList = atom(c, "text/uri-list");
     const auto incr = atom(c, "INCR");
@@ -91,7 +91,7 @@ int main(int argc, char** argv)
                     notify(c, request, XCB_ATOM_NONE);
                 } else if (list.size() <= piece) {
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, uriList, 8,
-                                        uint32_t(list.size()), list.data());
+                        uint32_t(list.size()), list.data());
                     notify(c, request, request->property);
                     std::printf("served\n");
                 } else {
@@ -110,7 +110,7 @@ int main(int argc, char** argv)
                 if (change->window == requestor && change->atom == property && change->state == XCB_PROPERTY_DELETE) {
                     const size_t length = std::min(piece, list.size() - sent);
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, uriList, 8, uint32_t(length),
-                                        list.data() + sent);
+                        list.data() + sent);
                     sent += length;
                     if (length == 0) {
                         requestor = XCB_NONE;

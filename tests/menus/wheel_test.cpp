@@ -17,10 +17,7 @@ QPointF clockwise(double distance, double degrees)
     return {190 + distance * std::sin(a), 190 - distance * std::cos(a)};
 }
 
-bool isAccent(QRgb pixel)
-{
-    return qBlue(pixel) > 200 && qRed(pixel) < 60 && qAlpha(pixel) > 200;
-}
+bool isAccent(QRgb pixel) { return qBlue(pixel) > 200 && qRed(pixel) < 60 && qAlpha(pixel) > 200; }
 
 // How much the frame covers: its summed opacity.
 long long coverage(const QImage& image)
@@ -49,8 +46,8 @@ TEST(Wheel, SegmentsCountClockwiseFromTheTop)
     EXPECT_EQ(WheelDrawing::displayLabel("AIRDROP", glass, WheelMode::actions), "AirDrop");
     EXPECT_EQ(WheelDrawing::displayLabel("SEM ÁUDIO", glass, WheelMode::tools), "Sem áudio");
     EXPECT_EQ(WheelDrawing::displayLabel("PDF ÚNICO", glass, WheelMode::convert), "PDF ÚNICO");
-    EXPECT_EQ(WheelDrawing::displayLabel("SEM ÁUDIO", Theme::palette(false, AppTheme::stage), WheelMode::tools),
-              "SEM ÁUDIO");
+    EXPECT_EQ(
+        WheelDrawing::displayLabel("SEM ÁUDIO", Theme::palette(false, AppTheme::stage), WheelMode::tools), "SEM ÁUDIO");
     // More and longer labels get no larger type.
     std::vector<WheelEntry> few(3), many(12);
     for (auto& entry : few)
@@ -58,7 +55,7 @@ TEST(Wheel, SegmentsCountClockwiseFromTheTop)
     for (auto& entry : many)
         entry.label = "REDIMEN- SIONAR";
     EXPECT_GT(WheelDrawing::labelSize(few, glass, WheelMode::convert),
-              WheelDrawing::labelSize(many, glass, WheelMode::convert));
+        WheelDrawing::labelSize(many, glass, WheelMode::convert));
 }
 
 TEST(Wheel, RenderedFromTheCommandLine)

@@ -28,21 +28,22 @@ int y = 0;
 
 void fake(uint8_t type, uint8_t detail, int16_t atX = 0, int16_t atY = 0)
 {
-    xcb_test_fake_input(connection, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root : XCB_NONE, atX,
-                        atY, 0);
+    xcb_test_fake_input(
+        connection, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root : XCB_NONE, atX, atY, 0);
 }
 
 // A round trip: the server has handled everything sent before it.
-void settle()
-{
-    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
-}
+void settle() { free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr)); }
 
 uint8_t keycode(const std::string& name)
 {
     static const std::map<std::string, xcb_keysym_t> keysyms = {
-        {"Shift_L", 0xffe1}, {"Control_L", 0xffe3}, {"Alt_L", 0xffe9},
-        {"Super_L", 0xffeb}, {"Caps_Lock", 0xffe5}, {"a", 0x61},
+        {"Shift_L", 0xffe1},
+        {"Control_L", 0xffe3},
+        {"Alt_L", 0xffe9},
+        {"Super_L", 0xffeb},
+        {"Caps_Lock", 0xffe5},
+        {"a", 0x61},
     };
     const auto found = keysyms.find(name);
     if (found == keysyms.end())

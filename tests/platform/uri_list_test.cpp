@@ -15,7 +15,8 @@ TEST(UriList, KeepsOnlyLocalFilesDecoded)
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"file:///home/a/b.png\r\nfile:///tmp/x%20y.jpg\r\n", {"/home/a/b.png", "/tmp/x y.jpg"}},
         {"# comment\r\n\r\nfile:///tmp/a\n#file:///tmp/b\nfile:///tmp/c", {"/tmp/a", "/tmp/c"}},
-        {"file://localhost/tmp/a\r\nfile://" + std::string(host) + "/tmp/b\r\nfile://server/tmp/c", {"/tmp/a", "/tmp/b"}},
+        {"file://localhost/tmp/a\r\nfile://" + std::string(host) + "/tmp/b\r\nfile://server/tmp/c",
+            {"/tmp/a", "/tmp/b"}},
         {"https://example.com/a.png\r\nfile:/tmp/a\r\nFILE:///tmp/B\r\n", {"/tmp/a", "/tmp/B"}},
         {"file:///tmp/%C3%A1rvore%20%E2%9C%93.txt", {"/tmp/árvore ✓.txt"}},
         {"file:///tmp/latin%E1.txt", {"/tmp/latin\xe1.txt"}},  // a name that is no UTF-8 stays as it is

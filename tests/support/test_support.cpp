@@ -24,7 +24,7 @@ std::string readFile(const fs::path& path)
 }
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments, double timeoutSeconds,
-                     const std::vector<std::pair<std::string, std::string>>& env, const std::string& cwd)
+    const std::vector<std::pair<std::string, std::string>>& env, const std::string& cwd)
 {
     QProcess process;
     auto environment = QProcessEnvironment::systemEnvironment();
@@ -53,7 +53,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 }
 
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds,
-                     const std::vector<std::pair<std::string, std::string>>& env)
+    const std::vector<std::pair<std::string, std::string>>& env)
 {
     return runProgram(BRIVLON_BINARY, arguments, timeoutSeconds, env);
 }

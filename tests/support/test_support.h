@@ -27,16 +27,14 @@ struct RunResult {
 };
 
 // Runs a program with an optional environment overlay; kills it after `timeoutSeconds`.
-RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                     double timeoutSeconds = 120, const std::vector<std::pair<std::string, std::string>>& env = {},
-                     const std::string& cwd = {});
+RunResult runProgram(const std::string& program, const std::vector<std::string>& arguments, double timeoutSeconds = 120,
+    const std::vector<std::pair<std::string, std::string>>& env = {}, const std::string& cwd = {});
 // The same for the built brivlon binary.
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds = 120,
-                     const std::vector<std::pair<std::string, std::string>>& env = {});
+    const std::vector<std::pair<std::string, std::string>>& env = {});
 
 // Puts `implementation` behind a service interface for the life of the object, then nothing.
-template <typename Interface>
-struct Installed {
+template <typename Interface> struct Installed {
     explicit Installed(std::shared_ptr<Interface> implementation) { Interface::set(std::move(implementation)); }
     ~Installed() { Interface::set(nullptr); }
     Installed(const Installed&) = delete;

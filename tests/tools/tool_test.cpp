@@ -1,6 +1,6 @@
-#include "tools/tool.h"
 #include "core/task.h"
 #include "support/test_support.h"
+#include "tools/tool.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ TEST(ToolCatalogue, WhatASelectionOffers)
         return result;
     };
     EXPECT_EQ(titles(Tools::available(files({"a.jpg", "b.png"}))),
-              (std::vector<std::string>{"imgCompress", "imgResize", "imgCrop", "imgRotate", "imgStrip", "imgBlurFaces"}));
+        (std::vector<std::string>{"imgCompress", "imgResize", "imgCrop", "imgRotate", "imgStrip", "imgBlurFaces"}));
     EXPECT_EQ(Tools::available(files({"a.mp4"})).size(), 4u);
     EXPECT_EQ(Tools::available(files({"a.mp4", "b.mov"})).back(), Tool::vidJoin);
     EXPECT_EQ(titles(Tools::available(files({"a.mp3"}))), (std::vector<std::string>{"audTrim", "audNormalize"}));
@@ -48,6 +48,7 @@ TEST(ToolCatalogue, OutputNamesAreFreeAndKeepInnerDots)
     fs::create_directories(dir / "a (comprimido) 2.jpg");
     EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido) 3.jpg");
     EXPECT_EQ(ToolEngine::output(dir / "notas", Tool::pdfRotate), dir / "notas (girado)");
-    EXPECT_EQ(ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract), dir / "relatório.final (extraído).pdf");
+    EXPECT_EQ(
+        ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract), dir / "relatório.final (extraído).pdf");
     EXPECT_EQ(ToolEngine::output(dir / "v.mov", Tool::vidJoin, "mp4"), dir / "v (juntos).mp4");
 }
