@@ -1,7 +1,6 @@
 #define POINTERHOLDER_TRANSITION 4
 
 #include "core/catalog.h"
-#include "core/conversion_error.h"
 #include "core/pdf_engine.h"
 #include "core/task.h"
 #include "support/test_support.h"
@@ -21,6 +20,7 @@
 #include <utility>
 
 using namespace TestSupport;
+using enum ConversionError::Kind;
 
 namespace {
 
@@ -79,23 +79,8 @@ std::set<std::string> names(const fs::path& folder)
     return result;
 }
 
-const auto format = [](const std::string& ext) {
-    return Catalog::fmts({ext}).front();
-};
-const auto image = [](const fs::path& file) {
-    return QImage(QString::fromStdString(file.string()));
-};
-
-// The sentence of the ConversionError `call` throws.
-template <typename Call> std::string failure(Call call)
-{
-    try {
-        call();
-    } catch (const ConversionError& error) {
-        return error.what();
-    }
-    return "no ConversionError";
-}
+OutputFormat format(const std::string& ext) { return Catalog::fmts({ext}).front(); }
+QImage image(const fs::path& file) { return QImage(QString::fromStdString(file.string())); }
 
 }
 
@@ -133,9 +118,7 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
     writePDF(dir / "Tiras.pdf", strips);
     const auto stripFolder = PDFEngine::convert(dir / "Tiras.pdf", format("png"), {});
     for (int i = 1, lastWidth = 0; i <= 40; ++i) {
-        const auto width
-            = image(stripFolder / ("Tiras - página 0" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".png"))
-                  .width();
+        const auto width = image(stripFolder / QString::asprintf("Tiras - página %03d.png", i).toStdString()).width();
         EXPECT_GT(width, std::exchange(lastWidth, width)) << i;
     }
 
@@ -160,11 +143,7 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     writePDF(dir / "tiny.pdf", {{0.1, 0.1}});
     writePDF(dir / "huge.pdf", {{14400, 14400}, {14400, 14400}});
     for (const auto* name : {"tiny.pdf", "huge.pdf"})
-        EXPECT_EQ(failure([&] {
-            PDFEngine::convert(dir / name, format("png"), {});
-        }),
-            ConversionError::writeFailed().what())
-            << name;
+        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), writeFailed) << name;
 
     // A cancelled job stops before the next page and takes its folder with it.
     auto job = Task::newJob();
@@ -210,24 +189,13 @@ TEST(PDFEngine, SourcesThatDoNotOpenFailByNameAndWriteNothing)
     const auto before = names(dir.path());
     for (const std::string bad : {"falso.pdf", "cortado.pdf", "trancado.pdf"}) {
         for (const auto* ext : {"png", "txt"})
-            EXPECT_EQ(failure([&] {
-                PDFEngine::convert(dir / bad, format(ext), {});
-            }),
-                ConversionError::unreadable().what())
-                << bad;
+            EXPECT_EQ(thrown(PDFEngine::convert, dir / bad, format(ext), Progress{}).kind(), unreadable) << bad;
         // A merge says which of its files it could not read, wherever that one stands.
         for (const auto& files :
-            {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}}) {
-            const auto message = failure([&] {
-                PDFEngine::merge(files);
-            });
-            EXPECT_NE(message.find(bad), std::string::npos) << message;
-        }
+            {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}})
+            EXPECT_NE(std::string(thrown(PDFEngine::merge, files).what()).find(bad), std::string::npos) << bad;
     }
-    EXPECT_EQ(failure([&] {
-        PDFEngine::convert(dir / "A.pdf", format("mp3"), {});
-    }),
-        ConversionError::unsupported().what());
+    EXPECT_EQ(thrown(PDFEngine::convert, dir / "A.pdf", format("mp3"), Progress{}).kind(), unsupported);
     EXPECT_EQ(names(dir.path()), before);
 }
 

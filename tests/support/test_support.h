@@ -1,8 +1,12 @@
 #pragma once
 
+#include "core/conversion_error.h"
 #include "core/file_safety.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +36,18 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 // The same for the built brivlon binary.
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds = 120,
     const std::vector<std::pair<std::string, std::string>>& env = {});
+
+// The ConversionError that calling `function` with `arguments` throws; a test failure if none is.
+template <typename Function, typename... Arguments> ConversionError thrown(Function function, Arguments&&... arguments)
+{
+    try {
+        std::invoke(function, std::forward<Arguments>(arguments)...);
+    } catch (const ConversionError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no ConversionError";
+    return ConversionError::ffmpeg("no ConversionError");
+}
 
 // Puts `implementation` behind a service interface for the life of the object, then nothing.
 template <typename Interface> struct Installed {
