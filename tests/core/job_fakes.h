@@ -3,6 +3,7 @@
 // Shared fakes for the job tests: a sound output that records, a settable media clock, a look at
 // the process table and an event pump with a deadline.
 
+#include "core/settings.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 
@@ -19,10 +20,17 @@ namespace JobFakes {
 
 using Fakes::Played;
 
-// Installs a recording output and a clock the test sets; both are removed again at the end.
+// Installs a recording output and a clock the test sets; both are removed again at the end. The
+// sounds start as a new user has them: on, the standard finale, no pick waiting for its burst.
 class SoundFixture {
 public:
-    SoundFixture() { Chime::resetDebounce(); }
+    SoundFixture()
+    {
+        Chime::resetDebounce();
+        for (const char* key : {"doneSound", "sound.finale"})
+            Defaults::remove(key);
+        MagicBurst::reset();
+    }
     std::vector<Played>& played() { return output->played; }
 
     std::shared_ptr<Fakes::Sounds> output = std::make_shared<Fakes::Sounds>();
