@@ -61,8 +61,8 @@ inline int processes(const std::string& name, const std::string& mentioning = {}
     return count;
 }
 
-// Runs the main thread's events until `done` holds or the deadline passes; answers `done()`.
-inline bool pumpUntil(const std::function<bool()>& done, double seconds = 20)
+// Runs the main thread's events until `done` holds or `seconds` pass; answers `done()`.
+inline bool pumpUntil(double seconds, const std::function<bool()>& done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
@@ -74,5 +74,7 @@ inline bool pumpUntil(const std::function<bool()>& done, double seconds = 20)
     }
     return true;
 }
+
+inline bool pumpUntil(const std::function<bool()>& done) { return pumpUntil(20, done); }
 
 }
