@@ -18,14 +18,6 @@ using Kind = Job::State::Kind;
 
 namespace {
 
-// A picture or a clip from ffmpeg's test source.
-void make(const fs::path& out, std::vector<std::string> options)
-{
-    options.insert(options.begin(), {"-loglevel", "error", "-f", "lavfi", "-i"});
-    options.push_back(out.string());
-    ASSERT_EQ(runProgram("/usr/bin/ffmpeg", options, 120).exitCode, 0);
-}
-
 class EndToEndTest : public ::testing::Test {
 protected:
     void start(WorkerPool::Options options)
@@ -34,16 +26,19 @@ protected:
         pool = std::make_shared<WorkerPool>(options);
         runner.emplace(store, ConversionEngines::isolated(pool));
     }
-    bool allEnded() { return std::none_of(store.jobs().begin(), store.jobs().end(), std::mem_fn(&Job::isRunning)); }
+    bool allEnd()
+    {
+        return pumpUntil(120, [&] {
+            return std::ranges::none_of(store.jobs(), &Job::isRunning);
+        });
+    }
     // With the runner and the pool gone, waiting workers included, no worker may be left.
     void TearDown() override
     {
         store.cancelAll();
-        EXPECT_TRUE(pumpUntil(
-            [&] {
-                return runner->limiter().running() == 0 && runner->limiter().waiting() == 0;
-            },
-            120));
+        EXPECT_TRUE(pumpUntil(120, [&] {
+            return runner->limiter().running() == 0 && runner->limiter().waiting() == 0;
+        }));
         QCoreApplication::processEvents();
         runner.reset();
         pool.reset();
@@ -61,10 +56,10 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
 {
     // A name with a line feed and a backslash must survive the trip to the worker.
     const std::string odd = "quadro\\n\nx.png";
-    make(dir / odd, {"testsrc=size=64x48", "-frames:v", "1"});
+    ASSERT_TRUE(makeMedia(dir / odd, "testsrc=size=64x48", {"-frames:v", "1"}));
     for (const auto& copy : {"quebra.png", "trava.png", "b.png"})
         fs::copy_file(dir / odd, dir / copy);
-    make(dir / "clipe.mp4", {"testsrc=duration=1:size=160x120:rate=10", "-pix_fmt", "yuv420p"});
+    ASSERT_TRUE(makeMedia(dir / "clipe.mp4", "testsrc=duration=1:size=160x120:rate=10", {"-pix_fmt", "yuv420p"}));
     start({.stallLimit = std::chrono::seconds(3),
         .ready = 2,
         .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
@@ -73,11 +68,7 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         runner->run({dir / name}, Catalog::fmts({"jpg"}).front(), std::nullopt);
     runner->run({dir / "clipe.mp4"}, Catalog::fmts({"mov"}).front(), std::nullopt);
     runner->run({dir / odd, dir / "b.png"}, Catalog::mergedPDF(), std::nullopt);
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            return allEnded();
-        },
-        120));
+    ASSERT_TRUE(allEnd());
     const auto& jobs = store.jobs();
     EXPECT_EQ(jobs.at(1).state.message, WorkerPool::crashed());
     EXPECT_EQ(jobs.at(2).state.message, WorkerPool::stalled());
@@ -93,15 +84,11 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
 TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
 {
     // Each worker picks its free name on its own; publishing without replacing keeps them apart.
-    make(dir / "a.png", {"testsrc=size=640x480", "-frames:v", "1"});
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=640x480", {"-frames:v", "1"}));
     start({});
     for (int i = 0; i < 3; ++i)
         runner->run({dir / "a.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            return allEnded();
-        },
-        120));
+    ASSERT_TRUE(allEnd());
     std::set<fs::path> outputs;
     for (const auto& job : store.jobs()) {
         ASSERT_EQ(job.state.kind, Kind::done) << job.state.message;
@@ -112,30 +99,21 @@ TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
 
 TEST_F(EndToEndTest, CancelledVideoLeavesNoProcessAndNoOutput)
 {
-    make(dir / "longo.mp4", {"testsrc=duration=30:size=640x480:rate=30", "-preset", "ultrafast"});
+    ASSERT_TRUE(makeMedia(dir / "longo.mp4", "testsrc=duration=30:size=640x480:rate=30", {"-preset", "ultrafast"}));
     start({});
     runner->run({dir / "longo.mp4"}, Catalog::fmts({"webm"}).front(), std::nullopt);
     const auto& job = store.jobs().front();
     // The tool runs inside the worker; its command line names the file.
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            return JobFakes::processes("ffmpeg", dir.path().string()) > 0 || !job.isRunning();
-        },
-        60));
+    ASSERT_TRUE(pumpUntil(60, [&] {
+        return JobFakes::processes("ffmpeg", dir.path().string()) > 0 || !job.isRunning();
+    }));
     ASSERT_TRUE(job.isRunning()) << job.state.message;
 
     store.cancel(job.id);
     EXPECT_EQ(job.state.kind, Kind::cancelled);
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            return runner->limiter().running() == 0;
-        },
-        10));
-    EXPECT_TRUE(pumpUntil(
-        [&] {
-            return JobFakes::processes("ffmpeg", dir.path().string()) == 0;
-        },
-        10));
+    EXPECT_TRUE(pumpUntil(10, [&] {
+        return runner->limiter().running() == 0 && JobFakes::processes("ffmpeg", dir.path().string()) == 0;
+    }));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "an output was left";
 }
 

@@ -1,16 +1,10 @@
-#include "core/alert.h"
-#include "core/app_paths.h"
 #include "core/conversion_error.h"
 #include "core/conversion_runner.h"
 #include "core/error_log.h"
 #include "core/job_store.h"
 #include "core/limiter.h"
-#include "core/magic_burst.h"
 #include "core/quality.h"
-#include "core/settings.h"
-#include "core/task.h"
 #include "job_fakes.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -20,30 +14,15 @@
 
 using namespace TestSupport;
 using JobFakes::pumpUntil;
-using Kind = Job::State::Kind;
 
 namespace {
 
 // The runner over an engine whose calls report half done, then wait until the test says how they
-// end; a call cancelled while it waits throws a cancellation, as the real engines do. Every call
-// records what its task context held.
+// end ('u' unreadable, 'c' a cancellation, '?' no std::exception, anything else an output); a call
+// cancelled while it waits throws a cancellation, as the real engines do. Every call is recorded
+// as "engine: items in folder quality", the last two from its task context.
 class RunnerTest : public ::testing::Test {
 protected:
-    struct Call {
-        std::string engine;
-        std::vector<fs::path> items;
-        std::optional<fs::path> overrideDir;
-        std::optional<QualityLevel> quality;
-    };
-
-    void SetUp() override
-    {
-        Defaults::remove("revealWhenDone");
-        Defaults::remove("doneSound");
-        fs::remove(AppPaths::stateDir() / "erros.log");
-        MagicBurst::reset();
-        Alert::Presenter::set(alerts);
-    }
     void TearDown() override
     {
         // Every job thread through the gate before the fakes go, also after a failed expectation.
@@ -52,58 +31,48 @@ protected:
             return runner.limiter().running() == 0 && runner.limiter().waiting() == 0;
         }));
         QCoreApplication::processEvents();
-        Alert::Presenter::set(nullptr);
+    }
+    void record(std::string call, const std::vector<fs::path>& items)
+    {
+        for (const auto& item : items)
+            call += " " + item.filename().string();
+        const auto& context = Task::current();
+        calls.push_back(call + " in " + context.overrideDir.value_or(dir.path()).lexically_relative(dir.path()).string()
+            + " " + (context.qualityOverride ? QualityLevels::rawValue(*context.qualityOverride) : "-"));
     }
     ConversionEngines engines()
     {
-        ConversionEngines engines;
-        engines.convert
+        auto convert
             = [this](const fs::path& url, MediaKind kind, const OutputFormat& format, const Progress& progress) {
                   std::unique_lock lock(mutex);
-                  calls.push_back({MediaKinds::rawValue(kind) + " " + format.label, {url}, Task::current().overrideDir,
-                      Task::current().qualityOverride});
+                  record(MediaKinds::rawValue(kind) + " " + format.label + ":", {url});
                   progress(0.5);
                   while (!outcomes.count(url)) {
                       if (Task::isCancelled())
                           throw CancellationError();
                       changed.wait_for(lock, std::chrono::milliseconds(5));
                   }
-                  auto outcome = outcomes[url];
-                  lock.unlock();
-                  return outcome();
+                  switch (outcomes[url]) {
+                  case 'u': throw ConversionError::unreadable();
+                  case 'c': throw CancellationError();
+                  case '?': throw 42;
+                  }
+                  return fs::path(url).replace_extension(".out");
               };
-        auto batch = [this](const std::string& engine, const std::vector<fs::path>& items) {
-            std::lock_guard lock(mutex);
-            calls.push_back({engine, items, Task::current().overrideDir, Task::current().qualityOverride});
-            return items.front().parent_path() / "lote.out";
+        auto batch = [this](const std::string& engine) {
+            return [this, engine](const std::vector<fs::path>& items, const OutputFormat& format = {}) {
+                std::lock_guard lock(mutex);
+                record(engine + format.ext + ":", items);
+                return items.front().parent_path() / "lote.out";
+            };
         };
-        engines.mergePDF = [batch](const std::vector<fs::path>& items) {
-            return batch("pdf", items);
-        };
-        engines.mergeImages = [batch](const std::vector<fs::path>& items) {
-            return batch("images", items);
-        };
-        engines.createArchive = [batch](const std::vector<fs::path>& items, const OutputFormat& format) {
-            return batch("archive " + format.ext, items);
-        };
-        return engines;
+        return {convert, batch("pdf"), batch("images"), batch("archive ")};
     }
-    void release(const fs::path& url, std::function<fs::path()> outcome)
+    void release(const fs::path& url, char outcome = 'o')
     {
         std::lock_guard lock(mutex);
-        outcomes[url] = std::move(outcome);
+        outcomes[url] = outcome;
         changed.notify_all();
-    }
-    void succeed(const fs::path& url)
-    {
-        release(url, [url] {
-            return fs::path(url).replace_extension(".out");
-        });
-    }
-    size_t callCount()
-    {
-        std::lock_guard lock(mutex);
-        return calls.size();
     }
     std::vector<fs::path> files(const std::vector<std::string>& names)
     {
@@ -113,52 +82,46 @@ protected:
         return urls;
     }
     const Job& job(size_t index) { return store.jobs().at(index); }
-    size_t count(const std::function<bool(const Job&)>& holds)
+    // One mark per job: '-' waiting, '+' started, 'd' done, 'f' failed, 'c' cancelled after it
+    // started, 'x' before.
+    std::string marks()
     {
-        return size_t(std::ranges::count_if(store.jobs(), holds));
+        std::string marks;
+        for (const auto& each : store.jobs())
+            marks += each.isRunning()                        ? (each.started ? '+' : '-')
+                : each.state.is(Job::State::Kind::cancelled) ? (each.started ? 'c' : 'x')
+                : each.state.is(Job::State::Kind::done)      ? 'd'
+                                                             : 'f';
+        return marks;
     }
-    bool allEnded() { return count(&Job::isRunning) == 0; }
+    bool marksBecome(const std::string& expected)
+    {
+        return pumpUntil([&] {
+            return marks() == expected;
+        });
+    }
+    static auto threads() { return std::distance(fs::directory_iterator("/proc/self/task"), {}); }
     OutputFormat jpg() { return Catalog::fmts({"jpg"}).front(); }
 
     std::mutex mutex;
     std::condition_variable changed;
-    std::map<fs::path, std::function<fs::path()>> outcomes;
-    std::vector<Call> calls;  // read once the jobs have ended, or through callCount()
+    std::map<fs::path, char> outcomes;
+    std::vector<std::string> calls;  // read under the mutex, or once the jobs have ended
+    std::shared_ptr<Fakes::Alerts> alerts = std::make_shared<Fakes::Alerts>();
+    Installed<Alert::Presenter> installedAlerts{alerts};
     JobFakes::SoundFixture sound;
     TempDir dir;
     JobStore store;
     ConversionRunner runner{store, engines()};
-    std::vector<Alert::Request> asked;
-    // Answers every question with `answer` and keeps what was asked.
-    struct Alerts final : Alert::Presenter {
-        RunnerTest* test;
-        explicit Alerts(RunnerTest* test) : test(test) { }
-        int ask(const Alert::Request& request) override
-        {
-            test->asked.push_back(request);
-            return test->answer;
-        }
-    };
-    std::shared_ptr<Alerts> alerts = std::make_shared<Alerts>(this);
-    int answer = 0;
 };
 
 TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
 {
-    const auto threads = [] {
-        return std::distance(fs::directory_iterator("/proc/self/task"), {});
-    };
     const auto before = threads();
     auto urls = files({"e.png", "c.png", "a.png", "d.png", "b.png", "f.png", "g.png", "h.png"});
     runner.run(urls, jpg(), std::nullopt);
     EXPECT_EQ(job(0).sourceName + job(3).sourceName + job(7).sourceName, "a.pngd.pngh.png");
-    ASSERT_TRUE(pumpUntil([&] {
-        return count([](const Job& each) {
-            return each.started;
-        }) == 3
-            && callCount() == 3;
-    }));
-    EXPECT_TRUE(job(0).started && job(1).started && job(2).started);
+    ASSERT_TRUE(marksBecome("+++-----")) << marks();
     EXPECT_EQ(runner.limiter().waiting(), 5);
     // Five jobs wait for a place without holding a thread each.
     EXPECT_LT(threads(), before + 3 + 5);
@@ -166,36 +129,23 @@ TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
     // Cancelled while waiting: at once, and it never reaches the engine; cancelled while
     // running: its engine stops and its place goes to the oldest waiter.
     store.cancel(job(7).id);
-    EXPECT_EQ(job(7).state.kind, Kind::cancelled);
     store.cancel(job(2).id);
-    ASSERT_TRUE(pumpUntil([&] {
-        return job(3).started;
-    }));
-    EXPECT_FALSE(job(4).started);
+    EXPECT_EQ(marks(), "++c----x");
+    ASSERT_TRUE(marksBecome("++c+---x")) << marks();
     // Each end lets the oldest waiter in, whichever of the three ended.
-    succeed(dir / "b.png");
-    ASSERT_TRUE(pumpUntil([&] {
-        return job(4).started;
-    }));
-    EXPECT_FALSE(job(5).started);
-    EXPECT_EQ(job(1).state.kind, Kind::done);
+    release(dir / "b.png");
+    ASSERT_TRUE(marksBecome("+dc++--x")) << marks();
     for (const auto& url : urls)
-        succeed(url);
-    ASSERT_TRUE(pumpUntil([&] {
-        return allEnded();
-    }));
-    EXPECT_EQ(count([](const Job& each) {
-        return each.state.kind == Kind::done && each.progress == 1.0;
-    }),
-        6u);
-    EXPECT_TRUE(job(2).state.kind == Kind::cancelled && job(7).state.kind == Kind::cancelled && !job(7).started);
-    EXPECT_EQ(callCount(), 7u);
+        release(url);
+    ASSERT_TRUE(marksBecome("ddcddddx")) << marks();
+    EXPECT_EQ(job(0).progress, 1.0);
     // One completion sound, for the last job.
     EXPECT_EQ(sound.played().size(), 1u);
     // Every output was pointed at one new common folder beside the first file.
-    for (const auto& call : calls)
-        EXPECT_EQ(call.engine + " in " + call.overrideDir.value_or("").string(),
-            "image JPG in " + (dir / "Convertidos para JPG").string());
+    std::ranges::sort(calls);
+    ASSERT_EQ(calls.size(), 7u);
+    for (char name = 'a'; name < 'h'; ++name)
+        EXPECT_EQ(calls[name - 'a'], "image JPG: " + std::string{name} + ".png in Convertidos para JPG -");
 }
 
 TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
@@ -204,73 +154,54 @@ TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
         runner.run(
             files({name}), jpg(), name == std::string("a.png") ? std::optional(QualityLevel::web) : std::nullopt);
     ASSERT_TRUE(pumpUntil([&] {
-        return callCount() == 3 && job(0).progress == 0.5 && job(2).progress == 0.5;
+        return job(0).progress == 0.5 && job(2).progress == 0.5;
     }));
-    release(dir / "a.png", []() -> fs::path {
-        throw ConversionError::unreadable();
-    });
     // A cancellation nobody asked for is still a cancellation, not a failure; something that is
     // not a std::exception must not take the program down.
-    release(dir / "b.png", []() -> fs::path {
-        throw CancellationError();
-    });
-    release(dir / "c.png", []() -> fs::path {
-        throw 42;
-    });
-    ASSERT_TRUE(pumpUntil([&] {
-        return allEnded();
-    }));
+    release(dir / "a.png", 'u');
+    release(dir / "b.png", 'c');
+    release(dir / "c.png", '?');
+    ASSERT_TRUE(marksBecome("fcf")) << marks();
     EXPECT_EQ(job(0).state.message, "Não foi possível ler o arquivo.");
-    EXPECT_EQ(job(1).state.kind, Kind::cancelled);
     EXPECT_EQ(job(2).state.message, "Erro inesperado.");
     EXPECT_NE(ErrorLog::recent(2).find("  c.png → JPG: Erro inesperado."), std::string::npos) << ErrorLog::recent(2);
     // One file: no common folder, and the quality travels with its own job only.
-    for (const auto& call : calls) {
-        EXPECT_FALSE(call.overrideDir.has_value());
-        EXPECT_EQ(
-            call.quality, call.items.front().filename() == "a.png" ? std::optional(QualityLevel::web) : std::nullopt);
-    }
+    std::ranges::sort(calls);
+    EXPECT_EQ(calls,
+        (std::vector<std::string>{"image JPG: a.png in . web", "image JPG: b.png in . -", "image JPG: c.png in . -"}));
 }
 
 TEST_F(RunnerTest, MixedFormatsAskFirst)
 {
     auto urls = files({"foto.png", "outra.heic"});
     for (int declined : {1, -1}) {
-        answer = declined;
+        alerts->answer = declined;
         runner.run(urls, jpg(), std::nullopt);
-        EXPECT_TRUE(store.jobs().empty());
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
+        EXPECT_TRUE(store.jobs().empty() && std::distance(fs::directory_iterator(dir.path()), {}) == 2);
     }
-    EXPECT_EQ(asked.at(1).message, "Converter 2 arquivos para JPG?");
-    EXPECT_TRUE(asked[0].informative.starts_with("A seleção tem 2 formatos diferentes (PNG, HEIC)."));
+    EXPECT_EQ(alerts->asked.at(1).message, "Converter 2 arquivos para JPG?");
+    EXPECT_TRUE(alerts->asked[0].informative.starts_with("A seleção tem 2 formatos diferentes (PNG, HEIC)."));
 
-    answer = 0;
+    alerts->answer = 0;
     runner.run(urls, jpg(), std::nullopt);
     EXPECT_EQ(store.jobs().size(), 2u);
 }
 
 TEST_F(RunnerTest, BatchFormatsMakeOneJobWithoutFolder)
 {
-    fs::create_directories(dir / "pasta b");
-    fs::create_directories(dir / "pasta a");
+    files({"pasta b/f", "pasta a/f"});
     const std::vector<std::tuple<std::vector<fs::path>, OutputFormat, std::string>> cases = {
-        {files({"b.pdf", "a.pdf"}), Catalog::mergedPDF(), "pdf"},
-        {files({"b.png", "a.jpg"}), Catalog::mergedPDF(), "images"},
-        {{dir / "pasta b", dir / "pasta a"}, Catalog::packFormats().front(), "archive zip"},
+        {files({"b.pdf", "a.pdf"}), Catalog::mergedPDF(), "pdf: a.pdf b.pdf"},
+        {files({"b.png", "a.jpg"}), Catalog::mergedPDF(), "images: a.jpg b.png"},
+        {{dir / "pasta b", dir / "pasta a"}, Catalog::packFormats().front(), "archive zip: pasta a pasta b"},
     };
-    for (const auto& [urls, format, engine] : cases) {
+    for (const auto& [urls, format, call] : cases) {
         store.setJobs({});
         runner.run(urls, format, QualityLevel::light);
-        ASSERT_TRUE(pumpUntil([&] {
-            return allEnded();
-        })) << engine;
-        EXPECT_TRUE(store.jobs().size() == 1 && job(0).state.kind == Kind::done) << engine;
-        EXPECT_EQ(calls.back().engine, engine);
-        EXPECT_EQ(calls.back().items, Catalog::sorted(urls));
-        EXPECT_FALSE(calls.back().overrideDir.has_value());
-        EXPECT_EQ(calls.back().quality, QualityLevel::light);
+        ASSERT_TRUE(marksBecome("d")) << call;
+        EXPECT_EQ(calls.back(), call + " in . light");
     }
-    EXPECT_TRUE(asked.empty());
+    EXPECT_TRUE(alerts->asked.empty());
 }
 
 TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
@@ -278,20 +209,16 @@ TEST(LimiterTest, PlacesGoOutFirstInFirstOut)
     Limiter limiter(2);
     limiter.acquire();
     limiter.acquire();
-    std::vector<int> order;
-    for (int i = 0; i < 3; ++i)
-        limiter.enqueue()->whenGranted([&order, i] {
-            order.push_back(i);
+    std::string order;
+    for (char turn : {'a', 'b', 'c'})
+        limiter.enqueue()->whenGranted([&order, turn] {
+            order += turn;
         });
-    for (size_t granted = 1; granted <= 3; ++granted) {
+    for (const char* granted : {"a", "ab", "abc"}) {
         limiter.release();
         EXPECT_EQ(limiter.running(), 2);  // handed over, not freed
-        EXPECT_EQ(order.size(), granted);
+        EXPECT_EQ(order, granted);
     }
-    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-    limiter.release();
-    limiter.release();
-    EXPECT_EQ(limiter.running(), 0);
 }
 
 }

@@ -3,6 +3,7 @@
 // Shared fakes for the job tests: a sound output that records, a settable media clock, a look at
 // the process table and an event pump with a deadline.
 
+#include "core/settings.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 
@@ -19,10 +20,17 @@ namespace JobFakes {
 
 using Fakes::Played;
 
-// Installs a recording output and a clock the test sets; both are removed again at the end.
+// Installs a recording output and a clock the test sets; both are removed again at the end. The
+// sounds start as a new user has them: on, the standard finale, no pick waiting for its burst.
 class SoundFixture {
 public:
-    SoundFixture() { Chime::resetDebounce(); }
+    SoundFixture()
+    {
+        Chime::resetDebounce();
+        for (const char* key : {"doneSound", "sound.finale"})
+            Defaults::remove(key);
+        MagicBurst::reset();
+    }
     std::vector<Played>& played() { return output->played; }
 
     std::shared_ptr<Fakes::Sounds> output = std::make_shared<Fakes::Sounds>();
@@ -53,8 +61,8 @@ inline int processes(const std::string& name, const std::string& mentioning = {}
     return count;
 }
 
-// Runs the main thread's events until `done` holds or the deadline passes; answers `done()`.
-inline bool pumpUntil(const std::function<bool()>& done, double seconds = 20)
+// Runs the main thread's events until `done` holds or `seconds` pass; answers `done()`.
+inline bool pumpUntil(double seconds, const std::function<bool()>& done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
@@ -66,5 +74,7 @@ inline bool pumpUntil(const std::function<bool()>& done, double seconds = 20)
     }
     return true;
 }
+
+inline bool pumpUntil(const std::function<bool()>& done) { return pumpUntil(20, done); }
 
 }

@@ -2,6 +2,7 @@
 
 // Fakes of the services the core reaches through interfaces.
 
+#include "core/alert.h"
 #include "core/chime.h"
 #include "core/file_viewer.h"
 #include "core/magic_burst.h"
@@ -30,6 +31,17 @@ struct Sounds final : Chime::Output {
 struct Bursts final : MagicBurst::Presenter {
     std::vector<QPointF> shown;
     void show(QPointF at) override { shown.push_back(at); }
+};
+
+// Answers every question with `answer` and keeps what was asked.
+struct Alerts final : Alert::Presenter {
+    std::vector<Alert::Request> asked;
+    int answer = 0;
+    int ask(const Alert::Request& request) override
+    {
+        asked.push_back(request);
+        return answer;
+    }
 };
 
 struct Viewer final : FileViewer {

@@ -52,6 +52,13 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
+bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options)
+{
+    options.insert(options.begin(), {"-loglevel", "error", "-f", "lavfi", "-i", source});
+    options.push_back(out.string());
+    return runProgram("/usr/bin/ffmpeg", options).exitCode == 0;
+}
+
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds,
     const std::vector<std::pair<std::string, std::string>>& env)
 {

@@ -49,6 +49,10 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
     return ConversionError::ffmpeg("no ConversionError");
 }
 
+// Makes a picture or a clip from one of ffmpeg's test sources, `options` going to the output;
+// true when ffmpeg made it.
+bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});
+
 // Puts `implementation` behind a service interface for the life of the object, then nothing.
 template <typename Interface> struct Installed {
     explicit Installed(std::shared_ptr<Interface> implementation) { Interface::set(std::move(implementation)); }
