@@ -39,7 +39,6 @@ FanState fanOf(int count)
 
 TEST(CardFanGeometry, AnglesCentresAndHitsFromOneToEighteenCards)
 {
-    // Outermost angle and the step for each size of fan.
     for (auto [count, outer] : std::vector<std::pair<int, double>>{{1, 0}, {5, 34}, {6, 32.5}, {14, 48}, {18, 48}}) {
         SCOPED_TRACE(count);
         EXPECT_NEAR(baseAngle(count - 1, count), outer, 1e-9);
@@ -54,25 +53,18 @@ TEST(CardFanGeometry, AnglesCentresAndHitsFromOneToEighteenCards)
                 EXPECT_EQ(hit(polar(a, r), count, canvas, false), std::nullopt);
         }
         // Below the pivot's height nothing, even inside the radii.
-        EXPECT_EQ(hit(pivot(canvas, false) + QPointF(250, 0), count, canvas, false), std::nullopt);
-        EXPECT_EQ(hit(pivot(canvas, false) + QPointF(-250, -5), count, canvas, false), std::nullopt);
+        for (QPointF below : {QPointF(250, 0), QPointF(-250, -5)})
+            EXPECT_EQ(hit(pivot(canvas, false) + below, count, canvas, false), std::nullopt);
     }
-    // A single card stands upright above the pivot and is hit only within 14 degrees.
-    EXPECT_NEAR(centre(canvas, false, 0, radius).y(), 290, 1e-9);
-    EXPECT_EQ(hit(polar(13.5, 262), 1, canvas, false), 0);
-    EXPECT_EQ(hit(polar(14.5, 262), 1, canvas, false), std::nullopt);
-    // The spread ends 3 degrees past the outer card's half step: 8.5 up to five cards.
-    EXPECT_EQ(hit(polar(45, 262), 5, canvas, false), 4);
-    EXPECT_EQ(hit(polar(-46, 262), 5, canvas, false), std::nullopt);
-    EXPECT_EQ(hit(polar(53.5, 262), 18, canvas, false), 17);
-    EXPECT_EQ(hit(polar(54, 262), 18, canvas, false), std::nullopt);
+    // A single card is hit within 14 degrees; a spread ends 3 degrees past its outer card's half
+    // step (8.5 up to five cards).
+    for (auto [count, angle, card] : std::vector<std::tuple<int, double, std::optional<int>>>{
+             {1, 13.5, 0}, {1, 14.5, {}}, {5, 45, 4}, {5, -46, {}}, {18, 53.5, 17}, {18, 54, {}}})
+        EXPECT_EQ(hit(polar(angle, 262), count, canvas, false), card) << count << " at " << angle;
 }
 
 TEST(CardFanGeometry, HalfwayBetweenTwoCardsTakesTheOuterIndex)
 {
-    EXPECT_EQ(roundHalfAway(2.5), 3);
-    EXPECT_EQ(roundHalfAway(1.5), 2);
-    EXPECT_EQ(roundHalfAway(-0.5), -1);
     // Straight up lies exactly between the middle cards of an even fan.
     EXPECT_EQ(hit(polar(0, 262), 6, canvas, false), 3);
     EXPECT_EQ(hit(polar(0, 262), 4, canvas, false), 2);
@@ -80,8 +72,7 @@ TEST(CardFanGeometry, HalfwayBetweenTwoCardsTakesTheOuterIndex)
 
 TEST(CardFanGeometry, OpeningDownwardsMirrorsTopToBottom)
 {
-    EXPECT_EQ(anchor(canvas, false), QPointF(330, 195));
-    EXPECT_EQ(anchor(canvas, true), QPointF(330, 450 - 195));
+    EXPECT_EQ(anchor(canvas, true), QPointF(330, 450 - anchor(canvas, false).y()));
     for (int i = 0; i < 8; ++i) {
         const double a = baseAngle(i, 8);
         const QPointF up = centre(canvas, false, a, radius), down = centre(canvas, true, a, radius);
@@ -98,8 +89,7 @@ TEST(CardFanGeometry, OpeningDownwardsMirrorsTopToBottom)
 TEST(CardFanGeometry, VisibleStripNarrowsAsCardsAreAdded)
 {
     // Up to five cards the arc (88.7) is capped at a card's width.
-    for (auto [count, width] :
-        std::vector<std::pair<int, double>>{{1, 0}, {5, 84}, {8, 67.8}, {12, 45.5}, {13, 41.7}, {14, 38.5}, {18, 29.5}})
+    for (auto [count, width] : std::vector<std::pair<int, double>>{{1, 0}, {5, 84}, {8, 67.8}, {13, 41.7}, {18, 29.5}})
         EXPECT_NEAR(stripWidth(count), width, 0.1) << count;
 }
 
@@ -107,28 +97,23 @@ TEST(CardFanLabels, LayoutFollowsTheVisibleStrip)
 {
     using FanLabels::Layout;
     // A card fully on show breaks at every space and takes the largest size that fits.
-    const auto wide = FanLabels::fit("PDF ÚNICO", true, 0, 0);
-    EXPECT_EQ(wide.layout, Layout::wide);
-    EXPECT_EQ(wide.text, "PDF\nÚNICO");
+    EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 0, 0).text, "PDF\nÚNICO");
     EXPECT_EQ(FanLabels::fit("JPG", true, 0, 0).size, 17);
     EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 0, 0.9).size, 17);
     // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
-    EXPECT_EQ(FanLabels::fit("JPG", false, stripWidth(8), 0).layout, Layout::strip);
     EXPECT_EQ(FanLabels::fit("JPG", false, stripWidth(13), 0).layout, Layout::strip);
-    const auto broken = FanLabels::fit("SEM ÁUDIO", false, stripWidth(8), 0);
-    EXPECT_EQ(broken.layout, Layout::strip);
-    EXPECT_EQ(broken.text, "SEM\nÁUDIO");
+    EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, stripWidth(8), 0).text, "SEM\nÁUDIO");
     EXPECT_EQ(FanLabels::fit("COMPRIMIR", false, stripWidth(13), 0).layout, Layout::sideways);
     // From fourteen cards on, every strip is too narrow.
     EXPECT_EQ(FanLabels::fit("GIF", false, stripWidth(14), 0).layout, Layout::sideways);
-    // The chosen size fits the room, unless the smallest size was the last resort.
+    // The chosen size fits the room.
     for (double strip : {84.0, stripWidth(8), stripWidth(12), stripWidth(18)})
         for (const char* label : {"EXTRAIR PÁGINAS", "REDIMEN- SIONAR", "TAR.GZ", "ABRIR COM…"}) {
             const auto fit = FanLabels::fit(label, false, strip, 0.9);
             QFont font = Draw::font(fit.size, QFont::DemiBold);
             font.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
             const double room = fit.layout == Layout::strip ? strip - 8 : 88;
-            if (fit.size == 8.5)
+            if (fit.size == 8.5)  // the smallest size is the last resort
                 continue;
             for (const auto& line : fit.text.split(u'\n'))
                 EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), room) << label << " in " << strip;
@@ -179,7 +164,6 @@ TEST(CardFanFrames, DealingAndThePickClose)
     EXPECT_EQ(frame.infoAlpha, 0);
     for (size_t i = 0; i + 1 < frame.cards.size(); ++i)
         EXPECT_EQ(frame.cards[i].alpha, 0);
-    EXPECT_EQ(burst(picked.centre, *frame.pickTime, false).size(), 10u);
     EXPECT_NEAR(FanGeometry::frame(state, 100.58).cards.back().alpha, 0, 1e-9);
 }
 
@@ -208,14 +192,13 @@ QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF
             local.x() * std::sin(turn) + local.y() * std::cos(turn));
 }
 
-::testing::AssertionResult near(QRgb actual, QColor expected)
+// Opaque and within a few levels of `expected`.
+bool near(QRgb actual, QColor expected)
 {
-    const int distance = std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green())
-        + std::abs(qBlue(actual) - expected.blue());
-    if (distance <= 6 && qAlpha(actual) >= 240)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << QColor::fromRgba(actual).name(QColor::HexArgb).toStdString() << " is not "
-                                         << expected.name().toStdString();
+    return qAlpha(actual) >= 240
+        && std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green())
+            + std::abs(qBlue(actual) - expected.blue())
+        <= 6;
 }
 
 const QColor accent(0, 122, 255);  // the macos theme's highlight in offscreen renders
@@ -228,9 +211,8 @@ TEST(RenderModes, FanStills)
     const auto out = (dir / "fan.png").string();
     // A PNG offers eight formats; none is raised, so all faces are alike.
     auto image = render({"--render-fan", "convert", "png", out});
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 7; ++i)
         EXPECT_TRUE(near(pixel(image, onCard(i, 8)), QColor::fromRgba(pixel(image, onCard(7, 8))))) << i;
-    }
     EXPECT_EQ(qAlpha(pixel(image, polar(baseAngle(7, 8) + 25, radius))), 0);  // no ninth card
 
     // The fourth card raised, in the mode's own colour of the stage theme.
@@ -245,8 +227,7 @@ TEST(RenderModes, FanStills)
     EXPECT_GT(qAlpha(pixel(image, {330, 26})), 240);
     EXPECT_EQ(qAlpha(pixel(image, {330, 450 - 26})), 0);
 
-    // 0.3 s after the pick one card stands upright, raised, showing its back on the darkened
-    // accent; the other cards are gone.
+    // 0.3 s after the pick one card stands upright, its back on the darkened accent; the rest are gone.
     image = render({"--render-fan", "convert", "png", out, "3", "pick", "0.3"});
     EXPECT_TRUE(near(pixel(image, {330 - 46, 28 + 282 + 44.6}), QColor(0, 79, 166)));
     EXPECT_EQ(qAlpha(pixel(image, onCard(0, 8))), 0);
@@ -255,8 +236,7 @@ TEST(RenderModes, FanStills)
     EXPECT_EQ(render({"--render-fan", "convert", "png", out, "3", "pick", "0.58"}), blank);
 
     const auto failed = runBrivlon({"--render-fan", "convert", "png", (dir / "nenhuma" / "f.png").string()}, 30);
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.err.rfind("erro: ", 0), 0u) << failed.err;
+    EXPECT_TRUE(failed.exitCode == 1 && failed.err.starts_with("erro: ")) << failed.err;
 }
 
 TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
@@ -269,17 +249,13 @@ TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
     EXPECT_FALSE(near(pixel(image, onCard(1, 4)), accent));
     // The pill carries the raised card's detail, marked as the default.
     int left = 0, right = 659;
-    const int row = 26;
-    while (left < 330 && qAlpha(image.pixel(left, row)) < 128)
+    while (left < 330 && qAlpha(image.pixel(left, 26)) < 128)
         ++left;
-    while (right > 330 && qAlpha(image.pixel(right, row)) < 128)
+    while (right > 330 && qAlpha(image.pixel(right, 26)) < 128)
         --right;
-    const double expected
-        = QFontMetricsF(Draw::font(12.5, QFont::DemiBold))
-              .horizontalAdvance(QString::fromStdString(QualityGroups::label(QualityGroup::jpg, QualityLevel::web))
-                  + QString::fromUtf8(" (padrão)"))
-        + 30;
-    EXPECT_NEAR(right - left + 1, expected, 3);
+    const auto detail = QualityGroups::label(QualityGroup::jpg, QualityLevel::web) + " (padrão)";
+    EXPECT_NEAR(right - left + 1,
+        QFontMetricsF(Draw::font(12.5, QFont::DemiBold)).horizontalAdvance(QString::fromStdString(detail)) + 30, 3);
 }
 
 TEST(RenderModes, FanWordsNotTakenStartTheProgram)
