@@ -29,8 +29,7 @@ QPointF polar(double angle, double r, bool down = false)
 FanState fanOf(int count)
 {
     FanState state;
-    for (int i = 0; i < count; ++i)
-        state.cards.push_back({"C" + std::to_string(i), std::nullopt, std::nullopt, nullptr, nullptr});
+    state.cards.assign(size_t(count), {"C", std::nullopt, std::nullopt, nullptr, nullptr});
     state.lift.assign(size_t(count), Spring{0, 0, 0, 420, 32});
     return state;
 }
@@ -47,10 +46,8 @@ TEST(CardFanGeometry, AnglesCentresAndHitsFromOneToEighteenCards)
             // Each resting card's centre, and points towards both ends of the band, hit it.
             const double a = baseAngle(i, count);
             EXPECT_EQ(hit(centre(canvas, false, a, radius), count, canvas, false), i);
-            for (double r : {196, 362})
-                EXPECT_EQ(hit(polar(a, r), count, canvas, false), i);
-            for (double r : {194, 364})
-                EXPECT_EQ(hit(polar(a, r), count, canvas, false), std::nullopt);
+            for (double r : {194, 196, 362, 364})
+                EXPECT_EQ(hit(polar(a, r), count, canvas, false), r > 195 && r < 363 ? std::optional(i) : std::nullopt);
         }
         // Below the pivot's height nothing, even inside the radii.
         for (QPointF below : {QPointF(250, 0), QPointF(-250, -5)})
@@ -76,8 +73,7 @@ TEST(CardFanGeometry, OpeningDownwardsMirrorsTopToBottom)
     for (int i = 0; i < 8; ++i) {
         const double a = baseAngle(i, 8);
         const QPointF up = centre(canvas, false, a, radius), down = centre(canvas, true, a, radius);
-        EXPECT_NEAR(down.x(), up.x(), 1e-9);
-        EXPECT_NEAR(down.y(), 450 - up.y(), 1e-9);
+        EXPECT_NEAR((down - QPointF(up.x(), 450 - up.y())).manhattanLength(), 0, 1e-9);
         EXPECT_NEAR(rotation(a, true), -rotation(a, false), 1e-9);
         EXPECT_EQ(hit(down, 8, canvas, true), i);
     }
@@ -98,8 +94,7 @@ TEST(CardFanLabels, LayoutFollowsTheVisibleStrip)
     using FanLabels::Layout;
     // A card fully on show breaks at every space and takes the largest size that fits.
     EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 0, 0).text, "PDF\nÚNICO");
-    EXPECT_EQ(FanLabels::fit("JPG", true, 0, 0).size, 17);
-    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 0, 0.9).size, 17);
+    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 0, 0.9).size, FanLabels::fit("JPG", true, 0, 0).size);
     // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
     EXPECT_EQ(FanLabels::fit("JPG", false, stripWidth(13), 0).layout, Layout::strip);
     EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, stripWidth(8), 0).text, "SEM\nÁUDIO");
@@ -136,15 +131,13 @@ TEST(CardFanFrames, DealingAndThePickClose)
     // Never shown: fully dealt and opaque, at the resting places.
     auto frame = FanGeometry::frame(state, 100);
     ASSERT_EQ(frame.cards.size(), 8u);
-    for (const auto& card : frame.cards) {
-        EXPECT_EQ(card.alpha, 1);
-        EXPECT_NEAR((card.centre - centre(canvas, false, baseAngle(card.index, 8), radius)).manhattanLength(), 0, 1e-9);
-    }
+    for (const auto& card : frame.cards)
+        EXPECT_TRUE(card.alpha == 1
+            && (card.centre - centre(canvas, false, baseAngle(card.index, 8), radius)).manhattanLength() < 1e-9);
     // Dealing starts from the middle.
     state.shownAt = 100;
     frame = FanGeometry::frame(state, 100.03);
-    EXPECT_GT(frame.cards[3].alpha, frame.cards[0].alpha);
-    EXPECT_EQ(frame.cards[0].alpha, 0);
+    EXPECT_TRUE(frame.cards[0].alpha == 0 && frame.cards[3].alpha > 0);
 
     // The raised card is painted last.
     state = fanOf(8);
@@ -174,15 +167,13 @@ QImage render(const std::vector<std::string>& args, const std::vector<std::pair<
     const auto run = runBrivlon(args, 30, env);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     QImage image(QString::fromStdString(args[args[0] == "--render-fan" ? 3 : 2]));
-    EXPECT_EQ(image.size(), QSize(660, 450));
     return image.convertToFormat(QImage::Format_ARGB32);
 }
 
 // The pixel at a point of the y-up design.
 QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
 
-// A point of a resting or raised card's face, in the card's own coordinates (y up): the lower
-// left corner is the part its right neighbour leaves visible, and no label reaches it.
+// A point of a card's face in its own y-up coordinates: by default the lower left corner, unlabelled and unhidden.
 QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF local = {-32, -35})
 {
     const double a = baseAngle(index, count), turn = rotation(a, down) * std::numbers::pi / 180;
