@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numbers>
 
 using namespace TestSupport;
 using namespace FanGeometry;
@@ -20,12 +19,8 @@ namespace {
 
 const QSizeF canvas(660, 450);
 
-// A point `r` from the pivot at `angle` degrees from the open direction.
-QPointF polar(double angle, double r, bool down = false)
-{
-    const double a = angle * std::numbers::pi / 180;
-    return pivot(canvas, down) + QPointF(std::sin(a) * r, (down ? -1 : 1) * std::cos(a) * r);
-}
+// A point `r` from the upward pivot at `angle` degrees from straight up (y up).
+QPointF polar(double angle, double r) { return pivot(canvas, false) + QTransform().rotate(-angle).map(QPointF(0, r)); }
 
 FanState fanOf(int count)
 {
@@ -34,6 +29,36 @@ FanState fanOf(int count)
     state.lift.assign(size_t(count), Spring{0, 0, 0, 420, 32});
     return state;
 }
+
+QImage render(const std::vector<std::string>& args, const std::vector<std::pair<std::string, std::string>>& env = {})
+{
+    const auto run = runBrivlon(args, 30, env);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return QImage(QString::fromStdString(args[args[0] == "--render-fan" ? 3 : 2]))
+        .convertToFormat(QImage::Format_ARGB32);
+}
+
+// The pixel at a point of the y-up design.
+QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
+
+// A point of a card's face in its own y-up coordinates: by default the lower left corner, unlabelled and unhidden.
+QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF local = {-32, -35})
+{
+    const double a = baseAngle(index, count), grown = 1 + 0.07 * lift;
+    return centre(canvas, down, a, radius + 20 * lift)
+        + QTransform().rotate(rotation(a, down)).scale(grown, grown).map(local);
+}
+
+// Opaque and within a few levels of `expected`.
+bool near(QRgb actual, QColor expected)
+{
+    return qAlpha(actual) >= 240
+        && std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green())
+            + std::abs(qBlue(actual) - expected.blue())
+        <= 6;
+}
+
+const QColor accent(0, 122, 255);  // the macos theme's highlight in offscreen renders
 
 }
 
@@ -54,8 +79,7 @@ TEST(CardFanGeometry, AnglesCentresAndHitsFromOneToEighteenCards)
         for (QPointF below : {QPointF(250, 0), QPointF(-250, -5)})
             EXPECT_EQ(hit(pivot(canvas, false) + below, count, canvas, false), std::nullopt);
     }
-    // A single card is hit within 14 degrees; a spread ends 3 degrees past its outer card's half
-    // step (8.5 up to five cards).
+    // One card is hit within 14 degrees; a spread ends 3 past its outer card's half step (8.5 to 5 cards).
     for (auto [count, angle, card] : std::vector<std::tuple<int, double, std::optional<int>>>{
              {1, 13.5, 0}, {1, 14.5, {}}, {5, 45, 4}, {5, -46, {}}, {18, 53.5, 17}, {18, 54, {}}})
         EXPECT_EQ(hit(polar(angle, 262), count, canvas, false), card) << count << " at " << angle;
@@ -159,40 +183,6 @@ TEST(CardFanFrames, DealingAndThePickClose)
     for (size_t i = 0; i + 1 < frame.cards.size(); ++i)
         EXPECT_EQ(frame.cards[i].alpha, 0);
     EXPECT_NEAR(FanGeometry::frame(state, 100.58).cards.back().alpha, 0, 1e-9);
-}
-
-namespace {
-
-QImage render(const std::vector<std::string>& args, const std::vector<std::pair<std::string, std::string>>& env = {})
-{
-    const auto run = runBrivlon(args, 30, env);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    QImage image(QString::fromStdString(args[args[0] == "--render-fan" ? 3 : 2]));
-    return image.convertToFormat(QImage::Format_ARGB32);
-}
-
-// The pixel at a point of the y-up design.
-QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
-
-// A point of a card's face in its own y-up coordinates: by default the lower left corner, unlabelled and unhidden.
-QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF local = {-32, -35})
-{
-    const double a = baseAngle(index, count), grown = 1 + 0.07 * lift;
-    return centre(canvas, down, a, radius + 20 * lift)
-        + QTransform().rotate(rotation(a, down)).scale(grown, grown).map(local);
-}
-
-// Opaque and within a few levels of `expected`.
-bool near(QRgb actual, QColor expected)
-{
-    return qAlpha(actual) >= 240
-        && std::abs(qRed(actual) - expected.red()) + std::abs(qGreen(actual) - expected.green())
-            + std::abs(qBlue(actual) - expected.blue())
-        <= 6;
-}
-
-const QColor accent(0, 122, 255);  // the macos theme's highlight in offscreen renders
-
 }
 
 TEST(RenderModes, FanStills)
