@@ -17,57 +17,29 @@
 using namespace TestSupport;
 
 namespace {
-QColor rgb(int r, int g, int b, double alpha = 1)
-{
-    return QColor::fromRgbF(float(r / 255.0), float(g / 255.0), float(b / 255.0), float(alpha));
-}
+QColor rgb(int r, int g, int b) { return QColor::fromRgbF(float(r / 255.0), float(g / 255.0), float(b / 255.0)); }
 
 int darkness(const QImage& image, int x, int y) { return 255 - qGray(image.pixel(x, y)); }
 }
 
 TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
 {
-    const auto macDark = Theme::palette(true, AppTheme::macos);
-    EXPECT_TRUE(macDark.glass && macDark.naturalCase);
-    EXPECT_EQ(macDark.labelKern, 0);
-    EXPECT_EQ(macDark.labelWeight, QFont::Medium);
-    EXPECT_EQ(macDark.selFill(WheelMode::tools), rgb(0, 122, 255));  // offscreen: the fixed accent
-    EXPECT_EQ(macDark.selText(WheelMode::actions), QColor(Qt::white));
-    EXPECT_EQ(Theme::palette(false, AppTheme::macos).sliceLine, QColor::fromRgbF(0, 0, 0, 0.07f));
-
+    // Only macOS is glass with natural-case labels.
+    EXPECT_TRUE(Theme::palette(true, AppTheme::macos).glass && Theme::palette(false, AppTheme::macos).naturalCase);
     for (bool dark : {false, true})
-        for (auto theme : {AppTheme::classic, AppTheme::stage}) {
-            const auto p = Theme::palette(dark, theme);
-            EXPECT_FALSE(p.glass || p.naturalCase);
-        }
-    // Classic swaps paper and ink for its highlight between light and dark.
-    for (auto mode : {WheelMode::convert, WheelMode::tools, WheelMode::actions}) {
-        EXPECT_EQ(Theme::palette(true, AppTheme::classic).selFill(mode),
-            Theme::palette(false, AppTheme::classic).selText(mode));
-        EXPECT_EQ(Theme::palette(false, AppTheme::classic).selFill(mode),
-            Theme::palette(true, AppTheme::classic).selText(mode));
-    }
-    const auto classicLight = Theme::palette(false, AppTheme::classic);
-    EXPECT_EQ(classicLight.metal(WheelMode::tools), rgb(154, 100, 70));
-    EXPECT_EQ(classicLight.slice, rgb(244, 241, 234, 0.97));
-    EXPECT_TRUE(classicLight.showsRing);
-
+        for (auto theme : {AppTheme::classic, AppTheme::stage})
+            EXPECT_FALSE(Theme::palette(dark, theme).glass || Theme::palette(dark, theme).naturalCase);
+    // Classic swaps paper and ink between light and dark; stage gives each mode its own colour.
+    const auto light = Theme::palette(false, AppTheme::classic), dark = Theme::palette(true, AppTheme::classic);
+    for (auto mode : {WheelMode::convert, WheelMode::tools, WheelMode::actions})
+        EXPECT_TRUE(dark.selFill(mode) == light.selText(mode) && light.selFill(mode) == dark.selText(mode));
     const auto stageDark = Theme::palette(true, AppTheme::stage);
-    EXPECT_EQ(stageDark.selFill(WheelMode::actions), rgb(47, 216, 168));
-    EXPECT_EQ(stageDark.selText(WheelMode::convert), QColor(Qt::white));
-    EXPECT_EQ(stageDark.selText(WheelMode::tools), rgb(27, 16, 48));
-    EXPECT_EQ(stageDark.titleDesign, Palette::TitleDesign::rounded);
-    EXPECT_EQ(Theme::palette(false, AppTheme::stage).metal(WheelMode::convert), rgb(224, 24, 106));
-    EXPECT_DOUBLE_EQ(Theme::palette(false, AppTheme::stage).shadow, 0.20);
+    EXPECT_NE(stageDark.selFill(WheelMode::actions), stageDark.selFill(WheelMode::convert));
 }
 
 TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)
 {
-    const QRectF tips = Sparkle::path(QRectF(0, 0, 40, 20)).boundingRect();
-    EXPECT_NEAR(tips.left(), 10, 1e-9);
-    EXPECT_NEAR(tips.top(), 0, 1e-9);
-    EXPECT_NEAR(tips.width(), 20, 1e-9);
-    EXPECT_NEAR(tips.height(), 20, 1e-9);
+    EXPECT_EQ(Sparkle::path(QRectF(0, 0, 40, 20)).boundingRect(), QRectF(10, 0, 20, 20));
 
     EXPECT_EQ(BrivlonMark::frame(QRectF(0, 0, 200, 100)), QRectF(50, 0, 100, 100));
     QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
@@ -80,10 +52,9 @@ TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)
     // square; the back cards lean out to both sides, lighter than the front one.
     EXPECT_EQ(image.pixel(100, 54), qRgba(255, 255, 255, 255));
     EXPECT_EQ(qAlpha(image.pixel(100, 54 - 20)), 255);
-    EXPECT_EQ(qAlpha(image.pixel(45, 50)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(155, 50)), 0);
-    EXPECT_NEAR(qAlpha(image.pixel(73, 40)), 89, 3);
-    EXPECT_NEAR(qAlpha(image.pixel(127, 40)), 89, 3);
+    EXPECT_EQ(qAlpha(image.pixel(45, 50)) + qAlpha(image.pixel(155, 50)), 0);
+    for (int x : {73, 127})
+        EXPECT_NEAR(qAlpha(image.pixel(x, 40)), 89, 3);
 }
 
 TEST(Fireworks, StateAtAFixedTime)
@@ -91,16 +62,12 @@ TEST(Fireworks, StateAtAFixedTime)
     const QSizeF canvas(320, 320);
     const auto early = MagicFireworks::frame(0.15, canvas);
     EXPECT_NEAR(early.starSize, 60.5, 0.1);  // overshooting the final 58
-    EXPECT_NEAR(early.starRotation, -24, 0.1);
     ASSERT_TRUE(early.ring);
     EXPECT_NEAR(early.ring->radius, 75.8, 0.1);
-    EXPECT_NEAR(early.ring->opacity, 0.27, 0.01);
     // Only the outer ring has started, small and near the centre.
     ASSERT_EQ(early.particles.size(), 14u);
-    for (const auto& particle : early.particles) {
-        EXPECT_LT(std::hypot(particle.centre.x() - 160, particle.centre.y() - 160), 40);  // of 116 to 132 at the end
-        EXPECT_LT(particle.size, 8);
-    }
+    for (const auto& particle : early.particles)  // 116 to 132 from the centre at the end
+        EXPECT_TRUE(std::hypot(particle.centre.x() - 160, particle.centre.y() - 160) < 40 && particle.size < 8);
 
     const auto late = MagicFireworks::frame(2.0, canvas);
     EXPECT_FALSE(late.ring);
@@ -128,7 +95,6 @@ TEST(DrawingKit, ShadowsFallInDeviceSpaceAndLayersBlendAsOne)
     }
     EXPECT_EQ(image.pixel(100, 100), qRgb(255, 255, 255));
     EXPECT_GT(darkness(image, 100, 136), 60);  // below the square
-    EXPECT_LT(darkness(image, 100, 66), 10);  // above it
     EXPECT_LT(darkness(image, 136, 100), darkness(image, 100, 136));
 
     image.fill(Qt::white);
@@ -149,18 +115,13 @@ TEST(DrawingKit, ShadowsFallInDeviceSpaceAndLayersBlendAsOne)
 TEST(RenderModes, StatusIconFromTheCommandLine)
 {
     TempDir dir;
-    auto render = [&](const std::vector<std::string>& progress) {
-        std::vector<std::string> args = {"--render-status", (dir / "s.png").string()};
-        args.insert(args.end(), progress.begin(), progress.end());
+    auto render = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--render-status", (dir / "s.png").string()});
         const auto run = runBrivlon(args, 30);
-        EXPECT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(run.err, "");
-        QImage image((dir / "s.png").c_str());
-        EXPECT_EQ(image.size(), QSize(72, 72));
-        return image;
+        EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << run.err;
+        return QImage((dir / "s.png").c_str());
     };
-    // Card space in pixels: the front card spans x 23.6–48.4 and, from the image's top,
-    // y 12.4–48.4; its middle row is y 30.4.
+    // The front card spans x 23.6–48.4 and, from the top, y 12.4–48.4 of the 72 pixels.
     const auto rest = render({});
     EXPECT_GT(darkness(rest, 36, 44), 240);  // solid card
     EXPECT_LT(darkness(rest, 36, 30), 15);  // the star-shaped hole
@@ -187,9 +148,7 @@ TEST(RenderModes, BurstStillsFromTheCommandLine)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     for (int k = 0; k < 5; ++k) {
         QImage image((dir / ("burst" + std::to_string(k) + ".png")).c_str());
-        ASSERT_EQ(image.size(), QSize(640, 640)) << k;
-        EXPECT_EQ(image.pixel(0, 0), qRgb(255, 255, 255));
-        EXPECT_EQ(image.pixel(639, 639), qRgb(255, 255, 255));
+        EXPECT_TRUE(image.pixel(0, 0) == qRgb(255, 255, 255) && image.pixel(639, 639) == qRgb(255, 255, 255)) << k;
     }
     // Early on, the big star fills the centre with the tint.
     EXPECT_EQ(QImage((dir / "burst0.png").c_str()).pixel(320, 320), qRgb(0, 122, 255));
@@ -199,8 +158,7 @@ TEST(RenderModes, BurstStillsFromTheCommandLine)
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
-// The theme's environment is read once per process: each case is a fresh run of the program,
-// drawing the wheel whose lit segment shows the theme's highlight.
+// The theme's environment is read once per process: each case is a fresh run drawing the wheel.
 TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
 {
     TempDir dir;
