@@ -1,7 +1,7 @@
 #include "cli.h"
 
-#include "core/export_chime.h"
-#include "core/worker_pool.h"
+#include "core/state/export_chime.h"
+#include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"

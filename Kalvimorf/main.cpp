@@ -1,13 +1,11 @@
 #include "cli.h"
-#include "core/worker.h"
-#include "documents/engines.h"
+#include "core/jobs/worker.h"
 
 #include <string_view>
 
 int main(int argc, char** argv)
 {
     Cli::args.assign(argv, argv + argc);
-    Documents::install();
     // Not an option of the command line: the desktop program starts its own workers this way.
     if (argc == 2 && std::string_view(argv[1]) == Worker::option)
         Worker::serve();

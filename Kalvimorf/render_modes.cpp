@@ -1,9 +1,9 @@
 #include "render_modes.h"
 
 #include "cli.h"
-#include "core/catalog.h"
-#include "core/media_clock.h"
-#include "core/quality.h"
+#include "core/base/catalog.h"
+#include "core/state/media_clock.h"
+#include "core/base/quality.h"
 #include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"

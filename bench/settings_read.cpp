@@ -1,6 +1,6 @@
 // How long one settings read takes: the drag monitor and the menus read at every trigger.
 // Run through bench/settings.sh, which gives it a private configuration folder.
-#include "core/settings.h"
+#include "core/base/settings.h"
 
 #include <QCoreApplication>
 

@@ -1,11 +1,11 @@
 #include "documents/archive_engine.h"
 
-#include "core/conversion_error.h"
-#include "core/file_safety.h"
-#include "core/output_paths.h"
-#include "core/process.h"
-#include "core/shell.h"
-#include "core/task.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
+#include "core/base/process.h"
+#include "core/base/commands.h"
+#include "core/base/task.h"
 #include "documents/zip_tools.h"
 
 #include <lzma.h>
@@ -286,7 +286,7 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
             for (const auto& name : group.names)
                 arguments.push_back(ZipTools::literalName(name));
         }
-        Shell::run(tar, arguments, {.env = packEnv()});
+        Commands::run(tar, arguments, {.env = packEnv()});
     } else {
         throw ConversionError::unsupported();
     }

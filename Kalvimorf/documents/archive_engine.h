@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/catalog.h"
+#include "core/base/catalog.h"
 
 #include <functional>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "documents/delimited.h"
 
-#include "core/file_safety.h"
+#include "core/base/file_safety.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,6 @@
 target_sources(kalvimorf_documents PRIVATE
   documents/archive_engine.cpp
   documents/delimited.cpp
-  documents/engines.cpp
   documents/spreadsheet_engine.cpp
   documents/subtitle_engine.cpp
   documents/text_file.cpp

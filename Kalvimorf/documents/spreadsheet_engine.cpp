@@ -1,7 +1,7 @@
 #include "documents/spreadsheet_engine.h"
 
-#include "core/conversion_error.h"
-#include "core/output_paths.h"
+#include "core/base/conversion_error.h"
+#include "core/base/output_paths.h"
 #include "documents/delimited.h"
 #include "documents/text_file.h"
 #include "documents/xlsx.h"

@@ -1,8 +1,8 @@
 #include "documents/subtitle_engine.h"
 
-#include "core/conversion_error.h"
-#include "core/file_safety.h"
-#include "core/output_paths.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
 #include "documents/text_file.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "documents/text_file.h"
 
-#include "core/file_safety.h"
+#include "core/base/file_safety.h"
 
 #include <QByteArrayView>
 #include <QStringDecoder>

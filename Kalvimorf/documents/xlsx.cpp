@@ -1,7 +1,7 @@
 #include "documents/xlsx.h"
 
-#include "core/conversion_error.h"
-#include "core/file_safety.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "documents/xml_tree.h"
 #include "documents/zip_tools.h"
 

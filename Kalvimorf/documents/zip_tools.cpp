@@ -1,8 +1,8 @@
 #include "documents/zip_tools.h"
 
-#include "core/conversion_error.h"
-#include "core/file_safety.h"
-#include "core/shell.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/commands.h"
 
 #include <QStringDecoder>
 
@@ -151,20 +151,20 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
     for (const auto& name : names)
         arguments.push_back(literalName(name));
     arguments.insert(arguments.end(), {"-x", "*.DS_Store", "__MACOSX/*"});
-    Shell::run(zip, arguments, {.cwd = folder});
+    Commands::run(zip, arguments, {.cwd = folder});
     markUtf8Names(folder / destination);
 }
 
 void packContents(const fs::path& destination, const fs::path& folder)
 {
-    Shell::run(zip, {"-X", "-r", "-q", destination.string(), "."}, {.cwd = folder});
+    Commands::run(zip, {"-X", "-r", "-q", destination.string(), "."}, {.cwd = folder});
     markUtf8Names(folder / destination);
 }
 
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry)
 {
     try {
-        auto bytes = Shell::run(unzip, {"-p", package.string(), escapedPattern(entry)});
+        auto bytes = Commands::run(unzip, {"-p", package.string(), escapedPattern(entry)});
         if (bytes.empty())
             return std::nullopt;
         return bytes;
@@ -177,7 +177,7 @@ std::optional<std::string> readEntry(const fs::path& package, const std::string&
 
 void unpack(const fs::path& package, const fs::path& target)
 {
-    Shell::run(unzip, {"-q", "-o", package.string(), "-d", target.string()});
+    Commands::run(unzip, {"-q", "-o", package.string(), "-d", target.string()});
 }
 
 }

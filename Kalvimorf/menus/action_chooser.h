@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/service.h"
+#include "core/base/service.h"
 #include "platform/desktop_apps.h"
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/media_clock.h"
+#include "core/state/media_clock.h"
 
 // The start of a burst animation; views measure their time from it, so any frame can be
 // recomputed from the clock alone.

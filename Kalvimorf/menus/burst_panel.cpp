@@ -1,6 +1,6 @@
 #include "menus/burst_panel.h"
 
-#include "core/magic_burst.h"
+#include "core/state/magic_burst.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
 #include "menus/palette.h"

@@ -1,6 +1,6 @@
 #include "menus/card_fan.h"
 
-#include "core/media_clock.h"
+#include "core/state/media_clock.h"
 #include "menus/card_fan_drawing.h"
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/appearance.h"
+#include "core/base/appearance.h"
 #include "menus/card_fan_layout.h"
 #include "menus/menu_surface.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/appearance.h"
+#include "core/base/appearance.h"
 
 #include <QObject>
 

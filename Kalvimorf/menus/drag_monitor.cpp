@@ -1,6 +1,6 @@
 #include "menus/drag_monitor.h"
 
-#include "core/task.h"
+#include "core/base/task.h"
 
 #include <QTimer>
 

@@ -5,8 +5,8 @@
 // It receives no input events of its own: it polls the pointer, the keys and the drag selection's
 // change count through the platform's drag service. Main thread only.
 
-#include "core/media_clock.h"
-#include "core/settings.h"
+#include "core/state/media_clock.h"
+#include "core/base/settings.h"
 #include "platform/drag_input.h"
 
 #include <filesystem>

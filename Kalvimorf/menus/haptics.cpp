@@ -1,7 +1,7 @@
 #include "menus/haptics.h"
 
-#include "core/raw_values.h"
-#include "core/settings.h"
+#include "core/base/raw_values.h"
+#include "core/base/settings.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/service.h"
+#include "core/base/service.h"
 
 #include <memory>
 #include <optional>

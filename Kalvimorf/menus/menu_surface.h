@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/settings.h"
+#include "core/base/settings.h"
 #include "menus/wheel_entry.h"
 
 #include <QPointF>

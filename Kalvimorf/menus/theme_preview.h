@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/appearance.h"
-#include "core/settings.h"
+#include "core/base/appearance.h"
+#include "core/base/settings.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,7 +1,7 @@
 #include "menus/wheel_controller.h"
 
-#include "core/catalog.h"
-#include "core/conversion_runner.h"
+#include "core/base/catalog.h"
+#include "core/jobs/conversion_runner.h"
 #include "menus/file_action.h"
 #include "tools/tool_runner.h"
 

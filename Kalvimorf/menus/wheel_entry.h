@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/quality.h"
+#include "core/base/quality.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "menus/wheel_view.h"
 
-#include "core/media_clock.h"
+#include "core/state/media_clock.h"
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "menus/haptics.h"

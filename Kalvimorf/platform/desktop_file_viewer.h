@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/file_viewer.h"
+#include "core/state/file_viewer.h"
 
 // Asks the file manager over D-Bus (org.freedesktop.FileManager1) and opens the containing
 // folder when no file manager answers.

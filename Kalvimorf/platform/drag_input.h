@@ -5,7 +5,7 @@
 // of the drag in progress. The X11 service answers from its own connection; without an X
 // display the service is a null object that never sees a drag.
 
-#include "core/settings.h"
+#include "core/base/settings.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "platform/login_item.h"
 
-#include "core/app_paths.h"
+#include "core/base/app_paths.h"
 
 #include <QSaveFile>
 #include <QStandardPaths>

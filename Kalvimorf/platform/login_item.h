@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/login_item.h"
+#include "core/state/login_item.h"
 
 // Starting at login, the freedesktop way: a desktop entry in $XDG_CONFIG_HOME/autostart.
 class AutostartLoginItem final : public LoginItem {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/alert.h"
+#include "core/state/alert.h"
 
 // The desktop's message box and alert sound for the core's modal questions; main thread, after
 // the application exists.

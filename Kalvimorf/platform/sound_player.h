@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/chime.h"
+#include "core/state/chime.h"
 
 #include <QPointer>
 #include <QSoundEffect>

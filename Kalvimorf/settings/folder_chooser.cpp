@@ -1,6 +1,7 @@
 #include "settings/folder_chooser.h"
 
-#include "core/settings.h"
+#include "core/base/settings.h"
+#include "core/state/settings_model.h"
 
 #include <QFileDialog>
 

@@ -1,7 +1,7 @@
 #include "tools/tool.h"
 
-#include "core/file_safety.h"
-#include "core/output_paths.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
 
 namespace Tools {
 

@@ -1,6 +1,6 @@
 #include "tools/tool_runner.h"
 
-#include "core/job_store.h"
+#include "core/jobs/job_store.h"
 
 ToolRunner& ToolRunner::shared()
 {

@@ -1,4 +1,4 @@
-#include "core/catalog.h"
+#include "core/base/catalog.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "core/chime.h"
-#include "core/settings.h"
+#include "core/state/chime.h"
+#include "core/base/settings.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // Real conversions through the runner, each in a worker process of the built program, as the
 // desktop program runs them.
 
-#include "core/conversion_runner.h"
-#include "core/job_store.h"
-#include "core/limiter.h"
-#include "core/worker_pool.h"
+#include "core/jobs/conversion_runner.h"
+#include "core/jobs/job_store.h"
+#include "core/jobs/limiter.h"
+#include "core/jobs/worker_pool.h"
 #include "job_fakes.h"
 #include "support/test_support.h"
 

@@ -1,9 +1,9 @@
-#include "core/conversion_error.h"
-#include "core/conversion_runner.h"
-#include "core/error_log.h"
-#include "core/job_store.h"
-#include "core/limiter.h"
-#include "core/quality.h"
+#include "core/base/conversion_error.h"
+#include "core/jobs/conversion_runner.h"
+#include "core/base/error_log.h"
+#include "core/jobs/job_store.h"
+#include "core/jobs/limiter.h"
+#include "core/base/quality.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "core/app_paths.h"
-#include "core/error_log.h"
+#include "core/base/app_paths.h"
+#include "core/base/error_log.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

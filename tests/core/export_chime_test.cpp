@@ -1,4 +1,4 @@
-#include "core/chime.h"
+#include "core/state/chime.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "core/catalog.h"
-#include "core/conversion_error.h"
-#include "core/engine.h"
-#include "core/file_safety.h"
-#include "core/output_paths.h"
+#include "core/base/catalog.h"
+#include "core/base/conversion_error.h"
+#include "core/jobs/engine.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "core/process.h"
+#include "core/base/process.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>

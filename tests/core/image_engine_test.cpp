@@ -1,8 +1,8 @@
-#include "core/image_engine.h"
+#include "core/engines/image_engine.h"
 
-#include "core/ffmpeg.h"
-#include "core/quality.h"
-#include "core/task.h"
+#include "core/engines/ffmpeg.h"
+#include "core/base/quality.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <poppler-qt6.h>

@@ -3,7 +3,7 @@
 // Shared fakes for the job tests: a sound output that records, a settable media clock, a look at
 // the process table and an event pump with a deadline.
 
-#include "core/settings.h"
+#include "core/base/settings.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 

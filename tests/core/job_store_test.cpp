@@ -1,6 +1,6 @@
-#include "core/error_log.h"
-#include "core/job_store.h"
-#include "core/settings.h"
+#include "core/base/error_log.h"
+#include "core/jobs/job_store.h"
+#include "core/base/settings.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>

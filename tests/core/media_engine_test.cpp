@@ -1,8 +1,8 @@
-#include "core/ffmpeg.h"
-#include "core/media_engine.h"
-#include "core/quality.h"
-#include "core/shell.h"
-#include "core/task.h"
+#include "core/engines/ffmpeg.h"
+#include "core/engines/media_engine.h"
+#include "core/base/quality.h"
+#include "core/base/commands.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <QJsonArray>
@@ -28,7 +28,7 @@ namespace {
 fs::path make(const fs::path& path, std::vector<std::string> sources)
 {
     sources.push_back(path.string());
-    return Shell::run("/usr/bin/ffmpeg", sources), path;
+    return Commands::run("/usr/bin/ffmpeg", sources), path;
 }
 
 fs::path makeClip(const fs::path& path, const std::string& size, int seconds, const std::string& sound = "sine=440")
@@ -42,7 +42,7 @@ fs::path makeClip(const fs::path& path, const std::string& size, int seconds, co
 // The first stream of each type as ffprobe reports it, plus the container's "format".
 std::map<std::string, QJsonObject> probe(const fs::path& path)
 {
-    auto out = Shell::run(
+    auto out = Commands::run(
         "/usr/bin/ffprobe", {"-v", "error", "-show_streams", "-show_format", "-of", "json", path.string()});
     auto json = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
     std::map<std::string, QJsonObject> found = {{"format", json["format"].toObject()}};

@@ -1,7 +1,7 @@
-#include "core/app_paths.h"
-#include "core/output_paths.h"
-#include "core/settings.h"
-#include "core/task.h"
+#include "core/base/app_paths.h"
+#include "core/base/output_paths.h"
+#include "core/base/settings.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #define POINTERHOLDER_TRANSITION 4
 
-#include "core/catalog.h"
-#include "core/pdf_engine.h"
-#include "core/task.h"
+#include "core/base/catalog.h"
+#include "core/engines/pdf_engine.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <poppler-qt6.h>

@@ -1,7 +1,7 @@
-#include "core/conversion_error.h"
-#include "core/process.h"
-#include "core/shell.h"
-#include "core/task.h"
+#include "core/base/conversion_error.h"
+#include "core/base/process.h"
+#include "core/base/commands.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ namespace {
 std::string failureOf(const std::string& script)
 {
     try {
-        Shell::run("/bin/sh", {"-c", script});
+        Commands::run("/bin/sh", {"-c", script});
     } catch (const ConversionError& error) {
         EXPECT_EQ(error.kind(), ConversionError::Kind::ffmpeg);
         return error.what();
@@ -29,7 +29,7 @@ std::string failureOf(const std::string& script)
 
 }
 
-TEST(Shell, FailuresOutputEnvironmentFolderAndFullPipes)
+TEST(Commands, FailuresOutputEnvironmentFolderAndFullPipes)
 {
     EXPECT_EQ(failureOf("printf 'a\\nb\\n\\n' >&2; exit 1"), "b");
     EXPECT_EQ(failureOf("exit 3"), "sh falhou.");
@@ -37,23 +37,23 @@ TEST(Shell, FailuresOutputEnvironmentFolderAndFullPipes)
     // A tool killed by a signal fails the same way.
     EXPECT_EQ(failureOf("echo dying >&2; kill -9 $$"), "dying");
     // A launch failure must not read as the tool's own failure.
-    EXPECT_THROW(Shell::run("/nonexistent/tool", {}), std::system_error);
-    EXPECT_EQ(Shell::run("/bin/echo", {"a b", "*"}), "a b *\n");
+    EXPECT_THROW(Commands::run("/nonexistent/tool", {}), std::system_error);
+    EXPECT_EQ(Commands::run("/bin/echo", {"a b", "*"}), "a b *\n");
     setenv("BRIVLON_TEST_INHERITED", "kept", 1);
-    EXPECT_EQ(Shell::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED-$BRIVLON_TEST_EXTRA"},
+    EXPECT_EQ(Commands::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED-$BRIVLON_TEST_EXTRA"},
                   {.env = {{"BRIVLON_TEST_EXTRA", "added"}}}),
         "kept-added\n");
     EXPECT_EQ(
-        Shell::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED"}, {.env = {{"BRIVLON_TEST_INHERITED", "over"}}}),
+        Commands::run("/bin/sh", {"-c", "echo $BRIVLON_TEST_INHERITED"}, {.env = {{"BRIVLON_TEST_INHERITED", "over"}}}),
         "over\n");
     TempDir dir;
-    EXPECT_EQ(Shell::run("/bin/pwd", {}, {.cwd = dir.path()}), dir.path().string() + "\n");
+    EXPECT_EQ(Commands::run("/bin/pwd", {}, {.cwd = dir.path()}), dir.path().string() + "\n");
     int fd = ::open((dir / "out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    EXPECT_EQ(Shell::run("/bin/echo", {"into the file"}, {.stdoutFd = fd}), "");  // all went into the file
+    EXPECT_EQ(Commands::run("/bin/echo", {"into the file"}, {.stdoutFd = fd}), "");  // all went into the file
     ::close(fd);
     EXPECT_EQ(TestSupport::readFile(dir / "out.txt"), "into the file\n");
     // 4 MB on each stream, interleaved: a reader that drains one pipe at a time deadlocks.
-    auto out = Shell::run("/bin/sh",
+    auto out = Commands::run("/bin/sh",
         {"-c",
             "for i in 1 2 3 4; do head -c 1048576 /dev/zero; "
             "head -c 1048576 /dev/zero >&2; done"});
@@ -82,5 +82,5 @@ TEST(Process, CancellingTerminatesOnlyCancellableChildren)
     ASSERT_GT(child, 0);
     EXPECT_EQ(::kill(child, 0), -1) << "the child is still alive";
     // Synchronous tool runs finish even when their job was cancelled.
-    EXPECT_EQ(Shell::run("/bin/echo", {"done"}), "done\n");
+    EXPECT_EQ(Commands::run("/bin/echo", {"done"}), "done\n");
 }

@@ -1,7 +1,8 @@
-#include "core/appearance.h"
-#include "core/quality.h"
-#include "core/settings.h"
-#include "core/task.h"
+#include "core/base/appearance.h"
+#include "core/base/quality.h"
+#include "core/base/settings.h"
+#include "core/state/settings_model.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

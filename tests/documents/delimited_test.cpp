@@ -2,7 +2,7 @@
 #include "documents/spreadsheet_engine.h"
 #include "documents/xlsx.h"
 
-#include "core/conversion_error.h"
+#include "core/base/conversion_error.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

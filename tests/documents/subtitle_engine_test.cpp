@@ -1,6 +1,6 @@
 #include "documents/subtitle_engine.h"
 
-#include "core/conversion_error.h"
+#include "core/base/conversion_error.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "documents/spreadsheet_engine.h"
 #include "documents/xlsx.h"
 
-#include "core/conversion_error.h"
-#include "core/shell.h"
+#include "core/base/conversion_error.h"
+#include "core/base/commands.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ fs::path package(const TempDir& dir, const std::string& name, const std::map<std
     const auto folder = dir / (name + ".parts");
     for (const auto& [path, body] : parts)
         writeFile(folder / path, body);
-    Shell::run("/usr/bin/zip", {"-X", "-r", "-q", (dir / name).string(), "."}, {.cwd = folder});
+    Commands::run("/usr/bin/zip", {"-X", "-r", "-q", (dir / name).string(), "."}, {.cwd = folder});
     return dir / name;
 }
 
@@ -94,7 +94,7 @@ TEST(XlsxWriter, CellsComeBackAsWritten)
         sheets.push_back({name, rows});
     TempDir dir;
     const auto path = SpreadsheetEngine::writeXLSX(sheets, dir / "a.xlsx");
-    const auto part = Shell::run("/usr/bin/unzip", {"-p", path.string(), "xl/worksheets/sheet1.xml"});
+    const auto part = Commands::run("/usr/bin/unzip", {"-p", path.string(), "xl/worksheets/sheet1.xml"});
     for (size_t i = 0; i < cases.size(); ++i) {
         const auto number = "<c r=\"A" + std::to_string(i + 1) + "\"><v>";
         EXPECT_EQ(part.find(number) != std::string::npos, cases[i].second) << cases[i].first;

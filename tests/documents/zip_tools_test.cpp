@@ -1,4 +1,4 @@
-#include "core/conversion_error.h"
+#include "core/base/conversion_error.h"
 #include "documents/zip_tools.h"
 #include "support/test_support.h"
 

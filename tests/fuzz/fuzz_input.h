@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/file_safety.h"
+#include "core/base/file_safety.h"
 
 #include <cstddef>
 #include <cstdint>

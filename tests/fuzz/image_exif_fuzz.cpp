@@ -1,4 +1,4 @@
-#include "core/image_engine.h"
+#include "core/engines/image_engine.h"
 #include "fuzz_input.h"
 
 #include <cstdlib>

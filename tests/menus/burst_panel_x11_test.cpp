@@ -1,6 +1,6 @@
 // The burst panel on a real X server (run through support/with-x): a claimed pick ends in a
 // panel that shows at the pick point, lets input through, and is gone 2.4 s later.
-#include "core/magic_burst.h"
+#include "core/state/magic_burst.h"
 #include "menus/burst_panel.h"
 
 #include <QApplication>

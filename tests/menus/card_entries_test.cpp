@@ -1,4 +1,4 @@
-#include "core/job_store.h"
+#include "core/jobs/job_store.h"
 #include "menus/wheel_controller.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "core/settings.h"
+#include "core/base/settings.h"
 #include "menus/card_fan_drawing.h"
 #include "menus/card_fan_layout.h"
 #include "menus/drawing_kit.h"

@@ -3,7 +3,7 @@
 // running the monitor prints its callbacks. Every step waits for a line from the program that
 // must react, with a deadline; nothing waits on a fixed sleep. Run through support/with-x.
 
-#include "core/settings.h"
+#include "core/base/settings.h"
 #include "support/test_support.h"
 
 #include <QDeadlineTimer>

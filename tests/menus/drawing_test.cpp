@@ -1,5 +1,5 @@
-#include "core/appearance.h"
-#include "core/settings.h"
+#include "core/base/appearance.h"
+#include "core/base/settings.h"
 #include "menus/brivlon_mark.h"
 #include "menus/drawing_kit.h"
 #include "menus/magic_fireworks.h"

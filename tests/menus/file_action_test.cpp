@@ -1,5 +1,5 @@
-#include "core/error_log.h"
-#include "core/job_store.h"
+#include "core/base/error_log.h"
+#include "core/jobs/job_store.h"
 #include "menus/action_chooser.h"
 #include "menus/file_action.h"
 #include "platform/desktop_file_viewer.h"

@@ -1,4 +1,4 @@
-#include "core/settings.h"
+#include "core/base/settings.h"
 #include "menus/haptics.h"
 #include "menus/menu_style.h"
 #include "menus/spring.h"

@@ -2,11 +2,11 @@
 
 // Fakes of the services the core reaches through interfaces.
 
-#include "core/alert.h"
-#include "core/chime.h"
-#include "core/file_viewer.h"
-#include "core/magic_burst.h"
-#include "core/media_clock.h"
+#include "core/state/alert.h"
+#include "core/state/chime.h"
+#include "core/state/file_viewer.h"
+#include "core/state/magic_burst.h"
+#include "core/state/media_clock.h"
 
 #include <vector>
 

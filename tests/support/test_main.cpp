@@ -1,4 +1,3 @@
-#include "documents/engines.h"
 #include "support/test_support.h"
 
 #include <vips/vips.h>
@@ -28,8 +27,6 @@ int main(int argc, char** argv)
     char* appArgv[] = {name, nullptr};
     QGuiApplication app(appArgc, appArgv);
     std::setlocale(LC_NUMERIC, "C");
-    // As the program does at start: the dispatcher reaches the document engines through this.
-    Documents::install();
     int result = RUN_ALL_TESTS();
     FileSafety::removeTree(home);
     return result;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/conversion_error.h"
-#include "core/file_safety.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/task.h"
+#include "core/base/task.h"
 #include "support/test_support.h"
 #include "tools/tool.h"
 

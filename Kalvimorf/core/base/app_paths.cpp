@@ -1,0 +1,46 @@
+#include "core/base/app_paths.h"
+
+#include <QStandardPaths>
+
+#include <cstdlib>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace AppPaths {
+
+namespace {
+fs::path xdg(const char* variable, const char* fallback)
+{
+    const char* value = std::getenv(variable);
+    if (value && *value && fs::path(value).is_absolute())
+        return fs::path(value);
+    const char* home = std::getenv("HOME");
+    return fs::path(home ? home : "/") / fallback;
+}
+}
+
+fs::path executableDir()
+{
+    std::error_code error;
+    auto exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::current_path() : exe.parent_path();
+}
+
+fs::path resources() { return executableDir() / "resources"; }
+
+fs::path stateDir() { return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon"; }
+
+fs::path dataDir() { return xdg("XDG_DATA_HOME", ".local/share") / "Brivlon"; }
+
+fs::path downloads()
+{
+    auto location = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!location.isEmpty())
+        return fs::path(location.toStdString());
+    const char* home = std::getenv("HOME");
+    return fs::path(home ? home : "/") / "Downloads";
+}
+
+}

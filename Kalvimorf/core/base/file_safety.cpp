@@ -1,0 +1,343 @@
+#include "core/base/file_safety.h"
+
+#include "core/base/conversion_error.h"
+
+#include <QUuid>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileSafety {
+
+namespace {
+
+std::string hiddenName(const std::string& ext = {})
+{
+    auto name = ".kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    return ext.empty() ? name : name + "." + ext;
+}
+
+// Copies a tree keeping permissions and modification times, for moves between file systems.
+// Devices, pipes and sockets are left out.
+void copyTree(const fs::path& from, const fs::path& to)
+{
+    const auto status = fs::symlink_status(from);
+    if (fs::is_symlink(status)) {
+        fs::copy_symlink(from, to);
+    } else if (fs::is_directory(status)) {
+        fs::create_directory(to);
+        for (const auto& entry : fs::directory_iterator(from))
+            copyTree(entry.path(), to / entry.path().filename());
+        fs::permissions(to, status.permissions());
+        fs::last_write_time(to, fs::last_write_time(from));
+    } else if (fs::is_regular_file(status)) {
+        fs::copy_file(from, to);
+        fs::last_write_time(to, fs::last_write_time(from));
+    }
+}
+
+enum class Move { done, taken, otherDevice };
+
+Move renameNoReplace(const fs::path& from, const fs::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return Move::done;
+    if (errno == EEXIST)
+        return Move::taken;
+    if (errno == EXDEV)
+        return Move::otherDevice;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        throwErrno(to);
+    // A file system without the no-replace flag. A hard link fails on a taken name; a folder
+    // takes the place of an empty folder made for it just now, which fails when anything has
+    // appeared in it meanwhile.
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(from, error))) {
+        if (::link(from.c_str(), to.c_str()) != 0) {
+            if (errno == EEXIST)
+                return Move::taken;
+            if (errno == EXDEV)
+                return Move::otherDevice;
+            throwErrno(to);
+        }
+        ::unlink(from.c_str());
+        return Move::done;
+    }
+    if (::mkdir(to.c_str(), 0700) != 0) {
+        if (errno == EEXIST)
+            return Move::taken;
+        throwErrno(to);
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return Move::done;
+    const int saved = errno;
+    ::rmdir(to.c_str());
+    if (saved == ENOTEMPTY || saved == EEXIST)
+        return Move::taken;
+    errno = saved;
+    throwErrno(to);
+}
+
+void unlockTree(const fs::path& folder)
+{
+    std::error_code error;
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, error);
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code statusError;
+        if (it->is_directory(statusError) && !it->is_symlink(statusError))
+            unlockTree(it->path());
+    }
+}
+
+}
+
+void Fd::reset(int fd)
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+Pipe Pipe::make()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    return {Fd(fds[0]), Fd(fds[1])};
+}
+
+void throwErrno(const fs::path& path)
+{
+    const int error = errno;
+    throw fs::filesystem_error(std::strerror(error), path, std::error_code(error, std::generic_category()));
+}
+
+void writeAll(int fd, std::string_view bytes, const fs::path& pathForErrors)
+{
+    while (!bytes.empty()) {
+        const auto written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno(pathForErrors);
+        }
+        bytes.remove_prefix(size_t(written));
+    }
+}
+
+Fd createExclusive(const fs::path& path, int mode)
+{
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!fd)
+        throwErrno(path);
+    return fd;
+}
+
+NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext)
+{
+    return [=](long long n) {
+        auto name = n < 2 ? stem : stem + " " + std::to_string(n);
+        return folder / (ext.empty() ? name : name + "." + ext);
+    };
+}
+
+void requireNameFits(const fs::path& path)
+{
+    long limit = ::pathconf(path.parent_path().empty() ? "." : path.parent_path().c_str(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = NAME_MAX;
+    if (path.filename().native().size() > size_t(limit)) {
+        errno = ENAMETOOLONG;
+        throwErrno(path);
+    }
+}
+
+bool moveNoReplace(const fs::path& from, const fs::path& to)
+{
+    switch (renameNoReplace(from, to)) {
+    case Move::done: return true;
+    case Move::taken: return false;
+    case Move::otherDevice: break;
+    }
+    const auto staged = to.parent_path() / hiddenName();
+    try {
+        copyTree(from, staged);
+        const bool placed = renameNoReplace(staged, to) == Move::done;
+        if (!placed) {
+            removeTree(staged);
+            return false;
+        }
+    } catch (...) {
+        removeTree(staged);
+        throw;
+    }
+    removeTree(from);
+    return true;
+}
+
+fs::path placeFree(const fs::path& from, const NameFor& nameFor)
+{
+    for (long long n = 1;; ++n) {
+        const auto target = nameFor(n);
+        requireNameFits(target);
+        if (moveNoReplace(from, target))
+            return target;
+    }
+}
+
+fs::path placeFree(const fs::path& from, const fs::path& preferred)
+{
+    auto ext = preferred.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    return placeFree(from, numberedNames(preferred.parent_path(), preferred.stem().string(), ext));
+}
+
+NewFile::NewFile(const fs::path& folder) : folder_(folder.empty() ? fs::path(".") : folder)
+{
+    fd_.reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (fd_)
+        return;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        throwErrno(folder_);
+    hidden_ = folder_ / hiddenName();
+    fd_ = createExclusive(hidden_);
+}
+
+NewFile::~NewFile()
+{
+    if (!published_ && !hidden_.empty()) {
+        std::error_code ignored;
+        fs::remove(hidden_, ignored);
+    }
+}
+
+fs::path NewFile::writerPath() const
+{
+    if (!hidden_.empty())
+        return hidden_;
+    return fs::path("/proc") / std::to_string(::getpid()) / "fd" / std::to_string(fd_.get());
+}
+
+void NewFile::write(std::string_view bytes) { writeAll(fd_.get(), bytes, folder_); }
+
+fs::path NewFile::publish(const fs::path& preferred)
+{
+    auto ext = preferred.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    return publish(numberedNames(preferred.parent_path(), preferred.stem().string(), ext));
+}
+
+fs::path NewFile::publish(const NameFor& nameFor)
+{
+    if (!hidden_.empty()) {
+        fd_.reset();
+        auto placed = placeFree(hidden_, nameFor);
+        published_ = true;
+        return placed;
+    }
+    const auto self = "/proc/self/fd/" + std::to_string(fd_.get());
+    for (long long n = 1;; ++n) {
+        const auto target = nameFor(n);
+        requireNameFits(target);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            published_ = true;
+            fd_.reset();
+            return target;
+        }
+        if (errno != EEXIST)
+            throwErrno(target);
+    }
+}
+
+StagedPath::StagedPath(const fs::path& folder, const std::string& ext)
+    : path_((folder.empty() ? fs::path(".") : folder) / hiddenName(ext))
+{
+}
+
+StagedPath::~StagedPath()
+{
+    if (!published_)
+        removeTree(path_);
+}
+
+fs::path StagedPath::publish(const NameFor& nameFor)
+{
+    auto placed = placeFree(path_, nameFor);
+    published_ = true;
+    return placed;
+}
+
+fs::path writeNew(const fs::path& preferred, std::string_view bytes)
+{
+    NewFile file(preferred.parent_path());
+    file.write(bytes);
+    return file.publish(preferred);
+}
+
+fs::path copyNew(const fs::path& source, const fs::path& preferred)
+{
+    Fd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!input)
+        throwErrno(source);
+    NewFile file(preferred.parent_path());
+    for (;;) {
+        const auto copied = ::copy_file_range(input.get(), nullptr, file.fd(), nullptr, size_t(1) << 30, 0);
+        if (copied == 0)
+            break;
+        if (copied > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
+            throwErrno(preferred);
+        // Kernels or file systems that cannot copy between these two files in the kernel.
+        std::string buffer(size_t(1) << 20, '\0');
+        for (;;) {
+            const auto got = ::read(input.get(), buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throwErrno(source);
+            if (got == 0)
+                break;
+            file.write(std::string_view(buffer.data(), size_t(got)));
+        }
+        break;
+    }
+    return file.publish(preferred);
+}
+
+TempDir::TempDir()
+{
+    auto name = "kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+    path_ = fs::temp_directory_path() / name;
+    if (::mkdir(path_.c_str(), 0700) != 0)
+        throwErrno(path_);
+}
+
+TempDir::~TempDir() { removeTree(path_); }
+
+void removeTree(const fs::path& path) noexcept
+{
+    std::error_code error;
+    fs::remove_all(path, error);
+    if (!error)
+        return;
+    unlockTree(path);
+    fs::remove_all(path, error);
+}
+
+void requireRegularFile(const fs::path& path)
+{
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ConversionError::unreadable();
+}
+
+}

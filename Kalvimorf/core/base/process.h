@@ -1,0 +1,88 @@
+#pragma once
+
+// The one process core: every external tool is started by absolute path with an argument list,
+// never through a shell; both pipes are drained together with poll() so neither can stall the
+// child; a cancelled task can terminate the child.
+
+#include "core/base/file_safety.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace Process {
+
+struct Command {
+    std::string executable;  // absolute path
+    std::vector<std::string> arguments;
+    std::optional<std::filesystem::path> cwd;
+    // Laid over the inherited environment; empty inherits it untouched.
+    std::map<std::string, std::string> env;
+    // When >= 0 the child's standard output goes straight to this descriptor.
+    int stdoutFd = -1;
+    // When true, cancelling the current task terminates the child (SIGTERM, then SIGKILL) and
+    // run() throws CancellationError once it has been reaped.
+    bool cancellable = false;
+};
+
+struct Result {
+    int exitCode = 0;  // the exit status, or 128 + signal number
+    bool signaled = false;
+    std::string out;  // standard output, unless it went to stdoutFd or to onStdout
+    std::string err;  // standard error, unless it went to onStderr
+};
+
+using Sink = std::function<void(std::string_view)>;
+
+// Runs to completion. A launch failure throws std::system_error (not a ConversionError).
+// When a sink is given, that stream's bytes go to it as they arrive instead of into Result.
+Result run(const Command& command, const Sink& onStdout = {}, const Sink& onStderr = {});
+
+// The last non-empty line of a tool's standard error; when there is none or the text is not
+// UTF-8, "<tool> falhou." for a given executable, else empty.
+std::string lastErrorLine(std::string_view stderrBytes, const std::string& executable = {});
+
+// Every child started here is known until it is reaped, so that a process asked to end can end
+// its children first: they run in process groups of their own, which no terminal signal reaches.
+namespace Live {
+// Sends `signal` to every running child and its process group.
+void signalAll(int signal);
+// From now on a child is killed as soon as it starts: the process is on its way out.
+void refuseNew();
+}
+
+// Children normally lead process groups of their own. A worker turns that off, so that ending
+// the worker's group also ends every tool it started.
+void setOwnGroups(bool own);
+
+// A child that runs beside the caller and talks over one socket, its standard input and output
+// both; standard error is shared with this process. It leads its own process group.
+class Child {
+public:
+    // Throws std::system_error when it cannot start.
+    explicit Child(const Command& command);
+    // Kills and reaps a child still running.
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    int pid() const { return pid_; }
+    // This side of the socket; writes to it never raise SIGPIPE when sent with send().
+    int channel() const { return channel_.get(); }
+    // SIGKILL to the child's whole group, from any thread, until wait() has returned.
+    void kill();
+    // Waits for the end and reaps; the wait status. Once only.
+    int wait();
+
+private:
+    int pid_ = -1;
+    bool reaped_ = false;
+    FileSafety::Fd channel_;
+};
+
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/base/progress.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace FileSafety {
+class NewFile;
+}
+
+// The ffmpeg/ffprobe pair in resources/bin beside the executable.
+namespace FFmpeg {
+// resources/bin/<name> when it exists and is executable.
+std::optional<std::string> locate(const std::string& name);
+// The same lookup in a given resources folder.
+std::optional<std::string> locate(const std::string& name, const std::filesystem::path& resources);
+
+// What ffprobe finds in a file: the duration in seconds (none when it prints no number) and
+// whether an audio stream and a video stream other than cover art are there. Nothing at all
+// when ffprobe is missing or fails. Blocks until ffprobe exits.
+struct Streams {
+    std::optional<double> duration;
+    bool audio = false;
+    bool video = false;
+};
+Streams probe(const std::filesystem::path& media);
+std::optional<double> duration(const std::filesystem::path& media);
+
+// A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
+// "name:rest" as a protocol and a leading "-" as an option.
+std::string pathArgument(const std::filesystem::path& path);
+
+// What every ffmpeg run starts with: errors only on standard error, key=value progress records
+// on standard output, no standard input, and never overwrite an existing output ("-n").
+const std::vector<std::string>& prefix();
+
+// Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output, called
+// on the calling thread, in order, and never after run() returned. Throws ConversionError
+// (ffmpegMissing, ffmpeg with its last error line) or CancellationError; cancelling the current
+// task terminates ffmpeg.
+void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress);
+// The same with one output, written into `output` through the muxer `format` ("mp4",
+// "matroska", …). That file has no name yet, so ffmpeg may overwrite its path ("-y") and is told
+// the muxer, which it would otherwise guess from the extension; the caller publishes it.
+void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+    std::optional<double> duration, const Progress& progress);
+
+// Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
+// chunks, so a line cut between two chunks is held back until its end arrives.
+class ProgressParser {
+public:
+    ProgressParser(std::optional<double> duration, Progress progress);
+    void feed(std::string_view chunk);
+
+private:
+    void parseLine(std::string_view line);
+
+    double duration_ = 0;
+    Progress progress_;
+    std::string pending_;
+};
+}

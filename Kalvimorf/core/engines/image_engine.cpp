@@ -1,0 +1,565 @@
+#include "core/engines/image_engine.h"
+
+#include "core/engines/image_library.h"
+
+#include "core/base/conversion_error.h"
+#include "core/engines/ffmpeg.h"
+#include "core/engines/image_flate.h"
+#include "core/engines/image_pdf.h"
+#include "core/base/output_paths.h"
+#include "core/base/quality.h"
+#include "core/base/task.h"
+
+#include <QImage>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using vips::VImage;
+
+namespace ImageEngine {
+
+namespace {
+
+// Outputs state no resolution of their own; 72 dpi is what readers assume for that.
+constexpr double unstatedDpi = 72.0;
+
+void ensureVips() { ImageLibrary::start(); }
+
+std::optional<std::string> blob(const VImage& image, const char* field)
+{
+    if (!image.get_typeof(field))
+        return std::nullopt;
+    size_t length = 0;
+    auto data = static_cast<const char*>(image.get_blob(field, &length));
+    return std::string(data, length);
+}
+
+int orientationOf(const VImage& image)
+{
+    return image.get_typeof(VIPS_META_ORIENTATION) ? image.get_int(VIPS_META_ORIENTATION) : 1;
+}
+
+// vips hands out the errors of lazy decoding only when the pixels are read, that is while an
+// output is written; those are the source's fault, not the destination's. The decoders name
+// themselves in their messages ("jpegload: …", "tiff2vips: …").
+ConversionError classify(const vips::VError& error)
+{
+    std::string text = error.what();
+    vips_error_clear();
+    for (const char* reader : {"load", "2vips", "Premature end", "Corrupt"}) {
+        if (text.find(reader) != std::string::npos)
+            return ConversionError::unreadable();
+    }
+    return ConversionError::writeFailed();
+}
+
+// Runs a writer, turning the image library's errors into ours.
+void translatingErrors(const std::function<void()>& write)
+{
+    try {
+        write();
+    } catch (const vips::VError& error) {
+        throw classify(error);
+    }
+}
+
+int percent(double quality) { return static_cast<int>(std::lround(quality * 100)); }
+
+// Copies the finished file ffmpeg wrote into `file`.
+void copyInto(FileSafety::NewFile& file, const fs::path& finished)
+{
+    FileSafety::Fd in(::open(finished.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
+        throw ConversionError::writeFailed();
+    std::string buffer(1 << 20, '\0');
+    for (;;) {
+        auto got = ::read(in.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw ConversionError::writeFailed();
+        if (got == 0)
+            return;
+        file.write(std::string_view(buffer.data(), size_t(got)));
+    }
+}
+
+// Runs ffmpeg into a private folder and copies its result into `file`: ffmpeg refuses to
+// write over anything, the unnamed file included.
+void encodeWithFFmpeg(std::vector<std::string> arguments, FileSafety::NewFile& file, const fs::path& scratch)
+{
+    auto partial = scratch / "out.webp";
+    arguments.push_back(FFmpeg::pathArgument(partial));
+    FFmpeg::run(arguments, std::nullopt, {});
+    copyInto(file, partial);
+}
+
+// GIF, BMP and ffmpeg's WebP ignore colour profiles, so other spaces are turned into sRGB
+// first; otherwise wide-gamut photos would come out with shifted colours.
+VImage inSRGB(const VImage& image)
+{
+    auto icc = blob(image, VIPS_META_ICC_NAME);
+    if (!icc || describesSRGB(*icc))
+        return image;
+    try {
+        return image.icc_transform("srgb", VImage::option()->set("embedded", true));
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
+int freeBlob(void* data, void*)
+{
+    g_free(data);
+    return 0;
+}
+
+// A copy of `image` that carries exactly the kept metadata: its colour profile (part of its
+// pixels' meaning), the Exif and IPTC blocks, orientation 1 and the unstated resolution.
+VImage withMetadata(const VImage& image, const Properties& kept)
+{
+    auto out = image.copy(VImage::option()->set("xres", unstatedDpi / 25.4)->set("yres", unstatedDpi / 25.4));
+    char** fields = vips_image_get_fields(out.get_image());
+    for (char** field = fields; *field; ++field) {
+        if (std::strcmp(*field, VIPS_META_ICC_NAME) != 0)
+            vips_image_remove(out.get_image(), *field);
+    }
+    g_strfreev(fields);
+    // vips keeps a reference to the blob's bytes without copying them, so hand it a copy it owns.
+    auto setOwned = [&](const char* field, const std::optional<std::string>& data) {
+        if (!data)
+            return;
+        void* copy = g_malloc(data->size());
+        std::memcpy(copy, data->data(), data->size());
+        vips_image_set_blob(out.get_image(), field, freeBlob, copy, data->size());
+    };
+    setOwned(VIPS_META_EXIF_NAME, kept.exif);
+    setOwned(VIPS_META_IPTC_NAME, kept.iptc);
+    out.set(VIPS_META_ORIENTATION, 1);
+    return out;
+}
+
+VImage fromQImage(const QImage& drawn)
+{
+    auto rgba = drawn.convertToFormat(QImage::Format_RGBA8888);
+    std::vector<unsigned char> packed(size_t(rgba.width()) * rgba.height() * 4);
+    for (int y = 0; y < rgba.height(); ++y)
+        std::memcpy(packed.data() + size_t(y) * rgba.width() * 4, rgba.constScanLine(y), size_t(rgba.width()) * 4);
+    VipsImage* raw = vips_image_new_from_memory_copy(
+        packed.data(), packed.size(), rgba.width(), rgba.height(), 4, VIPS_FORMAT_UCHAR);
+    if (!raw)
+        throw ConversionError::unreadable();
+    VImage image(raw);
+    if (!drawn.hasAlphaChannel())
+        image = image.extract_band(0, VImage::option()->set("n", 3));
+    return image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+}
+
+// Files the image library does not know go through Qt's readers (icons and the like), drawn
+// at twice their size, as the desktop shows them on a dense screen.
+Picture loadWithQt(const fs::path& file)
+{
+    QImageReader reader(QString::fromStdString(file.string()));
+    reader.setAutoTransform(true);
+    auto size = reader.size();
+    if (size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize))
+        reader.setScaledSize(size * 2);
+    QImage drawn = reader.read();
+    if (drawn.isNull() || drawn.width() <= 0)
+        throw ConversionError::unreadable();
+    if (!(size.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize)))
+        drawn = drawn.scaled(drawn.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return Picture{fromQImage(drawn), {}, {}, nullptr};
+}
+
+// ffmpeg is handed raw 8-bit sRGB pixels, which vips writes strip by strip, and is told to
+// encode them as 4:2:0 itself. Through a PNG, ffmpeg held the file and its decoded copy; and
+// left to choose, it hands libwebp 32-bit pixels that libwebp converts again: a 6000 × 4000
+// photo peaked at 512 MiB, now at 290 MiB, against 366 MiB for vips' own WebP saver.
+void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
+{
+    FileSafety::TempDir scratch;
+    auto raw = scratch.path() / "in.rgb";
+    VImage pixels;
+    translatingErrors([&] {
+        pixels = ImageFlate::storable(inSRGB(image), false);  // grey or RGB, 8 or 16 bits
+        if (pixels.bands() < 3)
+            pixels = pixels.colourspace(VIPS_INTERPRETATION_sRGB);
+        if (pixels.format() != VIPS_FORMAT_UCHAR)
+            pixels = (pixels >> 8).cast(VIPS_FORMAT_UCHAR);
+        pixels.rawsave(raw.c_str());
+    });
+    const bool alpha = pixels.bands() == 4;
+    encodeWithFFmpeg({"-f", "rawvideo", "-pix_fmt", alpha ? "rgba" : "rgb24", "-video_size",
+                         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()), "-i",
+                         FFmpeg::pathArgument(raw), "-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p",
+                         "-quality", std::to_string(percent(quality))},
+        file, scratch.path());
+}
+
+void putLE(std::string& out, uint32_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xff));
+}
+
+// A 24-bit BMP, rows bottom-up as every reader expects. Its sizes are 32-bit fields, so an
+// image of 4 GiB or more cannot be stored and fails before any pixel is decoded.
+void saveBMP(const VImage& image, FileSafety::NewFile& file)
+{
+    auto rgb = inSRGB(image).colourspace(VIPS_INTERPRETATION_sRGB);
+    if (rgb.bands() > 3)
+        rgb = rgb.extract_band(0, VImage::option()->set("n", 3));
+    if (rgb.format() != VIPS_FORMAT_UCHAR)
+        rgb = rgb.cast(VIPS_FORMAT_UCHAR);
+    const size_t width = size_t(rgb.width()), height = size_t(rgb.height());
+    const size_t rowBytes = (width * 3 + 3) & ~size_t(3);
+    constexpr size_t headerBytes = 54;
+    if (rowBytes * height > UINT32_MAX - headerBytes)
+        throw ConversionError::writeFailed();
+    const auto pixelBytes = uint32_t(rowBytes * height);
+
+    std::string header("BM");
+    putLE(header, uint32_t(headerBytes) + pixelBytes, 4);
+    putLE(header, 0, 4);
+    putLE(header, uint32_t(headerBytes), 4);
+    putLE(header, 40, 4);  // BITMAPINFOHEADER
+    putLE(header, uint32_t(width), 4);
+    putLE(header, uint32_t(height), 4);
+    putLE(header, 1, 2);
+    putLE(header, 24, 2);
+    putLE(header, 0, 4);  // uncompressed
+    putLE(header, pixelBytes, 4);
+    putLE(header, 2835, 4);  // 72 dpi, in pixels per metre
+    putLE(header, 2835, 4);
+    putLE(header, 0, 4);
+    putLE(header, 0, 4);
+
+    size_t size = 0;
+    void* memory = rgb.write_to_memory(&size);
+    std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
+    const auto* pixels = static_cast<const unsigned char*>(memory);
+    file.write(header);
+    std::string rows;
+    rows.reserve(std::max<size_t>(rowBytes, 1 << 20) + rowBytes);
+    for (size_t y = height; y-- > 0;) {
+        const unsigned char* row = pixels + y * width * 3;
+        for (size_t x = 0; x < width; ++x) {
+            rows.push_back(char(row[x * 3 + 2]));
+            rows.push_back(char(row[x * 3 + 1]));
+            rows.push_back(char(row[x * 3]));
+        }
+        rows.append(rowBytes - width * 3, '\0');
+        if (rows.size() >= (1 << 20) || y == 0) {
+            file.write(rows);
+            rows.clear();
+        }
+    }
+}
+
+void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& file, double quality)
+{
+    // The savers write to the unnamed file's descriptor; naming the saver keeps the library
+    // from choosing one by a file name this file does not have.
+    auto target = [&] {
+        return vips::VTarget::new_to_descriptor(file.fd());
+    };
+    auto q = percent(quality);
+    switch (type) {
+    case ImageType::jpeg: prepared.jpegsave_target(target(), VImage::option()->set("Q", q)); break;
+    case ImageType::png:
+        // Our own writer: it deflates on every core (see ImageFlate::writePNG for the figures).
+        ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), file);
+        break;
+    case ImageType::heic:
+        prepared.heifsave_target(target(),
+            VImage::option()
+                ->set("Q", q)
+                ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        break;
+    case ImageType::avif:
+        // The default effort takes about four times as long for no visible gain.
+        prepared.heifsave_target(target(),
+            VImage::option()
+                ->set("Q", q)
+                ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
+                ->set("effort", 0)
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+        break;
+    case ImageType::tiff: prepared.tiffsave_target(target()); break;
+    case ImageType::bmp: saveBMP(prepared, file); break;
+    case ImageType::gif: inSRGB(prepared).gifsave_target(target()); break;
+    }
+}
+
+bool hasSaver(const char* name) { return vips_type_find("VipsOperation", name) != 0; }
+
+}
+
+double qualityFactor(QualityLevel level)
+{
+    switch (level) {
+    case QualityLevel::max: return 1.0;
+    case QualityLevel::high: return 0.9;
+    case QualityLevel::web: return 0.8;
+    case QualityLevel::light: return 0.65;
+    }
+    return 0.9;
+}
+
+std::optional<ImageType> utType(const std::string& ext)
+{
+    ensureVips();
+    static const struct {
+        const char* ext;
+        ImageType type;
+        const char* saver;  // the vips saver it needs, when the build may lack it
+    } table[] = {
+        {"jpg", ImageType::jpeg, nullptr},
+        {"png", ImageType::png, nullptr},
+        {"heic", ImageType::heic, "heifsave"},
+        {"avif", ImageType::avif, "heifsave"},
+        {"tiff", ImageType::tiff, nullptr},
+        {"bmp", ImageType::bmp, nullptr},
+        {"gif", ImageType::gif, "gifsave"},
+    };
+    for (const auto& row : table) {
+        if (ext == row.ext)
+            return row.saver && !hasSaver(row.saver) ? std::nullopt : std::optional(row.type);
+    }
+    return std::nullopt;
+}
+
+Properties metadata(const Properties& props)
+{
+    Properties kept;
+    kept.exif = props.exif;
+    if (kept.exif)
+        resetOrientation(*kept.exif);
+    kept.iptc = props.iptc;
+    kept.orientation = 1;
+    return kept;
+}
+
+bool describesSRGB(std::string_view icc)
+{
+    auto u32 = [&](size_t at) -> uint32_t {
+        if (at > icc.size() || icc.size() - at < 4)
+            return 0;
+        auto b = reinterpret_cast<const unsigned char*>(icc.data() + at);
+        return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+    };
+    // A 128-byte header, then a tag count and 12-byte entries: signature, offset, size.
+    const uint32_t count = u32(128);
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = 132 + size_t(i) * 12;
+        if (entry + 12 > icc.size())
+            return false;
+        if (icc.substr(entry, 4) != "desc")
+            continue;
+        const size_t offset = u32(entry + 4), size = u32(entry + 8);
+        if (offset >= icc.size())
+            return false;
+        auto text = icc.substr(offset, size);
+        constexpr std::string_view wide("\0s\0R\0G\0B", 8);  // UTF-16 in the newer tag types
+        return text.find("sRGB") != std::string_view::npos || text.find(wide) != std::string_view::npos;
+    }
+    return false;
+}
+
+void resetOrientation(std::string& exif)
+{
+    const size_t base = std::string_view(exif).substr(0, 6) == std::string_view("Exif\0\0", 6) ? 6 : 0;
+    if (exif.size() < base + 8)
+        return;
+    const std::string_view tiff = std::string_view(exif).substr(base);
+    const char order = tiff[0];
+    if ((order != 'I' && order != 'M') || tiff[1] != order)
+        return;
+    const bool little = order == 'I';
+    auto read = [&](size_t offset, int bytes) -> uint32_t {
+        if (offset > tiff.size() || tiff.size() - offset < size_t(bytes))
+            return 0;
+        uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i)
+            value |= uint32_t(static_cast<unsigned char>(tiff[offset + (little ? i : bytes - 1 - i)])) << (8 * i);
+        return value;
+    };
+    const size_t ifd = read(4, 4);
+    const uint32_t entries = read(ifd, 2);
+    for (uint32_t i = 0; i < entries; ++i) {
+        const size_t entry = ifd + 2 + size_t(i) * 12;
+        if (entry + 12 > tiff.size())
+            return;
+        // Tag 0x0112, type SHORT: the value sits in the entry's first two value bytes.
+        if (read(entry, 2) == 0x0112 && read(entry + 2, 2) == 3) {
+            exif[base + entry + 8 + (little ? 0 : 1)] = 1;
+            exif[base + entry + 8 + (little ? 1 : 0)] = 0;
+            return;
+        }
+    }
+}
+
+VImage flatten(const VImage& image)
+{
+    if (!image.has_alpha())
+        return image;
+    try {
+        double opaque = image.format() == VIPS_FORMAT_USHORT ? 65535 : 255;
+        double white = image.interpretation() == VIPS_INTERPRETATION_CMYK ? 0 : opaque;  // no ink
+        return image.flatten(VImage::option()
+                                 ->set("background", std::vector<double>(size_t(image.bands() - 1), white))
+                                 ->set("max_alpha", opaque));
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return image;
+    }
+}
+
+Picture loadOriented(const fs::path& file)
+{
+    ensureVips();
+    VImage header;
+    try {
+        header = VImage::new_from_file(file.c_str());
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return loadWithQt(file);
+    }
+    Picture picture;
+    auto& props = picture.props;
+    props.exif = blob(header, VIPS_META_EXIF_NAME);
+    props.iptc = blob(header, VIPS_META_IPTC_NAME);
+    props.xmp = blob(header, VIPS_META_XMP_NAME);
+    if (header.get_typeof(VIPS_META_ORIENTATION))
+        props.orientation = header.get_int(VIPS_META_ORIENTATION);
+    // vips says 1 pixel per millimetre for files that state no resolution.
+    if (std::abs(header.xres() - 1.0) > 1e-6)
+        props.dpi = header.xres() * 25.4;
+    if (header.get_typeof(VIPS_META_LOADER))
+        props.loader = header.get_string(VIPS_META_LOADER);
+
+    try {
+        int orientation = orientationOf(header);
+        if (orientation >= 2 && orientation <= 8) {
+            // Turning needs random access: decode into memory (never into a scratch file).
+            picture.image = VImage::new_from_file(file.c_str(), VImage::option()->set("memory", true)).autorot();
+        } else {
+            picture.image
+                = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        }
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw ConversionError::unreadable();
+    }
+    auto interpretation = picture.image.interpretation();
+    if (props.loader == "jpegload" && picture.image.format() == VIPS_FORMAT_UCHAR
+        && ((header.bands() == 3 && interpretation == VIPS_INTERPRETATION_sRGB)
+            || (header.bands() == 1 && interpretation == VIPS_INTERPRETATION_B_W))) {
+        picture.jpegFile = file;
+        picture.jpegImage = picture.image.get_image();
+    }
+    return picture;
+}
+
+void write(
+    const VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file, double quality)
+{
+    ensureVips();
+    if (ext == "webp") {
+        saveWebP(image, file, quality);
+        return;
+    }
+    if (ext == "pdf") {
+        writePDF({Picture{image, props, {}, nullptr}}, file);
+        return;
+    }
+    auto type = utType(ext);
+    if (!type)
+        throw ConversionError::unsupported();
+    translatingErrors([&] {
+        auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
+        writeImage(withMetadata(pixels, metadata(props)), *type, file, quality);
+    });
+}
+
+fs::path save(
+    const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination, double quality)
+{
+    FileSafety::NewFile file(destination.parent_path());
+    write(image, props, ext, file, quality);
+    return file.publish(destination);
+}
+
+void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
+{
+    ensureVips();
+    translatingErrors([&] {
+        ImagePDF::write(pictures, file);
+    });
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format)
+{
+    Task::checkCancelled();
+    const auto& ext = format.ext;
+    const double factor = qualityFactor(Quality::levelFor(ext));
+    // The name is chosen before the work so that jobs running at once each hold their own; if
+    // something takes it meanwhile, the next free one is used.
+    const auto chosen = OutputPaths::destination(source, ext);
+    auto names = [&](long long n) {
+        return n == 1 ? chosen : OutputPaths::destination(source, ext);
+    };
+    FileSafety::NewFile file(chosen.parent_path());
+
+    if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
+        ensureVips();
+        FileSafety::TempDir scratch;
+        encodeWithFFmpeg({"-i", FFmpeg::pathArgument(source), "-c:v", "libwebp_anim", "-quality",
+                             std::to_string(percent(factor)), "-loop", "0"},
+            file, scratch.path());
+        return file.publish(names);
+    }
+    if (ext != "webp" && ext != "pdf" && !utType(ext))
+        throw ConversionError::unsupported();
+
+    auto picture = loadOriented(source);
+    if (ext == "pdf")
+        writePDF({picture}, file);  // keeps a JPEG's own stream where it can
+    else
+        write(picture.image, ext == "webp" ? Properties{} : picture.props, ext, file, factor);
+    return file.publish(names);
+}
+
+fs::path mergeToPDF(const std::vector<fs::path>& sources)
+{
+    if (sources.empty())
+        throw ConversionError::unsupported();
+    std::vector<Picture> pictures;
+    pictures.reserve(sources.size());
+    for (const auto& source : sources) {
+        Task::checkCancelled();
+        pictures.push_back(loadOriented(source));
+    }
+    const auto& first = sources.front();
+    const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
+    const auto chosen = OutputPaths::destination(named, "pdf");
+    FileSafety::NewFile file(chosen.parent_path());
+    writePDF(pictures, file);
+    return file.publish([&](long long n) {
+        return n == 1 ? chosen : OutputPaths::destination(named, "pdf");
+    });
+}
+
+}

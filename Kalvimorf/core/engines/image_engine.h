@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/base/catalog.h"
+#include "core/base/file_safety.h"
+
+#include <vips/vips8>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class QualityLevel;
+
+// Still images between formats, images as PDF pages, and several images merged into one PDF.
+// Images are read upright (the orientation tag applied to the pixels) and written with the
+// orientation reset; Exif (with GPS and the TIFF tags) and IPTC travel along.
+namespace ImageEngine {
+
+// What the file said about its image, as the engine carries it to outputs.
+struct Properties {
+    std::optional<std::string> exif;  // the Exif block: Exif, GPS and the TIFF tags of IFD0
+    std::optional<std::string> iptc;
+    std::optional<std::string> xmp;
+    std::optional<int> orientation;  // as the file gave it, before the pixels were turned
+    std::optional<double> dpi;  // horizontal resolution, when the file states one
+    std::string loader;  // which decoder read the file ("jpegload", …), empty when unknown
+};
+
+// An upright image with the properties of its file. `image` is lazy: pixels are decoded when
+// something reads them.
+struct Picture {
+    vips::VImage image;
+    Properties props;
+    // Set when the file is a JPEG that a PDF page may embed as it is: `image` must still be
+    // the one loadOriented gave (compared by identity), so an edited image never uses it.
+    fs::path jpegFile;
+    const void* jpegImage = nullptr;
+};
+
+enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
+
+// The compression factor (0…1) of a quality level; 0.9 outside the quality groups.
+double qualityFactor(QualityLevel level);
+
+// Every writer below fills an unnamed FileSafety::NewFile and names it only once it is
+// complete, so a failed, cancelled or killed conversion leaves no output at all.
+
+// Converts one image; the output goes under a free name from OutputPaths. Throws
+// ConversionError (unreadable, unsupported, writeFailed, or ffmpeg's for WebP).
+fs::path convert(const fs::path& source, const OutputFormat& format);
+
+// Reads frame 0 upright. Files the image library cannot read go through Qt's image reader,
+// drawn at twice their size, without properties. Throws ConversionError::unreadable.
+Picture loadOriented(const fs::path& file);
+
+// Writes `image` as `ext` into `file` with the kept part of `props` (see metadata) and the
+// compression factor `quality`; the caller publishes it.
+void write(const vips::VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file,
+    double quality);
+// The same into a new file published at `destination`, or the next free name after it, which
+// is returned.
+fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
+    double quality);
+
+std::optional<ImageType> utType(const std::string& ext);
+
+// One page per picture, each of the image's size at its resolution (72 dpi when the file
+// states none). The pixels go in losslessly. An empty list gives a PDF without pages.
+void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file);
+
+// All images, in the order given, as one PDF named "<first> – combinado.pdf" beside the first.
+fs::path mergeToPDF(const std::vector<fs::path>& sources);
+
+// The image laid on opaque white; images without alpha come back as they are.
+vips::VImage flatten(const vips::VImage& image);
+
+// The properties an output keeps: Exif (its orientation reset to 1) and IPTC; nothing else
+// (resolution, XMP, pixel size and the decoder's own fields are dropped).
+Properties metadata(const Properties& props);
+
+// Readers of metadata blocks as files carry them, so any bytes at all must be safe to pass.
+// True when the description tag of an ICC profile names sRGB; false for anything else,
+// malformed or cut-short profiles included.
+bool describesSRGB(std::string_view icc);
+// Sets the orientation entry of IFD0 to 1 in an Exif block (a TIFF structure, with or without
+// JPEG's "Exif\0\0" before it); a block without one, or malformed, is left as it is.
+void resetOrientation(std::string& exif);
+
+}

@@ -1,0 +1,167 @@
+#include "core/engines/media_engine.h"
+
+#include "core/base/conversion_error.h"
+#include "core/engines/ffmpeg.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
+#include "core/base/quality.h"
+
+#include <array>
+#include <map>
+
+namespace MediaEngine {
+
+namespace {
+
+// Encoder settings of one quality level. Numbers stay integers so that std::to_string writes
+// them the same in every locale.
+struct Preset {
+    int x264Crf;  // H.264 constant rate factor (mp4, mov, mkv)
+    const char* aacInVideo;
+    int vp9Crf;
+    const char* opusInWebm;
+    std::optional<int> shortSide;
+    int gifRate;
+    int gifWidth;
+    int vorbisKbps;  // ogg and opus
+};
+
+const Preset& presetFor(QualityLevel level)
+{
+    static const std::array<Preset, 4> presets = {{
+        {18, "192k", 20, "128k", std::nullopt, 24, 1080, 256},
+        {21, "192k", 30, "128k", std::nullopt, 15, 720, 160},
+        {23, "192k", 34, "128k", 1080, 12, 480, 128},
+        {26, "128k", 38, "96k", 720, 10, 360, 96},
+    }};
+    return presets[size_t(QualityLevels::order(level))];
+}
+
+std::string kbps(int value) { return std::to_string(value) + "k"; }
+
+std::vector<std::string> h264(const Preset& preset, bool faststart)
+{
+    std::vector<std::string> list
+        = {"-sn", "-dn", "-c:v", "libx264", "-preset", "veryfast", "-crf", std::to_string(preset.x264Crf), "-pix_fmt",
+            "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo};
+    if (faststart)
+        list.insert(list.end(), {"-movflags", "+faststart"});
+    return list;
+}
+
+// Vorbis at these bit rates only takes stereo at 44.1 or 48 kHz; the Opus encoder takes only the
+// layouts it has a channel mapping for (it resamples by itself). ffmpeg converts to the nearest.
+const char* const vorbisFit = "aformat=sample_rates=44100|48000:channel_layouts=stereo";
+const char* const opusFit = "aformat=channel_layouts=mono|stereo|3.0|quad|5.0|5.1|6.1|7.1";
+
+// The muxer of each output, named since ffmpeg writes into a file without an extension, and
+// whether the output is there for its picture or for its sound.
+struct Container {
+    const char* muxer;
+    bool video;
+};
+
+std::optional<Container> containerFor(const std::string& ext)
+{
+    static const std::map<std::string, Container> containers = {{"mp4", {"mp4", true}}, {"mov", {"mov", true}},
+        {"mkv", {"matroska", true}}, {"webm", {"webm", true}}, {"avi", {"avi", true}}, {"gif", {"gif", true}},
+        {"mp3", {"mp3", false}}, {"m4a", {"ipod", false}}, {"ogg", {"ogg", false}}, {"opus", {"opus", false}},
+        {"wav", {"wav", false}}, {"flac", {"flac", false}}, {"aiff", {"aiff", false}}};
+    auto found = containers.find(ext);
+    return found == containers.end() ? std::nullopt : std::optional(found->second);
+}
+
+std::string gifFilter(const Preset& preset)
+{
+    // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
+    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth)
+        + ",iw)':-2:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_"
+          "scale=5";
+}
+
+}
+
+std::string capFilter(std::optional<int> shortSide)
+{
+    if (!shortSide)
+        return "scale=trunc(iw/2)*2:trunc(ih/2)*2";
+    const auto n = std::to_string(*shortSide);
+    return "scale='if(gt(iw,ih),-2,min(" + n + ",trunc(iw/2)*2))':'if(gt(iw,ih),min(" + n + ",trunc(ih/2)*2),-2)'";
+}
+
+std::optional<std::vector<std::string>> arguments(const std::string& ext)
+{
+    const auto level = Quality::levelFor(ext);
+    const auto& preset = presetFor(level);
+    if (ext == "mp4" || ext == "mov")
+        return h264(preset, true);
+    if (ext == "mkv")
+        return h264(preset, false);
+    if (ext == "webm")
+        return std::vector<std::string>{"-sn", "-dn", "-c:v", "libvpx-vp9", "-crf", std::to_string(preset.vp9Crf),
+            "-b:v", "0", "-row-mt", "1", "-deadline", "good", "-cpu-used", "4", "-pix_fmt", "yuv420p", "-vf",
+            capFilter(preset.shortSide), "-c:a", "libopus", "-b:a", preset.opusInWebm, "-af", opusFit};
+    if (ext == "avi")
+        return std::vector<std::string>{
+            "-sn", "-dn", "-c:v", "mpeg4", "-q:v", "3", "-vf", capFilter(std::nullopt), "-c:a", "pcm_s16le"};
+    if (ext == "gif")
+        return std::vector<std::string>{"-an", "-sn", "-vf", gifFilter(preset), "-loop", "0"};
+    const auto mp3Rate = kbps(320 - 64 * QualityLevels::order(level));
+    if (ext == "mp3")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "libmp3lame", "-b:a", mp3Rate};
+    if (ext == "m4a")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate};
+    if (ext == "ogg")
+        return std::vector<std::string>{
+            "-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps), "-af", vorbisFit};
+    if (ext == "opus")
+        return std::vector<std::string>{
+            "-vn", "-sn", "-c:a", "libopus", "-b:a", kbps(preset.vorbisKbps), "-af", opusFit};
+    if (ext == "wav")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16le"};
+    if (ext == "flac")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "flac"};
+    if (ext == "aiff")
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "pcm_s16be"};
+    return std::nullopt;
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    auto codec = arguments(format.ext);
+    auto container = containerFor(format.ext);
+    if (!codec || !container)
+        throw ConversionError::unsupported();
+    // Success is only told once ffprobe has seen the stream in the output.
+    if (!FFmpeg::locate("ffprobe"))
+        throw ConversionError::ffmpegMissing();
+    const auto missing = container->video ? "O arquivo não tem vídeo." : "O arquivo não tem áudio.";
+    auto input = FFmpeg::probe(source);
+    const auto has = [&](const FFmpeg::Streams& streams) {
+        return container->video ? streams.video : streams.audio;
+    };
+    // A file ffprobe could not read at all is left to ffmpeg, which says why.
+    if ((input.audio || input.video) && !has(input))
+        throw ConversionError::ffmpeg(missing);
+
+    // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
+    // pick a chapter or cover track, or none at all.
+    std::vector<std::string> command = {"-i", FFmpeg::pathArgument(source)};
+    if (container->video)
+        command.insert(command.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
+    else
+        command.insert(command.end(), {"-map", "0:a:0"});
+    command.insert(command.end(), codec->begin(), codec->end());
+
+    // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
+    // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
+    const auto preferred = OutputPaths::destination(source, format.ext);
+    FileSafety::NewFile output(preferred.parent_path());
+    // Without a duration the job shows an indeterminate bar.
+    FFmpeg::run(command, output, container->muxer, input.duration, progress);
+    if (!has(FFmpeg::probe(output.writerPath())))
+        throw ConversionError::ffmpeg(missing);
+    return output.publish(preferred);
+}
+
+}

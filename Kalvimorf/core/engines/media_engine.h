@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/base/catalog.h"
+#include "core/base/progress.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Audio and video conversion through ffmpeg, with codec settings chosen by output extension and
+// the quality level in force.
+namespace MediaEngine {
+// Converts `source` into a free name beside it (or in the task's folder); the partial output is
+// removed when the run fails or is cancelled.
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress);
+// The codec part of an ffmpeg command for an output extension, at Quality::levelFor(ext); the
+// caller puts "-i" and the input before it and the output path after it. None for an extension
+// it does not know.
+std::optional<std::vector<std::string>> arguments(const std::string& ext);
+// A scale filter that keeps both sides even and, with a cap, limits the shorter side to it
+// without ever enlarging the frame.
+std::string capFilter(std::optional<int> shortSide);
+}

@@ -1,0 +1,8 @@
+target_sources(kalvimorf_core_jobs PRIVATE
+  core/jobs/conversion_runner.cpp
+  core/jobs/engine.cpp
+  core/jobs/job_store.cpp
+  core/jobs/limiter.cpp
+  core/jobs/worker.cpp
+  core/jobs/worker_pool.cpp
+)

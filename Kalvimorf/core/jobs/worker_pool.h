@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/base/progress.h"
+#include "core/jobs/worker.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Runs requests in workers (see worker.h), keeping some started ahead so that a job does not
+// wait for a process to load.
+class WorkerPool {
+public:
+    struct Options {
+        // The executable to start in worker mode; empty means this program itself.
+        std::string executable;
+        // A job that reports no progress for this long is taken as hung and ended. Long enough
+        // for a big document or image, which report nothing while they work.
+        std::chrono::milliseconds stallLimit = std::chrono::minutes(5);
+        // Workers kept started and waiting: one per place of the conversion gate, so that every
+        // job of a drop finds one.
+        size_t ready = 3;
+        // Laid over the inherited environment of every worker.
+        std::map<std::string, std::string> env;
+    };
+
+    explicit WorkerPool(Options options);
+    // Ends the waiting workers.
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // The program's own pool.
+    static const std::shared_ptr<WorkerPool>& shared();
+
+    // Starts the waiting workers now rather than at the first job.
+    void prewarm();
+
+    // Runs the request in a worker on the calling thread and returns the output. Cancelling the
+    // current task kills the worker and every tool it started at once and throws
+    // CancellationError; a crash, a hang or a reported failure throws ConversionError.
+    fs::path run(const Worker::Request& request, const Progress& progress);
+
+    static const char* crashed();
+    static const char* stalled();
+
+private:
+    class Started;
+    std::unique_ptr<Started> take();
+    std::unique_ptr<Started> start();
+
+    Options options_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Started>> ready_;
+};

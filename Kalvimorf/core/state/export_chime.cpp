@@ -1,0 +1,39 @@
+#include "core/state/export_chime.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace ExportChime {
+
+Chime::Kind kindFor(const std::string& word) { return Chime::kindFromRaw(word).value_or(Chime::Kind::success); }
+
+int run(const std::vector<std::string>& args)
+{
+    if (args.size() < 3)
+        return 1;
+    const auto kind = args.size() >= 4 ? kindFor(args[3]) : Chime::Kind::success;
+    const auto data = Chime::wavData(kind);
+    const std::string& path = args[2];
+
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    bool written = file && std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    int failure = written ? 0 : errno;
+    if (file && std::fclose(file) != 0 && written) {
+        written = false;
+        failure = errno;
+    }
+    if (written)
+        return 0;
+    if (file) {
+        // A half-written sound is no sound: leave nothing behind.
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    std::fprintf(stderr, "erro: não foi possível gravar %s: %s\n", path.c_str(), std::strerror(failure));
+    return 1;
+}
+
+}

@@ -1,2 +1,0 @@
-#include "core/catalog.h"
-#include "menus/drag_monitor.h"

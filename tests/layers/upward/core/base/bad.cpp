@@ -1,0 +1,2 @@
+#include "core/base/catalog.h"
+#include "menus/drag_monitor.h"
