@@ -40,7 +40,7 @@ class ChimePlayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* key : {"doneSound", "cardSound", "sound.finale"})
+        for (auto key : {SettingKey::doneSound, SettingKey::cardSound, SettingKey::finale})
             Defaults::remove(key);
     }
     JobFakes::SoundFixture sound;
@@ -62,7 +62,7 @@ TEST_F(ChimePlayTest, FailureSoundsWithinOneAndAHalfSecondsAreDropped)
 TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
 {
     for (const char* stored : {"harp", "classic", "Harp"}) {
-        Defaults::set("sound.finale", stored);
+        Defaults::set(SettingKey::finale, stored);
         Chime::play(Kind::success, false);
     }
     Chime::play(Kind::flip, false);
@@ -70,12 +70,12 @@ TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
         (std::vector<Played>{{Kind::harp, 0.42}, {Kind::success, 0.5}, {Kind::wand, 0.42}, {Kind::success, 0.42}}));
 
     sound.played().clear();
-    Defaults::set("doneSound", false);
+    Defaults::set(SettingKey::doneSound, false);
     Chime::play(Kind::success, false);
     Chime::play(Kind::failure, true);
     Chime::card(Kind::shuffle);
     Chime::card(Kind::success);
-    Defaults::set("cardSound", false);
+    Defaults::set(SettingKey::cardSound, false);
     Chime::card(Kind::shuffle);
     EXPECT_EQ(sound.played(), (std::vector<Played>{{Kind::failure, 0.5}, {Kind::shuffle, 0.16}, {Kind::flip, 0.3}}));
 }

@@ -216,9 +216,9 @@ TEST(RenderModes, FanStills)
 TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
 {
     TempDir dir;
-    Defaults::set("quality.jpg", "web");
+    Defaults::set(SettingKey::quality, "jpg", "web");
     const auto image = render({"--render-quality", "jpg", (dir / "q.png").string()});
-    Defaults::remove("quality.jpg");
+    Defaults::remove(SettingKey::quality, "jpg");
     EXPECT_TRUE(near(pixel(image, onCard(2, 4, 1)), accent));
     EXPECT_FALSE(near(pixel(image, onCard(1, 4)), accent));
     // The pill carries the raised card's detail, marked as the default.
