@@ -84,16 +84,19 @@ constexpr EnumTable<KeyRow, 21> keys{{{
     {SettingKey::settingsFrame, "AjustesBrivlon", SettingType::text, ""},
 }}};
 
-// A boolean key falls back to a boolean, every other key to a word.
-constexpr bool fallbacksFitTheirTypes()
+// A boolean key falls back to a boolean, every other key to a word; no two keys share a name.
+constexpr bool rowsAreSound()
 {
-    for (const auto& row : keys.rows)
-        if (std::holds_alternative<bool>(row.fallback) != (row.type == SettingType::boolean))
+    for (size_t i = 0; i < keys.rows.size(); ++i) {
+        if (std::holds_alternative<bool>(keys.rows[i].fallback) != (keys.rows[i].type == SettingType::boolean))
             return false;
+        for (size_t j = 0; j < i; ++j)
+            if (keys.rows[i].raw == keys.rows[j].raw)
+                return false;
+    }
     return true;
 }
-static_assert(fallbacksFitTheirTypes());
-
+static_assert(rowsAreSound());
 }
 
 namespace SettingKeys {
