@@ -129,12 +129,18 @@ TEST(RenderModes, StatusIconFromTheCommandLine)
     EXPECT_NEAR(darkness(rest, 58, 36), 115, 25);
     EXPECT_EQ(render({"abc"}), rest);
 
-    const auto none = render({"0"});
-    EXPECT_GT(darkness(none, 36, 47), 200);  // the thin bar at the bottom
-    EXPECT_LT(darkness(none, 36, 40), 15);
-    EXPECT_GT(darkness(none, 24, 30), 150);  // the outline
+    // A job just started: the outline, and inside it, clear of it, a bar already (rows 38–41).
+    for (const char* low : {"0", "0.02", "-1"}) {
+        const auto started = render({low});
+        EXPECT_GT(darkness(started, 24, 30), 150) << low;  // the outline
+        EXPECT_GT(darkness(started, 36, 47), 200) << low;
+        EXPECT_LT(darkness(started, 36, 42), 60) << low;  // the gap above the outline
+        EXPECT_GT(darkness(started, 36, 39), 200) << low;  // the bar
+        EXPECT_LT(darkness(started, 36, 35), 15) << low;
+        EXPECT_LT(darkness(started, 36, 22), 15) << low;
+    }
     const auto half = render({"0.5"});
-    EXPECT_GT(darkness(half, 36, 40), 240);
+    EXPECT_GT(darkness(half, 36, 32), 240);
     EXPECT_LT(darkness(half, 36, 22), 15);
     const auto full = render({"1"});
     EXPECT_GT(darkness(full, 36, 16), 240);
