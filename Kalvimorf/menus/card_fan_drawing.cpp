@@ -6,7 +6,6 @@
 #include <QDataStream>
 #include <QFontMetricsF>
 #include <QIODevice>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -72,18 +71,6 @@ Fit fit(const QString& label, bool wide, double strip, double kern)
     if (known.size() > 512)
         known.clear();
     return known.emplace(key, measure(label, wide, strip, kern)).first->second;
-}
-
-QString display(const QString& label, const Palette& palette, WheelMode mode)
-{
-    if (!palette.naturalCase || mode == WheelMode::convert)
-        return label;
-    QString text = QLocale(QLocale::Portuguese, QLocale::Brazil).toLower(label);
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    text.replace(QStringLiteral("finder"), QStringLiteral("Finder"), Qt::CaseInsensitive);
-    text.replace(QStringLiteral("airdrop"), QStringLiteral("AirDrop"), Qt::CaseInsensitive);
-    return text;
 }
 
 }
@@ -190,7 +177,7 @@ void drawFace(
     }
     const int n = int(state.cards.size());
     const QString label
-        = FanLabels::display(QString::fromStdString(state.cards[size_t(card.index)].label), palette, state.mode);
+        = Theme::displayLabel(QString::fromStdString(state.cards[size_t(card.index)].label), palette, state.mode);
     const QColor text = Draw::blended(c.text, card.lift, c.selText);
     const QColor accent = Draw::blended(palette.metal(state.mode), card.lift, c.selText);
     painter.fillPath(Sparkle::path(QRectF(-33, 43, 9, 9)), accent);

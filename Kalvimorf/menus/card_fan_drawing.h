@@ -27,7 +27,4 @@ struct Fit {
 // strip `strip` points wide, with letters spaced by `kern`.
 Fit fit(const QString& label, bool wide, double strip, double kern);
 
-// Labels as shown: natural case outside the convert mode when the palette asks for it.
-QString display(const QString& label, const Palette& palette, WheelMode mode);
-
 }

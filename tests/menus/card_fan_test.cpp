@@ -137,16 +137,6 @@ TEST(CardFanLabels, LayoutFollowsTheVisibleStrip)
         }
 }
 
-TEST(CardFanLabels, NaturalCaseOutsideConvert)
-{
-    const auto natural = Theme::palette(true, AppTheme::macos);
-    EXPECT_EQ(FanLabels::display("NO FINDER", natural, WheelMode::actions), "No Finder");
-    EXPECT_EQ(FanLabels::display("AIRDROP", natural, WheelMode::actions), "AirDrop");
-    EXPECT_EQ(FanLabels::display("SEM ÁUDIO", natural, WheelMode::tools), "Sem áudio");
-    EXPECT_EQ(FanLabels::display("PDF ÚNICO", natural, WheelMode::convert), "PDF ÚNICO");
-    EXPECT_EQ(FanLabels::display("NO FINDER", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NO FINDER");
-}
-
 TEST(CardFanFrames, DealingAndThePickClose)
 {
     auto state = fanOf(8);

@@ -37,6 +37,17 @@ TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
     EXPECT_NE(stageDark.selFill(WheelMode::actions), stageDark.selFill(WheelMode::convert));
 }
 
+// One rule for the fan and the wheel.
+TEST(Palette, NaturalCaseOutsideConvert)
+{
+    const auto natural = Theme::palette(true, AppTheme::macos);
+    EXPECT_EQ(Theme::displayLabel("NO FINDER", natural, WheelMode::actions), "No Finder");
+    EXPECT_EQ(Theme::displayLabel("AIRDROP", natural, WheelMode::actions), "AirDrop");
+    EXPECT_EQ(Theme::displayLabel("SEM ÁUDIO", natural, WheelMode::tools), "Sem áudio");
+    EXPECT_EQ(Theme::displayLabel("PDF ÚNICO", natural, WheelMode::convert), "PDF ÚNICO");
+    EXPECT_EQ(Theme::displayLabel("NO FINDER", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NO FINDER");
+}
+
 TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)
 {
     EXPECT_EQ(Sparkle::path(QRectF(0, 0, 40, 20)).boundingRect(), QRectF(10, 0, 20, 20));
