@@ -41,12 +41,17 @@ QImage render(const std::vector<std::string>& args, const std::vector<std::pair<
 // The pixel at a point of the y-up design.
 QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
 
-// A point of a card's face in its own y-up coordinates: by default the lower left corner, unlabelled and unhidden.
+// A point of a card's face in its own y-up coordinates (by default the lower left corner,
+// unlabelled and unhidden), where the fan's own layout puts that card, raised or resting.
 QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF local = {-32, -35})
 {
-    const double a = baseAngle(index, count), grown = 1 + 0.07 * lift;
-    return centre(canvas, down, a, radius + 20 * lift)
-        + QTransform().rotate(rotation(a, down)).scale(grown, grown).map(local);
+    auto state = fanOf(count);
+    state.opensDown = down;
+    state.lift[size_t(index)] = Spring{lift, lift, 0, 420, 32};
+    for (const auto& card : FanGeometry::frame(state, 100).cards)
+        if (card.index == index)
+            return card.centre + QTransform().rotate(card.rotation).scale(card.scale, card.scale).map(local);
+    return {};
 }
 
 // Opaque and within a few levels of `expected`.
@@ -155,15 +160,19 @@ TEST(CardFanFrames, DealingAndThePickClose)
     state.lift[3] = {1, 1, 0, 420, 32};
     EXPECT_EQ(FanGeometry::frame(state, 100).cards.back().index, 3);  // the raised card is painted last
     state.hidingAt = 100;
+    // The picked card rises away from the pivot while it turns upright and over.
+    const auto distance = [](const FanGeometry::Card& card) {
+        return std::hypot(card.centre.x() - 330, card.centre.y() - 28);
+    };
+    const auto raised = FanGeometry::frame(state, 100).cards.back();
     auto picked = FanGeometry::frame(state, 100.03).cards.back();
-    EXPECT_NEAR(picked.flip, 0.64, 0.01);
-    const double resting = 20 + radius;
-    EXPECT_NEAR(std::hypot(picked.centre.x() - 330, picked.centre.y() - 28) - resting, 9, 0.5);
+    EXPECT_TRUE(distance(picked) > distance(raised) && picked.flip > 0 && picked.flip < 1);
+    EXPECT_LT(std::abs(picked.rotation), std::abs(raised.rotation));
     frame = FanGeometry::frame(state, 100.3);
-    picked = frame.cards.back();
-    EXPECT_NEAR(picked.flip, -1, 1e-9);
-    EXPECT_NEAR(picked.rotation, 0, 1e-9);
-    EXPECT_NEAR(picked.centre.y() - 28 - resting, 45, 1);
+    const auto turned = frame.cards.back();
+    EXPECT_GT(distance(turned), distance(picked) + 20);
+    EXPECT_NEAR(turned.flip, -1, 1e-9);
+    EXPECT_NEAR(turned.rotation, 0, 1e-9);
     EXPECT_EQ(frame.infoAlpha, 0);
     for (size_t i = 0; i + 1 < frame.cards.size(); ++i)
         EXPECT_EQ(frame.cards[i].alpha, 0);
@@ -193,7 +202,14 @@ TEST(RenderModes, FanStills)
 
     // 0.3 s after the pick one card stands upright, its back on the darkened accent; the rest are gone.
     image = render({"--render-fan", "convert", "png", out, "3", "pick", "0.3"});
-    EXPECT_TRUE(near(pixel(image, {330 - 46, 28 + 282 + 44.6}), QColor(0, 79, 166)));
+    auto state = fanOf(8);
+    state.highlighted = state.picked = 3;
+    state.lift[3] = Spring{1, 1, 0, 420, 32};
+    state.hidingAt = 100;
+    const auto back = FanGeometry::frame(state, 100.3).cards.back();  // between the edge and the back's frame
+    const QPointF plain
+        = back.centre + QTransform().rotate(back.rotation).scale(back.scale, back.scale).map(QPointF(-39, 7));
+    EXPECT_TRUE(near(pixel(image, plain), QColor(0, 79, 166)));
     EXPECT_EQ(qAlpha(pixel(image, onCard(0, 8))), 0);
     QImage blank(660, 450, QImage::Format_ARGB32);
     blank.fill(Qt::transparent);
