@@ -6,6 +6,7 @@
 
 #include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 #include <QTransform>
 
 #include <gtest/gtest.h>
@@ -117,29 +118,65 @@ TEST(CardFanGeometry, VisibleStripNarrowsAsCardsAreAdded)
         EXPECT_NEAR(stripWidth(count), width, 0.1) << count;
 }
 
-TEST(CardFanLabels, LayoutFollowsTheVisibleStrip)
+// Every card's label, drawn on see-through faces so that nothing hides it, against the same fan
+// without that one label: the difference is the label's whole ink.
+TEST(CardFanLabels, StayInTheVisiblePartOfTheirCard)
 {
-    using FanLabels::Layout;
-    // A card fully on show breaks at every space and takes the largest size that fits.
-    EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 0, 0).text, "PDF\nÚNICO");
-    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 0, 0.9).size, FanLabels::fit("JPG", true, 0, 0).size);
-    // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
-    EXPECT_EQ(FanLabels::fit("JPG", false, stripWidth(13), 0).layout, Layout::strip);
-    EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, stripWidth(8), 0).text, "SEM\nÁUDIO");
-    EXPECT_EQ(FanLabels::fit("COMPRIMIR", false, stripWidth(13), 0).layout, Layout::sideways);
-    EXPECT_EQ(FanLabels::fit("GIF", false, stripWidth(14), 0).layout, Layout::sideways);  // fourteen on: all too narrow
-    // The chosen size fits the room.
-    for (double strip : {84.0, stripWidth(8), stripWidth(12), stripWidth(18)})
-        for (const char* label : {"EXTRAIR PÁGINAS", "REDIMEN- SIONAR", "TAR.GZ", "ABRIR COM…"}) {
-            const auto fit = FanLabels::fit(label, false, strip, 0.9);
-            QFont font = Draw::font(fit.size, QFont::DemiBold);
-            font.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
-            const double room = fit.layout == Layout::strip ? strip - 8 : 88;
-            if (fit.size == 8.5)  // the smallest size is the last resort
-                continue;
-            for (const auto& line : fit.text.split(u'\n'))
-                EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), room) << label << " in " << strip;
+    auto palette = Theme::palette(false, AppTheme::classic);
+    palette.slice = palette.sliceLine = Qt::transparent;
+    palette.text = Qt::black;
+    palette.shadow = 0;
+    const std::vector<std::string> labels{"Comprimir", "Sem metadados", "AirDrop", "Caminho", "MÁXIMA 100%",
+        "EXTRAIR PÁGINAS", "ABRIR COM…", "TAR.GZ", "No Finder"};
+    auto draw = [&](const FanState& state) {
+        QImage image(660, 450, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        paintFan(painter, state, 0, palette);
+        return image;
+    };
+    for (int count : {4, 8, 13, 18}) {
+        auto state = fanOf(count);
+        state.numbered = true;
+        for (int i = 0; i < count; ++i)
+            state.cards[size_t(i)].label = labels[size_t(i) % labels.size()];
+        const auto whole = draw(state);
+        const auto cards = FanGeometry::frame(state, 0).cards;
+        for (int i = 0; i + 1 < count; ++i) {
+            auto without = state;
+            without.cards[size_t(i)].label = "";
+            const auto rest = draw(without);
+            // Card space of a card: its centre at the origin, y up, unscaled.
+            auto local = [&](int index, QPointF point) {
+                const auto& card = cards[size_t(index)];
+                return QTransform().rotate(card.rotation).inverted().map(point - card.centre);
+            };
+            int ink = 0, hidden = 0, inCorner = 0;
+            for (int y = 0; y < 450; ++y)
+                for (int x = 0; x < 660; ++x) {
+                    if (std::abs(qAlpha(whole.pixel(x, y)) - qAlpha(rest.pixel(x, y))) < 96)
+                        continue;
+                    ++ink;
+                    const QPointF point = Draw::fromYUp(QPointF(x + 0.5, y + 0.5), 450);
+                    const QPointF own = local(i, point), next = local(i + 1, point);
+                    hidden += next.x() > -42 && next.y() > -61 && next.y() < 61;
+                    inCorner += own.y() > 41 || own.x() > 41 || own.x() < -41;
+                }
+            EXPECT_GT(ink, 20) << count << " cards, " << labels[size_t(i) % labels.size()];
+            EXPECT_EQ(hidden, 0) << count << " cards, " << labels[size_t(i) % labels.size()];
+            EXPECT_EQ(inCorner, 0) << count << " cards, " << labels[size_t(i) % labels.size()];
         }
+    }
+}
+
+TEST(CardFanLabels, RaisedAndLastCardsBreakAtSpacesAndTakeTheLargestSize)
+{
+    EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 8, 0).text, "PDF\nÚNICO");
+    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 8, 0.9).size, FanLabels::fit("JPG", true, 8, 0).size);
+    // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
+    EXPECT_EQ(FanLabels::fit("JPG", false, 13, 0).layout, FanLabels::Layout::strip);
+    EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, 8, 0).text, "SEM\nÁUDIO");
+    EXPECT_EQ(FanLabels::fit("GIF", false, 14, 0).layout, FanLabels::Layout::sideways);
 }
 
 TEST(CardFanFrames, DealingAndThePickClose)
