@@ -26,7 +26,7 @@ QImage image(WheelMode mode, AppTheme theme, bool dark)
         return found->second;
 
     // A video's cards: every mode has at least three, so every picture shows its third raised.
-    const WheelEntry::Urls sample = {"/tmp/exemplo.mov"};
+    const WheelEntry::Paths sample = {"/tmp/exemplo.mov"};
     const auto offer = WheelController::entries(mode, sample);
     FanState fan;
     fan.cards = offer.entries;
