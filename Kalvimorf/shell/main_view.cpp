@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGraphicsOpacityEffect>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -61,18 +62,55 @@ MainView::MainView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     howTo_ = new HowToView;
     column->addWidget(howTo_);
     connect(dropZone_, &DropZone::chooseRequested, this, &MainView::choose);
+    entrance_ = responseSpring(0.42, 0.86, 1);
+    ticker_ = std::make_unique<SpringTicker>(std::vector<Spring*>{&entrance_}, [this] {
+        stepEntrance();
+    });
     connect(&model_, &AppModel::changed, this, &MainView::follow);
     // A changed theme or appearance shows at the next paint of every part.
     connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, [this] {
+        tint();
         for (auto* child : findChildren<QWidget*>())
             child->update();
     });
-    follow();
+    tint();
+    stack_->setCurrentWidget(model_.files().empty() ? static_cast<QWidget*>(dropZone_) : selection_);
+}
+
+void MainView::tint()
+{
+    // Buttons, focus rings and selections inside take the theme's colour.
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Highlight, ViewColors::current(this).accent);
+    setPalette(palette);
 }
 
 void MainView::follow()
 {
-    stack_->setCurrentWidget(model_.files().empty() ? static_cast<QWidget*>(dropZone_) : selection_);
+    QWidget* wanted = model_.files().empty() ? static_cast<QWidget*>(dropZone_) : selection_;
+    if (stack_->currentWidget() == wanted)
+        return;
+    if (auto* leaving = stack_->currentWidget())
+        leaving->setGraphicsEffect(nullptr);
+    stack_->setCurrentWidget(wanted);
+    auto* fade = new QGraphicsOpacityEffect(wanted);
+    fade->setOpacity(0);
+    wanted->setGraphicsEffect(fade);
+    entrance_.value = 0;
+    entrance_.velocity = 0;
+    ticker_->aim(entrance_, 1);
+}
+
+void MainView::stepEntrance()
+{
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(stack_->currentWidget()->graphicsEffect());
+    if (!fade)
+        return;
+    if (entrance_.atRest())
+        // At rest the part paints straight, with nothing in between.
+        stack_->currentWidget()->setGraphicsEffect(nullptr);
+    else
+        fade->setOpacity(Draw::clamp01(entrance_.value));
 }
 
 void MainView::setChooser(Chooser chooser) { installedChooser() = chooser ? std::move(chooser) : &chooseWithDialog; }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "shell/view_look.h"
+
 #include <QWidget>
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -46,6 +49,8 @@ protected:
 
 private:
     void follow();
+    void tint();
+    void stepEntrance();
 
     AppModel& model_;
     ModeTabs* tabs_;
@@ -53,4 +58,7 @@ private:
     SelectionView* selection_;
     HowToView* howTo_;
     QStackedLayout* stack_;
+    // The part that just came in (drop zone or grid) fades in on this spring.
+    Spring entrance_;
+    std::unique_ptr<SpringTicker> ticker_;
 };

@@ -236,6 +236,7 @@ SelectionView::SelectionView(AppModel& model, QWidget* parent) : QWidget(parent)
     qualityLayout->setSpacing(10);
     auto* qualityLabel = new QLabel("Qualidade");
     qualityLabel->setFont(Draw::font(12, QFont::Medium));
+    qualityLabel->setForegroundRole(QPalette::PlaceholderText);
     picker_ = new QualityPicker;
     picker_->onChoose = [this](std::optional<QualityLevel> level) {
         model_.setQuality(level);
