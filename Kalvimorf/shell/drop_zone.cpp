@@ -87,7 +87,10 @@ void paint(
     painter.scale(zoneScale, zoneScale);
     painter.translate(-bounds.center());
 
-    const QRectF border = bounds.adjusted(1, 1, -1, -1);
+    // The widget clips: the border rests far enough inside that the grown zone, springing a
+    // little past its size, still shows whole.
+    const double mx = bounds.width() * 0.008 + 1, my = bounds.height() * 0.008 + 1;
+    const QRectF border = bounds.adjusted(mx, my, -mx, -my);
     painter.setPen(Qt::NoPen);
     painter.setBrush(Draw::withAlpha(colors.accent, 0.08 * shown));
     painter.drawRoundedRect(border, 18, 18);

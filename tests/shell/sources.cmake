@@ -1,6 +1,7 @@
 brivlon_tests(shell_tests
   shell/main_window_test.cpp
   shell/main_view_render_test.cpp
+  shell/main_drawing_test.cpp
 )
 target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
 
