@@ -14,6 +14,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGraphicsOpacityEffect>
+#include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -130,6 +132,15 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
     if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
         if (auto* open = buttons->button(QDialogButtonBox::Open)) {
             open->disconnect();
+            // The dialog greys its button whenever a file is among the picks in directory mode;
+            // these run after its own updates and give the button back.
+            auto keepOpen = [open] {
+                open->setEnabled(true);
+            };
+            if (auto* list = dialog.findChild<QAbstractItemView*>("listView"))
+                QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, open, keepOpen);
+            if (auto* name = dialog.findChild<QLineEdit*>("fileNameEdit"))
+                QObject::connect(name, &QLineEdit::textChanged, open, keepOpen);
             QObject::connect(open, &QPushButton::clicked, &dialog, [&] {
                 // The view on show (list or details), in the order the user picked.
                 for (const char* name : {"listView", "treeView"}) {

@@ -10,12 +10,19 @@
 #include "shell/selection_view.h"
 #include "support/test_support.h"
 
+#include <QAbstractItemView>
+#include <QAbstractProxyModel>
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialogButtonBox>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -320,4 +327,57 @@ TEST(MainWindowModel, SelectionAndTabSurviveClosingAndReopening)
     EXPECT_TRUE(window.view()->selection()->isVisible());
     EXPECT_EQ(window.view()->selection()->content().subtitle, "Ferramentas:");
     window.close();
+}
+
+// Qt's own dialog, opened up to take files and folders in one pick, in the order they were picked.
+TEST(MainWindowChooser, TheDialogTakesFilesAndFoldersTogether)
+{
+    TempDir dir;
+    writeFile(dir / "b.txt", "x");
+    writeFile(dir / "a.txt", "x");
+    fs::create_directories(dir / "pasta");
+    const std::vector<fs::path> order{dir / "b.txt", dir / "pasta", dir / "a.txt"};
+    QTimer driver;
+    QDeadlineTimer deadline(20000);
+    bool pointed = false, clicked = false;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        // A dialog that does not close on its button fails the test instead of hanging it.
+        if (deadline.hasExpired()) {
+            dialog->reject();
+            return;
+        }
+        if (clicked)
+            return;
+        if (!pointed) {
+            dialog->setDirectory(QString::fromStdString(dir.path().string()));
+            pointed = true;
+        }
+        auto* files = dialog->findChild<QFileSystemModel*>();
+        auto* view = dialog->findChild<QAbstractItemView*>("listView");
+        if (!files || !view)
+            return;
+        std::vector<QModelIndex> picks;
+        for (const auto& path : order)
+            picks.push_back(files->index(QString::fromStdString(path.string())));
+        // The folder's listing arrives in the background; wait until every entry is there.
+        for (const auto& index : picks)
+            if (!index.isValid() || !view->model()->hasIndex(index.row(), 0, index.parent()))
+                return;
+        clicked = true;
+        auto* proxy = view->model();
+        for (const auto& index : picks) {
+            QModelIndex shown = index;
+            if (auto* sorted = qobject_cast<QAbstractProxyModel*>(proxy))
+                shown = sorted->mapFromSource(index);
+            view->selectionModel()->select(shown, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+    });
+    driver.start(10);
+    const auto chosen = MainView::chooseWithDialog(nullptr);
+    ASSERT_TRUE(chosen) << "the dialog was not answered in time";
+    EXPECT_EQ(*chosen, order);
 }
