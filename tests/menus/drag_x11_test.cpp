@@ -138,7 +138,7 @@ public:
         return drop();
     }
 
-    // A long list from a source that hands it over in pieces, claimed while the button is held
+    // A long list from a source that hands it over in chunks, claimed while the button is held
     // on the desktop, as a drag out of a program of another toolkit would be.
     ::testing::AssertionResult longList(Child& owner, const std::vector<fs::path>& files)
     {

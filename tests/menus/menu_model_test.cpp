@@ -5,10 +5,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace {
 class Recorder : public Haptics::Performer {
@@ -17,12 +19,20 @@ public:
     std::vector<Haptics::Pattern> patterns;
 };
 
-void pumpFor(double seconds)
+// Runs the event loop until a timer started now, due after every second pulse, has fired:
+// timers fire in the order they fall due, so the pulses due before it have all been performed
+// however late the loop gets to them.
+void settlePulses()
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    auto passed = std::make_shared<bool>(false);
+    QTimer::singleShot(100, [passed] {
+        *passed = true;
+    });
+    QElapsedTimer deadline;
+    deadline.start();
+    while (!*passed && deadline.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(*passed);
 }
 }
 
@@ -50,7 +60,7 @@ TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
         Defaults::set("haptics", stored);
         recorder->patterns.clear();
         call();
-        pumpFor(0.12);  // long enough for the second pulses
+        settlePulses();
         return recorder->patterns;
     };
     EXPECT_EQ(run("medium", Haptics::pick), (std::vector<P>{P::levelChange, P::levelChange}));  // unknown: strong

@@ -212,10 +212,10 @@ TEST(MainWindowGrid, TheClickRuleGivesAQualityOnlyWhereItIsTaken)
 {
     std::vector<std::string> calls;
     const WheelEntry withQuality{"JPG", std::nullopt, QualityGroup::jpg,
-        [&](const WheelEntry::Urls& files, QualityLevel level) {
+        [&](const WheelEntry::Paths& files, QualityLevel level) {
             calls.push_back("quality " + QualityLevels::rawValue(level) + " " + std::to_string(files.size()));
         },
-        [&](const WheelEntry::Urls& files) {
+        [&](const WheelEntry::Paths& files) {
             calls.push_back("plain " + std::to_string(files.size()));
         }};
     WheelEntry plainOnly = withQuality;
