@@ -56,6 +56,7 @@ MainView::MainView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     column->addWidget(tabs_);
     auto* middle = new QWidget;
     stack_ = new QStackedLayout(middle);
+    stack_->setContentsMargins(0, 0, 0, 0);
     dropZone_ = new DropZone(model_);
     selection_ = new SelectionView(model_);
     stack_->addWidget(dropZone_);
@@ -105,12 +106,16 @@ void MainView::follow()
 
 void MainView::stepEntrance()
 {
-    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(stack_->currentWidget()->graphicsEffect());
+    auto* page = stack_->currentWidget();
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(page->graphicsEffect());
     if (!fade)
         return;
+    // The grid also rises from the bottom edge; the middle clips it on the way.
+    const int rise = page == selection_ ? int(std::max(0.0, 1 - entrance_.value) * page->parentWidget()->height()) : 0;
+    page->move(0, rise);
     if (entrance_.atRest())
         // At rest the part paints straight, with nothing in between.
-        stack_->currentWidget()->setGraphicsEffect(nullptr);
+        page->setGraphicsEffect(nullptr);
     else
         fade->setOpacity(Draw::clamp01(entrance_.value));
 }

@@ -50,12 +50,15 @@ TEST(MainViewRender, DropZoneAndSelectionInLightAndDark)
     TempDir dir;
     writeFile(dir / "foto.png", "x");
     // The same layout in this process tells where the parts stand in the picture.
+    // Each view is made in its final state, as the render mode makes it: no entrance under way.
+    AppModel emptyModel;
+    MainView emptyView(emptyModel);
+    emptyView.show();
+    const QRect zone(emptyView.dropZone()->mapTo(&emptyView, QPoint(0, 0)), emptyView.dropZone()->size());
     AppModel model;
+    model.setFiles({dir / "foto.png"});
     MainView view(model);
     view.show();
-    const QRect zone(view.dropZone()->mapTo(&view, QPoint(0, 0)), view.dropZone()->size());
-    model.setFiles({dir / "foto.png"});
-    model.setMode(WheelMode::convert);
     QCoreApplication::processEvents();
     const auto* grid = view.selection()->grid();
     const auto& content = view.selection()->content();

@@ -41,11 +41,13 @@ int main(int argc, char** argv)
     });
     shown.start(20);
 
-    // Tiles are told once the grid has its width and is on screen.
+    // Tiles are told once the grid stands still on screen.
     QTimer tiles;
     QObject::connect(&tiles, &QTimer::timeout, [&] {
-        auto* grid = window.view()->selection()->grid();
-        if (!grid->isVisible() || grid->width() <= 0)
+        auto* selection = window.view()->selection();
+        auto* grid = selection->grid();
+        // Once the grid has risen into place and has its width.
+        if (!grid->isVisible() || grid->width() <= 0 || selection->graphicsEffect() || selection->y() != 0)
             return;
         tiles.stop();
         for (size_t i = 0; i < grid->tiles().size(); ++i) {
