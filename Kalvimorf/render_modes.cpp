@@ -242,5 +242,4 @@ void view()
     mainWindowView();
     Cli::exitNow(0);
 }
-
 }
