@@ -11,6 +11,8 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "shell/app_model.h"
+#include "shell/main_view.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -210,4 +212,34 @@ void quality()
     Cli::exitNow(0);
 }
 
+namespace {
+
+void mainWindowView()
+{
+    const auto& args = Cli::args;
+    auto& model = AppModel::shared();
+    if (args.size() >= 5)
+        if (const auto mode = WheelModes::fromRaw(args[4]))
+            model.setMode(*mode);
+    if (args.size() >= 6)
+        model.setFiles({std::filesystem::absolute(args[5])});
+    MainView view(model);
+    view.setAutoFillBackground(true);
+    view.show();
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(view.palette().color(QPalette::Window));
+    view.render(&image);
+    writeOrFail(image, args[3]);
+}
+
+}
+
+void view()
+{
+    Cli::makeApplication(true);
+    // The application's palette follows the chosen appearance, as in the desktop program.
+    DesktopTheme().apply();
+    mainWindowView();
+    Cli::exitNow(0);
+}
 }
