@@ -148,7 +148,7 @@ DropZone::DropZone(AppModel& model, QWidget* parent)
     button_->setCursor(Qt::PointingHandCursor);
     connect(button_, &QPushButton::clicked, this, &DropZone::chooseRequested);
     connect(&model_, &AppModel::changed, this, &DropZone::follow);
-    connect(&SettingsModel::shared(), &SettingsModel::willChange, this, [this] {
+    connect(&SettingsModel::shared(), &SettingsModel::changed, this, [this] {
         update();
     });
     targeted_.value = targeted_.target = model_.dropTargeted() ? 1 : 0;

@@ -139,7 +139,7 @@ HowToView::HowToView(QWidget* parent) : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFixedHeight(int(HowTo::height));
-    connect(&SettingsModel::shared(), &SettingsModel::willChange, this, [this] {
+    connect(&SettingsModel::shared(), &SettingsModel::changed, this, [this] {
         update();
     });
 }

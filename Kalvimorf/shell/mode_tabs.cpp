@@ -87,7 +87,7 @@ ModeTabs::ModeTabs(AppModel& model, QWidget* parent)
     for (int i = 0; i < 3; ++i)
         highlight_[size_t(i)].value = highlight_[size_t(i)].target = int(model_.mode()) == i ? 1 : 0;
     connect(&model_, &AppModel::changed, this, &ModeTabs::follow);
-    connect(&SettingsModel::shared(), &SettingsModel::willChange, this, [this] {
+    connect(&SettingsModel::shared(), &SettingsModel::changed, this, [this] {
         update();
     });
 }

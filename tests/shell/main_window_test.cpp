@@ -181,7 +181,7 @@ TEST(MainWindowGrid, WhatASelectionOffersAndSays)
     EXPECT_TRUE(one.showsQuality);
     EXPECT_EQ(
         Selection::content(WheelMode::convert, {dir / "foto.png", dir / "b.png"}, std::nullopt).title, "2 imagens");
-    Defaults::set("quality.jpg", "light");
+    Defaults::set(SettingKey::quality, "jpg", "light");
     const auto web = Selection::content(WheelMode::convert, {dir / "foto.png"}, QualityLevel::web);
     for (size_t i = 0; i < one.entries.size(); ++i) {
         const auto& tile = one.tiles[i];
@@ -199,7 +199,7 @@ TEST(MainWindowGrid, WhatASelectionOffersAndSays)
     });
     ASSERT_NE(jpg, saved.entries.end());
     EXPECT_EQ(saved.tiles[size_t(jpg - saved.entries.begin())].detail.rfind("Leve · ", 0), 0u);
-    Defaults::remove("quality.jpg");
+    Defaults::remove(SettingKey::quality, "jpg");
 
     const auto actions = Selection::content(WheelMode::actions, {dir / "foto.png"}, QualityLevel::max);
     EXPECT_EQ(actions.subtitle, "Ações:");
