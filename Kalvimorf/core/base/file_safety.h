@@ -7,6 +7,8 @@
 // Failures of the file system are std::system_error / std::filesystem::filesystem_error with the
 // system's description; callers at the engine boundary turn them into ConversionError.
 
+#include "core/base/progress.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -73,8 +75,11 @@ void requireNameFits(const fs::path& path);
 // (files, folders and symbolic links only), moved into place the same way, and removed.
 bool moveNoReplace(const fs::path& from, const fs::path& to);
 
-// Moves `from` to nameFor(1), else nameFor(2), … and returns where it landed.
-fs::path placeFree(const fs::path& from, const NameFor& nameFor);
+// Moves `from` to nameFor(1), else nameFor(2), … and returns where it landed. Across file
+// systems the tree is copied once, beside the targets under a hidden name, with `progress`
+// told the share of bytes copied; a cancelled task stops the copy with CancellationError, and
+// then nothing is left at the target and `from` is whole.
+fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress& progress = {});
 // The same, with `preferred` as the first choice and "stem n.ext" beside it after.
 fs::path placeFree(const fs::path& from, const fs::path& preferred);
 
