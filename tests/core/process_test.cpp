@@ -1,6 +1,6 @@
+#include "core/base/commands.h"
 #include "core/base/conversion_error.h"
 #include "core/base/process.h"
-#include "core/base/commands.h"
 #include "core/base/task.h"
 #include "support/test_support.h"
 
@@ -64,20 +64,19 @@ TEST(Process, CancellingTerminatesOnlyCancellableChildren)
 {
     auto context = Task::newJob();
     Task::Binder binder(context);
-    std::thread canceller([token = context.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        token->cancel();
-    });
     const auto start = std::chrono::steady_clock::now();
     pid_t child = 0;
     Process::Command command{"/bin/sh", {"-c", "echo $$; exec sleep 30"}};
     command.cancellable = true;
+    // Cancelled once the child has said who it is, from another thread as a job's owner would.
     EXPECT_THROW(Process::run(command,
                      [&](std::string_view chunk) {
                          child = std::stoi(std::string(chunk));
+                         std::thread([token = context.cancel] {
+                             token->cancel();
+                         }).join();
                      }),
         CancellationError);
-    canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_GT(child, 0);
     EXPECT_EQ(::kill(child, 0), -1) << "the child is still alive";
