@@ -96,6 +96,9 @@ TEST_F(FileActionsTest, MovesAcrossFileSystemsButNeverAFolderIntoItself)
     fs::create_symlink("sub/a.txt", shm / "Álbum/elo");
     chooser->answer = dir.path();
     FileActions::perform(FileAction::move, {shm / "Álbum"});
+    ASSERT_TRUE(JobFakes::pumpUntil([] {
+        return !jobs().front().isRunning();
+    }));
     EXPECT_EQ(readFile(dir / "Álbum/sub/a.txt"), "a");
     EXPECT_EQ(fs::read_symlink(dir / "Álbum/elo"), "sub/a.txt");
     EXPECT_TRUE(fs::remove(shm));  // throws unless moved away with nothing staged left behind

@@ -4,6 +4,7 @@
 // thread that runs the job, plus hops to the main thread that carry the caller's values along.
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -75,8 +76,12 @@ bool isCancelled();
 // Throws CancellationError when the current context was cancelled.
 void checkCancelled();
 
-// Runs `work` on a new detached thread with `context` bound.
+// Runs `work` on a new thread with `context` bound. The thread is counted until its work and
+// everything it held are gone, so that the program can wait for it before it leaves: a thread
+// still running while static objects are destroyed would use them after their end.
 void detach(Context context, std::function<void()> work);
+// Waits until every thread of detach() has ended or `limit` has passed; true when none is left.
+bool awaitDetached(std::chrono::milliseconds limit);
 
 }
 
