@@ -1,3 +1,4 @@
 target_sources(kalvimorf_shell PRIVATE
   shell/app_delegate.cpp
+  shell/app_lifecycle.cpp
 )
