@@ -202,6 +202,14 @@ Fd createExclusive(const fs::path& path, int mode)
     return fd;
 }
 
+NameFor::NameFor(const fs::path& preferred)
+{
+    auto ext = preferred.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    rule_ = numberedNames(preferred.parent_path(), preferred.stem().string(), ext).rule_;
+}
+
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext)
 {
     return [=](long long n) {
@@ -271,14 +279,6 @@ fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress&
     }
 }
 
-fs::path placeFree(const fs::path& from, const fs::path& preferred)
-{
-    auto ext = preferred.extension().string();
-    if (!ext.empty())
-        ext.erase(0, 1);
-    return placeFree(from, numberedNames(preferred.parent_path(), preferred.stem().string(), ext));
-}
-
 NewFile::NewFile(const fs::path& folder) : folder_(folder.empty() ? fs::path(".") : folder)
 {
     fd_.reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
@@ -306,14 +306,6 @@ fs::path NewFile::writerPath() const
 }
 
 void NewFile::write(std::string_view bytes) { writeAll(fd_.get(), bytes, folder_); }
-
-fs::path NewFile::publish(const fs::path& preferred)
-{
-    auto ext = preferred.extension().string();
-    if (!ext.empty())
-        ext.erase(0, 1);
-    return publish(numberedNames(preferred.parent_path(), preferred.stem().string(), ext));
-}
 
 fs::path NewFile::publish(const NameFor& nameFor)
 {
@@ -355,22 +347,22 @@ fs::path StagedPath::publish(const NameFor& nameFor)
     return placed;
 }
 
-fs::path writeNew(const fs::path& preferred, std::string_view bytes)
+fs::path writeNew(const NameFor& nameFor, std::string_view bytes)
 {
-    NewFile file(preferred.parent_path());
+    NewFile file(nameFor.folder());
     file.write(bytes);
-    return file.publish(preferred);
+    return file.publish(nameFor);
 }
 
-fs::path copyNew(const fs::path& source, const fs::path& preferred)
+fs::path copyNew(const fs::path& source, const NameFor& nameFor)
 {
     Fd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input)
         throwErrno(source);
-    NewFile file(preferred.parent_path());
+    NewFile file(nameFor.folder());
     Copying copying;
-    copyData(input.get(), file.fd(), preferred, copying);
-    return file.publish(preferred);
+    copyData(input.get(), file.fd(), nameFor.folder(), copying);
+    return file.publish(nameFor);
 }
 
 TempDir::TempDir()

@@ -1,7 +1,6 @@
 #include "core/base/task.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/output_paths.h"
 #include "core/base/quality.h"
 
 #include <QCoreApplication>
@@ -69,7 +68,6 @@ Context newJob(std::optional<std::filesystem::path> overrideDir, std::optional<Q
     context.overrideDir = std::move(overrideDir);
     context.qualityOverride = qualityOverride;
     context.cancel = std::make_shared<CancelToken>();
-    context.claims = std::make_shared<OutputPaths::Claims>();
     return context;
 }
 
@@ -123,8 +121,8 @@ void detach(Context context, std::function<void()> work)
     }
     std::thread([context = std::move(context), work = std::move(work)]() mutable {
         {
-            // Moved in here so that the work's captures and the context (whose last copy may
-            // release the job's name claims) are gone before the thread counts itself out.
+            // Moved in here so that the work's captures and the context are gone before the
+            // thread counts itself out.
             auto body = std::move(work);
             Binder binder(std::move(context));
             body();

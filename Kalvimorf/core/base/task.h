@@ -13,9 +13,6 @@
 #include <vector>
 
 enum class QualityLevel;
-namespace OutputPaths {
-class Claims;
-}
 
 namespace Task {
 
@@ -44,11 +41,9 @@ struct Context {
     std::optional<std::filesystem::path> overrideDir;
     std::optional<QualityLevel> qualityOverride;
     std::shared_ptr<CancelToken> cancel;
-    // Free names this job has chosen, held until the job ends.
-    std::shared_ptr<OutputPaths::Claims> claims;
 };
 
-// A fresh context for a new job: its own cancel token and name claims.
+// A fresh context for a new job, with its own cancel token.
 Context newJob(std::optional<std::filesystem::path> overrideDir = {}, std::optional<QualityLevel> qualityOverride = {});
 
 // The context bound to the calling thread; an empty one when nothing is bound.
