@@ -15,10 +15,10 @@ std::string detail(FileAction action);
 // become finished jobs in the job store, which sounds and logs failures. Zipping goes on after
 // the call returns, and so does a move across file systems, as a running job that can be
 // cancelled.
-void perform(FileAction action, const std::vector<std::filesystem::path>& urls);
+void perform(FileAction action, const std::vector<std::filesystem::path>& files);
 
 // How jobs name a selection: the item's name for one, "N itens" for more.
-std::string selectionName(const std::vector<std::filesystem::path>& urls);
+std::string selectionName(const std::vector<std::filesystem::path>& files);
 
 // The terminals tried in order, by name (looked up in PATH) or absolute path. An empty list
 // restores the desktop's usual ones.
