@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -82,4 +83,24 @@ TEST(Process, CancellingTerminatesOnlyCancellableChildren)
     EXPECT_EQ(::kill(child, 0), -1) << "the child is still alive";
     // Synchronous tool runs finish even when their job was cancelled.
     EXPECT_EQ(Commands::run("/bin/echo", {"done"}), "done\n");
+}
+
+// Quitting waits for the jobs' threads before static objects go: a thread counts as running
+// until its work and everything the work held are gone, and the wait is bounded.
+TEST(Task, DetachedThreadsCountUntilWhatTheirWorkHeldIsGone)
+{
+    std::atomic<bool> release{false}, freed{false};
+    std::shared_ptr<int> held(new int(0), [&freed](int* value) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        delete value;
+        freed = true;
+    });
+    Task::detach(Task::newJob(), [held = std::move(held), &release] {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_FALSE(Task::awaitDetached(std::chrono::milliseconds(20)));
+    release = true;
+    EXPECT_TRUE(Task::awaitDetached(std::chrono::seconds(10)));
+    EXPECT_TRUE(freed) << "the thread counted itself out while its work's captures still lived";
 }
