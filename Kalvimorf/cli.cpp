@@ -9,6 +9,7 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "shell/app_delegate.h"
+#include "shell/app_lifecycle.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -129,6 +130,7 @@ void makeApplication(bool headless)
 int normalStart()
 {
     makeApplication(false);
+    AppLifecycle::install();
     // The first conversion finds its worker loaded.
     WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.

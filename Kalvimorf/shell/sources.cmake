@@ -1,5 +1,6 @@
 target_sources(kalvimorf_shell PRIVATE
   shell/app_delegate.cpp
+  shell/app_lifecycle.cpp
   shell/app_model.cpp
   shell/drop_zone.cpp
   shell/format_grid.cpp

@@ -2,6 +2,7 @@ brivlon_tests(shell_tests
   shell/main_window_test.cpp
   shell/main_view_render_test.cpp
   shell/main_drawing_test.cpp
+  shell/quit_test.cpp
 )
 target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
 
@@ -20,3 +21,12 @@ add_dependencies(main_window_x11_tests drag_source xtest_driver main_window_prob
 add_test(NAME MainWindowX11.DropAndConvert
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>)
 set_tests_properties(MainWindowX11.DropAndConvert PROPERTIES TIMEOUT 120)
+
+# The quit path under load: a probe that runs real conversions in real workers and a move across
+# file systems, and quits while they run.
+add_executable(quit_probe shell/quit_probe.cpp)
+target_compile_options(quit_probe PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(quit_probe PRIVATE kalvimorf_shell)
+add_dependencies(quit_probe test_resources)
+target_compile_definitions(shell_tests PRIVATE QUIT_PROBE="$<TARGET_FILE:quit_probe>")
+add_dependencies(shell_tests quit_probe)

@@ -71,6 +71,15 @@ void WorkerPool::prewarm()
         ready_.push_back(start());
 }
 
+void WorkerPool::release()
+{
+    std::vector<std::unique_ptr<Started>> waiting;
+    {
+        std::lock_guard lock(mutex_);
+        waiting.swap(ready_);
+    }
+}
+
 std::unique_ptr<WorkerPool::Started> WorkerPool::take()
 {
     std::lock_guard lock(mutex_);

@@ -38,6 +38,8 @@ public:
 
     // Starts the waiting workers now rather than at the first job.
     void prewarm();
+    // Ends the waiting workers and removes their folders (the program is leaving).
+    void release();
 
     // Runs the request in a worker on the calling thread and returns the output. Cancelling the
     // current task kills the worker and every tool it started at once and throws
