@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/base/progress.h"
-#include "core/jobs/worker.h"
+#include "core/jobs/request.h"
 
 #include <chrono>
 #include <map>
@@ -25,6 +25,10 @@ public:
         size_t ready = 3;
         // Laid over the inherited environment of every worker.
         std::map<std::string, std::string> env;
+        // A worker that answered takes the next request too, instead of a fresh one for each:
+        // the command line's run keeps one worker for all its files, a new one only after a
+        // crash, a hang or a cancellation.
+        bool reuse = false;
     };
 
     explicit WorkerPool(Options options);
@@ -41,8 +45,9 @@ public:
 
     // Runs the request in a worker on the calling thread and returns the output. Cancelling the
     // current task kills the worker and every tool it started at once and throws
-    // CancellationError; a crash, a hang or a reported failure throws ConversionError.
-    fs::path run(const Worker::Request& request, const Progress& progress);
+    // CancellationError; a crash, a hang or a reported failure throws ConversionError with the
+    // sentence for the user.
+    fs::path run(const Request& request, const Progress& progress);
 
     static const char* crashed();
     static const char* stalled();
