@@ -108,3 +108,32 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "an output was left";
     }
 }
+
+TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutputs)
+{
+    // The worker's fault hooks stand in for the damaged files that make an image library abort
+    // or spin for ever.
+    for (const auto* name : {"a.png", "quebra.png", "trava.png", "d.png"})
+        makeImage(dir / name);
+    fs::create_directories(dir / "tmp");
+    const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER_ABORT_ON", "quebra.png"},
+        {"BRIVLON_WORKER_SPIN_ON", "trava.png"}, {"BRIVLON_STALL_SECONDS", "2"}, {"TMPDIR", (dir / "tmp").string()}};
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"quebra.png", "erro: O conversor parou inesperadamente.\n"},
+        {"trava.png", "erro: O conversor parou de responder e foi interrompido.\n"},
+    };
+    int run = 0;
+    for (const auto& [bad, said] : cases) {
+        SCOPED_TRACE(bad);
+        const auto result
+            = runProgram(BRIVLON_BINARY, {"--convert", "jpg", "a.png", bad, "d.png"}, 60, env, dir.path());
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, said);
+        const auto folder = dir / ("Convertidos para JPG" + (run++ ? " 2" : std::string()));
+        EXPECT_EQ(result.out, folder.string() + "/a.jpg\n");
+        // Nothing of the bad file, the next one not begun, no worker folder left.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        for (const auto& entry : fs::directory_iterator(dir / "tmp"))
+            EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
+    }
+}

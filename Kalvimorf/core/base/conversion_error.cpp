@@ -27,7 +27,15 @@ std::string sentence(const std::error_code& code, const std::filesystem::path& p
         switch (code.value()) {
         // A move names its destination: the folder would mislead, the name does not.
         case ENOENT:
-        case ENOTDIR: return "Não foi possível encontrar" + (named.empty() ? " o arquivo" : named) + ".";
+        case ENOTDIR: {
+            // Writing into a folder that is gone fails the same way as reading a file that is.
+            std::error_code ignored;
+            const auto folder = path.parent_path();
+            if (!folder.empty() && !std::filesystem::is_directory(folder, ignored))
+                return "A pasta “" + folder.filename().string() + "” não existe (" + folder.parent_path().string()
+                    + ").";
+            return "Não foi possível encontrar" + (named.empty() ? " o arquivo" : named) + ".";
+        }
         case EACCES:
         case EPERM: return "Sem permissão para usar" + (named.empty() ? " o arquivo" : named) + where + ".";
         case EROFS: return "A pasta" + where + " só pode ser lida; nada pode ser salvo nela.";
