@@ -7,7 +7,7 @@ brivlon="${BRIVLON:-$root/build/brivlon}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3
-hyperfine --warmup 3 --runs 30 -N \
+hyperfine --warmup 3 --runs 30 \
   --prepare "rm -rf '$work/out' && mkdir '$work/out' && cp '$work/small.png' '$work/out/'" \
   -n "brivlon --convert JPG small.png" "'$brivlon' --convert JPG '$work/out/small.png'" \
   -n "vips copy small.png small.jpg" "vips copy '$work/out/small.png' '$work/out/small.jpg'"

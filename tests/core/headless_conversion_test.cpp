@@ -96,6 +96,10 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         ASSERT_TRUE(pumpUntil(60, [&] {
             return processes("ffmpeg", input.string()) > 0;
         }));
+        // The engines, and the libraries they stand on, are loaded by the worker alone.
+        const auto maps = readFile("/proc/" + std::to_string(run.pid()) + "/maps");
+        for (const char* library : {"libvips", "libpoppler", "libqpdf", "brivlon-worker"})
+            EXPECT_EQ(maps.find(library), std::string::npos) << library;
         ::kill(run.pid(), signal);
         // Gone (a zombie has no command line) without being reaped, so that waiting cannot hang.
         ASSERT_TRUE(pumpUntil(20, [&] {

@@ -6,5 +6,6 @@ target_sources(kalvimorf_core_jobs PRIVATE
   core/jobs/perform.cpp
   core/jobs/request.cpp
   core/jobs/worker.cpp
+  core/jobs/worker_serve.cpp
   core/jobs/worker_pool.cpp
 )
