@@ -36,10 +36,10 @@ void printLine(FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
-[[noreturn]] void noConversion()
+int noConversion()
 {
     printLine(stderr, "sem essa conversão para essa seleção");
-    Cli::exitNow(2);
+    return 2;
 }
 
 std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, const std::string& wanted)
@@ -123,10 +123,9 @@ std::chrono::milliseconds stallLimit()
 
 // The files one after another, each in the run's worker (a fresh one after a crash or a hang),
 // so that a library that crashes or spins on a bad file ends only this run's current file.
-int work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
+int work(WorkerPool& pool, const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
 {
     Task::Binder binder(runContext());
-    WorkerPool pool({.stallLimit = stallLimit(), .ready = 0, .reuse = true});
     try {
         std::optional<QualityLevel> quality;
         if (const char* value = std::getenv("BRIVLON_QUALITY"); value && !format.batch)
@@ -145,25 +144,35 @@ int work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat&
     return 0;
 }
 
+int convert(WorkerPool& pool)
+{
+    const auto& args = Cli::args;
+    std::vector<fs::path> files;
+    for (size_t i = 3; i < args.size(); ++i)
+        files.push_back(fs::absolute(args[i]));
+    auto offered = Catalog::options(files);
+    if (!offered)
+        return noConversion();
+    auto format = choose(offered->formats, lowered(args[2]));
+    if (!format)
+        return noConversion();
+    return work(pool, files, offered->kind, *format);
+}
+
 }
 
 void run()
 {
     takeTerminationSignals();
-    const auto& args = Cli::args;
-    std::vector<fs::path> files;
-    for (size_t i = 3; i < args.size(); ++i)
-        files.push_back(fs::absolute(args[i]));
-    const auto wanted = lowered(args[2]);
-
-    auto offered = Catalog::options(files);
-    if (!offered)
-        noConversion();
-    auto format = choose(offered->formats, wanted);
-    if (!format)
-        noConversion();
-
-    finish(work(files, offered->kind, *format));
+    int code = 0;
+    {
+        // The worker loads its libraries while this process reads the arguments; it is ended,
+        // and its temporary folder removed, before the process ends.
+        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true});
+        pool.prewarm();
+        code = convert(pool);
+    }
+    finish(code);
 }
 
 }

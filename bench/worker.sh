@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# What running a desktop job in a worker process costs: a worker's start up to its "ready" line,
-# a small PNG → JPG job in a worker started ahead (as the program keeps them), and the same
-# conversion in-process (the marginal cost of one more file in one --convert run).
+# What running a job in a worker process costs: a worker's start up to its "ready" frame,
+# a small PNG → JPG job in a worker started ahead (as the desktop keeps them), and one more file
+# of a --convert run, whose files all go to one worker.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,7 +40,7 @@ def answer(channel):
 def start():
     ours, theirs = socket.socketpair()
     began = time.monotonic()
-    child = subprocess.Popen([brivlon, "--worker"], stdin=theirs, stdout=theirs)
+    child = subprocess.Popen([brivlon + "-worker", "--worker"], stdin=theirs, stdout=theirs)
     theirs.close()
     channel = ours.makefile("rwb")
     assert answer(channel)[0] == b"ready"
@@ -83,6 +83,6 @@ def convert(count):
 inprocess = [(convert(41) - convert(1)) / 40 for _ in range(5)]
 print(f"worker start up to ready:        {ms(cold)}")
 print(f"job in a worker started ahead:   {ms(warm)}")
-print(f"same conversion in-process:      {ms(inprocess)}")
-print(f"cost per job of the worker:      {(statistics.median(warm) - statistics.median(inprocess)) * 1000:6.1f} ms")
+print(f"one more file of a --convert run: {ms(inprocess)}")
+print(f"cost of a fresh worker's job:     {(statistics.median(warm) - statistics.median(inprocess)) * 1000:6.1f} ms")
 EOF

@@ -46,7 +46,7 @@ protected:
         QCoreApplication::processEvents();
         runner.reset();
         pool.reset();
-        EXPECT_EQ(JobFakes::processes("brivlon"), 0);
+        EXPECT_EQ(JobFakes::processes("brivlon-worker"), 0);
     }
 
     JobFakes::SoundFixture sound;

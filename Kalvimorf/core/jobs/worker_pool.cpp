@@ -1,5 +1,6 @@
 #include "core/jobs/worker_pool.h"
 
+#include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
@@ -41,11 +42,13 @@ private:
     static Process::Command command(const Options& options, const fs::path& temp)
     {
         Process::Command command;
-        command.executable
-            = options.executable.empty() ? fs::read_symlink("/proc/self/exe").string() : options.executable;
+        command.executable = options.executable.empty() ? program() : options.executable;
         command.arguments = {Worker::option};
         command.env = options.env;
         command.env["TMPDIR"] = temp.string();
+        // The worker finds its tools in the resources of the program that started it, wherever
+        // the worker program itself lies.
+        command.env["BRIVLON_RESOURCES"] = AppPaths::resources().string();
         return command;
     }
 };
@@ -58,6 +61,13 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
 {
     static const auto pool = std::make_shared<WorkerPool>(Options{});
     return pool;
+}
+
+std::string WorkerPool::program()
+{
+    const auto beside = AppPaths::executableDir() / "brivlon-worker";
+    std::error_code error;
+    return fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_WORKER_PROGRAM);
 }
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }

@@ -15,7 +15,7 @@
 class WorkerPool {
 public:
     struct Options {
-        // The executable to start in worker mode; empty means this program itself.
+        // The executable to start with the worker option; empty means program().
         std::string executable;
         // A job that reports no progress for this long is taken as hung and ended. Long enough
         // for a big document or image, which report nothing while they work.
@@ -39,6 +39,9 @@ public:
 
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
+
+    // The worker program: beside this executable, else where the build put it.
+    static std::string program();
 
     // Starts the waiting workers now rather than at the first job.
     void prewarm();
