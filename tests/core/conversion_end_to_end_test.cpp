@@ -1,6 +1,7 @@
 // Real conversions through the runner, each in a worker process of the built program, as the
 // desktop program runs them.
 
+#include "core/base/conversion_error.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
@@ -133,6 +134,44 @@ TEST_F(EndToEndTest, EveryOperationWithItsWholeRequest)
     EXPECT_EQ(jobs[3].state.url, dir / "Convertidos para JPG/x.jpg");
     EXPECT_EQ(jobs[5].state.url, dir / "Convertidos para JPG 2/x.jpg");
     EXPECT_LT(fs::file_size(*jobs[3].state.url) * 2, fs::file_size(*jobs[5].state.url));
+}
+
+TEST_F(EndToEndTest, AWorkersFailureArrivesAsTheUsersSentence)
+{
+    // An output folder gone before the worker writes: the file system's error, in Portuguese.
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
+    start({});
+    const Request request{
+        Request::Op::convert, {dir / "a.png"}, MediaKind::image, Catalog::fmts({"jpg"}).front(), {}, dir / "sumiu"};
+    try {
+        pool->run(request, {});
+        ADD_FAILURE() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(std::string(error.what()), "Não foi possível encontrar “sumiu”.");
+    }
+}
+
+TEST_F(EndToEndTest, AKeptWorkerServesRequestsUntilItCrashesThenAFreshOneTakesOver)
+{
+    // As --convert runs: one worker for every file, a new one only after a crash.
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
+    fs::copy_file(dir / "a.png", dir / "quebra.png");
+    start({.ready = 0, .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}}, .reuse = true});
+    const auto jpg = Catalog::fmts({"jpg"}).front();
+    const auto request = [&](const char* name) {
+        return Request{Request::Op::convert, {dir / name}, MediaKind::image, jpg};
+    };
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a.jpg");
+    const auto workers = [] {
+        return JobFakes::processes("brivlon-worker");
+    };
+    EXPECT_EQ(workers(), 1);
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 2.jpg");
+    EXPECT_EQ(workers(), 1);
+    EXPECT_THROW(pool->run(request("quebra.png"), {}), ConversionError);
+    EXPECT_EQ(workers(), 0);
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 3.jpg");
+    EXPECT_EQ(workers(), 1);
 }
 
 TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
