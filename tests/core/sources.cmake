@@ -18,3 +18,7 @@ brivlon_tests(core_tests
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
 )
+brivlon_tests(tool_engine_tests
+  core/tool_engines_test.cpp
+)
+target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
