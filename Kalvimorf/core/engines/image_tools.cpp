@@ -135,7 +135,12 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
         case Tool::imgCrop: image = cropped(image, params.aspect); break;
         case Tool::imgRotate: image = rotated(image); break;
         case Tool::imgStrip:
+            // Nothing about the picture stays, its colour profile included, so the colours are
+            // put into sRGB first, the space a picture without a profile is taken to be in.
+            if (image.get_typeof(VIPS_META_ICC_NAME))
+                image = image.icc_transform("srgb", VImage::option()->set("embedded", true));
             props = {};
+            props.bare = true;
             quality = 0.95;
             break;
         case Tool::imgBlurFaces: image = FaceBlur::blurFaces(image); break;
