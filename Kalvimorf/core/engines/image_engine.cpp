@@ -3,12 +3,12 @@
 #include "core/engines/image_library.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/output_paths.h"
-#include "core/base/quality.h"
-#include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
+#include "core/base/output_paths.h"
+#include "core/base/quality.h"
+#include "core/base/task.h"
 
 #include <QImage>
 #include <QImageReader>
