@@ -2,7 +2,13 @@
 
 #include <vips/vips.h>
 
+#ifdef BRIVLON_WIDGETS
+#include <QApplication>
+using Application = QApplication;
+#else
 #include <QGuiApplication>
+using Application = QGuiApplication;
+#endif
 
 #include <gtest/gtest.h>
 
@@ -25,7 +31,7 @@ int main(int argc, char** argv)
     int appArgc = 1;
     char name[] = "brivlon-tests";
     char* appArgv[] = {name, nullptr};
-    QGuiApplication app(appArgc, appArgv);
+    Application app(appArgc, appArgv);
     std::setlocale(LC_NUMERIC, "C");
     int result = RUN_ALL_TESTS();
     FileSafety::removeTree(home);
