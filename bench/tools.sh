@@ -89,12 +89,12 @@ rows = [line.split() for line in sys.stdin]
 print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows))'
 }
 
-# row TITLE -- BRIVLON-ARGS… -- PEER-COMMAND…
+# row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
 row() {
   local title=$1
   shift 2
   local ours=()
-  while [ "$1" != "--" ]; do ours+=("$1"); shift; done
+  while [ "$1" != "::" ]; do ours+=("$1"); shift; done
   shift
   read -r oursMem oursTime < <(measure "$brivlon" --tool "${ours[@]}")
   read -r peerMem peerTime < <(measure "$@")
@@ -108,28 +108,28 @@ print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>
 
 echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
 printf '%-30s%9s%8s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon MiB" "peer MiB" ratio
-row "resize 50 % / vips resize" -- imgResize scale=50 -- x.jpg -- vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
-row "compress 1920 / vips resize" -- imgCompress maxSide=1920 -- x.jpg -- vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
-row "rotate / vips rot d90" -- imgRotate -- x.jpg -- vips rot x.jpg "out.jpg[Q=90]" d90
-row "crop 1:1 / vips crop" -- imgCrop aspect=1:1 -- x.jpg -- vips crop x.jpg "out.jpg[Q=90]" 1000 0 4000 4000
-row "strip / vips copy [strip]" -- imgStrip -- x.jpg -- vips copy x.jpg "out.jpg[Q=95,strip]"
-row "blur faces / vips copy" -- imgBlurFaces -- portrait.jpg -- vips copy portrait.jpg "out.jpg[Q=90]"
-row "pdf rotate / qpdf" -- pdfRotate -- texto.pdf -- qpdf --rotate=+90 texto.pdf out.pdf
-row "pdf extract / qpdf --pages" -- pdfExtract pages=1-250 -- texto.pdf -- qpdf --empty --pages texto.pdf 1-250 -- out.pdf
-row "pdf split / qpdf --split-pages" -- pdfSplit -- texto.pdf -- qpdf --split-pages texto.pdf out.pdf
-row "pdf compress / qpdf optimise" -- pdfCompress -- fotos.pdf -- qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf
+row "resize 50 % / vips resize" :: imgResize scale=50 -- x.jpg :: vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
+row "compress 1920 / vips resize" :: imgCompress maxSide=1920 -- x.jpg :: vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
+row "rotate / vips rot d90" :: imgRotate -- x.jpg :: vips rot x.jpg "out.jpg[Q=90]" d90
+row "crop 1:1 / vips crop" :: imgCrop aspect=1:1 -- x.jpg :: vips crop x.jpg "out.jpg[Q=90]" 1000 0 4000 4000
+row "strip / vips copy [strip]" :: imgStrip -- x.jpg :: vips copy x.jpg "out.jpg[Q=95,strip]"
+row "blur faces / vips copy" :: imgBlurFaces -- portrait.jpg :: vips copy portrait.jpg "out.jpg[Q=90]"
+row "pdf rotate / qpdf" :: pdfRotate -- texto.pdf :: qpdf --rotate=+90 texto.pdf out.pdf
+row "pdf extract / qpdf --pages" :: pdfExtract pages=1-250 -- texto.pdf :: qpdf --empty --pages texto.pdf 1-250 -- out.pdf
+row "pdf split / qpdf --split-pages" :: pdfSplit -- texto.pdf :: qpdf --split-pages texto.pdf out.pdf
+row "pdf compress / qpdf optimise" :: pdfCompress -- fotos.pdf :: qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf
 ff=(ffmpeg -hide_banner -nostdin -loglevel error -nostats -y)
-row "video compress / ffmpeg" -- vidCompress quality=70 resolution=720 -- clip.mp4 -- "${ff[@]}" -i clip.mp4 -sn -dn \
+row "video compress / ffmpeg" :: vidCompress quality=70 resolution=720 -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -sn -dn \
   -c:v libx265 -preset fast -crf 28 -x265-params log-level=error -tag:v hvc1 -pix_fmt yuv420p \
   -vf "scale='if(gt(iw,ih),-2,min(720,trunc(iw/2)*2))':'if(gt(iw,ih),min(720,trunc(ih/2)*2),-2)'" \
   -c:a aac -b:a 128k -movflags +faststart out.mp4
-row "mute / ffmpeg" -- vidMute -- clip.mp4 -- "${ff[@]}" -i clip.mp4 -c:v copy -an -sn out.mp4
-row "rotate video / ffmpeg" -- vidRotate -- clip.mp4 -- "${ff[@]}" -i clip.mp4 -sn -dn -c:v libx264 -preset veryfast \
+row "mute / ffmpeg" :: vidMute -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -c:v copy -an -sn out.mp4
+row "rotate video / ffmpeg" :: vidRotate -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -sn -dn -c:v libx264 -preset veryfast \
   -crf 21 -pix_fmt yuv420p -vf "transpose=1,scale=trunc(iw/2)*2:trunc(ih/2)*2" -c:a aac -b:a 192k -movflags +faststart out.mp4
-row "normalise / ffmpeg" -- audNormalize -- voz.wav -- "${ff[@]}" -i voz.wav -vn -sn -c:a pcm_s16le \
+row "normalise / ffmpeg" :: audNormalize -- voz.wav :: "${ff[@]}" -i voz.wav -vn -sn -c:a pcm_s16le \
   -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=44100" out.wav
 printf "file '%s'\nfile '%s'" "$work/run/clip.mp4" "$work/run/clip2.mp4" >"$work/lista.txt"
-row "join by copy / ffmpeg" -- vidJoin -- clip.mp4 clip2.mp4 -- "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
+row "join by copy / ffmpeg" :: vidJoin -- clip.mp4 clip2.mp4 :: "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
 ls -l "$work/fotos.pdf" >/dev/null
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"
 (cd "$run" && "$brivlon" --tool pdfCompress -- fotos.pdf >/dev/null && qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf)
