@@ -313,6 +313,32 @@ TEST_F(HeadlessTool, SameNamesFromEightProcessesAtOnce)
     EXPECT_TRUE(names().count("foto (girado) 8.jpg"));
 }
 
+TEST_F(HeadlessTool, ASplitPageThatCannotBeWrittenFailsTheWholeSplit)
+{
+    // The second page carries 200 kB that do not compress; files may grow to 64 kB only (the
+    // signal that limit sends is ignored, so the write fails instead).
+    QPDF pdf;
+    pdf.emptyPDF();
+    std::string noise;
+    for (unsigned value = 1; noise.size() < 200000; value = value * 1103515245 + 12345)
+        noise += char(value >> 16);
+    for (const auto& content : {std::string("q Q"), "% " + noise}) {
+        auto page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 200] /Resources << >> >>");
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf, (dir / "doc.pdf").c_str());
+    writer.setCompressStreams(false);
+    writer.write();
+
+    auto result = runProgram("/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f 128; exec \"$0\" --tool pdfSplit -- doc.pdf", BRIVLON_BINARY}, 60, {},
+        dir.path());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "erro: Não foi possível salvar o arquivo convertido.\n");
+    EXPECT_EQ(names(), std::set<std::string>{"doc.pdf"});
+}
+
 TEST_F(HeadlessTool, AnInterruptedCompressLeavesNothing)
 {
     const auto input = dir / "longo.mp4";

@@ -448,6 +448,7 @@ fs::path writeMerged(QPDF& pdf, const fs::path& out)
         // The first file's passwords and restrictions are its own; the merged file has none.
         writer.setPreserveEncryption(false);
         writer.write();
+        pipeline.check();
         return file.publish(out);
     } catch (const std::exception&) {
         throw ConversionError::writeFailed();

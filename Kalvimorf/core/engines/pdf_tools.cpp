@@ -90,6 +90,7 @@ void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams = false)
         if (objectStreams)
             writer.setObjectStreamMode(qpdf_o_generate);
         writer.write();
+        pipeline.check();
     } catch (const std::exception&) {
         throw ConversionError::writeFailed();
     }
