@@ -101,26 +101,11 @@ std::vector<std::pair<const char*, int>> qualities() { return {{"Alta", 85}, {"M
 
 ToolSession::ToolSession(Tool tool, std::vector<std::filesystem::path> urls) : tool(tool), urls(std::move(urls))
 {
-    switch (tool) {
-    case Tool::imgCompress: params.maxSide = 0; break;
-    case Tool::imgResize: params.maxSide = 1920; break;
-    case Tool::vidCompress: params.resolution = 1080; break;
-    case Tool::imgCrop:
-    case Tool::imgRotate:
-    case Tool::imgStrip:
-    case Tool::imgBlurFaces:
-    case Tool::vidTrim:
-    case Tool::vidMute:
-    case Tool::vidRotate:
-    case Tool::vidJoin:
-    case Tool::audTrim:
-    case Tool::audNormalize:
-    case Tool::audJoin:
-    case Tool::pdfCompress:
-    case Tool::pdfSplit:
-    case Tool::pdfRotate:
-    case Tool::pdfExtract: break;
-    }
+    // Compression starts from the original size and video from 1080p, unlike the runner's defaults.
+    if (tool == Tool::imgCompress)
+        params.maxSide = 0;
+    else if (tool == Tool::vidCompress)
+        params.resolution = 1080;
 }
 
 ToolOptionsView::ToolOptionsView(ToolSession session, QWidget* parent)

@@ -124,17 +124,16 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
     VImage image = picture.image;
     double quality = 0.9;
     try {
-        switch (tool) {
-        case Tool::imgCompress:
+        if (tool == Tool::imgCompress) {
             image = scaled(image, capFactor(image, params.maxSide));
             quality = params.quality / 100.0;
-            break;
-        case Tool::imgResize:
+        } else if (tool == Tool::imgResize) {
             image = scaled(image, params.useMaxSide ? capFactor(image, params.maxSide) : params.scalePercent / 100.0);
-            break;
-        case Tool::imgCrop: image = cropped(image, params.aspect); break;
-        case Tool::imgRotate: image = rotated(image); break;
-        case Tool::imgStrip:
+        } else if (tool == Tool::imgCrop) {
+            image = cropped(image, params.aspect);
+        } else if (tool == Tool::imgRotate) {
+            image = rotated(image);
+        } else if (tool == Tool::imgStrip) {
             // Nothing about the picture stays, its colour profile included, so the colours are
             // put into sRGB first, the space a picture without a profile is taken to be in.
             if (image.get_typeof(VIPS_META_ICC_NAME))
@@ -142,20 +141,10 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             props = {};
             props.bare = true;
             quality = 0.95;
-            break;
-        case Tool::imgBlurFaces: image = FaceBlur::blurFaces(image); break;
-        case Tool::vidCompress:
-        case Tool::vidTrim:
-        case Tool::vidMute:
-        case Tool::vidRotate:
-        case Tool::vidJoin:
-        case Tool::audTrim:
-        case Tool::audNormalize:
-        case Tool::audJoin:
-        case Tool::pdfCompress:
-        case Tool::pdfSplit:
-        case Tool::pdfRotate:
-        case Tool::pdfExtract: throw ConversionError::unsupported();
+        } else if (tool == Tool::imgBlurFaces) {
+            image = FaceBlur::blurFaces(image);
+        } else {
+            throw ConversionError::unsupported();
         }
     } catch (const vips::VError&) {
         vips_error_clear();

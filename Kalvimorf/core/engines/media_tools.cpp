@@ -145,16 +145,13 @@ std::vector<std::string> arguments(
     Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext, std::optional<int> sampleRate)
 {
     std::vector<std::string> before, after;
-    switch (tool) {
-    case Tool::vidCompress:
+    if (tool == Tool::vidCompress) {
         // No hardware HEVC encoder here: x265, quiet, so that its banner never becomes the error.
         after
             = {"-sn", "-dn", "-c:v", "libx265", "-preset", "fast", "-crf", std::to_string(compressCRF(params.quality)),
                 "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p", "-vf",
                 compressFilter(params.resolution), "-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart"};
-        break;
-    case Tool::vidTrim:
-    case Tool::audTrim: {
+    } else if (tool == Tool::vidTrim || tool == Tool::audTrim) {
         const double start = readTime(params.start).value_or(0);
         const auto end = readTime(params.end);
         if (end && *end <= start)
@@ -163,33 +160,20 @@ std::vector<std::string> arguments(
         if (end)
             before.insert(before.end(), {"-to", timeText(*end)});
         after = codec(ext);
-        break;
-    }
-    case Tool::vidMute: after = {"-c:v", "copy", "-an", "-sn"}; break;
-    case Tool::vidRotate:
+    } else if (tool == Tool::vidMute) {
+        after = {"-c:v", "copy", "-an", "-sn"};
+    } else if (tool == Tool::vidRotate) {
         after = codec(ext);
         prependFilter(after, "-vf", "transpose=1");
-        break;
-    case Tool::audNormalize:
+    } else if (tool == Tool::audNormalize) {
         after = codec(ext);
         // loudnorm works at 192 kHz and leaves its output there; the source's rate is put back
         // (an explicit aresample after it fails in this ffmpeg: "Cannot select channel layout",
         // so the rate is asked for and ffmpeg inserts the resampler itself).
         prependFilter(after, "-af",
             "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=" + std::to_string(sampleRate.value_or(48000)));
-        break;
-    case Tool::imgCompress:
-    case Tool::imgResize:
-    case Tool::imgCrop:
-    case Tool::imgRotate:
-    case Tool::imgStrip:
-    case Tool::imgBlurFaces:
-    case Tool::vidJoin:
-    case Tool::audJoin:
-    case Tool::pdfCompress:
-    case Tool::pdfSplit:
-    case Tool::pdfRotate:
-    case Tool::pdfExtract: throw ConversionError::unsupported();
+    } else {
+        throw ConversionError::unsupported();
     }
     std::vector<std::string> list = before;
     list.insert(list.end(), {"-i", FFmpeg::pathArgument(source)});

@@ -315,26 +315,14 @@ std::vector<int> pageIndices(const std::string& pages, int count)
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
 {
     Task::checkCancelled();
-    switch (tool) {
-    case Tool::pdfCompress: return compress(source);
-    case Tool::pdfSplit: return splitPages(source);
-    case Tool::pdfRotate: return rotate(source);
-    case Tool::pdfExtract: return extract(source, params);
-    case Tool::imgCompress:
-    case Tool::imgResize:
-    case Tool::imgCrop:
-    case Tool::imgRotate:
-    case Tool::imgStrip:
-    case Tool::imgBlurFaces:
-    case Tool::vidCompress:
-    case Tool::vidTrim:
-    case Tool::vidMute:
-    case Tool::vidRotate:
-    case Tool::vidJoin:
-    case Tool::audTrim:
-    case Tool::audNormalize:
-    case Tool::audJoin: break;
-    }
+    if (tool == Tool::pdfCompress)
+        return compress(source);
+    if (tool == Tool::pdfSplit)
+        return splitPages(source);
+    if (tool == Tool::pdfRotate)
+        return rotate(source);
+    if (tool == Tool::pdfExtract)
+        return extract(source, params);
     throw ConversionError::unsupported();
 }
 
