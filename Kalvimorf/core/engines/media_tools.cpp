@@ -187,7 +187,8 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     FileSafety::requireRegularFile(source);
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
-    const auto streams = FFmpeg::probe(source);
+    // The probe gives the duration, which only progress needs, and the sample rate normalising keeps.
+    const auto streams = progress || tool == Tool::audNormalize ? FFmpeg::probe(source) : FFmpeg::Streams{};
     const auto list = arguments(tool, source, params, ext, streams.sampleRate);
 
     std::optional<double> duration = streams.duration;
@@ -235,7 +236,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
 
     std::optional<double> total;
     for (const auto& source : sorted)
-        if (auto d = FFmpeg::duration(source))
+        if (auto d = progress ? FFmpeg::duration(source) : std::nullopt)
             total = total.value_or(0) + *d;
 
     const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
