@@ -161,6 +161,23 @@ TEST_F(HeadlessTool, PDFTools)
     }
     EXPECT_EQ(current, "doc (girado) (girado) (girado) (girado).pdf");
 
+    // Restrictions of the source do not travel; a password to open it makes it unreadable.
+    ASSERT_EQ(runProgram("/usr/bin/qpdf", {"--encrypt", "", "dono", "256", "--", "doc.pdf", "restrito.pdf"}, 60, {},
+                  dir.path())
+                  .exitCode,
+        0);
+    ASSERT_EQ(runProgram("/usr/bin/qpdf", {"--encrypt", "senha", "dono", "256", "--", "doc.pdf", "fechado.pdf"}, 60, {},
+                  dir.path())
+                  .exitCode,
+        0);
+    for (const auto& name : {"pdfRotate", "pdfCompress"}) {
+        result = tool(name, {}, {"restrito.pdf"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(output("/usr/bin/pdfinfo", {result.out.substr(0, result.out.size() - 1)}).find("Encrypted:       no"),
+            std::string::npos);
+    }
+    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: Não foi possível ler o arquivo.\n");
+
     writeFile(dir / "falso.pdf", "%PDF-1.4 nada");
     result = tool("pdfRotate", {}, {"falso.pdf"});
     EXPECT_EQ(result.err, "erro: Não foi possível ler o arquivo.\n");
