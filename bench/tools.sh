@@ -4,12 +4,15 @@
 # media tools against ffmpeg run directly with the same arguments. Each row gives the median
 # seconds and peak resident memory (process and children) of brivlon --tool and of the peer, and
 # the ratios brivlon / peer.
-# Usage: bench/tools.sh [runs]   (default 3)
+# Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
+sections=("${@:2}")
+[ ${#sections[@]} -eq 0 ] && sections=(images pdf media)
+wants() { [[ " ${sections[*]} " == *" $1 "* ]]; }
 
 for tool in vips qpdf ffmpeg python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "tools.sh: $tool is missing" >&2; exit 1; }
@@ -28,6 +31,7 @@ vips resize "$work/face.jpg" "$work/portrait.jpg[Q=92]" 19
 python3 - "$work" <<'PY'
 import sys, zlib, random
 work = sys.argv[1]
+random.seed(1)
 def write(path, pages):
     objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
     kids = []
@@ -50,9 +54,9 @@ def write(path, pages):
     out += b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
     open(path, "wb").write(out)
 font = lambda objects: b"<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
-text = [(b"BT /F1 12 Tf 72 720 Td (" + b"Linha de texto %d " % i * 3 + b") Tj ET", font) for i in range(500)]
+# Forty lines a page, each page its own words.
+text = [(b"BT /F1 11 Tf 14 TL 72 740 Td " + b"".join(b"(Pagina %d, linha %d: %s) '\n" % (i, j, bytes(random.choice(b"abcdefghij klmnop") for _ in range(60))) for j in range(40)) + b"ET", font) for i in range(500)]
 write(work + "/texto.pdf", text)
-random.seed(1)
 def picture(objects):
     # A smooth gradient with some grain, 1200 x 900 RGB.
     rows = bytearray()
@@ -109,17 +113,22 @@ print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>
 
 echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
 printf '%-30s%9s%8s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon MiB" "peer MiB" ratio
+if wants images; then
 row "resize 50 % / vips resize" :: imgResize scale=50 -- x.jpg :: vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
 row "compress 1920 / vips resize" :: imgCompress maxSide=1920 -- x.jpg :: vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
 row "rotate / vips rot d90" :: imgRotate -- x.jpg :: vips rot x.jpg "out.jpg[Q=90]" d90
 row "crop 1:1 / vips crop" :: imgCrop aspect=1:1 -- x.jpg :: vips crop x.jpg "out.jpg[Q=90]" 1000 0 4000 4000
 row "strip / vips copy [strip]" :: imgStrip -- x.jpg :: vips copy x.jpg "out.jpg[Q=95,strip]"
 row "blur faces / vips copy" :: imgBlurFaces -- portrait.jpg :: vips copy portrait.jpg "out.jpg[Q=90]"
+fi
+if wants pdf; then
 row "pdf rotate / qpdf" :: pdfRotate -- texto.pdf :: qpdf --rotate=+90 texto.pdf out.pdf
 row "pdf extract / qpdf --pages" :: pdfExtract pages=1-250 -- texto.pdf :: qpdf --empty --pages texto.pdf 1-250 -- out.pdf
 row "pdf split / qpdf --split-pages" :: pdfSplit -- texto.pdf :: qpdf --split-pages texto.pdf out.pdf
 row "pdf compress / qpdf optimise" :: pdfCompress -- fotos.pdf :: qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf
+fi
 ff=(ffmpeg -hide_banner -nostdin -loglevel error -nostats -y)
+if wants media; then
 row "video compress / ffmpeg" :: vidCompress quality=70 resolution=720 -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -sn -dn \
   -c:v libx265 -preset fast -crf 28 -x265-params log-level=error -tag:v hvc1 -pix_fmt yuv420p \
   -vf "scale='if(gt(iw,ih),-2,min(720,trunc(iw/2)*2))':'if(gt(iw,ih),min(720,trunc(ih/2)*2),-2)'" \
@@ -131,7 +140,9 @@ row "normalise / ffmpeg" :: audNormalize -- voz.wav :: "${ff[@]}" -i voz.wav -vn
   -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=44100" out.wav
 printf "file '%s'\nfile '%s'" "$work/run/clip.mp4" "$work/run/clip2.mp4" >"$work/lista.txt"
 row "join by copy / ffmpeg" :: vidJoin -- clip.mp4 clip2.mp4 :: "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
-ls -l "$work/fotos.pdf" >/dev/null
+fi
+if wants pdf; then
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"
 (cd "$run" && "$brivlon" --tool pdfCompress -- fotos.pdf >/dev/null && qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf)
 echo "pdf compress sizes: brivlon $(stat -c %s "$run/fotos (comprimido).pdf") bytes, qpdf $(stat -c %s "$run/out.pdf") bytes (source $(stat -c %s "$work/fotos.pdf"))"
+fi
