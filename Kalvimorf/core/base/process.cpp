@@ -68,10 +68,10 @@ void signalChild(pid_t pid, int signal)
     ::kill(pid, signal);
 }
 
-void setUpAttributes(posix_spawnattr_t& attributes)
+void setUpAttributes(posix_spawnattr_t& attributes, bool forceOwnGroup = false)
 {
     posix_spawnattr_init(&attributes);
-    const short group = ownGroups ? POSIX_SPAWN_SETPGROUP : 0;
+    const short group = ownGroups || forceOwnGroup ? POSIX_SPAWN_SETPGROUP : 0;
     posix_spawnattr_setflags(&attributes, short(group | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
     posix_spawnattr_setpgroup(&attributes, 0);
     sigset_t empty, defaults;
@@ -140,7 +140,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
 
     posix_spawnattr_t attributes;
-    setUpAttributes(attributes);
+    setUpAttributes(attributes, command.ownGroup);
 
     const pid_t pid = spawn(command, actions, attributes);
 
@@ -167,10 +167,29 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         fds[open++] = {out.read.get(), POLLIN, 0};
     fds[open++] = {err.read.get(), POLLIN, 0};
     auto killDeadline = std::chrono::steady_clock::time_point::max();
+    const auto timeLimit = command.timeLimit ? std::chrono::steady_clock::now() + *command.timeLimit
+                                             : std::chrono::steady_clock::time_point::max();
+    const bool watch = token || command.timeLimit || command.ownGroup;
+    bool mainEnded = false;
     while (open > 0) {
-        int ready = ::poll(fds, nfds_t(open), token ? 200 : -1);
+        int ready = ::poll(fds, nfds_t(open), watch ? 200 : -1);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (!killed && !result.timedOut && std::chrono::steady_clock::now() > timeLimit) {
+            result.timedOut = true;
+            killed = true;
+            ::kill(-pid, SIGTERM);
+            ::kill(pid, SIGTERM);
+        }
+        // Helpers left behind by a tool that has exited would hold its pipes (and its files)
+        // open for ever. Until the reap below the group's id cannot be anyone else's.
+        if (command.ownGroup && !mainEnded) {
+            siginfo_t info{};
+            if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+                mainEnded = true;
+                ::kill(-pid, SIGKILL);
+            }
+        }
         if (killed && killDeadline == std::chrono::steady_clock::time_point::max())
             killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         if (killed && std::chrono::steady_clock::now() > killDeadline) {
@@ -209,6 +228,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     if (token)
         token->removeHandler(handler);
     awaitEnd(pid);
+    if (command.ownGroup)
+        ::kill(-pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     if (WIFEXITED(status)) {
@@ -217,7 +238,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         result.signaled = true;
         result.exitCode = 128 + WTERMSIG(status);
     }
-    if (killed)
+    if (killed && !result.timedOut)
         throw CancellationError();
     return result;
 }

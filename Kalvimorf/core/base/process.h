@@ -6,6 +6,7 @@
 
 #include "core/base/file_safety.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -28,11 +29,19 @@ struct Command {
     // When true, cancelling the current task terminates the child (SIGTERM, then SIGKILL) and
     // run() throws CancellationError once it has been reaped.
     bool cancellable = false;
+    // A tool that forks helpers of its own (an office suite) gets a process group of its own even
+    // inside a worker, and the group is ended whenever the run ends: by time limit, by
+    // cancellation, or because the tool itself exited and left helpers behind.
+    bool ownGroup = false;
+    // When set, a run that lasts longer ends its group (SIGTERM, SIGKILL two seconds later) and
+    // reports timedOut.
+    std::optional<std::chrono::milliseconds> timeLimit;
 };
 
 struct Result {
     int exitCode = 0;  // the exit status, or 128 + signal number
     bool signaled = false;
+    bool timedOut = false;
     std::string out;  // standard output, unless it went to stdoutFd or to onStdout
     std::string err;  // standard error, unless it went to onStderr
 };
