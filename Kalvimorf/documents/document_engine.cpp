@@ -206,7 +206,12 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
         painter.save();
         painter.translate(0, -i * body.height());
         QAbstractTextDocumentLayout::PaintContext context;
-        context.clip = QRectF(0, i * body.height(), body.width(), body.height());
+        const QRectF sheet(0, i * body.height(), body.width(), body.height());
+        painter.setClipRect(sheet);
+        // The layout draws every block that touches the clip, so a block that begins right at
+        // the page's lower edge would be drawn (clipped, yet its text still in the file) on the
+        // page before its own.
+        context.clip = sheet.adjusted(0, 1, 0, -1);
         context.palette.setColor(QPalette::Text, Qt::black);
         document->documentLayout()->draw(&painter, context);
         painter.restore();

@@ -24,6 +24,9 @@ struct Group {
     bool skip = false;
     bool instruction = false;  // inside a field instruction: its text is kept apart
     bool startsInstruction = false;
+    // Inside the marker text of a list item ("1." and a tab, "•" and a tab).
+    bool marker = false;
+    bool startsMarker = false;
     int uc = 1;
 };
 
@@ -32,9 +35,9 @@ const std::set<std::string_view>& skippedDestinations()
     static const std::set<std::string_view> names = {"fonttbl", "colortbl", "stylesheet", "info", "pict", "header",
         "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf", "footnote", "object", "themedata",
         "colorschememapping", "datastore", "latentstyles", "listtable", "listoverridetable", "rsidtbl", "generator",
-        "xmlnstbl", "mmathPr", "pntext", "pntxta", "pntxtb", "listtext", "bkmkstart", "bkmkend", "annotation", "atnid",
-        "atnauthor", "nonshppict", "shpinst", "sp", "filetbl", "revtbl", "userprops", "template", "docvar", "private",
-        "objdata", "blipuid", "fldtype", "wgrffmtfilter", "pgdsctbl"};
+        "xmlnstbl", "mmathPr", "pntxta", "pntxtb", "bkmkstart", "bkmkend", "annotation", "atnid", "atnauthor",
+        "nonshppict", "shpinst", "sp", "filetbl", "revtbl", "userprops", "template", "docvar", "private", "objdata",
+        "blipuid", "fldtype", "wgrffmtfilter", "pgdsctbl"};
     return names;
 }
 
@@ -51,6 +54,7 @@ public:
                 flushBytes();
                 Group next = groups_.back();
                 next.startsInstruction = false;
+                next.startsMarker = false;
                 groups_.push_back(next);
                 // "{\*\dest" is a destination a reader may ignore when it does not know it.
                 if (in_.substr(pos_, 2) == "\\*")
@@ -82,6 +86,13 @@ private:
             return;
         const Group ended = groups_.back();
         groups_.pop_back();
+        if (ended.startsMarker) {
+            // The item's marker tells a numbered list from a bulleted one.
+            const QString marker = markerText_.trimmed();
+            paragraph_.listLevel = std::max(paragraph_.listLevel, 1);
+            paragraph_.ordered = !marker.isEmpty() && marker[0].isDigit();
+            markerText_.clear();
+        }
         if (ended.startsInstruction) {
             const auto start = instructionText_.indexOf("HYPERLINK");
             if (start >= 0) {
@@ -123,6 +134,10 @@ private:
             return;
         if (group().instruction) {
             instructionText_ += text;
+            return;
+        }
+        if (group().marker) {
+            markerText_ += text;
             return;
         }
         const CharState& c = group().chars;
@@ -268,6 +283,11 @@ private:
                 return;
             }
         }
+        if (word == "listtext" || word == "pntext") {
+            flushBytes();
+            group().marker = group().startsMarker = true;
+            return;
+        }
         if (skippedDestinations().count(word)) {
             group().skip = true;
             return;
@@ -398,6 +418,7 @@ private:
     int skipCount_ = 0;
     bool pendingIgnorable_ = false;
     QString instructionText_;
+    QString markerText_;
     Paragraph paragraph_;
     int listLevel_ = 0;
     bool ordered_ = false;

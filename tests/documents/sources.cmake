@@ -2,7 +2,9 @@
 brivlon_tests(documents_tests
   documents/archive_engine_test.cpp
   documents/delimited_test.cpp
+  documents/document_engine_test.cpp
   documents/libreoffice_roundtrip_test.cpp
+  documents/markdown_test.cpp
   documents/subtitle_engine_test.cpp
   documents/text_formats_cli_test.cpp
   documents/xlsx_test.cpp
