@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "core/state/export_chime.h"
+#include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
 #include "menus/action_chooser.h"
@@ -123,6 +124,7 @@ void makeApplication(bool headless)
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();
+        OfficeNotices::install();
     }
 }
 

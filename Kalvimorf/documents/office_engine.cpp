@@ -117,7 +117,7 @@ Suites installedSuites()
 }
 
 std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path& source, const std::string& format,
-    const fs::path& folder, const std::optional<fs::path>& profile)
+    const fs::path& folder, const std::optional<fs::path>& profile, std::chrono::milliseconds timeLimit)
 {
     RunFolder run;
     const auto prepared = DocxFonts::prepare(source, run.path());
@@ -140,7 +140,7 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
             prepared.input.string()};
         command.cancellable = true;
         command.ownGroup = true;
-        command.timeLimit = std::chrono::seconds(suiteTimeLimitSeconds);
+        command.timeLimit = timeLimit;
         result = Process::run(command);
     }
     const fs::path product = out / (prepared.input.stem().string() + "." + format);
@@ -161,7 +161,7 @@ std::optional<fs::path> toPDF(const fs::path& source, const Suites& suites)
     const auto attempt
         = [&](const fs::path& soffice, const std::optional<fs::path>& profile) -> std::optional<fs::path> {
         RunFolder keep;
-        auto product = convertWithSuite(soffice, source, "pdf", keep.path(), profile);
+        auto product = convertWithSuite(soffice, source, "pdf", keep.path(), profile, suites.timeLimit);
         if (!product)
             return std::nullopt;
         // The free name is chosen only now, after the wait at the gate, so two documents with
@@ -185,10 +185,11 @@ std::optional<fs::path> toPDF(const fs::path& source, const Suites& suites)
 std::optional<fs::path> docToDocx(const fs::path& source, const fs::path& folder, const Suites& suites)
 {
     if (suites.component)
-        if (auto product = convertWithSuite(*suites.component, source, "docx", folder, suites.componentProfile))
+        if (auto product
+            = convertWithSuite(*suites.component, source, "docx", folder, suites.componentProfile, suites.timeLimit))
             return product;
     for (const auto& soffice : suites.user)
-        if (auto product = convertWithSuite(soffice, source, "docx", folder))
+        if (auto product = convertWithSuite(soffice, source, "docx", folder, std::nullopt, suites.timeLimit))
             return product;
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -22,6 +23,7 @@ struct Suites {
     fs::path componentProfile;
     // Suites the user installed; each run gets a fresh profile.
     std::vector<fs::path> user;
+    std::chrono::milliseconds timeLimit = std::chrono::seconds(180);
 };
 // The component when it is complete, then the distribution's LibreOffice or `soffice` on PATH.
 Suites installedSuites();
@@ -34,7 +36,7 @@ std::optional<fs::path> toPDF(const fs::path& source, const Suites& suites = ins
 // One conversion by one suite into `folder`: the product, or nothing when the suite failed,
 // timed out or wrote nothing. `format` is what follows --convert-to ("pdf", "docx").
 std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path& source, const std::string& format,
-    const fs::path& folder, const std::optional<fs::path>& profile = std::nullopt);
+    const fs::path& folder, const std::optional<fs::path>& profile, std::chrono::milliseconds timeLimit);
 
 // An old Word file as a DOCX in `folder`, through any suite; nothing without one.
 std::optional<fs::path> docToDocx(
@@ -44,8 +46,5 @@ std::optional<fs::path> docToDocx(
 void noteSimpleMode();
 // The two texts of that notice.
 std::string simpleModeMessage(bool online);
-
-// The time a suite run may take.
-inline constexpr int suiteTimeLimitSeconds = 180;
 
 }

@@ -10,6 +10,7 @@
 #include "core/base/process.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
+#include "core/state/office_events.h"
 
 #include <cerrno>
 #include <charconv>
@@ -201,6 +202,13 @@ std::string encode(const Request& request)
     return text + "go\n";
 }
 
+// The office route's events travel to the parent as lines of their own.
+class RelayedOfficeEvents : public OfficeEvents {
+public:
+    void simpleMode(const std::string& message) override { send("notice " + escape(message)); }
+    void componentWanted() override { send("component"); }
+};
+
 void serve()
 {
     // The protocol keeps standard output to itself; a library's stray prints go to standard error.
@@ -232,6 +240,7 @@ void serve()
         ::_exit(0);
     }
     springTraps(*request);
+    OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     Task::Binder binder(Task::newJob(request->folder, request->quality));
     try {
         send("done " + escape(perform(*request).string()));

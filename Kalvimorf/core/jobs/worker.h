@@ -10,7 +10,8 @@
 //                    "kind <raw>", "ext <ext>", "label <label>", "batch <0|1>",
 //                    optionally "quality <raw>" and "folder <path>", then "go".
 //   worker → parent: "ready" at start, "progress <fraction>" any number of times, then one of
-//                    "done <path>", "failed <message>", "cancelled".
+//                    "done <path>", "failed <message>", "cancelled"; the office route's
+//                    "notice <message>" and "component" may come in between.
 
 #include "core/base/catalog.h"
 

@@ -4,6 +4,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
+#include "core/state/office_events.h"
 
 #include <cerrno>
 #include <charconv>
@@ -154,6 +155,10 @@ fs::path WorkerPool::run(const Worker::Request& request, const Progress& progres
                 const auto& digits = answer.value;
                 if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc() && progress)
                     progress(value);
+            } else if (answer.key == "notice" || answer.key == "component") {
+                // What the office route tells the desktop side, passed on as if it ran here.
+                if (auto events = OfficeEvents::shared())
+                    answer.key == "notice" ? events->simpleMode(answer.value) : events->componentWanted();
             } else if (answer.key == "done" || answer.key == "failed" || answer.key == "cancelled") {
                 outcome = std::move(answer);
             }
