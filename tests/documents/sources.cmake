@@ -3,6 +3,7 @@ brivlon_tests(documents_tests
   documents/archive_engine_test.cpp
   documents/delimited_test.cpp
   documents/document_engine_test.cpp
+  documents/docx_fonts_test.cpp
   documents/libreoffice_roundtrip_test.cpp
   documents/markdown_test.cpp
   documents/office_engine_test.cpp
