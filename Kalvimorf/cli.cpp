@@ -4,6 +4,7 @@
 #include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
+#include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -56,7 +57,7 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheelAnimation},
-        notYet("--install-components", 2),
+        {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
         {"--export-chime", 3, nullptr,

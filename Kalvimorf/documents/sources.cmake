@@ -1,8 +1,10 @@
 target_sources(kalvimorf_documents PRIVATE
   documents/archive_engine.cpp
+  documents/component_installer.cpp
   documents/components.cpp
   documents/delimited.cpp
   documents/document_engine.cpp
+  documents/downloader.cpp
   documents/docx.cpp
   documents/docx_fonts.cpp
   documents/markdown.cpp

@@ -11,9 +11,10 @@
 
 using namespace TestSupport;
 
-namespace {
+// Failures show the texts.
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+namespace {
 
 const DocxFonts::Faces known = {
     {"Inter Bold", {"Inter", true, false}},

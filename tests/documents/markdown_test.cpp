@@ -11,7 +11,7 @@
 
 using Markdown::toHTML;
 // Failures show the texts.
-void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 using TextRun = StyledText::Run;
 
