@@ -126,7 +126,7 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
             expected = (attempt.status == 206 ? offset : 0) + length;
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, onHeaders);
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+    const auto drain = [&] {
         onHeaders();
         stall.start();
         const QByteArray bytes = reply->readAll();
@@ -146,7 +146,8 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
                 progress(std::min(fraction, 0.999));
             }
         }
-    });
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, drain);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
 
     // Cancelling only aborts; the loop below sees the end.
@@ -161,6 +162,9 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
         loop.exec();
     if (token)
         token->removeHandler(handler);
+    // A reply may end with bytes it never announced (a local file's are all there at once).
+    if (reply->bytesAvailable() > 0 && attempt.end == Attempt::End::failed && attempt.errorText.isEmpty())
+        drain();
     onHeaders();
     if (token && token->isCancelled())
         attempt.end = Attempt::End::cancelled;

@@ -1,6 +1,7 @@
 # Tests of this folder are listed here.
 brivlon_tests(documents_tests
   documents/archive_engine_test.cpp
+  documents/component_installer_test.cpp
   documents/delimited_test.cpp
   documents/document_engine_test.cpp
   documents/docx_fonts_test.cpp
