@@ -3,6 +3,9 @@
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "core/state/office_events.h"
+#include "documents/component_installer.h"
+
+#include <QTimer>
 
 namespace OfficeNotices {
 
@@ -21,11 +24,49 @@ public:
             JobStore::shared().append(std::move(job));
         });
     }
-    void componentWanted() override { }
+    void componentWanted() override
+    {
+        MainThread::post([] {
+            ComponentInstaller::shared().installIfNeeded();
+        });
+    }
 };
+
+// The installer's one job per run, "Preparando o Brivlon", in the job store.
+void showInstallerJobs()
+{
+    auto& installer = ComponentInstaller::shared();
+    auto id = std::make_shared<QUuid>();
+    QObject::connect(&installer, &ComponentInstaller::jobStarted, &installer, [id, &installer] {
+        auto& store = JobStore::shared();
+        *id = store.add("Preparando o Brivlon", "");
+        store.markStarted(*id);
+        store.setCanceler(*id, [&installer] {
+            installer.cancelRun();
+        });
+    });
+    QObject::connect(&installer, &ComponentInstaller::jobProgress, &installer, [id](double value) {
+        JobStore::shared().setProgress(*id, value);
+    });
+    QObject::connect(&installer, &ComponentInstaller::jobFinished, &installer, [id](int kind, const QString& message) {
+        const std::string text = message.toStdString();
+        JobStore::shared().finish(*id,
+            kind == ComponentInstaller::jobInfo         ? Job::State::info(text)
+                : kind == ComponentInstaller::jobFailed ? Job::State::failed(text)
+                                                        : Job::State::cancelled());
+    });
+}
 
 }
 
-void install() { OfficeEvents::set(std::make_shared<StoreNotices>()); }
+void install()
+{
+    OfficeEvents::set(std::make_shared<StoreNotices>());
+    showInstallerJobs();
+    // Asked once the program has started.
+    QTimer::singleShot(0, [] {
+        ComponentInstaller::shared().installIfNeeded();
+    });
+}
 
 }
