@@ -108,6 +108,9 @@ Suites installedSuites()
     Suites suites;
     suites.component = Components::soffice();
     suites.componentProfile = Components::officeProfile();
+    // A profile of our own kept across runs: a fresh one costs the suite its first-start work
+    // and its removal on every conversion, most of what a run costs beyond the suite itself.
+    suites.userProfile = Components::folder() / "perfil-libreoffice";
     const fs::path debian = "/usr/lib/libreoffice/program/soffice";
     if (isExecutableFile(debian))
         suites.user.push_back(debian);
@@ -176,7 +179,7 @@ std::optional<fs::path> toPDF(const fs::path& source, const Suites& suites)
     if (std::getenv("BRIVLON_NO_COMPONENTS"))
         return std::nullopt;
     for (const auto& soffice : suites.user)
-        if (auto output = attempt(soffice, std::nullopt))
+        if (auto output = attempt(soffice, suites.userProfile))
             return output;
     // No presentation program exists here to try after the suites.
     return std::nullopt;
@@ -189,7 +192,7 @@ std::optional<fs::path> docToDocx(const fs::path& source, const fs::path& folder
             = convertWithSuite(*suites.component, source, "docx", folder, suites.componentProfile, suites.timeLimit))
             return product;
     for (const auto& soffice : suites.user)
-        if (auto product = convertWithSuite(soffice, source, "docx", folder, std::nullopt, suites.timeLimit))
+        if (auto product = convertWithSuite(soffice, source, "docx", folder, suites.userProfile, suites.timeLimit))
             return product;
     return std::nullopt;
 }

@@ -21,8 +21,10 @@ struct Suites {
     // The installed component's soffice and the profile it keeps across runs.
     std::optional<fs::path> component;
     fs::path componentProfile;
-    // Suites the user installed; each run gets a fresh profile.
+    // Suites the user installed, and the profile they share; without one each run gets a fresh
+    // profile in its own folder.
     std::vector<fs::path> user;
+    std::optional<fs::path> userProfile;
     std::chrono::milliseconds timeLimit = std::chrono::seconds(180);
 };
 // The component when it is complete, then the distribution's LibreOffice or `soffice` on PATH.

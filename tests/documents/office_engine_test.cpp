@@ -140,7 +140,7 @@ TEST(OfficeRoute, TimeLimitAndLeftHelpersEndTheWholeGroup)
     PrivateTemp temp;
     TempDir dir;
     writeFile(dir / "a.odt", "x");
-    OfficeEngine::Suites suites{{}, {}, {fake(dir, "lento", leavesChild + "\nsleep 300")}, 1s};
+    OfficeEngine::Suites suites{{}, {}, {fake(dir, "lento", leavesChild + "\nsleep 300")}, {}, 1s};
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(OfficeEngine::toPDF(dir / "a.odt", suites), std::nullopt);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
