@@ -18,22 +18,7 @@ using OfficeXML::escape;
 
 namespace {
 
-// What a run or a style says of the character: unset properties inherit.
-struct RunStyle {
-    std::optional<bool> bold, italic, underline;
-    std::optional<double> size;
-    void over(const RunStyle& other)
-    {
-        if (other.bold)
-            bold = other.bold;
-        if (other.italic)
-            italic = other.italic;
-        if (other.underline)
-            underline = other.underline;
-        if (other.size)
-            size = other.size;
-    }
-};
+using RunStyle = CharacterStyle;
 
 const std::string* attr(const XML::Node& node, const char* name) { return node.attr(name); }
 
@@ -173,12 +158,7 @@ struct Reader {
                     if (const auto* id = attr(*rStyle, "w:val"); id && styles.count(*id))
                         style.over(styles[*id]);
                 style.over(runStyle(rPr));
-                Run run;
-                run.bold = style.bold.value_or(false);
-                run.italic = style.italic.value_or(false);
-                run.underline = style.underline.value_or(false);
-                run.size = style.size && std::abs(*style.size - bodySize) > 0.01 ? *style.size : 0;
-                run.href = href;
+                Run run = style.run({}, bodySize, href);
                 for (const auto& part : node->children) {
                     if (part->name == "t")
                         run.text += QString::fromStdString(part->text);

@@ -20,21 +20,9 @@ using namespace StyledText;
 
 namespace {
 
-struct TextStyle {
-    std::optional<bool> bold, italic, underline;
-    std::optional<double> size;
+// Styles name the style they build on.
+struct TextStyle : CharacterStyle {
     QString parent;
-    void over(const TextStyle& other)
-    {
-        if (other.bold)
-            bold = other.bold;
-        if (other.italic)
-            italic = other.italic;
-        if (other.underline)
-            underline = other.underline;
-        if (other.size)
-            size = other.size;
-    }
 };
 
 template <typename Attributes> QString value(const Attributes& attributes, const char* name)
@@ -238,24 +226,7 @@ private:
 
     void text(const QString& content, const Frame& frame)
     {
-        Run run;
-        run.text = content;
-        run.bold = frame.style.bold.value_or(false);
-        run.italic = frame.style.italic.value_or(false);
-        run.underline = frame.style.underline.value_or(false);
-        const double size = frame.style.size.value_or(styles_.bodySize);
-        run.size = std::abs(size - styles_.bodySize) > 0.01 ? size : 0;
-        run.href = frame.href;
-        if (!paragraph_.runs.empty()) {
-            Run& last = paragraph_.runs.back();
-            Run probe = last;
-            probe.text = run.text;
-            if (probe == run) {
-                last.text += run.text;
-                return;
-            }
-        }
-        paragraph_.runs.push_back(std::move(run));
+        paragraph_.append(frame.style.run(content, styles_.bodySize, frame.href));
     }
 
     Styles& styles_;

@@ -148,15 +148,7 @@ private:
         run.underline = c.underline;
         run.size = c.halfPoints == 24 ? 0 : c.halfPoints / 2.0;
         run.href = c.href;
-        if (!paragraph_.runs.empty()) {
-            Run& last = paragraph_.runs.back();
-            if (last.bold == run.bold && last.italic == run.italic && last.underline == run.underline
-                && last.size == run.size && last.href == run.href) {
-                last.text += text;
-                return;
-            }
-        }
-        paragraph_.runs.push_back(std::move(run));
+        paragraph_.append(std::move(run));
     }
 
     void special(const QString& text)

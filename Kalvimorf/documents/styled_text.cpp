@@ -20,6 +20,46 @@ QString Paragraph::text() const
     return result;
 }
 
+void Paragraph::append(Run run)
+{
+    if (run.text.isEmpty())
+        return;
+    if (!runs.empty()) {
+        Run probe = runs.back();
+        probe.text = run.text;
+        if (probe == run) {
+            runs.back().text += run.text;
+            return;
+        }
+    }
+    runs.push_back(std::move(run));
+}
+
+void CharacterStyle::over(const CharacterStyle& other)
+{
+    if (other.bold)
+        bold = other.bold;
+    if (other.italic)
+        italic = other.italic;
+    if (other.underline)
+        underline = other.underline;
+    if (other.size)
+        size = other.size;
+}
+
+Run CharacterStyle::run(const QString& text, double body, const QString& href) const
+{
+    Run result;
+    result.text = text;
+    result.bold = bold.value_or(false);
+    result.italic = italic.value_or(false);
+    result.underline = underline.value_or(false);
+    const double points = size.value_or(body);
+    result.size = std::abs(points - body) > 0.01 ? points : 0;
+    result.href = href;
+    return result;
+}
+
 QString Document::plainText() const
 {
     QStringList lines;
@@ -114,18 +154,7 @@ void appendRun(Paragraph& paragraph, Run run)
 {
     run.text.remove(QChar::ObjectReplacementCharacter);
     run.text.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
-    if (run.text.isEmpty())
-        return;
-    if (!paragraph.runs.empty()) {
-        auto& last = paragraph.runs.back();
-        Run probe = last;
-        probe.text = run.text;
-        if (probe == run) {
-            last.text += run.text;
-            return;
-        }
-    }
-    paragraph.runs.push_back(std::move(run));
+    paragraph.append(std::move(run));
 }
 
 Paragraph paragraphOf(const QTextBlock& block)

@@ -43,6 +43,18 @@ struct Paragraph {
     int listLevel = 0;
     bool ordered = false;
     QString text() const;
+    // Adds the run, or only its text to the last run when that has the same style.
+    void append(Run run);
+};
+
+// What a style sheet says of characters: unset properties inherit from the style below.
+struct CharacterStyle {
+    std::optional<bool> bold, italic, underline;
+    std::optional<double> size;
+    // `other`'s set properties win.
+    void over(const CharacterStyle& other);
+    // A run of that text in this style, with its size kept only when it differs from the body's.
+    Run run(const QString& text, double body, const QString& href = {}) const;
 };
 
 struct Table {
