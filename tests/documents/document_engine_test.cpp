@@ -195,6 +195,16 @@ TEST(DocumentEngine, TypeComesFromTheContent)
     const auto odt = convert(dir / "a.md", "odt");
     fs::rename(odt, dir / "disfarce.docx");
     EXPECT_EQ(readFile(convert(dir / "disfarce.docx", "txt")), "conteúdo ODT");
+    // A web archive: the main page's HTML inside a binary property list.
+    ASSERT_EQ(runProgram("/usr/bin/python3",
+                  {"-c",
+                      "import plistlib,sys; open(sys.argv[1],'wb').write(plistlib.dumps({'WebMainResource': "
+                      "{'WebResourceData': '<p>Página <b>salva</b></p>'.encode(), 'WebResourceMIMEType': 'text/html'}, "
+                      "'WebSubresources': []}, fmt=plistlib.FMT_BINARY))",
+                      (dir / "pagina.webarchive").string()})
+                  .exitCode,
+        0);
+    EXPECT_EQ(readFile(convert(dir / "pagina.webarchive", "md")), "Página **salva**\n");
 }
 
 TEST(RtfReader, GroupsDestinationsAndCharacters)

@@ -146,25 +146,27 @@ TEST(Downloader, ADroppedTransferResumesOnceAndOnlyForItsAddress)
             EXPECT_TRUE(Downloader::isNetworkError(error)) << error.what();
         }
     };
+    // The client library may send a request again by itself when a connection breaks, so only
+    // the request that answered each call counts: the last one so far.
+    const auto lastRange = [&] {
+        return LoopbackServer::header(server.heads().back(), "Range");
+    };
     dropped("/a");
     mode = 1;
     f.get(server.url("/a"));
     EXPECT_EQ(readFile(f.destination()), body);
+    EXPECT_EQ(lastRange(), "bytes=" + std::to_string(half) + "-");
+    EXPECT_EQ(LoopbackServer::header(server.heads().back(), "If-Range"), "\"v1\"");
     f.get(server.url("/a"));
-    auto heads = server.heads();
-    ASSERT_EQ(heads.size(), 3u);
-    EXPECT_EQ(LoopbackServer::header(heads[1], "Range"), "bytes=" + std::to_string(half) + "-");
-    EXPECT_EQ(LoopbackServer::header(heads[1], "If-Range"), "\"v1\"");
-    EXPECT_EQ(LoopbackServer::header(heads[2], "Range"), "");
+    EXPECT_EQ(lastRange(), "");
 
     // Another address in between forgets what was kept.
     dropped("/a");
     mode = 1;
     f.get(server.url("/b"));
+    EXPECT_EQ(lastRange(), "");
     f.get(server.url("/a"));
-    heads = server.heads();
-    EXPECT_EQ(LoopbackServer::header(heads[4], "Range"), "");
-    EXPECT_EQ(LoopbackServer::header(heads[5], "Range"), "");
+    EXPECT_EQ(lastRange(), "");
 
     // A server that refuses the range: the transfer starts over.
     dropped("/a");

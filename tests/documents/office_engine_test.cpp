@@ -177,20 +177,27 @@ TEST(OfficeRoute, CancelEndsTheGroupAndThrows)
 
 TEST(OfficeRoute, OneRunAtATime)
 {
+    // Two documents of the same name going to one folder, as in a batch: each gets its own name.
     TempDir dir;
-    writeFile(dir / "um.docx", "1");
-    writeFile(dir / "dois.docx", "2");
+    writeFile(dir / "a" / "carta.docx", "1");
+    writeFile(dir / "b" / "carta.docx", "2");
+    const auto batch = Task::with(Task::newJob(), dir / "saida");
+    fs::create_directory(dir / "saida");
     const OfficeEngine::Suites suites{{}, {},
         {fake(dir, "devagar",
             "echo começo >> \"$(dirname \"$0\")/vez\"; sleep 0.3; echo fim >> \"$(dirname \"$0\")/vez\"\n" + writes)}};
     std::thread other([&] {
-        OfficeEngine::toPDF(dir / "um.docx", suites);
+        Task::Binder binder(batch);
+        OfficeEngine::toPDF(dir / "a" / "carta.docx", suites);
     });
-    OfficeEngine::toPDF(dir / "dois.docx", suites);
+    {
+        Task::Binder binder(batch);
+        OfficeEngine::toPDF(dir / "b" / "carta.docx", suites);
+    }
     other.join();
     EXPECT_EQ(readFile(dir / "vez"), "começo\nfim\ncomeço\nfim\n");
-    EXPECT_TRUE(fs::exists(dir / "um.pdf"));
-    EXPECT_TRUE(fs::exists(dir / "dois.pdf"));
+    EXPECT_TRUE(fs::exists(dir / "saida" / "carta.pdf"));
+    EXPECT_TRUE(fs::exists(dir / "saida" / "carta 2.pdf"));
 }
 
 TEST(OfficeRoute, SimpleModeIsNotedOnce)
