@@ -69,6 +69,7 @@ const XML::Node* child(const XML::Node& node, std::string_view name)
 }
 
 struct Reader {
+    static constexpr int maxNesting = 64;
     std::map<std::string, std::string> links;  // relationship id → target
     std::map<std::string, bool> orderedLists;  // numId + "/" + level → decimal
     std::map<std::string, RunStyle> styles;  // style id → character properties
@@ -148,8 +149,12 @@ struct Reader {
         }
     }
 
-    void addRuns(const XML::Node& parent, const RunStyle& paragraphStyle, const QString& href, Paragraph& paragraph)
+    void addRuns(const XML::Node& parent, const RunStyle& paragraphStyle, const QString& href, Paragraph& paragraph,
+        int depth = 0)
     {
+        // Wrappers nest a few levels in real documents; a crafted one must not exhaust the stack.
+        if (depth > maxNesting)
+            return;
         for (const auto& node : parent.children) {
             if (node->name == "r") {
                 RunStyle style = paragraphStyle;
@@ -177,10 +182,10 @@ struct Reader {
                     target = QString::fromStdString(links[*id]);
                 else if (const auto* anchor = attr(*node, "w:anchor"))
                     target = "#" + QString::fromStdString(*anchor);
-                addRuns(*node, paragraphStyle, target, paragraph);
+                addRuns(*node, paragraphStyle, target, paragraph, depth + 1);
             } else if (node->name == "ins" || node->name == "smartTag" || node->name == "fldSimple"
                 || node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
-                addRuns(*node, paragraphStyle, href, paragraph);
+                addRuns(*node, paragraphStyle, href, paragraph, depth + 1);
             }
         }
     }
@@ -211,19 +216,23 @@ struct Reader {
     }
 
     // A cell's paragraphs, nested tables flattened into it.
-    void cellParagraphs(const XML::Node& node, std::vector<Paragraph>& into)
+    void cellParagraphs(const XML::Node& node, std::vector<Paragraph>& into, int depth = 0)
     {
+        if (depth > maxNesting)
+            return;
         for (const auto& c : node.children) {
             if (c->name == "p")
                 into.push_back(paragraph(*c));
             else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
                 || c->name == "sdtContent")
-                cellParagraphs(*c, into);
+                cellParagraphs(*c, into, depth + 1);
         }
     }
 
-    void blocks(const XML::Node& parent)
+    void blocks(const XML::Node& parent, int depth = 0)
     {
+        if (depth > maxNesting)
+            return;
         for (const auto& node : parent.children) {
             if (node->name == "p") {
                 document.blocks.push_back({paragraph(*node), nullptr});
@@ -239,7 +248,7 @@ struct Reader {
                 }
                 document.blocks.push_back({{}, std::move(table)});
             } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
-                blocks(*node);
+                blocks(*node, depth + 1);
             } else if (node->name == "sectPr") {
                 page(*node);
             }
