@@ -195,6 +195,9 @@ TEST(DocumentEngine, TypeComesFromTheContent)
     const auto odt = convert(dir / "a.md", "odt");
     fs::rename(odt, dir / "disfarce.docx");
     EXPECT_EQ(readFile(convert(dir / "disfarce.docx", "txt")), "conteúdo ODT");
+    // A rich text bundle: the RTF inside.
+    writeFile(dir / "nota.rtfd" / "TXT.rtf", "{\\rtf1 Nota {\\b forte}\\par}");
+    EXPECT_EQ(readFile(convert(dir / "nota.rtfd", "md")), "Nota **forte**\n");
     // A web archive: the main page's HTML inside a binary property list.
     ASSERT_EQ(runProgram("/usr/bin/python3",
                   {"-c",

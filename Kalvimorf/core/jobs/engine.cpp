@@ -32,7 +32,7 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
 {
     // Only folders and packed items may be anything else; a link to /dev/zero or a FIFO given
     // to a reader would be read for ever.
-    if (kind != MediaKind::folder && kind != MediaKind::other)
+    if (kind != MediaKind::folder && kind != MediaKind::other && Catalog::normalizedExt(source) != "rtfd")
         FileSafety::requireRegularFile(source);
     if (format.action == FormatAction::convert && Catalog::normalizedExt(source) == format.ext)
         return copyAsIs(source, format);
