@@ -11,6 +11,8 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "shell/app_model.h"
+#include "shell/main_view.h"
 
 #include <QImage>
 #include <QImageWriter>
@@ -39,7 +41,7 @@ template <typename T> std::optional<T> parsed(const std::string& word)
 // The wheel configured for the sample file of the given extension.
 WheelState sampleWheel(WheelMode mode, const std::string& ext, std::optional<int> pager)
 {
-    const WheelEntry::Urls sample{std::filesystem::path("/tmp/exemplo." + ext)};
+    const WheelEntry::Paths sample{std::filesystem::path("/tmp/exemplo." + ext)};
     auto [entries, empty] = WheelController::entries(mode, sample);
     WheelState state;
     state.configure(std::move(entries), WheelController::title(mode), Catalog::describe(sample), mode, empty, pager);
@@ -178,7 +180,7 @@ void fan()
     Cli::makeApplication(true);
     const auto& args = Cli::args;
     const auto mode = *WheelModes::fromRaw(args[2]);
-    const WheelEntry::Urls sample = {"/tmp/exemplo." + args[3]};
+    const WheelEntry::Paths sample = {"/tmp/exemplo." + args[3]};
     const auto offer = WheelController::entries(mode, sample);
     CardFan fan;
     fan.configure(
@@ -210,4 +212,34 @@ void quality()
     Cli::exitNow(0);
 }
 
+namespace {
+
+void mainWindowView()
+{
+    const auto& args = Cli::args;
+    auto& model = AppModel::shared();
+    if (args.size() >= 5)
+        if (const auto mode = WheelModes::fromRaw(args[4]))
+            model.setMode(*mode);
+    if (args.size() >= 6)
+        model.setFiles({std::filesystem::absolute(args[5])});
+    MainView view(model);
+    view.setAutoFillBackground(true);
+    view.show();
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(view.palette().color(QPalette::Window));
+    view.render(&image);
+    writeOrFail(image, args[3]);
+}
+
+}
+
+void view()
+{
+    Cli::makeApplication(true);
+    // The application's palette follows the chosen appearance, as in the desktop program.
+    DesktopTheme().apply();
+    mainWindowView();
+    Cli::exitNow(0);
+}
 }

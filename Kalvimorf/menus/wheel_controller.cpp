@@ -46,26 +46,26 @@ std::string formatDetail(const OutputFormat& format)
 
 }
 
-WheelController::Entries WheelController::entries(WheelMode mode, const WheelEntry::Urls& urls)
+WheelController::Entries WheelController::entries(WheelMode mode, const WheelEntry::Paths& files)
 {
     Entries result;
     switch (mode) {
     case WheelMode::convert:
-        if (const auto offer = Catalog::options(urls))
+        if (const auto offer = Catalog::options(files))
             for (const auto& format : offer->formats)
                 result.entries.push_back({format.label, formatDetail(format), QualityGroups::of(format.ext),
-                    [format](const WheelEntry::Urls& dropped, QualityLevel level) {
+                    [format](const WheelEntry::Paths& dropped, QualityLevel level) {
                         ConversionRunner::shared().run(dropped, format, level);
                     },
-                    [format](const WheelEntry::Urls& dropped) {
+                    [format](const WheelEntry::Paths& dropped) {
                         ConversionRunner::shared().run(dropped, format, std::nullopt);
                     }});
-        result.empty = urls.size() > 1 ? "Use arquivos do\nmesmo grupo" : "Sem conversões\npara este arquivo";
+        result.empty = files.size() > 1 ? "Use arquivos do\nmesmo grupo" : "Sem conversões\npara este arquivo";
         break;
     case WheelMode::tools:
-        for (auto tool : Tools::available(urls))
+        for (auto tool : Tools::available(files))
             result.entries.push_back(
-                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Urls& dropped) {
+                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Paths& dropped) {
                      ToolRunner::shared().start(tool, dropped);
                  }});
         result.empty = "Sem ferramentas\npara esta seleção";
@@ -73,7 +73,7 @@ WheelController::Entries WheelController::entries(WheelMode mode, const WheelEnt
     case WheelMode::actions:
         for (auto action : FileActions::all())
             result.entries.push_back({FileActions::label(action), FileActions::detail(action), std::nullopt, nullptr,
-                [action](const WheelEntry::Urls& dropped) {
+                [action](const WheelEntry::Paths& dropped) {
                     FileActions::perform(action, dropped);
                 }});
         break;
@@ -103,7 +103,7 @@ std::vector<WheelEntry> WheelController::qualityEntries(
         const auto shortText = QualityGroups::shortText(group, level);
         cards.push_back({upper(name) + (shortText.empty() ? "" : " " + shortText),
             QualityGroups::label(group, level) + (level == saved ? "\n(padrão)" : ""), std::nullopt, nullptr,
-            [choose, level](const WheelEntry::Urls&) {
+            [choose, level](const WheelEntry::Paths&) {
                 if (choose)
                     choose(level);
             }});

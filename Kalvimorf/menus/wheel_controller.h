@@ -17,7 +17,7 @@ public:
     };
     // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
     // nothing but its arguments and the catalogues.
-    static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
+    static Entries entries(WheelMode mode, const WheelEntry::Paths& files);
     // The menu's title for a mode: "Converter", "Ferramentas", "Ações".
     static std::string title(WheelMode mode);
     // The four quality cards of a group, highest first; the saved level's detail says it is the
