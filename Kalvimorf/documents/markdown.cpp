@@ -258,8 +258,8 @@ QString fromAttributed(const QTextDocument& document)
 
         // Consecutive items stand on consecutive lines.
         if (listItem && md.endsWith("\n\n") && md.size() >= 3) {
-            const QStringList pieces = md.chopped(2).split('\n', Qt::SkipEmptyParts);
-            const QString last = pieces.isEmpty() ? QString() : pieces.back();
+            const QStringList written = md.chopped(2).split('\n', Qt::SkipEmptyParts);
+            const QString last = written.isEmpty() ? QString() : written.back();
             if (last.startsWith("- ") || (!last.isEmpty() && last[0].isDigit()))
                 md.chop(1);
         }

@@ -12,7 +12,7 @@ namespace Markdown {
 
 // The HTML fragment of a Markdown source (no html, head or body element).
 QString toHTML(const QString& markdown);
-// One piece of text escaped and with its inline markup converted; never applied to code lines.
+// One run of text escaped and with its inline markup converted; never applied to code lines.
 QString inlineMarkup(const QString& text);
 // Markdown of styled text: headings of levels 1 to 3 from font sizes measured against the most
 // common size, list items from the document's lists or typed bullets and numbers, bold and
