@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <atomic>
+
 namespace OfficeNotices {
 
 namespace {
@@ -15,6 +17,10 @@ class StoreNotices : public OfficeEvents {
 public:
     void simpleMode(const std::string& message) override
     {
+        // Each worker is a process of its own and notes the simple route once; the program shows
+        // it once.
+        if (shown_.exchange(true))
+            return;
         MainThread::post([message] {
             // Appended as it is: a notice has nothing to cancel and claims no card.
             Job job;
@@ -30,6 +36,9 @@ public:
             ComponentInstaller::shared().installIfNeeded();
         });
     }
+
+private:
+    std::atomic<bool> shown_{false};
 };
 
 // The installer's one job per run, "Preparando o Brivlon", in the job store.
