@@ -2,8 +2,10 @@
 // LibreOffice: the order of the suites, the time limit and cancellation ending the suite's whole
 // process group, one run at a time, the notice of the simple route and the run folders.
 
+#include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/pdf_engine.h"
+#include "core/jobs/worker.h"
 #include "core/state/office_events.h"
 #include "documents/docx.h"
 #include "documents/office_engine.h"
@@ -16,6 +18,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -243,4 +247,69 @@ TEST(OfficeRoute, RealLibreOfficeLaysOutEveryInput)
         EXPECT_NE(text.find("Parágrafo número 1 do documento."), std::string::npos) << ext;
         EXPECT_NE(text.find("Parágrafo número 90 do documento."), std::string::npos) << ext;
     }
+}
+
+namespace {
+
+// Processes whose command line mentions `text` (and `also`).
+std::vector<pid_t> processesMentioning(const std::string& text, const std::string& also = {})
+{
+    std::vector<pid_t> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (line.find(text) != std::string::npos && line.find(also) != std::string::npos)
+            found.push_back(pid_t(std::stol(name)));
+    }
+    return found;
+}
+
+}
+
+// The desktop program cancels a job by ending its worker's whole group at once: the suite and
+// the helper it forked must go with it, or the helper would keep the profile.
+TEST(OfficeRoute, EndingTheWorkerEndsTheSuite)
+{
+    if (OfficeEngine::installedSuites().user.empty())
+        GTEST_SKIP() << "no LibreOffice installed";
+    TempDir dir;
+    StyledText::Document document;
+    for (int i = 1; i <= 20000; ++i)
+        document.blocks.push_back({{{{QString("Linha %1 de um documento comprido.").arg(i)}}}, nullptr});
+    Docx::write(document, dir / "longo.docx");
+    writeFile(dir / "curto.txt", "x");
+    const std::string marker = (dir / "dados").string();
+    // The profile the worker's suite will use, made beforehand: the first start of a profile
+    // restarts the helper once, and the helper that converts is the one that must end.
+    const auto suite = OfficeEngine::installedSuites().user.front();
+    ASSERT_TRUE(OfficeEngine::convertWithSuite(suite, dir / "curto.txt", "odt", dir.path(),
+        dir / "dados" / "Brivlon" / "Componentes" / "perfil-libreoffice", 120s));
+
+    Process::Command command;
+    command.executable = BRIVLON_BINARY;
+    command.arguments = {"--worker"};
+    command.env = {{"XDG_DATA_HOME", marker}, {"XDG_STATE_HOME", (dir / "estado").string()}};
+    Process::Child worker(command);
+    Worker::Request request;
+    request.sources = {dir / "longo.docx"};
+    request.kind = MediaKind::document;
+    request.format = {"pdf", "PDF"};
+    const std::string text = Worker::encode(request);
+    ASSERT_EQ(::send(worker.channel(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    // The helper the suite forks does the work; the worker ends while it runs.
+    while (processesMentioning(marker, "soffice.bin").empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_FALSE(processesMentioning(marker, "soffice.bin").empty()) << "the suite never started";
+    worker.kill();
+    worker.wait();
+    // Far sooner than the suite would finish the document.
+    const auto gone = std::chrono::steady_clock::now() + 1s;
+    while (!processesMentioning(marker).empty() && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(processesMentioning(marker).empty());
 }

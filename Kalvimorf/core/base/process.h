@@ -32,9 +32,10 @@ struct Command {
     // The most address space the child may take, in bytes; past it its allocations fail. For
     // tools whose memory a hostile input decides (an unpacker fed a recursive archive).
     std::optional<unsigned long long> memoryLimit;
-    // A tool that forks helpers of its own (an office suite) gets a process group of its own even
-    // inside a worker, and the group is ended whenever the run ends: by time limit, by
-    // cancellation, or because the tool itself exited and left helpers behind.
+    // A tool that forks helpers of its own (an office suite): the tool and its helpers are ended
+    // together whenever the run ends, by time limit, by cancellation, or because the tool itself
+    // exited and left helpers behind. Inside a worker they stay in the worker's group (so ending
+    // the worker ends them), and the helpers are told apart as that group's other members.
     bool ownGroup = false;
     // When set, a run that lasts longer ends its group (SIGTERM, SIGKILL two seconds later) and
     // reports timedOut.
