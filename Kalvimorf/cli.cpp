@@ -1,9 +1,11 @@
 #include "cli.h"
 
 #include "core/state/export_chime.h"
+#include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
 #include "headless_tool.h"
+#include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -57,7 +59,7 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheelAnimation},
-        notYet("--install-components", 2),
+        {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
         {"--export-chime", 3, nullptr,
@@ -125,6 +127,7 @@ void makeApplication(bool headless)
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();
+        OfficeNotices::install();
     }
 }
 
