@@ -7,6 +7,7 @@ brivlon_tests(menus_tests
   menus/menu_model_test.cpp
   menus/theme_preview_test.cpp
   menus/wheel_test.cpp
+  menus/wheel_controller_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
