@@ -64,7 +64,7 @@ const std::vector<Row>& table()
             }},
         {"--render-burst", 3, nullptr, RenderModes::burst},
         {"--render-status", 3, nullptr, RenderModes::status},
-        notYet("--render-view", 4),
+        {"--render-view", 4, nullptr, RenderModes::view},
         {"--render-quality", 4, RenderModes::qualityTaken, RenderModes::quality},
         {"--render-fan", 5, RenderModes::fanTaken, RenderModes::fan},
         {"--render-wheel", 5,

@@ -2,8 +2,9 @@
 
 #include "cli.h"
 #include "core/base/catalog.h"
-#include "core/state/media_clock.h"
 #include "core/base/quality.h"
+#include "core/jobs/job_store.h"
+#include "core/state/media_clock.h"
 #include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
@@ -11,10 +12,13 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "shell/hud_view.h"
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPalette>
 
 #include <charconv>
 #include <cstdio>
@@ -207,6 +211,43 @@ void quality()
     fan.setNumbered(true);
     fan.debugHighlight(QualityLevels::order(saved));
     renderFan(fan, args[3]);
+    Cli::exitNow(0);
+}
+
+namespace {
+
+void hudView(const std::string& path)
+{
+    Job running;
+    running.sourceName = "entrevista.mov";
+    running.target = "MP4";
+    running.progress = 0.62;
+    running.started = true;
+    Job done;
+    done.sourceName = "capa.heic";
+    done.target = "PNG";
+    done.state = Job::State::done("/tmp/capa.png");
+    JobStore::shared().setJobs({running, done});
+    const QSizeF size(HudView::width, 160);
+    const bool dark = Theme::isDark();
+    QImage image(size.toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(dark ? QColor(30, 30, 32) : QGuiApplication::palette().color(QPalette::Window));
+    {
+        QPainter painter(&image);
+        HudView::paint(painter, JobStore::shared().jobs(), size, HudView::Colours::of(dark, Theme::current()),
+            {MediaClock::now(), nullptr, std::nullopt});
+    }
+    writeOrFail(image, path);
+}
+
+}
+
+void view()
+{
+    Cli::makeApplication(true);
+    const auto& args = Cli::args;
+    if (args[2] == "hud")
+        hudView(args[3]);
     Cli::exitNow(0);
 }
 

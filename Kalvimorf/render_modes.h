@@ -23,6 +23,9 @@ bool takesMode(size_t index);
 // --render-quality ext out.png: the four quality cards of the extension's group, the saved level
 // raised.
 [[noreturn]] void quality();
+// --render-view view out.png [extra [file]]: "hud" is the progress panel with two sample jobs,
+// one converting and one done, 330 × 160 pixels.
+[[noreturn]] void view();
 // Whether the rows are taken: a mode word, an extension with a quality group.
 bool fanTaken();
 bool qualityTaken();

@@ -1,1 +1,4 @@
-# Tests of this folder are listed here.
+brivlon_tests(shell_tests
+  shell/hud_test.cpp
+)
+target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
