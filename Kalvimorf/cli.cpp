@@ -9,6 +9,8 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "shell/app_delegate.h"
+#include "shell/desktop_entry.h"
+#include "shell/single_instance.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -18,6 +20,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -128,13 +131,37 @@ void makeApplication(bool headless)
 
 int normalStart()
 {
+    // The drag gesture needs X11: a Wayland session runs the program through XWayland, and with
+    // no display at all there is nothing to live in.
+    if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "o Brivlon precisa de uma sessão gráfica (X11) para ficar na bandeja; "
+                             "--convert funciona sem ela\n");
+        exitNow(1);
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
     makeApplication(false);
-    // The first conversion finds its worker loaded.
-    WorkerPool::shared()->prewarm();
+    // A second start hands its files (or a "show yourself") to the first and leaves.
+    std::vector<std::filesystem::path> files;
+    for (size_t i = 1; i < args.size(); ++i)
+        if (std::error_code error; std::filesystem::exists(args[i], error))
+            files.push_back(std::filesystem::absolute(args[i]).lexically_normal());
+    if (SingleInstance::forward(files, 1000))
+        exitNow(0);
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
-    QTimer::singleShot(0, delegate.get(), [d = delegate.get()] {
+    SingleInstance instance;
+    instance.listen([d = delegate.get()](const SingleInstance::Files& opened) {
+        if (opened.empty())
+            d->reopen();
+        else
+            d->open(opened);
+    });
+    DesktopEntry::install(QCoreApplication::applicationFilePath().toStdString());
+    // The first conversion finds its worker loaded.
+    WorkerPool::shared()->prewarm();
+    QTimer::singleShot(0, delegate.get(), [d = delegate.get(), files] {
         d->applicationDidFinishLaunching();
+        d->open(files);
     });
     int code = QApplication::exec();
     return code;
