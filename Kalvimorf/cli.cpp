@@ -8,6 +8,7 @@
 #include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
 #include "render_modes.h"
+#include "scenarios.h"
 #include "shell/app_delegate.h"
 #include "shell/desktop_entry.h"
 #include "shell/single_instance.h"
@@ -77,10 +78,10 @@ const std::vector<Row>& table()
             RenderModes::wheel},
         notYet("--trim", 7),
         notYet("--play-test", 5),
-        notYet("--hud-test", 4),
-        notYet("--single-cycle-test", 3),
-        notYet("--wheel-cycle-test", 2),
-        notYet("--cancel-test", 4),
+        {"--hud-test", 4, nullptr, Scenarios::hudTest},
+        {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},
+        {"--wheel-cycle-test", 2, nullptr, Scenarios::wheelCycleTest},
+        {"--cancel-test", 4, nullptr, Scenarios::cancelTest},
         notYet("--render-trim", 4),
     };
     return rows;
