@@ -143,6 +143,7 @@ WheelController::WheelController(std::unique_ptr<Host> host)
     : host_(host ? std::move(host) : std::make_unique<WheelWindow>())
 {
     hideTimer_.setSingleShot(true);
+    hideTimer_.setTimerType(Qt::PreciseTimer);
     hideTimer_.setInterval(250);
     QObject::connect(&hideTimer_, &QTimer::timeout, [this] {
         hide();
@@ -163,6 +164,9 @@ WheelController::WheelController(std::unique_ptr<Host> host)
         };
         surface.onFrame = nullptr;  // no blurred disc on X11: the wheel paints its own ground
     }
+    host_->setKeyHandler([this](int key, const QString& text) {
+        return handleKey(key, text);
+    });
     useStyle(MenuStyle::wheel);
 }
 
@@ -276,6 +280,8 @@ void WheelController::showQuality(QualityGroup group, const std::string& format,
     host_->watchClicksOutside([this] {
         hide();
     });
+    if (onQualityShown)
+        onQualityShown();
 }
 
 void WheelController::chooseQuality(int index, QualityLevel level)

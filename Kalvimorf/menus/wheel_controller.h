@@ -67,8 +67,9 @@ public:
         // Brings the panel up where it is.
         virtual void raisePanel() = 0;
         virtual void orderOut() = 0;
-        // While allowed, the panel has the keyboard.
+        // While allowed, the panel has the keyboard and hands each key press to `handler`.
         virtual void setAllowsKey(bool allows) = 0;
+        virtual void setKeyHandler(std::function<bool(int key, const QString& text)> handler) = 0;
         // Calls `clicked` for a mouse press outside the panel until stopped with nullptr.
         virtual void watchClicksOutside(std::function<void()> clicked) = 0;
         virtual std::vector<Screen> screens() const = 0;
@@ -94,6 +95,9 @@ public:
     // A key while the quality step waits: Escape closes, Return or Enter takes the default,
     // a digit its card. True when the key was used.
     bool handleKey(int key, const QString& text);
+
+    // Told when the quality cards wait for a choice.
+    std::function<void()> onQualityShown;
 
     bool choosingQuality() const { return choosingQuality_; }
     std::optional<WheelMode> mode() const { return mode_; }

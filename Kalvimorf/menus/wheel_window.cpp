@@ -4,6 +4,7 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 WheelWindow::WheelWindow() : fan_(new CardFan(&panel_)), wheel_(new WheelView())
@@ -60,6 +61,13 @@ void WheelWindow::raisePanel()
     panel_.setWindowOpacity(1);
     panel_.show();
     panel_.raise();
+}
+
+void WheelWindow::setKeyHandler(std::function<bool(int key, const QString& text)> handler)
+{
+    panel_.onKey = [handler](QKeyEvent* event) {
+        return handler && handler(event->key(), event->text());
+    };
 }
 
 void WheelWindow::watchClicksOutside(std::function<void()> clicked)

@@ -29,12 +29,14 @@ public:
     void raisePanel() override;
     void orderOut() override { panel_.hide(); }
     void setAllowsKey(bool allows) override { panel_.setAllowsKey(allows); }
+    void setKeyHandler(std::function<bool(int key, const QString& text)> handler) override;
     void watchClicksOutside(std::function<void()> clicked) override;
     std::vector<WheelController::Screen> screens() const override;
     QPointF pointer() const override;
 
     WheelPanel& panel() { return panel_; }
     CardFan& fan() { return *fan_; }
+    WheelView& wheel() { return *wheel_; }
 
 private:
     WheelPanel panel_;

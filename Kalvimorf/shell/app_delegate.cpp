@@ -5,10 +5,13 @@
 #include "core/jobs/job_store.h"
 #include "core/state/file_viewer.h"
 #include "core/state/login_item.h"
+#include "menus/card_fan_layout.h"
 #include "menus/desktop_theme.h"
 #include "menus/drag_monitor.h"
+#include "menus/drawing_kit.h"
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
+#include "menus/wheel_window.h"
 #include "platform/workspace_watch.h"
 #include "shell/hud_controller.h"
 #include "shell/main_window.h"
@@ -24,6 +27,9 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -65,6 +71,63 @@ void revealJob(const QUuid& id)
     }
     HudController::setHidden(false);
 }
+
+// BRIVLON_TRACE=1 has the program say on standard output what the whole-road test waits for:
+// start-up done, the menu on screen (how long after the trigger, and where its first card is),
+// the menu gone, the quality cards up, jobs done, files opened.
+bool tracing()
+{
+    static const bool on = std::getenv("BRIVLON_TRACE") != nullptr;
+    return on;
+}
+
+void trace(const std::string& line)
+{
+    if (!tracing())
+        return;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Reports the menu's first frame after a trigger: the widget paints, then the time is taken, so
+// the figure covers the whole first frame.
+class FirstFrame final : public QObject {
+public:
+    FirstFrame(WheelWindow& window, std::chrono::steady_clock::time_point triggered)
+        : window_(window), triggered_(triggered)
+    {
+        for (QWidget* surface : {static_cast<QWidget*>(&window.fan()), static_cast<QWidget*>(&window.wheel())})
+            surface->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        for (QWidget* surface : {static_cast<QWidget*>(&window_.fan()), static_cast<QWidget*>(&window_.wheel())})
+            surface->removeEventFilter(this);
+        QCoreApplication::sendEvent(watched, event);
+        const auto ms
+            = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - triggered_).count();
+        QPoint card = window_.panel().geometry().center();
+        if (watched == &window_.fan()) {
+            const auto& state = window_.fan().state();
+            const auto centre = FanGeometry::centre(
+                state.size, state.opensDown, FanGeometry::baseAngle(0, int(state.cards.size())), FanGeometry::radius);
+            card = window_.fan().mapToGlobal(Draw::fromYUp(centre, state.size.height()).toPoint());
+        }
+        char line[96];
+        std::snprintf(line, sizeof line, "menu na tela %.1f ms %d %d", ms, card.x(), card.y());
+        trace(line);
+        deleteLater();
+        return true;
+    }
+
+private:
+    WheelWindow& window_;
+    std::chrono::steady_clock::time_point triggered_;
+};
 
 }
 
@@ -108,11 +171,15 @@ void AppDelegate::applicationDidFinishLaunching()
     wheel_ = std::make_unique<WheelController>();
     dragMonitor_ = std::make_unique<DragMonitor>();
     dragMonitor_->onTrigger = [this](std::optional<WheelMode> mode, const DragMonitor::Files& files) {
+        const auto triggered = std::chrono::steady_clock::now();
+        const bool wasOpen = wheel_->host().panelVisible();
         const QPointF position = QCursor::pos();
         if (mode)
             wheel_->trigger(*mode, files, position);
         else
             wheel_->cycle(files, position);
+        if (tracing() && !wasOpen && wheel_->mode())
+            new FirstFrame(static_cast<WheelWindow&>(wheel_->host()), triggered);
     };
     dragMonitor_->onDragEnded = [this] {
         wheel_->hideSoon();
@@ -128,9 +195,22 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     dragMonitor_->start();
     watchDockPresence();
+    if (tracing()) {
+        wheel_->onQualityShown = [] {
+            trace("qualidade na tela");
+        };
+        JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
+            for (const auto& job : jobs)
+                if (job.state.is(Job::State::Kind::done) && !tracedDone_.contains(job.id)) {
+                    tracedDone_.insert(job.id);
+                    trace("concluído " + job.state.url->string() + (hud_->isShown() ? " no painel" : ""));
+                }
+        });
+    }
     // Without a tray the program would be unreachable; the window stands in for it.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         MainWindow::shared().present();
+    trace("pronto");
 }
 
 void AppDelegate::setupStatusItem()
@@ -247,6 +327,8 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         = type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close || type == QEvent::WindowStateChange;
     if (windowChange && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
         scheduleDockUpdate();
+    if (type == QEvent::Hide && wheel_ && watched == &static_cast<WheelWindow&>(wheel_->host()).panel())
+        trace("menu fechado");
     return false;
 }
 
@@ -270,6 +352,8 @@ void AppDelegate::open(const std::vector<std::filesystem::path>& files)
     if (local.empty())
         return;
     MainWindow::shared().open(local);
+    for (const auto& file : local)
+        trace("aberto " + file.string());
 }
 
 void AppDelegate::reopen()

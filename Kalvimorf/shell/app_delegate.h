@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QUuid>
 
 #include <filesystem>
@@ -64,6 +65,7 @@ private:
     DockPresence dock_;
     std::optional<double> shownProgress_;
     bool dockUpdatePending_ = false;
+    QSet<QUuid> tracedDone_;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -74,6 +74,7 @@ struct FakeHost final : WheelController::Host {
     void raisePanel() override { ++raised, visible = true; }
     void orderOut() override { visible = false; }
     void setAllowsKey(bool on) override { allowsKey = on; }
+    void setKeyHandler(std::function<bool(int, const QString&)>) override { }
     void watchClicksOutside(std::function<void()> clicked) override { clickOutside = std::move(clicked); }
     std::vector<WheelController::Screen> screens() const override { return screenList; }
     QPointF pointer() const override { return pointerAt; }

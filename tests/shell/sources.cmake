@@ -5,10 +5,16 @@ brivlon_tests(shell_tests
 target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
 
 # The scenarios show real windows: they run on the private X server of support/with-x.
-add_executable(shell_x11_tests shell/scenarios_x11_test.cpp)
+# The whole road uses the drag source and the XTEST driver of the menu tests.
+add_executable(shell_x11_tests shell/scenarios_x11_test.cpp shell/road_x11_test.cpp)
 target_compile_options(shell_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(shell_x11_tests PRIVATE test_support)
-add_dependencies(shell_x11_tests brivlon)
+target_compile_definitions(shell_x11_tests PRIVATE
+  DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>")
+add_dependencies(shell_x11_tests brivlon drag_source xtest_driver)
 add_test(NAME Scenarios.X11
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests>)
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=Scenarios.*)
 set_tests_properties(Scenarios.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
+add_test(NAME WholeRoad.X11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.*)
+set_tests_properties(WholeRoad.X11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
