@@ -1,6 +1,7 @@
 brivlon_tests(shell_tests
   shell/hud_test.cpp
   shell/shell_test.cpp
+  shell/cancel_all_test.cpp
 )
 target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
 
