@@ -21,6 +21,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -156,14 +157,42 @@ bool AppDelegate::titledWindowShown()
     });
 }
 
+void AppDelegate::configureLoginItemOnce()
+{
+    if (Defaults::boolean("loginItemConfigured").value_or(false))
+        return;
+    // Written first: a failure is not retried, the user can switch it on in the settings.
+    Defaults::set("loginItemConfigured", true);
+    if (auto item = LoginItem::shared(); item && !item->isEnabled())
+        item->setEnabled(true);
+}
+
+QRectF AppDelegate::settingsFrame(QRectF frame, QRectF visible)
+{
+    if (frame.width() < 520 || frame.height() < 380)
+        frame.setSize({540, 600});
+    const double height = std::min(visible.height() - 20, frame.height());
+    const double width = std::min(visible.width() - 20, frame.width());
+    const double x = std::min(visible.right() - width - 10, std::max(frame.x(), visible.left() + 10));
+    const double y = std::max(visible.top() + 10, std::min(frame.y(), visible.bottom() - height - 10));
+    return {x, y, width, height};
+}
+
+void AppDelegate::showAbout()
+{
+    QMessageBox box;
+    box.setWindowTitle("Sobre o Brivlon");
+    box.setIconPixmap(QPixmap::fromImage(StatusIcon::image(std::nullopt, 4)));
+    box.setTextFormat(Qt::RichText);
+    box.setText(QString("<p align=center><b>Brivlon</b><br>%1</p><p align=center><small>Converta qualquer "
+                        "arquivo sem sair do arraste.<br>Tudo processado no seu Mac, offline.</small></p>")
+                    .arg(BRIVLON_VERSION));
+    box.exec();
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
-    if (!Defaults::boolean("loginItemConfigured").value_or(false)) {
-        Defaults::set("loginItemConfigured", true);
-        // A failure is not retried: the user can switch it on in the settings.
-        if (auto item = LoginItem::shared(); item && !item->isEnabled())
-            item->setEnabled(true);
-    }
+    configureLoginItemOnce();
     Theme::apply();
     setupStatusItem();
     // The office component's installer and the update check join here when they land.

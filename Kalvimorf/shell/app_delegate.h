@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QRectF>
 #include <QSet>
 #include <QUuid>
 
@@ -41,10 +42,21 @@ public:
     // Ends the program; the one place "Sair do Brivlon" goes through.
     static void quit();
 
+    // The About box: the name, the version and two lines on what the program does.
+    static void showAbout();
+    // Where the settings window goes on a screen's visible area: a window smaller than 520 × 380
+    // becomes 540 × 600, it shrinks to leave 10 points on each side, and it is pushed in from the
+    // left and the bottom, then from the right and the top, which win.
+    static QRectF settingsFrame(QRectF frame, QRectF visible);
+    // The first start asks for the session's autostart once; later starts never ask again,
+    // whatever the user did with it meanwhile.
+    static void configureLoginItemOnce();
+
     // The program's own titled windows: top-level windows that are neither tool windows nor popups.
     static std::vector<QWidget*> appWindows();
 
     WheelController* wheel() const { return wheel_.get(); }
+    QMenu* statusMenu() const { return statusMenu_.get(); }
     bool dockIconWanted() const { return dock_.regular(); }
 
 private:

@@ -10,8 +10,10 @@ QLabel* selection(QWidget& window) { return window.findChild<QLabel*>("selection
 
 MainWindow& MainWindow::shared()
 {
-    static MainWindow window;
-    return window;
+    // Never destroyed: a window torn down after the application object is gone would crash the
+    // exit.
+    static auto* window = new MainWindow;
+    return *window;
 }
 
 MainWindow::MainWindow() = default;

@@ -1,4 +1,7 @@
+#include "core/base/settings.h"
 #include "core/jobs/job_store.h"
+#include "core/state/login_item.h"
+#include "shell/app_delegate.h"
 #include "shell/desktop_entry.h"
 #include "shell/dock_presence.h"
 #include "shell/single_instance.h"
@@ -207,4 +210,41 @@ TEST(NormalStart, WithoutADisplaySaysWhatWorksAndEnds)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find("--convert"), std::string::npos);
+}
+
+TEST(AppDelegate, TheSettingsWindowFitsTheVisibleArea)
+{
+    const QRectF visible(0, 30, 1440, 800);
+    // Too small a saved frame starts over at 540 × 600.
+    EXPECT_EQ(AppDelegate::settingsFrame({100, 100, 500, 700}, visible), QRectF(100, 100, 540, 600));
+    // Taller than the area: 20 points shorter than it, its top 10 points below the area's top.
+    const auto tall = AppDelegate::settingsFrame({200, 0, 540, 900}, visible);
+    EXPECT_EQ(tall.height(), 780);
+    EXPECT_EQ(tall.top(), 40);
+    // Off to the right and below: pulled back in, 10 points from the edges.
+    EXPECT_EQ(AppDelegate::settingsFrame({1300, 700, 540, 600}, visible), QRectF(1440 - 550, 830 - 610, 540, 600));
+    // Wider than a small screen: 10 points to spare on either side.
+    EXPECT_EQ(AppDelegate::settingsFrame({0, 30, 900, 400}, QRectF(0, 0, 600, 1000)), QRectF(10, 30, 580, 400));
+}
+
+TEST(AppDelegate, TheLoginItemIsAskedForOnceEver)
+{
+    struct Item final : LoginItem {
+        int asked = 0;
+        bool on = false;
+        bool isEnabled() override { return on; }
+        bool setEnabled(bool) override
+        {
+            ++asked;
+            return false;  // the session refused
+        }
+    };
+    auto item = std::make_shared<Item>();
+    Installed<LoginItem> installed(item);
+    Defaults::remove("loginItemConfigured");
+    AppDelegate::configureLoginItemOnce();
+    EXPECT_EQ(item->asked, 1);
+    EXPECT_EQ(Defaults::boolean("loginItemConfigured"), true);
+    AppDelegate::configureLoginItemOnce();
+    EXPECT_EQ(item->asked, 1) << "a refused or removed login item is not asked for again";
 }

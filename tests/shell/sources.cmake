@@ -19,3 +19,10 @@ set_tests_properties(Scenarios.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME WholeRoad.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.*)
 set_tests_properties(WholeRoad.X11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
+
+add_executable(tray_menu_x11_tests shell/tray_menu_x11_test.cpp)
+target_compile_options(tray_menu_x11_tests PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(tray_menu_x11_tests PRIVATE kalvimorf_shell GTest::gtest)
+add_test(NAME TrayMenu.X11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:tray_menu_x11_tests>)
+set_tests_properties(TrayMenu.X11 PROPERTIES TIMEOUT 120)
