@@ -18,7 +18,8 @@ public:
 
     // Private to the user and the session.
     static QString serverName();
-    // True when a first instance took the message; no files means "show yourself".
+    // True when a first instance listens (it was handed the message); no files means "show
+    // yourself".
     static bool forward(const Files& files, int timeoutMs = 3000);
 
     // Becomes the first instance; `opened` gets each later start's files (empty: reopen).
