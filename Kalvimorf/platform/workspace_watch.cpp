@@ -23,7 +23,7 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name)
     std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr),
         &std::free);
-    return reply ? reply->atom : XCB_ATOM_NONE;
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 // The first 32-bit value of a window's property, if it has one.
@@ -72,12 +72,11 @@ bool WorkspaceWatch::activeIsOther()
 {
     auto* connection = static_cast<xcb_connection_t*>(connection_);
     const auto active = cardinal(connection, root_, activeAtom_, XCB_ATOM_WINDOW).value_or(0);
-    // Window managers write the property again with the same window; only a new one counts.
-    if (active == lastActive_)
+    // Window managers write the property again with the same window, and pass through "none"
+    // between two windows while focus moves; only another window counts.
+    if (active == lastActive_ || active == 0)
         return false;
     lastActive_ = active;
-    if (active == 0)
-        return true;
     const auto pid = cardinal(connection, active, pidAtom_, XCB_ATOM_CARDINAL);
     return !pid || pid_t(*pid) != ::getpid();
 }

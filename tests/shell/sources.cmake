@@ -23,6 +23,8 @@ set_tests_properties(WholeRoad.X11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
 add_executable(tray_menu_x11_tests shell/tray_menu_x11_test.cpp)
 target_compile_options(tray_menu_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(tray_menu_x11_tests PRIVATE kalvimorf_shell GTest::gtest)
-add_test(NAME TrayMenu.X11
+target_compile_definitions(tray_menu_x11_tests PRIVATE DRAG_SOURCE="$<TARGET_FILE:drag_source>")
+add_dependencies(tray_menu_x11_tests drag_source)
+add_test(NAME TrayProgram.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:tray_menu_x11_tests>)
-set_tests_properties(TrayMenu.X11 PROPERTIES TIMEOUT 120)
+set_tests_properties(TrayProgram.X11 PROPERTIES TIMEOUT 120)

@@ -1,28 +1,64 @@
 // The tray program in this process on a private X server: its menu, opened, follows jobs that
-// finish, fail or are cancelled while it stays open. Run through support/with-x.
+// finish, fail or are cancelled while it stays open; the window manager's word that another
+// application is active or another workspace is shown reaches the cards. Run through
+// support/with-x.
 #include "core/jobs/job_store.h"
+#include "platform/workspace_watch.h"
 #include "shell/app_delegate.h"
 #include "shell/status_menu.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QProcess>
+
+#include <xcb/xcb.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
 QAction* row(QMenu* menu, int index) { return menu->actions().at(index); }
 
-void settle()
+void settle(int ms = 100)
 {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 100)
+    while (clock.elapsed() < ms)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Asks the window manager for another workspace, as a pager does.
+void showDesktop(uint32_t desktop)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_NET_CURRENT_DESKTOP";
+    auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = root;
+    event.type = atom->atom;
+    event.data.data32[0] = desktop;
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+        reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    free(atom);
+    xcb_disconnect(connection);
 }
 
 }
@@ -68,6 +104,38 @@ TEST(TrayMenu, OpenRowsFollowTheirJobs)
     EXPECT_EQ(row(menu, 0)->text().toStdString(), "d.mov → MP4   na fila");
     menu->hide();
     store.cancelAll();
+}
+
+TEST(WorkspaceWatch, AnotherApplicationOrWorkspaceIsNews)
+{
+    int news = 0;
+    WorkspaceWatch watch([&] {
+        ++news;
+    });
+    QWidget own;
+    own.setWindowTitle("own");
+    own.show();
+    own.activateWindow();
+    settle(400);
+    EXPECT_EQ(news, 0) << "this program's own window becoming active is no news";
+
+    QProcess other;
+    other.start(DRAG_SOURCE, {"/tmp/x.png"});
+    ASSERT_TRUE(waitFor([&] {
+        return other.canReadLine();
+    }));
+    EXPECT_TRUE(waitFor([&] {
+        return news > 0;
+    })) << "the drag source's window became active unnoticed";
+
+    const int before = news;
+    showDesktop(1);
+    EXPECT_TRUE(waitFor([&] {
+        return news > before;
+    }));
+    showDesktop(0);
+    other.kill();
+    other.waitForFinished();
 }
 
 int main(int argc, char** argv)
