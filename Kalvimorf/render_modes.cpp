@@ -43,7 +43,7 @@ template <typename T> std::optional<T> parsed(const std::string& word)
 // The wheel configured for the sample file of the given extension.
 WheelState sampleWheel(WheelMode mode, const std::string& ext, std::optional<int> pager)
 {
-    const WheelEntry::Urls sample{std::filesystem::path("/tmp/exemplo." + ext)};
+    const WheelEntry::Paths sample{std::filesystem::path("/tmp/exemplo." + ext)};
     auto [entries, empty] = WheelController::entries(mode, sample);
     WheelState state;
     state.configure(std::move(entries), WheelController::title(mode), Catalog::describe(sample), mode, empty, pager);
@@ -182,7 +182,7 @@ void fan()
     Cli::makeApplication(true);
     const auto& args = Cli::args;
     const auto mode = *WheelModes::fromRaw(args[2]);
-    const WheelEntry::Urls sample = {"/tmp/exemplo." + args[3]};
+    const WheelEntry::Paths sample = {"/tmp/exemplo." + args[3]};
     const auto offer = WheelController::entries(mode, sample);
     CardFan fan;
     fan.configure(

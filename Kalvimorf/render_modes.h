@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-// The command-line modes that draw a piece of the interface into PNG files without any window.
+// The command-line modes that draw a view of the interface into PNG files without any window.
 namespace RenderModes {
 // --render-status out.png [progress]: the tray icon, 72 × 72 pixels, dark on white.
 [[noreturn]] void status();

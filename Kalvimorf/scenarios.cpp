@@ -124,7 +124,7 @@ void singleCycleTest()
 {
     Cli::makeApplication(false);
     auto* wheel = new WheelController();
-    const WheelEntry::Urls selection{fs::absolute(Cli::args[2])};
+    const WheelEntry::Paths selection{fs::absolute(Cli::args[2])};
     auto log = std::make_shared<std::vector<std::string>>();
     auto press = std::make_shared<std::function<void(int)>>();
     *press = [=](int k) {
@@ -151,7 +151,7 @@ void wheelCycleTest()
 {
     Cli::makeApplication(false);
     auto* wheel = new WheelController();
-    const WheelEntry::Urls selection{"/tmp/exemplo.mov"};
+    const WheelEntry::Paths selection{"/tmp/exemplo.mov"};
     const QPointF point(600, 500);
     auto visible = [wheel] {
         return std::string(wheel->host().panelVisible() ? "true" : "false");

@@ -43,7 +43,7 @@ void CardFan::setInteractive(bool interactive)
     if (!interactive && state_.highlighted && !state_.picked) {
         state_.highlighted.reset();
         liftOnly(std::nullopt);
-        startTimer();
+        startAnimation();
     }
 }
 
@@ -68,7 +68,7 @@ void CardFan::preselect(int index)
         return;
     state_.highlighted = index;
     liftOnly(index);
-    startTimer();
+    startAnimation();
 }
 
 void CardFan::animateIn()
@@ -77,7 +77,7 @@ void CardFan::animateIn()
     state_.hidingAt.reset();
     onHidden_ = nullptr;
     state_.picked.reset();
-    startTimer();
+    startAnimation();
 }
 
 void CardFan::animateOut(std::function<void()> done)
@@ -86,14 +86,14 @@ void CardFan::animateOut(std::function<void()> done)
         return;
     state_.hidingAt = MediaClock::now();
     onHidden_ = std::move(done);
-    startTimer();
+    startAnimation();
 }
 
 void CardFan::pick(int index)
 {
     state_.picked = state_.highlighted = index;
     liftOnly(index);
-    startTimer();
+    startAnimation();
 }
 
 void CardFan::setOpensDown(bool down)
@@ -154,10 +154,10 @@ void CardFan::setHighlight(std::optional<int> index, bool haptic)
         Haptics::tick();
     state_.highlighted = index;
     liftOnly(index);
-    startTimer();
+    startAnimation();
 }
 
-void CardFan::startTimer()
+void CardFan::startAnimation()
 {
     lastTick_ = MediaClock::now();
     if (!timer_.isActive())
@@ -258,7 +258,7 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
     if (state_.highlighted) {
         state_.highlighted.reset();
         liftOnly(std::nullopt);
-        startTimer();
+        startAnimation();
     }
 }
 

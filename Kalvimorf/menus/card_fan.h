@@ -63,7 +63,7 @@ private:
     void setHighlight(std::optional<int> index, bool haptic);
     void liftOnly(std::optional<int> index);
     void restAt(std::optional<int> index);
-    void startTimer();
+    void startAnimation();
     void tick();
 
     FanState state_;

@@ -6,7 +6,6 @@
 #include <QDataStream>
 #include <QFontMetricsF>
 #include <QIODevice>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -14,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <tuple>
 
 namespace FanLabels {
@@ -36,54 +36,87 @@ double widestLine(const QString& text, const QFont& font)
     return widest;
 }
 
-// The first size from `largest` down to `smallest` (half-point steps) at which the widest line
-// fits `width`; else `fallback`.
-double largestFitting(const QString& text, double kern, double width, double largest, double smallest, double fallback)
+// Labels keep below this height: the corner's star and number begin just above it.
+constexpr double labelTop = 37;
+// Room kept between a label and an edge, the neighbour's included (its shadow darkens the rest).
+constexpr double margin = 4;
+
+double lineSpacing(double size, double kern) { return QFontMetricsF(labelFont(size, kern)).lineSpacing(); }
+
+// Sizes from `largest` down to `smallest` in half points: the first that `fits`, else `fallback`.
+template <typename Fits> double largest(double from, double smallest, double fallback, Fits fits)
 {
-    for (double size = largest; size >= smallest - 1e-9; size -= 0.5)
-        if (widestLine(text, labelFont(size, kern)) <= width)
+    for (double size = from; size >= smallest - 1e-9; size -= 0.5)
+        if (fits(size))
             return size;
     return fallback;
 }
 
-Fit measure(const QString& label, bool wide, double strip, double kern)
+Fit wideFit(const QString& broken, double kern)
+{
+    const double size = largest(17, 9.5, 9, [&](double s) {
+        return widestLine(broken, labelFont(s, kern)) <= 70;
+    });
+    return {Layout::wide, broken, size, {0, 14}, 76};
+}
+
+// Upright under the corner, as wide as the neighbour leaves the lowest line.
+std::optional<Fit> stripFit(const QString& text, int count, double kern)
+{
+    const double left = -FanGeometry::cardW / 2 + margin + 1;
+    const int lines = int(text.count(u'\n')) + 1;
+    auto placed = [&](double size) -> Fit {
+        const double height = lines * lineSpacing(size, kern);
+        const double right = FanGeometry::visibleRight(count, labelTop - height) - margin;
+        return {Layout::strip, text, size, {(left + right) / 2, labelTop - height / 2}, right - left};
+    };
+    auto fits = [&](double size) {
+        return widestLine(text, labelFont(size, kern)) <= placed(size).width;
+    };
+    if (FanGeometry::stripWidth(count) < 40 || !fits(10.5))
+        return std::nullopt;
+    return placed(largest(15, 10, 9.5, fits));
+}
+
+// Turned to read upwards, centred across what the neighbour leaves at the text's lower end.
+Fit sidewaysFit(const QString& label, int count, double kern)
+{
+    constexpr double middle = 2, longest = 2 * (labelTop - middle);
+    auto across = [&](double size) {
+        const double bottom = middle - std::min(widestLine(label, labelFont(size, kern)), longest) / 2;
+        return FanGeometry::visibleRight(count, bottom) + FanGeometry::cardW / 2;
+    };
+    const double size = largest(13, 9, 8.5, [&](double s) {
+        return widestLine(label, labelFont(s, kern)) <= longest && lineSpacing(s, kern) <= across(s) - 2 * margin;
+    });
+    return {Layout::sideways, label, size, {-FanGeometry::cardW / 2 + across(size) / 2, middle}, longest};
+}
+
+Fit measure(const QString& label, bool wide, int count, double kern)
 {
     QString broken = label;
     broken.replace(u' ', u'\n');
     if (wide)
-        return {Layout::wide, broken, largestFitting(broken, kern, 70, 17, 9.5, 9)};
-    if (strip >= 40)
-        for (const auto& candidate : {label, broken})
-            if (widestLine(candidate, labelFont(10.5, kern)) <= strip - 8)
-                return {Layout::strip, candidate, largestFitting(candidate, kern, strip - 8, 15, 10, 9.5)};
-    return {Layout::sideways, label, largestFitting(label, kern, 88, 13, 9, 8.5)};
+        return wideFit(broken, kern);
+    for (const auto& candidate : {label, broken})
+        if (auto strip = stripFit(candidate, count, kern))
+            return *strip;
+    return sidewaysFit(label, count, kern);
 }
 
 }
 
-Fit fit(const QString& label, bool wide, double strip, double kern)
+Fit fit(const QString& label, bool wide, int count, double kern)
 {
     // Measuring is the costly part of a frame and its answer never changes for a label.
-    using Key = std::tuple<QString, bool, double, double>;
+    using Key = std::tuple<QString, bool, int, double>;
     thread_local std::map<Key, Fit> known;
-    const Key key{label, wide, wide ? 0 : std::round(strip * 100) / 100, kern};
+    const Key key{label, wide, wide ? 0 : count, kern};
     if (auto found = known.find(key); found != known.end())
         return found->second;
     if (known.size() > 512)
         known.clear();
-    return known.emplace(key, measure(label, wide, strip, kern)).first->second;
-}
-
-QString display(const QString& label, const Palette& palette, WheelMode mode)
-{
-    if (!palette.naturalCase || mode == WheelMode::convert)
-        return label;
-    QString text = QLocale(QLocale::Portuguese, QLocale::Brazil).toLower(label);
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    text.replace(QStringLiteral("finder"), QStringLiteral("Finder"), Qt::CaseInsensitive);
-    text.replace(QStringLiteral("airdrop"), QStringLiteral("AirDrop"), Qt::CaseInsensitive);
-    return text;
+    return known.emplace(key, measure(label, wide, count, kern)).first->second;
 }
 
 }
@@ -190,7 +223,7 @@ void drawFace(
     }
     const int n = int(state.cards.size());
     const QString label
-        = FanLabels::display(QString::fromStdString(state.cards[size_t(card.index)].label), palette, state.mode);
+        = Theme::displayLabel(QString::fromStdString(state.cards[size_t(card.index)].label), palette, state.mode);
     const QColor text = Draw::blended(c.text, card.lift, c.selText);
     const QColor accent = Draw::blended(palette.metal(state.mode), card.lift, c.selText);
     painter.fillPath(Sparkle::path(QRectF(-33, 43, 9, 9)), accent);
@@ -198,18 +231,17 @@ void drawFace(
         drawText(painter, {-17, 47.5}, 20, QString::number(card.index + 1), Draw::font(11, QFont::DemiBold),
             Draw::withAlpha(text, text.alphaF() * 0.55));
 
-    const double strip = FanGeometry::stripWidth(n);
-    const auto fit = FanLabels::fit(label, card.lift > 0.5 || card.index == n - 1, strip, palette.labelKern);
+    const auto fit = FanLabels::fit(label, card.lift > 0.5 || card.index == n - 1, n, palette.labelKern);
     QFont font = Draw::font(fit.size, QFont::DemiBold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, palette.labelKern);
     switch (fit.layout) {
-    case FanLabels::Layout::wide: drawText(painter, {0, 14}, 76, fit.text, font, text); break;
-    case FanLabels::Layout::strip: drawText(painter, {-41 + strip / 2, 25}, strip - 2, fit.text, font, text); break;
+    case FanLabels::Layout::wide:
+    case FanLabels::Layout::strip: drawText(painter, fit.centre, fit.width, fit.text, font, text); break;
     case FanLabels::Layout::sideways:
         painter.save();
-        painter.translate(std::max(strip, 14.0) / 2 - 40, 6);
+        painter.translate(fit.centre);
         painter.rotate(90);  // reads upwards
-        drawText(painter, {0, 0}, 96, fit.text, font, text);
+        drawText(painter, {0, 0}, fit.width, fit.text, font, text);
         painter.restore();
         break;
     }

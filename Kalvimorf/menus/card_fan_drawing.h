@@ -3,6 +3,7 @@
 #include "menus/card_fan_layout.h"
 #include "menus/palette.h"
 
+#include <QPointF>
 #include <QString>
 
 class QPainter;
@@ -21,13 +22,14 @@ struct Fit {
     Layout layout = Layout::wide;
     QString text;  // with the line breaks it is drawn with
     double size = 0;
+    QPointF centre;  // of the text box, in card space (y up; before the quarter turn of sideways)
+    double width = 0;  // of the text box, along the lines
 };
 
-// The layout and the largest size that fits, for a card fully on show (`wide`) or one showing a
-// strip `strip` points wide, with letters spaced by `kern`.
-Fit fit(const QString& label, bool wide, double strip, double kern);
-
-// Labels as shown: natural case outside the convert mode when the palette asks for it.
-QString display(const QString& label, const Palette& palette, WheelMode mode);
+// The layout, place and largest size that fit, for a card fully on show (`wide`) or a resting
+// one of `count` whose right neighbour covers part of it, with letters spaced by `kern`. Strip
+// and sideways labels keep to what their neighbour leaves visible at each line's height, and
+// every label stays below the corner's star and number.
+Fit fit(const QString& label, bool wide, int count, double kern);
 
 }

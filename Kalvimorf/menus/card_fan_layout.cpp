@@ -73,6 +73,14 @@ std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown)
     return std::clamp(roundHalfAway((count - 1) / 2.0 + a / s), 0, count - 1);
 }
 
+double visibleRight(int count, double y)
+{
+    if (count <= 1)
+        return cardW / 2;
+    const double s = step(count) * degrees;
+    return std::min(cardW / 2, (radius + y) * std::tan(s) - cardW / 2 / std::cos(s));
+}
+
 double stripWidth(int count)
 {
     if (count <= 1)

@@ -65,6 +65,10 @@ int roundHalfAway(double value);
 // The card under a point, or none: only inside the ring 195…363 around the pivot, on the open
 // side, and within the fan's spread.
 std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown);
+// Where, across a resting card (its own coordinates: origin at its centre, y up), its right
+// neighbour begins at height `y`: the card's own edge, 42, where no neighbour covers it. The
+// neighbour leans away, so the card shows less of itself the lower one looks.
+double visibleRight(int count, double y);
 // The arc between neighbours at radius 299 (what of a card its right neighbour leaves visible),
 // at most a card's width; 0 for a single card.
 double stripWidth(int count);

@@ -1,6 +1,6 @@
 #pragma once
 
-// The pieces every painted surface shares: the one conversion from the y-up geometry the
+// The parts every painted surface shares: the one conversion from the y-up geometry the
 // drawings are designed in to Qt's y-down, drop shadows and transparency layers, colour
 // blending, text fitting, the program's font, and the easing curves.
 

@@ -33,9 +33,12 @@ namespace {
 using Paths = std::vector<fs::path>;
 
 // A dropped folder may come with a trailing separator; its name is the component before it.
-fs::path plain(const fs::path& url) { return url.has_filename() || url == url.root_path() ? url : url.parent_path(); }
+fs::path plain(const fs::path& file)
+{
+    return file.has_filename() || file == file.root_path() ? file : file.parent_path();
+}
 
-fs::path cleaned(const fs::path& url) { return plain(fs::absolute(url).lexically_normal()); }
+fs::path cleaned(const fs::path& file) { return plain(fs::absolute(file).lexically_normal()); }
 
 std::vector<std::string>& terminalOverride()
 {
@@ -69,29 +72,29 @@ void fail(const std::string& headline, const std::string& message)
 
 QString text(const fs::path& path) { return QString::fromStdString(path.string()); }
 
-void openWith(const Paths& urls, const std::string& name)
+void openWith(const Paths& files, const std::string& name)
 {
     const auto chooser = ActionChooser::shared();
     const auto app
-        = chooser ? chooser->application(DesktopApps::forFiles(urls), "Abrir " + name + " com…") : std::nullopt;
+        = chooser ? chooser->application(DesktopApps::forFiles(files), "Abrir " + name + " com…") : std::nullopt;
     if (app)
-        DesktopApps::open(*app, urls);
+        DesktopApps::open(*app, files);
 }
 
-void zip(const Paths& urls, const std::string& name)
+void zip(const Paths& files, const std::string& name)
 {
-    const fs::path folder = cleaned(urls.front()).parent_path();
-    const bool oneFolder = std::all_of(urls.begin(), urls.end(), [&](const auto& url) {
-        return cleaned(url).parent_path() == folder;
+    const fs::path folder = cleaned(files.front()).parent_path();
+    const bool oneFolder = std::all_of(files.begin(), files.end(), [&](const auto& file) {
+        return cleaned(file).parent_path() == folder;
     });
     if (!oneFolder) {
         fail("Não foi possível zipar", "Os itens precisam estar na mesma pasta.");
         return;
     }
     // The archiver may take long; the job list is only touched back on the main thread.
-    Task::detach(Task::newJob(), [urls, name] {
+    Task::detach(Task::newJob(), [files, name] {
         try {
-            const auto archive = ArchiveEngine::create(urls, OutputFormat{"zip", "ZIP", false});
+            const auto archive = ArchiveEngine::create(files, OutputFormat{"zip", "ZIP", false});
             MainThread::post([archive, name] {
                 report("Zipado: " + name, Job::State::info(archive.filename().string(), archive));
             });
@@ -125,15 +128,15 @@ FileSafety::NameFor freeNames(const fs::path& folder, const fs::path& name)
     };
 }
 
-void move(const Paths& urls, const std::string& name)
+void move(const Paths& files, const std::string& name)
 {
     const auto chooser = ActionChooser::shared();
     const auto destination = chooser ? chooser->folder("Mover " + name) : std::nullopt;
     if (!destination)
         return;
     std::optional<fs::path> firstMoved;
-    for (const auto& url : urls) {
-        const auto item = cleaned(url);
+    for (const auto& file : files) {
+        const auto item = cleaned(file);
         try {
             std::error_code error;
             if (fs::is_directory(fs::symlink_status(item, error)) && within(*destination, item))
@@ -150,14 +153,14 @@ void move(const Paths& urls, const std::string& name)
 }
 
 // File managers paste files from a URI list; the GNOME family wants its own copy/cut flavour.
-void copy(const Paths& urls, const std::string& name)
+void copy(const Paths& files, const std::string& name)
 {
     QList<QUrl> list;
     QStringList uris{QStringLiteral("copy")}, paths;
-    for (const auto& url : urls) {
-        list << QUrl::fromLocalFile(text(plain(url)));
+    for (const auto& file : files) {
+        list << QUrl::fromLocalFile(text(plain(file)));
         uris << list.back().toString(QUrl::FullyEncoded);
-        paths << text(plain(url));
+        paths << text(plain(file));
     }
     auto* data = new QMimeData;
     data->setUrls(list);
@@ -167,15 +170,15 @@ void copy(const Paths& urls, const std::string& name)
     report("Copiado: " + name, Job::State::info("Cole no Finder com ⌘V."));
 }
 
-void copyPath(const Paths& urls)
+void copyPath(const Paths& files)
 {
     QStringList paths;
-    for (const auto& url : urls)
-        paths << text(plain(url));
+    for (const auto& file : files)
+        paths << text(plain(file));
     QGuiApplication::clipboard()->setText(paths.join('\n'));
     report("Caminho copiado",
-        Job::State::info(
-            urls.size() == 1 ? paths.front().toStdString() : std::to_string(urls.size()) + " caminhos, um por linha"));
+        Job::State::info(files.size() == 1 ? paths.front().toStdString()
+                                           : std::to_string(files.size()) + " caminhos, um por linha"));
 }
 
 void terminal(const fs::path& first)
@@ -219,33 +222,33 @@ const std::vector<FileAction>& all()
 std::string label(FileAction action) { return std::string(actions[action].label); }
 std::string detail(FileAction action) { return std::string(actions[action].detail); }
 
-std::string selectionName(const std::vector<fs::path>& urls)
+std::string selectionName(const std::vector<fs::path>& files)
 {
-    if (urls.size() != 1)
-        return std::to_string(urls.size()) + " itens";
-    return plain(urls.front()).filename().string();
+    if (files.size() != 1)
+        return std::to_string(files.size()) + " itens";
+    return plain(files.front()).filename().string();
 }
 
 void setTerminalCandidates(std::vector<std::string> candidates) { terminalOverride() = std::move(candidates); }
 
-void perform(FileAction action, const std::vector<fs::path>& urls)
+void perform(FileAction action, const std::vector<fs::path>& files)
 {
-    if (urls.empty())
+    if (files.empty())
         return;
-    const auto name = selectionName(urls);
+    const auto name = selectionName(files);
     switch (action) {
-    case FileAction::openWith: openWith(urls, name); break;
-    case FileAction::zip: zip(urls, name); break;
-    case FileAction::move: move(urls, name); break;
-    case FileAction::copy: copy(urls, name); break;
+    case FileAction::openWith: openWith(files, name); break;
+    case FileAction::zip: zip(files, name); break;
+    case FileAction::move: move(files, name); break;
+    case FileAction::copy: copy(files, name); break;
     // Linux has no AirDrop service, so this is always the unavailable case.
     case FileAction::airdrop: fail("AirDrop indisponível", "Verifique se o AirDrop está ligado."); break;
-    case FileAction::copyPath: copyPath(urls); break;
+    case FileAction::copyPath: copyPath(files); break;
     case FileAction::reveal:
         if (auto viewer = FileViewer::shared())
-            viewer->reveal(urls);
+            viewer->reveal(files);
         break;
-    case FileAction::terminal: terminal(urls.front()); break;
+    case FileAction::terminal: terminal(files.front()); break;
     }
 }
 

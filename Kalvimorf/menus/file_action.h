@@ -14,10 +14,10 @@ std::string detail(FileAction action);
 // Carries the action out on the main thread; an empty list does nothing. Outcomes worth telling
 // become finished jobs in the job store; failures also sound and go to the error log. Only
 // zipping goes on after the call returns.
-void perform(FileAction action, const std::vector<std::filesystem::path>& urls);
+void perform(FileAction action, const std::vector<std::filesystem::path>& files);
 
 // How jobs name a selection: the item's name for one, "N itens" for more.
-std::string selectionName(const std::vector<std::filesystem::path>& urls);
+std::string selectionName(const std::vector<std::filesystem::path>& files);
 
 // The terminals tried in order, by name (looked up in PATH) or absolute path. An empty list
 // restores the desktop's usual ones.

@@ -3,9 +3,9 @@
 #include <QMimeData>
 #include <QUrl>
 
-WheelEntry::Urls MenuSurface::localFiles(const QMimeData* data)
+WheelEntry::Paths MenuSurface::localFiles(const QMimeData* data)
 {
-    WheelEntry::Urls files;
+    WheelEntry::Paths files;
     if (!data || !data->hasUrls())
         return files;
     for (const auto& url : data->urls())

@@ -19,7 +19,7 @@ class MenuSurface {
 public:
     virtual ~MenuSurface() = default;
 
-    std::function<void(const WheelEntry::Urls&, const WheelEntry&)> onPick;  // files dropped on an entry
+    std::function<void(const WheelEntry::Paths&, const WheelEntry&)> onPick;  // files dropped on an entry
     std::function<void(const WheelEntry&)> onClick;  // clicked, no drop
     std::function<void()> onCenterClick;
     // The blurred disc the surface wants behind it: radius, opacity, shown.
@@ -39,6 +39,6 @@ public:
 
     // What both surfaces take from a drag: only local files, and Copy whenever the source allows
     // it (a move would have the file manager delete the file), else Link.
-    static WheelEntry::Urls localFiles(const QMimeData* data);
+    static WheelEntry::Paths localFiles(const QMimeData* data);
     static std::optional<Qt::DropAction> dropAction(Qt::DropActions possible);
 };

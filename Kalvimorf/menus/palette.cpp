@@ -1,6 +1,7 @@
 #include "menus/palette.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QPalette>
 
 namespace Theme {
@@ -42,6 +43,18 @@ QColor stageSelText(WheelMode m) { return byMode(m, Qt::white, rgb(27, 16, 48), 
 }
 
 QColor standardBlue() { return rgb(0, 122, 255); }
+
+QString displayLabel(const QString& label, const Palette& palette, WheelMode mode)
+{
+    if (!palette.naturalCase || mode == WheelMode::convert)
+        return label;
+    QString text = QLocale(QLocale::Portuguese, QLocale::Brazil).toLower(label);
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    text.replace(QStringLiteral("finder"), QStringLiteral("Finder"), Qt::CaseInsensitive);
+    text.replace(QStringLiteral("airdrop"), QStringLiteral("AirDrop"), Qt::CaseInsensitive);
+    return text;
+}
 
 QColor accent()
 {

@@ -39,4 +39,7 @@ Palette palette(bool dark, AppTheme theme);
 QColor accent();
 // The fixed blue the renders use as "standard blue".
 QColor standardBlue();
+// A card's or segment's label as shown: natural case outside the convert mode where the palette
+// asks for it, with the names of other platforms' places kept in their own spelling.
+QString displayLabel(const QString& label, const Palette& palette, WheelMode mode);
 }

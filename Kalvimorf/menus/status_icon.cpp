@@ -47,13 +47,16 @@ void paint(QPainter& painter, std::optional<double> progress)
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
         painter.fillPath(Sparkle::path(star), Qt::black);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    } else if (*progress >= 1) {
+        painter.fillPath(cardPath, Qt::black);
     } else {
         QPen outline(Qt::black, 1.2);
         painter.strokePath(rounded(card.adjusted(0.6, 0.6, -0.6, -0.6), 1.4), outline);
-        // A bar from the bottom: never empty while a job runs, full from 1 on.
-        const double fraction = *progress < 1 ? std::max(*progress, 0.05) : 1.0;
-        painter.setClipPath(cardPath);
-        painter.fillRect(QRectF(card.left(), card.top(), card.width(), card.height() * fraction), Qt::black);
+        // The bar rises inside the outline, apart from it by a hair, and is never thinner than a
+        // point: a job that has just started still shows a bar, never an empty card.
+        const QRectF inside = card.adjusted(1.7, 1.7, -1.7, -1.7);
+        const double height = std::max(inside.height() * std::max(*progress, 0.0), 1.0);
+        painter.fillPath(rounded(QRectF(inside.left(), inside.top(), inside.width(), height), 0.5), Qt::black);
     }
     painter.restore();
 }

@@ -53,26 +53,26 @@ std::string formatDetail(const OutputFormat& format)
 
 }
 
-WheelController::Entries WheelController::entries(WheelMode mode, const WheelEntry::Urls& urls)
+WheelController::Entries WheelController::entries(WheelMode mode, const WheelEntry::Paths& files)
 {
     Entries result;
     switch (mode) {
     case WheelMode::convert:
-        if (const auto offer = Catalog::options(urls))
+        if (const auto offer = Catalog::options(files))
             for (const auto& format : offer->formats)
                 result.entries.push_back({format.label, formatDetail(format), QualityGroups::of(format.ext),
-                    [format](const WheelEntry::Urls& dropped, QualityLevel level) {
+                    [format](const WheelEntry::Paths& dropped, QualityLevel level) {
                         ConversionRunner::shared().run(dropped, format, level);
                     },
-                    [format](const WheelEntry::Urls& dropped) {
+                    [format](const WheelEntry::Paths& dropped) {
                         ConversionRunner::shared().run(dropped, format, std::nullopt);
                     }});
-        result.empty = urls.size() > 1 ? "Use arquivos do\nmesmo grupo" : "Sem conversões\npara este arquivo";
+        result.empty = files.size() > 1 ? "Use arquivos do\nmesmo grupo" : "Sem conversões\npara este arquivo";
         break;
     case WheelMode::tools:
-        for (auto tool : Tools::available(urls))
+        for (auto tool : Tools::available(files))
             result.entries.push_back(
-                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Urls& dropped) {
+                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Paths& dropped) {
                      ToolRunner::shared().start(tool, dropped);
                  }});
         result.empty = "Sem ferramentas\npara esta seleção";
@@ -80,7 +80,7 @@ WheelController::Entries WheelController::entries(WheelMode mode, const WheelEnt
     case WheelMode::actions:
         for (auto action : FileActions::all())
             result.entries.push_back({FileActions::label(action), FileActions::detail(action), std::nullopt, nullptr,
-                [action](const WheelEntry::Urls& dropped) {
+                [action](const WheelEntry::Paths& dropped) {
                     FileActions::perform(action, dropped);
                 }});
         break;
@@ -110,7 +110,7 @@ std::vector<WheelEntry> WheelController::qualityEntries(
         const auto shortText = QualityGroups::shortText(group, level);
         cards.push_back({upper(name) + (shortText.empty() ? "" : " " + shortText),
             QualityGroups::label(group, level) + (level == saved ? "\n(padrão)" : ""), std::nullopt, nullptr,
-            [choose, level](const WheelEntry::Urls&) {
+            [choose, level](const WheelEntry::Paths&) {
                 if (choose)
                     choose(level);
             }});
@@ -151,7 +151,7 @@ WheelController::WheelController(std::unique_ptr<Host> host)
     for (auto style : {MenuStyle::wheel, MenuStyle::fan}) {
         auto& surface = host_->surface(style);
         // The controller owns the host and with it the surfaces, so these never outlive it.
-        surface.onPick = [this](const WheelEntry::Urls& urls, const WheelEntry& entry) {
+        surface.onPick = [this](const WheelEntry::Paths& urls, const WheelEntry& entry) {
             picked(urls, entry);
         };
         // Only quality cards take clicks, and their own closures know the files.
@@ -184,7 +184,7 @@ void WheelController::useStyle(MenuStyle style)
     style_ = style;
 }
 
-void WheelController::trigger(WheelMode mode, const WheelEntry::Urls& urls, QPointF point)
+void WheelController::trigger(WheelMode mode, const WheelEntry::Paths& urls, QPointF point)
 {
     const bool open = host_->panelVisible() && !view().isHiding();
     if (open && mode_ == mode)
@@ -192,7 +192,7 @@ void WheelController::trigger(WheelMode mode, const WheelEntry::Urls& urls, QPoi
     show(mode, urls, point, !open);
 }
 
-void WheelController::cycle(const WheelEntry::Urls& urls, QPointF point)
+void WheelController::cycle(const WheelEntry::Paths& urls, QPointF point)
 {
     std::vector<WheelMode> offered;
     for (auto mode : {WheelMode::convert, WheelMode::tools, WheelMode::actions})
@@ -210,7 +210,7 @@ void WheelController::cycle(const WheelEntry::Urls& urls, QPointF point)
     show(offered.front(), urls, point, true);
 }
 
-void WheelController::show(WheelMode mode, const WheelEntry::Urls& urls, QPointF point, bool reposition)
+void WheelController::show(WheelMode mode, const WheelEntry::Paths& urls, QPointF point, bool reposition)
 {
     hideTimer_.stop();
     if (choosingQuality_)
@@ -240,7 +240,7 @@ void WheelController::show(WheelMode mode, const WheelEntry::Urls& urls, QPointF
     view().animateIn();
 }
 
-void WheelController::picked(const WheelEntry::Urls& urls, const WheelEntry& entry)
+void WheelController::picked(const WheelEntry::Paths& urls, const WheelEntry& entry)
 {
     Haptics::pick();
     Chime::card(Chime::Kind::flip);
@@ -253,8 +253,8 @@ void WheelController::picked(const WheelEntry::Urls& urls, const WheelEntry& ent
         entry.run(urls);
 }
 
-void WheelController::showQuality(QualityGroup group, const std::string& format, const WheelEntry::Urls& urls,
-    std::function<void(const WheelEntry::Urls&, QualityLevel)> run)
+void WheelController::showQuality(QualityGroup group, const std::string& format, const WheelEntry::Paths& urls,
+    std::function<void(const WheelEntry::Paths&, QualityLevel)> run)
 {
     hideTimer_.stop();
     choosingQuality_ = true;

@@ -29,7 +29,7 @@ public:
     };
     // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
     // nothing but its arguments and the catalogues.
-    static Entries entries(WheelMode mode, const WheelEntry::Urls& urls);
+    static Entries entries(WheelMode mode, const WheelEntry::Paths& files);
     // The menu's title for a mode: "Converter", "Ferramentas", "Ações".
     static std::string title(WheelMode mode);
     // The four quality cards of a group, highest first; the saved level's detail says it is the
@@ -84,10 +84,10 @@ public:
 
     // Separate keys: the mode's key opens that mode, closes it when it already shows, and swaps
     // an open menu to it in place.
-    void trigger(WheelMode mode, const WheelEntry::Urls& urls, QPointF point);
+    void trigger(WheelMode mode, const WheelEntry::Paths& urls, QPointF point);
     // The single key: opens the first mode that has cards, then moves on in place, wrapping.
-    void cycle(const WheelEntry::Urls& urls, QPointF point);
-    void show(WheelMode mode, const WheelEntry::Urls& urls, QPointF point, bool reposition);
+    void cycle(const WheelEntry::Paths& urls, QPointF point);
+    void show(WheelMode mode, const WheelEntry::Paths& urls, QPointF point, bool reposition);
     // Closes 0.25 s later unless something else happens first; nothing while the quality step waits.
     void hideSoon();
     void hide();
@@ -107,9 +107,9 @@ public:
 private:
     MenuSurface& view();
     void useStyle(MenuStyle style);
-    void picked(const WheelEntry::Urls& urls, const WheelEntry& entry);
-    void showQuality(QualityGroup group, const std::string& format, const WheelEntry::Urls& urls,
-        std::function<void(const WheelEntry::Urls&, QualityLevel)> run);
+    void picked(const WheelEntry::Paths& urls, const WheelEntry& entry);
+    void showQuality(QualityGroup group, const std::string& format, const WheelEntry::Paths& urls,
+        std::function<void(const WheelEntry::Paths&, QualityLevel)> run);
     void chooseQuality(int index, QualityLevel level);
 
     std::unique_ptr<Host> host_;
@@ -118,8 +118,8 @@ private:
     bool choosingQuality_ = false;
     std::vector<WheelEntry> qualityEntries_;
     int qualityDefault_ = 0;
-    WheelEntry::Urls qualityUrls_;
-    std::function<void(const WheelEntry::Urls&, QualityLevel)> qualityRun_;
+    WheelEntry::Paths qualityUrls_;
+    std::function<void(const WheelEntry::Paths&, QualityLevel)> qualityRun_;
     QTimer hideTimer_;
     // Closures handed to the surfaces and timers check this before touching the controller.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -8,12 +8,10 @@
 
 #include <QDragEnterEvent>
 #include <QFontMetricsF>
-#include <QLocale>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +21,7 @@ void WheelState::configure(std::vector<WheelEntry> entries, std::string newTitle
     WheelMode newMode, std::string newEmpty, std::optional<int> newPager)
 {
     hover.assign(entries.size(), Spring{0, 0, 0, 420, 32});
-    formats = std::move(entries);
+    cards = std::move(entries);
     title = std::move(newTitle);
     subtitle = std::move(newSubtitle);
     mode = newMode;
@@ -81,7 +79,11 @@ QFont titleFont(double size)
     return Draw::font(size, QFont::DemiBold);
 }
 
-QStringList lines(const std::string& label) { return QString::fromStdString(label).split(u' ', Qt::SkipEmptyParts); }
+// One line per word, in the case the palette shows.
+QStringList lines(const std::string& label, const Palette& palette, WheelMode mode)
+{
+    return Theme::displayLabel(QString::fromStdString(label), palette, mode).split(u' ', Qt::SkipEmptyParts);
+}
 
 // Hub text that fits 92 points wide and 54 high, from 13 points down.
 QFont fitCenter(const QString& text)
@@ -143,20 +145,6 @@ std::optional<int> segmentAt(QPointF point, int count)
 
 bool overHub(QPointF point) { return std::hypot(point.x() - centre.x(), point.y() - centre.y()) < inner; }
 
-std::string displayLabel(const std::string& label, const Palette& palette, WheelMode mode)
-{
-    if (!palette.naturalCase || mode == WheelMode::convert)
-        return label;
-    QString text = QLocale(QStringLiteral("pt_BR")).toLower(QString::fromStdString(label));
-    if (!text.isEmpty())
-        text[0] = text[0].toUpper();
-    text.replace(QRegularExpression(QStringLiteral("finder"), QRegularExpression::CaseInsensitiveOption),
-        QStringLiteral("Finder"));
-    text.replace(QRegularExpression(QStringLiteral("airdrop"), QRegularExpression::CaseInsensitiveOption),
-        QStringLiteral("AirDrop"));
-    return text.toStdString();
-}
-
 double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette, WheelMode mode)
 {
     if (entries.empty())
@@ -176,7 +164,7 @@ double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette,
     const double half = (n >= 2 ? 360.0 / double(n) * 0.5 - 1.4 : 90) * M_PI / 180;
     double smallest = 1e9;
     for (const auto& entry : entries) {
-        const auto parts = lines(displayLabel(entry.label, palette, mode));
+        const auto parts = lines(entry.label, palette, mode);
         double size = parts.size() >= 2 ? 12.5 : (palette.showsRing ? 14 : 15);
         for (;; size -= 0.5) {
             const QFontMetricsF metrics(labelFont(size, palette));
@@ -206,8 +194,8 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
         opacity *= std::pow(1 - h, 3);
         scale *= 1 - 0.07 * h * h;
     }
-    const bool hasEntries = !state.formats.empty();
-    const Disc disc{152 * scale, opacity, palette.glass && hasEntries};
+    const bool hasEntries = !state.cards.empty();
+    const Disc disc{152 * scale, opacity, palette.glass};
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -221,18 +209,6 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
                  selText = palette.selText(state.mode);
     const QColor shadowColour = Draw::withAlpha(Qt::black, palette.shadow);
     const QRectF canvas(0, 0, side, side);
-
-    if (!hasEntries) {
-        Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -4}), 14, shadowColour}, [&](QPainter& p) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(palette.slice);
-            p.drawEllipse(centre, 154, 154);
-        });
-        drawText(painter, centre, 130, QString::fromStdString(state.emptyMessage), Draw::font(14, QFont::DemiBold),
-            palette.text);
-        painter.restore();
-        return disc;
-    }
 
     if (palette.glass) {
         // No window blur behind the panel here: a translucent disc keeps the glass slices
@@ -255,11 +231,24 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
         painter.restore();
     }
 
+    if (!hasEntries) {
+        if (!palette.glass)
+            Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -4}), 14, shadowColour}, [&](QPainter& p) {
+                p.setPen(Qt::NoPen);
+                p.setBrush(palette.slice);
+                p.drawEllipse(centre, 154, 154);
+            });
+        drawText(painter, centre, 130, QString::fromStdString(state.emptyMessage), Draw::font(14, QFont::DemiBold),
+            palette.text);
+        painter.restore();
+        return disc;
+    }
+
     auto ring = [&](QPainter& p) {
-        const int n = int(state.formats.size());
+        const int n = int(state.cards.size());
         const double step = 360.0 / n;
         const double gap = n < 2 || palette.glass ? 0 : (palette.showsRing ? 0.9 : 1.4);
-        const double fontSize = labelSize(state.formats, palette, state.mode);
+        const double fontSize = labelSize(state.cards, palette, state.mode);
         for (int i = 0; i < n; ++i) {
             const double v = size_t(i) < state.hover.size() ? state.hover[size_t(i)].value : 0;
             const double e = Draw::clamp01((t - 0.02 - 0.022 * i) / 0.28) - 1;
@@ -275,7 +264,7 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
                 : ringSegment(middle, innerRadius, outerRadius, m - step / 2 + gap, m + step / 2 - gap);
             p.fillPath(shape, Draw::blended(palette.slice, v, selFill));
             p.strokePath(shape, QPen(Draw::blended(palette.sliceLine, v, metal), 1 + 0.6 * v));
-            const QString label = lines(displayLabel(state.formats[size_t(i)].label, palette, state.mode)).join(u'\n');
+            const QString label = lines(state.cards[size_t(i)].label, palette, state.mode).join(u'\n');
             drawText(p, Draw::polarFromYUp(middle, (innerRadius + outerRadius) / 2, m, side), 130, label,
                 labelFont(fontSize * (1 + 0.06 * v), palette), Draw::blended(palette.text, v, selText));
             p.restore();
@@ -308,8 +297,8 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
             return;
         }
         p.fillPath(Sparkle::path(Draw::fromYUp(QRectF(centre.x() - 6.5, centre.y() + 18, 13, 13), side)), metal);
-        const auto* lit = state.highlighted && size_t(*state.highlighted) < state.formats.size()
-            ? &state.formats[size_t(*state.highlighted)]
+        const auto* lit = state.highlighted && size_t(*state.highlighted) < state.cards.size()
+            ? &state.cards[size_t(*state.highlighted)]
             : nullptr;
         if (lit && lit->detail) {
             const QString detail = QString::fromStdString(*lit->detail);
@@ -346,6 +335,7 @@ WheelView::WheelView()
     connect(&timer_, &QTimer::timeout, this, [this] {
         tick();
     });
+    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, qOverload<>(&QWidget::update));
 }
 
 Palette WheelView::palette() const
@@ -380,7 +370,7 @@ void WheelView::preselect(int index)
     for (size_t i = 0; i < state_.hover.size(); ++i)
         state_.hover[i].target = int(i) == index ? 1 : 0;
     state_.centerHover.target = 0;
-    startTimer();
+    startAnimation();
 }
 
 void WheelView::animateIn()
@@ -388,7 +378,7 @@ void WheelView::animateIn()
     state_.shownAt = MediaClock::now();
     state_.hidingAt.reset();
     onHidden_ = nullptr;
-    startTimer();
+    startAnimation();
 }
 
 void WheelView::animateOut(std::function<void()> done)
@@ -397,7 +387,7 @@ void WheelView::animateOut(std::function<void()> done)
         return;
     state_.hidingAt = MediaClock::now();
     onHidden_ = std::move(done);
-    startTimer();
+    startAnimation();
 }
 
 void WheelView::setHighlight(std::optional<int> index, bool center)
@@ -416,7 +406,7 @@ void WheelView::setHighlight(std::optional<int> index, bool center)
     for (size_t i = 0; i < state_.hover.size(); ++i)
         state_.hover[i].target = index && int(i) == *index ? 1 : 0;
     state_.centerHover.target = center ? 1 : 0;
-    startTimer();
+    startAnimation();
 }
 
 void WheelView::clearHighlight()
@@ -428,10 +418,10 @@ void WheelView::clearHighlight()
     for (auto& spring : state_.hover)
         spring.target = 0;
     state_.centerHover.target = 0;
-    startTimer();
+    startAnimation();
 }
 
-void WheelView::startTimer()
+void WheelView::startAnimation()
 {
     lastTick_ = MediaClock::now();
     if (!timer_.isActive())
@@ -477,7 +467,7 @@ void WheelView::mouseMoveEvent(QMouseEvent* event)
     if (!interactive_)
         return;
     const auto point = event->position();
-    const auto segment = WheelDrawing::segmentAt(point, int(state_.formats.size()));
+    const auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size()));
     const bool hub = WheelDrawing::overHub(point);
     if (!segment && !hub)
         return;
@@ -492,8 +482,8 @@ void WheelView::mouseReleaseEvent(QMouseEvent* event)
     if (WheelDrawing::overHub(point)) {
         if (onCenterClick)
             onCenterClick();
-    } else if (auto segment = WheelDrawing::segmentAt(point, int(state_.formats.size())); segment && onClick) {
-        onClick(state_.formats[size_t(*segment)]);
+    } else if (auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size())); segment && onClick) {
+        onClick(state_.cards[size_t(*segment)]);
     }
 }
 
@@ -508,7 +498,7 @@ void WheelView::dragEnterEvent(QDragEnterEvent* event)
 void WheelView::dragMoveEvent(QDragMoveEvent* event)
 {
     const auto point = event->position();
-    const auto segment = WheelDrawing::segmentAt(point, int(state_.formats.size()));
+    const auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size()));
     setHighlight(segment, WheelDrawing::overHub(point));
     const auto action = dropAction(event->possibleActions());
     if (segment && action && event->mimeData()->hasUrls()) {
@@ -523,18 +513,18 @@ void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
 
 void WheelView::dropEvent(QDropEvent* event)
 {
-    const auto segment = WheelDrawing::segmentAt(event->position(), int(state_.formats.size()));
+    const auto segment = WheelDrawing::segmentAt(event->position(), int(state_.cards.size()));
     const auto action = dropAction(event->possibleActions());
-    auto urls = localFiles(event->mimeData());
-    if (!segment || segment != state_.highlighted || !action || urls.empty()) {
+    auto files = localFiles(event->mimeData());
+    if (!segment || segment != state_.highlighted || !action || files.empty()) {
         event->ignore();
         return;
     }
     event->setDropAction(*action);
     event->accept();
     // The pick runs after the drop returns, so the drag source finishes its side first.
-    QTimer::singleShot(0, this, [this, urls = std::move(urls), entry = state_.formats[size_t(*segment)]] {
+    QTimer::singleShot(0, this, [this, files = std::move(files), entry = state_.cards[size_t(*segment)]] {
         if (onPick)
-            onPick(urls, entry);
+            onPick(files, entry);
     });
 }

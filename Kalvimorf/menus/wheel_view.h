@@ -13,7 +13,7 @@
 
 // Everything the radial wheel draws from: the surface's state at one moment.
 struct WheelState {
-    std::vector<WheelEntry> formats;
+    std::vector<WheelEntry> cards;  // formats, tools or actions, clockwise from the top
     std::string title;
     std::string subtitle;
     WheelMode mode = WheelMode::convert;
@@ -45,8 +45,6 @@ constexpr double outer = 160;  // a fully highlighted segment's outer edge
 std::optional<int> segmentAt(QPointF point, int count);
 bool overHub(QPointF point);
 
-// The label as drawn: natural case outside the convert mode where the palette asks for it.
-std::string displayLabel(const std::string& label, const Palette& palette, WheelMode mode);
 // The one font size all segment labels share: the largest that fits every entry.
 double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette, WheelMode mode);
 
@@ -89,7 +87,7 @@ protected:
 private:
     void setHighlight(std::optional<int> index, bool center);
     void clearHighlight();
-    void startTimer();
+    void startAnimation();
     void tick();
     Palette palette() const;
 

@@ -159,10 +159,10 @@ bool AppDelegate::titledWindowShown()
 
 void AppDelegate::configureLoginItemOnce()
 {
-    if (Defaults::boolean("loginItemConfigured").value_or(false))
+    if (Defaults::flag(SettingKey::loginItemConfigured))
         return;
     // Written first: a failure is not retried, the user can switch it on in the settings.
-    Defaults::set("loginItemConfigured", true);
+    Defaults::set(SettingKey::loginItemConfigured, true);
     if (auto item = LoginItem::shared(); item && !item->isEnabled())
         item->setEnabled(true);
 }
@@ -297,7 +297,7 @@ void AppDelegate::menuNeedsUpdate()
                 break;
             case StatusMenu::Action::toggleHud:
                 connect(action, &QAction::triggered, this, [] {
-                    HudController::setHidden(!Defaults::boolean("hudHidden").value_or(false));
+                    HudController::setHidden(!Defaults::flag(SettingKey::hudHidden));
                 });
                 break;
             case StatusMenu::Action::showWindow:
@@ -312,8 +312,7 @@ void AppDelegate::menuNeedsUpdate()
             }
         }
     };
-    fill(statusMenu_.get(),
-        StatusMenu::items(JobStore::shared().jobs(), Defaults::boolean("hudHidden").value_or(false)));
+    fill(statusMenu_.get(), StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden)));
 }
 
 void AppDelegate::updateStatusItem(const std::vector<Job>& jobs)

@@ -61,7 +61,7 @@ QRectF HudController::targetFrame(size_t jobCount, QRectF visible)
 
 void HudController::setHidden(bool hidden)
 {
-    Defaults::set("hudHidden", hidden);
+    Defaults::set(SettingKey::hudHidden, hidden);
     Notifications::shared().postHudVisibilityChanged();
 }
 
@@ -72,7 +72,7 @@ void HudController::update(const std::vector<Job>& jobs)
     scheduler_->cancel();
     if (jobs.empty())
         return dismiss();
-    if (Defaults::boolean("hudHidden").value_or(false))
+    if (Defaults::flag(SettingKey::hudHidden))
         dismiss();
     else
         show(jobs);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-// Arguments that no option takes start the tray application: the process keeps running and
-// prints nothing of its own.
+// Arguments that no option takes start the desktop program, which without a display says that it
+// needs one and ends, printing nothing on standard output.
 TEST(EntryPoint, UntakenArgumentsFallThroughToTheNormalStart)
 {
     const std::vector<std::vector<std::string>> cases = {

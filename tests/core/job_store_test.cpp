@@ -12,7 +12,7 @@ namespace {
 
 class JobStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { Defaults::remove("revealWhenDone"); }
+    void SetUp() override { Defaults::remove(SettingKey::revealWhenDone); }
 
     JobFakes::SoundFixture sound;
     JobStore store;
@@ -77,7 +77,7 @@ TEST_F(JobStoreTest, FailureIsHeardAtOnceAndLoggedSuccessOnlyWhenTheLastJobEnds)
     store.finish(second, Job::State::done("/tmp/b.jpg"));
     EXPECT_EQ(sound.played(), (std::vector<Played>{{failure, 0.5}, {wand, 0.42}}));
 
-    Defaults::set("revealWhenDone", true);
+    Defaults::set(SettingKey::revealWhenDone, true);
     store.finish(store.add("c.png", "JPG"), Job::State::done("/tmp/c.jpg"));
     store.finish(store.add("d.png", "JPG"), Job::State::failed("x"));
     EXPECT_EQ(viewer->revealed, (std::vector<fs::path>{"/tmp/c.jpg"}));

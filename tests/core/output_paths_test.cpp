@@ -22,7 +22,7 @@ struct ReadOnlyFolders final : OutputPaths::WritableCheck {
 
 class OutputPathsTest : public ::testing::Test {
 protected:
-    void TearDown() override { Defaults::remove("outputMode"); }
+    void TearDown() override { Defaults::remove(SettingKey::outputMode); }
     TempDir dir;
     std::shared_ptr<ReadOnlyFolders> folders = std::make_shared<ReadOnlyFolders>();
     TestSupport::Installed<OutputPaths::WritableCheck> installed{folders};
@@ -33,8 +33,8 @@ TEST_F(OutputPathsTest, FixedFolderThenSourceFolderThenDownloadsAndTheOverrideAb
     const auto source = dir / "src/a.png";
     writeFile(source, "x");
     fs::create_directories(dir / "fixed");
-    Defaults::set("outputMode", "folder");
-    Defaults::set("outputFolder", QString::fromStdString((dir / "fixed").string()));
+    Defaults::set(SettingKey::outputMode, "folder");
+    Defaults::set(SettingKey::outputFolder, QString::fromStdString((dir / "fixed").string()));
     EXPECT_EQ(OutputPaths::directory(source), dir / "fixed");
     folders->readOnly.insert(dir / "fixed");
     EXPECT_EQ(OutputPaths::directory(source), dir / "src");

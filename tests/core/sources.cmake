@@ -3,6 +3,7 @@ brivlon_tests(core_tests
   core/output_paths_test.cpp
   core/file_safety_test.cpp
   core/process_test.cpp
+  core/process_limits_test.cpp
   core/settings_test.cpp
   core/error_log_test.cpp
   core/entry_point_test.cpp

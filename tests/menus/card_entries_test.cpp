@@ -21,7 +21,7 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
     TempDir dir;
     for (const char* name : {"a.png", "b.png", "c.mp3", "d.xyz", "v.mp4", "w.mov"})
         writeFile(dir / name, "x");
-    const WheelEntry::Urls png{dir / "a.png"}, pngs{dir / "a.png", dir / "b.png"}, mixed{dir / "a.png", dir / "c.mp3"};
+    const WheelEntry::Paths png{dir / "a.png"}, pngs{dir / "a.png", dir / "b.png"}, mixed{dir / "a.png", dir / "c.mp3"};
 
     const auto one = WheelController::entries(WheelMode::convert, png);
     const auto names = labels(one);

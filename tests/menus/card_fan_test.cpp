@@ -6,6 +6,7 @@
 
 #include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 #include <QTransform>
 
 #include <gtest/gtest.h>
@@ -41,12 +42,17 @@ QImage render(const std::vector<std::string>& args, const std::vector<std::pair<
 // The pixel at a point of the y-up design.
 QRgb pixel(const QImage& image, QPointF point) { return image.pixel(Draw::fromYUp(point, 450).toPoint()); }
 
-// A point of a card's face in its own y-up coordinates: by default the lower left corner, unlabelled and unhidden.
+// A point of a card's face in its own y-up coordinates (by default the lower left corner,
+// unlabelled and unhidden), where the fan's own layout puts that card, raised or resting.
 QPointF onCard(int index, int count, double lift = 0, bool down = false, QPointF local = {-32, -35})
 {
-    const double a = baseAngle(index, count), grown = 1 + 0.07 * lift;
-    return centre(canvas, down, a, radius + 20 * lift)
-        + QTransform().rotate(rotation(a, down)).scale(grown, grown).map(local);
+    auto state = fanOf(count);
+    state.opensDown = down;
+    state.lift[size_t(index)] = Spring{lift, lift, 0, 420, 32};
+    for (const auto& card : FanGeometry::frame(state, 100).cards)
+        if (card.index == index)
+            return card.centre + QTransform().rotate(card.rotation).scale(card.scale, card.scale).map(local);
+    return {};
 }
 
 // Opaque and within a few levels of `expected`.
@@ -112,39 +118,65 @@ TEST(CardFanGeometry, VisibleStripNarrowsAsCardsAreAdded)
         EXPECT_NEAR(stripWidth(count), width, 0.1) << count;
 }
 
-TEST(CardFanLabels, LayoutFollowsTheVisibleStrip)
+// Every card's label, drawn on see-through faces so that nothing hides it, against the same fan
+// without that one label: the difference is the label's whole ink.
+TEST(CardFanLabels, StayInTheVisiblePartOfTheirCard)
 {
-    using FanLabels::Layout;
-    // A card fully on show breaks at every space and takes the largest size that fits.
-    EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 0, 0).text, "PDF\nÚNICO");
-    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 0, 0.9).size, FanLabels::fit("JPG", true, 0, 0).size);
-    // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
-    EXPECT_EQ(FanLabels::fit("JPG", false, stripWidth(13), 0).layout, Layout::strip);
-    EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, stripWidth(8), 0).text, "SEM\nÁUDIO");
-    EXPECT_EQ(FanLabels::fit("COMPRIMIR", false, stripWidth(13), 0).layout, Layout::sideways);
-    EXPECT_EQ(FanLabels::fit("GIF", false, stripWidth(14), 0).layout, Layout::sideways);  // fourteen on: all too narrow
-    // The chosen size fits the room.
-    for (double strip : {84.0, stripWidth(8), stripWidth(12), stripWidth(18)})
-        for (const char* label : {"EXTRAIR PÁGINAS", "REDIMEN- SIONAR", "TAR.GZ", "ABRIR COM…"}) {
-            const auto fit = FanLabels::fit(label, false, strip, 0.9);
-            QFont font = Draw::font(fit.size, QFont::DemiBold);
-            font.setLetterSpacing(QFont::AbsoluteSpacing, 0.9);
-            const double room = fit.layout == Layout::strip ? strip - 8 : 88;
-            if (fit.size == 8.5)  // the smallest size is the last resort
-                continue;
-            for (const auto& line : fit.text.split(u'\n'))
-                EXPECT_LE(QFontMetricsF(font).horizontalAdvance(line), room) << label << " in " << strip;
+    auto palette = Theme::palette(false, AppTheme::classic);
+    palette.slice = palette.sliceLine = Qt::transparent;
+    palette.text = Qt::black;
+    palette.shadow = 0;
+    const std::vector<std::string> labels{"Comprimir", "Sem metadados", "AirDrop", "Caminho", "MÁXIMA 100%",
+        "EXTRAIR PÁGINAS", "ABRIR COM…", "TAR.GZ", "No Finder"};
+    auto draw = [&](const FanState& state) {
+        QImage image(660, 450, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        paintFan(painter, state, 0, palette);
+        return image;
+    };
+    for (int count : {4, 8, 13, 18}) {
+        auto state = fanOf(count);
+        state.numbered = true;
+        for (int i = 0; i < count; ++i)
+            state.cards[size_t(i)].label = labels[size_t(i) % labels.size()];
+        const auto whole = draw(state);
+        const auto cards = FanGeometry::frame(state, 0).cards;
+        for (int i = 0; i + 1 < count; ++i) {
+            auto without = state;
+            without.cards[size_t(i)].label = "";
+            const auto rest = draw(without);
+            // Card space of a card: its centre at the origin, y up, unscaled.
+            auto local = [&](int index, QPointF point) {
+                const auto& card = cards[size_t(index)];
+                return QTransform().rotate(card.rotation).inverted().map(point - card.centre);
+            };
+            int ink = 0, hidden = 0, inCorner = 0;
+            for (int y = 0; y < 450; ++y)
+                for (int x = 0; x < 660; ++x) {
+                    if (std::abs(qAlpha(whole.pixel(x, y)) - qAlpha(rest.pixel(x, y))) < 96)
+                        continue;
+                    ++ink;
+                    const QPointF point = Draw::fromYUp(QPointF(x + 0.5, y + 0.5), 450);
+                    const QPointF own = local(i, point), next = local(i + 1, point);
+                    hidden += next.x() > -42 && next.y() > -61 && next.y() < 61;
+                    inCorner += own.y() > 41 || own.x() > 41 || own.x() < -41;
+                }
+            EXPECT_GT(ink, 20) << count << " cards, " << labels[size_t(i) % labels.size()];
+            EXPECT_EQ(hidden, 0) << count << " cards, " << labels[size_t(i) % labels.size()];
+            EXPECT_EQ(inCorner, 0) << count << " cards, " << labels[size_t(i) % labels.size()];
         }
+    }
 }
 
-TEST(CardFanLabels, NaturalCaseOutsideConvert)
+TEST(CardFanLabels, RaisedAndLastCardsBreakAtSpacesAndTakeTheLargestSize)
 {
-    const auto natural = Theme::palette(true, AppTheme::macos);
-    EXPECT_EQ(FanLabels::display("NO FINDER", natural, WheelMode::actions), "No Finder");
-    EXPECT_EQ(FanLabels::display("AIRDROP", natural, WheelMode::actions), "AirDrop");
-    EXPECT_EQ(FanLabels::display("SEM ÁUDIO", natural, WheelMode::tools), "Sem áudio");
-    EXPECT_EQ(FanLabels::display("PDF ÚNICO", natural, WheelMode::convert), "PDF ÚNICO");
-    EXPECT_EQ(FanLabels::display("NO FINDER", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NO FINDER");
+    EXPECT_EQ(FanLabels::fit("PDF ÚNICO", true, 8, 0).text, "PDF\nÚNICO");
+    EXPECT_LT(FanLabels::fit("MÁXIMA 100%", true, 8, 0.9).size, FanLabels::fit("JPG", true, 8, 0).size);
+    // Short labels stand upright in a strip of six to thirteen cards, long words go sideways.
+    EXPECT_EQ(FanLabels::fit("JPG", false, 13, 0).layout, FanLabels::Layout::strip);
+    EXPECT_EQ(FanLabels::fit("SEM ÁUDIO", false, 8, 0).text, "SEM\nÁUDIO");
+    EXPECT_EQ(FanLabels::fit("GIF", false, 14, 0).layout, FanLabels::Layout::sideways);
 }
 
 TEST(CardFanFrames, DealingAndThePickClose)
@@ -165,15 +197,19 @@ TEST(CardFanFrames, DealingAndThePickClose)
     state.lift[3] = {1, 1, 0, 420, 32};
     EXPECT_EQ(FanGeometry::frame(state, 100).cards.back().index, 3);  // the raised card is painted last
     state.hidingAt = 100;
+    // The picked card rises away from the pivot while it turns upright and over.
+    const auto distance = [](const FanGeometry::Card& card) {
+        return std::hypot(card.centre.x() - 330, card.centre.y() - 28);
+    };
+    const auto raised = FanGeometry::frame(state, 100).cards.back();
     auto picked = FanGeometry::frame(state, 100.03).cards.back();
-    EXPECT_NEAR(picked.flip, 0.64, 0.01);
-    const double resting = 20 + radius;
-    EXPECT_NEAR(std::hypot(picked.centre.x() - 330, picked.centre.y() - 28) - resting, 9, 0.5);
+    EXPECT_TRUE(distance(picked) > distance(raised) && picked.flip > 0 && picked.flip < 1);
+    EXPECT_LT(std::abs(picked.rotation), std::abs(raised.rotation));
     frame = FanGeometry::frame(state, 100.3);
-    picked = frame.cards.back();
-    EXPECT_NEAR(picked.flip, -1, 1e-9);
-    EXPECT_NEAR(picked.rotation, 0, 1e-9);
-    EXPECT_NEAR(picked.centre.y() - 28 - resting, 45, 1);
+    const auto turned = frame.cards.back();
+    EXPECT_GT(distance(turned), distance(picked) + 20);
+    EXPECT_NEAR(turned.flip, -1, 1e-9);
+    EXPECT_NEAR(turned.rotation, 0, 1e-9);
     EXPECT_EQ(frame.infoAlpha, 0);
     for (size_t i = 0; i + 1 < frame.cards.size(); ++i)
         EXPECT_EQ(frame.cards[i].alpha, 0);
@@ -203,7 +239,14 @@ TEST(RenderModes, FanStills)
 
     // 0.3 s after the pick one card stands upright, its back on the darkened accent; the rest are gone.
     image = render({"--render-fan", "convert", "png", out, "3", "pick", "0.3"});
-    EXPECT_TRUE(near(pixel(image, {330 - 46, 28 + 282 + 44.6}), QColor(0, 79, 166)));
+    auto state = fanOf(8);
+    state.highlighted = state.picked = 3;
+    state.lift[3] = Spring{1, 1, 0, 420, 32};
+    state.hidingAt = 100;
+    const auto back = FanGeometry::frame(state, 100.3).cards.back();  // between the edge and the back's frame
+    const QPointF plain
+        = back.centre + QTransform().rotate(back.rotation).scale(back.scale, back.scale).map(QPointF(-39, 7));
+    EXPECT_TRUE(near(pixel(image, plain), QColor(0, 79, 166)));
     EXPECT_EQ(qAlpha(pixel(image, onCard(0, 8))), 0);
     QImage blank(660, 450, QImage::Format_ARGB32);
     blank.fill(Qt::transparent);
@@ -216,9 +259,9 @@ TEST(RenderModes, FanStills)
 TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
 {
     TempDir dir;
-    Defaults::set("quality.jpg", "web");
+    Defaults::set(SettingKey::quality, "jpg", "web");
     const auto image = render({"--render-quality", "jpg", (dir / "q.png").string()});
-    Defaults::remove("quality.jpg");
+    Defaults::remove(SettingKey::quality, "jpg");
     EXPECT_TRUE(near(pixel(image, onCard(2, 4, 1)), accent));
     EXPECT_FALSE(near(pixel(image, onCard(1, 4)), accent));
     // The pill carries the raised card's detail, marked as the default.

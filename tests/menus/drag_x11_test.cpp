@@ -110,7 +110,7 @@ public:
     // release; caps lock toggled on and off is neither a trigger nor a cancel.
     ::testing::AssertionResult separateKeys()
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(beginDrag(true));
         REQUIRE(hold("Shift_L", "convert", true));
         REQUIRE(hold("Super_L", "tools", true));
@@ -127,8 +127,8 @@ public:
         static const std::vector<std::pair<std::string, std::string>> keys
             = {{"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
         const auto& [setting, key] = keys[static_cast<size_t>(round) % keys.size()];
-        Defaults::set("separateKeys", false);
-        Defaults::set("key.single", QString::fromStdString(setting));
+        Defaults::set(SettingKey::separateKeys, false);
+        Defaults::set(SettingKey::singleKey, QString::fromStdString(setting));
         REQUIRE(beginDrag(true));
         REQUIRE(hold(key, "cycle", false));
         return drop();
@@ -139,7 +139,7 @@ public:
     // would have come before that release.
     ::testing::AssertionResult textOnly()
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(beginDrag(false));
         REQUIRE(drive("down Shift_L"));
         REQUIRE(drive("pause 500"));
@@ -148,11 +148,11 @@ public:
         return drop();
     }
 
-    // A long list from a source that hands it over in pieces, claimed while the button is held
+    // A long list from a source that hands it over in chunks, claimed while the button is held
     // on the desktop, as a drag out of a program of another toolkit would be.
     ::testing::AssertionResult longList(Child& owner, const std::vector<fs::path>& files)
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(drive("move 1200 950"));
         REQUIRE(drive("press"));
         owner.send("claim");
@@ -198,7 +198,7 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
     const std::vector<fs::path> files = {dir / "foto de férias.png", dir / "relatório.pdf", dir / "a.txt"};
     for (const auto& file : files)
         writeFile(file, "x");
-    for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions"})
+    for (auto key : {SettingKey::singleKey, SettingKey::convertKey, SettingKey::toolsKey, SettingKey::actionsKey})
         Defaults::remove(key);
 
     Desktop desktop(files);

@@ -37,6 +37,17 @@ TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
     EXPECT_NE(stageDark.selFill(WheelMode::actions), stageDark.selFill(WheelMode::convert));
 }
 
+// One rule for the fan and the wheel.
+TEST(Palette, NaturalCaseOutsideConvert)
+{
+    const auto natural = Theme::palette(true, AppTheme::macos);
+    EXPECT_EQ(Theme::displayLabel("NO FINDER", natural, WheelMode::actions), "No Finder");
+    EXPECT_EQ(Theme::displayLabel("AIRDROP", natural, WheelMode::actions), "AirDrop");
+    EXPECT_EQ(Theme::displayLabel("SEM ÁUDIO", natural, WheelMode::tools), "Sem áudio");
+    EXPECT_EQ(Theme::displayLabel("PDF ÚNICO", natural, WheelMode::convert), "PDF ÚNICO");
+    EXPECT_EQ(Theme::displayLabel("NO FINDER", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NO FINDER");
+}
+
 TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)
 {
     EXPECT_EQ(Sparkle::path(QRectF(0, 0, 40, 20)).boundingRect(), QRectF(10, 0, 20, 20));
@@ -129,12 +140,18 @@ TEST(RenderModes, StatusIconFromTheCommandLine)
     EXPECT_NEAR(darkness(rest, 58, 36), 115, 25);
     EXPECT_EQ(render({"abc"}), rest);
 
-    const auto none = render({"0"});
-    EXPECT_GT(darkness(none, 36, 47), 200);  // the thin bar at the bottom
-    EXPECT_LT(darkness(none, 36, 40), 15);
-    EXPECT_GT(darkness(none, 24, 30), 150);  // the outline
+    // A job just started: the outline, and inside it, clear of it, a bar already (rows 38–41).
+    for (const char* low : {"0", "0.02", "-1"}) {
+        const auto started = render({low});
+        EXPECT_GT(darkness(started, 24, 30), 150) << low;  // the outline
+        EXPECT_GT(darkness(started, 36, 47), 200) << low;
+        EXPECT_LT(darkness(started, 36, 42), 60) << low;  // the gap above the outline
+        EXPECT_GT(darkness(started, 36, 39), 200) << low;  // the bar
+        EXPECT_LT(darkness(started, 36, 35), 15) << low;
+        EXPECT_LT(darkness(started, 36, 22), 15) << low;
+    }
     const auto half = render({"0.5"});
-    EXPECT_GT(darkness(half, 36, 40), 240);
+    EXPECT_GT(darkness(half, 36, 32), 240);
     EXPECT_LT(darkness(half, 36, 22), 15);
     const auto full = render({"1"});
     EXPECT_GT(darkness(full, 36, 16), 240);
@@ -162,7 +179,7 @@ TEST(RenderModes, BurstStillsFromTheCommandLine)
 TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
 {
     TempDir dir;
-    Defaults::set("theme.v2", "classic");
+    Defaults::set(SettingKey::theme, "classic");
     const auto out = (dir / "w.png").string();
     auto highlight = [&](std::vector<std::pair<std::string, std::string>> env) {
         env.emplace_back("BRIVLON_APPEARANCE", "light");
@@ -177,5 +194,5 @@ TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
     EXPECT_EQ(highlight({{"BRIVLON_THEME", "neon"}}), macos);  // unknown: the store is not asked
     EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);  // empty still counts
     EXPECT_EQ(highlight({}), rgb(20, 20, 20));  // no variable: the stored classic
-    Defaults::remove("theme.v2");
+    Defaults::remove(SettingKey::theme);
 }

@@ -21,9 +21,9 @@ int main(int argc, char** argv)
     fan.setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     std::vector<WheelEntry> entries;
     for (const char* label : {"A", "B", "C", "D", "E"})
-        entries.push_back({label, std::nullopt, std::nullopt, nullptr, [](const WheelEntry::Urls&) {}});
+        entries.push_back({label, std::nullopt, std::nullopt, nullptr, [](const WheelEntry::Paths&) {}});
     fan.configure(entries, "Converter", "teste", WheelMode::convert, "", std::nullopt);
-    fan.onPick = [](const WheelEntry::Urls& files, const WheelEntry& entry) {
+    fan.onPick = [](const WheelEntry::Paths& files, const WheelEntry& entry) {
         std::string line = "pick " + entry.label + " ";
         for (size_t i = 0; i < files.size(); ++i)
             line += (i ? "|" : "") + files[i].string();

@@ -192,34 +192,51 @@ TEST_F(FileActionsTest, OpenWithOffersTheTypesApplicationsAndStartsTheChosenOne)
     entry("brivlon/nota.desktop",
         "Name=Notes\nName[pt_BR]=Bloco de notas\nMimeType=text/plain;\nExec=/usr/bin/cp %f "
             + (dir / "cópia").string());
-    entry("zeta.desktop", "Name=Zeta\nMimeType=text/plain;\nExec=zeta %F");
-    entry("imagem.desktop", "Name=Aaa Imagem\nMimeType=image/png;\nExec=imagem %U");
+    entry("zeta.desktop", "Name=Zeta\nMimeType=text/plain;\nExec=true %F");
+    entry("imagem.desktop", "Name=Aaa Imagem\nMimeType=image/png;\nExec=true %U");
+    entry("sumido.desktop", "Name=Sumido\nMimeType=text/plain;\nExec=brivlon-nenhum-programa %F");
+    // The types' index, as update-desktop-database leaves it, and the user's choice.
+    writeFile(home / ".local/share/applications/mimeinfo.cache",
+        "[MIME Cache]\ntext/plain=brivlon-nota.desktop;sumido.desktop;zeta.desktop;\nimage/png=imagem.desktop;\n");
     writeFile(home / ".config/mimeapps.list", "[Default Applications]\ntext/plain=zeta.desktop\n");
     writeFile(dir / "minha nota.txt", "nota");
     chooser->pick = "brivlon-nota.desktop";
 
     FileActions::perform(FileAction::openWith, {dir / "minha nota.txt"});
-    // The user's default first, the other registered ones next, then any application for files.
+    // The user's default first, the other registered ones next, then any application for files;
+    // nothing whose program is missing.
     EXPECT_EQ(chooser->offered, (Strings{"Zeta", "Bloco de notas", "Aaa Imagem"}));
     EXPECT_TRUE(JobFakes::pumpUntil([&] {
         return fs::exists(dir / "cópia");
     }));
 }
 
-TEST(DesktopApps, ExecLinesBecomeArgumentListsWithoutAShell)
+TEST_F(FileActionsTest, ExecLinesBecomeArgumentListsWithoutAShell)
 {
-    DesktopApp app{"x.desktop", "Visor", "visor-icone", "", "/apps/x.desktop"};
-    auto lines = [&](const std::string& exec) {
-        app.exec = exec;
-        return DesktopApps::commandLines(app, {"/a b/um.txt", "/dois.txt"});
+    // The program writes one line per run: its arguments, each followed by "|".
+    const auto program = dir / "meu visor/bin";
+    writeFile(program,
+        "#!/bin/sh\nline=$(printf '%s|' \"$@\")\nprintf '%s\\n' \"$line\" >> '" + (dir / "runs").string() + "'\n");
+    fs::permissions(program, fs::perms::owner_all);
+    auto runs = [&](const std::string& exec, size_t count) {
+        fs::remove(dir / "runs");
+        const auto entry = dir / "visor.desktop";
+        writeFile(entry, "[Desktop Entry]\nType=Application\nName=Visor\nIcon=visor-icone\nExec=" + exec + "\n");
+        DesktopApps::open({"visor.desktop", "Visor", "visor-icone", entry}, {"/a b/um.txt", "/dois.txt"});
+        JobFakes::pumpUntil([&] {
+            return std::ranges::count(readFile(dir / "runs"), '\n') >= count;
+        });
+        auto lines = QString::fromStdString(readFile(dir / "runs")).split('\n', Qt::SkipEmptyParts);
+        lines.sort();
+        return lines.join('\n').toStdString();
     };
-    using Lines = std::vector<Strings>;
-    EXPECT_EQ(lines("visor --abrir %U"), (Lines{{"visor", "--abrir", "file:///a%20b/um.txt", "file:///dois.txt"}}));
-    EXPECT_EQ(lines("visor %f"), (Lines{{"visor", "/a b/um.txt"}, {"visor", "/dois.txt"}}));
-    EXPECT_EQ(lines("visor"), (Lines{{"visor", "/a b/um.txt"}, {"visor", "/dois.txt"}}));
-    EXPECT_EQ(lines("\"/opt/meu visor/bin\" %i --titulo=%c %k 100%% %d \"a \\\"b\\\"\" %F"),
-        (Lines{{"/opt/meu visor/bin", "--icon", "visor-icone", "--titulo=Visor", "/apps/x.desktop", "100%", "a \"b\"",
-            "/a b/um.txt", "/dois.txt"}}));
+    const auto quoted = "\"" + program.string() + "\"";
+    // Local files go by path also where URIs are taken.
+    EXPECT_EQ(runs(quoted + " --abrir %U", 1), "--abrir|/a b/um.txt|/dois.txt|");
+    EXPECT_EQ(runs(quoted + " %f", 2), "/a b/um.txt|\n/dois.txt|");
+    EXPECT_EQ(runs(quoted + " %i --titulo=%c %k 100%% \"a \\\\\"b\\\\\"\" %F", 1),
+        "--icon|visor-icone|--titulo=Visor|" + (dir / "visor.desktop").string()
+            + "|100%|a \"b\"|/a b/um.txt|/dois.txt|");
 }
 
 TEST_F(FileActionsTest, RevealAsksTheFileManagerElseOpensTheFolder)

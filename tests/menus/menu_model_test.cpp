@@ -5,10 +5,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 
 namespace {
 class Recorder : public Haptics::Performer {
@@ -17,12 +19,20 @@ public:
     std::vector<Haptics::Pattern> patterns;
 };
 
-void pumpFor(double seconds)
+// Runs the event loop until a timer started now, due after every second pulse, has fired:
+// timers fire in the order they fall due, so the pulses due before it have all been performed
+// however late the loop gets to them.
+void settlePulses()
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < seconds * 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    auto passed = std::make_shared<bool>(false);
+    QTimer::singleShot(100, [passed] {
+        *passed = true;
+    });
+    QElapsedTimer deadline;
+    deadline.start();
+    while (!*passed && deadline.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(*passed);
 }
 }
 
@@ -47,10 +57,10 @@ TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
     auto recorder = std::make_shared<Recorder>();
     Haptics::Performer::set(recorder);
     auto run = [&](const char* stored, void (*call)()) {
-        Defaults::set("haptics", stored);
+        Defaults::set(SettingKey::haptics, stored);
         recorder->patterns.clear();
         call();
-        pumpFor(0.12);  // long enough for the second pulses
+        settlePulses();
         return recorder->patterns;
     };
     EXPECT_EQ(run("medium", Haptics::pick), (std::vector<P>{P::levelChange, P::levelChange}));  // unknown: strong
@@ -61,7 +71,7 @@ TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
     for (auto call : {Haptics::open, Haptics::tick, Haptics::pick})
         EXPECT_TRUE(run("off", call).empty());
     Haptics::Performer::set(nullptr);
-    Defaults::remove("haptics");
+    Defaults::remove(SettingKey::haptics);
 }
 
 TEST(MenuModel, SurfaceAndPlacementChoices)
@@ -72,13 +82,13 @@ TEST(MenuModel, SurfaceAndPlacementChoices)
     EXPECT_EQ(MenuStyles::current(), MenuStyle::wheel);
     ::unsetenv("BRIVLON_MENU");
 
-    Defaults::set("fan.placement", "center");
+    Defaults::set(SettingKey::fanPlacement, "center");
     ::setenv("BRIVLON_FAN_AT", "middle", 1);
     EXPECT_EQ(FanPlacements::current(), FanPlacement::center);
     ::setenv("BRIVLON_FAN_AT", "cursor", 1);
     EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
     ::unsetenv("BRIVLON_FAN_AT");
-    Defaults::set("fan.placement", "centre");
+    Defaults::set(SettingKey::fanPlacement, "centre");
     EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
-    Defaults::remove("fan.placement");
+    Defaults::remove(SettingKey::fanPlacement);
 }

@@ -1,5 +1,5 @@
 // Claims the drag selection the way a non-Qt drag source with a long file list does: it offers
-// text/uri-list and hands it over in pieces (the INCR transfer) when the list is long.
+// text/uri-list and hands it over in chunks (the INCR transfer) when the list is long.
 //   selection_owner DIR COUNT
 // names DIR/"arquivo N.jpg" for N = 1…COUNT (percent-encoded, with a comment and a web link that
 // readers must skip). Reads commands from standard input: "claim" takes the selection and answers
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
                     notify(c, request, property);
                 }
             } else if (type == XCB_PROPERTY_NOTIFY && requestor != XCB_NONE) {
-                // The reader took the last piece: the next one, and an empty one at the end.
+                // The reader took the last chunk: the next one, and an empty one at the end.
                 const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
                 if (change->window == requestor && change->atom == property && change->state == XCB_PROPERTY_DELETE) {
                     const size_t length = std::min(piece, list.size() - sent);

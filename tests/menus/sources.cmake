@@ -6,13 +6,14 @@ brivlon_tests(menus_tests
   menus/file_action_test.cpp
   menus/menu_model_test.cpp
   menus/theme_preview_test.cpp
+  menus/desktop_theme_test.cpp
   menus/wheel_test.cpp
   menus/wheel_controller_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
 # The monitor and the card fan's drops under a real X server: a drag source, an XTEST driver, a
-# selection owner that hands over a long list in pieces, a probe that runs the monitor and one that
+# selection owner that hands over a long list in chunks, a probe that runs the monitor and one that
 # shows a fan, orchestrated by a test that only runs through support/with-x.
 add_executable(drag_source menus/drag_source.cpp)
 target_compile_options(drag_source PRIVATE ${BRIVLON_WARNINGS})

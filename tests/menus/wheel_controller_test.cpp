@@ -113,25 +113,25 @@ protected:
 
     void SetUp() override
     {
-        Defaults::remove("separateKeys");
-        Defaults::remove("quality.ask");
-        Defaults::remove("quality.jpg");
+        Defaults::remove(SettingKey::separateKeys);
+        Defaults::remove(SettingKey::askQuality);
+        Defaults::remove(SettingKey::quality, "jpg");
         MagicBurst::reset();
         host->fan.anchorAt = {330, 400};
         host->wheel.anchorAt = {190, 190};
         for (const char* name : {"a.png", "b.mp3"})
             writeFile(dir / name, "x");
     }
-    WheelEntry::Urls png() const { return {dir / "a.png"}; }
+    WheelEntry::Paths png() const { return {dir / "a.png"}; }
     long count(const std::string& line) const { return std::count(log->lines.begin(), log->lines.end(), line); }
     // A drop on a JPG-like card that records what it ran.
     WheelEntry qualityCard(std::vector<std::string>& ran)
     {
         return {"JPG", "Converter para JPG", QualityGroup::jpg,
-            [&ran](const WheelEntry::Urls& urls, QualityLevel level) {
+            [&ran](const WheelEntry::Paths& urls, QualityLevel level) {
                 ran.push_back(urls.front().filename().string() + " " + QualityLevels::rawValue(level));
             },
-            [&ran](const WheelEntry::Urls&) {
+            [&ran](const WheelEntry::Paths&) {
                 ran.push_back("plain");
             }};
     }
@@ -170,7 +170,7 @@ TEST_F(WheelControllerTest, SeparateKeysCloseOnTheSameKeyAndSwapInPlaceOnAnother
 
 TEST_F(WheelControllerTest, TheSingleKeyCyclesThroughTheModesThatHaveCards)
 {
-    Defaults::set("separateKeys", false);
+    Defaults::set(SettingKey::separateKeys, false);
     std::vector<std::optional<WheelMode>> seen;
     for (int i = 0; i < 4; ++i) {
         controller.cycle(png(), at);
@@ -184,7 +184,7 @@ TEST_F(WheelControllerTest, TheSingleKeyCyclesThroughTheModesThatHaveCards)
     host->fan.finishClosing();
 
     // Two kinds at once: no conversions, no tools; taps never close the actions.
-    const WheelEntry::Urls mixed{dir / "a.png", dir / "b.mp3"};
+    const WheelEntry::Paths mixed{dir / "a.png", dir / "b.mp3"};
     for (int i = 0; i < 3; ++i) {
         controller.cycle(mixed, at);
         EXPECT_EQ(controller.mode(), WheelMode::actions);
@@ -195,7 +195,7 @@ TEST_F(WheelControllerTest, TheSingleKeyCyclesThroughTheModesThatHaveCards)
 
 TEST_F(WheelControllerTest, TheQualityStepWaitsForAKeyOrACard)
 {
-    Defaults::set("quality.jpg", "light");
+    Defaults::set(SettingKey::quality, "jpg", "light");
     std::vector<std::string> ran;
     controller.trigger(WheelMode::convert, png(), at);
     host->fan.onPick(png(), qualityCard(ran));
@@ -246,7 +246,7 @@ TEST_F(WheelControllerTest, ReturnTakesTheDefaultAndEscapeOrAClickOutsideTakesNo
     EXPECT_EQ(ran, std::vector<std::string>{"a.png high"});
 
     // With the question switched off a drop runs at once, the picked card shown in the close.
-    Defaults::set("quality.ask", false);
+    Defaults::set(SettingKey::askQuality, false);
     open();
     EXPECT_EQ(ran.back(), "plain");
     EXPECT_TRUE(host->fanMarked && host->fan.hiding);
@@ -254,12 +254,12 @@ TEST_F(WheelControllerTest, ReturnTakesTheDefaultAndEscapeOrAClickOutsideTakesNo
 
 TEST_F(WheelControllerTest, APickPulsesSoundsAndNotesThePointBeforeItRuns)
 {
-    Defaults::set("quality.ask", false);
+    Defaults::set(SettingKey::askQuality, false);
     controller.trigger(WheelMode::convert, png(), at);
     log->lines.clear();
     host->pointerAt = {640, 480};
     std::vector<std::string> order;
-    WheelEntry card{"ZIP", std::nullopt, std::nullopt, nullptr, [&](const WheelEntry::Urls&) {
+    WheelEntry card{"ZIP", std::nullopt, std::nullopt, nullptr, [&](const WheelEntry::Paths&) {
                         order = log->lines;
                         order.push_back(MagicBurst::dropPoint() == QPointF(640, 480) ? "noted" : "not noted");
                         order.push_back("run");

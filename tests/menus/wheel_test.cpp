@@ -2,6 +2,7 @@
 #include "support/test_support.h"
 
 #include <QImage>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -42,12 +43,6 @@ TEST(Wheel, SegmentsCountClockwiseFromTheTop)
     EXPECT_EQ(WheelDrawing::segmentAt(clockwise(100, 0), 0), std::nullopt);
 
     const auto glass = Theme::palette(false, AppTheme::macos);
-    EXPECT_EQ(WheelDrawing::displayLabel("NO FINDER", glass, WheelMode::actions), "No Finder");
-    EXPECT_EQ(WheelDrawing::displayLabel("AIRDROP", glass, WheelMode::actions), "AirDrop");
-    EXPECT_EQ(WheelDrawing::displayLabel("SEM ÁUDIO", glass, WheelMode::tools), "Sem áudio");
-    EXPECT_EQ(WheelDrawing::displayLabel("PDF ÚNICO", glass, WheelMode::convert), "PDF ÚNICO");
-    EXPECT_EQ(
-        WheelDrawing::displayLabel("SEM ÁUDIO", Theme::palette(false, AppTheme::stage), WheelMode::tools), "SEM ÁUDIO");
     // More and longer labels get no larger type.
     std::vector<WheelEntry> few(3), many(12);
     for (auto& entry : few)
@@ -92,4 +87,22 @@ TEST(Wheel, RenderedFromTheCommandLine)
     // A mode that is not one starts the program as usual and draws nothing.
     run = runBrivlon({"--render-wheel", "video", "png", (dir / "no.png").string()}, 3);
     EXPECT_FALSE(fs::exists(dir / "no.png"));
+}
+
+TEST(Wheel, GlassWheelKeepsItsBackdropWithoutCards)
+{
+    for (bool dark : {false, true}) {
+        WheelState state;
+        state.configure({}, "Converter", "exemplo.xyz", WheelMode::convert, "Sem conversões\npara este arquivo", {});
+        QImage image(380, 380, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        const auto palette = Theme::palette(dark, AppTheme::macos);
+        EXPECT_TRUE(WheelDrawing::paint(painter, state, 0, palette).shown);
+        painter.end();
+        // Below the message the disc is there, and the message's colour stands out on it.
+        const QColor backdrop = QColor::fromRgba(image.pixel(clockwise(120, 180).toPoint()));
+        EXPECT_GT(backdrop.alpha(), 190) << dark;
+        EXPECT_GT(std::abs(backdrop.lightnessF() - palette.text.lightnessF()), 0.6) << dark;
+    }
 }

@@ -62,7 +62,7 @@ protected:
 
     void SetUp() override
     {
-        Defaults::remove("hudHidden");
+        Defaults::remove(SettingKey::hudHidden);
         controller = std::make_unique<HudController>(
             store, std::unique_ptr<HudController::Window>(window), std::unique_ptr<HudController::Scheduler>(clock));
     }

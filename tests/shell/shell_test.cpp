@@ -241,10 +241,10 @@ TEST(AppDelegate, TheLoginItemIsAskedForOnceEver)
     };
     auto item = std::make_shared<Item>();
     Installed<LoginItem> installed(item);
-    Defaults::remove("loginItemConfigured");
+    Defaults::remove(SettingKey::loginItemConfigured);
     AppDelegate::configureLoginItemOnce();
     EXPECT_EQ(item->asked, 1);
-    EXPECT_EQ(Defaults::boolean("loginItemConfigured"), true);
+    EXPECT_EQ(Defaults::boolean(SettingKey::loginItemConfigured), true);
     AppDelegate::configureLoginItemOnce();
     EXPECT_EQ(item->asked, 1) << "a refused or removed login item is not asked for again";
 }

@@ -128,9 +128,14 @@ TEST(WorkspaceWatch, AnotherApplicationOrWorkspaceIsNews)
         return news > 0;
     })) << "the drag source's window became active unnoticed";
 
+    // A window manager busy with the new window may drop a request: ask again until it acts.
     const int before = news;
-    showDesktop(1);
+    QElapsedTimer asked;
     EXPECT_TRUE(waitFor([&] {
+        if (!asked.isValid() || asked.elapsed() > 1000) {
+            showDesktop(1);
+            asked.start();
+        }
         return news > before;
     }));
     showDesktop(0);

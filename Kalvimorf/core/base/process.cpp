@@ -15,8 +15,10 @@
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
+#include <pthread.h>
 #include <set>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,48 +70,111 @@ void signalChild(pid_t pid, int signal)
     ::kill(pid, signal);
 }
 
-void setUpAttributes(posix_spawnattr_t& attributes)
+// What the child does between its start and exec. Prepared in full by the parent: the child
+// shares the parent's memory until exec and may only make system calls.
+struct Launch {
+    const char* path = nullptr;
+    char** argv = nullptr;
+    char** envp = nullptr;
+    const char* cwd = nullptr;
+    int in = -1;  // -1: /dev/null
+    int out = -1;
+    int err = -1;  // -1: inherited
+    bool ownSession = true;
+    bool dieWithParent = true;
+    pid_t parent = 0;
+    std::optional<unsigned long long> memoryLimit;
+    int error = 0;  // written by the child when exec fails
+};
+
+[[noreturn]] __attribute__((noinline)) void becomeChild(Launch* launch)
 {
-    posix_spawnattr_init(&attributes);
-    const short group = ownGroups ? POSIX_SPAWN_SETPGROUP : 0;
-    posix_spawnattr_setflags(&attributes, short(group | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
-    posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t empty, defaults;
-    sigemptyset(&empty);
-    posix_spawnattr_setsigmask(&attributes, &empty);
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGQUIT})
+        ::signal(signal, SIG_DFL);
+    // A new session: no controlling terminal, so a tool that wants a passphrase fails instead
+    // of stopping the run, and no terminal signal reaches it. It leads its own process group.
+    if (launch->ownSession)
+        ::setsid();
+    if (launch->dieWithParent) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The parent may have died before the line above; then nobody would ever kill this one.
+        if (::getppid() != launch->parent)
+            ::_exit(127);
+    }
+    if (launch->memoryLimit) {
+        rlimit limit{rlim_t(*launch->memoryLimit), rlim_t(*launch->memoryLimit)};
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+    int in = launch->in >= 0 ? launch->in : ::open("/dev/null", O_RDONLY);
+    if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || (launch->out >= 0 && ::dup2(launch->out, STDOUT_FILENO) < 0)
+        || (launch->err >= 0 && ::dup2(launch->err, STDERR_FILENO) < 0) || (launch->cwd && ::chdir(launch->cwd) != 0)) {
+        launch->error = errno;
+        ::_exit(127);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(launch->path, launch->argv, launch->envp);
+    launch->error = errno;
+    ::_exit(127);
 }
 
-// Starts the child and makes it known to Live; destroys both spawn descriptions.
-pid_t spawn(const Command& command, posix_spawn_file_actions_t& actions, posix_spawnattr_t& attributes)
+// Starts the child and makes it known to Live.
+pid_t spawn(const Command& command, Launch launch)
 {
     std::vector<std::string> argStrings;
     argStrings.push_back(command.executable);
     argStrings.insert(argStrings.end(), command.arguments.begin(), command.arguments.end());
     auto argv = pointers(argStrings);
     std::vector<std::string> envStrings;
-    char** envp = environ;
     std::vector<char*> envPointers;
+    launch.envp = environ;
     if (!command.env.empty()) {
         envStrings = environmentWith(command.env);
         envPointers = pointers(envStrings);
-        envp = envPointers.data();
+        launch.envp = envPointers.data();
     }
-    pid_t pid = 0;
+    launch.path = command.executable.c_str();
+    launch.argv = argv.data();
+    launch.cwd = command.cwd ? command.cwd->c_str() : nullptr;
+    launch.memoryLimit = command.memoryLimit;
+    launch.parent = ::getpid();
+
+    // No handler of this process may run in the child while it borrows this memory.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     // Registered under the lock, so a sweep of Live never misses a child that is starting.
     std::lock_guard lock(liveMutex);
-    int spawnError = posix_spawn(&pid, command.executable.c_str(), &actions, &attributes, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawnError != 0)
-        throw std::system_error(spawnError, std::generic_category(), command.executable);
+    const pid_t pid = ::vfork();
+    if (pid == 0)
+        becomeChild(&launch);
+    const int forkError = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (pid < 0)
+        throw std::system_error(forkError, std::generic_category(), command.executable);
+    if (launch.error != 0) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+        throw std::system_error(launch.error, std::generic_category(), command.executable);
+    }
     livePids.insert(pid);
     if (refusing)
         signalChild(pid, SIGKILL);
     return pid;
+}
+
+// Keeps the head and the tail of a stream that may never end.
+void appendBounded(std::string& kept, std::string& tail, std::string_view chunk)
+{
+    const size_t room = errorKeep > kept.size() ? errorKeep - kept.size() : 0;
+    kept.append(chunk.substr(0, room));
+    chunk.remove_prefix(std::min(room, chunk.size()));
+    if (chunk.empty())
+        return;
+    tail.append(chunk);
+    if (tail.size() > 2 * errorKeep)
+        tail.erase(0, tail.size() - errorKeep);
 }
 
 // Waits for the child's end without reaping it, then forgets it. Until the reap its pid cannot
@@ -131,18 +196,11 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     if (!outToFd)
         out = FileSafety::Pipe::make();
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outToFd ? command.stdoutFd : out.write.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (command.cwd)
-        posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
-
-    posix_spawnattr_t attributes;
-    setUpAttributes(attributes);
-
-    const pid_t pid = spawn(command, actions, attributes);
+    Launch launch;
+    launch.out = outToFd ? command.stdoutFd : out.write.get();
+    launch.err = err.write.get();
+    launch.ownSession = ownGroups;
+    const pid_t pid = spawn(command, launch);
 
     out.write.reset();
     err.write.reset();
@@ -160,6 +218,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     }
 
     Result result;
+    std::string errTail;
     char buffer[65536];
     pollfd fds[2];
     int open = 0;
@@ -200,11 +259,13 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
                 if (onStderr)
                     onStderr(chunk);
                 else
-                    result.err.append(chunk);
+                    appendBounded(result.err, errTail, chunk);
             }
         }
     }
 
+    if (!errTail.empty())
+        result.err += "\n…\n" + errTail.substr(errTail.size() > errorKeep ? errTail.size() - errorKeep : 0);
     // Unhooked before the child is reaped: until then its pid cannot belong to anyone else.
     if (token)
         token->removeHandler(handler);
@@ -262,16 +323,13 @@ Child::Child(const Command& command)
         throw std::system_error(errno, std::generic_category(), "socketpair");
     channel_.reset(ends[0]);
     FileSafety::Fd theirs(ends[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), STDOUT_FILENO);
-    if (command.cwd)
-        posix_spawn_file_actions_addchdir_np(&actions, command.cwd->c_str());
-    posix_spawnattr_t attributes;
-    setUpAttributes(attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_ = spawn(command, actions, attributes);
+    Launch launch;
+    launch.in = theirs.get();
+    launch.out = theirs.get();
+    // It outlives the thread that started it (workers are started ahead, on any job's thread);
+    // it notices the parent's end on its socket instead.
+    launch.dieWithParent = false;
+    pid_ = spawn(command, launch);
 }
 
 Child::~Child()

@@ -28,18 +28,27 @@ struct Command {
     // When true, cancelling the current task terminates the child (SIGTERM, then SIGKILL) and
     // run() throws CancellationError once it has been reaped.
     bool cancellable = false;
+    // The most address space the child may take, in bytes; past it its allocations fail. For
+    // tools whose memory a hostile input decides (an unpacker fed a recursive archive).
+    std::optional<unsigned long long> memoryLimit;
 };
 
 struct Result {
     int exitCode = 0;  // the exit status, or 128 + signal number
     bool signaled = false;
     std::string out;  // standard output, unless it went to stdoutFd or to onStdout
-    std::string err;  // standard error, unless it went to onStderr
+    // Standard error, unless it went to onStderr: its first and last errorKeep bytes at most,
+    // since a damaged input can make a tool print without end.
+    std::string err;
 };
+
+inline constexpr size_t errorKeep = 16 * 1024;
 
 using Sink = std::function<void(std::string_view)>;
 
 // Runs to completion. A launch failure throws std::system_error (not a ConversionError).
+// The child reads nothing (standard input is /dev/null), has no terminal to prompt on, and dies
+// with the thread that started it, so a tool never outlives a killed program.
 // When a sink is given, that stream's bytes go to it as they arrive instead of into Result.
 Result run(const Command& command, const Sink& onStdout = {}, const Sink& onStderr = {});
 

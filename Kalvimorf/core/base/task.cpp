@@ -8,7 +8,6 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include <condition_variable>
 #include <thread>
 
 namespace Task {
@@ -127,39 +126,6 @@ void post(std::function<void()> work)
             work();
         },
         Qt::QueuedConnection);
-}
-
-void call(std::function<void()> work)
-{
-    auto* app = QCoreApplication::instance();
-    if (!app || isCurrent()) {
-        work();
-        return;
-    }
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    std::exception_ptr failure;
-    QMetaObject::invokeMethod(
-        app,
-        [&, context = Task::current()] {
-            try {
-                Task::Binder binder(context);
-                work();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            std::lock_guard lock(mutex);
-            finished = true;
-            done.notify_one();
-        },
-        Qt::QueuedConnection);
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] {
-        return finished;
-    });
-    if (failure)
-        std::rethrow_exception(failure);
 }
 
 }

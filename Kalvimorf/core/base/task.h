@@ -84,7 +84,4 @@ namespace MainThread {
 bool isCurrent();
 // Queues `work` on the main thread's event loop; runs it with the caller's context bound.
 void post(std::function<void()> work);
-// Runs `work` on the main thread and waits for it; never call from the main thread's own
-// waiters. On the main thread it simply runs.
-void call(std::function<void()> work);
 }

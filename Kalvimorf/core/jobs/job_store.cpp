@@ -151,7 +151,7 @@ void JobStore::finish(const QUuid& id, Job::State state)
     case Job::State::Kind::cancelled: break;
     }
 
-    if (state.is(Job::State::Kind::done) && state.url && Defaults::boolean("revealWhenDone").value_or(false)) {
+    if (state.is(Job::State::Kind::done) && state.url && Defaults::flag(SettingKey::revealWhenDone)) {
         if (auto viewer = FileViewer::shared())
             viewer->reveal(*state.url);
     }
