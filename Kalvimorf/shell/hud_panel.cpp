@@ -4,6 +4,7 @@
 #include "core/state/file_viewer.h"
 #include "core/state/media_clock.h"
 #include "menus/desktop_theme.h"
+#include "menus/drawing_kit.h"
 #include "shell/hud_view.h"
 #include "shell/sparkle_burst.h"
 
@@ -41,6 +42,8 @@ HudPanel::HudPanel(JobStore& store)
     frames_.setInterval(1000 / 60);
     connect(&frames_, &QTimer::timeout, this, [this] {
         update();
+        if (!animating(MediaClock::now()))
+            frames_.stop();
     });
     store_.subscribe(this, [this](const std::vector<Job>&) {
         jobsChanged();
@@ -48,30 +51,57 @@ HudPanel::HudPanel(JobStore& store)
     connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, qOverload<>(&QWidget::update));
 }
 
+double HudPanel::ringAt(const Ring& ring, double now) const
+{
+    return ring.from + (ring.to - ring.from) * Draw::easeOutCubic(Draw::clamp01((now - ring.since) / 0.35));
+}
+
+bool HudPanel::animating(double now) const
+{
+    // A spinner turns, a ring eases, a row comes in or a sparkle plays.
+    const auto& jobs = store_.jobs();
+    return std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
+        return job.isRunning() && job.started && !job.progress;
+    }) || std::any_of(doneSince_.begin(), doneSince_.end(), [now](double since) {
+        return now - since < SparkleBurst::duration;
+    }) || std::any_of(rings_.begin(), rings_.end(), [now](const Ring& ring) {
+        return now - ring.since < 0.35;
+    }) || std::any_of(listedSince_.begin(), listedSince_.end(), [now](double since) {
+        return now - since < 0.3;
+    });
+}
+
 void HudPanel::jobsChanged()
 {
     const double now = MediaClock::now();
-    bool moving = false;
     for (const auto& job : store_.jobs()) {
         if (job.state.is(Job::State::Kind::done) && !doneSince_.contains(job.id))
             doneSince_.insert(job.id, now);
-        moving = moving || (job.isRunning() && job.started && !job.progress);
+        if (!listedSince_.contains(job.id))
+            // Rows already there when the panel comes in need no entry of their own.
+            listedSince_.insert(job.id, isVisible() ? now : now - 1);
+        if (job.progress) {
+            const auto ring = rings_.find(job.id);
+            if (ring == rings_.end())
+                rings_.insert(job.id, {*job.progress, *job.progress, now});
+            else if (ring->to != *job.progress)
+                *ring = {ringAt(*ring, now), *job.progress, now};
+        }
     }
-    for (auto it = doneSince_.begin(); it != doneSince_.end();)
-        it = std::any_of(store_.jobs().begin(), store_.jobs().end(),
-                 [&](const Job& job) {
-                     return job.id == it.key();
-                 })
-            ? std::next(it)
-            : doneSince_.erase(it);
-    const bool bursting = std::any_of(doneSince_.begin(), doneSince_.end(), [now](double since) {
-        return now - since < SparkleBurst::duration;
-    });
-    // Frames only while a spinner turns or a sparkle plays.
-    if (moving || bursting)
+    auto forgetGone = [this](auto& table) {
+        for (auto it = table.begin(); it != table.end();)
+            it = std::any_of(store_.jobs().begin(), store_.jobs().end(),
+                     [&](const Job& job) {
+                         return job.id == it.key();
+                     })
+                ? std::next(it)
+                : table.erase(it);
+    };
+    forgetGone(doneSince_);
+    forgetGone(listedSince_);
+    forgetGone(rings_);
+    if (animating(now))
         frames_.start();
-    else
-        frames_.stop();
     update();
 }
 
@@ -153,7 +183,15 @@ void HudPanel::paintEvent(QPaintEvent*)
             [this](const QUuid& id) {
                 return burstAge(id);
             },
-            hoveredCancel_});
+            hoveredCancel_,
+            [this](const Job& job) {
+                const auto ring = rings_.find(job.id);
+                return ring == rings_.end() ? job.progress.value_or(0) : ringAt(*ring, MediaClock::now());
+            },
+            [this](const QUuid& id) {
+                const auto since = listedSince_.find(id);
+                return since == listedSince_.end() ? 1.0 : MediaClock::now() - *since;
+            }});
 }
 
 void HudPanel::mouseMoveEvent(QMouseEvent* event)

@@ -42,6 +42,15 @@ private:
     JobStore& store_;
     // When each row was first seen done: its sparkle plays from then, once.
     QHash<QUuid, double> doneSince_;
+    // When each row was first listed: it comes in from then.
+    QHash<QUuid, double> listedSince_;
+    // Each ring eases from where it was to the job's new progress in 0.35 s.
+    struct Ring {
+        double from, to, since;
+    };
+    QHash<QUuid, Ring> rings_;
+    double ringAt(const Ring& ring, double now) const;
+    bool animating(double now) const;
     std::optional<QUuid> hoveredCancel_;
     QTimer frames_;
     QParallelAnimationGroup* animation_ = nullptr;

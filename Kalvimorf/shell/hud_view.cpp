@@ -64,8 +64,9 @@ void paintIcon(QPainter& painter, const Job& job, const QRectF& box, const Colou
         stroke(painter, track, Draw::withAlpha(colours.primary, 0.15), 3, Qt::FlatCap);
         QPainterPath arc;
         arc.arcMoveTo(ring, 90);
-        arc.arcTo(ring, 90, -360 * std::clamp(*job.progress, 0.0, 1.0));
-        if (*job.progress > 0)
+        const double progress = looks.ringProgress ? looks.ringProgress(job) : *job.progress;
+        arc.arcTo(ring, 90, -360 * std::clamp(progress, 0.0, 1.0));
+        if (progress > 0)
             stroke(painter, arc, colours.accent, 3);
         break;
     }
@@ -169,6 +170,13 @@ void paintHideButton(QPainter& painter, const QRectF& box, const Colours& colour
     stroke(painter, eye, colours.secondary, 1.4);
 }
 
+}
+
+Entry entry(double age)
+{
+    // About the panel's own spring (0.38 s, well damped): most of the way in a quarter second.
+    const double t = Draw::easeOutCubic(Draw::clamp01(age / 0.3));
+    return {t, (1 - t) * 12};
 }
 
 double height(size_t jobCount)
@@ -339,6 +347,10 @@ void paint(QPainter& painter, const std::vector<Job>& jobs, QSizeF size, const C
     for (size_t i = 0; i < list.size(); ++i) {
         const Job& job = list[i];
         const auto& row = boxes.rows[i];
+        const auto in = entry(looks.rowAge ? looks.rowAge(job.id) : 1);
+        painter.save();
+        painter.setOpacity(painter.opacity() * in.opacity);
+        painter.translate(0, -in.offset);
         QPainterPath ground;
         ground.addRoundedRect(row.frame, 9, 9);
         painter.fillPath(ground, Draw::withAlpha(colours.primary, 0.06));
@@ -359,6 +371,7 @@ void paint(QPainter& painter, const std::vector<Job>& jobs, QSizeF size, const C
             subtitleMetrics.elidedText(q(Row::subtitle(job)), Qt::ElideRight, textRight - textLeft));
         if (row.cancel)
             paintCancel(painter, *row.cancel, looks.hoveredCancel == job.id, colours);
+        painter.restore();
     }
     painter.restore();
 }

@@ -73,12 +73,22 @@ struct Hit {
 Hit hit(const Layout& layout, QPointF point);
 
 // What the panel keeps between frames: the time now, how long ago each done row turned done (its
-// sparkle), and the cancel button under the pointer.
+// sparkle), how far each ring has got on its way to the job's progress, how long each row has
+// been listed (rows come in from above while fading in), and the cancel button under the
+// pointer. Absent functions draw everything at rest.
 struct Looks {
     double now = 0;
     std::function<double(const QUuid&)> burstAge;
     std::optional<QUuid> hoveredCancel;
+    std::function<double(const Job&)> ringProgress;
+    std::function<double(const QUuid&)> rowAge;
 };
+// A row's entry `age` seconds after it was listed: its opacity and how far above its place it is.
+struct Entry {
+    double opacity;
+    double offset;
+};
+Entry entry(double age);
 void paintBackground(QPainter& painter, QSizeF size, const Colours& colours);
 void paint(QPainter& painter, const std::vector<Job>& jobs, QSizeF size, const Colours& colours, const Looks& looks);
 

@@ -219,12 +219,12 @@ TEST(HudView, RowsSayWhatTheirJobIsDoing)
 TEST(HudView, TheRingFillsClockwiseFromTwelve)
 {
     const auto colours = HudView::Colours::of(false, AppTheme::macos);
-    auto ringAt = [&](double progress) {
+    auto ringAt = [&](double progress, HudView::Looks looks = {}) {
         const std::vector<Job> jobs{job(Job::State::running(), progress)};
         QImage image(330, 96, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::white);
         QPainter painter(&image);
-        HudView::paint(painter, jobs, {330, 96}, colours, {});
+        HudView::paint(painter, jobs, {330, 96}, colours, looks);
         painter.end();
         return std::pair{image, HudView::layout(jobs, {330, 96}).rows[0].icon.center()};
     };
@@ -241,6 +241,19 @@ TEST(HudView, TheRingFillsClockwiseFromTwelve)
     const auto [empty, c0] = ringAt(0);
     EXPECT_FALSE(accentish(empty.pixel((c0 + QPointF(0, -8.5)).toPoint())));
     EXPECT_NE(empty.pixel((c0 + QPointF(0, -8.5)).toPoint()), qRgb(255, 255, 255)) << "the track shows";
+    // On its way from nothing to 0.3 the ring has not reached three o'clock yet.
+    HudView::Looks easing;
+    easing.ringProgress = [](const Job&) {
+        return 0.1;
+    };
+    const auto [moving, c1] = ringAt(0.3, easing);
+    EXPECT_TRUE(accentish(moving.pixel((c1 + QPointF(3, -8)).toPoint())));
+    EXPECT_FALSE(accentish(moving.pixel((c1 + QPointF(8.5, 0)).toPoint())));
+    // A row just listed is not drawn yet; a quarter second later it is nearly in place.
+    EXPECT_EQ(HudView::entry(0).opacity, 0);
+    EXPECT_GT(HudView::entry(0.25).opacity, 0.95);
+    EXPECT_LT(HudView::entry(0.25).offset, 1);
+    EXPECT_EQ(HudView::entry(0.5).offset, 0);
 }
 
 TEST(SparkleBurst, StarsFlyOutTurnAndFadeWithinNineTenths)
