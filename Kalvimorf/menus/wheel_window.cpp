@@ -4,6 +4,7 @@
 
 #include <QCursor>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QScreen>
 
@@ -20,6 +21,23 @@ WheelWindow::WheelWindow() : fan_(new CardFan(&panel_)), wheel_(new WheelView())
         if (pressed && !panel_.frameGeometry().contains(QCursor::pos()) && clicked_)
             clicked_();
     });
+}
+
+void WheelWindow::warmUp()
+{
+    panel_.winId();
+    const WheelEntry::Paths sample{"/tmp/exemplo.png"};
+    for (auto style : {MenuStyle::fan, MenuStyle::wheel}) {
+        auto& surface = this->surface(style);
+        auto offer = WheelController::entries(WheelMode::convert, sample);
+        surface.configure(std::move(offer.entries), WheelController::title(WheelMode::convert), "exemplo.png",
+            WheelMode::convert, offer.empty, std::nullopt);
+        QWidget& widget = style == MenuStyle::fan ? static_cast<QWidget&>(*fan_) : static_cast<QWidget&>(*wheel_);
+        QImage scratch(widget.size() * widget.devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
+        scratch.setDevicePixelRatio(widget.devicePixelRatioF());
+        scratch.fill(Qt::transparent);
+        widget.render(&scratch, {}, {}, QWidget::RenderFlags());
+    }
 }
 
 MenuSurface& WheelWindow::surface(MenuStyle style)

@@ -34,6 +34,10 @@ public:
     std::vector<WheelController::Screen> screens() const override;
     QPointF pointer() const override;
 
+    // Makes the native window and paints both surfaces once offscreen, so that the first menu a
+    // user opens finds fonts loaded and drawing caches filled.
+    void warmUp();
+
     WheelPanel& panel() { return panel_; }
     CardFan& fan() { return *fan_; }
     WheelView& wheel() { return *wheel_; }

@@ -198,6 +198,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // The office component's installer and the update check join here when they land.
     hud_ = std::make_unique<HudController>(JobStore::shared());
     wheel_ = std::make_unique<WheelController>();
+    static_cast<WheelWindow&>(wheel_->host()).warmUp();
     dragMonitor_ = std::make_unique<DragMonitor>();
     dragMonitor_->onTrigger = [this](std::optional<WheelMode> mode, const DragMonitor::Files& files) {
         const auto triggered = std::chrono::steady_clock::now();
