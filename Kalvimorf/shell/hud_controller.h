@@ -32,7 +32,7 @@ public:
         // The primary screen's area less panels and docks; nothing without a screen.
         virtual std::optional<QRectF> screenArea() const = 0;
     };
-    // One pending piece of work at a time; a new one replaces it.
+    // One pending task at a time; a new one replaces it.
     class Scheduler {
     public:
         virtual ~Scheduler() = default;
