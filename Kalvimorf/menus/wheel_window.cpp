@@ -8,19 +8,27 @@
 #include <QKeyEvent>
 #include <QScreen>
 
-WheelWindow::WheelWindow() : fan_(new CardFan(&panel_)), wheel_(new WheelView())
+WheelWindow::WheelWindow(std::shared_ptr<DragInput> input)
+    : fan_(new CardFan(&panel_)), wheel_(new WheelView()), input_(std::move(input))
 {
     wheel_->setParent(&panel_);
     fan_->hide();
     panel_.resize(wheel_->size());
     clickPoll_.setInterval(1000 / 60);
     QObject::connect(&clickPoll_, &QTimer::timeout, [this] {
-        const bool down = input_ && input_->pointer().leftButton;
-        const bool pressed = down && !buttonWasDown_;
-        buttonWasDown_ = down;
-        if (pressed && !panel_.frameGeometry().contains(QCursor::pos()) && clicked_)
-            clicked_();
+        pollClick();
     });
+}
+
+void WheelWindow::pollClick()
+{
+    const auto pointer = input_->pointer();
+    // A button going down, whichever other one is held.
+    const bool pressed = (pointer.leftButton && !leftWasDown_) || (pointer.rightButton && !rightWasDown_);
+    leftWasDown_ = pointer.leftButton;
+    rightWasDown_ = pointer.rightButton;
+    if (pressed && !panel_.frameGeometry().contains(QCursor::pos()) && clicked_)
+        clicked_();
 }
 
 void WheelWindow::warmUp()
@@ -98,7 +106,9 @@ void WheelWindow::watchClicksOutside(std::function<void()> clicked)
     if (!input_)
         input_ = DragInput::system();
     // A press already held (the end of the drop) is not a click outside.
-    buttonWasDown_ = input_->pointer().leftButton;
+    const auto pointer = input_->pointer();
+    leftWasDown_ = pointer.leftButton;
+    rightWasDown_ = pointer.rightButton;
     clickPoll_.start();
 }
 

@@ -15,7 +15,8 @@ class DragInput;
 // holding the wheel and the card fan, of which one shows at a time.
 class WheelWindow final : public WheelController::Host {
 public:
-    WheelWindow();
+    // `input` tells of clicks elsewhere while the quality cards wait; the desktop's when null.
+    explicit WheelWindow(std::shared_ptr<DragInput> input = nullptr);
 
     MenuSurface& surface(MenuStyle style) override;
     QSizeF surfaceSize(MenuStyle style) const override;
@@ -38,6 +39,9 @@ public:
     // user opens finds fonts loaded and drawing caches filled.
     void warmUp();
 
+    // One look at the buttons while clicks elsewhere are watched; a timer calls it 60 times a second.
+    void pollClick();
+
     WheelPanel& panel() { return panel_; }
     CardFan& fan() { return *fan_; }
     WheelView& wheel() { return *wheel_; }
@@ -51,5 +55,6 @@ private:
     QTimer clickPoll_;
     std::function<void()> clicked_;
     std::shared_ptr<DragInput> input_;
-    bool buttonWasDown_ = false;
+    bool leftWasDown_ = false;
+    bool rightWasDown_ = false;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the drag monitor needs from the desktop: the pointer's left button and modifier state,
+// What the drag monitor needs from the desktop: the pointer's buttons and modifier state,
 // a change count of the drag selection, whether any non-modifier key is down, and the file list
 // of the drag in progress. The X11 service answers from its own connection; without an X
 // display the service is a null object that never sees a drag.
@@ -16,6 +16,8 @@ class DragInput {
 public:
     struct Pointer {
         bool leftButton = false;
+        // Only the quality cards look at it: a right click elsewhere closes them too.
+        bool rightButton = false;
         unsigned flags = 0;  // ModifierFlags, already masked
     };
 
@@ -23,7 +25,7 @@ public:
 
     // False for the null object: nothing will ever be seen, so nobody needs to poll.
     virtual bool available() const = 0;
-    // One query of the pointer: left button and modifiers.
+    // One query of the pointer: buttons and modifiers.
     virtual Pointer pointer() = 0;
     // Grows by one whenever a drag source claims the drag selection.
     virtual long changeCount() = 0;

@@ -331,6 +331,7 @@ DragInput::Pointer X11DragInput::pointer()
     const auto mask = answer->mask;
     Pointer pointer;
     pointer.leftButton = mask & XCB_KEY_BUT_MASK_BUTTON_1;
+    pointer.rightButton = mask & XCB_KEY_BUT_MASK_BUTTON_3;
     if (mask & XCB_KEY_BUT_MASK_SHIFT)
         pointer.flags |= ModifierFlags::shift;
     if (mask & XCB_KEY_BUT_MASK_CONTROL)

@@ -6,6 +6,7 @@
 #include "core/jobs/job_store.h"
 #include "core/state/file_viewer.h"
 #include "core/state/login_item.h"
+#include "documents/component_installer.h"
 #include "menus/card_fan_layout.h"
 #include "menus/desktop_theme.h"
 #include "menus/drag_monitor.h"
@@ -14,6 +15,8 @@
 #include "menus/wheel_controller.h"
 #include "menus/wheel_window.h"
 #include "platform/workspace_watch.h"
+#include "shell/app_commands.h"
+#include "shell/app_model.h"
 #include "shell/hud_controller.h"
 #include "shell/main_window.h"
 #include "shell/status_menu.h"
@@ -22,7 +25,6 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -179,24 +181,15 @@ QRectF AppDelegate::settingsFrame(QRectF frame, QRectF visible)
     return {x, y, width, height};
 }
 
-void AppDelegate::showAbout()
-{
-    QMessageBox box;
-    box.setWindowTitle("Sobre o Brivlon");
-    box.setIconPixmap(QPixmap::fromImage(StatusIcon::image(std::nullopt, 4)));
-    box.setTextFormat(Qt::RichText);
-    box.setText(QString("<p align=center><b>Brivlon</b><br>%1</p><p align=center><small>Converta qualquer "
-                        "arquivo sem sair do arraste.<br>Tudo processado no seu Mac, offline.</small></p>")
-                    .arg(BRIVLON_VERSION));
-    box.exec();
-}
-
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The order matters: the drag monitor starts polling only once every callback and observer it
+    // can reach is in place, and the dock watch comes last so that its first look sees everything.
     configureLoginItemOnce();
     Theme::apply();
     setupStatusItem();
-    // The office component's installer and the update check join here when they land.
+    ComponentInstaller::shared().installIfNeeded();
+    startUpdateChecks();
     hud_ = std::make_unique<HudController>(JobStore::shared());
     wheel_ = std::make_unique<WheelController>();
     static_cast<WheelWindow&>(wheel_->host()).warmUp();
@@ -225,23 +218,34 @@ void AppDelegate::applicationDidFinishLaunching()
         wheel_->hide();
     });
     dragMonitor_->start();
+    // The main menu lives on the main window's menu bar and is built with the window.
     watchDockPresence();
-    if (tracing()) {
-        wheel_->onQualityShown = [] {
-            trace("qualidade na tela");
-        };
-        JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
-            for (const auto& job : jobs)
-                if (job.state.is(Job::State::Kind::done) && !tracedDone_.contains(job.id)) {
-                    tracedDone_.insert(job.id);
-                    trace("concluído " + job.state.url->string() + (hud_->isShown() ? " no painel" : ""));
-                }
-        });
-    }
+    if (tracing())
+        traceProgress();
     // Without a tray the program would be unreachable; the window stands in for it.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         MainWindow::shared().present();
     trace("pronto");
+}
+
+void AppDelegate::startUpdateChecks()
+{
+    // The update checker's first check and its daily timer start here once it is part of the
+    // program.
+}
+
+void AppDelegate::traceProgress()
+{
+    wheel_->onQualityShown = [] {
+        trace("qualidade na tela");
+    };
+    JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
+        for (const auto& job : jobs)
+            if (job.state.is(Job::State::Kind::done) && !tracedDone_.contains(job.id)) {
+                tracedDone_.insert(job.id);
+                trace("concluído " + job.state.url->string() + (hud_->isShown() ? " no painel" : ""));
+            }
+    });
 }
 
 void AppDelegate::setupStatusItem()
@@ -264,6 +268,13 @@ void AppDelegate::menuNeedsUpdate()
 {
     statusMenu_->clear();
     jobMenuItems_.clear();
+    // Commands another part of the program supplies run whatever it has set by now.
+    const auto command = [this](QAction* action, std::function<void()> AppCommands::Actions::*which) {
+        connect(action, &QAction::triggered, this, [which] {
+            if (const auto& run = AppCommands::shared().*which)
+                run();
+        });
+    };
     const std::function<void(QMenu*, const std::vector<StatusMenu::Item>&)> fill = [&](QMenu* menu, const auto& items) {
         for (const auto& item : items) {
             if (item.separator) {
@@ -307,9 +318,9 @@ void AppDelegate::menuNeedsUpdate()
                     MainWindow::shared().present();
                 });
                 break;
-            case StatusMenu::Action::reportProblem:
-            case StatusMenu::Action::showSettings:
-            case StatusMenu::Action::checkForUpdates: break;
+            case StatusMenu::Action::reportProblem: command(action, &AppCommands::Actions::reportProblem); break;
+            case StatusMenu::Action::showSettings: command(action, &AppCommands::Actions::showSettings); break;
+            case StatusMenu::Action::checkForUpdates: command(action, &AppCommands::Actions::checkForUpdates); break;
             case StatusMenu::Action::quit: connect(action, &QAction::triggered, this, &AppDelegate::quit); break;
             }
         }
@@ -382,8 +393,10 @@ void AppDelegate::open(const std::vector<std::filesystem::path>& files)
     if (local.empty())
         return;
     MainWindow::shared().open(local);
-    for (const auto& file : local)
-        trace("aberto " + file.string());
+    // What the window holds, once it is up: the files reached it, not only this call.
+    if (MainWindow::shared().isVisible())
+        for (const auto& file : AppModel::shared().files())
+            trace("aberto " + file.string());
 }
 
 void AppDelegate::reopen()

@@ -42,8 +42,6 @@ public:
     // Ends the program; the one place "Sair do Brivlon" goes through.
     static void quit();
 
-    // The About box: the name, the version and two lines on what the program does.
-    static void showAbout();
     // Where the settings window goes on a screen's visible area: a window smaller than 520 × 380
     // becomes 540 × 600, it shrinks to leave 10 points on each side, and it is pushed in from the
     // left and the bottom, then from the right and the top, which win.
@@ -61,6 +59,8 @@ public:
 
 private:
     void setupStatusItem();
+    void startUpdateChecks();
+    void traceProgress();
     void menuNeedsUpdate();
     void updateStatusItem(const std::vector<Job>& jobs);
     void watchDockPresence();

@@ -41,8 +41,14 @@ HudPanel::HudPanel(JobStore& store)
     setWindowTitle("Brivlon");
     frames_.setInterval(1000 / 60);
     connect(&frames_, &QTimer::timeout, this, [this] {
+        const double now = MediaClock::now();
+        for (size_t i = leftAt_.size(); i-- > 0;)
+            if (now - leftAt_[i] >= HudView::Motion::settled()) {
+                leftAt_.erase(leftAt_.begin() + ptrdiff_t(i));
+                leaving_.erase(leaving_.begin() + ptrdiff_t(i));
+            }
         update();
-        if (!animating(MediaClock::now()))
+        if (!animating(now))
             frames_.stop();
     });
     store_.subscribe(this, [this](const std::vector<Job>&) {
@@ -56,19 +62,88 @@ double HudPanel::ringAt(const Ring& ring, double now) const
     return ring.from + (ring.to - ring.from) * Draw::easeOutCubic(Draw::clamp01((now - ring.since) / 0.35));
 }
 
+double HudPanel::Place::shift(double now) const { return from * (1 - HudView::Motion::list(now - since)); }
+
 bool HudPanel::animating(double now) const
 {
-    // A spinner turns, a ring eases, a row comes in or a sparkle plays.
+    const double settled = HudView::Motion::settled();
+    auto recent = [&](double since) {
+        return now - since < settled;
+    };
+    // A spinner turns, a ring eases, a row comes in, moves, changes or leaves, a sparkle plays,
+    // or a cancel button answers the pointer.
     const auto& jobs = store_.jobs();
-    return std::any_of(jobs.begin(), jobs.end(), [](const Job& job) {
-        return job.isRunning() && job.started && !job.progress;
-    }) || std::any_of(doneSince_.begin(), doneSince_.end(), [now](double since) {
-        return now - since < SparkleBurst::duration;
-    }) || std::any_of(rings_.begin(), rings_.end(), [now](const Ring& ring) {
-        return now - ring.since < 0.35;
-    }) || std::any_of(listedSince_.begin(), listedSince_.end(), [now](double since) {
-        return now - since < 0.3;
-    });
+    return std::any_of(jobs.begin(), jobs.end(),
+               [](const Job& job) {
+                   return job.isRunning() && job.started && !job.progress;
+               })
+        || std::any_of(doneSince_.begin(), doneSince_.end(),
+            [now](double since) {
+                return now - since < SparkleBurst::duration;
+            })
+        || std::any_of(rings_.begin(), rings_.end(),
+            [now](const Ring& ring) {
+                return now - ring.since < 0.35;
+            })
+        || std::any_of(listedSince_.begin(), listedSince_.end(),
+            [now](double since) {
+                return now - since < 0.3;
+            })
+        || std::any_of(states_.begin(), states_.end(),
+            [&](const RowState& row) {
+                return row.change && recent(row.since);
+            })
+        || std::any_of(places_.begin(), places_.end(),
+            [&](const Place& place) {
+                return place.from != 0 && recent(place.since);
+            })
+        || std::any_of(leftAt_.begin(), leftAt_.end(), recent) || recent(hoverSince_);
+}
+
+void HudPanel::followRows(double now)
+{
+    // Changes while the panel is away are not seen: it comes back at rest.
+    const bool seen = isVisible();
+    const auto& jobs = store_.jobs();
+    for (const auto& job : jobs) {
+        const auto icon = HudView::Row::icon(job);
+        auto row = states_.find(job.id);
+        if (row == states_.end()) {
+            states_.insert(job.id, {job.state.kind, icon, std::nullopt, now});
+            continue;
+        }
+        if (row->kind != job.state.kind && seen) {
+            row->change = HudView::Looks::Change{row->icon, row->kind == Job::State::Kind::running, 0};
+            row->since = now;
+        }
+        row->kind = job.state.kind;
+        row->icon = icon;
+    }
+    // Rows that stay but stand elsewhere now glide there from where they are drawn.
+    QHash<QUuid, Place> listed;
+    for (const auto& box : HudView::layout(jobs, size()).rows) {
+        const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) {
+            return j.id == box.id;
+        });
+        Place place{*job, box.frame, 0, now};
+        if (const auto was = places_.find(box.id); was != places_.end()) {
+            if (was->frame == box.frame)
+                place.from = was->from, place.since = was->since;
+            else if (seen)
+                place.from = was->frame.top() + was->shift(now) - box.frame.top();
+        } else if (seen) {
+            // Back in the list (a later job went): it comes in like a new row.
+            listedSince_.insert(box.id, now);
+        }
+        listed.insert(box.id, place);
+    }
+    if (seen)
+        for (auto was = places_.begin(); was != places_.end(); ++was)
+            if (!listed.contains(was.key())) {
+                leaving_.push_back({was->job, was->frame.translated(0, was->shift(now)), 0});
+                leftAt_.push_back(now);
+            }
+    places_ = std::move(listed);
 }
 
 void HudPanel::jobsChanged()
@@ -100,6 +175,8 @@ void HudPanel::jobsChanged()
     forgetGone(doneSince_);
     forgetGone(listedSince_);
     forgetGone(rings_);
+    followRows(now);
+    forgetGone(states_);
     if (animating(now))
         frames_.start();
     update();
@@ -178,20 +255,39 @@ void HudPanel::paintEvent(QPaintEvent*)
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     const auto colours = HudView::Colours::of(Theme::isDark(this), Theme::current());
     HudView::paintBackground(painter, size(), colours);
-    HudView::paint(painter, store_.jobs(), size(), colours,
-        {MediaClock::now(),
-            [this](const QUuid& id) {
-                return burstAge(id);
-            },
-            hoveredCancel_,
-            [this](const Job& job) {
-                const auto ring = rings_.find(job.id);
-                return ring == rings_.end() ? job.progress.value_or(0) : ringAt(*ring, MediaClock::now());
-            },
-            [this](const QUuid& id) {
-                const auto since = listedSince_.find(id);
-                return since == listedSince_.end() ? 1.0 : MediaClock::now() - *since;
-            }});
+    const double now = MediaClock::now();
+    HudView::Looks looks;
+    looks.now = now;
+    looks.burstAge = [this](const QUuid& id) {
+        return burstAge(id);
+    };
+    looks.hoveredCancel = hoveredCancel_;
+    looks.unhoveredCancel = unhoveredCancel_;
+    looks.hoverAge = now - hoverSince_;
+    looks.ringProgress = [this, now](const Job& job) {
+        const auto ring = rings_.find(job.id);
+        return ring == rings_.end() ? job.progress.value_or(0) : ringAt(*ring, now);
+    };
+    looks.rowAge = [this, now](const QUuid& id) {
+        const auto since = listedSince_.find(id);
+        return since == listedSince_.end() ? 1.0 : now - *since;
+    };
+    looks.stateChange = [this, now](const QUuid& id) -> std::optional<HudView::Looks::Change> {
+        const auto row = states_.find(id);
+        if (row == states_.end() || !row->change)
+            return std::nullopt;
+        auto change = *row->change;
+        change.age = now - row->since;
+        return change;
+    };
+    looks.rowShift = [this, now](const QUuid& id) {
+        const auto place = places_.find(id);
+        return place == places_.end() ? 0.0 : place->shift(now);
+    };
+    looks.leaving = leaving_;
+    for (size_t i = 0; i < leaving_.size(); ++i)
+        looks.leaving[i].age = now - leftAt_[i];
+    HudView::paint(painter, store_.jobs(), size(), colours, looks);
 }
 
 void HudPanel::mouseMoveEvent(QMouseEvent* event)
@@ -200,10 +296,7 @@ void HudPanel::mouseMoveEvent(QMouseEvent* event)
     std::optional<QUuid> hovered;
     if (hit.target == HudView::Target::cancelRow)
         hovered = hit.job;
-    if (hovered != hoveredCancel_) {
-        hoveredCancel_ = hovered;
-        update();
-    }
+    setHovered(hovered);
     QString tip;
     switch (hit.target) {
     case HudView::Target::hide:
@@ -225,12 +318,16 @@ void HudPanel::mouseMoveEvent(QMouseEvent* event)
         QToolTip::showText(event->globalPosition().toPoint(), tip, this);
 }
 
-void HudPanel::leaveEvent(QEvent*)
+void HudPanel::leaveEvent(QEvent*) { setHovered(std::nullopt); }
+
+void HudPanel::setHovered(std::optional<QUuid> hovered)
 {
-    if (hoveredCancel_) {
-        hoveredCancel_.reset();
-        update();
-    }
+    if (hovered == hoveredCancel_)
+        return;
+    unhoveredCancel_ = std::exchange(hoveredCancel_, hovered);
+    hoverSince_ = MediaClock::now();
+    frames_.start();
+    update();
 }
 
 void HudPanel::mouseReleaseEvent(QMouseEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/hud_controller.h"
+#include "shell/hud_view.h"
 
 #include <QHash>
 #include <QTimer>
@@ -50,8 +51,32 @@ private:
     };
     QHash<QUuid, Ring> rings_;
     double ringAt(const Ring& ring, double now) const;
+    // Each row's kind of state, its icon, and its last change of kind while the panel showed.
+    struct RowState {
+        Job::State::Kind kind;
+        HudView::Row::Icon icon;
+        std::optional<HudView::Looks::Change> change;
+        double since = 0;
+    };
+    QHash<QUuid, RowState> states_;
+    // Where each listed row belongs, and how far from there it started moving at `since`.
+    struct Place {
+        Job job;
+        QRectF frame;
+        double from = 0;
+        double since = 0;
+        double shift(double now) const;
+    };
+    QHash<QUuid, Place> places_;
+    // Rows gone from the list, still drawn while they leave.
+    std::vector<HudView::Looks::Leaving> leaving_;
+    std::vector<double> leftAt_;
+    void followRows(double now);
     bool animating(double now) const;
+    void setHovered(std::optional<QUuid> hovered);
     std::optional<QUuid> hoveredCancel_;
+    std::optional<QUuid> unhoveredCancel_;
+    double hoverSince_ = -1e9;
     QTimer frames_;
     QParallelAnimationGroup* animation_ = nullptr;
 };

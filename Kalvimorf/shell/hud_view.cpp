@@ -4,6 +4,7 @@
 #include "menus/palette.h"
 #include "menus/sparkle.h"
 #include "shell/sparkle_burst.h"
+#include "shell/view_look.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -52,11 +53,14 @@ void cross(QPainter& painter, const QRectF& rect, const QColor& colour, double w
     stroke(painter, path, colour, width);
 }
 
-void paintIcon(QPainter& painter, const Job& job, const QRectF& box, const Colours& colours, const Looks& looks)
+QRectF cancelBox(const QRectF& frame) { return {frame.right() - 8 - 20, frame.center().y() - 10, 20, 20}; }
+
+void paintIcon(
+    QPainter& painter, Row::Icon icon, const Job& job, const QRectF& box, const Colours& colours, const Looks& looks)
 {
     const QPointF c = box.center();
     const QRectF circle(c - QPointF(9, 9), QSizeF(18, 18));
-    switch (Row::icon(job)) {
+    switch (icon) {
     case Row::Icon::ring: {
         const QRectF ring = box.adjusted(4.5, 4.5, -4.5, -4.5);  // 3 padding, then half the line
         QPainterPath track;
@@ -64,7 +68,7 @@ void paintIcon(QPainter& painter, const Job& job, const QRectF& box, const Colou
         stroke(painter, track, Draw::withAlpha(colours.primary, 0.15), 3, Qt::FlatCap);
         QPainterPath arc;
         arc.arcMoveTo(ring, 90);
-        const double progress = looks.ringProgress ? looks.ringProgress(job) : *job.progress;
+        const double progress = looks.ringProgress ? looks.ringProgress(job) : job.progress.value_or(0);
         arc.arcTo(ring, 90, -360 * std::clamp(progress, 0.0, 1.0));
         if (progress > 0)
             stroke(painter, arc, colours.accent, 3);
@@ -94,20 +98,9 @@ void paintIcon(QPainter& painter, const Job& job, const QRectF& box, const Colou
         stroke(painter, face, colours.secondary, 1.6);
         break;
     }
-    case Row::Icon::star: {
-        const double age = looks.burstAge ? looks.burstAge(job.id) : SparkleBurst::duration;
-        SparkleBurst::paint(painter, c, age, colours.accent);
-        // A quarter turn into place as it comes in.
-        const double t = Draw::clamp01(age / 0.4);
-        const double grow = 0.2 + 0.8 * Draw::easeOutCubic(t);
-        painter.save();
-        painter.translate(c);
-        painter.rotate(-90 * (1 - Draw::easeOutCubic(t)));
-        painter.scale(grow, grow);
-        painter.fillPath(Sparkle::path(QRectF(-10, -10, 20, 20)), colours.accent);
-        painter.restore();
+    case Row::Icon::star:
+        painter.fillPath(Sparkle::path(QRectF(c - QPointF(10, 10), QSizeF(20, 20))), colours.accent);
         break;
-    }
     case Row::Icon::failed: {
         QPainterPath triangle;
         triangle.moveTo(c + QPointF(0, -8));
@@ -143,17 +136,94 @@ void paintIcon(QPainter& painter, const Job& job, const QRectF& box, const Colou
     }
 }
 
-void paintCancel(QPainter& painter, const QRectF& box, bool hovered, const Colours& colours)
+// Draws `paint` about `centre` as `look` says.
+void withAppearance(QPainter& painter, QPointF centre, const Appearance& look, const std::function<void()>& paint)
+{
+    if (look.opacity <= 0 || look.scale <= 0)
+        return;
+    painter.save();
+    painter.setOpacity(painter.opacity() * std::min(look.opacity, 1.0));
+    painter.translate(centre);
+    painter.rotate(look.rotation);
+    painter.scale(look.scale, look.scale);
+    painter.translate(-centre);
+    paint();
+    painter.restore();
+}
+
+// `hover` runs from 0 (at rest) to 1 (under the pointer): red and 12 % larger.
+void paintCancel(QPainter& painter, const QRectF& box, double hover, const Colours& colours)
 {
     painter.save();
     painter.translate(box.center());
-    if (hovered)
-        painter.scale(1.12, 1.12);
+    const double grow = 1 + 0.12 * hover;
+    painter.scale(grow, grow);
     QPainterPath disc;
     disc.addEllipse(QPointF(0, 0), 8.5, 8.5);
-    painter.fillPath(disc, hovered ? QColor(255, 59, 48) : Draw::withAlpha(colours.secondary, 0.55));
+    painter.fillPath(disc, Draw::blended(Draw::withAlpha(colours.secondary, 0.55), hover, QColor(255, 59, 48)));
     cross(painter, QRectF(-3.2, -3.2, 6.4, 6.4), Qt::white, 1.8);
     painter.restore();
+}
+
+double hoverOf(const QUuid& id, const Looks& looks)
+{
+    if (looks.hoveredCancel == id)
+        return Motion::hover(looks.hoverAge);
+    if (looks.unhoveredCancel == id)
+        return 1 - Motion::hover(looks.hoverAge);
+    return 0;
+}
+
+// The icon, the texts and the cancel button of one row, in place and at rest apart from the
+// row's own change of state.
+void paintRow(QPainter& painter, const Job& job, const Layout::RowBox& row, const Colours& colours, const Looks& looks)
+{
+    QPainterPath ground;
+    ground.addRoundedRect(row.frame, 9, 9);
+    painter.fillPath(ground, Draw::withAlpha(colours.primary, 0.06));
+
+    const auto change = looks.stateChange ? looks.stateChange(job.id) : std::nullopt;
+    const double p = change ? Motion::row(change->age) : 1;
+    const auto icon = Row::icon(job);
+    const QPointF c = row.icon.center();
+    if (icon == Row::Icon::star) {
+        // Behind the star, spilling over the row.
+        SparkleBurst::paint(
+            painter, c, looks.burstAge ? looks.burstAge(job.id) : SparkleBurst::duration, colours.accent);
+    }
+    if (change && change->icon != icon)
+        if (const auto out = iconAppearance(change->icon, 1 - p))
+            withAppearance(painter, c, *out, [&] {
+                paintIcon(painter, change->icon, job, row.icon, colours, looks);
+            });
+    withAppearance(painter, c, iconAppearance(icon, p).value_or(Appearance{}), [&] {
+        paintIcon(painter, icon, job, row.icon, colours, looks);
+    });
+
+    const double textLeft = row.icon.right() + 10;
+    const double textRight = (row.cancel ? row.cancel->left() - 10 : row.frame.right() - 8);
+    const QFont titleFont = Draw::font(12, QFont::DemiBold), subtitleFont = Draw::font(11);
+    const QFontMetricsF titleMetrics(titleFont), subtitleMetrics(subtitleFont);
+    const double block = titleMetrics.height() + 2 + subtitleMetrics.height();
+    const double top = row.frame.center().y() - block / 2;
+    painter.setFont(titleFont);
+    painter.setPen(colours.primary);
+    painter.drawText(QPointF(textLeft, top + titleMetrics.ascent()),
+        titleMetrics.elidedText(q(Row::title(job)), Qt::ElideMiddle, textRight - textLeft));
+    painter.setFont(subtitleFont);
+    painter.setPen(colours.secondary);
+    painter.drawText(QPointF(textLeft, top + titleMetrics.height() + 2 + subtitleMetrics.ascent()),
+        subtitleMetrics.elidedText(q(Row::subtitle(job)), Qt::ElideRight, textRight - textLeft));
+
+    // The cancel button comes with the running state and goes with it.
+    const bool running = job.isRunning();
+    const bool cancelMoves = change && change->wasRunning != running;
+    if (running || cancelMoves) {
+        const QRectF box = row.cancel.value_or(cancelBox(row.frame));
+        withAppearance(painter, box.center(), cancelMoves ? cancelAppearance(running ? p : 1 - p) : Appearance{}, [&] {
+            paintCancel(painter, box, hoverOf(job.id, looks), colours);
+        });
+    }
 }
 
 // An eye with a stroke through it: hide the panel.
@@ -178,6 +248,38 @@ Entry entry(double age)
     const double t = Draw::easeOutCubic(Draw::clamp01(age / 0.3));
     return {t, (1 - t) * 12};
 }
+
+namespace Motion {
+
+double list(double t) { return springProgress(t, 0.38, 0.86); }
+double row(double t) { return springProgress(t, 0.4, 0.7); }
+double hover(double t) { return springProgress(t, 0.25, 0.6); }
+double settled() { return std::max({springSettled(0.38, 0.86), springSettled(0.4, 0.7), springSettled(0.25, 0.6)}); }
+
+}
+
+std::optional<Appearance> iconAppearance(Row::Icon icon, double p)
+{
+    const double fade = Draw::clamp01(p);
+    auto scaled = [&](double from) {
+        return Appearance{from + (1 - from) * p, fade, 0};
+    };
+    switch (icon) {
+    case Row::Icon::spinner: return std::nullopt;
+    case Row::Icon::ring:
+    case Row::Icon::clock: return Appearance{1, fade, 0};
+    // A quarter turn into place as it grows.
+    case Row::Icon::star: return Appearance{0.2 + 0.8 * p, fade, -90 * (1 - p)};
+    case Row::Icon::failed:
+    case Row::Icon::info:
+    case Row::Icon::cancelled: return scaled(0.4);
+    }
+    return Appearance{};
+}
+
+Appearance cancelAppearance(double p) { return {0.5 + 0.5 * p, Draw::clamp01(p), 0}; }
+
+Appearance leavingAppearance(double p) { return {1 - 0.04 * p, Draw::clamp01(1 - p), 0}; }
 
 double height(size_t jobCount)
 {
@@ -283,14 +385,18 @@ Layout layout(const std::vector<Job>& jobs, QSizeF size)
     }
     double y = padding + headerHeight + spacing;
     for (const auto& job : shown(jobs)) {
-        const QRectF frame(padding, y, size.width() - 2 * padding, rowHeight);
-        Layout::RowBox row{job.id, frame, QRectF(frame.left() + 8, frame.center().y() - 13, 26, 26), std::nullopt};
-        if (job.isRunning())
-            row.cancel = QRectF(frame.right() - 8 - 20, frame.center().y() - 10, 20, 20);
-        result.rows.push_back(row);
+        result.rows.push_back(rowBox(job, QRectF(padding, y, size.width() - 2 * padding, rowHeight)));
         y += rowHeight + spacing;
     }
     return result;
+}
+
+Layout::RowBox rowBox(const Job& job, QRectF frame)
+{
+    Layout::RowBox row{job.id, frame, QRectF(frame.left() + 8, frame.center().y() - 13, 26, 26), std::nullopt};
+    if (job.isRunning())
+        row.cancel = cancelBox(frame);
+    return row;
 }
 
 Hit hit(const Layout& layout, QPointF point)
@@ -343,6 +449,13 @@ void paint(QPainter& painter, const std::vector<Job>& jobs, QSizeF size, const C
         text(*boxes.clear, "Limpar", buttonFont(), colours.accent);
     paintHideButton(painter, boxes.hide, colours);
 
+    // Rows on their way out stay where they were, under the listed ones.
+    for (const auto& gone : looks.leaving) {
+        const auto look = leavingAppearance(Motion::list(gone.age));
+        withAppearance(painter, gone.frame.center(), look, [&] {
+            paintRow(painter, gone.job, rowBox(gone.job, gone.frame), colours, looks);
+        });
+    }
     const auto list = shown(jobs);
     for (size_t i = 0; i < list.size(); ++i) {
         const Job& job = list[i];
@@ -350,27 +463,8 @@ void paint(QPainter& painter, const std::vector<Job>& jobs, QSizeF size, const C
         const auto in = entry(looks.rowAge ? looks.rowAge(job.id) : 1);
         painter.save();
         painter.setOpacity(painter.opacity() * in.opacity);
-        painter.translate(0, -in.offset);
-        QPainterPath ground;
-        ground.addRoundedRect(row.frame, 9, 9);
-        painter.fillPath(ground, Draw::withAlpha(colours.primary, 0.06));
-        paintIcon(painter, job, row.icon, colours, looks);
-        const double textLeft = row.icon.right() + 10;
-        const double textRight = (row.cancel ? row.cancel->left() - 10 : row.frame.right() - 8);
-        const QFont titleFont = Draw::font(12, QFont::DemiBold), subtitleFont = Draw::font(11);
-        const QFontMetricsF titleMetrics(titleFont), subtitleMetrics(subtitleFont);
-        const double block = titleMetrics.height() + 2 + subtitleMetrics.height();
-        const double top = row.frame.center().y() - block / 2;
-        painter.setFont(titleFont);
-        painter.setPen(colours.primary);
-        painter.drawText(QPointF(textLeft, top + titleMetrics.ascent()),
-            titleMetrics.elidedText(q(Row::title(job)), Qt::ElideMiddle, textRight - textLeft));
-        painter.setFont(subtitleFont);
-        painter.setPen(colours.secondary);
-        painter.drawText(QPointF(textLeft, top + titleMetrics.height() + 2 + subtitleMetrics.ascent()),
-            subtitleMetrics.elidedText(q(Row::subtitle(job)), Qt::ElideRight, textRight - textLeft));
-        if (row.cancel)
-            paintCancel(painter, *row.cancel, looks.hoveredCancel == job.id, colours);
+        painter.translate(0, -in.offset + (looks.rowShift ? looks.rowShift(job.id) : 0));
+        paintRow(painter, job, row, colours, looks);
         painter.restore();
     }
     painter.restore();

@@ -63,6 +63,8 @@ struct Layout {
     };
     std::vector<RowBox> rows;
 };
+// A row's boxes in `frame`; the cancel button's only while the job runs.
+Layout::RowBox rowBox(const Job& job, QRectF frame);
 Layout layout(const std::vector<Job>& jobs, QSizeF size);
 
 enum class Target { none, cancelAll, clear, hide, row, cancelRow };
@@ -72,9 +74,35 @@ struct Hit {
 };
 Hit hit(const Layout& layout, QPointF point);
 
+// The panel's springs, as functions of the seconds since the value that starts them changed:
+// the list's (rows in, out and along) and a row's change of state (icon and cancel button).
+namespace Motion {
+double list(double t);
+double row(double t);
+// The cancel button under the pointer or leaving it.
+double hover(double t);
+// When every one of them is at rest.
+double settled();
+}
+
+// How an icon or the cancel button comes in, `p` of the way (p from the row's spring; going out
+// is coming in backwards): the scale about its centre, the opacity and, for the star, the turn
+// into place in degrees.
+struct Appearance {
+    double scale = 1;
+    double opacity = 1;
+    double rotation = 0;
+};
+// Nothing for the spinner, which comes and goes at once.
+std::optional<Appearance> iconAppearance(Row::Icon icon, double p);
+Appearance cancelAppearance(double p);
+// A row gone from the list, `p` of the way out: it shrinks to 0.96 while fading.
+Appearance leavingAppearance(double p);
+
 // What the panel keeps between frames: the time now, how long ago each done row turned done (its
 // sparkle), how far each ring has got on its way to the job's progress, how long each row has
-// been listed (rows come in from above while fading in), and the cancel button under the
+// been listed (rows come in from above while fading in), the rows that are leaving, how far each
+// row still is from its place, each row's last change of state, and the cancel button under the
 // pointer. Absent functions draw everything at rest.
 struct Looks {
     double now = 0;
@@ -82,6 +110,24 @@ struct Looks {
     std::optional<QUuid> hoveredCancel;
     std::function<double(const Job&)> ringProgress;
     std::function<double(const QUuid&)> rowAge;
+    // The row's kind of state changed `age` seconds ago; before, it showed `icon`.
+    struct Change {
+        Row::Icon icon;
+        bool wasRunning;
+        double age;
+    };
+    std::function<std::optional<Change>(const QUuid&)> stateChange;
+    // Points below its place (negative: above) that the row is drawn, on its way there.
+    std::function<double(const QUuid&)> rowShift;
+    struct Leaving {
+        Job job;
+        QRectF frame;
+        double age;
+    };
+    std::vector<Leaving> leaving;
+    // The button the pointer left last, and how long ago the pointer came or went.
+    std::optional<QUuid> unhoveredCancel;
+    double hoverAge = 1;
 };
 // A row's entry `age` seconds after it was listed: its opacity and how far above its place it is.
 struct Entry {

@@ -1,5 +1,7 @@
 #include "shell/main_menu.h"
 
+#include "shell/app_commands.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QKeySequence>
@@ -54,16 +56,16 @@ void build(QMenuBar& bar, QWidget& window, const Actions& actions)
 {
     auto* app = bar.addMenu("Brivlon");
     item(*app, "Sobre o Brivlon", actions.showAbout);
-    item(*app, "Procurar atualizações…", actions.checkForUpdates);
+    item(*app, AppCommands::checkForUpdates, actions.checkForUpdates);
     app->addSeparator();
-    item(*app, "Ajustes…", actions.showSettings, QKeySequence("Ctrl+,"));
+    item(*app, AppCommands::settings, actions.showSettings, QKeySequence("Ctrl+,"));
     app->addSeparator();
     item(*app, "Ocultar Brivlon", hideApplication, QKeySequence("Ctrl+H"));
     app->addSeparator();
-    item(*app, "Sair do Brivlon", actions.quit, QKeySequence("Ctrl+Q"));
+    item(*app, AppCommands::quit, actions.quit, QKeySequence("Ctrl+Q"));
 
     auto* file = bar.addMenu("Arquivo");
-    item(*file, "Abrir Brivlon", actions.showWindow, QKeySequence("Ctrl+N"));
+    item(*file, AppCommands::openWindow, actions.showWindow, QKeySequence("Ctrl+N"));
     QWidget* target = &window;
     item(
         *file, "Fechar janela",
@@ -98,8 +100,8 @@ void build(QMenuBar& bar, QWidget& window, const Actions& actions)
     item(*windows, "Trazer tudo para a frente", bringAllToFront);
 
     auto* help = bar.addMenu("Ajuda");
-    item(*help, "Relatar um problema…", actions.reportProblem);
-    item(*help, "Procurar atualizações…", actions.checkForUpdates);
+    item(*help, AppCommands::reportProblem, actions.reportProblem);
+    item(*help, AppCommands::checkForUpdates, actions.checkForUpdates);
 }
 
 }

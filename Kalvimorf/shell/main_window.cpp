@@ -1,24 +1,13 @@
 #include "shell/main_window.h"
 
+#include "shell/about_box.h"
+#include "shell/app_commands.h"
+#include "shell/app_lifecycle.h"
 #include "shell/app_model.h"
 #include "shell/main_menu.h"
 #include "shell/main_view.h"
 
-#include <QApplication>
 #include <QMenuBar>
-#include <QMessageBox>
-
-namespace {
-
-void showAbout(QWidget* parent)
-{
-    QMessageBox::about(parent, "Sobre o Brivlon",
-        "<p align=center><b>Brivlon</b> " + QApplication::applicationVersion().toHtmlEscaped()
-            + "</p><p align=center>Converta qualquer arquivo sem sair do arraste.<br>Tudo processado no seu Mac, "
-              "offline.</p>");
-}
-
-}
 
 MainWindow& MainWindow::shared()
 {
@@ -34,13 +23,12 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
     actions.showWindow = [this] {
         present();
     };
-    actions.showAbout = [this] {
-        showAbout(this);
-    };
-    // Settings, the update check and the problem report come later; their items wait disabled.
-    actions.quit = [] {
-        QApplication::quit();
-    };
+    actions.showAbout = AboutBox::show;
+    const auto& commands = AppCommands::shared();
+    actions.showSettings = commands.showSettings;
+    actions.checkForUpdates = commands.checkForUpdates;
+    actions.reportProblem = commands.reportProblem;
+    actions.quit = AppLifecycle::quit;
     MainMenu::build(*menuBar(), *this, actions);
     // The content has its own size; the window is exactly that plus its menu bar.
     setFixedSize(view_->width(), view_->height() + menuBar()->sizeHint().height());

@@ -1,4 +1,6 @@
 target_sources(kalvimorf_shell PRIVATE
+  shell/about_box.cpp
+  shell/app_commands.cpp
   shell/app_delegate.cpp
   shell/app_lifecycle.cpp
   shell/app_model.cpp

@@ -54,7 +54,7 @@ std::string menuTitle(const Job& job)
     return title;
 }
 
-std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden)
+std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const AppCommands::Actions& commands)
 {
     std::vector<Item> menu;
     if (jobs.empty()) {
@@ -81,12 +81,11 @@ std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden)
     menu.push_back(
         item(hudHidden ? "Mostrar painel de progresso" : "Ocultar painel de progresso", Action::toggleHud, "p"));
     menu.push_back(separator());
-    menu.push_back(item("Abrir Brivlon", Action::showWindow, "o"));
-    // The problem report and the settings window are not part of this build yet.
-    menu.push_back(item("Relatar um problema…", Action::reportProblem, {}, false));
-    menu.push_back(item("Ajustes…", Action::showSettings, ",", false));
+    menu.push_back(item(AppCommands::openWindow, Action::showWindow, "o"));
+    menu.push_back(item(AppCommands::reportProblem, Action::reportProblem, {}, bool(commands.reportProblem)));
+    menu.push_back(item(AppCommands::settings, Action::showSettings, ",", bool(commands.showSettings)));
     menu.push_back(separator());
-    menu.push_back(item("Sair do Brivlon", Action::quit, "q"));
+    menu.push_back(item(AppCommands::quit, Action::quit, "q"));
     return menu;
 }
 

@@ -41,6 +41,12 @@ void showPartTooltip(QWidget* widget, QEvent* event, const std::function<std::op
 // at rest at `value`.
 Spring responseSpring(double response, double dampingFraction, double value = 0);
 
+// The same spring as a function of time, for views painted from the time: how far it has got,
+// `t` seconds after its value changed, on its way from 0 to 1 (past 1 for a while when it is
+// damped less than fully). Exactly 1 from springSettled() on, so that frames can stop.
+double springProgress(double t, double response, double dampingFraction);
+double springSettled(double response, double dampingFraction);
+
 // Steps some springs at 120 Hz while any of them moves and calls `changed` after each step.
 class SpringTicker : public QObject {
 public:

@@ -1,6 +1,9 @@
 #include "menus/wheel_view.h"
+#include "menus/wheel_window.h"
+#include "platform/fake_drag_input.h"
 #include "support/test_support.h"
 
+#include <QCursor>
 #include <QImage>
 #include <QPainter>
 
@@ -105,4 +108,40 @@ TEST(Wheel, GlassWheelKeepsItsBackdropWithoutCards)
         EXPECT_GT(backdrop.alpha(), 190) << dark;
         EXPECT_GT(std::abs(backdrop.lightnessF() - palette.text.lightnessF()), 0.6) << dark;
     }
+}
+
+const bool widgets = TestSupport::wantWidgets();
+
+// The quality cards take no focus, so clicks elsewhere are seen by looking at the buttons: a left
+// or right button going down away from the cards counts, the drop's own press still held does not.
+TEST(WheelWindow, APressOfEitherButtonAwayFromTheCardsIsAClickOutside)
+{
+    auto input = std::make_shared<FakeDragInput>();
+    WheelWindow window(input);
+    window.placePanel(QRectF(100, 100, 300, 300));
+    QCursor::setPos(700, 700);
+    int clicks = 0;
+    input->leftButton = true;
+    window.watchClicksOutside([&] {
+        ++clicks;
+    });
+    window.pollClick();
+    EXPECT_EQ(clicks, 0) << "the press that dropped the files";
+    input->rightButton = true;
+    window.pollClick();
+    EXPECT_EQ(clicks, 1) << "a right click while the left button is still held";
+    input->leftButton = input->rightButton = false;
+    window.pollClick();
+    input->rightButton = true;
+    window.pollClick();
+    window.pollClick();
+    EXPECT_EQ(clicks, 2) << "one click per press";
+
+    input->rightButton = false;
+    window.pollClick();
+    QCursor::setPos(window.panel().geometry().center());
+    input->leftButton = true;
+    window.pollClick();
+    EXPECT_EQ(clicks, 2) << "a click on the cards is theirs";
+    window.orderOut();
 }

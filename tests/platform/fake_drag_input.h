@@ -7,6 +7,7 @@
 class FakeDragInput final : public DragInput {
 public:
     bool leftButton = false;
+    bool rightButton = false;
     unsigned flags = 0;
     long count = 0;
     bool otherKey = false;
@@ -14,7 +15,7 @@ public:
     int keyScans = 0;
 
     bool available() const override { return true; }
-    Pointer pointer() override { return {leftButton, flags}; }
+    Pointer pointer() override { return {leftButton, rightButton, flags}; }
     long changeCount() override { return count; }
     bool otherKeyDown() override
     {

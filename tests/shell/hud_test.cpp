@@ -4,6 +4,7 @@
 #include "shell/hud_controller.h"
 #include "shell/hud_view.h"
 #include "shell/sparkle_burst.h"
+#include "shell/view_look.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -254,6 +255,105 @@ TEST(HudView, TheRingFillsClockwiseFromTwelve)
     EXPECT_GT(HudView::entry(0.25).opacity, 0.95);
     EXPECT_LT(HudView::entry(0.25).offset, 1);
     EXPECT_EQ(HudView::entry(0.5).offset, 0);
+}
+
+TEST(HudView, SpringsStartAtRestOvershootAsDampedAndStopExactly)
+{
+    using namespace HudView::Motion;
+    EXPECT_EQ(list(0), 0);
+    EXPECT_EQ(row(-1), 0);
+    double rowPeak = 0, listPeak = 0;
+    for (double t = 0; t < settled(); t += 0.005) {
+        rowPeak = std::max(rowPeak, row(t));
+        listPeak = std::max(listPeak, list(t));
+    }
+    // A damping of 0.7 swings a few per cent past its target; 0.86 hardly at all.
+    EXPECT_GT(rowPeak, 1.03);
+    EXPECT_LT(rowPeak, 1.1);
+    EXPECT_LT(listPeak, 1.01);
+    EXPECT_GT(list(0.2), 0.9) << "most of the way in a fifth of a second";
+    for (double (*spring)(double) : {list, row, hover})
+        EXPECT_EQ(spring(settled()), 1) << "frames can stop";
+    EXPECT_EQ(springProgress(10, 0.3, 1.0), 1);
+    EXPECT_LT(springProgress(0.1, 0.3, 1.0), springProgress(0.2, 0.3, 1.0)) << "fully damped: no swing back";
+}
+
+TEST(HudView, IconsAndTheCancelButtonComeAndGoAsTheirStateSays)
+{
+    using HudView::Row::Icon;
+    const auto star = *HudView::iconAppearance(Icon::star, 0);
+    EXPECT_EQ(star.scale, 0.2);
+    EXPECT_EQ(star.opacity, 0);
+    EXPECT_EQ(star.rotation, -90) << "the star turns a quarter turn into place";
+    EXPECT_EQ(HudView::iconAppearance(Icon::star, 1)->rotation, 0);
+    for (auto icon : {Icon::failed, Icon::info, Icon::cancelled})
+        EXPECT_EQ(HudView::iconAppearance(icon, 0)->scale, 0.4);
+    EXPECT_EQ(HudView::iconAppearance(Icon::ring, 0)->scale, 1) << "the ring only fades";
+    EXPECT_FALSE(HudView::iconAppearance(Icon::spinner, 0.5)) << "the spinner comes and goes at once";
+    EXPECT_EQ(HudView::cancelAppearance(0).scale, 0.5);
+    EXPECT_EQ(HudView::cancelAppearance(0).opacity, 0);
+    EXPECT_EQ(HudView::leavingAppearance(1).scale, 0.96);
+    EXPECT_EQ(HudView::leavingAppearance(1).opacity, 0);
+
+    // A job that has just finished: the old ring and the cancel button are still there, the star
+    // not yet; once the row's spring has settled it is the other way round.
+    const auto colours = HudView::Colours::of(false, AppTheme::macos);
+    const std::vector<Job> done{job(Job::State::done("/tmp/foto.jpg"), 0.5)};
+    const auto row = HudView::rowBox(job(Job::State::running(), 0.5), HudView::layout(done, {330, 96}).rows[0].frame);
+    auto paintAt = [&](double age) {
+        HudView::Looks looks;
+        looks.stateChange = [age](const QUuid&) {
+            return HudView::Looks::Change{Icon::ring, true, age};
+        };
+        QImage image(330, 96, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        HudView::paint(painter, done, {330, 96}, colours, looks);
+        return image;
+    };
+    const QImage changing = paintAt(0), settled = paintAt(HudView::Motion::settled());
+    // The ring's track between the star's arms, and the star's middle.
+    const QPoint button = row.cancel->center().toPoint(), ringTop = (row.icon.center() + QPointF(-6, -6)).toPoint();
+    const QPoint starMiddle = row.icon.center().toPoint();
+    EXPECT_NE(changing.pixel(button), settled.pixel(button)) << "the cancel button leaves";
+    EXPECT_EQ(settled.pixel(button), settled.pixel(button + QPoint(0, 12))) << "gone once settled";
+    EXPECT_NE(changing.pixel(ringTop), settled.pixel(ringTop)) << "the ring's track fades out";
+    EXPECT_NE(settled.pixel(starMiddle), changing.pixel(starMiddle)) << "the star grows in";
+}
+
+TEST(HudView, RowsLeaveShrinkingAndTheRestGlideToTheirPlaces)
+{
+    const auto colours = HudView::Colours::of(false, AppTheme::macos);
+    const Job gone = job(Job::State::done("/tmp/foto.jpg"));
+    const QRectF frame = HudView::layout({gone}, {330, 148}).rows[0].frame;
+    auto paintAt = [&](const std::vector<Job>& jobs, HudView::Looks looks) {
+        QImage image(330, 148, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        HudView::paint(painter, jobs, {330, 148}, colours, looks);
+        return image;
+    };
+    HudView::Looks leaving;
+    leaving.leaving = {{gone, frame, 0}};
+    // Near the row's left edge, clear of the icon and the text.
+    const QPoint edge(int(frame.left()) + 3, int(frame.center().y()));
+    EXPECT_NE(paintAt({}, leaving).pixel(edge), qRgb(255, 255, 255)) << "drawn where it was";
+    leaving.leaving[0].age = 0.15;
+    const QImage shrinking = paintAt({}, leaving);
+    EXPECT_EQ(shrinking.pixel(int(frame.left()), int(frame.center().y())), qRgb(255, 255, 255))
+        << "smaller than its frame on its way out";
+    EXPECT_NE(shrinking.pixel(edge + QPoint(4, 0)), qRgb(255, 255, 255));
+    leaving.leaving[0].age = HudView::Motion::settled();
+    EXPECT_EQ(paintAt({}, leaving).pixel(edge), qRgb(255, 255, 255)) << "gone";
+
+    // A row that moved up 52 points starts where it was and glides.
+    HudView::Looks moved;
+    moved.rowShift = [](const QUuid&) {
+        return 52.0;
+    };
+    const QImage below = paintAt({gone}, moved);
+    EXPECT_EQ(below.pixel(edge), qRgb(255, 255, 255));
+    EXPECT_NE(below.pixel(edge + QPoint(0, 52)), qRgb(255, 255, 255));
 }
 
 TEST(SparkleBurst, StarsFlyOutTurnAndFadeWithinNineTenths)

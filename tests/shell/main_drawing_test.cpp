@@ -1,5 +1,6 @@
 // The painted parts of the main window at fixed states, and its menu bar.
 
+#include "shell/about_box.h"
 #include "shell/drop_zone.h"
 #include "shell/format_grid.h"
 #include "shell/main_window.h"
@@ -9,7 +10,9 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
+#include <QTextDocumentFragment>
 
 #include <gtest/gtest.h>
 
@@ -128,4 +131,23 @@ TEST(MainWindowMenus, LaterPartsWaitDisabledAndClosingOnlyHides)
     find(bar, "Fechar janela")->trigger();
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(&window, &MainWindow::shared());
+}
+
+TEST(MainWindowMenus, AboutIsOneBoxWithTheVersionAndTheTwoLines)
+{
+    auto* about = find(*MainWindow::shared().menuBar(), "Sobre o Brivlon");
+    ASSERT_TRUE(about);
+    about->trigger();
+    QMessageBox* box = AboutBox::shown();
+    ASSERT_TRUE(box);
+    const QString text = QTextDocumentFragment::fromHtml(box->text()).toPlainText();
+    EXPECT_TRUE(text.contains("Brivlon"));
+    EXPECT_TRUE(text.contains(AboutBox::displayVersion()));
+    EXPECT_FALSE(AboutBox::displayVersion().isEmpty());
+    EXPECT_TRUE(text.contains("Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."))
+        << text.toStdString();
+    about->trigger();
+    EXPECT_EQ(AboutBox::shown(), box) << "asked again, the same box comes forward";
+    box->close();
+    EXPECT_FALSE(AboutBox::shown());
 }

@@ -82,6 +82,18 @@ TEST(StatusMenu, ListsTheNewestEightAndCancelsAnyRunning)
     EXPECT_EQ(queued[0].submenu.size(), 1u);
     EXPECT_EQ(titles(StatusMenu::items({}, false))[0], "Nada em andamento");
     EXPECT_FALSE(StatusMenu::items({}, false)[0].enabled);
+
+    // The settings and the report come alive in the tray once their parts set their actions.
+    AppCommands::Actions commands;
+    commands.showSettings = [] {};
+    const auto live = StatusMenu::items({}, false, commands);
+    const auto at = [&](const char* title) {
+        return *std::find_if(live.begin(), live.end(), [&](const StatusMenu::Item& item) {
+            return item.title == title;
+        });
+    };
+    EXPECT_TRUE(at(AppCommands::settings).enabled);
+    EXPECT_FALSE(at(AppCommands::reportProblem).enabled);
 }
 
 TEST(StatusMenu, JobTitlesAndTheTrayText)

@@ -56,6 +56,7 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHost)
     environment.insert("QT_QPA_PLATFORM", "xcb");
     environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
     environment.insert("BRIVLON_TRACE", "1");
+    environment.insert("BRIVLON_FORCE_OFFLINE", "1");
     app.setProcessEnvironment(environment);
     app.start(BRIVLON_BINARY, {});
     // This process answers the program's questions on the bus meanwhile, so it never blocks.

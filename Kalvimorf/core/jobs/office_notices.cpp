@@ -5,8 +5,6 @@
 #include "core/state/office_events.h"
 #include "documents/component_installer.h"
 
-#include <QTimer>
-
 #include <atomic>
 
 namespace OfficeNotices {
@@ -72,10 +70,6 @@ void install()
 {
     OfficeEvents::set(std::make_shared<StoreNotices>());
     showInstallerJobs();
-    // Asked once the program has started.
-    QTimer::singleShot(0, [] {
-        ComponentInstaller::shared().installIfNeeded();
-    });
 }
 
 }

@@ -1,0 +1,52 @@
+#include "shell/about_box.h"
+
+#include "menus/drawing_kit.h"
+#include "menus/status_icon.h"
+#include "shell/view_look.h"
+
+#include <QMessageBox>
+#include <QPointer>
+
+namespace AboutBox {
+
+namespace {
+
+QPointer<QMessageBox> box;
+
+}
+
+QString displayVersion() { return BRIVLON_VERSION; }
+
+QString credits() { return "Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."; }
+
+void show()
+{
+    if (!box) {
+        // Not modal: the tray, the panel and the cards keep working while it is open.
+        box = new QMessageBox;
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowTitle("Sobre o Brivlon");
+        box->setIconPixmap(QPixmap::fromImage(StatusIcon::image(std::nullopt, 4)));
+        box->setFont(Draw::font(13));
+        box->setTextFormat(Qt::RichText);
+        const QString name = "<p align=center style=\"font-family: Inter; font-size: 13pt\"><b>Brivlon</b><br>"
+            + displayVersion().toHtmlEscaped() + "</p>";
+        const auto secondary = ViewColors::current(box).secondary;
+        const QString colour = QString("rgba(%1, %2, %3, %4)")
+                                   .arg(secondary.red())
+                                   .arg(secondary.green())
+                                   .arg(secondary.blue())
+                                   .arg(secondary.alphaF());
+        const QString lines = "<p align=center style=\"font-family: Inter; font-size: 11pt; color: " + colour + "\">"
+            + credits().toHtmlEscaped().replace("\n", "<br>") + "</p>";
+        box->setText(name + lines);
+        box->setStandardButtons(QMessageBox::Ok);
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+QMessageBox* shown() { return box && box->isVisible() ? box.data() : nullptr; }
+
+}

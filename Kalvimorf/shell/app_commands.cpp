@@ -1,0 +1,11 @@
+#include "shell/app_commands.h"
+
+namespace AppCommands {
+
+Actions& shared()
+{
+    static Actions actions;
+    return actions;
+}
+
+}
