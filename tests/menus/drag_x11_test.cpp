@@ -293,6 +293,7 @@ TEST(CardFanX11, ADropOnRotateWritesTheTurnedPicture)
     EXPECT_TRUE(dropFiles(driver, drag, source, card, "copy"));
     const auto output = dir / "foto (girado).png";
     EXPECT_TRUE(fan.expect("job done foto.png Girar 90° " + output.string()));
+    EXPECT_TRUE(fan.expect("panel shown Brivlon! foto (girado).png · clique para ver"));
     EXPECT_EQ(runProgram("/usr/bin/vipsheader", {"-f", "height", output.string()}).out, "30\n");
 }
 

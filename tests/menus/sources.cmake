@@ -33,7 +33,8 @@ target_link_libraries(fan_drop_probe PRIVATE kalvimorf_menus)
 # The tools cards of a picture, their drops running the real tool runner.
 add_executable(tool_drop_probe menus/tool_drop_probe.cpp)
 target_compile_options(tool_drop_probe PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(tool_drop_probe PRIVATE kalvimorf_menus)
+# It shows the progress panel too, as the tray program does.
+target_link_libraries(tool_drop_probe PRIVATE kalvimorf_shell)
 add_executable(drag_x11_tests menus/drag_x11_test.cpp)
 target_compile_options(drag_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_x11_tests PRIVATE test_support)

@@ -1,11 +1,14 @@
 // The tools cards for one picture shown as a card fan on a real X server, their drops running the
-// real tool runner. Prints "ready <x> <y>" (global point over the "GIRAR" card) once mapped, then
-// "job <state> <source> <target> <output>" for every job that ends.
+// real tool runner, the progress panel following the jobs as in the tray program. Prints
+// "ready <x> <y>" (global point over the "GIRAR" card) once mapped, then for every job that ends
+// "job <state> <source> <target> <output>" and "panel <shown|hidden> <the row's subtitle>".
 
 #include "core/jobs/job_store.h"
 #include "menus/card_fan.h"
 #include "menus/drawing_kit.h"
 #include "menus/wheel_controller.h"
+#include "shell/hud_controller.h"
+#include "shell/hud_view.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -34,11 +37,15 @@ int main(int argc, char** argv)
     fan.onPick = [](const WheelEntry::Paths& dropped, const WheelEntry& entry) {
         entry.run(dropped);
     };
-    JobStore::shared().subscribe(&app, [](const std::vector<Job>& jobs) {
+    // Made before the printing below subscribes, so it has seen each list when that prints.
+    HudController panel(JobStore::shared());
+    JobStore::shared().subscribe(&app, [&panel](const std::vector<Job>& jobs) {
         for (const auto& job : jobs)
-            if (!job.isRunning())
+            if (!job.isRunning()) {
                 std::printf("job %s %s %s %s\n", job.state.is(Job::State::Kind::done) ? "done" : "not-done",
                     job.sourceName.c_str(), job.target.c_str(), job.state.url.value_or("").c_str());
+                std::printf("panel %s %s\n", panel.isShown() ? "shown" : "hidden", HudView::Row::subtitle(job).c_str());
+            }
     });
     fan.move(700, 300);  // clear of the drag source, which stands left of the middle
     fan.show();
