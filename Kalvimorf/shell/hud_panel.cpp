@@ -121,7 +121,8 @@ void HudPanel::followRows(double now)
     }
     // Rows that stay but stand elsewhere now glide there from where they are drawn.
     QHash<QUuid, Place> listed;
-    for (const auto& box : HudView::layout(jobs, size()).rows) {
+    // The panel is always as wide; before it first shows, its size is still Qt's default.
+    for (const auto& box : HudView::layout(jobs, {HudView::width, HudView::height(jobs.size())}).rows) {
         const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) {
             return j.id == box.id;
         });

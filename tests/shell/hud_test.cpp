@@ -2,9 +2,11 @@
 #include "core/jobs/job_store.h"
 #include "menus/drawing_kit.h"
 #include "shell/hud_controller.h"
+#include "shell/hud_panel.h"
 #include "shell/hud_view.h"
 #include "shell/sparkle_burst.h"
 #include "shell/view_look.h"
+#include "support/fakes.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -354,6 +356,37 @@ TEST(HudView, RowsLeaveShrinkingAndTheRestGlideToTheirPlaces)
     const QImage below = paintAt({gone}, moved);
     EXPECT_EQ(below.pixel(edge), qRgb(255, 255, 255));
     EXPECT_NE(below.pixel(edge + QPoint(0, 52)), qRgb(255, 255, 255));
+}
+
+// The panel on the desktop keeps what its springs need: a job that finishes while it shows loses
+// its cancel button over the row's spring, and a cleared row shrinks away where it stood.
+TEST(HudPanel, FinishedAndClearedRowsMoveOnTheirSprings)
+{
+    auto clock = std::make_shared<Fakes::Clock>();
+    Installed<MediaClock::Source> installed(clock);
+    JobStore store;
+    HudPanel panel(store);
+    panel.setGeometry(900, 10, 330, 96);
+    panel.show();
+    const auto id = store.add("foto.heic", "JPG");
+    store.markStarted(id);
+    store.setProgress(id, 0.5);
+    clock->seconds += 1;
+    const auto ground = panel.snapshot().pixel(13, 50);
+    const QPoint button(302, 63), edge(13, 63);
+    const auto running = panel.snapshot().pixel(button);
+    EXPECT_NE(running, ground);
+
+    store.finish(id, Job::State::done("/tmp/foto.jpg"));
+    EXPECT_EQ(panel.snapshot().pixel(button), running) << "the button leaves from where it was";
+    clock->seconds += HudView::Motion::settled();
+    EXPECT_EQ(panel.snapshot().pixel(button), ground);
+
+    store.clearFinished();
+    EXPECT_NE(panel.snapshot().pixel(edge), panel.snapshot().pixel(13, 20)) << "the row is still there, leaving";
+    clock->seconds += HudView::Motion::settled();
+    EXPECT_EQ(panel.snapshot().pixel(edge), panel.snapshot().pixel(13, 20)) << "and then gone";
+    panel.hide();
 }
 
 TEST(SparkleBurst, StarsFlyOutTurnAndFadeWithinNineTenths)
