@@ -3,6 +3,7 @@
 #include "core/state/export_chime.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
+#include "headless_trim.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -72,7 +73,7 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheel},
-        notYet("--trim", 7),
+        {"--trim", 7, nullptr, HeadlessTrim::run},
         notYet("--play-test", 5),
         notYet("--hud-test", 4),
         notYet("--single-cycle-test", 3),

@@ -6,4 +6,5 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/image_pdf.cpp
   core/engines/media_engine.cpp
   core/engines/pdf_engine.cpp
+  core/engines/trim_media.cpp
 )
