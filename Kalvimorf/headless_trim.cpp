@@ -5,10 +5,8 @@
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
 #include "core/engines/trim_media.h"
-#include "documents/subtitle_engine.h"
+#include "trim/time_text.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -31,23 +29,7 @@ std::vector<std::string> split(const std::string& text, char separator)
 }
 
 // Seconds as a plain number ("12,5" too) or a clock time ("1:02,5"); anything else is 0.
-double time(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return 0;
-    const auto trimmed = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-    auto number = trimmed;
-    for (auto& c : number)
-        if (c == ',')
-            c = '.';
-    double value = 0;
-    const auto* end = number.data() + number.size();
-    auto [stop, error] = std::from_chars(number.data(), end, value);
-    if (error == std::errc() && stop == end && std::isfinite(value))
-        return value;
-    return SubtitleEngine::time(trimmed).value_or(0);
-}
+double time(const std::string& text) { return TimeParse::parse(text).value_or(0); }
 
 std::vector<TrimMedia::Range> ranges(const std::vector<std::string>& args)
 {

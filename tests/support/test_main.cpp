@@ -8,6 +8,10 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <memory>
+
+// Test programs with widgets define this to make a QApplication instead.
+std::unique_ptr<QGuiApplication> makeWidgetsApplication(int& argc, char** argv) __attribute__((weak));
 
 int main(int argc, char** argv)
 {
@@ -25,7 +29,8 @@ int main(int argc, char** argv)
     int appArgc = 1;
     char name[] = "brivlon-tests";
     char* appArgv[] = {name, nullptr};
-    QGuiApplication app(appArgc, appArgv);
+    auto app = makeWidgetsApplication ? makeWidgetsApplication(appArgc, appArgv)
+                                      : std::make_unique<QGuiApplication>(appArgc, appArgv);
     std::setlocale(LC_NUMERIC, "C");
     int result = RUN_ALL_TESTS();
     FileSafety::removeTree(home);
