@@ -9,6 +9,7 @@
 #include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
 #include "render_modes.h"
+#include "trim_modes.h"
 #include "shell/app_delegate.h"
 
 #include <QApplication>
@@ -74,12 +75,12 @@ const std::vector<Row>& table()
             },
             RenderModes::wheel},
         {"--trim", 7, nullptr, HeadlessTrim::run},
-        notYet("--play-test", 5),
+        {"--play-test", 5, nullptr, TrimModes::playTest},
         notYet("--hud-test", 4),
         notYet("--single-cycle-test", 3),
         notYet("--wheel-cycle-test", 2),
         notYet("--cancel-test", 4),
-        notYet("--render-trim", 4),
+        {"--render-trim", 4, nullptr, TrimModes::renderTrim},
     };
     return rows;
 }
@@ -124,6 +125,7 @@ void makeApplication(bool headless)
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();
+        TrimModes::installLook();
     }
 }
 
