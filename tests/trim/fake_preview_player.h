@@ -14,8 +14,14 @@ struct FakePlayer final : PreviewPlayer {
     bool playing = false;
     double at = 0;
     std::vector<std::function<void()>> seeks;
+    // Shared by every player of one FakePlayers, so that a player's last steps outlive it.
+    std::shared_ptr<std::vector<std::string>> log = std::make_shared<std::vector<std::string>>();
 
-    void setSource(const std::filesystem::path& file) override { source = file; }
+    void setSource(const std::filesystem::path& file) override
+    {
+        source = file;
+        log->push_back("source " + file.filename().string());
+    }
     bool hasSource() const override { return !source.empty(); }
     void play() override { playing = true; }
     void pause() override { playing = false; }
@@ -39,10 +45,12 @@ struct FakePlayer final : PreviewPlayer {
 struct FakePlayers final : PreviewPlayers {
     bool playable = true;
     FakePlayer* last = nullptr;
+    std::shared_ptr<std::vector<std::string>> log = std::make_shared<std::vector<std::string>>();
 
     std::unique_ptr<PreviewPlayer> make() override
     {
         auto player = std::make_unique<FakePlayer>();
+        player->log = log;
         last = player.get();
         return player;
     }

@@ -1,4 +1,5 @@
 brivlon_tests(trim_tests
+  trim/trim_editor_test.cpp
   trim/trim_model_test.cpp
   trim/widgets_application.cpp
 )
