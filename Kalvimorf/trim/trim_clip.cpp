@@ -199,6 +199,34 @@ void TrimClip::setThumbs(std::vector<QImage> thumbs)
     Q_EMIT changed();
 }
 
+void TrimClip::makeThumbs(
+    const std::filesystem::path& file, double duration, std::function<void(std::vector<QImage>)> done)
+{
+    struct Strip {
+        std::mutex mutex;
+        std::vector<std::optional<QImage>> frames = std::vector<std::optional<QImage>>(thumbCount);
+        int remaining = thumbCount;
+        std::function<void(std::vector<QImage>)> done;
+    };
+    auto strip = std::make_shared<Strip>();
+    strip->done = std::move(done);
+    for (int i = 0; i < thumbCount; ++i)
+        loadPool().start([file, strip, i, at = (i + 0.5) * duration / thumbCount] {
+            auto image = TrimMedia::frame(file, at, thumbHeight);
+            std::vector<QImage> thumbs;
+            {
+                std::lock_guard lock(strip->mutex);
+                strip->frames[size_t(i)] = std::move(image);
+                if (--strip->remaining > 0)
+                    return;
+                for (auto& frame : strip->frames)
+                    if (frame)
+                        thumbs.push_back(std::move(*frame));
+            }
+            strip->done(std::move(thumbs));
+        });
+}
+
 void TrimClip::load()
 {
     // Results hop back through a guard: a clip whose editor has closed takes nothing.
@@ -224,29 +252,11 @@ void TrimClip::load()
         });
         if (!video || !duration || !(*duration > 0))
             return;
-        // Ten frames at the centres of ten equal slices, made side by side; the row shows those
-        // that came, in order, once all are done.
-        struct Strip {
-            std::mutex mutex;
-            std::vector<std::optional<QImage>> frames = std::vector<std::optional<QImage>>(thumbCount);
-            int remaining = thumbCount;
-        };
-        auto strip = std::make_shared<Strip>();
-        for (int i = 0; i < thumbCount; ++i)
-            loadPool().start([guard, file, strip, i, at = (i + 0.5) * *duration / thumbCount] {
-                auto image = TrimMedia::frame(file, at, thumbHeight);
-                std::lock_guard lock(strip->mutex);
-                strip->frames[size_t(i)] = std::move(image);
-                if (--strip->remaining > 0)
-                    return;
-                std::vector<QImage> thumbs;
-                for (auto& frame : strip->frames)
-                    if (frame)
-                        thumbs.push_back(std::move(*frame));
-                MainThread::post([guard, thumbs = std::move(thumbs)]() mutable {
-                    if (guard)
-                        guard->setThumbs(std::move(thumbs));
-                });
+        makeThumbs(file, *duration, [guard](std::vector<QImage> thumbs) {
+            MainThread::post([guard, thumbs = std::move(thumbs)]() mutable {
+                if (guard)
+                    guard->setThumbs(std::move(thumbs));
             });
+        });
     });
 }

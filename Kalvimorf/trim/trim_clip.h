@@ -5,6 +5,7 @@
 #include <QUuid>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -72,6 +73,12 @@ public:
     void applyProbe(std::optional<double> duration, bool playable);
     void setPeaks(std::vector<float> peaks);
     void setThumbs(std::vector<QImage> thumbs);
+
+    // The ten thumbnails of a file `duration` seconds long, at the centres of ten equal slices,
+    // made side by side with the other loads; `done` gets those that came, in order, on a
+    // background thread.
+    static void makeThumbs(
+        const std::filesystem::path& file, double duration, std::function<void(std::vector<QImage>)> done);
 
 Q_SIGNALS:
     void changed();
