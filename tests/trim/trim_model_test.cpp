@@ -54,6 +54,17 @@ void expectSpans(const TrimClip& clip, const Spans& expected)
     }
 }
 
+// Children of this process still running, by every thread; none are reaped here.
+int children()
+{
+    int count = 0;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        const auto text = readFile(task.path() / "children");
+        count += int(std::count(text.begin(), text.end(), ' '));
+    }
+    return count;
+}
+
 fs::path makeClip(const fs::path& path, int seconds)
 {
     const auto length = ":duration=" + std::to_string(seconds);
@@ -322,6 +333,30 @@ TEST_F(TrimSessionTest, ExportsEveryLoadedClipAsAJob)
     ASSERT_EQ(store.jobs().size(), 1u);
     EXPECT_EQ(store.jobs().front().state.url, folder / "a (aparado).mp4");
     EXPECT_FALSE(fs::exists(folder / "Aparados 4"));
+
+    // Cancelled from the job list while ffmpeg works: no child left, no file, however partial.
+    store.setJobs({});
+    const auto before = std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator());
+    const auto longer = makeClip(folder / "long.mp4", 30);
+    {
+        TrimSession session({longer}, MediaKind::video);
+        settle(session, {30});
+        session.outputExt = "webm";
+        session.exportClips();
+    }
+    ASSERT_EQ(store.jobs().size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return children() > 0;
+    }));
+    store.cancel(store.jobs().front().id);
+    EXPECT_TRUE(store.jobs().front().state.is(Job::State::Kind::cancelled));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [] {
+            return children() == 0;
+        },
+        5000));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), before + 1)
+        << "only the source made for this";
 }
 
 TEST_F(TrimSessionTest, LoadingARealClip)
