@@ -67,15 +67,20 @@ void paintWaveform(QPainter& painter, const std::vector<float>& peaks, const QRe
     const double step = area.width() / double(peaks.size());
     const double bar = std::max(step * 0.8, 1.0);
     const double h = area.height();
-    // One path, one fill: 600 rectangles cost a single rasterisation.
-    QPainterPath path;
-    path.setFillRule(Qt::WindingFill);
+    // Every bar in one call: a path of 600 subpaths goes through Qt's general rasteriser and costs
+    // tens of milliseconds, the same rectangles as a list a fraction of one.
+    QVector<QRectF> bars;
+    bars.reserve(qsizetype(peaks.size()));
     for (size_t i = 0; i < peaks.size(); ++i) {
         const double half = std::max(h * 0.9 * double(peaks[i]) * 0.5, 1.0);
-        path.addRect(area.left() + step * double(i), area.top() + h / 2 - half, bar, 2 * half);
+        bars.append(QRectF(area.left() + step * double(i), area.top() + h / 2 - half, bar, 2 * half));
     }
+    painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillPath(path, colour);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRects(bars);
+    painter.restore();
 }
 
 void paint(QPainter& painter, const TimelineState& state, QSizeF size, const QColor& wave, const QColor& primary)

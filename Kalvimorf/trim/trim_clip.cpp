@@ -5,24 +5,51 @@
 #include "core/engines/trim_media.h"
 #include "trim/preview_player.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QThread>
 #include <QThreadPool>
+
+#include <functional>
 
 #include <algorithm>
 #include <mutex>
 
 namespace {
 
-// Loads run a child process each; 40 clips must not start 440 at once.
+const Task::Context& loadContext();
+
+// Loads run a child process each; 40 clips must not start 440 at once. When the application
+// object goes, the children still running are ended and the threads waited for, since decoding
+// a frame needs the application's plugin paths.
 QThreadPool& loadPool()
 {
     static QThreadPool* pool = [] {
         auto* made = new QThreadPool;
         made->setMaxThreadCount(std::max(QThread::idealThreadCount(), 1));
+        qAddPostRoutine([] {
+            loadPool().clear();
+            loadContext().cancel->cancel();
+            loadPool().waitForDone();
+        });
         return made;
     }();
     return *pool;
+}
+
+// Bound to every load, so that ending the program ends their children.
+const Task::Context& loadContext()
+{
+    static const Task::Context context{std::nullopt, std::nullopt, std::make_shared<Task::CancelToken>(), nullptr};
+    return context;
+}
+
+void startLoad(std::function<void()> work)
+{
+    loadPool().start([work = std::move(work)] {
+        Task::Binder binder(loadContext());
+        work();
+    });
 }
 
 constexpr int peakCount = 600;
@@ -211,7 +238,7 @@ void TrimClip::makeThumbs(
     auto strip = std::make_shared<Strip>();
     strip->done = std::move(done);
     for (int i = 0; i < thumbCount; ++i)
-        loadPool().start([file, strip, i, at = (i + 0.5) * duration / thumbCount] {
+        startLoad([file, strip, i, at = (i + 0.5) * duration / thumbCount] {
             auto image = TrimMedia::frame(file, at, thumbHeight);
             std::vector<QImage> thumbs;
             {
@@ -233,7 +260,7 @@ void TrimClip::load()
     QPointer<TrimClip> guard(this);
     const auto file = url;
     const bool video = isVideo;
-    loadPool().start([guard, file, video] {
+    startLoad([guard, file, video] {
         const auto duration = FFmpeg::duration(file);
         MainThread::post([guard, file, duration] {
             if (!guard)
@@ -243,7 +270,7 @@ void TrimClip::load()
                     guard->applyProbe(duration, playable);
             });
         });
-        loadPool().start([guard, file] {
+        startLoad([guard, file] {
             auto peaks = TrimMedia::peaks(file, peakCount);
             MainThread::post([guard, peaks = std::move(peaks)]() mutable {
                 if (guard)

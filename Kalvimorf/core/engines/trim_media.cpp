@@ -250,6 +250,7 @@ bool hasStream(const fs::path& file, const std::string& type)
         return false;
     Process::Command command;
     command.executable = *ffprobe;
+    command.cancellable = true;
     command.arguments = {"-v", "error", "-select_streams", type, "-show_entries", "stream=index", "-of", "csv=p=0",
         FFmpeg::pathArgument(file)};
     try {
@@ -257,7 +258,8 @@ bool hasStream(const fs::path& file, const std::string& type)
         if (result.exitCode != 0)
             return false;
         return result.out.find_first_not_of(" \t\r\n") != std::string::npos;
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
         return false;
     }
 }
@@ -269,6 +271,7 @@ std::vector<float> peaks(const fs::path& file, int count)
         return {};
     Process::Command command;
     command.executable = *ffmpeg;
+    command.cancellable = true;
     command.arguments = {"-hide_banner", "-loglevel", "error", "-i", FFmpeg::pathArgument(file), "-vn", "-ac", "1",
         "-ar", "2000", "-f", "s16le", "-"};
     try {
@@ -276,7 +279,8 @@ std::vector<float> peaks(const fs::path& file, int count)
         if (result.exitCode != 0)
             return {};
         return reducePeaks(result.out, count);
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
         return {};
     }
 }
@@ -299,7 +303,8 @@ std::optional<QImage> frame(const fs::path& file, double seconds, int height)
         if (image.isNull())
             return std::nullopt;
         return image;
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
         return std::nullopt;
     }
 }

@@ -37,6 +37,8 @@ public:
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress);
 
+// The three below block while their child runs and end it at once when the calling task is
+// cancelled, giving what they give on a failure.
 // Whether ffprobe finds a stream of `type` ("v" or "a"); false on any failure.
 bool hasStream(const fs::path& file, const std::string& type);
 // `count` or more loudness peaks of the whole file, 0…1 with the loudest at 1; empty on any
