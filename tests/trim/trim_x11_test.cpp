@@ -74,7 +74,9 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     auto report = parse(single.out);
     EXPECT_EQ(report.start, 2.0) << single.out;
     EXPECT_EQ(report.before, 2.0);
-    EXPECT_NEAR(report.after, 3.5, 0.45);
+    // 1.5 s of playing, give or take what a loaded machine adds to the timers.
+    EXPECT_GT(report.after, 3.0);
+    EXPECT_LT(report.after, 4.3);
     EXPECT_EQ(report.playing, "sim");
 
     // From 1.5 in the first of 1–2 and 3–5: over the gap, the second range active throughout.
@@ -83,7 +85,8 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     report = parse(multi.out);
     EXPECT_EQ(report.start, 3.0) << multi.out;
     EXPECT_EQ(report.before, 1.5);
-    EXPECT_NEAR(report.after, 4.0, 0.5);
+    EXPECT_GT(report.after, 3.3) << "it went over the gap";
+    EXPECT_LT(report.after, 4.9);
 
     auto none = runBrivlon({"--play-test", "abc", "x", "/tmp/nothing.pdf"}, 60);
     EXPECT_EQ(none.exitCode, 0);
