@@ -15,6 +15,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace TrimMedia {
@@ -269,16 +271,29 @@ std::vector<float> peaks(const fs::path& file, int count)
     auto ffmpeg = FFmpeg::locate("ffmpeg");
     if (!ffmpeg)
         return {};
+    // Two hours of sound are 28 MB of samples: ffmpeg writes them straight into memory rather than
+    // through a pipe, where every few kilobytes would wait for this side to read.
+    FileSafety::Fd samples(::memfd_create("peaks", MFD_CLOEXEC));
+    if (!samples)
+        return {};
     Process::Command command;
     command.executable = *ffmpeg;
     command.cancellable = true;
+    command.stdoutFd = samples.get();
     command.arguments = {"-hide_banner", "-loglevel", "error", "-i", FFmpeg::pathArgument(file), "-vn", "-ac", "1",
         "-ar", "2000", "-f", "s16le", "-"};
     try {
         auto result = Process::run(command, {}, [](std::string_view) {});
-        if (result.exitCode != 0)
+        struct stat status { };
+        if (result.exitCode != 0 || ::fstat(samples.get(), &status) != 0 || status.st_size <= 0)
             return {};
-        return reducePeaks(result.out, count);
+        const auto size = size_t(status.st_size);
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, samples.get(), 0);
+        if (mapped == MAP_FAILED)
+            return {};
+        auto reduced = reducePeaks(std::string_view(static_cast<const char*>(mapped), size), count);
+        ::munmap(mapped, size);
+        return reduced;
     } catch (const std::exception&) {
         // A launch failure, or the caller's task cancelled.
         return {};
