@@ -11,6 +11,7 @@
 #include "render_modes.h"
 #include "trim_modes.h"
 #include "shell/app_delegate.h"
+#include "shell/app_lifecycle.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -66,7 +67,7 @@ const std::vector<Row>& table()
             }},
         {"--render-burst", 3, nullptr, RenderModes::burst},
         {"--render-status", 3, nullptr, RenderModes::status},
-        notYet("--render-view", 4),
+        {"--render-view", 4, nullptr, RenderModes::view},
         {"--render-quality", 4, RenderModes::qualityTaken, RenderModes::quality},
         {"--render-fan", 5, RenderModes::fanTaken, RenderModes::fan},
         {"--render-wheel", 5,
@@ -132,6 +133,7 @@ void makeApplication(bool headless)
 int normalStart()
 {
     makeApplication(false);
+    AppLifecycle::install();
     // The first conversion finds its worker loaded.
     WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-// The command-line modes that draw a piece of the interface into PNG files without any window.
+// The command-line modes that draw a view of the interface into PNG files without any window.
 namespace RenderModes {
 // --render-status out.png [progress]: the tray icon, 72 × 72 pixels, dark on white.
 [[noreturn]] void status();
@@ -23,6 +23,10 @@ bool takesMode(size_t index);
 // --render-quality ext out.png: the four quality cards of the extension's group, the saved level
 // raised.
 [[noreturn]] void quality();
+// --render-view view out.png [mode [file]]: a window's content at scale 1 in the appearance in
+// force; any view name not taken by another window gives the main window, in `mode` with `file`
+// selected.
+[[noreturn]] void view();
 // Whether the rows are taken: a mode word, an extension with a quality group.
 bool fanTaken();
 bool qualityTaken();

@@ -24,11 +24,13 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     // A store the size of a used one: every key the program writes.
-    for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions", "theme.v2", "appearance",
-             "outputMode", "terminalApp", "sound.finale", "quality.jpg", "quality.video"})
-        Defaults::set(key, "shift");
-    Defaults::set("separateKeys", true);
-    Defaults::set("doneSound", false);
+    for (auto key : SettingKeys::all())
+        if (SettingKeys::type(key) != SettingType::boolean)
+            Defaults::set(key, "shift");
+    for (const char* group : {"jpg", "video"})
+        Defaults::set(SettingKey::quality, group, "shift");
+    Defaults::set(SettingKey::separateKeys, true);
+    Defaults::set(SettingKey::doneSound, false);
 
     const int rounds = 20000;
     volatile bool sink = false;
@@ -41,13 +43,13 @@ int main(int argc, char** argv)
     bool flip = false;
     const double afterWrite = microsecondsPerRead(
         [&] {
-            Defaults::set("doneSound", flip = !flip);
+            Defaults::set(SettingKey::doneSound, flip = !flip);
             sink = Prefs::doneSound();
         },
         rounds / 20);
     const double write = microsecondsPerRead(
         [&] {
-            Defaults::set("doneSound", flip = !flip);
+            Defaults::set(SettingKey::doneSound, flip = !flip);
         },
         rounds / 20);
     std::printf("read, file unchanged: %8.2f µs\n", unchanged);

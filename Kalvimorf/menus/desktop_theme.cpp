@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QEvent>
 #include <QPalette>
 #include <QStyle>
 #include <QWidget>
@@ -13,31 +14,23 @@ namespace Theme {
 
 namespace {
 
-// The portal's answer once per process: asking the bus at every paint would cost a round trip.
-std::optional<bool> portalPrefersDark()
+std::optional<bool> schemeIsDark(QVariant value)
 {
-    static const std::optional<bool> answer = []() -> std::optional<bool> {
-        auto bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected())
-            return std::nullopt;
-        auto call = QDBusMessage::createMethodCall("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-            "org.freedesktop.portal.Settings", "Read");
-        call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
-        QDBusMessage reply = bus.call(call, QDBus::Block, 300);
-        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-            return std::nullopt;
-        // The value comes wrapped in one or two variants depending on the portal's version.
-        QVariant value = reply.arguments().front();
-        while (value.canConvert<QDBusVariant>())
-            value = value.value<QDBusVariant>().variant();
-        bool ok = false;
-        const uint scheme = value.toUInt(&ok);
-        if (!ok || scheme == 0)
-            return std::nullopt;
-        return scheme == 1;
-    }();
-    return answer;
+    // The value comes wrapped in one or two variants depending on the portal's version.
+    while (value.canConvert<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    bool ok = false;
+    const uint scheme = value.toUInt(&ok);
+    if (!ok || scheme == 0)
+        return std::nullopt;
+    return scheme == 1;
 }
+
+constexpr auto portalService = "org.freedesktop.portal.Desktop";
+constexpr auto portalPath = "/org/freedesktop/portal/desktop";
+constexpr auto portalInterface = "org.freedesktop.portal.Settings";
+
+bool applyingPalette = false;
 
 QPalette darkPalette()
 {
@@ -66,6 +59,52 @@ Notifier& Notifier::shared()
     return *instance;
 }
 
+void Notifier::watchPortal(QDBusConnection bus)
+{
+    if (!bus.isConnected())
+        return;
+    bus.connect(
+        portalService, portalPath, portalInterface, "SettingChanged", this, SLOT(portalSettingChanged(QDBusMessage)));
+    auto call = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface, "Read");
+    call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+    // Asked once: asking the bus at every paint would cost a round trip.
+    QDBusMessage reply = bus.call(call, QDBus::Block, 300);
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+        portalDark_ = schemeIsDark(reply.arguments().front());
+    if (!watching_ && qApp) {
+        qApp->installEventFilter(this);
+        watching_ = true;
+    }
+}
+
+void Notifier::portalSettingChanged(const QDBusMessage& message)
+{
+    const auto arguments = message.arguments();
+    if (arguments.size() != 3 || arguments[0].toString() != "org.freedesktop.appearance"
+        || arguments[1].toString() != "color-scheme")
+        return;
+    const auto dark = schemeIsDark(arguments[2]);
+    if (dark == portalDark_)
+        return;
+    portalDark_ = dark;
+    if (appearance() != AppAppearance::automatic)
+        return;
+    // The applier recolours the application's palette first, then tells every surface.
+    if (Applier::shared())
+        Theme::apply();
+    else
+        Q_EMIT themeChanged();
+}
+
+bool Notifier::eventFilter(QObject* watched, QEvent* event)
+{
+    // The platform theme handed over a new palette: the desktop changed its colours.
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !DesktopTheme::applying()
+        && appearance() == AppAppearance::automatic)
+        Q_EMIT themeChanged();
+    return QObject::eventFilter(watched, event);
+}
+
 bool isDark(const QWidget* widget)
 {
     switch (appearance()) {
@@ -73,25 +112,44 @@ bool isDark(const QWidget* widget)
     case AppAppearance::dark: return true;
     case AppAppearance::automatic: break;
     }
-    if (auto dark = portalPrefersDark())
+    if (widget)
+        return widget->palette().color(QPalette::Window).lightnessF() < 0.5;
+    if (auto dark = Notifier::shared().portalPrefersDark())
         return *dark;
-    const QPalette palette = widget ? widget->palette() : (qApp ? QApplication::palette() : QPalette());
+    const QPalette palette = qApp ? QGuiApplication::palette() : QPalette();
     return palette.color(QPalette::Window).lightnessF() < 0.5;
 }
 
 }
 
-void DesktopTheme::install() { Theme::Applier::set(std::make_shared<DesktopTheme>()); }
+void DesktopTheme::install()
+{
+    Theme::Applier::set(std::make_shared<DesktopTheme>());
+    Theme::Notifier::shared().watchPortal(QDBusConnection::sessionBus());
+}
+
+bool DesktopTheme::applying() { return Theme::applyingPalette; }
 
 void DesktopTheme::apply()
 {
     using namespace Theme;
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        Theme::applyingPalette = true;
         switch (appearance()) {
-        case AppAppearance::automatic: QApplication::setPalette(app->style()->standardPalette()); break;
+        case AppAppearance::automatic: {
+            // Back to the desktop's own palette (an empty palette hands the choice back to the
+            // platform theme, which then keeps it current); made dark only where the portal
+            // prefers dark and the platform theme did not follow it.
+            QApplication::setPalette(QPalette());
+            const bool paletteDark = QApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
+            if (Notifier::shared().portalPrefersDark() == true && !paletteDark)
+                QApplication::setPalette(darkPalette());
+            break;
+        }
         case AppAppearance::light: QApplication::setPalette(QPalette(QColor(239, 239, 239))); break;
         case AppAppearance::dark: QApplication::setPalette(darkPalette()); break;
         }
+        Theme::applyingPalette = false;
     }
     Q_EMIT Notifier::shared().themeChanged();
 }

@@ -2,7 +2,12 @@
 
 #include "core/base/appearance.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
+#include <QPalette>
+
+#include <optional>
 
 class QWidget;
 
@@ -10,18 +15,36 @@ class QWidget;
 // the application, and the signal every surface repaints on.
 namespace Theme {
 
-// Carries themeChanged; lives on the main thread.
+// Carries themeChanged; lives on the main thread. While the appearance is auto it also follows
+// the desktop: the settings portal's colour scheme and, where there is no portal, the
+// application palette the platform theme hands over.
 class Notifier : public QObject {
     Q_OBJECT
 public:
     static Notifier& shared();
+    // Listens to the portal on `bus` from now on, and reads its colour scheme once.
+    void watchPortal(QDBusConnection bus);
+    // The portal's colour scheme: dark or light, nothing without a portal or a preference.
+    std::optional<bool> portalPrefersDark() const { return portalDark_; }
+
+public Q_SLOTS:
+    // The portal's SettingChanged(group, key, value).
+    void portalSettingChanged(const QDBusMessage& message);
+
 Q_SIGNALS:
     void themeChanged();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::optional<bool> portalDark_;
+    bool watching_ = false;
 };
 
-// light and dark answer without looking; auto asks the desktop's colour-scheme setting through
-// the settings portal (1 = dark), else judges the lightness of the widget's (or the
-// application's) window colour.
+// light and dark answer without looking. auto judges the lightness of the widget's window
+// colour, so a view inside a dark window is dark; without a widget it asks the desktop's colour
+// scheme (the settings portal), else the application's window colour.
 bool isDark(const QWidget* widget = nullptr);
 
 }
@@ -31,6 +54,9 @@ bool isDark(const QWidget* widget = nullptr);
 class DesktopTheme : public Theme::Applier {
 public:
     void apply() override;
-    // Makes it the theme's applier; main thread, after the application exists.
+    // Makes it the theme's applier and starts following the desktop; main thread, after the
+    // application exists.
     static void install();
+    // Set while apply() changes the application palette, which is no news from the desktop.
+    static bool applying();
 };

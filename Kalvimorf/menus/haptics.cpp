@@ -47,11 +47,7 @@ std::string rawValue(Level level) { return table.raw(level); }
 std::optional<Level> levelFromRaw(const std::string& raw) { return table.parse(raw); }
 std::string name(Level level) { return std::string(table[level].name); }
 
-Level level()
-{
-    const auto stored = Defaults::string("haptics");
-    return stored ? levelFromRaw(*stored).value_or(Level::strong) : Level::strong;
-}
+Level level() { return Defaults::choice(SettingKey::haptics, levelFromRaw); }
 
 void open()
 {

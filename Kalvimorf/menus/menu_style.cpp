@@ -36,8 +36,7 @@ FanPlacement current()
     if (const char* value = std::getenv("BRIVLON_FAN_AT"))
         if (auto placement = fromRaw(value))
             return *placement;
-    return Defaults::string("fan.placement") == std::optional<std::string>("center") ? FanPlacement::center
-                                                                                     : FanPlacement::cursor;
+    return Defaults::choice(SettingKey::fanPlacement, fromRaw);
 }
 
 }

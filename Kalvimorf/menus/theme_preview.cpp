@@ -5,10 +5,15 @@
 #include "menus/drawing_kit.h"
 #include "menus/wheel_controller.h"
 
+#include <QEasingCurve>
+#include <QEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 
+#include <QVariantAnimation>
+
+#include <algorithm>
 #include <map>
 
 namespace WheelSnapshot {
@@ -56,9 +61,52 @@ QImage image(WheelMode mode, AppTheme theme, bool dark)
 }
 
 ThemePreview::ThemePreview(AppTheme theme, AppAppearance appearance, QWidget* parent)
-    : QWidget(parent), theme_(theme), appearance_(appearance)
+    : QWidget(parent), theme_(theme), appearance_(appearance), fade_(new QVariantAnimation(this))
 {
-    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, qOverload<>(&QWidget::update));
+    shown_ = from_ = look();
+    fade_->setStartValue(0.0);
+    fade_->setEndValue(fadeSeconds);
+    fade_->setDuration(int(fadeSeconds * 1000));
+    connect(fade_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        elapsed_ = value.toDouble();
+        update();
+    });
+    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, &ThemePreview::follow);
+}
+
+void ThemePreview::setTheme(AppTheme theme)
+{
+    theme_ = theme;
+    follow();
+}
+
+void ThemePreview::setAppearance(AppAppearance appearance)
+{
+    appearance_ = appearance;
+    follow();
+}
+
+void ThemePreview::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        follow();
+}
+
+void ThemePreview::follow()
+{
+    const Look now = look();
+    if (now == shown_) {
+        update();
+        return;
+    }
+    // A change during a fade starts the next one from what was last asked for.
+    from_ = shown_;
+    shown_ = now;
+    elapsed_ = 0;
+    fade_->stop();
+    fade_->start();
+    update();
 }
 
 QSize ThemePreview::sizeHint() const { return {3 * 160 + 2 * 6 + 20, 97 + 4 + 16 + 20}; }
@@ -104,8 +152,23 @@ void ThemePreview::paint(QPainter& painter, const QRectF& bounds, AppTheme theme
     painter.restore();
 }
 
+void ThemePreview::paint(QPainter& painter, const QRectF& bounds, Look from, Look to, double elapsed)
+{
+    const double t
+        = QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(std::clamp(elapsed / fadeSeconds, 0.0, 1.0));
+    if (t < 1 && !(from == to)) {
+        paint(painter, bounds, from.theme, from.dark);
+        painter.save();
+        painter.setOpacity(t);
+        paint(painter, bounds, to.theme, to.dark);
+        painter.restore();
+        return;
+    }
+    paint(painter, bounds, to.theme, to.dark);
+}
+
 void ThemePreview::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    paint(painter, rect(), theme_, dark());
+    paint(painter, rect(), from_, shown_, elapsed_);
 }

@@ -22,7 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long a drag source gets to hand over its file list (and each further piece of a long one).
+// How long a drag source gets to hand over its file list (and each further chunk of a long one).
 constexpr auto readBound = std::chrono::milliseconds(200);
 // How long the monitor waits for a read still under way when the trigger comes.
 constexpr auto triggerWait = std::chrono::milliseconds(250);
@@ -270,8 +270,8 @@ struct X11DragInput::Watcher {
         if (first->first != incr)
             return std::move(first->second);
 
-        // A long list comes in pieces: each new value is taken (which asks for the next) until
-        // an empty piece ends it.
+        // A long list comes in chunks: each new value is taken (which asks for the next) until
+        // an empty chunk ends it.
         std::string text;
         for (;;) {
             deadline = Clock::now() + readBound;

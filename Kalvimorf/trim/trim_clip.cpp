@@ -40,7 +40,7 @@ QThreadPool& loadPool()
 // Bound to every load, so that ending the program ends their children.
 const Task::Context& loadContext()
 {
-    static const Task::Context context{std::nullopt, std::nullopt, std::make_shared<Task::CancelToken>(), nullptr};
+    static const Task::Context context{std::nullopt, std::nullopt, std::make_shared<Task::CancelToken>()};
     return context;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <set>
 
 using Chime::Kind;
@@ -12,26 +13,42 @@ using JobFakes::Played;
 
 namespace {
 
-TEST(ChimeTest, SoundsAreDeterministicDistinctAndWrappedInAConsistentWav)
+TEST(ChimeTest, EachSoundIsItsOwnAndPlaysAsAWavFileLoudWithoutClippingAndEndsInSilence)
 {
+    TestSupport::TempDir dir;
     std::set<std::vector<double>> distinct;
     for (auto kind : {Kind::success, Kind::failure, Kind::shuffle, Kind::flip, Kind::wand, Kind::harp}) {
+        SCOPED_TRACE(Chime::rawValue(kind));
         const auto samples = Chime::samples(kind);
-        EXPECT_EQ(samples, Chime::samples(kind));
-        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
-        EXPECT_DOUBLE_EQ(std::max(-*low, *high), 0.7);
-        EXPECT_EQ(samples.back(), 0.0);
         distinct.insert(samples);
-        // The sizes the header declares match what follows, and the data are these samples.
+
+        // What a player hears: ffmpeg reads the file as it is, at the rate its header declares.
         const auto wav = Chime::wavData(kind);
-        const auto u32 = [&](size_t at) {
-            return size_t(wav[at] | wav[at + 1] << 8 | wav[at + 2] << 16 | wav[at + 3] << 24);
-        };
-        ASSERT_EQ(wav.size(), 44 + 2 * samples.size());
-        EXPECT_EQ(u32(4), wav.size() - 8);
-        EXPECT_EQ(u32(40), 2 * samples.size());
-        const size_t at = samples.size() / 2;
-        EXPECT_NEAR(std::int16_t(wav[44 + 2 * at] | wav[45 + 2 * at] << 8), samples[at] * 32000, 1);
+        const auto file = dir / "chime.wav";
+        TestSupport::writeFile(file, std::string(wav.begin(), wav.end()));
+        const auto decoded = TestSupport::runProgram("/usr/bin/ffmpeg",
+            {"-v", "error", "-i", file.string(), "-f", "f64le", "-ac", "1", "-ar", std::to_string(Chime::sampleRate),
+                "-"});
+        ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+        std::vector<double> heard(decoded.out.size() / sizeof(double));
+        std::memcpy(heard.data(), decoded.out.data(), heard.size() * sizeof(double));
+        ASSERT_EQ(heard.size(), samples.size());
+
+        // Loud enough to notice, with headroom left: nothing reaches full scale.
+        double peak = 0;
+        for (double sample : heard)
+            peak = std::max(peak, std::abs(sample));
+        EXPECT_GT(peak, 0.5);
+        EXPECT_LT(peak, 0.95);
+        // The file holds these samples, only scaled: the synthesis gave the same twice.
+        const double peakSamples = std::abs(*std::max_element(samples.begin(), samples.end(), [](double a, double b) {
+            return std::abs(a) < std::abs(b);
+        }));
+        for (size_t at = 0; at < samples.size(); at += 97)
+            ASSERT_NEAR(heard[at] / peak, samples[at] / peakSamples, 1e-3) << at;
+        // No click when it stops: the last millisecond is all but silent.
+        for (size_t at = heard.size() - Chime::sampleRate / 1000; at < heard.size(); ++at)
+            ASSERT_LT(std::abs(heard[at]), 0.01 * peak) << at;
     }
     EXPECT_EQ(distinct.size(), 6u);
 }
@@ -40,7 +57,7 @@ class ChimePlayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* key : {"doneSound", "cardSound", "sound.finale"})
+        for (auto key : {SettingKey::doneSound, SettingKey::cardSound, SettingKey::finale})
             Defaults::remove(key);
     }
     JobFakes::SoundFixture sound;
@@ -62,7 +79,7 @@ TEST_F(ChimePlayTest, FailureSoundsWithinOneAndAHalfSecondsAreDropped)
 TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
 {
     for (const char* stored : {"harp", "classic", "Harp"}) {
-        Defaults::set("sound.finale", stored);
+        Defaults::set(SettingKey::finale, stored);
         Chime::play(Kind::success, false);
     }
     Chime::play(Kind::flip, false);
@@ -70,12 +87,12 @@ TEST_F(ChimePlayTest, CompletionFollowsTheFinaleAndSwitchesSilenceTheirSounds)
         (std::vector<Played>{{Kind::harp, 0.42}, {Kind::success, 0.5}, {Kind::wand, 0.42}, {Kind::success, 0.42}}));
 
     sound.played().clear();
-    Defaults::set("doneSound", false);
+    Defaults::set(SettingKey::doneSound, false);
     Chime::play(Kind::success, false);
     Chime::play(Kind::failure, true);
     Chime::card(Kind::shuffle);
     Chime::card(Kind::success);
-    Defaults::set("cardSound", false);
+    Defaults::set(SettingKey::cardSound, false);
     Chime::card(Kind::shuffle);
     EXPECT_EQ(sound.played(), (std::vector<Played>{{Kind::failure, 0.5}, {Kind::shuffle, 0.16}, {Kind::flip, 0.3}}));
 }

@@ -1,8 +1,8 @@
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
-#include "core/jobs/engine.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
+#include "core/jobs/engine.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +89,8 @@ TEST(FileSafety, NamesTooLongFailInsteadOfLoopingForEver)
     EXPECT_THROW(FileSafety::placeFree(dir / "mine", longName), fs::filesystem_error);
     FileSafety::NewFile file(dir.path());
     EXPECT_THROW(file.publish(longName), fs::filesystem_error);
-    EXPECT_THROW(OutputPaths::destination(dir / std::string(252, 'n'), "txt"), fs::filesystem_error);
+    EXPECT_THROW(
+        FileSafety::writeNew(OutputPaths::names(dir / std::string(252, 'n'), "txt"), "x"), fs::filesystem_error);
 }
 
 TEST(FileSafety, TemporaryFoldersArePrivateAndRemovedEvenWhenReadOnlyInside)

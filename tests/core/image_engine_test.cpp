@@ -140,6 +140,26 @@ TEST_F(ImageEngineTest, WideGamutColoursBecomeSRGBOnlyForFormatsWithoutProfiles)
     EXPECT_TRUE(VImage::new_from_file(tiff.c_str()).get_typeof("icc-profile-data"));
 }
 
+TEST_F(ImageEngineTest, ProfilesAreTakenForSRGBByTheirDescription)
+{
+    // Real profiles as libvips writes them, and the fuzz target's seeds and kept crashes: the old
+    // "desc" text, the newer UTF-16 "mluc" one, other descriptions, a tag count past the end.
+    auto profile = [](const char* name) {
+        size_t size = 0;
+        const auto image = marked(4, 4).icc_transform(name, VImage::option()->set("input_profile", "srgb"));
+        const auto* data = static_cast<const char*>(image.get_blob("icc-profile-data", &size));
+        return std::string(data, size);
+    };
+    EXPECT_TRUE(ImageEngine::describesSRGB(profile("srgb")));
+    EXPECT_FALSE(ImageEngine::describesSRGB(profile("p3")));
+    const fs::path fuzz = fs::path(QT_TESTCASE_SOURCEDIR) / "fuzz";
+    const std::pair<const char*, bool> inputs[]
+        = {{"corpus/image_icc/srgb_desc.icc", true}, {"corpus/image_icc/mluc_wide.icc", true},
+            {"corpus/image_icc/other.icc", false}, {"regressions/image_icc/tag_count_past_end", false}};
+    for (const auto& [name, sRGB] : inputs)
+        EXPECT_EQ(ImageEngine::describesSRGB(readFile(fuzz / name)), sRGB) << name;
+}
+
 TEST_F(ImageEngineTest, MalformedProfileAndExifBlocksAreIgnored)
 {
     // Profiles: a header promising 20 tags it lacks, a tag pointing past the end, cut short.

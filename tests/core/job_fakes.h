@@ -27,7 +27,7 @@ public:
     SoundFixture()
     {
         Chime::resetDebounce();
-        for (const char* key : {"doneSound", "sound.finale"})
+        for (auto key : {SettingKey::doneSound, SettingKey::finale})
             Defaults::remove(key);
         MagicBurst::reset();
     }

@@ -1,9 +1,11 @@
 #include "core/base/error_log.h"
-#include "core/jobs/job_store.h"
 #include "core/base/settings.h"
+#include "core/jobs/job_store.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace TestSupport;
 using JobFakes::Played, Chime::Kind::failure, Chime::Kind::wand;
@@ -12,7 +14,7 @@ namespace {
 
 class JobStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override { Defaults::remove("revealWhenDone"); }
+    void SetUp() override { Defaults::remove(SettingKey::revealWhenDone); }
 
     JobFakes::SoundFixture sound;
     JobStore store;
@@ -77,7 +79,7 @@ TEST_F(JobStoreTest, FailureIsHeardAtOnceAndLoggedSuccessOnlyWhenTheLastJobEnds)
     store.finish(second, Job::State::done("/tmp/b.jpg"));
     EXPECT_EQ(sound.played(), (std::vector<Played>{{failure, 0.5}, {wand, 0.42}}));
 
-    Defaults::set("revealWhenDone", true);
+    Defaults::set(SettingKey::revealWhenDone, true);
     store.finish(store.add("c.png", "JPG"), Job::State::done("/tmp/c.jpg"));
     store.finish(store.add("d.png", "JPG"), Job::State::failed("x"));
     EXPECT_EQ(viewer->revealed, (std::vector<fs::path>{"/tmp/c.jpg"}));
@@ -110,4 +112,17 @@ TEST_F(JobStoreTest, APickClaimedWithinThreeSecondsEndsInABurstThere)
     EXPECT_EQ(bursts->shown, (std::vector<QPointF>{{40, 50}}));
 }
 
+}
+
+// The list is not guarded: a change from a background thread must stop the program at once rather
+// than corrupt the list now and then.
+TEST(JobStoreDeathTest, AChangeOffTheMainThreadEndsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    JobStore store;
+    const auto id = store.add("a.png", "JPG");
+    EXPECT_DEATH(std::thread([&] {
+        store.setProgress(id, 0.5);
+    }).join(),
+        "off the main thread");
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTest>
 
 #include <fstream>
 
@@ -18,11 +19,11 @@ protected:
 
 TEST_F(SettingsTest, StoredValuesAreExactAndTyped)
 {
-    Defaults::set("key.convert", "Command");
-    Defaults::set("key.actions", "");
-    Defaults::set("key.tools", "option");
-    Defaults::set("separateKeys", "no");
-    Defaults::set("doneSound", false);
+    Defaults::set(SettingKey::convertKey, "Command");
+    Defaults::set(SettingKey::actionsKey, "");
+    Defaults::set(SettingKey::toolsKey, "option");
+    Defaults::set(SettingKey::separateKeys, "no");
+    Defaults::set(SettingKey::doneSound, false);
     SettingsModel model;
     EXPECT_EQ(model.convertKey(), TriggerKey::shift);
     EXPECT_EQ(model.actionsKey(), TriggerKey::control);
@@ -34,15 +35,15 @@ TEST_F(SettingsTest, StoredValuesAreExactAndTyped)
     EXPECT_EQ(Prefs::triggerKey(WheelMode::actions), TriggerKey::off);
     model.useFolder("/srv/out");
     EXPECT_EQ(Prefs::fixedOutputFolder(), fs::path("/srv/out"));
-    Defaults::set("outputMode", "Folder");
+    Defaults::set(SettingKey::outputMode, "Folder");
     EXPECT_FALSE(Prefs::fixedOutputFolder().has_value());
 }
 
 TEST_F(SettingsTest, QualityFollowsTheTaskOverrideThenTheSavedChoiceOfTheGroup)
 {
-    Defaults::set("quality.jpg", "Light");
-    Defaults::set("quality.ogg", "web");
-    Defaults::set("quality.video", "max");
+    Defaults::set(SettingKey::quality, "jpg", "Light");
+    Defaults::set(SettingKey::quality, "ogg", "web");
+    Defaults::set(SettingKey::quality, "video", "max");
     const std::pair<const char*, QualityLevel> saved[]
         = {{"jpg", QualityLevel::high}, {"webp", QualityLevel::web}, {"opus", QualityLevel::web},
             {"mkv", QualityLevel::max}, {"JPG", QualityLevel::high}, {"video", QualityLevel::high}};
@@ -59,10 +60,10 @@ TEST_F(SettingsTest, HudVisibilityNotifiesOnlyOnRealChange)
     QSignalSpy spy(&Notifications::shared(), &Notifications::hudVisibilityChanged);
     model.setShowHUD(false);
     model.setShowHUD(false);
-    EXPECT_EQ(Defaults::boolean("hudHidden"), true);
+    EXPECT_EQ(Defaults::boolean(SettingKey::hudHidden), true);
     EXPECT_EQ(spy.count(), 1);
     // Another component shows the panel again and posts: the model follows without reposting.
-    Defaults::set("hudHidden", false);
+    Defaults::set(SettingKey::hudHidden, false);
     Notifications::shared().postHudVisibilityChanged();
     EXPECT_TRUE(model.showHUD());
     EXPECT_EQ(spy.count(), 2);
@@ -70,7 +71,7 @@ TEST_F(SettingsTest, HudVisibilityNotifiesOnlyOnRealChange)
 
 TEST_F(SettingsTest, WritesFromOutsideAreSeenAtTheNextRead)
 {
-    Defaults::set("key.single", "shift");
+    Defaults::set(SettingKey::singleKey, "shift");
     EXPECT_EQ(Prefs::triggerKey(std::nullopt), TriggerKey::shift);
     const auto file = Defaults::file().string();
     auto result = TestSupport::runProgram("/bin/sh", {"-c", "printf '{\"key.single\": \"command\"}' > \"$0\"", file});
@@ -79,6 +80,68 @@ TEST_F(SettingsTest, WritesFromOutsideAreSeenAtTheNextRead)
     // Rewritten in place with the same size, one right after the other.
     for (const char* key : {"control", "command", "control"}) {
         std::ofstream(file) << "{\"key.single\": \"" << key << "\"}";
-        EXPECT_EQ(Defaults::string("key.single"), key);
+        EXPECT_EQ(Defaults::string(SettingKey::singleKey), key);
     }
+}
+
+TEST_F(SettingsTest, AnOpenModelFollowsWritesFromHereAndFromOtherProcesses)
+{
+    SettingsModel model;  // before the store's file exists
+    std::vector<bool> soundAtSignal;  // what a view bound to the model reads when told
+    QObject::connect(&model, &SettingsModel::changed, [&] {
+        soundAtSignal.push_back(model.doneSound());
+    });
+    // Another part of the program, twice: each write replaces the file.
+    Defaults::set(SettingKey::doneSound, false);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !model.doneSound();
+        },
+        5000));
+    Defaults::set(SettingKey::doneSound, true);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return model.doneSound();
+        },
+        5000));
+
+    // Another process, writing in place.
+    auto write = [&](const std::string& json) {
+        const auto result = TestSupport::runProgram("/usr/bin/python3",
+            {"-c", "import sys; open(sys.argv[1], 'w').write(sys.argv[2])", Defaults::file().string(), json});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+    };
+    write(R"({"doneSound": false, "key.tools": "option", "outputMode": "folder"})");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return model.toolsKey() == TriggerKey::option;
+        },
+        5000));
+    EXPECT_FALSE(model.doneSound());
+    EXPECT_FALSE(model.outputBeside());
+
+    // A key the model does not hold still tells the views, which show it too.
+    const auto told = soundAtSignal.size();
+    write(R"({"doneSound": false, "key.tools": "option", "outputMode": "folder", "quality.jpg": "web"})");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return soundAtSignal.size() > told;
+        },
+        5000));
+    EXPECT_EQ(Quality::saved(QualityGroup::jpg), QualityLevel::web);
+
+    // Told after each change, never before it; and a write of the same value tells nothing.
+    ASSERT_GE(soundAtSignal.size(), 3u);
+    EXPECT_EQ(std::vector<bool>(soundAtSignal.begin(), soundAtSignal.begin() + 2), (std::vector<bool>{false, true}));
+    // The watch's own news of that write comes before the next one's.
+    const auto settled = soundAtSignal.size();
+    model.setDoneSound(false);
+    Defaults::set(SettingKey::cardSound, false);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return soundAtSignal.size() > settled;
+        },
+        5000));
+    QTest::qWait(0);
+    EXPECT_EQ(soundAtSignal.size(), settled + 1);
 }

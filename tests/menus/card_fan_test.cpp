@@ -252,16 +252,21 @@ TEST(RenderModes, FanStills)
     blank.fill(Qt::transparent);
     EXPECT_EQ(render({"--render-fan", "convert", "png", out, "3", "pick", "0.58"}), blank);
 
-    const auto failed = runBrivlon({"--render-fan", "convert", "png", (dir / "nenhuma" / "f.png").string()}, 30);
-    EXPECT_TRUE(failed.exitCode == 1 && failed.err.starts_with("erro: ")) << failed.err;
+    // The reason in the program's words, with the file's name, never Qt's English.
+    auto failed = runBrivlon({"--render-fan", "convert", "png", (dir / "nenhuma" / "f.png").string()}, 30);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.err, "erro: A pasta “nenhuma” não existe (" + dir.path().string() + ").\n");
+    fs::create_directories(dir / "pasta.png");
+    failed = runBrivlon({"--render-fan", "convert", "png", (dir / "pasta.png").string()}, 30);
+    EXPECT_EQ(failed.err, "erro: “pasta.png” é uma pasta, não um arquivo.\n");
 }
 
 TEST(RenderModes, QualityCardsRaiseTheSavedLevel)
 {
     TempDir dir;
-    Defaults::set("quality.jpg", "web");
+    Defaults::set(SettingKey::quality, "jpg", "web");
     const auto image = render({"--render-quality", "jpg", (dir / "q.png").string()});
-    Defaults::remove("quality.jpg");
+    Defaults::remove(SettingKey::quality, "jpg");
     EXPECT_TRUE(near(pixel(image, onCard(2, 4, 1)), accent));
     EXPECT_FALSE(near(pixel(image, onCard(1, 4)), accent));
     // The pill carries the raised card's detail, marked as the default.

@@ -25,10 +25,10 @@ struct Rig {
     DragMonitor monitor{input};
     Events events;
 
-    explicit Rig(bool separateKeys = true, const std::map<QString, QString>& keys = {})
+    explicit Rig(bool separateKeys = true, const std::map<SettingKey, QString>& keys = {})
     {
-        Defaults::set("separateKeys", separateKeys);
-        for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions"})
+        Defaults::set(SettingKey::separateKeys, separateKeys);
+        for (auto key : {SettingKey::singleKey, SettingKey::convertKey, SettingKey::toolsKey, SettingKey::actionsKey})
             Defaults::remove(key);
         for (const auto& [key, value] : keys)
             Defaults::set(key, value);
@@ -79,20 +79,20 @@ struct Rig {
 
 TEST(DragMonitor, KeysMapToModesAsTheSettingsSay)
 {
-    const std::tuple<bool, std::map<QString, QString>, const char*, Events> cases[] = {
+    const std::tuple<bool, std::map<SettingKey, QString>, const char*, Events> cases[] = {
         {true, {}, "command", {"tools"}},
         {true, {}, "option", {}},
-        {true, {{"key.tools", "option"}}, "option", {"tools"}},
-        {true, {{"key.tools", "option"}}, "command", {}},
-        {true, {{"key.convert", "Shift"}}, "shift", {"convert"}},
-        {true, {{"key.actions", "shift"}}, "shift", {"convert"}},
-        {true, {{"key.convert", "off"}, {"key.actions", "shift"}}, "shift", {"actions"}},
+        {true, {{SettingKey::toolsKey, "option"}}, "option", {"tools"}},
+        {true, {{SettingKey::toolsKey, "option"}}, "command", {}},
+        {true, {{SettingKey::convertKey, "Shift"}}, "shift", {"convert"}},
+        {true, {{SettingKey::actionsKey, "shift"}}, "shift", {"convert"}},
+        {true, {{SettingKey::convertKey, "off"}, {SettingKey::actionsKey, "shift"}}, "shift", {"actions"}},
         {true, {}, "shift+caps", {"convert"}},
         {true, {}, "shift+command", {}},
         {false, {}, "command", {}},
-        {false, {{"key.single", "command"}}, "command", {"cycle"}},
-        {false, {{"key.single", "hyper"}}, "shift", {"cycle"}},
-        {false, {{"key.single", "off"}}, "shift", {}},
+        {false, {{SettingKey::singleKey, "command"}}, "command", {"cycle"}},
+        {false, {{SettingKey::singleKey, "hyper"}}, "shift", {"cycle"}},
+        {false, {{SettingKey::singleKey, "off"}}, "shift", {}},
     };
     for (const auto& [separate, settings, keys, expected] : cases)
         EXPECT_EQ(Rig(separate, settings).play(std::string("drag ") + keys + " 0.2"), expected) << keys;
@@ -121,10 +121,10 @@ TEST(DragMonitor, SeparateKeysIgnoreTapsAndReadTheSettingsAtEachFire)
 {
     Rig rig;
     EXPECT_EQ(rig.play("drag shift 0.05 none shift 0.2 none"), (Events{"convert", "release"}));
-    Defaults::set("key.convert", "off");
-    Defaults::set("key.actions", "shift");
+    Defaults::set(SettingKey::convertKey, "off");
+    Defaults::set(SettingKey::actionsKey, "shift");
     EXPECT_EQ(rig.play("shift 0.2 none"), (Events{"actions", "release"}));
-    Defaults::set("separateKeys", false);
+    Defaults::set(SettingKey::separateKeys, false);
     EXPECT_EQ(rig.play("shift 0.05 none"), Events{"cycle"});
 }
 

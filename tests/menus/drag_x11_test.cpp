@@ -4,11 +4,8 @@
 // must react, with a deadline; nothing waits on a fixed sleep. Run through support/with-x.
 
 #include "core/base/settings.h"
+#include "support/line_child.h"
 #include "support/test_support.h"
-
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -22,92 +19,14 @@
 namespace {
 
 using namespace TestSupport;
+using Child = LineChild;
 
-// Generous: the machine may be busy with a whole parallel test run.
-constexpr int lineDeadlineMs = 15000;
 constexpr int rounds = 20;
-
-// A long file list would bury the message.
-std::string shortened(const std::string& text) { return text.size() <= 400 ? text : text.substr(0, 400) + "…"; }
-
-class Child {
-public:
-    Child(const std::string& program, const std::vector<std::string>& arguments = {})
-    {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        process_.setProcessEnvironment(environment);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList list;
-        for (const auto& argument : arguments)
-            list << QString::fromStdString(argument);
-        process_.start(QString::fromStdString(program), list);
-        name_ = fs::path(program).filename().string();
-    }
-
-    ~Child()
-    {
-        process_.closeWriteChannel();
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(3000)) {
-                process_.kill();
-                process_.waitForFinished(3000);
-            }
-        }
-    }
-
-    // The next line printed, or nothing at the deadline or when the program ended.
-    std::optional<std::string> nextLine()
-    {
-        QDeadlineTimer deadline(lineDeadlineMs);
-        while (!process_.canReadLine()) {
-            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
-                return std::nullopt;
-            process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-        }
-        auto line = process_.readLine().toStdString();
-        // DRAG_TEST_TRACE=1 shows the whole conversation when a round goes wrong.
-        if (std::getenv("DRAG_TEST_TRACE"))
-            std::fprintf(stderr, "%s: %s", name_.c_str(), shortened(line).c_str());
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        return line;
-    }
-
-    ::testing::AssertionResult expect(const std::string& expected)
-    {
-        const auto line = nextLine();
-        if (!line)
-            return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << shortened(expected) << "\"";
-        if (*line != expected)
-            return ::testing::AssertionFailure()
-                << name_ << ": expected \"" << shortened(expected) << "\", got \"" << shortened(*line) << "\"";
-        return ::testing::AssertionSuccess();
-    }
-
-    void send(const std::string& line)
-    {
-        process_.write(QByteArray::fromStdString(line + "\n"));
-        process_.waitForBytesWritten(lineDeadlineMs);
-    }
-
-private:
-    QProcess process_;
-    std::string name_;
-};
 
 struct Point {
     int x = 0;
     int y = 0;
 };
-
-#define REQUIRE(step)                                                                                                  \
-    do {                                                                                                               \
-        auto result_ = (step);                                                                                         \
-        if (!result_)                                                                                                  \
-            return result_;                                                                                            \
-    } while (0)
 
 class Desktop {
 public:
@@ -181,7 +100,7 @@ public:
     // release; caps lock toggled on and off is neither a trigger nor a cancel.
     ::testing::AssertionResult separateKeys()
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(beginDrag(true));
         REQUIRE(hold("Shift_L", "convert", true));
         REQUIRE(hold("Super_L", "tools", true));
@@ -198,8 +117,8 @@ public:
         static const std::vector<std::pair<std::string, std::string>> keys
             = {{"shift", "Shift_L"}, {"command", "Super_L"}, {"control", "Control_L"}, {"option", "Alt_L"}};
         const auto& [setting, key] = keys[static_cast<size_t>(round) % keys.size()];
-        Defaults::set("separateKeys", false);
-        Defaults::set("key.single", QString::fromStdString(setting));
+        Defaults::set(SettingKey::separateKeys, false);
+        Defaults::set(SettingKey::singleKey, QString::fromStdString(setting));
         REQUIRE(beginDrag(true));
         REQUIRE(hold(key, "cycle", false));
         return drop();
@@ -210,7 +129,7 @@ public:
     // would have come before that release.
     ::testing::AssertionResult textOnly()
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(beginDrag(false));
         REQUIRE(drive("down Shift_L"));
         REQUIRE(drive("pause 500"));
@@ -223,7 +142,7 @@ public:
     // on the desktop, as a drag out of a program of another toolkit would be.
     ::testing::AssertionResult longList(Child& owner, const std::vector<fs::path>& files)
     {
-        Defaults::set("separateKeys", true);
+        Defaults::set(SettingKey::separateKeys, true);
         REQUIRE(drive("move 1200 950"));
         REQUIRE(drive("press"));
         owner.send("claim");
@@ -269,7 +188,7 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
     const std::vector<fs::path> files = {dir / "foto de férias.png", dir / "relatório.pdf", dir / "a.txt"};
     for (const auto& file : files)
         writeFile(file, "x");
-    for (const char* key : {"key.single", "key.convert", "key.tools", "key.actions"})
+    for (auto key : {SettingKey::singleKey, SettingKey::convertKey, SettingKey::toolsKey, SettingKey::actionsKey})
         Defaults::remove(key);
 
     Desktop desktop(files);

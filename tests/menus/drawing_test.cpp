@@ -179,7 +179,7 @@ TEST(RenderModes, BurstStillsFromTheCommandLine)
 TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
 {
     TempDir dir;
-    Defaults::set("theme.v2", "classic");
+    Defaults::set(SettingKey::theme, "classic");
     const auto out = (dir / "w.png").string();
     auto highlight = [&](std::vector<std::pair<std::string, std::string>> env) {
         env.emplace_back("BRIVLON_APPEARANCE", "light");
@@ -194,5 +194,5 @@ TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
     EXPECT_EQ(highlight({{"BRIVLON_THEME", "neon"}}), macos);  // unknown: the store is not asked
     EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);  // empty still counts
     EXPECT_EQ(highlight({}), rgb(20, 20, 20));  // no variable: the stored classic
-    Defaults::remove("theme.v2");
+    Defaults::remove(SettingKey::theme);
 }

@@ -57,7 +57,7 @@ TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
     auto recorder = std::make_shared<Recorder>();
     Haptics::Performer::set(recorder);
     auto run = [&](const char* stored, void (*call)()) {
-        Defaults::set("haptics", stored);
+        Defaults::set(SettingKey::haptics, stored);
         recorder->patterns.clear();
         call();
         settlePulses();
@@ -71,7 +71,7 @@ TEST(MenuModel, HapticPatternsFollowTheStoredLevel)
     for (auto call : {Haptics::open, Haptics::tick, Haptics::pick})
         EXPECT_TRUE(run("off", call).empty());
     Haptics::Performer::set(nullptr);
-    Defaults::remove("haptics");
+    Defaults::remove(SettingKey::haptics);
 }
 
 TEST(MenuModel, SurfaceAndPlacementChoices)
@@ -82,13 +82,13 @@ TEST(MenuModel, SurfaceAndPlacementChoices)
     EXPECT_EQ(MenuStyles::current(), MenuStyle::wheel);
     ::unsetenv("BRIVLON_MENU");
 
-    Defaults::set("fan.placement", "center");
+    Defaults::set(SettingKey::fanPlacement, "center");
     ::setenv("BRIVLON_FAN_AT", "middle", 1);
     EXPECT_EQ(FanPlacements::current(), FanPlacement::center);
     ::setenv("BRIVLON_FAN_AT", "cursor", 1);
     EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
     ::unsetenv("BRIVLON_FAN_AT");
-    Defaults::set("fan.placement", "centre");
+    Defaults::set(SettingKey::fanPlacement, "centre");
     EXPECT_EQ(FanPlacements::current(), FanPlacement::cursor);
-    Defaults::remove("fan.placement");
+    Defaults::remove(SettingKey::fanPlacement);
 }

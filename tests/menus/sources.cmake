@@ -6,6 +6,7 @@ brivlon_tests(menus_tests
   menus/file_action_test.cpp
   menus/menu_model_test.cpp
   menus/theme_preview_test.cpp
+  menus/desktop_theme_test.cpp
   menus/wheel_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)

@@ -2,16 +2,15 @@
 
 #include <vips/vips.h>
 
+#include <QApplication>
 #include <QGuiApplication>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdlib>
-#include <memory>
-
-// Test programs with widgets define this to make a QApplication instead.
-std::unique_ptr<QGuiApplication> makeWidgetsApplication(int& argc, char** argv) __attribute__((weak));
 
 int main(int argc, char** argv)
 {
@@ -29,8 +28,9 @@ int main(int argc, char** argv)
     int appArgc = 1;
     char name[] = "brivlon-tests";
     char* appArgv[] = {name, nullptr};
-    auto app = makeWidgetsApplication ? makeWidgetsApplication(appArgc, appArgv)
-                                      : std::make_unique<QGuiApplication>(appArgc, appArgv);
+    // Widget tests ask for the widgets' application; the others get by with less.
+    std::unique_ptr<QGuiApplication> app(
+        TestSupport::widgetsWanted() ? new QApplication(appArgc, appArgv) : new QGuiApplication(appArgc, appArgv));
     std::setlocale(LC_NUMERIC, "C");
     int result = RUN_ALL_TESTS();
     FileSafety::removeTree(home);

@@ -1,12 +1,11 @@
 brivlon_tests(trim_tests
   trim/trim_editor_test.cpp
   trim/trim_model_test.cpp
-  trim/widgets_application.cpp
 )
 target_link_libraries(trim_tests PRIVATE kalvimorf_trim)
 
 # The editor on a real X server with the real player; only through support/with-x.
-add_executable(trim_x11_tests trim/trim_x11_test.cpp trim/widgets_application.cpp)
+add_executable(trim_x11_tests trim/trim_x11_test.cpp)
 target_compile_options(trim_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(trim_x11_tests PRIVATE test_support kalvimorf_trim)
 add_dependencies(trim_x11_tests brivlon test_resources)

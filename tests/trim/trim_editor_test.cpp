@@ -19,6 +19,9 @@
 
 using namespace TestSupport;
 
+// The editor's widgets need the widgets' application.
+const bool widgets = TestSupport::wantWidgets();
+
 namespace {
 
 using Spans = std::vector<std::pair<double, double>>;

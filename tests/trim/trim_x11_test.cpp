@@ -20,6 +20,9 @@
 
 using namespace TestSupport;
 
+// The editor's widgets need the widgets' application.
+const bool widgets = TestSupport::wantWidgets();
+
 namespace {
 
 const fs::path& clip()

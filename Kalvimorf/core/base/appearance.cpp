@@ -39,17 +39,14 @@ std::optional<std::string> env(const char* name)
     return environment.value(QString::fromLatin1(name)).toStdString();
 }
 
-// A variable that exists decides, even empty or unknown (then the fallback, without a look at
-// the store); otherwise the stored choice, where unknown words count as absent.
-template <typename Table>
-auto inForce(const char* variable, const QString& key, const Table& table, typename Table::Value fallback)
+// A variable that exists decides, even empty or unknown (then the key's default, without a look
+// at the store); otherwise the stored choice, where unknown words count as absent.
+template <typename Value>
+Value inForce(const char* variable, SettingKey key, std::optional<Value> (*parse)(const std::string&))
 {
     if (auto fromEnv = env(variable))
-        return table.parse(*fromEnv).value_or(fallback);
-    if (auto stored = Defaults::string(key))
-        if (auto value = table.parse(*stored))
-            return *value;
-    return fallback;
+        return parse(*fromEnv).value_or(*parse(SettingKeys::defaultText(key)));
+    return Defaults::choice(key, parse);
 }
 
 }
@@ -59,12 +56,9 @@ std::optional<AppTheme> themeFromRaw(const std::string& raw) { return themes.par
 std::string rawValue(AppAppearance appearance) { return appearances.raw(appearance); }
 std::optional<AppAppearance> appearanceFromRaw(const std::string& raw) { return appearances.parse(raw); }
 
-AppTheme current() { return inForce("BRIVLON_THEME", "theme.v2", themes, AppTheme::macos); }
+AppTheme current() { return inForce("BRIVLON_THEME", SettingKey::theme, themeFromRaw); }
 
-AppAppearance appearance()
-{
-    return inForce("BRIVLON_APPEARANCE", "appearance", appearances, AppAppearance::automatic);
-}
+AppAppearance appearance() { return inForce("BRIVLON_APPEARANCE", SettingKey::appearance, appearanceFromRaw); }
 
 void apply()
 {

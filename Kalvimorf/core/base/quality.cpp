@@ -149,8 +149,8 @@ namespace Quality {
 
 QualityLevel saved(QualityGroup group)
 {
-    const auto key = QString::fromStdString("quality." + QualityGroups::rawValue(group));
-    return Defaults::stored(key, QualityLevels::fromRaw, groups[group].defaultLevel);
+    return Defaults::choice(
+        SettingKey::quality, QualityGroups::rawValue(group), QualityLevels::fromRaw, groups[group].defaultLevel);
 }
 
 std::optional<QualityLevel> override() { return Task::current().qualityOverride; }

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <variant>
 
 namespace {
 
@@ -33,16 +34,106 @@ constexpr EnumTable<TriggerKeyRow, 5> triggerKeys{{{
 struct WheelModeRow {
     WheelMode value;
     std::string_view raw;
-    TriggerKey defaultKey;
+    SettingKey key;
 };
 constexpr EnumTable<WheelModeRow, 3> wheelModes{{{
-    {WheelMode::convert, "convert", TriggerKey::shift},
-    {WheelMode::tools, "tools", TriggerKey::command},
-    {WheelMode::actions, "actions", TriggerKey::control},
+    {WheelMode::convert, "convert", SettingKey::convertKey},
+    {WheelMode::tools, "tools", SettingKey::toolsKey},
+    {WheelMode::actions, "actions", SettingKey::actionsKey},
 }}};
 
-constexpr TriggerKey singleKeyDefault = TriggerKey::shift;
+struct OutputModeRow {
+    OutputMode value;
+    std::string_view raw;
+};
+constexpr EnumTable<OutputModeRow, 2> outputModes{{{
+    {OutputMode::beside, "beside"},
+    {OutputMode::folder, "folder"},
+}}};
 
+// A boolean key's default, or the word a text or choice key falls back to.
+using Fallback = std::variant<bool, std::string_view>;
+
+struct KeyRow {
+    SettingKey value;
+    std::string_view raw;  // the name in the store
+    SettingType type;
+    Fallback fallback;
+};
+constexpr EnumTable<KeyRow, 21> keys{{{
+    {SettingKey::theme, "theme.v2", SettingType::choice, "macos"},
+    {SettingKey::appearance, "appearance", SettingType::choice, "auto"},
+    {SettingKey::doneSound, "doneSound", SettingType::boolean, true},
+    {SettingKey::cardSound, "cardSound", SettingType::boolean, true},
+    {SettingKey::separateKeys, "separateKeys", SettingType::boolean, true},
+    {SettingKey::singleKey, "key.single", SettingType::choice, "shift"},
+    {SettingKey::convertKey, "key.convert", SettingType::choice, "shift"},
+    {SettingKey::toolsKey, "key.tools", SettingType::choice, "command"},
+    {SettingKey::actionsKey, "key.actions", SettingType::choice, "control"},
+    {SettingKey::outputMode, "outputMode", SettingType::choice, "beside"},
+    {SettingKey::outputFolder, "outputFolder", SettingType::text, ""},
+    {SettingKey::revealWhenDone, "revealWhenDone", SettingType::boolean, false},
+    {SettingKey::terminalApp, "terminalApp", SettingType::text, "Terminal"},
+    {SettingKey::hudHidden, "hudHidden", SettingType::boolean, false},
+    {SettingKey::askQuality, "quality.ask", SettingType::boolean, true},
+    {SettingKey::quality, "quality", SettingType::choice, ""},
+    {SettingKey::finale, "sound.finale", SettingType::choice, "wand"},
+    {SettingKey::haptics, "haptics", SettingType::choice, "strong"},
+    {SettingKey::fanPlacement, "fan.placement", SettingType::choice, "cursor"},
+    {SettingKey::loginItemConfigured, "loginItemConfigured", SettingType::boolean, false},
+    {SettingKey::settingsFrame, "AjustesBrivlon", SettingType::text, ""},
+}}};
+
+// A boolean key falls back to a boolean, every other key to a word; no two keys share a name.
+constexpr bool rowsAreSound()
+{
+    for (size_t i = 0; i < keys.rows.size(); ++i) {
+        if (std::holds_alternative<bool>(keys.rows[i].fallback) != (keys.rows[i].type == SettingType::boolean))
+            return false;
+        for (size_t j = 0; j < i; ++j)
+            if (keys.rows[i].raw == keys.rows[j].raw)
+                return false;
+    }
+    return true;
+}
+static_assert(rowsAreSound());
+}
+
+namespace SettingKeys {
+
+const std::vector<SettingKey>& all()
+{
+    static const auto list = keys.values();
+    return list;
+}
+
+QString name(SettingKey key, std::string_view member)
+{
+    auto name = keys.raw(key);
+    if (!member.empty())
+        name.append(".").append(member);
+    return QString::fromStdString(name);
+}
+
+SettingType type(SettingKey key) { return keys[key].type; }
+
+bool defaultFlag(SettingKey key)
+{
+    const auto* flag = std::get_if<bool>(&keys[key].fallback);
+    return flag && *flag;
+}
+
+std::string defaultText(SettingKey key)
+{
+    const auto* text = std::get_if<std::string_view>(&keys[key].fallback);
+    return text ? std::string(*text) : std::string();
+}
+
+}
+
+namespace OutputModes {
+std::string rawValue(OutputMode mode) { return outputModes.raw(mode); }
+std::optional<OutputMode> fromRaw(const std::string& raw) { return outputModes.parse(raw); }
 }
 
 namespace TriggerKeys {
@@ -175,19 +266,19 @@ QVariantMap snapshot()
 
 }
 
-QVariant value(const QString& key) { return snapshot().value(key); }
+QVariant value(SettingKey key, std::string_view member) { return snapshot().value(SettingKeys::name(key, member)); }
 
-bool contains(const QString& key) { return snapshot().contains(key); }
+QVariantMap all() { return snapshot(); }
 
-std::optional<std::string> string(const QString& key)
+std::optional<std::string> string(SettingKey key, std::string_view member)
 {
-    const auto stored = value(key);
+    const auto stored = value(key, member);
     if (stored.typeId() != QMetaType::QString)
         return std::nullopt;
     return stored.toString().toStdString();
 }
 
-std::optional<bool> boolean(const QString& key)
+std::optional<bool> boolean(SettingKey key)
 {
     const auto stored = value(key);
     if (stored.typeId() != QMetaType::Bool)
@@ -195,17 +286,23 @@ std::optional<bool> boolean(const QString& key)
     return stored.toBool();
 }
 
-void set(const QString& key, const QVariant& value)
+bool flag(SettingKey key) { return boolean(key).value_or(SettingKeys::defaultFlag(key)); }
+
+std::string text(SettingKey key) { return string(key).value_or(SettingKeys::defaultText(key)); }
+
+void set(SettingKey key, std::string_view member, const QVariant& value)
 {
     auto settings = open();
-    settings->setValue(key, value);
+    settings->setValue(SettingKeys::name(key, member), value);
     settings->sync();
 }
 
-void remove(const QString& key)
+void set(SettingKey key, const QVariant& value) { set(key, {}, value); }
+
+void remove(SettingKey key, std::string_view member)
 {
     auto settings = open();
-    settings->remove(key);
+    settings->remove(SettingKeys::name(key, member));
     settings->sync();
 }
 
@@ -220,29 +317,29 @@ std::filesystem::path file()
 
 namespace Prefs {
 
-bool switchOn(const QString& key) { return Defaults::boolean(key).value_or(true); }
-
-bool separateKeys() { return switchOn("separateKeys"); }
-bool doneSound() { return switchOn("doneSound"); }
-bool cardSound() { return switchOn("cardSound"); }
-bool askQuality() { return switchOn("quality.ask"); }
+bool separateKeys() { return Defaults::flag(SettingKey::separateKeys); }
+bool doneSound() { return Defaults::flag(SettingKey::doneSound); }
+bool cardSound() { return Defaults::flag(SettingKey::cardSound); }
+bool askQuality() { return Defaults::flag(SettingKey::askQuality); }
 
 std::optional<std::filesystem::path> fixedOutputFolder()
 {
-    if (Defaults::string("outputMode") != std::optional<std::string>("folder"))
+    if (Defaults::choice(SettingKey::outputMode, OutputModes::fromRaw) != OutputMode::folder)
         return std::nullopt;
-    auto folder = Defaults::string("outputFolder");
-    if (!folder || folder->empty())
+    const auto folder = Defaults::text(SettingKey::outputFolder);
+    if (folder.empty())
         return std::nullopt;
-    return std::filesystem::path(*folder);
+    return std::filesystem::path(folder);
+}
+
+SettingKey triggerSetting(std::optional<WheelMode> mode)
+{
+    return mode ? wheelModes[*mode].key : SettingKey::singleKey;
 }
 
 TriggerKey triggerKey(std::optional<WheelMode> mode)
 {
-    if (!mode)
-        return Defaults::stored("key.single", TriggerKeys::fromRaw, singleKeyDefault);
-    const auto key = QString::fromStdString("key." + WheelModes::rawValue(*mode));
-    return Defaults::stored(key, TriggerKeys::fromRaw, wheelModes[*mode].defaultKey);
+    return Defaults::choice(triggerSetting(mode), TriggerKeys::fromRaw);
 }
 
 }

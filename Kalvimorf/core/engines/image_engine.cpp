@@ -3,12 +3,14 @@
 #include "core/engines/image_library.h"
 
 #include "core/base/conversion_error.h"
-#include "core/engines/ffmpeg.h"
-#include "core/engines/image_flate.h"
-#include "core/engines/image_pdf.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
+#include "core/engines/ffmpeg.h"
+#include "core/engines/image_flate.h"
+#include "core/engines/image_pdf.h"
+
+#include <lcms2.h>
 
 #include <QImage>
 #include <QImageReader>
@@ -354,28 +356,14 @@ Properties metadata(const Properties& props)
 
 bool describesSRGB(std::string_view icc)
 {
-    auto u32 = [&](size_t at) -> uint32_t {
-        if (at > icc.size() || icc.size() - at < 4)
-            return 0;
-        auto b = reinterpret_cast<const unsigned char*>(icc.data() + at);
-        return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
-    };
-    // A 128-byte header, then a tag count and 12-byte entries: signature, offset, size.
-    const uint32_t count = u32(128);
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t entry = 132 + size_t(i) * 12;
-        if (entry + 12 > icc.size())
-            return false;
-        if (icc.substr(entry, 4) != "desc")
-            continue;
-        const size_t offset = u32(entry + 4), size = u32(entry + 8);
-        if (offset >= icc.size())
-            return false;
-        auto text = icc.substr(offset, size);
-        constexpr std::string_view wide("\0s\0R\0G\0B", 8);  // UTF-16 in the newer tag types
-        return text.find("sRGB") != std::string_view::npos || text.find(wide) != std::string_view::npos;
-    }
-    return false;
+    cmsHPROFILE profile = cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size()));
+    if (!profile)
+        return false;
+    // The ASCII form of either tag type: the old "desc" text or the newer multi-language one.
+    char text[256] = {};
+    cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text, sizeof text);
+    cmsCloseProfile(profile);
+    return std::string_view(text).find("sRGB") != std::string_view::npos;
 }
 
 void resetOrientation(std::string& exif)
@@ -494,12 +482,12 @@ void write(
     });
 }
 
-fs::path save(
-    const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination, double quality)
+fs::path save(const VImage& image, const Properties& props, const std::string& ext, const FileSafety::NameFor& names,
+    double quality)
 {
-    FileSafety::NewFile file(destination.parent_path());
+    FileSafety::NewFile file(names.folder());
     write(image, props, ext, file, quality);
-    return file.publish(destination);
+    return file.publish(names);
 }
 
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
@@ -515,13 +503,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     Task::checkCancelled();
     const auto& ext = format.ext;
     const double factor = qualityFactor(Quality::levelFor(ext));
-    // The name is chosen before the work so that jobs running at once each hold their own; if
-    // something takes it meanwhile, the next free one is used.
-    const auto chosen = OutputPaths::destination(source, ext);
-    auto names = [&](long long n) {
-        return n == 1 ? chosen : OutputPaths::destination(source, ext);
-    };
-    FileSafety::NewFile file(chosen.parent_path());
+    const auto names = OutputPaths::names(source, ext);
+    FileSafety::NewFile file(names.folder());
 
     if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
         ensureVips();
@@ -554,12 +537,10 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     }
     const auto& first = sources.front();
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
-    const auto chosen = OutputPaths::destination(named, "pdf");
-    FileSafety::NewFile file(chosen.parent_path());
+    const auto names = OutputPaths::names(named, "pdf");
+    FileSafety::NewFile file(names.folder());
     writePDF(pictures, file);
-    return file.publish([&](long long n) {
-        return n == 1 ? chosen : OutputPaths::destination(named, "pdf");
-    });
+    return file.publish(names);
 }
 
 }

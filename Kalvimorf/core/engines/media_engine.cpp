@@ -1,10 +1,10 @@
 #include "core/engines/media_engine.h"
 
 #include "core/base/conversion_error.h"
-#include "core/engines/ffmpeg.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
+#include "core/engines/ffmpeg.h"
 
 #include <array>
 #include <map>
@@ -155,13 +155,13 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 
     // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
     // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
-    const auto preferred = OutputPaths::destination(source, format.ext);
-    FileSafety::NewFile output(preferred.parent_path());
+    const auto names = OutputPaths::names(source, format.ext);
+    FileSafety::NewFile output(names.folder());
     // Without a duration the job shows an indeterminate bar.
     FFmpeg::run(command, output, container->muxer, input.duration, progress);
     if (!has(FFmpeg::probe(output.writerPath())))
         throw ConversionError::ffmpeg(missing);
-    return output.publish(preferred);
+    return output.publish(names);
 }
 
 }

@@ -212,10 +212,10 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
         throw NothingSelected();
     const auto target = targetExt(source, ext, kind);
     const auto stem = source.stem().string();
-    // destination() names after a source's stem: the trimmed copy's base stands in for it, so
-    // that the name is claimed for this job like any other output's.
+    // names() names after a source's stem: the trimmed copy's base stands in for it.
     const auto base = inFolder ? stem : stem + " (aparado)";
-    const auto preferred = OutputPaths::destination(source.parent_path() / (base + ".aparar"), target);
+    const auto names = OutputPaths::names(source.parent_path() / (base + ".aparar"), target);
+    const auto folder = names(1).parent_path();
 
     double total = 0;
     for (const auto& range : kept)
@@ -223,8 +223,8 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
 
     // ffmpeg writes beside the final name under a hidden one with the same extension, so that it
     // picks the container from it; a failure or a cancel removes it, and the finished file takes
-    // the claimed name without replacing anything that appeared there meanwhile.
-    FileSafety::StagedPath staged(preferred.parent_path(), target);
+    // the first free name when it is published, never replacing anything.
+    FileSafety::StagedPath staged(folder, target);
     if (fast && target == Catalog::normalizedExt(source)) {
         if (kept.size() == 1)
             FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
@@ -242,7 +242,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
         }
     }
-    return staged.publish(FileSafety::numberedNames(preferred.parent_path(), preferred.stem().string(), target));
+    return staged.publish(names);
 }
 
 bool hasStream(const fs::path& file, const std::string& type)

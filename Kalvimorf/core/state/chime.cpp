@@ -60,7 +60,7 @@ std::optional<Finale> fromRaw(const std::string& raw) { return finales.parse(raw
 std::string name(Finale finale) { return std::string(finales[finale].name); }
 Kind kind(Finale finale) { return finales[finale].kind; }
 
-Finale current() { return Defaults::stored("sound.finale", fromRaw, Finale::wand); }
+Finale current() { return Defaults::choice(SettingKey::finale, fromRaw); }
 
 }
 

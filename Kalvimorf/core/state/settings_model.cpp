@@ -4,145 +4,197 @@
 #include "core/state/alert.h"
 #include "core/state/login_item.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString storeFile() { return QString::fromStdString(Defaults::file().string()); }
+
+}
+
 SettingsModel& SettingsModel::shared()
 {
     static auto* instance = new SettingsModel;
     return *instance;
 }
 
-SettingsModel::SettingsModel()
+SettingsModel::SettingsModel() : stored_(load()), seen_(Defaults::all())
 {
-    theme_ = Theme::current();
-    appearance_ = Theme::appearance();
-    doneSound_ = Prefs::switchOn("doneSound");
-    separateKeys_ = Prefs::switchOn("separateKeys");
-    singleKey_ = Prefs::triggerKey(std::nullopt);
-    convertKey_ = Prefs::triggerKey(WheelMode::convert);
-    toolsKey_ = Prefs::triggerKey(WheelMode::tools);
-    actionsKey_ = Prefs::triggerKey(WheelMode::actions);
-    outputBeside_ = Defaults::string("outputMode") != std::optional<std::string>("folder");
-    if (auto folder = Defaults::string("outputFolder"))
-        outputFolder_ = QString::fromStdString(*folder);
-    else
-        outputFolder_ = QString::fromStdString(AppPaths::downloads().string());
-    revealWhenDone_ = Defaults::boolean("revealWhenDone").value_or(false);
-    terminalApp_ = QString::fromStdString(Defaults::string("terminalApp").value_or("Terminal"));
-    showHUD_ = !Defaults::boolean("hudHidden").value_or(false);
     auto loginItem = LoginItem::shared();
     launchAtLogin_ = loginItem && loginItem->isEnabled();
-    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this, &SettingsModel::onHudNotification);
+    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this, [this] {
+        refresh(false);
+    });
+    watch();
 }
 
-void SettingsModel::onHudNotification()
+SettingsModel::Stored SettingsModel::load()
 {
-    const bool hidden = Defaults::boolean("hudHidden").value_or(false);
-    if (showHUD_ == hidden)
-        setShowHUD(!hidden);
+    const auto folder = Defaults::string(SettingKey::outputFolder);
+    return {
+        .theme = Theme::current(),
+        .appearance = Theme::appearance(),
+        .doneSound = Defaults::flag(SettingKey::doneSound),
+        .separateKeys = Defaults::flag(SettingKey::separateKeys),
+        .singleKey = Prefs::triggerKey(std::nullopt),
+        .convertKey = Prefs::triggerKey(WheelMode::convert),
+        .toolsKey = Prefs::triggerKey(WheelMode::tools),
+        .actionsKey = Prefs::triggerKey(WheelMode::actions),
+        .outputBeside = Defaults::choice(SettingKey::outputMode, OutputModes::fromRaw) == OutputMode::beside,
+        .outputFolder = QString::fromStdString(folder ? *folder : AppPaths::downloads().string()),
+        .revealWhenDone = Defaults::flag(SettingKey::revealWhenDone),
+        .terminalApp = QString::fromStdString(Defaults::text(SettingKey::terminalApp)),
+        .showHUD = !Defaults::flag(SettingKey::hudHidden),
+    };
+}
+
+// QSettings writes a new file and renames it over the old one, which ends a watch on the file
+// itself; the folder's watch sees the rename, and the new file is watched again.
+void SettingsModel::watch()
+{
+    const auto file = storeFile();
+    const auto folder = QFileInfo(file).absolutePath();
+    QDir().mkpath(folder);
+    watcher_.addPath(folder);
+    if (QFileInfo::exists(file))
+        watcher_.addPath(file);
+    connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &SettingsModel::storeTouched);
+    connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &SettingsModel::storeTouched);
+}
+
+void SettingsModel::storeTouched()
+{
+    const auto file = storeFile();
+    if (!watcher_.files().contains(file) && QFileInfo::exists(file))
+        watcher_.addPath(file);
+    refresh(false);
+}
+
+void SettingsModel::refresh(bool changedHere)
+{
+    auto store = Defaults::all();
+    auto now = load();
+    const bool differs = changedHere || store != seen_ || now != stored_;
+    seen_ = std::move(store);
+    stored_ = std::move(now);
+    if (differs)
+        Q_EMIT changed();
 }
 
 void SettingsModel::setTheme(AppTheme value)
 {
-    publish(theme_, value);
-    Defaults::set("theme.v2", QString::fromStdString(Theme::rawValue(value)));
+    const bool differs = stored_.theme != value;
+    stored_.theme = value;
+    Defaults::set(SettingKey::theme, QString::fromStdString(Theme::rawValue(value)));
     Theme::apply();
+    refresh(differs);
 }
 
 void SettingsModel::setAppearance(AppAppearance value)
 {
-    publish(appearance_, value);
-    Defaults::set("appearance", QString::fromStdString(Theme::rawValue(value)));
+    const bool differs = stored_.appearance != value;
+    stored_.appearance = value;
+    Defaults::set(SettingKey::appearance, QString::fromStdString(Theme::rawValue(value)));
     Theme::apply();
+    refresh(differs);
 }
 
-void SettingsModel::setDoneSound(bool value)
+void SettingsModel::setDoneSound(bool value) { write(&Stored::doneSound, value, SettingKey::doneSound, value); }
+
+void SettingsModel::setTab(const QString& value)
 {
-    publish(doneSound_, value);
-    Defaults::set("doneSound", value);
+    if (tab_ == value)
+        return;
+    tab_ = value;
+    Q_EMIT changed();
 }
-
-void SettingsModel::setTab(const QString& value) { publish(tab_, value); }
 
 void SettingsModel::setSeparateKeys(bool value)
 {
-    publish(separateKeys_, value);
-    Defaults::set("separateKeys", value);
+    write(&Stored::separateKeys, value, SettingKey::separateKeys, value);
 }
 
 void SettingsModel::setSingleKey(TriggerKey value)
 {
-    publish(singleKey_, value);
-    Defaults::set("key.single", QString::fromStdString(TriggerKeys::rawValue(value)));
+    write(&Stored::singleKey, value, Prefs::triggerSetting(std::nullopt),
+        QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setConvertKey(TriggerKey value)
 {
-    publish(convertKey_, value);
-    Defaults::set("key.convert", QString::fromStdString(TriggerKeys::rawValue(value)));
+    write(&Stored::convertKey, value, Prefs::triggerSetting(WheelMode::convert),
+        QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setToolsKey(TriggerKey value)
 {
-    publish(toolsKey_, value);
-    Defaults::set("key.tools", QString::fromStdString(TriggerKeys::rawValue(value)));
+    write(&Stored::toolsKey, value, Prefs::triggerSetting(WheelMode::tools),
+        QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setActionsKey(TriggerKey value)
 {
-    publish(actionsKey_, value);
-    Defaults::set("key.actions", QString::fromStdString(TriggerKeys::rawValue(value)));
+    write(&Stored::actionsKey, value, Prefs::triggerSetting(WheelMode::actions),
+        QString::fromStdString(TriggerKeys::rawValue(value)));
 }
 
 void SettingsModel::setOutputBeside(bool value)
 {
-    publish(outputBeside_, value);
-    Defaults::set("outputMode", value ? QStringLiteral("beside") : QStringLiteral("folder"));
+    const auto mode = value ? OutputMode::beside : OutputMode::folder;
+    write(&Stored::outputBeside, value, SettingKey::outputMode, QString::fromStdString(OutputModes::rawValue(mode)));
 }
 
 void SettingsModel::setOutputFolder(const QString& value)
 {
-    publish(outputFolder_, value);
-    Defaults::set("outputFolder", value);
+    write(&Stored::outputFolder, value, SettingKey::outputFolder, value);
 }
 
 void SettingsModel::setRevealWhenDone(bool value)
 {
-    publish(revealWhenDone_, value);
-    Defaults::set("revealWhenDone", value);
+    write(&Stored::revealWhenDone, value, SettingKey::revealWhenDone, value);
 }
 
 void SettingsModel::setTerminalApp(const QString& value)
 {
-    publish(terminalApp_, value);
-    Defaults::set("terminalApp", value);
+    write(&Stored::terminalApp, value, SettingKey::terminalApp, value);
 }
 
 void SettingsModel::setShowHUD(bool value)
 {
-    publish(showHUD_, value);
-    const bool hidden = Defaults::boolean("hudHidden").value_or(false);
-    if (hidden == value) {
-        Defaults::set("hudHidden", !value);
-        Notifications::shared().postHudVisibilityChanged();
+    const bool differs = stored_.showHUD != value;
+    stored_.showHUD = value;
+    // Only a real change is written and announced, so that the model's own observer, which
+    // calls back here, finds them in agreement and stops.
+    if (Defaults::flag(SettingKey::hudHidden) != value) {
+        refresh(differs);
+        return;
     }
+    Defaults::set(SettingKey::hudHidden, !value);
+    refresh(differs);
+    Notifications::shared().postHudVisibilityChanged();
 }
 
 void SettingsModel::setLaunchAtLogin(bool value)
 {
-    publish(launchAtLogin_, value);
+    const bool differs = launchAtLogin_ != value;
+    launchAtLogin_ = value;
     auto loginItem = LoginItem::shared();
     const bool enabled = loginItem && loginItem->isEnabled();
     if (enabled != value && !(loginItem && loginItem->setEnabled(value)))
         Alert::beep();
+    if (differs)
+        Q_EMIT changed();
 }
 
 TriggerKey SettingsModel::key(WheelMode mode) const
 {
     switch (mode) {
-    case WheelMode::convert: return convertKey_;
-    case WheelMode::tools: return toolsKey_;
-    case WheelMode::actions: return actionsKey_;
+    case WheelMode::convert: return stored_.convertKey;
+    case WheelMode::tools: return stored_.toolsKey;
+    case WheelMode::actions: return stored_.actionsKey;
     }
-    return convertKey_;
+    return stored_.convertKey;
 }
 
 void SettingsModel::useFolder(const QString& path)

@@ -2,30 +2,33 @@
 
 #include "core/base/settings.h"
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 // The observable settings object of the settings window; main thread only. Every setter writes
-// through at once, also when the value is unchanged.
+// through at once, also when the value is unchanged. The model follows the store: a write by
+// another process or another part of the program reaches it through a watch on the store's file.
 class SettingsModel : public QObject {
     Q_OBJECT
 public:
     static SettingsModel& shared();
 
-    AppTheme theme() const { return theme_; }
-    AppAppearance appearance() const { return appearance_; }
-    bool doneSound() const { return doneSound_; }
+    AppTheme theme() const { return stored_.theme; }
+    AppAppearance appearance() const { return stored_.appearance; }
+    bool doneSound() const { return stored_.doneSound; }
     const QString& tab() const { return tab_; }
-    bool separateKeys() const { return separateKeys_; }
-    TriggerKey singleKey() const { return singleKey_; }
-    TriggerKey convertKey() const { return convertKey_; }
-    TriggerKey toolsKey() const { return toolsKey_; }
-    TriggerKey actionsKey() const { return actionsKey_; }
-    bool outputBeside() const { return outputBeside_; }
-    const QString& outputFolder() const { return outputFolder_; }
-    bool revealWhenDone() const { return revealWhenDone_; }
-    const QString& terminalApp() const { return terminalApp_; }
-    bool showHUD() const { return showHUD_; }
+    bool separateKeys() const { return stored_.separateKeys; }
+    TriggerKey singleKey() const { return stored_.singleKey; }
+    TriggerKey convertKey() const { return stored_.convertKey; }
+    TriggerKey toolsKey() const { return stored_.toolsKey; }
+    TriggerKey actionsKey() const { return stored_.actionsKey; }
+    bool outputBeside() const { return stored_.outputBeside; }
+    const QString& outputFolder() const { return stored_.outputFolder; }
+    bool revealWhenDone() const { return stored_.revealWhenDone; }
+    const QString& terminalApp() const { return stored_.terminalApp; }
+    bool showHUD() const { return stored_.showHUD; }
     bool launchAtLogin() const { return launchAtLogin_; }
 
     void setTheme(AppTheme value);
@@ -52,32 +55,47 @@ public:
     SettingsModel();
 
 Q_SIGNALS:
-    // Sent before a published property changes, and by whoever writes keys the model does not own.
-    void willChange();
+    // Sent after a change: of one of the model's values, through a setter or a write to the store
+    // from elsewhere, or of any other key of the store (the settings window shows those too).
+    void changed();
 
 private:
-    void onHudNotification();
-    // Announces the change, then stores the new value.
-    template <typename Value> void publish(Value& field, const Value& value)
-    {
-        Q_EMIT willChange();
-        field = value;
-    }
+    // What the model mirrors from the store.
+    struct Stored {
+        AppTheme theme;
+        AppAppearance appearance;
+        bool doneSound;
+        bool separateKeys;
+        TriggerKey singleKey;
+        TriggerKey convertKey;
+        TriggerKey toolsKey;
+        TriggerKey actionsKey;
+        bool outputBeside;
+        QString outputFolder;
+        bool revealWhenDone;
+        QString terminalApp;
+        bool showHUD;
+        bool operator==(const Stored&) const = default;
+    };
+    static Stored load();
 
-    // All loaded from the store by the constructor.
-    AppTheme theme_;
-    AppAppearance appearance_;
-    bool doneSound_;
+    // Sets one mirrored value and writes it through.
+    template <typename Value> void write(Value Stored::*field, const Value& value, SettingKey key, const QVariant& raw)
+    {
+        const bool differs = stored_.*field != value;
+        stored_.*field = value;
+        Defaults::set(key, raw);
+        refresh(differs);
+    }
+    // Takes the store as it is now; sends `changed` when anything differs from what was seen, or
+    // when the caller already changed something.
+    void refresh(bool changedHere);
+    void watch();
+    void storeTouched();
+
+    Stored stored_;
+    QVariantMap seen_;
     QString tab_ = "geral";
-    bool separateKeys_;
-    TriggerKey singleKey_;
-    TriggerKey convertKey_;
-    TriggerKey toolsKey_;
-    TriggerKey actionsKey_;
-    bool outputBeside_;
-    QString outputFolder_;
-    bool revealWhenDone_;
-    QString terminalApp_;
-    bool showHUD_;
     bool launchAtLogin_;
+    QFileSystemWatcher watcher_;
 };

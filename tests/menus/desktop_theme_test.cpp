@@ -1,0 +1,109 @@
+#include "menus/desktop_theme.h"
+#include "menus/theme_preview.h"
+
+#include "core/job_fakes.h"
+
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The desktop's settings portal as far as the colour scheme goes.
+class FakePortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Settings")
+public:
+    uint scheme = 1;
+public Q_SLOTS:
+    Q_SCRIPTABLE QDBusVariant Read(const QString&, const QString&)
+    {
+        return QDBusVariant(QVariant::fromValue(QDBusVariant(scheme)));
+    }
+};
+
+void announce(QDBusConnection& bus, const QString& key, uint scheme)
+{
+    auto signal = QDBusMessage::createSignal(
+        "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+    signal << QStringLiteral("org.freedesktop.appearance") << key << QVariant::fromValue(QDBusVariant(scheme));
+    bus.send(signal);
+}
+
+QImage still(ThemePreview::Look from, ThemePreview::Look to, double elapsed)
+{
+    QImage image(400, 140, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    ThemePreview::paint(painter, image.rect(), from, to, elapsed);
+    return image;
+}
+
+}
+
+TEST(DesktopTheme, AutoFollowsThePortalsColourSchemeAsItChanges)
+{
+    QProcess daemon;
+    daemon.start("/usr/bin/dbus-daemon", {"--session", "--nofork", "--print-address"});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const auto address = QString::fromUtf8(daemon.readLine().trimmed());
+    auto desktop = QDBusConnection::connectToBus(address, "fake-portal");
+    // It answers from a thread of its own: the theme asks it with a blocking call.
+    FakePortal portal;
+    QThread thread;
+    portal.moveToThread(&thread);
+    thread.start();
+    ASSERT_TRUE(
+        desktop.registerObject("/org/freedesktop/portal/desktop", &portal, QDBusConnection::ExportScriptableSlots));
+    ASSERT_TRUE(desktop.registerService("org.freedesktop.portal.Desktop"));
+
+    auto& notifier = Theme::Notifier::shared();
+    int changes = 0;
+    auto counted = QObject::connect(&notifier, &Theme::Notifier::themeChanged, [&] {
+        ++changes;
+    });
+    notifier.watchPortal(QDBusConnection::connectToBus(address, "theme-client"));
+    EXPECT_TRUE(Theme::isDark());
+
+    // Another setting of the same group says nothing; the scheme turning light repaints once.
+    announce(desktop, "accent-color", 2);
+    announce(desktop, "color-scheme", 2);
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return changes > 0;
+    }));
+    EXPECT_EQ(changes, 1);
+    EXPECT_FALSE(Theme::isDark());
+    announce(desktop, "color-scheme", 1);
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return changes > 1;
+    }));
+    EXPECT_TRUE(Theme::isDark());
+    QObject::disconnect(counted);
+    thread.quit();
+    thread.wait();
+    daemon.close();
+}
+
+TEST(ThemePreview, AChangeFadesFromTheOldLookIntoTheNew)
+{
+    const ThemePreview::Look light{AppTheme::classic, false}, dark{AppTheme::stage, true};
+    const QImage before = still(light, light, 1), after = still(dark, dark, 1);
+    EXPECT_EQ(still(light, dark, 0), before);
+    EXPECT_EQ(still(light, dark, ThemePreview::fadeSeconds), after);
+    // Halfway the gradient card lies between the two, and moves slowly at the start (ease in).
+    auto lightness = [](const QImage& image) {
+        return QColor(image.pixel(4, 70)).lightnessF();
+    };
+    const double from = lightness(before), to = lightness(after);
+    const double half = lightness(still(light, dark, ThemePreview::fadeSeconds / 2));
+    const double early = lightness(still(light, dark, ThemePreview::fadeSeconds / 8));
+    EXPECT_NEAR(half, (from + to) / 2, std::abs(from - to) * 0.1);
+    EXPECT_LT(std::abs(early - from), std::abs(from - to) * 0.1);
+}
+
+#include "desktop_theme_test.moc"
