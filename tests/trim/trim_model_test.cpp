@@ -359,6 +359,33 @@ TEST_F(TrimSessionTest, ExportsEveryLoadedClipAsAJob)
         << "only the source made for this";
 }
 
+TEST_F(TrimSessionTest, VideoThePlayerCannotShowGetsStillFrames)
+{
+    const auto first = makeClip(folder / "a.mp4", 4);
+    fs::copy_file(first, folder / "b.mp4");
+    players->playable = false;
+    TrimSession session({first, folder / "b.mp4"}, MediaKind::video);
+    auto& fake = player(session);
+    ASSERT_TRUE(QTest::qWaitFor([&session] {
+        return session.clips()[1]->loaded();
+    }));
+    EXPECT_TRUE(fake.hasSource()) << "the first clip went into the player before its load said otherwise";
+    session.move(+1);
+    EXPECT_FALSE(fake.hasSource());
+    session.togglePlay();
+    EXPECT_FALSE(session.isPlaying());
+    // Only the last of quick seeks makes a frame.
+    session.seek(1);
+    session.seek(3);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&session] {
+            return !session.poster().isNull();
+        },
+        10000));
+    EXPECT_EQ(session.poster().height(), 540);
+    EXPECT_EQ(session.playhead(), 3);
+}
+
 TEST_F(TrimSessionTest, LoadingARealClip)
 {
     const auto source = makeClip(folder / "clip.mp4", 10);
