@@ -5,9 +5,9 @@
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
 #include "core/engines/trim_media.h"
+#include "headless_run.h"
 #include "trim/time_text.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -44,13 +44,6 @@ std::vector<TrimMedia::Range> ranges(const std::vector<std::string>& args)
     return list;
 }
 
-void printLine(FILE* stream, const std::string& line)
-{
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
 }
 
 void run()
@@ -59,14 +52,16 @@ void run()
     const fs::path source = args[6];
     const auto ext = args[4] == "keep" ? std::string() : args[4];
     const bool fast = args[5] == "fast";
+    // A termination signal ends ffmpeg, and the unfinished output goes with the unwinding.
+    HeadlessRun::takeTerminationSignals();
     try {
         Task::Binder binder(Task::newJob());
         auto output = TrimMedia::exportRanges(source, ranges(args), ext, fast, Catalog::kind(source), false, {});
-        printLine(stdout, output.string());
-        Cli::exitNow(0);
+        HeadlessRun::printLine(stdout, output.string());
+        HeadlessRun::finish(0);
     } catch (const std::exception& error) {
-        printLine(stderr, "erro: " + describeError(error));
-        Cli::exitNow(1);
+        HeadlessRun::printLine(stderr, "erro: " + describeError(error));
+        HeadlessRun::finish(1);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "core/base/commands.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
+#include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
 #include "support/test_support.h"
 
@@ -197,7 +198,7 @@ TEST_F(TrimMediaRun, FailuresLeaveNothing)
     try {
         trim(clip(), {{3, 3}, {5, 2}}, "", true);
         ADD_FAILURE() << "nothing selected went through";
-    } catch (const TrimMedia::NothingSelected& error) {
+    } catch (const ToolError& error) {
         EXPECT_STREQ(error.what(), "Nenhum trecho selecionado.");
     }
     EXPECT_TRUE(fs::is_empty(out.path()));

@@ -6,6 +6,7 @@
 #include "core/base/process.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
+#include "core/engines/tool_params.h"
 
 #include <QByteArray>
 
@@ -209,7 +210,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
 {
     const auto kept = usable(ranges);
     if (kept.empty())
-        throw NothingSelected();
+        throw ToolError("Nenhum trecho selecionado.");
     const auto target = targetExt(source, ext, kind);
     const auto stem = source.stem().string();
     // names() names after a source's stem: the trimmed copy's base stands in for it.

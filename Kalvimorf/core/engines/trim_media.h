@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,18 +21,12 @@ namespace fs = std::filesystem;
 // One kept stretch of the source, in seconds from its start.
 using Range = std::pair<double, double>;
 
-// A trim that keeps nothing; what() is the sentence shown.
-class NothingSelected : public std::runtime_error {
-public:
-    NothingSelected() : std::runtime_error("Nenhum trecho selecionado.") { }
-};
-
 // Writes the ranges of `source` into one file and returns it. `ext` empty keeps the source's
 // format where the program can write it, else MP4 (video) or M4A (audio). `fast` copies the
 // streams when the format stays the same. Named "<stem> (aparado).<ext>" in the output folder,
 // or "<stem>.<ext>" with `inFolder` (the batch's own folder), never replacing anything; a
-// failed or cancelled export leaves nothing behind. Throws NothingSelected, ConversionError or
-// CancellationError.
+// failed or cancelled export leaves nothing behind. Throws ToolError (no range keeps anything),
+// ConversionError or CancellationError.
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress);
 
