@@ -6,6 +6,7 @@
 #include "core/base/process.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
+#include "core/engines/media_tools.h"
 #include "core/engines/tool_params.h"
 
 #include <QByteArray>
@@ -133,20 +134,6 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
     return arguments;
 }
 
-std::string joinList(const std::vector<fs::path>& parts)
-{
-    std::string list;
-    for (const auto& part : parts) {
-        if (!list.empty())
-            list += '\n';
-        list += "file '";
-        for (char c : FFmpeg::pathArgument(part))
-            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        list += "'";
-    }
-    return list;
-}
-
 std::vector<float> reducePeaks(std::string_view samples, int count)
 {
     const size_t n = samples.size() / 2;
@@ -196,7 +183,7 @@ void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const st
         parts.push_back(part);
     }
     const auto list = temporary.path() / "lista.txt";
-    FileSafety::writeNew(list, joinList(parts));
+    FileSafety::writeNew(list, MediaTools::concatList(parts));
     FFmpeg::run({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", output.string()},
         std::nullopt, {});
     if (progress)

@@ -63,8 +63,6 @@ Graph joinGraph(const std::vector<Range>& ranges, bool video, bool audio);
 // The whole exact join: graph, maps, codec arguments without their own video filter.
 std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Range>& ranges, bool video, bool audio,
     std::vector<std::string> codec, const fs::path& output);
-// The concat demuxer's list, quotes in paths escaped.
-std::string joinList(const std::vector<fs::path>& parts);
 // Mono s16le samples to peaks (see peaks()).
 std::vector<float> reducePeaks(std::string_view samples, int count);
 }
