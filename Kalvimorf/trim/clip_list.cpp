@@ -1,5 +1,6 @@
 #include "trim/clip_list.h"
 
+#include "core/state/media_clock.h"
 #include "trim/time_text.h"
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
@@ -7,6 +8,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ClipRows {
 
@@ -21,14 +25,32 @@ QString status(const TrimClip& clip)
         + QString::fromStdString(TimeText::format(clip.kept()));
 }
 
-void paint(QPainter& painter, const TrimClip& clip, bool selected, const QRectF& row, const QColor& accent,
+double selectionAt(double elapsed, bool on)
+{
+    const double t = std::clamp(elapsed / 0.18, 0.0, 1.0);
+    const double eased = 1 - (1 - t) * (1 - t);
+    return on ? eased : 1 - eased;
+}
+
+double scissorsAt(double elapsed, bool on)
+{
+    // The step response of a spring: 2π / response rad/s, damping fraction 0.7.
+    const double omega = 2 * M_PI / 0.3, zeta = 0.7, damped = omega * std::sqrt(1 - zeta * zeta);
+    const double t = std::max(elapsed, 0.0);
+    const double x = t > 1
+        ? 1
+        : 1 - std::exp(-zeta * omega * t) * (std::cos(damped * t) + zeta * omega / damped * std::sin(damped * t));
+    return on ? x : 1 - x;
+}
+
+void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& row, const QColor& accent,
     const QColor& primary)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    if (selected) {
+    if (look.selected > 0) {
         auto fill = accent;
-        fill.setAlphaF(0.18f);
+        fill.setAlphaF(float(0.18 * std::clamp(look.selected, 0.0, 1.0)));
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);
         painter.drawRoundedRect(row, 8, 8);
@@ -59,7 +81,7 @@ void paint(QPainter& painter, const TrimClip& clip, bool selected, const QRectF&
     }
 
     const double textLeft = box.right() + 10;
-    const double scissors = clip.isTrimmed() ? 21 : 0;
+    const double scissors = look.scissors > 0.001 ? 21 : 0;
     const double textWidth = std::max(inner.right() - textLeft - scissors, 10.0);
     const auto nameFont = TrimPaint::font(12, QFont::Medium);
     const auto statusFont = TrimPaint::font(11);
@@ -81,7 +103,32 @@ void paint(QPainter& painter, const TrimClip& clip, bool selected, const QRectF&
 
 }
 
-ClipList::ClipList(TrimSession& session, QWidget* parent) : QWidget(parent), session_(session) { }
+ClipList::ClipList(TrimSession& session, QWidget* parent) : QWidget(parent), session_(session)
+{
+    frames_.setInterval(16);
+    connect(&frames_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+}
+
+ClipRows::RowLook ClipList::lookOf(const TrimClip& clip, bool selected, double now)
+{
+    auto [found, fresh] = motions_.try_emplace(clip.id);
+    auto& motion = found->second;
+    if (fresh) {
+        // What a row shows when the list first appears stands still.
+        motion.selected = selected;
+        motion.trimmed = clip.isTrimmed();
+    }
+    if (motion.selected != selected) {
+        motion.selected = selected;
+        motion.selectedAt = now;
+    }
+    if (motion.trimmed != clip.isTrimmed()) {
+        motion.trimmed = clip.isTrimmed();
+        motion.trimmedAt = now;
+    }
+    return {ClipRows::selectionAt(now - motion.selectedAt, motion.selected),
+        ClipRows::scissorsAt(now - motion.trimmedAt, motion.trimmed)};
+}
 
 QRectF ClipList::rowRect(size_t index) const
 {
@@ -101,12 +148,21 @@ void ClipList::paintEvent(QPaintEvent* event)
     const auto accent = TrimLook::currentAccent();
     const auto primary = TrimPaint::primary(*this);
     const auto& clips = session_.clips();
+    const double now = MediaClock::now();
+    bool moving = false;
     // Only the rows in view: a long batch costs what shows.
     for (size_t i = 0; i < clips.size(); ++i) {
         const auto row = rowRect(i);
+        const auto look = lookOf(*clips[i], clips[i]->id == session_.selectedID(), now);
+        const auto& motion = motions_[clips[i]->id];
+        moving = moving || now - motion.selectedAt < 0.18 || now - motion.trimmedAt < 1;
         if (row.intersects(QRectF(event->rect())))
-            ClipRows::paint(painter, *clips[i], clips[i]->id == session_.selectedID(), row, accent, primary);
+            ClipRows::paint(painter, *clips[i], look, row, accent, primary);
     }
+    if (moving && !frames_.isActive())
+        frames_.start();
+    else if (!moving)
+        frames_.stop();
 }
 
 void ClipList::mousePressEvent(QMouseEvent* event)

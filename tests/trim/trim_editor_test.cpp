@@ -293,3 +293,20 @@ TEST_F(TrimEditorTest, TimelinePressesAndHandles)
     EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid, strip.top() - 5)), Timeline::Hit::endHandle);
     EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid - 60, strip.top() - 5)), Timeline::Hit::none);
 }
+
+TEST(ClipRowsMotion, SelectionEasesOutAndScissorsSpring)
+{
+    EXPECT_EQ(ClipRows::selectionAt(0, true), 0);
+    EXPECT_NEAR(ClipRows::selectionAt(0.09, true), 0.75, 1e-9);
+    EXPECT_EQ(ClipRows::selectionAt(0.5, true), 1);
+    EXPECT_EQ(ClipRows::selectionAt(0.5, false), 0);
+    EXPECT_NEAR(ClipRows::scissorsAt(0, true), 0, 1e-9);
+    EXPECT_EQ(ClipRows::scissorsAt(5, false), 0);
+    // Past its size once, then settled.
+    double highest = 0;
+    for (double t = 0; t < 1; t += 0.01)
+        highest = std::max(highest, ClipRows::scissorsAt(t, true));
+    EXPECT_GT(highest, 1.01);
+    EXPECT_LT(highest, 1.1);
+    EXPECT_NEAR(ClipRows::scissorsAt(0.9, true), 1, 0.01);
+}
