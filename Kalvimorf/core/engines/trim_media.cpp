@@ -6,7 +6,6 @@
 #include "core/base/process.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
-#include "core/engines/media_tools.h"
 #include "core/engines/tool_params.h"
 
 #include <QByteArray>
@@ -183,7 +182,7 @@ void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const st
         parts.push_back(part);
     }
     const auto list = temporary.path() / "lista.txt";
-    FileSafety::writeNew(list, MediaTools::concatList(parts));
+    FileSafety::writeNew(list, FFmpeg::concatList(parts));
     FFmpeg::run({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", output.string()},
         std::nullopt, {});
     if (progress)
