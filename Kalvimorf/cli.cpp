@@ -1,7 +1,8 @@
 #include "cli.h"
 
-#include "core/state/export_chime.h"
+#include "core/base/file_safety.h"
 #include "core/jobs/worker_pool.h"
+#include "core/state/export_chime.h"
 #include "headless_conversion.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
@@ -18,6 +19,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -31,6 +33,8 @@ namespace {
 int appArgc = 1;
 char* appArgv[2] = {nullptr, nullptr};
 std::string programName;
+// The runtime folder a headless run made for itself, removed when it ends.
+std::string privateRuntime;
 
 // Rows whose modes are not part of this build yet: they never win, exactly like a row whose
 // check fails.
@@ -104,6 +108,15 @@ void makeApplication(bool headless)
         return;
     if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a session's runtime folder Qt makes "runtime-<user>" in the temporary folder
+        // and leaves it there after every run; a private one goes with the run.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            auto pattern = (std::filesystem::temp_directory_path() / "brivlon-runtime-XXXXXX").string();
+            if (::mkdtemp(pattern.data())) {
+                privateRuntime = pattern;
+                qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(pattern));
+            }
+        }
         // Standard error belongs to the mode's own messages ("erro: …"); Qt's chatter about the
         // session (a missing runtime folder and the like) would only bury them.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -142,6 +155,8 @@ int normalStart()
 
 void exitNow(int code)
 {
+    if (!privateRuntime.empty())
+        FileSafety::removeTree(privateRuntime);
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(code);

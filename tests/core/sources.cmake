@@ -18,4 +18,5 @@ brivlon_tests(core_tests
 )
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
+  core/hardening_test.cpp
 )

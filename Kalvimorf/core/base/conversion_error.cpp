@@ -1,5 +1,7 @@
 #include "core/base/conversion_error.h"
 
+#include "core/base/error_causes.h"
+
 #include <filesystem>
 
 std::string ConversionError::describe(Kind kind, const std::string& message)
@@ -16,6 +18,13 @@ std::string ConversionError::describe(Kind kind, const std::string& message)
 
 std::string describeError(const std::exception& error)
 {
+    // The causes a user can act on get the same sentence wherever the system reported them.
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
+        if (ErrorCauses::isDiskFull(system->code()))
+            return ErrorCauses::diskFull;
+        if (system->code() == std::errc::illegal_byte_sequence)
+            return ErrorCauses::notUtf8;
+    }
     if (const auto* filesystem = dynamic_cast<const std::filesystem::filesystem_error*>(&error))
         return filesystem->code().message();
     return error.what();

@@ -59,9 +59,14 @@ void writeAll(int fd, std::string_view bytes, const fs::path& pathForErrors = {}
 // exclusive create is the claim every process respects.
 Fd createExclusive(const fs::path& path, int mode = 0666);
 
-// A name in `folder` that does not exist yet, made of stem + " n" + "." + ext.
+// A name in `folder` that does not exist yet, made of stem + " n" + "." + ext. A stem too long
+// for the number and extension is shortened at a character boundary.
 using NameFor = std::function<fs::path(long long n)>;
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext);
+// `preferred` first; after it, when it is itself a numbered name ("clip 3.mov" beside
+// "clip.mov"), the next numbers of the original stem ("clip 4.mov"), else `preferred`'s own
+// stem numbered ("Episódio 3 2.mov").
+NameFor numberedAfter(const fs::path& preferred);
 
 // Throws the file system's ENAMETOOLONG error when `path`'s last component is longer than the
 // file system allows. Free-name loops check this first: the system reports such a name as
@@ -75,7 +80,7 @@ bool moveNoReplace(const fs::path& from, const fs::path& to);
 
 // Moves `from` to nameFor(1), else nameFor(2), … and returns where it landed.
 fs::path placeFree(const fs::path& from, const NameFor& nameFor);
-// The same, with `preferred` as the first choice and "stem n.ext" beside it after.
+// The same, with numberedAfter(preferred).
 fs::path placeFree(const fs::path& from, const fs::path& preferred);
 
 // A file that has no name until it is complete. It is an unnamed file (O_TMPFILE) in the

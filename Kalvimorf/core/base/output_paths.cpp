@@ -70,11 +70,7 @@ fs::path directory(const fs::path& source)
 fs::path destination(const fs::path& source, const std::string& ext)
 {
     const auto folder = directory(source);
-    const auto base = source.stem().string();
-    auto nameFor = [&](long long n) {
-        auto name = n < 2 ? base : base + " " + std::to_string(n);
-        return folder / (ext.empty() ? name : name + "." + ext);
-    };
+    const auto nameFor = FileSafety::numberedNames(folder, source.stem().string(), ext);
     const auto& claims = Task::current().claims;
     std::lock_guard lock(reservedMutex);
     for (long long n = 1;; ++n) {

@@ -7,12 +7,13 @@
 #include "core/engines/pdf_engine.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
+#include "core/base/task.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/image_library.h"
-#include "core/base/output_paths.h"
 #include "core/engines/qpdf_output.h"
-#include "core/base/task.h"
 
 #include <poppler-qt6.h>
 #include <qpdf/ClosedFileInputSource.hh>
@@ -448,7 +449,10 @@ fs::path writeMerged(QPDF& pdf, const fs::path& out)
         // The first file's passwords and restrictions are its own; the merged file has none.
         writer.setPreserveEncryption(false);
         writer.write();
+        pipeline.rethrow();
         return file.publish(out);
+    } catch (const std::system_error& error) {
+        throw ErrorCauses::writeFailure(error);
     } catch (const std::exception&) {
         throw ConversionError::writeFailed();
     }

@@ -61,6 +61,9 @@ void send(const std::string& line)
     const char* folder = std::getenv("TMPDIR");
     if (folder && fs::path(folder).filename().string().starts_with("kalvimorf-"))
         FileSafety::removeTree(folder);
+    // The worker leads its own process group: that ends whatever a tool started in turn.
+    if (::getpgrp() == ::getpid())
+        ::kill(0, SIGKILL);
     ::_exit(1);
 }
 
