@@ -1,11 +1,15 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
+#include "core/base/process.h"
+#include "core/jobs/worker.h"
+#include "job_fakes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/socket.h>
 #include <vips/vips8>
 
 // What a user meets with damaged, hostile or oversized files and full disks: every row is a file
@@ -120,6 +124,24 @@ open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk
 )");
     const auto run = convert({"", {}, "pdf", {"huge.png"}, ""});
     EXPECT_TRUE(run.err.starts_with(tooLargeForMemory) && run.exitCode == 1) << run.err;
+
+    // A worker whose program is gone (its socket hung up) ends, and the ffmpeg it runs with it.
+    ASSERT_TRUE(media(dir / "longo.mp4", "testsrc=duration=30:size=640x480:rate=30", {"-preset", "ultrafast"}));
+    Process::Child worker({BRIVLON_BINARY, {Worker::option}});
+    Worker::Request request;
+    request.sources = {dir / "longo.mp4"};
+    request.kind = MediaKind::video;
+    request.format = Catalog::fmts({"webm"}).front();
+    const auto text = Worker::encode(request);
+    ASSERT_EQ(::send(worker.channel(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+    ASSERT_TRUE(JobFakes::pumpUntil(60, [&] {
+        return JobFakes::processes("ffmpeg", dir.path().string()) > 0;
+    }));
+    ::shutdown(worker.channel(), SHUT_RDWR);
+    EXPECT_TRUE(JobFakes::pumpUntil(10, [&] {
+        return JobFakes::processes("ffmpeg", dir.path().string()) == 0;
+    }));
+    worker.wait();
 }
 
 TEST_F(HardeningTest, WrongSuccess)
