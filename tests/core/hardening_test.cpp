@@ -264,6 +264,21 @@ TEST_F(HardeningTest, Messages)
                     0);
             },
             "extrair", {"n.txt.gz"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"zip cut short, whose tool ends its line with a stale system error",
+            [](const fs::path& d) {
+                noise(200, 200).pngsave((d / "a.png").c_str());
+                ASSERT_EQ(runProgram("/bin/sh", {"-c", "zip -q -0 z.zip a.png && rm a.png && truncate -s 60000 z.zip"},
+                              60, {}, d)
+                              .exitCode,
+                    0);
+            },
+            "extrair", {"z.zip"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"PNG cut short",
+            [](const fs::path& d) {
+                noise(200, 200).pngsave((d / "cut.png").c_str());
+                fs::resize_file(d / "cut.png", fs::file_size(d / "cut.png") / 2);
+            },
+            "jpg", {"cut.png"}, "erro: O arquivo está danificado ou incompleto.\n"},
     });
     // The tools' own lines: the first that names a cause, not the giving-up line at the end.
     const std::vector<std::tuple<std::string, std::string>> lines = {

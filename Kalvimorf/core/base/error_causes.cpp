@@ -17,7 +17,7 @@ namespace {
 // Phrases of ffmpeg, libarchive's tar, gzip, bzip2, zip and the image and PDF libraries, compared
 // without case. Earlier rows win within one line: "Write error: No space left on device" is a
 // full disk, not a failed write of some other kind.
-const std::array<std::pair<const char*, Cause>, 37> phrases = {{
+const std::array<std::pair<const char*, Cause>, 38> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -43,7 +43,6 @@ const std::array<std::pair<const char*, Cause>, 37> phrases = {{
     {"not currently supported", Cause::unsupportedCodec},
     {"support unavailable", Cause::unsupportedCodec},
     {"Unsupported compression", Cause::unsupportedCodec},
-    {"Invalid or incomplete multibyte", Cause::notUtf8},
     {"Truncated", Cause::damaged},
     {"Premature end", Cause::damaged},
     {"unexpected end", Cause::damaged},
@@ -54,9 +53,34 @@ const std::array<std::pair<const char*, Cause>, 37> phrases = {{
     {"Unrecognized archive format", Cause::damaged},
     {"not in gzip format", Cause::damaged},
     {"crc error", Cause::damaged},
+    {"libpng read error", Cause::damaged},
     {"No such file or directory", Cause::unreadable},
+    // Last: libarchive ends its own messages with whatever the C library's error number held,
+    // this one too ("Truncated ZIP file data: Invalid or incomplete multibyte …").
+    {"Invalid or incomplete multibyte", Cause::notUtf8},
 }};
 
+// Lines with which tools give up after the cause, never a cause themselves.
+const std::array<const char*, 8> givingUp = {"Error exit delayed from previous errors", "Conversion failed!",
+    "To ignore this, add a trailing", "Error marking filters as finished", "Last message repeated",
+    "Error initializing output stream", "Error opening output file", "Nothing was written into output file"};
+
+bool givesUp(std::string_view line)
+{
+    for (const char* phrase : givingUp) {
+        if (line.find(phrase) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+// "<tool>: <line>" for the error log, without saying the tool's name twice.
+std::string logged(const std::string& tool, std::string_view line)
+{
+    if (tool.empty() || (line.starts_with(tool) && line.substr(tool.size()).starts_with(":")))
+        return std::string(line);
+    return tool + ": " + std::string(line);
+}
 }
 
 std::optional<Cause> causeOf(std::string_view line)
@@ -88,21 +112,24 @@ std::string sentenceFor(Cause cause, const Sentences& sentences)
 std::string explain(std::string_view errorText, const std::string& executable, const Sentences& sentences)
 {
     const auto tool = executable.empty() ? std::string() : std::filesystem::path(executable).filename().string();
-    std::string_view rest = errorText;
+    std::string_view rest = errorText, first;
     while (!rest.empty()) {
         const auto end = std::min(rest.find('\n'), rest.size());
         const auto line = rest.substr(0, end);
         rest.remove_prefix(std::min(end + 1, rest.size()));
         if (const auto cause = causeOf(line)) {
-            ErrorLog::add((tool.empty() ? "" : tool + ": ") + std::string(line));
+            ErrorLog::add(logged(tool, line));
             return sentenceFor(*cause, sentences);
         }
+        if (first.empty() && !line.empty() && !givesUp(line))
+            first = line;
     }
     const auto last = Process::lastErrorLine(errorText, executable);
     if (sentences.fallback.empty())
         return last;
-    if (!last.empty())
-        ErrorLog::add((tool.empty() ? "" : tool + ": ") + last);
+    const auto raw = first.empty() ? std::string_view(last) : first;
+    if (!raw.empty())
+        ErrorLog::add(logged(tool, raw));
     return sentences.fallback;
 }
 

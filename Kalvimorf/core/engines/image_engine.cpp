@@ -65,7 +65,7 @@ ConversionError classify(const vips::VError& error)
         return ConversionError::ffmpeg(ErrorCauses::diskFull);
     if (cause == ErrorCauses::Cause::damaged)
         return ConversionError::ffmpeg(ErrorCauses::damaged);
-    for (const char* reader : {"load", "2vips"}) {
+    for (const char* reader : {"load", "2vips", "vipspng"}) {
         if (text.find(reader) != std::string::npos) {
             ErrorLog::add(text.substr(0, text.find('\n')));
             return ConversionError::unreadable();
