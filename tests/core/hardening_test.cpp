@@ -169,6 +169,12 @@ TEST_F(HardeningTest, WrongSuccess)
                 fs::resize_file(d / "clip.mp4", fs::file_size(d / "clip.mp4") * 3 / 10);
             },
             "mkv", {"clip.mp4"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"picture shorter than its sound, to a picture-only format: whole",
+            [](const fs::path& d) {
+                ASSERT_TRUE(makeMedia(d / "va.mkv", "testsrc2=duration=2:size=160x120",
+                    {"-f", "lavfi", "-i", "sine=duration=5", "-c:v", "mpeg4", "-c:a", "aac"}));
+            },
+            "gif", {"va.mkv"}, ""},
         {"MP3 on a full disk",
             [](const fs::path& d) {
                 ASSERT_TRUE(media(d / "tom.flac", "sine=frequency=440:duration=8", {}));

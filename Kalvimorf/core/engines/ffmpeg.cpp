@@ -30,6 +30,23 @@ std::optional<double> parseNumber(std::string_view text)
     return value;
 }
 
+// "01:02:03.500000000" in seconds.
+std::optional<double> parseClock(std::string_view text)
+{
+    double seconds = 0;
+    for (int part = 0; part < 3; ++part) {
+        const auto colon = part < 2 ? text.find(':') : text.size();
+        if (colon == std::string_view::npos)
+            return std::nullopt;
+        const auto value = parseNumber(text.substr(0, colon));
+        if (!value)
+            return std::nullopt;
+        seconds = seconds * 60 + *value;
+        text.remove_prefix(std::min(colon + 1, text.size()));
+    }
+    return seconds;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     constexpr std::string_view blanks = " \t\r\n";
@@ -112,9 +129,9 @@ Streams probe(const fs::path& media)
         return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments
-        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type,duration:stream_disposition=attached_pic",
-            "-of", "default", pathArgument(media)};
+    command.arguments = {"-v", "error", "-show_entries",
+        "format=duration:stream=codec_type,duration:stream_tags=DURATION:stream_disposition=attached_pic", "-of",
+        "default", pathArgument(media)};
     Process::Result result;
     try {
         result = Process::run(command);
@@ -163,6 +180,8 @@ Streams probe(const fs::path& media)
                 type = value;
             else if (key == "duration")
                 streamDuration = parseNumber(value);
+            else if (key == "TAG:DURATION" && !streamDuration)
+                streamDuration = parseClock(value);  // Matroska states it only as a tag
             else if (key == "DISPOSITION:attached_pic")
                 cover = value != "0";
         } else if (section == "[FORMAT]" && key == "duration") {
