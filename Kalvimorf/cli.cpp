@@ -1,8 +1,8 @@
 #include "cli.h"
 
 #include "core/base/file_safety.h"
-#include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
+#include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
@@ -10,6 +10,7 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "shell/app_delegate.h"
+#include "shell/app_lifecycle.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -68,7 +69,7 @@ const std::vector<Row>& table()
             }},
         {"--render-burst", 3, nullptr, RenderModes::burst},
         {"--render-status", 3, nullptr, RenderModes::status},
-        notYet("--render-view", 4),
+        {"--render-view", 4, nullptr, RenderModes::view},
         {"--render-quality", 4, RenderModes::qualityTaken, RenderModes::quality},
         {"--render-fan", 5, RenderModes::fanTaken, RenderModes::fan},
         {"--render-wheel", 5,
@@ -142,6 +143,7 @@ void makeApplication(bool headless)
 int normalStart()
 {
     makeApplication(false);
+    AppLifecycle::install();
     // The first conversion finds its worker loaded.
     WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.

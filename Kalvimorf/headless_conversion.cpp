@@ -3,24 +3,20 @@
 #include "cli.h"
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
-#include "core/jobs/engine.h"
-#include "core/engines/image_engine.h"
-#include "core/base/output_paths.h"
-#include "core/engines/pdf_engine.h"
 #include "core/base/process.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
-#include "documents/archive_engine.h"
+#include "core/jobs/request.h"
+#include "core/jobs/worker_pool.h"
 
-#include <QApplication>
 #include <QString>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <thread>
 
 namespace HeadlessConversion {
@@ -40,10 +36,10 @@ void printLine(FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
-[[noreturn]] void noConversion()
+int noConversion()
 {
     printLine(stderr, "sem essa conversão para essa seleção");
-    Cli::exitNow(2);
+    return 2;
 }
 
 std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, const std::string& wanted)
@@ -106,50 +102,61 @@ void takeTerminationSignals()
 }
 
 // Ends the run; an interrupted run ends with 128 + the signal, whatever the work made of it.
-[[noreturn]] void finish(int code) { Cli::finishCLI(interrupted ? 128 + interrupted : code); }
+[[noreturn]] void finish(int code) { Cli::exitNow(interrupted ? 128 + interrupted : code); }
 
-Task::Context runContext(std::optional<fs::path> folder = {}, std::optional<QualityLevel> quality = {})
+// The run's cancellation, which a termination signal sets off.
+Task::Context runContext()
 {
-    auto context = Task::newJob(std::move(folder), quality);
+    auto context = Task::newJob();
     context.cancel = runToken;
     return context;
 }
 
-void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
+// The no-progress limit of a worker; tests shorten it.
+std::chrono::milliseconds stallLimit()
 {
+    const char* seconds = std::getenv("BRIVLON_STALL_SECONDS");
+    if (seconds && std::atoi(seconds) > 0)
+        return std::chrono::seconds(std::atoi(seconds));
+    return WorkerPool::Options{}.stallLimit;
+}
+
+// The files one after another, each in the run's worker (a fresh one after a crash or a hang),
+// so that a library that crashes or spins on a bad file ends only this run's current file.
+int work(WorkerPool& pool, const std::vector<fs::path>& files, MediaKind kind, const OutputFormat& format)
+{
+    Task::Binder binder(runContext());
     try {
-        if (format.batch) {
-            const auto sorted = Catalog::sorted(files);
-            fs::path result;
-            Task::Binder binder(runContext());
-            if (format.action == FormatAction::mergePDF)
-                result = kind == MediaKind::pdf ? PDFEngine::merge(sorted) : ImageEngine::mergeToPDF(sorted);
-            else
-                result = ArchiveEngine::create(sorted, format);
-            printLine(stdout, result.string());
-            finish(0);
-        }
-
-        std::optional<fs::path> folder;
-        if (files.size() >= 2)
-            folder = OutputPaths::makeCommonFolder(files.front(), format.label);
         std::optional<QualityLevel> quality;
-        if (const char* value = std::getenv("BRIVLON_QUALITY"))
+        if (const char* value = std::getenv("BRIVLON_QUALITY"); value && !format.batch)
             quality = QualityLevels::fromRaw(value);
-
-        Task::Binder binder(runContext(folder, quality));
-        for (const auto& file : files) {
+        const auto folder = Requests::commonFolder(files, format);
+        for (const auto& request : Requests::plan(files, kind, format, quality, folder)) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.
             Task::checkCancelled();
-            auto output = Engine::convert(file, kind, format, {});
-            printLine(stdout, output.string());
+            printLine(stdout, pool.run(request, {}).string());
         }
     } catch (const std::exception& error) {
         if (!interrupted)
             printLine(stderr, "erro: " + describeError(error));
-        finish(1);
+        return 1;
     }
-    finish(0);
+    return 0;
+}
+
+int convert(WorkerPool& pool)
+{
+    const auto& args = Cli::args;
+    std::vector<fs::path> files;
+    for (size_t i = 3; i < args.size(); ++i)
+        files.push_back(fs::absolute(args[i]));
+    auto offered = Catalog::options(files);
+    if (!offered)
+        return noConversion();
+    auto format = choose(offered->formats, lowered(args[2]));
+    if (!format)
+        return noConversion();
+    return work(pool, files, offered->kind, *format);
 }
 
 }
@@ -157,25 +164,15 @@ void work(const std::vector<fs::path>& files, MediaKind kind, const OutputFormat
 void run()
 {
     takeTerminationSignals();
-    Cli::makeApplication(true);
-    const auto& args = Cli::args;
-    std::vector<fs::path> files;
-    for (size_t i = 3; i < args.size(); ++i)
-        files.push_back(fs::absolute(args[i]));
-    const auto wanted = lowered(args[2]);
-
-    auto offered = Catalog::options(files);
-    if (!offered)
-        noConversion();
-    auto format = choose(offered->formats, wanted);
-    if (!format)
-        noConversion();
-
-    Task::detach({}, [files, kind = offered->kind, format = *format] {
-        work(files, kind, format);
-    });
-    QApplication::exec();
-    Cli::exitNow(0);
+    int code = 0;
+    {
+        // The worker loads its libraries while this process reads the arguments; it is ended,
+        // and its temporary folder removed, before the process ends.
+        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true});
+        pool.prewarm();
+        code = convert(pool);
+    }
+    finish(code);
 }
 
 }

@@ -2,8 +2,10 @@
 
 #include "cli.h"
 #include "core/base/catalog.h"
-#include "core/state/media_clock.h"
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "core/base/quality.h"
+#include "core/state/media_clock.h"
 #include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
@@ -11,13 +13,17 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "shell/app_model.h"
+#include "shell/main_view.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
 
 #include <charconv>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 
@@ -53,22 +59,38 @@ QImage transparentCanvas(double side)
     return image;
 }
 
-bool writePNG(const QImage& image, const std::string& path, QString* reason = nullptr)
+// Encoded in memory, then written to the named file (replacing it: these are renders the caller
+// names); a failure is the file system's error, with its path.
+void writePNGFile(const QImage& image, const std::string& path)
 {
-    QImageWriter writer(QString::fromStdString(path), "png");
-    if (writer.write(image))
-        return true;
-    if (reason)
-        *reason = writer.errorString();
-    return false;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "png").write(image))
+        throw ConversionError::writeFailed();
+    FileSafety::Fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!file)
+        FileSafety::throwErrno(path);
+    FileSafety::writeAll(file.get(), std::string_view(bytes.constData(), size_t(bytes.size())), path);
 }
 
-// Writes the image or ends the run with the reason.
+bool writePNG(const QImage& image, const std::string& path)
+{
+    try {
+        writePNGFile(image, path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Writes the image or ends the run with the reason, said as the command line says every error.
 void writeOrFail(const QImage& image, const std::string& path)
 {
-    QString reason;
-    if (!writePNG(image, path, &reason)) {
-        std::fprintf(stderr, "erro: %s\n", reason.toLocal8Bit().constData());
+    try {
+        writePNGFile(image, path);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "erro: %s\n", describeError(error).c_str());
         Cli::exitNow(1);
     }
 }
@@ -210,4 +232,34 @@ void quality()
     Cli::exitNow(0);
 }
 
+namespace {
+
+void mainWindowView()
+{
+    const auto& args = Cli::args;
+    auto& model = AppModel::shared();
+    if (args.size() >= 5)
+        if (const auto mode = WheelModes::fromRaw(args[4]))
+            model.setMode(*mode);
+    if (args.size() >= 6)
+        model.setFiles({std::filesystem::absolute(args[5])});
+    MainView view(model);
+    view.setAutoFillBackground(true);
+    view.show();
+    QImage image(view.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(view.palette().color(QPalette::Window));
+    view.render(&image);
+    writeOrFail(image, args[3]);
+}
+
+}
+
+void view()
+{
+    Cli::makeApplication(true);
+    // The application's palette follows the chosen appearance, as in the desktop program.
+    DesktopTheme().apply();
+    mainWindowView();
+    Cli::exitNow(0);
+}
 }

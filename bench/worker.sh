@@ -1,35 +1,63 @@
 #!/usr/bin/env bash
-# What running a desktop job in a worker process costs: a worker's start up to its "ready" line,
-# a small PNG → JPG job in a worker started ahead (as the program keeps them), and the same
-# conversion in-process (the marginal cost of one more file in one --convert run).
+# What running a job in a worker process costs: a worker's start up to its "ready" frame,
+# a small PNG → JPG job in a worker started ahead (as the desktop keeps them), and one more file
+# of a --convert run, whose files all go to one worker.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3
 python3 - "$(dirname "$0")/../build/brivlon" "$work" <<'EOF'
-import os, shutil, socket, statistics, subprocess, sys, time
+import os, shutil, socket, statistics, struct, subprocess, sys, time
 
 brivlon, work = sys.argv[1], sys.argv[2]
 runs = 20
 
+# The frames of core/jobs/worker.h: a 32-bit big-endian length, then QDataStream fields (a byte
+# array is its 32-bit length and its bytes, a bool one byte, a double eight bytes big-endian).
+def blob(data):
+    return struct.pack(">I", len(data)) + data
+
+def request(source):
+    fields = [blob(b"convert"), struct.pack(">I", 1), blob(source.encode()), blob(b"image"), blob(b"jpg"),
+              blob(b"JPG"), b"\0", blob(b"convert"), blob(b""), b"\0", blob(b""), b"\0"]
+    payload = b"".join(fields)
+    return struct.pack(">I", len(payload)) + payload
+
+def answer(channel):
+    payload = channel.read(struct.unpack(">I", channel.read(4))[0])
+    fields, at = [], 0
+    for kind in "bdbb":
+        if kind == "d":
+            fields.append(struct.unpack(">d", payload[at:at + 8])[0])
+            at += 8
+        else:
+            size = struct.unpack(">I", payload[at:at + 4])[0]
+            size = 0 if size == 0xFFFFFFFF else size
+            fields.append(payload[at + 4:at + 4 + size])
+            at += 4 + size
+    return fields
+
 def start():
     ours, theirs = socket.socketpair()
     began = time.monotonic()
-    child = subprocess.Popen([brivlon, "--worker"], stdin=theirs, stdout=theirs)
+    child = subprocess.Popen([brivlon + "-worker", "--worker"], stdin=theirs, stdout=theirs)
     theirs.close()
     channel = ours.makefile("rwb")
-    assert channel.readline() == b"ready\n"
+    assert answer(channel)[0] == b"ready"
     return child, channel, time.monotonic() - began
 
 def job(child, channel, source):
     began = time.monotonic()
-    channel.write(f"op convert\nsource {source}\nkind image\next jpg\nlabel JPG\nbatch 0\ngo\n".encode())
+    channel.write(request(source))
     channel.flush()
-    answer = channel.read().decode()
+    while (reply := answer(channel))[0] == b"progress":
+        pass
+    elapsed = time.monotonic() - began
+    channel.close()
     child.wait()
-    assert answer.startswith("done "), answer
-    os.remove(answer[5:].strip())
-    return time.monotonic() - began
+    assert reply[0] == b"done", reply
+    os.remove(reply[2].decode())
+    return elapsed
 
 def ms(values):
     return f"{statistics.median(values) * 1000:6.1f} ms (median of {len(values)})"
@@ -55,6 +83,6 @@ def convert(count):
 inprocess = [(convert(41) - convert(1)) / 40 for _ in range(5)]
 print(f"worker start up to ready:        {ms(cold)}")
 print(f"job in a worker started ahead:   {ms(warm)}")
-print(f"same conversion in-process:      {ms(inprocess)}")
-print(f"cost per job of the worker:      {(statistics.median(warm) - statistics.median(inprocess)) * 1000:6.1f} ms")
+print(f"one more file of a --convert run: {ms(inprocess)}")
+print(f"cost of a fresh worker's job:     {(statistics.median(warm) - statistics.median(inprocess)) * 1000:6.1f} ms")
 EOF

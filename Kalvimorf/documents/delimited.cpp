@@ -100,10 +100,9 @@ std::string delimitedText(const std::vector<Row>& rows, char delimiter)
     return text;
 }
 
-std::filesystem::path writeDelimited(
-    const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination)
+std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter, const FileSafety::NameFor& names)
 {
-    return FileSafety::writeNew(destination, delimitedText(rows, delimiter));
+    return FileSafety::writeNew(names, delimitedText(rows, delimiter));
 }
 
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/file_safety.h"
 #include "documents/workbook.h"
 
 #include <filesystem>
@@ -17,9 +18,8 @@ char detectDelimiter(std::string_view text);
 std::vector<Row> parseDelimited(std::string_view text, char delimiter);
 // The rows ended by "\r\n", with a UTF-8 byte-order mark only for ",".
 std::string delimitedText(const std::vector<Row>& rows, char delimiter);
-// Writes delimitedText() as a new file at `destination` or the next free name after it and
-// returns the path written.
-std::filesystem::path writeDelimited(
-    const std::vector<Row>& rows, char delimiter, const std::filesystem::path& destination);
+// Writes delimitedText() as a new file under the first free name of `names` and returns the
+// path written.
+std::filesystem::path writeDelimited(const std::vector<Row>& rows, char delimiter, const FileSafety::NameFor& names);
 
 }

@@ -27,10 +27,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     if (workbook.empty())
         throw ConversionError::unreadable();
     if (format.ext == "xlsx")
-        return writeXLSX(workbook, OutputPaths::destination(source, "xlsx"));
+        return writeXLSX(workbook, OutputPaths::names(source, "xlsx"));
     const char delimiter = format.ext == "tsv" ? '\t' : ',';
     if (workbook.size() == 1)
-        return writeDelimited(workbook.front().rows, delimiter, OutputPaths::destination(source, format.ext));
+        return writeDelimited(workbook.front().rows, delimiter, OutputPaths::names(source, format.ext));
     // "Vendas (CSV)", then "Vendas (CSV) 2", …: making the folder is what claims the name.
     auto folder = OutputPaths::makeCommonFolder(source, "", source.stem().string() + " (" + format.label + ")");
     for (const auto& sheet : workbook) {

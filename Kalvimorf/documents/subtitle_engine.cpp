@@ -270,7 +270,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     } else {
         throw ConversionError::unsupported();
     }
-    return FileSafety::writeNew(OutputPaths::destination(source, format.ext), text);
+    return FileSafety::writeNew(OutputPaths::names(source, format.ext), text);
 }
 
 }

@@ -439,7 +439,7 @@ std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const Share
     return rows;
 }
 
-fs::path writeXLSX(const Workbook& workbook, const fs::path& destination)
+fs::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names)
 {
     std::for_each(workbook.begin(), workbook.end(), requireWithinBounds);
     FileSafety::TempDir temp;
@@ -447,7 +447,7 @@ fs::path writeXLSX(const Workbook& workbook, const fs::path& destination)
     const auto package = temp.path() / "pacote.xlsx";
     writeParts(workbook, parts);
     ZipTools::packContents(package, parts);
-    return FileSafety::placeFree(package, destination);
+    return FileSafety::placeFree(package, names);
 }
 
 std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml)

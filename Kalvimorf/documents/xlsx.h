@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/file_safety.h"
 #include "documents/workbook.h"
 
 #include <filesystem>
@@ -13,12 +14,12 @@
 // zip and unzip.
 namespace SpreadsheetEngine {
 
-// Writes the package (the workbook holds at least one sheet) as a new file at `destination` or
-// the next free name after it and returns the path written. A sheet beyond the format's bounds
+// Writes the package (the workbook holds at least one sheet) as a new file under the first free
+// name of `names` and returns the path written. A sheet beyond the format's bounds
 // (1,048,576 rows by 16,384 columns), which other programs would cut, fails with a
 // ConversionError saying so; a failing zip run throws ConversionError::ffmpeg with its last
 // error line.
-std::filesystem::path writeXLSX(const Workbook& workbook, const std::filesystem::path& destination);
+std::filesystem::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names);
 
 // The sheets of the package, possibly none. A missing or malformed workbook part, a malformed
 // shared-string part or a malformed sheet fails (ConversionError::unreadable); sheets whose

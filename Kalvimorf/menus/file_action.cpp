@@ -3,13 +3,11 @@
 #include "core/base/raw_values.h"
 
 #include "core/base/catalog.h"
-#include "core/state/chime.h"
 #include "core/base/conversion_error.h"
-#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
-#include "core/state/file_viewer.h"
-#include "core/jobs/job_store.h"
 #include "core/base/task.h"
+#include "core/jobs/job_store.h"
+#include "core/state/file_viewer.h"
 #include "documents/archive_engine.h"
 #include "menus/action_chooser.h"
 #include "platform/desktop_apps.h"
@@ -23,6 +21,7 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -55,20 +54,16 @@ std::vector<std::string> terminalCandidates()
     return {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "xterm"};
 }
 
+// The store reacts to the outcome (the failure sound, the error log) as to any job's.
 void report(const std::string& headline, Job::State state)
 {
     Job job;
     job.sourceName = headline;
     job.state = std::move(state);
-    JobStore::shared().append(std::move(job));
+    JobStore::shared().report(std::move(job));
 }
 
-void fail(const std::string& headline, const std::string& message)
-{
-    report(headline, Job::State::failed(message));
-    Chime::play(Chime::Kind::failure, false);
-    ErrorLog::add(headline + ": " + message);
-}
+void fail(const std::string& headline, const std::string& message) { report(headline, Job::State::failed(message)); }
 
 QString text(const fs::path& path) { return QString::fromStdString(path.string()); }
 
@@ -128,26 +123,115 @@ FileSafety::NameFor freeNames(const fs::path& folder, const fs::path& name)
     };
 }
 
+struct Failure {
+    std::string headline;
+    std::string message;
+};
+
+// Moves the items one after another; an item that fails is told to `failed` and the others go
+// on. Returns where the first item moved landed. A cancelled task stops it with
+// CancellationError, the item being copied left whole where it was.
+std::optional<fs::path> moveAll(const Paths& items, const fs::path& destination, const Progress& progress,
+    const std::function<void(Failure)>& failed)
+{
+    std::optional<fs::path> firstMoved;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto& item = items[i];
+        Progress share;
+        if (progress)
+            share = [&progress, i, count = double(items.size())](double value) {
+                progress((double(i) + value) / count);
+            };
+        try {
+            std::error_code error;
+            if (fs::is_directory(fs::symlink_status(item, error)) && within(destination, item))
+                throw std::runtime_error("Uma pasta não pode ser movida para dentro dela mesma.");
+            const auto placed = FileSafety::placeFree(item, freeNames(destination, item.filename()), share);
+            if (!firstMoved)
+                firstMoved = placed;
+        } catch (const CancellationError&) {
+            throw;
+        } catch (const std::exception& error) {
+            failed({"Não foi possível mover " + item.filename().string(), describeError(error)});
+        }
+    }
+    return firstMoved;
+}
+
+// A move within one file system is a rename; any other copies the data.
+bool renamesOnly(const Paths& items, const fs::path& destination)
+{
+    struct stat folder;
+    if (::stat(destination.c_str(), &folder) != 0)
+        return true;  // the move itself reports the failure
+    return std::all_of(items.begin(), items.end(), [&](const fs::path& item) {
+        struct stat info;
+        return ::lstat(item.c_str(), &info) != 0 || info.st_dev == folder.st_dev;
+    });
+}
+
+// Copying may take minutes: it runs as a job of its own, with progress and a cancel, and the
+// row becomes the outcome when it ends.
+void moveInBackground(const Paths& items, const fs::path& destination, const std::string& name)
+{
+    auto& store = JobStore::shared();
+    const QUuid id = store.add(name, destination.filename().string());
+    auto context = Task::newJob();
+    store.setCanceler(id, [token = context.cancel] {
+        token->cancel();
+    });
+    store.markStarted(id);
+    Task::detach(std::move(context), [id, items, destination, name] {
+        const Progress relay = [id](double value) {
+            MainThread::post([id, value] {
+                JobStore::shared().setProgress(id, value);
+            });
+        };
+        std::vector<Failure> failures;
+        std::optional<fs::path> firstMoved;
+        try {
+            firstMoved = moveAll(items, destination, relay, [&failures](Failure failure) {
+                failures.push_back(std::move(failure));
+            });
+        } catch (const CancellationError&) {
+        }
+        MainThread::post([id, destination, name, firstMoved, failures]() mutable {
+            auto& store = JobStore::shared();
+            if (!firstMoved && !failures.empty()) {
+                // Nothing moved: the job's own row tells the last failure.
+                auto last = std::move(failures.back());
+                failures.pop_back();
+                for (const auto& failure : failures)
+                    fail(failure.headline, failure.message);
+                store.finish(id, Job::State::failed(last.message), last.headline);
+                return;
+            }
+            for (const auto& failure : failures)
+                fail(failure.headline, failure.message);
+            if (firstMoved)
+                store.finish(id, Job::State::info(destination.string(), firstMoved), "Movido: " + name);
+            else
+                store.finish(id, Job::State::cancelled());
+        });
+    });
+}
+
 void move(const Paths& files, const std::string& name)
 {
     const auto chooser = ActionChooser::shared();
     const auto destination = chooser ? chooser->folder("Mover " + name) : std::nullopt;
     if (!destination)
         return;
-    std::optional<fs::path> firstMoved;
-    for (const auto& file : files) {
-        const auto item = cleaned(file);
-        try {
-            std::error_code error;
-            if (fs::is_directory(fs::symlink_status(item, error)) && within(*destination, item))
-                throw std::runtime_error("Uma pasta não pode ser movida para dentro dela mesma.");
-            const auto placed = FileSafety::placeFree(item, freeNames(*destination, item.filename()));
-            if (!firstMoved)
-                firstMoved = placed;
-        } catch (const std::exception& error) {
-            fail("Não foi possível mover " + item.filename().string(), describeError(error));
-        }
+    Paths items;
+    for (const auto& file : files)
+        items.push_back(cleaned(file));
+    if (!renamesOnly(items, *destination)) {
+        moveInBackground(items, *destination, name);
+        return;
     }
+    const auto firstMoved = moveAll(items, *destination, {}, [](const Failure& failure) {
+        fail(failure.headline, failure.message);
+    });
     if (firstMoved)
         report("Movido: " + name, Job::State::info(destination->string(), firstMoved));
 }

@@ -12,8 +12,9 @@ const std::vector<FileAction>& all();
 std::string label(FileAction action);
 std::string detail(FileAction action);
 // Carries the action out on the main thread; an empty list does nothing. Outcomes worth telling
-// become finished jobs in the job store; failures also sound and go to the error log. Only
-// zipping goes on after the call returns.
+// become finished jobs in the job store, which sounds and logs failures. Zipping goes on after
+// the call returns, and so does a move across file systems, as a running job that can be
+// cancelled.
 void perform(FileAction action, const std::vector<std::filesystem::path>& files);
 
 // How jobs name a selection: the item's name for one, "N itens" for more.

@@ -85,18 +85,10 @@ std::vector<Tool> available(const std::vector<std::filesystem::path>& urls)
 
 namespace ToolEngine {
 
-std::filesystem::path output(const std::filesystem::path& source, Tool tool, const std::optional<std::string>& ext)
+FileSafety::NameFor output(const std::filesystem::path& source, Tool tool, const std::optional<std::string>& ext)
 {
-    const auto extension = ext ? *ext : Catalog::normalizedExt(source);
     const auto base = source.stem().string() + " (" + Tools::suffix(tool) + ")";
-    const auto nameFor = FileSafety::numberedNames(OutputPaths::directory(source), base, extension);
-    for (long long n = 1;; ++n) {
-        auto candidate = nameFor(n);
-        FileSafety::requireNameFits(candidate);
-        std::error_code error;
-        if (std::filesystem::symlink_status(candidate, error).type() == std::filesystem::file_type::not_found)
-            return candidate;
-    }
+    return FileSafety::numberedNames(OutputPaths::directory(source), base, ext ? *ext : Catalog::normalizedExt(source));
 }
 
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/catalog.h"
+#include "core/base/file_safety.h"
 
 #include <filesystem>
 #include <optional>
@@ -67,8 +68,9 @@ public:
 };
 
 namespace ToolEngine {
-// "<stem> (<suffix>).<ext>" in the source's output folder, then " 2", " 3", … before the
-// extension; `ext` absent takes the source's normalised extension. Nothing is created.
-std::filesystem::path output(
+// The names of a tool's output: "<stem> (<suffix>).<ext>" in the source's output folder, then
+// " 2", " 3", … before the extension; `ext` absent takes the source's normalised extension. The
+// output takes the first that is free when it is published.
+FileSafety::NameFor output(
     const std::filesystem::path& source, Tool tool, const std::optional<std::string>& ext = std::nullopt);
 }

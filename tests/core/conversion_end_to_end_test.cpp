@@ -1,6 +1,7 @@
 // Real conversions through the runner, each in a worker process of the built program, as the
 // desktop program runs them.
 
+#include "core/base/conversion_error.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
@@ -9,6 +10,10 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <set>
 
@@ -24,7 +29,7 @@ protected:
     {
         options.executable = BRIVLON_BINARY;
         pool = std::make_shared<WorkerPool>(options);
-        runner.emplace(store, ConversionEngines::isolated(pool));
+        runner.emplace(store, inWorkers(pool));
     }
     bool allEnd()
     {
@@ -42,7 +47,7 @@ protected:
         QCoreApplication::processEvents();
         runner.reset();
         pool.reset();
-        EXPECT_EQ(JobFakes::processes("brivlon"), 0);
+        EXPECT_EQ(JobFakes::processes("brivlon-worker"), 0);
     }
 
     JobFakes::SoundFixture sound;
@@ -79,6 +84,94 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         EXPECT_EQ(jobs[i].state.url->parent_path(), dir.path());
     }
     EXPECT_EQ(jobs[0].state.url->filename(), "quadro\\n\nx.jpg");
+}
+
+TEST_F(EndToEndTest, EveryOperationWithItsWholeRequest)
+{
+    // What the worker must receive besides the paths: the format's action (extract, not repack),
+    // the batch operations, the job's quality and its common folder.
+    fs::create_directories(dir / "pasta/sub");
+    writeFile(dir / "pasta/sub/nota.txt", "olá");
+    const auto zipped = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+            " z.writestr('dentro/a.txt', 'conteúdo'); z.writestr('b.txt', '')",
+            (dir / "pacote.zip").string()});
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+    for (const char* name : {"um.pdf", "dois.pdf"}) {
+        QPDF pdf;
+        pdf.emptyPDF();
+        QPDFPageDocumentHelper(pdf).addPage(
+            pdf.makeIndirectObject(QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 100] >>")), false);
+        QPDFWriter(pdf, (dir / name).c_str()).write();
+    }
+    for (const char* name : {"x.png", "y.png"})
+        ASSERT_TRUE(makeMedia(dir / name, "testsrc=size=320x240", {"-frames:v", "1"}));
+    start({});
+
+    const auto tgz = *std::ranges::find(Catalog::packFormats(), std::string("tgz"), &OutputFormat::ext);
+    const auto jpg = Catalog::fmts({"jpg"}).front();
+    runner->run({dir / "pacote.zip"}, Catalog::extractFormat(), std::nullopt);
+    runner->run({dir / "pasta"}, tgz, std::nullopt);
+    runner->run({dir / "um.pdf", dir / "dois.pdf"}, Catalog::mergedPDF(), std::nullopt);
+    runner->run({dir / "x.png", dir / "y.png"}, jpg, QualityLevel::light);
+    ASSERT_TRUE(allEnd());
+    runner->run({dir / "x.png", dir / "y.png"}, jpg, QualityLevel::max);
+    ASSERT_TRUE(allEnd());
+    const auto& jobs = store.jobs();
+    for (const auto& job : jobs)
+        ASSERT_EQ(job.state.kind, Kind::done) << job.sourceName << ": " << job.state.message;
+
+    EXPECT_EQ(jobs[0].state.url, dir / "pacote");
+    EXPECT_EQ(readFile(dir / "pacote/dentro/a.txt"), "conteúdo");
+    EXPECT_EQ(jobs[1].state.url, dir / "pasta.tar.gz");
+    const auto listed = runProgram("/usr/bin/tar", {"-tzf", jobs[1].state.url->string()});
+    EXPECT_NE(listed.out.find("pasta/sub/nota.txt"), std::string::npos) << listed.out;
+    QPDF merged;
+    merged.processFile(jobs[2].state.url->c_str());
+    EXPECT_EQ(QPDFPageDocumentHelper(merged).getAllPages().size(), 2u);
+    // Light and maximum quality, each pair in a folder of its own.
+    EXPECT_EQ(jobs[3].state.url, dir / "Convertidos para JPG/x.jpg");
+    EXPECT_EQ(jobs[5].state.url, dir / "Convertidos para JPG 2/x.jpg");
+    EXPECT_LT(fs::file_size(*jobs[3].state.url) * 2, fs::file_size(*jobs[5].state.url));
+}
+
+TEST_F(EndToEndTest, AWorkersFailureArrivesAsTheUsersSentence)
+{
+    // An output folder gone before the worker writes: the file system's error, in Portuguese.
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
+    start({});
+    const Request request{
+        Request::Op::convert, {dir / "a.png"}, MediaKind::image, Catalog::fmts({"jpg"}).front(), {}, dir / "sumiu"};
+    try {
+        pool->run(request, {});
+        ADD_FAILURE() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(std::string(error.what()), "Não foi possível encontrar “sumiu”.");
+    }
+}
+
+TEST_F(EndToEndTest, AKeptWorkerServesRequestsUntilItCrashesThenAFreshOneTakesOver)
+{
+    // As --convert runs: one worker for every file, a new one only after a crash.
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
+    fs::copy_file(dir / "a.png", dir / "quebra.png");
+    start({.ready = 0, .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}}, .reuse = true});
+    const auto jpg = Catalog::fmts({"jpg"}).front();
+    const auto request = [&](const char* name) {
+        return Request{Request::Op::convert, {dir / name}, MediaKind::image, jpg};
+    };
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a.jpg");
+    const auto workers = [] {
+        return JobFakes::processes("brivlon-worker");
+    };
+    EXPECT_EQ(workers(), 1);
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 2.jpg");
+    EXPECT_EQ(workers(), 1);
+    EXPECT_THROW(pool->run(request("quebra.png"), {}), ConversionError);
+    EXPECT_EQ(workers(), 0);
+    EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 3.jpg");
+    EXPECT_EQ(workers(), 1);
 }
 
 TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)

@@ -1,9 +1,9 @@
 #include "core/base/conversion_error.h"
-#include "core/jobs/conversion_runner.h"
 #include "core/base/error_log.h"
+#include "core/base/quality.h"
+#include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
-#include "core/base/quality.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ using JobFakes::pumpUntil;
 
 namespace {
 
-// The runner over an engine whose calls report half done, then wait until the test says how they
-// end ('u' unreadable, 'c' a cancellation, '?' no std::exception, anything else an output); a call
-// cancelled while it waits throws a cancellation, as the real engines do. Every call is recorded
-// as "engine: items in folder quality", the last two from its task context.
+// The runner over a performer whose conversions report half done, then wait until the test says
+// how they end ('u' unreadable, 'c' a cancellation, '?' no std::exception, 'n' a file-system error,
+// anything else an output); a call cancelled while it waits throws a cancellation, as the real
+// engines do. Every request is recorded as "engine: items in folder quality".
 class RunnerTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -32,41 +32,41 @@ protected:
         }));
         QCoreApplication::processEvents();
     }
-    void record(std::string call, const std::vector<fs::path>& items)
+    void record(std::string call, const Request& request)
     {
-        for (const auto& item : items)
+        for (const auto& item : request.sources)
             call += " " + item.filename().string();
-        const auto& context = Task::current();
-        calls.push_back(call + " in " + context.overrideDir.value_or(dir.path()).lexically_relative(dir.path()).string()
-            + " " + (context.qualityOverride ? QualityLevels::rawValue(*context.qualityOverride) : "-"));
+        calls.push_back(call + " in " + request.folder.value_or(dir.path()).lexically_relative(dir.path()).string()
+            + " " + (request.quality ? QualityLevels::rawValue(*request.quality) : "-"));
     }
-    ConversionEngines engines()
+    Performer performer()
     {
-        auto convert
-            = [this](const fs::path& url, MediaKind kind, const OutputFormat& format, const Progress& progress) {
-                  std::unique_lock lock(mutex);
-                  record(MediaKinds::rawValue(kind) + " " + format.label + ":", {url});
-                  progress(0.5);
-                  while (!outcomes.count(url)) {
-                      if (Task::isCancelled())
-                          throw CancellationError();
-                      changed.wait_for(lock, std::chrono::milliseconds(5));
-                  }
-                  switch (outcomes[url]) {
-                  case 'u': throw ConversionError::unreadable();
-                  case 'c': throw CancellationError();
-                  case '?': throw 42;
-                  }
-                  return fs::path(url).replace_extension(".out");
-              };
-        auto batch = [this](const std::string& engine) {
-            return [this, engine](const std::vector<fs::path>& items, const OutputFormat& format = {}) {
-                std::lock_guard lock(mutex);
-                record(engine + format.ext + ":", items);
-                return items.front().parent_path() / "lote.out";
-            };
+        return [this](const Request& request, const Progress& progress) {
+            std::unique_lock lock(mutex);
+            switch (request.op) {
+            case Request::Op::mergePDF: record("pdf:", request); return dir / "lote.out";
+            case Request::Op::mergeImages: record("images:", request); return dir / "lote.out";
+            case Request::Op::archive: record("archive " + request.format.ext + ":", request); return dir / "lote.out";
+            case Request::Op::convert: break;
+            }
+            const auto& url = request.sources.front();
+            record(MediaKinds::rawValue(request.kind) + " " + request.format.label + ":", request);
+            if (progress)
+                progress(0.5);
+            while (!outcomes.count(url)) {
+                if (Task::isCancelled())
+                    throw CancellationError();
+                changed.wait_for(lock, std::chrono::milliseconds(5));
+            }
+            switch (outcomes[url]) {
+            case 'u': throw ConversionError::unreadable();
+            case 'c': throw CancellationError();
+            case '?': throw 42;
+            case 'n':
+                throw fs::filesystem_error("open", url, std::make_error_code(std::errc::no_such_file_or_directory));
+            }
+            return fs::path(url).replace_extension(".out");
         };
-        return {convert, batch("pdf"), batch("images"), batch("archive ")};
     }
     void release(const fs::path& url, char outcome = 'o')
     {
@@ -112,7 +112,7 @@ protected:
     JobFakes::SoundFixture sound;
     TempDir dir;
     JobStore store;
-    ConversionRunner runner{store, engines()};
+    ConversionRunner runner{store, performer()};
 };
 
 TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
@@ -150,25 +150,29 @@ TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
 
 TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
 {
-    for (const auto& name : {"a.png", "b.png", "c.png"})
+    for (const auto& name : {"a.png", "b.png", "c.png", "d.png"})
         runner.run(
             files({name}), jpg(), name == std::string("a.png") ? std::optional(QualityLevel::web) : std::nullopt);
     ASSERT_TRUE(pumpUntil([&] {
         return job(0).progress == 0.5 && job(2).progress == 0.5;
     }));
     // A cancellation nobody asked for is still a cancellation, not a failure; something that is
-    // not a std::exception must not take the program down.
+    // not a std::exception must not take the program down; a file-system error reaches the row as
+    // a sentence, not as the library's English.
     release(dir / "a.png", 'u');
     release(dir / "b.png", 'c');
     release(dir / "c.png", '?');
-    ASSERT_TRUE(marksBecome("fcf")) << marks();
+    release(dir / "d.png", 'n');
+    ASSERT_TRUE(marksBecome("fcff")) << marks();
     EXPECT_EQ(job(0).state.message, "Não foi possível ler o arquivo.");
     EXPECT_EQ(job(2).state.message, "Erro inesperado.");
-    EXPECT_NE(ErrorLog::recent(2).find("  c.png → JPG: Erro inesperado."), std::string::npos) << ErrorLog::recent(2);
+    EXPECT_EQ(job(3).state.message, "Não foi possível encontrar “d.png”.");
+    EXPECT_NE(ErrorLog::recent(3).find("  c.png → JPG: Erro inesperado."), std::string::npos) << ErrorLog::recent(3);
     // One file: no common folder, and the quality travels with its own job only.
     std::ranges::sort(calls);
     EXPECT_EQ(calls,
-        (std::vector<std::string>{"image JPG: a.png in . web", "image JPG: b.png in . -", "image JPG: c.png in . -"}));
+        (std::vector<std::string>{"image JPG: a.png in . web", "image JPG: b.png in . -", "image JPG: c.png in . -",
+            "image JPG: d.png in . -"}));
 }
 
 TEST_F(RunnerTest, MixedFormatsAskFirst)

@@ -1,8 +1,8 @@
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
-#include "core/jobs/engine.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
+#include "core/jobs/engine.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -93,11 +93,12 @@ TEST(FileSafety, NamesTooLongAreShortenedOrFailInsteadOfLoopingForEver)
     writeFile(dir / "mine", "x");
     const auto placed = FileSafety::placeFree(dir / "mine", dir / (stem + ".txt")).filename().string();
     EXPECT_EQ(placed, stem.substr(0, 247) + " 2.txt");
-    EXPECT_EQ(OutputPaths::destination(dir / stem, "txt").filename().string(), stem.substr(0, 247) + " 3.txt");
+    EXPECT_EQ(FileSafety::writeNew(OutputPaths::names(dir / stem, "txt"), "x").filename().string(),
+        stem.substr(0, 247) + " 3.txt");
     // Only an extension that leaves no room at all still fails.
     FileSafety::NewFile file(dir.path());
     EXPECT_THROW(file.publish(dir / ("a." + std::string(255, 'x'))), fs::filesystem_error);
-    EXPECT_THROW(OutputPaths::destination(dir / "a", std::string(255, 'x')), fs::filesystem_error);
+    EXPECT_THROW(FileSafety::writeNew(OutputPaths::names(dir / "a", std::string(255, 'x')), "x"), fs::filesystem_error);
 }
 
 TEST(FileSafety, TemporaryFoldersArePrivateAndRemovedEvenWhenReadOnlyInside)

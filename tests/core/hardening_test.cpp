@@ -2,6 +2,7 @@
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
+#include "core/jobs/request.h"
 #include "core/jobs/worker.h"
 #include "job_fakes.h"
 #include "support/test_support.h"
@@ -102,7 +103,7 @@ TEST_F(HardeningTest, CrashesAndMemory)
                 noise(300, 300).pngsave((d / "a.png").c_str());
                 noise(300, 300).pngsave((d / "b.png").c_str());
             },
-            "pdf único", {"a.png", "b.png"}, "erro: Não há espaço suficiente no disco.\n", 100'000},
+            "pdf único", {"a.png", "b.png"}, "erro: Não há espaço livre no disco.\n", 100'000},
         {"WebP past its side",
             [](const fs::path& d) {
                 pngOfSize(d / "wide.png", 17000, 4);
@@ -128,12 +129,12 @@ open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk
     // A worker whose program is gone (its socket hung up) ends, and the ffmpeg it runs with it.
     ASSERT_TRUE(media(dir / "longo.mp4", "testsrc=duration=30:size=640x480:rate=30", {"-preset", "ultrafast"}));
     Process::Child worker({BRIVLON_BINARY, {Worker::option}});
-    Worker::Request request;
+    Request request;
     request.sources = {dir / "longo.mp4"};
     request.kind = MediaKind::video;
     request.format = Catalog::fmts({"webm"}).front();
-    const auto text = Worker::encode(request);
-    ASSERT_EQ(::send(worker.channel(), text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
+    const auto bytes = Worker::frame(Requests::pack(request));
+    ASSERT_EQ(::send(worker.channel(), bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
     ASSERT_TRUE(JobFakes::pumpUntil(60, [&] {
         return JobFakes::processes("ffmpeg", dir.path().string()) > 0;
     }));
@@ -179,7 +180,7 @@ TEST_F(HardeningTest, WrongSuccess)
             [](const fs::path& d) {
                 ASSERT_TRUE(media(d / "tom.flac", "sine=frequency=440:duration=8", {}));
             },
-            "mp3", {"tom.flac"}, "erro: Não há espaço suficiente no disco.\n", 24'000},
+            "mp3", {"tom.flac"}, "erro: Não há espaço livre no disco.\n", 24'000},
     });
 }
 
@@ -261,7 +262,7 @@ TEST_F(HardeningTest, Messages)
             [](const fs::path& d) {
                 writeFile(d / "leg.srt", "1\n00:00:01,000 --> 00:00:02,000\nol\xe1\n");
             },
-            "vtt", {"leg.srt"}, "erro: O arquivo não é texto em UTF-8.\n"},
+            "vtt", {"leg.srt"}, "erro: O texto do arquivo não está numa codificação reconhecida.\n"},
         {"gzip cut short",
             [](const fs::path& d) {
                 ASSERT_EQ(runProgram("/bin/sh", {"-c", "seq 100000 | gzip > n.txt.gz && truncate -s 20000 n.txt.gz"},

@@ -96,6 +96,10 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         ASSERT_TRUE(pumpUntil(60, [&] {
             return processes("ffmpeg", input.string()) > 0;
         }));
+        // The engines, and the libraries they stand on, are loaded by the worker alone.
+        const auto maps = readFile("/proc/" + std::to_string(run.pid()) + "/maps");
+        for (const char* library : {"libvips", "libpoppler", "libqpdf"})
+            EXPECT_EQ(maps.find(library), std::string::npos) << library;
         ::kill(run.pid(), signal);
         // Gone (a zombie has no command line) without being reaped, so that waiting cannot hang.
         ASSERT_TRUE(pumpUntil(20, [&] {
@@ -106,5 +110,34 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         for (const auto& entry : fs::directory_iterator(dir / "tmp"))  // Qt keeps its runtime folder there
             EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "an output was left";
+    }
+}
+
+TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutputs)
+{
+    // The worker's fault hooks stand in for the damaged files that make an image library abort
+    // or spin for ever.
+    for (const auto* name : {"a.png", "quebra.png", "trava.png", "d.png"})
+        makeImage(dir / name);
+    fs::create_directories(dir / "tmp");
+    const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER_ABORT_ON", "quebra.png"},
+        {"BRIVLON_WORKER_SPIN_ON", "trava.png"}, {"BRIVLON_STALL_SECONDS", "2"}, {"TMPDIR", (dir / "tmp").string()}};
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"quebra.png", "erro: O conversor parou inesperadamente.\n"},
+        {"trava.png", "erro: O conversor parou de responder e foi interrompido.\n"},
+    };
+    int run = 0;
+    for (const auto& [bad, said] : cases) {
+        SCOPED_TRACE(bad);
+        const auto result
+            = runProgram(BRIVLON_BINARY, {"--convert", "jpg", "a.png", bad, "d.png"}, 60, env, dir.path());
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, said);
+        const auto folder = dir / ("Convertidos para JPG" + (run++ ? " 2" : std::string()));
+        EXPECT_EQ(result.out, folder.string() + "/a.jpg\n");
+        // Nothing of the bad file, the next one not begun, no worker folder left.
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+        for (const auto& entry : fs::directory_iterator(dir / "tmp"))
+            EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
     }
 }

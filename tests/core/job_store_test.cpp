@@ -1,9 +1,11 @@
 #include "core/base/error_log.h"
-#include "core/jobs/job_store.h"
 #include "core/base/settings.h"
+#include "core/jobs/job_store.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using namespace TestSupport;
 using JobFakes::Played, Chime::Kind::failure, Chime::Kind::wand;
@@ -110,4 +112,17 @@ TEST_F(JobStoreTest, APickClaimedWithinThreeSecondsEndsInABurstThere)
     EXPECT_EQ(bursts->shown, (std::vector<QPointF>{{40, 50}}));
 }
 
+}
+
+// The list is not guarded: a change from a background thread must stop the program at once rather
+// than corrupt the list now and then.
+TEST(JobStoreDeathTest, AChangeOffTheMainThreadEndsTheProgram)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    JobStore store;
+    const auto id = store.add("a.png", "JPG");
+    EXPECT_DEATH(std::thread([&] {
+        store.setProgress(id, 0.5);
+    }).join(),
+        "off the main thread");
 }

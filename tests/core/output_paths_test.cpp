@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <set>
 #include <thread>
 
+using TestSupport::readFile;
 using TestSupport::TempDir;
 using TestSupport::writeFile;
 
@@ -55,43 +57,38 @@ TEST_F(OutputPathsTest, FreeNamesSkipFilesAndFolders)
     writeFile(dir / "Foto.jpg", "1");
     fs::create_directories(dir / "Foto 2.jpg");
     fs::create_directories(dir / "Foto");
-    EXPECT_EQ(OutputPaths::destination(source, "jpg"), dir / "Foto 3.jpg");
-    EXPECT_EQ(OutputPaths::destination(source, ""), dir / "Foto 2");
-    EXPECT_EQ(OutputPaths::destination(dir / "x.tar.gz", "zip"), dir / "x.tar.zip");
+    EXPECT_EQ(FileSafety::writeNew(OutputPaths::names(source, "jpg"), "x"), dir / "Foto 3.jpg");
+    EXPECT_EQ(FileSafety::writeNew(OutputPaths::names(source, ""), "x"), dir / "Foto 2");
+    EXPECT_EQ(OutputPaths::names(dir / "x.tar.gz", "zip")(2), dir / "x.tar 2.zip");
     writeFile(dir / "Convertidos para PNG 2", "a file takes the name too");
     EXPECT_EQ(OutputPaths::makeCommonFolder(source, "PNG"), dir / "Convertidos para PNG");
     EXPECT_EQ(OutputPaths::makeCommonFolder(source, "PNG"), dir / "Convertidos para PNG 3");
 }
 
-TEST_F(OutputPathsTest, ANameChosenByARunningJobIsTakenUntilItEnds)
+// Nothing reserves a name ahead: outputs finished at the same moment by jobs running at once still
+// take the rule's names in turn ("a 2", "a 3", …), never a number added to a number.
+TEST_F(OutputPathsTest, OutputsPublishedAtOnceTakeTheNamesOfTheRuleInTurn)
 {
-    fs::path first, second;
-    {
-        Task::Binder jobA(Task::newJob());
-        first = OutputPaths::destination(dir / "a.png", "webp");
-        {
-            Task::Binder jobB(Task::newJob());
-            second = OutputPaths::destination(dir / "a.jpg", "webp");
-        }
-        EXPECT_EQ(first, dir / "a.webp");
-        EXPECT_EQ(second, dir / "a 2.webp");
-        // Job B ended without writing: its name is free again, job A's is not.
-        Task::Binder jobC(Task::newJob());
-        EXPECT_EQ(OutputPaths::destination(dir / "a.jpg", "webp"), dir / "a 2.webp");
-    }
-    EXPECT_EQ(OutputPaths::destination(dir / "a.png", "webp"), dir / "a.webp");
-
-    // Eight jobs running at once get eight names.
-    std::vector<fs::path> names(8);
-    std::vector<Task::Context> jobs;
-    std::vector<std::jthread> threads;
-    for (auto& name : names)
-        threads.emplace_back([&, job = jobs.emplace_back(Task::newJob())] {
-            Task::Binder binder(job);
-            name = OutputPaths::destination(dir / "a.png", "webp");
+    writeFile(dir / "a.webp", "someone else's");
+    constexpr int count = 8;
+    std::vector<fs::path> placed(count);
+    std::latch written(count);
+    std::vector<std::jthread> jobs;
+    for (auto& name : placed)
+        jobs.emplace_back([&] {
+            Task::Binder job(Task::newJob());
+            const auto names = OutputPaths::names(dir / "a.png", "webp");
+            FileSafety::NewFile file(names.folder());
+            file.write("mine");
+            written.arrive_and_wait();
+            name = file.publish(names);
         });
-    threads.clear();
-    EXPECT_EQ(std::set<fs::path>(names.begin(), names.end()).size(), 8u);
+    jobs.clear();
+    std::set<fs::path> expected;
+    for (int n = 2; n <= count + 1; ++n)
+        expected.insert(dir / ("a " + std::to_string(n) + ".webp"));
+    EXPECT_EQ(std::set<fs::path>(placed.begin(), placed.end()), expected);
+    EXPECT_EQ(readFile(dir / "a.webp"), "someone else's");
 }
 
 }

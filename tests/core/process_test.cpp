@@ -1,11 +1,12 @@
+#include "core/base/commands.h"
 #include "core/base/conversion_error.h"
 #include "core/base/process.h"
-#include "core/base/commands.h"
 #include "core/base/task.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -64,23 +65,42 @@ TEST(Process, CancellingTerminatesOnlyCancellableChildren)
 {
     auto context = Task::newJob();
     Task::Binder binder(context);
-    std::thread canceller([token = context.cancel] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        token->cancel();
-    });
     const auto start = std::chrono::steady_clock::now();
     pid_t child = 0;
     Process::Command command{"/bin/sh", {"-c", "echo $$; exec sleep 30"}};
     command.cancellable = true;
+    // Cancelled once the child has said who it is, from another thread as a job's owner would.
     EXPECT_THROW(Process::run(command,
                      [&](std::string_view chunk) {
                          child = std::stoi(std::string(chunk));
+                         std::thread([token = context.cancel] {
+                             token->cancel();
+                         }).join();
                      }),
         CancellationError);
-    canceller.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     ASSERT_GT(child, 0);
     EXPECT_EQ(::kill(child, 0), -1) << "the child is still alive";
     // Synchronous tool runs finish even when their job was cancelled.
     EXPECT_EQ(Commands::run("/bin/echo", {"done"}), "done\n");
+}
+
+// Quitting waits for the jobs' threads before static objects go: a thread counts as running
+// until its work and everything the work held are gone, and the wait is bounded.
+TEST(Task, DetachedThreadsCountUntilWhatTheirWorkHeldIsGone)
+{
+    std::atomic<bool> release{false}, freed{false};
+    std::shared_ptr<int> held(new int(0), [&freed](int* value) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        delete value;
+        freed = true;
+    });
+    Task::detach(Task::newJob(), [held = std::move(held), &release] {
+        while (!release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    EXPECT_FALSE(Task::awaitDetached(std::chrono::milliseconds(20)));
+    release = true;
+    EXPECT_TRUE(Task::awaitDetached(std::chrono::seconds(10)));
+    EXPECT_TRUE(freed) << "the thread counted itself out while its work's captures still lived";
 }

@@ -9,6 +9,8 @@ brivlon_tests(core_tests
   core/entry_point_test.cpp
   core/job_store_test.cpp
   core/conversion_runner_test.cpp
+  core/request_test.cpp
+  core/conversion_error_test.cpp
   core/chime_test.cpp
   core/export_chime_test.cpp
   core/conversion_end_to_end_test.cpp

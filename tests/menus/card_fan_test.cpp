@@ -252,8 +252,13 @@ TEST(RenderModes, FanStills)
     blank.fill(Qt::transparent);
     EXPECT_EQ(render({"--render-fan", "convert", "png", out, "3", "pick", "0.58"}), blank);
 
-    const auto failed = runBrivlon({"--render-fan", "convert", "png", (dir / "nenhuma" / "f.png").string()}, 30);
-    EXPECT_TRUE(failed.exitCode == 1 && failed.err.starts_with("erro: ")) << failed.err;
+    // The reason in the program's words, with the file's name, never Qt's English.
+    auto failed = runBrivlon({"--render-fan", "convert", "png", (dir / "nenhuma" / "f.png").string()}, 30);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.err, "erro: A pasta “nenhuma” não existe (" + dir.path().string() + ").\n");
+    fs::create_directories(dir / "pasta.png");
+    failed = runBrivlon({"--render-fan", "convert", "png", (dir / "pasta.png").string()}, 30);
+    EXPECT_EQ(failed.err, "erro: “pasta.png” é uma pasta, não um arquivo.\n");
 }
 
 TEST(RenderModes, QualityCardsRaiseTheSavedLevel)

@@ -4,11 +4,8 @@
 // must react, with a deadline; nothing waits on a fixed sleep. Run through support/with-x.
 
 #include "core/base/settings.h"
+#include "support/line_child.h"
 #include "support/test_support.h"
-
-#include <QDeadlineTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
@@ -22,92 +19,14 @@
 namespace {
 
 using namespace TestSupport;
+using Child = LineChild;
 
-// Generous: the machine may be busy with a whole parallel test run.
-constexpr int lineDeadlineMs = 15000;
 constexpr int rounds = 20;
-
-// A long file list would bury the message.
-std::string shortened(const std::string& text) { return text.size() <= 400 ? text : text.substr(0, 400) + "…"; }
-
-class Child {
-public:
-    Child(const std::string& program, const std::vector<std::string>& arguments = {})
-    {
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        process_.setProcessEnvironment(environment);
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList list;
-        for (const auto& argument : arguments)
-            list << QString::fromStdString(argument);
-        process_.start(QString::fromStdString(program), list);
-        name_ = fs::path(program).filename().string();
-    }
-
-    ~Child()
-    {
-        process_.closeWriteChannel();
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(3000)) {
-                process_.kill();
-                process_.waitForFinished(3000);
-            }
-        }
-    }
-
-    // The next line printed, or nothing at the deadline or when the program ended.
-    std::optional<std::string> nextLine()
-    {
-        QDeadlineTimer deadline(lineDeadlineMs);
-        while (!process_.canReadLine()) {
-            if (deadline.hasExpired() || process_.state() == QProcess::NotRunning)
-                return std::nullopt;
-            process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-        }
-        auto line = process_.readLine().toStdString();
-        // DRAG_TEST_TRACE=1 shows the whole conversation when a round goes wrong.
-        if (std::getenv("DRAG_TEST_TRACE"))
-            std::fprintf(stderr, "%s: %s", name_.c_str(), shortened(line).c_str());
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        return line;
-    }
-
-    ::testing::AssertionResult expect(const std::string& expected)
-    {
-        const auto line = nextLine();
-        if (!line)
-            return ::testing::AssertionFailure() << name_ << ": waited in vain for \"" << shortened(expected) << "\"";
-        if (*line != expected)
-            return ::testing::AssertionFailure()
-                << name_ << ": expected \"" << shortened(expected) << "\", got \"" << shortened(*line) << "\"";
-        return ::testing::AssertionSuccess();
-    }
-
-    void send(const std::string& line)
-    {
-        process_.write(QByteArray::fromStdString(line + "\n"));
-        process_.waitForBytesWritten(lineDeadlineMs);
-    }
-
-private:
-    QProcess process_;
-    std::string name_;
-};
 
 struct Point {
     int x = 0;
     int y = 0;
 };
-
-#define REQUIRE(step)                                                                                                  \
-    do {                                                                                                               \
-        auto result_ = (step);                                                                                         \
-        if (!result_)                                                                                                  \
-            return result_;                                                                                            \
-    } while (0)
 
 class Desktop {
 public:

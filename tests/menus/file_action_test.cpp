@@ -1,4 +1,5 @@
 #include "core/base/error_log.h"
+#include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "menus/action_chooser.h"
 #include "menus/file_action.h"
@@ -79,7 +80,7 @@ TEST_F(FileActionsTest, MovesUnderFreeNamesWithoutEverReplacing)
     FileActions::perform(FileAction::move, {dir / "de/foto.jpg", dir / "de/sumiu.txt", dir / "de/Pasta/"});
     EXPECT_EQ(readFile(dir / "para/foto 3.jpg"), "de/foto.jpg");
     EXPECT_EQ(readFile(dir / "para/Pasta 2/dentro.txt"), "de/Pasta/dentro.txt");
-    const auto to = (dir / "para").string(), why = std::error_code(ENOENT, std::generic_category()).message();
+    const auto to = (dir / "para").string(), why = std::string("Não foi possível encontrar “sumiu.txt”.");
     EXPECT_EQ(
         summary(), (Strings{"Não foi possível mover sumiu.txt | failed | " + why, "Movido: 3 itens | info | " + to}));
     EXPECT_EQ(jobs()[1].state.url, dir / "para/foto 3.jpg");
@@ -96,6 +97,9 @@ TEST_F(FileActionsTest, MovesAcrossFileSystemsButNeverAFolderIntoItself)
     fs::create_symlink("sub/a.txt", shm / "Álbum/elo");
     chooser->answer = dir.path();
     FileActions::perform(FileAction::move, {shm / "Álbum"});
+    ASSERT_TRUE(JobFakes::pumpUntil([] {
+        return !jobs().front().isRunning();
+    }));
     EXPECT_EQ(readFile(dir / "Álbum/sub/a.txt"), "a");
     EXPECT_EQ(fs::read_symlink(dir / "Álbum/elo"), "sub/a.txt");
     EXPECT_TRUE(fs::remove(shm));  // throws unless moved away with nothing staged left behind
@@ -108,6 +112,44 @@ TEST_F(FileActionsTest, MovesAcrossFileSystemsButNeverAFolderIntoItself)
     const auto refused
         = "Não foi possível mover Álbum | failed | Uma pasta não pode ser movida para dentro dela mesma.";
     EXPECT_EQ(summary(), (Strings{"Movido: Álbum | info | " + dir.path().string(), refused, refused, refused}));
+}
+
+// Copying a big file between file systems is a running job: the call returns at once, the row
+// shows progress, and a cancel leaves the file where it was and nothing at the destination.
+TEST_F(FileActionsTest, AMoveAcrossFileSystemsRunsAsAJobThatCanBeCancelled)
+{
+    char pattern[] = "/dev/shm/brivlon-move-XXXXXX";
+    const fs::path shm = mkdtemp(pattern);
+    const auto size = uintmax_t(4) << 30;  // sparse: no memory taken, and long to copy
+    writeFile(shm / "grande.bin", "");
+    fs::resize_file(shm / "grande.bin", size);
+    fs::create_directory(dir / "para");
+    chooser->answer = dir / "para";
+    std::vector<double> seen;
+    auto& store = JobStore::shared();
+    QObject context;
+    store.subscribe(&context, [&seen](const std::vector<Job>& list) {
+        if (!list.empty() && list.front().isRunning() && list.front().progress)
+            seen.push_back(*list.front().progress);
+    });
+
+    FileActions::perform(FileAction::move, {shm / "grande.bin"});
+    ASSERT_EQ(jobs().size(), 1u);
+    EXPECT_TRUE(jobs().front().isRunning() && jobs().front().started);
+    EXPECT_EQ(jobs().front().sourceName, "grande.bin");
+    ASSERT_TRUE(JobFakes::pumpUntil([&] {
+        return !seen.empty();
+    }));
+    EXPECT_GT(seen.front(), 0.0);
+    EXPECT_LT(seen.front(), 1.0);
+    store.cancel(jobs().front().id);
+    EXPECT_TRUE(JobFakes::pumpUntil([] {
+        return Task::awaitDetached(std::chrono::milliseconds(0));
+    }));
+    EXPECT_TRUE(jobs().front().state.is(Job::State::Kind::cancelled));
+    EXPECT_TRUE(fs::is_empty(dir / "para")) << "a partial copy was left";
+    EXPECT_EQ(fs::file_size(shm / "grande.bin"), size);
+    FileSafety::removeTree(shm);
 }
 
 TEST_F(FileActionsTest, ZipsOnlyItemsOfOneFolder)

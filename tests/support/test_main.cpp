@@ -2,7 +2,10 @@
 
 #include <vips/vips.h>
 
+#include <QApplication>
 #include <QGuiApplication>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +28,9 @@ int main(int argc, char** argv)
     int appArgc = 1;
     char name[] = "brivlon-tests";
     char* appArgv[] = {name, nullptr};
-    QGuiApplication app(appArgc, appArgv);
+    // Widget tests ask for the widgets' application; the others get by with less.
+    std::unique_ptr<QGuiApplication> app(
+        TestSupport::widgetsWanted() ? new QApplication(appArgc, appArgv) : new QGuiApplication(appArgc, appArgv));
     std::setlocale(LC_NUMERIC, "C");
     int result = RUN_ALL_TESTS();
     FileSafety::removeTree(home);

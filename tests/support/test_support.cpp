@@ -8,6 +8,13 @@
 
 namespace TestSupport {
 
+namespace {
+bool widgets = false;
+}
+
+bool wantWidgets() { return widgets = true; }
+bool widgetsWanted() { return widgets; }
+
 void writeFile(const fs::path& path, const std::string& contents)
 {
     fs::create_directories(path.parent_path());

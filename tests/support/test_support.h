@@ -53,6 +53,11 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
 // true when ffmpeg made it.
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});
 
+// A test program that shows widgets says so with a namespace-scope
+// `const bool widgets = TestSupport::wantWidgets();`, before main makes the application.
+bool wantWidgets();
+bool widgetsWanted();
+
 // Puts `implementation` behind a service interface for the life of the object, then nothing.
 template <typename Interface> struct Installed {
     explicit Installed(std::shared_ptr<Interface> implementation) { Interface::set(std::move(implementation)); }

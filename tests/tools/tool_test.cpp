@@ -42,13 +42,14 @@ TEST(ToolCatalogue, OutputNamesAreFreeAndKeepInnerDots)
 {
     TempDir dir;
     Task::Binder job(Task::newJob());
-    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido).jpg");
-    writeFile(dir / "a (comprimido).jpg", "x");
-    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido) 2.jpg");
+    // Published one after another, as tool jobs finish.
+    const auto compressed = ToolEngine::output(dir / "a.jpeg", Tool::imgCompress);
+    EXPECT_EQ(FileSafety::writeNew(compressed, "x"), dir / "a (comprimido).jpg");
     fs::create_directories(dir / "a (comprimido) 2.jpg");
-    EXPECT_EQ(ToolEngine::output(dir / "a.jpeg", Tool::imgCompress), dir / "a (comprimido) 3.jpg");
-    EXPECT_EQ(ToolEngine::output(dir / "notas", Tool::pdfRotate), dir / "notas (girado)");
+    EXPECT_EQ(FileSafety::writeNew(compressed, "y"), dir / "a (comprimido) 3.jpg");
+    EXPECT_EQ(readFile(dir / "a (comprimido).jpg"), "x");
+    EXPECT_EQ(ToolEngine::output(dir / "notas", Tool::pdfRotate)(2), dir / "notas (girado) 2");
     EXPECT_EQ(
-        ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract), dir / "relatório.final (extraído).pdf");
-    EXPECT_EQ(ToolEngine::output(dir / "v.mov", Tool::vidJoin, "mp4"), dir / "v (juntos).mp4");
+        ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract)(1), dir / "relatório.final (extraído).pdf");
+    EXPECT_EQ(ToolEngine::output(dir / "v.mov", Tool::vidJoin, "mp4")(1), dir / "v (juntos).mp4");
 }

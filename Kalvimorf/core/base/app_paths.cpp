@@ -28,7 +28,13 @@ fs::path executableDir()
     return error ? fs::current_path() : exe.parent_path();
 }
 
-fs::path resources() { return executableDir() / "resources"; }
+fs::path resources()
+{
+    const char* given = std::getenv("BRIVLON_RESOURCES");
+    if (given && fs::path(given).is_absolute())
+        return given;
+    return executableDir() / "resources";
+}
 
 fs::path stateDir() { return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon"; }
 

@@ -6,7 +6,8 @@
 namespace AppPaths {
 // The folder of the running executable (from /proc/self/exe).
 std::filesystem::path executableDir();
-// resources/ beside the executable.
+// resources/ beside the executable; for a worker, those of the program that started it
+// (BRIVLON_RESOURCES).
 std::filesystem::path resources();
 // $XDG_STATE_HOME/Brivlon (default ~/.local/state/Brivlon).
 std::filesystem::path stateDir();

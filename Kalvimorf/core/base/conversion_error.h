@@ -28,8 +28,9 @@ private:
     std::string message_;
 };
 
-// What the user is told about an error: its own sentence, or for a file-system failure the
-// system's description without the library's wrapping of paths and prefixes.
+// What the user is told about an error, at every edge where one stops (a job row, "erro: ", a
+// worker's answer): the error's own sentence, or for a system or file-system failure a
+// Portuguese sentence of the reason, naming the item when the error names one.
 std::string describeError(const std::exception& error);
 
 // Thrown where work stops because its job was cancelled; the job ends cancelled, never failed.

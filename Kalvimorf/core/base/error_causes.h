@@ -14,13 +14,13 @@
 
 namespace ErrorCauses {
 
-inline constexpr const char* diskFull = "Não há espaço suficiente no disco.";
+inline constexpr const char* diskFull = "Não há espaço livre no disco.";
 inline constexpr const char* damaged = "O arquivo está danificado ou incompleto.";
 inline constexpr const char* password = "O arquivo está protegido por senha.";
 inline constexpr const char* archiveTooLarge = "O arquivo compactado é grande demais para abrir.";
 inline constexpr const char* unsupportedCodec = "O arquivo usa um formato interno que não é suportado.";
 inline constexpr const char* unsafeEntry = "O arquivo compactado tem entradas que sairiam da pasta de destino.";
-inline constexpr const char* notUtf8 = "O arquivo não é texto em UTF-8.";
+inline constexpr const char* notUtf8 = "O texto do arquivo não está numa codificação reconhecida.";
 inline constexpr const char* noVideo = "O arquivo não tem vídeo.";
 inline constexpr const char* noAudio = "O arquivo não tem áudio.";
 inline constexpr const char* unreadable = "Não foi possível ler o arquivo.";

@@ -1,6 +1,7 @@
 #include "core/base/file_safety.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/task.h"
 
 #include <QUuid>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -23,9 +25,73 @@ std::string hiddenName(const std::string& ext = {})
     return ext.empty() ? name : name + "." + ext;
 }
 
+// What a copy between file systems has done so far, for its progress.
+struct Copying {
+    uintmax_t total = 0;
+    uintmax_t done = 0;
+    Progress progress;
+
+    void add(uintmax_t bytes)
+    {
+        done += bytes;
+        if (progress && total > 0)
+            progress(double(done) / double(total));
+    }
+};
+
+uintmax_t sizeOfTree(const fs::path& path)
+{
+    std::error_code error;
+    const auto status = fs::symlink_status(path, error);
+    if (fs::is_regular_file(status))
+        return fs::file_size(path, error);
+    uintmax_t total = 0;
+    if (fs::is_directory(status))
+        for (fs::recursive_directory_iterator it(path, error), end; !error && it != end; it.increment(error))
+            if (it->is_regular_file(error) && !it->is_symlink(error))
+                total += it->file_size(error);
+    return total;
+}
+
+// In slices, so that a big file reports progress and stops soon after its job is cancelled.
+void copyData(int input, int output, const fs::path& pathForErrors, Copying& copying)
+{
+    constexpr size_t slice = size_t(16) << 20;
+    // Most pairs of file systems cannot share extents; sendfile still copies without a round
+    // trip through this process.
+    bool shared = true;
+    for (;;) {
+        Task::checkCancelled();
+        auto copied = shared ? ::copy_file_range(input, nullptr, output, nullptr, slice, 0) : -1;
+        if (shared && copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            shared = false;
+        if (!shared)
+            copied = ::sendfile(output, input, nullptr, slice);
+        if (copied < 0 && errno == EINTR)
+            continue;
+        if (copied < 0)
+            throwErrno(pathForErrors);
+        if (copied == 0)
+            break;
+        copying.add(uintmax_t(copied));
+    }
+}
+
+void copyFile(const fs::path& from, const fs::path& to, Copying& copying)
+{
+    Fd input(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info;
+    if (!input || ::fstat(input.get(), &info) != 0)
+        throwErrno(from);
+    Fd output = createExclusive(to, int(info.st_mode & 07777));
+    copyData(input.get(), output.get(), to, copying);
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    ::futimens(output.get(), times);
+}
+
 // Copies a tree keeping permissions and modification times, for moves between file systems.
 // Devices, pipes and sockets are left out.
-void copyTree(const fs::path& from, const fs::path& to)
+void copyTree(const fs::path& from, const fs::path& to, Copying& copying)
 {
     const auto status = fs::symlink_status(from);
     if (fs::is_symlink(status)) {
@@ -33,12 +99,11 @@ void copyTree(const fs::path& from, const fs::path& to)
     } else if (fs::is_directory(status)) {
         fs::create_directory(to);
         for (const auto& entry : fs::directory_iterator(from))
-            copyTree(entry.path(), to / entry.path().filename());
+            copyTree(entry.path(), to / entry.path().filename(), copying);
         fs::permissions(to, status.permissions());
         fs::last_write_time(to, fs::last_write_time(from));
     } else if (fs::is_regular_file(status)) {
-        fs::copy_file(from, to);
-        fs::last_write_time(to, fs::last_write_time(from));
+        copyFile(from, to, copying);
     }
 }
 
@@ -160,7 +225,7 @@ std::string fitted(const std::string& stem, const std::string& suffix, size_t li
     return stem.substr(0, end);
 }
 
-// "clip 3" of "clip 3.mov" when "clip.mov" lies beside it: a name the numbering made, whose
+// "clip" and 3 of "clip 3.mov" when "clip.mov" lies beside it: a name the numbering made, whose
 // next is "clip 4.mov", not "clip 3 2.mov". Nothing for a name that only ends in a number.
 std::optional<std::pair<std::string, long long>> numberedStem(
     const fs::path& folder, const std::string& stem, const std::string& ext)
@@ -183,16 +248,7 @@ std::optional<std::pair<std::string, long long>> numberedStem(
 
 }
 
-NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext)
-{
-    const auto limit = size_t(nameLimit(folder));
-    return [=](long long n) {
-        const auto suffix = (n < 2 ? std::string() : " " + std::to_string(n)) + (ext.empty() ? "" : "." + ext);
-        return folder / (fitted(stem, suffix, limit) + suffix);
-    };
-}
-
-NameFor numberedAfter(const fs::path& preferred)
+NameFor::NameFor(const fs::path& preferred)
 {
     auto ext = preferred.extension().string();
     if (!ext.empty())
@@ -200,11 +256,21 @@ NameFor numberedAfter(const fs::path& preferred)
     const auto folder = preferred.parent_path();
     const auto stem = preferred.stem().string();
     const auto numbered = numberedStem(folder, stem, ext);
-    if (!numbered)
-        return numberedNames(folder, stem, ext);
-    auto names = numberedNames(folder, numbered->first, ext);
-    return [=, first = numbered->second](long long n) {
+    if (!numbered) {
+        rule_ = numberedNames(folder, stem, ext).rule_;
+        return;
+    }
+    rule_ = [preferred, names = numberedNames(folder, numbered->first, ext), first = numbered->second](long long n) {
         return n < 2 ? preferred : names(first + n - 1);
+    };
+}
+
+NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext)
+{
+    const auto limit = size_t(nameLimit(folder));
+    return [=](long long n) {
+        const auto suffix = (n < 2 ? std::string() : " " + std::to_string(n)) + (ext.empty() ? "" : "." + ext);
+        return folder / (fitted(stem, suffix, limit) + suffix);
     };
 }
 
@@ -225,7 +291,8 @@ bool moveNoReplace(const fs::path& from, const fs::path& to)
     }
     const auto staged = to.parent_path() / hiddenName();
     try {
-        copyTree(from, staged);
+        Copying copying;
+        copyTree(from, staged, copying);
         const bool placed = renameNoReplace(staged, to) == Move::done;
         if (!placed) {
             removeTree(staged);
@@ -239,19 +306,30 @@ bool moveNoReplace(const fs::path& from, const fs::path& to)
     return true;
 }
 
-fs::path placeFree(const fs::path& from, const NameFor& nameFor)
+fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress& progress)
 {
     for (long long n = 1;; ++n) {
         const auto target = nameFor(n);
         requireNameFits(target);
-        if (moveNoReplace(from, target))
-            return target;
+        switch (renameNoReplace(from, target)) {
+        case Move::done: return target;
+        case Move::taken: continue;
+        case Move::otherDevice: break;
+        }
+        // Copied once, then given its name by renames on the target's own file system.
+        const auto staged = target.parent_path() / hiddenName();
+        fs::path placed;
+        try {
+            Copying copying{sizeOfTree(from), 0, progress};
+            copyTree(from, staged, copying);
+            placed = placeFree(staged, nameFor);
+        } catch (...) {
+            removeTree(staged);
+            throw;
+        }
+        removeTree(from);
+        return placed;
     }
-}
-
-fs::path placeFree(const fs::path& from, const fs::path& preferred)
-{
-    return placeFree(from, numberedAfter(preferred));
 }
 
 NewFile::NewFile(const fs::path& folder) : folder_(folder.empty() ? fs::path(".") : folder)
@@ -281,8 +359,6 @@ fs::path NewFile::writerPath() const
 }
 
 void NewFile::write(std::string_view bytes) { writeAll(fd_.get(), bytes, folder_); }
-
-fs::path NewFile::publish(const fs::path& preferred) { return publish(numberedAfter(preferred)); }
 
 fs::path NewFile::publish(const NameFor& nameFor)
 {
@@ -324,44 +400,22 @@ fs::path StagedPath::publish(const NameFor& nameFor)
     return placed;
 }
 
-fs::path writeNew(const fs::path& preferred, std::string_view bytes)
+fs::path writeNew(const NameFor& nameFor, std::string_view bytes)
 {
-    NewFile file(preferred.parent_path());
+    NewFile file(nameFor.folder());
     file.write(bytes);
-    return file.publish(preferred);
+    return file.publish(nameFor);
 }
 
-fs::path copyNew(const fs::path& source, const fs::path& preferred)
+fs::path copyNew(const fs::path& source, const NameFor& nameFor)
 {
     Fd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (!input)
         throwErrno(source);
-    NewFile file(preferred.parent_path());
-    for (;;) {
-        const auto copied = ::copy_file_range(input.get(), nullptr, file.fd(), nullptr, size_t(1) << 30, 0);
-        if (copied == 0)
-            break;
-        if (copied > 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP)
-            throwErrno(preferred);
-        // Kernels or file systems that cannot copy between these two files in the kernel.
-        std::string buffer(size_t(1) << 20, '\0');
-        for (;;) {
-            const auto got = ::read(input.get(), buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                throwErrno(source);
-            if (got == 0)
-                break;
-            file.write(std::string_view(buffer.data(), size_t(got)));
-        }
-        break;
-    }
-    return file.publish(preferred);
+    NewFile file(nameFor.folder());
+    Copying copying;
+    copyData(input.get(), file.fd(), nameFor.folder(), copying);
+    return file.publish(nameFor);
 }
 
 TempDir::TempDir()

@@ -7,10 +7,13 @@
 // Failures of the file system are std::system_error / std::filesystem::filesystem_error with the
 // system's description; callers at the engine boundary turn them into ConversionError.
 
+#include "core/base/progress.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace FileSafety {
@@ -59,14 +62,34 @@ void writeAll(int fd, std::string_view bytes, const fs::path& pathForErrors = {}
 // exclusive create is the claim every process respects.
 Fd createExclusive(const fs::path& path, int mode = 0666);
 
-// A name in `folder` that does not exist yet, made of stem + " n" + "." + ext. A stem too long
-// for the number and extension is shortened at a character boundary.
-using NameFor = std::function<fs::path(long long n)>;
+// The names an output may take, n = 1, 2, …, tried in order when it is published until one is
+// free: a naming rule, or a preferred path followed by "stem 2.ext", "stem 3.ext" beside it.
+// A preferred path that is itself a numbered name ("clip 3.mov" beside "clip.mov") goes on
+// with the original stem's next numbers ("clip 4.mov"), never "clip 3 2.mov".
+// Nothing is checked or reserved ahead: publishing never replaces, so outputs made at once each
+// end up under their own name of the rule.
+class NameFor {
+public:
+    template <typename Rule>
+    requires(
+        !std::is_same_v<std::remove_cvref_t<Rule>, NameFor> && std::is_invocable_r_v<fs::path, const Rule&, long long>)
+        NameFor(Rule rule)
+        : rule_(std::move(rule))
+    {
+    }
+    NameFor(const fs::path& preferred);
+
+    fs::path operator()(long long n) const { return rule_(n); }
+    // Where the first name lies: the folder a file is made in before it gets its name.
+    fs::path folder() const { return rule_(1).parent_path(); }
+
+private:
+    std::function<fs::path(long long)> rule_;
+};
+
+// stem + "." + ext in `folder`, then stem + " n" + "." + ext (just the stem without an ext). A
+// stem too long for the number and extension is shortened at a character boundary.
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext);
-// `preferred` first; after it, when it is itself a numbered name ("clip 3.mov" beside
-// "clip.mov"), the next numbers of the original stem ("clip 4.mov"), else `preferred`'s own
-// stem numbered ("Episódio 3 2.mov").
-NameFor numberedAfter(const fs::path& preferred);
 
 // Throws the file system's ENAMETOOLONG error when `path`'s last component is longer than the
 // file system allows. Free-name loops check this first: the system reports such a name as
@@ -78,10 +101,11 @@ void requireNameFits(const fs::path& path);
 // (files, folders and symbolic links only), moved into place the same way, and removed.
 bool moveNoReplace(const fs::path& from, const fs::path& to);
 
-// Moves `from` to nameFor(1), else nameFor(2), … and returns where it landed.
-fs::path placeFree(const fs::path& from, const NameFor& nameFor);
-// The same, with numberedAfter(preferred).
-fs::path placeFree(const fs::path& from, const fs::path& preferred);
+// Moves `from` to nameFor(1), else nameFor(2), … and returns where it landed. Across file
+// systems the tree is copied once, beside the targets under a hidden name, with `progress`
+// told the share of bytes copied; a cancelled task stops the copy with CancellationError, and
+// then nothing is left at the target and `from` is whole.
+fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress& progress = {});
 
 // A file that has no name until it is complete. It is an unnamed file (O_TMPFILE) in the
 // target's folder where the file system supports that, else a hidden name there; either way it
@@ -101,9 +125,8 @@ public:
     fs::path writerPath() const;
     // Writes all of `bytes` at the current offset.
     void write(std::string_view bytes);
-    // Gives the finished file the first free name starting at `preferred` (see placeFree) and
-    // returns it. Closes the descriptor.
-    fs::path publish(const fs::path& preferred);
+    // Gives the finished file the first free name of `nameFor` and returns it. Closes the
+    // descriptor.
     fs::path publish(const NameFor& nameFor);
 
 private:
@@ -135,10 +158,10 @@ private:
 
 // Writes `bytes` as a new file at `preferred` or the next free name after it, never replacing
 // anything and never showing a half-written file; returns the path written.
-fs::path writeNew(const fs::path& preferred, std::string_view bytes);
+fs::path writeNew(const NameFor& nameFor, std::string_view bytes);
 
 // Copies the regular file `source` the same way as writeNew.
-fs::path copyNew(const fs::path& source, const fs::path& preferred);
+fs::path copyNew(const fs::path& source, const NameFor& nameFor);
 
 // A private (0700) temporary folder "kalvimorf-<UUID>" in the system's temporary directory,
 // removed with everything in it on destruction, read-only parts included.

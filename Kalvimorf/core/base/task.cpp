@@ -1,7 +1,6 @@
 #include "core/base/task.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/output_paths.h"
 #include "core/base/quality.h"
 
 #include <QCoreApplication>
@@ -68,7 +67,6 @@ Context newJob(std::optional<std::filesystem::path> overrideDir, std::optional<Q
     context.overrideDir = std::move(overrideDir);
     context.qualityOverride = qualityOverride;
     context.cancel = std::make_shared<CancelToken>();
-    context.claims = std::make_shared<OutputPaths::Claims>();
     return context;
 }
 
@@ -96,12 +94,52 @@ void checkCancelled()
         throw CancellationError();
 }
 
+namespace {
+
+// Never destroyed: a thread that outlives the wait still counts itself out.
+struct Running {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+Running& running()
+{
+    static auto* threads = new Running;
+    return *threads;
+}
+
+}
+
 void detach(Context context, std::function<void()> work)
 {
+    auto& threads = running();
+    {
+        std::lock_guard lock(threads.mutex);
+        ++threads.count;
+    }
     std::thread([context = std::move(context), work = std::move(work)]() mutable {
-        Binder binder(std::move(context));
-        work();
+        {
+            // Moved in here so that the work's captures and the context are gone before the
+            // thread counts itself out.
+            auto body = std::move(work);
+            Binder binder(std::move(context));
+            body();
+        }
+        auto& threads = running();
+        std::lock_guard lock(threads.mutex);
+        --threads.count;
+        threads.ended.notify_all();
     }).detach();
+}
+
+bool awaitDetached(std::chrono::milliseconds limit)
+{
+    auto& threads = running();
+    std::unique_lock lock(threads.mutex);
+    return threads.ended.wait_for(lock, limit, [&] {
+        return threads.count == 0;
+    });
 }
 
 }

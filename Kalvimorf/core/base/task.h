@@ -4,6 +4,7 @@
 // thread that runs the job, plus hops to the main thread that carry the caller's values along.
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -12,9 +13,6 @@
 #include <vector>
 
 enum class QualityLevel;
-namespace OutputPaths {
-class Claims;
-}
 
 namespace Task {
 
@@ -43,11 +41,9 @@ struct Context {
     std::optional<std::filesystem::path> overrideDir;
     std::optional<QualityLevel> qualityOverride;
     std::shared_ptr<CancelToken> cancel;
-    // Free names this job has chosen, held until the job ends.
-    std::shared_ptr<OutputPaths::Claims> claims;
 };
 
-// A fresh context for a new job: its own cancel token and name claims.
+// A fresh context for a new job, with its own cancel token.
 Context newJob(std::optional<std::filesystem::path> overrideDir = {}, std::optional<QualityLevel> qualityOverride = {});
 
 // The context bound to the calling thread; an empty one when nothing is bound.
@@ -75,8 +71,12 @@ bool isCancelled();
 // Throws CancellationError when the current context was cancelled.
 void checkCancelled();
 
-// Runs `work` on a new detached thread with `context` bound.
+// Runs `work` on a new thread with `context` bound. The thread is counted until its work and
+// everything it held are gone, so that the program can wait for it before it leaves: a thread
+// still running while static objects are destroyed would use them after their end.
 void detach(Context context, std::function<void()> work);
+// Waits until every thread of detach() has ended or `limit` has passed; true when none is left.
+bool awaitDetached(std::chrono::milliseconds limit);
 
 }
 

@@ -551,12 +551,12 @@ void write(
     });
 }
 
-fs::path save(
-    const VImage& image, const Properties& props, const std::string& ext, const fs::path& destination, double quality)
+fs::path save(const VImage& image, const Properties& props, const std::string& ext, const FileSafety::NameFor& names,
+    double quality)
 {
-    FileSafety::NewFile file(destination.parent_path());
+    FileSafety::NewFile file(names.folder());
     write(image, props, ext, file, quality);
-    return file.publish(destination);
+    return file.publish(names);
 }
 
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
@@ -572,13 +572,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     Task::checkCancelled();
     const auto& ext = format.ext;
     const double factor = qualityFactor(Quality::levelFor(ext));
-    // The name is chosen before the work so that jobs running at once each hold their own; if
-    // something takes it meanwhile, the next free one is used.
-    const auto chosen = OutputPaths::destination(source, ext);
-    auto names = [&](long long n) {
-        return n == 1 ? chosen : OutputPaths::destination(source, ext);
-    };
-    FileSafety::NewFile file(chosen.parent_path());
+    const auto names = OutputPaths::names(source, ext);
+    FileSafety::NewFile file(names.folder());
 
     if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
         ensureVips();
@@ -613,12 +608,10 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     }
     const auto& first = sources.front();
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
-    const auto chosen = OutputPaths::destination(named, "pdf");
-    FileSafety::NewFile file(chosen.parent_path());
+    const auto names = OutputPaths::names(named, "pdf");
+    FileSafety::NewFile file(names.folder());
     writePDF(pictures, file);
-    return file.publish([&](long long n) {
-        return n == 1 ? chosen : OutputPaths::destination(named, "pdf");
-    });
+    return file.publish(names);
 }
 
 }

@@ -58,10 +58,9 @@ Picture loadOriented(const fs::path& file);
 // compression factor `quality`; the caller publishes it.
 void write(const vips::VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file,
     double quality);
-// The same into a new file published at `destination`, or the next free name after it, which
-// is returned.
-fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext, const fs::path& destination,
-    double quality);
+// The same into a new file published under the first free name of `names`, which is returned.
+fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext,
+    const FileSafety::NameFor& names, double quality);
 
 std::optional<ImageType> utType(const std::string& ext);
 

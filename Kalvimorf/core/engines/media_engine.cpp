@@ -197,12 +197,12 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 
     // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
     // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
-    const auto preferred = OutputPaths::destination(source, format.ext);
-    FileSafety::NewFile output(preferred.parent_path());
+    const auto names = OutputPaths::names(source, format.ext);
+    FileSafety::NewFile output(names.folder());
     // Without a duration the job shows an indeterminate bar.
     FFmpeg::run(command, output, container->muxer, input.duration, progress);
-    requireWhole(input, FFmpeg::probe(output.writerPath()), *container, preferred.parent_path());
-    return output.publish(preferred);
+    requireWhole(input, FFmpeg::probe(output.writerPath()), *container, names.folder());
+    return output.publish(names);
 }
 
 }

@@ -188,12 +188,12 @@ std::string encode(QImage& image, ImageType type)
 }
 
 // Any failure to make or write the image file is the same failure to the user.
-fs::path writePageImage(QImage& image, ImageType type, const fs::path& target)
+fs::path writePageImage(QImage& image, ImageType type, const FileSafety::NameFor& names)
 {
     std::string bytes = encode(image, type);
     image = QImage();  // the pixels are not needed while the file is written
     try {
-        return FileSafety::writeNew(target, bytes);
+        return FileSafety::writeNew(names, bytes);
     } catch (const std::system_error& error) {
         throw ErrorCauses::writeFailure(error);
     }
@@ -225,7 +225,7 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     // bound, or damaged) is the source's fault.
     if (!image)
         throw ConversionError::unreadable();
-    const auto written = writePageImage(*image, type, OutputPaths::destination(source, ext));
+    const auto written = writePageImage(*image, type, OutputPaths::names(source, ext));
     if (progress)
         progress(1.0);
     return written;
@@ -441,10 +441,10 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
     return pdf;
 }
 
-fs::path writeMerged(QPDF& pdf, const fs::path& out)
+fs::path writeMerged(QPDF& pdf, const FileSafety::NameFor& names)
 {
     try {
-        FileSafety::NewFile file(out.parent_path());
+        FileSafety::NewFile file(names.folder());
         NewFilePipeline pipeline(file);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&pipeline);
@@ -452,7 +452,7 @@ fs::path writeMerged(QPDF& pdf, const fs::path& out)
         writer.setPreserveEncryption(false);
         writer.write();
         pipeline.rethrow();
-        return file.publish(out);
+        return file.publish(names);
     } catch (const std::system_error& error) {
         throw ErrorCauses::writeFailure(error);
     } catch (const std::exception&) {
@@ -504,7 +504,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             text += (i > 0 ? "\n" : "") + pages[i];
         if (text.find_first_not_of('\n') == std::string::npos)
             text.clear();
-        return FileSafety::writeNew(OutputPaths::destination(source, "txt"), text);
+        return FileSafety::writeNew(OutputPaths::names(source, "txt"), text);
     }
     auto document = openDocument(source);
     const auto type = ImageEngine::utType(format.ext);
@@ -544,7 +544,7 @@ fs::path merge(const std::vector<fs::path>& sources)
 
     const auto first = sources.front();
     const auto placeholder = OutputPaths::directory(first) / (first.stem().string() + " – combinado.pdf");
-    return writeMerged(*documents.front(), OutputPaths::destination(placeholder, "pdf"));
+    return writeMerged(*documents.front(), OutputPaths::names(placeholder, "pdf"));
 }
 
 }

@@ -3,6 +3,7 @@
 #include "core/base/catalog.h"
 #include "core/base/progress.h"
 #include "core/base/task.h"
+#include "core/jobs/request.h"
 
 #include <QUuid>
 
@@ -13,35 +14,30 @@
 
 class JobStore;
 class Limiter;
-class WorkerPool;
 enum class QualityLevel;
 
-// The engines the runner calls; tests put fakes in their place.
-struct ConversionEngines {
-    std::function<fs::path(const fs::path&, MediaKind, const OutputFormat&, const Progress&)> convert;
-    std::function<fs::path(const std::vector<fs::path>&)> mergePDF;
-    std::function<fs::path(const std::vector<fs::path>&)> mergeImages;
-    std::function<fs::path(const std::vector<fs::path>&, const OutputFormat&)> createArchive;
+// Carries out one request and returns its output: the program's workers, perform() itself in
+// tests that run the engines in process, fakes in the runner's own tests.
+using Performer = std::function<fs::path(const Request&, const Progress&)>;
 
-    // The program's own engines, in this process.
-    static ConversionEngines standard();
-    // The same engines run in workers of `pool`, so that a crash or a hang ends only its job.
-    static ConversionEngines isolated(std::shared_ptr<WorkerPool> pool);
-};
+class WorkerPool;
+// Each request in a worker of `pool`, so that a crash or a hang ends only its own job.
+Performer inWorkers(std::shared_ptr<WorkerPool> pool);
 
-// Turns a drop on a format card into jobs and runs them in the background, three at a time
-// over all requests, each on its own thread with its own output folder, quality and cancellation.
+// Turns a drop on a format card into requests (Requests::plan), one job each, and schedules them
+// in the background, three at a time over all drops, each on its own thread with its own
+// cancellation; the performer does the work.
 class ConversionRunner {
 public:
     static ConversionRunner& shared();
-    ConversionRunner(JobStore& store, ConversionEngines engines, int places = 3);
+    ConversionRunner(JobStore& store, Performer performer, int places = 3);
 
     // Main thread. Returns once the jobs exist (after the confirmation, when one is asked).
     void run(const std::vector<fs::path>& urls, const OutputFormat& format, std::optional<QualityLevel> quality);
 
     // Runs `work` as the body of job `id` on the calling (background) thread and completes the
-    // job in `store` as done, failed or cancelled; every store call hops to the main thread, and
-    // nothing waits for it there. Never throws.
+    // job in `store` as done, failed (with describeError's sentence) or cancelled; every store
+    // call hops to the main thread, and nothing waits for it there. Never throws.
     static void finish(const QUuid& id, const std::function<fs::path()>& work, JobStore& store);
     static void finish(const QUuid& id, const std::function<fs::path()>& work);
 
@@ -57,9 +53,7 @@ public:
     static std::string folderName(const OutputFormat& format);
 
 private:
-    std::optional<fs::path> makeCommonFolder(const fs::path& first, const OutputFormat& format) const;
-
     JobStore& store_;
-    ConversionEngines engines_;
+    Performer performer_;
     std::shared_ptr<Limiter> limiter_;
 };

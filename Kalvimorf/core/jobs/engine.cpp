@@ -2,9 +2,9 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/media_engine.h"
-#include "core/base/output_paths.h"
 #include "core/engines/pdf_engine.h"
 #include "documents/archive_engine.h"
 #include "documents/spreadsheet_engine.h"
@@ -17,7 +17,7 @@ namespace {
 // A file that already has the wanted type is copied as it is, under a free name.
 fs::path copyAsIs(const fs::path& source, const OutputFormat& format)
 {
-    return FileSafety::copyNew(source, OutputPaths::destination(source, format.ext == "tgz" ? "tar.gz" : format.ext));
+    return FileSafety::copyNew(source, OutputPaths::names(source, format.ext == "tgz" ? "tar.gz" : format.ext));
 }
 
 // Word processing documents have no engine in this build yet.

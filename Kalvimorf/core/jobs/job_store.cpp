@@ -1,10 +1,13 @@
 #include "core/jobs/job_store.h"
 
-#include "core/state/chime.h"
 #include "core/base/error_log.h"
+#include "core/base/settings.h"
+#include "core/state/chime.h"
 #include "core/state/file_viewer.h"
 #include "core/state/magic_burst.h"
-#include "core/base/settings.h"
+
+#include <QCoreApplication>
+#include <QThread>
 
 #include <algorithm>
 #include <system_error>
@@ -15,20 +18,36 @@ JobStore& JobStore::shared()
     return *store;
 }
 
+void JobStore::requireMainThread() const
+{
+    auto* app = QCoreApplication::instance();
+    if (QThread::currentThread() != (app ? app->thread() : thread()))
+        qFatal("The job list was changed off the main thread.");
+}
+
 void JobStore::setJobs(std::vector<Job> jobs)
 {
+    requireMainThread();
     jobs_ = std::move(jobs);
     publish();
 }
 
 void JobStore::append(Job job)
 {
+    requireMainThread();
     jobs_.push_back(std::move(job));
     publish();
 }
 
+void JobStore::report(Job job)
+{
+    append(job);
+    react(job, job.sourceName);
+}
+
 QMetaObject::Connection JobStore::subscribe(QObject* context, std::function<void(const std::vector<Job>&)> receiver)
 {
+    requireMainThread();
     receiver(jobs_);
     return connect(this, &JobStore::jobsChanged, context, std::move(receiver));
 }
@@ -45,6 +64,7 @@ void JobStore::publish() { Q_EMIT jobsChanged(jobs_); }
 
 QUuid JobStore::add(const std::string& source, const std::string& target)
 {
+    requireMainThread();
     Job job;
     job.sourceName = source;
     job.target = target;
@@ -55,12 +75,17 @@ QUuid JobStore::add(const std::string& source, const std::string& target)
     return id;
 }
 
-void JobStore::setCanceler(const QUuid& id, std::function<void()> cancel) { cancelers_.insert(id, std::move(cancel)); }
+void JobStore::setCanceler(const QUuid& id, std::function<void()> cancel)
+{
+    requireMainThread();
+    cancelers_.insert(id, std::move(cancel));
+}
 
 // Reports from work arrive queued; one that lands after its job ended (or was cancelled) must
 // not change it, since an ended job is never touched again.
 void JobStore::markStarted(const QUuid& id)
 {
+    requireMainThread();
     auto* job = find(id);
     if (!job || !job->isRunning())
         return;
@@ -70,6 +95,7 @@ void JobStore::markStarted(const QUuid& id)
 
 void JobStore::setProgress(const QUuid& id, double value)
 {
+    requireMainThread();
     auto* job = find(id);
     if (!job || !job->isRunning())
         return;
@@ -79,6 +105,7 @@ void JobStore::setProgress(const QUuid& id, double value)
 
 void JobStore::cancel(const QUuid& id)
 {
+    requireMainThread();
     auto* job = find(id);
     if (!job || !job->isRunning())
         return;
@@ -96,6 +123,7 @@ void JobStore::cancel(const QUuid& id)
 
 void JobStore::cancelAll()
 {
+    requireMainThread();
     std::vector<QUuid> ids;
     for (const auto& job : jobs_)
         if (job.isRunning())
@@ -106,14 +134,18 @@ void JobStore::cancelAll()
 
 void JobStore::clearFinished()
 {
+    requireMainThread();
     std::erase_if(jobs_, [](const Job& job) {
         return !job.isRunning();
     });
     publish();
 }
 
-void JobStore::finish(const QUuid& id, Job::State state)
+void JobStore::finish(const QUuid& id, Job::State state) { finish(id, std::move(state), {}); }
+
+void JobStore::finish(const QUuid& id, Job::State state, std::string headline)
 {
+    requireMainThread();
     cancelers_.remove(id);
     auto* job = find(id);
     if (!job)
@@ -126,17 +158,27 @@ void JobStore::finish(const QUuid& id, Job::State state)
         }
         return;
     }
-    job->state = state;
+    job->state = std::move(state);
     job->progress = 1.0;
-    const std::string source = job->sourceName;
-    const std::string target = job->target.empty() ? std::string("?") : job->target;
+    // A renamed row is logged as a reported one: by its headline alone.
+    const auto logged = headline.empty()
+        ? job->sourceName + " → " + (job->target.empty() ? std::string("?") : job->target)
+        : headline;
+    if (!headline.empty())
+        job->sourceName = std::move(headline);
+    const Job ended = *job;
     publish();
+    react(ended, logged);
+}
 
+void JobStore::react(const Job& job, const std::string& logged)
+{
+    const auto& state = job.state;
     switch (state.kind) {
     case Job::State::Kind::failed:
         MagicBurst::reset();
         Chime::play(Chime::Kind::failure, false);
-        ErrorLog::add(source + " → " + target + ": " + state.message);
+        ErrorLog::add(logged + ": " + state.message);
         break;
     case Job::State::Kind::done: {
         const bool othersRunning = std::any_of(jobs_.begin(), jobs_.end(), [](const Job& j) {

@@ -1,46 +1,46 @@
 #pragma once
 
-// The desktop program's conversions run in a worker: this same executable started in a hidden
-// mode, one conversion per process, so that a library that crashes or never returns on a bad
-// file takes only that job down.
+// Conversions run in workers: this same executable started in a hidden mode, so that a library
+// that crashes or never returns on a bad file takes only that worker down.
 //
-// The line protocol over the worker's standard input and output (one socket), every value
-// escaped with escape() so that a path may hold any byte:
-//   parent → worker: "op <convert|pdf|images|archive>", "source <path>" (repeated),
-//                    "kind <raw>", "ext <ext>", "label <label>", "batch <0|1>",
-//                    optionally "quality <raw>" and "folder <path>", then "go".
-//   worker → parent: "ready" at start, "progress <fraction>" any number of times, then one of
-//                    "done <path>", "failed <message>", "cancelled".
+// The worker's standard input and output are one socket carrying frames: a 32-bit big-endian
+// length, then that many bytes of QDataStream.
+//   parent → worker: a request (Requests::pack), then another once it was answered, as long as
+//                    the parent keeps the worker.
+//   worker → parent: "ready" at start; for each request "progress" any number of times, then
+//                    one of "done" (the output), "failed" (the sentence for the user),
+//                    "cancelled".
+// A parent that hangs up ends the worker and every tool it started.
 
 #include "core/base/catalog.h"
 
+#include <QByteArray>
+
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
-
-enum class QualityLevel;
 
 namespace Worker {
 
 // The hidden option that starts the worker mode.
 inline constexpr const char* option = "--worker";
 
-struct Request {
-    enum class Op { convert, mergePDF, mergeImages, archive };
-    Op op = Op::convert;
-    std::vector<fs::path> sources;
-    MediaKind kind = MediaKind::other;
-    OutputFormat format;
-    std::optional<QualityLevel> quality;
-    std::optional<fs::path> folder;
+struct Answer {
+    enum class Kind { ready, progress, done, failed, cancelled };
+    Kind kind = Kind::ready;
+    double fraction = 0;  // progress
+    fs::path output;  // done
+    std::string message;  // failed
+    bool operator==(const Answer&) const = default;
 };
 
-std::string encode(const Request& request);
+QByteArray pack(const Answer& answer);
+std::optional<Answer> unpackAnswer(const QByteArray& bytes);
 
-// Backslash, line feed and carriage return escaped, so that a value never ends a line.
-std::string escape(std::string_view value);
-std::string unescape(std::string_view value);
+// The payload with its length in front.
+QByteArray frame(const QByteArray& payload);
+// Takes the first whole frame off the front of `buffer`; nothing while it is incomplete. Throws
+// std::length_error for a length no frame of ours has.
+std::optional<QByteArray> takeFrame(QByteArray& buffer);
 
 // The worker mode's main: no application object, no display. Never returns.
 [[noreturn]] void serve();

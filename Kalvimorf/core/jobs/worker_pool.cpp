@@ -1,14 +1,16 @@
 #include "core/jobs/worker_pool.h"
 
+#include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
+#include "core/jobs/worker.h"
 
 #include <cerrno>
-#include <charconv>
 #include <optional>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,16 +20,17 @@ class WorkerPool::Started {
 public:
     explicit Started(const Options& options) : child(command(options, temp.path())) { }
 
-    bool send(const std::string& text)
+    bool send(const QByteArray& data)
     {
-        size_t offset = 0;
-        while (offset < text.size()) {
-            ssize_t count = ::send(child.channel(), text.data() + offset, text.size() - offset, MSG_NOSIGNAL);
+        qsizetype offset = 0;
+        while (offset < data.size()) {
+            ssize_t count
+                = ::send(child.channel(), data.constData() + offset, size_t(data.size() - offset), MSG_NOSIGNAL);
             if (count < 0 && errno == EINTR)
                 continue;
             if (count < 0)
                 return false;
-            offset += size_t(count);
+            offset += count;
         }
         return true;
     }
@@ -39,11 +42,13 @@ private:
     static Process::Command command(const Options& options, const fs::path& temp)
     {
         Process::Command command;
-        command.executable
-            = options.executable.empty() ? fs::read_symlink("/proc/self/exe").string() : options.executable;
+        command.executable = options.executable.empty() ? program() : options.executable;
         command.arguments = {Worker::option};
         command.env = options.env;
         command.env["TMPDIR"] = temp.string();
+        // The worker finds its tools in the resources of the program that started it, wherever
+        // the worker program itself lies.
+        command.env["BRIVLON_RESOURCES"] = AppPaths::resources().string();
         return command;
     }
 };
@@ -56,6 +61,13 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
 {
     static const auto pool = std::make_shared<WorkerPool>(Options{});
     return pool;
+}
+
+std::string WorkerPool::program()
+{
+    const auto beside = AppPaths::executableDir() / "brivlon-worker";
+    std::error_code error;
+    return fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_WORKER_PROGRAM);
 }
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }
@@ -71,6 +83,15 @@ void WorkerPool::prewarm()
         ready_.push_back(start());
 }
 
+void WorkerPool::release()
+{
+    std::vector<std::unique_ptr<Started>> waiting;
+    {
+        std::lock_guard lock(mutex_);
+        waiting.swap(ready_);
+    }
+}
+
 std::unique_ptr<WorkerPool::Started> WorkerPool::take()
 {
     std::lock_guard lock(mutex_);
@@ -81,36 +102,21 @@ std::unique_ptr<WorkerPool::Started> WorkerPool::take()
     return worker;
 }
 
-namespace {
-
-struct Answer {
-    std::string key;
-    std::string value;
-};
-
-Answer split(const std::string& line)
+fs::path WorkerPool::run(const Request& request, const Progress& progress)
 {
-    const auto space = line.find(' ');
-    if (space == std::string::npos)
-        return {line, {}};
-    return {line.substr(0, space), Worker::unescape(line.substr(space + 1))};
-}
-
-}
-
-fs::path WorkerPool::run(const Worker::Request& request, const Progress& progress)
-{
+    using Worker::Answer;
     Task::checkCancelled();
-    const auto text = Worker::encode(request);
+    const auto data = Worker::frame(Requests::pack(request));
     auto worker = take();
     // A waiting worker that died meanwhile is replaced once.
-    if (!worker->send(text)) {
+    if (!worker->send(data)) {
         worker = start();
-        if (!worker->send(text))
+        if (!worker->send(data))
             throw ConversionError::ffmpeg(crashed());
     }
     // The next job finds its worker ready: it loads while this one works.
-    prewarm();
+    if (!options_.reuse)
+        prewarm();
 
     const auto token = Task::current().cancel;
     Process::Child& child = worker->child;
@@ -121,10 +127,10 @@ fs::path WorkerPool::run(const Worker::Request& request, const Progress& progres
 
     std::optional<Answer> outcome;
     bool hung = false;
-    std::string pending;
+    QByteArray pending;
     char buffer[4096];
     auto deadline = std::chrono::steady_clock::now() + options_.stallLimit;
-    for (;;) {
+    while (!outcome) {
         int timeout = -1;
         if (!hung) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -144,36 +150,50 @@ fs::path WorkerPool::run(const Worker::Request& request, const Progress& progres
             continue;
         if (count <= 0)
             break;
-        pending.append(buffer, size_t(count));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            auto answer = split(pending.substr(0, end));
-            pending.erase(0, end + 1);
-            if (answer.key == "progress") {
-                deadline = std::chrono::steady_clock::now() + options_.stallLimit;
-                double value = 0;
-                const auto& digits = answer.value;
-                if (std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc() && progress)
-                    progress(value);
-            } else if (answer.key == "done" || answer.key == "failed" || answer.key == "cancelled") {
-                outcome = std::move(answer);
-            }
+        pending.append(buffer, qsizetype(count));
+        try {
+            while (!outcome)
+                if (const auto payload = Worker::takeFrame(pending)) {
+                    const auto answer = Worker::unpackAnswer(*payload);
+                    if (!answer)
+                        throw std::length_error("answer");
+                    if (answer->kind == Answer::Kind::progress) {
+                        deadline = std::chrono::steady_clock::now() + options_.stallLimit;
+                        if (progress)
+                            progress(answer->fraction);
+                    } else if (answer->kind != Answer::Kind::ready) {
+                        outcome = answer;
+                    }
+                } else {
+                    break;
+                }
+        } catch (const std::length_error&) {
+            // Not our protocol: whatever the worker is doing, it cannot be trusted with more.
+            child.kill();
+            break;
         }
     }
     if (token)
         token->removeHandler(handler);
-    // Reaped, and its temporary folder removed, before the job ends.
+    const bool cancelled = token && token->isCancelled();
+    // A worker that answered in full may take the next request; any other is reaped, and its
+    // temporary folder removed, before the job ends.
+    if (options_.reuse && outcome && pending.isEmpty() && !cancelled) {
+        std::lock_guard lock(mutex_);
+        ready_.push_back(std::move(worker));
+    }
     worker.reset();
 
     // An output that arrived is handed on even to a cancelled job: its store removes it.
-    if (outcome && outcome->key == "done")
-        return outcome->value;
-    if (token && token->isCancelled())
+    if (outcome && outcome->kind == Answer::Kind::done)
+        return outcome->output;
+    if (cancelled)
         throw CancellationError();
     if (hung)
         throw ConversionError::ffmpeg(stalled());
     if (!outcome)
         throw ConversionError::ffmpeg(crashed());
-    if (outcome->key == "cancelled")
+    if (outcome->kind == Answer::Kind::cancelled)
         throw CancellationError();
-    throw ConversionError::ffmpeg(outcome->value);
+    throw ConversionError::ffmpeg(outcome->message);
 }

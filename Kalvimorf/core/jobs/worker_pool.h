@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/base/progress.h"
-#include "core/jobs/worker.h"
+#include "core/jobs/request.h"
 
 #include <chrono>
 #include <map>
@@ -15,7 +15,7 @@
 class WorkerPool {
 public:
     struct Options {
-        // The executable to start in worker mode; empty means this program itself.
+        // The executable to start with the worker option; empty means program().
         std::string executable;
         // A job that reports no progress for this long is taken as hung and ended. Long enough
         // for a big document or image, which report nothing while they work.
@@ -25,6 +25,10 @@ public:
         size_t ready = 3;
         // Laid over the inherited environment of every worker.
         std::map<std::string, std::string> env;
+        // A worker that answered takes the next request too, instead of a fresh one for each:
+        // the command line's run keeps one worker for all its files, a new one only after a
+        // crash, a hang or a cancellation.
+        bool reuse = false;
     };
 
     explicit WorkerPool(Options options);
@@ -36,13 +40,19 @@ public:
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
 
+    // The worker program: beside this executable, else where the build put it.
+    static std::string program();
+
     // Starts the waiting workers now rather than at the first job.
     void prewarm();
+    // Ends the waiting workers and removes their folders (the program is leaving).
+    void release();
 
     // Runs the request in a worker on the calling thread and returns the output. Cancelling the
     // current task kills the worker and every tool it started at once and throws
-    // CancellationError; a crash, a hang or a reported failure throws ConversionError.
-    fs::path run(const Worker::Request& request, const Progress& progress);
+    // CancellationError; a crash, a hang or a reported failure throws ConversionError with the
+    // sentence for the user.
+    fs::path run(const Request& request, const Progress& progress);
 
     static const char* crashed();
     static const char* stalled();

@@ -1,0 +1,23 @@
+#include "core/jobs/perform.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/task.h"
+#include "core/engines/image_engine.h"
+#include "core/engines/pdf_engine.h"
+#include "core/jobs/engine.h"
+#include "documents/archive_engine.h"
+
+fs::path perform(const Request& request, const Progress& progress)
+{
+    Task::Binder binder(Task::withQuality(Task::with(Task::current(), request.folder), request.quality));
+    // No tool engine is part of this build yet.
+    if (request.tool || request.sources.empty())
+        throw ConversionError::unsupported();
+    switch (request.op) {
+    case Request::Op::convert: return Engine::convert(request.sources.front(), request.kind, request.format, progress);
+    case Request::Op::mergePDF: return PDFEngine::merge(request.sources);
+    case Request::Op::mergeImages: return ImageEngine::mergeToPDF(request.sources);
+    case Request::Op::archive: return ArchiveEngine::create(request.sources, request.format);
+    }
+    throw ConversionError::unsupported();
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "core/base/progress.h"
+#include "core/jobs/request.h"
+
+// Carries out one request in this process and returns its output: the request's folder and
+// quality are bound for the engines, inside the caller's task (its cancellation and name claims).
+// Every road ends here: the command line and the desktop through a worker, tests directly.
+fs::path perform(const Request& request, const Progress& progress);

@@ -1,0 +1,149 @@
+#include "core/jobs/request.h"
+
+#include "core/base/output_paths.h"
+#include "core/base/raw_values.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+bool Request::operator==(const Request& other) const
+{
+    return op == other.op && sources == other.sources && kind == other.kind && format == other.format
+        && format.action == other.format.action && quality == other.quality && folder == other.folder
+        && tool == other.tool;
+}
+
+namespace Requests {
+
+namespace {
+
+struct OpRow {
+    Request::Op value;
+    const char* raw;
+};
+constexpr EnumTable<OpRow, 4> ops{{{
+    {Request::Op::convert, "convert"},
+    {Request::Op::mergePDF, "pdf"},
+    {Request::Op::mergeImages, "images"},
+    {Request::Op::archive, "archive"},
+}}};
+
+struct ActionRow {
+    FormatAction value;
+    const char* raw;
+};
+constexpr EnumTable<ActionRow, 4> actions{{{
+    {FormatAction::convert, "convert"},
+    {FormatAction::mergePDF, "merge"},
+    {FormatAction::pack, "pack"},
+    {FormatAction::extract, "extract"},
+}}};
+
+// Texts and paths travel as their bytes: a file name need not be UTF-8.
+QByteArray bytes(const std::string& text) { return QByteArray(text.data(), qsizetype(text.size())); }
+std::string text(const QByteArray& bytes) { return bytes.toStdString(); }
+
+template <typename T> QByteArray optionalRaw(const std::optional<T>& value, std::string (*raw)(T))
+{
+    return value ? bytes(raw(*value)) : QByteArray();
+}
+
+constexpr auto streamVersion = QDataStream::Qt_6_0;
+
+}
+
+std::string commonFolderName(const OutputFormat& format) { return "Convertidos para " + format.label; }
+
+std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format)
+{
+    if (format.batch || sources.size() < 2)
+        return std::nullopt;
+    return OutputPaths::makeCommonFolder(sources.front(), format.label);
+}
+
+std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, const OutputFormat& format,
+    std::optional<QualityLevel> quality, const std::optional<fs::path>& folder)
+{
+    if (format.batch) {
+        Request request{Request::Op::archive, Catalog::sorted(sources), kind, format, quality, std::nullopt, {}};
+        if (format.action == FormatAction::mergePDF)
+            request.op = kind == MediaKind::pdf ? Request::Op::mergePDF : Request::Op::mergeImages;
+        return {request};
+    }
+    std::vector<Request> requests;
+    for (const auto& source : sources)
+        requests.push_back({Request::Op::convert, {source}, kind, format, quality, folder, {}});
+    return requests;
+}
+
+QByteArray pack(const Request& request)
+{
+    QByteArray result;
+    QDataStream out(&result, QIODevice::WriteOnly);
+    out.setVersion(streamVersion);
+    out << bytes(ops.raw(request.op));
+    out << quint32(request.sources.size());
+    for (const auto& source : request.sources)
+        out << bytes(source.native());
+    out << bytes(MediaKinds::rawValue(request.kind)) << bytes(request.format.ext) << bytes(request.format.label)
+        << request.format.batch << bytes(actions.raw(request.format.action));
+    out << optionalRaw(request.quality, QualityLevels::rawValue);
+    out << request.folder.has_value() << bytes(request.folder.value_or(fs::path()).native());
+    out << request.tool.has_value();
+    if (request.tool) {
+        out << bytes(request.tool->name) << quint32(request.tool->params.size());
+        for (const auto& [key, value] : request.tool->params)
+            out << bytes(key) << bytes(value);
+    }
+    return result;
+}
+
+std::optional<Request> unpack(const QByteArray& data)
+{
+    QDataStream in(data);
+    in.setVersion(streamVersion);
+    Request request;
+    QByteArray op, kind, ext, label, action, quality, folder;
+    quint32 count = 0;
+    in >> op >> count;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QByteArray source;
+        in >> source;
+        request.sources.emplace_back(text(source));
+    }
+    bool hasFolder = false, hasTool = false;
+    in >> kind >> ext >> label >> request.format.batch >> action >> quality >> hasFolder >> folder >> hasTool;
+    if (hasTool) {
+        Request::Tool tool;
+        QByteArray name;
+        in >> name >> count;
+        tool.name = text(name);
+        for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+            QByteArray key, value;
+            in >> key >> value;
+            tool.params[text(key)] = text(value);
+        }
+        request.tool = std::move(tool);
+    }
+    const auto parsedOp = ops.parse(text(op));
+    const auto parsedKind = MediaKinds::fromRaw(text(kind));
+    const auto parsedAction = actions.parse(text(action));
+    if (in.status() != QDataStream::Ok || !in.atEnd() || !parsedOp || !parsedKind || !parsedAction
+        || request.sources.empty())
+        return std::nullopt;
+    request.op = *parsedOp;
+    request.kind = *parsedKind;
+    request.format.ext = text(ext);
+    request.format.label = text(label);
+    request.format.action = *parsedAction;
+    if (!quality.isEmpty()) {
+        request.quality = QualityLevels::fromRaw(text(quality));
+        if (!request.quality)
+            return std::nullopt;
+    }
+    if (hasFolder)
+        request.folder = fs::path(text(folder));
+    return request;
+}
+
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/base/catalog.h"
+#include "core/base/quality.h"
+
+#include <QByteArray>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One job's whole order, the same value on every road: the command line builds it, the runner
+// builds it, a worker receives it, and perform() (perform.h) carries it out. Whatever a job needs
+// travels in it, so that no road can leave a field behind.
+struct Request {
+    enum class Op {
+        convert,  // the one source through the dispatcher (extracting an archive included)
+        mergePDF,  // PDFs into one PDF
+        mergeImages,  // images into one PDF
+        archive,  // every source into one archive
+    };
+    // Reserved for the tool and trim jobs to come: the tool's name and its options as texts, kept
+    // apart from `op` so that a tool job still names its sources, kind and format the same way.
+    struct Tool {
+        std::string name;
+        std::map<std::string, std::string> params;
+        bool operator==(const Tool&) const = default;
+    };
+
+    Op op = Op::convert;
+    std::vector<fs::path> sources;
+    MediaKind kind = MediaKind::other;
+    OutputFormat format;
+    // The job's quality; the saved levels apply without one.
+    std::optional<QualityLevel> quality;
+    // Where every output goes; the usual output folder of each source without one.
+    std::optional<fs::path> folder;
+    std::optional<Tool> tool;
+
+    // Every field, the format's action included (OutputFormat's own == leaves it out).
+    bool operator==(const Request& other) const;
+};
+
+namespace Requests {
+
+// What a drop of `sources` (a selection of `kind`) on `format` asks for: for a batch format one
+// request with the sources in file-manager order, else one request per source in the order
+// given, each writing into `folder`.
+std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, const OutputFormat& format,
+    std::optional<QualityLevel> quality, const std::optional<fs::path>& folder);
+
+// The folder that holds the outputs when two or more sources go to a non-batch format:
+// "Convertidos para <label>" (or with " 2", " 3", …) in the output folder of the first source,
+// made here; nothing for one source or a batch format. Throws the file system's error when it
+// cannot be made: the command line reports it, the runner goes on without a common folder.
+std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
+std::string commonFolderName(const OutputFormat& format);
+
+// The request as bytes (a QDataStream), for the workers; paths keep every byte.
+QByteArray pack(const Request& request);
+// Nothing for bytes that are no whole request.
+std::optional<Request> unpack(const QByteArray& bytes);
+
+}

@@ -1,0 +1,155 @@
+#include "core/jobs/worker.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/process.h"
+#include "core/base/task.h"
+#include "core/engines/image_library.h"
+#include "core/jobs/perform.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+// The worker's side of the protocol, the one place that runs the engines: the executable loads
+// it only in worker mode (worker_module.cpp), so that no other process of the program loads an
+// imaging, PDF or media library.
+namespace Worker {
+
+namespace {
+
+int channel = -1;
+std::mutex sending;
+
+void send(const Answer& answer)
+{
+    std::lock_guard lock(sending);
+    const QByteArray data = frame(pack(answer));
+    qsizetype offset = 0;
+    while (offset < data.size()) {
+        // No SIGPIPE: a parent that has gone is noticed by the watcher below.
+        ssize_t count = ::send(channel, data.constData() + offset, size_t(data.size() - offset), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            ::_exit(1);
+        offset += count;
+    }
+}
+
+// The parent made TMPDIR for this worker alone and removes it once it has reaped the worker; a
+// parent that has gone cannot, so a worker left alone ends its tools and removes it itself.
+[[noreturn]] void abandoned()
+{
+    Process::Live::signalAll(SIGKILL);
+    const char* folder = std::getenv("TMPDIR");
+    if (folder && fs::path(folder).filename().string().starts_with("kalvimorf-"))
+        FileSafety::removeTree(folder);
+    // The worker leads its own process group: that ends whatever a tool started in turn.
+    if (::getpgrp() == ::getpid())
+        ::kill(0, SIGKILL);
+    ::_exit(1);
+}
+
+// The next request's bytes; nothing when the parent hung up first.
+std::optional<QByteArray> readRequest()
+{
+    static QByteArray pending;
+    char buffer[4096];
+    for (;;) {
+        try {
+            if (auto payload = takeFrame(pending))
+                return payload;
+        } catch (const std::length_error&) {
+            return std::nullopt;
+        }
+        ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return std::nullopt;
+        pending.append(buffer, qsizetype(count));
+    }
+}
+
+// A hook for the tests of isolation, harmless in use: a source whose file name equals
+// BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
+// does on some damaged files.
+void springTraps(const Request& request)
+{
+    const auto named = [&request](const char* variable) {
+        const char* name = std::getenv(variable);
+        for (const auto& source : request.sources)
+            if (name && source.filename() == name)
+                return true;
+        return false;
+    };
+    if (named("BRIVLON_WORKER_ABORT_ON"))
+        std::abort();
+    if (named("BRIVLON_WORKER_SPIN_ON"))
+        for (volatile bool forever = true; forever;) { }
+}
+
+Answer answer(const Request& request)
+{
+    // A job of its own: fresh name claims, no cancellation (the parent ends the process instead).
+    Task::Binder binder(Task::newJob());
+    const Progress progress = [](double value) {
+        send({Answer::Kind::progress, value, {}, {}});
+    };
+    try {
+        return {Answer::Kind::done, 0, perform(request, progress), {}};
+    } catch (const CancellationError&) {
+        return {Answer::Kind::cancelled, 0, {}, {}};
+    } catch (const std::exception& error) {
+        return {Answer::Kind::failed, 0, {}, describeError(error)};
+    } catch (...) {
+        return {Answer::Kind::failed, 0, {}, "Erro inesperado."};
+    }
+}
+
+}
+
+void serve()
+{
+    // The protocol keeps standard output to itself; a library's stray prints go to standard error.
+    channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Tools stay in this worker's process group, so that ending the group ends them too.
+    Process::setOwnGroups(false);
+    // The image library takes tens of milliseconds to start; a worker kept ready starts it
+    // while it waits for its request.
+    std::thread([] {
+        ImageLibrary::start();
+    }).detach();
+    // The parent sends nothing while a request runs, so only its hang-up wakes this watcher; then
+    // the work, and every tool it runs, has no one to report to.
+    std::thread([] {
+        pollfd hangUp{STDIN_FILENO, POLLRDHUP, 0};
+        while (::poll(&hangUp, 1, -1) < 0 && errno == EINTR) { }
+        abandoned();
+    }).detach();
+    send({});
+
+    for (;;) {
+        const auto bytes = readRequest();
+        if (!bytes)
+            abandoned();
+        const auto request = Requests::unpack(*bytes);
+        if (!request) {
+            send({Answer::Kind::failed, 0, {}, ConversionError::unsupported().what()});
+            continue;
+        }
+        springTraps(*request);
+        send(answer(*request));
+    }
+}
+
+}

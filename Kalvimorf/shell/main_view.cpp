@@ -1,0 +1,236 @@
+#include "shell/main_view.h"
+
+#include "menus/desktop_theme.h"
+#include "menus/drawing_kit.h"
+#include "shell/app_model.h"
+#include "shell/drop_zone.h"
+#include "shell/how_to.h"
+#include "shell/mode_tabs.h"
+#include "shell/selection_view.h"
+
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QGraphicsOpacityEffect>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+MainView::Chooser& installedChooser()
+{
+    static MainView::Chooser chooser = &MainView::chooseWithDialog;
+    return chooser;
+}
+
+bool carriesLocalFiles(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return false;
+    const auto urls = data->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) {
+        return url.isLocalFile();
+    });
+}
+
+}
+
+MainView::MainView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
+{
+    setFixedSize(contentWidth, contentHeight);
+    setAcceptDrops(true);
+    setFont(Draw::font(13));
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(16);
+    tabs_ = new ModeTabs(model_);
+    column->addWidget(tabs_);
+    auto* middle = new QWidget;
+    stack_ = new QStackedLayout(middle);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    dropZone_ = new DropZone(model_);
+    selection_ = new SelectionView(model_);
+    stack_->addWidget(dropZone_);
+    stack_->addWidget(selection_);
+    column->addWidget(middle, 1);
+    howTo_ = new HowToView;
+    column->addWidget(howTo_);
+    connect(dropZone_, &DropZone::chooseRequested, this, &MainView::choose);
+    entrance_ = responseSpring(0.42, 0.86, 1);
+    ticker_ = std::make_unique<SpringTicker>(std::vector<Spring*>{&entrance_}, [this] {
+        stepEntrance();
+    });
+    connect(&model_, &AppModel::changed, this, &MainView::follow);
+    // A changed theme or appearance shows at the next paint of every part.
+    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, [this] {
+        tint();
+        for (auto* child : findChildren<QWidget*>())
+            child->update();
+    });
+    tint();
+    stack_->setCurrentWidget(model_.files().empty() ? static_cast<QWidget*>(dropZone_) : selection_);
+}
+
+void MainView::tint()
+{
+    // Buttons, focus rings and selections inside take the theme's colour.
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Highlight, ViewColors::current(this).accent);
+    setPalette(palette);
+}
+
+void MainView::follow()
+{
+    QWidget* wanted = model_.files().empty() ? static_cast<QWidget*>(dropZone_) : selection_;
+    if (stack_->currentWidget() == wanted)
+        return;
+    if (auto* leaving = stack_->currentWidget())
+        leaving->setGraphicsEffect(nullptr);
+    stack_->setCurrentWidget(wanted);
+    auto* fade = new QGraphicsOpacityEffect(wanted);
+    fade->setOpacity(0);
+    wanted->setGraphicsEffect(fade);
+    entrance_.value = 0;
+    entrance_.velocity = 0;
+    ticker_->aim(entrance_, 1);
+}
+
+void MainView::stepEntrance()
+{
+    auto* page = stack_->currentWidget();
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(page->graphicsEffect());
+    if (!fade)
+        return;
+    // The grid also rises from the bottom edge; the middle clips it on the way.
+    const int rise = page == selection_ ? int(std::max(0.0, 1 - entrance_.value) * page->parentWidget()->height()) : 0;
+    page->move(0, rise);
+    if (entrance_.atRest())
+        // At rest the part paints straight, with nothing in between.
+        page->setGraphicsEffect(nullptr);
+    else
+        fade->setOpacity(Draw::clamp01(entrance_.value));
+}
+
+void MainView::setChooser(Chooser chooser) { installedChooser() = chooser ? std::move(chooser) : &chooseWithDialog; }
+
+std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWidget* parent)
+{
+    // The desktop's own dialogs pick files or folders, never both at once: Qt's dialog in
+    // directory mode shows files too, and its views are opened up to take any mix.
+    QFileDialog dialog(parent, "Escolher arquivos…");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, false);
+    std::vector<std::filesystem::path> picked;
+    auto* fileModel = dialog.findChild<QFileSystemModel*>();
+    for (auto* view : dialog.findChildren<QAbstractItemView*>())
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+        if (auto* open = buttons->button(QDialogButtonBox::Open)) {
+            open->disconnect();
+            // The dialog greys its button whenever a file is among the picks in directory mode;
+            // these run after its own updates and give the button back.
+            auto keepOpen = [open] {
+                open->setEnabled(true);
+            };
+            if (auto* list = dialog.findChild<QAbstractItemView*>("listView"))
+                QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, open, keepOpen);
+            if (auto* name = dialog.findChild<QLineEdit*>("fileNameEdit"))
+                QObject::connect(name, &QLineEdit::textChanged, open, keepOpen);
+            QObject::connect(open, &QPushButton::clicked, &dialog, [&] {
+                // The view on show (list or details), in the order the user picked.
+                for (const char* name : {"listView", "treeView"}) {
+                    auto* view = dialog.findChild<QAbstractItemView*>(name);
+                    if (!view || !view->isVisible() || !fileModel || !picked.empty())
+                        continue;
+                    for (const auto& index : view->selectionModel()->selectedIndexes())
+                        if (index.column() == 0)
+                            picked.emplace_back(fileModel->filePath(index).toStdString());
+                }
+                if (picked.empty())
+                    for (const auto& file : dialog.selectedFiles())
+                        picked.emplace_back(file.toStdString());
+                static_cast<QDialog&>(dialog).done(QDialog::Accepted);
+            });
+        }
+    if (dialog.exec() != QDialog::Accepted || picked.empty())
+        return std::nullopt;
+    return picked;
+}
+
+std::vector<std::filesystem::path> MainView::dropped(const QList<QUrl>& urls)
+{
+    struct Named {
+        std::u32string key;
+        std::filesystem::path path;
+    };
+    std::vector<Named> files;
+    for (const auto& url : urls)
+        if (url.isLocalFile()) {
+            // A folder dropped with a trailing slash still names itself.
+            QString local = url.toLocalFile();
+            while (local.size() > 1 && local.endsWith('/'))
+                local.chop(1);
+            const std::filesystem::path path(local.toStdString());
+            files.push_back({QString::fromStdString(path.filename().string())
+                                 .normalized(QString::NormalizationForm_C)
+                                 .toStdU32String(),
+                path});
+        }
+    std::stable_sort(files.begin(), files.end(), [](const Named& a, const Named& b) {
+        return a.key < b.key;
+    });
+    std::vector<std::filesystem::path> result;
+    for (auto& file : files)
+        result.push_back(std::move(file.path));
+    return result;
+}
+
+void MainView::loadURLs(const QList<QUrl>& urls)
+{
+    auto files = dropped(urls);
+    // Web links and text alone leave the selection as it was.
+    if (!files.empty())
+        model_.setFiles(std::move(files));
+}
+
+void MainView::choose()
+{
+    if (auto files = installedChooser()(this))
+        model_.setFiles(std::move(*files));
+}
+
+void MainView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!carriesLocalFiles(event->mimeData()))
+        return;
+    // A copy: a move would have the file manager delete what it dragged.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    model_.setDropTargeted(true);
+}
+
+void MainView::dragMoveEvent(QDragMoveEvent* event)
+{
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void MainView::dragLeaveEvent(QDragLeaveEvent*) { model_.setDropTargeted(false); }
+
+void MainView::dropEvent(QDropEvent* event)
+{
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    model_.setDropTargeted(false);
+    loadURLs(event->mimeData() ? event->mimeData()->urls() : QList<QUrl>{});
+}

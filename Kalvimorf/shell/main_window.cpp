@@ -1,0 +1,63 @@
+#include "shell/main_window.h"
+
+#include "shell/app_model.h"
+#include "shell/main_menu.h"
+#include "shell/main_view.h"
+
+#include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+
+namespace {
+
+void showAbout(QWidget* parent)
+{
+    QMessageBox::about(parent, "Sobre o Brivlon",
+        "<p align=center><b>Brivlon</b> " + QApplication::applicationVersion().toHtmlEscaped()
+            + "</p><p align=center>Converta qualquer arquivo sem sair do arraste.<br>Tudo processado no seu Mac, "
+              "offline.</p>");
+}
+
+}
+
+MainWindow& MainWindow::shared()
+{
+    static auto* window = new MainWindow;
+    return *window;
+}
+
+MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
+{
+    setWindowTitle("Brivlon");
+    setCentralWidget(view_);
+    MainMenu::Actions actions;
+    actions.showWindow = [this] {
+        present();
+    };
+    actions.showAbout = [this] {
+        showAbout(this);
+    };
+    // Settings, the update check and the problem report come later; their items wait disabled.
+    actions.quit = [] {
+        QApplication::quit();
+    };
+    MainMenu::build(*menuBar(), *this, actions);
+    // The content has its own size; the window is exactly that plus its menu bar.
+    setFixedSize(view_->width(), view_->height() + menuBar()->sizeHint().height());
+}
+
+void MainWindow::present()
+{
+    if (isMinimized())
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::open(const std::vector<fs::path>& files)
+{
+    AppModel::shared().setFiles(files);
+    present();
+}

@@ -1,0 +1,119 @@
+// The request every road hands to perform(), and the frames that carry it to a worker.
+
+#include "core/jobs/request.h"
+#include "core/jobs/worker.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// Every format the catalogue makes, batch and action ones included.
+std::vector<OutputFormat> everyFormat()
+{
+    std::vector<OutputFormat> formats{Catalog::mergedPDF(), Catalog::extractFormat()};
+    for (auto list : {Catalog::imageFormats, Catalog::videoFormats, Catalog::audioFormats, Catalog::pdfFormats,
+             Catalog::documentFormats, Catalog::subtitleFormats, Catalog::spreadsheetFormats, Catalog::archiveFormats,
+             Catalog::packFormats})
+        for (const auto& format : list())
+            formats.push_back(format);
+    return formats;
+}
+
+TEST(RequestTest, EveryFieldSurvivesTheTripToAWorker)
+{
+    // Names a line protocol or a text encoding would break: a line feed, a backslash, a byte that
+    // is no UTF-8.
+    const std::vector<fs::path> sources{"/tmp/quadro\\n\nx.png", "/tmp/b\xff\xfe.png", "/tmp/ação 2.png"};
+    std::vector<std::optional<QualityLevel>> qualities{std::nullopt};
+    for (auto level : QualityLevels::all())
+        qualities.push_back(level);
+    const std::vector<std::optional<Request::Tool>> tools{
+        std::nullopt, Request::Tool{"resize", {{"width", "800"}, {"modo", "largura\nfixa"}}}};
+    int checked = 0;
+    for (const auto& format : everyFormat())
+        for (auto kind : MediaKinds::all())
+            for (auto op :
+                {Request::Op::convert, Request::Op::mergePDF, Request::Op::mergeImages, Request::Op::archive})
+                for (size_t variant = 0; variant < qualities.size(); ++variant) {
+                    Request request{
+                        op, sources, kind, format, qualities[variant], std::nullopt, tools[variant % tools.size()]};
+                    if (variant % 2)
+                        request.folder = "/tmp/Convertidos para " + format.label + "\n2";
+                    const auto back = Requests::unpack(Requests::pack(request));
+                    ASSERT_TRUE(back.has_value()) << format.label;
+                    ASSERT_TRUE(*back == request) << format.label << " " << MediaKinds::rawValue(kind);
+                    ASSERT_EQ(back->format.action, request.format.action) << format.label;
+                    ++checked;
+                }
+    EXPECT_GT(checked, 1000);
+
+    // Anything short of a whole request is refused, not half read.
+    auto bytes = Requests::pack({Request::Op::convert, sources, MediaKind::image, Catalog::extractFormat()});
+    for (qsizetype cut : {qsizetype(0), qsizetype(5), bytes.size() - 1})
+        EXPECT_FALSE(Requests::unpack(bytes.left(cut))) << cut;
+    EXPECT_FALSE(Requests::unpack(bytes + "x"));
+}
+
+TEST(RequestTest, FramesArriveWholeHoweverTheBytesAreCut)
+{
+    using Worker::Answer;
+    const std::vector<Answer> answers{{Answer::Kind::ready}, {Answer::Kind::progress, 0.25},
+        {Answer::Kind::done, 0, "/tmp/saída\n\xff.jpg"},
+        {Answer::Kind::failed, 0, {}, "Não foi possível ler o arquivo."}, {Answer::Kind::cancelled}};
+    QByteArray stream;
+    for (const auto& answer : answers)
+        stream += Worker::frame(Worker::pack(answer));
+    // One byte at a time, as a socket may deliver them.
+    QByteArray buffer;
+    std::vector<Answer> received;
+    for (char byte : stream) {
+        buffer.append(byte);
+        while (auto payload = Worker::takeFrame(buffer))
+            received.push_back(Worker::unpackAnswer(*payload).value());
+    }
+    EXPECT_EQ(received, answers);
+    EXPECT_TRUE(buffer.isEmpty());
+
+    QByteArray garbage("\xff\xff\xff\xffhello", 9);
+    EXPECT_THROW(Worker::takeFrame(garbage), std::length_error);
+}
+
+TEST(RequestTest, ADropBecomesOneBatchRequestOrOnePerFile)
+{
+    TempDir dir;
+    const std::vector<fs::path> files{dir / "b10.png", dir / "b9.png", dir / "a.png"};
+    for (const auto& file : files)
+        writeFile(file, "x");
+
+    // Batch: the sources in file-manager order, merged by the engine of the selection's kind.
+    const auto merged = Requests::plan(files, MediaKind::image, Catalog::mergedPDF(), QualityLevel::web, {});
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(merged[0].op, Request::Op::mergeImages);
+    EXPECT_EQ(merged[0].sources, (std::vector<fs::path>{dir / "a.png", dir / "b9.png", dir / "b10.png"}));
+    EXPECT_EQ(Requests::plan(files, MediaKind::pdf, Catalog::mergedPDF(), {}, {})[0].op, Request::Op::mergePDF);
+    EXPECT_EQ(Requests::plan(files, MediaKind::image, Catalog::packFormats()[0], {}, {})[0].op, Request::Op::archive);
+    EXPECT_FALSE(Requests::commonFolder(files, Catalog::mergedPDF()));
+
+    // Per file, in the order given, all into one new folder; a second drop gets a second folder.
+    const auto jpg = Catalog::fmts({"jpg"}).front();
+    EXPECT_FALSE(Requests::commonFolder({files[0]}, jpg));
+    const auto folder = Requests::commonFolder(files, jpg);
+    EXPECT_EQ(folder, dir / "Convertidos para JPG");
+    EXPECT_EQ(Requests::commonFolder(files, jpg), dir / "Convertidos para JPG 2");
+    const auto each = Requests::plan(files, MediaKind::image, jpg, QualityLevel::max, folder);
+    ASSERT_EQ(each.size(), 3u);
+    for (size_t i = 0; i < each.size(); ++i)
+        EXPECT_TRUE((each[i]
+            == Request{Request::Op::convert, {files[i]}, MediaKind::image, jpg, QualityLevel::max, folder,
+                std::nullopt}))
+            << i;
+
+    // A folder that cannot be made is the file system's error, for each road to handle its way.
+    writeFile(dir / "ocupado", "x");
+    EXPECT_THROW(Requests::commonFolder({dir / "ocupado/a.png", dir / "ocupado/b.png"}, jpg), fs::filesystem_error);
+}
+
+}

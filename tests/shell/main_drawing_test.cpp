@@ -1,0 +1,131 @@
+// The painted parts of the main window at fixed states, and its menu bar.
+
+#include "shell/drop_zone.h"
+#include "shell/format_grid.h"
+#include "shell/main_window.h"
+#include "support/test_support.h"
+
+#include <QAction>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QColor blue(0, 122, 255);
+const QColor paper(236, 236, 236);
+
+QImage canvas(QSize size)
+{
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(paper);
+    return image;
+}
+
+int distance(const QColor& a, const QColor& b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+}
+
+// The pixel nearest to `colour` along the row `y` between `from` and `to`.
+int closest(const QImage& image, int y, int from, int to, const QColor& colour)
+{
+    int best = 1000;
+    for (int x = from; x < to; ++x)
+        best = std::min(best, distance(image.pixelColor(x, y), colour));
+    return best;
+}
+
+QAction* find(QMenuBar& bar, const QString& title)
+{
+    for (auto* menu : bar.findChildren<QMenu*>())
+        for (auto* action : menu->actions())
+            if (action->text() == title)
+                return action;
+    return nullptr;
+}
+
+}
+
+TEST(MainWindowDrawing, AHoveringDragColoursTheBorderAndTurnsTheMark)
+{
+    const QRectF bounds(0, 0, 540, 340);
+    const QSizeF button(160, 32);
+    const auto colors = ViewColors::of(false, blue);
+    QImage rest = canvas(QSize(540, 340)), hovered = canvas(QSize(540, 340));
+    {
+        QPainter painter(&rest);
+        DropZoneDrawing::paint(painter, bounds, button, {0, WheelMode::convert, false}, colors);
+    }
+    {
+        QPainter painter(&hovered);
+        DropZoneDrawing::paint(painter, bounds, button, {1, WheelMode::convert, false}, colors);
+    }
+    // Down the left edge: grey dashes at rest, blue ones under the drag.
+    const int y = 170;
+    EXPECT_GT(closest(rest, y, 0, 10, blue), 150);
+    EXPECT_LT(closest(hovered, y, 0, 10, blue), 90);
+    // The inside takes a faint tint of the colour.
+    EXPECT_EQ(rest.pixelColor(40, 40), paper);
+    EXPECT_NE(hovered.pixelColor(40, 40), paper);
+    // The mark turns: its upright front card no longer covers the same pixels.
+    int changed = 0;
+    for (int yy = 40; yy < 120; ++yy)
+        for (int x = 230; x < 310; ++x)
+            changed += distance(rest.pixelColor(x, yy), hovered.pixelColor(x, yy)) > 60;
+    EXPECT_GT(changed, 200);
+    // The button keeps its place below the text, inside the zone.
+    const QRectF place = DropZoneDrawing::buttonRect(bounds, button);
+    EXPECT_NEAR(place.center().x(), bounds.center().x(), 0.5);
+    EXPECT_GT(place.top(), bounds.center().y());
+    EXPECT_LT(place.bottom(), bounds.bottom());
+}
+
+TEST(MainWindowDrawing, ATileLightsUnderThePointerAndShrinksWhenPressed)
+{
+    const FormatTile tile{"JPG", "Alta · 90%", "Converter para JPG", true};
+    const QRectF rect(10, 10, 120, 54);
+    const auto colors = ViewColors::of(false, blue);
+    auto paint = [&](TileLook look) {
+        QImage image = canvas(QSize(140, 74));
+        QPainter painter(&image);
+        FormatGridDrawing::paintTile(painter, rect, tile, look, colors);
+        return image;
+    };
+    const QImage rest = paint({0, 0, false}), hover = paint({1, 0, true}), pressed = paint({0, 1, false});
+    const QPoint inside(20, 20);
+    EXPECT_LT(rest.pixelColor(inside).blue() - rest.pixelColor(inside).red(), 5) << "grey at rest";
+    EXPECT_GT(hover.pixelColor(inside).blue() - hover.pixelColor(inside).red(), 20) << "the colour under the pointer";
+    EXPECT_GT(pressed.pixelColor(inside).blue() - pressed.pixelColor(inside).red(),
+        hover.pixelColor(inside).blue() - hover.pixelColor(inside).red())
+        << "the strongest fill while pressed";
+    // Grown past its cell when hovered, inside it when pressed.
+    const QPoint justOutside(8, 37);
+    EXPECT_NE(hover.pixelColor(justOutside), paper);
+    EXPECT_EQ(pressed.pixelColor(QPoint(12, 37)), paper);
+}
+
+TEST(MainWindowMenus, LaterPartsWaitDisabledAndClosingOnlyHides)
+{
+    auto& window = MainWindow::shared();
+    auto& bar = *window.menuBar();
+    QStringList titles;
+    for (auto* action : bar.actions())
+        titles << action->text();
+    EXPECT_EQ(titles, QStringList({"Brivlon", "Arquivo", "Editar", "Janela", "Ajuda"}));
+    for (const char* later : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"}) {
+        ASSERT_TRUE(find(bar, later)) << later;
+        EXPECT_FALSE(find(bar, later)->isEnabled()) << later;
+    }
+    auto* open = find(bar, "Abrir Brivlon");
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->shortcut(), QKeySequence("Ctrl+N"));
+    open->trigger();
+    EXPECT_TRUE(window.isVisible());
+    find(bar, "Fechar janela")->trigger();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(&window, &MainWindow::shared());
+}
