@@ -4,6 +4,7 @@
 #include "core/state/export_chime.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
+#include "headless_tool.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -54,7 +55,7 @@ const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
-        notYet("--tool", 4),
+        {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
         {"--render-wheel-anim", 5,
             [] {
                 return RenderModes::takesMode(2);

@@ -21,4 +21,9 @@ brivlon_tests(core_tests
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
   core/hardening_test.cpp
+  core/headless_tool_test.cpp
 )
+brivlon_tests(tool_engine_tests
+  core/tool_engines_test.cpp
+)
+target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

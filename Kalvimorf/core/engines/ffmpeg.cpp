@@ -130,8 +130,8 @@ Streams probe(const fs::path& media)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,duration:stream_tags=DURATION:stream_disposition=attached_pic", "-of",
-        "default", pathArgument(media)};
+        "format=duration:stream=codec_type,duration,sample_rate:stream_tags=DURATION:stream_disposition=attached_pic",
+        "-of", "default", pathArgument(media)};
     Process::Result result;
     try {
         result = Process::run(command);
@@ -145,17 +145,19 @@ Streams probe(const fs::path& media)
     streams.error = std::move(result.err);
     std::string_view text = result.out, section, type;
     std::optional<double> streamDuration;
+    std::optional<int> sampleRate;
     bool cover = false;
     const auto endStream = [&] {
         if (type == "audio" && !streams.audio) {
             streams.audio = true;
             streams.audioDuration = streamDuration;
+            streams.sampleRate = sampleRate;
         }
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
             streams.videoDuration = streamDuration;
         }
-        type = {}, streamDuration.reset(), cover = false;
+        type = {}, streamDuration.reset(), sampleRate.reset(), cover = false;
     };
     while (!text.empty()) {
         const auto end = std::min(text.find('\n'), text.size());
@@ -184,6 +186,9 @@ Streams probe(const fs::path& media)
                 streamDuration = parseClock(value);  // Matroska states it only as a tag
             else if (key == "DISPOSITION:attached_pic")
                 cover = value != "0";
+            else if (key == "sample_rate")
+                if (auto rate = parseNumber(value); rate && *rate >= 1)
+                    sampleRate = int(*rate);
         } else if (section == "[FORMAT]" && key == "duration") {
             streams.duration = parseNumber(value);
         }

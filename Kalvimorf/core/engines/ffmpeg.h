@@ -26,6 +26,8 @@ struct Streams {
     std::optional<double> duration;
     bool audio = false;
     bool video = false;
+    // Of the first audio stream.
+    std::optional<int> sampleRate;
     // The first audio and picture streams' own durations, where the container states them.
     std::optional<double> audioDuration;
     std::optional<double> videoDuration;

@@ -451,7 +451,7 @@ fs::path writeMerged(QPDF& pdf, const FileSafety::NameFor& names)
         // The first file's passwords and restrictions are its own; the merged file has none.
         writer.setPreserveEncryption(false);
         writer.write();
-        pipeline.rethrow();
+        pipeline.check();
         return file.publish(names);
     } catch (const std::system_error& error) {
         throw ErrorCauses::writeFailure(error);

@@ -8,9 +8,9 @@
 #include <string>
 
 // qpdf's output, gathered into large writes to a file that has no name until it is complete.
-// qpdf also finishes its pipelines from destructors, where an exception ends the program (a full
-// disk did): a failed write is kept, later bytes are dropped, and rethrow() hands it on once the
-// writer has returned.
+// qpdf finishes its pipelines from destructors, where a failed write must not throw (that would
+// end the process): the first failure is kept, later output dropped, and check() rethrows it once
+// the writer is done.
 class NewFilePipeline final : public Pipeline {
 public:
     explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) { }
@@ -32,8 +32,8 @@ public:
         }
         buffer_.clear();
     }
-    // Throws the first failed write's error, if any.
-    void rethrow() const
+    // Call after the writer returned: throws the write's failure, if there was one.
+    void check() const
     {
         if (failure_)
             std::rethrow_exception(failure_);
