@@ -87,6 +87,13 @@ void pngOfSize(const fs::path& path, int width, int height)
     vips::VImage::black(width, height, vips::VImage::option()->set("bands", 3)).pngsave(path.c_str());
 }
 
+// Runs a line of shell in `folder`, for fixtures the system's own tools make.
+void shell(const fs::path& folder, const std::string& command)
+{
+    const auto run = runProgram("/bin/sh", {"-c", command}, 60, {}, folder.string());
+    ASSERT_EQ(run.exitCode, 0) << command << run.err;
+}
+
 bool media(const fs::path& path, const std::string& source, const std::vector<std::string>& options)
 {
     return makeMedia(path, source, options);
@@ -206,7 +213,7 @@ TEST_F(HardeningTest, Archives)
     const auto encrypted = [this](const std::string& command) {
         return [this, command](const fs::path& d) {
             writeFile(d / "a.txt", "segredo");
-            ASSERT_EQ(runProgram("/bin/sh", {"-c", command + " >/dev/null && rm a.txt"}, 60, {}, d).exitCode, 0);
+            shell(d, command + " >/dev/null && rm a.txt");
         };
     };
     check({
@@ -265,19 +272,13 @@ TEST_F(HardeningTest, Messages)
             "vtt", {"leg.srt"}, "erro: O texto do arquivo não está numa codificação reconhecida.\n"},
         {"gzip cut short",
             [](const fs::path& d) {
-                ASSERT_EQ(runProgram("/bin/sh", {"-c", "seq 100000 | gzip > n.txt.gz && truncate -s 20000 n.txt.gz"},
-                              60, {}, d)
-                              .exitCode,
-                    0);
+                shell(d, "seq 100000 | gzip > n.txt.gz && truncate -s 20000 n.txt.gz");
             },
             "extrair", {"n.txt.gz"}, "erro: O arquivo está danificado ou incompleto.\n"},
         {"zip cut short, whose tool ends its line with a stale system error",
             [](const fs::path& d) {
                 noise(200, 200).pngsave((d / "a.png").c_str());
-                ASSERT_EQ(runProgram("/bin/sh", {"-c", "zip -q -0 z.zip a.png && rm a.png && truncate -s 60000 z.zip"},
-                              60, {}, d)
-                              .exitCode,
-                    0);
+                shell(d, "zip -q -0 z.zip a.png && rm a.png && truncate -s 60000 z.zip");
             },
             "extrair", {"z.zip"}, "erro: O arquivo está danificado ou incompleto.\n"},
         {"PNG cut short",
