@@ -333,7 +333,8 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
             for (const auto& name : group.names)
                 arguments.push_back(ZipTools::literalName(name));
         }
-        Commands::run(tar, arguments, {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory});
+        Commands::run(tar, arguments,
+            {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory, .otherwise = ZipTools::cannotPack});
     } else {
         throw ConversionError::unsupported();
     }

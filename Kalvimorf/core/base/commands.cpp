@@ -22,7 +22,7 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     if (result.signaled && options.memoryLimit)
         throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
-        throw ErrorCauses::failure(result.err, executable);
+        throw ErrorCauses::failure(result.err, executable, {.fallback = options.otherwise});
     return std::move(result.out);
 }
 

@@ -14,6 +14,8 @@ struct Options {
     std::map<std::string, std::string> env;
     // The most address space the tool may take (see Process::Command::memoryLimit).
     std::optional<unsigned long long> memoryLimit;
+    // What the user reads when the tool names no cause the program knows; empty: its last line.
+    std::string otherwise;
 };
 
 // Runs the tool to completion and returns its standard output (empty when it went to
