@@ -122,7 +122,8 @@ TEST_F(HardeningTest, CrashesAndMemory)
             },
             "avif", {"tall.png"}, "erro: A imagem é grande demais para AVIF (máximo 16384 × 16384 pixels).\n"},
     });
-    // A header that claims 100000 × 100000 pixels: refused before a pixel is decoded.
+    // Headers that claim 100000 × 100000 pixels, and 60000 × 60000 turned by its Exif (which
+    // would be decoded whole as it loads): refused before a pixel is decoded.
     python(R"(
 import struct, zlib
 def chunk(kind, data):
@@ -130,8 +131,19 @@ def chunk(kind, data):
 ihdr = struct.pack(">IIBBBBB", 100000, 100000, 8, 2, 0, 0, 0)
 open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(bytes(64))) + chunk(b"IEND", b""))
 )");
-    const auto run = convert({"", {}, "pdf", {"huge.png"}, ""});
-    EXPECT_TRUE(run.err.starts_with(tooLargeForMemory) && run.exitCode == 1) << run.err;
+    noise(16, 16).jpegsave((dir / "small.jpg").c_str());
+    python(R"(
+import struct
+d = bytearray(open("small.jpg", "rb").read())
+at = d.find(b"\xff\xc0")
+d[at + 5 : at + 9] = struct.pack(">HH", 60000, 60000)
+exif = b"Exif\0\0II*\0" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, 6) + bytes(4)
+open("turned.jpg", "wb").write(d[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + d[2:])
+)");
+    for (const auto* name : {"huge.png", "turned.jpg"}) {
+        const auto run = convert({"", {}, "pdf", {name}, ""});
+        EXPECT_TRUE(run.err.starts_with(tooLargeForMemory) && run.exitCode == 1) << name << run.err;
+    }
 
     // A worker whose program is gone (its socket hung up) ends, and the ffmpeg it runs with it.
     ASSERT_TRUE(media(dir / "longo.mp4", "testsrc=duration=30:size=640x480:rate=30", {"-preset", "ultrafast"}));
@@ -260,6 +272,12 @@ TEST_F(HardeningTest, Messages)
                 ASSERT_TRUE(media(d / "som.mp4", "sine=duration=1", {"-c:a", "aac"}));
             },
             "mkv", {"som.mp4"}, "erro: O arquivo não tem vídeo.\n"},
+        {"picture no reader can decode, without a word from the libraries",
+            [](const fs::path& d) {
+                writeFile(
+                    d / "ruim.jpg", std::string("\xff\xd8\xff\xe0\0\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0lixo", 24));
+            },
+            "png", {"ruim.jpg"}, "erro: Não foi possível ler o arquivo.\n"},
         {"picture that cannot be read",
             [](const fs::path& d) {
                 writeFile(d / "ruim.tiff", std::string("II*\0garbage", 11));

@@ -588,6 +588,13 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     if (ext != "webp" && ext != "pdf" && !utType(ext))
         throw ConversionError::unsupported();
 
+    // A turned picture is decoded whole as it loads, so its size is judged on the header first.
+    ensureVips();
+    try {
+        requireFits(VImage::new_from_file(source.c_str()), ext);
+    } catch (const vips::VError&) {
+        vips_error_clear();  // not one for the image library: judged once Qt's readers have it
+    }
     auto picture = loadOriented(source);
     requireFits(picture.image, ext);
     if (ext == "pdf")
