@@ -122,8 +122,9 @@ TEST_F(HardeningTest, CrashesAndMemory)
             },
             "avif", {"tall.png"}, "erro: A imagem é grande demais para AVIF (máximo 16384 × 16384 pixels).\n"},
     });
-    // Headers that claim 100000 × 100000 pixels, and 60000 × 60000 turned by its Exif (which
-    // would be decoded whole as it loads): refused before a pixel is decoded.
+    // Headers that claim 100000 × 100000 pixels (70 GB to write as PDF), and 65000 × 65000 in
+    // colour turned by its Exif (30 GB, and decoded whole as it loads): refused before a pixel is
+    // decoded.
     python(R"(
 import struct, zlib
 def chunk(kind, data):
@@ -131,12 +132,14 @@ def chunk(kind, data):
 ihdr = struct.pack(">IIBBBBB", 100000, 100000, 8, 2, 0, 0, 0)
 open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(bytes(64))) + chunk(b"IEND", b""))
 )");
-    noise(16, 16).jpegsave((dir / "small.jpg").c_str());
+    noise(16, 16)
+        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .jpegsave((dir / "small.jpg").c_str());
     python(R"(
 import struct
 d = bytearray(open("small.jpg", "rb").read())
 at = d.find(b"\xff\xc0")
-d[at + 5 : at + 9] = struct.pack(">HH", 60000, 60000)
+d[at + 5 : at + 9] = struct.pack(">HH", 65000, 65000)
 exif = b"Exif\0\0II*\0" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, 6) + bytes(4)
 open("turned.jpg", "wb").write(d[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + d[2:])
 )");

@@ -72,15 +72,12 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     process.cancellable = true;
 
     ProgressParser parser(duration, progress);
-    std::string errors;
-    auto result = Process::run(
-        process,
-        [&parser](std::string_view chunk) {
-            parser.feed(chunk);
-        },
-        [&errors](std::string_view chunk) {
-            errors.append(chunk);
-        });
+    // Standard error is kept by the runner, bounded: a damaged stream can make ffmpeg report
+    // every frame.
+    auto result = Process::run(process, [&parser](std::string_view chunk) {
+        parser.feed(chunk);
+    });
+    const auto& errors = result.err;
     if (result.exitCode != 0)
         throw ErrorCauses::failure(
             errors, *ffmpeg, {.fallback = ConversionError::describe(ConversionError::Kind::ffmpeg, {})});
