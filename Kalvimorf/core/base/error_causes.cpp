@@ -16,7 +16,9 @@ namespace {
 
 // Phrases of ffmpeg, libarchive's tar, gzip, bzip2, zip and the image and PDF libraries, compared
 // without case. Earlier rows win within one line: "Write error: No space left on device" is a
-// full disk, not a failed write of some other kind.
+// full disk, not a failed write of some other kind, and libarchive ends its messages with
+// whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
+// incomplete multibyte …"), so the tool's own words come before the system's.
 const std::array<std::pair<const char*, Cause>, 38> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
@@ -25,6 +27,17 @@ const std::array<std::pair<const char*, Cause>, 38> phrases = {{
     {"password", Cause::password},
     {"encrypted", Cause::password},
     {"encryption", Cause::password},
+    {"Truncated", Cause::damaged},
+    {"Premature end", Cause::damaged},
+    {"unexpected end", Cause::damaged},
+    {"Invalid data found when processing input", Cause::damaged},
+    {"moov atom not found", Cause::damaged},
+    {"corrupt", Cause::damaged},
+    {"damaged", Cause::damaged},
+    {"Unrecognized archive format", Cause::damaged},
+    {"not in gzip format", Cause::damaged},
+    {"crc error", Cause::damaged},
+    {"libpng read error", Cause::damaged},
     {"Cannot allocate memory", Cause::tooLarge},
     {"Out of memory", Cause::tooLarge},
     {"memory allocation", Cause::tooLarge},
@@ -43,20 +56,7 @@ const std::array<std::pair<const char*, Cause>, 38> phrases = {{
     {"not currently supported", Cause::unsupportedCodec},
     {"support unavailable", Cause::unsupportedCodec},
     {"Unsupported compression", Cause::unsupportedCodec},
-    {"Truncated", Cause::damaged},
-    {"Premature end", Cause::damaged},
-    {"unexpected end", Cause::damaged},
-    {"Invalid data found when processing input", Cause::damaged},
-    {"moov atom not found", Cause::damaged},
-    {"corrupt", Cause::damaged},
-    {"damaged", Cause::damaged},
-    {"Unrecognized archive format", Cause::damaged},
-    {"not in gzip format", Cause::damaged},
-    {"crc error", Cause::damaged},
-    {"libpng read error", Cause::damaged},
     {"No such file or directory", Cause::unreadable},
-    // Last: libarchive ends its own messages with whatever the C library's error number held,
-    // this one too ("Truncated ZIP file data: Invalid or incomplete multibyte …").
     {"Invalid or incomplete multibyte", Cause::notUtf8},
 }};
 
