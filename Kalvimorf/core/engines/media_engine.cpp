@@ -182,7 +182,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // Success is only told once ffprobe has seen the stream in the output.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
-    const auto missing = container->video ? "O arquivo não tem vídeo." : "O arquivo não tem áudio.";
+    const auto missing = container->video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
     auto input = FFmpeg::probe(source);
     const auto has = [&](const FFmpeg::Streams& streams) {
         return container->video ? streams.video : streams.audio;
