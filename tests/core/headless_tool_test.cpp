@@ -309,8 +309,11 @@ TEST_F(HeadlessTool, ArgumentsAndNoFiles)
     EXPECT_EQ(result.out, "b (redimensionado).png\na (redimensionado).png\n");
     EXPECT_EQ(header("a (redimensionado).png", "width"), "40");
     EXPECT_EQ(tool("imgCompress", {}, {}).out, "");
-    // No "--", or no such tool: not this mode, so the program starts as usual (and is stopped).
-    EXPECT_TRUE(runBrivlon({"--tool", "imgcompress", "--", "a.png"}, 2).timedOut);
+    // No "--", or no such tool: not this mode, so the program starts as usual, which here, with
+    // no display, says it needs one.
+    const auto started = runBrivlon({"--tool", "imgcompress", "--", "a.png"}, 20, {{"DISPLAY", ""}});
+    EXPECT_EQ(started.exitCode, 1);
+    EXPECT_NE(started.err.find("sessão gráfica"), std::string::npos) << started.err;
 }
 
 TEST_F(HeadlessTool, SameNamesFromEightProcessesAtOnce)

@@ -8,6 +8,7 @@ brivlon_tests(core_tests
   core/error_log_test.cpp
   core/entry_point_test.cpp
   core/job_store_test.cpp
+  core/office_notices_test.cpp
   core/conversion_runner_test.cpp
   core/request_test.cpp
   core/conversion_error_test.cpp

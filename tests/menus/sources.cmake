@@ -8,6 +8,7 @@ brivlon_tests(menus_tests
   menus/theme_preview_test.cpp
   menus/desktop_theme_test.cpp
   menus/wheel_test.cpp
+  menus/wheel_controller_test.cpp
 )
 target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 
