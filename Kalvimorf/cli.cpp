@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "core/base/file_safety.h"
 #include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
@@ -41,6 +42,8 @@ namespace {
 int appArgc = 1;
 char* appArgv[2] = {nullptr, nullptr};
 std::string programName;
+// The runtime folder a headless run made for itself, removed when it ends.
+std::string privateRuntime;
 
 // Rows whose modes are not part of this build yet: they never win, exactly like a row whose
 // check fails.
@@ -114,6 +117,15 @@ void makeApplication(bool headless)
         return;
     if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a session's runtime folder Qt makes "runtime-<user>" in the temporary folder
+        // and leaves it there after every run; a private one goes with the run.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            auto pattern = (std::filesystem::temp_directory_path() / "brivlon-runtime-XXXXXX").string();
+            if (::mkdtemp(pattern.data())) {
+                privateRuntime = pattern;
+                qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(pattern));
+            }
+        }
         // Standard error belongs to the mode's own messages ("erro: …"); Qt's chatter about the
         // session (a missing runtime folder and the like) would only bury them.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -180,6 +192,8 @@ int normalStart()
 
 void exitNow(int code)
 {
+    if (!privateRuntime.empty())
+        FileSafety::removeTree(privateRuntime);
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(code);
