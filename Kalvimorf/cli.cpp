@@ -3,11 +3,13 @@
 #include "core/state/export_chime.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
+#include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
 #include "render_modes.h"
+#include "settings/updates.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
 
@@ -57,8 +59,8 @@ const std::vector<Row>& table()
             },
             RenderModes::wheelAnimation},
         notYet("--install-components", 2),
-        notYet("--diagnostics", 2),
-        notYet("--check-updates", 2),
+        {"--diagnostics", 2, nullptr, MaintenanceModes::diagnostics},
+        {"--check-updates", 2, nullptr, MaintenanceModes::checkUpdates},
         {"--export-chime", 3, nullptr,
             [] {
                 exitNow(ExportChime::run(args));
@@ -137,6 +139,7 @@ int normalStart()
     auto delegate = std::make_unique<AppDelegate>();
     QTimer::singleShot(0, delegate.get(), [d = delegate.get()] {
         d->applicationDidFinishLaunching();
+        Updates::shared().start();
     });
     int code = QApplication::exec();
     return code;

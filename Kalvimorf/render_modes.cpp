@@ -6,6 +6,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/quality.h"
 #include "core/state/media_clock.h"
+#include "core/state/settings_model.h"
 #include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
@@ -13,6 +14,8 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "settings/settings_window.h"
+#include "settings/updates.h"
 #include "shell/app_model.h"
 #include "shell/main_view.h"
 
@@ -21,6 +24,7 @@
 #include <QImageWriter>
 #include <QPainter>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fcntl.h>
@@ -252,6 +256,24 @@ void mainWindowView()
     writeOrFail(image, args[3]);
 }
 
+// The settings window at 540 × 600 on the page named by the fourth argument; a word that names
+// no page shows "Geral".
+void settingsView()
+{
+    const auto& args = Cli::args;
+    auto& model = SettingsModel::shared();
+    const auto& tabs = SettingsWindow::tabs();
+    const auto asked = args.size() >= 5 ? QString::fromStdString(args[4]) : QString();
+    model.setTab(std::find(tabs.begin(), tabs.end(), asked) != tabs.end() ? asked : tabs.front());
+    SettingsWindow window(model, Updates::shared());
+    window.resize(540, 600);
+    window.show();
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(window.palette().color(QPalette::Window));
+    window.render(&image);
+    writeOrFail(image, args[3]);
+}
+
 }
 
 void view()
@@ -259,7 +281,10 @@ void view()
     Cli::makeApplication(true);
     // The application's palette follows the chosen appearance, as in the desktop program.
     DesktopTheme().apply();
-    mainWindowView();
+    if (Cli::args[2] == "settings")
+        settingsView();
+    else
+        mainWindowView();
     Cli::exitNow(0);
 }
 }

@@ -24,8 +24,8 @@ bool takesMode(size_t index);
 // raised.
 [[noreturn]] void quality();
 // --render-view view out.png [mode [file]]: a window's content at scale 1 in the appearance in
-// force; any view name not taken by another window gives the main window, in `mode` with `file`
-// selected.
+// force. "settings" gives the settings window on the page named by the third argument; any
+// other view name gives the main window, in `mode` with `file` selected.
 [[noreturn]] void view();
 // Whether the rows are taken: a mode word, an extension with a quality group.
 bool fanTaken();
