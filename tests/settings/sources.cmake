@@ -1,0 +1,5 @@
+brivlon_tests(settings_tests
+  settings/loopback_server.cpp
+  settings/updates_test.cpp
+)
+target_link_libraries(settings_tests PRIVATE kalvimorf_settings)
