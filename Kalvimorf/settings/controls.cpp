@@ -22,8 +22,6 @@ QColor tint()
     return palette.metal(WheelMode::convert);
 }
 
-namespace {
-
 void applyTint(QWidget* window)
 {
     auto palette = window->palette();
@@ -32,8 +30,6 @@ void applyTint(QWidget* window)
     palette.setColor(QPalette::Inactive, QPalette::Highlight, colour);
     window->setPalette(palette);
     window->update();
-}
-
 }
 
 void follow(QWidget* window)

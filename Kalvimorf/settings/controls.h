@@ -21,6 +21,8 @@ QColor tint();
 // Puts the tint into the widget's palette as Highlight (Qt 6.4 has no accent role) and the
 // Inter font on it, and keeps the tint in step with every theme change.
 void follow(QWidget* window);
+// Puts the tint in force into the widget's palette now.
+void applyTint(QWidget* window);
 // A caption in the secondary colour that wraps to its full height.
 QLabel* footnote(const QString& text);
 QColor secondaryText(const QPalette& palette);

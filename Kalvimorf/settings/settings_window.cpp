@@ -133,6 +133,10 @@ SettingsWindow::SettingsWindow(SettingsModel& model, Updates& updates, QWidget* 
             model_.setTab(tabs()[size_t(index)]);
     });
     connect(&model_, &SettingsModel::changed, this, &SettingsWindow::followTab);
+    // A theme chosen here recolours at once, also where no desktop side announces it.
+    connect(&model_, &SettingsModel::changed, this, [this] {
+        SettingsLook::applyTint(this);
+    });
     followTab();
     restoreFrame();
 }

@@ -2,5 +2,6 @@ brivlon_tests(settings_tests
   settings/loopback_server.cpp
   settings/updates_test.cpp
   settings/feedback_test.cpp
+  settings/settings_window_test.cpp
 )
 target_link_libraries(settings_tests PRIVATE kalvimorf_settings)
