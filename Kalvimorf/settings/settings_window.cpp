@@ -15,6 +15,7 @@
 #include <QPainterPath>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -102,6 +103,25 @@ void SettingsWindow::showWindow()
         window.show();
     window.raise();
     window.activateWindow();
+    // Once the window is up, the other pages are laid out and drawn once off screen, so that the
+    // first switch to each only paints.
+    QTimer::singleShot(0, &window, [&window] {
+        window.warmPages();
+    });
+}
+
+void SettingsWindow::warmPages()
+{
+    if (warm_)
+        return;
+    warm_ = true;
+    for (int i = 0; i < tabs_->count(); ++i) {
+        auto* page = tabs_->widget(i);
+        if (page == tabs_->currentWidget())
+            continue;
+        page->resize(tabs_->currentWidget()->size());
+        page->grab();
+    }
 }
 
 SettingsWindow::SettingsWindow(SettingsModel& model, Updates& updates, QWidget* parent)

@@ -37,6 +37,9 @@ public:
     static constexpr int maximumWidth = 760;
     static constexpr int minimumHeight = 380;
 
+    // Lays out and draws every page not shown once, off screen; the first time only.
+    void warmPages();
+
 protected:
     void hideEvent(QHideEvent* event) override;
 
@@ -51,4 +54,5 @@ private:
     KeysPage* keys_;
     FilesPage* files_;
     QualityPage* quality_;
+    bool warm_ = false;
 };
