@@ -86,9 +86,7 @@ AppearancePage::AppearancePage(SettingsModel& model) : model_(model)
     });
     form->addRow("Vibração do trackpad", haptics_);
 
-    auto* sounds = new QWidget;
-    auto* soundRow = new QHBoxLayout(sounds);
-    soundRow->setContentsMargins(0, 0, 0, 0);
+    auto [sounds, soundRow] = SettingsLook::row();
     doneSound_ = new Switch("Sons de conclusão e erro");
     connect(doneSound_, &QAbstractButton::clicked, this, [this](bool on) {
         model_.setDoneSound(on);

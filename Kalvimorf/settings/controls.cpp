@@ -48,6 +48,26 @@ QColor secondaryText(const QPalette& palette)
     return colour;
 }
 
+Row row()
+{
+    auto* widget = new QWidget;
+    auto* line = new QHBoxLayout(widget);
+    line->setContentsMargins(0, 0, 0, 0);
+    return {widget, line};
+}
+
+TitledRow titledRow(const QString& title)
+{
+    auto [widget, line] = row();
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(new QLabel(title));
+    auto* caption = footnote({});
+    texts->addWidget(caption);
+    line->addLayout(texts, 1);
+    return {{widget, line}, caption};
+}
+
 QLabel* footnote(const QString& text)
 {
     auto* label = new QLabel(text);

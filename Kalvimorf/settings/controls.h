@@ -10,6 +10,7 @@
 
 class QButtonGroup;
 class QFormLayout;
+class QHBoxLayout;
 class QGroupBox;
 class QLabel;
 class QVBoxLayout;
@@ -26,6 +27,19 @@ void applyTint(QWidget* window);
 // A caption in the secondary colour that wraps to its full height.
 QLabel* footnote(const QString& text);
 QColor secondaryText(const QPalette& palette);
+
+// A form row laid out from left to right, without margins of its own.
+struct Row {
+    QWidget* widget;
+    QHBoxLayout* line;
+};
+Row row();
+// A row led by a title with a caption under it (the caption's text is set later); the widgets
+// that follow go to the right.
+struct TitledRow : Row {
+    QLabel* caption;
+};
+TitledRow titledRow(const QString& title);
 }
 
 // An on/off switch with its text on the left and the knob on the right; on is drawn in the

@@ -44,9 +44,8 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     });
     files->addRow("Salvar em", save_);
 
-    folderRow_ = new QWidget;
-    auto* folderLine = new QHBoxLayout(folderRow_);
-    folderLine->setContentsMargins(0, 0, 0, 0);
+    auto [folderRow, folderLine] = SettingsLook::row();
+    folderRow_ = folderRow;
     path_ = new HeadElidedLabel;
     path_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     folderLine->addWidget(path_, 1);
@@ -69,15 +68,9 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     files->addRow(panel_);
 
     auto* components = section("Componentes");
-    auto* row = new QWidget;
-    auto* line = new QHBoxLayout(row);
-    line->setContentsMargins(0, 0, 0, 0);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    texts->addWidget(new QLabel("Motor de documentos"));
-    office_ = SettingsLook::footnote({});
-    texts->addWidget(office_);
-    line->addLayout(texts, 1);
+    auto component = SettingsLook::titledRow("Motor de documentos");
+    auto* line = component.line;
+    office_ = component.caption;
     install_ = new QPushButton("Instalar agora");
     connect(install_, &QPushButton::clicked, this, [] {
         if (auto component = OfficeComponent::shared())
@@ -97,7 +90,7 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     ready_ = new QLabel("✔");
     ready_->setStyleSheet("color: #28a745; font-size: 16px;");
     line->addWidget(ready_);
-    components->addRow(row);
+    components->addRow(component.widget);
     footer(QString("Instalado uma única vez pelo Brivlon para converter Word, ODT e RTF em PDF com o layout original, "
                    "sem depender de outros programas. Funciona offline. Usa o LibreOffice ")
         + OfficeComponent::suiteVersion + " (The Document Foundation, licença MPL 2.0).");

@@ -16,15 +16,9 @@
 GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model), updates_(updates)
 {
     auto* updatesForm = section("Atualizações");
-    auto* row = new QWidget;
-    auto* line = new QHBoxLayout(row);
-    line->setContentsMargins(0, 0, 0, 0);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    texts->addWidget(new QLabel("Brivlon " + Updates::displayVersion()));
-    status_ = SettingsLook::footnote({});
-    texts->addWidget(status_);
-    line->addLayout(texts, 1);
+    auto version = SettingsLook::titledRow("Brivlon " + Updates::displayVersion());
+    auto* line = version.line;
+    status_ = version.caption;
     download_ = new QPushButton("Baixar");
     download_->setDefault(true);
     connect(download_, &QPushButton::clicked, &updates_, &Updates::openDownload);
@@ -34,12 +28,10 @@ GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model)
         updates_.check(true);
     });
     line->addWidget(check_);
-    updatesForm->addRow(row);
+    updatesForm->addRow(version.widget);
 
     auto* general = section("Geral");
-    auto* reportRow = new QWidget;
-    auto* reportLine = new QHBoxLayout(reportRow);
-    reportLine->setContentsMargins(0, 0, 0, 0);
+    auto [reportRow, reportLine] = SettingsLook::row();
     reportLine->addWidget(new QLabel("Encontrou um problema ou tem uma ideia?"), 1);
     report_ = new QPushButton("Relatar…");
     connect(report_, &QPushButton::clicked, this, [] {

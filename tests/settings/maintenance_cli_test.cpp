@@ -103,8 +103,9 @@ TEST(MaintenanceCli, RenderViewSettingsDrawsEveryPage)
     for (const std::string appearance : {"light", "dark"})
         for (const std::string tab : {"geral", "aparencia", "teclas", "arquivos", "qualidade", "outra"}) {
             const auto out = dir / (appearance + "-" + tab + ".png");
-            const auto run = TestSupport::runBrivlon(
-                {"--render-view", "settings", out.string(), tab}, 60, {{"BRIVLON_APPEARANCE", appearance}});
+            // A store of its own: the look is the fresh one whatever other tests chose.
+            const auto run = TestSupport::runBrivlon({"--render-view", "settings", out.string(), tab}, 60,
+                {{"BRIVLON_APPEARANCE", appearance}, {"XDG_CONFIG_HOME", (dir / "config").string()}});
             ASSERT_EQ(run.exitCode, 0) << run.err;
             QImage image(QString::fromStdString(out.string()));
             ASSERT_EQ(image.size(), QSize(540, 600)) << tab;
