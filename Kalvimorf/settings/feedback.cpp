@@ -228,7 +228,7 @@ void Feedback::finished(const QString& message)
     text_.clear();
     Q_EMIT changed();
     QPointer<Feedback> self(this);
-    QTimer::singleShot(closeDelayMs, this, [self] {
+    QTimer::singleShot(closeDelayMs, Qt::PreciseTimer, this, [self] {
         if (self && self->window_)
             self->window_->close();
     });
