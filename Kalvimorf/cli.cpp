@@ -1,17 +1,21 @@
 #include "cli.h"
 
-#include "core/state/export_chime.h"
+#include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
+#include "core/state/export_chime.h"
 #include "headless_conversion.h"
+#include "headless_tool.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
 #include "platform/desktop_services.h"
 #include "render_modes.h"
-#include "settings/updates.h"
+#include "scenarios.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
+#include "shell/desktop_entry.h"
+#include "shell/single_instance.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -21,6 +25,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <unistd.h>
@@ -52,13 +57,13 @@ const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
-        notYet("--tool", 4),
+        {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
         {"--render-wheel-anim", 5,
             [] {
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheelAnimation},
-        notYet("--install-components", 2),
+        {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
         {"--diagnostics", 2, nullptr, MaintenanceModes::diagnostics},
         {"--check-updates", 2, nullptr, MaintenanceModes::checkUpdates},
         {"--export-chime", 3, nullptr,
@@ -77,10 +82,10 @@ const std::vector<Row>& table()
             RenderModes::wheel},
         notYet("--trim", 7),
         notYet("--play-test", 5),
-        notYet("--hud-test", 4),
-        notYet("--single-cycle-test", 3),
-        notYet("--wheel-cycle-test", 2),
-        notYet("--cancel-test", 4),
+        {"--hud-test", 4, nullptr, Scenarios::hudTest},
+        {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},
+        {"--wheel-cycle-test", 2, nullptr, Scenarios::wheelCycleTest},
+        {"--cancel-test", 4, nullptr, Scenarios::cancelTest},
         notYet("--render-trim", 4),
     };
     return rows;
@@ -126,20 +131,45 @@ void makeApplication(bool headless)
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();
+        OfficeNotices::install();
     }
 }
 
 int normalStart()
 {
+    // The drag gesture needs X11: a Wayland session runs the program through XWayland, and with
+    // no display at all there is nothing to live in.
+    if (!std::getenv("DISPLAY") || !*std::getenv("DISPLAY")) {
+        std::fprintf(stderr,
+            "o Brivlon precisa de uma sessão gráfica (X11) para ficar na bandeja; "
+            "--convert funciona sem ela\n");
+        exitNow(1);
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
     makeApplication(false);
+    // A second start hands its files (or a "show yourself") to the first and leaves.
+    std::vector<std::filesystem::path> files;
+    for (size_t i = 1; i < args.size(); ++i)
+        if (std::error_code error; std::filesystem::exists(args[i], error))
+            files.push_back(std::filesystem::absolute(args[i]).lexically_normal());
+    if (SingleInstance::forward(files, 1000))
+        exitNow(0);
     AppLifecycle::install();
-    // The first conversion finds its worker loaded.
-    WorkerPool::shared()->prewarm();
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
-    QTimer::singleShot(0, delegate.get(), [d = delegate.get()] {
+    SingleInstance instance;
+    instance.listen([d = delegate.get()](const SingleInstance::Files& opened) {
+        if (opened.empty())
+            d->reopen();
+        else
+            d->open(opened);
+    });
+    DesktopEntry::install(QCoreApplication::applicationFilePath().toStdString());
+    // The first conversion finds its worker loaded.
+    WorkerPool::shared()->prewarm();
+    QTimer::singleShot(0, delegate.get(), [d = delegate.get(), files] {
         d->applicationDidFinishLaunching();
-        Updates::shared().start();
+        d->open(files);
     });
     int code = QApplication::exec();
     return code;

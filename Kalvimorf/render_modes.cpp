@@ -5,6 +5,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/quality.h"
+#include "core/jobs/job_store.h"
 #include "core/state/media_clock.h"
 #include "core/state/settings_model.h"
 #include "menus/card_fan.h"
@@ -17,12 +18,15 @@
 #include "settings/settings_window.h"
 #include "settings/updates.h"
 #include "shell/app_model.h"
+#include "shell/hud_view.h"
 #include "shell/main_view.h"
 
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QPainter>
+#include <QPalette>
 
 #include <algorithm>
 #include <charconv>
@@ -274,6 +278,30 @@ void settingsView()
     writeOrFail(image, args[3]);
 }
 
+void hudView(const std::string& path)
+{
+    Job running;
+    running.sourceName = "entrevista.mov";
+    running.target = "MP4";
+    running.progress = 0.62;
+    running.started = true;
+    Job done;
+    done.sourceName = "capa.heic";
+    done.target = "PNG";
+    done.state = Job::State::done("/tmp/capa.png");
+    JobStore::shared().setJobs({running, done});
+    const QSizeF size(HudView::width, 160);
+    const bool dark = Theme::isDark();
+    QImage image(size.toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(dark ? QColor(30, 30, 32) : QGuiApplication::palette().color(QPalette::Window));
+    {
+        QPainter painter(&image);
+        HudView::paint(painter, JobStore::shared().jobs(), size, HudView::Colours::of(dark, Theme::current()),
+            {MediaClock::now(), nullptr, std::nullopt});
+    }
+    writeOrFail(image, path);
+}
+
 }
 
 void view()
@@ -281,7 +309,10 @@ void view()
     Cli::makeApplication(true);
     // The application's palette follows the chosen appearance, as in the desktop program.
     DesktopTheme().apply();
-    if (Cli::args[2] == "settings")
+    const auto& args = Cli::args;
+    if (args[2] == "hud")
+        hudView(args[3]);
+    else if (args[2] == "settings")
         settingsView();
     else
         mainWindowView();

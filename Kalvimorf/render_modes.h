@@ -23,9 +23,11 @@ bool takesMode(size_t index);
 // --render-quality ext out.png: the four quality cards of the extension's group, the saved level
 // raised.
 [[noreturn]] void quality();
-// --render-view view out.png [mode [file]]: a window's content at scale 1 in the appearance in
-// force. "settings" gives the settings window on the page named by the third argument; any
-// other view name gives the main window, in `mode` with `file` selected.
+// --render-view view out.png [extra [file]]: a window's content at scale 1 in the appearance in
+// force. "hud" is the progress panel with two sample jobs, one converting and one done, 330 × 160
+// pixels; "settings" the settings window, 540 × 600 pixels, on the page named by `extra`; any
+// view name not taken by another window gives the main window, in mode `extra` with `file`
+// selected.
 [[noreturn]] void view();
 // Whether the rows are taken: a mode word, an extension with a quality group.
 bool fanTaken();

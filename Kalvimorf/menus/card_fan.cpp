@@ -39,7 +39,8 @@ QPointF CardFan::anchor() const
 void CardFan::setInteractive(bool interactive)
 {
     interactive_ = interactive;
-    if (!interactive && state_.highlighted) {
+    // A picked card keeps its lift while the fan closes around it.
+    if (!interactive && state_.highlighted && !state_.picked) {
         state_.highlighted.reset();
         liftOnly(std::nullopt);
         startAnimation();

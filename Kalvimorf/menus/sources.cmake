@@ -20,4 +20,5 @@ target_sources(kalvimorf_menus PRIVATE
   menus/wheel_controller.cpp
   menus/wheel_panel.cpp
   menus/wheel_view.cpp
+  menus/wheel_window.cpp
 )

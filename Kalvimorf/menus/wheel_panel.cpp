@@ -2,8 +2,12 @@
 
 #include <QKeyEvent>
 
+// Out of the window manager's hands, like any menu: it stands exactly at the pointer, above
+// everything, and the window manager neither places it nor activates it.
 WheelPanel::WheelPanel()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(nullptr,
+        Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
+            | Qt::X11BypassWindowManagerHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);

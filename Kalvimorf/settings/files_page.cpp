@@ -1,6 +1,7 @@
 #include "settings/files_page.h"
 
 #include "core/state/settings_model.h"
+#include "documents/components.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -93,7 +94,7 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     components->addRow(component.widget);
     footer(QString("Instalado uma única vez pelo Brivlon para converter Word, ODT e RTF em PDF com o layout original, "
                    "sem depender de outros programas. Funciona offline. Usa o LibreOffice ")
-        + OfficeComponent::suiteVersion + " (The Document Foundation, licença MPL 2.0).");
+        + Components::officeVersion + " (The Document Foundation, licença MPL 2.0).");
     finish();
 
     connect(&model_, &SettingsModel::changed, this, &FilesPage::refresh);

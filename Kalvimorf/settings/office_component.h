@@ -6,8 +6,8 @@
 #include <QString>
 
 // What the settings window and the problem report need of the office component: its install
-// state, and a way to start the install. The documents side installs the implementation at
-// start-up; without one the component counts as not installed and installing does nothing.
+// state, and a way to start the install. The tray program puts the installer behind it at
+// start-up (useInstaller), tests a fake; without one nothing can be installed from here.
 class OfficeComponent : public QObject, public Service<OfficeComponent> {
     Q_OBJECT
 public:
@@ -19,16 +19,16 @@ public:
         bool operator==(const State&) const = default;
     };
 
-    // The office suite's version the component installs, named in the Files page's footer.
-    static constexpr const char* suiteVersion = "26.8.2";
-
     virtual ~OfficeComponent() = default;
     virtual State office() const = 0;
     // Starts the install unless one runs; the outcome arrives through `changed`.
     virtual void install() = 0;
 
-    // The installed component's state, or not installed when none is installed.
+    // The state of the installed implementation; without one, ready when the component is on
+    // disk and not installed otherwise.
     static State current();
+    // Puts the documents side's installer behind this interface; the tray program does at start.
+    static void useInstaller();
 
 Q_SIGNALS:
     void changed();

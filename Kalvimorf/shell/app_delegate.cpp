@@ -1,3 +1,442 @@
 #include "shell/app_delegate.h"
+#include "shell/app_lifecycle.h"
 
-void AppDelegate::applicationDidFinishLaunching() { }
+#include "core/base/appearance.h"
+#include "core/base/settings.h"
+#include "core/jobs/job_store.h"
+#include "core/state/file_viewer.h"
+#include "core/state/login_item.h"
+#include "menus/card_fan_layout.h"
+#include "menus/desktop_theme.h"
+#include "menus/drag_monitor.h"
+#include "menus/drawing_kit.h"
+#include "menus/status_icon.h"
+#include "menus/wheel_controller.h"
+#include "menus/wheel_window.h"
+#include "platform/workspace_watch.h"
+#include "settings/feedback.h"
+#include "settings/office_component.h"
+#include "settings/settings_window.h"
+#include "settings/updates.h"
+#include "shell/hud_controller.h"
+#include "shell/main_window.h"
+#include "shell/status_menu.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Linux trays show the icon as drawn: white on a dark desktop, black on a light one.
+QIcon trayIcon(std::optional<double> progress)
+{
+    QIcon icon;
+    for (double scale : {1.0, 2.0}) {
+        QImage image = StatusIcon::image(progress, scale);
+        if (Theme::isDark()) {
+            QPainter painter(&image);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(image.rect(), Qt::white);
+        }
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
+QKeySequence shortcut(const std::string& key)
+{
+    return key.empty() ? QKeySequence() : QKeySequence(QString("Ctrl+") + QString::fromStdString(key).toUpper());
+}
+
+void revealJob(const QUuid& id)
+{
+    const auto& jobs = JobStore::shared().jobs();
+    const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const Job& j) {
+        return j.id == id;
+    });
+    if (job == jobs.end())
+        return;
+    const bool hasFile
+        = job->state.url && (job->state.is(Job::State::Kind::done) || job->state.is(Job::State::Kind::info));
+    if (hasFile) {
+        if (auto viewer = FileViewer::shared())
+            viewer->reveal(*job->state.url);
+        return;
+    }
+    HudController::setHidden(false);
+}
+
+// BRIVLON_TRACE=1 has the program say on standard output what the whole-road test waits for:
+// start-up done, the menu on screen (how long after the trigger, and where its first card is),
+// the menu gone, the quality cards up, jobs done, files opened.
+bool tracing()
+{
+    static const bool on = std::getenv("BRIVLON_TRACE") != nullptr;
+    return on;
+}
+
+void trace(const std::string& line)
+{
+    if (!tracing())
+        return;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+// Reports the menu's first frame after a trigger: the widget paints, then the time is taken, so
+// the figure covers the whole first frame.
+class FirstFrame final : public QObject {
+public:
+    FirstFrame(WheelWindow& window, std::chrono::steady_clock::time_point triggered)
+        : window_(window), triggered_(triggered)
+    {
+        for (QWidget* surface : {static_cast<QWidget*>(&window.fan()), static_cast<QWidget*>(&window.wheel())})
+            surface->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        for (QWidget* surface : {static_cast<QWidget*>(&window_.fan()), static_cast<QWidget*>(&window_.wheel())})
+            surface->removeEventFilter(this);
+        QCoreApplication::sendEvent(watched, event);
+        const auto ms
+            = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - triggered_).count();
+        QPoint card = window_.panel().geometry().center();
+        if (watched == &window_.fan()) {
+            const auto& state = window_.fan().state();
+            const auto centre = FanGeometry::centre(
+                state.size, state.opensDown, FanGeometry::baseAngle(0, int(state.cards.size())), FanGeometry::radius);
+            card = window_.fan().mapToGlobal(Draw::fromYUp(centre, state.size.height()).toPoint());
+        }
+        char line[96];
+        std::snprintf(line, sizeof line, "menu na tela %.1f ms %d %d", ms, card.x(), card.y());
+        trace(line);
+        deleteLater();
+        return true;
+    }
+
+private:
+    WheelWindow& window_;
+    std::chrono::steady_clock::time_point triggered_;
+};
+
+}
+
+AppDelegate::AppDelegate() : dock_(DockPresence::sendBadge) { }
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::quit() { AppLifecycle::quit(); }
+
+std::vector<QWidget*> AppDelegate::appWindows()
+{
+    std::vector<QWidget*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        const auto type = widget->windowType();
+        if (type == Qt::Window || type == Qt::Dialog)
+            windows.push_back(widget);
+    }
+    return windows;
+}
+
+bool AppDelegate::titledWindowShown()
+{
+    const auto windows = appWindows();
+    return std::any_of(windows.begin(), windows.end(), [](QWidget* window) {
+        return window->isVisible() || window->isMinimized();
+    });
+}
+
+void AppDelegate::configureLoginItemOnce()
+{
+    if (Defaults::flag(SettingKey::loginItemConfigured))
+        return;
+    // Written first: a failure is not retried, the user can switch it on in the settings.
+    Defaults::set(SettingKey::loginItemConfigured, true);
+    if (auto item = LoginItem::shared(); item && !item->isEnabled())
+        item->setEnabled(true);
+}
+
+QRectF AppDelegate::settingsFrame(QRectF frame, QRectF visible)
+{
+    if (frame.width() < 520 || frame.height() < 380)
+        frame.setSize({540, 600});
+    const double height = std::min(visible.height() - 20, frame.height());
+    const double width = std::min(visible.width() - 20, frame.width());
+    const double x = std::min(visible.right() - width - 10, std::max(frame.x(), visible.left() + 10));
+    const double y = std::max(visible.top() + 10, std::min(frame.y(), visible.bottom() - height - 10));
+    return {x, y, width, height};
+}
+
+void AppDelegate::showSettings()
+{
+    auto& window = SettingsWindow::shared();
+    const bool first = !window.isVisible();
+    SettingsWindow::showWindow();
+    if (!first)
+        return;
+    auto* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        window.setGeometry(settingsFrame(window.geometry(), screen->availableGeometry()).toRect());
+}
+
+void AppDelegate::showAbout()
+{
+    QMessageBox box;
+    box.setWindowTitle("Sobre o Brivlon");
+    box.setIconPixmap(QPixmap::fromImage(StatusIcon::image(std::nullopt, 4)));
+    box.setTextFormat(Qt::RichText);
+    box.setText(QString("<p align=center><b>Brivlon</b><br>%1</p><p align=center><small>Converta qualquer "
+                        "arquivo sem sair do arraste.<br>Tudo processado no seu Mac, offline.</small></p>")
+                    .arg(Updates::displayVersion().toHtmlEscaped()));
+    box.exec();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    configureLoginItemOnce();
+    Theme::apply();
+    setupStatusItem();
+    OfficeComponent::useInstaller();
+    Updates::shared().start();
+    hud_ = std::make_unique<HudController>(JobStore::shared());
+    wheel_ = std::make_unique<WheelController>();
+    static_cast<WheelWindow&>(wheel_->host()).warmUp();
+    dragMonitor_ = std::make_unique<DragMonitor>();
+    dragMonitor_->onTrigger = [this](std::optional<WheelMode> mode, const DragMonitor::Files& files) {
+        const auto triggered = std::chrono::steady_clock::now();
+        const bool wasOpen = wheel_->host().panelVisible();
+        const QPointF position = QCursor::pos();
+        if (mode)
+            wheel_->trigger(*mode, files, position);
+        else
+            wheel_->cycle(files, position);
+        if (tracing() && !wasOpen && wheel_->mode())
+            new FirstFrame(static_cast<WheelWindow&>(wheel_->host()), triggered);
+    };
+    dragMonitor_->onDragEnded = [this] {
+        wheel_->hideSoon();
+    };
+    const auto letGo = [this] {
+        if (!wheel_->choosingQuality())
+            wheel_->hide();
+    };
+    dragMonitor_->onCancel = letGo;
+    dragMonitor_->onRelease = letGo;
+    workspace_ = std::make_unique<WorkspaceWatch>([this] {
+        wheel_->hide();
+    });
+    dragMonitor_->start();
+    watchDockPresence();
+    if (tracing()) {
+        wheel_->onQualityShown = [] {
+            trace("qualidade na tela");
+        };
+        JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
+            for (const auto& job : jobs)
+                if (job.state.is(Job::State::Kind::done) && !tracedDone_.contains(job.id)) {
+                    tracedDone_.insert(job.id);
+                    trace("concluído " + job.state.url->string() + (hud_->isShown() ? " no painel" : ""));
+                }
+        });
+    }
+    // Without a tray the program would be unreachable; the window stands in for it.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        MainWindow::shared().present();
+    trace("pronto");
+}
+
+void AppDelegate::setupStatusItem()
+{
+    statusItem_ = std::make_unique<QSystemTrayIcon>(trayIcon(std::nullopt));
+    statusItem_->setToolTip("Brivlon");
+    statusMenu_ = std::make_unique<QMenu>();
+    connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    connect(statusMenu_.get(), &QMenu::aboutToHide, this, [this] {
+        jobMenuItems_.clear();
+    });
+    statusItem_->setContextMenu(statusMenu_.get());
+    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, [this] {
+        statusItem_->setIcon(trayIcon(shownProgress_));
+    });
+    statusItem_->show();
+}
+
+void AppDelegate::menuNeedsUpdate()
+{
+    statusMenu_->clear();
+    jobMenuItems_.clear();
+    const std::function<void(QMenu*, const std::vector<StatusMenu::Item>&)> fill = [&](QMenu* menu, const auto& items) {
+        for (const auto& item : items) {
+            if (item.separator) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* action = menu->addAction(QString::fromStdString(item.title));
+            action->setEnabled(item.enabled);
+            action->setShortcut(shortcut(item.key));
+            if (!item.submenu.empty()) {
+                auto* sub = new QMenu(menu);
+                fill(sub, item.submenu);
+                action->setMenu(sub);
+            }
+            const auto job = item.job;
+            switch (item.action) {
+            case StatusMenu::Action::none: break;
+            case StatusMenu::Action::revealJob:
+                jobMenuItems_.insert(*job, action);
+                connect(action, &QAction::triggered, this, [job] {
+                    revealJob(*job);
+                });
+                break;
+            case StatusMenu::Action::cancelJob:
+                connect(action, &QAction::triggered, this, [job] {
+                    JobStore::shared().cancel(*job);
+                });
+                break;
+            case StatusMenu::Action::cancelAllJobs:
+                connect(action, &QAction::triggered, this, [] {
+                    JobStore::shared().cancelAll();
+                });
+                break;
+            case StatusMenu::Action::toggleHud:
+                connect(action, &QAction::triggered, this, [] {
+                    HudController::setHidden(!Defaults::flag(SettingKey::hudHidden));
+                });
+                break;
+            case StatusMenu::Action::showWindow:
+                connect(action, &QAction::triggered, this, [] {
+                    MainWindow::shared().present();
+                });
+                break;
+            case StatusMenu::Action::reportProblem:
+                connect(action, &QAction::triggered, this, [] {
+                    Feedback::shared().open();
+                });
+                break;
+            case StatusMenu::Action::showSettings:
+                connect(action, &QAction::triggered, this, &AppDelegate::showSettings);
+                break;
+            case StatusMenu::Action::checkForUpdates:
+                connect(action, &QAction::triggered, this, [] {
+                    Updates::shared().check(true);
+                });
+                break;
+            case StatusMenu::Action::downloadUpdate:
+                connect(action, &QAction::triggered, this, [] {
+                    Updates::shared().openDownload();
+                });
+                break;
+            case StatusMenu::Action::quit: connect(action, &QAction::triggered, this, &AppDelegate::quit); break;
+            }
+        }
+    };
+    const auto& offer = Updates::shared().update();
+    fill(statusMenu_.get(),
+        StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden),
+            offer ? std::optional(offer->versao.toStdString()) : std::nullopt));
+}
+
+void AppDelegate::updateStatusItem(const std::vector<Job>& jobs)
+{
+    // Rows of an open menu follow their jobs; rows are added or removed only at the next opening.
+    for (const auto& job : jobs) {
+        const auto row = jobMenuItems_.find(job.id);
+        if (row == jobMenuItems_.end())
+            continue;
+        (*row)->setText(QString::fromStdString(StatusMenu::menuTitle(job)));
+        if (!job.isRunning() && (*row)->menu()) {
+            (*row)->menu()->deleteLater();
+            (*row)->setMenu(nullptr);
+        }
+    }
+    if (!statusItem_)
+        return;
+    const auto progress = StatusMenu::iconProgress(jobs);
+    if (progress != shownProgress_) {
+        shownProgress_ = progress;
+        statusItem_->setIcon(trayIcon(progress));
+    }
+    const auto title = StatusMenu::trayTitle(jobs);
+    statusItem_->setToolTip(title.empty() ? QString("Brivlon") : QString::fromStdString(title).trimmed());
+}
+
+void AppDelegate::watchDockPresence()
+{
+    qApp->installEventFilter(this);
+    JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
+        dock_.jobsChanged(jobs, titledWindowShown());
+        updateStatusItem(jobs);
+    });
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto type = event->type();
+    const bool windowChange
+        = type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close || type == QEvent::WindowStateChange;
+    if (windowChange && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+        scheduleDockUpdate();
+    if (type == QEvent::Hide && wheel_ && watched == &static_cast<WheelWindow&>(wheel_->host()).panel())
+        trace("menu fechado");
+    return false;
+}
+
+void AppDelegate::scheduleDockUpdate()
+{
+    // After the window's change has taken effect.
+    if (std::exchange(dockUpdatePending_, true))
+        return;
+    QTimer::singleShot(0, this, [this] {
+        dockUpdatePending_ = false;
+        dock_.update(titledWindowShown(), JobStore::shared().jobs());
+    });
+}
+
+void AppDelegate::open(const std::vector<std::filesystem::path>& files)
+{
+    std::vector<std::filesystem::path> local;
+    for (const auto& file : files)
+        if (file.is_absolute())
+            local.push_back(file);
+    if (local.empty())
+        return;
+    MainWindow::shared().open(local);
+    for (const auto& file : local)
+        trace("aberto " + file.string());
+}
+
+void AppDelegate::reopen()
+{
+    const auto windows = appWindows();
+    for (QWidget* window : windows)
+        if (window->isMinimized()) {
+            window->showNormal();
+            window->activateWindow();
+            return;
+        }
+    for (QWidget* window : windows)
+        if (window->isVisible()) {
+            window->raise();
+            window->activateWindow();
+            return;
+        }
+    MainWindow::shared().present();
+}

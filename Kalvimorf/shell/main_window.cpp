@@ -1,8 +1,8 @@
 #include "shell/main_window.h"
 
 #include "settings/feedback.h"
-#include "settings/settings_window.h"
 #include "settings/updates.h"
+#include "shell/app_delegate.h"
 #include "shell/app_model.h"
 #include "shell/main_menu.h"
 #include "shell/main_view.h"
@@ -41,7 +41,7 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
         showAbout(this);
     };
     actions.showSettings = [] {
-        SettingsWindow::showWindow();
+        AppDelegate::showSettings();
     };
     actions.checkForUpdates = [] {
         Updates::shared().check(true);

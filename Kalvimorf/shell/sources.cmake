@@ -2,13 +2,21 @@ target_sources(kalvimorf_shell PRIVATE
   shell/app_delegate.cpp
   shell/app_lifecycle.cpp
   shell/app_model.cpp
+  shell/desktop_entry.cpp
+  shell/dock_presence.cpp
   shell/drop_zone.cpp
   shell/format_grid.cpp
   shell/how_to.cpp
+  shell/hud_controller.cpp
+  shell/hud_panel.cpp
+  shell/hud_view.cpp
   shell/main_menu.cpp
   shell/main_view.cpp
   shell/main_window.cpp
   shell/mode_tabs.cpp
   shell/selection_view.cpp
+  shell/single_instance.cpp
+  shell/sparkle_burst.cpp
+  shell/status_menu.cpp
   shell/view_look.cpp
 )

@@ -3,7 +3,8 @@
 //   move X Y         put the pointer at X,Y
 //   press / release  the left button
 //   glide DX DY N    move by DX,DY in N steps, 8 ms apart, as a hand would
-//   down KEY / up KEY   a key by its keysym name (Shift_L, Super_L, Control_L, Caps_Lock, a)
+//   down KEY / up KEY   a key by its keysym name (Shift_L, Super_L, Control_L, Caps_Lock, a, 3,
+//                       Return)
 //   pause MS         hold still (a key held for a while)
 // Real motion events, unlike a warp, make a drag source see the drag start as it would under a mouse.
 
@@ -45,6 +46,8 @@ uint8_t keycode(const std::string& name)
         {"Caps_Lock", 0xffe5},
         {"a", 0x61},
         {"comma", 0x2c},
+        {"3", 0x33},
+        {"Return", 0xff0d},
     };
     const auto found = keysyms.find(name);
     if (found == keysyms.end())

@@ -19,9 +19,12 @@ std::string shortened(const std::string& text) { return text.size() <= 400 ? tex
 
 }
 
-LineChild::LineChild(const std::string& program, const std::vector<std::string>& arguments)
+LineChild::LineChild(const std::string& program, const std::vector<std::string>& arguments,
+    const std::vector<std::pair<std::string, std::string>>& env)
 {
     auto environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : env)
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
     environment.insert("QT_QPA_PLATFORM", "xcb");
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -15,7 +15,8 @@ namespace TestSupport {
 
 class LineChild {
 public:
-    LineChild(const std::string& program, const std::vector<std::string>& arguments = {});
+    LineChild(const std::string& program, const std::vector<std::string>& arguments = {},
+        const std::vector<std::pair<std::string, std::string>>& env = {});
     ~LineChild();
     LineChild(const LineChild&) = delete;
     LineChild& operator=(const LineChild&) = delete;

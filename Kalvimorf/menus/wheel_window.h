@@ -1,0 +1,55 @@
+#pragma once
+
+#include "menus/card_fan.h"
+#include "menus/wheel_controller.h"
+#include "menus/wheel_panel.h"
+#include "menus/wheel_view.h"
+
+#include <QTimer>
+
+#include <memory>
+
+class DragInput;
+
+// The menu's window on the desktop: one frameless, always-on-top panel that never takes focus,
+// holding the wheel and the card fan, of which one shows at a time.
+class WheelWindow final : public WheelController::Host {
+public:
+    WheelWindow();
+
+    MenuSurface& surface(MenuStyle style) override;
+    QSizeF surfaceSize(MenuStyle style) const override;
+    void useSurface(MenuStyle style) override;
+    void setFanNumbered(bool numbered) override { fan_->setNumbered(numbered); }
+    void setFanOpensDown(bool down) override { fan_->setOpensDown(down); }
+    void markFanPicked() override { fan_->setPicked(fan_->highlighted()); }
+    void fanPick(int index) override { fan_->pick(index); }
+    bool panelVisible() const override { return panel_.isVisible(); }
+    void placePanel(QRectF frame) override;
+    void raisePanel() override;
+    void orderOut() override { panel_.hide(); }
+    void setAllowsKey(bool allows) override { panel_.setAllowsKey(allows); }
+    void setKeyHandler(std::function<bool(int key, const QString& text)> handler) override;
+    void watchClicksOutside(std::function<void()> clicked) override;
+    std::vector<WheelController::Screen> screens() const override;
+    QPointF pointer() const override;
+
+    // Makes the native window and paints both surfaces once offscreen, so that the first menu a
+    // user opens finds fonts loaded and drawing caches filled.
+    void warmUp();
+
+    WheelPanel& panel() { return panel_; }
+    CardFan& fan() { return *fan_; }
+    WheelView& wheel() { return *wheel_; }
+
+private:
+    WheelPanel panel_;
+    CardFan* fan_;
+    WheelView* wheel_;
+    // The quality step learns of clicks elsewhere by polling the pointer: the panel takes no
+    // focus, so no focus-out would tell it.
+    QTimer clickPoll_;
+    std::function<void()> clicked_;
+    std::shared_ptr<DragInput> input_;
+    bool buttonWasDown_ = false;
+};

@@ -1,0 +1,113 @@
+// The whole road on a private X server with a window manager: the program started as a user
+// starts it, a file dragged out of a drag source by XTEST's hand, Shift held for the fan, a drop on
+// the first card, the quality picked with a key, the job done in the panel, and a second start
+// handing a file to the first. The program says what happened (BRIVLON_TRACE); every step waits
+// for its line with a deadline. Run through support/with-x.
+#include "support/line_child.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <sys/stat.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// Reads lines until one starts with `prefix`; the rest of that line, or nothing at the deadline.
+std::optional<std::string> until(LineChild& child, const std::string& prefix)
+{
+    while (const auto line = child.nextLine())
+        if (line->rfind(prefix, 0) == 0)
+            return line->substr(prefix.size());
+    return std::nullopt;
+}
+
+struct Menu {
+    double ms = 0;
+    int cardX = 0, cardY = 0;
+};
+
+std::optional<Menu> menuShown(LineChild& app)
+{
+    const auto rest = until(app, "menu na tela ");
+    if (!rest)
+        return std::nullopt;
+    Menu menu;
+    std::string unit;
+    std::istringstream(*rest) >> menu.ms >> unit >> menu.cardX >> menu.cardY;
+    return menu;
+}
+
+}
+
+TEST(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir, runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    const auto photo = dir / "foto.png";
+    ASSERT_TRUE(makeMedia(photo, "testsrc=size=320x240", {"-frames:v", "1"}));
+    const std::vector<std::pair<std::string, std::string>> env{
+        {"BRIVLON_TRACE", "1"}, {"XDG_RUNTIME_DIR", runtime.path().string()}};
+
+    // The program first: with no tray host here it opens its main window, which must not cover
+    // the drag source.
+    LineChild app(BRIVLON_BINARY, {}, env);
+    ASSERT_TRUE(app.expect("pronto"));
+    LineChild source(DRAG_SOURCE, {photo.string()});
+    const auto ready = source.nextLine();
+    ASSERT_TRUE(ready) << "the drag source never showed";
+    int sourceX = 0, sourceY = 0;
+    std::string word;
+    std::istringstream(*ready) >> word >> sourceX >> sourceY;
+    LineChild hand(XTEST_DRIVER);
+    auto drive = [&](const std::vector<std::string>& commands) -> ::testing::AssertionResult {
+        for (const auto& command : commands) {
+            hand.send(command);
+            if (auto done = hand.expect("ok"); !done)
+                return done;
+        }
+        return ::testing::AssertionSuccess();
+    };
+
+    // Out of the source, to the middle of the screen, the button held: a drag in progress.
+    ASSERT_TRUE(drive({"move " + std::to_string(sourceX) + " " + std::to_string(sourceY), "press", "glide 12 0 2"}));
+    ASSERT_TRUE(source.expect("drag"));
+    const int atX = 640, atY = 700;
+    ASSERT_TRUE(drive({"glide " + std::to_string(atX - sourceX - 12) + " " + std::to_string(atY - sourceY) + " 30"}));
+
+    ASSERT_TRUE(drive({"down Shift_L", "pause 300"}));
+    const auto first = menuShown(app);
+    ASSERT_TRUE(first) << "Shift held during the drag opened nothing";
+    std::printf("fan on screen %.1f ms after the trigger\n", first->ms);
+    RecordProperty("fan_ms", std::to_string(first->ms));
+    EXPECT_LT(first->ms, 50);
+    // At the pointer: the first card stands up and to the left of it.
+    EXPECT_LT(first->cardX, atX);
+    EXPECT_LT(first->cardY, atY);
+    EXPECT_GT(first->cardY, atY - 450);
+    ASSERT_TRUE(drive({"up Shift_L"}));
+    ASSERT_TRUE(until(app, "menu fechado")) << "releasing Shift left the fan open";
+
+    ASSERT_TRUE(drive({"down Shift_L", "pause 300"}));
+    const auto again = menuShown(app);
+    ASSERT_TRUE(again);
+    ASSERT_TRUE(drive({"glide " + std::to_string(again->cardX - atX) + " " + std::to_string(again->cardY - atY) + " 20",
+        "pause 150", "glide 2 2 2", "pause 150", "glide -2 -2 2", "pause 150", "release"}));
+    ASSERT_TRUE(source.expect("dropped"));
+    ASSERT_TRUE(until(app, "qualidade na tela")) << "the drop on JPG did not ask for a quality";
+    // The quality cards stay while Shift goes up; "3" takes the third level.
+    ASSERT_TRUE(drive({"up Shift_L", "pause 100", "down 3", "up 3"}));
+    const auto done = until(app, "concluído ");
+    ASSERT_TRUE(done) << "no job finished";
+    EXPECT_EQ(*done, (dir / "foto.jpg").string() + " no painel");
+    EXPECT_TRUE(fs::exists(dir / "foto.jpg"));
+
+    // A second start with a file hands it to the first and leaves at once.
+    const auto second = runProgram(BRIVLON_BINARY, {photo.string()}, 30, env);
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(until(app, "aberto "), photo.string());
+}

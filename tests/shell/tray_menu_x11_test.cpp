@@ -1,0 +1,162 @@
+// The tray program in this process on a private X server: its menu, opened, follows jobs that
+// finish, fail or are cancelled while it stays open; the window manager's word that another
+// application is active or another workspace is shown reaches the cards. Run through
+// support/with-x.
+#include "core/jobs/job_store.h"
+#include "platform/workspace_watch.h"
+#include "shell/app_delegate.h"
+#include "shell/status_menu.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProcess>
+
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+namespace {
+
+QAction* row(QMenu* menu, int index) { return menu->actions().at(index); }
+
+void settle(int ms = 100)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Asks the window manager for another workspace, as a pager does.
+void showDesktop(uint32_t desktop)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_NET_CURRENT_DESKTOP";
+    auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = root;
+    event.type = atom->atom;
+    event.data.data32[0] = desktop;
+    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+        reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    free(atom);
+    xcb_disconnect(connection);
+}
+
+}
+
+TEST(TrayMenu, OpenRowsFollowTheirJobs)
+{
+    auto& store = JobStore::shared();
+    const auto failing = store.add("a.mov", "MP4");
+    const auto cancelled = store.add("b.mov", "MP4");
+    const auto finishing = store.add("c.mov", "MP4");
+    for (const auto& id : {failing, cancelled, finishing})
+        store.markStarted(id);
+    store.setProgress(finishing, 0.5);
+
+    AppDelegate app;
+    app.applicationDidFinishLaunching();
+    QMenu* menu = app.statusMenu();
+    menu->popup(QPoint(200, 200));
+    settle();
+    ASSERT_TRUE(menu->isVisible());
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "c.mov → MP4   50%");
+    ASSERT_NE(row(menu, 0)->menu(), nullptr);
+    EXPECT_EQ(row(menu, 4)->text().toStdString(), "Cancelar tudo");
+
+    store.finish(finishing, Job::State::done("/tmp/c.mp4"));
+    store.cancel(cancelled);
+    store.finish(failing, Job::State::failed("não deu"));
+    settle();
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "c.mov → MP4   ✓");
+    EXPECT_EQ(row(menu, 1)->text().toStdString(), "b.mov → MP4   cancelado");
+    EXPECT_EQ(row(menu, 2)->text().toStdString(), "a.mov → MP4   falhou");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(row(menu, i)->menu(), nullptr) << "a stopped job keeps no \"Cancelar\"";
+    EXPECT_EQ(row(menu, 4)->text().toStdString(), "Cancelar tudo") << "rows stay until the menu opens again";
+
+    // Cleared while open: the rows keep their last words, and nothing breaks after the close.
+    store.clearFinished();
+    menu->hide();
+    store.add("d.mov", "MP4");
+    settle();
+    menu->popup(QPoint(200, 200));
+    settle();
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "d.mov → MP4   na fila");
+    menu->hide();
+    store.cancelAll();
+}
+
+TEST(WorkspaceWatch, AnotherApplicationOrWorkspaceIsNews)
+{
+    int news = 0;
+    WorkspaceWatch watch([&] {
+        ++news;
+    });
+    QWidget own;
+    own.setWindowTitle("own");
+    own.show();
+    own.activateWindow();
+    settle(400);
+    EXPECT_EQ(news, 0) << "this program's own window becoming active is no news";
+
+    QProcess other;
+    other.start(DRAG_SOURCE, {"/tmp/x.png"});
+    ASSERT_TRUE(waitFor([&] {
+        return other.canReadLine();
+    }));
+    EXPECT_TRUE(waitFor([&] {
+        return news > 0;
+    })) << "the drag source's window became active unnoticed";
+
+    // A window manager busy with the new window may drop a request: ask again until it acts.
+    const int before = news;
+    QElapsedTimer asked;
+    EXPECT_TRUE(waitFor([&] {
+        if (!asked.isValid() || asked.elapsed() > 1000) {
+            showDesktop(1);
+            asked.start();
+        }
+        return news > before;
+    }));
+    showDesktop(0);
+    other.kill();
+    other.waitForFinished();
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    char pattern[] = "/tmp/brivlon-test-XXXXXX";
+    const std::filesystem::path home = mkdtemp(pattern);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // Kept for the whole process, as the program keeps it: shared windows outlive main().
+    new QApplication(argc, argv);
+    const int result = RUN_ALL_TESTS();
+    std::filesystem::remove_all(home);
+    return result;
+}
