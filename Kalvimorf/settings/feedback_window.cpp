@@ -5,11 +5,13 @@
 #include "settings/controls.h"
 #include "settings/feedback.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -95,6 +97,13 @@ void FeedbackWindow::refresh()
 
 void FeedbackWindow::present()
 {
+    // Centred on the screen the first time; later it comes back where the user left it.
+    if (!placed_) {
+        placed_ = true;
+        adjustSize();
+        if (auto* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
     show();
     raise();
     activateWindow();

@@ -35,4 +35,5 @@ private:
     Switch* diagnostics_;
     QLabel* status_;
     QPushButton* send_;
+    bool placed_ = false;
 };
