@@ -4,6 +4,7 @@
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
 #include "headless_conversion.h"
+#include "headless_trim.h"
 #include "headless_tool.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
@@ -12,6 +13,7 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "scenarios.h"
+#include "trim_modes.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
 #include "shell/desktop_entry.h"
@@ -80,13 +82,13 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheel},
-        notYet("--trim", 7),
-        notYet("--play-test", 5),
+        {"--trim", 7, nullptr, HeadlessTrim::run},
+        {"--play-test", 5, nullptr, TrimModes::playTest},
         {"--hud-test", 4, nullptr, Scenarios::hudTest},
         {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},
         {"--wheel-cycle-test", 2, nullptr, Scenarios::wheelCycleTest},
         {"--cancel-test", 4, nullptr, Scenarios::cancelTest},
-        notYet("--render-trim", 4),
+        {"--render-trim", 4, nullptr, TrimModes::renderTrim},
     };
     return rows;
 }
@@ -132,6 +134,7 @@ void makeApplication(bool headless)
         ActionChooser::installDialogs();
         DesktopTheme::install();
         OfficeNotices::install();
+        TrimModes::installLook();
     }
 }
 

@@ -296,4 +296,26 @@ TEST(CardFanX11, ADropOnRotateWritesTheTurnedPicture)
     EXPECT_EQ(runProgram("/usr/bin/vipsheader", {"-f", "height", output.string()}).out, "30\n");
 }
 
+TEST(CardFanX11, ADropOnTrimOpensTheEditor)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const auto clip = dir / "clipe.mp4";
+    ASSERT_TRUE(makeMedia(clip, "testsrc=duration=2:size=160x120"));
+    Child fan(TOOL_DROP_PROBE, {clip.string(), "APARAR"});
+    const auto fanReady = fan.nextLine();
+    ASSERT_TRUE(fanReady) << "the fan never showed";
+    Point card, source;
+    std::string word;
+    std::istringstream(*fanReady) >> word >> card.x >> card.y;
+    ASSERT_EQ(word, "ready") << *fanReady;
+    Child drag(DRAG_SOURCE, {"--action", clip.string()});
+    const auto dragReady = drag.nextLine();
+    ASSERT_TRUE(dragReady) << "the drag source never showed";
+    std::istringstream(*dragReady) >> word >> source.x >> source.y;
+    Child driver(XTEST_DRIVER);
+    EXPECT_TRUE(dropFiles(driver, drag, source, card, "copy"));
+    EXPECT_TRUE(fan.expect("window Aparar"));
+}
+
 }

@@ -96,9 +96,9 @@ Streams probe(const fs::path& media)
         return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments
-        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of",
-            "default=nw=1", pathArgument(media)};
+    command.arguments = {"-v", "error", "-show_entries",
+        "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of", "default=nw=1",
+        pathArgument(media)};
     Process::Result result;
     try {
         result = Process::run(command, {}, [](std::string_view) {});
@@ -133,6 +133,20 @@ Streams probe(const fs::path& media)
 }
 
 std::optional<double> duration(const fs::path& media) { return probe(media).duration; }
+
+std::string concatList(const std::vector<fs::path>& files)
+{
+    std::string list;
+    for (const auto& file : files) {
+        if (!list.empty())
+            list += '\n';
+        list += "file '";
+        for (char c : FFmpeg::pathArgument(file))
+            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        list += "'";
+    }
+    return list;
+}
 
 const std::vector<std::string>& prefix()
 {

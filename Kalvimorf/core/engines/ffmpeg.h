@@ -36,6 +36,9 @@ std::optional<double> duration(const std::filesystem::path& media);
 // "name:rest" as a protocol and a leading "-" as an option.
 std::string pathArgument(const std::filesystem::path& path);
 
+// The concat demuxer's list of `files`, one "file '<path>'" line each, quotes in paths escaped.
+std::string concatList(const std::vector<std::filesystem::path>& files);
+
 // What every ffmpeg run starts with: errors only on standard error, key=value progress records
 // on standard output, no standard input, and never overwrite an existing output ("-n").
 const std::vector<std::string>& prefix();
