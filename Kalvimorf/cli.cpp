@@ -69,8 +69,8 @@ const std::vector<Row>& table()
             },
             RenderModes::wheelAnimation},
         {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
-        notYet("--diagnostics", 2),
-        notYet("--check-updates", 2),
+        {"--diagnostics", 2, nullptr, MaintenanceModes::diagnostics},
+        {"--check-updates", 2, nullptr, MaintenanceModes::checkUpdates},
         {"--export-chime", 3, nullptr,
             [] {
                 exitNow(ExportChime::run(args));
