@@ -226,3 +226,10 @@ void QtPreviewPlayers::checkPlayable(
     waiting.push_back({file, context, std::move(answer)});
     checkNext();
 }
+
+// The module's one entry: the players of the whole run.
+extern "C" __attribute__((visibility("default"))) PreviewPlayers* brivlonPreviewPlayers()
+{
+    static QtPreviewPlayers players;
+    return &players;
+}

@@ -2,7 +2,6 @@ target_sources(kalvimorf_trim PRIVATE
   trim/clip_editor.cpp
   trim/clip_list.cpp
   trim/preview_player.cpp
-  trim/qt_preview_player.cpp
   trim/segments_bar.cpp
   trim/time_text.cpp
   trim/timeline_bar.cpp
