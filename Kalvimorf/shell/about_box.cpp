@@ -2,6 +2,7 @@
 
 #include "menus/drawing_kit.h"
 #include "menus/status_icon.h"
+#include "settings/updates.h"
 #include "shell/view_look.h"
 
 #include <QMessageBox>
@@ -14,8 +15,6 @@ namespace {
 QPointer<QMessageBox> box;
 
 }
-
-QString displayVersion() { return BRIVLON_VERSION; }
 
 QString credits() { return "Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."; }
 
@@ -30,7 +29,7 @@ void show()
         box->setFont(Draw::font(13));
         box->setTextFormat(Qt::RichText);
         const QString name = "<p align=center style=\"font-family: Inter; font-size: 13pt\"><b>Brivlon</b><br>"
-            + displayVersion().toHtmlEscaped() + "</p>";
+            + Updates::displayVersion().toHtmlEscaped() + "</p>";
         const auto secondary = ViewColors::current(box).secondary;
         const QString colour = QString("rgba(%1, %2, %3, %4)")
                                    .arg(secondary.red())

@@ -4,12 +4,11 @@
 
 class QMessageBox;
 
-// The About box: the program's name, its version and two lines on what it does. One box for
-// the whole program, whichever menu asks for it; a second request brings the same box forward.
+// The About box: the program's name, its version as the update checker shows it, and two lines
+// on what it does. One box for the whole program, whichever menu asks for it; a second request
+// brings the same box forward.
 namespace AboutBox {
 
-// The version as the user reads it, here and wherever else the program shows it.
-QString displayVersion();
 // The two lines under the version.
 QString credits();
 

@@ -15,6 +15,9 @@
 #include "menus/wheel_controller.h"
 #include "menus/wheel_window.h"
 #include "platform/workspace_watch.h"
+#include "settings/office_component.h"
+#include "settings/settings_window.h"
+#include "settings/updates.h"
 #include "shell/app_commands.h"
 #include "shell/app_model.h"
 #include "shell/hud_controller.h"
@@ -24,8 +27,10 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -181,6 +186,18 @@ QRectF AppDelegate::settingsFrame(QRectF frame, QRectF visible)
     return {x, y, width, height};
 }
 
+void AppDelegate::showSettings()
+{
+    auto& window = SettingsWindow::shared();
+    const bool first = !window.isVisible();
+    SettingsWindow::showWindow();
+    if (!first)
+        return;
+    auto* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        window.setGeometry(settingsFrame(window.geometry(), screen->availableGeometry()).toRect());
+}
+
 void AppDelegate::applicationDidFinishLaunching()
 {
     // The order matters: the drag monitor starts polling only once every callback and observer it
@@ -188,8 +205,9 @@ void AppDelegate::applicationDidFinishLaunching()
     configureLoginItemOnce();
     Theme::apply();
     setupStatusItem();
+    OfficeComponent::useInstaller();
     ComponentInstaller::shared().installIfNeeded();
-    startUpdateChecks();
+    Updates::shared().start();
     hud_ = std::make_unique<HudController>(JobStore::shared());
     wheel_ = std::make_unique<WheelController>();
     static_cast<WheelWindow&>(wheel_->host()).warmUp();
@@ -228,12 +246,6 @@ void AppDelegate::applicationDidFinishLaunching()
     trace("pronto");
 }
 
-void AppDelegate::startUpdateChecks()
-{
-    // The update checker's first check and its daily timer start here once it is part of the
-    // program.
-}
-
 void AppDelegate::traceProgress()
 {
     wheel_->onQualityShown = [] {
@@ -268,13 +280,6 @@ void AppDelegate::menuNeedsUpdate()
 {
     statusMenu_->clear();
     jobMenuItems_.clear();
-    // Commands another part of the program supplies run whatever it has set by now.
-    const auto command = [this](QAction* action, std::function<void()> AppCommands::Actions::*which) {
-        connect(action, &QAction::triggered, this, [which] {
-            if (const auto& run = AppCommands::shared().*which)
-                run();
-        });
-    };
     const std::function<void(QMenu*, const std::vector<StatusMenu::Item>&)> fill = [&](QMenu* menu, const auto& items) {
         for (const auto& item : items) {
             if (item.separator) {
@@ -318,14 +323,28 @@ void AppDelegate::menuNeedsUpdate()
                     MainWindow::shared().present();
                 });
                 break;
-            case StatusMenu::Action::reportProblem: command(action, &AppCommands::Actions::reportProblem); break;
-            case StatusMenu::Action::showSettings: command(action, &AppCommands::Actions::showSettings); break;
-            case StatusMenu::Action::checkForUpdates: command(action, &AppCommands::Actions::checkForUpdates); break;
+            case StatusMenu::Action::reportProblem:
+                connect(action, &QAction::triggered, this, AppCommands::openReport);
+                break;
+            case StatusMenu::Action::showSettings:
+                connect(action, &QAction::triggered, this, AppCommands::showSettings);
+                break;
+            case StatusMenu::Action::checkForUpdates:
+                connect(action, &QAction::triggered, this, AppCommands::checkForUpdatesNow);
+                break;
+            case StatusMenu::Action::downloadUpdate:
+                connect(action, &QAction::triggered, this, [] {
+                    Updates::shared().openDownload();
+                });
+                break;
             case StatusMenu::Action::quit: connect(action, &QAction::triggered, this, &AppDelegate::quit); break;
             }
         }
     };
-    fill(statusMenu_.get(), StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden)));
+    const auto& offer = Updates::shared().update();
+    fill(statusMenu_.get(),
+        StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden),
+            offer ? std::optional(offer->versao.toStdString()) : std::nullopt));
 }
 
 void AppDelegate::updateStatusItem(const std::vector<Job>& jobs)

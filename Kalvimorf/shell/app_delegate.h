@@ -42,6 +42,8 @@ public:
     // Ends the program; the one place "Sair do Brivlon" goes through.
     static void quit();
 
+    // Shows the settings window, placed on its screen by settingsFrame when it was hidden.
+    static void showSettings();
     // Where the settings window goes on a screen's visible area: a window smaller than 520 × 380
     // becomes 540 × 600, it shrinks to leave 10 points on each side, and it is pushed in from the
     // left and the bottom, then from the right and the top, which win.
@@ -59,7 +61,6 @@ public:
 
 private:
     void setupStatusItem();
-    void startUpdateChecks();
     void traceProgress();
     void menuNeedsUpdate();
     void updateStatusItem(const std::vector<Job>& jobs);

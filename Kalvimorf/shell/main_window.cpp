@@ -24,10 +24,9 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
         present();
     };
     actions.showAbout = AboutBox::show;
-    const auto& commands = AppCommands::shared();
-    actions.showSettings = commands.showSettings;
-    actions.checkForUpdates = commands.checkForUpdates;
-    actions.reportProblem = commands.reportProblem;
+    actions.showSettings = AppCommands::showSettings;
+    actions.checkForUpdates = AppCommands::checkForUpdatesNow;
+    actions.reportProblem = AppCommands::openReport;
     actions.quit = AppLifecycle::quit;
     MainMenu::build(*menuBar(), *this, actions);
     // The content has its own size; the window is exactly that plus its menu bar.

@@ -1,5 +1,7 @@
 #include "shell/status_menu.h"
 
+#include "shell/app_commands.h"
+
 #include <algorithm>
 
 namespace StatusMenu {
@@ -54,9 +56,13 @@ std::string menuTitle(const Job& job)
     return title;
 }
 
-std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const AppCommands::Actions& commands)
+std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std::optional<std::string>& offered)
 {
     std::vector<Item> menu;
+    if (offered) {
+        menu.push_back(item("Nova versão " + *offered + " disponível — baixar", Action::downloadUpdate));
+        menu.push_back(separator());
+    }
     if (jobs.empty()) {
         menu.push_back(item("Nada em andamento", Action::none, {}, false));
     } else {
@@ -82,8 +88,8 @@ std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const AppC
         item(hudHidden ? "Mostrar painel de progresso" : "Ocultar painel de progresso", Action::toggleHud, "p"));
     menu.push_back(separator());
     menu.push_back(item(AppCommands::openWindow, Action::showWindow, "o"));
-    menu.push_back(item(AppCommands::reportProblem, Action::reportProblem, {}, bool(commands.reportProblem)));
-    menu.push_back(item(AppCommands::settings, Action::showSettings, ",", bool(commands.showSettings)));
+    menu.push_back(item(AppCommands::reportProblem, Action::reportProblem));
+    menu.push_back(item(AppCommands::settings, Action::showSettings, ","));
     menu.push_back(separator());
     menu.push_back(item(AppCommands::quit, Action::quit, "q"));
     return menu;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/jobs/job.h"
-#include "shell/app_commands.h"
 
 #include <optional>
 #include <string>
@@ -21,6 +20,7 @@ enum class Action {
     reportProblem,
     showSettings,
     checkForUpdates,
+    downloadUpdate,
     quit,
 };
 
@@ -38,10 +38,9 @@ struct Item {
 // "✓", "falhou", "cancelado", "na fila", the whole per cent, or "…".
 std::string menuTitle(const Job& job);
 
-// Newest first, at most 8 jobs; "Cancelar tudo" from two running jobs of the whole list. The
-// settings and the problem report are enabled once `commands` has their actions.
-std::vector<Item> items(
-    const std::vector<Job>& jobs, bool hudHidden, const AppCommands::Actions& commands = AppCommands::shared());
+// Newest first, at most 8 jobs; "Cancelar tudo" from two running jobs of the whole list. An
+// offered update (its version) comes first.
+std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std::optional<std::string>& offered = {});
 
 // What the tray shows while jobs run: their number and mean progress (" 2 · 37%"); empty when
 // idle. The tooltip reads "Brivlon" then.

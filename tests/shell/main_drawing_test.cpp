@@ -1,5 +1,6 @@
 // The painted parts of the main window at fixed states, and its menu bar.
 
+#include "settings/updates.h"
 #include "shell/about_box.h"
 #include "shell/drop_zone.h"
 #include "shell/format_grid.h"
@@ -111,7 +112,7 @@ TEST(MainWindowDrawing, ATileLightsUnderThePointerAndShrinksWhenPressed)
     EXPECT_EQ(pressed.pixelColor(QPoint(12, 37)), paper);
 }
 
-TEST(MainWindowMenus, LaterPartsWaitDisabledAndClosingOnlyHides)
+TEST(MainWindowMenus, EveryItemIsLiveAndClosingOnlyHides)
 {
     auto& window = MainWindow::shared();
     auto& bar = *window.menuBar();
@@ -119,10 +120,11 @@ TEST(MainWindowMenus, LaterPartsWaitDisabledAndClosingOnlyHides)
     for (auto* action : bar.actions())
         titles << action->text();
     EXPECT_EQ(titles, QStringList({"Brivlon", "Arquivo", "Editar", "Janela", "Ajuda"}));
-    for (const char* later : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"}) {
-        ASSERT_TRUE(find(bar, later)) << later;
-        EXPECT_FALSE(find(bar, later)->isEnabled()) << later;
+    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"}) {
+        ASSERT_TRUE(find(bar, item)) << item;
+        EXPECT_TRUE(find(bar, item)->isEnabled()) << item;
     }
+    EXPECT_EQ(find(bar, "Ajustes…")->shortcut(), QKeySequence("Ctrl+,"));
     auto* open = find(bar, "Abrir Brivlon");
     ASSERT_TRUE(open);
     EXPECT_EQ(open->shortcut(), QKeySequence("Ctrl+N"));
@@ -142,8 +144,8 @@ TEST(MainWindowMenus, AboutIsOneBoxWithTheVersionAndTheTwoLines)
     ASSERT_TRUE(box);
     const QString text = QTextDocumentFragment::fromHtml(box->text()).toPlainText();
     EXPECT_TRUE(text.contains("Brivlon"));
-    EXPECT_TRUE(text.contains(AboutBox::displayVersion()));
-    EXPECT_FALSE(AboutBox::displayVersion().isEmpty());
+    EXPECT_TRUE(text.contains(Updates::displayVersion()));
+    EXPECT_FALSE(Updates::displayVersion().isEmpty());
     EXPECT_TRUE(text.contains("Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."))
         << text.toStdString();
     about->trigger();

@@ -50,8 +50,9 @@ TEST(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
     ::chmod(runtime.path().c_str(), 0700);
     const auto photo = dir / "foto.png";
     ASSERT_TRUE(makeMedia(photo, "testsrc=size=320x240", {"-frames:v", "1"}));
-    const std::vector<std::pair<std::string, std::string>> env{
-        {"BRIVLON_TRACE", "1"}, {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"}};
+    const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_TRACE", "1"},
+        {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"},
+        {"BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json"}};
 
     // The program first: with no tray host here it opens its main window, which must not cover
     // the drag source.

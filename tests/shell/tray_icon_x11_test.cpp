@@ -57,6 +57,7 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHost)
     environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
     environment.insert("BRIVLON_TRACE", "1");
     environment.insert("BRIVLON_FORCE_OFFLINE", "1");
+    environment.insert("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json");
     app.setProcessEnvironment(environment);
     app.start(BRIVLON_BINARY, {});
     // This process answers the program's questions on the bus meanwhile, so it never blocks.

@@ -192,8 +192,9 @@ int main(int argc, char** argv)
     setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
     setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    // Start-up asks for the office component; a test never downloads it.
+    // Start-up asks for the office component and checks for updates; a test never goes out.
     setenv("BRIVLON_FORCE_OFFLINE", "1", 1);
+    setenv("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json", 1);
     // Kept for the whole process, as the program keeps it: shared windows outlive main().
     new QApplication(argc, argv);
     const int result = RUN_ALL_TESTS();
