@@ -1,7 +1,8 @@
 // A drag source as a file manager is one: a window whose left half drags the files named on the
 // command line and whose right half drags only text. A real QDrag starts once the pointer has
 // moved the platform's drag distance with the button down.
-// Prints "ready <files x> <files y> <text x> <text y>" (global centres of the halves) once shown,
+// Prints "ready <files x> <files y> <text x> <text y>" (global centres of the halves) once shown
+// where the window manager put it,
 // "drag" as a drag starts and "dropped" when it is over; with --action first, "dropped" and the
 // action the target took (copy, move, link, none).
 
@@ -9,8 +10,10 @@
 #include <QDrag>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
 #include <string>
@@ -25,21 +28,30 @@ public:
     {
         setFixedSize(400, 200);
         setWindowTitle("drag source");
+        placed_.setInterval(20);
+        QObject::connect(&placed_, &QTimer::timeout, this, [this] {
+            announceOncePlaced();
+        });
+        placed_.start();
     }
+
+private:
+    // On a loaded machine the first paint can come before the window manager has framed and
+    // moved the window: points taken then miss it. Framed, it stays where it is.
+    void announceOncePlaced()
+    {
+        if (!windowHandle() || !windowHandle()->isExposed() || frameGeometry() == geometry())
+            return;
+        placed_.stop();
+        const auto files = mapToGlobal(QPoint(width() / 4, height() / 2));
+        const auto text = mapToGlobal(QPoint(width() * 3 / 4, height() / 2));
+        std::printf("ready %d %d %d %d\n", files.x(), files.y(), text.x(), text.y());
+        std::fflush(stdout);
+    }
+
+    QTimer placed_;
 
 protected:
-    // The first paint comes once the window is mapped where the window manager put it.
-    void paintEvent(QPaintEvent* event) override
-    {
-        if (!announced_) {
-            announced_ = true;
-            const auto files = mapToGlobal(QPoint(width() / 4, height() / 2));
-            const auto text = mapToGlobal(QPoint(width() * 3 / 4, height() / 2));
-            std::printf("ready %d %d %d %d\n", files.x(), files.y(), text.x(), text.y());
-        }
-        QWidget::paintEvent(event);
-    }
-
     void mousePressEvent(QMouseEvent* event) override
     {
         if (event->button() == Qt::LeftButton)
@@ -82,7 +94,6 @@ private:
     QList<QUrl> urls_;
     QPoint start_;
     bool dragging_ = false;
-    bool announced_ = false;
 };
 
 }
