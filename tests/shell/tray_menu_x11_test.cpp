@@ -43,8 +43,9 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000)
     return done();
 }
 
-// Asks the window manager for another workspace, as a pager does.
-void showDesktop(uint32_t desktop)
+// Asks the window manager for another workspace, as a pager does; with `asWindowManager`, writes
+// the root window's property itself, as the window manager does once it has switched.
+void showDesktop(uint32_t desktop, bool asWindowManager = false)
 {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
@@ -56,8 +57,11 @@ void showDesktop(uint32_t desktop)
     event.window = root;
     event.type = atom->atom;
     event.data.data32[0] = desktop;
-    xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-        reinterpret_cast<const char*>(&event));
+    if (asWindowManager)
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &desktop);
+    else
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+            reinterpret_cast<const char*>(&event));
     xcb_flush(connection);
     free(atom);
     xcb_disconnect(connection);
@@ -163,14 +167,15 @@ TEST(WorkspaceWatch, AnotherApplicationOrWorkspaceIsNews)
         return news > 0;
     })) << "the drag source's window became active unnoticed";
 
-    // A window manager busy with the new window may leave requests unanswered for seconds (openbox
-    // here, one time in four): ask again often until it acts.
+    // Openbox on a loaded machine leaves such requests unanswered at times, once for the whole
+    // test's 20 seconds: asked again often, and after 3 seconds its word is written for it.
     const int before = news;
-    QElapsedTimer asked;
+    QElapsedTimer asked, since;
+    since.start();
     EXPECT_TRUE(waitFor(
         [&] {
             if (!asked.isValid() || asked.elapsed() > 200) {
-                showDesktop(1);
+                showDesktop(1, since.elapsed() > 3000);
                 asked.start();
             }
             return news > before;
