@@ -12,6 +12,7 @@
 #include <csignal>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -64,9 +65,14 @@ TEST(SettingsX11, ANormalStartAsksTheManifestAboutEightSecondsIn)
 {
     LoopbackServer server(LoopbackServer::json(R"({"versoes": []})"));
     const auto url = "BRIVLON_UPDATES_URL=" + server.url();
-    std::vector<std::string> environment{url};
+    // A runtime folder of its own: with the shared one, a tray program that another test run on
+    // this machine started would take this start's "show yourself", and this one would leave.
+    TestSupport::TempDir runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    std::vector<std::string> environment{url, "XDG_RUNTIME_DIR=" + runtime.path().string()};
     for (char** entry = environ; *entry; ++entry)
-        if (std::string_view(*entry).rfind("BRIVLON_UPDATES_URL=", 0) != 0)
+        if (std::string_view(*entry).rfind("BRIVLON_UPDATES_URL=", 0) != 0
+            && std::string_view(*entry).rfind("XDG_RUNTIME_DIR=", 0) != 0)
             environment.emplace_back(*entry);
     std::vector<char*> envp;
     for (auto& entry : environment)
