@@ -142,7 +142,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             props.bare = true;
             quality = 0.95;
         } else if (tool == Tool::imgBlurFaces) {
-            image = FaceBlur::blurFaces(image);
+            image = FaceBlur::blurFaces(image, FaceBlur::detect, picture.jpegFile);
         } else {
             throw ConversionError::unsupported();
         }
