@@ -88,16 +88,17 @@ std::optional<std::string> locate(const std::string& name, const fs::path& resou
 
 std::optional<std::string> locate(const std::string& name) { return locate(name, AppPaths::resources()); }
 
-Streams probe(const fs::path& media)
+Streams probe(const fs::path& media, bool cancellable)
 {
     auto ffprobe = locate("ffprobe");
     if (!ffprobe)
         return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of", "default=nw=1",
-        pathArgument(media)};
+    command.arguments
+        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of",
+            "default=nw=1", pathArgument(media)};
+    command.cancellable = cancellable;
     Process::Result result;
     try {
         result = Process::run(command, {}, [](std::string_view) {});
@@ -131,7 +132,7 @@ Streams probe(const fs::path& media)
     return streams;
 }
 
-std::optional<double> duration(const fs::path& media) { return probe(media).duration; }
+std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
 
 const std::vector<std::string>& prefix()
 {

@@ -22,7 +22,8 @@ std::optional<std::string> locate(const std::string& name, const std::filesystem
 
 // What ffprobe finds in a file: the duration in seconds (none when it prints no number) and
 // whether an audio stream and a video stream other than cover art are there. Nothing at all
-// when ffprobe is missing or fails. Blocks until ffprobe exits.
+// when ffprobe is missing or fails. Blocks until ffprobe exits; a `cancellable` probe ends
+// early when the current task is cancelled, and throws CancellationError.
 struct Streams {
     std::optional<double> duration;
     bool audio = false;
@@ -30,8 +31,8 @@ struct Streams {
     // Of the first audio stream.
     std::optional<int> sampleRate;
 };
-Streams probe(const std::filesystem::path& media);
-std::optional<double> duration(const std::filesystem::path& media);
+Streams probe(const std::filesystem::path& media, bool cancellable = false);
+std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.

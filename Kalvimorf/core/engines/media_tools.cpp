@@ -5,7 +5,6 @@
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
-#include "core/engines/tool_engines.h"
 
 #include <QUuid>
 
@@ -117,24 +116,37 @@ std::shared_future<std::optional<double>> known(std::optional<double> seconds)
 }
 
 // The files' total duration less `skipped` seconds, for progress, found by probes that run while
-// ffmpeg already works (a job whose ffmpeg ends first waits for them at its end, which is still
-// sooner than probing first).
-std::shared_future<std::optional<double>> durationBeside(const std::vector<fs::path>& files, double skipped)
-{
-    return std::async(std::launch::async, [files, skipped]() -> std::optional<double> {
-        std::optional<double> total;
-        try {
-            for (const auto& file : files)
-                if (auto seconds = FFmpeg::duration(file))
-                    total = total.value_or(0) + *seconds;
-        } catch (const std::exception&) {
-            return std::nullopt;
-        }
-        if (total)
-            *total -= skipped;
-        return total;
-    }).share();
-}
+// ffmpeg already works. A job done before its probes stops them.
+class DurationBeside {
+public:
+    DurationBeside(std::vector<fs::path> files, double skipped)
+    {
+        auto context = Task::newJob();
+        stop_ = context.cancel;
+        value = std::async(std::launch::async, [files = std::move(files), skipped, context]() -> std::optional<double> {
+            Task::Binder binder(context);
+            std::optional<double> total;
+            try {
+                for (const auto& file : files)
+                    if (auto seconds = FFmpeg::duration(file, true))
+                        total = total.value_or(0) + *seconds;
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+            if (total)
+                *total -= skipped;
+            return total;
+        }).share();
+    }
+    ~DurationBeside() { stop_->cancel(); }
+    DurationBeside(const DurationBeside&) = delete;
+    DurationBeside& operator=(const DurationBeside&) = delete;
+
+    std::shared_future<std::optional<double>> value;
+
+private:
+    std::shared_ptr<Task::CancelToken> stop_;
+};
 
 }
 
@@ -222,14 +234,17 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
 
     // Only progress needs the duration; unless it is already known, the probe runs beside ffmpeg.
     std::shared_future<std::optional<double>> duration;
+    std::optional<DurationBeside> probing;
     const auto end = readTime(params.end);
-    if (tool == Tool::audNormalize)
+    if (tool == Tool::audNormalize) {
         duration = known(streams.duration);
-    else if (trimming && end)
+    } else if (trimming && end) {
         duration = known(*end - readTime(params.start).value_or(0));
-    else if (progress)
-        duration = durationBeside({source}, trimming ? readTime(params.start).value_or(0) : 0);
-    const auto preferred = ToolEngines::preferredOutput(source, tool, ext);
+    } else if (progress) {
+        probing.emplace(std::vector{source}, trimming ? readTime(params.start).value_or(0) : 0);
+        duration = probing->value;
+    }
+    const auto preferred = Tools::preferredOutput(source, tool, ext);
     // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
     FileSafety::NewFile output(preferred.parent_path());
     FFmpeg::run(list, output, muxer, duration, progress);
@@ -268,11 +283,14 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     FileSafety::writeNew(listPath, concatList(sorted));
 
     std::shared_future<std::optional<double>> total;
-    if (progress)
-        total = durationBeside(sorted, 0);
+    std::optional<DurationBeside> probing;
+    if (progress) {
+        probing.emplace(sorted, 0);
+        total = probing->value;
+    }
 
     const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
-    const auto preferred = ToolEngines::preferredOutput(first, tool, ext);
+    const auto preferred = Tools::preferredOutput(first, tool, ext);
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
         return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
     });

@@ -8,6 +8,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/image_tools.cpp
   core/engines/media_engine.cpp
   core/engines/media_tools.cpp
+  core/engines/pdf_compress.cpp
   core/engines/pdf_engine.cpp
   core/engines/pdf_tools.cpp
   core/engines/tool_engines.cpp
