@@ -1,9 +1,11 @@
 #include "cli.h"
 
+#include "core/base/file_safety.h"
 #include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
 #include "headless_conversion.h"
+#include "headless_trim.h"
 #include "headless_tool.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
@@ -12,6 +14,7 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "scenarios.h"
+#include "trim_modes.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
 #include "shell/desktop_entry.h"
@@ -39,6 +42,8 @@ namespace {
 int appArgc = 1;
 char* appArgv[2] = {nullptr, nullptr};
 std::string programName;
+// The runtime folder a headless run made for itself, removed when it ends.
+std::string privateRuntime;
 
 // Rows whose modes are not part of this build yet: they never win, exactly like a row whose
 // check fails.
@@ -64,8 +69,8 @@ const std::vector<Row>& table()
             },
             RenderModes::wheelAnimation},
         {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
-        notYet("--diagnostics", 2),
-        notYet("--check-updates", 2),
+        {"--diagnostics", 2, nullptr, MaintenanceModes::diagnostics},
+        {"--check-updates", 2, nullptr, MaintenanceModes::checkUpdates},
         {"--export-chime", 3, nullptr,
             [] {
                 exitNow(ExportChime::run(args));
@@ -80,13 +85,13 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheel},
-        notYet("--trim", 7),
-        notYet("--play-test", 5),
+        {"--trim", 7, nullptr, HeadlessTrim::run},
+        {"--play-test", 5, nullptr, TrimModes::playTest},
         {"--hud-test", 4, nullptr, Scenarios::hudTest},
         {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},
         {"--wheel-cycle-test", 2, nullptr, Scenarios::wheelCycleTest},
         {"--cancel-test", 4, nullptr, Scenarios::cancelTest},
-        notYet("--render-trim", 4),
+        {"--render-trim", 4, nullptr, TrimModes::renderTrim},
     };
     return rows;
 }
@@ -112,6 +117,15 @@ void makeApplication(bool headless)
         return;
     if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Without a session's runtime folder Qt makes "runtime-<user>" in the temporary folder
+        // and leaves it there after every run; a private one goes with the run.
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+            auto pattern = (std::filesystem::temp_directory_path() / "brivlon-runtime-XXXXXX").string();
+            if (::mkdtemp(pattern.data())) {
+                privateRuntime = pattern;
+                qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(pattern));
+            }
+        }
         // Standard error belongs to the mode's own messages ("erro: …"); Qt's chatter about the
         // session (a missing runtime folder and the like) would only bury them.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
@@ -132,6 +146,7 @@ void makeApplication(bool headless)
         ActionChooser::installDialogs();
         DesktopTheme::install();
         OfficeNotices::install();
+        TrimModes::installLook();
     }
 }
 
@@ -177,6 +192,8 @@ int normalStart()
 
 void exitNow(int code)
 {
+    if (!privateRuntime.empty())
+        FileSafety::removeTree(privateRuntime);
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(code);

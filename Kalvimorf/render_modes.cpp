@@ -7,6 +7,7 @@
 #include "core/base/quality.h"
 #include "core/jobs/job_store.h"
 #include "core/state/media_clock.h"
+#include "core/state/settings_model.h"
 #include "menus/card_fan.h"
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
@@ -14,6 +15,8 @@
 #include "menus/status_icon.h"
 #include "menus/wheel_controller.h"
 #include "menus/wheel_view.h"
+#include "settings/settings_window.h"
+#include "settings/updates.h"
 #include "shell/app_model.h"
 #include "shell/hud_view.h"
 #include "shell/main_view.h"
@@ -25,6 +28,7 @@
 #include <QPainter>
 #include <QPalette>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fcntl.h>
@@ -256,6 +260,24 @@ void mainWindowView()
     writeOrFail(image, args[3]);
 }
 
+// The settings window at 540 × 600 on the page named by the fourth argument; a word that names
+// no page shows "Geral".
+void settingsView()
+{
+    const auto& args = Cli::args;
+    auto& model = SettingsModel::shared();
+    const auto& tabs = SettingsWindow::tabs();
+    const auto asked = args.size() >= 5 ? QString::fromStdString(args[4]) : QString();
+    model.setTab(std::find(tabs.begin(), tabs.end(), asked) != tabs.end() ? asked : tabs.front());
+    SettingsWindow window(model, Updates::shared());
+    window.resize(540, 600);
+    window.show();
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(window.palette().color(QPalette::Window));
+    window.render(&image);
+    writeOrFail(image, args[3]);
+}
+
 void hudView(const std::string& path)
 {
     Job running;
@@ -290,6 +312,8 @@ void view()
     const auto& args = Cli::args;
     if (args[2] == "hud")
         hudView(args[3]);
+    else if (args[2] == "settings")
+        settingsView();
     else
         mainWindowView();
     Cli::exitNow(0);

@@ -25,8 +25,9 @@ bool takesMode(size_t index);
 [[noreturn]] void quality();
 // --render-view view out.png [extra [file]]: a window's content at scale 1 in the appearance in
 // force. "hud" is the progress panel with two sample jobs, one converting and one done, 330 × 160
-// pixels; any view name not taken by another window gives the main window, in mode `extra` with
-// `file` selected.
+// pixels; "settings" the settings window, 540 × 600 pixels, on the page named by `extra`; any
+// view name not taken by another window gives the main window, in mode `extra` with `file`
+// selected.
 [[noreturn]] void view();
 // Whether the rows are taken: a mode word, an extension with a quality group.
 bool fanTaken();

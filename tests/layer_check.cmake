@@ -1,13 +1,10 @@
-# Fails when a file includes a header of a room above its own. The rooms, lowest first; a folder
-# not listed is a GUI room of its own at the top. Two rooms of the same rank may not include each
-# other either. Usage: cmake -DROOT=<source folder> -P layer_check.cmake
-set(rooms core/base core/state core/engines documents core/jobs platform "trim tools" menus settings shell)
+# Fails when a file includes a header of a room of the same or a higher rank. The rooms, lowest
+# first; a folder not listed is a GUI room at the top. Usage:
+# cmake -DROOT=<source folder> -P layer_check.cmake
+set(rooms core/base core/state core/engines documents core/jobs platform trim tools menus settings shell)
 set(rank 0)
-foreach(entry IN LISTS rooms)
-  string(REPLACE " " ";" names "${entry}")
-  foreach(name IN LISTS names)
-    set(rank_${name} ${rank})
-  endforeach()
+foreach(name IN LISTS rooms)
+  set(rank_${name} ${rank})
   math(EXPR rank "${rank} + 1")
 endforeach()
 set(top ${rank})

@@ -1,10 +1,12 @@
 #include "documents/archive_engine.h"
 
+#include "core/base/commands.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
-#include "core/base/commands.h"
 #include "core/base/task.h"
 #include "documents/zip_tools.h"
 
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -102,7 +105,8 @@ public:
     }
 
     // Runs the tool, looking at the disk every 50 ms and stopping the tool when it runs out of room.
-    void run(const std::string& tool, const std::vector<std::string>& arguments, int stdoutFd = -1)
+    // What the tool said is the caller's to judge; see requireSuccess().
+    Process::Result run(const std::string& tool, const std::vector<std::string>& arguments, int stdoutFd = -1)
     {
         auto context = Task::current();
         context.cancel = std::make_shared<Task::CancelToken>();
@@ -126,6 +130,7 @@ public:
         Process::Command command{tool, arguments};
         command.stdoutFd = stdoutFd;
         command.cancellable = true;
+        command.memoryLimit = ZipTools::archiverMemory;
         Process::Result result;
         std::exception_ptr failure;
         try {
@@ -143,9 +148,8 @@ public:
             throwNoRoom();
         if (failure)
             std::rethrow_exception(failure);
-        if (result.exitCode != 0)
-            throw ConversionError::ffmpeg(Process::lastErrorLine(result.err, tool));
         check();
+        return result;
     }
 
 private:
@@ -154,6 +158,36 @@ private:
     long long free_;
     long long used_ = 0;
 };
+
+// A tool that ended badly fails with the cause it named. One that died of a signal it was not
+// sent ran into its memory bound.
+void requireSuccess(const Process::Result& result, const std::string& tool)
+{
+    if (result.signaled)
+        throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+    if (result.exitCode != 0)
+        throw ErrorCauses::failure(result.err, tool, {.fallback = ErrorCauses::damaged});
+}
+
+// The entries the unpacker refused because they would land outside the folder ("../x", a hard
+// link to a file elsewhere). Nothing when any other error is among its lines: then the run failed.
+std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& errors)
+{
+    std::vector<std::string> skipped;
+    std::string_view rest = errors;
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('\n'), rest.size());
+        const auto line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (line.empty() || line.ends_with("Error exit delayed from previous errors.")
+            || line.starts_with("bsdtar: Removing leading"))
+            continue;
+        if (ErrorCauses::causeOf(line) != ErrorCauses::Cause::unsafeEntry)
+            return std::nullopt;
+        skipped.emplace_back(line);
+    }
+    return skipped;
+}
 
 // The bytes a copy of the tree takes, with a tar header's worth for each entry.
 long long treeSize(const fs::path& root)
@@ -241,10 +275,23 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
 // Unpacks as the user running the program, also as root: owners, set-id bits and permissions
 // from the archive are not restored, and nothing but regular files, folders and links that stay
 // inside is left (no devices, pipes or sockets, no links into the rest of the system).
+// Entries that would land outside the folder are skipped and named in the error log; the rest
+// is kept. An encrypted archive fails at once: the passphrase given is never the right one, so
+// the tool never asks for one.
 void unpack(const fs::path& archive, const fs::path& folder)
 {
-    SpaceWatch(folder).run(
-        bsdtar, {"--no-same-owner", "--no-same-permissions", "-xf", archive.string(), "-C", folder.string()});
+    const auto result = SpaceWatch(folder).run(bsdtar,
+        {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
+            folder.string()});
+    if (result.exitCode != 0 && !result.signaled) {
+        const auto skipped = onlyUnsafeSkipped(result.err);
+        if (!skipped || skipped->empty())
+            requireSuccess(result, bsdtar);
+        for (const auto& line : *skipped)
+            ErrorLog::add("Entrada ignorada em " + archive.filename().string() + ": " + line);
+    } else {
+        requireSuccess(result, bsdtar);
+    }
     std::vector<fs::path> links, others;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const auto status = it->symlink_status();
@@ -286,7 +333,8 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
             for (const auto& name : group.names)
                 arguments.push_back(ZipTools::literalName(name));
         }
-        Commands::run(tar, arguments, {.env = packEnv()});
+        Commands::run(tar, arguments,
+            {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory, .otherwise = ZipTools::cannotPack});
     } else {
         throw ConversionError::unsupported();
     }
@@ -310,7 +358,7 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
         FileSafety::throwErrno(source);
 
     lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
+    if (lzma_stream_decoder(&stream, ZipTools::archiverMemory, LZMA_CONCATENATED) != LZMA_OK)
         throw ConversionError::unreadable();
     struct End {
         lzma_stream* stream;
@@ -342,6 +390,10 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
         written += (long long)size;
         if (result == LZMA_STREAM_END)
             return;
+        if (result == LZMA_MEMLIMIT_ERROR || result == LZMA_MEM_ERROR)
+            throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+        if (result == LZMA_DATA_ERROR || result == LZMA_BUF_ERROR)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
         if (result != LZMA_OK)
             throw ConversionError::unreadable();
     }
@@ -354,8 +406,10 @@ fs::path decompress(const fs::path& source, const std::string& ext, const fs::pa
     SpaceWatch watch(folder);
     if (ext == "xz")
         decompressXZ(source, file.fd(), watch);
-    else
-        watch.run(ext == "gz" ? gzip : bzip2, {"-dc", source.string()}, file.fd());
+    else {
+        const auto& tool = ext == "gz" ? gzip : bzip2;
+        requireSuccess(watch.run(tool, {"-dc", source.string()}, file.fd()), tool);
+    }
     return file.publish(FileSafety::numberedNames(folder, base, ""));
 }
 
@@ -373,6 +427,21 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
         if (!fs::exists(fs::symlink_status(paths.back())))
             throw ConversionError::unreadable();
     }
+    // The archive is named after what the user chose, even a link.
+    const auto stem
+        = paths.size() == 1 ? paths.front().filename().string() : "Arquivos (" + std::to_string(paths.size()) + ")";
+    const auto folder = OutputPaths::directory(paths.front());
+    // A link the user chose stands for what it leads to: packed as a link, the archive would
+    // hold a path into this machine and none of the files. Links inside stay links.
+    for (auto& path : paths) {
+        std::error_code error;
+        if (fs::is_symlink(fs::symlink_status(path))) {
+            auto target = fs::canonical(path, error);
+            if (error)
+                throw ConversionError::unreadable();
+            path = std::move(target);
+        }
+    }
 
     // Every item is packed by its name from its own folder, so items from different folders
     // all land at the archive's top level.
@@ -382,9 +451,7 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
             groups.push_back({path.parent_path(), {}});
         groups.back().names.push_back(path.filename().string());
     }
-    const auto stem
-        = paths.size() == 1 ? paths.front().filename().string() : "Arquivos (" + std::to_string(paths.size()) + ")";
-    return packInto(groups, format, OutputPaths::directory(paths.front()), stem);
+    return packInto(groups, format, folder, stem);
 }
 
 fs::path extract(const fs::path& archive)
@@ -424,7 +491,9 @@ fs::path repack(const fs::path& archive, const OutputFormat& format)
     if (entries.empty())
         throw ConversionError::unreadable();
     const auto folder = OutputPaths::directory(source);
-    if (treeSize(temp.path()) > roomOn(folder))
+    // Only a plain tar is as large as what it holds; a compressed one that does not fit fails
+    // with the packer's full-disk error.
+    if (format.ext == "tar" && treeSize(temp.path()) > roomOn(folder))
         throwNoRoom();
     return packInto({{temp.path(), std::move(entries)}}, format, folder, baseName(source));
 }

@@ -1,8 +1,9 @@
 #include "documents/zip_tools.h"
 
-#include "core/base/conversion_error.h"
-#include "core/base/file_safety.h"
 #include "core/base/commands.h"
+#include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+#include "core/base/file_safety.h"
 
 #include <QStringDecoder>
 
@@ -151,20 +152,22 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
     for (const auto& name : names)
         arguments.push_back(literalName(name));
     arguments.insert(arguments.end(), {"-x", "*.DS_Store", "__MACOSX/*"});
-    Commands::run(zip, arguments, {.cwd = folder});
+    Commands::run(zip, arguments, {.cwd = folder, .memoryLimit = archiverMemory, .otherwise = cannotPack});
     markUtf8Names(folder / destination);
 }
 
 void packContents(const fs::path& destination, const fs::path& folder)
 {
-    Commands::run(zip, {"-X", "-r", "-q", destination.string(), "."}, {.cwd = folder});
+    Commands::run(zip, {"-X", "-r", "-q", destination.string(), "."},
+        {.cwd = folder, .memoryLimit = archiverMemory, .otherwise = ConversionError::writeFailed().what()});
     markUtf8Names(folder / destination);
 }
 
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry)
 {
     try {
-        auto bytes = Commands::run(unzip, {"-p", package.string(), escapedPattern(entry)});
+        auto bytes
+            = Commands::run(unzip, {"-p", package.string(), escapedPattern(entry)}, {.memoryLimit = archiverMemory});
         if (bytes.empty())
             return std::nullopt;
         return bytes;
@@ -177,7 +180,8 @@ std::optional<std::string> readEntry(const fs::path& package, const std::string&
 
 void unpack(const fs::path& package, const fs::path& target)
 {
-    Commands::run(unzip, {"-q", "-o", package.string(), "-d", target.string()});
+    Commands::run(unzip, {"-q", "-o", package.string(), "-d", target.string()},
+        {.memoryLimit = archiverMemory, .otherwise = ErrorCauses::damaged});
 }
 
 }

@@ -11,6 +11,13 @@
 namespace ZipTools {
 namespace fs = std::filesystem;
 
+// The address space every archiver child may take. A few bytes of archive can ask for gigabytes
+// (a dictionary size in a header, a stream that unpacks to itself); real archives stay far
+// below: the largest common dictionaries are 64 MiB.
+inline constexpr unsigned long long archiverMemory = 1ULL << 30;
+// What a packer's failure says when the packer names no known cause.
+inline constexpr const char* cannotPack = "Não foi possível criar o arquivo compactado.";
+
 // Packs the named files and folders (folders with their content), as they lie in `folder`, into
 // `destination`, leaving out .DS_Store files and anything under __MACOSX. An existing archive at
 // `destination` gets the entries added. A missing or unreadable name fails the run.

@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QStandardPaths>
-#include <QUrl>
+
+#include "core/base/app_paths.h"
 
 #include <unistd.h>
 
@@ -40,6 +42,30 @@ QString soundFile(Chime::Kind kind)
     return path;
 }
 
+// The module's two entry points, resolved once; null when the module is missing.
+struct Module {
+    QObject* (*create)(const char* path) = nullptr;
+    void (*restart)(QObject* player, float volume) = nullptr;
+};
+
+const Module& module()
+{
+    static const Module loaded = [] {
+        Module result;
+        const auto beside = AppPaths::executableDir() / "brivlon-sound.so";
+        QLibrary library(QString::fromStdString(
+            std::filesystem::exists(beside) ? beside.string() : std::string(BRIVLON_SOUND_MODULE)));
+        if (!library.load())
+            return result;
+        result.create = reinterpret_cast<QObject* (*)(const char*)>(library.resolve("brivlonSoundCreate"));
+        result.restart = reinterpret_cast<void (*)(QObject*, float)>(library.resolve("brivlonSoundRestart"));
+        if (!result.create || !result.restart)
+            result = {};
+        return result;
+    }();
+    return loaded;
+}
+
 }
 
 SoundPlayer::~SoundPlayer()
@@ -48,26 +74,19 @@ SoundPlayer::~SoundPlayer()
         delete effect.data();
 }
 
-QSoundEffect* SoundPlayer::player(Chime::Kind kind)
+QObject* SoundPlayer::player(Chime::Kind kind)
 {
     if (tried_[kind])
         return players_[kind];
     tried_[kind] = true;
     const QString path = soundFile(kind);
-    if (!path.isEmpty()) {
-        auto* effect = new QSoundEffect(QCoreApplication::instance());
-        effect->setSource(QUrl::fromLocalFile(path));
-        players_[kind] = effect;
-    }
+    if (!path.isEmpty() && module().create)
+        players_[kind] = module().create(path.toUtf8().constData());
     return players_[kind];
 }
 
 void SoundPlayer::restart(Chime::Kind kind, double volume)
 {
-    auto* effect = player(kind);
-    if (!effect)
-        return;
-    effect->stop();
-    effect->setVolume(float(volume));
-    effect->play();
+    if (auto* effect = player(kind))
+        module().restart(effect, float(volume));
 }

@@ -5,16 +5,23 @@
 
 #include <QFileDialog>
 
-void chooseFolder(SettingsModel& model)
+std::optional<QString> askForFolder()
 {
     QFileDialog dialog;
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Usar esta pasta"));
     if (dialog.exec() != QDialog::Accepted)
-        return;
+        return std::nullopt;
     const auto chosen = dialog.selectedFiles();
     if (chosen.isEmpty() || chosen.front().isEmpty())
-        return;
-    model.useFolder(chosen.front());
+        return std::nullopt;
+    return chosen.front();
+}
+
+void chooseFolder(SettingsModel& model, const FolderQuestion& ask)
+{
+    if (auto folder = ask())
+        model.useFolder(*folder);
 }

@@ -1,6 +1,18 @@
 #pragma once
 
+#include <QString>
+
+#include <functional>
+#include <optional>
+
 class SettingsModel;
 
-// Lets the user pick the fixed output folder; a cancelled dialog changes nothing.
-void chooseFolder(SettingsModel& model);
+// Asks for a folder; nothing when the user cancels.
+using FolderQuestion = std::function<std::optional<QString>()>;
+
+// The non-native folder dialog whose accept button reads "Usar esta pasta".
+std::optional<QString> askForFolder();
+
+// Lets the user pick the fixed output folder: its path is stored, then the folder mode; a
+// cancelled dialog changes nothing.
+void chooseFolder(SettingsModel& model, const FolderQuestion& ask = askForFolder);

@@ -14,6 +14,10 @@
 #include "menus/wheel_controller.h"
 #include "menus/wheel_window.h"
 #include "platform/workspace_watch.h"
+#include "settings/feedback.h"
+#include "settings/office_component.h"
+#include "settings/settings_window.h"
+#include "settings/updates.h"
 #include "shell/hud_controller.h"
 #include "shell/main_window.h"
 #include "shell/status_menu.h"
@@ -21,9 +25,11 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -179,6 +185,18 @@ QRectF AppDelegate::settingsFrame(QRectF frame, QRectF visible)
     return {x, y, width, height};
 }
 
+void AppDelegate::showSettings()
+{
+    auto& window = SettingsWindow::shared();
+    const bool first = !window.isVisible();
+    SettingsWindow::showWindow();
+    if (!first)
+        return;
+    auto* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (screen)
+        window.setGeometry(settingsFrame(window.geometry(), screen->availableGeometry()).toRect());
+}
+
 void AppDelegate::showAbout()
 {
     QMessageBox box;
@@ -187,7 +205,7 @@ void AppDelegate::showAbout()
     box.setTextFormat(Qt::RichText);
     box.setText(QString("<p align=center><b>Brivlon</b><br>%1</p><p align=center><small>Converta qualquer "
                         "arquivo sem sair do arraste.<br>Tudo processado no seu Mac, offline.</small></p>")
-                    .arg(BRIVLON_VERSION));
+                    .arg(Updates::displayVersion().toHtmlEscaped()));
     box.exec();
 }
 
@@ -196,7 +214,8 @@ void AppDelegate::applicationDidFinishLaunching()
     configureLoginItemOnce();
     Theme::apply();
     setupStatusItem();
-    // The office component's installer and the update check join here when they land.
+    OfficeComponent::useInstaller();
+    Updates::shared().start();
     hud_ = std::make_unique<HudController>(JobStore::shared());
     wheel_ = std::make_unique<WheelController>();
     static_cast<WheelWindow&>(wheel_->host()).warmUp();
@@ -308,13 +327,31 @@ void AppDelegate::menuNeedsUpdate()
                 });
                 break;
             case StatusMenu::Action::reportProblem:
+                connect(action, &QAction::triggered, this, [] {
+                    Feedback::shared().open();
+                });
+                break;
             case StatusMenu::Action::showSettings:
-            case StatusMenu::Action::checkForUpdates: break;
+                connect(action, &QAction::triggered, this, &AppDelegate::showSettings);
+                break;
+            case StatusMenu::Action::checkForUpdates:
+                connect(action, &QAction::triggered, this, [] {
+                    Updates::shared().check(true);
+                });
+                break;
+            case StatusMenu::Action::downloadUpdate:
+                connect(action, &QAction::triggered, this, [] {
+                    Updates::shared().openDownload();
+                });
+                break;
             case StatusMenu::Action::quit: connect(action, &QAction::triggered, this, &AppDelegate::quit); break;
             }
         }
     };
-    fill(statusMenu_.get(), StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden)));
+    const auto& offer = Updates::shared().update();
+    fill(statusMenu_.get(),
+        StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden),
+            offer ? std::optional(offer->versao.toStdString()) : std::nullopt));
 }
 
 void AppDelegate::updateStatusItem(const std::vector<Job>& jobs)

@@ -42,6 +42,8 @@ public:
     // Ends the program; the one place "Sair do Brivlon" goes through.
     static void quit();
 
+    // Shows the settings window, placed on its screen by settingsFrame when it was hidden.
+    static void showSettings();
     // The About box: the name, the version and two lines on what the program does.
     static void showAbout();
     // Where the settings window goes on a screen's visible area: a window smaller than 520 × 380

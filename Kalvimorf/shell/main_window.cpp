@@ -1,5 +1,8 @@
 #include "shell/main_window.h"
 
+#include "settings/feedback.h"
+#include "settings/updates.h"
+#include "shell/app_delegate.h"
 #include "shell/app_model.h"
 #include "shell/main_menu.h"
 #include "shell/main_view.h"
@@ -13,7 +16,7 @@ namespace {
 void showAbout(QWidget* parent)
 {
     QMessageBox::about(parent, "Sobre o Brivlon",
-        "<p align=center><b>Brivlon</b> " + QApplication::applicationVersion().toHtmlEscaped()
+        "<p align=center><b>Brivlon</b> " + Updates::displayVersion().toHtmlEscaped()
             + "</p><p align=center>Converta qualquer arquivo sem sair do arraste.<br>Tudo processado no seu Mac, "
               "offline.</p>");
 }
@@ -37,7 +40,15 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
     actions.showAbout = [this] {
         showAbout(this);
     };
-    // Settings, the update check and the problem report come later; their items wait disabled.
+    actions.showSettings = [] {
+        AppDelegate::showSettings();
+    };
+    actions.checkForUpdates = [] {
+        Updates::shared().check(true);
+    };
+    actions.reportProblem = [] {
+        Feedback::shared().open();
+    };
     actions.quit = [] {
         QApplication::quit();
     };

@@ -54,9 +54,13 @@ std::string menuTitle(const Job& job)
     return title;
 }
 
-std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden)
+std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std::optional<std::string>& offered)
 {
     std::vector<Item> menu;
+    if (offered) {
+        menu.push_back(item("Nova versão " + *offered + " disponível — baixar", Action::downloadUpdate));
+        menu.push_back(separator());
+    }
     if (jobs.empty()) {
         menu.push_back(item("Nada em andamento", Action::none, {}, false));
     } else {
@@ -82,9 +86,8 @@ std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden)
         item(hudHidden ? "Mostrar painel de progresso" : "Ocultar painel de progresso", Action::toggleHud, "p"));
     menu.push_back(separator());
     menu.push_back(item("Abrir Brivlon", Action::showWindow, "o"));
-    // The problem report and the settings window are not part of this build yet.
-    menu.push_back(item("Relatar um problema…", Action::reportProblem, {}, false));
-    menu.push_back(item("Ajustes…", Action::showSettings, ",", false));
+    menu.push_back(item("Relatar um problema…", Action::reportProblem));
+    menu.push_back(item("Ajustes…", Action::showSettings, ","));
     menu.push_back(separator());
     menu.push_back(item("Sair do Brivlon", Action::quit, "q"));
     return menu;

@@ -20,6 +20,7 @@ enum class Action {
     reportProblem,
     showSettings,
     checkForUpdates,
+    downloadUpdate,
     quit,
 };
 
@@ -37,8 +38,9 @@ struct Item {
 // "✓", "falhou", "cancelado", "na fila", the whole per cent, or "…".
 std::string menuTitle(const Job& job);
 
-// Newest first, at most 8 jobs; "Cancelar tudo" from two running jobs of the whole list.
-std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden);
+// Newest first, at most 8 jobs; "Cancelar tudo" from two running jobs of the whole list. An
+// offered update (its version) comes first.
+std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std::optional<std::string>& offered = {});
 
 // What the tray shows while jobs run: their number and mean progress (" 2 · 37%"); empty when
 // idle. The tooltip reads "Brivlon" then.

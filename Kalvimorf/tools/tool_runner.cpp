@@ -7,6 +7,7 @@
 #include "core/jobs/request.h"
 #include "core/jobs/worker_pool.h"
 #include "tools/tool_panel.h"
+#include "trim/trim_editor.h"
 
 ToolRunner& ToolRunner::shared()
 {
@@ -20,12 +21,16 @@ ToolRunner& ToolRunner::shared()
         },
         [](Tool tool, const std::vector<std::filesystem::path>& urls, std::function<void(const ToolParams&)> apply) {
             ToolPanelController::shared().show(tool, urls, std::move(apply));
+        },
+        [](const std::vector<std::filesystem::path>& files) {
+            TrimEditor::open(files);
         });
     return instance;
 }
 
-ToolRunner::ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, int places)
-    : store_(store), engine_(std::move(engine)), panel_(std::move(panel)), limiter_(std::make_shared<Limiter>(places))
+ToolRunner::ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor, int places)
+    : store_(store), engine_(std::move(engine)), panel_(std::move(panel)), trimEditor_(std::move(trimEditor)),
+      limiter_(std::make_shared<Limiter>(places))
 {
 }
 
@@ -34,9 +39,8 @@ void ToolRunner::start(Tool tool, const std::vector<std::filesystem::path>& urls
     if (urls.empty())
         return;
     if (tool == Tool::vidTrim || tool == Tool::audTrim) {
-        // The trim editor is not part of this build yet; saying so beats pretending to work.
-        const auto id = store_.add(urls.front().filename().string(), Tools::title(tool));
-        store_.finish(id, Job::State::failed("Ferramenta ainda não disponível."));
+        if (trimEditor_)
+            trimEditor_(urls);
         return;
     }
     if (Tools::needsOptions(tool)) {

@@ -22,8 +22,11 @@ public:
     using OptionsPanel
         = std::function<void(Tool, const std::vector<std::filesystem::path>&, std::function<void(const ToolParams&)>)>;
 
+    // Opens the trim editor on the files; the trim tools make no job of their own.
+    using TrimOpener = std::function<void(const std::vector<std::filesystem::path>&)>;
+
     static ToolRunner& shared();
-    ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, int places = 3);
+    ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor = {}, int places = 3);
 
     // Main thread.
     void start(Tool tool, const std::vector<std::filesystem::path>& urls);
@@ -36,5 +39,6 @@ private:
     JobStore& store_;
     Engine engine_;
     OptionsPanel panel_;
+    TrimOpener trimEditor_;
     std::shared_ptr<Limiter> limiter_;
 };

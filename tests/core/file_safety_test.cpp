@@ -81,16 +81,24 @@ TEST(FileSafety, NewFilesAreInvisibleUntilPublishedAndGoneWhenAbandoned)
     EXPECT_EQ(readFile(dir / "out 4.csv"), "x");
 }
 
-TEST(FileSafety, NamesTooLongFailInsteadOfLoopingForEver)
+TEST(FileSafety, NamesTooLongAreShortenedOrFailInsteadOfLoopingForEver)
 {
     TempDir dir;
-    const auto longName = dir / (std::string(252, 'n') + ".txt");
+    // 250 bytes, most in three-byte characters: " 2.txt" does not fit after them, and the cut
+    // falls inside a character.
+    std::string stem = "a";
+    for (int i = 0; i < 83; ++i)
+        stem += "\u2013";
+    writeFile(dir / (stem + ".txt"), "x");
     writeFile(dir / "mine", "x");
-    EXPECT_THROW(FileSafety::placeFree(dir / "mine", longName), fs::filesystem_error);
+    const auto placed = FileSafety::placeFree(dir / "mine", dir / (stem + ".txt")).filename().string();
+    EXPECT_EQ(placed, stem.substr(0, 247) + " 2.txt");
+    EXPECT_EQ(FileSafety::writeNew(OutputPaths::names(dir / stem, "txt"), "x").filename().string(),
+        stem.substr(0, 247) + " 3.txt");
+    // Only an extension that leaves no room at all still fails.
     FileSafety::NewFile file(dir.path());
-    EXPECT_THROW(file.publish(longName), fs::filesystem_error);
-    EXPECT_THROW(
-        FileSafety::writeNew(OutputPaths::names(dir / std::string(252, 'n'), "txt"), "x"), fs::filesystem_error);
+    EXPECT_THROW(file.publish(dir / ("a." + std::string(255, 'x'))), fs::filesystem_error);
+    EXPECT_THROW(FileSafety::writeNew(OutputPaths::names(dir / "a", std::string(255, 'x')), "x"), fs::filesystem_error);
 }
 
 TEST(FileSafety, TemporaryFoldersArePrivateAndRemovedEvenWhenReadOnlyInside)

@@ -251,13 +251,12 @@ TEST_F(ImageEngineTest, ProgramShortOfMemoryOrKilledLeavesNoPartialOutput)
 
 TEST_F(ImageEngineTest, RepairedDamageConvertsWithoutChatter)
 {
-    // A JPEG cut short and a PNG whose side chunk fails its checksum: the decoders repair both.
-    marked(64, 48).jpegsave((dir / "cut.jpg").c_str());
-    fs::resize_file(dir / "cut.jpg", fs::file_size(dir / "cut.jpg") - 40);
+    // A PNG whose side chunk fails its checksum: the decoder repairs it. A JPEG cut short would
+    // come out with its missing part grey: that one fails (see HardeningTest.WrongSuccess).
     marked(64, 48).pngsave((dir / "crc.png").c_str());
     auto png = readFile(dir / "crc.png");
     writeFile(dir / "crc.png", png.insert(33, std::string("\0\0\0\x04gAMA\0\0\xb1\x8f\0\0\0\0", 16)));
-    auto run = runBrivlon({"--convert", "tiff", (dir / "cut.jpg").string(), (dir / "crc.png").string()});
+    auto run = runBrivlon({"--convert", "tiff", (dir / "crc.png").string()});
     EXPECT_TRUE(run.exitCode == 0 && run.err.empty()) << run.err;
 }
 

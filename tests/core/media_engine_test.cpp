@@ -185,7 +185,7 @@ TEST_F(MediaEngineRun, FailuresLeaveNothing)
     writeFile(sources / "broken.mov", std::string(4096, '\x17'));
     auto silent = make(sources / "silent.mov", {"-f", "lavfi", "-i", "testsrc2=rate=10:duration=1", "-c:v", "mpeg4"});
     const std::vector<std::tuple<fs::path, std::string, std::string>> cases
-        = {{sources / "broken.mov", "mp4", "Invalid data found when processing input"},  // ffmpeg's own line
+        = {{sources / "broken.mov", "mp4", "O arquivo está danificado ou incompleto."},  // the cause ffmpeg named
             {silent, "mp3", "O arquivo não tem áudio."}, {clip("320x240"), "png", "Conversão não suportada."}};
     for (const auto& [source, ext, message] : cases) {
         const std::string what = thrown(&MediaEngineRun::convert, this, source, ext, std::nullopt, Progress{}).what();

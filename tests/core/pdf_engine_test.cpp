@@ -139,11 +139,12 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     EXPECT_EQ(names(folder), (std::set<std::string>{"mixed - página 001.png", "mixed - página 003.png"}));
     EXPECT_EQ(progress, (std::vector<double>{1.0 / 3, 1.0}));
 
-    // Too small for one pixel, or too large for any bitmap: nothing is written, not even a folder.
+    // Too small for one pixel, or too large for any bitmap: nothing is written, not even a
+    // folder, and the source is what could not be read.
     writePDF(dir / "tiny.pdf", {{0.1, 0.1}});
     writePDF(dir / "huge.pdf", {{14400, 14400}, {14400, 14400}});
     for (const auto* name : {"tiny.pdf", "huge.pdf"})
-        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), writeFailed) << name;
+        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), unreadable) << name;
 
     // A cancelled job stops before the next page and takes its folder with it.
     auto job = Task::newJob();

@@ -17,10 +17,12 @@ brivlon_tests(core_tests
   core/conversion_end_to_end_test.cpp
   core/pdf_engine_test.cpp
   core/media_engine_test.cpp
+  core/trim_media_test.cpp
   core/image_engine_test.cpp
 )
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
+  core/hardening_test.cpp
   core/headless_tool_test.cpp
 )
 brivlon_tests(tool_engine_tests

@@ -1,5 +1,6 @@
 #include "core/base/task.h"
 #include "core/engines/face_blur.h"
+#include "core/engines/ffmpeg.h"
 #include "core/engines/image_tools.h"
 #include "core/engines/media_tools.h"
 #include "core/engines/pdf_tools.h"
@@ -153,7 +154,7 @@ TEST(MediaToolArguments, TrimTimesAndFilters)
                   "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=48000,aformat", 0),
         0u);
 
-    EXPECT_EQ(MediaTools::concatList({"/x/it's.mp3", "/y/b.mp3"}), "file '/x/it'\\''s.mp3'\nfile '/y/b.mp3'");
+    EXPECT_EQ(FFmpeg::concatList({"/x/it's.mp3", "/y/b.mp3"}), "file '/x/it'\\''s.mp3'\nfile '/y/b.mp3'");
 }
 
 TEST(FaceBlur, OnlyCellsInsideTheWidenedBoxesChange)

@@ -197,6 +197,19 @@ with tarfile.open("dados.tar", "w") as archive:
     EXPECT_TRUE(noRoom(ArchiveEngine::repack, work / "bomba.tar.gz", zip));
     EXPECT_EQ(tree(work.path()).size(), before);
 
+    // Repacked, the unpacked size counts where it is unpacked; beside the source lands only the
+    // new archive, a few kilobytes of zeros.
+    python(R"(
+import io, tarfile
+with tarfile.open("zeros.tgz", "w:gz") as archive:
+    info = tarfile.TarInfo("zeros.bin"); info.size = 3 << 20; archive.addfile(info, io.BytesIO(bytes(info.size)))
+)");
+    here = 1300LL << 10;
+    elsewhere = 1LL << 40;
+    EXPECT_EQ(ArchiveEngine::repack(work / "zeros.tgz", zip), work / "zeros.zip");
+    fs::remove(work / "zeros.tgz"), fs::remove(work / "zeros.zip");
+    here = elsewhere = 8LL << 20;
+
     // Unpacked in a temporary folder on another file system, the copy needs its room at the destination.
     struct stat shm = {}, ours = {};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(work.path().c_str(), &ours) != 0 || shm.st_dev == ours.st_dev)

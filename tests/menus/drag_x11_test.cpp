@@ -272,28 +272,50 @@ TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
     EXPECT_TRUE(fan.expect("pick D " + files[0].string() + "|" + files[1].string()));
 }
 
+// Drops `file` from the drag source on the tools card `label` of a fan made for it. The fan's probe
+// tells what the drop started; the source stays until the end, since the drop's data comes from it.
+struct ToolDrop {
+    std::optional<Child> fan, drag, driver;
+    void run(const fs::path& file, const std::string& label)
+    {
+        fan.emplace(TOOL_DROP_PROBE, std::vector<std::string>{file.string(), label});
+        const auto fanReady = fan->nextLine();
+        ASSERT_TRUE(fanReady) << "the fan never showed";
+        Point card, source;
+        std::string word;
+        std::istringstream(*fanReady) >> word >> card.x >> card.y;
+        ASSERT_EQ(word, "ready") << *fanReady;
+        drag.emplace(DRAG_SOURCE, std::vector<std::string>{"--action", file.string()});
+        const auto dragReady = drag->nextLine();
+        ASSERT_TRUE(dragReady) << "the drag source never showed";
+        std::istringstream(*dragReady) >> word >> source.x >> source.y;
+        driver.emplace(XTEST_DRIVER);
+        EXPECT_TRUE(dropFiles(*driver, *drag, source, card, "copy"));
+    }
+};
+
 TEST(CardFanX11, ADropOnRotateWritesTheTurnedPicture)
 {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
     TempDir dir;
     const auto picture = dir / "foto.png";
     ASSERT_EQ(runProgram("/usr/bin/vips", {"black", picture.string(), "30", "20"}).exitCode, 0);
-    Child fan(TOOL_DROP_PROBE, {picture.string()});
-    const auto fanReady = fan.nextLine();
-    ASSERT_TRUE(fanReady) << "the fan never showed";
-    Point card, source;
-    std::string word;
-    std::istringstream(*fanReady) >> word >> card.x >> card.y;
-    ASSERT_EQ(word, "ready") << *fanReady;
-    Child drag(DRAG_SOURCE, {"--action", picture.string()});
-    const auto dragReady = drag.nextLine();
-    ASSERT_TRUE(dragReady) << "the drag source never showed";
-    std::istringstream(*dragReady) >> word >> source.x >> source.y;
-    Child driver(XTEST_DRIVER);
-    EXPECT_TRUE(dropFiles(driver, drag, source, card, "copy"));
+    ToolDrop drop;
+    ASSERT_NO_FATAL_FAILURE(drop.run(picture, "GIRAR"));
     const auto output = dir / "foto (girado).png";
-    EXPECT_TRUE(fan.expect("job done foto.png Girar 90° " + output.string()));
+    EXPECT_TRUE(drop.fan->expect("job done foto.png Girar 90° " + output.string()));
     EXPECT_EQ(runProgram("/usr/bin/vipsheader", {"-f", "height", output.string()}).out, "30\n");
+}
+
+TEST(CardFanX11, ADropOnTrimOpensTheEditor)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const auto clip = dir / "clipe.mp4";
+    ASSERT_TRUE(makeMedia(clip, "testsrc=duration=2:size=160x120"));
+    ToolDrop drop;
+    ASSERT_NO_FATAL_FAILURE(drop.run(clip, "APARAR"));
+    EXPECT_TRUE(drop.fan->expect("window Aparar"));
 }
 
 }

@@ -1,6 +1,7 @@
-// The tools cards for one picture shown as a card fan on a real X server, their drops running the
-// real tool runner. Prints "ready <x> <y>" (global point over the "GIRAR" card) once mapped, then
-// "job <state> <source> <target> <output>" for every job that ends.
+// The tools cards for one file shown as a card fan on a real X server, their drops running the
+// real tool runner. Prints "ready <x> <y>" (global point over the card labelled argv[2], "GIRAR"
+// without one) once mapped, then "job <state> <source> <target> <output>" for every job that ends
+// and "window <title>" for every window that opens.
 
 #include "core/jobs/job_store.h"
 #include "menus/card_fan.h"
@@ -12,6 +13,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 int main(int argc, char** argv)
@@ -21,10 +23,11 @@ int main(int argc, char** argv)
         return 2;
     QApplication app(argc, argv);
     const std::vector<std::filesystem::path> files = {argv[1]};
+    const std::string label = argc > 2 ? argv[2] : "GIRAR";
     auto entries = WheelController::entries(WheelMode::tools, files).entries;
     int rotate = -1;
     for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].label == "GIRAR")
+        if (entries[i].label == label)
             rotate = int(i);
     if (rotate < 0)
         return 3;
@@ -54,5 +57,13 @@ int main(int argc, char** argv)
         std::printf("ready %d %d\n", onCard.x(), onCard.y());
     });
     poll.start(20);
+    QTimer windows;
+    std::set<QWidget*> seen{&fan};
+    QObject::connect(&windows, &QTimer::timeout, [&] {
+        for (auto* widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && !widget->windowTitle().isEmpty() && seen.insert(widget).second)
+                std::printf("window %s\n", widget->windowTitle().toUtf8().constData());
+    });
+    windows.start(20);
     return app.exec();
 }

@@ -45,6 +45,7 @@ uint8_t keycode(const std::string& name)
         {"Super_L", 0xffeb},
         {"Caps_Lock", 0xffe5},
         {"a", 0x61},
+        {"comma", 0x2c},
         {"3", 0x33},
         {"Return", 0xff0d},
     };

@@ -66,7 +66,7 @@ TEST(StatusMenu, ListsTheNewestEightAndCancelsAnyRunning)
         (std::vector<std::string>{"f12 → JPG   ✓", "f11 → JPG   ✓", "f10 → JPG   ✓", "f9 → JPG   ✓", "f8 → JPG   ✓",
             "f7 → JPG   ✓", "f6 → JPG   ✓", "f5 → JPG   ✓", "—", "Cancelar tudo", "—", "Ocultar painel de progresso",
             "—", "Abrir Brivlon", "Relatar um problema…", "Ajustes…", "—", "Sair do Brivlon"}));
-    EXPECT_FALSE(menu[14].enabled) << "the problem report is not part of this build";
+    EXPECT_TRUE(menu[14].enabled && menu[15].enabled) << "the problem report and the settings are live";
     EXPECT_EQ(menu.back().action, StatusMenu::Action::quit);
 
     const auto one
@@ -82,6 +82,13 @@ TEST(StatusMenu, ListsTheNewestEightAndCancelsAnyRunning)
     EXPECT_EQ(queued[0].submenu.size(), 1u);
     EXPECT_EQ(titles(StatusMenu::items({}, false))[0], "Nada em andamento");
     EXPECT_FALSE(StatusMenu::items({}, false)[0].enabled);
+
+    // An offered update leads, with a separator of its own.
+    const auto offered = StatusMenu::items({}, false, "1.4.2");
+    EXPECT_EQ(offered[0].title, "Nova versão 1.4.2 disponível — baixar");
+    EXPECT_EQ(offered[0].action, StatusMenu::Action::downloadUpdate);
+    EXPECT_TRUE(offered[1].separator);
+    EXPECT_EQ(offered[2].title, "Nada em andamento");
 }
 
 TEST(StatusMenu, JobTitlesAndTheTrayText)

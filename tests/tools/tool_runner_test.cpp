@@ -100,7 +100,11 @@ protected:
         },
         [this](Tool, const std::vector<fs::path>&, std::function<void(const ToolParams&)> apply) {
             pendingApply = std::move(apply);
+        },
+        [this](const std::vector<fs::path>& files) {
+            trimmed = files;
         }};
+    std::vector<fs::path> trimmed;
 };
 
 }
@@ -150,11 +154,11 @@ TEST_F(ToolRunnerTest, JoinsAreOneJobAndOptionToolsWaitForTheirPanel)
     EXPECT_EQ(store.jobs().size(), 2u);
     EXPECT_EQ(store.jobs()[1].target, "Comprimir");
 
-    // The trim tools keep saying they are not there until their editor is.
-    runner.start(Tool::audTrim, files({"voz.mp3"}));
-    EXPECT_EQ(store.jobs().back().state.message, "Ferramenta ainda não disponível.");
+    // The trim tools open their editor with every file and make no job of their own.
+    runner.start(Tool::audTrim, files({"voz.mp3", "b.wav"}));
+    EXPECT_EQ(trimmed, files({"voz.mp3", "b.wav"}));
     runner.run(Tool::imgRotate, {}, {});
-    EXPECT_EQ(store.jobs().size(), 3u);
+    EXPECT_EQ(store.jobs().size(), 2u);
 }
 
 TEST_F(ToolRunnerTest, ToolJobsAndConversionsEachHaveThreePlaces)

@@ -379,17 +379,27 @@ std::vector<fs::path> sorted(const std::vector<fs::path>& urls)
 {
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::vector<std::pair<QString, fs::path>> named;
+    // Names without their extension first, as a file manager compares them: with it, "photo"
+    // followed by ".png" would sort after "photo" followed by "2".
+    struct Named {
+        QString stem, name;
+        fs::path url;
+    };
+    std::vector<Named> named;
     named.reserve(urls.size());
-    for (const auto& url : urls)
-        named.emplace_back(QString::fromStdString(url.filename().string()), url);
-    std::stable_sort(named.begin(), named.end(), [&](const auto& a, const auto& b) {
-        return compareNames(collator, a.first, b.first) < 0;
+    for (const auto& url : urls) {
+        const auto name = QString::fromStdString(url.filename().string());
+        const auto dot = name.lastIndexOf(u'.');
+        named.push_back({dot > 0 ? name.left(dot) : name, name, url});
+    }
+    std::stable_sort(named.begin(), named.end(), [&](const Named& a, const Named& b) {
+        const int order = compareNames(collator, a.stem, b.stem);
+        return order != 0 ? order < 0 : compareNames(collator, a.name, b.name) < 0;
     });
     std::vector<fs::path> result;
     result.reserve(named.size());
     for (auto& entry : named)
-        result.push_back(std::move(entry.second));
+        result.push_back(std::move(entry.url));
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "core/base/commands.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/process.h"
 
 #include <system_error>
@@ -15,9 +16,13 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     command.cwd = options.cwd;
     command.env = options.env;
     command.stdoutFd = options.stdoutFd;
+    command.memoryLimit = options.memoryLimit;
     auto result = Process::run(command);
+    // Past its bound a tool's allocation fails; some then crash instead of saying so.
+    if (result.signaled && options.memoryLimit)
+        throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
-        throw ConversionError::ffmpeg(Process::lastErrorLine(result.err, executable));
+        throw ErrorCauses::failure(result.err, executable, {.fallback = options.otherwise});
     return std::move(result.out);
 }
 

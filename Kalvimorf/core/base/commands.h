@@ -12,10 +12,15 @@ struct Options {
     std::optional<std::filesystem::path> cwd;
     int stdoutFd = -1;  // decompress straight into a file
     std::map<std::string, std::string> env;
+    // The most address space the tool may take (see Process::Command::memoryLimit).
+    std::optional<unsigned long long> memoryLimit;
+    // What the user reads when the tool names no cause the program knows; empty: its last line.
+    std::string otherwise;
 };
 
 // Runs the tool to completion and returns its standard output (empty when it went to
-// stdoutFd). A non-zero exit throws ConversionError::ffmpeg with the last line of standard
-// error; a launch failure throws std::system_error.
+// stdoutFd). A non-zero exit throws ConversionError::ffmpeg with the sentence for the first line
+// of standard error that names a cause, else its last line (see ErrorCauses); a tool that died
+// at its memory bound reads as too large to open. A launch failure throws std::system_error.
 std::string run(const std::string& executable, const std::vector<std::string>& arguments, const Options& options = {});
 }

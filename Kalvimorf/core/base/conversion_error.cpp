@@ -1,5 +1,7 @@
 #include "core/base/conversion_error.h"
 
+#include "core/base/error_causes.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -40,11 +42,12 @@ std::string sentence(const std::error_code& code, const std::filesystem::path& p
         case EPERM: return "Sem permissão para usar" + (named.empty() ? " o arquivo" : named) + where + ".";
         case EROFS: return "A pasta" + where + " só pode ser lida; nada pode ser salvo nela.";
         case ENOSPC:
-        case EDQUOT: return "Não há espaço livre no disco.";
+        case EDQUOT:
+        case EFBIG: return ErrorCauses::diskFull;
         case EEXIST: return "Já existe um item com o nome" + named + where + ".";
         case ENAMETOOLONG: return "O nome" + named + " é longo demais.";
         case EISDIR: return "“" + path.filename().string() + "” é uma pasta, não um arquivo.";
-        case EILSEQ: return "O texto do arquivo não está numa codificação reconhecida.";
+        case EILSEQ: return ErrorCauses::notUtf8;
         case EMFILE:
         case ENFILE:
         case ENOMEM: return "O sistema está sem recursos livres no momento.";

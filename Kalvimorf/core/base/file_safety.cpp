@@ -9,9 +9,11 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace FileSafety {
 
@@ -202,28 +204,79 @@ Fd createExclusive(const fs::path& path, int mode)
     return fd;
 }
 
+namespace {
+
+long nameLimit(const fs::path& folder)
+{
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? limit : NAME_MAX;
+}
+
+// `stem` cut so that `suffix` still fits after it, at a character boundary: a name the file
+// system refuses for its length would fail the run, while one shortened by a few characters is
+// still recognisable.
+std::string fitted(const std::string& stem, const std::string& suffix, size_t limit)
+{
+    if (stem.size() + suffix.size() <= limit || suffix.size() >= limit)
+        return stem;
+    size_t end = limit - suffix.size();
+    while (end > 0 && (static_cast<unsigned char>(stem[end]) & 0xC0) == 0x80)
+        --end;
+    return stem.substr(0, end);
+}
+
+// "clip" and 3 of "clip 3.mov" when "clip.mov" lies beside it: a name the numbering made, whose
+// next is "clip 4.mov", not "clip 3 2.mov". Nothing for a name that only ends in a number.
+std::optional<std::pair<std::string, long long>> numberedStem(
+    const fs::path& folder, const std::string& stem, const std::string& ext)
+{
+    const auto space = stem.rfind(' ');
+    if (space == std::string::npos || space == 0 || space + 1 == stem.size() || stem[space + 1] == '0')
+        return std::nullopt;
+    long long number = 0;
+    for (size_t i = space + 1; i < stem.size(); ++i) {
+        if (stem[i] < '0' || stem[i] > '9' || number > 1'000'000'000)
+            return std::nullopt;
+        number = number * 10 + (stem[i] - '0');
+    }
+    const auto base = stem.substr(0, space);
+    std::error_code error;
+    if (number < 2 || !fs::exists(fs::symlink_status(folder / (ext.empty() ? base : base + "." + ext), error)))
+        return std::nullopt;
+    return std::pair(base, number);
+}
+
+}
+
 NameFor::NameFor(const fs::path& preferred)
 {
     auto ext = preferred.extension().string();
     if (!ext.empty())
         ext.erase(0, 1);
-    rule_ = numberedNames(preferred.parent_path(), preferred.stem().string(), ext).rule_;
+    const auto folder = preferred.parent_path();
+    const auto stem = preferred.stem().string();
+    const auto numbered = numberedStem(folder, stem, ext);
+    if (!numbered) {
+        rule_ = numberedNames(folder, stem, ext).rule_;
+        return;
+    }
+    rule_ = [preferred, names = numberedNames(folder, numbered->first, ext), first = numbered->second](long long n) {
+        return n < 2 ? preferred : names(first + n - 1);
+    };
 }
 
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext)
 {
+    const auto limit = size_t(nameLimit(folder));
     return [=](long long n) {
-        auto name = n < 2 ? stem : stem + " " + std::to_string(n);
-        return folder / (ext.empty() ? name : name + "." + ext);
+        const auto suffix = (n < 2 ? std::string() : " " + std::to_string(n)) + (ext.empty() ? "" : "." + ext);
+        return folder / (fitted(stem, suffix, limit) + suffix);
     };
 }
 
 void requireNameFits(const fs::path& path)
 {
-    long limit = ::pathconf(path.parent_path().empty() ? "." : path.parent_path().c_str(), _PC_NAME_MAX);
-    if (limit <= 0)
-        limit = NAME_MAX;
-    if (path.filename().native().size() > size_t(limit)) {
+    if (path.filename().native().size() > size_t(nameLimit(path.parent_path()))) {
         errno = ENAMETOOLONG;
         throwErrno(path);
     }

@@ -64,6 +64,8 @@ Fd createExclusive(const fs::path& path, int mode = 0666);
 
 // The names an output may take, n = 1, 2, …, tried in order when it is published until one is
 // free: a naming rule, or a preferred path followed by "stem 2.ext", "stem 3.ext" beside it.
+// A preferred path that is itself a numbered name ("clip 3.mov" beside "clip.mov") goes on
+// with the original stem's next numbers ("clip 4.mov"), never "clip 3 2.mov".
 // Nothing is checked or reserved ahead: publishing never replaces, so outputs made at once each
 // end up under their own name of the rule.
 class NameFor {
@@ -85,7 +87,8 @@ private:
     std::function<fs::path(long long)> rule_;
 };
 
-// stem + "." + ext in `folder`, then stem + " n" + "." + ext (just the stem without an ext).
+// stem + "." + ext in `folder`, then stem + " n" + "." + ext (just the stem without an ext). A
+// stem too long for the number and extension is shortened at a character boundary.
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext);
 
 // Throws the file system's ENAMETOOLONG error when `path`'s last component is longer than the

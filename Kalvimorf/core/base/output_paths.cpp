@@ -20,7 +20,6 @@ bool isWritable(const fs::path& folder)
         return check->isWritable(folder);
     return ::access(folder.c_str(), W_OK) == 0;
 }
-
 }
 
 fs::path directory(const fs::path& source)

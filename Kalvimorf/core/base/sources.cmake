@@ -4,6 +4,7 @@ target_sources(kalvimorf_core_base PRIVATE
   core/base/catalog.cpp
   core/base/commands.cpp
   core/base/conversion_error.cpp
+  core/base/error_causes.cpp
   core/base/error_log.cpp
   core/base/file_safety.cpp
   core/base/output_paths.cpp

@@ -2,6 +2,8 @@
 
 #include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
@@ -29,6 +31,23 @@ std::optional<double> parseNumber(std::string_view text)
     return value;
 }
 
+// "01:02:03.500000000" in seconds.
+std::optional<double> parseClock(std::string_view text)
+{
+    double seconds = 0;
+    for (int part = 0; part < 3; ++part) {
+        const auto colon = part < 2 ? text.find(':') : text.size();
+        if (colon == std::string_view::npos)
+            return std::nullopt;
+        const auto value = parseNumber(text.substr(0, colon));
+        if (!value)
+            return std::nullopt;
+        seconds = seconds * 60 + *value;
+        text.remove_prefix(std::min(colon + 1, text.size()));
+    }
+    return seconds;
+}
+
 std::string_view trimmed(std::string_view text)
 {
     constexpr std::string_view blanks = " \t\r\n";
@@ -52,18 +71,29 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     process.arguments.insert(process.arguments.end(), arguments.begin(), arguments.end());
     process.cancellable = true;
 
-    std::string errors;
-    auto result = Process::run(
-        process,
-        [&parser](std::string_view chunk) {
-            parser.feed(chunk);
-        },
-        [&errors](std::string_view chunk) {
-            errors.append(chunk);
-        });
-    // No line reads as "O ffmpeg falhou.".
+    // Standard error is kept by the runner, bounded: a damaged stream can make ffmpeg report
+    // every frame.
+    auto result = Process::run(process, [&parser](std::string_view chunk) {
+        parser.feed(chunk);
+    });
+    const auto& errors = result.err;
     if (result.exitCode != 0)
-        throw ConversionError::ffmpeg(Process::lastErrorLine(errors));
+        throw ErrorCauses::failure(
+            errors, *ffmpeg, {.fallback = ConversionError::describe(ConversionError::Kind::ffmpeg, {})});
+    // ffmpeg may end well after the muxer failed to write (a full disk at the trailer).
+    std::string_view rest = errors;
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('\n'), rest.size());
+        const auto line = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (ErrorCauses::causeOf(line) == ErrorCauses::Cause::diskFull)
+            throw ErrorCauses::failure(line, *ffmpeg);
+        if (line.find("Error writing trailer") != std::string_view::npos
+            || line.find("av_interleaved_write_frame()") != std::string_view::npos) {
+            ErrorLog::add("ffmpeg: " + std::string(line));
+            throw ConversionError::writeFailed();
+        }
+    }
     // It may have finished just as the job was cancelled; the job still ends cancelled.
     Task::checkCancelled();
 }
@@ -95,44 +125,89 @@ Streams probe(const fs::path& media, bool cancellable)
         return {};
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments
-        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of",
-            "default=nw=1", pathArgument(media)};
+    command.arguments = {"-v", "error", "-show_entries",
+        "format=duration:stream=codec_type,duration,sample_rate:stream_tags=DURATION:stream_disposition=attached_pic",
+        "-of", "default", pathArgument(media)};
     command.cancellable = cancellable;
     Process::Result result;
     try {
-        result = Process::run(command, {}, [](std::string_view) {});
+        result = Process::run(command);
     } catch (const std::system_error&) {
         return {};
     }
-    // Streams come first, each as its type and then whether it is cover art; the exit status
-    // says nothing more than the printed text ("N/A" or nothing is no duration).
+    // Each stream's section holds its type, its duration and whether it is cover art; the
+    // format's section comes last ("N/A" or nothing is no duration).
     Streams streams;
-    std::string_view text = result.out, type;
+    streams.read = result.exitCode == 0;
+    streams.error = std::move(result.err);
+    std::string_view text = result.out, section, type;
+    std::optional<double> streamDuration;
+    std::optional<int> sampleRate;
+    bool cover = false;
+    const auto endStream = [&] {
+        if (type == "audio" && !streams.audio) {
+            streams.audio = true;
+            streams.audioDuration = streamDuration;
+            streams.sampleRate = sampleRate;
+        }
+        if (type == "video" && !cover && !streams.video) {
+            streams.video = true;
+            streams.videoDuration = streamDuration;
+        }
+        type = {}, streamDuration.reset(), sampleRate.reset(), cover = false;
+    };
     while (!text.empty()) {
         const auto end = std::min(text.find('\n'), text.size());
         const auto line = trimmed(text.substr(0, end));
         text.remove_prefix(std::min(end + 1, text.size()));
+        if (line.starts_with("[/")) {
+            if (section == "[STREAM]")
+                endStream();
+            section = {};
+            continue;
+        }
+        if (line.starts_with("[")) {
+            section = line;
+            continue;
+        }
         const auto equals = line.find('=');
         if (equals == std::string_view::npos)
             continue;
         const auto key = line.substr(0, equals), value = line.substr(equals + 1);
-        if (key == "codec_type")
-            type = value;
-        if (key == "codec_type" && value == "audio")
-            streams.audio = true;
-        if (key == "DISPOSITION:attached_pic" && type == "video" && value == "0")
-            streams.video = true;
-        if (key == "sample_rate" && type == "audio" && !streams.sampleRate)
-            if (auto rate = parseNumber(value); rate && *rate >= 1)
-                streams.sampleRate = int(*rate);
-        if (key == "duration")
+        if (section == "[STREAM]") {
+            if (key == "codec_type")
+                type = value;
+            else if (key == "duration")
+                streamDuration = parseNumber(value);
+            else if (key == "TAG:DURATION" && !streamDuration)
+                streamDuration = parseClock(value);  // Matroska states it only as a tag
+            else if (key == "DISPOSITION:attached_pic")
+                cover = value != "0";
+            else if (key == "sample_rate")
+                if (auto rate = parseNumber(value); rate && *rate >= 1)
+                    sampleRate = int(*rate);
+        } else if (section == "[FORMAT]" && key == "duration") {
             streams.duration = parseNumber(value);
+        }
     }
     return streams;
 }
 
 std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
+
+std::string concatList(const std::vector<fs::path>& files)
+{
+    std::string list;
+    for (const auto& file : files) {
+        if (!list.empty())
+            list += '\n';
+        list += "file '";
+        for (char c : FFmpeg::pathArgument(file))
+            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        list += "'";
+    }
+    return list;
+}
 
 const std::vector<std::string>& prefix()
 {

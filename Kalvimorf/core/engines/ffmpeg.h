@@ -30,6 +30,12 @@ struct Streams {
     bool video = false;
     // Of the first audio stream.
     std::optional<int> sampleRate;
+    // The first audio and picture streams' own durations, where the container states them.
+    std::optional<double> audioDuration;
+    std::optional<double> videoDuration;
+    // Whether ffprobe could read the file at all, and what it said when it could not.
+    bool read = false;
+    std::string error;
 };
 Streams probe(const std::filesystem::path& media, bool cancellable = false);
 std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
@@ -38,14 +44,18 @@ std::optional<double> duration(const std::filesystem::path& media, bool cancella
 // "name:rest" as a protocol and a leading "-" as an option.
 std::string pathArgument(const std::filesystem::path& path);
 
+// The concat demuxer's list of `files`, one "file '<path>'" line each, quotes in paths escaped.
+std::string concatList(const std::vector<std::filesystem::path>& files);
+
 // What every ffmpeg run starts with: errors only on standard error, key=value progress records
 // on standard output, no standard input, and never overwrite an existing output ("-n").
 const std::vector<std::string>& prefix();
 
 // Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output, called
 // on the calling thread, in order, and never after run() returned. Throws ConversionError
-// (ffmpegMissing, ffmpeg with its last error line) or CancellationError; cancelling the current
-// task terminates ffmpeg.
+// (ffmpegMissing, ffmpeg with the sentence of the cause it named, see ErrorCauses) or
+// CancellationError; cancelling the current task terminates ffmpeg. A write error fails the run
+// even when ffmpeg ends with status 0.
 void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress);
 // The same with one output, written into `output` through the muxer `format` ("mp4",
 // "matroska", …). That file has no name yet, so ffmpeg may overwrite its path ("-y") and is told

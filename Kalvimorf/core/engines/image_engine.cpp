@@ -3,6 +3,8 @@
 #include "core/engines/image_library.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+#include "core/base/error_log.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
@@ -12,6 +14,7 @@
 
 #include <lcms2.h>
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 
@@ -57,9 +60,16 @@ ConversionError classify(const vips::VError& error)
 {
     std::string text = error.what();
     vips_error_clear();
-    for (const char* reader : {"load", "2vips", "Premature end", "Corrupt"}) {
-        if (text.find(reader) != std::string::npos)
+    const auto cause = ErrorCauses::causeOf(text);
+    if (cause == ErrorCauses::Cause::diskFull)
+        return ConversionError::ffmpeg(ErrorCauses::diskFull);
+    if (cause == ErrorCauses::Cause::damaged)
+        return ConversionError::ffmpeg(ErrorCauses::damaged);
+    for (const char* reader : {"load", "2vips", "vipspng"}) {
+        if (text.find(reader) != std::string::npos) {
+            ErrorLog::add(text.substr(0, text.find('\n')));
             return ConversionError::unreadable();
+        }
     }
     return ConversionError::writeFailed();
 }
@@ -71,6 +81,8 @@ void translatingErrors(const std::function<void()>& write)
         write();
     } catch (const vips::VError& error) {
         throw classify(error);
+    } catch (const std::system_error& error) {
+        throw ErrorCauses::writeFailure(error);
     }
 }
 
@@ -309,6 +321,56 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
 
 bool hasSaver(const char* name) { return vips_type_find("VipsOperation", name) != 0; }
 
+// The memory the system could still give, from the kernel's own estimate.
+double availableBytes()
+{
+    QFile meminfo("/proc/meminfo");
+    if (!meminfo.open(QIODevice::ReadOnly))
+        return 0;
+    for (const auto& line : meminfo.readAll().split('\n')) {
+        if (line.startsWith("MemAvailable:"))
+            return line.mid(13).trimmed().split(' ').value(0).toDouble() * 1024;
+    }
+    return 0;
+}
+
+std::string withComma(double value)
+{
+    auto text = QString::number(value, 'f', 1).toStdString();
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+
+}
+
+void requireFits(const VImage& image, const std::string& ext)
+{
+    // Each format's own bound on a side; past it the encoder fails or, for HEVC and AV1, crashes.
+    const int side = ext == "webp" ? 16383 : (ext == "heic" || ext == "avif") ? 16384 : ext == "gif" ? 65535 : 0;
+    if (side > 0 && (image.width() > side || image.height() > side)) {
+        auto label = QString::fromStdString(ext).toUpper().toStdString();
+        throw ConversionError::ffmpeg("A imagem é grande demais para " + label + " (máximo " + std::to_string(side)
+            + " × " + std::to_string(side) + " pixels).");
+    }
+    // The savers that hold the whole picture, and what they take per pixel on top of its decoded
+    // bytes, from bench/memory.sh: the HEVC and AV1 encoders about 25 bytes in all for a
+    // 24-megapixel photo (as much as vips' own saver), the PDF writer about 7 with its compressed
+    // copy, BMP and GIF one more frame. The others stream by strips.
+    double perPixel = 0;
+    if (ext == "heic" || ext == "avif")
+        perPixel = 22;
+    else if (ext == "pdf")
+        perPixel = 4;
+    else if (ext == "bmp" || ext == "gif")
+        perPixel = 3;
+    if (perPixel == 0)
+        return;
+    const double pixels = double(image.width()) * image.height();
+    const double needed = pixels * (double(image.bands()) * vips_format_sizeof(image.format()) + perPixel);
+    const double available = availableBytes();
+    if (available > 0 && needed > available * 0.8)
+        throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre (precisaria de "
+            + withComma(needed / double(1ULL << 30)) + " GB).");
 }
 
 double qualityFactor(QualityLevel level)
@@ -444,14 +506,17 @@ Picture loadOriented(const fs::path& file)
         int orientation = orientationOf(header);
         if (orientation >= 2 && orientation <= 8) {
             // Turning needs random access: decode into memory (never into a scratch file).
-            picture.image = VImage::new_from_file(file.c_str(), VImage::option()->set("memory", true)).autorot();
+            picture.image = VImage::new_from_file(
+                file.c_str(), VImage::option()->set("memory", true)->set("fail_on", VIPS_FAIL_ON_TRUNCATED))
+                                .autorot();
         } else {
-            picture.image
-                = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+            // A file cut short fails instead of coming out with its missing part grey; the small
+            // repairs below that level (a bad checksum, a stray byte) still pass.
+            picture.image = VImage::new_from_file(file.c_str(),
+                VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL)->set("fail_on", VIPS_FAIL_ON_TRUNCATED));
         }
-    } catch (const vips::VError&) {
-        vips_error_clear();
-        throw ConversionError::unreadable();
+    } catch (const vips::VError& error) {
+        throw classify(error);
     }
     auto interpretation = picture.image.interpretation();
     if (props.loader == "jpegload" && picture.image.format() == VIPS_FORMAT_UCHAR
@@ -519,7 +584,15 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     if (ext != "webp" && ext != "pdf" && !utType(ext))
         throw ConversionError::unsupported();
 
+    // A turned picture is decoded whole as it loads, so its size is judged on the header first.
+    ensureVips();
+    try {
+        requireFits(VImage::new_from_file(source.c_str()), ext);
+    } catch (const vips::VError&) {
+        vips_error_clear();  // not one for the image library: judged once Qt's readers have it
+    }
     auto picture = loadOriented(source);
+    requireFits(picture.image, ext);
     if (ext == "pdf")
         writePDF({picture}, file);  // keeps a JPEG's own stream where it can
     else
@@ -536,6 +609,7 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     for (const auto& source : sources) {
         Task::checkCancelled();
         pictures.push_back(loadOriented(source));
+        requireFits(pictures.back().image, "pdf");
     }
     const auto& first = sources.front();
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");

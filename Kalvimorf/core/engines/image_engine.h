@@ -74,6 +74,11 @@ void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file);
 // All images, in the order given, as one PDF named "<first> – combinado.pdf" beside the first.
 fs::path mergeToPDF(const std::vector<fs::path>& sources);
 
+// Refuses, before a pixel is decoded, a picture that `ext` cannot hold (WebP's 16383 pixels a
+// side, the HEVC and AV1 encoders') or whose saver would need more memory than is free, with a
+// sentence that says which.
+void requireFits(const vips::VImage& image, const std::string& ext);
+
 // The image laid on opaque white; images without alpha come back as they are.
 vips::VImage flatten(const vips::VImage& image);
 

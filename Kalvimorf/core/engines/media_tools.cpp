@@ -251,20 +251,6 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     return output.publish(preferred);
 }
 
-std::string concatList(const std::vector<fs::path>& files)
-{
-    std::string list;
-    for (const auto& file : files) {
-        if (!list.empty())
-            list += '\n';
-        list += "file '";
-        for (char c : FFmpeg::pathArgument(file))
-            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        list += "'";
-    }
-    return list;
-}
-
 fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress)
 {
     if (sources.empty())
@@ -280,7 +266,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     FileSafety::TempDir scratch;
     const auto listPath = scratch.path()
         / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
-    FileSafety::writeNew(listPath, concatList(sorted));
+    FileSafety::writeNew(listPath, FFmpeg::concatList(sorted));
 
     std::shared_future<std::optional<double>> total;
     std::optional<DurationBeside> probing;

@@ -34,6 +34,4 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
 // first: a stream copy when they share a format and it works, else a re-encode.
 fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress);
 
-// ffmpeg's concatenation list of `files`, one "file '<path>'" line each.
-std::string concatList(const std::vector<fs::path>& files);
 }

@@ -7,6 +7,7 @@
 #include "core/engines/pdf_engine.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
@@ -193,8 +194,8 @@ fs::path writePageImage(QImage& image, ImageType type, const FileSafety::NameFor
     image = QImage();  // the pixels are not needed while the file is written
     try {
         return FileSafety::writeNew(names, bytes);
-    } catch (const std::system_error&) {
-        throw ConversionError::writeFailed();
+    } catch (const std::system_error& error) {
+        throw ErrorCauses::writeFailure(error);
     }
 }
 
@@ -220,9 +221,10 @@ fs::path exportSinglePage(const Poppler::Document& document, const fs::path& sou
     auto page = document.page(0);
     auto image = page ? render(*page, renderDPI) : std::nullopt;
     // Nothing to write must not look like success: the job's result would otherwise be the
-    // source itself, which a cancelled job deletes.
+    // source itself, which a cancelled job deletes. A page that cannot be drawn (past the pixel
+    // bound, or damaged) is the source's fault.
     if (!image)
-        throw ConversionError::writeFailed();
+        throw ConversionError::unreadable();
     const auto written = writePageImage(*image, type, OutputPaths::names(source, ext));
     if (progress)
         progress(1.0);
@@ -412,9 +414,10 @@ fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path
     try {
         ReusedPageMemory memory;
         PageExport pages(std::move(document), source, folder, format, type);
-        // An empty folder is no output; reporting it as one would look like success.
+        // An empty folder is no output; reporting it as one would look like success. No page
+        // could be drawn: the source is what failed.
         if (pages.run(progress) == 0)
-            throw ConversionError::writeFailed();
+            throw ConversionError::unreadable();
     } catch (...) {
         FileSafety::removeTree(folder);
         throw;
@@ -450,6 +453,8 @@ fs::path writeMerged(QPDF& pdf, const FileSafety::NameFor& names)
         writer.write();
         pipeline.check();
         return file.publish(names);
+    } catch (const std::system_error& error) {
+        throw ErrorCauses::writeFailure(error);
     } catch (const std::exception&) {
         throw ConversionError::writeFailed();
     }

@@ -13,4 +13,5 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_tools.cpp
   core/engines/tool_engines.cpp
   core/engines/tool_params.cpp
+  core/engines/trim_media.cpp
 )

@@ -8,8 +8,12 @@
 #include "core/engines/image_library.h"
 #include "core/jobs/perform.h"
 
+#include <QString>
+#include <QtGlobal>
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -53,6 +57,9 @@ void send(const Answer& answer)
     const char* folder = std::getenv("TMPDIR");
     if (folder && fs::path(folder).filename().string().starts_with("kalvimorf-"))
         FileSafety::removeTree(folder);
+    // The worker leads its own process group: that ends whatever a tool started in turn.
+    if (::getpgrp() == ::getpid())
+        ::kill(0, SIGKILL);
     ::_exit(1);
 }
 
@@ -127,6 +134,12 @@ void serve()
     // The protocol keeps standard output to itself; a library's stray prints go to standard error.
     channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    // Qt's image readers warn about the files they fail on ("Invalid JPEG file structure"); the
+    // job's own sentence already says what happened, in the user's language.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    });
     // Tools stay in this worker's process group, so that ending the group ends them too.
     Process::setOwnGroups(false);
     // The image library takes tens of milliseconds to start; a worker kept ready starts it

@@ -1,0 +1,314 @@
+#include "core/engines/trim_media.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
+#include "core/base/process.h"
+#include "core/engines/ffmpeg.h"
+#include "core/engines/media_engine.h"
+#include "core/engines/tool_params.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <system_error>
+
+namespace TrimMedia {
+
+namespace Detail {
+
+std::vector<Range> usable(const std::vector<Range>& ranges)
+{
+    std::vector<Range> kept;
+    std::copy_if(ranges.begin(), ranges.end(), std::back_inserter(kept), [](const Range& range) {
+        return range.first < range.second;
+    });
+    std::stable_sort(kept.begin(), kept.end(), [](const Range& a, const Range& b) {
+        return a.first < b.first;
+    });
+    return kept;
+}
+
+bool isAudioOnly(const std::string& ext)
+{
+    static const std::array<std::string_view, 7> audio = {"mp3", "m4a", "wav", "flac", "ogg", "opus", "aiff"};
+    return std::find(audio.begin(), audio.end(), ext) != audio.end();
+}
+
+std::string targetExt(const fs::path& source, const std::string& ext, MediaKind kind)
+{
+    if (!ext.empty())
+        return ext;
+    const auto own = Catalog::normalizedExt(source);
+    if (MediaEngine::arguments(own))
+        return own;
+    return kind == MediaKind::video ? "mp4" : "m4a";
+}
+
+std::string seconds(double value)
+{
+    // to_chars ignores the locale, which printf would not.
+    std::array<char, 64> text{};
+    auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, 3);
+    return error == std::errc() ? std::string(text.data(), end) : std::string("0.000");
+}
+
+std::string shortest(double value)
+{
+    std::array<char, 64> text{};
+    auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value);
+    std::string result = error == std::errc() ? std::string(text.data(), end) : std::string("0");
+    if (result.find_first_of(".eEn") == std::string::npos)
+        result += ".0";
+    return result;
+}
+
+std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output)
+{
+    return {"-ss", seconds(range.first), "-to", seconds(range.second), "-i", FFmpeg::pathArgument(source), "-map", "0",
+        "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()};
+}
+
+std::vector<std::string> exactCut(
+    const fs::path& source, const Range& range, const std::vector<std::string>& codec, const fs::path& output)
+{
+    std::vector<std::string> arguments
+        = {"-ss", seconds(range.first), "-to", seconds(range.second), "-i", FFmpeg::pathArgument(source)};
+    arguments.insert(arguments.end(), codec.begin(), codec.end());
+    arguments.push_back(output.string());
+    return arguments;
+}
+
+Graph joinGraph(const std::vector<Range>& ranges, bool video, bool audio)
+{
+    Graph graph;
+    std::string inputs;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const auto bounds = "start=" + seconds(ranges[i].first) + ":end=" + seconds(ranges[i].second);
+        const auto n = std::to_string(i);
+        if (video) {
+            graph.text += "[0:v]trim=" + bounds + ",setpts=PTS-STARTPTS[v" + n + "];";
+            inputs += "[v" + n + "]";
+        }
+        if (audio) {
+            graph.text += "[0:a]atrim=" + bounds + ",asetpts=PTS-STARTPTS[a" + n + "];";
+            inputs += "[a" + n + "]";
+        }
+    }
+    graph.text += inputs + "concat=n=" + std::to_string(ranges.size()) + ":v=" + (video ? "1" : "0")
+        + ":a=" + (audio ? "1" : "0");
+    // The joined picture is rounded down to even sides, which the encoders need.
+    const std::string even = ";[vc]scale=trunc(iw/2)*2:trunc(ih/2)*2[vo]";
+    if (video && audio) {
+        graph.text += "[vc][ac]" + even;
+        graph.maps = {"-map", "[vo]", "-map", "[ac]"};
+    } else if (video) {
+        graph.text += "[vc]" + even;
+        graph.maps = {"-map", "[vo]"};
+    } else {
+        graph.text += "[ac]";
+        graph.maps = {"-map", "[ac]"};
+    }
+    return graph;
+}
+
+std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Range>& ranges, bool video, bool audio,
+    std::vector<std::string> codec, const fs::path& output)
+{
+    // The graph already scales the picture; the codec list's own filter would be a second graph.
+    if (auto filter = std::find(codec.begin(), codec.end(), "-vf"); filter != codec.end())
+        codec.erase(filter, std::min(filter + 2, codec.end()));
+    auto graph = joinGraph(ranges, video, audio);
+    std::vector<std::string> arguments = {"-i", FFmpeg::pathArgument(source), "-filter_complex", graph.text};
+    arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
+    arguments.insert(arguments.end(), codec.begin(), codec.end());
+    arguments.push_back(output.string());
+    return arguments;
+}
+
+std::vector<float> reducePeaks(std::string_view samples, int count)
+{
+    const size_t n = samples.size() / 2;
+    if (samples.size() <= 2 || count < 1)
+        return {};
+    const size_t step = std::max<size_t>(n / size_t(count), 1);
+    std::vector<float> peaks;
+    peaks.reserve(n / step + 1);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
+    for (size_t block = 0; block < n; block += step) {
+        int loudest = 0;
+        const size_t stop = std::min(block + step, n);
+        for (size_t i = block; i < stop; ++i) {
+            const auto sample = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+            loudest = std::max(loudest, std::abs(int(sample)));
+        }
+        peaks.push_back(float(loudest) / 32768.0f);
+    }
+    // Near-silent files stay near silent instead of being blown up to full height.
+    const float top = std::max(*std::max_element(peaks.begin(), peaks.end()), 0.01f);
+    for (auto& peak : peaks)
+        peak /= top;
+    return peaks;
+}
+
+}
+
+namespace {
+
+using namespace Detail;
+
+// The cut parts fill the first nine tenths of the bar, the join the rest.
+void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, const fs::path& output,
+    double total, const Progress& progress)
+{
+    FileSafety::TempDir temporary;
+    std::vector<fs::path> parts;
+    double done = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const auto part = temporary.path() / ("parte" + std::to_string(i) + "." + ext);
+        const double length = ranges[i].second - ranges[i].first;
+        FFmpeg::run(fastCut(source, ranges[i], part), length, [&](double fraction) {
+            if (progress && total > 0)
+                progress((done + fraction * length) / total * 0.9);
+        });
+        done += length;
+        parts.push_back(part);
+    }
+    const auto list = temporary.path() / "lista.txt";
+    FileSafety::writeNew(list, FFmpeg::concatList(parts));
+    FFmpeg::run({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", output.string()},
+        std::nullopt, {});
+    if (progress)
+        progress(1.0);
+}
+
+}
+
+fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
+    MediaKind kind, bool inFolder, const Progress& progress)
+{
+    const auto kept = usable(ranges);
+    if (kept.empty())
+        throw ToolError("Nenhum trecho selecionado.");
+    const auto target = targetExt(source, ext, kind);
+    const auto stem = source.stem().string();
+    // names() names after a source's stem: the trimmed copy's base stands in for it.
+    const auto base = inFolder ? stem : stem + " (aparado)";
+    const auto names = OutputPaths::names(source.parent_path() / (base + ".aparar"), target);
+    const auto folder = names(1).parent_path();
+
+    double total = 0;
+    for (const auto& range : kept)
+        total += range.second - range.first;
+
+    // ffmpeg writes beside the final name under a hidden one with the same extension, so that it
+    // picks the container from it; a failure or a cancel removes it, and the finished file takes
+    // the first free name when it is published, never replacing anything.
+    FileSafety::StagedPath staged(folder, target);
+    if (fast && target == Catalog::normalizedExt(source)) {
+        if (kept.size() == 1)
+            FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
+        else
+            fastJoin(source, kept, target, staged.path(), total, progress);
+    } else {
+        const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+        if (kept.size() == 1) {
+            FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+        } else {
+            const bool audio = hasStream(source, "a");
+            const bool video = kind == MediaKind::video && !isAudioOnly(target) && hasStream(source, "v");
+            if (!video && !audio)
+                throw ConversionError::unreadable();
+            FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+        }
+    }
+    return staged.publish(names);
+}
+
+bool hasStream(const fs::path& file, const std::string& type)
+{
+    auto ffprobe = FFmpeg::locate("ffprobe");
+    if (!ffprobe)
+        return false;
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.cancellable = true;
+    command.arguments = {"-v", "error", "-select_streams", type, "-show_entries", "stream=index", "-of", "csv=p=0",
+        FFmpeg::pathArgument(file)};
+    try {
+        auto result = Process::run(command, {}, [](std::string_view) {});
+        if (result.exitCode != 0)
+            return false;
+        return result.out.find_first_not_of(" \t\r\n") != std::string::npos;
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
+        return false;
+    }
+}
+
+std::vector<float> peaks(const fs::path& file, int count)
+{
+    auto ffmpeg = FFmpeg::locate("ffmpeg");
+    if (!ffmpeg)
+        return {};
+    // Two hours of sound are 28 MB of samples: ffmpeg writes them straight into memory rather than
+    // through a pipe, where every few kilobytes would wait for this side to read.
+    FileSafety::Fd samples(::memfd_create("peaks", MFD_CLOEXEC));
+    if (!samples)
+        return {};
+    Process::Command command;
+    command.executable = *ffmpeg;
+    command.cancellable = true;
+    command.stdoutFd = samples.get();
+    command.arguments = {"-hide_banner", "-loglevel", "error", "-i", FFmpeg::pathArgument(file), "-vn", "-ac", "1",
+        "-ar", "2000", "-f", "s16le", "-"};
+    try {
+        auto result = Process::run(command, {}, [](std::string_view) {});
+        struct stat status { };
+        if (result.exitCode != 0 || ::fstat(samples.get(), &status) != 0 || status.st_size <= 0)
+            return {};
+        const auto size = size_t(status.st_size);
+        void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, samples.get(), 0);
+        if (mapped == MAP_FAILED)
+            return {};
+        auto reduced = reducePeaks(std::string_view(static_cast<const char*>(mapped), size), count);
+        ::munmap(mapped, size);
+        return reduced;
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
+        return {};
+    }
+}
+
+std::optional<QImage> frame(const fs::path& file, double seconds, int height)
+{
+    auto ffmpeg = FFmpeg::locate("ffmpeg");
+    if (!ffmpeg)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffmpeg;
+    command.arguments
+        = {"-hide_banner", "-loglevel", "error", "-ss", shortest(seconds), "-i", FFmpeg::pathArgument(file),
+            "-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"};
+    try {
+        auto result = Process::run(command, {}, [](std::string_view) {});
+        if (result.exitCode != 0 || result.out.empty())
+            return std::nullopt;
+        auto image = QImage::fromData(QByteArray::fromRawData(result.out.data(), qsizetype(result.out.size())), "PNG");
+        if (image.isNull())
+            return std::nullopt;
+        return image;
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
+        return std::nullopt;
+    }
+}
+
+}

@@ -1,0 +1,211 @@
+#include "trim/clip_editor.h"
+
+#include "trim/segments_bar.h"
+#include "trim/time_text.h"
+#include "trim/timeline_bar.h"
+#include "trim/trim_look.h"
+#include "trim/trim_session.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QString timeText(double seconds) { return QString::fromStdString(TimeText::format(seconds)); }
+
+// The picture: the player's frame or a still, fitted on black, or for sound a plain card.
+class Preview : public QWidget {
+public:
+    Preview(TrimSession& session, TrimClip& clip) : session_(session), clip_(clip)
+    {
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        setMinimumHeight(60);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), 10, 10);
+        painter.setClipPath(shape);
+        const QRectF area(rect());
+        if (!clip_.isVideo) {
+            painter.fillRect(area, QColor(0, 0, 0, int(0.04 * 255)));
+            const auto secondary = TrimPaint::secondary(*this);
+            const auto title = TrimPaint::font(13, QFont::DemiBold), caption = TrimPaint::font(10);
+            const double block = 40 + 8 + QFontMetricsF(title).height() + 8 + QFontMetricsF(caption).height();
+            double y = area.center().y() - block / 2;
+            TrimPaint::symbol(
+                painter, TrimPaint::Symbol::waveform, QRectF(area.center().x() - 20, y, 40, 40), secondary);
+            y += 48;
+            painter.setFont(title);
+            painter.setPen(TrimPaint::primary(*this));
+            painter.drawText(QRectF(area.left(), y, area.width(), QFontMetricsF(title).height()), Qt::AlignCenter,
+                QString::fromStdString(clip_.url.filename().string()));
+            y += QFontMetricsF(title).height() + 8;
+            painter.setFont(caption);
+            painter.setPen(secondary);
+            painter.drawText(QRectF(area.left(), y, area.width(), QFontMetricsF(caption).height()), Qt::AlignCenter,
+                "Duração original " + timeText(clip_.duration()));
+            return;
+        }
+        painter.fillRect(area, Qt::black);
+        const QImage picture = session_.player().hasSource() ? session_.player().frame() : session_.poster();
+        if (!picture.isNull()) {
+            const auto fitted = QSizeF(picture.size()).scaled(area.size(), Qt::KeepAspectRatio);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRectF(area.center().x() - fitted.width() / 2, area.center().y() - fitted.height() / 2,
+                                  fitted.width(), fitted.height()),
+                picture);
+        } else if (!session_.player().hasSource()) {
+            // A still is on its way.
+            const double turn = double(QDateTime::currentMSecsSinceEpoch() % 1000) / 1000.0;
+            painter.setPen(QPen(QColor(255, 255, 255, 160), 2, Qt::SolidLine, Qt::RoundCap));
+            painter.drawArc(
+                QRectF(area.center().x() - 8, area.center().y() - 8, 16, 16), int(-turn * 360 * 16), 270 * 16);
+        }
+    }
+
+private:
+    TrimSession& session_;
+    TrimClip& clip_;
+};
+
+}
+
+TimeField::TimeField(std::function<double()> get, std::function<void(double)> set, QWidget* parent)
+    : QLineEdit(parent), get_(std::move(get)), set_(std::move(set))
+{
+    setFixedWidth(80);
+    setPlaceholderText("0:00.00");
+    // Typed into only when clicked: the editor's keys go to the session until then.
+    setFocusPolicy(Qt::ClickFocus);
+    connect(this, &QLineEdit::editingFinished, this, [this] {
+        if (auto value = TimeParse::parse(text().toStdString()))
+            set_(*value);
+        setText(timeText(get_()));
+    });
+    refresh();
+}
+
+void TimeField::refresh()
+{
+    if (hasFocus())
+        return;
+    const auto shown = timeText(get_());
+    if (text() != shown)
+        setText(shown);
+}
+
+ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
+    : QWidget(parent), session_(session), clip_(clip)
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 14, 14, 14);
+    column->setSpacing(12);
+    preview_ = new Preview(session, clip);
+    column->addWidget(preview_, 1);
+    timeline_ = new TimelineBar(session, clip);
+    column->addWidget(timeline_);
+    segments_ = new SegmentsBar(session, clip);
+    column->addWidget(segments_);
+
+    auto* transport = new QHBoxLayout;
+    transport->setSpacing(12);
+    play_ = new QToolButton;
+    play_->setAutoRaise(true);
+    play_->setFixedWidth(26);
+    play_->setFocusPolicy(Qt::NoFocus);
+    connect(play_, &QToolButton::clicked, &session, &TrimSession::togglePlay);
+    transport->addWidget(play_);
+    playhead_ = new QLabel;
+    playhead_->setFont(TrimPaint::font(12));
+    playhead_->setFixedWidth(70);
+    transport->addWidget(playhead_);
+    transport->addStretch(1);
+
+    auto markButton = [&](const QString& text, bool start) {
+        auto* button = new QPushButton(text);
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QPushButton::clicked, this, [this, start] {
+            if (auto* selected = session_.selected()) {
+                start ? selected->setStart(session_.playhead()) : selected->setEnd(session_.playhead());
+                session_.announce();
+            }
+        });
+        return button;
+    };
+    transport->addWidget(markButton("Marcar início", true));
+    // The active range's ends, through the clip's clamping setters.
+    auto endField = [&clip](bool start) {
+        return new TimeField(
+            [&clip, start] {
+                return start ? clip.start() : clip.end();
+            },
+            [&clip, start](double value) {
+                start ? clip.setStart(value) : clip.setEnd(value);
+            });
+    };
+    start_ = endField(true);
+    start_->setObjectName("Início");
+    start_->setToolTip("Início");
+    transport->addWidget(start_);
+    auto* arrow = new QLabel("→");
+    arrow->setStyleSheet(QString("color: %1").arg(TrimPaint::secondary(*this).name(QColor::HexArgb)));
+    transport->addWidget(arrow);
+    end_ = endField(false);
+    end_->setObjectName("Fim");
+    end_->setToolTip("Fim");
+    transport->addWidget(end_);
+    transport->addWidget(markButton("Marcar fim", false));
+    transport->addStretch(1);
+
+    several_
+        = new QPushButton(symbolIcon(int(TrimPaint::Symbol::scissors), TrimPaint::primary(*this)), "Vários cortes");
+    several_->setFocusPolicy(Qt::NoFocus);
+    several_->setToolTip("Marcar vários trechos neste arquivo e uni-los na exportação");
+    connect(several_, &QPushButton::clicked, this, [this] {
+        session_.setAdvanced(true);
+    });
+    transport->addWidget(several_);
+    kept_ = new QLabel;
+    kept_->setFont(TrimPaint::font(12));
+    kept_->setStyleSheet(QString("color: %1").arg(TrimPaint::secondary(*this).name(QColor::HexArgb)));
+    transport->addWidget(kept_);
+    column->addLayout(transport);
+    refresh();
+}
+
+void ClipEditor::refresh()
+{
+    const bool several = session_.advanced() || clip_.segments().size() >= 2;
+    segments_->setVisible(several);
+    if (several)
+        segments_->refresh();
+    several_->setVisible(!several);
+    const auto ink = TrimPaint::primary(*this);
+    const bool playing = session_.isPlaying();
+    if (play_->property("playing") != QVariant(playing) || play_->icon().isNull()) {
+        play_->setIcon(symbolIcon(int(playing ? TrimPaint::Symbol::pause : TrimPaint::Symbol::play), ink));
+        play_->setProperty("playing", playing);
+    }
+    play_->setEnabled(session_.player().hasSource());
+    const auto now = timeText(session_.playhead());
+    if (playhead_->text() != now)
+        playhead_->setText(now);
+    start_->refresh();
+    end_->refresh();
+    const auto kept = "Duração final " + timeText(clip_.kept());
+    if (kept_->text() != kept)
+        kept_->setText(kept);
+    preview_->update();
+    timeline_->update();
+}

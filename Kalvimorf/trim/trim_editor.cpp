@@ -1,0 +1,195 @@
+#include "trim/trim_editor.h"
+
+#include "core/base/catalog.h"
+#include "trim/trim_editor_view.h"
+#include "trim/trim_session.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// A window that tells when the user closes it.
+class EditorWindow : public QWidget {
+public:
+    std::function<void()> onClose;
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        if (onClose)
+            onClose();
+        QWidget::closeEvent(event);
+    }
+};
+
+}
+
+TrimEditor& TrimEditor::shared()
+{
+    static auto* editor = new TrimEditor;
+    return *editor;
+}
+
+bool TrimEditor::open(const std::vector<std::filesystem::path>& files) { return shared().openFiles(files); }
+
+bool TrimEditor::openFiles(const std::vector<std::filesystem::path>& files)
+{
+    const auto options = Catalog::options(files);
+    if (!options || (options->kind != MediaKind::video && options->kind != MediaKind::audio))
+        return false;
+    close();
+    const bool video = options->kind == MediaKind::video;
+    session_ = std::make_unique<TrimSession>(files, options->kind);
+    auto* window = new EditorWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(files.size() == 1 ? "Aparar" : "Aparar em lote");
+    auto* session = session_.get();
+    view_ = new TrimEditorView(
+        *session,
+        [this] {
+            close();
+        },
+        [this, session] {
+            session->exportClips();
+            close();
+        },
+        window);
+    window->resize(980, video ? 660 : 560);
+    window->setMinimumSize(820, 480);
+    view_->resize(window->size());
+    window->onClose = [this] {
+        tearDown(false);
+    };
+    // The view fills the window at every size.
+    window->installEventFilter(this);
+    if (auto* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    window_ = window;
+    if (!filtering_) {
+        qApp->installEventFilter(this);
+        filtering_ = true;
+    }
+    window->setFocusPolicy(Qt::StrongFocus);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    window->setFocus();
+    return true;
+}
+
+void TrimEditor::close() { tearDown(true); }
+
+void TrimEditor::tearDown(bool closeWindow)
+{
+    if (filtering_) {
+        qApp->removeEventFilter(this);
+        filtering_ = false;
+    }
+    if (session_) {
+        session_->stop();
+        // Queued work may still name it; it goes once the current event is done.
+        session_.release()->deleteLater();
+    }
+    view_ = nullptr;
+    if (auto window = window_) {
+        window_ = nullptr;
+        if (closeWindow) {
+            static_cast<EditorWindow*>(window.data())->onClose = nullptr;
+            window->close();
+        }
+    }
+}
+
+bool TrimEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window_ && event->type() == QEvent::Resize && view_) {
+        view_->resize(window_->size());
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress || !session_ || !window_)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != window_)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    // A field being edited takes its keys; Return there only commits it.
+    if (qobject_cast<QLineEdit*>(QApplication::focusWidget()) && QApplication::focusWidget()->window() == window_)
+        return false;
+    auto& session = *session_;
+    auto mark = [&](bool start) {
+        if (auto* clip = session.selected()) {
+            start ? clip->setStart(session.playhead()) : clip->setEnd(session.playhead());
+            session.announce();
+        }
+    };
+    // By key, not by text: modifiers are not looked at, so Ctrl+S splits too.
+    switch (key->key()) {
+    case Qt::Key_Up: session.move(-1); return true;
+    case Qt::Key_Down: session.move(+1); return true;
+    case Qt::Key_Space: session.togglePlay(); return true;
+    case Qt::Key_I: mark(true); return true;
+    case Qt::Key_O: mark(false); return true;
+    case Qt::Key_N: session.addSegmentAtPlayhead(); return true;
+    case Qt::Key_S: session.splitAtPlayhead(); return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        session.exportClips();
+        close();
+        return true;
+    case Qt::Key_Escape: close(); return true;
+    default: return false;
+    }
+}
+
+void TrimEditor::debugPlayTest(double t, bool multi, std::function<void(const std::string&)> report)
+{
+    auto* clip = session_ ? session_->selected() : nullptr;
+    if (!clip) {
+        report("sem sessão");
+        return;
+    }
+    QPointer<TrimClip> guard(clip);
+    if (multi) {
+        clip->setSegments({ClipRange{QUuid::createUuid(), 1.0, 2.0}, ClipRange{QUuid::createUuid(), 3.0, 5.0}}, 1);
+        session_->seek(t);
+    } else {
+        session_->seek(t);
+        clip->setStart(session_->playhead());
+        session_->announce();
+    }
+    QTimer::singleShot(300, this, [this, guard, report] {
+        if (!guard || !session_)
+            return report("sem sessão");
+        const double before = session_->playhead();
+        session_->togglePlay();
+        QTimer::singleShot(1500, this, [this, guard, report, before] {
+            if (!guard || !session_)
+                return report("sem sessão");
+            char line[256];
+            std::snprintf(line, sizeof line, "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
+                guard->current().start, before, session_->playhead(), session_->isPlaying() ? "sim" : "não");
+            report(line);
+        });
+    });
+}
+
+void TrimEditor::debugDemoSegments()
+{
+    auto* clip = session_ ? session_->selected() : nullptr;
+    if (!clip || !(clip->duration() > 0))
+        return;
+    const double d = clip->duration();
+    session_->setAdvanced(true);
+    clip->setSegments(
+        {ClipRange{QUuid::createUuid(), 0.05 * d, 0.30 * d}, ClipRange{QUuid::createUuid(), 0.42 * d, 0.60 * d},
+            ClipRange{QUuid::createUuid(), 0.75 * d, 0.95 * d}},
+        1);
+    session_->seek(0.5 * d);
+}

@@ -1,0 +1,93 @@
+#include "trim_modes.h"
+
+#include "cli.h"
+#include "menus/desktop_theme.h"
+#include "menus/palette.h"
+#include "trim/trim_editor.h"
+#include "trim/trim_look.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTimer>
+#include <QWidget>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+
+namespace TrimModes {
+
+namespace {
+
+class ThemeLook : public TrimLook {
+public:
+    QColor accent() override
+    {
+        const auto palette = Theme::palette(Theme::isDark(), Theme::current());
+        return palette.metal ? palette.metal(WheelMode::convert) : QColor(0, 122, 255);
+    }
+};
+
+void printLine(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+}
+
+void installLook() { TrimLook::set(std::make_shared<ThemeLook>()); }
+
+void playTest()
+{
+    const auto& args = Cli::args;
+    Cli::makeApplication(false);
+    TrimEditor::open({std::filesystem::path(args[4])});
+    double t = 1.0;
+    const auto& word = args[2];
+    double parsed = 0;
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), parsed);
+    if (error == std::errc() && end == word.data() + word.size())
+        t = parsed;
+    const bool multi = args[3] == "multi";
+    QTimer::singleShot(3000, [t, multi] {
+        TrimEditor::shared().debugPlayTest(t, multi, [](const std::string& line) {
+            printLine(line);
+            Cli::exitNow(0);
+        });
+    });
+    QApplication::exec();
+    Cli::exitNow(0);
+}
+
+void renderTrim()
+{
+    const auto& args = Cli::args;
+    Cli::makeApplication(false);
+    std::vector<std::filesystem::path> files(args.begin() + 3, args.end());
+    TrimEditor::open(files);
+    if (std::getenv("DEMO_SEGMENTS"))
+        QTimer::singleShot(4000, [] {
+            TrimEditor::shared().debugDemoSegments();
+        });
+    const std::string out = args[2];
+    QTimer::singleShot(6000, [out] {
+        for (auto* widget : QApplication::topLevelWidgets()) {
+            if (!widget->isVisible() || !widget->windowTitle().startsWith("Aparar"))
+                continue;
+            // At scale 1 whatever the screen's, through the same painting as on screen.
+            QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(widget->palette().color(QPalette::Window));
+            widget->render(&image);
+            image.save(QString::fromStdString(out), "PNG");
+            break;
+        }
+        Cli::exitNow(0);
+    });
+    QApplication::exec();
+    Cli::exitNow(0);
+}
+
+}

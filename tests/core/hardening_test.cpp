@@ -1,0 +1,365 @@
+#include "core/base/error_causes.h"
+#include "core/base/error_log.h"
+#include "core/base/file_safety.h"
+#include "core/base/process.h"
+#include "core/jobs/request.h"
+#include "core/jobs/worker.h"
+#include "job_fakes.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sys/socket.h>
+#include <vips/vips8>
+
+// What a user meets with damaged, hostile or oversized files and full disks: every row is a file
+// made here, run through the command line, and the one line and exit code the user gets.
+using namespace TestSupport;
+
+namespace {
+
+struct Row {
+    std::string name;
+    std::function<void(const fs::path&)> make;
+    std::string format;
+    std::vector<std::string> inputs;
+    std::string err;  // the whole of standard error; empty for a success
+    long long fileLimit = 0;  // when set, no file written may grow past it (a full disk)
+};
+
+struct HardeningTest : ::testing::Test {
+    TempDir dir;
+
+    void python(const std::string& code)
+    {
+        auto run = runProgram("/usr/bin/python3", {"-c", code}, 60, {}, dir.path());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+    }
+
+    RunResult convert(const Row& row, const std::vector<std::pair<std::string, std::string>>& env = {})
+    {
+        std::vector<std::string> arguments = {"--convert", row.format};
+        for (const auto& input : row.inputs)
+            arguments.push_back((dir / input).string());
+        if (!row.fileLimit)
+            return runProgram(BRIVLON_BINARY, arguments, 120, env, dir.path());
+        // Writes past the limit fail with EFBIG, as on a full disk, once the signal is ignored.
+        arguments.insert(arguments.begin(),
+            {"-c", "trap '' XFSZ; exec /usr/bin/prlimit --fsize=" + std::to_string(row.fileLimit) + " \"$@\"", "sh",
+                BRIVLON_BINARY});
+        return runProgram("/bin/sh", arguments, 120, env, dir.path());
+    }
+
+    size_t files() const
+    {
+        size_t count = 0;
+        for (auto it = fs::recursive_directory_iterator(dir.path()); it != fs::recursive_directory_iterator(); ++it)
+            ++count;
+        return count;
+    }
+
+    // Each row in a folder of its own; a failure leaves nothing beside its inputs.
+    void check(const std::vector<Row>& rows)
+    {
+        for (const auto& row : rows) {
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                FileSafety::removeTree(entry.path());
+            row.make(dir.path());
+            const auto before = files();
+            const auto run = convert(row);
+            EXPECT_EQ(run.err, row.err) << row.name;
+            EXPECT_EQ(run.exitCode, row.err.empty() ? 0 : 1) << row.name;
+            if (!row.err.empty())
+                EXPECT_EQ(files(), before) << row.name;
+        }
+    }
+};
+
+vips::VImage noise(int width, int height)
+{
+    auto grey = vips::VImage::gaussnoise(width, height);
+    return grey.bandjoin({grey.rot180(), grey.flip(VIPS_DIRECTION_HORIZONTAL)}).cast(VIPS_FORMAT_UCHAR);
+}
+
+void pngOfSize(const fs::path& path, int width, int height)
+{
+    vips::VImage::black(width, height, vips::VImage::option()->set("bands", 3)).pngsave(path.c_str());
+}
+
+// Runs a line of shell in `folder`, for fixtures the system's own tools make.
+void shell(const fs::path& folder, const std::string& command)
+{
+    const auto run = runProgram("/bin/sh", {"-c", command}, 60, {}, folder.string());
+    ASSERT_EQ(run.exitCode, 0) << command << run.err;
+}
+
+bool media(const fs::path& path, const std::string& source, const std::vector<std::string>& options)
+{
+    return makeMedia(path, source, options);
+}
+
+}
+
+TEST_F(HardeningTest, CrashesAndMemory)
+{
+    const std::string tooLargeForMemory = "erro: A imagem é grande demais para converter com a memória livre";
+    check({
+        {"merged PDF on a full disk",
+            [](const fs::path& d) {
+                noise(300, 300).pngsave((d / "a.png").c_str());
+                noise(300, 300).pngsave((d / "b.png").c_str());
+            },
+            "pdf único", {"a.png", "b.png"}, "erro: Não há espaço livre no disco.\n", 100'000},
+        {"WebP past its side",
+            [](const fs::path& d) {
+                pngOfSize(d / "wide.png", 17000, 4);
+            },
+            "webp", {"wide.png"}, "erro: A imagem é grande demais para WEBP (máximo 16383 × 16383 pixels).\n"},
+        {"AVIF past its side",
+            [](const fs::path& d) {
+                pngOfSize(d / "tall.png", 4, 17000);
+            },
+            "avif", {"tall.png"}, "erro: A imagem é grande demais para AVIF (máximo 16384 × 16384 pixels).\n"},
+    });
+    // Headers that claim 100000 × 100000 pixels (70 GB to write as PDF), and 65000 × 65000 in
+    // colour turned by its Exif (30 GB, and decoded whole as it loads): refused before a pixel is
+    // decoded.
+    python(R"(
+import struct, zlib
+def chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+ihdr = struct.pack(">IIBBBBB", 100000, 100000, 8, 2, 0, 0, 0)
+open("huge.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(bytes(64))) + chunk(b"IEND", b""))
+)");
+    noise(16, 16)
+        .copy(vips::VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+        .jpegsave((dir / "small.jpg").c_str());
+    python(R"(
+import struct
+d = bytearray(open("small.jpg", "rb").read())
+at = d.find(b"\xff\xc0")
+d[at + 5 : at + 9] = struct.pack(">HH", 65000, 65000)
+exif = b"Exif\0\0II*\0" + struct.pack("<IHHHII", 8, 1, 0x0112, 3, 1, 6) + bytes(4)
+open("turned.jpg", "wb").write(d[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + d[2:])
+)");
+    for (const auto* name : {"huge.png", "turned.jpg"}) {
+        const auto run = convert({"", {}, "pdf", {name}, ""});
+        EXPECT_TRUE(run.err.starts_with(tooLargeForMemory) && run.exitCode == 1) << name << run.err;
+    }
+
+    // A worker whose program is gone (its socket hung up) ends, and the ffmpeg it runs with it.
+    ASSERT_TRUE(media(dir / "longo.mp4", "testsrc=duration=30:size=640x480:rate=30", {"-preset", "ultrafast"}));
+    Process::Child worker({BRIVLON_BINARY, {Worker::option}});
+    Request request;
+    request.sources = {dir / "longo.mp4"};
+    request.kind = MediaKind::video;
+    request.format = Catalog::fmts({"webm"}).front();
+    const auto bytes = Worker::frame(Requests::pack(request));
+    ASSERT_EQ(::send(worker.channel(), bytes.data(), size_t(bytes.size()), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    ASSERT_TRUE(JobFakes::pumpUntil(60, [&] {
+        return JobFakes::processes("ffmpeg", dir.path().string()) > 0;
+    }));
+    ::shutdown(worker.channel(), SHUT_RDWR);
+    EXPECT_TRUE(JobFakes::pumpUntil(10, [&] {
+        return JobFakes::processes("ffmpeg", dir.path().string()) == 0;
+    }));
+    worker.wait();
+}
+
+TEST_F(HardeningTest, WrongSuccess)
+{
+    check({
+        {"JPEG cut short",
+            [](const fs::path& d) {
+                noise(256, 256).jpegsave((d / "cut.jpg").c_str());
+                fs::resize_file(d / "cut.jpg", fs::file_size(d / "cut.jpg") * 2 / 5);
+            },
+            "png", {"cut.jpg"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"WAV without samples",
+            [](const fs::path& d) {
+                // A RIFF header whose data chunk is empty.
+                std::string wav(
+                    "RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+                    44);
+                writeFile(d / "vazio.wav", wav);
+            },
+            "flac", {"vazio.wav"}, "erro: O arquivo não tem áudio.\n"},
+        {"MP4 cut short after its header",
+            [](const fs::path& d) {
+                ASSERT_TRUE(media(d / "clip.mp4", "testsrc2=size=160x120:rate=10:duration=10",
+                    {"-c:v", "mpeg4", "-movflags", "+faststart"}));
+                fs::resize_file(d / "clip.mp4", fs::file_size(d / "clip.mp4") * 3 / 10);
+            },
+            "mkv", {"clip.mp4"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"picture shorter than its sound, to a picture-only format: whole",
+            [](const fs::path& d) {
+                ASSERT_TRUE(makeMedia(d / "va.mkv", "testsrc2=duration=2:size=160x120",
+                    {"-f", "lavfi", "-i", "sine=duration=5", "-c:v", "mpeg4", "-c:a", "aac"}));
+            },
+            "gif", {"va.mkv"}, ""},
+        {"MP3 on a full disk",
+            [](const fs::path& d) {
+                ASSERT_TRUE(media(d / "tom.flac", "sine=frequency=440:duration=8", {}));
+            },
+            "mp3", {"tom.flac"}, "erro: Não há espaço livre no disco.\n", 24'000},
+    });
+}
+
+TEST_F(HardeningTest, Archives)
+{
+    const std::string password = "erro: O arquivo está protegido por senha.\n";
+    const std::string tooLarge = "erro: O arquivo compactado é grande demais para abrir.\n";
+    // An xz stream whose header asks for a 1.5 GiB dictionary, in a few hundred bytes.
+    const auto hungry = [this](const std::string& name, bool tar) {
+        return [this, name, tar](const fs::path&) {
+            python("import io, lzma, tarfile\n"
+                   "data = b'hello'\n"
+                   "if "
+                + std::string(tar ? "True" : "False")
+                + ":\n"
+                  "    out = io.BytesIO(); t = tarfile.open(fileobj=out, mode='w'); i = tarfile.TarInfo('a.txt');"
+                  " i.size = 5; t.addfile(i, io.BytesIO(data)); t.close(); data = out.getvalue()\n"
+                  "f = [{'id': lzma.FILTER_LZMA2, 'dict_size': 1536 << 20, 'mf': lzma.MF_HC3}]\n"
+                  "open('"
+                + name + "', 'wb').write(lzma.compress(data, format=lzma.FORMAT_XZ, filters=f))\n");
+        };
+    };
+    const auto encrypted = [this](const std::string& command) {
+        return [this, command](const fs::path& d) {
+            writeFile(d / "a.txt", "segredo");
+            shell(d, command + " >/dev/null && rm a.txt");
+        };
+    };
+    check({
+        {"zip with a password", encrypted("zip -q -P senha e.zip a.txt"), "extrair", {"e.zip"}, password},
+        {"7z with a password", encrypted("7z a -psenha e.7z a.txt"), "extrair", {"e.7z"}, password},
+        {"7z with its names encrypted", encrypted("7z a -psenha -mhe=on e.7z a.txt"), "extrair", {"e.7z"}, password},
+        {"tar.xz that asks for gigabytes", hungry("fome.tar.xz", true), "extrair", {"fome.tar.xz"}, tooLarge},
+        {"xz that asks for gigabytes", hungry("fome.txt.xz", false), "extrair", {"fome.txt.xz"}, tooLarge},
+    });
+    check({{"zip of a folder given as a link",
+        [](const fs::path& d) {
+            writeFile(d / "real/foto.txt", "x");
+            fs::create_directory_symlink(d / "real", d / "atalho");
+        },
+        "zip", {"atalho"}, ""}});
+    // The files behind the link, not the link.
+    const auto listed = runProgram("/usr/bin/bsdtar", {"-tf", (dir / "atalho.zip").string()});
+    EXPECT_NE(listed.out.find("foto.txt"), std::string::npos) << listed.out;
+
+    check({{"tar with entries outside",
+        [this](const fs::path&) {
+            python(R"(
+import io, tarfile
+with tarfile.open("inseguro.tar", "w") as t:
+    for name in ["bom.txt", "../fora.txt", "/absoluto.txt", "sub/ok.txt"]:
+        i = tarfile.TarInfo(name); i.size = 4; t.addfile(i, io.BytesIO(b"data"))
+    i = tarfile.TarInfo("elo"); i.type = tarfile.LNKTYPE; i.linkname = "../../etc/passwd"; t.addfile(i)
+)");
+        },
+        "extrair", {"inseguro.tar"}, ""}});
+    // The safe entries are kept, the others skipped with a word in the error log.
+    EXPECT_EQ(files(), 6u);  // the archive, the folder, its three files and sub/
+    for (const auto& kept : {"inseguro/bom.txt", "inseguro/absoluto.txt", "inseguro/sub/ok.txt"})
+        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
+    EXPECT_NE(ErrorLog::recent(10).find("Entrada ignorada em inseguro.tar: ../fora.txt"), std::string::npos)
+        << ErrorLog::recent(10);
+}
+
+TEST_F(HardeningTest, Messages)
+{
+    check({
+        {"clip without a picture to a video format",
+            [](const fs::path& d) {
+                ASSERT_TRUE(media(d / "som.mp4", "sine=duration=1", {"-c:a", "aac"}));
+            },
+            "mkv", {"som.mp4"}, "erro: O arquivo não tem vídeo.\n"},
+        {"picture no reader can decode, without a word from the libraries",
+            [](const fs::path& d) {
+                writeFile(
+                    d / "ruim.jpg", std::string("\xff\xd8\xff\xe0\0\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0lixo", 24));
+            },
+            "png", {"ruim.jpg"}, "erro: Não foi possível ler o arquivo.\n"},
+        {"picture that cannot be read",
+            [](const fs::path& d) {
+                writeFile(d / "ruim.tiff", std::string("II*\0garbage", 11));
+            },
+            "png", {"ruim.tiff"}, "erro: Não foi possível ler o arquivo.\n"},
+        {"subtitles not in UTF-8",
+            [](const fs::path& d) {
+                writeFile(d / "leg.srt", "1\n00:00:01,000 --> 00:00:02,000\nol\xe1\n");
+            },
+            "vtt", {"leg.srt"}, "erro: O texto do arquivo não está numa codificação reconhecida.\n"},
+        {"gzip cut short",
+            [](const fs::path& d) {
+                shell(d, "seq 100000 | gzip > n.txt.gz && truncate -s 20000 n.txt.gz");
+            },
+            "extrair", {"n.txt.gz"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"zip cut short, whose tool ends its line with a stale system error",
+            [](const fs::path& d) {
+                noise(200, 200).pngsave((d / "a.png").c_str());
+                shell(d, "zip -q -0 z.zip a.png && rm a.png && truncate -s 60000 z.zip");
+            },
+            "extrair", {"z.zip"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"PNG cut short",
+            [](const fs::path& d) {
+                noise(200, 200).pngsave((d / "cut.png").c_str());
+                fs::resize_file(d / "cut.png", fs::file_size(d / "cut.png") / 2);
+            },
+            "jpg", {"cut.png"}, "erro: O arquivo está danificado ou incompleto.\n"},
+    });
+    // The tools' own lines: the first that names a cause, not the giving-up line at the end.
+    const std::vector<std::tuple<std::string, std::string>> lines = {
+        {"a.txt: Path contains '..': Unknown error -1\nbsdtar: Error exit delayed from previous errors.\n",
+            ErrorCauses::unsafeEntry},
+        {"[out#0/matroska] Error writing trailer: No space left on device\nConversion failed!\n",
+            ErrorCauses::diskFull},
+        {"Stream map '0:V:0' matches no streams.\nTo ignore this, add a trailing '?' to the map.\n",
+            ErrorCauses::unreadable},
+        {"bsdtar: Error opening archive: Lzma library error: Cannot allocate memory\n", ErrorCauses::archiveTooLarge},
+        {"a.txt: Incorrect passphrase: Unknown error -1\nbsdtar: Error exit delayed from previous errors.\n",
+            ErrorCauses::password},
+        {"something new\nthe last line\n", "the last line"},
+    };
+    for (const auto& [text, sentence] : lines)
+        EXPECT_EQ(ErrorCauses::explain(text, "/usr/bin/tool"), sentence) << text;
+}
+
+TEST_F(HardeningTest, Names)
+{
+    // 250 bytes before the extension, cut inside a three-byte character when " 2" needs room.
+    std::string longStem = "a";
+    for (int i = 0; i < 83; ++i)
+        longStem += "\u2013";
+    check({
+        {"merged in a file manager's order",
+            [](const fs::path& d) {
+                for (const auto& name : {"foto2.png", "foto10.png", "foto.png"})
+                    noise(8, 8).pngsave((d / name).c_str());
+            },
+            "pdf único", {"foto2.png", "foto10.png", "foto.png"}, ""},
+    });
+    EXPECT_TRUE(fs::exists(dir / "foto \u2013 combinado.pdf"));
+
+    noise(8, 8).pngsave((dir / (longStem + ".png")).c_str());
+    for (const auto& expected : {longStem + ".jpg", longStem.substr(0, 247) + " 2.jpg"}) {
+        const auto run = convert({"", {}, "jpg", {longStem + ".png"}, ""});
+        EXPECT_EQ(run.out, (dir / expected).string() + "\n") << run.err;
+    }
+
+    // A name the numbering made, taken meanwhile: the original stem's next number.
+    for (const auto& name : {"clip.mov", "clip 2.mov", "clip 3.mov", "Episódio 3.mov", "nosso"})
+        writeFile(dir / name, "x");
+    EXPECT_EQ(FileSafety::placeFree(dir / "nosso", dir / "clip 3.mov"), dir / "clip 4.mov");
+    writeFile(dir / "nosso", "x");
+    EXPECT_EQ(FileSafety::placeFree(dir / "nosso", dir / "Episódio 3.mov"), dir / "Episódio 3 2.mov");
+
+    // Without a session's runtime folder a run makes its own and leaves nothing behind.
+    TempDir temporary;
+    noise(8, 8).pngsave((dir / "r.png").c_str());
+    const auto run
+        = convert({"", {}, "jpg", {"r.png"}, ""}, {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", temporary.path().string()}});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::is_empty(temporary.path()));
+}

@@ -1,0 +1,96 @@
+// The settings window and the update checker in a real desktop session: Ctrl+, on the main
+// window opens the settings, and a normal start asks the manifest once, about 8 s in. Every step
+// waits for a line or a request with a deadline. Run through support/with-x.
+
+#include "settings/loopback_server.h"
+#include "support/line_child.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+using namespace TestSupport;
+
+extern char** environ;
+
+namespace {
+
+::testing::AssertionResult startsWith(LineChild& child, const std::string& prefix, std::string& rest)
+{
+    const auto line = child.nextLine();
+    if (!line)
+        return ::testing::AssertionFailure() << "waited in vain for \"" << prefix << "\"";
+    if (line->rfind(prefix, 0) != 0)
+        return ::testing::AssertionFailure() << "expected \"" << prefix << "…\", got \"" << *line << "\"";
+    rest = line->substr(prefix.size());
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult openSettings()
+{
+    LineChild probe(SETTINGS_PROBE);
+    LineChild driver(XTEST_DRIVER);
+    std::string rest;
+    REQUIRE(startsWith(probe, "ready ", rest));
+    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"})
+        REQUIRE(probe.expect(std::string("item ") + item + ": enabled"));
+    std::istringstream at(rest);
+    int x = 0, y = 0;
+    at >> x >> y;
+    for (const std::string command : {"move " + std::to_string(x) + " " + std::to_string(y), std::string("press"),
+             std::string("release"), std::string("down Control_L"), std::string("down comma"), std::string("up comma"),
+             std::string("up Control_L")}) {
+        driver.send(command);
+        REQUIRE(driver.expect("ok"));
+    }
+    REQUIRE(startsWith(probe, "settings ", rest));
+    std::printf("settings window shown %s ms after \"Ajustes…\"\n", rest.c_str());
+    REQUIRE(startsWith(probe, "tab switch ", rest));
+    std::printf("slowest tab switch painted in (first visit, later) %s ms\n", rest.c_str());
+    return ::testing::AssertionSuccess();
+}
+
+}
+
+TEST(SettingsX11, ControlCommaOpensTheSettings) { EXPECT_TRUE(openSettings()); }
+
+TEST(SettingsX11, ANormalStartAsksTheManifestAboutEightSecondsIn)
+{
+    LoopbackServer server(LoopbackServer::json(R"({"versoes": []})"));
+    const auto url = "BRIVLON_UPDATES_URL=" + server.url();
+    std::vector<std::string> environment{url};
+    for (char** entry = environ; *entry; ++entry)
+        if (std::string_view(*entry).rfind("BRIVLON_UPDATES_URL=", 0) != 0)
+            environment.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = BRIVLON_BINARY;
+    char* argv[] = {program.data(), nullptr};
+    pid_t pid = 0;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+    double seconds = -1;
+    while (std::chrono::steady_clock::now() - started < std::chrono::seconds(20)) {
+        if (!server.requests().empty()) {
+            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_GT(seconds, 0) << "no request within 20 s";
+    EXPECT_GE(seconds, 7.9);
+    EXPECT_LT(seconds, 12);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests().front().rfind("GET /atualizacoes.json", 0), 0u);
+}

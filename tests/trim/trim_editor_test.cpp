@@ -1,0 +1,312 @@
+#include "support/test_support.h"
+#include "trim/clip_editor.h"
+#include "trim/clip_list.h"
+#include "trim/fake_preview_player.h"
+#include "trim/segments_bar.h"
+#include "trim/timeline_bar.h"
+#include "trim/trim_editor.h"
+#include "trim/trim_editor_view.h"
+#include "trim/trim_session.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace TestSupport;
+
+// The editor's widgets need the widgets' application.
+const bool widgets = TestSupport::wantWidgets();
+
+namespace {
+
+using Spans = std::vector<std::pair<double, double>>;
+
+std::vector<ClipRange> ranges(const Spans& list)
+{
+    std::vector<ClipRange> made;
+    for (const auto& [start, end] : list)
+        made.push_back({QUuid::createUuid(), start, end});
+    return made;
+}
+
+QPushButton* button(QWidget* root, const QString& text)
+{
+    for (auto* candidate : root->findChildren<QPushButton*>())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
+
+class TrimEditorTest : public ::testing::Test {
+public:
+    ~TrimEditorTest() override
+    {
+        TrimEditor::shared().close();
+        TrimSession::beep() = previousBeep;
+    }
+
+    // Opens the editor and gives every clip a known length once its own load has landed.
+    TrimSession& open(const std::vector<fs::path>& files, double duration = 10)
+    {
+        EXPECT_TRUE(TrimEditor::open(files));
+        auto& session = *TrimEditor::shared().session();
+        for (auto* clip : session.clips()) {
+            EXPECT_TRUE(QTest::qWaitFor([clip] {
+                return clip->loaded();
+            }));
+            clip->applyProbe(duration, true);
+        }
+        QCoreApplication::processEvents();
+        return session;
+    }
+
+    QWidget& window() { return *TrimEditor::shared().window(); }
+
+    void key(int which, Qt::KeyboardModifiers modifiers = {})
+    {
+        auto* target = QApplication::focusWidget() ? QApplication::focusWidget() : &window();
+        QTest::keyClick(target, Qt::Key(which), modifiers);
+    }
+
+    std::shared_ptr<FakePlayers> players = std::make_shared<FakePlayers>();
+    Installed<PreviewPlayers> installed{players};
+    int beeps = 0;
+    std::function<void()> previousBeep = std::exchange(TrimSession::beep(), [this] {
+        ++beeps;
+    });
+    TempDir folder;
+};
+
+}
+
+TEST_F(TrimEditorTest, OpensOnlyOnVideoOrAudioAndReplacesItself)
+{
+    for (const auto& files : std::vector<std::vector<fs::path>>{
+             {folder / "a.png"}, {folder / "a.mp4", folder / "b.mp3"}, {folder / "a.pdf"}, {}})
+        EXPECT_FALSE(TrimEditor::open(files));
+    EXPECT_EQ(TrimEditor::shared().window(), nullptr);
+
+    open({folder / "a.mp4"});
+    EXPECT_EQ(window().windowTitle(), "Aparar");
+    EXPECT_EQ(window().size(), QSize(980, 660));
+    EXPECT_EQ(window().minimumSize(), QSize(820, 480));
+    EXPECT_EQ(button(&window(), "Exportar")->isVisible(), true);
+    QPointer<QWidget> first = &window();
+    QPointer<TrimSession> firstSession = TrimEditor::shared().session();
+
+    EXPECT_FALSE(TrimEditor::open({folder / "a.png"}));
+    EXPECT_EQ(&window(), first.data()) << "unsuitable files leave the editor as it was";
+
+    players->log->clear();
+    EXPECT_TRUE(TrimEditor::open({folder / "a.mp3", folder / "b.mp3", folder / "c.mp3"}));
+    EXPECT_EQ(*players->log, (std::vector<std::string>{"source ", "source a.mp3"}))
+        << "the old session's player is emptied before the new one loads";
+    EXPECT_EQ(window().windowTitle(), "Aparar em lote");
+    EXPECT_EQ(window().size(), QSize(980, 560));
+    EXPECT_NE(button(&window(), "Exportar 3 arquivos"), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return !first && !firstSession;
+    }));
+}
+
+TEST_F(TrimEditorTest, KeysReachTheSessionOutsideTheTimeFields)
+{
+    auto& session = open({folder / "a.mp4", folder / "b.mp4"});
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    auto& fake = *players->last;
+    auto* a = session.clips()[0];
+
+    session.seek(2);
+    key(Qt::Key_I, Qt::ShiftModifier);
+    EXPECT_EQ(a->start(), 2);
+    session.seek(8);
+    key(Qt::Key_O);
+    EXPECT_EQ(a->end(), 8);
+    session.seek(5);
+    key(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(a->segments().size(), 2u) << "Ctrl+S splits";
+    key(Qt::Key_Space);
+    EXPECT_TRUE(session.isPlaying() && fake.playing);
+    key(Qt::Key_Down);
+    EXPECT_EQ(session.selected(), session.clips()[1]);
+    key(Qt::Key_Down);
+    EXPECT_EQ(session.selected(), session.clips()[1]);
+    key(Qt::Key_Up);
+    EXPECT_EQ(session.selected(), a);
+
+    // In a time field the keys type; Return commits the field and exports nothing.
+    a->setSegments(ranges({{2, 8}}), 0);
+    QCoreApplication::processEvents();
+    auto* start = window().findChild<QLineEdit*>("Início");
+    ASSERT_NE(start, nullptr);
+    start->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([start] {
+        return start->hasFocus();
+    }));
+    start->selectAll();
+    QTest::keyClicks(start, "1 s");
+    EXPECT_EQ(a->segments().size(), 1u);
+    EXPECT_EQ(start->text(), "1 s");
+    start->selectAll();
+    QTest::keyClicks(start, "1,5");
+    QTest::keyClick(start, Qt::Key_Return);
+    EXPECT_EQ(a->start(), 1.5);
+    EXPECT_NE(TrimEditor::shared().session(), nullptr) << "Return in a field does not export";
+    start->selectAll();
+    QTest::keyClicks(start, "abc");
+    QTest::keyClick(start, Qt::Key_Return);
+    EXPECT_EQ(start->text(), "0:01.50") << "what does not parse shows the value again";
+
+    // Closed by its button: stopped, and the keys no longer reach anything.
+    const auto before = players->log->size();
+    window().close();
+    EXPECT_EQ(TrimEditor::shared().session(), nullptr);
+    EXPECT_EQ(players->log->at(before), "source ");
+    QWidget other;
+    other.show();
+    QTest::keyClick(&other, Qt::Key_Space);
+    QTest::keyClick(&other, Qt::Key_S);
+    EXPECT_EQ(players->log->size(), before + 1);
+}
+
+TEST_F(TrimEditorTest, FooterRowsAndSeveralCuts)
+{
+    auto& session = open({folder / "a.mp4", folder / "b.mp4", folder / "c.mp4"});
+    auto* view = TrimEditor::shared().view();
+    auto* fast = window().findChild<QCheckBox*>();
+    auto* format = window().findChild<QComboBox*>();
+    fast->click();
+    EXPECT_TRUE(session.fastCopy);
+    format->setCurrentIndex(1);
+    EXPECT_EQ(session.outputExt, "mp4");
+    EXPECT_FALSE(fast->isEnabled());
+    EXPECT_TRUE(fast->isChecked() && session.fastCopy) << "disabling keeps the tick";
+    format->setCurrentIndex(0);
+    EXPECT_TRUE(fast->isEnabled());
+
+    auto* a = session.clips()[0];
+    a->setSegments(ranges({{1, 5.5}}), 0);
+    EXPECT_EQ(ClipRows::status(*a), "0:01.00 \u2013 0:05.50");
+    a->setSegments(ranges({{0, 4}, {5, 9}, {9.5, 9.8}}), 0);
+    EXPECT_EQ(ClipRows::status(*a), "3 trechos · 0:08.30");
+    TrimClip loading("/tmp/x.mp4", true);
+    EXPECT_EQ(ClipRows::status(loading), "carregando…");
+
+    a->setSegments(ranges({{0, 10}}), 0);
+    QCoreApplication::processEvents();
+    auto* several = button(view, "Vários cortes");
+    ASSERT_NE(several, nullptr);
+    EXPECT_TRUE(several->isVisibleTo(view));
+    several->click();
+    EXPECT_TRUE(session.advanced());
+    EXPECT_FALSE(several->isVisibleTo(view));
+    button(view, "Zerar")->click();
+    EXPECT_TRUE(button(view, "Vários cortes")->isVisibleTo(view));
+}
+
+TEST_F(TrimEditorTest, SegmentsBarBeepsAndChips)
+{
+    auto& session = open({folder / "a.mp4"});
+    auto* view = TrimEditor::shared().view();
+    auto* clip = session.selected();
+    button(view, "Trecho")->click();
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(clip->segments().size(), 1u);
+    EXPECT_TRUE(session.advanced());
+    session.seek(0.03);
+    button(view, "Dividir no cursor")->click();
+    EXPECT_EQ(beeps, 2) << "too close to the start";
+    session.seek(4);
+    button(view, "Dividir no cursor")->click();
+    EXPECT_EQ(clip->segments().size(), 2u);
+    EXPECT_EQ(clip->active(), 1);
+    EXPECT_EQ(session.playhead(), 4.5);
+
+    // A click on the first chip makes it active and seeks to its start, also while playing.
+    session.togglePlay();
+    auto* bar = view->findChild<SegmentsBar*>();
+    auto* chips = bar->findChild<QScrollArea*>()->widget();
+    const auto rects = Chips::layout(clip->segments());
+    QTest::mouseClick(chips, Qt::LeftButton, {}, rects[0].center().toPoint());
+    EXPECT_EQ(clip->active(), 0);
+    EXPECT_EQ(session.playhead(), 0);
+
+    button(view, "Corte simples")->click();
+    EXPECT_EQ(clip->segments().size(), 1u);
+    EXPECT_FALSE(session.advanced());
+}
+
+TEST_F(TrimEditorTest, TimelinePressesAndHandles)
+{
+    auto& session = open({folder / "a.mp4"});
+    auto* clip = session.selected();
+    auto* bar = window().findChild<TimelineBar*>();
+    ASSERT_NE(bar, nullptr);
+    const auto strip = Timeline::strip(bar->size());
+    auto xAt = [&](double t) {
+        return int(std::lround(strip.left() + t / 10 * strip.width()));
+    };
+    const int y = int(strip.center().y());
+
+    // A press seeks at once; a drag past the ends holds at 0 and the duration.
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(xAt(3.5), y));
+    EXPECT_NEAR(session.playhead(), 3.5, 0.05);
+    QTest::mouseMove(bar, QPoint(bar->width() + 40, y));
+    EXPECT_EQ(session.playhead(), 10);
+    QTest::mouseMove(bar, QPoint(-40, y));
+    EXPECT_EQ(session.playhead(), 0);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(-40, y));
+
+    // The start handle stops 0.05 s before the end; the end handle of the first range stops at
+    // the second's start. A press 5 px beside a handle still takes it.
+    clip->setSegments(ranges({{1, 4}, {6, 9}}), 0);
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(xAt(1) - 12, y));
+    QTest::mouseMove(bar, QPoint(xAt(5), y));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(xAt(5), y));
+    EXPECT_NEAR(clip->start(), 3.95, 1e-9);
+    EXPECT_NEAR(session.playhead(), 3.95, 1e-9);
+    QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(xAt(4), y));
+    QTest::mouseMove(bar, QPoint(xAt(8), y));
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(xAt(8), y));
+    EXPECT_EQ(clip->end(), 6);
+    // A press in a gap seeks and keeps the active range; in another range it picks that one.
+    clip->setSegments(ranges({{1, 4}, {6, 9}}), 0);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(xAt(5), y));
+    EXPECT_EQ(clip->active(), 0);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(xAt(7.5), y));
+    EXPECT_EQ(clip->active(), 1);
+
+    // Handles so close that their reach overlaps: the end handle, which lies above, wins.
+    const auto state = TimelineState::of(*clip, 0);
+    auto shortRange = state;
+    shortRange.segments = ranges({{5, 5.05}});
+    shortRange.active = 0;
+    const double mid = strip.left() + 5.025 / 10 * strip.width();
+    EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid, y)), Timeline::Hit::endHandle);
+    EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid - 12, y)), Timeline::Hit::startHandle);
+    EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid, strip.top() - 5)), Timeline::Hit::endHandle);
+    EXPECT_EQ(Timeline::hit(shortRange, bar->size(), QPointF(mid - 60, strip.top() - 5)), Timeline::Hit::none);
+}
+
+TEST(ClipRowsMotion, SelectionEasesOutAndScissorsSpring)
+{
+    EXPECT_EQ(ClipRows::selectionAt(0, true), 0);
+    EXPECT_NEAR(ClipRows::selectionAt(0.09, true), 0.75, 1e-9);
+    EXPECT_EQ(ClipRows::selectionAt(0.5, true), 1);
+    EXPECT_EQ(ClipRows::selectionAt(0.5, false), 0);
+    EXPECT_NEAR(ClipRows::scissorsAt(0, true), 0, 1e-9);
+    EXPECT_EQ(ClipRows::scissorsAt(5, false), 0);
+    // Past its size once, then settled.
+    double highest = 0;
+    for (double t = 0; t < 1; t += 0.01)
+        highest = std::max(highest, ClipRows::scissorsAt(t, true));
+    EXPECT_GT(highest, 1.01);
+    EXPECT_LT(highest, 1.1);
+    EXPECT_NEAR(ClipRows::scissorsAt(0.9, true), 1, 0.01);
+}
