@@ -2,7 +2,6 @@
 
 #include "core/state/export_chime.h"
 #include "core/jobs/worker_pool.h"
-#include "headless_conversion.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -24,8 +23,6 @@
 #include <unistd.h>
 
 namespace Cli {
-
-std::vector<std::string> args;
 
 namespace {
 
@@ -49,7 +46,6 @@ Row notYet(const char* option, int minimum)
 const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
-        {"--convert", 4, nullptr, HeadlessConversion::run},
         notYet("--tool", 4),
         {"--render-wheel-anim", 5,
             [] {
@@ -84,20 +80,7 @@ const std::vector<Row>& table()
     return rows;
 }
 
-void dispatch()
-{
-    if (args.size() < 2)
-        return;
-    const auto& option = args[1];
-    for (const auto& row : table()) {
-        if (int(args.size()) < row.minimum || option != row.option)
-            continue;
-        if (row.accepts && !row.accepts())
-            continue;
-        if (row.run)
-            row.run();
-    }
-}
+void dispatch() { walk(table()); }
 
 void makeApplication(bool headless)
 {
@@ -140,13 +123,6 @@ int normalStart()
     });
     int code = QApplication::exec();
     return code;
-}
-
-void exitNow(int code)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(code);
 }
 
 void finishCLI(int code)

@@ -19,7 +19,12 @@ struct Row {
     std::function<void()> run;
 };
 
+// The rows of the desktop module (brivlon-desktop.so): every mode that draws, plays or shows.
+// The headless rows, which need none of it, are walked by the front first (main.cpp).
 const std::vector<Row>& table();
+
+// Walks `rows` in order; returns when no row ended the process.
+void walk(const std::vector<Row>& rows);
 
 // Walks the table; returns when no row ended the process.
 void dispatch();

@@ -305,7 +305,7 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
     }
 }
 
-bool hasSaver(const char* name) { return vips_type_find("VipsOperation", name) != 0; }
+bool hasSaver(const char* name) { return ImageLibrary::has(name); }
 
 }
 
@@ -418,6 +418,7 @@ VImage flatten(const VImage& image)
 Picture loadOriented(const fs::path& file)
 {
     ensureVips();
+    ImageLibrary::prepareToRead(file);
     VImage header;
     try {
         header = VImage::new_from_file(file.c_str());
