@@ -1,7 +1,9 @@
 #include "cli.h"
 
 #include "core/state/export_chime.h"
+#include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
+#include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
@@ -46,13 +48,12 @@ Row notYet(const char* option, int minimum)
 const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
-        notYet("--tool", 4),
         {"--render-wheel-anim", 5,
             [] {
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheelAnimation},
-        notYet("--install-components", 2),
+        {"--install-components", 2, nullptr, MaintenanceModes::installComponents},
         notYet("--diagnostics", 2),
         notYet("--check-updates", 2),
         {"--export-chime", 3, nullptr,
@@ -107,6 +108,7 @@ void makeApplication(bool headless)
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();
+        OfficeNotices::install();
     }
 }
 

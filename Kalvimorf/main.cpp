@@ -3,6 +3,7 @@
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
+#include "headless_tool.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -18,6 +19,7 @@ const std::vector<Cli::Row>& headlessRows()
 {
     static const std::vector<Cli::Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
+        {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
     };
     return rows;
 }

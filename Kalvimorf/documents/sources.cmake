@@ -1,7 +1,19 @@
 target_sources(kalvimorf_documents PRIVATE
   documents/archive_engine.cpp
+  documents/component_installer.cpp
+  documents/components.cpp
   documents/delimited.cpp
+  documents/document_engine.cpp
+  documents/downloader.cpp
+  documents/docx.cpp
+  documents/docx_fonts.cpp
+  documents/markdown.cpp
+  documents/odt.cpp
+  documents/office_engine.cpp
+  documents/office_xml.cpp
+  documents/rtf.cpp
   documents/spreadsheet_engine.cpp
+  documents/styled_text.cpp
   documents/subtitle_engine.cpp
   documents/text_file.cpp
   documents/xlsx.cpp

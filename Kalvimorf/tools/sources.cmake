@@ -1,4 +1,5 @@
 target_sources(kalvimorf_tools PRIVATE
   tools/tool.cpp
+  tools/tool_panel.cpp
   tools/tool_runner.cpp
 )

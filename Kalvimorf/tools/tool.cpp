@@ -9,65 +9,38 @@ namespace {
 
 struct Row {
     Tool tool;
-    const char* raw;
-    MediaKind kind;
     const char* title;
-    const char* suffix;
     bool needsOptions;
 };
 
-// In declaration order: the order the cards show them.
+// In declaration order.
 const Row rows[] = {
-    {Tool::imgCompress, "imgCompress", MediaKind::image, "Comprimir", "comprimido", true},
-    {Tool::imgResize, "imgResize", MediaKind::image, "Redimensionar", "redimensionado", true},
-    {Tool::imgCrop, "imgCrop", MediaKind::image, "Recortar", "recortado", true},
-    {Tool::imgRotate, "imgRotate", MediaKind::image, "Girar 90°", "girado", false},
-    {Tool::imgStrip, "imgStrip", MediaKind::image, "Remover metadados", "sem metadados", false},
-    {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "Borrar rostos", "rostos borrados", false},
-    {Tool::vidCompress, "vidCompress", MediaKind::video, "Comprimir", "comprimido", true},
-    {Tool::vidTrim, "vidTrim", MediaKind::video, "Aparar", "aparado", false},
-    {Tool::vidMute, "vidMute", MediaKind::video, "Remover áudio", "sem áudio", false},
-    {Tool::vidRotate, "vidRotate", MediaKind::video, "Girar 90°", "girado", false},
-    {Tool::vidJoin, "vidJoin", MediaKind::video, "Juntar", "juntos", false},
-    {Tool::audTrim, "audTrim", MediaKind::audio, "Aparar", "aparado", false},
-    {Tool::audNormalize, "audNormalize", MediaKind::audio, "Normalizar volume", "normalizado", false},
-    {Tool::audJoin, "audJoin", MediaKind::audio, "Juntar", "juntos", false},
-    {Tool::pdfCompress, "pdfCompress", MediaKind::pdf, "Comprimir", "comprimido", false},
-    {Tool::pdfSplit, "pdfSplit", MediaKind::pdf, "Dividir páginas", "páginas", false},
-    {Tool::pdfRotate, "pdfRotate", MediaKind::pdf, "Girar 90°", "girado", false},
-    {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "Extrair páginas", "extraído", true},
+    {Tool::imgCompress, "Comprimir", true},
+    {Tool::imgResize, "Redimensionar", true},
+    {Tool::imgCrop, "Recortar", true},
+    {Tool::imgRotate, "Girar 90°", false},
+    {Tool::imgStrip, "Remover metadados", false},
+    {Tool::imgBlurFaces, "Borrar rostos", false},
+    {Tool::vidCompress, "Comprimir", true},
+    {Tool::vidTrim, "Aparar", false},
+    {Tool::vidMute, "Remover áudio", false},
+    {Tool::vidRotate, "Girar 90°", false},
+    {Tool::vidJoin, "Juntar", false},
+    {Tool::audTrim, "Aparar", false},
+    {Tool::audNormalize, "Normalizar volume", false},
+    {Tool::audJoin, "Juntar", false},
+    {Tool::pdfCompress, "Comprimir", false},
+    {Tool::pdfSplit, "Dividir páginas", false},
+    {Tool::pdfRotate, "Girar 90°", false},
+    {Tool::pdfExtract, "Extrair páginas", true},
 };
 
 const Row& row(Tool tool) { return rows[static_cast<size_t>(tool)]; }
 
 }
 
-const std::vector<Tool>& all()
-{
-    static const std::vector<Tool> tools = [] {
-        std::vector<Tool> result;
-        for (const auto& r : rows)
-            result.push_back(r.tool);
-        return result;
-    }();
-    return tools;
-}
-
-std::string rawValue(Tool tool) { return row(tool).raw; }
 std::string title(Tool tool) { return row(tool).title; }
-std::string suffix(Tool tool) { return row(tool).suffix; }
-MediaKind kind(Tool tool) { return row(tool).kind; }
 bool needsOptions(Tool tool) { return row(tool).needsOptions; }
-
-bool isBatch(Tool tool) { return tool == Tool::vidJoin || tool == Tool::audJoin; }
-
-std::optional<Tool> fromRaw(const std::string& raw)
-{
-    for (const auto& r : rows)
-        if (raw == r.raw)
-            return r.tool;
-    return std::nullopt;
-}
 
 std::vector<Tool> available(const std::vector<std::filesystem::path>& urls)
 {
@@ -75,9 +48,9 @@ std::vector<Tool> available(const std::vector<std::filesystem::path>& urls)
     if (!offer)
         return {};
     std::vector<Tool> result;
-    for (const auto& r : rows)
-        if (r.kind == offer->kind && (!isBatch(r.tool) || urls.size() >= 2))
-            result.push_back(r.tool);
+    for (auto tool : all())
+        if (kind(tool) == offer->kind && (!isBatch(tool) || urls.size() >= 2))
+            result.push_back(tool);
     return result;
 }
 

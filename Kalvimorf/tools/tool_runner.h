@@ -1,14 +1,40 @@
 #pragma once
 
+#include "core/base/progress.h"
 #include "tools/tool.h"
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <vector>
 
-// Starts tool jobs. The tool engines are not part of this build yet: a start ends at once in a
-// failed job that says so, so that nothing pretends to work.
+class JobStore;
+class Limiter;
+
+// Turns a drop on a tools card into jobs: the tools that take options ask first in the options
+// panel; each file becomes a job (a join, one job for all), run three at a time at the tools' own
+// gate, beside the conversions' three.
 class ToolRunner {
 public:
+    using Engine = std::function<std::filesystem::path(
+        Tool, const std::vector<std::filesystem::path>&, const ToolParams&, const Progress&)>;
+    // Shows the options panel and calls back with the chosen parameters, or never.
+    using OptionsPanel
+        = std::function<void(Tool, const std::vector<std::filesystem::path>&, std::function<void(const ToolParams&)>)>;
+
     static ToolRunner& shared();
+    ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, int places = 3);
+
+    // Main thread.
     void start(Tool tool, const std::vector<std::filesystem::path>& urls);
+    // Main thread; returns once the jobs exist.
+    void run(Tool tool, const std::vector<std::filesystem::path>& urls, const ToolParams& params);
+
+    Limiter& limiter() { return *limiter_; }
+
+private:
+    JobStore& store_;
+    Engine engine_;
+    OptionsPanel panel_;
+    std::shared_ptr<Limiter> limiter_;
 };

@@ -82,18 +82,7 @@ protected:
         return urls;
     }
     const Job& job(size_t index) { return store.jobs().at(index); }
-    // One mark per job: '-' waiting, '+' started, 'd' done, 'f' failed, 'c' cancelled after it
-    // started, 'x' before.
-    std::string marks()
-    {
-        std::string marks;
-        for (const auto& each : store.jobs())
-            marks += each.isRunning()                        ? (each.started ? '+' : '-')
-                : each.state.is(Job::State::Kind::cancelled) ? (each.started ? 'c' : 'x')
-                : each.state.is(Job::State::Kind::done)      ? 'd'
-                                                             : 'f';
-        return marks;
-    }
+    std::string marks() { return JobFakes::marks(store); }
     bool marksBecome(const std::string& expected)
     {
         return pumpUntil([&] {

@@ -4,6 +4,7 @@
 // the process table and an event pump with a deadline.
 
 #include "core/base/settings.h"
+#include "core/jobs/job_store.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 
@@ -76,5 +77,18 @@ inline bool pumpUntil(double seconds, const std::function<bool()>& done)
 }
 
 inline bool pumpUntil(const std::function<bool()>& done) { return pumpUntil(20, done); }
+
+// One mark per job of `store`: '-' waiting, '+' started, 'd' done, 'f' failed, 'c' cancelled
+// after it started, 'x' before.
+inline std::string marks(const JobStore& store)
+{
+    std::string marks;
+    for (const auto& each : store.jobs())
+        marks += each.isRunning()                        ? (each.started ? '+' : '-')
+            : each.state.is(Job::State::Kind::cancelled) ? (each.started ? 'c' : 'x')
+            : each.state.is(Job::State::Kind::done)      ? 'd'
+                                                         : 'f';
+    return marks;
+}
 
 }

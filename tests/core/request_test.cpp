@@ -57,6 +57,30 @@ TEST(RequestTest, EveryFieldSurvivesTheTripToAWorker)
     EXPECT_FALSE(Requests::unpack(bytes + "x"));
 }
 
+TEST(RequestTest, EveryToolAndItsOptionsReachTheWorker)
+{
+    ToolParams changed;
+    changed.quality = 42;
+    changed.maxSide = 640;
+    changed.scalePercent = 33;
+    changed.useMaxSide = false;
+    changed.aspect = "16:9";
+    changed.start = "1:30";
+    changed.end = "2:05,5";
+    changed.resolution = 1080;
+    changed.pages = "1-3, 7";
+    for (auto tool : Tools::all())
+        for (const auto& params : {ToolParams(), changed}) {
+            const auto back = Requests::unpack(Requests::pack(Requests::forTool(tool, {"/tmp/a b.mov"}, params)));
+            ASSERT_TRUE(back && back->tool) << Tools::rawValue(tool);
+            const auto carried = Requests::toolOf(*back->tool);
+            ASSERT_TRUE(carried);
+            EXPECT_EQ(carried->first, tool);
+            EXPECT_TRUE(carried->second == params) << Tools::rawValue(tool);
+        }
+    EXPECT_FALSE(Requests::toolOf({"imgcompress", {}}));
+}
+
 TEST(RequestTest, FramesArriveWholeHoweverTheBytesAreCut)
 {
     using Worker::Answer;

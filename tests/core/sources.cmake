@@ -8,6 +8,7 @@ brivlon_tests(core_tests
   core/error_log_test.cpp
   core/entry_point_test.cpp
   core/job_store_test.cpp
+  core/office_notices_test.cpp
   core/conversion_runner_test.cpp
   core/request_test.cpp
   core/conversion_error_test.cpp
@@ -20,4 +21,9 @@ brivlon_tests(core_tests
 )
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
+  core/headless_tool_test.cpp
 )
+brivlon_tests(tool_engine_tests
+  core/tool_engines_test.cpp
+)
+target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

@@ -61,15 +61,15 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
             "ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "AIRDROP", "CAMINHO", "NO FINDER", "TERMINAL"}));
 }
 
-TEST(CardEntries, ToolCardsSayTheToolsAreNotAvailableYet)
+TEST(CardEntries, TrimCardsSayTheEditorIsNotAvailableYet)
 {
     TempDir dir;
-    writeFile(dir / "a.png", "x");
+    writeFile(dir / "a.mp3", "x");
     JobStore::shared().setJobs({});
-    WheelController::entries(WheelMode::tools, {dir / "a.png"}).entries.front().run({dir / "a.png"});
+    WheelController::entries(WheelMode::tools, {dir / "a.mp3"}).entries.front().run({dir / "a.mp3"});
     ASSERT_EQ(JobStore::shared().jobs().size(), 1u);
     const auto& job = JobStore::shared().jobs().front();
     EXPECT_EQ(job.state.kind, Job::State::Kind::failed);
     EXPECT_EQ(job.state.message, "Ferramenta ainda não disponível.");
-    EXPECT_EQ(job.target, "Comprimir");
+    EXPECT_EQ(job.target, "Aparar");
 }

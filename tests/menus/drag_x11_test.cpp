@@ -223,6 +223,26 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
 // A real XDND drop on the card fan: a drop over the fan but off every card is refused, one on a
 // card is taken as a copy (a move would have the file manager delete the files) and reports the
 // card under the pointer with the files.
+// Presses on the drag source at `source`, drags to `target` with a little wiggle there (drop
+// targets answer the motion they see) and releases; then the source must report `action`.
+::testing::AssertionResult dropFiles(Child& driver, Child& drag, Point source, Point target, const std::string& action)
+{
+    for (const auto& command : {"move " + std::to_string(source.x) + " " + std::to_string(source.y),
+             std::string("press"), std::string("glide 12 0 2")}) {
+        driver.send(command);
+        REQUIRE(driver.expect("ok"));
+    }
+    REQUIRE(drag.expect("drag"));
+    for (const auto& command :
+        {"glide " + std::to_string(target.x - source.x - 12) + " " + std::to_string(target.y - source.y) + " 25",
+            std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),
+            std::string("glide -2 -2 2"), std::string("pause 200"), std::string("release")}) {
+        driver.send(command);
+        REQUIRE(driver.expect("ok"));
+    }
+    return drag.expect("dropped " + action);
+}
+
 TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
 {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
@@ -243,26 +263,37 @@ TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
     ASSERT_TRUE(dragReady) << "the drag source never showed";
     std::istringstream(*dragReady) >> word >> source.x >> source.y;
     Child driver(XTEST_DRIVER);
-    auto dropAt = [&](Point target, const std::string& action) -> ::testing::AssertionResult {
-        for (const auto& command : {"move " + std::to_string(source.x) + " " + std::to_string(source.y),
-                 std::string("press"), std::string("glide 12 0 2")}) {
-            driver.send(command);
-            REQUIRE(driver.expect("ok"));
-        }
-        REQUIRE(drag.expect("drag"));
-        for (const auto& command :
-            {"glide " + std::to_string(target.x - source.x - 12) + " " + std::to_string(target.y - source.y) + " 25",
-                std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),
-                std::string("glide -2 -2 2"), std::string("pause 200"), std::string("release")}) {
-            driver.send(command);
-            REQUIRE(driver.expect("ok"));
-        }
-        return drag.expect("dropped " + action);
+    auto dropAt = [&](Point target, const std::string& action) {
+        return dropFiles(driver, drag, source, target, action);
     };
     EXPECT_TRUE(dropAt(gap, "none"));
     EXPECT_TRUE(dropAt(card, "copy"));
     // The refused drop picked nothing: the first pick is the card's.
     EXPECT_TRUE(fan.expect("pick D " + files[0].string() + "|" + files[1].string()));
+}
+
+TEST(CardFanX11, ADropOnRotateWritesTheTurnedPicture)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const auto picture = dir / "foto.png";
+    ASSERT_EQ(runProgram("/usr/bin/vips", {"black", picture.string(), "30", "20"}).exitCode, 0);
+    Child fan(TOOL_DROP_PROBE, {picture.string()});
+    const auto fanReady = fan.nextLine();
+    ASSERT_TRUE(fanReady) << "the fan never showed";
+    Point card, source;
+    std::string word;
+    std::istringstream(*fanReady) >> word >> card.x >> card.y;
+    ASSERT_EQ(word, "ready") << *fanReady;
+    Child drag(DRAG_SOURCE, {"--action", picture.string()});
+    const auto dragReady = drag.nextLine();
+    ASSERT_TRUE(dragReady) << "the drag source never showed";
+    std::istringstream(*dragReady) >> word >> source.x >> source.y;
+    Child driver(XTEST_DRIVER);
+    EXPECT_TRUE(dropFiles(driver, drag, source, card, "copy"));
+    const auto output = dir / "foto (girado).png";
+    EXPECT_TRUE(fan.expect("job done foto.png Girar 90° " + output.string()));
+    EXPECT_EQ(runProgram("/usr/bin/vipsheader", {"-f", "height", output.string()}).out, "30\n");
 }
 
 }

@@ -266,7 +266,7 @@ TEST_F(FileActionsTest, ExecLinesBecomeArgumentListsWithoutAShell)
         writeFile(entry, "[Desktop Entry]\nType=Application\nName=Visor\nIcon=visor-icone\nExec=" + exec + "\n");
         DesktopApps::open({"visor.desktop", "Visor", "visor-icone", entry}, {"/a b/um.txt", "/dois.txt"});
         JobFakes::pumpUntil([&] {
-            return std::ranges::count(readFile(dir / "runs"), '\n') >= count;
+            return size_t(std::ranges::count(readFile(dir / "runs"), '\n')) >= count;
         });
         auto lines = QString::fromStdString(readFile(dir / "runs")).split('\n', Qt::SkipEmptyParts);
         lines.sort();

@@ -29,14 +29,18 @@ target_link_libraries(drag_probe PRIVATE kalvimorf_menus)
 add_executable(fan_drop_probe menus/fan_drop_probe.cpp)
 target_compile_options(fan_drop_probe PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(fan_drop_probe PRIVATE kalvimorf_menus)
+# The tools cards of a picture, their drops running the real tool runner.
+add_executable(tool_drop_probe menus/tool_drop_probe.cpp)
+target_compile_options(tool_drop_probe PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(tool_drop_probe PRIVATE kalvimorf_menus)
 add_executable(drag_x11_tests menus/drag_x11_test.cpp)
 target_compile_options(drag_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(drag_x11_tests PRIVATE test_support)
 target_compile_definitions(drag_x11_tests PRIVATE
   DRAG_SOURCE="$<TARGET_FILE:drag_source>" DRAG_PROBE="$<TARGET_FILE:drag_probe>"
   XTEST_DRIVER="$<TARGET_FILE:xtest_driver>" SELECTION_OWNER="$<TARGET_FILE:selection_owner>"
-  FAN_DROP_PROBE="$<TARGET_FILE:fan_drop_probe>")
-add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_owner fan_drop_probe)
+  FAN_DROP_PROBE="$<TARGET_FILE:fan_drop_probe>" TOOL_DROP_PROBE="$<TARGET_FILE:tool_drop_probe>")
+add_dependencies(drag_x11_tests drag_source xtest_driver drag_probe selection_owner fan_drop_probe tool_drop_probe)
 add_test(NAME DragMonitorX11.RealDrags
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:drag_x11_tests> --gtest_filter=DragMonitorX11.*)
 set_tests_properties(DragMonitorX11.RealDrags PROPERTIES TIMEOUT 300 PROCESSORS 2)

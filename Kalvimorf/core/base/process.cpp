@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -68,6 +69,55 @@ void signalChild(pid_t pid, int signal)
 {
     ::kill(-pid, signal);
     ::kill(pid, signal);
+}
+
+// The process group of a process, from /proc; 0 when it cannot be read.
+pid_t groupOf(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[512];
+    const ssize_t count = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (count <= 0)
+        return 0;
+    text[count] = '\0';
+    // "pid (name) state ppid pgrp …"; the name may hold blanks and parentheses.
+    const char* close = std::strrchr(text, ')');
+    char state = 0;
+    int parent = 0, group = 0;
+    if (!close || std::sscanf(close + 1, " %c %d %d", &state, &parent, &group) != 3)
+        return 0;
+    return pid_t(group);
+}
+
+// A tool and every helper it started. With a session of its own the tool leads a group that
+// holds them all. Inside a worker tools stay in the worker's group, so that the parent ending
+// that group ends them too; there the helpers are the group's other members, since a worker
+// runs one job.
+void signalTool(pid_t pid, bool ownSession, int signal)
+{
+    if (ownSession) {
+        signalChild(pid, signal);
+        return;
+    }
+    ::kill(pid, signal);
+    const pid_t group = ::getpgrp();
+    if (group != ::getpid())
+        return;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator("/proc", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t other = pid_t(std::stol(name));
+        if (other != group && groupOf(other) == group)
+            ::kill(other, signal);
+    }
 }
 
 // What the child does between its start and exec. Prepared in full by the parent: the child
@@ -209,11 +259,18 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     std::shared_ptr<Task::CancelToken> token = command.cancellable ? Task::current().cancel : nullptr;
     std::atomic<bool> killed{false};
     int handler = 0;
+    // A tool with helpers is ended with all of them; any other with its own group.
+    const bool ownSession = launch.ownSession;
+    const auto end = [pid, ownSession, helpers = command.ownGroup](int signal) {
+        if (helpers)
+            signalTool(pid, ownSession, signal);
+        else
+            signalChild(pid, signal);
+    };
     if (token) {
-        handler = token->onCancel([pid, &killed] {
+        handler = token->onCancel([end, &killed] {
             killed = true;
-            ::kill(-pid, SIGTERM);
-            ::kill(pid, SIGTERM);
+            end(SIGTERM);
         });
     }
 
@@ -226,16 +283,33 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         fds[open++] = {out.read.get(), POLLIN, 0};
     fds[open++] = {err.read.get(), POLLIN, 0};
     auto killDeadline = std::chrono::steady_clock::time_point::max();
+    const auto timeLimit = command.timeLimit ? std::chrono::steady_clock::now() + *command.timeLimit
+                                             : std::chrono::steady_clock::time_point::max();
+    const bool watch = token || command.timeLimit || command.ownGroup;
+    bool mainEnded = false;
     while (open > 0) {
-        int ready = ::poll(fds, nfds_t(open), token ? 200 : -1);
+        int ready = ::poll(fds, nfds_t(open), watch ? 200 : -1);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (!killed && !result.timedOut && std::chrono::steady_clock::now() > timeLimit) {
+            result.timedOut = true;
+            killed = true;
+            end(SIGTERM);
+        }
+        // Helpers left behind by a tool that has exited would hold its pipes (and its files)
+        // open for ever. Until the reap below the group's id cannot be anyone else's.
+        if (command.ownGroup && !mainEnded) {
+            siginfo_t info{};
+            if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
+                mainEnded = true;
+                end(SIGKILL);
+            }
+        }
         if (killed && killDeadline == std::chrono::steady_clock::time_point::max())
             killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         if (killed && std::chrono::steady_clock::now() > killDeadline) {
             // It ignored the polite request.
-            ::kill(-pid, SIGKILL);
-            ::kill(pid, SIGKILL);
+            end(SIGKILL);
         }
         for (int i = 0; i < open; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -270,6 +344,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     if (token)
         token->removeHandler(handler);
     awaitEnd(pid);
+    if (command.ownGroup)
+        end(SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     if (WIFEXITED(status)) {
@@ -278,7 +354,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         result.signaled = true;
         result.exitCode = 128 + WTERMSIG(status);
     }
-    if (killed)
+    if (killed && !result.timedOut)
         throw CancellationError();
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include "core/base/file_safety.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -31,11 +32,20 @@ struct Command {
     // The most address space the child may take, in bytes; past it its allocations fail. For
     // tools whose memory a hostile input decides (an unpacker fed a recursive archive).
     std::optional<unsigned long long> memoryLimit;
+    // A tool that forks helpers of its own (an office suite): the tool and its helpers are ended
+    // together whenever the run ends, by time limit, by cancellation, or because the tool itself
+    // exited and left helpers behind. Inside a worker they stay in the worker's group (so ending
+    // the worker ends them), and the helpers are told apart as that group's other members.
+    bool ownGroup = false;
+    // When set, a run that lasts longer ends its group (SIGTERM, SIGKILL two seconds later) and
+    // reports timedOut.
+    std::optional<std::chrono::milliseconds> timeLimit;
 };
 
 struct Result {
     int exitCode = 0;  // the exit status, or 128 + signal number
     bool signaled = false;
+    bool timedOut = false;
     std::string out;  // standard output, unless it went to stdoutFd or to onStdout
     // Standard error, unless it went to onStderr: its first and last errorKeep bytes at most,
     // since a damaged input can make a tool print without end.

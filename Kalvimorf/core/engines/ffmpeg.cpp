@@ -97,7 +97,7 @@ Streams probe(const fs::path& media)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments
-        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type:stream_disposition=attached_pic", "-of",
+        = {"-v", "error", "-show_entries", "format=duration:stream=codec_type,sample_rate:stream_disposition=attached_pic", "-of",
             "default=nw=1", pathArgument(media)};
     Process::Result result;
     try {
@@ -123,6 +123,9 @@ Streams probe(const fs::path& media)
             streams.audio = true;
         if (key == "DISPOSITION:attached_pic" && type == "video" && value == "0")
             streams.video = true;
+        if (key == "sample_rate" && type == "audio" && !streams.sampleRate)
+            if (auto rate = parseNumber(value); rate && *rate >= 1)
+                streams.sampleRate = int(*rate);
         if (key == "duration")
             streams.duration = parseNumber(value);
     }

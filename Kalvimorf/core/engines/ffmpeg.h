@@ -26,6 +26,8 @@ struct Streams {
     std::optional<double> duration;
     bool audio = false;
     bool video = false;
+    // Of the first audio stream.
+    std::optional<int> sampleRate;
 };
 Streams probe(const std::filesystem::path& media);
 std::optional<double> duration(const std::filesystem::path& media);

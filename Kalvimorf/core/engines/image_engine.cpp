@@ -269,7 +269,7 @@ void saveBMP(const VImage& image, FileSafety::NewFile& file)
     }
 }
 
-void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& file, double quality)
+void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& file, double quality, bool bare)
 {
     // The savers write to the unnamed file's descriptor; naming the saver keeps the library
     // from choosing one by a file name this file does not have.
@@ -278,7 +278,7 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
     };
     auto q = percent(quality);
     switch (type) {
-    case ImageType::jpeg: prepared.jpegsave_target(target(), VImage::option()->set("Q", q)); break;
+    case ImageType::jpeg: prepared.jpegsave_target(target(), VImage::option()->set("Q", q)->set("strip", bare)); break;
     case ImageType::png:
         // Our own writer: it deflates on every core (see ImageFlate::writePNG for the figures).
         ImageFlate::writePNG(ImageFlate::storable(prepared, false), blob(prepared, VIPS_META_EXIF_NAME), file);
@@ -288,7 +288,8 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
             VImage::option()
                 ->set("Q", q)
                 ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC)
-                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON)
+                ->set("strip", bare));
         break;
     case ImageType::avif:
         // The default effort takes about four times as long for no visible gain.
@@ -297,9 +298,10 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
                 ->set("Q", q)
                 ->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)
                 ->set("effort", 0)
-                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON));
+                ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON)
+                ->set("strip", bare));
         break;
-    case ImageType::tiff: prepared.tiffsave_target(target()); break;
+    case ImageType::tiff: prepared.tiffsave_target(target(), VImage::option()->set("strip", bare)); break;
     case ImageType::bmp: saveBMP(prepared, file); break;
     case ImageType::gif: inSRGB(prepared).gifsave_target(target()); break;
     }
@@ -479,7 +481,7 @@ void write(
         throw ConversionError::unsupported();
     translatingErrors([&] {
         auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
-        writeImage(withMetadata(pixels, metadata(props)), *type, file, quality);
+        writeImage(withMetadata(pixels, metadata(props)), *type, file, quality, props.bare);
     });
 }
 

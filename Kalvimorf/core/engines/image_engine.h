@@ -25,6 +25,9 @@ struct Properties {
     std::optional<int> orientation;  // as the file gave it, before the pixels were turned
     std::optional<double> dpi;  // horizontal resolution, when the file states one
     std::string loader;  // which decoder read the file ("jpegload", …), empty when unknown
+    // No metadata block at all, not even the minimal Exif the savers make up by themselves (for
+    // removing metadata). The colour profile goes too, so the pixels must be sRGB.
+    bool bare = false;
 };
 
 // An upright image with the properties of its file. `image` is lazy: pixels are decoded when

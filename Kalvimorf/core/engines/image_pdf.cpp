@@ -204,6 +204,7 @@ void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
     writer.setDecodeLevel(qpdf_dl_none);
     writer.setMinimumPDFVersion("1.7");
     writer.write();
+    out.check();
 }
 
 }

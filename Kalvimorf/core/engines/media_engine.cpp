@@ -89,6 +89,13 @@ std::string capFilter(std::optional<int> shortSide)
     return "scale='if(gt(iw,ih),-2,min(" + n + ",trunc(iw/2)*2))':'if(gt(iw,ih),min(" + n + ",trunc(ih/2)*2),-2)'";
 }
 
+std::optional<std::string> muxer(const std::string& ext)
+{
+    if (auto container = containerFor(ext))
+        return container->muxer;
+    return std::nullopt;
+}
+
 std::optional<std::vector<std::string>> arguments(const std::string& ext)
 {
     const auto level = Quality::levelFor(ext);

@@ -20,4 +20,7 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext);
 // A scale filter that keeps both sides even and, with a cap, limits the shorter side to it
 // without ever enlarging the frame.
 std::string capFilter(std::optional<int> shortSide);
+// The ffmpeg muxer that writes files of `ext`, for outputs that have no name (and so no
+// extension) while they are written. None for an extension it does not know.
+std::optional<std::string> muxer(const std::string& ext);
 }

@@ -448,6 +448,7 @@ fs::path writeMerged(QPDF& pdf, const FileSafety::NameFor& names)
         // The first file's passwords and restrictions are its own; the merged file has none.
         writer.setPreserveEncryption(false);
         writer.write();
+        pipeline.check();
         return file.publish(names);
     } catch (const std::exception&) {
         throw ConversionError::writeFailed();

@@ -4,9 +4,13 @@
 
 #include <qpdf/Pipeline.hh>
 
+#include <exception>
 #include <string>
 
 // qpdf's output, gathered into large writes to a file that has no name until it is complete.
+// qpdf finishes its pipelines from destructors, where a failed write must not throw (that would
+// end the process): the first failure is kept, later output dropped, and check() rethrows it once
+// the writer is done.
 class NewFilePipeline final : public Pipeline {
 public:
     explicit NewFilePipeline(FileSafety::NewFile& file) : Pipeline("new file", nullptr), file_(file) { }
@@ -19,11 +23,24 @@ public:
     }
     void finish() override
     {
-        file_.write(buffer_);
+        if (!failure_) {
+            try {
+                file_.write(buffer_);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+        }
         buffer_.clear();
+    }
+    // Call after the writer returned: throws the write's failure, if there was one.
+    void check() const
+    {
+        if (failure_)
+            std::rethrow_exception(failure_);
     }
 
 private:
     FileSafety::NewFile& file_;
     std::string buffer_;
+    std::exception_ptr failure_;
 };

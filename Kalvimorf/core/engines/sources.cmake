@@ -1,9 +1,15 @@
 target_sources(kalvimorf_core_engines PRIVATE
+  core/engines/face_blur.cpp
   core/engines/ffmpeg.cpp
   core/engines/image_engine.cpp
   core/engines/image_flate.cpp
   core/engines/image_library.cpp
   core/engines/image_pdf.cpp
+  core/engines/image_tools.cpp
   core/engines/media_engine.cpp
+  core/engines/media_tools.cpp
   core/engines/pdf_engine.cpp
+  core/engines/pdf_tools.cpp
+  core/engines/tool_engines.cpp
+  core/engines/tool_params.cpp
 )

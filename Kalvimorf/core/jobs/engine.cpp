@@ -7,6 +7,7 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/pdf_engine.h"
 #include "documents/archive_engine.h"
+#include "documents/document_engine.h"
 #include "documents/spreadsheet_engine.h"
 #include "documents/subtitle_engine.h"
 
@@ -20,8 +21,10 @@ fs::path copyAsIs(const fs::path& source, const OutputFormat& format)
     return FileSafety::copyNew(source, OutputPaths::names(source, format.ext == "tgz" ? "tar.gz" : format.ext));
 }
 
-// Word processing documents have no engine in this build yet.
-fs::path documentRoute(const fs::path&, const OutputFormat&) { throw ConversionError::unsupported(); }
+fs::path documentRoute(const fs::path& source, const OutputFormat& format, const Progress& progress)
+{
+    return DocumentEngine::convert(source, format, progress);
+}
 
 }
 
@@ -29,7 +32,7 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
 {
     // Only folders and packed items may be anything else; a link to /dev/zero or a FIFO given
     // to a reader would be read for ever.
-    if (kind != MediaKind::folder && kind != MediaKind::other)
+    if (kind != MediaKind::folder && kind != MediaKind::other && Catalog::normalizedExt(source) != "rtfd")
         FileSafety::requireRegularFile(source);
     if (format.action == FormatAction::convert && Catalog::normalizedExt(source) == format.ext)
         return copyAsIs(source, format);
@@ -40,9 +43,9 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
     case MediaKind::audio: return MediaEngine::convert(source, format, progress);
     case MediaKind::pdf:
         if (format.ext == "docx")
-            return documentRoute(source, format);
+            return documentRoute(source, format, progress);
         return PDFEngine::convert(source, format, progress);
-    case MediaKind::document: return documentRoute(source, format);
+    case MediaKind::document: return documentRoute(source, format, progress);
     case MediaKind::subtitle: return SubtitleEngine::convert(source, format);
     case MediaKind::spreadsheet: return SpreadsheetEngine::convert(source, format);
     case MediaKind::archive:

@@ -4,15 +4,21 @@
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/pdf_engine.h"
+#include "core/engines/tool_engines.h"
 #include "core/jobs/engine.h"
 #include "documents/archive_engine.h"
 
 fs::path perform(const Request& request, const Progress& progress)
 {
     Task::Binder binder(Task::withQuality(Task::with(Task::current(), request.folder), request.quality));
-    // No tool engine is part of this build yet.
-    if (request.tool || request.sources.empty())
+    if (request.sources.empty())
         throw ConversionError::unsupported();
+    if (request.tool) {
+        const auto tool = Requests::toolOf(*request.tool);
+        if (!tool)
+            throw ConversionError::unsupported();
+        return ToolEngines::run(tool->first, request.sources, tool->second, progress);
+    }
     switch (request.op) {
     case Request::Op::convert: return Engine::convert(request.sources.front(), request.kind, request.format, progress);
     case Request::Op::mergePDF: return PDFEngine::merge(request.sources);

@@ -146,4 +146,29 @@ std::optional<Request> unpack(const QByteArray& data)
     return request;
 }
 
+Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params)
+{
+    Request request;
+    request.sources = sources;
+    request.kind = Tools::kind(tool);
+    Request::Tool job{Tools::rawValue(tool), {}};
+    for (const auto& pair : pairsOf(params)) {
+        const auto equals = pair.find('=');
+        job.params[pair.substr(0, equals)] = pair.substr(equals + 1);
+    }
+    request.tool = std::move(job);
+    return request;
+}
+
+std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
+{
+    const auto which = Tools::fromRaw(tool.name);
+    if (!which)
+        return std::nullopt;
+    std::vector<std::string> pairs;
+    for (const auto& [key, value] : tool.params)
+        pairs.push_back(key + "=" + value);
+    return std::pair{*which, withPairs({}, pairs)};
+}
+
 }

@@ -2,6 +2,7 @@
 
 #include "core/base/catalog.h"
 #include "core/base/quality.h"
+#include "core/engines/tool_params.h"
 
 #include <QByteArray>
 
@@ -20,8 +21,8 @@ struct Request {
         mergeImages,  // images into one PDF
         archive,  // every source into one archive
     };
-    // Reserved for the tool and trim jobs to come: the tool's name and its options as texts, kept
-    // apart from `op` so that a tool job still names its sources, kind and format the same way.
+    // A tool job: the tool's raw value and its options as texts (ToolParams as pairsOf gives
+    // them), kept apart from `op` so that a tool job still names its sources the same way.
     struct Tool {
         std::string name;
         std::map<std::string, std::string> params;
@@ -56,6 +57,11 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 // cannot be made: the command line reports it, the runner goes on without a common folder.
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
+
+// A tool's job on `sources`: a join all of them, any other tool the one source it is given.
+Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params);
+// The tool and its parameters a tool job carries; nothing for an unknown tool.
+std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool);
 
 // The request as bytes (a QDataStream), for the workers; paths keep every byte.
 QByteArray pack(const Request& request);

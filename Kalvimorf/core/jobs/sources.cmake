@@ -3,6 +3,7 @@ target_sources(kalvimorf_core_jobs PRIVATE
   core/jobs/engine.cpp
   core/jobs/job_store.cpp
   core/jobs/limiter.cpp
+  core/jobs/office_notices.cpp
   core/jobs/perform.cpp
   core/jobs/request.cpp
   core/jobs/worker.cpp

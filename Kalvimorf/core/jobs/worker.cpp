@@ -16,12 +16,14 @@ struct KindRow {
     Answer::Kind value;
     const char* raw;
 };
-constexpr EnumTable<KindRow, 5> kinds{{{
+constexpr EnumTable<KindRow, 7> kinds{{{
     {Answer::Kind::ready, "ready"},
     {Answer::Kind::progress, "progress"},
     {Answer::Kind::done, "done"},
     {Answer::Kind::failed, "failed"},
     {Answer::Kind::cancelled, "cancelled"},
+    {Answer::Kind::notice, "notice"},
+    {Answer::Kind::component, "component"},
 }}};
 
 constexpr auto streamVersion = QDataStream::Qt_6_0;

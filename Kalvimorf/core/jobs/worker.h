@@ -25,11 +25,13 @@ namespace Worker {
 inline constexpr const char* option = "--worker";
 
 struct Answer {
-    enum class Kind { ready, progress, done, failed, cancelled };
+    // notice and component are the office route's news for the desktop side, between a request's
+    // progress reports; the others as their names say.
+    enum class Kind { ready, progress, done, failed, cancelled, notice, component };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
     fs::path output;  // done
-    std::string message;  // failed
+    std::string message;  // failed, notice
     bool operator==(const Answer&) const = default;
 };
 

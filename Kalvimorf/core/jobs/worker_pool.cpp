@@ -6,6 +6,7 @@
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
+#include "core/state/office_events.h"
 
 #include <cerrno>
 #include <optional>
@@ -161,6 +162,14 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                         deadline = std::chrono::steady_clock::now() + options_.stallLimit;
                         if (progress)
                             progress(answer->fraction);
+                    } else if (answer->kind == Answer::Kind::notice || answer->kind == Answer::Kind::component) {
+                        // What the office route tells the desktop side, passed on as if it ran here.
+                        if (auto events = OfficeEvents::shared()) {
+                            if (answer->kind == Answer::Kind::notice)
+                                events->simpleMode(answer->message);
+                            else
+                                events->componentWanted();
+                        }
                     } else if (answer->kind != Answer::Kind::ready) {
                         outcome = answer;
                     }

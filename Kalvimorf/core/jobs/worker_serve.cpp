@@ -1,4 +1,5 @@
 #include "core/jobs/worker.h"
+#include "core/state/office_events.h"
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
@@ -94,6 +95,13 @@ void springTraps(const Request& request)
         for (volatile bool forever = true; forever;) { }
 }
 
+// The office route's events travel to the parent as answers of their own.
+class RelayedOfficeEvents : public OfficeEvents {
+public:
+    void simpleMode(const std::string& message) override { send({Answer::Kind::notice, 0, {}, message}); }
+    void componentWanted() override { send({Answer::Kind::component, 0, {}, {}}); }
+};
+
 Answer answer(const Request& request)
 {
     // A job of its own: fresh name claims, no cancellation (the parent ends the process instead).
@@ -133,6 +141,7 @@ void serve()
         while (::poll(&hangUp, 1, -1) < 0 && errno == EINTR) { }
         abandoned();
     }).detach();
+    OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     send({});
 
     for (;;) {

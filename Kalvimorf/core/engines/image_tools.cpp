@@ -1,0 +1,158 @@
+#include "core/engines/image_tools.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/task.h"
+#include "core/engines/face_blur.h"
+#include "core/engines/image_engine.h"
+#include "core/engines/tool_engines.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+namespace ImageTools {
+
+using vips::VImage;
+
+namespace {
+
+// Beyond these a scale is a typing slip, and the bitmap would not fit in memory anyway.
+constexpr double maxSide = 65535;
+constexpr double maxPixels = 500e6;
+
+std::optional<double> number(std::string_view text)
+{
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::vector<double> aspectNumbers(const std::string& aspect)
+{
+    std::vector<double> numbers;
+    size_t start = 0;
+    while (start <= aspect.size()) {
+        auto end = std::min(aspect.find(':', start), aspect.size());
+        const auto piece = std::string_view(aspect).substr(start, end - start);
+        if (!piece.empty())
+            if (auto value = number(piece))
+                numbers.push_back(*value);
+        start = end + 1;
+    }
+    return numbers;
+}
+
+// Scale factor for a longest side, never enlarging; 1 when the side is unset or not smaller.
+double capFactor(const VImage& image, int side)
+{
+    const int longest = std::max(image.width(), image.height());
+    return side >= 1 && side < longest ? double(side) / longest : 1.0;
+}
+
+}
+
+Size scaledSize(Size size, double factor)
+{
+    const double width = std::max(1.0, std::round(size.width * factor));
+    const double height = std::max(1.0, std::round(size.height * factor));
+    if (!(width <= maxSide && height <= maxSide && width * height <= maxPixels))
+        throw ConversionError::writeFailed();
+    return {int(width), int(height)};
+}
+
+Rect croppedRect(Size size, const std::string& aspect)
+{
+    const Rect whole{0, 0, size.width, size.height};
+    const auto numbers = aspectNumbers(aspect);
+    if (numbers.size() != 2 || !(numbers[0] > 0 && numbers[1] > 0) || size.width < 1 || size.height < 1)
+        return whole;
+    const double r = numbers[0] / numbers[1];
+    const double W = size.width, H = size.height;
+    double x = 0, y = 0, w = W, h = H;
+    if (r < W / H) {
+        w = r * H;
+        x = (W - w) / 2;
+    } else {
+        h = W / r;
+        y = (H - h) / 2;
+    }
+    const int x0 = int(std::floor(x)), y0 = int(std::floor(y));
+    const int x1 = std::min(size.width, int(std::ceil(x + w))), y1 = std::min(size.height, int(std::ceil(y + h)));
+    if (x1 <= x0 || y1 <= y0)
+        return whole;
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+VImage scaled(const VImage& image, double factor)
+{
+    if (factor == 1.0)
+        return image;
+    const auto target = scaledSize({image.width(), image.height()}, factor);
+    // Exact factors per axis, so the result has exactly the rounded size.
+    return image.resize(double(target.width) / image.width(),
+        VImage::option()->set("vscale", double(target.height) / image.height())->set("kernel", VIPS_KERNEL_LANCZOS3));
+}
+
+VImage cropped(const VImage& image, const std::string& aspect)
+{
+    const auto rect = croppedRect({image.width(), image.height()}, aspect);
+    if (rect == Rect{0, 0, image.width(), image.height()})
+        return image;
+    return image.extract_area(rect.x, rect.y, rect.width, rect.height);
+}
+
+VImage rotated(const VImage& image)
+{
+    // Turning reads the picture out of order; the loader streams it top to bottom.
+    return image.copy_memory().rot(VIPS_ANGLE_D90);
+}
+
+std::string outputExt(const fs::path& source)
+{
+    auto ext = Catalog::normalizedExt(source);
+    return ext == "webp" || ImageEngine::utType(ext) ? ext : "jpg";
+}
+
+fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
+{
+    Task::checkCancelled();
+    auto picture = ImageEngine::loadOriented(source);
+    auto props = picture.props;
+    VImage image = picture.image;
+    double quality = 0.9;
+    try {
+        if (tool == Tool::imgCompress) {
+            image = scaled(image, capFactor(image, params.maxSide));
+            quality = params.quality / 100.0;
+        } else if (tool == Tool::imgResize) {
+            image = scaled(image, params.useMaxSide ? capFactor(image, params.maxSide) : params.scalePercent / 100.0);
+        } else if (tool == Tool::imgCrop) {
+            image = cropped(image, params.aspect);
+        } else if (tool == Tool::imgRotate) {
+            image = rotated(image);
+        } else if (tool == Tool::imgStrip) {
+            // Nothing about the picture stays, its colour profile included, so the colours are
+            // put into sRGB first, the space a picture without a profile is taken to be in.
+            if (image.get_typeof(VIPS_META_ICC_NAME))
+                image = image.icc_transform("srgb", VImage::option()->set("embedded", true));
+            props = {};
+            props.bare = true;
+            quality = 0.95;
+        } else if (tool == Tool::imgBlurFaces) {
+            image = FaceBlur::blurFaces(image);
+        } else {
+            throw ConversionError::unsupported();
+        }
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        throw ConversionError::unreadable();
+    }
+    Task::checkCancelled();
+    const auto ext = outputExt(source);
+    return ImageEngine::save(image, props, ext, ToolEngines::preferredOutput(source, tool, ext), quality);
+}
+
+}

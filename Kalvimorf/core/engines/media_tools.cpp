@@ -1,0 +1,270 @@
+#include "core/engines/media_tools.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/task.h"
+#include "core/engines/ffmpeg.h"
+#include "core/engines/media_engine.h"
+#include "core/engines/tool_engines.h"
+
+#include <QUuid>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+namespace MediaTools {
+
+namespace {
+
+std::string trimmed(const std::string& text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::optional<double> plainNumber(std::string_view text)
+{
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// "m:ss" or "h:mm:ss", the seconds possibly with decimals.
+std::optional<double> clockTime(const std::string& text)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const auto end = text.find(':', start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 3)
+        return std::nullopt;
+    double total = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        auto value = plainNumber(parts[i]);
+        if (!value || *value < 0 || (!last && *value != std::floor(*value)))
+            return std::nullopt;
+        total = total * 60 + *value;
+    }
+    return total;
+}
+
+// The muxer of an output that has no extension yet while ffmpeg writes it.
+std::string muxerFor(const std::string& ext)
+{
+    if (auto known = MediaEngine::muxer(ext))
+        return *known;
+    static const std::map<std::string, std::string> others = {{"m4v", "mp4"}, {"3gp", "3gp"}, {"ts", "mpegts"},
+        {"mts", "mpegts"}, {"m2ts", "mpegts"}, {"mpg", "mpeg"}, {"mpeg", "mpeg"}, {"wmv", "asf"}, {"asf", "asf"},
+        {"flv", "flv"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
+    auto found = others.find(ext);
+    if (found == others.end())
+        throw ConversionError::unsupported();
+    return found->second;
+}
+
+bool isVideoTool(Tool tool) { return Tools::kind(tool) == MediaKind::video; }
+
+// The rule for every tool but compress and mute: the source's format when ffmpeg is told how to
+// write it, else MP4 for video and M4A for audio.
+std::string sharedExt(Tool tool, const fs::path& source)
+{
+    auto ext = Catalog::normalizedExt(source);
+    if (MediaEngine::arguments(ext))
+        return ext;
+    return isVideoTool(tool) ? "mp4" : "m4a";
+}
+
+std::vector<std::string> codec(const std::string& ext)
+{
+    return MediaEngine::arguments(ext).value_or(std::vector<std::string>{});
+}
+
+// Puts `filter` first in the list's value of `option` ("-vf", "-af"), or adds the option.
+void prependFilter(std::vector<std::string>& list, const std::string& option, const std::string& filter)
+{
+    auto found = std::find(list.begin(), list.end(), option);
+    if (found != list.end() && found + 1 != list.end())
+        *(found + 1) = filter + "," + *(found + 1);
+    else
+        list.insert(list.end(), {option, filter});
+}
+
+std::string compressFilter(int resolution)
+{
+    return MediaEngine::capFilter(resolution >= 1 ? std::optional(resolution) : std::nullopt);
+}
+
+// x265's constant rate factor for the quality choices, matching the three quality steps.
+int compressCRF(int quality) { return quality >= 80 ? 24 : quality >= 60 ? 28 : 32; }
+
+}
+
+std::optional<double> readTime(const std::string& text)
+{
+    auto value = trimmed(text);
+    if (value.empty())
+        return std::nullopt;
+    auto dotted = value;
+    std::replace(dotted.begin(), dotted.end(), ',', '.');
+    if (auto seconds = plainNumber(dotted))
+        return seconds;
+    return clockTime(value);
+}
+
+std::string timeText(double seconds)
+{
+    char buffer[64];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, seconds);
+    std::string text(buffer, error == std::errc() ? end : buffer);
+    if (text.find_first_of(".e") == std::string::npos)
+        text += ".0";
+    return text;
+}
+
+std::string outputExt(Tool tool, const fs::path& source)
+{
+    if (tool == Tool::vidCompress)
+        return "mp4";
+    if (tool == Tool::vidMute)
+        return Catalog::normalizedExt(source);
+    return sharedExt(tool, source);
+}
+
+std::vector<std::string> arguments(
+    Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext, std::optional<int> sampleRate)
+{
+    std::vector<std::string> before, after;
+    if (tool == Tool::vidCompress) {
+        // No hardware HEVC encoder here: x265, quiet, so that its banner never becomes the error.
+        after
+            = {"-sn", "-dn", "-c:v", "libx265", "-preset", "fast", "-crf", std::to_string(compressCRF(params.quality)),
+                "-x265-params", "log-level=error", "-tag:v", "hvc1", "-pix_fmt", "yuv420p", "-vf",
+                compressFilter(params.resolution), "-c:a", "aac", "-b:a", "128k", "-movflags", "+faststart"};
+    } else if (tool == Tool::vidTrim || tool == Tool::audTrim) {
+        const double start = readTime(params.start).value_or(0);
+        const auto end = readTime(params.end);
+        if (end && *end <= start)
+            throw ToolError("O fim precisa ser depois do início.");
+        before = {"-ss", timeText(start)};
+        if (end)
+            before.insert(before.end(), {"-to", timeText(*end)});
+        after = codec(ext);
+    } else if (tool == Tool::vidMute) {
+        after = {"-c:v", "copy", "-an", "-sn"};
+    } else if (tool == Tool::vidRotate) {
+        after = codec(ext);
+        prependFilter(after, "-vf", "transpose=1");
+    } else if (tool == Tool::audNormalize) {
+        after = codec(ext);
+        // loudnorm works at 192 kHz and leaves its output there; the source's rate is put back
+        // (an explicit aresample after it fails in this ffmpeg: "Cannot select channel layout",
+        // so the rate is asked for and ffmpeg inserts the resampler itself).
+        prependFilter(after, "-af",
+            "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=" + std::to_string(sampleRate.value_or(48000)));
+    } else {
+        throw ConversionError::unsupported();
+    }
+    std::vector<std::string> list = before;
+    list.insert(list.end(), {"-i", FFmpeg::pathArgument(source)});
+    list.insert(list.end(), after.begin(), after.end());
+    return list;
+}
+
+fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const Progress& progress)
+{
+    Task::checkCancelled();
+    FileSafety::requireRegularFile(source);
+    const auto ext = outputExt(tool, source);
+    const auto muxer = muxerFor(ext);
+    // The probe gives the duration, which only progress needs, and the sample rate normalising keeps.
+    const auto streams = progress || tool == Tool::audNormalize ? FFmpeg::probe(source) : FFmpeg::Streams{};
+    const auto list = arguments(tool, source, params, ext, streams.sampleRate);
+
+    std::optional<double> duration = streams.duration;
+    if (tool == Tool::vidTrim || tool == Tool::audTrim) {
+        const double start = readTime(params.start).value_or(0);
+        duration = readTime(params.end).value_or(streams.duration.value_or(0)) - start;
+    }
+    const auto preferred = ToolEngines::preferredOutput(source, tool, ext);
+    // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
+    FileSafety::NewFile output(preferred.parent_path());
+    FFmpeg::run(list, output, muxer, duration, progress);
+    return output.publish(preferred);
+}
+
+std::string concatList(const std::vector<fs::path>& files)
+{
+    std::string list;
+    for (const auto& file : files) {
+        if (!list.empty())
+            list += '\n';
+        list += "file '";
+        for (char c : FFmpeg::pathArgument(file))
+            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        list += "'";
+    }
+    return list;
+}
+
+fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress)
+{
+    if (sources.empty())
+        throw ConversionError::unsupported();
+    Task::checkCancelled();
+    for (const auto& source : sources)
+        FileSafety::requireRegularFile(source);
+    const auto sorted = Catalog::sorted(sources);
+    const auto& first = sorted.front();
+    const auto ext = sharedExt(tool, first);
+    const auto muxer = muxerFor(ext);
+
+    FileSafety::TempDir scratch;
+    const auto listPath = scratch.path()
+        / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
+    FileSafety::writeNew(listPath, concatList(sorted));
+
+    std::optional<double> total;
+    for (const auto& source : sorted)
+        if (auto d = progress ? FFmpeg::duration(source) : std::nullopt)
+            total = total.value_or(0) + *d;
+
+    const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
+    const auto preferred = ToolEngines::preferredOutput(first, tool, ext);
+    const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
+        return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
+    });
+    if (oneFormat) {
+        try {
+            FileSafety::NewFile output(preferred.parent_path());
+            auto copy = base;
+            copy.insert(copy.end(), {"-c", "copy"});
+            FFmpeg::run(copy, output, muxer, total, progress);
+            return output.publish(preferred);
+        } catch (const CancellationError&) {
+            throw;
+        } catch (const ConversionError& error) {
+            if (error.kind() == ConversionError::Kind::ffmpegMissing)
+                throw;
+            // Streams that do not line up are joined by re-encoding them.
+        }
+    }
+    FileSafety::NewFile output(preferred.parent_path());
+    auto encode = base;
+    const auto codecs = codec(ext);
+    encode.insert(encode.end(), codecs.begin(), codecs.end());
+    FFmpeg::run(encode, output, muxer, total, progress);
+    return output.publish(preferred);
+}
+
+}

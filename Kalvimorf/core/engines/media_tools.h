@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/base/progress.h"
+#include "core/engines/tool_params.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The audio and video tools through ffmpeg: compress, trim, mute, rotate, normalise, and the joins.
+namespace MediaTools {
+namespace fs = std::filesystem;
+
+// A trim time: blank → none; a number of seconds ("90", "5,5"); or a clock "m:ss" / "h:mm:ss"
+// with decimal seconds. None when it reads as neither.
+std::optional<double> readTime(const std::string& text);
+// The shortest text that reads back as `seconds`, always with a decimal point: "90.0", "12.5".
+std::string timeText(double seconds);
+
+// The ffmpeg arguments of a single-file tool between the fixed prefix and the output: the
+// options before "-i", "-i" and the source, the output options. `sampleRate` is the source's.
+// Throws ToolError for a trim whose end is not after its start, before anything runs.
+std::vector<std::string> arguments(
+    Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext, std::optional<int> sampleRate);
+
+// The output extension of a single-file tool for `source`.
+std::string outputExt(Tool tool, const fs::path& source);
+
+// One single-file tool; returns the output. A failed or cancelled run leaves none.
+fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const Progress& progress);
+
+// Joins `sources`, sorted by name as the file manager shows them, into one file named after the
+// first: a stream copy when they share a format and it works, else a re-encode.
+fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress);
+
+// ffmpeg's concatenation list of `files`, one "file '<path>'" line each.
+std::string concatList(const std::vector<fs::path>& files);
+}

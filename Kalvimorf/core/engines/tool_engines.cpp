@@ -1,0 +1,43 @@
+#include "core/engines/tool_engines.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/output_paths.h"
+#include "core/engines/image_tools.h"
+#include "core/engines/media_tools.h"
+#include "core/engines/pdf_tools.h"
+
+namespace ToolEngines {
+
+fs::path preferredOutput(const fs::path& source, Tool tool, const std::string& ext)
+{
+    auto name = source.stem().string() + " (" + Tools::suffix(tool) + ")";
+    if (!ext.empty())
+        name += "." + ext;
+    return OutputPaths::directory(source) / name;
+}
+
+fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
+{
+    if (sources.empty())
+        throw ConversionError::unsupported();
+    if (Tools::isBatch(tool))
+        return MediaTools::join(tool, sources, progress);
+    if (sources.size() != 1)
+        throw ConversionError::unsupported();
+    const auto& source = sources.front();
+    switch (Tools::kind(tool)) {
+    case MediaKind::image: return ImageTools::run(tool, source, params);
+    case MediaKind::video:
+    case MediaKind::audio: return MediaTools::run(tool, source, params, progress);
+    case MediaKind::pdf: return PDFTools::run(tool, source, params);
+    case MediaKind::document:
+    case MediaKind::subtitle:
+    case MediaKind::spreadsheet:
+    case MediaKind::archive:
+    case MediaKind::folder:
+    case MediaKind::other: break;
+    }
+    throw ConversionError::unsupported();
+}
+
+}

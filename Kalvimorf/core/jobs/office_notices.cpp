@@ -1,0 +1,81 @@
+#include "core/jobs/office_notices.h"
+
+#include "core/base/task.h"
+#include "core/jobs/job_store.h"
+#include "core/state/office_events.h"
+#include "documents/component_installer.h"
+
+#include <QTimer>
+
+#include <atomic>
+
+namespace OfficeNotices {
+
+namespace {
+
+class StoreNotices : public OfficeEvents {
+public:
+    void simpleMode(const std::string& message) override
+    {
+        // Each worker is a process of its own and notes the simple route once; the program shows
+        // it once.
+        if (shown_.exchange(true))
+            return;
+        MainThread::post([message] {
+            // Appended as it is: a notice has nothing to cancel and claims no card.
+            Job job;
+            job.sourceName = "PDF feito no modo simples";
+            job.state = Job::State::info(message);
+            job.started = false;
+            JobStore::shared().append(std::move(job));
+        });
+    }
+    void componentWanted() override
+    {
+        MainThread::post([] {
+            ComponentInstaller::shared().installIfNeeded();
+        });
+    }
+
+private:
+    std::atomic<bool> shown_{false};
+};
+
+// The installer's one job per run, "Preparando o Brivlon", in the job store.
+void showInstallerJobs()
+{
+    auto& installer = ComponentInstaller::shared();
+    auto id = std::make_shared<QUuid>();
+    QObject::connect(&installer, &ComponentInstaller::jobStarted, &installer, [id, &installer] {
+        auto& store = JobStore::shared();
+        *id = store.add("Preparando o Brivlon", "");
+        store.markStarted(*id);
+        store.setCanceler(*id, [&installer] {
+            installer.cancelRun();
+        });
+    });
+    QObject::connect(&installer, &ComponentInstaller::jobProgress, &installer, [id](double value) {
+        JobStore::shared().setProgress(*id, value);
+    });
+    QObject::connect(&installer, &ComponentInstaller::jobFinished, &installer, [id](int kind, const QString& message) {
+        const std::string text = message.toStdString();
+        JobStore::shared().finish(*id,
+            kind == ComponentInstaller::jobInfo         ? Job::State::info(text)
+                : kind == ComponentInstaller::jobFailed ? Job::State::failed(text)
+                                                        : Job::State::cancelled());
+    });
+}
+
+}
+
+void install()
+{
+    OfficeEvents::set(std::make_shared<StoreNotices>());
+    showInstallerJobs();
+    // Asked once the program has started.
+    QTimer::singleShot(0, [] {
+        ComponentInstaller::shared().installIfNeeded();
+    });
+}
+
+}

@@ -1,0 +1,381 @@
+#include "documents/document_engine.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "core/base/output_paths.h"
+#include "core/engines/pdf_engine.h"
+#include "documents/docx.h"
+#include "documents/markdown.h"
+#include "documents/odt.h"
+#include "documents/office_engine.h"
+#include "documents/office_xml.h"
+#include "documents/rtf.h"
+#include "documents/text_file.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace DocumentEngine {
+
+using StyledText::PageSetup;
+
+namespace {
+
+// Fonts and text layout need a GUI application; a worker or a test without one gets an
+// offscreen one the first time it converts a document.
+void requireGuiApplication()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (QCoreApplication::instance())
+            return;
+        if (!std::getenv("QT_QPA_PLATFORM"))
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "brivlon";
+        static char* argv[] = {name, nullptr};
+        new QGuiApplication(argc, argv);
+    });
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        throw ConversionError::unsupported();
+}
+
+// Qt's HTML import marks h1 to h6 with a size adjustment that its own layout applies on top of
+// the style sheet's sizes (an h3 came out smaller than the body); the sizes set are what count.
+void dropSizeAdjustments(QTextDocument& document)
+{
+    for (auto block = document.begin(); block != document.end(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            if (!format.hasProperty(QTextFormat::FontSizeAdjustment))
+                continue;
+            format.clearProperty(QTextFormat::FontSizeAdjustment);
+            QTextCursor cursor(&document);
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
+}
+
+std::unique_ptr<QTextDocument> plainDocument(const QString& text)
+{
+    auto document = std::make_unique<QTextDocument>();
+    QFont font(StyledText::bodyFontFamily());
+    font.setPointSizeF(StyledText::bodySize);
+    document->setDefaultFont(font);
+    document->setPlainText(text);
+    return document;
+}
+
+Loaded fromStyled(StyledText::Document document)
+{
+    auto page = document.page;
+    return {StyledText::toQt(document), page};
+}
+
+// A binary property list's object: just enough of the format to find an archive's main page.
+std::optional<std::string> webArchiveMainResource(const std::string& bytes);
+
+Loaded loadByContent(const fs::path& source)
+{
+    std::error_code error;
+    if (fs::is_directory(source, error)) {
+        // A rich text bundle: its text is the RTF inside; attachments are dropped.
+        return fromStyled(Rtf::read(TextFile::readBytes(source / "TXT.rtf")));
+    }
+    const std::string head = OfficeXML::head(source, 8);
+    if (Rtf::isRtf(head))
+        return fromStyled(Rtf::read(TextFile::readBytes(source)));
+    if (head.starts_with("PK\x03\x04")) {
+        if (Docx::isDocx(source))
+            return fromStyled(Docx::read(source));
+        if (Odt::isOdt(source))
+            return fromStyled(Odt::read(source));
+        throw ConversionError::unreadable();
+    }
+    if (head.starts_with("\xD0\xCF\x11\xE0")) {
+        // No reader of our own for the old binary format: the office suite makes it a DOCX.
+        FileSafety::TempDir work;
+        auto docx = OfficeEngine::docToDocx(source, work.path());
+        if (!docx)
+            throw ConversionError::unreadable();
+        return fromStyled(Docx::read(*docx));
+    }
+    if (head.starts_with("bplist00")) {
+        auto html = webArchiveMainResource(TextFile::readBytes(source));
+        if (!html)
+            throw ConversionError::unreadable();
+        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html))), std::nullopt};
+    }
+    throw ConversionError::unreadable();
+}
+
+fs::path throughTemporary(
+    const FileSafety::NameFor& names, const std::string& ext, const std::function<void(const fs::path&)>& writer)
+{
+    FileSafety::TempDir work;
+    const fs::path made = work.path() / ("documento." + ext);
+    writer(made);
+    return FileSafety::placeFree(made, names);
+}
+
+}
+
+QString htmlFrameStart()
+{
+    return "<html><head><meta charset=\"utf-8\"><style>\n"
+           "body { font-family: Inter; font-size: 12pt; color: #000; }\n"
+           "pre, code { font-family: monospace; font-size: 10.5pt; }\n"
+           "blockquote { color: #555; }\n"
+           "h1 { font-size: 24pt; } h2 { font-size: 18pt; } h3 { font-size: 14pt; }\n"
+           "</style></head><body>";
+}
+
+std::unique_ptr<QTextDocument> fromHTML(const QString& html)
+{
+    requireGuiApplication();
+    auto document = std::make_unique<QTextDocument>();
+    QFont font(StyledText::bodyFontFamily());
+    font.setPointSizeF(StyledText::bodySize);
+    document->setDefaultFont(font);
+    document->setHtml(htmlFrameStart() + html + "</body></html>");
+    dropSizeAdjustments(*document);
+    return document;
+}
+
+QString readText(const fs::path& path)
+{
+    try {
+        return QString::fromStdString(TextFile::readDetecting(path));
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const std::exception&) {
+        throw ConversionError::unreadable();
+    }
+}
+
+Loaded load(const fs::path& source)
+{
+    requireGuiApplication();
+    const std::string key = Catalog::normalizedExt(source);
+    if (key == "md")
+        return {fromHTML(Markdown::toHTML(readText(source))), std::nullopt};
+    if (key == "txt")
+        return {plainDocument(readText(source)), std::nullopt};
+    if (key == "html")
+        return {fromHTML(readText(source)), std::nullopt};
+    try {
+        return loadByContent(source);
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const std::exception&) {
+        throw ConversionError::unreadable();
+    }
+}
+
+void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& device)
+{
+    QPdfWriter writer(&device);
+    writer.setCreator("Brivlon");
+    writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
+        QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
+    std::unique_ptr<QTextDocument> document(source.clone());
+    document->setDocumentMargin(0);
+    document->documentLayout()->setPaintDevice(&writer);
+    const QRectF body = writer.pageLayout().paintRectPixels(writer.resolution());
+    document->setPageSize(body.size());
+    QPainter painter;
+    if (!painter.begin(&writer))
+        throw ConversionError::writeFailed();
+    const int pages = std::max(1, document->pageCount());
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0)
+            writer.newPage();
+        painter.save();
+        painter.translate(0, -i * body.height());
+        QAbstractTextDocumentLayout::PaintContext context;
+        const QRectF sheet(0, i * body.height(), body.width(), body.height());
+        painter.setClipRect(sheet);
+        // The layout draws every block that touches the clip, so a block that begins right at
+        // the page's lower edge would be drawn (clipped, yet its text still in the file) on the
+        // page before its own.
+        context.clip = sheet.adjusted(0, 1, 0, -1);
+        context.palette.setColor(QPalette::Text, Qt::black);
+        document->documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
+    if (!painter.end())
+        throw ConversionError::writeFailed();
+}
+
+fs::path save(
+    const QTextDocument& document, const std::optional<PageSetup>& page, const fs::path& source, const std::string& ext)
+{
+    const auto output = OutputPaths::names(source, ext);
+    const auto text = [&](const QString& content) {
+        return FileSafety::writeNew(output, content.toStdString());
+    };
+    if (ext == "txt") {
+        QString plain = document.toPlainText();
+        plain.replace(QChar::LineSeparator, '\n');
+        return text(plain);
+    }
+    if (ext == "md")
+        return text(Markdown::fromAttributed(document));
+    if (ext == "html")
+        return text(document.toHtml());
+    if (ext == "rtf") {
+        auto styled = StyledText::fromQt(document);
+        styled.page = page;
+        return FileSafety::writeNew(output, Rtf::write(styled));
+    }
+    if (ext == "docx") {
+        auto styled = StyledText::fromQt(document);
+        styled.page = page;
+        return throughTemporary(output, ext, [&](const fs::path& made) {
+            Docx::write(styled, made);
+        });
+    }
+    if (ext == "odt") {
+        return throughTemporary(output, ext, [&](const fs::path& made) {
+            Odt::write(document, page.value_or(PageSetup{}), made);
+        });
+    }
+    if (ext == "pdf") {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        writePDF(document, page.value_or(PageSetup{}), buffer);
+        return FileSafety::writeNew(output, std::string_view(buffer.data().constData(), size_t(buffer.data().size())));
+    }
+    throw ConversionError::unsupported();
+}
+
+fs::path simpleRoute(const fs::path& source, const std::string& ext)
+{
+    Loaded loaded = load(source);
+    return save(*loaded.document, loaded.page, source, ext);
+}
+
+fs::path pdfToDocument(const fs::path& pdf, const std::string& ext)
+{
+    requireGuiApplication();
+    StyledText::Document document;
+    for (const auto& page : PDFEngine::pageTexts(pdf)) {
+        if (page.find_first_not_of(" \n\r\t\f") == std::string::npos)
+            continue;
+        if (!document.blocks.empty())
+            document.blocks.push_back({});
+        for (const QString& line : QString::fromStdString(page).split('\n'))
+            document.blocks.push_back({{{{line}}}, nullptr});
+    }
+    const auto qt = StyledText::toQt(document);
+    return save(*qt, std::nullopt, pdf, ext);
+}
+
+fs::path convert(const fs::path& source, const OutputFormat& format, const Progress&)
+{
+    const std::string key = Catalog::normalizedExt(source);
+    if (key == "pdf")
+        return pdfToDocument(source, format.ext);
+    if (format.ext == "pdf" && OfficeEngine::inputs().count(key)) {
+        if (auto output = OfficeEngine::toPDF(source))
+            return *output;
+        OfficeEngine::noteSimpleMode();
+    }
+    return simpleRoute(source, format.ext);
+}
+
+namespace {
+
+// Big-endian unsigned integer of `size` bytes at `at`; nothing when it runs past the end.
+std::optional<uint64_t> bigEndian(const std::string& bytes, size_t at, size_t size)
+{
+    if (size == 0 || size > 8 || at > bytes.size() || bytes.size() - at < size)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (size_t i = 0; i < size; ++i)
+        value = (value << 8) | uint8_t(bytes[at + i]);
+    return value;
+}
+
+std::optional<std::string> webArchiveMainResource(const std::string& bytes)
+{
+    // Trailer: offset size, reference size, object count, top object, offset table position.
+    if (bytes.size() < 40)
+        return std::nullopt;
+    const size_t trailer = bytes.size() - 32;
+    const size_t offsetSize = uint8_t(bytes[trailer + 6]);
+    const size_t refSize = uint8_t(bytes[trailer + 7]);
+    const auto count = bigEndian(bytes, trailer + 8, 8);
+    const auto top = bigEndian(bytes, trailer + 16, 8);
+    const auto table = bigEndian(bytes, trailer + 24, 8);
+    if (!count || !top || !table || *count > bytes.size() || *top >= *count)
+        return std::nullopt;
+    const auto offsetOf = [&](uint64_t ref) -> std::optional<size_t> {
+        if (ref >= *count)
+            return std::nullopt;
+        auto value = bigEndian(bytes, size_t(*table + ref * offsetSize), offsetSize);
+        if (!value || *value >= bytes.size())
+            return std::nullopt;
+        return size_t(*value);
+    };
+    // Length of an object whose marker's low nibble is 15 comes as a following integer object.
+    const auto lengthAt = [&](size_t at, size_t& start) -> std::optional<uint64_t> {
+        const uint8_t marker = uint8_t(bytes[at]);
+        if ((marker & 0x0F) != 0x0F) {
+            start = at + 1;
+            return marker & 0x0F;
+        }
+        if (at + 1 >= bytes.size() || (uint8_t(bytes[at + 1]) & 0xF0) != 0x10)
+            return std::nullopt;
+        const size_t size = size_t(1) << (uint8_t(bytes[at + 1]) & 0x0F);
+        start = at + 2 + size;
+        return bigEndian(bytes, at + 2, size);
+    };
+    const auto stringAt = [&](uint64_t ref) -> std::optional<std::string> {
+        auto at = offsetOf(ref);
+        if (!at)
+            return std::nullopt;
+        const uint8_t kind = uint8_t(bytes[*at]) >> 4;
+        size_t start = 0;
+        auto length = lengthAt(*at, start);
+        if (!length || (kind != 0x4 && kind != 0x5) || start > bytes.size() || bytes.size() - start < *length)
+            return std::nullopt;
+        return bytes.substr(start, size_t(*length));
+    };
+    const auto dictionaryAt = [&](uint64_t ref, const std::string& wanted) -> std::optional<uint64_t> {
+        auto at = offsetOf(ref);
+        if (!at || (uint8_t(bytes[*at]) >> 4) != 0xD)
+            return std::nullopt;
+        size_t start = 0;
+        auto entries = lengthAt(*at, start);
+        if (!entries || *entries > bytes.size())
+            return std::nullopt;
+        for (uint64_t i = 0; i < *entries; ++i) {
+            auto key = bigEndian(bytes, size_t(start + i * refSize), refSize);
+            if (key && stringAt(*key) == wanted)
+                return bigEndian(bytes, size_t(start + (*entries + i) * refSize), refSize);
+        }
+        return std::nullopt;
+    };
+    const auto main = dictionaryAt(*top, "WebMainResource");
+    const auto data = main ? dictionaryAt(*main, "WebResourceData") : std::nullopt;
+    return data ? stringAt(*data) : std::nullopt;
+}
+
+}
+
+}

@@ -1,0 +1,481 @@
+#include "documents/docx.h"
+
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
+#include "documents/office_xml.h"
+#include "documents/xml_tree.h"
+#include "documents/zip_tools.h"
+
+#include <QStringList>
+
+#include <cmath>
+#include <map>
+
+namespace Docx {
+
+using namespace StyledText;
+using OfficeXML::escape;
+
+namespace {
+
+using RunStyle = CharacterStyle;
+
+const std::string* attr(const XML::Node& node, const char* name) { return node.attr(name); }
+
+// w:b, w:i and friends: present means on unless w:val says otherwise.
+bool onOff(const XML::Node& node)
+{
+    const auto* value = attr(node, "w:val");
+    return !value || !(*value == "0" || *value == "false" || *value == "off");
+}
+
+std::optional<double> number(const XML::Node& node, const char* name)
+{
+    const auto* value = attr(node, name);
+    if (!value)
+        return std::nullopt;
+    bool ok = false;
+    const double result = QString::fromStdString(*value).toDouble(&ok);
+    return ok && std::isfinite(result) ? std::optional(result) : std::nullopt;
+}
+
+RunStyle runStyle(const XML::Node* rPr)
+{
+    RunStyle style;
+    if (!rPr)
+        return style;
+    for (const auto& child : rPr->children) {
+        if (child->name == "b")
+            style.bold = onOff(*child);
+        else if (child->name == "i")
+            style.italic = onOff(*child);
+        else if (child->name == "u") {
+            const auto* value = attr(*child, "w:val");
+            style.underline = !value || *value != "none";
+        } else if (child->name == "sz") {
+            if (auto halfPoints = number(*child, "w:val"); halfPoints && *halfPoints > 0)
+                style.size = *halfPoints / 2;
+        }
+    }
+    return style;
+}
+
+const XML::Node* child(const XML::Node& node, std::string_view name)
+{
+    for (const auto& c : node.children)
+        if (c->name == name)
+            return c.get();
+    return nullptr;
+}
+
+struct Reader {
+    static constexpr int maxNesting = 64;
+    std::map<std::string, std::string> links;  // relationship id → target
+    std::map<std::string, bool> orderedLists;  // numId + "/" + level → decimal
+    std::map<std::string, RunStyle> styles;  // style id → character properties
+    double bodySize = StyledText::bodySize;
+    Document document;
+
+    void loadRelationships(const std::optional<std::string>& bytes)
+    {
+        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        if (!root)
+            return;
+        for (const auto& rel : root->children)
+            if (const auto* id = attr(*rel, "Id"), *target = attr(*rel, "Target"); id && target)
+                links[*id] = *target;
+    }
+
+    void loadNumbering(const std::optional<std::string>& bytes)
+    {
+        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        if (!root)
+            return;
+        std::map<std::string, std::map<std::string, bool>> abstract;
+        for (const auto& node : root->children) {
+            if (node->name != "abstractNum")
+                continue;
+            const auto* id = attr(*node, "w:abstractNumId");
+            if (!id)
+                continue;
+            for (const auto& level : node->children) {
+                const auto* ilvl = attr(*level, "w:ilvl");
+                const auto* format = level->name == "lvl" ? child(*level, "numFmt") : nullptr;
+                const auto* value = format ? attr(*format, "w:val") : nullptr;
+                if (ilvl && value)
+                    abstract[*id][*ilvl] = *value != "bullet" && *value != "none";
+            }
+        }
+        for (const auto& node : root->children) {
+            const auto* id = node->name == "num" ? attr(*node, "w:numId") : nullptr;
+            const auto* ref = id ? child(*node, "abstractNumId") : nullptr;
+            const auto* abstractId = ref ? attr(*ref, "w:val") : nullptr;
+            if (!abstractId || !abstract.count(*abstractId))
+                continue;
+            for (const auto& [level, ordered] : abstract[*abstractId])
+                orderedLists[*id + "/" + level] = ordered;
+        }
+    }
+
+    void loadStyles(const std::optional<std::string>& bytes)
+    {
+        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        if (!root)
+            return;
+        if (const auto* defaults = root->find("rPrDefault"))
+            if (auto size = runStyle(defaults->find("rPr")).size)
+                bodySize = *size;
+        std::map<std::string, std::pair<std::string, RunStyle>> raw;  // id → (based on, own)
+        for (const auto& node : root->children) {
+            const auto* id = node->name == "style" ? attr(*node, "w:styleId") : nullptr;
+            if (!id)
+                continue;
+            const auto* basedOn = child(*node, "basedOn");
+            const auto* base = basedOn ? attr(*basedOn, "w:val") : nullptr;
+            raw[*id] = {base ? *base : std::string(), runStyle(child(*node, "rPr"))};
+        }
+        for (const auto& [id, entry] : raw) {
+            // The chain from the root style down, at most a few links deep.
+            std::vector<const RunStyle*> chain{&entry.second};
+            std::string next = entry.first;
+            for (int depth = 0; depth < 8 && raw.count(next); ++depth) {
+                chain.push_back(&raw[next].second);
+                next = raw[next].first;
+            }
+            RunStyle resolved;
+            for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+                resolved.over(**it);
+            styles[id] = resolved;
+        }
+    }
+
+    void addRuns(const XML::Node& parent, const RunStyle& paragraphStyle, const QString& href, Paragraph& paragraph,
+        int depth = 0)
+    {
+        // Wrappers nest a few levels in real documents; a crafted one must not exhaust the stack.
+        if (depth > maxNesting)
+            return;
+        for (const auto& node : parent.children) {
+            if (node->name == "r") {
+                RunStyle style = paragraphStyle;
+                const auto* rPr = child(*node, "rPr");
+                if (const auto* rStyle = rPr ? child(*rPr, "rStyle") : nullptr)
+                    if (const auto* id = attr(*rStyle, "w:val"); id && styles.count(*id))
+                        style.over(styles[*id]);
+                style.over(runStyle(rPr));
+                Run run = style.run({}, bodySize, href);
+                for (const auto& part : node->children) {
+                    if (part->name == "t")
+                        run.text += QString::fromStdString(part->text);
+                    else if (part->name == "tab")
+                        run.text += '\t';
+                    else if (part->name == "br" || part->name == "cr")
+                        run.text += QChar::LineSeparator;
+                    else if (part->name == "noBreakHyphen")
+                        run.text += QChar(0x2011);
+                }
+                if (!run.text.isEmpty())
+                    paragraph.runs.push_back(std::move(run));
+            } else if (node->name == "hyperlink") {
+                QString target = href;
+                if (const auto* id = attr(*node, "r:id"); id && links.count(*id))
+                    target = QString::fromStdString(links[*id]);
+                else if (const auto* anchor = attr(*node, "w:anchor"))
+                    target = "#" + QString::fromStdString(*anchor);
+                addRuns(*node, paragraphStyle, target, paragraph, depth + 1);
+            } else if (node->name == "ins" || node->name == "smartTag" || node->name == "fldSimple"
+                || node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
+                addRuns(*node, paragraphStyle, href, paragraph, depth + 1);
+            }
+        }
+    }
+
+    Paragraph paragraph(const XML::Node& node)
+    {
+        Paragraph result;
+        RunStyle style;
+        if (styles.count("Normal"))
+            style = styles["Normal"];
+        if (const auto* pPr = child(node, "pPr")) {
+            if (const auto* pStyle = child(*pPr, "pStyle"))
+                if (const auto* id = attr(*pStyle, "w:val"); id && styles.count(*id))
+                    style = styles[*id];
+            if (const auto* numPr = child(*pPr, "numPr")) {
+                const auto* ilvl = child(*numPr, "ilvl");
+                const auto* numId = child(*numPr, "numId");
+                const std::string level = ilvl && attr(*ilvl, "w:val") ? *attr(*ilvl, "w:val") : "0";
+                const std::string id = numId && attr(*numId, "w:val") ? *attr(*numId, "w:val") : "0";
+                if (id != "0") {
+                    result.listLevel = std::clamp(QString::fromStdString(level).toInt() + 1, 1, 9);
+                    result.ordered = orderedLists[id + "/" + level];
+                }
+            }
+        }
+        addRuns(node, style, {}, result);
+        return result;
+    }
+
+    // A cell's paragraphs, nested tables flattened into it.
+    void cellParagraphs(const XML::Node& node, std::vector<Paragraph>& into, int depth = 0)
+    {
+        if (depth > maxNesting)
+            return;
+        for (const auto& c : node.children) {
+            if (c->name == "p")
+                into.push_back(paragraph(*c));
+            else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
+                || c->name == "sdtContent")
+                cellParagraphs(*c, into, depth + 1);
+        }
+    }
+
+    void blocks(const XML::Node& parent, int depth = 0)
+    {
+        if (depth > maxNesting)
+            return;
+        for (const auto& node : parent.children) {
+            if (node->name == "p") {
+                document.blocks.push_back({paragraph(*node), nullptr});
+            } else if (node->name == "tbl") {
+                auto table = std::make_shared<Table>();
+                for (const auto& row : node->children) {
+                    if (row->name != "tr")
+                        continue;
+                    auto& cells = table->rows.emplace_back();
+                    for (const auto& cell : row->children)
+                        if (cell->name == "tc")
+                            cellParagraphs(*cell, cells.emplace_back());
+                }
+                document.blocks.push_back({{}, std::move(table)});
+            } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
+                blocks(*node, depth + 1);
+            } else if (node->name == "sectPr") {
+                page(*node);
+            }
+        }
+    }
+
+    void page(const XML::Node& sectPr)
+    {
+        const auto* size = child(sectPr, "pgSz");
+        const auto width = size ? number(*size, "w:w") : std::nullopt;
+        const auto height = size ? number(*size, "w:h") : std::nullopt;
+        if (!width || !height || *width / 20 <= 100 || *height / 20 <= 100)
+            return;
+        PageSetup setup{*width / 20, *height / 20};
+        if (const auto* margins = child(sectPr, "pgMar")) {
+            const auto side = [&](const char* name) {
+                auto twips = number(*margins, name);
+                return twips ? std::abs(*twips) / 20 : 56.0;
+            };
+            setup.top = side("w:top");
+            setup.left = side("w:left");
+            setup.bottom = side("w:bottom");
+            setup.right = side("w:right");
+        }
+        document.page = setup;
+    }
+};
+
+QString twips(double points) { return QString::number(std::lround(points * 20)); }
+
+struct Writer {
+    QStringList links;  // targets; relationship ids are "rIdL" + index
+    QString body;
+
+    void runs(const Paragraph& paragraph)
+    {
+        for (size_t i = 0; i < paragraph.runs.size();) {
+            const QString href = paragraph.runs[i].href;
+            if (href.isEmpty()) {
+                body += run(paragraph.runs[i++]);
+                continue;
+            }
+            links << href;
+            body += "<w:hyperlink r:id=\"rIdL" + QString::number(links.size()) + "\">";
+            for (; i < paragraph.runs.size() && paragraph.runs[i].href == href; ++i)
+                body += run(paragraph.runs[i], true);
+            body += "</w:hyperlink>";
+        }
+    }
+
+    static QString run(const Run& r, bool link = false)
+    {
+        QString properties;
+        if (link)
+            properties += "<w:color w:val=\"0563C1\"/>";
+        if (r.bold)
+            properties += "<w:b/><w:bCs/>";
+        if (r.italic)
+            properties += "<w:i/><w:iCs/>";
+        if (r.underline || link)
+            properties += "<w:u w:val=\"single\"/>";
+        if (r.size > 0)
+            properties += "<w:sz w:val=\"" + QString::number(std::lround(r.size * 2)) + "\"/><w:szCs w:val=\""
+                + QString::number(std::lround(r.size * 2)) + "\"/>";
+        QString result = "<w:r>";
+        if (!properties.isEmpty())
+            result += "<w:rPr>" + properties + "</w:rPr>";
+        QString text;
+        const auto flush = [&] {
+            if (!text.isEmpty())
+                result += "<w:t xml:space=\"preserve\">" + escape(text) + "</w:t>";
+            text.clear();
+        };
+        for (QChar c : r.text) {
+            if (c == '\t') {
+                flush();
+                result += "<w:tab/>";
+            } else if (c == QChar::LineSeparator || c == '\n') {
+                flush();
+                result += "<w:br/>";
+            } else {
+                text += c;
+            }
+        }
+        flush();
+        return result + "</w:r>";
+    }
+
+    void paragraph(const Paragraph& p)
+    {
+        body += "<w:p>";
+        if (p.listLevel > 0)
+            body += "<w:pPr><w:numPr><w:ilvl w:val=\"" + QString::number(std::min(p.listLevel, 9) - 1)
+                + "\"/><w:numId w:val=\"" + (p.ordered ? "2" : "1") + "\"/></w:numPr></w:pPr>";
+        runs(p);
+        body += "</w:p>";
+    }
+
+    void table(const Table& t, double textWidth)
+    {
+        size_t columns = 1;
+        for (const auto& row : t.rows)
+            columns = std::max(columns, row.size());
+        const QString width = twips(textWidth / double(columns));
+        body += "<w:tbl><w:tblPr><w:tblW w:w=\"0\" w:type=\"auto\"/><w:tblBorders>";
+        for (const char* side : {"top", "left", "bottom", "right", "insideH", "insideV"})
+            body += QString("<w:%1 w:val=\"single\" w:sz=\"4\" w:space=\"0\" w:color=\"auto\"/>").arg(side);
+        body += "</w:tblBorders></w:tblPr><w:tblGrid>";
+        for (size_t c = 0; c < columns; ++c)
+            body += "<w:gridCol w:w=\"" + width + "\"/>";
+        body += "</w:tblGrid>";
+        for (const auto& row : t.rows) {
+            body += "<w:tr>";
+            for (size_t c = 0; c < columns; ++c) {
+                body += "<w:tc><w:tcPr><w:tcW w:w=\"" + width + "\" w:type=\"dxa\"/></w:tcPr>";
+                if (c >= row.size() || row[c].empty())
+                    body += "<w:p/>";
+                else
+                    for (const auto& p : row[c])
+                        paragraph(p);
+                body += "</w:tc>";
+            }
+            body += "</w:tr>";
+        }
+        body += "</w:tbl>";
+    }
+};
+
+const char* contentTypes = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/><Override PartName="/word/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"/><Override PartName="/word/numbering.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml"/></Types>)";
+
+const char* packageRelationships = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)";
+
+const char* mainNamespaces
+    = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")";
+
+QString stylesPart()
+{
+    return QString(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<w:styles %1><w:docDefaults><w:rPrDefault><w:rPr><w:rFonts w:ascii="%2" w:hAnsi="%2" w:cs="%2" w:eastAsia="%2"/><w:sz w:val="%3"/><w:szCs w:val="%3"/></w:rPr></w:rPrDefault><w:pPrDefault><w:pPr><w:spacing w:after="120"/></w:pPr></w:pPrDefault></w:docDefaults><w:style w:type="paragraph" w:default="1" w:styleId="Normal"><w:name w:val="Normal"/></w:style></w:styles>)")
+        .arg(mainNamespaces, escape(bodyFontFamily()), QString::number(std::lround(bodySize * 2)));
+}
+
+QString numberingPart()
+{
+    QString levels[2];
+    for (int kind = 0; kind < 2; ++kind) {
+        for (int level = 0; level < 9; ++level) {
+            const QString text = kind == 0 ? QString::fromUtf8("\xE2\x80\xA2") : "%" + QString::number(level + 1) + ".";
+            levels[kind] += QString(
+                R"(<w:lvl w:ilvl="%1"><w:start w:val="1"/><w:numFmt w:val="%2"/><w:lvlText w:val="%3"/><w:lvlJc w:val="left"/><w:pPr><w:ind w:left="%4" w:hanging="360"/></w:pPr></w:lvl>)")
+                                .arg(QString::number(level), kind == 0 ? "bullet" : "decimal", text,
+                                    QString::number(720 * (level + 1)));
+        }
+    }
+    return QString(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<w:numbering %1><w:abstractNum w:abstractNumId="0"><w:multiLevelType w:val="hybridMultilevel"/>%2</w:abstractNum><w:abstractNum w:abstractNumId="1"><w:multiLevelType w:val="hybridMultilevel"/>%3</w:abstractNum><w:num w:numId="1"><w:abstractNumId w:val="0"/></w:num><w:num w:numId="2"><w:abstractNumId w:val="1"/></w:num></w:numbering>)")
+        .arg(mainNamespaces, levels[0], levels[1]);
+}
+
+void writePart(const fs::path& root, const std::string& name, const QString& text)
+{
+    const fs::path path = root / name;
+    fs::create_directories(path.parent_path());
+    auto fd = FileSafety::createExclusive(path, 0644);
+    FileSafety::writeAll(fd.get(), text.toStdString(), path);
+}
+
+}
+
+bool isDocx(const fs::path& path)
+{
+    if (!OfficeXML::isZip(path))
+        return false;
+    return ZipTools::readEntry(path, "word/document.xml").has_value();
+}
+
+Document read(const fs::path& path)
+{
+    const auto main = ZipTools::readEntry(path, "word/document.xml");
+    auto root = main ? XML::parse(*main) : nullptr;
+    const auto* body = root ? root->find("body") : nullptr;
+    if (!body)
+        throw ConversionError::unreadable();
+    Reader reader;
+    reader.loadRelationships(ZipTools::readEntry(path, "word/_rels/document.xml.rels"));
+    reader.loadNumbering(ZipTools::readEntry(path, "word/numbering.xml"));
+    reader.loadStyles(ZipTools::readEntry(path, "word/styles.xml"));
+    reader.blocks(*body);
+    return std::move(reader.document);
+}
+
+void write(const Document& document, const fs::path& destination)
+{
+    const PageSetup page = document.page.value_or(PageSetup{});
+    Writer writer;
+    for (const auto& block : document.blocks) {
+        if (block.table)
+            writer.table(*block.table, page.width - page.left - page.right);
+        else
+            writer.paragraph(block.paragraph);
+    }
+    writer.body += "<w:sectPr><w:pgSz w:w=\"" + twips(page.width) + "\" w:h=\"" + twips(page.height) + "\"/>"
+        + "<w:pgMar w:top=\"" + twips(page.top) + "\" w:right=\"" + twips(page.right) + "\" w:bottom=\""
+        + twips(page.bottom) + "\" w:left=\"" + twips(page.left)
+        + "\" w:header=\"720\" w:footer=\"720\" w:gutter=\"0\"/></w:sectPr>";
+
+    QString relationships = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rIdS" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles" Target="styles.xml"/><Relationship Id="rIdN" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/numbering" Target="numbering.xml"/>)";
+    for (int i = 0; i < writer.links.size(); ++i)
+        relationships += "<Relationship Id=\"rIdL" + QString::number(i + 1)
+            + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\" Target=\""
+            + escape(writer.links[i]) + "\" TargetMode=\"External\"/>";
+    relationships += "</Relationships>";
+
+    FileSafety::TempDir work;
+    const fs::path root = work.path() / "docx";
+    writePart(root, "[Content_Types].xml", contentTypes);
+    writePart(root, "_rels/.rels", packageRelationships);
+    writePart(root, "word/_rels/document.xml.rels", relationships);
+    writePart(root, "word/styles.xml", stylesPart());
+    writePart(root, "word/numbering.xml", numberingPart());
+    writePart(root, "word/document.xml",
+        QString("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document ") + mainNamespaces
+            + "><w:body>" + writer.body + "</w:body></w:document>");
+    ZipTools::packContents(destination, root);
+}
+
+}

@@ -1,0 +1,267 @@
+#include "documents/docx_fonts.h"
+
+#include "core/base/catalog.h"
+#include "core/base/commands.h"
+#include "core/base/file_safety.h"
+#include "documents/text_file.h"
+
+#include <QRegularExpression>
+
+#include <fontconfig/fontconfig.h>
+
+#include <memory>
+
+namespace DocxFonts {
+
+namespace {
+
+QString fcString(FcPattern* pattern, const char* object)
+{
+    FcChar8* value = nullptr;
+    if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || !value)
+        return {};
+    return QString::fromUtf8(reinterpret_cast<const char*>(value));
+}
+
+struct FontList {
+    FcFontSet* set = nullptr;
+    ~FontList()
+    {
+        if (set)
+            FcFontSetDestroy(set);
+    }
+};
+
+// Every installed font with the given family (or all of them), with the objects asked for.
+FontList list(const QString& family)
+{
+    FcPattern* pattern = FcPatternCreate();
+    if (!family.isNull())
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.toUtf8().constData()));
+    FcObjectSet* objects
+        = FcObjectSetBuild(FC_FAMILY, FC_FULLNAME, FC_POSTSCRIPT_NAME, FC_WEIGHT, FC_SLANT, FC_FILE, nullptr);
+    FontList result;
+    result.set = FcFontList(nullptr, pattern, objects);
+    FcObjectSetDestroy(objects);
+    FcPatternDestroy(pattern);
+    return result;
+}
+
+const QRegularExpression& fontName()
+{
+    static const QRegularExpression rx(R"re((?:w:(?:ascii|hAnsi|cs|eastAsia)|typeface)="([^"]+)")re");
+    return rx;
+}
+
+const QRegularExpression& runProperties()
+{
+    static const QRegularExpression rx("<w:rPr>(.*?)</w:rPr>", QRegularExpression::DotMatchesEverythingOption);
+    return rx;
+}
+
+const QRegularExpression& fontAttribute()
+{
+    static const QRegularExpression rx(R"re((w:(?:ascii|hAnsi|cs|eastAsia))="([^"]+)")re");
+    return rx;
+}
+
+// An unpacked package may hold links (Info-ZIP restores them) that a repack would follow into
+// the user's files; such a package is left as it came.
+bool onlyFilesAndFolders(const fs::path& root)
+{
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const auto status = it->symlink_status(error);
+        if (error || !(fs::is_regular_file(status) || fs::is_directory(status)))
+            return false;
+    }
+    return !error;
+}
+
+bool writeBack(const fs::path& part, const QString& text)
+{
+    try {
+        const fs::path fresh = part.parent_path() / (part.filename().string() + ".novo");
+        {
+            auto fd = FileSafety::createExclusive(fresh, 0644);
+            FileSafety::writeAll(fd.get(), text.toStdString(), fresh);
+        }
+        fs::rename(fresh, part);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}
+
+const Faces& faces()
+{
+    static const Faces table = [] {
+        Faces result;
+        if (!FcInit())
+            return result;
+        FontList all = list(QString());
+        if (!all.set)
+            return result;
+        std::set<QString> families;
+        for (int i = 0; i < all.set->nfont; ++i) {
+            FcChar8* value = nullptr;
+            for (int n = 0; FcPatternGetString(all.set->fonts[i], FC_FAMILY, n, &value) == FcResultMatch; ++n)
+                families.insert(QString::fromUtf8(reinterpret_cast<const char*>(value)));
+        }
+        for (int i = 0; i < all.set->nfont; ++i) {
+            FcPattern* font = all.set->fonts[i];
+            const QString family = fcString(font, FC_FAMILY);
+            if (family.isEmpty())
+                continue;
+            int weight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
+            FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
+            FcPatternGetInteger(font, FC_SLANT, 0, &slant);
+            const Face face{family, weight >= FC_WEIGHT_BOLD, slant != FC_SLANT_ROMAN};
+            for (const QString& key : {fcString(font, FC_FULLNAME), fcString(font, FC_POSTSCRIPT_NAME)}) {
+                if (key.isEmpty() || families.count(key) || key == family)
+                    continue;
+                result[key] = face;
+            }
+        }
+        return result;
+    }();
+    return table;
+}
+
+QString fix(const QString& xml, const Faces& known)
+{
+    QString out;
+    qsizetype copied = 0;
+    auto it = runProperties().globalMatch(xml);
+    while (it.hasNext()) {
+        const auto match = it.next();
+        out += xml.mid(copied, match.capturedStart() - copied);
+        const QString inner = match.captured(1);
+        QString rewritten;
+        bool replaced = false, addBold = false, addItalic = false;
+        qsizetype innerCopied = 0;
+        auto attributes = fontAttribute().globalMatch(inner);
+        while (attributes.hasNext()) {
+            const auto attribute = attributes.next();
+            rewritten += inner.mid(innerCopied, attribute.capturedStart() - innerCopied);
+            innerCopied = attribute.capturedEnd();
+            const QString name = attribute.captured(1);
+            auto face = known.find(attribute.captured(2));
+            if (face == known.end()) {
+                rewritten += attribute.captured();
+                continue;
+            }
+            rewritten += name + "=\"" + face->second.family + "\"";
+            replaced = true;
+            if (name == "w:ascii" || name == "w:hAnsi") {
+                addBold = addBold || face->second.bold;
+                addItalic = addItalic || face->second.italic;
+            }
+        }
+        rewritten += inner.mid(innerCopied);
+        QString result = inner;
+        if (replaced) {
+            result = rewritten;
+            if (addBold && !result.contains("<w:b/>") && !result.contains("<w:b "))
+                result += "<w:b/><w:bCs/>";
+            if (addItalic && !result.contains("<w:i/>") && !result.contains("<w:i "))
+                result += "<w:i/><w:iCs/>";
+        }
+        out += "<w:rPr>" + result + "</w:rPr>";
+        copied = match.capturedEnd();
+    }
+    out += xml.mid(copied);
+    return out;
+}
+
+std::set<QString> names(const QString& xml)
+{
+    std::set<QString> result;
+    auto it = fontName().globalMatch(xml);
+    while (it.hasNext()) {
+        const QString name = it.next().captured(1);
+        if (!name.startsWith('+'))
+            result.insert(name);
+    }
+    return result;
+}
+
+Prepared prepare(const fs::path& source, const fs::path& work)
+{
+    if (Catalog::normalizedExt(source) != "docx")
+        return {source, {}};
+    const fs::path unpacked = work / "docx";
+    try {
+        Commands::run("/usr/bin/unzip", {"-q", "-o", source.string(), "-d", unpacked.string()});
+    } catch (const std::exception&) {
+        return {source, {}};
+    }
+    if (!onlyFilesAndFolders(unpacked))
+        return {source, {}};
+
+    std::vector<fs::path> parts;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(unpacked / "word", error); !error && it != fs::directory_iterator();
+         it.increment(error))
+        if (it->path().filename().string().ends_with(".xml"))
+            parts.push_back(it->path());
+    parts.push_back(unpacked / "word" / "theme" / "theme1.xml");
+
+    bool changed = false;
+    std::set<QString> families;
+    for (const auto& part : parts) {
+        QString text;
+        try {
+            text = QString::fromStdString(TextFile::readUtf8(part));
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (text.contains("w:rFonts")) {
+            const QString fixed = fix(text);
+            if (fixed != text) {
+                writeBack(part, fixed);
+                changed = true;
+                text = fixed;
+            }
+        }
+        families.merge(names(text));
+    }
+    if (!changed)
+        return {source, families};
+    const fs::path repacked = work / source.filename();
+    try {
+        Commands::run("/usr/bin/zip", {"-X", "-r", "-q", repacked.string(), "."}, {.cwd = unpacked});
+    } catch (const std::exception&) {
+        return {source, families};
+    }
+    return {repacked, families};
+}
+
+void collectFonts(const std::set<QString>& families, const fs::path& target)
+{
+    FileSafety::removeTree(target);
+    std::error_code error;
+    fs::create_directories(target, error);
+    std::set<std::string> handled;
+    int counter = 0;
+    for (const QString& family : families) {
+        FontList members = list(family);
+        if (!members.set)
+            continue;
+        for (int i = 0; i < members.set->nfont; ++i) {
+            const std::string file = fcString(members.set->fonts[i], FC_FILE).toStdString();
+            // The distribution's fonts are what the suite sees without help.
+            if (file.empty() || file.starts_with("/usr/share/fonts/") || !handled.insert(file).second)
+                continue;
+            ++counter;
+            const std::string ext
+                = fs::path(file).extension().empty() ? "ttf" : fs::path(file).extension().string().substr(1);
+            fs::copy_file(file, target / ("fonte-" + std::to_string(counter) + "." + ext), error);
+        }
+    }
+}
+
+}

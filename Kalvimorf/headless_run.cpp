@@ -1,0 +1,106 @@
+#include "headless_run.h"
+
+#include "cli.h"
+#include "core/base/conversion_error.h"
+#include "core/base/process.h"
+#include "core/base/task.h"
+#include "core/jobs/worker_pool.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+namespace HeadlessRun {
+
+namespace {
+
+// The run's cancellation, shared by every file it works on.
+const auto runToken = std::make_shared<Task::CancelToken>();
+// The termination signal received, 0 while none came.
+std::atomic<int> interrupted{0};
+
+// True once `set`'s signal came within `seconds`.
+bool awaitSignal(const sigset_t& set, long seconds)
+{
+    const timespec limit{seconds, 0};
+    for (;;) {
+        if (::sigtimedwait(&set, nullptr, &limit) > 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+// The no-progress limit of a worker; tests shorten it.
+std::chrono::milliseconds stallLimit()
+{
+    const char* seconds = std::getenv("BRIVLON_STALL_SECONDS");
+    if (seconds && std::atoi(seconds) > 0)
+        return std::chrono::seconds(std::atoi(seconds));
+    return WorkerPool::Options{}.stallLimit;
+}
+
+}
+
+void printLine(FILE* stream, const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// What a signal sets off runs as ordinary code: the run is cancelled, the tools it started (in
+// process groups of their own, out of the terminal's reach) are ended, and the work unwinds,
+// removing its temporary folders and unpublished files.
+void takeTerminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, signal);
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set] {
+        int signal = -1;
+        while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) { }
+        interrupted = signal;
+        Process::Live::refuseNew();
+        runToken->cancel();
+        Process::Live::signalAll(SIGTERM);
+        // A tool that ignores the request, or a second signal, gets no more patience; a library
+        // call that never returns must not keep the process alive.
+        awaitSignal(set, 3);
+        Process::Live::signalAll(SIGKILL);
+        awaitSignal(set, 2);
+        Cli::exitNow(128 + signal);
+    }).detach();
+}
+
+int perform(const std::function<std::vector<Request>()>& plan)
+{
+    // The worker loads its libraries while this process reads the arguments; it is ended, and
+    // its temporary folder removed, before the run ends.
+    WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true});
+    pool.prewarm();
+    auto context = Task::newJob();
+    context.cancel = runToken;
+    Task::Binder binder(context);
+    try {
+        for (const auto& request : plan()) {
+            // Not every engine watches for cancellation: an interrupted run starts no new file.
+            Task::checkCancelled();
+            printLine(stdout, pool.run(request, {}).string());
+        }
+    } catch (const std::exception& error) {
+        if (!interrupted)
+            printLine(stderr, "erro: " + describeError(error));
+        return 1;
+    }
+    return 0;
+}
+
+void finish(int code) { Cli::exitNow(interrupted ? 128 + interrupted : code); }
+
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "core/jobs/request.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+// What `--convert` and `--tool` share: one worker for the run (a fresh one after a crash or a
+// hang), the files one after another, a termination signal that cancels the run and ends its
+// tools, and the exit code.
+namespace HeadlessRun {
+
+void printLine(FILE* stream, const std::string& line);
+
+// Blocks SIGTERM, SIGINT and SIGHUP and takes them on a thread of its own. Must run before any
+// other thread exists, so that every thread inherits the mask.
+void takeTerminationSignals();
+
+// Carries out `requests` in order in the run's worker, printing each output's path; the first
+// failure prints "erro: " and its sentence and stops. 0, or 1 after a failure. `plan` builds the
+// requests inside the run's cancellation, so that a failure there is reported the same way.
+int perform(const std::function<std::vector<Request>()>& plan);
+
+// Ends the process: an interrupted run with 128 + the signal, whatever the work made of it.
+[[noreturn]] void finish(int code);
+
+}

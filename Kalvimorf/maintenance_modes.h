@@ -1,0 +1,8 @@
+#pragma once
+
+// The command line's maintenance work without the interface.
+namespace MaintenanceModes {
+// --install-components: installs the office component and prints how it ended: "pronto:" and
+// the suite's executable (exit 0), "falhou:" and the message (1), "aguardando internet" (2).
+[[noreturn]] void installComponents();
+}

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The file tools against the programs they stand on doing the same work: image tools on a
+# 24-megapixel JPEG against vips (same quality), PDF tools on a 500-page document against qpdf,
+# media tools against ffmpeg run directly with the same arguments. Each row gives the median
+# seconds and peak resident memory (process and children) of brivlon --tool and of the peer, and
+# the ratios brivlon / peer.
+# Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+brivlon="$root/build/brivlon"
+[ -x "$brivlon" ] || "$root/scripts/build"
+runs=${1:-3}
+sections=("${@:2}")
+[ ${#sections[@]} -eq 0 ] && sections=(images pdf media)
+wants() { [[ " ${sections[*]} " == *" $1 "* ]]; }
+
+for tool in vips qpdf ffmpeg python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "tools.sh: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-tools-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+. "$root/bench/lib/photo.sh"
+make_photo "$work"
+cp "$root/tests/data/astronaut.jpg" "$work/face.jpg"
+# The test portrait enlarged to 4864 × 4864 (24 megapixels), so that there is a face to find.
+vips resize "$work/face.jpg" "$work/portrait.jpg[Q=92]" 19
+
+# Documents: 500 pages of text; 40 pages each with a 1200 × 900 picture in the page's own size
+# (nothing to downsample, so both sides optimise the same images).
+python3 - "$work" <<'PY'
+import sys, zlib, random
+work = sys.argv[1]
+random.seed(1)
+def write(path, pages):
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
+    kids = []
+    for content, resources in pages:
+        stream = zlib.compress(content)
+        objects.append(b"<< /Length %d /Filter /FlateDecode >>stream\n" % len(stream) + stream + b"\nendstream")
+        contents = len(objects)
+        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R /Resources %s >>"
+                       % (contents, resources(objects)))
+        kids.append(len(objects))
+    objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(b"%d 0 R" % k for k in kids), len(kids))
+    out = bytearray(b"%PDF-1.7\n")
+    offsets = []
+    for i, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    open(path, "wb").write(out)
+font = lambda objects: b"<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
+# Forty lines a page, each page its own words.
+text = [(b"BT /F1 11 Tf 14 TL 72 740 Td " + b"".join(b"(Pagina %d, linha %d: %s) '\n" % (i, j, bytes(random.choice(b"abcdefghij klmnop") for _ in range(60))) for j in range(40)) + b"ET", font) for i in range(500)]
+write(work + "/texto.pdf", text)
+def picture(objects):
+    # A smooth gradient with some grain, 1200 x 900 RGB.
+    rows = bytearray()
+    for y in range(900):
+        grain = random.randbytes(1200 * 3)
+        rows += bytes(((x * 3 + c * 40 + y // 4 + (grain[x * 3 + c] & 15)) & 255)
+                      for x in range(1200) for c in range(3))
+    data = zlib.compress(bytes(rows), 6)
+    objects.append(b"<< /Type /XObject /Subtype /Image /Width 1200 /Height 900 /ColorSpace /DeviceRGB "
+                   b"/BitsPerComponent 8 /Filter /FlateDecode /Length %d >>stream\n" % len(data) + data + b"\nendstream")
+    return b"<< /XObject << /Im0 %d 0 R >> >>" % len(objects)
+write(work + "/fotos.pdf", [(b"q 540 0 0 405 36 300 cm /Im0 Do Q", picture) for _ in range(40)])
+PY
+
+ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30:duration=20 -f lavfi \
+  -i "sine=frequency=440:sample_rate=44100:duration=20" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
+  -c:a aac -shortest "$work/clip.mp4"
+cp "$work/clip.mp4" "$work/clip2.mp4"
+ffmpeg -v error -i "$work/clip.mp4" -vn -c:a pcm_s16le "$work/voz.wav"
+
+# measure COMMAND…: runs COMMAND `runs` times in a fresh folder holding hard links to the
+# sources; prints the median peak in KiB and the median seconds.
+run="$work/run"
+measure() {
+  local samples=()
+  for ((i = 0; i < runs; i++)); do
+    rm -rf "$run" && mkdir -p "$run"
+    for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav; do ln "$work/$f" "$run/$f"; done
+    (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
+    samples+=("$(cat "$work/time")")
+  done
+  printf '%s\n' "${samples[@]}" | python3 -c '
+import statistics, sys
+rows = [line.split() for line in sys.stdin]
+print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows))'
+}
+
+# row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
+row() {
+  local title=$1
+  shift 2
+  local ours=()
+  while [ "$1" != "::" ]; do ours+=("$1"); shift; done
+  shift
+  read -r oursMem oursTime < <(measure "$brivlon" --tool "${ours[@]}")
+  read -r peerMem peerTime < <(measure "$@")
+  python3 -c '
+import sys
+t = sys.argv[1]
+om, pm, ot, pt = int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
+print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
+' "$title" "$oursMem" "$peerMem" "$oursTime" "$peerTime"
+}
+
+echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
+printf '%-30s%9s%8s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon MiB" "peer MiB" ratio
+if wants images; then
+row "resize 50 % / vips resize" :: imgResize scale=50 -- x.jpg :: vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
+row "compress 1920 / vips resize" :: imgCompress maxSide=1920 -- x.jpg :: vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
+row "rotate / vips rot d90" :: imgRotate -- x.jpg :: vips rot x.jpg "out.jpg[Q=90]" d90
+row "crop 1:1 / vips crop" :: imgCrop aspect=1:1 -- x.jpg :: vips crop x.jpg "out.jpg[Q=90]" 1000 0 4000 4000
+row "strip / vips copy [strip]" :: imgStrip -- x.jpg :: vips copy x.jpg "out.jpg[Q=95,strip]"
+row "blur faces / vips copy" :: imgBlurFaces -- portrait.jpg :: vips copy portrait.jpg "out.jpg[Q=90]"
+fi
+if wants pdf; then
+row "pdf rotate / qpdf" :: pdfRotate -- texto.pdf :: qpdf --rotate=+90 texto.pdf out.pdf
+row "pdf extract / qpdf --pages" :: pdfExtract pages=1-250 -- texto.pdf :: qpdf --empty --pages texto.pdf 1-250 -- out.pdf
+row "pdf split / qpdf --split-pages" :: pdfSplit -- texto.pdf :: qpdf --split-pages texto.pdf out.pdf
+row "pdf compress / qpdf optimise" :: pdfCompress -- fotos.pdf :: qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf
+fi
+ff=(ffmpeg -hide_banner -nostdin -loglevel error -nostats -y)
+if wants media; then
+row "video compress / ffmpeg" :: vidCompress quality=70 resolution=720 -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -sn -dn \
+  -c:v libx265 -preset fast -crf 28 -x265-params log-level=error -tag:v hvc1 -pix_fmt yuv420p \
+  -vf "scale='if(gt(iw,ih),-2,min(720,trunc(iw/2)*2))':'if(gt(iw,ih),min(720,trunc(ih/2)*2),-2)'" \
+  -c:a aac -b:a 128k -movflags +faststart out.mp4
+row "mute / ffmpeg" :: vidMute -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -c:v copy -an -sn out.mp4
+row "rotate video / ffmpeg" :: vidRotate -- clip.mp4 :: "${ff[@]}" -i clip.mp4 -sn -dn -c:v libx264 -preset veryfast \
+  -crf 21 -pix_fmt yuv420p -vf "transpose=1,scale=trunc(iw/2)*2:trunc(ih/2)*2" -c:a aac -b:a 192k -movflags +faststart out.mp4
+row "normalise / ffmpeg" :: audNormalize -- voz.wav :: "${ff[@]}" -i voz.wav -vn -sn -c:a pcm_s16le \
+  -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=44100" out.wav
+printf "file '%s'\nfile '%s'" "$work/run/clip.mp4" "$work/run/clip2.mp4" >"$work/lista.txt"
+row "join by copy / ffmpeg" :: vidJoin -- clip.mp4 clip2.mp4 :: "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
+fi
+if wants pdf; then
+rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"
+(cd "$run" && "$brivlon" --tool pdfCompress -- fotos.pdf >/dev/null && qpdf --optimize-images --object-streams=generate fotos.pdf out.pdf)
+echo "pdf compress sizes: brivlon $(stat -c %s "$run/fotos (comprimido).pdf") bytes, qpdf $(stat -c %s "$run/out.pdf") bytes (source $(stat -c %s "$work/fotos.pdf"))"
+fi

@@ -1,0 +1,375 @@
+#include "core/base/process.h"
+#include "job_fakes.h"
+
+#include <gtest/gtest.h>
+
+// qpdf's headers warn unless told that no deprecated pointer holders are used.
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+#include <vips/vips8>
+
+#include <csignal>
+#include <future>
+
+using namespace TestSupport;
+using JobFakes::processes, JobFakes::pumpUntil;
+using vips::VImage;
+
+// --tool on files the tests make; outputs are checked with the tools people would use on them.
+struct HeadlessTool : ::testing::Test {
+    // Runs --tool in `dir` on names relative to it; what it prints has `dir` taken out.
+    RunResult tool(const std::string& name, std::vector<std::string> pairs, const std::vector<std::string>& files,
+        std::vector<std::pair<std::string, std::string>> env = {})
+    {
+        pairs.insert(pairs.begin(), {"--tool", name});
+        pairs.push_back("--");
+        pairs.insert(pairs.end(), files.begin(), files.end());
+        env.push_back({"LC_ALL", "pt_BR.UTF-8"});  // numbers must still be written the C way
+        auto result = runProgram(BRIVLON_BINARY, pairs, 180, env, dir.path());
+        for (size_t at; (at = result.out.find(dir.path().string() + "/")) != std::string::npos;)
+            result.out.erase(at, dir.path().string().size() + 1);
+        return result;
+    }
+    std::string output(const std::string& program, const std::vector<std::string>& arguments)
+    {
+        return runProgram(program, arguments, 60, {}, dir.path()).out;
+    }
+    std::string header(const std::string& file, const std::string& field)
+    {
+        auto text = output("/usr/bin/vipsheader", {"-f", field, file});
+        return text.substr(0, text.find('\n'));
+    }
+    std::string probe(const std::string& file, const std::string& entries)
+    {
+        return output("/usr/bin/ffprobe", {"-v", "error", "-show_entries", entries, "-of", "csv=p=0", file});
+    }
+    std::vector<double> pageWidths(const std::string& file)
+    {
+        QPDF pdf;
+        pdf.processFile((dir / file).c_str());
+        std::vector<double> widths;
+        for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+            auto box = page.getMediaBox().getArrayAsRectangle();
+            widths.push_back(box.urx - box.llx);
+        }
+        return widths;
+    }
+    int rotation(const std::string& file)
+    {
+        QPDF pdf;
+        pdf.processFile((dir / file).c_str());
+        auto page = QPDFPageDocumentHelper(pdf).getAllPages().front().getObjectHandle();
+        return page.hasKey("/Rotate") ? int(page.getKey("/Rotate").getIntValue()) % 360 : 0;
+    }
+    // Pages of the given widths, 500 pt high.
+    void makePDF(const std::string& file, const std::vector<int>& widths)
+    {
+        QPDF pdf;
+        pdf.emptyPDF();
+        QPDFPageDocumentHelper pages(pdf);
+        for (int width : widths) {
+            auto page = QPDFObjectHandle::parse(
+                "<< /Type /Page /MediaBox [0 0 " + std::to_string(width) + " 500] /Resources << >> >>");
+            auto content = QPDFObjectHandle::newStream(&pdf, "");
+            page.replaceKey("/Contents", content);
+            pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+        }
+        QPDFWriter writer(pdf, (dir / file).c_str());
+        writer.write();
+    }
+    std::set<std::string> names()
+    {
+        std::set<std::string> result;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            result.insert(entry.path().filename().string());
+        return result;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(HeadlessTool, ImageTools)
+{
+    auto photo = VImage::gaussnoise(1000, 500).cast(VIPS_FORMAT_UCHAR).copy_memory();
+    photo.bandjoin(photo.rot180()).bandjoin(photo).write_to_file((dir / "foto.jpeg").c_str());
+    ASSERT_EQ(
+        runProgram("/usr/bin/exiftool",
+            {"-q", "-overwrite_original", "-Artist=Ana Lima", "-XMP-dc:Creator=Ana Lima", (dir / "foto.jpeg").string()})
+            .exitCode,
+        0);
+    VImage::black(300, 200, VImage::option()->set("bands", 4)).write_to_file((dir / "alfa.png").c_str());
+    VImage::black(1000, 1000).write_to_file((dir / "q.tif").c_str());
+    VImage::black(120, 80).write_to_file((dir / "pgm.pgm").c_str());
+
+    // tool, pairs, input, printed output, size
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string, std::string>> cases
+        = {
+            {"imgCompress", {"maxSide=400", "quality=50"}, "foto.jpeg", "foto (comprimido).jpg", "400x200"},
+            {"imgCompress", {"maxSide=0"}, "foto.jpeg", "foto (comprimido) 2.jpg", "1000x500"},
+            {"imgResize", {}, "foto.jpeg", "foto (redimensionado).jpg", "1000x500"},  // never enlarged
+            {"imgResize", {"scale=250"}, "alfa.png", "alfa (redimensionado).png", "750x500"},
+            {"imgResize", {"scale=0"}, "alfa.png", "alfa (redimensionado) 2.png", "1x1"},
+            {"imgCrop", {"aspect=16:9"}, "q.tif", "q (recortado).tiff", "1000x564"},
+            {"imgCrop", {"aspect=abc"}, "alfa.png", "alfa (recortado).png", "300x200"},
+            {"imgRotate", {}, "foto.jpeg", "foto (girado).jpg", "500x1000"},
+            {"imgRotate", {}, "pgm.pgm", "pgm (girado).jpg", "80x120"},
+            {"imgStrip", {}, "foto.jpeg", "foto (sem metadados).jpg", "1000x500"},
+        };
+    for (const auto& [name, pairs, input, out, size] : cases) {
+        SCOPED_TRACE(name + " " + input);
+        auto result = tool(name, pairs, {input});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, out + "\n");
+        EXPECT_EQ(header(out, "width") + "x" + header(out, "height"), size);
+    }
+    EXPECT_EQ(header("alfa (redimensionado).png", "bands"), "4");
+    const auto artist = [&](const std::string& file) {
+        return output("/usr/bin/exiftool", {"-s3", "-Artist", file});
+    };
+    EXPECT_EQ(artist("foto (girado).jpg"), "Ana Lima\n");
+    EXPECT_EQ(output("/usr/bin/exiftool", {"-s3", "-Orientation#", "foto (girado).jpg"}), "1\n");
+    EXPECT_EQ(
+        output("/usr/bin/exiftool", {"-s", "-EXIF:All", "-XMP:All", "-IPTC:All", "foto (sem metadados).jpg"}), "");
+}
+
+TEST_F(HeadlessTool, PDFTools)
+{
+    makePDF("doc.pdf", {100, 200, 300});
+    auto result = tool("pdfExtract", {"pages=3, 1-2; 1"}, {"doc.pdf"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "doc (extraído).pdf\n");
+    EXPECT_EQ(pageWidths("doc (extraído).pdf"), (std::vector<double>{300, 100, 200, 100}));
+
+    result = tool("pdfExtract", {"pages=99"}, {"doc.pdf"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "erro: Nenhuma página válida em \u201c99\u201d.\n");
+
+    result = tool("pdfSplit", {}, {"doc.pdf", "doc.pdf"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "doc (páginas)\ndoc (páginas) 2\n");
+    EXPECT_EQ(pageWidths("doc (páginas) 2/doc - página 003.pdf"), std::vector<double>{300});
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "doc (páginas)"), {}), 3);
+
+    std::string current = "doc.pdf";
+    for (int turn : {90, 180, 270, 0}) {
+        result = tool("pdfRotate", {}, {current});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        current = result.out.substr(0, result.out.size() - 1);
+        EXPECT_EQ(rotation(current), turn) << current;
+    }
+    EXPECT_EQ(current, "doc (girado) (girado) (girado) (girado).pdf");
+
+    // Restrictions of the source do not travel; a password to open it makes it unreadable.
+    ASSERT_EQ(runProgram("/usr/bin/qpdf", {"--encrypt", "", "dono", "256", "--", "doc.pdf", "restrito.pdf"}, 60, {},
+                  dir.path())
+                  .exitCode,
+        0);
+    ASSERT_EQ(runProgram("/usr/bin/qpdf", {"--encrypt", "senha", "dono", "256", "--", "doc.pdf", "fechado.pdf"}, 60, {},
+                  dir.path())
+                  .exitCode,
+        0);
+    for (const auto& name : {"pdfRotate", "pdfCompress"}) {
+        result = tool(name, {}, {"restrito.pdf"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(output("/usr/bin/pdfinfo", {result.out.substr(0, result.out.size() - 1)}).find("Encrypted:       no"),
+            std::string::npos);
+    }
+    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: Não foi possível ler o arquivo.\n");
+
+    writeFile(dir / "falso.pdf", "%PDF-1.4 nada");
+    result = tool("pdfRotate", {}, {"falso.pdf"});
+    EXPECT_EQ(result.err, "erro: Não foi possível ler o arquivo.\n");
+}
+
+TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)
+{
+    // A 3000 × 2000 photograph on a Letter page, with a line of text.
+    auto photo = VImage::gaussnoise(3000, 2000, VImage::option()->set("sigma", 40)).gaussblur(2);
+    photo = photo.bandjoin(photo.flip(VIPS_DIRECTION_HORIZONTAL)).bandjoin(photo).cast(VIPS_FORMAT_UCHAR);
+    size_t size = 0;
+    auto* pixels = static_cast<char*>(photo.write_to_memory(&size));
+    std::string data(pixels, size);
+    g_free(pixels);
+    QPDF pdf;
+    pdf.emptyPDF();
+    auto image = QPDFObjectHandle::newStream(&pdf, data);
+    image.replaceDict(QPDFObjectHandle::parse(
+        "<< /Type /XObject /Subtype /Image /Width 3000 /Height 2000 /ColorSpace /DeviceRGB /BitsPerComponent 8 >>"));
+    auto page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << /Font << /F1 << /Type "
+                                        "/Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>");
+    page.getKey("/Resources").replaceKey("/XObject", QPDFObjectHandle::parse("<< >>"));
+    page.getKey("/Resources").getKey("/XObject").replaceKey("/Im0", image);
+    page.replaceKey("/Contents",
+        QPDFObjectHandle::newStream(
+            &pdf, "BT /F1 24 Tf 72 720 Td (Texto mantido) Tj ET q 468 0 0 312 72 300 cm /Im0 Do Q"));
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    QPDFWriter writer(pdf, (dir / "foto.pdf").c_str());
+    writer.write();
+
+    auto result = tool("pdfCompress", {}, {"foto.pdf"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "foto (comprimido).pdf\n");
+    const auto list = output("/usr/bin/pdfimages", {"-list", "foto (comprimido).pdf"});
+    // Page 1, image 0, "image", width, height: 11 inches at 150 per inch is the longer side.
+    EXPECT_NE(list.find("image    1650  1100"), std::string::npos) << list;
+    EXPECT_LT(fs::file_size(dir / "foto (comprimido).pdf"), fs::file_size(dir / "foto.pdf") / 4);
+    EXPECT_NE(output("/usr/bin/pdftotext", {"foto (comprimido).pdf", "-"}).find("Texto mantido"), std::string::npos);
+}
+
+TEST_F(HeadlessTool, MediaTools)
+{
+    // A second of each, at a low frame rate: what is checked is the stream layout, not the pictures.
+    const auto clip = [&](const std::string& name, const std::string& size) {
+        // 4:4:4 takes odd sizes too.
+        ASSERT_TRUE(makeMedia(dir / name, "testsrc=duration=1:rate=5:size=" + size,
+            {"-f", "lavfi", "-i", "sine=duration=1:sample_rate=44100", "-pix_fmt", "yuv444p", "-shortest"}));
+    };
+    clip("paisagem.mp4", "640x360");
+    clip("retrato.mov", "360x640");
+    clip("pequeno.mkv", "160x90");
+    clip("ímpar.mp4", "161x91");
+    // tool, pairs, input, output, "width,height" of the HEVC stream
+    const std::vector<std::tuple<std::string, std::string, std::string, std::string>> compress = {
+        {"resolution=240", "paisagem.mp4", "paisagem (comprimido).mp4", "426,240"},
+        {"resolution=240", "retrato.mov", "retrato (comprimido).mp4", "240,426"},
+        {"resolution=720", "pequeno.mkv", "pequeno (comprimido).mp4", "160,90"},
+        {"resolution=0", "ímpar.mp4", "ímpar (comprimido).mp4", "160,90"},
+    };
+    for (const auto& [pair, input, out, size] : compress) {
+        SCOPED_TRACE(input);
+        auto result = tool("vidCompress", {pair, "quality=85"}, {input});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, out + "\n");
+        EXPECT_EQ(probe(out, "stream=codec_name,codec_tag_string,width,height"), "hevc,hvc1," + size + "\naac,mp4a\n");
+    }
+
+    auto result = tool("vidMute", {}, {"pequeno.mkv"});
+    EXPECT_EQ(result.out, "pequeno (sem áudio).mkv\n");
+    const auto videoCodec = probe("pequeno.mkv", "stream=codec_name").substr(0, 4);
+    EXPECT_EQ(probe("pequeno (sem áudio).mkv", "stream=codec_name,codec_type"), "h264,video\n");
+    EXPECT_EQ(videoCodec, "h264");
+
+    result = tool("vidRotate", {}, {"paisagem.mp4"});
+    EXPECT_EQ(probe("paisagem (girado).mp4", "stream=width,height").substr(0, 8), "360,640\n");
+
+    result = tool("vidTrim", {"start=0,4", "end=0:00.8"}, {"paisagem.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(std::stod(probe("paisagem (aparado).mp4", "format=duration")), 0.4, 0.1);
+    result = tool("vidTrim", {"start=10", "end=5"}, {"paisagem.mp4"});
+    EXPECT_EQ(result.err, "erro: O fim precisa ser depois do início.\n");
+
+    ASSERT_TRUE(makeMedia(dir / "voz.wav", "sine=duration=1:sample_rate=44100"));
+    ASSERT_TRUE(makeMedia(dir / "voz.flac", "sine=duration=1:sample_rate=44100", {"-ac", "2"}));
+    result = tool("audNormalize", {}, {"voz.wav", "voz.flac"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(probe("voz (normalizado).wav", "stream=sample_rate"), "44100\n");
+    EXPECT_EQ(probe("voz (normalizado).flac", "stream=sample_rate"), "44100\n");
+    result = tool("audTrim", {"start=0,5"}, {"voz.flac"});
+    EXPECT_NEAR(std::stod(probe("voz (aparado).flac", "format=duration")), 0.5, 0.05);
+}
+
+TEST_F(HeadlessTool, Joins)
+{
+    for (const auto* name : {"parte 10.mp4", "parte 2.mp4", "it's.mp4"})
+        ASSERT_TRUE(makeMedia(dir / name, "testsrc=duration=1:rate=5:size=160x90",
+            {"-f", "lavfi", "-i", "sine=duration=1", "-pix_fmt", "yuv420p", "-shortest"}));
+    fs::create_directories(dir / "tmp");
+    const std::vector<std::pair<std::string, std::string>> tmp = {{"TMPDIR", (dir / "tmp").string()}};
+
+    auto result = tool("vidJoin", {}, {"parte 10.mp4", "parte 2.mp4"}, tmp);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "parte 2 (juntos).mp4\n");
+    EXPECT_NEAR(std::stod(probe("parte 2 (juntos).mp4", "format=duration")), 2, 0.3);
+
+    result = tool("vidJoin", {}, {"parte 2.mp4", "it's.mp4"}, tmp);
+    EXPECT_EQ(result.out, "it's (juntos).mp4\n") << result.err;
+
+    // Mixed formats are re-encoded to the first one's.
+    ASSERT_TRUE(makeMedia(dir / "b.mov", "testsrc=duration=1:rate=5:size=320x180", {"-pix_fmt", "yuv420p"}));
+    result = tool("vidJoin", {}, {"parte 2.mp4", "b.mov"}, tmp);
+    EXPECT_EQ(result.out, "b (juntos).mov\n") << result.err;
+    EXPECT_NEAR(std::stod(probe("b (juntos).mov", "format=duration")), 2, 0.3);
+
+    ASSERT_TRUE(makeMedia(dir / "a.mp3", "sine=duration=1"));
+    ASSERT_TRUE(makeMedia(dir / "c.wav", "sine=duration=1:sample_rate=22050"));
+    result = tool("audJoin", {}, {"c.wav", "a.mp3"}, tmp);
+    EXPECT_EQ(result.out, "a (juntos).mp3\n") << result.err;
+
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
+        EXPECT_EQ(entry.path().filename().string().find("lista-"), std::string::npos) << entry.path();
+}
+
+TEST_F(HeadlessTool, ArgumentsAndNoFiles)
+{
+    VImage::black(100, 50).write_to_file((dir / "a.png").c_str());
+    VImage::black(100, 50).write_to_file((dir / "b.png").c_str());
+    auto result = tool("imgResize", {"scale=abc", "scale=40", "junk"}, {"b.png", "a.png"});
+    EXPECT_EQ(result.out, "b (redimensionado).png\na (redimensionado).png\n");
+    EXPECT_EQ(header("a (redimensionado).png", "width"), "40");
+    EXPECT_EQ(tool("imgCompress", {}, {}).out, "");
+    // No "--", or no such tool: not this mode, so the program starts as usual (and is stopped).
+    EXPECT_TRUE(runBrivlon({"--tool", "imgcompress", "--", "a.png"}, 2).timedOut);
+}
+
+TEST_F(HeadlessTool, SameNamesFromEightProcessesAtOnce)
+{
+    VImage::black(64, 48).write_to_file((dir / "foto.jpg").c_str());
+    fs::copy_file(dir / "foto.jpg", dir / "foto.jpeg");
+    std::vector<std::future<RunResult>> runs;
+    for (int i = 0; i < 8; ++i)
+        runs.push_back(std::async(std::launch::async, [this, i] {
+            return tool("imgRotate", {}, {i % 2 ? "foto.jpg" : "foto.jpeg"});
+        }));
+    std::set<std::string> printed;
+    for (auto& run : runs)
+        printed.insert(run.get().out);
+    EXPECT_EQ(printed.size(), 8u);
+    EXPECT_EQ(names().size(), 10u);
+    EXPECT_TRUE(names().count("foto (girado) 8.jpg"));
+}
+
+TEST_F(HeadlessTool, ASplitPageThatCannotBeWrittenFailsTheWholeSplit)
+{
+    // The second page carries 200 kB that do not compress; files may grow to 64 kB only (the
+    // signal that limit sends is ignored, so the write fails instead).
+    QPDF pdf;
+    pdf.emptyPDF();
+    std::string noise;
+    for (unsigned value = 1; noise.size() < 200000; value = value * 1103515245 + 12345)
+        noise += char(value >> 16);
+    for (const auto& content : {std::string("q Q"), "% " + noise}) {
+        auto page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 200 200] /Resources << >> >>");
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf, (dir / "doc.pdf").c_str());
+    writer.setCompressStreams(false);
+    writer.write();
+
+    auto result = runProgram("/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f 128; exec \"$0\" --tool pdfSplit -- doc.pdf", BRIVLON_BINARY}, 60, {},
+        dir.path());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "erro: Não foi possível salvar o arquivo convertido.\n");
+    EXPECT_EQ(names(), std::set<std::string>{"doc.pdf"});
+}
+
+TEST_F(HeadlessTool, AnInterruptedCompressLeavesNothing)
+{
+    const auto input = dir / "longo.mp4";
+    // Quick to make, seconds for x265 to compress.
+    ASSERT_TRUE(makeMedia(input, "testsrc=duration=20:size=640x360:rate=25", {"-c:v", "mpeg4", "-q:v", "5"}));
+    Process::Child run({BRIVLON_BINARY, {"--tool", "vidCompress", "--", input.string()}, {}, {}});
+    ASSERT_TRUE(pumpUntil(60, [&] {
+        return processes("ffmpeg", input.string()) > 0;
+    }));
+    ::kill(run.pid(), SIGTERM);
+    ASSERT_TRUE(pumpUntil(20, [&] {
+        return processes("brivlon", input.string()) + processes("ffmpeg", input.string()) == 0;
+    }));
+    const int status = run.wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+    EXPECT_EQ(names(), std::set<std::string>{"longo.mp4"});
+}

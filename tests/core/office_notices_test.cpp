@@ -1,0 +1,46 @@
+// The tray program's side of the office route: however many workers note the simple route, one
+// information row appears, and the installer's run shows as the job "Preparando o Brivlon".
+
+#include "core/jobs/job_store.h"
+#include "core/jobs/office_notices.h"
+#include "core/state/office_events.h"
+#include "documents/component_installer.h"
+
+#include "support/test_support.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+TEST(OfficeNotices, SimpleRouteNoticeOnceAndTheInstallersJob)
+{
+    OfficeNotices::install();
+    auto events = OfficeEvents::shared();
+    ASSERT_TRUE(events);
+    const size_t before = JobStore::shared().jobs().size();
+    events->simpleMode("primeiro aviso");
+    events->simpleMode("segundo aviso");
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return JobStore::shared().jobs().size() == before + 1;
+    }));
+    QTest::qWait(50);
+    const auto& jobs = JobStore::shared().jobs();
+    ASSERT_EQ(jobs.size(), before + 1);
+    EXPECT_EQ(jobs.back().sourceName, "PDF feito no modo simples");
+    EXPECT_EQ(jobs.back().target, "");
+    EXPECT_TRUE(jobs.back().state.is(Job::State::Kind::info));
+    EXPECT_EQ(jobs.back().state.message, "primeiro aviso");
+    EXPECT_FALSE(jobs.back().started);
+
+    auto& installer = ComponentInstaller::shared();
+    Q_EMIT installer.jobStarted();
+    Q_EMIT installer.jobProgress(0.45);
+    ASSERT_EQ(JobStore::shared().jobs().size(), before + 2);
+    EXPECT_EQ(JobStore::shared().jobs().back().sourceName, "Preparando o Brivlon");
+    EXPECT_EQ(JobStore::shared().jobs().back().progress, 0.45);
+    Q_EMIT installer.jobFinished(ComponentInstaller::jobFailed, "Não deu para preparar a conversão de documentos: x");
+    const auto& last = JobStore::shared().jobs().back();
+    EXPECT_TRUE(last.state.is(Job::State::Kind::failed));
+    EXPECT_EQ(last.state.message, "Não deu para preparar a conversão de documentos: x");
+    OfficeEvents::set(nullptr);
+}

@@ -1,0 +1,283 @@
+#include "core/base/conversion_error.h"
+#include "core/job_fakes.h"
+#include "core/jobs/conversion_runner.h"
+#include "core/jobs/job_store.h"
+#include "core/jobs/limiter.h"
+#include "core/jobs/request.h"
+#include "tools/tool_panel.h"
+#include "tools/tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+using namespace TestSupport;
+using JobFakes::pumpUntil;
+
+namespace {
+
+// The options panel is a dialog.
+const bool widgets = TestSupport::wantWidgets();
+
+// The runner over an engine whose calls wait until the test says how they end ('f' failed with
+// a tool's sentence, anything else an output); a call cancelled while it waits stops, as the
+// real engines do. Each call is recorded as "tool: files".
+class ToolRunnerTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        store.cancelAll();
+        EXPECT_TRUE(pumpUntil([&] {
+            return runner.limiter().running() == 0 && runner.limiter().waiting() == 0;
+        }));
+        QCoreApplication::processEvents();
+    }
+    fs::path engine(Tool tool, const std::vector<fs::path>& files)
+    {
+        std::unique_lock lock(mutex);
+        std::string call = Tools::rawValue(tool) + ":";
+        for (const auto& file : files)
+            call += " " + file.filename().string();
+        calls.push_back(call);
+        const auto& key = files.front();
+        while (!outcomes.count(key)) {
+            if (Task::isCancelled())
+                throw CancellationError();
+            changed.wait_for(lock, std::chrono::milliseconds(5));
+        }
+        if (outcomes[key] == 'f')
+            throw ToolError("Nenhum rosto encontrado.");
+        return fs::path(key).replace_extension(".out");
+    }
+    void release(const fs::path& url, char outcome = 'o')
+    {
+        std::lock_guard lock(mutex);
+        outcomes[url] = outcome;
+        changed.notify_all();
+    }
+    std::vector<fs::path> files(const std::vector<std::string>& names)
+    {
+        std::vector<fs::path> urls;
+        for (const auto& name : names)
+            writeFile(urls.emplace_back(dir / name), "x");
+        return urls;
+    }
+    std::string marks() { return JobFakes::marks(store); }
+    bool marksBecome(const std::string& expected)
+    {
+        return pumpUntil([&] {
+            return marks() == expected;
+        });
+    }
+    std::vector<std::string> recorded()
+    {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<fs::path, char> outcomes;
+    std::vector<std::string> calls;
+    std::vector<std::pair<Tool, ToolParams*>> panels;
+    std::function<void(const ToolParams&)> pendingApply;
+    JobFakes::SoundFixture sound;
+    TempDir dir;
+    JobStore store;
+    ToolRunner runner{store,
+        [this](Tool tool, const std::vector<fs::path>& files, const ToolParams&, const Progress& progress) {
+            progress(0.5);
+            return engine(tool, files);
+        },
+        [this](Tool, const std::vector<fs::path>&, std::function<void(const ToolParams&)> apply) {
+            pendingApply = std::move(apply);
+        }};
+};
+
+}
+
+TEST_F(ToolRunnerTest, OneJobPerFileInNameOrderThreeAtATime)
+{
+    auto urls = files({"foto 10.jpg", "foto 2.jpg", "b.png", "a.png", "c.png"});
+    runner.start(Tool::imgRotate, urls);
+    ASSERT_EQ(store.jobs().size(), 5u);
+    std::string names;
+    for (const auto& job : store.jobs())
+        names += job.sourceName + "|";
+    EXPECT_EQ(names, "a.png|b.png|c.png|foto 2.jpg|foto 10.jpg|");
+    EXPECT_EQ(store.jobs().front().target, "Girar 90°");
+    ASSERT_TRUE(marksBecome("+++--")) << marks();
+
+    // Cancelled while waiting: at once, and its work never runs; a failure stops only its file.
+    store.cancel(store.jobs()[4].id);
+    EXPECT_EQ(marks(), "+++-x");
+    release(dir / "b.png", 'f');
+    ASSERT_TRUE(marksBecome("+f++x")) << marks();
+    EXPECT_EQ(store.jobs()[1].state.message, "Nenhum rosto encontrado.");
+    EXPECT_EQ(store.jobs()[0].progress, 0.5);
+    for (const auto& url : urls)
+        release(url);
+    ASSERT_TRUE(marksBecome("dfddx")) << marks();
+    EXPECT_EQ(recorded().size(), 4u);
+    EXPECT_EQ(store.jobs()[0].state.url, dir / "a.out");
+}
+
+TEST_F(ToolRunnerTest, JoinsAreOneJobAndOptionToolsWaitForTheirPanel)
+{
+    auto videos = files({"v 2.mp4", "v 1.mp4"});
+    runner.start(Tool::vidJoin, videos);
+    ASSERT_EQ(store.jobs().size(), 1u);
+    EXPECT_EQ(store.jobs()[0].sourceName, "2 vídeos");
+    EXPECT_EQ(store.jobs()[0].target, "Juntar");
+    release(videos[0]);
+    ASSERT_TRUE(marksBecome("d"));
+    EXPECT_EQ(recorded(), std::vector<std::string>{"vidJoin: v 2.mp4 v 1.mp4"});
+
+    auto pictures = files({"x.jpg"});
+    runner.start(Tool::imgCompress, pictures);
+    EXPECT_EQ(store.jobs().size(), 1u);
+    ASSERT_TRUE(pendingApply);
+    pendingApply(ToolParams());
+    EXPECT_EQ(store.jobs().size(), 2u);
+    EXPECT_EQ(store.jobs()[1].target, "Comprimir");
+
+    // The trim tools keep saying they are not there until their editor is.
+    runner.start(Tool::audTrim, files({"voz.mp3"}));
+    EXPECT_EQ(store.jobs().back().state.message, "Ferramenta ainda não disponível.");
+    runner.run(Tool::imgRotate, {}, {});
+    EXPECT_EQ(store.jobs().size(), 3u);
+}
+
+TEST_F(ToolRunnerTest, ToolJobsAndConversionsEachHaveThreePlaces)
+{
+    std::atomic<int> converting{0};
+    std::atomic<bool> done{false};
+    ConversionRunner conversions(store, [&](const Request& request, const Progress&) {
+        ++converting;
+        while (!done && !Task::isCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return request.sources.front();
+    });
+    conversions.run(files({"1.png", "2.png", "3.png", "4.png"}), Catalog::fmts({"jpg"}).front(), std::nullopt);
+    runner.run(Tool::imgStrip, files({"a.png", "b.png", "c.png", "d.png"}), {});
+    EXPECT_TRUE(pumpUntil([&] {
+        return converting == 3 && recorded().size() == 3;
+    }));
+    EXPECT_EQ(conversions.limiter().waiting(), 1);
+    EXPECT_EQ(runner.limiter().waiting(), 1);
+    done = true;
+    store.cancelAll();
+    EXPECT_TRUE(pumpUntil([&] {
+        return conversions.limiter().running() == 0 && conversions.limiter().waiting() == 0;
+    }));
+}
+
+namespace {
+
+QString checkedButton(QWidget* view)
+{
+    for (auto* button : view->findChildren<QPushButton*>())
+        if (button->isCheckable() && button->isChecked())
+            return button->text();
+    return {};
+}
+
+QStringList menus(QWidget* view)
+{
+    QStringList shown;
+    for (auto* menu : view->findChildren<QComboBox*>())
+        if (menu->isVisibleTo(view))
+            shown << menu->currentText();
+    return shown;
+}
+
+// Picks `text` in the menu that shows `current`.
+void choose(QWidget* view, const QString& current, const QString& text)
+{
+    for (auto* menu : view->findChildren<QComboBox*>())
+        if (menu->currentText() == current)
+            return menu->setCurrentText(text);
+    ADD_FAILURE() << "no menu shows " << current.toStdString();
+}
+
+}
+
+TEST(ToolPanel, InitialChoicesReturnEscapeAndReplacement)
+{
+    TempDir dir;
+    auto& panels = ToolPanelController::shared();
+    std::vector<ToolParams> applied;
+    const auto record = [&](const ToolParams& params) {
+        applied.push_back(params);
+    };
+    const std::vector<fs::path> one = {dir / "férias.jpg"};
+
+    panels.show(Tool::imgCompress, one, record);
+    auto* view = panels.window();
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->windowTitle(), "Comprimir");
+    EXPECT_EQ(checkedButton(view), "Média");
+    EXPECT_EQ(menus(view), QStringList{"Original"});
+    QTest::keyClick(view, Qt::Key_Return);
+    ASSERT_EQ(applied.size(), 1u);
+    EXPECT_EQ(applied[0].quality, 70);
+    EXPECT_EQ(applied[0].maxSide, 0);
+    QApplication::processEvents();
+    EXPECT_FALSE(panels.window() && panels.window()->isVisible());
+
+    panels.show(Tool::vidCompress, one, record);
+    EXPECT_EQ(menus(panels.window()), QStringList{"1080p"});
+    QTest::keyClick(panels.window(), Qt::Key_Escape);
+    panels.show(Tool::imgCrop, one, record);
+    panels.window()->close();
+    EXPECT_EQ(applied.size(), 1u);
+
+    // Percentages keep the longest side chosen before; switching back shows it again.
+    panels.show(Tool::imgResize, one, record);
+    view = panels.window();
+    EXPECT_EQ(menus(view), QStringList{"1920 px"});
+    choose(view, "1920 px", "720 px");
+    for (auto* button : view->findChildren<QPushButton*>())
+        if (button->text() == "Porcentagem")
+            button->click();
+    EXPECT_EQ(menus(view), QStringList{"50%"});
+    choose(view, "50%", "33%");
+    // A second panel closes the first without applying it.
+    panels.show(Tool::pdfExtract, {dir / "a.pdf", dir / "b.pdf"}, record);
+    QApplication::processEvents();
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(applied.size(), 1u);
+    auto* field = panels.window()->findChild<QLineEdit*>();
+    ASSERT_TRUE(field);
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, "2-3");
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_EQ(applied.size(), 2u);
+    EXPECT_EQ(applied[1].pages, "2-3");
+
+    panels.show(Tool::imgResize, one, record);
+    view = panels.window();
+    choose(view, "1920 px", "720 px");
+    for (auto* button : view->findChildren<QPushButton*>())
+        if (button->text() == "Porcentagem")
+            button->click();
+    choose(view, "50%", "33%");
+    for (auto* button : view->findChildren<QPushButton*>())
+        if (button->text() == "Aplicar")
+            button->click();
+    ASSERT_EQ(applied.size(), 3u);
+    EXPECT_FALSE(applied[2].useMaxSide);
+    EXPECT_EQ(applied[2].scalePercent, 33);
+    EXPECT_EQ(applied[2].maxSide, 720);
+}
