@@ -1,4 +1,6 @@
+#include "core/base/catalog.h"
 #include "core/base/process.h"
+#include "core/jobs/worker_pool.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>
@@ -193,4 +195,33 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
         ::kill(run.pid(), SIGTERM);
         run.wait();
     }
+}
+
+TEST_F(HeadlessConversion, AWorkerLoadsTheImagingLibrariesOnlyForAJobThatNeedsThem)
+{
+    // A worker that finds its request waiting (as in a command-line run): a merge of PDFs runs
+    // on qpdf alone, and the image conversion after it opens the engine module with libvips,
+    // poppler and Qt Gui.
+    makeImage(dir / "a.png");
+    makeImage(dir / "b.png");
+    for (const char* name : {"a.png", "b.png"})
+        ASSERT_EQ(convert("pdf", {name}).exitCode, 0);
+    WorkerPool pool({.ready = 0, .reuse = true});
+    const auto run = [&](const std::vector<fs::path>& sources, const std::string& label) {
+        const auto offered = Catalog::options(sources);
+        ASSERT_TRUE(offered);
+        const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
+        ASSERT_NE(format, offered->formats.end());
+        for (const auto& request : Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt))
+            EXPECT_TRUE(fs::exists(pool.run(request, {})));
+    };
+    run({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO");
+    auto maps = childMaps(::getpid(), "brivlon-worker");
+    EXPECT_NE(maps.find("libqpdf"), std::string::npos);
+    for (const char* library : {"brivlon-engines", "libvips", "libpoppler", "libQt6Gui"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library;
+    run({dir / "a.png"}, "JPG");
+    maps = childMaps(::getpid(), "brivlon-worker");
+    for (const char* library : {"brivlon-engines", "libvips", "libpoppler"})
+        EXPECT_NE(maps.find(library), std::string::npos) << library;
 }

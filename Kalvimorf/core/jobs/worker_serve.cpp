@@ -129,11 +129,15 @@ void serve()
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
     // Tools stay in this worker's process group, so that ending the group ends them too.
     Process::setOwnGroups(false);
-    // The image library takes tens of milliseconds to start; a worker kept ready starts it
-    // while it waits for its request.
-    std::thread([] {
-        ImageLibrary::start();
-    }).detach();
+    // The engine module and the image library take tens of milliseconds to load and start; a
+    // worker kept ready loads them while it waits for its request. One whose request is already
+    // there (a command-line run) leaves them to the first job that needs them, so that a merge
+    // or an archive never pays for them.
+    pollfd waiting{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) == 0)
+        std::thread([] {
+            ImageLibrary::start();
+        }).detach();
     // The parent sends nothing while a request runs, so only its hang-up wakes this watcher; then
     // the work, and every tool it runs, has no one to report to.
     std::thread([] {
