@@ -199,14 +199,13 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
 
 TEST_F(HeadlessConversion, AWorkerLoadsTheImagingLibrariesOnlyForAJobThatNeedsThem)
 {
-    // A worker that finds its request waiting (as in a command-line run): a merge of PDFs runs
-    // on qpdf alone, and the image conversion after it opens the engine module with libvips,
-    // poppler and Qt Gui.
+    // The light worker, which a command-line merge gets: the merge runs on qpdf alone, and an
+    // image conversion after it opens the engine module with libvips, poppler and Qt Gui.
     makeImage(dir / "a.png");
     makeImage(dir / "b.png");
     for (const char* name : {"a.png", "b.png"})
         ASSERT_EQ(convert("pdf", {name}).exitCode, 0);
-    WorkerPool pool({.ready = 0, .reuse = true});
+    WorkerPool pool({.ready = 0, .reuse = true, .light = true});
     const auto run = [&](const std::vector<fs::path>& sources, const std::string& label) {
         const auto offered = Catalog::options(sources);
         ASSERT_TRUE(offered);
@@ -216,12 +215,12 @@ TEST_F(HeadlessConversion, AWorkerLoadsTheImagingLibrariesOnlyForAJobThatNeedsTh
             EXPECT_TRUE(fs::exists(pool.run(request, {})));
     };
     run({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO");
-    auto maps = childMaps(::getpid(), "brivlon-worker");
+    auto maps = childMaps(::getpid(), "brivlon-worker-");
     EXPECT_NE(maps.find("libqpdf"), std::string::npos);
     for (const char* library : {"brivlon-engines", "libvips", "libpoppler", "libQt6Gui"})
         EXPECT_EQ(maps.find(library), std::string::npos) << library;
     run({dir / "a.png"}, "JPG");
-    maps = childMaps(::getpid(), "brivlon-worker");
+    maps = childMaps(::getpid(), "brivlon-worker-");
     for (const char* library : {"brivlon-engines", "libvips", "libpoppler"})
         EXPECT_NE(maps.find(library), std::string::npos) << library;
 }

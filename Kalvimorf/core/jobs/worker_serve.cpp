@@ -122,19 +122,16 @@ Answer answer(const Request& request)
 
 }
 
-void serve()
+void serve(bool startImageLibrary)
 {
     // The protocol keeps standard output to itself; a library's stray prints go to standard error.
     channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     ::dup2(STDERR_FILENO, STDOUT_FILENO);
     // Tools stay in this worker's process group, so that ending the group ends them too.
     Process::setOwnGroups(false);
-    // The engine module and the image library take tens of milliseconds to load and start; a
-    // worker kept ready loads them while it waits for its request. One whose request is already
-    // there (a command-line run) leaves them to the first job that needs them, so that a merge
-    // or an archive never pays for them.
-    pollfd waiting{STDIN_FILENO, POLLIN, 0};
-    if (::poll(&waiting, 1, 0) == 0)
+    // The image library takes milliseconds to start; a worker kept ready starts it while it
+    // waits for its request.
+    if (startImageLibrary)
         std::thread([] {
             ImageLibrary::start();
         }).detach();
