@@ -10,6 +10,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/media_tools.cpp
   core/engines/pdf_compress.cpp
   core/engines/pdf_engine.cpp
+  core/engines/pdf_merge.cpp
   core/engines/pdf_tools.cpp
   core/engines/tool_engines.cpp
   core/engines/tool_params.cpp
