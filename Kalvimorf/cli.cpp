@@ -4,8 +4,6 @@
 #include "core/jobs/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
-#include "headless_conversion.h"
-#include "headless_tool.h"
 #include "headless_trim.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
@@ -14,11 +12,11 @@
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "scenarios.h"
+#include "trim_modes.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
 #include "shell/desktop_entry.h"
 #include "shell/single_instance.h"
-#include "trim_modes.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -35,15 +33,11 @@
 
 namespace Cli {
 
-std::vector<std::string> args;
-
 namespace {
 
 int appArgc = 1;
 char* appArgv[2] = {nullptr, nullptr};
 std::string programName;
-// The runtime folder a headless run made for itself, removed when it ends.
-std::string privateRuntime;
 
 // Rows whose modes are not part of this build yet: they never win, exactly like a row whose
 // check fails.
@@ -61,8 +55,6 @@ Row notYet(const char* option, int minimum)
 const std::vector<Row>& table()
 {
     static const std::vector<Row> rows = {
-        {"--convert", 4, nullptr, HeadlessConversion::run},
-        {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
         {"--render-wheel-anim", 5,
             [] {
                 return RenderModes::takesMode(2);
@@ -96,20 +88,7 @@ const std::vector<Row>& table()
     return rows;
 }
 
-void dispatch()
-{
-    if (args.size() < 2)
-        return;
-    const auto& option = args[1];
-    for (const auto& row : table()) {
-        if (int(args.size()) < row.minimum || option != row.option)
-            continue;
-        if (row.accepts && !row.accepts())
-            continue;
-        if (row.run)
-            row.run();
-    }
-}
+void dispatch() { walk(table()); }
 
 void makeApplication(bool headless)
 {
@@ -122,7 +101,7 @@ void makeApplication(bool headless)
         if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
             auto pattern = (std::filesystem::temp_directory_path() / "brivlon-runtime-XXXXXX").string();
             if (::mkdtemp(pattern.data())) {
-                privateRuntime = pattern;
+                removeAtExit(pattern);
                 qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(pattern));
             }
         }
@@ -188,15 +167,6 @@ int normalStart()
     });
     int code = QApplication::exec();
     return code;
-}
-
-void exitNow(int code)
-{
-    if (!privateRuntime.empty())
-        FileSafety::removeTree(privateRuntime);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(code);
 }
 
 void finishCLI(int code)

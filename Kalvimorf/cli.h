@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,12 @@ struct Row {
     std::function<void()> run;
 };
 
+// The rows of the desktop module (brivlon-desktop.so): every mode that draws, plays or shows.
+// The headless rows, which need none of it, are walked by the front first (main.cpp).
 const std::vector<Row>& table();
+
+// Walks `rows` in order; returns when no row ended the process.
+void walk(const std::vector<Row>& rows);
 
 // Walks the table; returns when no row ended the process.
 void dispatch();
@@ -35,7 +41,10 @@ void makeApplication(bool headless);
 // already there, and the calling thread sleeps for ever.
 [[noreturn]] void finishCLI(int code);
 
-// Ends the process at once with everything printed so far flushed; no clean-up runs.
+// Ends the process at once with everything printed so far flushed; no clean-up runs but the
+// removal of the folders the run made for itself.
 [[noreturn]] void exitNow(int code);
+// A folder this run made for itself (a private runtime folder), removed by exitNow.
+void removeAtExit(const std::filesystem::path& folder);
 
 }

@@ -6,6 +6,7 @@
 #include "core/base/task.h"
 #include "core/jobs/worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -80,15 +81,19 @@ void takeTerminationSignals()
 
 int perform(const std::function<std::vector<Request>()>& plan)
 {
-    // The worker loads its libraries while this process reads the arguments; it is ended, and
-    // its temporary folder removed, before the run ends.
-    WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true});
-    pool.prewarm();
     auto context = Task::newJob();
     context.cancel = runToken;
     Task::Binder binder(context);
     try {
-        for (const auto& request : plan()) {
+        const auto requests = plan();
+        // A run whose jobs all stand on light libraries (a merge, archives, media) goes to the
+        // light worker, which never loads the imaging libraries. The worker is ended, and its
+        // temporary folder removed, before the run ends.
+        WorkerPool pool({.stallLimit = stallLimit(),
+            .ready = 1,
+            .reuse = true,
+            .light = std::ranges::all_of(requests, Requests::light)});
+        for (const auto& request : requests) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.
             Task::checkCancelled();
             printLine(stdout, pool.run(request, {}).string());

@@ -1,10 +1,39 @@
 #include "cli.h"
+#include "core/base/app_paths.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
+#include "headless_conversion.h"
+#include "headless_tool.h"
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <string_view>
+#include <system_error>
 #include <unistd.h>
+
+namespace {
+
+// Rows that need nothing of the desktop: they run before the desktop module is loaded, so that
+// a command-line conversion starts with Qt Core alone and its worker starts at once.
+const std::vector<Cli::Row>& headlessRows()
+{
+    static const std::vector<Cli::Row> rows = {
+        {"--convert", 4, nullptr, HeadlessConversion::run},
+        {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
+    };
+    return rows;
+}
+
+// The desktop program, the render modes and every other row: beside this executable, else where
+// the build put it.
+std::string desktopModule()
+{
+    const auto beside = AppPaths::executableDir() / "brivlon-desktop.so";
+    std::error_code error;
+    return fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_DESKTOP_MODULE);
+}
+
+}
 
 int main(int argc, char** argv)
 {
@@ -17,7 +46,15 @@ int main(int argc, char** argv)
         std::perror(program.c_str());
         ::_exit(1);
     }
-    Cli::dispatch();
-    Cli::normalStart();
+    Cli::walk(headlessRows());
+    const auto path = desktopModule();
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto entry
+        = module ? reinterpret_cast<int (*)(int, char**)>(::dlsym(module, "brivlon_desktop_main")) : nullptr;
+    if (!entry) {
+        std::fprintf(stderr, "%s\n", ::dlerror());
+        return 1;
+    }
+    entry(argc, argv);
     return 0;
 }

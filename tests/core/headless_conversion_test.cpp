@@ -1,9 +1,15 @@
+#include "core/base/catalog.h"
 #include "core/base/process.h"
+#include "core/jobs/worker_pool.h"
 #include "job_fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <QString>
+
 #include <csignal>
+#include <sstream>
+#include <tuple>
 #include <vips/vips8>
 
 using namespace TestSupport;
@@ -98,7 +104,8 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
         }));
         // The engines, and the libraries they stand on, are loaded by the worker alone.
         const auto maps = readFile("/proc/" + std::to_string(run.pid()) + "/maps");
-        for (const char* library : {"libvips", "libpoppler", "libqpdf"})
+        for (const char* library : {"libvips", "libpoppler", "libqpdf", "libQt6Widgets", "libQt6Multimedia",
+                 "libQt6DBus", "libxcb", "brivlon-desktop"})
             EXPECT_EQ(maps.find(library), std::string::npos) << library;
         ::kill(run.pid(), signal);
         // Gone (a zombie has no command line) without being reaped, so that waiting cannot hang.
@@ -140,4 +147,80 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
         for (const auto& entry : fs::directory_iterator(dir / "tmp"))
             EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
     }
+}
+
+namespace {
+
+// The maps of the live process named `name` whose parent is `parent`; empty while there is none.
+std::string childMaps(int parent, const std::string& name)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const auto stat = readFile(entry.path() / "stat");
+        const auto open = stat.find('('), close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 > stat.size() || stat.substr(open + 1, close - open - 1) != name)
+            continue;
+        std::string state, ppid;
+        std::istringstream(stat.substr(close + 2)) >> state >> ppid;
+        if (state != "Z" && ppid == std::to_string(parent))
+            return readFile(entry.path() / "maps");
+    }
+    return {};
+}
+
+}
+
+TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)
+{
+    // A PNG or a JPEG is read and written by the library's own code; a HEIC only by its HEIF
+    // module, which must then come in (reading it, and writing one). The worker, held on a
+    // second file by its spin hook once the first is written, shows what it has loaded.
+    makeImage(dir / "a.png");
+    makeImage(dir / "b.heic");
+    makeImage(dir / "trava.png");
+    const std::vector<std::tuple<std::string, std::string, bool>> cases{
+        {"jpg", "a.png", false}, {"jpg", "b.heic", true}, {"heic", "a.png", true}};
+    for (const auto& [format, first, modules] : cases) {
+        SCOPED_TRACE(first + " → " + format);
+        const auto folder = dir / ("Convertidos para " + QString::fromStdString(format).toUpper().toStdString());
+        fs::remove_all(folder);
+        Process::Child run({BRIVLON_BINARY, {"--convert", format, (dir / first).string(), (dir / "trava.png").string()},
+            {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
+        std::string maps;
+        ASSERT_TRUE(pumpUntil(60, [&] {
+            maps = childMaps(run.pid(), "brivlon-worker");
+            return fs::exists(folder) && std::distance(fs::directory_iterator(folder), {}) == 1 && !maps.empty();
+        }));
+        EXPECT_NE(maps.find("libvips"), std::string::npos);
+        EXPECT_EQ(maps.find("vips-heif") != std::string::npos, modules);
+        ::kill(run.pid(), SIGTERM);
+        run.wait();
+    }
+}
+
+TEST_F(HeadlessConversion, AWorkerLoadsTheImagingLibrariesOnlyForAJobThatNeedsThem)
+{
+    // The light worker, which a command-line merge gets: the merge runs on qpdf alone, and an
+    // image conversion after it opens the engine module with libvips, poppler and Qt Gui.
+    makeImage(dir / "a.png");
+    makeImage(dir / "b.png");
+    for (const char* name : {"a.png", "b.png"})
+        ASSERT_EQ(convert("pdf", {name}).exitCode, 0);
+    WorkerPool pool({.ready = 0, .reuse = true, .light = true});
+    const auto run = [&](const std::vector<fs::path>& sources, const std::string& label) {
+        const auto offered = Catalog::options(sources);
+        ASSERT_TRUE(offered);
+        const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
+        ASSERT_NE(format, offered->formats.end());
+        for (const auto& request : Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt))
+            EXPECT_TRUE(fs::exists(pool.run(request, {})));
+    };
+    run({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO");
+    auto maps = childMaps(::getpid(), "brivlon-worker-");
+    EXPECT_NE(maps.find("libqpdf"), std::string::npos);
+    for (const char* library : {"brivlon-engines", "libvips", "libpoppler", "libQt6Gui"})
+        EXPECT_EQ(maps.find(library), std::string::npos) << library;
+    run({dir / "a.png"}, "JPG");
+    maps = childMaps(::getpid(), "brivlon-worker-");
+    for (const char* library : {"brivlon-engines", "libvips", "libpoppler"})
+        EXPECT_NE(maps.find(library), std::string::npos) << library;
 }

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <map>
 #include <set>
 #include <sys/wait.h>
@@ -76,6 +77,24 @@ TEST(FFmpegProgress, FractionOfTheDurationFromRecordsCutAnywhere)
         for (const auto& chunk : chunks)
             parser.feed(chunk);
         EXPECT_EQ(reports, expected) << chunks.front();
+    }
+}
+
+// A duration found while ffmpeg already runs: records before it is known report nothing, later
+// ones report against it, and a probe that found none keeps progress silent.
+TEST(FFmpegProgress, ADurationThatComesLater)
+{
+    for (const std::optional<double> found : {std::optional<double>(60), std::optional<double>()}) {
+        std::promise<std::optional<double>> probe;
+        std::vector<double> reports;
+        FFmpeg::ProgressParser parser(probe.get_future().share(), [&](double fraction) {
+            reports.push_back(fraction);
+        });
+        parser.feed("out_time_us=6000000\n");
+        probe.set_value(found);
+        parser.feed("out_time_us=12000000\nout_time_us=30000000\n");
+        const std::vector<double> expected = found ? std::vector<double>{0.2, 0.5} : std::vector<double>();
+        EXPECT_EQ(reports, expected);
     }
 }
 

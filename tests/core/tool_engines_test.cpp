@@ -8,10 +8,14 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
 #include <vips/vips8>
 
 #include <chrono>
 #include <map>
+#include <set>
+#include <tuple>
 
 using namespace TestSupport;
 using vips::VImage;
@@ -219,4 +223,79 @@ TEST(FaceBlur, FindsTheFaceOfARealPortraitAndNoneInNoise)
         EXPECT_STREQ(error.what(), "Nenhum rosto encontrado.");
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+}
+
+// The passes are split into one scan per window size and run side by side; what they find must
+// be what OpenCV's own full scans find.
+TEST(FaceBlur, SplitScansFindWhatWholeScansFind)
+{
+    auto portrait = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg").resize(2).copy_memory();
+    size_t size = 0;
+    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(
+        static_cast<unsigned char*>(portrait.write_to_memory(&size)), g_free);
+    const int width = portrait.width(), height = portrait.height();
+
+    cv::Mat grey;
+    cv::cvtColor(cv::Mat(height, width, CV_8UC3, bytes.get()), grey, cv::COLOR_RGB2GRAY);
+    cv::equalizeHist(grey, grey);
+    cv::Mat mirror;
+    cv::flip(grey, mirror, 1);
+    const std::string folder = "/usr/share/opencv4/haarcascades/";
+    cv::CascadeClassifier frontal(folder + "haarcascade_frontalface_default.xml");
+    cv::CascadeClassifier profile(folder + "haarcascade_profileface.xml");
+    const cv::Size minimum(24, 24);
+    std::vector<cv::Rect> found, all;
+    frontal.detectMultiScale(grey, found, 1.1, 5, 0, minimum);
+    all = found;
+    profile.detectMultiScale(grey, found, 1.1, 5, 0, minimum);
+    all.insert(all.end(), found.begin(), found.end());
+    profile.detectMultiScale(mirror, found, 1.1, 5, 0, minimum);
+    for (auto r : found)
+        all.push_back({width - r.x - r.width, r.y, r.width, r.height});
+
+    std::multiset<std::tuple<int, int, int, int>> expected, actual;
+    for (const auto& r : all)
+        expected.insert({r.x, r.y, r.width, r.height});
+    for (const auto& b : FaceBlur::detect(bytes.get(), width, height, 3))
+        actual.insert({int(b.x), int(b.y), int(b.width), int(b.height)});
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(actual, expected);
+}
+
+// A large JPEG's faces are sought on a copy read from the file at a reduced size; the boxes come
+// back in the picture's own pixels.
+TEST(FaceBlur, AReducedCopyOfALargeJPEGGivesBoxesInThePicturesPixels)
+{
+    TempDir dir;
+    const auto file = dir / "grande.jpg";
+    noise(2560, 1920).write_to_file(file.c_str(), VImage::option()->set("Q", 95));
+    const auto picture = VImage::new_from_file(file.c_str());
+    std::pair<int, int> seen;
+    const FaceBlur::Detector reduced = [&seen](const unsigned char*, int width, int height, int) {
+        seen = {width, height};
+        return std::vector<FaceBlur::Box>{{320, 240, 64, 48}};
+    };
+    auto blurred = FaceBlur::blurFaces(picture, reduced, file);
+    EXPECT_EQ(seen, std::make_pair(1280, 960));
+
+    size_t size = 0;
+    std::unique_ptr<unsigned char, decltype(&g_free)> before(
+        static_cast<unsigned char*>(picture.write_to_memory(&size)), g_free);
+    std::unique_ptr<unsigned char, decltype(&g_free)> after(
+        static_cast<unsigned char*>(blurred.write_to_memory(&size)), g_free);
+    // The box doubled is (640, 480) 128 × 96, widened to x 620…787 and y 456…599; cells are 64
+    // pixels, counted from the bottom row (1919).
+    const auto at = [](const unsigned char* bytes, int x, int y) {
+        return std::vector<unsigned char>(bytes + (size_t(y) * 2560 + x) * 3, bytes + (size_t(y) * 2560 + x) * 3 + 3);
+    };
+    for (int y : {450, 455, 601, 700})
+        EXPECT_EQ(at(after.get(), 700, y), at(before.get(), 700, y)) << y;
+    for (int x : {600, 619, 789, 900})
+        EXPECT_EQ(at(after.get(), x, 500), at(before.get(), x, 500)) << x;
+    // Columns 640…703 and rows 448…511 are one cell.
+    const auto colour = at(after.get(), 640, 480);
+    for (int x : {640, 670, 703})
+        for (int y : {470, 500, 511})
+            EXPECT_EQ(at(after.get(), x, y), colour) << x << "," << y;
+    EXPECT_NE(at(after.get(), 660, 490), at(before.get(), 660, 490));
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <system_error>
 #include <unistd.h>
@@ -57,8 +58,7 @@ std::string_view trimmed(std::string_view text)
     return text.substr(first, last - first + 1);
 }
 
-void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments,
-    std::optional<double> duration, const Progress& progress)
+void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments, ProgressParser parser)
 {
     auto ffmpeg = locate("ffmpeg");
     if (!ffmpeg)
@@ -71,7 +71,6 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     process.arguments.insert(process.arguments.end(), arguments.begin(), arguments.end());
     process.cancellable = true;
 
-    ProgressParser parser(duration, progress);
     // Standard error is kept by the runner, bounded: a damaged stream can make ffmpeg report
     // every frame.
     auto result = Process::run(process, [&parser](std::string_view chunk) {
@@ -119,7 +118,7 @@ std::optional<std::string> locate(const std::string& name, const fs::path& resou
 
 std::optional<std::string> locate(const std::string& name) { return locate(name, AppPaths::resources()); }
 
-Streams probe(const fs::path& media)
+Streams probe(const fs::path& media, bool cancellable)
 {
     auto ffprobe = locate("ffprobe");
     if (!ffprobe)
@@ -129,6 +128,7 @@ Streams probe(const fs::path& media)
     command.arguments = {"-v", "error", "-show_entries",
         "format=duration:stream=codec_type,duration,sample_rate:stream_tags=DURATION:stream_disposition=attached_pic",
         "-of", "default", pathArgument(media)};
+    command.cancellable = cancellable;
     Process::Result result;
     try {
         result = Process::run(command);
@@ -193,7 +193,7 @@ Streams probe(const fs::path& media)
     return streams;
 }
 
-std::optional<double> duration(const fs::path& media) { return probe(media).duration; }
+std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
 
 std::string concatList(const std::vector<fs::path>& files)
 {
@@ -218,16 +218,32 @@ const std::vector<std::string>& prefix()
 
 void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress)
 {
-    runWith(prefix(), arguments, duration, progress);
+    runWith(prefix(), arguments, ProgressParser(duration, progress));
+}
+
+namespace {
+
+void runInto(
+    std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format, ProgressParser parser)
+{
+    auto command = prefix();
+    std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));
+    arguments.insert(arguments.end(), {"-f", format, output.writerPath().string()});
+    runWith(std::move(command), arguments, std::move(parser));
+}
+
 }
 
 void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::optional<double> duration, const Progress& progress)
 {
-    auto command = prefix();
-    std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));
-    arguments.insert(arguments.end(), {"-f", format, output.writerPath().string()});
-    runWith(std::move(command), arguments, duration, progress);
+    runInto(std::move(arguments), output, format, ProgressParser(duration, progress));
+}
+
+void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+    std::shared_future<std::optional<double>> duration, const Progress& progress)
+{
+    runInto(std::move(arguments), output, format, ProgressParser(std::move(duration), progress));
 }
 
 ProgressParser::ProgressParser(std::optional<double> duration, Progress progress)
@@ -235,9 +251,14 @@ ProgressParser::ProgressParser(std::optional<double> duration, Progress progress
 {
 }
 
+ProgressParser::ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress)
+    : later_(std::move(duration)), progress_(std::move(progress))
+{
+}
+
 void ProgressParser::feed(std::string_view chunk)
 {
-    if (!progress_ || !(duration_ > 0))
+    if (!progress_ || !(duration_ > 0 || later_.valid()))
         return;
     while (!chunk.empty()) {
         auto end = chunk.find('\n');
@@ -260,6 +281,12 @@ void ProgressParser::parseLine(std::string_view line)
 {
     constexpr std::string_view key = "out_time_us=";
     if (!line.starts_with(key))
+        return;
+    if (later_.valid() && later_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+        duration_ = later_.get().value_or(0);
+        later_ = {};
+    }
+    if (!(duration_ > 0))
         return;
     auto micros = parseNumber(line.substr(key.size()));
     if (!micros)

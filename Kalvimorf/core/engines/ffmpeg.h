@@ -3,6 +3,7 @@
 #include "core/base/progress.h"
 
 #include <filesystem>
+#include <future>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,8 @@ std::optional<std::string> locate(const std::string& name, const std::filesystem
 
 // What ffprobe finds in a file: the duration in seconds (none when it prints no number) and
 // whether an audio stream and a video stream other than cover art are there. Nothing at all
-// when ffprobe is missing or fails. Blocks until ffprobe exits.
+// when ffprobe is missing or fails. Blocks until ffprobe exits; a `cancellable` probe ends
+// early when the current task is cancelled, and throws CancellationError.
 struct Streams {
     std::optional<double> duration;
     bool audio = false;
@@ -35,8 +37,8 @@ struct Streams {
     bool read = false;
     std::string error;
 };
-Streams probe(const std::filesystem::path& media);
-std::optional<double> duration(const std::filesystem::path& media);
+Streams probe(const std::filesystem::path& media, bool cancellable = false);
+std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.
@@ -60,18 +62,25 @@ void run(const std::vector<std::string>& arguments, std::optional<double> durati
 // the muxer, which it would otherwise guess from the extension; the caller publishes it.
 void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::optional<double> duration, const Progress& progress);
+// The same with a duration still being found (a probe that runs beside ffmpeg instead of before
+// it): progress is reported from the first record after it is known.
+void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+    std::shared_future<std::optional<double>> duration, const Progress& progress);
 
 // Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
 // chunks, so a line cut between two chunks is held back until its end arrives.
 class ProgressParser {
 public:
     ProgressParser(std::optional<double> duration, Progress progress);
+    // A duration that may come later; records that arrive before it are dropped.
+    ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress);
     void feed(std::string_view chunk);
 
 private:
     void parseLine(std::string_view line);
 
     double duration_ = 0;
+    std::shared_future<std::optional<double>> later_;
     Progress progress_;
     std::string pending_;
 };

@@ -319,7 +319,7 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
     }
 }
 
-bool hasSaver(const char* name) { return vips_type_find("VipsOperation", name) != 0; }
+bool hasSaver(const char* name) { return ImageLibrary::has(name); }
 
 // The memory the system could still give, from the kernel's own estimate.
 double availableBytes()
@@ -482,6 +482,7 @@ VImage flatten(const VImage& image)
 Picture loadOriented(const fs::path& file)
 {
     ensureVips();
+    ImageLibrary::prepareToRead(file);
     VImage header;
     try {
         header = VImage::new_from_file(file.c_str());

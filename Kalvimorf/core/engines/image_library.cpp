@@ -1,8 +1,46 @@
 #include "core/engines/image_library.h"
 
+#include <gmodule.h>
 #include <vips/vips8>
 
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+
 namespace ImageLibrary {
+
+namespace {
+
+// True once loadModules has run.
+std::atomic<bool> modulesIn = false;
+std::mutex loading;
+
+void loadModules()
+{
+    std::lock_guard lock(loading);
+    if (modulesIn)
+        return;
+    modulesIn = true;
+    const auto folder = std::string(BRIVLON_VIPS_LIBDIR) + "/vips-modules-" + std::to_string(vips_version(0)) + "."
+        + std::to_string(vips_version(1));
+    GDir* dir = g_dir_open(folder.c_str(), 0, nullptr);
+    if (!dir)
+        return;
+    while (const char* name = g_dir_read_name(dir)) {
+        if (!g_str_has_suffix(name, "." G_MODULE_SUFFIX))
+            continue;
+        // A module registers its operations as it opens and stays for the life of the process,
+        // as the library's own loading does; one that fails to open only leaves its formats out.
+        const std::string path = folder + "/" + name;
+        if (GModule* module = g_module_open(path.c_str(), G_MODULE_BIND_LAZY))
+            g_module_make_resident(module);
+    }
+    g_dir_close(dir);
+}
+
+}
 
 bool start()
 {
@@ -16,7 +54,18 @@ bool start()
         g_log_set_handler(
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
             [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
-        if (VIPS_INIT("brivlon") != 0)
+        // The library looks for its modules under $VIPSHOME; a home without any starts it bare.
+        // Whatever home the environment held (a parent that ran the library sets one) is put
+        // back for the tools this process runs.
+        const char* home = std::getenv("VIPSHOME");
+        const std::optional<std::string> held = home ? std::optional<std::string>(home) : std::nullopt;
+        ::setenv("VIPSHOME", "/nonexistent/brivlon-no-vips-modules", 1);
+        const int failed = VIPS_INIT("brivlon");
+        if (held)
+            ::setenv("VIPSHOME", held->c_str(), 1);
+        else
+            ::unsetenv("VIPSHOME");
+        if (failed)
             return false;
         // Every conversion reads a different file, and a file edited between two conversions
         // must be read again: the operation cache would only hold stale pixels and memory.
@@ -24,6 +73,26 @@ bool start()
         return true;
     }();
     return started;
+}
+
+bool has(const char* operation)
+{
+    if (!start())
+        return false;
+    if (vips_type_find("VipsOperation", operation))
+        return true;
+    loadModules();
+    return vips_type_find("VipsOperation", operation) != 0;
+}
+
+void prepareToRead(const std::filesystem::path& file)
+{
+    if (!start() || modulesIn)
+        return;
+    if (!vips_foreign_find_load(file.c_str())) {
+        vips_error_clear();
+        loadModules();
+    }
 }
 
 }

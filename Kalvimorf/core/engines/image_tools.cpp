@@ -4,7 +4,6 @@
 #include "core/base/task.h"
 #include "core/engines/face_blur.h"
 #include "core/engines/image_engine.h"
-#include "core/engines/tool_engines.h"
 
 #include <charconv>
 #include <cmath>
@@ -142,7 +141,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             props.bare = true;
             quality = 0.95;
         } else if (tool == Tool::imgBlurFaces) {
-            image = FaceBlur::blurFaces(image);
+            image = FaceBlur::blurFaces(image, FaceBlur::detect, picture.jpegFile);
         } else {
             throw ConversionError::unsupported();
         }
@@ -152,7 +151,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
     }
     Task::checkCancelled();
     const auto ext = outputExt(source);
-    return ImageEngine::save(image, props, ext, ToolEngines::preferredOutput(source, tool, ext), quality);
+    return ImageEngine::save(image, props, ext, Tools::preferredOutput(source, tool, ext), quality);
 }
 
 }

@@ -5,12 +5,12 @@
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
-#include "core/engines/tool_engines.h"
 
 #include <QUuid>
 
 #include <algorithm>
 #include <charconv>
+#include <future>
 #include <map>
 
 namespace MediaTools {
@@ -108,6 +108,46 @@ std::string compressFilter(int resolution)
 // x265's constant rate factor for the quality choices, matching the three quality steps.
 int compressCRF(int quality) { return quality >= 80 ? 24 : quality >= 60 ? 28 : 32; }
 
+std::shared_future<std::optional<double>> known(std::optional<double> seconds)
+{
+    std::promise<std::optional<double>> promise;
+    promise.set_value(seconds);
+    return promise.get_future().share();
+}
+
+// The files' total duration less `skipped` seconds, for progress, found by probes that run while
+// ffmpeg already works. A job done before its probes stops them.
+class DurationBeside {
+public:
+    DurationBeside(std::vector<fs::path> files, double skipped)
+    {
+        auto context = Task::newJob();
+        stop_ = context.cancel;
+        value = std::async(std::launch::async, [files = std::move(files), skipped, context]() -> std::optional<double> {
+            Task::Binder binder(context);
+            std::optional<double> total;
+            try {
+                for (const auto& file : files)
+                    if (auto seconds = FFmpeg::duration(file, true))
+                        total = total.value_or(0) + *seconds;
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+            if (total)
+                *total -= skipped;
+            return total;
+        }).share();
+    }
+    ~DurationBeside() { stop_->cancel(); }
+    DurationBeside(const DurationBeside&) = delete;
+    DurationBeside& operator=(const DurationBeside&) = delete;
+
+    std::shared_future<std::optional<double>> value;
+
+private:
+    std::shared_ptr<Task::CancelToken> stop_;
+};
+
 }
 
 std::optional<double> readTime(const std::string& text)
@@ -187,16 +227,24 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     FileSafety::requireRegularFile(source);
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
-    // The probe gives the duration, which only progress needs, and the sample rate normalising keeps.
-    const auto streams = progress || tool == Tool::audNormalize ? FFmpeg::probe(source) : FFmpeg::Streams{};
+    const bool trimming = tool == Tool::vidTrim || tool == Tool::audTrim;
+    // Normalising keeps the source's sample rate, so its probe comes first; it gives the duration too.
+    const auto streams = tool == Tool::audNormalize ? FFmpeg::probe(source) : FFmpeg::Streams{};
     const auto list = arguments(tool, source, params, ext, streams.sampleRate);
 
-    std::optional<double> duration = streams.duration;
-    if (tool == Tool::vidTrim || tool == Tool::audTrim) {
-        const double start = readTime(params.start).value_or(0);
-        duration = readTime(params.end).value_or(streams.duration.value_or(0)) - start;
+    // Only progress needs the duration; unless it is already known, the probe runs beside ffmpeg.
+    std::shared_future<std::optional<double>> duration;
+    std::optional<DurationBeside> probing;
+    const auto end = readTime(params.end);
+    if (tool == Tool::audNormalize) {
+        duration = known(streams.duration);
+    } else if (trimming && end) {
+        duration = known(*end - readTime(params.start).value_or(0));
+    } else if (progress) {
+        probing.emplace(std::vector{source}, trimming ? readTime(params.start).value_or(0) : 0);
+        duration = probing->value;
     }
-    const auto preferred = ToolEngines::preferredOutput(source, tool, ext);
+    const auto preferred = Tools::preferredOutput(source, tool, ext);
     // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
     FileSafety::NewFile output(preferred.parent_path());
     FFmpeg::run(list, output, muxer, duration, progress);
@@ -220,13 +268,15 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
     FileSafety::writeNew(listPath, FFmpeg::concatList(sorted));
 
-    std::optional<double> total;
-    for (const auto& source : sorted)
-        if (auto d = progress ? FFmpeg::duration(source) : std::nullopt)
-            total = total.value_or(0) + *d;
+    std::shared_future<std::optional<double>> total;
+    std::optional<DurationBeside> probing;
+    if (progress) {
+        probing.emplace(sorted, 0);
+        total = probing->value;
+    }
 
     const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
-    const auto preferred = ToolEngines::preferredOutput(first, tool, ext);
+    const auto preferred = Tools::preferredOutput(first, tool, ext);
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
         return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
     });

@@ -1,6 +1,3 @@
-// qpdf's headers warn unless told that no deprecated pointer holders are used.
-#define POINTERHOLDER_TRANSITION 4
-
 // libvips first: GLib names a member "signals", which Qt's keyword macro would break.
 #include <vips/vips8>
 
@@ -13,14 +10,8 @@
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/image_library.h"
-#include "core/engines/qpdf_output.h"
 
 #include <poppler-qt6.h>
-#include <qpdf/ClosedFileInputSource.hh>
-#include <qpdf/Pipeline.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <QBuffer>
 #include <QFile>
@@ -45,10 +36,6 @@ namespace {
 // A bigger page would need gigabytes for one bitmap; such a page counts as one that cannot be
 // drawn rather than taking the machine's memory down with it.
 constexpr double maxPagePixels = double(1 << 28);
-
-// qpdf keeps every merged file open until the result is written; past this many it reopens them
-// on demand instead, so a large merge stays within the open-file limit.
-constexpr size_t maxOpenMergeSources = 200;
 
 // Poppler lays a page's text out in the page's own drawing space (the crop box from its corner,
 // the page's rotation applied), so a rectangle in the document's coordinates misses the text of
@@ -78,12 +65,6 @@ std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
     document->setRenderHint(Poppler::Document::Antialiasing);
     document->setRenderHint(Poppler::Document::TextAntialiasing);
     return document;
-}
-
-// Which of the merged files failed is what the user needs to know to fix it.
-ConversionError unreadableSource(const fs::path& file)
-{
-    return ConversionError::ffmpeg("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
 }
 
 // Packs the opaque 0xffRRGGBB pixels of `image` tightly at the start of its own buffer, so the
@@ -425,40 +406,6 @@ fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path
     return folder;
 }
 
-// The page tree is read here too, so a file whose pages cannot be found fails under its own name.
-std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedFileInputSource>& input)
-{
-    auto pdf = std::make_unique<QPDF>();
-    pdf->setSuppressWarnings(true);
-    try {
-        input = std::make_shared<ClosedFileInputSource>(path.c_str());
-        input->stayOpen(true);
-        pdf->processInputSource(input);
-        QPDFPageDocumentHelper(*pdf).getAllPages();
-    } catch (const std::exception&) {
-        throw unreadableSource(path);
-    }
-    return pdf;
-}
-
-fs::path writeMerged(QPDF& pdf, const FileSafety::NameFor& names)
-{
-    try {
-        FileSafety::NewFile file(names.folder());
-        NewFilePipeline pipeline(file);
-        QPDFWriter writer(pdf);
-        writer.setOutputPipeline(&pipeline);
-        // The first file's passwords and restrictions are its own; the merged file has none.
-        writer.setPreserveEncryption(false);
-        writer.write();
-        pipeline.check();
-        return file.publish(names);
-    } catch (const std::system_error& error) {
-        throw ErrorCauses::writeFailure(error);
-    } catch (const std::exception&) {
-        throw ConversionError::writeFailed();
-    }
-}
 
 }
 
@@ -518,33 +465,5 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     return exportPages(std::move(document), source, format, *type, progress);
 }
 
-fs::path merge(const std::vector<fs::path>& sources)
-{
-    if (sources.empty())
-        throw ConversionError::unreadable();
-    std::vector<std::shared_ptr<ClosedFileInputSource>> inputs(sources.size());
-    // Copied pages read their content from the other files only when the result is written, so
-    // every file stays loaded until then.
-    std::vector<std::unique_ptr<QPDF>> documents;
-    documents.push_back(openForMerge(sources.front(), inputs.front()));
-    QPDFPageDocumentHelper result(*documents.front());
-    for (size_t i = 1; i < sources.size(); ++i) {
-        Task::checkCancelled();
-        documents.push_back(openForMerge(sources[i], inputs[i]));
-        try {
-            for (auto& page : QPDFPageDocumentHelper(*documents.back()).getAllPages())
-                result.addPage(page, false);
-        } catch (const std::exception&) {
-            throw unreadableSource(sources[i]);
-        }
-        if (sources.size() > maxOpenMergeSources)
-            inputs[i]->stayOpen(false);
-    }
-    Task::checkCancelled();
-
-    const auto first = sources.front();
-    const auto placeholder = OutputPaths::directory(first) / (first.stem().string() + " – combinado.pdf");
-    return writeMerged(*documents.front(), OutputPaths::names(placeholder, "pdf"));
-}
 
 }

@@ -3,10 +3,17 @@
 #include "core/engines/tool_params.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-// The four PDF tools: compress, split, rotate and extract pages.
+class QPDF;
+namespace FileSafety {
+class NewFile;
+}
+
+// The PDF tools that stand on qpdf alone: split, rotate and extract pages (compressing, which
+// resamples images with libvips too, is PDFCompress).
 namespace PDFTools {
 namespace fs = std::filesystem;
 
@@ -15,10 +22,13 @@ namespace fs = std::filesystem;
 // 1…count are dropped. Ranges are clamped to 1…count before they are expanded.
 std::vector<int> pageIndices(const std::string& pages, int count);
 
-// Images drawn larger than their page at this many pixels per inch are downsampled to it.
-inline constexpr double compressPPI = 150;
-
-// One PDF tool on one file; returns the written file, or the new folder for a split. Throws
-// ConversionError (unreadable, writeFailed, unsupported) or ToolError.
+// One of these PDF tools on one file; returns the written file, or the new folder for a split.
+// Throws ConversionError (unreadable, writeFailed, unsupported) or ToolError.
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params);
+
+// The document, or ConversionError::unreadable: a damaged file and one that needs a password alike.
+std::unique_ptr<QPDF> open(const fs::path& source);
+// Writes `pdf` into `file`, a file beside the output that has no name yet; never encrypted.
+// Throws ConversionError::writeFailed.
+void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams = false);
 }

@@ -8,7 +8,9 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/image_tools.cpp
   core/engines/media_engine.cpp
   core/engines/media_tools.cpp
+  core/engines/pdf_compress.cpp
   core/engines/pdf_engine.cpp
+  core/engines/pdf_merge.cpp
   core/engines/pdf_tools.cpp
   core/engines/tool_engines.cpp
   core/engines/tool_params.cpp

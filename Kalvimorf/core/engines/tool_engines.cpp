@@ -1,20 +1,12 @@
 #include "core/engines/tool_engines.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/output_paths.h"
 #include "core/engines/image_tools.h"
 #include "core/engines/media_tools.h"
+#include "core/engines/pdf_compress.h"
 #include "core/engines/pdf_tools.h"
 
 namespace ToolEngines {
-
-fs::path preferredOutput(const fs::path& source, Tool tool, const std::string& ext)
-{
-    auto name = source.stem().string() + " (" + Tools::suffix(tool) + ")";
-    if (!ext.empty())
-        name += "." + ext;
-    return OutputPaths::directory(source) / name;
-}
 
 fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
 {
@@ -29,7 +21,8 @@ fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& 
     case MediaKind::image: return ImageTools::run(tool, source, params);
     case MediaKind::video:
     case MediaKind::audio: return MediaTools::run(tool, source, params, progress);
-    case MediaKind::pdf: return PDFTools::run(tool, source, params);
+    case MediaKind::pdf:
+        return tool == Tool::pdfCompress ? PDFCompress::run(source) : PDFTools::run(tool, source, params);
     case MediaKind::document:
     case MediaKind::subtitle:
     case MediaKind::spreadsheet:

@@ -17,8 +17,4 @@ namespace fs = std::filesystem;
 // gives "… 2"; a failed or cancelled run leaves no output. Throws ConversionError, ToolError or
 // CancellationError.
 fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress);
-
-// The first name an output of `tool` for `source` asks for: "<stem> (<suffix>).<ext>" in the
-// source's output folder. Taken names become "… 2", "… 3" when the output is published.
-fs::path preferredOutput(const fs::path& source, Tool tool, const std::string& ext);
 }

@@ -1,5 +1,6 @@
 #include "core/engines/tool_params.h"
 
+#include "core/base/output_paths.h"
 #include "core/base/raw_values.h"
 
 #include <charconv>
@@ -50,6 +51,14 @@ std::optional<Tool> fromRaw(const std::string& raw) { return table.parse(raw); }
 std::string suffix(Tool tool) { return table[tool].suffix; }
 MediaKind kind(Tool tool) { return table[tool].kind; }
 bool isBatch(Tool tool) { return tool == Tool::vidJoin || tool == Tool::audJoin; }
+
+std::filesystem::path preferredOutput(const std::filesystem::path& source, Tool tool, const std::string& ext)
+{
+    auto name = source.stem().string() + " (" + suffix(tool) + ")";
+    if (!ext.empty())
+        name += "." + ext;
+    return OutputPaths::directory(source) / name;
+}
 
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/base/catalog.h"
 
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,9 @@ std::string suffix(Tool tool);
 MediaKind kind(Tool tool);
 // The whole selection is one input (the joins).
 bool isBatch(Tool tool);
+// The first name an output of `tool` for `source` asks for: "<stem> (<suffix>).<ext>" in the
+// source's output folder. Taken names become "… 2", "… 3" when the output is published.
+std::filesystem::path preferredOutput(const std::filesystem::path& source, Tool tool, const std::string& ext);
 }
 
 // The parameters of one run, with the runner's defaults.

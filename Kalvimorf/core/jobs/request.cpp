@@ -171,4 +171,29 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
     return std::pair{*which, withPairs({}, pairs)};
 }
 
+bool light(const Request& request)
+{
+    if (request.tool)
+        return false;
+    switch (request.op) {
+    case Request::Op::mergePDF:
+    case Request::Op::archive: return true;
+    case Request::Op::mergeImages: return false;
+    case Request::Op::convert: break;
+    }
+    switch (request.kind) {
+    case MediaKind::image:
+    case MediaKind::pdf:
+    case MediaKind::document: return false;
+    case MediaKind::video:
+    case MediaKind::audio:
+    case MediaKind::subtitle:
+    case MediaKind::spreadsheet:
+    case MediaKind::archive:
+    case MediaKind::folder:
+    case MediaKind::other: return true;
+    }
+    return false;
+}
+
 }

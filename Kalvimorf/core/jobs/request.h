@@ -58,6 +58,11 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
 
+// Whether the request's engines stand on light libraries only (qpdf, liblzma, ffmpeg's
+// processes): a PDF merge, an archive, media, subtitles, spreadsheets. Only a matter of speed: the
+// light worker opens the engine module for any other job.
+bool light(const Request& request);
+
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.
 Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params);
 // The tool and its parameters a tool job carries; nothing for an unknown tool.

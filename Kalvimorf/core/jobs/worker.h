@@ -45,6 +45,8 @@ QByteArray frame(const QByteArray& payload);
 std::optional<QByteArray> takeFrame(QByteArray& buffer);
 
 // The worker mode's main: no application object, no display. Never returns.
-[[noreturn]] void serve();
+// `startImageLibrary`: start the image library while waiting for the first request (a worker
+// kept ready then has it started when its job comes).
+[[noreturn]] void serve(bool startImageLibrary = true);
 
 }

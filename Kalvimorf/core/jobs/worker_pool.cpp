@@ -43,7 +43,7 @@ private:
     static Process::Command command(const Options& options, const fs::path& temp)
     {
         Process::Command command;
-        command.executable = options.executable.empty() ? program() : options.executable;
+        command.executable = options.executable.empty() ? program(options.light) : options.executable;
         command.arguments = {Worker::option};
         command.env = options.env;
         command.env["TMPDIR"] = temp.string();
@@ -64,11 +64,13 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
     return pool;
 }
 
-std::string WorkerPool::program()
+std::string WorkerPool::program(bool light)
 {
-    const auto beside = AppPaths::executableDir() / "brivlon-worker";
+    const std::string name = light ? "brivlon-worker-light" : "brivlon-worker";
+    const auto beside = AppPaths::executableDir() / name;
     std::error_code error;
-    return fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_WORKER_PROGRAM);
+    return fs::exists(beside, error) ? beside.string()
+                                     : fs::path(BRIVLON_WORKER_PROGRAM).replace_filename(name).string();
 }
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }

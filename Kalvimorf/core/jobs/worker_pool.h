@@ -29,6 +29,10 @@ public:
         // the command line's run keeps one worker for all its files, a new one only after a
         // crash, a hang or a cancellation.
         bool reuse = false;
+        // Workers of the light program (brivlon-worker-light), which loads the imaging, PDF
+        // drawing and office libraries only when a job needs them: for runs that are known to
+        // need none (see Requests::light), so that a merge starts as fast as qpdf's own.
+        bool light = false;
     };
 
     explicit WorkerPool(Options options);
@@ -40,8 +44,8 @@ public:
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
 
-    // The worker program: beside this executable, else where the build put it.
-    static std::string program();
+    // The worker program (or the light one): beside this executable, else where the build put it.
+    static std::string program(bool light = false);
 
     // Starts the waiting workers now rather than at the first job.
     void prewarm();

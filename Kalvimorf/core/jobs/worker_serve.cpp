@@ -129,7 +129,7 @@ Answer answer(const Request& request)
 
 }
 
-void serve()
+void serve(bool startImageLibrary)
 {
     // The protocol keeps standard output to itself; a library's stray prints go to standard error.
     channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -142,11 +142,12 @@ void serve()
     });
     // Tools stay in this worker's process group, so that ending the group ends them too.
     Process::setOwnGroups(false);
-    // The image library takes tens of milliseconds to start; a worker kept ready starts it
-    // while it waits for its request.
-    std::thread([] {
-        ImageLibrary::start();
-    }).detach();
+    // The image library takes milliseconds to start; a worker kept ready starts it while it
+    // waits for its request.
+    if (startImageLibrary)
+        std::thread([] {
+            ImageLibrary::start();
+        }).detach();
     // The parent sends nothing while a request runs, so only its hang-up wakes this watcher; then
     // the work, and every tool it runs, has no one to report to.
     std::thread([] {
