@@ -1,7 +1,7 @@
 #include "cli.h"
 
 #include "core/base/file_safety.h"
-#include "core/jobs/office_notices.h"
+#include "documents/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
 #include "headless_trim.h"

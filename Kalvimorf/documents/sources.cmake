@@ -1,4 +1,8 @@
 target_sources(kalvimorf_documents PRIVATE
+  documents/dispatcher.cpp
+  documents/office_notices.cpp
+  documents/perform.cpp
+  documents/worker_serve.cpp
   documents/archive_engine.cpp
   documents/component_installer.cpp
   documents/components.cpp

@@ -2,7 +2,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
-#include "core/jobs/engine.h"
+#include "documents/dispatcher.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // information row appears, and the installer's run shows as the job "Preparando o Brivlon".
 
 #include "core/jobs/job_store.h"
-#include "core/jobs/office_notices.h"
+#include "documents/office_notices.h"
 #include "core/state/office_events.h"
 #include "documents/component_installer.h"
 

@@ -1,12 +1,8 @@
 target_sources(kalvimorf_core_jobs PRIVATE
   core/jobs/conversion_runner.cpp
-  core/jobs/engine.cpp
   core/jobs/job_store.cpp
   core/jobs/limiter.cpp
-  core/jobs/office_notices.cpp
-  core/jobs/perform.cpp
   core/jobs/request.cpp
   core/jobs/worker.cpp
-  core/jobs/worker_serve.cpp
   core/jobs/worker_pool.cpp
 )

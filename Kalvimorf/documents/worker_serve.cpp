@@ -6,7 +6,7 @@
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/image_library.h"
-#include "core/jobs/perform.h"
+#include "documents/perform.h"
 
 #include <QString>
 #include <QtGlobal>

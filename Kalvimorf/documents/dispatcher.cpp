@@ -1,4 +1,4 @@
-#include "core/jobs/engine.h"
+#include "documents/dispatcher.h"
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"

@@ -1,4 +1,4 @@
-#include "core/jobs/office_notices.h"
+#include "documents/office_notices.h"
 
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"

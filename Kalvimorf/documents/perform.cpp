@@ -1,11 +1,11 @@
-#include "core/jobs/perform.h"
+#include "documents/perform.h"
 
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/pdf_engine.h"
 #include "core/engines/tool_engines.h"
-#include "core/jobs/engine.h"
+#include "documents/dispatcher.h"
 #include "documents/archive_engine.h"
 
 fs::path perform(const Request& request, const Progress& progress)
