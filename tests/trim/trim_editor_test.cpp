@@ -1,3 +1,4 @@
+#include "support/fakes.h"
 #include "support/test_support.h"
 #include "trim/clip_editor.h"
 #include "trim/clip_list.h"
@@ -73,6 +74,9 @@ public:
         QTest::keyClick(target, Qt::Key(which), modifiers);
     }
 
+    // The views' clock: changes move only when the test moves it.
+    std::shared_ptr<Fakes::Clock> clock = std::make_shared<Fakes::Clock>();
+    Installed<MediaClock::Source> clocked{clock};
     std::shared_ptr<FakePlayers> players = std::make_shared<FakePlayers>();
     Installed<PreviewPlayers> installed{players};
     int beeps = 0;
@@ -199,15 +203,22 @@ TEST_F(TrimEditorTest, FooterRowsAndSeveralCuts)
     EXPECT_EQ(ClipRows::status(loading), "carregando…");
 
     a->setSegments(ranges({{0, 10}}), 0);
-    QCoreApplication::processEvents();
+    clock->seconds += TrimMotion::settled();
+    view->clipEditor()->refresh();
     auto* several = button(view, "Vários cortes");
     ASSERT_NE(several, nullptr);
     EXPECT_TRUE(several->isVisibleTo(view));
     several->click();
     EXPECT_TRUE(session.advanced());
-    EXPECT_FALSE(several->isVisibleTo(view));
+    clock->seconds += TrimMotion::settled();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return !several->isVisibleTo(view);
+    })) << "gone once its fade is over";
     button(view, "Zerar")->click();
-    EXPECT_TRUE(button(view, "Vários cortes")->isVisibleTo(view));
+    clock->seconds += TrimMotion::settled();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return several->isVisibleTo(view);
+    }));
 }
 
 TEST_F(TrimEditorTest, SegmentsBarBeepsAndChips)
