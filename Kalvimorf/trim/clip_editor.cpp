@@ -7,7 +7,6 @@
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -71,7 +70,8 @@ protected:
                 picture);
         } else if (!session_.player().hasSource()) {
             // A still is on its way.
-            const double turn = double(QDateTime::currentMSecsSinceEpoch() % 1000) / 1000.0;
+            // On the views' clock like every other motion, so that a still is the same each time.
+            const double turn = std::fmod(MediaClock::now(), 1.0);
             painter.setPen(QPen(QColor(255, 255, 255, 160), 2, Qt::SolidLine, Qt::RoundCap));
             painter.drawArc(
                 QRectF(area.center().x() - 8, area.center().y() - 8, 16, 16), int(-turn * 360 * 16), 270 * 16);
