@@ -382,6 +382,13 @@ TEST_F(TrimEditorTest, RangesBarOpensUnderTheTimelineAsSeveralCutsNarrowsAway)
     EXPECT_FALSE(gone.roomShown);
     EXPECT_EQ(gone.severalWidth, closed.severalWidth);
     EXPECT_EQ(gone.timelineTop, closed.timelineTop);
+
+    // A render takes its still at rest, whenever the last change began.
+    several->click();
+    view->settle();
+    EXPECT_EQ(room->height(), int(full));
+    EXPECT_EQ(room->graphicsEffect(), nullptr);
+    EXPECT_EQ(view->clipEditor()->grab().toImage(), end.picture);
 }
 
 TEST_F(TrimEditorTest, ScissorsOfATrimmedRowGrowInAndShrinkAway)
