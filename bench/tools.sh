@@ -7,7 +7,7 @@
 # Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="${BRIVLON:-$root/build/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 sections=("${@:2}")
