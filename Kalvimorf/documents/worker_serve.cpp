@@ -72,8 +72,8 @@ void removeOwnFolder()
 // The parent sends nothing while a request runs, so only its hang-up wakes the watcher; then the
 // work, and every tool it runs, has no one to report to. The watcher is a process of its own
 // rather than a thread: a process with one thread keeps the C and C++ libraries' single-threaded
-// paths (memory and shared pointers without atomic operations), about a tenth of a qpdf
-// job. Forked before any other thread exists, it may do anything.
+// paths (memory and shared pointers without atomic operations), which saves about a tenth of a
+// qpdf job. Forked before any other thread exists, it may do anything.
 void watchForHangUp()
 {
     const pid_t worker = ::getpid();
