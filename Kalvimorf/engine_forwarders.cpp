@@ -5,12 +5,13 @@
 #include <stdexcept>
 #include <system_error>
 
-// The worker program's stand-ins for the engines of its engine module: each opens the module on
-// first use and calls the engine there. The module is opened into the program's own symbols
-// (the program exports them), so that it shares the program's tasks, processes and name claims.
-namespace {
+// The lighter worker programs' stand-ins for the engines they leave to the engine module: each
+// opens the module on first use and calls the engine there. The module is opened into the
+// program's own symbols (the program exports them), so that it shares the program's tasks,
+// processes, name claims and image library. This file holds what both programs leave out;
+// light_forwarders.cpp and image_forwarders.cpp what only one does.
 
-const EngineEntries& engines()
+const EngineEntries& engineModule()
 {
     static const EngineEntries* const entries = [] {
         const auto beside = AppPaths::executableDir() / "brivlon-engines.so";
@@ -26,29 +27,12 @@ const EngineEntries& engines()
     return *entries;
 }
 
-}
-
-fs::path ImageEngine::convert(const fs::path& source, const OutputFormat& format)
-{
-    return engines().convertImage(source, format);
-}
-
-fs::path ImageEngine::mergeToPDF(const std::vector<fs::path>& sources) { return engines().mergeImages(sources); }
-
 fs::path PDFEngine::convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
-    return engines().convertPDF(source, format, progress);
+    return engineModule().convertPDF(source, format, progress);
 }
 
 fs::path DocumentEngine::convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
-    return engines().convertDocument(source, format, progress);
+    return engineModule().convertDocument(source, format, progress);
 }
-
-fs::path ToolEngines::run(
-    Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
-{
-    return engines().runTool(tool, sources, params, progress);
-}
-
-bool ImageLibrary::start() { return engines().startImageLibrary(); }

@@ -2,7 +2,8 @@
 
 extern "C" const EngineEntries* brivlon_engines()
 {
-    static const EngineEntries entries{ImageEngine::convert, ImageEngine::mergeToPDF, PDFEngine::convert,
-        DocumentEngine::convert, ToolEngines::run, ImageLibrary::start};
+    static const EngineEntries entries{ImageEngine::convert, ImageEngine::mergeToPDF, ImageTools::run, PDFCompress::run,
+        ImageLibrary::start, FaceBlur::blurFaces, FaceBlur::detect, QtImages::load, PDFEngine::convert,
+        DocumentEngine::convert};
     return &entries;
 }

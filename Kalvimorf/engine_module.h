@@ -1,23 +1,38 @@
 #pragma once
 
+#include "core/engines/face_blur.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/image_library.h"
+#include "core/engines/image_tools.h"
+#include "core/engines/pdf_compress.h"
 #include "core/engines/pdf_engine.h"
-#include "core/engines/tool_engines.h"
+#include "core/engines/qt_images.h"
 #include "documents/document_engine.h"
 
-// The engines that stand on libvips, poppler, OpenCV, Qt Gui and the office route, as the
-// worker's engine module (brivlon-engines.so) hands them over. The worker program reaches them
-// only through this table, so that a job that needs none of them (a PDF merge, an archive, a
-// video) never loads those libraries.
+// The engines that the lighter worker programs leave to the engine module (brivlon-engines.so),
+// as it hands them over. A worker program reaches them only through this table, so that a job
+// that needs none of them never loads their libraries: the light program leaves out everything
+// on libvips, poppler, OpenCV, Qt Gui and the office route; the image program keeps libvips and
+// leaves out the rest.
 struct EngineEntries {
+    // Out of the light program only.
     decltype(&ImageEngine::convert) convertImage;
     decltype(&ImageEngine::mergeToPDF) mergeImages;
+    decltype(&ImageTools::run) runImageTool;
+    decltype(&PDFCompress::run) compressPDF;
+    decltype(&ImageLibrary::start) startImageLibrary;
+    // Out of the image program only.
+    decltype(&FaceBlur::blurFaces) blurFaces;
+    decltype(&FaceBlur::detect) detectFaces;
+    decltype(&QtImages::load) loadWithQt;
+    // Out of both.
     decltype(&PDFEngine::convert) convertPDF;
     decltype(&DocumentEngine::convert) convertDocument;
-    decltype(&ToolEngines::run) runTool;
-    decltype(&ImageLibrary::start) startImageLibrary;
 };
 
 // The module's one exported function.
 inline constexpr const char* engineEntriesName = "brivlon_engines";
+
+// The module's table, the module opened on its first use (engine_forwarders.cpp, in the lighter
+// worker programs only).
+const EngineEntries& engineModule();

@@ -86,13 +86,13 @@ int perform(const std::function<std::vector<Request>()>& plan)
     Task::Binder binder(context);
     try {
         const auto requests = plan();
-        // A run whose jobs all stand on light libraries (a merge, archives, media) goes to the
-        // light worker, which never loads the imaging libraries. The worker is ended, and its
-        // temporary folder removed, before the run ends.
-        WorkerPool pool({.stallLimit = stallLimit(),
-            .ready = 1,
-            .reuse = true,
-            .light = std::ranges::all_of(requests, Requests::light)});
+        // The run takes the lightest worker program that has the engines of all its jobs, which
+        // loads no library they do not need. The worker is ended, and its temporary folder
+        // removed, before the run ends.
+        auto program = WorkerKind::light;
+        for (const auto& request : requests)
+            program = std::max(program, Requests::worker(request));
+        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .program = program});
         for (const auto& request : requests) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.
             Task::checkCancelled();

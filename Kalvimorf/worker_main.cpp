@@ -1,6 +1,6 @@
 #include "core/jobs/worker.h"
 
-// The worker program: the only one that links the engines, and with them the imaging, PDF and
-// media libraries, so that the command line, the tray program and the render modes never load
-// them. It starts as fast as those libraries allow, with nothing of the desktop in the way.
+// The full worker program, and the image one (see CMakeLists.txt): they start the image library
+// while they wait, so that a worker kept ready has it started when its job comes. Nothing of the
+// desktop is in the way.
 int main() { Worker::serve(); }

@@ -7,7 +7,7 @@
 # Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="${BRIVLON:-$root/build/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 sections=("${@:2}")
@@ -78,20 +78,23 @@ cp "$work/clip.mp4" "$work/clip2.mp4"
 ffmpeg -v error -i "$work/clip.mp4" -vn -c:a pcm_s16le "$work/voz.wav"
 
 # measure COMMAND…: runs COMMAND `runs` times in a fresh folder holding hard links to the
-# sources; prints the median peak in KiB and the median seconds.
+# sources; prints the median peak in KiB and the median seconds. The seconds come from the
+# shell's microsecond clock around the run: time's own are hundredths, as long as a whole PDF
+# tool run.
 run="$work/run"
 measure() {
-  local samples=()
+  local samples=() start
   for ((i = 0; i < runs; i++)); do
     rm -rf "$run" && mkdir -p "$run"
     for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav; do ln "$work/$f" "$run/$f"; done
-    (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
-    samples+=("$(cat "$work/time")")
+    start=$EPOCHREALTIME
+    (cd "$run" && /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null)
+    samples+=("$(cat "$work/time") $start $EPOCHREALTIME")
   done
   printf '%s\n' "${samples[@]}" | python3 -c '
 import statistics, sys
-rows = [line.split() for line in sys.stdin]
-print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows))'
+rows = [line.replace(",", ".").split() for line in sys.stdin]
+print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[2]) - float(r[1]) for r in rows))'
 }
 
 # row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
@@ -107,7 +110,7 @@ row() {
 import sys
 t = sys.argv[1]
 om, pm, ot, pt = int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
-print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
+print(f"{t:<30}{ot:>9.3f}{pt:>8.3f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
 ' "$title" "$oursMem" "$peerMem" "$oursTime" "$peerTime"
 }
 

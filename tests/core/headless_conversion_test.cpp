@@ -95,7 +95,15 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
     const auto input = dir / "longo.mov";
     ASSERT_TRUE(makeMedia(input, "testsrc=duration=40:size=640x480"));
     fs::create_directories(dir / "tmp");
-    for (int signal : {SIGTERM, SIGINT}) {
+    // A killed run cannot end its worker: the worker notices its parent's end on its socket and
+    // ends its tools and removes its folder itself.
+    const auto noWorkerFolder = [&] {
+        for (const auto& entry : fs::directory_iterator(dir / "tmp"))  // Qt keeps its runtime folder there
+            if (entry.path().filename().string().find("kalvimorf") != std::string::npos)
+                return false;
+        return true;
+    };
+    for (int signal : {SIGTERM, SIGINT, SIGKILL}) {
         SCOPED_TRACE(signal);
         Process::Child run({BRIVLON_BINARY, {"--convert", "mp4", input.string()}, {}, {{"TMPDIR", dir / "tmp"}}});
         // ffmpeg runs in a process group of its own, out of reach of a signal to the program.
@@ -113,9 +121,11 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
             return processes("brivlon", input.string()) + processes("ffmpeg", input.string()) == 0;
         }));
         const int status = run.wait();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
-        for (const auto& entry : fs::directory_iterator(dir / "tmp"))  // Qt keeps its runtime folder there
-            EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
+        if (signal == SIGKILL)
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        else
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+        EXPECT_TRUE(signal == SIGKILL ? pumpUntil(20, noWorkerFolder) : noWorkerFolder());
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "an output was left";
     }
 }
@@ -151,18 +161,25 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
 
 namespace {
 
-// The maps of the live process named `name` whose parent is `parent`; empty while there is none.
-std::string childMaps(int parent, const std::string& name)
+// A live worker process whose parent is `parent`: its program's file name and its maps; empty
+// while there is none.
+struct ChildWorker {
+    std::string program;
+    std::string maps;
+};
+ChildWorker childWorker(int parent)
 {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const auto stat = readFile(entry.path() / "stat");
         const auto open = stat.find('('), close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 > stat.size() || stat.substr(open + 1, close - open - 1) != name)
+        if (close == std::string::npos || close + 2 > stat.size()
+            || !stat.substr(open + 1, close - open - 1).starts_with("brivlon-worker"))
             continue;
         std::string state, ppid;
         std::istringstream(stat.substr(close + 2)) >> state >> ppid;
+        std::error_code error;
         if (state != "Z" && ppid == std::to_string(parent))
-            return readFile(entry.path() / "maps");
+            return {fs::read_symlink(entry.path() / "exe", error).filename().string(), readFile(entry.path() / "maps")};
     }
     return {};
 }
@@ -187,7 +204,7 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
             {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
         std::string maps;
         ASSERT_TRUE(pumpUntil(60, [&] {
-            maps = childMaps(run.pid(), "brivlon-worker");
+            maps = childWorker(run.pid()).maps;
             return fs::exists(folder) && std::distance(fs::directory_iterator(folder), {}) == 1 && !maps.empty();
         }));
         EXPECT_NE(maps.find("libvips"), std::string::npos);
@@ -197,30 +214,85 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
     }
 }
 
-TEST_F(HeadlessConversion, AWorkerLoadsTheImagingLibrariesOnlyForAJobThatNeedsThem)
+TEST_F(HeadlessConversion, ARunTakesTheLightestWorkerThatServesItAndLoadsNothingMore)
 {
-    // The light worker, which a command-line merge gets: the merge runs on qpdf alone, and an
-    // image conversion after it opens the engine module with libvips, poppler and Qt Gui.
+    // Each run's worker, held on a second file by its spin hook once the first is written, shows
+    // which program it is and what it has loaded: an image conversion libvips without the PDF,
+    // face and office libraries; a PDF rotation and a mute none of the imaging libraries.
+    makeImage(dir / "a.png");
+    makeImage(dir / "trava.png");
+    ASSERT_EQ(convert("pdf", {"a.png"}).exitCode, 0);
+    fs::copy_file(dir / "a.pdf", dir / "trava.pdf");
+    ASSERT_TRUE(makeMedia(dir / "v.mp4", "testsrc=duration=1:rate=5:size=160x90"));
+    fs::copy_file(dir / "v.mp4", dir / "trava.mp4");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string output, program;
+        bool vips;
+    };
+    const std::vector<Case> cases{
+        {{"--convert", "jpg", "a.png", "trava.png"}, "Convertidos para JPG/a.jpg", "brivlon-worker-image", true},
+        {{"--tool", "pdfRotate", "--", "a.pdf", "trava.pdf"}, "a (girado).pdf", "brivlon-worker-light", false},
+        {{"--tool", "vidMute", "--", "v.mp4", "trava.mp4"}, "v (sem áudio).mp4", "brivlon-worker-light", false},
+    };
+    for (const auto& [arguments, output, program, vips] : cases) {
+        SCOPED_TRACE(arguments[1]);
+        auto paths = arguments;
+        for (auto& argument : paths)
+            if (fs::exists(dir / argument))
+                argument = (dir / argument).string();
+        Process::Child run({BRIVLON_BINARY, paths, {}, {{"BRIVLON_WORKER_SPIN_ON", arguments.back()}}});
+        ChildWorker worker;
+        ASSERT_TRUE(pumpUntil(60, [&] {
+            worker = childWorker(run.pid());
+            return fs::exists(dir / output) && !worker.maps.empty();
+        }));
+        EXPECT_EQ(worker.program, program);
+        EXPECT_EQ(worker.maps.find("libvips") != std::string::npos, vips);
+        for (const char* library : {"brivlon-engines", "libpoppler", "libopencv", "libQt6Gui", "libQt6Network"})
+            EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
+        ::kill(run.pid(), SIGTERM);
+        run.wait();
+    }
+}
+
+TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
+{
+    // The light program runs a merge on qpdf alone, then an image tool through the engine
+    // module; the image program a conversion on libvips alone, then faces blurred through the
+    // module with OpenCV.
     makeImage(dir / "a.png");
     makeImage(dir / "b.png");
     for (const char* name : {"a.png", "b.png"})
         ASSERT_EQ(convert("pdf", {name}).exitCode, 0);
-    WorkerPool pool({.ready = 0, .reuse = true, .light = true});
-    const auto run = [&](const std::vector<fs::path>& sources, const std::string& label) {
+    fs::copy_file(BRIVLON_TEST_DATA "/astronaut.jpg", dir / "rosto.jpg");
+    const auto convertRequest = [&](const std::vector<fs::path>& sources, const std::string& label) {
         const auto offered = Catalog::options(sources);
-        ASSERT_TRUE(offered);
         const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
-        ASSERT_NE(format, offered->formats.end());
-        for (const auto& request : Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt))
-            EXPECT_TRUE(fs::exists(pool.run(request, {})));
+        return Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt).front();
     };
-    run({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO");
-    auto maps = childMaps(::getpid(), "brivlon-worker-");
-    EXPECT_NE(maps.find("libqpdf"), std::string::npos);
-    for (const char* library : {"brivlon-engines", "libvips", "libpoppler", "libQt6Gui"})
-        EXPECT_EQ(maps.find(library), std::string::npos) << library;
-    run({dir / "a.png"}, "JPG");
-    maps = childMaps(::getpid(), "brivlon-worker-");
-    for (const char* library : {"brivlon-engines", "libvips", "libpoppler"})
-        EXPECT_NE(maps.find(library), std::string::npos) << library;
+    struct Case {
+        WorkerKind program;
+        Request own, needingTheModule;
+        std::vector<std::string> loadedAfter;
+    };
+    const std::vector<Case> cases{
+        {WorkerKind::light, convertRequest({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO"),
+            Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips"}},
+        {WorkerKind::image, convertRequest({dir / "b.png"}, "JPG"),
+            Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_objdetect"}},
+    };
+    for (const auto& [program, own, needingTheModule, loadedAfter] : cases) {
+        SCOPED_TRACE(WorkerPool::program(program));
+        WorkerPool pool({.ready = 0, .reuse = true, .program = program});
+        EXPECT_TRUE(fs::exists(pool.run(own, {})));
+        auto maps = childWorker(::getpid()).maps;
+        for (const char* library : {"brivlon-engines", "libpoppler", "libopencv", "libQt6Gui"})
+            EXPECT_EQ(maps.find(library), std::string::npos) << library;
+        EXPECT_TRUE(fs::exists(pool.run(needingTheModule, {})));
+        maps = childWorker(::getpid()).maps;
+        for (const auto& library : loadedAfter)
+            EXPECT_NE(maps.find(library), std::string::npos) << library;
+        EXPECT_NE(maps.find("brivlon-engines"), std::string::npos);
+    }
 }

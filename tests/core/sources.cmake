@@ -29,3 +29,4 @@ brivlon_tests(tool_engine_tests
   core/tool_engines_test.cpp
 )
 target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

@@ -11,12 +11,11 @@
 #include "core/engines/ffmpeg.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
+#include "core/engines/qt_images.h"
 
 #include <lcms2.h>
 
 #include <QFile>
-#include <QImage>
-#include <QImageReader>
 
 #include <algorithm>
 #include <cerrno>
@@ -161,39 +160,6 @@ VImage withMetadata(const VImage& image, const Properties& kept)
     setOwned(VIPS_META_IPTC_NAME, kept.iptc);
     out.set(VIPS_META_ORIENTATION, 1);
     return out;
-}
-
-VImage fromQImage(const QImage& drawn)
-{
-    auto rgba = drawn.convertToFormat(QImage::Format_RGBA8888);
-    std::vector<unsigned char> packed(size_t(rgba.width()) * rgba.height() * 4);
-    for (int y = 0; y < rgba.height(); ++y)
-        std::memcpy(packed.data() + size_t(y) * rgba.width() * 4, rgba.constScanLine(y), size_t(rgba.width()) * 4);
-    VipsImage* raw = vips_image_new_from_memory_copy(
-        packed.data(), packed.size(), rgba.width(), rgba.height(), 4, VIPS_FORMAT_UCHAR);
-    if (!raw)
-        throw ConversionError::unreadable();
-    VImage image(raw);
-    if (!drawn.hasAlphaChannel())
-        image = image.extract_band(0, VImage::option()->set("n", 3));
-    return image.copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-}
-
-// Files the image library does not know go through Qt's readers (icons and the like), drawn
-// at twice their size, as the desktop shows them on a dense screen.
-Picture loadWithQt(const fs::path& file)
-{
-    QImageReader reader(QString::fromStdString(file.string()));
-    reader.setAutoTransform(true);
-    auto size = reader.size();
-    if (size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize))
-        reader.setScaledSize(size * 2);
-    QImage drawn = reader.read();
-    if (drawn.isNull() || drawn.width() <= 0)
-        throw ConversionError::unreadable();
-    if (!(size.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize)))
-        drawn = drawn.scaled(drawn.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return Picture{fromQImage(drawn), {}, {}, nullptr};
 }
 
 // ffmpeg is handed raw 8-bit sRGB pixels, which vips writes strip by strip, and is told to
@@ -488,7 +454,7 @@ Picture loadOriented(const fs::path& file)
         header = VImage::new_from_file(file.c_str());
     } catch (const vips::VError&) {
         vips_error_clear();
-        return loadWithQt(file);
+        return QtImages::load(file);
     }
     Picture picture;
     auto& props = picture.props;

@@ -12,6 +12,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_engine.cpp
   core/engines/pdf_merge.cpp
   core/engines/pdf_tools.cpp
+  core/engines/qt_images.cpp
   core/engines/tool_engines.cpp
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp

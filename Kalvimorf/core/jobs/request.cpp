@@ -171,29 +171,60 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
     return std::pair{*which, withPairs({}, pairs)};
 }
 
-bool light(const Request& request)
+namespace {
+
+WorkerKind toolWorker(::Tool tool)
 {
-    if (request.tool)
-        return false;
+    switch (tool) {
+    case ::Tool::imgBlurFaces: return WorkerKind::full;
+    case ::Tool::imgCompress:
+    case ::Tool::imgResize:
+    case ::Tool::imgCrop:
+    case ::Tool::imgRotate:
+    case ::Tool::imgStrip:
+    case ::Tool::pdfCompress: return WorkerKind::image;
+    case ::Tool::vidCompress:
+    case ::Tool::vidTrim:
+    case ::Tool::vidMute:
+    case ::Tool::vidRotate:
+    case ::Tool::vidJoin:
+    case ::Tool::audTrim:
+    case ::Tool::audNormalize:
+    case ::Tool::audJoin:
+    case ::Tool::pdfSplit:
+    case ::Tool::pdfRotate:
+    case ::Tool::pdfExtract: return WorkerKind::light;
+    }
+    return WorkerKind::full;
+}
+
+}
+
+WorkerKind worker(const Request& request)
+{
+    if (request.tool) {
+        const auto tool = toolOf(*request.tool);
+        return tool ? toolWorker(tool->first) : WorkerKind::light;
+    }
     switch (request.op) {
     case Request::Op::mergePDF:
-    case Request::Op::archive: return true;
-    case Request::Op::mergeImages: return false;
+    case Request::Op::archive: return WorkerKind::light;
+    case Request::Op::mergeImages: return WorkerKind::image;
     case Request::Op::convert: break;
     }
     switch (request.kind) {
-    case MediaKind::image:
+    case MediaKind::image: return WorkerKind::image;
     case MediaKind::pdf:
-    case MediaKind::document: return false;
+    case MediaKind::document: return WorkerKind::full;
     case MediaKind::video:
     case MediaKind::audio:
     case MediaKind::subtitle:
     case MediaKind::spreadsheet:
     case MediaKind::archive:
     case MediaKind::folder:
-    case MediaKind::other: return true;
+    case MediaKind::other: return WorkerKind::light;
     }
-    return false;
+    return WorkerKind::full;
 }
 
 }

@@ -43,6 +43,18 @@ struct Request {
     bool operator==(const Request& other) const;
 };
 
+// The worker programs, lightest first: each has every engine of the ones before it.
+enum class WorkerKind {
+    // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
+    // but compression, archives, media and its tools, subtitles, spreadsheets.
+    light,
+    // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
+    // face blurring, PDF compression.
+    image,
+    // Every engine: PDF pages and text (poppler), documents, face blurring (OpenCV).
+    full,
+};
+
 namespace Requests {
 
 // What a drop of `sources` (a selection of `kind`) on `format` asks for: for a batch format one
@@ -58,10 +70,9 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
 
-// Whether the request's engines stand on light libraries only (qpdf, liblzma, ffmpeg's
-// processes): a PDF merge, an archive, media, subtitles, spreadsheets. Only a matter of speed: the
-// light worker opens the engine module for any other job.
-bool light(const Request& request);
+// The lightest worker program that has every engine the request needs (see WorkerKind). Only a
+// matter of speed: a lighter program opens the engine module for any job it lacks an engine for.
+WorkerKind worker(const Request& request);
 
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.
 Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params);

@@ -43,7 +43,7 @@ private:
     static Process::Command command(const Options& options, const fs::path& temp)
     {
         Process::Command command;
-        command.executable = options.executable.empty() ? program(options.light) : options.executable;
+        command.executable = options.executable.empty() ? program(options.program) : options.executable;
         command.arguments = {Worker::option};
         command.env = options.env;
         command.env["TMPDIR"] = temp.string();
@@ -64,9 +64,16 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
     return pool;
 }
 
-std::string WorkerPool::program(bool light)
+std::string WorkerPool::program(WorkerKind kind)
 {
-    const std::string name = light ? "brivlon-worker-light" : "brivlon-worker";
+    const std::string name = [kind] {
+        switch (kind) {
+        case WorkerKind::light: return "brivlon-worker-light";
+        case WorkerKind::image: return "brivlon-worker-image";
+        case WorkerKind::full: return "brivlon-worker";
+        }
+        return "brivlon-worker";
+    }();
     const auto beside = AppPaths::executableDir() / name;
     std::error_code error;
     return fs::exists(beside, error) ? beside.string()

@@ -29,10 +29,10 @@ public:
         // the command line's run keeps one worker for all its files, a new one only after a
         // crash, a hang or a cancellation.
         bool reuse = false;
-        // Workers of the light program (brivlon-worker-light), which loads the imaging, PDF
-        // drawing and office libraries only when a job needs them: for runs that are known to
-        // need none (see Requests::light), so that a merge starts as fast as qpdf's own.
-        bool light = false;
+        // Which worker program: a lighter one leaves libraries unloaded until a job needs them, so
+        // that a run known to need none of them (see Requests::worker) starts as fast as the
+        // library doing its work; the full one has them all ready when a job comes.
+        WorkerKind program = WorkerKind::full;
     };
 
     explicit WorkerPool(Options options);
@@ -44,8 +44,8 @@ public:
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
 
-    // The worker program (or the light one): beside this executable, else where the build put it.
-    static std::string program(bool light = false);
+    // The worker program of `kind`: beside this executable, else where the build put it.
+    static std::string program(WorkerKind kind = WorkerKind::full);
 
     // Starts the waiting workers now rather than at the first job.
     void prewarm();
