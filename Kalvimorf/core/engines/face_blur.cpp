@@ -1,17 +1,15 @@
 #include "core/engines/face_blur.h"
 
 #include "core/base/conversion_error.h"
+#include "core/engines/haar_scan.h"
 #include "core/engines/tool_params.h"
 
-#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/objdetect.hpp>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <future>
-#include <mutex>
 #include <optional>
 
 namespace FaceBlur {
@@ -24,47 +22,33 @@ namespace {
 constexpr int detectionSide = 1280;
 constexpr double scaleStep = 1.1;
 constexpr int neighbours = 5;
-// What detectMultiScale groups its finds with.
-constexpr double groupingEps = 0.2;
 
 const char* const cascadeFolder = "/usr/share/opencv4/haarcascades/";
 
-enum class Cascade { frontal, profile };
-
 const char* cannotDetect() { return "Não foi possível detectar rostos."; }
 
-// The cascade files, parsed once. A classifier keeps the state of the last picture it scanned,
-// so every thread builds its own from these (far cheaper than parsing the file again).
-const std::array<cv::FileStorage, 2>& cascadeFiles()
+// The frontal and the profile cascades, read once.
+const std::array<HaarCascade, 2>& cascades()
 {
-    static const auto files = [] {
-        std::array<cv::FileStorage, 2> parsed;
-        try {
-            parsed[0].open(std::string(cascadeFolder) + "haarcascade_frontalface_default.xml", cv::FileStorage::READ);
-            parsed[1].open(std::string(cascadeFolder) + "haarcascade_profileface.xml", cv::FileStorage::READ);
-        } catch (const cv::Exception&) {
-            // Left unopened: reported below.
+    static const auto read = []() -> std::optional<std::array<HaarCascade, 2>> {
+        std::array<HaarCascade, 2> both;
+        const char* names[] = {"haarcascade_frontalface_default.xml", "haarcascade_profileface.xml"};
+        for (size_t i = 0; i < both.size(); ++i) {
+            try {
+                cv::FileStorage file(std::string(cascadeFolder) + names[i], cv::FileStorage::READ);
+                auto cascade = file.isOpened() ? HaarScan::read(file.getFirstTopLevelNode()) : std::nullopt;
+                if (!cascade)
+                    return std::nullopt;
+                both[i] = std::move(*cascade);
+            } catch (const cv::Exception&) {
+                return std::nullopt;
+            }
         }
-        return parsed;
+        return both;
     }();
-    if (!files[0].isOpened() || !files[1].isOpened())
+    if (!read)
         throw ToolError(cannotDetect());
-    return files;
-}
-
-cv::CascadeClassifier& classifier(Cascade cascade)
-{
-    thread_local std::array<std::optional<cv::CascadeClassifier>, 2> own;
-    auto& slot = own[size_t(cascade)];
-    if (!slot) {
-        const auto& file = cascadeFiles()[size_t(cascade)];
-        slot.emplace();
-        if (!slot->read(file.getFirstTopLevelNode()) || slot->empty()) {
-            slot.reset();
-            throw ToolError(cannotDetect());
-        }
-    }
-    return *slot;
+    return *read;
 }
 
 cv::Mat grey(const unsigned char* bytes, int width, int height, int bands)
@@ -77,40 +61,6 @@ cv::Mat grey(const unsigned char* bytes, int width, int height, int bands)
     default: cv::extractChannel(source, result, 0); break;  // grey, with or without alpha
     }
     return result;
-}
-
-// One cascade on the picture or its mirror, at one window size.
-struct Scan {
-    int pass = 0;  // 0 frontal, 1 profile, 2 profile on the mirror
-    cv::Size window;
-    double cost = 0;
-};
-
-// A scan limited to one window size (the same as its minimum and maximum) finds exactly what the
-// full scan finds at that size. Split so, the three passes share every core in one parallel loop
-// (OpenCV runs a parallel loop started inside another, or beside another, on one thread), the
-// costliest scans first.
-std::vector<Scan> scans(cv::Size picture, int minimum)
-{
-    std::vector<Scan> list;
-    for (int pass = 0; pass < 3; ++pass) {
-        const auto base = classifier(pass == 0 ? Cascade::frontal : Cascade::profile).getOriginalWindowSize();
-        // The window sizes in the order detectMultiScale steps through them.
-        for (double factor = 1;; factor *= scaleStep) {
-            const cv::Size window(cvRound(base.width * factor), cvRound(base.height * factor));
-            if (window.width > picture.width || window.height > picture.height)
-                break;
-            if (window.width < minimum || window.height < minimum)
-                continue;
-            // Windows step 2 pixels on the scaled picture up to twice the base size, 1 beyond.
-            const double step = factor > 2 ? 1 : 2;
-            list.push_back({pass, window, picture.area() / (factor * factor * step * step)});
-        }
-    }
-    std::sort(list.begin(), list.end(), [](const Scan& a, const Scan& b) {
-        return a.cost > b.cost;
-    });
-    return list;
 }
 
 // Boxes found on a detection copy, in the pixels of the picture it stands for.
@@ -156,7 +106,7 @@ void freePixels(VipsImage*, gpointer pixels) { g_free(pixels); }
 
 std::vector<Box> detect(const unsigned char* bytes, int width, int height, int bands)
 {
-    cascadeFiles();
+    const auto& [frontal, profile] = cascades();
     cv::Mat picture = grey(bytes, width, height, bands);
     const double scale = std::min(1.0, double(detectionSide) / std::max(width, height));
     if (scale < 1.0)
@@ -166,43 +116,20 @@ std::vector<Box> detect(const unsigned char* bytes, int width, int height, int b
     cv::flip(picture, mirror, 1);
     const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
 
-    const auto list = scans(picture.size(), minimum);
-    std::array<std::vector<cv::Rect>, 3> found;
-    std::mutex gathering;
-    bool failed = false;
-    cv::parallel_for_(
-        cv::Range(0, int(list.size())),
-        [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i) {
-                const auto& scan = list[size_t(i)];
-                std::vector<cv::Rect> rects;
-                try {
-                    classifier(scan.pass == 0 ? Cascade::frontal : Cascade::profile)
-                        .detectMultiScale(
-                            scan.pass == 2 ? mirror : picture, rects, scaleStep, 0, 0, scan.window, scan.window);
-                } catch (const std::exception&) {
-                    std::lock_guard lock(gathering);
-                    failed = true;
-                    continue;
-                }
-                std::lock_guard lock(gathering);
-                auto& into = found[size_t(scan.pass)];
-                into.insert(into.end(), rects.begin(), rects.end());
-            }
-        },
-        double(list.size()));
-    if (failed)
+    // Frontal faces, profiles looking one way, and on the mirror the other way.
+    std::vector<std::vector<cv::Rect>> found;
+    try {
+        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
+            neighbours, {minimum, minimum});
+    } catch (const cv::Exception&) {
         throw ToolError(cannotDetect());
-
+    }
     std::vector<Box> boxes;
-    for (int pass = 0; pass < 3; ++pass) {
-        auto& rects = found[size_t(pass)];
-        cv::groupRectangles(rects, neighbours, groupingEps);
-        for (const auto& r : rects) {
+    for (int pass = 0; pass < 3; ++pass)
+        for (const auto& r : found[size_t(pass)]) {
             const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
             boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
         }
-    }
     return boxes;
 }
 

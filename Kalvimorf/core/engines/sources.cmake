@@ -1,5 +1,6 @@
 target_sources(kalvimorf_core_engines PRIVATE
   core/engines/face_blur.cpp
+  core/engines/haar_scan.cpp
   core/engines/ffmpeg.cpp
   core/engines/image_engine.cpp
   core/engines/image_flate.cpp
@@ -16,3 +17,5 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
 )
+# The cascade scan must round exactly as OpenCV's own does: no fused multiply-adds.
+set_source_files_properties(core/engines/haar_scan.cpp PROPERTIES COMPILE_OPTIONS "-ffp-contract=off;-Wno-psabi")

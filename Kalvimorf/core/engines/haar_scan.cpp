@@ -1,0 +1,425 @@
+#include "core/engines/haar_scan.h"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+
+// Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
+// in the same types (int sums, float features, double stage sums): this file is built with
+// -ffp-contract=off, so that no multiply and add fuse into one rounding that OpenCV does not make.
+
+namespace HaarScan {
+
+namespace {
+
+// OpenCV lowers every stage threshold by this much when it reads a cascade.
+constexpr float thresholdEps = 1e-5f;
+// Windows scanned side by side.
+constexpr int lanes = 8;
+
+using Ints = int __attribute__((vector_size(32)));
+using Unsigneds = unsigned __attribute__((vector_size(32)));
+using Floats = float __attribute__((vector_size(32)));
+using Floats4 = float __attribute__((vector_size(16)));
+using Doubles = double __attribute__((vector_size(32)));
+
+// The scale factors a scan steps through: the running product of the factor, as float.
+std::vector<float> factorsUpTo(double scaleFactor, double largest)
+{
+    std::vector<float> factors;
+    for (double factor = 1; factor <= largest; factor *= scaleFactor)
+        factors.push_back(float(factor));
+    return factors;
+}
+
+// The indices (into factorsUpTo) of the scales detectMultiScale scans for a cascade on a picture:
+// the windows that fit the picture and are at least `minimum`, or, when none is, the one closest
+// to `minimum`.
+std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double scaleFactor, cv::Size minimum)
+{
+    const cv::Size base = cascade.window;
+    if (picture.width < base.width || picture.height < base.height)
+        return {};
+    std::vector<float> all;
+    for (double factor = 1;; factor *= scaleFactor) {
+        const cv::Size window(cvRound(base.width * factor), cvRound(base.height * factor));
+        if (window.width > picture.width || window.height > picture.height)
+            break;
+        all.push_back(float(factor));
+    }
+    const auto windowAt = [&](size_t index) {
+        return cv::Size(cvRound(base.width * all[index]), cvRound(base.height * all[index]));
+    };
+    std::vector<int> chosen;
+    for (size_t index = 0; index < all.size(); ++index) {
+        const auto window = windowAt(index);
+        if (window.width > picture.width || window.height > picture.height)
+            break;
+        if (window.width < minimum.width || window.height < minimum.height)
+            continue;
+        chosen.push_back(int(index));
+    }
+    if (chosen.empty() && !all.empty()) {
+        size_t closest = 0;
+        double closestDistance = 0;
+        for (size_t index = 0; index < all.size(); ++index) {
+            const auto window = windowAt(index);
+            const double distance = (minimum.width - window.width) * (minimum.width - window.width)
+                + (minimum.height - window.height) * (minimum.height - window.height);
+            if (index == 0 || closestDistance > distance) {
+                closest = index;
+                closestDistance = distance;
+            }
+        }
+        chosen.push_back(int(closest));
+    }
+    return chosen;
+}
+
+// A picture scaled down by one factor, with its integral images. Windows step `step` pixels
+// across and down; with a step of 2 the integral images are split into even and odd columns,
+// so that the windows of a row read neighbouring ints. Rows carry spare ints on the right, so
+// that a full set of lanes can be read past the last window. The cascades of one picture share
+// its layers.
+struct Layer {
+    float factor = 0;
+    int step = 1;
+    cv::Size integral;
+    int stride = 0;  // ints from one row to the next
+    int oddPlane = 0;  // ints from the even columns to the odd ones
+    std::vector<int> sums;
+    std::vector<unsigned> squares;
+
+    // Where the integral images' point (x, y) of a window is, from the window's first int.
+    int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
+};
+
+Layer layerOf(const cv::Mat& picture, float factor)
+{
+    Layer layer;
+    layer.factor = factor;
+    layer.step = factor >= 2 ? 1 : 2;
+    const cv::Size size(cvRound(picture.cols / factor), cvRound(picture.rows / factor));
+    layer.integral = {size.width + 1, size.height + 1};
+
+    cv::Mat scaled, sums, squares;
+    cv::resize(picture, scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
+    cv::integral(scaled, sums, squares, CV_32S, CV_32S);
+
+    const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
+    layer.stride = planeWidth + lanes;
+    layer.oddPlane = layer.stride * layer.integral.height;
+    const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
+    layer.sums.assign(total, 0);
+    layer.squares.assign(total, 0);
+    for (int y = 0; y < layer.integral.height; ++y) {
+        const int* sumRow = sums.ptr<int>(y);
+        const int* squareRow = squares.ptr<int>(y);
+        for (int x = 0; x < layer.integral.width; ++x) {
+            const auto at = size_t(layer.offset(x, y));
+            layer.sums[at] = sumRow[x];
+            layer.squares[at] = unsigned(squareRow[x]);
+        }
+    }
+    return layer;
+}
+
+// A feature's corners in a layer, from a window's first int, and its weights.
+struct Corners {
+    int at[3][4];
+    float weight[3];
+};
+
+// One cascade on one layer: its features' corners, and where its windows go.
+struct Tables {
+    std::vector<Corners> features;
+    int norm[4];  // the window less a one-pixel border, which the variance is taken over
+    double normArea = 0;
+    cv::Size working;  // window positions: x below working.width, y below working.height
+    int columns = 0;  // windows in a row
+    cv::Size window;  // a window's size in the picture
+};
+
+Tables tablesOf(const HaarCascade& cascade, const Layer& layer)
+{
+    const auto corners = [&](const cv::Rect& r, int* at) {
+        at[0] = layer.offset(r.x, r.y);
+        at[1] = layer.offset(r.x + r.width, r.y);
+        at[2] = layer.offset(r.x, r.y + r.height);
+        at[3] = layer.offset(r.x + r.width, r.y + r.height);
+    };
+    Tables tables;
+    tables.features.resize(cascade.features.size());
+    for (size_t i = 0; i < cascade.features.size(); ++i)
+        for (int b = 0; b < 3; ++b) {
+            corners(cascade.features[i].boxes[size_t(b)].rect, tables.features[i].at[b]);
+            tables.features[i].weight[b] = cascade.features[i].boxes[size_t(b)].weight;
+        }
+    const cv::Rect norm(1, 1, cascade.window.width - 2, cascade.window.height - 2);
+    corners(norm, tables.norm);
+    tables.normArea = norm.area();
+    tables.working = {std::max(layer.integral.width - cascade.window.width, 0),
+        std::max(layer.integral.height - cascade.window.height, 0)};
+    tables.columns = (tables.working.width + layer.step - 1) / layer.step;
+    tables.window = {cvRound(cascade.window.width * layer.factor), cvRound(cascade.window.height * layer.factor)};
+    return tables;
+}
+
+// A stretch of rows of one layer, scanned with one cascade; what passes is gathered per pass.
+struct Job {
+    int pass = 0;
+    const HaarCascade* cascade = nullptr;
+    const Layer* layer = nullptr;
+    const Tables* tables = nullptr;
+    int firstRow = 0;
+    int endRow = 0;
+    double cost = 0;
+};
+
+template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector load(const Int* at)
+{
+    Vector v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector boxSum(const Int* window, const int* at)
+{
+    return load<Vector>(window + at[0]) - load<Vector>(window + at[1]) - load<Vector>(window + at[2])
+        + load<Vector>(window + at[3]);
+}
+
+// The lanes (as bits) whose windows pass `stage`.
+[[gnu::always_inline]] inline unsigned passing(const HaarCascade& cascade, const HaarCascade::Stage& stage,
+    const Corners* features, const int* window, Floats norm)
+{
+    Doubles low = {}, high = {};
+    const auto* stump = cascade.stumps.data() + stage.first;
+    for (int i = 0; i < stage.count; ++i, ++stump) {
+        const Corners& f = features[stump->feature];
+        Floats value = f.weight[0] * __builtin_convertvector(boxSum<Ints>(window, f.at[0]), Floats)
+            + f.weight[1] * __builtin_convertvector(boxSum<Ints>(window, f.at[1]), Floats);
+        if (f.weight[2] != 0.0f)
+            value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
+        value *= norm;
+        const Floats leaf = value < stump->threshold ? Floats{} + stump->left : Floats{} + stump->right;
+        low += __builtin_convertvector(__builtin_shufflevector(leaf, leaf, 0, 1, 2, 3), Doubles);
+        high += __builtin_convertvector(__builtin_shufflevector(leaf, leaf, 4, 5, 6, 7), Doubles);
+    }
+    const double threshold = stage.threshold;
+    unsigned bits = 0;
+    for (int lane = 0; lane < 4; ++lane) {
+        bits |= unsigned(!(low[lane] < threshold)) << lane;
+        bits |= unsigned(!(high[lane] < threshold)) << (lane + 4);
+    }
+    return bits;
+}
+
+// Scans a job's rows: the windows that pass every stage, as positions in the layer. As in
+// detectMultiScale, a window that fails the first stage takes the next window of its row out
+// of the scan.
+__attribute__((target_clones("avx2", "default"))) void scan(const Job& job, std::vector<cv::Point>& found)
+{
+    const Layer& layer = *job.layer;
+    const HaarCascade& cascade = *job.cascade;
+    const Tables& tables = *job.tables;
+    const Corners* features = tables.features.data();
+    const int* norm = tables.norm;
+    const double area = tables.normArea;
+    const int stages = int(cascade.stages.size());
+    for (int y = job.firstRow; y < job.endRow; y += layer.step) {
+        const int* sumRow = layer.sums.data() + size_t(y) * size_t(layer.stride);
+        const unsigned* squareRow = layer.squares.data() + size_t(y) * size_t(layer.stride);
+        bool skipNext = false;
+        for (int first = 0; first < tables.columns; first += lanes) {
+            const int* window = sumRow + first;
+            const Ints sum = boxSum<Ints>(window, norm);
+            const Unsigneds square = boxSum<Unsigneds>(squareRow + first, norm);
+            Floats factors;
+            unsigned valid = 0;
+            const int count = std::min(lanes, tables.columns - first);
+            for (int lane = 0; lane < lanes; ++lane) {
+                const double variance = area * square[lane] - double(sum[lane]) * sum[lane];
+                if (variance > 0.) {
+                    factors[lane] = float(1. / std::sqrt(variance));
+                    if (lane < count && area * factors[lane] < 1e-1)
+                        valid |= 1u << lane;
+                } else {
+                    factors[lane] = 1.f;
+                }
+            }
+            const unsigned firstStage = passing(cascade, cascade.stages[0], features, window, factors);
+            unsigned alive = 0;
+            for (int lane = 0; lane < count; ++lane) {
+                if (skipNext) {
+                    skipNext = false;
+                    continue;
+                }
+                const unsigned bit = 1u << lane;
+                if (!(valid & bit))
+                    continue;
+                if (firstStage & bit)
+                    alive |= bit;
+                else
+                    skipNext = true;
+            }
+            for (int stage = 1; stage < stages && alive; ++stage)
+                alive &= passing(cascade, cascade.stages[size_t(stage)], features, window, factors);
+            for (int lane = 0; alive; ++lane, alive >>= 1)
+                if (alive & 1)
+                    found.push_back({(first + lane) * layer.step, y});
+        }
+    }
+}
+
+}
+
+std::optional<HaarCascade> read(const cv::FileNode& root)
+{
+    try {
+        if (std::string(root["stageType"]) != "BOOST" || std::string(root["featureType"]) != "HAAR")
+            return std::nullopt;
+        HaarCascade cascade;
+        cascade.window = {int(root["width"]), int(root["height"])};
+        if (cascade.window.width <= 2 || cascade.window.height <= 2 || cascade.window.width > 1000
+            || cascade.window.height > 1000)
+            return std::nullopt;
+        const auto params = root["featureParams"];
+        if (params.empty() || int(params["maxCatCount"]) != 0)
+            return std::nullopt;
+        const auto stages = root["stages"];
+        if (stages.empty())
+            return std::nullopt;
+        for (const auto& stageNode : stages) {
+            HaarCascade::Stage stage;
+            stage.threshold = float(stageNode["stageThreshold"]) - thresholdEps;
+            const auto trees = stageNode["weakClassifiers"];
+            if (trees.empty())
+                return std::nullopt;
+            stage.first = int(cascade.stumps.size());
+            stage.count = int(trees.size());
+            for (const auto& tree : trees) {
+                const auto nodes = tree["internalNodes"];
+                const auto leaves = tree["leafValues"];
+                // One split: left, right, feature, threshold; two leaves.
+                if (nodes.size() != 4 || leaves.size() != 2)
+                    return std::nullopt;
+                cascade.stumps.push_back({int(nodes[2]), float(nodes[3]), float(leaves[0]), float(leaves[1])});
+            }
+            cascade.stages.push_back(stage);
+        }
+        const auto features = root["features"];
+        if (features.empty())
+            return std::nullopt;
+        const cv::Rect window({0, 0}, cascade.window);
+        for (const auto& node : features) {
+            if (int(node["tilted"]) != 0)
+                return std::nullopt;
+            HaarCascade::Feature feature;
+            size_t index = 0;
+            for (const auto& rect : node["rects"]) {
+                if (index == feature.boxes.size())
+                    return std::nullopt;
+                auto& box = feature.boxes[index++];
+                auto it = rect.begin();
+                it >> box.rect.x >> box.rect.y >> box.rect.width >> box.rect.height >> box.weight;
+                if (box.rect.width < 0 || box.rect.height < 0 || (box.rect & window) != box.rect)
+                    return std::nullopt;
+            }
+            cascade.features.push_back(feature);
+        }
+        for (const auto& stump : cascade.stumps)
+            if (stump.feature < 0 || size_t(stump.feature) >= cascade.features.size())
+                return std::nullopt;
+        return cascade;
+    } catch (const cv::Exception&) {
+        return std::nullopt;
+    }
+}
+
+std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
+    double scaleFactor, int neighbours, cv::Size minimum)
+{
+    CV_Assert(scaleFactor > 1);
+    double largest = 1;
+    for (const auto& picture : pictures)
+        largest = std::max({largest, double(picture.cols), double(picture.rows)});
+    const auto factors = factorsUpTo(scaleFactor, largest);
+
+    // The layers every pass needs, each made once: the passes on one picture share them.
+    std::vector<std::vector<int>> scales;
+    std::map<std::pair<int, int>, size_t> layerIndex;  // (picture, factor) → layer
+    std::vector<std::pair<int, int>> layerKeys;
+    for (const auto& pass : passes) {
+        scales.push_back(scalesOf(*pass.cascade, pictures[size_t(pass.picture)].size(), scaleFactor, minimum));
+        for (int factor : scales.back())
+            if (layerIndex.try_emplace({pass.picture, factor}, layerKeys.size()).second)
+                layerKeys.push_back({pass.picture, factor});
+    }
+    std::vector<Layer> layers(layerKeys.size());
+    cv::parallel_for_(cv::Range(0, int(layerKeys.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const auto [picture, factor] = layerKeys[size_t(i)];
+            layers[size_t(i)] = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        }
+    });
+
+    // Rows of windows in stretches of about the same work, the costliest first, so that the
+    // cores finish together.
+    std::vector<std::unique_ptr<Tables>> tables;
+    std::vector<Job> jobs;
+    for (size_t p = 0; p < passes.size(); ++p)
+        for (int factor : scales[p]) {
+            const Layer& layer = layers[layerIndex.at({passes[p].picture, factor})];
+            tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer)));
+            const Tables& own = *tables.back();
+            const int rows = (own.working.height + layer.step - 1) / layer.step;
+            // About 16 000 windows a job.
+            const int rowsPerJob = std::max(1, 16000 / std::max(1, own.columns));
+            for (int row = 0; row < rows; row += rowsPerJob) {
+                const int end = std::min(rows, row + rowsPerJob);
+                jobs.push_back({int(p), passes[p].cascade, &layer, &own, row * layer.step,
+                    std::min(own.working.height, end * layer.step), double(end - row) * own.columns});
+            }
+        }
+    std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
+        return a.cost > b.cost;
+    });
+    std::vector<std::vector<cv::Point>> found(jobs.size());
+    cv::parallel_for_(
+        cv::Range(0, int(jobs.size())),
+        [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                scan(jobs[size_t(i)], found[size_t(i)]);
+        },
+        double(jobs.size()));
+
+    std::vector<std::vector<cv::Rect>> objects(passes.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        const float factor = job.layer->factor;
+        for (const auto& at : found[i])
+            objects[size_t(job.pass)].push_back(
+                {cvRound(at.x * factor), cvRound(at.y * factor), job.tables->window.width, job.tables->window.height});
+    }
+    for (size_t p = 0; p < passes.size(); ++p) {
+        auto& rects = objects[p];
+        cv::groupRectangles(rects, neighbours, 0.2);
+        // What reaches out of the picture is cut to it, and what is left of nothing goes.
+        const cv::Rect whole({0, 0}, pictures[size_t(passes[p].picture)].size());
+        std::vector<cv::Rect> clipped;
+        for (const auto& r : rects)
+            if (const auto inside = r & whole; !inside.empty())
+                clipped.push_back(inside);
+        rects = std::move(clipped);
+    }
+    return objects;
+}
+
+}
