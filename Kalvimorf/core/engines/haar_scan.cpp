@@ -20,14 +20,39 @@ namespace {
 
 // OpenCV lowers every stage threshold by this much when it reads a cascade.
 constexpr float thresholdEps = 1e-5f;
-// Windows scanned side by side.
-constexpr int lanes = 8;
+// The most windows scanned side by side; rows carry this many spare ints.
+constexpr int maxLanes = 16;
 
-using Ints = int __attribute__((vector_size(32)));
-using Unsigneds = unsigned __attribute__((vector_size(32)));
-using Floats = float __attribute__((vector_size(32)));
-using Floats4 = float __attribute__((vector_size(16)));
-using Doubles = double __attribute__((vector_size(32)));
+// `Lanes` values of a type, one per window; doubles for half of them.
+template <int Lanes> struct Vectors;
+template <> struct Vectors<8> {
+    using Ints = int __attribute__((vector_size(32)));
+    using Unsigneds = unsigned __attribute__((vector_size(32)));
+    using Floats = float __attribute__((vector_size(32)));
+    using Doubles = double __attribute__((vector_size(32)));
+    [[gnu::always_inline]] static Doubles low(Floats v)
+    {
+        return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Doubles);
+    }
+    [[gnu::always_inline]] static Doubles high(Floats v)
+    {
+        return __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Doubles);
+    }
+};
+template <> struct Vectors<16> {
+    using Ints = int __attribute__((vector_size(64)));
+    using Unsigneds = unsigned __attribute__((vector_size(64)));
+    using Floats = float __attribute__((vector_size(64)));
+    using Doubles = double __attribute__((vector_size(64)));
+    [[gnu::always_inline]] static Doubles low(Floats v)
+    {
+        return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), Doubles);
+    }
+    [[gnu::always_inline]] static Doubles high(Floats v)
+    {
+        return __builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), Doubles);
+    }
+};
 
 // The scale factors a scan steps through: the running product of the factor, as float.
 std::vector<float> factorsUpTo(double scaleFactor, double largest)
@@ -113,7 +138,7 @@ Layer layerOf(const cv::Mat& picture, float factor)
     cv::integral(scaled, sums, squares, CV_32S, CV_32S);
 
     const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
-    layer.stride = planeWidth + lanes;
+    layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
     layer.sums.assign(total, 0);
@@ -196,9 +221,13 @@ template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector bo
 }
 
 // The lanes (as bits) whose windows pass `stage`.
+template <int Lanes>
 [[gnu::always_inline]] inline unsigned passing(const HaarCascade& cascade, const HaarCascade::Stage& stage,
-    const Corners* features, const int* window, Floats norm)
+    const Corners* features, const int* window, typename Vectors<Lanes>::Floats norm)
 {
+    using Ints = typename Vectors<Lanes>::Ints;
+    using Floats = typename Vectors<Lanes>::Floats;
+    using Doubles = typename Vectors<Lanes>::Doubles;
     Doubles low = {}, high = {};
     const auto* stump = cascade.stumps.data() + stage.first;
     for (int i = 0; i < stage.count; ++i, ++stump) {
@@ -208,24 +237,29 @@ template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector bo
         if (f.weight[2] != 0.0f)
             value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
         value *= norm;
-        const Floats leaf = value < stump->threshold ? Floats{} + stump->left : Floats{} + stump->right;
-        low += __builtin_convertvector(__builtin_shufflevector(leaf, leaf, 0, 1, 2, 3), Doubles);
-        high += __builtin_convertvector(__builtin_shufflevector(leaf, leaf, 4, 5, 6, 7), Doubles);
+        const Floats left = Floats{} + stump->left, right = Floats{} + stump->right;
+        const Floats leaf = value < stump->threshold ? left : right;
+        low += Vectors<Lanes>::low(leaf);
+        high += Vectors<Lanes>::high(leaf);
     }
     const double threshold = stage.threshold;
+    double sums[Lanes];
+    std::memcpy(sums, &low, sizeof low);
+    std::memcpy(sums + Lanes / 2, &high, sizeof high);
     unsigned bits = 0;
-    for (int lane = 0; lane < 4; ++lane) {
-        bits |= unsigned(!(low[lane] < threshold)) << lane;
-        bits |= unsigned(!(high[lane] < threshold)) << (lane + 4);
-    }
+    for (int lane = 0; lane < Lanes; ++lane)
+        bits |= unsigned(!(sums[lane] < threshold)) << lane;
     return bits;
 }
 
-// Scans a job's rows: the windows that pass every stage, as positions in the layer. As in
-// detectMultiScale, a window that fails the first stage takes the next window of its row out
-// of the scan.
-__attribute__((target_clones("avx2", "default"))) void scan(const Job& job, std::vector<cv::Point>& found)
+// Scans a job's rows, `Lanes` windows side by side: the windows that pass every stage, as
+// positions in the layer. As in detectMultiScale, a window that fails the first stage takes
+// the next window of its row out of the scan.
+template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job, std::vector<cv::Point>& found)
 {
+    using Ints = typename Vectors<Lanes>::Ints;
+    using Unsigneds = typename Vectors<Lanes>::Unsigneds;
+    using Floats = typename Vectors<Lanes>::Floats;
     const Layer& layer = *job.layer;
     const HaarCascade& cascade = *job.cascade;
     const Tables& tables = *job.tables;
@@ -237,24 +271,30 @@ __attribute__((target_clones("avx2", "default"))) void scan(const Job& job, std:
         const int* sumRow = layer.sums.data() + size_t(y) * size_t(layer.stride);
         const unsigned* squareRow = layer.squares.data() + size_t(y) * size_t(layer.stride);
         bool skipNext = false;
-        for (int first = 0; first < tables.columns; first += lanes) {
+        for (int first = 0; first < tables.columns; first += Lanes) {
             const int* window = sumRow + first;
+            int sums[Lanes];
+            unsigned squares[Lanes];
             const Ints sum = boxSum<Ints>(window, norm);
             const Unsigneds square = boxSum<Unsigneds>(squareRow + first, norm);
-            Floats factors;
+            std::memcpy(sums, &sum, sizeof sums);
+            std::memcpy(squares, &square, sizeof squares);
+            float factorOf[Lanes];
             unsigned valid = 0;
-            const int count = std::min(lanes, tables.columns - first);
-            for (int lane = 0; lane < lanes; ++lane) {
-                const double variance = area * square[lane] - double(sum[lane]) * sum[lane];
+            const int count = std::min(Lanes, tables.columns - first);
+            for (int lane = 0; lane < Lanes; ++lane) {
+                const double variance = area * squares[lane] - double(sums[lane]) * sums[lane];
                 if (variance > 0.) {
-                    factors[lane] = float(1. / std::sqrt(variance));
-                    if (lane < count && area * factors[lane] < 1e-1)
+                    factorOf[lane] = float(1. / std::sqrt(variance));
+                    if (lane < count && area * factorOf[lane] < 1e-1)
                         valid |= 1u << lane;
                 } else {
-                    factors[lane] = 1.f;
+                    factorOf[lane] = 1.f;
                 }
             }
-            const unsigned firstStage = passing(cascade, cascade.stages[0], features, window, factors);
+            Floats factors;
+            std::memcpy(&factors, factorOf, sizeof factors);
+            const unsigned firstStage = passing<Lanes>(cascade, cascade.stages[0], features, window, factors);
             unsigned alive = 0;
             for (int lane = 0; lane < count; ++lane) {
                 if (skipNext) {
@@ -270,12 +310,41 @@ __attribute__((target_clones("avx2", "default"))) void scan(const Job& job, std:
                     skipNext = true;
             }
             for (int stage = 1; stage < stages && alive; ++stage)
-                alive &= passing(cascade, cascade.stages[size_t(stage)], features, window, factors);
+                alive &= passing<Lanes>(cascade, cascade.stages[size_t(stage)], features, window, factors);
             for (int lane = 0; alive; ++lane, alive >>= 1)
                 if (alive & 1)
                     found.push_back({(first + lane) * layer.step, y});
         }
     }
+}
+
+__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) void scanAvx512(
+    const Job& job, std::vector<cv::Point>& found)
+{
+    scanRows<16>(job, found);
+}
+
+__attribute__((target("avx2"))) void scanAvx2(const Job& job, std::vector<cv::Point>& found)
+{
+    scanRows<8>(job, found);
+}
+
+void scanPlain(const Job& job, std::vector<cv::Point>& found) { scanRows<8>(job, found); }
+
+using Scan = void (*)(const Job&, std::vector<cv::Point>&);
+
+// The scan at `width`, or the widest below it that the processor runs; every one finds the
+// same windows.
+Scan scanAt(Width width)
+{
+    __builtin_cpu_init();
+    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")
+        && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    if (width == Width::widest && avx512)
+        return scanAvx512;
+    if (width != Width::plain && __builtin_cpu_supports("avx2"))
+        return scanAvx2;
+    return scanPlain;
 }
 
 }
@@ -344,7 +413,7 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
 }
 
 std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
-    double scaleFactor, int neighbours, cv::Size minimum)
+    double scaleFactor, int neighbours, cv::Size minimum, Width width)
 {
     CV_Assert(scaleFactor > 1);
     double largest = 1;
@@ -391,6 +460,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
         return a.cost > b.cost;
     });
+    const Scan scan = scanAt(width);
     std::vector<std::vector<cv::Point>> found(jobs.size());
     cv::parallel_for_(
         cv::Range(0, int(jobs.size())),

@@ -49,10 +49,14 @@ struct Pass {
     int picture = 0;
 };
 
+// How many windows go side by side: 16 with AVX-512, 8 with AVX2, 8 in plain SSE2 code. All find
+// the same; the widest the processor runs is the default.
+enum class Width { widest, avx2, plain };
+
 // For every pass, what detectMultiScale(pictures[pass.picture], found, scaleFactor, neighbours,
 // 0, minimum) finds with that cascade. The pictures are 8-bit, one channel. All passes share
 // the cores: the work is split into rows of windows of every scale of every pass.
 std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
-    double scaleFactor, int neighbours, cv::Size minimum);
+    double scaleFactor, int neighbours, cv::Size minimum, Width width = Width::widest);
 
 }
