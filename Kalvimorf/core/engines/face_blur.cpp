@@ -84,18 +84,18 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
     if (shrink == 1)
         return std::nullopt;
     VImage reduced;
+    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(nullptr, g_free);
     try {
-        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink)).autorot().copy_memory();
+        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink)).autorot();
+        if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4
+            || (reduced.width() >= reduced.height()) != (width >= height))
+            return std::nullopt;
+        size_t size = 0;
+        bytes.reset(static_cast<unsigned char*>(reduced.write_to_memory(&size)));
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;
     }
-    if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4
-        || (reduced.width() >= reduced.height()) != (width >= height))
-        return std::nullopt;
-    size_t size = 0;
-    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(
-        static_cast<unsigned char*>(reduced.write_to_memory(&size)), g_free);
     const auto found = detector(bytes.get(), reduced.width(), reduced.height(), reduced.bands());
     return scaledBack(found, double(width) / reduced.width(), double(height) / reduced.height());
 }
@@ -174,6 +174,17 @@ VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& 
         pixels = pixels.extract_band(0, VImage::option()->set("n", 4));
     const int width = pixels.width(), height = pixels.height(), bands = pixels.bands();
 
+    // The cascades are read while the picture decodes.
+    using Function = std::vector<Box> (*)(const unsigned char*, int, int, int);
+    std::future<void> reading;
+    if (const auto* function = detector.target<Function>(); function && *function == detect)
+        reading = std::async(std::launch::async, [] {
+            try {
+                cascades();
+            } catch (const ToolError&) {
+                // Reported when the faces are sought.
+            }
+        });
     // A JPEG gives its detection copy straight from the file at a reduced size, so the faces are
     // sought while the whole picture decodes.
     std::future<std::optional<std::vector<Box>>> reducedFaces;
