@@ -4,6 +4,7 @@
 #include "core/engines/haar_scan.h"
 #include "core/engines/tool_params.h"
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -149,19 +150,29 @@ void pixellate(unsigned char* bytes, int width, int height, int bands, const std
     const auto centreColumn = [&](int x) {
         return std::min(x / cell * cell + cell / 2, width - 1);
     };
+    struct Span {
+        int x0, x1, y0, y1;
+    };
+    std::vector<Span> spans;
     for (const auto& face : faces) {
         const double left = face.x - 0.15 * face.width, right = face.x + 1.15 * face.width;
         const double top = face.y - 0.25 * face.height, bottom = face.y + 1.25 * face.height;
-        const int x0 = std::clamp(int(std::floor(left)), 0, width), x1 = std::clamp(int(std::ceil(right)), 0, width);
-        const int y0 = std::clamp(int(std::floor(top)), 0, height), y1 = std::clamp(int(std::ceil(bottom)), 0, height);
-        for (int y = y0; y < y1; ++y) {
-            const size_t sourceRow = size_t(centreRow(y)) * width;
-            for (int x = x0; x < x1; ++x) {
-                const auto* from = bytes + (sourceRow + centreColumn(x)) * bands;
-                std::copy(from, from + bands, bytes + (size_t(y) * width + x) * bands);
-            }
-        }
+        spans.push_back({std::clamp(int(std::floor(left)), 0, width), std::clamp(int(std::ceil(right)), 0, width),
+            std::clamp(int(std::floor(top)), 0, height), std::clamp(int(std::ceil(bottom)), 0, height)});
     }
+    // Rows of cells side by side: a cell and its centre lie in the same row of cells.
+    const int cellRows = (height + cell - 1) / cell;
+    cv::parallel_for_(cv::Range(0, cellRows), [&](const cv::Range& range) {
+        const int first = std::max(0, height - range.end * cell), end = height - range.start * cell;
+        for (const auto& span : spans)
+            for (int y = std::max(first, span.y0); y < std::min(end, span.y1); ++y) {
+                const size_t sourceRow = size_t(centreRow(y)) * width;
+                for (int x = span.x0; x < span.x1; ++x) {
+                    const auto* from = bytes + (sourceRow + centreColumn(x)) * bands;
+                    std::copy(from, from + bands, bytes + (size_t(y) * width + x) * bands);
+                }
+            }
+    });
 }
 
 VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& jpegFile)
