@@ -118,8 +118,8 @@ struct Layer {
     cv::Size integral;
     int stride = 0;  // ints from one row to the next
     int oddPlane = 0;  // ints from the even columns to the odd ones
-    std::vector<int> sums;
-    std::vector<unsigned> squares;
+    std::unique_ptr<int[]> sums;
+    std::unique_ptr<unsigned[]> squares;
 
     // Where the integral images' point (x, y) of a window is, from the window's first int.
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
@@ -133,23 +133,46 @@ Layer layerOf(const cv::Mat& picture, float factor)
     const cv::Size size(cvRound(picture.cols / factor), cvRound(picture.rows / factor));
     layer.integral = {size.width + 1, size.height + 1};
 
-    cv::Mat scaled, sums, squares;
+    cv::Mat scaled;
     cv::resize(picture, scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
-    cv::integral(scaled, sums, squares, CV_32S, CV_32S);
 
     const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
-    layer.sums.assign(total, 0);
-    layer.squares.assign(total, 0);
-    for (int y = 0; y < layer.integral.height; ++y) {
-        const int* sumRow = sums.ptr<int>(y);
-        const int* squareRow = squares.ptr<int>(y);
-        for (int x = 0; x < layer.integral.width; ++x) {
-            const auto at = size_t(layer.offset(x, y));
-            layer.sums[at] = sumRow[x];
-            layer.squares[at] = unsigned(squareRow[x]);
+    layer.sums.reset(new int[total]);
+    layer.squares.reset(new unsigned[total]);
+    // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
+    // squares, the latter wrapping around; windows take differences, which come out right),
+    // written straight into the planes. The spare ints of each row read as nothing.
+    int* const sums = layer.sums.get();
+    unsigned* const squares = layer.squares.get();
+    for (int plane = 0; plane < layer.step; ++plane)
+        for (int y = 0; y < layer.integral.height; ++y) {
+            const size_t row = size_t(plane) * size_t(layer.oddPlane) + size_t(y) * size_t(layer.stride);
+            const int used = (layer.integral.width - plane + layer.step - 1) / layer.step;
+            std::fill(sums + row + used, sums + row + layer.stride, 0);
+            std::fill(squares + row + used, squares + row + layer.stride, 0u);
+        }
+    for (int x = 0; x < layer.integral.width; ++x) {
+        const auto at = size_t(layer.offset(x, 0));
+        sums[at] = 0;
+        squares[at] = 0;
+    }
+    for (int y = 1; y < layer.integral.height; ++y) {
+        const unsigned char* pixels = scaled.ptr<unsigned char>(y - 1);
+        const auto above = size_t(layer.offset(0, y - 1)), here = size_t(layer.offset(0, y));
+        sums[here] = 0;
+        squares[here] = 0;
+        int sum = 0;
+        unsigned square = 0;
+        for (int x = 1; x < layer.integral.width; ++x) {
+            const int pixel = pixels[x - 1];
+            sum += pixel;
+            square += unsigned(pixel * pixel);
+            const int column = layer.offset(x, 0);
+            sums[here + column] = sums[above + column] + sum;
+            squares[here + column] = squares[above + column] + square;
         }
     }
     return layer;
@@ -268,8 +291,8 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
     const double area = tables.normArea;
     const int stages = int(cascade.stages.size());
     for (int y = job.firstRow; y < job.endRow; y += layer.step) {
-        const int* sumRow = layer.sums.data() + size_t(y) * size_t(layer.stride);
-        const unsigned* squareRow = layer.squares.data() + size_t(y) * size_t(layer.stride);
+        const int* sumRow = layer.sums.get() + size_t(y) * size_t(layer.stride);
+        const unsigned* squareRow = layer.squares.get() + size_t(y) * size_t(layer.stride);
         bool skipNext = false;
         for (int first = 0; first < tables.columns; first += Lanes) {
             const int* window = sumRow + first;
