@@ -87,7 +87,14 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
     VImage reduced;
     std::unique_ptr<unsigned char, decltype(&g_free)> bytes(nullptr, g_free);
     try {
-        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink)).autorot();
+        // An upright picture streams from the decoder into the copy; a turned one is decoded
+        // whole first, as turning reads it out of order.
+        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink));
+        if (!reduced.get_typeof(VIPS_META_ORIENTATION) || reduced.get_int(VIPS_META_ORIENTATION) == 1)
+            reduced = VImage::new_from_file(file.c_str(),
+                VImage::option()->set("shrink", shrink)->set("access", VIPS_ACCESS_SEQUENTIAL));
+        else
+            reduced = reduced.autorot();
         if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4
             || (reduced.width() >= reduced.height()) != (width >= height))
             return std::nullopt;
