@@ -30,10 +30,10 @@ cv::Mat greyOf(const VImage& image)
 cv::Mat crowd()
 {
     const auto face = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg");
-    auto ground = VImage::gaussnoise(997, 761, VImage::option()->set("sigma", 30)->set("mean", 110));
-    ground = ground.insert(VImage::black(997, 61) + 128, 0, 700);
-    const std::tuple<double, int, int, bool> placed[] = {{1.0, 10, 10, false}, {0.6, 300, 40, true},
-        {1.4, 480, 200, false}, {0.35, 60, 420, true}, {0.8, 760, 20, false}, {0.5, 820, 520, true}};
+    auto ground = VImage::gaussnoise(801, 611, VImage::option()->set("sigma", 30)->set("mean", 110));
+    ground = ground.insert(VImage::black(801, 51) + 128, 0, 560);
+    const std::tuple<double, int, int, bool> placed[] = {{1.0, 10, 10, false}, {0.6, 280, 30, true},
+        {1.2, 430, 150, false}, {0.35, 60, 400, true}, {0.7, 600, 10, false}, {0.5, 650, 440, true}};
     for (const auto& [scale, x, y, mirrored] : placed) {
         auto copy = face.resize(scale);
         if (mirrored)
