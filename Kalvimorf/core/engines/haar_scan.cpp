@@ -409,7 +409,7 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
         const auto features = root["features"];
         if (features.empty())
             return std::nullopt;
-        const cv::Rect window({0, 0}, cascade.window);
+        const cv::Size window = cascade.window;
         for (const auto& node : features) {
             if (int(node["tilted"]) != 0)
                 return std::nullopt;
@@ -421,7 +421,9 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
                 auto& box = feature.boxes[index++];
                 auto it = rect.begin();
                 it >> box.rect.x >> box.rect.y >> box.rect.width >> box.rect.height >> box.weight;
-                if (box.rect.width < 0 || box.rect.height < 0 || (box.rect & window) != box.rect)
+                const auto& r = box.rect;
+                if (r.x < 0 || r.y < 0 || r.x >= window.width || r.y >= window.height || r.x + r.width > window.width
+                    || r.y + r.height > window.height)
                     return std::nullopt;
             }
             cascade.features.push_back(feature);
