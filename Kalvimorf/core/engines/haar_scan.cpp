@@ -23,35 +23,22 @@ constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
 
-// `Lanes` values of a type, one per window; doubles for half of them.
+// `Lanes` values of a type, one per window; the doubles also as two halves, which the
+// processor holds in one register each.
 template <int Lanes> struct Vectors;
 template <> struct Vectors<8> {
     using Ints = int __attribute__((vector_size(32)));
     using Unsigneds = unsigned __attribute__((vector_size(32)));
     using Floats = float __attribute__((vector_size(32)));
-    using Doubles = double __attribute__((vector_size(32)));
-    [[gnu::always_inline]] static Doubles low(Floats v)
-    {
-        return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3), Doubles);
-    }
-    [[gnu::always_inline]] static Doubles high(Floats v)
-    {
-        return __builtin_convertvector(__builtin_shufflevector(v, v, 4, 5, 6, 7), Doubles);
-    }
+    using Doubles = double __attribute__((vector_size(64)));
+    using HalfDoubles = double __attribute__((vector_size(32)));
 };
 template <> struct Vectors<16> {
     using Ints = int __attribute__((vector_size(64)));
     using Unsigneds = unsigned __attribute__((vector_size(64)));
     using Floats = float __attribute__((vector_size(64)));
-    using Doubles = double __attribute__((vector_size(64)));
-    [[gnu::always_inline]] static Doubles low(Floats v)
-    {
-        return __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), Doubles);
-    }
-    [[gnu::always_inline]] static Doubles high(Floats v)
-    {
-        return __builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), Doubles);
-    }
+    using Doubles = double __attribute__((vector_size(128)));
+    using HalfDoubles = double __attribute__((vector_size(64)));
 };
 
 // The scale factors a scan steps through: the running product of the factor, as float.
@@ -251,7 +238,8 @@ template <int Lanes>
     using Ints = typename Vectors<Lanes>::Ints;
     using Floats = typename Vectors<Lanes>::Floats;
     using Doubles = typename Vectors<Lanes>::Doubles;
-    Doubles low = {}, high = {};
+    using HalfDoubles = typename Vectors<Lanes>::HalfDoubles;
+    HalfDoubles low = {}, high = {};
     const auto* stump = cascade.stumps.data() + stage.first;
     for (int i = 0; i < stage.count; ++i, ++stump) {
         const Corners& f = features[stump->feature];
@@ -262,8 +250,12 @@ template <int Lanes>
         value *= norm;
         const Floats left = Floats{} + stump->left, right = Floats{} + stump->right;
         const Floats leaf = value < stump->threshold ? left : right;
-        low += Vectors<Lanes>::low(leaf);
-        high += Vectors<Lanes>::high(leaf);
+        // Converted whole, then added in halves: so the sums stay in registers.
+        const Doubles wide = __builtin_convertvector(leaf, Doubles);
+        HalfDoubles halves[2];
+        std::memcpy(halves, &wide, sizeof wide);
+        low += halves[0];
+        high += halves[1];
     }
     const double threshold = stage.threshold;
     double sums[Lanes];
