@@ -248,7 +248,8 @@ template <int Lanes>
         if (f.weight[2] != 0.0f)
             value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
         value *= norm;
-        const Floats left = Floats{} + stump->left, right = Floats{} + stump->right;
+        // Less zero: a plain broadcast (adding zero would turn -0 into 0, so it is not left out).
+        const Floats left = stump->left - Floats{}, right = stump->right - Floats{};
         const Floats leaf = value < stump->threshold ? left : right;
         // Converted whole, then added in halves: so the sums stay in registers.
         const Doubles wide = __builtin_convertvector(leaf, Doubles);
