@@ -248,7 +248,7 @@ template <int Lanes>
         if (f.weight[2] != 0.0f)
             value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
         value *= norm;
-        // Less zero: a plain broadcast (adding zero would turn -0 into 0, so it is not left out).
+        // x - 0 is x for every x, so this is a plain broadcast; x + 0 is not (it turns -0 into 0).
         const Floats left = stump->left - Floats{}, right = stump->right - Floats{};
         const Floats leaf = value < stump->threshold ? left : right;
         // Converted whole, then added in halves: so the sums stay in registers.
