@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/engines/haar_scan.h"
+#include "core/engines/jpeg_stripes.h"
 #include "core/engines/tool_params.h"
 
 #include <opencv2/core/utility.hpp>
@@ -23,6 +24,8 @@ namespace {
 constexpr int detectionSide = 1280;
 constexpr double scaleStep = 1.1;
 constexpr int neighbours = 5;
+// Stretches of a JPEG's reduced copy decoded side by side (besides the whole picture's decode).
+constexpr int reducedStretches = 3;
 
 const char* const cascadeFolder = "/usr/share/opencv4/haarcascades/";
 
@@ -84,28 +87,40 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
         shrink *= 2;
     if (shrink == 1)
         return std::nullopt;
-    VImage reduced;
-    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(nullptr, g_free);
+    std::optional<JpegStripes::Decoded> striped;
+    std::unique_ptr<unsigned char, decltype(&g_free)> streamed(nullptr, g_free);
+    const unsigned char* bytes = nullptr;
+    int reducedWidth = 0, reducedHeight = 0, bands = 0;
     try {
-        // An upright picture streams from the decoder into the copy; a turned one is decoded
-        // whole first, as turning reads it out of order.
-        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink));
-        if (!reduced.get_typeof(VIPS_META_ORIENTATION) || reduced.get_int(VIPS_META_ORIENTATION) == 1)
-            reduced = VImage::new_from_file(file.c_str(),
-                VImage::option()->set("shrink", shrink)->set("access", VIPS_ACCESS_SEQUENTIAL));
-        else
-            reduced = reduced.autorot();
-        if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4
-            || (reduced.width() >= reduced.height()) != (width >= height))
-            return std::nullopt;
-        size_t size = 0;
-        bytes.reset(static_cast<unsigned char*>(reduced.write_to_memory(&size)));
+        // An upright picture is decoded in stretches side by side, or else streams from the
+        // decoder into the copy; a turned one is decoded whole first, as turning reads it out of
+        // order.
+        VImage reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink));
+        const bool upright = !reduced.get_typeof(VIPS_META_ORIENTATION) || reduced.get_int(VIPS_META_ORIENTATION) == 1;
+        if (upright)
+            striped = JpegStripes::decode(file, shrink, reducedStretches);
+        if (striped) {
+            bytes = striped->bytes.get();
+            reducedWidth = striped->width, reducedHeight = striped->height, bands = striped->bands;
+        } else {
+            reduced = upright ? VImage::new_from_file(
+                          file.c_str(), VImage::option()->set("shrink", shrink)->set("access", VIPS_ACCESS_SEQUENTIAL))
+                              : reduced.autorot();
+            if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4)
+                return std::nullopt;
+            size_t size = 0;
+            streamed.reset(static_cast<unsigned char*>(reduced.write_to_memory(&size)));
+            bytes = streamed.get();
+            reducedWidth = reduced.width(), reducedHeight = reduced.height(), bands = reduced.bands();
+        }
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;
     }
-    const auto found = detector(bytes.get(), reduced.width(), reduced.height(), reduced.bands());
-    return scaledBack(found, double(width) / reduced.width(), double(height) / reduced.height());
+    if ((reducedWidth >= reducedHeight) != (width >= height))
+        return std::nullopt;
+    const auto found = detector(bytes, reducedWidth, reducedHeight, bands);
+    return scaledBack(found, double(width) / reducedWidth, double(height) / reducedHeight);
 }
 
 void freePixels(VipsImage*, gpointer pixels) { g_free(pixels); }
