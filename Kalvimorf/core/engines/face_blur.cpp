@@ -31,24 +31,26 @@ const char* const cascadeFolder = "/usr/share/opencv4/haarcascades/";
 
 const char* cannotDetect() { return "Não foi possível detectar rostos."; }
 
-// The frontal and the profile cascades, read once.
+std::optional<HaarCascade> readCascade(const char* name)
+{
+    try {
+        cv::FileStorage file(std::string(cascadeFolder) + name, cv::FileStorage::READ);
+        return file.isOpened() ? HaarScan::read(file.getFirstTopLevelNode()) : std::nullopt;
+    } catch (const cv::Exception&) {
+        return std::nullopt;
+    }
+}
+
+// The frontal and the profile cascades, read once, side by side.
 const std::array<HaarCascade, 2>& cascades()
 {
     static const auto read = []() -> std::optional<std::array<HaarCascade, 2>> {
-        std::array<HaarCascade, 2> both;
-        const char* names[] = {"haarcascade_frontalface_default.xml", "haarcascade_profileface.xml"};
-        for (size_t i = 0; i < both.size(); ++i) {
-            try {
-                cv::FileStorage file(std::string(cascadeFolder) + names[i], cv::FileStorage::READ);
-                auto cascade = file.isOpened() ? HaarScan::read(file.getFirstTopLevelNode()) : std::nullopt;
-                if (!cascade)
-                    return std::nullopt;
-                both[i] = std::move(*cascade);
-            } catch (const cv::Exception&) {
-                return std::nullopt;
-            }
-        }
-        return both;
+        auto profile = std::async(std::launch::async, readCascade, "haarcascade_profileface.xml");
+        auto frontal = readCascade("haarcascade_frontalface_default.xml");
+        auto side = profile.get();
+        if (!frontal || !side)
+            return std::nullopt;
+        return std::array<HaarCascade, 2>{std::move(*frontal), std::move(*side)};
     }();
     if (!read)
         throw ToolError(cannotDetect());
