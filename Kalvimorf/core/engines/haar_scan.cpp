@@ -165,15 +165,17 @@ Layer layerOf(const cv::Mat& picture, float factor)
     return layer;
 }
 
-// A feature's corners in a layer, from a window's first int, and its weights.
-struct Corners {
+// A stump in a layer: its feature's corners, from a window's first int, and weights, and the
+// stump's threshold and leaves. A layer's table holds the stumps in the order they run.
+struct LayerStump {
     int at[3][4];
     float weight[3];
+    float threshold, left, right;  // the stump's
 };
 
-// One cascade on one layer: its features' corners, and where its windows go.
+// One cascade on one layer: its stumps, and where its windows go.
 struct Tables {
-    std::vector<Corners> features;
+    std::vector<LayerStump> stumps;
     int norm[4];  // the window less a one-pixel border, which the variance is taken over
     double normArea = 0;
     cv::Size working;  // window positions: x below working.width, y below working.height
@@ -190,12 +192,19 @@ Tables tablesOf(const HaarCascade& cascade, const Layer& layer)
         at[3] = layer.offset(r.x + r.width, r.y + r.height);
     };
     Tables tables;
-    tables.features.resize(cascade.features.size());
-    for (size_t i = 0; i < cascade.features.size(); ++i)
+    tables.stumps.resize(cascade.stumps.size());
+    for (size_t i = 0; i < cascade.stumps.size(); ++i) {
+        const auto& stump = cascade.stumps[i];
+        const auto& feature = cascade.features[size_t(stump.feature)];
+        auto& own = tables.stumps[i];
         for (int b = 0; b < 3; ++b) {
-            corners(cascade.features[i].boxes[size_t(b)].rect, tables.features[i].at[b]);
-            tables.features[i].weight[b] = cascade.features[i].boxes[size_t(b)].weight;
+            corners(feature.boxes[size_t(b)].rect, own.at[b]);
+            own.weight[b] = feature.boxes[size_t(b)].weight;
         }
+        own.threshold = stump.threshold;
+        own.left = stump.left;
+        own.right = stump.right;
+    }
     const cv::Rect norm(1, 1, cascade.window.width - 2, cascade.window.height - 2);
     corners(norm, tables.norm);
     tables.normArea = norm.area();
@@ -232,25 +241,24 @@ template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector bo
 
 // The lanes (as bits) whose windows pass `stage`.
 template <int Lanes>
-[[gnu::always_inline]] inline unsigned passing(const HaarCascade& cascade, const HaarCascade::Stage& stage,
-    const Corners* features, const int* window, typename Vectors<Lanes>::Floats norm)
+[[gnu::always_inline]] inline unsigned passing(
+    const HaarCascade::Stage& stage, const LayerStump* stumps, const int* window, typename Vectors<Lanes>::Floats norm)
 {
     using Ints = typename Vectors<Lanes>::Ints;
     using Floats = typename Vectors<Lanes>::Floats;
     using Doubles = typename Vectors<Lanes>::Doubles;
     using HalfDoubles = typename Vectors<Lanes>::HalfDoubles;
     HalfDoubles low = {}, high = {};
-    const auto* stump = cascade.stumps.data() + stage.first;
-    for (int i = 0; i < stage.count; ++i, ++stump) {
-        const Corners& f = features[stump->feature];
+    for (int i = 0; i < stage.count; ++i) {
+        const LayerStump& f = stumps[stage.first + i];
         Floats value = f.weight[0] * __builtin_convertvector(boxSum<Ints>(window, f.at[0]), Floats)
             + f.weight[1] * __builtin_convertvector(boxSum<Ints>(window, f.at[1]), Floats);
         if (f.weight[2] != 0.0f)
             value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
         value *= norm;
         // x - 0 is x for every x, so this is a plain broadcast; x + 0 is not (it turns -0 into 0).
-        const Floats left = stump->left - Floats{}, right = stump->right - Floats{};
-        const Floats leaf = value < stump->threshold ? left : right;
+        const Floats left = f.left - Floats{}, right = f.right - Floats{};
+        const Floats leaf = value < f.threshold ? left : right;
         // Converted whole, then added in halves: so the sums stay in registers.
         const Doubles wide = __builtin_convertvector(leaf, Doubles);
         HalfDoubles halves[2];
@@ -279,7 +287,7 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
     const Layer& layer = *job.layer;
     const HaarCascade& cascade = *job.cascade;
     const Tables& tables = *job.tables;
-    const Corners* features = tables.features.data();
+    const LayerStump* stumps = tables.stumps.data();
     const int* norm = tables.norm;
     const double area = tables.normArea;
     const int stages = int(cascade.stages.size());
@@ -310,7 +318,7 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
             }
             Floats factors;
             std::memcpy(&factors, factorOf, sizeof factors);
-            const unsigned firstStage = passing<Lanes>(cascade, cascade.stages[0], features, window, factors);
+            const unsigned firstStage = passing<Lanes>(cascade.stages[0], stumps, window, factors);
             unsigned alive = 0;
             for (int lane = 0; lane < count; ++lane) {
                 if (skipNext) {
@@ -326,7 +334,7 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
                     skipNext = true;
             }
             for (int stage = 1; stage < stages && alive; ++stage)
-                alive &= passing<Lanes>(cascade, cascade.stages[size_t(stage)], features, window, factors);
+                alive &= passing<Lanes>(cascade.stages[size_t(stage)], stumps, window, factors);
             for (int lane = 0; alive; ++lane, alive >>= 1)
                 if (alive & 1)
                     found.push_back({(first + lane) * layer.step, y});
