@@ -27,6 +27,8 @@ brivlon_tests(cli_tests
 )
 brivlon_tests(tool_engine_tests
   core/tool_engines_test.cpp
+  core/haar_scan_test.cpp
+  core/jpeg_stripes_test.cpp
 )
 target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

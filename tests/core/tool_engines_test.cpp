@@ -225,9 +225,9 @@ TEST(FaceBlur, FindsTheFaceOfARealPortraitAndNoneInNoise)
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
-// The passes are split into one scan per window size and run side by side; what they find must
-// be what OpenCV's own full scans find.
-TEST(FaceBlur, SplitScansFindWhatWholeScansFind)
+// The three passes run side by side in one scan; what they find, mapped back from the mirror,
+// must be what OpenCV's own classifiers find.
+TEST(FaceBlur, DetectFindsWhatOpenCVsClassifiersFind)
 {
     auto portrait = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg").resize(2).copy_memory();
     size_t size = 0;

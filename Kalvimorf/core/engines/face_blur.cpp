@@ -1,17 +1,17 @@
 #include "core/engines/face_blur.h"
 
 #include "core/base/conversion_error.h"
+#include "core/engines/haar_scan.h"
+#include "core/engines/jpeg_stripes.h"
 #include "core/engines/tool_params.h"
 
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/objdetect.hpp>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <future>
-#include <mutex>
 #include <optional>
 
 namespace FaceBlur {
@@ -24,47 +24,37 @@ namespace {
 constexpr int detectionSide = 1280;
 constexpr double scaleStep = 1.1;
 constexpr int neighbours = 5;
-// What detectMultiScale groups its finds with.
-constexpr double groupingEps = 0.2;
+// Stretches of a JPEG's reduced copy decoded side by side (besides the whole picture's decode).
+constexpr int reducedStretches = 3;
 
 const char* const cascadeFolder = "/usr/share/opencv4/haarcascades/";
 
-enum class Cascade { frontal, profile };
-
 const char* cannotDetect() { return "Não foi possível detectar rostos."; }
 
-// The cascade files, parsed once. A classifier keeps the state of the last picture it scanned,
-// so every thread builds its own from these (far cheaper than parsing the file again).
-const std::array<cv::FileStorage, 2>& cascadeFiles()
+std::optional<HaarCascade> readCascade(const char* name)
 {
-    static const auto files = [] {
-        std::array<cv::FileStorage, 2> parsed;
-        try {
-            parsed[0].open(std::string(cascadeFolder) + "haarcascade_frontalface_default.xml", cv::FileStorage::READ);
-            parsed[1].open(std::string(cascadeFolder) + "haarcascade_profileface.xml", cv::FileStorage::READ);
-        } catch (const cv::Exception&) {
-            // Left unopened: reported below.
-        }
-        return parsed;
-    }();
-    if (!files[0].isOpened() || !files[1].isOpened())
-        throw ToolError(cannotDetect());
-    return files;
+    try {
+        cv::FileStorage file(std::string(cascadeFolder) + name, cv::FileStorage::READ);
+        return file.isOpened() ? HaarScan::read(file.getFirstTopLevelNode()) : std::nullopt;
+    } catch (const cv::Exception&) {
+        return std::nullopt;
+    }
 }
 
-cv::CascadeClassifier& classifier(Cascade cascade)
+// The frontal and the profile cascades, read once, side by side.
+const std::array<HaarCascade, 2>& cascades()
 {
-    thread_local std::array<std::optional<cv::CascadeClassifier>, 2> own;
-    auto& slot = own[size_t(cascade)];
-    if (!slot) {
-        const auto& file = cascadeFiles()[size_t(cascade)];
-        slot.emplace();
-        if (!slot->read(file.getFirstTopLevelNode()) || slot->empty()) {
-            slot.reset();
-            throw ToolError(cannotDetect());
-        }
-    }
-    return *slot;
+    static const auto read = []() -> std::optional<std::array<HaarCascade, 2>> {
+        auto profile = std::async(std::launch::async, readCascade, "haarcascade_profileface.xml");
+        auto frontal = readCascade("haarcascade_frontalface_default.xml");
+        auto side = profile.get();
+        if (!frontal || !side)
+            return std::nullopt;
+        return std::array<HaarCascade, 2>{std::move(*frontal), std::move(*side)};
+    }();
+    if (!read)
+        throw ToolError(cannotDetect());
+    return *read;
 }
 
 cv::Mat grey(const unsigned char* bytes, int width, int height, int bands)
@@ -77,40 +67,6 @@ cv::Mat grey(const unsigned char* bytes, int width, int height, int bands)
     default: cv::extractChannel(source, result, 0); break;  // grey, with or without alpha
     }
     return result;
-}
-
-// One cascade on the picture or its mirror, at one window size.
-struct Scan {
-    int pass = 0;  // 0 frontal, 1 profile, 2 profile on the mirror
-    cv::Size window;
-    double cost = 0;
-};
-
-// A scan limited to one window size (the same as its minimum and maximum) finds exactly what the
-// full scan finds at that size. Split so, the three passes share every core in one parallel loop
-// (OpenCV runs a parallel loop started inside another, or beside another, on one thread), the
-// costliest scans first.
-std::vector<Scan> scans(cv::Size picture, int minimum)
-{
-    std::vector<Scan> list;
-    for (int pass = 0; pass < 3; ++pass) {
-        const auto base = classifier(pass == 0 ? Cascade::frontal : Cascade::profile).getOriginalWindowSize();
-        // The window sizes in the order detectMultiScale steps through them.
-        for (double factor = 1;; factor *= scaleStep) {
-            const cv::Size window(cvRound(base.width * factor), cvRound(base.height * factor));
-            if (window.width > picture.width || window.height > picture.height)
-                break;
-            if (window.width < minimum || window.height < minimum)
-                continue;
-            // Windows step 2 pixels on the scaled picture up to twice the base size, 1 beyond.
-            const double step = factor > 2 ? 1 : 2;
-            list.push_back({pass, window, picture.area() / (factor * factor * step * step)});
-        }
-    }
-    std::sort(list.begin(), list.end(), [](const Scan& a, const Scan& b) {
-        return a.cost > b.cost;
-    });
-    return list;
 }
 
 // Boxes found on a detection copy, in the pixels of the picture it stands for.
@@ -133,21 +89,40 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
         shrink *= 2;
     if (shrink == 1)
         return std::nullopt;
-    VImage reduced;
+    std::optional<JpegStripes::Decoded> striped;
+    std::unique_ptr<unsigned char, decltype(&g_free)> streamed(nullptr, g_free);
+    const unsigned char* bytes = nullptr;
+    int reducedWidth = 0, reducedHeight = 0, bands = 0;
     try {
-        reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink)).autorot().copy_memory();
+        // An upright picture is decoded in stretches side by side, or else streams from the
+        // decoder into the copy; a turned one is decoded whole first, as turning reads it out of
+        // order.
+        VImage reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink));
+        const bool upright = !reduced.get_typeof(VIPS_META_ORIENTATION) || reduced.get_int(VIPS_META_ORIENTATION) == 1;
+        if (upright)
+            striped = JpegStripes::decode(file, shrink, reducedStretches);
+        if (striped) {
+            bytes = striped->bytes.get();
+            reducedWidth = striped->width, reducedHeight = striped->height, bands = striped->bands;
+        } else {
+            reduced = upright ? VImage::new_from_file(
+                          file.c_str(), VImage::option()->set("shrink", shrink)->set("access", VIPS_ACCESS_SEQUENTIAL))
+                              : reduced.autorot();
+            if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4)
+                return std::nullopt;
+            size_t size = 0;
+            streamed.reset(static_cast<unsigned char*>(reduced.write_to_memory(&size)));
+            bytes = streamed.get();
+            reducedWidth = reduced.width(), reducedHeight = reduced.height(), bands = reduced.bands();
+        }
     } catch (const vips::VError&) {
         vips_error_clear();
         return std::nullopt;
     }
-    if (reduced.format() != VIPS_FORMAT_UCHAR || reduced.bands() > 4
-        || (reduced.width() >= reduced.height()) != (width >= height))
+    if ((reducedWidth >= reducedHeight) != (width >= height))
         return std::nullopt;
-    size_t size = 0;
-    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(
-        static_cast<unsigned char*>(reduced.write_to_memory(&size)), g_free);
-    const auto found = detector(bytes.get(), reduced.width(), reduced.height(), reduced.bands());
-    return scaledBack(found, double(width) / reduced.width(), double(height) / reduced.height());
+    const auto found = detector(bytes, reducedWidth, reducedHeight, bands);
+    return scaledBack(found, double(width) / reducedWidth, double(height) / reducedHeight);
 }
 
 void freePixels(VipsImage*, gpointer pixels) { g_free(pixels); }
@@ -156,7 +131,7 @@ void freePixels(VipsImage*, gpointer pixels) { g_free(pixels); }
 
 std::vector<Box> detect(const unsigned char* bytes, int width, int height, int bands)
 {
-    cascadeFiles();
+    const auto& [frontal, profile] = cascades();
     cv::Mat picture = grey(bytes, width, height, bands);
     const double scale = std::min(1.0, double(detectionSide) / std::max(width, height));
     if (scale < 1.0)
@@ -166,43 +141,20 @@ std::vector<Box> detect(const unsigned char* bytes, int width, int height, int b
     cv::flip(picture, mirror, 1);
     const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
 
-    const auto list = scans(picture.size(), minimum);
-    std::array<std::vector<cv::Rect>, 3> found;
-    std::mutex gathering;
-    bool failed = false;
-    cv::parallel_for_(
-        cv::Range(0, int(list.size())),
-        [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i) {
-                const auto& scan = list[size_t(i)];
-                std::vector<cv::Rect> rects;
-                try {
-                    classifier(scan.pass == 0 ? Cascade::frontal : Cascade::profile)
-                        .detectMultiScale(
-                            scan.pass == 2 ? mirror : picture, rects, scaleStep, 0, 0, scan.window, scan.window);
-                } catch (const std::exception&) {
-                    std::lock_guard lock(gathering);
-                    failed = true;
-                    continue;
-                }
-                std::lock_guard lock(gathering);
-                auto& into = found[size_t(scan.pass)];
-                into.insert(into.end(), rects.begin(), rects.end());
-            }
-        },
-        double(list.size()));
-    if (failed)
+    // Frontal faces, profiles looking one way, and on the mirror the other way.
+    std::vector<std::vector<cv::Rect>> found;
+    try {
+        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
+            neighbours, {minimum, minimum});
+    } catch (const cv::Exception&) {
         throw ToolError(cannotDetect());
-
+    }
     std::vector<Box> boxes;
-    for (int pass = 0; pass < 3; ++pass) {
-        auto& rects = found[size_t(pass)];
-        cv::groupRectangles(rects, neighbours, groupingEps);
-        for (const auto& r : rects) {
+    for (int pass = 0; pass < 3; ++pass)
+        for (const auto& r : found[size_t(pass)]) {
             const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
             boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
         }
-    }
     return boxes;
 }
 
@@ -222,19 +174,29 @@ void pixellate(unsigned char* bytes, int width, int height, int bands, const std
     const auto centreColumn = [&](int x) {
         return std::min(x / cell * cell + cell / 2, width - 1);
     };
+    struct Span {
+        int x0, x1, y0, y1;
+    };
+    std::vector<Span> spans;
     for (const auto& face : faces) {
         const double left = face.x - 0.15 * face.width, right = face.x + 1.15 * face.width;
         const double top = face.y - 0.25 * face.height, bottom = face.y + 1.25 * face.height;
-        const int x0 = std::clamp(int(std::floor(left)), 0, width), x1 = std::clamp(int(std::ceil(right)), 0, width);
-        const int y0 = std::clamp(int(std::floor(top)), 0, height), y1 = std::clamp(int(std::ceil(bottom)), 0, height);
-        for (int y = y0; y < y1; ++y) {
-            const size_t sourceRow = size_t(centreRow(y)) * width;
-            for (int x = x0; x < x1; ++x) {
-                const auto* from = bytes + (sourceRow + centreColumn(x)) * bands;
-                std::copy(from, from + bands, bytes + (size_t(y) * width + x) * bands);
-            }
-        }
+        spans.push_back({std::clamp(int(std::floor(left)), 0, width), std::clamp(int(std::ceil(right)), 0, width),
+            std::clamp(int(std::floor(top)), 0, height), std::clamp(int(std::ceil(bottom)), 0, height)});
     }
+    // Rows of cells side by side: a cell and its centre lie in the same row of cells.
+    const int cellRows = (height + cell - 1) / cell;
+    cv::parallel_for_(cv::Range(0, cellRows), [&](const cv::Range& range) {
+        const int first = std::max(0, height - range.end * cell), end = height - range.start * cell;
+        for (const auto& span : spans)
+            for (int y = std::max(first, span.y0); y < std::min(end, span.y1); ++y) {
+                const size_t sourceRow = size_t(centreRow(y)) * width;
+                for (int x = span.x0; x < span.x1; ++x) {
+                    const auto* from = bytes + (sourceRow + centreColumn(x)) * bands;
+                    std::copy(from, from + bands, bytes + (size_t(y) * width + x) * bands);
+                }
+            }
+    });
 }
 
 VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& jpegFile)
@@ -247,6 +209,17 @@ VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& 
         pixels = pixels.extract_band(0, VImage::option()->set("n", 4));
     const int width = pixels.width(), height = pixels.height(), bands = pixels.bands();
 
+    // The cascades are read while the picture decodes.
+    using Function = std::vector<Box> (*)(const unsigned char*, int, int, int);
+    std::future<void> reading;
+    if (const auto* function = detector.target<Function>(); function && *function == detect)
+        reading = std::async(std::launch::async, [] {
+            try {
+                cascades();
+            } catch (const ToolError&) {
+                // Reported when the faces are sought.
+            }
+        });
     // A JPEG gives its detection copy straight from the file at a reduced size, so the faces are
     // sought while the whole picture decodes.
     std::future<std::optional<std::vector<Box>>> reducedFaces;

@@ -1,11 +1,13 @@
 target_sources(kalvimorf_core_engines PRIVATE
   core/engines/face_blur.cpp
+  core/engines/haar_scan.cpp
   core/engines/ffmpeg.cpp
   core/engines/image_engine.cpp
   core/engines/image_flate.cpp
   core/engines/image_library.cpp
   core/engines/image_pdf.cpp
   core/engines/image_tools.cpp
+  core/engines/jpeg_stripes.cpp
   core/engines/media_engine.cpp
   core/engines/media_tools.cpp
   core/engines/pdf_compress.cpp
@@ -17,3 +19,8 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
 )
+# The cascade scan must round exactly as OpenCV's own does: no fused multiply-adds.
+set_source_files_properties(core/engines/haar_scan.cpp PROPERTIES COMPILE_OPTIONS "-ffp-contract=off;-Wno-psabi")
+# The face tool decodes its reduced copy of a JPEG with libjpeg itself, in stretches side by side.
+find_package(JPEG REQUIRED)
+target_link_libraries(kalvimorf_core_engines PRIVATE JPEG::JPEG)

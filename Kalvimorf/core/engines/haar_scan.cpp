@@ -1,0 +1,521 @@
+#include "core/engines/haar_scan.h"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+
+// Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
+// in the same types (int sums, float features, double stage sums): this file is built with
+// -ffp-contract=off, so that no multiply and add fuse into one rounding that OpenCV does not make.
+
+namespace HaarScan {
+
+namespace {
+
+// OpenCV lowers every stage threshold by this much when it reads a cascade.
+constexpr float thresholdEps = 1e-5f;
+// The most windows scanned side by side; rows carry this many spare ints.
+constexpr int maxLanes = 16;
+
+// `Lanes` values of a type, one per window; the doubles also as two halves, which the
+// processor holds in one register each.
+template <int Lanes> struct Vectors;
+template <> struct Vectors<8> {
+    using Ints = int __attribute__((vector_size(32)));
+    using Unsigneds = unsigned __attribute__((vector_size(32)));
+    using Floats = float __attribute__((vector_size(32)));
+    using Doubles = double __attribute__((vector_size(64)));
+    using HalfDoubles = double __attribute__((vector_size(32)));
+};
+template <> struct Vectors<16> {
+    using Ints = int __attribute__((vector_size(64)));
+    using Unsigneds = unsigned __attribute__((vector_size(64)));
+    using Floats = float __attribute__((vector_size(64)));
+    using Doubles = double __attribute__((vector_size(128)));
+    using HalfDoubles = double __attribute__((vector_size(64)));
+};
+
+// The scale factors a scan steps through: the running product of the factor, as float.
+std::vector<float> factorsUpTo(double scaleFactor, double largest)
+{
+    std::vector<float> factors;
+    for (double factor = 1; factor <= largest; factor *= scaleFactor)
+        factors.push_back(float(factor));
+    return factors;
+}
+
+// The indices (into factorsUpTo) of the scales detectMultiScale scans for a cascade on a picture:
+// the windows that fit the picture and are at least `minimum`, or, when none is, the one closest
+// to `minimum`.
+std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double scaleFactor, cv::Size minimum)
+{
+    const cv::Size base = cascade.window;
+    if (picture.width < base.width || picture.height < base.height)
+        return {};
+    std::vector<float> all;
+    for (double factor = 1;; factor *= scaleFactor) {
+        const cv::Size window(cvRound(base.width * factor), cvRound(base.height * factor));
+        if (window.width > picture.width || window.height > picture.height)
+            break;
+        all.push_back(float(factor));
+    }
+    const auto windowAt = [&](size_t index) {
+        return cv::Size(cvRound(base.width * all[index]), cvRound(base.height * all[index]));
+    };
+    std::vector<int> chosen;
+    for (size_t index = 0; index < all.size(); ++index) {
+        const auto window = windowAt(index);
+        if (window.width > picture.width || window.height > picture.height)
+            break;
+        if (window.width < minimum.width || window.height < minimum.height)
+            continue;
+        chosen.push_back(int(index));
+    }
+    if (chosen.empty() && !all.empty()) {
+        size_t closest = 0;
+        double closestDistance = 0;
+        for (size_t index = 0; index < all.size(); ++index) {
+            const auto window = windowAt(index);
+            const double distance = (minimum.width - window.width) * (minimum.width - window.width)
+                + (minimum.height - window.height) * (minimum.height - window.height);
+            if (index == 0 || closestDistance > distance) {
+                closest = index;
+                closestDistance = distance;
+            }
+        }
+        chosen.push_back(int(closest));
+    }
+    return chosen;
+}
+
+// A picture scaled down by one factor, with its integral images. Windows step `step` pixels
+// across and down; with a step of 2 the integral images are split into even and odd columns,
+// so that the windows of a row read neighbouring ints. Rows carry spare ints on the right, so
+// that a full set of lanes can be read past the last window. The cascades of one picture share
+// its layers.
+struct Layer {
+    float factor = 0;
+    int step = 1;
+    cv::Size integral;
+    int stride = 0;  // ints from one row to the next
+    int oddPlane = 0;  // ints from the even columns to the odd ones
+    std::unique_ptr<int[]> sums;
+    std::unique_ptr<unsigned[]> squares;
+
+    // Where the integral images' point (x, y) of a window is, from the window's first int.
+    int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
+};
+
+Layer layerOf(const cv::Mat& picture, float factor)
+{
+    Layer layer;
+    layer.factor = factor;
+    layer.step = factor >= 2 ? 1 : 2;
+    const cv::Size size(cvRound(picture.cols / factor), cvRound(picture.rows / factor));
+    layer.integral = {size.width + 1, size.height + 1};
+
+    cv::Mat scaled;
+    cv::resize(picture, scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
+
+    const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
+    layer.stride = planeWidth + maxLanes;
+    layer.oddPlane = layer.stride * layer.integral.height;
+    const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
+    layer.sums.reset(new int[total]);
+    layer.squares.reset(new unsigned[total]);
+    // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
+    // squares, the latter wrapping around; windows take differences, which come out right),
+    // written straight into the planes. The spare ints of each row read as nothing.
+    int* const sums = layer.sums.get();
+    unsigned* const squares = layer.squares.get();
+    for (int plane = 0; plane < layer.step; ++plane)
+        for (int y = 0; y < layer.integral.height; ++y) {
+            const size_t row = size_t(plane) * size_t(layer.oddPlane) + size_t(y) * size_t(layer.stride);
+            const int used = (layer.integral.width - plane + layer.step - 1) / layer.step;
+            std::fill(sums + row + used, sums + row + layer.stride, 0);
+            std::fill(squares + row + used, squares + row + layer.stride, 0u);
+        }
+    for (int x = 0; x < layer.integral.width; ++x) {
+        const auto at = size_t(layer.offset(x, 0));
+        sums[at] = 0;
+        squares[at] = 0;
+    }
+    for (int y = 1; y < layer.integral.height; ++y) {
+        const unsigned char* pixels = scaled.ptr<unsigned char>(y - 1);
+        const auto above = size_t(layer.offset(0, y - 1)), here = size_t(layer.offset(0, y));
+        sums[here] = 0;
+        squares[here] = 0;
+        int sum = 0;
+        unsigned square = 0;
+        for (int x = 1; x < layer.integral.width; ++x) {
+            const int pixel = pixels[x - 1];
+            sum += pixel;
+            square += unsigned(pixel * pixel);
+            const int column = layer.offset(x, 0);
+            sums[here + column] = sums[above + column] + sum;
+            squares[here + column] = squares[above + column] + square;
+        }
+    }
+    return layer;
+}
+
+// A stump in a layer: its feature's corners, from a window's first int, and weights, and the
+// stump's threshold and leaves. A layer's table holds the stumps in the order they run.
+struct LayerStump {
+    int at[3][4];
+    float weight[3];
+    float threshold, left, right;  // the stump's
+};
+
+// One cascade on one layer: its stumps, and where its windows go.
+struct Tables {
+    std::vector<LayerStump> stumps;
+    int norm[4];  // the window less a one-pixel border, which the variance is taken over
+    double normArea = 0;
+    cv::Size working;  // window positions: x below working.width, y below working.height
+    int columns = 0;  // windows in a row
+    cv::Size window;  // a window's size in the picture
+};
+
+Tables tablesOf(const HaarCascade& cascade, const Layer& layer)
+{
+    const auto corners = [&](const cv::Rect& r, int* at) {
+        at[0] = layer.offset(r.x, r.y);
+        at[1] = layer.offset(r.x + r.width, r.y);
+        at[2] = layer.offset(r.x, r.y + r.height);
+        at[3] = layer.offset(r.x + r.width, r.y + r.height);
+    };
+    Tables tables;
+    tables.stumps.resize(cascade.stumps.size());
+    for (size_t i = 0; i < cascade.stumps.size(); ++i) {
+        const auto& stump = cascade.stumps[i];
+        const auto& feature = cascade.features[size_t(stump.feature)];
+        auto& own = tables.stumps[i];
+        for (int b = 0; b < 3; ++b) {
+            corners(feature.boxes[size_t(b)].rect, own.at[b]);
+            own.weight[b] = feature.boxes[size_t(b)].weight;
+        }
+        own.threshold = stump.threshold;
+        own.left = stump.left;
+        own.right = stump.right;
+    }
+    const cv::Rect norm(1, 1, cascade.window.width - 2, cascade.window.height - 2);
+    corners(norm, tables.norm);
+    tables.normArea = norm.area();
+    tables.working = {std::max(layer.integral.width - cascade.window.width, 0),
+        std::max(layer.integral.height - cascade.window.height, 0)};
+    tables.columns = (tables.working.width + layer.step - 1) / layer.step;
+    tables.window = {cvRound(cascade.window.width * layer.factor), cvRound(cascade.window.height * layer.factor)};
+    return tables;
+}
+
+// A stretch of rows of one layer, scanned with one cascade; what passes is gathered per pass.
+struct Job {
+    int pass = 0;
+    const HaarCascade* cascade = nullptr;
+    const Layer* layer = nullptr;
+    const Tables* tables = nullptr;
+    int firstRow = 0;
+    int endRow = 0;
+    double cost = 0;
+};
+
+template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector load(const Int* at)
+{
+    Vector v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+template <typename Vector, typename Int> [[gnu::always_inline]] inline Vector boxSum(const Int* window, const int* at)
+{
+    return load<Vector>(window + at[0]) - load<Vector>(window + at[1]) - load<Vector>(window + at[2])
+        + load<Vector>(window + at[3]);
+}
+
+// The lanes (as bits) whose windows pass `stage`.
+template <int Lanes>
+[[gnu::always_inline]] inline unsigned passing(
+    const HaarCascade::Stage& stage, const LayerStump* stumps, const int* window, typename Vectors<Lanes>::Floats norm)
+{
+    using Ints = typename Vectors<Lanes>::Ints;
+    using Floats = typename Vectors<Lanes>::Floats;
+    using Doubles = typename Vectors<Lanes>::Doubles;
+    using HalfDoubles = typename Vectors<Lanes>::HalfDoubles;
+    HalfDoubles low = {}, high = {};
+    for (int i = 0; i < stage.count; ++i) {
+        const LayerStump& f = stumps[stage.first + i];
+        Floats value = f.weight[0] * __builtin_convertvector(boxSum<Ints>(window, f.at[0]), Floats)
+            + f.weight[1] * __builtin_convertvector(boxSum<Ints>(window, f.at[1]), Floats);
+        if (f.weight[2] != 0.0f)
+            value += f.weight[2] * __builtin_convertvector(boxSum<Ints>(window, f.at[2]), Floats);
+        value *= norm;
+        // x - 0 is x for every x, so this is a plain broadcast; x + 0 is not (it turns -0 into 0).
+        const Floats left = f.left - Floats{}, right = f.right - Floats{};
+        const Floats leaf = value < f.threshold ? left : right;
+        // Converted whole, then added in halves: so the sums stay in registers.
+        const Doubles wide = __builtin_convertvector(leaf, Doubles);
+        HalfDoubles halves[2];
+        std::memcpy(halves, &wide, sizeof wide);
+        low += halves[0];
+        high += halves[1];
+    }
+    const double threshold = stage.threshold;
+    double sums[Lanes];
+    std::memcpy(sums, &low, sizeof low);
+    std::memcpy(sums + Lanes / 2, &high, sizeof high);
+    unsigned bits = 0;
+    for (int lane = 0; lane < Lanes; ++lane)
+        bits |= unsigned(!(sums[lane] < threshold)) << lane;
+    return bits;
+}
+
+// Scans a job's rows, `Lanes` windows side by side: the windows that pass every stage, as
+// positions in the layer. As in detectMultiScale, a window that fails the first stage takes
+// the next window of its row out of the scan.
+template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job, std::vector<cv::Point>& found)
+{
+    using Ints = typename Vectors<Lanes>::Ints;
+    using Unsigneds = typename Vectors<Lanes>::Unsigneds;
+    using Floats = typename Vectors<Lanes>::Floats;
+    const Layer& layer = *job.layer;
+    const HaarCascade& cascade = *job.cascade;
+    const Tables& tables = *job.tables;
+    const LayerStump* stumps = tables.stumps.data();
+    const int* norm = tables.norm;
+    const double area = tables.normArea;
+    const int stages = int(cascade.stages.size());
+    for (int y = job.firstRow; y < job.endRow; y += layer.step) {
+        const int* sumRow = layer.sums.get() + size_t(y) * size_t(layer.stride);
+        const unsigned* squareRow = layer.squares.get() + size_t(y) * size_t(layer.stride);
+        bool skipNext = false;
+        for (int first = 0; first < tables.columns; first += Lanes) {
+            const int* window = sumRow + first;
+            int sums[Lanes];
+            unsigned squares[Lanes];
+            const Ints sum = boxSum<Ints>(window, norm);
+            const Unsigneds square = boxSum<Unsigneds>(squareRow + first, norm);
+            std::memcpy(sums, &sum, sizeof sums);
+            std::memcpy(squares, &square, sizeof squares);
+            float factorOf[Lanes];
+            unsigned valid = 0;
+            const int count = std::min(Lanes, tables.columns - first);
+            for (int lane = 0; lane < Lanes; ++lane) {
+                const double variance = area * squares[lane] - double(sums[lane]) * sums[lane];
+                if (variance > 0.) {
+                    factorOf[lane] = float(1. / std::sqrt(variance));
+                    if (lane < count && area * factorOf[lane] < 1e-1)
+                        valid |= 1u << lane;
+                } else {
+                    factorOf[lane] = 1.f;
+                }
+            }
+            Floats factors;
+            std::memcpy(&factors, factorOf, sizeof factors);
+            const unsigned firstStage = passing<Lanes>(cascade.stages[0], stumps, window, factors);
+            unsigned alive = 0;
+            for (int lane = 0; lane < count; ++lane) {
+                if (skipNext) {
+                    skipNext = false;
+                    continue;
+                }
+                const unsigned bit = 1u << lane;
+                if (!(valid & bit))
+                    continue;
+                if (firstStage & bit)
+                    alive |= bit;
+                else
+                    skipNext = true;
+            }
+            for (int stage = 1; stage < stages && alive; ++stage)
+                alive &= passing<Lanes>(cascade.stages[size_t(stage)], stumps, window, factors);
+            for (int lane = 0; alive; ++lane, alive >>= 1)
+                if (alive & 1)
+                    found.push_back({(first + lane) * layer.step, y});
+        }
+    }
+}
+
+__attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) void scanAvx512(
+    const Job& job, std::vector<cv::Point>& found)
+{
+    scanRows<16>(job, found);
+}
+
+__attribute__((target("avx2"))) void scanAvx2(const Job& job, std::vector<cv::Point>& found)
+{
+    scanRows<8>(job, found);
+}
+
+void scanPlain(const Job& job, std::vector<cv::Point>& found) { scanRows<8>(job, found); }
+
+using Scan = void (*)(const Job&, std::vector<cv::Point>&);
+
+// The scan at `width`, or the widest below it that the processor runs; every one finds the
+// same windows.
+Scan scanAt(Width width)
+{
+    __builtin_cpu_init();
+    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")
+        && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    if (width == Width::widest && avx512)
+        return scanAvx512;
+    if (width != Width::plain && __builtin_cpu_supports("avx2"))
+        return scanAvx2;
+    return scanPlain;
+}
+
+}
+
+std::optional<HaarCascade> read(const cv::FileNode& root)
+{
+    try {
+        if (std::string(root["stageType"]) != "BOOST" || std::string(root["featureType"]) != "HAAR")
+            return std::nullopt;
+        HaarCascade cascade;
+        cascade.window = {int(root["width"]), int(root["height"])};
+        if (cascade.window.width <= 2 || cascade.window.height <= 2 || cascade.window.width > 1000
+            || cascade.window.height > 1000)
+            return std::nullopt;
+        const auto params = root["featureParams"];
+        if (params.empty() || int(params["maxCatCount"]) != 0)
+            return std::nullopt;
+        const auto stages = root["stages"];
+        if (stages.empty())
+            return std::nullopt;
+        for (const auto& stageNode : stages) {
+            HaarCascade::Stage stage;
+            stage.threshold = float(stageNode["stageThreshold"]) - thresholdEps;
+            const auto trees = stageNode["weakClassifiers"];
+            if (trees.empty())
+                return std::nullopt;
+            stage.first = int(cascade.stumps.size());
+            stage.count = int(trees.size());
+            for (const auto& tree : trees) {
+                const auto nodes = tree["internalNodes"];
+                const auto leaves = tree["leafValues"];
+                // One split: left, right, feature, threshold; two leaves.
+                if (nodes.size() != 4 || leaves.size() != 2)
+                    return std::nullopt;
+                cascade.stumps.push_back({int(nodes[2]), float(nodes[3]), float(leaves[0]), float(leaves[1])});
+            }
+            cascade.stages.push_back(stage);
+        }
+        const auto features = root["features"];
+        if (features.empty())
+            return std::nullopt;
+        const cv::Size window = cascade.window;
+        for (const auto& node : features) {
+            if (int(node["tilted"]) != 0)
+                return std::nullopt;
+            HaarCascade::Feature feature;
+            size_t index = 0;
+            for (const auto& rect : node["rects"]) {
+                if (index == feature.boxes.size())
+                    return std::nullopt;
+                auto& box = feature.boxes[index++];
+                auto it = rect.begin();
+                it >> box.rect.x >> box.rect.y >> box.rect.width >> box.rect.height >> box.weight;
+                const auto& r = box.rect;
+                if (r.x < 0 || r.y < 0 || r.x >= window.width || r.y >= window.height || r.x + r.width > window.width
+                    || r.y + r.height > window.height)
+                    return std::nullopt;
+            }
+            cascade.features.push_back(feature);
+        }
+        for (const auto& stump : cascade.stumps)
+            if (stump.feature < 0 || size_t(stump.feature) >= cascade.features.size())
+                return std::nullopt;
+        return cascade;
+    } catch (const cv::Exception&) {
+        return std::nullopt;
+    }
+}
+
+std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
+    double scaleFactor, int neighbours, cv::Size minimum, Width width)
+{
+    CV_Assert(scaleFactor > 1);
+    double largest = 1;
+    for (const auto& picture : pictures)
+        largest = std::max({largest, double(picture.cols), double(picture.rows)});
+    const auto factors = factorsUpTo(scaleFactor, largest);
+
+    // The layers every pass needs, each made once: the passes on one picture share them.
+    std::vector<std::vector<int>> scales;
+    std::map<std::pair<int, int>, size_t> layerIndex;  // (picture, factor) → layer
+    std::vector<std::pair<int, int>> layerKeys;
+    for (const auto& pass : passes) {
+        scales.push_back(scalesOf(*pass.cascade, pictures[size_t(pass.picture)].size(), scaleFactor, minimum));
+        for (int factor : scales.back())
+            if (layerIndex.try_emplace({pass.picture, factor}, layerKeys.size()).second)
+                layerKeys.push_back({pass.picture, factor});
+    }
+    std::vector<Layer> layers(layerKeys.size());
+    cv::parallel_for_(cv::Range(0, int(layerKeys.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const auto [picture, factor] = layerKeys[size_t(i)];
+            layers[size_t(i)] = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        }
+    });
+
+    // Rows of windows in stretches of about the same work, the costliest first, so that the
+    // cores finish together.
+    std::vector<std::unique_ptr<Tables>> tables;
+    std::vector<Job> jobs;
+    for (size_t p = 0; p < passes.size(); ++p)
+        for (int factor : scales[p]) {
+            const Layer& layer = layers[layerIndex.at({passes[p].picture, factor})];
+            tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer)));
+            const Tables& own = *tables.back();
+            const int rows = (own.working.height + layer.step - 1) / layer.step;
+            // About 16 000 windows a job.
+            const int rowsPerJob = std::max(1, 16000 / std::max(1, own.columns));
+            for (int row = 0; row < rows; row += rowsPerJob) {
+                const int end = std::min(rows, row + rowsPerJob);
+                jobs.push_back({int(p), passes[p].cascade, &layer, &own, row * layer.step,
+                    std::min(own.working.height, end * layer.step), double(end - row) * own.columns});
+            }
+        }
+    std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
+        return a.cost > b.cost;
+    });
+    const Scan scan = scanAt(width);
+    std::vector<std::vector<cv::Point>> found(jobs.size());
+    cv::parallel_for_(
+        cv::Range(0, int(jobs.size())),
+        [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                scan(jobs[size_t(i)], found[size_t(i)]);
+        },
+        double(jobs.size()));
+
+    std::vector<std::vector<cv::Rect>> objects(passes.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        const float factor = job.layer->factor;
+        for (const auto& at : found[i])
+            objects[size_t(job.pass)].push_back(
+                {cvRound(at.x * factor), cvRound(at.y * factor), job.tables->window.width, job.tables->window.height});
+    }
+    for (size_t p = 0; p < passes.size(); ++p) {
+        auto& rects = objects[p];
+        cv::groupRectangles(rects, neighbours, 0.2);
+        // What reaches out of the picture is cut to it, and what is left of nothing goes.
+        const cv::Rect whole({0, 0}, pictures[size_t(passes[p].picture)].size());
+        std::vector<cv::Rect> clipped;
+        for (const auto& r : rects)
+            if (const auto inside = r & whole; !inside.empty())
+                clipped.push_back(inside);
+        rects = std::move(clipped);
+    }
+    return objects;
+}
+
+}

@@ -1,0 +1,153 @@
+#include "core/engines/jpeg_stripes.h"
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace JpegStripes {
+
+namespace {
+
+// An error or a warning of the decoder jumps back out of it.
+struct Failure {
+    jpeg_error_mgr manager;
+    std::jmp_buf back;
+};
+
+[[noreturn]] void fail(j_common_ptr info) { std::longjmp(reinterpret_cast<Failure*>(info->err)->back, 1); }
+
+void message(j_common_ptr info, int level)
+{
+    if (level < 0)
+        fail(info);
+}
+
+void silence(j_common_ptr) { }
+
+struct Shape {
+    int width = 0;
+    int height = 0;
+    int bands = 0;
+    int decodedWidth = 0;  // the decoder's rows, which may be a pixel longer
+};
+
+// Runs `work` on a decoder reading `file` with `shrink` set; false when the decoder complained.
+// Only plain data lives across the jump.
+template <typename Work> bool withDecoder(const char* path, int shrink, Work work)
+{
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    jpeg_decompress_struct info;
+    Failure failure;
+    info.err = jpeg_std_error(&failure.manager);
+    failure.manager.error_exit = fail;
+    failure.manager.emit_message = message;
+    failure.manager.output_message = silence;
+    jpeg_create_decompress(&info);
+    volatile bool done = false;
+    if (setjmp(failure.back) == 0) {
+        jpeg_stdio_src(&info, file);
+        jpeg_read_header(&info, TRUE);
+        info.scale_num = 1;
+        info.scale_denom = unsigned(shrink);
+        done = work(info);
+    }
+    jpeg_destroy_decompress(&info);
+    std::fclose(file);
+    return done;
+}
+
+// The scaled picture's size, for a file decoded here: sequential (not progressive), Huffman
+// coded, YCbCr or grey.
+std::optional<Shape> shapeOf(const char* path, int shrink)
+{
+    Shape shape;
+    const bool suits = withDecoder(path, shrink, [&shape, shrink](jpeg_decompress_struct& info) {
+        const bool colour = info.jpeg_color_space == JCS_YCbCr && info.num_components == 3;
+        const bool grey = info.jpeg_color_space == JCS_GRAYSCALE && info.num_components == 1;
+        if (info.progressive_mode || info.arith_code || !(colour || grey))
+            return false;
+        jpeg_calc_output_dimensions(&info);
+        shape = {int(info.output_width), int(info.output_height), int(info.output_components)};
+        // libvips keeps whole scaled pixels only: the decoder's last column and row, made of
+        // fewer than `shrink` pixels, go.
+        shape.width = std::min(shape.width, int(info.image_width) / shrink);
+        shape.height = std::min(shape.height, int(info.image_height) / shrink);
+        shape.decodedWidth = int(info.output_width);
+        return true;
+    });
+    if (!suits)
+        return std::nullopt;
+    return shape;
+}
+
+// Rows `first` to `end` of the scaled picture into `into`.
+bool decodeRows(const char* path, int shrink, int first, int end, unsigned char* into, size_t rowBytes)
+{
+    return withDecoder(path, shrink, [&](jpeg_decompress_struct& info) {
+        jpeg_start_decompress(&info);
+        if (first > 0 && jpeg_skip_scanlines(&info, JDIMENSION(first)) != JDIMENSION(first))
+            return false;
+        while (int(info.output_scanline) < end) {
+            JSAMPROW rows[16];
+            int count = 0;
+            for (; count < 16 && int(info.output_scanline) + count < end; ++count)
+                rows[count] = into + size_t(int(info.output_scanline) + count) * rowBytes;
+            if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
+                return false;
+        }
+        return true;
+    });
+}
+
+}
+
+std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches)
+{
+    const auto shape = shapeOf(file.c_str(), shrink);
+    if (!shape || shape->width < 1 || shape->height < 1)
+        return std::nullopt;
+    Decoded decoded;
+    decoded.width = shape->width;
+    decoded.height = shape->height;
+    decoded.bands = shape->bands;
+    const size_t rowBytes = size_t(shape->width) * size_t(shape->bands);
+    const size_t decodedRowBytes = size_t(shape->decodedWidth) * size_t(shape->bands);
+    decoded.bytes.reset(new unsigned char[decodedRowBytes * size_t(shape->height)]);
+
+    // Stretches start on whole groups of 16 rows, so that none begins inside a band of rows
+    // the decoder makes at once.
+    std::vector<int> starts;
+    for (int i = 0; i < stretches; ++i)
+        starts.push_back(shape->height * i / stretches / 16 * 16);
+    starts.push_back(shape->height);
+    std::vector<char> fine(size_t(stretches), 0);
+    std::vector<std::thread> threads;
+    for (int i = 1; i < stretches; ++i)
+        threads.emplace_back([&, i] {
+            fine[size_t(i)] = decodeRows(
+                file.c_str(), shrink, starts[size_t(i)], starts[size_t(i) + 1], decoded.bytes.get(), decodedRowBytes);
+        });
+    fine[0] = decodeRows(file.c_str(), shrink, 0, starts[1], decoded.bytes.get(), decodedRowBytes);
+    for (auto& thread : threads)
+        thread.join();
+    for (char ok : fine)
+        if (!ok)
+            return std::nullopt;
+    if (decodedRowBytes != rowBytes)
+        for (int y = 1; y < shape->height; ++y)
+            std::memmove(decoded.bytes.get() + size_t(y) * rowBytes, decoded.bytes.get() + size_t(y) * decodedRowBytes,
+                rowBytes);
+    return decoded;
+}
+
+}

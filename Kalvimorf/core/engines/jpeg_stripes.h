@@ -1,0 +1,25 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+// Decodes a JPEG scaled down by the decoder in stretches of rows side by side: each thread opens
+// the file and skips the rows before its own stretch (skipping still reads the coded data, but
+// leaves out the transform and the colour work that make most of a decode's time).
+namespace JpegStripes {
+
+struct Decoded {
+    std::unique_ptr<unsigned char[]> bytes;  // rows top to bottom, `bands` samples a pixel
+    int width = 0;
+    int height = 0;
+    int bands = 0;
+};
+
+// The picture in `file` scaled down by `shrink` (1, 2, 4 or 8), 8-bit RGB or grey, sample for
+// sample as libvips's jpegload with that shrink gives it, decoded in `stretches` stretches at
+// once. Nothing when the file is one it leaves to libvips (progressive, CMYK, other colour
+// spaces) or when the decoder reports anything at all, a warning included.
+std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches);
+
+}

@@ -1,0 +1,134 @@
+#include "core/engines/haar_scan.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <vips/vips8>
+
+#include <set>
+#include <tuple>
+
+using vips::VImage;
+
+namespace {
+
+const std::string cascadeFolder = "/usr/share/opencv4/haarcascades/";
+
+cv::Mat greyOf(const VImage& image)
+{
+    const auto grey = image.colourspace(VIPS_INTERPRETATION_B_W).extract_band(0).cast(VIPS_FORMAT_UCHAR);
+    size_t size = 0;
+    std::unique_ptr<void, decltype(&g_free)> bytes(grey.write_to_memory(&size), g_free);
+    cv::Mat picture(grey.height(), grey.width(), CV_8UC1);
+    std::memcpy(picture.data, bytes.get(), size);
+    cv::equalizeHist(picture, picture);
+    return picture;
+}
+
+// The test portrait at several sizes, some mirrored, some on their side, over a noisy ground,
+// with a flat band where windows see no variance at all.
+cv::Mat crowd()
+{
+    const auto face = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg");
+    auto ground = VImage::gaussnoise(801, 611, VImage::option()->set("sigma", 30)->set("mean", 110));
+    ground = ground.insert(VImage::black(801, 51) + 128, 0, 560);
+    const std::tuple<double, int, int, bool> placed[] = {{1.0, 10, 10, false}, {0.6, 280, 30, true},
+        {1.2, 430, 150, false}, {0.35, 60, 400, true}, {0.7, 600, 10, false}, {0.5, 650, 440, true}};
+    for (const auto& [scale, x, y, mirrored] : placed) {
+        auto copy = face.resize(scale);
+        if (mirrored)
+            copy = copy.flip(VIPS_DIRECTION_HORIZONTAL);
+        ground
+            = ground.insert(copy.colourspace(VIPS_INTERPRETATION_B_W).extract_band(0).cast(VIPS_FORMAT_DOUBLE), x, y);
+    }
+    return greyOf(ground.cast(VIPS_FORMAT_UCHAR).copy_memory());
+}
+
+std::multiset<std::tuple<int, int, int, int>> asSet(const std::vector<cv::Rect>& rects)
+{
+    std::multiset<std::tuple<int, int, int, int>> set;
+    for (const auto& r : rects)
+        set.insert({r.x, r.y, r.width, r.height});
+    return set;
+}
+
+}
+
+// Every pass must find what OpenCV's own detectMultiScale finds, window for window: without
+// grouping (each window that passes the cascade) and grouped as the face tool groups.
+TEST(HaarScan, FindsWhatOpenCVsDetectMultiScaleFinds)
+{
+    cv::CascadeClassifier frontalClassifier(cascadeFolder + "haarcascade_frontalface_default.xml");
+    cv::CascadeClassifier profileClassifier(cascadeFolder + "haarcascade_profileface.xml");
+    ASSERT_FALSE(frontalClassifier.empty());
+    ASSERT_FALSE(profileClassifier.empty());
+    const auto readCascade = [](const std::string& name) {
+        cv::FileStorage file(cascadeFolder + name, cv::FileStorage::READ);
+        return HaarScan::read(file.getFirstTopLevelNode());
+    };
+    const auto frontal = readCascade("haarcascade_frontalface_default.xml");
+    const auto profile = readCascade("haarcascade_profileface.xml");
+    ASSERT_TRUE(frontal && profile);
+
+    const auto portrait = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg");
+    struct Case {
+        const char* name;
+        cv::Mat picture;
+        int minimum;
+        bool grouped;
+    };
+    const auto noise = VImage::gaussnoise(301, 203, VImage::option()->set("sigma", 50)->set("mean", 128));
+    const Case cases[] = {
+        {"portrait", greyOf(portrait), 24, true},
+        {"portrait, odd size", greyOf(portrait.resize(1.7)), 24, false},
+        {"crowd", crowd(), 24, true},
+        {"crowd, large minimum", crowd(), 70, false},
+        {"noise", greyOf(noise.cast(VIPS_FORMAT_UCHAR).copy_memory()), 24, false},
+        {"too small for the frontal window", greyOf(portrait.resize(23.0 / 256)), 24, false},
+    };
+    size_t windows = 0, grouped = 0;
+    for (const auto& c : cases) {
+        cv::Mat mirror;
+        cv::flip(c.picture, mirror, 1);
+        const std::vector<HaarScan::Pass> passes = {{&*frontal, 0}, {&*profile, 0}, {&*profile, 1}};
+        for (int neighbours : {0, 5}) {
+            if (neighbours && !c.grouped)
+                continue;
+            const cv::Size minimum(c.minimum, c.minimum);
+            std::vector<cv::Rect> expected[3];
+            frontalClassifier.detectMultiScale(c.picture, expected[0], 1.1, neighbours, 0, minimum);
+            profileClassifier.detectMultiScale(c.picture, expected[1], 1.1, neighbours, 0, minimum);
+            profileClassifier.detectMultiScale(mirror, expected[2], 1.1, neighbours, 0, minimum);
+            for (size_t pass = 0; pass < 3; ++pass)
+                (neighbours ? grouped : windows) += expected[pass].size();
+            // Every width the processor runs.
+            for (auto width : {HaarScan::Width::widest, HaarScan::Width::avx2, HaarScan::Width::plain}) {
+                const auto found = HaarScan::detect({c.picture, mirror}, passes, 1.1, neighbours, minimum, width);
+                ASSERT_EQ(found.size(), 3u);
+                for (size_t pass = 0; pass < 3; ++pass)
+                    EXPECT_EQ(asSet(found[pass]), asSet(expected[pass]))
+                        << c.name << ", pass " << pass << ", " << neighbours << " neighbours, width " << int(width);
+            }
+        }
+    }
+    // Enough was found for the comparison to mean something.
+    EXPECT_GT(windows, 150u);
+    EXPECT_GE(grouped, 4u);
+}
+
+TEST(HaarScan, RefusesCascadesItDoesNotEvaluate)
+{
+    // LBP features, and Haar trees of more than one split.
+    for (const char* text :
+        {"<?xml version=\"1.0\"?><opencv_storage><c><stageType>BOOST</stageType><featureType>LBP</featureType>"
+         "<height>24</height><width>24</width></c></opencv_storage>",
+            "<?xml version=\"1.0\"?><opencv_storage><c><stageType>BOOST</stageType><featureType>HAAR</featureType>"
+            "<height>24</height><width>24</width><featureParams><maxCatCount>0</maxCatCount></featureParams>"
+            "<stages><_><stageThreshold>-1</stageThreshold><weakClassifiers><_>"
+            "<internalNodes>1 -1 0 0.5 0 -2 1 0.5</internalNodes><leafValues>0.1 0.2 0.3</leafValues>"
+            "</_></weakClassifiers></_></stages>"
+            "<features><_><rects><_>0 0 2 2 -1.</_></rects></_></features></c></opencv_storage>"}) {
+        cv::FileStorage file(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
+        EXPECT_FALSE(HaarScan::read(file.getFirstTopLevelNode()));
+    }
+}
