@@ -1,6 +1,6 @@
 #include "trim/segments_bar.h"
 
-#include "trim/time_text.h"
+#include "core/engines/time_text.h"
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
 

@@ -13,6 +13,8 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_merge.cpp
   core/engines/pdf_tools.cpp
   core/engines/tool_engines.cpp
+  core/engines/time_text.cpp
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
+  core/engines/trim_media_frame.cpp
 )

@@ -8,8 +8,6 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/tool_params.h"
 
-#include <QByteArray>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -222,8 +220,10 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
         if (kept.size() == 1) {
             FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
         } else {
-            const bool audio = hasStream(source, "a");
-            const bool video = kind == MediaKind::video && !isAudioOnly(target) && hasStream(source, "v");
+            // One ffprobe for both kinds of stream: each start of it adds tens of milliseconds to the join.
+            const auto streams = FFmpeg::probe(source, true);
+            const bool audio = streams.audio;
+            const bool video = kind == MediaKind::video && !isAudioOnly(target) && streams.video;
             if (!video && !audio)
                 throw ConversionError::unreadable();
             FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
@@ -284,30 +284,6 @@ std::vector<float> peaks(const fs::path& file, int count)
     } catch (const std::exception&) {
         // A launch failure, or the caller's task cancelled.
         return {};
-    }
-}
-
-std::optional<QImage> frame(const fs::path& file, double seconds, int height)
-{
-    auto ffmpeg = FFmpeg::locate("ffmpeg");
-    if (!ffmpeg)
-        return std::nullopt;
-    Process::Command command;
-    command.executable = *ffmpeg;
-    command.arguments
-        = {"-hide_banner", "-loglevel", "error", "-ss", shortest(seconds), "-i", FFmpeg::pathArgument(file),
-            "-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"};
-    try {
-        auto result = Process::run(command, {}, [](std::string_view) {});
-        if (result.exitCode != 0 || result.out.empty())
-            return std::nullopt;
-        auto image = QImage::fromData(QByteArray::fromRawData(result.out.data(), qsizetype(result.out.size())), "PNG");
-        if (image.isNull())
-            return std::nullopt;
-        return image;
-    } catch (const std::exception&) {
-        // A launch failure, or the caller's task cancelled.
-        return std::nullopt;
     }
 }
 
