@@ -60,7 +60,8 @@ void run()
         HeadlessRun::printLine(stdout, output.string());
         HeadlessRun::finish(0);
     } catch (const std::exception& error) {
-        HeadlessRun::printLine(stderr, "erro: " + describeError(error));
+        if (!HeadlessRun::signalled())
+            HeadlessRun::printLine(stderr, "erro: " + describeError(error));
         HeadlessRun::finish(1);
     }
 }
