@@ -220,13 +220,26 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
         if (kept.size() == 1) {
             FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
         } else {
-            // One ffprobe for both kinds of stream: each start of it adds tens of milliseconds to the join.
-            const auto streams = FFmpeg::probe(source, true);
-            const bool audio = streams.audio;
-            const bool video = kind == MediaKind::video && !isAudioOnly(target) && streams.video;
-            if (!video && !audio)
-                throw ConversionError::unreadable();
-            FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+            // Most sources have sound, and a video its picture: the join starts on that guess, and
+            // ffprobe, whose start alone costs tens of milliseconds, is asked only when ffmpeg turns
+            // the graph down for a stream that is not there (before it writes anything).
+            const bool audio = true;
+            const bool video = kind == MediaKind::video && !isAudioOnly(target);
+            try {
+                FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+            } catch (const CancellationError&) {
+                throw;
+            } catch (const std::exception&) {
+                const auto streams = FFmpeg::probe(source, true);
+                const bool hasVideo = video && streams.video;
+                if (streams.audio == audio && hasVideo == video)
+                    throw;
+                if (!hasVideo && !streams.audio)
+                    throw ConversionError::unreadable();
+                std::error_code ignored;
+                fs::remove(staged.path(), ignored);
+                FFmpeg::run(exactJoin(source, kept, hasVideo, streams.audio, codec, staged.path()), total, progress);
+            }
         }
     }
     return staged.publish(names);
