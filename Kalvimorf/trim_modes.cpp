@@ -4,6 +4,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/palette.h"
 #include "trim/trim_editor.h"
+#include "trim/trim_editor_view.h"
 #include "trim/trim_look.h"
 
 #include <QApplication>
@@ -38,7 +39,12 @@ void printLine(const std::string& line)
 
 }
 
-void installLook() { TrimLook::set(std::make_shared<ThemeLook>()); }
+void installLook()
+{
+    TrimLook::set(std::make_shared<ThemeLook>());
+    QObject::connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, &TrimLookChanges::shared(),
+        &TrimLookChanges::changed);
+}
 
 void playTest()
 {
@@ -74,6 +80,9 @@ void renderTrim()
         });
     const std::string out = args[2];
     QTimer::singleShot(6000, [out] {
+        // Whatever changed last (a load, the demonstration ranges) shows at rest.
+        if (auto* view = TrimEditor::shared().view())
+            view->settle();
         for (auto* widget : QApplication::topLevelWidgets()) {
             if (!widget->isVisible() || !widget->windowTitle().startsWith("Aparar"))
                 continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/state/spring_curve.h"
 #include "menus/spring.h"
 
 #include <QColor>
@@ -40,12 +41,6 @@ void showPartTooltip(QWidget* widget, QEvent* event, const std::function<std::op
 // A spring given as the time of one swing and how much of the swing is damped (1: no overshoot),
 // at rest at `value`.
 Spring responseSpring(double response, double dampingFraction, double value = 0);
-
-// The same spring as a function of time, for views painted from the time: how far it has got,
-// `t` seconds after its value changed, on its way from 0 to 1 (past 1 for a while when it is
-// damped less than fully). Exactly 1 from springSettled() on, so that frames can stop.
-double springProgress(double t, double response, double dampingFraction);
-double springSettled(double response, double dampingFraction);
 
 // Steps some springs at 120 Hz while any of them moves and calls `changed` after each step.
 class SpringTicker : public QObject {

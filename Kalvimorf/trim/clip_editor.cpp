@@ -1,12 +1,12 @@
 #include "trim/clip_editor.h"
 
 #include "core/engines/time_text.h"
+#include "core/state/media_clock.h"
 #include "trim/segments_bar.h"
 #include "trim/timeline_bar.h"
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -14,6 +14,9 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -67,7 +70,8 @@ protected:
                 picture);
         } else if (!session_.player().hasSource()) {
             // A still is on its way.
-            const double turn = double(QDateTime::currentMSecsSinceEpoch() % 1000) / 1000.0;
+            // On the views' clock like every other motion, so that a still is the same each time.
+            const double turn = std::fmod(MediaClock::now(), 1.0);
             painter.setPen(QPen(QColor(255, 255, 255, 160), 2, Qt::SolidLine, Qt::RoundCap));
             painter.drawArc(
                 QRectF(area.center().x() - 8, area.center().y() - 8, 16, 16), int(-turn * 360 * 16), 270 * 16);
@@ -78,6 +82,38 @@ private:
     TrimSession& session_;
     TrimClip& clip_;
 };
+
+// Holds one child at its bottom, as wide as itself; whatever sticks out above is clipped.
+class BottomRoom : public QWidget {
+public:
+    explicit BottomRoom(QWidget* child) : child_(child) { child->setParent(this); }
+
+protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        const int height = child_->sizeHint().height();
+        child_->setGeometry(0, this->height() - height, width(), height);
+    }
+
+private:
+    QWidget* child_;
+};
+
+}
+
+namespace ClipEditorMotion {
+
+Reveal ranges(double shown, double barHeight)
+{
+    const double room = std::max(shown, 0.0) * (12 + barHeight);
+    return {room, room - barHeight, TrimMotion::clamp01(shown)};
+}
+
+Narrow severalButton(double shown, double width)
+{
+    const double share = 1 - shown;
+    return {std::max(share, 0.0) * width, TrimMotion::clamp01(share)};
+}
 
 }
 
@@ -108,15 +144,24 @@ void TimeField::refresh()
 ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     : QWidget(parent), session_(session), clip_(clip)
 {
+    frames_.onFrame([this] {
+        showFrame(MediaClock::now());
+    });
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
-    column->setSpacing(12);
+    // The gaps are laid by hand: the ranges bar's room brings its own, so that it opens from
+    // nothing.
+    column->setSpacing(0);
     preview_ = new Preview(session, clip);
     column->addWidget(preview_, 1);
+    column->addSpacing(12);
     timeline_ = new TimelineBar(session, clip);
     column->addWidget(timeline_);
     segments_ = new SegmentsBar(session, clip);
-    column->addWidget(segments_);
+    rangesRoom_ = new BottomRoom(segments_);
+    rangesRoom_->setMinimumWidth(segments_->minimumSizeHint().width());
+    column->addWidget(rangesRoom_);
+    column->addSpacing(12);
 
     auto* transport = new QHBoxLayout;
     transport->setSpacing(12);
@@ -159,7 +204,7 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     start_->setToolTip("Início");
     transport->addWidget(start_);
     auto* arrow = new QLabel("→");
-    arrow->setStyleSheet(QString("color: %1").arg(TrimPaint::secondary(*this).name(QColor::HexArgb)));
+    TrimPaint::tint(*arrow, 0.55);
     transport->addWidget(arrow);
     end_ = endField(false);
     end_->setObjectName("Fim");
@@ -168,39 +213,72 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     transport->addWidget(markButton("Marcar fim", false));
     transport->addStretch(1);
 
-    several_
-        = new QPushButton(symbolIcon(int(TrimPaint::Symbol::scissors), TrimPaint::primary(*this)), "Vários cortes");
-    several_->setFocusPolicy(Qt::NoFocus);
-    several_->setToolTip("Marcar vários trechos neste arquivo e uni-los na exportação");
-    connect(several_, &QPushButton::clicked, this, [this] {
+    // "Vários cortes" sits in a room of its own with the gap after it, so that it can narrow to
+    // nothing.
+    auto* several = new QPushButton("Vários cortes");
+    TrimPaint::giveSymbol(*several, TrimPaint::Symbol::scissors);
+    several->setFocusPolicy(Qt::NoFocus);
+    several->setToolTip("Marcar vários trechos neste arquivo e uni-los na exportação");
+    connect(several, &QPushButton::clicked, this, [this] {
         session_.setAdvanced(true);
     });
-    transport->addWidget(several_);
+    severalRoom_ = new QWidget;
+    auto* severalRow = new QHBoxLayout(severalRoom_);
+    severalRow->setContentsMargins(0, 0, 12, 0);
+    severalRow->addWidget(several);
+    auto* ending = new QHBoxLayout;
+    ending->setSpacing(0);
+    ending->addWidget(severalRoom_);
     kept_ = new QLabel;
     kept_->setFont(TrimPaint::font(12));
-    kept_->setStyleSheet(QString("color: %1").arg(TrimPaint::secondary(*this).name(QColor::HexArgb)));
-    transport->addWidget(kept_);
+    TrimPaint::tint(*kept_, 0.55);
+    ending->addWidget(kept_);
+    transport->addLayout(ending);
     column->addLayout(transport);
+    several_ = session_.advanced() || clip_.segments().size() >= 2;
     refresh();
+}
+
+void ClipEditor::showFrame(double now)
+{
+    const double shown = TrimMotion::towards(several_, now - severalAt_, TrimMotion::several);
+    const auto reveal = ClipEditorMotion::ranges(shown, segments_->sizeHint().height());
+    rangesRoom_->setVisible(reveal.height > 0);
+    rangesRoom_->setFixedHeight(int(std::lround(reveal.height)));
+    TrimPaint::fade(*rangesRoom_, reveal.opacity);
+    const auto narrow = ClipEditorMotion::severalButton(shown, severalRoom_->layout()->sizeHint().width());
+    severalRoom_->setVisible(narrow.width > 0);
+    severalRoom_->setMaximumWidth(int(std::lround(narrow.width)));
+    TrimPaint::fade(*severalRoom_, narrow.opacity);
+}
+
+void ClipEditor::settle()
+{
+    severalAt_ = TrimMotion::longAgo;
+    segments_->settle();
+    showFrame(MediaClock::now());
 }
 
 void ClipEditor::refresh()
 {
     const bool several = session_.advanced() || clip_.segments().size() >= 2;
-    segments_->setVisible(several);
-    if (several)
-        segments_->refresh();
-    several_->setVisible(!several);
-    const auto ink = TrimPaint::primary(*this);
+    const double now = MediaClock::now();
+    if (several != several_) {
+        several_ = several;
+        severalAt_ = now;
+        frames_.runUntil(now + TrimMotion::settled());
+    }
+    segments_->refresh();
+    showFrame(now);
     const bool playing = session_.isPlaying();
     if (play_->property("playing") != QVariant(playing) || play_->icon().isNull()) {
-        play_->setIcon(symbolIcon(int(playing ? TrimPaint::Symbol::pause : TrimPaint::Symbol::play), ink));
+        TrimPaint::giveSymbol(*play_, playing ? TrimPaint::Symbol::pause : TrimPaint::Symbol::play);
         play_->setProperty("playing", playing);
     }
     play_->setEnabled(session_.player().hasSource());
-    const auto now = timeText(session_.playhead());
-    if (playhead_->text() != now)
-        playhead_->setText(now);
+    const auto playhead = timeText(session_.playhead());
+    if (playhead_->text() != playhead)
+        playhead_->setText(playhead);
     start_->refresh();
     end_->refresh();
     const auto kept = "Duração final " + timeText(clip_.kept());

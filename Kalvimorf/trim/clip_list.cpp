@@ -25,23 +25,9 @@ QString status(const TrimClip& clip)
         + QString::fromStdString(TimeText::format(clip.kept()));
 }
 
-double selectionAt(double elapsed, bool on)
-{
-    const double t = std::clamp(elapsed / 0.18, 0.0, 1.0);
-    const double eased = 1 - (1 - t) * (1 - t);
-    return on ? eased : 1 - eased;
-}
+double selectionAt(double elapsed, bool on) { return TrimMotion::towards(on, elapsed, TrimMotion::selection); }
 
-double scissorsAt(double elapsed, bool on)
-{
-    // The step response of a spring: 2π / response rad/s, damping fraction 0.7.
-    const double omega = 2 * M_PI / 0.3, zeta = 0.7, damped = omega * std::sqrt(1 - zeta * zeta);
-    const double t = std::max(elapsed, 0.0);
-    const double x = t > 1
-        ? 1
-        : 1 - std::exp(-zeta * omega * t) * (std::cos(damped * t) + zeta * omega / damped * std::sin(damped * t));
-    return on ? x : 1 - x;
-}
+double scissorsAt(double elapsed, bool on) { return TrimMotion::towards(on, elapsed, TrimMotion::scissors); }
 
 void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& row, const QColor& accent,
     const QColor& primary)
@@ -81,7 +67,8 @@ void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& 
     }
 
     const double textLeft = box.right() + 10;
-    const double scissors = look.scissors > 0.001 ? 21 : 0;
+    // The text makes room for the scissors at once; they come and go in that room.
+    const double scissors = clip.isTrimmed() ? 21 : 0;
     const double textWidth = std::max(inner.right() - textLeft - scissors, 10.0);
     const auto nameFont = TrimPaint::font(12, QFont::Medium);
     const auto statusFont = TrimPaint::font(11);
@@ -95,9 +82,12 @@ void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& 
     painter.setPen(secondary);
     painter.drawText(QRectF(textLeft, top + nameMetrics.height() + 2, textWidth, statusMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter, status(clip));
-    if (clip.isTrimmed())
-        TrimPaint::symbol(
-            painter, TrimPaint::Symbol::scissors, QRectF(inner.right() - 11, inner.center().y() - 5.5, 11, 11), accent);
+    if (look.scissors > 0.001) {
+        const double size = 11 * (0.3 + 0.7 * look.scissors);
+        painter.setOpacity(TrimMotion::clamp01(look.scissors));
+        TrimPaint::symbol(painter, TrimPaint::Symbol::scissors,
+            QRectF(inner.right() - 5.5 - size / 2, inner.center().y() - size / 2, size, size), accent);
+    }
     painter.restore();
 }
 
@@ -105,29 +95,43 @@ void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& 
 
 ClipList::ClipList(TrimSession& session, QWidget* parent) : QWidget(parent), session_(session)
 {
-    frames_.setInterval(16);
-    connect(&frames_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    frames_.onFrame([this] {
+        update();
+    });
 }
 
-ClipRows::RowLook ClipList::lookOf(const TrimClip& clip, bool selected, double now)
+void ClipList::follow()
 {
-    auto [found, fresh] = motions_.try_emplace(clip.id);
-    auto& motion = found->second;
-    if (fresh) {
-        // What a row shows when the list first appears stands still.
-        motion.selected = selected;
-        motion.trimmed = clip.isTrimmed();
+    const double now = MediaClock::now();
+    double moving = TrimMotion::longAgo;
+    for (const auto* clip : session_.clips()) {
+        const bool selected = clip->id == session_.selectedID();
+        auto [found, fresh] = motions_.try_emplace(clip->id);
+        auto& motion = found->second;
+        if (fresh) {
+            // What a row shows when the list first appears stands still.
+            motion.selected = selected;
+            motion.trimmed = clip->isTrimmed();
+        }
+        if (motion.selected != selected) {
+            motion.selected = selected;
+            motion.selectedAt = now;
+        }
+        if (motion.trimmed != clip->isTrimmed()) {
+            motion.trimmed = clip->isTrimmed();
+            motion.trimmedAt = now;
+        }
+        moving = std::max({moving, motion.selectedAt, motion.trimmedAt});
     }
-    if (motion.selected != selected) {
-        motion.selected = selected;
-        motion.selectedAt = now;
-    }
-    if (motion.trimmed != clip.isTrimmed()) {
-        motion.trimmed = clip.isTrimmed();
-        motion.trimmedAt = now;
-    }
-    return {ClipRows::selectionAt(now - motion.selectedAt, motion.selected),
-        ClipRows::scissorsAt(now - motion.trimmedAt, motion.trimmed)};
+    frames_.runUntil(moving + TrimMotion::settled());
+    update();
+}
+
+void ClipList::settle()
+{
+    for (auto& [id, motion] : motions_)
+        motion.selectedAt = motion.trimmedAt = TrimMotion::longAgo;
+    update();
 }
 
 QRectF ClipList::rowRect(size_t index) const
@@ -149,20 +153,17 @@ void ClipList::paintEvent(QPaintEvent* event)
     const auto primary = TrimPaint::primary(*this);
     const auto& clips = session_.clips();
     const double now = MediaClock::now();
-    bool moving = false;
     // Only the rows in view: a long batch costs what shows.
     for (size_t i = 0; i < clips.size(); ++i) {
         const auto row = rowRect(i);
-        const auto look = lookOf(*clips[i], clips[i]->id == session_.selectedID(), now);
-        const auto& motion = motions_[clips[i]->id];
-        moving = moving || now - motion.selectedAt < 0.18 || now - motion.trimmedAt < 1;
-        if (row.intersects(QRectF(event->rect())))
-            ClipRows::paint(painter, *clips[i], look, row, accent, primary);
+        if (!row.intersects(QRectF(event->rect())))
+            continue;
+        ClipRows::RowLook look{clips[i]->id == session_.selectedID() ? 1.0 : 0.0, clips[i]->isTrimmed() ? 1.0 : 0.0};
+        if (auto found = motions_.find(clips[i]->id); found != motions_.end())
+            look = {ClipRows::selectionAt(now - found->second.selectedAt, found->second.selected),
+                ClipRows::scissorsAt(now - found->second.trimmedAt, found->second.trimmed)};
+        ClipRows::paint(painter, *clips[i], look, row, accent, primary);
     }
-    if (moving && !frames_.isActive())
-        frames_.start();
-    else if (!moving)
-        frames_.stop();
 }
 
 void ClipList::mousePressEvent(QMouseEvent* event)

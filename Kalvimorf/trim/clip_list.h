@@ -1,9 +1,9 @@
 #pragma once
 
 #include "trim/trim_clip.h"
+#include "trim/trim_motion.h"
 
 #include <QColor>
-#include <QTimer>
 #include <QUuid>
 #include <QWidget>
 
@@ -19,7 +19,8 @@ constexpr double padding = 8;
 // "carregando…", "0:01.00 – 0:05.50" or "3 trechos · 0:12.30".
 QString status(const TrimClip& clip);
 // How far a row is into its two changes, 0 to 1: the selection's background (ease-out, 0.18 s)
-// and the scissors of a trimmed clip (a spring of 0.3 s response, 0.7 damping).
+// and the scissors of a trimmed clip (a spring of 0.3 s response, 0.7 damping), which grow from
+// 0.3 of their size while fading in and shrink back while fading out.
 struct RowLook {
     double selected = 0;
     double scissors = 0;
@@ -27,8 +28,8 @@ struct RowLook {
 // Where those changes stand `elapsed` seconds after they began, towards `on` or away from it.
 double selectionAt(double elapsed, bool on);
 double scissorsAt(double elapsed, bool on);
-// One row: thumbnail or symbol, name and status, scissors while trimmed; the selected row on the
-// accent.
+// One row: thumbnail or symbol, name and status, scissors while trimmed (and while they go); the
+// selected row on the accent.
 void paint(QPainter& painter, const TrimClip& clip, RowLook look, const QRectF& row, const QColor& accent,
     const QColor& primary);
 }
@@ -39,6 +40,10 @@ class ClipList : public QWidget {
 public:
     explicit ClipList(TrimSession& session, QWidget* parent = nullptr);
     QSize sizeHint() const override;
+    // Reads the session again: a row whose selection or trim changed starts moving now.
+    void follow();
+    // Every row at rest, for stills.
+    void settle();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,16 +51,14 @@ protected:
 
 private:
     QRectF rowRect(size_t index) const;
-    // The look of a row now, noting when its selection or its trim changed.
-    ClipRows::RowLook lookOf(const TrimClip& clip, bool selected, double now);
 
     struct Motion {
         bool selected = false;
-        double selectedAt = -1e9;
+        double selectedAt = TrimMotion::longAgo;
         bool trimmed = false;
-        double trimmedAt = -1e9;
+        double trimmedAt = TrimMotion::longAgo;
     };
     TrimSession& session_;
     std::map<QUuid, Motion> motions_;
-    QTimer frames_;
+    TrimMotion::Frames frames_;
 };

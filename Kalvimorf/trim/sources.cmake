@@ -8,5 +8,6 @@ target_sources(kalvimorf_trim PRIVATE
   trim/trim_editor.cpp
   trim/trim_editor_view.cpp
   trim/trim_look.cpp
+  trim/trim_motion.cpp
   trim/trim_session.cpp
 )

@@ -7,6 +7,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,15 +23,15 @@ QFrame* divider(bool vertical)
     auto* line = new QFrame;
     line->setFrameShape(vertical ? QFrame::VLine : QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet("color: rgba(0, 0, 0, 40)");
+    TrimPaint::tint(*line, 0.16);
     return line;
 }
 
-QLabel* label(const QString& text, QFont font, const QColor& colour)
+QLabel* label(const QString& text, QFont font, double opacity)
 {
     auto* made = new QLabel(text);
     made->setFont(font);
-    made->setStyleSheet(QString("color: %1").arg(colour.name(QColor::HexArgb)));
+    TrimPaint::tint(*made, opacity);
     return made;
 }
 
@@ -40,8 +42,6 @@ TrimEditorView::TrimEditorView(
     : QWidget(parent), session_(session), onCancel_(std::move(onCancel)), onExport_(std::move(onExport))
 {
     setFont(TrimPaint::font(13));
-    const auto ink = TrimPaint::primary(*this);
-    const auto secondary = TrimPaint::secondary(*this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -49,8 +49,8 @@ TrimEditorView::TrimEditorView(
     auto* batch = new QHBoxLayout;
     batch->setContentsMargins(14, 10, 14, 10);
     batch->setSpacing(10);
-    batch->addWidget(label("Cortar de todos:", TrimPaint::font(12, QFont::Medium), ink));
-    batch->addWidget(label("início", TrimPaint::font(12), secondary));
+    batch->addWidget(label("Cortar de todos:", TrimPaint::font(12, QFont::Medium), 1));
+    batch->addWidget(label("início", TrimPaint::font(12), 0.55));
     auto cutField = [](double& value) {
         return new TimeField(
             [&value] {
@@ -62,7 +62,7 @@ TrimEditorView::TrimEditorView(
     };
     head_ = cutField(session_.headCut);
     batch->addWidget(head_);
-    batch->addWidget(label("fim", TrimPaint::font(12), secondary));
+    batch->addWidget(label("fim", TrimPaint::font(12), 0.55));
     tail_ = cutField(session_.tailCut);
     batch->addWidget(tail_);
     auto* apply = new QPushButton("Aplicar a todos");
@@ -72,12 +72,11 @@ TrimEditorView::TrimEditorView(
     auto* reset = new QPushButton("Zerar");
     reset->setFlat(true);
     reset->setFocusPolicy(Qt::NoFocus);
-    reset->setStyleSheet(QString("color: %1").arg(secondary.name(QColor::HexArgb)));
+    TrimPaint::tint(*reset, 0.55);
     connect(reset, &QPushButton::clicked, &session, &TrimSession::resetAll);
     batch->addWidget(reset);
     batch->addStretch(1);
-    batch->addWidget(label("Espaço tocar · I/O marcar · S dividir · N trecho · ↑↓ clipe", TrimPaint::font(11),
-        TrimPaint::primary(*this, 0.35)));
+    batch->addWidget(label("Espaço tocar · I/O marcar · S dividir · N trecho · ↑↓ clipe", TrimPaint::font(11), 0.35));
     column->addLayout(batch);
     column->addWidget(divider(false));
 
@@ -138,7 +137,27 @@ TrimEditorView::TrimEditorView(
     column->addLayout(footer);
 
     connect(&session, &TrimSession::changed, this, &TrimEditorView::refresh);
+    // A new theme changes no palette, so it comes as news; a new appearance comes both ways.
+    connect(&TrimLookChanges::shared(), &TrimLookChanges::changed, this, &TrimEditorView::recolour);
     refresh();
+}
+
+void TrimEditorView::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        recolour();
+    QWidget::changeEvent(event);
+}
+
+void TrimEditorView::recolour() { TrimPaint::recolour(*this); }
+
+void TrimEditorView::settle()
+{
+    list_->settle();
+    if (editor_)
+        editor_->settle();
+    // Stills are taken at once: the rooms that changed size are laid out before.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 void TrimEditorView::refresh()
@@ -160,5 +179,5 @@ void TrimEditorView::refresh()
     fast_->setEnabled(session_.outputExt.empty());
     fast_->setChecked(session_.fastCopy);
     list_->setMinimumHeight(list_->sizeHint().height());
-    list_->update();
+    list_->follow();
 }

@@ -22,8 +22,15 @@ public:
         QWidget* parent = nullptr);
     // Reads the session again; the editor is rebuilt when another clip is selected.
     void refresh();
+    // Every part takes the theme and appearance in force and repaints now.
+    void recolour();
+    // Every change at rest, for stills.
+    void settle();
     ClipEditor* clipEditor() const { return editor_; }
     QPushButton* exportButton() const { return export_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
 
 private:
     TrimSession& session_;

@@ -1,7 +1,11 @@
 #include "trim/trim_look.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QWidget>
 
 #include <cmath>
@@ -13,7 +17,34 @@ QColor TrimLook::currentAccent()
     return QColor(0, 122, 255);
 }
 
+TrimLookChanges& TrimLookChanges::shared()
+{
+    static auto* changes = new TrimLookChanges;
+    return *changes;
+}
+
 namespace TrimPaint {
+
+namespace {
+
+const char* const inkProperty = "trimInk";
+const char* const symbolProperty = "trimSymbol";
+
+// The foreground of the application's palette: a tinted widget's own palette already carries its
+// tint.
+QColor foreground(double opacity)
+{
+    auto colour = QApplication::palette().color(QPalette::WindowText);
+    colour.setAlphaF(float(colour.alphaF() * opacity));
+    return colour;
+}
+
+void applyInk(QWidget& widget, double opacity)
+{
+    widget.setStyleSheet(QString("color: %1").arg(foreground(opacity).name(QColor::HexArgb)));
+}
+
+}
 
 QFont font(double size, QFont::Weight weight)
 {
@@ -111,6 +142,55 @@ void symbol(QPainter& painter, Symbol which, const QRectF& box, const QColor& co
     }
     }
     painter.restore();
+}
+
+QIcon icon(Symbol which, const QColor& colour)
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    symbol(painter, which, QRectF(2, 2, 28, 28), colour);
+    return QIcon(pixmap);
+}
+
+void tint(QWidget& widget, double opacity)
+{
+    widget.setProperty(inkProperty, opacity);
+    applyInk(widget, opacity);
+}
+
+void giveSymbol(QAbstractButton& button, Symbol which)
+{
+    button.setProperty(symbolProperty, int(which));
+    button.setIcon(icon(which, foreground(1)));
+}
+
+void recolour(QWidget& root)
+{
+    for (auto* widget : root.findChildren<QWidget*>()) {
+        if (const auto ink = widget->property(inkProperty); ink.isValid())
+            applyInk(*widget, ink.toDouble());
+        if (const auto which = widget->property(symbolProperty); which.isValid())
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                button->setIcon(icon(Symbol(which.toInt()), foreground(1)));
+        widget->update();
+    }
+    root.update();
+}
+
+void fade(QWidget& widget, double opacity)
+{
+    if (opacity >= 1) {
+        if (widget.graphicsEffect())
+            widget.setGraphicsEffect(nullptr);
+        return;
+    }
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget.graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(&widget);
+        widget.setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
 }
 
 }

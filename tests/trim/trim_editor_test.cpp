@@ -1,3 +1,4 @@
+#include "support/fakes.h"
 #include "support/test_support.h"
 #include "trim/clip_editor.h"
 #include "trim/clip_list.h"
@@ -6,13 +7,17 @@
 #include "trim/timeline_bar.h"
 #include "trim/trim_editor.h"
 #include "trim/trim_editor_view.h"
+#include "trim/trim_look.h"
 #include "trim/trim_session.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -73,6 +78,9 @@ public:
         QTest::keyClick(target, Qt::Key(which), modifiers);
     }
 
+    // The views' clock: changes move only when the test moves it.
+    std::shared_ptr<Fakes::Clock> clock = std::make_shared<Fakes::Clock>();
+    Installed<MediaClock::Source> clocked{clock};
     std::shared_ptr<FakePlayers> players = std::make_shared<FakePlayers>();
     Installed<PreviewPlayers> installed{players};
     int beeps = 0;
@@ -199,15 +207,22 @@ TEST_F(TrimEditorTest, FooterRowsAndSeveralCuts)
     EXPECT_EQ(ClipRows::status(loading), "carregando…");
 
     a->setSegments(ranges({{0, 10}}), 0);
-    QCoreApplication::processEvents();
+    clock->seconds += TrimMotion::settled();
+    view->clipEditor()->refresh();
     auto* several = button(view, "Vários cortes");
     ASSERT_NE(several, nullptr);
     EXPECT_TRUE(several->isVisibleTo(view));
     several->click();
     EXPECT_TRUE(session.advanced());
-    EXPECT_FALSE(several->isVisibleTo(view));
+    clock->seconds += TrimMotion::settled();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return !several->isVisibleTo(view);
+    })) << "gone once its fade is over";
     button(view, "Zerar")->click();
-    EXPECT_TRUE(button(view, "Vários cortes")->isVisibleTo(view));
+    clock->seconds += TrimMotion::settled();
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return several->isVisibleTo(view);
+    }));
 }
 
 TEST_F(TrimEditorTest, SegmentsBarBeepsAndChips)
@@ -309,4 +324,149 @@ TEST(ClipRowsMotion, SelectionEasesOutAndScissorsSpring)
     EXPECT_GT(highest, 1.01);
     EXPECT_LT(highest, 1.1);
     EXPECT_NEAR(ClipRows::scissorsAt(0.9, true), 1, 0.01);
+}
+
+TEST_F(TrimEditorTest, RangesBarOpensUnderTheTimelineAsSeveralCutsNarrowsAway)
+{
+    auto& session = open({folder / "a.mp4"});
+    auto* view = TrimEditor::shared().view();
+    auto* editor = view->clipEditor();
+    auto* bar = view->findChild<SegmentsBar*>();
+    auto* room = bar->parentWidget();
+    auto* several = button(view, "Vários cortes");
+    auto* timeline = view->findChild<TimelineBar*>();
+    const double full = bar->sizeHint().height() + 12;
+    struct Still {
+        bool roomShown;
+        int roomHeight;
+        int severalWidth;
+        int timelineTop;
+        QImage picture;
+    };
+    const double began = clock->seconds;
+    // The editor as it stands `at` seconds after the change, laid out and drawn.
+    auto still = [&](double at) {
+        clock->seconds = began + at;
+        editor->refresh();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        return Still{room->isVisibleTo(view), room->height(),
+            several->parentWidget()->isVisibleTo(view) ? several->parentWidget()->width() : 0, timeline->y(),
+            editor->grab().toImage()};
+    };
+    const auto closed = still(0);
+    EXPECT_FALSE(closed.roomShown);
+    EXPECT_GT(closed.severalWidth, 0);
+
+    several->click();
+    const auto start = still(0), middle = still(0.08), end = still(TrimMotion::settled());
+    EXPECT_FALSE(start.roomShown);
+    EXPECT_EQ(start.timelineTop, closed.timelineTop);
+    EXPECT_GT(middle.roomHeight, 0);
+    EXPECT_LT(middle.roomHeight, full);
+    EXPECT_LT(middle.severalWidth, closed.severalWidth);
+    EXPECT_LT(middle.timelineTop, closed.timelineTop) << "the preview gives up room as the bar comes";
+    EXPECT_EQ(end.roomHeight, int(full));
+    EXPECT_EQ(end.severalWidth, 0);
+    EXPECT_EQ(end.timelineTop, closed.timelineTop - int(full));
+    EXPECT_EQ(room->graphicsEffect(), nullptr) << "at rest nothing stands between the bar and the screen";
+    EXPECT_NE(start.picture, middle.picture);
+    EXPECT_NE(middle.picture, end.picture);
+
+    // "Corte simples" sends it back the same way.
+    button(view, "Corte simples")->click();
+    EXPECT_FALSE(session.advanced());
+    const double back = clock->seconds;
+    const auto leaving = still(back - began + 0.08), gone = still(back - began + TrimMotion::settled());
+    EXPECT_GT(leaving.roomHeight, 0);
+    EXPECT_LT(leaving.roomHeight, full);
+    EXPECT_FALSE(gone.roomShown);
+    EXPECT_EQ(gone.severalWidth, closed.severalWidth);
+    EXPECT_EQ(gone.timelineTop, closed.timelineTop);
+
+    // A render takes its still at rest, whenever the last change began.
+    several->click();
+    view->settle();
+    EXPECT_EQ(room->height(), int(full));
+    EXPECT_EQ(room->graphicsEffect(), nullptr);
+    EXPECT_EQ(view->clipEditor()->grab().toImage(), end.picture);
+}
+
+TEST_F(TrimEditorTest, ScissorsOfATrimmedRowGrowInAndShrinkAway)
+{
+    auto& session = open({folder / "a.mp4"});
+    auto* clip = session.selected();
+    auto* list = window().findChild<ClipList*>();
+    // The end of the first row, where the scissors stand.
+    auto scissors = [&](double at) {
+        clock->seconds = at;
+        return list->grab(QRect(list->width() - 40, 8, 32, int(ClipRows::height))).toImage();
+    };
+    const double began = clock->seconds;
+    const auto plain = scissors(began);
+    clip->setSegments(ranges({{1, 10}}), 0);
+    const double trimmed = began + TrimMotion::settled();
+    EXPECT_EQ(scissors(began), plain) << "they grow from nothing";
+    EXPECT_NE(scissors(began + 0.05), plain);
+    const auto shown = scissors(trimmed);
+    EXPECT_NE(shown, plain);
+
+    clip->setSegments(ranges({{0, 10}}), 0);
+    EXPECT_EQ(scissors(trimmed), shown) << "a row back to its whole length still shows them as they start to go";
+    const auto going = scissors(trimmed + 0.05);
+    EXPECT_NE(going, shown);
+    EXPECT_NE(going, plain);
+    EXPECT_EQ(scissors(trimmed + TrimMotion::settled()), plain);
+}
+
+TEST_F(TrimEditorTest, ANewThemeOrAppearanceShowsWithoutAnyOtherEvent)
+{
+    struct Look final : TrimLook {
+        QColor colour{255, 0, 0};
+        QColor accent() override { return colour; }
+    };
+    auto look = std::make_shared<Look>();
+    Installed<TrimLook> looked{look};
+    auto& session = open({folder / "a.mp4", folder / "b.mp4"});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
+    auto* list = window().findChild<ClipList*>();
+    // What the screen shows, not what a fresh paint would: the selected row's background.
+    const QPoint inRow = list->mapTo(&window(), QPoint(list->width() - 12, 12));
+    auto onScreen = [&] {
+        return window().screen()->grabWindow(window().winId()).toImage().pixelColor(inRow);
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto seen = onScreen();
+        return seen.red() > seen.green() + 20;
+    })) << "the first paint shows the red accent";
+
+    {
+        // Whatever the session still announces (a still frame, a load) would repaint the rows too.
+        const QSignalBlocker quiet(session);
+        look->colour = QColor(0, 160, 0);
+        Q_EMIT TrimLookChanges::shared().changed();
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            const auto seen = onScreen();
+            return seen.green() > seen.red() + 20;
+        })) << "the row is repainted in the new accent";
+    }
+
+    // A dark appearance reaches the parts whose text colour was set once.
+    auto* hint = [&]() -> QLabel* {
+        for (auto* label : window().findChildren<QLabel*>())
+            if (label->text() == "início")
+                return label;
+        return nullptr;
+    }();
+    ASSERT_NE(hint, nullptr);
+    EXPECT_LT(hint->palette().color(QPalette::WindowText).lightnessF(), 0.5);
+    const auto before = QApplication::palette();
+    QPalette dark(QColor(40, 40, 40));
+    QApplication::setPalette(dark);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return hint->palette().color(QPalette::WindowText).lightnessF() > 0.5;
+    }));
+    QApplication::setPalette(before);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return hint->palette().color(QPalette::WindowText).lightnessF() < 0.5;
+    }));
 }

@@ -5,4 +5,5 @@ target_sources(kalvimorf_core_state PRIVATE
   core/state/magic_burst.cpp
   core/state/media_clock.cpp
   core/state/settings_model.cpp
+  core/state/spring_curve.cpp
 )
