@@ -4,7 +4,6 @@
 #include "documents/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
-#include "headless_trim.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
@@ -77,7 +76,6 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheel},
-        {"--trim", 7, nullptr, HeadlessTrim::run},
         {"--play-test", 5, nullptr, TrimModes::playTest},
         {"--hud-test", 4, nullptr, Scenarios::hudTest},
         {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},

@@ -106,6 +106,8 @@ int perform(const std::function<std::vector<Request>()>& plan)
     return 0;
 }
 
+bool signalled() { return interrupted != 0; }
+
 void finish(int code) { Cli::exitNow(interrupted ? 128 + interrupted : code); }
 
 }

@@ -23,6 +23,9 @@ void takeTerminationSignals();
 // requests inside the run's cancellation, so that a failure there is reported the same way.
 int perform(const std::function<std::vector<Request>()>& plan);
 
+// Whether a termination signal came: the failure it causes is no news to whoever sent it.
+bool signalled();
+
 // Ends the process: an interrupted run with 128 + the signal, whatever the work made of it.
 [[noreturn]] void finish(int code);
 

@@ -4,9 +4,9 @@
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
+#include "core/engines/time_text.h"
 #include "core/engines/trim_media.h"
 #include "headless_run.h"
-#include "trim/time_text.h"
 
 #include <string>
 #include <vector>
@@ -60,7 +60,8 @@ void run()
         HeadlessRun::printLine(stdout, output.string());
         HeadlessRun::finish(0);
     } catch (const std::exception& error) {
-        HeadlessRun::printLine(stderr, "erro: " + describeError(error));
+        if (!HeadlessRun::signalled())
+            HeadlessRun::printLine(stderr, "erro: " + describeError(error));
         HeadlessRun::finish(1);
     }
 }

@@ -4,6 +4,7 @@
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
 #include "headless_tool.h"
+#include "headless_trim.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -20,6 +21,7 @@ const std::vector<Cli::Row>& headlessRows()
     static const std::vector<Cli::Row> rows = {
         {"--convert", 4, nullptr, HeadlessConversion::run},
         {"--tool", 4, HeadlessTool::accepts, HeadlessTool::run},
+        {"--trim", 7, nullptr, HeadlessTrim::run},
     };
     return rows;
 }

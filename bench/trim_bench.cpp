@@ -7,7 +7,7 @@
 
 #include "core/engines/ffmpeg.h"
 #include "core/engines/trim_media.h"
-#include "trim/qt_preview_player.h"
+#include "trim/preview_player.h"
 #include "trim/timeline_bar.h"
 #include "trim/trim_editor.h"
 #include "trim/trim_session.h"
@@ -76,8 +76,10 @@ int main(int argc, char** argv)
             painter.setFont(QFont("Inter"));
             painter.drawText(0, 10, "Aparar");
         }
+        // The real players from their module, without the playability checks.
         struct Silent : PreviewPlayers {
-            std::unique_ptr<PreviewPlayer> make() override { return QtPreviewPlayers().make(); }
+            PreviewPlayers& real = PreviewPlayers::current();
+            std::unique_ptr<PreviewPlayer> make() override { return real.make(); }
             void checkPlayable(const std::filesystem::path&, QObject*, std::function<void(bool)>) override { }
         };
         if (std::getenv("NO_CHECKS"))

@@ -3,16 +3,15 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
+#include "core/engines/time_text.h"
 #include "documents/text_file.h"
 
 #include <QString>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <locale.h>
 
 namespace SubtitleEngine {
 
@@ -64,43 +63,6 @@ std::string withUnixLineEnds(std::string_view text)
     return result;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A decimal floating-point number and nothing else: an optional sign, digits with an optional
-// fraction (or a fraction alone), an optional exponent. Read in the C locale whatever the
-// process's locale is; a magnitude too large for a double gives infinity.
-std::optional<double> number(std::string_view piece)
-{
-    size_t i = 0, n = piece.size();
-    if (i < n && (piece[i] == '+' || piece[i] == '-'))
-        ++i;
-    size_t digits = 0;
-    while (i < n && isDigit(piece[i]))
-        ++i, ++digits;
-    if (i < n && piece[i] == '.') {
-        ++i;
-        while (i < n && isDigit(piece[i]))
-            ++i, ++digits;
-    }
-    if (digits == 0)
-        return std::nullopt;
-    if (i < n && (piece[i] == 'e' || piece[i] == 'E')) {
-        ++i;
-        if (i < n && (piece[i] == '+' || piece[i] == '-'))
-            ++i;
-        size_t exponentDigits = 0;
-        while (i < n && isDigit(piece[i]))
-            ++i, ++exponentDigits;
-        if (exponentDigits == 0)
-            return std::nullopt;
-    }
-    if (i != n)
-        return std::nullopt;
-    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(nullptr));
-    const std::string copy(piece);
-    return strtod_l(copy.c_str(), nullptr, cLocale);
-}
-
 // Removes every "<…>" tag (at least one character between the brackets); with `keepStyle`, the
 // plain bold, italic and underline tags ("<i>", "</b>" …) stay.
 std::string withoutTags(std::string_view text, bool keepStyle)
@@ -146,52 +108,9 @@ std::string join(const std::vector<std::string>& parts, std::string_view separat
 
 namespace {
 
-// The numbers between the colons of a time, or nothing when a piece is not a number or the
-// count is not two or three.
-std::optional<std::vector<double>> timeParts(const std::string& text)
-{
-    std::string cleaned = trimmed(text, true);
-    std::replace(cleaned.begin(), cleaned.end(), ',', '.');
-    std::vector<double> values;
-    for (auto piece : split(cleaned, ":")) {
-        if (piece.empty())
-            continue;
-        auto value = number(piece);
-        if (!value)
-            return std::nullopt;
-        values.push_back(*value);
-    }
-    if (values.size() != 2 && values.size() != 3)
-        return std::nullopt;
-    return values;
-}
-
-double seconds(const std::vector<double>& parts)
-{
-    if (parts.size() == 2)
-        return parts[0] * 60 + parts[1];
-    return (parts[0] * 3600 + parts[1] * 60) + parts[2];
-}
-
 // A time of a cue. A negative part would be stamped as "00:-5:00.000", which no player reads.
-std::optional<double> cueTime(const std::string& text)
-{
-    auto parts = timeParts(text);
-    if (!parts || std::any_of(parts->begin(), parts->end(), [](double part) {
-            return std::signbit(part);
-        }))
-        return std::nullopt;
-    return seconds(*parts);
-}
+std::optional<double> cueTime(const std::string& text) { return TimeParse::clock(text, false); }
 
-}
-
-std::optional<double> time(const std::string& text)
-{
-    auto parts = timeParts(text);
-    if (!parts)
-        return std::nullopt;
-    return seconds(*parts);
 }
 
 std::string stamp(double seconds, char separator)

@@ -21,9 +21,6 @@ fs::path convert(const fs::path& source, const OutputFormat& format);
 // The cues in file order; blocks without a timing line, a readable time without negative parts
 // or text are skipped.
 std::vector<Cue> parse(const std::string& text);
-// "m:s" or "h:m:s", each part a decimal number, "," accepted for "."; "1:02,5" → 62.5. A bare
-// number of seconds, "inf", "nan" or hexadecimal numbers are not times. No range check.
-std::optional<double> time(const std::string& text);
 // "hh:mm:ss" then the separator and three digits of milliseconds; hours widen past 99.
 std::string stamp(double seconds, char separator);
 

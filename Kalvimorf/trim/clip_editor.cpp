@@ -1,8 +1,8 @@
 #include "trim/clip_editor.h"
 
+#include "core/engines/time_text.h"
 #include "core/state/media_clock.h"
 #include "trim/segments_bar.h"
-#include "trim/time_text.h"
 #include "trim/timeline_bar.h"
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"

@@ -1,7 +1,7 @@
 #include "trim/clip_list.h"
 
+#include "core/engines/time_text.h"
 #include "core/state/media_clock.h"
-#include "trim/time_text.h"
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
 

@@ -3,7 +3,6 @@ target_sources(kalvimorf_trim PRIVATE
   trim/clip_list.cpp
   trim/preview_player.cpp
   trim/segments_bar.cpp
-  trim/time_text.cpp
   trim/timeline_bar.cpp
   trim/trim_clip.cpp
   trim/trim_editor.cpp

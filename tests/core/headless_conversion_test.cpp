@@ -103,17 +103,22 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
                 return false;
         return true;
     };
-    for (int signal : {SIGTERM, SIGINT, SIGKILL}) {
-        SCOPED_TRACE(signal);
-        Process::Child run({BRIVLON_BINARY, {"--convert", "mp4", input.string()}, {}, {{"TMPDIR", dir / "tmp"}}});
+    // A trim runs its ffmpeg in the front itself, with no worker and no window.
+    const std::vector<std::pair<int, std::vector<std::string>>> runs{{SIGTERM, {"--convert", "mp4", input.string()}},
+        {SIGINT, {"--convert", "mp4", input.string()}}, {SIGKILL, {"--convert", "mp4", input.string()}},
+        {SIGTERM, {"--trim", "1", "39", "mp4", "x", input.string()}}};
+    for (const auto& [signal, arguments] : runs) {
+        SCOPED_TRACE(arguments.front() + " " + std::to_string(signal));
+        Process::Child run({BRIVLON_BINARY, arguments, {}, {{"TMPDIR", dir / "tmp"}}});
         // ffmpeg runs in a process group of its own, out of reach of a signal to the program.
         ASSERT_TRUE(pumpUntil(60, [&] {
             return processes("ffmpeg", input.string()) > 0;
         }));
-        // The engines, and the libraries they stand on, are loaded by the worker alone.
+        // The engines, and the libraries they stand on, are loaded by the worker alone; Qt Gui and the
+        // desktop's libraries by no command-line run.
         const auto maps = readFile("/proc/" + std::to_string(run.pid()) + "/maps");
-        for (const char* library : {"libvips", "libpoppler", "libqpdf", "libQt6Widgets", "libQt6Multimedia",
-                 "libQt6DBus", "libxcb", "brivlon-desktop"})
+        for (const char* library : {"libvips", "libpoppler", "libqpdf", "libQt6Gui", "libQt6Widgets",
+                 "libQt6Multimedia", "libQt6DBus", "libxcb", "brivlon-desktop"})
             EXPECT_EQ(maps.find(library), std::string::npos) << library;
         ::kill(run.pid(), signal);
         // Gone (a zombie has no command line) without being reaped, so that waiting cannot hang.

@@ -192,6 +192,10 @@ TEST_F(TrimMediaRun, FastAndExactCutsAndJoins)
     auto mkv = trim(clip(), {{0, 1}, {2, 3}}, "mkv", false);
     EXPECT_NEAR(lengthOf(mkv), 2, 0.15);
     EXPECT_TRUE(TrimMedia::hasStream(mkv, "v"));
+    // Without sound the join keeps the picture alone.
+    auto silent = trim(makeClip(sources / "mute.mp4", 4, false), {{0, 1}, {2, 3.5}}, "", false);
+    EXPECT_NEAR(lengthOf(silent), 2.5, 0.15);
+    EXPECT_TRUE(TrimMedia::hasStream(silent, "v") && !TrimMedia::hasStream(silent, "a"));
 }
 
 TEST_F(TrimMediaRun, FailuresLeaveNothing)

@@ -1,6 +1,7 @@
 #include "documents/subtitle_engine.h"
 
 #include "core/base/conversion_error.h"
+#include "core/engines/time_text.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,8 +34,8 @@ TEST(SubtitleTime, ReadsMinutesAndHoursStrictlyAndStamps)
         {"1:٣٠", std::nullopt},
     };
     for (const auto& [text, expected] : cases)
-        EXPECT_EQ(SubtitleEngine::time(text), expected) << text;
-    EXPECT_TRUE(std::isinf(SubtitleEngine::time("1e400:0").value()));
+        EXPECT_EQ(TimeParse::clock(text), expected) << text;
+    EXPECT_TRUE(std::isinf(TimeParse::clock("1e400:0").value()));
     EXPECT_EQ(SubtitleEngine::stamp(3661.5, ','), "01:01:01,500");
     EXPECT_EQ(SubtitleEngine::stamp(0.0005, '.'), "00:00:00.001");
     EXPECT_EQ(SubtitleEngine::stamp(100 * 3600 + 59.999, ','), "100:00:59,999");

@@ -1,3 +1,4 @@
+#include "core/engines/time_text.h"
 #include "documents/subtitle_engine.h"
 #include "fuzz_input.h"
 
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (!(t >= 0 && t < 1e12))
                 continue;
             const double exact = std::round(t * 1000) / 1000;
-            const auto back = time(stamp(t, ','));
+            const auto back = TimeParse::clock(stamp(t, ','));
             if (!back || std::fabs(*back - exact) > 1e-9 * std::max(1.0, exact))
                 std::abort();
         }

@@ -1,8 +1,8 @@
 #include "core/base/commands.h"
+#include "core/engines/time_text.h"
 #include "core/jobs/job_store.h"
 #include "support/test_support.h"
 #include "trim/fake_preview_player.h"
-#include "trim/time_text.h"
 #include "trim/trim_session.h"
 
 #include <QTest>

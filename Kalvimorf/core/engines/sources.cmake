@@ -16,8 +16,10 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_tools.cpp
   core/engines/qt_images.cpp
   core/engines/tool_engines.cpp
+  core/engines/time_text.cpp
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
+  core/engines/trim_media_frame.cpp
 )
 # The cascade scan must round exactly as OpenCV's own does: no fused multiply-adds.
 set_source_files_properties(core/engines/haar_scan.cpp PROPERTIES COMPILE_OPTIONS "-ffp-contract=off;-Wno-psabi")

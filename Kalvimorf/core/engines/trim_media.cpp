@@ -8,8 +8,6 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/tool_params.h"
 
-#include <QByteArray>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -222,11 +220,26 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
         if (kept.size() == 1) {
             FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
         } else {
-            const bool audio = hasStream(source, "a");
-            const bool video = kind == MediaKind::video && !isAudioOnly(target) && hasStream(source, "v");
-            if (!video && !audio)
-                throw ConversionError::unreadable();
-            FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+            // Most sources have sound, and a video its picture: the join starts on that guess, and
+            // ffprobe, whose start alone costs tens of milliseconds, is asked only when ffmpeg turns
+            // the graph down for a stream that is not there (before it writes anything).
+            const bool audio = true;
+            const bool video = kind == MediaKind::video && !isAudioOnly(target);
+            try {
+                FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+            } catch (const CancellationError&) {
+                throw;
+            } catch (const std::exception&) {
+                const auto streams = FFmpeg::probe(source, true);
+                const bool hasVideo = video && streams.video;
+                if (streams.audio == audio && hasVideo == video)
+                    throw;
+                if (!hasVideo && !streams.audio)
+                    throw ConversionError::unreadable();
+                std::error_code ignored;
+                fs::remove(staged.path(), ignored);
+                FFmpeg::run(exactJoin(source, kept, hasVideo, streams.audio, codec, staged.path()), total, progress);
+            }
         }
     }
     return staged.publish(names);
@@ -284,30 +297,6 @@ std::vector<float> peaks(const fs::path& file, int count)
     } catch (const std::exception&) {
         // A launch failure, or the caller's task cancelled.
         return {};
-    }
-}
-
-std::optional<QImage> frame(const fs::path& file, double seconds, int height)
-{
-    auto ffmpeg = FFmpeg::locate("ffmpeg");
-    if (!ffmpeg)
-        return std::nullopt;
-    Process::Command command;
-    command.executable = *ffmpeg;
-    command.arguments
-        = {"-hide_banner", "-loglevel", "error", "-ss", shortest(seconds), "-i", FFmpeg::pathArgument(file),
-            "-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"};
-    try {
-        auto result = Process::run(command, {}, [](std::string_view) {});
-        if (result.exitCode != 0 || result.out.empty())
-            return std::nullopt;
-        auto image = QImage::fromData(QByteArray::fromRawData(result.out.data(), qsizetype(result.out.size())), "PNG");
-        if (image.isNull())
-            return std::nullopt;
-        return image;
-    } catch (const std::exception&) {
-        // A launch failure, or the caller's task cancelled.
-        return std::nullopt;
     }
 }
 

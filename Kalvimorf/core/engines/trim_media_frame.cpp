@@ -1,0 +1,36 @@
+#include "core/engines/trim_media.h"
+
+#include "core/base/process.h"
+#include "core/engines/ffmpeg.h"
+
+#include <QByteArray>
+
+// Apart from the rest of the trim media so that `--trim`, which never makes a thumbnail, leaves
+// Qt Gui out of the program that runs it.
+namespace TrimMedia {
+
+std::optional<QImage> frame(const fs::path& file, double seconds, int height)
+{
+    auto ffmpeg = FFmpeg::locate("ffmpeg");
+    if (!ffmpeg)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffmpeg;
+    command.arguments
+        = {"-hide_banner", "-loglevel", "error", "-ss", Detail::shortest(seconds), "-i", FFmpeg::pathArgument(file),
+            "-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"};
+    try {
+        auto result = Process::run(command, {}, [](std::string_view) {});
+        if (result.exitCode != 0 || result.out.empty())
+            return std::nullopt;
+        auto image = QImage::fromData(QByteArray::fromRawData(result.out.data(), qsizetype(result.out.size())), "PNG");
+        if (image.isNull())
+            return std::nullopt;
+        return image;
+    } catch (const std::exception&) {
+        // A launch failure, or the caller's task cancelled.
+        return std::nullopt;
+    }
+}
+
+}
