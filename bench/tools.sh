@@ -20,15 +20,18 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-tools-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# Each section makes only its own sources.
 . "$root/bench/lib/photo.sh"
+if wants images; then
 make_photo "$work"
 cp "$root/tests/data/astronaut.jpg" "$work/face.jpg"
 # The test portrait enlarged to 4864 × 4864 (24 megapixels), so that there is a face to find.
 vips resize "$work/face.jpg" "$work/portrait.jpg[Q=92]" 19
+fi
 
 # Documents: 500 pages of text; 40 pages each with a 1200 × 900 picture in the page's own size
 # (nothing to downsample, so both sides optimise the same images).
-python3 - "$work" <<'PY'
+wants pdf && python3 - "$work" <<'PY'
 import sys, zlib, random
 work = sys.argv[1]
 random.seed(1)
@@ -71,11 +74,25 @@ def picture(objects):
 write(work + "/fotos.pdf", [(b"q 540 0 0 405 36 300 cm /Im0 Do Q", picture) for _ in range(40)])
 PY
 
+if wants media; then
 ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30:duration=20 -f lavfi \
   -i "sine=frequency=440:sample_rate=44100:duration=20" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
   -c:a aac -shortest "$work/clip.mp4"
 cp "$work/clip.mp4" "$work/clip2.mp4"
 ffmpeg -v error -i "$work/clip.mp4" -vn -c:a pcm_s16le "$work/voz.wav"
+# The clip above is small enough that a stream copy of it takes about as long as starting
+# ffmpeg, so those rows mostly weigh fixed costs. Closer to what people drop: three minutes of
+# 1080p H.264 at about 8 Mbit/s with stereo AAC (grain keeps the encoder spending its bits), and
+# ten minutes of 48 kHz stereo WAV.
+ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=180 -f lavfi \
+  -i "sine=frequency=440:sample_rate=48000:duration=180" -vf "noise=alls=16:allf=t" -c:v libx264 \
+  -preset ultrafast -b:v 8M -maxrate 8M -bufsize 16M -pix_fmt yuv420p -c:a aac -ac 2 -b:a 160k -shortest \
+  "$work/longo.mp4"
+cp "$work/longo.mp4" "$work/longo2.mp4"
+ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=600" -f lavfi \
+  -i "anoisesrc=color=pink:amplitude=0.2:sample_rate=48000:duration=600" \
+  -filter_complex "[0][1]amerge=inputs=2" -c:a pcm_s16le "$work/longo.wav"
+fi
 
 # measure COMMAND…: runs COMMAND `runs` times in a fresh folder holding hard links to the
 # sources; prints the median peak in KiB and the median seconds.
@@ -84,7 +101,8 @@ measure() {
   local samples=()
   for ((i = 0; i < runs; i++)); do
     rm -rf "$run" && mkdir -p "$run"
-    for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav; do ln "$work/$f" "$run/$f"; done
+    for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
+      longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
     (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
     samples+=("$(cat "$work/time")")
   done
@@ -140,6 +158,12 @@ row "normalise / ffmpeg" :: audNormalize -- voz.wav :: "${ff[@]}" -i voz.wav -vn
   -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=44100" out.wav
 printf "file '%s'\nfile '%s'" "$work/run/clip.mp4" "$work/run/clip2.mp4" >"$work/lista.txt"
 row "join by copy / ffmpeg" :: vidJoin -- clip.mp4 clip2.mp4 :: "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
+row "mute 3 min 1080p / ffmpeg" :: vidMute -- longo.mp4 :: "${ff[@]}" -i longo.mp4 -c:v copy -an -sn out.mp4
+row "normalise 10 min wav / ffmpeg" :: audNormalize -- longo.wav :: "${ff[@]}" -i longo.wav -vn -sn -c:a pcm_s16le \
+  -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=48000" out.wav
+printf "file '%s'\nfile '%s'" "$work/run/longo.mp4" "$work/run/longo2.mp4" >"$work/lista-longo.txt"
+row "join 2 × 3 min 1080p / ffmpeg" :: vidJoin -- longo.mp4 longo2.mp4 :: "${ff[@]}" -f concat -safe 0 \
+  -i "$work/lista-longo.txt" -c copy out.mp4
 fi
 if wants pdf; then
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"
