@@ -7,7 +7,8 @@
 # Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+# BRIVLON names another build's program, to compare two builds on the same sources.
+brivlon="${BRIVLON:-$root/build/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 sections=("${@:2}")
@@ -94,39 +95,38 @@ ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=600" 
   -filter_complex "[0][1]amerge=inputs=2" -c:a pcm_s16le "$work/longo.wav"
 fi
 
-# measure COMMAND…: runs COMMAND `runs` times in a fresh folder holding hard links to the
-# sources; prints the median peak in KiB and the median seconds.
+# once COMMAND…: runs COMMAND in a fresh folder holding hard links to the sources; prints its
+# peak resident memory in KiB and its seconds.
 run="$work/run"
-measure() {
-  local samples=()
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$run" && mkdir -p "$run"
-    for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
-      longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
-    (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
-    samples+=("$(cat "$work/time")")
-  done
-  printf '%s\n' "${samples[@]}" | python3 -c '
-import statistics, sys
-rows = [line.split() for line in sys.stdin]
-print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[1]) for r in rows))'
+once() {
+  rm -rf "$run" && mkdir -p "$run"
+  for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
+    longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
+  (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
+  cat "$work/time"
 }
 
 # row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
+# The two sides take turns, run after run, so that a change in the machine's load falls on both;
+# each side's figures are the medians of its runs.
 row() {
   local title=$1
   shift 2
   local ours=()
   while [ "$1" != "::" ]; do ours+=("$1"); shift; done
   shift
-  read -r oursMem oursTime < <(measure "$brivlon" --tool "${ours[@]}")
-  read -r peerMem peerTime < <(measure "$@")
-  python3 -c '
-import sys
+  local samples=()
+  for ((i = 0; i < runs; i++)); do
+    samples+=("ours $(once "$brivlon" --tool "${ours[@]}")" "peer $(once "$@")")
+  done
+  printf '%s\n' "${samples[@]}" | python3 -c '
+import statistics, sys
 t = sys.argv[1]
-om, pm, ot, pt = int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
+rows = [line.split() for line in sys.stdin]
+median = lambda side, i, kind: statistics.median(kind(r[i]) for r in rows if r[0] == side)
+om, pm, ot, pt = median("ours", 1, int), median("peer", 1, int), median("ours", 2, float), median("peer", 2, float)
 print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
-' "$title" "$oursMem" "$peerMem" "$oursTime" "$peerTime"
+' "$title"
 }
 
 echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
