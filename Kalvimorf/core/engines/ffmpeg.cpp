@@ -232,7 +232,10 @@ void runInto(
 {
     auto command = prefix();
     std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));
-    arguments.insert(arguments.end(), {"-f", format, output.writerPath().string()});
+    // The file is new and empty. Truncating it anyway would make ext4 treat the write as the
+    // replacement of a file's contents and start writing it all back to disk when ffmpeg closes
+    // it, which on a stream copy of a large file costs as much as the copy.
+    arguments.insert(arguments.end(), {"-f", format, "-truncate", "0", output.writerPath().string()});
     runWith(std::move(command), arguments, std::move(parser));
 }
 
