@@ -2,8 +2,8 @@
 # The file tools against the programs they stand on doing the same work: image tools on a
 # 24-megapixel JPEG against vips (same quality), PDF tools on a 500-page document against qpdf,
 # media tools against ffmpeg run directly with the same arguments. Each row gives the median
-# seconds and peak resident memory (process and children) of brivlon --tool and of the peer, and
-# the ratios brivlon / peer.
+# seconds, processor seconds and peak resident memory (process and children) of brivlon --tool
+# and of the peer, and the ratios brivlon / peer.
 # Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -96,14 +96,20 @@ ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=600" 
 fi
 
 # once COMMAND…: runs COMMAND in a fresh folder holding hard links to the sources; prints its
-# peak resident memory in KiB and its seconds.
+# peak resident memory in KiB, its seconds (to the millisecond: a stream copy of a short clip
+# takes a tenth of a second) and the processor seconds of it and its children. On a shared
+# machine the processor seconds move much less with the load than the elapsed ones.
 run="$work/run"
 once() {
   rm -rf "$run" && mkdir -p "$run"
   for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
     longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
-  (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %e' "$@" >/dev/null)
-  cat "$work/time"
+  local start=$EPOCHREALTIME
+  (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %U %S' "$@" >/dev/null)
+  local end=$EPOCHREALTIME
+  read -r memory user system < <(tail -n 1 "$work/time")
+  python3 -c 'import sys; print(sys.argv[1], float(sys.argv[3]) - float(sys.argv[2]), float(sys.argv[4]) + float(sys.argv[5]))' \
+    "$memory" "$start" "$end" "$user" "$system"
 }
 
 # row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
@@ -125,12 +131,16 @@ t = sys.argv[1]
 rows = [line.split() for line in sys.stdin]
 median = lambda side, i, kind: statistics.median(kind(r[i]) for r in rows if r[0] == side)
 om, pm, ot, pt = median("ours", 1, int), median("peer", 1, int), median("ours", 2, float), median("peer", 2, float)
-print(f"{t:<30}{ot:>9.2f}{pt:>8.2f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
+oc, pc = median("ours", 3, float), median("peer", 3, float)
+cr = oc / pc if pc else float("nan")
+print(f"{t:<30}{ot:>10.3f}{pt:>8.3f}{ot / pt:>7.2f}{oc:>12.2f}{pc:>9.2f}{cr:>7.2f}"
+      f"{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
 ' "$title"
 }
 
 echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
-printf '%-30s%9s%8s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon MiB" "peer MiB" ratio
+printf '%-30s%10s%8s%7s%12s%9s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon cpu" "peer cpu" ratio \
+  "brivlon MiB" "peer MiB" ratio
 if wants images; then
 row "resize 50 % / vips resize" :: imgResize scale=50 -- x.jpg :: vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
 row "compress 1920 / vips resize" :: imgCompress maxSide=1920 -- x.jpg :: vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
