@@ -234,7 +234,7 @@ void runInto(
     std::replace(command.begin(), command.end(), std::string("-n"), std::string("-y"));
     // The file is new and empty. Truncating it anyway would make ext4 treat the write as the
     // replacement of a file's contents and start writing it all back to disk when ffmpeg closes
-    // it, which on a stream copy of a large file costs as much as the copy.
+    // it: on a stream copy of a large file, a fifth to a third of the copy's own time.
     arguments.insert(arguments.end(), {"-f", format, "-truncate", "0", output.writerPath().string()});
     runWith(std::move(command), arguments, std::move(parser));
 }
