@@ -2,11 +2,12 @@
 # The file tools against the programs they stand on doing the same work: image tools on a
 # 24-megapixel JPEG against vips (same quality), PDF tools on a 500-page document against qpdf,
 # media tools against ffmpeg run directly with the same arguments. Each row gives the median
-# seconds and peak resident memory (process and children) of brivlon --tool and of the peer, and
-# the ratios brivlon / peer.
+# seconds, processor seconds and peak resident memory (process and children) of brivlon --tool
+# and of the peer, and the ratios brivlon / peer.
 # Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# BRIVLON names another build's program, to compare two builds on the same sources.
 brivlon="${BRIVLON:-$root/build/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
@@ -20,15 +21,18 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-tools-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# Each section makes only its own sources.
 . "$root/bench/lib/photo.sh"
+if wants images; then
 make_photo "$work"
 cp "$root/tests/data/astronaut.jpg" "$work/face.jpg"
 # The test portrait enlarged to 4864 × 4864 (24 megapixels), so that there is a face to find.
 vips resize "$work/face.jpg" "$work/portrait.jpg[Q=92]" 19
+fi
 
 # Documents: 500 pages of text; 40 pages each with a 1200 × 900 picture in the page's own size
 # (nothing to downsample, so both sides optimise the same images).
-python3 - "$work" <<'PY'
+wants pdf && python3 - "$work" <<'PY'
 import sys, zlib, random
 work = sys.argv[1]
 random.seed(1)
@@ -71,51 +75,72 @@ def picture(objects):
 write(work + "/fotos.pdf", [(b"q 540 0 0 405 36 300 cm /Im0 Do Q", picture) for _ in range(40)])
 PY
 
+if wants media; then
 ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30:duration=20 -f lavfi \
   -i "sine=frequency=440:sample_rate=44100:duration=20" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
   -c:a aac -shortest "$work/clip.mp4"
 cp "$work/clip.mp4" "$work/clip2.mp4"
 ffmpeg -v error -i "$work/clip.mp4" -vn -c:a pcm_s16le "$work/voz.wav"
+# The clip above is small enough that a stream copy of it takes about as long as starting
+# ffmpeg, so those rows mostly weigh fixed costs. Closer to what people drop: three minutes of
+# 1080p H.264 at about 8 Mbit/s with stereo AAC (grain keeps the encoder spending its bits), and
+# ten minutes of 48 kHz stereo WAV.
+ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=180 -f lavfi \
+  -i "sine=frequency=440:sample_rate=48000:duration=180" -vf "noise=alls=16:allf=t" -c:v libx264 \
+  -preset ultrafast -b:v 8M -maxrate 8M -bufsize 16M -pix_fmt yuv420p -c:a aac -ac 2 -b:a 160k -shortest \
+  "$work/longo.mp4"
+cp "$work/longo.mp4" "$work/longo2.mp4"
+ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=600" -f lavfi \
+  -i "anoisesrc=color=pink:amplitude=0.2:sample_rate=48000:duration=600" \
+  -filter_complex "[0][1]amerge=inputs=2" -c:a pcm_s16le "$work/longo.wav"
+fi
 
-# measure COMMAND…: runs COMMAND `runs` times in a fresh folder holding hard links to the
-# sources; prints the median peak in KiB and the median seconds. The seconds come from the
-# shell's microsecond clock around the run: time's own are hundredths, as long as a whole PDF
-# tool run.
+# once COMMAND…: runs COMMAND in a fresh folder holding hard links to the sources; prints its
+# peak resident memory in KiB, its seconds (to the millisecond: a stream copy of a short clip
+# takes a tenth of a second) and the processor seconds of it and its children. On a shared
+# machine the processor seconds move much less with the load than the elapsed ones.
 run="$work/run"
-measure() {
-  local samples=() start
-  for ((i = 0; i < runs; i++)); do
-    rm -rf "$run" && mkdir -p "$run"
-    for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav; do ln "$work/$f" "$run/$f"; done
-    start=$EPOCHREALTIME
-    (cd "$run" && /usr/bin/time -o "$work/time" -f '%M' "$@" >/dev/null)
-    samples+=("$(cat "$work/time") $start $EPOCHREALTIME")
-  done
-  printf '%s\n' "${samples[@]}" | python3 -c '
-import statistics, sys
-rows = [line.replace(",", ".").split() for line in sys.stdin]
-print(statistics.median(int(r[0]) for r in rows), statistics.median(float(r[2]) - float(r[1]) for r in rows))'
+once() {
+  rm -rf "$run" && mkdir -p "$run"
+  for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
+    longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
+  local start=$EPOCHREALTIME
+  (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %U %S' "$@" >/dev/null)
+  local end=$EPOCHREALTIME
+  read -r memory user system < <(tail -n 1 "$work/time")
+  python3 -c 'import sys; print(sys.argv[1], float(sys.argv[3]) - float(sys.argv[2]), float(sys.argv[4]) + float(sys.argv[5]))' \
+    "$memory" "$start" "$end" "$user" "$system"
 }
 
 # row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
+# The two sides take turns, run after run, so that a change in the machine's load falls on both;
+# each side's figures are the medians of its runs.
 row() {
   local title=$1
   shift 2
   local ours=()
   while [ "$1" != "::" ]; do ours+=("$1"); shift; done
   shift
-  read -r oursMem oursTime < <(measure "$brivlon" --tool "${ours[@]}")
-  read -r peerMem peerTime < <(measure "$@")
-  python3 -c '
-import sys
+  local samples=()
+  for ((i = 0; i < runs; i++)); do
+    samples+=("ours $(once "$brivlon" --tool "${ours[@]}")" "peer $(once "$@")")
+  done
+  printf '%s\n' "${samples[@]}" | python3 -c '
+import statistics, sys
 t = sys.argv[1]
-om, pm, ot, pt = int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
-print(f"{t:<30}{ot:>9.3f}{pt:>8.3f}{ot / pt:>7.2f}{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
-' "$title" "$oursMem" "$peerMem" "$oursTime" "$peerTime"
+rows = [line.split() for line in sys.stdin]
+median = lambda side, i, kind: statistics.median(kind(r[i]) for r in rows if r[0] == side)
+om, pm, ot, pt = median("ours", 1, int), median("peer", 1, int), median("ours", 2, float), median("peer", 2, float)
+oc, pc = median("ours", 3, float), median("peer", 3, float)
+cr = oc / pc if pc else float("nan")
+print(f"{t:<30}{ot:>10.3f}{pt:>8.3f}{ot / pt:>7.2f}{oc:>12.2f}{pc:>9.2f}{cr:>7.2f}"
+      f"{om / 1024:>12.1f}{pm / 1024:>9.1f}{om / pm:>7.2f}")
+' "$title"
 }
 
 echo "medians of $runs runs; ratios are brivlon / peer; the machine's load moves the times"
-printf '%-30s%9s%8s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon MiB" "peer MiB" ratio
+printf '%-30s%10s%8s%7s%12s%9s%7s%12s%9s%7s\n' tool "brivlon s" "peer s" ratio "brivlon cpu" "peer cpu" ratio \
+  "brivlon MiB" "peer MiB" ratio
 if wants images; then
 row "resize 50 % / vips resize" :: imgResize scale=50 -- x.jpg :: vips resize x.jpg "out.jpg[Q=90]" 0.5 --kernel lanczos3
 row "compress 1920 / vips resize" :: imgCompress maxSide=1920 -- x.jpg :: vips resize x.jpg "out.jpg[Q=70]" 0.32 --kernel lanczos3
@@ -143,6 +168,12 @@ row "normalise / ffmpeg" :: audNormalize -- voz.wav :: "${ff[@]}" -i voz.wav -vn
   -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=44100" out.wav
 printf "file '%s'\nfile '%s'" "$work/run/clip.mp4" "$work/run/clip2.mp4" >"$work/lista.txt"
 row "join by copy / ffmpeg" :: vidJoin -- clip.mp4 clip2.mp4 :: "${ff[@]}" -f concat -safe 0 -i "$work/lista.txt" -c copy out.mp4
+row "mute 3 min 1080p / ffmpeg" :: vidMute -- longo.mp4 :: "${ff[@]}" -i longo.mp4 -c:v copy -an -sn out.mp4
+row "normalise 10 min wav / ffmpeg" :: audNormalize -- longo.wav :: "${ff[@]}" -i longo.wav -vn -sn -c:a pcm_s16le \
+  -af "loudnorm=I=-16:TP=-1.5:LRA=11,aformat=sample_rates=48000" out.wav
+printf "file '%s'\nfile '%s'" "$work/run/longo.mp4" "$work/run/longo2.mp4" >"$work/lista-longo.txt"
+row "join 2 × 3 min 1080p / ffmpeg" :: vidJoin -- longo.mp4 longo2.mp4 :: "${ff[@]}" -f concat -safe 0 \
+  -i "$work/lista-longo.txt" -c copy out.mp4
 fi
 if wants pdf; then
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"

@@ -301,6 +301,25 @@ TEST_F(HeadlessTool, Joins)
         EXPECT_EQ(entry.path().filename().string().find("lista-"), std::string::npos) << entry.path();
 }
 
+// Normalising hands ffmpeg its filter chain through a FIFO that is filled while ffmpeg starts.
+// An ffmpeg that never opens it, on a source it cannot read or one without sound, still ends the
+// run with the usual sentence, leaving neither an output nor the FIFO's folder.
+TEST_F(HeadlessTool, ANormaliseThatFailsLeavesNothing)
+{
+    writeFile(dir / "falso.wav", "nada");
+    ASSERT_TRUE(makeMedia(dir / "mudo.mp4", "testsrc=duration=1:rate=5:size=160x90", {"-pix_fmt", "yuv420p"}));
+    fs::rename(dir / "mudo.mp4", dir / "mudo.m4a");
+    fs::create_directories(dir / "tmp");
+    for (const auto& [file, sentence] : {std::pair{"falso.wav", "O arquivo está danificado ou incompleto."},
+             {"mudo.m4a", "Não foi possível ler o arquivo."}}) {
+        const auto result = tool("audNormalize", {}, {file}, {{"TMPDIR", (dir / "tmp").string()}});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: " + std::string(sentence) + "\n");
+    }
+    EXPECT_EQ(names(), (std::set<std::string>{"falso.wav", "mudo.m4a", "tmp"}));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
 TEST_F(HeadlessTool, ArgumentsAndNoFiles)
 {
     VImage::black(100, 50).write_to_file((dir / "a.png").c_str());

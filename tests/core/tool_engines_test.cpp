@@ -157,6 +157,29 @@ TEST(MediaToolArguments, TrimTimesAndFilters)
     EXPECT_EQ(FFmpeg::concatList({"/x/it's.mp3", "/y/b.mp3"}), "file '/x/it'\\''s.mp3'\nfile '/y/b.mp3'");
 }
 
+// The probe for progress waits until ffmpeg has worked for a while, so only a run that lasts
+// reports fractions: growing, within 0…1 and ending near the whole.
+TEST(MediaToolProgress, ALastingRunReportsGrowingFractions)
+{
+    TempDir dir;
+    const auto source = dir / "longo.mp4";
+    ASSERT_TRUE(makeMedia(source, "testsrc=duration=10:size=640x360:rate=25", {"-c:v", "mpeg4", "-q:v", "5"}));
+    Task::Binder binder(Task::newJob(dir.path()));
+    ToolParams params;
+    params.resolution = 240;
+    std::vector<double> fractions;
+    const auto started = std::chrono::steady_clock::now();
+    MediaTools::run(Tool::vidCompress, source, params, [&](double fraction) {
+        fractions.push_back(fraction);
+    });
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    if (std::chrono::steady_clock::now() - started > std::chrono::seconds(2)) {
+        ASSERT_FALSE(fractions.empty());
+        EXPECT_GT(fractions.back(), 0.8);
+        EXPECT_LE(fractions.back(), 1.0);
+    }
+}
+
 TEST(FaceBlur, OnlyCellsInsideTheWidenedBoxesChange)
 {
     const int width = 200, height = 150, bands = 3;

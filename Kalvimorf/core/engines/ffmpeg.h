@@ -2,11 +2,13 @@
 
 #include "core/base/progress.h"
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace FileSafety {
@@ -66,6 +68,26 @@ void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const 
 // it): progress is reported from the first record after it is known.
 void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::shared_future<std::optional<double>> duration, const Progress& progress);
+
+// A filter chain that ffmpeg reads from a FIFO ("-filter_script:a" and path()) instead of its
+// command line. ffmpeg opens the FIFO only once it has loaded itself and opened its input, so
+// whatever the chain depends on (a probe of the source) is found while ffmpeg starts instead of
+// before it. The text is written once both it and ffmpeg are there; ending the object, after
+// ffmpeg has ended, stops waiting for either. Throws std::system_error when the FIFO cannot be
+// made.
+class LateFilter {
+public:
+    LateFilter(const std::filesystem::path& folder, std::shared_future<std::string> text);
+    ~LateFilter();
+    LateFilter(const LateFilter&) = delete;
+    LateFilter& operator=(const LateFilter&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::atomic<bool> over_{false};
+    std::thread writer_;
+};
 
 // Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
 // chunks, so a line cut between two chunks is held back until its end arrives.

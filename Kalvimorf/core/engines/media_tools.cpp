@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <future>
 #include <map>
 
@@ -115,28 +116,45 @@ std::shared_future<std::optional<double>> known(std::optional<double> seconds)
     return promise.get_future().share();
 }
 
-// The files' total duration less `skipped` seconds, for progress, found by probes that run while
-// ffmpeg already works. A job done before its probes stops them.
+// The files' total duration less `skipped` seconds, for progress. Starting ffprobe costs about
+// as much as a whole stream copy of a short clip, so the probes only start once ffmpeg has
+// worked for a while, all at once; a job done by then never runs them, and one done before they
+// end stops them.
 class DurationBeside {
 public:
+    static constexpr auto patience = std::chrono::milliseconds(700);
+
     DurationBeside(std::vector<fs::path> files, double skipped)
     {
         auto context = Task::newJob();
         stop_ = context.cancel;
-        value = std::async(std::launch::async, [files = std::move(files), skipped, context]() -> std::optional<double> {
-            Task::Binder binder(context);
-            std::optional<double> total;
-            try {
+        auto woken = std::make_shared<std::promise<void>>();
+        auto wake = woken->get_future();
+        stop_->onCancel([woken] {
+            woken->set_value();
+        });
+        value = std::async(std::launch::async,
+            [files = std::move(files), skipped, context, wake = std::move(wake)]() -> std::optional<double> {
+                if (wake.wait_for(patience) == std::future_status::ready)
+                    return std::nullopt;
+                std::vector<std::future<std::optional<double>>> probes;
                 for (const auto& file : files)
-                    if (auto seconds = FFmpeg::duration(file, true))
+                    probes.push_back(std::async(std::launch::async, [file, context] {
+                        Task::Binder binder(context);
+                        try {
+                            return FFmpeg::duration(file, true);
+                        } catch (const std::exception&) {
+                            return std::optional<double>();
+                        }
+                    }));
+                std::optional<double> total;
+                for (auto& probe : probes)
+                    if (auto seconds = probe.get())
                         total = total.value_or(0) + *seconds;
-            } catch (const std::exception&) {
-                return std::nullopt;
-            }
-            if (total)
-                *total -= skipped;
-            return total;
-        }).share();
+                if (total)
+                    *total -= skipped;
+                return total;
+            }).share();
     }
     ~DurationBeside() { stop_->cancel(); }
     DurationBeside(const DurationBeside&) = delete;
@@ -228,16 +246,41 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
     const bool trimming = tool == Tool::vidTrim || tool == Tool::audTrim;
-    // Normalising keeps the source's sample rate, so its probe comes first; it gives the duration too.
-    const auto streams = tool == Tool::audNormalize ? FFmpeg::probe(source) : FFmpeg::Streams{};
-    const auto list = arguments(tool, source, params, ext, streams.sampleRate);
+    auto list = arguments(tool, source, params, ext, std::nullopt);
 
     // Only progress needs the duration; unless it is already known, the probe runs beside ffmpeg.
     std::shared_future<std::optional<double>> duration;
     std::optional<DurationBeside> probing;
+    std::optional<FileSafety::TempDir> scratch;
+    std::optional<FFmpeg::LateFilter> chain;
+    std::future<void> rate;
     const auto end = readTime(params.end);
     if (tool == Tool::audNormalize) {
-        duration = known(streams.duration);
+        // Normalising keeps the source's sample rate. Its probe, which tells the duration too,
+        // runs while ffmpeg starts, and ffmpeg reads the filter chain once the rate is known.
+        std::promise<std::optional<double>> seconds;
+        std::promise<std::string> filters;
+        duration = seconds.get_future().share();
+        auto text = filters.get_future().share();
+        rate = std::async(std::launch::async,
+            [tool, source, params, ext, context = Task::current(), seconds = std::move(seconds),
+                filters = std::move(filters)]() mutable {
+                Task::Binder binder(context);
+                FFmpeg::Streams streams;
+                try {
+                    streams = FFmpeg::probe(source, true);
+                } catch (...) {
+                    // Cancelled: ffmpeg is being ended too.
+                }
+                seconds.set_value(streams.duration);
+                const auto full = arguments(tool, source, params, ext, streams.sampleRate);
+                filters.set_value(*(std::find(full.begin(), full.end(), "-af") + 1));
+            });
+        scratch.emplace();
+        chain.emplace(scratch->path(), text);
+        const auto af = std::find(list.begin(), list.end(), "-af");
+        *af = "-filter_script:a";
+        *(af + 1) = FFmpeg::pathArgument(chain->path());
     } else if (trimming && end) {
         duration = known(*end - readTime(params.start).value_or(0));
     } else if (progress) {
