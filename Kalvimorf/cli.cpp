@@ -38,17 +38,6 @@ int appArgc = 1;
 char* appArgv[2] = {nullptr, nullptr};
 std::string programName;
 
-// Rows whose modes are not part of this build yet: they never win, exactly like a row whose
-// check fails.
-Row notYet(const char* option, int minimum)
-{
-    return {option, minimum,
-        [] {
-            return false;
-        },
-        nullptr};
-}
-
 }
 
 const std::vector<Row>& table()

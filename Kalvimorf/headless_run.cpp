@@ -4,6 +4,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
+#include "core/engines/media_tools.h"
 #include "core/jobs/worker_pool.h"
 
 #include <algorithm>
@@ -89,9 +90,19 @@ int perform(const std::function<std::vector<Request>()>& plan)
         // The run takes the lightest worker program that has the engines of all its jobs, which
         // loads no library they do not need. The worker is ended, and its temporary folder
         // removed, before the run ends.
-        auto program = WorkerKind::light;
+        auto program = WorkerKind::none;
         for (const auto& request : requests)
             program = std::max(program, Requests::worker(request));
+        // Work that is all in ffmpeg's processes needs no worker between them and this run: the
+        // tools die with it, and a fault in a file ends their process, not this one.
+        if (program == WorkerKind::none) {
+            for (const auto& request : requests) {
+                Task::checkCancelled();
+                const auto tool = Requests::toolOf(*request.tool);
+                printLine(stdout, MediaTools::perform(tool->first, request.sources, tool->second, {}).string());
+            }
+            return 0;
+        }
         WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .program = program});
         for (const auto& request : requests) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.

@@ -294,6 +294,15 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     return output.publish(preferred);
 }
 
+fs::path perform(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
+{
+    if (Tools::isBatch(tool))
+        return join(tool, sources, progress);
+    if (sources.size() != 1)
+        throw ConversionError::unsupported();
+    return run(tool, sources.front(), params, progress);
+}
+
 fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress)
 {
     if (sources.empty())

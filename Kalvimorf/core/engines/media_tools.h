@@ -30,6 +30,9 @@ std::string outputExt(Tool tool, const fs::path& source);
 // One single-file tool; returns the output. A failed or cancelled run leaves none.
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const Progress& progress);
 
+// A media tool's job: a join of all `sources`, any other tool on the one source it is given.
+fs::path perform(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress);
+
 // Joins `sources`, sorted by name as the file manager shows them, into one file named after the
 // first: a stream copy when they share a format and it works, else a re-encode.
 fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress);

@@ -13,14 +13,14 @@ fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& 
     if (sources.empty())
         throw ConversionError::unsupported();
     if (Tools::isBatch(tool))
-        return MediaTools::join(tool, sources, progress);
+        return MediaTools::perform(tool, sources, params, progress);
     if (sources.size() != 1)
         throw ConversionError::unsupported();
     const auto& source = sources.front();
     switch (Tools::kind(tool)) {
     case MediaKind::image: return ImageTools::run(tool, source, params);
     case MediaKind::video:
-    case MediaKind::audio: return MediaTools::run(tool, source, params, progress);
+    case MediaKind::audio: return MediaTools::perform(tool, sources, params, progress);
     case MediaKind::pdf:
         return tool == Tool::pdfCompress ? PDFCompress::run(source) : PDFTools::run(tool, source, params);
     case MediaKind::document:

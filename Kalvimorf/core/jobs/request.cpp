@@ -190,7 +190,7 @@ WorkerKind toolWorker(::Tool tool)
     case ::Tool::vidJoin:
     case ::Tool::audTrim:
     case ::Tool::audNormalize:
-    case ::Tool::audJoin:
+    case ::Tool::audJoin: return WorkerKind::none;
     case ::Tool::pdfSplit:
     case ::Tool::pdfRotate:
     case ::Tool::pdfExtract: return WorkerKind::light;

@@ -45,8 +45,11 @@ struct Request {
 
 // The worker programs, lightest first: each has every engine of the ones before it.
 enum class WorkerKind {
+    // No library of its own: the work is all in ffmpeg's processes (the media tools). A
+    // command-line run does these itself, as it trims; a pool asked for it starts light workers.
+    none,
     // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
-    // but compression, archives, media and its tools, subtitles, spreadsheets.
+    // but compression, archives, media conversions and the media tools, subtitles, spreadsheets.
     light,
     // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
     // face blurring, PDF compression.

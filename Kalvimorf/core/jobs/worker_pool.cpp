@@ -68,6 +68,7 @@ std::string WorkerPool::program(WorkerKind kind)
 {
     const std::string name = [kind] {
         switch (kind) {
+        case WorkerKind::none:
         case WorkerKind::light: return "brivlon-worker-light";
         case WorkerKind::image: return "brivlon-worker-image";
         case WorkerKind::full: return "brivlon-worker";
