@@ -30,14 +30,15 @@ namespace {
 const char* const inkProperty = "trimInk";
 const char* const symbolProperty = "trimSymbol";
 
-// The foreground of the application's palette: a tinted widget's own palette already carries its
-// tint.
-QColor foreground(double opacity)
+QColor faded(QColor colour, double opacity)
 {
-    auto colour = QApplication::palette().color(QPalette::WindowText);
     colour.setAlphaF(float(colour.alphaF() * opacity));
     return colour;
 }
+
+// The foreground of the application's palette: a tinted widget's own palette already carries its
+// tint.
+QColor foreground(double opacity) { return faded(QApplication::palette().color(QPalette::WindowText), opacity); }
 
 void applyInk(QWidget& widget, double opacity)
 {
@@ -57,9 +58,7 @@ QFont font(double size, QFont::Weight weight)
 
 QColor primary(const QWidget& widget, double opacity)
 {
-    auto colour = widget.palette().color(QPalette::WindowText);
-    colour.setAlphaF(float(colour.alphaF() * opacity));
-    return colour;
+    return faded(widget.palette().color(QPalette::WindowText), opacity);
 }
 
 QColor secondary(const QWidget& widget) { return primary(widget, 0.55); }

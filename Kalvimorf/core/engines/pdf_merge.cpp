@@ -36,6 +36,7 @@ ConversionError unreadableSource(const fs::path& file)
 // The page tree is read here too, so a file whose pages cannot be found fails under its own name.
 std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedFileInputSource>& input)
 {
+    padHeapForQpdf();
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     try {

@@ -128,6 +128,7 @@ fs::path splitPages(const fs::path& source)
 std::unique_ptr<QPDF> open(const fs::path& source)
 {
     FileSafety::requireRegularFile(source);
+    padHeapForQpdf();
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     try {

@@ -12,15 +12,17 @@ fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& 
 {
     if (sources.empty())
         throw ConversionError::unsupported();
-    if (Tools::isBatch(tool))
+    // The joins are media tools: they take every source, the others one.
+    const auto kind = Tools::kind(tool);
+    if (kind == MediaKind::video || kind == MediaKind::audio)
         return MediaTools::perform(tool, sources, params, progress);
     if (sources.size() != 1)
         throw ConversionError::unsupported();
     const auto& source = sources.front();
-    switch (Tools::kind(tool)) {
+    switch (kind) {
     case MediaKind::image: return ImageTools::run(tool, source, params);
     case MediaKind::video:
-    case MediaKind::audio: return MediaTools::perform(tool, sources, params, progress);
+    case MediaKind::audio: break;
     case MediaKind::pdf:
         return tool == Tool::pdfCompress ? PDFCompress::run(source) : PDFTools::run(tool, source, params);
     case MediaKind::document:
