@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "core/base/catalog.h"
+#include "core/base/file_safety.h"
 #include "core/base/quality.h"
 #include "headless_run.h"
 
@@ -51,13 +52,19 @@ int convert()
     auto format = choose(offered->formats, lowered(args[2]));
     if (!format)
         return noConversion();
-    return HeadlessRun::perform([&] {
+    std::optional<fs::path> folder;
+    const int code = HeadlessRun::perform([&] {
         std::optional<QualityLevel> quality;
         if (const char* value = std::getenv("BRIVLON_QUALITY"); value && !format->batch)
             quality = QualityLevels::fromRaw(value);
-        const auto folder = Requests::commonFolder(files, *format);
+        folder = Requests::commonFolder(files, *format);
         return Requests::plan(files, offered->kind, *format, quality, folder);
     });
+    // A run whose first file failed, or that was interrupted before any output, made the
+    // folder for nothing.
+    if (folder)
+        FileSafety::removeIfEmpty(*folder);
+    return code;
 }
 
 }

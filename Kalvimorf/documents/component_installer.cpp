@@ -105,6 +105,8 @@ ComponentInstaller::Payload ComponentInstaller::officePayload()
         payload.sources.push_back(
             QUrl(QString(base) + "26.8.2/linux/x86_64/" + QString::fromStdString(payload.fileName)));
     payload.sha256 = "9f24fe83ab1ed5c95eb3df580119f32932f713e577feeac02bf619fb00749b55";
+    // The suite's program archive is about 250 MB.
+    payload.maxBytes = qint64(512) << 20;
     payload.program = "program/soffice";
     payload.trimmable = {"help", "share/gallery", "share/template", "share/wizards", "share/autotext", "share/autocorr",
         "share/extensions", "share/Scripts", "program/python-core", "program/wizards"};
@@ -158,6 +160,8 @@ ComponentInstaller::~ComponentInstaller()
     if (cancel_)
         cancel_->cancel();
 }
+
+bool ComponentInstaller::online() const { return online_ && !forceOffline(); }
 
 void ComponentInstaller::setOffice(State state)
 {
@@ -311,7 +315,9 @@ void ComponentInstaller::installOffice(const std::function<void(double)>& progre
     bool fetched = false;
     for (const auto& source : sources) {
         try {
-            Downloader::download(source, package, progress, options_.download);
+            auto download = options_.download;
+            download.sizeLimit = payload.maxBytes;
+            Downloader::download(source, package, progress, download);
             fetched = true;
             break;
         } catch (const CancellationError&) {

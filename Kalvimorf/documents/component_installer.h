@@ -38,6 +38,8 @@ public:
         std::string fileName;
         std::vector<QUrl> sources;
         std::string sha256;
+        // A bound on the package's size, with room for the mirrors' differences.
+        qint64 maxBytes = 0;
         // Relative to the unpacked program tree.
         std::string program;
         std::vector<std::string> trimmable;
@@ -60,7 +62,8 @@ public:
     ~ComponentInstaller() override;
 
     const State& office() const { return office_; }
-    bool online() const { return online_; }
+    // What the last network report said, never online with BRIVLON_FORCE_OFFLINE.
+    bool online() const;
     bool running() const { return running_; }
     bool retryPending() const { return retry_.isActive(); }
 

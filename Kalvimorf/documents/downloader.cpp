@@ -102,6 +102,13 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
             attempt.end = how;
         reply->abort();
     };
+    const auto tooLarge = [&](qint64 bytes) {
+        if (options.sizeLimit <= 0 || bytes <= options.sizeLimit)
+            return false;
+        attempt.errorText = "o arquivo é maior que o esperado";
+        end(Attempt::End::failed);
+        return true;
+    };
     QObject::connect(&stall, &QTimer::timeout, &loop, [&] {
         end(Attempt::End::stalled);
     });
@@ -122,8 +129,10 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
             return;
         }
         const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (length > 0 && attempt.status >= 200 && attempt.status < 300)
+        if (length > 0 && attempt.status >= 200 && attempt.status < 300) {
             expected = (attempt.status == 206 ? offset : 0) + length;
+            tooLarge(expected);
+        }
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, onHeaders);
     const auto drain = [&] {
@@ -139,6 +148,8 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
         }
         attempt.receivedBytes = attempt.receivedBytes || !bytes.isEmpty();
         written += bytes.size();
+        if (tooLarge(written))
+            return;
         if (expected >= 1 && progress) {
             const double fraction = double(written) / double(expected);
             if (fraction - lastReport >= 0.005) {

@@ -33,6 +33,9 @@ struct Options {
     // Longest wait for more data, and for the whole transfer.
     std::chrono::milliseconds stallLimit = std::chrono::seconds(60);
     std::chrono::milliseconds totalLimit = std::chrono::seconds(3600);
+    // Bytes past which the transfer stops, announced or received; 0: no bound. The digest is
+    // known only at the end, so this is what keeps a wrong server from filling the disk first.
+    qint64 sizeLimit = 0;
 };
 
 // The complete file at `destination` (replacing what stood there), or an Error; a cancelled

@@ -4,6 +4,7 @@
 #include "core/jobs/job_store.h"
 #include "core/state/office_events.h"
 #include "documents/component_installer.h"
+#include "documents/office_engine.h"
 
 #include <atomic>
 
@@ -13,17 +14,18 @@ namespace {
 
 class StoreNotices : public OfficeEvents {
 public:
-    void simpleMode(const std::string& message) override
+    void simpleMode(const std::string&) override
     {
         // Each worker is a process of its own and notes the simple route once; the program shows
-        // it once.
+        // it once. A worker cannot see the network, so the sentence follows the installer here,
+        // which waits for the network exactly when the notice promises it will.
         if (shown_.exchange(true))
             return;
-        MainThread::post([message] {
+        MainThread::post([] {
             // Appended as it is: a notice has nothing to cancel and claims no card.
             Job job;
             job.sourceName = "PDF feito no modo simples";
-            job.state = Job::State::info(message);
+            job.state = Job::State::info(OfficeEngine::simpleModeMessage(ComponentInstaller::shared().online()));
             job.started = false;
             JobStore::shared().append(std::move(job));
         });

@@ -28,16 +28,17 @@ namespace {
 QString supportAddress() { return BuildInfo::supportEmail; }
 
 // The first "model name" of /proc/cpuinfo; empty where there is none (some ARM kernels).
+// A file of /proc has no size, so QFile::atEnd() is true before the first read: it is read
+// to its end instead.
 QString processorName()
 {
     QFile file("/proc/cpuinfo");
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    while (!file.atEnd()) {
-        const auto line = QString::fromUtf8(file.readLine());
+    const auto lines = QString::fromUtf8(file.readAll()).split('\n');
+    for (const auto& line : lines)
         if (line.startsWith("model name"))
             return line.section(':', 1).trimmed();
-    }
     return {};
 }
 

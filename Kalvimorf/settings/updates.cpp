@@ -68,7 +68,17 @@ QString requiredString(const QJsonObject& object, const char* key)
     return *optionalString(object, key);
 }
 
-bool formsAddress(const QString& text) { return !text.isEmpty() && QUrl(text, QUrl::StrictMode).isValid(); }
+// Only a secure web address is offered: "Baixar" hands it to the desktop, which would open a
+// script or a local file as readily as a page.
+bool formsAddress(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && url.scheme() == "https" && !url.host().isEmpty();
+}
+
+// Ten versions' notes fit in a few kilobytes; a manifest past this is no manifest, and reading it
+// would only fill the memory.
+constexpr qint64 manifestLimit = 1 << 20;
 
 }
 
@@ -202,13 +212,17 @@ void Updates::check(bool userInitiated)
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setHeader(QNetworkRequest::UserAgentHeader, userAgent());
     auto* reply = network_->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+        if (received > manifestLimit || total > manifestLimit)
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated] {
         reply->deleteLater();
         std::optional<std::vector<Release>> releases;
         // A file:// answer carries no status and is taken as it is.
         const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const bool statusOk = !status.isValid() || (status.toInt() >= 200 && status.toInt() <= 299);
-        if (reply->error() == QNetworkReply::NoError && statusOk) {
+        if (reply->error() == QNetworkReply::NoError && statusOk && reply->bytesAvailable() <= manifestLimit) {
             try {
                 releases = decode(reply->readAll());
             } catch (const ManifestError&) {

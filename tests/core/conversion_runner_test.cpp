@@ -137,6 +137,32 @@ TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
         EXPECT_EQ(calls[name - 'a'], "image JPG: " + std::string{name} + ".png in Convertidos para JPG -");
 }
 
+TEST_F(RunnerTest, ABatchThatWritesNothingLeavesNoFolder)
+{
+    // Every job cancelled, waiting or running: the common folder goes with the last of them.
+    auto urls = files({"a.png", "b.png", "c.png", "d.png", "e.png"});
+    runner.run(urls, jpg(), std::nullopt);
+    const auto folder = dir / "Convertidos para JPG";
+    ASSERT_TRUE(fs::is_directory(folder));
+    ASSERT_TRUE(marksBecome("+++--")) << marks();
+    store.cancelAll();
+    EXPECT_TRUE(pumpUntil([&] {
+        return !fs::exists(folder);
+    }));
+
+    // One output in it keeps it, whatever became of the others.
+    runner.run(urls, jpg(), std::nullopt);
+    ASSERT_TRUE(fs::is_directory(folder));
+    writeFile(folder / "a.jpg", "x");
+    for (const auto& url : urls)
+        release(url, 'u');
+    ASSERT_TRUE(pumpUntil([&] {
+        return runner.limiter().running() == 0 && runner.limiter().waiting() == 0;
+    }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(fs::exists(folder / "a.jpg"));
+}
+
 TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
 {
     for (const auto& name : {"a.png", "b.png", "c.png", "d.png"})

@@ -82,6 +82,10 @@ TEST_F(HeadlessConversion, CommonFoldersQualityAndFailures)
     EXPECT_TRUE(result.exitCode == 1 && result.err.find("erro: ") != std::string::npos) << result.err;
     EXPECT_EQ(result.out, "Convertidos para JPG 3/a.jpg\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Convertidos para JPG 3"), {}), 1);
+    // Failing at the first file made the run's folder for nothing: it goes.
+    result = convert("jpg", {"b.png", "c.png"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(fs::exists(dir / "Convertidos para JPG 4"));
 
     fs::copy_file(BRIVLON_BINARY, dir / "brivlon");  // without its resources folder: no video engine
     writeFile(dir / "tone.wav", "RIFF");

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 const bool widgets = TestSupport::wantWidgets();
@@ -128,6 +130,14 @@ TEST(FeedbackTest, DiagnosticsWords)
     const auto lines = Feedback::diagnostics().split('\n');
     EXPECT_TRUE(lines[0].startsWith("Brivlon " + Updates::displayVersion() + " (build "));
     EXPECT_TRUE(lines[1].contains(" · "));
+    // The processor's model, where the kernel names one (x86 always does).
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    const std::string info((std::istreambuf_iterator<char>(cpuinfo)), std::istreambuf_iterator<char>());
+    if (info.find("model name") != std::string::npos) {
+        const auto processor = lines[1].section(" · ", -1).toStdString();
+        EXPECT_FALSE(processor.empty());
+        EXPECT_NE(info.find(": " + processor), std::string::npos) << processor;
+    }
     EXPECT_EQ(lines[2], "Motor de documentos: não instalado");
     EXPECT_EQ(lines[4], "Últimos erros:");
     EXPECT_EQ(lines[5], "(nenhum erro registrado)");

@@ -99,6 +99,14 @@ TEST(UpdatesTest, SelectionKeepsTheNewestThatSuits)
     EXPECT_TRUE(Updates::select({release("1.2.3")}, Updates::number("1.2"), std::nullopt));
     EXPECT_FALSE(Updates::select({release("1.0")}, Updates::number("1.0"), std::nullopt));
     EXPECT_FALSE(Updates::select({release("5.0", "")}, 1, std::nullopt));
+    // "Baixar" hands the address to the desktop: only a secure page is offered, never a script,
+    // a local file or a plain-text download that a network in between could change.
+    for (const char* address : {"javascript:alert(1)", "file:///etc/passwd", "http://a.example/9",
+             "ftp://a.example/9", "https:///sem-host", "/baixar", "https://a b.example"})
+        EXPECT_FALSE(Updates::select({release("5.0", address)}, 1, std::nullopt)) << address;
+    const auto secure = Updates::select({release("5.0", "file:///x"), release("4.0", "https://a.example/4")}, 1, std::nullopt);
+    ASSERT_TRUE(secure);
+    EXPECT_EQ(secure->versao, "4.0");
     EXPECT_FALSE(Updates::select({}, 1, std::nullopt));
 }
 
@@ -146,6 +154,15 @@ TEST(UpdatesTest, ChecksAgainstALoopbackServer)
         ASSERT_TRUE(updates.update());
         EXPECT_EQ(updates.update()->versao, "9.1");
         EXPECT_GT(*updates.lastCheck(), before);
+    }
+    // A manifest far larger than any real one is refused without being read into memory.
+    {
+        std::string huge = R"({"versoes": [{"versao": "9.9", "download": "https://a.example/9.9", "notas": ")";
+        huge += std::string(3 << 20, 'x') + R"("}]})";
+        LoopbackServer server(LoopbackServer::json(huge));
+        checkAt(server.url());
+        ASSERT_TRUE(updates.update());
+        EXPECT_EQ(updates.update()->versao, "9.1");
     }
     // A successful check with nothing newer takes the offer away.
     LoopbackServer older(LoopbackServer::json(R"({"versoes": [{"versao": "0.9", "download": "https://a.example"}]})"));

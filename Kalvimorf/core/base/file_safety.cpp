@@ -438,6 +438,8 @@ void removeTree(const fs::path& path) noexcept
     fs::remove_all(path, error);
 }
 
+void removeIfEmpty(const fs::path& folder) noexcept { ::rmdir(folder.c_str()); }
+
 void requireRegularFile(const fs::path& path)
 {
     struct stat info;

@@ -180,6 +180,10 @@ private:
 // Removes a file or tree, also when some of its folders are read-only. Never throws.
 void removeTree(const fs::path& path) noexcept;
 
+// Removes a folder the program made for outputs if nothing ended up in it: whatever is in it,
+// a file the user put there included, keeps it. Never throws.
+void removeIfEmpty(const fs::path& folder) noexcept;
+
 // Inputs must be regular files once links are followed: a link to /dev/zero or a FIFO would
 // otherwise be read for ever. Throws ConversionError::unreadable.
 void requireRegularFile(const fs::path& path);

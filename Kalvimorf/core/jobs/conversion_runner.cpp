@@ -1,6 +1,7 @@
 #include "core/jobs/conversion_runner.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
@@ -63,6 +64,14 @@ void ConversionRunner::run(
     } catch (const std::exception&) {
     }
 
+    // A batch whose jobs all fail or are cancelled leaves no empty folder behind: the last of
+    // its jobs to let go of this removes the folder if nothing was written into it.
+    std::shared_ptr<void> folderKeeper;
+    if (folder)
+        folderKeeper = std::shared_ptr<void>(nullptr, [path = *folder](void*) {
+            FileSafety::removeIfEmpty(path);
+        });
+
     // Per-file jobs appear, and take their places, in file-manager order.
     for (auto& request : Requests::plan(Catalog::sorted(urls), options->kind, format, quality, folder)) {
         const auto source = format.batch ? Catalog::describe(urls) : request.sources.front().filename().string();
@@ -76,7 +85,7 @@ void ConversionRunner::run(
                     store->setProgress(id, value);
                 });
             };
-        auto work = [performer = performer_, request = std::move(request), relay]() {
+        auto work = [performer = performer_, request = std::move(request), relay, folderKeeper]() {
             return performer(request, relay);
         };
         launch(store_, limiter_, id, Task::newJob(), std::move(work));
