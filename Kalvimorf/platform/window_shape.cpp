@@ -105,7 +105,7 @@ WindowShape::WindowShape(QWidget* window) : QObject(window), window_(window)
         if (compositing)
             apply(QRegion());
         else
-            reshape();
+            reshape(Source::backingStore);
     });
 }
 
@@ -115,31 +115,34 @@ bool WindowShape::eventFilter(QObject* watched, QEvent* event)
     // native window: each is handed on first, and the shape is cut from what it painted.
     const bool repaint = (watched == window_ && event->type() == QEvent::UpdateRequest)
         || (watched == window_->windowHandle() && event->type() == QEvent::Expose);
-    if (watched == window_ && event->type() == QEvent::WinIdChange && window_->windowHandle())
+    if (watched == window_ && event->type() == QEvent::Show && window_->windowHandle()) {
         window_->windowHandle()->installEventFilter(this);
-    if (event->type() == QEvent::Show && watched == window_ && window_->windowHandle())
-        window_->windowHandle()->installEventFilter(this);
+        // Shown before it is mapped: shaped by a paint off screen first, or its first frame on
+        // screen would be the whole black rectangle.
+        if (!CompositorWatch::shared().compositing())
+            reshape(Source::offscreen);
+    }
     if (!repaint || delivering_ || CompositorWatch::shared().compositing())
         return false;
     delivering_ = true;
     QCoreApplication::sendEvent(watched, event);
     delivering_ = false;
-    reshape();
+    reshape(Source::backingStore);
     return true;
 }
 
-void WindowShape::reshape()
+void WindowShape::reshape(Source source)
 {
     if (CompositorWatch::shared().compositing() || !window_->isVisible())
         return;
     QRegion shape;
     auto* store = window_->backingStore();
-    auto* device = store ? store->paintDevice() : nullptr;
+    auto* device = store && source == Source::backingStore ? store->paintDevice() : nullptr;
     const double ratio = window_->devicePixelRatioF();
     if (device && device->devType() == QInternal::Image && static_cast<QImage*>(device)->hasAlphaChannel()) {
         shape = opaqueRegion(*static_cast<QImage*>(device));
     } else {
-        // A backing store without alpha: the window painted once more, off screen.
+        // Not painted yet, or a backing store without alpha: the window painted off screen.
         QImage image((QSizeF(window_->size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(ratio);
         image.fill(Qt::transparent);

@@ -49,8 +49,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Source { backingStore, offscreen };
+
     explicit WindowShape(QWidget* window);
-    void reshape();
+    // From what the window last painted, or from a paint off screen now.
+    void reshape(Source source);
     void apply(const QRegion& shape);
 
     QWidget* window_;
