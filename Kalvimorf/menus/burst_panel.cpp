@@ -4,6 +4,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/magic_fireworks.h"
 #include "menus/palette.h"
+#include "platform/window_shape.h"
 
 #include <QPainter>
 
@@ -14,6 +15,7 @@ BurstPanel::BurstPanel()
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    WindowShape::follow(this);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(side, side);
     frames_.setInterval(1000 / 60);

@@ -112,8 +112,11 @@ bool isDark(const QWidget* widget)
     case AppAppearance::dark: return true;
     case AppAppearance::automatic: break;
     }
+    // The window's colour, not the widget's: a part drawn without a background of its own (a
+    // scroll area's viewport made transparent, say) says nothing about what shows behind it.
     if (widget)
-        return widget->palette().color(QPalette::Window).lightnessF() < 0.5;
+        if (const QColor window = widget->window()->palette().color(QPalette::Window); window.alpha() == 255)
+            return window.lightnessF() < 0.5;
     if (auto dark = Notifier::shared().portalPrefersDark())
         return *dark;
     const QPalette palette = qApp ? QGuiApplication::palette() : QPalette();

@@ -42,9 +42,10 @@ private:
     bool watching_ = false;
 };
 
-// light and dark answer without looking. auto judges the lightness of the widget's window
-// colour, so a view inside a dark window is dark; without a widget it asks the desktop's colour
-// scheme (the settings portal), else the application's window colour.
+// light and dark answer without looking. auto judges the lightness of the window colour of the
+// widget's window, so a view inside a dark window is dark; without a widget (or in a window with
+// no opaque colour) it asks the desktop's colour scheme (the settings portal), else the
+// application's window colour.
 bool isDark(const QWidget* widget = nullptr);
 
 }

@@ -1,5 +1,7 @@
 #include "menus/wheel_panel.h"
 
+#include "platform/window_shape.h"
+
 #include <QKeyEvent>
 
 // Out of the window manager's hands, like any menu: it stands exactly at the pointer, above
@@ -11,6 +13,7 @@ WheelPanel::WheelPanel()
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    WindowShape::follow(this);
 }
 
 void WheelPanel::setAllowsKey(bool allows)

@@ -489,10 +489,14 @@ void WheelView::mouseReleaseEvent(QMouseEvent* event)
 
 void WheelView::dragEnterEvent(QDragEnterEvent* event)
 {
-    // Accepted over gaps and the hub too, or no further moves would come.
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
-    dragMoveEvent(event);
+    // Taken anywhere over the wheel, the hub included: the wheel opens with its hub under the
+    // pointer, a refused enter would bring no further moves, and the move that follows decides
+    // for the position (and lights what is under it).
+    const auto action = dropAction(event->possibleActions());
+    if (localFiles(event->mimeData()).empty() || !action)
+        return event->ignore();
+    event->setDropAction(*action);
+    event->accept();
 }
 
 void WheelView::dragMoveEvent(QDragMoveEvent* event)
@@ -501,12 +505,10 @@ void WheelView::dragMoveEvent(QDragMoveEvent* event)
     const auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size()));
     setHighlight(segment, WheelDrawing::overHub(point));
     const auto action = dropAction(event->possibleActions());
-    if (segment && action && event->mimeData()->hasUrls()) {
-        event->setDropAction(*action);
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    if (!segment || !action)
+        return event->ignore();
+    event->setDropAction(*action);
+    event->accept();
 }
 
 void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }

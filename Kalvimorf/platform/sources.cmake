@@ -6,6 +6,7 @@ target_sources(kalvimorf_platform PRIVATE
   platform/login_item.cpp
   platform/message_alert.cpp
   platform/sound_player.cpp
+  platform/window_shape.cpp
   platform/workspace_watch.cpp
   platform/x11_drag_input.cpp
 )

@@ -4,7 +4,9 @@
 #include "menus/drawing_kit.h"
 #include "menus/palette.h"
 
+#include <QApplication>
 #include <QButtonGroup>
+#include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -68,14 +70,43 @@ TitledRow titledRow(const QString& title)
     return {{widget, line}, caption};
 }
 
+namespace {
+
+// The text colour around it, faded, and worked out again whenever the colours around it change
+// (another appearance, the desktop's scheme): a colour set once would stay that of the
+// appearance the window was made in, dark ink on a dark page.
+class Footnote final : public QLabel {
+public:
+    explicit Footnote(const QString& text) : QLabel(text) { fade(); }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange)
+            fade();
+    }
+
+private:
+    void fade()
+    {
+        const QPalette around = parentWidget() ? parentWidget()->palette() : QApplication::palette(this);
+        const QColor wanted = secondaryText(around);
+        if (palette().color(QPalette::WindowText) == wanted)
+            return;
+        QPalette own = palette();
+        own.setColor(QPalette::WindowText, wanted);
+        setPalette(own);
+    }
+};
+
+}
+
 QLabel* footnote(const QString& text)
 {
-    auto* label = new QLabel(text);
+    auto* label = new Footnote(text);
     label->setWordWrap(true);
     label->setFont(Draw::font(11));
-    auto palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondaryText(palette));
-    label->setPalette(palette);
     label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     return label;
 }

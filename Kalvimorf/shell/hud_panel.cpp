@@ -5,6 +5,7 @@
 #include "core/state/media_clock.h"
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
+#include "platform/window_shape.h"
 #include "shell/hud_view.h"
 #include "shell/sparkle_burst.h"
 
@@ -37,6 +38,7 @@ HudPanel::HudPanel(JobStore& store)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    WindowShape::follow(this);
     setMouseTracking(true);
     setWindowTitle("Brivlon");
     frames_.setInterval(1000 / 60);

@@ -1,6 +1,7 @@
 #include "shell/selection_view.h"
 
 #include "core/base/catalog.h"
+#include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "menus/wheel_controller.h"
 #include "shell/app_model.h"
@@ -270,7 +271,16 @@ SelectionView::SelectionView(AppModel& model, QWidget* parent) : QWidget(parent)
     column->addStretch(0);
 
     connect(&model_, &AppModel::changed, this, &SelectionView::refresh);
+    // The message's colour is set, so it does not follow a new appearance by itself.
+    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, &SelectionView::tintMessage);
     refresh();
+}
+
+void SelectionView::tintMessage()
+{
+    QPalette palette = message_->palette();
+    palette.setColor(QPalette::WindowText, ViewColors::current(this).secondary);
+    message_->setPalette(palette);
 }
 
 void SelectionView::refresh()
@@ -285,8 +295,6 @@ void SelectionView::refresh()
     scroll_->setVisible(!empty);
     message_->setVisible(empty);
     message_->setText(QString::fromStdString(content_.message));
-    QPalette palette = message_->palette();
-    palette.setColor(QPalette::WindowText, ViewColors::current(this).secondary);
-    message_->setPalette(palette);
+    tintMessage();
     grid_->setTiles(content_.tiles);
 }

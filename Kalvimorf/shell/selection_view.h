@@ -52,6 +52,7 @@ public:
 
 private:
     void refresh();
+    void tintMessage();
 
     AppModel& model_;
     SelectionContent content_;

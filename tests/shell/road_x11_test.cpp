@@ -41,44 +41,64 @@ std::optional<Menu> menuShown(LineChild& app)
     return menu;
 }
 
-}
+// The program started as a user starts it, beside a drag source showing a photo and XTEST's hand.
+class WholeRoad : public ::testing::Test {
+protected:
+    void start(std::vector<std::pair<std::string, std::string>> extra = {})
+    {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+        ::chmod(runtime.path().c_str(), 0700);
+        photo = dir / "foto.png";
+        ASSERT_TRUE(makeMedia(photo, "testsrc=size=320x240", {"-frames:v", "1"}));
+        env = {{"BRIVLON_TRACE", "1"}, {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"},
+            {"BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json"}};
+        env.insert(env.end(), extra.begin(), extra.end());
+        // The program first: with no tray host here it opens its main window, which must not
+        // cover the drag source.
+        app.emplace(BRIVLON_BINARY, std::vector<std::string>{}, env);
+        ASSERT_TRUE(app->expect("pronto"));
+        source.emplace(DRAG_SOURCE, std::vector<std::string>{photo.string()});
+        const auto ready = source->nextLine();
+        ASSERT_TRUE(ready) << "the drag source never showed";
+        std::string word;
+        std::istringstream(*ready) >> word >> sourceX >> sourceY;
+        hand.emplace(XTEST_DRIVER);
+    }
 
-TEST(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
-{
-    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
-    TempDir dir, runtime;
-    ::chmod(runtime.path().c_str(), 0700);
-    const auto photo = dir / "foto.png";
-    ASSERT_TRUE(makeMedia(photo, "testsrc=size=320x240", {"-frames:v", "1"}));
-    const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_TRACE", "1"},
-        {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"},
-        {"BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json"}};
-
-    // The program first: with no tray host here it opens its main window, which must not cover
-    // the drag source.
-    LineChild app(BRIVLON_BINARY, {}, env);
-    ASSERT_TRUE(app.expect("pronto"));
-    LineChild source(DRAG_SOURCE, {photo.string()});
-    const auto ready = source.nextLine();
-    ASSERT_TRUE(ready) << "the drag source never showed";
-    int sourceX = 0, sourceY = 0;
-    std::string word;
-    std::istringstream(*ready) >> word >> sourceX >> sourceY;
-    LineChild hand(XTEST_DRIVER);
-    auto drive = [&](const std::vector<std::string>& commands) -> ::testing::AssertionResult {
+    ::testing::AssertionResult drive(const std::vector<std::string>& commands)
+    {
         for (const auto& command : commands) {
-            hand.send(command);
-            if (auto done = hand.expect("ok"); !done)
+            hand->send(command);
+            if (auto done = hand->expect("ok"); !done)
                 return done;
         }
         return ::testing::AssertionSuccess();
-    };
+    }
 
-    // Out of the source, to the middle of the screen, the button held: a drag in progress.
-    ASSERT_TRUE(drive({"move " + std::to_string(sourceX) + " " + std::to_string(sourceY), "press", "glide 12 0 2"}));
-    ASSERT_TRUE(source.expect("drag"));
+    // Out of the source to (x, y), the button held: a drag in progress.
+    ::testing::AssertionResult dragTo(int x, int y)
+    {
+        REQUIRE(drive({"move " + std::to_string(sourceX) + " " + std::to_string(sourceY), "press", "glide 12 0 2"}));
+        REQUIRE(source->expect("drag"));
+        return drive({"glide " + std::to_string(x - sourceX - 12) + " " + std::to_string(y - sourceY) + " 30"});
+    }
+
+    TempDir dir, runtime;
+    fs::path photo;
+    std::vector<std::pair<std::string, std::string>> env;
+    std::optional<LineChild> app, source, hand;
+    int sourceX = 0, sourceY = 0;
+};
+
+}
+
+TEST_F(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    auto& app = *this->app;
+    auto& source = *this->source;
     const int atX = 640, atY = 700;
-    ASSERT_TRUE(drive({"glide " + std::to_string(atX - sourceX - 12) + " " + std::to_string(atY - sourceY) + " 30"}));
+    ASSERT_TRUE(dragTo(atX, atY));
 
     ASSERT_TRUE(drive({"down Shift_L", "pause 300"}));
     const auto first = menuShown(app);
@@ -111,4 +131,29 @@ TEST(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
     const auto second = runProgram(BRIVLON_BINARY, {photo.string()}, 30, env);
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(until(app, "aberto "), photo.string());
+}
+
+// The same road with the radial wheel: it opens with its hub under the pointer, where the drag
+// enters it, so the segments must still light and take the drop after an enter over the hub.
+TEST_F(WholeRoad, WheelTakesTheDropOnASegment)
+{
+    ASSERT_NO_FATAL_FAILURE(start({{"BRIVLON_MENU", "wheel"}}));
+    auto& app = *this->app;
+    const int atX = 640, atY = 600;
+    ASSERT_TRUE(dragTo(atX, atY));
+    ASSERT_TRUE(drive({"down Shift_L", "pause 300"}));
+    const auto wheel = menuShown(app);
+    ASSERT_TRUE(wheel) << "Shift held during the drag opened nothing";
+    // The hub is the wheel's middle; the first segment, JPG, stands above it.
+    EXPECT_NEAR(wheel->cardX, atX, 2);
+    EXPECT_NEAR(wheel->cardY, atY, 2);
+    ASSERT_TRUE(drive({"glide 0 -105 15", "pause 150", "glide 2 2 2", "pause 150", "glide -2 -2 2", "pause 150",
+        "release"}));
+    ASSERT_TRUE(source->expect("dropped"));
+    ASSERT_TRUE(until(app, "qualidade na tela")) << "the drop on the wheel's first segment asked for no quality";
+    ASSERT_TRUE(drive({"up Shift_L", "pause 100", "down 3", "up 3"}));
+    const auto done = until(app, "concluído ");
+    ASSERT_TRUE(done) << "no job finished";
+    EXPECT_EQ(done->substr(0, done->find(" no painel")), (dir / "foto.jpg").string());
+    EXPECT_TRUE(fs::exists(dir / "foto.jpg"));
 }

@@ -6,6 +6,7 @@ brivlon_tests(shell_tests
   shell/hud_test.cpp
   shell/shell_test.cpp
   shell/cancel_all_test.cpp
+  shell/contrast_test.cpp
 )
 target_link_libraries(shell_tests PRIVATE kalvimorf_shell)
 
@@ -46,8 +47,11 @@ add_test(NAME Scenarios.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=Scenarios.*)
 set_tests_properties(Scenarios.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME WholeRoad.X11
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.*)
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.DragHold*)
 set_tests_properties(WholeRoad.X11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
+add_test(NAME WholeRoad.WheelX11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.Wheel*)
+set_tests_properties(WholeRoad.WheelX11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
 add_test(NAME TrayIcon.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=TrayIcon.*)
 set_tests_properties(TrayIcon.X11 PROPERTIES TIMEOUT 120)

@@ -1,3 +1,4 @@
+#include "support/contrast.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 #include "trim/clip_editor.h"
@@ -469,4 +470,18 @@ TEST_F(TrimEditorTest, ANewThemeOrAppearanceShowsWithoutAnyOtherEvent)
     EXPECT_TRUE(QTest::qWaitFor([&] {
         return hint->palette().color(QPalette::WindowText).lightnessF() < 0.5;
     }));
+}
+
+// Every label of the editor against its background, on a light desktop and on a dark one; the
+// editor was opened on the light one, as a desktop may switch under an open window.
+TEST_F(TrimEditorTest, LabelsStayReadableOnLightAndDarkDesktops)
+{
+    open({folder / "a.mp4", folder / "b.mp4"});
+    const auto before = QApplication::palette();
+    for (const QPalette& desktop : {before, QPalette(QColor(40, 40, 40)), before}) {
+        QApplication::setPalette(desktop);
+        QCoreApplication::processEvents();
+        const bool dark = desktop.color(QPalette::Window).lightnessF() < 0.5;
+        EXPECT_GT(expectReadableLabels(window(), dark ? "trim editor, dark" : "trim editor, light"), 3);
+    }
 }

@@ -1,0 +1,55 @@
+// The menu's own window with the card fan or the wheel dealt in, as the program shows it, for a
+// test that looks at the screen. Prints "ready <beside x> <beside y> <drawn x> <drawn y>" once the
+// opening has settled: a global point inside the window but off everything drawn, and one on a
+// card or segment.
+//   menu_shape_probe fan|wheel
+
+#include "menus/drawing_kit.h"
+#include "menus/wheel_window.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QApplication app(argc, argv);
+    const MenuStyle style = argc > 1 && std::strcmp(argv[1], "wheel") == 0 ? MenuStyle::wheel : MenuStyle::fan;
+    WheelWindow window;
+    std::vector<WheelEntry> entries;
+    for (const char* label : {"JPG", "PNG", "WEBP", "PDF", "TIFF"})
+        entries.push_back({label, std::nullopt, std::nullopt, nullptr, [](const WheelEntry::Paths&) {}});
+    auto& surface = window.surface(style);
+    surface.configure(entries, "Converter", "foto.png", WheelMode::convert, "", std::nullopt);
+    window.useSurface(style);
+    window.placePanel(QRectF(QPointF(300, 200), window.surfaceSize(style)));
+    surface.animateIn();
+
+    QPoint beside, drawn;
+    if (style == MenuStyle::fan) {
+        const QSizeF size = window.fan().state().size;
+        const auto card = FanGeometry::centre(size, false, FanGeometry::baseAngle(2, 5), FanGeometry::radius);
+        drawn = window.fan().mapToGlobal(Draw::fromYUp(card, size.height()).toPoint());
+        beside = window.fan().mapToGlobal(Draw::fromYUp(QPointF(size.width() / 2, 120), size.height()).toPoint());
+    } else {
+        drawn = window.wheel().mapToGlobal(QPoint(int(WheelDrawing::side / 2), int(WheelDrawing::side / 2 - 107)));
+        beside = window.wheel().mapToGlobal(QPoint(12, 12));
+    }
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* handle = window.panel().windowHandle();
+        if (!handle || !handle->isExposed())
+            return;
+        poll.stop();
+        // The opening's springs are at rest well within a second.
+        QTimer::singleShot(1000, [&] {
+            std::printf("ready %d %d %d %d\n", beside.x(), beside.y(), drawn.x(), drawn.y());
+        });
+    });
+    poll.start(20);
+    return app.exec();
+}
