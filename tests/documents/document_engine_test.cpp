@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -167,6 +169,52 @@ TEST(DocumentEngine, TextBecomesA4WithItsMarginsOverSeveralPages)
     const auto back = readFile(convert(docx, "txt"));
     for (int i : {1, 60, 120})
         EXPECT_NE(back.find("Linha " + std::to_string(i) + " de um texto simples."), std::string::npos) << back;
+}
+
+TEST(DocumentEngine, PrintedTextIsTheTextAsWritten)
+{
+    // Every printable ASCII character in groups a line can hold, the Portuguese letters, and
+    // the spots where a font's contextual forms would draw other characters.
+    std::string ascii;
+    for (char c = '!'; c <= '~'; ++c)
+        ascii += std::string(1, c) + ((c - '!') % 12 == 11 ? " " : "");
+    const std::string letters = "áéíóúâêôãõçà ÁÉÍÓÚÂÊÔÃÕÇÀ";
+    const std::string contexts = "a<b e 5 < 6 e 2*3 e A-B e 10:30 e 3x4 e (A) [1] {B} @C ~D <=> -> -- fim";
+    const auto escapedHTML = [](const std::string& text) {
+        return QString::fromStdString(text).toHtmlEscaped().toStdString();
+    };
+    // pdftotext breaks lines where the layout did, so only what is not blank is compared.
+    const auto inked = [](const std::string& text) {
+        std::string result;
+        for (char c : text)
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                result += c;
+        return result;
+    };
+    TempDir dir;
+    writeFile(dir / "todos.txt", ascii + "\n" + letters + "\n" + contexts + "\n");
+    writeFile(dir / "todos.html",
+        "<p>" + escapedHTML(ascii) + "</p><p>" + letters + "</p><h2>" + escapedHTML(contexts) + "</h2>");
+    writeFile(dir / "todos.md", "# " + contexts + "\n\n" + letters + "\n");
+    StyledText::Document rich;
+    rich.blocks.push_back({{{{QString::fromStdString(ascii), true}}}, nullptr});
+    rich.blocks.push_back({{{{QString::fromStdString(letters + " " + contexts), false, true}}}, nullptr});
+    Docx::write(rich, dir / "todos.docx");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"todos.txt", ascii + letters + contexts},
+        {"todos.html", ascii + letters + contexts},
+        {"todos.md", contexts + letters},
+        {"todos.docx", ascii + letters + contexts},
+    };
+    for (const auto& [name, expected] : cases) {
+        const auto pdf = convert(dir / name, "pdf");
+        const auto text = runProgram("/usr/bin/pdftotext", {"-enc", "UTF-8", pdf.string(), "-"});
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_EQ(inked(text.out), inked(expected)) << name;
+    }
+    // Still Inter, embedded.
+    const auto fonts = runProgram("/usr/bin/pdffonts", {(dir / "todos.pdf").string()});
+    EXPECT_NE(fonts.out.find("Inter"), std::string::npos) << fonts.out;
 }
 
 TEST(DocumentEngine, UnreadableAndUnwritableInputsLeaveNothing)
