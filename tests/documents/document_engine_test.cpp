@@ -217,6 +217,55 @@ TEST(DocumentEngine, PrintedTextIsTheTextAsWritten)
     EXPECT_NE(fonts.out.find("Inter"), std::string::npos) << fonts.out;
 }
 
+TEST(DocumentEngine, DocxTextBoxesReadWhereTheyAreAnchored)
+{
+    // As Word writes a text box: a drawing for itself and the same box as a VML picture for older
+    // readers, both inside one AlternateContent, anchored in a run of the paragraph; then a box as
+    // older Word wrote it alone, in a table's cell.
+    const std::string box = "<w:txbxContent><w:p><w:r><w:t>Texto da caixa</w:t></w:r></w:p>"
+                            "<w:p><w:r><w:t>segunda linha</w:t></w:r></w:p></w:txbxContent>";
+    const std::string document
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+          "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+          "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+          "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+          "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+          "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\" "
+          "xmlns:v=\"urn:schemas-microsoft-com:vml\" mc:Ignorable=\"wps\"><w:body>"
+          "<w:p><w:r><w:t>Antes</w:t></w:r></w:p>"
+          "<w:p><w:r><w:t xml:space=\"preserve\">Início </w:t></w:r><w:r><mc:AlternateContent>"
+          "<mc:Choice Requires=\"wps\"><w:drawing><wp:anchor><wp:extent cx=\"1\" cy=\"1\"/><a:graphic><a:graphicData>"
+          "<wps:wsp><wps:txbx>"
+        + box
+        + "</wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing>"
+          "</mc:Choice><mc:Fallback><w:pict><v:shape><v:textbox>"
+        + box
+        + "</v:textbox></v:shape></w:pict>"
+          "</mc:Fallback></mc:AlternateContent></w:r><w:r><w:t>fim</w:t></w:r></w:p>"
+          "<w:tbl><w:tr><w:tc><w:p><w:r><w:pict><v:shape><v:textbox><w:txbxContent><w:p><w:r><w:t>Caixa antiga"
+          "</w:t></w:r></w:p></w:txbxContent></v:textbox></v:shape></w:pict></w:r></w:p></w:tc></w:tr></w:tbl>"
+          "<w:sectPr/></w:body></w:document>";
+    TempDir dir;
+    const auto zipped = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            " z.writestr('[Content_Types].xml', '<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats"
+            ".org/package/2006/content-types\"><Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>')\n"
+            " z.writestr('word/document.xml', sys.argv[2])",
+            (dir / "caixa.docx").string(), document});
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+    EXPECT_EQ(readFile(convert(dir / "caixa.docx", "txt")),
+        "Antes\nInício \nTexto da caixa\nsegunda linha\nfim\n\nCaixa antiga\n");
+    EXPECT_EQ(readFile(convert(dir / "caixa.docx", "md")),
+        "Antes\n\nInício\n\nTexto da caixa\n\nsegunda linha\n\nfim\n\nCaixa antiga\n");
+    const auto html = readFile(convert(dir / "caixa.docx", "html"));
+    for (const char* text : {"Texto da caixa", "segunda linha", "Caixa antiga"}) {
+        const auto first = html.find(text);
+        EXPECT_NE(first, std::string::npos) << text << "\n" << html;
+        EXPECT_EQ(html.find(text, first + 1), std::string::npos) << text << "\n" << html;
+    }
+}
+
 TEST(DocumentEngine, UnreadableAndUnwritableInputsLeaveNothing)
 {
     TempDir dir;
