@@ -9,6 +9,7 @@
 #include "documents/odt.h"
 #include "documents/office_engine.h"
 #include "documents/office_xml.h"
+#include "documents/print_font.h"
 #include "documents/rtf.h"
 #include "documents/text_file.h"
 
@@ -194,13 +195,7 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
     std::unique_ptr<QTextDocument> document(source.clone());
     document->setDocumentMargin(0);
-    // Inter's contextual alternates draw "<=>" as one arrow, "3x4" with a multiplication sign
-    // and "-" or ":" between capitals and digits as raised forms; those glyphs have no character
-    // of their own, so they also drop out of the text a reader copies or searches. Latin text
-    // is then laid out glyph by glyph, as written (scripts that need shaping still get it).
-    QFont font = document->defaultFont();
-    font.setStyleStrategy(QFont::PreferNoShaping);
-    document->setDefaultFont(font);
+    PrintFont::apply(*document);
     document->documentLayout()->setPaintDevice(&writer);
     const QRectF body = writer.pageLayout().paintRectPixels(writer.resolution());
     document->setPageSize(body.size());

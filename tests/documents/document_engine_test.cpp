@@ -212,9 +212,18 @@ TEST(DocumentEngine, PrintedTextIsTheTextAsWritten)
         ASSERT_EQ(text.exitCode, 0) << text.err;
         EXPECT_EQ(inked(text.out), inked(expected)) << name;
     }
-    // Still Inter, embedded.
+    // The look stays Inter's: its faces embedded, and its kerning (pairs of A and V close up).
     const auto fonts = runProgram("/usr/bin/pdffonts", {(dir / "todos.pdf").string()});
-    EXPECT_NE(fonts.out.find("Inter"), std::string::npos) << fonts.out;
+    EXPECT_NE(fonts.out.find("Inter-Regular "), std::string::npos) << fonts.out;
+    const auto docxFonts = runProgram("/usr/bin/pdffonts", {(dir / "todos 4.pdf").string()});
+    EXPECT_NE(docxFonts.out.find("Inter-Bold "), std::string::npos) << docxFonts.out;
+    EXPECT_NE(docxFonts.out.find("Inter-Italic "), std::string::npos) << docxFonts.out;
+    writeFile(dir / "pares.txt", "AVAVAVAVAVAVAVAVAVAV AAAAAAAAAAVVVVVVVVVV\n");
+    auto document = Poppler::Document::load(QString::fromStdString(convert(dir / "pares.txt", "pdf").string()));
+    ASSERT_TRUE(document);
+    const auto words = document->page(0)->textList();
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_LT(words[0]->boundingBox().width(), words[1]->boundingBox().width() - 5);
 }
 
 TEST(DocumentEngine, DocxTextBoxesReadWhereTheyAreAnchored)
