@@ -3,6 +3,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
+#include "core/base/process.h"
 #include "core/engines/pdf_engine.h"
 #include "documents/docx.h"
 #include "documents/markdown.h"
@@ -39,8 +40,10 @@ void requireGuiApplication()
     std::call_once(once, [] {
         if (QCoreApplication::instance())
             return;
-        if (!std::getenv("QT_QPA_PLATFORM"))
+        if (!std::getenv("QT_QPA_PLATFORM")) {
+            Process::EnvironmentChange change;
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
         static int argc = 1;
         static char name[] = "brivlon";
         static char* argv[] = {name, nullptr};
