@@ -3,12 +3,14 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
+#include "core/base/process.h"
 #include "core/engines/pdf_engine.h"
 #include "documents/docx.h"
 #include "documents/markdown.h"
 #include "documents/odt.h"
 #include "documents/office_engine.h"
 #include "documents/office_xml.h"
+#include "documents/print_font.h"
 #include "documents/rtf.h"
 #include "documents/text_file.h"
 
@@ -38,8 +40,10 @@ void requireGuiApplication()
     std::call_once(once, [] {
         if (QCoreApplication::instance())
             return;
-        if (!std::getenv("QT_QPA_PLATFORM"))
+        if (!std::getenv("QT_QPA_PLATFORM")) {
+            Process::EnvironmentChange change;
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
         static int argc = 1;
         static char name[] = "brivlon";
         static char* argv[] = {name, nullptr};
@@ -194,6 +198,7 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
     std::unique_ptr<QTextDocument> document(source.clone());
     document->setDocumentMargin(0);
+    PrintFont::apply(*document);
     document->documentLayout()->setPaintDevice(&writer);
     const QRectF body = writer.pageLayout().paintRectPixels(writer.resolution());
     document->setPageSize(body.size());

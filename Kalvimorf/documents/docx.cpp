@@ -8,7 +8,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 
 namespace Docx {
@@ -149,8 +151,59 @@ struct Reader {
         }
     }
 
-    void addRuns(const XML::Node& parent, const RunStyle& paragraphStyle, const QString& href, Paragraph& paragraph,
-        int depth = 0)
+    // The text boxes in a run's drawing, in document order. Word writes each box twice, as a
+    // drawing for itself and as a picture for older readers, inside one AlternateContent: only
+    // the first of its branches that holds a box is read.
+    void textBoxes(const XML::Node& node, std::vector<const XML::Node*>& into, int depth) const
+    {
+        if (depth > maxNesting)
+            return;
+        if (node.name == "txbxContent") {
+            into.push_back(&node);
+            return;
+        }
+        if (node.name == "AlternateContent") {
+            for (const auto& branch : node.children) {
+                const size_t before = into.size();
+                textBoxes(*branch, into, depth + 1);
+                if (into.size() != before)
+                    return;
+            }
+            return;
+        }
+        for (const auto& c : node.children)
+            textBoxes(*c, into, depth + 1);
+    }
+
+    // A paragraph as blocks. A text box anchored among its runs ends the text before it, and the
+    // box's own paragraphs and tables stand there, so its text reads where the box was put.
+    struct Pieces {
+        std::vector<Block> blocks;
+        Paragraph current;
+        bool split = false;
+
+        void flush()
+        {
+            if (current.runs.empty())
+                return;
+            blocks.push_back({std::move(current), nullptr});
+            current = Paragraph{};
+        }
+    };
+
+    void addBoxes(const XML::Node& node, Pieces& pieces, int depth)
+    {
+        std::vector<const XML::Node*> boxes;
+        textBoxes(node, boxes, depth);
+        for (const auto* box : boxes) {
+            pieces.flush();
+            pieces.split = true;
+            blocks(*box, pieces.blocks, depth + 1);
+        }
+    }
+
+    void addRuns(
+        const XML::Node& parent, const RunStyle& paragraphStyle, const QString& href, Pieces& pieces, int depth = 0)
     {
         // Wrappers nest a few levels in real documents; a crafted one must not exhaust the stack.
         if (depth > maxNesting)
@@ -165,32 +218,42 @@ struct Reader {
                 style.over(runStyle(rPr));
                 Run run = style.run({}, bodySize, href);
                 for (const auto& part : node->children) {
-                    if (part->name == "t")
+                    if (part->name == "t") {
                         run.text += QString::fromStdString(part->text);
-                    else if (part->name == "tab")
+                    } else if (part->name == "tab") {
                         run.text += '\t';
-                    else if (part->name == "br" || part->name == "cr")
+                    } else if (part->name == "br" || part->name == "cr") {
                         run.text += QChar::LineSeparator;
-                    else if (part->name == "noBreakHyphen")
+                    } else if (part->name == "noBreakHyphen") {
                         run.text += QChar(0x2011);
+                    } else if (part->name == "drawing" || part->name == "pict" || part->name == "AlternateContent") {
+                        if (!run.text.isEmpty())
+                            pieces.current.runs.push_back(run);
+                        run.text.clear();
+                        addBoxes(*part, pieces, depth + 1);
+                    }
                 }
                 if (!run.text.isEmpty())
-                    paragraph.runs.push_back(std::move(run));
+                    pieces.current.runs.push_back(std::move(run));
             } else if (node->name == "hyperlink") {
                 QString target = href;
                 if (const auto* id = attr(*node, "r:id"); id && links.count(*id))
                     target = QString::fromStdString(links[*id]);
                 else if (const auto* anchor = attr(*node, "w:anchor"))
                     target = "#" + QString::fromStdString(*anchor);
-                addRuns(*node, paragraphStyle, target, paragraph, depth + 1);
+                addRuns(*node, paragraphStyle, target, pieces, depth + 1);
             } else if (node->name == "ins" || node->name == "smartTag" || node->name == "fldSimple"
                 || node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
-                addRuns(*node, paragraphStyle, href, paragraph, depth + 1);
+                addRuns(*node, paragraphStyle, href, pieces, depth + 1);
+            } else if (node->name == "AlternateContent") {
+                // Between runs it holds runs of its own; the first branch is the one Word reads.
+                if (!node->children.empty())
+                    addRuns(*node->children.front(), paragraphStyle, href, pieces, depth + 1);
             }
         }
     }
 
-    Paragraph paragraph(const XML::Node& node)
+    void paragraph(const XML::Node& node, std::vector<Block>& into, int depth)
     {
         Paragraph result;
         RunStyle style;
@@ -211,31 +274,50 @@ struct Reader {
                 }
             }
         }
-        addRuns(node, style, {}, result);
-        return result;
+        Pieces pieces{{}, std::move(result)};
+        addRuns(node, style, {}, pieces, depth);
+        // An empty paragraph is a blank line of its own, unless a box was all it held.
+        if (!pieces.current.runs.empty() || !pieces.split)
+            pieces.blocks.push_back({std::move(pieces.current), nullptr});
+        std::move(pieces.blocks.begin(), pieces.blocks.end(), std::back_inserter(into));
     }
 
-    // A cell's paragraphs, nested tables flattened into it.
+    static void flatten(const Block& block, std::vector<Paragraph>& into)
+    {
+        if (!block.table) {
+            into.push_back(block.paragraph);
+            return;
+        }
+        for (const auto& row : block.table->rows)
+            for (const auto& cell : row)
+                into.insert(into.end(), cell.begin(), cell.end());
+    }
+
+    // A cell's paragraphs, nested tables (and tables of text boxes) flattened into it.
     void cellParagraphs(const XML::Node& node, std::vector<Paragraph>& into, int depth = 0)
     {
         if (depth > maxNesting)
             return;
         for (const auto& c : node.children) {
-            if (c->name == "p")
-                into.push_back(paragraph(*c));
-            else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
-                || c->name == "sdtContent")
+            if (c->name == "p") {
+                std::vector<Block> pieces;
+                paragraph(*c, pieces, depth + 1);
+                for (const auto& block : pieces)
+                    flatten(block, into);
+            } else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
+                || c->name == "sdtContent") {
                 cellParagraphs(*c, into, depth + 1);
+            }
         }
     }
 
-    void blocks(const XML::Node& parent, int depth = 0)
+    void blocks(const XML::Node& parent, std::vector<Block>& into, int depth = 0)
     {
         if (depth > maxNesting)
             return;
         for (const auto& node : parent.children) {
             if (node->name == "p") {
-                document.blocks.push_back({paragraph(*node), nullptr});
+                paragraph(*node, into, depth + 1);
             } else if (node->name == "tbl") {
                 auto table = std::make_shared<Table>();
                 for (const auto& row : node->children) {
@@ -244,11 +326,11 @@ struct Reader {
                     auto& cells = table->rows.emplace_back();
                     for (const auto& cell : row->children)
                         if (cell->name == "tc")
-                            cellParagraphs(*cell, cells.emplace_back());
+                            cellParagraphs(*cell, cells.emplace_back(), depth + 1);
                 }
-                document.blocks.push_back({{}, std::move(table)});
+                into.push_back({{}, std::move(table)});
             } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
-                blocks(*node, depth + 1);
+                blocks(*node, into, depth + 1);
             } else if (node->name == "sectPr") {
                 page(*node);
             }
@@ -438,7 +520,7 @@ Document read(const fs::path& path)
     reader.loadRelationships(ZipTools::readEntry(path, "word/_rels/document.xml.rels"));
     reader.loadNumbering(ZipTools::readEntry(path, "word/numbering.xml"));
     reader.loadStyles(ZipTools::readEntry(path, "word/styles.xml"));
-    reader.blocks(*body);
+    reader.blocks(*body, reader.document.blocks);
     return std::move(reader.document);
 }
 

@@ -9,6 +9,7 @@
 
 #include <fontconfig/fontconfig.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace DocxFonts {
@@ -245,23 +246,31 @@ void collectFonts(const std::set<QString>& families, const fs::path& target)
     FileSafety::removeTree(target);
     std::error_code error;
     fs::create_directories(target, error);
-    std::set<std::string> handled;
+    std::set<fs::path> handled;
     int counter = 0;
     for (const QString& family : families) {
-        FontList members = list(family);
-        if (!members.set)
-            continue;
-        for (int i = 0; i < members.set->nfont; ++i) {
-            const std::string file = fcString(members.set->fonts[i], FC_FILE).toStdString();
+        for (const fs::path& file : files(family)) {
             // The distribution's fonts are what the suite sees without help.
-            if (file.empty() || file.starts_with("/usr/share/fonts/") || !handled.insert(file).second)
+            if (file.string().starts_with("/usr/share/fonts/") || !handled.insert(file).second)
                 continue;
             ++counter;
-            const std::string ext
-                = fs::path(file).extension().empty() ? "ttf" : fs::path(file).extension().string().substr(1);
+            const std::string ext = file.extension().empty() ? "ttf" : file.extension().string().substr(1);
             fs::copy_file(file, target / ("fonte-" + std::to_string(counter) + "." + ext), error);
         }
     }
 }
 
+std::vector<fs::path> files(const QString& family)
+{
+    std::vector<fs::path> result;
+    FontList members = list(family);
+    if (!members.set)
+        return result;
+    for (int i = 0; i < members.set->nfont; ++i) {
+        const std::string file = fcString(members.set->fonts[i], FC_FILE).toStdString();
+        if (!file.empty() && std::find(result.begin(), result.end(), file) == result.end())
+            result.emplace_back(file);
+    }
+    return result;
+}
 }

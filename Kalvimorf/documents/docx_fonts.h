@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <vector>
 
 // Word documents name fonts by face ("Inter Bold", "Inter-BoldItalic"), while the office suite
 // knows families only. Before the suite lays a document out, styled names become their family
@@ -41,5 +42,6 @@ Prepared prepare(const fs::path& source, const fs::path& work);
 // Empties `target` and fills it with copies of the font files of those families, except the
 // distribution's own fonts, which the suite sees anyway.
 void collectFonts(const std::set<QString>& families, const fs::path& target);
-
+// The installed files of one family, each once.
+std::vector<fs::path> files(const QString& family);
 }

@@ -2,6 +2,7 @@ target_sources(kalvimorf_documents PRIVATE
   documents/dispatcher.cpp
   documents/office_notices.cpp
   documents/perform.cpp
+  documents/print_font.cpp
   documents/worker_serve.cpp
   documents/archive_engine.cpp
   documents/component_installer.cpp

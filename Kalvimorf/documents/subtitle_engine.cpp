@@ -106,13 +106,6 @@ std::string join(const std::vector<std::string>& parts, std::string_view separat
 
 }
 
-namespace {
-
-// A time of a cue. A negative part would be stamped as "00:-5:00.000", which no player reads.
-std::optional<double> cueTime(const std::string& text) { return TimeParse::clock(text, false); }
-
-}
-
 std::string stamp(double seconds, char separator)
 {
     // Callers pass stampable times; anything else is clamped rather than left undefined.
@@ -140,11 +133,11 @@ std::vector<Cue> parse(const std::string& source)
         auto sides = split(*timing, "-->");
         if (sides.size() != 2)
             continue;
-        auto start = cueTime(std::string(sides[0]));
+        auto start = TimeParse::clock(std::string(sides[0]));
         if (!start)
             continue;
         auto right = trimmed(sides[1], true);
-        auto end = cueTime(right.substr(0, right.find(' ')));
+        auto end = TimeParse::clock(right.substr(0, right.find(' ')));
         if (!end)
             continue;
         std::string body;

@@ -18,8 +18,7 @@ struct Cue {
 // Writes the cues of an SRT or VTT file as "srt", "vtt" or "txt" as a new file under a free
 // name in the output folder, and returns its path.
 fs::path convert(const fs::path& source, const OutputFormat& format);
-// The cues in file order; blocks without a timing line, a readable time without negative parts
-// or text are skipped.
+// The cues in file order; blocks without a timing line, a readable time or text are skipped.
 std::vector<Cue> parse(const std::string& text);
 // "hh:mm:ss" then the separator and three digits of milliseconds; hours widen past 99.
 std::string stamp(double seconds, char separator);

@@ -180,11 +180,14 @@ void serve(bool startImageLibrary)
     Process::setOwnGroups(false);
     watchForHangUp();
     // The image library takes milliseconds to start; a worker kept ready starts it while it
-    // waits for its request.
+    // waits for its request. Its start sets and restores an environment variable, and the C
+    // library's environment is not safe to read while another thread writes it (a job's first
+    // getenv, or a tool it starts, met a table being moved): a request waits for the start to end.
+    std::thread starter;
     if (startImageLibrary)
-        std::thread([] {
+        starter = std::thread([] {
             ImageLibrary::start();
-        }).detach();
+        });
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     send({});
 
@@ -192,6 +195,8 @@ void serve(bool startImageLibrary)
         const auto bytes = readRequest();
         if (!bytes)
             abandoned();
+        if (starter.joinable())
+            starter.join();
         const auto request = Requests::unpack(*bytes);
         if (!request) {
             send({Answer::Kind::failed, 0, {}, ConversionError::unsupported().what()});

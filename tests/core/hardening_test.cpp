@@ -176,6 +176,22 @@ TEST_F(HardeningTest, WrongSuccess)
                 fs::resize_file(d / "cut.jpg", fs::file_size(d / "cut.jpg") * 2 / 5);
             },
             "png", {"cut.jpg"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        // A PDF takes a JPEG as it is, undecoded; a camera's file carries a thumbnail with an end
+        // marker of its own near the start.
+        {"progressive JPEG with a thumbnail, cut short, into a PDF",
+            [](const fs::path& d) {
+                noise(64, 48).jpegsave((d / "mini.jpg").c_str());
+                noise(640, 480).jpegsave((d / "cut.jpg").c_str(), vips::VImage::option()->set("interlace", true));
+                shell(d, "exiftool -q -overwrite_original '-ThumbnailImage<=mini.jpg' cut.jpg && rm mini.jpg");
+                fs::resize_file(d / "cut.jpg", fs::file_size(d / "cut.jpg") * 3 / 5);
+            },
+            "pdf", {"cut.jpg"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"JPEG with bytes after its end, into a PDF: whole",
+            [](const fs::path& d) {
+                noise(320, 240).jpegsave((d / "cauda.jpg").c_str(), vips::VImage::option()->set("interlace", true));
+                shell(d, "seq 1000 >> cauda.jpg");
+            },
+            "pdf", {"cauda.jpg"}, ""},
         {"WAV without samples",
             [](const fs::path& d) {
                 // A RIFF header whose data chunk is empty.

@@ -61,6 +61,36 @@ TEST(Commands, FailuresOutputEnvironmentFolderAndFullPipes)
     EXPECT_EQ(out.size(), 4u * 1048576u);
 }
 
+TEST(Process, ChildrenStartWhileAnotherThreadChangesTheEnvironment)
+{
+    // As a worker starts the image library on a thread of its own while its job runs tools:
+    // new names make the C library move the environment's table elsewhere.
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int round = 0; !done; ++round) {
+            Process::EnvironmentChange change;
+            for (int i = 0; i < 64; ++i)
+                ::setenv(("BRIVLON_TEST_CHURN_" + std::to_string(round % 8) + "_" + std::to_string(i)).c_str(), "x", 1);
+            for (int i = 0; i < 64; ++i)
+                ::unsetenv(("BRIVLON_TEST_CHURN_" + std::to_string(round % 8) + "_" + std::to_string(i)).c_str());
+        }
+    });
+    int started = 0;
+    for (int i = 0; i < 300; ++i) {
+        try {
+            Commands::run("/bin/true", {},
+                {.env = i % 2 ? std::map<std::string, std::string>{{"A", "b"}} : std::map<std::string, std::string>{}});
+            ++started;
+        } catch (const std::exception& error) {
+            ADD_FAILURE() << error.what();
+            break;
+        }
+    }
+    done = true;
+    changer.join();
+    EXPECT_EQ(started, 300);
+}
+
 TEST(Process, CancellingTerminatesOnlyCancellableChildren)
 {
     auto context = Task::newJob();

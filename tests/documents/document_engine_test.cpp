@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <unistd.h>
 
 using namespace TestSupport;
@@ -167,6 +169,110 @@ TEST(DocumentEngine, TextBecomesA4WithItsMarginsOverSeveralPages)
     const auto back = readFile(convert(docx, "txt"));
     for (int i : {1, 60, 120})
         EXPECT_NE(back.find("Linha " + std::to_string(i) + " de um texto simples."), std::string::npos) << back;
+}
+
+TEST(DocumentEngine, PrintedTextIsTheTextAsWritten)
+{
+    // Every printable ASCII character in groups a line can hold, the Portuguese letters, and
+    // the spots where a font's contextual forms would draw other characters.
+    std::string ascii;
+    for (char c = '!'; c <= '~'; ++c)
+        ascii += std::string(1, c) + ((c - '!') % 12 == 11 ? " " : "");
+    const std::string letters = "áéíóúâêôãõçà ÁÉÍÓÚÂÊÔÃÕÇÀ";
+    const std::string contexts = "a<b e 5 < 6 e 2*3 e A-B e 10:30 e 3x4 e (A) [1] {B} @C ~D <=> -> -- fim";
+    const auto escapedHTML = [](const std::string& text) {
+        return QString::fromStdString(text).toHtmlEscaped().toStdString();
+    };
+    // pdftotext breaks lines where the layout did, so only what is not blank is compared.
+    const auto inked = [](const std::string& text) {
+        std::string result;
+        for (char c : text)
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                result += c;
+        return result;
+    };
+    TempDir dir;
+    writeFile(dir / "todos.txt", ascii + "\n" + letters + "\n" + contexts + "\n");
+    writeFile(dir / "todos.html",
+        "<p>" + escapedHTML(ascii) + "</p><p>" + letters + "</p><h2>" + escapedHTML(contexts) + "</h2>");
+    writeFile(dir / "todos.md", "# " + contexts + "\n\n" + letters + "\n");
+    StyledText::Document rich;
+    rich.blocks.push_back({{{{QString::fromStdString(ascii), true}}}, nullptr});
+    rich.blocks.push_back({{{{QString::fromStdString(letters + " " + contexts), false, true}}}, nullptr});
+    Docx::write(rich, dir / "todos.docx");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"todos.txt", ascii + letters + contexts},
+        {"todos.html", ascii + letters + contexts},
+        {"todos.md", contexts + letters},
+        {"todos.docx", ascii + letters + contexts},
+    };
+    for (const auto& [name, expected] : cases) {
+        const auto pdf = convert(dir / name, "pdf");
+        const auto text = runProgram("/usr/bin/pdftotext", {"-enc", "UTF-8", pdf.string(), "-"});
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_EQ(inked(text.out), inked(expected)) << name;
+    }
+    // The look stays Inter's: its faces embedded, and its kerning (pairs of A and V close up).
+    const auto fonts = runProgram("/usr/bin/pdffonts", {(dir / "todos.pdf").string()});
+    EXPECT_NE(fonts.out.find("Inter-Regular "), std::string::npos) << fonts.out;
+    const auto docxFonts = runProgram("/usr/bin/pdffonts", {(dir / "todos 4.pdf").string()});
+    EXPECT_NE(docxFonts.out.find("Inter-Bold "), std::string::npos) << docxFonts.out;
+    EXPECT_NE(docxFonts.out.find("Inter-Italic "), std::string::npos) << docxFonts.out;
+    writeFile(dir / "pares.txt", "AVAVAVAVAVAVAVAVAVAV AAAAAAAAAAVVVVVVVVVV\n");
+    auto document = Poppler::Document::load(QString::fromStdString(convert(dir / "pares.txt", "pdf").string()));
+    ASSERT_TRUE(document);
+    const auto words = document->page(0)->textList();
+    ASSERT_EQ(words.size(), 2u);
+    EXPECT_LT(words[0]->boundingBox().width(), words[1]->boundingBox().width() - 5);
+}
+
+TEST(DocumentEngine, DocxTextBoxesReadWhereTheyAreAnchored)
+{
+    // As Word writes a text box: a drawing for itself and the same box as a VML picture for older
+    // readers, both inside one AlternateContent, anchored in a run of the paragraph; then a box as
+    // older Word wrote it alone, in a table's cell.
+    const std::string box = "<w:txbxContent><w:p><w:r><w:t>Texto da caixa</w:t></w:r></w:p>"
+                            "<w:p><w:r><w:t>segunda linha</w:t></w:r></w:p></w:txbxContent>";
+    const std::string document
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+          "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+          "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+          "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+          "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+          "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\" "
+          "xmlns:v=\"urn:schemas-microsoft-com:vml\" mc:Ignorable=\"wps\"><w:body>"
+          "<w:p><w:r><w:t>Antes</w:t></w:r></w:p>"
+          "<w:p><w:r><w:t xml:space=\"preserve\">Início </w:t></w:r><w:r><mc:AlternateContent>"
+          "<mc:Choice Requires=\"wps\"><w:drawing><wp:anchor><wp:extent cx=\"1\" cy=\"1\"/><a:graphic><a:graphicData>"
+          "<wps:wsp><wps:txbx>"
+        + box
+        + "</wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing>"
+          "</mc:Choice><mc:Fallback><w:pict><v:shape><v:textbox>"
+        + box
+        + "</v:textbox></v:shape></w:pict>"
+          "</mc:Fallback></mc:AlternateContent></w:r><w:r><w:t>fim</w:t></w:r></w:p>"
+          "<w:tbl><w:tr><w:tc><w:p><w:r><w:pict><v:shape><v:textbox><w:txbxContent><w:p><w:r><w:t>Caixa antiga"
+          "</w:t></w:r></w:p></w:txbxContent></v:textbox></v:shape></w:pict></w:r></w:p></w:tc></w:tr></w:tbl>"
+          "<w:sectPr/></w:body></w:document>";
+    TempDir dir;
+    const auto zipped = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            " z.writestr('[Content_Types].xml', '<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats"
+            ".org/package/2006/content-types\"><Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>')\n"
+            " z.writestr('word/document.xml', sys.argv[2])",
+            (dir / "caixa.docx").string(), document});
+    ASSERT_EQ(zipped.exitCode, 0) << zipped.err;
+    EXPECT_EQ(readFile(convert(dir / "caixa.docx", "txt")),
+        "Antes\nInício \nTexto da caixa\nsegunda linha\nfim\n\nCaixa antiga\n");
+    EXPECT_EQ(readFile(convert(dir / "caixa.docx", "md")),
+        "Antes\n\nInício\n\nTexto da caixa\n\nsegunda linha\n\nfim\n\nCaixa antiga\n");
+    const auto html = readFile(convert(dir / "caixa.docx", "html"));
+    for (const char* text : {"Texto da caixa", "segunda linha", "Caixa antiga"}) {
+        const auto first = html.find(text);
+        EXPECT_NE(first, std::string::npos) << text << "\n" << html;
+        EXPECT_EQ(html.find(text, first + 1), std::string::npos) << text << "\n" << html;
+    }
 }
 
 TEST(DocumentEngine, UnreadableAndUnwritableInputsLeaveNothing)

@@ -55,13 +55,18 @@ TEST(SubtitleParse, LineEndsMarksHeadersAndBadBlocks)
                                       "00:00:01,000 --> 00:00:02,000 --> 00:00:03,000\nDuas setas\n\n"
                                       "00:00:04,000 --> 00:00:05,000\n   \n\n"
                                       "xx --> 00:00:09,000\nHora ruim\n\n"
-                                      "-5:00 --> 00:00:01,000\nInício negativo\n\n"
-                                      "00:00:01,000 --> 00:-5:00\nFim negativo\n\n"
                                       "sem tempo\n");
     ASSERT_EQ(cues.size(), 1u);
     EXPECT_DOUBLE_EQ(cues[0].start, 1);
     EXPECT_DOUBLE_EQ(cues[0].end, 2.5);
     EXPECT_EQ(cues[0].text, "Oi");
+
+    // A part with a minus sign counts with it; the cue stays.
+    cues = SubtitleEngine::parse("00:01:-5,000 --> 00:01:00,000\nCinco antes\n\n"
+                                 "0:-30 --> 00:00:01,000\nInício negativo\n");
+    ASSERT_EQ(cues.size(), 2u);
+    EXPECT_DOUBLE_EQ(cues[0].start, 55);
+    EXPECT_DOUBLE_EQ(cues[1].start, -30);
 }
 
 TEST(SubtitleConvert, WritesEachFormat)
@@ -75,6 +80,8 @@ TEST(SubtitleConvert, WritesEachFormat)
             "100:00:00.000 --> 100:00:01.042\nSegunda\nlinha\n"},
         {"a.srt", srt, "txt", "Olá, mundo\nSegunda\nlinha\n"},
         {"a.vtt", vtt, "srt", "1\n00:00:05,000 --> 00:00:06,000\n<b>Forte</b> cor\n"},
+        {"menos.srt", "1\n00:01:-5,000 --> 00:01:00,000\nCinco antes\n", "vtt",
+            "WEBVTT\n\n00:00:55.000 --> 00:01:00.000\nCinco antes\n"},
     };
     for (const auto& [name, text, ext, expected] : cases) {
         TempDir dir;

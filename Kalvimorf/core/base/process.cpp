@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <set>
+#include <shared_mutex>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -29,6 +30,9 @@ extern char** environ;
 namespace Process {
 
 namespace {
+
+// Shared by every start of a child, taken alone by an EnvironmentChange.
+std::shared_mutex environmentMutex;
 
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overlay)
 {
@@ -176,6 +180,8 @@ pid_t spawn(const Command& command, Launch launch)
     argStrings.push_back(command.executable);
     argStrings.insert(argStrings.end(), command.arguments.begin(), command.arguments.end());
     auto argv = pointers(argStrings);
+    // Until exec the child reads the environment, as this thread does for the overlay.
+    std::shared_lock environmentLock(environmentMutex);
     std::vector<std::string> envStrings;
     std::vector<char*> envPointers;
     launch.envp = environ;
@@ -391,6 +397,10 @@ void refuseNew()
 }
 
 void setOwnGroups(bool own) { ownGroups = own; }
+
+EnvironmentChange::EnvironmentChange() { environmentMutex.lock(); }
+
+EnvironmentChange::~EnvironmentChange() { environmentMutex.unlock(); }
 
 Child::Child(const Command& command)
 {

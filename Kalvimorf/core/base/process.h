@@ -79,6 +79,17 @@ void refuseNew();
 // the worker's group also ends every tool it started.
 void setOwnGroups(bool own);
 
+// Held by code that changes this process's environment (setenv, unsetenv) once other threads
+// may be running. A child reads the environment while it starts, and one that read it while
+// another thread rewrote it failed to start ("Bad address") or started with a torn one.
+class EnvironmentChange {
+public:
+    EnvironmentChange();
+    ~EnvironmentChange();
+    EnvironmentChange(const EnvironmentChange&) = delete;
+    EnvironmentChange& operator=(const EnvironmentChange&) = delete;
+};
+
 // A child that runs beside the caller and talks over one socket, its standard input and output
 // both; standard error is shared with this process. It leads its own process group.
 class Child {

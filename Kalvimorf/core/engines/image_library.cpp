@@ -1,5 +1,7 @@
 #include "core/engines/image_library.h"
 
+#include "core/base/process.h"
+
 #include <gmodule.h>
 #include <vips/vips8>
 
@@ -57,14 +59,19 @@ bool start()
         // The library looks for its modules under $VIPSHOME; a home without any starts it bare.
         // Whatever home the environment held (a parent that ran the library sets one) is put
         // back for the tools this process runs.
-        const char* home = std::getenv("VIPSHOME");
-        const std::optional<std::string> held = home ? std::optional<std::string>(home) : std::nullopt;
-        ::setenv("VIPSHOME", "/nonexistent/brivlon-no-vips-modules", 1);
-        const int failed = VIPS_INIT("brivlon");
-        if (held)
-            ::setenv("VIPSHOME", held->c_str(), 1);
-        else
-            ::unsetenv("VIPSHOME");
+        // A worker starts the library on a thread of its own while a job may be starting tools.
+        int failed = 0;
+        {
+            Process::EnvironmentChange change;
+            const char* home = std::getenv("VIPSHOME");
+            const std::optional<std::string> held = home ? std::optional<std::string>(home) : std::nullopt;
+            ::setenv("VIPSHOME", "/nonexistent/brivlon-no-vips-modules", 1);
+            failed = VIPS_INIT("brivlon");
+            if (held)
+                ::setenv("VIPSHOME", held->c_str(), 1);
+            else
+                ::unsetenv("VIPSHOME");
+        }
         if (failed)
             return false;
         // Every conversion reads a different file, and a file edited between two conversions

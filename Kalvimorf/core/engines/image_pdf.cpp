@@ -3,9 +3,10 @@
 #include "core/engines/image_pdf.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+#include "core/base/task.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/qpdf_output.h"
-#include "core/base/task.h"
 
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
@@ -13,6 +14,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -117,12 +119,69 @@ std::string readWhole(const fs::path& path)
     return data;
 }
 
+// Whether the JPEG's marker segments and entropy-coded scans run on to its end-of-image marker.
+// Embedded as it is, a file cut short would never be decoded here and the reader would show the
+// missing part grey; anything after the end marker is left alone, as decoders ignore it. The
+// segments are skipped by their lengths, so a thumbnail inside the Exif block, with its own end
+// marker, does not count.
+bool reachesEnd(std::string_view data)
+{
+    const auto byte = [&](size_t at) {
+        return static_cast<unsigned char>(data[at]);
+    };
+    size_t at = 2;
+    while (at < data.size()) {
+        // Stray bytes between segments are skipped, as decoders do.
+        const void* mark = std::memchr(data.data() + at, 0xff, data.size() - at);
+        if (!mark)
+            return false;
+        at = size_t(static_cast<const char*>(mark) - data.data());
+        while (at < data.size() && byte(at) == 0xff)
+            ++at;
+        if (at >= data.size())
+            return false;
+        const unsigned char marker = byte(at++);
+        if (marker == 0xd9)
+            return true;
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd8))
+            continue;
+        if (data.size() - at < 2)
+            return false;
+        const size_t length = size_t(byte(at)) << 8 | byte(at + 1);
+        if (length < 2 || data.size() - at < length)
+            return false;
+        at += length;
+        if (marker != 0xda)
+            continue;
+        // The scan's data: 0xFF is stuffed as FF 00, restart markers belong to it; any other
+        // marker ends it.
+        for (;;) {
+            const void* found = std::memchr(data.data() + at, 0xff, data.size() - at);
+            if (!found)
+                return false;
+            at = size_t(static_cast<const char*>(found) - data.data());
+            if (at + 1 >= data.size())
+                return false;
+            const unsigned char next = byte(at + 1);
+            if (next == 0x00 || (next >= 0xd0 && next <= 0xd7))
+                at += 2;
+            else if (next == 0xff)
+                ++at;
+            else
+                break;
+        }
+    }
+    return false;
+}
+
 // The image object of a JPEG file embedded as it is.
 QPDFObjectHandle jpegImage(QPDF& pdf, const Picture& picture)
 {
     auto data = readWhole(picture.jpegFile);
     if (data.size() < 4 || static_cast<unsigned char>(data[0]) != 0xff || static_cast<unsigned char>(data[1]) != 0xd8)
         throw ConversionError::unreadable();
+    if (!reachesEnd(data))
+        throw ConversionError::ffmpeg(ErrorCauses::damaged);
     const auto& image = picture.image;
     int orientation = picture.props.orientation.value_or(1);
     bool turned = orientation >= 5 && orientation <= 8;

@@ -77,7 +77,7 @@ std::optional<double> number(std::string_view piece)
 
 }
 
-std::optional<double> clock(const std::string& text, bool negativeParts)
+std::optional<double> clock(const std::string& text)
 {
     // Tabs and the Unicode space separators around the time go; a line break stays and fails it.
     const QString decoded = QString::fromStdString(text);
@@ -96,7 +96,7 @@ std::optional<double> clock(const std::string& text, bool negativeParts)
         const auto end = std::min(cleaned.find(':', begin), cleaned.size());
         if (end > begin) {
             auto value = number(std::string_view(cleaned).substr(begin, end - begin));
-            if (!value || (!negativeParts && std::signbit(*value)))
+            if (!value)
                 return std::nullopt;
             values.push_back(*value);
         }

@@ -17,7 +17,6 @@ namespace TimeParse {
 std::optional<double> parse(const std::string& text);
 // "m:s" or "h:m:s", each part a decimal number, "," accepted for "."; "1:02,5" → 62.5. Blanks
 // around are allowed, line breaks are not. A bare number of seconds, "inf", "nan" or hexadecimal
-// numbers are not times. No range check. Without `negativeParts` a part with a minus sign
-// ("0:-5") makes the text no time.
-std::optional<double> clock(const std::string& text, bool negativeParts = true);
+// numbers are not times. No range check: a part with a minus sign counts with it ("1:-5" is 55).
+std::optional<double> clock(const std::string& text);
 }
