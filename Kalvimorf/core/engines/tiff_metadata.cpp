@@ -111,10 +111,13 @@ std::vector<Entry> readEntries(const Reader& in, uint32_t offset, bool little)
         const uint64_t valueAt = bytes <= 4 ? at + 8 : in.get(at + 8, 4);
         if (size == 0 || bytes == 0 || !in.has(valueAt, bytes))
             continue;
-        const int unit = unitBytes(entry.type);
-        entry.value.reserve(size_t(bytes));
-        for (uint64_t b = 0; b < bytes; b += uint64_t(unit))
-            put(entry.value, in.get(valueAt + b, unit), unit, little);
+        entry.value = in.data.substr(size_t(valueAt), size_t(bytes));
+        // Each unit (a double is one of eight bytes) turned when the byte orders differ.
+        const auto unit = size_t(unitBytes(entry.type));
+        if (in.little != little) {
+            for (size_t b = 0; b < entry.value.size(); b += unit)
+                std::reverse(entry.value.begin() + ptrdiff_t(b), entry.value.begin() + ptrdiff_t(b + unit));
+        }
         entries.push_back(std::move(entry));
     }
     return entries;
