@@ -420,6 +420,12 @@ TEST_F(HardeningTest, DecodersNobodyAskedFor)
         const auto out = vips::VImage::new_from_file(run.out.substr(0, run.out.size() - 1).c_str());
         EXPECT_EQ(std::to_string(out.width()) + "x" + std::to_string(out.height()), size) << input;
     }
+    // One worker serves a run: once a HEIC has brought the library's modules in, ImageMagick's
+    // among them, a PCX is still refused.
+    pcx(dir / "falso.jpg");
+    const auto mixed = runBrivlon({"--convert", "png", (dir / "a.heic").string(), (dir / "falso.jpg").string()});
+    EXPECT_EQ(mixed.err, refused);
+    EXPECT_FALSE(fs::exists(dir / "Convertidos para PNG" / "falso.png"));
 }
 
 TEST_F(HardeningTest, Names)
