@@ -72,10 +72,11 @@ TEST_F(ImageEngineTest, OrientedPhotoComesOutUprightWithOrientationOneAndItsExif
     }
 }
 
-TEST_F(ImageEngineTest, TiffKeepsTheExifGpsAndIptcOfPhotosInEitherByteOrder)
+TEST_F(ImageEngineTest, TiffKeepsTheExifGpsAndIptcOfPhotosInEitherByteOrderAndHandsThemOn)
 {
     // As phones and photo editors leave a picture: Exif with GPS in either byte order, IPTC
-    // keywords inside Photoshop's resources.
+    // keywords inside Photoshop's resources. A TIFF holds them in its own directories and hands
+    // them on to the other formats (IPTC only to JPEG).
     const auto exiftool = [&](const std::vector<std::string>& arguments) {
         auto run = runProgram("/usr/bin/exiftool", arguments);
         EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -89,12 +90,18 @@ TEST_F(ImageEngineTest, TiffKeepsTheExifGpsAndIptcOfPhotosInEitherByteOrder)
             "-ExposureTime=1/50", "-GPSLatitude=1.5", "-GPSLatitudeRef=S", "-Keywords=praia", "-Keywords=sol",
             photo.string()});
         const auto out = ImageEngine::convert(photo, format("tiff"));
-        EXPECT_EQ(exiftool({"-s3", "-a", "-Warning", out.string()}), "");
-        EXPECT_EQ(exiftool({"-s3", "-Artist", "-Make", "-ExposureTime", "-GPSLatitude#", "-GPSLatitudeRef#",
-                      "-Keywords", out.string()}),
-            "Ana Lima\nFone\n1/50\n-1.5\nS\npraia, sol\n");
         EXPECT_GT(pixel(out, 1, 1), 200);
         EXPECT_EQ(VImage::new_from_file(out.c_str()).width(), 40);
+        const std::string kept = "Ana Lima\nFone\n1/50\n-1.5\nS\n";
+        for (const auto& [file, keywords] :
+            {std::pair(out, "praia, sol\n"), std::pair(ImageEngine::convert(out, format("jpg")), "praia, sol\n"),
+                std::pair(ImageEngine::convert(out, format("heic")), "")}) {
+            SCOPED_TRACE(file.filename().string());
+            EXPECT_EQ(exiftool({"-s3", "-a", "-Warning", file.string()}), "");
+            EXPECT_EQ(exiftool({"-s3", "-Artist", "-Make", "-ExposureTime", "-GPSLatitude#", "-GPSLatitudeRef#",
+                          "-Keywords", file.string()}),
+                kept + keywords);
+        }
     }
 }
 

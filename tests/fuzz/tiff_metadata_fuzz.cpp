@@ -1,6 +1,7 @@
 #include "core/engines/tiff_metadata.h"
 #include "fuzz_input.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/mman.h>
@@ -30,7 +31,7 @@ std::string tiff()
 }
 
 // Any Exif and IPTC blocks leave the saver's bytes as they were but the header's pointer, and
-// that pointer inside the file.
+// that pointer inside the file; any file read for its Exif gives a block or nothing.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const auto input = Fuzz::text(data, size);
@@ -53,6 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         | uint32_t(uint8_t(after[6])) << 16 | uint32_t(uint8_t(after[7])) << 24;
     if (first % 2 || first + 6 > after.size())
         std::abort();
-    TiffMetadata::iptcRecords(Fuzz::text(data, size));
+    // Bare records wrapped as a JPEG carries them unwrap to themselves.
+    if (!iptc.empty() && iptc.front() == '\x1c'
+        && TiffMetadata::iptcRecords(TiffMetadata::iptcAsJpegCarriesIt(iptc)) != iptc)
+        std::abort();
+    // The whole input as a TIFF whose Exif is read, then written into another.
+    const auto path = Fuzz::scratch("in.tiff");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        std::abort();
+    if (const auto read = TiffMetadata::exifOf(path); read && read->substr(0, 6) != std::string("Exif\0\0", 6))
+        std::abort();
     return 0;
 }

@@ -499,6 +499,10 @@ Picture loadOriented(const fs::path& file)
         props.dpi = header.xres() * 25.4;
     if (header.get_typeof(VIPS_META_LOADER))
         props.loader = header.get_string(VIPS_META_LOADER);
+    if (props.loader == "tiffload" && !props.exif)
+        props.exif = TiffMetadata::exifOf(file);
+    if (props.iptc)
+        props.iptc = TiffMetadata::iptcAsJpegCarriesIt(std::move(*props.iptc));
 
     try {
         int orientation = orientationOf(header);

@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
 #include <set>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -257,6 +261,61 @@ std::string iptcRecords(std::string_view block)
         at = sizeAt + 4 + ((uint64_t(size) + 1) & ~uint64_t(1));
     }
     return {};
+}
+
+std::string iptcAsJpegCarriesIt(std::string block)
+{
+    if (block.empty() || block.front() != '\x1c')
+        return block;
+    std::string resources("Photoshop 3.0\0"
+                          "8BIM\x04\x04\0\0",
+        22);
+    put(resources, uint32_t(block.size()), 4, false);
+    resources += block;
+    if (block.size() % 2)
+        resources.push_back('\0');
+    return resources;
+}
+
+std::optional<std::string> exifOf(const std::filesystem::path& file)
+{
+    FileSafety::Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status { };
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_size < 8)
+        return std::nullopt;
+    // Mapped, not read: the directories may lie anywhere in a file of gigabytes.
+    const auto size = size_t(status.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (mapped == MAP_FAILED)
+        return std::nullopt;
+    const std::unique_ptr<void, std::function<void(void*)>> unmap(mapped, [size](void* at) {
+        ::munmap(at, size);
+    });
+    const auto source = header(std::string_view(static_cast<const char*>(mapped), size));
+    if (!source)
+        return std::nullopt;
+    const auto& [in, first] = *source;
+    Tail tail{8, in.little, {}};
+    std::vector<Entry> kept;
+    std::set<uint16_t> seen;
+    for (auto& entry : readEntries(in, first, in.little)) {
+        if (!seen.insert(entry.tag).second)
+            continue;
+        if (entry.tag == exifPointer || entry.tag == gpsPointer) {
+            const uint32_t at = entry.value.size() == 4 ? Reader{entry.value, in.little}.get(0, 4) : 0;
+            if (const auto target = at ? tail.copy(in, at, entry.tag == exifPointer) : std::nullopt)
+                kept.push_back(tail.pointer(entry.tag, *target));
+        } else if (descriptive.count(entry.tag)) {
+            kept.push_back(std::move(entry));
+        }
+    }
+    if (kept.empty())
+        return std::nullopt;
+    const uint32_t ifd0 = tail.directory(std::move(kept));
+    std::string block("Exif\0\0", 6);
+    block += in.little ? std::string("II*\0", 4) : std::string("MM\0*", 4);
+    put(block, ifd0, 4, in.little);
+    return block + tail.bytes;
 }
 
 void add(int fd, const std::optional<std::string>& exif, const std::optional<std::string>& iptc)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,5 +20,13 @@ void add(int fd, const std::optional<std::string>& exif, const std::optional<std
 // The IPTC records of a block as a JPEG (inside Photoshop's resources) or a TIFF (bare) carries
 // it; empty when it holds none.
 std::string iptcRecords(std::string_view block);
+// Bare records put inside Photoshop's resources, as a JPEG carries them and the image library's
+// JPEG saver writes them as they are; any other block comes back unchanged.
+std::string iptcAsJpegCarriesIt(std::string block);
+
+// The image library reads no Exif out of a TIFF: the block a JPEG would carry ("Exif\0\0" and a
+// TIFF structure) with the descriptive tags of the file's first directory and its Exif and GPS
+// directories; nothing when the file has none of them or is no classic TIFF.
+std::optional<std::string> exifOf(const std::filesystem::path& file);
 
 }
