@@ -324,6 +324,34 @@ TEST_F(HardeningTest, Messages)
                 fs::resize_file(d / "cut.png", fs::file_size(d / "cut.png") / 2);
             },
             "jpg", {"cut.png"}, "erro: O arquivo está danificado ou incompleto.\n"},
+        {"PNG with a chunk of no known type, without the PNG library's own line",
+            [](const fs::path& d) {
+                noise(64, 48).pngsave((d / "tipo.png").c_str());
+                auto png = readFile(d / "tipo.png");
+                writeFile(d / "tipo.png", png.insert(33, std::string("\0\0\0\x04\xf4\xa8\x81\xe1xxxx\0\0\0\0", 16)));
+            },
+            "jpg", {"tipo.png"}, "erro: Não foi possível ler o arquivo.\n"},
+        {"HEIC whose decoder gives up on its pixels",
+            [](const fs::path& d) {
+                noise(200, 200).heifsave((d / "ruim.heic").c_str());
+                auto heic = readFile(d / "ruim.heic");
+                const auto settings = heic.find("hvcC");
+                ASSERT_NE(settings, std::string::npos);
+                heic.replace(settings + 4, 56, std::string(56, '\0'));
+                writeFile(d / "ruim.heic", heic);
+            },
+            "jpg", {"ruim.heic"}, "erro: Não foi possível ler o arquivo.\n"},
+        {"TIFF whose strips are cut short",
+            [](const fs::path& d) {
+                noise(200, 200).tiffsave(
+                    (d / "cortado.tif").c_str(), vips::VImage::option()->set("compression", "lzw"));
+                auto tiff = readFile(d / "cortado.tif");
+                // The directory comes last: scramble the strips, keep it.
+                for (size_t i = 100; i < tiff.size() / 2; ++i)
+                    tiff[i] = char(tiff[i] * 7 + 13);
+                writeFile(d / "cortado.tif", tiff);
+            },
+            "avif", {"cortado.tif"}, "erro: Não foi possível ler o arquivo.\n"},
     });
     // The tools' own lines: the first that names a cause, not the giving-up line at the end.
     const std::vector<std::tuple<std::string, std::string>> lines = {
@@ -340,6 +368,80 @@ TEST_F(HardeningTest, Messages)
     };
     for (const auto& [text, sentence] : lines)
         EXPECT_EQ(ErrorCauses::explain(text, "/usr/bin/tool"), sentence) << text;
+}
+
+// Only the decoders of the formats the program converts read a file, chosen by its content; the
+// image library's others (ImageMagick's hundred formats, SVG, PostScript, PPM) never see one that
+// poses as a photo.
+TEST_F(HardeningTest, DecodersNobodyAskedFor)
+{
+    const std::string refused = "erro: Não foi possível ler o arquivo.\n";
+    const auto pcx = [](const fs::path& file) {
+        // 16 × 8, three planes of 8 bits, every byte below the run marker.
+        std::string header("\x0a\x05\x01\x08\0\0\0\0\x0f\0\x07\0\x48\0\x48\0", 16);
+        header += std::string(49, '\0') + std::string("\x03\x10\0\x01\0", 5);
+        header.resize(128, '\0');
+        writeFile(file, header + std::string(16 * 8 * 3, '\x40'));
+    };
+    check({
+        {"PCX named as a JPEG",
+            [&](const fs::path& d) {
+                pcx(d / "falso.jpg");
+            },
+            "png", {"falso.jpg"}, refused},
+        {"PostScript named as a JPEG",
+            [](const fs::path& d) {
+                writeFile(d / "pagina.jpg",
+                    "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 100 100\n0 0 moveto 90 90 lineto stroke\nshowpage\n");
+            },
+            "png", {"pagina.jpg"}, refused},
+        {"SVG named as a PNG",
+            [](const fs::path& d) {
+                writeFile(d / "desenho.png",
+                    "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20'><rect width='40' "
+                    "height='20'/></svg>\n");
+            },
+            "jpg", {"desenho.png"}, refused},
+        {"PGM named as a JPEG",
+            [](const fs::path& d) {
+                writeFile(d / "cinza.jpg", "P5\n16 8\n255\n" + std::string(128, '\x40'));
+            },
+            "png", {"cinza.jpg"}, refused},
+    });
+
+    // Every format the catalogue takes as a picture still converts, at its own size (a drawing at
+    // twice its size); and a PNG under a JPEG's name is still a PNG.
+    const auto base = noise(64, 48);
+    base.jpegsave((dir / "a.jpg").c_str());
+    base.pngsave((dir / "a.png").c_str());
+    base.webpsave((dir / "a.webp").c_str());
+    base.gifsave((dir / "a.gif").c_str());
+    base.tiffsave((dir / "a.tiff").c_str());
+    base.heifsave((dir / "a.heic").c_str());
+    base.heifsave(
+        (dir / "a.avif").c_str(), vips::VImage::option()->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1));
+    base.extract_band(0).write_to_file((dir / "a.pgm").c_str());
+    base.pngsave((dir / "png.jpg").c_str());
+    ASSERT_TRUE(media(dir / "a.bmp", "color=red:size=64x48", {"-frames:v", "1"}));
+    ASSERT_TRUE(media(dir / "a.ico", "color=red:size=32x32", {"-frames:v", "1"}));
+    writeFile(dir / "a.svg",
+        "<svg xmlns='http://www.w3.org/2000/svg' width='40' height='20'><rect width='40' height='20'/></svg>\n");
+    const std::vector<std::pair<std::string, std::string>> inputs = {{"a.jpg", "64x48"}, {"a.png", "64x48"},
+        {"a.webp", "64x48"}, {"a.gif", "64x48"}, {"a.tiff", "64x48"}, {"a.heic", "64x48"}, {"a.avif", "64x48"},
+        {"a.bmp", "64x48"}, {"a.pgm", "64x48"}, {"a.ico", "32x32"}, {"a.svg", "80x40"}, {"png.jpg", "64x48"}};
+    for (const auto& [input, size] : inputs) {
+        const auto run = runBrivlon({"--convert", input == "a.png" ? "jpg" : "png", (dir / input).string()});
+        ASSERT_EQ(run.exitCode, 0) << input << run.err;
+        EXPECT_EQ(run.err, "") << input;
+        const auto out = vips::VImage::new_from_file(run.out.substr(0, run.out.size() - 1).c_str());
+        EXPECT_EQ(std::to_string(out.width()) + "x" + std::to_string(out.height()), size) << input;
+    }
+    // One worker serves a run: once a HEIC has brought the library's modules in, ImageMagick's
+    // among them, a PCX is still refused.
+    pcx(dir / "falso.jpg");
+    const auto mixed = runBrivlon({"--convert", "png", (dir / "a.heic").string(), (dir / "falso.jpg").string()});
+    EXPECT_EQ(mixed.err, refused);
+    EXPECT_FALSE(fs::exists(dir / "Convertidos para PNG" / "falso.png"));
 }
 
 TEST_F(HardeningTest, Names)

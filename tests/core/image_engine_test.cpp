@@ -3,6 +3,7 @@
 #include "core/base/quality.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
+#include "core/engines/tiff_metadata.h"
 #include "support/test_support.h"
 
 #include <poppler-qt6.h>
@@ -68,6 +69,39 @@ TEST_F(ImageEngineTest, OrientedPhotoComesOutUprightWithOrientationOneAndItsExif
         EXPECT_LT(pixel(out, 1, 1), 60);
         EXPECT_EQ(image.get_typeof("orientation") ? image.get_int("orientation") : 1, 1);
         EXPECT_TRUE(ext == "tiff" || std::string(image.get_string("exif-ifd0-Artist")).starts_with("Brivlon"));
+    }
+}
+
+TEST_F(ImageEngineTest, TiffKeepsTheExifGpsAndIptcOfPhotosInEitherByteOrderAndHandsThemOn)
+{
+    // As phones and photo editors leave a picture: Exif with GPS in either byte order, IPTC
+    // keywords inside Photoshop's resources. A TIFF holds them in its own directories and hands
+    // them on to the other formats (IPTC only to JPEG).
+    const auto exiftool = [&](const std::vector<std::string>& arguments) {
+        auto run = runProgram("/usr/bin/exiftool", arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        return run.out;
+    };
+    for (const std::string order : {"II", "MM"}) {
+        SCOPED_TRACE(order);
+        const auto photo = dir / ("foto-" + order + ".jpg");
+        marked().jpegsave(photo.c_str(), VImage::option()->set("strip", true));
+        exiftool({"-q", "-overwrite_original", "-ExifByteOrder=" + order, "-Artist=Ana Lima", "-Make=Fone",
+            "-ExposureTime=1/50", "-GPSLatitude=1.5", "-GPSLatitudeRef=S", "-Keywords=praia", "-Keywords=sol",
+            photo.string()});
+        const auto out = ImageEngine::convert(photo, format("tiff"));
+        EXPECT_GT(pixel(out, 1, 1), 200);
+        EXPECT_EQ(VImage::new_from_file(out.c_str()).width(), 40);
+        const std::string kept = "Ana Lima\nFone\n1/50\n-1.5\nS\n";
+        for (const auto& [file, keywords] :
+            {std::pair(out, "praia, sol\n"), std::pair(ImageEngine::convert(out, format("jpg")), "praia, sol\n"),
+                std::pair(ImageEngine::convert(out, format("heic")), "")}) {
+            SCOPED_TRACE(file.filename().string());
+            EXPECT_EQ(exiftool({"-s3", "-a", "-Warning", file.string()}), "");
+            EXPECT_EQ(exiftool({"-s3", "-Artist", "-Make", "-ExposureTime", "-GPSLatitude#", "-GPSLatitudeRef#",
+                          "-Keywords", file.string()}),
+                kept + keywords);
+        }
     }
 }
 
@@ -182,6 +216,32 @@ TEST_F(ImageEngineTest, MalformedProfileAndExifBlocksAreIgnored)
         const auto before = block;
         ImageEngine::resetOrientation(block);
         EXPECT_EQ(block, before);
+    }
+
+    // Into a TIFF: a directory whose Exif pointer leads back to itself, counts past the end, a
+    // cut block; IPTC resources that overrun or hold no records. The pixels come out whole.
+    std::string loop(
+        "II*\0\x08\0\0\0\x02\0\x3b\x01\x02\0\x04\0\0\0Ana\0\x69\x87\x04\0\x01\0\0\0\x08\0\0\0\0\0\0\0", 38);
+    auto many = loop;
+    many[8] = '\xff';
+    const std::string resources("Photoshop 3.0\0"
+                                "8BIM\x04\x04\0\0\xff\0\0\0\x1c\x02",
+        28);
+    EXPECT_EQ(TiffMetadata::iptcRecords(resources), "");
+    EXPECT_EQ(TiffMetadata::iptcRecords(std::string("Photoshop 3.0\0"
+                                                    "8BIM\x04\x0c\0\0\0\0\0\x01x\0",
+                  28)),
+        "");
+    EXPECT_EQ(TiffMetadata::iptcRecords(std::string("Photoshop 3.0\0", 14)), "");
+    for (const auto& [block, iptc] : std::vector<std::pair<std::string, std::string>>{{loop, resources}, {many, "\x1c"},
+             {loop.substr(0, 30), ""}, {std::string("Exif\0\0MM\0*\0\0\0\x08\xff", 15), "x"}}) {
+        ImageEngine::Properties props;
+        props.exif = block;
+        props.iptc = iptc;
+        const auto out = ImageEngine::save(marked(), props, "tiff", FileSafety::NameFor(dir / "damaged.tiff"), 0.9);
+        const auto image = VImage::new_from_file(out.c_str());
+        EXPECT_EQ(image.width(), 40);
+        EXPECT_GT(pixel(out, 1, 1), 200);
     }
 }
 

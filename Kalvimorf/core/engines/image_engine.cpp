@@ -12,6 +12,7 @@
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
 #include "core/engines/qt_images.h"
+#include "core/engines/tiff_metadata.h"
 
 #include <lcms2.h>
 
@@ -25,6 +26,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <set>
 #include <unistd.h>
 
 using vips::VImage;
@@ -52,9 +54,16 @@ int orientationOf(const VImage& image)
     return image.get_typeof(VIPS_META_ORIENTATION) ? image.get_int(VIPS_META_ORIENTATION) : 1;
 }
 
+std::string firstLine(const vips::VError& error)
+{
+    const std::string text = error.what();
+    return text.substr(0, text.find('\n'));
+}
+
 // vips hands out the errors of lazy decoding only when the pixels are read, that is while an
 // output is written; those are the source's fault, not the destination's. The decoders name
-// themselves in their messages ("jpegload: …", "tiff2vips: …").
+// themselves in their messages ("jpegload: …", "tiff2vips: …"), or libheif says its decoder
+// gave up, or libtiff and the library's file reader say a read failed.
 ConversionError classify(const vips::VError& error)
 {
     std::string text = error.what();
@@ -64,9 +73,10 @@ ConversionError classify(const vips::VError& error)
         return ConversionError::ffmpeg(ErrorCauses::diskFull);
     if (cause == ErrorCauses::Cause::damaged)
         return ConversionError::ffmpeg(ErrorCauses::damaged);
-    for (const char* reader : {"load", "2vips", "vipspng"}) {
+    for (const char* reader :
+        {"load", "2vips", "vipspng", "Decoder", "decoder", "TIFFRead", "TIFFFill", "bad seek", "read error"}) {
         if (text.find(reader) != std::string::npos) {
-            ErrorLog::add(text.substr(0, text.find('\n')));
+            ErrorLog::add(firstLine(error));
             return ConversionError::unreadable();
         }
     }
@@ -279,7 +289,16 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
                 ->set("subsample_mode", VIPS_FOREIGN_SUBSAMPLE_ON)
                 ->set("strip", bare));
         break;
-    case ImageType::tiff: prepared.tiffsave_target(target(), VImage::option()->set("strip", bare)); break;
+    case ImageType::tiff: {
+        // The saver would write IPTC cut short at its first zero byte and no Exif at all: both
+        // go into the finished file instead.
+        auto pixels = prepared.copy();
+        vips_image_remove(pixels.get_image(), VIPS_META_IPTC_NAME);
+        pixels.tiffsave_target(target(), VImage::option()->set("strip", bare));
+        if (!bare)
+            TiffMetadata::add(file.fd(), blob(prepared, VIPS_META_EXIF_NAME), blob(prepared, VIPS_META_IPTC_NAME));
+        break;
+    }
     case ImageType::bmp: saveBMP(prepared, file); break;
     case ImageType::gif: inSRGB(prepared).gifsave_target(target()); break;
     }
@@ -448,13 +467,25 @@ VImage flatten(const VImage& image)
 Picture loadOriented(const fs::path& file)
 {
     ensureVips();
-    ImageLibrary::prepareToRead(file);
+    if (ImageLibrary::loaderFor(file).empty()) {
+        // The photo formats are the image library's alone: a file named as one that none of its
+        // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
+        // and Qt's readers would only guess again. The rest (icons, BMP, drawings) are Qt's.
+        static const std::set<std::string> photos
+            = {"jpg", "jfif", "png", "gif", "webp", "tiff", "heic", "hif", "avif"};
+        if (photos.count(Catalog::normalizedExt(file)) > 0)
+            throw ConversionError::unreadable();
+        return QtImages::load(file);
+    }
     VImage header;
     try {
         header = VImage::new_from_file(file.c_str());
-    } catch (const vips::VError&) {
+    } catch (const vips::VError& error) {
+        // Its first bytes are a photo format's, its header is not: Qt's readers, on the same
+        // decoders, would only fail again, and print as they do.
+        ErrorLog::add(firstLine(error));
         vips_error_clear();
-        return QtImages::load(file);
+        throw ConversionError::unreadable();
     }
     Picture picture;
     auto& props = picture.props;
@@ -468,6 +499,10 @@ Picture loadOriented(const fs::path& file)
         props.dpi = header.xres() * 25.4;
     if (header.get_typeof(VIPS_META_LOADER))
         props.loader = header.get_string(VIPS_META_LOADER);
+    if (props.loader == "tiffload" && !props.exif)
+        props.exif = TiffMetadata::exifOf(file);
+    if (props.iptc)
+        props.iptc = TiffMetadata::iptcAsJpegCarriesIt(std::move(*props.iptc));
 
     try {
         int orientation = orientationOf(header);

@@ -53,8 +53,10 @@ double qualityFactor(QualityLevel level);
 // ConversionError (unreadable, unsupported, writeFailed, or ffmpeg's for WebP).
 fs::path convert(const fs::path& source, const OutputFormat& format);
 
-// Reads frame 0 upright. Files the image library cannot read go through Qt's image reader,
-// drawn at twice their size, without properties. Throws ConversionError::unreadable.
+// Reads frame 0 upright. Only the image library's photo decoders read a file, chosen by its
+// content; one named as a photo format that none of them takes is refused. Other names (BMP,
+// icons, drawings) go to Qt's reader of that format (see QtImages::load), without properties.
+// Throws ConversionError::unreadable.
 Picture loadOriented(const fs::path& file);
 
 // Writes `image` as `ext` into `file` with the kept part of `props` (see metadata) and the

@@ -1,5 +1,6 @@
 #include "core/engines/image_library.h"
 
+#include "core/base/error_log.h"
 #include "core/base/process.h"
 
 #include <gmodule.h>
@@ -18,6 +19,19 @@ namespace {
 // True once loadModules has run.
 std::atomic<bool> modulesIn = false;
 std::mutex loading;
+
+// What the library calls untrusted covers ImageMagick (and through it PostScript, PCX and a
+// hundred more), SVG, PDF, PPM, JPEG 2000 and XL and the scientific formats; the matrix and CSV
+// readers take any text file. The block holds for the classes there are, so it is set again once
+// the modules have added theirs.
+void blockUnasked()
+{
+    vips_block_untrusted_set(TRUE);
+    for (const char* loader : {"VipsForeignLoadMagick", "VipsForeignLoadMatrix", "VipsForeignLoadCsv"}) {
+        if (g_type_from_name(loader))
+            vips_operation_block_set(loader, TRUE);
+    }
+}
 
 void loadModules()
 {
@@ -40,6 +54,7 @@ void loadModules()
             g_module_make_resident(module);
     }
     g_dir_close(dir);
+    blockUnasked();
 }
 
 }
@@ -56,6 +71,17 @@ bool start()
         g_log_set_handler(
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
             [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+        // What the other libraries under it say (GLib's own criticals, a decoder's complaint) is
+        // a fault worth finding again, but still not a line for the user's terminal.
+        g_log_set_default_handler(
+            [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+                if (!(level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)))
+                    return;
+                static std::mutex logging;
+                std::lock_guard lock(logging);
+                ErrorLog::add(std::string(domain ? domain : "GLib") + ": " + (message ? message : ""));
+            },
+            nullptr);
         // The library looks for its modules under $VIPSHOME; a home without any starts it bare.
         // Whatever home the environment held (a parent that ran the library sets one) is put
         // back for the tools this process runs.
@@ -74,6 +100,7 @@ bool start()
         }
         if (failed)
             return false;
+        blockUnasked();
         // Every conversion reads a different file, and a file edited between two conversions
         // must be read again: the operation cache would only hold stale pixels and memory.
         vips_cache_set_max(0);
@@ -92,14 +119,28 @@ bool has(const char* operation)
     return vips_type_find("VipsOperation", operation) != 0;
 }
 
-void prepareToRead(const std::filesystem::path& file)
+std::string loaderFor(const std::filesystem::path& file)
 {
-    if (!start() || modulesIn)
-        return;
-    if (!vips_foreign_find_load(file.c_str())) {
+    if (!start())
+        return {};
+    const char* found = vips_foreign_find_load(file.c_str());
+    if (!found && !modulesIn) {
         vips_error_clear();
         loadModules();
+        found = vips_foreign_find_load(file.c_str());
     }
+    if (!found) {
+        vips_error_clear();
+        return {};
+    }
+    // The search takes blocked loaders too (they fail only once asked to load).
+    const GType type = g_type_from_name(found);
+    auto* kind = type ? g_type_class_peek(type) : nullptr;
+    if (!kind || (VIPS_OPERATION_CLASS(kind)->flags & VIPS_OPERATION_BLOCKED))
+        return {};
+    // The class name ("VipsForeignLoadJpegFile") to the operation's ("jpegload").
+    const char* nickname = VIPS_OBJECT_CLASS(kind)->nickname;
+    return nickname ? nickname : found;
 }
 
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 // Starts libvips once, from whichever thread needs it first. Its format modules (HEIF, JPEG XL,
 // PDF, ImageMagick, OpenSlide) bring in some seventy libraries and take half of the start, so it
@@ -12,7 +13,10 @@ bool start();
 // Whether the library has the operation (a saver such as "heifsave"), its modules loaded when it
 // has not without them.
 bool has(const char* operation);
-// Makes sure a loader for `file` is there: the modules are loaded when no built-in loader takes
-// it (a HEIC, a JPEG XL, a Photoshop file...).
-void prepareToRead(const std::filesystem::path& file);
+// The loader that reads `file` ("jpegload", "heifload"…), chosen by its content among the
+// decoders of the photo formats the program converts (JPEG, PNG, GIF, WebP, TIFF, HEIF); empty
+// when none takes it. The modules are loaded first when no built-in loader does (a HEIC). Every
+// other decoder of the library (ImageMagick's, SVG, PDF, the scientific formats) stays blocked for
+// the life of the process: a file that says it is a photo reaches no decoder nobody asked for.
+std::string loaderFor(const std::filesystem::path& file);
 }

@@ -6,6 +6,7 @@
 #include <QImageReader>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 using vips::VImage;
@@ -34,15 +35,25 @@ VImage fromQImage(const QImage& drawn)
 
 ImageEngine::Picture load(const fs::path& file)
 {
-    QImageReader reader(QString::fromStdString(file.string()));
+    // Only the reader of the format the name says, which refuses other content: left to guess,
+    // Qt would hand a file to whichever of its readers claims it.
+    auto format = QByteArray::fromStdString(Catalog::normalizedExt(file));
+    if (format == "pnm")
+        format = "ppm";  // one reader for the whole family
+    QImageReader reader(QString::fromStdString(file.string()), format);
+    reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(true);
+    // Pictures made of pixels keep their size; drawings and the like are drawn at twice theirs.
+    static const std::set<QByteArray> pixels = {"bmp", "dib", "ico", "cur", "pbm", "pgm", "ppm", "xbm", "xpm"};
+    const bool twice = pixels.count(format) == 0;
     auto size = reader.size();
-    if (size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize))
+    const bool scales = size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize);
+    if (twice && scales)
         reader.setScaledSize(size * 2);
     QImage drawn = reader.read();
     if (drawn.isNull() || drawn.width() <= 0)
         throw ConversionError::unreadable();
-    if (!(size.isValid() && reader.supportsOption(QImageIOHandler::ScaledSize)))
+    if (twice && !scales)
         drawn = drawn.scaled(drawn.size() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return ImageEngine::Picture{fromQImage(drawn), {}, {}, nullptr};
 }

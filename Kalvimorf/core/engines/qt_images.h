@@ -6,9 +6,9 @@
 // so that a worker that converts images with libvips alone need not load Qt Gui.
 namespace QtImages {
 
-// Frame 0 of a file the image library does not know (icons and the like), upright and drawn at
-// twice its size, as the desktop shows it on a dense screen; without properties. Throws
-// ConversionError::unreadable.
+// Frame 0 of a file the image library does not know (BMP, icons, drawings), read only by the
+// reader of the format its name says; upright, without properties, and drawings at twice their
+// size, as the desktop shows them on a dense screen. Throws ConversionError::unreadable.
 ImageEngine::Picture load(const fs::path& file);
 
 }

@@ -15,6 +15,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_merge.cpp
   core/engines/pdf_tools.cpp
   core/engines/qt_images.cpp
+  core/engines/tiff_metadata.cpp
   core/engines/tool_engines.cpp
   core/engines/time_text.cpp
   core/engines/tool_params.cpp
