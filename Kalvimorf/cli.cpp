@@ -14,7 +14,7 @@
 #include "trim_modes.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
-#include "shell/desktop_entry.h"
+#include "platform/desktop_entry.h"
 #include "shell/single_instance.h"
 
 #include <QApplication>

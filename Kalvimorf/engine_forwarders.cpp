@@ -14,9 +14,7 @@
 const EngineEntries& engineModule()
 {
     static const EngineEntries* const entries = [] {
-        const auto beside = AppPaths::executableDir() / "brivlon-engines.so";
-        std::error_code error;
-        const std::string path = fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_ENGINE_MODULE);
+        const std::string path = (AppPaths::helperDir() / "brivlon-engines.so").string();
         void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         using Entry = const EngineEntries* (*)();
         const auto entry = module ? reinterpret_cast<Entry>(::dlsym(module, engineEntriesName)) : nullptr;

@@ -26,14 +26,8 @@ const std::vector<Cli::Row>& headlessRows()
     return rows;
 }
 
-// The desktop program, the render modes and every other row: beside this executable, else where
-// the build put it.
-std::string desktopModule()
-{
-    const auto beside = AppPaths::executableDir() / "brivlon-desktop.so";
-    std::error_code error;
-    return fs::exists(beside, error) ? beside.string() : std::string(BRIVLON_DESKTOP_MODULE);
-}
+// The desktop program, the render modes and every other row.
+std::string desktopModule() { return (AppPaths::helperDir() / "brivlon-desktop.so").string(); }
 
 }
 

@@ -5,14 +5,14 @@
 # distribution's suite), then Markdown → HTML and DOCX → TXT on a 200-page document against
 # pandoc when it is installed.
 #
-# Usage: bench/documents.sh   (needs a built build/brivlon, hyperfine, python3 and LibreOffice)
+# Usage: bench/documents.sh   (needs a built build/bin/brivlon, hyperfine, python3 and LibreOffice)
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="$root/build/bin/brivlon"
 soffice=/usr/lib/libreoffice/program/soffice
-[ -x "$brivlon" ] || { echo "build/brivlon is missing: run ./scripts/build" >&2; exit 1; }
+[ -x "$brivlon" ] || { echo "build/bin/brivlon is missing: run ./scripts/build" >&2; exit 1; }
 for tool in hyperfine python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done

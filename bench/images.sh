@@ -5,7 +5,7 @@
 # Usage: bench/images.sh [hyperfine options…]   (default --runs 3; e.g. --runs 10 --export-markdown out.md)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
 
 for tool in hyperfine vips; do

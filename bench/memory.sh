@@ -7,7 +7,7 @@
 # Usage: bench/memory.sh [runs]   (default 3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="${BRIVLON:-$root/build/brivlon}"
+brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 

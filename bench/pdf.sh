@@ -8,16 +8,16 @@
 # writing uncompressed PPM, that is drawing only. The Brivlon/pdftoppm ratio of the mean times is
 # printed for each; a busy machine skews both sides alike, as they run in turn in one session.
 #
-# Usage: bench/pdf.sh [count] [pages]   (needs a built build/brivlon, qpdf, pdftoppm, hyperfine
+# Usage: bench/pdf.sh [count] [pages]   (needs a built build/bin/brivlon, qpdf, pdftoppm, hyperfine
 #                                        and python3; the text-heavy document needs LibreOffice)
 set -euo pipefail
 export LC_ALL=C
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="$root/build/bin/brivlon"
 count=${1:-50}
 pages=${2:-120}
-[ -x "$brivlon" ] || { echo "build/brivlon is missing: run ./scripts/build" >&2; exit 1; }
+[ -x "$brivlon" ] || { echo "build/bin/brivlon is missing: run ./scripts/build" >&2; exit 1; }
 for tool in qpdf hyperfine pdftoppm python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done

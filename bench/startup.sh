@@ -4,7 +4,7 @@
 # fastest runs at the end (other work on the machine puts long tails on both).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="${BRIVLON:-$root/build/brivlon}"
+brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3

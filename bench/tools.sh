@@ -8,7 +8,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # BRIVLON names another build's program, to compare two builds on the same sources.
-brivlon="${BRIVLON:-$root/build/brivlon}"
+brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 sections=("${@:2}")

@@ -8,11 +8,11 @@
 # Usage: [RUNS=5] bench/trim.sh [more hyperfine options]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
 cmake --build "$root/build" --target trim_bench >/dev/null
 bench="$root/build/bench/trim_bench"
-ffmpeg="$root/build/resources/bin/ffmpeg"
+ffmpeg="$root/build/libexec/brivlon/resources/bin/ffmpeg"
 [ -x "$ffmpeg" ] || ffmpeg=$(command -v ffmpeg)
 runs=${RUNS:-5}
 

@@ -4,9 +4,9 @@
 # Usage: [RUNS=5] [WARMUP=1] bench/video.sh [more hyperfine options, e.g. --export-markdown x.md]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-brivlon="$root/build/brivlon"
+brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
-ffmpeg="$root/build/resources/bin/ffmpeg"
+ffmpeg="$root/build/libexec/brivlon/resources/bin/ffmpeg"
 [ -x "$ffmpeg" ] || ffmpeg=$(command -v ffmpeg)
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/brivlon-bench-video-XXXXXX")

@@ -6,7 +6,7 @@ set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3
-python3 - "$(dirname "$0")/../build/brivlon" "$work" <<'EOF'
+python3 - "$(dirname "$0")/../build/bin/brivlon" "$work" <<'EOF'
 import os, shutil, socket, statistics, struct, subprocess, sys, time
 
 brivlon, work = sys.argv[1], sys.argv[2]

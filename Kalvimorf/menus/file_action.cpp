@@ -8,7 +8,8 @@
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "core/state/file_viewer.h"
-#include "documents/archive_engine.h"
+#include "core/jobs/conversion_runner.h"
+#include "core/jobs/worker_pool.h"
 #include "menus/action_chooser.h"
 #include "platform/desktop_apps.h"
 
@@ -86,10 +87,15 @@ void zip(const Paths& files, const std::string& name)
         fail("Não foi possível zipar", "Os itens precisam estar na mesma pasta.");
         return;
     }
-    // The archiver may take long; the job list is only touched back on the main thread.
+    // The archiver may take long; the job list is only touched back on the main thread. It reads
+    // whatever the folder holds, so it runs as every job does: in a worker, under its limits.
     Task::detach(Task::newJob(), [files, name] {
         try {
-            const auto archive = ArchiveEngine::create(files, OutputFormat{"zip", "ZIP", false});
+            Request request;
+            request.op = Request::Op::archive;
+            request.sources = files;
+            request.format = OutputFormat{"zip", "ZIP", false};
+            const auto archive = inWorkers(WorkerPool::shared())(request, {});
             MainThread::post([archive, name] {
                 report("Zipado: " + name, Job::State::info(archive.filename().string(), archive));
             });

@@ -1,6 +1,7 @@
 #include "platform/login_item.h"
 
 #include "core/base/app_paths.h"
+#include "platform/desktop_entry.h"
 
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -36,9 +37,7 @@ bool AutostartLoginItem::setEnabled(bool enabled)
     QSaveFile file(QString::fromStdString(path.string()));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    auto exe = (AppPaths::executableDir() / "brivlon").string();
-    std::string text = "[Desktop Entry]\nType=Application\nName=Brivlon\nExec=\"" + exe
-        + "\"\nX-GNOME-Autostart-enabled=true\nTerminal=false\n";
+    const auto text = DesktopEntry::autostartText(AppPaths::executableDir() / "brivlon");
     file.write(text.data(), qint64(text.size()));
     return file.commit();
 }

@@ -52,9 +52,7 @@ const Module& module()
 {
     static const Module loaded = [] {
         Module result;
-        const auto beside = AppPaths::executableDir() / "brivlon-sound.so";
-        QLibrary library(QString::fromStdString(
-            std::filesystem::exists(beside) ? beside.string() : std::string(BRIVLON_SOUND_MODULE)));
+        QLibrary library(QString::fromStdString((AppPaths::helperDir() / "brivlon-sound.so").string()));
         if (!library.load())
             return result;
         result.create = reinterpret_cast<QObject* (*)(const char*)>(library.resolve("brivlonSoundCreate"));

@@ -1,5 +1,6 @@
 target_sources(kalvimorf_platform PRIVATE
   platform/desktop_apps.cpp
+  platform/desktop_entry.cpp
   platform/desktop_file_viewer.cpp
   platform/desktop_services.cpp
   platform/drag_input.cpp

@@ -52,7 +52,6 @@ public:
     static constexpr int postTimeoutMs = 60000;
 
     // The report collector: the build's setting, empty in this build (reports are mailed).
-    const QString& endpoint() const { return endpoint_; }
     void setEndpoint(const QString& url) { endpoint_ = url; }
 
 Q_SIGNALS:

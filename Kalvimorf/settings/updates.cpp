@@ -249,7 +249,8 @@ void Updates::finish(bool userInitiated, std::optional<std::vector<Release>> rel
 
 void Updates::apply(const std::vector<Release>& releases)
 {
-    update_ = select(releases, number(currentVersion()), systemValue_);
+    // A release's "macosMinimo" names a version of another system: nothing here compares with it.
+    update_ = select(releases, number(currentVersion()), std::nullopt);
 }
 
 void Updates::reportManualCheck()

@@ -66,10 +66,6 @@ public:
     static std::optional<Release> select(
         const std::vector<Release>& releases, const Decimal& running, const std::optional<Decimal>& system);
 
-    // The system version a release's minimum is measured against. Linux has no counterpart of
-    // the value the manifest names, so nothing is set in the program; tests set one.
-    void setSystemValue(std::optional<Decimal> value) { systemValue_ = std::move(value); }
-
     // How long a fetch may take; 20 s.
     static constexpr int timeoutMs = 20000;
     static constexpr int firstCheckMs = 8000;
@@ -89,7 +85,6 @@ private:
     std::optional<Release> update_;
     std::optional<QDateTime> lastCheck_;
     bool checking_ = false;
-    std::optional<Decimal> systemValue_;
     QTimer timer_;
     QNetworkAccessManager* network_ = nullptr;
 };

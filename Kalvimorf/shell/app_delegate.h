@@ -31,7 +31,6 @@ public:
     AppDelegate();
     ~AppDelegate() override;
     void applicationDidFinishLaunching();
-    bool applicationShouldTerminateAfterLastWindowClosed() const { return false; }
 
     // Files handed to the program ("Open with", the launcher, a second start): the local files
     // become the main window's selection; nothing else opens anything.
@@ -57,7 +56,6 @@ public:
 
     WheelController* wheel() const { return wheel_.get(); }
     QMenu* statusMenu() const { return statusMenu_.get(); }
-    bool dockIconWanted() const { return dock_.regular(); }
 
 private:
     void setupStatusItem();

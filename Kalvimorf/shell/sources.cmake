@@ -4,7 +4,6 @@ target_sources(kalvimorf_shell PRIVATE
   shell/app_delegate.cpp
   shell/app_lifecycle.cpp
   shell/app_model.cpp
-  shell/desktop_entry.cpp
   shell/dock_presence.cpp
   shell/drop_zone.cpp
   shell/format_grid.cpp

@@ -43,9 +43,7 @@ public:
 PreviewPlayers& fromModule()
 {
     static PreviewPlayers* players = []() -> PreviewPlayers* {
-        const auto beside = AppPaths::executableDir() / "brivlon-preview.so";
-        QLibrary library(QString::fromStdString(
-            std::filesystem::exists(beside) ? beside.string() : std::string(BRIVLON_PREVIEW_MODULE)));
+        QLibrary library(QString::fromStdString((AppPaths::helperDir() / "brivlon-preview.so").string()));
         if (library.load())
             if (auto entry = reinterpret_cast<PreviewPlayers* (*)()>(library.resolve("brivlonPreviewPlayers")))
                 return entry();

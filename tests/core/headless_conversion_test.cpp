@@ -87,11 +87,18 @@ TEST_F(HeadlessConversion, CommonFoldersQualityAndFailures)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_FALSE(fs::exists(dir / "Convertidos para JPG 4"));
 
-    fs::copy_file(BRIVLON_BINARY, dir / "brivlon");  // without its resources folder: no video engine
+    // A copy of the program whose helper folder lacks its resources has no video engine.
+    const fs::path copy = dir / "copia";
+    fs::create_directories(copy / "bin");
+    fs::create_directories(copy / "libexec");
+    fs::copy(fs::path(BRIVLON_HELPER_DIR), copy / "libexec/brivlon", fs::copy_options::recursive);
+    fs::remove_all(copy / "libexec/brivlon/resources");
+    fs::copy_file(BRIVLON_BINARY, copy / "bin/brivlon");
     writeFile(dir / "tone.wav", "RIFF");
-    auto alone = runProgram((dir / "brivlon").string(), {"--convert", "mp3", (dir / "tone.wav").string()});
+    auto alone = runProgram((copy / "bin/brivlon").string(), {"--convert", "mp3", (dir / "tone.wav").string()});
     EXPECT_EQ(alone.exitCode, 1);
-    EXPECT_NE(alone.err.find("erro: O motor de vídeo do Brivlon está faltando. Reinstale o app."), std::string::npos);
+    EXPECT_NE(alone.err.find("erro: O motor de vídeo do Brivlon está faltando. Reinstale o app."), std::string::npos)
+        << alone.err;
 }
 
 namespace {

@@ -166,6 +166,9 @@ TEST_F(FileActionsTest, ZipsOnlyItemsOfOneFolder)
     }));
     EXPECT_EQ(summary().back(), "Zipado: 3 itens | info | Arquivos (3).zip");
     EXPECT_EQ(jobs().back().state.url, dir / "a/Arquivos (3).zip");
+    // The archiver ran as every job's tools do, below a worker of the program's pool, never
+    // beside the desktop.
+    EXPECT_GT(JobFakes::processes("brivlon-worker"), 0);
 }
 
 TEST_F(FileActionsTest, ClipboardCarriesFilesForFileManagersAndExactPaths)

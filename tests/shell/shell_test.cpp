@@ -2,7 +2,7 @@
 #include "core/jobs/job_store.h"
 #include "core/state/login_item.h"
 #include "shell/app_delegate.h"
-#include "shell/desktop_entry.h"
+#include "platform/desktop_entry.h"
 #include "shell/dock_presence.h"
 #include "shell/single_instance.h"
 #include "shell/status_menu.h"
@@ -13,6 +13,8 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <glib.h>
 
 #include <cstdlib>
 #include <thread>
@@ -209,6 +211,34 @@ TEST(DesktopEntry, WrittenWhenMissingOrStartingAnotherProgram)
     EXPECT_FALSE(DesktopEntry::install("/opt/brivlon/brivlon"));
     EXPECT_TRUE(DesktopEntry::install("/home/u/meu build/brivlon"));
     EXPECT_NE(readFile(file).find("Exec=\"/home/u/meu build/brivlon\" %F\n"), std::string::npos);
+
+    // Any folder name starts the program it names, read back as the desktop reads it: the
+    // launcher's and the autostart entry's Exec split into the executable and, for the launcher,
+    // the files' field code.
+    for (const std::string folder : {"/opt/a$HOME", "/opt/\"aspas\"", "/opt/100%", "/opt/barra\\n", "/opt/uma\nlinha",
+             "/opt/`x`;rm -rf ~", "/opt/ação #1"}) {
+        SCOPED_TRACE(folder);
+        const std::string executable = folder + "/brivlon";
+        for (const bool launcher : {true, false}) {
+            const auto text = launcher ? DesktopEntry::text(executable) : DesktopEntry::autostartText(executable);
+            GKeyFile* keys = g_key_file_new();
+            ASSERT_TRUE(g_key_file_load_from_data(keys, text.data(), text.size(), G_KEY_FILE_NONE, nullptr));
+            gchar* exec = g_key_file_get_string(keys, "Desktop Entry", "Exec", nullptr);
+            EXPECT_EQ(g_key_file_has_key(keys, "Desktop Entry", "MimeType", nullptr), launcher);
+            g_key_file_free(keys);
+            ASSERT_TRUE(exec);
+            gchar** argv = nullptr;
+            ASSERT_TRUE(g_shell_parse_argv(exec, nullptr, &argv, nullptr)) << exec;
+            QString first = QString::fromUtf8(argv[0]);
+            EXPECT_EQ(first.replace("%%", "%").toStdString(), executable) << exec;
+            EXPECT_EQ(g_strv_length(argv), launcher ? 2u : 1u);
+            if (launcher) {
+                EXPECT_STREQ(argv[1], "%F");
+            }
+            g_strfreev(argv);
+            g_free(exec);
+        }
+    }
 }
 
 TEST(NormalStart, WithoutADisplaySaysWhatWorksAndEnds)

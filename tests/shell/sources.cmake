@@ -21,7 +21,7 @@ target_link_libraries(main_window_x11_tests PRIVATE test_support)
 target_compile_definitions(main_window_x11_tests PRIVATE
   DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>"
   MAIN_WINDOW_PROBE="$<TARGET_FILE:main_window_probe>")
-add_dependencies(main_window_x11_tests drag_source xtest_driver main_window_probe test_resources)
+add_dependencies(main_window_x11_tests drag_source xtest_driver main_window_probe brivlon)
 add_test(NAME MainWindowX11.DropAndConvert
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>)
 set_tests_properties(MainWindowX11.DropAndConvert PROPERTIES TIMEOUT 120)
@@ -31,7 +31,7 @@ set_tests_properties(MainWindowX11.DropAndConvert PROPERTIES TIMEOUT 120)
 add_executable(quit_probe shell/quit_probe.cpp)
 target_compile_options(quit_probe PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(quit_probe PRIVATE kalvimorf_shell)
-add_dependencies(quit_probe test_resources)
+add_dependencies(quit_probe brivlon)
 target_compile_definitions(shell_tests PRIVATE QUIT_PROBE="$<TARGET_FILE:quit_probe>")
 add_dependencies(shell_tests quit_probe)
 

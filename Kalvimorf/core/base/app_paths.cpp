@@ -28,12 +28,37 @@ fs::path executableDir()
     return error ? fs::current_path() : exe.parent_path();
 }
 
+namespace {
+fs::path& chosenHelperDir()
+{
+    static fs::path folder;
+    return folder;
+}
+}
+
+void useHelperDir(const fs::path& folder) { chosenHelperDir() = folder; }
+
+fs::path helperDir()
+{
+    static const fs::path found = [] {
+        if (!chosenHelperDir().empty())
+            return chosenHelperDir();
+        const auto own = executableDir();
+        // Found from where the program is, never from where it was built: the installed tree
+        // and the build tree can be moved as a whole. A helper finds its own folder this way.
+        const auto helpers = (own / BRIVLON_HELPER_RELATIVE).lexically_normal();
+        std::error_code error;
+        return fs::is_directory(helpers, error) ? helpers : own;
+    }();
+    return found;
+}
+
 fs::path resources()
 {
     const char* given = std::getenv("BRIVLON_RESOURCES");
     if (given && fs::path(given).is_absolute())
         return given;
-    return executableDir() / "resources";
+    return helperDir() / "resources";
 }
 
 fs::path stateDir() { return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon"; }

@@ -6,7 +6,14 @@
 namespace AppPaths {
 // The folder of the running executable (from /proc/self/exe).
 std::filesystem::path executableDir();
-// resources/ beside the executable; for a worker, those of the program that started it
+// The folder of the program's helpers (its workers, its modules and resources/): for a program in
+// bin/ with ../libexec/brivlon beside it, as installed and as built, that folder; for a helper,
+// which is in it, or a program copied alone, its own folder.
+std::filesystem::path helperDir();
+// For test programs, whose executables live apart from the program's: the build's helper folder.
+// Call before anything asks for helperDir().
+void useHelperDir(const std::filesystem::path& folder);
+// resources/ in the helper folder; for a worker, those of the program that started it
 // (BRIVLON_RESOURCES).
 std::filesystem::path resources();
 // $XDG_STATE_HOME/Brivlon (default ~/.local/state/Brivlon).

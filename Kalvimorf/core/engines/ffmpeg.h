@@ -15,7 +15,7 @@ namespace FileSafety {
 class NewFile;
 }
 
-// The ffmpeg/ffprobe pair in resources/bin beside the executable.
+// The ffmpeg/ffprobe pair in the program's resources/bin.
 namespace FFmpeg {
 // resources/bin/<name> when it exists and is executable.
 std::optional<std::string> locate(const std::string& name);

@@ -49,9 +49,6 @@ public:
 
     Limiter& limiter() { return *limiter_; }
 
-    // The name of the folder that holds the outputs of a drop of several files.
-    static std::string folderName(const OutputFormat& format);
-
 private:
     JobStore& store_;
     Performer performer_;

@@ -75,10 +75,7 @@ std::string WorkerPool::program(WorkerKind kind)
         }
         return "brivlon-worker";
     }();
-    const auto beside = AppPaths::executableDir() / name;
-    std::error_code error;
-    return fs::exists(beside, error) ? beside.string()
-                                     : fs::path(BRIVLON_WORKER_PROGRAM).replace_filename(name).string();
+    return (AppPaths::helperDir() / name).string();
 }
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, moves the whole tree elsewhere, and runs it from
+# there: a conversion, a tool, and the desktop program, whose modules must come from the moved
+# tree. Runs on the private X server of support/with-x.
+#   install_test.sh <build folder>
+set -euo pipefail
+build=$1
+scratch=$(mktemp -d)
+trap 'kill "${app:-}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+fail() { echo "install_test: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$scratch/primeiro" >/dev/null
+desktop-file-validate "$scratch/primeiro/share/applications/brivlon.desktop" || fail "the desktop entry does not validate"
+[ -s "$scratch/primeiro/share/icons/hicolor/48x48/apps/brivlon.png" ] || fail "no icon"
+mv "$scratch/primeiro" "$scratch/outro lugar"
+prefix="$scratch/outro lugar"
+brivlon="$prefix/bin/brivlon"
+
+work="$scratch/arquivos"
+mkdir -p "$work"
+vips black "$work/foto.png" 64 48
+out=$("$brivlon" --convert jpg "$work/foto.png")
+[ "$out" = "$work/foto.jpg" ] && [ -s "$work/foto.jpg" ] || fail "--convert printed '$out'"
+out=$("$brivlon" --tool imgRotate -- "$work/foto.jpg")
+[ -s "$out" ] || fail "--tool printed '$out'"
+out=$("$brivlon" --convert pdf "$work/foto.png")
+out=$("$brivlon" --tool pdfRotate -- "$out")
+[ -s "$out" ] || fail "--tool pdfRotate printed '$out'"
+
+# The desktop program, until it says it is ready.
+export XDG_RUNTIME_DIR="$scratch/runtime" BRIVLON_TRACE=1 BRIVLON_FORCE_OFFLINE=1 QT_QPA_PLATFORM=xcb
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+coproc APP { exec "$brivlon" 2>&1; }
+app=$APP_PID
+ready=0
+while IFS= read -r -t 30 line <&"${APP[0]}"; do
+  case "$line" in *pronto*) ready=1; break ;; esac
+done
+[ "$ready" = 1 ] || fail "the desktop program did not start"
+grep -q "$prefix/libexec/brivlon/brivlon-desktop.so" "/proc/$app/maps" || fail "the desktop module did not come from the moved tree"
+kill -TERM "$app"
+wait "$app" || fail "the desktop program did not end cleanly"
+app=
+echo "install_test: ok"
