@@ -184,8 +184,9 @@ TEST_F(MediaEngineRun, SoundWithReplayGainConverts)
     writeFile(flac, bytes);
     writeFile(sources / "tags.txt",
         ";FFMETADATA1\nREPLAYGAIN_TRACK_GAIN=-6.20 dB\nLYRICS=" + std::string(150000, 'a') + "\n");
-    const auto ogg = make(sources / "longa.ogg", {"-f", "lavfi", "-i", "sine=duration=1", "-i",
-                                                     (sources / "tags.txt").string(), "-map_metadata", "1", "-c:a", "libvorbis"});
+    const auto ogg = make(sources / "longa.ogg",
+        {"-f", "lavfi", "-i", "sine=duration=1", "-i", (sources / "tags.txt").string(), "-map_metadata", "1", "-c:a",
+            "libvorbis"});
     const auto wavpack = make(sources / "faixa.wv",
         {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", "-metadata", "REPLAYGAIN_TRACK_GAIN=-3.10 dB"});
     const std::vector<std::pair<fs::path, std::string>> cases = {{sources / "lame.mp3", "wav"},

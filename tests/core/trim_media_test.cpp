@@ -313,9 +313,10 @@ TEST_F(TrimMediaRun, PhoneVideosLameMP3sAndRangesPastTheEnd)
 
     const auto clip = makeClip(sources / "a.mp4", 3);
     const auto before = std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator());
-    for (const auto& [start, end, ext, fast] : std::vector<std::tuple<std::string, std::string, std::string, std::string>>{
-             {"50", "200", "keep", "x"}, {"50", "200", "keep", "fast"}, {"4", "9", "mp3", "x"},
-             {"50-60,70-80", "-", "keep", "x"}, {"50-60,70-80", "-", "keep", "fast"}}) {
+    for (const auto& [start, end, ext, fast] :
+        std::vector<std::tuple<std::string, std::string, std::string, std::string>>{{"50", "200", "keep", "x"},
+            {"50", "200", "keep", "fast"}, {"4", "9", "mp3", "x"}, {"50-60,70-80", "-", "keep", "x"},
+            {"50-60,70-80", "-", "keep", "fast"}}) {
         run = runBrivlon({"--trim", start, end, ext, fast, clip.string()});
         EXPECT_EQ(run.exitCode, 1) << start << " " << end << " " << ext << " " << fast;
         EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");

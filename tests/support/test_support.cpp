@@ -74,10 +74,10 @@ bool makePhoneVideo(const fs::path& out)
                 "-c:a", "aac", "-shortest"}))
         return false;
     // Phones store the picture as the sensor saw it and the way to hold it beside.
-    const bool made = runProgram("/usr/bin/ffmpeg",
-                          {"-loglevel", "error", "-i", sensor.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90",
-                              out.string()})
-                          .exitCode
+    const bool made
+        = runProgram("/usr/bin/ffmpeg",
+              {"-loglevel", "error", "-i", sensor.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", out.string()})
+              .exitCode
         == 0;
     fs::remove(sensor);
     return made;
@@ -88,17 +88,17 @@ bool makeLameMP3(const fs::path& out, double seconds)
     const auto wav = out.parent_path() / ("lame-" + out.stem().string() + ".wav");
     if (!makeMedia(wav, "sine=frequency=330:sample_rate=44100:duration=" + std::to_string(seconds), {"-ac", "2"}))
         return false;
-    const bool made = runProgram("/usr/bin/lame", {"--quiet", "--replaygain-accurate", wav.string(), out.string()})
-                          .exitCode
-        == 0;
+    const bool made
+        = runProgram("/usr/bin/lame", {"--quiet", "--replaygain-accurate", wav.string(), out.string()}).exitCode == 0;
     fs::remove(wav);
     return made;
 }
 
 std::string shownFrame(const fs::path& file)
 {
-    return runProgram("/usr/bin/ffmpeg", {"-loglevel", "error", "-i", file.string(), "-frames:v", "1", "-vf",
-                                             "scale=8:8", "-f", "rawvideo", "-pix_fmt", "gray", "-"})
+    return runProgram("/usr/bin/ffmpeg",
+        {"-loglevel", "error", "-i", file.string(), "-frames:v", "1", "-vf", "scale=8:8", "-f", "rawvideo", "-pix_fmt",
+            "gray", "-"})
         .out;
 }
 

@@ -94,8 +94,7 @@ std::shared_future<Sources> probeBeside(const std::vector<fs::path>& files)
 }
 
 // What `make` gives of the streams once they are known, as a value that can be waited for.
-template <typename Make>
-auto after(std::shared_future<Sources> sources, Make make)
+template <typename Make> auto after(std::shared_future<Sources> sources, Make make)
 {
     return std::async(std::launch::async, [sources, make] {
         return make(sources.get());
@@ -115,7 +114,8 @@ std::vector<std::string> soundJoin(const std::vector<fs::path>& files, std::vect
         graph += "[" + std::to_string(i) + ":a:0]";
     }
     graph += "concat=n=" + std::to_string(files.size()) + ":v=0:a=1";
-    if (auto filter = std::find(codecs.begin(), codecs.end(), "-af"); filter != codecs.end() && filter + 1 != codecs.end()) {
+    if (auto filter = std::find(codecs.begin(), codecs.end(), "-af");
+        filter != codecs.end() && filter + 1 != codecs.end()) {
         graph += "," + *(filter + 1);
         codecs.erase(filter, filter + 2);
     }
@@ -145,7 +145,6 @@ std::optional<double> keptLength(Tool tool, const ToolParams& params, const FFmp
         return std::nullopt;
     return std::max(*end - readTime(params.start).value_or(0), 0.0);
 }
-
 }
 
 std::optional<double> readTime(const std::string& text)
