@@ -376,6 +376,16 @@ TEST_F(HeadlessTool, Joins)
     result = tool("vidJoin", {}, {"parte 2.mp4", "b.mov"}, tmp);
     EXPECT_EQ(result.out, "b (juntos).mov\n") << result.err;
     EXPECT_NEAR(std::stod(probe("b (juntos).mov", "format=duration")), 2, 0.3);
+    // The first file's size for all, and silence where a file has no sound.
+    EXPECT_EQ(probe("b (juntos).mov", "stream=codec_type,width,height"), "video,320,180\naudio\n");
+    // Every file is read with its own decoders: the concat demuxer would read the AVI's MPEG-4
+    // part as H.264 and keep only the first second.
+    ASSERT_TRUE(makeMedia(dir / "c.avi", "testsrc=duration=1:rate=5:size=160x120",
+        {"-f", "lavfi", "-i", "sine=duration=1", "-c:v", "mpeg4", "-shortest"}));
+    result = tool("vidJoin", {}, {"parte 2.mp4", "c.avi"}, tmp);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "c (juntos).avi\n");
+    EXPECT_NEAR(std::stod(probe("c (juntos).avi", "format=duration")), 2, 0.3);
 
     ASSERT_TRUE(makeMedia(dir / "a.mp3", "sine=duration=1"));
     ASSERT_TRUE(makeMedia(dir / "c.wav", "sine=duration=1:sample_rate=22050"));

@@ -147,6 +147,12 @@ Streams readStreams(std::string_view json)
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
             streams.videoDuration = length;
+            int width = stream.value("width").toInt(), height = stream.value("height").toInt();
+            for (const auto& data : stream.value("side_data_list").toArray())
+                if (data.toObject().value("rotation").toInt() % 180 != 0)
+                    std::swap(width, height);
+            if (width > 0 && height > 0)
+                streams.width = width, streams.height = height;
         }
     }
     streams.duration = jsonNumber(document.value("format").toObject().value("duration"));
@@ -163,7 +169,8 @@ Streams probe(const fs::path& media, bool cancellable)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,duration,sample_rate:stream_tags=DURATION:stream_disposition=attached_pic",
+        "format=duration:stream=codec_type,duration,sample_rate,width,height:stream_tags=DURATION:stream_disposition="
+        "attached_pic:stream_side_data=rotation",
         "-of", "json", pathArgument(media)};
     command.cancellable = cancellable;
     Process::Result result;

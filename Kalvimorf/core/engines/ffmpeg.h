@@ -35,6 +35,8 @@ struct Streams {
     // The first audio and picture streams' own durations, where the container states them.
     std::optional<double> audioDuration;
     std::optional<double> videoDuration;
+    // The first picture stream's size as it is shown, its rotation applied.
+    std::optional<int> width, height;
     // Whether ffprobe could read the file at all, and what it said when it could not.
     bool read = false;
     std::string error;

@@ -101,25 +101,66 @@ template <typename Make> auto after(std::shared_future<Sources> sources, Make ma
     }).share();
 }
 
-// The re-encoding join of sound files. The concat demuxer reads every file with the first one's
-// decoder, which turns a WAV after an MP3 into noise and half its length; the concat filter
-// decodes each with its own and converts them to one format. The codec's own filter joins the
-// graph, as ffmpeg takes no second chain for the same output.
-std::vector<std::string> soundJoin(const std::vector<fs::path>& files, std::vector<std::string> codecs)
+// The filter chain that `option` ("-vf", "-af") gives in a codec list, taken out of it.
+std::optional<std::string> takeFilter(std::vector<std::string>& codecs, const std::string& option)
 {
+    auto found = std::find(codecs.begin(), codecs.end(), option);
+    if (found == codecs.end() || found + 1 == codecs.end())
+        return std::nullopt;
+    auto chain = *(found + 1);
+    codecs.erase(found, found + 2);
+    return chain;
+}
+
+// The re-encoding join. The concat demuxer reads every file with the first one's decoders, which
+// turns a WAV after an MP3, or an AVI after an MP4, into noise and half its length; the concat
+// filter decodes each file with its own. Pictures take the first one's size, fitted in with
+// bars, and a video without sound gets as much silence. The codec's own filters end the graph,
+// as ffmpeg takes no second chain for the same output stream. None when the first picture's
+// size is not known.
+std::optional<std::vector<std::string>> encodedJoin(
+    const std::vector<fs::path>& files, const Sources& streams, bool picture, std::vector<std::string> codecs)
+{
+    const auto& first = streams.front();
+    if (picture && !(first.width && first.height))
+        return std::nullopt;
+    const bool sound = !picture
+        || (std::find(codecs.begin(), codecs.end(), "-an") == codecs.end()
+            && std::any_of(streams.begin(), streams.end(), [](const FFmpeg::Streams& file) {
+                   return file.audio;
+               }));
+    const auto w = std::to_string(first.width.value_or(2) / 2 * 2), h = std::to_string(first.height.value_or(2) / 2 * 2);
     std::vector<std::string> list;
-    std::string graph;
+    std::string graph, inputs;
     for (size_t i = 0; i < files.size(); ++i) {
+        const auto n = std::to_string(i);
         list.insert(list.end(), {"-i", FFmpeg::pathArgument(files[i])});
-        graph += "[" + std::to_string(i) + ":a:0]";
+        if (picture) {
+            graph += "[" + n + ":v:0]scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h
+                + ":(ow-iw)/2:(oh-ih)/2,setsar=1[v" + n + "];";
+            inputs += "[v" + n + "]";
+        }
+        if (sound && (streams[i].audio || !picture)) {
+            inputs += "[" + n + ":a:0]";
+        } else if (sound) {
+            const auto length = FFmpeg::playLength(streams[i], true, false).value_or(0);
+            graph += "anullsrc=r=48000:cl=stereo,atrim=duration=" + timeText(length) + "[s" + n + "];";
+            inputs += "[s" + n + "]";
+        }
     }
-    graph += "concat=n=" + std::to_string(files.size()) + ":v=0:a=1";
-    if (auto filter = std::find(codecs.begin(), codecs.end(), "-af");
-        filter != codecs.end() && filter + 1 != codecs.end()) {
-        graph += "," + *(filter + 1);
-        codecs.erase(filter, filter + 2);
+    graph += inputs + "concat=n=" + std::to_string(files.size()) + ":v=" + (picture ? "1" : "0")
+        + ":a=" + (sound ? "1" : "0") + (picture ? "[vc]" : "") + (sound ? "[ac]" : "");
+    std::vector<std::string> maps;
+    if (picture) {
+        graph += ";[vc]" + takeFilter(codecs, "-vf").value_or("null") + "[vo]";
+        maps.insert(maps.end(), {"-map", "[vo]"});
     }
-    list.insert(list.end(), {"-filter_complex", graph + "[a]", "-map", "[a]"});
+    if (sound) {
+        graph += ";[ac]" + takeFilter(codecs, "-af").value_or("anull") + "[ao]";
+        maps.insert(maps.end(), {"-map", "[ao]"});
+    }
+    list.insert(list.end(), {"-filter_complex", graph});
+    list.insert(list.end(), maps.begin(), maps.end());
     list.insert(list.end(), codecs.begin(), codecs.end());
     return list;
 }
@@ -301,7 +342,8 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
 
     // The sources' lengths, for progress and to check the output against, found while ffmpeg runs.
     const bool picture = isVideoTool(tool);
-    const auto total = after(probeBeside(sorted), [picture](const Sources& all) {
+    const auto probes = probeBeside(sorted);
+    const auto total = after(probes, [picture](const Sources& all) {
         std::optional<double> sum = 0.0;
         for (const auto& streams : all)
             if (auto length = FFmpeg::playLength(streams, picture, true); length && sum)
@@ -336,12 +378,13 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         }
     }
     FileSafety::NewFile output(preferred.parent_path());
-    auto encode = picture ? base : soundJoin(sorted, codec(ext));
-    if (picture) {
+    auto encode = encodedJoin(sorted, probes.get(), picture, codec(ext));
+    if (!encode) {
         const auto codecs = codec(ext);
-        encode.insert(encode.end(), codecs.begin(), codecs.end());
+        encode = base;
+        encode->insert(encode->end(), codecs.begin(), codecs.end());
     }
-    FFmpeg::run(encode, output, muxer, total, progress);
+    FFmpeg::run(*encode, output, muxer, total, progress);
     requireWhole(output);
     return output.publish(preferred);
 }
