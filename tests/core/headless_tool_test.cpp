@@ -270,6 +270,91 @@ TEST_F(HeadlessTool, MediaTools)
     EXPECT_NEAR(std::stod(probe("voz (aparado).flac", "format=duration")), 0.5, 0.05);
 }
 
+// The media tools on files as phones and encoders write them: a video held upright keeps the way
+// it is shown (turned once more by vidRotate), a LAME MP3 keeps its rate, and trims read clock
+// times with a decimal comma.
+TEST_F(HeadlessTool, PhoneVideosAndLameMP3s)
+{
+    ASSERT_TRUE(makePhoneVideo(dir / "retrato.mp4"));
+    ASSERT_TRUE(makeLameMP3(dir / "lame.mp3", 4));
+    const auto shown = shownFrame(dir / "retrato.mp4");
+
+    auto result = tool("vidMute", {}, {"retrato.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(samePicture(shownFrame(dir / "retrato (sem áudio).mp4"), shown));
+    // The rotation's side data follows its stream's line.
+    EXPECT_EQ(probe("retrato (sem áudio).mp4", "stream=codec_type").substr(0, 6), "video,");
+    EXPECT_EQ(probe("retrato (sem áudio).mp4", "stream=codec_type").find("audio"), std::string::npos);
+    result = tool("vidCompress", {"resolution=240"}, {"retrato.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(samePicture(shownFrame(dir / "retrato (comprimido).mp4"), shown));
+    result = tool("vidTrim", {"start=0", "end=0:00,5"}, {"retrato.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(samePicture(shownFrame(dir / "retrato (aparado).mp4"), shown));
+    EXPECT_NEAR(std::stod(probe("retrato (aparado).mp4", "format=duration")), 0.5, 0.1);
+    result = tool("vidRotate", {}, {"retrato.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(probe("retrato (girado).mp4", "stream=width,height").substr(0, 6), "96,64\n");
+
+    result = tool("audNormalize", {}, {"lame.mp3"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(probe("lame (normalizado).mp3", "stream=sample_rate").substr(0, 6), "44100,");
+    result = tool("audTrim", {"start=0:01,5", "end=0:03"}, {"lame.mp3"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(std::stod(probe("lame (aparado).mp3", "format=duration")), 1.5, 0.1);
+}
+
+// Every media tool checks what ffmpeg made as the conversions do. A DSF whose header promises
+// sound it never holds normalises into nothing, an audiobook of chapters alone has no sound, an
+// MP4 of sound alone has no picture to keep, and a trim that starts past the end keeps nothing:
+// each says so, and leaves no file.
+TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
+{
+    // A DSF's three chunks with no samples in the last.
+    std::string dsf = "DSD ";
+    const auto number = [&](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            dsf += char(value >> (8 * i) & 0xff);
+    };
+    number(28, 8), number(92, 8), number(0, 8);
+    dsf += "fmt ";
+    number(52, 8), number(1, 4), number(0, 4), number(2, 4), number(2, 4), number(2822400, 4), number(1, 4),
+        number(0, 8), number(4096, 4), number(0, 4);
+    dsf += "data";
+    number(12, 8);
+    writeFile(dir / "vazio.dsf", dsf);
+    writeFile(dir / "capitulos.txt", ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=Um\n");
+    writeFile(dir / "capitulos.srt", "1\n00:00:00,000 --> 00:00:01,000\nUm\n");
+    ASSERT_EQ(runProgram("/usr/bin/ffmpeg",
+                  {"-loglevel", "error", "-i", "capitulos.srt", "-i", "capitulos.txt", "-map", "0", "-map_chapters",
+                      "1", "-c:s", "mov_text", "-f", "ipod", "capitulos.m4b"},
+                  60, {}, dir.path())
+                  .exitCode,
+        0);
+    ASSERT_TRUE(makeMedia(dir / "voz.mp4", "sine=duration=1", {"-c:a", "aac"}));
+    ASSERT_TRUE(makeMedia(dir / "curto.mp4", "testsrc=duration=1:rate=5:size=160x90", {"-pix_fmt", "yuv420p"}));
+    const auto before = names();
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string>> cases = {
+        {"audNormalize", {}, "vazio.dsf", "O arquivo não tem áudio."},
+        {"audNormalize", {}, "capitulos.m4b", "O arquivo não tem áudio."},
+        {"audTrim", {"start=0,2"}, "capitulos.m4b", "O arquivo não tem áudio."},
+        {"vidMute", {}, "voz.mp4", "O arquivo não tem vídeo."},
+        {"vidRotate", {}, "voz.mp4", "O arquivo não tem vídeo."},
+        {"vidTrim", {"start=5", "end=9"}, "curto.mp4", "Nenhum trecho selecionado."},
+    };
+    for (const auto& [name, pairs, file, sentence] : cases) {
+        SCOPED_TRACE(name + " " + file);
+        const auto result = tool(name, pairs, {file});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: " + sentence + "\n");
+    }
+    EXPECT_EQ(names(), before);
+    // A trim past the end keeps what there is.
+    const auto result = tool("vidTrim", {"start=0,5", "end=9"}, {"curto.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(std::stod(probe("curto (aparado).mp4", "format=duration")), 0.5, 0.1);
+}
+
 TEST_F(HeadlessTool, Joins)
 {
     for (const auto* name : {"parte 10.mp4", "parte 2.mp4", "it's.mp4"})
@@ -291,11 +376,22 @@ TEST_F(HeadlessTool, Joins)
     result = tool("vidJoin", {}, {"parte 2.mp4", "b.mov"}, tmp);
     EXPECT_EQ(result.out, "b (juntos).mov\n") << result.err;
     EXPECT_NEAR(std::stod(probe("b (juntos).mov", "format=duration")), 2, 0.3);
+    // The first file's size for all, and silence where a file has no sound.
+    EXPECT_EQ(probe("b (juntos).mov", "stream=codec_type,width,height"), "video,320,180\naudio\n");
+    // Every file is read with its own decoders: the concat demuxer would read the AVI's MPEG-4
+    // part as H.264 and keep only the first second.
+    ASSERT_TRUE(makeMedia(dir / "c.avi", "testsrc=duration=1:rate=5:size=160x120",
+        {"-f", "lavfi", "-i", "sine=duration=1", "-c:v", "mpeg4", "-shortest"}));
+    result = tool("vidJoin", {}, {"parte 2.mp4", "c.avi"}, tmp);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "c (juntos).avi\n");
+    EXPECT_NEAR(std::stod(probe("c (juntos).avi", "format=duration")), 2, 0.3);
 
     ASSERT_TRUE(makeMedia(dir / "a.mp3", "sine=duration=1"));
     ASSERT_TRUE(makeMedia(dir / "c.wav", "sine=duration=1:sample_rate=22050"));
     result = tool("audJoin", {}, {"c.wav", "a.mp3"}, tmp);
     EXPECT_EQ(result.out, "a (juntos).mp3\n") << result.err;
+    EXPECT_NEAR(std::stod(probe("a (juntos).mp3", "format=duration")), 2, 0.1);
 
     for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
         EXPECT_EQ(entry.path().filename().string().find("lista-"), std::string::npos) << entry.path();
@@ -311,7 +407,7 @@ TEST_F(HeadlessTool, ANormaliseThatFailsLeavesNothing)
     fs::rename(dir / "mudo.mp4", dir / "mudo.m4a");
     fs::create_directories(dir / "tmp");
     for (const auto& [file, sentence] : {std::pair{"falso.wav", "O arquivo está danificado ou incompleto."},
-             {"mudo.m4a", "Não foi possível ler o arquivo."}}) {
+             {"mudo.m4a", "O arquivo não tem áudio."}}) {
         const auto result = tool("audNormalize", {}, {file}, {{"TMPDIR", (dir / "tmp").string()}});
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.err, "erro: " + std::string(sentence) + "\n");

@@ -148,6 +148,58 @@ TEST_F(MediaEngineRun, EveryFormatHoldsItsStreamsAtItsSize)
     }
 }
 
+// A phone held upright stores landscape pixels and the turn to portrait beside them (a display
+// matrix, which ffprobe lists as side data of the stream). Every video output shows the picture
+// the same way up, whether its pixels were turned or it carries the same turn.
+TEST_F(MediaEngineRun, PhoneVideosInPortraitKeepTheirOrientation)
+{
+    for (const auto* name : {"retrato.mp4", "retrato.mov"}) {
+        const auto phone = sources / name;
+        ASSERT_TRUE(makePhoneVideo(phone));
+        const auto shown = shownFrame(phone);
+        ASSERT_EQ(shown.size(), 64u);
+        for (const auto* ext : {"mp4", "mov", "mkv", "webm", "avi", "gif"}) {
+            SCOPED_TRACE(std::string(name) + " → " + ext);
+            fs::path output;
+            ASSERT_NO_THROW(output = convert(phone, ext, light));
+            EXPECT_TRUE(samePicture(shownFrame(output), shown));
+            EXPECT_NEAR(FFmpeg::probe(output).videoDuration.value_or(FFmpeg::duration(output).value_or(0)), 1, 0.15);
+        }
+    }
+}
+
+// Sound whose tags ffprobe reports as side data of its stream (a ReplayGain): a LAME MP3's own
+// tag, a FLAC's comments beside an application block, an Ogg's comments so long that its setup
+// headers take several pages, a WavPack's APE tag, which an MP3 made from it carries on.
+TEST_F(MediaEngineRun, SoundWithReplayGainConverts)
+{
+    ASSERT_TRUE(makeLameMP3(sources / "lame.mp3"));
+    const auto flac = make(sources / "faixa.flac", {"-f", "lavfi", "-i", "sine=duration=1", "-ac", "2"});
+    ASSERT_EQ(runProgram("/usr/bin/metaflac", {"--add-replay-gain", flac.string()}).exitCode, 0);
+    // An application block (a tagger's own) right after the stream's description.
+    auto bytes = readFile(flac);
+    const std::string application = std::string("\x02\x00\x00\x08", 4) + "riffdata";
+    bytes.insert(8 + 34, application);
+    fs::remove(flac);
+    writeFile(flac, bytes);
+    writeFile(sources / "tags.txt",
+        ";FFMETADATA1\nREPLAYGAIN_TRACK_GAIN=-6.20 dB\nLYRICS=" + std::string(150000, 'a') + "\n");
+    const auto ogg = make(sources / "longa.ogg",
+        {"-f", "lavfi", "-i", "sine=duration=1", "-i", (sources / "tags.txt").string(), "-map_metadata", "1", "-c:a",
+            "libvorbis"});
+    const auto wavpack = make(sources / "faixa.wv",
+        {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", "-metadata", "REPLAYGAIN_TRACK_GAIN=-3.10 dB"});
+    const std::vector<std::pair<fs::path, std::string>> cases = {{sources / "lame.mp3", "wav"},
+        {sources / "lame.mp3", "m4a"}, {flac, "wav"}, {flac, "mp3"}, {ogg, "m4a"}, {wavpack, "mp3"}};
+    for (const auto& [source, ext] : cases) {
+        SCOPED_TRACE(source.filename().string() + " → " + ext);
+        EXPECT_TRUE(FFmpeg::probe(source).audio);
+        fs::path output;
+        ASSERT_NO_THROW(output = convert(source, ext, high));
+        EXPECT_NEAR(probe(output)["format"]["duration"].toString().toDouble(), 1, 0.1);
+    }
+}
+
 TEST_F(MediaEngineRun, AudioTheEncodersCannotTakeAsItIsStillConverts)
 {
     // A book with a chapter track beside its sound, and sound outside what Vorbis and Opus take.

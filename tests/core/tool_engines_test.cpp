@@ -116,6 +116,9 @@ TEST(MediaToolArguments, TrimTimesAndFilters)
     EXPECT_EQ(MediaTools::readTime("1:30"), 90.0);
     EXPECT_EQ(MediaTools::readTime(" 5,5 "), 5.5);
     EXPECT_EQ(MediaTools::readTime("1:02:03.5"), 3723.5);
+    // A decimal comma in a clock time too, as the trim editor and --trim read it.
+    EXPECT_EQ(MediaTools::readTime("0:02,5"), 2.5);
+    EXPECT_EQ(MediaTools::readTime(" 1:02:03,25\t"), 3723.25);
     EXPECT_EQ(MediaTools::readTime("abc"), std::nullopt);
     EXPECT_EQ(MediaTools::readTime("1:2:3:4"), std::nullopt);
     EXPECT_EQ(MediaTools::readTime(""), std::nullopt);

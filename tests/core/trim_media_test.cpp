@@ -15,6 +15,7 @@
 #include <set>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 using namespace TestSupport;
 using namespace TrimMedia::Detail;
@@ -282,4 +283,51 @@ TEST_F(TrimMediaRun, CommandLine)
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), 3);
+}
+
+// A video held upright keeps the way it is shown whether copied, re-encoded or joined; a LAME
+// MP3 trims like any sound. A range past the end stops at the end, and one that starts there
+// keeps nothing.
+TEST_F(TrimMediaRun, PhoneVideosLameMP3sAndRangesPastTheEnd)
+{
+    const auto phone = sources / "retrato.mp4";
+    ASSERT_TRUE(makePhoneVideo(phone));
+    const auto shown = shownFrame(phone);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"0", "0,5", "keep", "fast"}, {"0", "0,5", "webm", "x"}, {"0-0.4,0.5-0.9", "-", "mkv", "x"}}) {
+        auto command = arguments;
+        command.insert(command.begin(), "--trim");
+        command.push_back(phone.string());
+        const auto run = runBrivlon(command);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(samePicture(shownFrame(run.out.substr(0, run.out.find('\n'))), shown)) << run.out;
+    }
+
+    ASSERT_TRUE(makeLameMP3(sources / "lame.mp3", 3));
+    auto run = runBrivlon({"--trim", "0,5", "1,5", "keep", "x", (sources / "lame.mp3").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NEAR(lengthOf(sources / "lame (aparado).mp3"), 1, 0.1);
+    run = runBrivlon({"--trim", "0-1,2-2.5", "-", "wav", "x", (sources / "lame.mp3").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NEAR(lengthOf(sources / "lame (aparado).wav"), 1.5, 0.05);
+
+    const auto clip = makeClip(sources / "a.mp4", 3);
+    const auto before = std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator());
+    for (const auto& [start, end, ext, fast] :
+        std::vector<std::tuple<std::string, std::string, std::string, std::string>>{{"50", "200", "keep", "x"},
+            {"50", "200", "keep", "fast"}, {"4", "9", "mp3", "x"}, {"50-60,70-80", "-", "keep", "x"},
+            {"50-60,70-80", "-", "keep", "fast"}}) {
+        run = runBrivlon({"--trim", start, end, ext, fast, clip.string()});
+        EXPECT_EQ(run.exitCode, 1) << start << " " << end << " " << ext << " " << fast;
+        EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), before);
+    run = runBrivlon({"--trim", "2", "200", "keep", "x", clip.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NEAR(lengthOf(sources / "a (aparado).mp4"), 1, 0.15);
+    for (const auto& [ext, fast] : {std::pair{"mkv", "x"}, {"keep", "fast"}}) {
+        run = runBrivlon({"--trim", "0-1,2-9,50-60", "-", ext, fast, clip.string()});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NEAR(lengthOf(run.out.substr(0, run.out.find('\n'))), 2, 0.3) << fast;
+    }
 }

@@ -66,6 +66,52 @@ bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::
     return runProgram("/usr/bin/ffmpeg", options).exitCode == 0;
 }
 
+bool makePhoneVideo(const fs::path& out)
+{
+    const auto sensor = out.parent_path() / ("sensor-" + out.filename().string());
+    if (!makeMedia(sensor, "testsrc2=size=96x64:duration=1:rate=10",
+            {"-f", "lavfi", "-i", "sine=duration=1", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+                "-c:a", "aac", "-shortest"}))
+        return false;
+    // Phones store the picture as the sensor saw it and the way to hold it beside.
+    const bool made
+        = runProgram("/usr/bin/ffmpeg",
+              {"-loglevel", "error", "-i", sensor.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", out.string()})
+              .exitCode
+        == 0;
+    fs::remove(sensor);
+    return made;
+}
+
+bool makeLameMP3(const fs::path& out, double seconds)
+{
+    const auto wav = out.parent_path() / ("lame-" + out.stem().string() + ".wav");
+    if (!makeMedia(wav, "sine=frequency=330:sample_rate=44100:duration=" + std::to_string(seconds), {"-ac", "2"}))
+        return false;
+    const bool made
+        = runProgram("/usr/bin/lame", {"--quiet", "--replaygain-accurate", wav.string(), out.string()}).exitCode == 0;
+    fs::remove(wav);
+    return made;
+}
+
+std::string shownFrame(const fs::path& file)
+{
+    return runProgram("/usr/bin/ffmpeg",
+        {"-loglevel", "error", "-i", file.string(), "-frames:v", "1", "-vf", "scale=8:8", "-f", "rawvideo", "-pix_fmt",
+            "gray", "-"})
+        .out;
+}
+
+bool samePicture(const std::string& a, const std::string& b)
+{
+    if (a.size() != 64 || b.size() != 64)
+        return false;
+    int difference = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        difference += std::abs(int((unsigned char)a[i]) - int((unsigned char)b[i]));
+    return difference / 64 < 12;
+}
+
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds,
     const std::vector<std::pair<std::string, std::string>>& env)
 {

@@ -53,6 +53,17 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
 // true when ffmpeg made it.
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});
 
+// Media as people have them. A phone video held upright: landscape pixels that a rotation (a
+// display matrix) turns to portrait, one second with sound, as MP4 or MOV by `out`'s extension.
+bool makePhoneVideo(const fs::path& out);
+// An MP3 from the LAME encoder, whose tag carries the track's ReplayGain.
+bool makeLameMP3(const fs::path& out, double seconds = 1);
+// The first picture of `file` as a player shows it, rotation applied, in 8×8 grey levels; empty
+// when ffmpeg cannot decode one.
+std::string shownFrame(const fs::path& file);
+// Whether two shownFrame()s are the same picture, up to an encoder's losses.
+bool samePicture(const std::string& a, const std::string& b);
+
 // A test program that shows widgets says so with a namespace-scope
 // `const bool widgets = TestSupport::wantWidgets();`, before main makes the application.
 bool wantWidgets();

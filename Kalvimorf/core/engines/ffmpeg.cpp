@@ -8,6 +8,10 @@
 #include "core/base/process.h"
 #include "core/base/task.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -16,6 +20,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -50,16 +55,6 @@ std::optional<double> parseClock(std::string_view text)
         text.remove_prefix(std::min(colon + 1, text.size()));
     }
     return seconds;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    constexpr std::string_view blanks = " \t\r\n";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos)
-        return {};
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
 }
 
 void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments, ProgressParser parser)
@@ -122,6 +117,50 @@ std::optional<std::string> locate(const std::string& name, const fs::path& resou
 
 std::optional<std::string> locate(const std::string& name) { return locate(name, AppPaths::resources()); }
 
+namespace {
+
+// A number ffprobe writes as text ("2.000000", "44100"); "N/A" or nothing is none.
+std::optional<double> jsonNumber(const QJsonValue& value)
+{
+    return value.isString() ? parseNumber(value.toString().toStdString()) : std::nullopt;
+}
+
+Streams readStreams(std::string_view json)
+{
+    // Each stream carries its type, its duration and whether it is cover art, beside lists of its
+    // own (side data: a phone's rotation, a LAME tag's ReplayGain) that say nothing of these.
+    Streams streams;
+    const auto document = QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size()))).object();
+    for (const auto& entry : document.value("streams").toArray()) {
+        const auto stream = entry.toObject();
+        const auto type = stream.value("codec_type").toString();
+        auto length = jsonNumber(stream.value("duration"));
+        if (!length)  // Matroska states it only as a tag
+            length = parseClock(stream.value("tags").toObject().value("DURATION").toString().toStdString());
+        if (type == "audio" && !streams.audio) {
+            streams.audio = true;
+            streams.audioDuration = length;
+            if (auto rate = jsonNumber(stream.value("sample_rate")); rate && *rate >= 1)
+                streams.sampleRate = int(*rate);
+        }
+        const bool cover = stream.value("disposition").toObject().value("attached_pic").toInt() != 0;
+        if (type == "video" && !cover && !streams.video) {
+            streams.video = true;
+            streams.videoDuration = length;
+            int width = stream.value("width").toInt(), height = stream.value("height").toInt();
+            for (const auto& data : stream.value("side_data_list").toArray())
+                if (data.toObject().value("rotation").toInt() % 180 != 0)
+                    std::swap(width, height);
+            if (width > 0 && height > 0)
+                streams.width = width, streams.height = height;
+        }
+    }
+    streams.duration = jsonNumber(document.value("format").toObject().value("duration"));
+    return streams;
+}
+
+}
+
 Streams probe(const fs::path& media, bool cancellable)
 {
     auto ffprobe = locate("ffprobe");
@@ -130,8 +169,9 @@ Streams probe(const fs::path& media, bool cancellable)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,duration,sample_rate:stream_tags=DURATION:stream_disposition=attached_pic",
-        "-of", "default", pathArgument(media)};
+        "format=duration:stream=codec_type,duration,sample_rate,width,height:stream_tags=DURATION:stream_disposition="
+        "attached_pic:stream_side_data=rotation",
+        "-of", "json", pathArgument(media)};
     command.cancellable = cancellable;
     Process::Result result;
     try {
@@ -139,62 +179,50 @@ Streams probe(const fs::path& media, bool cancellable)
     } catch (const std::system_error&) {
         return {};
     }
-    // Each stream's section holds its type, its duration and whether it is cover art; the
-    // format's section comes last ("N/A" or nothing is no duration).
-    Streams streams;
+    Streams streams = readStreams(result.out);
     streams.read = result.exitCode == 0;
     streams.error = std::move(result.err);
-    std::string_view text = result.out, section, type;
-    std::optional<double> streamDuration;
-    std::optional<int> sampleRate;
-    bool cover = false;
-    const auto endStream = [&] {
-        if (type == "audio" && !streams.audio) {
-            streams.audio = true;
-            streams.audioDuration = streamDuration;
-            streams.sampleRate = sampleRate;
-        }
-        if (type == "video" && !cover && !streams.video) {
-            streams.video = true;
-            streams.videoDuration = streamDuration;
-        }
-        type = {}, streamDuration.reset(), sampleRate.reset(), cover = false;
-    };
-    while (!text.empty()) {
-        const auto end = std::min(text.find('\n'), text.size());
-        const auto line = trimmed(text.substr(0, end));
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (line.starts_with("[/")) {
-            if (section == "[STREAM]")
-                endStream();
-            section = {};
-            continue;
-        }
-        if (line.starts_with("[")) {
-            section = line;
-            continue;
-        }
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        const auto key = line.substr(0, equals), value = line.substr(equals + 1);
-        if (section == "[STREAM]") {
-            if (key == "codec_type")
-                type = value;
-            else if (key == "duration")
-                streamDuration = parseNumber(value);
-            else if (key == "TAG:DURATION" && !streamDuration)
-                streamDuration = parseClock(value);  // Matroska states it only as a tag
-            else if (key == "DISPOSITION:attached_pic")
-                cover = value != "0";
-            else if (key == "sample_rate")
-                if (auto rate = parseNumber(value); rate && *rate >= 1)
-                    sampleRate = int(*rate);
-        } else if (section == "[FORMAT]" && key == "duration") {
-            streams.duration = parseNumber(value);
-        }
-    }
     return streams;
+}
+
+std::shared_future<Streams> probeBeside(const fs::path& media)
+{
+    return std::async(std::launch::async, [media, context = Task::current()] {
+        Task::Binder binder(context);
+        try {
+            return probe(media, true);
+        } catch (const std::exception&) {
+            return Streams{};
+        }
+    }).share();
+}
+
+std::optional<double> playLength(const Streams& source, bool video, bool withSound)
+{
+    if (!video)
+        return source.audioDuration ? source.audioDuration : source.duration;
+    if (!source.videoDuration)
+        return source.duration;
+    return withSound && source.audioDuration ? std::max(*source.videoDuration, *source.audioDuration)
+                                             : source.videoDuration;
+}
+
+void requireWhole(const Streams& made, bool video, std::optional<double> expected, const fs::path& folder)
+{
+    const auto missing = video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
+    if (!(video ? made.video : made.audio))
+        throw ConversionError::ffmpeg(missing);
+    if (!video && !(made.duration.value_or(0) > 0.001))
+        throw ConversionError::ffmpeg(missing);
+    if (!expected || !made.duration)
+        return;
+    if (*made.duration >= *expected - std::max(0.5, *expected * 0.03))
+        return;
+    struct statvfs disk { };
+    const bool full = ::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail * disk.f_frsize < (1u << 20);
+    ErrorLog::add(
+        "ffmpeg: saída de " + std::to_string(*made.duration) + " s para " + std::to_string(*expected) + " s na origem");
+    throw ConversionError::ffmpeg(full ? ErrorCauses::diskFull : ErrorCauses::damaged);
 }
 
 std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }

@@ -35,12 +35,30 @@ struct Streams {
     // The first audio and picture streams' own durations, where the container states them.
     std::optional<double> audioDuration;
     std::optional<double> videoDuration;
+    // The first picture stream's size as it is shown, its rotation applied.
+    std::optional<int> width, height;
     // Whether ffprobe could read the file at all, and what it said when it could not.
     bool read = false;
     std::string error;
 };
 Streams probe(const std::filesystem::path& media, bool cancellable = false);
 std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
+// A cancellable probe() started at once on a thread of the current task, for work that needs the
+// streams only once ffmpeg runs or has run; a failed probe gives no streams.
+std::shared_future<Streams> probeBeside(const std::filesystem::path& media);
+
+// How long an output made from `source` should play: for a picture, its picture's length, or
+// with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's
+// length where the streams state none.
+std::optional<double> playLength(const Streams& source, bool video, bool withSound);
+
+// ffmpeg can end well with less than it was given: a source cut short after its header, a
+// sound track it could not decode, a disk that filled while the muxer buffered. An output (as
+// probed) is believed only when it holds the stream it is for (a picture for `video`, else a
+// sound with samples) and plays about as long as `expected`: a frame or two and the codecs'
+// padding either way. Throws ConversionError: "no video"/"no audio" for a missing stream, a full
+// disk or a damaged source for a short one.
+void requireWhole(const Streams& made, bool video, std::optional<double> expected, const std::filesystem::path& folder);
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.

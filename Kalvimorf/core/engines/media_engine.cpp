@@ -2,7 +2,6 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
-#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <map>
-#include <sys/statvfs.h>
 
 namespace MediaEngine {
 
@@ -73,42 +71,6 @@ std::optional<Container> containerFor(const std::string& ext)
         {"wav", {"wav", false}}, {"flac", {"flac", false}}, {"aiff", {"aiff", false}}};
     auto found = containers.find(ext);
     return found == containers.end() ? std::nullopt : std::optional(found->second);
-}
-
-// How long the output should play: the kept streams of the source, as far as it states them.
-std::optional<double> expectedLength(const FFmpeg::Streams& source, const Container& container)
-{
-    if (!container.video)
-        return source.audioDuration ? source.audioDuration : source.duration;
-    if (!source.videoDuration)
-        return source.duration;
-    const bool keepsAudio = std::string_view(container.muxer) != "gif";
-    return keepsAudio && source.audioDuration ? std::max(*source.videoDuration, *source.audioDuration)
-                                              : source.videoDuration;
-}
-
-// ffmpeg can end well with less than it was given: a source cut short after its header, a disk
-// that filled while the muxer buffered. The output is believed only when it holds the stream
-// the format is for, with samples, and plays about as long as the source: a frame or two and
-// the codecs' padding either way.
-void requireWhole(
-    const FFmpeg::Streams& source, const FFmpeg::Streams& made, const Container& container, const fs::path& folder)
-{
-    const auto missing = container.video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
-    if (!(container.video ? made.video : made.audio))
-        throw ConversionError::ffmpeg(missing);
-    if (!container.video && !(made.duration.value_or(0) > 0.001))
-        throw ConversionError::ffmpeg(missing);
-    const auto expected = expectedLength(source, container);
-    if (!expected || !made.duration)
-        return;
-    if (*made.duration >= *expected - std::max(0.5, *expected * 0.03))
-        return;
-    struct statvfs disk { };
-    const bool full = ::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail * disk.f_frsize < (1u << 20);
-    ErrorLog::add(
-        "ffmpeg: saída de " + std::to_string(*made.duration) + " s para " + std::to_string(*expected) + " s na origem");
-    throw ConversionError::ffmpeg(full ? ErrorCauses::diskFull : ErrorCauses::damaged);
 }
 
 std::string gifFilter(const Preset& preset)
@@ -208,7 +170,9 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     FileSafety::NewFile output(names.folder());
     // Without a duration the job shows an indeterminate bar.
     FFmpeg::run(command, output, container->muxer, input.duration, progress);
-    requireWhole(input, FFmpeg::probe(output.writerPath()), *container, names.folder());
+    const bool withSound = std::string_view(container->muxer) != "gif";
+    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath()), container->video,
+        FFmpeg::playLength(input, container->video, withSound), names.folder());
     return output.publish(names);
 }
 

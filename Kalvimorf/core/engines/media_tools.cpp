@@ -1,10 +1,12 @@
 #include "core/engines/media_tools.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
+#include "core/engines/time_text.h"
 
 #include <QUuid>
 
@@ -24,40 +26,6 @@ std::string trimmed(const std::string& text)
     if (first == std::string::npos)
         return {};
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::optional<double> plainNumber(std::string_view text)
-{
-    double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-// "m:ss" or "h:mm:ss", the seconds possibly with decimals.
-std::optional<double> clockTime(const std::string& text)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const auto end = text.find(':', start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    if (parts.size() < 2 || parts.size() > 3)
-        return std::nullopt;
-    double total = 0;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const bool last = i + 1 == parts.size();
-        auto value = plainNumber(parts[i]);
-        if (!value || *value < 0 || (!last && *value != std::floor(*value)))
-            return std::nullopt;
-        total = total * 60 + *value;
-    }
-    return total;
 }
 
 // The muxer of an output that has no extension yet while ffmpeg writes it.
@@ -109,75 +77,122 @@ std::string compressFilter(int resolution)
 // x265's constant rate factor for the quality choices, matching the three quality steps.
 int compressCRF(int quality) { return quality >= 80 ? 24 : quality >= 60 ? 28 : 32; }
 
-std::shared_future<std::optional<double>> known(std::optional<double> seconds)
+using Sources = std::vector<FFmpeg::Streams>;
+
+// The streams of `files`, probed all at once beside whatever runs meanwhile.
+std::shared_future<Sources> probeBeside(const std::vector<fs::path>& files)
 {
-    std::promise<std::optional<double>> promise;
-    promise.set_value(seconds);
-    return promise.get_future().share();
+    std::vector<std::shared_future<FFmpeg::Streams>> probes;
+    for (const auto& file : files)
+        probes.push_back(FFmpeg::probeBeside(file));
+    return std::async(std::launch::async, [probes] {
+        Sources streams;
+        for (const auto& probe : probes)
+            streams.push_back(probe.get());
+        return streams;
+    }).share();
 }
 
-// The files' total duration less `skipped` seconds, for progress. Starting ffprobe costs about
-// as much as a whole stream copy of a short clip, so the probes only start once ffmpeg has
-// worked for a while, all at once; a job done by then never runs them, and one done before they
-// end stops them.
-class DurationBeside {
-public:
-    static constexpr auto patience = std::chrono::milliseconds(700);
+// What `make` gives of the streams once they are known, as a value that can be waited for.
+template <typename Make> auto after(std::shared_future<Sources> sources, Make make)
+{
+    return std::async(std::launch::async, [sources, make] {
+        return make(sources.get());
+    }).share();
+}
 
-    DurationBeside(std::vector<fs::path> files, double skipped)
-    {
-        auto context = Task::newJob();
-        stop_ = context.cancel;
-        auto woken = std::make_shared<std::promise<void>>();
-        auto wake = woken->get_future();
-        stop_->onCancel([woken] {
-            woken->set_value();
-        });
-        value = std::async(std::launch::async,
-            [files = std::move(files), skipped, context, wake = std::move(wake)]() -> std::optional<double> {
-                if (wake.wait_for(patience) == std::future_status::ready)
-                    return std::nullopt;
-                std::vector<std::future<std::optional<double>>> probes;
-                for (const auto& file : files)
-                    probes.push_back(std::async(std::launch::async, [file, context] {
-                        Task::Binder binder(context);
-                        try {
-                            return FFmpeg::duration(file, true);
-                        } catch (const std::exception&) {
-                            return std::optional<double>();
-                        }
-                    }));
-                std::optional<double> total;
-                for (auto& probe : probes)
-                    if (auto seconds = probe.get())
-                        total = total.value_or(0) + *seconds;
-                if (total)
-                    *total -= skipped;
-                return total;
-            }).share();
+// The filter chain that `option` ("-vf", "-af") gives in a codec list, taken out of it.
+std::optional<std::string> takeFilter(std::vector<std::string>& codecs, const std::string& option)
+{
+    auto found = std::find(codecs.begin(), codecs.end(), option);
+    if (found == codecs.end() || found + 1 == codecs.end())
+        return std::nullopt;
+    auto chain = *(found + 1);
+    codecs.erase(found, found + 2);
+    return chain;
+}
+
+// The re-encoding join. The concat demuxer reads every file with the first one's decoders, which
+// turns a WAV after an MP3, or an AVI after an MP4, into noise and half its length; the concat
+// filter decodes each file with its own. Pictures take the first one's size, fitted in with
+// bars, and a video without sound gets as much silence. The codec's own filters end the graph,
+// as ffmpeg takes no second chain for the same output stream. None when the first picture's
+// size is not known.
+std::optional<std::vector<std::string>> encodedJoin(
+    const std::vector<fs::path>& files, const Sources& streams, bool picture, std::vector<std::string> codecs)
+{
+    const auto& first = streams.front();
+    if (picture && !(first.width && first.height))
+        return std::nullopt;
+    const bool sound = !picture
+        || (std::find(codecs.begin(), codecs.end(), "-an") == codecs.end()
+            && std::any_of(streams.begin(), streams.end(), [](const FFmpeg::Streams& file) {
+                   return file.audio;
+               }));
+    const auto w = std::to_string(first.width.value_or(2) / 2 * 2), h = std::to_string(first.height.value_or(2) / 2 * 2);
+    std::vector<std::string> list;
+    std::string graph, inputs;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto n = std::to_string(i);
+        list.insert(list.end(), {"-i", FFmpeg::pathArgument(files[i])});
+        if (picture) {
+            graph += "[" + n + ":v:0]scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h
+                + ":(ow-iw)/2:(oh-ih)/2,setsar=1[v" + n + "];";
+            inputs += "[v" + n + "]";
+        }
+        if (sound && (streams[i].audio || !picture)) {
+            inputs += "[" + n + ":a:0]";
+        } else if (sound) {
+            const auto length = FFmpeg::playLength(streams[i], true, false).value_or(0);
+            graph += "anullsrc=r=48000:cl=stereo,atrim=duration=" + timeText(length) + "[s" + n + "];";
+            inputs += "[s" + n + "]";
+        }
     }
-    ~DurationBeside() { stop_->cancel(); }
-    DurationBeside(const DurationBeside&) = delete;
-    DurationBeside& operator=(const DurationBeside&) = delete;
+    graph += inputs + "concat=n=" + std::to_string(files.size()) + ":v=" + (picture ? "1" : "0")
+        + ":a=" + (sound ? "1" : "0") + (picture ? "[vc]" : "") + (sound ? "[ac]" : "");
+    std::vector<std::string> maps;
+    if (picture) {
+        graph += ";[vc]" + takeFilter(codecs, "-vf").value_or("null") + "[vo]";
+        maps.insert(maps.end(), {"-map", "[vo]"});
+    }
+    if (sound) {
+        graph += ";[ac]" + takeFilter(codecs, "-af").value_or("anull") + "[ao]";
+        maps.insert(maps.end(), {"-map", "[ao]"});
+    }
+    list.insert(list.end(), {"-filter_complex", graph});
+    list.insert(list.end(), maps.begin(), maps.end());
+    list.insert(list.end(), codecs.begin(), codecs.end());
+    return list;
+}
 
-    std::shared_future<std::optional<double>> value;
+// Whether a tool's output is there for its picture: a video tool's is, but the trim of a video
+// file with only sound keeps the sound.
+bool forPicture(Tool tool, const FFmpeg::Streams& source)
+{
+    return isVideoTool(tool) && !(tool == Tool::vidTrim && source.audio && !source.video);
+}
 
-private:
-    std::shared_ptr<Task::CancelToken> stop_;
-};
-
+// How long a single-file tool's output should play, a trim's range cut at the source's end;
+// none where the source does not say.
+std::optional<double> keptLength(Tool tool, const ToolParams& params, const FFmpeg::Streams& source)
+{
+    const auto whole = FFmpeg::playLength(source, forPicture(tool, source), tool != Tool::vidMute);
+    if (tool != Tool::vidTrim && tool != Tool::audTrim)
+        return whole;
+    auto end = readTime(params.end);
+    if (whole)
+        end = std::min(end.value_or(*whole), *whole);
+    if (!end)
+        return std::nullopt;
+    return std::max(*end - readTime(params.start).value_or(0), 0.0);
+}
 }
 
 std::optional<double> readTime(const std::string& text)
 {
-    auto value = trimmed(text);
-    if (value.empty())
+    if (trimmed(text).empty())
         return std::nullopt;
-    auto dotted = value;
-    std::replace(dotted.begin(), dotted.end(), ',', '.');
-    if (auto seconds = plainNumber(dotted))
-        return seconds;
-    return clockTime(value);
+    return TimeParse::parse(text);
 }
 
 std::string timeText(double seconds)
@@ -245,52 +260,56 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     FileSafety::requireRegularFile(source);
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
-    const bool trimming = tool == Tool::vidTrim || tool == Tool::audTrim;
     auto list = arguments(tool, source, params, ext, std::nullopt);
+    // Success is only told once ffprobe has seen the output.
+    if (!FFmpeg::locate("ffprobe"))
+        throw ConversionError::ffmpegMissing();
 
-    // Only progress needs the duration; unless it is already known, the probe runs beside ffmpeg.
-    std::shared_future<std::optional<double>> duration;
-    std::optional<DurationBeside> probing;
+    // The source's streams tell the length for progress, the rate that normalising keeps and what
+    // the output must hold; their probe runs while ffmpeg starts.
+    const auto sources = probeBeside({source});
+    const auto length = after(sources, [tool, params](const Sources& streams) {
+        return keptLength(tool, params, streams.front());
+    });
     std::optional<FileSafety::TempDir> scratch;
     std::optional<FFmpeg::LateFilter> chain;
-    std::future<void> rate;
-    const auto end = readTime(params.end);
     if (tool == Tool::audNormalize) {
-        // Normalising keeps the source's sample rate. Its probe, which tells the duration too,
-        // runs while ffmpeg starts, and ffmpeg reads the filter chain once the rate is known.
-        std::promise<std::optional<double>> seconds;
-        std::promise<std::string> filters;
-        duration = seconds.get_future().share();
-        auto text = filters.get_future().share();
-        rate = std::async(std::launch::async,
-            [tool, source, params, ext, context = Task::current(), seconds = std::move(seconds),
-                filters = std::move(filters)]() mutable {
-                Task::Binder binder(context);
-                FFmpeg::Streams streams;
-                try {
-                    streams = FFmpeg::probe(source, true);
-                } catch (...) {
-                    // Cancelled: ffmpeg is being ended too.
-                }
-                seconds.set_value(streams.duration);
-                const auto full = arguments(tool, source, params, ext, streams.sampleRate);
-                filters.set_value(*(std::find(full.begin(), full.end(), "-af") + 1));
-            });
+        // ffmpeg reads its filter chain once the rate is known.
+        const auto text = after(sources, [tool, source, params, ext](const Sources& streams) {
+            const auto full = arguments(tool, source, params, ext, streams.front().sampleRate);
+            return *(std::find(full.begin(), full.end(), "-af") + 1);
+        });
         scratch.emplace();
         chain.emplace(scratch->path(), text);
         const auto af = std::find(list.begin(), list.end(), "-af");
         *af = "-filter_script:a";
         *(af + 1) = FFmpeg::pathArgument(chain->path());
-    } else if (trimming && end) {
-        duration = known(*end - readTime(params.start).value_or(0));
-    } else if (progress) {
-        probing.emplace(std::vector{source}, trimming ? readTime(params.start).value_or(0) : 0);
-        duration = probing->value;
     }
     const auto preferred = Tools::preferredOutput(source, tool, ext);
     // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
     FileSafety::NewFile output(preferred.parent_path());
-    FFmpeg::run(list, output, muxer, duration, progress);
+    // What the source lacks for this tool, as the conversions say it; whether the output is there
+    // for its picture.
+    const auto requireSource = [&] {
+        const auto& streams = sources.get().front();
+        const auto kept = length.get();
+        if ((tool == Tool::vidTrim || tool == Tool::audTrim) && kept && *kept <= 0)
+            throw ToolError("Nenhum trecho selecionado.");
+        const bool picture = forPicture(tool, streams);
+        if (streams.read && !(picture ? streams.video : streams.audio))
+            throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
+        return picture;
+    };
+    try {
+        FFmpeg::run(list, output, muxer, length, progress);
+    } catch (const ConversionError& error) {
+        // ffmpeg may only say that it had nothing to write; the probe says why.
+        if (error.kind() != ConversionError::Kind::ffmpegMissing)
+            requireSource();
+        throw;
+    }
+    const bool picture = requireSource();
+    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, length.get(), preferred.parent_path());
     return output.publish(preferred);
 }
 
@@ -319,16 +338,25 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     const auto listPath = scratch.path()
         / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
     FileSafety::writeNew(listPath, FFmpeg::concatList(sorted));
+    const auto preferred = Tools::preferredOutput(first, tool, ext);
 
-    std::shared_future<std::optional<double>> total;
-    std::optional<DurationBeside> probing;
-    if (progress) {
-        probing.emplace(sorted, 0);
-        total = probing->value;
-    }
+    // The sources' lengths, for progress and to check the output against, found while ffmpeg runs.
+    const bool picture = isVideoTool(tool);
+    const auto probes = probeBeside(sorted);
+    const auto total = after(probes, [picture](const Sources& all) {
+        std::optional<double> sum = 0.0;
+        for (const auto& streams : all)
+            if (auto length = FFmpeg::playLength(streams, picture, true); length && sum)
+                *sum += *length;
+            else
+                sum.reset();
+        return sum;
+    });
+    const auto requireWhole = [&](FileSafety::NewFile& output) {
+        FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, total.get(), preferred.parent_path());
+    };
 
     const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
-    const auto preferred = Tools::preferredOutput(first, tool, ext);
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
         return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
     });
@@ -338,20 +366,26 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
             auto copy = base;
             copy.insert(copy.end(), {"-c", "copy"});
             FFmpeg::run(copy, output, muxer, total, progress);
+            requireWhole(output);
             return output.publish(preferred);
         } catch (const CancellationError&) {
             throw;
         } catch (const ConversionError& error) {
             if (error.kind() == ConversionError::Kind::ffmpegMissing)
                 throw;
-            // Streams that do not line up are joined by re-encoding them.
+            // Streams that do not line up, or a copy that comes out short, are joined by
+            // re-encoding them.
         }
     }
     FileSafety::NewFile output(preferred.parent_path());
-    auto encode = base;
-    const auto codecs = codec(ext);
-    encode.insert(encode.end(), codecs.begin(), codecs.end());
-    FFmpeg::run(encode, output, muxer, total, progress);
+    auto encode = encodedJoin(sorted, probes.get(), picture, codec(ext));
+    if (!encode) {
+        const auto codecs = codec(ext);
+        encode = base;
+        encode->insert(encode->end(), codecs.begin(), codecs.end());
+    }
+    FFmpeg::run(*encode, output, muxer, total, progress);
+    requireWhole(output);
     return output.publish(preferred);
 }
 

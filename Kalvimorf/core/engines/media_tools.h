@@ -13,7 +13,7 @@ namespace MediaTools {
 namespace fs = std::filesystem;
 
 // A trim time: blank → none; a number of seconds ("90", "5,5"); or a clock "m:ss" / "h:mm:ss"
-// with decimal seconds. None when it reads as neither.
+// with decimal seconds ("0:02,5"), as the trim editor reads it. None when it reads as neither.
 std::optional<double> readTime(const std::string& text);
 // The shortest text that reads back as `seconds`, always with a decimal point: "90.0", "12.5".
 std::string timeText(double seconds);
@@ -27,7 +27,9 @@ std::vector<std::string> arguments(
 // The output extension of a single-file tool for `source`.
 std::string outputExt(Tool tool, const fs::path& source);
 
-// One single-file tool; returns the output. A failed or cancelled run leaves none.
+// One single-file tool; returns the output, once ffprobe finds in it the stream the tool is for,
+// about as long as the source (or the trim's range, cut at the source's end). A failed or
+// cancelled run leaves none.
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const Progress& progress);
 
 // A media tool's job: a join of all `sources`, any other tool on the one source it is given.

@@ -34,6 +34,17 @@ std::vector<Range> usable(const std::vector<Range>& ranges)
     return kept;
 }
 
+std::vector<Range> within(const std::vector<Range>& ranges, std::optional<double> length)
+{
+    if (!length)
+        return ranges;
+    std::vector<Range> kept;
+    for (auto range : ranges)
+        if (range.second = std::min(range.second, *length); range.first < range.second)
+            kept.push_back(range);
+    return kept;
+}
+
 bool isAudioOnly(const std::string& ext)
 {
     static const std::array<std::string_view, 7> audio = {"mp3", "m4a", "wav", "flac", "ogg", "opus", "aiff"};
@@ -192,7 +203,7 @@ void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const st
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress)
 {
-    const auto kept = usable(ranges);
+    auto kept = usable(ranges);
     if (kept.empty())
         throw ToolError("Nenhum trecho selecionado.");
     const auto target = targetExt(source, ext, kind);
@@ -202,6 +213,22 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     const auto names = OutputPaths::names(source.parent_path() / (base + ".aparar"), target);
     const auto folder = names(1).parent_path();
 
+    // Where the source ends and what it holds: a join needs them before it starts, a single cut
+    // only to check what ffmpeg made.
+    const auto probed = FFmpeg::probeBeside(source);
+    const bool audioOnly = isAudioOnly(target);
+    const auto picture = [&] {
+        const auto& streams = probed.get();
+        return kind == MediaKind::video && !audioOnly && (streams.video || !streams.read);
+    };
+    const auto inLength = [&] {
+        auto left = within(kept, FFmpeg::playLength(probed.get(), picture(), !audioOnly));
+        if (left.empty())
+            throw ToolError("Nenhum trecho selecionado.");
+        return left;
+    };
+    if (kept.size() > 1)
+        kept = inLength();
     double total = 0;
     for (const auto& range : kept)
         total += range.second - range.first;
@@ -210,38 +237,34 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     // picks the container from it; a failure or a cancel removes it, and the finished file takes
     // the first free name when it is published, never replacing anything.
     FileSafety::StagedPath staged(folder, target);
-    if (fast && target == Catalog::normalizedExt(source)) {
-        if (kept.size() == 1)
-            FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
-        else
-            fastJoin(source, kept, target, staged.path(), total, progress);
-    } else {
-        const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
-        if (kept.size() == 1) {
-            FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+    try {
+        if (fast && target == Catalog::normalizedExt(source)) {
+            if (kept.size() == 1)
+                FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
+            else
+                fastJoin(source, kept, target, staged.path(), total, progress);
         } else {
-            // Most sources have sound, and a video its picture: the join starts on that guess, and
-            // ffprobe, whose start alone costs tens of milliseconds, is asked only when ffmpeg turns
-            // the graph down for a stream that is not there (before it writes anything).
-            const bool audio = true;
-            const bool video = kind == MediaKind::video && !isAudioOnly(target);
-            try {
-                FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
-            } catch (const CancellationError&) {
-                throw;
-            } catch (const std::exception&) {
-                const auto streams = FFmpeg::probe(source, true);
-                const bool hasVideo = video && streams.video;
-                if (streams.audio == audio && hasVideo == video)
-                    throw;
-                if (!hasVideo && !streams.audio)
+            const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+            if (kept.size() == 1) {
+                FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+            } else {
+                const auto& streams = probed.get();
+                const bool video = picture(), audio = streams.read ? streams.audio : true;
+                if (!video && !audio)
                     throw ConversionError::unreadable();
-                std::error_code ignored;
-                fs::remove(staged.path(), ignored);
-                FFmpeg::run(exactJoin(source, kept, hasVideo, streams.audio, codec, staged.path()), total, progress);
+                FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
             }
         }
+    } catch (const ConversionError& error) {
+        // A single range that starts past the end may fail rather than come out empty.
+        if (error.kind() != ConversionError::Kind::ffmpegMissing)
+            inLength();
+        throw;
     }
+    double expected = 0;
+    for (const auto& range : inLength())
+        expected += range.second - range.first;
+    FFmpeg::requireWhole(FFmpeg::probe(staged.path(), true), picture(), expected, folder);
     return staged.publish(names);
 }
 

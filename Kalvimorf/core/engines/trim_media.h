@@ -25,8 +25,9 @@ using Range = std::pair<double, double>;
 // format where the program can write it, else MP4 (video) or M4A (audio). `fast` copies the
 // streams when the format stays the same. Named "<stem> (aparado).<ext>" in the output folder,
 // or "<stem>.<ext>" with `inFolder` (the batch's own folder), never replacing anything; a
-// failed or cancelled export leaves nothing behind. Throws ToolError (no range keeps anything),
-// ConversionError or CancellationError.
+// failed or cancelled export leaves nothing behind. Ranges stop at the source's end; the output
+// is checked as a conversion's is. Throws ToolError (no range keeps anything, before or after
+// the end is known), ConversionError or CancellationError.
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress);
 
@@ -44,6 +45,8 @@ std::optional<QImage> frame(const fs::path& file, double seconds, int height);
 namespace Detail {
 // Ranges with start < end, in time order (equal starts keep their order).
 std::vector<Range> usable(const std::vector<Range>& ranges);
+// The ranges cut at `length` where it is known, those left empty dropped.
+std::vector<Range> within(const std::vector<Range>& ranges, std::optional<double> length);
 std::string targetExt(const fs::path& source, const std::string& ext, MediaKind kind);
 bool isAudioOnly(const std::string& ext);
 // "%.3f", always with a point.
