@@ -23,7 +23,6 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
 
     kind_
         = new SegmentedPicker({Feedback::title(Feedback::Kind::problem), Feedback::title(Feedback::Kind::suggestion)});
@@ -38,7 +37,6 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
 
     text_ = new QPlainTextEdit;
     text_->setMinimumHeight(140);
-    text_->setFixedWidth(420);
     connect(text_, &QPlainTextEdit::textChanged, this, [this] {
         model_.setText(text_->toPlainText());
     });
@@ -52,8 +50,7 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
     column->addWidget(email_);
 
     diagnostics_
-        = new Switch("Incluir informações técnicas (versão, macOS, últimos erros — sem o conteúdo dos arquivos)");
-    diagnostics_->setMinimumHeight(40);
+        = new Switch("Incluir informações técnicas (versão, sistema, últimos erros — sem o conteúdo dos arquivos)");
     connect(diagnostics_, &QAbstractButton::clicked, this, [this](bool on) {
         model_.setIncludeDiagnostics(on);
     });
@@ -93,6 +90,12 @@ void FeedbackWindow::refresh()
     diagnostics_->setChecked(model_.includeDiagnostics());
     status_->setText(model_.status());
     status_->setVisible(!model_.status().isEmpty());
+    // A fixed width, the long texts wrapped in it, and as high as they then are.
+    setFixedWidth(formWidth);
+    auto* column = layout();
+    column->activate();
+    setFixedHeight(
+        column->hasHeightForWidth() ? column->totalHeightForWidth(formWidth) : column->totalSizeHint().height());
 }
 
 void FeedbackWindow::present()

@@ -1,6 +1,7 @@
 #include "settings/settings_window.h"
 
 #include "core/state/settings_model.h"
+#include "platform/window_places.h"
 #include "settings/appearance_page.h"
 #include "settings/controls.h"
 #include "settings/files_page.h"
@@ -97,6 +98,10 @@ SettingsWindow& SettingsWindow::shared()
 void SettingsWindow::showWindow()
 {
     auto& window = shared();
+    // Fitted to its screen at every call, so that a frame saved on a larger screen, or moved off
+    // this one, comes back whole.
+    if (auto* screen = window.screen())
+        WindowPlaces::setFrame(window, WindowPlaces::fitted(window.frameGeometry(), screen->availableGeometry()));
     if (window.isMinimized())
         window.showNormal();
     else

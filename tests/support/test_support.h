@@ -13,6 +13,8 @@
 
 namespace fs = std::filesystem;
 
+class QWidget;
+
 namespace TestSupport {
 
 // A fresh private folder, removed with everything in it (read-only folders too) at the end.
@@ -52,6 +54,11 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
 // Makes a picture or a clip from one of ffmpeg's test sources, `options` going to the output;
 // true when ffmpeg made it.
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});
+
+// The visible controls under `root` (labels, buttons, fields, menus) that do not show whole: not
+// inside their parent, narrower than their text (a label without wrapping, a button), or lower
+// than their text at their width where it wraps. Each as "class 'text' geometry in parent size".
+std::vector<std::string> clippedControls(const QWidget& root);
 
 // A test program that shows widgets says so with a namespace-scope
 // `const bool widgets = TestSupport::wantWidgets();`, before main makes the application.
