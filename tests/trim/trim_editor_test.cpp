@@ -519,6 +519,21 @@ TEST_F(TrimEditorTest, EveryControlAndChipIsWholeAtTheDefaultSize)
                 EXPECT_EQ(session.playhead(), 0.5);
             }
         }
+
+    // "Vários cortes" keeps its name where the row has room for it, and gives it to its tooltip
+    // where it has not.
+    clip->setSegments(ranges({{0.5, 10.25}}), 0);
+    session.setAdvanced(false);
+    view->settle();
+    auto* several = button(view, "Vários cortes");
+    EXPECT_TRUE(several->text().isEmpty());
+    EXPECT_TRUE(several->toolTip().startsWith("Vários cortes")) << several->toolTip().toStdString();
+    window().resize(1200, 660);
+    // The new width lays the row out, and the named button lays it out once more.
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(several->text(), "Vários cortes");
+    EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
 }
 
 TEST(ChipScrolling, KeepsTheActiveChipWholeAndLeavesNoRoomAtTheEnd)
