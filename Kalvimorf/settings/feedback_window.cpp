@@ -2,10 +2,10 @@
 
 #include "core/base/build_info.h"
 #include "menus/drawing_kit.h"
+#include "platform/window_places.h"
 #include "settings/controls.h"
 #include "settings/feedback.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -103,9 +103,8 @@ void FeedbackWindow::present()
     // Centred on the screen the first time; later it comes back where the user left it.
     if (!placed_) {
         placed_ = true;
-        adjustSize();
-        if (auto* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        if (auto* screen = WindowPlaces::screenForNew())
+            move(WindowPlaces::centred(frameGeometry().size(), screen->availableGeometry()));
     }
     show();
     raise();

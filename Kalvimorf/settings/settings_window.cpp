@@ -10,8 +10,6 @@
 #include "settings/quality_page.h"
 #include "settings/updates.h"
 
-#include <QCursor>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -179,13 +177,8 @@ void SettingsWindow::restoreFrame()
     const auto saved = Defaults::string(SettingKey::settingsFrame);
     if (saved && restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*saved))))
         return;
-    auto* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const auto area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    if (auto* screen = WindowPlaces::screenForNew())
+        move(WindowPlaces::centred(frameGeometry().size(), screen->availableGeometry()));
 }
 
 void SettingsWindow::hideEvent(QHideEvent* event)

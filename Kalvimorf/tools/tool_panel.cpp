@@ -1,9 +1,10 @@
 #include "tools/tool_panel.h"
 
+#include "platform/window_places.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -266,11 +267,8 @@ void ToolPanelController::show(
     });
     QObject::connect(view, &QDialog::rejected, view, &QWidget::close);
     window_ = view;
-    view->adjustSize();
-    if (auto* screen = QGuiApplication::screenAt(QCursor::pos()) ?: QGuiApplication::primaryScreen()) {
-        const auto area = screen->availableGeometry();
-        view->move(area.center() - QPoint(view->width() / 2, view->height() / 2));
-    }
+    if (auto* screen = WindowPlaces::screenForNew())
+        view->move(WindowPlaces::centred(view->frameGeometry().size(), screen->availableGeometry()));
     view->show();
     view->raise();
     view->activateWindow();
