@@ -265,7 +265,12 @@ void ClipEditor::fitSeveral()
 {
     const auto margins = layout()->contentsMargins();
     const int room = width() - margins.left() - margins.right();
-    // The row without the button's room, then with the button named and its gap.
+    // The row without the button's room, then with the button named and its gap; its groups' hints
+    // read afresh, as the duration's text may just have changed.
+    for (int i = 0; i < transport_->count(); ++i)
+        if (auto* group = transport_->itemAt(i)->layout())
+            group->invalidate();
+    transport_->invalidate();
     const int rest
         = transport_->sizeHint().width() - std::min(severalRoom_->sizeHint().width(), severalRoom_->maximumWidth());
     const bool fits = rest + severalNamedWidth_ + 12 <= room;
@@ -326,8 +331,11 @@ void ClipEditor::refresh()
     start_->refresh();
     end_->refresh();
     const auto kept = "Duração final " + timeText(clip_.kept());
-    if (kept_->text() != kept)
+    if (kept_->text() != kept) {
         kept_->setText(kept);
+        // A longer duration may leave no room for the button's name, a shorter one give it back.
+        fitSeveral();
+    }
     preview_->update();
     timeline_->update();
 }

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -533,6 +534,22 @@ TEST_F(TrimEditorTest, EveryControlAndChipIsWholeAtTheDefaultSize)
     for (int i = 0; i < 2; ++i)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     EXPECT_EQ(several->text(), "Vários cortes");
+    EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
+    // Not by a resize alone: with the row just wide enough for the name, a duration in hours asks
+    // more of it.
+    auto* editor = view->clipEditor();
+    auto* row = editor->layout()->itemAt(editor->layout()->count() - 1);
+    const int spare = editor->width() - 28 - row->sizeHint().width();
+    window().resize(window().width() - spare + 2, 660);
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    ASSERT_EQ(several->text(), "Vários cortes");
+    clip->applyProbe(4 * 3600, true);
+    clip->setSegments(ranges({{0.5, 3 * 3600 + 1800.25}}), 0);
+    session.announce();
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_TRUE(several->text().isEmpty());
     EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
 }
 
