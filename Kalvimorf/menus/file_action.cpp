@@ -257,7 +257,7 @@ void copy(const Paths& files, const std::string& name)
     data->setData(QStringLiteral("x-special/gnome-copied-files"), uris.join('\n').toUtf8());
     data->setText(paths.join('\n'));
     QGuiApplication::clipboard()->setMimeData(data);
-    report("Copiado: " + name, Job::State::info("Cole no Finder com ⌘V."));
+    report("Copiado: " + name, Job::State::info("Cole no gerenciador de arquivos com Ctrl+V."));
 }
 
 void copyPath(const Paths& files)
@@ -295,10 +295,10 @@ constexpr EnumTable<ActionRow, 8> actions{{{
     {FileAction::openWith, "ABRIR COM…", "Abrir com outro app"},
     {FileAction::zip, "ZIPAR", "Compactar em .zip"},
     {FileAction::move, "MOVER PARA…", "Mover para outra pasta"},
-    {FileAction::copy, "COPIAR", "Copiar para colar no Finder"},
+    {FileAction::copy, "COPIAR", "Copiar para colar no gerenciador de arquivos"},
     {FileAction::airdrop, "AIRDROP", "Enviar por AirDrop"},
     {FileAction::copyPath, "CAMINHO", "Copiar o caminho"},
-    {FileAction::reveal, "NO FINDER", "Mostrar no Finder"},
+    {FileAction::reveal, "NA PASTA", "Mostrar no gerenciador de arquivos"},
     {FileAction::terminal, "TERMINAL", "Abrir a pasta no Terminal"},
 }}};
 }
@@ -332,7 +332,7 @@ void perform(FileAction action, const std::vector<fs::path>& files)
     case FileAction::move: move(files, name); break;
     case FileAction::copy: copy(files, name); break;
     // Linux has no AirDrop service, so this is always the unavailable case.
-    case FileAction::airdrop: fail("AirDrop indisponível", "Verifique se o AirDrop está ligado."); break;
+    case FileAction::airdrop: fail("AirDrop indisponível", "Este sistema não tem AirDrop."); break;
     case FileAction::copyPath: copyPath(files); break;
     case FileAction::reveal:
         if (auto viewer = FileViewer::shared())

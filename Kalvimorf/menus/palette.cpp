@@ -51,7 +51,6 @@ QString displayLabel(const QString& label, const Palette& palette, WheelMode mod
     QString text = QLocale(QLocale::Portuguese, QLocale::Brazil).toLower(label);
     if (!text.isEmpty())
         text[0] = text[0].toUpper();
-    text.replace(QStringLiteral("finder"), QStringLiteral("Finder"), Qt::CaseInsensitive);
     text.replace(QStringLiteral("airdrop"), QStringLiteral("AirDrop"), Qt::CaseInsensitive);
     return text;
 }

@@ -8,6 +8,8 @@ target_sources(kalvimorf_platform PRIVATE
   platform/message_alert.cpp
   platform/sound_player.cpp
   platform/window_shape.cpp
+  platform/window_places.cpp
   platform/workspace_watch.cpp
   platform/x11_drag_input.cpp
+  platform/x11_properties.cpp
 )

@@ -1,5 +1,7 @@
 #include "platform/workspace_watch.h"
 
+#include "platform/x11_properties.h"
+
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
@@ -10,39 +12,12 @@
 #include <optional>
 #include <unistd.h>
 
-namespace {
-
-xcb_connection_t* qtConnection()
-{
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* connection, const char* name)
-{
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(strlen(name)), name), nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
-// The first 32-bit value of a window's property, if it has one.
-std::optional<uint32_t> cardinal(
-    xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property, xcb_atom_t type)
-{
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(connection, xcb_get_property(connection, 0, window, property, type, 0, 1), nullptr),
-        &std::free);
-    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
-        return std::nullopt;
-    return *static_cast<uint32_t*>(xcb_get_property_value(reply.get()));
-}
-
-}
+using X11Properties::atom;
+using X11Properties::cardinal;
 
 WorkspaceWatch::WorkspaceWatch(std::function<void()> changed) : changed_(std::move(changed))
 {
-    auto* connection = qtConnection();
+    auto* connection = X11Properties::connection();
     if (!connection)
         return;
     connection_ = connection;

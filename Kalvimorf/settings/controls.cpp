@@ -118,10 +118,20 @@ Switch::Switch(const QString& text, QWidget* parent) : QAbstractButton(parent)
     setText(text);
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
 }
 
 QSize Switch::sizeHint() const { return {fontMetrics().horizontalAdvance(text()) + 56, 26}; }
+
+int Switch::heightForWidth(int width) const
+{
+    // The label's room is what `paint` leaves it beside the track.
+    const auto wrapped
+        = fontMetrics().boundingRect(QRect(0, 0, std::max(width - 46, 1), 100000), Qt::TextWordWrap, text());
+    return std::max(26, wrapped.height() + 4);
+}
 
 void Switch::paint(QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette)
 {

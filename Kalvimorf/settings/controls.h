@@ -48,6 +48,9 @@ class Switch : public QAbstractButton {
 public:
     explicit Switch(const QString& text, QWidget* parent = nullptr);
     QSize sizeHint() const override;
+    // The label wraps beside the switch, so a narrow row is higher rather than cut.
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
     // Pure: the switch as it looks with `on`, drawn into `bounds`.
     static void paint(QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette);
 

@@ -2,10 +2,10 @@
 
 #include "core/base/build_info.h"
 #include "menus/drawing_kit.h"
+#include "platform/window_places.h"
 #include "settings/controls.h"
 #include "settings/feedback.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,7 +23,6 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
 
     kind_
         = new SegmentedPicker({Feedback::title(Feedback::Kind::problem), Feedback::title(Feedback::Kind::suggestion)});
@@ -38,7 +37,6 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
 
     text_ = new QPlainTextEdit;
     text_->setMinimumHeight(140);
-    text_->setFixedWidth(420);
     connect(text_, &QPlainTextEdit::textChanged, this, [this] {
         model_.setText(text_->toPlainText());
     });
@@ -52,8 +50,7 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
     column->addWidget(email_);
 
     diagnostics_
-        = new Switch("Incluir informações técnicas (versão, macOS, últimos erros — sem o conteúdo dos arquivos)");
-    diagnostics_->setMinimumHeight(40);
+        = new Switch("Incluir informações técnicas (versão, sistema, últimos erros — sem o conteúdo dos arquivos)");
     connect(diagnostics_, &QAbstractButton::clicked, this, [this](bool on) {
         model_.setIncludeDiagnostics(on);
     });
@@ -93,6 +90,12 @@ void FeedbackWindow::refresh()
     diagnostics_->setChecked(model_.includeDiagnostics());
     status_->setText(model_.status());
     status_->setVisible(!model_.status().isEmpty());
+    // A fixed width, the long texts wrapped in it, and as high as they then are.
+    setFixedWidth(formWidth);
+    auto* column = layout();
+    column->activate();
+    setFixedHeight(
+        column->hasHeightForWidth() ? column->totalHeightForWidth(formWidth) : column->totalSizeHint().height());
 }
 
 void FeedbackWindow::present()
@@ -100,9 +103,8 @@ void FeedbackWindow::present()
     // Centred on the screen the first time; later it comes back where the user left it.
     if (!placed_) {
         placed_ = true;
-        adjustSize();
-        if (auto* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        if (auto* screen = WindowPlaces::screenForNew())
+            move(WindowPlaces::centred(frameGeometry().size(), screen->availableGeometry()));
     }
     show();
     raise();

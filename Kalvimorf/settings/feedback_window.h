@@ -14,6 +14,8 @@ class Switch;
 // only hides it; it keeps what was typed.
 class FeedbackWindow : public QWidget {
 public:
+    static constexpr int formWidth = 460;
+
     explicit FeedbackWindow(Feedback& model);
     void present();
 

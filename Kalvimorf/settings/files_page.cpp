@@ -57,7 +57,7 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     folderLine->addWidget(choose_);
     files->addRow(folderRow_);
 
-    reveal_ = new Switch("Mostrar no Finder ao terminar");
+    reveal_ = new Switch("Mostrar no gerenciador de arquivos ao terminar");
     connect(reveal_, &QAbstractButton::clicked, this, [this](bool on) {
         model_.setRevealWhenDone(on);
     });

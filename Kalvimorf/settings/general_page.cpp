@@ -48,7 +48,7 @@ GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model)
     });
     general->addRow("Abrir pastas no", terminal_);
 
-    login_ = new Switch("Abrir ao iniciar o Mac");
+    login_ = new Switch("Abrir ao iniciar o computador");
     connect(login_, &QAbstractButton::clicked, this, [this](bool on) {
         model_.setLaunchAtLogin(on);
     });

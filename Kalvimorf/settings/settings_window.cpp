@@ -1,6 +1,7 @@
 #include "settings/settings_window.h"
 
 #include "core/state/settings_model.h"
+#include "platform/window_places.h"
 #include "settings/appearance_page.h"
 #include "settings/controls.h"
 #include "settings/files_page.h"
@@ -9,8 +10,6 @@
 #include "settings/quality_page.h"
 #include "settings/updates.h"
 
-#include <QCursor>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -97,6 +96,10 @@ SettingsWindow& SettingsWindow::shared()
 void SettingsWindow::showWindow()
 {
     auto& window = shared();
+    // Fitted to its screen at every call, so that a frame saved on a larger screen, or moved off
+    // this one, comes back whole.
+    if (auto* screen = window.screen())
+        WindowPlaces::setFrame(window, WindowPlaces::fitted(window.frameGeometry(), screen->availableGeometry()));
     if (window.isMinimized())
         window.showNormal();
     else
@@ -174,13 +177,8 @@ void SettingsWindow::restoreFrame()
     const auto saved = Defaults::string(SettingKey::settingsFrame);
     if (saved && restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(*saved))))
         return;
-    auto* screen = QGuiApplication::screenAt(QCursor::pos());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const auto area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    if (auto* screen = WindowPlaces::screenForNew())
+        move(WindowPlaces::centred(frameGeometry().size(), screen->availableGeometry()));
 }
 
 void SettingsWindow::hideEvent(QHideEvent* event)

@@ -16,7 +16,10 @@ QPointer<QMessageBox> box;
 
 }
 
-QString credits() { return "Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."; }
+QString credits()
+{
+    return "Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu computador, offline.";
+}
 
 void show()
 {

@@ -19,8 +19,8 @@ std::string keycapText(TriggerKey key)
 HowToContent content(bool separateKeys, TriggerKey single, TriggerKey convert, TriggerKey tools, TriggerKey actions)
 {
     HowToContent result;
-    result.instruction
-        = separateKeys ? "Arraste um arquivo no Finder e segure:" : "Arraste um arquivo no Finder e toque:";
+    result.instruction = separateKeys ? "Arraste um arquivo no gerenciador de arquivos e segure:"
+                                      : "Arraste um arquivo no gerenciador de arquivos e toque:";
     if (separateKeys) {
         const std::pair<TriggerKey, const char*> modes[]
             = {{convert, "Converter"}, {tools, "Ferramentas"}, {actions, "Ações"}};
@@ -129,7 +129,8 @@ void paint(QPainter& painter, const QRectF& bounds, const HowToContent& content,
     }
     y += 24 + 9 + 2;
     centredLine(painter, bounds.left(), bounds.width(), y,
-        "Escolha uma carta e solte o arquivo nela · a mágica acontece no seu Mac", Draw::font(11), colors.tertiary);
+        "Escolha uma carta e solte o arquivo nela · a mágica acontece no seu computador", Draw::font(11),
+        colors.tertiary);
     painter.restore();
 }
 

@@ -6,6 +6,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "platform/window_shape.h"
+#include "platform/window_places.h"
 #include "shell/hud_view.h"
 #include "shell/sparkle_burst.h"
 
@@ -229,6 +230,8 @@ void HudPanel::enter(QRectF target)
 {
     setGeometry(target.translated(0, -12).toRect());
     setWindowOpacity(0);
+    // The jobs follow the user from one workspace to the next.
+    WindowPlaces::joinAllWorkspaces(*this);
     show();
     raise();
     animate(target, 1, 320, entryCurve(), nullptr);
@@ -303,7 +306,7 @@ void HudPanel::mouseMoveEvent(QMouseEvent* event)
     QString tip;
     switch (hit.target) {
     case HudView::Target::hide:
-        tip = "Oculta o painel; as tarefas continuam. Para ver de novo, use o ícone na barra de menus.";
+        tip = "Oculta o painel; as tarefas continuam. Para ver de novo, use o ícone na bandeja do sistema.";
         break;
     case HudView::Target::cancelRow: tip = "Cancelar esta tarefa"; break;
     case HudView::Target::row:

@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include "platform/window_places.h"
 #include "shell/about_box.h"
 #include "shell/app_commands.h"
 #include "shell/app_lifecycle.h"
@@ -8,6 +9,7 @@
 #include "shell/main_view.h"
 
 #include <QMenuBar>
+#include <QScreen>
 
 MainWindow& MainWindow::shared()
 {
@@ -35,12 +37,38 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
 
 void MainWindow::present()
 {
+    // Centred at its first showing; from then on it comes back where it was left, also where the
+    // window manager would place a new window elsewhere.
+    if (!placed_) {
+        placed_ = true;
+        centre();
+    }
     if (isMinimized())
         showNormal();
     else
         show();
     raise();
     activateWindow();
+}
+
+void MainWindow::centre()
+{
+    if (auto* screen = WindowPlaces::screenForNew()) {
+        placedAt_ = WindowPlaces::centred(frameGeometry().size(), screen->availableGeometry());
+        move(*placedAt_);
+    }
+}
+
+// The title bar's height is known only once the window manager has framed the window: then the
+// first placing is done again with it, unless the window has been moved meanwhile.
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    if (placedAt_ && frameGeometry().size() != size()) {
+        if (frameGeometry().topLeft() == *placedAt_)
+            centre();
+        placedAt_.reset();
+    }
 }
 
 void MainWindow::open(const std::vector<fs::path>& files)

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -22,7 +23,15 @@ public:
 
     MainView* view() const { return view_; }
 
+protected:
+    void moveEvent(QMoveEvent* event) override;
+
 private:
     MainWindow();
+    void centre();
+
     MainView* view_;
+    bool placed_ = false;
+    // Where the first placing put the frame, until the window manager has framed the window.
+    std::optional<QPoint> placedAt_;
 };

@@ -1,10 +1,10 @@
 #include "tools/tool_panel.h"
 
+#include "platform/window_places.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QCursor>
-#include <QDialogButtonBox>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -136,19 +136,26 @@ ToolOptionsView::ToolOptionsView(ToolSession session, QWidget* parent)
 
     addControls(layout);
 
-    auto* buttons = new QDialogButtonBox;
-    auto* cancel = buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
-    auto* apply = buttons->addButton(QStringLiteral("Aplicar"), QDialogButtonBox::AcceptRole);
-    cancel->setFont(inter(9.5));
-    apply->setFont(inter(9.5));
+    // Cancel before apply, whatever order the desktop's dialogs use.
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancelar"));
+    auto* apply = new QPushButton(QStringLiteral("Aplicar"));
+    for (auto* button : {cancel, apply}) {
+        button->setFont(inter(9.5));
+        buttons->addWidget(button);
+    }
     cancel->setAutoDefault(false);
     apply->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    connect(apply, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    layout->addLayout(buttons);
 
-    setFixedWidth(380);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // As wide as the form is made, whatever its controls would take, and as high as their
+    // wrapped captions then need.
+    setFixedWidth(formWidth);
+    setFixedHeight(
+        layout->hasHeightForWidth() ? layout->totalHeightForWidth(formWidth) : layout->totalSizeHint().height());
 }
 
 void ToolOptionsView::addControls(QVBoxLayout* layout)
@@ -208,7 +215,7 @@ void ToolOptionsView::addControls(QVBoxLayout* layout)
         layout->addWidget(popUp<int>({{QStringLiteral("Original"), 0}, {QStringLiteral("1080p"), 1080},
                                          {QStringLiteral("720p"), 720}, {QStringLiteral("480p"), 480}},
             params.resolution));
-        layout->addWidget(caption(QStringLiteral("Saída em MP4 (HEVC), com o codificador de hardware do Mac.")));
+        layout->addWidget(caption(QStringLiteral("Saída em MP4 (HEVC), com o codificador de software x265.")));
         return;
     case Tool::pdfExtract: {
         layout->addWidget(heading(QStringLiteral("Páginas")));
@@ -260,11 +267,8 @@ void ToolPanelController::show(
     });
     QObject::connect(view, &QDialog::rejected, view, &QWidget::close);
     window_ = view;
-    view->adjustSize();
-    if (auto* screen = QGuiApplication::screenAt(QCursor::pos()) ?: QGuiApplication::primaryScreen()) {
-        const auto area = screen->availableGeometry();
-        view->move(area.center() - QPoint(view->width() / 2, view->height() / 2));
-    }
+    if (auto* screen = WindowPlaces::screenForNew())
+        view->move(WindowPlaces::centred(view->frameGeometry().size(), screen->availableGeometry()));
     view->show();
     view->raise();
     view->activateWindow();

@@ -23,6 +23,8 @@ struct ToolSession {
 class ToolOptionsView : public QDialog {
     Q_OBJECT
 public:
+    static constexpr int formWidth = 380;
+
     explicit ToolOptionsView(ToolSession session, QWidget* parent = nullptr);
     const ToolSession& session() const { return session_; }
 

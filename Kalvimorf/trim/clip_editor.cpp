@@ -20,6 +20,9 @@
 
 namespace {
 
+const QString severalText = QStringLiteral("Vários cortes");
+const QString severalHelp = QStringLiteral("Marcar vários trechos neste arquivo e uni-los na exportação");
+
 QString timeText(double seconds) { return QString::fromStdString(TimeText::format(seconds)); }
 
 // The picture: the player's frame or a still, fitted on black, or for sound a plain card.
@@ -163,19 +166,30 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     column->addWidget(rangesRoom_);
     column->addSpacing(12);
 
-    auto* transport = new QHBoxLayout;
-    transport->setSpacing(12);
+    // The flexible spaces take the row's 12 between groups themselves, so that a gap beside one is
+    // not laid twice: the row is as narrow as its controls and their gaps.
+    transport_ = new QHBoxLayout;
+    auto* transport = transport_;
+    transport->setSpacing(0);
+    const auto gap = [transport] {
+        transport->addSpacing(12);
+    };
+    const auto flexible = [transport] {
+        transport->addSpacing(12);
+        transport->addStretch(1);
+    };
     play_ = new QToolButton;
     play_->setAutoRaise(true);
     play_->setFixedWidth(26);
     play_->setFocusPolicy(Qt::NoFocus);
     connect(play_, &QToolButton::clicked, &session, &TrimSession::togglePlay);
     transport->addWidget(play_);
+    gap();
     playhead_ = new QLabel;
     playhead_->setFont(TrimPaint::font(12));
     playhead_->setFixedWidth(70);
     transport->addWidget(playhead_);
-    transport->addStretch(1);
+    flexible();
 
     auto markButton = [&](const QString& text, bool start) {
         auto* button = new QPushButton(text);
@@ -189,6 +203,7 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
         return button;
     };
     transport->addWidget(markButton("Marcar início", true));
+    gap();
     // The active range's ends, through the clip's clamping setters.
     auto endField = [&clip](bool start) {
         return new TimeField(
@@ -203,22 +218,27 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     start_->setObjectName("Início");
     start_->setToolTip("Início");
     transport->addWidget(start_);
+    gap();
     auto* arrow = new QLabel("→");
     TrimPaint::tint(*arrow, 0.55);
     transport->addWidget(arrow);
+    gap();
     end_ = endField(false);
     end_->setObjectName("Fim");
     end_->setToolTip("Fim");
     transport->addWidget(end_);
+    gap();
     transport->addWidget(markButton("Marcar fim", false));
-    transport->addStretch(1);
+    flexible();
 
     // "Vários cortes" sits in a room of its own with the gap after it, so that it can narrow to
     // nothing.
-    auto* several = new QPushButton("Vários cortes");
+    auto* several = severalButton_ = new QPushButton(severalText);
+    several->setObjectName(severalText);
     TrimPaint::giveSymbol(*several, TrimPaint::Symbol::scissors);
+    severalNamedWidth_ = several->sizeHint().width();
     several->setFocusPolicy(Qt::NoFocus);
-    several->setToolTip("Marcar vários trechos neste arquivo e uni-los na exportação");
+    several->setToolTip(severalHelp);
     connect(several, &QPushButton::clicked, this, [this] {
         session_.setAdvanced(true);
     });
@@ -237,6 +257,35 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     column->addLayout(transport);
     several_ = session_.advanced() || clip_.segments().size() >= 2;
     refresh();
+}
+
+// Where the row cannot hold "Vários cortes" by name beside the rest, the button shows its
+// scissors alone and keeps its name in the tooltip, so that nothing is cut at the edge.
+void ClipEditor::fitSeveral()
+{
+    const auto margins = layout()->contentsMargins();
+    const int room = width() - margins.left() - margins.right();
+    // The row without the button's room, then with the button named and its gap; its groups' hints
+    // read afresh, as the duration's text may just have changed.
+    for (int i = 0; i < transport_->count(); ++i)
+        if (auto* group = transport_->itemAt(i)->layout())
+            group->invalidate();
+    transport_->invalidate();
+    const int rest
+        = transport_->sizeHint().width() - std::min(severalRoom_->sizeHint().width(), severalRoom_->maximumWidth());
+    const bool fits = rest + severalNamedWidth_ + 12 <= room;
+    const QString text = fits ? severalText : QString();
+    if (severalButton_->text() != text) {
+        severalButton_->setText(text);
+        severalButton_->setToolTip((fits ? QString() : severalText + ": ") + severalHelp);
+        showFrame(MediaClock::now());
+    }
+}
+
+void ClipEditor::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitSeveral();
 }
 
 void ClipEditor::showFrame(double now)
@@ -282,8 +331,11 @@ void ClipEditor::refresh()
     start_->refresh();
     end_->refresh();
     const auto kept = "Duração final " + timeText(clip_.kept());
-    if (kept_->text() != kept)
+    if (kept_->text() != kept) {
         kept_->setText(kept);
+        // A longer duration may leave no room for the button's name, a shorter one give it back.
+        fitSeveral();
+    }
     preview_->update();
     timeline_->update();
 }

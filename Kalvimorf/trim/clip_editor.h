@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -59,9 +60,13 @@ public:
     // Every change at rest, for stills.
     void settle();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     // Lays out the ranges bar and "Vários cortes" as they stand at `now`.
     void showFrame(double now);
+    void fitSeveral();
 
     TrimSession& session_;
     TrimClip& clip_;
@@ -70,6 +75,9 @@ private:
     QWidget* rangesRoom_;
     SegmentsBar* segments_;
     QWidget* severalRoom_;
+    QPushButton* severalButton_;
+    int severalNamedWidth_ = 0;
+    QHBoxLayout* transport_;
     bool several_ = false;
     double severalAt_ = TrimMotion::longAgo;
     TrimMotion::Frames frames_;

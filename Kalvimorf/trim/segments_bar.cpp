@@ -10,8 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -165,7 +164,40 @@ QSizeF extent(const Strip& strip)
     return size;
 }
 
-void paint(QPainter& painter, const Strip& strip, double now, const QColor& primary)
+double scrolled(const std::vector<QRectF>& rests, int active, double offset, double width)
+{
+    if (rests.empty())
+        return 0;
+    const auto left = [&rests](int index) {
+        return rests[size_t(index)].left();
+    };
+    const int last = int(rests.size()) - 1;
+    // Start from the chip at the offset, or the last one before it.
+    int first = 0;
+    while (first < last && left(first + 1) <= offset + 0.5)
+        ++first;
+    // No empty room at the end while an earlier chip would fit there.
+    while (first > 0 && rests.back().right() - left(first - 1) <= width + 0.5)
+        --first;
+    active = std::clamp(active, 0, last);
+    if (active < first)
+        first = active;
+    // Forward until the active chip ends inside, but never past it.
+    while (first < active && rests[size_t(active)].right() - left(first) > width + 0.5)
+        ++first;
+    return left(first);
+}
+
+std::vector<int> shown(const std::vector<QRectF>& rests, double offset, double width)
+{
+    std::vector<int> result;
+    for (size_t i = 0; i < rests.size(); ++i)
+        if (rests[i].left() >= offset - 0.5 && rests[i].right() <= offset + width + 0.5)
+            result.push_back(int(i));
+    return result;
+}
+
+void paint(QPainter& painter, const Strip& strip, double now, const QColor& primary, const QRectF& view)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -176,6 +208,8 @@ void paint(QPainter& painter, const Strip& strip, double now, const QColor& prim
     for (const auto& chip : strip.chips) {
         const auto seen = look(chip, now);
         if (seen.opacity <= 0)
+            continue;
+        if (!view.isNull() && (chip.to.left() < view.left() - 0.5 || chip.to.right() > view.right() + 0.5))
             continue;
         painter.setOpacity(seen.opacity);
         painter.setPen(Qt::NoPen);
@@ -199,12 +233,14 @@ void paint(QPainter& painter, const Strip& strip, double now, const QColor& prim
 
 }
 
-// The chips, painted from the strip's changes and the time; a click on a resting chip makes its
+// The chips, painted from the strip's changes and the time, scrolled a chip at a time so that
+// every chip on screen is whole and the active one always is; a click on a resting chip makes its
 // range active.
 class ChipStrip : public QWidget {
 public:
     ChipStrip(TrimSession& session, TrimClip& clip) : session_(session), clip_(clip)
     {
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         frames_.onFrame([this] {
             update();
         });
@@ -217,48 +253,96 @@ public:
         return {int(std::ceil(size.width())) + 1, int(std::ceil(size.height()))};
     }
 
+    // Room for the widest chip, so that the active one always shows whole.
+    QSize minimumSizeHint() const override
+    {
+        double widest = 0;
+        for (const auto& rest : Chips::layout(clip_.segments()))
+            widest = std::max(widest, rest.width());
+        return {int(std::ceil(widest)) + 1, sizeHint().height()};
+    }
+
     void follow()
     {
         Chips::follow(strip_, clip_.segments(), clip_.active(), MediaClock::now());
         frames_.runUntil(Chips::restsAt(strip_));
-        resize(sizeHint());
+        updateGeometry();
+        // The view follows the active chip when it or the list changes, not while the user has
+        // scrolled elsewhere and only the times move.
+        const auto state = std::pair(clip_.active(), clip_.segments().size());
+        if (state != followed_) {
+            followed_ = state;
+            scroll(offset_);
+        }
         update();
     }
 
     void settle()
     {
         Chips::settle(strip_);
-        resize(sizeHint());
-        update();
+        scroll(offset_);
     }
+
+    std::vector<int> shown() const { return Chips::shown(Chips::layout(clip_.segments()), offset_, width()); }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        Chips::paint(painter, strip_, MediaClock::now(), TrimPaint::primary(*this));
+        painter.translate(-offset_, 0);
+        Chips::paint(
+            painter, strip_, MediaClock::now(), TrimPaint::primary(*this), QRectF(offset_, 0, width(), height()));
+    }
+
+    void resizeEvent(QResizeEvent*) override { scroll(offset_); }
+
+    // A notch of the wheel, either way, is a chip; the active one stays in view.
+    void wheelEvent(QWheelEvent* event) override
+    {
+        const auto delta = event->angleDelta();
+        const int step = (std::abs(delta.x()) > std::abs(delta.y()) ? delta.x() : delta.y()) > 0 ? -1 : 1;
+        const auto rests = Chips::layout(clip_.segments());
+        const auto visible = Chips::shown(rests, offset_, width());
+        if (rests.empty() || visible.empty())
+            return;
+        const int first = std::clamp(visible.front() + step, 0, int(rests.size()) - 1);
+        // Scrolling towards the end stops once the last chip shows.
+        if (step > 0 && visible.back() == int(rests.size()) - 1)
+            return;
+        offset_ = rests[size_t(first)].left();
+        update();
+        event->accept();
     }
 
     void mousePressEvent(QMouseEvent* event) override
     {
-        const auto rects = Chips::layout(clip_.segments());
-        for (size_t i = 0; i < rects.size(); ++i) {
-            if (!rects[i].contains(event->position()))
+        const auto rests = Chips::layout(clip_.segments());
+        const QPointF point = event->position() + QPointF(offset_, 0);
+        for (int i : Chips::shown(rests, offset_, width())) {
+            if (!rests[size_t(i)].contains(point))
                 continue;
             auto* selected = session_.selected();
-            if (!selected || int(i) >= int(selected->segments().size()))
+            if (!selected || i >= int(selected->segments().size()))
                 return;
-            selected->setActive(int(i));
+            selected->setActive(i);
             session_.seek(selected->current().start);
             return;
         }
     }
 
 private:
+    void scroll(double from)
+    {
+        offset_ = Chips::scrolled(Chips::layout(clip_.segments()), clip_.active(), from, width());
+        update();
+    }
+
     TrimSession& session_;
     TrimClip& clip_;
     Chips::Strip strip_;
     TrimMotion::Frames frames_;
+    double offset_ = 0;
+    std::pair<int, size_t> followed_{-1, 0};
 };
 
 SegmentsBar::SegmentsBar(TrimSession& session, TrimClip& clip, QWidget* parent)
@@ -273,15 +357,7 @@ SegmentsBar::SegmentsBar(TrimSession& session, TrimClip& clip, QWidget* parent)
     row->addWidget(title);
 
     chips_ = new ChipStrip(session, clip);
-    auto* scroller = new QScrollArea;
-    scroller->setWidget(chips_);
-    scroller->setWidgetResizable(false);
-    scroller->setFrameShape(QFrame::NoFrame);
-    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroller->setFixedHeight(chips_->sizeHint().height());
-    scroller->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    row->addWidget(scroller, 1);
+    row->addWidget(chips_, 1);
 
     auto button = [&](const QString& text, TrimPaint::Symbol symbol, const QString& help) {
         auto* made = new QPushButton(text);
@@ -322,3 +398,7 @@ void SegmentsBar::refresh()
 }
 
 void SegmentsBar::settle() { chips_->settle(); }
+
+QWidget* SegmentsBar::strip() const { return chips_; }
+
+std::vector<int> SegmentsBar::shownChips() const { return chips_->shown(); }

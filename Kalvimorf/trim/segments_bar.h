@@ -53,7 +53,16 @@ struct Look {
     double active = 0;
 };
 Look look(const Chip& chip, double now);
-void paint(QPainter& painter, const Strip& strip, double now, const QColor& primary);
+// Paints the chips; with a `view` (the strip's part on screen, in the strip's coordinates) only
+// those whose resting place lies whole inside it, so that no chip is ever cut at the edge.
+void paint(QPainter& painter, const Strip& strip, double now, const QColor& primary, const QRectF& view = {});
+
+// The strip scrolls a chip at a time: `offset` is always the left edge of a chip (or 0). Where it
+// goes so that the `active` chip lies whole in a view `width` wide, moving as little as it can
+// from `offset`, and showing no empty room at the end while earlier chips would fit there.
+double scrolled(const std::vector<QRectF>& rests, int active, double offset, double width);
+// The chips that lie whole in the view from `offset`, `width` wide.
+std::vector<int> shown(const std::vector<QRectF>& rests, double offset, double width);
 }
 
 // The clip editor's row of ranges: a chip per range (a click makes it active and seeks to its
@@ -66,6 +75,9 @@ public:
     void refresh();
     // Every chip at rest, for stills.
     void settle();
+    // The chip strip and the chips it shows whole, for tests.
+    QWidget* strip() const;
+    std::vector<int> shownChips() const;
 
 private:
     TrimSession& session_;

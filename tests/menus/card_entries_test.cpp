@@ -58,5 +58,5 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
         (std::vector<std::string>{"APARAR", "NORMA- LIZAR"}));
     EXPECT_EQ(labels(WheelController::entries(WheelMode::actions, {})),
         (std::vector<std::string>{
-            "ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "AIRDROP", "CAMINHO", "NO FINDER", "TERMINAL"}));
+            "ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "AIRDROP", "CAMINHO", "NA PASTA", "TERMINAL"}));
 }

@@ -127,7 +127,7 @@ TEST(CardFanLabels, StayInTheVisiblePartOfTheirCard)
     palette.text = Qt::black;
     palette.shadow = 0;
     const std::vector<std::string> labels{"Comprimir", "Sem metadados", "AirDrop", "Caminho", "MÁXIMA 100%",
-        "EXTRAIR PÁGINAS", "ABRIR COM…", "TAR.GZ", "No Finder"};
+        "EXTRAIR PÁGINAS", "ABRIR COM…", "TAR.GZ", "Na pasta"};
     auto draw = [&](const FanState& state) {
         QImage image(660, 450, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);

@@ -41,11 +41,11 @@ TEST(Palette, ThemesAndAppearancesAndTheirModeRules)
 TEST(Palette, NaturalCaseOutsideConvert)
 {
     const auto natural = Theme::palette(true, AppTheme::macos);
-    EXPECT_EQ(Theme::displayLabel("NO FINDER", natural, WheelMode::actions), "No Finder");
+    EXPECT_EQ(Theme::displayLabel("NA PASTA", natural, WheelMode::actions), "Na pasta");
     EXPECT_EQ(Theme::displayLabel("AIRDROP", natural, WheelMode::actions), "AirDrop");
     EXPECT_EQ(Theme::displayLabel("SEM ÁUDIO", natural, WheelMode::tools), "Sem áudio");
     EXPECT_EQ(Theme::displayLabel("PDF ÚNICO", natural, WheelMode::convert), "PDF ÚNICO");
-    EXPECT_EQ(Theme::displayLabel("NO FINDER", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NO FINDER");
+    EXPECT_EQ(Theme::displayLabel("NA PASTA", Theme::palette(true, AppTheme::stage), WheelMode::actions), "NA PASTA");
 }
 
 TEST(Artwork, SparkleAndMarkAreCentredAndFitTheShorterSide)

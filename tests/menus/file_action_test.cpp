@@ -185,8 +185,8 @@ TEST_F(FileActionsTest, ClipboardCarriesFilesForFileManagersAndExactPaths)
     FileActions::perform(FileAction::copyPath, {dir / "a.txt", dir / "ção b.txt", dir / "Pasta/"});
     EXPECT_EQ(QGuiApplication::clipboard()->text(), a + "\n" + b + "\n" + text(dir / "Pasta"));
     EXPECT_EQ(summary(),
-        (Strings{"Copiado: 2 itens | info | Cole no Finder com ⌘V.", "Caminho copiado | info | " + b.toStdString(),
-            "Caminho copiado | info | 3 caminhos, um por linha"}));
+        (Strings{"Copiado: 2 itens | info | Cole no gerenciador de arquivos com Ctrl+V.",
+            "Caminho copiado | info | " + b.toStdString(), "Caminho copiado | info | 3 caminhos, um por linha"}));
 
     for (auto action : FileActions::all())
         FileActions::perform(action, {});
@@ -196,7 +196,7 @@ TEST_F(FileActionsTest, ClipboardCarriesFilesForFileManagersAndExactPaths)
 TEST_F(FileActionsTest, AirDropIsUnavailableAndSaysSoInOrder)
 {
     // The job first, then the sound, then the log line.
-    static const std::string line = "  AirDrop indisponível: Verifique se o AirDrop está ligado.";
+    static const std::string line = "  AirDrop indisponível: Este sistema não tem AirDrop.";
     static std::pair<size_t, bool> atChime;  // jobs, and whether the line was logged
     struct Probe : Chime::Output {
         void restart(Chime::Kind, double) override { atChime = {jobs().size(), ErrorLog::recent(1).ends_with(line)}; }

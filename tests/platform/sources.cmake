@@ -2,5 +2,6 @@ brivlon_tests(platform_tests
   platform/sound_player_test.cpp
   platform/uri_list_test.cpp
   platform/window_shape_test.cpp
+  platform/window_places_test.cpp
 )
 target_link_libraries(platform_tests PRIVATE kalvimorf_platform)

@@ -1,6 +1,7 @@
 #include "core/base/build_info.h"
 #include "core/base/error_log.h"
 #include "core/base/settings.h"
+#include "settings/controls.h"
 #include "settings/feedback.h"
 #include "settings/feedback_window.h"
 #include "settings/loopback_server.h"
@@ -208,6 +209,28 @@ TEST(FeedbackTest, WithoutAMailProgramTheReportIsCopied)
     EXPECT_EQ(QApplication::clipboard()->text(),
         "Para: " + support() + "\nAssunto: " + Feedback::subject(Feedback::Kind::problem, "Não abriu o PDF")
             + "\n\nNão abriu o PDF");
+    feedback.window()->close();
+}
+
+// The form keeps its width and wraps its long texts in it, the status included.
+TEST(FeedbackTest, TheFormIsItsFixedWidthWithEveryTextWhole)
+{
+    auto& feedback = report("Não abriu o PDF", "", true);
+    feedback.open();
+    auto* window = feedback.window();
+    QApplication::processEvents();
+    EXPECT_EQ(window->width(), 460);
+    EXPECT_EQ(window->minimumWidth(), window->maximumWidth());
+    EXPECT_EQ(TestSupport::clippedControls(*window), std::vector<std::string>{});
+    EXPECT_GT(window->diagnosticsSwitch()->height(), 26) << "the diagnostics label takes two lines";
+    const int quiet = window->height();
+
+    feedback.send();
+    ASSERT_EQ(feedback.status(), noMailStatus);
+    QApplication::processEvents();
+    EXPECT_EQ(window->width(), 460);
+    EXPECT_EQ(TestSupport::clippedControls(*window), std::vector<std::string>{});
+    EXPECT_GT(window->height(), quiet);
     feedback.window()->close();
 }
 

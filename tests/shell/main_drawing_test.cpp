@@ -146,7 +146,8 @@ TEST(MainWindowMenus, AboutIsOneBoxWithTheVersionAndTheTwoLines)
     EXPECT_TRUE(text.contains("Brivlon"));
     EXPECT_TRUE(text.contains(Updates::displayVersion()));
     EXPECT_FALSE(Updates::displayVersion().isEmpty());
-    EXPECT_TRUE(text.contains("Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu Mac, offline."))
+    EXPECT_TRUE(
+        text.contains("Converta qualquer arquivo sem sair do arraste.\nTudo processado no seu computador, offline."))
         << text.toStdString();
     about->trigger();
     EXPECT_EQ(AboutBox::shown(), box) << "asked again, the same box comes forward";

@@ -1,5 +1,6 @@
 #include "core/base/settings.h"
 #include "core/state/settings_model.h"
+#include "menus/drawing_kit.h"
 #include "shell/app_model.h"
 #include "shell/drop_zone.h"
 #include "shell/format_grid.h"
@@ -18,6 +19,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QFontMetrics>
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
@@ -128,12 +130,12 @@ TEST(MainWindowTabs, KeySymbolsAndTooltipsFollowTheKeySettings)
 {
     const auto tools = ModeTabTexts::tab(WheelMode::tools, true, TriggerKey::command);
     EXPECT_EQ(tools.title, "Ferramentas");
-    EXPECT_EQ(tools.symbol, "⌘");
-    EXPECT_EQ(tools.tooltip, "Atalho: arraste um arquivo e segure ⌘ Command");
+    EXPECT_EQ(tools.symbol, "❖");
+    EXPECT_EQ(tools.tooltip, "Atalho: arraste um arquivo e segure ❖ Super");
     EXPECT_EQ(ModeTabTexts::tab(WheelMode::convert, true, TriggerKey::shift).symbol, "⇧");
     EXPECT_EQ(ModeTabTexts::tab(WheelMode::actions, true, TriggerKey::control).tooltip,
-        "Atalho: arraste um arquivo e segure ⌃ Control");
-    EXPECT_EQ(ModeTabTexts::tab(WheelMode::convert, true, TriggerKey::option).symbol, "⌥");
+        "Atalho: arraste um arquivo e segure ⌃ Ctrl");
+    EXPECT_EQ(ModeTabTexts::tab(WheelMode::convert, true, TriggerKey::option).symbol, "⎇");
 
     const auto single = ModeTabTexts::tab(WheelMode::convert, false, TriggerKey::shift);
     EXPECT_EQ(single.symbol, "");
@@ -259,16 +261,22 @@ TEST(MainWindowGrid, ModeSwitchesAndClearingKeepTheQuality)
 TEST(MainWindowHowTo, KeyCapsAndDimming)
 {
     EXPECT_EQ(HowTo::keycapText(TriggerKey::shift), "⇧ shift");
-    EXPECT_EQ(HowTo::keycapText(TriggerKey::command), "⌘ command");
-    EXPECT_EQ(HowTo::keycapText(TriggerKey::control), "⌃ control");
-    EXPECT_EQ(HowTo::keycapText(TriggerKey::option), "⌥ option");
+    EXPECT_EQ(HowTo::keycapText(TriggerKey::command), "❖ super");
+    EXPECT_EQ(HowTo::keycapText(TriggerKey::control), "⌃ ctrl");
+    EXPECT_EQ(HowTo::keycapText(TriggerKey::option), "⎇ alt");
     EXPECT_EQ(HowTo::keycapText(TriggerKey::off), "—");
+    // The key symbols stand alone on the tabs, so the interface's own font must draw them: a
+    // fallback face would set them off in another weight and height.
+    const QFontMetrics caps(Draw::font(11, QFont::Medium));
+    for (const auto key : TriggerKeys::all())
+        for (const auto symbol : QString::fromStdString(TriggerKeys::title(key)).toUcs4())
+            EXPECT_TRUE(caps.inFontUcs4(symbol)) << TriggerKeys::title(key) << " U+" << std::hex << symbol;
 
     using K = TriggerKey;
     const auto separate = HowTo::content(true, K::shift, K::shift, K::command, K::control);
-    EXPECT_EQ(separate.instruction, "Arraste um arquivo no Finder e segure:");
+    EXPECT_EQ(separate.instruction, "Arraste um arquivo no gerenciador de arquivos e segure:");
     ASSERT_EQ(separate.shortcuts.size(), 3u);
-    EXPECT_EQ(separate.shortcuts[1].keycap, "⌘ command");
+    EXPECT_EQ(separate.shortcuts[1].keycap, "❖ super");
     EXPECT_EQ(separate.shortcuts[1].label, "Ferramentas");
     for (const auto& shortcut : separate.shortcuts)
         EXPECT_EQ(shortcut.opacity, 1.0);
@@ -280,9 +288,9 @@ TEST(MainWindowHowTo, KeyCapsAndDimming)
     EXPECT_EQ(toolsOff.shortcuts[2].opacity, 1.0);
 
     const auto single = HowTo::content(false, K::option, K::shift, K::off, K::control);
-    EXPECT_EQ(single.instruction, "Arraste um arquivo no Finder e toque:");
+    EXPECT_EQ(single.instruction, "Arraste um arquivo no gerenciador de arquivos e toque:");
     ASSERT_EQ(single.shortcuts.size(), 1u);
-    EXPECT_EQ(single.shortcuts[0].keycap, "⌥ option");
+    EXPECT_EQ(single.shortcuts[0].keycap, "⎇ alt");
     EXPECT_EQ(single.singleHint, "abre o leque · toque de novo para alternar");
     const auto singleOff = HowTo::content(false, K::off, K::shift, K::command, K::control);
     EXPECT_EQ(singleOff.shortcuts[0].keycap, "—");

@@ -56,9 +56,12 @@ add_test(NAME TrayIcon.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=TrayIcon.*)
 set_tests_properties(TrayIcon.X11 PROPERTIES TIMEOUT 120)
 
-add_executable(tray_menu_x11_tests shell/tray_menu_x11_test.cpp)
+# The window places run first, so that the main window's first showing is theirs.
+add_executable(tray_menu_x11_tests
+  shell/window_places_x11_test.cpp shell/tray_menu_x11_test.cpp shell/x11_desktop.cpp)
 target_compile_options(tray_menu_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(tray_menu_x11_tests PRIVATE kalvimorf_shell GTest::gtest)
+target_include_directories(tray_menu_x11_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(tray_menu_x11_tests PRIVATE DRAG_SOURCE="$<TARGET_FILE:drag_source>")
 add_dependencies(tray_menu_x11_tests drag_source)
 add_test(NAME TrayProgram.X11

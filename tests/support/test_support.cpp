@@ -1,5 +1,9 @@
 #include "support/test_support.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -14,6 +18,43 @@ bool widgets = false;
 
 bool wantWidgets() { return widgets = true; }
 bool widgetsWanted() { return widgets; }
+
+std::vector<std::string> clippedControls(const QWidget& root)
+{
+    std::vector<std::string> clipped;
+    for (auto* widget : root.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&root) || widget->isWindow())
+            continue;
+        auto* label = qobject_cast<QLabel*>(widget);
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        const bool field = qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget);
+        if (!label && !button && !field)
+            continue;
+        QString text = label ? label->text() : button ? button->text() : QString();
+        const QRect geometry = widget->geometry();
+        bool whole = QRect(QPoint(), widget->parentWidget()->size()).contains(geometry);
+        if (widget->hasHeightForWidth())
+            whole = whole && widget->heightForWidth(geometry.width()) <= geometry.height();
+        else if (label || button)
+            whole = whole && geometry.width() >= widget->sizeHint().width();
+        else
+            whole = whole && geometry.width() >= widget->minimumSizeHint().width();
+        if (!whole) {
+            const auto size = widget->parentWidget()->size();
+            clipped.push_back(QString("%1 '%2' %3,%4 %5x%6 in %7x%8 (needs %9)")
+                                  .arg(widget->metaObject()->className(), text)
+                                  .arg(geometry.x())
+                                  .arg(geometry.y())
+                                  .arg(geometry.width())
+                                  .arg(geometry.height())
+                                  .arg(size.width())
+                                  .arg(size.height())
+                                  .arg(widget->sizeHint().width())
+                                  .toStdString());
+        }
+    }
+    return clipped;
+}
 
 void writeFile(const fs::path& path, const std::string& contents)
 {

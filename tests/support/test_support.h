@@ -13,6 +13,8 @@
 
 namespace fs = std::filesystem;
 
+class QWidget;
+
 namespace TestSupport {
 
 // A fresh private folder, removed with everything in it (read-only folders too) at the end.
@@ -63,6 +65,10 @@ bool makeLameMP3(const fs::path& out, double seconds = 1);
 std::string shownFrame(const fs::path& file);
 // Whether two shownFrame()s are the same picture, up to an encoder's losses.
 bool samePicture(const std::string& a, const std::string& b);
+// The visible controls under `root` (labels, buttons, fields, menus) that do not show whole: not
+// inside their parent, narrower than their text (a label without wrapping, a button), or lower
+// than their text at their width where it wraps. Each as "class 'text' geometry in parent size".
+std::vector<std::string> clippedControls(const QWidget& root);
 
 // A test program that shows widgets says so with a namespace-scope
 // `const bool widgets = TestSupport::wantWidgets();`, before main makes the application.

@@ -285,3 +285,32 @@ TEST(ToolPanel, InitialChoicesReturnEscapeAndReplacement)
     EXPECT_EQ(applied[2].scalePercent, 33);
     EXPECT_EQ(applied[2].maxSide, 720);
 }
+
+// Every options panel keeps the form's width whatever its controls would take, shows every control
+// whole, and ends with "Cancelar" and then "Aplicar" at its right.
+TEST(ToolPanel, EveryPanelIsTheFormsWidthWithCancelBeforeApply)
+{
+    TempDir dir;
+    auto& panels = ToolPanelController::shared();
+    for (const auto tool : {Tool::imgCompress, Tool::imgResize, Tool::imgCrop, Tool::vidCompress, Tool::pdfExtract}) {
+        SCOPED_TRACE(Tools::rawValue(tool));
+        panels.show(tool, {dir / "a.file"}, [](const ToolParams&) {});
+        auto* view = panels.window();
+        ASSERT_TRUE(view);
+        QApplication::processEvents();
+        EXPECT_EQ(view->width(), 380);
+        EXPECT_EQ(view->minimumWidth(), view->maximumWidth());
+        EXPECT_EQ(clippedControls(*view), std::vector<std::string>{});
+        QPushButton *cancel = nullptr, *apply = nullptr;
+        for (auto* button : view->findChildren<QPushButton*>())
+            (button->text() == "Cancelar" ? cancel : button->text() == "Aplicar" ? apply : button) = button;
+        ASSERT_TRUE(cancel && apply);
+        const auto right = [view](QWidget* widget) {
+            return widget->mapTo(view, QPoint(widget->width(), 0)).x();
+        };
+        EXPECT_LT(right(cancel), apply->mapTo(view, QPoint()).x());
+        EXPECT_EQ(right(apply), 380 - 20) << "the buttons end at the form's padding";
+        EXPECT_TRUE(apply->isDefault());
+        view->close();
+    }
+}

@@ -14,12 +14,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ std::vector<ClipRange> ranges(const Spans& list)
 QPushButton* button(QWidget* root, const QString& text)
 {
     for (auto* candidate : root->findChildren<QPushButton*>())
-        if (candidate->text() == text)
+        if (candidate->text() == text || candidate->objectName() == text)
             return candidate;
     return nullptr;
 }
@@ -247,7 +248,7 @@ TEST_F(TrimEditorTest, SegmentsBarBeepsAndChips)
     // A click on the first chip makes it active and seeks to its start, also while playing.
     session.togglePlay();
     auto* bar = view->findChild<SegmentsBar*>();
-    auto* chips = bar->findChild<QScrollArea*>()->widget();
+    auto* chips = bar->strip();
     const auto rects = Chips::layout(clip->segments());
     QTest::mouseClick(chips, Qt::LeftButton, {}, rects[0].center().toPoint());
     EXPECT_EQ(clip->active(), 0);
@@ -484,4 +485,102 @@ TEST_F(TrimEditorTest, LabelsStayReadableOnLightAndDarkDesktops)
         const bool dark = desktop.color(QPalette::Window).lightnessF() < 0.5;
         EXPECT_GT(expectReadableLabels(window(), dark ? "trim editor, dark" : "trim editor, light"), 3);
     }
+}
+
+// At the editor's default size every control shows whole, in the simple row and with the ranges
+// bar, with one, three and eight ranges; the chips on screen are whole, the active one among them,
+// and the wheel brings the others.
+TEST_F(TrimEditorTest, EveryControlAndChipIsWholeAtTheDefaultSize)
+{
+    auto& session = open({folder / "a.mp4"}, 120);
+    auto* view = TrimEditor::shared().view();
+    auto* clip = session.selected();
+    ASSERT_EQ(window().size(), QSize(980, 660));
+    auto* bar = view->findChild<SegmentsBar*>();
+    for (const int count : {1, 3, 8})
+        for (const bool advanced : {false, true}) {
+            SCOPED_TRACE(std::to_string(count) + (advanced ? " ranges, several cuts" : " ranges, simple"));
+            Spans spans;
+            for (int i = 0; i < count; ++i)
+                spans.emplace_back(i * 12 + 0.5, i * 12 + 10.25);
+            clip->setSegments(ranges(spans), count - 1);
+            session.setAdvanced(advanced);
+            view->settle();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
+            const bool barShown = advanced || count > 1;
+            EXPECT_EQ(bar->isVisibleTo(view), barShown);
+            EXPECT_EQ(button(view, "Vários cortes")->isVisibleTo(view), !barShown);
+            if (!barShown)
+                continue;
+            const auto rests = Chips::layout(clip->segments());
+            const auto shown = bar->shownChips();
+            ASSERT_FALSE(shown.empty());
+            EXPECT_TRUE(std::find(shown.begin(), shown.end(), count - 1) != shown.end()) << "the active chip shows";
+            const double offset = rests[size_t(shown.front())].left();
+            for (int i : shown)
+                EXPECT_LE(rests[size_t(i)].right() - offset, bar->strip()->width() + 0.5);
+            EXPECT_GE(shown.size(), size_t(std::min(count, 2))) << "two chips side by side at least";
+            if (count == 8) {
+                EXPECT_LT(shown.size(), 8u);
+                // Back to the start a notch at a time, then a click there picks the first range.
+                for (int i = 0; i < 8; ++i) {
+                    QWheelEvent notch(QPointF(5, 5), bar->strip()->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, 120),
+                        Qt::NoButton, {}, Qt::NoScrollPhase, false);
+                    QCoreApplication::sendEvent(bar->strip(), &notch);
+                }
+                EXPECT_EQ(bar->shownChips().front(), 0);
+                QTest::mouseClick(bar->strip(), Qt::LeftButton, {}, rests[0].center().toPoint());
+                EXPECT_EQ(clip->active(), 0);
+                EXPECT_EQ(session.playhead(), 0.5);
+            }
+        }
+
+    // "Vários cortes" keeps its name where the row has room for it, and gives it to its tooltip
+    // where it has not.
+    clip->setSegments(ranges({{0.5, 10.25}}), 0);
+    session.setAdvanced(false);
+    view->settle();
+    auto* several = button(view, "Vários cortes");
+    EXPECT_TRUE(several->text().isEmpty());
+    EXPECT_TRUE(several->toolTip().startsWith("Vários cortes")) << several->toolTip().toStdString();
+    window().resize(1200, 660);
+    // The new width lays the row out, and the named button lays it out once more.
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_EQ(several->text(), "Vários cortes");
+    EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
+    // Not by a resize alone: with the row just wide enough for the name, a duration in hours asks
+    // more of it.
+    auto* editor = view->clipEditor();
+    auto* row = editor->layout()->itemAt(editor->layout()->count() - 1);
+    const int spare = editor->width() - 28 - row->sizeHint().width();
+    window().resize(window().width() - spare + 2, 660);
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    ASSERT_EQ(several->text(), "Vários cortes");
+    clip->applyProbe(4 * 3600, true);
+    clip->setSegments(ranges({{0.5, 3 * 3600 + 1800.25}}), 0);
+    session.announce();
+    for (int i = 0; i < 2; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    EXPECT_TRUE(several->text().isEmpty());
+    EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
+}
+
+TEST(ChipScrolling, KeepsTheActiveChipWholeAndLeavesNoRoomAtTheEnd)
+{
+    // Five chips 100 wide, 6 apart: lefts 0, 106, 212, 318, 424.
+    std::vector<QRectF> rests;
+    for (int i = 0; i < 5; ++i)
+        rests.emplace_back(i * 106, 0, 100, 20);
+    EXPECT_EQ(Chips::scrolled(rests, 0, 0, 250), 0);
+    EXPECT_EQ(Chips::scrolled(rests, 3, 0, 250), 212) << "forward just far enough";
+    EXPECT_EQ(Chips::scrolled(rests, 1, 212, 250), 106) << "back just far enough";
+    EXPECT_EQ(Chips::scrolled(rests, 4, 424, 250), 318) << "the last chip does not stand alone";
+    EXPECT_EQ(Chips::scrolled(rests, 2, 318, 1000), 0) << "all fit";
+    EXPECT_EQ(Chips::scrolled(rests, 4, 0, 90), 424) << "narrower than a chip: the active one leads";
+    EXPECT_EQ(Chips::shown(rests, 106, 250), (std::vector<int>{1, 2}));
+    EXPECT_EQ(Chips::shown(rests, 0, 99), (std::vector<int>{}));
+    EXPECT_EQ(Chips::scrolled({}, 0, 50, 100), 0);
 }

@@ -25,9 +25,9 @@ struct TriggerKeyRow {
 };
 constexpr EnumTable<TriggerKeyRow, 5> triggerKeys{{{
     {TriggerKey::shift, "shift", ModifierFlags::shift, "⇧ Shift"},
-    {TriggerKey::command, "command", ModifierFlags::command, "⌘ Command"},
-    {TriggerKey::control, "control", ModifierFlags::control, "⌃ Control"},
-    {TriggerKey::option, "option", ModifierFlags::option, "⌥ Option"},
+    {TriggerKey::command, "command", ModifierFlags::command, "❖ Super"},
+    {TriggerKey::control, "control", ModifierFlags::control, "⌃ Ctrl"},
+    {TriggerKey::option, "option", ModifierFlags::option, "⎇ Alt"},
     {TriggerKey::off, "off", 0, "Desativado"},
 }}};
 

@@ -32,7 +32,7 @@ std::string rawValue(TriggerKey key);
 std::optional<TriggerKey> fromRaw(const std::string& raw);
 // The device-independent modifier flag the key stands for (0 for off).
 unsigned flag(TriggerKey key);
-// "⇧ Shift", "⌘ Command", … as the settings window lists them.
+// "⇧ Shift", "❖ Super", … as the settings window lists them.
 std::string title(TriggerKey key);
 }
 
