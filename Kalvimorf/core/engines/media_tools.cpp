@@ -1,15 +1,16 @@
 #include "core/engines/media_tools.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
 
-#include <QUuid>
-
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <chrono>
 #include <future>
 #include <map>
@@ -166,6 +167,110 @@ private:
     std::shared_ptr<Task::CancelToken> stop_;
 };
 
+
+// The first picture stream's size and frame rate ("25/1"), as ffprobe states them.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::string rate;
+};
+
+std::optional<Picture> pictureOf(const fs::path& file)
+{
+    auto ffprobe = FFmpeg::locate("ffprobe");
+    if (!ffprobe)
+        throw ConversionError::ffmpegMissing();
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.cancellable = true;
+    command.arguments
+        = {"-v", "error", "-select_streams", "V:0", "-show_entries", "stream=width,height,r_frame_rate", "-of", "csv=p=0"};
+    const auto input = FFmpeg::input(file);
+    command.arguments.insert(command.arguments.end(), input.begin(), input.end());
+    const auto result = Process::run(command);
+    const auto text = trimmed(result.out.substr(0, result.out.find('\n')));
+    const auto first = text.find(','), second = text.find(',', first + 1);
+    if (result.exitCode != 0 || second == std::string::npos)
+        return std::nullopt;
+    Picture picture;
+    const auto number = [](std::string_view part) {
+        int value = 0;
+        auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        return error == std::errc() && end == part.data() + part.size() ? value : 0;
+    };
+    picture.width = number(std::string_view(text).substr(0, first));
+    picture.height = number(std::string_view(text).substr(first + 1, second - first - 1));
+    picture.rate = text.substr(second + 1);
+    const bool plainRate = !picture.rate.empty() && picture.rate.find_first_not_of("0123456789/") == std::string::npos
+        && picture.rate.front() != '0';
+    if (picture.width < 2 || picture.height < 2 || !plainRate)
+        return std::nullopt;
+    return picture;
+}
+
+// Takes `option`'s value ("-vf", "-af") out of a codec list.
+std::optional<std::string> takeFilter(std::vector<std::string>& list, const std::string& option)
+{
+    auto found = std::find(list.begin(), list.end(), option);
+    if (found == list.end() || found + 1 == list.end())
+        return std::nullopt;
+    auto value = *(found + 1);
+    list.erase(found, found + 2);
+    return value;
+}
+
+// Files whose streams differ cannot pass through the concat demuxer: it hands every packet to the
+// first file's decoders, which drop what they cannot read, and the join ends up with the first
+// file's part alone. Here each file is an input of its own, its picture brought to the first
+// one's size and rate, a part without sound given silence, and the concat filter joins them.
+std::vector<std::string> reencodedJoin(
+    const std::vector<fs::path>& files, const std::vector<FFmpeg::Streams>& streams, bool video, std::vector<std::string> codec)
+{
+    const auto picture = video ? pictureOf(files.front()) : std::nullopt;
+    if (video && !picture)
+        throw ConversionError::ffmpeg(ErrorCauses::noVideo);
+    const bool audio = std::any_of(streams.begin(), streams.end(), [](const FFmpeg::Streams& each) {
+        return each.audio;
+    });
+    std::vector<std::string> arguments;
+    std::string graph, parts;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto input = FFmpeg::input(files[i]);
+        arguments.insert(arguments.end(), input.begin(), input.end());
+        const auto n = std::to_string(i);
+        if (video) {
+            if (!streams[i].video)
+                throw ConversionError::ffmpeg(ErrorCauses::noVideo);
+            const auto w = std::to_string(picture->width), h = std::to_string(picture->height);
+            graph += "[" + n + ":V:0]scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h
+                + ":(ow-iw)/2:(oh-ih)/2,setsar=1,fps=" + picture->rate + "[v" + n + "];";
+            parts += "[v" + n + "]";
+        }
+        if (audio && streams[i].audio) {
+            parts += "[" + n + ":a:0]";
+        } else if (audio) {
+            graph += "anullsrc=d=" + timeText(streams[i].duration.value_or(0)) + "[s" + n + "];";
+            parts += "[s" + n + "]";
+        } else if (!video) {
+            throw ConversionError::ffmpeg(ErrorCauses::noAudio);
+        }
+    }
+    graph += parts + "concat=n=" + std::to_string(files.size()) + ":v=" + (video ? "1" : "0")
+        + ":a=" + (audio ? "1" : "0") + (video ? "[vc]" : "") + (audio ? "[ac]" : "");
+    // The codec's own filters follow the join.
+    const auto vf = takeFilter(codec, "-vf"), af = takeFilter(codec, "-af");
+    if (video)
+        graph += ";[vc]" + vf.value_or("null") + "[vo]";
+    if (audio)
+        graph += ";[ac]" + af.value_or("anull") + "[ao]";
+    arguments.insert(arguments.end(), {"-filter_complex", graph});
+    if (video)
+        arguments.insert(arguments.end(), {"-map", "[vo]"});
+    if (audio)
+        arguments.insert(arguments.end(), {"-map", "[ao]"});
+    arguments.insert(arguments.end(), codec.begin(), codec.end());
+    return arguments;
+}
 }
 
 std::optional<double> readTime(const std::string& text)
@@ -234,7 +339,8 @@ std::vector<std::string> arguments(
         throw ConversionError::unsupported();
     }
     std::vector<std::string> list = before;
-    list.insert(list.end(), {"-i", FFmpeg::pathArgument(source)});
+    const auto input = FFmpeg::input(source);
+    list.insert(list.end(), input.begin(), input.end());
     list.insert(list.end(), after.begin(), after.end());
     return list;
 }
@@ -316,9 +422,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     const auto muxer = muxerFor(ext);
 
     FileSafety::TempDir scratch;
-    const auto listPath = scratch.path()
-        / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
-    FileSafety::writeNew(listPath, FFmpeg::concatList(sorted));
+    const auto base = FFmpeg::concatInput(sorted, scratch.path());
 
     std::shared_future<std::optional<double>> total;
     std::optional<DurationBeside> probing;
@@ -327,7 +431,6 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         total = probing->value;
     }
 
-    const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
     const auto preferred = Tools::preferredOutput(first, tool, ext);
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
         return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
@@ -347,10 +450,20 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
             // Streams that do not line up are joined by re-encoding them.
         }
     }
+    std::vector<std::future<FFmpeg::Streams>> probes;
+    for (const auto& file : sorted)
+        probes.push_back(std::async(std::launch::async, [file, context = Task::current()] {
+            Task::Binder binder(context);
+            return FFmpeg::probe(file, true);
+        }));
+    std::vector<FFmpeg::Streams> streams;
+    for (auto& probe : probes)
+        streams.push_back(probe.get());
+    for (const auto& each : streams)
+        if (!each.read)
+            throw ErrorCauses::failure(each.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
+    const auto encode = reencodedJoin(sorted, streams, isVideoTool(tool), codec(ext));
     FileSafety::NewFile output(preferred.parent_path());
-    auto encode = base;
-    const auto codecs = codec(ext);
-    encode.insert(encode.end(), codecs.begin(), codecs.end());
     FFmpeg::run(encode, output, muxer, total, progress);
     return output.publish(preferred);
 }
