@@ -31,17 +31,15 @@ bool privateFolder(const QString& path)
 
 QString SingleInstance::folder()
 {
-    const auto uid = QString::number(::getuid());
-    QStringList candidates;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-        candidates << QString::fromLocal8Bit(runtime) + "/brivlon";
-    candidates << QDir::tempPath() + "/brivlon-" + uid;
+        if (const auto folder = QString::fromLocal8Bit(runtime) + "/brivlon"; privateFolder(folder))
+            return folder;
+    const auto own = "/brivlon-" + QString::number(::getuid());
+    if (privateFolder(QDir::tempPath() + own))
+        return QDir::tempPath() + own;
     const auto cache = QDir::homePath() + "/.cache";
-    QDir().mkpath(cache);
-    candidates << cache + "/brivlon-" + uid;
-    for (const auto& candidate : candidates)
-        if (privateFolder(candidate))
-            return candidate;
+    if (QDir().mkpath(cache) && privateFolder(cache + own))
+        return cache + own;
     return {};
 }
 

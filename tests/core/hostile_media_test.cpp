@@ -174,5 +174,10 @@ TEST_F(HostileMedia, NamesJoinAsThemselves)
     EXPECT_NEAR(joined("vidJoin", odd), double(odd.size()), 0.3);
     EXPECT_NEAR(joined("vidJoin", {"linha\nnova.mp4", "#marca.mp4"}), 2, 0.3);
     EXPECT_NEAR(joined("audJoin", {"q\n'.mp3", "b\\\n.mp3", "#c.mp3"}), 3, 0.3);
+    // The editor's export of several ranges joins its cut parts the same way.
+    const auto run = brivlon({"--trim", "0-0.4,0.6-1", "-", "keep", "fast", "q\nfile 'outro.mp4'\n#.mp4"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // A stream copy starts at a key frame: each part is at least as long as asked.
+    EXPECT_GT(length("q\nfile 'outro.mp4'\n# (aparado).mp4"), 0.7);
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }

@@ -201,9 +201,11 @@ std::optional<Picture> pictureOf(const fs::path& file)
     picture.width = number(std::string_view(text).substr(0, first));
     picture.height = number(std::string_view(text).substr(first + 1, second - first - 1));
     picture.rate = text.substr(second + 1);
-    const bool plainRate = !picture.rate.empty() && picture.rate.find_first_not_of("0123456789/") == std::string::npos
-        && picture.rate.front() != '0';
-    if (picture.width < 2 || picture.height < 2 || !plainRate)
+    // A stream that states no rate ("0/0") is shown at a common one.
+    if (picture.rate.empty() || picture.rate.find_first_not_of("0123456789/") != std::string::npos
+        || picture.rate.front() == '0' || picture.rate.find("/0") != std::string::npos)
+        picture.rate = "25";
+    if (picture.width < 2 || picture.height < 2)
         return std::nullopt;
     return picture;
 }
