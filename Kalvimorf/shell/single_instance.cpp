@@ -54,8 +54,8 @@ SingleInstance::StartLock::StartLock(int waitMs)
     const auto own = folder();
     if (own.isEmpty())
         return;
-    fd_ = ::open(QFile::encodeName(own + "/instance.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
-        0600);
+    fd_ = ::open(
+        QFile::encodeName(own + "/instance.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0)
         return;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);

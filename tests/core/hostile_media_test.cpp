@@ -43,8 +43,8 @@ TEST_F(HostileMedia, PlaylistsAndListsPosingAsMediaAreRefused)
     const auto secret = elsewhere / "privado.ts";
     ASSERT_TRUE(makeMedia(secret, "testsrc=duration=2:rate=5:size=64x48",
         {"-f", "lavfi", "-i", "sine=duration=2", "-c:v", "mpeg2video", "-c:a", "mp2", "-shortest"}));
-    const auto playlist = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n" + secret.string()
-        + "\n#EXT-X-ENDLIST\n";
+    const auto playlist
+        = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:2.0,\n" + secret.string() + "\n#EXT-X-ENDLIST\n";
     // A list may name only plain names beside it, as this one does.
     fs::copy_file(secret, dir / "segredo.ts");
     const std::string list = "ffconcat version 1.0\nfile 'segredo.ts'\n";
@@ -148,8 +148,8 @@ TEST_F(HostileMedia, EveryContainerTheCatalogueTakesStillConverts)
 // A join lists its files for ffmpeg one a line: a name must join as itself, whatever it holds.
 TEST_F(HostileMedia, NamesJoinAsThemselves)
 {
-    const std::vector<std::string> odd = {"q\nfile 'outro.mp4'\n#.mp4", "linha\nnova.mp4", "it's \\ 'x'.mp4",
-        "#marca.mp4", "-traço.mp4", "a\r.mp4"};
+    const std::vector<std::string> odd
+        = {"q\nfile 'outro.mp4'\n#.mp4", "linha\nnova.mp4", "it's \\ 'x'.mp4", "#marca.mp4", "-traço.mp4", "a\r.mp4"};
     // The name the crafted one tries to slip in, three times as long as each of the others.
     ASSERT_TRUE(makeMedia(dir / "outro.mp4", "testsrc=duration=3:rate=5:size=160x90",
         {"-f", "lavfi", "-i", "sine=duration=3", "-pix_fmt", "yuv420p", "-shortest"}));

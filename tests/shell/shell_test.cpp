@@ -218,7 +218,7 @@ TEST(SingleInstance, WithoutARuntimeFolderTheSocketIsInAFolderOfTheUsersOwn)
     // Whose folder it is, where the socket ends up.
     const auto socketFolder = [&] {
         SingleInstance instance;
-        EXPECT_TRUE(instance.listen([](const SingleInstance::Files&) { }));
+        EXPECT_TRUE(instance.listen([](const SingleInstance::Files&) {}));
         const auto name = SingleInstance::serverName().toStdString();
         return fs::path(name).is_absolute() ? fs::path(name).parent_path() : shared.path();
     };
@@ -275,7 +275,7 @@ TEST(SingleInstance, OfTwoStartsAtOnceOneListens)
 
     // Even without the lock, a name somebody answers on is never taken over.
     SingleInstance late;
-    EXPECT_FALSE(late.listen([](const SingleInstance::Files&) { }));
+    EXPECT_FALSE(late.listen([](const SingleInstance::Files&) {}));
     std::thread later([] {
         SingleInstance::forward({"/tmp/a.png"});
     });
@@ -314,15 +314,19 @@ TEST(SingleInstance, NamesArriveWholeAndAFloodIsCutOff)
         if (!socket.waitForConnected(2000))
             return;
         const QByteArray chunk(1 << 20, 'a');
-        for (int i = 0; i <= SingleInstance::maxRequest / chunk.size() + 1 && socket.state() == QLocalSocket::ConnectedState; ++i) {
+        for (int i = 0;
+             i <= SingleInstance::maxRequest / chunk.size() + 1 && socket.state() == QLocalSocket::ConnectedState;
+             ++i) {
             socket.write(chunk);
             socket.waitForBytesWritten(2000);
         }
         dropped = socket.state() != QLocalSocket::ConnectedState || socket.waitForDisconnected(3000);
     });
-    EXPECT_TRUE(waitFor([&] {
-        return dropped.load();
-    }, 15000));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return dropped.load();
+        },
+        15000));
     flood.join();
     EXPECT_EQ(received.size(), 1u);
     unsetenv("XDG_RUNTIME_DIR");

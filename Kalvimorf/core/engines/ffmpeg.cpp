@@ -9,8 +9,8 @@
 #include "core/base/task.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -205,8 +205,8 @@ std::optional<double> duration(const fs::path& media, bool cancellable) { return
 const std::string& mediaFormats()
 {
     // mov reads mp4, m4a, m4b, m4v and 3gp as well, matroska webm, asf wmv and wma, mpeg the
-    // program streams of mpg and vob (mpegvideo their bare video), ogg ogv and opus; gif is for
-    // the animations made, which are checked as they are read.
+    // program streams of mpg and vob (mpegvideo their bare video), ogg ogv and opus; gif only
+    // for the animations this program writes, probed once they are made.
     static const std::string formats
         = "mov,matroska,avi,asf,flv,mpeg,mpegvideo,mpegts,ogg,mp3,aac,wav,flac,aiff,caf,amr,gif";
     return formats;
@@ -234,8 +234,8 @@ std::vector<std::string> concatInput(const std::vector<fs::path>& files, const f
     }
     const auto path = folder / "lista.txt";
     FileSafety::writeNew(path, list);
-    return {"-xerror", "-f", "concat", "-safe", "0", "-protocol_whitelist", "file", "-format_whitelist", "concat",
-        "-i", path.string()};
+    return {"-xerror", "-f", "concat", "-safe", "0", "-protocol_whitelist", "file", "-format_whitelist", "concat", "-i",
+        path.string()};
 }
 
 const std::vector<std::string>& prefix()

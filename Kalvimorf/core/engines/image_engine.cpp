@@ -184,8 +184,8 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height())};
     const auto input = FFmpeg::input(raw, "rawvideo");
     arguments.insert(arguments.end(), input.begin(), input.end());
-    arguments.insert(arguments.end(), {"-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p", "-quality",
-                                          std::to_string(percent(quality))});
+    arguments.insert(arguments.end(),
+        {"-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p", "-quality", std::to_string(percent(quality))});
     encodeWithFFmpeg(arguments, file, scratch.path());
 }
 

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <map>
 
@@ -167,7 +167,6 @@ private:
     std::shared_ptr<Task::CancelToken> stop_;
 };
 
-
 // The first picture stream's size and frame rate ("25/1"), as ffprobe states them.
 struct Picture {
     int width = 0;
@@ -183,8 +182,8 @@ std::optional<Picture> pictureOf(const fs::path& file)
     Process::Command command;
     command.executable = *ffprobe;
     command.cancellable = true;
-    command.arguments
-        = {"-v", "error", "-select_streams", "V:0", "-show_entries", "stream=width,height,r_frame_rate", "-of", "csv=p=0"};
+    command.arguments = {
+        "-v", "error", "-select_streams", "V:0", "-show_entries", "stream=width,height,r_frame_rate", "-of", "csv=p=0"};
     const auto input = FFmpeg::input(file);
     command.arguments.insert(command.arguments.end(), input.begin(), input.end());
     const auto result = Process::run(command);
@@ -225,8 +224,8 @@ std::optional<std::string> takeFilter(std::vector<std::string>& list, const std:
 // first file's decoders, which drop what they cannot read, and the join ends up with the first
 // file's part alone. Here each file is an input of its own, its picture brought to the first
 // one's size and rate, a part without sound given silence, and the concat filter joins them.
-std::vector<std::string> reencodedJoin(
-    const std::vector<fs::path>& files, const std::vector<FFmpeg::Streams>& streams, bool video, std::vector<std::string> codec)
+std::vector<std::string> reencodedJoin(const std::vector<fs::path>& files, const std::vector<FFmpeg::Streams>& streams,
+    bool video, std::vector<std::string> codec)
 {
     const auto picture = video ? pictureOf(files.front()) : std::nullopt;
     if (video && !picture)
