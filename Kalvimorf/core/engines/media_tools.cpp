@@ -464,8 +464,14 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         if (!each.read)
             throw ErrorCauses::failure(each.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
     const auto encode = reencodedJoin(sorted, streams, isVideoTool(tool), codec(ext));
+    // The probes told the whole length already; the later ones for progress are not needed.
+    std::optional<double> length;
+    for (const auto& each : streams)
+        if (each.duration)
+            length = length.value_or(0) + *each.duration;
+    probing.reset();
     FileSafety::NewFile output(preferred.parent_path());
-    FFmpeg::run(encode, output, muxer, total, progress);
+    FFmpeg::run(encode, output, muxer, known(length), progress);
     return output.publish(preferred);
 }
 
