@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -133,18 +134,23 @@ int normalStart()
     for (size_t i = 1; i < args.size(); ++i)
         if (std::error_code error; std::filesystem::exists(args[i], error))
             files.push_back(std::filesystem::absolute(args[i]).lexically_normal());
+    std::optional<SingleInstance::StartLock> turn(std::in_place);
     if (SingleInstance::forward(files, 1000))
         exitNow(0);
     AppLifecycle::install();
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
     SingleInstance instance;
-    instance.listen([d = delegate.get()](const SingleInstance::Files& opened) {
+    const bool first = instance.listen([d = delegate.get()](const SingleInstance::Files& opened) {
         if (opened.empty())
             d->reopen();
         else
             d->open(opened);
     });
+    // A start that waited past the lock may find one listening after all.
+    if (!first && SingleInstance::forward(files, 1000))
+        exitNow(0);
+    turn.reset();
     DesktopEntry::install(QCoreApplication::applicationFilePath().toStdString());
     // The first conversion finds its worker loaded.
     WorkerPool::shared()->prewarm();

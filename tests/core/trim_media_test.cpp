@@ -80,7 +80,8 @@ TEST(TrimMediaArguments, RangesFormatsAndTheReferenceCommands)
     const bool portuguese = std::setlocale(LC_ALL, "pt_BR.UTF-8") != nullptr;
     const auto previous = std::locale::global(std::locale(std::locale::classic(), new CommaLocale));
     EXPECT_EQ(joined(fastCut("/x/clip.mp4", {1.5, 4.25}, "/x/clip (aparado).mp4")),
-        "-ss 1.500 -to 4.250 -i /x/clip.mp4 -map 0 -c copy -avoid_negative_ts make_zero /x/clip (aparado).mp4");
+        "-ss 1.500 -to 4.250 -protocol_whitelist file -format_whitelist " + FFmpeg::mediaFormats()
+            + " -i /x/clip.mp4 -map 0 -c copy -avoid_negative_ts make_zero /x/clip (aparado).mp4");
     EXPECT_EQ(joinGraph({{1, 2.5}, {4, 6}}, true, true).text,
         "[0:v]trim=start=1.000:end=2.500,setpts=PTS-STARTPTS[v0];[0:a]atrim=start=1.000:end=2.500,asetpts=PTS-"
         "STARTPTS[a0];[0:v]trim=start=4.000:end=6.000,setpts=PTS-STARTPTS[v1];[0:a]atrim=start=4.000:end=6.000,"

@@ -9,15 +9,21 @@
 #include "support/test_support.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <glib.h>
 
 #include <cstdlib>
+#include <optional>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -197,6 +203,134 @@ TEST(SingleInstance, ALaterStartHandsItsFilesToTheFirst)
     EXPECT_EQ(received[0], (SingleInstance::Files{"/tmp/uma foto.png", "/tmp/b.mov"}));
     EXPECT_TRUE(received[1].empty());
     EXPECT_FALSE(SingleInstance::decode("open\n/tmp/a"));
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+// Without a session's runtime folder the socket must not sit where another user could take its
+// name first, or plant a folder or a link under it: the start would hand them its paths.
+TEST(SingleInstance, WithoutARuntimeFolderTheSocketIsInAFolderOfTheUsersOwn)
+{
+    TempDir shared, home;
+    ::chmod(shared.path().c_str(), 01777);
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", shared.path().c_str(), 1);
+    const auto realHome = QDir::homePath().toStdString();
+    setenv("HOME", home.path().c_str(), 1);
+    const auto own = "brivlon-" + std::to_string(::getuid());
+    // Whose folder it is, where the socket ends up.
+    const auto socketFolder = [&] {
+        SingleInstance instance;
+        EXPECT_TRUE(instance.listen([](const SingleInstance::Files&) {}));
+        const auto name = SingleInstance::serverName().toStdString();
+        return fs::path(name).is_absolute() ? fs::path(name).parent_path() : shared.path();
+    };
+    const auto isPrivate = [](const fs::path& folder) {
+        struct stat status { };
+        return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == ::getuid()
+            && (status.st_mode & 0777) == 0700;
+    };
+    EXPECT_TRUE(isPrivate(socketFolder()));
+    EXPECT_EQ(socketFolder(), shared.path() / own);
+
+    // Planted: a folder anyone may write into, then a link to someone's folder.
+    fs::remove_all(shared.path() / own);
+    fs::create_directory(shared.path() / own);
+    fs::permissions(shared.path() / own, fs::perms::all);
+    auto folder = socketFolder();
+    EXPECT_TRUE(isPrivate(folder));
+    EXPECT_NE(folder.parent_path(), shared.path()) << folder;
+    EXPECT_FALSE(fs::exists(shared.path() / own / "instance"));
+    fs::remove_all(shared.path() / own);
+    TempDir theirs;
+    fs::create_directory_symlink(theirs.path(), shared.path() / own);
+    folder = socketFolder();
+    EXPECT_TRUE(isPrivate(folder));
+    EXPECT_TRUE(fs::is_empty(theirs.path()));
+
+    setenv("HOME", realHome.c_str(), 1);
+    unsetenv("TMPDIR");
+}
+
+// Two starts at once: the second waits for the first to take the name, then hands over to it.
+// Without the lock both would listen, the second removing the first's socket.
+TEST(SingleInstance, OfTwoStartsAtOnceOneListens)
+{
+    TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    std::optional<SingleInstance::StartLock> firstTurn(std::in_place);
+    ASSERT_TRUE(firstTurn->held());
+    std::atomic<bool> secondHasTurn = false;
+    std::thread second([&] {
+        SingleInstance::StartLock turn;
+        secondHasTurn = turn.held();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(secondHasTurn) << "the second start went ahead during the first's";
+    SingleInstance first;
+    std::vector<SingleInstance::Files> received;
+    ASSERT_TRUE(first.listen([&](const SingleInstance::Files& files) {
+        received.push_back(files);
+    }));
+    firstTurn.reset();
+    second.join();
+    EXPECT_TRUE(secondHasTurn);
+
+    // Even without the lock, a name somebody answers on is never taken over.
+    SingleInstance late;
+    EXPECT_FALSE(late.listen([](const SingleInstance::Files&) {}));
+    std::thread later([] {
+        SingleInstance::forward({"/tmp/a.png"});
+    });
+    EXPECT_TRUE(waitFor([&] {
+        return received.size() == 1;
+    }));
+    later.join();
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A name may hold a line feed; a connection that sends without end is dropped.
+TEST(SingleInstance, NamesArriveWholeAndAFloodIsCutOff)
+{
+    TempDir runtime;
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    SingleInstance first;
+    std::vector<SingleInstance::Files> received;
+    ASSERT_TRUE(first.listen([&](const SingleInstance::Files& files) {
+        received.push_back(files);
+    }));
+    const SingleInstance::Files odd = {"/tmp/duas\nlinhas.png", "/tmp/\n\n.mov", "/tmp/c.mp3"};
+    std::thread later([&] {
+        SingleInstance::forward(odd);
+    });
+    EXPECT_TRUE(waitFor([&] {
+        return !received.empty();
+    }));
+    later.join();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], odd);
+
+    std::atomic<bool> dropped = false;
+    std::thread flood([&] {
+        QLocalSocket socket;
+        socket.connectToServer(SingleInstance::serverName());
+        if (!socket.waitForConnected(2000))
+            return;
+        const QByteArray chunk(1 << 20, 'a');
+        for (int i = 0;
+             i <= SingleInstance::maxRequest / chunk.size() + 1 && socket.state() == QLocalSocket::ConnectedState;
+             ++i) {
+            socket.write(chunk);
+            socket.waitForBytesWritten(2000);
+        }
+        dropped = socket.state() != QLocalSocket::ConnectedState || socket.waitForDisconnected(3000);
+    });
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return dropped.load();
+        },
+        15000));
+    flood.join();
+    EXPECT_EQ(received.size(), 1u);
     unsetenv("XDG_RUNTIME_DIR");
 }
 

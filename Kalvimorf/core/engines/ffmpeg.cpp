@@ -13,6 +13,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -171,7 +172,9 @@ Streams probe(const fs::path& media, bool cancellable)
     command.arguments = {"-v", "error", "-show_entries",
         "format=duration:stream=codec_type,duration,sample_rate,width,height:stream_tags=DURATION:stream_disposition="
         "attached_pic:stream_side_data=rotation",
-        "-of", "json", pathArgument(media)};
+        "-of", "json"};
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
     command.cancellable = cancellable;
     Process::Result result;
     try {
@@ -227,18 +230,45 @@ void requireWhole(const Streams& made, bool video, std::optional<double> expecte
 
 std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
 
-std::string concatList(const std::vector<fs::path>& files)
+const std::string& mediaFormats()
+{
+    // mov reads mp4, m4a, m4b, m4v and 3gp as well, matroska webm, asf wmv and wma, mpeg the
+    // program streams of mpg and vob (mpegvideo their bare video), ogg ogv and opus; gif only
+    // for the animations this program writes, probed once they are made. Any file the desktop
+    // calls audio or video is offered the conversions, so the containers of sound and film that
+    // people keep are here too (WavPack, DSD, Monkey's Audio, RealMedia, MXF…): each holds its
+    // own streams, and none names other files to read.
+    static const std::string formats
+        = "mov,matroska,avi,asf,flv,mpeg,mpegvideo,mpegts,ogg,mp3,aac,wav,flac,aiff,caf,amr,gif,"
+          "wv,dsf,iff,ape,tak,mpc,mpc8,au,voc,w64,ac3,eac3,dts,truehd,mlp,tta,shn,xwma,amrnb,amrwb,"
+          "rm,mxf,nut,dv,ivf";
+    return formats;
+}
+
+std::vector<std::string> input(const fs::path& path, const std::string& formats)
+{
+    return {"-protocol_whitelist", "file", "-format_whitelist", formats, "-i", pathArgument(path)};
+}
+
+std::vector<std::string> concatInput(const std::vector<fs::path>& files, const fs::path& folder)
 {
     std::string list;
-    for (const auto& file : files) {
-        if (!list.empty())
-            list += '\n';
-        list += "file '";
-        for (char c : FFmpeg::pathArgument(file))
-            list += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        list += "'";
+    for (size_t i = 0; i < files.size(); ++i) {
+        // The extension helps ffmpeg tell bare streams (an MP3 without tags) apart; only a plain one.
+        auto ext = files[i].extension().string();
+        if (!std::all_of(ext.begin() + std::min<size_t>(ext.size(), 1), ext.end(), [](unsigned char c) {
+                return std::isalnum(c);
+            }))
+            ext.clear();
+        const auto name = "entrada-" + std::to_string(i) + ext;
+        fs::create_symlink(pathArgument(files[i]), folder / name);
+        // "option" lines are read only from a list taken as unsafe ("-safe 0"); the names are ours.
+        list += "file '" + name + "'\noption format_whitelist " + mediaFormats() + "\n";
     }
-    return list;
+    const auto path = folder / "lista.txt";
+    FileSafety::writeNew(path, list);
+    return {"-xerror", "-f", "concat", "-safe", "0", "-protocol_whitelist", "file", "-format_whitelist", "concat", "-i",
+        path.string()};
 }
 
 const std::vector<std::string>& prefix()

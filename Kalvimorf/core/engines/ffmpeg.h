@@ -64,8 +64,22 @@ void requireWhole(const Streams& made, bool video, std::optional<double> expecte
 // "name:rest" as a protocol and a leading "-" as an option.
 std::string pathArgument(const std::filesystem::path& path);
 
-// The concat demuxer's list of `files`, one "file '<path>'" line each, quotes in paths escaped.
-std::string concatList(const std::vector<std::filesystem::path>& files);
+// The demuxers of the containers the catalogue takes in, named as -format_whitelist wants them.
+const std::string& mediaFormats();
+
+// One input of ffmpeg or ffprobe: "-i" and the path, after the options that let it read a
+// local file only, and only through one of the demuxers `formats` names (comma-separated).
+// ffmpeg picks a demuxer by what a file holds, whatever its name: a playlist or a concat list
+// saved as "clip.mp4" would have it read every file it names and write them into the output.
+std::vector<std::string> input(const std::filesystem::path& path, const std::string& formats = mediaFormats());
+
+// The input of a join of `files`, in order, through the concat demuxer. Its list is read line by
+// line and no quoting there carries a line feed, so each file is reached through a link with a
+// plain name in `folder` (private, the caller's), where the list is written too. Each file is read
+// as a media container only, and one that cannot be opened fails the run: left to itself ffmpeg
+// would end the join there and report success.
+std::vector<std::string> concatInput(
+    const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 
 // What every ffmpeg run starts with: errors only on standard error, key=value progress records
 // on standard output, no standard input, and never overwrite an existing output ("-n").

@@ -190,11 +190,13 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
         pixels.rawsave(raw.c_str());
     });
     const bool alpha = pixels.bands() == 4;
-    encodeWithFFmpeg({"-f", "rawvideo", "-pix_fmt", alpha ? "rgba" : "rgb24", "-video_size",
-                         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height()), "-i",
-                         FFmpeg::pathArgument(raw), "-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p",
-                         "-quality", std::to_string(percent(quality))},
-        file, scratch.path());
+    std::vector<std::string> arguments = {"-f", "rawvideo", "-pix_fmt", alpha ? "rgba" : "rgb24", "-video_size",
+        std::to_string(pixels.width()) + "x" + std::to_string(pixels.height())};
+    const auto input = FFmpeg::input(raw, "rawvideo");
+    arguments.insert(arguments.end(), input.begin(), input.end());
+    arguments.insert(arguments.end(),
+        {"-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p", "-quality", std::to_string(percent(quality))});
+    encodeWithFFmpeg(arguments, file, scratch.path());
 }
 
 void putLE(std::string& out, uint32_t value, int bytes)
@@ -578,9 +580,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
         ensureVips();
         FileSafety::TempDir scratch;
-        encodeWithFFmpeg({"-i", FFmpeg::pathArgument(source), "-c:v", "libwebp_anim", "-quality",
-                             std::to_string(percent(factor)), "-loop", "0"},
-            file, scratch.path());
+        auto arguments = FFmpeg::input(source, "gif");
+        arguments.insert(
+            arguments.end(), {"-c:v", "libwebp_anim", "-quality", std::to_string(percent(factor)), "-loop", "0"});
+        encodeWithFFmpeg(arguments, file, scratch.path());
         return file.publish(names);
     }
     if (ext != "webp" && ext != "pdf" && !utType(ext))

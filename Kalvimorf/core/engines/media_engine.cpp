@@ -157,7 +157,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
-    std::vector<std::string> command = {"-i", FFmpeg::pathArgument(source)};
+    auto command = FFmpeg::input(source);
     if (container->video)
         command.insert(command.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
     else

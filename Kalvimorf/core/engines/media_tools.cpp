@@ -8,9 +8,9 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/time_text.h"
 
-#include <QUuid>
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <chrono>
 #include <future>
@@ -134,7 +134,8 @@ std::optional<std::vector<std::string>> encodedJoin(
     std::string graph, inputs;
     for (size_t i = 0; i < files.size(); ++i) {
         const auto n = std::to_string(i);
-        list.insert(list.end(), {"-i", FFmpeg::pathArgument(files[i])});
+        const auto input = FFmpeg::input(files[i]);
+        list.insert(list.end(), input.begin(), input.end());
         if (picture) {
             graph += "[" + n + ":v:0]scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h
                 + ":(ow-iw)/2:(oh-ih)/2,setsar=1[v" + n + "];";
@@ -249,7 +250,8 @@ std::vector<std::string> arguments(
         throw ConversionError::unsupported();
     }
     std::vector<std::string> list = before;
-    list.insert(list.end(), {"-i", FFmpeg::pathArgument(source)});
+    const auto input = FFmpeg::input(source);
+    list.insert(list.end(), input.begin(), input.end());
     list.insert(list.end(), after.begin(), after.end());
     return list;
 }
@@ -335,9 +337,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     const auto muxer = muxerFor(ext);
 
     FileSafety::TempDir scratch;
-    const auto listPath = scratch.path()
-        / ("lista-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".txt");
-    FileSafety::writeNew(listPath, FFmpeg::concatList(sorted));
+    const auto base = FFmpeg::concatInput(sorted, scratch.path());
     const auto preferred = Tools::preferredOutput(first, tool, ext);
 
     // The sources' lengths, for progress and to check the output against, found while ffmpeg runs.
@@ -356,7 +356,6 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, total.get(), preferred.parent_path());
     };
 
-    const std::vector<std::string> base = {"-f", "concat", "-safe", "0", "-i", listPath.string()};
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
         return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
     });

@@ -81,15 +81,19 @@ std::string shortest(double value)
 
 std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output)
 {
-    return {"-ss", seconds(range.first), "-to", seconds(range.second), "-i", FFmpeg::pathArgument(source), "-map", "0",
-        "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()};
+    std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
+    const auto input = FFmpeg::input(source);
+    arguments.insert(arguments.end(), input.begin(), input.end());
+    arguments.insert(arguments.end(), {"-map", "0", "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()});
+    return arguments;
 }
 
 std::vector<std::string> exactCut(
     const fs::path& source, const Range& range, const std::vector<std::string>& codec, const fs::path& output)
 {
-    std::vector<std::string> arguments
-        = {"-ss", seconds(range.first), "-to", seconds(range.second), "-i", FFmpeg::pathArgument(source)};
+    std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
+    const auto input = FFmpeg::input(source);
+    arguments.insert(arguments.end(), input.begin(), input.end());
     arguments.insert(arguments.end(), codec.begin(), codec.end());
     arguments.push_back(output.string());
     return arguments;
@@ -135,7 +139,8 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
     if (auto filter = std::find(codec.begin(), codec.end(), "-vf"); filter != codec.end())
         codec.erase(filter, std::min(filter + 2, codec.end()));
     auto graph = joinGraph(ranges, video, audio);
-    std::vector<std::string> arguments = {"-i", FFmpeg::pathArgument(source), "-filter_complex", graph.text};
+    auto arguments = FFmpeg::input(source);
+    arguments.insert(arguments.end(), {"-filter_complex", graph.text});
     arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
     arguments.insert(arguments.end(), codec.begin(), codec.end());
     arguments.push_back(output.string());
@@ -190,10 +195,11 @@ void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const st
         done += length;
         parts.push_back(part);
     }
-    const auto list = temporary.path() / "lista.txt";
-    FileSafety::writeNew(list, FFmpeg::concatList(parts));
-    FFmpeg::run({"-f", "concat", "-safe", "0", "-i", list.string(), "-map", "0", "-c", "copy", output.string()},
-        std::nullopt, {});
+    const auto links = temporary.path() / "juntar";
+    fs::create_directory(links);
+    auto join = FFmpeg::concatInput(parts, links);
+    join.insert(join.end(), {"-map", "0", "-c", "copy", output.string()});
+    FFmpeg::run(join, std::nullopt, {});
     if (progress)
         progress(1.0);
 }
@@ -276,8 +282,9 @@ bool hasStream(const fs::path& file, const std::string& type)
     Process::Command command;
     command.executable = *ffprobe;
     command.cancellable = true;
-    command.arguments = {"-v", "error", "-select_streams", type, "-show_entries", "stream=index", "-of", "csv=p=0",
-        FFmpeg::pathArgument(file)};
+    command.arguments = {"-v", "error", "-select_streams", type, "-show_entries", "stream=index", "-of", "csv=p=0"};
+    const auto input = FFmpeg::input(file);
+    command.arguments.insert(command.arguments.end(), input.begin(), input.end());
     try {
         auto result = Process::run(command, {}, [](std::string_view) {});
         if (result.exitCode != 0)
@@ -303,8 +310,10 @@ std::vector<float> peaks(const fs::path& file, int count)
     command.executable = *ffmpeg;
     command.cancellable = true;
     command.stdoutFd = samples.get();
-    command.arguments = {"-hide_banner", "-loglevel", "error", "-i", FFmpeg::pathArgument(file), "-vn", "-ac", "1",
-        "-ar", "2000", "-f", "s16le", "-"};
+    command.arguments = {"-hide_banner", "-loglevel", "error"};
+    const auto input = FFmpeg::input(file);
+    command.arguments.insert(command.arguments.end(), input.begin(), input.end());
+    command.arguments.insert(command.arguments.end(), {"-vn", "-ac", "1", "-ar", "2000", "-f", "s16le", "-"});
     try {
         auto result = Process::run(command, {}, [](std::string_view) {});
         struct stat status { };

@@ -16,9 +16,11 @@ std::optional<QImage> frame(const fs::path& file, double seconds, int height)
         return std::nullopt;
     Process::Command command;
     command.executable = *ffmpeg;
-    command.arguments
-        = {"-hide_banner", "-loglevel", "error", "-ss", Detail::shortest(seconds), "-i", FFmpeg::pathArgument(file),
-            "-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"};
+    command.arguments = {"-hide_banner", "-loglevel", "error", "-ss", Detail::shortest(seconds)};
+    const auto input = FFmpeg::input(file);
+    command.arguments.insert(command.arguments.end(), input.begin(), input.end());
+    command.arguments.insert(command.arguments.end(),
+        {"-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"});
     try {
         auto result = Process::run(command, {}, [](std::string_view) {});
         if (result.exitCode != 0 || result.out.empty())
