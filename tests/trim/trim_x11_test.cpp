@@ -88,8 +88,11 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     report = parse(multi.out);
     EXPECT_EQ(report.start, 3.0) << multi.out;
     EXPECT_EQ(report.before, 1.5);
-    EXPECT_GT(report.after, 3.3) << "it went over the gap";
+    // How far into the second range depends on how long the player's seek over the gap took,
+    // which a loaded machine stretches: past its start and still playing is what counts.
+    EXPECT_GT(report.after, 3.0) << "it went over the gap";
     EXPECT_LT(report.after, 4.9);
+    EXPECT_EQ(report.playing, "sim");
 
     auto none = runBrivlon({"--play-test", "abc", "x", "/tmp/nothing.pdf"}, 60);
     EXPECT_EQ(none.exitCode, 0);
