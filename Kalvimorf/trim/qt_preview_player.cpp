@@ -89,7 +89,23 @@ private:
     // With no sound device and no picture the pipeline has no sink to pace it and its position
     // stands still: the position then runs on the steady clock from the last seek or play, up to
     // the end of the file, so that the playhead moves as it would with a device.
-    bool clocked() const { return ready() && !audio_ && !player_->hasVideo(); }
+    bool clocked() const { return ready() && !audio_ && loaded() && !player_->hasVideo(); }
+
+    // Whether it has a picture is known only from here on.
+    bool loaded() const
+    {
+        switch (player_->mediaStatus()) {
+        case QMediaPlayer::LoadedMedia:
+        case QMediaPlayer::BufferingMedia:
+        case QMediaPlayer::BufferedMedia:
+        case QMediaPlayer::EndOfMedia: return true;
+        case QMediaPlayer::NoMedia:
+        case QMediaPlayer::LoadingMedia:
+        case QMediaPlayer::StalledMedia:
+        case QMediaPlayer::InvalidMedia: return false;
+        }
+        return false;
+    }
 
     void startClock(qint64 from)
     {
@@ -156,6 +172,9 @@ private:
         // when several pipelines open at once: one more try before the file counts as broken.
         QObject::connect(
             player_.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+                // Nothing played while it loaded: the clock starts from where the player was put.
+                if (status == QMediaPlayer::LoadedMedia && clocked())
+                    startClock(position_);
                 if (status != QMediaPlayer::InvalidMedia || retried_ == applied_ || applied_.empty())
                     return;
                 retried_ = applied_;
