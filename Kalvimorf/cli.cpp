@@ -158,8 +158,12 @@ int normalStart()
         d->applicationDidFinishLaunching();
         d->open(files);
     });
-    int code = QApplication::exec();
-    return code;
+    const int code = QApplication::exec();
+    // Quitting ended every job, its worker and its tools, and whatever the run keeps (settings,
+    // the error log, outputs) was written as it happened. What remains is the libraries' own
+    // teardown (the sound and media modules, the bus, the thread pools, the windows), which
+    // saves nothing and after a run of jobs can hold the exit for seconds: leave without it.
+    exitNow(code);
 }
 
 void finishCLI(int code)

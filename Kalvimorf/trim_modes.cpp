@@ -58,11 +58,9 @@ void playTest()
     if (error == std::errc() && end == word.data() + word.size())
         t = parsed;
     const bool multi = args[3] == "multi";
-    QTimer::singleShot(3000, [t, multi] {
-        TrimEditor::shared().debugPlayTest(t, multi, [](const std::string& line) {
-            printLine(line);
-            Cli::exitNow(0);
-        });
+    TrimEditor::shared().debugPlayTest(t, multi, [](const std::string& line) {
+        printLine(line);
+        Cli::exitNow(0);
     });
     QApplication::exec();
     Cli::exitNow(0);

@@ -2,7 +2,11 @@
 
 #include "core/base/task.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <cstdint>
+#include <unistd.h>
 
 namespace {
 
@@ -27,10 +31,27 @@ void DragMonitor::start()
     timer_ = std::make_unique<QTimer>();
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(1000 / 60);
-    QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+    const int notice = input_->claimNotice();
+    QObject::connect(timer_.get(), &QTimer::timeout, [this, notice] {
         tick();
+        // With the button up no drag is under way, and the next one claims the selection first.
+        if (notice >= 0 && !mouseWasDown_)
+            timer_->stop();
     });
-    timer_->start();
+    if (notice < 0) {
+        timer_->start();
+        return;
+    }
+    claims_ = std::make_unique<QSocketNotifier>(notice, QSocketNotifier::Read);
+    QObject::connect(claims_.get(), &QSocketNotifier::activated, [this, notice] {
+        uint64_t claims = 0;
+        [[maybe_unused]] auto count = ::read(notice, &claims, sizeof claims);
+        if (timer_->isActive())
+            return;
+        tick();
+        if (mouseWasDown_)
+            timer_->start();
+    });
 }
 
 void DragMonitor::tick()

@@ -1,9 +1,11 @@
 #pragma once
 
-// Watches, sixty times a second, whether the user drags files anywhere on the desktop and whether
-// a trigger key is tapped or held meanwhile; reports the dragged files with the key's menu mode.
-// It receives no input events of its own: it polls the pointer, the keys and the drag selection's
-// change count through the platform's drag service. Main thread only.
+// Watches, sixty times a second while a drag is under way, whether the user drags files anywhere on
+// the desktop and whether a trigger key is tapped or held meanwhile; reports the dragged files with
+// the key's menu mode. It receives no input events of its own: it polls the pointer, the keys and
+// the drag selection's change count through the platform's drag service. Between drags it sleeps
+// until the service tells it the drag selection was claimed, which every drag does as it begins.
+// Main thread only.
 
 #include "core/state/media_clock.h"
 #include "core/base/settings.h"
@@ -15,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 
 class DragMonitor final {
@@ -37,8 +40,9 @@ public:
     // The key whose hold opened the menu (separate keys) was released.
     std::function<void()> onRelease;
 
-    // Takes the current change count as the baseline and starts polling every 1/60 s. Without a
-    // display there is nothing to poll and it stays idle.
+    // Takes the current change count as the baseline and starts watching: polling every 1/60 s
+    // from each claim of the drag selection until the button is up, or all the time when the
+    // service cannot tell of claims. Without a display there is nothing to poll and it stays idle.
     void start();
 
     // One poll; the timer calls it, tests call it directly.
@@ -58,6 +62,7 @@ private:
 
     std::shared_ptr<DragInput> input_;
     std::unique_ptr<QTimer> timer_;
+    std::unique_ptr<QSocketNotifier> claims_;
     std::optional<unsigned> holding_;  // the modifier whose hold fired, separate keys only
     long baselineChangeCount_ = 0;  // the change count last seen with the button up
     bool mouseWasDown_ = false;

@@ -33,6 +33,10 @@ public:
     virtual bool otherKeyDown() = 0;
     // The local files of the drag that made the current change count; empty when none were readable.
     virtual std::vector<std::filesystem::path> dragFiles() = 0;
+    // A descriptor that turns readable whenever the change count grows (reading it clears it),
+    // so that nobody needs to poll between drags; -1 when the service cannot tell, and then only
+    // polling sees a drag begin.
+    virtual int claimNotice() { return -1; }
 
     // The desktop's service: X11 when there is an X display, else the null object.
     static std::shared_ptr<DragInput> system();

@@ -81,6 +81,7 @@ struct X11DragInput::Watcher {
     xcb_atom_t property = XCB_ATOM_NONE;  // where the drag source puts the list for us
     uint8_t ownerEvent = 0;
     int stopFd = -1;
+    int noticeFd = -1;  // counts the claims for the main thread's event loop
     std::thread thread;
 
     std::mutex mutex;
@@ -107,6 +108,8 @@ struct X11DragInput::Watcher {
         std::free(deferred);
         if (stopFd >= 0)
             close(stopFd);
+        if (noticeFd >= 0)
+            close(noticeFd);
         if (connection)
             xcb_disconnect(connection);
     }
@@ -141,7 +144,8 @@ struct X11DragInput::Watcher {
         if (error)
             return false;
         stopFd = eventfd(0, EFD_CLOEXEC);
-        if (stopFd < 0)
+        noticeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stopFd < 0 || noticeFd < 0)
             return false;
         thread = std::thread([this] {
             run();
@@ -203,6 +207,8 @@ struct X11DragInput::Watcher {
             claim = ++count;
             files.clear();
         }
+        const uint64_t one = 1;
+        [[maybe_unused]] auto written = write(noticeFd, &one, sizeof one);
         std::vector<std::filesystem::path> read;
         if (owner != XCB_NONE)
             read = UriList::localFiles(readList(timestamp));
@@ -372,6 +378,8 @@ bool X11DragInput::otherKeyDown()
     }
     return false;
 }
+
+int X11DragInput::claimNotice() { return watcher_->noticeFd; }
 
 std::vector<std::filesystem::path> X11DragInput::dragFiles()
 {

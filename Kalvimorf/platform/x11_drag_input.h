@@ -9,6 +9,7 @@
 // the other belongs to a watcher thread that counts the claims of the drag selection and reads
 // each new drag's file list the instant it is claimed. Drag sources (Qt's among them) answer that
 // request only in the first moments of a drag, so reading when the trigger key comes is too late.
+// Each claim is also told on claimNotice(), so that the monitor sleeps between drags.
 class X11DragInput final : public DragInput {
 public:
     // Nothing when there is no X display or the server lacks XFixes.
@@ -20,6 +21,7 @@ public:
     long changeCount() override;
     bool otherKeyDown() override;
     std::vector<std::filesystem::path> dragFiles() override;
+    int claimNotice() override;
 
 private:
     struct Queries;

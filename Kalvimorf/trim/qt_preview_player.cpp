@@ -2,6 +2,7 @@
 
 #include <QAudioDevice>
 #include <QAudioOutput>
+#include <QElapsedTimer>
 #include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QPointer>
@@ -10,6 +11,7 @@
 #include <QVideoFrame>
 #include <QVideoSink>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <vector>
@@ -33,6 +35,7 @@ public:
         source_ = file;
         frame_ = {};
         position_ = 0;
+        startClock(0);
         schedule();
         Q_EMIT frameChanged();
     }
@@ -41,6 +44,8 @@ public:
 
     void play() override
     {
+        if (!playing_)
+            startClock(position_);
         playing_ = true;
         if (ready())
             player_->play();
@@ -48,6 +53,8 @@ public:
 
     void pause() override
     {
+        if (playing_ && clocked())
+            position_ = clockPosition();
         playing_ = false;
         if (ready())
             player_->pause();
@@ -59,18 +66,61 @@ public:
     {
         pending_.push_back(std::move(done));
         position_ = qint64(std::llround(seconds * 1000));
+        startClock(position_);
         if (ready())
             player_->setPosition(position_);
-        QTimer::singleShot(250, this, [this] {
+        // Nothing on the clock waits for a pipeline.
+        QTimer::singleShot(clocked() ? 0 : 250, this, [this] {
             completeSeeks();
         });
     }
 
-    double position() const override { return double(ready() ? player_->position() : position_) / 1000.0; }
+    double position() const override
+    {
+        if (clocked())
+            return double(clockPosition()) / 1000.0;
+        return double(ready() ? player_->position() : position_) / 1000.0;
+    }
     QImage frame() const override { return frame_; }
 
 private:
     bool ready() const { return player_ && applied_ == source_; }
+
+    // With no sound device and no picture the pipeline has no sink to pace it and its position
+    // stands still: the position then runs on the steady clock from the last seek or play, up to
+    // the end of the file, so that the playhead moves as it would with a device.
+    bool clocked() const { return ready() && !audio_ && loaded() && !player_->hasVideo(); }
+
+    // Whether it has a picture is known only from here on.
+    bool loaded() const
+    {
+        switch (player_->mediaStatus()) {
+        case QMediaPlayer::LoadedMedia:
+        case QMediaPlayer::BufferingMedia:
+        case QMediaPlayer::BufferedMedia:
+        case QMediaPlayer::EndOfMedia: return true;
+        case QMediaPlayer::NoMedia:
+        case QMediaPlayer::LoadingMedia:
+        case QMediaPlayer::StalledMedia:
+        case QMediaPlayer::InvalidMedia: return false;
+        }
+        return false;
+    }
+
+    void startClock(qint64 from)
+    {
+        clockFrom_ = from;
+        clockStarted_.start();
+    }
+
+    qint64 clockPosition() const
+    {
+        if (!playing_)
+            return position_;
+        const qint64 at = clockFrom_ + clockStarted_.elapsed();
+        const qint64 end = player_->duration();
+        return end > 0 ? std::min(at, end) : at;
+    }
 
     void schedule()
     {
@@ -122,6 +172,9 @@ private:
         // when several pipelines open at once: one more try before the file counts as broken.
         QObject::connect(
             player_.get(), &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
+                // Nothing played while it loaded: the clock starts from where the player was put.
+                if (status == QMediaPlayer::LoadedMedia && clocked())
+                    startClock(position_);
                 if (status != QMediaPlayer::InvalidMedia || retried_ == applied_ || applied_.empty())
                     return;
                 retried_ = applied_;
@@ -145,6 +198,8 @@ private:
     bool scheduled_ = false;
     bool playing_ = false;
     qint64 position_ = 0;
+    qint64 clockFrom_ = 0;
+    QElapsedTimer clockStarted_;
     std::unique_ptr<QAudioOutput> audio_;
     std::unique_ptr<QVideoSink> sink_;
     std::unique_ptr<QMediaPlayer> player_;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
@@ -148,6 +149,20 @@ bool TrimEditor::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
+namespace {
+
+// Runs `then` once `ready` holds, looking again every 20 ms while `context` lives.
+void once(QObject* context, std::function<bool()> ready, std::function<void()> then)
+{
+    if (ready())
+        return then();
+    QTimer::singleShot(20, context, [context, ready = std::move(ready), then = std::move(then)]() mutable {
+        once(context, std::move(ready), std::move(then));
+    });
+}
+
+}
+
 void TrimEditor::debugPlayTest(double t, bool multi, std::function<void(const std::string&)> report)
 {
     auto* clip = session_ ? session_->selected() : nullptr;
@@ -156,28 +171,63 @@ void TrimEditor::debugPlayTest(double t, bool multi, std::function<void(const st
         return;
     }
     QPointer<TrimClip> guard(clip);
-    if (multi) {
-        clip->setSegments({ClipRange{QUuid::createUuid(), 1.0, 2.0}, ClipRange{QUuid::createUuid(), 3.0, 5.0}}, 1);
-        session_->seek(t);
-    } else {
-        session_->seek(t);
-        clip->setStart(session_->playhead());
-        session_->announce();
-    }
-    QTimer::singleShot(300, this, [this, guard, report] {
-        if (!guard || !session_)
-            return report("sem sessão");
-        const double before = session_->playhead();
-        session_->togglePlay();
-        QTimer::singleShot(1500, this, [this, guard, report, before] {
-            if (!guard || !session_)
+    // Whatever goes away meanwhile ends the scenario with the same answer.
+    auto gone = [this, guard] {
+        return !guard || !session_;
+    };
+    once(
+        this,
+        [gone, guard] {
+            return gone() || guard->loaded();
+        },
+        [this, gone, guard, t, multi, report] {
+            if (gone())
                 return report("sem sessão");
-            char line[256];
-            std::snprintf(line, sizeof line, "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
-                guard->current().start, before, session_->playhead(), session_->isPlaying() ? "sim" : "não");
-            report(line);
+            if (multi) {
+                guard->setSegments(
+                    {ClipRange{QUuid::createUuid(), 1.0, 2.0}, ClipRange{QUuid::createUuid(), 3.0, 5.0}}, 1);
+                session_->seek(t);
+            } else {
+                session_->seek(t);
+                guard->setStart(session_->playhead());
+                session_->announce();
+            }
+            once(
+                this,
+                [this, gone] {
+                    return gone() || session_->pendingSeeks() == 0;
+                },
+                [this, gone, guard, report] {
+                    if (gone())
+                        return report("sem sessão");
+                    const double before = session_->playhead();
+                    session_->togglePlay();
+                    // The pipeline may take a while to roll: the 1.5 s count from its first step. A
+                    // playhead that never moves is reported too, after 20 s.
+                    QElapsedTimer waited;
+                    waited.start();
+                    once(
+                        this,
+                        [this, gone, before, waited] {
+                            return gone() || !session_->isPlaying() || session_->playhead() > before
+                                || waited.hasExpired(20000);
+                        },
+                        [this, gone, guard, report, before] {
+                            if (gone())
+                                return report("sem sessão");
+                            QTimer::singleShot(1500, this, [this, gone, guard, report, before] {
+                                if (gone())
+                                    return report("sem sessão");
+                                char line[256];
+                                std::snprintf(line, sizeof line,
+                                    "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
+                                    guard->current().start, before, session_->playhead(),
+                                    session_->isPlaying() ? "sim" : "não");
+                                report(line);
+                            });
+                        });
+                });
         });
-    });
 }
 
 void TrimEditor::debugDemoSegments()

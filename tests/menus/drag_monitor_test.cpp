@@ -1,5 +1,6 @@
 #include "menus/drag_monitor.h"
 
+#include "core/job_fakes.h"
 #include "platform/fake_drag_input.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
@@ -8,6 +9,8 @@
 
 #include <map>
 #include <sstream>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -162,6 +165,62 @@ TEST(DragMonitor, WithoutANewDragFilesOrADisplayNothingOpens)
     };
     idle.start();
     idle.tick();
+}
+
+TEST(DragMonitor, SleepsBetweenDragsAndPollsFromAClaimUntilTheButtonIsUp)
+{
+    // The real clock and timer here: what is measured is whether anything runs at all.
+    auto input = std::make_shared<FakeDragInput>();
+    input->notice = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ASSERT_GE(input->notice, 0);
+    input->files = {"/tmp/a.png"};
+    Defaults::set(SettingKey::separateKeys, false);
+    Defaults::remove(SettingKey::singleKey);
+    DragMonitor monitor(input);
+    Events events;
+    monitor.onTrigger = [&](std::optional<WheelMode>, const DragMonitor::Files&) {
+        events.push_back("cycle");
+    };
+    monitor.onDragEnded = [&] {
+        events.push_back("ended");
+    };
+    monitor.start();
+    auto quiet = [&] {
+        const int before = input->pointerQueries;
+        JobFakes::pumpUntil(0.2, [] {
+            return false;
+        });
+        return input->pointerQueries - before;
+    };
+    EXPECT_EQ(quiet(), 0) << "polled with no drag under way";
+
+    // A claim with the button up (a source giving the selection back) looks once and sleeps.
+    input->claim();
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return input->pointerQueries > 0;
+    }));
+    EXPECT_EQ(quiet(), 0);
+
+    // A drag: polled throughout, so that a tap of the key opens the menu, until the button is up.
+    input->leftButton = true;
+    input->claim();
+    EXPECT_GT(quiet(), 2);
+    input->flags = ModifierFlags::shift;
+    const int pressed = input->pointerQueries;
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return input->pointerQueries > pressed + 1;
+    }));
+    input->flags = 0;
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return !events.empty();
+    }));
+    input->leftButton = false;
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return events.size() == 2;
+    }));
+    EXPECT_EQ(events, (Events{"cycle", "ended"}));
+    EXPECT_EQ(quiet(), 0) << "still polling after the drag";
+    ::close(input->notice);
 }
 
 }

@@ -3,14 +3,15 @@
 //   move X Y         put the pointer at X,Y
 //   press / release  the left button
 //   glide DX DY N    move by DX,DY in N steps, 8 ms apart, as a hand would
-//   down KEY / up KEY   a key by its keysym name (Shift_L, Super_L, Control_L, Caps_Lock, a, 3,
-//                       Return)
+//   down KEY / up KEY   a key by its keysym name (Shift_L, Super_L, Control_L, Caps_Lock, Return,
+//                       space, comma, any lower-case letter or digit)
 //   pause MS         hold still (a key held for a while)
 // Real motion events, unlike a warp, make a drag source see the drag start as it would under a mouse.
 
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,7 @@ void settle() { free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(c
 
 uint8_t keycode(const std::string& name)
 {
-    static const std::map<std::string, xcb_keysym_t> keysyms = {
+    static std::map<std::string, xcb_keysym_t> keysyms = {
         {"Shift_L", 0xffe1},
         {"Control_L", 0xffe3},
         {"Alt_L", 0xffe9},
@@ -48,8 +49,12 @@ uint8_t keycode(const std::string& name)
         {"comma", 0x2c},
         {"3", 0x33},
         {"Return", 0xff0d},
+        {"space", 0x20},
     };
-    const auto found = keysyms.find(name);
+    auto found = keysyms.find(name);
+    // Any other lower-case letter or digit is its own keysym.
+    if (found == keysyms.end() && name.size() == 1 && (std::islower(name[0]) || std::isdigit(name[0])))
+        found = keysyms.emplace(name, xcb_keysym_t(name[0])).first;
     if (found == keysyms.end())
         return 0;
     const auto* setup = xcb_get_setup(connection);

@@ -14,6 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 #include <QUrlQuery>
 
@@ -232,6 +235,34 @@ TEST(FeedbackTest, TheFormIsItsFixedWidthWithEveryTextWhole)
     EXPECT_EQ(TestSupport::clippedControls(*window), std::vector<std::string>{});
     EXPECT_GT(window->height(), quiet);
     feedback.window()->close();
+}
+
+// The form as a user meets it: "Enviar" with nothing typed, then the description typed into the
+// field and sent, technical details included; the copy is kept and the form stays with its status.
+TEST(FeedbackTest, TheFormSendsWhatIsTypedAfterABlankTry)
+{
+    const auto before = copies().size();
+    auto& feedback = report({}, {}, true);
+    feedback.open();
+    auto* window = feedback.window();
+    ASSERT_TRUE(window);
+    QTest::mouseClick(window->sendButton(), Qt::LeftButton);
+    EXPECT_EQ(window->statusLabel()->text(), "Descreva o que aconteceu antes de enviar.");
+    EXPECT_EQ(copies().size(), before);
+
+    ErrorLog::add("Falhou ao abrir foto.heic");
+    QTest::keyClicks(window->textEdit(), "O video parou em 40%");
+    QTest::keyClicks(window->emailField(), "eu@exemplo.example");
+    QTest::mouseClick(window->sendButton(), Qt::LeftButton);
+    EXPECT_EQ(window->statusLabel()->text(), noMailStatus);
+    ASSERT_EQ(copies().size(), before + 1);
+    const auto kept = copies();
+    EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [](const fs::path& copy) {
+        const auto text = TestSupport::readFile(copy);
+        return text.find("O video parou em 40%") != std::string::npos
+            && text.find("Falhou ao abrir foto.heic") != std::string::npos;
+    }));
+    window->close();
 }
 
 TEST(FeedbackTest, ACollectorTakesTheReportAsJson)

@@ -3,7 +3,14 @@
 // items of the settings, the update check and the report, then "settings <ms>" when the settings
 // window is exposed (ms since "Ajustes…" fired) and "tab switch <ms>", the slowest switch between
 // its pages painted at once, on the first visit and on a later one.
+//
+// With "report" it shows the problem report form instead and prints "form <x> <y> <x> <y>", the
+// centres of its send button and its text field on the screen, then "status <x> <y> <text>"
+// whenever the form's status changes, with the send button's centre as the grown form has it, and
+// "typing" when the text field takes the keyboard.
 
+#include "settings/feedback.h"
+#include "settings/feedback_window.h"
 #include "settings/settings_window.h"
 #include "shell/main_window.h"
 
@@ -11,17 +18,70 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
+#include <string_view>
+
+namespace {
+
+QPoint centre(QWidget* widget) { return widget->mapToGlobal(widget->rect().center()); }
+
+int report()
+{
+    auto& feedback = Feedback::shared();
+    QObject::connect(&feedback, &Feedback::changed, [&feedback, last = QString()]() mutable {
+        if (feedback.status() == last || !feedback.window())
+            return;
+        last = feedback.status();
+        // Once the form has shown the change: the status line takes room, and the button is where
+        // the laid-out form puts it.
+        QTimer::singleShot(0, feedback.window(), [window = feedback.window(), status = last] {
+            window->layout()->activate();
+            const auto send = centre(window->sendButton());
+            std::printf("status %d %d %s\n", send.x(), send.y(), status.toUtf8().constData());
+        });
+    });
+    feedback.open();
+    // The window manager hands a click on, and the focus with it, only once it has seen it; keys
+    // typed before that would go elsewhere.
+    struct FocusWatch : QObject {
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::FocusIn)
+                std::printf("typing\n");
+            return false;
+        }
+    } focus;
+    feedback.window()->textEdit()->installEventFilter(&focus);
+    QTimer shown;
+    QObject::connect(&shown, &QTimer::timeout, [&] {
+        auto* window = feedback.window();
+        if (!window->windowHandle() || !window->windowHandle()->isExposed())
+            return;
+        shown.stop();
+        const auto send = centre(window->sendButton());
+        const auto text = centre(window->textEdit());
+        std::printf("form %d %d %d %d\n", send.x(), send.y(), text.x(), text.y());
+    });
+    shown.start(20);
+    return QApplication::exec();
+}
+
+}
 
 int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "report")
+        return report();
     auto& window = MainWindow::shared();
     window.move(300, 200);
     window.present();

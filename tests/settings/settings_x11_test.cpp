@@ -61,6 +61,47 @@ namespace {
 
 TEST(SettingsX11, ControlCommaOpensTheSettings) { EXPECT_TRUE(openSettings()); }
 
+// The report form with a real hand: "Enviar" with nothing typed, a description typed, "Enviar"
+// again. Without a mail program here the report is copied; the program stays, and keeps a copy.
+TEST(SettingsX11, TheReportFormSendsAfterABlankTry)
+{
+    LineChild probe(SETTINGS_PROBE, {"report"});
+    LineChild driver(XTEST_DRIVER);
+    std::string rest;
+    ASSERT_TRUE(startsWith(probe, "form ", rest));
+    int sendX = 0, sendY = 0, textX = 0, textY = 0;
+    std::istringstream(rest) >> sendX >> sendY >> textX >> textY;
+    auto drive = [&](const std::vector<std::string>& commands) -> ::testing::AssertionResult {
+        for (const auto& command : commands) {
+            driver.send(command);
+            REQUIRE(driver.expect("ok"));
+        }
+        return ::testing::AssertionSuccess();
+    };
+    const auto click = [](int x, int y) {
+        return std::vector<std::string>{"move " + std::to_string(x) + " " + std::to_string(y), "press", "release"};
+    };
+    ASSERT_TRUE(drive(click(sendX, sendY)));
+    ASSERT_TRUE(startsWith(probe, "status ", rest));
+    // The status line pushed the button down.
+    std::istringstream moved(rest);
+    moved >> sendX >> sendY;
+    EXPECT_EQ(rest.substr(rest.find(' ', rest.find(' ') + 1) + 1), "Descreva o que aconteceu antes de enviar.");
+    ASSERT_TRUE(drive(click(textX, textY)));
+    ASSERT_TRUE(probe.expect("typing"));
+    for (const char* key : {"p", "a", "r", "o", "u", "space", "n", "o", "space", "m", "e", "i", "o"})
+        ASSERT_TRUE(drive({std::string("down ") + key, std::string("up ") + key}));
+    ASSERT_TRUE(drive(click(sendX, sendY)));
+    ASSERT_TRUE(startsWith(probe, "status ", rest));
+    EXPECT_NE(rest.find("Não há app de e-mail configurado."), std::string::npos) << rest;
+    const fs::path copies = fs::path(std::getenv("XDG_DATA_HOME")) / "Brivlon" / "Relatos";
+    ASSERT_TRUE(fs::exists(copies));
+    std::string kept;
+    for (const auto& entry : fs::directory_iterator(copies))
+        kept += readFile(entry.path());
+    EXPECT_NE(kept.find("parou no meio"), std::string::npos) << kept;
+}
+
 TEST(SettingsX11, ANormalStartAsksTheManifestAboutEightSecondsIn)
 {
     LoopbackServer server(LoopbackServer::json(R"({"versoes": []})"));

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 #include <sys/stat.h>
@@ -131,6 +133,17 @@ TEST_F(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
     const auto second = runProgram(BRIVLON_BINARY, {photo.string()}, 30, env);
     EXPECT_EQ(second.exitCode, 0) << second.err;
     EXPECT_EQ(until(app, "aberto "), photo.string());
+
+    // With no job running, a termination signal ends the program at once, whatever the job left
+    // started: the workers waiting for the next one, the sound of its end.
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(pid_t(app.pid()), SIGTERM);
+    ASSERT_TRUE(app.finished(10000));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+    std::printf("left %lld ms after the termination signal\n", static_cast<long long>(took.count()));
+    RecordProperty("quit_ms", std::to_string(took.count()));
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_LT(took.count(), 1000);
 }
 
 // The same road with the radial wheel: it opens with its hub under the pointer, where the drag

@@ -25,6 +25,10 @@ public:
     std::optional<std::string> nextLine();
     ::testing::AssertionResult expect(const std::string& expected);
     void send(const std::string& line);
+    qint64 pid() const { return process_.processId(); }
+    // True when the program has ended within `ms`; its exit code then.
+    bool finished(int ms) { return process_.waitForFinished(ms); }
+    int exitCode() const { return process_.exitCode(); }
 
 private:
     QProcess process_;

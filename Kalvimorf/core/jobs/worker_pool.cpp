@@ -98,6 +98,9 @@ void WorkerPool::release()
         std::lock_guard lock(mutex_);
         waiting.swap(ready_);
     }
+    // All signalled first, so that they die side by side while each is reaped in turn below.
+    for (auto& worker : waiting)
+        worker->child.kill();
 }
 
 std::unique_ptr<WorkerPool::Started> WorkerPool::take()
