@@ -43,6 +43,17 @@ TEST(ProcessLimits, ErrorOutputKeepsItsHeadAndTailOnly)
     EXPECT_EQ(Process::lastErrorLine(result.err), "last line");
 }
 
+TEST(ProcessLimits, OutputPastItsBoundEndsTheChild)
+{
+    // A tool that would print without end, as an unpacker fed a bomb does.
+    Process::Command command{"/usr/bin/python3", {"-c", "import sys\nwhile True: sys.stdout.write('x' * 65536)"}};
+    command.outputLimit = 1 << 20;
+    const auto result = Process::run(command);
+    EXPECT_TRUE(result.outputCut);
+    EXPECT_EQ(result.out.size(), size_t(1 << 20));
+    EXPECT_TRUE(result.signaled);
+}
+
 TEST(ProcessLimits, ChildrenHaveNoTerminalNoInputAndABoundedAddressSpace)
 {
     auto session = python("import os, sys\nprint(os.getsid(0) == os.getpid(), sys.stdin.read() == '')");
