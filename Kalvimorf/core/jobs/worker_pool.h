@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 // wait for a process to load.
 class WorkerPool {
 public:
+    static constexpr unsigned long long workerMemory = 4ULL << 30;
+
     struct Options {
         // The executable to start with the worker option; empty means program().
         std::string executable;
@@ -33,6 +36,11 @@ public:
         // that a run known to need none of them (see Requests::worker) starts as fast as the
         // library doing its work; the full one has them all ready when a job comes.
         WorkerKind program = WorkerKind::full;
+        // The address space each worker may take, in bytes; past it the job fails or the worker
+        // crashes, and the next job gets a fresh one. Real jobs stay well below it (see
+        // workerMemory), while a decoder looping on a damaged file would grow until the desktop
+        // itself ran out of memory.
+        std::optional<unsigned long long> memoryLimit = workerMemory;
     };
 
     explicit WorkerPool(Options options);
