@@ -122,7 +122,8 @@ std::optional<QByteArray> readRequest()
 
 // A hook for the tests of isolation, harmless in use: a source whose file name equals
 // BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
-// does on some damaged files.
+// does on some damaged files; the crash leaves the C library's last words on standard error, as
+// a corrupted heap does.
 void springTraps(const Request& request)
 {
     const auto named = [&request](const char* variable) {
@@ -132,8 +133,10 @@ void springTraps(const Request& request)
                 return true;
         return false;
     };
-    if (named("BRIVLON_WORKER_ABORT_ON"))
+    if (named("BRIVLON_WORKER_ABORT_ON")) {
+        std::fputs("free(): invalid next size (normal)\n", stderr);
         std::abort();
+    }
     if (named("BRIVLON_WORKER_SPIN_ON"))
         for (volatile bool forever = true; forever;) { }
 }
