@@ -220,6 +220,37 @@ pid_t spawn(const Command& command, Launch launch)
     return pid;
 }
 
+// Counts the lines of a stream that repeat earlier ones word for word.
+class RepeatCount {
+public:
+    // The repeats so far, with the chunk's whole lines counted.
+    size_t add(std::string_view chunk)
+    {
+        for (char c : chunk) {
+            if (c != '\n') {
+                if (line_.size() < 256)
+                    line_ += c;
+                continue;
+            }
+            if (!line_.empty() && !seen_.insert(line_).second)
+                ++repeats_;
+            // A tool that names every entry it skips prints few repeats and many lines; past this
+            // many different lines it is not looping on one.
+            if (seen_.size() > 4096)
+                seen_.clear();
+            line_.clear();
+        }
+        return repeats_;
+    }
+    // Output written means the tool is getting somewhere.
+    void progress() { repeats_ = 0; }
+
+private:
+    std::string line_;
+    std::set<std::string> seen_;
+    size_t repeats_ = 0;
+};
+
 // Waits for the child's end without reaping it, then forgets it. Until the reap its pid cannot
 // belong to anyone else, so a signal sent through Live never reaches a stranger.
 void awaitEnd(pid_t pid)
@@ -291,6 +322,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
 
     Result result;
     BoundedText errors;
+    RepeatCount repeats;
     char buffer[65536];
     pollfd fds[2];
     int open = 0;
@@ -339,6 +371,12 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
             }
             std::string_view chunk(buffer, size_t(count));
             const bool isOut = fds[i].fd == out.read.get();
+            if (isOut)
+                repeats.progress();
+            else if (command.repeatLimit && !result.looping && repeats.add(chunk) >= *command.repeatLimit) {
+                result.looping = true;
+                end(SIGKILL);
+            }
             if (isOut) {
                 if (onStdout) {
                     onStdout(chunk);

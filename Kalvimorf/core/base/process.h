@@ -41,6 +41,10 @@ struct Command {
     // The largest file the child may write, in bytes; past it the write fails and the child
     // dies of SIGXFSZ. For unpackers writing entries whose size the input decides.
     std::optional<unsigned long long> fileSizeLimit;
+    // When set, a child that prints this many lines of standard error that repeat its earlier
+    // ones word for word while it writes nothing to its output is taken as looping on its own
+    // errors, as an unpacker can on a damaged archive: it is ended and the run reports looping.
+    std::optional<size_t> repeatLimit;
     // A tool that forks helpers of its own (an office suite): the tool and its helpers are ended
     // together whenever the run ends, by time limit, by cancellation, or because the tool itself
     // exited and left helpers behind. Inside a worker they stay in the worker's group (so ending
@@ -58,6 +62,7 @@ struct Result {
     std::string out;  // standard output, unless it went to stdoutFd or to onStdout
     // The child printed more than Command::outputLimit and was ended; out holds the first bytes.
     bool outputCut = false;
+    bool looping = false;  // see Command::repeatLimit
     // Standard error, unless it went to onStderr: its first and last errorKeep bytes at most,
     // since a damaged input can make a tool print without end.
     std::string err;
