@@ -9,6 +9,7 @@
 #include "core/jobs/worker.h"
 #include "core/state/office_events.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <poll.h>
@@ -85,6 +86,14 @@ private:
         return command;
     }
 };
+
+unsigned long long workerMemory()
+{
+    const auto pages = ::sysconf(_SC_PHYS_PAGES);
+    const auto pageSize = ::sysconf(_SC_PAGESIZE);
+    const auto machine = pages > 0 && pageSize > 0 ? (unsigned long long)pages * (unsigned long long)pageSize : 0;
+    return std::max(6ULL << 30, machine / 4 * 3);
+}
 
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) { }
 
