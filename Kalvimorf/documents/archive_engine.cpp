@@ -131,6 +131,9 @@ public:
         command.stdoutFd = stdoutFd;
         command.cancellable = true;
         command.memoryLimit = ZipTools::archiverMemory;
+        // A damaged archive can make the unpacker retry one spot for ever; a real run's
+        // complaints each name another entry.
+        command.repeatLimit = 1000;
         Process::Result result;
         std::exception_ptr failure;
         try {
@@ -159,10 +162,15 @@ private:
     long long used_ = 0;
 };
 
-// A tool that ended badly fails with the cause it named. One that died of a signal it was not
-// sent ran into its memory bound.
+// A tool that ended badly fails with the cause it named. One that repeated its complaints until
+// it was stopped was stuck on damaged data; one that died of a signal it was not sent ran into
+// its memory bound.
 void requireSuccess(const Process::Result& result, const std::string& tool)
 {
+    if (result.looping) {
+        ErrorLog::add(std::filesystem::path(tool).filename().string() + ": " + Process::lastErrorLine(result.err));
+        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+    }
     if (result.signaled)
         throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)

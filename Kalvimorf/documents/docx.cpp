@@ -512,14 +512,22 @@ bool isDocx(const fs::path& path)
 Document read(const fs::path& path)
 {
     const auto main = ZipTools::readEntry(path, "word/document.xml");
-    auto root = main ? XML::parse(*main) : nullptr;
+    if (!main)
+        throw ConversionError::unreadable();
+    return parse({*main, ZipTools::readEntry(path, "word/_rels/document.xml.rels"),
+        ZipTools::readEntry(path, "word/numbering.xml"), ZipTools::readEntry(path, "word/styles.xml")});
+}
+
+Document parse(const Parts& parts)
+{
+    auto root = XML::parse(parts.document);
     const auto* body = root ? root->find("body") : nullptr;
     if (!body)
         throw ConversionError::unreadable();
     Reader reader;
-    reader.loadRelationships(ZipTools::readEntry(path, "word/_rels/document.xml.rels"));
-    reader.loadNumbering(ZipTools::readEntry(path, "word/numbering.xml"));
-    reader.loadStyles(ZipTools::readEntry(path, "word/styles.xml"));
+    reader.loadRelationships(parts.relationships);
+    reader.loadNumbering(parts.numbering);
+    reader.loadStyles(parts.styles);
     reader.blocks(*body, reader.document.blocks);
     return std::move(reader.document);
 }

@@ -2,8 +2,11 @@
 
 #include "core/base/catalog.h"
 #include "core/base/commands.h"
+#include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "documents/text_file.h"
+#include "documents/zip_tools.h"
 
 #include <QRegularExpression>
 
@@ -196,7 +199,12 @@ Prepared prepare(const fs::path& source, const fs::path& work)
         return {source, {}};
     const fs::path unpacked = work / "docx";
     try {
-        Commands::run("/usr/bin/unzip", {"-q", "-o", source.string(), "-d", unpacked.string()});
+        ZipTools::unpack(source, unpacked);
+    } catch (const ConversionError& error) {
+        // A package that unpacks past any real document's size is refused, not handed on.
+        if (error.message() == ErrorCauses::archiveTooLarge)
+            throw;
+        return {source, {}};
     } catch (const std::exception&) {
         return {source, {}};
     }

@@ -10,8 +10,9 @@
 // Word documents name fonts by face ("Inter Bold", "Inter-BoldItalic"), while the office suite
 // knows families only. Before the suite lays a document out, styled names become their family
 // with explicit bold and italic marks, and the files of the fonts the document uses are copied
-// into the suite's profile, where it finds them as the user's fonts. Never throws: any failure
-// leaves the document untouched or copies fewer fonts.
+// into the suite's profile, where it finds them as the user's fonts. Any failure leaves the
+// document untouched or copies fewer fonts; only a package too large to open throws (see
+// ZipTools::unpack).
 namespace DocxFonts {
 namespace fs = std::filesystem;
 

@@ -275,11 +275,16 @@ Document read(const fs::path& path)
     const auto content = ZipTools::readEntry(path, "content.xml");
     if (!content)
         throw ConversionError::unreadable();
+    return parse(*content, ZipTools::readEntry(path, "styles.xml"));
+}
+
+Document parse(std::string_view content, const std::optional<std::string>& namedStyles)
+{
     Styles styles;
-    if (const auto named = ZipTools::readEntry(path, "styles.xml"))
-        collectStyles(*named, styles);
+    if (namedStyles)
+        collectStyles(*namedStyles, styles);
     BodyReader reader(styles);
-    const bool wellFormed = XML::walk(*content,
+    const bool wellFormed = XML::walk(content,
         {[&](const QXmlStreamReader& r) {
              reader.start(r);
          },

@@ -5,6 +5,9 @@
 #include <QTextDocument>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
 
 // OpenDocument text. We read it ourselves (content, automatic and named styles, lists, tables,
 // links, the page layout); Qt's ODF writer writes it, and we add the page layout it leaves out.
@@ -15,6 +18,8 @@ namespace fs = std::filesystem;
 bool isOdt(const fs::path& path);
 // Throws ConversionError::unreadable when content.xml is missing or not well-formed.
 StyledText::Document read(const fs::path& path);
+// The same reading from the bytes of content.xml and styles.xml.
+StyledText::Document parse(std::string_view content, const std::optional<std::string>& styles);
 // Writes the package as a new file at `destination`, which must not exist.
 void write(const QTextDocument& document, const StyledText::PageSetup& page, const fs::path& destination);
 

@@ -16,13 +16,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 // The worker's side of the protocol, the one place that runs the engines: the executable loads
 // it only in worker mode (worker_module.cpp), so that no other process of the program loads an
@@ -122,7 +125,9 @@ std::optional<QByteArray> readRequest()
 
 // A hook for the tests of isolation, harmless in use: a source whose file name equals
 // BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
-// does on some damaged files.
+// does on some damaged files; the crash leaves the C library's last words on standard error, as
+// a corrupted heap does. BRIVLON_WORKER_GROW_ON makes it allocate without end, as a decoder
+// looping on a damaged file does.
 void springTraps(const Request& request)
 {
     const auto named = [&request](const char* variable) {
@@ -132,8 +137,15 @@ void springTraps(const Request& request)
                 return true;
         return false;
     };
-    if (named("BRIVLON_WORKER_ABORT_ON"))
+    if (named("BRIVLON_WORKER_ABORT_ON")) {
+        std::fputs("free(): invalid next size (normal)\n", stderr);
         std::abort();
+    }
+    if (named("BRIVLON_WORKER_GROW_ON"))
+        for (std::vector<std::unique_ptr<char[]>> held;;) {
+            held.emplace_back(new char[64 << 20]);
+            *static_cast<volatile char*>(held.back().get()) = 1;
+        }
     if (named("BRIVLON_WORKER_SPIN_ON"))
         for (volatile bool forever = true; forever;) { }
 }
@@ -156,6 +168,11 @@ Answer answer(const Request& request)
         return {Answer::Kind::done, 0, perform(request, progress), {}};
     } catch (const CancellationError&) {
         return {Answer::Kind::cancelled, 0, {}, {}};
+    } catch (const std::bad_alloc&) {
+        // The job reached the worker's address-space bound. The libraries' heaps are in whatever
+        // state they failed in, so the worker ends here; its parent reports the job as crashed
+        // and starts a fresh worker for the next.
+        std::_Exit(1);
     } catch (const std::exception& error) {
         return {Answer::Kind::failed, 0, {}, describeError(error)};
     } catch (...) {

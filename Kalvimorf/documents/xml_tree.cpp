@@ -108,9 +108,18 @@ bool walk(std::string_view bytes, const Handlers& handlers)
     reader.setNamespaceProcessing(false);
     while (!reader.atEnd()) {
         switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement: handlers.start(reader); break;
-        case QXmlStreamReader::Characters: handlers.characters(reader); break;
-        case QXmlStreamReader::EndElement: handlers.end(); break;
+        case QXmlStreamReader::StartElement:
+            if (handlers.start)
+                handlers.start(reader);
+            break;
+        case QXmlStreamReader::Characters:
+            if (handlers.characters)
+                handlers.characters(reader);
+            break;
+        case QXmlStreamReader::EndElement:
+            if (handlers.end)
+                handlers.end();
+            break;
         case QXmlStreamReader::NoToken:
         case QXmlStreamReader::Invalid:
         case QXmlStreamReader::StartDocument:

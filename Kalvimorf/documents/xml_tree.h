@@ -43,7 +43,8 @@ struct Node {
 // processed.
 std::shared_ptr<Node> parse(std::string_view bytes);
 
-// What a stream reader reports of a document, each handler seeing the reader on its event.
+// What a stream reader reports of a document, each handler seeing the reader on its event; an
+// event whose handler is left empty is passed over.
 struct Handlers {
     std::function<void(const QXmlStreamReader&)> start;
     std::function<void(const QXmlStreamReader&)> characters;  // CDATA sections included

@@ -4,6 +4,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/process.h"
 
 #include <QStringDecoder>
 
@@ -79,6 +80,88 @@ bool needsUtf8Flag(std::string_view name)
     return !decoder.hasError();
 }
 
+// One file header of a zip's central directory, as the directory declares it.
+struct Listed {
+    std::string_view name;
+    uint16_t flags = 0;
+    uint64_t size = 0;  // unpacked
+    uint64_t local = 0;  // where its local header lies
+    size_t at = 0;  // where its header lies in the directory
+};
+
+// A zip's central directory, read from its end record (and, for a zip64, the record the
+// locator before it points to). Throws ConversionError::writeFailed when the bytes are no zip.
+struct Directory {
+    explicit Directory(int fd, const fs::path& path)
+    {
+        const auto size = uint64_t(::lseek(fd, 0, SEEK_END));
+        const auto tailSize = std::min<uint64_t>(size, 22 + 65535);
+        const auto tail = readAt(fd, size - tailSize, size_t(tailSize), path);
+        const auto end = tail.rfind("PK\x05\x06");
+        if (end == std::string::npos)
+            throw ConversionError::writeFailed();
+        count = little(tail, end + 10, 2);
+        uint64_t directorySize = little(tail, end + 12, 4);
+        at = little(tail, end + 16, 4);
+        if (count == 0xffff || directorySize == 0xffffffff || at == 0xffffffff) {
+            // Zip64: the real figures are in the record the locator before the end record points to.
+            if (end < 20 || little(tail, end - 20, 4) != 0x07064b50)
+                throw ConversionError::writeFailed();
+            const auto record = readAt(fd, little(tail, end - 20 + 8, 8), 56, path);
+            count = little(record, 32, 8);
+            directorySize = little(record, 40, 8);
+            at = little(record, 48, 8);
+        }
+        if (directorySize > size)
+            throw ConversionError::writeFailed();
+        bytes = readAt(fd, at, size_t(directorySize), path);
+    }
+
+    template <typename Visit> void each(Visit&& visit) const
+    {
+        size_t offset = 0;
+        for (uint64_t entry = 0; entry < count; ++entry) {
+            if (little(bytes, offset, 4) != 0x02014b50)
+                throw ConversionError::writeFailed();
+            Listed listed;
+            listed.at = offset;
+            listed.flags = uint16_t(little(bytes, offset + 8, 2));
+            listed.size = little(bytes, offset + 24, 4);
+            const auto nameLength = size_t(little(bytes, offset + 28, 2));
+            const auto extraLength = size_t(little(bytes, offset + 30, 2));
+            const auto commentLength = size_t(little(bytes, offset + 32, 2));
+            listed.local = little(bytes, offset + 42, 4);
+            if (offset + 46 + nameLength + extraLength > bytes.size())
+                throw ConversionError::writeFailed();
+            listed.name = std::string_view(bytes).substr(offset + 46, nameLength);
+            // The zip64 extra field holds, in order, the sizes that overflowed and then the offset.
+            const auto extra = std::string_view(bytes).substr(offset + 46 + nameLength, extraLength);
+            for (size_t field = 0; field + 4 <= extra.size();) {
+                const auto id = little(extra, field, 2);
+                const auto length = size_t(little(extra, field + 2, 2));
+                if (id == 1) {
+                    size_t next = field + 4;
+                    if (listed.size == 0xffffffff) {
+                        listed.size = little(extra, next, 8);
+                        next += 8;
+                    }
+                    if (little(bytes, offset + 20, 4) == 0xffffffff)
+                        next += 8;
+                    if (listed.local == 0xffffffff)
+                        listed.local = little(extra, next, 8);
+                }
+                field += 4 + length;
+            }
+            visit(listed);
+            offset += 46 + nameLength + extraLength + commentLength;
+        }
+    }
+
+    uint64_t count = 0;
+    uint64_t at = 0;
+    std::string bytes;
+};
+
 // Info-ZIP's zip stores names as the bytes they are on disk and never says they are UTF-8, so
 // other programs read them in an old DOS code page. Every name that is UTF-8 and not plain ASCII
 // gets the language-encoding flag (bit 11) in its central and its local header; not a byte else
@@ -88,58 +171,39 @@ void markUtf8Names(const fs::path& archive)
     const FileSafety::Fd fd(::open(archive.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd)
         FileSafety::throwErrno(archive);
-    const auto size = uint64_t(::lseek(fd.get(), 0, SEEK_END));
-    const auto tailSize = std::min<uint64_t>(size, 22 + 65535);
-    const auto tail = readAt(fd.get(), size - tailSize, size_t(tailSize), archive);
-    const auto end = tail.rfind("PK\x05\x06");
-    if (end == std::string::npos)
-        throw ConversionError::writeFailed();
-    uint64_t count = little(tail, end + 10, 2);
-    uint64_t directorySize = little(tail, end + 12, 4);
-    uint64_t directoryAt = little(tail, end + 16, 4);
-    if (count == 0xffff || directorySize == 0xffffffff || directoryAt == 0xffffffff) {
-        // Zip64: the real figures are in the record the locator before the end record points to.
-        if (end < 20 || little(tail, end - 20, 4) != 0x07064b50)
-            throw ConversionError::writeFailed();
-        const auto record = readAt(fd.get(), little(tail, end - 20 + 8, 8), 56, archive);
-        count = little(record, 32, 8);
-        directorySize = little(record, 40, 8);
-        directoryAt = little(record, 48, 8);
-    }
-    const auto directory = readAt(fd.get(), directoryAt, size_t(directorySize), archive);
-    size_t at = 0;
-    for (uint64_t entry = 0; entry < count; ++entry) {
-        if (little(directory, at, 4) != 0x02014b50)
-            throw ConversionError::writeFailed();
-        const auto flags = uint16_t(little(directory, at + 8, 2));
-        const auto nameLength = size_t(little(directory, at + 28, 2));
-        const auto extraLength = size_t(little(directory, at + 30, 2));
-        const auto commentLength = size_t(little(directory, at + 32, 2));
-        uint64_t local = little(directory, at + 42, 4);
-        const auto name = std::string_view(directory).substr(at + 46, nameLength);
-        if (local == 0xffffffff) {
-            // The zip64 extra field holds, in order, the sizes that overflowed and then the offset.
-            const auto extra = std::string_view(directory).substr(at + 46 + nameLength, extraLength);
-            for (size_t field = 0; field + 4 <= extra.size();) {
-                const auto id = little(extra, field, 2);
-                const auto length = size_t(little(extra, field + 2, 2));
-                if (id == 1) {
-                    size_t skip = (little(directory, at + 24, 4) == 0xffffffff ? 8 : 0)
-                        + (little(directory, at + 20, 4) == 0xffffffff ? 8 : 0);
-                    local = little(extra, field + 4 + skip, 8);
-                }
-                field += 4 + length;
-            }
-        }
-        if (!(flags & 0x800) && needsUtf8Flag(name)) {
-            if (little(readAt(fd.get(), local, 4, archive), 0, 4) != 0x04034b50)
+    const Directory directory(fd.get(), archive);
+    directory.each([&](const Listed& entry) {
+        if (!(entry.flags & 0x800) && needsUtf8Flag(entry.name)) {
+            if (little(readAt(fd.get(), entry.local, 4, archive), 0, 4) != 0x04034b50)
                 throw ConversionError::writeFailed();
-            const auto localFlags = uint16_t(little(readAt(fd.get(), local + 6, 2, archive), 0, 2));
-            setFlagAt(fd.get(), local + 6, localFlags | 0x800, archive);
-            setFlagAt(fd.get(), directoryAt + at + 8, flags | 0x800, archive);
+            const auto localFlags = uint16_t(little(readAt(fd.get(), entry.local + 6, 2, archive), 0, 2));
+            setFlagAt(fd.get(), entry.local + 6, localFlags | 0x800, archive);
+            setFlagAt(fd.get(), directory.at + entry.at + 8, entry.flags | 0x800, archive);
         }
-        at += 46 + nameLength + extraLength + commentLength;
+    });
+}
+
+[[noreturn]] void tooLarge() { throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge); }
+
+// Refuses a package whose directory declares more unpacked bytes than a document holds. A file
+// that is no zip is left for unzip to judge.
+void requireDeclaredSizes(const fs::path& package)
+{
+    const FileSafety::Fd fd(::open(package.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return;
+    std::optional<uint64_t> total;
+    try {
+        uint64_t sum = 0;
+        Directory(fd.get(), package).each([&sum](const Listed& entry) {
+            sum += std::min<uint64_t>(entry.size, unpackedLimit + 1);
+        });
+        total = sum;
+    } catch (const ConversionError&) {
+    } catch (const std::system_error&) {
     }
+    if (total && *total > unpackedLimit)
+        tooLarge();
 }
 }
 
@@ -165,23 +229,29 @@ void packContents(const fs::path& destination, const fs::path& folder)
 
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry)
 {
+    requireDeclaredSizes(package);
+    Process::Command command{unzip, {"-p", package.string(), escapedPattern(entry)}};
+    command.memoryLimit = archiverMemory;
+    // The directory may understate what an entry unpacks to; only the bytes count.
+    command.outputLimit = size_t(unpackedLimit);
+    Process::Result result;
     try {
-        auto bytes
-            = Commands::run(unzip, {"-p", package.string(), escapedPattern(entry)}, {.memoryLimit = archiverMemory});
-        if (bytes.empty())
-            return std::nullopt;
-        return bytes;
-    } catch (const ConversionError&) {
-        return std::nullopt;
+        result = Process::run(command);
     } catch (const std::system_error&) {
         return std::nullopt;
     }
+    if (result.outputCut)
+        tooLarge();
+    if (result.exitCode != 0 || result.out.empty())
+        return std::nullopt;
+    return std::move(result.out);
 }
 
 void unpack(const fs::path& package, const fs::path& target)
 {
+    requireDeclaredSizes(package);
     Commands::run(unzip, {"-q", "-o", package.string(), "-d", target.string()},
-        {.memoryLimit = archiverMemory, .otherwise = ErrorCauses::damaged});
+        {.memoryLimit = archiverMemory, .fileSizeLimit = unpackedLimit, .otherwise = ErrorCauses::damaged});
 }
 
 }

@@ -15,6 +15,9 @@ namespace fs = std::filesystem;
 // (a dictionary size in a header, a stream that unpacks to itself); real archives stay far
 // below: the largest common dictionaries are 64 MiB.
 inline constexpr unsigned long long archiverMemory = 1ULL << 30;
+// No part of a real document unpacks past this, nor all of its parts together; a few hundred
+// kilobytes of zip can ask for gigabytes, which whoever reads the part would hold in memory.
+inline constexpr unsigned long long unpackedLimit = 256ULL << 20;
 // What a packer's failure says when the packer names no known cause.
 inline constexpr const char* cannotPack = "Não foi possível criar o arquivo compactado.";
 
@@ -26,10 +29,13 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
 // Packs the content of `folder` under paths relative to it.
 void packContents(const fs::path& destination, const fs::path& folder);
 
-// The bytes of one entry; nothing when the entry is missing, empty or the run fails.
+// The bytes of one entry; nothing when the entry is missing, empty or the run fails. A package
+// whose entries declare more than unpackedLimit in all, or whose entry unpacks to more, throws
+// ConversionError with ErrorCauses::archiveTooLarge.
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry);
 
-// Unpacks every entry under `target`, replacing existing files without asking.
+// Unpacks every entry under `target`, replacing existing files without asking. The same bounds
+// as readEntry: on what the directory declares, and on each file as it is written.
 void unpack(const fs::path& package, const fs::path& target);
 
 // A name as a command-line argument that no tool can take for an option ("-v.txt" → "./-v.txt").

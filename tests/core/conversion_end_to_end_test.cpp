@@ -62,21 +62,27 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
     // A name with a line feed and a backslash must survive the trip to the worker.
     const std::string odd = "quadro\\n\nx.png";
     ASSERT_TRUE(makeMedia(dir / odd, "testsrc=size=64x48", {"-frames:v", "1"}));
-    for (const auto& copy : {"quebra.png", "trava.png", "b.png"})
+    for (const auto& copy : {"quebra.png", "trava.png", "b.png", "cresce.png"})
         fs::copy_file(dir / odd, dir / copy);
     ASSERT_TRUE(makeMedia(dir / "clipe.mp4", "testsrc=duration=1:size=160x120:rate=10", {"-pix_fmt", "yuv420p"}));
+    // The worker's address space is bounded lower than it would be, so that the one that grows
+    // without end reaches its bound at once.
     start({.stallLimit = std::chrono::seconds(3),
         .ready = 2,
-        .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
+        .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"},
+            {"BRIVLON_WORKER_GROW_ON", "cresce.png"}},
+        .memoryLimit = 4ULL << 30});
 
     for (const auto& name : {odd, std::string("quebra.png"), std::string("trava.png")})
         runner->run({dir / name}, Catalog::fmts({"jpg"}).front(), std::nullopt);
     runner->run({dir / "clipe.mp4"}, Catalog::fmts({"mov"}).front(), std::nullopt);
     runner->run({dir / odd, dir / "b.png"}, Catalog::mergedPDF(), std::nullopt);
+    runner->run({dir / "cresce.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
     ASSERT_TRUE(allEnd());
     const auto& jobs = store.jobs();
     EXPECT_EQ(jobs.at(1).state.message, WorkerPool::crashed());
     EXPECT_EQ(jobs.at(2).state.message, WorkerPool::stalled());
+    EXPECT_EQ(jobs.at(5).state.message, WorkerPool::crashed());
     for (size_t i : {0, 3, 4}) {
         SCOPED_TRACE(jobs[i].sourceName);
         ASSERT_EQ(jobs[i].state.kind, Kind::done) << jobs[i].state.message;

@@ -283,6 +283,56 @@ with tarfile.open("inseguro.tar", "w") as t:
         << ErrorLog::recent(10);
 }
 
+TEST_F(HardeningTest, OfficeBombs)
+{
+    // Office packages of a few hundred kilobytes whose part unpacks to 300 MB of blanks between
+    // its tags: a Word document, a workbook's sheet, an OpenDocument text, and a Word document
+    // whose directory says the part holds 1,000 bytes.
+    python(R"(
+import struct, zipfile
+def bomb(name, small, part, head, tail, lie=False):
+    with zipfile.ZipFile(name, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        for path, text in small.items():
+            z.writestr(path, text)
+        with z.open(part, "w") as f:
+            f.write(head)
+            for _ in range(300):
+                f.write(b" " * (1 << 20))
+            f.write(tail)
+    if lie:
+        data = bytearray(open(name, "rb").read())
+        at = data.rfind(b"PK\x01\x02")
+        data[at + 24 : at + 28] = struct.pack("<I", 1000)
+        open(name, "wb").write(data)
+w = b'<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>'
+bomb("carta.docx", {"[Content_Types].xml": "<Types/>"}, "word/document.xml", w, b"</w:body></w:document>")
+bomb("mentira.docx", {"[Content_Types].xml": "<Types/>"}, "word/document.xml", w, b"</w:body></w:document>", True)
+bomb("contas.xlsx", {"xl/workbook.xml": '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheets><sheet name="A"/></sheets></workbook>'},
+    "xl/worksheets/sheet1.xml", b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>', b"</sheetData></worksheet>")
+bomb("texto.odt", {"mimetype": "application/vnd.oasis.opendocument.text"}, "content.xml",
+    b'<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"><office:body>', b"</office:body></office:document-content>")
+)");
+    for (const auto* name : {"carta.docx", "mentira.docx", "contas.xlsx", "texto.odt"})
+        ASSERT_LT(fs::file_size(dir / name), 400'000u) << name;
+    const std::string tooLarge = "erro: O arquivo compactado é grande demais para abrir.\n";
+    for (const auto& [format, input] : std::vector<std::pair<std::string, std::string>>{
+             {"txt", "carta.docx"}, {"txt", "mentira.docx"}, {"csv", "contas.xlsx"}, {"txt", "texto.odt"}}) {
+        const auto run = convert({input, {}, format, {input}, tooLarge});
+        EXPECT_EQ(run.err, tooLarge) << input;
+        EXPECT_EQ(run.exitCode, 1) << input;
+    }
+    EXPECT_EQ(files(), 4u);
+    // The worker never holds the part, unless the directory lies: then it holds the bound's
+    // worth, no more.
+    for (const auto& [input, format, most] : std::vector<std::tuple<std::string, std::string, long>>{
+             {"carta.docx", "txt", 200}, {"contas.xlsx", "csv", 200}, {"mentira.docx", "txt", 400}}) {
+        const auto run = measureBrivlon({"--convert", format, (dir / input).string()});
+        EXPECT_EQ(run.exitCode, 1) << input;
+        EXPECT_TRUE(run.peakMiB > 0 && run.peakMiB < most) << input << ": " << run.peakMiB << " MiB";
+        std::cerr << input << ": peak " << run.peakMiB << " MiB\n";
+    }
+}
+
 TEST_F(HardeningTest, Messages)
 {
     check({

@@ -1,4 +1,5 @@
 #include "core/base/catalog.h"
+#include "core/base/error_log.h"
 #include "core/base/process.h"
 #include "core/jobs/worker_pool.h"
 #include "job_fakes.h"
@@ -202,6 +203,9 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
         for (const auto& entry : fs::directory_iterator(dir / "tmp"))
             EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
     }
+    // What the crashing worker printed is in the error log instead of the user's terminal.
+    EXPECT_NE(ErrorLog::recent(20).find("brivlon-worker-image: free(): invalid next size (normal)"), std::string::npos)
+        << ErrorLog::recent(20);
 }
 
 TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)

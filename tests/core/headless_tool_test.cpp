@@ -1,3 +1,4 @@
+#include "core/base/error_log.h"
 #include "core/base/process.h"
 #include "job_fakes.h"
 
@@ -181,6 +182,33 @@ TEST_F(HeadlessTool, PDFTools)
     writeFile(dir / "falso.pdf", "%PDF-1.4 nada");
     result = tool("pdfRotate", {}, {"falso.pdf"});
     EXPECT_EQ(result.err, "erro: Não foi possível ler o arquivo.\n");
+
+    // A second page whose content is LZW data with a code no table holds yet: the split succeeds
+    // (the page keeps its bytes as they are), and the PDF library's warning goes to the error log,
+    // not to the user.
+    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+good, bad = b"BT /F1 12 Tf 72 720 Td (um) Tj ET", bytes([0x80, 0x0b, 0x60, 0x50]) + b"\xff" * 6
+objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
+    b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+    b"<< /Length %d >>\nstream\n" % len(good) + good + b"\nendstream",
+    b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
+    b"<< /Length %d /Filter /LZWDecode >>\nstream\n" % len(bad) + bad + b"\nendstream"]
+out, offsets = b"%PDF-1.4\n", []
+for i, body in enumerate(objs, 1):
+    offsets.append(len(out))
+    out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
+xref = len(out)
+out += b"xref\n0 7\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+open("lzw.pdf", "wb").write(out + b"trailer\n<< /Size 7 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
+)"},
+                  60, {}, dir.path())
+                  .exitCode,
+        0);
+    result = tool("pdfSplit", {}, {"lzw.pdf"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "lzw (páginas)"), {}), 2);
+    EXPECT_NE(ErrorLog::recent(10).find("LZWDecoder: bad code received"), std::string::npos) << ErrorLog::recent(10);
 }
 
 TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)

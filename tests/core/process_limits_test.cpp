@@ -43,6 +43,38 @@ TEST(ProcessLimits, ErrorOutputKeepsItsHeadAndTailOnly)
     EXPECT_EQ(Process::lastErrorLine(result.err), "last line");
 }
 
+TEST(ProcessLimits, OutputPastItsBoundEndsTheChild)
+{
+    // A tool that would print without end, as an unpacker fed a bomb does.
+    Process::Command command{"/usr/bin/python3", {"-c", "import sys\nwhile True: sys.stdout.write('x' * 65536)"}};
+    command.outputLimit = 1 << 20;
+    const auto result = Process::run(command);
+    EXPECT_TRUE(result.outputCut);
+    EXPECT_EQ(result.out.size(), size_t(1 << 20));
+    EXPECT_TRUE(result.signaled);
+}
+
+TEST(ProcessLimits, AToolRepeatingItsComplaintsWithoutOutputIsStopped)
+{
+    // Stands for an unpacker stuck on a damaged header, retrying it for ever; and for one that
+    // names every entry it cannot write, which is not stuck.
+    const auto run = [](const std::string& code) {
+        Process::Command command{"/usr/bin/python3", {"-c", code}};
+        command.repeatLimit = 1000;
+        const auto started = std::chrono::steady_clock::now();
+        auto result = Process::run(command);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        return result;
+    };
+    const auto stuck = run("import sys\nwhile True: sys.stderr.write('x.rar: Truncated data\\nRetrying...\\n')");
+    EXPECT_TRUE(stuck.looping);
+    EXPECT_EQ(Process::lastErrorLine(stuck.err), "Retrying...");
+    const auto named = run("import sys\nfor n in range(5000): sys.stderr.write('foto%d.jpg: Cannot create\\n' % n)\n"
+                           "sys.exit(1)");
+    EXPECT_FALSE(named.looping);
+    EXPECT_EQ(named.exitCode, 1);
+}
+
 TEST(ProcessLimits, ChildrenHaveNoTerminalNoInputAndABoundedAddressSpace)
 {
     auto session = python("import os, sys\nprint(os.getsid(0) == os.getpid(), sys.stdin.read() == '')");

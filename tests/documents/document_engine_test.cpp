@@ -144,6 +144,29 @@ TEST(DocumentEngine, PageSizeAndMarginsSurviveTheOfficeFormats)
     EXPECT_NEAR(boxes.front()->boundingBox().left(), 90, 2);
 }
 
+TEST(DocumentEngine, AnOpenDocumentWhoseStylesHoldAFooterStillGivesItsPage)
+{
+    // The office suite keeps a master page's footer text, and the indentation of a hand-edited
+    // file, in styles.xml: text where the style reader looks only at elements.
+    const std::string ns = R"(xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+                           R"(xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" )"
+                           R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+                           R"(xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0")";
+    const std::string styles = "<office:document-styles " + ns + ">\n  <office:automatic-styles>"
+        + R"(<style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="10in" )"
+        + R"(fo:page-height="5in" fo:margin-top="1in" fo:margin-left="1in" fo:margin-bottom="1in" fo:margin-right="1in"/>)"
+        + "</style:page-layout></office:automatic-styles>\n  <office:master-styles>"
+        + R"(<style:master-page style:name="Standard" style:page-layout-name="pm1"><style:footer><text:p>Página</text:p>)"
+        + "</style:footer></style:master-page></office:master-styles></office:document-styles>";
+    const auto document = Odt::parse(
+        "<office:document-content " + ns + "><office:body><office:text><text:p>corpo</text:p></office:text>"
+            + "</office:body></office:document-content>",
+        styles);
+    ASSERT_TRUE(document.page);
+    EXPECT_EQ(document.page->width, 720);
+    EXPECT_EQ(document.page->height, 360);
+}
+
 TEST(DocumentEngine, TextBecomesA4WithItsMarginsOverSeveralPages)
 {
     TempDir dir;

@@ -7,11 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <map>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace TestSupport;
 using SpreadsheetEngine::Row;
@@ -37,22 +33,6 @@ fs::path package(const TempDir& dir, const std::string& name, const std::map<std
 std::string sheetPart(const std::string& rows)
 {
     return "<worksheet xmlns=\"" + mainNs + "\"><sheetData>" + rows + "</sheetData></worksheet>";
-}
-
-// The peak resident memory of a command-line conversion, in MiB; -1 when it fails.
-long peakMemoryMiB(const std::string& format, const fs::path& file)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
-        ::execl(BRIVLON_BINARY, BRIVLON_BINARY, "--convert", format.c_str(), file.c_str(), nullptr);
-        ::_exit(127);
-    }
-    int status = 0;
-    struct rusage usage { };
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || status != 0)
-        return -1;
-    return usage.ru_maxrss / 1024;
 }
 
 const std::string oneSheet = "<workbook " + bothNs + "><sheets><sheet name=\"A\"/></sheets></workbook>";
@@ -215,8 +195,8 @@ TEST(SpreadsheetConvert, MemoryGrowsWithTheOutput)
         {{"xl/workbook.xml", oneSheet}, {"xl/sharedStrings.xml", "<sst>" + strings + "</sst>"},
             {"xl/worksheets/sheet1.xml", sheetPart("<row><c t=\"s\"><v>999999</v></c></row>")}});
     for (auto name : {"largo.xlsx", "textos.xlsx"}) {
-        const long peak = peakMemoryMiB("csv", dir / name);
-        EXPECT_TRUE(peak > 0 && peak < 200) << name << ": " << peak << " MiB";
+        const auto run = measureBrivlon({"--convert", "csv", (dir / name).string()});
+        EXPECT_TRUE(run.exitCode == 0 && run.peakMiB > 0 && run.peakMiB < 200) << name << ": " << run.peakMiB << " MiB";
     }
     EXPECT_EQ(readFile(dir / "textos.csv"),
         "\xEF\xBB\xBF"

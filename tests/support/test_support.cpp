@@ -7,8 +7,12 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -151,6 +155,27 @@ bool samePicture(const std::string& a, const std::string& b)
     for (size_t i = 0; i < a.size(); ++i)
         difference += std::abs(int((unsigned char)a[i]) - int((unsigned char)b[i]));
     return difference / 64 < 12;
+}
+
+MeasuredRun measureBrivlon(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> strings{BRIVLON_BINARY};
+    strings.insert(strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : strings)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);
+        ::execv(BRIVLON_BINARY, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage { };
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
+        return {};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss / 1024};
 }
 
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds,

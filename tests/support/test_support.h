@@ -39,6 +39,14 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds = 120,
     const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// A run of the built brivlon (its standard output dropped) and the peak resident memory, in
+// MiB, of it and of the workers it waited for.
+struct MeasuredRun {
+    int exitCode = -1;  // -1 when it could not run or died of a signal
+    long peakMiB = -1;
+};
+MeasuredRun measureBrivlon(const std::vector<std::string>& arguments);
+
 // The ConversionError that calling `function` with `arguments` throws; a test failure if none is.
 template <typename Function, typename... Arguments> ConversionError thrown(Function function, Arguments&&... arguments)
 {

@@ -17,9 +17,10 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     command.env = options.env;
     command.stdoutFd = options.stdoutFd;
     command.memoryLimit = options.memoryLimit;
+    command.fileSizeLimit = options.fileSizeLimit;
     auto result = Process::run(command);
     // Past its bound a tool's allocation fails; some then crash instead of saying so.
-    if (result.signaled && options.memoryLimit)
+    if (result.outputCut || (result.signaled && (options.memoryLimit || options.fileSizeLimit)))
         throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
         throw ErrorCauses::failure(result.err, executable, {.fallback = options.otherwise});

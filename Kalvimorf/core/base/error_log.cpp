@@ -57,12 +57,9 @@ void writeWhole(const fs::path& path, const std::string& text)
     file.commit();
 }
 
-}
-
-void add(const std::string& message)
+// Whole lines, each already stamped, kept to the bound.
+void append(const std::string& text)
 {
-    const auto stamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString();
-    const auto text = stamp + "  " + message + "\n";
     const auto path = logFile();
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
@@ -85,6 +82,27 @@ void add(const std::string& message)
     for (size_t i = lines.size() - 400; i < lines.size(); ++i)
         trimmed += lines[i] + "\n";
     writeWhole(path, trimmed);
+}
+
+std::string stamp() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODate).toStdString() + "  "; }
+
+}
+
+void add(const std::string& message) { append(stamp() + message + "\n"); }
+
+void addLines(const std::string& prefix, std::string_view text)
+{
+    const auto start = stamp() + prefix;
+    std::string lines;
+    while (!text.empty()) {
+        const auto end = std::min(text.find('\n'), text.size());
+        if (const auto line = text.substr(0, end); !line.empty())
+            // The log is read back as UTF-8; a tool's stray bytes must not make all of it unreadable.
+            lines += start + QString::fromUtf8(line.data(), qsizetype(line.size())).toStdString() + "\n";
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    if (!lines.empty())
+        append(lines);
 }
 
 std::string recent(int n)

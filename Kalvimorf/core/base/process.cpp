@@ -138,6 +138,7 @@ struct Launch {
     bool dieWithParent = true;
     pid_t parent = 0;
     std::optional<unsigned long long> memoryLimit;
+    std::optional<unsigned long long> fileSizeLimit;
     int error = 0;  // written by the child when exec fails
 };
 
@@ -158,6 +159,10 @@ struct Launch {
     if (launch->memoryLimit) {
         rlimit limit{rlim_t(*launch->memoryLimit), rlim_t(*launch->memoryLimit)};
         ::setrlimit(RLIMIT_AS, &limit);
+    }
+    if (launch->fileSizeLimit) {
+        rlimit limit{rlim_t(*launch->fileSizeLimit), rlim_t(*launch->fileSizeLimit)};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     int in = launch->in >= 0 ? launch->in : ::open("/dev/null", O_RDONLY);
     if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || (launch->out >= 0 && ::dup2(launch->out, STDOUT_FILENO) < 0)
@@ -194,6 +199,7 @@ pid_t spawn(const Command& command, Launch launch)
     launch.argv = argv.data();
     launch.cwd = command.cwd ? command.cwd->c_str() : nullptr;
     launch.memoryLimit = command.memoryLimit;
+    launch.fileSizeLimit = command.fileSizeLimit;
     launch.parent = ::getpid();
 
     // No handler of this process may run in the child while it borrows this memory.
@@ -220,18 +226,36 @@ pid_t spawn(const Command& command, Launch launch)
     return pid;
 }
 
-// Keeps the head and the tail of a stream that may never end.
-void appendBounded(std::string& kept, std::string& tail, std::string_view chunk)
-{
-    const size_t room = errorKeep > kept.size() ? errorKeep - kept.size() : 0;
-    kept.append(chunk.substr(0, room));
-    chunk.remove_prefix(std::min(room, chunk.size()));
-    if (chunk.empty())
-        return;
-    tail.append(chunk);
-    if (tail.size() > 2 * errorKeep)
-        tail.erase(0, tail.size() - errorKeep);
-}
+// Counts the lines of a stream that repeat earlier ones word for word.
+class RepeatCount {
+public:
+    // The repeats so far, with the chunk's whole lines counted.
+    size_t add(std::string_view chunk)
+    {
+        for (char c : chunk) {
+            if (c != '\n') {
+                if (line_.size() < 256)
+                    line_ += c;
+                continue;
+            }
+            if (!line_.empty() && !seen_.insert(line_).second)
+                ++repeats_;
+            // A tool that names every entry it skips prints few repeats and many lines; past this
+            // many different lines it is not looping on one.
+            if (seen_.size() > 4096)
+                seen_.clear();
+            line_.clear();
+        }
+        return repeats_;
+    }
+    // Output written means the tool is getting somewhere.
+    void progress() { repeats_ = 0; }
+
+private:
+    std::string line_;
+    std::set<std::string> seen_;
+    size_t repeats_ = 0;
+};
 
 // Waits for the child's end without reaping it, then forgets it. Until the reap its pid cannot
 // belong to anyone else, so a signal sent through Live never reaches a stranger.
@@ -243,6 +267,28 @@ void awaitEnd(pid_t pid)
     livePids.erase(pid);
 }
 
+}
+
+void BoundedText::append(std::string_view chunk)
+{
+    const size_t room = errorKeep > head_.size() ? errorKeep - head_.size() : 0;
+    head_.append(chunk.substr(0, room));
+    chunk.remove_prefix(std::min(room, chunk.size()));
+    if (chunk.empty())
+        return;
+    tail_.append(chunk);
+    if (tail_.size() > 2 * errorKeep)
+        tail_.erase(0, tail_.size() - errorKeep);
+}
+
+std::string BoundedText::take()
+{
+    std::string text = std::move(head_);
+    if (!tail_.empty())
+        text += "\n…\n" + tail_.substr(tail_.size() > errorKeep ? tail_.size() - errorKeep : 0);
+    head_.clear();
+    tail_.clear();
+    return text;
 }
 
 Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
@@ -281,7 +327,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     }
 
     Result result;
-    std::string errTail;
+    BoundedText errors;
+    RepeatCount repeats;
     char buffer[65536];
     pollfd fds[2];
     int open = 0;
@@ -330,22 +377,33 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
             }
             std::string_view chunk(buffer, size_t(count));
             const bool isOut = fds[i].fd == out.read.get();
+            if (isOut)
+                repeats.progress();
+            else if (command.repeatLimit && !result.looping && repeats.add(chunk) >= *command.repeatLimit) {
+                result.looping = true;
+                end(SIGKILL);
+            }
             if (isOut) {
-                if (onStdout)
+                if (onStdout) {
                     onStdout(chunk);
-                else
-                    result.out.append(chunk);
+                } else if (!result.outputCut) {
+                    const size_t room = command.outputLimit - std::min(command.outputLimit, result.out.size());
+                    result.out.append(chunk.substr(0, room));
+                    if (chunk.size() > room) {
+                        result.outputCut = true;
+                        end(SIGKILL);
+                    }
+                }
             } else {
                 if (onStderr)
                     onStderr(chunk);
                 else
-                    appendBounded(result.err, errTail, chunk);
+                    errors.append(chunk);
             }
         }
     }
 
-    if (!errTail.empty())
-        result.err += "\n…\n" + errTail.substr(errTail.size() > errorKeep ? errTail.size() - errorKeep : 0);
+    result.err = errors.take();
     // Unhooked before the child is reaped: until then its pid cannot belong to anyone else.
     if (token)
         token->removeHandler(handler);
@@ -402,7 +460,7 @@ EnvironmentChange::EnvironmentChange() { environmentMutex.lock(); }
 
 EnvironmentChange::~EnvironmentChange() { environmentMutex.unlock(); }
 
-Child::Child(const Command& command)
+Child::Child(const Command& command, bool ownErrors) : executable_(command.executable)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
@@ -415,7 +473,14 @@ Child::Child(const Command& command)
     // It outlives the thread that started it (workers are started ahead, on any job's thread);
     // it notices the parent's end on its socket instead.
     launch.dieWithParent = false;
+    FileSafety::Pipe errors;
+    if (ownErrors) {
+        errors = FileSafety::Pipe::make();
+        ::fcntl(errors.read.get(), F_SETFL, O_NONBLOCK);
+        launch.err = errors.write.get();
+    }
     pid_ = spawn(command, launch);
+    errors_ = std::move(errors.read);
 }
 
 Child::~Child()

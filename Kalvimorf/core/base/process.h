@@ -18,6 +18,8 @@
 
 namespace Process {
 
+inline constexpr size_t outputKeep = 256 * 1024 * 1024;
+
 struct Command {
     std::string executable;  // absolute path
     std::vector<std::string> arguments;
@@ -32,6 +34,17 @@ struct Command {
     // The most address space the child may take, in bytes; past it its allocations fail. For
     // tools whose memory a hostile input decides (an unpacker fed a recursive archive).
     std::optional<unsigned long long> memoryLimit;
+    // The most standard output kept in Result::out, in bytes. A child that prints more is ended
+    // and the run reports outputCut: what a tool prints can be decided by its input (an entry
+    // that unpacks to gigabytes), and the caller would hold all of it.
+    size_t outputLimit = outputKeep;
+    // The largest file the child may write, in bytes; past it the write fails and the child
+    // dies of SIGXFSZ. For unpackers writing entries whose size the input decides.
+    std::optional<unsigned long long> fileSizeLimit;
+    // When set, a child that prints this many lines of standard error that repeat its earlier
+    // ones word for word while it writes nothing to its output is taken as looping on its own
+    // errors, as an unpacker can on a damaged archive: it is ended and the run reports looping.
+    std::optional<size_t> repeatLimit;
     // A tool that forks helpers of its own (an office suite): the tool and its helpers are ended
     // together whenever the run ends, by time limit, by cancellation, or because the tool itself
     // exited and left helpers behind. Inside a worker they stay in the worker's group (so ending
@@ -47,12 +60,29 @@ struct Result {
     bool signaled = false;
     bool timedOut = false;
     std::string out;  // standard output, unless it went to stdoutFd or to onStdout
+    // The child printed more than Command::outputLimit and was ended; out holds the first bytes.
+    bool outputCut = false;
+    bool looping = false;  // see Command::repeatLimit
     // Standard error, unless it went to onStderr: its first and last errorKeep bytes at most,
     // since a damaged input can make a tool print without end.
     std::string err;
 };
 
 inline constexpr size_t errorKeep = 16 * 1024;
+
+// The head and the tail of a stream that may never end: its first errorKeep bytes and about its
+// last errorKeep, with a line "…" between them when bytes were left out.
+class BoundedText {
+public:
+    void append(std::string_view chunk);
+    bool empty() const { return head_.empty(); }
+    // What was kept, leaving this empty.
+    std::string take();
+
+private:
+    std::string head_;
+    std::string tail_;
+};
 
 using Sink = std::function<void(std::string_view)>;
 
@@ -91,19 +121,23 @@ public:
 };
 
 // A child that runs beside the caller and talks over one socket, its standard input and output
-// both; standard error is shared with this process. It leads its own process group.
+// both. Its standard error is shared with this process, or with `ownErrors` a pipe of its own
+// that the caller reads (errors()). It leads its own process group.
 class Child {
 public:
     // Throws std::system_error when it cannot start.
-    explicit Child(const Command& command);
+    explicit Child(const Command& command, bool ownErrors = false);
     // Kills and reaps a child still running.
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
     int pid() const { return pid_; }
+    const std::string& executable() const { return executable_; }
     // This side of the socket; writes to it never raise SIGPIPE when sent with send().
     int channel() const { return channel_.get(); }
+    // The reading end of its standard error, which never blocks; -1 unless it has its own.
+    int errors() const { return errors_.get(); }
     // SIGKILL to the child's whole group, from any thread, until wait() has returned.
     void kill();
     // Waits for the end and reaps; the wait status. Once only.
@@ -111,8 +145,10 @@ public:
 
 private:
     int pid_ = -1;
+    std::string executable_;
     bool reaped_ = false;
     FileSafety::Fd channel_;
+    FileSafety::Fd errors_;
 };
 
 }

@@ -2,12 +2,14 @@
 
 #include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
 #include "core/state/office_events.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <poll.h>
@@ -19,7 +21,34 @@
 // killed or crashed, goes when the worker is reaped.
 class WorkerPool::Started {
 public:
-    explicit Started(const Options& options) : child(command(options, temp.path())) { }
+    explicit Started(const Options& options) : child(command(options, temp.path()), true) { }
+
+    // What the worker and the libraries in it print (a decoder's warnings, the C library's last
+    // words before a crash) is not for the user's terminal: it is kept for the error log.
+    void collectErrors()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t count = ::read(child.errors(), buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0) {
+                // At the end every writer has gone; polling it again would wake at once for ever.
+                errorsOpen = errorsOpen && count < 0;
+                return;
+            }
+            errors.append(std::string_view(buffer, size_t(count)));
+        }
+    }
+
+    void logErrors()
+    {
+        collectErrors();
+        if (errors.empty())
+            return;
+        const auto program = fs::path(child.executable()).filename().string();
+        ErrorLog::addLines(program + ": ", errors.take());
+    }
 
     bool send(const QByteArray& data)
     {
@@ -38,6 +67,8 @@ public:
 
     FileSafety::TempDir temp;
     Process::Child child;
+    Process::BoundedText errors;
+    bool errorsOpen = true;
 
 private:
     static Process::Command command(const Options& options, const fs::path& temp)
@@ -50,9 +81,19 @@ private:
         // The worker finds its tools in the resources of the program that started it, wherever
         // the worker program itself lies.
         command.env["BRIVLON_RESOURCES"] = AppPaths::resources().string();
+        // A library bug that makes a job allocate without end ends that job, not the session.
+        command.memoryLimit = options.memoryLimit;
         return command;
     }
 };
+
+unsigned long long workerMemory()
+{
+    const auto pages = ::sysconf(_SC_PHYS_PAGES);
+    const auto pageSize = ::sysconf(_SC_PAGESIZE);
+    const auto machine = pages > 0 && pageSize > 0 ? (unsigned long long)pages * (unsigned long long)pageSize : 0;
+    return std::max(6ULL << 30, machine / 4 * 3);
+}
 
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) { }
 
@@ -147,14 +188,19 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             timeout = int(std::max<long long>(0, left.count()));
         }
-        pollfd ready{child.channel(), POLLIN, 0};
-        const int polled = ::poll(&ready, 1, timeout);
+        pollfd ready[2] = {{child.channel(), POLLIN, 0}, {child.errors(), POLLIN, 0}};
+        const int polled = ::poll(ready, worker->errorsOpen ? 2 : 1, timeout);
         if (polled < 0 && errno == EINTR)
             continue;
         if (polled == 0) {
             hung = true;
             child.kill();
             continue;
+        }
+        if (worker->errorsOpen && ready[1].revents) {
+            worker->collectErrors();
+            if (!ready[0].revents)
+                continue;
         }
         const ssize_t count = polled < 0 ? -1 : ::read(child.channel(), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR)
@@ -194,6 +240,7 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     }
     if (token)
         token->removeHandler(handler);
+    worker->logErrors();
     const bool cancelled = token && token->isCancelled();
     // A worker that answered in full may take the next request; any other is reaped, and its
     // temporary folder removed, before the job ends.

@@ -7,11 +7,18 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 // Runs requests in workers (see worker.h), keeping some started ahead so that a job does not
 // wait for a process to load.
+// The address space a worker may take: three quarters of the machine's memory, and never less
+// than 6 GiB. The largest real jobs take about 4 GiB of it (a 108-megapixel photo to HEIC, the
+// encoder's threads reserving their own heaps); a decoder that loops on a damaged file grows
+// until it reaches the bound and ends its job, leaving the rest of the session its memory.
+unsigned long long workerMemory();
+
 class WorkerPool {
 public:
     struct Options {
@@ -33,6 +40,9 @@ public:
         // that a run known to need none of them (see Requests::worker) starts as fast as the
         // library doing its work; the full one has them all ready when a job comes.
         WorkerKind program = WorkerKind::full;
+        // The address space each worker and the tools it starts may take, in bytes; past it the
+        // job fails or the worker crashes, and the next job gets a fresh one.
+        std::optional<unsigned long long> memoryLimit = workerMemory();
     };
 
     explicit WorkerPool(Options options);
