@@ -19,7 +19,6 @@ public:
     explicit FeedbackWindow(Feedback& model);
     void present();
 
-    SegmentedPicker* kindPicker() const { return kind_; }
     QPlainTextEdit* textEdit() const { return text_; }
     QLineEdit* emailField() const { return email_; }
     Switch* diagnosticsSwitch() const { return diagnostics_; }

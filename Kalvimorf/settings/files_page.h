@@ -38,7 +38,6 @@ public:
     QWidget* folderRow() const { return folderRow_; }
     HeadElidedLabel* folderPath() const { return path_; }
     QPushButton* chooseButton() const { return choose_; }
-    Switch* revealSwitch() const { return reveal_; }
     Switch* panelSwitch() const { return panel_; }
     QLabel* officeLabel() const { return office_; }
     QPushButton* installButton() const { return install_; }

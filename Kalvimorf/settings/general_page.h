@@ -20,9 +20,7 @@ public:
     QLabel* statusLabel() const { return status_; }
     QPushButton* downloadButton() const { return download_; }
     QPushButton* checkButton() const { return check_; }
-    QPushButton* reportButton() const { return report_; }
     QComboBox* terminalPicker() const { return terminal_; }
-    Switch* loginSwitch() const { return login_; }
 
 private:
     SettingsModel& model_;
