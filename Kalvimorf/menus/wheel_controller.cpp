@@ -16,32 +16,6 @@
 
 namespace {
 
-// The capital card labels of the tools; the two long ones break after a hyphen.
-const char* toolLabel(Tool tool)
-{
-    switch (tool) {
-    case Tool::imgCompress:
-    case Tool::vidCompress:
-    case Tool::pdfCompress: return "COMPRIMIR";
-    case Tool::imgResize: return "REDIMEN- SIONAR";
-    case Tool::imgCrop: return "RECORTAR";
-    case Tool::imgRotate:
-    case Tool::vidRotate:
-    case Tool::pdfRotate: return "GIRAR";
-    case Tool::imgStrip: return "SEM METADADOS";
-    case Tool::imgBlurFaces: return "BORRAR ROSTOS";
-    case Tool::vidTrim:
-    case Tool::audTrim: return "APARAR";
-    case Tool::vidMute: return "SEM ÁUDIO";
-    case Tool::vidJoin:
-    case Tool::audJoin: return "JUNTAR";
-    case Tool::audNormalize: return "NORMA- LIZAR";
-    case Tool::pdfSplit: return "DIVIDIR";
-    case Tool::pdfExtract: return "EXTRAIR PÁGINAS";
-    }
-    return "";
-}
-
 std::string formatDetail(const OutputFormat& format)
 {
     if (format.label == Catalog::mergedPDF().label)
@@ -71,10 +45,10 @@ WheelController::Entries WheelController::entries(WheelMode mode, const WheelEnt
         break;
     case WheelMode::tools:
         for (auto tool : Tools::available(files))
-            result.entries.push_back(
-                {toolLabel(tool), Tools::title(tool), std::nullopt, nullptr, [tool](const WheelEntry::Paths& dropped) {
-                     ToolRunner::shared().start(tool, dropped);
-                 }});
+            result.entries.push_back({Tools::label(tool), Tools::title(tool), std::nullopt, nullptr,
+                [tool](const WheelEntry::Paths& dropped) {
+                    ToolRunner::shared().start(tool, dropped);
+                }});
         result.empty = "Sem ferramentas\npara esta seleção";
         break;
     case WheelMode::actions:

@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
-// The tools mode's catalogue: titles, which tools ask for options first and which a selection
-// offers. The tools themselves, their parameters and names are core/engines/tool_params.h.
+// Which tools a selection offers. The tools themselves are their rows in the catalogue
+// (core/engines/tool_params.h).
 namespace Tools {
-std::string title(Tool tool);
-// Asks for its parameters in the options panel before it runs.
-bool needsOptions(Tool tool);
 // The tools a selection offers: those of its kind, the joins only for two or more files.
 std::vector<Tool> available(const std::vector<std::filesystem::path>& urls);
 }

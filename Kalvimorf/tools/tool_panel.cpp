@@ -43,7 +43,7 @@ QLabel* heading(const QString& text)
 // A picker shown as a row of exclusive buttons, bound to `field`.
 template <typename Value>
 QWidget* segmented(
-    const std::vector<std::pair<const char*, Value>>& options, Value& field, std::function<void()> changed = {})
+    const std::vector<std::pair<QString, Value>>& options, Value& field, std::function<void()> changed = {})
 {
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
@@ -52,7 +52,7 @@ QWidget* segmented(
     auto* group = new QButtonGroup(row);
     group->setExclusive(true);
     for (const auto& [label, value] : options) {
-        auto* button = new QPushButton(QString::fromUtf8(label));
+        auto* button = new QPushButton(label);
         button->setCheckable(true);
         button->setAutoDefault(false);
         button->setFont(inter(9));
@@ -87,25 +87,78 @@ template <typename Value> QComboBox* popUp(const std::vector<std::pair<QString, 
     return menu;
 }
 
-std::vector<std::pair<QString, int>> pixels(std::initializer_list<int> sides)
+// The choices of `control` as values of its field's type.
+template <typename Value> std::vector<std::pair<QString, Value>> options(const ToolControl& control)
 {
-    std::vector<std::pair<QString, int>> options;
-    for (int side : sides)
-        options.push_back({QString::number(side) + QStringLiteral(" px"), side});
-    return options;
+    std::vector<std::pair<QString, Value>> result;
+    for (const auto& choice : control.choices) {
+        const auto label = QString::fromUtf8(choice.label.data(), qsizetype(choice.label.size()));
+        if constexpr (std::is_same_v<Value, std::string>)
+            result.push_back({label, std::string(choice.text)});
+        else
+            result.push_back({label, Value(choice.number)});
+    }
+    return result;
 }
 
-std::vector<std::pair<const char*, int>> qualities() { return {{"Alta", 85}, {"Média", 70}, {"Baixa", 50}}; }
+QString text(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+// The index of the choice `control`'s field holds, the first if none.
+int chosen(const ToolControl& control, const ToolParams& params)
+{
+    return std::visit(
+        [&](auto member) {
+            if constexpr (!std::is_same_v<decltype(member), std::monostate>) {
+                const auto& field = params.*member;
+                using Value = std::remove_cvref_t<decltype(field)>;
+                const auto choices = options<Value>(control);
+                for (size_t i = 0; i < choices.size(); ++i)
+                    if (choices[i].second == field)
+                        return int(i);
+            }
+            return 0;
+        },
+        control.field);
+}
+
+// The widget that edits `control`'s field of `params`; `changed` follows a switch's buttons.
+QWidget* editor(const ToolControl& control, ToolParams& params, std::function<void()> changed = {})
+{
+    return std::visit(
+        [&](auto member) -> QWidget* {
+            using Member = decltype(member);
+            if constexpr (std::is_same_v<Member, std::monostate>)
+                return nullptr;
+            else {
+                auto& field = params.*member;
+                using Value = std::remove_reference_t<decltype(field)>;
+                switch (control.kind) {
+                case ToolControl::Kind::buttons:
+                case ToolControl::Kind::modes: return segmented(options<Value>(control), field, changed);
+                case ToolControl::Kind::menu: return popUp(options<Value>(control), field);
+                case ToolControl::Kind::field:
+                    if constexpr (std::is_same_v<Value, std::string>) {
+                        auto* line = new QLineEdit(QString::fromStdString(field));
+                        line->setFont(inter(9.5));
+                        QObject::connect(line, &QLineEdit::textChanged, line, [&field](const QString& typed) {
+                            field = typed.toStdString();
+                        });
+                        return line;
+                    }
+                    return nullptr;
+                case ToolControl::Kind::caption: return nullptr;
+                }
+                return nullptr;
+            }
+        },
+        control.field);
+}
 
 }
 
-ToolSession::ToolSession(Tool tool, std::vector<std::filesystem::path> urls) : tool(tool), urls(std::move(urls))
+ToolSession::ToolSession(Tool tool, std::vector<std::filesystem::path> urls)
+    : tool(tool), urls(std::move(urls)), params(Tools::panelStart(tool))
 {
-    // Compression starts from the original size and video from 1080p, unlike the runner's defaults.
-    if (tool == Tool::imgCompress)
-        params.maxSide = 0;
-    else if (tool == Tool::vidCompress)
-        params.resolution = 1080;
 }
 
 ToolOptionsView::ToolOptionsView(ToolSession session, QWidget* parent)
@@ -161,86 +214,41 @@ ToolOptionsView::ToolOptionsView(ToolSession session, QWidget* parent)
 void ToolOptionsView::addControls(QVBoxLayout* layout)
 {
     auto& params = session_.params;
-    switch (session_.tool) {
-    case Tool::imgCompress:
-        layout->addWidget(heading(QStringLiteral("Qualidade")));
-        layout->addWidget(segmented(qualities(), params.quality));
-        layout->addWidget(heading(QStringLiteral("Tamanho máximo")));
-        layout->addWidget(popUp<int>(
-            {{QStringLiteral("Original"), 0}, {QStringLiteral("3840 px"), 3840}, {QStringLiteral("2560 px"), 2560},
-                {QStringLiteral("1920 px"), 1920}, {QStringLiteral("1280 px"), 1280}},
-            params.maxSide));
-        layout->addWidget(caption(QStringLiteral("PNG não tem compressão com perda: só o tamanho é reduzido.")));
-        return;
-    case Tool::imgResize: {
-        // The hidden picker keeps its value, so switching back shows the earlier choice.
+    const auto& controls = Tools::controls(session_.tool);
+    for (auto control = controls.begin(); control != controls.end(); ++control) {
+        if (control->kind == ToolControl::Kind::caption) {
+            layout->addWidget(caption(text(control->text)));
+            continue;
+        }
+        if (control->kind != ToolControl::Kind::modes) {
+            layout->addWidget(heading(text(control->text)));
+            layout->addWidget(editor(*control, params));
+            continue;
+        }
+        // The pages of the controls after the switch, one per choice; the hidden one keeps its
+        // value, so switching back shows the earlier choice.
         auto* pickers = new QStackedWidget;
-        auto* sidePage = new QWidget;
-        auto* sideLayout = new QVBoxLayout(sidePage);
-        sideLayout->setContentsMargins(0, 0, 0, 0);
-        sideLayout->addWidget(heading(QStringLiteral("Lado maior")));
-        sideLayout->addWidget(popUp(pixels({3840, 2560, 1920, 1600, 1280, 1080, 720, 512}), params.maxSide));
-        auto* scalePage = new QWidget;
-        auto* scaleLayout = new QVBoxLayout(scalePage);
-        scaleLayout->setContentsMargins(0, 0, 0, 0);
-        scaleLayout->addWidget(heading(QStringLiteral("Escala")));
-        std::vector<std::pair<QString, int>> percents;
-        for (int percent : {75, 50, 33, 25, 10})
-            percents.push_back({QString::number(percent) + QStringLiteral("%"), percent});
-        scaleLayout->addWidget(popUp(percents, params.scalePercent));
-        pickers->addWidget(sidePage);
-        pickers->addWidget(scalePage);
-        const auto follow = [pickers, &params] {
-            pickers->setCurrentIndex(params.useMaxSide ? 0 : 1);
+        const auto switcher = control;
+        for (size_t page = 0; page < switcher->choices.size(); ++page) {
+            auto* widget = new QWidget;
+            auto* pageLayout = new QVBoxLayout(widget);
+            pageLayout->setContentsMargins(0, 0, 0, 0);
+            for (auto shown = std::next(switcher); shown != controls.end() && shown->page >= 0; ++shown)
+                if (size_t(shown->page) == page) {
+                    pageLayout->addWidget(heading(text(shown->text)));
+                    pageLayout->addWidget(editor(*shown, params));
+                }
+            pickers->addWidget(widget);
+        }
+        while (std::next(control) != controls.end() && std::next(control)->page >= 0)
+            ++control;
+        const auto follow = [pickers, switcher = &*switcher, &params] {
+            pickers->setCurrentIndex(chosen(*switcher, params));
         };
-        layout->addWidget(heading(QStringLiteral("Modo")));
-        layout->addWidget(segmented<bool>({{"Lado maior", true}, {"Porcentagem", false}}, params.useMaxSide, follow));
+        layout->addWidget(heading(text(switcher->text)));
+        layout->addWidget(editor(*switcher, params, follow));
         layout->addWidget(pickers);
         follow();
-        return;
-    }
-    case Tool::imgCrop: {
-        std::vector<std::pair<QString, std::string>> aspects;
-        for (const char* aspect : {"1:1", "4:5", "3:4", "2:3", "16:9", "9:16", "4:3", "3:2"})
-            aspects.push_back({QString::fromUtf8(aspect), aspect});
-        layout->addWidget(heading(QStringLiteral("Proporção")));
-        layout->addWidget(popUp(aspects, params.aspect));
-        layout->addWidget(caption(QStringLiteral("Recorte centralizado.")));
-        return;
-    }
-    case Tool::vidCompress:
-        layout->addWidget(heading(QStringLiteral("Qualidade")));
-        layout->addWidget(segmented(qualities(), params.quality));
-        layout->addWidget(heading(QStringLiteral("Resolução máxima")));
-        layout->addWidget(popUp<int>({{QStringLiteral("Original"), 0}, {QStringLiteral("1080p"), 1080},
-                                         {QStringLiteral("720p"), 720}, {QStringLiteral("480p"), 480}},
-            params.resolution));
-        layout->addWidget(caption(QStringLiteral("Saída em MP4 (HEVC), com o codificador de software x265.")));
-        return;
-    case Tool::pdfExtract: {
-        layout->addWidget(heading(QStringLiteral("Páginas")));
-        auto* field = new QLineEdit(QString::fromStdString(params.pages));
-        field->setFont(inter(9.5));
-        connect(field, &QLineEdit::textChanged, this, [&params](const QString& text) {
-            params.pages = text.toStdString();
-        });
-        layout->addWidget(field);
-        layout->addWidget(caption(QStringLiteral("Ex.: 1-3, 5, 8-  (8- = da 8 até o fim)")));
-        return;
-    }
-    case Tool::imgRotate:
-    case Tool::imgStrip:
-    case Tool::imgBlurFaces:
-    case Tool::vidTrim:
-    case Tool::vidMute:
-    case Tool::vidRotate:
-    case Tool::vidJoin:
-    case Tool::audTrim:
-    case Tool::audNormalize:
-    case Tool::audJoin:
-    case Tool::pdfCompress:
-    case Tool::pdfSplit:
-    case Tool::pdfRotate: return;
     }
 }
 

@@ -38,7 +38,7 @@ void ToolRunner::start(Tool tool, const std::vector<std::filesystem::path>& urls
 {
     if (urls.empty())
         return;
-    if (tool == Tool::vidTrim || tool == Tool::audTrim) {
+    if (Tools::opensEditor(tool)) {
         if (trimEditor_)
             trimEditor_(urls);
         return;

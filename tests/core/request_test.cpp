@@ -2,9 +2,16 @@
 
 #include "core/jobs/request.h"
 #include "core/jobs/worker.h"
+#include "core/jobs/worker_pool.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 
 using namespace TestSupport;
 
@@ -140,4 +147,107 @@ TEST(RequestTest, ADropBecomesOneBatchRequestOrOnePerFile)
     EXPECT_THROW(Requests::commonFolder({dir / "ocupado/a.png", dir / "ocupado/b.png"}, jpg), fs::filesystem_error);
 }
 
+}
+
+namespace {
+
+// The cells of the programs table in CONTRIBUTING.md, keyed by its header.
+std::vector<std::map<std::string, std::string>> programsTable()
+{
+    std::ifstream file(BRIVLON_SOURCE_DIR "/CONTRIBUTING.md");
+    std::vector<std::map<std::string, std::string>> rows;
+    std::vector<std::string> header;
+    const auto cells = [](const std::string& line) {
+        std::vector<std::string> result;
+        std::stringstream in(line.substr(1));
+        for (std::string cell; std::getline(in, cell, '|');) {
+            const auto first = cell.find_first_not_of(' '), last = cell.find_last_not_of(' ');
+            result.push_back(first == std::string::npos ? "" : cell.substr(first, last - first + 1));
+        }
+        return result;
+    };
+    for (std::string line; std::getline(file, line);) {
+        if (header.empty()) {
+            if (line.starts_with("| program | kind |"))
+                header = cells(line);
+        } else if (!line.starts_with("|"))
+            break;
+        else if (!line.starts_with("|---")) {
+            const auto values = cells(line);
+            auto& row = rows.emplace_back();
+            for (size_t i = 0; i < header.size() && i < values.size(); ++i)
+                row[header[i]] = values[i];
+        }
+    }
+    return rows;
+}
+
+// The `…` spans of a cell.
+std::vector<std::string> spans(const std::string& cell)
+{
+    std::vector<std::string> result;
+    for (auto open = cell.find('`'); open != std::string::npos; open = cell.find('`', open + 1)) {
+        const auto close = cell.find('`', open + 1);
+        result.push_back(cell.substr(open + 1, close - open - 1));
+        open = close;
+    }
+    return result;
+}
+
+}
+
+// The table newcomers read to learn which program runs a job is the one the requests follow: a
+// tool by its raw name, a drop as "<files> → <label>" (a name ending in "/" a folder), planned as
+// the runner plans it.
+TEST(RequestTest, TheProgramsTableIsWhatTheWorkersAreGiven)
+{
+    TempDir dir;
+    const std::map<std::string, WorkerKind> kinds{{"none", WorkerKind::none}, {"light", WorkerKind::light},
+        {"image", WorkerKind::image}, {"full", WorkerKind::full}};
+    std::set<WorkerKind> described;
+    const auto rows = programsTable();
+    ASSERT_GE(rows.size(), kinds.size());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.at("program"));
+        const auto taken = spans(row.at("takes"));
+        const auto kind = kinds.find(row.at("kind"));
+        if (kind == kinds.end()) {
+            EXPECT_EQ(row.at("kind"), "—");
+            EXPECT_TRUE(taken.empty()) << "a program of no kind is given no job";
+            continue;
+        }
+        described.insert(kind->second);
+        if (kind->second != WorkerKind::none)
+            EXPECT_EQ(spans(row.at("program")).front(), fs::path(WorkerPool::program(kind->second)).filename());
+        EXPECT_FALSE(taken.empty());
+        for (const auto& job : taken) {
+            SCOPED_TRACE(job);
+            std::vector<Request> requests;
+            if (const auto tool = Tools::fromRaw(job))
+                requests.push_back(Requests::forTool(*tool, {dir / "a"}, {}));
+            else {
+                const auto arrow = job.find(" → ");
+                ASSERT_NE(arrow, std::string::npos);
+                std::vector<fs::path> sources;
+                std::stringstream names(job.substr(0, arrow));
+                for (std::string name; names >> name;) {
+                    if (name.ends_with('/')) {
+                        name.pop_back();
+                        fs::create_directories(dir / name);
+                    } else
+                        writeFile(dir / name, "x");
+                    sources.push_back(dir / name);
+                }
+                const auto offered = Catalog::options(sources);
+                ASSERT_TRUE(offered);
+                const auto label = job.substr(arrow + std::string(" → ").size());
+                const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
+                ASSERT_NE(format, offered->formats.end()) << "no " << label << " offered";
+                requests = Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt);
+            }
+            for (const auto& request : requests)
+                EXPECT_EQ(Requests::worker(request), kind->second);
+        }
+    }
+    EXPECT_EQ(described.size(), kinds.size()) << "every kind has its program's row";
 }

@@ -32,4 +32,6 @@ brivlon_tests(tool_engine_tests
   core/jpeg_stripes_test.cpp
 )
 target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+# The programs table that RequestTest reads against Requests::worker.
+target_compile_definitions(core_tests PRIVATE BRIVLON_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace TestSupport;
 
 TEST(ToolCatalogue, WhatASelectionOffers)
@@ -52,4 +54,35 @@ TEST(ToolCatalogue, OutputNamesAreFreeAndKeepInnerDots)
     EXPECT_EQ(
         ToolEngine::output(dir / "relatório.final.pdf", Tool::pdfExtract)(1), dir / "relatório.final (extraído).pdf");
     EXPECT_EQ(ToolEngine::output(dir / "v.mov", Tool::vidJoin, "mp4")(1), dir / "v (juntos).mp4");
+}
+
+// A menu or a row of buttons whose field starts outside its choices shows one value and applies
+// another; a page past the switch's choices is never shown.
+TEST(ToolCatalogue, EveryPanelStartsOnOneOfItsChoices)
+{
+    for (auto tool : Tools::all()) {
+        SCOPED_TRACE(Tools::rawValue(tool));
+        const auto start = Tools::panelStart(tool);
+        size_t pages = 0;
+        for (const auto& control : Tools::controls(tool)) {
+            if (control.kind == ToolControl::Kind::modes)
+                pages = control.choices.size();
+            EXPECT_LT(control.page, int(pages)) << control.text;
+            if (control.choices.empty())
+                continue;
+            const auto held = std::visit(
+                [&](auto member) {
+                    return std::ranges::any_of(control.choices, [&](const ToolChoice& choice) {
+                        if constexpr (std::is_same_v<decltype(member), std::monostate>)
+                            return false;
+                        else if constexpr (std::is_same_v<decltype(member), std::string ToolParams::*>)
+                            return start.*member == choice.text;
+                        else
+                            return start.*member == decltype(start.*member)(choice.number);
+                    });
+                },
+                control.field);
+            EXPECT_TRUE(held) << control.text;
+        }
+    }
 }

@@ -8,31 +8,39 @@
 
 namespace ToolEngines {
 
+namespace {
+
+// The joins are media tools: they take every source, the others one.
+const fs::path& single(const std::vector<fs::path>& sources)
+{
+    if (sources.size() != 1)
+        throw ConversionError::unsupported();
+    return sources.front();
+}
+
+const ToolEngineEntries entries{
+    .image =
+        [](Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress&) {
+            return ImageTools::run(tool, single(sources), params);
+        },
+    .media = MediaTools::perform,
+    .pdf =
+        [](Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress&) {
+            return PDFTools::run(tool, single(sources), params);
+        },
+    .pdfCompress =
+        [](Tool, const std::vector<fs::path>& sources, const ToolParams&, const Progress&) {
+            return PDFCompress::run(single(sources));
+        },
+};
+
+}
+
 fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
 {
     if (sources.empty())
         throw ConversionError::unsupported();
-    // The joins are media tools: they take every source, the others one.
-    const auto kind = Tools::kind(tool);
-    if (kind == MediaKind::video || kind == MediaKind::audio)
-        return MediaTools::perform(tool, sources, params, progress);
-    if (sources.size() != 1)
-        throw ConversionError::unsupported();
-    const auto& source = sources.front();
-    switch (kind) {
-    case MediaKind::image: return ImageTools::run(tool, source, params);
-    case MediaKind::video:
-    case MediaKind::audio: break;
-    case MediaKind::pdf:
-        return tool == Tool::pdfCompress ? PDFCompress::run(source) : PDFTools::run(tool, source, params);
-    case MediaKind::document:
-    case MediaKind::subtitle:
-    case MediaKind::spreadsheet:
-    case MediaKind::archive:
-    case MediaKind::folder:
-    case MediaKind::other: break;
-    }
-    throw ConversionError::unsupported();
+    return (entries.*Tools::engine(tool))(tool, sources, params, progress);
 }
 
 }

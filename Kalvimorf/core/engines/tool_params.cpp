@@ -9,48 +9,121 @@ namespace Tools {
 
 namespace {
 
+using Kind = ToolControl::Kind;
+
 struct Row {
     Tool value;
     std::string_view raw;
     MediaKind kind;
-    const char* suffix;
+    // The output's name: "<stem> (<suffix>).<ext>".
+    std::string_view suffix;
+    std::string_view label;
+    std::string_view title;
+    WorkerKind worker;
+    ToolEngineEntries::Entry ToolEngineEntries::*engine;
+    // The panel's controls; none runs the tool at once.
+    std::vector<ToolControl> controls = {};
+    // "key=value" pairs over the runner's defaults that the panel starts from.
+    std::vector<std::string> panelStart = {};
+    bool batch = false;
+    bool opensEditor = false;
 };
 
+const std::vector<ToolChoice> qualities{{"Alta", 85}, {"Média", 70}, {"Baixa", 50}};
+
 // In declaration order: the order the cards show them.
-constexpr EnumTable<Row, 18> table = {{{
-    {Tool::imgCompress, "imgCompress", MediaKind::image, "comprimido"},
-    {Tool::imgResize, "imgResize", MediaKind::image, "redimensionado"},
-    {Tool::imgCrop, "imgCrop", MediaKind::image, "recortado"},
-    {Tool::imgRotate, "imgRotate", MediaKind::image, "girado"},
-    {Tool::imgStrip, "imgStrip", MediaKind::image, "sem metadados"},
-    {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "rostos borrados"},
-    {Tool::vidCompress, "vidCompress", MediaKind::video, "comprimido"},
-    {Tool::vidTrim, "vidTrim", MediaKind::video, "aparado"},
-    {Tool::vidMute, "vidMute", MediaKind::video, "sem áudio"},
-    {Tool::vidRotate, "vidRotate", MediaKind::video, "girado"},
-    {Tool::vidJoin, "vidJoin", MediaKind::video, "juntos"},
-    {Tool::audTrim, "audTrim", MediaKind::audio, "aparado"},
-    {Tool::audNormalize, "audNormalize", MediaKind::audio, "normalizado"},
-    {Tool::audJoin, "audJoin", MediaKind::audio, "juntos"},
-    {Tool::pdfCompress, "pdfCompress", MediaKind::pdf, "comprimido"},
-    {Tool::pdfSplit, "pdfSplit", MediaKind::pdf, "páginas"},
-    {Tool::pdfRotate, "pdfRotate", MediaKind::pdf, "girado"},
-    {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "extraído"},
-}}};
+const EnumTable<Row, 18>& table()
+{
+    static const EnumTable<Row, 18> rows{{{
+        {Tool::imgCompress, "imgCompress", MediaKind::image, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::image,
+            &ToolEngineEntries::image,
+            {{Kind::buttons, "Qualidade", &ToolParams::quality, qualities},
+                {Kind::menu, "Tamanho máximo", &ToolParams::maxSide,
+                    {{"Original", 0}, {"3840 px", 3840}, {"2560 px", 2560}, {"1920 px", 1920}, {"1280 px", 1280}}},
+                {Kind::caption, "PNG não tem compressão com perda: só o tamanho é reduzido."}},
+            // Compression starts from the original size.
+            {"maxSide=0"}},
+        {Tool::imgResize, "imgResize", MediaKind::image, "redimensionado", "REDIMEN- SIONAR", "Redimensionar",
+            WorkerKind::image, &ToolEngineEntries::image,
+            // The hidden picker keeps its value, so switching back shows the earlier choice.
+            {{Kind::modes, "Modo", &ToolParams::useMaxSide, {{"Lado maior", true}, {"Porcentagem", false}}},
+                {Kind::menu, "Lado maior", &ToolParams::maxSide,
+                    {{"3840 px", 3840}, {"2560 px", 2560}, {"1920 px", 1920}, {"1600 px", 1600}, {"1280 px", 1280},
+                        {"1080 px", 1080}, {"720 px", 720}, {"512 px", 512}},
+                    0},
+                {Kind::menu, "Escala", &ToolParams::scalePercent,
+                    {{"75%", 75}, {"50%", 50}, {"33%", 33}, {"25%", 25}, {"10%", 10}}, 1}}},
+        {Tool::imgCrop, "imgCrop", MediaKind::image, "recortado", "RECORTAR", "Recortar", WorkerKind::image,
+            &ToolEngineEntries::image,
+            {{Kind::menu, "Proporção", &ToolParams::aspect,
+                 {{"1:1", 0, "1:1"}, {"4:5", 0, "4:5"}, {"3:4", 0, "3:4"}, {"2:3", 0, "2:3"}, {"16:9", 0, "16:9"},
+                     {"9:16", 0, "9:16"}, {"4:3", 0, "4:3"}, {"3:2", 0, "3:2"}}},
+                {Kind::caption, "Recorte centralizado."}}},
+        {Tool::imgRotate, "imgRotate", MediaKind::image, "girado", "GIRAR", "Girar 90°", WorkerKind::image,
+            &ToolEngineEntries::image},
+        {Tool::imgStrip, "imgStrip", MediaKind::image, "sem metadados", "SEM METADADOS", "Remover metadados",
+            WorkerKind::image, &ToolEngineEntries::image},
+        // Face detection is OpenCV's, which only the full worker links.
+        {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "rostos borrados", "BORRAR ROSTOS", "Borrar rostos",
+            WorkerKind::full, &ToolEngineEntries::image},
+        {Tool::vidCompress, "vidCompress", MediaKind::video, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::none,
+            &ToolEngineEntries::media,
+            {{Kind::buttons, "Qualidade", &ToolParams::quality, qualities},
+                {Kind::menu, "Resolução máxima", &ToolParams::resolution,
+                    {{"Original", 0}, {"1080p", 1080}, {"720p", 720}, {"480p", 480}}},
+                {Kind::caption, "Saída em MP4 (HEVC), com o codificador de software x265."}},
+            {"resolution=1080"}},
+        {Tool::vidTrim, "vidTrim", MediaKind::video, "aparado", "APARAR", "Aparar", WorkerKind::none,
+            &ToolEngineEntries::media, {}, {}, false, true},
+        {Tool::vidMute, "vidMute", MediaKind::video, "sem áudio", "SEM ÁUDIO", "Remover áudio", WorkerKind::none,
+            &ToolEngineEntries::media},
+        {Tool::vidRotate, "vidRotate", MediaKind::video, "girado", "GIRAR", "Girar 90°", WorkerKind::none,
+            &ToolEngineEntries::media},
+        {Tool::vidJoin, "vidJoin", MediaKind::video, "juntos", "JUNTAR", "Juntar", WorkerKind::none,
+            &ToolEngineEntries::media, {}, {}, true},
+        {Tool::audTrim, "audTrim", MediaKind::audio, "aparado", "APARAR", "Aparar", WorkerKind::none,
+            &ToolEngineEntries::media, {}, {}, false, true},
+        {Tool::audNormalize, "audNormalize", MediaKind::audio, "normalizado", "NORMA- LIZAR", "Normalizar volume",
+            WorkerKind::none, &ToolEngineEntries::media},
+        {Tool::audJoin, "audJoin", MediaKind::audio, "juntos", "JUNTAR", "Juntar", WorkerKind::none,
+            &ToolEngineEntries::media, {}, {}, true},
+        // Compression resamples the pages' images with libvips.
+        {Tool::pdfCompress, "pdfCompress", MediaKind::pdf, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::image,
+            &ToolEngineEntries::pdfCompress},
+        {Tool::pdfSplit, "pdfSplit", MediaKind::pdf, "páginas", "DIVIDIR", "Dividir páginas", WorkerKind::light,
+            &ToolEngineEntries::pdf},
+        {Tool::pdfRotate, "pdfRotate", MediaKind::pdf, "girado", "GIRAR", "Girar 90°", WorkerKind::light,
+            &ToolEngineEntries::pdf},
+        {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "extraído", "EXTRAIR PÁGINAS", "Extrair páginas",
+            WorkerKind::light, &ToolEngineEntries::pdf,
+            {{Kind::field, "Páginas", &ToolParams::pages}, {Kind::caption, "Ex.: 1-3, 5, 8-  (8- = da 8 até o fim)"}}},
+    }}};
+    return rows;
+}
+
+const Row& row(Tool tool) { return table()[tool]; }
 
 }
 
 const std::vector<Tool>& all()
 {
-    static const std::vector<Tool> tools = table.values();
+    static const std::vector<Tool> tools = table().values();
     return tools;
 }
 
-std::string rawValue(Tool tool) { return table.raw(tool); }
-std::optional<Tool> fromRaw(const std::string& raw) { return table.parse(raw); }
-std::string suffix(Tool tool) { return table[tool].suffix; }
-MediaKind kind(Tool tool) { return table[tool].kind; }
-bool isBatch(Tool tool) { return tool == Tool::vidJoin || tool == Tool::audJoin; }
+std::string rawValue(Tool tool) { return table().raw(tool); }
+std::optional<Tool> fromRaw(const std::string& raw) { return table().parse(raw); }
+std::string suffix(Tool tool) { return std::string(row(tool).suffix); }
+MediaKind kind(Tool tool) { return row(tool).kind; }
+bool isBatch(Tool tool) { return row(tool).batch; }
+std::string label(Tool tool) { return std::string(row(tool).label); }
+std::string title(Tool tool) { return std::string(row(tool).title); }
+bool needsOptions(Tool tool) { return !row(tool).controls.empty(); }
+const std::vector<ToolControl>& controls(Tool tool) { return row(tool).controls; }
+ToolParams panelStart(Tool tool) { return withPairs({}, row(tool).panelStart); }
+bool opensEditor(Tool tool) { return row(tool).opensEditor; }
+WorkerKind worker(Tool tool) { return row(tool).worker; }
+ToolEngineEntries::Entry ToolEngineEntries::*engine(Tool tool) { return row(tool).engine; }
 
 std::filesystem::path preferredOutput(const std::filesystem::path& source, Tool tool, const std::string& ext)
 {

@@ -171,40 +171,11 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
     return std::pair{*which, withPairs({}, pairs)};
 }
 
-namespace {
-
-WorkerKind toolWorker(::Tool tool)
-{
-    switch (tool) {
-    case ::Tool::imgBlurFaces: return WorkerKind::full;
-    case ::Tool::imgCompress:
-    case ::Tool::imgResize:
-    case ::Tool::imgCrop:
-    case ::Tool::imgRotate:
-    case ::Tool::imgStrip:
-    case ::Tool::pdfCompress: return WorkerKind::image;
-    case ::Tool::vidCompress:
-    case ::Tool::vidTrim:
-    case ::Tool::vidMute:
-    case ::Tool::vidRotate:
-    case ::Tool::vidJoin:
-    case ::Tool::audTrim:
-    case ::Tool::audNormalize:
-    case ::Tool::audJoin: return WorkerKind::none;
-    case ::Tool::pdfSplit:
-    case ::Tool::pdfRotate:
-    case ::Tool::pdfExtract: return WorkerKind::light;
-    }
-    return WorkerKind::full;
-}
-
-}
-
 WorkerKind worker(const Request& request)
 {
     if (request.tool) {
         const auto tool = toolOf(*request.tool);
-        return tool ? toolWorker(tool->first) : WorkerKind::light;
+        return tool ? Tools::worker(tool->first) : WorkerKind::light;
     }
     switch (request.op) {
     case Request::Op::mergePDF:

@@ -43,21 +43,6 @@ struct Request {
     bool operator==(const Request& other) const;
 };
 
-// The worker programs, lightest first: each has every engine of the ones before it.
-enum class WorkerKind {
-    // No library of its own: the work is all in ffmpeg's processes (the media tools). A
-    // command-line run does these itself, as it trims; a pool asked for it starts light workers.
-    none,
-    // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
-    // but compression, archives, media conversions and the media tools, subtitles, spreadsheets.
-    light,
-    // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
-    // face blurring, PDF compression.
-    image,
-    // Every engine: PDF pages and text (poppler), documents, face blurring (OpenCV).
-    full,
-};
-
 namespace Requests {
 
 // What a drop of `sources` (a selection of `kind`) on `format` asks for: for a batch format one
@@ -73,7 +58,8 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
 
-// The lightest worker program that has every engine the request needs (see WorkerKind). Only a
+// The lightest worker program that has every engine the request needs (see WorkerKind; a tool
+// job's is its row's). Only a
 // matter of speed: a lighter program opens the engine module for any job it lacks an engine for.
 WorkerKind worker(const Request& request);
 
