@@ -98,6 +98,10 @@ public:
         : url_(url), partial_(partial), offset_(offset), options_(options),
           reply_(manager.get(requestFor(url, offset, validator))), written_(offset)
     {
+        // Qt reads the socket on a thread of its own, by default without limit: a server that
+        // sends faster than the file takes it would fill memory, and the size bound would cut
+        // the connection only after the whole body had arrived.
+        reply_->setReadBufferSize(1 << 20);
         stall_.setSingleShot(true);
         total_.setSingleShot(true);
         QObject::connect(&stall_, &QTimer::timeout, &loop_, [this] { end(Attempt::End::stalled); });
