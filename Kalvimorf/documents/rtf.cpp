@@ -275,7 +275,7 @@ private:
         const Word& known = found->second;
         if ((known.needsValue && !value) || (group().skip && known.where == Where::shownText))
             return;
-        known.act(*this, value);
+        act(known.control, value);
     }
 
     // After "\*": field instructions and results are read, the old-style numbering group describes
@@ -301,63 +301,121 @@ private:
         return table;
     }
 
+    enum class Control {
+        listMarker,
+        fieldInstruction,
+        bulleted,
+        numbered,
+        numberingLevel,
+        unicode,
+        paragraph,
+        plainParagraph,
+        plainCharacters,
+        bold,
+        italic,
+        underline,
+        noUnderline,
+        fontSize,
+        unicodeSkip,
+        codePage,
+        inTable,
+        cell,
+        row,
+        listStyle,
+        listLevel,
+        paperWidth,
+        paperHeight,
+        marginLeft,
+        marginRight,
+        marginTop,
+        marginBottom,
+    };
     // Numbering properties, list markers and field instructions come inside groups whose own
     // text is skipped; the rest only counts in text that shows.
     enum class Where { shownText, anywhere };
     struct Word {
+        Control control;
         Where where;
         bool needsValue;
-        void (*act)(Reader& reader, std::optional<int> value);
     };
 
     static const std::unordered_map<std::string_view, Word>& words()
     {
-        using Value = std::optional<int>;
+        using enum Control;
         constexpr auto anywhere = Where::anywhere, shown = Where::shownText;
         static const std::unordered_map<std::string_view, Word> table = {
-            {"listtext", {anywhere, false, [](Reader& r, Value) { r.startMarker(); }}},
-            {"pntext", {anywhere, false, [](Reader& r, Value) { r.startMarker(); }}},
-            {"fldinst", {anywhere, false, [](Reader& r, Value) { r.startInstruction(); }}},
-            {"pnlvlblt", {anywhere, false, [](Reader& r, Value) { r.ordered_ = r.paragraph_.ordered = false; }}},
-            {"pnlvlbody", {anywhere, false, [](Reader& r, Value) { r.ordered_ = r.paragraph_.ordered = true; }}},
-            {"pndec", {anywhere, false, [](Reader& r, Value) { r.ordered_ = r.paragraph_.ordered = true; }}},
-            {"pnlvl", {anywhere, true,
-                          [](Reader& r, Value v) { r.listLevel_ = r.paragraph_.listLevel = std::clamp(*v, 1, 9); }}},
-            {"u", {anywhere, true, [](Reader& r, Value v) { r.unicode(*v); }}},
-
-            {"par", {shown, false, [](Reader& r, Value) { r.paragraphMark(); }}},
-            {"pard", {shown, false, [](Reader& r, Value) { r.plainParagraph(); }}},
-            {"plain", {shown, false, [](Reader& r, Value) {
-                           CharState& chars = r.characters();
-                           chars = {.href = chars.href};
-                       }}},
-            {"b", {shown, false, [](Reader& r, Value v) { r.characters().bold = isOn(v); }}},
-            {"i", {shown, false, [](Reader& r, Value v) { r.characters().italic = isOn(v); }}},
-            {"ul", {shown, false, [](Reader& r, Value v) { r.characters().underline = isOn(v); }}},
-            {"ulnone", {shown, false, [](Reader& r, Value) { r.characters().underline = false; }}},
-            {"fs", {shown, true, [](Reader& r, Value v) {
-                        if (*v > 0)
-                            r.characters().halfPoints = std::min(*v, 3276);
-                    }}},
-            {"uc", {shown, true, [](Reader& r, Value v) { r.group().uc = std::clamp(*v, 0, 10); }}},
-            {"ansicpg", {shown, true, [](Reader& r, Value v) { r.codePage(*v); }}},
-
-            {"intbl", {shown, false, [](Reader& r, Value) { r.inTable_ = true; }}},
-            {"cell", {shown, false, [](Reader& r, Value) { r.endCell(); }}},
-            {"row", {shown, false, [](Reader& r, Value) { r.endRow(); }}},
-            {"ls", {shown, false, [](Reader& r, Value) { r.setListLevel(std::max(r.listLevel_, 1)); }}},
-            {"ilvl", {shown, false, [](Reader& r, Value v) {
-                          r.setListLevel(v ? std::clamp(*v + 1, 1, 9) : r.listLevel_);
-                      }}},
-
-            {"paperw", {shown, true, [](Reader& r, Value v) { r.paper(&PageSetup::width, *v); }}},
-            {"paperh", {shown, true, [](Reader& r, Value v) { r.paper(&PageSetup::height, *v); }}},
-            {"margl", {shown, true, [](Reader& r, Value v) { r.margin(&PageSetup::left, *v); }}},
-            {"margr", {shown, true, [](Reader& r, Value v) { r.margin(&PageSetup::right, *v); }}},
-            {"margt", {shown, true, [](Reader& r, Value v) { r.margin(&PageSetup::top, *v); }}},
-            {"margb", {shown, true, [](Reader& r, Value v) { r.margin(&PageSetup::bottom, *v); }}},
+            {"listtext", {listMarker, anywhere, false}},
+            {"pntext", {listMarker, anywhere, false}},
+            {"fldinst", {fieldInstruction, anywhere, false}},
+            {"pnlvlblt", {bulleted, anywhere, false}},
+            {"pnlvlbody", {numbered, anywhere, false}},
+            {"pndec", {numbered, anywhere, false}},
+            {"pnlvl", {numberingLevel, anywhere, true}},
+            {"u", {unicode, anywhere, true}},
+            {"par", {paragraph, shown, false}},
+            {"pard", {plainParagraph, shown, false}},
+            {"plain", {plainCharacters, shown, false}},
+            {"b", {bold, shown, false}},
+            {"i", {italic, shown, false}},
+            {"ul", {underline, shown, false}},
+            {"ulnone", {noUnderline, shown, false}},
+            {"fs", {fontSize, shown, true}},
+            {"uc", {unicodeSkip, shown, true}},
+            {"ansicpg", {codePage, shown, true}},
+            {"intbl", {inTable, shown, false}},
+            {"cell", {cell, shown, false}},
+            {"row", {row, shown, false}},
+            {"ls", {listStyle, shown, false}},
+            {"ilvl", {listLevel, shown, false}},
+            {"paperw", {paperWidth, shown, true}},
+            {"paperh", {paperHeight, shown, true}},
+            {"margl", {marginLeft, shown, true}},
+            {"margr", {marginRight, shown, true}},
+            {"margt", {marginTop, shown, true}},
+            {"margb", {marginBottom, shown, true}},
         };
         return table;
+    }
+
+    // `value` is there for the words that need one.
+    void act(Control control, std::optional<int> value)
+    {
+        switch (control) {
+        case Control::listMarker: startMarker(); return;
+        case Control::fieldInstruction: startInstruction(); return;
+        case Control::bulleted: ordered_ = paragraph_.ordered = false; return;
+        case Control::numbered: ordered_ = paragraph_.ordered = true; return;
+        case Control::numberingLevel: listLevel_ = paragraph_.listLevel = std::clamp(*value, 1, 9); return;
+        case Control::unicode: unicode(*value); return;
+        case Control::paragraph: paragraphMark(); return;
+        case Control::plainParagraph: plainParagraph(); return;
+        case Control::plainCharacters: {
+            CharState& chars = characters();
+            chars = {.href = chars.href};
+            return;
+        }
+        case Control::bold: characters().bold = isOn(value); return;
+        case Control::italic: characters().italic = isOn(value); return;
+        case Control::underline: characters().underline = isOn(value); return;
+        case Control::noUnderline: characters().underline = false; return;
+        case Control::fontSize:
+            if (*value > 0)
+                characters().halfPoints = std::min(*value, 3276);
+            return;
+        case Control::unicodeSkip: group().uc = std::clamp(*value, 0, 10); return;
+        case Control::codePage: codePage(*value); return;
+        case Control::inTable: inTable_ = true; return;
+        case Control::cell: endCell(); return;
+        case Control::row: endRow(); return;
+        case Control::listStyle: setListLevel(std::max(listLevel_, 1)); return;
+        case Control::listLevel: setListLevel(value ? std::clamp(*value + 1, 1, 9) : listLevel_); return;
+        case Control::paperWidth: paper(&PageSetup::width, *value); return;
+        case Control::paperHeight: paper(&PageSetup::height, *value); return;
+        case Control::marginLeft: margin(&PageSetup::left, *value); return;
+        case Control::marginRight: margin(&PageSetup::right, *value); return;
+        case Control::marginTop: margin(&PageSetup::top, *value); return;
+        case Control::marginBottom: margin(&PageSetup::bottom, *value); return;
+        }
     }
 
     // A toggle word without a value, or with any but 0, turns its property on.
