@@ -104,10 +104,18 @@ public:
         reply_->setReadBufferSize(1 << 20);
         stall_.setSingleShot(true);
         total_.setSingleShot(true);
-        QObject::connect(&stall_, &QTimer::timeout, &loop_, [this] { end(Attempt::End::stalled); });
-        QObject::connect(&total_, &QTimer::timeout, &loop_, [this] { end(Attempt::End::tooLong); });
-        QObject::connect(reply_, &QNetworkReply::metaDataChanged, &loop_, [this] { headers(); });
-        QObject::connect(reply_, &QNetworkReply::readyRead, &loop_, [this] { drain(); });
+        QObject::connect(&stall_, &QTimer::timeout, &loop_, [this] {
+            end(Attempt::End::stalled);
+        });
+        QObject::connect(&total_, &QTimer::timeout, &loop_, [this] {
+            end(Attempt::End::tooLong);
+        });
+        QObject::connect(reply_, &QNetworkReply::metaDataChanged, &loop_, [this] {
+            headers();
+        });
+        QObject::connect(reply_, &QNetworkReply::readyRead, &loop_, [this] {
+            drain();
+        });
         QObject::connect(reply_, &QNetworkReply::finished, &loop_, &QEventLoop::quit);
     }
     ~Transfer() { reply_->deleteLater(); }

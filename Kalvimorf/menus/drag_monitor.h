@@ -7,8 +7,8 @@
 // until the service tells it the drag selection was claimed, which every drag does as it begins.
 // Main thread only.
 
-#include "core/state/media_clock.h"
 #include "core/base/settings.h"
+#include "core/state/media_clock.h"
 #include "platform/drag_input.h"
 
 #include <filesystem>

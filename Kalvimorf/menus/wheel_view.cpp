@@ -249,8 +249,8 @@ public:
     void emptyMessage(QPainter& painter, const QColor& shadowColour) const
     {
         if (!palette_.glass)
-            Draw::withShadow(painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 14, shadowColour},
-                [&](QPainter& p) {
+            Draw::withShadow(
+                painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 14, shadowColour}, [&](QPainter& p) {
                     p.setPen(Qt::NoPen);
                     p.setBrush(palette_.slice);
                     p.drawEllipse(centre, 154, 154);
@@ -387,8 +387,10 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
     else if (palette.glass)
         frame.ring(painter);
     else
-        Draw::withShadow(painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 18, shadowColour},
-            [&](QPainter& p) { frame.ring(p); });
+        Draw::withShadow(
+            painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 18, shadowColour}, [&](QPainter& p) {
+                frame.ring(p);
+            });
     painter.restore();
     return disc;
 }
