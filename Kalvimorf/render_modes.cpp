@@ -170,7 +170,9 @@ void wheelAnimation()
     for (int k = 0; k < 6; ++k) {
         if (k == 5)
             state.settleOn(2);
-        const double now = MediaClock::now();
+        // A fixed moment: an age taken from the machine's clock rounds differently with its
+        // uptime, and the frames would differ by a pixel from run to run.
+        const double now = 1000;
         state.shownAt = now - ages[k];
         QImage image = transparentCanvas(WheelDrawing::side);
         {

@@ -76,8 +76,7 @@ struct Attempt {
     QByteArray validator;
 };
 
-Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial, qint64 offset,
-    const QByteArray& validator, const Progress& progress, const Options& options, double& lastReport)
+QNetworkRequest requestFor(const QUrl& url, qint64 offset, const QByteArray& validator)
 {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -87,116 +86,161 @@ Attempt transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial
         if (!validator.isEmpty())
             request.setRawHeader("If-Range", validator);
     }
-    QNetworkReply* reply = manager.get(request);
-    Attempt attempt;
-    QEventLoop loop;
-    QTimer stall, total;
-    stall.setSingleShot(true);
-    total.setSingleShot(true);
-    bool headersSeen = false;
-    qint64 written = offset;
-    qint64 expected = -1;
+    return request;
+}
 
-    const auto end = [&](Attempt::End how) {
-        if (attempt.end == Attempt::End::failed && how != Attempt::End::finished)
-            attempt.end = how;
-        reply->abort();
-    };
-    const auto tooLarge = [&](qint64 bytes) {
-        if (options.sizeLimit <= 0 || bytes <= options.sizeLimit)
+// One request, from its first byte at `offset` to its end, on an event loop of its own: the
+// reply's signals, the timers and the cancel token all act on this object.
+class Transfer {
+public:
+    Transfer(QNetworkAccessManager& manager, const QUrl& url, QFile& partial, qint64 offset,
+        const QByteArray& validator, const Options& options)
+        : url_(url), partial_(partial), offset_(offset), options_(options),
+          reply_(manager.get(requestFor(url, offset, validator))), written_(offset)
+    {
+        // Qt reads the socket on a thread of its own, by default without limit: a server that
+        // sends faster than the file takes it would fill memory, and the size bound would cut
+        // the connection only after the whole body had arrived.
+        reply_->setReadBufferSize(1 << 20);
+        stall_.setSingleShot(true);
+        total_.setSingleShot(true);
+        QObject::connect(&stall_, &QTimer::timeout, &loop_, [this] {
+            end(Attempt::End::stalled);
+        });
+        QObject::connect(&total_, &QTimer::timeout, &loop_, [this] {
+            end(Attempt::End::tooLong);
+        });
+        QObject::connect(reply_, &QNetworkReply::metaDataChanged, &loop_, [this] {
+            headers();
+        });
+        QObject::connect(reply_, &QNetworkReply::readyRead, &loop_, [this] {
+            drain();
+        });
+        QObject::connect(reply_, &QNetworkReply::finished, &loop_, &QEventLoop::quit);
+    }
+    ~Transfer() { reply_->deleteLater(); }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    // Reports received/expected in steps of at least half a percent above `lastReport`.
+    Attempt run(const Progress& progress, double& lastReport)
+    {
+        progress_ = &progress;
+        lastReport_ = &lastReport;
+        // Cancelling only aborts; the loop below sees the end.
+        const auto token = Task::current().cancel;
+        const int handler = token ? token->onCancel([reply = reply_] {
+            QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        })
+                                  : 0;
+        stall_.start(options_.stallLimit);
+        total_.start(options_.totalLimit);
+        if (!reply_->isFinished())
+            loop_.exec();
+        if (token)
+            token->removeHandler(handler);
+        // A reply may end with bytes it never announced (a local file's are all there at once).
+        if (reply_->bytesAvailable() > 0 && attempt_.end == Attempt::End::failed && attempt_.errorText.isEmpty())
+            drain();
+        headers();
+        if (token && token->isCancelled())
+            attempt_.end = Attempt::End::cancelled;
+        else if (attempt_.end == Attempt::End::failed && reply_->error() == QNetworkReply::NoError
+            && attempt_.errorText.isEmpty())
+            attempt_.end = Attempt::End::finished;
+        // A connection that ends before the announced length is a lost connection, whatever the
+        // reply says.
+        if (attempt_.end == Attempt::End::finished && expected_ > 0 && written_ < expected_) {
+            attempt_.end = Attempt::End::failed;
+            attempt_.error = QNetworkReply::RemoteHostClosedError;
+            attempt_.errorText = "conexão perdida";
+            return attempt_;
+        }
+        attempt_.error = reply_->error();
+        if (attempt_.errorText.isEmpty())
+            attempt_.errorText = reply_->errorString();
+        return attempt_;
+    }
+
+private:
+    // The first reason to stop is the one the attempt keeps.
+    void end(Attempt::End how)
+    {
+        if (attempt_.end == Attempt::End::failed && how != Attempt::End::finished)
+            attempt_.end = how;
+        reply_->abort();
+    }
+
+    bool tooLarge(qint64 bytes)
+    {
+        if (options_.sizeLimit <= 0 || bytes <= options_.sizeLimit)
             return false;
-        attempt.errorText = "o arquivo é maior que o esperado";
+        attempt_.errorText = "o arquivo é maior que o esperado";
         end(Attempt::End::failed);
         return true;
-    };
-    QObject::connect(&stall, &QTimer::timeout, &loop, [&] {
-        end(Attempt::End::stalled);
-    });
-    QObject::connect(&total, &QTimer::timeout, &loop, [&] {
-        end(Attempt::End::tooLong);
-    });
-    const auto onHeaders = [&] {
-        if (headersSeen)
+    }
+
+    // Once, at the first of the headers' signal, the first bytes and the end.
+    void headers()
+    {
+        if (headersSeen_)
             return;
-        headersSeen = true;
-        attempt.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        attempt.validator = reply->rawHeader("ETag");
-        if (attempt.validator.isEmpty())
-            attempt.validator = reply->rawHeader("Last-Modified");
-        if (offset > 0 && (attempt.status == 200 || attempt.status == 416)) {
+        headersSeen_ = true;
+        attempt_.status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        attempt_.validator = reply_->rawHeader("ETag");
+        if (attempt_.validator.isEmpty())
+            attempt_.validator = reply_->rawHeader("Last-Modified");
+        if (offset_ > 0 && (attempt_.status == 200 || attempt_.status == 416)) {
             // The server starts over (the file changed or it ignores ranges): so do we.
             end(Attempt::End::restart);
             return;
         }
-        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-        if (length > 0 && attempt.status >= 200 && attempt.status < 300) {
-            expected = (attempt.status == 206 ? offset : 0) + length;
-            tooLarge(expected);
+        const qint64 length = reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+        if (length > 0 && attempt_.status >= 200 && attempt_.status < 300) {
+            expected_ = (attempt_.status == 206 ? offset_ : 0) + length;
+            tooLarge(expected_);
         }
-    };
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, onHeaders);
-    const auto drain = [&] {
-        onHeaders();
-        stall.start();
-        const QByteArray bytes = reply->readAll();
-        if (attempt.status >= 300 && url.scheme() != "file")
+    }
+
+    void drain()
+    {
+        headers();
+        stall_.start();
+        const QByteArray bytes = reply_->readAll();
+        if (attempt_.status >= 300 && url_.scheme() != "file")
             return;
-        if (partial.write(bytes) != bytes.size()) {
-            attempt.errorText = partial.errorString();
+        if (partial_.write(bytes) != bytes.size()) {
+            attempt_.errorText = partial_.errorString();
             end(Attempt::End::failed);
             return;
         }
-        attempt.receivedBytes = attempt.receivedBytes || !bytes.isEmpty();
-        written += bytes.size();
-        if (tooLarge(written))
+        attempt_.receivedBytes = attempt_.receivedBytes || !bytes.isEmpty();
+        written_ += bytes.size();
+        if (tooLarge(written_))
             return;
-        if (expected >= 1 && progress) {
-            const double fraction = double(written) / double(expected);
-            if (fraction - lastReport >= 0.005) {
-                lastReport = fraction;
-                progress(std::min(fraction, 0.999));
+        if (expected_ >= 1 && progress_ && *progress_) {
+            const double fraction = double(written_) / double(expected_);
+            if (fraction - *lastReport_ >= 0.005) {
+                *lastReport_ = fraction;
+                (*progress_)(std::min(fraction, 0.999));
             }
         }
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, drain);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-
-    // Cancelling only aborts; the loop below sees the end.
-    const auto token = Task::current().cancel;
-    const int handler = token ? token->onCancel([reply] {
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
-    })
-                              : 0;
-    stall.start(options.stallLimit);
-    total.start(options.totalLimit);
-    if (!reply->isFinished())
-        loop.exec();
-    if (token)
-        token->removeHandler(handler);
-    // A reply may end with bytes it never announced (a local file's are all there at once).
-    if (reply->bytesAvailable() > 0 && attempt.end == Attempt::End::failed && attempt.errorText.isEmpty())
-        drain();
-    onHeaders();
-    if (token && token->isCancelled())
-        attempt.end = Attempt::End::cancelled;
-    else if (attempt.end == Attempt::End::failed && reply->error() == QNetworkReply::NoError
-        && attempt.errorText.isEmpty())
-        attempt.end = Attempt::End::finished;
-    // A connection that ends before the announced length is a lost connection, whatever the
-    // reply says.
-    if (attempt.end == Attempt::End::finished && expected > 0 && written < expected) {
-        attempt.end = Attempt::End::failed;
-        attempt.error = QNetworkReply::RemoteHostClosedError;
-        attempt.errorText = "conexão perdida";
-        reply->deleteLater();
-        return attempt;
     }
-    attempt.error = reply->error();
-    if (attempt.errorText.isEmpty())
-        attempt.errorText = reply->errorString();
-    reply->deleteLater();
-    return attempt;
-}
+
+    const QUrl& url_;
+    QFile& partial_;
+    const qint64 offset_;
+    const Options& options_;
+    QNetworkReply* reply_;
+    const Progress* progress_ = nullptr;
+    double* lastReport_ = nullptr;
+    QEventLoop loop_;
+    QTimer stall_, total_;
+    Attempt attempt_;
+    bool headersSeen_ = false;
+    qint64 written_;
+    qint64 expected_ = -1;  // known from the length the server announces
+};
 
 }
 
@@ -225,7 +269,7 @@ void download(const QUrl& url, const fs::path& destination, const Progress& prog
         QFile partial(QString::fromStdString(partialPath.string()));
         if (!partial.open(offset > 0 ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate))
             throw Error(Error::Kind::file, partial.errorString().toStdString());
-        const Attempt attempt = transfer(manager, url, partial, offset, validator, progress, options, lastReport);
+        const Attempt attempt = Transfer(manager, url, partial, offset, validator, options).run(progress, lastReport);
         partial.close();
         switch (attempt.end) {
         case Attempt::End::restart:

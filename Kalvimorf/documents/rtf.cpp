@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <set>
+#include <unordered_map>
+#include <utility>
 
 namespace Rtf {
 
@@ -254,145 +256,250 @@ private:
         endParagraph();
     }
 
-    void apply(std::string_view word, std::optional<int> param)
+    void apply(std::string_view word, std::optional<int> value)
     {
-        if (pendingIgnorable_) {
-            pendingIgnorable_ = false;
-            if (word == "fldinst") {
-                flushBytes();
-                group().instruction = group().startsInstruction = true;
-                return;
-            }
-            if (word == "pn") {
-                // Old-style paragraph numbering: its properties describe this paragraph.
-                listLevel_ = std::max(listLevel_, 1);
-                paragraph_.listLevel = listLevel_;
-                group().skip = true;
-                return;
-            }
-            if (word != "fldrslt") {
-                group().skip = true;
-                return;
-            }
-        }
-        if (word == "listtext" || word == "pntext") {
-            flushBytes();
-            group().marker = group().startsMarker = true;
+        if (std::exchange(pendingIgnorable_, false) && !readsIgnorable(word))
             return;
-        }
         if (skippedDestinations().count(word)) {
             group().skip = true;
             return;
         }
-        if (word == "fldinst") {
-            flushBytes();
-            group().instruction = group().startsInstruction = true;
-            return;
-        }
-        // Numbering properties come inside the skipped "\*\pn" group.
-        if (word == "pnlvlblt") {
-            ordered_ = paragraph_.ordered = false;
-        } else if (word == "pnlvlbody" || word == "pndec") {
-            ordered_ = paragraph_.ordered = true;
-        } else if (word == "pnlvl" && param) {
-            listLevel_ = paragraph_.listLevel = std::clamp(*param, 1, 9);
-        }
-        if (group().skip && word != "u")
-            return;
-        CharState& chars = group().chars;
-        const bool on = !param || *param != 0;
-        if (word == "par") {
-            paragraphMark();
-        } else if (word == "pard") {
-            flushBytes();
-            inTable_ = false;
-            listLevel_ = 0;
-            ordered_ = false;
-            paragraph_.listLevel = 0;
-            paragraph_.ordered = false;
-        } else if (word == "plain") {
-            flushBytes();
-            chars = {.href = chars.href};
-        } else if (word == "b") {
-            flushBytes();
-            chars.bold = on;
-        } else if (word == "i") {
-            flushBytes();
-            chars.italic = on;
-        } else if (word == "ul") {
-            flushBytes();
-            chars.underline = on;
-        } else if (word == "ulnone") {
-            flushBytes();
-            chars.underline = false;
-        } else if (word == "fs" && param && *param > 0) {
-            flushBytes();
-            chars.halfPoints = std::min(*param, 3276);
-        } else if (word == "line") {
-            special(QString(QChar::LineSeparator));
-        } else if (word == "tab") {
-            special("\t");
-        } else if (word == "emdash") {
-            special(QString(QChar(0x2014)));
-        } else if (word == "endash") {
-            special(QString(QChar(0x2013)));
-        } else if (word == "bullet") {
-            special(QString(QChar(0x2022)));
-        } else if (word == "lquote") {
-            special(QString(QChar(0x2018)));
-        } else if (word == "rquote") {
-            special(QString(QChar(0x2019)));
-        } else if (word == "ldblquote") {
-            special(QString(QChar(0x201C)));
-        } else if (word == "rdblquote") {
-            special(QString(QChar(0x201D)));
-        } else if (word == "u" && param) {
-            flushBytes();
+        if (const auto symbol = symbols().find(word); symbol != symbols().end()) {
             if (!group().skip)
-                appendText(QString(QChar(char16_t(*param < 0 ? *param + 65536 : *param))));
-            skipCount_ = group().uc;
-        } else if (word == "uc" && param) {
-            group().uc = std::clamp(*param, 0, 10);
-        } else if (word == "ansicpg" && param) {
-            QStringDecoder decoder(QString("windows-%1").arg(*param).toLatin1().constData());
-            if (decoder.isValid())
-                decoder_ = std::move(decoder);
-        } else if (word == "intbl") {
-            inTable_ = true;
-        } else if (word == "cell") {
-            flushBytes();
-            if (!paragraph_.runs.empty() || cell_.empty())
-                cell_.push_back(std::move(paragraph_));
-            paragraph_ = {};
-            row_.push_back(std::move(cell_));
-            cell_ = {};
-        } else if (word == "row") {
-            table_ = table_ ? table_ : std::make_shared<Table>();
-            table_->rows.push_back(std::move(row_));
-            row_ = {};
-        } else if (word == "ls" || word == "ilvl") {
-            if (word == "ls")
-                listLevel_ = std::max(listLevel_, 1);
-            else if (param)
-                listLevel_ = std::clamp(*param + 1, 1, 9);
-            paragraph_.listLevel = listLevel_;
-        } else if (word == "paperw" && param) {
-            page_.width = *param / 20.0;
-            hasPaper_ = true;
-            document_.page = paperOrNothing();
-        } else if (word == "paperh" && param) {
-            page_.height = *param / 20.0;
-            hasPaper_ = true;
-            document_.page = paperOrNothing();
-        } else if ((word == "margl" || word == "margr" || word == "margt" || word == "margb") && param) {
-            const double points = std::abs(*param) / 20.0;
-            (word == "margl"          ? page_.left
-                    : word == "margr" ? page_.right
-                    : word == "margt" ? page_.top
-                                      : page_.bottom)
-                = points;
-            document_.page = paperOrNothing();
+                special(QString(QChar(symbol->second)));
+            return;
         }
+        const auto found = words().find(word);
+        if (found == words().end())
+            return;
+        const Word& known = found->second;
+        if ((known.needsValue && !value) || (group().skip && known.where == Where::shownText))
+            return;
+        act(known.control, value);
+    }
+
+    // After "\*": field instructions and results are read, the old-style numbering group describes
+    // this paragraph, anything else is skipped whole.
+    bool readsIgnorable(std::string_view word)
+    {
+        if (word == "fldinst" || word == "fldrslt")
+            return true;
+        if (word == "pn") {
+            listLevel_ = std::max(listLevel_, 1);
+            paragraph_.listLevel = listLevel_;
+        }
+        group().skip = true;
+        return false;
+    }
+
+    // Words that stand for one character.
+    static const std::unordered_map<std::string_view, char16_t>& symbols()
+    {
+        static const std::unordered_map<std::string_view, char16_t> table = {{"line", QChar::LineSeparator},
+            {"tab", u'\t'}, {"emdash", 0x2014}, {"endash", 0x2013}, {"bullet", 0x2022}, {"lquote", 0x2018},
+            {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D}};
+        return table;
+    }
+
+    enum class Control {
+        listMarker,
+        fieldInstruction,
+        bulleted,
+        numbered,
+        numberingLevel,
+        unicode,
+        paragraph,
+        plainParagraph,
+        plainCharacters,
+        bold,
+        italic,
+        underline,
+        noUnderline,
+        fontSize,
+        unicodeSkip,
+        codePage,
+        inTable,
+        cell,
+        row,
+        listStyle,
+        listLevel,
+        paperWidth,
+        paperHeight,
+        marginLeft,
+        marginRight,
+        marginTop,
+        marginBottom,
+    };
+    // Numbering properties, list markers and field instructions come inside groups whose own
+    // text is skipped; the rest only counts in text that shows.
+    enum class Where { shownText, anywhere };
+    struct Word {
+        Control control;
+        Where where;
+        bool needsValue;
+    };
+
+    static const std::unordered_map<std::string_view, Word>& words()
+    {
+        using enum Control;
+        constexpr auto anywhere = Where::anywhere, shown = Where::shownText;
+        static const std::unordered_map<std::string_view, Word> table = {
+            {"listtext", {listMarker, anywhere, false}},
+            {"pntext", {listMarker, anywhere, false}},
+            {"fldinst", {fieldInstruction, anywhere, false}},
+            {"pnlvlblt", {bulleted, anywhere, false}},
+            {"pnlvlbody", {numbered, anywhere, false}},
+            {"pndec", {numbered, anywhere, false}},
+            {"pnlvl", {numberingLevel, anywhere, true}},
+            {"u", {unicode, anywhere, true}},
+            {"par", {paragraph, shown, false}},
+            {"pard", {plainParagraph, shown, false}},
+            {"plain", {plainCharacters, shown, false}},
+            {"b", {bold, shown, false}},
+            {"i", {italic, shown, false}},
+            {"ul", {underline, shown, false}},
+            {"ulnone", {noUnderline, shown, false}},
+            {"fs", {fontSize, shown, true}},
+            {"uc", {unicodeSkip, shown, true}},
+            {"ansicpg", {codePage, shown, true}},
+            {"intbl", {inTable, shown, false}},
+            {"cell", {cell, shown, false}},
+            {"row", {row, shown, false}},
+            {"ls", {listStyle, shown, false}},
+            {"ilvl", {listLevel, shown, false}},
+            {"paperw", {paperWidth, shown, true}},
+            {"paperh", {paperHeight, shown, true}},
+            {"margl", {marginLeft, shown, true}},
+            {"margr", {marginRight, shown, true}},
+            {"margt", {marginTop, shown, true}},
+            {"margb", {marginBottom, shown, true}},
+        };
+        return table;
+    }
+
+    // `value` is there for the words that need one.
+    void act(Control control, std::optional<int> value)
+    {
+        switch (control) {
+        case Control::listMarker: startMarker(); return;
+        case Control::fieldInstruction: startInstruction(); return;
+        case Control::bulleted: ordered_ = paragraph_.ordered = false; return;
+        case Control::numbered: ordered_ = paragraph_.ordered = true; return;
+        case Control::numberingLevel: listLevel_ = paragraph_.listLevel = std::clamp(*value, 1, 9); return;
+        case Control::unicode: unicode(*value); return;
+        case Control::paragraph: paragraphMark(); return;
+        case Control::plainParagraph: plainParagraph(); return;
+        case Control::plainCharacters: {
+            CharState& chars = characters();
+            chars = {.href = chars.href};
+            return;
+        }
+        case Control::bold: characters().bold = isOn(value); return;
+        case Control::italic: characters().italic = isOn(value); return;
+        case Control::underline: characters().underline = isOn(value); return;
+        case Control::noUnderline: characters().underline = false; return;
+        case Control::fontSize:
+            if (*value > 0)
+                characters().halfPoints = std::min(*value, 3276);
+            return;
+        case Control::unicodeSkip: group().uc = std::clamp(*value, 0, 10); return;
+        case Control::codePage: codePage(*value); return;
+        case Control::inTable: inTable_ = true; return;
+        case Control::cell: endCell(); return;
+        case Control::row: endRow(); return;
+        case Control::listStyle: setListLevel(std::max(listLevel_, 1)); return;
+        case Control::listLevel: setListLevel(value ? std::clamp(*value + 1, 1, 9) : listLevel_); return;
+        case Control::paperWidth: paper(&PageSetup::width, *value); return;
+        case Control::paperHeight: paper(&PageSetup::height, *value); return;
+        case Control::marginLeft: margin(&PageSetup::left, *value); return;
+        case Control::marginRight: margin(&PageSetup::right, *value); return;
+        case Control::marginTop: margin(&PageSetup::top, *value); return;
+        case Control::marginBottom: margin(&PageSetup::bottom, *value); return;
+        }
+    }
+
+    // A toggle word without a value, or with any but 0, turns its property on.
+    static bool isOn(std::optional<int> value) { return !value || *value != 0; }
+
+    // The current characters, once the text before the change is out.
+    CharState& characters()
+    {
+        flushBytes();
+        return group().chars;
+    }
+
+    void startMarker()
+    {
+        flushBytes();
+        group().marker = group().startsMarker = true;
+    }
+
+    void startInstruction()
+    {
+        flushBytes();
+        group().instruction = group().startsInstruction = true;
+    }
+
+    void unicode(int code)
+    {
+        flushBytes();
+        if (!group().skip)
+            appendText(QString(QChar(char16_t(code < 0 ? code + 65536 : code))));
+        skipCount_ = group().uc;
+    }
+
+    void codePage(int number)
+    {
+        QStringDecoder decoder(QString("windows-%1").arg(number).toLatin1().constData());
+        if (decoder.isValid())
+            decoder_ = std::move(decoder);
+    }
+
+    void plainParagraph()
+    {
+        flushBytes();
+        inTable_ = false;
+        listLevel_ = 0;
+        ordered_ = false;
+        paragraph_.listLevel = 0;
+        paragraph_.ordered = false;
+    }
+
+    void setListLevel(int level)
+    {
+        listLevel_ = level;
+        paragraph_.listLevel = listLevel_;
+    }
+
+    void endCell()
+    {
+        flushBytes();
+        if (!paragraph_.runs.empty() || cell_.empty())
+            cell_.push_back(std::move(paragraph_));
+        paragraph_ = {};
+        row_.push_back(std::move(cell_));
+        cell_ = {};
+    }
+
+    void endRow()
+    {
+        table_ = table_ ? table_ : std::make_shared<Table>();
+        table_->rows.push_back(std::move(row_));
+        row_ = {};
+    }
+
+    // Sizes come in twips.
+    void paper(double PageSetup::*side, int twips)
+    {
+        page_.*side = twips / 20.0;
+        hasPaper_ = true;
+        document_.page = paperOrNothing();
+    }
+
+    void margin(double PageSetup::*side, int twips)
+    {
+        page_.*side = std::abs(twips) / 20.0;
+        document_.page = paperOrNothing();
     }
 
     std::optional<PageSetup> paperOrNothing() const

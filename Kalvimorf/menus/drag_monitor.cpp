@@ -56,28 +56,12 @@ void DragMonitor::start()
 
 void DragMonitor::tick()
 {
-    // The mouse: a drag is the left button held while the drag selection has changed since the
-    // button was last seen up.
     const auto pointer = input_->pointer();
-    const long count = input_->changeCount();
-    bool ended = false;
-    if (pointer.leftButton) {
-        if (count != baselineChangeCount_)
-            dragActive_ = true;
-    } else {
-        ended = mouseWasDown_ && dragActive_;
-        dragActive_ = false;
-        pending_.reset();
-        holding_.reset();
-        baselineChangeCount_ = count;
-    }
-    mouseWasDown_ = pointer.leftButton;
-    if (ended)
+    if (followButton(pointer.leftButton, input_->changeCount()))
         call(onDragEnded);
 
     const unsigned flags = pointer.flags & ModifierFlags::mask;
-    if (!dragActive_) {
-        chord_ = false;
+    if (gesture_ == Gesture::noDrag) {
         otherWasDown_ = false;
         // Kept up to date here too, so that a modifier held before the drag never counts as fresh.
         lastFlags_ = flags;
@@ -86,22 +70,22 @@ void DragMonitor::tick()
 
     const bool other = input_->otherKeyDown();
     if (other && !otherWasDown_) {
-        pending_.reset();
-        if (flags)
-            chord_ = true;
+        gesture_ = flags ? Gesture::chord : Gesture::dragging;
         call(onCancel);
     }
     otherWasDown_ = other;
-    if (!flags)
-        chord_ = false;
+    if (!flags && gesture_ == Gesture::chord)
+        gesture_ = Gesture::dragging;
 
     // A fresh press counts only alone: nothing that was already down is still down.
-    const unsigned pressed = flags & ~lastFlags_;
-    if (pressed) {
-        if (!chord_ && !other && flags == pressed)
-            pending_ = Pending{flags, MediaClock::now()};
-        else
-            pending_.reset();
+    const unsigned fresh = flags & ~lastFlags_;
+    if (fresh && gesture_ != Gesture::chord) {
+        if (!other && flags == fresh) {
+            gesture_ = Gesture::pressed;
+            press_ = {flags, MediaClock::now()};
+        } else {
+            gesture_ = Gesture::dragging;
+        }
     }
 
     if (holding_ && (*holding_ & ~flags)) {
@@ -109,30 +93,49 @@ void DragMonitor::tick()
         call(onRelease);
     }
 
-    if (pending_ && !chord_) {
-        bool fires = false;
-        if (flags == pending_->flags) {
-            fires = MediaClock::now() - pending_->at >= holdSeconds;
-        } else if (!flags) {
-            // Released before the hold time: a tap, which only the single key takes.
-            if (Prefs::separateKeys())
-                pending_.reset();
-            else
-                fires = true;
-        } else {
-            pending_.reset();  // another modifier joined or replaced it
-        }
-        if (fires) {
-            const unsigned fired = pending_->flags;
-            pending_.reset();
-            if (Prefs::separateKeys())
-                holding_ = fired;
-            lastFlags_ = flags;
-            fire(fired);
-            return;
-        }
-    }
     lastFlags_ = flags;
+    if (const auto fired = settlePress(flags))
+        fire(*fired);
+}
+
+bool DragMonitor::followButton(bool down, long changeCount)
+{
+    bool ended = false;
+    if (down) {
+        // A drag is the button held while the drag selection has changed since it was last up.
+        if (gesture_ == Gesture::noDrag && changeCount != baselineChangeCount_)
+            gesture_ = Gesture::dragging;
+    } else {
+        ended = mouseWasDown_ && gesture_ != Gesture::noDrag;
+        gesture_ = Gesture::noDrag;
+        holding_.reset();
+        baselineChangeCount_ = changeCount;
+    }
+    mouseWasDown_ = down;
+    return ended;
+}
+
+std::optional<unsigned> DragMonitor::settlePress(unsigned flags)
+{
+    if (gesture_ != Gesture::pressed)
+        return std::nullopt;
+    bool fires = false;
+    if (flags == press_.flags) {
+        fires = MediaClock::now() - press_.at >= holdSeconds;
+    } else if (!flags) {
+        // Released before the hold time: a tap, which only the single key takes.
+        fires = !Prefs::separateKeys();
+        if (!fires)
+            gesture_ = Gesture::dragging;
+    } else {
+        gesture_ = Gesture::dragging;  // another modifier joined or replaced it
+    }
+    if (!fires)
+        return std::nullopt;
+    gesture_ = Gesture::dragging;
+    if (Prefs::separateKeys())
+        holding_ = press_.flags;
+    return press_.flags;
 }
 
 void DragMonitor::fire(unsigned flags)

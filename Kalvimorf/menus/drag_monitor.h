@@ -7,8 +7,8 @@
 // until the service tells it the drag selection was claimed, which every drag does as it begins.
 // Main thread only.
 
-#include "core/state/media_clock.h"
 #include "core/base/settings.h"
+#include "core/state/media_clock.h"
 #include "platform/drag_input.h"
 
 #include <filesystem>
@@ -52,23 +52,36 @@ public:
     static constexpr double holdSeconds = 0.11;
 
 private:
-    struct Pending {
-        unsigned flags;
-        double at;
+    // Where a drag's key gesture stands.
+    enum class Gesture {
+        noDrag,  // the button is up, or down since before the last claim
+        dragging,  // nothing under way that could fire
+        pressed,  // a fresh lone press (press_) waiting to become a tap or a hold
+        chord,  // another key went down with a modifier: nothing until all modifiers are up
+    };
+    struct Press {
+        unsigned flags = 0;
+        double at = 0;
     };
 
+    // Follows the button and the selection's claims; true when a drag just ended.
+    bool followButton(bool down, long changeCount);
+    // The modifiers a pending press fires now, if it does: at the hold time, or at its release
+    // for the single key.
+    std::optional<unsigned> settlePress(unsigned flags);
     void fire(unsigned flags);
     void go(std::optional<WheelMode> mode);
 
     std::shared_ptr<DragInput> input_;
     std::unique_ptr<QTimer> timer_;
     std::unique_ptr<QSocketNotifier> claims_;
-    std::optional<unsigned> holding_;  // the modifier whose hold fired, separate keys only
+    Gesture gesture_ = Gesture::noDrag;
+    Press press_;
+    // The modifier whose hold fired (separate keys only): its release is told even after a
+    // letter turned the gesture into a chord.
+    std::optional<unsigned> holding_;
     long baselineChangeCount_ = 0;  // the change count last seen with the button up
     bool mouseWasDown_ = false;
-    bool dragActive_ = false;
     unsigned lastFlags_ = 0;
-    std::optional<Pending> pending_;  // a fresh press waiting to become a tap or a hold
-    bool chord_ = false;  // another key went down with a modifier: nothing until all are up
     bool otherWasDown_ = false;
 };

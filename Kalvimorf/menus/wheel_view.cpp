@@ -183,19 +183,192 @@ double labelSize(const std::vector<WheelEntry>& entries, const Palette& palette,
     return smallest;
 }
 
+namespace {
+
+// An ease-out that runs past its end and settles back: 1 + square·q² + cube·q³ for q = progress − 1.
+struct Overshoot {
+    double square;
+    double cube;
+    double at(double progress) const
+    {
+        const double q = progress - 1;
+        return 1 + square * q * q + cube * q * q * q;
+    }
+};
+
+// The disc grows from openFrom of its size with this overshoot while it fades in, faster.
+constexpr double openSeconds = 0.34;
+constexpr double openFrom = 0.82, openBy = 0.18;
+constexpr Overshoot discOvershoot{1.35, 2.35};
+constexpr double fadeInSeconds = 0.12;
+// Closing fades out and shrinks the disc a little.
+constexpr double hideSeconds = 0.15;
+constexpr double hideShrink = 0.07;
+// Each segment pops out on its own, one after the other clockwise.
+constexpr double segmentDelay = 0.02, segmentStagger = 0.022, segmentSeconds = 0.28;
+constexpr Overshoot segmentOvershoot{1.2, 2.2};
+// The hub and the metal ring arrive with the disc.
+constexpr double hubSeconds = 0.3;
+constexpr double hubRadius = 56;
+constexpr double discRadius = 152;
+
+// Cubic ease-out of a linear progress.
+double easeOutCubic(double progress) { return 1 - std::pow(1 - progress, 3); }
+
+// One frame of the wheel, `age` seconds after it opened.
+class Frame {
+public:
+    Frame(const WheelState& state, double age, const Palette& palette)
+        : state_(state), palette_(palette), age_(age), metal_(palette.metal(state.mode)),
+          selFill_(palette.selFill(state.mode)), selText_(palette.selText(state.mode))
+    {
+    }
+
+    // No window blur behind the panel here: a translucent disc keeps the glass slices readable
+    // over whatever is below. Only the shadow outside the disc shows.
+    void glassBackdrop(QPainter& painter, const QColor& shadowColour) const
+    {
+        const QRectF canvas(0, 0, side, side);
+        const bool darkGlass = palette_.text.lightnessF() > 0.5;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(darkGlass ? QColor(38, 38, 40, 200) : QColor(246, 246, 248, 210));
+        painter.drawEllipse(centre, discRadius, discRadius);
+        QPainterPath outside;
+        outside.addRect(canvas);
+        outside.addEllipse(centre, discRadius, discRadius);
+        painter.save();
+        painter.setClipPath(outside);
+        Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -6}), 26, shadowColour}, [&](QPainter& p) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            p.drawEllipse(centre, discRadius, discRadius);
+        });
+        painter.restore();
+    }
+
+    void emptyMessage(QPainter& painter, const QColor& shadowColour) const
+    {
+        if (!palette_.glass)
+            Draw::withShadow(
+                painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 14, shadowColour}, [&](QPainter& p) {
+                    p.setPen(Qt::NoPen);
+                    p.setBrush(palette_.slice);
+                    p.drawEllipse(centre, 154, 154);
+                });
+        drawText(painter, centre, 130, QString::fromStdString(state_.emptyMessage), Draw::font(14, QFont::DemiBold),
+            palette_.text);
+    }
+
+    // The segments, the rims and the hub: what casts the shadow.
+    void ring(QPainter& p) const
+    {
+        const double fontSize = labelSize(state_.cards, palette_, state_.mode);
+        for (int i = 0; i < int(state_.cards.size()); ++i)
+            segment(p, i, fontSize);
+        rims(p);
+        hub(p);
+        hubText(p);
+    }
+
+private:
+    void segment(QPainter& p, int i, double fontSize) const
+    {
+        const int n = int(state_.cards.size());
+        const double step = 360.0 / n;
+        const double gap = n < 2 || palette_.glass ? 0 : (palette_.showsRing ? 0.9 : 1.4);
+        const double v = size_t(i) < state_.hover.size() ? state_.hover[size_t(i)].value : 0;
+        const double pop
+            = segmentOvershoot.at(Draw::clamp01((age_ - segmentDelay - segmentStagger * i) / segmentSeconds));
+        const double m = 90 - 360.0 * i / n;
+        // A highlighted segment moves out along its middle and grows.
+        const QPointF middle = centre + QPointF(4 * v * std::cos(m * M_PI / 180), 4 * v * std::sin(m * M_PI / 180));
+        const double innerRadius = pop < 1 ? inner + 2 * (1 - std::max(pop, 0.0)) : inner;
+        const double outerRadius = inner + pop * (90 + 8 * v);
+        p.save();
+        p.setOpacity(p.opacity() * Draw::clamp01(1.4 * pop));
+        const auto shape = n == 1
+            ? ringSegment(middle, innerRadius, outerRadius, 0, 360)
+            : ringSegment(middle, innerRadius, outerRadius, m - step / 2 + gap, m + step / 2 - gap);
+        p.fillPath(shape, Draw::blended(palette_.slice, v, selFill_));
+        p.strokePath(shape, QPen(Draw::blended(palette_.sliceLine, v, metal_), 1 + 0.6 * v));
+        const QString label = lines(state_.cards[size_t(i)].label, palette_, state_.mode).join(u'\n');
+        drawText(p, Draw::polarFromYUp(middle, (innerRadius + outerRadius) / 2, m, side), 130, label,
+            labelFont(fontSize * (1 + 0.06 * v), palette_), Draw::blended(palette_.text, v, selText_));
+        p.restore();
+    }
+
+    void rims(QPainter& p) const
+    {
+        if (palette_.glass) {
+            QColor edge = palette_.sliceLine;
+            edge.setAlphaF(std::min(1.0f, edge.alphaF() * 1.6f));
+            p.setPen(QPen(edge, 1));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(centre, 151.5, 151.5);
+        }
+        if (palette_.showsRing) {
+            p.setPen(QPen(Draw::withAlpha(metal_, 0.55 * Draw::clamp01(age_ / hubSeconds)), 0.8));
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(centre, 157, 157);
+        }
+    }
+
+    void hub(QPainter& p) const
+    {
+        const double hubHover = Draw::clamp01(state_.centerHover.value);
+        const double radius = hubRadius * (0.6 + 0.4 * discOvershoot.at(Draw::clamp01(age_ / hubSeconds)))
+            * (1 - 0.04 * state_.centerHover.value);
+        p.setBrush(Draw::blended(palette_.center, 0.15 * hubHover, palette_.title));
+        p.setPen(palette_.showsRing ? QPen(Draw::withAlpha(metal_, 0.7), 0.8) : QPen(palette_.sliceLine, 1));
+        p.drawEllipse(centre, radius, radius);
+    }
+
+    // "Cancelar" over the hub; else the highlighted entry's detail; else the title, the files and
+    // the pager.
+    void hubText(QPainter& p) const
+    {
+        const QFont title = titleFont(12.5);
+        if (state_.overCenter) {
+            drawText(p, centre, 120, QStringLiteral("Cancelar"), title, palette_.title);
+            return;
+        }
+        p.fillPath(Sparkle::path(Draw::fromYUp(QRectF(centre.x() - 6.5, centre.y() + 18, 13, 13), side)), metal_);
+        const auto* lit = state_.highlighted && size_t(*state_.highlighted) < state_.cards.size()
+            ? &state_.cards[size_t(*state_.highlighted)]
+            : nullptr;
+        if (lit && lit->detail) {
+            const QString detail = QString::fromStdString(*lit->detail);
+            drawText(p, above(-6), 92, detail, fitCenter(detail), palette_.title);
+            return;
+        }
+        drawText(p, above(4), 120, QString::fromStdString(state_.title), title, palette_.title);
+        QString subtitle = QString::fromStdString(state_.subtitle);
+        if (subtitle.size() > 16)
+            subtitle = subtitle.left(14) + u'…';
+        drawText(p, above(-11), 120, subtitle, Draw::font(10.5), palette_.subtitle);
+        if (state_.pager)
+            drawPager(p, *state_.pager, centre.y() - 27, palette_);
+    }
+
+    const WheelState& state_;
+    const Palette& palette_;
+    double age_;
+    QColor metal_, selFill_, selText_;
+};
+
+}
+
 Disc paint(QPainter& painter, const WheelState& state, double now, const Palette& palette)
 {
-    const double t = state.shownAt == 0 ? 10 : now - state.shownAt;
-    const double p = Draw::clamp01(t / 0.34), q = p - 1;
-    double scale = 0.82 + 0.18 * (1 + 1.35 * q * q + 2.35 * q * q * q);
-    double opacity = 1 - std::pow(1 - Draw::clamp01(t / 0.12), 3);
+    const double age = state.shownAt == 0 ? 10 : now - state.shownAt;
+    double scale = openFrom + openBy * discOvershoot.at(Draw::clamp01(age / openSeconds));
+    double opacity = easeOutCubic(Draw::clamp01(age / fadeInSeconds));
     if (state.hidingAt) {
-        const double h = Draw::clamp01((now - *state.hidingAt) / 0.15);
+        const double h = Draw::clamp01((now - *state.hidingAt) / hideSeconds);
         opacity *= std::pow(1 - h, 3);
-        scale *= 1 - 0.07 * h * h;
+        scale *= 1 - hideShrink * h * h;
     }
-    const bool hasEntries = !state.cards.empty();
-    const Disc disc{152 * scale, opacity, palette.glass};
+    const Disc disc{discRadius * scale, opacity, palette.glass};
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
@@ -205,119 +378,19 @@ Disc paint(QPainter& painter, const WheelState& state, double now, const Palette
     painter.scale(scale, scale);
     painter.translate(-centre);
 
-    const QColor metal = palette.metal(state.mode), selFill = palette.selFill(state.mode),
-                 selText = palette.selText(state.mode);
+    const Frame frame(state, age, palette);
     const QColor shadowColour = Draw::withAlpha(Qt::black, palette.shadow);
-    const QRectF canvas(0, 0, side, side);
-
-    if (palette.glass) {
-        // No window blur behind the panel here: a translucent disc keeps the glass slices
-        // readable over whatever is below.
-        const bool darkGlass = palette.text.lightnessF() > 0.5;
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(darkGlass ? QColor(38, 38, 40, 200) : QColor(246, 246, 248, 210));
-        painter.drawEllipse(centre, 152, 152);
-        // Only the shadow outside the disc shows.
-        QPainterPath outside;
-        outside.addRect(canvas);
-        outside.addEllipse(centre, 152, 152);
-        painter.save();
-        painter.setClipPath(outside);
-        Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -6}), 26, shadowColour}, [&](QPainter& p) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(Qt::black);
-            p.drawEllipse(centre, 152, 152);
-        });
-        painter.restore();
-    }
-
-    if (!hasEntries) {
-        if (!palette.glass)
-            Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -4}), 14, shadowColour}, [&](QPainter& p) {
-                p.setPen(Qt::NoPen);
-                p.setBrush(palette.slice);
-                p.drawEllipse(centre, 154, 154);
-            });
-        drawText(painter, centre, 130, QString::fromStdString(state.emptyMessage), Draw::font(14, QFont::DemiBold),
-            palette.text);
-        painter.restore();
-        return disc;
-    }
-
-    auto ring = [&](QPainter& p) {
-        const int n = int(state.cards.size());
-        const double step = 360.0 / n;
-        const double gap = n < 2 || palette.glass ? 0 : (palette.showsRing ? 0.9 : 1.4);
-        const double fontSize = labelSize(state.cards, palette, state.mode);
-        for (int i = 0; i < n; ++i) {
-            const double v = size_t(i) < state.hover.size() ? state.hover[size_t(i)].value : 0;
-            const double e = Draw::clamp01((t - 0.02 - 0.022 * i) / 0.28) - 1;
-            const double pop = 1 + 1.2 * e * e + 2.2 * e * e * e;
-            const double m = 90 - 360.0 * i / n;
-            const QPointF middle = centre + QPointF(4 * v * std::cos(m * M_PI / 180), 4 * v * std::sin(m * M_PI / 180));
-            const double innerRadius = pop < 1 ? inner + 2 * (1 - std::max(pop, 0.0)) : inner;
-            const double outerRadius = inner + pop * (90 + 8 * v);
-            p.save();
-            p.setOpacity(p.opacity() * Draw::clamp01(1.4 * pop));
-            const auto shape = n == 1
-                ? ringSegment(middle, innerRadius, outerRadius, 0, 360)
-                : ringSegment(middle, innerRadius, outerRadius, m - step / 2 + gap, m + step / 2 - gap);
-            p.fillPath(shape, Draw::blended(palette.slice, v, selFill));
-            p.strokePath(shape, QPen(Draw::blended(palette.sliceLine, v, metal), 1 + 0.6 * v));
-            const QString label = lines(state.cards[size_t(i)].label, palette, state.mode).join(u'\n');
-            drawText(p, Draw::polarFromYUp(middle, (innerRadius + outerRadius) / 2, m, side), 130, label,
-                labelFont(fontSize * (1 + 0.06 * v), palette), Draw::blended(palette.text, v, selText));
-            p.restore();
-        }
-        if (palette.glass) {
-            QColor edge = palette.sliceLine;
-            edge.setAlphaF(std::min(1.0f, edge.alphaF() * 1.6f));
-            p.setPen(QPen(edge, 1));
-            p.setBrush(Qt::NoBrush);
-            p.drawEllipse(centre, 151.5, 151.5);
-        }
-        if (palette.showsRing) {
-            p.setPen(QPen(Draw::withAlpha(metal, 0.55 * Draw::clamp01(t / 0.3)), 0.8));
-            p.setBrush(Qt::NoBrush);
-            p.drawEllipse(centre, 157, 157);
-        }
-
-        // The hub.
-        const double hubHover = Draw::clamp01(state.centerHover.value);
-        const double hq = Draw::clamp01(t / 0.3) - 1;
-        const double hub
-            = 56 * (0.6 + 0.4 * (1 + 1.35 * hq * hq + 2.35 * hq * hq * hq)) * (1 - 0.04 * state.centerHover.value);
-        p.setBrush(Draw::blended(palette.center, 0.15 * hubHover, palette.title));
-        p.setPen(palette.showsRing ? QPen(Draw::withAlpha(metal, 0.7), 0.8) : QPen(palette.sliceLine, 1));
-        p.drawEllipse(centre, hub, hub);
-
-        const QFont title = titleFont(12.5);
-        if (state.overCenter) {
-            drawText(p, centre, 120, QStringLiteral("Cancelar"), title, palette.title);
-            return;
-        }
-        p.fillPath(Sparkle::path(Draw::fromYUp(QRectF(centre.x() - 6.5, centre.y() + 18, 13, 13), side)), metal);
-        const auto* lit = state.highlighted && size_t(*state.highlighted) < state.cards.size()
-            ? &state.cards[size_t(*state.highlighted)]
-            : nullptr;
-        if (lit && lit->detail) {
-            const QString detail = QString::fromStdString(*lit->detail);
-            drawText(p, above(-6), 92, detail, fitCenter(detail), palette.title);
-            return;
-        }
-        drawText(p, above(4), 120, QString::fromStdString(state.title), title, palette.title);
-        QString subtitle = QString::fromStdString(state.subtitle);
-        if (subtitle.size() > 16)
-            subtitle = subtitle.left(14) + u'…';
-        drawText(p, above(-11), 120, subtitle, Draw::font(10.5), palette.subtitle);
-        if (state.pager)
-            drawPager(p, *state.pager, centre.y() - 27, palette);
-    };
-
     if (palette.glass)
-        ring(painter);
+        frame.glassBackdrop(painter, shadowColour);
+    if (state.cards.empty())
+        frame.emptyMessage(painter, shadowColour);
+    else if (palette.glass)
+        frame.ring(painter);
     else
-        Draw::withShadow(painter, canvas, {Draw::offsetFromYUp({0, -4}), 18, shadowColour}, ring);
+        Draw::withShadow(
+            painter, QRectF(0, 0, side, side), {Draw::offsetFromYUp({0, -4}), 18, shadowColour}, [&](QPainter& p) {
+                frame.ring(p);
+            });
     painter.restore();
     return disc;
 }

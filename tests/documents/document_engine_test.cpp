@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -364,6 +365,50 @@ TEST(RtfReader, GroupsDestinationsAndCharacters)
     EXPECT_EQ(document.page->top, 56);
     // Unbalanced and truncated input still reads.
     EXPECT_EQ(Rtf::read("{\\rtf1 a}}}b{\\'").plainText(), "ab");
+}
+
+// The words the test above leaves out: character resets, punctuation, the two list syntaxes and
+// the remaining margins, each where a word processor puts it.
+TEST(RtfReader, ListsPunctuationAndCharacterResets)
+{
+    const auto document = Rtf::read(
+        "{\\rtf1\\ansi\\paperw11906\\paperh16838\\margt1134\\margb-567"
+        "{\\i\\ul\\fs36 grande}\\ul sub\\ulnone linhado {\\b\\i\\fs20 x\\plain y}\\par"
+        "\\emdash\\endash\\bullet\\lquote\\rquote\\ldblquote\\rdblquote\\~\\_\\{\\}\\\\\\uc0\\u-3912\\par"
+        "\\pard{\\*\\pn\\pnlvlblt{\\pntxtb \\'b7}}{\\pntext \\'b7\\tab}um\\par"
+        "\\pard{\\*\\pn\\pnlvlbody\\pndec\\pnlvl3}{\\pntext 1.\\tab}dois\\par"
+        "\\pard\\ls1\\ilvl1{\\listtext 2.\\tab}tres\\par"
+        "\\pard\\ls2{\\listtext \\'95\\tab}quatro\\par"
+        "\\pard fora\\par}");
+    ASSERT_EQ(document.blocks.size(), 7u);
+    const auto& styled = document.blocks[0].paragraph.runs;
+    ASSERT_EQ(styled.size(), 5u);
+    EXPECT_TRUE(styled[0].italic && styled[0].underline);
+    EXPECT_EQ(styled[0].size, 18);
+    EXPECT_TRUE(!styled[1].italic && styled[1].underline && styled[1].size == 0);
+    EXPECT_EQ(styled[2].text, "linhado ");
+    EXPECT_FALSE(styled[2].underline);
+    EXPECT_TRUE(styled[3].bold && styled[3].italic && styled[3].size == 10);
+    EXPECT_TRUE(!styled[4].bold && !styled[4].italic && styled[4].size == 0);
+    EXPECT_EQ(document.blocks[1].paragraph.text(),
+        QString::fromUtf8("—–•‘’“”\u00a0\u2011{}\\") + QChar(char16_t(65536 - 3912)));
+
+    auto list = [&](size_t block) {
+        const auto& paragraph = document.blocks[block].paragraph;
+        return std::tuple(paragraph.text().toStdString(), paragraph.listLevel, paragraph.ordered);
+    };
+    EXPECT_EQ(list(2), std::tuple("um", 1, false));
+    EXPECT_EQ(list(3), std::tuple("dois", 3, true));
+    EXPECT_EQ(list(4), std::tuple("tres", 2, true));
+    EXPECT_EQ(list(5), std::tuple("quatro", 1, false));
+    EXPECT_EQ(list(6), std::tuple("fora", 0, false));
+
+    ASSERT_TRUE(document.page);
+    EXPECT_NEAR(document.page->width, 595.3, 0.01);
+    EXPECT_EQ(document.page->top, 56.7);
+    EXPECT_EQ(document.page->bottom, 28.35);
+    // A page too small to be one is no page.
+    EXPECT_FALSE(Rtf::read("{\\rtf1\\paperw1000\\paperh15840 a}").page);
 }
 
 TEST(OfficeSuiteAndUs, EachReadsWhatTheOtherWrites)

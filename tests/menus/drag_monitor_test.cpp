@@ -136,6 +136,8 @@ TEST(DragMonitor, ALetterCancelsOnceAndBlocksModifiersUntilAllAreUp)
     Rig rig;
     EXPECT_EQ(rig.play("drag shift letter 0.3 noletter 0.3 shift+command 0.3"), Events{"cancel"});
     EXPECT_EQ(rig.play("none shift 0.2 none"), (Events{"convert", "release"}));
+    // A letter during a hold cancels, and the held key's release is still told.
+    EXPECT_EQ(rig.play("shift 0.2 letter noletter command+shift none"), (Events{"convert", "cancel", "release"}));
     // A modifier pressed while a letter is down is no fresh press; caps lock is nothing at all.
     EXPECT_EQ(
         Rig(false).play("drag letter shift 0.2 none noletter caps 0.2 none shift none"), (Events{"cancel", "cycle"}));
