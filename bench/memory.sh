@@ -76,32 +76,17 @@ compare "PNG to HEIC" x.png heic "out.heic[Q=90,subsample_mode=on]"
 # free memory, so these figures set the estimate (bytes per pixel = MiB · 2^20 / 24e6).
 compare "PNG to AVIF" x.png avif "out.avif[Q=90,compression=av1,effort=0,subsample_mode=on]"
 
-# A text-heavy document: 120 Letter pages of 46 lines of Helvetica each, written directly (the
-# cross-reference offsets counted), so that no office suite is needed.
-python3 - "$work/longo.pdf" <<'PY'
+# A text-heavy document: 120 Letter pages of 46 lines of Helvetica each, written directly, so
+# that no office suite is needed.
+python3 - "$work/longo.pdf" "$root/bench/lib" <<'PY'
 import random, sys
+sys.path.insert(0, sys.argv[2])
+from pdf_writer import write, font
 random.seed(7)
 words = "casa rio pedra tempo livro janela cidade noite caminho vento mar porta luz sombra papel linha".split()
-objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None,
-           b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"]
-kids = []
-for page in range(120):
-    lines = " ".join("(%s) '" % " ".join(random.choice(words) for _ in range(12)) for _ in range(46))
-    content = ("BT /F1 11 Tf 14 TL 60 740 Td " + lines + " ET").encode()
-    objects.append(b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream")
-    objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >>"
-                   b" /Contents %d 0 R >>" % len(objects))
-    kids.append(len(objects))
-objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(b"%d 0 R" % k for k in kids), len(kids))
-out = bytearray(b"%PDF-1.4\n")
-offsets = []
-for i, body in enumerate(objects, 1):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
-start = len(out)
-out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-out += b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, start)
-open(sys.argv[1], "wb").write(out)
+line = lambda: ("(%s) '" % " ".join(random.choice(words) for _ in range(12))).encode()
+write(sys.argv[1], [(b"BT /F1 11 Tf 14 TL 60 740 Td " + b" ".join(line() for _ in range(46)) + b" ET", font)
+                    for _ in range(120)])
 PY
 
 # against TITLE SOURCE FORMAT PEER…: brivlon --convert FORMAT on SOURCE against the peer command
