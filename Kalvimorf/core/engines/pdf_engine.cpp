@@ -109,10 +109,14 @@ public:
         const int band = std::min(bandRows(packed.width), packed.height);
         for (int top = 0; top < packed.height; top += band) {
             Task::checkCancelled();
-            const int rows = std::min(band, packed.height - top);
-            const unsigned char* drawn = document_.drawRows(number, renderDPI, top, packed.width, rows);
-            if (!drawn)
+            // The last band is drawn as tall as the others, over rows already packed, so that the
+            // rasteriser keeps one bitmap for every band of pages of one width.
+            const int drawnTop = std::min(top, packed.height - band);
+            const unsigned char* band0 = document_.drawRows(number, renderDPI, drawnTop, packed.width, band);
+            if (!band0)
                 return std::nullopt;
+            const unsigned char* drawn = band0 + size_t(top - drawnTop) * row;
+            const int rows = std::min(band, packed.height - top);
             const size_t first = size_t(top) * size_t(packed.width);
             if (packed.bands == 1 && !packGrey(drawn, size_t(rows) * size_t(packed.width), packed.bytes.get() + first)) {
                 if (!widen(count * 2))
