@@ -14,6 +14,7 @@ namespace PopplerCore {
 struct Document::Private {
     std::unique_ptr<PDFDoc> document;
     std::unique_ptr<SplashOutputDev> drawing;
+    std::unique_ptr<TextOutputDev> layout;
 };
 
 Document::Document(const std::filesystem::path& source) : d(std::make_unique<Private>())
@@ -36,9 +37,11 @@ std::string Document::text(int number)
     // Poppler lays a page's text out in the page's own drawing space (the crop box from its
     // corner, the page's rotation applied), so a rectangle in the document's coordinates misses
     // the text of turned or shifted pages; one far larger than any page takes everything.
-    TextOutputDev layout(nullptr, false, 0, false, false);
-    d->document->displayPageSlice(&layout, number, 72, 72, 0, false, true, false, -1, -1, -1, -1);
-    const std::unique_ptr<GooString> text(layout.getText(-1e9, -1e9, 1e9, 1e9));
+    // One layout serves every page: each page starts it afresh.
+    if (!d->layout)
+        d->layout = std::make_unique<TextOutputDev>(nullptr, false, 0, false, false);
+    d->document->displayPageSlice(d->layout.get(), number, 72, 72, 0, false, true, false, -1, -1, -1, -1);
+    const std::unique_ptr<GooString> text(d->layout->getText(-1e9, -1e9, 1e9, 1e9));
     return text ? text->toStr() : std::string();
 }
 
