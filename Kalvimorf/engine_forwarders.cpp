@@ -11,22 +11,41 @@
 // processes, name claims and image library. This file holds what both programs leave out;
 // light_forwarders.cpp and image_forwarders.cpp what only one does.
 
+namespace {
+
+// The module `file` in the program's helper folder, opened on first use; its entry `name` gives
+// its table.
+const void* openModule(const char* file, const char* name)
+{
+    const std::string path = (AppPaths::helperDir() / file).string();
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    using Entry = const void* (*)();
+    const auto entry = module ? reinterpret_cast<Entry>(::dlsym(module, name)) : nullptr;
+    if (!entry)
+        throw std::runtime_error(::dlerror());
+    return entry();
+}
+
+}
+
 const EngineEntries& engineModule()
 {
-    static const EngineEntries* const entries = [] {
-        const std::string path = (AppPaths::helperDir() / "brivlon-engines.so").string();
-        void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        using Entry = const EngineEntries* (*)();
-        const auto entry = module ? reinterpret_cast<Entry>(::dlsym(module, engineEntriesName)) : nullptr;
-        if (!entry)
-            throw std::runtime_error(::dlerror());
-        return entry();
-    }();
+    static const auto* const entries = static_cast<const EngineEntries*>(
+        openModule("brivlon-engines.so", engineEntriesName));
+    return *entries;
+}
+
+const TextEntries& textModule()
+{
+    static const auto* const entries = static_cast<const TextEntries*>(
+        openModule("brivlon-pdf-text.so", textEntriesName));
     return *entries;
 }
 
 fs::path PDFEngine::convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
+    if (format.ext == "txt")
+        return textModule().convertPDFText(source);
     return engineModule().convertPDF(source, format, progress);
 }
 

@@ -6,6 +6,7 @@
 #include "core/engines/image_tools.h"
 #include "core/engines/pdf_compress.h"
 #include "core/engines/pdf_engine.h"
+#include "core/engines/pdf_text.h"
 #include "core/engines/qt_images.h"
 #include "documents/document_engine.h"
 
@@ -33,6 +34,14 @@ struct EngineEntries {
 // The module's one exported function.
 inline constexpr const char* engineEntriesName = "brivlon_engines";
 
+// PDF text, which needs poppler alone, from a module of its own (brivlon-pdf-text.so), so that
+// the lighter programs extract it without opening the engine module.
+struct TextEntries {
+    decltype(&PDFText::convert) convertPDFText;
+};
+inline constexpr const char* textEntriesName = "brivlon_pdf_text";
+
 // The module's table, the module opened on its first use (engine_forwarders.cpp, in the lighter
 // worker programs only).
 const EngineEntries& engineModule();
+const TextEntries& textModule();

@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" != "--inside" ]; then
   exec "$root/tests/support/with-x" "$0" --inside
 fi
-brivlon="${BRIVLON:-$root/build/brivlon}"
+brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 seconds="${SECONDS_IDLE:-60}"
 work=$(mktemp -d)
 chmod 700 "$work"

@@ -32,32 +32,12 @@ fi
 
 # Documents: 500 pages of text; 40 pages each with a 1200 × 900 picture in the page's own size
 # (nothing to downsample, so both sides optimise the same images).
-wants pdf && python3 - "$work" <<'PY'
+wants pdf && python3 - "$work" "$root/bench/lib" <<'PY'
 import sys, zlib, random
 work = sys.argv[1]
+sys.path.insert(0, sys.argv[2])
+from pdf_writer import write, font
 random.seed(1)
-def write(path, pages):
-    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", None]
-    kids = []
-    for content, resources in pages:
-        stream = zlib.compress(content)
-        objects.append(b"<< /Length %d /Filter /FlateDecode >>stream\n" % len(stream) + stream + b"\nendstream")
-        contents = len(objects)
-        objects.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R /Resources %s >>"
-                       % (contents, resources(objects)))
-        kids.append(len(objects))
-    objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(b"%d 0 R" % k for k in kids), len(kids))
-    out = bytearray(b"%PDF-1.7\n")
-    offsets = []
-    for i, body in enumerate(objects, 1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % i + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
-    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    out += b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
-    open(path, "wb").write(out)
-font = lambda objects: b"<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"
 # Forty lines a page, each page its own words.
 text = [(b"BT /F1 11 Tf 14 TL 72 740 Td " + b"".join(b"(Pagina %d, linha %d: %s) '\n" % (i, j, bytes(random.choice(b"abcdefghij klmnop") for _ in range(60))) for j in range(40)) + b"ET", font) for i in range(500)]
 write(work + "/texto.pdf", text)

@@ -4,7 +4,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
-#include "core/engines/pdf_engine.h"
+#include "core/engines/pdf_text.h"
 #include "documents/docx.h"
 #include "documents/markdown.h"
 #include "documents/odt.h"
@@ -278,7 +278,7 @@ fs::path pdfToDocument(const fs::path& pdf, const std::string& ext)
 {
     requireGuiApplication();
     StyledText::Document document;
-    for (const auto& page : PDFEngine::pageTexts(pdf)) {
+    for (const auto& page : PDFText::pageTexts(pdf)) {
         if (page.find_first_not_of(" \n\r\t\f") == std::string::npos)
             continue;
         if (!document.blocks.empty())

@@ -278,6 +278,38 @@ TEST_F(HeadlessConversion, ARunTakesTheLightestWorkerThatServesItAndLoadsNothing
     }
 }
 
+TEST_F(HeadlessConversion, APDFsTextComesFromTheLightWorkerWithPopplerAlone)
+{
+    // Text needs poppler's layout and nothing of the imaging libraries: the light program opens
+    // poppler for the job, and neither the engine module nor what it links. A PDF as a small
+    // writer leaves it, its cross-reference table missing.
+    const std::string content = "BT /F1 24 Tf 72 700 Td (Texto da pagina) Tj ET";
+    const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                            "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+                            "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R "
+                            ">> >> /Contents 5 0 R >> endobj\n"
+                            "4 0 obj << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> endobj\n"
+                            "5 0 obj << /Length " + std::to_string(content.size()) + " >>\nstream\n" + content
+        + "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+    for (const char* name : {"notas.pdf", "trava.pdf"})
+        writeFile(dir / name, pdf);
+    Process::Child run({BRIVLON_BINARY, {"--convert", "txt", (dir / "notas.pdf").string(), (dir / "trava.pdf").string()},
+        {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.pdf"}}});
+    const auto output = dir / "Convertidos para TXT" / "notas.txt";
+    ChildWorker worker;
+    ASSERT_TRUE(pumpUntil(60, [&] {
+        worker = childWorker(run.pid());
+        return fs::exists(output) && !worker.maps.empty();
+    }));
+    EXPECT_EQ(worker.program, "brivlon-worker-light");
+    EXPECT_NE(worker.maps.find("libpoppler.so"), std::string::npos);
+    for (const char* library : {"brivlon-engines", "libvips", "libopencv", "libQt6Gui", "libpoppler-qt6"})
+        EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
+    EXPECT_EQ(readFile(output).find("Texto da pagina"), 0u);
+    ::kill(run.pid(), SIGTERM);
+    run.wait();
+}
+
 TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
 {
     // The light program runs a merge on qpdf alone, then an image tool through the engine

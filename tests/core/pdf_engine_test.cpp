@@ -128,6 +128,40 @@ TEST(PDFEngine, PagesBecomeNumberedImagesInANewFolderOrOneImageBesideTheSource)
     EXPECT_EQ(PDFEngine::convert(dir / "Cartão.pdf", format("jpg"), {}), dir / "Cartão 2.jpg");
 }
 
+TEST(PDFEngine, APageWhoseColourComesLateKeepsWhatWasDrawnBeforeIt)
+{
+    // Pages are drawn in bands and kept grey until a colour shows: black lines from the top, a
+    // blue one at the foot, far below the first band; and a grey page beside it.
+    TempDir dir;
+    std::string lines;
+    for (int i = 0; i < 29; ++i)
+        lines += "linha preta\n";
+    writePDF(dir / "Cores.pdf", {{.text = lines + "azul", .lastInk = "0 0 1 rg"}, {.text = lines + "cinza"}});
+    const auto folder = PDFEngine::convert(dir / "Cores.pdf", format("png"), {});
+    const auto coloured = image(folder / "Cores - página 001.png");
+    const auto grey = image(folder / "Cores - página 002.png");
+    ASSERT_EQ(coloured.size(), QSize(2550, 3300));
+    EXPECT_TRUE(grey.isGrayscale());
+    // Each line's ink, counted over its band of rows: the first line black, the last one blue.
+    const auto ink = [&](const QImage& page, int line, auto&& test) {
+        const int top = int((100 - 22 + 22 * line - 14) * 300 / 72.0), bottom = int((100 - 22 + 22 * line + 4) * 300 / 72.0);
+        int count = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 300; x < 900; ++x)
+                count += test(page.pixel(x, y));
+        return count;
+    };
+    const auto black = [](QRgb p) { return qRed(p) < 80 && qGreen(p) < 80 && qBlue(p) < 80; };
+    const auto blue = [](QRgb p) { return qBlue(p) - qRed(p) > 150; };
+    EXPECT_GT(ink(coloured, 1, black), 500);
+    EXPECT_EQ(ink(coloured, 1, blue), 0);
+    EXPECT_GT(ink(coloured, 30, blue), 500);
+    EXPECT_GT(ink(grey, 30, black), 500);
+    // Rows above the blue line are what the grey page shows there.
+    EXPECT_EQ(coloured.copy(0, 0, 2550, 3000).convertToFormat(QImage::Format_RGB32),
+        grey.copy(0, 0, 2550, 3000).convertToFormat(QImage::Format_RGB32));
+}
+
 TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothing)
 {
     TempDir dir;

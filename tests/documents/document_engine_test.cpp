@@ -1,7 +1,7 @@
 // The document engine end to end through --convert on files the tests make, and our own readers
 // on what LibreOffice writes (and LibreOffice on what we write).
 
-#include "core/engines/pdf_engine.h"
+#include "core/engines/pdf_text.h"
 #include "documents/docx.h"
 #include "documents/odt.h"
 #include "documents/rtf.h"
@@ -33,7 +33,7 @@ std::string textOf(const fs::path& file)
     const auto ext = file.extension().string();
     if (ext == ".pdf") {
         std::string all;
-        for (const auto& page : PDFEngine::pageTexts(file))
+        for (const auto& page : PDFText::pageTexts(file))
             all += page + "\n";
         return all;
     }

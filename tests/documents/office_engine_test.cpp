@@ -4,7 +4,7 @@
 
 #include "core/base/process.h"
 #include "core/base/task.h"
-#include "core/engines/pdf_engine.h"
+#include "core/engines/pdf_text.h"
 #include "core/jobs/request.h"
 #include "core/jobs/worker.h"
 #include "core/state/office_events.h"
@@ -243,7 +243,7 @@ TEST(OfficeRoute, RealLibreOfficeLaysOutEveryInput)
         ASSERT_TRUE(opened) << ext;
         EXPECT_GE(opened->numPages(), 2) << ext;
         std::string text;
-        for (const auto& page : PDFEngine::pageTexts(*pdf))
+        for (const auto& page : PDFText::pageTexts(*pdf))
             text += page;
         EXPECT_NE(text.find("Parágrafo número 1 do documento."), std::string::npos) << ext;
         EXPECT_NE(text.find("Parágrafo número 90 do documento."), std::string::npos) << ext;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <memory>
 
 // Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
@@ -22,6 +23,8 @@ namespace {
 constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
+// The integral images a scan holds at once, in bytes, unless a single layer needs more.
+constexpr double layerBudget = 32 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
@@ -457,53 +460,101 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
             if (layerIndex.try_emplace({pass.picture, factor}, layerKeys.size()).second)
                 layerKeys.push_back({pass.picture, factor});
     }
-    std::vector<Layer> layers(layerKeys.size());
-    cv::parallel_for_(cv::Range(0, int(layerKeys.size())), [&](const cv::Range& range) {
-        for (int i = range.start; i < range.end; ++i) {
-            const auto [picture, factor] = layerKeys[size_t(i)];
-            layers[size_t(i)] = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
-        }
+    // The layers are made and scanned a group at a time, the largest first, so that the scan
+    // holds a few layers rather than every scale of every picture at once (about six times the
+    // picture's size in integral images for each picture, 150 MB for 1280 pixels square).
+    std::vector<size_t> bySize(layerKeys.size());
+    std::iota(bySize.begin(), bySize.end(), size_t(0));
+    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
+        return layerKeys[a].second < layerKeys[b].second;
     });
-
-    // Rows of windows in stretches of about the same work, the costliest first, so that the
-    // cores finish together.
-    std::vector<std::unique_ptr<Tables>> tables;
-    std::vector<Job> jobs;
+    const auto bytesOf = [&](size_t layer) {
+        const auto& picture = pictures[size_t(layerKeys[layer].first)];
+        const double factor = factors[size_t(layerKeys[layer].second)];
+        return 8 * (picture.cols / factor + 1 + maxLanes) * (picture.rows / factor + 1);
+    };
+    // Each job keeps its place in the order of a scan of all layers at once: created pass by
+    // pass, scale by scale, row by row, then the costliest first; what it finds is gathered in
+    // that order, so that the grouping below sees the rectangles as one scan would give them.
+    struct Done {
+        double cost;
+        size_t created;
+        int pass;
+        float factor;
+        cv::Size window;
+        std::vector<cv::Point> found;
+    };
+    std::vector<Done> done;
+    std::vector<size_t> createdBefore(passes.size() + 1, 0);
     for (size_t p = 0; p < passes.size(); ++p)
-        for (int factor : scales[p]) {
-            const Layer& layer = layers[layerIndex.at({passes[p].picture, factor})];
-            tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer)));
-            const Tables& own = *tables.back();
-            const int rows = (own.working.height + layer.step - 1) / layer.step;
-            // About 16 000 windows a job.
-            const int rowsPerJob = std::max(1, 16000 / std::max(1, own.columns));
-            for (int row = 0; row < rows; row += rowsPerJob) {
-                const int end = std::min(rows, row + rowsPerJob);
-                jobs.push_back({int(p), passes[p].cascade, &layer, &own, row * layer.step,
-                    std::min(own.working.height, end * layer.step), double(end - row) * own.columns});
-            }
-        }
-    std::stable_sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) {
-        return a.cost > b.cost;
-    });
+        createdBefore[p + 1] = createdBefore[p] + scales[p].size();
     const Scan scan = scanAt(width);
-    std::vector<std::vector<cv::Point>> found(jobs.size());
-    cv::parallel_for_(
-        cv::Range(0, int(jobs.size())),
-        [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i)
-                scan(jobs[size_t(i)], found[size_t(i)]);
-        },
-        double(jobs.size()));
+    for (size_t from = 0; from < bySize.size();) {
+        size_t to = from + 1;
+        for (double bytes = bytesOf(bySize[from]); to < bySize.size() && bytes + bytesOf(bySize[to]) <= layerBudget;
+             ++to)
+            bytes += bytesOf(bySize[to]);
+        std::map<size_t, Layer> layers;
+        for (size_t i = from; i < to; ++i)
+            layers[bySize[i]];
+        std::vector<size_t> group(bySize.begin() + std::ptrdiff_t(from), bySize.begin() + std::ptrdiff_t(to));
+        cv::parallel_for_(cv::Range(0, int(group.size())), [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i) {
+                const auto [picture, factor] = layerKeys[group[size_t(i)]];
+                layers.at(group[size_t(i)]) = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+            }
+        });
+        from = to;
+
+        // Rows of windows in stretches of about the same work, the costliest first, so that the
+        // cores finish together.
+        std::vector<std::unique_ptr<Tables>> tables;
+        std::vector<Job> jobs;
+        std::vector<size_t> created;
+        for (size_t p = 0; p < passes.size(); ++p)
+            for (size_t s = 0; s < scales[p].size(); ++s) {
+                const auto layer = layers.find(layerIndex.at({passes[p].picture, scales[p][s]}));
+                if (layer == layers.end())
+                    continue;
+                tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer->second)));
+                const Tables& own = *tables.back();
+                const int rows = (own.working.height + layer->second.step - 1) / layer->second.step;
+                // About 16 000 windows a job.
+                const int rowsPerJob = std::max(1, 16000 / std::max(1, own.columns));
+                for (int row = 0; row < rows; row += rowsPerJob) {
+                    const int end = std::min(rows, row + rowsPerJob);
+                    jobs.push_back({int(p), passes[p].cascade, &layer->second, &own, row * layer->second.step,
+                        std::min(own.working.height, end * layer->second.step), double(end - row) * own.columns});
+                    // Jobs are counted pass by pass, scale by scale, and by their first row within one.
+                    created.push_back(((createdBefore[p] + s) << 32) + size_t(row));
+                }
+            }
+        std::vector<size_t> order(jobs.size());
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return jobs[a].cost > jobs[b].cost;
+        });
+        std::vector<std::vector<cv::Point>> found(jobs.size());
+        cv::parallel_for_(
+            cv::Range(0, int(order.size())),
+            [&](const cv::Range& range) {
+                for (int i = range.start; i < range.end; ++i)
+                    scan(jobs[order[size_t(i)]], found[order[size_t(i)]]);
+            },
+            double(jobs.size()));
+        for (size_t i = 0; i < jobs.size(); ++i)
+            done.push_back({jobs[i].cost, created[i], jobs[i].pass, jobs[i].layer->factor, jobs[i].tables->window,
+                std::move(found[i])});
+    }
+    std::sort(done.begin(), done.end(), [](const Done& a, const Done& b) {
+        return a.cost != b.cost ? a.cost > b.cost : a.created < b.created;
+    });
 
     std::vector<std::vector<cv::Rect>> objects(passes.size());
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        const Job& job = jobs[i];
-        const float factor = job.layer->factor;
-        for (const auto& at : found[i])
+    for (const auto& job : done)
+        for (const auto& at : job.found)
             objects[size_t(job.pass)].push_back(
-                {cvRound(at.x * factor), cvRound(at.y * factor), job.tables->window.width, job.tables->window.height});
-    }
+                {cvRound(at.x * job.factor), cvRound(at.y * job.factor), job.window.width, job.window.height});
     for (size_t p = 0; p < passes.size(); ++p) {
         auto& rects = objects[p];
         cv::groupRectangles(rects, neighbours, 0.2);

@@ -10,24 +10,27 @@
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/image_library.h"
+#include "core/engines/pdf_text.h"
+#include "core/engines/poppler_core.h"
 
-#include <poppler-qt6.h>
 
 #include <QBuffer>
-#include <QFile>
+#include <QImage>
 #include <QImageWriter>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <system_error>
 #include <thread>
-
-#include <malloc.h>
 
 namespace PDFEngine {
 
@@ -37,72 +40,126 @@ namespace {
 // drawn rather than taking the machine's memory down with it.
 constexpr double maxPagePixels = double(1 << 28);
 
-// Poppler lays a page's text out in the page's own drawing space (the crop box from its corner,
-// the page's rotation applied), so a rectangle in the document's coordinates misses the text of
-// turned or shifted pages; one far larger than any page takes everything it laid out.
-const QRectF everywhere(-1e9, -1e9, 2e9, 2e9);
+// A page is drawn in bands of about this many bytes (the rasteriser's four a pixel: colour and
+// coverage), each packed into the page's own copy as soon as it is drawn, so that a page never
+// holds its full bitmap beside its packed pixels. Each band passes over the whole page's content,
+// so much thinner bands cost time.
+constexpr size_t bandBytesPerPixel = 4;
+constexpr size_t bandBytes = size_t(6) << 20;
 
-using ImageEngine::ImageType;
+using ImageType = ImageEngine::ImageType;
 
 bool vipsReady() { return ImageLibrary::start(); }
 
-QString qtPath(const fs::path& path) { return QFile::decodeName(QByteArray(path.c_str())); }
+// A drawn page, its pixels packed tightly: one grey byte per pixel while red, green and blue
+// agree everywhere (black text on white, most scans), the same picture in a third of the bytes to
+// keep and to compress; RGB otherwise.
+struct PackedPage {
+    std::unique_ptr<unsigned char, decltype(&std::free)> bytes{nullptr, std::free};
+    int width = 0;
+    int height = 0;
+    int bands = 0;
 
-void quietPoppler()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Poppler::setDebugErrorFunction([](const QString&, const QVariant&) {}, {});
-    });
-}
+    size_t size() const { return size_t(width) * size_t(height) * size_t(bands); }
+};
 
-std::unique_ptr<Poppler::Document> openDocument(const fs::path& source)
-{
-    quietPoppler();
-    auto document = Poppler::Document::load(qtPath(source));
-    if (!document || document->isLocked())
-        throw ConversionError::unreadable();
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    return document;
-}
+// Draws the pages of one document at the export resolution, band by band, into their packed
+// copies. It belongs to one thread, as does its document.
+class PageDrawer {
+public:
+    explicit PageDrawer(PopplerCore::Document& document) : document_(document) {}
 
-// Packs the opaque 0xffRRGGBB pixels of `image` tightly at the start of its own buffer, so the
-// encoder gets them without a second page-sized allocation. While red, green and blue agree
-// everywhere (black text on white, most scans) that is one grey byte per pixel: the same picture
-// in a third of the bytes to compress. RGB otherwise. Returns the number of bands.
-int packPixels(QImage& image, bool greyAllowed)
-{
-    const int width = image.width();
-    uchar* out = image.bits();
-    int bands = greyAllowed ? 1 : 3;
-    size_t i = 0;  // pixels packed so far; the source pixel i lies at 4 i, at or after 3 i
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* src = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < width; ++x, ++i) {
-            const QRgb pixel = src[x];
-            if (bands == 1) {
-                if (qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel)) {
-                    out[i] = uchar(qRed(pixel));
-                    continue;
-                }
-                // The first colour: the grey bytes so far become RGB, from the last one back, so
-                // that none is overwritten before it is read.
-                for (size_t j = i; j-- > 0;)
-                    out[3 * j] = out[3 * j + 1] = out[3 * j + 2] = out[j];
-                bands = 3;
-            }
-            uchar* dst = out + 3 * i;
-            dst[0] = uchar(qRed(pixel));
-            dst[1] = uchar(qGreen(pixel));
-            dst[2] = uchar(qBlue(pixel));
-        }
+    // The page's size in pixels, its crop box truncated (never rounded); none when a side comes
+    // to less than one pixel, the bitmap would pass the bound, or the page is damaged.
+    std::optional<std::pair<int, int>> size(int number)
+    {
+        const auto box = document_.size(number, renderDPI);
+        if (!box)
+            return std::nullopt;
+        const auto [width, height] = *box;
+        if (!(width >= 1 && height >= 1) || width * height > maxPagePixels)
+            return std::nullopt;
+        return std::pair{int(width), int(height)};
     }
-    return bands;
-}
 
-std::string encodeWithQt(QImage& image, const char* format)
+    // The bytes a page of `width` × `height` holds while drawn: a band, and its packed copy,
+    // counted as grey when `greyAllowed` (the copy asks `widen` before it grows to RGB).
+    static size_t bytesWhileDrawn(int width, int height, bool greyAllowed)
+    {
+        const size_t pixels = size_t(width) * size_t(height);
+        return size_t(std::min(bandRows(width), height)) * size_t(width) * bandBytesPerPixel + pixels * (greyAllowed ? 1 : 3);
+    }
+
+    // Page `number` (from 1), packed; grey only when `greyAllowed`. `widen(extra)` is asked before
+    // a grey copy grows to RGB by `extra` bytes; when it says no, the drawing stops. None when the
+    // page cannot be drawn or was stopped.
+    std::optional<PackedPage> draw(int number, bool greyAllowed, const std::function<bool(size_t)>& widen)
+    {
+        const auto pixels = size(number);
+        if (!pixels)
+            return std::nullopt;
+        PackedPage packed;
+        std::tie(packed.width, packed.height) = *pixels;
+        packed.bands = greyAllowed ? 1 : 3;
+        const size_t count = size_t(packed.width) * size_t(packed.height);
+        packed.bytes.reset(static_cast<unsigned char*>(std::malloc(count * size_t(packed.bands))));
+        if (!packed.bytes)
+            return std::nullopt;
+        const size_t row = size_t(packed.width) * 3;
+        const int band = std::min(bandRows(packed.width), packed.height);
+        for (int top = 0; top < packed.height; top += band) {
+            Task::checkCancelled();
+            // The last band is drawn as tall as the others, over rows already packed, so that the
+            // rasteriser keeps one bitmap for every band of pages of one width.
+            const int drawnTop = std::min(top, packed.height - band);
+            const unsigned char* band0 = document_.drawRows(number, renderDPI, drawnTop, packed.width, band);
+            if (!band0)
+                return std::nullopt;
+            const unsigned char* drawn = band0 + size_t(top - drawnTop) * row;
+            const int rows = std::min(band, packed.height - top);
+            const size_t first = size_t(top) * size_t(packed.width);
+            if (packed.bands == 1 && !packGrey(drawn, size_t(rows) * size_t(packed.width), packed.bytes.get() + first)) {
+                if (!widen(count * 2))
+                    return std::nullopt;
+                auto* wider = static_cast<unsigned char*>(std::realloc(packed.bytes.get(), count * 3));
+                if (!wider)
+                    return std::nullopt;
+                (void)packed.bytes.release();
+                packed.bytes.reset(wider);
+                packed.bands = 3;
+                // The grey bytes so far become RGB, from the last one back, so that none is
+                // overwritten before it is read.
+                for (size_t j = first; j-- > 0;)
+                    wider[3 * j] = wider[3 * j + 1] = wider[3 * j + 2] = wider[j];
+            }
+            if (packed.bands == 3)
+                std::memcpy(packed.bytes.get() + 3 * first, drawn, size_t(rows) * row);
+        }
+        return packed;
+    }
+
+private:
+    static int bandRows(int width) { return int(std::max<size_t>(1, bandBytes / (size_t(width) * bandBytesPerPixel))); }
+
+    // Writes the grey byte of each of the `count` RGB pixels of `band` to `out`; false as soon as
+    // one is coloured.
+    static bool packGrey(const unsigned char* band, size_t count, unsigned char* out)
+    {
+        for (size_t i = 0; i < count; ++i, band += 3) {
+            if (band[0] != band[1] || band[1] != band[2])
+                return false;
+            out[i] = band[0];
+        }
+        return true;
+    }
+
+    PopplerCore::Document& document_;
+};
+
+std::string encodeWithQt(const PackedPage& page, const char* format)
 {
+    QImage image(page.bytes.get(), page.width, page.height, page.width * page.bands,
+        page.bands == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     constexpr double inchesPerMetre = 1 / 0.0254;
     image.setDotsPerMeterX(int(std::lround(renderDPI * inchesPerMetre)));
     image.setDotsPerMeterY(int(std::lround(renderDPI * inchesPerMetre)));
@@ -117,27 +174,21 @@ std::string encodeWithQt(QImage& image, const char* format)
 }
 
 // The page image as file bytes with the fixed page properties: 300 dpi both ways, quality 0.9.
-std::string encode(QImage& image, ImageType type)
+std::string encode(const PackedPage& page, ImageType type)
 {
     // Qt writes the resolution into the JPEG's JFIF header, where readers look for it; it is
     // also the quicker JPEG encoder here.
     if (type == ImageType::jpeg)
-        return encodeWithQt(image, "jpeg");
+        return encodeWithQt(page, "jpeg");
     if (type == ImageType::bmp)
-        return encodeWithQt(image, "bmp");
-    if (image.format() != QImage::Format_RGB32)
-        image.convertTo(QImage::Format_RGB32);
-    if (image.isNull() || !vipsReady())
+        return encodeWithQt(page, "bmp");
+    if (!vipsReady())
         throw ConversionError::writeFailed();
-    const int width = image.width();
-    const int height = image.height();
-    // Only PNG is sure to keep a grey image as it is; the other encoders may turn it to colour.
-    const int bands = packPixels(image, type == ImageType::png);
-    const size_t size = size_t(width) * size_t(height) * size_t(bands);
     try {
-        auto view = vips::VImage::new_from_memory(image.bits(), size, width, height, bands, VIPS_FORMAT_UCHAR);
+        auto view = vips::VImage::new_from_memory(
+            page.bytes.get(), page.size(), page.width, page.height, page.bands, VIPS_FORMAT_UCHAR);
         VipsImage* header = view.get_image();
-        header->Type = bands == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
+        header->Type = page.bands == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
         header->Xres = header->Yres = renderDPI / 25.4;  // pixels per millimetre
         const int quality = int(std::lround(pageImageQuality * 100));
         void* data = nullptr;
@@ -168,11 +219,14 @@ std::string encode(QImage& image, ImageType type)
     }
 }
 
+// Only PNG is sure to keep a grey image as it is; the other encoders may turn it to colour.
+bool greyAllowed(ImageType type) { return type == ImageType::png; }
+
 // Any failure to make or write the image file is the same failure to the user.
-fs::path writePageImage(QImage& image, ImageType type, const FileSafety::NameFor& names)
+fs::path writePageImage(PackedPage page, ImageType type, const FileSafety::NameFor& names)
 {
-    std::string bytes = encode(image, type);
-    image = QImage();  // the pixels are not needed while the file is written
+    std::string bytes = encode(page, type);
+    page.bytes.reset();  // the pixels are not needed while the file is written
     try {
         return FileSafety::writeNew(names, bytes);
     } catch (const std::system_error& error) {
@@ -195,63 +249,32 @@ fs::path makePageFolder(const fs::path& source, const std::string& base, const s
     return OutputPaths::makeCommonFolder(source, label + ")", base + " (");
 }
 
-fs::path exportSinglePage(const Poppler::Document& document, const fs::path& source, const std::string& ext,
-    ImageType type, const Progress& progress)
+fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& source, const std::string& ext, ImageType type,
+    const Progress& progress)
 {
     Task::checkCancelled();
-    auto page = document.page(0);
-    auto image = page ? render(*page, renderDPI) : std::nullopt;
+    PageDrawer drawer(document);
+    auto page = drawer.draw(1, greyAllowed(type), [](size_t) { return true; });
     // Nothing to write must not look like success: the job's result would otherwise be the
     // source itself, which a cancelled job deletes. A page that cannot be drawn (past the pixel
     // bound, or damaged) is the source's fault.
-    if (!image)
+    if (!page)
         throw ConversionError::unreadable();
-    const auto written = writePageImage(*image, type, OutputPaths::names(source, ext));
+    const auto written = writePageImage(std::move(*page), type, OutputPaths::names(source, ext));
     if (progress)
         progress(1.0);
     return written;
 }
-
-// A page bitmap (35 MB for A4 at 300 dpi) is above the size from which glibc maps fresh memory
-// for every allocation and unmaps it on release, so each page would fault in and zero its pixels
-// anew. While pages are exported, released bitmaps stay with the allocator for the next page;
-// once no export runs, the allocator's usual ceilings come back and the memory is returned.
-class ReusedPageMemory {
-public:
-    ReusedPageMemory()
-    {
-        std::lock_guard lock(mutex_);
-        if (users_++ == 0) {
-            mallopt(M_MMAP_THRESHOLD, 256 << 20);
-            mallopt(M_TRIM_THRESHOLD, 1 << 30);
-        }
-    }
-    ~ReusedPageMemory()
-    {
-        std::lock_guard lock(mutex_);
-        if (--users_ == 0) {
-            mallopt(M_MMAP_THRESHOLD, 32 << 20);
-            mallopt(M_TRIM_THRESHOLD, 64 << 20);
-            malloc_trim(0);
-        }
-    }
-    ReusedPageMemory(const ReusedPageMemory&) = delete;
-    ReusedPageMemory& operator=(const ReusedPageMemory&) = delete;
-
-private:
-    static inline std::mutex mutex_;
-    static inline int users_ = 0;
-};
 
 // Pages are drawn and written by several workers at once, each with a document of its own, as
 // poppler's documents must not be shared between threads. The calling thread reports progress
 // in page order and answers cancellation, so the caller sees what a page-by-page export shows.
 class PageExport {
 public:
-    PageExport(std::unique_ptr<Poppler::Document> document, const fs::path& source, const fs::path& folder,
+    PageExport(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& folder,
         const OutputFormat& format, ImageType type)
         : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
-          ext_(format.ext), type_(type), count_(first_->numPages()), outcome_(size_t(count_), Outcome::pending)
+          ext_(format.ext), type_(type), count_(first_->pageCount()), outcome_(size_t(count_), Outcome::pending)
     {
     }
 
@@ -303,36 +326,47 @@ public:
 private:
     enum class Outcome : char { pending, written, skipped };
 
-    // At most this many pixels are drawn at once, so that a document of huge pages is drawn
-    // a few pages at a time rather than running the machine out of memory; a page larger than
-    // this is still drawn, alone.
-    static constexpr double pixelBudget = double(1 << 28);
+    // The pages being drawn and encoded hold at most this many bytes between them, whatever their
+    // number and size, so that a document of large pages is drawn a few pages at a time rather
+    // than running the machine out of memory; a page larger than this is still drawn, alone.
+    static constexpr size_t memoryBudget = size_t(128) << 20;
 
-    void work(std::unique_ptr<Poppler::Document> document)
+    void work(std::unique_ptr<PopplerCore::Document> document)
     {
         try {
             if (!document)
-                document = openDocument(source_);
+                document = std::make_unique<PopplerCore::Document>(source_);
+            PageDrawer drawer(*document);
+            const bool grey = greyAllowed(type_);
             for (int i = next_++; i < count_; i = next_++) {
                 Task::checkCancelled();
-                auto page = document->page(i);
-                const double pixels = page ? pagePixels(*page) : 0;
-                if (!reserve(pixels))
+                const auto pixels = drawer.size(i + 1);
+                size_t held = pixels ? PageDrawer::bytesWhileDrawn(pixels->first, pixels->second, grey) : 0;
+                if (!reserve(held))
                     return;
                 bool written = false;
                 try {
-                    auto image = page ? render(*page, renderDPI) : std::nullopt;
-                    page.reset();
-                    if (image) {
-                        writePageImage(*image, type_, folder_ / pageFileName(base_, i + 1, ext_));
+                    // A page that turns out coloured gives back what it holds and waits for its
+                    // wider copy's share like a page of its own, so that no two pages wait on
+                    // each other.
+                    auto page = pixels ? drawer.draw(i + 1, grey, [&](size_t extra) {
+                        release(held);
+                        held += extra;
+                        return reserve(held) || (held = 0, false);
+                    })
+                                       : std::nullopt;
+                    if (page) {
+                        writePageImage(std::move(*page), type_, folder_ / pageFileName(base_, i + 1, ext_));
                         written = true;
                     }
                 } catch (...) {
-                    release(pixels);
+                    release(held);
                     throw;
                 }
-                release(pixels);
+                release(held);
                 std::lock_guard lock(mutex_);
+                if (stopping_ && !written)
+                    return;
                 outcome_[size_t(i)] = written ? Outcome::written : Outcome::skipped;
                 changed_.notify_all();
             }
@@ -345,35 +379,29 @@ private:
         }
     }
 
-    static double pagePixels(const Poppler::Page& page)
-    {
-        const QSizeF box = page.pageSizeF() * (renderDPI / 72);
-        return std::clamp(box.width() * box.height(), 0.0, pixelBudget);
-    }
-
     // False when the export is stopping instead.
-    bool reserve(double pixels)
+    bool reserve(size_t bytes)
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] {
-            return stopping_ || inFlight_ + pixels <= pixelBudget;
+            return stopping_ || inFlight_ == 0 || inFlight_ + bytes <= memoryBudget;
         });
         if (stopping_)
             return false;
-        inFlight_ += pixels;
+        inFlight_ += bytes;
         return true;
     }
 
-    void release(double pixels)
+    void release(size_t bytes)
     {
         {
             std::lock_guard lock(mutex_);
-            inFlight_ -= pixels;
+            inFlight_ -= bytes;
         }
         changed_.notify_all();
     }
 
-    std::unique_ptr<Poppler::Document> first_;
+    std::unique_ptr<PopplerCore::Document> first_;
     const fs::path source_, folder_;
     const std::string base_, ext_;
     const ImageType type_;
@@ -382,18 +410,17 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Outcome> outcome_;
-    double inFlight_ = 0;
+    size_t inFlight_ = 0;
     bool stopping_ = false;
     std::exception_ptr failure_;
     std::vector<std::thread> threads_;
 };
 
-fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path& source, const OutputFormat& format,
+fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const OutputFormat& format,
     ImageType type, const Progress& progress)
 {
     const auto folder = makePageFolder(source, source.stem().string(), format.label);
     try {
-        ReusedPageMemory memory;
         PageExport pages(std::move(document), source, folder, format, type);
         // An empty folder is no output; reporting it as one would look like success. No page
         // could be drawn: the source is what failed.
@@ -406,64 +433,22 @@ fs::path exportPages(std::unique_ptr<Poppler::Document> document, const fs::path
     return folder;
 }
 
-
-}
-
-std::optional<QImage> render(const Poppler::Page& page, double dpi)
-{
-    // The crop box in points, its sides already swapped for a quarter-turned page.
-    const QSizeF box = page.pageSizeF();
-    const double scale = dpi / 72;
-    const double width = scale * box.width();
-    const double height = scale * box.height();
-    if (!(width >= 1 && height >= 1) || width * height > maxPagePixels)
-        return {};
-    const int pixelWidth = int(width);
-    const int pixelHeight = int(height);
-    // Poppler paints the crop box, page rotation applied, on its white paper; asking for exactly
-    // this slice keeps the truncated size where a full render would round.
-    QImage image = page.renderToImage(dpi, dpi, 0, 0, pixelWidth, pixelHeight);
-    if (image.isNull() || image.width() != pixelWidth || image.height() != pixelHeight)
-        return {};
-    return image;
-}
-
-std::vector<std::string> pageTexts(const fs::path& source)
-{
-    const auto document = openDocument(source);
-    std::vector<std::string> texts;
-    for (int i = 0; i < document->numPages(); ++i) {
-        Task::checkCancelled();
-        auto page = document->page(i);
-        texts.push_back(page ? page->text(everywhere).toStdString() : std::string());
-    }
-    return texts;
 }
 
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
-    if (format.ext == "txt") {
-        // Pages follow each other after a line feed; a document without any text (a scan) gives
-        // an empty file, not a line feed per page.
-        const auto pages = pageTexts(source);
-        std::string text;
-        for (size_t i = 0; i < pages.size(); ++i)
-            text += (i > 0 ? "\n" : "") + pages[i];
-        if (text.find_first_not_of('\n') == std::string::npos)
-            text.clear();
-        return FileSafety::writeNew(OutputPaths::names(source, "txt"), text);
-    }
-    auto document = openDocument(source);
+    if (format.ext == "txt")
+        return PDFText::convert(source);
+    auto document = std::make_unique<PopplerCore::Document>(source);
     const auto type = ImageEngine::utType(format.ext);
     if (!type)
         throw ConversionError::unsupported();
-    const int count = document->numPages();
+    const int count = document->pageCount();
     if (count < 1)
         throw ConversionError::unreadable();
     if (count == 1)
         return exportSinglePage(*document, source, format.ext, *type, progress);
     return exportPages(std::move(document), source, format, *type, progress);
 }
-
 
 }

@@ -13,6 +13,8 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_compress.cpp
   core/engines/pdf_engine.cpp
   core/engines/pdf_merge.cpp
+  core/engines/pdf_text.cpp
+  core/engines/poppler_core.cpp
   core/engines/pdf_tools.cpp
   core/engines/qt_images.cpp
   core/engines/tiff_metadata.cpp

@@ -55,12 +55,13 @@ enum class WorkerKind {
     // command-line run does these itself, as it trims; a pool asked for it starts light workers.
     none,
     // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
-    // but compression, archives, media conversions and the media tools, subtitles, spreadsheets.
+    // but compression, archives, media conversions and the media tools, subtitles, spreadsheets;
+    // and PDF text, on poppler alone, opened for the job.
     light,
     // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
     // face blurring, PDF compression.
     image,
-    // Every engine: PDF pages and text (poppler), documents, face blurring (OpenCV).
+    // Every engine: PDF pages (poppler), documents, face blurring (OpenCV).
     full,
 };
 

@@ -185,7 +185,8 @@ WorkerKind worker(const Request& request)
     }
     switch (request.kind) {
     case MediaKind::image: return WorkerKind::image;
-    case MediaKind::pdf:
+    // Text needs poppler alone, which the light program opens for it.
+    case MediaKind::pdf: return request.format.ext == "txt" ? WorkerKind::light : WorkerKind::full;
     case MediaKind::document: return WorkerKind::full;
     case MediaKind::video:
     case MediaKind::audio:
