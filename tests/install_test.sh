@@ -23,9 +23,12 @@ out=$("$brivlon" --convert jpg "$work/foto.png")
 [ "$out" = "$work/foto.jpg" ] && [ -s "$work/foto.jpg" ] || fail "--convert printed '$out'"
 out=$("$brivlon" --tool imgRotate -- "$work/foto.jpg")
 [ -s "$out" ] || fail "--tool printed '$out'"
-out=$("$brivlon" --convert pdf "$work/foto.png")
-out=$("$brivlon" --tool pdfRotate -- "$out")
+pdf=$("$brivlon" --convert pdf "$work/foto.png")
+out=$("$brivlon" --tool pdfRotate -- "$pdf")
 [ -s "$out" ] || fail "--tool pdfRotate printed '$out'"
+# A PDF's text comes from a module of its own, opened by the light worker.
+out=$("$brivlon" --convert txt "$pdf")
+[ -f "$out" ] || fail "--convert txt printed '$out'"
 
 # The desktop program, until it says it is ready.
 export XDG_RUNTIME_DIR="$scratch/runtime" BRIVLON_TRACE=1 BRIVLON_FORCE_OFFLINE=1 QT_QPA_PLATFORM=xcb
