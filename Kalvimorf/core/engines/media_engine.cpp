@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 #include <map>
 
 namespace MediaEngine {
@@ -141,19 +142,24 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     auto container = containerFor(format.ext);
     if (!codec || !container)
         throw ConversionError::unsupported();
-    // Success is only told once ffprobe has seen the stream in the output.
+    // The source is probed while ffmpeg starts: what ffmpeg makes is checked against it.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
     const auto missing = container->video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
-    auto input = FFmpeg::probe(source);
-    const auto has = [&](const FFmpeg::Streams& streams) {
-        return container->video ? streams.video : streams.audio;
+    const auto probed = FFmpeg::probeBeside(source);
+    // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched nothing.
+    const auto requireSource = [&] {
+        const auto& input = probed.get();
+        if (!input.read)
+            throw ErrorCauses::failure(
+                input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
+        if (!(container->video ? input.video : input.audio))
+            throw ConversionError::ffmpeg(missing);
+        return input;
     };
-    // Both before ffmpeg runs, which would only say that a -map matched nothing.
-    if (!input.read)
-        throw ErrorCauses::failure(input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
-    if (!has(input))
-        throw ConversionError::ffmpeg(missing);
+    const auto length = std::async(std::launch::async, [probed] {
+        return probed.get().duration;
+    }).share();
 
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
@@ -169,9 +175,17 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     const auto names = OutputPaths::names(source, format.ext);
     FileSafety::NewFile output(names.folder());
     // Without a duration the job shows an indeterminate bar.
-    FFmpeg::run(command, output, container->muxer, input.duration, progress);
+    FFmpeg::Report report;
+    try {
+        report = FFmpeg::run(command, output, container->muxer, length, progress);
+    } catch (const ConversionError& error) {
+        if (error.kind() != ConversionError::Kind::ffmpegMissing)
+            requireSource();
+        throw;
+    }
+    const auto input = requireSource();
     const bool withSound = std::string_view(container->muxer) != "gif";
-    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath()), container->video,
+    FFmpeg::requireWhole(report, output.writerPath(), container->video,
         FFmpeg::playLength(input, container->video, withSound), names.folder());
     return output.publish(names);
 }

@@ -263,7 +263,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
     auto list = arguments(tool, source, params, ext, std::nullopt);
-    // Success is only told once ffprobe has seen the output.
+    // The output is checked against the source's probe.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
 
@@ -302,8 +302,9 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
         return picture;
     };
+    FFmpeg::Report report;
     try {
-        FFmpeg::run(list, output, muxer, length, progress);
+        report = FFmpeg::run(list, output, muxer, length, progress);
     } catch (const ConversionError& error) {
         // ffmpeg may only say that it had nothing to write; the probe says why.
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
@@ -311,7 +312,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
         throw;
     }
     const bool picture = requireSource();
-    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, length.get(), preferred.parent_path());
+    FFmpeg::requireWhole(report, output.writerPath(), picture, length.get(), preferred.parent_path());
     return output.publish(preferred);
 }
 
@@ -352,8 +353,8 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
                 sum.reset();
         return sum;
     });
-    const auto requireWhole = [&](FileSafety::NewFile& output) {
-        FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, total.get(), preferred.parent_path());
+    const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
+        FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
     };
 
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
@@ -364,8 +365,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
             FileSafety::NewFile output(preferred.parent_path());
             auto copy = base;
             copy.insert(copy.end(), {"-c", "copy"});
-            FFmpeg::run(copy, output, muxer, total, progress);
-            requireWhole(output);
+            requireWhole(FFmpeg::run(copy, output, muxer, total, progress), output);
             return output.publish(preferred);
         } catch (const CancellationError&) {
             throw;
@@ -383,8 +383,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         encode = base;
         encode->insert(encode->end(), codecs.begin(), codecs.end());
     }
-    FFmpeg::run(*encode, output, muxer, total, progress);
-    requireWhole(output);
+    requireWhole(FFmpeg::run(*encode, output, muxer, total, progress), output);
     return output.publish(preferred);
 }
 
