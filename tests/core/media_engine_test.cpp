@@ -96,6 +96,20 @@ TEST(FFmpegProgress, ADurationThatComesLater)
         const std::vector<double> expected = found ? std::vector<double>{0.2, 0.5} : std::vector<double>();
         EXPECT_EQ(reports, expected);
     }
+    // A run over before its duration is found still reports its last record.
+    std::promise<std::optional<double>> probe;
+    std::vector<double> reports;
+    FFmpeg::ProgressParser parser(probe.get_future().share(), [&](double fraction) {
+        reports.push_back(fraction);
+    });
+    parser.feed("out_time_us=15000000\nout_time_us=30000000\n");
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        probe.set_value(60);
+    });
+    parser.feed("progress=end\n");
+    late.join();
+    EXPECT_EQ(reports, std::vector<double>{0.5});
 }
 
 class MediaEngineRun : public ::testing::Test {

@@ -515,6 +515,14 @@ void ProgressParser::parseLine(std::string_view line)
 {
     if (line == "progress=end") {
         ended_ = true;
+        // A short run may end before its duration is found: the last record still reports, once
+        // it is, so that a job never goes from nothing to done.
+        if (progress_ && later_.valid()) {
+            duration_ = later_.get().value_or(0);
+            later_ = {};
+            if (duration_ > 0 && lastTime_)
+                progress_(std::clamp(*lastTime_ / duration_, 0.0, 1.0));
+        }
         return;
     }
     constexpr std::string_view key = "out_time_us=";

@@ -147,7 +147,8 @@ private:
 class ProgressParser {
 public:
     ProgressParser(std::optional<double> duration, Progress progress);
-    // A duration that may come later; records that arrive before it are dropped.
+    // A duration that may come later; records that arrive before it are dropped, except the last
+    // of the run, which waits for it.
     ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress);
     void feed(std::string_view chunk);
     // The output time of the last record, and whether it was marked as the last.
