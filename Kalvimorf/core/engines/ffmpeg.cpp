@@ -65,7 +65,7 @@ std::optional<double> parseClock(std::string_view text)
 // what the summary says of the output's streams.
 class LogReader {
 public:
-    explicit LogReader(Report& report) : report_(report) { }
+    LogReader(Report& report, ProgressParser& parser) : report_(report), parser_(parser) { }
 
     void feed(std::string_view chunk)
     {
@@ -119,6 +119,8 @@ private:
         rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
         if (rest.starts_with("Output #"))
             output_ = true;
+        else if (!output_ && !input_ && rest.starts_with("Duration: "))
+            duration(rest.substr(10));
         else if (output_ && rest.starts_with("Stream #") && rest.ends_with("(attached pic)"))
             ++report_.covers;
         else if (rest.starts_with("Output file #"))
@@ -144,7 +146,18 @@ private:
             ++report_.sounds, report_.soundBytes += bytes;
     }
 
+    // "00:00:04.00, start: 0.000000, bitrate: 164 kb/s" of the first input.
+    void duration(std::string_view text)
+    {
+        input_ = true;
+        report_.inputLength = parseClock(text.substr(0, text.find(',')));
+        if (report_.inputLength)
+            parser_.offer(*report_.inputLength);
+    }
+
     Report& report_;
+    ProgressParser& parser_;
+    bool input_ = false;
     std::string pending_;
     bool error_ = false;
     bool output_ = false;
@@ -166,7 +179,7 @@ Report runWith(std::vector<std::string> command, const std::vector<std::string>&
 
     // The errors kept are bounded: a damaged stream can make ffmpeg report every frame.
     Report report;
-    LogReader log(report);
+    LogReader log(report, parser);
     auto result = Process::run(
         process,
         [&parser](std::string_view chunk) {
@@ -490,6 +503,12 @@ ProgressParser::ProgressParser(std::optional<double> duration, Progress progress
 ProgressParser::ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress)
     : later_(std::move(duration)), progress_(std::move(progress))
 {
+}
+
+void ProgressParser::offer(double duration)
+{
+    if (!(duration_ > 0) && !later_.valid())
+        duration_ = duration;
 }
 
 void ProgressParser::feed(std::string_view chunk)

@@ -68,6 +68,9 @@ struct Report {
     bool summary = false;  // the summary of the streams written arrived
     int pictures = 0, covers = 0, sounds = 0;  // streams written of each kind; covers among pictures
     unsigned long long pictureBytes = 0, soundBytes = 0;
+    // How long the first input plays, as its container says ("Duration:"); none when it says
+    // nothing or "N/A".
+    std::optional<double> inputLength;
 };
 
 // Whether a report shows the output whole by requireWhole()'s rule. It tells only that much: its
@@ -105,7 +108,8 @@ std::vector<std::string> concatInput(
 // output, no standard input, and never overwrite an existing output ("-n").
 const std::vector<std::string>& prefix();
 
-// Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output, called
+// Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output (against
+// the first input's length as ffmpeg reads it when `duration` is none), called
 // on the calling thread, in order, and never after run() returned; what ffmpeg reported of its
 // output (of its first, where it writes several). Throws ConversionError
 // (ffmpegMissing, ffmpeg with the sentence of the cause it named, see ErrorCauses) or
@@ -151,6 +155,8 @@ public:
     // of the run, which waits for it.
     ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress);
     void feed(std::string_view chunk);
+    // A duration found while ffmpeg runs, taken where none was given.
+    void offer(double duration);
     // The output time of the last record, and whether it was marked as the last.
     std::optional<double> lastTime() const { return lastTime_; }
     bool ended() const { return ended_; }
