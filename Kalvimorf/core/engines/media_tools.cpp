@@ -267,12 +267,16 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
 
-    // The source's streams tell the length for progress, the rate that normalising keeps and what
-    // the output must hold; their probe runs while ffmpeg starts.
-    const auto sources = probeBeside({source});
-    const auto length = after(sources, [tool, params](const Sources& streams) {
-        return keptLength(tool, params, streams.front());
-    });
+    // The source's streams tell the rate that normalising keeps and how much a trim keeps; their
+    // probe runs while ffmpeg starts. The other tools keep all of the source, and ffmpeg's own
+    // report tells whether their output does: their source is probed only where it does not.
+    const bool early = tool == Tool::audNormalize || tool == Tool::vidTrim || tool == Tool::audTrim;
+    auto sources = early ? probeBeside({source}) : std::shared_future<Sources>();
+    const auto streams = [&]() -> const FFmpeg::Streams& {
+        if (!sources.valid())
+            sources = probeBeside({source});
+        return sources.get().front();
+    };
     std::optional<FileSafety::TempDir> scratch;
     std::optional<FFmpeg::LateFilter> chain;
     if (tool == Tool::audNormalize) {
@@ -291,28 +295,36 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
     FileSafety::NewFile output(preferred.parent_path());
     // What the source lacks for this tool, as the conversions say it; whether the output is there
-    // for its picture.
+    // for its picture, and how long it should play.
     const auto requireSource = [&] {
-        const auto& streams = sources.get().front();
-        const auto kept = length.get();
+        const auto& probed = streams();
+        const auto kept = keptLength(tool, params, probed);
         if ((tool == Tool::vidTrim || tool == Tool::audTrim) && kept && *kept <= 0)
             throw ToolError("Nenhum trecho selecionado.");
-        const bool picture = forPicture(tool, streams);
-        if (streams.read && !(picture ? streams.video : streams.audio))
+        const bool picture = forPicture(tool, probed);
+        if (probed.read && !(picture ? probed.video : probed.audio))
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
-        return picture;
+        return std::pair(picture, kept);
     };
     FFmpeg::Report report;
     try {
-        report = FFmpeg::run(list, output, muxer, length, progress);
+        // Progress against the kept length, or the length ffmpeg reads.
+        report = early ? FFmpeg::run(list, output, muxer, after(sources, [tool, params](const Sources& streams) {
+            return keptLength(tool, params, streams.front());
+        }),
+                             progress)
+                       : FFmpeg::run(list, output, muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         // ffmpeg may only say that it had nothing to write; the probe says why.
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();
         throw;
     }
-    const bool picture = requireSource();
-    FFmpeg::requireWhole(report, output.writerPath(), picture, length.get(), preferred.parent_path());
+    // The source's container plays as long as its longest stream: an output as long is whole.
+    if (!early && report.inputLength && FFmpeg::reportedWhole(report, isVideoTool(tool), report.inputLength))
+        return output.publish(preferred);
+    const auto [picture, kept] = requireSource();
+    FFmpeg::requireWhole(report, output.writerPath(), picture, kept, preferred.parent_path());
     return output.publish(preferred);
 }
 
