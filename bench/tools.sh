@@ -5,8 +5,8 @@
 # seconds, processor seconds and peak resident memory (process and children) of brivlon --tool
 # and of the peer, and the ratios brivlon / peer.
 # The convert section weighs what every media file pays around ffmpeg's own work: sixteen 4-second
-# 720p clips converted to MP4 in one run against a loop of the same ffmpeg commands, and a WAV to
-# MP3 against ffmpeg.
+# 720p clips converted to MP4 in one run against a loop of the same ffmpeg commands, a song-long
+# WAV to MP3 and the mute of one of those clips against ffmpeg.
 # Usage: bench/tools.sh [runs [images|pdf|media|convert]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -102,7 +102,7 @@ ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30:duration=4 -f lavfi \
   -i "sine=frequency=440:sample_rate=48000:duration=4" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
   -c:a aac -b:a 160k -shortest "$work/filme01.mov"
 for i in $(seq -w 2 16); do ln "$work/filme01.mov" "$work/filme$i.mov"; done
-ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=30" -ac 2 -c:a pcm_s16le "$work/som.wav"
+ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=180" -ac 2 -c:a pcm_s16le "$work/som.wav"
 fi
 
 # once COMMAND…: runs COMMAND in a fresh folder holding hard links to the sources; prints its
@@ -198,9 +198,10 @@ for f in filme*.mov; do
 done
 SH
 row "16 × 4 s 720p to MP4 / ffmpeg" :: MP4 filme{01..16}.mov :: bash "$work/mp4.sh"
-row "WAV to MP3 / ffmpeg" :: MP3 som.wav :: "${ff[@]}" -progress pipe:1 -i som.wav -map 0:a:0 -vn -sn \
+row "3 min WAV to MP3 / ffmpeg" :: MP3 som.wav :: "${ff[@]}" -progress pipe:1 -i som.wav -map 0:a:0 -vn -sn \
   -c:a libmp3lame -b:a 320k som.mp3
 mode=--tool
+row "mute 4 s 720p / ffmpeg" :: vidMute -- filme01.mov :: "${ff[@]}" -i filme01.mov -c:v copy -an -sn out.mov
 fi
 if wants pdf; then
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"

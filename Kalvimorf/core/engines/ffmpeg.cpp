@@ -73,6 +73,9 @@ public:
             const auto end = chunk.find('\n');
             if (end == std::string_view::npos) {
                 pending_.append(chunk);
+                // A line without end is cut: what ffmpeg prints is decided by its input.
+                if (pending_.size() > Process::errorKeep)
+                    line(std::exchange(pending_, {}));
                 return;
             }
             pending_.append(chunk.substr(0, end));

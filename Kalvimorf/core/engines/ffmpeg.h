@@ -108,10 +108,10 @@ std::vector<std::string> concatInput(
 // output, no standard input, and never overwrite an existing output ("-n").
 const std::vector<std::string>& prefix();
 
-// Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output (against
-// the first input's length as ffmpeg reads it when `duration` is none), called
-// on the calling thread, in order, and never after run() returned; what ffmpeg reported of its
-// output (of its first, where it writes several). Throws ConversionError
+// Runs ffmpeg with the fixed prefix and `arguments` and gives what it reported of what it wrote;
+// progress from its -progress output (against the first input's length as ffmpeg reads it when
+// `duration` is none), called on the calling thread, in order, and never after run() returned.
+// Throws ConversionError
 // (ffmpegMissing, ffmpeg with the sentence of the cause it named, see ErrorCauses) or
 // CancellationError; cancelling the current task terminates ffmpeg. A write error fails the run
 // even when ffmpeg ends with status 0.
