@@ -199,7 +199,7 @@ done
 SH
 row "16 × 4 s 720p to MP4 / ffmpeg" :: MP4 filme{01..16}.mov :: bash "$work/mp4.sh"
 row "3 min WAV to MP3 / ffmpeg" :: MP3 som.wav :: "${ff[@]}" -progress pipe:1 -i som.wav -map 0:a:0 -vn -sn \
-  -c:a libmp3lame -b:a 320k som.mp3
+  -c:a libmp3lame -b:a 256k som.mp3
 mode=--tool
 row "mute 4 s 720p / ffmpeg" :: vidMute -- filme01.mov :: "${ff[@]}" -i filme01.mov -c:v copy -an -sn out.mov
 fi

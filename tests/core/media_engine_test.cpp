@@ -287,22 +287,28 @@ TEST_F(MediaEngineRun, FFmpegsReportPassesWholeOutputsAndLeavesTheRestToTheProbe
     EXPECT_LT(made.length.value_or(0), 5);
     EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 10.0));
     EXPECT_TRUE(FFmpeg::reportedWhole(made, true, std::nullopt));
-    EXPECT_EQ(std::string(thrown([&] { FFmpeg::requireWhole(made, out / "cut.mkv", true, 10.0, out.path()); }).what()),
+    EXPECT_EQ(std::string(thrown([&] {
+        FFmpeg::requireWhole(made, out / "cut.mkv", true, 10.0, out.path());
+    }).what()),
         "O arquivo está danificado ou incompleto.");
 
     // A song whose only picture is its cover: the report cannot tell it from a video's picture.
-    const auto song = make(sources / "capa.mp3", {"-f", "lavfi", "-i", "sine=duration=2", "-f", "lavfi", "-i",
-                                                     "color=red:size=64x64:duration=1", "-map", "0", "-map", "1",
-                                                     "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic"});
+    const auto song = make(sources / "capa.mp3",
+        {"-f", "lavfi", "-i", "sine=duration=2", "-f", "lavfi", "-i", "color=red:size=64x64:duration=1", "-map", "0",
+            "-map", "1", "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic"});
     made = run("capa.mp3", {"-i", song.string(), "-c", "copy"});
     EXPECT_TRUE(FFmpeg::reportedWhole(made, false, 2.0));
     EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 2.0));
-    EXPECT_EQ(std::string(thrown([&] { FFmpeg::requireWhole(made, out / "capa.mp3", true, 2.0, out.path()); }).what()),
+    EXPECT_EQ(std::string(thrown([&] {
+        FFmpeg::requireWhole(made, out / "capa.mp3", true, 2.0, out.path());
+    }).what()),
         "O arquivo não tem vídeo.");
 
     // Of everything ffmpeg says, a failure is told from its errors alone.
     writeFile(sources / "broken.mov", std::string(4096, '\x17'));
-    EXPECT_EQ(std::string(thrown([&] { run("broken.mp4", {"-i", (sources / "broken.mov").string()}); }).what()),
+    EXPECT_EQ(std::string(thrown([&] {
+        run("broken.mp4", {"-i", (sources / "broken.mov").string()});
+    }).what()),
         "O arquivo está danificado ou incompleto.");
 }
 

@@ -79,8 +79,8 @@ struct Report {
 bool reportedWhole(const Report& report, bool video, std::optional<double> expected);
 // requireWhole() on the output that `report` is of, probed only where the report does not show
 // it whole: every failure is told from the probe, as before ffmpeg reported anything.
-void requireWhole(const Report& report, const std::filesystem::path& output, bool video,
-    std::optional<double> expected, const std::filesystem::path& folder);
+void requireWhole(const Report& report, const std::filesystem::path& output, bool video, std::optional<double> expected,
+    const std::filesystem::path& folder);
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.

@@ -8,11 +8,10 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/time_text.h"
 
-
 #include <algorithm>
-#include <cmath>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <map>
 
@@ -129,7 +128,8 @@ std::optional<std::vector<std::string>> encodedJoin(
             && std::any_of(streams.begin(), streams.end(), [](const FFmpeg::Streams& file) {
                    return file.audio;
                }));
-    const auto w = std::to_string(first.width.value_or(2) / 2 * 2), h = std::to_string(first.height.value_or(2) / 2 * 2);
+    const auto w = std::to_string(first.width.value_or(2) / 2 * 2),
+               h = std::to_string(first.height.value_or(2) / 2 * 2);
     std::vector<std::string> list;
     std::string graph, inputs;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -263,7 +263,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
     auto list = arguments(tool, source, params, ext, std::nullopt);
-    // The output is checked against the source's probe.
+    // The source is probed where ffmpeg's report leaves a doubt.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
 
@@ -306,13 +306,15 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
         return std::pair(picture, kept);
     };
+    // Progress against the kept length, or the length ffmpeg reads.
+    std::shared_future<std::optional<double>> length;
+    if (early)
+        length = after(sources, [tool, params](const Sources& streams) {
+            return keptLength(tool, params, streams.front());
+        });
     FFmpeg::Report report;
     try {
-        // Progress against the kept length, or the length ffmpeg reads.
-        report = early ? FFmpeg::run(list, output, muxer, after(sources, [tool, params](const Sources& streams) {
-            return keptLength(tool, params, streams.front());
-        }),
-                             progress)
+        report = early ? FFmpeg::run(list, output, muxer, length, progress)
                        : FFmpeg::run(list, output, muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         // ffmpeg may only say that it had nothing to write; the probe says why.

@@ -179,8 +179,8 @@ namespace {
 using namespace Detail;
 
 // The cut parts fill the first nine tenths of the bar, the join the rest.
-FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, const fs::path& output,
-    double total, const Progress& progress)
+FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext,
+    const fs::path& output, double total, const Progress& progress)
 {
     FileSafety::TempDir temporary;
     std::vector<fs::path> parts;
