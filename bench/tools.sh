@@ -4,7 +4,10 @@
 # media tools against ffmpeg run directly with the same arguments. Each row gives the median
 # seconds, processor seconds and peak resident memory (process and children) of brivlon --tool
 # and of the peer, and the ratios brivlon / peer.
-# Usage: bench/tools.sh [runs [images|pdf|media]...]   (default 3 runs, every section)
+# The convert section weighs what every media file pays around ffmpeg's own work: sixteen 4-second
+# 720p clips converted to MP4 in one run against a loop of the same ffmpeg commands, a song-long
+# WAV to MP3 and the mute of one of those clips against ffmpeg.
+# Usage: bench/tools.sh [runs [images|pdf|media|convert]...]   (default 3 runs, every section)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # BRIVLON names another build's program, to compare two builds on the same sources.
@@ -12,7 +15,7 @@ brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
 runs=${1:-3}
 sections=("${@:2}")
-[ ${#sections[@]} -eq 0 ] && sections=(images pdf media)
+[ ${#sections[@]} -eq 0 ] && sections=(images pdf media convert)
 wants() { [[ " ${sections[*]} " == *" $1 "* ]]; }
 
 for tool in vips qpdf ffmpeg python3 /usr/bin/time; do
@@ -74,6 +77,13 @@ ffmpeg -v error -f lavfi -i "sine=frequency=330:sample_rate=48000:duration=600" 
   -i "anoisesrc=color=pink:amplitude=0.2:sample_rate=48000:duration=600" \
   -filter_complex "[0][1]amerge=inputs=2" -c:a pcm_s16le "$work/longo.wav"
 fi
+if wants convert; then
+ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=30:duration=4 -f lavfi \
+  -i "sine=frequency=440:sample_rate=48000:duration=4" -c:v libx264 -preset veryfast -pix_fmt yuv420p \
+  -c:a aac -b:a 160k -shortest "$work/filme01.mov"
+for i in $(seq -w 2 16); do ln "$work/filme01.mov" "$work/filme$i.mov"; done
+ffmpeg -v error -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=180" -ac 2 -c:a pcm_s16le "$work/som.wav"
+fi
 
 # once COMMAND…: runs COMMAND in a fresh folder holding hard links to the sources; prints its
 # peak resident memory in KiB, its seconds (to the millisecond: a stream copy of a short clip
@@ -83,7 +93,7 @@ run="$work/run"
 once() {
   rm -rf "$run" && mkdir -p "$run"
   for f in x.jpg face.jpg portrait.jpg texto.pdf fotos.pdf clip.mp4 clip2.mp4 voz.wav longo.mp4 longo2.mp4 \
-    longo.wav; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
+    longo.wav som.wav filme{01..16}.mov; do [ ! -e "$work/$f" ] || ln "$work/$f" "$run/$f"; done
   local start=$EPOCHREALTIME
   (cd "$run" && /usr/bin/time -o "$work/time" -f '%M %U %S' "$@" >/dev/null)
   local end=$EPOCHREALTIME
@@ -92,7 +102,8 @@ once() {
     "$memory" "$start" "$end" "$user" "$system"
 }
 
-# row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…
+# row TITLE :: BRIVLON-TOOL-ARGS… :: PEER-COMMAND…   (the arguments of --tool, or of $mode)
+mode=--tool
 # The two sides take turns, run after run, so that a change in the machine's load falls on both;
 # each side's figures are the medians of its runs.
 row() {
@@ -103,7 +114,7 @@ row() {
   shift
   local samples=()
   for ((i = 0; i < runs; i++)); do
-    samples+=("ours $(once "$brivlon" --tool "${ours[@]}")" "peer $(once "$@")")
+    samples+=("ours $(once "$brivlon" "$mode" "${ours[@]}")" "peer $(once "$@")")
   done
   printf '%s\n' "${samples[@]}" | python3 -c '
 import statistics, sys
@@ -154,6 +165,23 @@ row "normalise 10 min wav / ffmpeg" :: audNormalize -- longo.wav :: "${ff[@]}" -
 printf "file '%s'\nfile '%s'" "$work/run/longo.mp4" "$work/run/longo2.mp4" >"$work/lista-longo.txt"
 row "join 2 × 3 min 1080p / ffmpeg" :: vidJoin -- longo.mp4 longo2.mp4 :: "${ff[@]}" -f concat -safe 0 \
   -i "$work/lista-longo.txt" -c copy out.mp4
+fi
+if wants convert; then
+# The engine's arguments at the high level, as the program gives them.
+export BRIVLON_QUALITY=high
+mode=--convert
+cat >"$work/mp4.sh" <<'SH'
+for f in filme*.mov; do
+  ffmpeg -hide_banner -nostdin -loglevel error -nostats -progress pipe:1 -n -i "$f" -map 0:V:0 -map '0:a:0?' \
+    -sn -dn -c:v libx264 -preset veryfast -crf 21 -pix_fmt yuv420p -vf 'scale=trunc(iw/2)*2:trunc(ih/2)*2' \
+    -c:a aac -b:a 192k -movflags +faststart "${f%.mov}.mp4" >/dev/null || exit 1
+done
+SH
+row "16 × 4 s 720p to MP4 / ffmpeg" :: MP4 filme{01..16}.mov :: bash "$work/mp4.sh"
+row "3 min WAV to MP3 / ffmpeg" :: MP3 som.wav :: "${ff[@]}" -progress pipe:1 -i som.wav -map 0:a:0 -vn -sn \
+  -c:a libmp3lame -b:a 256k som.mp3
+mode=--tool
+row "mute 4 s 720p / ffmpeg" :: vidMute -- filme01.mov :: "${ff[@]}" -i filme01.mov -c:v copy -an -sn out.mov
 fi
 if wants pdf; then
 rm -rf "$run" && mkdir -p "$run" && ln "$work/fotos.pdf" "$run/fotos.pdf"

@@ -361,6 +361,10 @@ TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
         0);
     ASSERT_TRUE(makeMedia(dir / "voz.mp4", "sine=duration=1", {"-c:a", "aac"}));
     ASSERT_TRUE(makeMedia(dir / "curto.mp4", "testsrc=duration=1:rate=5:size=160x90", {"-pix_fmt", "yuv420p"}));
+    // Cut short after its header, which still says ten seconds.
+    ASSERT_TRUE(makeMedia(dir / "cortado.mp4", "testsrc2=size=160x120:rate=10:duration=10",
+        {"-c:v", "mpeg4", "-movflags", "+faststart"}));
+    fs::resize_file(dir / "cortado.mp4", fs::file_size(dir / "cortado.mp4") * 3 / 10);
     const auto before = names();
     const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string>> cases = {
         {"audNormalize", {}, "vazio.dsf", "O arquivo não tem áudio."},
@@ -369,6 +373,8 @@ TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
         {"vidMute", {}, "voz.mp4", "O arquivo não tem vídeo."},
         {"vidRotate", {}, "voz.mp4", "O arquivo não tem vídeo."},
         {"vidTrim", {"start=5", "end=9"}, "curto.mp4", "Nenhum trecho selecionado."},
+        {"vidMute", {}, "cortado.mp4", "O arquivo está danificado ou incompleto."},
+        {"vidRotate", {}, "cortado.mp4", "O arquivo está danificado ou incompleto."},
     };
     for (const auto& [name, pairs, file, sentence] : cases) {
         SCOPED_TRACE(name + " " + file);

@@ -96,6 +96,20 @@ TEST(FFmpegProgress, ADurationThatComesLater)
         const std::vector<double> expected = found ? std::vector<double>{0.2, 0.5} : std::vector<double>();
         EXPECT_EQ(reports, expected);
     }
+    // A run over before its duration is found still reports its last record.
+    std::promise<std::optional<double>> probe;
+    std::vector<double> reports;
+    FFmpeg::ProgressParser parser(probe.get_future().share(), [&](double fraction) {
+        reports.push_back(fraction);
+    });
+    parser.feed("out_time_us=15000000\nout_time_us=30000000\n");
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        probe.set_value(60);
+    });
+    parser.feed("progress=end\n");
+    late.join();
+    EXPECT_EQ(reports, std::vector<double>{0.5});
 }
 
 class MediaEngineRun : public ::testing::Test {
@@ -244,6 +258,58 @@ TEST_F(MediaEngineRun, FailuresLeaveNothing)
         EXPECT_TRUE(what.find(message) != std::string::npos && what.find('\n') == std::string::npos) << what;
     }
     EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+// ffmpeg's closing report stands in for a probe of what it wrote only when it shows the output
+// whole; anything short or doubtful is probed, and fails as it always did.
+TEST_F(MediaEngineRun, FFmpegsReportPassesWholeOutputsAndLeavesTheRestToTheProbe)
+{
+    Task::Binder binder(Task::newJob(out.path(), std::nullopt));
+    const auto run = [&](const std::string& name, std::vector<std::string> arguments) {
+        arguments.push_back((out / name).string());
+        return FFmpeg::run(arguments, std::nullopt, {});
+    };
+    // Nothing is there to probe: only the report can pass these.
+    const auto absent = out / "nada.mp4";
+    const auto clip = makeClip(sources / "clip.mov", "320x240", 3);
+    auto made = run("clip.mp4", {"-i", clip.string(), "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    EXPECT_NO_THROW(FFmpeg::requireWhole(made, absent, true, 3.0, out.path()));
+    EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 4.0));
+    made = run("clip.mp3", {"-i", clip.string(), "-vn"});
+    EXPECT_NO_THROW(FFmpeg::requireWhole(made, absent, false, 3.0, out.path()));
+    EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 3.0));
+
+    // A source cut short after its header comes out short, which the probe confirms.
+    const auto cut = make(sources / "cut.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=10:duration=10", "-c:v", "mpeg4", "-movflags", "+faststart"});
+    fs::resize_file(cut, fs::file_size(cut) * 3 / 10);
+    made = run("cut.mkv", {"-i", cut.string(), "-c", "copy"});
+    EXPECT_LT(made.length.value_or(0), 5);
+    EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 10.0));
+    EXPECT_TRUE(FFmpeg::reportedWhole(made, true, std::nullopt));
+    EXPECT_EQ(std::string(thrown([&] {
+        FFmpeg::requireWhole(made, out / "cut.mkv", true, 10.0, out.path());
+    }).what()),
+        "O arquivo está danificado ou incompleto.");
+
+    // A song whose only picture is its cover: the report cannot tell it from a video's picture.
+    const auto song = make(sources / "capa.mp3",
+        {"-f", "lavfi", "-i", "sine=duration=2", "-f", "lavfi", "-i", "color=red:size=64x64:duration=1", "-map", "0",
+            "-map", "1", "-frames:v", "1", "-c:v", "mjpeg", "-disposition:v", "attached_pic"});
+    made = run("capa.mp3", {"-i", song.string(), "-c", "copy"});
+    EXPECT_TRUE(FFmpeg::reportedWhole(made, false, 2.0));
+    EXPECT_FALSE(FFmpeg::reportedWhole(made, true, 2.0));
+    EXPECT_EQ(std::string(thrown([&] {
+        FFmpeg::requireWhole(made, out / "capa.mp3", true, 2.0, out.path());
+    }).what()),
+        "O arquivo não tem vídeo.");
+
+    // Of everything ffmpeg says, a failure is told from its errors alone.
+    writeFile(sources / "broken.mov", std::string(4096, '\x17'));
+    EXPECT_EQ(std::string(thrown([&] {
+        run("broken.mp4", {"-i", (sources / "broken.mov").string()});
+    }).what()),
+        "O arquivo está danificado ou incompleto.");
 }
 
 TEST_F(MediaEngineRun, NamesTakenDuringTheRunAreNeverTouched)

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -24,6 +25,7 @@
 #include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -58,7 +60,114 @@ std::optional<double> parseClock(std::string_view text)
     return seconds;
 }
 
-void runWith(std::vector<std::string> command, const std::vector<std::string>& arguments, ProgressParser parser)
+// Reads ffmpeg's standard error line by line as it arrives: the lines of level error and worse
+// are kept as they would read at "-loglevel error", for the causes of a failure; of the rest, only
+// what the summary says of the output's streams.
+class LogReader {
+public:
+    LogReader(Report& report, ProgressParser& parser) : report_(report), parser_(parser) { }
+
+    void feed(std::string_view chunk)
+    {
+        while (!chunk.empty()) {
+            const auto end = chunk.find('\n');
+            if (end == std::string_view::npos) {
+                pending_.append(chunk);
+                // A line without end is cut: what ffmpeg prints is decided by its input.
+                if (pending_.size() > Process::errorKeep)
+                    line(std::exchange(pending_, {}));
+                return;
+            }
+            pending_.append(chunk.substr(0, end));
+            line(pending_);
+            pending_.clear();
+            chunk.remove_prefix(end + 1);
+        }
+    }
+
+    std::string errors()
+    {
+        if (!pending_.empty())
+            line(std::exchange(pending_, {}));
+        return errors_.take();
+    }
+
+private:
+    void line(std::string text)
+    {
+        // "[mp3 @ 0x5f…] [error] text": the tag follows the context, when there is one. A line
+        // without a tag continues the message before it.
+        size_t at = 0;
+        if (text.starts_with('[')) {
+            const auto close = text.find("] ");
+            if (close != std::string::npos && text.find(" @ ") < close)
+                at = close + 2;
+        }
+        if (text.compare(at, 1, "[") == 0) {
+            const auto close = text.find("] ", at);
+            static const std::array<std::string_view, 9> levels
+                = {"quiet", "panic", "fatal", "error", "warning", "info", "verbose", "debug", "trace"};
+            const auto tag = close == std::string::npos ? std::string_view()
+                                                        : std::string_view(text).substr(at + 1, close - at - 1);
+            if (const auto found = std::find(levels.begin(), levels.end(), tag); found != levels.end()) {
+                error_ = found - levels.begin() <= 3;
+                text.erase(at, close + 2 - at);
+            }
+        }
+        if (error_) {
+            errors_.append(text + "\n");
+            return;
+        }
+        std::string_view rest = text;
+        rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+        if (rest.starts_with("Output #"))
+            output_ = true;
+        else if (!output_ && !input_ && rest.starts_with("Duration: "))
+            duration(rest.substr(10));
+        else if (output_ && rest.starts_with("Stream #") && rest.ends_with("(attached pic)"))
+            ++report_.covers;
+        else if (rest.starts_with("Output file #"))
+            report_.summary = true;
+        else if (rest.starts_with("Output stream #"))
+            stream(rest);
+    }
+
+    // "Output stream #0:1 (audio): 173 frames encoded (177152 samples); 174 packets muxed (35078 bytes);"
+    void stream(std::string_view text)
+    {
+        constexpr std::string_view muxed = "packets muxed (";
+        const auto from = text.find(muxed);
+        if (from == std::string_view::npos)
+            return;
+        auto number = text.substr(from + muxed.size());
+        unsigned long long bytes = 0;
+        if (std::from_chars(number.data(), number.data() + number.size(), bytes).ec != std::errc())
+            return;
+        if (text.find(" (video): ") != std::string_view::npos)
+            ++report_.pictures, report_.pictureBytes += bytes;
+        else if (text.find(" (audio): ") != std::string_view::npos)
+            ++report_.sounds, report_.soundBytes += bytes;
+    }
+
+    // "00:00:04.00, start: 0.000000, bitrate: 164 kb/s" of the first input.
+    void duration(std::string_view text)
+    {
+        input_ = true;
+        report_.inputLength = parseClock(text.substr(0, text.find(',')));
+        if (report_.inputLength)
+            parser_.offer(*report_.inputLength);
+    }
+
+    Report& report_;
+    ProgressParser& parser_;
+    bool input_ = false;
+    std::string pending_;
+    bool error_ = false;
+    bool output_ = false;
+    Process::BoundedText errors_;
+};
+
+Report runWith(std::vector<std::string> command, const std::vector<std::string>& arguments, ProgressParser parser)
 {
     auto ffmpeg = locate("ffmpeg");
     if (!ffmpeg)
@@ -71,12 +180,18 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     process.arguments.insert(process.arguments.end(), arguments.begin(), arguments.end());
     process.cancellable = true;
 
-    // Standard error is kept by the runner, bounded: a damaged stream can make ffmpeg report
-    // every frame.
-    auto result = Process::run(process, [&parser](std::string_view chunk) {
-        parser.feed(chunk);
-    });
-    const auto& errors = result.err;
+    // The errors kept are bounded: a damaged stream can make ffmpeg report every frame.
+    Report report;
+    LogReader log(report, parser);
+    auto result = Process::run(
+        process,
+        [&parser](std::string_view chunk) {
+            parser.feed(chunk);
+        },
+        [&log](std::string_view chunk) {
+            log.feed(chunk);
+        });
+    const auto errors = log.errors();
     if (result.exitCode != 0)
         throw ErrorCauses::failure(
             errors, *ffmpeg, {.fallback = ConversionError::describe(ConversionError::Kind::ffmpeg, {})});
@@ -96,6 +211,9 @@ void runWith(std::vector<std::string> command, const std::vector<std::string>& a
     }
     // It may have finished just as the job was cancelled; the job still ends cancelled.
     Task::checkCancelled();
+    report.ended = parser.ended();
+    report.length = parser.lastTime();
+    return report;
 }
 
 }
@@ -119,6 +237,9 @@ std::optional<std::string> locate(const std::string& name, const fs::path& resou
 std::optional<std::string> locate(const std::string& name) { return locate(name, AppPaths::resources()); }
 
 namespace {
+
+// A frame or two and the codecs' padding short of the source at most.
+bool longEnough(double length, double expected) { return length >= expected - std::max(0.5, expected * 0.03); }
 
 // A number ffprobe writes as text ("2.000000", "44100"); "N/A" or nothing is none.
 std::optional<double> jsonNumber(const QJsonValue& value)
@@ -219,13 +340,31 @@ void requireWhole(const Streams& made, bool video, std::optional<double> expecte
         throw ConversionError::ffmpeg(missing);
     if (!expected || !made.duration)
         return;
-    if (*made.duration >= *expected - std::max(0.5, *expected * 0.03))
+    if (longEnough(*made.duration, *expected))
         return;
     struct statvfs disk { };
     const bool full = ::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail * disk.f_frsize < (1u << 20);
     ErrorLog::add(
         "ffmpeg: saída de " + std::to_string(*made.duration) + " s para " + std::to_string(*expected) + " s na origem");
     throw ConversionError::ffmpeg(full ? ErrorCauses::diskFull : ErrorCauses::damaged);
+}
+
+bool reportedWhole(const Report& report, bool video, std::optional<double> expected)
+{
+    if (!report.ended || !report.summary || !report.length)
+        return false;
+    // Every picture a cover, or some: which one is the picture is not said.
+    if (video ? report.pictures == 0 || report.covers > 0 || report.pictureBytes == 0
+              : report.sounds == 0 || report.soundBytes == 0 || !(*report.length > 0.001))
+        return false;
+    return !expected || longEnough(*report.length, *expected);
+}
+
+void requireWhole(
+    const Report& report, const fs::path& output, bool video, std::optional<double> expected, const fs::path& folder)
+{
+    if (!reportedWhole(report, video, expected))
+        requireWhole(probe(output, true), video, expected, folder);
 }
 
 std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
@@ -274,18 +413,18 @@ std::vector<std::string> concatInput(const std::vector<fs::path>& files, const f
 const std::vector<std::string>& prefix()
 {
     static const std::vector<std::string> arguments
-        = {"-hide_banner", "-nostdin", "-loglevel", "error", "-nostats", "-progress", "pipe:1", "-n"};
+        = {"-hide_banner", "-nostdin", "-loglevel", "level+verbose", "-nostats", "-progress", "pipe:1", "-n"};
     return arguments;
 }
 
-void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress)
+Report run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress)
 {
-    runWith(prefix(), arguments, ProgressParser(duration, progress));
+    return runWith(prefix(), arguments, ProgressParser(duration, progress));
 }
 
 namespace {
 
-void runInto(
+Report runInto(
     std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format, ProgressParser parser)
 {
     auto command = prefix();
@@ -294,21 +433,21 @@ void runInto(
     // replacement of a file's contents and start writing it all back to disk when ffmpeg closes
     // it: on a stream copy of a large file, a fifth to a third of the copy's own time.
     arguments.insert(arguments.end(), {"-f", format, "-truncate", "0", output.writerPath().string()});
-    runWith(std::move(command), arguments, std::move(parser));
+    return runWith(std::move(command), arguments, std::move(parser));
 }
 
 }
 
-void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+Report run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::optional<double> duration, const Progress& progress)
 {
-    runInto(std::move(arguments), output, format, ProgressParser(duration, progress));
+    return runInto(std::move(arguments), output, format, ProgressParser(duration, progress));
 }
 
-void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+Report run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::shared_future<std::optional<double>> duration, const Progress& progress)
 {
-    runInto(std::move(arguments), output, format, ProgressParser(std::move(duration), progress));
+    return runInto(std::move(arguments), output, format, ProgressParser(std::move(duration), progress));
 }
 
 LateFilter::LateFilter(const fs::path& folder, std::shared_future<std::string> text) : path_(folder / "filtro.txt")
@@ -369,10 +508,14 @@ ProgressParser::ProgressParser(std::shared_future<std::optional<double>> duratio
 {
 }
 
+void ProgressParser::offer(double duration)
+{
+    if (!(duration_ > 0) && !later_.valid())
+        duration_ = duration;
+}
+
 void ProgressParser::feed(std::string_view chunk)
 {
-    if (!progress_ || !(duration_ > 0 || later_.valid()))
-        return;
     while (!chunk.empty()) {
         auto end = chunk.find('\n');
         if (end == std::string_view::npos) {
@@ -392,17 +535,31 @@ void ProgressParser::feed(std::string_view chunk)
 
 void ProgressParser::parseLine(std::string_view line)
 {
+    if (line == "progress=end") {
+        ended_ = true;
+        // A short run may end before its duration is found: the last record still reports, once
+        // it is, so that a job never goes from nothing to done.
+        if (progress_ && later_.valid()) {
+            duration_ = later_.get().value_or(0);
+            later_ = {};
+            if (duration_ > 0 && lastTime_)
+                progress_(std::clamp(*lastTime_ / duration_, 0.0, 1.0));
+        }
+        return;
+    }
     constexpr std::string_view key = "out_time_us=";
     if (!line.starts_with(key))
+        return;
+    // "N/A" until a packet has been written.
+    auto micros = parseNumber(line.substr(key.size()));
+    lastTime_ = micros ? std::optional(*micros / 1'000'000) : std::nullopt;
+    if (!progress_ || !micros)
         return;
     if (later_.valid() && later_.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
         duration_ = later_.get().value_or(0);
         later_ = {};
     }
     if (!(duration_ > 0))
-        return;
-    auto micros = parseNumber(line.substr(key.size()));
-    if (!micros)
         return;
     progress_(std::clamp(*micros / 1'000'000 / duration_, 0.0, 1.0));
 }

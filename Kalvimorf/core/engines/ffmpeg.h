@@ -60,6 +60,28 @@ std::optional<double> playLength(const Streams& source, bool video, bool withSou
 // disk or a damaged source for a short one.
 void requireWhole(const Streams& made, bool video, std::optional<double> expected, const std::filesystem::path& folder);
 
+// What ffmpeg said at the end of a run about the output it wrote: how far its streams reach (the
+// last -progress record) and what each stream took (the summary it prints once it is done).
+struct Report {
+    bool ended = false;  // the record marked as the last one arrived
+    std::optional<double> length;  // the output time of the last record
+    bool summary = false;  // the summary of the streams written arrived
+    int pictures = 0, covers = 0, sounds = 0;  // streams written of each kind; covers among pictures
+    unsigned long long pictureBytes = 0, soundBytes = 0;
+    // How long the first input plays, as its container says ("Duration:"); none when it says
+    // nothing or "N/A".
+    std::optional<double> inputLength;
+};
+
+// Whether a report shows the output whole by requireWhole()'s rule. It tells only that much: its
+// time is that of the last packet written, short of the end by a frame or, where pictures are
+// reordered, a few; which of several pictures is cover art it does not say.
+bool reportedWhole(const Report& report, bool video, std::optional<double> expected);
+// requireWhole() on the output that `report` is of, probed only where the report does not show
+// it whole: every failure is told from the probe, as before ffmpeg reported anything.
+void requireWhole(const Report& report, const std::filesystem::path& output, bool video, std::optional<double> expected,
+    const std::filesystem::path& folder);
+
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.
 std::string pathArgument(const std::filesystem::path& path);
@@ -81,24 +103,27 @@ std::vector<std::string> input(const std::filesystem::path& path, const std::str
 std::vector<std::string> concatInput(
     const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 
-// What every ffmpeg run starts with: errors only on standard error, key=value progress records
-// on standard output, no standard input, and never overwrite an existing output ("-n").
+// What every ffmpeg run starts with: standard error with each line's level, down to the summary
+// of what was written (run() keeps only the errors of it), key=value progress records on standard
+// output, no standard input, and never overwrite an existing output ("-n").
 const std::vector<std::string>& prefix();
 
-// Runs ffmpeg with the fixed prefix and `arguments`; progress from its -progress output, called
-// on the calling thread, in order, and never after run() returned. Throws ConversionError
+// Runs ffmpeg with the fixed prefix and `arguments` and gives what it reported of what it wrote;
+// progress from its -progress output (against the first input's length as ffmpeg reads it when
+// `duration` is none), called on the calling thread, in order, and never after run() returned.
+// Throws ConversionError
 // (ffmpegMissing, ffmpeg with the sentence of the cause it named, see ErrorCauses) or
 // CancellationError; cancelling the current task terminates ffmpeg. A write error fails the run
 // even when ffmpeg ends with status 0.
-void run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress);
+Report run(const std::vector<std::string>& arguments, std::optional<double> duration, const Progress& progress);
 // The same with one output, written into `output` through the muxer `format` ("mp4",
 // "matroska", …). That file has no name yet, so ffmpeg may overwrite its path ("-y") and is told
 // the muxer, which it would otherwise guess from the extension; the caller publishes it.
-void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+Report run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::optional<double> duration, const Progress& progress);
 // The same with a duration still being found (a probe that runs beside ffmpeg instead of before
 // it): progress is reported from the first record after it is known.
-void run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
+Report run(std::vector<std::string> arguments, FileSafety::NewFile& output, const std::string& format,
     std::shared_future<std::optional<double>> duration, const Progress& progress);
 
 // A filter chain that ffmpeg reads from a FIFO ("-filter_script:a" and path()) instead of its
@@ -126,14 +151,22 @@ private:
 class ProgressParser {
 public:
     ProgressParser(std::optional<double> duration, Progress progress);
-    // A duration that may come later; records that arrive before it are dropped.
+    // A duration that may come later; records that arrive before it are dropped, except the last
+    // of the run, which waits for it.
     ProgressParser(std::shared_future<std::optional<double>> duration, Progress progress);
     void feed(std::string_view chunk);
+    // A duration found while ffmpeg runs, taken where none was given.
+    void offer(double duration);
+    // The output time of the last record, and whether it was marked as the last.
+    std::optional<double> lastTime() const { return lastTime_; }
+    bool ended() const { return ended_; }
 
 private:
     void parseLine(std::string_view line);
 
     double duration_ = 0;
+    std::optional<double> lastTime_;
+    bool ended_ = false;
     std::shared_future<std::optional<double>> later_;
     Progress progress_;
     std::string pending_;

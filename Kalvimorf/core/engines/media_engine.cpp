@@ -141,19 +141,21 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     auto container = containerFor(format.ext);
     if (!codec || !container)
         throw ConversionError::unsupported();
-    // Success is only told once ffprobe has seen the stream in the output.
+    // The source is probed only where ffmpeg's own report leaves a doubt: to say why it failed,
+    // or how long its streams are where the output plays shorter than its container.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
     const auto missing = container->video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
-    auto input = FFmpeg::probe(source);
-    const auto has = [&](const FFmpeg::Streams& streams) {
-        return container->video ? streams.video : streams.audio;
+    // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched nothing.
+    const auto requireSource = [&] {
+        auto input = FFmpeg::probe(source, true);
+        if (!input.read)
+            throw ErrorCauses::failure(
+                input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
+        if (!(container->video ? input.video : input.audio))
+            throw ConversionError::ffmpeg(missing);
+        return input;
     };
-    // Both before ffmpeg runs, which would only say that a -map matched nothing.
-    if (!input.read)
-        throw ErrorCauses::failure(input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
-    if (!has(input))
-        throw ConversionError::ffmpeg(missing);
 
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
@@ -168,11 +170,22 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
     const auto names = OutputPaths::names(source, format.ext);
     FileSafety::NewFile output(names.folder());
-    // Without a duration the job shows an indeterminate bar.
-    FFmpeg::run(command, output, container->muxer, input.duration, progress);
-    const bool withSound = std::string_view(container->muxer) != "gif";
-    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath()), container->video,
-        FFmpeg::playLength(input, container->video, withSound), names.folder());
+    // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
+    FFmpeg::Report report;
+    try {
+        report = FFmpeg::run(command, output, container->muxer, std::nullopt, progress);
+    } catch (const ConversionError& error) {
+        if (error.kind() != ConversionError::Kind::ffmpegMissing)
+            requireSource();
+        throw;
+    }
+    // The container plays as long as its longest stream: an output as long is whole.
+    if (!report.inputLength || !FFmpeg::reportedWhole(report, container->video, report.inputLength)) {
+        const auto input = requireSource();
+        const bool withSound = std::string_view(container->muxer) != "gif";
+        FFmpeg::requireWhole(report, output.writerPath(), container->video,
+            FFmpeg::playLength(input, container->video, withSound), names.folder());
+    }
     return output.publish(names);
 }
 

@@ -8,11 +8,10 @@
 #include "core/engines/media_engine.h"
 #include "core/engines/time_text.h"
 
-
 #include <algorithm>
-#include <cmath>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <future>
 #include <map>
 
@@ -129,7 +128,8 @@ std::optional<std::vector<std::string>> encodedJoin(
             && std::any_of(streams.begin(), streams.end(), [](const FFmpeg::Streams& file) {
                    return file.audio;
                }));
-    const auto w = std::to_string(first.width.value_or(2) / 2 * 2), h = std::to_string(first.height.value_or(2) / 2 * 2);
+    const auto w = std::to_string(first.width.value_or(2) / 2 * 2),
+               h = std::to_string(first.height.value_or(2) / 2 * 2);
     std::vector<std::string> list;
     std::string graph, inputs;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -263,16 +263,20 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
     auto list = arguments(tool, source, params, ext, std::nullopt);
-    // Success is only told once ffprobe has seen the output.
+    // The source is probed where ffmpeg's report leaves a doubt.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
 
-    // The source's streams tell the length for progress, the rate that normalising keeps and what
-    // the output must hold; their probe runs while ffmpeg starts.
-    const auto sources = probeBeside({source});
-    const auto length = after(sources, [tool, params](const Sources& streams) {
-        return keptLength(tool, params, streams.front());
-    });
+    // The source's streams tell the rate that normalising keeps and how much a trim keeps; their
+    // probe runs while ffmpeg starts. The other tools keep all of the source, and ffmpeg's own
+    // report tells whether their output does: their source is probed only where it does not.
+    const bool early = tool == Tool::audNormalize || tool == Tool::vidTrim || tool == Tool::audTrim;
+    auto sources = early ? probeBeside({source}) : std::shared_future<Sources>();
+    const auto streams = [&]() -> const FFmpeg::Streams& {
+        if (!sources.valid())
+            sources = probeBeside({source});
+        return sources.get().front();
+    };
     std::optional<FileSafety::TempDir> scratch;
     std::optional<FFmpeg::LateFilter> chain;
     if (tool == Tool::audNormalize) {
@@ -291,27 +295,38 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     // The output has no name until ffmpeg is done with it: a failure or a cancel leaves nothing.
     FileSafety::NewFile output(preferred.parent_path());
     // What the source lacks for this tool, as the conversions say it; whether the output is there
-    // for its picture.
+    // for its picture, and how long it should play.
     const auto requireSource = [&] {
-        const auto& streams = sources.get().front();
-        const auto kept = length.get();
+        const auto& probed = streams();
+        const auto kept = keptLength(tool, params, probed);
         if ((tool == Tool::vidTrim || tool == Tool::audTrim) && kept && *kept <= 0)
             throw ToolError("Nenhum trecho selecionado.");
-        const bool picture = forPicture(tool, streams);
-        if (streams.read && !(picture ? streams.video : streams.audio))
+        const bool picture = forPicture(tool, probed);
+        if (probed.read && !(picture ? probed.video : probed.audio))
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
-        return picture;
+        return std::pair(picture, kept);
     };
+    // Progress against the kept length, or the length ffmpeg reads.
+    std::shared_future<std::optional<double>> length;
+    if (early)
+        length = after(sources, [tool, params](const Sources& streams) {
+            return keptLength(tool, params, streams.front());
+        });
+    FFmpeg::Report report;
     try {
-        FFmpeg::run(list, output, muxer, length, progress);
+        report = early ? FFmpeg::run(list, output, muxer, length, progress)
+                       : FFmpeg::run(list, output, muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         // ffmpeg may only say that it had nothing to write; the probe says why.
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();
         throw;
     }
-    const bool picture = requireSource();
-    FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, length.get(), preferred.parent_path());
+    // The source's container plays as long as its longest stream: an output as long is whole.
+    if (!early && report.inputLength && FFmpeg::reportedWhole(report, isVideoTool(tool), report.inputLength))
+        return output.publish(preferred);
+    const auto [picture, kept] = requireSource();
+    FFmpeg::requireWhole(report, output.writerPath(), picture, kept, preferred.parent_path());
     return output.publish(preferred);
 }
 
@@ -352,8 +367,8 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
                 sum.reset();
         return sum;
     });
-    const auto requireWhole = [&](FileSafety::NewFile& output) {
-        FFmpeg::requireWhole(FFmpeg::probe(output.writerPath(), true), picture, total.get(), preferred.parent_path());
+    const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
+        FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
     };
 
     const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
@@ -364,8 +379,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
             FileSafety::NewFile output(preferred.parent_path());
             auto copy = base;
             copy.insert(copy.end(), {"-c", "copy"});
-            FFmpeg::run(copy, output, muxer, total, progress);
-            requireWhole(output);
+            requireWhole(FFmpeg::run(copy, output, muxer, total, progress), output);
             return output.publish(preferred);
         } catch (const CancellationError&) {
             throw;
@@ -383,8 +397,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         encode = base;
         encode->insert(encode->end(), codecs.begin(), codecs.end());
     }
-    FFmpeg::run(*encode, output, muxer, total, progress);
-    requireWhole(output);
+    requireWhole(FFmpeg::run(*encode, output, muxer, total, progress), output);
     return output.publish(preferred);
 }
 

@@ -179,8 +179,8 @@ namespace {
 using namespace Detail;
 
 // The cut parts fill the first nine tenths of the bar, the join the rest.
-void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, const fs::path& output,
-    double total, const Progress& progress)
+FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext,
+    const fs::path& output, double total, const Progress& progress)
 {
     FileSafety::TempDir temporary;
     std::vector<fs::path> parts;
@@ -199,9 +199,10 @@ void fastJoin(const fs::path& source, const std::vector<Range>& ranges, const st
     fs::create_directory(links);
     auto join = FFmpeg::concatInput(parts, links);
     join.insert(join.end(), {"-map", "0", "-c", "copy", output.string()});
-    FFmpeg::run(join, std::nullopt, {});
+    auto report = FFmpeg::run(join, std::nullopt, {});
     if (progress)
         progress(1.0);
+    return report;
 }
 
 }
@@ -243,22 +244,23 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     // picks the container from it; a failure or a cancel removes it, and the finished file takes
     // the first free name when it is published, never replacing anything.
     FileSafety::StagedPath staged(folder, target);
+    FFmpeg::Report report;
     try {
         if (fast && target == Catalog::normalizedExt(source)) {
             if (kept.size() == 1)
-                FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
+                report = FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
             else
-                fastJoin(source, kept, target, staged.path(), total, progress);
+                report = fastJoin(source, kept, target, staged.path(), total, progress);
         } else {
             const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
             if (kept.size() == 1) {
-                FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+                report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
             } else {
                 const auto& streams = probed.get();
                 const bool video = picture(), audio = streams.read ? streams.audio : true;
                 if (!video && !audio)
                     throw ConversionError::unreadable();
-                FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+                report = FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
             }
         }
     } catch (const ConversionError& error) {
@@ -270,7 +272,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     double expected = 0;
     for (const auto& range : inLength())
         expected += range.second - range.first;
-    FFmpeg::requireWhole(FFmpeg::probe(staged.path(), true), picture(), expected, folder);
+    FFmpeg::requireWhole(report, staged.path(), picture(), expected, folder);
     return staged.publish(names);
 }
 
