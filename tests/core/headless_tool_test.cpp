@@ -427,6 +427,13 @@ TEST_F(HeadlessTool, Joins)
     EXPECT_EQ(result.out, "a (juntos).mp3\n") << result.err;
     EXPECT_NEAR(std::stod(probe("a (juntos).mp3", "format=duration")), 2, 0.3) << "each part whole";
 
+    // A part that cannot be read fails the join: the list would end there and call it done.
+    writeFile(dir / "d.mp3", "ID3 e nada mais");
+    result = tool("audJoin", {}, {"a.mp3", "d.mp3"}, tmp);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(dir / "a (juntos) 2.mp3"));
+
     for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
         EXPECT_EQ(entry.path().filename().string().find("lista-"), std::string::npos) << entry.path();
 }

@@ -406,7 +406,7 @@ std::vector<std::string> concatInput(const std::vector<fs::path>& files, const f
     }
     const auto path = folder / "lista.txt";
     FileSafety::writeNew(path, list);
-    return {"-xerror", "-f", "concat", "-safe", "0", "-protocol_whitelist", "file", "-format_whitelist", "concat", "-i",
+    return {"-f", "concat", "-safe", "0", "-protocol_whitelist", "file", "-format_whitelist", "concat", "-i",
         path.string()};
 }
 

@@ -98,8 +98,9 @@ std::vector<std::string> input(const std::filesystem::path& path, const std::str
 // The input of a join of `files`, in order, through the concat demuxer. Its list is read line by
 // line and no quoting there carries a line feed, so each file is reached through a link with a
 // plain name in `folder` (private, the caller's), where the list is written too. Each file is read
-// as a media container only, and one that cannot be opened fails the run: left to itself ffmpeg
-// would end the join there and report success.
+// as a media container only. A file that cannot be opened ends the join there with success, so
+// the caller checks each part on its own; -xerror is no way out, as it also ends a stream copy at
+// the first non-monotonous timestamp, which joined AAC in MP4 has at every seam.
 std::vector<std::string> concatInput(
     const std::vector<std::filesystem::path>& files, const std::filesystem::path& folder);
 

@@ -367,7 +367,12 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
                 sum.reset();
         return sum;
     });
+    // The concat demuxer ends a join at a part it cannot open and reports success: every part
+    // must be readable on its own.
     const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
+        for (const auto& streams : probes.get())
+            if (!streams.read)
+                throw ErrorCauses::failure(streams.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
         FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
     };
 
