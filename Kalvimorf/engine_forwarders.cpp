@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 #include <stdexcept>
-#include <system_error>
 
 // The lighter worker programs' stand-ins for the engines they leave to the engine module: each
 // opens the module on first use and calls the engine there. The module is opened into the

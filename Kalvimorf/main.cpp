@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <dlfcn.h>
 #include <string_view>
-#include <system_error>
 #include <unistd.h>
 
 namespace {

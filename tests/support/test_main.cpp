@@ -1,4 +1,3 @@
-#include "core/base/app_paths.h"
 #include "support/test_support.h"
 
 #include <vips/vips.h>
@@ -16,8 +15,6 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    // Code under test finds the workers, modules and ffmpeg where the build put the program's.
-    AppPaths::useHelperDir(BRIVLON_HELPER_DIR);
     VIPS_INIT(argv[0]);
     char pattern[] = "/tmp/brivlon-test-XXXXXX";
     const fs::path home = mkdtemp(pattern);

@@ -28,21 +28,9 @@ fs::path executableDir()
     return error ? fs::current_path() : exe.parent_path();
 }
 
-namespace {
-fs::path& chosenHelperDir()
-{
-    static fs::path folder;
-    return folder;
-}
-}
-
-void useHelperDir(const fs::path& folder) { chosenHelperDir() = folder; }
-
 fs::path helperDir()
 {
     static const fs::path found = [] {
-        if (!chosenHelperDir().empty())
-            return chosenHelperDir();
         const auto own = executableDir();
         // Found from where the program is, never from where it was built: the installed tree
         // and the build tree can be moved as a whole. A helper finds its own folder this way.

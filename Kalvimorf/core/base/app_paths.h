@@ -8,11 +8,9 @@ namespace AppPaths {
 std::filesystem::path executableDir();
 // The folder of the program's helpers (its workers, its modules and resources/): for a program in
 // bin/ with ../libexec/brivlon beside it, as installed and as built, that folder; for a helper,
-// which is in it, or a program copied alone, its own folder.
+// which is in it, or a program copied alone, its own folder. Test programs, in the build's
+// tests/ folder, find the build's the same way.
 std::filesystem::path helperDir();
-// For test programs, whose executables live apart from the program's: the build's helper folder.
-// Call before anything asks for helperDir().
-void useHelperDir(const std::filesystem::path& folder);
 // resources/ in the helper folder; for a worker, those of the program that started it
 // (BRIVLON_RESOURCES).
 std::filesystem::path resources();
