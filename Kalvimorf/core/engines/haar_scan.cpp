@@ -186,7 +186,15 @@ struct Tables {
     cv::Size window;  // a window's size in the picture
 };
 
-Tables tablesOf(const HaarCascade& cascade, const Layer& layer)
+// How many stripes detectMultiScale cuts every scale's rows of windows into, for a cascade on a
+// picture: one for each 32 columns of windows at the first scale it scans.
+int stripesOf(const HaarCascade& cascade, cv::Size picture, float firstFactor)
+{
+    const int columns = std::max(cvRound(picture.width / firstFactor) + 1 - cascade.window.width, 0);
+    return std::max(cvCeil(columns / 32.), 1);
+}
+
+Tables tablesOf(const HaarCascade& cascade, const Layer& layer, int stripes)
 {
     const auto corners = [&](const cv::Rect& r, int* at) {
         at[0] = layer.offset(r.x, r.y);
@@ -213,6 +221,11 @@ Tables tablesOf(const HaarCascade& cascade, const Layer& layer)
     tables.normArea = norm.area();
     tables.working = {std::max(layer.integral.width - cascade.window.width, 0),
         std::max(layer.integral.height - cascade.window.height, 0)};
+    // detectMultiScale gives each stripe the rows rounded down, as whole steps: when the rows
+    // of windows are odd in number at a step of 2 and their half divides among the stripes,
+    // the stripes end one row short and the last row of windows is never looked at.
+    const int stripeRows = std::max((tables.working.height / layer.step + stripes - 1) / stripes, 1) * layer.step;
+    tables.working.height = std::min(tables.working.height, stripeRows * stripes);
     tables.columns = (tables.working.width + layer.step - 1) / layer.step;
     tables.window = {cvRound(cascade.window.width * layer.factor), cvRound(cascade.window.height * layer.factor)};
     return tables;
@@ -454,8 +467,12 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     std::vector<std::vector<int>> scales;
     std::map<std::pair<int, int>, size_t> layerIndex;  // (picture, factor) → layer
     std::vector<std::pair<int, int>> layerKeys;
+    std::vector<int> stripes;
     for (const auto& pass : passes) {
-        scales.push_back(scalesOf(*pass.cascade, pictures[size_t(pass.picture)].size(), scaleFactor, minimum));
+        const cv::Size picture = pictures[size_t(pass.picture)].size();
+        scales.push_back(scalesOf(*pass.cascade, picture, scaleFactor, minimum));
+        stripes.push_back(
+            scales.back().empty() ? 1 : stripesOf(*pass.cascade, picture, factors[size_t(scales.back()[0])]));
         for (int factor : scales.back())
             if (layerIndex.try_emplace({pass.picture, factor}, layerKeys.size()).second)
                 layerKeys.push_back({pass.picture, factor});
@@ -516,7 +533,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
                 const auto layer = layers.find(layerIndex.at({passes[p].picture, scales[p][s]}));
                 if (layer == layers.end())
                     continue;
-                tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer->second)));
+                tables.push_back(std::make_unique<Tables>(tablesOf(*passes[p].cascade, layer->second, stripes[p])));
                 const Tables& own = *tables.back();
                 const int rows = (own.working.height + layer->second.step - 1) / layer->second.step;
                 // About 16 000 windows a job.
