@@ -1,6 +1,7 @@
 // Real conversions through the runner, each in a worker process of the built program, as the
 // desktop program runs them.
 
+#include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
 #include "core/base/error_log.h"
 #include "core/jobs/conversion_runner.h"
@@ -201,6 +202,20 @@ TEST_F(EndToEndTest, AWaitingWorkerPrintingMoreThanAPipeHoldsIsReadMeanwhileAndS
         EXPECT_TRUE(std::regex_search(
             log, std::regex("(^|\n)[-0-9T:]+Z  " + program + R"(: \(worker:\d+\): GLib-WARNING \*\*: )" + line + " ~")))
             << line;
+}
+
+TEST_F(EndToEndTest, AWaitingWorkerReleasedWithoutAJobLeavesWhatItPrintedInTheLog)
+{
+    fs::remove(AppPaths::stateDir() / "erros.log");
+    const auto printed = dir / "impresso";
+    start({.ready = 2, .env = {{"BRIVLON_WORKER_IDLE_NOISE", printed.string()}}});
+    pool->prewarm();
+    ASSERT_TRUE(pumpUntil(30, [&] {
+        return fs::exists(printed);
+    }));
+    pool->release();
+    EXPECT_EQ(JobFakes::processes("brivlon-worker"), 0);
+    EXPECT_NE(ErrorLog::recent(500).find("ocioso 1999 ~"), std::string::npos);
 }
 
 TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)
