@@ -1,7 +1,6 @@
-#include "core/base/app_paths.h"
+#include "core/base/helper_module.h"
 #include "engine_module.h"
 
-#include <dlfcn.h>
 #include <stdexcept>
 
 // The lighter worker programs' stand-ins for the engines they leave to the engine module: each
@@ -16,12 +15,10 @@ namespace {
 // its table.
 const void* openModule(const char* file, const char* name)
 {
-    const std::string path = (AppPaths::helperDir() / file).string();
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    using Entry = const void* (*)();
-    const auto entry = module ? reinterpret_cast<Entry>(::dlsym(module, name)) : nullptr;
+    std::string error;
+    const auto entry = HelperModule::entry<const void*()>(file, name, &error);
     if (!entry)
-        throw std::runtime_error(::dlerror());
+        throw std::runtime_error(error);
     return entry();
 }
 

@@ -1,5 +1,5 @@
 #include "cli.h"
-#include "core/base/app_paths.h"
+#include "core/base/helper_module.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
 #include "headless_conversion.h"
@@ -7,7 +7,7 @@
 #include "headless_trim.h"
 
 #include <cstdio>
-#include <dlfcn.h>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 
@@ -25,9 +25,6 @@ const std::vector<Cli::Row>& headlessRows()
     return rows;
 }
 
-// The desktop program, the render modes and every other row.
-std::string desktopModule() { return (AppPaths::helperDir() / "brivlon-desktop.so").string(); }
-
 }
 
 int main(int argc, char** argv)
@@ -42,12 +39,11 @@ int main(int argc, char** argv)
         ::_exit(1);
     }
     Cli::walk(headlessRows());
-    const auto path = desktopModule();
-    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    const auto entry
-        = module ? reinterpret_cast<int (*)(int, char**)>(::dlsym(module, "brivlon_desktop_main")) : nullptr;
+    // The desktop program, the render modes and every other row.
+    std::string error;
+    const auto entry = HelperModule::entry<int(int, char**)>("brivlon-desktop.so", "brivlon_desktop_main", &error);
     if (!entry) {
-        std::fprintf(stderr, "%s\n", ::dlerror());
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
     entry(argc, argv);

@@ -21,6 +21,7 @@
 #include <new>
 #include <poll.h>
 #include <stdexcept>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -150,6 +151,23 @@ void springTraps(const Request& request)
         for (volatile bool forever = true; forever;) { }
 }
 
+// Another hook for the tests, unset in use: with BRIVLON_WORKER_IDLE_NOISE set, a worker waiting
+// for its first request prints many times what a pipe holds on standard error, as a library's
+// warnings or a thread still ending can while no job runs, and then creates the file it names.
+// Until someone reads the pipe the worker is stuck in the middle, and the file never comes.
+void makeIdleNoise()
+{
+    const char* done = std::getenv("BRIVLON_WORKER_IDLE_NOISE");
+    if (!done)
+        return;
+    const std::string filler(160, '~');
+    for (int line = 0; line < 2000; ++line)
+        std::fprintf(stderr, "(worker:%d): GLib-WARNING **: ocioso %04d %s\n", int(::getpid()), line, filler.c_str());
+    const int made = ::open(done, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (made >= 0)
+        ::close(made);
+}
+
 // The office route's events travel to the parent as answers of their own.
 class RelayedOfficeEvents : public OfficeEvents {
 public:
@@ -207,6 +225,7 @@ void serve(bool startImageLibrary)
         });
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     send({});
+    makeIdleNoise();
 
     for (;;) {
         const auto bytes = readRequest();

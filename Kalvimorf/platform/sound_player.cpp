@@ -3,10 +3,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLibrary>
 #include <QStandardPaths>
 
-#include "core/base/app_paths.h"
+#include "core/base/helper_module.h"
 
 #include <unistd.h>
 
@@ -52,11 +51,8 @@ const Module& module()
 {
     static const Module loaded = [] {
         Module result;
-        QLibrary library(QString::fromStdString((AppPaths::helperDir() / "brivlon-sound.so").string()));
-        if (!library.load())
-            return result;
-        result.create = reinterpret_cast<QObject* (*)(const char*)>(library.resolve("brivlonSoundCreate"));
-        result.restart = reinterpret_cast<void (*)(QObject*, float)>(library.resolve("brivlonSoundRestart"));
+        result.create = HelperModule::entry<QObject*(const char*)>("brivlon-sound.so", "brivlonSoundCreate");
+        result.restart = HelperModule::entry<void(QObject*, float)>("brivlon-sound.so", "brivlonSoundRestart");
         if (!result.create || !result.restart)
             result = {};
         return result;

@@ -1,8 +1,7 @@
 #include "trim/preview_player.h"
 
-#include "core/base/app_paths.h"
+#include "core/base/helper_module.h"
 
-#include <QLibrary>
 #include <QTimer>
 
 namespace {
@@ -43,10 +42,8 @@ public:
 PreviewPlayers& fromModule()
 {
     static PreviewPlayers* players = []() -> PreviewPlayers* {
-        QLibrary library(QString::fromStdString((AppPaths::helperDir() / "brivlon-preview.so").string()));
-        if (library.load())
-            if (auto entry = reinterpret_cast<PreviewPlayers* (*)()>(library.resolve("brivlonPreviewPlayers")))
-                return entry();
+        if (auto entry = HelperModule::entry<PreviewPlayers*()>("brivlon-preview.so", "brivlonPreviewPlayers"))
+            return entry();
         static SilentPlayers silent;
         return &silent;
     }();

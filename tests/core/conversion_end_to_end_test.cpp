@@ -1,7 +1,9 @@
 // Real conversions through the runner, each in a worker process of the built program, as the
 // desktop program runs them.
 
+#include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_log.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
@@ -15,6 +17,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <regex>
 #include <set>
 
 using namespace TestSupport;
@@ -178,6 +181,41 @@ TEST_F(EndToEndTest, AKeptWorkerServesRequestsUntilItCrashesThenAFreshOneTakesOv
     EXPECT_EQ(workers(), 0);
     EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 3.jpg");
     EXPECT_EQ(workers(), 1);
+}
+
+TEST_F(EndToEndTest, AWaitingWorkerPrintingMoreThanAPipeHoldsIsReadMeanwhileAndServesItsJob)
+{
+    ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
+    const auto printed = dir / "impresso";
+    start({.stallLimit = std::chrono::seconds(20), .ready = 1, .env = {{"BRIVLON_WORKER_IDLE_NOISE", printed.string()}}});
+    pool->prewarm();
+    // No job runs yet: the worker gets to the end of its text only if the pool reads it now.
+    EXPECT_TRUE(pumpUntil(30, [&] {
+        return fs::exists(printed);
+    }));
+    const Request request{Request::Op::convert, {dir / "a.png"}, MediaKind::image, Catalog::fmts({"jpg"}).front()};
+    EXPECT_EQ(pool->run(request, {}), dir / "a.jpg");
+    // Its first and last lines, under the name of its program.
+    const auto log = ErrorLog::recent(500);
+    const auto program = fs::path(BRIVLON_BINARY).filename().string();
+    for (const char* line : {"ocioso 0000", "ocioso 1999"})
+        EXPECT_TRUE(std::regex_search(
+            log, std::regex("(^|\n)[-0-9T:]+Z  " + program + R"(: \(worker:\d+\): GLib-WARNING \*\*: )" + line + " ~")))
+            << line;
+}
+
+TEST_F(EndToEndTest, AWaitingWorkerReleasedWithoutAJobLeavesWhatItPrintedInTheLog)
+{
+    fs::remove(AppPaths::stateDir() / "erros.log");
+    const auto printed = dir / "impresso";
+    start({.ready = 2, .env = {{"BRIVLON_WORKER_IDLE_NOISE", printed.string()}}});
+    pool->prewarm();
+    ASSERT_TRUE(pumpUntil(30, [&] {
+        return fs::exists(printed);
+    }));
+    pool->release();
+    EXPECT_EQ(JobFakes::processes("brivlon-worker"), 0);
+    EXPECT_NE(ErrorLog::recent(500).find("ocioso 1999 ~"), std::string::npos);
 }
 
 TEST_F(EndToEndTest, WorkersConvertingOneSourceAtOnceNeverShareAName)

@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,10 +27,12 @@ public:
 
     // What the worker and the libraries in it print (a decoder's warnings, the C library's last
     // words before a crash) is not for the user's terminal: it is kept for the error log.
-    void collectErrors()
+    // Reads until the pipe is empty, or `most` bytes, so that a worker printing without pause
+    // cannot hold the reader for ever.
+    void collectErrors(size_t most = SIZE_MAX)
     {
         char buffer[4096];
-        for (;;) {
+        for (size_t read = 0; read < most;) {
             const ssize_t count = ::read(child.errors(), buffer, sizeof buffer);
             if (count < 0 && errno == EINTR)
                 continue;
@@ -38,9 +42,11 @@ public:
                 return;
             }
             errors.append(std::string_view(buffer, size_t(count)));
+            read += size_t(count);
         }
     }
 
+    // What it printed so far, which is all of it once the worker has been reaped.
     void logErrors()
     {
         collectErrors();
@@ -48,6 +54,14 @@ public:
             return;
         const auto program = fs::path(child.executable()).filename().string();
         ErrorLog::addLines(program + ": ", errors.take());
+    }
+
+    // Ended, reaped and its last words logged: nothing it printed is lost.
+    void retire()
+    {
+        child.kill();
+        child.wait();
+        logErrors();
     }
 
     bool send(const QByteArray& data)
@@ -95,9 +109,22 @@ unsigned long long workerMemory()
     return std::max(6ULL << 30, machine / 4 * 3);
 }
 
-WorkerPool::WorkerPool(Options options) : options_(std::move(options)) { }
+WorkerPool::WorkerPool(Options options)
+    : options_(std::move(options)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{ }
 
-WorkerPool::~WorkerPool() = default;
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard lock(mutex_);
+        leaving_ = true;
+    }
+    if (reader_.joinable()) {
+        const uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wake_.get(), &one, sizeof one);
+        reader_.join();
+    }
+}
 
 const std::shared_ptr<WorkerPool>& WorkerPool::shared()
 {
@@ -129,7 +156,52 @@ void WorkerPool::prewarm()
 {
     std::lock_guard lock(mutex_);
     while (ready_.size() < options_.ready)
-        ready_.push_back(start());
+        keep(start());
+}
+
+void WorkerPool::keep(std::unique_ptr<Started> worker)
+{
+    ready_.push_back(std::move(worker));
+    // Without the descriptor to wake it (no descriptors left) a waiting worker is read when its
+    // job comes, as a running one is.
+    if (!wake_)
+        return;
+    if (!reader_.joinable()) {
+        reader_ = std::thread([this] {
+            readWaiting();
+        });
+    } else {
+        const uint64_t one = 1;
+        [[maybe_unused]] auto written = ::write(wake_.get(), &one, sizeof one);
+    }
+}
+
+void WorkerPool::readWaiting()
+{
+    std::vector<pollfd> watched;
+    for (;;) {
+        watched.assign(1, {wake_.get(), POLLIN, 0});
+        {
+            std::lock_guard lock(mutex_);
+            if (leaving_)
+                return;
+            for (const auto& worker : ready_)
+                if (worker->errorsOpen)
+                    watched.push_back({worker->child.errors(), POLLIN, 0});
+        }
+        // A worker taken meanwhile may still be in this list, and its descriptor even closed and
+        // reused: that costs one needless turn at most, since only the waiting ones are read.
+        if (::poll(watched.data(), watched.size(), -1) < 0)
+            continue;
+        if (watched.front().revents) {
+            uint64_t count;
+            [[maybe_unused]] auto taken = ::read(wake_.get(), &count, sizeof count);
+        }
+        std::lock_guard lock(mutex_);
+        for (const auto& worker : ready_)
+            if (worker->errorsOpen)
+                worker->collectErrors(64 * 1024);
+    }
 }
 
 void WorkerPool::release()
@@ -142,15 +214,22 @@ void WorkerPool::release()
     // All signalled first, so that they die side by side while each is reaped in turn below.
     for (auto& worker : waiting)
         worker->child.kill();
+    for (auto& worker : waiting)
+        worker->retire();
 }
 
 std::unique_ptr<WorkerPool::Started> WorkerPool::take()
 {
-    std::lock_guard lock(mutex_);
-    if (ready_.empty())
-        return start();
-    auto worker = std::move(ready_.front());
-    ready_.erase(ready_.begin());
+    std::unique_ptr<Started> worker;
+    {
+        std::lock_guard lock(mutex_);
+        if (ready_.empty())
+            return start();
+        worker = std::move(ready_.front());
+        ready_.erase(ready_.begin());
+    }
+    // What it printed while it waited goes to the log before the job's own lines.
+    worker->logErrors();
     return worker;
 }
 
@@ -162,6 +241,7 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     auto worker = take();
     // A waiting worker that died meanwhile is replaced once.
     if (!worker->send(data)) {
+        worker->retire();
         worker = start();
         if (!worker->send(data))
             throw ConversionError::ffmpeg(crashed());
@@ -240,13 +320,15 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     }
     if (token)
         token->removeHandler(handler);
-    worker->logErrors();
     const bool cancelled = token && token->isCancelled();
     // A worker that answered in full may take the next request; any other is reaped, and its
     // temporary folder removed, before the job ends.
     if (options_.reuse && outcome && pending.isEmpty() && !cancelled) {
+        worker->logErrors();
         std::lock_guard lock(mutex_);
-        ready_.push_back(std::move(worker));
+        keep(std::move(worker));
+    } else {
+        worker->retire();
     }
     worker.reset();
 

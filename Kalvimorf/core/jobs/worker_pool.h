@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/file_safety.h"
 #include "core/base/progress.h"
 #include "core/jobs/request.h"
 
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Runs requests in workers (see worker.h), keeping some started ahead so that a job does not
@@ -75,8 +77,17 @@ private:
     class Started;
     std::unique_ptr<Started> take();
     std::unique_ptr<Started> start();
+    // Adds a worker to the waiting ones; the caller holds mutex_.
+    void keep(std::unique_ptr<Started> worker);
+    void readWaiting();
 
     Options options_;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Started>> ready_;
+    // A waiting worker's standard error is read all the time, on a thread of the pool's own
+    // (a job's own loop reads it while it runs): a worker that printed more than the pipe holds
+    // while it waited would be stuck in the middle of a write when its job came.
+    FileSafety::Fd wake_;
+    bool leaving_ = false;
+    std::thread reader_;
 };
