@@ -204,8 +204,9 @@ TEST(UpdatesTest, ASecondCheckWhileOneRunsDoesNothing)
         },
         500));
     ticks.stop();
-    // The figure that counts is printed; the bound leaves room for a loaded test machine.
-    EXPECT_LT(longest, 100);
+    // The figure that counts is printed. A fetch that held the main thread would hold it for the
+    // whole half second; the bound only leaves room for a loaded test machine.
+    EXPECT_LT(longest, 300);
     std::printf("longest main-thread gap while a fetch waits: %lld ms\n", static_cast<long long>(longest));
 
     // The server going away ends the one fetch; the user-initiated call was never made.
