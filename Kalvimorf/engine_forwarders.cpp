@@ -1,3 +1,4 @@
+#include "core/base/error_log.h"
 #include "core/base/helper_module.h"
 #include "engine_module.h"
 
@@ -17,8 +18,11 @@ const void* openModule(const char* file, const char* name)
 {
     std::string error;
     const auto entry = HelperModule::entry<const void*()>(file, name, &error);
-    if (!entry)
-        throw std::runtime_error(error);
+    if (!entry) {
+        // The loader's reason is for whoever mends the installation; the job row says what to do.
+        ErrorLog::add(error);
+        throw std::runtime_error("Uma parte do Brivlon está faltando ou danificada. Reinstale o app.");
+    }
     return entry();
 }
 

@@ -56,3 +56,33 @@ TEST(EntryPoint, AMissingDamagedOrForeignDesktopModuleEndsWithTheLoadersReason)
         EXPECT_EQ(result.out, "");
     }
 }
+
+// A worker whose module is gone fails the job with a sentence the user can act on; the loader's
+// own words go to the error log for whoever mends the installation.
+TEST(EntryPoint, AWorkerWithoutItsModuleFailsTheJobAndLogsTheReason)
+{
+    TestSupport::TempDir dir;
+    const auto helpers = AppPaths::helperDir();
+    const auto ownHelpers = dir / "libexec" / "brivlon";
+    fs::create_directories(dir / "bin");
+    fs::create_directories(ownHelpers);
+    // Copies, not links: each program finds its helpers beside where it really is.
+    fs::copy_file(BRIVLON_BINARY, dir / "bin" / "brivlon");
+    fs::copy_file(helpers / "brivlon-worker-light", ownHelpers / "brivlon-worker-light");
+    fs::create_directory_symlink(helpers / "resources", ownHelpers / "resources");
+    const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                            "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+                            "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >> endobj\n"
+                            "trailer << /Root 1 0 R >>\n%%EOF\n";
+    TestSupport::writeFile(dir / "notas.pdf", pdf);
+    const auto result = TestSupport::runProgram((dir / "bin" / "brivlon").string(),
+        {"--convert", "txt", (dir / "notas.pdf").string()}, 60,
+        {{"DISPLAY", ""}, {"XDG_STATE_HOME", (dir / "state").string()}});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Uma parte do Brivlon está faltando ou danificada. Reinstale o app."), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find("cannot open"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(dir / "Convertidos para TXT"));
+    EXPECT_NE(TestSupport::readFile(dir / "state" / "Brivlon" / "erros.log").find("brivlon-pdf-text.so"),
+        std::string::npos);
+}
