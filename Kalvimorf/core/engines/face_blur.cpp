@@ -82,6 +82,39 @@ void greyRows(
         cv::extractChannel(rows, into, 0);
 }
 
+// The longer side's scale from a picture (`width` × `height`) to its detection copy.
+double detectionScale(int width, int height)
+{
+    return std::min(1.0, double(detectionSide) / std::max(width, height));
+}
+
+// The faces on `picture`, a grey detection copy `scale` times the size of the picture it stands
+// for, in that picture's pixels. The copy is equalised in place.
+std::vector<Box> detectScaled(cv::Mat picture, double scale)
+{
+    const auto& [frontal, profile] = cascades();
+    cv::equalizeHist(picture, picture);
+    cv::Mat mirror;
+    cv::flip(picture, mirror, 1);
+    const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
+
+    // Frontal faces, profiles looking one way, and on the mirror the other way.
+    std::vector<std::vector<cv::Rect>> found;
+    try {
+        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
+            neighbours, {minimum, minimum});
+    } catch (const cv::Exception&) {
+        throw ToolError(cannotDetect());
+    }
+    std::vector<Box> boxes;
+    for (int pass = 0; pass < 3; ++pass)
+        for (const auto& r : found[size_t(pass)]) {
+            const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
+            boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
+        }
+    return boxes;
+}
+
 // Boxes found on a detection copy, in the pixels of the picture it stands for.
 std::vector<Box> scaledBack(const std::vector<Box>& found, double xScale, double yScale)
 {
@@ -138,6 +171,18 @@ std::optional<std::vector<Box>> detectInReduced(
     }
     if ((reducedWidth >= reducedHeight) != (width >= height))
         return std::nullopt;
+    if (striped && ours) {
+        // The grey copy goes once it is scaled down, before the scan takes its share.
+        const double scale = detectionScale(reducedWidth, reducedHeight);
+        cv::Mat picture(reducedHeight, reducedWidth, CV_8UC1, striped->bytes.get());
+        if (scale < 1.0) {
+            cv::Mat scaled;
+            cv::resize(picture, scaled, cv::Size(), scale, scale, cv::INTER_AREA);
+            picture = scaled;
+            striped.reset();
+        }
+        return scaledBack(detectScaled(picture, scale), double(width) / reducedWidth, double(height) / reducedHeight);
+    }
     const auto found = detector(bytes, reducedWidth, reducedHeight, bands);
     return scaledBack(found, double(width) / reducedWidth, double(height) / reducedHeight);
 }
@@ -183,8 +228,7 @@ std::optional<Pixels> decodedWhole(const VImage& pixels, const VImage& image, co
 
 std::vector<Box> detect(const unsigned char* bytes, int width, int height, int bands)
 {
-    const auto& [frontal, profile] = cascades();
-    const double scale = std::min(1.0, double(detectionSide) / std::max(width, height));
+    const double scale = detectionScale(width, height);
     cv::Mat picture;
     // A grey picture is scaled down as it is, without a copy of it first.
     if (bands == 1 && scale < 1.0)
@@ -195,26 +239,7 @@ std::vector<Box> detect(const unsigned char* bytes, int width, int height, int b
         if (scale < 1.0)
             cv::resize(picture, picture, cv::Size(), scale, scale, cv::INTER_AREA);
     }
-    cv::equalizeHist(picture, picture);
-    cv::Mat mirror;
-    cv::flip(picture, mirror, 1);
-    const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
-
-    // Frontal faces, profiles looking one way, and on the mirror the other way.
-    std::vector<std::vector<cv::Rect>> found;
-    try {
-        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
-            neighbours, {minimum, minimum});
-    } catch (const cv::Exception&) {
-        throw ToolError(cannotDetect());
-    }
-    std::vector<Box> boxes;
-    for (int pass = 0; pass < 3; ++pass)
-        for (const auto& r : found[size_t(pass)]) {
-            const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
-            boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
-        }
-    return boxes;
+    return detectScaled(picture, scale);
 }
 
 void pixellate(unsigned char* bytes, int width, int height, int bands, const std::vector<Box>& faces)

@@ -10,6 +10,9 @@
 #include <map>
 #include <numeric>
 #include <memory>
+#include <new>
+
+#include <sys/mman.h>
 
 // Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
 // in the same types (int sums, float features, double stage sums): this file is built with
@@ -102,14 +105,32 @@ std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double s
 // so that the windows of a row read neighbouring ints. Rows carry spare ints on the right, so
 // that a full set of lanes can be read past the last window. The cascades of one picture share
 // its layers.
+// Integral images are large, short-lived and made on many threads at once: mapped on their own,
+// they go back to the system as soon as their group of layers is scanned, instead of staying in
+// the heap of whichever thread made them while the next group is made on others.
+template <typename T> struct Unmap {
+    size_t bytes = 0;
+    void operator()(T* at) const { ::munmap(at, bytes); }
+};
+template <typename T> using Mapped = std::unique_ptr<T[], Unmap<T>>;
+
+template <typename T> Mapped<T> mapped(size_t count)
+{
+    const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        throw std::bad_alloc();
+    return Mapped<T>(static_cast<T*>(at), Unmap<T>{bytes});
+}
+
 struct Layer {
     float factor = 0;
     int step = 1;
     cv::Size integral;
     int stride = 0;  // ints from one row to the next
     int oddPlane = 0;  // ints from the even columns to the odd ones
-    std::unique_ptr<int[]> sums;
-    std::unique_ptr<unsigned[]> squares;
+    Mapped<int> sums;
+    Mapped<unsigned> squares;
 
     // Where the integral images' point (x, y) of a window is, from the window's first int.
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
@@ -130,8 +151,8 @@ Layer layerOf(const cv::Mat& picture, float factor)
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
-    layer.sums.reset(new int[total]);
-    layer.squares.reset(new unsigned[total]);
+    layer.sums = mapped<int>(total);
+    layer.squares = mapped<unsigned>(total);
     // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
     // squares, the latter wrapping around; windows take differences, which come out right),
     // written straight into the planes. The spare ints of each row read as nothing.
