@@ -335,7 +335,7 @@ TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
             Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips", "brivlon-engines"}, {}},
         {WorkerKind::image, convertRequest({dir / "b.png"}, "JPG"),
             Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_core", "brivlon-faces"},
-            {"brivlon-engines", "libpoppler", "libQt6Gui"}},
+            {"brivlon-engines", "libpoppler", "libQt6Gui", "libopencv_dnn"}},
     };
     for (const auto& [program, own, needingTheModule, loadedAfter, stillOut] : cases) {
         SCOPED_TRACE(WorkerPool::program(program));

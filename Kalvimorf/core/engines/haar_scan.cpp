@@ -27,7 +27,7 @@ constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
 // The integral images a scan holds at once, in bytes, unless a single layer needs more.
-constexpr double layerBudget = 32 << 20;
+constexpr double layerBudget = 16 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
@@ -462,6 +462,59 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
     }
 }
 
+namespace {
+
+// cv::groupRectangles without weights, step for step: near rectangles join a cluster; a cluster
+// of more than `threshold` becomes its mean rectangle, unless one well supported cluster holds
+// it. Here rather than from OpenCV's detection library, whose neural-network dependencies would
+// come into the worker with it.
+void grouped(std::vector<cv::Rect>& rects, int threshold, double eps)
+{
+    if (threshold <= 0 || rects.empty())
+        return;
+    std::vector<int> labels;
+    const int clusters = cv::partition(rects, labels, cv::SimilarRects(eps));
+    std::vector<cv::Rect> sums(static_cast<size_t>(clusters));
+    std::vector<int> counts(static_cast<size_t>(clusters), 0);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        auto& sum = sums[size_t(labels[i])];
+        sum.x += rects[i].x;
+        sum.y += rects[i].y;
+        sum.width += rects[i].width;
+        sum.height += rects[i].height;
+        ++counts[size_t(labels[i])];
+    }
+    std::vector<cv::Rect> means;
+    for (int i = 0; i < clusters; ++i) {
+        const cv::Rect r = sums[size_t(i)];
+        const float s = 1.f / float(counts[size_t(i)]);
+        means.emplace_back(cv::saturate_cast<int>(float(r.x) * s), cv::saturate_cast<int>(float(r.y) * s),
+            cv::saturate_cast<int>(float(r.width) * s), cv::saturate_cast<int>(float(r.height) * s));
+    }
+    rects.clear();
+    for (int i = 0; i < clusters; ++i) {
+        const cv::Rect r1 = means[size_t(i)];
+        const int n1 = counts[size_t(i)];
+        if (n1 <= threshold)
+            continue;
+        bool inside = false;
+        for (int j = 0; j < clusters && !inside; ++j) {
+            const int n2 = counts[size_t(j)];
+            if (j == i || n2 <= threshold)
+                continue;
+            const cv::Rect r2 = means[size_t(j)];
+            const int dx = cv::saturate_cast<int>(r2.width * eps);
+            const int dy = cv::saturate_cast<int>(r2.height * eps);
+            inside = r1.x >= r2.x - dx && r1.y >= r2.y - dy && r1.x + r1.width <= r2.x + r2.width + dx
+                && r1.y + r1.height <= r2.y + r2.height + dy && (n2 > std::max(3, n1) || n1 < 3);
+        }
+        if (!inside)
+            rects.push_back(r1);
+    }
+}
+
+}
+
 std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
     double scaleFactor, int neighbours, cv::Size minimum, Width width)
 {
@@ -578,7 +631,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
                 {cvRound(at.x * job.factor), cvRound(at.y * job.factor), job.window.width, job.window.height});
     for (size_t p = 0; p < passes.size(); ++p) {
         auto& rects = objects[p];
-        cv::groupRectangles(rects, neighbours, 0.2);
+        grouped(rects, neighbours, 0.2);
         // What reaches out of the picture is cut to it, and what is left of nothing goes.
         const cv::Rect whole({0, 0}, pictures[size_t(passes[p].picture)].size());
         std::vector<cv::Rect> clipped;
