@@ -26,7 +26,7 @@ namespace {
 constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
-// The integral images a scan holds at once, in bytes, unless a single layer needs more.
+// The integral images and tables a scan holds at once, in bytes, unless a single layer needs more.
 constexpr double layerBudget = 16 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
@@ -542,10 +542,17 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
         return layerKeys[a].second < layerKeys[b].second;
     });
+    // A layer's cost is its integral images and the tables of the passes that scan it, which for
+    // the small layers far outweigh the images.
+    std::vector<double> tableBytes(layerKeys.size(), 0);
+    for (size_t p = 0; p < passes.size(); ++p)
+        for (int factor : scales[p])
+            tableBytes[layerIndex.at({passes[p].picture, factor})]
+                += double(passes[p].cascade->stumps.size() * sizeof(LayerStump));
     const auto bytesOf = [&](size_t layer) {
         const auto& picture = pictures[size_t(layerKeys[layer].first)];
         const double factor = factors[size_t(layerKeys[layer].second)];
-        return 8 * (picture.cols / factor + 1 + maxLanes) * (picture.rows / factor + 1);
+        return 8 * (picture.cols / factor + 1 + maxLanes) * (picture.rows / factor + 1) + tableBytes[layer];
     };
     // Each job keeps its place in the order of a scan of all layers at once: created pass by
     // pass, scale by scale, row by row, then the costliest first; what it finds is gathered in
