@@ -1,8 +1,8 @@
 #include "engine_module.h"
 
-// The image program's stand-ins for what its image engine and tools leave to the engine module
-// (see engine_forwarders.cpp): face detection on OpenCV, and Qt Gui's readers for the files
-// libvips does not know.
+// The image program's stand-ins for what its image engine and tools leave to the modules (see
+// engine_forwarders.cpp): face detection on OpenCV to the faces module, and Qt Gui's readers for
+// the files libvips does not know to the engine module.
 
 vips::VImage FaceBlur::blurFaces(const vips::VImage& image, const Detector& detector, const fs::path& jpegFile)
 {
