@@ -462,13 +462,7 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
     }
 }
 
-namespace {
-
-// cv::groupRectangles without weights, step for step: near rectangles join a cluster; a cluster
-// of more than `threshold` becomes its mean rectangle, unless one well supported cluster holds
-// it. Here rather than from OpenCV's detection library, whose neural-network dependencies would
-// come into the worker with it.
-void grouped(std::vector<cv::Rect>& rects, int threshold, double eps)
+void group(std::vector<cv::Rect>& rects, int threshold, double eps)
 {
     if (threshold <= 0 || rects.empty())
         return;
@@ -511,8 +505,6 @@ void grouped(std::vector<cv::Rect>& rects, int threshold, double eps)
         if (!inside)
             rects.push_back(r1);
     }
-}
-
 }
 
 std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
@@ -638,7 +630,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
                 {cvRound(at.x * job.factor), cvRound(at.y * job.factor), job.window.width, job.window.height});
     for (size_t p = 0; p < passes.size(); ++p) {
         auto& rects = objects[p];
-        grouped(rects, neighbours, 0.2);
+        group(rects, neighbours, 0.2);
         // What reaches out of the picture is cut to it, and what is left of nothing goes.
         const cv::Rect whole({0, 0}, pictures[size_t(passes[p].picture)].size());
         std::vector<cv::Rect> clipped;
