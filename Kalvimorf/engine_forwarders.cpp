@@ -42,6 +42,13 @@ const TextEntries& textModule()
     return *entries;
 }
 
+const FaceEntries& facesModule()
+{
+    static const auto* const entries = static_cast<const FaceEntries*>(
+        openModule("brivlon-faces.so", faceEntriesName));
+    return *entries;
+}
+
 fs::path PDFEngine::convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
     if (format.ext == "txt")

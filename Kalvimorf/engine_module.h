@@ -23,8 +23,6 @@ struct EngineEntries {
     decltype(&PDFCompress::run) compressPDF;
     decltype(&ImageLibrary::start) startImageLibrary;
     // Out of the image program only.
-    decltype(&FaceBlur::blurFaces) blurFaces;
-    decltype(&FaceBlur::detect) detectFaces;
     decltype(&QtImages::load) loadWithQt;
     // Out of both.
     decltype(&PDFEngine::convert) convertPDF;
@@ -41,7 +39,17 @@ struct TextEntries {
 };
 inline constexpr const char* textEntriesName = "brivlon_pdf_text";
 
+// Face blurring, which needs OpenCV's core alone besides libvips, from a module of its own
+// (brivlon-faces.so), so that the image program blurs faces without the engine module's poppler,
+// Qt Gui and office route.
+struct FaceEntries {
+    decltype(&FaceBlur::blurFaces) blurFaces;
+    decltype(&FaceBlur::detect) detectFaces;
+};
+inline constexpr const char* faceEntriesName = "brivlon_faces";
+
 // The module's table, the module opened on its first use (engine_forwarders.cpp, in the lighter
 // worker programs only).
 const EngineEntries& engineModule();
 const TextEntries& textModule();
+const FaceEntries& facesModule();

@@ -29,6 +29,10 @@ out=$("$brivlon" --tool pdfRotate -- "$pdf")
 # A PDF's text comes from a module of its own, opened by the light worker.
 out=$("$brivlon" --convert txt "$pdf")
 [ -f "$out" ] || fail "--convert txt printed '$out'"
+# Faces are blurred through a module of its own, opened by the image worker.
+cp "$(dirname "$0")/data/astronaut.jpg" "$work/rosto.jpg"
+out=$("$brivlon" --tool imgBlurFaces -- "$work/rosto.jpg")
+[ -s "$out" ] || fail "--tool imgBlurFaces printed '$out'"
 
 # The desktop program, until it says it is ready.
 export XDG_RUNTIME_DIR="$scratch/runtime" BRIVLON_TRACE=1 BRIVLON_FORCE_OFFLINE=1 QT_QPA_PLATFORM=xcb

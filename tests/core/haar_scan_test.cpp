@@ -179,6 +179,39 @@ TEST(HaarScan, LooksAtTheWindowsDetectMultiScaleLooksAt)
     EXPECT_GT(windows, 100000u);
 }
 
+// The grouping is OpenCV's own, rectangle for rectangle: clusters of every size, means that land
+// on halves, small faces inside large ones with more and with fewer neighbours, and lone hits.
+TEST(HaarScan, GroupsAsOpenCVGroups)
+{
+    cv::RNG random(7);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<cv::Rect> rects;
+        const int clusters = random.uniform(1, 7);
+        for (int c = 0; c < clusters; ++c) {
+            const int size = random.uniform(20, 200);
+            // Some clusters sit inside the previous one, to try the rule that drops them.
+            const bool nested = c > 0 && random.uniform(0, 3) == 0;
+            const cv::Rect& last = rects.empty() ? cv::Rect() : rects.back();
+            const int x = nested ? last.x + last.width / 4 : random.uniform(0, 1000);
+            const int y = nested ? last.y + last.height / 4 : random.uniform(0, 1000);
+            const int side = nested ? std::max(8, last.width / 3) : size;
+            const int members = random.uniform(1, 12);
+            for (int m = 0; m < members; ++m) {
+                const int jitter = std::max(1, side / 12);
+                rects.emplace_back(x + random.uniform(-jitter, jitter + 1), y + random.uniform(-jitter, jitter + 1),
+                    side + random.uniform(-jitter, jitter + 1), side + random.uniform(-jitter, jitter + 1));
+            }
+        }
+        for (int threshold : {0, 1, 3, 5})
+            for (double eps : {0.2, 0.5}) {
+                auto ours = rects, theirs = rects;
+                HaarScan::group(ours, threshold, eps);
+                cv::groupRectangles(theirs, threshold, eps);
+                ASSERT_EQ(ours, theirs) << "round " << round << ", threshold " << threshold << ", eps " << eps;
+            }
+    }
+}
+
 TEST(HaarScan, RefusesCascadesItDoesNotEvaluate)
 {
     // LBP features, and Haar trees of more than one split.

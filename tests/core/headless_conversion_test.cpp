@@ -314,7 +314,7 @@ TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
 {
     // The light program runs a merge on qpdf alone, then an image tool through the engine
     // module; the image program a conversion on libvips alone, then faces blurred through the
-    // module with OpenCV.
+    // faces module with OpenCV, and still without the engine module's libraries.
     makeImage(dir / "a.png");
     makeImage(dir / "b.png");
     for (const char* name : {"a.png", "b.png"})
@@ -328,25 +328,27 @@ TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
     struct Case {
         WorkerKind program;
         Request own, needingTheModule;
-        std::vector<std::string> loadedAfter;
+        std::vector<std::string> loadedAfter, stillOut;
     };
     const std::vector<Case> cases{
         {WorkerKind::light, convertRequest({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO"),
-            Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips"}},
+            Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips", "brivlon-engines"}, {}},
         {WorkerKind::image, convertRequest({dir / "b.png"}, "JPG"),
-            Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_objdetect"}},
+            Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_core", "brivlon-faces"},
+            {"brivlon-engines", "libpoppler", "libQt6Gui", "libopencv_dnn"}},
     };
-    for (const auto& [program, own, needingTheModule, loadedAfter] : cases) {
+    for (const auto& [program, own, needingTheModule, loadedAfter, stillOut] : cases) {
         SCOPED_TRACE(WorkerPool::program(program));
         WorkerPool pool({.ready = 0, .reuse = true, .program = program});
         EXPECT_TRUE(fs::exists(pool.run(own, {})));
         auto maps = childWorker(::getpid()).maps;
-        for (const char* library : {"brivlon-engines", "libpoppler", "libopencv", "libQt6Gui"})
+        for (const char* library : {"brivlon-engines", "brivlon-faces", "libpoppler", "libopencv", "libQt6Gui"})
             EXPECT_EQ(maps.find(library), std::string::npos) << library;
         EXPECT_TRUE(fs::exists(pool.run(needingTheModule, {})));
         maps = childWorker(::getpid()).maps;
         for (const auto& library : loadedAfter)
             EXPECT_NE(maps.find(library), std::string::npos) << library;
-        EXPECT_NE(maps.find("brivlon-engines"), std::string::npos);
+        for (const auto& library : stillOut)
+            EXPECT_EQ(maps.find(library), std::string::npos) << library;
     }
 }

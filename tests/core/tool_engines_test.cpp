@@ -341,3 +341,38 @@ TEST(FaceBlur, AReducedCopyOfALargeJPEGGivesBoxesInThePicturesPixels)
     FaceBlur::pixellate(before.get(), 2560, 1920, 3, {{640, 480, 128, 96}, {2000, 1800, 128, 100}});
     EXPECT_EQ(std::memcmp(before.get(), after.get(), size), 0);
 }
+
+// The detector's own reduced copy is made grey as it decodes, and the picture decodes straight
+// into the block the encoder reads: the faces and the pixels must be those of the colour copy
+// handed to the same detector as any other, for a colour and a grey portrait.
+TEST(FaceBlur, TheGreyReducedCopyFindsWhatTheColourCopyFinds)
+{
+    TempDir dir;
+    const auto portrait = VImage::new_from_file(BRIVLON_TEST_DATA "/astronaut.jpg").resize(11);
+    for (const bool colour : {true, false}) {
+        SCOPED_TRACE(colour);
+        const auto file = dir / (colour ? "cor.jpg" : "cinza.jpg");
+        (colour ? portrait : portrait.colourspace(VIPS_INTERPRETATION_B_W))
+            .write_to_file(file.c_str(), VImage::option()->set("Q", 92));
+        const auto picture = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        std::vector<std::tuple<int, int, int>> seen;
+        const FaceBlur::Detector asAny = [&seen](const unsigned char* bytes, int width, int height, int bands) {
+            seen.emplace_back(width, height, bands);
+            return FaceBlur::detect(bytes, width, height, bands);
+        };
+        size_t size = 0;
+        std::unique_ptr<unsigned char, decltype(&g_free)> viaColour(
+            static_cast<unsigned char*>(FaceBlur::blurFaces(picture, asAny, file).write_to_memory(&size)), g_free);
+        // The colour route decoded its copy at half size, in the file's own bands.
+        ASSERT_EQ(seen, (std::vector<std::tuple<int, int, int>>{{1408, 1408, colour ? 3 : 1}}));
+        const auto again = VImage::new_from_file(file.c_str(), VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL));
+        std::unique_ptr<unsigned char, decltype(&g_free)> viaGrey(
+            static_cast<unsigned char*>(FaceBlur::blurFaces(again, FaceBlur::detect, file).write_to_memory(&size)),
+            g_free);
+        EXPECT_EQ(std::memcmp(viaColour.get(), viaGrey.get(), size), 0);
+        // And a face was blurred: the pictures differ from the file's own pixels.
+        std::unique_ptr<unsigned char, decltype(&g_free)> original(
+            static_cast<unsigned char*>(VImage::new_from_file(file.c_str()).write_to_memory(&size)), g_free);
+        EXPECT_NE(std::memcmp(original.get(), viaGrey.get(), size), 0);
+    }
+}

@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <future>
+#include <malloc.h>
 #include <optional>
 
 namespace FaceBlur {
@@ -69,6 +70,51 @@ cv::Mat grey(const unsigned char* bytes, int width, int height, int bands)
     return result;
 }
 
+// Decoded rows as `grey` turns them, row for row the same.
+void greyRows(
+    const unsigned char* from, size_t fromStride, int bands, unsigned char* to, size_t toStride, int width, int count)
+{
+    const cv::Mat rows(count, width, CV_8UC(bands), const_cast<unsigned char*>(from), fromStride);
+    cv::Mat into(count, width, CV_8UC1, to, toStride);
+    if (bands == 3)
+        cv::cvtColor(rows, into, cv::COLOR_RGB2GRAY);
+    else
+        cv::extractChannel(rows, into, 0);
+}
+
+// The longer side's scale from a picture (`width` × `height`) to its detection copy.
+double detectionScale(int width, int height)
+{
+    return std::min(1.0, double(detectionSide) / std::max(width, height));
+}
+
+// The faces on `picture`, a grey detection copy `scale` times the size of the picture it stands
+// for, in that picture's pixels. The copy is equalised in place.
+std::vector<Box> detectScaled(cv::Mat picture, double scale)
+{
+    const auto& [frontal, profile] = cascades();
+    cv::equalizeHist(picture, picture);
+    cv::Mat mirror;
+    cv::flip(picture, mirror, 1);
+    const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
+
+    // Frontal faces, profiles looking one way, and on the mirror the other way.
+    std::vector<std::vector<cv::Rect>> found;
+    try {
+        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
+            neighbours, {minimum, minimum});
+    } catch (const cv::Exception&) {
+        throw ToolError(cannotDetect());
+    }
+    std::vector<Box> boxes;
+    for (int pass = 0; pass < 3; ++pass)
+        for (const auto& r : found[size_t(pass)]) {
+            const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
+            boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
+        }
+    return boxes;
+}
+
 // Boxes found on a detection copy, in the pixels of the picture it stands for.
 std::vector<Box> scaledBack(const std::vector<Box>& found, double xScale, double yScale)
 {
@@ -81,8 +127,10 @@ std::vector<Box> scaledBack(const std::vector<Box>& found, double xScale, double
 // The faces of the JPEG `file`, found on a copy that the decoder scales down by a power of two
 // (far cheaper than decoding it whole), still at least as long as the detection copy; nothing
 // when the picture is too small for that, or the copy does not match the picture (`width` ×
-// `height`) it stands for.
-std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width, int height, const Detector& detector)
+// `height`) it stands for. For `detect` itself (`ours`), an upright picture's copy is made grey
+// as it decodes, the grey `detect` would make of it, so that its colours are never held.
+std::optional<std::vector<Box>> detectInReduced(
+    const fs::path& file, int width, int height, const Detector& detector, bool ours)
 {
     int shrink = 1;
     while (shrink < 8 && std::max(width, height) / (shrink * 2) >= detectionSide)
@@ -99,7 +147,9 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
         // order.
         VImage reduced = VImage::new_from_file(file.c_str(), VImage::option()->set("shrink", shrink));
         const bool upright = !reduced.get_typeof(VIPS_META_ORIENTATION) || reduced.get_int(VIPS_META_ORIENTATION) == 1;
-        if (upright)
+        if (upright && ours)
+            striped = JpegStripes::decode(file, shrink, reducedStretches, greyRows, 1);
+        else if (upright)
             striped = JpegStripes::decode(file, shrink, reducedStretches);
         if (striped) {
             bytes = striped->bytes.get();
@@ -121,41 +171,75 @@ std::optional<std::vector<Box>> detectInReduced(const fs::path& file, int width,
     }
     if ((reducedWidth >= reducedHeight) != (width >= height))
         return std::nullopt;
+    if (striped && ours) {
+        // The grey copy goes once it is scaled down, before the scan takes its share.
+        const double scale = detectionScale(reducedWidth, reducedHeight);
+        cv::Mat picture(reducedHeight, reducedWidth, CV_8UC1, striped->bytes.get());
+        if (scale < 1.0) {
+            cv::Mat scaled;
+            cv::resize(picture, scaled, cv::Size(), scale, scale, cv::INTER_AREA);
+            picture = scaled;
+            striped.reset();
+        }
+        return scaledBack(detectScaled(picture, scale), double(width) / reducedWidth, double(height) / reducedHeight);
+    }
     const auto found = detector(bytes, reducedWidth, reducedHeight, bands);
     return scaledBack(found, double(width) / reducedWidth, double(height) / reducedHeight);
 }
 
-void freePixels(VipsImage*, gpointer pixels) { g_free(pixels); }
+// Pixels and how to free them: libvips's and the JPEG decoder's are allocated differently.
+struct Pixels {
+    using Ptr = std::unique_ptr<unsigned char, void (*)(void*)>;
+    unsigned char* bytes;
+    void (*release)(void*);
+};
+
+void freeArray(void* bytes) { delete[] static_cast<unsigned char*>(bytes); }
+
+void freePixels(VipsImage*, gpointer pixels)
+{
+    const std::unique_ptr<Pixels> held(static_cast<Pixels*>(pixels));
+    held->release(held->bytes);
+}
+
+// `image`, when it is the upright JPEG `file` as loaded, decoded straight into one block: the
+// decoder writes its rows there, without libvips's buffers and threads beside it. Nothing when
+// the decoder leaves the file to libvips (see JpegStripes::decode).
+std::optional<Pixels> decodedWhole(const VImage& pixels, const VImage& image, const fs::path& file)
+{
+    if (file.empty() || pixels.get_image() != image.get_image())
+        return std::nullopt;
+    try {
+        const VImage header = VImage::new_from_file(file.c_str());
+        if (header.get_typeof(VIPS_META_ORIENTATION) && header.get_int(VIPS_META_ORIENTATION) != 1)
+            return std::nullopt;
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return std::nullopt;
+    }
+    auto decoded = JpegStripes::decode(file, 1, 1);
+    if (!decoded || decoded->width != image.width() || decoded->height != image.height()
+        || decoded->bands != image.bands())
+        return std::nullopt;
+    return Pixels{decoded->bytes.release(), freeArray};
+}
 
 }
 
 std::vector<Box> detect(const unsigned char* bytes, int width, int height, int bands)
 {
-    const auto& [frontal, profile] = cascades();
-    cv::Mat picture = grey(bytes, width, height, bands);
-    const double scale = std::min(1.0, double(detectionSide) / std::max(width, height));
-    if (scale < 1.0)
-        cv::resize(picture, picture, cv::Size(), scale, scale, cv::INTER_AREA);
-    cv::equalizeHist(picture, picture);
-    cv::Mat mirror;
-    cv::flip(picture, mirror, 1);
-    const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
-
-    // Frontal faces, profiles looking one way, and on the mirror the other way.
-    std::vector<std::vector<cv::Rect>> found;
-    try {
-        found = HaarScan::detect({picture, mirror}, {{&frontal, 0}, {&profile, 0}, {&profile, 1}}, scaleStep,
-            neighbours, {minimum, minimum});
-    } catch (const cv::Exception&) {
-        throw ToolError(cannotDetect());
+    const double scale = detectionScale(width, height);
+    cv::Mat picture;
+    // A grey picture is scaled down as it is, without a copy of it first.
+    if (bands == 1 && scale < 1.0)
+        cv::resize(cv::Mat(height, width, CV_8UC1, const_cast<unsigned char*>(bytes)), picture, cv::Size(), scale,
+            scale, cv::INTER_AREA);
+    else {
+        picture = grey(bytes, width, height, bands);
+        if (scale < 1.0)
+            cv::resize(picture, picture, cv::Size(), scale, scale, cv::INTER_AREA);
     }
-    std::vector<Box> boxes;
-    for (int pass = 0; pass < 3; ++pass)
-        for (const auto& r : found[size_t(pass)]) {
-            const double x = pass == 2 ? picture.cols - r.x - r.width : r.x;
-            boxes.push_back({x / scale, r.y / scale, r.width / scale, r.height / scale});
-        }
-    return boxes;
+    return detectScaled(picture, scale);
 }
 
 void pixellate(unsigned char* bytes, int width, int height, int bands, const std::vector<Box>& faces)
@@ -211,8 +295,10 @@ VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& 
 
     // The cascades are read while the picture decodes.
     using Function = std::vector<Box> (*)(const unsigned char*, int, int, int);
+    const auto* function = detector.target<Function>();
+    const bool ours = function && *function == detect;
     std::future<void> reading;
-    if (const auto* function = detector.target<Function>(); function && *function == detect)
+    if (ours)
         reading = std::async(std::launch::async, [] {
             try {
                 cascades();
@@ -225,24 +311,32 @@ VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& 
     std::future<std::optional<std::vector<Box>>> reducedFaces;
     if (!jpegFile.empty() && std::max(width, height) > detectionSide)
         reducedFaces = std::async(std::launch::async, [&] {
-            return detectInReduced(jpegFile, width, height, detector);
+            return detectInReduced(jpegFile, width, height, detector, ours);
         });
-    size_t size = 0;
-    std::unique_ptr<unsigned char, decltype(&g_free)> bytes(
-        static_cast<unsigned char*>(pixels.write_to_memory(&size)), g_free);
+    auto held = decodedWhole(pixels, image, jpegFile);
+    if (!held) {
+        size_t size = 0;
+        held = Pixels{static_cast<unsigned char*>(pixels.write_to_memory(&size)), g_free};
+    }
+    Pixels::Ptr bytes(held->bytes, held->release);
     std::optional<std::vector<Box>> found;
     if (reducedFaces.valid())
         found = reducedFaces.get();
     const auto faces = found ? *found : detector(bytes.get(), width, height, bands);
     if (faces.empty())
         throw ToolError("Nenhum rosto encontrado.");
+    // What the decoders and the scan held, freed by threads of their own, goes back before the
+    // encoder takes its share.
+    ::malloc_trim(0);
     pixellate(bytes.get(), width, height, bands, faces);
 
+    const size_t size = size_t(width) * size_t(height) * size_t(bands);
     VipsImage* wrapped = vips_image_new_from_memory(bytes.get(), size, width, height, bands, VIPS_FORMAT_UCHAR);
     if (!wrapped)
         throw ConversionError::writeFailed();
     // From here the pixels belong to the image, which frees them when it closes.
-    g_signal_connect(wrapped, "postclose", G_CALLBACK(freePixels), bytes.release());
+    auto* owned = new Pixels{bytes.release(), held->release};
+    g_signal_connect(wrapped, "postclose", G_CALLBACK(freePixels), owned);
     return VImage(wrapped).copy(VImage::option()->set("interpretation", pixels.interpretation()));
 }
 

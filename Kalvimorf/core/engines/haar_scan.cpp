@@ -10,6 +10,9 @@
 #include <map>
 #include <numeric>
 #include <memory>
+#include <new>
+
+#include <sys/mman.h>
 
 // Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
 // in the same types (int sums, float features, double stage sums): this file is built with
@@ -23,8 +26,8 @@ namespace {
 constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
-// The integral images a scan holds at once, in bytes, unless a single layer needs more.
-constexpr double layerBudget = 32 << 20;
+// The integral images and tables a scan holds at once, in bytes, unless a single layer needs more.
+constexpr double layerBudget = 16 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
@@ -102,14 +105,32 @@ std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double s
 // so that the windows of a row read neighbouring ints. Rows carry spare ints on the right, so
 // that a full set of lanes can be read past the last window. The cascades of one picture share
 // its layers.
+// Integral images are large, short-lived and made on many threads at once: mapped on their own,
+// they go back to the system as soon as their group of layers is scanned, instead of staying in
+// the heap of whichever thread made them while the next group is made on others.
+template <typename T> struct Unmap {
+    size_t bytes = 0;
+    void operator()(T* at) const { ::munmap(at, bytes); }
+};
+template <typename T> using Mapped = std::unique_ptr<T[], Unmap<T>>;
+
+template <typename T> Mapped<T> mapped(size_t count)
+{
+    const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (at == MAP_FAILED)
+        throw std::bad_alloc();
+    return Mapped<T>(static_cast<T*>(at), Unmap<T>{bytes});
+}
+
 struct Layer {
     float factor = 0;
     int step = 1;
     cv::Size integral;
     int stride = 0;  // ints from one row to the next
     int oddPlane = 0;  // ints from the even columns to the odd ones
-    std::unique_ptr<int[]> sums;
-    std::unique_ptr<unsigned[]> squares;
+    Mapped<int> sums;
+    Mapped<unsigned> squares;
 
     // Where the integral images' point (x, y) of a window is, from the window's first int.
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
@@ -130,8 +151,8 @@ Layer layerOf(const cv::Mat& picture, float factor)
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
-    layer.sums.reset(new int[total]);
-    layer.squares.reset(new unsigned[total]);
+    layer.sums = mapped<int>(total);
+    layer.squares = mapped<unsigned>(total);
     // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
     // squares, the latter wrapping around; windows take differences, which come out right),
     // written straight into the planes. The spare ints of each row read as nothing.
@@ -454,6 +475,51 @@ std::optional<HaarCascade> read(const cv::FileNode& root)
     }
 }
 
+void group(std::vector<cv::Rect>& rects, int threshold, double eps)
+{
+    if (threshold <= 0 || rects.empty())
+        return;
+    std::vector<int> labels;
+    const int clusters = cv::partition(rects, labels, cv::SimilarRects(eps));
+    std::vector<cv::Rect> sums(static_cast<size_t>(clusters));
+    std::vector<int> counts(static_cast<size_t>(clusters), 0);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        auto& sum = sums[size_t(labels[i])];
+        sum.x += rects[i].x;
+        sum.y += rects[i].y;
+        sum.width += rects[i].width;
+        sum.height += rects[i].height;
+        ++counts[size_t(labels[i])];
+    }
+    std::vector<cv::Rect> means;
+    for (int i = 0; i < clusters; ++i) {
+        const cv::Rect r = sums[size_t(i)];
+        const float s = 1.f / float(counts[size_t(i)]);
+        means.emplace_back(cv::saturate_cast<int>(float(r.x) * s), cv::saturate_cast<int>(float(r.y) * s),
+            cv::saturate_cast<int>(float(r.width) * s), cv::saturate_cast<int>(float(r.height) * s));
+    }
+    rects.clear();
+    for (int i = 0; i < clusters; ++i) {
+        const cv::Rect r1 = means[size_t(i)];
+        const int n1 = counts[size_t(i)];
+        if (n1 <= threshold)
+            continue;
+        bool inside = false;
+        for (int j = 0; j < clusters && !inside; ++j) {
+            const int n2 = counts[size_t(j)];
+            if (j == i || n2 <= threshold)
+                continue;
+            const cv::Rect r2 = means[size_t(j)];
+            const int dx = cv::saturate_cast<int>(r2.width * eps);
+            const int dy = cv::saturate_cast<int>(r2.height * eps);
+            inside = r1.x >= r2.x - dx && r1.y >= r2.y - dy && r1.x + r1.width <= r2.x + r2.width + dx
+                && r1.y + r1.height <= r2.y + r2.height + dy && (n2 > std::max(3, n1) || n1 < 3);
+        }
+        if (!inside)
+            rects.push_back(r1);
+    }
+}
+
 std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, const std::vector<Pass>& passes,
     double scaleFactor, int neighbours, cv::Size minimum, Width width)
 {
@@ -485,10 +551,17 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
         return layerKeys[a].second < layerKeys[b].second;
     });
+    // A layer's cost is its integral images and the tables of the passes that scan it, which for
+    // the small layers far outweigh the images.
+    std::vector<double> tableBytes(layerKeys.size(), 0);
+    for (size_t p = 0; p < passes.size(); ++p)
+        for (int factor : scales[p])
+            tableBytes[layerIndex.at({passes[p].picture, factor})]
+                += double(passes[p].cascade->stumps.size() * sizeof(LayerStump));
     const auto bytesOf = [&](size_t layer) {
         const auto& picture = pictures[size_t(layerKeys[layer].first)];
         const double factor = factors[size_t(layerKeys[layer].second)];
-        return 8 * (picture.cols / factor + 1 + maxLanes) * (picture.rows / factor + 1);
+        return 8 * (picture.cols / factor + 1 + maxLanes) * (picture.rows / factor + 1) + tableBytes[layer];
     };
     // Each job keeps its place in the order of a scan of all layers at once: created pass by
     // pass, scale by scale, row by row, then the costliest first; what it finds is gathered in
@@ -574,7 +647,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
                 {cvRound(at.x * job.factor), cvRound(at.y * job.factor), job.window.width, job.window.height});
     for (size_t p = 0; p < passes.size(); ++p) {
         auto& rects = objects[p];
-        cv::groupRectangles(rects, neighbours, 0.2);
+        group(rects, neighbours, 0.2);
         // What reaches out of the picture is cut to it, and what is left of nothing goes.
         const cv::Rect whole({0, 0}, pictures[size_t(passes[p].picture)].size());
         std::vector<cv::Rect> clipped;

@@ -53,6 +53,12 @@ struct Pass {
 // the same; the widest the processor runs is the default.
 enum class Width { widest, avx2, plain };
 
+// What cv::groupRectangles(rects, threshold, eps) leaves, step for step: near rectangles join a
+// cluster; a cluster of more than `threshold` becomes its mean rectangle, unless a better supported
+// cluster holds it. Here rather than from OpenCV's detection library, whose neural-network
+// dependencies would come into the worker with it.
+void group(std::vector<cv::Rect>& rects, int threshold, double eps);
+
 // For every pass, what detectMultiScale(pictures[pass.picture], found, scaleFactor, neighbours,
 // 0, minimum) finds with that cascade. The pictures are 8-bit, one channel. All passes share
 // the cores: the work is split into rows of windows of every scale of every pass.

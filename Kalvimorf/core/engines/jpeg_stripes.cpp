@@ -90,20 +90,31 @@ std::optional<Shape> shapeOf(const char* path, int shrink)
     return shape;
 }
 
-// Rows `first` to `end` of the scaled picture into `into`.
-bool decodeRows(const char* path, int shrink, int first, int end, unsigned char* into, size_t rowBytes)
+// Rows `first` to `end` of the scaled picture into `into`, `rowBytes` apart; through `convert`
+// when given (the decoder's rows `decodedRowBytes` long).
+bool decodeRows(const char* path, int shrink, int first, int end, unsigned char* into, size_t rowBytes,
+    const Convert& convert, const Shape& shape, size_t decodedRowBytes)
 {
+    constexpr int band = 16;
+    std::unique_ptr<unsigned char[]> scratch(convert ? new unsigned char[decodedRowBytes * band] : nullptr);
     return withDecoder(path, shrink, [&](jpeg_decompress_struct& info) {
         jpeg_start_decompress(&info);
         if (first > 0 && jpeg_skip_scanlines(&info, JDIMENSION(first)) != JDIMENSION(first))
             return false;
         while (int(info.output_scanline) < end) {
-            JSAMPROW rows[16];
+            const int row = int(info.output_scanline);
+            JSAMPROW rows[band];
             int count = 0;
-            for (; count < 16 && int(info.output_scanline) + count < end; ++count)
-                rows[count] = into + size_t(int(info.output_scanline) + count) * rowBytes;
-            if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
+            for (; count < band && row + count < end; ++count)
+                rows[count] = scratch ? scratch.get() + size_t(count) * decodedRowBytes
+                                      : into + size_t(row + count) * rowBytes;
+            // The decoder may give fewer rows than asked for.
+            const auto given = int(jpeg_read_scanlines(&info, rows, JDIMENSION(count)));
+            if (given == 0)
                 return false;
+            if (convert)
+                convert(scratch.get(), decodedRowBytes, shape.bands, into + size_t(row) * rowBytes, rowBytes,
+                    shape.width, given);
         }
         return true;
     });
@@ -111,7 +122,8 @@ bool decodeRows(const char* path, int shrink, int first, int end, unsigned char*
 
 }
 
-std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches)
+std::optional<Decoded> decode(
+    const std::filesystem::path& file, int shrink, int stretches, const Convert& convert, int convertedBands)
 {
     const auto shape = shapeOf(file.c_str(), shrink);
     if (!shape || shape->width < 1 || shape->height < 1)
@@ -119,10 +131,13 @@ std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int
     Decoded decoded;
     decoded.width = shape->width;
     decoded.height = shape->height;
-    decoded.bands = shape->bands;
-    const size_t rowBytes = size_t(shape->width) * size_t(shape->bands);
+    decoded.bands = convert ? convertedBands : shape->bands;
+    const size_t rowBytes = size_t(shape->width) * size_t(decoded.bands);
     const size_t decodedRowBytes = size_t(shape->decodedWidth) * size_t(shape->bands);
-    decoded.bytes.reset(new unsigned char[decodedRowBytes * size_t(shape->height)]);
+    // Converted rows go straight to their place; the decoder's own may be a pixel longer, and
+    // close up once all are in.
+    const size_t intoRowBytes = convert ? rowBytes : decodedRowBytes;
+    decoded.bytes.reset(new unsigned char[intoRowBytes * size_t(shape->height)]);
 
     // Stretches start on whole groups of 16 rows, so that none begins inside a band of rows
     // the decoder makes at once.
@@ -134,16 +149,17 @@ std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int
     std::vector<std::thread> threads;
     for (int i = 1; i < stretches; ++i)
         threads.emplace_back([&, i] {
-            fine[size_t(i)] = decodeRows(
-                file.c_str(), shrink, starts[size_t(i)], starts[size_t(i) + 1], decoded.bytes.get(), decodedRowBytes);
+            fine[size_t(i)] = decodeRows(file.c_str(), shrink, starts[size_t(i)], starts[size_t(i) + 1],
+                decoded.bytes.get(), intoRowBytes, convert, *shape, decodedRowBytes);
         });
-    fine[0] = decodeRows(file.c_str(), shrink, 0, starts[1], decoded.bytes.get(), decodedRowBytes);
+    fine[0] = decodeRows(
+        file.c_str(), shrink, 0, starts[1], decoded.bytes.get(), intoRowBytes, convert, *shape, decodedRowBytes);
     for (auto& thread : threads)
         thread.join();
     for (char ok : fine)
         if (!ok)
             return std::nullopt;
-    if (decodedRowBytes != rowBytes)
+    if (intoRowBytes != rowBytes)
         for (int y = 1; y < shape->height; ++y)
             std::memmove(decoded.bytes.get() + size_t(y) * rowBytes, decoded.bytes.get() + size_t(y) * decodedRowBytes,
                 rowBytes);

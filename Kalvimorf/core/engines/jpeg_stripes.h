@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,10 +17,18 @@ struct Decoded {
     int bands = 0;
 };
 
+// Turns `count` decoded rows of `width` pixels of `bands` samples (`from`, rows `fromStride` bytes
+// apart) into the caller's own samples (`to`, rows `toStride` bytes apart).
+using Convert = std::function<void(const unsigned char* from, size_t fromStride, int bands, unsigned char* to,
+    size_t toStride, int width, int count)>;
+
 // The picture in `file` scaled down by `shrink` (1, 2, 4 or 8), 8-bit RGB or grey, sample for
 // sample as libvips's jpegload with that shrink gives it, decoded in `stretches` stretches at
 // once. Nothing when the file is one it leaves to libvips (progressive, CMYK, other colour
-// spaces) or when the decoder reports anything at all, a warning included.
-std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches);
+// spaces) or when the decoder reports anything at all, a warning included. With `convert`, the
+// rows pass through it a few at a time as they are decoded and the picture holds
+// `convertedBands` samples a pixel, so that the decoder's own pixels are never held whole.
+std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches,
+    const Convert& convert = {}, int convertedBands = 0);
 
 }

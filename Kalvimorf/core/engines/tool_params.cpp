@@ -63,9 +63,9 @@ const EnumTable<Row, 18>& table()
             &ToolEngineEntries::image},
         {Tool::imgStrip, "imgStrip", MediaKind::image, "sem metadados", "SEM METADADOS", "Remover metadados",
             WorkerKind::image, &ToolEngineEntries::image},
-        // Face detection is OpenCV's, which only the full worker links.
+        // Face detection is OpenCV's, which the image worker opens for this tool alone.
         {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "rostos borrados", "BORRAR ROSTOS", "Borrar rostos",
-            WorkerKind::full, &ToolEngineEntries::image},
+            WorkerKind::image, &ToolEngineEntries::image},
         {Tool::vidCompress, "vidCompress", MediaKind::video, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::none,
             &ToolEngineEntries::media,
             {{Kind::buttons, "Qualidade", &ToolParams::quality, qualities},

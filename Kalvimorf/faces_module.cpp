@@ -1,0 +1,7 @@
+#include "engine_module.h"
+
+extern "C" const FaceEntries* brivlon_faces()
+{
+    static const FaceEntries entries{FaceBlur::blurFaces, FaceBlur::detect};
+    return &entries;
+}
