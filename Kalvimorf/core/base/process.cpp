@@ -144,6 +144,9 @@ struct Launch {
     // environment set.
     const std::function<void()>* body = nullptr;
     const std::map<std::string, std::string>* env = nullptr;
+    // The parent's ends of the child's socket and pipe: a fork has them open too, close-on-exec
+    // closing them only at an exec, and would never see its parent hang up.
+    int parentEnds[2] = {-1, -1};
 };
 
 [[noreturn]] __attribute__((noinline)) void becomeChild(Launch* launch)
@@ -178,6 +181,9 @@ struct Launch {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (launch->body) {
+        for (int end : launch->parentEnds)
+            if (end >= 0)
+                ::close(end);
         // A copy of this process with one thread: it may do anything that thread may.
         for (const auto& [name, value] : *launch->env)
             ::setenv(name.c_str(), value.c_str(), 1);
@@ -500,6 +506,8 @@ Child::Child(const Command& command, bool ownErrors, const std::function<void()>
         ::fcntl(errors.read.get(), F_SETFL, O_NONBLOCK);
         launch.err = errors.write.get();
     }
+    launch.parentEnds[0] = channel_.get();
+    launch.parentEnds[1] = errors.read.get();
     pid_ = spawn(command, launch);
     errors_ = std::move(errors.read);
 }
