@@ -21,7 +21,7 @@ namespace {
 // A long document's pages are laid out on up to this many threads, each on a copy of the
 // document of its own (a poppler document belongs to one thread); each thread costs its copy
 // and its layout, about a megabyte, and earns its share of the time only with pages enough.
-constexpr unsigned mostThreads = 3;
+constexpr unsigned mostThreads = 2;
 constexpr int pagesPerThread = 24;
 
 // The pages' texts as the threads lay them out, each thread taking the next page no one has.
