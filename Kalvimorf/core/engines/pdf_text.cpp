@@ -11,7 +11,6 @@
 #include <exception>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <thread>
 
 namespace PDFText {
