@@ -71,7 +71,7 @@ int convert()
 
 void run()
 {
-    HeadlessRun::takeTerminationSignals();
+    HeadlessRun::blockTerminationSignals();
     HeadlessRun::finish(convert());
 }
 

@@ -5,7 +5,9 @@
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/media_tools.h"
+#include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
+#include "engine_module.h"
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +15,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <sys/prctl.h>
+#include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace HeadlessRun {
 
@@ -23,6 +30,15 @@ namespace {
 const auto runToken = std::make_shared<Task::CancelToken>();
 // The termination signal received, 0 while none came.
 std::atomic<int> interrupted{0};
+
+sigset_t terminationSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, signal);
+    return set;
+}
 
 // True once `set`'s signal came within `seconds`.
 bool awaitSignal(const sigset_t& set, long seconds)
@@ -45,6 +61,37 @@ std::chrono::milliseconds stallLimit()
     return WorkerPool::Options{}.stallLimit;
 }
 
+// The answers of this program forked as a worker (see WorkerPool::Options::serve) to PDF text
+// requests, as a worker program gives them.
+void serveText()
+{
+    // Known as a worker (to ps and top), as the worker programs are.
+    ::prctl(PR_SET_NAME, "brivlon-worker");
+    // The protocol keeps standard output to itself; a library's stray prints go to standard error.
+    const int channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    QByteArray pending;
+    while (const auto bytes = Worker::readFrame(STDIN_FILENO, pending)) {
+        using Kind = Worker::Answer::Kind;
+        const auto request = Requests::unpack(*bytes);
+        Worker::Answer answer{Kind::failed, 0, {}, ConversionError::unsupported().what()};
+        if (request && Requests::pdfText(*request)) {
+            Worker::springTraps(*request);
+            try {
+                Task::Binder binder(Task::withQuality(Task::with(Task::newJob(), request->folder), request->quality));
+                answer = {Kind::done, 0, textModule().convertPDFText(request->sources.front()), {}};
+            } catch (const std::bad_alloc&) {
+                // The address-space bound: the parent reports the job as crashed.
+                std::_Exit(1);
+            } catch (const std::exception& error) {
+                answer = {Kind::failed, 0, {}, describeError(error)};
+            }
+        }
+        if (!Worker::send(channel, answer))
+            return;
+    }
+}
+
 }
 
 void printLine(FILE* stream, const std::string& line)
@@ -54,30 +101,36 @@ void printLine(FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
+void blockTerminationSignals()
+{
+    const auto set = terminationSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 // What a signal sets off runs as ordinary code: the run is cancelled, the tools it started (in
 // process groups of their own, out of the terminal's reach) are ended, and the work unwinds,
 // removing its temporary folders and unpublished files.
 void takeTerminationSignals()
 {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&set, signal);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int signal = -1;
-        while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) { }
-        interrupted = signal;
-        Process::Live::refuseNew();
-        runToken->cancel();
-        Process::Live::signalAll(SIGTERM);
-        // A tool that ignores the request, or a second signal, gets no more patience; a library
-        // call that never returns must not keep the process alive.
-        awaitSignal(set, 3);
-        Process::Live::signalAll(SIGKILL);
-        awaitSignal(set, 2);
-        Cli::exitNow(128 + signal);
-    }).detach();
+    static std::once_flag taken;
+    std::call_once(taken, [] {
+        blockTerminationSignals();
+        const auto set = terminationSignals();
+        std::thread([set] {
+            int signal = -1;
+            while ((signal = ::sigwaitinfo(&set, nullptr)) < 0) { }
+            interrupted = signal;
+            Process::Live::refuseNew();
+            runToken->cancel();
+            Process::Live::signalAll(SIGTERM);
+            // A tool that ignores the request, or a second signal, gets no more patience; a
+            // library call that never returns must not keep the process alive.
+            awaitSignal(set, 3);
+            Process::Live::signalAll(SIGKILL);
+            awaitSignal(set, 2);
+            Cli::exitNow(128 + signal);
+        }).detach();
+    });
 }
 
 int perform(const std::function<std::vector<Request>()>& plan)
@@ -96,6 +149,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
         // Work that is all in ffmpeg's processes needs no worker between them and this run: the
         // tools die with it, and a fault in a file ends their process, not this one.
         if (program == WorkerKind::none) {
+            takeTerminationSignals();
             for (const auto& request : requests) {
                 Task::checkCancelled();
                 const auto tool = Requests::toolOf(*request.tool);
@@ -103,7 +157,16 @@ int perform(const std::function<std::vector<Request>()>& plan)
             }
             return 0;
         }
-        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .program = program});
+        // A PDF's text needs poppler alone, which the text module brings: this process forked
+        // extracts it, as isolated as in a worker (a fault in a file ends the fork), with no
+        // program to start and none of the libraries this one has loaded loaded twice.
+        const bool text = std::all_of(requests.begin(), requests.end(), Requests::pdfText);
+        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .program = program,
+            .serve = text ? serveText : std::function<void()>()});
+        // Forked while this process has one thread, the fork keeps the C library's
+        // single-threaded paths: its allocations cost a third less.
+        pool.prewarm();
+        takeTerminationSignals();
         for (const auto& request : requests) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.
             Task::checkCancelled();

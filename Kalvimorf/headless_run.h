@@ -17,6 +17,10 @@ void printLine(FILE* stream, const std::string& line);
 // Blocks SIGTERM, SIGINT and SIGHUP and takes them on a thread of its own. Must run before any
 // other thread exists, so that every thread inherits the mask.
 void takeTerminationSignals();
+// Only blocks them, for perform() to take them once it has started its worker: a fork of a
+// process with one thread keeps the C library's single-threaded paths (see perform()). What
+// comes meanwhile waits for the thread.
+void blockTerminationSignals();
 
 // Carries out `requests` in order in the run's worker, printing each output's path; the first
 // failure prints "erro: " and its sentence and stops. 0, or 1 after a failure. `plan` builds the

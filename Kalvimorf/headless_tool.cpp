@@ -26,7 +26,7 @@ void run()
     for (auto it = dashes + 1; it < args.end(); ++it)
         files.push_back(fs::absolute(*it));
 
-    HeadlessRun::takeTerminationSignals();
+    HeadlessRun::blockTerminationSignals();
     HeadlessRun::finish(HeadlessRun::perform([&] {
         // A join is one job of every file; any other tool one job per file, in the order given.
         std::vector<Request> requests;

@@ -41,17 +41,9 @@ std::mutex sending;
 void send(const Answer& answer)
 {
     std::lock_guard lock(sending);
-    const QByteArray data = frame(pack(answer));
-    qsizetype offset = 0;
-    while (offset < data.size()) {
-        // No SIGPIPE: a parent that has gone is noticed by the watcher below.
-        ssize_t count = ::send(channel, data.constData() + offset, size_t(data.size() - offset), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            ::_exit(1);
-        offset += count;
-    }
+    // A parent that has gone is noticed by the watcher below.
+    if (!Worker::send(channel, answer))
+        ::_exit(1);
 }
 
 // The parent made TMPDIR for this worker alone and removes it once it has reaped the worker; a
@@ -101,54 +93,6 @@ void watchForHangUp()
         ::usleep(1000);
     removeOwnFolder();
     ::_exit(1);
-}
-
-// The next request's bytes; nothing when the parent hung up first.
-std::optional<QByteArray> readRequest()
-{
-    static QByteArray pending;
-    char buffer[4096];
-    for (;;) {
-        try {
-            if (auto payload = takeFrame(pending))
-                return payload;
-        } catch (const std::length_error&) {
-            return std::nullopt;
-        }
-        ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return std::nullopt;
-        pending.append(buffer, qsizetype(count));
-    }
-}
-
-// A hook for the tests of isolation, harmless in use: a source whose file name equals
-// BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
-// does on some damaged files; the crash leaves the C library's last words on standard error, as
-// a corrupted heap does. BRIVLON_WORKER_GROW_ON makes it allocate without end, as a decoder
-// looping on a damaged file does.
-void springTraps(const Request& request)
-{
-    const auto named = [&request](const char* variable) {
-        const char* name = std::getenv(variable);
-        for (const auto& source : request.sources)
-            if (name && source.filename() == name)
-                return true;
-        return false;
-    };
-    if (named("BRIVLON_WORKER_ABORT_ON")) {
-        std::fputs("free(): invalid next size (normal)\n", stderr);
-        std::abort();
-    }
-    if (named("BRIVLON_WORKER_GROW_ON"))
-        for (std::vector<std::unique_ptr<char[]>> held;;) {
-            held.emplace_back(new char[64 << 20]);
-            *static_cast<volatile char*>(held.back().get()) = 1;
-        }
-    if (named("BRIVLON_WORKER_SPIN_ON"))
-        for (volatile bool forever = true; forever;) { }
 }
 
 // Another hook for the tests, unset in use: with BRIVLON_WORKER_IDLE_NOISE set, a worker waiting
@@ -227,8 +171,9 @@ void serve(bool startImageLibrary)
     send({});
     makeIdleNoise();
 
+    QByteArray pending;
     for (;;) {
-        const auto bytes = readRequest();
+        const auto bytes = readFrame(STDIN_FILENO, pending);
         if (!bytes)
             abandoned();
         if (starter.joinable())

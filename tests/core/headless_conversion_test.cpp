@@ -104,8 +104,21 @@ TEST_F(HeadlessConversion, CommonFoldersQualityAndFailures)
 
 namespace {
 
-// A live worker process whose parent is `parent`: its program's file name and its maps; empty
-// while there is none.
+// A one-page PDF with `text` as a small writer leaves it, its cross-reference table missing.
+std::string smallWriterPDF(const std::string& text)
+{
+    const std::string content = "BT /F1 24 Tf 72 700 Td (" + text + ") Tj ET";
+    return "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+           "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+           "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R "
+           ">> >> /Contents 5 0 R >> endobj\n"
+           "4 0 obj << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> endobj\n"
+           "5 0 obj << /Length " + std::to_string(content.size()) + " >>\nstream\n" + content
+        + "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+}
+
+// A live worker process whose parent is `parent` (a worker program, or the run forked): its
+// program's file name and its maps; empty while there is none.
 struct ChildWorker {
     std::string program;
     std::string maps;
@@ -178,34 +191,43 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
 
 TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutputs)
 {
-    // The worker's fault hooks stand in for the damaged files that make an image library abort
-    // or spin for ever.
+    // The worker's fault hooks stand in for the damaged files that make an image library or
+    // poppler abort or spin for ever; PDF text runs in a fork of the run, which ends the same way
+    // while the run goes on to report it.
     for (const auto* name : {"a.png", "quebra.png", "trava.png", "d.png"})
         makeImage(dir / name);
+    for (const auto* name : {"a.pdf", "quebra.pdf", "trava.pdf", "d.pdf"})
+        writeFile(dir / name, smallWriterPDF("Texto de " + std::string(name)));
     fs::create_directories(dir / "tmp");
-    const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER_ABORT_ON", "quebra.png"},
-        {"BRIVLON_WORKER_SPIN_ON", "trava.png"}, {"BRIVLON_STALL_SECONDS", "2"}, {"TMPDIR", (dir / "tmp").string()}};
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"quebra.png", "erro: O conversor parou inesperadamente.\n"},
-        {"trava.png", "erro: O conversor parou de responder e foi interrompido.\n"},
+        {"quebra", "erro: O conversor parou inesperadamente.\n"},
+        {"trava", "erro: O conversor parou de responder e foi interrompido.\n"},
     };
-    int run = 0;
-    for (const auto& [bad, said] : cases) {
-        SCOPED_TRACE(bad);
-        const auto result
-            = runProgram(BRIVLON_BINARY, {"--convert", "jpg", "a.png", bad, "d.png"}, 60, env, dir.path());
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err, said);
-        const auto folder = dir / ("Convertidos para JPG" + (run++ ? " 2" : std::string()));
-        EXPECT_EQ(result.out, folder.string() + "/a.jpg\n");
-        // Nothing of the bad file, the next one not begun, no worker folder left.
-        EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
-        for (const auto& entry : fs::directory_iterator(dir / "tmp"))
-            EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
+    for (const std::string ext : {"png", "pdf"}) {
+        const std::string format = ext == "png" ? "jpg" : "txt", label = ext == "png" ? "JPG" : "TXT";
+        const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER_ABORT_ON", "quebra." + ext},
+            {"BRIVLON_WORKER_SPIN_ON", "trava." + ext}, {"BRIVLON_STALL_SECONDS", "2"},
+            {"TMPDIR", (dir / "tmp").string()}};
+        int run = 0;
+        for (const auto& [bad, said] : cases) {
+            SCOPED_TRACE(bad + "." + ext);
+            const auto result = runProgram(
+                BRIVLON_BINARY, {"--convert", format, "a." + ext, bad + "." + ext, "d." + ext}, 60, env, dir.path());
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(result.err, said);
+            const auto folder = dir / ("Convertidos para " + label + (run++ ? " 2" : std::string()));
+            EXPECT_EQ(result.out, folder.string() + "/a." + format + "\n");
+            // Nothing of the bad file, the next one not begun, no worker folder left.
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 1);
+            for (const auto& entry : fs::directory_iterator(dir / "tmp"))
+                EXPECT_EQ(entry.path().filename().string().find("kalvimorf"), std::string::npos) << entry.path();
+        }
     }
     // What the crashing worker printed is in the error log instead of the user's terminal.
-    EXPECT_NE(ErrorLog::recent(20).find("brivlon-worker-image: free(): invalid next size (normal)"), std::string::npos)
-        << ErrorLog::recent(20);
+    for (const auto* program : {"brivlon-worker-image", "brivlon"})
+        EXPECT_NE(ErrorLog::recent(40).find(program + std::string(": free(): invalid next size (normal)")),
+            std::string::npos)
+            << ErrorLog::recent(40);
 }
 
 TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)
@@ -278,21 +300,13 @@ TEST_F(HeadlessConversion, ARunTakesTheLightestWorkerThatServesItAndLoadsNothing
     }
 }
 
-TEST_F(HeadlessConversion, APDFsTextComesFromTheLightWorkerWithPopplerAlone)
+TEST_F(HeadlessConversion, APDFsTextComesFromAForkOfTheRunWithPopplerAlone)
 {
-    // Text needs poppler's layout and nothing of the imaging libraries: the light program opens
-    // poppler for the job, and neither the engine module nor what it links. A PDF as a small
-    // writer leaves it, its cross-reference table missing.
-    const std::string content = "BT /F1 24 Tf 72 700 Td (Texto da pagina) Tj ET";
-    const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
-                            "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
-                            "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R "
-                            ">> >> /Contents 5 0 R >> endobj\n"
-                            "4 0 obj << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> endobj\n"
-                            "5 0 obj << /Length " + std::to_string(content.size()) + " >>\nstream\n" + content
-        + "\nendstream endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+    // Text needs poppler's layout and nothing of the imaging libraries: the run forks itself and
+    // the fork opens poppler for the job; no worker program starts, and neither the engine
+    // module nor what it links comes in.
     for (const char* name : {"notas.pdf", "trava.pdf"})
-        writeFile(dir / name, pdf);
+        writeFile(dir / name, smallWriterPDF("Texto da pagina"));
     Process::Child run({BRIVLON_BINARY, {"--convert", "txt", (dir / "notas.pdf").string(), (dir / "trava.pdf").string()},
         {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.pdf"}}});
     const auto output = dir / "Convertidos para TXT" / "notas.txt";
@@ -301,13 +315,14 @@ TEST_F(HeadlessConversion, APDFsTextComesFromTheLightWorkerWithPopplerAlone)
         worker = childWorker(run.pid());
         return fs::exists(output) && !worker.maps.empty();
     }));
-    EXPECT_EQ(worker.program, "brivlon-worker-light");
+    EXPECT_EQ(worker.program, "brivlon");
     EXPECT_NE(worker.maps.find("libpoppler.so"), std::string::npos);
-    for (const char* library : {"brivlon-engines", "libvips", "libopencv", "libQt6Gui", "libpoppler-qt6"})
+    for (const char* library : {"brivlon-engines", "libvips", "libopencv", "libQt6Gui", "libpoppler-qt6", "libqpdf"})
         EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
     EXPECT_EQ(readFile(output).find("Texto da pagina"), 0u);
     ::kill(run.pid(), SIGTERM);
-    run.wait();
+    EXPECT_EQ(run.wait(), (128 + SIGTERM) << 8);
+    EXPECT_EQ(childWorker(run.pid()).program, "");
 }
 
 TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)

@@ -3,6 +3,7 @@
 #include "core/base/catalog.h"
 #include "core/base/task.h"
 #include "core/engines/pdf_engine.h"
+#include "core/engines/pdf_text.h"
 #include "support/test_support.h"
 
 #include <poppler-qt6.h>
@@ -212,6 +213,22 @@ TEST(PDFEngine, TextHoldsEveryPageInReadingOrderWhateverItsRotationAndBoxes)
     // A document without a text layer gives an empty file, not a failure.
     writePDF(dir / "Scan.pdf", {{}, {}});
     EXPECT_EQ(readFile(PDFEngine::convert(dir / "Scan.pdf", format("txt"), {})), "");
+
+    // A long document's pages are laid out on several threads and still come in order, each
+    // page without text (the first among them) keeping its place.
+    std::vector<PageSpec> book(90);
+    for (size_t i = 0; i < book.size(); ++i)
+        if (i % 7 != 0)
+            book[i].text = "Pagina " + std::to_string(i + 1) + "\nfim da pagina " + std::to_string(i + 1);
+    writePDF(dir / "Livro.pdf", book);
+    const auto pages = PDFText::pageTexts(dir / "Livro.pdf");
+    ASSERT_EQ(pages.size(), book.size());
+    EXPECT_EQ(pages.front(), "");
+    EXPECT_EQ(words(pages[89]), (std::vector<std::string>{"Pagina", "90", "fim", "da", "pagina", "90"}));
+    std::string joined = pages.front();
+    for (size_t i = 1; i < pages.size(); ++i)
+        joined += "\n" + pages[i];
+    EXPECT_EQ(readFile(PDFEngine::convert(dir / "Livro.pdf", format("txt"), {})), joined);
 }
 
 TEST(PDFEngine, SourcesThatDoNotOpenFailByNameAndWriteNothing)

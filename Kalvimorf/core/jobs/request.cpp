@@ -171,6 +171,12 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
     return std::pair{*which, withPairs({}, pairs)};
 }
 
+bool pdfText(const Request& request)
+{
+    return request.op == Request::Op::convert && !request.tool && !request.sources.empty()
+        && request.kind == MediaKind::pdf && request.format.ext == "txt";
+}
+
 WorkerKind worker(const Request& request)
 {
     if (request.tool) {
@@ -186,7 +192,7 @@ WorkerKind worker(const Request& request)
     switch (request.kind) {
     case MediaKind::image: return WorkerKind::image;
     // Text needs poppler alone, which the light program opens for it.
-    case MediaKind::pdf: return request.format.ext == "txt" ? WorkerKind::light : WorkerKind::full;
+    case MediaKind::pdf: return pdfText(request) ? WorkerKind::light : WorkerKind::full;
     case MediaKind::document: return WorkerKind::full;
     case MediaKind::video:
     case MediaKind::audio:

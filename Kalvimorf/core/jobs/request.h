@@ -63,6 +63,9 @@ std::string commonFolderName(const OutputFormat& format);
 // matter of speed: a lighter program opens the engine module for any job it lacks an engine for.
 WorkerKind worker(const Request& request);
 
+// A PDF's text to TXT, whose engine needs poppler alone.
+bool pdfText(const Request& request);
+
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.
 Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params);
 // The tool and its parameters a tool job carries; nothing for an unknown tool.

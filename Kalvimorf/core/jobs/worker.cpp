@@ -6,7 +6,14 @@
 #include <QIODevice>
 #include <QtEndian>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace Worker {
 
@@ -78,6 +85,64 @@ std::optional<QByteArray> takeFrame(QByteArray& buffer)
     QByteArray payload = buffer.mid(4, length);
     buffer.remove(0, 4 + length);
     return payload;
+}
+
+bool send(int channel, const Answer& answer) { return sendAll(channel, frame(pack(answer))); }
+
+bool sendAll(int channel, const QByteArray& data)
+{
+    qsizetype offset = 0;
+    while (offset < data.size()) {
+        const ssize_t count
+            = ::send(channel, data.constData() + offset, size_t(data.size() - offset), MSG_NOSIGNAL);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return false;
+        offset += count;
+    }
+    return true;
+}
+
+std::optional<QByteArray> readFrame(int fd, QByteArray& pending)
+{
+    char buffer[4096];
+    for (;;) {
+        try {
+            if (auto payload = takeFrame(pending))
+                return payload;
+        } catch (const std::length_error&) {
+            return std::nullopt;
+        }
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return std::nullopt;
+        pending.append(buffer, qsizetype(count));
+    }
+}
+
+void springTraps(const Request& request)
+{
+    const auto named = [&request](const char* variable) {
+        const char* name = std::getenv(variable);
+        for (const auto& source : request.sources)
+            if (name && source.filename() == name)
+                return true;
+        return false;
+    };
+    if (named("BRIVLON_WORKER_ABORT_ON")) {
+        std::fputs("free(): invalid next size (normal)\n", stderr);
+        std::abort();
+    }
+    if (named("BRIVLON_WORKER_GROW_ON"))
+        for (std::vector<std::unique_ptr<char[]>> held;;) {
+            held.emplace_back(new char[64 << 20]);
+            *static_cast<volatile char*>(held.back().get()) = 1;
+        }
+    if (named("BRIVLON_WORKER_SPIN_ON"))
+        for (volatile bool forever = true; forever;) { }
 }
 
 }

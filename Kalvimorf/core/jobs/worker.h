@@ -13,6 +13,7 @@
 // A parent that hangs up ends the worker and every tool it started.
 
 #include "core/base/catalog.h"
+#include "core/jobs/request.h"
 
 #include <QByteArray>
 
@@ -43,6 +44,21 @@ QByteArray frame(const QByteArray& payload);
 // Takes the first whole frame off the front of `buffer`; nothing while it is incomplete. Throws
 // std::length_error for a length no frame of ours has.
 std::optional<QByteArray> takeFrame(QByteArray& buffer);
+
+// Writes `data` whole to the socket `channel`; false once the other side has gone (no SIGPIPE).
+bool sendAll(int channel, const QByteArray& data);
+// The answer's frame, as sendAll.
+bool send(int channel, const Answer& answer);
+// The next whole frame from `fd`, what came after it kept in `pending` for the next call;
+// nothing once the other side hung up or sent something that is no frame of ours.
+std::optional<QByteArray> readFrame(int fd, QByteArray& pending);
+
+// A hook for the tests of isolation, harmless in use: a source whose file name equals
+// BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
+// does on some damaged files; the crash leaves the C library's last words on standard error, as
+// a corrupted heap does. BRIVLON_WORKER_GROW_ON makes it allocate without end, as a decoder
+// looping on a damaged file does.
+void springTraps(const Request& request);
 
 // The worker mode's main: no application object, no display. Never returns.
 // `startImageLibrary`: start the image library while waiting for the first request (a worker

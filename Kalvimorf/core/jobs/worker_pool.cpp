@@ -19,11 +19,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// One worker process with a private temporary folder as its TMPDIR: whatever it leaves there,
-// killed or crashed, goes when the worker is reaped.
+// One worker process with a private temporary folder as its TMPDIR (but a fork, see temp):
+// whatever it leaves there, killed or crashed, goes when the worker is reaped.
 class WorkerPool::Started {
 public:
-    explicit Started(const Options& options) : child(command(options, temp.path()), true) { }
+    explicit Started(const Options& options) : child(command(options, temp), true, options.serve) { }
 
     // What the worker and the libraries in it print (a decoder's warnings, the C library's last
     // words before a crash) is not for the user's terminal: it is kept for the error log.
@@ -64,34 +64,31 @@ public:
         logErrors();
     }
 
-    bool send(const QByteArray& data)
-    {
-        qsizetype offset = 0;
-        while (offset < data.size()) {
-            ssize_t count
-                = ::send(child.channel(), data.constData() + offset, size_t(data.size() - offset), MSG_NOSIGNAL);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                return false;
-            offset += count;
-        }
-        return true;
-    }
+    bool send(const QByteArray& data) { return Worker::sendAll(child.channel(), data); }
 
-    FileSafety::TempDir temp;
+    // None for a fork of this process: it dies with the program, which leaves it no time to
+    // remove a folder, and what it serves writes nothing temporary.
+    std::optional<FileSafety::TempDir> temp;
     Process::Child child;
     Process::BoundedText errors;
     bool errorsOpen = true;
 
 private:
-    static Process::Command command(const Options& options, const fs::path& temp)
+    // Makes the worker's folder in `temp`.
+    static Process::Command command(const Options& options, std::optional<FileSafety::TempDir>& temp)
     {
+        if (!options.serve)
+            temp.emplace();
         Process::Command command;
         command.executable = options.executable.empty() ? program(options.program) : options.executable;
+        // A forked worker goes by this program's name (in the error log).
+        std::error_code error;
+        if (options.serve)
+            command.executable = fs::read_symlink("/proc/self/exe", error).string();
         command.arguments = {Worker::option};
         command.env = options.env;
-        command.env["TMPDIR"] = temp.string();
+        if (temp)
+            command.env["TMPDIR"] = temp->path().string();
         // The worker finds its tools in the resources of the program that started it, wherever
         // the worker program itself lies.
         command.env["BRIVLON_RESOURCES"] = AppPaths::resources().string();

@@ -5,6 +5,7 @@
 #include "core/jobs/request.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,11 @@ public:
         // The address space each worker and the tools it starts may take, in bytes; past it the
         // job fails or the worker crashes, and the next job gets a fresh one.
         std::optional<unsigned long long> memoryLimit = workerMemory();
+        // When set, a worker is this process forked, answering the requests with this function
+        // instead of a worker program (see Process::Child): no program start, and nothing loaded
+        // twice. For a run whose few engines open their own module, from one thread that lasts
+        // as long as the pool.
+        std::function<void()> serve;
     };
 
     explicit WorkerPool(Options options);
