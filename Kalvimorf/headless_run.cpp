@@ -4,7 +4,6 @@
 #include "core/base/conversion_error.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
-#include "core/engines/media_tools.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
 #include "engine_module.h"
@@ -146,14 +145,14 @@ int perform(const std::function<std::vector<Request>()>& plan)
         auto program = WorkerKind::none;
         for (const auto& request : requests)
             program = std::max(program, Requests::worker(request));
-        // Work that is all in ffmpeg's processes needs no worker between them and this run: the
-        // tools die with it, and a fault in a file ends their process, not this one.
+        // Work that is all in ffmpeg's processes (the media tools, conversions of video and sound)
+        // needs no worker between them and this run: the tools die with it, and a fault in a file
+        // ends their process, not this one.
         if (program == WorkerKind::none) {
             takeTerminationSignals();
             for (const auto& request : requests) {
                 Task::checkCancelled();
-                const auto tool = Requests::toolOf(*request.tool);
-                printLine(stdout, MediaTools::perform(tool->first, request.sources, tool->second, {}).string());
+                printLine(stdout, Requests::performHere(request, {}).string());
             }
             return 0;
         }

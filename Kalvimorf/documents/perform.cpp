@@ -10,7 +10,7 @@
 
 fs::path perform(const Request& request, const Progress& progress)
 {
-    Task::Binder binder(Task::withQuality(Task::with(Task::current(), request.folder), request.quality));
+    Task::Binder binder(Requests::context(request));
     if (request.sources.empty())
         throw ConversionError::unsupported();
     if (request.tool) {

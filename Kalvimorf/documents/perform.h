@@ -5,5 +5,6 @@
 
 // Carries out one request in this process and returns its output: the request's folder and
 // quality are bound for the engines, inside the caller's task (its cancellation and name claims).
-// Every road ends here: the command line and the desktop through a worker, tests directly.
+// Every road ends here: the desktop through a worker, tests directly, the command line through a
+// worker for any work that is not all ffmpeg's (that it does itself, through Requests::performHere).
 fs::path perform(const Request& request, const Progress& progress);

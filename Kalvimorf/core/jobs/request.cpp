@@ -1,7 +1,11 @@
 #include "core/jobs/request.h"
 
+#include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/raw_values.h"
+#include "core/engines/media_engine.h"
+#include "core/engines/media_tools.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -194,8 +198,9 @@ WorkerKind worker(const Request& request)
     // Text needs poppler alone, which the light program opens for it.
     case MediaKind::pdf: return pdfText(request) ? WorkerKind::light : WorkerKind::full;
     case MediaKind::document: return WorkerKind::full;
+    // ffmpeg does the work.
     case MediaKind::video:
-    case MediaKind::audio:
+    case MediaKind::audio: return WorkerKind::none;
     case MediaKind::subtitle:
     case MediaKind::spreadsheet:
     case MediaKind::archive:
@@ -203,6 +208,38 @@ WorkerKind worker(const Request& request)
     case MediaKind::other: return WorkerKind::light;
     }
     return WorkerKind::full;
+}
+
+Task::Context context(const Request& request)
+{
+    return Task::withQuality(Task::with(Task::current(), request.folder), request.quality);
+}
+
+std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const OutputFormat& format)
+{
+    // Only folders and packed items may be anything else.
+    if (kind != MediaKind::folder && kind != MediaKind::other && Catalog::normalizedExt(source) != "rtfd")
+        FileSafety::requireRegularFile(source);
+    if (format.action != FormatAction::convert || Catalog::normalizedExt(source) != format.ext)
+        return std::nullopt;
+    return FileSafety::copyNew(source, OutputPaths::names(source, format.ext == "tgz" ? "tar.gz" : format.ext));
+}
+
+fs::path performHere(const Request& request, const Progress& progress)
+{
+    Task::Binder binder(context(request));
+    if (request.sources.empty())
+        throw ConversionError::unsupported();
+    if (request.tool) {
+        const auto tool = toolOf(*request.tool);
+        if (!tool)
+            throw ConversionError::unsupported();
+        return MediaTools::perform(tool->first, request.sources, tool->second, progress);
+    }
+    const auto& source = request.sources.front();
+    if (auto copy = asIs(source, request.kind, request.format))
+        return *copy;
+    return MediaEngine::convert(source, request.format, progress);
 }
 
 }

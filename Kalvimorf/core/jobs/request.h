@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/base/catalog.h"
+#include "core/base/progress.h"
 #include "core/base/quality.h"
+#include "core/base/task.h"
 #include "core/engines/tool_params.h"
 
 #include <QByteArray>
@@ -65,6 +67,19 @@ WorkerKind worker(const Request& request);
 
 // A PDF's text to TXT, whose engine needs poppler alone.
 bool pdfText(const Request& request);
+
+// The task a request's work runs in: the caller's (its cancellation and name claims) with the
+// request's output folder and quality bound for the engines.
+Task::Context context(const Request& request);
+
+// What a conversion of `source` does before its engine: a source that must be a regular file and
+// is not (a link to /dev/zero or a FIFO would be read for ever) throws; one that already has the
+// wanted type is copied as it is, under a free name, and the copy is the output.
+std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const OutputFormat& format);
+
+// Carries out, in this process, a request whose work is all in ffmpeg's processes (worker() gives
+// none: a media tool, a conversion of a video or a sound), as perform() would in a worker.
+fs::path performHere(const Request& request, const Progress& progress);
 
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.
 Request forTool(::Tool tool, const std::vector<fs::path>& sources, const ToolParams& params);
