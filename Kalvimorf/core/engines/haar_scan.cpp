@@ -32,6 +32,13 @@ constexpr double layerBudget = 16 << 20;
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
 template <int Lanes> struct Vectors;
+template <> struct Vectors<4> {
+    using Ints = int __attribute__((vector_size(16)));
+    using Unsigneds = unsigned __attribute__((vector_size(16)));
+    using Floats = float __attribute__((vector_size(16)));
+    using Doubles = double __attribute__((vector_size(32)));
+    using HalfDoubles = double __attribute__((vector_size(16)));
+};
 template <> struct Vectors<8> {
     using Ints = int __attribute__((vector_size(32)));
     using Unsigneds = unsigned __attribute__((vector_size(32)));
@@ -129,6 +136,7 @@ struct Layer {
     cv::Size integral;
     int stride = 0;  // ints from one row to the next
     int oddPlane = 0;  // ints from the even columns to the odd ones
+    cv::Mat scaled;  // until the integral images are made
     Mapped<int> sums;
     Mapped<unsigned> squares;
 
@@ -136,6 +144,8 @@ struct Layer {
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
 };
 
+// A layer's picture scaled down, and room for its integral images, all zeros at first; the
+// sums themselves are left to sumRows and sumColumns.
 Layer layerOf(const cv::Mat& picture, float factor)
 {
     Layer layer;
@@ -144,37 +154,30 @@ Layer layerOf(const cv::Mat& picture, float factor)
     const cv::Size size(cvRound(picture.cols / factor), cvRound(picture.rows / factor));
     layer.integral = {size.width + 1, size.height + 1};
 
-    cv::Mat scaled;
-    cv::resize(picture, scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
+    cv::resize(picture, layer.scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
 
     const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
+    // Fresh mappings read as nothing: the top row, the left column and the spare ints of each
+    // row are zeros already.
     layer.sums = mapped<int>(total);
     layer.squares = mapped<unsigned>(total);
-    // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
-    // squares, the latter wrapping around; windows take differences, which come out right),
-    // written straight into the planes. The spare ints of each row read as nothing.
+    return layer;
+}
+
+// The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
+// squares, the latter wrapping around; windows take differences, which come out right), made
+// in two passes that each split among the cores: first every row's running sums (rows `first`
+// to `end` of the integral images), then each column's sums down the rows.
+void sumRows(Layer& layer, int first, int end)
+{
     int* const sums = layer.sums.get();
     unsigned* const squares = layer.squares.get();
-    for (int plane = 0; plane < layer.step; ++plane)
-        for (int y = 0; y < layer.integral.height; ++y) {
-            const size_t row = size_t(plane) * size_t(layer.oddPlane) + size_t(y) * size_t(layer.stride);
-            const int used = (layer.integral.width - plane + layer.step - 1) / layer.step;
-            std::fill(sums + row + used, sums + row + layer.stride, 0);
-            std::fill(squares + row + used, squares + row + layer.stride, 0u);
-        }
-    for (int x = 0; x < layer.integral.width; ++x) {
-        const auto at = size_t(layer.offset(x, 0));
-        sums[at] = 0;
-        squares[at] = 0;
-    }
-    for (int y = 1; y < layer.integral.height; ++y) {
-        const unsigned char* pixels = scaled.ptr<unsigned char>(y - 1);
-        const auto above = size_t(layer.offset(0, y - 1)), here = size_t(layer.offset(0, y));
-        sums[here] = 0;
-        squares[here] = 0;
+    for (int y = std::max(first, 1); y < end; ++y) {
+        const unsigned char* pixels = layer.scaled.ptr<unsigned char>(y - 1);
+        const auto here = size_t(layer.offset(0, y));
         int sum = 0;
         unsigned square = 0;
         for (int x = 1; x < layer.integral.width; ++x) {
@@ -182,11 +185,29 @@ Layer layerOf(const cv::Mat& picture, float factor)
             sum += pixel;
             square += unsigned(pixel * pixel);
             const int column = layer.offset(x, 0);
-            sums[here + column] = sums[above + column] + sum;
-            squares[here + column] = squares[above + column] + square;
+            sums[here + column] = sum;
+            squares[here + column] = square;
         }
     }
-    return layer;
+}
+
+// Columns `first` to `end` of the ints of a row, every plane side by side (`stride` ints each).
+void sumColumns(Layer& layer, int first, int end)
+{
+    int* const sums = layer.sums.get();
+    unsigned* const squares = layer.squares.get();
+    for (int plane = 0; plane < layer.step; ++plane) {
+        const int from = std::max(first - plane * layer.stride, 0);
+        const int to = std::min(end - plane * layer.stride, layer.stride);
+        for (int y = 2; y < layer.integral.height; ++y) {
+            const size_t above = size_t(plane) * size_t(layer.oddPlane) + size_t(y - 1) * size_t(layer.stride);
+            const size_t here = above + size_t(layer.stride);
+            for (int x = from; x < to; ++x) {
+                sums[here + size_t(x)] += sums[above + size_t(x)];
+                squares[here + size_t(x)] += squares[above + size_t(x)];
+            }
+        }
+    }
 }
 
 // A stump in a layer: its feature's corners, from a window's first int, and weights, and the
@@ -355,6 +376,8 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
             }
             Floats factors;
             std::memcpy(&factors, factorOf, sizeof factors);
+            typename Vectors<Lanes / 2>::Floats halfFactors[2];
+            std::memcpy(halfFactors, factorOf, sizeof halfFactors);
             const unsigned firstStage = passing<Lanes>(cascade.stages[0], stumps, window, factors);
             unsigned alive = 0;
             for (int lane = 0; lane < count; ++lane) {
@@ -370,8 +393,23 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
                 else
                     skipNext = true;
             }
-            for (int stage = 1; stage < stages && alive; ++stage)
-                alive &= passing<Lanes>(cascade.stages[size_t(stage)], stumps, window, factors);
+            for (int stage = 1; stage < stages && alive; ++stage) {
+                const auto& at = cascade.stages[size_t(stage)];
+                // Windows that pass the first stages lie close together: when those still alive
+                // are all in one half, that half alone is looked at, each window as before.
+                if constexpr (Lanes > 4) {
+                    constexpr unsigned low = (1u << Lanes / 2) - 1;
+                    if (!(alive & ~low)) {
+                        alive &= passing<Lanes / 2>(at, stumps, window, halfFactors[0]);
+                        continue;
+                    }
+                    if (!(alive & low)) {
+                        alive &= passing<Lanes / 2>(at, stumps, window + Lanes / 2, halfFactors[1]) << Lanes / 2;
+                        continue;
+                    }
+                }
+                alive &= passing<Lanes>(at, stumps, window, factors);
+            }
             for (int lane = 0; alive; ++lane, alive >>= 1)
                 if (alive & 1)
                     found.push_back({(first + lane) * layer.step, y});
@@ -584,16 +622,36 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
         for (double bytes = bytesOf(bySize[from]); to < bySize.size() && bytes + bytesOf(bySize[to]) <= layerBudget;
              ++to)
             bytes += bytesOf(bySize[to]);
+        // The group's layers, each made by all the cores: the largest make a group on their own.
+        // Each is scaled down here, where the scaling itself splits among the cores.
         std::map<size_t, Layer> layers;
-        for (size_t i = from; i < to; ++i)
-            layers[bySize[i]];
-        std::vector<size_t> group(bySize.begin() + std::ptrdiff_t(from), bySize.begin() + std::ptrdiff_t(to));
-        cv::parallel_for_(cv::Range(0, int(group.size())), [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i) {
-                const auto [picture, factor] = layerKeys[group[size_t(i)]];
-                layers.at(group[size_t(i)]) = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        struct Part {
+            Layer* layer;
+            int first, end;
+        };
+        std::vector<Part> rowParts, columnParts;
+        for (size_t i = from; i < to; ++i) {
+            const auto [picture, factor] = layerKeys[bySize[i]];
+            Layer& layer = layers[bySize[i]] = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+            // Parts of about 64 000 ints each.
+            const int parts = std::clamp(layer.integral.area() / 65536, 1, 32);
+            const int columns = layer.stride * layer.step;
+            for (int part = 0; part < parts; ++part) {
+                rowParts.push_back({&layer, layer.integral.height * part / parts,
+                    layer.integral.height * (part + 1) / parts});
+                columnParts.push_back({&layer, columns * part / parts, columns * (part + 1) / parts});
             }
+        }
+        cv::parallel_for_(cv::Range(0, int(rowParts.size())), [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                sumRows(*rowParts[size_t(i)].layer, rowParts[size_t(i)].first, rowParts[size_t(i)].end);
         });
+        cv::parallel_for_(cv::Range(0, int(columnParts.size())), [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                sumColumns(*columnParts[size_t(i)].layer, columnParts[size_t(i)].first, columnParts[size_t(i)].end);
+        });
+        for (auto& [key, layer] : layers)
+            layer.scaled.release();
         from = to;
 
         // Rows of windows in stretches of about the same work, the costliest first, so that the
