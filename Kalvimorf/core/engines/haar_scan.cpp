@@ -31,27 +31,12 @@ constexpr double layerBudget = 16 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
-template <int Lanes> struct Vectors;
-template <> struct Vectors<4> {
-    using Ints = int __attribute__((vector_size(16)));
-    using Unsigneds = unsigned __attribute__((vector_size(16)));
-    using Floats = float __attribute__((vector_size(16)));
-    using Doubles = double __attribute__((vector_size(32)));
-    using HalfDoubles = double __attribute__((vector_size(16)));
-};
-template <> struct Vectors<8> {
-    using Ints = int __attribute__((vector_size(32)));
-    using Unsigneds = unsigned __attribute__((vector_size(32)));
-    using Floats = float __attribute__((vector_size(32)));
-    using Doubles = double __attribute__((vector_size(64)));
-    using HalfDoubles = double __attribute__((vector_size(32)));
-};
-template <> struct Vectors<16> {
-    using Ints = int __attribute__((vector_size(64)));
-    using Unsigneds = unsigned __attribute__((vector_size(64)));
-    using Floats = float __attribute__((vector_size(64)));
-    using Doubles = double __attribute__((vector_size(128)));
-    using HalfDoubles = double __attribute__((vector_size(64)));
+template <int Lanes> struct Vectors {
+    typedef int Ints __attribute__((vector_size(Lanes * sizeof(int))));
+    typedef unsigned Unsigneds __attribute__((vector_size(Lanes * sizeof(unsigned))));
+    typedef float Floats __attribute__((vector_size(Lanes * sizeof(float))));
+    typedef double Doubles __attribute__((vector_size(Lanes * sizeof(double))));
+    typedef double HalfDoubles __attribute__((vector_size(Lanes / 2 * sizeof(double))));
 };
 
 // The scale factors a scan steps through: the running product of the factor, as float.
