@@ -319,6 +319,24 @@ template <int Lanes>
     return bits;
 }
 
+// Which of the windows `alive` (as bits, from `window` on) pass `stage`. Windows that pass the
+// first stages lie close together: when those still alive lie within half as many lanes, only
+// those lanes are looked at, each window as at full width. `factorOf` holds `Lanes` spare values.
+template <int Lanes>
+[[gnu::always_inline]] inline unsigned passingAlive(const HaarCascade::Stage& stage, const LayerStump* stumps,
+    const int* window, const float* factorOf, unsigned alive)
+{
+    if constexpr (Lanes > 4) {
+        const int lowest = __builtin_ctz(alive);
+        if (alive >> lowest < 1u << Lanes / 2)
+            return passingAlive<Lanes / 2>(stage, stumps, window + lowest, factorOf + lowest, alive >> lowest)
+                << lowest;
+    }
+    typename Vectors<Lanes>::Floats factors;
+    std::memcpy(&factors, factorOf, sizeof factors);
+    return alive & passing<Lanes>(stage, stumps, window, factors);
+}
+
 // Scans a job's rows, `Lanes` windows side by side: the windows that pass every stage, as
 // positions in the layer. As in detectMultiScale, a window that fails the first stage takes
 // the next window of its row out of the scan.
@@ -346,7 +364,9 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
             const Unsigneds square = boxSum<Unsigneds>(squareRow + first, norm);
             std::memcpy(sums, &sum, sizeof sums);
             std::memcpy(squares, &square, sizeof squares);
-            float factorOf[Lanes];
+            // Twice as many, so that the windows from any lane on fill a vector.
+            float factorOf[2 * Lanes];
+            std::fill(factorOf + Lanes, factorOf + 2 * Lanes, 1.f);
             unsigned valid = 0;
             const int count = std::min(Lanes, tables.columns - first);
             for (int lane = 0; lane < Lanes; ++lane) {
@@ -361,8 +381,6 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
             }
             Floats factors;
             std::memcpy(&factors, factorOf, sizeof factors);
-            typename Vectors<Lanes / 2>::Floats halfFactors[2];
-            std::memcpy(halfFactors, factorOf, sizeof halfFactors);
             const unsigned firstStage = passing<Lanes>(cascade.stages[0], stumps, window, factors);
             unsigned alive = 0;
             for (int lane = 0; lane < count; ++lane) {
@@ -378,23 +396,8 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
                 else
                     skipNext = true;
             }
-            for (int stage = 1; stage < stages && alive; ++stage) {
-                const auto& at = cascade.stages[size_t(stage)];
-                // Windows that pass the first stages lie close together: when those still alive
-                // are all in one half, that half alone is looked at, each window as before.
-                if constexpr (Lanes > 4) {
-                    constexpr unsigned low = (1u << Lanes / 2) - 1;
-                    if (!(alive & ~low)) {
-                        alive &= passing<Lanes / 2>(at, stumps, window, halfFactors[0]);
-                        continue;
-                    }
-                    if (!(alive & low)) {
-                        alive &= passing<Lanes / 2>(at, stumps, window + Lanes / 2, halfFactors[1]) << Lanes / 2;
-                        continue;
-                    }
-                }
-                alive &= passing<Lanes>(at, stumps, window, factors);
-            }
+            for (int stage = 1; stage < stages && alive; ++stage)
+                alive = passingAlive<Lanes>(cascade.stages[size_t(stage)], stumps, window, factorOf, alive);
             for (int lane = 0; alive; ++lane, alive >>= 1)
                 if (alive & 1)
                     found.push_back({(first + lane) * layer.step, y});
