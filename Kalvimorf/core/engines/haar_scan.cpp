@@ -26,8 +26,9 @@ namespace {
 constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
-// The integral images and tables a scan holds at once, in bytes, unless a single layer needs more.
-constexpr double layerBudget = 16 << 20;
+// The integral images and tables of a group of layers, in bytes, unless a single layer needs more.
+// A scan holds two groups at once.
+constexpr double layerBudget = 8 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
@@ -605,22 +606,35 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     for (size_t p = 0; p < passes.size(); ++p)
         createdBefore[p + 1] = createdBefore[p] + scales[p].size();
     const Scan scan = scanAt(width);
+    std::vector<std::vector<size_t>> groups;
     for (size_t from = 0; from < bySize.size();) {
         size_t to = from + 1;
         for (double bytes = bytesOf(bySize[from]); to < bySize.size() && bytes + bytesOf(bySize[to]) <= layerBudget;
              ++to)
             bytes += bytesOf(bySize[to]);
-        // The group's layers, each made by all the cores: the largest make a group on their own.
-        // Each is scaled down here, where the scaling itself splits among the cores.
-        std::map<size_t, Layer> layers;
+        groups.emplace_back(bySize.begin() + std::ptrdiff_t(from), bySize.begin() + std::ptrdiff_t(to));
+        from = to;
+    }
+    // A group's layers by their place in layerKeys, to be filled in side by side.
+    const auto slotsOf = [&](size_t group) {
+        std::map<size_t, Layer> slots;
+        if (group < groups.size())
+            for (size_t key : groups[group])
+                slots[key];
+        return slots;
+    };
+    // The first group's layers, each made by all the cores: the largest make a group on their own.
+    // Each is scaled down here, where the scaling itself splits among the cores.
+    auto layers = slotsOf(0);
+    {
         struct Part {
             Layer* layer;
             int first, end;
         };
         std::vector<Part> rowParts, columnParts;
-        for (size_t i = from; i < to; ++i) {
-            const auto [picture, factor] = layerKeys[bySize[i]];
-            Layer& layer = layers[bySize[i]] = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        for (auto& [key, layer] : layers) {
+            const auto [picture, factor] = layerKeys[key];
+            layer = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
             // Parts of about 64 000 ints each.
             const int parts = std::clamp(layer.integral.area() / 65536, 1, 32);
             const int columns = layer.stride * layer.step;
@@ -640,7 +654,20 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
         });
         for (auto& [key, layer] : layers)
             layer.scaled.release();
-        from = to;
+    }
+    // Every later group's layers are made while the group before is scanned, each layer by one
+    // core, so that no core waits for them.
+    const auto make = [&](std::map<size_t, Layer>& slots, size_t key) {
+        const auto [picture, factor] = layerKeys[key];
+        Layer& layer = slots.at(key) = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        sumRows(layer, 0, layer.integral.height);
+        sumColumns(layer, 0, layer.stride * layer.step);
+        layer.scaled.release();
+    };
+    for (size_t g = 0; g < groups.size(); ++g) {
+        auto next = slotsOf(g + 1);
+        const std::vector<size_t> none;
+        const auto& coming = g + 1 < groups.size() ? groups[g + 1] : none;
 
         // Rows of windows in stretches of about the same work, the costliest first, so that the
         // cores finish together.
@@ -671,16 +698,22 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
             return jobs[a].cost > jobs[b].cost;
         });
         std::vector<std::vector<cv::Point>> found(jobs.size());
+        // The next group's layers first: each is a longer task than any one job.
+        const int makes = int(coming.size());
         cv::parallel_for_(
-            cv::Range(0, int(order.size())),
+            cv::Range(0, makes + int(order.size())),
             [&](const cv::Range& range) {
                 for (int i = range.start; i < range.end; ++i)
-                    scan(jobs[order[size_t(i)]], found[order[size_t(i)]]);
+                    if (i < makes)
+                        make(next, coming[size_t(i)]);
+                    else
+                        scan(jobs[order[size_t(i - makes)]], found[order[size_t(i - makes)]]);
             },
-            double(jobs.size()));
+            double(makes + int(jobs.size())));
         for (size_t i = 0; i < jobs.size(); ++i)
             done.push_back({jobs[i].cost, created[i], jobs[i].pass, jobs[i].layer->factor, jobs[i].tables->window,
                 std::move(found[i])});
+        layers = std::move(next);
     }
     std::sort(done.begin(), done.end(), [](const Done& a, const Done& b) {
         return a.cost != b.cost ? a.cost > b.cost : a.created < b.created;
