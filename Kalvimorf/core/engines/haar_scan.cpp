@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <numeric>
 #include <memory>
 #include <new>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 // Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
 // in the same types (int sums, float features, double stage sums): this file is built with
@@ -99,21 +101,69 @@ std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double s
 // that a full set of lanes can be read past the last window. The cascades of one picture share
 // its layers.
 // Integral images are large, short-lived and made on many threads at once: mapped on their own,
-// they go back to the system as soon as their group of layers is scanned, instead of staying in
-// the heap of whichever thread made them while the next group is made on others.
-template <typename T> struct Unmap {
-    size_t bytes = 0;
-    void operator()(T* at) const { ::munmap(at, bytes); }
-};
-template <typename T> using Mapped = std::unique_ptr<T[], Unmap<T>>;
+// they go back to the system when the scan ends, instead of staying in the heap of whichever
+// thread made them. Within a scan a mapping whose layer is done is taken again by a later,
+// smaller layer: a fresh mapping costs a page fault for every page written to it.
+class Mappings {
+public:
+    Mappings() = default;
+    Mappings(const Mappings&) = delete;
+    Mappings& operator=(const Mappings&) = delete;
+    ~Mappings()
+    {
+        for (const auto& [at, bytes] : free)
+            ::munmap(at, bytes);
+    }
 
-template <typename T> Mapped<T> mapped(size_t count)
+    // Room for `bytes`, and how many bytes it holds.
+    std::pair<void*, size_t> take(size_t bytes)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            // The smallest that is large enough.
+            auto best = free.end();
+            for (auto it = free.begin(); it != free.end(); ++it)
+                if (it->second >= bytes && (best == free.end() || it->second < best->second))
+                    best = it;
+            if (best != free.end()) {
+                const auto taken = *best;
+                free.erase(best);
+                // What the smaller layer leaves unused goes back to the system.
+                const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+                const size_t kept = (bytes + page - 1) / page * page;
+                if (kept < taken.second)
+                    ::madvise(static_cast<char*>(taken.first) + kept, taken.second - kept, MADV_DONTNEED);
+                return taken;
+            }
+        }
+        void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED)
+            throw std::bad_alloc();
+        return {at, bytes};
+    }
+
+    void give(void* at, size_t bytes)
+    {
+        const std::lock_guard lock(mutex);
+        free.emplace_back(at, bytes);
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<std::pair<void*, size_t>> free;
+};
+
+template <typename T> struct GiveBack {
+    Mappings* mappings = nullptr;
+    size_t bytes = 0;
+    void operator()(T* at) const { mappings->give(at, bytes); }
+};
+template <typename T> using Mapped = std::unique_ptr<T[], GiveBack<T>>;
+
+template <typename T> Mapped<T> mapped(Mappings& mappings, size_t count)
 {
-    const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
-    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (at == MAP_FAILED)
-        throw std::bad_alloc();
-    return Mapped<T>(static_cast<T*>(at), Unmap<T>{bytes});
+    const auto [at, bytes] = mappings.take(std::max<size_t>(count, 1) * sizeof(T));
+    return Mapped<T>(static_cast<T*>(at), GiveBack<T>{&mappings, bytes});
 }
 
 struct Layer {
@@ -130,9 +180,9 @@ struct Layer {
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
 };
 
-// A layer's picture scaled down, and room for its integral images, all zeros at first; the
-// sums themselves are left to sumRows and sumColumns.
-Layer layerOf(const cv::Mat& picture, float factor)
+// A layer's picture scaled down, and room for its integral images; the sums themselves are left
+// to sumRows and sumColumns.
+Layer layerOf(const cv::Mat& picture, float factor, Mappings& mappings)
 {
     Layer layer;
     layer.factor = factor;
@@ -146,10 +196,8 @@ Layer layerOf(const cv::Mat& picture, float factor)
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
-    // Fresh mappings read as nothing: the top row, the left column and the spare ints of each
-    // row are zeros already.
-    layer.sums = mapped<int>(total);
-    layer.squares = mapped<unsigned>(total);
+    layer.sums = mapped<int>(mappings, total);
+    layer.squares = mapped<unsigned>(mappings, total);
     return layer;
 }
 
@@ -161,9 +209,20 @@ void sumRows(Layer& layer, int first, int end)
 {
     int* const sums = layer.sums.get();
     unsigned* const squares = layer.squares.get();
-    for (int y = std::max(first, 1); y < end; ++y) {
+    for (int y = first; y < end; ++y) {
+        // The top row and the left column are zeros, and so are the spare ints of each row.
+        for (int plane = 0; plane < layer.step; ++plane) {
+            const size_t row = size_t(plane) * size_t(layer.oddPlane) + size_t(y) * size_t(layer.stride);
+            const int used = y == 0 ? 0 : (layer.integral.width - plane + layer.step - 1) / layer.step;
+            std::fill(sums + row + used, sums + row + layer.stride, 0);
+            std::fill(squares + row + used, squares + row + layer.stride, 0u);
+        }
+        if (y == 0)
+            continue;
         const unsigned char* pixels = layer.scaled.ptr<unsigned char>(y - 1);
         const auto here = size_t(layer.offset(0, y));
+        sums[here] = 0;
+        squares[here] = 0;
         int sum = 0;
         unsigned square = 0;
         for (int x = 1; x < layer.integral.width; ++x) {
@@ -625,6 +684,8 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     };
     // The first group's layers, each made by all the cores: the largest make a group on their own.
     // Each is scaled down here, where the scaling itself splits among the cores.
+    // Declared before the layers, which give their mappings back to it.
+    Mappings mappings;
     auto layers = slotsOf(0);
     {
         struct Part {
@@ -634,7 +695,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
         std::vector<Part> rowParts, columnParts;
         for (auto& [key, layer] : layers) {
             const auto [picture, factor] = layerKeys[key];
-            layer = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+            layer = layerOf(pictures[size_t(picture)], factors[size_t(factor)], mappings);
             // Parts of about 64 000 ints each.
             const int parts = std::clamp(layer.integral.area() / 65536, 1, 32);
             const int columns = layer.stride * layer.step;
@@ -659,7 +720,7 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     // core, so that no core waits for them.
     const auto make = [&](std::map<size_t, Layer>& slots, size_t key) {
         const auto [picture, factor] = layerKeys[key];
-        Layer& layer = slots.at(key) = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
+        Layer& layer = slots.at(key) = layerOf(pictures[size_t(picture)], factors[size_t(factor)], mappings);
         sumRows(layer, 0, layer.integral.height);
         sumColumns(layer, 0, layer.stride * layer.step);
         layer.scaled.release();
