@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <mutex>
-#include <numeric>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <numeric>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -383,8 +383,8 @@ template <int Lanes>
 // first stages lie close together: when those still alive lie within half as many lanes, only
 // those lanes are looked at, each window as at full width. `factorOf` holds `Lanes` spare values.
 template <int Lanes>
-[[gnu::always_inline]] inline unsigned passingAlive(const HaarCascade::Stage& stage, const LayerStump* stumps,
-    const int* window, const float* factorOf, unsigned alive)
+[[gnu::always_inline]] inline unsigned passingAlive(
+    const HaarCascade::Stage& stage, const LayerStump* stumps, const int* window, const float* factorOf, unsigned alive)
 {
     if constexpr (Lanes > 4) {
         const int lowest = __builtin_ctz(alive);
@@ -700,8 +700,8 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
             const int parts = std::clamp(layer.integral.area() / 65536, 1, 32);
             const int columns = layer.stride * layer.step;
             for (int part = 0; part < parts; ++part) {
-                rowParts.push_back({&layer, layer.integral.height * part / parts,
-                    layer.integral.height * (part + 1) / parts});
+                rowParts.push_back(
+                    {&layer, layer.integral.height * part / parts, layer.integral.height * (part + 1) / parts});
                 columnParts.push_back({&layer, columns * part / parts, columns * (part + 1) / parts});
             }
         }
