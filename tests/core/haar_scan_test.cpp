@@ -5,7 +5,9 @@
 #include <opencv2/objdetect.hpp>
 #include <vips/vips8>
 
+#include <optional>
 #include <set>
+#include <string>
 #include <tuple>
 
 using vips::VImage;
@@ -47,6 +49,29 @@ cv::Mat crowd()
 VImage noiseOf(int seed)
 {
     return VImage::gaussnoise(301, 203, VImage::option()->set("sigma", 50)->set("mean", 128)->set("seed", seed));
+}
+
+// A cascade file's text: one stage of one stump on a 24-pixel window, its feature of `rects`.
+std::string oneStump(const char* stageThreshold, const char* stumpThreshold, const char* leaves, const char* rects)
+{
+    return std::string("<?xml version=\"1.0\"?><opencv_storage><cascade><stageType>BOOST</stageType>"
+                       "<featureType>HAAR</featureType><height>24</height><width>24</width>"
+                       "<stageParams><maxWeakCount>1</maxWeakCount></stageParams>"
+                       "<featureParams><maxCatCount>0</maxCatCount></featureParams><stageNum>1</stageNum>"
+                       "<stages><_><maxWeakCount>1</maxWeakCount><stageThreshold>")
+        + stageThreshold + "</stageThreshold><weakClassifiers><_><internalNodes>0 -1 0 " + stumpThreshold
+        + "</internalNodes><leafValues>" + leaves
+        + "</leafValues></_></weakClassifiers></_></stages><features><_><rects>" + rects
+        + "</rects><tilted>0</tilted></_></features></cascade></opencv_storage>";
+}
+
+// The cascade of a cascade file's `text` as OpenCV's classifier and as the scan reads it.
+std::pair<cv::CascadeClassifier, std::optional<HaarCascade>> cascadesOf(const std::string& text)
+{
+    cv::FileStorage file(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
+    cv::CascadeClassifier classifier;
+    classifier.read(file.getFirstTopLevelNode());
+    return {classifier, HaarScan::read(file.getFirstTopLevelNode())};
 }
 
 std::multiset<std::tuple<int, int, int, int>> asSet(const std::vector<cv::Rect>& rects)
@@ -148,20 +173,8 @@ TEST(HaarScan, FindsWhatOpenCVFindsInNoiseOfOtherSeeds)
 // scale scanned.
 TEST(HaarScan, LooksAtTheWindowsDetectMultiScaleLooksAt)
 {
-    const char* text = "<?xml version=\"1.0\"?><opencv_storage><cascade><stageType>BOOST</stageType>"
-                       "<featureType>HAAR</featureType><height>24</height><width>24</width>"
-                       "<stageParams><maxWeakCount>1</maxWeakCount></stageParams>"
-                       "<featureParams><maxCatCount>0</maxCatCount></featureParams><stageNum>1</stageNum>"
-                       "<stages><_><maxWeakCount>1</maxWeakCount><stageThreshold>-1.</stageThreshold>"
-                       "<weakClassifiers><_><internalNodes>0 -1 0 0.5</internalNodes><leafValues>0. 0.</leafValues>"
-                       "</_></weakClassifiers></_></stages>"
-                       "<features><_><rects><_>0 0 2 2 -1.</_></rects><tilted>0</tilted></_></features>"
-                       "</cascade></opencv_storage>";
-    cv::FileStorage file(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-    cv::CascadeClassifier classifier;
-    ASSERT_TRUE(classifier.read(file.getFirstTopLevelNode()));
-    const auto everything = HaarScan::read(file.getFirstTopLevelNode());
-    ASSERT_TRUE(everything);
+    auto [classifier, everything] = cascadesOf(oneStump("-1.", "0.5", "0. 0.", "<_>0 0 2 2 -1.</_>"));
+    ASSERT_TRUE(!classifier.empty() && everything);
     // Noise as strong as this leaves no window too flat to look at.
     cv::RNG random(3);
     size_t windows = 0;
@@ -177,6 +190,26 @@ TEST(HaarScan, LooksAtTheWindowsDetectMultiScaleLooksAt)
                 EXPECT_EQ(asSet(found[0]), asSet(expected)) << width << " x " << height << ", minimum " << minimum;
             }
     EXPECT_GT(windows, 100000u);
+}
+
+// A window on the picture's left or top edge reads the integral images' first column or row. The
+// scan reuses the room of larger scales for smaller ones, so these must read as nothing however
+// many scales came before: a stump that compares a window's first column with its second, which
+// about half the windows pass, on a picture large enough for many scales.
+TEST(HaarScan, WindowsOnTheEdgesSeeThePictureAtEveryScale)
+{
+    auto [classifier, columns] = cascadesOf(oneStump("0.", "0.", "-1. 1.", "<_>0 0 1 24 1.</_><_>1 0 1 24 -1.</_>"));
+    ASSERT_TRUE(!classifier.empty() && columns);
+    cv::Mat picture(500, 700, CV_8UC1);
+    cv::RNG(5).fill(picture, cv::RNG::UNIFORM, 0, 256);
+    std::vector<cv::Rect> expected;
+    classifier.detectMultiScale(picture, expected, 1.1, 0, 0, {24, 24});
+    const auto found = HaarScan::detect({picture}, {{&*columns, 0}}, 1.1, 0, {24, 24});
+    EXPECT_EQ(asSet(found[0]), asSet(expected));
+    size_t onTheEdge = 0;
+    for (const auto& r : expected)
+        onTheEdge += r.x == 0 || r.y == 0;
+    EXPECT_GT(onTheEdge, 1000u);
 }
 
 // The grouping is OpenCV's own, rectangle for rectangle: clusters of every size, means that land

@@ -130,8 +130,20 @@ std::vector<Box> scaledBack(const std::vector<Box>& found, double xScale, double
 // `height`) it stands for. For `detect` itself (`ours`), an upright picture's copy is made grey
 // as it decodes, the grey `detect` would make of it, so that its colours are never held.
 std::optional<std::vector<Box>> detectInReduced(
-    const fs::path& file, int width, int height, const Detector& detector, bool ours)
+    const fs::path& file, int width, int height, const Detector& detector, bool ours, std::promise<void>& decoded)
 {
+    // Whoever waits for the copy is told once it is decoded, or once there is none.
+    struct Tell {
+        std::promise<void>& decoded;
+        void now()
+        {
+            if (!told)
+                decoded.set_value();
+            told = true;
+        }
+        ~Tell() { now(); }
+        bool told = false;
+    } tell{decoded};
     int shrink = 1;
     while (shrink < 8 && std::max(width, height) / (shrink * 2) >= detectionSide)
         shrink *= 2;
@@ -169,6 +181,7 @@ std::optional<std::vector<Box>> detectInReduced(
         vips_error_clear();
         return std::nullopt;
     }
+    tell.now();
     if ((reducedWidth >= reducedHeight) != (width >= height))
         return std::nullopt;
     if (striped && ours) {
@@ -307,12 +320,16 @@ VImage blurFaces(const VImage& image, const Detector& detector, const fs::path& 
             }
         });
     // A JPEG gives its detection copy straight from the file at a reduced size, so the faces are
-    // sought while the whole picture decodes.
+    // sought while the whole picture decodes. The copy is what the scan waits for, and the whole
+    // picture is not wanted before the scan ends: it decodes once the copy is in.
+    std::promise<void> reducedDecoded;
     std::future<std::optional<std::vector<Box>>> reducedFaces;
-    if (!jpegFile.empty() && std::max(width, height) > detectionSide)
+    if (!jpegFile.empty() && std::max(width, height) > detectionSide) {
         reducedFaces = std::async(std::launch::async, [&] {
-            return detectInReduced(jpegFile, width, height, detector, ours);
+            return detectInReduced(jpegFile, width, height, detector, ours, reducedDecoded);
         });
+        reducedDecoded.get_future().wait();
+    }
     auto held = decodedWhole(pixels, image, jpegFile);
     if (!held) {
         size_t size = 0;

@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <numeric>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <numeric>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 // Every sum, product and comparison below is the one OpenCV's cascade makes, in the same order and
 // in the same types (int sums, float features, double stage sums): this file is built with
@@ -26,25 +28,18 @@ namespace {
 constexpr float thresholdEps = 1e-5f;
 // The most windows scanned side by side; rows carry this many spare ints.
 constexpr int maxLanes = 16;
-// The integral images and tables a scan holds at once, in bytes, unless a single layer needs more.
-constexpr double layerBudget = 16 << 20;
+// The integral images and tables of a group of layers, in bytes, unless a single layer needs more.
+// A scan holds two groups at once.
+constexpr double layerBudget = 8 << 20;
 
 // `Lanes` values of a type, one per window; the doubles also as two halves, which the
 // processor holds in one register each.
-template <int Lanes> struct Vectors;
-template <> struct Vectors<8> {
-    using Ints = int __attribute__((vector_size(32)));
-    using Unsigneds = unsigned __attribute__((vector_size(32)));
-    using Floats = float __attribute__((vector_size(32)));
-    using Doubles = double __attribute__((vector_size(64)));
-    using HalfDoubles = double __attribute__((vector_size(32)));
-};
-template <> struct Vectors<16> {
-    using Ints = int __attribute__((vector_size(64)));
-    using Unsigneds = unsigned __attribute__((vector_size(64)));
-    using Floats = float __attribute__((vector_size(64)));
-    using Doubles = double __attribute__((vector_size(128)));
-    using HalfDoubles = double __attribute__((vector_size(64)));
+template <int Lanes> struct Vectors {
+    typedef int Ints __attribute__((vector_size(Lanes * sizeof(int))));
+    typedef unsigned Unsigneds __attribute__((vector_size(Lanes * sizeof(unsigned))));
+    typedef float Floats __attribute__((vector_size(Lanes * sizeof(float))));
+    typedef double Doubles __attribute__((vector_size(Lanes * sizeof(double))));
+    typedef double HalfDoubles __attribute__((vector_size(Lanes / 2 * sizeof(double))));
 };
 
 // The scale factors a scan steps through: the running product of the factor, as float.
@@ -106,21 +101,69 @@ std::vector<int> scalesOf(const HaarCascade& cascade, cv::Size picture, double s
 // that a full set of lanes can be read past the last window. The cascades of one picture share
 // its layers.
 // Integral images are large, short-lived and made on many threads at once: mapped on their own,
-// they go back to the system as soon as their group of layers is scanned, instead of staying in
-// the heap of whichever thread made them while the next group is made on others.
-template <typename T> struct Unmap {
-    size_t bytes = 0;
-    void operator()(T* at) const { ::munmap(at, bytes); }
-};
-template <typename T> using Mapped = std::unique_ptr<T[], Unmap<T>>;
+// they go back to the system when the scan ends, instead of staying in the heap of whichever
+// thread made them. Within a scan a mapping whose layer is done is taken again by a later,
+// smaller layer: a fresh mapping costs a page fault for every page written to it.
+class Mappings {
+public:
+    Mappings() = default;
+    Mappings(const Mappings&) = delete;
+    Mappings& operator=(const Mappings&) = delete;
+    ~Mappings()
+    {
+        for (const auto& [at, bytes] : free)
+            ::munmap(at, bytes);
+    }
 
-template <typename T> Mapped<T> mapped(size_t count)
+    // Room for `bytes`, and how many bytes it holds.
+    std::pair<void*, size_t> take(size_t bytes)
+    {
+        {
+            const std::lock_guard lock(mutex);
+            // The smallest that is large enough.
+            auto best = free.end();
+            for (auto it = free.begin(); it != free.end(); ++it)
+                if (it->second >= bytes && (best == free.end() || it->second < best->second))
+                    best = it;
+            if (best != free.end()) {
+                const auto taken = *best;
+                free.erase(best);
+                // What the smaller layer leaves unused goes back to the system.
+                const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+                const size_t kept = (bytes + page - 1) / page * page;
+                if (kept < taken.second)
+                    ::madvise(static_cast<char*>(taken.first) + kept, taken.second - kept, MADV_DONTNEED);
+                return taken;
+            }
+        }
+        void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED)
+            throw std::bad_alloc();
+        return {at, bytes};
+    }
+
+    void give(void* at, size_t bytes)
+    {
+        const std::lock_guard lock(mutex);
+        free.emplace_back(at, bytes);
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<std::pair<void*, size_t>> free;
+};
+
+template <typename T> struct GiveBack {
+    Mappings* mappings = nullptr;
+    size_t bytes = 0;
+    void operator()(T* at) const { mappings->give(at, bytes); }
+};
+template <typename T> using Mapped = std::unique_ptr<T[], GiveBack<T>>;
+
+template <typename T> Mapped<T> mapped(Mappings& mappings, size_t count)
 {
-    const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
-    void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (at == MAP_FAILED)
-        throw std::bad_alloc();
-    return Mapped<T>(static_cast<T*>(at), Unmap<T>{bytes});
+    const auto [at, bytes] = mappings.take(std::max<size_t>(count, 1) * sizeof(T));
+    return Mapped<T>(static_cast<T*>(at), GiveBack<T>{&mappings, bytes});
 }
 
 struct Layer {
@@ -129,6 +172,7 @@ struct Layer {
     cv::Size integral;
     int stride = 0;  // ints from one row to the next
     int oddPlane = 0;  // ints from the even columns to the odd ones
+    cv::Mat scaled;  // until the integral images are made
     Mapped<int> sums;
     Mapped<unsigned> squares;
 
@@ -136,7 +180,9 @@ struct Layer {
     int offset(int x, int y) const { return step == 1 ? y * stride + x : (x & 1) * oddPlane + y * stride + (x >> 1); }
 };
 
-Layer layerOf(const cv::Mat& picture, float factor)
+// A layer's picture scaled down, and room for its integral images; the sums themselves are left
+// to sumRows and sumColumns.
+Layer layerOf(const cv::Mat& picture, float factor, Mappings& mappings)
 {
     Layer layer;
     layer.factor = factor;
@@ -144,35 +190,37 @@ Layer layerOf(const cv::Mat& picture, float factor)
     const cv::Size size(cvRound(picture.cols / factor), cvRound(picture.rows / factor));
     layer.integral = {size.width + 1, size.height + 1};
 
-    cv::Mat scaled;
-    cv::resize(picture, scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
+    cv::resize(picture, layer.scaled, size, 1. / factor, 1. / factor, cv::INTER_LINEAR_EXACT);
 
     const int planeWidth = (layer.integral.width + layer.step - 1) / layer.step;
     layer.stride = planeWidth + maxLanes;
     layer.oddPlane = layer.stride * layer.integral.height;
     const size_t total = size_t(layer.oddPlane) * size_t(layer.step);
-    layer.sums = mapped<int>(total);
-    layer.squares = mapped<unsigned>(total);
-    // The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
-    // squares, the latter wrapping around; windows take differences, which come out right),
-    // written straight into the planes. The spare ints of each row read as nothing.
+    layer.sums = mapped<int>(mappings, total);
+    layer.squares = mapped<unsigned>(mappings, total);
+    return layer;
+}
+
+// The integral images as cv::integral makes them for the cascade (32-bit sums and sums of
+// squares, the latter wrapping around; windows take differences, which come out right), made
+// in two passes that each split among the cores: first every row's running sums (rows `first`
+// to `end` of the integral images), then each column's sums down the rows.
+void sumRows(Layer& layer, int first, int end)
+{
     int* const sums = layer.sums.get();
     unsigned* const squares = layer.squares.get();
-    for (int plane = 0; plane < layer.step; ++plane)
-        for (int y = 0; y < layer.integral.height; ++y) {
+    for (int y = first; y < end; ++y) {
+        // The top row and the left column are zeros, and so are the spare ints of each row.
+        for (int plane = 0; plane < layer.step; ++plane) {
             const size_t row = size_t(plane) * size_t(layer.oddPlane) + size_t(y) * size_t(layer.stride);
-            const int used = (layer.integral.width - plane + layer.step - 1) / layer.step;
+            const int used = y == 0 ? 0 : (layer.integral.width - plane + layer.step - 1) / layer.step;
             std::fill(sums + row + used, sums + row + layer.stride, 0);
             std::fill(squares + row + used, squares + row + layer.stride, 0u);
         }
-    for (int x = 0; x < layer.integral.width; ++x) {
-        const auto at = size_t(layer.offset(x, 0));
-        sums[at] = 0;
-        squares[at] = 0;
-    }
-    for (int y = 1; y < layer.integral.height; ++y) {
-        const unsigned char* pixels = scaled.ptr<unsigned char>(y - 1);
-        const auto above = size_t(layer.offset(0, y - 1)), here = size_t(layer.offset(0, y));
+        if (y == 0)
+            continue;
+        const unsigned char* pixels = layer.scaled.ptr<unsigned char>(y - 1);
+        const auto here = size_t(layer.offset(0, y));
         sums[here] = 0;
         squares[here] = 0;
         int sum = 0;
@@ -182,11 +230,29 @@ Layer layerOf(const cv::Mat& picture, float factor)
             sum += pixel;
             square += unsigned(pixel * pixel);
             const int column = layer.offset(x, 0);
-            sums[here + column] = sums[above + column] + sum;
-            squares[here + column] = squares[above + column] + square;
+            sums[here + column] = sum;
+            squares[here + column] = square;
         }
     }
-    return layer;
+}
+
+// Columns `first` to `end` of the ints of a row, every plane side by side (`stride` ints each).
+void sumColumns(Layer& layer, int first, int end)
+{
+    int* const sums = layer.sums.get();
+    unsigned* const squares = layer.squares.get();
+    for (int plane = 0; plane < layer.step; ++plane) {
+        const int from = std::max(first - plane * layer.stride, 0);
+        const int to = std::min(end - plane * layer.stride, layer.stride);
+        for (int y = 2; y < layer.integral.height; ++y) {
+            const size_t above = size_t(plane) * size_t(layer.oddPlane) + size_t(y - 1) * size_t(layer.stride);
+            const size_t here = above + size_t(layer.stride);
+            for (int x = from; x < to; ++x) {
+                sums[here + size_t(x)] += sums[above + size_t(x)];
+                squares[here + size_t(x)] += squares[above + size_t(x)];
+            }
+        }
+    }
 }
 
 // A stump in a layer: its feature's corners, from a window's first int, and weights, and the
@@ -313,6 +379,24 @@ template <int Lanes>
     return bits;
 }
 
+// Which of the windows `alive` (as bits, from `window` on) pass `stage`. Windows that pass the
+// first stages lie close together: when those still alive lie within half as many lanes, only
+// those lanes are looked at, each window as at full width. `factorOf` holds `Lanes` spare values.
+template <int Lanes>
+[[gnu::always_inline]] inline unsigned passingAlive(
+    const HaarCascade::Stage& stage, const LayerStump* stumps, const int* window, const float* factorOf, unsigned alive)
+{
+    if constexpr (Lanes > 4) {
+        const int lowest = __builtin_ctz(alive);
+        if (alive >> lowest < 1u << Lanes / 2)
+            return passingAlive<Lanes / 2>(stage, stumps, window + lowest, factorOf + lowest, alive >> lowest)
+                << lowest;
+    }
+    typename Vectors<Lanes>::Floats factors;
+    std::memcpy(&factors, factorOf, sizeof factors);
+    return alive & passing<Lanes>(stage, stumps, window, factors);
+}
+
 // Scans a job's rows, `Lanes` windows side by side: the windows that pass every stage, as
 // positions in the layer. As in detectMultiScale, a window that fails the first stage takes
 // the next window of its row out of the scan.
@@ -340,7 +424,9 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
             const Unsigneds square = boxSum<Unsigneds>(squareRow + first, norm);
             std::memcpy(sums, &sum, sizeof sums);
             std::memcpy(squares, &square, sizeof squares);
-            float factorOf[Lanes];
+            // Twice as many, so that the windows from any lane on fill a vector.
+            float factorOf[2 * Lanes];
+            std::fill(factorOf + Lanes, factorOf + 2 * Lanes, 1.f);
             unsigned valid = 0;
             const int count = std::min(Lanes, tables.columns - first);
             for (int lane = 0; lane < Lanes; ++lane) {
@@ -371,7 +457,7 @@ template <int Lanes> [[gnu::always_inline]] inline void scanRows(const Job& job,
                     skipNext = true;
             }
             for (int stage = 1; stage < stages && alive; ++stage)
-                alive &= passing<Lanes>(cascade.stages[size_t(stage)], stumps, window, factors);
+                alive = passingAlive<Lanes>(cascade.stages[size_t(stage)], stumps, window, factorOf, alive);
             for (int lane = 0; alive; ++lane, alive >>= 1)
                 if (alive & 1)
                     found.push_back({(first + lane) * layer.step, y});
@@ -579,22 +665,70 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
     for (size_t p = 0; p < passes.size(); ++p)
         createdBefore[p + 1] = createdBefore[p] + scales[p].size();
     const Scan scan = scanAt(width);
+    std::vector<std::vector<size_t>> groups;
     for (size_t from = 0; from < bySize.size();) {
         size_t to = from + 1;
         for (double bytes = bytesOf(bySize[from]); to < bySize.size() && bytes + bytesOf(bySize[to]) <= layerBudget;
              ++to)
             bytes += bytesOf(bySize[to]);
-        std::map<size_t, Layer> layers;
-        for (size_t i = from; i < to; ++i)
-            layers[bySize[i]];
-        std::vector<size_t> group(bySize.begin() + std::ptrdiff_t(from), bySize.begin() + std::ptrdiff_t(to));
-        cv::parallel_for_(cv::Range(0, int(group.size())), [&](const cv::Range& range) {
-            for (int i = range.start; i < range.end; ++i) {
-                const auto [picture, factor] = layerKeys[group[size_t(i)]];
-                layers.at(group[size_t(i)]) = layerOf(pictures[size_t(picture)], factors[size_t(factor)]);
-            }
-        });
+        groups.emplace_back(bySize.begin() + std::ptrdiff_t(from), bySize.begin() + std::ptrdiff_t(to));
         from = to;
+    }
+    // A group's layers by their place in layerKeys, to be filled in side by side.
+    const auto slotsOf = [&](size_t group) {
+        std::map<size_t, Layer> slots;
+        if (group < groups.size())
+            for (size_t key : groups[group])
+                slots[key];
+        return slots;
+    };
+    // The first group's layers, each made by all the cores: the largest make a group on their own.
+    // Each is scaled down here, where the scaling itself splits among the cores.
+    // Declared before the layers, which give their mappings back to it.
+    Mappings mappings;
+    auto layers = slotsOf(0);
+    {
+        struct Part {
+            Layer* layer;
+            int first, end;
+        };
+        std::vector<Part> rowParts, columnParts;
+        for (auto& [key, layer] : layers) {
+            const auto [picture, factor] = layerKeys[key];
+            layer = layerOf(pictures[size_t(picture)], factors[size_t(factor)], mappings);
+            // Parts of about 64 000 ints each.
+            const int parts = std::clamp(layer.integral.area() / 65536, 1, 32);
+            const int columns = layer.stride * layer.step;
+            for (int part = 0; part < parts; ++part) {
+                rowParts.push_back(
+                    {&layer, layer.integral.height * part / parts, layer.integral.height * (part + 1) / parts});
+                columnParts.push_back({&layer, columns * part / parts, columns * (part + 1) / parts});
+            }
+        }
+        cv::parallel_for_(cv::Range(0, int(rowParts.size())), [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                sumRows(*rowParts[size_t(i)].layer, rowParts[size_t(i)].first, rowParts[size_t(i)].end);
+        });
+        cv::parallel_for_(cv::Range(0, int(columnParts.size())), [&](const cv::Range& range) {
+            for (int i = range.start; i < range.end; ++i)
+                sumColumns(*columnParts[size_t(i)].layer, columnParts[size_t(i)].first, columnParts[size_t(i)].end);
+        });
+        for (auto& [key, layer] : layers)
+            layer.scaled.release();
+    }
+    // Every later group's layers are made while the group before is scanned, each layer by one
+    // core, so that no core waits for them.
+    const auto make = [&](std::map<size_t, Layer>& slots, size_t key) {
+        const auto [picture, factor] = layerKeys[key];
+        Layer& layer = slots.at(key) = layerOf(pictures[size_t(picture)], factors[size_t(factor)], mappings);
+        sumRows(layer, 0, layer.integral.height);
+        sumColumns(layer, 0, layer.stride * layer.step);
+        layer.scaled.release();
+    };
+    for (size_t g = 0; g < groups.size(); ++g) {
+        auto next = slotsOf(g + 1);
+        const std::vector<size_t> none;
+        const auto& coming = g + 1 < groups.size() ? groups[g + 1] : none;
 
         // Rows of windows in stretches of about the same work, the costliest first, so that the
         // cores finish together.
@@ -625,16 +759,22 @@ std::vector<std::vector<cv::Rect>> detect(const std::vector<cv::Mat>& pictures, 
             return jobs[a].cost > jobs[b].cost;
         });
         std::vector<std::vector<cv::Point>> found(jobs.size());
+        // The next group's layers first: each is a longer task than any one job.
+        const int makes = int(coming.size());
         cv::parallel_for_(
-            cv::Range(0, int(order.size())),
+            cv::Range(0, makes + int(order.size())),
             [&](const cv::Range& range) {
                 for (int i = range.start; i < range.end; ++i)
-                    scan(jobs[order[size_t(i)]], found[order[size_t(i)]]);
+                    if (i < makes)
+                        make(next, coming[size_t(i)]);
+                    else
+                        scan(jobs[order[size_t(i - makes)]], found[order[size_t(i - makes)]]);
             },
-            double(jobs.size()));
+            double(makes + int(jobs.size())));
         for (size_t i = 0; i < jobs.size(); ++i)
             done.push_back({jobs[i].cost, created[i], jobs[i].pass, jobs[i].layer->factor, jobs[i].tables->window,
                 std::move(found[i])});
+        layers = std::move(next);
     }
     std::sort(done.begin(), done.end(), [](const Done& a, const Done& b) {
         return a.cost != b.cost ? a.cost > b.cost : a.created < b.created;
