@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 
+#include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/SplashOutputDev.h>
@@ -21,6 +22,16 @@ Document::Document(const std::filesystem::path& source) : d(std::make_unique<Pri
 {
     // Poppler's settings live as long as the program.
     static const GlobalParamsIniter settings([](ErrorCategory, Goffset, const char*) {});
+    // A page's drawing state makes the colour profiles that every state shares the first time one
+    // is made, with no lock: pages started at once on several threads could each make them and
+    // free the others', which ends the worker with a double free. One state made here, once,
+    // before any page is drawn or read, leaves the later ones only reading them.
+    static const bool profilesMade = [] {
+        const PDFRectangle box(0, 0, 1, 1);
+        const GfxState state(72, 72, &box, 0, true);
+        return true;
+    }();
+    (void)profilesMade;
     d->document = std::make_unique<PDFDoc>(std::make_unique<GooString>(source.c_str()));
     if (!d->document->isOk())
         throw ConversionError::unreadable();
