@@ -6,10 +6,10 @@ set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3
-python3 - "$(dirname "$0")/../build/bin/brivlon" "$work" <<'EOF'
+python3 - "$(dirname "$0")/../build/bin/brivlon" "$(dirname "$0")/../build/libexec/brivlon/brivlon-worker" "$work" <<'EOF'
 import os, shutil, socket, statistics, struct, subprocess, sys, time
 
-brivlon, work = sys.argv[1], sys.argv[2]
+brivlon, worker, work = sys.argv[1], sys.argv[2], sys.argv[3]
 runs = 20
 
 # The frames of core/jobs/worker.h: a 32-bit big-endian length, then QDataStream fields (a byte
@@ -40,7 +40,7 @@ def answer(channel):
 def start():
     ours, theirs = socket.socketpair()
     began = time.monotonic()
-    child = subprocess.Popen([brivlon + "-worker", "--worker"], stdin=theirs, stdout=theirs)
+    child = subprocess.Popen([worker, "--worker"], stdin=theirs, stdout=theirs)
     theirs.close()
     channel = ours.makefile("rwb")
     assert answer(channel)[0] == b"ready"
