@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <new>
 #include <sys/prctl.h>
 #include <mutex>
 #include <thread>
@@ -76,15 +75,10 @@ void serveText()
         Worker::Answer answer{Kind::failed, 0, {}, ConversionError::unsupported().what()};
         if (request && Requests::pdfText(*request)) {
             Worker::springTraps(*request);
-            try {
-                Task::Binder binder(Task::withQuality(Task::with(Task::newJob(), request->folder), request->quality));
-                answer = {Kind::done, 0, textModule().convertPDFText(request->sources.front()), {}};
-            } catch (const std::bad_alloc&) {
-                // The address-space bound: the parent reports the job as crashed.
-                std::_Exit(1);
-            } catch (const std::exception& error) {
-                answer = {Kind::failed, 0, {}, describeError(error)};
-            }
+            answer = Worker::answerFor([&] {
+                Task::Binder binder(Requests::context(*request));
+                return textModule().convertPDFText(request->sources.front());
+            });
         }
         if (!Worker::send(channel, answer))
             return;

@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -121,25 +120,10 @@ public:
 
 Answer answer(const Request& request)
 {
-    // A job of its own: fresh name claims, no cancellation (the parent ends the process instead).
-    Task::Binder binder(Task::newJob());
     const Progress progress = [](double value) {
         send({Answer::Kind::progress, value, {}, {}});
     };
-    try {
-        return {Answer::Kind::done, 0, perform(request, progress), {}};
-    } catch (const CancellationError&) {
-        return {Answer::Kind::cancelled, 0, {}, {}};
-    } catch (const std::bad_alloc&) {
-        // The job reached the worker's address-space bound. The libraries' heaps are in whatever
-        // state they failed in, so the worker ends here; its parent reports the job as crashed
-        // and starts a fresh worker for the next.
-        std::_Exit(1);
-    } catch (const std::exception& error) {
-        return {Answer::Kind::failed, 0, {}, describeError(error)};
-    } catch (...) {
-        return {Answer::Kind::failed, 0, {}, "Erro inesperado."};
-    }
+    return answerFor([&] { return perform(request, progress); });
 }
 
 }

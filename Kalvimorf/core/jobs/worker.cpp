@@ -1,6 +1,8 @@
 #include "core/jobs/worker.h"
 
+#include "core/base/conversion_error.h"
 #include "core/base/raw_values.h"
+#include "core/base/task.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -120,6 +123,22 @@ std::optional<QByteArray> readFrame(int fd, QByteArray& pending)
         if (count <= 0)
             return std::nullopt;
         pending.append(buffer, qsizetype(count));
+    }
+}
+
+Answer answerFor(const std::function<fs::path()>& work)
+{
+    Task::Binder binder(Task::newJob());
+    try {
+        return {Answer::Kind::done, 0, work(), {}};
+    } catch (const CancellationError&) {
+        return {Answer::Kind::cancelled, 0, {}, {}};
+    } catch (const std::bad_alloc&) {
+        std::_Exit(1);
+    } catch (const std::exception& error) {
+        return {Answer::Kind::failed, 0, {}, describeError(error)};
+    } catch (...) {
+        return {Answer::Kind::failed, 0, {}, "Erro inesperado."};
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -52,6 +53,13 @@ bool send(int channel, const Answer& answer);
 // The next whole frame from `fd`, what came after it kept in `pending` for the next call;
 // nothing once the other side hung up or sent something that is no frame of ours.
 std::optional<QByteArray> readFrame(int fd, QByteArray& pending);
+
+// The answer to a job that `work` does in a worker, bound to a job of its own (fresh name claims,
+// no cancellation: the parent ends the process instead): done with the output it gives,
+// cancelled, or failed with describeError's sentence. A job that ran the worker out of its
+// address space ends the worker instead: the libraries' heaps are in whatever state they failed
+// in, and the parent reports the job as crashed and starts a fresh worker for the next.
+Answer answerFor(const std::function<fs::path()>& work);
 
 // A hook for the tests of isolation, harmless in use: a source whose file name equals
 // BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
