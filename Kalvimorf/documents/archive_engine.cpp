@@ -8,6 +8,7 @@
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
+#include "documents/archive_headers.h"
 #include "documents/zip_tools.h"
 
 #include <lzma.h>
@@ -37,6 +38,9 @@ const std::string bsdtar = "/usr/bin/bsdtar";
 const std::string gzip = "/usr/bin/gzip";
 const std::string bzip2 = "/usr/bin/bzip2";
 
+// Read well, with nothing in it to pack again.
+const char* const emptyArchive = "O arquivo compactado está vazio.";
+
 std::function<long long(const fs::path&)> roomProbe;
 
 // Asks tar not to add resource-fork entries where it knows them.
@@ -46,11 +50,10 @@ const std::map<std::string, std::string>& packEnv()
     return env;
 }
 
-[[noreturn]] void throwNoRoom()
-{
-    throw ConversionError::ffmpeg(
-        "O conteúdo descompactado não cabe no disco: a extração parou para deixar 5% do espaço livre.");
-}
+const char* const noRoom
+    = "O conteúdo descompactado não cabe no disco: a extração parou para deixar 5% do espaço livre.";
+
+[[noreturn]] void throwNoRoom() { throw ConversionError::ffmpeg(noRoom); }
 
 struct statvfs fileSystem(const fs::path& folder)
 {
@@ -76,32 +79,50 @@ long long roomOn(const fs::path& folder)
     return (long long)(info.f_bavail * info.f_frsize) - (long long)(info.f_blocks * info.f_frsize / 20);
 }
 
-// Keeps unpacking from filling a file system. Sizes in an archive's headers can lie and a few
-// megabytes can hold gigabytes, so only the disk is believed: what has been used is how far the
-// free space has fallen since the start, and the work stops once the next step at the pace of
-// the last one would go beyond the room there was.
+// Past this many times its own size an archive is taken for a bomb: a real one stays far below
+// (text packs to a tenth, a disk image of zeros with xz to a few hundredths of a percent is the
+// rare exception), while a flat bomb of a few megabytes would fill any disk. Small archives may
+// always give this much, so that a packed folder of empty space still unpacks.
+constexpr long long outputRatio = 1000;
+constexpr long long outputFloor = 2LL << 30;
+long long floorProbe = 0;
+
+// Keeps unpacking from filling a file system, and from writing more than any real archive of
+// this size holds. Sizes in an archive's headers can lie and a few megabytes can hold
+// gigabytes, so only the disk is believed: what has been used is how far the free space has
+// fallen since the start, and the work stops once the next step at the pace of the last one
+// would go beyond the room there was, or once what was written passes the archive's bound.
 class SpaceWatch {
 public:
-    explicit SpaceWatch(const fs::path& folder) : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)) { }
+    SpaceWatch(const fs::path& folder, const fs::path& archive)
+        : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)),
+          bound_(std::max(floorProbe > 0 ? floorProbe : outputFloor, outputRatio * (long long)fs::file_size(archive)))
+    {
+    }
 
-    bool fits()
+    // The sentence that stops the work, or nothing while it may go on.
+    const char* stop()
     {
         long long now = 0;
         try {
             now = freeBytes(folder_);
         } catch (const fs::filesystem_error&) {
-            return true;
+            return nullptr;
         }
         const auto used = std::max(0LL, free_ - now);
         const auto step = std::max(0LL, used - used_);
         used_ = used;
-        return used + step <= room_;
+        if (used + step > room_)
+            return noRoom;
+        if (used > bound_)
+            return ErrorCauses::archiveTooLarge;
+        return nullptr;
     }
 
     void check()
     {
-        if (!fits())
-            throwNoRoom();
+        if (const auto sentence = stop())
+            throw ConversionError::ffmpeg(sentence);
     }
 
     // Runs the tool, looking at the disk every 50 ms and stopping the tool when it runs out of room.
@@ -114,14 +135,14 @@ public:
         std::mutex mutex;
         std::condition_variable wake;
         bool done = false;
-        std::atomic<bool> full = false;
+        std::atomic<const char*> stopped = nullptr;
         std::thread watcher([&] {
             std::unique_lock lock(mutex);
             while (!wake.wait_for(lock, std::chrono::milliseconds(50), [&] {
                 return done;
             })) {
-                if (!fits()) {
-                    full = true;
+                if (const auto sentence = stop()) {
+                    stopped = sentence;
                     context.cancel->cancel();
                     return;
                 }
@@ -147,8 +168,8 @@ public:
         }
         wake.notify_one();
         watcher.join();
-        if (full)
-            throwNoRoom();
+        if (const char* sentence = stopped)
+            throw ConversionError::ffmpeg(sentence);
         if (failure)
             std::rethrow_exception(failure);
         check();
@@ -159,6 +180,7 @@ private:
     fs::path folder_;
     long long room_;
     long long free_;
+    long long bound_;
     long long used_ = 0;
 };
 
@@ -174,7 +196,8 @@ void requireSuccess(const Process::Result& result, const std::string& tool)
     if (result.signaled)
         throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
-        throw ErrorCauses::failure(result.err, tool, {.fallback = ErrorCauses::damaged});
+        throw ErrorCauses::failure(
+            result.err, tool, {.notUtf8 = ErrorCauses::damaged, .fallback = ErrorCauses::damaged});
 }
 
 // The entries the unpacker refused because they would land outside the folder ("../x", a hard
@@ -288,9 +311,13 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
 // the tool never asks for one.
 void unpack(const fs::path& archive, const fs::path& folder)
 {
-    const auto result = SpaceWatch(folder).run(bsdtar,
-        {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
-            folder.string()});
+    ArchiveHeaders::requireSeparateEntries(archive);
+    const auto result = SpaceWatch(folder, archive)
+                            .run(bsdtar,
+                                {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf",
+                                    archive.string(), "-C", folder.string()});
+    if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
+        throw ConversionError::ffmpeg(ErrorCauses::password);
     if (result.exitCode != 0 && !result.signaled) {
         const auto skipped = onlyUnsafeSkipped(result.err);
         if (!skipped || skipped->empty())
@@ -411,7 +438,7 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
 fs::path decompress(const fs::path& source, const std::string& ext, const fs::path& folder, const std::string& base)
 {
     FileSafety::NewFile file(folder);
-    SpaceWatch watch(folder);
+    SpaceWatch watch(folder, source);
     if (ext == "xz")
         decompressXZ(source, file.fd(), watch);
     else {
@@ -424,6 +451,8 @@ fs::path decompress(const fs::path& source, const std::string& ext, const fs::pa
 }
 
 void setRoomProbe(std::function<long long(const fs::path&)> probe) { roomProbe = std::move(probe); }
+
+void setOutputFloor(long long bytes) { floorProbe = bytes; }
 
 fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
 {
@@ -497,7 +526,7 @@ fs::path repack(const fs::path& archive, const OutputFormat& format)
     unpack(source, temp.path());
     auto entries = contents(temp.path());
     if (entries.empty())
-        throw ConversionError::unreadable();
+        throw ConversionError::ffmpeg(emptyArchive);
     const auto folder = OutputPaths::directory(source);
     // Only a plain tar is as large as what it holds; a compressed one that does not fit fails
     // with the packer's full-disk error.

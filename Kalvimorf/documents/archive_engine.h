@@ -25,5 +25,10 @@ fs::path repack(const fs::path& archive, const OutputFormat& format);
 // destination file system free. The probe, when set, replaces the room a file system has above
 // that 5 % (for tests that must not fill a disk); an empty one restores the real figure.
 void setRoomProbe(std::function<long long(const fs::path& folder)> probe);
+// It also stops, with "O arquivo compactado é grande demais para abrir.", once it has written
+// more than 1,000 times the archive's size or 2 GiB, whichever is more, and it refuses at once a
+// zip whose entries share their compressed bytes. Tests set a smaller floor than 2 GiB here; 0
+// restores it.
+void setOutputFloor(long long bytes);
 
 }

@@ -84,6 +84,7 @@ bool needsUtf8Flag(std::string_view name)
 struct Listed {
     std::string_view name;
     uint16_t flags = 0;
+    uint64_t packed = 0;
     uint64_t size = 0;  // unpacked
     uint64_t local = 0;  // where its local header lies
     size_t at = 0;  // where its header lies in the directory
@@ -126,6 +127,7 @@ struct Directory {
             Listed listed;
             listed.at = offset;
             listed.flags = uint16_t(little(bytes, offset + 8, 2));
+            listed.packed = little(bytes, offset + 20, 4);
             listed.size = little(bytes, offset + 24, 4);
             const auto nameLength = size_t(little(bytes, offset + 28, 2));
             const auto extraLength = size_t(little(bytes, offset + 30, 2));
@@ -145,8 +147,10 @@ struct Directory {
                         listed.size = little(extra, next, 8);
                         next += 8;
                     }
-                    if (little(bytes, offset + 20, 4) == 0xffffffff)
+                    if (listed.packed == 0xffffffff) {
+                        listed.packed = little(extra, next, 8);
                         next += 8;
+                    }
                     if (listed.local == 0xffffffff)
                         listed.local = little(extra, next, 8);
                 }
@@ -205,6 +209,24 @@ void requireDeclaredSizes(const fs::path& package)
     if (total && *total > unpackedLimit)
         tooLarge();
 }
+}
+
+std::optional<std::vector<Entry>> entries(const fs::path& archive)
+{
+    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return std::nullopt;
+    std::vector<Entry> listed;
+    try {
+        Directory(fd.get(), archive).each([&listed](const Listed& entry) {
+            listed.push_back({std::string(entry.name), entry.flags, entry.packed, entry.size, entry.local});
+        });
+    } catch (const ConversionError&) {
+        return std::nullopt;
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    return listed;
 }
 
 std::string literalName(const std::string& name) { return name.starts_with('-') ? "./" + name : name; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,6 +38,18 @@ std::optional<std::string> readEntry(const fs::path& package, const std::string&
 // Unpacks every entry under `target`, replacing existing files without asking. The same bounds
 // as readEntry: on what the directory declares, and on each file as it is written.
 void unpack(const fs::path& package, const fs::path& target);
+
+// One file of a zip, as its central directory declares it.
+struct Entry {
+    std::string name;
+    uint16_t flags = 0;  // bit 0: encrypted
+    uint64_t packed = 0;  // the bytes of its data in the zip
+    uint64_t size = 0;  // unpacked
+    uint64_t local = 0;  // where its local header lies
+};
+
+// The files a zip's central directory lists, in its order; nothing when the bytes are no zip.
+std::optional<std::vector<Entry>> entries(const fs::path& archive);
 
 // A name as a command-line argument that no tool can take for an option ("-v.txt" → "./-v.txt").
 std::string literalName(const std::string& name);

@@ -35,6 +35,33 @@ Tree tree(const fs::path& root)
     return entries;
 }
 
+// RAR 5 archives written byte by byte (no RAR writer is free software): stored entries, or entries
+// marked encrypted whose data is noise, or headers encrypted as a whole.
+const char* rar5Writer = R"(
+import os, struct, zlib
+def vint(n):
+    out = bytearray()
+    while True:
+        b, n = n & 0x7f, n >> 7
+        out.append(b | (0x80 if n else 0))
+        if not n: return bytes(out)
+def header(kind, body, extra=b"", data=b""):
+    fields = vint(kind) + vint((1 if extra else 0) | (2 if data else 0))
+    fields += (vint(len(extra)) if extra else b"") + (vint(len(data)) if data else b"") + body + extra
+    block = vint(len(fields)) + fields
+    return struct.pack("<I", zlib.crc32(block)) + block + data
+def rar5(files, crypt=False):
+    out = b"Rar!\x1a\x07\x01\x00" + header(1, vint(0))
+    for name, content in files:
+        extra, data, method = b"", content, 0
+        if crypt:
+            record = vint(1) + vint(0) + vint(1) + bytes([15]) + os.urandom(44)
+            extra, data, method = vint(len(record)) + record, os.urandom(64), 3 << 7
+        body = vint(4) + vint(len(content)) + vint(0o100644) + struct.pack("<I", zlib.crc32(content))
+        out += header(2, body + vint(method) + vint(1) + vint(len(name)) + name.encode(), extra, data)
+    return out + header(5, vint(0))
+)";
+
 template <typename... Arguments> bool noRoom(Arguments... arguments)
 {
     return std::strstr(thrown(arguments...).what(), "não cabe no disco");
@@ -146,7 +173,7 @@ TEST_F(ArchiveEngineTest, UnpackingGivesTheEntryOrAFolderAndRepackingKeepsTheEnt
 
     // An empty archive cannot be repacked and extracts to an empty folder.
     const auto empty = file("vazio.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-    EXPECT_EQ(thrown(ArchiveEngine::repack, empty, tgz).kind(), ConversionError::Kind::unreadable);
+    EXPECT_STREQ(thrown(ArchiveEngine::repack, empty, tgz).what(), "O arquivo compactado está vazio.");
     EXPECT_TRUE(fs::is_empty(ArchiveEngine::extract(empty)));
 }
 
@@ -249,4 +276,127 @@ for ext, pack in (("gz", gzip.compress), ("bz2", bz2.compress), ("xz", lzma.comp
         EXPECT_EQ(thrown(ArchiveEngine::extract, work / name).kind(), ConversionError::Kind::unreadable);
     ::close(writer);
     EXPECT_EQ(tree(work.path()).size(), 9u);  // only the inputs
+}
+
+TEST_F(ArchiveEngineTest, FailuresNameTheirCauseFromTheArchiveItself)
+{
+    python(std::string(rar5Writer) + R"(
+import io, random, tarfile, zipfile, zlib
+open("notas.rar", "wb").write(rar5([("notas.txt", b"uma nota\n"), ("b.txt", b"b\n")]))
+open("senha.rar", "wb").write(rar5([("segredo.txt", b"x" * 1000)], crypt=True))
+head = header(4, vint(0) + vint(1) + bytes([15]) + os.urandom(28))
+open("nomes.rar", "wb").write(b"Rar!\x1a\x07\x01\x00" + head + os.urandom(200))
+whole = rar5([("longo.txt", b"linha\n" * 200)])
+open("cortado.rar", "wb").write(whole[: len(whole) // 2])
+open("vazio.rar", "wb").write(rar5([]))
+zipfile.ZipFile("vazio.zip", "w").close()
+tarfile.open("vazio.tar", "w").close()
+tarfile.open("vazio.tar.gz", "w:gz").close()
+
+# A zip encrypted with a password whose check byte the unpacker's wrong passphrase happens to pass
+# (one zip in 256), so that the unpacker goes on and decrypts noise.
+def keys(password):
+    k = [0x12345678, 0x23456789, 0x34567890]
+    def update(c):
+        k[0] = zlib.crc32(bytes([c]), k[0] ^ 0xffffffff) ^ 0xffffffff
+        k[1] = ((k[1] + (k[0] & 0xff)) * 134775813 + 1) & 0xffffffff
+        k[2] = zlib.crc32(bytes([k[1] >> 24]), k[2] ^ 0xffffffff) ^ 0xffffffff
+    for c in password: update(c)
+    def byte():
+        t = (k[2] | 2) & 0xffff
+        return ((t * (t ^ 1)) >> 8) & 0xff
+    return update, byte
+def crypt(password, plain, decrypt=False):
+    update, byte = keys(password)
+    out = bytearray()
+    for c in plain:
+        x = c ^ byte(); out.append(x); update(x if decrypt else c)
+    return bytes(out)
+text = b"conta 1234\n" * 50
+crc, rng = zlib.crc32(text), random.Random(3)
+while True:
+    head = bytes(rng.randrange(256) for _ in range(11)) + bytes([crc >> 24])
+    sealed = crypt(b"certa", head + text)
+    if crypt(b"brivlon", sealed[:12], decrypt=True)[11] == crc >> 24: break
+name = b"conta.txt"
+local = struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 1, 0, 0, 0, crc, len(sealed), len(text), len(name), 0) + name
+central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 1, 0, 0, 0, crc, len(sealed), len(text),
+                      len(name), 0, 0, 0, 0, 0, 0) + name
+end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 1, 1, len(central), len(local) + len(sealed), 0)
+open("azar.zip", "wb").write(local + sealed + central + end)
+)");
+    EXPECT_EQ(ArchiveEngine::extract(work / "notas.rar"), work / "notas");
+    EXPECT_EQ(tree(work / "notas"), (Tree{{"notas.txt", "uma nota\n"}, {"b.txt", "b\n"}}));
+    for (const auto& [name, sentence] :
+        std::map<std::string, std::string>{{"senha.rar", "O arquivo está protegido por senha."},
+            {"nomes.rar", "O arquivo está protegido por senha."}, {"azar.zip", "O arquivo está protegido por senha."},
+            {"cortado.rar", "O arquivo está danificado ou incompleto."}}) {
+        EXPECT_STREQ(thrown(ArchiveEngine::extract, work / name).what(), sentence.c_str()) << name;
+        EXPECT_STREQ(thrown(ArchiveEngine::repack, work / name, zip).what(), sentence.c_str()) << name;
+    }
+    // An archive with nothing in it is read well: it extracts to an empty folder and says so when
+    // there is nothing to pack again.
+    for (const auto& name : {"vazio.rar", "vazio.zip", "vazio.tar", "vazio.tar.gz"}) {
+        EXPECT_STREQ(thrown(ArchiveEngine::repack, work / name, zip).what(), "O arquivo compactado está vazio.")
+            << name;
+        const auto folder = ArchiveEngine::extract(work / name);
+        EXPECT_TRUE(fs::is_directory(folder) && fs::is_empty(folder)) << name;
+    }
+}
+
+TEST_F(ArchiveEngineTest, FlatBombsAreRefusedAndNoUnpackWritesFarMoreThanItsArchiveHolds)
+{
+    // The overlapping construction: every entry's deflate data starts with a stored block that
+    // quotes the next entry's local header, so each entry unpacks to all the ones after it and the
+    // one kernel of zeros at the end; 40 entries of 8 MiB each from 8 KiB. A second zip has all
+    // its entries point at one local header.
+    python(R"(
+import struct, zlib
+def deflate(data):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+kernel_plain = bytes(8 << 20)
+kernel = deflate(kernel_plain)
+def local(name, crc, packed, size):
+    return struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, 8, 0, 0, crc, packed, size, len(name), 0) + name
+def central(name, crc, packed, size, at):
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 0, 8, 0, 0, crc, packed, size,
+                       len(name), 0, 0, 0, 0, 0, at) + name
+def write(path, body, entries):
+    directory = b"".join(central(*entry) for entry in entries)
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(directory), len(body), 0)
+    open(path, "wb").write(body + directory + end)
+names = [b"parte%02d.bin" % i for i in range(40)]
+headers, entries, suffix, quoted = [None] * 40, [None] * 40, b"", b""
+for i in reversed(range(40)):
+    entries[i] = [names[i], zlib.crc32(suffix + kernel_plain), len(quoted) + len(kernel), len(suffix) + len(kernel_plain)]
+    headers[i] = local(*entries[i])
+    suffix = headers[i] + suffix
+    quoted = struct.pack("<BHH", 0, len(headers[i]), len(headers[i]) ^ 0xffff) + headers[i] + quoted
+at = 0
+for i in range(40):
+    entries[i].append(at)
+    at += len(headers[i]) + 5
+write("plana.zip", quoted[5:] + kernel, entries)
+one = local(b"a.bin", zlib.crc32(kernel_plain), len(kernel), len(kernel_plain))
+write("mesma.zip", one + kernel,
+      [(b"a%02d.bin" % i, zlib.crc32(kernel_plain), len(kernel), len(kernel_plain), 0) for i in range(40)])
+import lzma
+open("zeros.img.xz", "wb").write(lzma.compress(bytes(64 << 20)))
+)");
+    const auto before = tree(work.path()).size();
+    ArchiveEngine::setRoomProbe([](const fs::path&) {
+        return 1LL << 40;
+    });
+    ArchiveEngine::setOutputFloor(1 << 20);
+    const std::string tooLarge = "O arquivo compactado é grande demais para abrir.";
+    for (const auto& name : {"plana.zip", "mesma.zip", "zeros.img.xz"})
+        EXPECT_EQ(thrown(ArchiveEngine::extract, work / name).what(), tooLarge) << name;
+    for (const auto& name : {"plana.zip", "mesma.zip"})
+        EXPECT_EQ(thrown(ArchiveEngine::repack, work / name, tgz).what(), tooLarge) << name;
+    EXPECT_EQ(tree(work.path()).size(), before);
+    // Under the floor a file of zeros still unpacks, whatever its ratio.
+    ArchiveEngine::setOutputFloor(80 << 20);
+    EXPECT_EQ(fs::file_size(ArchiveEngine::extract(work / "zeros.img.xz")), 64u << 20);
+    ArchiveEngine::setOutputFloor(0);
 }

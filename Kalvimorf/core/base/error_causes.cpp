@@ -104,7 +104,7 @@ std::string sentenceFor(Cause cause, const Sentences& sentences)
     case Cause::unsupportedCodec: return unsupportedCodec;
     case Cause::unsafeEntry: return unsafeEntry;
     case Cause::tooLarge: return sentences.tooLarge;
-    case Cause::notUtf8: return notUtf8;
+    case Cause::notUtf8: return sentences.notUtf8;
     case Cause::unreadable: return unreadable;
     }
     return unreadable;

@@ -44,6 +44,9 @@ std::optional<Cause> causeOf(std::string_view line);
 struct Sentences {
     std::string noStream = unreadable;  // "O arquivo não tem vídeo." for a video output …
     std::string tooLarge = archiveTooLarge;
+    // Archivers end their own complaints with whatever error number the C library last held,
+    // often this one: for them it says nothing about any text.
+    std::string notUtf8 = ErrorCauses::notUtf8;
     std::string fallback;  // when no line names a cause; empty: the tool's last line
 };
 
