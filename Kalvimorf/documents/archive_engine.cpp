@@ -37,6 +37,9 @@ const std::string tar = "/usr/bin/tar";
 const std::string bsdtar = "/usr/bin/bsdtar";
 const std::string gzip = "/usr/bin/gzip";
 const std::string bzip2 = "/usr/bin/bzip2";
+// 7-Zip reads every filter and method of its own format (ARM64, RISC-V, Deflate64 …) where
+// libarchive knows only the common ones.
+const std::string sevenZip = "/usr/bin/7z";
 
 // Read well, with nothing in it to pack again.
 const char* const emptyArchive = "O arquivo compactado está vazio.";
@@ -220,6 +223,40 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
     return skipped;
 }
 
+// A 7z or zip that libarchive gave up on for a reason 7-Zip may not share: a method or filter it
+// does not know, or what it took for damage. A password, memory or disk failure would be the
+// same there.
+bool sevenZipMayRead(const fs::path& archive, const std::string& errors)
+{
+    std::string head(6, '\0');
+    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || ::pread(fd.get(), head.data(), head.size(), 0) != ssize_t(head.size()))
+        return false;
+    if (head != std::string("7z\xbc\xaf\x27\x1c", 6) && !head.starts_with("PK\x03\x04"))
+        return false;
+    std::string_view rest = errors;
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('\n'), rest.size());
+        const auto cause = ErrorCauses::causeOf(rest.substr(0, end));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (!cause)
+            continue;
+        using ErrorCauses::Cause;
+        switch (*cause) {
+        case Cause::password:
+        case Cause::diskFull:
+        case Cause::tooLarge: return false;
+        case Cause::noStream:
+        case Cause::damaged:
+        case Cause::unsupportedCodec:
+        case Cause::unsafeEntry:
+        case Cause::notUtf8:
+        case Cause::unreadable: return true;
+        }
+    }
+    return true;
+}
+
 // The bytes a copy of the tree takes, with a tar header's worth for each entry.
 long long treeSize(const fs::path& root)
 {
@@ -312,16 +349,22 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
 void unpack(const fs::path& archive, const fs::path& folder)
 {
     ArchiveHeaders::requireSeparateEntries(archive);
-    const auto result = SpaceWatch(folder, archive)
-                            .run(bsdtar,
-                                {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf",
-                                    archive.string(), "-C", folder.string()});
+    auto result = SpaceWatch(folder, archive)
+                      .run(bsdtar,
+                          {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf",
+                              archive.string(), "-C", folder.string()});
     if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
         throw ConversionError::ffmpeg(ErrorCauses::password);
-    if (result.exitCode != 0 && !result.signaled) {
-        const auto skipped = onlyUnsafeSkipped(result.err);
-        if (!skipped || skipped->empty())
-            requireSuccess(result, bsdtar);
+    const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
+    if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
+        && sevenZipMayRead(archive, result.err)) {
+        for (const auto& entry : fs::directory_iterator(folder))
+            FileSafety::removeTree(entry.path());
+        result = SpaceWatch(folder, archive)
+                     .run(sevenZip,
+                         {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()});
+        requireSuccess(result, sevenZip);
+    } else if (skipped && !skipped->empty()) {
         for (const auto& line : *skipped)
             ErrorLog::add("Entrada ignorada em " + archive.filename().string() + ": " + line);
     } else {
@@ -523,7 +566,11 @@ fs::path repack(const fs::path& archive, const OutputFormat& format)
     const auto source = cleaned(archive);
     FileSafety::requireRegularFile(source);
     const FileSafety::TempDir temp;
-    unpack(source, temp.path());
+    // A single compressed file is packed again as the one file it holds.
+    if (const auto ext = Catalog::normalizedExt(source); ext == "gz" || ext == "bz2" || ext == "xz")
+        decompress(source, ext, temp.path(), baseName(source));
+    else
+        unpack(source, temp.path());
     auto entries = contents(temp.path());
     if (entries.empty())
         throw ConversionError::ffmpeg(emptyArchive);

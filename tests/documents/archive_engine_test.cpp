@@ -62,6 +62,21 @@ def rar5(files, crypt=False):
     return out + header(5, vint(0))
 )";
 
+// Zips written byte by byte, for what no zip writer makes: entries that share data, methods no
+// unpacker knows, encryption with a chosen header. `entries` are central()'s arguments.
+const char* zipWriter = R"(
+import struct, zlib
+def local(name, crc, packed, size, method=8, flags=0):
+    return struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, flags, method, 0, 0, crc, packed, size, len(name), 0) + name
+def central(name, crc, packed, size, at, method=8, flags=0):
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, flags, method, 0, 0, crc, packed, size,
+                       len(name), 0, 0, 0, 0, 0, at) + name
+def write(path, body, entries):
+    directory = b"".join(central(*entry) for entry in entries)
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(directory), len(body), 0)
+    open(path, "wb").write(body + directory + end)
+)";
+
 template <typename... Arguments> bool noRoom(Arguments... arguments)
 {
     return std::strstr(thrown(arguments...).what(), "não cabe no disco");
@@ -280,7 +295,7 @@ for ext, pack in (("gz", gzip.compress), ("bz2", bz2.compress), ("xz", lzma.comp
 
 TEST_F(ArchiveEngineTest, FailuresNameTheirCauseFromTheArchiveItself)
 {
-    python(std::string(rar5Writer) + R"(
+    python(std::string(rar5Writer) + zipWriter + R"(
 import io, random, tarfile, zipfile, zlib
 open("notas.rar", "wb").write(rar5([("notas.txt", b"uma nota\n"), ("b.txt", b"b\n")]))
 open("senha.rar", "wb").write(rar5([("segredo.txt", b"x" * 1000)], crypt=True))
@@ -319,11 +334,7 @@ while True:
     sealed = crypt(b"certa", head + text)
     if crypt(b"brivlon", sealed[:12], decrypt=True)[11] == crc >> 24: break
 name = b"conta.txt"
-local = struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 1, 0, 0, 0, crc, len(sealed), len(text), len(name), 0) + name
-central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 1, 0, 0, 0, crc, len(sealed), len(text),
-                      len(name), 0, 0, 0, 0, 0, 0) + name
-end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 1, 1, len(central), len(local) + len(sealed), 0)
-open("azar.zip", "wb").write(local + sealed + central + end)
+write("azar.zip", local(name, crc, len(sealed), len(text), 0, 1) + sealed, [(name, crc, len(sealed), len(text), 0, 0, 1)])
 )");
     EXPECT_EQ(ArchiveEngine::extract(work / "notas.rar"), work / "notas");
     EXPECT_EQ(tree(work / "notas"), (Tree{{"notas.txt", "uma nota\n"}, {"b.txt", "b\n"}}));
@@ -350,22 +361,12 @@ TEST_F(ArchiveEngineTest, FlatBombsAreRefusedAndNoUnpackWritesFarMoreThanItsArch
     // quotes the next entry's local header, so each entry unpacks to all the ones after it and the
     // one kernel of zeros at the end; 40 entries of 8 MiB each from 8 KiB. A second zip has all
     // its entries point at one local header.
-    python(R"(
-import struct, zlib
+    python(std::string(zipWriter) + R"(
 def deflate(data):
     c = zlib.compressobj(9, zlib.DEFLATED, -15)
     return c.compress(data) + c.flush()
 kernel_plain = bytes(8 << 20)
 kernel = deflate(kernel_plain)
-def local(name, crc, packed, size):
-    return struct.pack("<IHHHHHIIIHH", 0x04034b50, 20, 0, 8, 0, 0, crc, packed, size, len(name), 0) + name
-def central(name, crc, packed, size, at):
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014b50, 20, 20, 0, 8, 0, 0, crc, packed, size,
-                       len(name), 0, 0, 0, 0, 0, at) + name
-def write(path, body, entries):
-    directory = b"".join(central(*entry) for entry in entries)
-    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, len(entries), len(entries), len(directory), len(body), 0)
-    open(path, "wb").write(body + directory + end)
 names = [b"parte%02d.bin" % i for i in range(40)]
 headers, entries, suffix, quoted = [None] * 40, [None] * 40, b"", b""
 for i in reversed(range(40)):
@@ -399,4 +400,44 @@ open("zeros.img.xz", "wb").write(lzma.compress(bytes(64 << 20)))
     ArchiveEngine::setOutputFloor(80 << 20);
     EXPECT_EQ(fs::file_size(ArchiveEngine::extract(work / "zeros.img.xz")), 64u << 20);
     ArchiveEngine::setOutputFloor(0);
+}
+
+TEST_F(ArchiveEngineTest, FiltersLibarchiveLacksAndSingleCompressedFilesStillUnpackAndRepack)
+{
+    // A program and a text, as a release of a tool for another processor would hold them, packed
+    // with 7-Zip's filters for ARM64 and RISC-V code and with Deflate64; a zip whose method no
+    // unpacker knows (97, WavPack).
+    file("src/ferramenta", std::string(40000, '\x1f') + "fim");
+    file("src/leia-me.txt", "Instruções\n");
+    const auto sevenZip = [&](const std::string& name, const std::string& option, const std::string& type = "-t7z") {
+        run("/usr/bin/7z", {"a", "-bso0", type, option, (work / name).string(), "ferramenta", "leia-me.txt"},
+            work / "src");
+        return work / name;
+    };
+    const Tree expected = {{"ferramenta", std::string(40000, '\x1f') + "fim"}, {"leia-me.txt", "Instruções\n"}};
+    for (const auto& archive : {sevenZip("arm64.7z", "-mf=ARM64"), sevenZip("riscv.7z", "-mf=RISCV"),
+             sevenZip("d64.7z", "-m0=Deflate64"), sevenZip("deflate64.zip", "-mm=Deflate64", "-tzip")}) {
+        const auto folder = ArchiveEngine::extract(archive);
+        EXPECT_EQ(folder, work / archive.stem()) << archive;
+        EXPECT_EQ(tree(folder), expected) << archive;
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(archive, tar)), expected) << archive;
+    }
+    python(std::string(zipWriter) + R"(
+data, name = b"amostra", b"som.wv"
+write("wavpack.zip", local(name, zlib.crc32(data), 7, 7, 97) + data, [(name, zlib.crc32(data), 7, 7, 0, 97)])
+)");
+    EXPECT_STREQ(thrown(ArchiveEngine::extract, work / "wavpack.zip").what(),
+        "O arquivo usa um formato interno que não é suportado.");
+
+    // A single compressed file repacks as the one file it holds.
+    python("import gzip, bz2\n"
+           "open('diario.log.gz', 'wb').write(gzip.compress(b'linha\\n' * 1000))\n"
+           "open('diario.txt.bz2', 'wb').write(bz2.compress(b'outra\\n'))\n");
+    std::string lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += "linha\n";
+    for (const auto& format : {zip, tar, tgz})
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "diario.log.gz", format)), (Tree{{"diario.log", lines}}))
+            << format.ext;
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "diario.txt.bz2", zip)), (Tree{{"diario.txt", "outra\n"}}));
 }

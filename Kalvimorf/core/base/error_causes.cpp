@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 39> phrases = {{
+const std::array<std::pair<const char*, Cause>, 42> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -56,6 +56,9 @@ const std::array<std::pair<const char*, Cause>, 39> phrases = {{
     {"not currently supported", Cause::unsupportedCodec},
     {"support unavailable", Cause::unsupportedCodec},
     {"Unsupported compression", Cause::unsupportedCodec},
+    {"Unsupported ZIP compression method", Cause::unsupportedCodec},
+    {"Unsupported Method", Cause::unsupportedCodec},  // 7-Zip
+    {"codec ID", Cause::unsupportedCodec},  // libarchive's 7z reader on a filter it lacks
     {"No such file or directory", Cause::unreadable},
     {"Format not on whitelist", Cause::unreadable},  // a playlist or list posing as media
     {"Invalid or incomplete multibyte", Cause::notUtf8},
