@@ -418,15 +418,18 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
     }
 }
 
-// Packs beside the final place under a hidden name, then moves the archive to the first free
-// name: a name taken meanwhile is never written over.
+// Packs in a hidden folder beside the final place, then moves the archive to the first free
+// name: a name taken meanwhile is never written over. The packers' own temporary files land in
+// that folder too, so a kill leaves one hidden folder for the parent to remove.
 fs::path packInto(
     const std::vector<Group>& groups, const OutputFormat& format, const fs::path& folder, const std::string& stem)
 {
     const auto ext = fileExtension(format);
-    FileSafety::StagedPath staged(folder, ext);
-    pack(groups, staged.path(), format.ext);
-    return staged.publish(FileSafety::numberedNames(folder, stem, ext));
+    const auto names = FileSafety::numberedNames(folder, stem, ext);
+    const auto staged = FileSafety::StagedPath::folderFor(names);
+    const auto packed = staged.path() / ("pacote." + ext);
+    pack(groups, packed, format.ext);
+    return FileSafety::placeFree(packed, names);
 }
 
 void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)

@@ -1,6 +1,7 @@
 #include "documents/spreadsheet_engine.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "documents/delimited.h"
 #include "documents/text_file.h"
@@ -31,15 +32,17 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     const char delimiter = format.ext == "tsv" ? '\t' : ',';
     if (workbook.size() == 1)
         return writeDelimited(workbook.front().rows, delimiter, OutputPaths::names(source, format.ext));
-    // "Vendas (CSV)", then "Vendas (CSV) 2", …: making the folder is what claims the name.
-    auto folder = OutputPaths::makeCommonFolder(source, "", source.stem().string() + " (" + format.label + ")");
+    // "Vendas (CSV)", then "Vendas (CSV) 2", …, given once every sheet is in the hidden folder.
+    const auto names = FileSafety::numberedNames(
+        OutputPaths::directory(source), source.stem().string() + " (" + format.label + ")", "");
+    auto staged = FileSafety::StagedPath::folderFor(names);
     for (const auto& sheet : workbook) {
         auto name = sheet.name;
         std::replace(name.begin(), name.end(), '/', '-');
         // Sheets whose names come out the same land beside each other as "name 2", …
-        writeDelimited(sheet.rows, delimiter, folder / (name + "." + format.ext));
+        writeDelimited(sheet.rows, delimiter, staged.path() / (name + "." + format.ext));
     }
-    return folder;
+    return staged.publish(names);
 }
 
 }

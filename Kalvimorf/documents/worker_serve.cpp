@@ -118,12 +118,20 @@ public:
     void componentWanted() override { send({Answer::Kind::component, 0, {}, {}}); }
 };
 
+// So that the parent can remove what a kill leaves beside the outputs.
+class RelayedHiddenNames : public FileSafety::HiddenNames {
+public:
+    void made(const fs::path& path) override { send({Answer::Kind::staged, 0, path, {}}); }
+};
+
 Answer answer(const Request& request)
 {
     const Progress progress = [](double value) {
         send({Answer::Kind::progress, value, {}, {}});
     };
-    return answerFor([&] { return perform(request, progress); });
+    return answerFor([&] {
+        return perform(request, progress);
+    });
 }
 
 }
@@ -152,6 +160,7 @@ void serve(bool startImageLibrary)
             ImageLibrary::start();
         });
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
+    FileSafety::HiddenNames::set(std::make_shared<RelayedHiddenNames>());
     send({});
     makeIdleNoise();
 

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <csignal>
+#include <set>
 #include <sstream>
 #include <tuple>
 #include <vips/vips8>
@@ -390,4 +391,59 @@ TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
         for (const auto& library : stillOut)
             EXPECT_EQ(maps.find(library), std::string::npos) << library;
     }
+}
+
+TEST_F(HeadlessConversion, ASignalLeavesNoPartOfAnOutputOfSeveralFilesNorAnyStagedOne)
+{
+    // A report of 600 pages, drawn page by page; a folder of 120 MB that does not compress, as
+    // photos do. Each output is built under a hidden name beside its place: the run is stopped
+    // once that holds something, and nothing of it may stay, visible or hidden.
+    writeFile(dir / "um.pdf", smallWriterPDF("Relatorio anual"));
+    std::string pages;
+    for (int page = 0; page < 600; ++page)
+        pages += page ? ",1" : "1";
+    ASSERT_EQ(runProgram("/usr/bin/qpdf",
+                  {"--empty", "--pages", (dir / "um.pdf").string(), pages, "--", (dir / "relatorio.pdf").string()})
+                  .exitCode,
+        0);
+    fs::remove(dir / "um.pdf");
+    ASSERT_EQ(runProgram("/usr/bin/python3",
+                  {"-c",
+                      "import os\nos.mkdir('fotos')\nfor i in range(4): open(f'fotos/img{i}.raw', 'wb')"
+                      ".write(os.urandom(30 << 20))\n"},
+                  60, {}, dir.path())
+                  .exitCode,
+        0);
+    fs::create_directories(dir / "tmp");
+    const auto entries = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    };
+    const auto inputs = entries();
+    // Something made under a hidden name in the folder, with a file in it that has bytes.
+    const auto staging = [&] {
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with(".kalvimorf-") && entry.is_directory())
+                for (const auto& inside : fs::directory_iterator(entry.path()))
+                    if (inside.is_regular_file() && inside.file_size() > 0)
+                        return true;
+        return false;
+    };
+    const std::vector<std::vector<std::string>> runs{{"--convert", "png", "relatorio.pdf"},
+        {"--tool", "pdfSplit", "--", "relatorio.pdf"}, {"--convert", "zip", "fotos"}, {"--convert", "tar.gz", "fotos"}};
+    for (const auto& arguments : runs)
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(arguments[1] + " " + std::to_string(signal));
+            auto paths = arguments;
+            paths.back() = (dir / paths.back()).string();
+            Process::Child run({BRIVLON_BINARY, paths, {}, {{"TMPDIR", dir / "tmp"}}});
+            ASSERT_TRUE(pumpUntil(60, staging));
+            ::kill(run.pid(), signal);
+            const int status = run.wait();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << status;
+            EXPECT_EQ(entries(), inputs);
+            EXPECT_TRUE(noKalvimorfFolder(dir / "tmp"));
+        }
 }

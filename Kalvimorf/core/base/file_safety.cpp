@@ -19,10 +19,16 @@ namespace FileSafety {
 
 namespace {
 
-std::string hiddenName(const std::string& ext = {})
+constexpr std::string_view hiddenPrefix = ".kalvimorf-";
+
+// A new hidden name in `folder`, told to whoever watches for them before anything is made there.
+fs::path hiddenIn(const fs::path& folder, const std::string& ext = {})
 {
-    auto name = ".kalvimorf-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    return ext.empty() ? name : name + "." + ext;
+    auto name = std::string(hiddenPrefix) + QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    auto path = folder / (ext.empty() ? name : name + "." + ext);
+    if (const auto watcher = HiddenNames::shared())
+        watcher->made(path);
+    return path;
 }
 
 // What a copy between file systems has done so far, for its progress.
@@ -289,7 +295,7 @@ bool moveNoReplace(const fs::path& from, const fs::path& to)
     case Move::taken: return false;
     case Move::otherDevice: break;
     }
-    const auto staged = to.parent_path() / hiddenName();
+    const auto staged = hiddenIn(to.parent_path());
     try {
         Copying copying;
         copyTree(from, staged, copying);
@@ -317,7 +323,7 @@ fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress&
         case Move::otherDevice: break;
         }
         // Copied once, then given its name by renames on the target's own file system.
-        const auto staged = target.parent_path() / hiddenName();
+        const auto staged = hiddenIn(target.parent_path());
         fs::path placed;
         try {
             Copying copying{sizeOfTree(from), 0, progress};
@@ -339,7 +345,7 @@ NewFile::NewFile(const fs::path& folder) : folder_(folder.empty() ? fs::path("."
         return;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         throwErrno(folder_);
-    hidden_ = folder_ / hiddenName();
+    hidden_ = hiddenIn(folder_);
     fd_ = createExclusive(hidden_);
 }
 
@@ -383,8 +389,14 @@ fs::path NewFile::publish(const NameFor& nameFor)
 }
 
 StagedPath::StagedPath(const fs::path& folder, const std::string& ext)
-    : path_((folder.empty() ? fs::path(".") : folder) / hiddenName(ext))
+    : path_(hiddenIn(folder.empty() ? fs::path(".") : folder, ext))
 {
+}
+
+StagedPath::StagedPath(const NameFor& names) : StagedPath(names.folder())
+{
+    fs::create_directories(names.folder());
+    fs::create_directory(path_);
 }
 
 StagedPath::~StagedPath()
@@ -398,6 +410,12 @@ fs::path StagedPath::publish(const NameFor& nameFor)
     auto placed = placeFree(path_, nameFor);
     published_ = true;
     return placed;
+}
+
+void removeHidden(const fs::path& path) noexcept
+{
+    if (path.filename().string().starts_with(hiddenPrefix))
+        removeTree(path);
 }
 
 fs::path writeNew(const NameFor& nameFor, std::string_view bytes)

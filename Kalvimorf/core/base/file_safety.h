@@ -8,6 +8,7 @@
 // system's description; callers at the engine boundary turn them into ConversionError.
 
 #include "core/base/progress.h"
+#include "core/base/service.h"
 
 #include <filesystem>
 #include <functional>
@@ -143,6 +144,10 @@ private:
 class StagedPath {
 public:
     explicit StagedPath(const fs::path& folder, const std::string& ext = {});
+    // A hidden folder, made at once with the folders above it, beside where `names` publish: for
+    // an output of several files, which gets its name only once all of them are in, and for
+    // tools that leave temporary files of their own beside what they make.
+    static StagedPath folderFor(const NameFor& names) { return StagedPath(names); }
     ~StagedPath();
     StagedPath(const StagedPath&) = delete;
     StagedPath& operator=(const StagedPath&) = delete;
@@ -152,9 +157,24 @@ public:
     fs::path publish(const NameFor& nameFor);
 
 private:
+    explicit StagedPath(const NameFor& names);
+
     fs::path path_;
     bool published_ = false;
 };
+
+// Told of each hidden name this process gives a file or folder beside the outputs (StagedPath,
+// NewFile where the file system has no unnamed files, a copy between file systems), so that
+// whoever ends the process before its work unwinds can remove what it left there: a worker
+// killed for a cancel or a signal never runs its destructors. The worker passes them on to the
+// program that started it, which removes them once the worker is gone without an output.
+class HiddenNames : public Service<HiddenNames> {
+public:
+    virtual void made(const fs::path& path) = 0;
+};
+
+// Removes `path` if it is one of those hidden names; anything else is left alone. Never throws.
+void removeHidden(const fs::path& path) noexcept;
 
 // Writes `bytes` as a new file at `preferred` or the next free name after it, never replacing
 // anything and never showing a half-written file; returns the path written.

@@ -243,10 +243,10 @@ std::string pageFileName(const std::string& base, int number, const std::string&
     return base + " - página " + digits + "." + ext;
 }
 
-// "base (PNG)", then "base (PNG) 2", … in the output folder, created here.
-fs::path makePageFolder(const fs::path& source, const std::string& base, const std::string& label)
+// "base (PNG)", then "base (PNG) 2", … in the output folder.
+FileSafety::NameFor pageFolderNames(const fs::path& source, const std::string& base, const std::string& label)
 {
-    return OutputPaths::makeCommonFolder(source, label + ")", base + " (");
+    return FileSafety::numberedNames(OutputPaths::directory(source), base + " (" + label + ")", "");
 }
 
 fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& source, const std::string& ext, ImageType type,
@@ -419,18 +419,18 @@ private:
 fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const OutputFormat& format,
     ImageType type, const Progress& progress)
 {
-    const auto folder = makePageFolder(source, source.stem().string(), format.label);
-    try {
-        PageExport pages(std::move(document), source, folder, format, type);
+    // The pages go into a hidden folder that gets its name once every page is in: a cancel, a
+    // failure or a signal leaves no folder of some of the pages.
+    const auto names = pageFolderNames(source, source.stem().string(), format.label);
+    auto staged = FileSafety::StagedPath::folderFor(names);
+    {
+        PageExport pages(std::move(document), source, staged.path(), format, type);
         // An empty folder is no output; reporting it as one would look like success. No page
         // could be drawn: the source is what failed.
         if (pages.run(progress) == 0)
             throw ConversionError::unreadable();
-    } catch (...) {
-        FileSafety::removeTree(folder);
-        throw;
     }
-    return folder;
+    return staged.publish(names);
 }
 
 }

@@ -96,11 +96,10 @@ fs::path splitPages(const fs::path& source)
 {
     auto pdf = open(source);
     const auto stem = source.stem().string();
-    const auto folder = OutputPaths::directory(source);
-    fs::create_directories(folder);
+    const auto names = FileSafety::numberedNames(
+        OutputPaths::directory(source), stem + " (" + Tools::suffix(Tool::pdfSplit) + ")", "");
     // The pages are written into a hidden folder that gets its name only once every page is in.
-    FileSafety::StagedPath staged(folder);
-    fs::create_directory(staged.path());
+    auto staged = FileSafety::StagedPath::folderFor(names);
     const auto pages = QPDFPageDocumentHelper(*pdf).getAllPages();
     for (size_t i = 0; i < pages.size(); ++i) {
         Task::checkCancelled();
@@ -120,7 +119,7 @@ fs::path splitPages(const fs::path& source)
             throw ConversionError::writeFailed();
         }
     }
-    return staged.publish(FileSafety::numberedNames(folder, stem + " (" + Tools::suffix(Tool::pdfSplit) + ")", ""));
+    return staged.publish(names);
 }
 
 }

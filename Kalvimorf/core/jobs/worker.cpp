@@ -26,7 +26,7 @@ struct KindRow {
     Answer::Kind value;
     const char* raw;
 };
-constexpr EnumTable<KindRow, 7> kinds{{{
+constexpr EnumTable<KindRow, 8> kinds{{{
     {Answer::Kind::ready, "ready"},
     {Answer::Kind::progress, "progress"},
     {Answer::Kind::done, "done"},
@@ -34,6 +34,7 @@ constexpr EnumTable<KindRow, 7> kinds{{{
     {Answer::Kind::cancelled, "cancelled"},
     {Answer::Kind::notice, "notice"},
     {Answer::Kind::component, "component"},
+    {Answer::Kind::staged, "staged"},
 }}};
 
 constexpr auto streamVersion = QDataStream::Qt_6_0;

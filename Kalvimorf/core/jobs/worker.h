@@ -29,10 +29,11 @@ inline constexpr const char* option = "--worker";
 struct Answer {
     // notice and component are the office route's news for the desktop side, between a request's
     // progress reports; the others as their names say.
-    enum class Kind { ready, progress, done, failed, cancelled, notice, component };
+    // staged names a hidden file or folder the job made beside its outputs (FileSafety::HiddenNames).
+    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
-    fs::path output;  // done
+    fs::path output;  // done, staged
     std::string message;  // failed, notice
     bool operator==(const Answer&) const = default;
 };

@@ -255,6 +255,9 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                               : 0;
 
     std::optional<Answer> outcome;
+    // The hidden files and folders the job made beside its outputs: a worker ended before its
+    // work unwound leaves them, and they go once it is gone.
+    std::vector<fs::path> staged;
     bool hung = false;
     QByteArray pending;
     char buffer[4096];
@@ -295,6 +298,8 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                         deadline = std::chrono::steady_clock::now() + options_.stallLimit;
                         if (progress)
                             progress(answer->fraction);
+                    } else if (answer->kind == Answer::Kind::staged) {
+                        staged.push_back(answer->output);
                     } else if (answer->kind == Answer::Kind::notice || answer->kind == Answer::Kind::component) {
                         // What the office route tells the desktop side, passed on as if it ran here.
                         if (auto events = OfficeEvents::shared()) {
@@ -328,6 +333,9 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
         worker->retire();
     }
     worker.reset();
+    if (!outcome || outcome->kind != Answer::Kind::done)
+        for (const auto& path : staged)
+            FileSafety::removeHidden(path);
 
     // An output that arrived is handed on even to a cancelled job: its store removes it.
     if (outcome && outcome->kind == Answer::Kind::done)
