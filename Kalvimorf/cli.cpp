@@ -1,21 +1,21 @@
 #include "cli.h"
 
 #include "core/base/file_safety.h"
-#include "documents/office_notices.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
+#include "documents/office_notices.h"
 #include "maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
+#include "platform/desktop_entry.h"
 #include "platform/desktop_services.h"
 #include "render_modes.h"
 #include "scenarios.h"
-#include "trim_modes.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
-#include "platform/desktop_entry.h"
 #include "shell/single_instance.h"
+#include "trim_modes.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -103,6 +103,9 @@ void makeApplication(bool headless)
     programName = args.empty() ? std::string("brivlon") : args.front();
     appArgv[0] = programName.data();
     new QApplication(appArgc, appArgv);
+    // The name people read, which Qt takes from the executable ("brivlon") unless told: the tray
+    // item's title, the title of a window that has none, the window class.
+    QCoreApplication::setApplicationName(QStringLiteral("Brivlon"));
     // Numbers that tools and files read are written the C way, whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);

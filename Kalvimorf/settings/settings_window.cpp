@@ -10,6 +10,7 @@
 #include "settings/quality_page.h"
 #include "settings/updates.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -18,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -144,12 +146,12 @@ SettingsWindow::SettingsWindow(SettingsModel& model, Updates& updates, QWidget* 
     keys_ = new KeysPage(model);
     files_ = new FilesPage(model);
     quality_ = new QualityPage(model);
-    const auto text = palette().color(QPalette::WindowText);
-    tabs_->addTab(general_, symbol(Symbol::gear, text), "Geral");
-    tabs_->addTab(appearance_, symbol(Symbol::brush, text), "Aparência");
-    tabs_->addTab(keys_, symbol(Symbol::keyboard, text), "Teclas");
-    tabs_->addTab(files_, symbol(Symbol::folder, text), "Arquivos");
-    tabs_->addTab(quality_, symbol(Symbol::sliders, text), "Qualidade");
+    tabs_->addTab(general_, "Geral");
+    tabs_->addTab(appearance_, "Aparência");
+    tabs_->addTab(keys_, "Teclas");
+    tabs_->addTab(files_, "Arquivos");
+    tabs_->addTab(quality_, "Qualidade");
+    drawSymbols();
     layout->addWidget(tabs_);
     connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
         if (index >= 0 && size_t(index) < tabs().size())
@@ -162,6 +164,26 @@ SettingsWindow::SettingsWindow(SettingsModel& model, Updates& updates, QWidget* 
     });
     followTab();
     restoreFrame();
+}
+
+void SettingsWindow::drawSymbols()
+{
+    const auto text = palette().color(QPalette::WindowText);
+    if (!tabs_ || text == symbolColour_)
+        return;
+    symbolColour_ = text;
+    const Symbol symbols[] = {Symbol::gear, Symbol::brush, Symbol::keyboard, Symbol::folder, Symbol::sliders};
+    for (int i = 0; i < tabs_->count() && i < int(std::size(symbols)); ++i)
+        tabs_->setTabIcon(i, symbol(symbols[i], text));
+}
+
+void SettingsWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The symbols are pictures in the text colour: drawn once, they would keep the colour of the
+    // appearance the window was made in, light on a light page after the desktop turned light.
+    if (event->type() == QEvent::PaletteChange)
+        drawSymbols();
 }
 
 void SettingsWindow::followTab()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 
 #include <vector>
@@ -42,17 +43,20 @@ public:
 
 protected:
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void drawSymbols();
     void followTab();
     void restoreFrame();
 
     SettingsModel& model_;
-    QTabWidget* tabs_;
+    QTabWidget* tabs_ = nullptr;
     GeneralPage* general_;
     AppearancePage* appearance_;
     KeysPage* keys_;
     FilesPage* files_;
     QualityPage* quality_;
     bool warm_ = false;
+    QColor symbolColour_;
 };

@@ -1,11 +1,13 @@
 #include "shell/about_box.h"
 
+#include "menus/brivlon_mark.h"
 #include "menus/drawing_kit.h"
-#include "menus/status_icon.h"
+#include "menus/palette.h"
 #include "settings/updates.h"
 #include "shell/view_look.h"
 
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 
 namespace AboutBox {
@@ -13,6 +15,20 @@ namespace AboutBox {
 namespace {
 
 QPointer<QMessageBox> box;
+
+// The program's own icon, the mark in blue, which reads on a light box and a dark one alike (the
+// tray's black template would vanish on a dark one).
+QPixmap mark()
+{
+    constexpr int side = 64, scale = 2;
+    QImage image(side * scale, side * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    BrivlonMark::paint(painter, QRectF(0, 0, side, side), Theme::standardBlue());
+    painter.end();
+    return QPixmap::fromImage(image);
+}
 
 }
 
@@ -28,7 +44,7 @@ void show()
         box = new QMessageBox;
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowTitle("Sobre o Brivlon");
-        box->setIconPixmap(QPixmap::fromImage(StatusIcon::image(std::nullopt, 4)));
+        box->setIconPixmap(mark());
         box->setFont(Draw::font(13));
         box->setTextFormat(Qt::RichText);
         const QString name = "<p align=center style=\"font-family: Inter; font-size: 13pt\"><b>Brivlon</b><br>"

@@ -18,7 +18,8 @@ ViewColors ViewColors::of(bool dark, const QColor& accent)
         colour.setAlphaF(float(alpha));
         return colour;
     };
-    return {dark, at(dark ? 0.85 : 0.85), at(dark ? 0.55 : 0.5), at(dark ? 0.25 : 0.26), accent};
+    // The third level is as faint as text gets while it still reads (3:1 on the window's ground).
+    return {dark, at(dark ? 0.85 : 0.85), at(dark ? 0.55 : 0.5), at(dark ? 0.4 : 0.45), accent};
 }
 
 ViewColors ViewColors::current(const QWidget* widget)

@@ -9,10 +9,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -40,6 +44,59 @@ QLabel* heading(const QString& text)
     return label;
 }
 
+// Relative luminance as the accessibility guidelines define it, for contrast ratios.
+double luminance(const QColor& colour)
+{
+    auto channel = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double x = luminance(a), y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+// One button of a picker. The style's pressed look differs from the buttons beside it by a shade
+// alone, so the chosen one is painted in the selection colour, darkened on a light window (or
+// lightened on a dark one) until it stands out from its neighbours at 3:1, with room for the
+// shading the style gives their faces; its name is white (or black) on it.
+class Segment final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (!isChecked()) {
+            QPushButton::paintEvent(event);
+            return;
+        }
+        const QColor button = palette().color(QPalette::Button);
+        const bool darkGround = button.lightnessF() < 0.5;
+        QColor face = palette().color(QPalette::Highlight);
+        for (int step = 0; step < 24 && contrast(face, button) < 4; ++step)
+            face = darkGround ? face.lighter(112) : face.darker(112);
+        const QColor ink = darkGround ? Qt::black : Qt::white;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(face);
+        painter.drawRoundedRect(box, 3, 3);
+        if (hasFocus()) {
+            painter.setPen(QPen(ink, 1, Qt::DotLine));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(box.adjusted(2.5, 2.5, -2.5, -2.5), 2, 2);
+        }
+        painter.setPen(ink);
+        painter.setFont(font());
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
+    }
+};
+
 // A picker shown as a row of exclusive buttons, bound to `field`.
 template <typename Value>
 QWidget* segmented(
@@ -52,7 +109,7 @@ QWidget* segmented(
     auto* group = new QButtonGroup(row);
     group->setExclusive(true);
     for (const auto& [label, value] : options) {
-        auto* button = new QPushButton(label);
+        auto* button = new Segment(label);
         button->setCheckable(true);
         button->setAutoDefault(false);
         button->setFont(inter(9));

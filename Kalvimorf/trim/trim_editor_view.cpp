@@ -76,7 +76,8 @@ TrimEditorView::TrimEditorView(
     connect(reset, &QPushButton::clicked, &session, &TrimSession::resetAll);
     batch->addWidget(reset);
     batch->addStretch(1);
-    batch->addWidget(label("Espaço tocar · I/O marcar · S dividir · N trecho · ↑↓ clipe", TrimPaint::font(11), 0.35));
+    // Faint, but no fainter than still reads on either ground.
+    batch->addWidget(label("Espaço tocar · I/O marcar · S dividir · N trecho · ↑↓ clipe", TrimPaint::font(11), 0.45));
     column->addLayout(batch);
     column->addWidget(divider(false));
 

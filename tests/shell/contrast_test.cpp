@@ -12,20 +12,29 @@
 #include "menus/wheel_view.h"
 #include "settings/settings_window.h"
 #include "settings/updates.h"
+#include "shell/about_box.h"
 #include "shell/app_model.h"
 #include "shell/format_grid.h"
+#include "shell/how_to.h"
 #include "shell/hud_panel.h"
 #include "shell/hud_view.h"
 #include "shell/main_view.h"
 #include "shell/selection_view.h"
 #include "support/contrast.h"
 #include "support/test_support.h"
+#include "tools/tool_panel.h"
+#include "trim/fake_preview_player.h"
+#include "trim/trim_editor_view.h"
+#include "trim/trim_session.h"
 
 #include <QApplication>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -67,11 +76,21 @@ protected:
     void SetUp() override { useLook("auto", 2); }
     void TearDown() override { useLook("auto", 0); }
 
+    bool dark() const
+    {
+        const std::string appearance = GetParam().appearance;
+        return appearance == "dark" || (appearance == "auto" && GetParam().scheme == 1);
+    }
+
     void changeLook()
     {
         useLook(GetParam().appearance, GetParam().scheme);
-        ASSERT_EQ(Theme::isDark(), GetParam().scheme == 1 || std::string(GetParam().appearance) == "dark");
+        ASSERT_EQ(Theme::isDark(), dark());
     }
+
+    // Made in the other darkness on the same desktop, so that anything drawn once in the
+    // colours of the look it was made in shows up.
+    void useOtherLook() { useLook(dark() ? "light" : "dark", GetParam().scheme); }
 };
 }
 
@@ -109,6 +128,17 @@ TEST_P(Contrast, MainWindowInEveryMode)
     }
     emptyView.setAutoFillBackground(true);
     expectReadableLabels(emptyView, "main window without files");
+
+    // The help block's last line, the faintest text of the window.
+    const QWidget* howTo = nullptr;
+    for (const auto* part : emptyView.findChildren<QWidget*>())
+        if (dynamic_cast<const HowToView*>(part))
+            howTo = part;
+    ASSERT_TRUE(howTo && howTo->isVisibleTo(&emptyView));
+    const QImage image = rendered(emptyView);
+    const auto lines = textLines(image, QRect(howTo->mapTo(&emptyView, QPoint(0, 0)), howTo->size()));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_GE(textContrast(image, lines.back()), 3) << "main window's foot line";
 }
 
 TEST_P(Contrast, EverySettingsPage)
@@ -121,6 +151,84 @@ TEST_P(Contrast, EverySettingsPage)
         model.setTab(tab);
         EXPECT_GT(expectReadableLabels(window, "settings, " + tab.toStdString()), 0) << tab.toStdString();
     }
+}
+
+TEST_P(Contrast, SettingsTabSymbolsFollowTheWindow)
+{
+    useOtherLook();
+    SettingsWindow window(SettingsModel::shared(), Updates::shared());
+    window.resize(540, 600);
+    ASSERT_NO_FATAL_FAILURE(changeLook());
+    const QImage with = rendered(window);
+    auto* bar = window.tabWidget()->tabBar();
+    QPixmap nothing(36, 36);
+    nothing.setDevicePixelRatio(2);
+    nothing.fill(Qt::transparent);
+    for (int i = 0; i < bar->count(); ++i)
+        bar->setTabIcon(i, QIcon(nothing));
+    const QImage without = rendered(window);
+    for (int i = 0; i < bar->count(); ++i) {
+        const QRect tab(bar->mapTo(&window, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
+        EXPECT_GE(addedContrast(with, without, tab), 3) << "symbol of \"" << bar->tabText(i).toStdString() << "\"";
+    }
+}
+
+TEST_P(Contrast, TrimEditorsHintsAndToolPanelsChoices)
+{
+    TempDir dir;
+    writeFile(dir / "férias 2024.mp4", "x");
+    Installed<PreviewPlayers> players{std::make_shared<FakePlayers>()};
+    useOtherLook();
+    TrimSession session({dir / "férias 2024.mp4"}, MediaKind::video);
+    TrimEditorView editor(
+        session, [] {}, [] {});
+    editor.resize(980, 660);
+    editor.setAutoFillBackground(true);
+    ToolOptionsView panel(ToolSession(Tool::imgCompress, {dir / "foto.png"}));
+    ASSERT_NO_FATAL_FAILURE(changeLook());
+    EXPECT_GT(expectReadableLabels(editor, "trim editor"), 0);
+
+    // The chosen quality stands out from the two beside it, and its name reads on it.
+    const QImage image = rendered(panel);
+    std::vector<QPushButton*> choices;
+    for (auto* button : panel.findChildren<QPushButton*>())
+        if (button->isCheckable())
+            choices.push_back(button);
+    ASSERT_EQ(choices.size(), 3u);
+    auto face = [&](QPushButton* button) {
+        // Clear of the frame and the rounded corners.
+        const QRect box(button->mapTo(&panel, QPoint(0, 0)), button->size());
+        const QRect inner = box.adjusted(4, 4, -4, -4);
+        return QColor::fromRgb(image.pixel(inner.left(), inner.center().y()));
+    };
+    const auto chosen = std::find_if(choices.begin(), choices.end(), [](auto* button) {
+        return button->isChecked();
+    });
+    ASSERT_NE(chosen, choices.end());
+    for (auto* other : choices)
+        if (other != *chosen)
+            EXPECT_GE(contrast(face(*chosen), face(other)), 3)
+                << (*chosen)->text().toStdString() << " against " << other->text().toStdString();
+    EXPECT_GE(
+        textContrast(image, QRect((*chosen)->mapTo(&panel, QPoint(0, 0)), (*chosen)->size()).adjusted(4, 4, -4, -4)),
+        3);
+}
+
+// The box shows the program's mark beside its name, in either look.
+TEST_P(Contrast, AboutBoxsMark)
+{
+    ASSERT_NO_FATAL_FAILURE(changeLook());
+    AboutBox::show();
+    QMessageBox* box = AboutBox::shown();
+    ASSERT_TRUE(box);
+    const QImage image = rendered(*box);
+    const QLabel* mark = nullptr;
+    for (const auto* label : box->findChildren<QLabel*>())
+        if (!label->pixmap().isNull() && label->isVisibleTo(box))
+            mark = label;
+    ASSERT_TRUE(mark);
+    EXPECT_GE(textContrast(image, QRect(mark->mapTo(box, QPoint(0, 0)), mark->size())), 3);
+    box->close();
 }
 
 TEST_P(Contrast, MenusAndPanelPaintWithReadableColours)
@@ -152,5 +260,7 @@ TEST_P(Contrast, MenusAndPanelPaintWithReadableColours)
 
 INSTANTIATE_TEST_SUITE_P(Looks, Contrast,
     ::testing::Values(Look{"AutoOnALightDesktop", "auto", 2}, Look{"AutoOnADarkDesktop", "auto", 1},
-        Look{"DarkChosen", "dark", 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+        Look{"DarkChosen", "dark", 2}, Look{"LightChosenOnADarkDesktop", "light", 1}),
+    [](const auto& info) {
+        return std::string(info.param.name);
+    });
