@@ -8,6 +8,7 @@
 #include "core/engines/pdf_engine.h"
 #include "core/engines/pdf_text.h"
 #include "core/engines/qt_images.h"
+#include "core/engines/raw_images.h"
 #include "documents/document_engine.h"
 
 // The engines that the lighter worker programs leave to the engine module (brivlon-engines.so),
@@ -24,6 +25,7 @@ struct EngineEntries {
     decltype(&ImageLibrary::start) startImageLibrary;
     // Out of the image program only.
     decltype(&QtImages::load) loadWithQt;
+    decltype(&RawImages::load) loadRaw;
     // Out of both.
     decltype(&PDFEngine::convert) convertPDF;
     decltype(&DocumentEngine::convert) convertDocument;
