@@ -14,8 +14,8 @@
 // The engines that the lighter worker programs leave to the engine module (brivlon-engines.so),
 // as it hands them over. A worker program reaches them only through this table, so that a job
 // that needs none of them never loads their libraries: the light program leaves out everything
-// on libvips, poppler, OpenCV, Qt Gui and the office route; the image program keeps libvips and
-// leaves out the rest.
+// on libvips, poppler, OpenCV, Qt Gui, LibRaw and the office route; the image program keeps
+// libvips and leaves out the rest.
 struct EngineEntries {
     // Out of the light program only.
     decltype(&ImageEngine::convert) convertImage;
