@@ -302,6 +302,16 @@ EOF)");
     const auto targa = runBrivlon({"--convert", "png", (dir / "enorme.tga").string()});
     EXPECT_EQ(targa.err, "erro: A imagem é grande demais para abrir (2.500 megapixels; o máximo é 1.000).\n");
     EXPECT_FALSE(fs::exists(dir / "enorme.tiff"));
+
+    // Under the bound, a 72-megapixel bitmap the program wrote itself reads back (Qt's own bound
+    // of 256 MB refused it), in far less than a worker's memory.
+    VImage::black(9000, 8000, VImage::option()->set("bands", 3)).pngsave((dir / "painel.png").c_str());
+    ASSERT_EQ(runBrivlon({"--convert", "bmp", (dir / "painel.png").string()}).exitCode, 0);
+    fs::remove(dir / "painel.png");
+    const auto big = measureBrivlon({"--convert", "png", (dir / "painel.bmp").string()});
+    EXPECT_EQ(big.exitCode, 0);
+    EXPECT_LT(big.peakMiB, 1500);
+    EXPECT_EQ(VImage::new_from_file((dir / "painel.png").c_str()).width(), 9000);
 }
 
 TEST_F(PictureKinds, CompressedDrawingsCutShortOrSwollenFailInSeconds)

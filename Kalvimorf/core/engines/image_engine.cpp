@@ -379,8 +379,13 @@ void requireFits(const VImage& image, const std::string& ext)
 
 void requireMemory(const VImage& image, double perPixel)
 {
-    const double pixels = double(image.width()) * image.height();
-    const double needed = pixels * (double(image.bands()) * vips_format_sizeof(image.format()) + perPixel);
+    requireMemory(double(image.width()) * image.height(),
+        double(image.bands()) * double(vips_format_sizeof(image.format())) + perPixel);
+}
+
+void requireMemory(double pixels, double bytesPerPixel)
+{
+    const double needed = pixels * bytesPerPixel;
     // The free memory, and within it the address space this process may take (a worker's bound).
     double available = availableBytes();
     rlimit bound{};

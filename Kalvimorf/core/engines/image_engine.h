@@ -89,6 +89,8 @@ void requireFits(const vips::VImage& image, const std::string& ext);
 // Refuses, before a pixel is decoded, a picture whose decoded copy and `perPixel` more bytes a
 // pixel would not fit in the memory that is free, with a sentence that says how much it needs.
 void requireMemory(const vips::VImage& image, double perPixel);
+// The same for a picture of `pixels` that takes `bytesPerPixel` in all.
+void requireMemory(double pixels, double bytesPerPixel);
 
 // The image laid on opaque white; images without alpha come back as they are.
 vips::VImage flatten(const vips::VImage& image);

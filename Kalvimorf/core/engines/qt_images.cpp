@@ -14,10 +14,8 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <set>
-#include <vector>
 
 using vips::VImage;
 
@@ -31,14 +29,16 @@ namespace {
 constexpr qint64 maxDrawing = 128 << 20;
 constexpr const char* drawingTooLarge = "O desenho é grande demais para abrir.";
 
+// What a picture read by Qt takes at most, a byte a pixel and band: the reader's image, its
+// RGBA copy and the library's.
+constexpr double bytesPerPixel = 12;
+
 VImage fromQImage(const QImage& drawn)
 {
-    auto rgba = drawn.convertToFormat(QImage::Format_RGBA8888);
-    std::vector<unsigned char> packed(size_t(rgba.width()) * rgba.height() * 4);
-    for (int y = 0; y < rgba.height(); ++y)
-        std::memcpy(packed.data() + size_t(y) * rgba.width() * 4, rgba.constScanLine(y), size_t(rgba.width()) * 4);
+    // Rows of four-byte pixels have no padding: the bits are the packed picture.
+    const auto rgba = drawn.convertToFormat(QImage::Format_RGBA8888);
     VipsImage* raw = vips_image_new_from_memory_copy(
-        packed.data(), packed.size(), rgba.width(), rgba.height(), 4, VIPS_FORMAT_UCHAR);
+        rgba.constBits(), size_t(rgba.sizeInBytes()), rgba.width(), rgba.height(), 4, VIPS_FORMAT_UCHAR);
     if (!raw)
         throw ConversionError::unreadable();
     VImage image(raw);
@@ -200,8 +200,14 @@ ImageEngine::Picture load(const fs::path& file)
         = {"bmp", "dib", "ico", "cur", "pbm", "pgm", "ppm", "xbm", "xpm", "icns", "wbmp"};
     const bool twice = pixels.count(format) == 0;
     auto size = reader.size();
-    if (size.isValid())
-        ImageEngine::requirePixels(double(size.width()) * (twice ? 2 : 1), double(size.height()) * (twice ? 2 : 1));
+    if (size.isValid()) {
+        const double width = double(size.width()) * (twice ? 2 : 1), height = double(size.height()) * (twice ? 2 : 1);
+        ImageEngine::requirePixels(width, height);
+        ImageEngine::requireMemory(width * height, bytesPerPixel);
+    }
+    // Qt's own bound (256 MB) would refuse a 70-megapixel bitmap, the program's own among them;
+    // the pixel and memory bounds above are the ones that hold.
+    QImageReader::setAllocationLimit(4096);
     const bool scales = size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize);
     if (twice && scales)
         reader.setScaledSize(size * 2);
