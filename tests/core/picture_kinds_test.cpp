@@ -154,6 +154,11 @@ if count:
 blocks = b"".join(bytes([len(packed[i:i + 255])]) + packed[i:i + 255] for i in range(0, len(packed), 255))
 open("sem paleta.gif", "wb").write(b"GIF89a" + lsd + image + bytes([2]) + blocks + b"\0;")
 EOF)");
+    // A plain PBM whose bits have no blanks between them, as the format allows, after a comment.
+    std::string bits = "P1\n# feito à mão\n64 48\n";
+    for (int y = 0; y < 48; ++y)
+        bits += std::string(32, '1') + std::string(32, '0') + "\n";
+    writeFile(dir / "bits juntos.pbm", bits);
     // A camera's raw file: an uncompressed DNG of an RGGB mosaic, bright on the left.
     shell(R"(/usr/bin/python3 - <<'EOF'
 import struct
@@ -203,6 +208,7 @@ EOF)");
         {"paleta.tga", "64x48", red, blue},
         {"sinal.wbmp", "64x48", black, white},
         {"ascii.pbm", "64x48", black, white},
+        {"bits juntos.pbm", "64x48", black, white},
         {"app.icns", "128x128", red, blue},  // the largest of the sizes Pillow writes
         {"campos 565.bmp", "64x48", red, blue},
         // Half opaque, laid on white here.

@@ -12,10 +12,12 @@
 
 #include <zlib.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <vector>
 
 using vips::VImage;
 
@@ -163,6 +165,45 @@ ImageEngine::Picture loadTarga(const fs::path& file)
     return ImageEngine::Picture{VImage(raw).copy(VImage::option()->set("interpretation", space)), {}, {}, nullptr};
 }
 
+// A plain (ASCII) PBM may write its bits without blanks between them ("0110"), which Qt's reader
+// takes for one number and refuses: such a file is given to it with a blank after each bit
+// (empty: any other file, as it is).
+QByteArray plainBitmapAsQtReadsIt(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    if (!in.open(QIODevice::ReadOnly) || in.peek(2) != "P1")
+        return {};
+    const QByteArray text = readWhole(file);
+    // The header: the magic number, the width and the height, each maybe after comments.
+    qsizetype at = 2;
+    std::vector<long long> sizes;
+    while (sizes.size() < 2) {
+        while (at < text.size() && (std::isspace(uint8_t(text[at])) || text[at] == '#')) {
+            if (text[at] == '#')
+                while (at < text.size() && text[at] != '\n')
+                    ++at;
+            else
+                ++at;
+        }
+        const qsizetype start = at;
+        while (at < text.size() && std::isdigit(uint8_t(text[at])) && at - start < 10)
+            ++at;
+        if (at == start)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        sizes.push_back(text.mid(start, at - start).toLongLong());
+    }
+    ImageEngine::requirePixels(double(sizes[0]), double(sizes[1]));
+    QByteArray spaced = "P1\n" + QByteArray::number(sizes[0]) + " " + QByteArray::number(sizes[1]) + "\n";
+    spaced.reserve(spaced.size() + (text.size() - at) * 2);
+    for (; at < text.size(); ++at) {
+        if (text[at] == '0' || text[at] == '1') {
+            spaced += text[at];
+            spaced += ' ';
+        }
+    }
+    return spaced;
+}
+
 }
 
 ImageEngine::Picture load(const fs::path& file)
@@ -184,7 +225,9 @@ ImageEngine::Picture load(const fs::path& file)
         drawing.open(QIODevice::ReadOnly);
         format = "svg";
         opened = std::make_unique<QImageReader>(&drawing, format);
-    } else if (auto rewritten = format == "bmp" || format == "dib" ? bitmapAsQtReadsIt(file) : QByteArray();
+    } else if (auto rewritten = format == "bmp" || format == "dib"                      ? bitmapAsQtReadsIt(file)
+                   : format == "pbm" || format == "pgm" || format == "ppm" ? plainBitmapAsQtReadsIt(file)
+                                                                           : QByteArray();
                !rewritten.isEmpty()) {
         drawing.setData(rewritten);
         drawing.open(QIODevice::ReadOnly);
