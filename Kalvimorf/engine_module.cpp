@@ -3,7 +3,7 @@
 extern "C" const EngineEntries* brivlon_engines()
 {
     static const EngineEntries entries{ImageEngine::convert, ImageEngine::mergeToPDF, ImageTools::run, PDFCompress::run,
-        ImageLibrary::start, QtImages::load, PDFEngine::convert,
+        ImageLibrary::start, QtImages::load, RawImages::load, PDFEngine::convert,
         DocumentEngine::convert};
     return &entries;
 }

@@ -8,13 +8,14 @@
 #include "core/engines/pdf_engine.h"
 #include "core/engines/pdf_text.h"
 #include "core/engines/qt_images.h"
+#include "core/engines/raw_images.h"
 #include "documents/document_engine.h"
 
 // The engines that the lighter worker programs leave to the engine module (brivlon-engines.so),
 // as it hands them over. A worker program reaches them only through this table, so that a job
 // that needs none of them never loads their libraries: the light program leaves out everything
-// on libvips, poppler, OpenCV, Qt Gui and the office route; the image program keeps libvips and
-// leaves out the rest.
+// on libvips, poppler, OpenCV, Qt Gui, LibRaw and the office route; the image program keeps
+// libvips and leaves out the rest.
 struct EngineEntries {
     // Out of the light program only.
     decltype(&ImageEngine::convert) convertImage;
@@ -24,6 +25,7 @@ struct EngineEntries {
     decltype(&ImageLibrary::start) startImageLibrary;
     // Out of the image program only.
     decltype(&QtImages::load) loadWithQt;
+    decltype(&RawImages::load) loadRaw;
     // Out of both.
     decltype(&PDFEngine::convert) convertPDF;
     decltype(&DocumentEngine::convert) convertDocument;

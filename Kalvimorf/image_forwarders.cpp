@@ -2,7 +2,7 @@
 
 // The image program's stand-ins for what its image engine and tools leave to the modules (see
 // engine_forwarders.cpp): face detection on OpenCV to the faces module, and Qt Gui's readers for
-// the files libvips does not know to the engine module.
+// the files libvips does not know and LibRaw's for camera raw files to the engine module.
 
 vips::VImage FaceBlur::blurFaces(const vips::VImage& image, const Detector& detector, const fs::path& jpegFile)
 {
@@ -22,3 +22,5 @@ std::vector<FaceBlur::Box> FaceBlur::detect(const unsigned char* bytes, int widt
 }
 
 ImageEngine::Picture QtImages::load(const fs::path& file) { return engineModule().loadWithQt(file); }
+
+ImageEngine::Picture RawImages::load(const fs::path& file) { return engineModule().loadRaw(file); }

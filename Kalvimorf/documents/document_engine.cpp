@@ -3,7 +3,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
-#include "core/base/process.h"
+#include "core/engines/gui_application.h"
 #include "core/engines/pdf_text.h"
 #include "documents/docx.h"
 #include "documents/markdown.h"
@@ -16,42 +16,17 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <cstdlib>
-#include <mutex>
-
 namespace DocumentEngine {
 
 using StyledText::PageSetup;
 
 namespace {
-
-// Fonts and text layout need a GUI application; a worker or a test without one gets an
-// offscreen one the first time it converts a document.
-void requireGuiApplication()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        if (QCoreApplication::instance())
-            return;
-        if (!std::getenv("QT_QPA_PLATFORM")) {
-            Process::EnvironmentChange change;
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        }
-        static int argc = 1;
-        static char name[] = "brivlon";
-        static char* argv[] = {name, nullptr};
-        new QGuiApplication(argc, argv);
-    });
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        throw ConversionError::unsupported();
-}
 
 // Qt's HTML import marks h1 to h6 with a size adjustment that its own layout applies on top of
 // the style sheet's sizes (an h3 came out smaller than the body); the sizes set are what count.
@@ -148,7 +123,7 @@ QString htmlFrameStart()
 
 std::unique_ptr<QTextDocument> fromHTML(const QString& html)
 {
-    requireGuiApplication();
+    GuiApplication::require();
     auto document = std::make_unique<QTextDocument>();
     QFont font(StyledText::bodyFontFamily());
     font.setPointSizeF(StyledText::bodySize);
@@ -171,7 +146,7 @@ QString readText(const fs::path& path)
 
 Loaded load(const fs::path& source)
 {
-    requireGuiApplication();
+    GuiApplication::require();
     const std::string key = Catalog::normalizedExt(source);
     if (key == "md")
         return {fromHTML(Markdown::toHTML(readText(source))), std::nullopt};
@@ -276,7 +251,7 @@ fs::path simpleRoute(const fs::path& source, const std::string& ext)
 
 fs::path pdfToDocument(const fs::path& pdf, const std::string& ext)
 {
-    requireGuiApplication();
+    GuiApplication::require();
     StyledText::Document document;
     for (const auto& page : PDFText::pageTexts(pdf)) {
         if (page.find_first_not_of(" \n\r\t\f") == std::string::npos)

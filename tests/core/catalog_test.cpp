@@ -29,6 +29,12 @@ TEST(Catalog, KeysAndKindsByName)
         {"a.tbz2", "tbz", MediaKind::archive},
         {"README", "", MediaKind::other},
         {"strange.qqzz", "qqzz", MediaKind::other},
+        // Pictures by their reader, not by what the MIME database calls an image.
+        {"IMG_0001.CR2", "cr2", MediaKind::image},
+        {"scan.jp2", "jp2", MediaKind::image},
+        {"logo.svgz", "svgz", MediaKind::image},
+        {"camadas.psd", "psd", MediaKind::other},
+        {"cena.exr", "exr", MediaKind::other},
     };
     for (const auto& [name, key, kind] : rows) {
         EXPECT_EQ(Catalog::normalizedExt(name), key) << name;

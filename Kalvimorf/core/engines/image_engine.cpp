@@ -5,6 +5,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
+#include "core/base/image_readers.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
@@ -12,11 +13,13 @@
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
 #include "core/engines/qt_images.h"
+#include "core/engines/raw_images.h"
 #include "core/engines/tiff_metadata.h"
 
 #include <lcms2.h>
 
 #include <QFile>
+#include <QLocale>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +28,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/resource.h>
 #include <memory>
 #include <set>
 #include <unistd.h>
@@ -34,6 +38,9 @@ using vips::VImage;
 namespace ImageEngine {
 
 namespace {
+
+// A picture format the program has no reader for, asked for by name on the command line.
+constexpr const char* unreadableKind = "Este formato de imagem não é suportado.";
 
 // Outputs state no resolution of their own; 72 dpi is what readers assume for that.
 constexpr double unstatedDpi = 72.0;
@@ -308,6 +315,22 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
 
 bool hasSaver(const char* name) { return ImageLibrary::has(name); }
 
+// An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
+// still one takes the still road: ffmpeg refuses a GIF without any colour table, which the
+// library reads.
+bool animated(const fs::path& gif)
+{
+    VImage header;
+    try {
+        header = VImage::new_from_file(gif.c_str());
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return false;  // the still road's reader says what is wrong with it
+    }
+    requirePixels(header.width(), header.height());
+    return header.get_typeof(VIPS_META_N_PAGES) && header.get_int(VIPS_META_N_PAGES) > 1;
+}
+
 // The memory the system could still give, from the kernel's own estimate.
 double availableBytes()
 {
@@ -350,11 +373,25 @@ void requireFits(const VImage& image, const std::string& ext)
         perPixel = 4;
     else if (ext == "bmp" || ext == "gif")
         perPixel = 3;
-    if (perPixel == 0)
-        return;
-    const double pixels = double(image.width()) * image.height();
-    const double needed = pixels * (double(image.bands()) * vips_format_sizeof(image.format()) + perPixel);
-    const double available = availableBytes();
+    if (perPixel > 0)
+        requireMemory(image, perPixel);
+}
+
+void requireMemory(const VImage& image, double perPixel)
+{
+    requireMemory(double(image.width()) * image.height(),
+        double(image.bands()) * double(vips_format_sizeof(image.format())) + perPixel);
+}
+
+void requireMemory(double pixels, double bytesPerPixel)
+{
+    const double needed = pixels * bytesPerPixel;
+    // The free memory, and within it the address space this process may take (a worker's bound).
+    double available = availableBytes();
+    rlimit bound{};
+    if (::getrlimit(RLIMIT_AS, &bound) == 0 && bound.rlim_cur != RLIM_INFINITY
+        && (available <= 0 || double(bound.rlim_cur) < available))
+        available = double(bound.rlim_cur);
     if (available > 0 && needed > available * 0.8)
         throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre (precisaria de "
             + withComma(needed / double(1ULL << 30)) + " GB).");
@@ -466,17 +503,36 @@ VImage flatten(const VImage& image)
     }
 }
 
+void requirePixels(double width, double height)
+{
+    // The largest pictures people have: about 150 megapixels from a single shot of today's
+    // medium-format backs, 400 from their pixel-shift composites, 560 from an A4 page scanned at
+    // 2400 dpi. A gigapixel is well above all of them, while what a job holds of one (three or
+    // four bytes a pixel, once) stays inside a worker's memory; past it is a header that lies
+    // (a PNG of a few kilobytes that says 100,000 × 100,000) or a panorama no format here writes.
+    constexpr double maxPixels = 1e9;
+    if (width * height <= maxPixels)
+        return;
+    auto megapixels = QLocale(QLocale::Portuguese, QLocale::Brazil).toString(width * height / 1e6, 'f', 0);
+    throw ConversionError::ffmpeg("A imagem é grande demais para abrir (" + megapixels.toStdString()
+        + " megapixels; o máximo é 1.000).");
+}
+
 Picture loadOriented(const fs::path& file)
 {
     ensureVips();
+    const auto ext = Catalog::normalizedExt(file);
+    const auto reader = ImageReaders::of(ext);
+    if (reader == ImageReader::raw)
+        return RawImages::load(file);  // DNG and most raw formats are TIFF inside: never the TIFF reader
     if (ImageLibrary::loaderFor(file).empty()) {
         // The photo formats are the image library's alone: a file named as one that none of its
         // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
         // and Qt's readers would only guess again. The rest (icons, BMP, drawings) are Qt's.
-        static const std::set<std::string> photos
-            = {"jpg", "jfif", "png", "gif", "webp", "tiff", "heic", "hif", "avif"};
-        if (photos.count(Catalog::normalizedExt(file)) > 0)
+        if (reader == ImageReader::library)
             throw ConversionError::unreadable();
+        if (reader != ImageReader::qt)
+            throw ConversionError::ffmpeg(unreadableKind);
         return QtImages::load(file);
     }
     VImage header;
@@ -489,6 +545,7 @@ Picture loadOriented(const fs::path& file)
         vips_error_clear();
         throw ConversionError::unreadable();
     }
+    requirePixels(header.width(), header.height());
     Picture picture;
     auto& props = picture.props;
     props.exif = blob(header, VIPS_META_EXIF_NAME);
@@ -577,8 +634,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     const auto names = OutputPaths::names(source, ext);
     FileSafety::NewFile file(names.folder());
 
-    if (ext == "webp" && Catalog::normalizedExt(source) == "gif") {
-        ensureVips();
+    ensureVips();
+    if (ext == "webp" && Catalog::normalizedExt(source) == "gif" && animated(source)) {
         FileSafety::TempDir scratch;
         auto arguments = FFmpeg::input(source, "gif");
         arguments.insert(
@@ -590,7 +647,6 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
         throw ConversionError::unsupported();
 
     // A turned picture is decoded whole as it loads, so its size is judged on the header first.
-    ensureVips();
     try {
         requireFits(VImage::new_from_file(source.c_str()), ext);
     } catch (const vips::VError&) {

@@ -53,11 +53,17 @@ double qualityFactor(QualityLevel level);
 // ConversionError (unreadable, unsupported, writeFailed, or ffmpeg's for WebP).
 fs::path convert(const fs::path& source, const OutputFormat& format);
 
-// Reads frame 0 upright. Only the image library's photo decoders read a file, chosen by its
-// content; one named as a photo format that none of them takes is refused. Other names (BMP,
-// icons, drawings) go to Qt's reader of that format (see QtImages::load), without properties.
-// Throws ConversionError::unreadable.
+// Reads frame 0 upright, by the reader its name has (ImageReaders::of):
+// the image library's photo decoders, chosen by the content (one named as a photo format that
+// none of them takes is refused); LibRaw for camera raw (see RawImages::load); Qt's reader of the
+// format for the rest (see QtImages::load), without properties. A name without a reader is
+// refused with its own sentence, and a picture past requirePixels' bound before it is decoded.
+// Throws ConversionError.
 Picture loadOriented(const fs::path& file);
+
+// Refuses a picture of more pixels than any camera or scanner makes, from its header's size,
+// before its pixels are decoded. Throws ConversionError with a sentence that says so.
+void requirePixels(double width, double height);
 
 // Writes `image` as `ext` into `file` with the kept part of `props` (see metadata) and the
 // compression factor `quality`; the caller publishes it.
@@ -80,6 +86,11 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources);
 // side, the HEVC and AV1 encoders') or whose saver would need more memory than is free, with a
 // sentence that says which.
 void requireFits(const vips::VImage& image, const std::string& ext);
+// Refuses, before a pixel is decoded, a picture whose decoded copy and `perPixel` more bytes a
+// pixel would not fit in the memory that is free, with a sentence that says how much it needs.
+void requireMemory(const vips::VImage& image, double perPixel);
+// The same for a picture of `pixels` that takes `bytesPerPixel` in all.
+void requireMemory(double pixels, double bytesPerPixel);
 
 // The image laid on opaque white; images without alpha come back as they are.
 vips::VImage flatten(const vips::VImage& image);

@@ -14,9 +14,9 @@ bool start();
 // has not without them.
 bool has(const char* operation);
 // The loader that reads `file` ("jpegload", "heifload"…), chosen by its content among the
-// decoders of the photo formats the program converts (JPEG, PNG, GIF, WebP, TIFF, HEIF); empty
-// when none takes it. The modules are loaded first when no built-in loader does (a HEIC). Every
-// other decoder of the library (ImageMagick's, SVG, PDF, the scientific formats) stays blocked for
+// decoders of the photo formats the program converts (JPEG, PNG, GIF, WebP, TIFF, HEIF, JPEG 2000,
+// JPEG XL); empty when none takes it. The modules are loaded first when no built-in loader does (a
+// HEIC). Every other decoder of the library (ImageMagick's, SVG, PDF, the scientific formats) stays blocked for
 // the life of the process: a file that says it is a photo reaches no decoder nobody asked for.
 std::string loaderFor(const std::filesystem::path& file);
 }

@@ -131,6 +131,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
         } else if (tool == Tool::imgCrop) {
             image = cropped(image, params.aspect);
         } else if (tool == Tool::imgRotate) {
+            ImageEngine::requireMemory(image, 0);  // turned whole, in memory
             image = rotated(image);
         } else if (tool == Tool::imgStrip) {
             // Nothing about the picture stays, its colour profile included, so the colours are
@@ -141,6 +142,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             props.bare = true;
             quality = 0.95;
         } else if (tool == Tool::imgBlurFaces) {
+            ImageEngine::requireMemory(image, 1);  // held whole, with a grey copy for the scan
             image = FaceBlur::blurFaces(image, FaceBlur::detect, picture.jpegFile);
         } else {
             throw ConversionError::unsupported();

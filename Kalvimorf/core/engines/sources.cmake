@@ -2,6 +2,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/face_blur.cpp
   core/engines/haar_scan.cpp
   core/engines/ffmpeg.cpp
+  core/engines/gui_application.cpp
   core/engines/image_engine.cpp
   core/engines/image_flate.cpp
   core/engines/image_library.cpp
@@ -17,6 +18,8 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/poppler_core.cpp
   core/engines/pdf_tools.cpp
   core/engines/qt_images.cpp
+  core/engines/targa.cpp
+  core/engines/raw_images.cpp
   core/engines/tiff_metadata.cpp
   core/engines/tool_engines.cpp
   core/engines/time_text.cpp
@@ -29,3 +32,6 @@ set_source_files_properties(core/engines/haar_scan.cpp PROPERTIES COMPILE_OPTION
 # The face tool decodes its reduced copy of a JPEG with libjpeg itself, in stretches side by side.
 find_package(JPEG REQUIRED)
 target_link_libraries(kalvimorf_core_engines PRIVATE JPEG::JPEG)
+# Camera raw files are developed by LibRaw's reentrant build. Its header needs no flags of its
+# own, and only the programs that call it link it.
+target_link_libraries(kalvimorf_core_engines PRIVATE ${LIBRAW_LINK_LIBRARIES})
