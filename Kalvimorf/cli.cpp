@@ -103,6 +103,9 @@ void makeApplication(bool headless)
     programName = args.empty() ? std::string("brivlon") : args.front();
     appArgv[0] = programName.data();
     new QApplication(appArgc, appArgv);
+    // The name people read, which Qt takes from the executable ("brivlon") unless told: the tray
+    // item's title, the title of a window that has none, the window class.
+    QCoreApplication::setApplicationName(QStringLiteral("Brivlon"));
     // Numbers that tools and files read are written the C way, whatever the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);

@@ -10,6 +10,8 @@
 #include <QStyle>
 #include <QWidget>
 
+#include <utility>
+
 namespace Theme {
 
 namespace {
@@ -65,12 +67,20 @@ void Notifier::watchPortal(QDBusConnection bus)
         return;
     bus.connect(
         portalService, portalPath, portalInterface, "SettingChanged", this, SLOT(portalSettingChanged(QDBusMessage)));
-    auto call = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface, "Read");
-    call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
-    // Asked once: asking the bus at every paint would cost a round trip.
-    QDBusMessage reply = bus.call(call, QDBus::Block, 300);
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
-        portalDark_ = schemeIsDark(reply.arguments().front());
+    // Asked once: asking the bus at every paint would cost a round trip. ReadOne is the second
+    // version's call; portals older than that answer only Read.
+    for (const char* method : {"ReadOne", "Read"}) {
+        auto call = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface, method);
+        call << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme");
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 300);
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+            portalDark_ = schemeIsDark(reply.arguments().front());
+            break;
+        }
+        // Nobody there, or no answer in time: the older call would fare no better.
+        if (reply.errorName() != "org.freedesktop.DBus.Error.UnknownMethod")
+            break;
+    }
     if (!watching_ && qApp) {
         qApp->installEventFilter(this);
         watching_ = true;
@@ -87,6 +97,7 @@ void Notifier::portalSettingChanged(const QDBusMessage& message)
     if (dark == portalDark_)
         return;
     portalDark_ = dark;
+    Q_EMIT desktopSchemeChanged();
     if (appearance() != AppAppearance::automatic)
         return;
     // The applier recolours the application's palette first, then tells every surface.
@@ -96,12 +107,20 @@ void Notifier::portalSettingChanged(const QDBusMessage& message)
         Q_EMIT themeChanged();
 }
 
+void Notifier::setDesktopPaletteDark(bool dark)
+{
+    if (std::exchange(desktopPaletteDark_, dark) != dark)
+        Q_EMIT desktopSchemeChanged();
+}
+
 bool Notifier::eventFilter(QObject* watched, QEvent* event)
 {
     // The platform theme handed over a new palette: the desktop changed its colours.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange && !DesktopTheme::applying()
-        && appearance() == AppAppearance::automatic)
+        && appearance() == AppAppearance::automatic) {
+        setDesktopPaletteDark(QGuiApplication::palette().color(QPalette::Window).lightnessF() < 0.5);
         Q_EMIT themeChanged();
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -123,6 +142,13 @@ bool isDark(const QWidget* widget)
     return palette.color(QPalette::Window).lightnessF() < 0.5;
 }
 
+bool desktopIsDark()
+{
+    if (auto dark = Notifier::shared().portalPrefersDark())
+        return *dark;
+    return Notifier::shared().desktopPaletteDark();
+}
+
 }
 
 void DesktopTheme::install()
@@ -138,21 +164,22 @@ void DesktopTheme::apply()
     using namespace Theme;
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
         Theme::applyingPalette = true;
+        // Back to the desktop's own palette first (an empty palette hands the choice back to the
+        // platform theme, which then keeps it current), which is how the desktop's darkness is
+        // known whatever the appearance.
+        QApplication::setPalette(QPalette());
+        const bool paletteDark = QApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
         switch (appearance()) {
-        case AppAppearance::automatic: {
-            // Back to the desktop's own palette (an empty palette hands the choice back to the
-            // platform theme, which then keeps it current); made dark only where the portal
-            // prefers dark and the platform theme did not follow it.
-            QApplication::setPalette(QPalette());
-            const bool paletteDark = QApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
+        case AppAppearance::automatic:
+            // Made dark only where the portal prefers dark and the platform theme did not follow it.
             if (Notifier::shared().portalPrefersDark() == true && !paletteDark)
                 QApplication::setPalette(darkPalette());
             break;
-        }
         case AppAppearance::light: QApplication::setPalette(QPalette(QColor(239, 239, 239))); break;
         case AppAppearance::dark: QApplication::setPalette(darkPalette()); break;
         }
         Theme::applyingPalette = false;
+        Notifier::shared().setDesktopPaletteDark(paletteDark);
     }
     Q_EMIT Notifier::shared().themeChanged();
 }

@@ -26,6 +26,10 @@ public:
     void watchPortal(QDBusConnection bus);
     // The portal's colour scheme: dark or light, nothing without a portal or a preference.
     std::optional<bool> portalPrefersDark() const { return portalDark_; }
+    // Whether the desktop's own palette, as the platform theme hands it over, is dark; read
+    // whenever the application's palette is the desktop's.
+    bool desktopPaletteDark() const { return desktopPaletteDark_; }
+    void setDesktopPaletteDark(bool dark);
 
 public Q_SLOTS:
     // The portal's SettingChanged(group, key, value).
@@ -33,12 +37,15 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void themeChanged();
+    // The desktop's colour scheme changed, whatever appearance the program has.
+    void desktopSchemeChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::optional<bool> portalDark_;
+    bool desktopPaletteDark_ = false;
     bool watching_ = false;
 };
 
@@ -47,6 +54,10 @@ private:
 // no opaque colour) it asks the desktop's colour scheme (the settings portal), else the
 // application's window colour.
 bool isDark(const QWidget* widget = nullptr);
+
+// The desktop's scheme, whatever the program's appearance: what the panels and their trays are
+// drawn in. The portal's colour scheme, else the desktop's own palette.
+bool desktopIsDark();
 
 }
 

@@ -9,6 +9,9 @@
 int MessageAlert::ask(const Alert::Request& request)
 {
     QMessageBox box;
+    // Named whoever runs it: untitled, it would take the application's name, by default the
+    // executable's "brivlon".
+    box.setWindowTitle(QStringLiteral("Brivlon"));
     box.setText(QString::fromStdString(request.message));
     box.setInformativeText(QString::fromStdString(request.informative));
     std::vector<QPushButton*> buttons;

@@ -42,13 +42,14 @@
 
 namespace {
 
-// Linux trays show the icon as drawn: white on a dark desktop, black on a light one.
+// Linux trays show the icon as drawn: white on a dark desktop, black on a light one. The panel
+// is the desktop's, so its scheme decides, not the appearance chosen for the program's windows.
 QIcon trayIcon(std::optional<double> progress)
 {
     QIcon icon;
     for (double scale : {1.0, 2.0}) {
         QImage image = StatusIcon::image(progress, scale);
-        if (Theme::isDark()) {
+        if (Theme::desktopIsDark()) {
             QPainter painter(&image);
             painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
             painter.fillRect(image.rect(), Qt::white);
@@ -262,6 +263,7 @@ void AppDelegate::traceProgress()
 
 void AppDelegate::setupStatusItem()
 {
+    iconDark_ = Theme::desktopIsDark();
     statusItem_ = std::make_unique<QSystemTrayIcon>(trayIcon(std::nullopt));
     statusItem_->setToolTip("Brivlon");
     statusMenu_ = std::make_unique<QMenu>();
@@ -270,9 +272,12 @@ void AppDelegate::setupStatusItem()
         jobMenuItems_.clear();
     });
     statusItem_->setContextMenu(statusMenu_.get());
-    connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, this, [this] {
-        statusItem_->setIcon(trayIcon(shownProgress_));
-    });
+    for (auto change : {&Theme::Notifier::themeChanged, &Theme::Notifier::desktopSchemeChanged})
+        connect(&Theme::Notifier::shared(), change, this, [this] {
+            const bool dark = Theme::desktopIsDark();
+            if (std::exchange(iconDark_, dark) != dark)
+                statusItem_->setIcon(trayIcon(shownProgress_));
+        });
     statusItem_->show();
 }
 

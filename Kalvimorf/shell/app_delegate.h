@@ -75,6 +75,7 @@ private:
     QHash<QUuid, QAction*> jobMenuItems_;
     DockPresence dock_;
     std::optional<double> shownProgress_;
+    bool iconDark_ = false;
     bool dockUpdatePending_ = false;
     QSet<QUuid> tracedDone_;
 

@@ -1,6 +1,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/theme_preview.h"
 
+#include "core/base/settings.h"
 #include "core/job_fakes.h"
 
 #include <QDBusMessage>
@@ -87,6 +88,47 @@ TEST(DesktopTheme, AutoFollowsThePortalsColourSchemeAsItChanges)
     thread.quit();
     thread.wait();
     daemon.close();
+}
+
+// What a tray icon is drawn for: the desktop's scheme, never the appearance chosen for the
+// program's own windows, whose palette says nothing about the panel.
+TEST(DesktopTheme, TheDesktopsSchemeIsThePortalsElseItsOwnPalettes)
+{
+    auto& notifier = Theme::Notifier::shared();
+    auto scheme = [&](uint value) {
+        auto signal = QDBusMessage::createSignal(
+            "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings", "SettingChanged");
+        signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+               << QVariant::fromValue(QDBusVariant(value));
+        notifier.portalSettingChanged(signal);
+    };
+    int desktopChanges = 0, themeChanges = 0;
+    auto desktop = QObject::connect(&notifier, &Theme::Notifier::desktopSchemeChanged, [&] {
+        ++desktopChanges;
+    });
+    auto theme = QObject::connect(&notifier, &Theme::Notifier::themeChanged, [&] {
+        ++themeChanges;
+    });
+    Defaults::set(SettingKey::appearance, QStringLiteral("dark"));
+    scheme(0);
+    DesktopTheme().apply();
+    EXPECT_TRUE(Theme::isDark());
+    EXPECT_FALSE(Theme::desktopIsDark()) << "the platform's palette is light under the dark one applied";
+    desktopChanges = themeChanges = 0;
+    scheme(1);
+    EXPECT_TRUE(Theme::desktopIsDark());
+    EXPECT_EQ(desktopChanges, 1);
+    EXPECT_EQ(themeChanges, 0) << "the windows keep the appearance chosen";
+    Defaults::set(SettingKey::appearance, QStringLiteral("light"));
+    DesktopTheme().apply();
+    EXPECT_FALSE(Theme::isDark());
+    EXPECT_TRUE(Theme::desktopIsDark());
+    scheme(0);
+    EXPECT_FALSE(Theme::desktopIsDark());
+    QObject::disconnect(desktop);
+    QObject::disconnect(theme);
+    Defaults::set(SettingKey::appearance, QStringLiteral("auto"));
+    DesktopTheme().apply();
 }
 
 TEST(ThemePreview, AChangeFadesFromTheOldLookIntoTheNew)
