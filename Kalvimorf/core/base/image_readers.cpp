@@ -14,8 +14,8 @@ std::optional<ImageReader> of(const std::string& key)
     // scientific formats and ImageMagick's stay blocked), so they are left out.
     static const std::map<std::string, ImageReader> readers = [] {
         std::map<std::string, ImageReader> table;
-        for (const char* key : {"jpg", "jfif", "png", "gif", "webp", "heic", "hif", "avif", "tiff", "jp2", "j2k",
-                 "jpf", "jpx", "j2c", "jpc", "jxl"})
+        for (const char* key : {"jpg", "jfif", "png", "gif", "webp", "heic", "hif", "avif", "tiff", "jp2", "j2k", "jpf",
+                 "jpx", "j2c", "jpc", "jxl"})
             table[key] = ImageReader::library;
         for (const char* key : {"dng", "cr2", "cr3", "nef", "arw", "raf", "orf", "rw2"})
             table[key] = ImageReader::raw;
