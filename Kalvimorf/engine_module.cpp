@@ -3,7 +3,6 @@
 extern "C" const EngineEntries* brivlon_engines()
 {
     static const EngineEntries entries{ImageEngine::convert, ImageEngine::mergeToPDF, ImageTools::run, PDFCompress::run,
-        ImageLibrary::start, QtImages::load, RawImages::load, PDFEngine::convert,
-        DocumentEngine::convert};
+        ImageLibrary::start, QtImages::load, RawImages::load, PDFEngine::convert, DocumentEngine::convert};
     return &entries;
 }

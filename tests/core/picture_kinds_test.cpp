@@ -103,7 +103,8 @@ TEST_F(PictureKinds, KindsPeopleHaveConvertWithTheirPixels)
     shell("opj_compress -i metades.ppm -o 'foto scan.jp2' >/dev/null && opj_compress -i metades.ppm -o fluxo.j2k "
           ">/dev/null && cjxl -q 95 metades.png 'foto nova.jxl' 2>/dev/null");
     // Black and white, for the formats of one bit.
-    VImage::black(32, 48).join(VImage::black(32, 48) + 255, VIPS_DIRECTION_HORIZONTAL)
+    VImage::black(32, 48)
+        .join(VImage::black(32, 48) + 255, VIPS_DIRECTION_HORIZONTAL)
         .cast(VIPS_FORMAT_UCHAR)
         .write_to_file((dir / "pb.png").c_str());
     // Targa raw and run-length encoded, grey and colour-mapped; WBMP, ASCII PBM, icons for macOS:
@@ -244,6 +245,10 @@ EOF)");
     const auto turned = runBrivlon({"--tool", "imgRotate", "--", (dir / "IMG_0001.DNG").string()});
     ASSERT_EQ(turned.exitCode, 0) << turned.err;
     EXPECT_EQ(turned.out, (dir / "IMG_0001 (girado).jpg").string() + "\n");
+    // The camera's description travels as the photo's Exif.
+    const auto make
+        = runProgram("/usr/bin/exiftool", {"-s3", "-Make", "-Model", (dir / "IMG_0001 (girado).jpg").string()});
+    EXPECT_EQ(make.out, "Brivlon\nTeste\n");
 }
 
 TEST_F(PictureKinds, KindsWithoutASafeReaderAreOfferedNothingAndToldSo)
@@ -256,9 +261,8 @@ TEST_F(PictureKinds, KindsWithoutASafeReaderAreOfferedNothingAndToldSo)
     shell("convert metades.png cena.exr 2>/dev/null || printf 'v/1\\001\\002\\000\\000\\000' > cena.exr");
     writeFile(dir / "projeto.xcf", std::string("gimp xcf v011\0\0\0\0\x40\0\0\0\x30\0\0\0\0", 27));
     writeFile(dir / "rapido.qoi", std::string("qoif\0\0\0\x40\0\0\0\x30\x03\0", 14) + std::string(8, '\0'));
-    for (const auto* file :
-        {"camadas.psd", "camadas.psb", "antigo.pcx", "luz.hdr", "textura.dds", "faixa.pfm", "cena.exr", "projeto.xcf",
-            "rapido.qoi"}) {
+    for (const auto* file : {"camadas.psd", "camadas.psb", "antigo.pcx", "luz.hdr", "textura.dds", "faixa.pfm",
+             "cena.exr", "projeto.xcf", "rapido.qoi"}) {
         SCOPED_TRACE(file);
         const auto offer = Catalog::options({dir / file});
         ASSERT_TRUE(offer.has_value());

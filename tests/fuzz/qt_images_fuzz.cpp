@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool bitmap = data[0] & 1;
     const auto bytes = Fuzz::text(data + 1, size - 1);
     auto number = [&](size_t at) {
-        return at + 4 <= bytes.size() ? std::abs(double(int32_t(uint32_t(uint8_t(bytes[at]))
-                   | uint32_t(uint8_t(bytes[at + 1])) << 8 | uint32_t(uint8_t(bytes[at + 2])) << 16
-                   | uint32_t(uint8_t(bytes[at + 3])) << 24)))
-                                      : 0.0;
+        return at + 4 <= bytes.size()
+            ? std::abs(double(int32_t(uint32_t(uint8_t(bytes[at])) | uint32_t(uint8_t(bytes[at + 1])) << 8
+                | uint32_t(uint8_t(bytes[at + 2])) << 16 | uint32_t(uint8_t(bytes[at + 3])) << 24)))
+            : 0.0;
     };
     if (bitmap && number(18) * number(22) > 4e6)
         return 0;

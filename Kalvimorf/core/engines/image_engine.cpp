@@ -28,9 +28,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <sys/resource.h>
 #include <memory>
 #include <set>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using vips::VImage;
@@ -514,8 +514,8 @@ void requirePixels(double width, double height)
     if (width * height <= maxPixels)
         return;
     auto megapixels = QLocale(QLocale::Portuguese, QLocale::Brazil).toString(width * height / 1e6, 'f', 0);
-    throw ConversionError::ffmpeg("A imagem é grande demais para abrir (" + megapixels.toStdString()
-        + " megapixels; o máximo é 1.000).");
+    throw ConversionError::ffmpeg(
+        "A imagem é grande demais para abrir (" + megapixels.toStdString() + " megapixels; o máximo é 1.000).");
 }
 
 Picture loadOriented(const fs::path& file)

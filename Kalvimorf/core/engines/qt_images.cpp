@@ -157,8 +157,8 @@ ImageEngine::Picture loadTarga(const fs::path& file)
     ImageEngine::requirePixels(width, height);
     const QByteArray whole = readWhole(file);
     const auto decoded = Targa::decode(std::string_view(whole.constData(), size_t(whole.size())));
-    VipsImage* raw = vips_image_new_from_memory_copy(decoded.pixels.data(), decoded.pixels.size(), decoded.width,
-        decoded.height, decoded.bands, VIPS_FORMAT_UCHAR);
+    VipsImage* raw = vips_image_new_from_memory_copy(
+        decoded.pixels.data(), decoded.pixels.size(), decoded.width, decoded.height, decoded.bands, VIPS_FORMAT_UCHAR);
     if (!raw)
         throw ConversionError::unreadable();
     const auto space = decoded.bands <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
@@ -225,7 +225,7 @@ ImageEngine::Picture load(const fs::path& file)
         drawing.open(QIODevice::ReadOnly);
         format = "svg";
         opened = std::make_unique<QImageReader>(&drawing, format);
-    } else if (auto rewritten = format == "bmp" || format == "dib"                      ? bitmapAsQtReadsIt(file)
+    } else if (auto rewritten = format == "bmp" || format == "dib"         ? bitmapAsQtReadsIt(file)
                    : format == "pbm" || format == "pgm" || format == "ppm" ? plainBitmapAsQtReadsIt(file)
                                                                            : QByteArray();
                !rewritten.isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_log.h"
+#include "core/engines/tiff_metadata.h"
 
 #include <libraw/libraw.h>
 
@@ -49,6 +50,10 @@ ImageEngine::Picture load(const fs::path& file)
         "interpretation", developed->colors == 3 ? VIPS_INTERPRETATION_sRGB : VIPS_INTERPRETATION_B_W));
     picture.props.orientation = 1;
     picture.props.loader = "libraw";
+    // Most raw formats are TIFF inside, their first directory the camera's and the shot's
+    // description: the output keeps it as a photo's Exif (its orientation reset, as the pixels
+    // were turned).
+    picture.props.exif = TiffMetadata::exifOf(file);
     return picture;
 }
 
