@@ -2,8 +2,10 @@
 
 #include "settings/updates.h"
 #include "shell/about_box.h"
+#include "shell/app_model.h"
 #include "shell/drop_zone.h"
 #include "shell/format_grid.h"
+#include "shell/main_view.h"
 #include "shell/main_window.h"
 #include "support/test_support.h"
 
@@ -112,23 +114,39 @@ TEST(MainWindowDrawing, ATileLightsUnderThePointerAndShrinksWhenPressed)
     EXPECT_EQ(pressed.pixelColor(QPoint(12, 37)), paper);
 }
 
-TEST(MainWindowMenus, EveryItemIsLiveAndClosingOnlyHides)
+TEST(MainWindowMenus, TheDesktopsMenusEveryItemLiveAndClosingOnlyHides)
 {
     auto& window = MainWindow::shared();
     auto& bar = *window.menuBar();
-    QStringList titles;
-    for (auto* action : bar.actions())
+    QStringList titles, items;
+    for (auto* action : bar.actions()) {
         titles << action->text();
-    EXPECT_EQ(titles, QStringList({"Brivlon", "Arquivo", "Editar", "Janela", "Ajuda"}));
-    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"}) {
+        for (auto* item : action->menu()->actions())
+            items << item->text();
+    }
+    EXPECT_EQ(titles, QStringList({"Arquivo", "Editar", "Ajuda"}));
+    // Nothing of another system's application menu: no hiding, zooming or bringing to the front.
+    for (const char* gone : {"Ocultar Brivlon", "Zoom", "Minimizar", "Trazer tudo para a frente"})
+        EXPECT_FALSE(items.contains(gone)) << gone;
+    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…", "Sair", "Sobre o Brivlon"}) {
         ASSERT_TRUE(find(bar, item)) << item;
         EXPECT_TRUE(find(bar, item)->isEnabled()) << item;
     }
     EXPECT_EQ(find(bar, "Ajustes…")->shortcut(), QKeySequence("Ctrl+,"));
-    auto* open = find(bar, "Abrir Brivlon");
-    ASSERT_TRUE(open);
-    EXPECT_EQ(open->shortcut(), QKeySequence("Ctrl+N"));
-    open->trigger();
+    EXPECT_EQ(find(bar, "Sair")->shortcut(), QKeySequence("Ctrl+Q"));
+    EXPECT_EQ(find(bar, "Escolher arquivos…")->shortcut(), QKeySequence("Ctrl+O"));
+
+    // "Escolher arquivos…" asks as the drop zone's button does.
+    TestSupport::TempDir dir;
+    MainView::setChooser([&](QWidget*) {
+        return std::optional(std::vector<fs::path>{dir / "nota.txt"});
+    });
+    find(bar, "Escolher arquivos…")->trigger();
+    MainView::setChooser({});
+    EXPECT_EQ(AppModel::shared().files(), std::vector<fs::path>{dir / "nota.txt"});
+    AppModel::shared().setFiles({});
+
+    window.present();
     EXPECT_TRUE(window.isVisible());
     find(bar, "Fechar janela")->trigger();
     EXPECT_FALSE(window.isVisible());
