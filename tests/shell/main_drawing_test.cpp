@@ -7,6 +7,7 @@
 #include "shell/format_grid.h"
 #include "shell/main_view.h"
 #include "shell/main_window.h"
+#include "shell/mode_tabs.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -112,6 +113,41 @@ TEST(MainWindowDrawing, ATileLightsUnderThePointerAndShrinksWhenPressed)
     const QPoint justOutside(8, 37);
     EXPECT_NE(hover.pixelColor(justOutside), paper);
     EXPECT_EQ(pressed.pixelColor(QPoint(12, 37)), paper);
+}
+
+// The part the keyboard is on wears a ring in the accent colour just outside it; the others none.
+TEST(MainWindowDrawing, TheKeyboardsTileAndTabWearARing)
+{
+    const auto colors = ViewColors::of(false, blue);
+    const FormatTile tile{"PNG", "", "Converter para PNG", true};
+    const QRectF rect(10, 10, 120, 54);
+    auto tileImage = [&](bool focused) {
+        QImage image = canvas(QSize(140, 74));
+        QPainter painter(&image);
+        FormatGridDrawing::paintTile(painter, rect, tile, {0, 0, false, focused}, colors);
+        return image;
+    };
+    const QImage plain = tileImage(false), ringed = tileImage(true);
+    // Halfway down the left edge, a pixel outside the tile.
+    EXPECT_EQ(plain.pixelColor(8, 37), paper);
+    EXPECT_LT(distance(ringed.pixelColor(8, 37), blue), 90);
+
+    const QRectF bounds(0, 0, 540, 38);
+    auto tabsImage = [&](int focused) {
+        ModeTabsLook look;
+        look.focused = focused;
+        QImage image = canvas(QSize(540, 38));
+        QPainter painter(&image);
+        ModeTabsDrawing::paint(painter, bounds, look, colors);
+        return image;
+    };
+    const QImage none = tabsImage(-1), second = tabsImage(1);
+    for (int tab = 0; tab < 3; ++tab) {
+        const QRectF place = ModeTabsDrawing::tabRect(bounds, tab);
+        const int x = int(place.left()) + 1, y = int(place.center().y());
+        EXPECT_EQ(closest(second, y, x - 1, x + 2, blue) < 120, tab == 1) << tab;
+        EXPECT_GT(closest(none, y, x - 1, x + 2, blue), 120) << tab;
+    }
 }
 
 TEST(MainWindowMenus, TheDesktopsMenusEveryItemLiveAndClosingOnlyHides)
