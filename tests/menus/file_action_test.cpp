@@ -261,11 +261,19 @@ TEST_F(FileActionsTest, TerminalOpensTheChosenOneElseTheDesktopsDefaultInTheFold
     EXPECT_EQ(readFile(dir / "Um.ran"), "--janela|") << "field codes stand for nothing here";
     EXPECT_FALSE(fs::exists(dir / "Dois.ran") || fs::exists(dir / "bin/Um.ran"));
 
-    // Without a list, the terminal $TERMINAL names leads.
+    // Without a list, the terminal $TERMINAL names leads; without that, the one Debian's
+    // alternative leads to, through the wrapper script it may name.
     fs::remove(home / ".config/xdg-terminals.list");
     setenv("TERMINAL", (dir / "bin/Dois").c_str(), 1);
     EXPECT_EQ(ours(), (Strings{"Dois", "Um"}));
     unsetenv("TERMINAL");
+    writeFile(dir / "alternativas/Um.wrapper", "#!/bin/sh\n");
+    fs::permissions(dir / "alternativas/Um.wrapper", fs::perms::owner_all);
+    fs::create_symlink(dir / "alternativas/Um.wrapper", dir / "alternativas/x-terminal-emulator");
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", ((dir / "alternativas").string() + ":" + path).c_str(), 1);
+    EXPECT_EQ(ours(), (Strings{"Um", "Dois"}));
+    setenv("PATH", path.c_str(), 1);
     Defaults::remove(SettingKey::terminalApp);
 }
 
