@@ -85,18 +85,6 @@ std::vector<DesktopApp> forType(const std::string& type)
     return apps;
 }
 
-bool hasCategory(const char* categories, std::string_view wanted)
-{
-    std::string_view list = categories ? categories : "";
-    while (!list.empty()) {
-        const auto end = std::min(list.find(';'), list.size());
-        if (list.substr(0, end) == wanted)
-            return true;
-        list.remove_prefix(std::min(end + 1, list.size()));
-    }
-    return false;
-}
-
 std::vector<std::string> split(const char* text, char separator)
 {
     std::vector<std::string> parts;
@@ -253,8 +241,10 @@ std::vector<DesktopApp> terminals()
     AppList all{g_app_info_get_all()};
     for (GList* item = all.get(); item; item = item->next) {
         auto* info = G_APP_INFO(item->data);
-        if (!G_IS_DESKTOP_APP_INFO(info) || !g_app_info_should_show(info)
-            || !hasCategory(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info)), "TerminalEmulator"))
+        if (!G_IS_DESKTOP_APP_INFO(info) || !g_app_info_should_show(info))
+            continue;
+        const auto categories = split(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info)), ';');
+        if (std::ranges::find(categories, "TerminalEmulator") == categories.end())
             continue;
         const auto command = commandOf(info);
         if (auto program = command.empty() ? std::string() : findProgram(command.front()); !program.empty())
@@ -263,13 +253,13 @@ std::vector<DesktopApp> terminals()
     std::ranges::stable_sort(found, byName, &Found::app);
 
     auto chosen = found.end();
-    for (const auto& id : listedTerminals())
-        if (chosen = std::ranges::find(found, id,
-                [](const Found& f) {
-                    return f.app.id;
-                });
-            chosen != found.end())
+    for (const auto& id : listedTerminals()) {
+        chosen = std::ranges::find_if(found, [&id](const Found& f) {
+            return f.app.id == id;
+        });
+        if (chosen != found.end())
             break;
+    }
     auto running = [&](const std::string& program) {
         return program.empty() ? found.end() : std::ranges::find_if(found, [&](const Found& f) {
             return sameProgram(f.program, program);
