@@ -5,11 +5,12 @@
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "core/base/settings.h"
 #include "core/base/task.h"
-#include "core/jobs/job_store.h"
-#include "core/state/file_viewer.h"
 #include "core/jobs/conversion_runner.h"
+#include "core/jobs/job_store.h"
 #include "core/jobs/worker_pool.h"
+#include "core/state/file_viewer.h"
 #include "menus/action_chooser.h"
 #include "platform/desktop_apps.h"
 
@@ -39,21 +40,6 @@ fs::path plain(const fs::path& file)
 }
 
 fs::path cleaned(const fs::path& file) { return plain(fs::absolute(file).lexically_normal()); }
-
-std::vector<std::string>& terminalOverride()
-{
-    static std::vector<std::string> candidates;
-    return candidates;
-}
-
-// Linux has one list for every stored choice: the desktop's chosen terminal first (Debian's
-// alternatives link), then the common ones.
-std::vector<std::string> terminalCandidates()
-{
-    if (!terminalOverride().empty())
-        return terminalOverride();
-    return {"x-terminal-emulator", "gnome-terminal", "konsole", "xfce4-terminal", "xterm"};
-}
 
 // The store reacts to the outcome (the failure sound, the error log) as to any job's.
 void report(const std::string& headline, Job::State state)
@@ -275,11 +261,13 @@ void terminal(const fs::path& first)
 {
     const auto item = plain(first);
     const auto folder = Catalog::isPlainFolder(item) ? item : item.parent_path();
-    for (const auto& candidate : terminalCandidates())
-        if (const auto program = DesktopApps::findProgram(candidate); !program.empty()) {
-            QProcess::startDetached(QString::fromStdString(program), {}, text(folder));
-            return;
-        }
+    // The one chosen in the settings, else the desktop's own; a stored name of another system's
+    // terminal ("Terminal", "iTerm") counts as no choice.
+    if (const auto chosen = DesktopApps::terminal(DesktopApps::terminals(), Defaults::text(SettingKey::terminalApp)))
+        DesktopApps::openTerminal(*chosen, folder);
+    // Without desktop entries, the terminal Debian's alternatives name.
+    else if (const auto program = DesktopApps::findProgram("x-terminal-emulator"); !program.empty())
+        QProcess::startDetached(QString::fromStdString(program), {}, text(folder));
 }
 
 }
@@ -291,12 +279,11 @@ struct ActionRow {
     std::string_view label;
     std::string_view detail;
 };
-constexpr EnumTable<ActionRow, 8> actions{{{
+constexpr EnumTable<ActionRow, 7> actions{{{
     {FileAction::openWith, "ABRIR COM…", "Abrir com outro app"},
     {FileAction::zip, "ZIPAR", "Compactar em .zip"},
     {FileAction::move, "MOVER PARA…", "Mover para outra pasta"},
     {FileAction::copy, "COPIAR", "Copiar para colar no gerenciador de arquivos"},
-    {FileAction::airdrop, "AIRDROP", "Enviar por AirDrop"},
     {FileAction::copyPath, "CAMINHO", "Copiar o caminho"},
     {FileAction::reveal, "NA PASTA", "Mostrar no gerenciador de arquivos"},
     {FileAction::terminal, "TERMINAL", "Abrir a pasta no Terminal"},
@@ -319,8 +306,6 @@ std::string selectionName(const std::vector<fs::path>& files)
     return plain(files.front()).filename().string();
 }
 
-void setTerminalCandidates(std::vector<std::string> candidates) { terminalOverride() = std::move(candidates); }
-
 void perform(FileAction action, const std::vector<fs::path>& files)
 {
     if (files.empty())
@@ -331,8 +316,6 @@ void perform(FileAction action, const std::vector<fs::path>& files)
     case FileAction::zip: zip(files, name); break;
     case FileAction::move: move(files, name); break;
     case FileAction::copy: copy(files, name); break;
-    // Linux has no AirDrop service, so this is always the unavailable case.
-    case FileAction::airdrop: fail("AirDrop indisponível", "Este sistema não tem AirDrop."); break;
     case FileAction::copyPath: copyPath(files); break;
     case FileAction::reveal:
         if (auto viewer = FileViewer::shared())

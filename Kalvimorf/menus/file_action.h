@@ -5,7 +5,8 @@
 #include <vector>
 
 // The things the actions mode does with the dropped files themselves.
-enum class FileAction { openWith, zip, move, copy, airdrop, copyPath, reveal, terminal };
+// Sending to nearby devices has no counterpart on Linux, so there is no such action.
+enum class FileAction { openWith, zip, move, copy, copyPath, reveal, terminal };
 
 namespace FileActions {
 const std::vector<FileAction>& all();
@@ -20,7 +21,4 @@ void perform(FileAction action, const std::vector<std::filesystem::path>& files)
 // How jobs name a selection: the item's name for one, "N itens" for more.
 std::string selectionName(const std::vector<std::filesystem::path>& files);
 
-// The terminals tried in order, by name (looked up in PATH) or absolute path. An empty list
-// restores the desktop's usual ones.
-void setTerminalCandidates(std::vector<std::string> candidates);
 }

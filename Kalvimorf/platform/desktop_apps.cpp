@@ -4,9 +4,14 @@
 #include <gio/gio.h>
 
 #include <QMimeDatabase>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -80,6 +85,97 @@ std::vector<DesktopApp> forType(const std::string& type)
     return apps;
 }
 
+std::vector<std::string> split(const char* text, char separator)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (const char* c = text ? text : ""; *c; ++c)
+        if (*c == separator) {
+            if (!part.empty())
+                parts.push_back(std::move(part));
+            part.clear();
+        } else
+            part += *c;
+    if (!part.empty())
+        parts.push_back(std::move(part));
+    return parts;
+}
+
+// The desktop entries that xdg-terminals.list files name, most wanted first: the user's
+// configuration before the system's, in each the current desktop's list before the common one.
+std::vector<std::string> listedTerminals()
+{
+    std::vector<fs::path> folders;
+    if (const char* home = std::getenv("XDG_CONFIG_HOME"); home && *home)
+        folders.emplace_back(home);
+    else if (const char* user = std::getenv("HOME"))
+        folders.push_back(fs::path(user) / ".config");
+    const char* system = std::getenv("XDG_CONFIG_DIRS");
+    for (const auto& folder : split(system && *system ? system : "/etc/xdg", ':'))
+        folders.emplace_back(folder);
+    std::vector<std::string> names;
+    for (auto desktop : split(std::getenv("XDG_CURRENT_DESKTOP"), ':')) {
+        std::ranges::transform(desktop, desktop.begin(), [](unsigned char c) {
+            return char(std::tolower(c));
+        });
+        names.push_back(desktop + "-xdg-terminals.list");
+    }
+    names.emplace_back("xdg-terminals.list");
+
+    std::vector<std::string> ids;
+    for (const auto& folder : folders)
+        for (const auto& name : names) {
+            std::ifstream list(folder / name);
+            for (std::string line; std::getline(list, line);) {
+                const auto first = line.find_first_not_of(" \t"), last = line.find_last_not_of(" \t\r");
+                if (first == std::string::npos || line[first] == '#')
+                    continue;
+                // An entry may name one of its actions after a colon; the terminal is the entry.
+                const auto id = line.substr(first, last - first + 1);
+                ids.push_back(id.substr(0, id.find(':')));
+            }
+        }
+    return ids;
+}
+
+// An entry's Exec line as words, quoting undone (GIO's own executable keeps the quotes); empty
+// when there is none or it does not parse.
+std::vector<std::string> commandOf(GAppInfo* info)
+{
+    const char* line = info ? g_app_info_get_commandline(info) : nullptr;
+    gchar** words = nullptr;
+    if (!line || !g_shell_parse_argv(line, nullptr, &words, nullptr))
+        return {};
+    std::vector<std::string> command;
+    for (gchar** word = words; *word; ++word)
+        command.emplace_back(*word);
+    g_strfreev(words);
+    return command;
+}
+
+// The file a program name leads to, links followed.
+fs::path resolved(const std::string& program)
+{
+    std::error_code error;
+    const auto real = fs::canonical(program, error);
+    return error ? fs::path(program) : real;
+}
+
+// One program under two names: the same file, or the same name but for the ".wrapper" that Debian
+// gives the scripts its alternatives lead to (gnome-terminal.wrapper).
+bool sameProgram(const fs::path& a, const fs::path& b)
+{
+    if (resolved(a) == resolved(b))
+        return true;
+    auto bare = [](const fs::path& path) {
+        auto name = resolved(path).filename().string();
+        if (name.ends_with(".wrapper"))
+            name.resize(name.size() - std::string_view(".wrapper").size());
+        return name;
+    };
+    return bare(a) == bare(b);
+}
+
 }
 
 std::string findProgram(const std::string& name)
@@ -133,6 +229,84 @@ void open(const DesktopApp& app, const std::vector<fs::path>& files)
     g_app_info_launch(info.get(), list, nullptr, &error);
     g_clear_error(&error);
     g_list_free_full(list, g_object_unref);
+}
+
+std::vector<DesktopApp> terminals()
+{
+    struct Found {
+        DesktopApp app;
+        std::string program;
+    };
+    std::vector<Found> found;
+    AppList all{g_app_info_get_all()};
+    for (GList* item = all.get(); item; item = item->next) {
+        auto* info = G_APP_INFO(item->data);
+        if (!G_IS_DESKTOP_APP_INFO(info) || !g_app_info_should_show(info))
+            continue;
+        const auto categories = split(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(info)), ';');
+        if (std::ranges::find(categories, "TerminalEmulator") == categories.end())
+            continue;
+        const auto command = commandOf(info);
+        if (auto program = command.empty() ? std::string() : findProgram(command.front()); !program.empty())
+            found.push_back({describe(info), std::move(program)});
+    }
+    std::ranges::stable_sort(found, byName, &Found::app);
+
+    auto chosen = found.end();
+    for (const auto& id : listedTerminals()) {
+        chosen = std::ranges::find_if(found, [&id](const Found& f) {
+            return f.app.id == id;
+        });
+        if (chosen != found.end())
+            break;
+    }
+    auto running = [&](const std::string& program) {
+        return program.empty() ? found.end() : std::ranges::find_if(found, [&](const Found& f) {
+            return sameProgram(f.program, program);
+        });
+    };
+    if (chosen == found.end())
+        if (const auto wanted = split(std::getenv("TERMINAL"), ' '); !wanted.empty())
+            chosen = running(findProgram(wanted.front()));
+    if (chosen == found.end())
+        chosen = running(findProgram("x-terminal-emulator"));
+    if (chosen != found.end())
+        std::rotate(found.begin(), chosen, std::next(chosen));
+
+    std::vector<DesktopApp> apps;
+    for (auto& terminal : found)
+        apps.push_back(std::move(terminal.app));
+    return apps;
+}
+
+std::optional<DesktopApp> terminal(const std::vector<DesktopApp>& terminals, const std::string& id)
+{
+    if (terminals.empty())
+        return std::nullopt;
+    const auto it = std::ranges::find(terminals, id, &DesktopApp::id);
+    return it == terminals.end() ? terminals.front() : *it;
+}
+
+bool openTerminal(const DesktopApp& terminal, const fs::path& folder)
+{
+    AppInfo info{G_APP_INFO(terminal.entry.empty() ? g_desktop_app_info_new(terminal.id.c_str())
+                                                   : g_desktop_app_info_new_from_filename(terminal.entry.c_str()))};
+    const auto command = commandOf(info.get());
+    if (command.empty())
+        return false;
+    const std::string program = findProgram(command.front());
+    QStringList arguments;
+    for (auto word = std::next(command.begin()); word != command.end(); ++word) {
+        // Field codes stand for files, a name or an icon, none of which a plain start passes; "%%"
+        // is a percent sign.
+        const QString argument = QString::fromStdString(*word);
+        if (argument == "%%")
+            arguments << "%";
+        else if (!(argument.size() == 2 && argument[0] == '%'))
+            arguments << argument;
+    }
+    return !program.empty()
+        && QProcess::startDetached(QString::fromStdString(program), arguments, QString::fromStdString(folder.string()));
 }
 
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,17 @@ void open(const DesktopApp& app, const std::vector<std::filesystem::path>& files
 // `name` when it is an absolute path to an executable file, else the first executable file of
 // that name in the folders of PATH; empty when there is none.
 std::string findProgram(const std::string& name);
+
+// The terminal emulators installed: the desktop entries of the TerminalEmulator category whose
+// program is there. The desktop's default comes first (the first installed one that an
+// xdg-terminals.list names, for the current desktop before any, in the user's configuration
+// before the system's; else the one $TERMINAL names; else Debian's x-terminal-emulator choice),
+// the others in name order.
+std::vector<DesktopApp> terminals();
+// Of `terminals`, the one whose id is `id`, else the first; nothing for an empty list.
+std::optional<DesktopApp> terminal(const std::vector<DesktopApp>& terminals, const std::string& id);
+// Starts the terminal's program (its Exec line without field codes, no shell) in `folder`, where
+// terminals open their first shell; false when it cannot be started.
+bool openTerminal(const DesktopApp& terminal, const std::filesystem::path& folder);
 
 }

@@ -85,6 +85,7 @@ AppearancePage::AppearancePage(SettingsModel& model) : model_(model)
         Haptics::pick();
     });
     form->addRow("Vibração do trackpad", haptics_);
+    form_ = form;
 
     auto [sounds, soundRow] = SettingsLook::row();
     doneSound_ = new Switch("Sons de conclusão e erro");
@@ -135,6 +136,9 @@ void AppearancePage::refresh()
     preview_->setTheme(model_.theme());
     preview_->setAppearance(model_.appearance());
     haptics_->setCurrent(indexOf(Haptics::levels(), Haptics::level()));
+    // Only where something can be felt: nothing performs haptics on Linux desktops. The stored
+    // level stays as it is either way.
+    form_->setRowVisible(haptics_, Haptics::Performer::shared() != nullptr);
     doneSound_->setChecked(model_.doneSound());
     finale_->setCurrent(indexOf(Chime::Finales::all(), Chime::Finales::current()));
     cardSound_->setChecked(Prefs::cardSound());

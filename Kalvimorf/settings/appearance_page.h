@@ -2,12 +2,14 @@
 
 #include "settings/controls.h"
 
+class QFormLayout;
 class QPushButton;
 class SettingsModel;
 class ThemePreview;
 
 // "Aparência": theme and appearance with their preview, where the fan opens, the haptic level
-// and the sounds. Each choice is heard or felt at once where it has a sample.
+// (only where a haptic device answers) and the sounds. Each choice is heard or felt at once
+// where it has a sample.
 class AppearancePage : public SettingsPage {
 public:
     explicit AppearancePage(SettingsModel& model);
@@ -31,6 +33,7 @@ private:
     SegmentedPicker* placement_;
     ThemePreview* preview_;
     SegmentedPicker* haptics_;
+    QFormLayout* form_;
     Switch* doneSound_;
     QPushButton* success_;
     QPushButton* failure_;

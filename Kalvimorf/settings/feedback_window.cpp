@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -19,6 +20,8 @@ FeedbackWindow::FeedbackWindow(Feedback& model)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), model_(model)
 {
     setWindowTitle("Relatar um problema");
+    // Escape closes it, as it closes a dialog; what was typed stays for the next opening.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     SettingsLook::follow(this);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);

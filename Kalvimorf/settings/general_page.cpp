@@ -2,6 +2,7 @@
 
 #include "core/base/build_info.h"
 #include "core/state/settings_model.h"
+#include "platform/desktop_apps.h"
 #include "settings/feedback.h"
 #include "settings/updates.h"
 
@@ -41,12 +42,11 @@ GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model)
     general->addRow(reportRow);
 
     terminal_ = new QComboBox;
-    terminal_->addItem("Terminal", "Terminal");
-    terminal_->addItem("iTerm", "iTerm");
     connect(terminal_, &QComboBox::activated, this, [this](int index) {
         model_.setTerminalApp(terminal_->itemData(index).toString());
     });
     general->addRow("Abrir pastas no", terminal_);
+    form_ = general;
 
     login_ = new Switch("Abrir ao iniciar o computador");
     connect(login_, &QAbstractButton::clicked, this, [this](bool on) {
@@ -57,7 +57,7 @@ GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model)
 
     connect(&model_, &SettingsModel::changed, this, &GeneralPage::refresh);
     connect(&updates_, &Updates::changed, this, &GeneralPage::refresh);
-    refresh();
+    listTerminals();
 }
 
 QString GeneralPage::updateStatus(const Updates& updates)
@@ -75,7 +75,34 @@ void GeneralPage::refresh()
     download_->setVisible(updates_.update().has_value());
     check_->setText(updates_.checking() ? "Procurando…" : "Procurar agora");
     check_->setEnabled(!updates_.checking());
+    // A stored terminal that is no longer installed, or another system's name, shows the
+    // desktop's default, which leads the list.
     const int terminal = terminal_->findData(model_.terminalApp());
     terminal_->setCurrentIndex(terminal < 0 ? 0 : terminal);
     login_->setChecked(model_.launchAtLogin());
+}
+
+void GeneralPage::listTerminals()
+{
+    const auto terminals = DesktopApps::terminals();
+    QStringList ids;
+    for (const auto& terminal : terminals)
+        ids << QString::fromStdString(terminal.id);
+    if (ids != terminalIds_) {
+        terminalIds_ = ids;
+        QSignalBlocker quiet(terminal_);
+        terminal_->clear();
+        for (const auto& terminal : terminals)
+            terminal_->addItem(QString::fromStdString(terminal.name), QString::fromStdString(terminal.id));
+    }
+    // A choice of one is no choice.
+    form_->setRowVisible(terminal_, terminals.size() > 1);
+    refresh();
+}
+
+void GeneralPage::showEvent(QShowEvent* event)
+{
+    // Terminals installed or removed since show at the next opening.
+    listTerminals();
+    SettingsPage::showEvent(event);
 }

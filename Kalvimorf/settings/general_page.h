@@ -2,7 +2,10 @@
 
 #include "settings/controls.h"
 
+#include <QStringList>
+
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QPushButton;
 class SettingsModel;
@@ -20,9 +23,16 @@ public:
     QLabel* statusLabel() const { return status_; }
     QPushButton* downloadButton() const { return download_; }
     QPushButton* checkButton() const { return check_; }
+    // "Abrir pastas no": the installed terminals, the desktop's default first; shown only when
+    // there are two or more.
     QComboBox* terminalPicker() const { return terminal_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    void listTerminals();
+
     SettingsModel& model_;
     Updates& updates_;
     QLabel* status_;
@@ -30,5 +40,7 @@ private:
     QPushButton* check_;
     QPushButton* report_;
     QComboBox* terminal_;
+    QFormLayout* form_;
+    QStringList terminalIds_;
     Switch* login_;
 };

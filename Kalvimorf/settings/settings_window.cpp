@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -133,6 +134,8 @@ SettingsWindow::SettingsWindow(SettingsModel& model, Updates& updates, QWidget* 
     : QWidget(parent, Qt::Window), model_(model)
 {
     setWindowTitle("Ajustes do Brivlon");
+    // Escape closes it, as it closes a dialog; nothing is lost, every change is already kept.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
     SettingsLook::follow(this);
     setMinimumSize(minimumWidth, minimumHeight);
     setMaximumWidth(maximumWidth);

@@ -146,6 +146,7 @@ DropZone::DropZone(AppModel& model, QWidget* parent)
     button_->setFont(Draw::font(14));
     button_->setMinimumHeight(32);
     button_->setCursor(Qt::PointingHandCursor);
+    button_->setAutoDefault(true);
     connect(button_, &QPushButton::clicked, this, &DropZone::chooseRequested);
     connect(&model_, &AppModel::changed, this, &DropZone::follow);
     connect(&SettingsModel::shared(), &SettingsModel::changed, this, [this] {

@@ -5,6 +5,7 @@
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
 
 #include <cmath>
 
@@ -58,6 +59,8 @@ void paintTile(
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), 11.5, 11.5);
     }
+    if (look.focused)
+        ItemFocus::paintRing(painter, body, 12, colors);
     if (tile.twoLines) {
         const QFont labelFont = Draw::font(15, QFont::DemiBold);
         const QFont detailFont = Draw::font(10);
@@ -96,7 +99,28 @@ FormatGrid::FormatGrid(QWidget* parent) : QWidget(parent)
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     rebuildTicker();
+    focus_ = new ItemFocus(
+        *this,
+        [this] {
+            return int(tiles_.size());
+        },
+        [this](int index) {
+            if (onClick)
+                onClick(index);
+        },
+        [this](int index) {
+            // In the scroll area that holds the grid, the tile comes into view with a margin for
+            // its ring.
+            for (auto* above = parentWidget(); above; above = above->parentWidget())
+                if (auto* area = qobject_cast<QScrollArea*>(above)) {
+                    const auto tile = FormatGridDrawing::tileRect(width(), index).toAlignedRect();
+                    area->ensureVisible(tile.center().x(), tile.center().y(), 0, tile.height() / 2 + 6);
+                    break;
+                }
+        });
 }
+
+int FormatGrid::focusedTile() const { return focus_->current(); }
 
 void FormatGrid::rebuildTicker()
 {
@@ -121,6 +145,7 @@ void FormatGrid::setTiles(std::vector<FormatTile> tiles)
         hovered_ = pressed_ = -1;
         rebuildTicker();
         updateGeometry();
+        focus_->partsChanged();
     }
     setFixedHeight(heightForWidth(width() > 0 ? width() : 540));
     update();
@@ -175,7 +200,7 @@ void FormatGrid::paintEvent(QPaintEvent*)
     const auto colors = ViewColors::current(this);
     auto paint = [&](size_t index) {
         FormatGridDrawing::paintTile(painter, FormatGridDrawing::tileRect(width(), int(index)), tiles_[index],
-            {hover_[index].value, press_[index].value, int(index) == hovered_}, colors);
+            {hover_[index].value, press_[index].value, int(index) == hovered_, int(index) == focusedTile()}, colors);
     };
     for (size_t i = 0; i < tiles_.size(); ++i)
         if (int(i) != hovered_)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/item_focus.h"
 #include "shell/view_look.h"
 
 #include <QWidget>
@@ -22,6 +23,7 @@ struct TileLook {
     double hover = 0;  // springs: 0 at rest, 1 hovered
     double press = 0;  // 1 pressed
     bool hovered = false;
+    bool focused = false;  // the keyboard is on it
 };
 
 namespace FormatGridDrawing {
@@ -40,8 +42,11 @@ public:
     explicit FormatGrid(QWidget* parent = nullptr);
     void setTiles(std::vector<FormatTile> tiles);
     const std::vector<FormatTile>& tiles() const { return tiles_; }
-    // Called with the tile's index when a press is let go over the same tile.
+    // Called with the tile's index when a press is let go over the same tile, or when Return is
+    // pressed on the tile the keyboard is on.
     std::function<void(int)> onClick;
+    // The tile the keyboard is on, -1 for none.
+    int focusedTile() const;
     int tileAt(QPointF point) const;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -63,6 +68,7 @@ private:
     std::vector<Spring> hover_;
     std::vector<Spring> press_;
     std::unique_ptr<SpringTicker> ticker_;
+    ItemFocus* focus_;
     int hovered_ = -1;
     int pressed_ = -1;
 };

@@ -38,34 +38,10 @@ std::function<void()> toFocus(const char* slot)
 
 }
 
-void hideApplication()
-{
-    for (auto* window : QApplication::topLevelWidgets())
-        if (window->isVisible())
-            window->hide();
-}
-
-void bringAllToFront()
-{
-    for (auto* window : QApplication::topLevelWidgets())
-        if (window->isVisible() && window->isWindow() && !(window->windowFlags() & Qt::Popup))
-            window->raise();
-}
-
 void build(QMenuBar& bar, QWidget& window, const Actions& actions)
 {
-    auto* app = bar.addMenu("Brivlon");
-    item(*app, "Sobre o Brivlon", actions.showAbout);
-    item(*app, AppCommands::checkForUpdates, actions.checkForUpdates);
-    app->addSeparator();
-    item(*app, AppCommands::settings, actions.showSettings, QKeySequence("Ctrl+,"));
-    app->addSeparator();
-    item(*app, "Ocultar Brivlon", hideApplication, QKeySequence("Ctrl+H"));
-    app->addSeparator();
-    item(*app, AppCommands::quit, actions.quit, QKeySequence("Ctrl+Q"));
-
     auto* file = bar.addMenu("Arquivo");
-    item(*file, AppCommands::openWindow, actions.showWindow, QKeySequence("Ctrl+N"));
+    item(*file, "Escolher arquivos…", actions.chooseFiles, QKeySequence("Ctrl+O"));
     QWidget* target = &window;
     item(
         *file, "Fechar janela",
@@ -73,6 +49,8 @@ void build(QMenuBar& bar, QWidget& window, const Actions& actions)
             target->close();
         },
         QKeySequence("Ctrl+W"));
+    file->addSeparator();
+    item(*file, "Sair", actions.quit, QKeySequence("Ctrl+Q"));
 
     auto* edit = bar.addMenu("Editar");
     item(*edit, "Desfazer", toFocus("undo"), QKeySequence("Ctrl+Z"));
@@ -82,26 +60,14 @@ void build(QMenuBar& bar, QWidget& window, const Actions& actions)
     item(*edit, "Copiar", toFocus("copy"), QKeySequence("Ctrl+C"));
     item(*edit, "Colar", toFocus("paste"), QKeySequence("Ctrl+V"));
     item(*edit, "Selecionar tudo", toFocus("selectAll"), QKeySequence("Ctrl+A"));
-
-    auto* windows = bar.addMenu("Janela");
-    item(
-        *windows, "Minimizar",
-        [target] {
-            target->showMinimized();
-        },
-        QKeySequence("Ctrl+M"));
-    item(*windows, "Zoom", [target] {
-        if (target->isMaximized())
-            target->showNormal();
-        else
-            target->showMaximized();
-    });
-    windows->addSeparator();
-    item(*windows, "Trazer tudo para a frente", bringAllToFront);
+    edit->addSeparator();
+    item(*edit, AppCommands::settings, actions.showSettings, QKeySequence("Ctrl+,"));
 
     auto* help = bar.addMenu("Ajuda");
     item(*help, AppCommands::reportProblem, actions.reportProblem);
     item(*help, AppCommands::checkForUpdates, actions.checkForUpdates);
+    help->addSeparator();
+    item(*help, "Sobre o Brivlon", actions.showAbout);
 }
 
 }

@@ -22,8 +22,8 @@ MainWindow::MainWindow() : view_(new MainView(AppModel::shared()))
     setWindowTitle("Brivlon");
     setCentralWidget(view_);
     MainMenu::Actions actions;
-    actions.showWindow = [this] {
-        present();
+    actions.chooseFiles = [this] {
+        view_->choose();
     };
     actions.showAbout = AboutBox::show;
     actions.showSettings = AppCommands::showSettings;

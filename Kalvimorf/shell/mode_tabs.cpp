@@ -51,6 +51,8 @@ void paint(QPainter& painter, const QRectF& bounds, const ModeTabsLook& look, co
             painter.setPen(QPen(Draw::withAlpha(colors.accent, 0.6 * h), 1));
             painter.drawRoundedRect(rect.adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
         }
+        if (look.focused == i)
+            ItemFocus::paintRing(painter, rect.adjusted(1, 1, -1, -1), 7, colors);
         const auto& tab = look.tabs[size_t(i)];
         const QFont titleFont = Draw::font(13, selected ? QFont::DemiBold : QFont::Normal);
         const QFont symbolFont = Draw::font(11, QFont::Medium);
@@ -84,6 +86,14 @@ ModeTabs::ModeTabs(AppModel& model, QWidget* parent)
           this)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    focus_ = new ItemFocus(
+        *this,
+        [] {
+            return int(WheelModes::all().size());
+        },
+        [this](int index) {
+            model_.setMode(WheelModes::all()[size_t(index)]);
+        });
     for (int i = 0; i < 3; ++i)
         highlight_[size_t(i)].value = highlight_[size_t(i)].target = int(model_.mode()) == i ? 1 : 0;
     connect(&model_, &AppModel::changed, this, &ModeTabs::follow);
@@ -103,8 +113,11 @@ ModeTabsLook ModeTabs::look() const
     look.selected = model_.mode();
     for (int i = 0; i < 3; ++i)
         look.highlight[size_t(i)] = highlight_[size_t(i)].value;
+    look.focused = focusedTab();
     return look;
 }
+
+int ModeTabs::focusedTab() const { return focus_->current(); }
 
 void ModeTabs::follow()
 {

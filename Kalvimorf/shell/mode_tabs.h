@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/settings.h"
+#include "shell/item_focus.h"
 #include "shell/view_look.h"
 
 #include <QWidget>
@@ -26,6 +27,8 @@ struct ModeTabsLook {
     WheelMode selected = WheelMode::convert;
     // How far each tab is highlighted, 0 to about 1 (a spring), in mode order.
     std::array<double, 3> highlight{};
+    // The tab the keyboard is on, -1 for none.
+    int focused = -1;
 };
 
 namespace ModeTabsDrawing {
@@ -40,6 +43,8 @@ public:
     ModeTabs(AppModel& model, QWidget* parent = nullptr);
     QSize sizeHint() const override;
     ModeTabsLook look() const;
+    // The tab the keyboard is on, -1 for none.
+    int focusedTab() const;
 
 protected:
     bool event(QEvent* event) override;
@@ -51,6 +56,7 @@ private:
     int tabAt(QPointF point) const;
 
     AppModel& model_;
+    ItemFocus* focus_;
     std::array<Spring, 3> highlight_;
     SpringTicker ticker_;
 };

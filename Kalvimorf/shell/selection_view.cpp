@@ -160,6 +160,24 @@ QualityPicker::QualityPicker(QWidget* parent) : QWidget(parent)
     setFixedHeight(24);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
+    focus_ = new ItemFocus(
+        *this,
+        [] {
+            return int(Selection::pickerChoices().size());
+        },
+        [this](int index) {
+            choose(index);
+        });
+}
+
+int QualityPicker::focusedSegment() const { return focus_->current(); }
+
+void QualityPicker::choose(int index)
+{
+    choice_ = Selection::pickerChoices()[size_t(index)];
+    update();
+    if (onChoose)
+        onChoose(choice_);
 }
 
 QSize QualityPicker::sizeHint() const { return {360, 24}; }
@@ -196,6 +214,8 @@ void QualityPicker::paintEvent(QPaintEvent*)
             painter.setBrush(colors.dark ? QColor::fromRgbF(1, 1, 1, 0.22f) : QColor(Qt::white));
             painter.drawRoundedRect(segment, 5, 5);
         }
+        if (int(i) == focusedSegment())
+            ItemFocus::paintRing(painter, segment.adjusted(1, 1, -1, -1), 4, colors);
         painter.setPen(colors.primary);
         const QString name = choices[i] ? QString::fromStdString(QualityLevels::displayName(*choices[i])) : "Padrão";
         painter.drawText(segment, Qt::AlignCenter, name);
@@ -205,12 +225,8 @@ void QualityPicker::paintEvent(QPaintEvent*)
 void QualityPicker::mousePressEvent(QMouseEvent* event)
 {
     for (int i = 0; i < 5; ++i)
-        if (segmentRect(i).contains(event->position())) {
-            choice_ = Selection::pickerChoices()[size_t(i)];
-            update();
-            if (onChoose)
-                onChoose(choice_);
-        }
+        if (segmentRect(i).contains(event->position()))
+            choose(i);
 }
 
 SelectionView::SelectionView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
@@ -224,6 +240,8 @@ SelectionView::SelectionView(AppModel& model, QWidget* parent) : QWidget(parent)
     header_ = new SelectionHeader;
     clear_ = new QPushButton("Limpar");
     clear_->setFont(Draw::font(13));
+    // Return presses it when the keyboard is on it, as Space does.
+    clear_->setAutoDefault(true);
     headerRow->addWidget(header_, 1);
     headerRow->addWidget(clear_);
     column->addLayout(headerRow);
@@ -259,6 +277,8 @@ SelectionView::SelectionView(AppModel& model, QWidget* parent) : QWidget(parent)
     scroll_->setWidget(grid_);
     scroll_->setWidgetResizable(true);
     scroll_->setFrameShape(QFrame::NoFrame);
+    // The tiles are the stops of the keyboard's round, not the area around them.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setStyleSheet("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }");
     column->addWidget(scroll_, 1);

@@ -4,6 +4,7 @@
 #include "core/base/settings.h"
 #include "menus/wheel_entry.h"
 #include "shell/format_grid.h"
+#include "shell/item_focus.h"
 
 #include <QWidget>
 
@@ -73,6 +74,8 @@ public:
     std::optional<QualityLevel> choice() const { return choice_; }
     std::function<void(std::optional<QualityLevel>)> onChoose;
     QRectF segmentRect(int index) const;
+    // The choice the keyboard is on, -1 for none.
+    int focusedSegment() const;
     QSize sizeHint() const override;
 
 protected:
@@ -80,5 +83,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void choose(int index);
+
     std::optional<QualityLevel> choice_;
+    ItemFocus* focus_;
 };

@@ -11,6 +11,7 @@ target_sources(kalvimorf_shell PRIVATE
   shell/hud_controller.cpp
   shell/hud_panel.cpp
   shell/hud_view.cpp
+  shell/item_focus.cpp
   shell/main_menu.cpp
   shell/main_view.cpp
   shell/main_window.cpp

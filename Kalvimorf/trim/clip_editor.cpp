@@ -7,6 +7,7 @@
 #include "trim/trim_look.h"
 #include "trim/trim_session.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -20,10 +21,26 @@
 
 namespace {
 
+// The transport row's gaps: between its controls, and on each side of the arrow between the two
+// times.
+constexpr int rowGap = 8;
+constexpr int arrowGap = 5;
+
 const QString severalText = QStringLiteral("Vários cortes");
 const QString severalHelp = QStringLiteral("Marcar vários trechos neste arquivo e uni-los na exportação");
 
 QString timeText(double seconds) { return QString::fromStdString(TimeText::format(seconds)); }
+
+// The width of the widest time past the hour in `font`, each digit the font's widest.
+int widestHour(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    QChar widest = '0';
+    for (QChar digit = '1'; digit <= '9'; digit = QChar(digit.unicode() + 1))
+        if (metrics.horizontalAdvance(digit) > metrics.horizontalAdvance(widest))
+            widest = digit;
+    return metrics.horizontalAdvance(QString("0:00:00.00").replace('0', widest));
+}
 
 // The picture: the player's frame or a still, fitted on black, or for sound a plain card.
 class Preview : public QWidget {
@@ -166,33 +183,39 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     column->addWidget(rangesRoom_);
     column->addSpacing(12);
 
-    // The flexible spaces take the row's 12 between groups themselves, so that a gap beside one is
-    // not laid twice: the row is as narrow as its controls and their gaps.
+    // The flexible spaces take the gap between groups themselves, so that a gap beside one is not
+    // laid twice: the row is as narrow as its controls and their gaps. Qt's buttons and fields
+    // carry a bevel and inner margins of their own, so 8 between them looks as the 12 the row was
+    // drawn with, and the arrow between the two fields sits closer still. Every text of the row is
+    // at its 12 px, and the times are as wide as an hour's time needs: that leaves room for
+    // "Vários cortes" by name at the editor's own size.
     transport_ = new QHBoxLayout;
     auto* transport = transport_;
     transport->setSpacing(0);
-    const auto gap = [transport] {
-        transport->addSpacing(12);
+    const auto gap = [transport](int width = rowGap) {
+        transport->addSpacing(width);
     };
     const auto flexible = [transport] {
-        transport->addSpacing(12);
+        transport->addSpacing(rowGap);
         transport->addStretch(1);
     };
     play_ = new QToolButton;
     play_->setAutoRaise(true);
-    play_->setFixedWidth(26);
+    play_->setFixedWidth(24);
     play_->setFocusPolicy(Qt::NoFocus);
     connect(play_, &QToolButton::clicked, &session, &TrimSession::togglePlay);
     transport->addWidget(play_);
     gap();
     playhead_ = new QLabel;
     playhead_->setFont(TrimPaint::font(12));
-    playhead_->setFixedWidth(70);
+    const int hourWidth = widestHour(playhead_->font());
+    playhead_->setFixedWidth(hourWidth + 2);
     transport->addWidget(playhead_);
     flexible();
 
     auto markButton = [&](const QString& text, bool start) {
         auto* button = new QPushButton(text);
+        button->setFont(TrimPaint::font(12));
         button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this, [this, start] {
             if (auto* selected = session_.selected()) {
@@ -202,7 +225,8 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
         });
         return button;
     };
-    transport->addWidget(markButton("Marcar início", true));
+    auto* markStart = markButton("Marcar início", true);
+    transport->addWidget(markStart);
     gap();
     // The active range's ends, through the clip's clamping setters.
     auto endField = [&clip](bool start) {
@@ -214,29 +238,41 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
                 start ? clip.setStart(value) : clip.setEnd(value);
             });
     };
+    // The field's frame and inner margins take 4 px on each side of the text.
+    const auto narrow = [hourWidth](TimeField* field) {
+        field->setFont(TrimPaint::font(12));
+        field->setFixedWidth(hourWidth + 8);
+    };
     start_ = endField(true);
+    narrow(start_);
     start_->setObjectName("Início");
     start_->setToolTip("Início");
     transport->addWidget(start_);
-    gap();
+    gap(arrowGap);
     auto* arrow = new QLabel("→");
     TrimPaint::tint(*arrow, 0.55);
     transport->addWidget(arrow);
-    gap();
+    gap(arrowGap);
     end_ = endField(false);
+    narrow(end_);
     end_->setObjectName("Fim");
     end_->setToolTip("Fim");
     transport->addWidget(end_);
     gap();
-    transport->addWidget(markButton("Marcar fim", false));
+    auto* markEnd = markButton("Marcar fim", false);
+    transport->addWidget(markEnd);
     flexible();
 
     // "Vários cortes" sits in a room of its own with the gap after it, so that it can narrow to
     // nothing.
     auto* several = severalButton_ = new QPushButton(severalText);
+    several->setFont(TrimPaint::font(12));
     several->setObjectName(severalText);
     TrimPaint::giveSymbol(*several, TrimPaint::Symbol::scissors);
     severalNamedWidth_ = several->sizeHint().width();
+    // One height for the row's buttons, so that the row keeps its height as this one narrows away.
+    for (auto* button : {markStart, markEnd, several})
+        button->setFixedHeight(several->sizeHint().height());
     several->setFocusPolicy(Qt::NoFocus);
     several->setToolTip(severalHelp);
     connect(several, &QPushButton::clicked, this, [this] {
@@ -244,7 +280,7 @@ ClipEditor::ClipEditor(TrimSession& session, TrimClip& clip, QWidget* parent)
     });
     severalRoom_ = new QWidget;
     auto* severalRow = new QHBoxLayout(severalRoom_);
-    severalRow->setContentsMargins(0, 0, 12, 0);
+    severalRow->setContentsMargins(0, 0, rowGap, 0);
     severalRow->addWidget(several);
     auto* ending = new QHBoxLayout;
     ending->setSpacing(0);
@@ -273,7 +309,7 @@ void ClipEditor::fitSeveral()
     transport_->invalidate();
     const int rest
         = transport_->sizeHint().width() - std::min(severalRoom_->sizeHint().width(), severalRoom_->maximumWidth());
-    const bool fits = rest + severalNamedWidth_ + 12 <= room;
+    const bool fits = rest + severalNamedWidth_ + rowGap <= room;
     const QString text = fits ? severalText : QString();
     if (severalButton_->text() != text) {
         severalButton_->setText(text);

@@ -97,8 +97,9 @@ double TrimClip::upperBound() const
 void TrimClip::setStart(double value)
 {
     auto& range = segments_[size_t(active_)];
-    // The upper clamp last: when the two cross, the range keeps its minimum length.
-    range.start = std::min(std::max(value, lowerBound()), range.end - minimumLength);
+    // The upper clamp after the lower: when the two cross, the range keeps its minimum length,
+    // but never by starting before the file does (a clip that never loaded has 0 to 0).
+    range.start = std::max(std::min(std::max(value, lowerBound()), range.end - minimumLength), 0.0);
     Q_EMIT changed();
 }
 

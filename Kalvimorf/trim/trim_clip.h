@@ -47,7 +47,7 @@ public:
     double start() const { return current().start; }
     double end() const { return current().end; }
     // Clamped between the neighbours (0 and the duration at the ends) and at least
-    // minimumLength from the other end of the active range.
+    // minimumLength from the other end of the active range; a start is never below 0.
     void setStart(double value);
     void setEnd(double value);
 

@@ -292,16 +292,20 @@ struct ToolDrop {
         driver.emplace(XTEST_DRIVER);
         EXPECT_TRUE(dropFiles(*driver, *drag, source, card, "copy"));
     }
+    // The same with a small black picture made at `picture`.
+    void runOnPicture(const fs::path& picture, const std::string& label)
+    {
+        ASSERT_EQ(runProgram("/usr/bin/vips", {"black", picture.string(), "30", "20"}).exitCode, 0);
+        run(picture, label);
+    }
 };
 
 TEST(CardFanX11, ADropOnRotateWritesTheTurnedPicture)
 {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
     TempDir dir;
-    const auto picture = dir / "foto.png";
-    ASSERT_EQ(runProgram("/usr/bin/vips", {"black", picture.string(), "30", "20"}).exitCode, 0);
     ToolDrop drop;
-    ASSERT_NO_FATAL_FAILURE(drop.run(picture, "GIRAR"));
+    ASSERT_NO_FATAL_FAILURE(drop.runOnPicture(dir / "foto.png", "GIRAR"));
     const auto output = dir / "foto (girado).png";
     EXPECT_TRUE(drop.fan->expect("job done foto.png Girar 90° " + output.string()));
     EXPECT_TRUE(drop.fan->expect("panel shown Brivlon! foto (girado).png · clique para ver"));
@@ -317,6 +321,22 @@ TEST(CardFanX11, ADropOnTrimOpensTheEditor)
     ToolDrop drop;
     ASSERT_NO_FATAL_FAILURE(drop.run(clip, "APARAR"));
     EXPECT_TRUE(drop.fan->expect("window Aparar"));
+}
+
+// A tool that asks first opens its panel with the keyboard in it; Escape closes it and nothing runs.
+TEST(CardFanX11, ADropOnCompressOpensAPanelThatEscapeCloses)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    ToolDrop drop;
+    ASSERT_NO_FATAL_FAILURE(drop.runOnPicture(dir / "foto.png", "COMPRIMIR"));
+    ASSERT_TRUE(drop.fan->expect("window Comprimir"));
+    ASSERT_TRUE(drop.fan->expect("active Comprimir"));
+    for (const char* command : {"down Escape", "up Escape"}) {
+        drop.driver->send(command);
+        ASSERT_TRUE(drop.driver->expect("ok"));
+    }
+    EXPECT_TRUE(drop.fan->expect("closed Comprimir"));
 }
 
 }

@@ -1,8 +1,10 @@
 #include "core/base/error_log.h"
+#include "core/base/settings.h"
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "menus/action_chooser.h"
 #include "menus/file_action.h"
+#include "platform/desktop_apps.h"
 #include "platform/desktop_file_viewer.h"
 
 #include "core/job_fakes.h"
@@ -193,39 +195,86 @@ TEST_F(FileActionsTest, ClipboardCarriesFilesForFileManagersAndExactPaths)
     EXPECT_EQ(jobs().size(), 3u);
 }
 
-TEST_F(FileActionsTest, AirDropIsUnavailableAndSaysSoInOrder)
+TEST_F(FileActionsTest, AFailureIsAJobThenASoundThenALogLine)
 {
-    // The job first, then the sound, then the log line.
-    static const std::string line = "  AirDrop indisponível: Este sistema não tem AirDrop.";
+    // An item that is not there cannot be moved; the line names it.
+    static const std::string line = "  Não foi possível mover sumiu na ordem.txt: ";
     static std::pair<size_t, bool> atChime;  // jobs, and whether the line was logged
     struct Probe : Chime::Output {
-        void restart(Chime::Kind, double) override { atChime = {jobs().size(), ErrorLog::recent(1).ends_with(line)}; }
+        void restart(Chime::Kind, double) override
+        {
+            atChime = {jobs().size(), ErrorLog::recent(1).find(line) != std::string::npos};
+        }
     };
     Installed<Chime::Output> probe(std::make_shared<Probe>());
-    FileActions::perform(FileAction::airdrop, {dir / "a.txt", dir / "b.txt"});
+    chooser->answer = dir.path();
+    FileActions::perform(FileAction::move, {dir / "de/sumiu na ordem.txt"});
     EXPECT_EQ(atChime, std::pair(size_t(1), false));
-    EXPECT_TRUE(ErrorLog::recent(1).ends_with(line));
+    EXPECT_NE(ErrorLog::recent(1).find(line), std::string::npos) << ErrorLog::recent(1);
 }
 
-TEST_F(FileActionsTest, TerminalStartsTheFirstCandidateThatExistsInTheFolder)
+TEST_F(FileActionsTest, TerminalOpensTheChosenOneElseTheDesktopsDefaultInTheFolder)
 {
-    // Fake terminals leave a mark in the folder they start in; "parado" cannot be run.
-    for (const std::string name : {"brivlon-term", "depois", "parado"})
-        writeFile(dir / "bin" / name, "#!/bin/sh\ntouch " + name + ".ran\n");
-    fs::permissions(dir / "bin/brivlon-term", fs::perms::owner_all);
-    fs::permissions(dir / "bin/depois", fs::perms::owner_all);
-    const std::string path = std::getenv("PATH");
-    setenv("PATH", ((dir / "bin").string() + ":" + path).c_str(), 1);
-    FileActions::setTerminalCandidates({(dir / "bin/parado").string(), "brivlon-term", (dir / "bin/depois").string()});
+    const fs::path home = std::getenv("HOME");
+    const auto applications = home / ".local/share/applications";
+    // Fake terminals write the words they were given into a mark in the folder they start in.
+    auto terminal = [&](const std::string& id, const std::string& name) {
+        const auto program = dir / "bin" / name;
+        writeFile(program, "#!/bin/sh\nprintf '%s|' \"$@\" > " + name + ".ran\n");
+        fs::permissions(program, fs::perms::owner_all);
+        writeFile(applications / id,
+            "[Desktop Entry]\nType=Application\nName=" + name + "\nCategories=System;TerminalEmulator;\nExec=\""
+                + program.string() + "\" --janela %U\n");
+    };
+    terminal("brivlon-dois.desktop", "Dois");
+    terminal("brivlon-um.desktop", "Um");
+    // Neither a terminal whose program is missing nor a program of another kind is offered.
+    writeFile(applications / "brivlon-sumido.desktop",
+        "[Desktop Entry]\nType=Application\nName=Sumido\nCategories=TerminalEmulator;\nExec=brivlon-nenhum-programa\n");
+    writeFile(applications / "brivlon-editor.desktop",
+        "[Desktop Entry]\nType=Application\nName=Editor\nCategories=Utility;\nExec=" + (dir / "bin/Um").string()
+            + "\n");
+    // The desktop's default, as the lists of xdg-terminal-exec name it: "Um", although "Dois"
+    // comes first by name.
+    writeFile(home / ".config/xdg-terminals.list", "# o preferido\n\nbrivlon-sumido.desktop\nbrivlon-um.desktop\n");
+    auto ours = [&] {
+        Strings names;
+        for (const auto& app : DesktopApps::terminals())
+            if (app.entry.string().starts_with(home.string()))
+                names.push_back(app.name);
+        return names;
+    };
+    // GIO may have read the folder before: its monitor tells it of the new entries.
+    EXPECT_TRUE(JobFakes::pumpUntil([&] {
+        return ours() == Strings{"Um", "Dois"};
+    })) << testing::PrintToString(ours());
+    EXPECT_EQ(DesktopApps::terminals().front().id, "brivlon-um.desktop");
 
+    // Another system's stored name is no choice: the default opens, in the file's folder.
+    Defaults::set(SettingKey::terminalApp, QString("iTerm"));
     FileActions::perform(FileAction::terminal, {dir / "sem-arquivo.txt"});
+    Defaults::set(SettingKey::terminalApp, QString("brivlon-dois.desktop"));
     FileActions::perform(FileAction::terminal, {dir / "bin", dir / "sem-arquivo.txt"});
     EXPECT_TRUE(JobFakes::pumpUntil([&] {
-        return fs::exists(dir / "brivlon-term.ran") && fs::exists(dir / "bin/brivlon-term.ran");
+        return fs::exists(dir / "Um.ran") && fs::exists(dir / "bin/Dois.ran");
     }));
+    EXPECT_EQ(readFile(dir / "Um.ran"), "--janela|") << "field codes stand for nothing here";
+    EXPECT_FALSE(fs::exists(dir / "Dois.ran") || fs::exists(dir / "bin/Um.ran"));
+
+    // Without a list, the terminal $TERMINAL names leads; without that, the one Debian's
+    // alternative leads to, through the wrapper script it may name.
+    fs::remove(home / ".config/xdg-terminals.list");
+    setenv("TERMINAL", (dir / "bin/Dois").c_str(), 1);
+    EXPECT_EQ(ours(), (Strings{"Dois", "Um"}));
+    unsetenv("TERMINAL");
+    writeFile(dir / "alternativas/Um.wrapper", "#!/bin/sh\n");
+    fs::permissions(dir / "alternativas/Um.wrapper", fs::perms::owner_all);
+    fs::create_symlink(dir / "alternativas/Um.wrapper", dir / "alternativas/x-terminal-emulator");
+    const std::string path = std::getenv("PATH");
+    setenv("PATH", ((dir / "alternativas").string() + ":" + path).c_str(), 1);
+    EXPECT_EQ(ours(), (Strings{"Um", "Dois"}));
     setenv("PATH", path.c_str(), 1);
-    FileActions::setTerminalCandidates({});
-    EXPECT_FALSE(fs::exists(dir / "depois.ran") || fs::exists(dir / "bin/depois.ran"));
+    Defaults::remove(SettingKey::terminalApp);
 }
 
 TEST_F(FileActionsTest, OpenWithOffersTheTypesApplicationsAndStartsTheChosenOne)

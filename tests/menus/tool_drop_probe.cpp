@@ -3,7 +3,8 @@
 // "ready <x> <y>" (global point over the card labelled argv[2], "GIRAR" without one) once mapped,
 // then for every job that ends "job <state> <source> <target> <output>" and
 // "panel <shown|hidden> <the row's subtitle>", and "window <title>" for every window that opens
-// (the panel, a tool window, is not one).
+// (the panel, a tool window, is not one), then "active <title>" once it has the keyboard and
+// "closed <title>" when it goes.
 
 #include "core/jobs/job_store.h"
 #include "menus/card_fan.h"
@@ -13,10 +14,12 @@
 #include "shell/hud_view.h"
 
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 
@@ -26,6 +29,8 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     QApplication app(argc, argv);
+    // As in the tray program, a window closing ends nothing.
+    QApplication::setQuitOnLastWindowClosed(false);
     const std::vector<std::filesystem::path> files = {argv[1]};
     const std::string label = argc > 2 ? argv[2] : "GIRAR";
     auto entries = WheelController::entries(WheelMode::tools, files).entries;
@@ -67,11 +72,27 @@ int main(int argc, char** argv)
     poll.start(20);
     QTimer windows;
     std::set<QWidget*> seen{&fan};
+    std::map<QPointer<QWidget>, std::pair<QString, bool>> open;  // title, and whether it was active
     QObject::connect(&windows, &QTimer::timeout, [&] {
         for (auto* widget : QApplication::topLevelWidgets())
             if (widget->isVisible() && widget->windowType() != Qt::Tool && !widget->windowTitle().isEmpty()
-                && seen.insert(widget).second)
+                && seen.insert(widget).second) {
                 std::printf("window %s\n", widget->windowTitle().toUtf8().constData());
+                open[widget] = {widget->windowTitle(), false};
+            }
+        for (auto it = open.begin(); it != open.end();) {
+            auto& [title, active] = it->second;
+            if (!it->first || !it->first->isVisible()) {
+                std::printf("closed %s\n", title.toUtf8().constData());
+                it = open.erase(it);
+                continue;
+            }
+            if (!active && it->first->isActiveWindow()) {
+                active = true;
+                std::printf("active %s\n", title.toUtf8().constData());
+            }
+            ++it;
+        }
     });
     windows.start(20);
     return app.exec();

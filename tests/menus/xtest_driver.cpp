@@ -4,7 +4,7 @@
 //   press / release  the left button
 //   glide DX DY N    move by DX,DY in N steps, 8 ms apart, as a hand would
 //   down KEY / up KEY   a key by its keysym name (Shift_L, Super_L, Control_L, Caps_Lock, Return,
-//                       space, comma, any lower-case letter or digit)
+//                       Tab, Escape, space, comma, any lower-case letter or digit)
 //   pause MS         hold still (a key held for a while)
 // Real motion events, unlike a warp, make a drag source see the drag start as it would under a mouse.
 
@@ -49,6 +49,8 @@ uint8_t keycode(const std::string& name)
         {"comma", 0x2c},
         {"3", 0x33},
         {"Return", 0xff0d},
+        {"Tab", 0xff09},
+        {"Escape", 0xff1b},
         {"space", 0x20},
     };
     auto found = keysyms.find(name);

@@ -8,11 +8,17 @@
 // centres of its send button and its text field on the screen, then "status <x> <y> <text>"
 // whenever the form's status changes, with the send button's centre as the grown form has it, and
 // "typing" when the text field takes the keyboard.
+//
+// With "escape <file>" it shows the settings window, the report form and the options panel of each
+// tool that has one (for the file) one after the other, each once the one before has gone:
+// "<window> active" once it has the keyboard, "<window> closed" when it goes ("settings", "form",
+// "panel <tool>"), and "applied" should a panel run its tool.
 
 #include "settings/feedback.h"
 #include "settings/feedback_window.h"
 #include "settings/settings_window.h"
 #include "shell/main_window.h"
+#include "tools/tool_panel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,17 +27,71 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWindow>
 
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 namespace {
 
 QPoint centre(QWidget* widget) { return widget->mapToGlobal(widget->rect().center()); }
+
+// Shows the windows in turn, each once the one before has closed.
+int escape(const char* file)
+{
+    std::vector<std::pair<std::string, std::function<QWidget*()>>> steps{
+        {"settings",
+            [] {
+                SettingsWindow::showWindow();
+                return static_cast<QWidget*>(&SettingsWindow::shared());
+            }},
+        {"form",
+            [] {
+                Feedback::shared().open();
+                return static_cast<QWidget*>(Feedback::shared().window());
+            }},
+    };
+    // Every tool that asks before it runs: their panels start with the keyboard on different
+    // controls.
+    for (auto tool : {Tool::imgCompress, Tool::imgResize, Tool::imgCrop, Tool::vidCompress, Tool::pdfExtract})
+        steps.emplace_back("panel " + Tools::rawValue(tool), [file, tool] {
+            ToolPanelController::shared().show(tool, {file}, [](const ToolParams&) {
+                std::printf("applied\n");
+            });
+            return static_cast<QWidget*>(ToolPanelController::shared().window());
+        });
+    // As in the tray program, closing the last window ends nothing.
+    QApplication::setQuitOnLastWindowClosed(false);
+    size_t next = 0;
+    QPointer<QWidget> shown;
+    bool active = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (shown && shown->isVisible()) {
+            if (!active && shown->isActiveWindow()) {
+                active = true;
+                std::printf("%s active\n", steps[next - 1].first.c_str());
+            }
+            return;
+        }
+        if (next > 0 && active) {
+            std::printf("%s closed\n", steps[next - 1].first.c_str());
+            active = false;
+        }
+        if (next == steps.size()) {
+            watch.stop();
+            return;
+        }
+        shown = steps[next++].second();
+    });
+    watch.start(20);
+    return QApplication::exec();
+}
 
 int report()
 {
@@ -82,6 +142,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (argc > 1 && std::string_view(argv[1]) == "report")
         return report();
+    if (argc > 2 && std::string_view(argv[1]) == "escape")
+        return escape(argv[2]);
     auto& window = MainWindow::shared();
     window.move(300, 200);
     window.present();

@@ -4,6 +4,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/haptics.h"
 #include "menus/palette.h"
+#include "platform/desktop_apps.h"
 #include "settings/appearance_page.h"
 #include "settings/files_page.h"
 #include "settings/general_page.h"
@@ -339,9 +340,72 @@ TEST_F(SettingsWindowTest, GeneralPageFollowsTheUpdateChecker)
         5000));
     EXPECT_TRUE(page.statusLabel()->text().startsWith("Nova versão 7.2 disponível em "));
     EXPECT_TRUE(page.downloadButton()->isVisibleTo(&page));
+}
 
-    choose(page.terminalPicker(), 1);
-    EXPECT_EQ(Defaults::string(SettingKey::terminalApp), "iTerm");
+// "Abrir pastas no" names the terminals installed, the desktop's default first, and is there only
+// when there is a choice; another system's stored name is still read, and kept, as the default.
+TEST_F(SettingsWindowTest, TheTerminalChoiceListsTheInstalledTerminals)
+{
+    const fs::path home = std::getenv("HOME");
+    Defaults::set(SettingKey::terminalApp, QString("iTerm"));
+    auto install = [&](const std::string& id, const std::string& name) {
+        TestSupport::writeFile(home / ".local/share/applications" / id,
+            "[Desktop Entry]\nType=Application\nName=" + name
+                + "\nCategories=System;TerminalEmulator;\nExec=/bin/true\n");
+    };
+    auto listed = [](size_t count) {
+        // GIO hears of new entries from its monitor.
+        return QTest::qWaitFor(
+            [count] {
+                return DesktopApps::terminals().size() == count;
+            },
+            5000);
+    };
+    const size_t before = DesktopApps::terminals().size();
+    TestSupport::writeFile(home / ".config/xdg-terminals.list", "brivlon-zz.desktop\n");
+    install("brivlon-zz.desktop", "Zz Terminal");
+    ASSERT_TRUE(listed(before + 1));
+    SettingsModel model;
+    GeneralPage page(model, Updates::shared());
+    page.show();
+    auto* picker = page.terminalPicker();
+    EXPECT_EQ(picker->isVisibleTo(&page), before + 1 > 1) << "a choice of one is no choice";
+
+    install("brivlon-aa.desktop", "Aa Terminal");
+    ASSERT_TRUE(listed(before + 2));
+    page.hide();
+    page.show();
+    EXPECT_TRUE(picker->isVisibleTo(&page));
+    ASSERT_EQ(picker->count(), int(before + 2));
+    EXPECT_EQ(picker->itemText(0), "Zz Terminal") << "the desktop's default leads";
+    EXPECT_EQ(picker->currentIndex(), 0);
+    EXPECT_EQ(Defaults::string(SettingKey::terminalApp), "iTerm") << "showing it writes nothing";
+    const int other = picker->findText("Aa Terminal");
+    choose(picker, other);
+    EXPECT_EQ(Defaults::string(SettingKey::terminalApp), "brivlon-aa.desktop");
+    EXPECT_EQ(picker->currentIndex(), other);
+    for (const char* id : {"brivlon-zz.desktop", "brivlon-aa.desktop"})
+        fs::remove(home / ".local/share/applications" / id);
+    fs::remove(home / ".config/xdg-terminals.list");
+    ASSERT_TRUE(listed(before));
+}
+
+// There is no haptic device on Linux desktops: no control for one, and the stored level stays.
+TEST(SettingsWithoutHaptics, TheTrackpadRowIsNotShownAndTheStoredLevelIsStillRead)
+{
+    ASSERT_FALSE(Haptics::Performer::shared());
+    Defaults::set(SettingKey::haptics, QString("soft"));
+    SettingsModel model;
+    AppearancePage page(model);
+    page.show();
+    EXPECT_FALSE(page.hapticsPicker()->isVisibleTo(&page));
+    for (auto* label : page.findChildren<QLabel*>())
+        EXPECT_FALSE(label->text() == "Vibração do trackpad" && label->isVisibleTo(&page));
+    page.placementPicker()->segment(1)->click();
+    EXPECT_EQ(Defaults::string(SettingKey::haptics), "soft");
+    EXPECT_EQ(Haptics::level(), Haptics::Level::soft);
+    Defaults::remove(SettingKey::haptics);
+    Defaults::remove(SettingKey::fanPlacement);
 }
 
 TEST_F(SettingsWindowTest, SizeLimitsTabsAndTint)

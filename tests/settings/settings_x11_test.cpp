@@ -102,6 +102,25 @@ TEST(SettingsX11, TheReportFormSendsAfterABlankTry)
     EXPECT_NE(kept.find("parou no meio"), std::string::npos) << kept;
 }
 
+// Escape closes each window that has the keyboard, as it closes a dialog; the tool's panel closes
+// without running its tool.
+TEST(SettingsX11, EscapeClosesTheSettingsTheReportFormAndAToolsPanel)
+{
+    TempDir dir;
+    writeFile(dir / "foto.png", "");
+    LineChild probe(SETTINGS_PROBE, {"escape", (dir / "foto.png").string()});
+    LineChild driver(XTEST_DRIVER);
+    for (const std::string window : {"settings", "form", "panel imgCompress", "panel imgResize", "panel imgCrop",
+             "panel vidCompress", "panel pdfExtract"}) {
+        ASSERT_TRUE(probe.expect(window + " active"));
+        for (const char* command : {"down Escape", "up Escape"}) {
+            driver.send(command);
+            ASSERT_TRUE(driver.expect("ok"));
+        }
+        ASSERT_TRUE(probe.expect(window + " closed"));
+    }
+}
+
 TEST(SettingsX11, ANormalStartAsksTheManifestAboutEightSecondsIn)
 {
     LoopbackServer server(LoopbackServer::json(R"({"versoes": []})"));

@@ -4,9 +4,12 @@
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
+#include "core/base/task.h"
 #include "core/jobs/worker_pool.h"
 #include "shell/status_menu.h"
 #include "support/test_support.h"
+
+#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +44,10 @@ TEST(CancelAll, TenRunningConversionsLeaveNoChildProcess)
     }));
     runner.reset();
     pool.reset();
+    // The jobs' threads still hand their ends to the main thread, addressed to this store: they
+    // land while it lives, not in a later test.
+    EXPECT_TRUE(Task::awaitDetached(std::chrono::seconds(30)));
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(JobFakes::processes("brivlon"), 0);
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().extension(), ".webm") << entry.path();

@@ -2,9 +2,12 @@
 
 #include "settings/updates.h"
 #include "shell/about_box.h"
+#include "shell/app_model.h"
 #include "shell/drop_zone.h"
 #include "shell/format_grid.h"
+#include "shell/main_view.h"
 #include "shell/main_window.h"
+#include "shell/mode_tabs.h"
 #include "support/test_support.h"
 
 #include <QAction>
@@ -112,23 +115,74 @@ TEST(MainWindowDrawing, ATileLightsUnderThePointerAndShrinksWhenPressed)
     EXPECT_EQ(pressed.pixelColor(QPoint(12, 37)), paper);
 }
 
-TEST(MainWindowMenus, EveryItemIsLiveAndClosingOnlyHides)
+// The part the keyboard is on wears a ring in the accent colour just outside it; the others none.
+TEST(MainWindowDrawing, TheKeyboardsTileAndTabWearARing)
+{
+    const auto colors = ViewColors::of(false, blue);
+    const FormatTile tile{"PNG", "", "Converter para PNG", true};
+    const QRectF rect(10, 10, 120, 54);
+    auto tileImage = [&](bool focused) {
+        QImage image = canvas(QSize(140, 74));
+        QPainter painter(&image);
+        FormatGridDrawing::paintTile(painter, rect, tile, {0, 0, false, focused}, colors);
+        return image;
+    };
+    const QImage plain = tileImage(false), ringed = tileImage(true);
+    // Halfway down the left edge, a pixel outside the tile.
+    EXPECT_EQ(plain.pixelColor(8, 37), paper);
+    EXPECT_LT(distance(ringed.pixelColor(8, 37), blue), 90);
+
+    const QRectF bounds(0, 0, 540, 38);
+    auto tabsImage = [&](int focused) {
+        ModeTabsLook look;
+        look.focused = focused;
+        QImage image = canvas(QSize(540, 38));
+        QPainter painter(&image);
+        ModeTabsDrawing::paint(painter, bounds, look, colors);
+        return image;
+    };
+    const QImage none = tabsImage(-1), second = tabsImage(1);
+    for (int tab = 0; tab < 3; ++tab) {
+        const QRectF place = ModeTabsDrawing::tabRect(bounds, tab);
+        const int x = int(place.left()) + 1, y = int(place.center().y());
+        EXPECT_EQ(closest(second, y, x - 1, x + 2, blue) < 120, tab == 1) << tab;
+        EXPECT_GT(closest(none, y, x - 1, x + 2, blue), 120) << tab;
+    }
+}
+
+TEST(MainWindowMenus, TheDesktopsMenusEveryItemLiveAndClosingOnlyHides)
 {
     auto& window = MainWindow::shared();
     auto& bar = *window.menuBar();
-    QStringList titles;
-    for (auto* action : bar.actions())
+    QStringList titles, items;
+    for (auto* action : bar.actions()) {
         titles << action->text();
-    EXPECT_EQ(titles, QStringList({"Brivlon", "Arquivo", "Editar", "Janela", "Ajuda"}));
-    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…"}) {
+        for (auto* item : action->menu()->actions())
+            items << item->text();
+    }
+    EXPECT_EQ(titles, QStringList({"Arquivo", "Editar", "Ajuda"}));
+    // Nothing of another system's application menu: no hiding, zooming or bringing to the front.
+    for (const char* gone : {"Ocultar Brivlon", "Zoom", "Minimizar", "Trazer tudo para a frente"})
+        EXPECT_FALSE(items.contains(gone)) << gone;
+    for (const char* item : {"Ajustes…", "Procurar atualizações…", "Relatar um problema…", "Sair", "Sobre o Brivlon"}) {
         ASSERT_TRUE(find(bar, item)) << item;
         EXPECT_TRUE(find(bar, item)->isEnabled()) << item;
     }
     EXPECT_EQ(find(bar, "Ajustes…")->shortcut(), QKeySequence("Ctrl+,"));
-    auto* open = find(bar, "Abrir Brivlon");
-    ASSERT_TRUE(open);
-    EXPECT_EQ(open->shortcut(), QKeySequence("Ctrl+N"));
-    open->trigger();
+    EXPECT_EQ(find(bar, "Sair")->shortcut(), QKeySequence("Ctrl+Q"));
+    EXPECT_EQ(find(bar, "Escolher arquivos…")->shortcut(), QKeySequence("Ctrl+O"));
+
+    // "Escolher arquivos…" asks as the drop zone's button does.
+    TestSupport::TempDir dir;
+    MainView::setChooser([&](QWidget*) {
+        return std::optional(std::vector<fs::path>{dir / "nota.txt"});
+    });
+    find(bar, "Escolher arquivos…")->trigger();
+    MainView::setChooser({});
+    EXPECT_EQ(AppModel::shared().files(), std::vector<fs::path>{dir / "nota.txt"});
+    AppModel::shared().setFiles({});
+
+    window.present();
     EXPECT_TRUE(window.isVisible());
     find(bar, "Fechar janela")->trigger();
     EXPECT_FALSE(window.isVisible());

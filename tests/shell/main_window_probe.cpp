@@ -2,16 +2,26 @@
 // "ready <x> <y>" (a global point over the window's content) once mapped; "files <paths joined by
 // |>" for every new selection followed by "tile <label> <x> <y>" for each tile and "laid out"; and
 // "done <target> <output>" or "failed <target> <message>" as jobs end in the job store.
+//
+// With "keys <file>" it starts with that file selected, says "ready" only once the window has the
+// keyboard, and after every key pressed prints where the keyboard then is: "focus tab <title>",
+// "focus tile <label>", "focus quality <index>", "focus button <text>" or "focus none" (a widget
+// with the focus but no part marked); "mode <title>" when the mode changes, and "window <title>"
+// when another of its windows takes the keyboard.
 
 #include "core/jobs/job_store.h"
 #include "core/jobs/worker.h"
+#include "menus/wheel_controller.h"
 #include "shell/app_model.h"
 #include "shell/format_grid.h"
 #include "shell/main_view.h"
 #include "shell/main_window.h"
+#include "shell/mode_tabs.h"
 #include "shell/selection_view.h"
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QTimer>
 #include <QWindow>
 
@@ -20,6 +30,31 @@
 #include <string>
 #include <string_view>
 
+namespace {
+
+std::string focusLine()
+{
+    auto* widget = QApplication::focusWidget();
+    auto part = [](const std::string& what, int index, const std::string& name) {
+        return index < 0 ? std::string("focus none") : "focus " + what + " " + name;
+    };
+    if (auto* tabs = dynamic_cast<ModeTabs*>(widget)) {
+        const int index = tabs->focusedTab();
+        return part("tab", index, index < 0 ? "" : WheelController::title(WheelModes::all()[size_t(index)]));
+    }
+    if (auto* grid = dynamic_cast<FormatGrid*>(widget)) {
+        const int index = grid->focusedTile();
+        return part("tile", index, index < 0 ? "" : grid->tiles()[size_t(index)].label);
+    }
+    if (auto* picker = dynamic_cast<QualityPicker*>(widget))
+        return part("quality", picker->focusedSegment(), std::to_string(picker->focusedSegment()));
+    if (auto* button = qobject_cast<QPushButton*>(widget))
+        return "focus button " + button->text().toStdString();
+    return "focus none";
+}
+
+}
+
 int main(int argc, char** argv)
 {
     // Conversions run in workers started from this same executable.
@@ -27,17 +62,55 @@ int main(int argc, char** argv)
         Worker::serve();
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
+    const bool keys = argc > 2 && std::string_view(argv[1]) == "keys";
+    if (keys)
+        AppModel::shared().setFiles({argv[2]});
     auto& window = MainWindow::shared();
     window.move(700, 200);
     window.present();
 
+    struct KeyWatch : QObject {
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            // The key goes to the focus widget first, then on to its parents: one line for it. A
+            // press let go and pressed again within a millisecond looks repeated to Qt, which
+            // still acts on it, so that is no reason to leave the line out.
+            auto* first = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
+            if (event->type() == QEvent::KeyPress && watched == first)
+                // Once the key's own work is done.
+                QTimer::singleShot(0, [] {
+                    std::printf("%s\n", focusLine().c_str());
+                });
+            return false;
+        }
+    } keyWatch;
+    auto lastMode = AppModel::shared().mode();
+    bool ready = false;
+    if (keys) {
+        app.installEventFilter(&keyWatch);
+        QObject::connect(
+            &app, &QGuiApplication::focusWindowChanged, [&ready, last = QString()](QWindow* focused) mutable {
+                const QString title = focused ? focused->title() : QString("(none)");
+                if (ready && title != last)
+                    std::printf("window %s\n", title.toUtf8().constData());
+                last = title;
+            });
+        QObject::connect(&AppModel::shared(), &AppModel::changed, [&] {
+            if (AppModel::shared().mode() != lastMode) {
+                lastMode = AppModel::shared().mode();
+                std::printf("mode %s\n", WheelController::title(lastMode).c_str());
+            }
+        });
+    }
+
     QTimer shown;
     QObject::connect(&shown, &QTimer::timeout, [&] {
-        if (!window.windowHandle() || !window.windowHandle()->isExposed())
+        if (!window.windowHandle() || !window.windowHandle()->isExposed() || (keys && !window.isActiveWindow()))
             return;
         shown.stop();
         const auto centre = window.view()->mapToGlobal(window.view()->rect().center());
         std::printf("ready %d %d\n", centre.x(), centre.y());
+        ready = true;
     });
     shown.start(20);
 
@@ -56,7 +129,7 @@ int main(int argc, char** argv)
         }
         std::printf("laid out\n");
     });
-    std::vector<std::filesystem::path> last;
+    std::vector<std::filesystem::path> last = AppModel::shared().files();
     QObject::connect(&AppModel::shared(), &AppModel::changed, [&] {
         const auto& files = AppModel::shared().files();
         if (files == last)

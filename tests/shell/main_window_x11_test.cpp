@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <sstream>
 
 using namespace TestSupport;
@@ -40,6 +41,13 @@ struct Point {
     return ::testing::AssertionSuccess();
 }
 
+bool savePicture(const fs::path& path)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(QColor(200, 80, 40));
+    return image.save(QString::fromStdString(path.string()));
+}
+
 // Drags from the source's file half to `target` and lets go there.
 ::testing::AssertionResult dragOnto(LineChild& source, LineChild& driver, Point from, Point target)
 {
@@ -61,9 +69,7 @@ TEST(MainWindowX11, ADraggedPictureIsSelectedAndATileConvertsIt)
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
     TempDir dir;
     const fs::path picture = dir / "foto de férias.png";
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(QColor(200, 80, 40));
-    ASSERT_TRUE(image.save(QString::fromStdString(picture.string())));
+    ASSERT_TRUE(savePicture(picture));
 
     LineChild window(MAIN_WINDOW_PROBE);
     Point drop;
@@ -92,4 +98,130 @@ TEST(MainWindowX11, ADraggedPictureIsSelectedAndATileConvertsIt)
     const fs::path output = dir / "foto de férias.jpg";
     ASSERT_TRUE(window.expect("done JPG " + output.string()));
     EXPECT_FALSE(QImage(QString::fromStdString(output.string())).isNull());
+}
+
+namespace {
+
+// The keyboard's side of the window: keys pressed through the driver, and the window's lines, those
+// read past while waiting for where the keyboard went kept for later.
+struct Keyboard {
+    LineChild& window;
+    LineChild& driver;
+    std::deque<std::string> aside;
+
+    // Presses `key` (with Shift when `shift`); `focus` becomes where the keyboard went.
+    ::testing::AssertionResult press(const std::string& key, std::string& focus, bool shift = false)
+    {
+        std::vector<std::string> commands{"down " + key, "up " + key};
+        if (shift)
+            commands = {"down Shift_L", "down " + key, "up " + key, "up Shift_L"};
+        for (const auto& command : commands)
+            REQUIRE(drive(driver, command));
+        // A line for each key pressed, the last one this key's; the work a key started may report
+        // between them.
+        for (size_t i = 0; i < commands.size() / 2; ++i) {
+            auto line = window.nextLine();
+            for (; line && line->rfind("focus ", 0) != 0; line = window.nextLine())
+                aside.push_back(*line);
+            if (!line)
+                return ::testing::AssertionFailure() << "no focus line after " << key;
+            focus = line->substr(6);
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Tabs (or Shift+Tabs) until the keyboard is on `wanted`, or with a `wanted` ending in a blank
+    // on the first part whose name starts so.
+    ::testing::AssertionResult tabTo(const std::string& wanted, bool back = false)
+    {
+        std::string focus, seen;
+        for (int i = 0; i < 16; ++i) {
+            REQUIRE(press("Tab", focus, back));
+            seen += " | " + focus;
+            if (focus == wanted || (wanted.ends_with(' ') && focus.starts_with(wanted)))
+                return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "never reached \"" << wanted << "\":" << seen;
+    }
+
+    // The next line of the window that is not about the focus and starts with `prefix`.
+    ::testing::AssertionResult next(const std::string& prefix, std::string& line)
+    {
+        for (;;) {
+            std::optional<std::string> candidate;
+            if (!aside.empty()) {
+                candidate = aside.front();
+                aside.pop_front();
+            } else
+                candidate = window.nextLine();
+            if (!candidate)
+                return ::testing::AssertionFailure() << "waited in vain for \"" << prefix << "\"";
+            if (candidate->rfind(prefix, 0) == 0) {
+                line = *candidate;
+                return ::testing::AssertionSuccess();
+            }
+        }
+    }
+};
+
+}
+
+// The whole window from the keyboard, with real key presses: Tab goes through the tabs, "Limpar",
+// the quality choices and the tiles, Shift+Tab back, Return presses what the keyboard is on.
+TEST(MainWindowX11, TabMovesThroughTheControlsAndReturnPressesTheFocusedOne)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const fs::path picture = dir / "retrato (1).png";
+    ASSERT_TRUE(savePicture(picture));
+
+    LineChild window(MAIN_WINDOW_PROBE, {"keys", picture.string()});
+    Point centre;
+    ASSERT_TRUE(readPoint(window, "ready", centre));
+    LineChild driver(XTEST_DRIVER);
+    Keyboard keys{window, driver, {}};
+
+    std::string focus, line;
+    ASSERT_TRUE(keys.press("Tab", focus));
+    EXPECT_EQ(focus, "tab Converter") << "the first Tab marks the first control";
+    ASSERT_TRUE(keys.press("Tab", focus));
+    EXPECT_EQ(focus, "tab Ferramentas");
+    ASSERT_TRUE(keys.press("Return", focus));
+    EXPECT_EQ(focus, "tab Ferramentas") << "Return leaves the keyboard where it was";
+    ASSERT_TRUE(keys.next("mode ", line));
+    EXPECT_EQ(line, "mode Ferramentas");
+    // Past "Ações" and "Limpar" to the first tool; Return opens its panel, which has the keyboard,
+    // and Escape closes it without running anything.
+    ASSERT_TRUE(keys.tabTo("tile "));
+    ASSERT_TRUE(keys.press("Return", focus));
+    ASSERT_TRUE(keys.next("window ", line));
+    EXPECT_NE(line, "window Brivlon");
+    ASSERT_TRUE(keys.press("Escape", focus));
+    ASSERT_TRUE(keys.next("window ", line));
+    EXPECT_EQ(line, "window Brivlon");
+    ASSERT_TRUE(keys.tabTo("tab Converter", true));
+    ASSERT_TRUE(keys.press("Return", focus));
+    ASSERT_TRUE(keys.next("mode ", line));
+    EXPECT_EQ(line, "mode Converter");
+    // Before the first control, Shift+Tab goes round to the last one: the last tile.
+    ASSERT_TRUE(keys.press("Tab", focus, true));
+    EXPECT_EQ(focus.rfind("tile ", 0), 0u) << focus;
+
+    // Forward again to "Limpar", through the choices of quality, to the JPG tile.
+    ASSERT_TRUE(keys.tabTo("button Limpar"));
+    ASSERT_TRUE(keys.tabTo("quality 0"));
+    ASSERT_TRUE(keys.tabTo("tile JPG"));
+    ASSERT_TRUE(keys.press("Return", focus));
+    ASSERT_TRUE(keys.next("done JPG ", line));
+    const fs::path output = dir / "retrato (1).jpg";
+    EXPECT_EQ(line, "done JPG " + output.string());
+    EXPECT_FALSE(QImage(QString::fromStdString(output.string())).isNull());
+
+    ASSERT_TRUE(keys.tabTo("button Limpar", true));
+    ASSERT_TRUE(keys.press("Return", focus));
+    ASSERT_TRUE(keys.next("files", line));
+    EXPECT_EQ(line, "files ");
+    // The one job was the conversion: the tool's panel ran nothing.
+    for (const auto& left : keys.aside)
+        EXPECT_NE(left.rfind("done ", 0), 0u) << left;
 }

@@ -23,8 +23,13 @@ target_compile_definitions(main_window_x11_tests PRIVATE
   MAIN_WINDOW_PROBE="$<TARGET_FILE:main_window_probe>")
 add_dependencies(main_window_x11_tests drag_source xtest_driver main_window_probe brivlon)
 add_test(NAME MainWindowX11.DropAndConvert
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>)
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>
+    --gtest_filter=MainWindowX11.ADragged*)
 set_tests_properties(MainWindowX11.DropAndConvert PROPERTIES TIMEOUT 120)
+add_test(NAME MainWindowX11.Keyboard
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>
+    --gtest_filter=MainWindowX11.TabMoves*)
+set_tests_properties(MainWindowX11.Keyboard PROPERTIES TIMEOUT 120)
 
 # The quit path under load: a probe that runs real conversions in real workers and a move across
 # file systems, and quits while they run.

@@ -536,36 +536,53 @@ TEST_F(TrimEditorTest, EveryControlAndChipIsWholeAtTheDefaultSize)
             }
         }
 
-    // "Vários cortes" keeps its name where the row has room for it, and gives it to its tooltip
-    // where it has not.
+    // "Vários cortes" shows its name at the editor's own size, also with a clip of most of an hour;
+    // where the row has no room for it, the name goes to its tooltip.
     clip->setSegments(ranges({{0.5, 10.25}}), 0);
     session.setAdvanced(false);
     view->settle();
     auto* several = button(view, "Vários cortes");
-    EXPECT_TRUE(several->text().isEmpty());
-    EXPECT_TRUE(several->toolTip().startsWith("Vários cortes")) << several->toolTip().toStdString();
-    window().resize(1200, 660);
-    // The new width lays the row out, and the named button lays it out once more.
-    for (int i = 0; i < 2; ++i)
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    auto settled = [] {
+        // The new width lays the row out, and a renamed button lays it out once more.
+        for (int i = 0; i < 2; ++i)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    };
+    settled();
     EXPECT_EQ(several->text(), "Vários cortes");
+    EXPECT_FALSE(several->toolTip().startsWith("Vários cortes")) << several->toolTip().toStdString();
+    clip->applyProbe(3599, true);
+    clip->setSegments(ranges({{0, 3599}}), 0);
+    session.announce();
+    settled();
+    EXPECT_EQ(several->text(), "Vários cortes") << "Duração final 59:59.00";
     EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
-    // Not by a resize alone: with the row just wide enough for the name, a duration in hours asks
-    // more of it.
+    // Just wide enough for the name, then a pixel short of it.
+    window().resize(1200, 660);
+    settled();
     auto* editor = view->clipEditor();
     auto* row = editor->layout()->itemAt(editor->layout()->count() - 1);
     const int spare = editor->width() - 28 - row->sizeHint().width();
-    window().resize(window().width() - spare + 2, 660);
-    for (int i = 0; i < 2; ++i)
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    window().resize(window().width() - spare - 1, 660);
+    settled();
+    EXPECT_TRUE(several->text().isEmpty());
+    EXPECT_TRUE(several->toolTip().startsWith("Vários cortes")) << several->toolTip().toStdString();
+    EXPECT_EQ(clippedControls(*editor), std::vector<std::string>{});
+    window().resize(window().width() + 1, 660);
+    settled();
     ASSERT_EQ(several->text(), "Vários cortes");
+    // Not by a resize alone: a duration in hours asks more of the row.
     clip->applyProbe(4 * 3600, true);
     clip->setSegments(ranges({{0.5, 3 * 3600 + 1800.25}}), 0);
     session.announce();
-    for (int i = 0; i < 2; ++i)
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    settled();
     EXPECT_TRUE(several->text().isEmpty());
     EXPECT_EQ(clippedControls(window()), std::vector<std::string>{});
+    // The times of such a clip show whole in their fields.
+    for (auto* field : {editor->findChild<QLineEdit*>("Início"), editor->findChild<QLineEdit*>("Fim")}) {
+        ASSERT_TRUE(field);
+        EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()), field->contentsRect().width() - 4)
+            << field->text().toStdString();
+    }
 }
 
 TEST(ChipScrolling, KeepsTheActiveChipWholeAndLeavesNoRoomAtTheEnd)
@@ -584,3 +601,4 @@ TEST(ChipScrolling, KeepsTheActiveChipWholeAndLeavesNoRoomAtTheEnd)
     EXPECT_EQ(Chips::shown(rests, 0, 99), (std::vector<int>{}));
     EXPECT_EQ(Chips::scrolled({}, 0, 50, 100), 0);
 }
+

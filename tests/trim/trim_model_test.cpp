@@ -82,6 +82,9 @@ TEST(TrimClip, SettersClampToNeighboursAndMinimumLength)
     EXPECT_EQ(spans(fresh), (Spans{{0, 0}}));
     EXPECT_FALSE(fresh.isTrimmed());
     EXPECT_EQ(fresh.kept(), 0);
+    // A clip that never loaded has nothing to start in: marking its start keeps 0, never less.
+    fresh.setStart(1.5);
+    EXPECT_EQ(spans(fresh), (Spans{{0, 0}}));
 
     auto clip = clipWith(10);
     EXPECT_FALSE(clip->isTrimmed());
@@ -99,7 +102,9 @@ TEST(TrimClip, SettersClampToNeighboursAndMinimumLength)
     };
     for (const auto& c : std::vector<Case>{{{{0, 10}}, 0, true, 12, 9.95}, {{{0, 10}}, 0, false, -3, 0.05},
              {{{0, 10}}, 0, true, -1, 0}, {{{0, 10}}, 0, false, 99, 10}, {{{0, 4}, {6, 10}}, 1, true, 3, 4},
-             {{{0, 4}, {6, 10}}, 0, false, 8, 6}, {{{2, 4}}, 0, false, 2.01, 2.05}}) {
+             {{{0, 4}, {6, 10}}, 0, false, 8, 6}, {{{2, 4}}, 0, false, 2.01, 2.05},
+             // A split can leave a first piece shorter than the minimum: its start stays at 0.
+             {{{0, 0.03}, {0.5, 10}}, 0, true, 0.02, 0}}) {
         auto edited = clipWith(10, c.given, c.active);
         c.start ? edited->setStart(c.value) : edited->setEnd(c.value);
         EXPECT_NEAR(c.start ? edited->start() : edited->end(), c.expected, 1e-9) << c.value;

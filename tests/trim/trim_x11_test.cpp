@@ -94,6 +94,12 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     EXPECT_LT(report.after, 4.9);
     EXPECT_EQ(report.playing, "sim");
 
+    // A clip that never loads has no length: the start marked at the playhead stays at 0.
+    TempDir dir;
+    auto missing = runBrivlon({"--play-test", "1", "x", (dir / "sumiu.mp4").string()}, 60);
+    ASSERT_EQ(missing.exitCode, 0) << missing.err;
+    EXPECT_EQ(missing.out.rfind("início=0.00 ", 0), 0u) << missing.out;
+
     auto none = runBrivlon({"--play-test", "abc", "x", "/tmp/nothing.pdf"}, 60);
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(none.out, "sem sessão\n");
