@@ -140,14 +140,18 @@ bool SingleInstance::listen(std::function<void(const Files&)> opened)
     connect(server_, &QLocalServer::newConnection, this, [this, opened] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            connect(socket, &QLocalSocket::readyRead, socket, [socket, opened, buffer = QByteArray()]() mutable {
+            // `searched` is how much of the buffer is known to hold no end mark, so that a sender
+            // trickling a long request costs a pass over each byte once, not once per arrival.
+            connect(socket, &QLocalSocket::readyRead, socket,
+                [socket, opened, buffer = QByteArray(), searched = qsizetype(0)]() mutable {
                 buffer += socket->readAll();
                 if (buffer.size() > maxRequest) {
                     socket->abort();
                     buffer.clear();
                     return;
                 }
-                for (qsizetype end; (end = buffer.indexOf(QByteArray("\0\0", 2))) >= 0;) {
+                for (qsizetype end; (end = buffer.indexOf(QByteArray("\0\0", 2), std::max<qsizetype>(0, searched - 1))) >= 0;) {
+                    searched = 0;
                     const auto files = decode(buffer.left(end + 2));
                     buffer.remove(0, end + 2);
                     if (!files) {
@@ -158,6 +162,7 @@ bool SingleInstance::listen(std::function<void(const Files&)> opened)
                     socket->flush();
                     opened(*files);
                 }
+                searched = buffer.size();
             });
         }
     });
