@@ -5,6 +5,7 @@ target_sources(kalvimorf_documents PRIVATE
   documents/print_font.cpp
   documents/worker_serve.cpp
   documents/archive_engine.cpp
+  documents/budget.cpp
   documents/component_installer.cpp
   documents/components.cpp
   documents/delimited.cpp

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// What a reader may build from one file, counted in bytes as it holds them. A few kilobytes of
+// packed XML can name millions of empty elements, and a few bytes of CSV a cell, each costing far
+// more once built than read; real files stay well below the bounds. Past its bound the reader
+// gives up with the budget's sentence.
+class Budget {
+public:
+    // The tree of a Word document of 20,000 pages and what is made of it; a twelfth of the least
+    // memory a worker is given, so that the next steps fit beside it.
+    static constexpr size_t documentBytes = size_t(512) << 20;
+    static constexpr const char* documentTooLarge = "O documento é grande demais para abrir.";
+
+    explicit Budget(size_t bytes = documentBytes, std::string sentence = documentTooLarge)
+        : left_(bytes), sentence_(std::move(sentence))
+    {
+    }
+    // Throws ConversionError::ffmpeg with the sentence when less is left.
+    void spend(size_t bytes);
+    // What was spent on something since let go.
+    void refund(size_t bytes) { left_ += bytes; }
+
+private:
+    size_t left_;
+    std::string sentence_;
+};
