@@ -14,6 +14,14 @@ public:
     static constexpr size_t documentBytes = size_t(512) << 20;
     static constexpr const char* documentTooLarge = "O documento é grande demais para abrir.";
 
+    // What a paragraph (or a table's cell) and a run cost once the text system has them too: a
+    // block of Qt's document with its layout and formats, and their line of plain text. Empty
+    // paragraphs cost this much for a few bytes of input each.
+    static constexpr size_t paragraphCost = 1024;
+    static constexpr size_t runCost = 256;
+    // An open group or element, with what it inherits.
+    static constexpr size_t levelCost = 256;
+
     explicit Budget(size_t bytes = documentBytes, std::string sentence = documentTooLarge)
         : left_(bytes), sentence_(std::move(sentence))
     {

@@ -219,7 +219,7 @@ struct Reader {
                         style.over(styles[*id]);
                 style.over(runStyle(rPr));
                 Run run = style.run({}, bodySize, href);
-                budget.spend(sizeof(Run) * 2);
+                budget.spend(Budget::runCost);
                 for (const auto& part : node->children) {
                     if (part->name == "t") {
                         budget.spend(part->text.size() * sizeof(QChar));
@@ -259,7 +259,7 @@ struct Reader {
 
     void paragraph(const XML::Node& node, std::vector<Block>& into, int depth)
     {
-        budget.spend(sizeof(Block) * 2);
+        budget.spend(Budget::paragraphCost);
         Paragraph result;
         RunStyle style;
         if (styles.count("Normal"))
@@ -332,7 +332,7 @@ struct Reader {
                     for (const auto& cell : row->children) {
                         if (cell->name != "tc")
                             continue;
-                        budget.spend(sizeof(std::vector<Paragraph>) * 2);
+                        budget.spend(Budget::paragraphCost);
                         cellParagraphs(*cell, cells.emplace_back(), depth + 1);
                     }
                 }

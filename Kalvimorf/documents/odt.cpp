@@ -137,7 +137,7 @@ public:
     {
         const QString name = XML::localName(reader).toString();
         // What every open element holds until it ends.
-        budget_.spend(openCost);
+        budget_.spend(Budget::levelCost);
         names_.push_back(name);
         collector_.start(reader);
         if (skipDepth_ > 0) {
@@ -156,11 +156,11 @@ public:
             if (tableDepth_++ == 0)
                 table_ = std::make_shared<Table>();
         } else if (name == "table-row" && tableDepth_ == 1) {
-            budget_.spend(sizeof(table_->rows.front()) * 2);
+            budget_.spend(Budget::levelCost);
             table_->rows.emplace_back();
         } else if ((name == "table-cell" || name == "covered-table-cell") && tableDepth_ == 1
             && !table_->rows.empty()) {
-            budget_.spend(sizeof(std::vector<Paragraph>) * 2);
+            budget_.spend(Budget::paragraphCost);
             table_->rows.back().emplace_back();
         } else if (name == "p" || name == "h") {
             ++paragraphDepth_;
@@ -203,7 +203,7 @@ public:
     {
         const QString name = names_.back();
         names_.pop_back();
-        budget_.refund(openCost);
+        budget_.refund(Budget::levelCost);
         collector_.end(name);
         if (skipDepth_ > 0) {
             --skipDepth_;
@@ -219,7 +219,7 @@ public:
             blocks_.push_back({{}, std::move(table_)});
             table_ = nullptr;
         } else if ((name == "p" || name == "h") && --paragraphDepth_ == 0) {
-            budget_.spend(sizeof(Block));
+            budget_.spend(Budget::paragraphCost);
             if (tableDepth_ > 0 && table_ && !table_->rows.empty() && !table_->rows.back().empty())
                 table_->rows.back().back().push_back(std::move(paragraph_));
             else if (tableDepth_ == 0)
@@ -238,12 +238,10 @@ private:
 
     void text(const QString& content, const Frame& frame)
     {
-        budget_.spend(sizeof(Run) * 2 + size_t(content.size()) * sizeof(QChar));
+        budget_.spend(Budget::runCost + size_t(content.size()) * sizeof(QChar) * 2);
         paragraph_.append(frame.style.run(content, styles_.bodySize, frame.href));
     }
 
-    // An open element's name and frame, with their strings.
-    static constexpr size_t openCost = sizeof(QString) + sizeof(Frame) + 128;
     Styles& styles_;
     Budget& budget_;
     StyleCollector collector_;

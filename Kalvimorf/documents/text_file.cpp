@@ -142,15 +142,24 @@ void eachPiece(const std::filesystem::path& path, const std::function<bool(std::
         if (!text.empty())
             more = piece(text);
     };
+    // The first half of a surrogate pair that a chunk cuts waits for its second half.
+    QString high;
     eachChunk(path, chunkSize, [&](std::string_view chunk) {
-        if (!fallback && !encoding)
+        if (!fallback && !encoding) {
             hand(std::string(chunk), false);
-        else
-            hand(QString(decoder(view(chunk))).toStdString(), false);
+            return more;
+        }
+        QString decoded = high + QString(decoder(view(chunk)));
+        high.clear();
+        if (!decoded.isEmpty() && decoded.back().isHighSurrogate()) {
+            high = decoded.back();
+            decoded.chop(1);
+        }
+        hand(decoded.toStdString(), false);
         return more;
     });
     if (more)
-        hand({}, true);
+        hand(high.toStdString(), true);
 }
 
 void removeByteOrderMarks(std::string& text)
