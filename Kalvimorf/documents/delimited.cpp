@@ -1,5 +1,6 @@
 #include "documents/delimited.h"
 
+#include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 
 #include <algorithm>
@@ -43,15 +44,23 @@ char detectDelimiter(std::string_view text)
     return count.delimiter();
 }
 
-DelimitedReader::DelimitedReader(char delimiter, std::function<void(Row&&)> row)
-    : delimiter_(delimiter), onRow_(std::move(row))
+DelimitedReader::DelimitedReader(char delimiter, std::function<void(Row&&)> row, size_t largestRow)
+    : delimiter_(delimiter), onRow_(std::move(row)), largestRow_(largestRow)
 {
+}
+
+void DelimitedReader::endField()
+{
+    row_.push_back(field_);
+    field_.clear();
+    // One line of gigabytes would otherwise be held whole before any bound saw it.
+    if (row_.cost() > largestRow_)
+        throw ConversionError::ffmpeg(tableTooLarge);
 }
 
 void DelimitedReader::endRow()
 {
-    row_.push_back(field_);
-    field_.clear();
+    endField();
     onRow_(std::move(row_));
     row_ = Row();
 }
@@ -81,10 +90,9 @@ void DelimitedReader::add(std::string_view text)
         }
         if (c == '"' && field_.empty())
             quoted_ = true;
-        else if (c == delimiter_) {
-            row_.push_back(field_);
-            field_.clear();
-        } else if (c == '\n')
+        else if (c == delimiter_)
+            endField();
+        else if (c == '\n')
             endRow();
         else if (c == '\r') {
             afterReturn_ = true;
@@ -92,6 +100,8 @@ void DelimitedReader::add(std::string_view text)
         } else
             field_.push_back(c);
     }
+    if (field_.size() > largestRow_)
+        throw ConversionError::ffmpeg(tableTooLarge);
 }
 
 void DelimitedReader::finish()

@@ -25,18 +25,21 @@ private:
     long counts_[3] = {};
     bool ended_ = false;
 };
-// The same reading for a text that arrives in pieces: each row goes to `row` as it ends.
+// The same reading for a text that arrives in pieces: each row goes to `row` as it ends. A row
+// that would hold more than `largestRow` bytes fails with tableTooLarge.
 class DelimitedReader {
 public:
-    DelimitedReader(char delimiter, std::function<void(Row&&)> row);
+    DelimitedReader(char delimiter, std::function<void(Row&&)> row, size_t largestRow = rowBytes);
     void add(std::string_view text);
     // The text has ended: the last row, when it has anything.
     void finish();
 
 private:
     void endRow();
+    void endField();
     char delimiter_;
     std::function<void(Row&&)> onRow_;
+    size_t largestRow_;
     Row row_;
     std::string field_;
     bool quoted_ = false;

@@ -112,6 +112,8 @@ private:
 // with tableTooLarge.
 inline constexpr size_t tableBytes = size_t(1) << 30;
 inline constexpr const char* tableTooLarge = "A tabela é grande demais para abrir.";
+// One row: all of a sheet's 16,384 columns with 16,000 characters each.
+inline constexpr size_t rowBytes = size_t(256) << 20;
 
 struct Sheet {
     std::string name;

@@ -343,8 +343,8 @@ TEST_F(HardeningTest, WhatReadersBuildIsBoundedNotWhatFilesDeclare)
 {
     // Each under a 2 GiB bound, which every one of them passed before: a few hundred kilobytes
     // of packed empty elements, or of spaces an OpenDocument text spells as one element per
-    // thousand; a one-line table of 40 million cells; a subtitle file of 150 MB. And a Word
-    // document whose 300 MB photo its text does not need.
+    // thousand; a one-line table of 40 million cells, no row of a real one; a subtitle file of
+    // 150 MB. And a Word document whose 300 MB photo its text does not need.
     const auto zipped = [this](const std::string& name, const std::string& small, const std::string& part,
                             const std::string& head, const std::string& unit, long count, const std::string& tail) {
         python("import zipfile\nwith zipfile.ZipFile('" + name + "', 'w', zipfile.ZIP_DEFLATED) as z:\n" + small
@@ -380,7 +380,7 @@ TEST_F(HardeningTest, WhatReadersBuildIsBoundedNotWhatFilesDeclare)
                     cells += "1,";
                 writeFile(d / "linha.csv", cells);
             },
-            "tsv", {"linha.csv"}, "", 0, bound},
+            "tsv", {"linha.csv"}, "erro: A tabela é grande demais para abrir.\n", 0, bound},
         {"subtitle file of 150 MB",
             [](const fs::path& d) {
                 writeFile(d / "filme.srt", "1\n00:00:01,000 --> 00:00:02,000\n");
