@@ -514,7 +514,7 @@ bool isDocx(const fs::path& path)
 {
     if (!OfficeXML::isZip(path))
         return false;
-    return ZipTools::readEntry(path, "word/document.xml").has_value();
+    return ZipTools::contains(path, "word/document.xml");
 }
 
 Document read(const fs::path& path)

@@ -272,6 +272,13 @@ void packContents(const fs::path& destination, const fs::path& folder)
     markUtf8Names(folder / destination);
 }
 
+bool contains(const fs::path& package, const std::string& entry)
+{
+    if (!listed(package))
+        return readEntry(package, entry).has_value();
+    return find(package, entry).has_value();
+}
+
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry)
 {
     const auto found = find(package, entry);

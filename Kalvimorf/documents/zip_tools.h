@@ -43,6 +43,10 @@ std::vector<Entry> entries(const fs::path& package);
 // Entries are found by name without regard to letter case, as the package formats compare
 // names; an exact match wins.
 //
+// Whether the package lists the entry, without unpacking anything; for a file whose directory
+// cannot be read, whether unzip finds it.
+bool contains(const fs::path& package, const std::string& entry);
+
 // The bytes of one entry; nothing when the entry is missing, empty or the run fails. An entry
 // that declares more than unpackedLimit, or unpacks to more, throws ConversionError with
 // ErrorCauses::archiveTooLarge: whoever reads it holds it whole. The other entries' sizes do
