@@ -9,8 +9,9 @@
 // gives up with the budget's sentence.
 class Budget {
 public:
-    // The tree of a Word document of 20,000 pages and what is made of it; a twelfth of the least
-    // memory a worker is given, so that the next steps fit beside it.
+    // The tree of a Word document of some five thousand pages of dense text (fifty thousand
+    // formatted paragraphs) and what is made of it; a twelfth of the least memory a worker is
+    // given, so that the next steps fit beside it.
     static constexpr size_t documentBytes = size_t(512) << 20;
     static constexpr const char* documentTooLarge = "O documento é grande demais para abrir.";
 
