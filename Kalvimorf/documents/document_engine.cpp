@@ -209,8 +209,8 @@ fs::path save(
         return FileSafety::writeNew(output, content.toStdString());
     };
     if (ext == "txt") {
-        QString plain = document.toPlainText();
-        plain.replace(QChar::LineSeparator, '\n');
+        QString plain = StyledText::fromQt(document).plainText();
+        plain.replace(QChar::LineSeparator, '\n').replace(QChar::Nbsp, ' ');
         return text(plain);
     }
     if (ext == "md")

@@ -72,6 +72,8 @@ const XML::Node* child(const XML::Node& node, std::string_view name)
 
 struct Reader {
     static constexpr int maxNesting = 64;
+    // One for the parts' trees and what is made of them.
+    Budget budget;
     std::map<std::string, std::string> links;  // relationship id → target
     std::map<std::string, bool> orderedLists;  // numId + "/" + level → decimal
     std::map<std::string, RunStyle> styles;  // style id → character properties
@@ -80,7 +82,7 @@ struct Reader {
 
     void loadRelationships(const std::optional<std::string>& bytes)
     {
-        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        auto root = bytes ? XML::parse(*bytes, budget) : nullptr;
         if (!root)
             return;
         for (const auto& rel : root->children)
@@ -90,7 +92,7 @@ struct Reader {
 
     void loadNumbering(const std::optional<std::string>& bytes)
     {
-        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        auto root = bytes ? XML::parse(*bytes, budget) : nullptr;
         if (!root)
             return;
         std::map<std::string, std::map<std::string, bool>> abstract;
@@ -121,7 +123,7 @@ struct Reader {
 
     void loadStyles(const std::optional<std::string>& bytes)
     {
-        auto root = bytes ? XML::parse(*bytes) : nullptr;
+        auto root = bytes ? XML::parse(*bytes, budget) : nullptr;
         if (!root)
             return;
         if (const auto* defaults = root->find("rPrDefault"))
@@ -217,8 +219,10 @@ struct Reader {
                         style.over(styles[*id]);
                 style.over(runStyle(rPr));
                 Run run = style.run({}, bodySize, href);
+                budget.spend(Budget::runCost);
                 for (const auto& part : node->children) {
                     if (part->name == "t") {
+                        budget.spend(part->text.size() * sizeof(QChar));
                         run.text += QString::fromStdString(part->text);
                     } else if (part->name == "tab") {
                         run.text += '\t';
@@ -255,6 +259,7 @@ struct Reader {
 
     void paragraph(const XML::Node& node, std::vector<Block>& into, int depth)
     {
+        budget.spend(Budget::paragraphCost);
         Paragraph result;
         RunStyle style;
         if (styles.count("Normal"))
@@ -324,9 +329,12 @@ struct Reader {
                     if (row->name != "tr")
                         continue;
                     auto& cells = table->rows.emplace_back();
-                    for (const auto& cell : row->children)
-                        if (cell->name == "tc")
-                            cellParagraphs(*cell, cells.emplace_back(), depth + 1);
+                    for (const auto& cell : row->children) {
+                        if (cell->name != "tc")
+                            continue;
+                        budget.spend(Budget::paragraphCost);
+                        cellParagraphs(*cell, cells.emplace_back(), depth + 1);
+                    }
                 }
                 into.push_back({{}, std::move(table)});
             } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
@@ -506,7 +514,7 @@ bool isDocx(const fs::path& path)
 {
     if (!OfficeXML::isZip(path))
         return false;
-    return ZipTools::readEntry(path, "word/document.xml").has_value();
+    return ZipTools::contains(path, "word/document.xml");
 }
 
 Document read(const fs::path& path)
@@ -520,11 +528,11 @@ Document read(const fs::path& path)
 
 Document parse(const Parts& parts)
 {
-    auto root = XML::parse(parts.document);
+    Reader reader;
+    auto root = XML::parse(parts.document, reader.budget);
     const auto* body = root ? root->find("body") : nullptr;
     if (!body)
         throw ConversionError::unreadable();
-    Reader reader;
     reader.loadRelationships(parts.relationships);
     reader.loadNumbering(parts.numbering);
     reader.loadStyles(parts.styles);

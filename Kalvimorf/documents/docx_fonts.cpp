@@ -3,11 +3,10 @@
 #include "core/base/catalog.h"
 #include "core/base/commands.h"
 #include "core/base/conversion_error.h"
-#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
-#include "documents/text_file.h"
 #include "documents/zip_tools.h"
 
+#include <QByteArrayView>
 #include <QRegularExpression>
 
 #include <fontconfig/fontconfig.h>
@@ -69,33 +68,56 @@ const QRegularExpression& fontAttribute()
     return rx;
 }
 
-// An unpacked package may hold links (Info-ZIP restores them) that a repack would follow into
-// the user's files; such a package is left as it came.
-bool onlyFilesAndFolders(const fs::path& root)
+// The parts that name fonts: the XML parts right in "word/" and the theme.
+bool namesFonts(const std::string& entry)
 {
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error)) {
-        const auto status = it->symlink_status(error);
-        if (error || !(fs::is_regular_file(status) || fs::is_directory(status)))
-            return false;
-    }
-    return !error;
+    if (entry == "word/theme/theme1.xml")
+        return true;
+    return entry.starts_with("word/") && entry.ends_with(".xml") && entry.find('/', 5) == std::string::npos;
 }
 
-bool writeBack(const fs::path& part, const QString& text)
+// Only those parts are unpacked, and no more of them in all than a package's bound: the rest of
+// the package (its pictures above all) is copied through untouched when the parts are put back.
+Prepared rewrite(const fs::path& source, const fs::path& work)
 {
-    try {
-        const fs::path fresh = part.parent_path() / (part.filename().string() + ".novo");
-        {
-            auto fd = FileSafety::createExclusive(fresh, 0644);
-            FileSafety::writeAll(fd.get(), text.toStdString(), fresh);
+    const fs::path parts = work / "docx";
+    std::vector<std::string> changed;
+    std::set<QString> families;
+    unsigned long long read = 0;
+    for (const auto& entry : ZipTools::entries(source)) {
+        if (!namesFonts(entry.name))
+            continue;
+        const auto bytes = ZipTools::readEntry(source, entry.name);
+        if (!bytes)
+            continue;
+        read += bytes->size();
+        if (read > ZipTools::unpackedLimit)
+            return {source, {}};
+        if (!QByteArrayView(*bytes).isValidUtf8())
+            continue;
+        QString text = QString::fromStdString(*bytes);
+        if (text.contains("w:rFonts")) {
+            QString fixed = fix(text);
+            if (fixed != text) {
+                const fs::path part = parts / entry.name;
+                fs::create_directories(part.parent_path());
+                auto fd = FileSafety::createExclusive(part, 0644);
+                FileSafety::writeAll(fd.get(), fixed.toStdString(), part);
+                changed.push_back(entry.name);
+                text = std::move(fixed);
+            }
         }
-        fs::rename(fresh, part);
-        return true;
-    } catch (const std::exception&) {
-        return false;
+        families.merge(names(text));
     }
+    if (changed.empty())
+        return {source, families};
+    // zip replaces the entries of the copy that have the same names.
+    const fs::path repacked = work / source.filename();
+    fs::copy_file(source, repacked);
+    std::vector<std::string> arguments = {"-X", "-q", repacked.string()};
+    arguments.insert(arguments.end(), changed.begin(), changed.end());
+    Commands::run("/usr/bin/zip", arguments, {.cwd = parts, .memoryLimit = ZipTools::archiverMemory});
+    return {repacked, families};
 }
 
 }
@@ -197,56 +219,14 @@ Prepared prepare(const fs::path& source, const fs::path& work)
 {
     if (Catalog::normalizedExt(source) != "docx")
         return {source, {}};
-    const fs::path unpacked = work / "docx";
     try {
-        ZipTools::unpack(source, unpacked);
-    } catch (const ConversionError& error) {
-        // A package that unpacks past any real document's size is refused, not handed on.
-        if (error.message() == ErrorCauses::archiveTooLarge)
-            throw;
-        return {source, {}};
+        return rewrite(source, work);
+    } catch (const CancellationError&) {
+        throw;
     } catch (const std::exception&) {
+        // Whatever went wrong, the suite still gets the document as it came.
         return {source, {}};
     }
-    if (!onlyFilesAndFolders(unpacked))
-        return {source, {}};
-
-    std::vector<fs::path> parts;
-    std::error_code error;
-    for (auto it = fs::directory_iterator(unpacked / "word", error); !error && it != fs::directory_iterator();
-         it.increment(error))
-        if (it->path().filename().string().ends_with(".xml"))
-            parts.push_back(it->path());
-    parts.push_back(unpacked / "word" / "theme" / "theme1.xml");
-
-    bool changed = false;
-    std::set<QString> families;
-    for (const auto& part : parts) {
-        QString text;
-        try {
-            text = QString::fromStdString(TextFile::readUtf8(part));
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (text.contains("w:rFonts")) {
-            const QString fixed = fix(text);
-            if (fixed != text) {
-                writeBack(part, fixed);
-                changed = true;
-                text = fixed;
-            }
-        }
-        families.merge(names(text));
-    }
-    if (!changed)
-        return {source, families};
-    const fs::path repacked = work / source.filename();
-    try {
-        Commands::run("/usr/bin/zip", {"-X", "-r", "-q", repacked.string(), "."}, {.cwd = unpacked});
-    } catch (const std::exception&) {
-        return {source, families};
-    }
-    return {repacked, families};
 }
 
 void collectFonts(const std::set<QString>& families, const fs::path& target)

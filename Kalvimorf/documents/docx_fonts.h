@@ -11,8 +11,7 @@
 // knows families only. Before the suite lays a document out, styled names become their family
 // with explicit bold and italic marks, and the files of the fonts the document uses are copied
 // into the suite's profile, where it finds them as the user's fonts. Any failure leaves the
-// document untouched or copies fewer fonts; only a package too large to open throws (see
-// ZipTools::unpack).
+// document untouched or copies fewer fonts; nothing but a cancellation throws.
 namespace DocxFonts {
 namespace fs = std::filesystem;
 
@@ -38,7 +37,7 @@ struct Prepared {
     std::set<QString> families;
 };
 // The document the suite should open (the source or a rewritten copy in `work`) and the fonts
-// it names. Only DOCX is looked into.
+// it names. Only DOCX is looked into, and of it only the parts that name fonts are unpacked.
 Prepared prepare(const fs::path& source, const fs::path& work);
 // Empties `target` and fills it with copies of the font files of those families, except the
 // distribution's own fonts, which the suite sees anyway.

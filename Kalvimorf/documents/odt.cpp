@@ -71,12 +71,16 @@ struct Styles {
 // Style definitions wherever they stand: styles.xml and content.xml's automatic styles.
 class StyleCollector {
 public:
-    explicit StyleCollector(Styles& styles) : styles_(styles) { }
+    StyleCollector(Styles& styles, Budget& budget) : styles_(styles), budget_(budget) { }
 
     void start(const QXmlStreamReader& reader)
     {
         const auto name = XML::localName(reader);
         const auto attributes = reader.attributes();
+        // Each definition may add an entry to a table, named by the document.
+        if (name == u"style" || name == u"default-style" || name == u"list-level-style-bullet"
+            || name == u"list-level-style-number" || name == u"page-layout" || name == u"list-style")
+            budget_.spend(entryCost);
         if (name == u"style" || name == u"default-style") {
             current_ = name == u"default-style" ? QStringLiteral("#default") : value(attributes, "style:name");
             styles_.text[current_].parent = value(attributes, "style:parent-style-name");
@@ -118,18 +122,22 @@ public:
     }
 
 private:
+    static constexpr size_t entryCost = sizeof(TextStyle) + sizeof(PageSetup) + 128;
     Styles& styles_;
+    Budget& budget_;
     QString current_, list_, layout_;
     bool isDefaultParagraph_ = false;
 };
 
 class BodyReader {
 public:
-    explicit BodyReader(Styles& styles) : styles_(styles), collector_(styles) { }
+    BodyReader(Styles& styles, Budget& budget) : styles_(styles), budget_(budget), collector_(styles, budget) { }
 
     void start(const QXmlStreamReader& reader)
     {
         const QString name = XML::localName(reader).toString();
+        // What every open element holds until it ends.
+        budget_.spend(Budget::levelCost);
         names_.push_back(name);
         collector_.start(reader);
         if (skipDepth_ > 0) {
@@ -148,9 +156,11 @@ public:
             if (tableDepth_++ == 0)
                 table_ = std::make_shared<Table>();
         } else if (name == "table-row" && tableDepth_ == 1) {
+            budget_.spend(Budget::levelCost);
             table_->rows.emplace_back();
         } else if ((name == "table-cell" || name == "covered-table-cell") && tableDepth_ == 1
             && !table_->rows.empty()) {
+            budget_.spend(Budget::paragraphCost);
             table_->rows.back().emplace_back();
         } else if (name == "p" || name == "h") {
             ++paragraphDepth_;
@@ -193,6 +203,7 @@ public:
     {
         const QString name = names_.back();
         names_.pop_back();
+        budget_.refund(Budget::levelCost);
         collector_.end(name);
         if (skipDepth_ > 0) {
             --skipDepth_;
@@ -208,6 +219,7 @@ public:
             blocks_.push_back({{}, std::move(table_)});
             table_ = nullptr;
         } else if ((name == "p" || name == "h") && --paragraphDepth_ == 0) {
+            budget_.spend(Budget::paragraphCost);
             if (tableDepth_ > 0 && table_ && !table_->rows.empty() && !table_->rows.back().empty())
                 table_->rows.back().back().push_back(std::move(paragraph_));
             else if (tableDepth_ == 0)
@@ -226,10 +238,12 @@ private:
 
     void text(const QString& content, const Frame& frame)
     {
+        budget_.spend(Budget::runCost + size_t(content.size()) * sizeof(QChar) * 2);
         paragraph_.append(frame.style.run(content, styles_.bodySize, frame.href));
     }
 
     Styles& styles_;
+    Budget& budget_;
     StyleCollector collector_;
     std::vector<QString> names_;
     std::vector<Frame> frames_;
@@ -242,9 +256,9 @@ private:
     std::shared_ptr<Table> table_;
 };
 
-bool collectStyles(const std::string& bytes, Styles& styles)
+bool collectStyles(const std::string& bytes, Styles& styles, Budget& budget)
 {
-    StyleCollector collector(styles);
+    StyleCollector collector(styles, budget);
     std::vector<QString> names;
     return XML::walk(bytes,
         {[&](const QXmlStreamReader& reader) {
@@ -281,9 +295,10 @@ Document read(const fs::path& path)
 Document parse(std::string_view content, const std::optional<std::string>& namedStyles)
 {
     Styles styles;
+    Budget budget;
     if (namedStyles)
-        collectStyles(*namedStyles, styles);
-    BodyReader reader(styles);
+        collectStyles(*namedStyles, styles, budget);
+    BodyReader reader(styles, budget);
     const bool wellFormed = XML::walk(content,
         {[&](const QXmlStreamReader& r) {
              reader.start(r);

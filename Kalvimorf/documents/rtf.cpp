@@ -1,5 +1,7 @@
 #include "documents/rtf.h"
 
+#include "documents/budget.h"
+
 #include <QStringDecoder>
 
 #include <cmath>
@@ -54,6 +56,7 @@ public:
             const char c = in_[pos_++];
             if (c == '{') {
                 flushBytes();
+                budget_.spend(Budget::levelCost);
                 Group next = groups_.back();
                 next.startsInstruction = false;
                 next.startsMarker = false;
@@ -88,6 +91,7 @@ private:
             return;
         const Group ended = groups_.back();
         groups_.pop_back();
+        budget_.refund(Budget::levelCost);
         if (ended.startsMarker) {
             // The item's marker tells a numbered list from a bulleted one.
             const QString marker = markerText_.trimmed();
@@ -142,6 +146,7 @@ private:
             markerText_ += text;
             return;
         }
+        budget_.spend(Budget::runCost + size_t(text.size()) * sizeof(QChar) * 2);
         const CharState& c = group().chars;
         Run run;
         run.text = text;
@@ -166,6 +171,7 @@ private:
     void endParagraph()
     {
         flushBytes();
+        budget_.spend(Budget::paragraphCost);
         if (inTable_) {
             cell_.push_back(std::move(paragraph_));
         } else {
@@ -474,6 +480,7 @@ private:
     void endCell()
     {
         flushBytes();
+        budget_.spend(Budget::paragraphCost);
         if (!paragraph_.runs.empty() || cell_.empty())
             cell_.push_back(std::move(paragraph_));
         paragraph_ = {};
@@ -511,6 +518,8 @@ private:
 
     std::string_view in_;
     size_t pos_ = 0;
+    // Each byte of RTF can open a group or end a paragraph, which cost far more once built.
+    Budget budget_;
     std::vector<Group> groups_;
     QByteArray bytes_;
     QStringDecoder decoder_{"windows-1252"};

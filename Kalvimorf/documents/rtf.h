@@ -12,7 +12,8 @@ namespace Rtf {
 
 // Whether the bytes begin like an RTF document ("{\rtf").
 bool isRtf(std::string_view bytes);
-// Never fails: anything unknown is skipped; an unbalanced end closes what is open.
+// Anything unknown is skipped; an unbalanced end closes what is open. Only a document that would
+// take more than a Budget's worth to build fails (ConversionError).
 StyledText::Document read(std::string_view bytes);
 std::string write(const StyledText::Document& document);
 

@@ -6,6 +6,7 @@ target_sources(kalvimorf_documents PRIVATE
   documents/worker_serve.cpp
   documents/archive_engine.cpp
   documents/archive_headers.cpp
+  documents/budget.cpp
   documents/component_installer.cpp
   documents/components.cpp
   documents/delimited.cpp

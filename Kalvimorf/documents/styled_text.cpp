@@ -68,10 +68,18 @@ QString Document::plainText() const
             lines << block.paragraph.text();
             continue;
         }
-        for (const auto& row : block.table->rows)
-            for (const auto& cell : row)
+        // A row is a line, its cells apart by tabs, as a spreadsheet pastes it; a cell of several
+        // paragraphs keeps them on its line.
+        for (const auto& row : block.table->rows) {
+            QStringList cells;
+            for (const auto& cell : row) {
+                QStringList paragraphs;
                 for (const auto& paragraph : cell)
-                    lines << paragraph.text();
+                    paragraphs << QString(paragraph.text()).replace('\t', ' ').replace(QChar::LineSeparator, ' ');
+                cells << paragraphs.join(' ');
+            }
+            lines << cells.join('\t');
+        }
     }
     return lines.join('\n');
 }

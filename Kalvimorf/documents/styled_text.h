@@ -71,7 +71,8 @@ struct Block {
 struct Document {
     std::vector<Block> blocks;
     std::optional<PageSetup> page;
-    // Every paragraph's text, tables cell by cell, one paragraph a line.
+    // Every paragraph's text, one paragraph a line; a table's row is a line of its cells'
+    // texts apart by tabs.
     QString plainText() const;
 };
 

@@ -156,6 +156,11 @@ std::vector<Cue> parse(const std::string& source)
 
 fs::path convert(const fs::path& source, const OutputFormat& format)
 {
+    // The subtitles of the longest films take a few megabytes; reading takes a few times the
+    // file's size in memory, which a file of gigabytes in one line would make a hazard.
+    FileSafety::requireRegularFile(source);
+    if (fs::file_size(source) > maxFileSize)
+        throw ConversionError::ffmpeg(tooLarge);
     auto cues = parse(TextFile::readUtf8(source));
     // A time too large to stamp would come out as garbage; such a cue is left out like any
     // other unusable block.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ std::string readDetecting(const std::filesystem::path& path);
 // The bytes decoded by their byte-order mark (UTF-8, UTF-16 or UTF-32), else as UTF-8 when they
 // are valid UTF-8, else as ISO Latin-1, which every byte sequence is. Returned as UTF-8.
 std::string decodeDetecting(std::string_view bytes);
+// The text of the file as decodeDetecting() gives it, without any U+FEFF, in pieces from about
+// `chunkSize` bytes of the file handed to `piece` one after the other, so that a file of any size is
+// never held whole; reading stops when `piece` returns false. The file is read once to choose
+// its decoding and once more for the text.
+void eachPiece(const std::filesystem::path& path, const std::function<bool(std::string_view)>& piece,
+    size_t chunkSize = size_t(1) << 20);
 // Removes every U+FEFF (UTF-8 byte-order mark) wherever it stands.
 void removeByteOrderMarks(std::string& text);
 

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <initializer_list>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,11 +15,37 @@
 namespace SpreadsheetEngine {
 
 // One row of cell texts. Only cells with text are stored, with their zero-based column, so a
-// row whose one cell lies in the last column costs that one cell until a writer lays it out.
+// row whose one cell lies in the last column costs that one cell until a writer lays it out. The
+// texts lie back to back in one string: a million rows of short numbers cost little more than
+// their digits.
 class Row {
 public:
-    using Cell = std::pair<size_t, std::string>;  // column, text
-    using const_iterator = std::vector<Cell>::const_iterator;
+    using Cell = std::pair<size_t, std::string_view>;  // column, text
+
+    class const_iterator {
+    public:
+        using value_type = Cell;
+        using difference_type = std::ptrdiff_t;
+        const_iterator() = default;
+        const_iterator(const Row* row, size_t index) : row_(row), index_(index) { }
+        Cell operator*() const { return row_->cell(index_); }
+        const_iterator& operator++()
+        {
+            ++index_;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            auto before = *this;
+            ++index_;
+            return before;
+        }
+        bool operator==(const const_iterator&) const = default;
+
+    private:
+        const Row* row_ = nullptr;
+        size_t index_ = 0;
+    };
     using iterator = const_iterator;
 
     Row() = default;
@@ -27,28 +57,63 @@ public:
 
     // Adds the text at `column`, or at the row's end when that column is already passed; the
     // cells between stay empty. An empty text only widens the row.
-    void put(size_t column, std::string text)
+    void put(size_t column, std::string_view text)
     {
         column = std::max(column, width_);
         width_ = column + 1;
-        if (!text.empty())
-            cells_.emplace_back(column, std::move(text));
+        if (text.empty())
+            return;
+        if (texts_.size() + text.size() > UINT32_MAX || column > UINT32_MAX)
+            throw std::length_error("row");
+        texts_.append(text);
+        cells_.push_back({uint32_t(column), uint32_t(texts_.size())});
     }
-    void push_back(std::string text) { put(width_, std::move(text)); }
+    void push_back(std::string_view text) { put(width_, text); }
 
     // The number of cells, empty ones included.
     size_t size() const { return width_; }
     bool empty() const { return width_ == 0; }
     // The cells with text, by column.
-    const_iterator begin() const { return cells_.begin(); }
-    const_iterator end() const { return cells_.end(); }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, cells_.size()}; }
+    // What the row holds in memory, in bytes.
+    size_t cost() const { return sizeof(Row) + texts_.capacity() + cells_.capacity() * sizeof(Stored); }
+    // Gives back what growing left unused.
+    void shrink()
+    {
+        texts_.shrink_to_fit();
+        cells_.shrink_to_fit();
+    }
 
-    bool operator==(const Row&) const = default;
+    bool operator==(const Row& other) const
+    {
+        return width_ == other.width_ && texts_ == other.texts_ && cells_ == other.cells_;
+    }
 
 private:
-    std::vector<Cell> cells_;
+    struct Stored {
+        uint32_t column;
+        uint32_t end;  // where its text ends in texts_
+        bool operator==(const Stored&) const = default;
+    };
+    Cell cell(size_t index) const
+    {
+        const size_t start = index == 0 ? 0 : cells_[index - 1].end;
+        return {cells_[index].column, std::string_view(texts_).substr(start, cells_[index].end - start)};
+    }
+
+    std::string texts_;
+    std::vector<Stored> cells_;
     size_t width_ = 0;
 };
+
+// What a workbook read from a file may hold in memory: a table of a million rows by a hundred
+// columns of numbers, a sixth of the least memory a worker is given. Past it the reader gives up
+// with tableTooLarge.
+inline constexpr size_t tableBytes = size_t(1) << 30;
+inline constexpr const char* tableTooLarge = "A tabela é grande demais para abrir.";
+// One row: all of a sheet's 16,384 columns with 16,000 characters each.
+inline constexpr size_t rowBytes = size_t(256) << 20;
 
 struct Sheet {
     std::string name;

@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "documents/budget.h"
 #include "documents/xml_tree.h"
 #include "documents/zip_tools.h"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <map>
 
 namespace SpreadsheetEngine {
@@ -18,9 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The format's own bounds; nothing a reader finds beyond them is a real cell.
-constexpr long long maxRows = 1048576;
-constexpr long long maxColumns = 16384;
+constexpr long long maxRows = sheetRows;
+constexpr long long maxColumns = sheetColumns;
 // Sheet names are limited to this many UTF-16 units.
 constexpr qsizetype maxSheetName = 31;
 
@@ -33,7 +34,23 @@ std::optional<std::string> packagePart(const fs::path& package, const std::strin
 {
     if (entry.empty() || entry.front() == '-')
         return std::nullopt;
-    return ZipTools::readEntry(fs::absolute(package), entry);
+    return ZipTools::readEntry(package, entry);
+}
+
+// No text, tag or comment of a real sheet comes near this: a cell holds 32,767 characters.
+constexpr size_t longestRun = 16 << 20;
+
+// A part read as it is unpacked; `found` tells afterwards whether the package had it.
+std::function<bool(const XML::Handlers&)> fromPackage(const fs::path& package, const std::string& entry, bool& found)
+{
+    return [&package, entry, &found](const XML::Handlers& handlers) {
+        XML::Feed feed(handlers, longestRun);
+        found = !entry.empty() && entry.front() != '-'
+            && ZipTools::streamEntry(package, entry, [&feed](std::string_view chunk) {
+                   feed.add(chunk);
+               });
+        return feed.finish();
+    };
 }
 
 // XML 1.0 allows tab, line feed, carriage return and U+0020 and up, except the surrogates and
@@ -203,8 +220,7 @@ void requireWithinBounds(const Sheet& sheet)
                return (long long)row.size() <= maxColumns;
            });
     if (!fits)
-        throw ConversionError::ffmpeg(
-            "A tabela passa do limite de uma planilha XLSX (1.048.576 linhas e 16.384 colunas).");
+        throw ConversionError::ffmpeg(beyondSheet);
 }
 
 // ---- reading ----
@@ -242,28 +258,38 @@ std::string utf8(QStringView text)
     return result;
 }
 
+// A part read as a stream from wherever it lies: runs the handlers over it and says whether it
+// was well-formed.
+using Source = std::function<bool(const XML::Handlers&)>;
+
+Source fromBytes(std::string_view xml)
+{
+    return [xml](const XML::Handlers& handlers) {
+        return XML::walk(xml, handlers);
+    };
+}
+
 // Walks a part keeping only the depth and whether each open element is a text run ("t"); the
 // handlers see the depth of the element concerned (the root is 1).
 template <typename Start, typename Text, typename End>
-bool readStream(std::string_view xml, Start onStart, Text onText, End onEnd)
+bool readStream(const Source& source, Start onStart, Text onText, End onEnd)
 {
     std::vector<bool> isRun;
     auto depth = [&] {
         return (long long)isRun.size();
     };
-    return XML::walk(xml,
-        {[&](const QXmlStreamReader& reader) {
-             isRun.push_back(XML::localName(reader) == u"t");
-             onStart(reader, depth());
-         },
-            [&](const QXmlStreamReader& reader) {
-                if (!isRun.empty())
-                    onText(reader.text(), depth(), isRun.back());
-            },
-            [&] {
-                onEnd(depth());
-                isRun.pop_back();
-            }});
+    return source({[&](const QXmlStreamReader& reader) {
+                       isRun.push_back(XML::localName(reader) == u"t");
+                       onStart(reader, depth());
+                   },
+        [&](const QXmlStreamReader& reader) {
+            if (!isRun.empty())
+                onText(reader.text(), depth(), isRun.back());
+        },
+        [&] {
+            onEnd(depth());
+            isRun.pop_back();
+        }});
 }
 
 // One cell while its element is open: its "r" and "t" attributes, the direct text of its
@@ -338,14 +364,16 @@ std::optional<long long> columnIndex(std::string_view reference)
     return value - 1;
 }
 
-std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
+namespace {
+
+std::optional<SharedStrings> readSharedStrings(const Source& source, Budget& budget)
 {
     // The runs of every "si" child of the root, phonetic runs included, joined.
     SharedStrings strings;
     std::string item;
     bool inItem = false;
     const bool wellFormed = readStream(
-        xml,
+        source,
         [&](const QXmlStreamReader& reader, long long depth) {
             if (depth == 2 && XML::localName(reader) == u"si") {
                 inItem = true;
@@ -353,11 +381,16 @@ std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
             }
         },
         [&](QStringView text, long long depth, bool inRun) {
-            if (inItem && inRun && depth > 2)
+            if (inItem && inRun && depth > 2) {
+                const size_t before = item.size();
                 append(item, text);
+                // Twice: the item, then its copy in the table.
+                budget.spend((item.size() - before) * 2);
+            }
         },
         [&](long long depth) {
             if (depth == 2 && inItem) {
+                budget.spend(sizeof(size_t) * 2);
                 strings.add(item);
                 inItem = false;
             }
@@ -367,7 +400,7 @@ std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
     return strings;
 }
 
-std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared)
+std::optional<std::vector<Row>> readWorksheet(const Source& source, const SharedStrings& shared, Budget& budget)
 {
     // The "row" children of the first "sheetData" element, and their "c" children.
     std::vector<Row> rows;
@@ -386,8 +419,11 @@ std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const Share
             const long long count = (long long)rows.size();
             const long long at = number.value_or(count + 1);
             keepRow = at <= maxRows && count < maxRows;
-            if (keepRow)
-                rows.resize(size_t(std::max(count, at - 1)));
+            if (keepRow && at - 1 > count) {
+                // The empty rows of a gap, and their room in the list, which grows by doubling.
+                budget.spend(size_t(at - 1 - count) * sizeof(Row) * 2);
+                rows.resize(size_t(at - 1));
+            }
             row = Row();
         } else if (rowDepth && depth == rowDepth + 1 && name == u"c") {
             cell = OpenCell{.depth = depth};
@@ -408,10 +444,17 @@ std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const Share
     auto onText = [&](QStringView text, long long depth, bool inRun) {
         if (!cell.depth)
             return;
-        if (depth == cell.valueDepth)
+        // A cell's text is held while it is open; what it keeps is paid for with its row.
+        if (depth == cell.valueDepth) {
+            const size_t before = cell.raw.size();
             append(cell.raw, text);
-        if (cell.inlineDepth && depth > cell.inlineDepth && inRun)
+            budget.spend(cell.raw.size() - before);
+        }
+        if (cell.inlineDepth && depth > cell.inlineDepth && inRun) {
+            const size_t before = cell.inlineText.size();
             append(cell.inlineText, text);
+            budget.spend(cell.inlineText.size() - before);
+        }
     };
     auto onEnd = [&](long long depth) {
         if (depth == cell.valueDepth)
@@ -424,19 +467,37 @@ std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const Share
             const long long position = std::max(cell.column.value_or(0), (long long)row.size());
             if (keepRow && position < maxColumns)
                 row.put(size_t(position), cell.value(shared));
+            budget.refund(cell.raw.size() + cell.inlineText.size());
             cell = OpenCell();
         }
         if (rowDepth && depth == rowDepth) {
-            if (keepRow)
+            if (keepRow) {
+                row.shrink();
+                budget.spend(row.cost() + sizeof(Row));
                 rows.push_back(std::move(row));
+            }
             rowDepth = 0;
         }
         if (depth == sheetData)
             sheetData = 0;
     };
-    if (!readStream(xml, onStart, onText, onEnd))
+    if (!readStream(source, onStart, onText, onEnd))
         return std::nullopt;
     return rows;
+}
+
+}
+
+std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
+{
+    Budget budget(tableBytes, tableTooLarge);
+    return readSharedStrings(fromBytes(xml), budget);
+}
+
+std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared)
+{
+    Budget budget(tableBytes, tableTooLarge);
+    return readWorksheet(fromBytes(xml), shared, budget);
 }
 
 fs::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names)
@@ -484,28 +545,29 @@ std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookX
 Workbook readXLSX(const fs::path& package)
 {
     FileSafety::requireRegularFile(package);
-    const auto workbook = packagePart(package, "xl/workbook.xml");
+    const auto path = fs::absolute(package);
+    const auto workbook = packagePart(path, "xl/workbook.xml");
     const auto sheets = workbook
-        ? parseSheetList(*workbook, packagePart(package, "xl/_rels/workbook.xml.rels").value_or(""))
+        ? parseSheetList(*workbook, packagePart(path, "xl/_rels/workbook.xml.rels").value_or(""))
         : std::nullopt;
     if (!sheets)
         throw ConversionError::unreadable();
 
+    // Shared strings and sheets as unzip unpacks them: a sheet of a million rows is hundreds of
+    // megabytes of XML, and only the cells are kept.
+    Budget budget(tableBytes, tableTooLarge);
+    bool found = false;
+    auto parsed = readSharedStrings(fromPackage(path, "xl/sharedStrings.xml", found), budget);
     // Blank cells in place of every shared string would pass for a successful conversion.
-    SharedStrings shared;
-    if (auto bytes = packagePart(package, "xl/sharedStrings.xml")) {
-        auto parsed = parseSharedStrings(*bytes);
-        if (!parsed)
-            throw ConversionError::unreadable();
-        shared = std::move(*parsed);
-    }
+    if (found && !parsed)
+        throw ConversionError::unreadable();
+    const SharedStrings shared = found ? std::move(*parsed) : SharedStrings();
 
     Workbook result;
     for (const auto& sheet : *sheets) {
-        auto bytes = packagePart(package, sheet.part);
-        if (!bytes)
+        auto rows = readWorksheet(fromPackage(path, sheet.part, found), shared, budget);
+        if (!found)
             continue;
-        auto rows = parseWorksheet(*bytes, shared);
         if (!rows)
             throw ConversionError::unreadable();
         result.push_back({sheet.name, std::move(*rows)});

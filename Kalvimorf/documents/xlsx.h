@@ -14,6 +14,12 @@
 // zip and unzip.
 namespace SpreadsheetEngine {
 
+// The format's own bounds; nothing a reader finds beyond them is a real cell.
+inline constexpr long long sheetRows = 1048576;
+inline constexpr long long sheetColumns = 16384;
+inline constexpr const char* beyondSheet
+    = "A tabela passa do limite de uma planilha XLSX (1.048.576 linhas e 16.384 colunas).";
+
 // Writes the package (the workbook holds at least one sheet) as a new file under the first free
 // name of `names` and returns the path written. A sheet beyond the format's bounds
 // (1,048,576 rows by 16,384 columns), which other programs would cut, fails with a
@@ -23,7 +29,9 @@ std::filesystem::path writeXLSX(const Workbook& workbook, const FileSafety::Name
 
 // The sheets of the package, possibly none. A missing or malformed workbook part, a malformed
 // shared-string part or a malformed sheet fails (ConversionError::unreadable); sheets whose
-// part is missing are left out. Cells beyond the format's bounds are ignored.
+// part is missing are left out. Cells beyond the format's bounds are ignored. The parts are read
+// as they are unpacked, and a workbook that would hold more than tableBytes fails with
+// tableTooLarge.
 Workbook readXLSX(const std::filesystem::path& package);
 
 // The shared-string table of a package: every text back to back, so that millions of short

@@ -1,5 +1,8 @@
 #include "documents/xml_tree.h"
 
+#include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QXmlStreamReader>
@@ -63,17 +66,27 @@ const std::string* Node::attr(const std::string& key) const
 
 namespace {
 
+// What a node costs beyond its strings: the node with its shared count and allocation, and its
+// place in the parent's list, which grows by doubling.
+constexpr size_t nodeCost = sizeof(Node) + 64;
+constexpr size_t attributeCost = sizeof(std::pair<std::string, std::string>) * 2;
+
 // Collects elements as the stream reader reports them.
 class Builder {
 public:
+    explicit Builder(Budget& budget) : budget_(budget) { }
+
     void start(const QXmlStreamReader& reader)
     {
         auto node = std::make_shared<Node>(localName(reader).toString().toStdString());
         const auto attributes = reader.attributes();
+        budget_.spend(nodeCost + node->name.size() + size_t(attributes.size()) * attributeCost);
         node->attrs.reserve(size_t(attributes.size()));
-        for (const auto& attribute : attributes)
+        for (const auto& attribute : attributes) {
             node->attrs.emplace_back(
                 attribute.qualifiedName().toString().toStdString(), attribute.value().toString().toStdString());
+            budget_.spend(node->attrs.back().first.size() + node->attrs.back().second.size());
+        }
         if (!stack_.empty())
             stack_.back()->children.push_back(node);
         if (!root_)
@@ -82,8 +95,11 @@ public:
     }
     void characters(const QXmlStreamReader& reader)
     {
-        if (!stack_.empty())
-            stack_.back()->text += reader.text().toString().toStdString();
+        if (stack_.empty())
+            return;
+        const QByteArray text = reader.text().toUtf8();
+        budget_.spend(size_t(text.size()));
+        stack_.back()->text.append(text.constData(), size_t(text.size()));
     }
     void end()
     {
@@ -93,9 +109,41 @@ public:
     std::shared_ptr<Node> root() const { return root_; }
 
 private:
+    Budget& budget_;
     std::vector<Node*> stack_;
     std::shared_ptr<Node> root_;
 };
+
+}
+
+namespace {
+
+// Hands the token the reader stands on to its handler.
+void report(const QXmlStreamReader& reader, const Handlers& handlers)
+{
+    switch (reader.tokenType()) {
+    case QXmlStreamReader::StartElement:
+        if (handlers.start)
+            handlers.start(reader);
+        break;
+    case QXmlStreamReader::Characters:
+        if (handlers.characters)
+            handlers.characters(reader);
+        break;
+    case QXmlStreamReader::EndElement:
+        if (handlers.end)
+            handlers.end();
+        break;
+    case QXmlStreamReader::NoToken:
+    case QXmlStreamReader::Invalid:
+    case QXmlStreamReader::StartDocument:
+    case QXmlStreamReader::EndDocument:
+    case QXmlStreamReader::Comment:
+    case QXmlStreamReader::DTD:
+    case QXmlStreamReader::EntityReference:
+    case QXmlStreamReader::ProcessingInstruction: break;
+    }
+}
 
 }
 
@@ -107,31 +155,47 @@ bool walk(std::string_view bytes, const Handlers& handlers)
     QXmlStreamReader reader(&device);
     reader.setNamespaceProcessing(false);
     while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            if (handlers.start)
-                handlers.start(reader);
-            break;
-        case QXmlStreamReader::Characters:
-            if (handlers.characters)
-                handlers.characters(reader);
-            break;
-        case QXmlStreamReader::EndElement:
-            if (handlers.end)
-                handlers.end();
-            break;
-        case QXmlStreamReader::NoToken:
-        case QXmlStreamReader::Invalid:
-        case QXmlStreamReader::StartDocument:
-        case QXmlStreamReader::EndDocument:
-        case QXmlStreamReader::Comment:
-        case QXmlStreamReader::DTD:
-        case QXmlStreamReader::EntityReference:
-        case QXmlStreamReader::ProcessingInstruction: break;
-        }
+        reader.readNext();
+        report(reader, handlers);
     }
     return !reader.hasError();
 }
+
+Feed::Feed(Handlers handlers, size_t longestRun)
+    : reader_(std::make_unique<QXmlStreamReader>()), handlers_(std::move(handlers)), longestRun_(longestRun)
+{
+    reader_->setNamespaceProcessing(false);
+}
+
+Feed::~Feed() = default;
+
+void Feed::add(std::string_view bytes)
+{
+    if (failed_)
+        return;
+    for (const char c : bytes) {
+        run_ = c == '<' || c == '>' ? 0 : run_ + 1;
+        if (run_ > longestRun_)
+            throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+    }
+    reader_->addData(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    read();
+}
+
+void Feed::read()
+{
+    while (!reader_->atEnd()) {
+        reader_->readNext();
+        if (reader_->hasError()) {
+            // Only the end of what came so far: the next piece goes on from there.
+            failed_ = reader_->error() != QXmlStreamReader::PrematureEndOfDocumentError;
+            return;
+        }
+        report(*reader_, handlers_);
+    }
+}
+
+bool Feed::finish() { return !failed_ && !reader_->hasError() && reader_->atEnd(); }
 
 QStringView localName(const QXmlStreamReader& reader)
 {
@@ -141,7 +205,13 @@ QStringView localName(const QXmlStreamReader& reader)
 
 std::shared_ptr<Node> parse(std::string_view bytes)
 {
-    Builder builder;
+    Budget budget;
+    return parse(bytes, budget);
+}
+
+std::shared_ptr<Node> parse(std::string_view bytes, Budget& budget)
+{
+    Builder builder(budget);
     const bool wellFormed = walk(bytes,
         {[&](const QXmlStreamReader& reader) {
              builder.start(reader);
@@ -154,5 +224,4 @@ std::shared_ptr<Node> parse(std::string_view bytes)
             }});
     return wellFormed ? builder.root() : nullptr;
 }
-
 }

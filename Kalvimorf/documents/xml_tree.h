@@ -1,7 +1,10 @@
 #pragma once
 
+#include "documents/budget.h"
+
 #include <QStringView>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,7 +43,8 @@ struct Node {
 };
 
 // The tree of a well-formed document with a root element, or nullptr. Namespaces are not
-// processed.
+// processed. Each element, attribute and text is paid for from `budget`.
+std::shared_ptr<Node> parse(std::string_view bytes, Budget& budget);
 std::shared_ptr<Node> parse(std::string_view bytes);
 
 // What a stream reader reports of a document, each handler seeing the reader on its event; an
@@ -53,6 +57,29 @@ struct Handlers {
 // Reads the document as a stream, through a device so that only a few kilobytes are decoded at a
 // time; namespaces are not processed. False when it is not well-formed.
 bool walk(std::string_view bytes, const Handlers& handlers);
+// The same for a document that arrives in pieces (a part as it is unpacked), read as each piece
+// comes; what a handler throws passes on from add(). The reader holds a whole text, comment or
+// tag before it reports it, so a run of bytes without "<" or ">" longer than `longestRun` is
+// refused (ConversionError with ErrorCauses::archiveTooLarge): a few kilobytes of zip unpack to
+// gigabytes of blanks.
+class Feed {
+public:
+    explicit Feed(Handlers handlers, size_t longestRun = SIZE_MAX);
+    ~Feed();
+    Feed(const Feed&) = delete;
+    Feed& operator=(const Feed&) = delete;
+    void add(std::string_view bytes);
+    // Whether everything added was one well-formed document.
+    bool finish();
+
+private:
+    void read();
+    std::unique_ptr<QXmlStreamReader> reader_;
+    Handlers handlers_;
+    size_t longestRun_;
+    size_t run_ = 0;
+    bool failed_ = false;
+};
 // The local name of the element the reader stands on: what follows the last ":".
 QStringView localName(const QXmlStreamReader& reader);
 

@@ -8,6 +8,8 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fcntl.h>
 #include <string_view>
@@ -189,27 +191,70 @@ void markUtf8Names(const fs::path& archive)
 
 [[noreturn]] void tooLarge() { throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge); }
 
-// Refuses a package whose directory declares more unpacked bytes than a document holds. A file
-// that is no zip is left for unzip to judge.
-void requireDeclaredSizes(const fs::path& package)
+// The directory of a package, or nothing when the file is no zip (unzip then judges it).
+std::optional<std::vector<Entry>> listed(const fs::path& package)
 {
     const FileSafety::Fd fd(::open(package.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
-        return;
-    std::optional<uint64_t> total;
+        return std::nullopt;
     try {
-        uint64_t sum = 0;
-        Directory(fd.get(), package).each([&sum](const Listed& entry) {
-            sum += std::min<uint64_t>(entry.size, unpackedLimit + 1);
+        std::vector<Entry> result;
+        Directory(fd.get(), package).each([&result](const Listed& entry) {
+            result.push_back({std::string(entry.name), entry.size});
         });
-        total = sum;
+        return result;
     } catch (const ConversionError&) {
     } catch (const std::system_error&) {
     }
-    if (total && *total > unpackedLimit)
+    return std::nullopt;
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+        return std::tolower((unsigned char)x) == std::tolower((unsigned char)y);
+    });
+}
+
+// The entry as the package names it: the exact name, else the first that differs from it only
+// in letter case. Its size as declared, when the package has a readable directory.
+struct Found {
+    std::string name;
+    std::optional<uint64_t> size;
+};
+std::optional<Found> find(const fs::path& package, const std::string& entry)
+{
+    const auto all = listed(package);
+    if (!all)
+        return Found{entry, std::nullopt};
+    for (const auto& listedEntry : *all)
+        if (listedEntry.name == entry)
+            return Found{listedEntry.name, listedEntry.size};
+    for (const auto& listedEntry : *all)
+        if (sameIgnoringCase(listedEntry.name, entry))
+            return Found{listedEntry.name, listedEntry.size};
+    return std::nullopt;
+}
+
+// Refuses a package whose directory declares more unpacked bytes in all than a document holds.
+void requireDeclaredSizes(const fs::path& package)
+{
+    uint64_t sum = 0;
+    for (const auto& entry : listed(package).value_or(std::vector<Entry>{}))
+        sum += std::min<uint64_t>(entry.size, unpackedLimit + 1);
+    if (sum > unpackedLimit)
         tooLarge();
 }
+
+Process::Command entryCommand(const fs::path& package, const std::string& name)
+{
+    Process::Command command{unzip, {"-p", package.string(), escapedPattern(name)}};
+    command.memoryLimit = archiverMemory;
+    return command;
 }
+}
+
+std::vector<Entry> entries(const fs::path& package) { return listed(package).value_or(std::vector<Entry>{}); }
 
 std::optional<std::vector<Entry>> entries(const fs::path& archive)
 {
@@ -249,11 +294,21 @@ void packContents(const fs::path& destination, const fs::path& folder)
     markUtf8Names(folder / destination);
 }
 
+bool contains(const fs::path& package, const std::string& entry)
+{
+    if (!listed(package))
+        return readEntry(package, entry).has_value();
+    return find(package, entry).has_value();
+}
+
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry)
 {
-    requireDeclaredSizes(package);
-    Process::Command command{unzip, {"-p", package.string(), escapedPattern(entry)}};
-    command.memoryLimit = archiverMemory;
+    const auto found = find(package, entry);
+    if (!found)
+        return std::nullopt;
+    if (found->size && *found->size > unpackedLimit)
+        tooLarge();
+    auto command = entryCommand(package, found->name);
     // The directory may understate what an entry unpacks to; only the bytes count.
     command.outputLimit = size_t(unpackedLimit);
     Process::Result result;
@@ -267,6 +322,24 @@ std::optional<std::string> readEntry(const fs::path& package, const std::string&
     if (result.exitCode != 0 || result.out.empty())
         return std::nullopt;
     return std::move(result.out);
+}
+
+bool streamEntry(const fs::path& package, const std::string& entry, const std::function<void(std::string_view)>& sink)
+{
+    const auto found = find(package, entry);
+    if (!found)
+        return false;
+    bool any = false;
+    Process::Result result;
+    try {
+        result = Process::run(entryCommand(package, found->name), [&](std::string_view chunk) {
+            any = true;
+            sink(chunk);
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return any && result.exitCode == 0;
 }
 
 void unpack(const fs::path& package, const fs::path& target)

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,8 +17,9 @@ namespace fs = std::filesystem;
 // (a dictionary size in a header, a stream that unpacks to itself); real archives stay far
 // below: the largest common dictionaries are 64 MiB.
 inline constexpr unsigned long long archiverMemory = 1ULL << 30;
-// No part of a real document unpacks past this, nor all of its parts together; a few hundred
-// kilobytes of zip can ask for gigabytes, which whoever reads the part would hold in memory.
+// No part of a real document that is read whole unpacks past this, nor all of a package that is
+// unpacked; a few hundred kilobytes of zip can ask for gigabytes, which whoever reads the part
+// would hold in memory or on disk.
 inline constexpr unsigned long long unpackedLimit = 256ULL << 20;
 // What a packer's failure says when the packer names no known cause.
 inline constexpr const char* cannotPack = "Não foi possível criar o arquivo compactado.";
@@ -30,13 +32,35 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
 // Packs the content of `folder` under paths relative to it.
 void packContents(const fs::path& destination, const fs::path& folder);
 
-// The bytes of one entry; nothing when the entry is missing, empty or the run fails. A package
-// whose entries declare more than unpackedLimit in all, or whose entry unpacks to more, throws
-// ConversionError with ErrorCauses::archiveTooLarge.
+// An entry as the package's directory declares it.
+struct Entry {
+    std::string name;
+    uint64_t size = 0;  // unpacked, as declared
+};
+// The entries of the package's directory; none when the file is no zip.
+std::vector<Entry> entries(const fs::path& package);
+
+// Entries are found by name without regard to letter case, as the package formats compare
+// names; an exact match wins.
+//
+// Whether the package lists the entry, without unpacking anything; for a file whose directory
+// cannot be read, whether unzip finds it.
+bool contains(const fs::path& package, const std::string& entry);
+
+// The bytes of one entry; nothing when the entry is missing, empty or the run fails. An entry
+// that declares more than unpackedLimit, or unpacks to more, throws ConversionError with
+// ErrorCauses::archiveTooLarge: whoever reads it holds it whole. The other entries' sizes do
+// not matter (a document's photos, for its text).
 std::optional<std::string> readEntry(const fs::path& package, const std::string& entry);
 
-// Unpacks every entry under `target`, replacing existing files without asking. The same bounds
-// as readEntry: on what the directory declares, and on each file as it is written.
+// The bytes of one entry handed to `sink` as they are unpacked, never held whole, so that no
+// size bounds them: whoever reads them bounds what it builds. False when the entry is missing or
+// the run fails; what the sink throws ends the run and passes on.
+bool streamEntry(const fs::path& package, const std::string& entry, const std::function<void(std::string_view)>& sink);
+
+// Unpacks every entry under `target`, replacing existing files without asking. Refused when the
+// directory declares more than unpackedLimit in all, and each file is bounded by it as it is
+// written. For packages the program made itself; a user's package is read entry by entry.
 void unpack(const fs::path& package, const fs::path& target);
 
 // One file of a zip, as its central directory declares it.

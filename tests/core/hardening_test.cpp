@@ -26,6 +26,7 @@ struct Row {
     std::vector<std::string> inputs;
     std::string err;  // the whole of standard error; empty for a success
     long long fileLimit = 0;  // when set, no file written may grow past it (a full disk)
+    long long memoryLimit = 0;  // when set, the address space of the program and its workers
 };
 
 struct HardeningTest : ::testing::Test {
@@ -42,6 +43,11 @@ struct HardeningTest : ::testing::Test {
         std::vector<std::string> arguments = {"--convert", row.format};
         for (const auto& input : row.inputs)
             arguments.push_back((dir / input).string());
+        if (row.memoryLimit) {
+            // A worker cannot raise the bound it inherits above this.
+            arguments.insert(arguments.begin(), {"--as=" + std::to_string(row.memoryLimit), BRIVLON_BINARY});
+            return runProgram("/usr/bin/prlimit", arguments, 120, env, dir.path());
+        }
         if (!row.fileLimit)
             return runProgram(BRIVLON_BINARY, arguments, 120, env, dir.path());
         // Writes past the limit fail with EFBIG, as on a full disk, once the signal is ignored.
@@ -331,6 +337,67 @@ bomb("texto.odt", {"mimetype": "application/vnd.oasis.opendocument.text"}, "cont
         EXPECT_TRUE(run.peakMiB > 0 && run.peakMiB < most) << input << ": " << run.peakMiB << " MiB";
         std::cerr << input << ": peak " << run.peakMiB << " MiB\n";
     }
+}
+
+TEST_F(HardeningTest, WhatReadersBuildIsBoundedNotWhatFilesDeclare)
+{
+    // Each under a 2 GiB bound, which every one of them passed before: a few hundred kilobytes
+    // of packed empty elements, or of spaces an OpenDocument text spells as one element per
+    // thousand; a one-line table of 40 million cells, no row of a real one; a subtitle file of
+    // 150 MB. And a Word document whose 300 MB photo its text does not need.
+    const auto zipped = [this](const std::string& name, const std::string& small, const std::string& part,
+                            const std::string& head, const std::string& unit, long count, const std::string& tail) {
+        python("import zipfile\nwith zipfile.ZipFile('" + name + "', 'w', zipfile.ZIP_DEFLATED) as z:\n" + small
+            + "    with z.open('" + part + "', 'w') as f:\n        f.write(b'" + head + "')\n        for _ in range("
+            + std::to_string(count / 100000) + "):\n            f.write(b'" + unit + "' * 100000)\n        f.write(b'"
+            + tail + "')\n");
+    };
+    const std::string word
+        = "<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"><w:body>";
+    const std::string types = "    z.writestr('[Content_Types].xml', '<Types/>')\n";
+    const long long bound = 2LL << 30;
+    check({
+        {"Word document of 40 million empty elements",
+            [&](const fs::path&) {
+                zipped("vazio.docx", types, "word/document.xml", word, "<a/>", 40'000'000, "</w:body></w:document>");
+            },
+            "txt", {"vazio.docx"}, "erro: O documento é grande demais para abrir.\n", 0, bound},
+        {"OpenDocument text of ten million elements of a thousand spaces",
+            [&](const fs::path&) {
+                zipped("espacos.odt", "    z.writestr('mimetype', 'application/vnd.oasis.opendocument.text')\n",
+                    "content.xml",
+                    "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                    "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text><text:p>",
+                    "<text:s text:c=\"1000\"/>", 10'000'000,
+                    "</text:p></office:text></office:body></office:document-content>");
+            },
+            "txt", {"espacos.odt"}, "erro: O documento é grande demais para abrir.\n", 0, bound},
+        {"one line of 40 million cells to TSV",
+            [&](const fs::path& d) {
+                std::string cells;
+                cells.reserve(80'000'000);
+                for (int i = 0; i < 40'000'000; ++i)
+                    cells += "1,";
+                writeFile(d / "linha.csv", cells);
+            },
+            "tsv", {"linha.csv"}, "erro: A tabela é grande demais para abrir.\n", 0, bound},
+        {"subtitle file of 150 MB",
+            [](const fs::path& d) {
+                writeFile(d / "filme.srt", "1\n00:00:01,000 --> 00:00:02,000\n");
+                fs::resize_file(d / "filme.srt", 150'000'000);
+            },
+            "vtt", {"filme.srt"}, "erro: O arquivo é grande demais para ser uma legenda (mais de 100 MB).\n", 0, bound},
+        {"Word document with a photo of 300 MB, to text",
+            [&](const fs::path&) {
+                python("import zipfile\nwith zipfile.ZipFile('fotos.docx', 'w', zipfile.ZIP_DEFLATED) as z:\n" + types
+                    + "    z.writestr('word/document.xml', '" + word
+                    + "<w:p><w:r><w:t>Legenda</w:t></w:r></w:p></w:body></w:document>')\n"
+                      "    with z.open('word/media/image1.jpeg', 'w') as f:\n"
+                      "        for _ in range(300):\n            f.write(bytes(1 << 20))\n");
+            },
+            "txt", {"fotos.docx"}, "", 0, bound},
+    });
+    EXPECT_EQ(readFile(dir / "fotos.txt"), "Legenda");
 }
 
 TEST_F(HardeningTest, Messages)

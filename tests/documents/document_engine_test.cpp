@@ -367,6 +367,31 @@ TEST(RtfReader, GroupsDestinationsAndCharacters)
     EXPECT_EQ(Rtf::read("{\\rtf1 a}}}b{\\'").plainText(), "ab");
 }
 
+TEST(RtfReader, TablesConvertToEveryTargetWithRowsAsLinesOfText)
+{
+    // Rows as Word writes them (row properties after the cells, a nested row in between) and as
+    // other writers do (properties first, a row with one more cell, an empty row).
+    TempDir dir;
+    writeFile(dir / "Tabela de preços.rtf",
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0 Times New Roman;}}\n"
+        "\\pard\\plain\\intbl{Produto}\\cell\\pard\\intbl{Pre\\'e7o}\\cell\\pard\\plain\\intbl"
+        "{\\trowd\\irow0\\trgaph108\\cellx3000\\cellx6000\\row}\n"
+        "\\pard\\plain\\intbl{Caf\\'e9}\\cell\\pard\\intbl{4,50}\\cell\\pard\\plain\\intbl"
+        "{\\*\\nesttableprops\\trowd\\cellx3000\\nestrow}{\\trowd\\irow1\\lastrow\\cellx3000\\cellx6000\\row}\n"
+        "\\pard\\plain Depois da primeira\\par\n"
+        "\\trowd\\cellx2000\\cellx4000\\cellx6000\\pard\\intbl um\\cell dois\\par linhas\\cell tr\\u234?s\\cell\\row\n"
+        "\\trowd\\row\n\\pard Fim\\par}\n");
+    for (const auto* ext : {"txt", "docx", "odt", "html", "md", "pdf"}) {
+        const auto output = convert(dir / "Tabela de preços.rtf", ext);
+        ASSERT_TRUE(fs::exists(output)) << ext;
+        const auto text = textOf(output);
+        for (const auto* word : {"Produto", "Preço", "Café", "4,50", "Depois da primeira", "linhas", "três", "Fim"})
+            EXPECT_NE(text.find(word), std::string::npos) << ext << ": " << word << " in " << text;
+    }
+    EXPECT_EQ(readFile(dir / "Tabela de preços.txt"),
+        "\nProduto\tPreço\nCafé\t4,50\nDepois da primeira\n\num\tdois linhas\ttrês\n\t\t\nFim");
+}
+
 // The words the test above leaves out: character resets, punctuation, the two list syntaxes and
 // the remaining margins, each where a word processor puts it.
 TEST(RtfReader, ListsPunctuationAndCharacterResets)

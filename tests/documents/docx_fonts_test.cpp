@@ -96,7 +96,8 @@ TEST(DocxFonts, PrepareRewritesOnlyWhatNeedsIt)
                 + "\"/><w:b/><w:bCs/></w:rPr></w:document>");
     }
 
-    // A package holding a link is used untouched: a repack would follow the link.
+    // A package holding a link: nothing is unpacked to disk, so nothing can follow the link; the
+    // parts are read as entries and the document is used untouched.
     fs::create_directories(dir / "pacote" / "word");
     writeFile(dir / "pacote" / "[Content_Types].xml", "<Types/>");
     writeFile(dir / "pacote" / "word" / "document.xml",
@@ -109,11 +110,55 @@ TEST(DocxFonts, PrepareRewritesOnlyWhatNeedsIt)
     fs::create_directory(dir / "w2");
     prepared = DocxFonts::prepare(dir / "com-link.docx", dir / "w2");
     EXPECT_EQ(prepared.input, dir / "com-link.docx");
-    EXPECT_TRUE(prepared.families.empty());
+    EXPECT_EQ(prepared.families, std::set<QString>{"X Bold"});
+    EXPECT_TRUE(fs::is_empty(dir / "w2"));
 
     // Unpacking that fails gives the document back.
     writeFile(dir / "quebrado.docx", "não é zip");
     EXPECT_EQ(DocxFonts::prepare(dir / "quebrado.docx", dir / "w3").input, dir / "quebrado.docx");
+}
+
+TEST(DocxFonts, OnlyThePartsNamingFontsAreUnpackedAndPicturesAreCopiedThrough)
+{
+    const auto bold = std::find_if(DocxFonts::faces().begin(), DocxFonts::faces().end(), [](const auto& entry) {
+        return entry.second.bold && !entry.second.italic;
+    });
+    if (bold == DocxFonts::faces().end())
+        GTEST_SKIP() << "no bold face installed";
+    // A styled name to rewrite, beside a 300 MB picture whose directory says 1,000 bytes.
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3",
+        {"-c", R"(
+import struct, sys, zipfile
+with zipfile.ZipFile("foto.docx", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("word/document.xml", '<w:document><w:rPr><w:rFonts w:ascii="%s"/></w:rPr></w:document>' % sys.argv[1])
+    with z.open("word/media/image1.png", "w") as f:
+        for _ in range(300):
+            f.write(bytes(1 << 20))
+data = bytearray(open("foto.docx", "rb").read())
+at = data.rfind(b"PK")
+data[at + 24 : at + 28] = struct.pack("<I", 1000)
+open("foto.docx", "wb").write(data)
+)",
+            bold->first.toStdString()},
+        60, {}, dir.path().string());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    fs::create_directory(dir / "w");
+    const auto prepared = DocxFonts::prepare(dir / "foto.docx", dir / "w");
+    EXPECT_EQ(prepared.input, dir / "w" / "foto.docx");
+    EXPECT_EQ(prepared.families, std::set<QString>{bold->second.family});
+    uintmax_t written = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "w"))
+        if (entry.is_regular_file() && entry.path() != prepared.input)
+            written += entry.file_size();
+    EXPECT_LT(written, 4096u);
+    EXPECT_LT(fs::file_size(prepared.input), fs::file_size(dir / "foto.docx") + 4096);
+    const auto entries = ZipTools::entries(prepared.input);
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const ZipTools::Entry& entry) {
+        return entry.name == "word/media/image1.png";
+    }));
+    EXPECT_NE(ZipTools::readEntry(prepared.input, "word/document.xml")->find(bold->second.family.toStdString()),
+        std::string::npos);
 }
 
 TEST(DocxFonts, DistributionFontsAreNotCopied)

@@ -202,3 +202,60 @@ TEST(SpreadsheetConvert, MemoryGrowsWithTheOutput)
         "\xEF\xBB\xBF"
         "999999\r\n");
 }
+
+TEST(XlsxReader, PartsAreFoundWithoutRegardToCaseAndOnlyTheSheetsAreUnpacked)
+{
+    // Shared strings under another letter case than the name the reader knows, and a workbook
+    // carrying a 300 MB picture (of blanks, so the package stays small): only the parts with
+    // cells are unpacked, and the picture's size counts for nothing.
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3", {"-c", R"(
+import zipfile
+ns = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+with zipfile.ZipFile("Contas.xlsx", "w", zipfile.ZIP_DEFLATED) as z:
+    z.writestr("xl/workbook.xml", '<workbook %s><sheets><sheet name="A"/></sheets></workbook>' % ns)
+    z.writestr("xl/SharedStrings.xml", '<sst %s><si><t>Olá</t></si><si><t>mundo</t></si></sst>' % ns)
+    z.writestr("XL/Worksheets/Sheet1.xml", '<worksheet %s><sheetData><row><c t="s"><v>1</v></c><c t="s"><v>0</v></c></row></sheetData></worksheet>' % ns)
+    with z.open("xl/media/image1.png", "w") as f:
+        for _ in range(300):
+            f.write(b" " * (1 << 20))
+)"},
+        60, {}, dir.path().string());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const auto workbook = SpreadsheetEngine::readXLSX(dir / "Contas.xlsx");
+    ASSERT_EQ(workbook.size(), 1u);
+    EXPECT_EQ(workbook[0].rows, (Rows{{"mundo", "Olá"}}));
+}
+
+TEST(SpreadsheetConvert, BigSheetsAreReadAsTheyUnpackAndTextGoesRowByRow)
+{
+    // A sheet whose part unpacks to 300 MB (more than any part read whole may take), with a
+    // million rows of numbers, back to TSV; then that TSV, two million lines, to CSV a row at a
+    // time. Neither holds the text whole.
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3", {"-c", R"(
+import zipfile
+ns = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"'
+with zipfile.ZipFile("grande.xlsx", "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+    z.writestr("xl/workbook.xml", '<workbook %s><sheets><sheet name="A"/></sheets></workbook>' % ns)
+    with z.open("xl/worksheets/sheet1.xml", "w") as f:
+        f.write(('<worksheet %s><sheetData>' % ns).encode())
+        row = '<row><c><v>1</v></c><c><v>2.5</v></c></row>' + ' ' * 250
+        for _ in range(1000):
+            f.write((row * 1000).encode())
+        f.write(b'</sheetData></worksheet>')
+with open("linhas.tsv", "w") as f:
+    f.write("1\t2\n" * 2000000)
+)"},
+        120, {}, dir.path().string());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    auto run = measureBrivlon({"--convert", "tsv", (dir / "grande.xlsx").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.peakMiB > 0 && run.peakMiB < 400) << run.peakMiB << " MiB";
+    ASSERT_TRUE(fs::exists(dir / "grande.tsv"));
+    EXPECT_EQ(fs::file_size(dir / "grande.tsv"), 1000000u * 7);
+    run = measureBrivlon({"--convert", "csv", (dir / "linhas.tsv").string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.peakMiB > 0 && run.peakMiB < 100) << run.peakMiB << " MiB";
+    EXPECT_EQ(fs::file_size(dir / "linhas.csv"), 3 + 2000000u * 5);
+}

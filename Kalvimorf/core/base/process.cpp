@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -358,6 +359,7 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
                                              : std::chrono::steady_clock::time_point::max();
     const bool watch = token || command.timeLimit || command.ownGroup;
     bool mainEnded = false;
+    std::exception_ptr sinkFailure;
     while (open > 0) {
         int ready = ::poll(fds, nfds_t(open), watch ? 200 : -1);
         if (ready < 0 && errno == EINTR)
@@ -403,7 +405,15 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
             }
             if (isOut) {
                 if (onStdout) {
-                    onStdout(chunk);
+                    // A reader that gives up ends the tool: what it would still print is unwanted.
+                    if (!sinkFailure) {
+                        try {
+                            onStdout(chunk);
+                        } catch (...) {
+                            sinkFailure = std::current_exception();
+                            end(SIGKILL);
+                        }
+                    }
                 } else if (!result.outputCut) {
                     const size_t room = command.outputLimit - std::min(command.outputLimit, result.out.size());
                     result.out.append(chunk.substr(0, room));
@@ -436,6 +446,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         result.signaled = true;
         result.exitCode = 128 + WTERMSIG(status);
     }
+    if (sinkFailure)
+        std::rethrow_exception(sinkFailure);
     if (killed && !result.timedOut)
         throw CancellationError();
     return result;

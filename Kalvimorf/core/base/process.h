@@ -89,7 +89,8 @@ using Sink = std::function<void(std::string_view)>;
 // Runs to completion. A launch failure throws std::system_error (not a ConversionError).
 // The child reads nothing (standard input is /dev/null), has no terminal to prompt on, and dies
 // with the thread that started it, so a tool never outlives a killed program.
-// When a sink is given, that stream's bytes go to it as they arrive instead of into Result.
+// When a sink is given, that stream's bytes go to it as they arrive instead of into Result; a
+// standard output sink that throws ends the child, and run() throws that once it is reaped.
 Result run(const Command& command, const Sink& onStdout = {}, const Sink& onStderr = {});
 
 // The last non-empty line of a tool's standard error; when there is none or the text is not

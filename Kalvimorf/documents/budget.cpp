@@ -1,0 +1,10 @@
+#include "documents/budget.h"
+
+#include "core/base/conversion_error.h"
+
+void Budget::spend(size_t bytes)
+{
+    if (bytes > left_)
+        throw ConversionError::ffmpeg(sentence_);
+    left_ -= bytes;
+}

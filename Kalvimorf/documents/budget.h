@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// What a reader may build from one file, counted in bytes as it holds them. A few kilobytes of
+// packed XML can name millions of empty elements, and a few bytes of CSV a cell, each costing far
+// more once built than read; real files stay well below the bounds. Past its bound the reader
+// gives up with the budget's sentence.
+class Budget {
+public:
+    // The tree of a Word document of some five thousand pages of dense text (fifty thousand
+    // formatted paragraphs) and what is made of it; a twelfth of the least memory a worker is
+    // given, so that the next steps fit beside it.
+    static constexpr size_t documentBytes = size_t(512) << 20;
+    static constexpr const char* documentTooLarge = "O documento é grande demais para abrir.";
+
+    // What a paragraph (or a table's cell) and a run cost once the text system has them too: a
+    // block of Qt's document with its layout and formats, and their line of plain text. Empty
+    // paragraphs cost this much for a few bytes of input each.
+    static constexpr size_t paragraphCost = 1024;
+    static constexpr size_t runCost = 256;
+    // An open group or element, with what it inherits.
+    static constexpr size_t levelCost = 256;
+
+    explicit Budget(size_t bytes = documentBytes, std::string sentence = documentTooLarge)
+        : left_(bytes), sentence_(std::move(sentence))
+    {
+    }
+    // Throws ConversionError::ffmpeg with the sentence when less is left.
+    void spend(size_t bytes);
+    // What was spent on something since let go.
+    void refund(size_t bytes) { left_ += bytes; }
+
+private:
+    size_t left_;
+    std::string sentence_;
+};
