@@ -84,7 +84,7 @@ Prepared rewrite(const fs::path& source, const fs::path& work)
     std::vector<std::string> changed;
     std::set<QString> families;
     unsigned long long read = 0;
-    for (const auto& entry : ZipTools::entries(source)) {
+    for (const auto& entry : ZipTools::entries(source).value_or(std::vector<ZipTools::Entry>{})) {
         if (!namesFonts(entry.name))
             continue;
         const auto bytes = ZipTools::readEntry(source, entry.name);

@@ -191,23 +191,6 @@ void markUtf8Names(const fs::path& archive)
 
 [[noreturn]] void tooLarge() { throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge); }
 
-// The directory of a package, or nothing when the file is no zip (unzip then judges it).
-std::optional<std::vector<Entry>> listed(const fs::path& package)
-{
-    const FileSafety::Fd fd(::open(package.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return std::nullopt;
-    try {
-        std::vector<Entry> result;
-        Directory(fd.get(), package).each([&result](const Listed& entry) {
-            result.push_back({std::string(entry.name), entry.size});
-        });
-        return result;
-    } catch (const ConversionError&) {
-    } catch (const std::system_error&) {
-    }
-    return std::nullopt;
-}
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
 {
@@ -224,7 +207,7 @@ struct Found {
 };
 std::optional<Found> find(const fs::path& package, const std::string& entry)
 {
-    const auto all = listed(package);
+    const auto all = entries(package);
     if (!all)
         return Found{entry, std::nullopt};
     for (const auto& listedEntry : *all)
@@ -240,7 +223,7 @@ std::optional<Found> find(const fs::path& package, const std::string& entry)
 void requireDeclaredSizes(const fs::path& package)
 {
     uint64_t sum = 0;
-    for (const auto& entry : listed(package).value_or(std::vector<Entry>{}))
+    for (const auto& entry : entries(package).value_or(std::vector<Entry>{}))
         sum += std::min<uint64_t>(entry.size, unpackedLimit + 1);
     if (sum > unpackedLimit)
         tooLarge();
@@ -253,8 +236,6 @@ Process::Command entryCommand(const fs::path& package, const std::string& name)
     return command;
 }
 }
-
-std::vector<Entry> entries(const fs::path& package) { return listed(package).value_or(std::vector<Entry>{}); }
 
 std::optional<std::vector<Entry>> entries(const fs::path& archive)
 {
@@ -296,7 +277,7 @@ void packContents(const fs::path& destination, const fs::path& folder)
 
 bool contains(const fs::path& package, const std::string& entry)
 {
-    if (!listed(package))
+    if (!entries(package))
         return readEntry(package, entry).has_value();
     return find(package, entry).has_value();
 }

@@ -32,14 +32,6 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
 // Packs the content of `folder` under paths relative to it.
 void packContents(const fs::path& destination, const fs::path& folder);
 
-// An entry as the package's directory declares it.
-struct Entry {
-    std::string name;
-    uint64_t size = 0;  // unpacked, as declared
-};
-// The entries of the package's directory; none when the file is no zip.
-std::vector<Entry> entries(const fs::path& package);
-
 // Entries are found by name without regard to letter case, as the package formats compare
 // names; an exact match wins.
 //
@@ -68,7 +60,7 @@ struct Entry {
     std::string name;
     uint16_t flags = 0;  // bit 0: encrypted
     uint64_t packed = 0;  // the bytes of its data in the zip
-    uint64_t size = 0;  // unpacked
+    uint64_t size = 0;  // unpacked, as declared
     uint64_t local = 0;  // where its local header lies
 };
 
