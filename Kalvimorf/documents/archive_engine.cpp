@@ -90,16 +90,37 @@ constexpr long long outputRatio = 1000;
 constexpr long long outputFloor = 2LL << 30;
 long long floorProbe = 0;
 
+// The sizes of the files under `folder` as they stand while an unpacker writes there: what
+// vanishes meanwhile (a temporary file renamed) is not counted.
+long long bytesIn(const fs::path& folder) noexcept
+{
+    long long total = 0;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code gone;
+        if (it->is_regular_file(gone) && !it->is_symlink(gone)) {
+            const auto size = it->file_size(gone);
+            if (!gone)
+                total += (long long)size;
+        }
+    }
+    return total;
+}
+
 // Keeps unpacking from filling a file system, and from writing more than any real archive of
 // this size holds. Sizes in an archive's headers can lie and a few megabytes can hold
 // gigabytes, so only the disk is believed: what has been used is how far the free space has
 // fallen since the start, and the work stops once the next step at the pace of the last one
 // would go beyond the room there was, or once what was written passes the archive's bound.
+// Others write to the same disk meanwhile, so a fall past the bound is confirmed by measuring
+// what was written (`written`), which is done again only once the disk has fallen another
+// eighth of the bound.
 class SpaceWatch {
 public:
-    SpaceWatch(const fs::path& folder, const fs::path& archive)
+    SpaceWatch(const fs::path& folder, const fs::path& archive, std::function<long long()> written)
         : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)),
-          bound_(std::max(floorProbe > 0 ? floorProbe : outputFloor, outputRatio * (long long)fs::file_size(archive)))
+          bound_(std::max(floorProbe > 0 ? floorProbe : outputFloor, outputRatio * (long long)fs::file_size(archive))),
+          written_(std::move(written))
     {
     }
 
@@ -117,8 +138,11 @@ public:
         used_ = used;
         if (used + step > room_)
             return noRoom;
-        if (used > bound_)
-            return ErrorCauses::archiveTooLarge;
+        if (used > bound_ && used - measuredAt_ >= bound_ / 8) {
+            measuredAt_ = used;
+            if (written_() > bound_)
+                return ErrorCauses::archiveTooLarge;
+        }
         return nullptr;
     }
 
@@ -184,7 +208,9 @@ private:
     long long room_;
     long long free_;
     long long bound_;
+    std::function<long long()> written_;
     long long used_ = 0;
+    long long measuredAt_ = 0;
 };
 
 // A tool that ended badly fails with the cause it named. One that repeated its complaints until
@@ -340,6 +366,15 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
     return !error && below(resolved, realRoot);
 }
 
+// Runs an unpacker into `folder`, watching the disk and what lands in the folder.
+Process::Result unpackWith(
+    const std::string& tool, const std::vector<std::string>& arguments, const fs::path& archive, const fs::path& folder)
+{
+    return SpaceWatch(folder, archive, [&folder] {
+        return bytesIn(folder);
+    }).run(tool, arguments);
+}
+
 // Unpacks as the user running the program, also as root: owners, set-id bits and permissions
 // from the archive are not restored, and nothing but regular files, folders and links that stay
 // inside is left (no devices, pipes or sockets, no links into the rest of the system).
@@ -349,10 +384,10 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
 void unpack(const fs::path& archive, const fs::path& folder)
 {
     ArchiveHeaders::requireSeparateEntries(archive);
-    auto result = SpaceWatch(folder, archive)
-                      .run(bsdtar,
-                          {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf",
-                              archive.string(), "-C", folder.string()});
+    auto result = unpackWith(bsdtar,
+        {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
+            folder.string()},
+        archive, folder);
     if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
         throw ConversionError::ffmpeg(ErrorCauses::password);
     const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
@@ -360,9 +395,9 @@ void unpack(const fs::path& archive, const fs::path& folder)
         && sevenZipMayRead(archive, result.err)) {
         for (const auto& entry : fs::directory_iterator(folder))
             FileSafety::removeTree(entry.path());
-        result = SpaceWatch(folder, archive)
-                     .run(sevenZip,
-                         {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()});
+        result = unpackWith(sevenZip,
+            {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()}, archive,
+            folder);
         requireSuccess(result, sevenZip);
     } else if (skipped && !skipped->empty()) {
         for (const auto& line : *skipped)
@@ -484,7 +519,10 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
 fs::path decompress(const fs::path& source, const std::string& ext, const fs::path& folder, const std::string& base)
 {
     FileSafety::NewFile file(folder);
-    SpaceWatch watch(folder, source);
+    SpaceWatch watch(folder, source, [fd = file.fd()] {
+        struct stat info { };
+        return ::fstat(fd, &info) == 0 ? (long long)info.st_size : 0LL;
+    });
     if (ext == "xz")
         decompressXZ(source, file.fd(), watch);
     else {

@@ -168,6 +168,7 @@ private:
     {
         if (attempt_.end == Attempt::End::failed && how != Attempt::End::finished)
             attempt_.end = how;
+        stopped_ = true;
         reply_->abort();
     }
 
@@ -202,22 +203,35 @@ private:
         }
     }
 
+    // In slices of a mebibyte: a local file's reply has all of the file available at once, and
+    // reading it whole would hold a package of any size in memory before its bound was checked.
     void drain()
     {
         headers();
         stall_.start();
-        const QByteArray bytes = reply_->readAll();
-        if (attempt_.status >= 300 && url_.scheme() != "file")
-            return;
+        while (!stopped_ && reply_->bytesAvailable() > 0) {
+            const QByteArray bytes = reply_->read(1 << 20);
+            if (bytes.isEmpty())
+                break;
+            if (attempt_.status >= 300 && url_.scheme() != "file")
+                continue;
+            if (!keep(bytes))
+                return;
+        }
+    }
+
+    // False once the attempt has ended.
+    bool keep(const QByteArray& bytes)
+    {
         if (partial_.write(bytes) != bytes.size()) {
             attempt_.errorText = partial_.errorString();
             end(Attempt::End::failed);
-            return;
+            return false;
         }
-        attempt_.receivedBytes = attempt_.receivedBytes || !bytes.isEmpty();
+        attempt_.receivedBytes = true;
         written_ += bytes.size();
         if (tooLarge(written_))
-            return;
+            return false;
         if (expected_ >= 1 && progress_ && *progress_) {
             const double fraction = double(written_) / double(expected_);
             if (fraction - *lastReport_ >= 0.005) {
@@ -225,6 +239,7 @@ private:
                 (*progress_)(std::min(fraction, 0.999));
             }
         }
+        return true;
     }
 
     const QUrl& url_;
@@ -238,6 +253,7 @@ private:
     QTimer stall_, total_;
     Attempt attempt_;
     bool headersSeen_ = false;
+    bool stopped_ = false;
     qint64 written_;
     qint64 expected_ = -1;  // known from the length the server announces
 };

@@ -1,6 +1,7 @@
 #include "settings/updates.h"
 
 #include "core/base/build_info.h"
+#include "core/base/task.h"
 #include "core/state/alert.h"
 #include "settings/desktop_uri.h"
 
@@ -134,7 +135,11 @@ QString Updates::userAgent() { return "Brivlon/" + currentVersion() + " (Linux)"
 Updates::Decimal Updates::number(const QString& version)
 {
     const auto pieces = version.split('.', Qt::SkipEmptyParts);
-    if (pieces.isEmpty() || !isInteger(pieces.front()))
+    // Each piece divides the weight of the next by a hundred, and the exact sum of thousands of
+    // them takes time in the square of their number (100,000 pieces: over a minute). No version
+    // has more than a handful; a text of more pieces than this is none.
+    constexpr qsizetype maxPieces = 16;
+    if (pieces.isEmpty() || pieces.size() > maxPieces || !isInteger(pieces.front()))
         return 0;
     auto head = pieces.size() > 1 ? pieces[0] + "." + pieces[1] : pieces[0];
     auto value = readDecimal(head);
@@ -218,39 +223,44 @@ void Updates::check(bool userInitiated)
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply, userInitiated] {
         reply->deleteLater();
-        std::optional<std::vector<Release>> releases;
+        std::optional<QByteArray> body;
         // A file:// answer carries no status and is taken as it is.
         const auto status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         const bool statusOk = !status.isValid() || (status.toInt() >= 200 && status.toInt() <= 299);
-        if (reply->error() == QNetworkReply::NoError && statusOk && reply->bytesAvailable() <= manifestLimit) {
-            try {
-                releases = decode(reply->readAll());
-            } catch (const ManifestError&) {
+        if (reply->error() == QNetworkReply::NoError && statusOk && reply->bytesAvailable() <= manifestLimit)
+            body = reply->readAll();
+        // How long reading the manifest and comparing its versions takes is the manifest's to
+        // decide: it happens off the interface thread, which only takes the outcome.
+        Task::detach({}, [this, body = std::move(body), userInitiated] {
+            std::optional<std::optional<Release>> offer;
+            if (body) {
+                try {
+                    // A release's "macosMinimo" names a version of another system: nothing here
+                    // compares with it.
+                    offer = select(decode(*body), number(currentVersion()), std::nullopt);
+                } catch (const ManifestError&) {
+                }
             }
-        }
-        finish(userInitiated, std::move(releases));
+            MainThread::post([this, offer = std::move(offer), userInitiated] {
+                finish(userInitiated, offer);
+            });
+        });
     });
 }
 
-void Updates::finish(bool userInitiated, std::optional<std::vector<Release>> releases)
+void Updates::finish(bool userInitiated, const std::optional<std::optional<Release>>& offer)
 {
     checking_ = false;
     lastCheck_ = QDateTime::currentDateTime();
-    if (releases)
-        apply(*releases);
+    if (offer)
+        update_ = *offer;
     Q_EMIT changed();
     if (!userInitiated)
         return;
-    if (releases)
+    if (offer)
         reportManualCheck();
     else
         reportFailure();
-}
-
-void Updates::apply(const std::vector<Release>& releases)
-{
-    // A release's "macosMinimo" names a version of another system: nothing here compares with it.
-    update_ = select(releases, number(currentVersion()), std::nullopt);
 }
 
 void Updates::reportManualCheck()

@@ -77,8 +77,8 @@ Q_SIGNALS:
 
 private:
     Updates();
-    void finish(bool userInitiated, std::optional<std::vector<Release>> releases);
-    void apply(const std::vector<Release>& releases);
+    // `offer`: the manifest's newest release for this program, or none when the check failed.
+    void finish(bool userInitiated, const std::optional<std::optional<Release>>& offer);
     void reportManualCheck();
     void reportFailure();
 

@@ -183,9 +183,9 @@ TEST_F(HeadlessTool, PDFTools)
     result = tool("pdfRotate", {}, {"falso.pdf"});
     EXPECT_EQ(result.err, "erro: Não foi possível ler o arquivo.\n");
 
-    // A second page whose content is LZW data with a code no table holds yet: the split succeeds
-    // (the page keeps its bytes as they are), and the PDF library's warning goes to the error log,
-    // not to the user.
+    // A second page whose content is LZW data with a code no table holds yet: copied as it is, the
+    // page would be damaged in the output, so the split fails with the damaged-file sentence and
+    // leaves nothing; the PDF library's words go to the error log, not to the user.
     ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
 good, bad = b"BT /F1 12 Tf 72 720 Td (um) Tj ET", bytes([0x80, 0x0b, 0x60, 0x50]) + b"\xff" * 6
 objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>",
@@ -205,10 +205,65 @@ open("lzw.pdf", "wb").write(out + b"trailer\n<< /Size 7 /Root 1 0 R >>\nstartxre
                   .exitCode,
         0);
     result = tool("pdfSplit", {}, {"lzw.pdf"});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "lzw (páginas)"), {}), 2);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
+    EXPECT_FALSE(fs::exists(dir / "lzw (páginas)"));
     EXPECT_NE(ErrorLog::recent(10).find("LZWDecoder: bad code received"), std::string::npos) << ErrorLog::recent(10);
+}
+
+TEST_F(HeadlessTool, PDFToolsOnDamagedFilesRepairOrFailAndNeverWriteADamagedOutput)
+{
+    // Four pages as a small writer leaves them; the same with its cross-reference table pointing
+    // wrong and one object's entry missing (qpdf rebuilds the table); and with the second page's
+    // compressed content cut in the middle, which nothing can rebuild.
+    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+import zlib
+def pdf(cut=False, shift=0):
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R 5 0 R 7 0 R 9 0 R] /Count 4 >>"]
+    for i in range(4):
+        content = zlib.compress(b"BT /F1 24 Tf 72 700 Td (Pagina %d) Tj ET" % (i + 1))
+        if cut and i == 1:
+            content = content[: len(content) // 2] + b"\x00resto"
+        objs.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
+                    b"/Resources << /Font << /F1 11 0 R >> >> >>" % (4 + 2 * i))
+        objs.append(b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % len(content) + content + b"\nendstream")
+    objs.append(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+    out, offsets = b"%PDF-1.4\n", []
+    for n, body in enumerate(objs, 1):
+        offsets.append(len(out) + shift * (n % 3))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(offsets) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets[: len(offsets) - (shift > 0)])
+    return out + b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(offsets) + 1, xref)
+open("recuperavel.pdf", "wb").write(pdf(shift=7))
+open("cortado.pdf", "wb").write(pdf(cut=True))
+)"},
+                  60, {}, dir.path())
+                  .exitCode,
+        0);
+    const auto sound = [&](const std::string& name) {
+        const auto check = runProgram("/usr/bin/qpdf", {"--check", name}, 60, {}, dir.path());
+        return check.exitCode == 0 && runProgram("/usr/bin/pdfinfo", {name}, 60, {}, dir.path()).exitCode == 0;
+    };
+    ASSERT_FALSE(sound("recuperavel.pdf"));
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-4"}}}) {
+        SCOPED_TRACE(name);
+        auto result = tool(name, options, {"recuperavel.pdf"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto made = result.out.substr(0, result.out.size() - 1);
+        if (name == "pdfSplit")
+            for (const auto& page : fs::directory_iterator(dir / made))
+                EXPECT_TRUE(sound((fs::path(made) / page.path().filename()).string())) << page.path();
+        else
+            EXPECT_TRUE(sound(made));
+        const auto before = std::distance(fs::directory_iterator(dir.path()), {});
+        result = tool(name, options, {"cortado.pdf"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
+    }
 }
 
 TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)

@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -270,4 +272,62 @@ TEST(PDFEngine, MergeAppendsEveryPageInOrderUnencryptedUnderAFreeName)
     EXPECT_EQ(runProgram("/usr/bin/qpdf", {"--is-encrypted", out.string()}).exitCode, 2);  // 2: not encrypted
 
     EXPECT_EQ(PDFEngine::merge({dir / "A.pdf", dir / "B.pdf"}), dir / "A – combinado 2.pdf");
+}
+
+TEST(PDFEngine, PagesThatUnpackToGigabytesAndFormsPopplerReadsInSquareTimeFailAtOnce)
+{
+    // A page whose one string unpacks from a few hundred kilobytes to 300 MiB, once as the page's
+    // content and once inside a form the page draws; a form of 3,000 fields under one unnamed
+    // parent (the parent read again for each of them); and one of 300 fields so, as real forms
+    // have, which still converts.
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3", {"-c", R"(
+import zlib
+def write(path, objs):
+    out, offsets = b"%PDF-1.4\n", []
+    for n, body in enumerate(objs, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    open(path, "wb").write(out + b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, xref))
+def stream(data, extra=b""):
+    return b"<< /Length %d /Filter /FlateDecode %s >>\nstream\n" % (len(data), extra) + data + b"\nendstream"
+c = zlib.compressobj(9)
+bomb = c.compress(b"BT /F1 12 Tf 72 700 Td (") + b"".join(c.compress(b"A" * (1 << 20)) for _ in range(300))
+bomb += c.compress(b") Tj ET") + c.flush()
+head = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>"]
+page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> %s >> >>"
+font = b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"
+write("bomba.pdf", head + [page % b"", stream(bomb), font])
+write("bomba-forma.pdf", head + [page % b"/XObject << /X 6 0 R >>", stream(zlib.compress(b"/X Do")), font,
+      stream(bomb, b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >>")])
+def form(path, count):
+    kids = b" ".join(b"%d 0 R" % (7 + i) for i in range(count))
+    objs = [b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [%s] >> >>" % kids, head[1],
+            b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [%s] "
+            b"/Resources << /Font << /F1 5 0 R >> >> >>" % kids,
+            stream(zlib.compress(b"BT /F1 18 Tf 72 700 Td (Ficha de inscricao) Tj ET")), font, b"<< /FT /Tx /Kids [%s] >>" % kids]
+    objs += [b"<< /Type /Annot /Subtype /Widget /Parent 6 0 R /Rect [0 0 10 10] /T (campo%d) >>" % i for i in range(count)]
+    write(path, objs)
+form("campos.pdf", 3000)
+form("ficha.pdf", 300)
+)"},
+        120, {}, dir.path().string());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const auto before = names(dir.path());
+    const std::map<std::string, std::string> sentences{
+        {"bomba.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
+        {"bomba-forma.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
+        {"campos.pdf", "O formulário do PDF é complexo demais para ser lido."}};
+    for (const auto& [name, sentence] : sentences)
+        for (const auto* ext : {"png", "txt"}) {
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_STREQ(thrown(PDFEngine::convert, dir / name, format(ext), Progress{}).what(), sentence.c_str())
+                << name << " " << ext;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << name << " " << ext;
+        }
+    EXPECT_EQ(names(dir.path()), before);
+    EXPECT_NE(readFile(PDFEngine::convert(dir / "ficha.pdf", format("txt"), {})).find("Ficha de inscricao"),
+        std::string::npos);
 }

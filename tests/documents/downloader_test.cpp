@@ -245,3 +245,30 @@ TEST(Downloader, ATrickleStallsAndCancellingStops)
     stop = true;
     EXPECT_EQ(readFile(f.destination()), "intacto");
 }
+
+TEST(Downloader, ALocalFileOverTheBoundIsRefusedWithoutBeingRead)
+{
+    // A component package given as a local file, far over its bound (sparse: it takes no disk),
+    // and one a little over it whose size only shows as it is read: neither may be held in
+    // memory to be refused.
+    const auto peak = [] {
+        const auto status = readFile("/proc/self/status");
+        const auto at = status.find("VmHWM:");
+        return std::stoll(status.substr(at + 6)) << 10;
+    };
+    TempDir source;
+    const auto big = source / "enorme.tar.xz";
+    writeFile(big, "");
+    fs::resize_file(big, 600LL << 20);
+    const auto before = peak();
+    Fixture f;
+    f.options.sizeLimit = 4 << 20;
+    try {
+        f.get(QUrl::fromLocalFile(QString::fromStdString(big.string())).toString().toStdString());
+        ADD_FAILURE() << "no error";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "o arquivo é maior que o esperado");
+    }
+    EXPECT_LT(peak() - before, 64LL << 20);
+    EXPECT_FALSE(fs::exists(f.destination()));
+}

@@ -164,6 +164,30 @@ TEST(UpdatesTest, ChecksAgainstALoopbackServer)
         ASSERT_TRUE(updates.update());
         EXPECT_EQ(updates.update()->versao, "9.1");
     }
+    // A version of 100,000 pieces (200 KB, well under the bound) is no version, so nothing is
+    // offered, and the
+    // interface thread keeps turning while the manifest is read: a timer of 50 ms never waits
+    // four times as long.
+    {
+        std::string pieces = "9";
+        for (int piece = 0; piece < 100000; ++piece)
+            pieces += ".1";
+        LoopbackServer server(LoopbackServer::json(
+            R"({"versoes": [{"versao": ")" + pieces + R"(", "download": "https://a.example/muitas"}]})"));
+        QElapsedTimer clock, gap;
+        qint64 longest = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longest = std::max(longest, gap.restart());
+        });
+        clock.start();
+        gap.start();
+        tick.start(50);
+        checkAt(server.url());
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_LT(longest, 200);
+        EXPECT_FALSE(updates.update());
+    }
     // A successful check with nothing newer takes the offer away.
     LoopbackServer older(LoopbackServer::json(R"({"versoes": [{"versao": "0.9", "download": "https://a.example"}]})"));
     checkAt(older.url());

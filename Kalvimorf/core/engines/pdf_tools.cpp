@@ -4,11 +4,13 @@
 #include "core/engines/pdf_tools.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/engines/qpdf_output.h"
 
+#include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -57,10 +59,37 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
     }
 }
 
+// qpdf writes what it read, damage included: a content stream that does not decode is copied as
+// it is, and a viewer then fails on the output although the tool succeeded. So a written file is
+// read back as qpdf's own check reads one (every object, every stream decoded) before it gets its
+// name. What qpdf repairs as it reads a source (a broken or missing cross-reference table) is
+// gone by then; anything else is the source's damage.
+void requireSound(const FileSafety::NewFile& file, size_t pages)
+{
+    try {
+        QPDF written;
+        written.setSuppressWarnings(true);
+        written.processFile(file.writerPath().c_str());
+        if (QPDFPageDocumentHelper(written).getAllPages().size() == pages) {
+            Pl_Discard discard;
+            QPDFWriter reader(written);
+            reader.setOutputPipeline(&discard);
+            reader.setDecodeLevel(qpdf_dl_generalized);
+            reader.setStreamDataMode(qpdf_s_uncompress);
+            reader.write();
+            if (!written.anyWarnings())
+                return;
+        }
+    } catch (const std::exception&) {
+    }
+    throw ConversionError::ffmpeg(ErrorCauses::damaged);
+}
+
 fs::path writeNew(QPDF& pdf, const fs::path& preferred)
 {
     FileSafety::NewFile file(preferred.parent_path());
     write(pdf, file);
+    requireSound(file, QPDFPageDocumentHelper(pdf).getAllPages().size());
     return file.publish(preferred);
 }
 
@@ -112,6 +141,7 @@ fs::path splitPages(const fs::path& source)
         try {
             FileSafety::NewFile file(staged.path());
             write(one, file);
+            requireSound(file, 1);
             file.publish(path);
         } catch (const ConversionError&) {
             throw;

@@ -2,6 +2,12 @@
 
 #include "core/base/conversion_error.h"
 
+#include <poppler/Catalog.h>
+#include <poppler/Object.h>
+#include <poppler/Page.h>
+#include <poppler/Stream.h>
+#include <poppler/XRef.h>
+
 #include <poppler/GfxState.h>
 #include <poppler/GlobalParams.h>
 #include <poppler/PDFDoc.h>
@@ -10,12 +16,141 @@
 #include <poppler/goo/GooString.h>
 #include <poppler/splash/SplashBitmap.h>
 
+#include <map>
+#include <set>
+#include <vector>
+
 namespace PopplerCore {
+
+namespace {
+
+// What one page's content streams, and the forms they draw, may unpack to. A real page's
+// drawing instructions stay in the tens of megabytes even for a detailed map; a few kilobytes
+// of compressed zeros or letters unpack to gigabytes, which poppler would read and hold (2.4 GB
+// for one string in the text layout) for minutes.
+constexpr long long contentLimit = 256LL << 20;
+
+// Poppler looks an inherited field attribute up in the parent for every field, reading the
+// parent again each time: a parent of n kids costs n² reads of its kids' list. A form whose
+// fields share an unnamed parent by the thousand takes it half a minute to open; this many
+// reads take it a few seconds, and real forms of a few hundred fields a parent stay far below.
+constexpr long long formReadLimit = 4'000'000;
+
+const char* const pageTooLarge = "O conteúdo de uma página do PDF é grande demais para ser lido.";
+const char* const formTooComplex = "O formulário do PDF é complexo demais para ser lido.";
+
+// Adds what `stream` unpacks to, stopping at the limit.
+void addDecoded(Stream* stream, long long& total)
+{
+    if (!stream)
+        return;
+    stream->reset();
+    unsigned char buffer[65536];
+    for (int got; total <= contentLimit && (got = stream->doGetChars(int(sizeof buffer), buffer)) > 0;)
+        total += got;
+    stream->close();
+}
+
+// The forms drawn through `resources`, each once however often it is named.
+void addForms(XRef* xref, Dict* resources, std::set<Ref>& seen, long long& total, int depth)
+{
+    if (!resources || depth > 16 || total > contentLimit)
+        return;
+    const Object objects = resources->lookup("XObject");
+    if (!objects.isDict())
+        return;
+    Dict* dict = objects.getDict();
+    for (int i = 0; i < dict->getLength() && total <= contentLimit; ++i) {
+        const Object& named = dict->getValNF(i);
+        if (named.isRef() && !seen.insert(named.getRef()).second)
+            continue;
+        const Object form = named.fetch(xref);
+        if (!form.isStream() || !form.streamGetDict()->lookup("Subtype").isName("Form"))
+            continue;
+        addDecoded(form.getStream(), total);
+        const Object inner = form.streamGetDict()->lookup("Resources");
+        addForms(xref, inner.isDict() ? inner.getDict() : nullptr, seen, total, depth + 1);
+    }
+}
+
+void requireBoundedContent(PDFDoc& document, int number)
+{
+    Page* page = document.getPage(number);
+    if (!page)
+        return;
+    long long total = 0;
+    const Object contents = page->getContents();
+    if (contents.isStream()) {
+        addDecoded(contents.getStream(), total);
+    } else if (contents.isArray()) {
+        for (int i = 0; i < contents.arrayGetLength() && total <= contentLimit; ++i) {
+            const Object part = contents.arrayGet(i);
+            if (part.isStream())
+                addDecoded(part.getStream(), total);
+        }
+    }
+    std::set<Ref> seen;
+    addForms(document.getXRef(), page->getResourceDict(), seen, total, 0);
+    if (total > contentLimit)
+        throw ConversionError::ffmpeg(pageTooLarge);
+}
+
+// The reads of kids' lists that opening the form costs poppler: each field reads its parent's,
+// counted over the field tree (each field once) with each parent read once here.
+void requireReadableForm(PDFDoc& document)
+{
+    Object* form = document.getCatalog()->getAcroForm();
+    if (!form || !form->isDict())
+        return;
+    const Object fields = form->dictLookup("Fields");
+    if (!fields.isArray())
+        return;
+    XRef* xref = document.getXRef();
+    std::vector<Object> pending;
+    for (int i = 0; i < fields.arrayGetLength(); ++i)
+        pending.push_back(fields.arrayGetNF(i).copy());
+    std::set<Ref> seen;
+    std::map<Ref, long long> kidsOf;
+    long long reads = 0;
+    while (!pending.empty() && reads <= formReadLimit) {
+        const Object named = std::move(pending.back());
+        pending.pop_back();
+        if (named.isRef() && !seen.insert(named.getRef()).second)
+            continue;
+        const Object field = named.fetch(xref);
+        if (!field.isDict())
+            continue;
+        if (const Object& parent = field.dictLookupNF("Parent"); parent.isRef()) {
+            auto [known, added] = kidsOf.try_emplace(parent.getRef(), 0);
+            if (added) {
+                const Object parentField = parent.fetch(xref);
+                const Object parentKids = parentField.isDict() ? parentField.dictLookup("Kids") : Object();
+                known->second = parentKids.isArray() ? parentKids.arrayGetLength() : 0;
+            }
+            reads += known->second;
+        }
+        const Object kids = field.dictLookup("Kids");
+        for (int i = 0; kids.isArray() && i < kids.arrayGetLength(); ++i)
+            pending.push_back(kids.arrayGetNF(i).copy());
+    }
+    if (reads > formReadLimit)
+        throw ConversionError::ffmpeg(formTooComplex);
+}
+
+}
 
 struct Document::Private {
     std::unique_ptr<PDFDoc> document;
     std::unique_ptr<SplashOutputDev> drawing;
     std::unique_ptr<TextOutputDev> layout;
+    // The pages whose content has been measured; a page is drawn in many bands.
+    std::set<int> measured;
+
+    void requireBounded(int number)
+    {
+        if (measured.insert(number).second)
+            requireBoundedContent(*document, number);
+    }
 };
 
 Document::Document(const std::filesystem::path& source) : d(std::make_unique<Private>())
@@ -35,6 +170,7 @@ Document::Document(const std::filesystem::path& source) : d(std::make_unique<Pri
     d->document = std::make_unique<PDFDoc>(std::make_unique<GooString>(source.c_str()));
     if (!d->document->isOk())
         throw ConversionError::unreadable();
+    requireReadableForm(*d->document);
 }
 
 Document::~Document() = default;
@@ -49,6 +185,7 @@ std::string Document::text(int number)
     // corner, the page's rotation applied), so a rectangle in the document's coordinates misses
     // the text of turned or shifted pages; one far larger than any page takes everything.
     // One layout serves every page: each page starts it afresh.
+    d->requireBounded(number);
     if (!d->layout)
         d->layout = std::make_unique<TextOutputDev>(nullptr, false, 0, false, false);
     d->document->displayPageSlice(d->layout.get(), number, 72, 72, 0, false, true, false, -1, -1, -1, -1);
@@ -70,6 +207,7 @@ std::optional<std::pair<double, double>> Document::size(int number, double dpi)
 
 const unsigned char* Document::drawRows(int number, double dpi, int top, int width, int rows)
 {
+    d->requireBounded(number);
     if (!d->drawing) {
         SplashColor white = {255, 255, 255};
         d->drawing = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
