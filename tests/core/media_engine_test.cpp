@@ -358,3 +358,58 @@ TEST_F(MediaEngineRun, CancellingStopsFFmpegAndLeavesNothing)
     }
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
 }
+
+// Screen recorders and browsers write fragmented MP4 as they record, with no length in its
+// header or all ones standing for "unknown"; what the file holds is in its fragments. A
+// recording cut short still fails: its last fragment cannot be read whole.
+TEST_F(MediaEngineRun, RecordingsWhoseHeaderStatesNoLengthConvertWhole)
+{
+    const auto recording = make(sources / "gravação da tela.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=2", "-f", "lavfi", "-i", "sine=440:duration=2",
+            "-c:v", "libx264", "-preset", "ultrafast", "-g", "5", "-c:a", "aac", "-metadata", "title=Reunião",
+            "-movflags", "frag_keyframe+empty_moov"});
+    auto bytes = readFile(recording);
+    for (auto at = bytes.find("mdhd"); at != std::string::npos; at = bytes.find("mdhd", at + 4))
+        bytes.replace(at + 20, 4, "\xff\xff\xff\xff");
+    bytes.resize(bytes.rfind("mfra") - 4);  // the index of the fragments, written only at the end
+    writeFile(recording, bytes);
+    ASSERT_GT(FFmpeg::duration(recording).value_or(0), 1000) << "the header states its placeholder";
+
+    for (const auto* ext : {"mp4", "gif", "mp3"}) {
+        const auto output = convert(recording, ext);
+        EXPECT_NEAR(probe(output)["format"]["duration"].toString().toDouble(), 2, 0.3) << ext;
+    }
+
+    writeFile(sources / "cortada.mp4", bytes.substr(0, bytes.size() * 6 / 10));
+    const std::string what
+        = thrown(&MediaEngineRun::convert, this, sources / "cortada.mp4", "mp4", std::nullopt, Progress{}).what();
+    EXPECT_EQ(what, "O arquivo está danificado ou incompleto.");
+}
+
+// ffmpeg names its causes in its own words, somewhere among lines of giving up; the user reads
+// the sentence of the cause, never that a program failed.
+TEST_F(MediaEngineRun, FailuresSayWhy)
+{
+    const auto key = "00112233445566778899aabbccddeeff";
+    const auto locked = make(sources / "filme protegido.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=1", "-f", "lavfi", "-i", "sine=duration=1",
+            "-c:v", "libx264", "-c:a", "aac", "-encryption_scheme", "cenc-aes-ctr", "-encryption_key", key,
+            "-encryption_kid", key});
+    const auto plain = make(sources / "plain.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=1", "-c:v", "libx264", "-c:a", "aac"});
+    // A picture track whose sample description names no codec anyone knows, and one with none.
+    auto bytes = readFile(plain);
+    const auto stsd = bytes.find("stsd");
+    writeFile(sources / "desconhecido.mp4", std::string(bytes).replace(stsd + 16, 4, "zzzz"));
+    writeFile(sources / "sem descrição.mp4", std::string(bytes).replace(stsd + 8, 4, std::string(4, '\0')));
+
+    for (const auto& [source, ext, message] : std::vector<std::tuple<fs::path, std::string, std::string>>{
+             {locked, "webm", "O arquivo está protegido por senha."},
+             {locked, "gif", "O arquivo está protegido por senha."},
+             {sources / "desconhecido.mp4", "mp4", "O arquivo usa um formato interno que não é suportado."},
+             {sources / "sem descrição.mp4", "webm", "O arquivo está danificado ou incompleto."}}) {
+        const std::string what = thrown(&MediaEngineRun::convert, this, source, ext, std::nullopt, Progress{}).what();
+        EXPECT_EQ(what, message) << source.filename() << " → " << ext;
+    }
+    EXPECT_TRUE(fs::is_empty(out.path()));
+}
