@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 48> phrases = {{
+const std::array<std::pair<const char*, Cause>, 49> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -37,6 +37,7 @@ const std::array<std::pair<const char*, Cause>, 48> phrases = {{
     {"invalid STSD entries", Cause::damaged},
     {"error reading header", Cause::damaged},
     {"partial file", Cause::damaged},
+    {"while decoding", Cause::damaged},
     {"corrupt", Cause::damaged},
     {"damaged", Cause::damaged},
     {"Unrecognized archive format", Cause::damaged},
