@@ -364,15 +364,9 @@ TEST_F(MediaEngineRun, CancellingStopsFFmpegAndLeavesNothing)
 // recording cut short still fails: its last fragment cannot be read whole.
 TEST_F(MediaEngineRun, RecordingsWhoseHeaderStatesNoLengthConvertWhole)
 {
-    const auto recording = make(sources / "gravação da tela.mp4",
-        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=2", "-f", "lavfi", "-i", "sine=440:duration=2",
-            "-c:v", "libx264", "-preset", "ultrafast", "-g", "5", "-c:a", "aac", "-metadata", "title=Reunião",
-            "-movflags", "frag_keyframe+empty_moov"});
-    auto bytes = readFile(recording);
-    for (auto at = bytes.find("mdhd"); at != std::string::npos; at = bytes.find("mdhd", at + 4))
-        bytes.replace(at + 20, 4, "\xff\xff\xff\xff");
-    bytes.resize(bytes.rfind("mfra") - 4);  // the index of the fragments, written only at the end
-    writeFile(recording, bytes);
+    const auto recording = sources / "gravação da tela.mp4";
+    ASSERT_TRUE(makeRecording(recording));
+    const auto bytes = readFile(recording);
     ASSERT_GT(FFmpeg::duration(recording).value_or(0), 1000) << "the header states its placeholder";
 
     for (const auto* ext : {"mp4", "gif", "mp3"}) {

@@ -355,6 +355,16 @@ TEST_F(TrimMediaRun, PhoneVideosLameMP3sAndRangesPastTheEnd)
         EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), before);
+    // A recording whose header states no length: ranges stop where its fragments do.
+    const auto recording = sources / "gravação.mp4";
+    ASSERT_TRUE(makeRecording(recording));
+    // A copy starts at the key frame before the range: 0.5 s, two a second.
+    for (const auto& [list, fast, kept] : std::vector<std::tuple<std::string, std::string, double>>{
+             {"1-10", "x", 1}, {"0-0,5,1,5-9", "x", 1}, {"1-10", "fast", 1.5}}) {
+        run = runBrivlon({"--trim", list, "-", "keep", fast, recording.string()});
+        ASSERT_EQ(run.exitCode, 0) << list << " " << fast << ": " << run.err;
+        EXPECT_NEAR(lengthOf(run.out.substr(0, run.out.find('\n'))), kept, 0.15) << list << " " << fast;
+    }
     run = runBrivlon({"--trim", "2", "200", "keep", "x", clip.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NEAR(lengthOf(sources / "a (aparado).mp4"), 1, 0.15);

@@ -434,7 +434,7 @@ std::optional<double> heldLength(const fs::path& media, bool video)
 }
 
 void requireWholeOf(const Report& report, const fs::path& output, bool video, std::optional<double> expected,
-    const fs::path& folder, const fs::path& source, const Kept& kept)
+    const fs::path& folder, const fs::path& source, const Keep& keep)
 {
     if (reportedWhole(report, video, expected))
         return;
@@ -448,8 +448,8 @@ void requireWholeOf(const Report& report, const fs::path& output, bool video, st
         const auto held = heldLength(source, video);
         if (!held)
             throw;
-        const auto range = std::min(kept.end.value_or(*held), *held) - kept.start;
-        if (range >= *expected || !longEnough(*made.duration, range))
+        const auto kept = keep ? keep(*held) : *held;
+        if (kept >= *expected || !longEnough(*made.duration, kept))
             throw;
     }
 }

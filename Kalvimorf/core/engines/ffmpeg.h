@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -97,15 +98,12 @@ bool longEnough(double length, double expected);
 // Reads the whole file; cancellable.
 std::optional<double> heldLength(const std::filesystem::path& media, bool video);
 // requireWhole() of the output of `source`, with `expected` from the source's header: an output
-// short of it is whole still when it plays as long as the source holds, or for a trim of
-// [start, end] as long as it holds of that range.
-struct Kept {
-    double start = 0;
-    std::optional<double> end;
-};
+// short of it is whole still when it plays as long as `keep` gives for the length the source
+// holds (none: all of it; a trim gives what its ranges keep of it).
+using Keep = std::function<double(double held)>;
 void requireWholeOf(const Report& report, const std::filesystem::path& output, bool video,
     std::optional<double> expected, const std::filesystem::path& folder, const std::filesystem::path& source,
-    const Kept& kept = {});
+    const Keep& keep = {});
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.

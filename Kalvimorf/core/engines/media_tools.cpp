@@ -332,9 +332,11 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     if (!early && report.inputLength && FFmpeg::reportedWhole(report, isVideoTool(tool), report.inputLength))
         return output.publish(preferred);
     const auto [picture, kept] = requireSource();
-    FFmpeg::Kept range;
+    FFmpeg::Keep range;
     if (tool == Tool::vidTrim || tool == Tool::audTrim)
-        range = {readTime(params.start).value_or(0), readTime(params.end)};
+        range = [start = readTime(params.start).value_or(0), end = readTime(params.end)](double held) {
+            return std::min(end.value_or(held), held) - start;
+        };
     FFmpeg::requireWholeOf(report, output.writerPath(), picture, kept, preferred.parent_path(), source, range);
     return output.publish(preferred);
 }

@@ -276,10 +276,15 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             inLength();
         throw;
     }
-    double expected = 0;
-    for (const auto& range : inLength())
-        expected += range.second - range.first;
-    FFmpeg::requireWhole(report, staged.path(), picture(), expected, folder);
+    const auto keptOf = [](const std::vector<Range>& ranges) {
+        double length = 0;
+        for (const auto& range : ranges)
+            length += range.second - range.first;
+        return length;
+    };
+    FFmpeg::requireWholeOf(report, staged.path(), picture(), keptOf(inLength()), folder, source, [&](double held) {
+        return keptOf(within(kept, held));
+    });
     return staged.publish(names);
 }
 
