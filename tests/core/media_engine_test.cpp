@@ -80,6 +80,21 @@ TEST(FFmpegProgress, FractionOfTheDurationFromRecordsCutAnywhere)
     }
 }
 
+// The length ffmpeg reads comes on standard error, which may be read after every record of a
+// short run: the last record still reports once it comes, and later records as usual.
+TEST(FFmpegProgress, ALengthOfferedAfterTheRecords)
+{
+    std::vector<double> reports;
+    FFmpeg::ProgressParser parser(std::nullopt, [&](double fraction) {
+        reports.push_back(fraction);
+    });
+    parser.feed("out_time_us=500000\nout_time_us=1000000\nprogress=end\n");
+    parser.offer(2);
+    parser.offer(4);
+    parser.feed("out_time_us=1500000\n");
+    EXPECT_EQ(reports, (std::vector<double>{0.5, 0.75}));
+}
+
 // A duration found while ffmpeg already runs: records before it is known report nothing, later
 // ones report against it, and a probe that found none keeps progress silent.
 TEST(FFmpegProgress, ADurationThatComesLater)

@@ -597,8 +597,13 @@ ProgressParser::ProgressParser(std::shared_future<std::optional<double>> duratio
 
 void ProgressParser::offer(double duration)
 {
-    if (!(duration_ > 0) && !later_.valid())
-        duration_ = duration;
+    if (duration_ > 0 || later_.valid())
+        return;
+    duration_ = duration;
+    // Standard output is read before standard error when both wait: a short run's records can
+    // all come before the length they are measured against. The last one still reports.
+    if (progress_ && lastTime_ && duration_ > 0)
+        progress_(std::clamp(*lastTime_ / duration_, 0.0, 1.0));
 }
 
 void ProgressParser::feed(std::string_view chunk)
