@@ -5,6 +5,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
 #include "core/engines/time_text.h"
+#include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
 #include "headless_run.h"
 
@@ -15,33 +16,26 @@ namespace HeadlessTrim {
 
 namespace {
 
-std::vector<std::string> split(const std::string& text, char separator)
+// Seconds as a plain number ("12,5" too) or a clock time ("1:02,5"); blank is 0. A text that
+// reads as neither is refused rather than taken as 0, which would cut other times than asked.
+double time(const std::string& text)
 {
-    std::vector<std::string> pieces;
-    size_t begin = 0;
-    while (begin <= text.size()) {
-        auto end = std::min(text.find(separator, begin), text.size());
-        if (end > begin)
-            pieces.push_back(text.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return pieces;
+    if (text.find_first_not_of(" \t") == std::string::npos)
+        return 0;
+    if (auto seconds = TimeParse::parse(text))
+        return *seconds;
+    throw ToolError(
+        "Não foi possível ler o tempo \"" + text + "\". Use segundos (12,5) ou minutos e segundos (1:02,5).");
 }
-
-// Seconds as a plain number ("12,5" too) or a clock time ("1:02,5"); anything else is 0.
-double time(const std::string& text) { return TimeParse::parse(text).value_or(0); }
 
 std::vector<TrimMedia::Range> ranges(const std::vector<std::string>& args)
 {
     if (args[3] != "-")
         return {{time(args[2]), time(args[3])}};
-    std::vector<TrimMedia::Range> list;
-    for (const auto& piece : split(args[2], ',')) {
-        auto parts = split(piece, '-');
-        if (parts.size() == 2)
-            list.emplace_back(time(parts[0]), time(parts[1]));
-    }
-    return list;
+    if (auto list = TimeParse::ranges(args[2]))
+        return *list;
+    throw ToolError("Não foi possível ler os trechos \"" + args[2]
+        + "\". Separe-os com vírgulas, cada um com início e fim: 0:10-0:20,1:02,5-1:04.");
 }
 
 }

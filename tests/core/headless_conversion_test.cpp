@@ -8,10 +8,12 @@
 
 #include <QString>
 
+#include <chrono>
 #include <csignal>
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <unistd.h>
 #include <vips/vips8>
 
 using namespace TestSupport;
@@ -193,6 +195,64 @@ TEST_F(HeadlessConversion, TerminationSignalsEndTheRunAndItsToolsLeavingNothing)
     }
 }
 
+// The processor time of the first ffmpeg whose command line mentions `file`, in seconds.
+static double ffmpegTime(const std::string& file)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const auto stat = readFile(entry.path() / "stat");
+        const auto close = stat.rfind(')');
+        if (stat.find("(ffmpeg)") == std::string::npos || close == std::string::npos
+            || readFile(entry.path() / "cmdline").find(file) == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14)
+                ticks += std::stod(field);
+        return ticks / double(::sysconf(_SC_CLK_TCK));
+    }
+    return 0;
+}
+
+// An interrupted output is thrown away, so its encoder is not asked to finish first: VP9 would
+// spend a second or two on the frames it holds before the run could end.
+TEST_F(HeadlessConversion, AnInterruptedVideoConversionEndsAtOnce)
+{
+    const auto input = dir / "aula gravada.mov";
+    ASSERT_TRUE(makeMedia(input, "testsrc=duration=40:size=1280x720", {"-c:v", "mpeg4", "-q:v", "5"}));
+    Process::Child run({BRIVLON_BINARY, {"--convert", "webm", input.string()}, {}, {}});
+    // Well into the encoding, with frames held for looking ahead.
+    ASSERT_TRUE(pumpUntil(120, [&] {
+        return ffmpegTime(input.string()) >= 1.5;
+    }));
+    const auto begin = std::chrono::steady_clock::now();
+    ::kill(run.pid(), SIGINT);
+    const int status = run.wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(500));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGINT) << status;
+    EXPECT_TRUE(pumpUntil(20, [&] {
+        return processes("ffmpeg", input.string()) == 0;
+    }));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "an output was left";
+}
+
+// A GIF's palette comes from the whole clip. Made in the same pass as the frames, it would keep
+// every frame in memory until the clip's end: gigabytes for minutes of film. Four times the
+// length takes about the same: only the table of colours met grows, and it fills up.
+TEST_F(HeadlessConversion, AGifOfALongClipTakesAboutWhatAShortOneDoes)
+{
+    for (const auto& [name, seconds] : {std::pair{"curto.mp4", "20"}, {"longo.mp4", "80"}})
+        ASSERT_TRUE(makeMedia(dir / name, std::string("testsrc2=size=320x180:rate=25:duration=") + seconds,
+            {"-c:v", "libx264", "-preset", "ultrafast"}));
+    const auto brief = measureBrivlon({"--convert", "gif", (dir / "curto.mp4").string()});
+    const auto whole = measureBrivlon({"--convert", "gif", (dir / "longo.mp4").string()});
+    ASSERT_EQ(brief.exitCode, 0);
+    ASSERT_EQ(whole.exitCode, 0);
+    EXPECT_LT(whole.peakMiB, brief.peakMiB + 60) << brief.peakMiB;
+    EXPECT_TRUE(fs::exists(dir / "longo.gif"));
+}
+
 TEST_F(HeadlessConversion, AKilledRunsWorkerEndsItselfAndRemovesItsFolder)
 {
     // A killed run cannot end its worker: the worker notices its parent's end on its socket, ends
@@ -250,8 +310,8 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
     }
     // What the crashing worker printed is in the error log instead of the user's terminal.
     for (const auto* program : {"brivlon-worker-image", "brivlon"})
-        EXPECT_NE(ErrorLog::recent(40).find(program + std::string(": free(): invalid next size (normal)")),
-            std::string::npos)
+        EXPECT_NE(
+            ErrorLog::recent(40).find(program + std::string(": free(): invalid next size (normal)")), std::string::npos)
             << ErrorLog::recent(40);
 }
 
@@ -332,8 +392,9 @@ TEST_F(HeadlessConversion, APDFsTextComesFromAForkOfTheRunWithPopplerAlone)
     // module nor what it links comes in.
     for (const char* name : {"notas.pdf", "trava.pdf"})
         writeFile(dir / name, smallWriterPDF("Texto da pagina"));
-    Process::Child run({BRIVLON_BINARY, {"--convert", "txt", (dir / "notas.pdf").string(), (dir / "trava.pdf").string()},
-        {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.pdf"}}});
+    Process::Child run(
+        {BRIVLON_BINARY, {"--convert", "txt", (dir / "notas.pdf").string(), (dir / "trava.pdf").string()}, {},
+            {{"BRIVLON_WORKER_SPIN_ON", "trava.pdf"}}});
     const auto output = dir / "Convertidos para TXT" / "notas.txt";
     ChildWorker worker;
     ASSERT_TRUE(pumpUntil(60, [&] {

@@ -351,6 +351,34 @@ TEST_F(HeadlessTool, MediaTools)
     EXPECT_EQ(probe("voz (normalizado).flac", "stream=sample_rate"), "44100\n");
     result = tool("audTrim", {"start=0,5"}, {"voz.flac"});
     EXPECT_NEAR(std::stod(probe("voz (aparado).flac", "format=duration")), 0.5, 0.05);
+
+    // An audiobook's chapters end where the kept sound does: players show the chapter track's
+    // length, which would otherwise run on to the book's end.
+    writeFile(dir / "capítulos.txt",
+        ";FFMETADATA1\ntitle=Livro\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2000\ntitle=Um\n[CHAPTER]\n"
+        "TIMEBASE=1/1000\nSTART=2000\nEND=4000\ntitle=Dois\n");
+    ASSERT_TRUE(makeMedia(dir / "livro.m4b", "sine=duration=4",
+        {"-i", (dir / "capítulos.txt").string(), "-map_metadata", "1", "-map_chapters", "1", "-c:a", "aac", "-f",
+            "ipod"}));
+    for (const auto& [start, end, kept] :
+        std::vector<std::tuple<std::string, std::string, double>>{{"0", "2", 2}, {"1,5", "2,5", 1}}) {
+        result = tool("audTrim", {"start=" + start, "end=" + end}, {"livro.m4b"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto made = result.out.substr(0, result.out.find('\n'));
+        EXPECT_NEAR(std::stod(probe(made, "format=duration")), kept, 0.05) << start;
+        const auto ends = probe(made, "chapter=end_time");
+        ASSERT_FALSE(ends.empty()) << "chapters are kept, cut to the sound";
+        EXPECT_NEAR(std::stod(ends.substr(ends.rfind('\n', ends.size() - 2) + 1)), kept, 0.05) << start;
+    }
+
+    // A DVD's VOB keeps its container when muted, as every other video does.
+    ASSERT_TRUE(makeMedia(dir / "VTS_01_1.VOB", "testsrc=duration=1:rate=25:size=352x288",
+        {"-f", "lavfi", "-i", "sine=duration=1:sample_rate=48000", "-c:v", "mpeg2video", "-c:a", "mp2", "-f", "vob"}));
+    result = tool("vidMute", {}, {"VTS_01_1.VOB"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "VTS_01_1 (sem áudio).vob\n");
+    const auto kept = probe("VTS_01_1 (sem áudio).vob", "stream=codec_name,codec_type");
+    EXPECT_TRUE(kept.starts_with("mpeg2video,video") && kept.find("audio") == std::string::npos) << kept;
 }
 
 // The media tools on files as phones and encoders write them: a video held upright keeps the way
@@ -491,6 +519,72 @@ TEST_F(HeadlessTool, Joins)
 
     for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
         EXPECT_EQ(entry.path().filename().string().find("lista-"), std::string::npos) << entry.path();
+}
+
+// The concat demuxer takes the first part's streams for all and reads every part as if it were
+// like the first, so a copy joins only parts alike in every stream. A phone clip without sound
+// before one with it, clips of two sizes, sound at two rates: each joins whole, at the first
+// part's size, with silence where a part has none.
+TEST_F(HeadlessTool, JoinsCopyOnlyPartsAlikeInEveryStream)
+{
+    const auto clip = [&](const std::string& name, const std::string& size, bool sound) {
+        std::vector<std::string> options = {"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+            "-metadata", "creation_time=2026-05-01T10:00:00Z"};
+        if (sound)
+            options.insert(options.begin(),
+                {"-f", "lavfi", "-i", "sine=duration=1:sample_rate=48000", "-c:a", "aac", "-shortest"});
+        ASSERT_TRUE(makeMedia(dir / name, "testsrc=duration=1:rate=10:size=" + size, options));
+    };
+    clip("1 mudo.mp4", "320x180", false);
+    clip("2 com som.mp4", "320x180", true);
+    clip("3 pequeno.mp4", "160x90", true);
+    // Each frame's "width,height"; ffprobe adds lines of side data, which hold no size.
+    const auto frames = [&](const std::string& file) {
+        auto sizes = probe(file, "frame=width,height");
+        std::set<std::string> distinct;
+        for (size_t at = 0, end; (end = sizes.find('\n', at)) != std::string::npos; at = end + 1)
+            if (const auto line = sizes.substr(at, end - at); line.find_first_of("123456789") == 0)
+                distinct.insert(line.substr(0, line.find(',', line.find(',') + 1)));
+        return distinct;
+    };
+    const auto length = [&](const std::string& file, const std::string& streams) {
+        return std::atof(output("/usr/bin/ffprobe",
+            {"-v", "error", "-select_streams", streams, "-show_entries", "stream=duration", "-of", "csv=p=0", file})
+                             .c_str());
+    };
+
+    auto result = tool("vidJoin", {}, {"2 com som.mp4", "1 mudo.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "1 mudo (juntos).mp4\n");
+    EXPECT_EQ(probe("1 mudo (juntos).mp4", "stream=codec_type"), "video\naudio\n") << "the second part's sound";
+    EXPECT_NEAR(length("1 mudo (juntos).mp4", "v:0"), 2, 0.3);
+    EXPECT_NEAR(length("1 mudo (juntos).mp4", "a:0"), 2, 0.3);
+
+    result = tool("vidJoin", {}, {"2 com som.mp4", "3 pequeno.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(frames("2 com som (juntos).mp4"), std::set<std::string>{"320,180"});
+    EXPECT_NEAR(length("2 com som (juntos).mp4", "v:0"), 2, 0.3);
+    EXPECT_NEAR(length("2 com som (juntos).mp4", "a:0"), 2, 0.3);
+
+    // Parts alike are still copied: past the first picture, which carries the codec's settings
+    // once more, the packets are the first part's.
+    fs::copy_file(dir / "2 com som.mp4", dir / "4 cópia.mp4");
+    result = tool("vidJoin", {}, {"2 com som.mp4", "4 cópia.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto sizes = [&](const std::string& file) {
+        return output("/usr/bin/ffprobe",
+            {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=size", "-of", "csv=p=0", file})
+            .substr(0, 200);
+    };
+    const auto copied = sizes("2 com som (juntos) 2.mp4"), original = sizes("2 com som.mp4");
+    EXPECT_TRUE(copied.substr(copied.find('\n')).starts_with(original.substr(original.find('\n')))) << copied;
+    EXPECT_NEAR(length("2 com som (juntos) 2.mp4", "v:0"), 2, 0.3);
+
+    ASSERT_TRUE(makeMedia(dir / "a.mp3", "sine=duration=1:sample_rate=44100"));
+    ASSERT_TRUE(makeMedia(dir / "b.mp3", "sine=duration=1:sample_rate=22050", {"-ac", "2"}));
+    result = tool("audJoin", {}, {"a.mp3", "b.mp3"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(length("a (juntos).mp3", "a:0"), 2, 0.2);
 }
 
 // Normalising hands ffmpeg its filter chain through a FIFO that is filled while ffmpeg starts.

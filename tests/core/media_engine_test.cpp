@@ -80,6 +80,21 @@ TEST(FFmpegProgress, FractionOfTheDurationFromRecordsCutAnywhere)
     }
 }
 
+// The length ffmpeg reads comes on standard error, which may be read after every record of a
+// short run: the last record still reports once it comes, and later records as usual.
+TEST(FFmpegProgress, ALengthOfferedAfterTheRecords)
+{
+    std::vector<double> reports;
+    FFmpeg::ProgressParser parser(std::nullopt, [&](double fraction) {
+        reports.push_back(fraction);
+    });
+    parser.feed("out_time_us=500000\nout_time_us=1000000\nprogress=end\n");
+    parser.offer(2);
+    parser.offer(4);
+    parser.feed("out_time_us=1500000\n");
+    EXPECT_EQ(reports, (std::vector<double>{0.5, 0.75}));
+}
+
 // A duration found while ffmpeg already runs: records before it is known report nothing, later
 // ones report against it, and a probe that found none keeps progress silent.
 TEST(FFmpegProgress, ADurationThatComesLater)
@@ -357,4 +372,53 @@ TEST_F(MediaEngineRun, CancellingStopsFFmpegAndLeavesNothing)
         EXPECT_TRUE(fs::is_empty(out.path()));
     }
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
+}
+
+// Screen recorders and browsers write fragmented MP4 as they record, with no length in its
+// header or all ones standing for "unknown"; what the file holds is in its fragments. A
+// recording cut short still fails: its last fragment cannot be read whole.
+TEST_F(MediaEngineRun, RecordingsWhoseHeaderStatesNoLengthConvertWhole)
+{
+    const auto recording = sources / "gravação da tela.mp4";
+    ASSERT_TRUE(makeRecording(recording));
+    const auto bytes = readFile(recording);
+    ASSERT_GT(FFmpeg::duration(recording).value_or(0), 1000) << "the header states its placeholder";
+
+    for (const auto* ext : {"mp4", "gif", "mp3"}) {
+        const auto output = convert(recording, ext);
+        EXPECT_NEAR(probe(output)["format"]["duration"].toString().toDouble(), 2, 0.3) << ext;
+    }
+
+    writeFile(sources / "cortada.mp4", bytes.substr(0, bytes.size() * 6 / 10));
+    const std::string what
+        = thrown(&MediaEngineRun::convert, this, sources / "cortada.mp4", "mp4", std::nullopt, Progress{}).what();
+    EXPECT_EQ(what, "O arquivo está danificado ou incompleto.");
+}
+
+// ffmpeg names its causes in its own words, somewhere among lines of giving up; the user reads
+// the sentence of the cause, never that a program failed.
+TEST_F(MediaEngineRun, FailuresSayWhy)
+{
+    const auto key = "00112233445566778899aabbccddeeff";
+    const auto locked = make(sources / "filme protegido.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=1", "-f", "lavfi", "-i", "sine=duration=1",
+            "-c:v", "libx264", "-c:a", "aac", "-encryption_scheme", "cenc-aes-ctr", "-encryption_key", key,
+            "-encryption_kid", key});
+    const auto plain = make(sources / "plain.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=rate=10:size=320x240:duration=1", "-c:v", "libx264", "-c:a", "aac"});
+    // A picture track whose sample description names no codec anyone knows, and one with none.
+    auto bytes = readFile(plain);
+    const auto stsd = bytes.find("stsd");
+    writeFile(sources / "desconhecido.mp4", std::string(bytes).replace(stsd + 16, 4, "zzzz"));
+    writeFile(sources / "sem descrição.mp4", std::string(bytes).replace(stsd + 8, 4, std::string(4, '\0')));
+
+    for (const auto& [source, ext, message] : std::vector<std::tuple<fs::path, std::string, std::string>>{
+             {locked, "webm", "O arquivo está protegido por senha."},
+             {locked, "gif", "O arquivo está protegido por senha."},
+             {sources / "desconhecido.mp4", "mp4", "O arquivo usa um formato interno que não é suportado."},
+             {sources / "sem descrição.mp4", "webm", "O arquivo está danificado ou incompleto."}}) {
+        const std::string what = thrown(&MediaEngineRun::convert, this, source, ext, std::nullopt, Progress{}).what();
+        EXPECT_EQ(what, message) << source.filename() << " → " << ext;
+    }
+    EXPECT_TRUE(fs::is_empty(out.path()));
 }

@@ -1,6 +1,7 @@
 #include "core/base/commands.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
+#include "core/engines/time_text.h"
 #include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
 #include "support/test_support.h"
@@ -81,7 +82,8 @@ TEST(TrimMediaArguments, RangesFormatsAndTheReferenceCommands)
     const auto previous = std::locale::global(std::locale(std::locale::classic(), new CommaLocale));
     EXPECT_EQ(joined(fastCut("/x/clip.mp4", {1.5, 4.25}, "/x/clip (aparado).mp4")),
         "-ss 1.500 -to 4.250 -protocol_whitelist file -format_whitelist " + FFmpeg::mediaFormats()
-            + " -i /x/clip.mp4 -map 0 -c copy -avoid_negative_ts make_zero /x/clip (aparado).mp4");
+            + " -i /x/clip.mp4 -map 0 -map -0:d? -map_chapters -1 -c copy -avoid_negative_ts make_zero /x/clip "
+              "(aparado).mp4");
     EXPECT_EQ(joinGraph({{1, 2.5}, {4, 6}}, true, true).text,
         "[0:v]trim=start=1.000:end=2.500,setpts=PTS-STARTPTS[v0];[0:a]atrim=start=1.000:end=2.500,asetpts=PTS-"
         "STARTPTS[a0];[0:v]trim=start=4.000:end=6.000,setpts=PTS-STARTPTS[v1];[0:a]atrim=start=4.000:end=6.000,"
@@ -104,7 +106,24 @@ TEST(TrimMediaArguments, RangesFormatsAndTheReferenceCommands)
     // The graph scales; the codec list's own filter goes, and only that.
     const auto join = exactJoin("/x/a.mp4", {{0, 1}, {2, 3}}, true, true,
         {"-c:v", "libx264", "-vf", "scale=1:1", "-c:a", "aac", "-vf", "other"}, "/x/out.mp4");
-    EXPECT_TRUE(joined(join).ends_with("-map [vo] -map [ac] -c:v libx264 -c:a aac -vf other /x/out.mp4"));
+    EXPECT_TRUE(
+        joined(join).ends_with("-map [vo] -map [ac] -map_chapters -1 -c:v libx264 -c:a aac -vf other /x/out.mp4"));
+}
+
+// The list's commas separate ranges and mark decimals alike: a comma is a time's own wherever
+// the rest still reads as a list, and nothing unreadable is dropped or read as 0.
+TEST(TrimRangeLists, DecimalCommasBelongToTheirTimes)
+{
+    using List = std::vector<std::pair<double, double>>;
+    for (const auto& [text, ranges] :
+        std::vector<std::pair<std::string, List>>{{"0,5-1,5,3-4", {{0.5, 1.5}, {3, 4}}}, {"1:02,5-1:04", {{62.5, 64}}},
+            {"0:01-0:02,7,4-6", {{1, 2.7}, {4, 6}}}, {"1-2,5-6", {{1, 2}, {5, 6}}}, {"1-2,5,6-7", {{1, 2.5}, {6, 7}}},
+            {"1,5-2,5", {{1.5, 2.5}}}, {" 0:10 - 0:20 , 1:00:00-1:00:01,25", {{10, 20}, {3600, 3601.25}}},
+            {"0.5-1.5,3-4", {{0.5, 1.5}, {3, 4}}}, {"4-2", {{4, 2}}}})
+        EXPECT_EQ(TimeParse::ranges(text), ranges) << text;
+    for (const char* text :
+        {"", "5", "1-2,", ",1-2", "1-2,,3-4", "1-2-3", "a-b", "1-2,x", "0,5-1,5,3", "1,5,5-2", "1e-3-2"})
+        EXPECT_FALSE(TimeParse::ranges(text)) << text;
 }
 
 TEST(TrimMediaPeaks, BlocksOfTheLoudestSampleScaledToTheLoudest)
@@ -274,16 +293,29 @@ TEST_F(TrimMediaRun, CommandLine)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, (sources / "a (aparado).mp4").string() + "\n");
 
-    // List mode: a piece without "-" is dropped; clock times read as minutes and seconds.
+    // List mode: a comma before a time's decimals is the time's; clock times read as minutes and
+    // seconds.
     run = runBrivlon({"--trim", "0:01-0:02,7,4-6", "-", "mp3", "x", source.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_NEAR(lengthOf(sources / "a (aparado).mp3"), 3, 0.15);
+    EXPECT_NEAR(lengthOf(sources / "a (aparado).mp3"), 3.7, 0.15);
+    run = runBrivlon({"--trim", "0,5-1,5,3-4", "-", "wav", "x", source.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NEAR(lengthOf(sources / "a (aparado).wav"), 2, 0.05);
+    run = runBrivlon({"--trim", "0:02,5-0:04", "-", "keep", "x", source.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NEAR(lengthOf(sources / "a (aparado) 2.mp4"), 1.5, 0.15);
 
-    // "10-12" is no time, so the range is 5…0 and keeps nothing.
+    // What cannot be read is refused, never read as 0 or dropped: "10-12" is no time, "2-x" no
+    // range.
+    const auto before = std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator());
     run = runBrivlon({"--trim", "5", "10-12", "keep", "x", source.string()});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), 3);
+    EXPECT_EQ(
+        run.err, "erro: Não foi possível ler o tempo \"10-12\". Use segundos (12,5) ou minutos e segundos (1:02,5).\n");
+    run = runBrivlon({"--trim", "0-1,2-x", "-", "keep", "x", source.string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.starts_with("erro: Não foi possível ler os trechos \"0-1,2-x\".")) << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), before);
 }
 
 // A video held upright keeps the way it is shown whether copied, re-encoded or joined; a LAME
@@ -323,6 +355,16 @@ TEST_F(TrimMediaRun, PhoneVideosLameMP3sAndRangesPastTheEnd)
         EXPECT_EQ(run.err, "erro: Nenhum trecho selecionado.\n");
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), before);
+    // A recording whose header states no length: ranges stop where its fragments do.
+    const auto recording = sources / "gravação.mp4";
+    ASSERT_TRUE(makeRecording(recording));
+    // A copy starts at the key frame before the range: 0.5 s, two a second.
+    for (const auto& [list, fast, kept] : std::vector<std::tuple<std::string, std::string, double>>{
+             {"1-10", "x", 1}, {"0-0,5,1,5-9", "x", 1}, {"1-10", "fast", 1.5}}) {
+        run = runBrivlon({"--trim", list, "-", "keep", fast, recording.string()});
+        ASSERT_EQ(run.exitCode, 0) << list << " " << fast << ": " << run.err;
+        EXPECT_NEAR(lengthOf(run.out.substr(0, run.out.find('\n'))), kept, 0.15) << list << " " << fast;
+    }
     run = runBrivlon({"--trim", "2", "200", "keep", "x", clip.string()});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NEAR(lengthOf(sources / "a (aparado).mp4"), 1, 0.15);

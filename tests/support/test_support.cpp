@@ -128,6 +128,24 @@ bool makePhoneVideo(const fs::path& out)
     return made;
 }
 
+bool makeRecording(const fs::path& out)
+{
+    if (!makeMedia(out, "testsrc2=rate=10:size=320x240:duration=2",
+            {"-f", "lavfi", "-i", "sine=440:duration=2", "-c:v", "libx264", "-preset", "ultrafast", "-g", "5", "-c:a",
+                "aac", "-metadata", "title=Reunião", "-movflags", "frag_keyframe+empty_moov"}))
+        return false;
+    auto bytes = readFile(out);
+    // Each track's media header (version 0): the length after two times and the time scale.
+    for (auto at = bytes.find("mdhd"); at != std::string::npos; at = bytes.find("mdhd", at + 4))
+        bytes.replace(at + 20, 4, "\xff\xff\xff\xff");
+    const auto index = bytes.rfind("mfra");
+    if (index == std::string::npos)
+        return false;
+    bytes.resize(index - 4);
+    writeFile(out, bytes);
+    return true;
+}
+
 bool makeLameMP3(const fs::path& out, double seconds)
 {
     const auto wav = out.parent_path() / ("lame-" + out.stem().string() + ".wav");

@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 42> phrases = {{
+const std::array<std::pair<const char*, Cause>, 52> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -27,11 +27,17 @@ const std::array<std::pair<const char*, Cause>, 42> phrases = {{
     {"password", Cause::password},
     {"encrypted", Cause::password},
     {"encryption", Cause::password},
+    {"decrypt", Cause::password},
     {"Truncated", Cause::damaged},
     {"Premature end", Cause::damaged},
     {"unexpected end", Cause::damaged},
     {"Invalid data found when processing input", Cause::damaged},
     {"moov atom not found", Cause::damaged},
+    {"missing mandatory atoms", Cause::damaged},
+    {"invalid STSD entries", Cause::damaged},
+    {"error reading header", Cause::damaged},
+    {"partial file", Cause::damaged},
+    {"while decoding", Cause::damaged},
     {"corrupt", Cause::damaged},
     {"damaged", Cause::damaged},
     {"Unrecognized archive format", Cause::damaged},
@@ -50,6 +56,10 @@ const std::array<std::pair<const char*, Cause>, 42> phrases = {{
     {"does not contain any stream", Cause::noStream},
     {"Output file does not contain any stream", Cause::noStream},
     {"Decoder not found", Cause::unsupportedCodec},
+    {"not found for input stream", Cause::unsupportedCodec},
+    {"unknown codec", Cause::unsupportedCodec},
+    {"Could not find codec parameters", Cause::unsupportedCodec},
+    {"Not yet implemented", Cause::unsupportedCodec},
     {"no decoder found", Cause::unsupportedCodec},
     {"Unsupported codec", Cause::unsupportedCodec},
     {"is not supported", Cause::unsupportedCodec},

@@ -339,9 +339,9 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
             signalChild(pid, signal);
     };
     if (token) {
-        handler = token->onCancel([end, &killed] {
+        handler = token->onCancel([end, &killed, at = command.killOnCancel ? SIGKILL : SIGTERM] {
             killed = true;
-            end(SIGTERM);
+            end(at);
         });
     }
 

@@ -31,6 +31,9 @@ struct Command {
     // When true, cancelling the current task terminates the child (SIGTERM, then SIGKILL) and
     // run() throws CancellationError once it has been reaped.
     bool cancellable = false;
+    // With cancellable: the child is killed at once instead, for a tool whose work a cancel
+    // throws away (an encoder asked to finish would first flush what it holds, for seconds).
+    bool killOnCancel = false;
     // The most address space the child may take, in bytes; past it its allocations fail. For
     // tools whose memory a hostile input decides (an unpacker fed a recursive archive).
     std::optional<unsigned long long> memoryLimit;

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
@@ -179,6 +180,8 @@ Report runWith(std::vector<std::string> command, const std::vector<std::string>&
     process.arguments = std::move(command);
     process.arguments.insert(process.arguments.end(), arguments.begin(), arguments.end());
     process.cancellable = true;
+    // A cancelled output is thrown away: nothing is gained by letting the encoders flush.
+    process.killOnCancel = true;
 
     // The errors kept are bounded: a damaged stream can make ffmpeg report every frame.
     Report report;
@@ -238,9 +241,6 @@ std::optional<std::string> locate(const std::string& name) { return locate(name,
 
 namespace {
 
-// A frame or two and the codecs' padding short of the source at most.
-bool longEnough(double length, double expected) { return length >= expected - std::max(0.5, expected * 0.03); }
-
 // A number ffprobe writes as text ("2.000000", "44100"); "N/A" or nothing is none.
 std::optional<double> jsonNumber(const QJsonValue& value)
 {
@@ -256,6 +256,17 @@ Streams readStreams(std::string_view json)
     for (const auto& entry : document.value("streams").toArray()) {
         const auto stream = entry.toObject();
         const auto type = stream.value("codec_type").toString();
+        QStringList shape = {type, stream.value("codec_name").toString()};
+        for (const char* key : {"width", "height", "channels"})
+            if (const auto value = stream.value(key); !value.isUndefined())
+                shape << QString::number(value.toInt());
+        for (const char* key : {"r_frame_rate", "sample_rate", "channel_layout", "pix_fmt"})
+            if (const auto value = stream.value(key); !value.isUndefined())
+                shape << value.toString();
+        for (const auto& data : stream.value("side_data_list").toArray())
+            if (const auto turn = data.toObject().value("rotation"); !turn.isUndefined())
+                shape << "rotation" << QString::number(turn.toInt());
+        streams.shapes.push_back(shape.join(' ').toStdString());
         auto length = jsonNumber(stream.value("duration"));
         if (!length)  // Matroska states it only as a tag
             length = parseClock(stream.value("tags").toObject().value("DURATION").toString().toStdString());
@@ -278,6 +289,10 @@ Streams readStreams(std::string_view json)
         }
     }
     streams.duration = jsonNumber(document.value("format").toObject().value("duration"));
+    for (const auto& packet : document.value("packets").toArray())
+        for (const auto& data : packet.toObject().value("side_data_list").toArray())
+            if (data.toObject().value("side_data_type").toString().startsWith("Encryption"))
+                streams.encrypted = true;
     return streams;
 }
 
@@ -291,12 +306,14 @@ Streams probe(const fs::path& media, bool cancellable)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,duration,sample_rate,width,height:stream_tags=DURATION:stream_disposition="
-        "attached_pic:stream_side_data=rotation",
-        "-of", "json"};
+        "format=duration:stream=codec_type,codec_name,duration,sample_rate,channels,channel_layout,width,height,"
+        "r_frame_rate,pix_fmt:stream_tags=DURATION:stream_disposition="
+        "attached_pic:stream_side_data=rotation:packet_side_data=side_data_type",
+        "-read_intervals", "%+#1", "-of", "json"};
     const auto file = input(media);
     command.arguments.insert(command.arguments.end(), file.begin(), file.end());
     command.cancellable = cancellable;
+    command.killOnCancel = true;
     Process::Result result;
     try {
         result = Process::run(command);
@@ -365,6 +382,76 @@ void requireWhole(
 {
     if (!reportedWhole(report, video, expected))
         requireWhole(probe(output, true), video, expected, folder);
+}
+
+bool longEnough(double length, double expected) { return length >= expected - std::max(0.5, expected * 0.03); }
+
+std::optional<double> heldLength(const fs::path& media, bool video)
+{
+    auto ffprobe = locate("ffprobe");
+    if (!ffprobe)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.arguments = {"-v", "error", "-select_streams", video ? "V:0" : "a:0", "-show_entries",
+        "packet=pts_time,duration_time", "-of", "csv=p=0"};
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
+    command.cancellable = true;
+    command.killOnCancel = true;
+    // A line per packet, "1.960000,0.040000", read as it comes: a long film has hundreds of
+    // thousands.
+    std::optional<double> first, end;
+    std::string pending;
+    const auto line = [&](std::string_view text) {
+        const auto comma = text.find(',');
+        const auto at = parseNumber(text.substr(0, comma));
+        if (!at)
+            return;
+        const auto length = comma == std::string_view::npos ? std::nullopt : parseNumber(text.substr(comma + 1));
+        first = std::min(first.value_or(*at), *at);
+        end = std::max(end.value_or(*at), *at + length.value_or(0));
+    };
+    Process::Result result;
+    try {
+        result = Process::run(command, [&](std::string_view chunk) {
+            while (!chunk.empty()) {
+                const auto stop = chunk.find('\n');
+                pending.append(chunk.substr(0, stop));
+                if (stop == std::string_view::npos)
+                    return;
+                line(pending);
+                pending.clear();
+                chunk.remove_prefix(stop + 1);
+            }
+        });
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    if (result.exitCode != 0 || !result.err.empty() || !first || !end)
+        return std::nullopt;
+    return *end - *first;
+}
+
+void requireWholeOf(const Report& report, const fs::path& output, bool video, std::optional<double> expected,
+    const fs::path& folder, const fs::path& source, const Keep& keep)
+{
+    if (reportedWhole(report, video, expected))
+        return;
+    const auto made = probe(output, true);
+    try {
+        requireWhole(made, video, expected, folder);
+    } catch (const ConversionError&) {
+        // Short of the header's length, which may be a placeholder: what the source holds decides.
+        if (!expected || !made.duration || !(video ? made.video : made.audio))
+            throw;
+        const auto held = heldLength(source, video);
+        if (!held)
+            throw;
+        const auto kept = keep ? keep(*held) : *held;
+        if (kept >= *expected || !longEnough(*made.duration, kept))
+            throw;
+    }
 }
 
 std::optional<double> duration(const fs::path& media, bool cancellable) { return probe(media, cancellable).duration; }
@@ -510,8 +597,13 @@ ProgressParser::ProgressParser(std::shared_future<std::optional<double>> duratio
 
 void ProgressParser::offer(double duration)
 {
-    if (!(duration_ > 0) && !later_.valid())
-        duration_ = duration;
+    if (duration_ > 0 || later_.valid())
+        return;
+    duration_ = duration;
+    // Standard output is read before standard error when both wait: a short run's records can
+    // all come before the length they are measured against. The last one still reports.
+    if (progress_ && lastTime_ && duration_ > 0)
+        progress_(std::clamp(*lastTime_ / duration_, 0.0, 1.0));
 }
 
 void ProgressParser::feed(std::string_view chunk)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ struct Streams {
     std::optional<double> videoDuration;
     // The first picture stream's size as it is shown, its rotation applied.
     std::optional<int> width, height;
+    // Its first packet is encrypted: without the key, what ffmpeg decodes is noise.
+    bool encrypted = false;
+    // Every stream as what a stream copy has to find alike in each part of a join: its kind
+    // and codec, a picture's size and frame rate, a sound's rate and channel layout.
+    std::vector<std::string> shapes;
     // Whether ffprobe could read the file at all, and what it said when it could not.
     bool read = false;
     std::string error;
@@ -81,6 +87,23 @@ bool reportedWhole(const Report& report, bool video, std::optional<double> expec
 // it whole: every failure is told from the probe, as before ffmpeg reported anything.
 void requireWhole(const Report& report, const std::filesystem::path& output, bool video, std::optional<double> expected,
     const std::filesystem::path& folder);
+
+// Whether an output of `length` seconds is as long as `expected`: a frame or two and the codecs'
+// padding short of it at most.
+bool longEnough(double length, double expected);
+// How long the first picture stream (with `video`, else the first sound) of `media` plays by its
+// packets, read to the end: what the file holds, where its header may state a placeholder (a
+// fragmented MP4 written while it was recorded states none, or all ones). None when a packet
+// cannot be read (a file cut short), so that what is missing is never taken for the end.
+// Reads the whole file; cancellable.
+std::optional<double> heldLength(const std::filesystem::path& media, bool video);
+// requireWhole() of the output of `source`, with `expected` from the source's header: an output
+// short of it is whole still when it plays as long as `keep` gives for the length the source
+// holds (none: all of it; a trim gives what its ranges keep of it).
+using Keep = std::function<double(double held)>;
+void requireWholeOf(const Report& report, const std::filesystem::path& output, bool video,
+    std::optional<double> expected, const std::filesystem::path& folder, const std::filesystem::path& source,
+    const Keep& keep = {});
 
 // A path as ffmpeg and ffprobe must be given it: absolute, since in a relative path they read
 // "name:rest" as a protocol and a leading "-" as an option.

@@ -73,12 +73,48 @@ std::optional<Container> containerFor(const std::string& ext)
     return found == containers.end() ? std::nullopt : std::optional(found->second);
 }
 
+std::string gifFrames(const Preset& preset)
+{
+    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth)
+        + ",iw)':-2:flags=lanczos";
+}
+
+const char* const gifPalette = "palettegen=stats_mode=diff";
+const char* const gifDither = "paletteuse=dither=bayer:bayer_scale=5";
+
 std::string gifFilter(const Preset& preset)
 {
     // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
-    return "fps=" + std::to_string(preset.gifRate) + ",scale='min(" + std::to_string(preset.gifWidth)
-        + ",iw)':-2:flags=lanczos,split[a][b];[a]palettegen=stats_mode=diff[p];[b][p]paletteuse=dither=bayer:bayer_"
-          "scale=5";
+    return gifFrames(preset) + ",split[a][b];[a]" + gifPalette + "[p];[b][p]" + gifDither;
+}
+
+// A GIF in two runs of ffmpeg: the palette of the whole clip first, into a file, then the
+// frames dithered with it. In one graph every frame would wait in memory for the palette, which
+// is only known at the end: gigabytes for a few minutes of film.
+FFmpeg::Report writeGif(const fs::path& source, FileSafety::NewFile& output, const Progress& progress)
+{
+    const auto& preset = presetFor(Quality::levelFor("gif"));
+    FileSafety::TempDir scratch;
+    const auto palette = scratch.path() / "paleta.png";
+    // The palette pass only decodes and counts colours: about a third of the work.
+    constexpr double share = 0.35;
+    auto first = FFmpeg::input(source);
+    first.insert(first.end(),
+        {"-map", "0:V:0", "-vf", gifFrames(preset) + "," + gifPalette, "-frames:v", "1", "-update", "1", "-f", "image2",
+            palette.string()});
+    FFmpeg::run(first, std::nullopt, [&](double fraction) {
+        if (progress)
+            progress(fraction * share);
+    });
+    auto second = FFmpeg::input(source);
+    const auto colours = FFmpeg::input(palette, "image2,png_pipe");
+    second.insert(second.end(), colours.begin(), colours.end());
+    second.insert(second.end(),
+        {"-filter_complex", "[0:V:0]" + gifFrames(preset) + "[f];[f][1:v]" + gifDither, "-an", "-sn", "-loop", "0"});
+    return FFmpeg::run(second, output, "gif", std::nullopt, [&](double fraction) {
+        if (progress)
+            progress(share + fraction * (1 - share));
+    });
 }
 
 }
@@ -154,6 +190,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
                 input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
         if (!(container->video ? input.video : input.audio))
             throw ConversionError::ffmpeg(missing);
+        if (input.encrypted)
+            throw ConversionError::ffmpeg(ErrorCauses::password);
         return input;
     };
 
@@ -173,7 +211,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
     FFmpeg::Report report;
     try {
-        report = FFmpeg::run(command, output, container->muxer, std::nullopt, progress);
+        report = format.ext == "gif" ? writeGif(source, output, progress)
+                                     : FFmpeg::run(command, output, container->muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();
@@ -183,8 +222,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     if (!report.inputLength || !FFmpeg::reportedWhole(report, container->video, report.inputLength)) {
         const auto input = requireSource();
         const bool withSound = std::string_view(container->muxer) != "gif";
-        FFmpeg::requireWhole(report, output.writerPath(), container->video,
-            FFmpeg::playLength(input, container->video, withSound), names.folder());
+        FFmpeg::requireWholeOf(report, output.writerPath(), container->video,
+            FFmpeg::playLength(input, container->video, withSound), names.folder(), source);
     }
     return output.publish(names);
 }

@@ -33,8 +33,8 @@ std::string muxerFor(const std::string& ext)
     if (auto known = MediaEngine::muxer(ext))
         return *known;
     static const std::map<std::string, std::string> others = {{"m4v", "mp4"}, {"3gp", "3gp"}, {"ts", "mpegts"},
-        {"mts", "mpegts"}, {"m2ts", "mpegts"}, {"mpg", "mpeg"}, {"mpeg", "mpeg"}, {"wmv", "asf"}, {"asf", "asf"},
-        {"flv", "flv"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
+        {"mts", "mpegts"}, {"m2ts", "mpegts"}, {"mpg", "mpeg"}, {"mpeg", "mpeg"}, {"vob", "vob"}, {"wmv", "asf"},
+        {"asf", "asf"}, {"flv", "flv"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
     auto found = others.find(ext);
     if (found == others.end())
         throw ConversionError::unsupported();
@@ -234,6 +234,10 @@ std::vector<std::string> arguments(
         if (end)
             before.insert(before.end(), {"-to", timeText(*end)});
         after = codec(ext);
+        // The output's own length cuts the chapters as well: the input's end leaves them, and an
+        // audiobook's chapter track, playing on past the kept sound.
+        if (end)
+            after.insert(after.end(), {"-t", timeText(*end - start)});
     } else if (tool == Tool::vidMute) {
         after = {"-c:v", "copy", "-an", "-sn"};
     } else if (tool == Tool::vidRotate) {
@@ -304,6 +308,8 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
         const bool picture = forPicture(tool, probed);
         if (probed.read && !(picture ? probed.video : probed.audio))
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
+        if (probed.encrypted)
+            throw ConversionError::ffmpeg(ErrorCauses::password);
         return std::pair(picture, kept);
     };
     // Progress against the kept length, or the length ffmpeg reads.
@@ -326,7 +332,12 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     if (!early && report.inputLength && FFmpeg::reportedWhole(report, isVideoTool(tool), report.inputLength))
         return output.publish(preferred);
     const auto [picture, kept] = requireSource();
-    FFmpeg::requireWhole(report, output.writerPath(), picture, kept, preferred.parent_path());
+    FFmpeg::Keep range;
+    if (tool == Tool::vidTrim || tool == Tool::audTrim)
+        range = [start = readTime(params.start).value_or(0), end = readTime(params.end)](double held) {
+            return std::min(end.value_or(held), held) - start;
+        };
+    FFmpeg::requireWholeOf(report, output.writerPath(), picture, kept, preferred.parent_path(), source, range);
     return output.publish(preferred);
 }
 
@@ -355,7 +366,8 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     const auto base = FFmpeg::concatInput(sorted, scratch.path());
     const auto preferred = Tools::preferredOutput(first, tool, ext);
 
-    // The sources' lengths, for progress and to check the output against, found while ffmpeg runs.
+    // The sources' streams decide between a copy and a re-encode; their lengths give progress
+    // and what the output is checked against.
     const bool picture = isVideoTool(tool);
     const auto probes = probeBeside(sorted);
     const auto total = after(probes, [picture](const Sources& all) {
@@ -369,17 +381,37 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     });
     // The concat demuxer ends a join at a part it cannot open and reports success: every part
     // must be readable on its own.
+    for (const auto& streams : probes.get())
+        if (!streams.read)
+            throw ErrorCauses::failure(streams.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
     const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
-        for (const auto& streams : probes.get())
-            if (!streams.read)
-                throw ErrorCauses::failure(streams.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
-        FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
+        try {
+            FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
+        } catch (const ConversionError&) {
+            // A part's header may state a placeholder for its length: what the parts hold decides.
+            const auto made = FFmpeg::probe(output.writerPath(), true);
+            double held = 0;
+            for (size_t i = 0; i < sorted.size(); ++i) {
+                const auto length = FFmpeg::heldLength(sorted[i], picture && probes.get()[i].video);
+                if (!length || !made.duration)
+                    throw;
+                held += *length;
+            }
+            if (held >= total.get().value_or(0) || !FFmpeg::longEnough(*made.duration, held))
+                throw;
+        }
     };
 
-    const bool oneFormat = std::all_of(sorted.begin(), sorted.end(), [&](const fs::path& file) {
-        return Catalog::normalizedExt(file) == Catalog::normalizedExt(first);
-    });
-    if (oneFormat) {
+    // The concat demuxer takes the streams the first part has and reads every part as if it
+    // were like the first: a copy is whole only where they are alike in every stream. Sound
+    // only the second part has would be left out; a picture of another size would change the
+    // output's size midway.
+    const auto& parts = probes.get();
+    bool alike = true;
+    for (size_t i = 1; i < sorted.size(); ++i)
+        alike = alike && Catalog::normalizedExt(sorted[i]) == Catalog::normalizedExt(first)
+            && parts[i].shapes == parts.front().shapes;
+    if (alike) {
         try {
             FileSafety::NewFile output(preferred.parent_path());
             auto copy = base;
@@ -391,8 +423,7 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         } catch (const ConversionError& error) {
             if (error.kind() == ConversionError::Kind::ffmpegMissing)
                 throw;
-            // Streams that do not line up, or a copy that comes out short, are joined by
-            // re-encoding them.
+            // A copy that fails or comes out short is joined by re-encoding.
         }
     }
     FileSafety::NewFile output(preferred.parent_path());

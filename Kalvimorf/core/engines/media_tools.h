@@ -36,7 +36,9 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
 fs::path perform(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress);
 
 // Joins `sources`, sorted by name as the file manager shows them, into one file named after the
-// first: a stream copy when they share a format and it works, else a re-encode.
+// first: a stream copy when they share a format and their streams are alike in everything a copy
+// keeps (kinds, codecs, sizes, rates, layouts) and it works, else a re-encode at the first one's
+// size, with silence for a part without sound.
 fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& progress);
 
 }

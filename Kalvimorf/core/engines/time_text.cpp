@@ -127,4 +127,53 @@ std::optional<double> parse(const std::string& text)
     return clock(trimmed);
 }
 
+std::optional<std::vector<std::pair<double, double>>> ranges(const std::string& text)
+{
+    std::vector<std::string> pieces;
+    for (size_t begin = 0;;) {
+        const auto end = std::min(text.find(',', begin), text.size());
+        pieces.push_back(text.substr(begin, end - begin));
+        if (end == text.size())
+            break;
+        begin = end + 1;
+    }
+    // One range made of pieces [from, to]: two times around a single "-", neither empty.
+    const auto range = [&](size_t from, size_t to) -> std::optional<std::pair<double, double>> {
+        std::string joined;
+        for (size_t i = from; i <= to; ++i) {
+            if (pieces[i].find_first_not_of(" \t") == std::string::npos)
+                return std::nullopt;
+            joined += (i == from ? "" : ",") + pieces[i];
+        }
+        const auto dash = joined.find('-');
+        if (dash == std::string::npos || joined.find('-', dash + 1) != std::string::npos)
+            return std::nullopt;
+        const auto start = parse(joined.substr(0, dash)), end = parse(joined.substr(dash + 1));
+        if (!start || !end)
+            return std::nullopt;
+        return std::pair(*start, *end);
+    };
+    // From the end backwards: where the pieces from i on read as a list, and the longest first
+    // range that lets them. A range takes at most three pieces: "1", "5-2", "5" is 1,5-2,5.
+    const size_t n = pieces.size();
+    std::vector<std::optional<size_t>> next(n + 1);
+    std::vector<bool> reads(n + 1, false);
+    reads[n] = true;
+    for (size_t i = n; i-- > 0;) {
+        for (size_t to = std::min(i + 2, n - 1) + 1; to-- > i;) {
+            if (reads[to + 1] && range(i, to)) {
+                reads[i] = true;
+                next[i] = to + 1;
+                break;
+            }
+        }
+    }
+    if (!reads[0])
+        return std::nullopt;
+    std::vector<std::pair<double, double>> list;
+    for (size_t i = 0; i < n; i = *next[i])
+        list.push_back(*range(i, *next[i] - 1));
+    return list;
+}
+
 }

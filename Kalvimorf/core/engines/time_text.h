@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The trim editor's times: minutes, seconds and hundredths, with hours in front from one hour on.
 namespace TimeText {
@@ -19,4 +21,9 @@ std::optional<double> parse(const std::string& text);
 // around are allowed, line breaks are not. A bare number of seconds, "inf", "nan" or hexadecimal
 // numbers are not times. No range check: a part with a minus sign counts with it ("1:-5" is 55).
 std::optional<double> clock(const std::string& text);
+// A list of kept ranges as `--trim` takes it, "a-b,c-d", each time as parse() reads it. The comma
+// both separates ranges and marks a time's decimals: it belongs to a time where that is the only
+// way the whole list reads, and to the time before it where both ways do ("1-2,5,6-7" is 1–2.5
+// and 6–7). None when the text is not such a list.
+std::optional<std::vector<std::pair<double, double>>> ranges(const std::string& text);
 }

@@ -84,7 +84,11 @@ std::vector<std::string> fastCut(const fs::path& source, const Range& range, con
     std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
     const auto input = FFmpeg::input(source);
     arguments.insert(arguments.end(), input.begin(), input.end());
-    arguments.insert(arguments.end(), {"-map", "0", "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()});
+    // A copy starts at the key frame before the range, so chapters cannot be cut to it exactly:
+    // they are left out, and with them the chapter track, which would play on to the source's end.
+    arguments.insert(arguments.end(),
+        {"-map", "0", "-map", "-0:d?", "-map_chapters", "-1", "-c", "copy", "-avoid_negative_ts", "make_zero",
+            output.string()});
     return arguments;
 }
 
@@ -95,7 +99,8 @@ std::vector<std::string> exactCut(
     const auto input = FFmpeg::input(source);
     arguments.insert(arguments.end(), input.begin(), input.end());
     arguments.insert(arguments.end(), codec.begin(), codec.end());
-    arguments.push_back(output.string());
+    // The output's own length cuts the chapters too, which the input's end leaves as they were.
+    arguments.insert(arguments.end(), {"-t", seconds(range.second - range.first), output.string()});
     return arguments;
 }
 
@@ -142,6 +147,8 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
     auto arguments = FFmpeg::input(source);
     arguments.insert(arguments.end(), {"-filter_complex", graph.text});
     arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
+    // Chapters of the source would mark places the joined ranges no longer have.
+    arguments.insert(arguments.end(), {"-map_chapters", "-1"});
     arguments.insert(arguments.end(), codec.begin(), codec.end());
     arguments.push_back(output.string());
     return arguments;
@@ -269,10 +276,15 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             inLength();
         throw;
     }
-    double expected = 0;
-    for (const auto& range : inLength())
-        expected += range.second - range.first;
-    FFmpeg::requireWhole(report, staged.path(), picture(), expected, folder);
+    const auto keptOf = [](const std::vector<Range>& ranges) {
+        double length = 0;
+        for (const auto& range : ranges)
+            length += range.second - range.first;
+        return length;
+    };
+    FFmpeg::requireWholeOf(report, staged.path(), picture(), keptOf(inLength()), folder, source, [&](double held) {
+        return keptOf(within(kept, held));
+    });
     return staged.publish(names);
 }
 
@@ -284,6 +296,7 @@ bool hasStream(const fs::path& file, const std::string& type)
     Process::Command command;
     command.executable = *ffprobe;
     command.cancellable = true;
+    command.killOnCancel = true;
     command.arguments = {"-v", "error", "-select_streams", type, "-show_entries", "stream=index", "-of", "csv=p=0"};
     const auto input = FFmpeg::input(file);
     command.arguments.insert(command.arguments.end(), input.begin(), input.end());
@@ -311,6 +324,7 @@ std::vector<float> peaks(const fs::path& file, int count)
     Process::Command command;
     command.executable = *ffmpeg;
     command.cancellable = true;
+    command.killOnCancel = true;
     command.stdoutFd = samples.get();
     command.arguments = {"-hide_banner", "-loglevel", "error"};
     const auto input = FFmpeg::input(file);
