@@ -5,6 +5,7 @@
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/engines/pdf_text.h"
+#include "documents/document_resources.h"
 #include "documents/docx.h"
 #include "documents/markdown.h"
 #include "documents/odt.h"
@@ -120,7 +121,8 @@ Loaded loadByContent(const fs::path& source)
         auto html = webArchiveMainResource(TextFile::readBytes(source));
         if (!html)
             throw ConversionError::unreadable();
-        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html))), std::nullopt};
+        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html)), source.parent_path()),
+            std::nullopt};
     }
     throw ConversionError::unreadable();
 }
@@ -146,14 +148,16 @@ QString htmlFrameStart()
            "</style></head><body>";
 }
 
-std::unique_ptr<QTextDocument> fromHTML(const QString& html)
+std::unique_ptr<QTextDocument> fromHTML(const QString& html, const fs::path& folder)
 {
     requireGuiApplication();
     auto document = std::make_unique<QTextDocument>();
     QFont font(StyledText::bodyFontFamily());
     font.setPointSizeF(StyledText::bodySize);
     document->setDefaultFont(font);
+    DocumentResources::confine(*document, folder);
     document->setHtml(htmlFrameStart() + html + "</body></html>");
+    DocumentResources::settlePictures(*document);
     dropSizeAdjustments(*document);
     return document;
 }
@@ -174,11 +178,11 @@ Loaded load(const fs::path& source)
     requireGuiApplication();
     const std::string key = Catalog::normalizedExt(source);
     if (key == "md")
-        return {fromHTML(Markdown::toHTML(readText(source))), std::nullopt};
+        return {fromHTML(Markdown::toHTML(readText(source)), source.parent_path()), std::nullopt};
     if (key == "txt")
         return {plainDocument(readText(source)), std::nullopt};
     if (key == "html")
-        return {fromHTML(readText(source)), std::nullopt};
+        return {fromHTML(readText(source), source.parent_path()), std::nullopt};
     try {
         return loadByContent(source);
     } catch (const ConversionError&) {
@@ -197,6 +201,9 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
     std::unique_ptr<QTextDocument> document(source.clone());
+    // The copy keeps the pictures settled in the source, and reaches no further than it did.
+    DocumentResources::confine(*document, DocumentResources::folderOf(source));
+    DocumentResources::settlePictures(*document);
     document->setDocumentMargin(0);
     PrintFont::apply(*document);
     document->documentLayout()->setPaintDevice(&writer);
