@@ -111,10 +111,9 @@ constexpr LockedSetting lockedSettings[] = {
     {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
 };
 
-std::string settingItem(const LockedSetting& setting)
+std::string itemHead(const LockedSetting& setting)
 {
-    return std::string("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name
-        + "\" oor:op=\"fuse\"><value>" + setting.value + "</value></prop></item>\n";
+    return std::string("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name + "\"";
 }
 
 // The suite keeps its settings one item a line and writes the file back when it ends, our items
@@ -137,7 +136,7 @@ void lockProfile(const fs::path& profile)
             + end + "\n";
     std::string items;
     for (const auto& setting : lockedSettings) {
-        const std::string head = std::string("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name + "\"";
+        const std::string head = itemHead(setting);
         for (size_t at; (at = text.find(head)) != std::string::npos;) {
             const size_t close = text.find("</item>", at);
             if (close == std::string::npos)
@@ -147,7 +146,7 @@ void lockProfile(const fs::path& profile)
                 ++after;
             text.erase(at, after - at);
         }
-        items += settingItem(setting);
+        items += head + " oor:op=\"fuse\"><value>" + setting.value + "</value></prop></item>\n";
     }
     text.insert(text.rfind(end), items);
     const fs::path fresh = folder / ".registrymodifications.xcu.brivlon";
@@ -217,7 +216,12 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
         SuiteGate gate;
         DocxFonts::collectFonts(prepared.families, profileFolder / "user" / "fonts");
         Task::checkCancelled();
-        lockProfile(profileFolder);
+        // A suite whose links cannot be shut does not run: the simple route reads no link.
+        try {
+            lockProfile(profileFolder);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
         Process::Command command;
         command.executable = soffice.string();
         command.arguments = {"-env:UserInstallation="
