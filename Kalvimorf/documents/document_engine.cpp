@@ -7,6 +7,7 @@
 #include "core/engines/pdf_text.h"
 #include "documents/document_resources.h"
 #include "documents/docx.h"
+#include "documents/html_nesting.h"
 #include "documents/markdown.h"
 #include "documents/odt.h"
 #include "documents/office_engine.h"
@@ -156,7 +157,7 @@ std::unique_ptr<QTextDocument> fromHTML(const QString& html, const fs::path& fol
     font.setPointSizeF(StyledText::bodySize);
     document->setDefaultFont(font);
     DocumentResources::confine(*document, folder);
-    document->setHtml(htmlFrameStart() + html + "</body></html>");
+    document->setHtml(htmlFrameStart() + HtmlNesting::bounded(html) + "</body></html>");
     DocumentResources::settlePictures(*document);
     dropSizeAdjustments(*document);
     return document;

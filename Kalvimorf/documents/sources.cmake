@@ -10,6 +10,7 @@ target_sources(kalvimorf_documents PRIVATE
   documents/delimited.cpp
   documents/document_engine.cpp
   documents/document_resources.cpp
+  documents/html_nesting.cpp
   documents/downloader.cpp
   documents/docx.cpp
   documents/docx_fonts.cpp
