@@ -5,7 +5,9 @@
 #include "core/base/output_paths.h"
 #include "core/engines/gui_application.h"
 #include "core/engines/pdf_text.h"
+#include "documents/document_resources.h"
 #include "documents/docx.h"
+#include "documents/html_nesting.h"
 #include "documents/markdown.h"
 #include "documents/odt.h"
 #include "documents/office_engine.h"
@@ -95,7 +97,8 @@ Loaded loadByContent(const fs::path& source)
         auto html = webArchiveMainResource(TextFile::readBytes(source));
         if (!html)
             throw ConversionError::unreadable();
-        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html))), std::nullopt};
+        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html)), source.parent_path()),
+            std::nullopt};
     }
     throw ConversionError::unreadable();
 }
@@ -121,14 +124,16 @@ QString htmlFrameStart()
            "</style></head><body>";
 }
 
-std::unique_ptr<QTextDocument> fromHTML(const QString& html)
+std::unique_ptr<QTextDocument> fromHTML(const QString& html, const fs::path& folder)
 {
     GuiApplication::require();
     auto document = std::make_unique<QTextDocument>();
     QFont font(StyledText::bodyFontFamily());
     font.setPointSizeF(StyledText::bodySize);
     document->setDefaultFont(font);
-    document->setHtml(htmlFrameStart() + html + "</body></html>");
+    DocumentResources::confine(*document, folder);
+    document->setHtml(htmlFrameStart() + HtmlNesting::bounded(html) + "</body></html>");
+    DocumentResources::settlePictures(*document);
     dropSizeAdjustments(*document);
     return document;
 }
@@ -149,11 +154,11 @@ Loaded load(const fs::path& source)
     GuiApplication::require();
     const std::string key = Catalog::normalizedExt(source);
     if (key == "md")
-        return {fromHTML(Markdown::toHTML(readText(source))), std::nullopt};
+        return {fromHTML(Markdown::toHTML(readText(source)), source.parent_path()), std::nullopt};
     if (key == "txt")
         return {plainDocument(readText(source)), std::nullopt};
     if (key == "html")
-        return {fromHTML(readText(source)), std::nullopt};
+        return {fromHTML(readText(source), source.parent_path()), std::nullopt};
     try {
         return loadByContent(source);
     } catch (const ConversionError&) {
@@ -172,6 +177,9 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
     std::unique_ptr<QTextDocument> document(source.clone());
+    // The copy keeps the pictures settled in the source, and reaches no further than it did.
+    DocumentResources::confine(*document, DocumentResources::folderOf(source));
+    DocumentResources::settlePictures(*document);
     document->setDocumentMargin(0);
     PrintFont::apply(*document);
     document->documentLayout()->setPaintDevice(&writer);

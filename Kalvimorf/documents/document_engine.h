@@ -44,8 +44,9 @@ fs::path pdfToDocument(const fs::path& pdf, const std::string& ext);
 void writePDF(const QTextDocument& document, const StyledText::PageSetup& page, QIODevice& device);
 // With encoding detection; ISO Latin 1 when the bytes are nothing better.
 QString readText(const fs::path& path);
-// An HTML text inside the frame of our style sheet.
-std::unique_ptr<QTextDocument> fromHTML(const QString& html);
+// An HTML text inside the frame of our style sheet. Its pictures and style sheets are read from
+// `folder` and below only (DocumentResources); without a folder it reads no file at all.
+std::unique_ptr<QTextDocument> fromHTML(const QString& html, const fs::path& folder = {});
 // The frame's opening, up to and including "<body>".
 QString htmlFrameStart();
 

@@ -107,6 +107,52 @@ double mostCommonFontSize(const QTextDocument& document)
 // Whitespace as the source platform trims it: blanks and line breaks at both ends.
 QString trimmedAll(const QString& text) { return text.trimmed(); }
 
+// Stands in for addresses while emphasis is applied: a private-use mark around the address's
+// number, which no rule matches, and which nothing of the source can forge into a real address.
+class AddressKeeper {
+public:
+    QString keepLinks(const QString& text)
+    {
+        return replaced(text, rx("\\[([^\\]]+)\\]\\(([^)]+)\\)"), [this](const QRegularExpressionMatch& match) {
+            return "<a href=\"" + keep(match.captured(2)) + "\">" + match.captured(1) + "</a>";
+        });
+    }
+    // Addresses in the text, an autolink's between "<" and ">" among them (escaped by now).
+    QString keepBare(const QString& text)
+    {
+        return replaced(text, rx("\\b(?:https?|ftp)://(?:[^\\s\"&]|&amp;)+"), [this](const QRegularExpressionMatch& match) {
+            return keep(match.captured(0));
+        });
+    }
+    QString restore(const QString& text) const
+    {
+        return replaced(text, rx("\\x{E000}(\\d+)\\x{E001}"), [this](const QRegularExpressionMatch& match) {
+            const qsizetype index = match.captured(1).toLongLong();
+            return index < kept_.size() ? kept_[index] : match.captured(0);
+        });
+    }
+
+private:
+    QStringList kept_;
+
+    QString keep(const QString& address)
+    {
+        kept_ << address;
+        return QChar(0xE000) + QString::number(kept_.size() - 1) + QChar(0xE001);
+    }
+    template <typename Make> static QString replaced(const QString& text, const RX& pattern, const Make& make)
+    {
+        QString out;
+        qsizetype at = 0;
+        for (auto it = pattern.globalMatch(text); it.hasNext();) {
+            const auto match = it.next();
+            out += text.mid(at, match.capturedStart() - at) + make(match);
+            at = match.capturedEnd();
+        }
+        return out + text.mid(at);
+    }
+};
+
 }
 
 QString inlineMarkup(const QString& text)
@@ -114,13 +160,17 @@ QString inlineMarkup(const QString& text)
     QString result = escaped(text);
     result.replace(rx("`([^`]+)`"), "<code>\\1</code>");
     result.replace(rx("!\\[([^\\]]*)\\]\\(([^)]+)\\)"), "\\1");
-    result.replace(rx("\\[([^\\]]+)\\]\\(([^)]+)\\)"), "<a href=\"\\2\">\\1</a>");
+    // Addresses, a link's and those written out in the text, are set aside while emphasis is
+    // applied: "https://example.org/_draft_/x" keeps its underscores.
+    AddressKeeper addresses;
+    result = addresses.keepLinks(result);
+    result = addresses.keepBare(result);
     result.replace(rx("\\*\\*([^*]+)\\*\\*"), "<b>\\1</b>");
     result.replace(rx("__([^_]+)__"), "<b>\\1</b>");
     result.replace(rx("(?<![\\w*])\\*([^*]+)\\*(?![\\w*])"), "<i>\\1</i>");
     result.replace(rx("(?<![\\w_])_([^_]+)_(?![\\w_])"), "<i>\\1</i>");
     result.replace(rx("~~([^~]+)~~"), "<s>\\1</s>");
-    return result;
+    return addresses.restore(result);
 }
 
 QString toHTML(const QString& markdown)

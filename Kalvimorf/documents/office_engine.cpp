@@ -9,6 +9,7 @@
 #include "core/state/office_events.h"
 #include "documents/components.h"
 #include "documents/docx_fonts.h"
+#include "documents/text_file.h"
 
 #include <QUrl>
 #include <QUuid>
@@ -95,6 +96,88 @@ std::optional<fs::path> onPath(const std::string& name)
 
 std::atomic<bool> warnedSimple{false};
 
+// What a document may make the suite do on its own is shut in its profile, which the suite reads
+// at start: a linked picture or section (a local path, an http address) would be fetched and
+// drawn into the PDF, handing the reader's files to the sender or telling the sender who opened
+// the document and when. The referer block keeps every link of a document outside the trusted
+// places (there are none) from loading; links are never updated when loading (Writer's 0).
+struct LockedSetting {
+    const char* path;
+    const char* name;
+    const char* value;
+};
+constexpr LockedSetting lockedSettings[] = {
+    {"/org.openoffice.Office.Common/Security/Scripting", "BlockUntrustedRefererLinks", "true"},
+    {"/org.openoffice.Office.Writer/Content/Update", "Link", "0"},
+};
+
+std::string itemHead(const LockedSetting& setting)
+{
+    return std::string("<item oor:path=\"") + setting.path + "\"><prop oor:name=\"" + setting.name + "\"";
+}
+
+// The suite keeps its settings one item a line and writes the file back when it ends, our items
+// with the rest; an item of ours it holds with another value is replaced.
+void lockProfile(const fs::path& profile)
+{
+    const fs::path folder = profile / "user";
+    fs::create_directories(folder);
+    const fs::path file = folder / "registrymodifications.xcu";
+    std::string text;
+    {
+        std::error_code error;
+        if (fs::is_regular_file(file, error) && fs::file_size(file, error) < 64 * 1024 * 1024)
+            text = TextFile::readBytes(file);
+    }
+    const std::string end = "</oor:items>";
+    if (text.find(end) == std::string::npos)
+        text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+               "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+            + end + "\n";
+    std::string items;
+    for (const auto& setting : lockedSettings) {
+        const std::string head = itemHead(setting);
+        for (size_t at; (at = text.find(head)) != std::string::npos;) {
+            const size_t close = text.find("</item>", at);
+            if (close == std::string::npos)
+                break;
+            size_t after = close + 7;
+            if (after < text.size() && text[after] == '\n')
+                ++after;
+            text.erase(at, after - at);
+        }
+        items += head + " oor:op=\"fuse\"><value>" + setting.value + "</value></prop></item>\n";
+    }
+    text.insert(text.rfind(end), items);
+    const fs::path fresh = folder / ".registrymodifications.xcu.brivlon";
+    fs::remove(fresh);
+    fs::rename(FileSafety::writeNew(fresh, text), file);
+}
+
+// An empty network of its own for the suite, where the system lets a user make one: nothing a
+// document names can be fetched, whatever the suite's settings say. Where user namespaces are
+// off the suite runs as it is, with its profile's settings alone.
+std::vector<std::string> withoutNetwork()
+{
+    static const std::vector<std::string> prefix = [] {
+        const std::vector<std::string> wrapper
+            = {"/usr/bin/unshare", "--user", "--map-current-user", "--net", "--"};
+        if (!isExecutableFile(wrapper.front()))
+            return std::vector<std::string>();
+        Process::Command probe;
+        probe.executable = wrapper.front();
+        probe.arguments.assign(wrapper.begin() + 1, wrapper.end());
+        probe.arguments.push_back("/bin/true");
+        try {
+            if (Process::run(probe).exitCode == 0)
+                return wrapper;
+        } catch (const std::system_error&) {
+        }
+        return std::vector<std::string>();
+    }();
+    return prefix;
+}
+
 }
 
 const std::set<std::string>& inputs()
@@ -133,6 +216,12 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
         SuiteGate gate;
         DocxFonts::collectFonts(prepared.families, profileFolder / "user" / "fonts");
         Task::checkCancelled();
+        // A suite whose links cannot be shut does not run: the simple route reads no link.
+        try {
+            lockProfile(profileFolder);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
         Process::Command command;
         command.executable = soffice.string();
         command.arguments = {"-env:UserInstallation="
@@ -141,6 +230,11 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
                       .toStdString(),
             "--headless", "--norestore", "--nolockcheck", "--convert-to", format, "--outdir", out.string(),
             prepared.input.string()};
+        if (const auto wrapper = withoutNetwork(); !wrapper.empty()) {
+            command.arguments.insert(command.arguments.begin(), command.executable);
+            command.arguments.insert(command.arguments.begin(), wrapper.begin() + 1, wrapper.end());
+            command.executable = wrapper.front();
+        }
         command.cancellable = true;
         command.ownGroup = true;
         command.timeLimit = timeLimit;

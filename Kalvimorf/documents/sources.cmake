@@ -11,6 +11,8 @@ target_sources(kalvimorf_documents PRIVATE
   documents/components.cpp
   documents/delimited.cpp
   documents/document_engine.cpp
+  documents/document_resources.cpp
+  documents/html_nesting.cpp
   documents/downloader.cpp
   documents/docx.cpp
   documents/docx_fonts.cpp

@@ -1,6 +1,7 @@
 #include "menus/wheel_controller.h"
 
 #include "core/base/catalog.h"
+#include "core/base/file_safety.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/state/chime.h"
 #include "core/state/magic_burst.h"
@@ -184,6 +185,17 @@ void WheelController::cycle(const WheelEntry::Paths& urls, QPointF point)
     show(offered.front(), urls, point, true);
 }
 
+WheelController::Entries WheelController::offered(WheelMode mode, const WheelEntry::Paths& files)
+{
+    // A dropped FIFO, device or dangling link gets no cards: the work would refuse it anyway,
+    // or read it for ever. Folders are packed.
+    const bool takesAll = std::all_of(files.begin(), files.end(), [](const auto& file) {
+        std::error_code error;
+        return FileSafety::isRegularFile(file) || std::filesystem::is_directory(file, error);
+    });
+    return entries(mode, takesAll || mode == WheelMode::actions ? files : WheelEntry::Paths{});
+}
+
 void WheelController::show(WheelMode mode, const WheelEntry::Paths& urls, QPointF point, bool reposition)
 {
     hideTimer_.stop();
@@ -193,7 +205,7 @@ void WheelController::show(WheelMode mode, const WheelEntry::Paths& urls, QPoint
     if (reposition)
         useStyle(MenuStyles::current());
     host_->setFanNumbered(false);
-    auto offer = entries(mode, urls);
+    auto offer = offered(mode, urls);
     Haptics::open();
     std::optional<int> pager;
     if (!Prefs::separateKeys())

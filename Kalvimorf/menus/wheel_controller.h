@@ -30,6 +30,9 @@ public:
     // The cards of a mode for a selection, in display order, and what a drop on each runs. Reads
     // nothing but its arguments and the catalogues.
     static Entries entries(WheelMode mode, const WheelEntry::Paths& files);
+    // The cards for files dropped by the user: none to convert or to run a tool on when one of
+    // them is neither a regular file nor a folder.
+    static Entries offered(WheelMode mode, const WheelEntry::Paths& files);
     // The menu's title for a mode: "Converter", "Ferramentas", "Ações".
     static std::string title(WheelMode mode);
     // The four quality cards of a group, highest first; the saved level's detail says it is the

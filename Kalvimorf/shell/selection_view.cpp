@@ -51,7 +51,7 @@ const std::vector<std::optional<QualityLevel>>& pickerChoices()
 SelectionContent content(
     WheelMode mode, const std::vector<std::filesystem::path>& files, std::optional<QualityLevel> quality)
 {
-    auto [entries, empty] = WheelController::entries(mode, files);
+    auto [entries, empty] = WheelController::offered(mode, files);
     SelectionContent result;
     result.title = Catalog::describe(files);
     result.subtitle = entries.empty() ? "Nada disponível aqui" : subtitleFor(mode);

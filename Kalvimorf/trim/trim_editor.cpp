@@ -1,6 +1,7 @@
 #include "trim/trim_editor.h"
 
 #include "core/base/catalog.h"
+#include "core/base/file_safety.h"
 #include "trim/trim_editor_view.h"
 #include "trim/trim_session.h"
 
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -44,6 +46,9 @@ bool TrimEditor::openFiles(const std::vector<std::filesystem::path>& files)
 {
     const auto options = Catalog::options(files);
     if (!options || (options->kind != MediaKind::video && options->kind != MediaKind::audio))
+        return false;
+    // The preview and the probes would read a FIFO or a device for ever.
+    if (!std::all_of(files.begin(), files.end(), FileSafety::isRegularFile))
         return false;
     close();
     const bool video = options->kind == MediaKind::video;

@@ -23,6 +23,7 @@ brivlon_tests(core_tests
 brivlon_tests(cli_tests
   core/headless_conversion_test.cpp
   core/hardening_test.cpp
+  core/input_roads_test.cpp
   core/hostile_media_test.cpp
   core/headless_tool_test.cpp
   core/picture_kinds_test.cpp

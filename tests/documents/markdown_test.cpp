@@ -70,7 +70,12 @@ TEST(MarkdownToHTML, CodeFencesKeepTheirText)
 TEST(MarkdownToHTML, InlineMarkupInSequence)
 {
     EXPECT_EQ(toHTML("![logo](a.png)"), "<p>logo</p>\n");
-    EXPECT_EQ(Markdown::inlineMarkup("[site](http://x/_a_/b)"), "<a href=\"http://x/<i>a</i>/b\">site</a>");
+    // Emphasis never reaches into an address: a link's, one written out, or an autolink.
+    EXPECT_EQ(Markdown::inlineMarkup("[site](http://x/_a_/b)"), "<a href=\"http://x/_a_/b\">site</a>");
+    EXPECT_EQ(Markdown::inlineMarkup("_veja_ [o *rascunho*](https://example.org/_draft_/x?a=1&b=*2*) _já_"),
+        "<i>veja</i> <a href=\"https://example.org/_draft_/x?a=1&amp;b=*2*\">o <i>rascunho</i></a> <i>já</i>");
+    EXPECT_EQ(Markdown::inlineMarkup("em https://example.org/_draft_/x e <https://a.b/__c__/d>, *fim*"),
+        "em https://example.org/_draft_/x e &lt;https://a.b/__c__/d&gt;, <i>fim</i>");
     EXPECT_EQ(Markdown::inlineMarkup("**b** __c__ *i* _j_ ~~s~~ `k`"),
         "<b>b</b> <b>c</b> <i>i</i> <i>j</i> <s>s</s> <code>k</code>");
     EXPECT_EQ(Markdown::inlineMarkup("snake_case_name and 2*3*4"), "snake_case_name and 2*3*4");

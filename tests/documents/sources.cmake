@@ -4,6 +4,8 @@ brivlon_tests(documents_tests
   documents/component_installer_test.cpp
   documents/delimited_test.cpp
   documents/document_engine_test.cpp
+  documents/document_reach_test.cpp
+  documents/html_nesting_test.cpp
   documents/docx_fonts_test.cpp
   documents/downloader_test.cpp
   documents/libreoffice_roundtrip_test.cpp

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace TestSupport;
 
 namespace {
@@ -59,4 +61,18 @@ TEST(CardEntries, WhatEachModeOffersForASelection)
     EXPECT_EQ(labels(WheelController::entries(WheelMode::actions, {})),
         (std::vector<std::string>{"ABRIR COM…", "ZIPAR", "MOVER PARA…", "COPIAR", "CAMINHO", "NA PASTA", "TERMINAL"}))
         << "nothing that could only report it is unavailable (no AirDrop here)";
+}
+
+TEST(CardEntries, ADroppedFifoOrDeviceGetsNoCards)
+{
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fila.mp4").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.png");
+    writeFile(dir / "a.png", "x");
+    for (const WheelEntry::Paths& dropped : {WheelEntry::Paths{dir / "fila.mp4"}, WheelEntry::Paths{dir / "zero.png"},
+             WheelEntry::Paths{dir / "a.png", dir / "zero.png"}}) {
+        EXPECT_TRUE(WheelController::offered(WheelMode::convert, dropped).entries.empty()) << dropped.back();
+        EXPECT_TRUE(WheelController::offered(WheelMode::tools, dropped).entries.empty()) << dropped.back();
+    }
+    EXPECT_FALSE(WheelController::offered(WheelMode::convert, {dir / "a.png"}).entries.empty());
 }

@@ -90,6 +90,12 @@ public:
         ++beeps;
     });
     TempDir folder;
+    // The editor takes regular files only; the fake players never read them.
+    bool made = [this] {
+        for (const char* name : {"a.mp3", "b.mp3", "c.mp3", "a.mp4", "b.mp4", "c.mp4", "a.pdf", "a.png"})
+            writeFile(folder / name, "x");
+        return true;
+    }();
 };
 
 }

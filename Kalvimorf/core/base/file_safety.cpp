@@ -314,6 +314,7 @@ bool moveNoReplace(const fs::path& from, const fs::path& to)
 
 fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress& progress)
 {
+    limitToJobModes(from);
     for (long long n = 1;; ++n) {
         const auto target = nameFor(n);
         requireNameFits(target);
@@ -373,6 +374,11 @@ fs::path NewFile::publish(const NameFor& nameFor)
         auto placed = placeFree(hidden_, nameFor);
         published_ = true;
         return placed;
+    }
+    if (const auto& bound = Task::current().outputModes) {
+        struct stat info;
+        if (::fstat(fd_.get(), &info) != 0 || ::fchmod(fd_.get(), info.st_mode & 07777 & mode_t(*bound)) != 0)
+            throwErrno(folder_);
     }
     const auto self = "/proc/self/fd/" + std::to_string(fd_.get());
     for (long long n = 1;; ++n) {
@@ -458,11 +464,52 @@ void removeTree(const fs::path& path) noexcept
 
 void removeIfEmpty(const fs::path& folder) noexcept { ::rmdir(folder.c_str()); }
 
-void requireRegularFile(const fs::path& path)
+bool isRegularFile(const fs::path& path)
 {
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void requireRegularFile(const fs::path& path)
+{
+    if (!isRegularFile(path))
         throw ConversionError::unreadable();
+}
+
+unsigned outputModes(const std::vector<fs::path>& sources)
+{
+    unsigned kept = 07777;
+    for (const auto& source : sources) {
+        struct stat info;
+        if (::stat(source.c_str(), &info) != 0)
+            continue;
+        for (unsigned shift : {6u, 3u, 0u})
+            if ((info.st_mode & (04u << shift)) == 0)
+                kept &= ~(07u << shift);
+    }
+    return kept;
+}
+
+void limitToJobModes(const fs::path& tree)
+{
+    const auto& bound = Task::current().outputModes;
+    if (!bound)
+        return;
+    const auto limit = [&](const fs::path& path) {
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode))
+            return;
+        const mode_t wanted = info.st_mode & 07777 & mode_t(*bound);
+        if (wanted != (info.st_mode & 07777) && ::chmod(path.c_str(), wanted) != 0)
+            throwErrno(path);
+    };
+    limit(tree);
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(tree, error)))
+        return;
+    for (auto it = fs::recursive_directory_iterator(tree, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        limit(it->path());
 }
 
 }

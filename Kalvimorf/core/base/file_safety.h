@@ -16,6 +16,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace FileSafety {
 namespace fs = std::filesystem;
@@ -205,7 +206,20 @@ void removeTree(const fs::path& path) noexcept;
 void removeIfEmpty(const fs::path& folder) noexcept;
 
 // Inputs must be regular files once links are followed: a link to /dev/zero or a FIFO would
-// otherwise be read for ever. Throws ConversionError::unreadable.
+// otherwise be read for ever. Every road a file comes in by (conversions, tools, trims, the
+// editor, the desktop's cards) asks this. The throwing form throws ConversionError::unreadable.
+bool isRegularFile(const fs::path& path);
 void requireRegularFile(const fs::path& path);
+
+// The permission bits outputs made from `sources` may keep: a class of users (owner, group,
+// others) that cannot read every source gets nothing of the outputs. A link planted in a shared
+// folder that leads to someone's private file would otherwise give a copy anyone can read. The
+// bits a new file gets are the umask's; this only takes away.
+unsigned outputModes(const std::vector<fs::path>& sources);
+
+// Takes from a file or a tree (links left alone) the bits the current job's outputModes lacks;
+// the publishers (placeFree, NewFile) do this before a name is given, so no other user can open
+// an output in the moment between. Does nothing when the job has no such bound.
+void limitToJobModes(const fs::path& tree);
 
 }

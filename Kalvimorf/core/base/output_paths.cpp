@@ -56,8 +56,10 @@ fs::path makeCommonFolder(const fs::path& firstSource, const std::string& label,
     for (long long n = 1;; ++n) {
         auto candidate = parent / (n < 2 ? base : base + " " + std::to_string(n));
         FileSafety::requireNameFits(candidate);
-        if (::mkdir(candidate.c_str(), 0777) == 0)
+        if (::mkdir(candidate.c_str(), 0777) == 0) {
+            FileSafety::limitToJobModes(candidate);
             return candidate;
+        }
         // Anything already there, file or folder, takes the name.
         if (errno != EEXIST)
             throw fs::filesystem_error("mkdir", candidate, std::error_code(errno, std::generic_category()));

@@ -41,6 +41,9 @@ struct Context {
     std::optional<std::filesystem::path> overrideDir;
     std::optional<QualityLevel> qualityOverride;
     std::shared_ptr<CancelToken> cancel;
+    // The permission bits the job's outputs may keep (FileSafety::outputModes of its sources):
+    // an output is never more readable than what it was made from.
+    std::optional<unsigned> outputModes;
 };
 
 // A fresh context for a new job, with its own cancel token.

@@ -1,6 +1,7 @@
 #include "core/engines/tool_engines.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/file_safety.h"
 #include "core/engines/image_tools.h"
 #include "core/engines/media_tools.h"
 #include "core/engines/pdf_compress.h"
@@ -40,6 +41,8 @@ fs::path run(Tool tool, const std::vector<fs::path>& sources, const ToolParams& 
 {
     if (sources.empty())
         throw ConversionError::unsupported();
+    for (const auto& source : sources)
+        FileSafety::requireRegularFile(source);
     return (entries.*Tools::engine(tool))(tool, sources, params, progress);
 }
 

@@ -4,6 +4,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
+#include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
 #include "core/engines/tool_params.h"
@@ -217,10 +218,15 @@ FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress)
 {
+    FileSafety::requireRegularFile(source);
     auto kept = usable(ranges);
     if (kept.empty())
         throw ToolError("Nenhum trecho selecionado.");
     const auto target = targetExt(source, ext, kind);
+    // Bound here, as a job's context bounds its outputs: the editor and --trim both come this way.
+    auto context = Task::current();
+    context.outputModes = FileSafety::outputModes({source});
+    Task::Binder modes(context);
     const auto stem = source.stem().string();
     // names() names after a source's stem: the trimmed copy's base stands in for it.
     const auto base = inFolder ? stem : stem + " (aparado)";

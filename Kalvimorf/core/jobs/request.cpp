@@ -212,7 +212,9 @@ WorkerKind worker(const Request& request)
 
 Task::Context context(const Request& request)
 {
-    return Task::withQuality(Task::with(Task::current(), request.folder), request.quality);
+    auto context = Task::withQuality(Task::with(Task::current(), request.folder), request.quality);
+    context.outputModes = FileSafety::outputModes(request.sources);
+    return context;
 }
 
 std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const OutputFormat& format)

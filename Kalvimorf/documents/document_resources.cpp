@@ -1,0 +1,178 @@
+#include "documents/document_resources.h"
+
+#include "core/base/file_safety.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QSet>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <optional>
+
+namespace DocumentResources {
+
+namespace {
+
+// Past this a file beside a page is no picture or style sheet of it: the largest photos of a
+// saved page are a few megabytes.
+constexpr off_t largestResource = 64 * 1024 * 1024;
+
+// Drawn where a picture may not be read: transparent, so the page keeps its layout and shows
+// nothing. A null picture would not do: Qt then reads the name as a path itself.
+const QImage& emptyPicture()
+{
+    static const QImage picture = [] {
+        QImage image(1, 1, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        return image;
+    }();
+    return picture;
+}
+
+std::optional<QByteArray> readBounded(const fs::path& path)
+{
+    // Non-blocking, so that a FIFO planted beside the page cannot hold the conversion.
+    FileSafety::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info;
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largestResource)
+        return std::nullopt;
+    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    bytes.truncate(done);
+    return bytes;
+}
+
+// A file: address whose file, links followed, lies in `root` or below.
+std::optional<QByteArray> fileWithin(const QUrl& url, const fs::path& root)
+{
+    if (root.empty() || !url.isLocalFile())
+        return std::nullopt;
+    std::error_code error;
+    const fs::path real = fs::canonical(fs::path(url.toLocalFile().toStdString()), error);
+    if (error)
+        return std::nullopt;
+    const fs::path inside = real.lexically_relative(root);
+    if (inside.empty() || *inside.begin() == ".." || inside == ".")
+        return std::nullopt;
+    return readBounded(real);
+}
+
+std::optional<QByteArray> dataAddress(const QUrl& url)
+{
+    if (url.scheme().compare("data", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QByteArray whole = url.toString(QUrl::FullyEncoded).toLatin1().mid(5);
+    const qsizetype comma = whole.indexOf(',');
+    if (comma < 0)
+        return std::nullopt;
+    const QByteArray payload = QByteArray::fromPercentEncoding(whole.mid(comma + 1));
+    if (whole.left(comma).toLower().endsWith(";base64"))
+        return QByteArray::fromBase64(payload);
+    return payload;
+}
+
+std::optional<QByteArray> bytesFor(const QUrl& url, const fs::path& root)
+{
+    if (auto data = dataAddress(url))
+        return data;
+    return fileWithin(url, root);
+}
+
+// A picture in a raster format. SVG is left out: its own pictures would be read by paths the
+// document never showed us.
+std::optional<QImage> pictureOf(const QByteArray& bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format().toLower();
+    if (format.isEmpty() || format.startsWith("svg"))
+        return std::nullopt;
+    QImage image = reader.read();
+    if (image.isNull())
+        return std::nullopt;
+    return image;
+}
+
+// Style sheets and background pictures come through here while the HTML is parsed, and any
+// picture that was not settled beforehand; the kind asked for is not said, so a picture is
+// handed over decoded and anything else as its bytes.
+QVariant provide(const QUrl& url, const fs::path& root)
+{
+    const auto bytes = bytesFor(url, root);
+    if (!bytes)
+        return emptyPicture();
+    if (auto picture = pictureOf(*bytes))
+        return *picture;
+    return *bytes;
+}
+
+fs::path canonicalFolder(const fs::path& folder)
+{
+    if (folder.empty())
+        return {};
+    std::error_code error;
+    const fs::path real = fs::canonical(folder, error);
+    return error ? fs::path() : real;
+}
+
+}
+
+void confine(QTextDocument& document, const fs::path& folder)
+{
+    // Every other document of the process, a copy whose provider was not passed on among them,
+    // reads nothing at all.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QTextDocument::setDefaultResourceProvider([](const QUrl&) -> QVariant { return emptyPicture(); });
+    });
+    const fs::path root = canonicalFolder(folder);
+    document.setBaseUrl(root.empty() ? QUrl() : QUrl::fromLocalFile(QString::fromStdString(root.string() + "/")));
+    document.setResourceProvider([root](const QUrl& url) { return provide(url, root); });
+}
+
+fs::path folderOf(const QTextDocument& document)
+{
+    const QUrl base = document.baseUrl();
+    return base.isLocalFile() ? fs::path(base.toLocalFile().toStdString()) : fs::path();
+}
+
+void settlePictures(QTextDocument& document)
+{
+    const fs::path root = canonicalFolder(folderOf(document));
+    QSet<QUrl> settled;
+    for (auto block = document.begin(); block != document.end(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat())
+                continue;
+            // The key the layout will ask for: the name as a URL, resolved against the base.
+            const QUrl key = document.baseUrl().resolved(QUrl(format.toImageFormat().name()));
+            if (settled.contains(key))
+                continue;
+            settled.insert(key);
+            const auto bytes = bytesFor(key, root);
+            const auto picture = bytes ? pictureOf(*bytes) : std::nullopt;
+            document.addResource(QTextDocument::ImageResource, key, picture ? *picture : emptyPicture());
+        }
+    }
+}
+
+}

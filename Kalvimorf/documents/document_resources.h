@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+
+class QTextDocument;
+
+// What an imported page may pull in besides its own text: pictures and style sheets. A document
+// someone sent must not carry the reader's files back in its PDF or ODT, nor tell its sender
+// that it was opened, so it reaches only files in its own folder and below (relative references,
+// as a saved page keeps its pictures in "name_files/"), and data: addresses, which are inside
+// the document anyway. Absolute paths, file: addresses elsewhere, links that lead out of the
+// folder and every network address get an empty picture instead; nothing else reads a file for
+// the document (Qt's own fallback would read any path it is given).
+namespace DocumentResources {
+namespace fs = std::filesystem;
+
+// Confines `document` to `folder` from now on. Call it before the text is set, so that style
+// sheets and background pictures read while the HTML is parsed are confined too, and again on a
+// copy (QTextDocument::clone) before that copy is laid out.
+void confine(QTextDocument& document, const fs::path& folder);
+
+// The folder a document was confined to; empty when it never was.
+fs::path folderOf(const QTextDocument& document);
+
+// Gives every picture the document holds its bytes (or the empty picture) ahead of the layout.
+void settlePictures(QTextDocument& document);
+
+}
