@@ -11,7 +11,8 @@
 // file, so each offer of a move is read as the offer of a copy as it arrives (XDND lets a target
 // answer a copy whatever was asked): the drop is taken, and the source is told it was copied.
 namespace DropOffers {
-// Once for the process, before the first drop; nothing without an X display.
+// Once for the process, before the first drop; nothing without an X display. It also sees that a
+// drop reaches Qt after a position for its window (drop_offers.cpp tells why).
 void takeMovesAsCopies();
 
 // What a window of ours takes from a drag: a copy whenever the source allows it, else a link;
