@@ -22,7 +22,8 @@
 
 namespace {
 
-template <typename Reply> std::unique_ptr<Reply, decltype(&std::free)> owned(Reply* reply)
+template <typename Reply>
+std::unique_ptr<Reply, decltype(&std::free)> owned(Reply* reply)
 {
     return {reply, &std::free};
 }
@@ -60,12 +61,12 @@ CompositorWatch::CompositorWatch()
     const auto* extension = xcb_get_extension_data(connection, &xcb_xfixes_id);
     if (extension && extension->present) {
         ownerEvent_ = uint8_t(extension->first_event + XCB_XFIXES_SELECTION_NOTIFY);
-        free(xcb_xfixes_query_version_reply(connection,
-            xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION), nullptr));
+        free(xcb_xfixes_query_version_reply(
+            connection, xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+            nullptr));
         // The same notices Qt's own connection asks of this selection, so that its view is kept.
         xcb_xfixes_select_selection_input(connection, root, selection_,
-            XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER
-                | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY
+            XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY
                 | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
@@ -108,7 +109,7 @@ void mapOnceAside(QWidget* window)
 
 void WindowShape::markUnshadowed(QWidget* window)
 {
-    auto* connection = QGuiApplication::platformName() == QLatin1String("xcb") ? X11Properties::connection() : nullptr;
+    auto* connection = X11Properties::connection();
     if (!connection)
         return;
     const auto id = xcb_window_t(window->winId());
