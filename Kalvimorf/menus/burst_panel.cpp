@@ -16,6 +16,7 @@ BurstPanel::BurstPanel()
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     WindowShape::follow(this);
+    WindowShape::markUnshadowed(this);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(side, side);
     frames_.setInterval(1000 / 60);

@@ -5,6 +5,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "menus/haptics.h"
+#include "platform/drop_offers.h"
 
 #include <QDragEnterEvent>
 #include <QMimeData>
@@ -236,9 +237,9 @@ void CardFan::dragEnterEvent(QDragEnterEvent* event)
 {
     // Taken anywhere over the fan, gaps included: a refused enter would bring no further moves,
     // and the move that follows decides for the position.
-    if (localFiles(event->mimeData()).empty() || !dropAction(event->possibleActions()))
+    if (localFiles(event->mimeData()).empty() || !DropOffers::action(event->possibleActions()))
         return event->ignore();
-    event->setDropAction(*dropAction(event->possibleActions()));
+    event->setDropAction(*DropOffers::action(event->possibleActions()));
     event->accept();
 }
 
@@ -246,7 +247,7 @@ void CardFan::dragMoveEvent(QDragMoveEvent* event)
 {
     const auto card = cardAt(event->position());
     setHighlight(card, true);
-    const auto action = dropAction(event->possibleActions());
+    const auto action = DropOffers::action(event->possibleActions());
     if (!card || !action)
         return event->ignore();
     event->setDropAction(*action);
@@ -265,7 +266,7 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
 void CardFan::dropEvent(QDropEvent* event)
 {
     const auto files = localFiles(event->mimeData());
-    const auto action = dropAction(event->possibleActions());
+    const auto action = DropOffers::action(event->possibleActions());
     if (!state_.validCard(state_.highlighted) || files.empty() || !action)
         return event->ignore();
     event->setDropAction(*action);

@@ -1,7 +1,11 @@
 #include "menus/menu_surface.h"
 
+#include "platform/drop_offers.h"
+
 #include <QMimeData>
 #include <QUrl>
+
+MenuSurface::MenuSurface() { DropOffers::takeMovesAsCopies(); }
 
 WheelEntry::Paths MenuSurface::localFiles(const QMimeData* data)
 {
@@ -12,12 +16,4 @@ WheelEntry::Paths MenuSurface::localFiles(const QMimeData* data)
         if (url.isLocalFile())
             files.emplace_back(url.toLocalFile().toStdString());
     return files;
-}
-
-std::optional<Qt::DropAction> MenuSurface::dropAction(Qt::DropActions possible)
-{
-    for (auto action : {Qt::CopyAction, Qt::LinkAction})
-        if (possible & action)
-            return action;
-    return std::nullopt;
 }

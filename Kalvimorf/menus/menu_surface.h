@@ -4,7 +4,6 @@
 #include "menus/wheel_entry.h"
 
 #include <QPointF>
-#include <Qt>
 
 class QMimeData;
 
@@ -37,8 +36,11 @@ public:
     virtual void animateIn() = 0;
     virtual void animateOut(std::function<void()> done) = 0;
 
-    // What both surfaces take from a drag: only local files, and Copy whenever the source allows
-    // it (a move would have the file manager delete the file), else Link.
+    // What both surfaces take from a drag: only local files, with the action of
+    // DropOffers::action.
     static WheelEntry::Paths localFiles(const QMimeData* data);
-    static std::optional<Qt::DropAction> dropAction(Qt::DropActions possible);
+
+protected:
+    // Sees that an offer of a move alone is read as one of a copy (platform/drop_offers.h).
+    MenuSurface();
 };

@@ -14,6 +14,7 @@ WheelPanel::WheelPanel()
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     WindowShape::follow(this);
+    WindowShape::markUnshadowed(this);
 }
 
 void WheelPanel::setAllowsKey(bool allows)

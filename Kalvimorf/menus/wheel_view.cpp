@@ -5,6 +5,7 @@
 #include "menus/drawing_kit.h"
 #include "menus/haptics.h"
 #include "menus/sparkle.h"
+#include "platform/drop_offers.h"
 
 #include <QDragEnterEvent>
 #include <QFontMetricsF>
@@ -565,7 +566,7 @@ void WheelView::dragEnterEvent(QDragEnterEvent* event)
     // Taken anywhere over the wheel, the hub included: the wheel opens with its hub under the
     // pointer, a refused enter would bring no further moves, and the move that follows decides
     // for the position (and lights what is under it).
-    const auto action = dropAction(event->possibleActions());
+    const auto action = DropOffers::action(event->possibleActions());
     if (localFiles(event->mimeData()).empty() || !action)
         return event->ignore();
     event->setDropAction(*action);
@@ -577,7 +578,7 @@ void WheelView::dragMoveEvent(QDragMoveEvent* event)
     const auto point = event->position();
     const auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size()));
     setHighlight(segment, WheelDrawing::overHub(point));
-    const auto action = dropAction(event->possibleActions());
+    const auto action = DropOffers::action(event->possibleActions());
     if (!segment || !action)
         return event->ignore();
     event->setDropAction(*action);
@@ -589,7 +590,7 @@ void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
 void WheelView::dropEvent(QDropEvent* event)
 {
     const auto segment = WheelDrawing::segmentAt(event->position(), int(state_.cards.size()));
-    const auto action = dropAction(event->possibleActions());
+    const auto action = DropOffers::action(event->possibleActions());
     auto files = localFiles(event->mimeData());
     if (!segment || segment != state_.highlighted || !action || files.empty()) {
         event->ignore();

@@ -3,6 +3,7 @@ target_sources(kalvimorf_platform PRIVATE
   platform/desktop_entry.cpp
   platform/desktop_file_viewer.cpp
   platform/desktop_services.cpp
+  platform/drop_offers.cpp
   platform/drag_input.cpp
   platform/login_item.cpp
   platform/message_alert.cpp

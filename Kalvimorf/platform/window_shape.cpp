@@ -1,5 +1,7 @@
 #include "platform/window_shape.h"
 
+#include "platform/x11_properties.h"
+
 #include <QBackingStore>
 #include <QEvent>
 #include <QGuiApplication>
@@ -92,6 +94,38 @@ bool CompositorWatch::nativeEventFilter(const QByteArray& eventType, void* messa
     return false;
 }
 
+namespace {
+
+void mapOnceAside(QWidget* window)
+{
+    const QPoint at = window->pos();
+    window->move(-2 * window->width() - 1000, -2 * window->height() - 1000);
+    window->show();
+    window->hide();
+    window->move(at);
+}
+
+}
+
+void WindowShape::markUnshadowed(QWidget* window)
+{
+    auto* connection = X11Properties::connection();
+    if (!connection)
+        return;
+    const auto id = xcb_window_t(window->winId());
+    const xcb_atom_t type = X11Properties::atom(connection, "_NET_WM_WINDOW_TYPE_DND");
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, X11Properties::atom(connection, "_NET_WM_WINDOW_TYPE"),
+        XCB_ATOM_ATOM, 32, 1, &type);
+    const uint32_t noShadow = 0;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, X11Properties::atom(connection, "_COMPTON_SHADOW"),
+        XCB_ATOM_CARDINAL, 32, 1, &noShadow);
+    mapOnceAside(window);
+    QObject::connect(&CompositorWatch::shared(), &CompositorWatch::changed, window, [window](bool compositing) {
+        if (compositing && !window->isVisible())
+            mapOnceAside(window);
+    });
+}
+
 void WindowShape::follow(QWidget* window)
 {
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
@@ -169,25 +203,52 @@ void WindowShape::apply(const QRegion& shape)
 
 QRegion WindowShape::opaqueRegion(const QImage& source)
 {
-    const QImage image = source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_ARGB32
+    const QImage image
+        = source.format() == QImage::Format_ARGB32_Premultiplied || source.format() == QImage::Format_ARGB32
         ? source
         : source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const int width = image.width(), height = image.height();
+    // Which pixels of a row are at least half opaque, with a row of none above and below.
+    auto halfOpaque = [&](int y, std::vector<char>& row) {
+        row.assign(size_t(width), 0);
+        if (y < 0 || y >= height)
+            return;
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[size_t(x)] = qAlpha(line[x]) >= 128;
+    };
+    std::vector<char> above, here, below;
+    halfOpaque(-1, above);
+    halfOpaque(0, here);
     std::vector<QRect> rects;
     std::vector<std::pair<int, int>> previous, runs;
     size_t band = 0;  // where the rectangles of the previous row's band start
     for (int y = 0; y < height; ++y) {
-        runs.clear();
+        halfOpaque(y + 1, below);
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        // The server shows a kept pixel's colour as painted over black: a partly transparent one
+        // on the edge of what is kept (an antialiased rim) would be a dark line round the shape,
+        // so the edge keeps only what is opaque and the desktop shows beyond it.
+        auto kept = [&](int x) {
+            if (!here[size_t(x)])
+                return false;
+            if (qAlpha(line[x]) == 255)
+                return true;
+            return x > 0 && here[size_t(x - 1)] && x + 1 < width && here[size_t(x + 1)] && above[size_t(x)]
+                && below[size_t(x)];
+        };
+        runs.clear();
         for (int x = 0; x < width;) {
-            while (x < width && qAlpha(line[x]) < 128)
+            while (x < width && !kept(x))
                 ++x;
             const int start = x;
-            while (x < width && qAlpha(line[x]) >= 128)
+            while (x < width && kept(x))
                 ++x;
             if (x > start)
                 runs.emplace_back(start, x - start);
         }
+        std::swap(above, here);
+        std::swap(here, below);
         if (!runs.empty() && runs == previous) {
             for (size_t i = band; i < rects.size(); ++i)
                 rects[i].setBottom(y);

@@ -41,8 +41,16 @@ public:
     // Follows `window` (a top-level widget with a translucent background) for its lifetime.
     static void follow(QWidget* window);
 
+    // Asks compositing managers to draw no shadow under `window`, a popup that draws its own soft
+    // one (the menus and the burst): they would shade its whole rectangle, a dark square under
+    // the cards. It becomes a drag-and-drop window (_NET_WM_WINDOW_TYPE_DND) with picom's
+    // _COMPTON_SHADOW at 0, and is mapped once out of sight, now and whenever a compositing
+    // manager arrives: xcompmgr learns that a window has an alpha channel only when it maps it,
+    // and one moved before that keeps the shadow of an opaque window until it is next unmapped.
+    static void markUnshadowed(QWidget* window);
+
     // The region of `image`'s pixels with at least half alpha, in rows of runs merged where
-    // neighbouring rows agree.
+    // neighbouring rows agree; on its edge only the opaque ones.
     static QRegion opaqueRegion(const QImage& image);
 
 protected:

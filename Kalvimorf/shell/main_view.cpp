@@ -2,6 +2,7 @@
 
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
+#include "platform/drop_offers.h"
 #include "shell/app_model.h"
 #include "shell/drop_zone.h"
 #include "shell/how_to.h"
@@ -48,6 +49,7 @@ MainView::MainView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 {
     setFixedSize(contentWidth, contentHeight);
     setAcceptDrops(true);
+    DropOffers::takeMovesAsCopies();
     setFont(Draw::font(13));
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
@@ -211,17 +213,20 @@ void MainView::choose()
 
 void MainView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!carriesLocalFiles(event->mimeData()))
+    const auto action = DropOffers::action(event->possibleActions());
+    if (!carriesLocalFiles(event->mimeData()) || !action)
         return;
-    // A copy: a move would have the file manager delete what it dragged.
-    event->setDropAction(Qt::CopyAction);
+    event->setDropAction(*action);
     event->accept();
     model_.setDropTargeted(true);
 }
 
 void MainView::dragMoveEvent(QDragMoveEvent* event)
 {
-    event->setDropAction(Qt::CopyAction);
+    const auto action = DropOffers::action(event->possibleActions());
+    if (!action)
+        return event->ignore();
+    event->setDropAction(*action);
     event->accept();
 }
 
@@ -229,8 +234,11 @@ void MainView::dragLeaveEvent(QDragLeaveEvent*) { model_.setDropTargeted(false);
 
 void MainView::dropEvent(QDropEvent* event)
 {
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     model_.setDropTargeted(false);
+    const auto action = DropOffers::action(event->possibleActions());
+    if (!action)
+        return event->ignore();
+    event->setDropAction(*action);
+    event->accept();
     loadURLs(event->mimeData() ? event->mimeData()->urls() : QList<QUrl>{});
 }

@@ -1,7 +1,8 @@
 // The menu's own window with the card fan or the wheel dealt in, as the program shows it, for a
-// test that looks at the screen. Prints "ready <beside x> <beside y> <drawn x> <drawn y>" once the
-// opening has settled: a global point inside the window but off everything drawn, and one on a
-// card or segment.
+// test that looks at the screen. Prints "ready <beside x> <beside y> <drawn x> <drawn y> <near x>
+// <near y> <middle x> <middle y>" once the opening has settled: global points inside the window
+// but off everything drawn, on a card or segment, 8 pixels outside the wheel's rim or above the
+// middle card's top edge, and the wheel's centre or the middle card's.
 //   menu_shape_probe fan|wheel
 
 #include "menus/drawing_kit.h"
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -29,14 +31,21 @@ int main(int argc, char** argv)
     window.placePanel(QRectF(QPointF(300, 200), window.surfaceSize(style)));
     surface.animateIn();
 
-    QPoint beside, drawn;
+    QPoint beside, drawn, near, middle;
     if (style == MenuStyle::fan) {
         const QSizeF size = window.fan().state().size;
         const auto card = FanGeometry::centre(size, false, FanGeometry::baseAngle(2, 5), FanGeometry::radius);
         drawn = window.fan().mapToGlobal(Draw::fromYUp(card, size.height()).toPoint());
+        middle = drawn;
+        near = window.fan().mapToGlobal(
+            Draw::fromYUp(card + QPointF(0, FanGeometry::cardH / 2 + 8), size.height()).toPoint());
         beside = window.fan().mapToGlobal(Draw::fromYUp(QPointF(size.width() / 2, 120), size.height()).toPoint());
     } else {
-        drawn = window.wheel().mapToGlobal(QPoint(int(WheelDrawing::side / 2), int(WheelDrawing::side / 2 - 107)));
+        const double centre = WheelDrawing::side / 2;
+        drawn = window.wheel().mapToGlobal(QPoint(int(centre), int(centre - 107)));
+        middle = window.wheel().mapToGlobal(QPoint(int(centre), int(centre)));
+        const double out = WheelDrawing::outer / std::sqrt(2.0);  // 8 past a segment at rest
+        near = window.wheel().mapToGlobal(QPointF(centre - out, centre - out).toPoint());
         beside = window.wheel().mapToGlobal(QPoint(12, 12));
     }
     QTimer poll;
@@ -47,7 +56,8 @@ int main(int argc, char** argv)
         poll.stop();
         // The opening's springs are at rest well within a second.
         QTimer::singleShot(1000, [&] {
-            std::printf("ready %d %d %d %d\n", beside.x(), beside.y(), drawn.x(), drawn.y());
+            std::printf("ready %d %d %d %d %d %d %d %d\n", beside.x(), beside.y(), drawn.x(), drawn.y(), near.x(),
+                near.y(), middle.x(), middle.y());
         });
     });
     poll.start(20);

@@ -225,3 +225,33 @@ TEST(MainWindowX11, TabMovesThroughTheControlsAndReturnPressesTheFocusedOne)
     for (const auto& left : keys.aside)
         EXPECT_NE(left.rfind("done ", 0), 0u) << left;
 }
+
+// While Shift is held GTK's drag sources offer a move alone: the window still takes the picture,
+// as a copy, and the source keeps it after its own end of the drag (it removes what it is told
+// was moved).
+TEST(MainWindowX11, AShiftDragFromGtkIsTakenAsACopy)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    LineChild window(MAIN_WINDOW_PROBE);
+    Point drop;
+    ASSERT_TRUE(readPoint(window, "ready", drop));
+    LineChild driver(XTEST_DRIVER);
+    for (const std::string gtk : {"3", "4"}) {
+        const fs::path picture = dir / ("arrastada do gtk " + gtk + ".png");
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(QColor(20, 120, 200));
+        ASSERT_TRUE(image.save(QString::fromStdString(picture.string())));
+        const auto before = readFile(picture);
+        LineChild source("/usr/bin/python3", {GTK_DRAG_SOURCE, gtk, picture.string()});
+        Point from;
+        ASSERT_TRUE(readPoint(source, "ready", from));
+        ASSERT_TRUE(drive(driver, "down Shift_L"));
+        EXPECT_TRUE(dragOnto(source, driver, from, drop)) << "GTK " << gtk;
+        ASSERT_TRUE(drive(driver, "up Shift_L"));
+        EXPECT_EQ(readFile(picture), before) << "GTK " << gtk << ": the source's file went or changed";
+        std::optional<std::string> files;
+        while ((files = window.nextLine()) && files->rfind("files ", 0) != 0) { }
+        EXPECT_EQ(files.value_or("nothing"), "files " + picture.string());
+    }
+}

@@ -46,7 +46,10 @@ std::optional<Menu> menuShown(LineChild& app)
 // The program started as a user starts it, beside a drag source showing a photo and XTEST's hand.
 class WholeRoad : public ::testing::Test {
 protected:
-    void start(std::vector<std::pair<std::string, std::string>> extra = {})
+    // The drag source is the Qt one unless `sourceCommand` names another program and its first
+    // arguments (the photo follows them).
+    void start(std::vector<std::pair<std::string, std::string>> extra = {},
+        std::vector<std::string> sourceCommand = {DRAG_SOURCE})
     {
         ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
         ::chmod(runtime.path().c_str(), 0700);
@@ -59,7 +62,10 @@ protected:
         // cover the drag source.
         app.emplace(BRIVLON_BINARY, std::vector<std::string>{}, env);
         ASSERT_TRUE(app->expect("pronto"));
-        source.emplace(DRAG_SOURCE, std::vector<std::string>{photo.string()});
+        const std::string program = sourceCommand.front();
+        sourceCommand.erase(sourceCommand.begin());
+        sourceCommand.push_back(photo.string());
+        source.emplace(program, sourceCommand);
         const auto ready = source->nextLine();
         ASSERT_TRUE(ready) << "the drag source never showed";
         std::string word;
@@ -83,6 +89,29 @@ protected:
         REQUIRE(drive({"move " + std::to_string(sourceX) + " " + std::to_string(sourceY), "press", "glide 12 0 2"}));
         REQUIRE(source->expect("drag"));
         return drive({"glide " + std::to_string(x - sourceX - 12) + " " + std::to_string(y - sourceY) + " 30"});
+    }
+
+    // Glides by (dx, dy) onto an entry of the menu, wiggles there (drop targets answer the motion
+    // they see) and lets go.
+    ::testing::AssertionResult dropBy(int dx, int dy, int steps)
+    {
+        return drive({"glide " + std::to_string(dx) + " " + std::to_string(dy) + " " + std::to_string(steps),
+            "pause 150", "glide 2 2 2", "pause 150", "glide -2 -2 2", "pause 150", "release"});
+    }
+
+    // After a drop on JPG: the quality cards stay while Shift goes up, "3" takes the third level,
+    // and the job writes foto.jpg beside the photo.
+    ::testing::AssertionResult convertWithTheThirdQuality()
+    {
+        if (!until(*app, "qualidade na tela"))
+            return ::testing::AssertionFailure() << "the drop on JPG did not ask for a quality";
+        REQUIRE(drive({"up Shift_L", "pause 100", "down 3", "up 3"}));
+        const auto done = until(*app, "concluído ");
+        if (!done)
+            return ::testing::AssertionFailure() << "no job finished";
+        if (done->substr(0, done->find(" no painel")) != (dir / "foto.jpg").string() || !fs::exists(dir / "foto.jpg"))
+            return ::testing::AssertionFailure() << "the job finished as " << *done;
+        return ::testing::AssertionSuccess();
     }
 
     TempDir dir, runtime;
@@ -162,13 +191,41 @@ TEST_F(WholeRoad, WheelTakesTheDropOnASegment)
     // The hub is the wheel's middle; the first segment, JPG, stands above it.
     EXPECT_NEAR(wheel->cardX, atX, 2);
     EXPECT_NEAR(wheel->cardY, atY, 2);
-    ASSERT_TRUE(drive({"glide 0 -105 15", "pause 150", "glide 2 2 2", "pause 150", "glide -2 -2 2", "pause 150",
-        "release"}));
+    ASSERT_TRUE(dropBy(0, -105, 15));
     ASSERT_TRUE(source->expect("dropped"));
-    ASSERT_TRUE(until(app, "qualidade na tela")) << "the drop on the wheel's first segment asked for no quality";
-    ASSERT_TRUE(drive({"up Shift_L", "pause 100", "down 3", "up 3"}));
-    const auto done = until(app, "concluído ");
-    ASSERT_TRUE(done) << "no job finished";
-    EXPECT_EQ(done->substr(0, done->find(" no painel")), (dir / "foto.jpg").string());
-    EXPECT_TRUE(fs::exists(dir / "foto.jpg"));
+    EXPECT_TRUE(convertWithTheThirdQuality());
 }
+
+namespace {
+
+// The drops of the roads above from GTK's drag sources, as the file managers of GNOME, Cinnamon,
+// Xfce and MATE drag files: with Shift held GTK offers a move and nothing else. The drop is still
+// taken, the source is told a copy, and its files stay where they were, as they were, after its
+// own end of the drag (this source removes them when told of a move).
+class GtkRoad : public WholeRoad, public ::testing::WithParamInterface<std::tuple<const char*, bool>> { };
+
+}
+
+TEST_P(GtkRoad, ShiftDropIsTakenAsACopyAndLeavesTheFiles)
+{
+    const auto [gtk, wheel] = GetParam();
+    ASSERT_NO_FATAL_FAILURE(
+        start({{"BRIVLON_MENU", wheel ? "wheel" : "fan"}}, {"/usr/bin/python3", GTK_DRAG_SOURCE, gtk}));
+    const auto before = readFile(photo);
+    const int atX = 640, atY = 650;
+    ASSERT_TRUE(dragTo(atX, atY));
+    ASSERT_TRUE(drive({"down Shift_L", "pause 300"}));
+    const auto menu = menuShown(*app);
+    ASSERT_TRUE(menu) << "Shift held during the drag opened nothing";
+    // The wheel's first segment, JPG, stands above its hub; the fan's first card is JPG too.
+    ASSERT_TRUE(wheel ? dropBy(0, -105, 15) : dropBy(menu->cardX - atX, menu->cardY - atY, 20));
+    ASSERT_TRUE(source->expect("dropped copy"));
+    EXPECT_EQ(readFile(photo), before) << "the source's file went or changed after its end of the drag";
+    EXPECT_TRUE(convertWithTheThirdQuality());
+    EXPECT_EQ(readFile(photo), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, GtkRoad, ::testing::Combine(::testing::Values("3", "4"), ::testing::Bool()), [](const auto& info) {
+        return std::string("Gtk") + std::get<0>(info.param) + (std::get<1>(info.param) ? "Wheel" : "Fan");
+    });

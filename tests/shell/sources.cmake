@@ -20,7 +20,7 @@ target_compile_options(main_window_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(main_window_x11_tests PRIVATE test_support)
 target_compile_definitions(main_window_x11_tests PRIVATE
   DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>"
-  MAIN_WINDOW_PROBE="$<TARGET_FILE:main_window_probe>")
+  MAIN_WINDOW_PROBE="$<TARGET_FILE:main_window_probe>" GTK_DRAG_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/menus/gtk_drag_source.py")
 add_dependencies(main_window_x11_tests drag_source xtest_driver main_window_probe brivlon)
 add_test(NAME MainWindowX11.DropAndConvert
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>
@@ -46,7 +46,8 @@ add_executable(shell_x11_tests shell/scenarios_x11_test.cpp shell/road_x11_test.
 target_compile_options(shell_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(shell_x11_tests PRIVATE test_support Qt6::DBus)
 target_compile_definitions(shell_x11_tests PRIVATE
-  DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>")
+  DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>"
+  GTK_DRAG_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/menus/gtk_drag_source.py")
 add_dependencies(shell_x11_tests brivlon drag_source xtest_driver)
 add_test(NAME Scenarios.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=Scenarios.*)
@@ -57,6 +58,13 @@ set_tests_properties(WholeRoad.X11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
 add_test(NAME WholeRoad.WheelX11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=WholeRoad.Wheel*)
 set_tests_properties(WholeRoad.WheelX11 PROPERTIES TIMEOUT 120 PROCESSORS 2)
+# The same drops from GTK's drag sources, Shift held.
+add_test(NAME WholeRoad.GtkFanX11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*GtkRoad.*Fan)
+set_tests_properties(WholeRoad.GtkFanX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
+add_test(NAME WholeRoad.GtkWheelX11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*GtkRoad.*Wheel)
+set_tests_properties(WholeRoad.GtkWheelX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME TrayIcon.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=TrayIcon.*)
 set_tests_properties(TrayIcon.X11 PROPERTIES TIMEOUT 120)
