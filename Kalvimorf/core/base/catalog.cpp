@@ -122,10 +122,10 @@ std::vector<OutputFormat> singly(MediaKind kind)
     return list;
 }
 
-OutputFormat merged(MediaKind kind)
+OutputFormat withAction(MediaKind kind, FormatAction action)
 {
     for (const auto& format : OutputFormats::offered(kind))
-        if (format.action == FormatAction::mergePDF)
+        if (format.action == action)
             return format;
     return {};
 }
@@ -178,9 +178,9 @@ const std::vector<OutputFormat>& packFormats()
     return list;
 }
 
-OutputFormat mergedPDF() { return merged(MediaKind::image); }
+OutputFormat mergedPDF() { return withAction(MediaKind::image, FormatAction::mergePDF); }
 
-OutputFormat extractFormat() { return archiveFormats().back(); }
+OutputFormat extractFormat() { return withAction(MediaKind::archive, FormatAction::extract); }
 
 bool isVideoExt(const std::string& key) { return videoExts().count(key) > 0; }
 bool isAudioExt(const std::string& key) { return audioExts().count(key) > 0; }
