@@ -422,13 +422,20 @@ TEST_F(HeadlessConversion, ASignalLeavesNoPartOfAnOutputOfSeveralFilesNorAnyStag
         return names;
     };
     const auto inputs = entries();
-    // Something made under a hidden name in the folder, with a file in it that has bytes.
+    // Something made under a hidden name in the folder, with a file in it that has bytes. The run
+    // renames or removes what it stages at any moment, so a name just listed may be gone.
     const auto staging = [&] {
         for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().starts_with(".kalvimorf-") && entry.is_directory())
-                for (const auto& inside : fs::directory_iterator(entry.path()))
-                    if (inside.is_regular_file() && inside.file_size() > 0)
+            if (entry.path().filename().string().starts_with(".kalvimorf-") && entry.is_directory()) {
+                std::error_code error;
+                for (fs::directory_iterator inside(entry.path(), error), end; !error && inside != end;
+                     inside.increment(error)) {
+                    const auto size = inside->file_size(error);
+                    if (!error && inside->is_regular_file(error) && size > 0)
                         return true;
+                    error.clear();
+                }
+            }
         return false;
     };
     const std::vector<std::vector<std::string>> runs{{"--convert", "png", "relatorio.pdf"},
