@@ -5,6 +5,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
@@ -317,7 +318,7 @@ fs::path cleaned(const fs::path& item)
     return path;
 }
 
-std::string fileExtension(const OutputFormat& format) { return format.ext == "tgz" ? "tar.gz" : format.ext; }
+std::string fileExtension(const OutputFormat& format) { return OutputFormats::fileExtension(format.ext); }
 
 std::string baseName(const fs::path& archive)
 {

@@ -1,6 +1,7 @@
 #include "documents/dispatcher.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/output_formats.h"
 #include "core/engines/image_engine.h"
 #include "core/engines/media_engine.h"
 #include "core/engines/pdf_engine.h"
@@ -12,37 +13,27 @@
 
 namespace Engine {
 
-namespace {
-
-fs::path documentRoute(const fs::path& source, const OutputFormat& format, const Progress& progress)
-{
-    return DocumentEngine::convert(source, format, progress);
-}
-
-}
-
 fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress)
 {
     if (auto copy = Requests::asIs(source, kind, format))
         return *copy;
 
-    switch (kind) {
-    case MediaKind::image: return ImageEngine::convert(source, format);
-    case MediaKind::video:
-    case MediaKind::audio: return MediaEngine::convert(source, format, progress);
-    case MediaKind::pdf:
-        if (format.ext == "docx")
-            return documentRoute(source, format, progress);
-        return PDFEngine::convert(source, format, progress);
-    case MediaKind::document: return documentRoute(source, format, progress);
-    case MediaKind::subtitle: return SubtitleEngine::convert(source, format);
-    case MediaKind::spreadsheet: return SpreadsheetEngine::convert(source, format);
-    case MediaKind::archive:
-        if (format.action == FormatAction::extract)
-            return ArchiveEngine::extract(source);
-        return ArchiveEngine::repack(source, format);
-    case MediaKind::folder:
-    case MediaKind::other: return ArchiveEngine::create({source}, format);
+    const auto writer = OutputFormats::writer(kind, format);
+    if (!writer)
+        throw ConversionError::unsupported();
+    switch (*writer) {
+    case Writer::image: return ImageEngine::convert(source, format);
+    case Writer::imagesToPDF: return ImageEngine::mergeToPDF({source});
+    case Writer::media: return MediaEngine::convert(source, format, progress);
+    case Writer::pdfPages:
+    case Writer::pdfText: return PDFEngine::convert(source, format, progress);
+    case Writer::pdfMerge: return PDFEngine::merge({source});
+    case Writer::document: return DocumentEngine::convert(source, format, progress);
+    case Writer::subtitle: return SubtitleEngine::convert(source, format);
+    case Writer::spreadsheet: return SpreadsheetEngine::convert(source, format);
+    case Writer::repack: return ArchiveEngine::repack(source, format);
+    case Writer::extract: return ArchiveEngine::extract(source);
+    case Writer::pack: return ArchiveEngine::create({source}, format);
     }
     throw ConversionError::unsupported();
 }

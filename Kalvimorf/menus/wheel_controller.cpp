@@ -19,10 +19,12 @@ namespace {
 
 std::string formatDetail(const OutputFormat& format)
 {
-    if (format.label == Catalog::mergedPDF().label)
-        return "Juntar tudo em um PDF";
-    if (format.label == Catalog::extractFormat().label)
-        return "Extrair o conteúdo";
+    switch (format.action) {
+    case FormatAction::mergePDF: return "Juntar tudo em um PDF";
+    case FormatAction::extract: return "Extrair o conteúdo";
+    case FormatAction::convert:
+    case FormatAction::pack: return "Converter para " + format.label;
+    }
     return "Converter para " + format.label;
 }
 

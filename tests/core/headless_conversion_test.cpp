@@ -483,16 +483,20 @@ TEST_F(HeadlessConversion, ASignalLeavesNoPartOfAnOutputOfSeveralFilesNorAnyStag
         return names;
     };
     const auto inputs = entries();
-    // Something made under a hidden name in the folder, with a file in it that has bytes.
-    // The run moves and removes these as it looks: whatever is gone meanwhile is not there.
+    // Something made under a hidden name in the folder, with a file in it that has bytes. The run
+    // renames or removes what it stages at any moment, so a name just listed may be gone.
     const auto staging = [&] {
-        std::error_code gone;
         for (const auto& entry : fs::directory_iterator(dir.path()))
-            if (entry.path().filename().string().starts_with(".kalvimorf-") && entry.is_directory(gone))
-                for (fs::directory_iterator inside(entry.path(), gone), end; !gone && inside != end;
-                     inside.increment(gone))
-                    if (inside->is_regular_file(gone) && inside->file_size(gone) > 0 && !gone)
+            if (entry.path().filename().string().starts_with(".kalvimorf-") && entry.is_directory()) {
+                std::error_code error;
+                for (fs::directory_iterator inside(entry.path(), error), end; !error && inside != end;
+                     inside.increment(error)) {
+                    const auto size = inside->file_size(error);
+                    if (!error && inside->is_regular_file(error) && size > 0)
                         return true;
+                    error.clear();
+                }
+            }
         return false;
     };
     const std::vector<std::vector<std::string>> runs{{"--convert", "png", "relatorio.pdf"},

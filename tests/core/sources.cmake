@@ -1,5 +1,6 @@
 brivlon_tests(core_tests
   core/catalog_test.cpp
+  core/output_formats_test.cpp
   core/output_paths_test.cpp
   core/file_safety_test.cpp
   core/process_test.cpp

@@ -1,6 +1,7 @@
 #include "core/base/catalog.h"
 
 #include "core/base/image_readers.h"
+#include "core/base/output_formats.h"
 #include "core/base/raw_values.h"
 
 #include <QCollator>
@@ -104,73 +105,82 @@ const std::set<std::string>& archiveExts()
     return set;
 }
 
-std::string labelFor(const std::string& ext) { return ext == "tgz" ? "TAR.GZ" : upper(ext); }
-
 // Folder key used by options(): "/" for a plain folder, else the extension key.
 std::string selectionKey(const fs::path& url) { return isPlainFolder(url) ? "/" : normalizedExt(url); }
 
 }
 
+namespace {
+
+// The kind's formats but the merge, which options() adds for two or more files.
+std::vector<OutputFormat> singly(MediaKind kind)
+{
+    auto list = OutputFormats::offered(kind);
+    std::erase_if(list, [](const OutputFormat& format) {
+        return format.action == FormatAction::mergePDF;
+    });
+    return list;
+}
+
+OutputFormat withAction(MediaKind kind, FormatAction action)
+{
+    for (const auto& format : OutputFormats::offered(kind))
+        if (format.action == action)
+            return format;
+    return {};
+}
+
+}
+
 const std::vector<OutputFormat>& imageFormats()
 {
-    static const auto list = fmts({"jpg", "png", "heic", "webp", "avif", "tiff", "bmp", "gif", "pdf"});
+    static const auto list = singly(MediaKind::image);
     return list;
 }
 const std::vector<OutputFormat>& videoFormats()
 {
-    static const auto list = fmts({"mp4", "mov", "mkv", "webm", "avi", "gif", "mp3", "m4a"});
+    static const auto list = singly(MediaKind::video);
     return list;
 }
 const std::vector<OutputFormat>& audioFormats()
 {
-    static const auto list = fmts({"mp3", "m4a", "wav", "flac", "ogg", "opus", "aiff"});
+    static const auto list = singly(MediaKind::audio);
     return list;
 }
 const std::vector<OutputFormat>& pdfFormats()
 {
-    static const auto list = fmts({"png", "jpg", "txt", "docx"});
+    static const auto list = singly(MediaKind::pdf);
     return list;
 }
 const std::vector<OutputFormat>& documentFormats()
 {
-    static const auto list = fmts({"docx", "pdf", "odt", "rtf", "html", "txt", "md"});
+    static const auto list = singly(MediaKind::document);
     return list;
 }
 const std::vector<OutputFormat>& subtitleFormats()
 {
-    static const auto list = fmts({"srt", "vtt", "txt"});
+    static const auto list = singly(MediaKind::subtitle);
     return list;
 }
 const std::vector<OutputFormat>& spreadsheetFormats()
 {
-    static const auto list = fmts({"xlsx", "csv", "tsv"});
+    static const auto list = singly(MediaKind::spreadsheet);
     return list;
 }
 const std::vector<OutputFormat>& archiveFormats()
 {
-    static const auto list = [] {
-        auto formats = fmts({"zip", "tar", "tgz"});
-        formats.push_back(extractFormat());
-        return formats;
-    }();
+    static const auto list = singly(MediaKind::archive);
     return list;
 }
 const std::vector<OutputFormat>& packFormats()
 {
-    static const auto list = [] {
-        auto formats = fmts({"zip", "tar", "tgz"});
-        for (auto& format : formats) {
-            format.batch = true;
-            format.action = FormatAction::pack;
-        }
-        return formats;
-    }();
+    static const auto list = singly(MediaKind::folder);
     return list;
 }
 
-OutputFormat mergedPDF() { return {"pdf", "PDF ÚNICO", true, FormatAction::mergePDF}; }
+OutputFormat mergedPDF() { return withAction(MediaKind::image, FormatAction::mergePDF); }
 
-OutputFormat extractFormat() { return {"", "EXTRAIR", false, FormatAction::extract}; }
+OutputFormat extractFormat() { return withAction(MediaKind::archive, FormatAction::extract); }
 
 bool isVideoExt(const std::string& key) { return videoExts().count(key) > 0; }
 bool isAudioExt(const std::string& key) { return audioExts().count(key) > 0; }
@@ -255,7 +265,7 @@ std::vector<OutputFormat> fmts(const std::vector<std::string>& exts)
     std::vector<OutputFormat> formats;
     formats.reserve(exts.size());
     for (const auto& ext : exts)
-        formats.push_back({ext, labelFor(ext), false});
+        formats.push_back({ext, OutputFormats::label(ext), false});
     return formats;
 }
 
@@ -275,32 +285,16 @@ std::optional<CatalogOptions> options(const std::vector<fs::path>& urls)
             keys.push_back(key);
     }
 
-    std::vector<OutputFormat> list;
-    switch (first) {
-    case MediaKind::other:
-        if (keys.size() > 1)
-            return std::nullopt;
-        list = packFormats();
-        break;
-    case MediaKind::folder: list = packFormats(); break;
-    case MediaKind::image: list = imageFormats(); break;
-    case MediaKind::video: list = videoFormats(); break;
-    case MediaKind::audio: list = audioFormats(); break;
-    case MediaKind::pdf: list = pdfFormats(); break;
-    case MediaKind::document: list = documentFormats(); break;
-    case MediaKind::subtitle: list = subtitleFormats(); break;
-    case MediaKind::spreadsheet: list = spreadsheetFormats(); break;
-    case MediaKind::archive: list = archiveFormats(); break;
-    }
-
-    if (keys.size() == 1 && first != MediaKind::folder && first != MediaKind::other) {
-        const auto& key = keys.front();
-        std::erase_if(list, [&](const OutputFormat& format) {
-            return !format.batch && format.ext == key;
-        });
-    }
-    if (urls.size() >= 2 && (first == MediaKind::image || first == MediaKind::pdf))
-        list.push_back(mergedPDF());
+    if (first == MediaKind::other && keys.size() > 1)
+        return std::nullopt;
+    auto list = OutputFormats::offered(first);
+    // A selection all of one format is not offered that format (a copy is no conversion); the
+    // merge into one PDF takes two or more.
+    const bool ownFormat = keys.size() == 1 && first != MediaKind::folder && first != MediaKind::other;
+    std::erase_if(list, [&](const OutputFormat& format) {
+        return (ownFormat && !format.batch && format.ext == keys.front())
+            || (format.action == FormatAction::mergePDF && urls.size() < 2);
+    });
     return CatalogOptions{first, std::move(list)};
 }
 

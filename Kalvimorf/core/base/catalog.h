@@ -48,6 +48,7 @@ struct CatalogOptions {
 };
 
 namespace Catalog {
+// Each kind's cards as the formats' table offers them (OutputFormats::offered), the merge left out.
 const std::vector<OutputFormat>& imageFormats();
 const std::vector<OutputFormat>& videoFormats();
 const std::vector<OutputFormat>& audioFormats();

@@ -1,7 +1,7 @@
 #include "core/base/quality.h"
 
+#include "core/base/output_formats.h"
 #include "core/base/raw_values.h"
-
 #include "core/base/settings.h"
 #include "core/base/task.h"
 
@@ -67,16 +67,7 @@ const std::vector<QualityGroup>& all()
 std::string rawValue(QualityGroup group) { return groups.raw(group); }
 std::optional<QualityGroup> fromRaw(const std::string& raw) { return groups.parse(raw); }
 
-std::optional<QualityGroup> of(const std::string& ext)
-{
-    if (ext == "mp4" || ext == "mov" || ext == "mkv")
-        return QualityGroup::video;
-    if (ext == "opus")
-        return QualityGroup::ogg;
-    if (ext == "video")
-        return std::nullopt;
-    return fromRaw(ext);
-}
+std::optional<QualityGroup> of(const std::string& ext) { return OutputFormats::quality(ext); }
 
 std::string title(QualityGroup group) { return std::string(groups[group].title); }
 

@@ -21,7 +21,7 @@ namespace QualityGroups {
 const std::vector<QualityGroup>& all();
 std::string rawValue(QualityGroup group);
 std::optional<QualityGroup> fromRaw(const std::string& raw);
-// The group of an output extension, compared exactly (lower case).
+// The group of an output extension, its row's in the formats' table (OutputFormats).
 std::optional<QualityGroup> of(const std::string& ext);
 std::string title(QualityGroup group);
 std::string label(QualityGroup group, QualityLevel level);

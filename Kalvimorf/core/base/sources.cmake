@@ -9,6 +9,7 @@ target_sources(kalvimorf_core_base PRIVATE
   core/base/file_safety.cpp
   core/base/helper_module.cpp
   core/base/image_readers.cpp
+  core/base/output_formats.cpp
   core/base/output_paths.cpp
   core/base/process.cpp
   core/base/quality.cpp

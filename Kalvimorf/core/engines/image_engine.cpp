@@ -310,10 +310,29 @@ void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& fil
     }
     case ImageType::bmp: saveBMP(prepared, file); break;
     case ImageType::gif: inSRGB(prepared).gifsave_target(target()); break;
+    case ImageType::webp:
+    case ImageType::pdf: throw ConversionError::unsupported();  // write() takes them its own ways
     }
 }
 
 bool hasSaver(const char* name) { return ImageLibrary::has(name); }
+
+// The image library's saver a type needs, when a build may lack it.
+const char* saverOf(ImageType type)
+{
+    switch (type) {
+    case ImageType::heic:
+    case ImageType::avif: return "heifsave";
+    case ImageType::gif: return "gifsave";
+    case ImageType::jpeg:
+    case ImageType::png:
+    case ImageType::webp:
+    case ImageType::tiff:
+    case ImageType::bmp:
+    case ImageType::pdf: return nullptr;
+    }
+    return nullptr;
+}
 
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
 // still one takes the still road: ffmpeg refuses a GIF without any colour table, which the
@@ -355,24 +374,36 @@ std::string withComma(double value)
 
 void requireFits(const VImage& image, const std::string& ext)
 {
-    // Each format's own bound on a side; past it the encoder fails or, for HEVC and AV1, crashes.
-    const int side = ext == "webp" ? 16383 : (ext == "heic" || ext == "avif") ? 16384 : ext == "gif" ? 65535 : 0;
-    if (side > 0 && (image.width() > side || image.height() > side)) {
-        auto label = QString::fromStdString(ext).toUpper().toStdString();
-        throw ConversionError::ffmpeg("A imagem é grande demais para " + label + " (máximo " + std::to_string(side)
-            + " × " + std::to_string(side) + " pixels).");
-    }
-    // The savers that hold the whole picture, and what they take per pixel on top of its decoded
-    // bytes, from bench/memory.sh: the HEVC and AV1 encoders about 25 bytes in all for a
-    // 24-megapixel photo (as much as vips' own saver), the PDF writer about 7 with its compressed
-    // copy, BMP and GIF one more frame. The others stream by strips.
+    // Each format's own bound on a side, past which the encoder fails or, for HEVC and AV1,
+    // crashes; and the savers that hold the whole picture, with what they take per pixel on top
+    // of its decoded bytes, from bench/memory.sh: the HEVC and AV1 encoders about 25 bytes in all
+    // for a 24-megapixel photo (as much as vips' own saver), the PDF writer about 7 with its
+    // compressed copy, BMP and GIF one more frame. The others stream by strips.
+    int side = 0;
     double perPixel = 0;
-    if (ext == "heic" || ext == "avif")
-        perPixel = 22;
-    else if (ext == "pdf")
-        perPixel = 4;
-    else if (ext == "bmp" || ext == "gif")
-        perPixel = 3;
+    if (const auto type = OutputFormats::picture(ext)) {
+        switch (*type) {
+        case ImageType::webp: side = 16383; break;
+        case ImageType::heic:
+        case ImageType::avif:
+            side = 16384;
+            perPixel = 22;
+            break;
+        case ImageType::gif:
+            side = 65535;
+            perPixel = 3;
+            break;
+        case ImageType::bmp: perPixel = 3; break;
+        case ImageType::pdf: perPixel = 4; break;
+        case ImageType::jpeg:
+        case ImageType::png:
+        case ImageType::tiff: break;
+        }
+    }
+    if (side > 0 && (image.width() > side || image.height() > side)) {
+        throw ConversionError::ffmpeg("A imagem é grande demais para " + OutputFormats::label(ext) + " (máximo "
+            + std::to_string(side) + " × " + std::to_string(side) + " pixels).");
+    }
     if (perPixel > 0)
         requireMemory(image, perPixel);
 }
@@ -411,24 +442,9 @@ double qualityFactor(QualityLevel level)
 std::optional<ImageType> utType(const std::string& ext)
 {
     ensureVips();
-    static const struct {
-        const char* ext;
-        ImageType type;
-        const char* saver;  // the vips saver it needs, when the build may lack it
-    } table[] = {
-        {"jpg", ImageType::jpeg, nullptr},
-        {"png", ImageType::png, nullptr},
-        {"heic", ImageType::heic, "heifsave"},
-        {"avif", ImageType::avif, "heifsave"},
-        {"tiff", ImageType::tiff, nullptr},
-        {"bmp", ImageType::bmp, nullptr},
-        {"gif", ImageType::gif, "gifsave"},
-    };
-    for (const auto& row : table) {
-        if (ext == row.ext)
-            return row.saver && !hasSaver(row.saver) ? std::nullopt : std::optional(row.type);
-    }
-    return std::nullopt;
+    const auto type = OutputFormats::picture(ext);
+    const char* saver = type ? saverOf(*type) : nullptr;
+    return saver && !hasSaver(saver) ? std::nullopt : type;
 }
 
 Properties metadata(const Properties& props)
@@ -592,18 +608,17 @@ Picture loadOriented(const fs::path& file)
 void write(
     const VImage& image, const Properties& props, const std::string& ext, FileSafety::NewFile& file, double quality)
 {
-    ensureVips();
-    if (ext == "webp") {
+    const auto type = utType(ext);
+    if (!type)
+        throw ConversionError::unsupported();
+    if (*type == ImageType::webp) {
         saveWebP(image, file, quality);
         return;
     }
-    if (ext == "pdf") {
+    if (*type == ImageType::pdf) {
         writePDF({Picture{image, props, {}, nullptr}}, file);
         return;
     }
-    auto type = utType(ext);
-    if (!type)
-        throw ConversionError::unsupported();
     translatingErrors([&] {
         auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
         writeImage(withMetadata(pixels, metadata(props)), *type, file, quality, props.bare);
@@ -634,8 +649,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     const auto names = OutputPaths::names(source, ext);
     FileSafety::NewFile file(names.folder());
 
-    ensureVips();
-    if (ext == "webp" && Catalog::normalizedExt(source) == "gif" && animated(source)) {
+    const auto type = utType(ext);
+    if (type == ImageType::webp && Catalog::normalizedExt(source) == "gif" && animated(source)) {
         FileSafety::TempDir scratch;
         auto arguments = FFmpeg::input(source, "gif");
         arguments.insert(
@@ -643,7 +658,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
         encodeWithFFmpeg(arguments, file, scratch.path());
         return file.publish(names);
     }
-    if (ext != "webp" && ext != "pdf" && !utType(ext))
+    if (!type)
         throw ConversionError::unsupported();
 
     // A turned picture is decoded whole as it loads, so its size is judged on the header first.
@@ -654,10 +669,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     }
     auto picture = loadOriented(source);
     requireFits(picture.image, ext);
-    if (ext == "pdf")
+    if (*type == ImageType::pdf)
         writePDF({picture}, file);  // keeps a JPEG's own stream where it can
     else
-        write(picture.image, ext == "webp" ? Properties{} : picture.props, ext, file, factor);
+        write(picture.image, *type == ImageType::webp ? Properties{} : picture.props, ext, file, factor);
     return file.publish(names);
 }
 

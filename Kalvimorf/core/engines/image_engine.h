@@ -2,6 +2,7 @@
 
 #include "core/base/catalog.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 
 #include <vips/vips8>
 
@@ -41,8 +42,6 @@ struct Picture {
     const void* jpegImage = nullptr;
 };
 
-enum class ImageType { jpeg, png, heic, avif, tiff, bmp, gif };
-
 // The compression factor (0…1) of a quality level; 0.9 outside the quality groups.
 double qualityFactor(QualityLevel level);
 
@@ -73,6 +72,7 @@ void write(const vips::VImage& image, const Properties& props, const std::string
 fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext,
     const FileSafety::NameFor& names, double quality);
 
+// How the writer writes `ext` (its row's picture column), when this build has the saver for it.
 std::optional<ImageType> utType(const std::string& ext);
 
 // One page per picture, each of the image's size at its resolution (72 dpi when the file

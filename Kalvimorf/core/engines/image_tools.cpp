@@ -112,7 +112,8 @@ VImage rotated(const VImage& image)
 std::string outputExt(const fs::path& source)
 {
     auto ext = Catalog::normalizedExt(source);
-    return ext == "webp" || ImageEngine::utType(ext) ? ext : "jpg";
+    const auto type = ImageEngine::utType(ext);
+    return type && *type != ImageType::pdf ? ext : "jpg";
 }
 
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params)

@@ -3,13 +3,13 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/engines/ffmpeg.h"
 
 #include <algorithm>
 #include <array>
-#include <map>
 
 namespace MediaEngine {
 
@@ -55,23 +55,6 @@ std::vector<std::string> h264(const Preset& preset, bool faststart)
 // layouts it has a channel mapping for (it resamples by itself). ffmpeg converts to the nearest.
 const char* const vorbisFit = "aformat=sample_rates=44100|48000:channel_layouts=stereo";
 const char* const opusFit = "aformat=channel_layouts=mono|stereo|3.0|quad|5.0|5.1|6.1|7.1";
-
-// The muxer of each output, named since ffmpeg writes into a file without an extension, and
-// whether the output is there for its picture or for its sound.
-struct Container {
-    const char* muxer;
-    bool video;
-};
-
-std::optional<Container> containerFor(const std::string& ext)
-{
-    static const std::map<std::string, Container> containers = {{"mp4", {"mp4", true}}, {"mov", {"mov", true}},
-        {"mkv", {"matroska", true}}, {"webm", {"webm", true}}, {"avi", {"avi", true}}, {"gif", {"gif", true}},
-        {"mp3", {"mp3", false}}, {"m4a", {"ipod", false}}, {"ogg", {"ogg", false}}, {"opus", {"opus", false}},
-        {"wav", {"wav", false}}, {"flac", {"flac", false}}, {"aiff", {"aiff", false}}};
-    auto found = containers.find(ext);
-    return found == containers.end() ? std::nullopt : std::optional(found->second);
-}
 
 std::string gifFrames(const Preset& preset)
 {
@@ -129,7 +112,7 @@ std::string capFilter(std::optional<int> shortSide)
 
 std::optional<std::string> muxer(const std::string& ext)
 {
-    if (auto container = containerFor(ext))
+    if (auto container = OutputFormats::media(ext))
         return container->muxer;
     return std::nullopt;
 }
@@ -174,7 +157,7 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
     auto codec = arguments(format.ext);
-    auto container = containerFor(format.ext);
+    auto container = OutputFormats::media(format.ext);
     if (!codec || !container)
         throw ConversionError::unsupported();
     // The source is probed only where ffmpeg's own report leaves a doubt: to say why it failed,

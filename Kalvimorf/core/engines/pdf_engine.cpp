@@ -6,6 +6,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
@@ -47,7 +48,6 @@ constexpr double maxPagePixels = double(1 << 28);
 constexpr size_t bandBytesPerPixel = 4;
 constexpr size_t bandBytes = size_t(6) << 20;
 
-using ImageType = ImageEngine::ImageType;
 
 bool vipsReady() { return ImageLibrary::start(); }
 
@@ -210,6 +210,9 @@ std::string encode(const PackedPage& page, ImageType type)
         case ImageType::gif: view.write_to_buffer(".gif", &data, &length); break;
         case ImageType::jpeg:
         case ImageType::bmp: break;
+        // No page is offered as these (the formats' table), so none is ever drawn for them.
+        case ImageType::webp:
+        case ImageType::pdf: throw ConversionError::unsupported();
         }
         std::string bytes(static_cast<const char*>(data), length);
         g_free(data);
@@ -437,12 +440,13 @@ fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::
 
 fs::path convert(const fs::path& source, const OutputFormat& format, const Progress& progress)
 {
-    if (format.ext == "txt")
+    const auto writer = OutputFormats::writer(MediaKind::pdf, format);
+    if (writer == Writer::pdfText)
         return PDFText::convert(source);
-    auto document = std::make_unique<PopplerCore::Document>(source);
     const auto type = ImageEngine::utType(format.ext);
-    if (!type)
+    if (writer != Writer::pdfPages || !type)
         throw ConversionError::unsupported();
+    auto document = std::make_unique<PopplerCore::Document>(source);
     const int count = document->pageCount();
     if (count < 1)
         throw ConversionError::unreadable();

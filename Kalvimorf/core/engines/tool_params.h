@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/catalog.h"
+#include "core/base/output_formats.h"
 #include "core/base/progress.h"
 
 #include <filesystem>
@@ -47,23 +48,6 @@ struct ToolParams {
     int resolution = 720;
     std::string pages = "1";
     bool operator==(const ToolParams&) const = default;
-};
-
-// The worker programs, lightest first: each has every engine of the ones before it.
-enum class WorkerKind {
-    // No library of its own: the work is all in ffmpeg's processes (the media tools, conversions
-    // of video and sound). A command-line run does these itself, as it trims; a pool asked for it
-    // starts light workers.
-    none,
-    // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
-    // but compression, archives, media conversions and the media tools (for the desktop's pool),
-    // subtitles, spreadsheets; and PDF text, on poppler alone, opened for the job.
-    light,
-    // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
-    // face blurring, PDF compression.
-    image,
-    // Every engine: PDF pages (poppler), documents, face blurring (OpenCV).
-    full,
 };
 
 // The engines' entries as the tool runner calls them (ToolEngines::run fills them in). A row names

@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
@@ -48,8 +49,8 @@ std::vector<Range> within(const std::vector<Range>& ranges, std::optional<double
 
 bool isAudioOnly(const std::string& ext)
 {
-    static const std::array<std::string_view, 7> audio = {"mp3", "m4a", "wav", "flac", "ogg", "opus", "aiff"};
-    return std::find(audio.begin(), audio.end(), ext) != audio.end();
+    const auto container = OutputFormats::media(ext);
+    return container && !container->video;
 }
 
 std::string targetExt(const fs::path& source, const std::string& ext, MediaKind kind)

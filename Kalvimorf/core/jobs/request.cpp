@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/raw_values.h"
 #include "core/engines/media_engine.h"
@@ -30,17 +31,6 @@ constexpr EnumTable<OpRow, 4> ops{{{
     {Request::Op::mergePDF, "pdf"},
     {Request::Op::mergeImages, "images"},
     {Request::Op::archive, "archive"},
-}}};
-
-struct ActionRow {
-    FormatAction value;
-    const char* raw;
-};
-constexpr EnumTable<ActionRow, 4> actions{{{
-    {FormatAction::convert, "convert"},
-    {FormatAction::mergePDF, "merge"},
-    {FormatAction::pack, "pack"},
-    {FormatAction::extract, "extract"},
 }}};
 
 // Texts and paths travel as their bytes: a file name need not be UTF-8.
@@ -90,7 +80,7 @@ QByteArray pack(const Request& request)
     for (const auto& source : request.sources)
         out << bytes(source.native());
     out << bytes(MediaKinds::rawValue(request.kind)) << bytes(request.format.ext) << bytes(request.format.label)
-        << request.format.batch << bytes(actions.raw(request.format.action));
+        << request.format.batch << bytes(FormatActions::rawValue(request.format.action));
     out << optionalRaw(request.quality, QualityLevels::rawValue);
     out << request.folder.has_value() << bytes(request.folder.value_or(fs::path()).native());
     out << request.tool.has_value();
@@ -131,7 +121,7 @@ std::optional<Request> unpack(const QByteArray& data)
     }
     const auto parsedOp = ops.parse(text(op));
     const auto parsedKind = MediaKinds::fromRaw(text(kind));
-    const auto parsedAction = actions.parse(text(action));
+    const auto parsedAction = FormatActions::fromRaw(text(action));
     if (in.status() != QDataStream::Ok || !in.atEnd() || !parsedOp || !parsedKind || !parsedAction
         || request.sources.empty())
         return std::nullopt;
@@ -175,11 +165,20 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
     return std::pair{*which, withPairs({}, pairs)};
 }
 
-bool pdfText(const Request& request)
+std::optional<Writer> writer(const Request& request)
 {
-    return request.op == Request::Op::convert && !request.tool && !request.sources.empty()
-        && request.kind == MediaKind::pdf && request.format.ext == "txt";
+    if (request.tool)
+        return std::nullopt;
+    switch (request.op) {
+    case Request::Op::convert: return OutputFormats::writer(request.kind, request.format);
+    case Request::Op::mergePDF: return Writer::pdfMerge;
+    case Request::Op::mergeImages: return Writer::imagesToPDF;
+    case Request::Op::archive: return Writer::pack;
+    }
+    return std::nullopt;
 }
+
+bool pdfText(const Request& request) { return !request.sources.empty() && writer(request) == Writer::pdfText; }
 
 WorkerKind worker(const Request& request)
 {
@@ -187,27 +186,9 @@ WorkerKind worker(const Request& request)
         const auto tool = toolOf(*request.tool);
         return tool ? Tools::worker(tool->first) : WorkerKind::light;
     }
-    switch (request.op) {
-    case Request::Op::mergePDF:
-    case Request::Op::archive: return WorkerKind::light;
-    case Request::Op::mergeImages: return WorkerKind::image;
-    case Request::Op::convert: break;
-    }
-    switch (request.kind) {
-    case MediaKind::image: return WorkerKind::image;
-    // Text needs poppler alone, which the light program opens for it.
-    case MediaKind::pdf: return pdfText(request) ? WorkerKind::light : WorkerKind::full;
-    case MediaKind::document: return WorkerKind::full;
-    // ffmpeg does the work.
-    case MediaKind::video:
-    case MediaKind::audio: return WorkerKind::none;
-    case MediaKind::subtitle:
-    case MediaKind::spreadsheet:
-    case MediaKind::archive:
-    case MediaKind::folder:
-    case MediaKind::other: return WorkerKind::light;
-    }
-    return WorkerKind::full;
+    // A conversion no card offers fails in any program; the full one has every engine to say so.
+    const auto made = writer(request);
+    return made ? OutputFormats::worker(*made) : WorkerKind::full;
 }
 
 Task::Context context(const Request& request)
@@ -224,7 +205,7 @@ std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const Outpu
         FileSafety::requireRegularFile(source);
     if (format.action != FormatAction::convert || Catalog::normalizedExt(source) != format.ext)
         return std::nullopt;
-    return FileSafety::copyNew(source, OutputPaths::names(source, format.ext == "tgz" ? "tar.gz" : format.ext));
+    return FileSafety::copyNew(source, OutputPaths::names(source, OutputFormats::fileExtension(format.ext)));
 }
 
 fs::path performHere(const Request& request, const Progress& progress)

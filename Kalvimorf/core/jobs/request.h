@@ -60,10 +60,14 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
 
-// The lightest worker program that has every engine the request needs (see WorkerKind; a tool
-// job's is its row's). Only a
-// matter of speed: a lighter program opens the engine module for any job it lacks an engine for.
+// The lightest worker program that has every engine the request needs: its writer's, or a tool
+// job's row's (see WorkerKind). Only a matter of speed: a lighter program opens the engine module
+// for any job it lacks an engine for.
 WorkerKind worker(const Request& request);
+
+// The writer of a request that is no tool's (see OutputFormats::writer); nothing for a
+// conversion no card offers.
+std::optional<Writer> writer(const Request& request);
 
 // A PDF's text to TXT, whose engine needs poppler alone.
 bool pdfText(const Request& request);
