@@ -187,12 +187,30 @@ Paragraph paragraphOf(const QTextBlock& block)
     return paragraph;
 }
 
+// The model has no tables inside cells: a table nested in a cell (pages lay themselves out so)
+// gives its cells' paragraphs in reading order, so none of its text is lost.
+void appendParagraphs(QTextFrame::iterator it, std::vector<Paragraph>& paragraphs)
+{
+    for (; !it.atEnd(); ++it) {
+        if (auto* table = qobject_cast<QTextTable*>(it.currentFrame())) {
+            for (int r = 0; r < table->rows(); ++r)
+                for (int c = 0; c < table->columns(); ++c) {
+                    const auto cell = table->cellAt(r, c);
+                    // A cell spanning several columns is met once, at its first.
+                    if (cell.row() == r && cell.column() == c)
+                        appendParagraphs(cell.begin(), paragraphs);
+                }
+        } else if (QTextFrame* frame = it.currentFrame())
+            appendParagraphs(frame->begin(), paragraphs);
+        else if (it.currentBlock().isValid())
+            paragraphs.push_back(paragraphOf(it.currentBlock()));
+    }
+}
+
 std::vector<Paragraph> paragraphsOf(const QTextTableCell& cell)
 {
     std::vector<Paragraph> paragraphs;
-    for (auto it = cell.begin(); !it.atEnd(); ++it)
-        if (it.currentBlock().isValid())
-            paragraphs.push_back(paragraphOf(it.currentBlock()));
+    appendParagraphs(cell.begin(), paragraphs);
     return paragraphs;
 }
 

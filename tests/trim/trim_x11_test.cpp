@@ -96,7 +96,8 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
 
     // A clip that never loads has no length: the start marked at the playhead stays at 0.
     TempDir dir;
-    auto missing = runBrivlon({"--play-test", "1", "x", (dir / "sumiu.mp4").string()}, 60);
+    writeFile(dir / "quebrado.mp4", std::string(4096, '\x5a'));
+    auto missing = runBrivlon({"--play-test", "1", "x", (dir / "quebrado.mp4").string()}, 60);
     ASSERT_EQ(missing.exitCode, 0) << missing.err;
     EXPECT_EQ(missing.out.rfind("início=0.00 ", 0), 0u) << missing.out;
 
