@@ -260,8 +260,14 @@ std::vector<pid_t> processesMentioning(const std::string& text, const std::strin
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
-        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process that ends while its line is read fails the read (libstdc++ throws then).
+        std::string line;
+        try {
+            std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+            line.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } catch (const std::ios_base::failure&) {
+            continue;
+        }
         if (line.find(text) != std::string::npos && line.find(also) != std::string::npos)
             found.push_back(pid_t(std::stol(name)));
     }
