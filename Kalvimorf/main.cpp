@@ -1,10 +1,10 @@
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/helper_module.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
-#include "headless_conversion.h"
-#include "headless_tool.h"
-#include "headless_trim.h"
+#include "programs/headless_conversion.h"
+#include "programs/headless_tool.h"
+#include "programs/headless_trim.h"
 
 #include <cstdio>
 #include <string>

@@ -1,7 +1,7 @@
 # Fails when a file includes a header of a room of the same or a higher rank. The rooms, lowest
 # first; a folder not listed is a GUI room at the top. Usage:
 # cmake -DROOT=<source folder> -P layer_check.cmake
-set(rooms core/base core/state core/engines core/jobs documents platform trim tools menus settings shell)
+set(rooms core/base core/state core/engines core/jobs documents platform trim tools menus settings shell programs)
 set(rank 0)
 foreach(name IN LISTS rooms)
   set(rank_${name} ${rank})

@@ -1,4 +1,4 @@
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 // The image program's stand-ins for what its image engine and tools leave to the modules (see
 // engine_forwarders.cpp): face detection on OpenCV to the faces module, and Qt Gui's readers for

@@ -1,6 +1,6 @@
-#include "scenarios.h"
+#include "programs/scenarios.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/commands.h"
 #include "core/jobs/conversion_runner.h"

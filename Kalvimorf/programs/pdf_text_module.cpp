@@ -1,4 +1,4 @@
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 extern "C" const TextEntries* brivlon_pdf_text()
 {

@@ -1,4 +1,4 @@
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 #include "core/base/output_formats.h"
 

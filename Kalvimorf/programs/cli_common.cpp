@@ -1,4 +1,4 @@
-#include "cli.h"
+#include "programs/cli.h"
 
 #include "core/base/file_safety.h"
 

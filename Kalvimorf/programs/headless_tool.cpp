@@ -1,8 +1,8 @@
-#include "headless_tool.h"
+#include "programs/headless_tool.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/engines/tool_params.h"
-#include "headless_run.h"
+#include "programs/headless_run.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "trim_modes.h"
+#include "programs/trim_modes.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "menus/desktop_theme.h"
 #include "menus/palette.h"
 #include "trim/trim_editor.h"

@@ -1,4 +1,4 @@
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 // The light program's stand-ins for the engines on libvips (see engine_forwarders.cpp): every
 // image engine and tool, and the PDF compressor, which resamples images with it.

@@ -1,6 +1,6 @@
-#include "maintenance_modes.h"
+#include "programs/maintenance_modes.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "documents/component_installer.h"
 #include "documents/components.h"
 #include "settings/feedback.h"

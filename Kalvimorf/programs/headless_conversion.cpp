@@ -1,10 +1,10 @@
-#include "headless_conversion.h"
+#include "programs/headless_conversion.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/file_safety.h"
 #include "core/base/quality.h"
-#include "headless_run.h"
+#include "programs/headless_run.h"
 
 #include <QString>
 

@@ -1,21 +1,21 @@
-#include "cli.h"
+#include "programs/cli.h"
 
 #include "core/base/file_safety.h"
 #include "core/jobs/worker_pool.h"
 #include "core/state/export_chime.h"
 #include "documents/office_notices.h"
-#include "maintenance_modes.h"
+#include "programs/maintenance_modes.h"
 #include "menus/action_chooser.h"
 #include "menus/burst_panel.h"
 #include "menus/desktop_theme.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_services.h"
-#include "render_modes.h"
-#include "scenarios.h"
+#include "programs/render_modes.h"
+#include "programs/scenarios.h"
 #include "shell/app_delegate.h"
 #include "shell/app_lifecycle.h"
 #include "shell/single_instance.h"
-#include "trim_modes.h"
+#include "programs/trim_modes.h"
 
 #include <QApplication>
 #include <QMetaObject>

@@ -1,6 +1,6 @@
-#include "render_modes.h"
+#include "programs/render_modes.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"

@@ -1,12 +1,12 @@
-#include "headless_run.h"
+#include "programs/headless_run.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/conversion_error.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 #include "core/base/error_log.h"
 #include "core/base/helper_module.h"
-#include "engine_module.h"
+#include "programs/engine_module.h"
 
 #include <stdexcept>
 

@@ -1,13 +1,13 @@
-#include "headless_trim.h"
+#include "programs/headless_trim.h"
 
-#include "cli.h"
+#include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
 #include "core/engines/time_text.h"
 #include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
-#include "headless_run.h"
+#include "programs/headless_run.h"
 
 #include <string>
 #include <vector>
