@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fnmatch.h>
 #include <fstream>
 #include <map>
 #include <set>
@@ -250,4 +251,45 @@ TEST(RequestTest, TheProgramsTableIsWhatTheWorkersAreGiven)
         }
     }
     EXPECT_EQ(described.size(), kinds.size()) << "every kind has its program's row";
+}
+
+// The sources column too: each program's files are those its build names, every one of them.
+TEST(RequestTest, TheProgramsTableNamesEachProgramsSources)
+{
+    std::map<std::string, std::set<std::string>> built;
+    std::ifstream list(BRIVLON_PROGRAMS_LIST);
+    for (std::string line; std::getline(list, line);) {
+        std::stringstream words(line);
+        std::string program;
+        words >> program;
+        // What the build generates has an absolute path; what we write is named from the sources.
+        for (std::string source; words >> source;)
+            if (source.ends_with(".cpp") && !source.starts_with('/'))
+                built[program].insert(fs::path(source).filename().string());
+    }
+    ASSERT_FALSE(built.empty());
+    const auto rows = programsTable();
+    std::set<std::string> described;
+    for (const auto& row : rows) {
+        const auto program = spans(row.at("program")).front();
+        SCOPED_TRACE(program);
+        const auto sources = built.find(program);
+        if (sources == built.end()) {
+            ADD_FAILURE() << "no such program in the build";
+            continue;
+        }
+        described.insert(program);
+        // A name may be a pattern: `headless_*.cpp`.
+        std::set<std::string> named;
+        for (const auto& pattern : spans(row.at("sources"))) {
+            const auto before = named.size();
+            for (const auto& source : sources->second)
+                if (::fnmatch(pattern.c_str(), source.c_str(), 0) == 0)
+                    named.insert(source);
+            EXPECT_GT(named.size(), before) << pattern << " is none of its sources";
+        }
+        EXPECT_EQ(named, sources->second);
+    }
+    for (const auto& [program, sources] : built)
+        EXPECT_TRUE(described.contains(program)) << program << " has no row";
 }

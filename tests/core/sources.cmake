@@ -38,3 +38,13 @@ target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_
 # The programs table that RequestTest reads against Requests::worker.
 target_compile_definitions(core_tests PRIVATE BRIVLON_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
+# Each program's file name and sources as the build makes it, for the test that reads the programs
+# table of CONTRIBUTING.md.
+set(programs brivlon brivlon_desktop brivlon_worker brivlon_worker_light brivlon_worker_image brivlon_engines
+  brivlon_pdf_text brivlon_faces)
+set(program_lines "")
+foreach(program IN LISTS programs)
+  string(APPEND program_lines "$<TARGET_FILE_NAME:${program}> $<JOIN:$<TARGET_PROPERTY:${program},SOURCES>, >\n")
+endforeach()
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/programs.txt CONTENT "${program_lines}")
+target_compile_definitions(core_tests PRIVATE BRIVLON_PROGRAMS_LIST="${CMAKE_CURRENT_BINARY_DIR}/programs.txt")
