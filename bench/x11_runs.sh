@@ -8,8 +8,9 @@
 # Measured on 8 cores at -j3 beside `stress-ng --cpu 8` and other builds (load average 14-34),
 # after the scripted modes stopped waiting on delays: 9 of 10 runs in a row with every test
 # passing (before the drag source's round trip, 11 of 13, CardFanX11 losing a drag twice). The
-# one failure, WholeRoad.X11 (Shift opened no fan), most likely met the program's own 200 ms bound for a drag source to hand over
-# its file list (platform/x11_drag_input.cpp), which a loaded source can miss. A whole run takes
+# one failure, WholeRoad.X11 (Shift opened no fan), most likely met the program's own 200 ms
+# bound for a drag source to hand over its file list (platform/x11_drag_input.cpp), which a
+# loaded source can miss. A whole run takes
 # 55-68 s; medians (slowest): Scenarios.X11 7.2 s (12.0), TrimX11 20.7 s (27.9),
 # MenuShapeX11 2.6 s (3.4), CardFanX11 7.8 s (12.3), DragMonitorX11 42.8 s (51.1).
 set -euo pipefail
