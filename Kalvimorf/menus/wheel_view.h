@@ -74,6 +74,8 @@ public:
     // Draws with this theme and darkness instead of the settings' (theme previews).
     std::optional<std::pair<AppTheme, bool>> previewOverride;
     const WheelState& state() const { return state_; }
+    // Still opening, closing or following the pointer; at rest the picture no longer changes.
+    bool animating() const { return timer_.isActive(); }
 
 protected:
     void paintEvent(QPaintEvent*) override;

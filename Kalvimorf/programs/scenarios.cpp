@@ -3,6 +3,7 @@
 #include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/commands.h"
+#include "core/base/task.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "menus/wheel_controller.h"
@@ -11,7 +12,9 @@
 #include "shell/hud_panel.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <filesystem>
@@ -31,17 +34,21 @@ void say(const std::string& line)
     std::fflush(stdout);
 }
 
-void after(double seconds, std::function<void()> step) { QTimer::singleShot(int(seconds * 1000), qApp, step); }
-
-// Every `seconds` until `step` answers true.
-void every(double seconds, std::function<bool()> step)
+// Runs `step` once `ready` holds, looking every 20 ms. After `limit` seconds it runs anyway, so
+// that a state that never comes shows in the printed lines rather than as a run that hangs.
+void when(std::function<bool()> ready, std::function<void()> step, double limit = 30)
 {
     auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, [timer, step] {
-        if (step())
-            timer->deleteLater();
+    auto waited = std::make_shared<QElapsedTimer>();
+    waited->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, waited, limit, ready, step] {
+        if (!ready() && !waited->hasExpired(qint64(limit * 1000)))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        step();
     });
-    timer->start(int(seconds * 1000));
+    timer->start(20);
 }
 
 [[noreturn]] void runLoop()
@@ -58,6 +65,21 @@ HudPanel* visiblePanel()
         if (auto* panel = dynamic_cast<HudPanel*>(widget); panel && panel->isVisible())
             return panel;
     return nullptr;
+}
+
+// The panel shown, on screen and at rest: what a user would see now is what a picture shows.
+bool panelSettled()
+{
+    auto* panel = visiblePanel();
+    return panel && panel->windowHandle() && panel->windowHandle()->isExposed() && !panel->animating();
+}
+
+// The menu's window mapped and painted on the X server, as a user pressing the next key would see it.
+bool menuExposed(WheelController& wheel)
+{
+    auto* window = dynamic_cast<WheelWindow*>(&wheel.host());
+    auto* handle = window ? window->panel().windowHandle() : nullptr;
+    return handle && handle->isExposed();
 }
 
 // Best effort: no visible panel, or a failed write, leaves nothing behind and goes on.
@@ -98,24 +120,32 @@ void hudTest()
     Cli::makeApplication(false);
     panelAndConversions();
     const std::string out = Cli::args[2];
-    after(1.2, [out] {
+    when(panelSettled, [out] {
         snapshot(out);
         HudController::setHidden(true);
-        after(0.4, [] {
-            say(std::string("painel visível 0,4 s depois de ocultar: ") + (visiblePanel() ? "sim" : "não"));
-        });
-        every(0.5, [] {
-            if (anyRunning())
-                return false;
-            for (const auto& job : JobStore::shared().jobs()) {
-                if (job.state.is(Job::State::Kind::done))
-                    say("✓ concluído oculto: " + job.state.url->filename().string());
-                else if (job.state.is(Job::State::Kind::failed))
-                    say("✗ " + job.state.message);
-            }
-            HudController::setHidden(false);
-            Cli::exitNow(0);
-        });
+        when(
+            [] {
+                return !visiblePanel();
+            },
+            [] {
+                say(std::string("painel visível depois de ocultar: ") + (visiblePanel() ? "sim" : "não"));
+                when(
+                    [] {
+                        return !anyRunning();
+                    },
+                    [] {
+                        for (const auto& job : JobStore::shared().jobs()) {
+                            if (job.state.is(Job::State::Kind::done))
+                                say("✓ concluído oculto: " + job.state.url->filename().string());
+                            else if (job.state.is(Job::State::Kind::failed))
+                                say("✗ " + job.state.message);
+                        }
+                        HudController::setHidden(false);
+                        Cli::exitNow(0);
+                    },
+                    60);
+            },
+            5);
     });
     runLoop();
 }
@@ -131,9 +161,15 @@ void singleCycleTest()
         wheel->cycle(selection, QPointF(600, 500));
         log->push_back(modeWord(wheel->mode()));
         if (k > 1) {
-            after(0.3, [press, k] {
-                (*press)(k - 1);
-            });
+            // The next press comes once the menu is up, as a user's would.
+            when(
+                [wheel] {
+                    return menuExposed(*wheel);
+                },
+                [press, k] {
+                    (*press)(k - 1);
+                },
+                10);
             return;
         }
         std::string line;
@@ -156,25 +192,65 @@ void wheelCycleTest()
     auto visible = [wheel] {
         return std::string(wheel->host().panelVisible() ? "true" : "false");
     };
+    auto exposed = [wheel] {
+        return menuExposed(*wheel);
+    };
     wheel->trigger(WheelMode::convert, selection, point);
-    after(0.5, [=] {
-        say("aberta: " + visible());
-        wheel->trigger(WheelMode::tools, selection, point);
-        say("trocou p/ ferramentas, modo=" + modeWord(wheel->mode()));
-        after(0.5, [=] {
+    when(
+        exposed,
+        [=] {
+            say("aberta: " + visible());
+            wheel->trigger(WheelMode::tools, selection, point);
+            say("trocou p/ ferramentas, modo=" + modeWord(wheel->mode()));
             wheel->trigger(WheelMode::tools, selection, point);
             say("logo após fechar (animando): " + visible());
-            after(0.4, [=] {
-                say("depois da animação: " + visible());
-                wheel->trigger(WheelMode::actions, selection, point);
-                after(0.3, [=] {
-                    say("reaberta: " + visible());
-                    Cli::exitNow(0);
-                });
-            });
-        });
-    });
+            when(
+                [wheel] {
+                    return !wheel->host().panelVisible();
+                },
+                [=] {
+                    say("depois da animação: " + visible());
+                    wheel->trigger(WheelMode::actions, selection, point);
+                    when(
+                        exposed,
+                        [=] {
+                            say("reaberta: " + visible());
+                            Cli::exitNow(0);
+                        },
+                        10);
+                },
+                5);
+        },
+        10);
     runLoop();
+}
+
+namespace {
+
+// How many ffmpeg processes work on `file`, from the process table; "?" when it cannot be read.
+std::string encodersOf(const fs::path& file)
+{
+    // The name sits in an awk string inside a single-quoted shell word: escape what would end either.
+    std::string name;
+    for (char c : file.filename().string()) {
+        if (c == '\'')
+            name += "'\\''";
+        else if (c == '"' || c == '\\')
+            name += std::string("\\") + c;
+        else
+            name += c;
+    }
+    try {
+        return QString::fromStdString(
+            Commands::run("/bin/sh",
+                {"-c", "ps -axo comm=,args= | awk '$1 ~ /ffmpeg$/ && index($0, \"" + name + "\")' | wc -l"}))
+            .trimmed()
+            .toStdString();
+    } catch (const std::exception&) {
+        return "?";
+    }
+}
+
 }
 
 void cancelTest()
@@ -182,47 +258,37 @@ void cancelTest()
     Cli::makeApplication(false);
     const auto files = panelAndConversions();
     const std::string out = Cli::args[2];
-    after(2.0, [files, out] {
+    // Cancelled while every job is under way: each has reported progress from its encoder.
+    auto underWay = [] {
+        const auto& jobs = JobStore::shared().jobs();
+        return !jobs.empty() && std::all_of(jobs.begin(), jobs.end(), [](const Job& job) {
+            return job.isRunning() && job.progress.value_or(0) > 0;
+        });
+    };
+    when(underWay, [files, out] {
         const auto jobs = JobStore::shared().jobs();
         std::string line = "antes:";
         for (const auto& job : jobs)
             line += " " + job.sourceName + "=" + std::to_string(int(job.progress.value_or(0) * 100)) + "%";
         say(line);
-        // With no job there is nothing to cancel; the last step still reports.
+        // With no job there is nothing to cancel; the last steps still report.
         if (!jobs.empty()) {
             JobStore::shared().cancel(jobs.front().id);
             JobStore::shared().cancel(jobs.back().id);
         }
-        after(0.5, [files, out] {
-            snapshot(out);
-            std::string count = "?";
-            if (!files.empty()) {
-                // The name sits in an awk string inside a single-quoted shell word: escape what
-                // would end either.
-                std::string name;
-                for (char c : files.front().filename().string()) {
-                    if (c == '\'')
-                        name += "'\\''";
-                    else if (c == '"' || c == '\\')
-                        name += std::string("\\") + c;
-                    else
-                        name += c;
-                }
-                try {
-                    count = QString::fromStdString(
-                        Commands::run("/bin/sh",
-                            {"-c",
-                                "ps -axo comm=,args= | awk '$1 ~ /ffmpeg$/ && index($0, \"" + name + "\")' | wc -l"}))
-                                .trimmed()
-                                .toStdString();
-                } catch (const std::exception&) {
-                }
-            }
-            say("ffmpeg do 1º arquivo ainda rodando: " + count);
-            // The outcome waits for the count, so the lines keep their order.
-            every(0.5, [files] {
-                if (anyRunning())
+        // A cancel only asks: the jobs' threads end once their workers are reaped, and the
+        // encoder, a worker's child, goes on its own a moment later.
+        auto count = std::make_shared<std::string>("?");
+        when(
+            [files, count] {
+                if (files.empty() || !Task::awaitDetached(std::chrono::milliseconds(0)))
                     return false;
+                *count = encodersOf(files.front());
+                return *count == "0";
+            },
+            [files, out, count] {
+                snapshot(out);
+                say("ffmpeg do 1º arquivo ainda rodando: " + *count);
                 const auto& jobs = JobStore::shared().jobs();
                 for (size_t i = 0; i < std::min(jobs.size(), files.size()); ++i) {
                     const Job& job = jobs[i];
@@ -243,8 +309,8 @@ void cancelTest()
                     }
                 }
                 Cli::exitNow(0);
-            });
-        });
+            },
+            20);
     });
     runLoop();
 }

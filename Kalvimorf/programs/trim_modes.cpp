@@ -6,13 +6,16 @@
 #include "trim/trim_editor.h"
 #include "trim/trim_editor_view.h"
 #include "trim/trim_look.h"
+#include "trim/trim_session.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -66,18 +69,31 @@ void playTest()
     Cli::exitNow(0);
 }
 
+namespace {
+
+// Runs `step` once `ready` holds, looking every 20 ms, or after 30 s regardless: a picture of
+// whatever came beats a run that never ends.
+void once(std::function<bool()> ready, std::function<void()> step, QElapsedTimer waited = {})
+{
+    if (!waited.isValid())
+        waited.start();
+    if (ready() || waited.hasExpired(30000))
+        return step();
+    QTimer::singleShot(20, qApp, [ready = std::move(ready), step = std::move(step), waited]() mutable {
+        once(std::move(ready), std::move(step), waited);
+    });
+}
+
+}
+
 void renderTrim()
 {
     const auto& args = Cli::args;
     Cli::makeApplication(false);
     std::vector<std::filesystem::path> files(args.begin() + 3, args.end());
     TrimEditor::open(files);
-    if (std::getenv("DEMO_SEGMENTS"))
-        QTimer::singleShot(4000, [] {
-            TrimEditor::shared().debugDemoSegments();
-        });
     const std::string out = args[2];
-    QTimer::singleShot(6000, [out] {
+    auto picture = [out] {
         // Whatever changed last (a load, the demonstration ranges) shows at rest.
         if (auto* view = TrimEditor::shared().view())
             view->settle();
@@ -92,6 +108,27 @@ void renderTrim()
             break;
         }
         Cli::exitNow(0);
+    };
+    // Pictured once every clip has its length, waveform and thumbnails, and the playhead has
+    // reached where the demonstration put it.
+    auto loaded = [] {
+        auto* session = TrimEditor::shared().session();
+        if (!session)
+            return true;
+        const auto& clips = session->clips();
+        return std::all_of(clips.begin(), clips.end(), [](const TrimClip* clip) {
+            return clip->complete();
+        });
+    };
+    auto seeked = [] {
+        auto* session = TrimEditor::shared().session();
+        return !session || session->pendingSeeks() == 0;
+    };
+    once(loaded, [seeked, picture] {
+        if (!std::getenv("DEMO_SEGMENTS"))
+            return once(seeked, picture);
+        TrimEditor::shared().debugDemoSegments();
+        once(seeked, picture);
     });
     QApplication::exec();
     Cli::exitNow(0);

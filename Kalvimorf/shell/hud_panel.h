@@ -28,6 +28,8 @@ public:
 
     // Its content as a picture, for the scenarios.
     QImage snapshot();
+    // Moving or fading in or out: what a picture shows now is not where it comes to rest.
+    bool animating() const { return animation_ != nullptr; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

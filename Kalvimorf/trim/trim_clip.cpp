@@ -218,12 +218,14 @@ void TrimClip::applyProbe(std::optional<double> duration, bool playable)
 void TrimClip::setPeaks(std::vector<float> peaks)
 {
     peaks_ = std::move(peaks);
+    peaksIn_ = true;
     Q_EMIT changed();
 }
 
 void TrimClip::setThumbs(std::vector<QImage> thumbs)
 {
     thumbs_ = std::move(thumbs);
+    thumbsIn_ = true;
     Q_EMIT changed();
 }
 

@@ -39,6 +39,9 @@ public:
     const std::vector<QImage>& thumbs() const { return thumbs_; }
     const std::vector<float>& peaks() const { return peaks_; }
     bool loaded() const { return loaded_; }
+    // Everything the load hands back has arrived: the probe, the peaks and, for a video with a
+    // length, the thumbnails (any of them possibly empty).
+    bool complete() const { return loaded_ && peaksIn_ && (thumbsIn_ || !isVideo || !(duration_ > 0)); }
     bool playable() const { return playable_; }
 
     const ClipRange& current() const;
@@ -93,5 +96,7 @@ private:
     std::vector<QImage> thumbs_;
     std::vector<float> peaks_;
     bool loaded_ = false;
+    bool peaksIn_ = false;
+    bool thumbsIn_ = false;
     bool playable_ = false;
 };

@@ -220,16 +220,38 @@ void TrimEditor::debugPlayTest(double t, bool multi, std::function<void(const st
                         [this, gone, guard, report, before] {
                             if (gone())
                                 return report("sem sessão");
-                            QTimer::singleShot(1500, this, [this, gone, guard, report, before] {
-                                if (gone())
-                                    return report("sem sessão");
-                                char line[256];
-                                std::snprintf(line, sizeof line,
-                                    "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
-                                    guard->current().start, before, session_->playhead(),
-                                    session_->isPlaying() ? "sim" : "não");
-                                report(line);
-                            });
+                            // 1.5 s of the ranges played, over the gaps between them, tells where
+                            // the playhead should stand; the report comes once it gets there or
+                            // playing stops, so a loaded machine slows the run, not the figures.
+                            double target = before, left = 1.5;
+                            for (const auto& range : guard->segments()) {
+                                const double from = std::max(target, range.start);
+                                if (range.end <= from)
+                                    continue;
+                                const double step = std::min(left, range.end - from);
+                                target = from + step;
+                                left -= step;
+                                if (left <= 0)
+                                    break;
+                            }
+                            QElapsedTimer played;
+                            played.start();
+                            once(
+                                this,
+                                [this, gone, target, played] {
+                                    return gone() || !session_->isPlaying() || session_->playhead() >= target
+                                        || played.hasExpired(20000);
+                                },
+                                [this, gone, guard, report, before] {
+                                    if (gone())
+                                        return report("sem sessão");
+                                    char line[256];
+                                    std::snprintf(line, sizeof line,
+                                        "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
+                                        guard->current().start, before, session_->playhead(),
+                                        session_->isPlaying() ? "sim" : "não");
+                                    report(line);
+                                });
                         });
                 });
         });

@@ -77,8 +77,9 @@ protected:
         std::printf("drag\n");
         const auto action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
         // The drag's pointer grab is let go only once the requests reach the server: a driver that
-        // presses again as soon as it reads "dropped" must find the pointer free.
-        QCoreApplication::processEvents();
+        // presses again as soon as it reads "dropped" must find the pointer free. A round trip to
+        // the server, not one pass of the event loop, makes sure of it on a loaded machine.
+        QGuiApplication::sync();
         if (reportAction)
             std::printf("dropped %s\n",
                 action == Qt::CopyAction       ? "copy"

@@ -232,7 +232,12 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
         driver.send(command);
         REQUIRE(driver.expect("ok"));
     }
-    REQUIRE(drag.expect("drag"));
+    // A drag that never started leaves the button down, which would spoil every later drag.
+    if (auto started = drag.expect("drag"); !started) {
+        driver.send("release");
+        driver.expect("ok");
+        return started;
+    }
     for (const auto& command :
         {"glide " + std::to_string(target.x - source.x - 12) + " " + std::to_string(target.y - source.y) + " 25",
             std::string("pause 200"), std::string("glide 2 2 2"), std::string("pause 200"),

@@ -48,17 +48,20 @@ int main(int argc, char** argv)
         near = window.wheel().mapToGlobal(QPointF(centre - out, centre - out).toPoint());
         beside = window.wheel().mapToGlobal(QPoint(12, 12));
     }
+    // Ready once the window is on screen and the opening's springs have come to rest, with the
+    // last frame they asked for painted.
+    auto animating = [&] {
+        return style == MenuStyle::fan ? window.fan().animating() : window.wheel().animating();
+    };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         auto* handle = window.panel().windowHandle();
-        if (!handle || !handle->isExposed())
+        if (!handle || !handle->isExposed() || animating())
             return;
         poll.stop();
-        // The opening's springs are at rest well within a second.
-        QTimer::singleShot(1000, [&] {
-            std::printf("ready %d %d %d %d %d %d %d %d\n", beside.x(), beside.y(), drawn.x(), drawn.y(), near.x(),
-                near.y(), middle.x(), middle.y());
-        });
+        window.panel().repaint();
+        std::printf("ready %d %d %d %d %d %d %d %d\n", beside.x(), beside.y(), drawn.x(), drawn.y(), near.x(), near.y(),
+            middle.x(), middle.y());
     });
     poll.start(20);
     return app.exec();

@@ -264,8 +264,8 @@ TEST(SingleInstance, OfTwoStartsAtOnceOneListens)
         SingleInstance::StartLock turn;
         secondHasTurn = turn.held();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(secondHasTurn) << "the second start went ahead during the first's";
+    // A start that may not wait at all shows the turn is taken; the thread's start waits.
+    EXPECT_FALSE(SingleInstance::StartLock(0).held()) << "a second start went ahead during the first's";
     SingleInstance first;
     std::vector<SingleInstance::Files> received;
     ASSERT_TRUE(first.listen([&](const SingleInstance::Files& files) {
