@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <utility>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +72,7 @@ void DragMonitor::tick()
     const bool other = input_->otherKeyDown();
     if (other && !otherWasDown_) {
         gesture_ = flags ? Gesture::chord : Gesture::dragging;
+        waiting_.reset();
         call(onCancel);
     }
     otherWasDown_ = other;
@@ -90,12 +92,15 @@ void DragMonitor::tick()
 
     if (holding_ && (*holding_ & ~flags)) {
         holding_.reset();
+        waiting_.reset();
         call(onRelease);
     }
 
     lastFlags_ = flags;
     if (const auto fired = settlePress(flags))
         fire(*fired);
+    else if (waiting_ && !input_->filesPending())
+        go(*std::exchange(waiting_, std::nullopt));
 }
 
 bool DragMonitor::followButton(bool down, long changeCount)
@@ -109,6 +114,7 @@ bool DragMonitor::followButton(bool down, long changeCount)
         ended = mouseWasDown_ && gesture_ != Gesture::noDrag;
         gesture_ = Gesture::noDrag;
         holding_.reset();
+        waiting_.reset();
         baselineChangeCount_ = changeCount;
     }
     mouseWasDown_ = down;
@@ -158,7 +164,10 @@ void DragMonitor::fire(unsigned flags)
 
 void DragMonitor::go(std::optional<WheelMode> mode)
 {
+    waiting_.reset();
     const auto files = input_->dragFiles();
     if (!files.empty())
         call(onTrigger, mode, files);
+    else if (input_->filesPending())
+        waiting_ = mode;
 }

@@ -80,6 +80,9 @@ private:
     // The modifier whose hold fired (separate keys only): its release is told even after a
     // letter turned the gesture into a chord.
     std::optional<unsigned> holding_;
+    // A trigger that came while the drag's file list was still being read: it goes off once the
+    // list is in, unless the drag, the key or a letter ended it first.
+    std::optional<std::optional<WheelMode>> waiting_;
     long baselineChangeCount_ = 0;  // the change count last seen with the button up
     bool mouseWasDown_ = false;
     unsigned lastFlags_ = 0;

@@ -33,6 +33,9 @@ public:
     virtual bool otherKeyDown() = 0;
     // The local files of the drag that made the current change count; empty when none were readable.
     virtual std::vector<std::filesystem::path> dragFiles() = 0;
+    // True while the file list of the current drag is still being read: dragFiles() has nothing
+    // yet, and may have the files a moment later.
+    virtual bool filesPending() { return false; }
     // A descriptor that turns readable whenever the change count grows (reading it clears it),
     // so that nobody needs to poll between drags; -1 when the service cannot tell, and then only
     // polling sees a drag begin.

@@ -23,7 +23,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long a drag source gets to hand over its file list (and each further chunk of a long one).
-constexpr auto readBound = std::chrono::milliseconds(200);
+// A file manager busy with a large folder, or any source on a loaded machine, can take some
+// hundreds of milliseconds; the read is the watcher thread's, so waiting costs the interface
+// nothing, and a trigger that comes meanwhile is answered once the list is in.
+constexpr auto readBound = std::chrono::milliseconds(1500);
 // How long the monitor waits for a read still under way when the trigger comes.
 constexpr auto triggerWait = std::chrono::milliseconds(250);
 
@@ -392,4 +395,11 @@ std::vector<std::filesystem::path> X11DragInput::dragFiles()
     if (watcher.readCount != watcher.count)
         return {};
     return watcher.files;
+}
+
+bool X11DragInput::filesPending()
+{
+    auto& watcher = *watcher_;
+    std::lock_guard lock(watcher.mutex);
+    return watcher.readCount != watcher.count && !watcher.stopping;
 }

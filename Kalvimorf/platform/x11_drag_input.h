@@ -21,6 +21,7 @@ public:
     long changeCount() override;
     bool otherKeyDown() override;
     std::vector<std::filesystem::path> dragFiles() override;
+    bool filesPending() override;
     int claimNotice() override;
 
 private:

@@ -226,3 +226,25 @@ TEST(DragMonitor, SleepsBetweenDragsAndPollsFromAClaimUntilTheButtonIsUp)
 }
 
 }
+
+// A busy source hands its file list over late: a trigger that comes first goes off once the
+// list is in, while the drag and the key last, and never after either ended.
+TEST(DragMonitor, ATriggerBeforeTheFilesAreInWaitsForThem)
+{
+    Rig rig;
+    rig.input->pending = true;
+    EXPECT_EQ(rig.play("drag shift 0.3"), Events{});
+    rig.input->pending = false;
+    EXPECT_EQ(rig.play("0.05"), Events{"convert"});
+    EXPECT_EQ(rig.play("none up"), (Events{"release", "ended"}));
+
+    rig.input->pending = true;
+    EXPECT_EQ(rig.play("drag shift 0.3 none"), Events{"release"});
+    rig.input->pending = false;
+    EXPECT_EQ(rig.play("0.05 up"), Events{"ended"}) << "the key went up before the files came";
+
+    rig.input->pending = true;
+    EXPECT_EQ(rig.play("drag shift 0.3 up"), Events{"ended"});
+    rig.input->pending = false;
+    EXPECT_EQ(rig.play("0.05 none 0.05"), Events{}) << "the drag ended before the files came";
+}

@@ -16,6 +16,8 @@ public:
     long count = 0;
     bool otherKey = false;
     std::vector<std::filesystem::path> files;
+    // The list still being read: dragFiles() gives nothing until this is false again.
+    bool pending = false;
     int keyScans = 0;
     int pointerQueries = 0;
     int notice = -1;
@@ -32,7 +34,11 @@ public:
         ++keyScans;
         return otherKey;
     }
-    std::vector<std::filesystem::path> dragFiles() override { return files; }
+    std::vector<std::filesystem::path> dragFiles() override
+    {
+        return pending ? std::vector<std::filesystem::path>{} : files;
+    }
+    bool filesPending() override { return pending; }
     int claimNotice() override { return notice; }
 
     void claim()
