@@ -15,11 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 using namespace TestSupport;
@@ -193,6 +196,42 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     EXPECT_THROW(PDFEngine::convert(dir / "mixed.pdf", format("png"), cancel), CancellationError);
     EXPECT_EQ(pages, 1);
     EXPECT_EQ(names(dir.path()), (std::set<std::string>{"mixed.pdf", "mixed (PNG)", "tiny.pdf", "huge.pdf"}));
+}
+
+// The threads this process runs now, from the kernel's count.
+int threadCount()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0)
+            return std::stoi(line.substr(8));
+    return -1;
+}
+
+TEST(PDFEngine, ALongExportRunsAboutOneThreadPerCore)
+{
+    // Pages of text and some coloured, three rounds of pages per core: every page is written
+    // while the others are drawn, and no writer may bring threads of its own.
+    TempDir dir;
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::string lines;
+    for (int i = 0; i < 30; ++i)
+        lines += "Capitulo " + std::to_string(i) + " linha de texto corrido ate a margem\n";
+    std::vector<PageSpec> pages;
+    for (int i = 0; i < 3 * cores; ++i)
+        pages.push_back({.text = lines, .lastInk = i % 4 == 0 ? "1 0 0 rg" : ""});
+    writePDF(dir / "Livro longo.pdf", pages);
+    const int before = threadCount();
+    int most = before, reports = 0;
+    const auto folder = PDFEngine::convert(dir / "Livro longo.pdf", format("png"), [&](double) {
+        most = std::max(most, threadCount());
+        ++reports;
+    });
+    EXPECT_EQ(reports, 3 * cores);
+    EXPECT_EQ(names(folder).size(), size_t(3 * cores));
+    EXPECT_LE(most - before, cores + 2) << before << " threads before, " << most << " while pages were written";
+    EXPECT_TRUE(image(folder / "Livro longo - página 002.png").isGrayscale());
+    EXPECT_FALSE(image(folder / "Livro longo - página 005.png").isGrayscale());
 }
 
 TEST(PDFEngine, TextHoldsEveryPageInReadingOrderWhateverItsRotationAndBoxes)

@@ -11,6 +11,7 @@
 #include <deque>
 #include <exception>
 #include <initializer_list>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -213,6 +214,18 @@ std::string chunk(const char* type, std::string_view data)
     out.append(data);
     appendU32(out, uint32_t(checksum(type, {data})));
     return out;
+}
+
+// The PNG signature and its IHDR chunk: grey or RGB by the number of bands, alpha when it is even.
+std::string signatureAndHeader(int width, int height, int bands, int sampleBytes)
+{
+    const bool colour = bands >= 3;
+    const bool alpha = bands == 2 || bands == 4;
+    std::string header = u32(uint32_t(width)) + u32(uint32_t(height));
+    header.push_back(char(sampleBytes * 8));
+    header.push_back(char((colour ? 2 : 0) | (alpha ? 4 : 0)));
+    header.append(3, '\0');  // deflate, adaptive filtering, no interlace
+    return "\x89PNG\r\n\x1a\n" + chunk("IHDR", header);
 }
 
 // A chunk written in pieces, so that large data is not copied to be framed.
@@ -497,14 +510,7 @@ void writePNG(const VImage& image, const std::optional<std::string>& exif, FileS
 {
     const int bands = image.bands();
     const int sampleBytes = image.format() == VIPS_FORMAT_USHORT ? 2 : 1;
-    const bool colour = bands >= 3;
-    const bool alpha = bands == 2 || bands == 4;
-
-    std::string header = u32(uint32_t(image.width())) + u32(uint32_t(image.height()));
-    header.push_back(char(sampleBytes * 8));
-    header.push_back(char((colour ? 2 : 0) | (alpha ? 4 : 0)));
-    header.append(3, '\0');  // deflate, adaptive filtering, no interlace
-    std::string head = "\x89PNG\r\n\x1a\n" + chunk("IHDR", header);
+    std::string head = signatureAndHeader(image.width(), image.height(), bands, sampleBytes);
     if (image.get_typeof(VIPS_META_ICC_NAME)) {
         size_t length = 0;
         auto icc = static_cast<const char*>(image.get_blob(VIPS_META_ICC_NAME, &length));
@@ -530,6 +536,46 @@ void writePNG(const VImage& image, const std::optional<std::string>& exif, FileS
     }
     stream.finish();
     file.write(chunk("IEND", {}));
+}
+
+std::string plainPNG(const Samples& samples, int level, uint32_t pixelsPerMetre)
+{
+    std::string out = signatureAndHeader(samples.width, samples.height, samples.bands, samples.sampleBytes)
+        + chunk("pHYs", u32(pixelsPerMetre) + u32(pixelsPerMetre) + std::string(1, '\1'));
+
+    // libpng's way: a whole zlib stream with its defaults, cut into IDAT chunks of 8 KiB as it
+    // fills them, so that a page is the same file as libpng makes of it.
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw ConversionError::writeFailed();
+    const std::unique_ptr<z_stream, int (*)(z_stream*)> ending(&stream, deflateEnd);
+    const size_t rowBytes = size_t(samples.width) * samples.bands * samples.sampleBytes;
+    std::vector<unsigned char> row(rowBytes + 1, 0);  // filter type 0 (none), then the row
+    std::vector<unsigned char> idat(size_t(8) << 10);
+    stream.next_out = idat.data();
+    stream.avail_out = uInt(idat.size());
+    int status = Z_OK;
+    for (int y = 0; y <= samples.height && status == Z_OK; ++y) {
+        const bool last = y == samples.height;
+        if (!last)
+            gather(samples, 0, samples.bands, y, row.data() + 1);
+        stream.next_in = last ? nullptr : row.data();
+        stream.avail_in = last ? 0 : uInt(row.size());
+        do {
+            status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            if (status == Z_BUF_ERROR)
+                status = Z_OK;
+            if (stream.avail_out == 0 || status == Z_STREAM_END) {
+                out += chunk("IDAT",
+                    std::string_view(reinterpret_cast<const char*>(idat.data()), idat.size() - stream.avail_out));
+                stream.next_out = idat.data();
+                stream.avail_out = uInt(idat.size());
+            }
+        } while (status == Z_OK && (stream.avail_in > 0 || last));
+    }
+    if (status != Z_STREAM_END)
+        throw ConversionError::writeFailed();
+    return out + chunk("IEND", {});
 }
 
 }

@@ -4,6 +4,7 @@
 
 #include <vips/vips8>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,6 +31,12 @@ vips::VImage storable(const vips::VImage& image, bool cmykAllowed);
 // (16-bit samples big-endian), the form of PNG's IDAT and of a PDF Flate stream with
 // /Predictor 15. Throws ConversionError::writeFailed.
 std::string compress(const Samples& samples, int first, int count);
+
+// A PNG of `samples` made on the calling thread, rows unfiltered and deflated at `level`, stating
+// `pixelsPerMetre` both ways: for callers that already keep every core busy with images of their
+// own, where the parallel writer's threads would only add to the count. Throws
+// ConversionError::writeFailed.
+std::string plainPNG(const Samples& samples, int level, uint32_t pixelsPerMetre);
 
 // Plain zlib compression of a small block (colour profiles).
 std::string deflate(const std::string& data);

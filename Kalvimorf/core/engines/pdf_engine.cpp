@@ -10,6 +10,7 @@
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/engines/image_engine.h"
+#include "core/engines/image_flate.h"
 #include "core/engines/image_library.h"
 #include "core/engines/pdf_text.h"
 #include "core/engines/poppler_core.h"
@@ -32,6 +33,9 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
+
+#include <sys/mman.h>
 
 namespace PDFEngine {
 
@@ -51,11 +55,70 @@ constexpr size_t bandBytes = size_t(6) << 20;
 
 bool vipsReady() { return ImageLibrary::start(); }
 
+// A page's pixels in memory mapped for them alone, returned to the system as soon as the page is
+// written. From the C library's heap, every drawing thread's heap kept room for the largest pages
+// it had held, and a long export grew by tens of MiB over its first hundred pages.
+class PixelMemory {
+public:
+    PixelMemory() = default;
+    explicit PixelMemory(size_t size) { map(size); }
+    PixelMemory(PixelMemory&& other) noexcept
+        : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
+    {
+    }
+    PixelMemory& operator=(PixelMemory&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    ~PixelMemory() { reset(); }
+
+    unsigned char* get() const { return data_; }
+    explicit operator bool() const { return data_ != nullptr; }
+
+    // Keeps the bytes held so far; false, holding them still, when the system has no more.
+    bool grow(size_t size)
+    {
+        void* moved = ::mremap(data_, size_, size, MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED)
+            return false;
+        data_ = static_cast<unsigned char*>(moved);
+        size_ = size;
+        return true;
+    }
+
+    void reset()
+    {
+        if (data_)
+            ::munmap(data_, size_);
+        data_ = nullptr;
+        size_ = 0;
+    }
+
+private:
+    // Made resident in one call: a fault for every 4 KiB of a page cost a tenth more system time.
+    void map(size_t size)
+    {
+        void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (mapped != MAP_FAILED) {
+            data_ = static_cast<unsigned char*>(mapped);
+            size_ = size;
+        }
+    }
+
+    unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 // A drawn page, its pixels packed tightly: one grey byte per pixel while red, green and blue
 // agree everywhere (black text on white, most scans), the same picture in a third of the bytes to
 // keep and to compress; RGB otherwise.
 struct PackedPage {
-    std::unique_ptr<unsigned char, decltype(&std::free)> bytes{nullptr, std::free};
+    PixelMemory bytes;
     int width = 0;
     int height = 0;
     int bands = 0;
@@ -102,7 +165,7 @@ public:
         std::tie(packed.width, packed.height) = *pixels;
         packed.bands = greyAllowed ? 1 : 3;
         const size_t count = size_t(packed.width) * size_t(packed.height);
-        packed.bytes.reset(static_cast<unsigned char*>(std::malloc(count * size_t(packed.bands))));
+        packed.bytes = PixelMemory(count * size_t(packed.bands));
         if (!packed.bytes)
             return std::nullopt;
         const size_t row = size_t(packed.width) * 3;
@@ -121,11 +184,9 @@ public:
             if (packed.bands == 1 && !packGrey(drawn, size_t(rows) * size_t(packed.width), packed.bytes.get() + first)) {
                 if (!widen(count * 2))
                     return std::nullopt;
-                auto* wider = static_cast<unsigned char*>(std::realloc(packed.bytes.get(), count * 3));
-                if (!wider)
+                if (!packed.bytes.grow(count * 3))
                     return std::nullopt;
-                (void)packed.bytes.release();
-                packed.bytes.reset(wider);
+                unsigned char* wider = packed.bytes.get();
                 packed.bands = 3;
                 // The grey bytes so far become RGB, from the last one back, so that none is
                 // overwritten before it is read.
@@ -182,6 +243,14 @@ std::string encode(const PackedPage& page, ImageType type)
         return encodeWithQt(page, "jpeg");
     if (type == ImageType::bmp)
         return encodeWithQt(page, "bmp");
+    // Light deflate without row filters: pages are mostly flat colour, and it is several times
+    // faster than the defaults for a file about a fifth larger. Written on this thread: each page
+    // already has one, and libvips' saver would start a pool of its own for every page, whose
+    // threads and their heaps stayed for the rest of the export.
+    if (type == ImageType::png) {
+        const ImageFlate::Samples samples{page.bytes.get(), page.width, page.height, page.bands, 1};
+        return ImageFlate::plainPNG(samples, 3, uint32_t(std::lround(renderDPI / 0.0254)));
+    }
     if (!vipsReady())
         throw ConversionError::writeFailed();
     try {
@@ -194,12 +263,6 @@ std::string encode(const PackedPage& page, ImageType type)
         void* data = nullptr;
         size_t length = 0;
         switch (type) {
-        case ImageType::png:
-            // Pages are mostly flat colour: light deflate without row filters is several times
-            // faster than the defaults for a file about a fifth larger.
-            view.write_to_buffer(".png", &data, &length,
-                vips::VImage::option()->set("compression", 3)->set("filter", VIPS_FOREIGN_PNG_FILTER_NONE));
-            break;
         case ImageType::heic:
             view.write_to_buffer(".heic", &data, &length, vips::VImage::option()->set("Q", quality));
             break;
@@ -208,6 +271,7 @@ std::string encode(const PackedPage& page, ImageType type)
             break;
         case ImageType::tiff: view.write_to_buffer(".tif", &data, &length); break;
         case ImageType::gif: view.write_to_buffer(".gif", &data, &length); break;
+        case ImageType::png:
         case ImageType::jpeg:
         case ImageType::bmp: break;
         // No page is offered as these (the formats' table), so none is ever drawn for them.
