@@ -524,7 +524,7 @@ TEST_F(HeadlessTool, Joins)
 // The concat demuxer takes the first part's streams for all and reads every part as if it were
 // like the first, so a copy joins only parts alike in every stream. A phone clip without sound
 // before one with it, clips of two sizes, sound at two rates: each joins whole, at the first
-// part's size, with silence where a part has none.
+// part's size, with silence where a part has none, as long as the part's picture.
 TEST_F(HeadlessTool, JoinsCopyOnlyPartsAlikeInEveryStream)
 {
     const auto clip = [&](const std::string& name, const std::string& size, bool sound) {
@@ -579,6 +579,15 @@ TEST_F(HeadlessTool, JoinsCopyOnlyPartsAlikeInEveryStream)
     const auto copied = sizes("2 com som (juntos) 2.mp4"), original = sizes("2 com som.mp4");
     EXPECT_TRUE(copied.substr(copied.find('\n')).starts_with(original.substr(original.find('\n')))) << copied;
     EXPECT_NEAR(length("2 com som (juntos) 2.mp4", "v:0"), 2, 0.3);
+
+    // A silent screen recording states no length in its header: its silence is as long as the
+    // picture it holds, not the placeholder's days.
+    ASSERT_TRUE(makeRecording(dir / "0 gravação muda.mp4", false));
+    result = tool("vidJoin", {}, {"2 com som.mp4", "0 gravação muda.mp4"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(probe("0 gravação muda (juntos).mp4", "stream=codec_type"), "video\naudio\n");
+    EXPECT_NEAR(length("0 gravação muda (juntos).mp4", "v:0"), 3, 0.2);
+    EXPECT_NEAR(length("0 gravação muda (juntos).mp4", "a:0"), 3, 0.2);
 
     ASSERT_TRUE(makeMedia(dir / "a.mp3", "sine=duration=1:sample_rate=44100"));
     ASSERT_TRUE(makeMedia(dir / "b.mp3", "sine=duration=1:sample_rate=22050", {"-ac", "2"}));

@@ -374,3 +374,33 @@ TEST_F(TrimMediaRun, PhoneVideosLameMP3sAndRangesPastTheEnd)
         EXPECT_NEAR(lengthOf(run.out.substr(0, run.out.find('\n'))), 2, 0.3) << fast;
     }
 }
+
+// A trim to GIF takes its palette from what it keeps, in a run of its own as a conversion does:
+// made in the frames' run, it would hold every kept frame in memory until the last. Four times
+// the range takes about the same; several ranges make the same frames (rate and size) as one.
+TEST_F(TrimMediaRun, AGifOfALongRangeTakesAboutWhatAShortOneDoes)
+{
+    const auto film = sources / "filme longo.mp4";
+    ASSERT_TRUE(makeMedia(film, "testsrc2=size=320x180:rate=25:duration=90",
+        {"-f", "lavfi", "-i", "sine=440:duration=90", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"}));
+    const auto brief = measureBrivlon({"--trim", "0", "20", "gif", "x", film.string()});
+    ASSERT_EQ(brief.exitCode, 0);
+    const auto whole = measureBrivlon({"--trim", "5", "85", "gif", "x", film.string()});
+    ASSERT_EQ(whole.exitCode, 0);
+    EXPECT_LT(whole.peakMiB, brief.peakMiB + 60) << brief.peakMiB;
+    EXPECT_NEAR(lengthOf(sources / "filme longo (aparado) 2.gif"), 80, 0.3);
+
+    const auto frames = [](const std::string& printed) {
+        const auto gif = printed.substr(0, printed.find('\n'));
+        return runProgram("/usr/bin/ffprobe",
+            {"-v", "error", "-count_frames", "-show_entries", "stream=width,height,nb_read_frames", "-of", "csv=p=0",
+                gif})
+            .out;
+    };
+    const auto one = runBrivlon({"--trim", "1", "3", "gif", "x", film.string()});
+    const auto two = runBrivlon({"--trim", "1-2,4-5", "-", "gif", "x", film.string()});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    ASSERT_EQ(two.exitCode, 0) << two.err;
+    EXPECT_EQ(frames(two.out), frames(one.out));
+    EXPECT_FALSE(frames(one.out).empty());
+}

@@ -128,11 +128,13 @@ bool makePhoneVideo(const fs::path& out)
     return made;
 }
 
-bool makeRecording(const fs::path& out)
+bool makeRecording(const fs::path& out, bool sound)
 {
-    if (!makeMedia(out, "testsrc2=rate=10:size=320x240:duration=2",
-            {"-f", "lavfi", "-i", "sine=440:duration=2", "-c:v", "libx264", "-preset", "ultrafast", "-g", "5", "-c:a",
-                "aac", "-metadata", "title=Reunião", "-movflags", "frag_keyframe+empty_moov"}))
+    std::vector<std::string> options = {"-c:v", "libx264", "-preset", "ultrafast", "-g", "5", "-metadata",
+        "title=Reunião", "-movflags", "frag_keyframe+empty_moov"};
+    if (sound)
+        options.insert(options.begin(), {"-f", "lavfi", "-i", "sine=440:duration=2", "-c:a", "aac"});
+    if (!makeMedia(out, "testsrc2=rate=10:size=320x240:duration=2", options))
         return false;
     auto bytes = readFile(out);
     // Each track's media header (version 0): the length after two times and the time scale.

@@ -67,9 +67,9 @@ bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::
 // display matrix) turns to portrait, one second with sound, as MP4 or MOV by `out`'s extension.
 bool makePhoneVideo(const fs::path& out);
 // A screen recording as recorders and browsers write it while they record: fragmented MP4, two
-// seconds with sound, whose tracks state all ones (unknown) for their length and which has no
-// index of its fragments at the end.
-bool makeRecording(const fs::path& out);
+// seconds (with sound unless told), whose tracks state all ones (unknown) for their length and
+// which has no index of its fragments at the end.
+bool makeRecording(const fs::path& out, bool sound = true);
 // An MP3 from the LAME encoder, whose tag carries the track's ReplayGain.
 bool makeLameMP3(const fs::path& out, double seconds = 1);
 // The first picture of `file` as a player shows it, rotation applied, in 8×8 grey levels; empty

@@ -71,35 +71,37 @@ std::string gifFilter(const Preset& preset)
     return gifFrames(preset) + ",split[a][b];[a]" + gifPalette + "[p];[b][p]" + gifDither;
 }
 
-// A GIF in two runs of ffmpeg: the palette of the whole clip first, into a file, then the
-// frames dithered with it. In one graph every frame would wait in memory for the palette, which
-// is only known at the end: gigabytes for a few minutes of film.
-FFmpeg::Report writeGif(const fs::path& source, FileSafety::NewFile& output, const Progress& progress)
+}
+
+// In one graph every frame would wait in memory for the palette, which is only known at the end:
+// gigabytes for a few minutes of film.
+FFmpeg::Report writeGif(const std::vector<std::string>& inputs, const std::string& graph, const std::string& picture,
+    std::optional<double> duration, const Progress& progress, const FramesRun& frames)
 {
     const auto& preset = presetFor(Quality::levelFor("gif"));
+    const auto head = (graph.empty() ? graph : graph + ";") + "[" + picture + "]" + gifFrames(preset);
     FileSafety::TempDir scratch;
     const auto palette = scratch.path() / "paleta.png";
     // The palette pass only decodes and counts colours: about a third of the work.
     constexpr double share = 0.35;
-    auto first = FFmpeg::input(source);
+    auto first = inputs;
     first.insert(first.end(),
-        {"-map", "0:V:0", "-vf", gifFrames(preset) + "," + gifPalette, "-frames:v", "1", "-update", "1", "-f", "image2",
+        {"-filter_complex", head + "," + gifPalette, "-an", "-sn", "-frames:v", "1", "-update", "1", "-f", "image2",
             palette.string()});
-    FFmpeg::run(first, std::nullopt, [&](double fraction) {
+    FFmpeg::run(first, duration, [&](double fraction) {
         if (progress)
             progress(fraction * share);
     });
-    auto second = FFmpeg::input(source);
+    auto second = inputs;
     const auto colours = FFmpeg::input(palette, "image2,png_pipe");
     second.insert(second.end(), colours.begin(), colours.end());
+    const auto paletteInput = std::to_string(std::count(inputs.begin(), inputs.end(), "-i"));
     second.insert(second.end(),
-        {"-filter_complex", "[0:V:0]" + gifFrames(preset) + "[f];[f][1:v]" + gifDither, "-an", "-sn", "-loop", "0"});
-    return FFmpeg::run(second, output, "gif", std::nullopt, [&](double fraction) {
+        {"-filter_complex", head + "[f];[f][" + paletteInput + ":v]" + gifDither, "-an", "-sn", "-loop", "0"});
+    return frames(second, [&](double fraction) {
         if (progress)
             progress(share + fraction * (1 - share));
     });
-}
-
 }
 
 std::string capFilter(std::optional<int> shortSide)
@@ -194,7 +196,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
     FFmpeg::Report report;
     try {
-        report = format.ext == "gif" ? writeGif(source, output, progress)
+        report = format.ext == "gif" ? writeGif(FFmpeg::input(source), {}, "0:V:0", std::nullopt, progress,
+                     [&](const std::vector<std::string>& arguments, const Progress& frames) {
+                         return FFmpeg::run(arguments, output, "gif", std::nullopt, frames);
+                     })
                                      : FFmpeg::run(command, output, container->muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::ffmpegMissing)

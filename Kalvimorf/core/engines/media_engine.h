@@ -2,7 +2,9 @@
 
 #include "core/base/catalog.h"
 #include "core/base/progress.h"
+#include "core/engines/ffmpeg.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,14 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext);
 // A scale filter that keeps both sides even and, with a cap, limits the shorter side to it
 // without ever enlarging the frame.
 std::string capFilter(std::optional<int> shortSide);
+// A GIF in two runs of ffmpeg: the palette of all its frames first, into a file, then the frames
+// dithered with it. `inputs` are ffmpeg's inputs, each with its options; `graph` the filters that
+// make the picture from them, or empty; `picture` the label of what the GIF shows, a stream of an
+// input ("0:V:0") or an output of `graph`. The palette's run counts against `duration` (none: the
+// first input's length); `frames` adds the output to the second run's arguments and runs it.
+using FramesRun = std::function<FFmpeg::Report(const std::vector<std::string>& arguments, const Progress& progress)>;
+FFmpeg::Report writeGif(const std::vector<std::string>& inputs, const std::string& graph, const std::string& picture,
+    std::optional<double> duration, const Progress& progress, const FramesRun& frames);
 // The ffmpeg muxer that writes files of `ext`, for outputs that have no name (and so no
 // extension) while they are written. None for an extension it does not know.
 std::optional<std::string> muxer(const std::string& ext);

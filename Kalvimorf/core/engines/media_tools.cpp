@@ -114,9 +114,9 @@ std::optional<std::string> takeFilter(std::vector<std::string>& codecs, const st
 // The re-encoding join. The concat demuxer reads every file with the first one's decoders, which
 // turns a WAV after an MP3, or an AVI after an MP4, into noise and half its length; the concat
 // filter decodes each file with its own. Pictures take the first one's size, fitted in with
-// bars, and a video without sound gets as much silence. The codec's own filters end the graph,
-// as ffmpeg takes no second chain for the same output stream. None when the first picture's
-// size is not known.
+// bars, and a video without sound gets as much silence as it holds picture. The codec's own
+// filters end the graph, as ffmpeg takes no second chain for the same output stream. None when
+// the first picture's size is not known.
 std::optional<std::vector<std::string>> encodedJoin(
     const std::vector<fs::path>& files, const Sources& streams, bool picture, std::vector<std::string> codecs)
 {
@@ -144,8 +144,11 @@ std::optional<std::vector<std::string>> encodedJoin(
         if (sound && (streams[i].audio || !picture)) {
             inputs += "[" + n + ":a:0]";
         } else if (sound) {
-            const auto length = FFmpeg::playLength(streams[i], true, false).value_or(0);
-            graph += "anullsrc=r=48000:cl=stereo,atrim=duration=" + timeText(length) + "[s" + n + "];";
+            // A recording's header may state a placeholder for its length: its packets tell.
+            auto length = FFmpeg::heldLength(files[i], true);
+            if (!length)
+                length = FFmpeg::playLength(streams[i], true, false);
+            graph += "anullsrc=r=48000:cl=stereo,atrim=duration=" + timeText(length.value_or(0)) + "[s" + n + "];";
             inputs += "[s" + n + "]";
         }
     }

@@ -214,6 +214,26 @@ FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges
     return report;
 }
 
+// A GIF goes the conversions' two runs, its picture cut from the source by the input's bounds or,
+// for several ranges, by the join's graph.
+FFmpeg::Report exportGif(const fs::path& source, const std::vector<Range>& ranges, double total, const fs::path& output,
+    const Progress& progress)
+{
+    auto inputs = FFmpeg::input(source);
+    std::string graph, picture = "0:V:0";
+    if (ranges.size() == 1) {
+        inputs.insert(inputs.begin(), {"-ss", seconds(ranges.front().first), "-to", seconds(ranges.front().second)});
+    } else {
+        graph = joinGraph(ranges, true, false).text;
+        picture = "vo";
+    }
+    return MediaEngine::writeGif(
+        inputs, graph, picture, total, progress, [&](std::vector<std::string> arguments, const Progress& frames) {
+            arguments.push_back(output.string());
+            return FFmpeg::run(arguments, total, frames);
+        });
+}
+
 }
 
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
@@ -265,6 +285,8 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
                 report = FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
             else
                 report = fastJoin(source, kept, target, staged.path(), total, progress);
+        } else if (target == "gif") {
+            report = exportGif(source, kept, total, staged.path(), progress);
         } else {
             const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
             if (kept.size() == 1) {
