@@ -10,7 +10,9 @@
 # passing (before the drag source's round trip, 11 of 13, CardFanX11 losing a drag twice). The
 # one failure, WholeRoad.X11 (Shift opened no fan), most likely met the program's own 200 ms
 # bound for a drag source to hand over its file list (platform/x11_drag_input.cpp), which a
-# loaded source can miss. A whole run takes
+# loaded source can miss. With that bound at 1.5 s and a trigger waiting for a list still being
+# read, at -j4 beside `stress-ng --cpu 4` and two builds (load 9-11): again 9 of 10, the one failure
+# DragMonitorX11.RealDrags in its 7th round (a Qt source's list never came). A whole run takes
 # 55-68 s; medians (slowest): Scenarios.X11 7.2 s (12.0), TrimX11 20.7 s (27.9),
 # MenuShapeX11 2.6 s (3.4), CardFanX11 7.8 s (12.3), DragMonitorX11 42.8 s (51.1).
 set -euo pipefail
