@@ -178,6 +178,16 @@ void Feed::add(std::string_view bytes)
         if (run_ > longestRun_)
             throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
     }
+    if (ended_) {
+        // Once the reader has ended the document it reads nothing more, so what follows is kept
+        // and judged whole at finish(): only blanks, comments and instructions may come after
+        // the root.
+        if (tail_.size() + bytes.size() > maxTail)
+            failed_ = true;
+        else
+            tail_.append(bytes);
+        return;
+    }
     reader_->addData(QByteArray(bytes.data(), qsizetype(bytes.size())));
     read();
 }
@@ -192,10 +202,18 @@ void Feed::read()
             return;
         }
         report(*reader_, handlers_);
+        // Qt ends the document as soon as its data runs out behind the root, and a piece added
+        // after that would read as a premature end.
+        ended_ = reader_->tokenType() == QXmlStreamReader::EndDocument;
     }
 }
 
-bool Feed::finish() { return !failed_ && !reader_->hasError() && reader_->atEnd(); }
+bool Feed::finish()
+{
+    if (failed_ || reader_->hasError() || !reader_->atEnd())
+        return false;
+    return tail_.empty() || walk("<r/>" + tail_, {});
+}
 
 QStringView localName(const QXmlStreamReader& reader)
 {

@@ -79,6 +79,9 @@ private:
     size_t longestRun_;
     size_t run_ = 0;
     bool failed_ = false;
+    bool ended_ = false;
+    std::string tail_;
+    static constexpr size_t maxTail = 64 * 1024;
 };
 // The local name of the element the reader stands on: what follows the last ":".
 QStringView localName(const QXmlStreamReader& reader);

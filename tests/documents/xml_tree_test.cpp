@@ -1,5 +1,6 @@
 #include "documents/xml_tree.h"
 
+#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,4 +31,50 @@ TEST(XmlTree, NamesTextSearchOrderAndDeepNesting)
     ASSERT_TRUE(root);
     EXPECT_EQ(root->find("t")->text, "fundo");
     EXPECT_EQ(root->allText("t"), "fundo");
+}
+
+namespace {
+
+// Every event a reader reports, one line each; text as it comes.
+struct Events {
+    std::string seen;
+    XML::Handlers handlers()
+    {
+        return {[this](const QXmlStreamReader& reader) {
+                    seen += "<" + XML::localName(reader).toString().toStdString() + "\n";
+                },
+            [this](const QXmlStreamReader& reader) {
+                seen += reader.text().toString().toStdString();
+            },
+            [this] {
+                seen += ">\n";
+            }};
+    }
+};
+
+}
+
+TEST(XmlTree, ADocumentFedInPiecesReadsAsItDoesWhole)
+{
+    for (const std::string text : {std::string("<a>0;<b/><b c=\"1\" d='&lt;'>t</b></a>") + std::string(25, ' '),
+             std::string("<a>x</a>\n"), std::string("<?xml version=\"1.0\"?>\n<a>x<![CDATA[y]]></a>")}) {
+        Events whole;
+        ASSERT_TRUE(XML::walk(text, whole.handlers())) << text;
+        for (size_t step = 1; step <= 8; ++step) {
+            Events pieces;
+            XML::Feed feed(pieces.handlers());
+            for (size_t at = 0; at < text.size(); at += step)
+                feed.add(std::string_view(text).substr(at, step));
+            EXPECT_TRUE(feed.finish()) << text << " in pieces of " << step;
+            EXPECT_EQ(pieces.seen, whole.seen) << text << " in pieces of " << step;
+        }
+    }
+
+    // What comes after the root in a later piece is still judged.
+    for (const char* tail : {"\n<!-- fim -->\n", "x", "<", "<b/>"}) {
+        XML::Feed feed({});
+        feed.add("<a/>");
+        feed.add(tail);
+        EXPECT_EQ(feed.finish(), XML::walk(std::string("<a/>") + tail, {})) << tail;
+    }
 }
