@@ -32,9 +32,11 @@ int main(int argc, char** argv)
     Cli::args.assign(argv, argv + argc);
     // Not an option of the command line: the worker program runs in this process's place, on the
     // same socket, so that whoever starts `brivlon --worker` gets a worker.
-    if (argc == 2 && std::string_view(argv[1]) == Worker::option) {
+    if (argc >= 2 && std::string_view(argv[1]) == Worker::option) {
+        // With the modules named after the option, for it to open while it waits.
         const auto program = WorkerPool::program();
-        ::execl(program.c_str(), program.c_str(), Worker::option, nullptr);
+        argv[0] = const_cast<char*>(program.c_str());
+        ::execv(program.c_str(), argv);
         std::perror(program.c_str());
         ::_exit(1);
     }

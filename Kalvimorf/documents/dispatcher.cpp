@@ -2,12 +2,11 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/output_formats.h"
-#include "core/engines/image_engine.h"
+#include "core/engines/engine_modules.h"
 #include "core/engines/media_engine.h"
 #include "core/engines/pdf_engine.h"
 #include "core/jobs/request.h"
 #include "documents/archive_engine.h"
-#include "documents/document_engine.h"
 #include "documents/spreadsheet_engine.h"
 #include "documents/subtitle_engine.h"
 
@@ -22,13 +21,13 @@ fs::path convert(const fs::path& source, MediaKind kind, const OutputFormat& for
     if (!writer)
         throw ConversionError::unsupported();
     switch (*writer) {
-    case Writer::image: return ImageEngine::convert(source, format);
-    case Writer::imagesToPDF: return ImageEngine::mergeToPDF({source});
+    case Writer::image: return EngineModules::images().convert(source, format);
+    case Writer::imagesToPDF: return EngineModules::images().mergeToPDF({source});
     case Writer::media: return MediaEngine::convert(source, format, progress);
-    case Writer::pdfPages:
-    case Writer::pdfText: return PDFEngine::convert(source, format, progress);
+    case Writer::pdfPages: return EngineModules::documents().convertPDF(source, format, progress);
+    case Writer::pdfText: return EngineModules::pdfText().convert(source);
     case Writer::pdfMerge: return PDFEngine::merge({source});
-    case Writer::document: return DocumentEngine::convert(source, format, progress);
+    case Writer::document: return EngineModules::documents().convertDocument(source, format, progress);
     case Writer::subtitle: return SubtitleEngine::convert(source, format);
     case Writer::spreadsheet: return SpreadsheetEngine::convert(source, format);
     case Writer::repack: return ArchiveEngine::repack(source, format);

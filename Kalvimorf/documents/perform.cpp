@@ -2,7 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
-#include "core/engines/image_engine.h"
+#include "core/engines/engine_modules.h"
 #include "core/engines/pdf_engine.h"
 #include "core/engines/tool_engines.h"
 #include "documents/dispatcher.h"
@@ -22,7 +22,7 @@ fs::path perform(const Request& request, const Progress& progress)
     switch (request.op) {
     case Request::Op::convert: return Engine::convert(request.sources.front(), request.kind, request.format, progress);
     case Request::Op::mergePDF: return PDFEngine::merge(request.sources);
-    case Request::Op::mergeImages: return ImageEngine::mergeToPDF(request.sources);
+    case Request::Op::mergeImages: return EngineModules::images().mergeToPDF(request.sources);
     case Request::Op::archive: return ArchiveEngine::create(request.sources, request.format);
     }
     throw ConversionError::unsupported();

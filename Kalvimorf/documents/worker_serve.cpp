@@ -1,11 +1,11 @@
-#include "core/jobs/worker.h"
+#include "documents/worker_serve.h"
 #include "core/state/office_events.h"
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
-#include "core/engines/image_library.h"
+#include "core/engines/engine_modules.h"
 #include "documents/perform.h"
 
 #include <QString>
@@ -27,9 +27,9 @@
 #include <unistd.h>
 #include <vector>
 
-// The worker's side of the protocol, the one place that runs the engines: the executable loads
-// it only in worker mode (worker_module.cpp), so that no other process of the program loads an
-// imaging, PDF or media library.
+// The worker's side of the protocol, the one place that runs the engines: only the worker program
+// and the tests' probes link it, so that no other process of the program loads an imaging, PDF or
+// media library.
 namespace Worker {
 
 namespace {
@@ -136,7 +136,7 @@ Answer answer(const Request& request)
 
 }
 
-void serve(bool startImageLibrary)
+void serve(const std::vector<EngineModules::Module>& warm)
 {
     // The protocol keeps standard output to itself; a library's stray prints go to standard error.
     channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -150,14 +150,20 @@ void serve(bool startImageLibrary)
     // Tools stay in this worker's process group, so that ending the group ends them too.
     Process::setOwnGroups(false);
     watchForHangUp();
-    // The image library takes milliseconds to start; a worker kept ready starts it while it
-    // waits for its request. Its start sets and restores an environment variable, and the C
-    // library's environment is not safe to read while another thread writes it (a job's first
-    // getenv, or a tool it starts, met a table being moved): a request waits for the start to end.
+    // Opening a module and starting the image library take milliseconds; a worker kept ready
+    // does it while it waits for its request. The image library's start sets and restores an
+    // environment variable, and the C library's environment is not safe to read while another
+    // thread writes it (a job's first getenv, or a tool it starts, met a table being moved): a
+    // request waits for the warming to end. A module that fails to open fails its job instead.
     std::thread starter;
-    if (startImageLibrary)
-        starter = std::thread([] {
-            ImageLibrary::start();
+    if (!warm.empty())
+        starter = std::thread([warm] {
+            for (const auto module : warm) {
+                try {
+                    EngineModules::warm(module);
+                } catch (const std::exception&) {
+                }
+            }
         });
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     FileSafety::HiddenNames::set(std::make_shared<RelayedHiddenNames>());
@@ -179,6 +185,15 @@ void serve(bool startImageLibrary)
         springTraps(*request);
         send(answer(*request));
     }
+}
+
+std::vector<EngineModules::Module> modulesToWarm(int argc, char** argv)
+{
+    std::vector<EngineModules::Module> modules;
+    for (int i = 2; i < argc; ++i)
+        if (const auto module = EngineModules::parse(argv[i]))
+            modules.push_back(*module);
+    return modules;
 }
 
 }

@@ -1,7 +1,7 @@
-#include "programs/engine_module.h"
+#include "programs/module_entries.h"
 
-extern "C" const FaceEntries* brivlon_faces()
+const EngineModules::Faces* brivlon_faces()
 {
-    static const FaceEntries entries{FaceBlur::blurFaces, FaceBlur::detect};
-    return &entries;
+    static const EngineModules::Faces table{FaceBlur::blurFaces, FaceBlur::detect};
+    return &table;
 }

@@ -6,7 +6,6 @@
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
 #include "core/jobs/worker_pool.h"
-#include "programs/engine_module.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -57,32 +54,6 @@ std::chrono::milliseconds stallLimit()
     if (seconds && std::atoi(seconds) > 0)
         return std::chrono::seconds(std::atoi(seconds));
     return WorkerPool::Options{}.stallLimit;
-}
-
-// The answers of this program forked as a worker (see WorkerPool::Options::serve) to PDF text
-// requests, as a worker program gives them.
-void serveText()
-{
-    // Known as a worker (to ps and top), as the worker programs are.
-    ::prctl(PR_SET_NAME, "brivlon-worker");
-    // The protocol keeps standard output to itself; a library's stray prints go to standard error.
-    const int channel = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
-    QByteArray pending;
-    while (const auto bytes = Worker::readFrame(STDIN_FILENO, pending)) {
-        using Kind = Worker::Answer::Kind;
-        const auto request = Requests::unpack(*bytes);
-        Worker::Answer answer{Kind::failed, 0, {}, ConversionError::unsupported().what()};
-        if (request && Requests::pdfText(*request)) {
-            Worker::springTraps(*request);
-            answer = Worker::answerFor([&] {
-                Task::Binder binder(Requests::context(*request));
-                return textModule().convertPDFText(request->sources.front());
-            });
-        }
-        if (!Worker::send(channel, answer))
-            return;
-    }
 }
 
 }
@@ -133,16 +104,13 @@ int perform(const std::function<std::vector<Request>()>& plan)
     Task::Binder binder(context);
     try {
         const auto requests = plan();
-        // The run takes the lightest worker program that has the engines of all its jobs, which
-        // loads no library they do not need. The worker is ended, and its temporary folder
-        // removed, before the run ends.
-        auto program = WorkerKind::none;
-        for (const auto& request : requests)
-            program = std::max(program, Requests::worker(request));
         // Work that is all in ffmpeg's processes (the media tools, conversions of video and sound)
         // needs no worker between them and this run: the tools die with it, and a fault in a file
         // ends their process, not this one.
-        if (program == WorkerKind::none) {
+        const bool front = std::all_of(requests.begin(), requests.end(), [](const Request& request) {
+            return Requests::road(request) == Road::front;
+        });
+        if (front) {
             takeTerminationSignals();
             for (const auto& request : requests) {
                 Task::checkCancelled();
@@ -150,14 +118,15 @@ int perform(const std::function<std::vector<Request>()>& plan)
             }
             return 0;
         }
-        // A PDF's text needs poppler alone, which the text module brings: this process forked
-        // extracts it, as isolated as in a worker (a fault in a file ends the fork), with no
-        // program to start and none of the libraries this one has loaded loaded twice.
-        const bool text = std::all_of(requests.begin(), requests.end(), Requests::pdfText);
-        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .program = program,
-            .serve = text ? serveText : std::function<void()>()});
-        // Forked while this process has one thread, the fork keeps the C library's
-        // single-threaded paths: its allocations cost a third less.
+        // One worker for the whole run, which opens the engine modules its jobs need while this
+        // process sends the first; the rest stay unloaded. It is ended, and its temporary folder
+        // removed, before the run ends.
+        std::vector<EngineModules::Module> warm;
+        for (const auto& request : requests)
+            for (const auto module : Requests::modules(request))
+                if (std::find(warm.begin(), warm.end(), module) == warm.end())
+                    warm.push_back(module);
+        WorkerPool pool({.stallLimit = stallLimit(), .ready = 1, .reuse = true, .warm = warm});
         pool.prewarm();
         takeTerminationSignals();
         for (const auto& request : requests) {

@@ -1,7 +1,9 @@
-#include "programs/engine_module.h"
+#include "programs/module_entries.h"
 
-extern "C" const TextEntries* brivlon_pdf_text()
+#include "core/engines/pdf_text.h"
+
+const EngineModules::PDFText* brivlon_pdf_text()
 {
-    static const TextEntries entries{PDFText::convert};
-    return &entries;
+    static const EngineModules::PDFText table{PDFText::convert};
+    return &table;
 }

@@ -1,59 +1,35 @@
-# The programs: the front, the desktop module, the worker programs and the modules they open.
+# The programs: the front, the desktop module, the worker program and the engine modules it opens.
 # Their sources are in programs/, but for the front's entry point, which stays at the top.
-# The engines run only in the worker programs, the executables that link them: brivlon itself
-# references none, so --as-needed leaves the imaging, PDF and media libraries out of the command
-# line, the tray program and the render modes. brivlon looks for its workers in its helper folder.
-# Three worker programs from the same code, each a job's choice (Requests::worker): the programs
-# table of CONTRIBUTING.md says what each links and takes and why, and a test holds the requests to it.
-# What a lighter program leaves out is in brivlon-engines.so, which it opens the first time a job
-# needs it: the program defines the engines it leaves out itself, as stand-ins that call the
-# module (engine_forwarders.cpp and its two siblings), so the archives' objects for them are
-# never pulled in, and --as-needed drops their libraries. A command-line run takes the lightest
-# program that serves all its jobs. Opening the module costs more than linking its libraries at
-# start, so the lighter programs are for the runs that never open it.
+# The engines run only in the worker, and only through its modules: the worker links the engines
+# on light libraries (qpdf, liblzma, ffmpeg's processes) and calls the rest through
+# EngineModules' tables, so --as-needed leaves libvips, poppler, OpenCV, Qt Gui and LibRaw out of
+# it, and a module brings them the first time a job needs them. brivlon itself references no
+# engine, and looks for the worker and the modules in its helper folder.
 add_executable(brivlon_worker programs/worker_main.cpp)
 target_compile_options(brivlon_worker PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(brivlon_worker PRIVATE kalvimorf_documents)
-set_target_properties(brivlon_worker PROPERTIES OUTPUT_NAME brivlon-worker RUNTIME_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
+target_link_libraries(brivlon_worker PRIVATE kalvimorf_documents ${CMAKE_DL_LIBS})
+# Exported, so that a module's own copy of the core below it gives way to the worker's: one set of
+# tasks, processes, name claims and module tables.
+set_target_properties(brivlon_worker PROPERTIES OUTPUT_NAME brivlon-worker RUNTIME_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT}
+  ENABLE_EXPORTS ON)
 
-add_library(brivlon_engines MODULE programs/engine_module.cpp)
-target_compile_options(brivlon_engines PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(brivlon_engines PRIVATE kalvimorf_documents)
-set_target_properties(brivlon_engines PROPERTIES PREFIX "" OUTPUT_NAME brivlon-engines
-  LIBRARY_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
-
-# PDF text needs poppler alone: a module of its own, so that the light program extracts text
-# without the engine module's imaging libraries, and loads poppler only for such a job.
-add_library(brivlon_pdf_text MODULE programs/pdf_text_module.cpp)
-target_compile_options(brivlon_pdf_text PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(brivlon_pdf_text PRIVATE kalvimorf_core_engines)
-set_target_properties(brivlon_pdf_text PROPERTIES PREFIX "" OUTPUT_NAME brivlon-pdf-text
-  LIBRARY_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
-
-# Face blurring needs OpenCV besides libvips: a module of its own, so that the image program blurs
-# faces without the engine module's poppler, Qt Gui and office route.
-add_library(brivlon_faces MODULE programs/faces_module.cpp)
-target_compile_options(brivlon_faces PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(brivlon_faces PRIVATE kalvimorf_core_engines)
-set_target_properties(brivlon_faces PROPERTIES PREFIX "" OUTPUT_NAME brivlon-faces
-  LIBRARY_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
-
-# The lighter programs export their symbols so that the module's own copy of the core below it
-# gives way to the program's (one set of tasks, processes and name claims, one image library);
-# their stand-ins are their own, since exported they would take the place of the module's engines.
-function(brivlon_lighter_worker target name main)
-  add_executable(${target} ${main} programs/engine_forwarders.cpp programs/engine_modules.cpp ${ARGN})
-  target_compile_options(${target} PRIVATE ${BRIVLON_WARNINGS})
-  target_link_libraries(${target} PRIVATE kalvimorf_documents ${CMAKE_DL_LIBS})
-  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${name}
-    RUNTIME_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT} ENABLE_EXPORTS ON)
-  add_dependencies(brivlon_worker ${target})
-endfunction()
-brivlon_lighter_worker(brivlon_worker_light brivlon-worker-light programs/worker_light_main.cpp programs/light_forwarders.cpp)
-brivlon_lighter_worker(brivlon_worker_image brivlon-worker-image programs/worker_main.cpp programs/image_forwarders.cpp)
-set_source_files_properties(programs/engine_forwarders.cpp programs/engine_modules.cpp programs/light_forwarders.cpp programs/image_forwarders.cpp
-  PROPERTIES COMPILE_OPTIONS -fvisibility=hidden)
-add_dependencies(brivlon_worker brivlon_engines brivlon_pdf_text brivlon_faces)
+# The engine modules, one a kind (EngineModules::Module): each source is its module's entry.
+set(BRIVLON_MODULE_ENTRIES programs/images_module.cpp programs/documents_module.cpp programs/faces_module.cpp
+  programs/pdf_text_module.cpp)
+foreach(entry ${BRIVLON_MODULE_ENTRIES})
+  get_filename_component(kind ${entry} NAME_WE)
+  string(REPLACE "_module" "" kind ${kind})
+  string(REPLACE "_" "-" file ${kind})
+  add_library(brivlon_${kind} MODULE ${entry})
+  target_compile_options(brivlon_${kind} PRIVATE ${BRIVLON_WARNINGS})
+  target_link_libraries(brivlon_${kind} PRIVATE kalvimorf_documents)
+  set_target_properties(brivlon_${kind} PROPERTIES PREFIX "" OUTPUT_NAME brivlon-${file}
+    LIBRARY_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
+  add_dependencies(brivlon_worker brivlon_${kind})
+endforeach()
+# The tests link the engines, and hand the modules' tables over at start-up.
+add_library(kalvimorf_module_entries STATIC ${BRIVLON_MODULE_ENTRIES})
+target_link_libraries(kalvimorf_module_entries PUBLIC kalvimorf_documents)
 
 # brivlon is a small front: the headless rows (--convert, --tool, --trim) run on Qt Core with the worker
 # client or ffmpeg alone, and every other mode opens the desktop module, which holds the desktop program and
@@ -69,13 +45,11 @@ target_link_options(brivlon_desktop PRIVATE -Wl,-z,defs -Wl,--exclude-libs,ALL)
 set_target_properties(brivlon_desktop PROPERTIES PREFIX "" OUTPUT_NAME brivlon-desktop
   CXX_VISIBILITY_PRESET hidden LIBRARY_OUTPUT_DIRECTORY ${BRIVLON_HELPER_OUTPUT})
 
-# A run of PDF text alone forks the front instead of starting a worker, and the fork opens the
-# text module: the front exports its symbols for it, as the lighter programs do.
-add_executable(brivlon main.cpp programs/cli_common.cpp programs/engine_modules.cpp programs/headless_conversion.cpp programs/headless_run.cpp
+add_executable(brivlon main.cpp programs/cli_common.cpp programs/headless_conversion.cpp programs/headless_run.cpp
   programs/headless_tool.cpp programs/headless_trim.cpp)
 target_compile_options(brivlon PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(brivlon PRIVATE kalvimorf_core_jobs ${CMAKE_DL_LIBS})
-set_target_properties(brivlon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${BRIVLON_BIN_OUTPUT} ENABLE_EXPORTS ON)
+set_target_properties(brivlon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${BRIVLON_BIN_OUTPUT})
 add_dependencies(brivlon brivlon_worker brivlon_desktop)
 
 # The program's resources are in its helper folder; ffmpeg and ffprobe there are links to the

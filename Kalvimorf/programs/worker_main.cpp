@@ -1,6 +1,6 @@
-#include "core/jobs/worker.h"
+#include "documents/worker_serve.h"
 
-// The full worker program, and the image one (see CMakeLists.txt): they start the image library
-// while they wait, so that a worker kept ready has it started when its job comes. Nothing of the
-// desktop is in the way.
-int main() { Worker::serve(); }
+// The worker program: every job whose parsing is our own code runs here, opening the engine
+// modules it needs. Its arguments after the worker option name the modules to open while it
+// waits for its first job.
+int main(int argc, char** argv) { Worker::serve(Worker::modulesToWarm(argc, argv)); }

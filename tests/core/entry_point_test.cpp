@@ -68,7 +68,7 @@ TEST(EntryPoint, AWorkerWithoutItsModuleFailsTheJobAndLogsTheReason)
     fs::create_directories(ownHelpers);
     // Copies, not links: each program finds its helpers beside where it really is.
     fs::copy_file(BRIVLON_BINARY, dir / "bin" / "brivlon");
-    fs::copy_file(helpers / "brivlon-worker-light", ownHelpers / "brivlon-worker-light");
+    fs::copy_file(helpers / "brivlon-worker", ownHelpers / "brivlon-worker");
     fs::create_directory_symlink(helpers / "resources", ownHelpers / "resources");
     const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
                             "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"

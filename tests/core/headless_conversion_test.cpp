@@ -277,8 +277,7 @@ TEST_F(HeadlessConversion, AKilledRunsWorkerEndsItselfAndRemovesItsFolder)
 TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutputs)
 {
     // The worker's fault hooks stand in for the damaged files that make an image library or
-    // poppler abort or spin for ever; PDF text runs in a fork of the run, which ends the same way
-    // while the run goes on to report it.
+    // poppler abort or spin for ever, in the module the job opened; the run goes on to report it.
     for (const auto* name : {"a.png", "quebra.png", "trava.png", "d.png"})
         makeImage(dir / name);
     for (const auto* name : {"a.pdf", "quebra.pdf", "trava.pdf", "d.pdf"})
@@ -309,10 +308,10 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
         }
     }
     // What the crashing worker printed is in the error log instead of the user's terminal.
-    for (const auto* program : {"brivlon-worker-image", "brivlon"})
-        EXPECT_NE(
-            ErrorLog::recent(40).find(program + std::string(": free(): invalid next size (normal)")), std::string::npos)
-            << ErrorLog::recent(40);
+    const auto logged = ErrorLog::recent(40);
+    const auto said = std::string("brivlon-worker: free(): invalid next size (normal)");
+    EXPECT_NE(logged.find(said), std::string::npos) << logged;
+    EXPECT_NE(logged.find(said, logged.find(said) + 1), std::string::npos) << "one crash a format";
 }
 
 TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)
@@ -343,28 +342,29 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
     }
 }
 
-TEST_F(HeadlessConversion, ARunTakesTheLightestWorkerThatServesItAndLoadsNothingMore)
+TEST_F(HeadlessConversion, ARunsWorkerOpensTheModulesItsJobsNeedAndNothingMore)
 {
     // Each run's worker, held on a second file by its spin hook once the first is written, shows
-    // which program it is and what it has loaded: an image conversion libvips without the PDF,
-    // face and office libraries; a PDF rotation none of the imaging libraries. (The media tools
+    // what it has loaded: an image conversion libvips without the PDF, face and office libraries;
+    // a PDF rotation none of the imaging libraries; a PDF's text poppler alone. (The media tools
     // start no worker: see the signals' test.)
     makeImage(dir / "a.png");
     makeImage(dir / "trava.png");
     ASSERT_EQ(convert("pdf", {"a.png"}).exitCode, 0);
     fs::copy_file(dir / "a.pdf", dir / "trava.pdf");
-    ASSERT_TRUE(makeMedia(dir / "v.mp4", "testsrc=duration=1:rate=5:size=160x90"));
-    fs::copy_file(dir / "v.mp4", dir / "trava.mp4");
+    writeFile(dir / "notas.pdf", smallWriterPDF("Texto da pagina"));
     struct Case {
         std::vector<std::string> arguments;
-        std::string output, program;
-        bool vips;
+        std::string output;
+        std::vector<std::string> loaded;
     };
     const std::vector<Case> cases{
-        {{"--convert", "jpg", "a.png", "trava.png"}, "Convertidos para JPG/a.jpg", "brivlon-worker-image", true},
-        {{"--tool", "pdfRotate", "--", "a.pdf", "trava.pdf"}, "a (girado).pdf", "brivlon-worker-light", false},
+        {{"--convert", "jpg", "a.png", "trava.png"}, "Convertidos para JPG/a.jpg", {"brivlon-images.so", "libvips"}},
+        {{"--tool", "pdfRotate", "--", "a.pdf", "trava.pdf"}, "a (girado).pdf", {}},
+        {{"--convert", "txt", "notas.pdf", "trava.pdf"}, "Convertidos para TXT/notas.txt",
+            {"brivlon-pdf-text.so", "libpoppler.so"}},
     };
-    for (const auto& [arguments, output, program, vips] : cases) {
+    for (const auto& [arguments, output, loaded] : cases) {
         SCOPED_TRACE(arguments[1]);
         auto paths = arguments;
         for (auto& argument : paths)
@@ -376,46 +376,31 @@ TEST_F(HeadlessConversion, ARunTakesTheLightestWorkerThatServesItAndLoadsNothing
             worker = childWorker(run.pid());
             return fs::exists(dir / output) && !worker.maps.empty();
         }));
-        EXPECT_EQ(worker.program, program);
-        EXPECT_EQ(worker.maps.find("libvips") != std::string::npos, vips);
-        for (const char* library : {"brivlon-engines", "libpoppler", "libopencv", "libQt6Gui", "libQt6Network"})
+        EXPECT_EQ(worker.program, "brivlon-worker");
+        for (const auto& library : loaded)
+            EXPECT_NE(worker.maps.find(library), std::string::npos) << library;
+        for (const char* library : {"brivlon-documents", "brivlon-faces", "libpoppler-qt6", "libopencv", "libQt6Gui",
+                 "libQt6Network", "libraw"})
             EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
+        if (loaded.empty())
+            for (const char* library : {"brivlon-images", "brivlon-pdf-text", "libvips", "libpoppler"})
+                EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
+        if (arguments[1] == "txt")
+            EXPECT_EQ(readFile(dir / output).find("Texto da pagina"), 0u);
         ::kill(run.pid(), SIGTERM);
         run.wait();
+        EXPECT_TRUE(pumpUntil(20, [&] {
+            return childWorker(run.pid()).program.empty();
+        }));
     }
 }
 
-TEST_F(HeadlessConversion, APDFsTextComesFromAForkOfTheRunWithPopplerAlone)
+TEST_F(HeadlessConversion, AWorkerOpensAModuleForAJobThatNeedsItAndKeepsTheRestOut)
 {
-    // Text needs poppler's layout and nothing of the imaging libraries: the run forks itself and
-    // the fork opens poppler for the job; no worker program starts, and neither the engine
-    // module nor what it links comes in.
-    for (const char* name : {"notas.pdf", "trava.pdf"})
-        writeFile(dir / name, smallWriterPDF("Texto da pagina"));
-    Process::Child run(
-        {BRIVLON_BINARY, {"--convert", "txt", (dir / "notas.pdf").string(), (dir / "trava.pdf").string()}, {},
-            {{"BRIVLON_WORKER_SPIN_ON", "trava.pdf"}}});
-    const auto output = dir / "Convertidos para TXT" / "notas.txt";
-    ChildWorker worker;
-    ASSERT_TRUE(pumpUntil(60, [&] {
-        worker = childWorker(run.pid());
-        return fs::exists(output) && !worker.maps.empty();
-    }));
-    EXPECT_EQ(worker.program, "brivlon");
-    EXPECT_NE(worker.maps.find("libpoppler.so"), std::string::npos);
-    for (const char* library : {"brivlon-engines", "libvips", "libopencv", "libQt6Gui", "libpoppler-qt6", "libqpdf"})
-        EXPECT_EQ(worker.maps.find(library), std::string::npos) << library;
-    EXPECT_EQ(readFile(output).find("Texto da pagina"), 0u);
-    ::kill(run.pid(), SIGTERM);
-    EXPECT_EQ(run.wait(), (128 + SIGTERM) << 8);
-    EXPECT_EQ(childWorker(run.pid()).program, "");
-}
-
-TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
-{
-    // The light program runs a merge on qpdf alone, then an image tool through the engine
-    // module; the image program a conversion on libvips alone, then faces blurred through the
-    // faces module with OpenCV, and still without the engine module's libraries.
+    // A worker that warmed nothing runs a merge on qpdf alone, then an image tool through the
+    // images module; then faces blurred through the faces module with OpenCV, still without the
+    // documents module's libraries. A second pool's worker warms the documents module while it
+    // waits.
     makeImage(dir / "a.png");
     makeImage(dir / "b.png");
     for (const char* name : {"a.png", "b.png"})
@@ -426,32 +411,32 @@ TEST_F(HeadlessConversion, ALighterWorkerOpensTheEngineModuleForAJobThatNeedsIt)
         const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
         return Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt).front();
     };
-    struct Case {
-        WorkerKind program;
-        Request own, needingTheModule;
-        std::vector<std::string> loadedAfter, stillOut;
+    const std::vector<std::pair<Request, std::vector<std::string>>> steps{
+        {convertRequest({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO"), {}},
+        {Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips", "brivlon-images.so"}},
+        {Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_core", "brivlon-faces.so"}},
     };
-    const std::vector<Case> cases{
-        {WorkerKind::light, convertRequest({dir / "a.pdf", dir / "b.pdf"}, "PDF ÚNICO"),
-            Requests::forTool(Tool::imgRotate, {dir / "a.png"}, {}), {"libvips", "brivlon-engines"}, {}},
-        {WorkerKind::image, convertRequest({dir / "b.png"}, "JPG"),
-            Requests::forTool(Tool::imgBlurFaces, {dir / "rosto.jpg"}, {}), {"libopencv_core", "brivlon-faces"},
-            {"brivlon-engines", "libpoppler", "libQt6Gui", "libopencv_dnn"}},
-    };
-    for (const auto& [program, own, needingTheModule, loadedAfter, stillOut] : cases) {
-        SCOPED_TRACE(WorkerPool::program(program));
-        WorkerPool pool({.ready = 0, .reuse = true, .program = program});
-        EXPECT_TRUE(fs::exists(pool.run(own, {})));
-        auto maps = childWorker(::getpid()).maps;
-        for (const char* library : {"brivlon-engines", "brivlon-faces", "libpoppler", "libopencv", "libQt6Gui"})
-            EXPECT_EQ(maps.find(library), std::string::npos) << library;
-        EXPECT_TRUE(fs::exists(pool.run(needingTheModule, {})));
-        maps = childWorker(::getpid()).maps;
-        for (const auto& library : loadedAfter)
-            EXPECT_NE(maps.find(library), std::string::npos) << library;
-        for (const auto& library : stillOut)
-            EXPECT_EQ(maps.find(library), std::string::npos) << library;
+    {
+        WorkerPool pool({.ready = 0, .reuse = true, .warm = {}});
+        std::set<std::string> in;
+        for (const auto& [request, loaded] : steps) {
+            EXPECT_TRUE(fs::exists(pool.run(request, {})));
+            const auto maps = childWorker(::getpid()).maps;
+            in.insert(loaded.begin(), loaded.end());
+            for (const char* library : {"brivlon-images", "brivlon-faces", "brivlon-documents", "brivlon-pdf-text",
+                     "libvips", "libpoppler", "libopencv", "libQt6Gui", "libraw"}) {
+                const bool wanted = std::ranges::any_of(in, [&](const std::string& name) {
+                    return name.starts_with(library);
+                });
+                EXPECT_EQ(maps.find(library) != std::string::npos, wanted) << library;
+            }
+        }
     }
+    WorkerPool pool({.ready = 1, .reuse = true, .warm = {EngineModules::Module::documents}});
+    pool.prewarm();
+    EXPECT_TRUE(pumpUntil(30, [&] {
+        return childWorker(::getpid()).maps.find("brivlon-documents.so") != std::string::npos;
+    }));
 }
 
 TEST_F(HeadlessConversion, ASignalLeavesNoPartOfAnOutputOfSeveralFilesNorAnyStagedOne)

@@ -45,7 +45,7 @@ TEST(OutputFormatsTest, EveryOfferedFormatReachesAWriterThatWritesIt)
             }
             const std::vector<fs::path> sources{"/x/um", "/x/dois"};
             for (const auto& request : Requests::plan(sources, kind, format, std::nullopt, std::nullopt))
-                EXPECT_EQ(Requests::worker(request), OutputFormats::worker(*writer));
+                EXPECT_EQ(Requests::road(request), OutputFormats::road(*writer));
         }
     }
 }

@@ -197,60 +197,72 @@ std::vector<std::string> spans(const std::string& cell)
 
 }
 
-// The table newcomers read to learn which program runs a job is the one the requests follow: a
-// tool by its raw name, a drop as "<files> → <label>" (a name ending in "/" a folder), planned as
-// the runner plans it.
+// The table newcomers read to learn where a job runs is the one the requests follow: a road's
+// row (the front, the worker) takes the jobs that run there and open no module, a module's row
+// the jobs that open it. A job is a tool by its raw name or a drop as "<files> → <label>" (a name
+// ending in "/" a folder), planned as the runner plans it.
 TEST(RequestTest, TheProgramsTableIsWhatTheWorkersAreGiven)
 {
     TempDir dir;
-    const std::map<std::string, WorkerKind> kinds{{"none", WorkerKind::none}, {"light", WorkerKind::light},
-        {"image", WorkerKind::image}, {"full", WorkerKind::full}};
-    std::set<WorkerKind> described;
-    const auto rows = programsTable();
-    ASSERT_GE(rows.size(), kinds.size());
-    for (const auto& row : rows) {
+    const std::map<std::string, Road> roads{{"front", Road::front}, {"worker", Road::worker}};
+    const auto planned = [&](const std::string& job) {
+        if (const auto tool = Tools::fromRaw(job))
+            return std::vector<Request>{Requests::forTool(*tool, {dir / "a"}, {})};
+        const auto arrow = job.find(" → ");
+        EXPECT_NE(arrow, std::string::npos);
+        std::vector<fs::path> sources;
+        std::stringstream names(job.substr(0, arrow));
+        for (std::string name; names >> name;) {
+            if (name.ends_with('/')) {
+                name.pop_back();
+                fs::create_directories(dir / name);
+            } else
+                writeFile(dir / name, "x");
+            sources.push_back(dir / name);
+        }
+        const auto offered = Catalog::options(sources);
+        EXPECT_TRUE(offered);
+        const auto label = job.substr(arrow + std::string(" → ").size());
+        const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
+        EXPECT_NE(format, offered->formats.end()) << "no " << label << " offered";
+        if (format == offered->formats.end())
+            return std::vector<Request>{};
+        return Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt);
+    };
+    std::set<std::string> described;
+    for (const auto& row : programsTable()) {
         SCOPED_TRACE(row.at("program"));
+        const auto& kind = row.at("kind");
         const auto taken = spans(row.at("takes"));
-        const auto kind = kinds.find(row.at("kind"));
-        if (kind == kinds.end()) {
-            EXPECT_EQ(row.at("kind"), "—");
+        const auto road = roads.find(kind);
+        const auto module = EngineModules::parse(kind);
+        if (road == roads.end() && !module) {
+            EXPECT_EQ(kind, "—");
             EXPECT_TRUE(taken.empty()) << "a program of no kind is given no job";
             continue;
         }
-        described.insert(kind->second);
-        if (kind->second != WorkerKind::none)
-            EXPECT_EQ(spans(row.at("program")).front(), fs::path(WorkerPool::program(kind->second)).filename());
+        described.insert(kind);
+        const auto program = spans(row.at("program")).front();
+        if (module)
+            EXPECT_EQ(program, "brivlon-" + kind + ".so");
+        else if (road->second == Road::worker)
+            EXPECT_EQ(program, fs::path(WorkerPool::program()).filename());
         EXPECT_FALSE(taken.empty());
         for (const auto& job : taken) {
             SCOPED_TRACE(job);
-            std::vector<Request> requests;
-            if (const auto tool = Tools::fromRaw(job))
-                requests.push_back(Requests::forTool(*tool, {dir / "a"}, {}));
-            else {
-                const auto arrow = job.find(" → ");
-                ASSERT_NE(arrow, std::string::npos);
-                std::vector<fs::path> sources;
-                std::stringstream names(job.substr(0, arrow));
-                for (std::string name; names >> name;) {
-                    if (name.ends_with('/')) {
-                        name.pop_back();
-                        fs::create_directories(dir / name);
-                    } else
-                        writeFile(dir / name, "x");
-                    sources.push_back(dir / name);
-                }
-                const auto offered = Catalog::options(sources);
-                ASSERT_TRUE(offered);
-                const auto label = job.substr(arrow + std::string(" → ").size());
-                const auto format = std::ranges::find(offered->formats, label, &OutputFormat::label);
-                ASSERT_NE(format, offered->formats.end()) << "no " << label << " offered";
-                requests = Requests::plan(sources, offered->kind, *format, std::nullopt, std::nullopt);
+            const auto requests = planned(job);
+            EXPECT_FALSE(requests.empty());
+            for (const auto& request : requests) {
+                const auto opened = Requests::modules(request);
+                EXPECT_EQ(Requests::road(request), module ? Road::worker : road->second);
+                if (module)
+                    EXPECT_NE(std::ranges::find(opened, *module), opened.end());
+                else
+                    EXPECT_TRUE(opened.empty());
             }
-            for (const auto& request : requests)
-                EXPECT_EQ(Requests::worker(request), kind->second);
         }
     }
-    EXPECT_EQ(described.size(), kinds.size()) << "every kind has its program's row";
+    EXPECT_EQ(described.size(), roads.size() + EngineModules::all().size()) << "every road and module has its row";
 }
 
 // The sources column too: each program's files are those its build names, every one of them.

@@ -35,12 +35,12 @@ brivlon_tests(tool_engine_tests
   core/jpeg_stripes_test.cpp
 )
 target_compile_definitions(tool_engine_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
-# The programs table that RequestTest reads against Requests::worker.
+# The programs table that RequestTest reads.
 target_compile_definitions(core_tests PRIVATE BRIVLON_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
 # Each program's file name and sources as the build makes it, for the test that reads the programs
 # table of CONTRIBUTING.md.
-set(programs brivlon brivlon_desktop brivlon_worker brivlon_worker_light brivlon_worker_image brivlon_engines
+set(programs brivlon brivlon_desktop brivlon_worker brivlon_images brivlon_documents
   brivlon_pdf_text brivlon_faces)
 set(program_lines "")
 foreach(program IN LISTS programs)

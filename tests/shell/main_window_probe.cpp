@@ -10,7 +10,8 @@
 // when another of its windows takes the keyboard.
 
 #include "core/jobs/job_store.h"
-#include "core/jobs/worker.h"
+#include "documents/worker_serve.h"
+#include "programs/module_entries.h"
 #include "menus/wheel_controller.h"
 #include "shell/app_model.h"
 #include "shell/format_grid.h"
@@ -59,7 +60,10 @@ int main(int argc, char** argv)
 {
     // Conversions run in workers started from this same executable.
     if (argc == 2 && std::string_view(argv[1]) == Worker::option)
-        Worker::serve();
+    {
+        linkEngineModules();
+        Worker::serve(EngineModules::all());
+    }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
     const bool keys = argc > 2 && std::string_view(argv[1]) == "keys";

@@ -11,7 +11,8 @@
 #include "core/base/catalog.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
-#include "core/jobs/worker.h"
+#include "documents/worker_serve.h"
+#include "programs/module_entries.h"
 #include "menus/action_chooser.h"
 #include "menus/file_action.h"
 #include "shell/app_lifecycle.h"
@@ -74,7 +75,10 @@ std::string descendants()
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::string_view(argv[1]) == Worker::option)
-        Worker::serve();
+    {
+        linkEngineModules();
+        Worker::serve(EngineModules::all());
+    }
     if (argc != 4)
         return 2;
     const fs::path folder = argv[1], big = argv[2];

@@ -1,4 +1,5 @@
 #include "support/test_support.h"
+#include "programs/module_entries.h"
 
 #include <vips/vips.h>
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     VIPS_INIT(argv[0]);
+    linkEngineModules();
     char pattern[] = "/tmp/brivlon-test-XXXXXX";
     const fs::path home = mkdtemp(pattern);
     setenv("HOME", home.c_str(), 1);

@@ -138,22 +138,21 @@ const ConversionRow conversions[] = {
 struct WriterRow {
     Writer value;
     std::string_view raw;
-    WorkerKind worker;
+    Road road;
 };
 constexpr EnumTable<WriterRow, 12> writers{{{
-    {Writer::image, "image", WorkerKind::image},
-    {Writer::imagesToPDF, "imagesToPDF", WorkerKind::image},
-    {Writer::media, "media", WorkerKind::none},
-    {Writer::pdfPages, "pdfPages", WorkerKind::full},
-    // Text needs poppler alone, which the light program opens for it.
-    {Writer::pdfText, "pdfText", WorkerKind::light},
-    {Writer::pdfMerge, "pdfMerge", WorkerKind::light},
-    {Writer::document, "document", WorkerKind::full},
-    {Writer::subtitle, "subtitle", WorkerKind::light},
-    {Writer::spreadsheet, "spreadsheet", WorkerKind::light},
-    {Writer::repack, "repack", WorkerKind::light},
-    {Writer::extract, "extract", WorkerKind::light},
-    {Writer::pack, "pack", WorkerKind::light},
+    {Writer::image, "image", Road::worker},
+    {Writer::imagesToPDF, "imagesToPDF", Road::worker},
+    {Writer::media, "media", Road::front},
+    {Writer::pdfPages, "pdfPages", Road::worker},
+    {Writer::pdfText, "pdfText", Road::worker},
+    {Writer::pdfMerge, "pdfMerge", Road::worker},
+    {Writer::document, "document", Road::worker},
+    {Writer::subtitle, "subtitle", Road::worker},
+    {Writer::spreadsheet, "spreadsheet", Road::worker},
+    {Writer::repack, "repack", Road::worker},
+    {Writer::extract, "extract", Road::worker},
+    {Writer::pack, "pack", Road::worker},
 }}};
 
 // What an action does to the card: its own label instead of the format's, and whether the whole
@@ -197,7 +196,7 @@ std::optional<Writer> writer(MediaKind kind, const OutputFormat& format)
     return std::nullopt;
 }
 
-WorkerKind worker(Writer writer) { return writers[writer].worker; }
+Road road(Writer writer) { return writers[writer].road; }
 
 std::string label(const std::string& ext)
 {

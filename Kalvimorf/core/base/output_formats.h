@@ -7,22 +7,11 @@
 #include <string>
 #include <vector>
 
-// The worker programs, lightest first: each has every engine of the ones before it.
-enum class WorkerKind {
-    // No library of its own: the work is all in ffmpeg's processes (the media tools, conversions
-    // of video and sound). A command-line run does these itself, as it trims; a pool asked for it
-    // starts light workers.
-    none,
-    // Engines on light libraries (qpdf, liblzma, ffmpeg's processes): PDF merges and the PDF tools
-    // but compression, archives, media conversions and the media tools (for the desktop's pool),
-    // subtitles, spreadsheets; and PDF text, on poppler alone, opened for the job.
-    light,
-    // Those and the engines on libvips: image conversions, images into a PDF, the image tools but
-    // face blurring, PDF compression.
-    image,
-    // Every engine: PDF pages (poppler), documents, face blurring (OpenCV).
-    full,
-};
+// Where a job runs. Any job whose file is parsed by our own code runs in a worker, whose crash
+// or hang ends the job and not the program; one whose whole work is ffmpeg's processes (the media
+// tools, conversions of video and sound) is as isolated in them, and a command-line run does it
+// itself, without a worker between (the desktop's pool runs it in a worker like any other).
+enum class Road { worker, front };
 
 // How the image writer writes a format: a picture file of its kind, or (pdf) the picture as
 // the one page of a PDF.
@@ -64,8 +53,8 @@ std::vector<OutputFormat> offered(MediaKind kind);
 // The writer of a conversion of a source of `kind` to `format` (by its extension and action);
 // nothing for one no card offers.
 std::optional<Writer> writer(MediaKind kind, const OutputFormat& format);
-// The lightest worker program that has the writer (see Requests::worker).
-WorkerKind worker(Writer writer);
+// Where a job of the writer runs (see Requests::road).
+Road road(Writer writer);
 
 // The rows of output extensions, compared exactly (lower case, as Catalog::normalizedExt gives
 // them); an extension without a row has none of these.

@@ -141,13 +141,6 @@ struct Launch {
     std::optional<unsigned long long> memoryLimit;
     std::optional<unsigned long long> fileSizeLimit;
     int error = 0;  // written by the child when exec fails
-    // Run in place of exec by a forked child (Child's second form), with the overlay of the
-    // environment set.
-    const std::function<void()>* body = nullptr;
-    const std::map<std::string, std::string>* env = nullptr;
-    // The parent's ends of the child's socket and pipe: a fork has them open too, close-on-exec
-    // closing them only at an exec, and would never see its parent hang up.
-    int parentEnds[2] = {-1, -1};
 };
 
 [[noreturn]] __attribute__((noinline)) void becomeChild(Launch* launch)
@@ -181,17 +174,6 @@ struct Launch {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (launch->body) {
-        for (int end : launch->parentEnds)
-            if (end >= 0)
-                ::close(end);
-        // A copy of this process with one thread: it may do anything that thread may.
-        for (const auto& [name, value] : *launch->env)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        (*launch->body)();
-        // Without flushing: the buffers of standard input and output are the parent's too.
-        ::_exit(0);
-    }
     ::execve(launch->path, launch->argv, launch->envp);
     launch->error = errno;
     ::_exit(127);
@@ -227,7 +209,7 @@ pid_t spawn(const Command& command, Launch launch)
     ::pthread_sigmask(SIG_SETMASK, &all, &previous);
     // Registered under the lock, so a sweep of Live never misses a child that is starting.
     std::lock_guard lock(liveMutex);
-    const pid_t pid = launch.body ? ::fork() : ::vfork();
+    const pid_t pid = ::vfork();
     if (pid == 0)
         becomeChild(&launch);
     const int forkError = errno;
@@ -490,10 +472,7 @@ EnvironmentChange::EnvironmentChange() { environmentMutex.lock(); }
 
 EnvironmentChange::~EnvironmentChange() { environmentMutex.unlock(); }
 
-Child::Child(const Command& command, bool ownErrors) : Child(command, ownErrors, {}) { }
-
-Child::Child(const Command& command, bool ownErrors, const std::function<void()>& body)
-    : executable_(command.executable)
+Child::Child(const Command& command, bool ownErrors) : executable_(command.executable)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
@@ -506,20 +485,12 @@ Child::Child(const Command& command, bool ownErrors, const std::function<void()>
     // It outlives the thread that started it (workers are started ahead, on any job's thread);
     // it notices the parent's end on its socket instead.
     launch.dieWithParent = false;
-    if (body) {
-        // Nothing of it watches for the parent's end, and a fork cannot leave it to its program.
-        launch.dieWithParent = true;
-        launch.body = &body;
-        launch.env = &command.env;
-    }
     FileSafety::Pipe errors;
     if (ownErrors) {
         errors = FileSafety::Pipe::make();
         ::fcntl(errors.read.get(), F_SETFL, O_NONBLOCK);
         launch.err = errors.write.get();
     }
-    launch.parentEnds[0] = channel_.get();
-    launch.parentEnds[1] = errors.read.get();
     pid_ = spawn(command, launch);
     errors_ = std::move(errors.read);
 }

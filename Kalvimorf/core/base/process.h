@@ -131,11 +131,6 @@ class Child {
 public:
     // Throws std::system_error when it cannot start.
     explicit Child(const Command& command, bool ownErrors = false);
-    // This process forked instead of a program started: the child runs `body` in place of the
-    // executable (which only names it) and ends when it returns. It starts with this process's
-    // libraries and memory, so it costs no program start, and dies with the thread that started
-    // it. `body` may start no process of its own: the fork holds the lock of every start.
-    Child(const Command& command, bool ownErrors, const std::function<void()>& body);
     // Kills and reaps a child still running.
     ~Child();
     Child(const Child&) = delete;

@@ -12,8 +12,7 @@
 #include "core/engines/ffmpeg.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
-#include "core/engines/qt_images.h"
-#include "core/engines/raw_images.h"
+#include "core/engines/engine_modules.h"
 #include "core/engines/tiff_metadata.h"
 
 #include <lcms2.h>
@@ -540,7 +539,7 @@ Picture loadOriented(const fs::path& file)
     const auto ext = Catalog::normalizedExt(file);
     const auto reader = ImageReaders::of(ext);
     if (reader == ImageReader::raw)
-        return RawImages::load(file);  // DNG and most raw formats are TIFF inside: never the TIFF reader
+        return EngineModules::documents().loadRaw(file);  // DNG and most raw formats are TIFF inside: never the TIFF reader
     if (ImageLibrary::loaderFor(file).empty()) {
         // The photo formats are the image library's alone: a file named as one that none of its
         // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
@@ -549,7 +548,7 @@ Picture loadOriented(const fs::path& file)
             throw ConversionError::unreadable();
         if (reader != ImageReader::qt)
             throw ConversionError::ffmpeg(unreadableKind);
-        return QtImages::load(file);
+        return EngineModules::documents().loadWithQt(file);
     }
     VImage header;
     try {

@@ -2,7 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/task.h"
-#include "core/engines/face_blur.h"
+#include "core/engines/engine_modules.h"
 #include "core/engines/image_engine.h"
 
 #include <charconv>
@@ -144,7 +144,10 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             quality = 0.95;
         } else if (tool == Tool::imgBlurFaces) {
             ImageEngine::requireMemory(image, 1);  // held whole, with a grey copy for the scan
-            image = FaceBlur::blurFaces(image, FaceBlur::detect, picture.jpegFile);
+            // The module's own detector, which it knows: it reads the cascades and decodes the
+            // detection copy for it while the picture decodes.
+            const auto& faces = EngineModules::faces();
+            image = faces.blurFaces(image, faces.detect, picture.jpegFile);
         } else {
             throw ConversionError::unsupported();
         }

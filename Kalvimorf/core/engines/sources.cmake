@@ -1,4 +1,5 @@
 target_sources(kalvimorf_core_engines PRIVATE
+  core/engines/engine_modules.cpp
   core/engines/face_blur.cpp
   core/engines/haar_scan.cpp
   core/engines/ffmpeg.cpp

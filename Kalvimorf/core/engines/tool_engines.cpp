@@ -2,9 +2,8 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
-#include "core/engines/image_tools.h"
+#include "core/engines/engine_modules.h"
 #include "core/engines/media_tools.h"
-#include "core/engines/pdf_compress.h"
 #include "core/engines/pdf_tools.h"
 
 namespace ToolEngines {
@@ -22,7 +21,7 @@ const fs::path& single(const std::vector<fs::path>& sources)
 const ToolEngineEntries entries{
     .image =
         [](Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress&) {
-            return ImageTools::run(tool, single(sources), params);
+            return EngineModules::images().runTool(tool, single(sources), params);
         },
     .media = MediaTools::perform,
     .pdf =
@@ -31,7 +30,7 @@ const ToolEngineEntries entries{
         },
     .pdfCompress =
         [](Tool, const std::vector<fs::path>& sources, const ToolParams&, const Progress&) {
-            return PDFCompress::run(single(sources));
+            return EngineModules::images().compressPDF(single(sources));
         },
 };
 

@@ -19,7 +19,6 @@ struct Row {
     std::string_view suffix;
     std::string_view label;
     std::string_view title;
-    WorkerKind worker;
     ToolEngineEntries::Entry ToolEngineEntries::*engine;
     // The panel's controls; none runs the tool at once.
     std::vector<ToolControl> controls = {};
@@ -35,7 +34,7 @@ const std::vector<ToolChoice> qualities{{"Alta", 85}, {"Média", 70}, {"Baixa", 
 const EnumTable<Row, 18>& table()
 {
     static const EnumTable<Row, 18> rows{{{
-        {Tool::imgCompress, "imgCompress", MediaKind::image, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::image,
+        {Tool::imgCompress, "imgCompress", MediaKind::image, "comprimido", "COMPRIMIR", "Comprimir",
             &ToolEngineEntries::image,
             {{Kind::buttons, "Qualidade", &ToolParams::quality, qualities},
                 {Kind::menu, "Tamanho máximo", &ToolParams::maxSide,
@@ -43,8 +42,7 @@ const EnumTable<Row, 18>& table()
                 {Kind::caption, "PNG não tem compressão com perda: só o tamanho é reduzido."}},
             // Compression starts from the original size.
             {"maxSide=0"}},
-        {Tool::imgResize, "imgResize", MediaKind::image, "redimensionado", "REDIMEN- SIONAR", "Redimensionar",
-            WorkerKind::image, &ToolEngineEntries::image,
+        {Tool::imgResize, "imgResize", MediaKind::image, "redimensionado", "REDIMEN- SIONAR", "Redimensionar", &ToolEngineEntries::image,
             // The hidden picker keeps its value, so switching back shows the earlier choice.
             {{Kind::modes, "Modo", &ToolParams::useMaxSide, {{"Lado maior", true}, {"Porcentagem", false}}},
                 {Kind::menu, "Lado maior", &ToolParams::maxSide,
@@ -53,49 +51,44 @@ const EnumTable<Row, 18>& table()
                     0},
                 {Kind::menu, "Escala", &ToolParams::scalePercent,
                     {{"75%", 75}, {"50%", 50}, {"33%", 33}, {"25%", 25}, {"10%", 10}}, 1}}},
-        {Tool::imgCrop, "imgCrop", MediaKind::image, "recortado", "RECORTAR", "Recortar", WorkerKind::image,
+        {Tool::imgCrop, "imgCrop", MediaKind::image, "recortado", "RECORTAR", "Recortar",
             &ToolEngineEntries::image,
             {{Kind::menu, "Proporção", &ToolParams::aspect,
                  {{"1:1", 0, "1:1"}, {"4:5", 0, "4:5"}, {"3:4", 0, "3:4"}, {"2:3", 0, "2:3"}, {"16:9", 0, "16:9"},
                      {"9:16", 0, "9:16"}, {"4:3", 0, "4:3"}, {"3:2", 0, "3:2"}}},
                 {Kind::caption, "Recorte centralizado."}}},
-        {Tool::imgRotate, "imgRotate", MediaKind::image, "girado", "GIRAR", "Girar 90°", WorkerKind::image,
+        {Tool::imgRotate, "imgRotate", MediaKind::image, "girado", "GIRAR", "Girar 90°",
             &ToolEngineEntries::image},
-        {Tool::imgStrip, "imgStrip", MediaKind::image, "sem metadados", "SEM METADADOS", "Remover metadados",
-            WorkerKind::image, &ToolEngineEntries::image},
+        {Tool::imgStrip, "imgStrip", MediaKind::image, "sem metadados", "SEM METADADOS", "Remover metadados", &ToolEngineEntries::image},
         // Face detection is OpenCV's, which the image worker opens for this tool alone.
-        {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "rostos borrados", "BORRAR ROSTOS", "Borrar rostos",
-            WorkerKind::image, &ToolEngineEntries::image},
-        {Tool::vidCompress, "vidCompress", MediaKind::video, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::none,
+        {Tool::imgBlurFaces, "imgBlurFaces", MediaKind::image, "rostos borrados", "BORRAR ROSTOS", "Borrar rostos", &ToolEngineEntries::image},
+        {Tool::vidCompress, "vidCompress", MediaKind::video, "comprimido", "COMPRIMIR", "Comprimir",
             &ToolEngineEntries::media,
             {{Kind::buttons, "Qualidade", &ToolParams::quality, qualities},
                 {Kind::menu, "Resolução máxima", &ToolParams::resolution,
                     {{"Original", 0}, {"1080p", 1080}, {"720p", 720}, {"480p", 480}}},
                 {Kind::caption, "Saída em MP4 (HEVC), com o codificador de software x265."}},
             {"resolution=1080"}},
-        {Tool::vidTrim, "vidTrim", MediaKind::video, "aparado", "APARAR", "Aparar", WorkerKind::none,
+        {Tool::vidTrim, "vidTrim", MediaKind::video, "aparado", "APARAR", "Aparar",
             &ToolEngineEntries::media, {}, {}, false, true},
-        {Tool::vidMute, "vidMute", MediaKind::video, "sem áudio", "SEM ÁUDIO", "Remover áudio", WorkerKind::none,
+        {Tool::vidMute, "vidMute", MediaKind::video, "sem áudio", "SEM ÁUDIO", "Remover áudio",
             &ToolEngineEntries::media},
-        {Tool::vidRotate, "vidRotate", MediaKind::video, "girado", "GIRAR", "Girar 90°", WorkerKind::none,
+        {Tool::vidRotate, "vidRotate", MediaKind::video, "girado", "GIRAR", "Girar 90°",
             &ToolEngineEntries::media},
-        {Tool::vidJoin, "vidJoin", MediaKind::video, "juntos", "JUNTAR", "Juntar", WorkerKind::none,
+        {Tool::vidJoin, "vidJoin", MediaKind::video, "juntos", "JUNTAR", "Juntar",
             &ToolEngineEntries::media, {}, {}, true},
-        {Tool::audTrim, "audTrim", MediaKind::audio, "aparado", "APARAR", "Aparar", WorkerKind::none,
+        {Tool::audTrim, "audTrim", MediaKind::audio, "aparado", "APARAR", "Aparar",
             &ToolEngineEntries::media, {}, {}, false, true},
-        {Tool::audNormalize, "audNormalize", MediaKind::audio, "normalizado", "NORMA- LIZAR", "Normalizar volume",
-            WorkerKind::none, &ToolEngineEntries::media},
-        {Tool::audJoin, "audJoin", MediaKind::audio, "juntos", "JUNTAR", "Juntar", WorkerKind::none,
+        {Tool::audNormalize, "audNormalize", MediaKind::audio, "normalizado", "NORMA- LIZAR", "Normalizar volume", &ToolEngineEntries::media},
+        {Tool::audJoin, "audJoin", MediaKind::audio, "juntos", "JUNTAR", "Juntar",
             &ToolEngineEntries::media, {}, {}, true},
-        // Compression resamples the pages' images with libvips.
-        {Tool::pdfCompress, "pdfCompress", MediaKind::pdf, "comprimido", "COMPRIMIR", "Comprimir", WorkerKind::image,
+        {Tool::pdfCompress, "pdfCompress", MediaKind::pdf, "comprimido", "COMPRIMIR", "Comprimir",
             &ToolEngineEntries::pdfCompress},
-        {Tool::pdfSplit, "pdfSplit", MediaKind::pdf, "páginas", "DIVIDIR", "Dividir páginas", WorkerKind::light,
+        {Tool::pdfSplit, "pdfSplit", MediaKind::pdf, "páginas", "DIVIDIR", "Dividir páginas",
             &ToolEngineEntries::pdf},
-        {Tool::pdfRotate, "pdfRotate", MediaKind::pdf, "girado", "GIRAR", "Girar 90°", WorkerKind::light,
+        {Tool::pdfRotate, "pdfRotate", MediaKind::pdf, "girado", "GIRAR", "Girar 90°",
             &ToolEngineEntries::pdf},
-        {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "extraído", "EXTRAIR PÁGINAS", "Extrair páginas",
-            WorkerKind::light, &ToolEngineEntries::pdf,
+        {Tool::pdfExtract, "pdfExtract", MediaKind::pdf, "extraído", "EXTRAIR PÁGINAS", "Extrair páginas", &ToolEngineEntries::pdf,
             {{Kind::field, "Páginas", &ToolParams::pages}, {Kind::caption, "Ex.: 1-3, 5, 8-  (8- = da 8 até o fim)"}}},
     }}};
     return rows;
@@ -122,7 +115,11 @@ bool needsOptions(Tool tool) { return !row(tool).controls.empty(); }
 const std::vector<ToolControl>& controls(Tool tool) { return row(tool).controls; }
 ToolParams panelStart(Tool tool) { return withPairs({}, row(tool).panelStart); }
 bool opensEditor(Tool tool) { return row(tool).opensEditor; }
-WorkerKind worker(Tool tool) { return row(tool).worker; }
+Road road(Tool tool)
+{
+    // The media tools are ffmpeg's, as media conversions are.
+    return row(tool).engine == &ToolEngineEntries::media ? OutputFormats::road(Writer::media) : Road::worker;
+}
 ToolEngineEntries::Entry ToolEngineEntries::*engine(Tool tool) { return row(tool).engine; }
 
 std::filesystem::path preferredOutput(const std::filesystem::path& source, Tool tool, const std::string& ext)

@@ -13,7 +13,7 @@
 #include <vector>
 
 // The 18 file tools of the tools mode. Everything else about a tool is its row in the catalogue
-// (tool_params.cpp): names, texts, the options panel, the worker program and the engine, so that
+// (tool_params.cpp): names, texts, the options panel and the engine, so that
 // a new tool is a case here, a row there and its engine's work.
 enum class Tool {
     imgCompress,
@@ -103,8 +103,8 @@ const std::vector<ToolControl>& controls(Tool tool);
 ToolParams panelStart(Tool tool);
 // Opens the trim editor on the selection instead of running.
 bool opensEditor(Tool tool);
-// The lightest worker program whose engines run the tool (see Requests::worker).
-WorkerKind worker(Tool tool);
+// Where the tool runs (see Requests::road).
+Road road(Tool tool);
 // Its engine, one of ToolEngineEntries' members.
 ToolEngineEntries::Entry ToolEngineEntries::*engine(Tool tool);
 // The first name an output of `tool` for `source` asks for: "<stem> (<suffix>).<ext>" in the

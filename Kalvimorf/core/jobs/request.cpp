@@ -178,17 +178,49 @@ std::optional<Writer> writer(const Request& request)
     return std::nullopt;
 }
 
-bool pdfText(const Request& request) { return !request.sources.empty() && writer(request) == Writer::pdfText; }
-
-WorkerKind worker(const Request& request)
+Road road(const Request& request)
 {
+    // What no card or tool offers fails in the worker, which says so as for any other job.
     if (request.tool) {
         const auto tool = toolOf(*request.tool);
-        return tool ? Tools::worker(tool->first) : WorkerKind::light;
+        return tool ? Tools::road(tool->first) : Road::worker;
     }
-    // A conversion no card offers fails in any program; the full one has every engine to say so.
     const auto made = writer(request);
-    return made ? OutputFormats::worker(*made) : WorkerKind::full;
+    return made ? OutputFormats::road(*made) : Road::worker;
+}
+
+std::vector<EngineModules::Module> modules(const Request& request)
+{
+    using Module = EngineModules::Module;
+    if (request.tool) {
+        const auto tool = toolOf(*request.tool);
+        if (!tool)
+            return {};
+        const auto engine = Tools::engine(tool->first);
+        if (tool->first == Tool::imgBlurFaces)
+            return {Module::images, Module::faces};
+        if (engine == &ToolEngineEntries::image || engine == &ToolEngineEntries::pdfCompress)
+            return {Module::images};
+        return {};
+    }
+    const auto made = writer(request);
+    if (!made)
+        return {};
+    switch (*made) {
+    case Writer::image:
+    case Writer::imagesToPDF: return {Module::images};
+    case Writer::pdfPages:
+    case Writer::document: return {Module::documents};
+    case Writer::pdfText: return {Module::pdfText};
+    case Writer::media:
+    case Writer::pdfMerge:
+    case Writer::subtitle:
+    case Writer::spreadsheet:
+    case Writer::repack:
+    case Writer::extract:
+    case Writer::pack: return {};
+    }
+    return {};
 }
 
 Task::Context context(const Request& request)

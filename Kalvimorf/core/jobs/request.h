@@ -4,6 +4,7 @@
 #include "core/base/progress.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
+#include "core/engines/module_kind.h"
 #include "core/engines/tool_params.h"
 
 #include <QByteArray>
@@ -60,17 +61,14 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format);
 std::string commonFolderName(const OutputFormat& format);
 
-// The lightest worker program that has every engine the request needs: its writer's, or a tool
-// job's row's (see WorkerKind). Only a matter of speed: a lighter program opens the engine module
-// for any job it lacks an engine for.
-WorkerKind worker(const Request& request);
+// Where the request runs: its writer's road, or a tool job's (see Road).
+Road road(const Request& request);
+// The engine modules its job opens, for a worker started for it to open while it waits.
+std::vector<EngineModules::Module> modules(const Request& request);
 
 // The writer of a request that is no tool's (see OutputFormats::writer); nothing for a
 // conversion no card offers.
 std::optional<Writer> writer(const Request& request);
-
-// A PDF's text to TXT, whose engine needs poppler alone.
-bool pdfText(const Request& request);
 
 // The task a request's work runs in: the caller's (its cancellation and name claims) with the
 // request's output folder and quality bound for the engines.

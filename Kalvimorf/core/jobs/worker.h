@@ -69,9 +69,5 @@ Answer answerFor(const std::function<fs::path()>& work);
 // looping on a damaged file does.
 void springTraps(const Request& request);
 
-// The worker mode's main: no application object, no display. Never returns.
-// `startImageLibrary`: start the image library while waiting for the first request (a worker
-// kept ready then has it started when its job comes).
-[[noreturn]] void serve(bool startImageLibrary = true);
 
 }

@@ -19,11 +19,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// One worker process with a private temporary folder as its TMPDIR (but a fork, see temp):
+// One worker process with a private temporary folder as its TMPDIR:
 // whatever it leaves there, killed or crashed, goes when the worker is reaped.
 class WorkerPool::Started {
 public:
-    explicit Started(const Options& options) : child(command(options, temp), true, options.serve) { }
+    explicit Started(const Options& options) : child(command(options, temp), true) { }
 
     // What the worker and the libraries in it print (a decoder's warnings, the C library's last
     // words before a crash) is not for the user's terminal: it is kept for the error log.
@@ -66,29 +66,21 @@ public:
 
     bool send(const QByteArray& data) { return Worker::sendAll(child.channel(), data); }
 
-    // None for a fork of this process: it dies with the program, which leaves it no time to
-    // remove a folder, and what it serves writes nothing temporary.
-    std::optional<FileSafety::TempDir> temp;
+    FileSafety::TempDir temp;
     Process::Child child;
     Process::BoundedText errors;
     bool errorsOpen = true;
 
 private:
-    // Makes the worker's folder in `temp`.
-    static Process::Command command(const Options& options, std::optional<FileSafety::TempDir>& temp)
+    static Process::Command command(const Options& options, const FileSafety::TempDir& temp)
     {
-        if (!options.serve)
-            temp.emplace();
         Process::Command command;
-        command.executable = options.executable.empty() ? program(options.program) : options.executable;
-        // A forked worker goes by this program's name (in the error log).
-        std::error_code error;
-        if (options.serve)
-            command.executable = fs::read_symlink("/proc/self/exe", error).string();
+        command.executable = options.executable.empty() ? program() : options.executable;
         command.arguments = {Worker::option};
+        for (const auto module : options.warm)
+            command.arguments.emplace_back(EngineModules::raw(module));
         command.env = options.env;
-        if (temp)
-            command.env["TMPDIR"] = temp->path().string();
+        command.env["TMPDIR"] = temp.path().string();
         // The worker finds its tools in the resources of the program that started it, wherever
         // the worker program itself lies.
         command.env["BRIVLON_RESOURCES"] = AppPaths::resources().string();
@@ -129,19 +121,7 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
     return pool;
 }
 
-std::string WorkerPool::program(WorkerKind kind)
-{
-    const std::string name = [kind] {
-        switch (kind) {
-        case WorkerKind::none:
-        case WorkerKind::light: return "brivlon-worker-light";
-        case WorkerKind::image: return "brivlon-worker-image";
-        case WorkerKind::full: return "brivlon-worker";
-        }
-        return "brivlon-worker";
-    }();
-    return (AppPaths::helperDir() / name).string();
-}
+std::string WorkerPool::program() { return (AppPaths::helperDir() / "brivlon-worker").string(); }
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }
 

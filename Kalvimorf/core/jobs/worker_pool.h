@@ -2,6 +2,7 @@
 
 #include "core/base/file_safety.h"
 #include "core/base/progress.h"
+#include "core/engines/module_kind.h"
 #include "core/jobs/request.h"
 
 #include <chrono>
@@ -39,18 +40,13 @@ public:
         // the command line's run keeps one worker for all its files, a new one only after a
         // crash, a hang or a cancellation.
         bool reuse = false;
-        // Which worker program: a lighter one leaves libraries unloaded until a job needs them, so
-        // that a run known to need none of them (see Requests::worker) starts as fast as the
-        // library doing its work; the full one has them all ready when a job comes.
-        WorkerKind program = WorkerKind::full;
+        // The engine modules each worker opens while it waits: the desktop's have them all ready
+        // when a job comes; a command-line run names those its jobs need (Requests::modules), and
+        // leaves the rest unloaded.
+        std::vector<EngineModules::Module> warm = EngineModules::all();
         // The address space each worker and the tools it starts may take, in bytes; past it the
         // job fails or the worker crashes, and the next job gets a fresh one.
         std::optional<unsigned long long> memoryLimit = workerMemory();
-        // When set, a worker is this process forked, answering the requests with this function
-        // instead of a worker program (see Process::Child): no program start, and nothing loaded
-        // twice. For a run whose few engines open their own module, from one thread that lasts
-        // as long as the pool.
-        std::function<void()> serve;
     };
 
     explicit WorkerPool(Options options);
@@ -62,8 +58,8 @@ public:
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
 
-    // The worker program of `kind`: beside this executable, else where the build put it.
-    static std::string program(WorkerKind kind = WorkerKind::full);
+    // The worker program, in the helper folder.
+    static std::string program();
 
     // Starts the waiting workers now rather than at the first job.
     void prewarm();
