@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # What running a job in a worker process costs: a worker's start up to its "ready" frame,
-# a small PNG → JPG job in a worker started ahead (as the desktop keeps them), and one more file
-# of a --convert run, whose files all go to one worker.
+# a small PNG → JPG job in a worker started ahead (as the desktop keeps them: every engine module
+# opened while it waits), and one more file of a --convert run, whose files all go to one worker.
+# WORKER names another build's worker program, to compare two builds.
 set -euo pipefail
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3
-python3 - "$(dirname "$0")/../build/bin/brivlon" "$(dirname "$0")/../build/libexec/brivlon/brivlon-worker" "$work" <<'EOF'
+python3 - "$(dirname "$0")/../build/bin/brivlon" "${WORKER:-$(dirname "$0")/../build/libexec/brivlon/brivlon-worker}" "$work" <<'EOF'
 import os, shutil, socket, statistics, struct, subprocess, sys, time
 
 brivlon, worker, work = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -40,7 +41,7 @@ def answer(channel):
 def start():
     ours, theirs = socket.socketpair()
     began = time.monotonic()
-    child = subprocess.Popen([worker, "--worker"], stdin=theirs, stdout=theirs)
+    child = subprocess.Popen([worker, "--worker", "images", "documents", "faces", "pdf-text"], stdin=theirs, stdout=theirs)
     theirs.close()
     channel = ours.makefile("rwb")
     assert answer(channel)[0] == b"ready"
