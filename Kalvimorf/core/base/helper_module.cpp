@@ -46,7 +46,7 @@ bool cutShort(const std::string& path)
 
 }
 
-void* entry(const std::filesystem::path& module, const char* name, std::string* error)
+void* entry(const std::filesystem::path& module, const char* name, std::string* error, Binding binding)
 {
     const auto path = (AppPaths::helperDir() / module).string();
     if (cutShort(path)) {
@@ -55,7 +55,14 @@ void* entry(const std::filesystem::path& module, const char* name, std::string* 
         return nullptr;
     }
     // Local: what a module defines serves its own entries, never another module.
-    void* opened = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const int when = [binding] {
+        switch (binding) {
+        case Binding::atOpening: return RTLD_NOW;
+        case Binding::atFirstCall: return RTLD_LAZY;
+        }
+        return RTLD_NOW;
+    }();
+    void* opened = ::dlopen(path.c_str(), when | RTLD_LOCAL);
     void* found = opened ? ::dlsym(opened, name) : nullptr;
     if (!found && error) {
         const char* reason = ::dlerror();

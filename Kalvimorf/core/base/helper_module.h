@@ -8,17 +8,24 @@
 // helper folder, once, and never closed, since what they hand out lives as long as the program.
 namespace HelperModule {
 
+// When a module's functions are bound to the libraries it uses. At the opening, a module that
+// cannot work (a library of its own lacking a symbol it uses) fails there rather than crash at its
+// first call; at the first call, the opening skips binding every function of every library the
+// module brings, which for libvips and its seventy libraries is several milliseconds.
+enum class Binding { atOpening, atFirstCall };
+
 // The entry `name` of `module` (a name in the helper folder, or an absolute path), or nullptr
-// when the module is missing, cannot be loaded (a damaged file, a library of its own missing or
-// lacking a symbol it uses) or has no such entry; `error`, when given, then says why in the
-// loader's words. Every symbol is bound at the opening, so that a module that cannot work fails
-// here rather than crash at its first call.
-void* entry(const std::filesystem::path& module, const char* name, std::string* error = nullptr);
+// when the module is missing, cannot be loaded (a damaged file, a library of its own missing, or
+// with `Binding::atOpening` lacking a symbol it uses) or has no such entry; `error`, when given,
+// then says why in the loader's words.
+void* entry(const std::filesystem::path& module, const char* name, std::string* error = nullptr,
+    Binding binding = Binding::atOpening);
 
 template <class Function>
-Function* entry(const std::filesystem::path& module, const char* name, std::string* error = nullptr)
+Function* entry(const std::filesystem::path& module, const char* name, std::string* error = nullptr,
+    Binding binding = Binding::atOpening)
 {
-    return reinterpret_cast<Function*>(entry(module, name, error));
+    return reinterpret_cast<Function*>(entry(module, name, error, binding));
 }
 
 }

@@ -34,7 +34,10 @@ const void* open(Module module)
     const auto& row = modules[module];
     std::string error;
     const auto file = "brivlon-" + std::string(row.raw) + ".so";
-    const auto entry = HelperModule::entry<const void*()>(file, row.entry, &error);
+    // Bound at each function's first call: a small picture's whole job takes about 40 ms, and
+    // binding all of libvips' libraries at the opening would add several. A module that lacks a
+    // symbol then ends its job as a crash, in the worker, which is where a fault ends only the job.
+    const auto entry = HelperModule::entry<const void*()>(file, row.entry, &error, HelperModule::Binding::atFirstCall);
     if (!entry) {
         // The loader's reason is for whoever mends the installation; the job row says what to do.
         ErrorLog::add(error);
