@@ -321,7 +321,10 @@ struct X11DragInput::Watcher {
             if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
                 return false;
             const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
-            return notify->requestor == window && notify->selection == selection && notify->time == time;
+            // The answer names the request's time, which tells it from a late answer to an
+            // earlier request; a source that names no time is taken at its word.
+            return notify->requestor == window && notify->selection == selection
+                && (notify->time == time || notify->time == XCB_CURRENT_TIME);
         });
         if (!answer)
             return Answer::none;
