@@ -20,16 +20,15 @@ BurstPanel::BurstPanel()
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFixedSize(side, side);
     frames_.setInterval(1000 / 60);
+    // The panel goes with the frame that finds the firework's time over, on the burst's clock,
+    // rather than on a timer of its own that could part from the frames on a busy machine.
     connect(&frames_, &QTimer::timeout, this, [this] {
-        if (clock_.elapsed() > MagicFireworks::duration)
+        if (clock_.elapsed() >= MagicFireworks::duration + 0.1) {
             frames_.stop();
+            hide();
+            return;
+        }
         update();
-    });
-    hide_.setSingleShot(true);
-    hide_.setInterval(int((MagicFireworks::duration + 0.1) * 1000));
-    connect(&hide_, &QTimer::timeout, this, [this] {
-        frames_.stop();
-        hide();
     });
 }
 
@@ -41,7 +40,6 @@ void BurstPanel::burst(QPointF globalPoint)
     show();
     raise();
     frames_.start();
-    hide_.start();
     update();
 }
 

@@ -27,5 +27,4 @@ private:
     BurstClock clock_;
     QColor tint_;
     QTimer frames_;
-    QTimer hide_;
 };

@@ -2,17 +2,20 @@
 
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
+#include <xcb/xinput.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bitset>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto readBound = std::chrono::milliseconds(1500);
 // How long the monitor waits for a read still under way when the trigger comes.
 constexpr auto triggerWait = std::chrono::milliseconds(250);
+// How many input times are kept for a source that moved on before it was asked: a second and
+// more of a fast mouse, and a refusal of each takes one round trip to the source.
+constexpr size_t inputTimesKept = 256;
 
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
@@ -83,6 +89,10 @@ struct X11DragInput::Watcher {
     xcb_atom_t incr = XCB_ATOM_NONE;
     xcb_atom_t property = XCB_ATOM_NONE;  // where the drag source puts the list for us
     uint8_t ownerEvent = 0;
+    uint8_t inputExtension = 0;  // XInput's opcode when its raw events are selected, else 0
+    // The server times of the latest input events, oldest first: the times a drag source may have
+    // stamped its drag with after the claim (see readList).
+    std::deque<uint32_t> inputTimes;
     int stopFd = -1;
     int noticeFd = -1;  // counts the claims for the main thread's event loop
     std::thread thread;
@@ -137,6 +147,8 @@ struct X11DragInput::Watcher {
         incr = internAtom(connection, "INCR");
         property = internAtom(connection, "BRIVLON_DRAG_FILES");
 
+        watchInput(screen->root);
+
         window = xcb_generate_id(connection);
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
@@ -156,12 +168,55 @@ struct X11DragInput::Watcher {
         return true;
     }
 
+    // Raw input events of every device, which XInput 2.1 and later deliver whatever grab a drag
+    // source holds; without them a source that moved on before it was asked is not asked again.
+    void watchInput(xcb_window_t root)
+    {
+        const auto* extension = xcb_get_extension_data(connection, &xcb_input_id);
+        if (!extension || !extension->present)
+            return;
+        auto version = reply(xcb_input_xi_query_version_reply(connection, xcb_input_xi_query_version(connection, 2, 2), nullptr));
+        if (!version || version->major_version < 2 || (version->major_version == 2 && version->minor_version < 1))
+            return;
+        struct {
+            xcb_input_event_mask_t head;
+            uint32_t bits;
+        } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+            XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE
+                | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE
+                | XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+        if (auto error = reply(xcb_request_check(
+                connection, xcb_input_xi_select_events_checked(connection, root, 1, &mask.head))))
+            return;
+        inputExtension = extension->major_opcode;
+    }
+
+    // Keeps the time of a raw input event; false for any other event.
+    bool noteInput(const xcb_generic_event_t* event)
+    {
+        if (!inputExtension || (event->response_type & 0x7f) != XCB_GE_GENERIC)
+            return false;
+        const auto* raw = reinterpret_cast<const xcb_input_raw_key_press_event_t*>(event);
+        if (raw->extension != inputExtension)
+            return false;
+        if (inputTimes.empty() || inputTimes.back() != raw->time)
+            inputTimes.push_back(raw->time);
+        if (inputTimes.size() > inputTimesKept)
+            inputTimes.pop_front();
+        return true;
+    }
+
     // The next event, or nothing at the deadline, when stopping or when the connection broke.
+    // Raw input events are kept (noteInput) and never returned.
     xcb_generic_event_t* nextEvent(std::optional<Clock::time_point> deadline)
     {
         for (;;) {
-            if (auto* event = xcb_poll_for_event(connection))
-                return event;
+            if (auto* event = xcb_poll_for_event(connection)) {
+                if (!noteInput(event))
+                    return event;
+                std::free(event);
+                continue;
+            }
             if (xcb_connection_has_error(connection))
                 return nullptr;
             int timeout = -1;
@@ -253,26 +308,67 @@ struct X11DragInput::Watcher {
             answer->type, std::string(data, static_cast<size_t>(xcb_get_property_value_length(answer.get())))};
     }
 
-    // The drag's text/uri-list, or nothing when the source did not hand it over in time.
-    std::string readList(uint32_t timestamp)
+    enum class Answer { handed, refused, none };
+
+    // Asks the source for its list as of `time`: handed over (in the property), refused, or no
+    // answer by the deadline (or the drag gone).
+    Answer ask(uint32_t time, Clock::time_point deadline)
     {
         xcb_delete_property(connection, window, property);
-        xcb_convert_selection(connection, window, selection, uriList, property, timestamp);
+        xcb_convert_selection(connection, window, selection, uriList, property, time);
         xcb_flush(connection);
-
-        auto deadline = Clock::now() + readBound;
         auto* answer = waitFor(deadline, [&](const xcb_generic_event_t* event) {
             if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
                 return false;
             const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
-            return notify->requestor == window && notify->selection == selection;
+            // The answer names the request's time, which tells it from a late answer to an
+            // earlier request; a source that names no time is taken at its word.
+            return notify->requestor == window && notify->selection == selection
+                && (notify->time == time || notify->time == XCB_CURRENT_TIME);
         });
         if (!answer)
-            return {};
+            return Answer::none;
         const bool refused = reinterpret_cast<const xcb_selection_notify_event_t*>(answer)->property == XCB_ATOM_NONE;
         std::free(answer);
-        if (refused)
-            return {};
+        return refused ? Answer::refused : Answer::handed;
+    }
+
+    // The newest input time after `claimed` that was not asked with yet.
+    std::optional<uint32_t> untriedTime(uint32_t claimed, const std::vector<uint32_t>& tried) const
+    {
+        for (auto time = inputTimes.rbegin(); time != inputTimes.rend(); ++time) {
+            // Server times wrap after 49 days: later means a positive difference.
+            if (static_cast<int32_t>(*time - claimed) > 0
+                && std::find(tried.begin(), tried.end(), *time) == tried.end())
+                return *time;
+        }
+        return std::nullopt;
+    }
+
+    // The drag's text/uri-list, or nothing when the source did not hand it over in time.
+    // The request carries the time of the claim. A Qt source answers only for the time of the
+    // latest position it sent a drop target, which moves on with each motion of the drag over a
+    // window that takes drops (its own first), so a watcher that a loaded machine holds up past
+    // the first motion is refused. The source stamped its new position with the time of an input
+    // event it has handled, and each of those reached us as a raw event before its refusal did:
+    // those times are asked in turn, newest first, until one is taken or none is left (a drag of
+    // text alone is refused for every one).
+    std::string readList(uint32_t claimed)
+    {
+        auto deadline = Clock::now() + readBound;
+        std::vector<uint32_t> tried;
+        std::optional<uint32_t> time = claimed;
+        for (;;) {
+            const auto answer = ask(*time, deadline);
+            if (answer == Answer::none)
+                return {};
+            if (answer == Answer::handed)
+                break;
+            tried.push_back(*time);
+            time = untriedTime(claimed, tried);
+            if (!time)
+                return {};
+        }
         auto first = takeProperty();
         if (!first)
             return {};

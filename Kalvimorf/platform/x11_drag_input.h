@@ -8,7 +8,9 @@
 // for a reply never disturbs Qt's event queue: one answers the monitor's polls on the main thread,
 // the other belongs to a watcher thread that counts the claims of the drag selection and reads
 // each new drag's file list the instant it is claimed. Drag sources (Qt's among them) answer that
-// request only in the first moments of a drag, so reading when the trigger key comes is too late.
+// request only for the time of the drag's latest position, so reading when the trigger key comes is
+// too late; a source that went on before the request reached it is asked again with the times of
+// the input events since, which the thread also watches (XInput's raw events).
 // Each claim is also told on claimNotice(), so that the monitor sleeps between drags.
 class X11DragInput final : public DragInput {
 public:

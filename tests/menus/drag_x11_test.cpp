@@ -142,21 +142,51 @@ public:
     // on the desktop, as a drag out of a program of another toolkit would be.
     ::testing::AssertionResult longList(Child& owner, const std::vector<fs::path>& files)
     {
-        Defaults::set(SettingKey::separateKeys, true);
-        REQUIRE(drive("move 1200 950"));
-        REQUIRE(drive("press"));
-        owner.send("claim");
-        REQUIRE(owner.expect("claimed"));
+        REQUIRE(claimOnTheDesktop(owner, "claim"));
         REQUIRE(owner.expect("served"));
         REQUIRE(drive("down a"));
         REQUIRE(probe_.expect("cancel"));
         REQUIRE(drive("up a"));
+        return controlAndLetGo(files);
+    }
+
+    // A source that went on before the monitor's request reached it, as any Qt source does on a
+    // loaded machine once the drag moves over a window: the request stamped with the claim's time
+    // is refused, the one stamped with the motion's time is served.
+    ::testing::AssertionResult movedOn(Child& owner, const std::vector<fs::path>& files)
+    {
+        REQUIRE(claimOnTheDesktop(owner, "claim moving"));
+        REQUIRE(owner.expect("asked"));
+        REQUIRE(drive("glide 6 0 3"));
+        REQUIRE(owner.expect("refused"));
+        // Later motions may be asked first and refused as well.
+        auto line = owner.nextLine();
+        while (line == "refused")
+            line = owner.nextLine();
+        if (line != "served")
+            return ::testing::AssertionFailure() << "the source that went on never served its list";
+        return controlAndLetGo(files);
+    }
+
+private:
+    // The button pressed on the desktop, then `owner` told to claim the selection (`command`).
+    ::testing::AssertionResult claimOnTheDesktop(Child& owner, const std::string& command)
+    {
+        Defaults::set(SettingKey::separateKeys, true);
+        REQUIRE(drive("move 1200 950"));
+        REQUIRE(drive("press"));
+        owner.send(command);
+        return owner.expect("claimed");
+    }
+
+    // Control held for the actions of `files`, then the button let go: the drag ends.
+    ::testing::AssertionResult controlAndLetGo(const std::vector<fs::path>& files)
+    {
         REQUIRE(hold("Control_L", "actions", true, join(files)));
         REQUIRE(drive("release"));
         return probe_.expect("ended");
     }
 
-private:
     static std::vector<std::string> strings(const std::vector<fs::path>& files)
     {
         std::vector<std::string> list;
@@ -218,6 +248,21 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
     }
     std::printf("rounds passed: %d of %d\n", passed, rounds);
     EXPECT_EQ(passed, rounds);
+}
+
+TEST(DragMonitorX11, ASourceThatWentOnIsAskedAgainWithItsNewTime)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const std::vector<fs::path> files = {dir / "a.txt"};
+    writeFile(files.front(), "x");
+    Desktop desktop(files);
+    ASSERT_TRUE(desktop.setUp());
+    Child owner(SELECTION_OWNER, {(dir / "poucos").string(), "3"});
+    std::vector<fs::path> listed;
+    for (int i = 1; i <= 3; ++i)
+        listed.push_back(dir / "poucos" / ("arquivo " + std::to_string(i) + ".jpg"));
+    EXPECT_TRUE(desktop.movedOn(owner, listed));
 }
 
 // A real XDND drop on the card fan: a drop over the fan but off every card is refused, one on a

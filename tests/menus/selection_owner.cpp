@@ -4,8 +4,13 @@
 // names DIR/"arquivo N.jpg" for N = 1…COUNT (percent-encoded, with a comment and a web link that
 // readers must skip). Reads commands from standard input: "claim" takes the selection and answers
 // "claimed"; every finished transfer prints "served".
+// "claim moving" plays a Qt source that went on before the reader's request reached it: requests
+// wait ("asked") until the pointer next moves, and from then on only a request stamped with that
+// motion's time is served, any other refused ("refused"), as Qt answers only for the time of the
+// latest position it sent.
 
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <poll.h>
 #include <unistd.h>
@@ -15,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -75,34 +82,70 @@ int main(int argc, char** argv)
     const auto selection = atom(c, "XdndSelection");
     const auto uriList = atom(c, "text/uri-list");
     const auto incr = atom(c, "INCR");
+    // The motions' times, from raw events, which come whatever grab the pointer is under.
+    const auto* input = xcb_get_extension_data(c, &xcb_input_id);
+    std::free(xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } motion{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+    xcb_input_xi_select_events(c, screen->root, 1, &motion.head);
     xcb_flush(c);
 
     // The transfer under way: who gets it, where, and how far it got.
     xcb_window_t requestor = XCB_NONE;
     xcb_atom_t property = XCB_ATOM_NONE;
     size_t sent = 0;
+    // "claim moving": the requests held until the pointer moves, and then that motion's time.
+    bool moving = false;
+    std::vector<xcb_selection_request_event_t> held;
+    std::optional<uint32_t> movedAt;
+
+    const auto answer = [&](const xcb_selection_request_event_t* request) {
+        if (request->target != uriList) {
+            notify(c, request, XCB_ATOM_NONE);
+        } else if (moving && request->time != *movedAt) {
+            notify(c, request, XCB_ATOM_NONE);
+            std::printf("refused\n");
+        } else if (list.size() <= piece) {
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, uriList, 8,
+                uint32_t(list.size()), list.data());
+            notify(c, request, request->property);
+            std::printf("served\n");
+        } else {
+            requestor = request->requestor;
+            property = request->property;
+            sent = 0;
+            const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, requestor, XCB_CW_EVENT_MASK, &mask);
+            const uint32_t size = uint32_t(list.size());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, incr, 32, 1, &size);
+            notify(c, request, property);
+        }
+    };
 
     for (;;) {
         while (auto* event = xcb_poll_for_event(c)) {
             const auto type = event->response_type & 0x7f;
             if (type == XCB_SELECTION_REQUEST) {
                 const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
-                if (request->target != uriList) {
-                    notify(c, request, XCB_ATOM_NONE);
-                } else if (list.size() <= piece) {
-                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request->requestor, request->property, uriList, 8,
-                        uint32_t(list.size()), list.data());
-                    notify(c, request, request->property);
-                    std::printf("served\n");
+                if (moving && !movedAt) {
+                    held.push_back(*request);
+                    std::printf("asked\n");
                 } else {
-                    requestor = request->requestor;
-                    property = request->property;
-                    sent = 0;
-                    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-                    xcb_change_window_attributes(c, requestor, XCB_CW_EVENT_MASK, &mask);
-                    const uint32_t size = uint32_t(list.size());
-                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, requestor, property, incr, 32, 1, &size);
-                    notify(c, request, property);
+                    answer(request);
+                }
+            } else if (type == XCB_GE_GENERIC && input && input->present
+                && reinterpret_cast<const xcb_ge_generic_event_t*>(event)->extension == input->major_opcode) {
+                // Only a motion later than the request counts: one from before the claim may
+                // still be waiting in the queue, and one in the claim's millisecond changes
+                // nothing.
+                const auto time = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
+                if (moving && !movedAt && !held.empty() && time != held.front().time) {
+                    movedAt = time;
+                    for (const auto& request : held)
+                        answer(&request);
+                    held.clear();
                 }
             } else if (type == XCB_PROPERTY_NOTIFY && requestor != XCB_NONE) {
                 // The reader took the last chunk: the next one, and an empty one at the end.
@@ -129,6 +172,8 @@ int main(int argc, char** argv)
             if (!fgets(line, sizeof line, stdin))
                 return 0;
             if (std::strncmp(line, "claim", 5) == 0) {
+                moving = std::strncmp(line, "claim moving", 12) == 0;
+                movedAt.reset();
                 xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
                 std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
                 std::printf("claimed\n");
