@@ -355,7 +355,9 @@ public:
         const int workers = std::min(count_, int(cores));
         if (count_ > pagesBeforePieces) {
             // Several pieces a worker, so that the last ones end close together.
-            run_ = std::clamp(count_ / (workers * 4), smallestPiece, largestPiece);
+            // A power of two, so that no piece straddles two of the source's parts.
+            for (run_ = smallestPiece; run_ < largestPiece && run_ * 2 <= count_ / (workers * 4);)
+                run_ *= 2;
             scratch_.emplace();
             pieces_.emplace(source_, scratch_->path(), count_);
         }

@@ -6,6 +6,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -14,10 +15,16 @@ namespace PDFEngine {
 
 namespace {
 
-// qpdf keeps every object it has read, the pages' resources and annotations among them, until
-// the document is closed; reading the source afresh after this many pages bounds that. Each
-// opening reads every page's own dictionary, not what it refers to.
-constexpr int pagesBetweenOpenings = 128;
+// The source is first written as parts of this many pages, read once from start to end; the
+// pieces are then made from the parts. qpdf reads every page's own dictionary of a document it
+// opens, some kilobytes a page, and keeps every object it has read until it is closed: from
+// the parts it never holds more than one part's.
+constexpr int partPages = 256;
+
+// While the parts are written the source is read afresh now and then, so that what qpdf keeps
+// of it stays bounded: after this many pages, or an eighth of a longer document, since each
+// opening reads the whole page tree again (a quarter second for 10,000 pages).
+constexpr int pagesBetweenOpenings = 512;
 
 // The page with what it takes from the page tree written on itself, and no parent: a page of its
 // own. It is changed where it is, in this reading of the source only: qpdf's means of making a
@@ -87,6 +94,42 @@ QPDFObjectHandle pieceForm(QPDF& piece, QPDFObjectHandle form)
     return result;
 }
 
+// The document at `path`, which must have `pages` pages and need no mending: pages are found by
+// their number, so qpdf and poppler must see the same pages in the same order.
+std::unique_ptr<QPDF> read(const fs::path& path, int pages)
+{
+    auto pdf = std::make_unique<QPDF>();
+    pdf->setSuppressWarnings(true);
+    pdf->processFile(path.c_str());
+    if (pdf->getAllPages().size() != size_t(pages) || pdf->anyWarnings())
+        throw std::runtime_error("the source is not read alike");
+    return pdf;
+}
+
+// Pages first + 1 … first + count of `from`, its catalog's layers and form with them, as a new
+// document at `path`.
+void writePages(QPDF& from, int first, int count, const fs::path& path)
+{
+    const auto& pages = from.getAllPages();
+    QPDF piece;
+    piece.setSuppressWarnings(true);
+    piece.emptyPDF();
+    for (int i = first; i < first + count; ++i)
+        piece.addPage(piece.copyForeignObject(standalone(pages[size_t(i)])), false);
+    QPDFObjectHandle root = from.getRoot();
+    // Layers hidden by the document's settings stay hidden.
+    if (QPDFObjectHandle layers = root.getKey("/OCProperties"); layers.isDictionary())
+        piece.getRoot().replaceKey("/OCProperties", copied(piece, layers));
+    if (QPDFObjectHandle form = root.getKey("/AcroForm"); form.isDictionary())
+        piece.getRoot().replaceKey("/AcroForm", pieceForm(piece, form));
+    QPDFWriter writer(piece, path.c_str());
+    writer.setPreserveEncryption(false);
+    // The streams go over as they are: nothing to gain from packing them again for one reading.
+    writer.setCompressStreams(false);
+    writer.setDecodeLevel(qpdf_dl_none);
+    writer.write();
+}
+
 }
 
 PagePieces::PagePieces(const fs::path& source, const fs::path& folder, int pages)
@@ -143,52 +186,50 @@ void PagePieces::serve()
     pdf_.reset();
 }
 
-void PagePieces::open()
+void PagePieces::split()
 {
-    pdf_.reset();
-    if (unusable_)
-        throw std::runtime_error("the source is not read alike");
-    // Once refused, for good: reading a damaged file again can take long.
-    unusable_ = true;
-    auto pdf = std::make_unique<QPDF>();
-    pdf->setSuppressWarnings(true);
-    pdf->processFile(source_.c_str());
-    // Pages are found by their number, so both readers must see the same pages in the same order.
-    if (pdf->getAllPages().size() != size_t(pages_) || pdf->anyWarnings())
-        throw std::runtime_error("the source is not read alike");
-    unusable_ = false;
-    pdf_ = std::move(pdf);
-    copied_ = 0;
+    std::unique_ptr<QPDF> source;
+    const int between = std::max(pagesBetweenOpenings, pages_ / 8);
+    for (int first = 0, read = between; first < pages_; first += partPages, read += partPages) {
+        if (read >= between) {
+            source.reset();
+            source = PDFEngine::read(source_, pages_);
+            read = 0;
+        }
+        parts_.push_back(folder_ / ("parte " + std::to_string(first / partPages + 1) + ".pdf"));
+        left_.push_back(std::min(partPages, pages_ - first));
+        writePages(*source, first, left_.back(), parts_.back());
+    }
 }
 
 fs::path PagePieces::make(int first, int count)
 {
-    if (!pdf_ || copied_ >= pagesBetweenOpenings)
-        open();
-    QPDF& from = *pdf_;
-    const auto& pages = from.getAllPages();
-    if (first < 0 || count < 1 || size_t(first) + size_t(count) > pages.size())
-        throw std::out_of_range("pages outside the document");
-    copied_ += count;
-
-    QPDF piece;
-    piece.setSuppressWarnings(true);
-    piece.emptyPDF();
-    for (int i = first; i < first + count; ++i)
-        piece.addPage(piece.copyForeignObject(standalone(pages[size_t(i)])), false);
-    QPDFObjectHandle root = from.getRoot();
-    // Layers hidden by the document's settings stay hidden.
-    if (QPDFObjectHandle layers = root.getKey("/OCProperties"); layers.isDictionary())
-        piece.getRoot().replaceKey("/OCProperties", copied(piece, layers));
-    if (QPDFObjectHandle form = root.getKey("/AcroForm"); form.isDictionary())
-        piece.getRoot().replaceKey("/AcroForm", pieceForm(piece, form));
+    if (unusable_)
+        throw std::runtime_error("the source is not read alike");
+    if (parts_.empty()) {
+        // Once refused, for good: reading a damaged file again can take long.
+        unusable_ = true;
+        split();
+        unusable_ = false;
+    }
+    const int part = first / partPages, offset = part * partPages;
+    if (first < 0 || count < 1 || first + count > std::min(pages_, offset + partPages))
+        throw std::out_of_range("pages outside one part");
+    if (part != openPart_) {
+        pdf_.reset();
+        openPart_ = -1;
+        pdf_ = read(parts_[size_t(part)], std::min(partPages, pages_ - offset));
+        openPart_ = part;
+    }
     const auto path = folder_ / ("páginas " + std::to_string(first + 1) + ".pdf");
-    QPDFWriter writer(piece, path.c_str());
-    writer.setPreserveEncryption(false);
-    // The streams go over as they are: nothing to gain from packing them again for one reading.
-    writer.setCompressStreams(false);
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.write();
+    writePages(*pdf_, first - offset, count, path);
+    // A part goes once its pages are all out.
+    if ((left_[size_t(part)] -= count) <= 0) {
+        pdf_.reset();
+        openPart_ = -1;
+        std::error_code ignored;
+        fs::remove(parts_[size_t(part)], ignored);
+    }
     return path;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 class QPDF;
 
@@ -32,13 +33,14 @@ public:
     PagePieces& operator=(const PagePieces&) = delete;
 
     // Pages first + 1 … first + count of the source, their catalog's layers and form settings
-    // with them, as a new file in the folder; its caller removes it. Safe from any thread, one
+    // with them, as a new file in the folder; its caller removes it. A piece lies within one run
+    // of 256 pages from the first (the source is read in such parts). Safe from any thread, one
     // piece at a time. Throws when qpdf cannot read the source or write the piece.
     fs::path write(int first, int count);
 
 private:
     void serve();
-    void open();
+    void split();
     fs::path make(int first, int count);
 
     const fs::path source_, folder_;
@@ -51,9 +53,11 @@ private:
     std::optional<fs::path> made_;
     std::exception_ptr failure_;
     bool quitting_ = false;
-    std::unique_ptr<QPDF> pdf_;
-    // Pages copied since the source was opened: every object qpdf reads stays in its cache.
-    int copied_ = 0;
+    // The source's parts, and the pages of each not yet made into pieces.
+    std::vector<fs::path> parts_;
+    std::vector<int> left_;
+    std::unique_ptr<QPDF> pdf_;  // the part being read
+    int openPart_ = -1;
     std::thread thread_;
 };
 
