@@ -4,6 +4,10 @@
 # largest resident size of the process and its children (/usr/bin/time %M), and the wall time,
 # medians of the runs. pdftoppm -r 300 writing PPM (drawing only) is timed up to 120 pages; past
 # that its pictures would take tens of gigabytes of disk.
+# Figures on 8 cores shared with other work (load 8 to 17), MiB and s, before pieces → with them:
+#   1: 57.1, 0.18 → 57.3, 0.23       120: 162.4, 2.87 → 162.5, 2.79 (pdftoppm 5.8 to 6.1 s)
+#   1000: 176.0, 21.6 → 171.5, 20.8   4000: 224.4, 42.3 → 188.9, 39.8
+#   10000: 320 to 328, 90 to 149 → 219 to 224, 105 to 121 (CPU time 741 to 753 s → 723 to 743 s)
 # Usage: bench/pdf_pages.sh [runs] [page counts…]   (default 3; 1 120 1000 4000 10000)
 # BRIVLON=path/to/brivlon compares another build.
 set -euo pipefail
