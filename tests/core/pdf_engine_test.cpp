@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -369,4 +371,158 @@ form("ficha.pdf", 300)
     EXPECT_EQ(names(dir.path()), before);
     EXPECT_NE(readFile(PDFEngine::convert(dir / "ficha.pdf", format("txt"), {})).find("Ficha de inscricao"),
         std::string::npos);
+}
+
+namespace {
+
+// A long document of small pages that repeat every 20: pages in groups of ten under page-tree
+// nodes that hand down their box, rotation and fonts, every other group turned; among them pages
+// with resources of their own, a layer the document hides, and a text field whose appearance the
+// form asks the reader to make. `padding` numbers in each page's own resources make what a
+// reader keeps of every page large enough to see.
+void writeRepeatingPDF(const fs::path& path, int count, int padding)
+{
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [5 0 R] /D << /OFF [5 0 R] >> >>"
+        " /AcroForm << /Fields [] /NeedAppearances true /DR << /Font << /Helv 4 0 R >> >> /DA (/Helv 0 Tf 0 g) >> >>",
+        "",  // the root of the page tree, once its groups are known
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+        "<< /Type /OCG /Name (Rascunho) >>",
+    };
+    auto add = [&](std::string body) {
+        objects.push_back(std::move(body));
+        return std::to_string(objects.size()) + " 0 R";
+    };
+    auto stream = [&](const std::string& content) {
+        return add("<< /Length " + std::to_string(content.size()) + " >>stream\n" + content + "\nendstream");
+    };
+    std::string numbers;
+    for (int i = 0; i < padding; ++i)
+        numbers += std::to_string(i) + " ";
+    std::string groups, fields;
+    for (int first = 0; first < count; first += 10) {
+        const int node = int(objects.size()) + 1;
+        add("");
+        std::string kids;
+        for (int k = first; k < std::min(count, first + 10); ++k) {
+            const int shown = k % 20;
+            const std::string label = "BT /F1 9 Tf 3 12 Td (p" + std::to_string(shown) + ") Tj ET";
+            std::string page = "<< /Type /Page /Parent " + std::to_string(node) + " 0 R";
+            switch (padding ? 0 : shown % 4) {
+            case 0: {
+                const auto resources = add("<< /Font << /F1 3 0 R >> /Padding [" + numbers + "] >>");
+                page += " /MediaBox [0 0 36 24] /Resources " + resources + " /Contents " + stream("0 0 1 rg " + label);
+                break;
+            }
+            case 1: page += " /Contents " + stream(label); break;
+            case 2:
+                page += " /Resources << /Font << /F1 3 0 R >> /Properties << /L 5 0 R >> >> /Contents "
+                    + stream(label + " /OC /L BDC 1 0 0 rg 0 0 30 8 re f EMC");
+                break;
+            case 3: {
+                const auto widget = add("<< /Type /Annot /Subtype /Widget /FT /Tx /T (campo" + std::to_string(k)
+                    + ") /V (v" + std::to_string(shown) + ") /Rect [2 2 34 14] /DA (/Helv 8 Tf 0 0 1 rg) /F 4 >>");
+                page += " /Annots [" + widget + "] /Contents " + stream(label);
+                fields += widget + " ";
+                break;
+            }
+            }
+            kids += add(page + " >>") + " ";
+        }
+        objects[size_t(node - 1)] = "<< /Type /Pages /Parent 2 0 R /Count " + std::to_string(std::min(10, count - first))
+            + " /Kids [" + kids + "] /MediaBox [0 0 40 30] /Resources << /Font << /F1 3 0 R >> >>"
+            + (first / 10 % 2 ? " /Rotate 90" : "") + " >>";
+        groups += std::to_string(node) + " 0 R ";
+    }
+    objects[1] = "<< /Type /Pages /Count " + std::to_string(count) + " /Kids [" + groups + "] >>";
+    objects[0].replace(objects[0].find("/Fields []"), 10, "/Fields [" + fields + "]");
+    std::string out = "%PDF-1.7\n";
+    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t i = 0; i < objects.size(); ++i) {
+        char offset[24];
+        std::snprintf(offset, sizeof offset, "%010zu 00000 n \n", out.size());
+        xref += offset;
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const auto start = out.size();
+    out += xref + "trailer << /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(start) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << out;
+}
+
+std::string bytesOf(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The most this process held since `resetPeak`, in bytes.
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+long long peakBytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
+
+}
+
+TEST(PDFEngine, ALongDocumentIsDrawnPageForPageAsAShortOneAndHoldsNoMoreForItsLength)
+{
+    TempDir dir;
+    // Each of the long one's pages is one of the short one's, drawn by the long export from a
+    // piece of the document and by the short one from the whole.
+    writeRepeatingPDF(dir / "curto.pdf", 20, 0);
+    writeRepeatingPDF(dir / "Relatório longo.pdf", 300, 0);
+    // The job's temporary folder, where the pieces are written.
+    const auto scratch = dir / "tmp";
+    fs::create_directory(scratch);
+    const std::string oldTemp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    ::setenv("TMPDIR", scratch.c_str(), 1);
+    struct Restore {
+        std::string value;
+        ~Restore() { value.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", value.c_str(), 1); }
+    } restore{oldTemp};
+    const auto shortPages = PDFEngine::convert(dir / "curto.pdf", format("png"), {});
+    int reports = 0;
+    double last = 0;
+    const auto longPages = PDFEngine::convert(dir / "Relatório longo.pdf", format("png"), [&](double done) {
+        EXPECT_GT(done, last);
+        last = done;
+        ++reports;
+    });
+    EXPECT_EQ(reports, 300);
+    ASSERT_EQ(names(longPages).size(), 300u);
+    EXPECT_EQ(names(shortPages).size(), 20u);
+    for (int page : {1, 2, 3, 4, 15, 16, 17, 18, 19, 20, 281, 284, 299, 300}) {
+        char longName[64], shortName[64];
+        std::snprintf(longName, sizeof longName, "Relatório longo - página %03d.png", page);
+        std::snprintf(shortName, sizeof shortName, "curto - página %03d.png", (page - 1) % 20 + 1);
+        EXPECT_EQ(bytesOf(longPages / longName), bytesOf(shortPages / shortName)) << longName;
+    }
+    EXPECT_TRUE(fs::is_empty(scratch));
+    // A cancelled long export leaves neither pages nor pieces.
+    {
+        auto job = Task::newJob();
+        Task::Binder binder(job);
+        EXPECT_THROW(PDFEngine::convert(dir / "Relatório longo.pdf", format("png"), [&](double) { job.cancel->cancel(); }),
+            CancellationError);
+    }
+    EXPECT_EQ(names(dir.path()).size(), 5u);
+    EXPECT_TRUE(fs::is_empty(scratch));
+    // Pages of the second group are turned by their node; the hidden layer's red never shows.
+    EXPECT_EQ(image(longPages / "Relatório longo - página 011.png").size(), QSize(125, 166));
+    EXPECT_TRUE(image(longPages / "Relatório longo - página 003.png").isGrayscale());
+
+    // Pages that each hold about 16 KB of resources: every drawing thread kept all it had drawn
+    // up to its last page, some 200 MB on eight cores for this document.
+    writeRepeatingPDF(dir / "Padded.pdf", 4000, 200);
+    resetPeak();
+    const long long before = peakBytes();
+    const auto padded = PDFEngine::convert(dir / "Padded.pdf", format("png"), {});
+    EXPECT_EQ(names(padded).size(), 4000u);
+    EXPECT_LT(peakBytes() - before, 64LL << 20) << "bytes held above the start";
 }

@@ -12,6 +12,7 @@
 #include "core/engines/image_engine.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/image_library.h"
+#include "core/engines/pdf_pieces.h"
 #include "core/engines/pdf_text.h"
 #include "core/engines/poppler_core.h"
 
@@ -352,6 +353,14 @@ public:
     {
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         const int workers = std::min(count_, int(cores));
+        if (count_ > pagesBeforePieces) {
+            // Several pieces a worker, so that the last ones end close together.
+            // A power of two, so that no piece straddles two of the source's parts.
+            for (run_ = smallestPiece; run_ < largestPiece && run_ * 2 <= count_ / (workers * 4);)
+                run_ *= 2;
+            scratch_.emplace();
+            pieces_.emplace(source_, scratch_->path(), count_);
+        }
         const auto context = Task::current();
         for (int i = 0; i < workers; ++i)
             threads_.emplace_back([this, context, i] {
@@ -398,44 +407,30 @@ private:
     // than running the machine out of memory; a page larger than this is still drawn, alone.
     static constexpr size_t memoryBudget = size_t(128) << 20;
 
+    // Poppler keeps every page of a document up to the highest one drawn, in each worker's copy:
+    // about 16 KiB a page across the workers. Past this many pages an export draws pieces of the
+    // document, each holding a run of its pages only; below it what the pages hold is small beside
+    // the pages in flight, and one document a worker is quicker.
+    static constexpr int pagesBeforePieces = 256;
+    static constexpr int smallestPiece = 16;
+    static constexpr int largestPiece = 64;
+
     void work(std::unique_ptr<PopplerCore::Document> document)
     {
         try {
-            if (!document)
-                document = std::make_unique<PopplerCore::Document>(source_);
-            PageDrawer drawer(*document);
-            const bool grey = greyAllowed(type_);
-            for (int i = next_++; i < count_; i = next_++) {
+            for (int run = next_++; run * run_ < count_; run = next_++) {
+                const int first = run * run_, last = std::min(count_, first + run_);
                 Task::checkCancelled();
-                const auto pixels = drawer.size(i + 1);
-                size_t held = pixels ? PageDrawer::bytesWhileDrawn(pixels->first, pixels->second, grey) : 0;
-                if (!reserve(held))
-                    return;
-                bool written = false;
-                try {
-                    // A page that turns out coloured gives back what it holds and waits for its
-                    // wider copy's share like a page of its own, so that no two pages wait on
-                    // each other.
-                    auto page = pixels ? drawer.draw(i + 1, grey, [&](size_t extra) {
-                        release(held);
-                        held += extra;
-                        return reserve(held) || (held = 0, false);
-                    })
-                                       : std::nullopt;
-                    if (page) {
-                        writePageImage(std::move(*page), type_, folder_ / pageFileName(base_, i + 1, ext_));
-                        written = true;
-                    }
-                } catch (...) {
-                    release(held);
-                    throw;
-                }
-                release(held);
-                std::lock_guard lock(mutex_);
-                if (stopping_ && !written)
-                    return;
-                outcome_[size_t(i)] = written ? Outcome::written : Outcome::skipped;
-                changed_.notify_all();
+                // A piece that cannot be made is drawn from the whole source, as a short
+                // document is.
+                auto piece = pieces_ ? openPiece(first, last - first) : nullptr;
+                if (!piece && !document)
+                    document = std::make_unique<PopplerCore::Document>(source_);
+                PageDrawer drawer(piece ? *piece : *document);
+                const int offset = piece ? first : 0;
+                for (int i = first; i < last; ++i)
+                    if (!drawPage(drawer, i, i + 1 - offset))
+                        return;
             }
         } catch (...) {
             std::lock_guard lock(mutex_);
@@ -444,6 +439,65 @@ private:
             stopping_ = true;
             changed_.notify_all();
         }
+    }
+
+    // Page `index` (from 0) of the export, page `number` of the drawer's document; false when the
+    // export is stopping.
+    bool drawPage(PageDrawer& drawer, int index, int number)
+    {
+        Task::checkCancelled();
+        const bool grey = greyAllowed(type_);
+        const auto pixels = drawer.size(number);
+        size_t held = pixels ? PageDrawer::bytesWhileDrawn(pixels->first, pixels->second, grey) : 0;
+        if (!reserve(held))
+            return false;
+        bool written = false;
+        try {
+            // A page that turns out coloured gives back what it holds and waits for its wider
+            // copy's share like a page of its own, so that no two pages wait on each other.
+            auto page = pixels ? drawer.draw(number, grey, [&](size_t extra) {
+                release(held);
+                held += extra;
+                return reserve(held) || (held = 0, false);
+            })
+                               : std::nullopt;
+            if (page) {
+                writePageImage(std::move(*page), type_, folder_ / pageFileName(base_, index + 1, ext_));
+                written = true;
+            }
+        } catch (...) {
+            release(held);
+            throw;
+        }
+        release(held);
+        std::lock_guard lock(mutex_);
+        if (stopping_ && !written)
+            return false;
+        outcome_[size_t(index)] = written ? Outcome::written : Outcome::skipped;
+        changed_.notify_all();
+        return true;
+    }
+
+    // The piece of pages first + 1 … first + count, or none when qpdf or poppler cannot make or
+    // read it. Its file goes as soon as poppler has it open.
+    std::unique_ptr<PopplerCore::Document> openPiece(int first, int count)
+    {
+        fs::path path;
+        try {
+            path = pieces_->write(first, count);
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+        std::unique_ptr<PopplerCore::Document> piece;
+        try {
+            piece = std::make_unique<PopplerCore::Document>(path);
+        } catch (const ConversionError&) {
+        }
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        if (piece && piece->pageCount() != count)
+            piece.reset();
+        return piece;
     }
 
     // False when the export is stopping instead.
@@ -473,6 +527,10 @@ private:
     const std::string base_, ext_;
     const ImageType type_;
     const int count_;
+    // Pages are taken in runs of this many; a long document's runs are drawn from pieces of it.
+    int run_ = 1;
+    std::optional<FileSafety::TempDir> scratch_;
+    std::optional<PagePieces> pieces_;
     std::atomic<int> next_{0};
     std::mutex mutex_;
     std::condition_variable changed_;

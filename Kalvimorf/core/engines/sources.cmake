@@ -15,6 +15,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_compress.cpp
   core/engines/pdf_engine.cpp
   core/engines/pdf_merge.cpp
+  core/engines/pdf_pieces.cpp
   core/engines/pdf_text.cpp
   core/engines/poppler_core.cpp
   core/engines/pdf_tools.cpp
