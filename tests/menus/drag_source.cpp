@@ -21,6 +21,9 @@
 namespace {
 
 bool reportAction = false;
+// With --answers, each change of the target's answer: "aceito" when it takes the drop where the
+// pointer is, "recusado" when it refuses it.
+bool reportAnswers = false;
 
 class Source : public QWidget {
 public:
@@ -74,6 +77,10 @@ protected:
         // data, until the target has fetched the files after the drop.
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
+        if (reportAnswers)
+            connect(drag, &QDrag::actionChanged, this, [](Qt::DropAction action) {
+                std::printf(action == Qt::IgnoreAction ? "recusado\n" : "aceito\n");
+            });
         std::printf("drag\n");
         const auto action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
         // The drag's pointer grab is let go only once the requests reach the server: a driver that
@@ -104,9 +111,14 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QList<QUrl> urls;
     int first = 1;
-    if (argc > 1 && std::string(argv[1]) == "--action") {
-        reportAction = true;
-        first = 2;
+    for (; first < argc; ++first) {
+        const std::string option = argv[first];
+        if (option == "--action")
+            reportAction = true;
+        else if (option == "--answers")
+            reportAnswers = true;
+        else
+            break;
     }
     for (int i = first; i < argc; ++i)
         urls << QUrl::fromLocalFile(QString::fromLocal8Bit(argv[i]));
