@@ -1,6 +1,6 @@
 #include "documents/xml_tree.h"
+#include "fuzz/xml_events.h"
 
-#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,35 +33,14 @@ TEST(XmlTree, NamesTextSearchOrderAndDeepNesting)
     EXPECT_EQ(root->allText("t"), "fundo");
 }
 
-namespace {
-
-// Every event a reader reports, one line each; text as it comes.
-struct Events {
-    std::string seen;
-    XML::Handlers handlers()
-    {
-        return {[this](const QXmlStreamReader& reader) {
-                    seen += "<" + XML::localName(reader).toString().toStdString() + "\n";
-                },
-            [this](const QXmlStreamReader& reader) {
-                seen += reader.text().toString().toStdString();
-            },
-            [this] {
-                seen += ">\n";
-            }};
-    }
-};
-
-}
-
 TEST(XmlTree, ADocumentFedInPiecesReadsAsItDoesWhole)
 {
     for (const std::string text : {std::string("<a>0;<b/><b c=\"1\" d='&lt;'>t</b></a>") + std::string(25, ' '),
              std::string("<a>x</a>\n"), std::string("<?xml version=\"1.0\"?>\n<a>x<![CDATA[y]]></a>")}) {
-        Events whole;
+        XmlEvents whole;
         ASSERT_TRUE(XML::walk(text, whole.handlers())) << text;
         for (size_t step = 1; step <= 8; ++step) {
-            Events pieces;
+            XmlEvents pieces;
             XML::Feed feed(pieces.handlers());
             for (size_t at = 0; at < text.size(); at += step)
                 feed.add(std::string_view(text).substr(at, step));

@@ -1,32 +1,10 @@
 #include "core/base/conversion_error.h"
 #include "documents/xml_tree.h"
 #include "fuzz_input.h"
-
-#include <QXmlStreamReader>
+#include "xml_events.h"
 
 #include <cstdlib>
 #include <string>
-
-namespace {
-
-// What the handlers were told, one line an event.
-struct Events {
-    std::string seen;
-    XML::Handlers handlers()
-    {
-        return {[this](const QXmlStreamReader& reader) {
-                    seen += "<" + XML::localName(reader).toString().toStdString() + "\n";
-                },
-            [this](const QXmlStreamReader& reader) {
-                seen += reader.text().toString().toStdString();
-            },
-            [this] {
-                seen += ">\n";
-            }};
-    }
-};
-
-}
 
 // Any bytes give a tree or nothing; a tree answers lookups, and element names are local. Fed in
 // pieces of any size, a document reads as it does whole. A tree that passes its budget is
@@ -34,7 +12,7 @@ struct Events {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const auto text = Fuzz::text(data, size);
-    Events whole, pieces;
+    XmlEvents whole, pieces;
     const bool wellFormed = XML::walk(text, whole.handlers());
     const size_t step = size > 0 ? 1 + data[0] % 7 : 1;
     XML::Feed feed(pieces.handlers());
