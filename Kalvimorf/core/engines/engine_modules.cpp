@@ -27,8 +27,8 @@ constexpr EnumTable<ModuleRow, 4> modules{{{
 
 std::atomic<const Linked*> linked{nullptr};
 
-// The table `module` hands over, the module opened on the first call. The loader keeps a module
-// once opened, so the second and later calls only look the entry up again.
+// The table `module` hands over, the module opened now; throws the sentence that asks for a new
+// installation when it cannot be.
 const void* open(Module module)
 {
     const auto& row = modules[module];
