@@ -17,6 +17,7 @@ brivlon_tests(core_tests
   core/export_chime_test.cpp
   core/conversion_end_to_end_test.cpp
   core/pdf_engine_test.cpp
+  core/qpdf_input_test.cpp
   core/media_engine_test.cpp
   core/trim_media_test.cpp
   core/image_engine_test.cpp

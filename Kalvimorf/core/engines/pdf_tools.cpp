@@ -8,6 +8,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
+#include "core/engines/qpdf_input.h"
 #include "core/engines/qpdf_output.h"
 
 #include <qpdf/Pl_Discard.hh>
@@ -22,6 +23,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
 namespace PDFTools {
 
@@ -60,36 +63,52 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
 }
 
 // qpdf writes what it read, damage included: a content stream that does not decode is copied as
-// it is, and a viewer then fails on the output although the tool succeeded. So a written file is
-// read back as qpdf's own check reads one (every object, every stream decoded) before it gets its
-// name. What qpdf repairs as it reads a source (a broken or missing cross-reference table) is
-// gone by then; anything else is the source's damage.
-void requireSound(const FileSafety::NewFile& file, size_t pages)
+// it is, and a viewer then fails on the output although the tool succeeded. So before a written
+// file gets its name, every stream reachable from what was written is decoded as qpdf's own check
+// decodes it. The document is the one just written, its objects already read: walking it costs
+// the decoding alone, where reading the file back parsed and wrote out every object again (half
+// of a small job). What qpdf repaired as it read the source (a broken cross-reference table) was
+// warned before this and is kept; a warning from here on is the source's damage.
+void requireSound(QPDF& written)
 {
-    try {
-        QPDF written;
-        written.setSuppressWarnings(true);
-        written.processFile(file.writerPath().c_str());
-        if (QPDFPageDocumentHelper(written).getAllPages().size() == pages) {
-            Pl_Discard discard;
-            QPDFWriter reader(written);
-            reader.setOutputPipeline(&discard);
-            reader.setDecodeLevel(qpdf_dl_generalized);
-            reader.setStreamDataMode(qpdf_s_uncompress);
-            reader.write();
-            if (!written.anyWarnings())
-                return;
+    written.getWarnings();
+    Pl_Discard discard;
+    std::vector<QPDFObjectHandle> pending{written.getTrailer()};
+    std::set<QPDFObjGen> seen;
+    size_t visited = 0;
+    while (!pending.empty()) {
+        auto object = std::move(pending.back());
+        pending.pop_back();
+        if (object.isIndirect() && !seen.insert(object.getObjGen()).second)
+            continue;
+        if (++visited % 4096 == 0)
+            Task::checkCancelled();
+        bool decoded = true;
+        try {
+            if (object.isStream()) {
+                decoded = object.pipeStreamData(&discard, 0, qpdf_dl_generalized);
+                object = object.getDict();
+            }
+        } catch (const std::exception&) {
+            decoded = false;
         }
-    } catch (const std::exception&) {
+        if (!decoded || written.anyWarnings())
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        if (object.isDictionary()) {
+            for (auto& [key, value] : object.ditems())
+                pending.push_back(value);
+        } else if (object.isArray()) {
+            for (auto& item : object.aitems())
+                pending.push_back(item);
+        }
     }
-    throw ConversionError::ffmpeg(ErrorCauses::damaged);
 }
 
 fs::path writeNew(QPDF& pdf, const fs::path& preferred)
 {
     FileSafety::NewFile file(preferred.parent_path());
     write(pdf, file);
-    requireSound(file, QPDFPageDocumentHelper(pdf).getAllPages().size());
+    requireSound(pdf);
     return file.publish(preferred);
 }
 
@@ -141,7 +160,7 @@ fs::path splitPages(const fs::path& source)
         try {
             FileSafety::NewFile file(staged.path());
             write(one, file);
-            requireSound(file, 1);
+            requireSound(one);
             file.publish(path);
         } catch (const ConversionError&) {
             throw;
@@ -161,7 +180,7 @@ std::unique_ptr<QPDF> open(const fs::path& source)
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     try {
-        pdf->processFile(source.c_str());
+        pdf->processInputSource(std::make_shared<FileBlocks>(source));
         QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const std::exception&) {
         throw ConversionError::unreadable();
