@@ -40,7 +40,11 @@ const void* open(Module module)
     const auto entry = HelperModule::entry<const void*()>(file, row.entry, &error, HelperModule::Binding::atFirstCall);
     if (!entry) {
         // The loader's reason is for whoever mends the installation; the job row says what to do.
-        ErrorLog::add(error);
+        // Once a process: a worker warming the module, and then each job, meet the same reason.
+        static std::atomic<unsigned> logged{0};
+        const unsigned bit = 1u << static_cast<unsigned>(module);
+        if (!(logged.fetch_or(bit) & bit))
+            ErrorLog::add(error);
         throw std::runtime_error("Uma parte do Brivlon está faltando ou danificada. Reinstale o app.");
     }
     return entry();
