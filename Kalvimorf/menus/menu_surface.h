@@ -2,10 +2,9 @@
 
 #include "core/base/settings.h"
 #include "menus/wheel_entry.h"
+#include "platform/drop_offers.h"
 
 #include <QPointF>
-
-class QMimeData;
 
 #include <functional>
 #include <optional>
@@ -36,11 +35,11 @@ public:
     virtual void animateIn() = 0;
     virtual void animateOut(std::function<void()> done) = 0;
 
-    // What both surfaces take from a drag: only local files, with the action of
-    // DropOffers::action.
-    static WheelEntry::Paths localFiles(const QMimeData* data);
-
 protected:
     // Sees that an offer of a move alone is read as one of a copy (platform/drop_offers.h).
     MenuSurface();
+
+    // What both surfaces take from a drag: only local files, with the action of
+    // DropOffers::action.
+    DropOffers::DraggedFiles dragged_;
 };

@@ -322,6 +322,39 @@ TEST(CardFanX11, DropsPickTheCardUnderThePointerAsACopy)
     EXPECT_TRUE(fan.expect("pick D " + files[0].string() + "|" + files[1].string()));
 }
 
+// A Qt drag source hands its files only to a request stamped with its latest position's time. One
+// that went on before the fan's request for its first position reached it (common under load)
+// refuses that request; the fan must read the files again at the next position rather than
+// refuse the whole drag, and take the drop.
+TEST(CardFanX11, TakesADropFromASourceThatWentOnBeforeHandingItsFiles)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    Child fan(FAN_DROP_PROBE);
+    const auto fanReady = fan.nextLine();
+    ASSERT_TRUE(fanReady) << "the fan never showed";
+    Point card;
+    std::string word;
+    std::istringstream(*fanReady) >> word >> card.x >> card.y;
+    Child source(SELECTION_OWNER, {dir.path().string(), "2"});
+    source.send("offer " + std::to_string(card.x) + " " + std::to_string(card.y));
+    // The answers to the two positions, past what the source says of the requests.
+    std::vector<std::string> answers;
+    while (answers.size() < 2) {
+        const auto line = source.nextLine();
+        ASSERT_TRUE(line) << "the fan stopped answering";
+        if (*line == "aceito" || *line == "recusado")
+            answers.push_back(*line);
+    }
+    ASSERT_EQ(answers.back(), "aceito") << "the fan refused the drag it could not read at once";
+    source.send("drop");
+    EXPECT_TRUE(fan.expect("pick D " + (dir / "arquivo 1.jpg").string() + "|" + (dir / "arquivo 2.jpg").string()));
+    auto line = source.nextLine();
+    while (line == "served")
+        line = source.nextLine();
+    EXPECT_EQ(line, "finished copy");
+}
+
 // Drops `file` from the drag source on the tools card `label` of a fan made for it. The fan's probe
 // tells what the drop started; the source stays until the end, since the drop's data comes from it.
 struct ToolDrop {
