@@ -152,4 +152,3 @@ DraggedFiles::Paths DraggedFiles::dropped(const QMimeData* data) const
 }
 
 }
-

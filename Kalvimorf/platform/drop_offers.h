@@ -46,4 +46,3 @@ private:
     std::optional<Paths> files_;
 };
 }
-

@@ -8,6 +8,9 @@
 // wait ("asked") until the pointer next moves, and from then on only a request stamped with that
 // motion's time is served, any other refused ("refused"), as Qt answers only for the time of the
 // latest position it sent.
+// "claim ahead" plays a Qt source that stamped its position with an event of its own, a step
+// ahead of every input time a reader knows: requests are refused ("refused") until the pointer
+// moves, and from then on only a request stamped with the latest motion's time is served.
 // "offer X Y" plays such a source over the window of ours at X,Y with XDND messages of its own:
 // an enter and a position there, and when the target's request for that position comes, a second
 // position a pixel further on first (the source went on), so that request is refused; from then
@@ -69,8 +72,8 @@ xcb_window_t awareWindowAt(xcb_connection_t* c, xcb_window_t root, int x, int y)
         std::free(place);
         if (child == XCB_NONE)
             return XCB_NONE;
-        auto* property = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, child, aware, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+        auto* property
+            = xcb_get_property_reply(c, xcb_get_property(c, 0, child, aware, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
         const bool found = property && property->type != XCB_NONE;
         std::free(property);
         if (found)
@@ -129,6 +132,7 @@ int main(int argc, char** argv)
     size_t sent = 0;
     // "claim moving": the requests held until the pointer moves, and then that motion's time.
     bool moving = false;
+    bool ahead = false;
     std::vector<xcb_selection_request_event_t> held;
     std::optional<uint32_t> movedAt;
     // "offer": the target, the pointer's place and the time of the latest message sent to it
@@ -157,7 +161,8 @@ int main(int argc, char** argv)
     const auto answer = [&](const xcb_selection_request_event_t* request) {
         if (request->target != uriList) {
             notify(c, request, XCB_ATOM_NONE);
-        } else if ((moving && request->time != *movedAt) || (target != XCB_NONE && request->time != offeredAt)) {
+        } else if ((moving && request->time != *movedAt) || (ahead && (!movedAt || request->time != *movedAt))
+            || (target != XCB_NONE && request->time != offeredAt)) {
             notify(c, request, XCB_ATOM_NONE);
             std::printf("refused\n");
         } else if (list.size() <= piece) {
@@ -198,6 +203,8 @@ int main(int argc, char** argv)
                 // still be waiting in the queue, and one in the claim's millisecond changes
                 // nothing.
                 const auto time = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
+                if (ahead)
+                    movedAt = time;
                 if (moving && !movedAt && !held.empty() && time != held.front().time) {
                     movedAt = time;
                     for (const auto& request : held)
@@ -237,6 +244,7 @@ int main(int argc, char** argv)
                 return 0;
             if (std::strncmp(line, "claim", 5) == 0) {
                 moving = std::strncmp(line, "claim moving", 12) == 0;
+                ahead = std::strncmp(line, "claim ahead", 11) == 0;
                 movedAt.reset();
                 xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
                 std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
