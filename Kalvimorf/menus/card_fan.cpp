@@ -253,6 +253,8 @@ void CardFan::dragMoveEvent(QDragMoveEvent* event)
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
+    if (onDragTaken)
+        onDragTaken(state_.cards[size_t(*card)]);
 }
 
 void CardFan::dragLeaveEvent(QDragLeaveEvent*)

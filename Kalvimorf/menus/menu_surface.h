@@ -22,6 +22,9 @@ public:
     std::function<void()> onCenterClick;
     // The blurred disc the surface wants behind it: radius, opacity, shown.
     std::function<void(double, double, bool)> onFrame;
+    // A drag's position over an entry was answered with its acceptance (the trace of the
+    // whole-road test waits for it before letting go).
+    std::function<void(const WheelEntry&)> onDragTaken;
 
     // False while closed or closing; true while the quality step waits for a choice.
     virtual void setInteractive(bool interactive) = 0;

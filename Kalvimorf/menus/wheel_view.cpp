@@ -583,6 +583,8 @@ void WheelView::dragMoveEvent(QDragMoveEvent* event)
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
+    if (onDragTaken)
+        onDragTaken(state_.cards[size_t(*segment)]);
 }
 
 void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
