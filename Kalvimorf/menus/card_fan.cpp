@@ -236,8 +236,9 @@ void CardFan::mouseReleaseEvent(QMouseEvent* event)
 void CardFan::dragEnterEvent(QDragEnterEvent* event)
 {
     // Taken anywhere over the fan, gaps included: a refused enter would bring no further moves,
-    // and the move that follows decides for the position.
-    if (localFiles(event->mimeData()).empty() || !DropOffers::action(event->possibleActions()))
+    // and the move that follows decides for the position (and for files the source had not
+    // handed over yet).
+    if (!dragged_.enter(event->mimeData()) || !DropOffers::action(event->possibleActions()))
         return event->ignore();
     event->setDropAction(*DropOffers::action(event->possibleActions()));
     event->accept();
@@ -248,10 +249,12 @@ void CardFan::dragMoveEvent(QDragMoveEvent* event)
     const auto card = cardAt(event->position());
     setHighlight(card, true);
     const auto action = DropOffers::action(event->possibleActions());
-    if (!card || !action)
+    if (!card || !action || dragged_.at(event->mimeData()).empty())
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
+    if (onDragTaken)
+        onDragTaken(state_.cards[size_t(*card)]);
 }
 
 void CardFan::dragLeaveEvent(QDragLeaveEvent*)
@@ -265,7 +268,7 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
 
 void CardFan::dropEvent(QDropEvent* event)
 {
-    const auto files = localFiles(event->mimeData());
+    const auto files = dragged_.dropped(event->mimeData());
     const auto action = DropOffers::action(event->possibleActions());
     if (!state_.validCard(state_.highlighted) || files.empty() || !action)
         return event->ignore();

@@ -2,10 +2,9 @@
 
 #include "core/base/settings.h"
 #include "menus/wheel_entry.h"
+#include "platform/drop_offers.h"
 
 #include <QPointF>
-
-class QMimeData;
 
 #include <functional>
 #include <optional>
@@ -23,6 +22,9 @@ public:
     std::function<void()> onCenterClick;
     // The blurred disc the surface wants behind it: radius, opacity, shown.
     std::function<void(double, double, bool)> onFrame;
+    // A drag's position over an entry was answered with its acceptance (the trace of the
+    // whole-road test waits for it before letting go).
+    std::function<void(const WheelEntry&)> onDragTaken;
 
     // False while closed or closing; true while the quality step waits for a choice.
     virtual void setInteractive(bool interactive) = 0;
@@ -36,11 +38,11 @@ public:
     virtual void animateIn() = 0;
     virtual void animateOut(std::function<void()> done) = 0;
 
-    // What both surfaces take from a drag: only local files, with the action of
-    // DropOffers::action.
-    static WheelEntry::Paths localFiles(const QMimeData* data);
-
 protected:
     // Sees that an offer of a move alone is read as one of a copy (platform/drop_offers.h).
     MenuSurface();
+
+    // What both surfaces take from a drag: only local files, with the action of
+    // DropOffers::action.
+    DropOffers::DraggedFiles dragged_;
 };

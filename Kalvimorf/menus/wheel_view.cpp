@@ -567,7 +567,7 @@ void WheelView::dragEnterEvent(QDragEnterEvent* event)
     // pointer, a refused enter would bring no further moves, and the move that follows decides
     // for the position (and lights what is under it).
     const auto action = DropOffers::action(event->possibleActions());
-    if (localFiles(event->mimeData()).empty() || !action)
+    if (!dragged_.enter(event->mimeData()) || !action)
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
@@ -579,10 +579,12 @@ void WheelView::dragMoveEvent(QDragMoveEvent* event)
     const auto segment = WheelDrawing::segmentAt(point, int(state_.cards.size()));
     setHighlight(segment, WheelDrawing::overHub(point));
     const auto action = DropOffers::action(event->possibleActions());
-    if (!segment || !action)
+    if (!segment || !action || dragged_.at(event->mimeData()).empty())
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
+    if (onDragTaken)
+        onDragTaken(state_.cards[size_t(*segment)]);
 }
 
 void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
@@ -591,7 +593,7 @@ void WheelView::dropEvent(QDropEvent* event)
 {
     const auto segment = WheelDrawing::segmentAt(event->position(), int(state_.cards.size()));
     const auto action = DropOffers::action(event->possibleActions());
-    auto files = localFiles(event->mimeData());
+    auto files = dragged_.dropped(event->mimeData());
     if (!segment || segment != state_.highlighted || !action || files.empty()) {
         event->ignore();
         return;

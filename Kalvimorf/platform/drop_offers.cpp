@@ -4,6 +4,8 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QMimeData>
+#include <QUrl>
 
 #include <xcb/xcb.h>
 
@@ -90,6 +92,21 @@ private:
     xcb_atom_t proposed_ = XCB_ATOM_NONE;
 };
 
+// Nothing while the source has not handed the list over: an offered list that reads empty.
+std::optional<DropOffers::DraggedFiles::Paths> readFiles(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return DropOffers::DraggedFiles::Paths{};
+    const auto urls = data->urls();
+    if (urls.isEmpty())
+        return std::nullopt;
+    DropOffers::DraggedFiles::Paths files;
+    for (const auto& url : urls)
+        if (url.isLocalFile())
+            files.emplace_back(url.toLocalFile().toStdString());
+    return files;
+}
+
 }
 
 namespace DropOffers {
@@ -111,6 +128,27 @@ std::optional<Qt::DropAction> action(Qt::DropActions possible)
         if (possible & action)
             return action;
     return std::nullopt;
+}
+
+bool DraggedFiles::enter(const QMimeData* data)
+{
+    files_ = readFiles(data);
+    return !files_ || !files_->empty();
+}
+
+const DraggedFiles::Paths& DraggedFiles::at(const QMimeData* data)
+{
+    static const Paths none;
+    if (!files_)
+        files_ = readFiles(data);
+    return files_ ? *files_ : none;
+}
+
+DraggedFiles::Paths DraggedFiles::dropped(const QMimeData* data) const
+{
+    if (auto files = readFiles(data); files && !files->empty())
+        return *files;
+    return files_.value_or(Paths{});
 }
 
 }

@@ -2,7 +2,11 @@
 
 #include <Qt>
 
+#include <filesystem>
 #include <optional>
+#include <vector>
+
+class QMimeData;
 
 // Drops from other programs on the X display. While Shift is held, GTK's drag sources (the file
 // managers of GNOME, Cinnamon, Xfce and MATE) offer a move and nothing else, and Qt answers a drop
@@ -18,4 +22,27 @@ void takeMovesAsCopies();
 // What a window of ours takes from a drag: a copy whenever the source allows it, else a link;
 // nothing when it offers neither. Never a move.
 std::optional<Qt::DropAction> action(Qt::DropActions possible);
+
+// The local files a drag carries, as a window of ours learns them. A Qt drag source hands its data
+// only to a request stamped with the time of the last position it sent, so a read made while
+// answering an older position comes back empty when the source has moved on meanwhile (a busy
+// machine makes that common). That is no refusal: a widget that refuses the enter gets no further
+// moves of that drag, so the enter is taken while the files are unknown, and each position reads
+// again until the source hands them over.
+class DraggedFiles {
+public:
+    using Paths = std::vector<std::filesystem::path>;
+
+    // At an enter: forgets the last drag's files and reads this one's. False only when the drag
+    // surely carries no file of this machine (no URI list, or one that names none).
+    bool enter(const QMimeData* data);
+    // At a position: the files, read again while the source has not handed them over (and empty
+    // until it has).
+    const Paths& at(const QMimeData* data);
+    // At the drop: its files, read for the drop's own time, else the ones a position read.
+    Paths dropped(const QMimeData* data) const;
+
+private:
+    std::optional<Paths> files_;
+};
 }

@@ -35,6 +35,9 @@ constexpr auto triggerWait = std::chrono::milliseconds(250);
 // How many input times are kept for a source that moved on before it was asked: a second and
 // more of a fast mouse, and a refusal of each takes one round trip to the source.
 constexpr size_t inputTimesKept = 256;
+// How long a read that the source refused for every input time waits for more input before it
+// asks with the newest time again.
+constexpr auto quietSpell = std::chrono::milliseconds(50);
 
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
@@ -93,6 +96,7 @@ struct X11DragInput::Watcher {
     // The server times of the latest input events, oldest first: the times a drag source may have
     // stamped its drag with after the claim (see readList).
     std::deque<uint32_t> inputTimes;
+    long inputsSeen = 0;
     int stopFd = -1;
     int noticeFd = -1;  // counts the claims for the main thread's event loop
     std::thread thread;
@@ -203,18 +207,22 @@ struct X11DragInput::Watcher {
             inputTimes.push_back(raw->time);
         if (inputTimes.size() > inputTimesKept)
             inputTimes.pop_front();
+        ++inputsSeen;
         return true;
     }
 
     // The next event, or nothing at the deadline, when stopping or when the connection broke.
-    // Raw input events are kept (noteInput) and never returned.
-    xcb_generic_event_t* nextEvent(std::optional<Clock::time_point> deadline)
+    // Raw input events are kept (noteInput) and never returned; with `atInput`, one of them ends
+    // the wait as well (with nothing).
+    xcb_generic_event_t* nextEvent(std::optional<Clock::time_point> deadline, bool atInput = false)
     {
         for (;;) {
             if (auto* event = xcb_poll_for_event(connection)) {
                 if (!noteInput(event))
                     return event;
                 std::free(event);
+                if (atInput)
+                    return nullptr;
                 continue;
             }
             if (xcb_connection_has_error(connection))
@@ -278,6 +286,22 @@ struct X11DragInput::Watcher {
             readCount = claim;
         }
         changed.notify_all();
+    }
+
+    // Waits for the next input event, until `deadline`: false when none came, when the drag
+    // selection changed hands (the claim is kept for the main loop) or when the watch ends.
+    // Other events meanwhile (late answers to requests given up) are of no use.
+    bool awaitInput(Clock::time_point deadline)
+    {
+        const auto seen = inputsSeen;
+        while (auto* event = nextEvent(deadline, true)) {
+            if (isOwnerChange(event)) {
+                deferred = event;
+                return false;
+            }
+            std::free(event);
+        }
+        return inputsSeen != seen;
     }
 
     // Waits for an event that `wanted` accepts. Another claim of the selection ends the wait:
@@ -351,8 +375,11 @@ struct X11DragInput::Watcher {
     // window that takes drops (its own first), so a watcher that a loaded machine holds up past
     // the first motion is refused. The source stamped its new position with the time of an input
     // event it has handled, and each of those reached us as a raw event before its refusal did:
-    // those times are asked in turn, newest first, until one is taken or none is left (a drag of
-    // text alone is refused for every one).
+    // those times are asked in turn, newest first, until one is taken. When none is left, the
+    // source is still a step ahead (the drag goes on, or the source stamped its position with an
+    // event of its own, or had not yet handled the input it was asked with): the next input's
+    // time is asked, and the newest again after a quiet spell, until the list is taken or the
+    // read's bound (a drag of text alone is refused for every one).
     std::string readList(uint32_t claimed)
     {
         auto deadline = Clock::now() + readBound;
@@ -366,8 +393,13 @@ struct X11DragInput::Watcher {
                 break;
             tried.push_back(*time);
             time = untriedTime(claimed, tried);
-            if (!time)
-                return {};
+            while (!time) {
+                if (deferred || !inputExtension || Clock::now() >= deadline)
+                    return {};
+                if (!awaitInput(std::min(deadline, Clock::now() + quietSpell)) && !inputTimes.empty())
+                    std::erase(tried, inputTimes.back());
+                time = untriedTime(claimed, tried);
+            }
         }
         auto first = takeProperty();
         if (!first)

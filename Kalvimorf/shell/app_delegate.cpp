@@ -39,6 +39,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -84,7 +85,8 @@ void revealJob(const QUuid& id)
 
 // BRIVLON_TRACE=1 has the program say on standard output what the whole-road test waits for:
 // start-up done, the menu on screen (how long after the trigger, and where its first card is),
-// the menu gone, the quality cards up, jobs done, files opened.
+// the entry of the menu that took a drag, the menu gone, the quality cards up, jobs done, files
+// opened.
 bool tracing()
 {
     static const bool on = std::getenv("BRIVLON_TRACE") != nullptr;
@@ -252,6 +254,13 @@ void AppDelegate::traceProgress()
     wheel_->onQualityShown = [] {
         trace("qualidade na tela");
     };
+    // Once per entry while a menu is open: a drag answered at every motion would bury the rest.
+    auto& window = static_cast<WheelWindow&>(wheel_->host());
+    for (MenuSurface* surface : {static_cast<MenuSurface*>(&window.fan()), static_cast<MenuSurface*>(&window.wheel())})
+        surface->onDragTaken = [this](const WheelEntry& entry) {
+            if (std::exchange(tracedDragTaken_, entry.label) != entry.label)
+                trace("arrasto aceito em " + entry.label);
+        };
     JobStore::shared().subscribe(this, [this](const std::vector<Job>& jobs) {
         for (const auto& job : jobs)
             if (job.state.is(Job::State::Kind::done) && !tracedDone_.contains(job.id)) {
@@ -392,8 +401,10 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         = type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close || type == QEvent::WindowStateChange;
     if (windowChange && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
         scheduleDockUpdate();
-    if (type == QEvent::Hide && wheel_ && watched == &static_cast<WheelWindow&>(wheel_->host()).panel())
+    if (type == QEvent::Hide && wheel_ && watched == &static_cast<WheelWindow&>(wheel_->host()).panel()) {
+        tracedDragTaken_.clear();
         trace("menu fechado");
+    }
     return false;
 }
 

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 class DragMonitor;
@@ -78,6 +79,8 @@ private:
     bool iconDark_ = false;
     bool dockUpdatePending_ = false;
     QSet<QUuid> tracedDone_;
+    // The entry of the open menu that last took a drag, as traced.
+    std::string tracedDragTaken_;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

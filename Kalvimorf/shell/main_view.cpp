@@ -33,16 +33,6 @@ MainView::Chooser& installedChooser()
     return chooser;
 }
 
-bool carriesLocalFiles(const QMimeData* data)
-{
-    if (!data || !data->hasUrls())
-        return false;
-    const auto urls = data->urls();
-    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) {
-        return url.isLocalFile();
-    });
-}
-
 }
 
 MainView::MainView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
@@ -214,7 +204,7 @@ void MainView::choose()
 void MainView::dragEnterEvent(QDragEnterEvent* event)
 {
     const auto action = DropOffers::action(event->possibleActions());
-    if (!carriesLocalFiles(event->mimeData()) || !action)
+    if (!dragged_.enter(event->mimeData()) || !action)
         return;
     event->setDropAction(*action);
     event->accept();
@@ -224,7 +214,7 @@ void MainView::dragEnterEvent(QDragEnterEvent* event)
 void MainView::dragMoveEvent(QDragMoveEvent* event)
 {
     const auto action = DropOffers::action(event->possibleActions());
-    if (!action)
+    if (!action || dragged_.at(event->mimeData()).empty())
         return event->ignore();
     event->setDropAction(*action);
     event->accept();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/drop_offers.h"
 #include "shell/view_look.h"
 
 #include <QWidget>
@@ -61,4 +62,5 @@ private:
     // The part that just came in (drop zone or grid) fades in on this spring.
     Spring entrance_;
     std::unique_ptr<SpringTicker> ticker_;
+    DropOffers::DraggedFiles dragged_;
 };

@@ -21,9 +21,6 @@
 namespace {
 
 bool reportAction = false;
-// With --answers, each change of the target's answer: "aceito" when it takes the drop where the
-// pointer is, "recusado" when it refuses it.
-bool reportAnswers = false;
 
 class Source : public QWidget {
 public:
@@ -77,10 +74,6 @@ protected:
         // data, until the target has fetched the files after the drop.
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
-        if (reportAnswers)
-            connect(drag, &QDrag::actionChanged, this, [](Qt::DropAction action) {
-                std::printf(action == Qt::IgnoreAction ? "recusado\n" : "aceito\n");
-            });
         std::printf("drag\n");
         const auto action = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);
         // The drag's pointer grab is let go only once the requests reach the server: a driver that
@@ -115,8 +108,6 @@ int main(int argc, char** argv)
         const std::string option = argv[first];
         if (option == "--action")
             reportAction = true;
-        else if (option == "--answers")
-            reportAnswers = true;
         else
             break;
     }

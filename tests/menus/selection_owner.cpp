@@ -8,6 +8,15 @@
 // wait ("asked") until the pointer next moves, and from then on only a request stamped with that
 // motion's time is served, any other refused ("refused"), as Qt answers only for the time of the
 // latest position it sent.
+// "claim ahead" plays a Qt source that stamped its position with an event of its own, a step
+// ahead of every input time a reader knows: requests are refused ("refused") until the pointer
+// moves, and from then on only a request stamped with the latest motion's time is served.
+// "offer X Y" plays such a source over the window of ours at X,Y with XDND messages of its own:
+// an enter and a position there, and when the target's request for that position comes, a second
+// position a pixel further on first (the source went on), so that request is refused; from then
+// on only requests stamped with the latest position's time are served. Each answer of the target
+// prints "aceito" or "recusado". "drop" then lets go there, and prints "finished copy" or
+// "finished none" as the target's answer names.
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -16,12 +25,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -47,6 +58,29 @@ std::string encoded(const std::string& path)
             out += {'%', hex[c >> 4], hex[c & 15]};
     }
     return out;
+}
+
+// The window at (x, y) that takes XDND drops, or none.
+xcb_window_t awareWindowAt(xcb_connection_t* c, xcb_window_t root, int x, int y)
+{
+    const auto aware = atom(c, "XdndAware");
+    xcb_window_t window = root;
+    for (int depth = 0; depth < 8; ++depth) {
+        auto* place = xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, root, window, int16_t(x), int16_t(y)), nullptr);
+        const xcb_window_t child = place ? place->child : xcb_window_t(XCB_NONE);
+        std::free(place);
+        if (child == XCB_NONE)
+            return XCB_NONE;
+        auto* property
+            = xcb_get_property_reply(c, xcb_get_property(c, 0, child, aware, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr);
+        const bool found = property && property->type != XCB_NONE;
+        std::free(property);
+        if (found)
+            return child;
+        window = child;
+    }
+    return XCB_NONE;
 }
 
 void notify(xcb_connection_t* c, const xcb_selection_request_event_t* request, xcb_atom_t property)
@@ -98,13 +132,37 @@ int main(int argc, char** argv)
     size_t sent = 0;
     // "claim moving": the requests held until the pointer moves, and then that motion's time.
     bool moving = false;
+    bool ahead = false;
     std::vector<xcb_selection_request_event_t> held;
     std::optional<uint32_t> movedAt;
+    // "offer": the target, the pointer's place and the time of the latest message sent to it
+    // (times of our own making, the way a source stamps them), and whether it went on yet.
+    xcb_window_t target = XCB_NONE;
+    int atX = 0, atY = 0;
+    uint32_t offeredAt = 0;
+    bool wentOn = false;
+    const auto status = atom(c, "XdndStatus");
+    const auto finished = atom(c, "XdndFinished");
+    const auto copy = atom(c, "XdndActionCopy");
+    const auto tell = [&](const char* name, std::array<uint32_t, 5> data) {
+        xcb_client_message_event_t message = {};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = target;
+        message.type = atom(c, name);
+        std::copy(data.begin(), data.end(), message.data.data32);
+        xcb_send_event(c, 0, target, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(c);
+    };
+    const auto position = [&] {
+        tell("XdndPosition", {window, 0, uint32_t(atX) << 16 | uint32_t(atY), ++offeredAt, copy});
+    };
 
     const auto answer = [&](const xcb_selection_request_event_t* request) {
         if (request->target != uriList) {
             notify(c, request, XCB_ATOM_NONE);
-        } else if (moving && request->time != *movedAt) {
+        } else if ((moving && request->time != *movedAt) || (ahead && (!movedAt || request->time != *movedAt))
+            || (target != XCB_NONE && request->time != offeredAt)) {
             notify(c, request, XCB_ATOM_NONE);
             std::printf("refused\n");
         } else if (list.size() <= piece) {
@@ -129,6 +187,10 @@ int main(int argc, char** argv)
             const auto type = event->response_type & 0x7f;
             if (type == XCB_SELECTION_REQUEST) {
                 const auto* request = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+                if (target != XCB_NONE && !std::exchange(wentOn, true)) {
+                    ++atX;
+                    position();
+                }
                 if (moving && !movedAt) {
                     held.push_back(*request);
                     std::printf("asked\n");
@@ -141,12 +203,21 @@ int main(int argc, char** argv)
                 // still be waiting in the queue, and one in the claim's millisecond changes
                 // nothing.
                 const auto time = reinterpret_cast<const xcb_input_raw_motion_event_t*>(event)->time;
+                if (ahead)
+                    movedAt = time;
                 if (moving && !movedAt && !held.empty() && time != held.front().time) {
                     movedAt = time;
                     for (const auto& request : held)
                         answer(&request);
                     held.clear();
                 }
+            } else if (type == XCB_CLIENT_MESSAGE) {
+                const auto* message = reinterpret_cast<const xcb_client_message_event_t*>(event);
+                if (message->type == status)
+                    std::printf(message->data.data32[1] & 1 ? "aceito\n" : "recusado\n");
+                else if (message->type == finished)
+                    std::printf(message->data.data32[1] & 1 && message->data.data32[2] == copy ? "finished copy\n"
+                                                                                               : "finished none\n");
             } else if (type == XCB_PROPERTY_NOTIFY && requestor != XCB_NONE) {
                 // The reader took the last chunk: the next one, and an empty one at the end.
                 const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
@@ -173,10 +244,21 @@ int main(int argc, char** argv)
                 return 0;
             if (std::strncmp(line, "claim", 5) == 0) {
                 moving = std::strncmp(line, "claim moving", 12) == 0;
+                ahead = std::strncmp(line, "claim ahead", 11) == 0;
                 movedAt.reset();
                 xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
                 std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
                 std::printf("claimed\n");
+            } else if (std::sscanf(line, "offer %d %d", &atX, &atY) == 2) {
+                xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
+                target = awareWindowAt(c, screen->root, atX, atY);
+                if (target == XCB_NONE)
+                    return 1;
+                wentOn = false;
+                tell("XdndEnter", {window, 5u << 24, uriList, 0, 0});
+                position();
+            } else if (std::strncmp(line, "drop", 4) == 0 && target != XCB_NONE) {
+                tell("XdndDrop", {window, 0, ++offeredAt, 0, 0});
             }
         }
     }
