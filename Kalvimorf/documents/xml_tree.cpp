@@ -145,10 +145,22 @@ void report(const QXmlStreamReader& reader, const Handlers& handlers)
     }
 }
 
+// Whether a document starting with these bytes is in an encoding where a zero byte can only be
+// the character U+0000, which XML forbids: neither UTF-16 nor UTF-32, by their marks or by the
+// zero bytes of a "<" in them. Qt's reader mostly refuses that character, but where a zero
+// falls after a run of "]" it drops it unseen, and read in pieces it refuses it or not by where
+// the pieces end; so a document's zero bytes are judged here, alike whole and in pieces.
+bool zeroIsForbidden(std::string_view head)
+{
+    return head.find('\0') == std::string_view::npos && !head.starts_with("\xFE\xFF") && !head.starts_with("\xFF\xFE");
+}
+
 }
 
 bool walk(std::string_view bytes, const Handlers& handlers)
 {
+    if (zeroIsForbidden(bytes.substr(0, 4)) && bytes.find('\0') != std::string_view::npos)
+        return false;
     QByteArray data = QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size()));
     QBuffer device(&data);
     device.open(QIODevice::ReadOnly);
@@ -173,6 +185,14 @@ void Feed::add(std::string_view bytes)
 {
     if (failed_)
         return;
+    if (head_.size() < 4) {
+        head_.append(bytes.substr(0, 4 - head_.size()));
+        zeroForbidden_ = head_.size() == 4 && zeroIsForbidden(head_);
+    }
+    if (zeroForbidden_ && bytes.find('\0') != std::string_view::npos) {
+        failed_ = true;
+        return;
+    }
     for (const char c : bytes) {
         run_ = c == '<' || c == '>' ? 0 : run_ + 1;
         if (run_ > longestRun_)

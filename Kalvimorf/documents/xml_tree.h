@@ -81,6 +81,8 @@ private:
     bool failed_ = false;
     bool ended_ = false;
     std::string tail_;
+    std::string head_;  // the document's first four bytes, which tell a wide encoding
+    bool zeroForbidden_ = false;
     static constexpr size_t maxTail = 64 * 1024;
 };
 // The local name of the element the reader stands on: what follows the last ":".

@@ -49,6 +49,31 @@ TEST(XmlTree, ADocumentFedInPiecesReadsAsItDoesWhole)
         }
     }
 
+    // A zero byte in an 8-bit document is U+0000, which XML forbids. Qt's reader lets one through
+    // after a run of "]", and read in pieces refuses it or not by where a piece ends; refused
+    // both ways. In UTF-16 zero bytes are half of every character, and read as they should.
+    using namespace std::string_literals;
+    const auto zero = "<a>2![CDA"s + std::string(30, ']') + "\0\0\0\0"s + std::string(15, ']') + ";10;+b'a></a>";
+    EXPECT_FALSE(XML::walk(zero, {}));
+    for (size_t step = 1; step <= 8; ++step) {
+        XML::Feed feed({});
+        for (size_t at = 0; at < zero.size(); at += step)
+            feed.add(std::string_view(zero).substr(at, step));
+        EXPECT_FALSE(feed.finish()) << "in pieces of " << step;
+    }
+    const auto wide = "\xFF\xFE<\0a\0>\0x\0<\0/\0a\0>\0"s;
+    XmlEvents wideWhole;
+    EXPECT_TRUE(XML::walk(wide, wideWhole.handlers()));
+    EXPECT_EQ(wideWhole.seen, "<a\nx>\n");
+    for (size_t step = 1; step <= 3; ++step) {
+        XmlEvents pieces;
+        XML::Feed feed(pieces.handlers());
+        for (size_t at = 0; at < wide.size(); at += step)
+            feed.add(std::string_view(wide).substr(at, step));
+        EXPECT_TRUE(feed.finish()) << "in pieces of " << step;
+        EXPECT_EQ(pieces.seen, wideWhole.seen);
+    }
+
     // What comes after the root in a later piece is still judged.
     for (const char* tail : {"\n<!-- fim -->\n", "x", "<", "<b/>"}) {
         XML::Feed feed({});
