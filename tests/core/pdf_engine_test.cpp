@@ -632,4 +632,9 @@ TEST(PDFEngine, APieceOfALongDocumentHoldsItsPagesAsTheTreeGivesThemAndReadingIt
         }
         fs::remove(path);
     }
+    // A tree holding more pages than poppler counts makes no pieces: the export draws from the
+    // whole document instead.
+    fs::create_directory(dir / "tmp");
+    PDFEngine::PagePieces fewer(dir / "árvore.pdf", dir / "tmp", count - 1);
+    EXPECT_THROW(fewer.write(0, 16), std::exception);
 }
