@@ -42,13 +42,22 @@ class PageWalk {
 public:
     explicit PageWalk(QPDF& pdf) : pdf_(&pdf) { enter(root(pdf), 0); }
 
-    // The walk goes on in `pdf`, another reading of the same file.
-    void reopen(QPDF& pdf)
+    // Where the walk stands: each node from the root down, with the kids it has given.
+    using Place = std::vector<std::pair<QPDFObjGen, int>>;
+
+    // The place, and nothing held of this reading any more, which can then be closed.
+    Place leave()
     {
-        std::vector<std::pair<QPDFObjGen, int>> place;
+        Place place;
         for (const auto& node : path_)
             place.emplace_back(node.node.getObjGen(), node.taken);
         path_.clear();
+        return place;
+    }
+
+    // The walk goes on from `place` in `pdf`, another reading of the same file.
+    void resume(QPDF& pdf, const Place& place)
+    {
         pdf_ = &pdf;
         for (size_t i = 0; i < place.size(); ++i)
             descend(i == 0 ? root(pdf) : pdf.getObjectByObjGen(place[i].first), place[i].second);
@@ -298,9 +307,11 @@ void PagePieces::split()
     const int between = std::max(pagesBetweenOpenings, pages_ / 32);
     for (int first = 0, read = 0; first < pages_; first += partPages, read += partPages) {
         if (read >= between) {
-            auto again = open(source_);
-            walk.reopen(*again);
-            source = std::move(again);
+            // One reading at a time: each holds the cross-reference table and the nodes.
+            const auto place = walk.leave();
+            source.reset();
+            source = open(source_);
+            walk.resume(*source, place);
             read = 0;
         }
         std::vector<QPDFObjectHandle> pages;
