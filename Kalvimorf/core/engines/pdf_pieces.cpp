@@ -33,8 +33,9 @@ constexpr int pagesBetweenOpenings = 512;
 
 // The pages of a document in order, found by walking its page tree one kid at a time. qpdf's own
 // list of pages (which its page copying asks for too) reads every page's dictionary, some
-// kilobytes each, and keeps them until the document is closed: the pages walked past are let go
-// of here once written (forget), so that what is held does not grow with the document.
+// kilobytes each, and keeps them until the document is closed: here only the kids on the way
+// are read, and the pages walked past are let go of once written (forget), so that what is held
+// is a part's pages and the nodes' lists of kids rather than every page of the document.
 // A tree that qpdf would mend, or that poppler could read otherwise (a loop, a node met twice,
 // a page met twice in one reading, a kid that is no dictionary, a node or page of the wrong
 // type), throws. (A page met again after a fresh reading is drawn again, as poppler does.)
