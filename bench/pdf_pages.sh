@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Peak memory and time of brivlon --convert png on text PDFs of 1 to 10,000 Letter pages (46 lines
+# Peak memory and time of brivlon --convert png on text PDFs of 1 to 20,000 Letter pages (46 lines
 # of Helvetica each, as in bench/memory.sh), to see that memory stays flat in the page count: the
 # largest resident size of the process and its children (/usr/bin/time %M), and the wall time,
 # medians of the runs. pdftoppm -r 300 writing PPM (drawing only) is timed up to 120 pages; past
@@ -8,7 +8,15 @@
 #   1: 57.1, 0.18 → 57.3, 0.23       120: 162.4, 2.87 → 162.5, 2.79 (pdftoppm 5.8 to 6.1 s)
 #   1000: 176.0, 21.6 → 171.5, 20.8   4000: 224.4, 42.3 → 188.9, 39.8
 #   10000: 320 to 328, 90 to 149 → 219 to 224, 105 to 121 (CPU time 741 to 753 s → 723 to 743 s)
-# Usage: bench/pdf_pages.sh [runs] [page counts…]   (default 3; 1 120 1000 4000 10000)
+# Pieces with qpdf's list of pages (every page's dictionary of the source read, some 4 KB a page,
+# and left on the heap while the pages were drawn) → with the page tree walked a kid at a time;
+# MiB, s and the load at each, on 8 cores shared with other helpers and a stress run:
+#   1: 56.8, 0.16 (3) → 57.1, 0.20 (31)        120: 162.0, 3.45 (6) → 162.9, 6.22 (23)
+#   1000: 173.1, 31.6 (14) → 168.5, 57.0 (30)  4000: 188.7, 115 (22) → 169.7, 77 (16)
+#   10000: 218.9, 446 (20) → 170.6, 233 (22); one run each at load 7 to 8: 218.3, 113 → 170.3, 112
+#   20000 (three single runs each): 269.2, 268.3, 268.5 MiB in 724, 437, 253 s (load 17 to 22,
+#   12.5, 8.4) → 170.9, 171.1, 171.0 MiB in 573, 517, 261 s (load 16, 14.6, 8.4)
+# Usage: bench/pdf_pages.sh [runs] [page counts…]   (default 3; 1 120 1000 4000 10000 20000)
 # BRIVLON=path/to/brivlon compares another build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +25,7 @@ brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 runs=${1:-3}
 shift || true
 counts=("$@")
-[ ${#counts[@]} -gt 0 ] || counts=(1 120 1000 4000 10000)
+[ ${#counts[@]} -gt 0 ] || counts=(1 120 1000 4000 10000 20000)
 
 for tool in python3 /usr/bin/time pdftoppm; do
   command -v "$tool" >/dev/null || { echo "pdf_pages.sh: $tool is missing" >&2; exit 1; }

@@ -360,6 +360,8 @@ public:
                 run_ *= 2;
             scratch_.emplace();
             pieces_.emplace(source_, scratch_->path(), count_);
+            // The whole document, held open, would keep its cross-reference table for nothing.
+            first_.reset();
         }
         const auto context = Task::current();
         for (int i = 0; i < workers; ++i)

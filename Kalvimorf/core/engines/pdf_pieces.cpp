@@ -6,7 +6,10 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -16,35 +19,150 @@ namespace PDFEngine {
 namespace {
 
 // The source is first written as parts of this many pages, read once from start to end; the
-// pieces are then made from the parts. qpdf reads every page's own dictionary of a document it
-// opens, some kilobytes a page, and keeps every object it has read until it is closed: from
-// the parts it never holds more than one part's.
+// pieces are then made from the parts. From a part qpdf never holds more than one part's pages.
 constexpr int partPages = 256;
 
-// While the parts are written the source is read afresh now and then, so that what qpdf keeps
-// of it stays bounded: after this many pages, or an eighth of a longer document, since each
-// opening reads the whole page tree again (a quarter second for 10,000 pages).
+// While the parts are written the source is read afresh now and then: qpdf keeps every object it
+// has read until the document is closed (besides the pages, their contents and resources of
+// their own), and an opening costs a reading of the cross-reference table and of the nodes down
+// to the page reached, some hundredths of a second for 10,000 pages. After this many pages, or
+// a thirty-second of a longer document.
 constexpr int pagesBetweenOpenings = 512;
 
-// The page with what it takes from the page tree written on itself, and no parent: a page of its
-// own. It is changed where it is, in this reading of the source only: qpdf's means of making a
-// new object, or of handing every page its inherited attributes, first read every object of the
-// whole document, hundreds of megabytes for some.
-QPDFObjectHandle standalone(QPDFObjectHandle page)
-{
-    for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) {
-        if (page.hasKey(key))
-            continue;
-        QPDFObjectHandle node = page.getKey("/Parent");
-        for (int depth = 0; node.isDictionary() && depth < 64; ++depth, node = node.getKey("/Parent")) {
-            if (node.hasKey(key)) {
-                page.replaceKey(key, node.getKey(key));
-                break;
-            }
-        }
+[[noreturn]] void notAlike() { throw std::runtime_error("the source is not read alike"); }
+
+// The pages of a document in order, found by walking its page tree one kid at a time. qpdf's own
+// list of pages (which its page copying asks for too) reads every page's dictionary, some
+// kilobytes each, and keeps them until the document is closed: here only the kids on the way
+// are read, and the pages walked past are let go of once written (forget), so that what is held
+// is a part's pages and the nodes' lists of kids rather than every page of the document.
+// A tree that qpdf would mend, or that poppler could read otherwise (a loop, a node met twice,
+// a page met twice in one reading, a kid that is no dictionary, a node or page of the wrong
+// type), throws. (A page met again after a fresh reading is drawn again, as poppler does.)
+class PageWalk {
+public:
+    explicit PageWalk(QPDF& pdf) : pdf_(&pdf) { enter(root(pdf), 0); }
+
+    // Where the walk stands: each node from the root down, with the kids it has given.
+    using Place = std::vector<std::pair<QPDFObjGen, int>>;
+
+    // The place, and nothing held of this reading any more, which can then be closed.
+    Place leave()
+    {
+        Place place;
+        for (const auto& node : path_)
+            place.emplace_back(node.node.getObjGen(), node.taken);
+        path_.clear();
+        return place;
     }
-    page.removeKey("/Parent");
-    return page;
+
+    // The walk goes on from `place` in `pdf`, another reading of the same file.
+    void resume(QPDF& pdf, const Place& place)
+    {
+        pdf_ = &pdf;
+        for (size_t i = 0; i < place.size(); ++i)
+            descend(i == 0 ? root(pdf) : pdf.getObjectByObjGen(place[i].first), place[i].second);
+    }
+
+    // The next page with what it takes from the nodes above it (its boxes, turn and resources)
+    // written on itself and no parent, a page of its own; none past the last. It is changed
+    // where it is, in this reading of the source only: qpdf's means of handing every page its
+    // inherited attributes, or of making a new object, read every object of the whole document.
+    std::optional<QPDFObjectHandle> next()
+    {
+        while (!path_.empty()) {
+            Node& at = path_.back();
+            if (at.taken == at.count) {
+                const QPDFObjGen done = at.node.getObjGen();
+                path_.pop_back();
+                // Its pages have taken what they inherit; their kids' list is all it holds.
+                if (done.isIndirect() && !path_.empty())
+                    pdf_->replaceObject(done, QPDFObjectHandle::newNull());
+                continue;
+            }
+            QPDFObjectHandle kid = at.kids.getArrayItem(at.taken++);
+            // A page forgotten is a null: it was met before.
+            if (!kid.isIndirect() || !kid.isDictionary())
+                notAlike();
+            if (kid.hasKey("/Kids")) {
+                enter(kid, 0);
+                continue;
+            }
+            if (!kid.isDictionaryOfType("/Page"))
+                notAlike();
+            for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) {
+                for (auto node = path_.rbegin(); !kid.hasKey(key) && node != path_.rend(); ++node)
+                    if (node->node.hasKey(key))
+                        kid.replaceKey(key, node->node.getKey(key));
+            }
+            kid.removeKey("/Parent");
+            return kid;
+        }
+        return std::nullopt;
+    }
+
+    // Pages written are not read again: qpdf's copies of them go.
+    void forget(const std::vector<QPDFObjectHandle>& pages)
+    {
+        for (const auto& page : pages)
+            pdf_->replaceObject(page.getObjGen(), QPDFObjectHandle::newNull());
+    }
+
+private:
+    struct Node {
+        QPDFObjectHandle node, kids;
+        int taken = 0, count = 0;
+    };
+
+    static QPDFObjectHandle root(QPDF& pdf)
+    {
+        QPDFObjectHandle node = pdf.getRoot().getKey("/Pages");
+        // qpdf takes a root with a parent for a page and looks for the tree above it.
+        if (!node.isDictionary() || node.hasKey("/Parent"))
+            notAlike();
+        return node;
+    }
+
+    void enter(QPDFObjectHandle node, int taken)
+    {
+        // A node met twice is a loop, or shared by two parents; qpdf refuses both.
+        if (node.isIndirect() && !nodes_.insert(node.getObjGen()).second)
+            notAlike();
+        descend(std::move(node), taken);
+    }
+
+    void descend(QPDFObjectHandle node, int taken)
+    {
+        if (!node.isDictionaryOfType("/Pages"))
+            notAlike();
+        QPDFObjectHandle kids = node.getKey("/Kids");
+        if (!kids.isArray() || taken > kids.getArrayNItems())
+            notAlike();
+        path_.push_back({node, kids, taken, kids.getArrayNItems()});
+    }
+
+    QPDF* pdf_;
+    std::vector<Node> path_;
+    std::set<QPDFObjGen> nodes_;
+};
+
+// The page tree `pdf` shows is `pages` alone, so that what qpdf reads of it when it copies (and
+// the piece's writer asks for) is these pages and not the whole document's.
+void showOnly(QPDF& pdf, const std::vector<QPDFObjectHandle>& pages)
+{
+    std::vector<QPDFObjGen> seen;
+    for (const auto& page : pages)
+        seen.push_back(page.getObjGen());
+    std::sort(seen.begin(), seen.end());
+    // qpdf mends a page met twice with a new object, which reads the whole document first.
+    if (std::adjacent_find(seen.begin(), seen.end()) != seen.end())
+        notAlike();
+    auto node = QPDFObjectHandle::newDictionary();
+    node.replaceKey("/Type", QPDFObjectHandle::newName("/Pages"));
+    node.replaceKey("/Kids", QPDFObjectHandle::newArray(pages));
+    node.replaceKey("/Count", QPDFObjectHandle::newInteger(int(pages.size())));
+    pdf.getRoot().replaceKey("/Pages", node);
+    pdf.updateAllPagesCache();
 }
 
 // `object` of another document as one of `into`, what it refers to copied with it.
@@ -94,28 +212,25 @@ QPDFObjectHandle pieceForm(QPDF& piece, QPDFObjectHandle form)
     return result;
 }
 
-// The document at `path`, which must have `pages` pages and need no mending: pages are found by
-// their number, so qpdf and poppler must see the same pages in the same order.
-std::unique_ptr<QPDF> read(const fs::path& path, int pages)
+// The document at `path`, needing no mending.
+std::unique_ptr<QPDF> open(const fs::path& path)
 {
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
     pdf->processFile(path.c_str());
-    if (pdf->getAllPages().size() != size_t(pages) || pdf->anyWarnings())
-        throw std::runtime_error("the source is not read alike");
+    if (pdf->anyWarnings())
+        notAlike();
     return pdf;
 }
 
-// Pages first + 1 … first + count of `from`, its catalog's layers and form with them, as a new
-// document at `path`.
-void writePages(QPDF& from, int first, int count, const fs::path& path)
+// `pages` of `from`, its catalog's layers and form with them, as a new document at `path`.
+void writePages(QPDF& from, const std::vector<QPDFObjectHandle>& pages, const fs::path& path)
 {
-    const auto& pages = from.getAllPages();
     QPDF piece;
     piece.setSuppressWarnings(true);
     piece.emptyPDF();
-    for (int i = first; i < first + count; ++i)
-        piece.addPage(piece.copyForeignObject(standalone(pages[size_t(i)])), false);
+    for (const auto& page : pages)
+        piece.addPage(piece.copyForeignObject(page), false);
     QPDFObjectHandle root = from.getRoot();
     // Layers hidden by the document's settings stay hidden.
     if (QPDFObjectHandle layers = root.getKey("/OCProperties"); layers.isDictionary())
@@ -188,24 +303,44 @@ void PagePieces::serve()
 
 void PagePieces::split()
 {
-    std::unique_ptr<QPDF> source;
-    const int between = std::max(pagesBetweenOpenings, pages_ / 8);
-    for (int first = 0, read = between; first < pages_; first += partPages, read += partPages) {
+    std::unique_ptr<QPDF> source = open(source_);
+    PageWalk walk(*source);
+    const int between = std::max(pagesBetweenOpenings, pages_ / 32);
+    for (int first = 0, read = 0; first < pages_; first += partPages, read += partPages) {
         if (read >= between) {
+            // One reading at a time: each holds the cross-reference table and the nodes.
+            const auto place = walk.leave();
             source.reset();
-            source = PDFEngine::read(source_, pages_);
+            source = open(source_);
+            walk.resume(*source, place);
             read = 0;
         }
+        std::vector<QPDFObjectHandle> pages;
+        for (int i = first; i < std::min(pages_, first + partPages); ++i)
+            pages.push_back(walk.next().value_or(QPDFObjectHandle::newNull()));
+        if (pages.back().isNull())
+            notAlike();
+        showOnly(*source, pages);
         parts_.push_back(folder_ / ("parte " + std::to_string(first / partPages + 1) + ".pdf"));
-        left_.push_back(std::min(partPages, pages_ - first));
-        writePages(*source, first, left_.back(), parts_.back());
+        left_.push_back(int(pages.size()));
+        writePages(*source, pages, parts_.back());
+        walk.forget(pages);
+        if (source->anyWarnings())
+            notAlike();
     }
+    // Poppler counts the pages by the root's /Count: the tree must hold no more.
+    if (walk.next())
+        notAlike();
+    source.reset();
+    // What qpdf held of the source is freed on this thread's heap, where the drawing threads
+    // would never use it again: back to the system before they start.
+    ::malloc_trim(0);
 }
 
 fs::path PagePieces::make(int first, int count)
 {
     if (unusable_)
-        throw std::runtime_error("the source is not read alike");
+        notAlike();
     if (parts_.empty()) {
         // Once refused, for good: reading a damaged file again can take long.
         unusable_ = true;
@@ -218,11 +353,15 @@ fs::path PagePieces::make(int first, int count)
     if (part != openPart_) {
         pdf_.reset();
         openPart_ = -1;
-        pdf_ = read(parts_[size_t(part)], std::min(partPages, pages_ - offset));
+        pdf_ = open(parts_[size_t(part)]);
+        if (pdf_->getAllPages().size() != size_t(std::min(partPages, pages_ - offset)))
+            notAlike();
         openPart_ = part;
     }
+    const auto& all = pdf_->getAllPages();
+    const std::vector<QPDFObjectHandle> pages(all.begin() + (first - offset), all.begin() + (first - offset + count));
     const auto path = folder_ / ("páginas " + std::to_string(first + 1) + ".pdf");
-    writePages(*pdf_, first - offset, count, path);
+    writePages(*pdf_, pages, path);
     // A part goes once its pages are all out.
     if ((left_[size_t(part)] -= count) <= 0) {
         pdf_.reset();
