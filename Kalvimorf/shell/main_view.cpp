@@ -230,5 +230,11 @@ void MainView::dropEvent(QDropEvent* event)
         return event->ignore();
     event->setDropAction(*action);
     event->accept();
-    loadURLs(event->mimeData() ? event->mimeData()->urls() : QList<QUrl>{});
+    auto urls = event->mimeData() ? event->mimeData()->urls() : QList<QUrl>{};
+    // A source that went on hands nothing for the drop's own time: the files a position read
+    // are the drop's.
+    if (urls.isEmpty())
+        for (const auto& path : dragged_.dropped(event->mimeData()))
+            urls << QUrl::fromLocalFile(QString::fromStdString(path.string()));
+    loadURLs(urls);
 }

@@ -90,6 +90,18 @@ TEST(MainWindowDrop, SortsByNameKeepsTwinsAndFoldersAndIgnoresLinks)
 
     drop(view, {QUrl("https://example.org/a.png"), QUrl("https://example.org/b.png")});
     EXPECT_EQ(model.files().size(), 4u) << "links alone leave the selection";
+    // A source that went on before the drop hands nothing for the drop's time (its list reads
+    // empty): the files a position read are dropped, not nothing.
+    QMimeData early, late;
+    early.setUrls(urls({dir / "b.png"}));
+    late.setData("text/uri-list", {});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &early, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &enter);
+    QDragMoveEvent move(QPoint(100, 100), Qt::CopyAction, &early, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &move);
+    QDropEvent lateDrop(QPointF(100, 100), Qt::CopyAction, &late, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&view, &lateDrop);
+    EXPECT_EQ(model.files(), (std::vector<fs::path>{dir / "b.png"}));
 }
 
 TEST(MainWindowDrop, HoverFlagFollowsTheDragAndTheChooserKeepsItsOrder)

@@ -2,6 +2,7 @@
 #define POINTERHOLDER_TRANSITION 4
 
 #include "core/engines/pdf_pieces.h"
+#include "core/engines/qpdf_input.h"
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -217,7 +218,7 @@ std::unique_ptr<QPDF> open(const fs::path& path)
 {
     auto pdf = std::make_unique<QPDF>();
     pdf->setSuppressWarnings(true);
-    pdf->processFile(path.c_str());
+    pdf->processInputSource(std::make_shared<FileBlocks>(path));
     if (pdf->anyWarnings())
         notAlike();
     return pdf;
