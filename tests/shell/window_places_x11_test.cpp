@@ -48,8 +48,7 @@ QString root(const QString& property)
     return QString::fromUtf8(run.readAllStandardOutput());
 }
 
-// Shows another workspace and waits until the window manager has. Asked again now and then:
-// openbox on a loaded machine leaves such requests unanswered at times.
+// Shows another workspace and waits until the window manager has, asking again now and then.
 bool switchTo(uint32_t desktop)
 {
     QElapsedTimer asked;

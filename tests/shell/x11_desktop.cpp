@@ -30,14 +30,34 @@ void showDesktop(std::uint32_t desktop, bool asWindowManager)
     event.window = root;
     event.type = atom->atom;
     event.data.data32[0] = desktop;
-    if (asWindowManager)
-        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &desktop);
-    else
-        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-            reinterpret_cast<const char*>(&event));
-    xcb_flush(connection);
+    const xcb_void_cookie_t request = asWindowManager
+        ? xcb_change_property_checked(
+              connection, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 32, 1, &desktop)
+        : xcb_send_event_checked(connection, 0, root,
+              XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+              reinterpret_cast<const char*>(&event));
+    // A server that sees the connection closed before it has read the request drops the request:
+    // on a loaded machine most of them were lost. Its answer says it has been carried out.
+    free(xcb_request_check(connection, request));
     free(atom);
     xcb_disconnect(connection);
+}
+
+std::uint32_t currentDesktop()
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const char name[] = "_NET_CURRENT_DESKTOP";
+    auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    auto* property = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    std::uint32_t desktop = 0;
+    if (property && xcb_get_property_value_length(property) == 4)
+        desktop = *static_cast<const std::uint32_t*>(xcb_get_property_value(property));
+    free(property);
+    free(atom);
+    xcb_disconnect(connection);
+    return desktop;
 }
 
 }

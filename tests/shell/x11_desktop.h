@@ -14,4 +14,7 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000);
 // the root window's property itself, as the window manager does once it has switched.
 void showDesktop(std::uint32_t desktop, bool asWindowManager = false);
 
+// The workspace the root window says is shown.
+std::uint32_t currentDesktop();
+
 }
