@@ -86,7 +86,9 @@ struct X11DragInput::Queries {
 // The watcher thread and what it has learnt, shared with the main thread under `mutex`.
 struct X11DragInput::Watcher {
     xcb_connection_t* connection = nullptr;
-    xcb_window_t window = XCB_NONE;
+    xcb_window_t screenRoot = XCB_NONE;
+    xcb_window_t window = XCB_NONE;     // hears the claims
+    xcb_window_t requestor = XCB_NONE;  // asks the latest claim's owner for its list
     xcb_atom_t selection = XCB_ATOM_NONE;  // XdndSelection
     xcb_atom_t uriList = XCB_ATOM_NONE;
     xcb_atom_t incr = XCB_ATOM_NONE;
@@ -153,6 +155,7 @@ struct X11DragInput::Watcher {
 
         watchInput(screen->root);
 
+        screenRoot = screen->root;
         window = xcb_generate_id(connection);
         const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
@@ -276,8 +279,10 @@ struct X11DragInput::Watcher {
         const uint64_t one = 1;
         [[maybe_unused]] auto written = write(noticeFd, &one, sizeof one);
         std::vector<std::filesystem::path> read;
-        if (owner != XCB_NONE)
+        if (owner != XCB_NONE) {
+            freshRequestor();
             read = UriList::localFiles(readList(timestamp));
+        }
         {
             std::lock_guard lock(mutex);
             if (count != claim)
@@ -286,6 +291,19 @@ struct X11DragInput::Watcher {
             readCount = claim;
         }
         changed.notify_all();
+    }
+
+    // Each claim is asked from a window of its own. The previous owner may still answer a request
+    // it was sent, and its refusal looks like anyone's: it may name the same millisecond as the
+    // new claim, or no time at all. Sent to a window gone, it cannot be taken for the new owner's.
+    void freshRequestor()
+    {
+        if (requestor != XCB_NONE)
+            xcb_destroy_window(connection, requestor);
+        requestor = xcb_generate_id(connection);
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, requestor, screenRoot, -1, -1, 1, 1, 0,
+            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
     }
 
     // Waits for the next input event, until `deadline`: false when none came, when the drag
@@ -324,7 +342,7 @@ struct X11DragInput::Watcher {
     std::optional<std::pair<xcb_atom_t, std::string>> takeProperty()
     {
         auto answer = reply(xcb_get_property_reply(connection,
-            xcb_get_property(connection, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1fffffff), nullptr));
+            xcb_get_property(connection, 1, requestor, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0x1fffffff), nullptr));
         if (!answer || answer->type == XCB_ATOM_NONE)
             return std::nullopt;
         const auto* data = static_cast<const char*>(xcb_get_property_value(answer.get()));
@@ -338,8 +356,8 @@ struct X11DragInput::Watcher {
     // answer by the deadline (or the drag gone).
     Answer ask(uint32_t time, Clock::time_point deadline)
     {
-        xcb_delete_property(connection, window, property);
-        xcb_convert_selection(connection, window, selection, uriList, property, time);
+        xcb_delete_property(connection, requestor, property);
+        xcb_convert_selection(connection, requestor, selection, uriList, property, time);
         xcb_flush(connection);
         auto* answer = waitFor(deadline, [&](const xcb_generic_event_t* event) {
             if ((event->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
@@ -347,7 +365,7 @@ struct X11DragInput::Watcher {
             const auto* notify = reinterpret_cast<const xcb_selection_notify_event_t*>(event);
             // The answer names the request's time, which tells it from a late answer to an
             // earlier request; a source that names no time is taken at its word.
-            return notify->requestor == window && notify->selection == selection
+            return notify->requestor == requestor && notify->selection == selection
                 && (notify->time == time || notify->time == XCB_CURRENT_TIME);
         });
         if (!answer)
@@ -416,7 +434,8 @@ struct X11DragInput::Watcher {
                 if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
                     return false;
                 const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-                return notify->window == window && notify->atom == property && notify->state == XCB_PROPERTY_NEW_VALUE;
+                return notify->window == requestor && notify->atom == property
+                    && notify->state == XCB_PROPERTY_NEW_VALUE;
             });
             if (!event)
                 return {};

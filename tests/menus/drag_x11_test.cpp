@@ -173,6 +173,24 @@ public:
         return servedAtLast(owner, files);
     }
 
+    // An earlier source's refusal of a request the monitor sent it comes only once another source
+    // has claimed the drag, naming no time, as if it were the new source's answer. The new
+    // source's long list must still be read.
+    ::testing::AssertionResult lateRefusal(Child& owner, const std::vector<fs::path>& files)
+    {
+        Child earlier(SELECTION_OWNER, {(files.front().parent_path().parent_path() / "antes").string(), "3"});
+        REQUIRE(claimOnTheDesktop(earlier, "claim held"));
+        REQUIRE(earlier.expect("asked"));
+        owner.send("claim held");
+        REQUIRE(owner.expect("claimed"));
+        REQUIRE(owner.expect("asked"));
+        earlier.send("refuse");
+        REQUIRE(earlier.expect("refused"));
+        owner.send("answer");
+        REQUIRE(owner.expect("served"));
+        return controlAndLetGo(files);
+    }
+
 private:
     // The button pressed on the desktop, then `owner` told to claim the selection (`command`).
     ::testing::AssertionResult claimOnTheDesktop(Child& owner, const std::string& command)
@@ -266,8 +284,8 @@ TEST(DragMonitorX11, RealDragsAreSeenWithTheirFilesAndKeys)
     EXPECT_EQ(passed, rounds);
 }
 
-// The monitor reads a list of three from a source that `plays` a Qt source on a loaded machine.
-void readsTheListFrom(::testing::AssertionResult (Desktop::*plays)(Child&, const std::vector<fs::path>&))
+// The monitor reads a list of `count` from a source that `plays` a part.
+void readsTheListFrom(::testing::AssertionResult (Desktop::*plays)(Child&, const std::vector<fs::path>&), int count = 3)
 {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
     TempDir dir;
@@ -275,9 +293,9 @@ void readsTheListFrom(::testing::AssertionResult (Desktop::*plays)(Child&, const
     writeFile(files.front(), "x");
     Desktop desktop(files);
     ASSERT_TRUE(desktop.setUp());
-    Child owner(SELECTION_OWNER, {(dir / "poucos").string(), "3"});
+    Child owner(SELECTION_OWNER, {(dir / "poucos").string(), std::to_string(count)});
     std::vector<fs::path> listed;
-    for (int i = 1; i <= 3; ++i)
+    for (int i = 1; i <= count; ++i)
         listed.push_back(dir / "poucos" / ("arquivo " + std::to_string(i) + ".jpg"));
     EXPECT_TRUE((desktop.*plays)(owner, listed));
 }
@@ -287,6 +305,12 @@ TEST(DragMonitorX11, ASourceThatWentOnIsAskedAgainWithItsNewTime) { readsTheList
 TEST(DragMonitorX11, ASourceAheadOfTheInputIsAskedAgainOnceThePointerMoves)
 {
     readsTheListFrom(&Desktop::aheadOfTheInput);
+}
+
+// A list long enough to come in chunks, which the monitor takes only once it has the answer.
+TEST(DragMonitorX11, AnEarlierSourcesLateRefusalIsNotTakenForTheNewOnesAnswer)
+{
+    readsTheListFrom(&Desktop::lateRefusal, 2000);
 }
 
 // A real XDND drop on the card fan: a drop over the fan but off every card is refused, one on a

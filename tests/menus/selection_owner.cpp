@@ -11,6 +11,9 @@
 // "claim ahead" plays a Qt source that stamped its position with an event of its own, a step
 // ahead of every input time a reader knows: requests are refused ("refused") until the pointer
 // moves, and from then on only a request stamped with the latest motion's time is served.
+// "claim held" holds every request ("asked") until "answer" answers them as "claim" would, or
+// "refuse" refuses them as a late answer naming no time would, and prints "refused" once the
+// server has passed the refusal on.
 // "offer X Y" plays such a source over the window of ours at X,Y with XDND messages of its own:
 // an enter and a position there, and when the target's request for that position comes, a second
 // position a pixel further on first (the source went on), so that request is refused; from then
@@ -133,6 +136,7 @@ int main(int argc, char** argv)
     // "claim moving": the requests held until the pointer moves, and then that motion's time.
     bool moving = false;
     bool ahead = false;
+    bool holding = false;
     std::vector<xcb_selection_request_event_t> held;
     std::optional<uint32_t> movedAt;
     // "offer": the target, the pointer's place and the time of the latest message sent to it
@@ -191,7 +195,7 @@ int main(int argc, char** argv)
                     ++atX;
                     position();
                 }
-                if (moving && !movedAt) {
+                if ((moving && !movedAt) || holding) {
                     held.push_back(*request);
                     std::printf("asked\n");
                 } else {
@@ -244,6 +248,7 @@ int main(int argc, char** argv)
                 return 0;
             if (std::strncmp(line, "claim", 5) == 0) {
                 moving = std::strncmp(line, "claim moving", 12) == 0;
+                holding = std::strncmp(line, "claim held", 10) == 0;
                 ahead = std::strncmp(line, "claim ahead", 11) == 0;
                 movedAt.reset();
                 xcb_set_selection_owner(c, window, selection, XCB_CURRENT_TIME);
@@ -257,6 +262,20 @@ int main(int argc, char** argv)
                 wentOn = false;
                 tell("XdndEnter", {window, 5u << 24, uriList, 0, 0});
                 position();
+            } else if (std::strncmp(line, "answer", 6) == 0) {
+                holding = false;
+                for (const auto& request : held)
+                    answer(&request);
+                held.clear();
+            } else if (std::strncmp(line, "refuse", 6) == 0) {
+                holding = false;
+                for (auto request : held) {
+                    request.time = XCB_CURRENT_TIME;
+                    notify(c, &request, XCB_ATOM_NONE);
+                }
+                held.clear();
+                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+                std::printf("refused\n");
             } else if (std::strncmp(line, "drop", 4) == 0 && target != XCB_NONE) {
                 tell("XdndDrop", {window, 0, ++offeredAt, 0, 0});
             }
