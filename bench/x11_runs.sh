@@ -32,6 +32,12 @@
 # under `stress-ng --cpu 8` in the last series: Scenarios.X11 8.9 s (9.8), TrimX11 20.5 s (22.6),
 # MenuShapeX11 2.5 s (3.1), CardFanX11 7.4 s (8.5), DragMonitorX11 42.9 s (43.7), WholeRoad.X11
 # 3.3 s (3.6), WholeRoad.GtkFanX11 7.4 s (9.9).
+# Then a series at load 9-10 lost DragMonitorX11's long list in 2 of 6 runs (about 1 in 20 runs
+# of that test alone, with no extra load): the previous source's late refusal was taken for the
+# new source's answer. With each claim asked from a window of its own, with-x waiting for openbox's
+# event loop and the tests' workspace requests taken by the server before they hang up: 5 of 5
+# (load 7-10), each run 64-66 s; medians (slowest): Scenarios.X11 6.5 s (6.6), TrimX11 14.2 s
+# (15.2), CardFanX11 6.8 s (6.9), DragMonitorX11 41.0 s (41.1), WholeRoad.GtkFanX11 7.0 s (7.0).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs="${RUNS:-10}"
