@@ -1,5 +1,7 @@
 #include "shell/x11_desktop.h"
 
+#include "platform/x11_properties.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 
@@ -45,19 +47,11 @@ void showDesktop(std::uint32_t desktop, bool asWindowManager)
 
 std::uint32_t currentDesktop()
 {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    auto* connection = X11Properties::connection();
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    const char name[] = "_NET_CURRENT_DESKTOP";
-    auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
-    auto* property = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-    std::uint32_t desktop = 0;
-    if (property && xcb_get_property_value_length(property) == 4)
-        desktop = *static_cast<const std::uint32_t*>(xcb_get_property_value(property));
-    free(property);
-    free(atom);
-    xcb_disconnect(connection);
-    return desktop;
+    return X11Properties::cardinal(
+        connection, root, X11Properties::atom(connection, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL)
+        .value_or(0);
 }
 
 }
