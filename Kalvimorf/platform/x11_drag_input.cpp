@@ -156,10 +156,7 @@ struct X11DragInput::Watcher {
         watchInput(screen->root);
 
         screenRoot = screen->root;
-        window = xcb_generate_id(connection);
-        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
-            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        window = hiddenWindow(0);
         auto error = reply(xcb_request_check(connection,
             xcb_xfixes_select_selection_input_checked(
                 connection, window, selection, XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER)));
@@ -300,10 +297,16 @@ struct X11DragInput::Watcher {
     {
         if (requestor != XCB_NONE)
             xcb_destroy_window(connection, requestor);
-        requestor = xcb_generate_id(connection);
-        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(connection, XCB_COPY_FROM_PARENT, requestor, screenRoot, -1, -1, 1, 1, 0,
-            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        requestor = hiddenWindow(XCB_EVENT_MASK_PROPERTY_CHANGE);
+    }
+
+    // A window never shown, off the screen, that hears `events`.
+    xcb_window_t hiddenWindow(uint32_t events)
+    {
+        const xcb_window_t made = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, made, screenRoot, -1, -1, 1, 1, 0,
+            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        return made;
     }
 
     // Waits for the next input event, until `deadline`: false when none came, when the drag
