@@ -123,6 +123,52 @@ std::vector<Row> parseDelimited(std::string_view text, char delimiter)
 
 namespace {
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A signed number as spreadsheets type it: digits with one decimal point or comma, an exponent,
+// a percent sign.
+bool isSignedNumber(std::string_view text)
+{
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        ++i;
+    size_t digits = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        if (isDigit(text[i]))
+            ++digits;
+        else if ((text[i] == '.' || text[i] == ',') && !point)
+            point = true;
+        else
+            break;
+    }
+    if (digits == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+            ++i;
+        const size_t start = i;
+        while (i < text.size() && isDigit(text[i]))
+            ++i;
+        if (i == start)
+            return false;
+    }
+    if (i < text.size() && text[i] == '%')
+        ++i;
+    return i == text.size();
+}
+
+// A spreadsheet opening the file runs a cell that begins like a formula ("=cmd|' /C calc'!A0",
+// "@SUM(…)", "=HYPERLINK(…)"); a leading apostrophe makes it read the cell as text. Numbers with
+// their sign stay numbers.
+bool looksLikeFormula(std::string_view cell)
+{
+    if (cell.empty() || std::string_view("=+-@\t\r").find(cell.front()) == std::string_view::npos)
+        return false;
+    return !isSignedNumber(cell);
+}
+
 void appendRow(std::string& text, const Row& row, char delimiter)
 {
     const char special[] = {delimiter, '"', '\n', '\r'};
@@ -131,11 +177,16 @@ void appendRow(std::string& text, const Row& row, char delimiter)
     for (const auto& [at, cell] : row) {
         text.append(at - column, delimiter);
         column = at;
+        const bool formula = looksLikeFormula(cell);
         if (cell.find_first_of(specials) == std::string_view::npos) {
+            if (formula)
+                text.push_back('\'');
             text += cell;
             continue;
         }
         text.push_back('"');
+        if (formula)
+            text.push_back('\'');
         for (char ch : cell) {
             if (ch == '"')
                 text.push_back('"');

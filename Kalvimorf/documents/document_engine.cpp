@@ -24,29 +24,57 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace DocumentEngine {
 
 using StyledText::PageSetup;
 
 namespace {
 
-// Qt's HTML import marks h1 to h6 with a size adjustment that its own layout applies on top of
-// the style sheet's sizes (an h3 came out smaller than the body); the sizes set are what count.
-void dropSizeAdjustments(QTextDocument& document)
+// Sets the format `change` makes of each fragment's format, where it returns one.
+void rewriteFormats(
+    QTextDocument& document, const std::function<std::optional<QTextCharFormat>(const QTextCharFormat&)>& change)
 {
     for (auto block = document.begin(); block != document.end(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            QTextCharFormat format = fragment.charFormat();
-            if (!format.hasProperty(QTextFormat::FontSizeAdjustment))
+            const auto format = change(fragment.charFormat());
+            if (!format)
                 continue;
-            format.clearProperty(QTextFormat::FontSizeAdjustment);
             QTextCursor cursor(&document);
             cursor.setPosition(fragment.position());
             cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
-            cursor.setCharFormat(format);
+            cursor.setCharFormat(*format);
         }
     }
+}
+
+// Qt's HTML import marks h1 to h6 with a size adjustment that its own layout applies on top of
+// the style sheet's sizes (an h3 came out smaller than the body); the sizes set are what count.
+void dropSizeAdjustments(QTextDocument& document)
+{
+    rewriteFormats(document, [](const QTextCharFormat& format) -> std::optional<QTextCharFormat> {
+        if (!format.hasProperty(QTextFormat::FontSizeAdjustment))
+            return std::nullopt;
+        QTextCharFormat plain = format;
+        plain.clearProperty(QTextFormat::FontSizeAdjustment);
+        return plain;
+    });
+}
+
+// A link that runs code or carries its own content where a reader clicks it, in the HTML or
+// Markdown written, or in any office program: its text stays, as text.
+void dropActiveLinks(QTextDocument& document)
+{
+    rewriteFormats(document, [](const QTextCharFormat& format) -> std::optional<QTextCharFormat> {
+        if (!format.isAnchor() || !StyledText::isActiveLink(format.anchorHref()))
+            return std::nullopt;
+        QTextCharFormat plain = format;
+        plain.setAnchor(false);
+        plain.clearProperty(QTextFormat::AnchorHref);
+        return plain;
+    });
 }
 
 std::unique_ptr<QTextDocument> plainDocument(const QString& text)
@@ -56,6 +84,29 @@ std::unique_ptr<QTextDocument> plainDocument(const QString& text)
     font.setPointSizeF(StyledText::bodySize);
     document->setDefaultFont(font);
     document->setPlainText(text);
+    return document;
+}
+
+bool isBlank(const QTextDocument& document)
+{
+    const QString text = document.toPlainText();
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c.isSpace() || c == QChar::ObjectReplacementCharacter;
+    });
+}
+
+// A page by the charset it declares. A page with text that comes out blank was misread, and
+// saying so beats writing an empty file.
+std::unique_ptr<QTextDocument> fromPage(const std::string& bytes, const fs::path& folder)
+{
+    const QString html = QString::fromStdString(TextFile::decodeHtml(bytes));
+    auto document = fromHTML(html, folder);
+    if (isBlank(*document)) {
+        bool text = false;
+        HtmlNesting::bounded(html, HtmlNesting::deepest, &text);
+        if (text)
+            throw ConversionError::unreadable();
+    }
     return document;
 }
 
@@ -97,8 +148,7 @@ Loaded loadByContent(const fs::path& source)
         auto html = webArchiveMainResource(TextFile::readBytes(source));
         if (!html)
             throw ConversionError::unreadable();
-        return {fromHTML(QString::fromStdString(TextFile::decodeDetecting(*html)), source.parent_path()),
-            std::nullopt};
+        return {fromPage(*html, source.parent_path()), std::nullopt};
     }
     throw ConversionError::unreadable();
 }
@@ -149,16 +199,17 @@ QString readText(const fs::path& path)
     }
 }
 
-Loaded load(const fs::path& source)
+namespace {
+
+Loaded loadAny(const fs::path& source)
 {
-    GuiApplication::require();
     const std::string key = Catalog::normalizedExt(source);
     if (key == "md")
         return {fromHTML(Markdown::toHTML(readText(source)), source.parent_path()), std::nullopt};
     if (key == "txt")
         return {plainDocument(readText(source)), std::nullopt};
     if (key == "html")
-        return {fromHTML(readText(source), source.parent_path()), std::nullopt};
+        return {fromPage(TextFile::readBytes(source), source.parent_path()), std::nullopt};
     try {
         return loadByContent(source);
     } catch (const ConversionError&) {
@@ -168,6 +219,16 @@ Loaded load(const fs::path& source)
     } catch (const std::exception&) {
         throw ConversionError::unreadable();
     }
+}
+
+}
+
+Loaded load(const fs::path& source)
+{
+    GuiApplication::require();
+    Loaded loaded = loadAny(source);
+    dropActiveLinks(*loaded.document);
+    return loaded;
 }
 
 void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& device)

@@ -230,6 +230,14 @@ struct Reader {
                         run.text += QChar::LineSeparator;
                     } else if (part->name == "noBreakHyphen") {
                         run.text += QChar(0x2011);
+                    } else if (part->name == "ruby") {
+                        // Phonetic guides over the base text: the base is the text.
+                        if (const auto* base = child(*part, "rubyBase")) {
+                            if (!run.text.isEmpty())
+                                pieces.current.runs.push_back(run);
+                            run.text.clear();
+                            addRuns(*base, paragraphStyle, href, pieces, depth + 1);
+                        }
                     } else if (part->name == "drawing" || part->name == "pict" || part->name == "AlternateContent") {
                         if (!run.text.isEmpty())
                             pieces.current.runs.push_back(run);

@@ -64,8 +64,14 @@ constexpr size_t reach = 8;
 
 }
 
-QString bounded(const QString& html, int depth)
+QString bounded(const QString& html, int depth, bool* text)
 {
+    if (text)
+        *text = false;
+    const auto markText = [text](QStringView piece) {
+        if (text && !*text)
+            *text = !piece.trimmed().isEmpty();
+    };
     QString out;
     out.reserve(html.size());
     std::vector<Open> stack;
@@ -83,9 +89,11 @@ QString bounded(const QString& html, int depth)
         const qsizetype lt = html.indexOf('<', at);
         if (lt < 0) {
             out += QStringView(html).mid(at);
+            markText(QStringView(html).mid(at));
             break;
         }
         out += QStringView(html).mid(at, lt - at);
+        markText(QStringView(html).mid(at, lt - at));
         // Comments, declarations and processing instructions pass as they are.
         if (html.mid(lt, 4) == "<!--") {
             const qsizetype end = html.indexOf("-->", lt + 4);
@@ -106,6 +114,7 @@ QString bounded(const QString& html, int depth)
             const bool declaration = !closing && nameStart < size && (html[nameStart] == '!' || html[nameStart] == '?');
             if (!declaration) {
                 out += '<';
+                markText(u"<");
                 at = lt + 1;
                 continue;
             }
@@ -181,7 +190,10 @@ QString bounded(const QString& html, int depth)
             // Its content up to its end tag, which the next round reads.
             const qsizetype close = html.indexOf("</" + name, at, Qt::CaseInsensitive);
             const qsizetype contentEnd = close < 0 ? size : close;
-            out += QStringView(html).mid(at, contentEnd - at);
+            // A script is never text, and Qt's import reads a "<" inside one as a tag that
+            // swallowed the rest of the page.
+            if (name != "script")
+                out += QStringView(html).mid(at, contentEnd - at);
             at = contentEnd;
         }
     }

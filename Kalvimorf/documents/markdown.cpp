@@ -107,14 +107,27 @@ double mostCommonFontSize(const QTextDocument& document)
 // Whitespace as the source platform trims it: blanks and line breaks at both ends.
 QString trimmedAll(const QString& text) { return text.trimmed(); }
 
+// A link: its text, and its address, which may hold parentheses in pairs
+// ("https://pt.wikipedia.org/wiki/Lua_(satélite)").
+const char* const linkPattern = "\\[([^\\]]+)\\]\\(((?:[^()]|\\([^()]*\\))+)\\)";
+// A picture is a link behind "!"; only its text is kept.
+const char* const imagePattern = "!\\[([^\\]]*)\\]\\(((?:[^()]|\\([^()]*\\))+)\\)";
+
 // Stands in for addresses while emphasis is applied: a private-use mark around the address's
 // number, which no rule matches, and which nothing of the source can forge into a real address.
 class AddressKeeper {
 public:
     QString keepLinks(const QString& text)
     {
-        return replaced(text, rx("\\[([^\\]]+)\\]\\(([^)]+)\\)"), [this](const QRegularExpressionMatch& match) {
+        return replaced(text, rx(linkPattern), [this](const QRegularExpressionMatch& match) {
             return "<a href=\"" + keep(match.captured(2)) + "\">" + match.captured(1) + "</a>";
+        });
+    }
+    // A backslash before punctuation writes that character as it is (escaped by now).
+    QString keepEscapes(const QString& text)
+    {
+        return replaced(text, rx("\\\\(&lt;|&gt;|&amp;|[!-/:-@\\[-`{-~])"), [this](const QRegularExpressionMatch& match) {
+            return keep(match.captured(1));
         });
     }
     // Addresses in the text, an autolink's between "<" and ">" among them (escaped by now).
@@ -157,12 +170,12 @@ private:
 
 QString inlineMarkup(const QString& text)
 {
-    QString result = escaped(text);
+    AddressKeeper addresses;
+    QString result = addresses.keepEscapes(escaped(text));
     result.replace(rx("`([^`]+)`"), "<code>\\1</code>");
-    result.replace(rx("!\\[([^\\]]*)\\]\\(([^)]+)\\)"), "\\1");
+    result.replace(rx(imagePattern), "\\1");
     // Addresses, a link's and those written out in the text, are set aside while emphasis is
     // applied: "https://example.org/_draft_/x" keeps its underscores.
-    AddressKeeper addresses;
     result = addresses.keepLinks(result);
     result = addresses.keepBare(result);
     result.replace(rx("\\*\\*([^*]+)\\*\\*"), "<b>\\1</b>");
@@ -272,7 +285,12 @@ QString fromAttributed(const QTextDocument& document)
         QString body;
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            QString run = fragment.text();
+            // A picture stands in the text as one object character: Markdown has no place for it.
+            // Markup characters in the text stay text.
+            QString run = fragment.text()
+                              .remove(QChar::ObjectReplacementCharacter)
+                              .replace('<', "\\<")
+                              .replace('>', "\\>");
             if (run.isEmpty())
                 continue;
             const QTextCharFormat format = fragment.charFormat();
@@ -286,7 +304,8 @@ QString fromAttributed(const QTextDocument& document)
             }
             const QString href = format.isAnchor() ? format.anchorHref() : QString();
             if (!href.isEmpty())
-                run = "[" + run + "](" + href + ")";
+                run = "[" + run + "](" + QString(href).replace('(', "%28").replace(')', "%29").replace(' ', "%20")
+                    + ")";
             body += run;
         }
 

