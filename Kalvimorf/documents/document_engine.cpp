@@ -11,6 +11,7 @@
 #include "documents/markdown.h"
 #include "documents/odt.h"
 #include "documents/office_engine.h"
+#include "documents/office_protection.h"
 #include "documents/office_xml.h"
 #include "documents/print_font.h"
 #include "documents/rtf.h"
@@ -119,6 +120,31 @@ Loaded fromStyled(StyledText::Document document)
 // A binary property list's object: just enough of the format to find an archive's main page.
 std::optional<std::string> webArchiveMainResource(const std::string& bytes);
 
+// A document in a format of our own readers, by its content; nothing for the formats only the
+// office suite reads. A locked document fails with the password sentence.
+std::optional<StyledText::Document> readOwn(const fs::path& source, const std::string& head)
+{
+    if (Rtf::isRtf(head))
+        return Rtf::read(TextFile::readBytes(source));
+    if (head.starts_with("PK\x03\x04")) {
+        if (Docx::isDocx(source))
+            return Docx::read(source);
+        if (Odt::isOdt(source)) {
+            try {
+                return Odt::read(source);
+            } catch (const ConversionError& error) {
+                // Its parts are encrypted: what fails is the password's absence, not the file.
+                if (error.kind() == ConversionError::Kind::unreadable)
+                    OfficeProtection::requireUnlocked(source);
+                throw;
+            }
+        }
+    }
+    if (head.starts_with("\xD0\xCF\x11\xE0"))
+        OfficeProtection::requireUnlocked(source);
+    return std::nullopt;
+}
+
 Loaded loadByContent(const fs::path& source)
 {
     std::error_code error;
@@ -127,30 +153,43 @@ Loaded loadByContent(const fs::path& source)
         return fromStyled(Rtf::read(TextFile::readBytes(source / "TXT.rtf")));
     }
     const std::string head = OfficeXML::head(source, 8);
-    if (Rtf::isRtf(head))
-        return fromStyled(Rtf::read(TextFile::readBytes(source)));
-    if (head.starts_with("PK\x03\x04")) {
-        if (Docx::isDocx(source))
-            return fromStyled(Docx::read(source));
-        if (Odt::isOdt(source))
-            return fromStyled(Odt::read(source));
-        throw ConversionError::unreadable();
-    }
-    if (head.starts_with("\xD0\xCF\x11\xE0")) {
-        // No reader of our own for the old binary format: the office suite makes it a DOCX.
-        FileSafety::TempDir work;
-        auto docx = OfficeEngine::docToDocx(source, work.path());
-        if (!docx)
-            throw ConversionError::unreadable();
-        return fromStyled(Docx::read(*docx));
-    }
+    if (auto own = readOwn(source, head))
+        return fromStyled(std::move(*own));
     if (head.starts_with("bplist00")) {
         auto html = webArchiveMainResource(TextFile::readBytes(source));
         if (!html)
             throw ConversionError::unreadable();
         return {fromPage(*html, source.parent_path()), std::nullopt};
     }
+    // No reader of our own for the old binary format, nor for what else goes by ".doc" (Word
+    // 2003's XML, WordPerfect, a web page): the office suite makes it a DOCX.
+    if (head.starts_with("\xD0\xCF\x11\xE0") || Catalog::normalizedExt(source) == "doc") {
+        FileSafety::TempDir work;
+        auto docx = OfficeEngine::docToDocx(source, work.path());
+        if (!docx)
+            throw ConversionError::unreadable();
+        return fromStyled(Docx::read(*docx));
+    }
     throw ConversionError::unreadable();
+}
+
+// The suite holds gigabytes for minutes on a document of millions of elements, which our own
+// readers refuse within their bounds in a second or two: a document they refuse for its size, or
+// as locked, is not handed to it. Anything else they cannot read is the suite's to try.
+void checkBeforeSuite(const fs::path& source)
+{
+    std::error_code error;
+    if (fs::is_directory(source, error))
+        return;
+    try {
+        readOwn(source, OfficeXML::head(source, 8));
+    } catch (const ConversionError& refused) {
+        if (refused.kind() != ConversionError::Kind::unreadable)
+            throw;
+    } catch (const CancellationError&) {
+        throw;
+    } catch (const std::exception&) {
+    }
 }
 
 fs::path throughTemporary(
@@ -340,6 +379,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     if (key == "pdf")
         return pdfToDocument(source, format.ext);
     if (format.ext == "pdf" && OfficeEngine::inputs().count(key)) {
+        checkBeforeSuite(source);
         if (auto output = OfficeEngine::toPDF(source))
             return *output;
         OfficeEngine::noteSimpleMode();

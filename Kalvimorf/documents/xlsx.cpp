@@ -2,7 +2,9 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
+#include "core/base/error_causes.h"
 #include "documents/budget.h"
+#include "documents/office_protection.h"
 #include "documents/xml_tree.h"
 #include "documents/zip_tools.h"
 
@@ -511,19 +513,83 @@ fs::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names)
     return FileSafety::placeFree(package, names);
 }
 
-std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml)
+namespace {
+
+struct Relationship {
+    std::string type;
+    std::string target;
+};
+
+// The relationships of a part by id; none when the part is missing or malformed.
+std::map<std::string, Relationship> relationshipsIn(std::string_view xml)
+{
+    std::map<std::string, Relationship> found;
+    if (auto root = XML::parse(xml))
+        for (const auto& relationship : root->children) {
+            const auto* id = relationship->attr("Id");
+            const auto* type = relationship->attr("Type");
+            const auto* target = relationship->attr("Target");
+            if (relationship->name == "Relationship" && id && target)
+                found[*id] = {type ? *type : std::string(), *target};
+        }
+    return found;
+}
+
+// The target of the first relationship of that kind (the last piece of its type, which the
+// transitional and strict schemas share).
+std::optional<std::string> targetOfType(const std::map<std::string, Relationship>& relationships, std::string_view kind)
+{
+    for (const auto& [id, relationship] : relationships)
+        if (relationship.type.ends_with(kind) && relationship.type.size() > kind.size()
+            && relationship.type[relationship.type.size() - kind.size() - 1] == '/')
+            return relationship.target;
+    return std::nullopt;
+}
+
+// The folder of a part, with its "/": "" for a part at the root.
+std::string folderOf(const std::string& part)
+{
+    const auto slash = part.rfind('/');
+    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+// The relationships part of a part: "xl/workbook.xml" has "xl/_rels/workbook.xml.rels".
+std::string relationshipsPartOf(const std::string& part)
+{
+    return folderOf(part) + "_rels/" + part.substr(folderOf(part).size()) + ".rels";
+}
+
+}
+
+std::string resolvePart(const std::string& from, const std::string& target)
+{
+    const std::string joined = target.starts_with("/") ? target.substr(1) : folderOf(from) + target;
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        const size_t slash = std::min(joined.find('/', start), joined.size());
+        const std::string piece = joined.substr(start, slash - start);
+        if (piece == "..") {
+            if (!pieces.empty())
+                pieces.pop_back();
+        } else if (!piece.empty() && piece != ".") {
+            pieces.push_back(piece);
+        }
+        start = slash + 1;
+    }
+    std::string path;
+    for (const auto& piece : pieces)
+        path += (path.empty() ? "" : "/") + piece;
+    return path;
+}
+
+std::optional<std::vector<SheetEntry>> parseSheetList(
+    std::string_view workbookXml, std::string_view relationshipsXml, const std::string& workbookPart)
 {
     auto workbook = XML::parse(workbookXml);
     if (!workbook)
         return std::nullopt;
-    std::map<std::string, std::string> targets;
-    if (auto relationships = XML::parse(relationshipsXml))
-        for (const auto& relationship : relationships->children) {
-            const auto* id = relationship->attr("Id");
-            const auto* target = relationship->attr("Target");
-            if (relationship->name == "Relationship" && id && target)
-                targets[*id] = *target;
-        }
+    const auto relationships = relationshipsIn(relationshipsXml);
     std::vector<SheetEntry> entries;
     const auto* sheets = workbook->find("sheets");
     if (!sheets)
@@ -535,9 +601,9 @@ std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookX
         const auto* name = element->attr("name");
         std::string target = "worksheets/sheet" + n + ".xml";
         if (auto id = relationshipId(*element))
-            if (auto it = targets.find(*id); it != targets.end())
-                target = it->second;
-        entries.push_back({name ? *name : "Planilha" + n, target.starts_with("/") ? target.substr(1) : "xl/" + target});
+            if (auto it = relationships.find(*id); it != relationships.end())
+                target = it->second.target;
+        entries.push_back({name ? *name : "Planilha" + n, resolvePart(workbookPart, target)});
     }
     return entries;
 }
@@ -545,19 +611,26 @@ std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookX
 Workbook readXLSX(const fs::path& package)
 {
     FileSafety::requireRegularFile(package);
+    if (OfficeProtection::isEncryptedPackage(package))
+        throw ConversionError::ffmpeg(ErrorCauses::password);
     const auto path = fs::absolute(package);
-    const auto workbook = packagePart(path, "xl/workbook.xml");
-    const auto sheets = workbook
-        ? parseSheetList(*workbook, packagePart(path, "xl/_rels/workbook.xml.rels").value_or(""))
-        : std::nullopt;
+    // The parts are wherever the package's relationships put them: the workbook where the
+    // package's own relationships say, the rest where the workbook's say.
+    const auto main = targetOfType(relationshipsIn(packagePart(path, "_rels/.rels").value_or("")), "officeDocument");
+    const std::string workbookPart = main ? resolvePart("", *main) : "xl/workbook.xml";
+    const auto workbook = packagePart(path, workbookPart);
+    const auto workbookRelationships = packagePart(path, relationshipsPartOf(workbookPart)).value_or("");
+    const auto sheets = workbook ? parseSheetList(*workbook, workbookRelationships, workbookPart) : std::nullopt;
     if (!sheets)
         throw ConversionError::unreadable();
+    const auto strings = targetOfType(relationshipsIn(workbookRelationships), "sharedStrings");
+    const std::string stringsPart = resolvePart(workbookPart, strings.value_or("sharedStrings.xml"));
 
     // Shared strings and sheets as unzip unpacks them: a sheet of a million rows is hundreds of
     // megabytes of XML, and only the cells are kept.
     Budget budget(tableBytes, tableTooLarge);
     bool found = false;
-    auto parsed = readSharedStrings(fromPackage(path, "xl/sharedStrings.xml", found), budget);
+    auto parsed = readSharedStrings(fromPackage(path, stringsPart, found), budget);
     // Blank cells in place of every shared string would pass for a successful conversion.
     if (found && !parsed)
         throw ConversionError::unreadable();

@@ -59,8 +59,12 @@ struct SheetEntry {
 // well-formed XML.
 //
 // The sheets of a workbook part, their parts found through the relationships part (an empty
-// or malformed one leaves the usual "xl/worksheets/sheet<n>.xml").
-std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml);
+// or malformed one leaves the usual "worksheets/sheet<n>.xml" beside the workbook part).
+std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml,
+    const std::string& workbookPart = "xl/workbook.xml");
+// A relationship's target as a path in the package: against the folder of the part that names
+// it, or from the package's root when it begins with "/"; "." and ".." resolved.
+std::string resolvePart(const std::string& from, const std::string& target);
 // Read as a stream, so that a big part costs no more than its cells.
 std::optional<SharedStrings> parseSharedStrings(std::string_view xml);
 std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared);

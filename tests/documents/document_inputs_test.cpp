@@ -166,3 +166,131 @@ TEST(DocumentInputs, SpreadsheetCellsThatReadAsFormulasStayText)
             << ext;
     }
 }
+
+TEST(DocumentInputs, WorkbooksAreFoundThroughTheirRelationshipsWhereverTheyLie)
+{
+    TempDir dir;
+    const std::string ns = "http://schemas.openxmlformats.org";
+    const auto relationships = [&](const std::string& items) {
+        return "<?xml version=\"1.0\"?><Relationships xmlns=\"" + ns + "/package/2006/relationships\">" + items
+            + "</Relationships>";
+    };
+    const auto relationship = [&](const std::string& id, const std::string& kind, const std::string& target) {
+        return "<Relationship Id=\"" + id + "\" Type=\"" + ns + "/officeDocument/2006/relationships/" + kind
+            + "\" Target=\"" + target + "\"/>";
+    };
+    const std::string workbook = "<?xml version=\"1.0\"?><workbook xmlns=\"" + ns + "/spreadsheetml/2006/main\" "
+        "xmlns:r=\"" + ns + "/officeDocument/2006/relationships\"><sheets><sheet name=\"Vendas\" sheetId=\"1\" "
+        "r:id=\"rS\"/></sheets></workbook>";
+    const std::string strings = "<?xml version=\"1.0\"?><sst xmlns=\"" + ns
+        + "/spreadsheetml/2006/main\"><si><t>produto</t></si><si><t>café</t></si></sst>";
+    const std::string sheet = "<?xml version=\"1.0\"?><worksheet xmlns=\"" + ns
+        + "/spreadsheetml/2006/main\"><sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>12</v>"
+          "</c></row><row r=\"2\"><c r=\"A2\" t=\"s\"><v>1</v></c><c r=\"B2\"><v>3.5</v></c></row></sheetData>"
+          "</worksheet>";
+    // Everything at the package's root, as some exporters write it.
+    writeZip(dir / "raiz.xlsx",
+        {{"_rels/.rels", relationships(relationship("r1", "officeDocument", "workbook.xml"))},
+            {"workbook.xml", workbook},
+            {"_rels/workbook.xml.rels",
+                relationships(relationship("rS", "worksheet", "folha.xml")
+                    + relationship("rT", "sharedStrings", "textos.xml"))},
+            {"textos.xml", strings}, {"folha.xml", sheet}});
+    // The workbook in a folder of its own name, its parts named from the root and from a sibling.
+    writeZip(dir / "pasta.xlsx",
+        {{"_rels/.rels", relationships(relationship("r1", "officeDocument", "/wtf/workbook.xml"))},
+            {"wtf/workbook.xml", workbook},
+            {"wtf/_rels/workbook.xml.rels",
+                relationships(relationship("rS", "worksheet", "../planilhas/./a.xml")
+                    + relationship("rT", "sharedStrings", "/wtf/cadeias.xml"))},
+            {"wtf/cadeias.xml", strings}, {"planilhas/a.xml", sheet}});
+    for (const std::string name : {"raiz", "pasta"}) {
+        std::string error;
+        const auto csv = convert(dir / (name + ".xlsx"), "csv", &error);
+        ASSERT_FALSE(csv.empty()) << name << ": " << error;
+        EXPECT_EQ(readFile(csv), "\xEF\xBB\xBFproduto,12\r\ncafé,3.5\r\n") << name;
+    }
+}
+
+TEST(DocumentInputs, LockedOfficeDocumentsSayTheyNeedTheirPassword)
+{
+    TempDir dir;
+    // What Office writes for a document saved with a password: a compound file holding the
+    // encryption's description and the encrypted package, nothing of the zip outside.
+    const auto made = runProgram("/usr/bin/python3",
+        {"-c",
+            "import struct, sys\n"
+            "header = bytearray(512)\n"
+            "header[0:8] = bytes.fromhex('D0CF11E0A1B11AE1')\n"
+            "struct.pack_into('<HHHHH', header, 0x18, 0x3E, 3, 0xFFFE, 9, 6)\n"
+            "struct.pack_into('<IIIIIII', header, 0x2C, 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE)\n"
+            "struct.pack_into('<109I', header, 0x4C, 0, *([0xFFFFFFFF] * 108))\n"
+            "fat = struct.pack('<128I', 0xFFFFFFFD, 0xFFFFFFFE, 0xFFFFFFFE, *([0xFFFFFFFF] * 125))\n"
+            "def entry(name, kind, start=0xFFFFFFFE, size=0, left=0xFFFFFFFF, right=0xFFFFFFFF, child=0xFFFFFFFF):\n"
+            "    e = bytearray(128)\n"
+            "    n = name.encode('utf-16-le') + b'\\0\\0'\n"
+            "    e[0:len(n)] = n\n"
+            "    struct.pack_into('<HBB', e, 64, len(n), kind, 1)\n"
+            "    struct.pack_into('<III', e, 68, left, right, child)\n"
+            "    struct.pack_into('<II', e, 116, start, size)\n"
+            "    return bytes(e)\n"
+            "directory = entry('Root Entry', 5, child=1) + entry('EncryptionInfo', 2, right=2)"
+            " + entry('EncryptedPackage', 2, start=2, size=512) + bytes(128)\n"
+            "data = bytes(header) + fat + directory + bytes(range(256)) * 2\n"
+            "for path in sys.argv[1:]: open(path, 'wb').write(data)\n",
+            (dir / "salarios.xlsx").string(), (dir / "contrato.docx").string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    // An OpenDocument saved with a password: its parts encrypted, as its manifest says.
+    writeZip(dir / "diario.odt",
+        {{"mimetype", "application/vnd.oasis.opendocument.text"},
+            {"META-INF/manifest.xml",
+                "<?xml version=\"1.0\"?><manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:"
+                "manifest:1.0\"><manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\">"
+                "<manifest:encryption-data manifest:checksum-type=\"SHA1/1K\"><manifest:algorithm "
+                "manifest:algorithm-name=\"Blowfish CFB\"/></manifest:encryption-data></manifest:file-entry>"
+                "</manifest:manifest>"},
+            {"content.xml", std::string("\x8f\x13\xa2\x00\x7f\xee garbled", 15)}});
+    const std::vector<std::pair<fs::path, std::string>> runs = {{dir / "salarios.xlsx", "csv"},
+        {dir / "contrato.docx", "txt"}, {dir / "contrato.docx", "pdf"}, {dir / "diario.odt", "md"},
+        {dir / "diario.odt", "pdf"}};
+    for (const auto& [source, ext] : runs) {
+        std::string error;
+        EXPECT_TRUE(convert(source, ext, &error).empty()) << source << " → " << ext;
+        EXPECT_TRUE(error.ends_with("erro: O arquivo está protegido por senha.\n")) << source << " → " << ext << error;
+    }
+}
+
+TEST(DocumentInputs, WhatOnlyTheSuiteReadsGoesToItAndBombsNeverDo)
+{
+    if (!fs::exists("/usr/lib/libreoffice/program/soffice"))
+        GTEST_SKIP() << "no LibreOffice installed";
+    TempDir dir;
+    // Word 2003's XML document, saved as ".doc" as Word offered.
+    writeFile(dir / "memorando.doc",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<?mso-application progid=\"Word.Document\"?>\n"
+        "<w:wordDocument xmlns:w=\"http://schemas.microsoft.com/office/word/2003/wordml\"><w:body><w:p><w:r>"
+        "<w:t>Memorando de março</w:t></w:r></w:p></w:body></w:wordDocument>");
+    const auto text = runBrivlon({"--convert", "txt", (dir / "memorando.doc").string()}, 120);
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(readFile(dir / "memorando.txt"), "Memorando de março");
+
+    // A 25 MB RTF of five million paragraphs and a 35 KB DOCX of four million: the suite held
+    // gigabytes for three minutes on them; our readers refuse them in seconds.
+    const auto made = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\n"
+            "open(sys.argv[1], 'w').write('{\\\\rtf1\\\\ansi ' + '\\\\par\\n' * 5000000 + '}')\n"
+            "with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            " z.writestr('word/document.xml', '<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas."
+            "openxmlformats.org/wordprocessingml/2006/main\"><w:body>' + '<w:p/>' * 4000000 + '</w:body></w:document>')\n",
+            (dir / "paragrafos.rtf").string(), (dir / "elementos.docx").string()});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    for (const char* name : {"paragrafos.rtf", "elementos.docx"}) {
+        const auto result = runBrivlon({"--convert", "pdf", (dir / name).string()}, 60);
+        EXPECT_FALSE(result.timedOut) << name;
+        EXPECT_EQ(result.exitCode, 1) << name;
+        EXPECT_TRUE(result.err.ends_with("erro: O documento é grande demais para abrir.\n")) << name << result.err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "paragrafos.pdf"));
+    EXPECT_FALSE(fs::exists(dir / "elementos.pdf"));
+}
