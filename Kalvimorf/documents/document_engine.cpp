@@ -281,6 +281,18 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
     DocumentResources::confine(*document, DocumentResources::folderOf(source));
     DocumentResources::settlePictures(*document);
     document->setDocumentMargin(0);
+    // Paper has no scrolling: code lines wider than the page go on to the next line, and a word
+    // or address longer than a line breaks where the line ends, where they were cut at the edge.
+    for (auto block = document->begin(); block != document->end(); block = block.next()) {
+        if (!block.blockFormat().nonBreakableLines())
+            continue;
+        QTextBlockFormat format = block.blockFormat();
+        format.setNonBreakableLines(false);
+        QTextCursor(block).setBlockFormat(format);
+    }
+    QTextOption wrapping = document->defaultTextOption();
+    wrapping.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document->setDefaultTextOption(wrapping);
     PrintFont::apply(*document);
     document->documentLayout()->setPaintDevice(&writer);
     const QRectF body = writer.pageLayout().paintRectPixels(writer.resolution());

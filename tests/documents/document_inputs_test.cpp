@@ -1,6 +1,7 @@
 // Inputs as users have them: pages in their own charsets with scripts before the markup, Word
 // documents with ruby and hostile links, spreadsheets whose cells read like formulas.
 
+#include "core/engines/pdf_text.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,30 @@ TEST(DocumentInputs, WordRubyLinksAndMarkupInText)
     EXPECT_EQ(back.find("javascript"), std::string::npos) << back;
     EXPECT_NE(back.find(">x</span>"), std::string::npos) << back;
     EXPECT_NE(back.find("> e foto fim"), std::string::npos) << back;
+}
+
+TEST(DocumentInputs, CodeAndWordsWiderThanThePageWrapInPdf)
+{
+    TempDir dir;
+    std::string command = "find / -name '*.log'";
+    for (int i = 0; i < 30; ++i)
+        command += " -o -name arquivo" + std::to_string(i);
+    command += " -print FIMDALINHA";
+    writeFile(dir / "codigo.md",
+        "# Script\n\n```\n" + command + "\n" + std::string(150, 'x') + "FIMDOTOKEN\n```\n\nEndereço "
+            + std::string(200, 'y') + "FIMDAPALAVRA\n");
+    const auto pdf = convert(dir / "codigo.md", "pdf");
+    ASSERT_FALSE(pdf.empty());
+    std::string text;
+    for (const auto& page : PDFText::pageTexts(pdf))
+        text += page;
+    // Every piece is on the page, the long line over several lines.
+    for (const char* end : {"FIMDALINHA", "FIMDAPALAVRA"})
+        EXPECT_NE(text.find(end), std::string::npos) << end << "\n" << text;
+    EXPECT_NE(text.find("DOTOKEN"), std::string::npos) << text;
+    const auto start = text.find("find / -name");
+    ASSERT_NE(start, std::string::npos) << text;
+    EXPECT_LT(text.find('\n', start), text.find("FIMDALINHA")) << text;
 }
 
 TEST(DocumentInputs, SpreadsheetCellsThatReadAsFormulasStayText)
