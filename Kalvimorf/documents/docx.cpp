@@ -254,8 +254,9 @@ struct Reader {
                 else if (const auto* anchor = attr(*node, "w:anchor"))
                     target = "#" + QString::fromStdString(*anchor);
                 addRuns(*node, paragraphStyle, target, pieces, depth + 1);
-            } else if (node->name == "ins" || node->name == "smartTag" || node->name == "fldSimple"
-                || node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
+            } else if (node->name == "ins" || node->name == "moveTo" || node->name == "smartTag"
+                || node->name == "fldSimple" || node->name == "sdt" || node->name == "sdtContent"
+                || node->name == "customXml" || node->name == "dir" || node->name == "bdo") {
                 addRuns(*node, paragraphStyle, href, pieces, depth + 1);
             } else if (node->name == "AlternateContent") {
                 // Between runs it holds runs of its own; the first branch is the one Word reads.
@@ -545,6 +546,10 @@ Document parse(const Parts& parts)
     reader.loadNumbering(parts.numbering);
     reader.loadStyles(parts.styles);
     reader.blocks(*body, reader.document.blocks);
+    // Text that stood where the reader does not look would otherwise pass for an empty document.
+    if (reader.document.plainText().trimmed().isEmpty()
+        && !QString::fromStdString(body->allText("t")).trimmed().isEmpty())
+        throw ConversionError::unreadable();
     return std::move(reader.document);
 }
 

@@ -107,6 +107,9 @@ TEST(DocumentInputs, WordRubyLinksAndMarkupInText)
                              "<w:rt><w:r><w:t>とう</w:t></w:r></w:rt><w:rubyBase><w:r><w:t>東</w:t></w:r></w:rubyBase>"
                              "</w:ruby></w:r><w:r><w:ruby><w:rubyPr/><w:rt><w:r><w:t>きょう</w:t></w:r></w:rt>"
                              "<w:rubyBase><w:r><w:t>京</w:t></w:r></w:rubyBase></w:ruby></w:r></w:p>";
+    // Right-to-left and moved text sit in wrappers of their own.
+    const std::string wrapped = "<w:p><w:dir w:val=\"rtl\"><w:r><w:t>שלום</w:t></w:r></w:dir><w:moveTo w:id=\"1\">"
+                                "<w:r><w:t xml:space=\"preserve\"> movido</w:t></w:r></w:moveTo></w:p>";
     const std::string links
         = "<w:p><w:hyperlink r:id=\"rJs\"><w:r><w:t>clique aqui</w:t></w:r></w:hyperlink><w:r><w:t xml:space=\"preserve\">"
           " e </w:t></w:r><w:hyperlink r:id=\"rData\"><w:r><w:t>aqui</w:t></w:r></w:hyperlink><w:r><w:t xml:space="
@@ -121,19 +124,27 @@ TEST(DocumentInputs, WordRubyLinksAndMarkupInText)
           "<Relationship Id=\"rWiki\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
           "hyperlink\" Target=\"https://pt.wikipedia.org/wiki/Lua_(satélite)\" TargetMode=\"External\"/>"
           "</Relationships>";
-    writeZip(dir / "japones.docx", {{"word/document.xml", docxBody(ruby + links)},
+    writeZip(dir / "japones.docx", {{"word/document.xml", docxBody(ruby + wrapped + links)},
                                        {"word/_rels/document.xml.rels", rels}});
 
     const auto text = readFile(convert(dir / "japones.docx", "txt"));
-    EXPECT_EQ(text, "東京\nclique aqui e aqui ou Lua\n<script>alert(1)</script>");
+    EXPECT_EQ(text, "東京\nשלום movido\nclique aqui e aqui ou Lua\n<script>alert(1)</script>");
     const auto markdown = readFile(convert(dir / "japones.docx", "md"));
     EXPECT_EQ(markdown,
-        "東京\n\nclique aqui e aqui ou [Lua](https://pt.wikipedia.org/wiki/Lua_%28satélite%29)\n\n"
+        "東京\n\nשלום movido\n\nclique aqui e aqui ou [Lua](https://pt.wikipedia.org/wiki/Lua_%28satélite%29)\n\n"
         "\\<script\\>alert(1)\\</script\\>\n");
     const auto html = readFile(convert(dir / "japones.docx", "html"));
     for (const char* active : {"javascript", "JavaScript", "data:", "<script"})
         EXPECT_EQ(html.find(active), std::string::npos) << active << "\n" << html;
     EXPECT_NE(html.find("clique aqui"), std::string::npos);
+
+    // Text only where no reader looks is a failure, never an empty file.
+    writeZip(dir / "estranho.docx",
+        {{"word/document.xml", docxBody("<w:p><w:futuro><w:r><w:t>perdido</w:t></w:r></w:futuro></w:p>")}});
+    std::string error;
+    EXPECT_TRUE(convert(dir / "estranho.docx", "txt", &error).empty());
+    EXPECT_TRUE(error.ends_with("erro: Não foi possível ler o arquivo.\n")) << error;
+    EXPECT_FALSE(fs::exists(dir / "estranho.txt"));
 
     // The Markdown written reads back as it was written: the address whole, the markup as text,
     // and a hostile link in a Markdown source is plain text too.
