@@ -25,6 +25,9 @@ constexpr uint32_t endOfChain = 0xFFFFFFFE;
 // Sectors a walk follows at most: a directory of tens of thousands of entries, far beyond any
 // office file's dozen; a crafted chain that loops or runs on ends there.
 constexpr int mostSectors = 4096;
+// Reads a whole walk makes at most, the allocation table's own chain included: a crafted table
+// reached through thousands of links for each of thousands of sectors ends here too.
+constexpr int mostReads = 1 << 16;
 
 uint32_t little32(std::string_view bytes, size_t at)
 {
@@ -75,9 +78,12 @@ private:
     std::string header_;
     size_t sectorSize_ = 512;
     bool valid_ = false;
+    mutable int reads_ = 0;
 
     std::string read(uint64_t offset, size_t size) const
     {
+        if (++reads_ > mostReads)
+            return {};
         std::string bytes(size, '\0');
         const ssize_t got = ::pread(fd_.get(), bytes.data(), size, off_t(offset));
         bytes.resize(got > 0 ? size_t(got) : 0);

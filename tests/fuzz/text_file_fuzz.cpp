@@ -6,13 +6,17 @@
 
 #include <cstdlib>
 
-// Any bytes decode to valid UTF-8, and removing byte-order marks keeps it valid. Read from a
+// Any bytes decode to valid UTF-8, as a page too, and removing byte-order marks keeps it valid. Read from a
 // file in pieces of any size, the bytes give that same text.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const auto bytes = Fuzz::text(data, size);
     auto text = TextFile::decodeDetecting(bytes);
     if (!QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8())
+        std::abort();
+    // A page decodes to valid UTF-8 whatever charset it declares.
+    const auto page = TextFile::decodeHtml(bytes);
+    if (!QByteArrayView(page.data(), qsizetype(page.size())).isValidUtf8())
         std::abort();
     TextFile::removeByteOrderMarks(text);
     if (!QByteArrayView(text.data(), qsizetype(text.size())).isValidUtf8()
