@@ -100,7 +100,9 @@ std::optional<std::string> declaredCharset(std::string_view bytes)
         }
         if (findNoCase(rest.substr(0, 5), "<body", 0) == 0)
             break;
-        if (findNoCase(rest.substr(0, 5), "<meta", 0) != 0) {
+        // An XHTML page's XML declaration names it as encoding="x".
+        const bool declaration = rest.starts_with("<?xml");
+        if (!declaration && findNoCase(rest.substr(0, 5), "<meta", 0) != 0) {
             at = lt + 1;
             continue;
         }
@@ -108,10 +110,11 @@ std::optional<std::string> declaredCharset(std::string_view bytes)
         const std::string_view tag = head.substr(lt, end - lt);
         at = end;
         // charset="x", and content="text/html; charset=x" of an http-equiv Content-Type.
-        size_t value = findNoCase(tag, "charset", 0);
+        const std::string_view key = declaration ? "encoding" : "charset";
+        size_t value = findNoCase(tag, key, 0);
         if (value == std::string_view::npos)
             continue;
-        value += 7;
+        value += key.size();
         while (value < tag.size() && (tag[value] == ' ' || tag[value] == '\t'))
             ++value;
         if (value >= tag.size() || tag[value] != '=')
@@ -120,7 +123,7 @@ std::optional<std::string> declaredCharset(std::string_view bytes)
         while (value < tag.size() && (tag[value] == ' ' || tag[value] == '"' || tag[value] == '\''))
             ++value;
         size_t stop = value;
-        while (stop < tag.size() && std::string_view(" \t\r\n\"';/>").find(tag[stop]) == std::string_view::npos)
+        while (stop < tag.size() && std::string_view(" \t\r\n\"';/>?").find(tag[stop]) == std::string_view::npos)
             ++stop;
         if (stop > value)
             return std::string(tag.substr(value, stop - value));

@@ -21,9 +21,10 @@ std::string readDetecting(const std::filesystem::path& path);
 // are valid UTF-8, else as ISO Latin-1, which every byte sequence is. Returned as UTF-8.
 std::string decodeDetecting(std::string_view bytes);
 // A web page's bytes as UTF-8: by their byte-order mark, else by the charset the page declares
-// (a meta element's charset or its http-equiv Content-Type), else as decodeDetecting() does.
+// (declaredCharset()), else as decodeDetecting() does.
 std::string decodeHtml(std::string_view bytes);
-// The charset a page declares in a meta element before its body, as written; nothing when none.
+// The charset a page declares before its body, in a meta element or an XHTML page's XML
+// declaration, as written; nothing when none.
 std::optional<std::string> declaredCharset(std::string_view bytes);
 // The text of the file as decodeDetecting() gives it, without any U+FEFF, in pieces from about
 // `chunkSize` bytes of the file handed to `piece` one after the other, so that a file of any size is

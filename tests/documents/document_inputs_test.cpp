@@ -91,6 +91,12 @@ TEST(DocumentInputs, PagesAreReadInTheCharsetTheyDeclareWhateverStandsBeforeThei
     EXPECT_EQ(readFile(convert(dir / "arabe.html", "txt")), "مرحبا بالعالم");
     writeFile(dir / "marcada.html", "\xEF\xBB\xBF<meta charset=\"windows-1252\"><p>coração</p>");
     EXPECT_EQ(readFile(convert(dir / "marcada.html", "txt")), "coração");
+    // An XHTML page says it in its XML declaration.
+    writeEncoded(dir / "grego.html",
+        "<?xml version=\"1.0\" encoding=\"iso-8859-7\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
+        "<p>Καλημέρα</p></body></html>",
+        "iso-8859-7");
+    EXPECT_EQ(readFile(convert(dir / "grego.html", "txt")), "Καλημέρα");
     // Undeclared pages keep the guess: UTF-8 when they are, else Latin-1.
     writeEncoded(dir / "antiga.html", "<p>ação</p>", "latin-1");
     EXPECT_EQ(readFile(convert(dir / "antiga.html", "txt")), "ação");
