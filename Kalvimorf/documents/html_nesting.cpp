@@ -190,9 +190,12 @@ QString bounded(const QString& html, int depth, bool* text)
             // Its content up to its end tag, which the next round reads.
             const qsizetype close = html.indexOf("</" + name, at, Qt::CaseInsensitive);
             const qsizetype contentEnd = close < 0 ? size : close;
-            // A script is never text, and Qt's import reads a "<" inside one as a tag that
-            // swallowed the rest of the page.
-            if (name != "script")
+            // Qt's import reads a "<" inside a script or a style sheet in the body as a tag, which
+            // swallowed the rest of the page. A script is never text; in a style sheet "<" can
+            // only stand in a string or a comment, where CSS's own escape means the same.
+            if (name == "style")
+                out += QStringView(html).mid(at, contentEnd - at).toString().replace('<', "\\3c ");
+            else if (name != "script")
                 out += QStringView(html).mid(at, contentEnd - at);
             at = contentEnd;
         }

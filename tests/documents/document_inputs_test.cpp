@@ -70,7 +70,7 @@ TEST(DocumentInputs, PagesAreReadInTheCharsetTheyDeclareWhateverStandsBeforeThei
         paragraphs += "<p>Новости дня номер " + std::to_string(i) + ": погода в Москве.</p>\n";
     writeEncoded(dir / "noticias.html",
         "<script type=\"text/javascript\">var d = document; if (d.images.length < 3) d.write('<img src=c.gif>');"
-        "</script>\n<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "</script>\n<style>/* <ie7 */ .aviso::before { content: \"<<\" }</style>\n<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
         "charset=windows-1251\"><title>Новости</title></head><body>"
             + paragraphs + "</body></html>",
         "cp1251");

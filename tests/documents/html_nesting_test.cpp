@@ -34,6 +34,8 @@ TEST(HtmlNesting, RealPagesPassAsTheyAre)
                          "<dl><dt>t<dd>d</dl><select><option>o<option>p</select></div> 5 < 6 </b></body></html>";
     // Only what the script holds goes.
     EXPECT_EQ(HtmlNesting::bounded(page), QString(page).remove("if (a < b) document.write('<div><div>')"));
+    EXPECT_EQ(HtmlNesting::bounded("<style>p::before { content: \"<\" }</style>"),
+        "<style>p::before { content: \"\\3c \" }</style>");
 }
 
 TEST(HtmlNesting, DeepElementsAndTablesAreCutAtTheirBoundsWithTheirTextKept)
