@@ -15,8 +15,9 @@ inline constexpr int deepest = 512;
 // them a handful deep.
 inline constexpr int deepestTables = 10;
 
-// Scripts' contents are left out, and a "<" in a style sheet is written as CSS's escape. `text`, when given, tells whether anything but blanks stands
-// outside the tags, comments and raw-text elements: what a reader of the page would see.
+// Scripts' contents are left out, and a "<" in a style sheet is written as CSS's escape. `text`,
+// when given, tells whether anything but blanks stands outside the tags, comments and raw-text
+// elements: what a reader of the page would see.
 QString bounded(const QString& html, int depth = deepest, bool* text = nullptr);
 
 }

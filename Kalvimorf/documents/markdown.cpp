@@ -126,9 +126,10 @@ public:
     // A backslash before punctuation writes that character as it is (escaped by now).
     QString keepEscapes(const QString& text)
     {
-        return replaced(text, rx("\\\\(&lt;|&gt;|&amp;|[!-/:-@\\[-`{-~])"), [this](const QRegularExpressionMatch& match) {
-            return keep(match.captured(1));
-        });
+        return replaced(
+            text, rx("\\\\(&lt;|&gt;|&amp;|[!-/:-@\\[-`{-~])"), [this](const QRegularExpressionMatch& match) {
+                return keep(match.captured(1));
+            });
     }
     // Addresses in the text, an autolink's between "<" and ">" among them (escaped by now).
     QString keepBare(const QString& text)
@@ -287,10 +288,8 @@ QString fromAttributed(const QTextDocument& document)
             const QTextFragment fragment = it.fragment();
             // A picture stands in the text as one object character: Markdown has no place for it.
             // Markup characters in the text stay text.
-            QString run = fragment.text()
-                              .remove(QChar::ObjectReplacementCharacter)
-                              .replace('<', "\\<")
-                              .replace('>', "\\>");
+            QString run
+                = fragment.text().remove(QChar::ObjectReplacementCharacter).replace('<', "\\<").replace('>', "\\>");
             if (run.isEmpty())
                 continue;
             const QTextCharFormat format = fragment.charFormat();

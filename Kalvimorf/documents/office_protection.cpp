@@ -41,7 +41,7 @@ public:
     explicit CompoundFile(const std::filesystem::path& path)
         : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK))
     {
-        struct stat status {};
+        struct stat status { };
         if (!fd_ || ::fstat(fd_.get(), &status) != 0 || !S_ISREG(status.st_mode))
             return;
         header_ = read(0, 512);

@@ -1,8 +1,8 @@
 #include "documents/xlsx.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/file_safety.h"
 #include "core/base/error_causes.h"
+#include "core/base/file_safety.h"
 #include "documents/budget.h"
 #include "documents/office_protection.h"
 #include "documents/xml_tree.h"

@@ -30,7 +30,8 @@ fs::path convert(const fs::path& source, const std::string& ext, std::string* er
 void writeEncoded(const fs::path& path, const std::string& text, const std::string& codec)
 {
     const auto made = runProgram("/usr/bin/python3",
-        {"-c", "import sys; open(sys.argv[1], 'wb').write(sys.argv[2].encode(sys.argv[3]))", path.string(), text, codec});
+        {"-c", "import sys; open(sys.argv[1], 'wb').write(sys.argv[2].encode(sys.argv[3]))", path.string(), text,
+            codec});
     ASSERT_EQ(made.exitCode, 0) << made.err;
 }
 
@@ -70,7 +71,8 @@ TEST(DocumentInputs, PagesAreReadInTheCharsetTheyDeclareWhateverStandsBeforeThei
         paragraphs += "<p>Новости дня номер " + std::to_string(i) + ": погода в Москве.</p>\n";
     writeEncoded(dir / "noticias.html",
         "<script type=\"text/javascript\">var d = document; if (d.images.length < 3) d.write('<img src=c.gif>');"
-        "</script>\n<style>/* <ie7 */ .aviso::before { content: \"<<\" }</style>\n<!DOCTYPE html>\n<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+        "</script>\n<style>/* <ie7 */ .aviso::before { content: \"<<\" }</style>\n<!DOCTYPE html>\n<html><head><meta "
+        "http-equiv=\"Content-Type\" content=\"text/html; "
         "charset=windows-1251\"><title>Новости</title></head><body>"
             + paragraphs + "</body></html>",
         "cp1251");
@@ -117,21 +119,24 @@ TEST(DocumentInputs, WordRubyLinksAndMarkupInText)
     const std::string wrapped = "<w:p><w:dir w:val=\"rtl\"><w:r><w:t>שלום</w:t></w:r></w:dir><w:moveTo w:id=\"1\">"
                                 "<w:r><w:t xml:space=\"preserve\"> movido</w:t></w:r></w:moveTo></w:p>";
     const std::string links
-        = "<w:p><w:hyperlink r:id=\"rJs\"><w:r><w:t>clique aqui</w:t></w:r></w:hyperlink><w:r><w:t xml:space=\"preserve\">"
+        = "<w:p><w:hyperlink r:id=\"rJs\"><w:r><w:t>clique aqui</w:t></w:r></w:hyperlink><w:r><w:t "
+          "xml:space=\"preserve\">"
           " e </w:t></w:r><w:hyperlink r:id=\"rData\"><w:r><w:t>aqui</w:t></w:r></w:hyperlink><w:r><w:t xml:space="
           "\"preserve\"> ou </w:t></w:r><w:hyperlink r:id=\"rWiki\"><w:r><w:t>Lua</w:t></w:r></w:hyperlink></w:p>"
           "<w:p><w:r><w:t>&lt;script&gt;alert(1)&lt;/script&gt;</w:t></w:r></w:p>";
     const std::string rels
-        = "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-          "<Relationship Id=\"rJs\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\""
+        = "<?xml version=\"1.0\"?><Relationships "
+          "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+          "<Relationship Id=\"rJs\" "
+          "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\""
           " Target=\" JavaScript:alert(document.cookie)\" TargetMode=\"External\"/>"
           "<Relationship Id=\"rData\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
           "hyperlink\" Target=\"data:text/html;base64,PHNjcmlwdD4=\" TargetMode=\"External\"/>"
           "<Relationship Id=\"rWiki\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
           "hyperlink\" Target=\"https://pt.wikipedia.org/wiki/Lua_(satélite)\" TargetMode=\"External\"/>"
           "</Relationships>";
-    writeZip(dir / "japones.docx", {{"word/document.xml", docxBody(ruby + wrapped + links)},
-                                       {"word/_rels/document.xml.rels", rels}});
+    writeZip(dir / "japones.docx",
+        {{"word/document.xml", docxBody(ruby + wrapped + links)}, {"word/_rels/document.xml.rels", rels}});
 
     const auto text = readFile(convert(dir / "japones.docx", "txt"));
     EXPECT_EQ(text, "東京\nשלום movido\nclique aqui e aqui ou Lua\n<script>alert(1)</script>");
@@ -221,9 +226,12 @@ TEST(DocumentInputs, WorkbooksAreFoundThroughTheirRelationshipsWhereverTheyLie)
         return "<Relationship Id=\"" + id + "\" Type=\"" + ns + "/officeDocument/2006/relationships/" + kind
             + "\" Target=\"" + target + "\"/>";
     };
-    const std::string workbook = "<?xml version=\"1.0\"?><workbook xmlns=\"" + ns + "/spreadsheetml/2006/main\" "
-        "xmlns:r=\"" + ns + "/officeDocument/2006/relationships\"><sheets><sheet name=\"Vendas\" sheetId=\"1\" "
-        "r:id=\"rS\"/></sheets></workbook>";
+    const std::string workbook = "<?xml version=\"1.0\"?><workbook xmlns=\"" + ns
+        + "/spreadsheetml/2006/main\" "
+          "xmlns:r=\""
+        + ns
+        + "/officeDocument/2006/relationships\"><sheets><sheet name=\"Vendas\" sheetId=\"1\" "
+          "r:id=\"rS\"/></sheets></workbook>";
     const std::string strings = "<?xml version=\"1.0\"?><sst xmlns=\"" + ns
         + "/spreadsheetml/2006/main\"><si><t>produto</t></si><si><t>café</t></si></sst>";
     const std::string sheet = "<?xml version=\"1.0\"?><worksheet xmlns=\"" + ns
@@ -235,8 +243,8 @@ TEST(DocumentInputs, WorkbooksAreFoundThroughTheirRelationshipsWhereverTheyLie)
         {{"_rels/.rels", relationships(relationship("r1", "officeDocument", "workbook.xml"))},
             {"workbook.xml", workbook},
             {"_rels/workbook.xml.rels",
-                relationships(relationship("rS", "worksheet", "folha.xml")
-                    + relationship("rT", "sharedStrings", "textos.xml"))},
+                relationships(
+                    relationship("rS", "worksheet", "folha.xml") + relationship("rT", "sharedStrings", "textos.xml"))},
             {"textos.xml", strings}, {"folha.xml", sheet}});
     // The workbook in a folder of its own name, its parts named from the root and from a sibling.
     writeZip(dir / "pasta.xlsx",
@@ -287,14 +295,15 @@ TEST(DocumentInputs, LockedOfficeDocumentsSayTheyNeedTheirPassword)
         {{"mimetype", "application/vnd.oasis.opendocument.text"},
             {"META-INF/manifest.xml",
                 "<?xml version=\"1.0\"?><manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:"
-                "manifest:1.0\"><manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\">"
+                "manifest:1.0\"><manifest:file-entry manifest:full-path=\"content.xml\" "
+                "manifest:media-type=\"text/xml\">"
                 "<manifest:encryption-data manifest:checksum-type=\"SHA1/1K\"><manifest:algorithm "
                 "manifest:algorithm-name=\"Blowfish CFB\"/></manifest:encryption-data></manifest:file-entry>"
                 "</manifest:manifest>"},
             {"content.xml", std::string("\x8f\x13\xa2\x00\x7f\xee garbled", 15)}});
-    const std::vector<std::pair<fs::path, std::string>> runs = {{dir / "salarios.xlsx", "csv"},
-        {dir / "contrato.docx", "txt"}, {dir / "contrato.docx", "pdf"}, {dir / "diario.odt", "md"},
-        {dir / "diario.odt", "pdf"}};
+    const std::vector<std::pair<fs::path, std::string>> runs
+        = {{dir / "salarios.xlsx", "csv"}, {dir / "contrato.docx", "txt"}, {dir / "contrato.docx", "pdf"},
+            {dir / "diario.odt", "md"}, {dir / "diario.odt", "pdf"}};
     for (const auto& [source, ext] : runs) {
         std::string error;
         EXPECT_TRUE(convert(source, ext, &error).empty()) << source << " → " << ext;
@@ -324,7 +333,8 @@ TEST(DocumentInputs, WhatOnlyTheSuiteReadsGoesToItAndBombsNeverDo)
             "open(sys.argv[1], 'w').write('{\\\\rtf1\\\\ansi ' + '\\\\par\\n' * 5000000 + '}')\n"
             "with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as z:\n"
             " z.writestr('word/document.xml', '<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas."
-            "openxmlformats.org/wordprocessingml/2006/main\"><w:body>' + '<w:p/>' * 4000000 + '</w:body></w:document>')\n",
+            "openxmlformats.org/wordprocessingml/2006/main\"><w:body>' + '<w:p/>' * 4000000 + "
+            "'</w:body></w:document>')\n",
             (dir / "paragrafos.rtf").string(), (dir / "elementos.docx").string()});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     for (const char* name : {"paragrafos.rtf", "elementos.docx"}) {
