@@ -563,7 +563,10 @@ std::string relationshipsPartOf(const std::string& part)
 
 std::string resolvePart(const std::string& from, const std::string& target)
 {
-    const std::string joined = target.starts_with("/") ? target.substr(1) : folderOf(from) + target;
+    // Some producers write Windows' separators.
+    std::string forward = target;
+    std::replace(forward.begin(), forward.end(), '\\', '/');
+    const std::string joined = forward.starts_with("/") ? forward.substr(1) : folderOf(from) + forward;
     std::vector<std::string> pieces;
     size_t start = 0;
     while (start <= joined.size()) {

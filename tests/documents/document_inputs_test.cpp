@@ -2,6 +2,7 @@
 // documents with ruby and hostile links, spreadsheets whose cells read like formulas.
 
 #include "core/engines/pdf_text.h"
+#include "documents/xlsx.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -254,6 +255,8 @@ TEST(DocumentInputs, WorkbooksAreFoundThroughTheirRelationshipsWhereverTheyLie)
                 relationships(relationship("rS", "worksheet", "../planilhas/./a.xml")
                     + relationship("rT", "sharedStrings", "/wtf/cadeias.xml"))},
             {"wtf/cadeias.xml", strings}, {"planilhas/a.xml", sheet}});
+    // A producer that wrote Windows' separators.
+    EXPECT_EQ(SpreadsheetEngine::resolvePart("xl/workbook.xml", "worksheets\\sheet1.xml"), "xl/worksheets/sheet1.xml");
     for (const std::string name : {"raiz", "pasta"}) {
         std::string error;
         const auto csv = convert(dir / (name + ".xlsx"), "csv", &error);
