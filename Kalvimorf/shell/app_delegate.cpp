@@ -273,6 +273,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // Without a tray the program would be unreachable; the window stands in for it.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         MainWindow::shared().present();
+    launched_ = true;
     trace("pronto");
 }
 
@@ -455,7 +456,8 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         = type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close || type == QEvent::WindowStateChange;
     if (windowChange && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
         scheduleDockUpdate();
-    if (tracing() && dynamic_cast<MainWindow*>(watched)) {
+    // From "pronto" on: the window a start without a tray opens comes before it.
+    if (tracing() && launched_ && dynamic_cast<MainWindow*>(watched)) {
         if (type == QEvent::Show)
             trace("janela principal na tela");
         else if (type == QEvent::WindowActivate)

@@ -81,6 +81,7 @@ private:
     std::optional<double> shownProgress_;
     bool iconDark_ = false;
     bool dockUpdatePending_ = false;
+    bool launched_ = false;
     QSet<QUuid> tracedDone_;
     // The entry of the open menu that last took a drag, as traced.
     std::string tracedDragTaken_;
