@@ -7,6 +7,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <cmath>
 
 namespace StatusIcon {
 
@@ -70,6 +71,43 @@ QImage image(std::optional<double> progress, double pixelsPerPoint)
     painter.scale(pixelsPerPoint, pixelsPerPoint);
     paint(painter, progress);
     return result;
+}
+
+QImage trayImage(std::optional<double> progress, double pixelsPerPoint, bool light)
+{
+    const QImage mark = image(progress, pixelsPerPoint);
+    const int side = mark.width();
+    // The rim: the mark's coverage spread by about a point (a pixel at the least), which also
+    // fills its holes and the gaps between its cards.
+    const double reach = std::max(1.0, 0.9 * pixelsPerPoint);
+    const int r = int(std::ceil(reach));
+    QImage rim(side, side, QImage::Format_ARGB32_Premultiplied);
+    const QColor rimTone = light ? Qt::black : Qt::white;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            int cover = 0;
+            for (int dy = -r; dy <= r; ++dy)
+                for (int dx = -r; dx <= r; ++dx) {
+                    const int sx = x + dx, sy = y + dy;
+                    if (sx < 0 || sy < 0 || sx >= side || sy >= side || dx * dx + dy * dy > reach * reach + 0.5)
+                        continue;
+                    cover = std::max(cover, qAlpha(mark.pixel(sx, sy)));
+                }
+            // Opaque under the faint back cards too, which would sink into a panel of their
+            // own tone otherwise; only the anti-aliased fringe fades.
+            QColor tone = rimTone;
+            tone.setAlpha(std::min(255, cover * 255 / 115));
+            rim.setPixel(x, y, qPremultiply(tone.rgba()));
+        }
+    QImage ink = mark;
+    if (light) {
+        QPainter tint(&ink);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(ink.rect(), Qt::white);
+    }
+    QPainter painter(&rim);
+    painter.drawImage(0, 0, ink);
+    return rim;
 }
 
 }

@@ -15,4 +15,10 @@ constexpr double points = 18;
 void paint(QPainter& painter, std::optional<double> progress);
 // A new image of 18 × 18 points at `pixelsPerPoint`.
 QImage image(std::optional<double> progress, double pixelsPerPoint = 1);
+
+// The picture a Linux tray shows as drawn: the mark in `light` (white) or dark ink, with a rim of
+// the other tone round everything it draws. Nothing tells the program its panel's colour (Xfce and
+// LXDE put a dark panel beside a light theme, and a StatusNotifier host never says), so the mark
+// brings its own ground: on a dark panel the rim outlines it, on a light one the ink does.
+QImage trayImage(std::optional<double> progress, double pixelsPerPoint, bool light);
 }

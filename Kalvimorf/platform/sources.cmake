@@ -7,6 +7,7 @@ target_sources(kalvimorf_platform PRIVATE
   platform/drag_input.cpp
   platform/login_item.cpp
   platform/message_alert.cpp
+  platform/qt_translations.cpp
   platform/sound_player.cpp
   platform/window_shape.cpp
   platform/window_places.cpp

@@ -30,4 +30,9 @@ void setFrame(QWidget& widget, const QRect& frame);
 // when the window is hidden. Does nothing without X11.
 void joinAllWorkspaces(QWidget& widget);
 
+// Keeps the window out of the panels' task lists and the pagers (_NET_WM_STATE_SKIP_TASKBAR and
+// _NET_WM_STATE_SKIP_PAGER), which show a utility window otherwise. Called before each showing,
+// like joinAllWorkspaces. Does nothing without X11.
+void keepOffTaskList(QWidget& widget);
+
 }

@@ -10,6 +10,7 @@
 #include "menus/desktop_theme.h"
 #include "platform/desktop_entry.h"
 #include "platform/desktop_services.h"
+#include "platform/qt_translations.h"
 #include "programs/render_modes.h"
 #include "programs/scenarios.h"
 #include "shell/app_delegate.h"
@@ -112,6 +113,7 @@ void makeApplication(bool headless)
     if (!headless) {
         // Sounds and questions reach the desktop only in the windowed lives of the process.
         DesktopServices::install();
+        QtTranslations::install();
         BurstPanel::install();
         ActionChooser::installDialogs();
         DesktopTheme::install();

@@ -123,23 +123,26 @@ Switch::Switch(const QString& text, QWidget* parent) : QAbstractButton(parent)
     setSizePolicy(policy);
 }
 
-QSize Switch::sizeHint() const { return {fontMetrics().horizontalAdvance(text()) + 56, 26}; }
+// The track stands in from the right edge and the row is a little higher than the track, so that
+// the focus ring round it has room.
+QSize Switch::sizeHint() const { return {fontMetrics().horizontalAdvance(text()) + 60, 28}; }
 
 int Switch::heightForWidth(int width) const
 {
     // The label's room is what `paint` leaves it beside the track.
     const auto wrapped
-        = fontMetrics().boundingRect(QRect(0, 0, std::max(width - 46, 1), 100000), Qt::TextWordWrap, text());
-    return std::max(26, wrapped.height() + 4);
+        = fontMetrics().boundingRect(QRect(0, 0, std::max(width - 50, 1), 100000), Qt::TextWordWrap, text());
+    return std::max(28, wrapped.height() + 4);
 }
 
-void Switch::paint(QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette)
+void Switch::paint(
+    QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette, bool focused)
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF track(bounds.right() - 38, bounds.center().y() - 11, 38, 22);
+    const QRectF track(bounds.right() - 42, bounds.center().y() - 11, 38, 22);
     painter.setPen(palette.color(QPalette::WindowText));
-    painter.drawText(bounds.adjusted(0, 0, -46, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, text);
+    painter.drawText(bounds.adjusted(0, 0, -50, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, text);
     auto off = palette.color(QPalette::WindowText);
     off.setAlphaF(0.18f);
     painter.setPen(Qt::NoPen);
@@ -148,13 +151,19 @@ void Switch::paint(QPainter& painter, const QRect& bounds, const QString& text, 
     const double x = on ? track.right() - 20 : track.left() + 2;
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, track.top() + 2, 18, 18));
+    if (focused) {
+        // Apart from the track by a gap, so that it shows round an "on" track of the same colour.
+        painter.setPen(QPen(palette.color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(track.adjusted(-2.5, -2.5, 2.5, 2.5), 13.5, 13.5);
+    }
     painter.restore();
 }
 
 void Switch::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    paint(painter, rect(), text(), isChecked(), palette());
+    paint(painter, rect(), text(), isChecked(), palette(), hasFocus());
 }
 
 namespace {

@@ -51,8 +51,9 @@ public:
     // The label wraps beside the switch, so a narrow row is higher rather than cut.
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
-    // Pure: the switch as it looks with `on`, drawn into `bounds`.
-    static void paint(QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette);
+    // Pure: the switch as it looks with `on`, drawn into `bounds`; `focused` rings its track.
+    static void paint(QPainter& painter, const QRect& bounds, const QString& text, bool on, const QPalette& palette,
+        bool focused = false);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

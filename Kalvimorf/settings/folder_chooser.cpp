@@ -7,11 +7,15 @@
 
 std::optional<QString> askForFolder()
 {
-    QFileDialog dialog;
+    // The desktop's own folder chooser where its platform theme or portal offers one (it takes the
+    // title and the button's words); Qt's, in Portuguese, elsewhere.
+    QFileDialog dialog(nullptr, QStringLiteral("Salvar em"));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Procurar em:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Pasta:"));
     dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Usar esta pasta"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     const auto chosen = dialog.selectedFiles();

@@ -10,7 +10,7 @@ class SettingsModel;
 // Asks for a folder; nothing when the user cancels.
 using FolderQuestion = std::function<std::optional<QString>()>;
 
-// The non-native folder dialog whose accept button reads "Usar esta pasta".
+// The folder dialog titled "Salvar em" whose accept button reads "Usar esta pasta".
 std::optional<QString> askForFolder();
 
 // Lets the user pick the fixed output folder: its path is stored, then the folder mode; a

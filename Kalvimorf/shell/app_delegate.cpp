@@ -43,18 +43,41 @@
 
 namespace {
 
-// Linux trays show the icon as drawn: white on a dark desktop, black on a light one. The panel
-// is the desktop's, so its scheme decides, not the appearance chosen for the program's windows.
+// Linux trays show the icon as drawn. Its ink follows the desktop's scheme, not the appearance
+// chosen for the program's windows; its rim makes it read on a panel of the other tone too.
 QIcon trayIcon(std::optional<double> progress)
 {
+    // Drawn at the sizes trays use (16 to 24 pixels, twice that on dense screens), not scaled from
+    // one: scaled, the rim and the progress bar blur into the panel.
     QIcon icon;
-    for (double scale : {1.0, 2.0}) {
-        QImage image = StatusIcon::image(progress, scale);
-        if (Theme::desktopIsDark()) {
-            QPainter painter(&image);
-            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-            painter.fillRect(image.rect(), Qt::white);
-        }
+    for (int side : {16, 18, 22, 24, 32, 36, 44, 48})
+        icon.addPixmap(
+            QPixmap::fromImage(StatusIcon::trayImage(progress, side / StatusIcon::points, Theme::desktopIsDark())));
+    return icon;
+}
+
+// The update offer's mark: a filled disc with a downward arrow cut out of it, in the menu's text
+// colour, drawn here so that every desktop's icon theme shows the same one.
+QIcon downloadSymbol()
+{
+    QIcon icon;
+    const QColor ink = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
+    for (int side : {16, 32}) {
+        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(side / 16.0, side / 16.0);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ink);
+        painter.drawEllipse(QRectF(1, 1, 14, 14));
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        QPen arrow(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter.setPen(arrow);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawLine(QPointF(8, 4.2), QPointF(8, 11.2));
+        painter.drawPolyline(QPolygonF{QPointF(5, 8.4), QPointF(8, 11.4), QPointF(11, 8.4)});
+        painter.end();
         icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;
@@ -86,7 +109,7 @@ void revealJob(const QUuid& id)
 // BRIVLON_TRACE=1 has the program say on standard output what the whole-road test waits for:
 // start-up done, the menu on screen (how long after the trigger, and where its first card is),
 // the entry of the menu that took a drag, the menu gone, the quality cards up, jobs done, files
-// opened.
+// opened, the main window shown, active or closed.
 bool tracing()
 {
     static const bool on = std::getenv("BRIVLON_TRACE") != nullptr;
@@ -154,7 +177,11 @@ std::vector<QWidget*> AppDelegate::appWindows()
     std::vector<QWidget*> windows;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         const auto type = widget->windowType();
-        if (type == Qt::Window || type == Qt::Dialog)
+        // Beside an XEmbed tray Qt's icon is a window of its own too, visible and untitled: taken
+        // for the program's, a second start only raised it and the main window never came.
+        const bool titled = !widget->windowFlags().testAnyFlags(
+            Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::X11BypassWindowManagerHint);
+        if ((type == Qt::Window || type == Qt::Dialog) && titled)
             windows.push_back(widget);
     }
     return windows;
@@ -246,6 +273,7 @@ void AppDelegate::applicationDidFinishLaunching()
     // Without a tray the program would be unreachable; the window stands in for it.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         MainWindow::shared().present();
+    launched_ = true;
     trace("pronto");
 }
 
@@ -276,10 +304,15 @@ void AppDelegate::setupStatusItem()
     statusItem_ = std::make_unique<QSystemTrayIcon>(trayIcon(std::nullopt));
     statusItem_->setToolTip("Brivlon");
     statusMenu_ = std::make_unique<QMenu>();
-    connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    // Filled now and kept current from here on, not when it opens: a StatusNotifier host reads the
+    // entries over D-Bus, and the Xfce panel reads them without announcing the opening.
+    refreshStatusMenu();
+    // What changed while the menu was open and could not add or remove its rows.
     connect(statusMenu_.get(), &QMenu::aboutToHide, this, [this] {
-        jobMenuItems_.clear();
+        QTimer::singleShot(0, this, &AppDelegate::refreshStatusMenu);
     });
+    connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this, &AppDelegate::refreshStatusMenu);
+    connect(&Updates::shared(), &Updates::changed, this, &AppDelegate::refreshStatusMenu);
     statusItem_->setContextMenu(statusMenu_.get());
     for (auto change : {&Theme::Notifier::themeChanged, &Theme::Notifier::desktopSchemeChanged})
         connect(&Theme::Notifier::shared(), change, this, [this] {
@@ -290,8 +323,29 @@ void AppDelegate::setupStatusItem()
     statusItem_->show();
 }
 
-void AppDelegate::menuNeedsUpdate()
+void AppDelegate::refreshStatusMenu()
 {
+    // Rows are neither added nor removed under the user's eyes; updateStatusItem retitles them.
+    if (!statusMenu_ || statusMenu_->isVisible())
+        return;
+    const auto& offer = Updates::shared().update();
+    const auto items = StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden),
+        offer ? std::optional(offer->versao.toStdString()) : std::nullopt);
+    auto shape = StatusMenu::shape(items);
+    if (shape == statusMenuShape_) {
+        // A new title is a D-Bus signal to the host: only the rows whose words changed.
+        for (const auto& item : items)
+            if (item.job)
+                if (const auto row = jobMenuItems_.find(*item.job); row != jobMenuItems_.end())
+                    if (const auto title = QString::fromStdString(item.title); (*row)->text() != title)
+                        (*row)->setText(title);
+        return;
+    }
+    statusMenuShape_ = std::move(shape);
+    // clear() deletes the menu's actions, not the submenus they carry.
+    for (QAction* action : statusMenu_->actions())
+        if (action->menu())
+            action->menu()->deleteLater();
     statusMenu_->clear();
     jobMenuItems_.clear();
     const std::function<void(QMenu*, const std::vector<StatusMenu::Item>&)> fill = [&](QMenu* menu, const auto& items) {
@@ -347,6 +401,7 @@ void AppDelegate::menuNeedsUpdate()
                 connect(action, &QAction::triggered, this, AppCommands::checkForUpdatesNow);
                 break;
             case StatusMenu::Action::downloadUpdate:
+                action->setIcon(downloadSymbol());
                 connect(action, &QAction::triggered, this, [] {
                     Updates::shared().openDownload();
                 });
@@ -355,23 +410,23 @@ void AppDelegate::menuNeedsUpdate()
             }
         }
     };
-    const auto& offer = Updates::shared().update();
-    fill(statusMenu_.get(),
-        StatusMenu::items(JobStore::shared().jobs(), Defaults::flag(SettingKey::hudHidden),
-            offer ? std::optional(offer->versao.toStdString()) : std::nullopt));
+    fill(statusMenu_.get(), items);
 }
 
 void AppDelegate::updateStatusItem(const std::vector<Job>& jobs)
 {
-    // Rows of an open menu follow their jobs; rows are added or removed only at the next opening.
-    for (const auto& job : jobs) {
-        const auto row = jobMenuItems_.find(job.id);
-        if (row == jobMenuItems_.end())
-            continue;
-        (*row)->setText(QString::fromStdString(StatusMenu::menuTitle(job)));
-        if (!job.isRunning() && (*row)->menu()) {
-            (*row)->menu()->deleteLater();
-            (*row)->setMenu(nullptr);
+    refreshStatusMenu();
+    // Rows of an open menu follow their jobs; rows are added or removed only once it has closed.
+    if (statusMenu_ && statusMenu_->isVisible()) {
+        for (const auto& job : jobs) {
+            const auto row = jobMenuItems_.find(job.id);
+            if (row == jobMenuItems_.end())
+                continue;
+            (*row)->setText(QString::fromStdString(StatusMenu::menuTitle(job)));
+            if (!job.isRunning() && (*row)->menu()) {
+                (*row)->menu()->deleteLater();
+                (*row)->setMenu(nullptr);
+            }
         }
     }
     if (!statusItem_)
@@ -401,6 +456,15 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         = type == QEvent::Show || type == QEvent::Hide || type == QEvent::Close || type == QEvent::WindowStateChange;
     if (windowChange && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
         scheduleDockUpdate();
+    // From "pronto" on: the window a start without a tray opens comes before it.
+    if (tracing() && launched_ && dynamic_cast<MainWindow*>(watched)) {
+        if (type == QEvent::Show)
+            trace("janela principal na tela");
+        else if (type == QEvent::WindowActivate)
+            trace("janela principal ativa");
+        else if (type == QEvent::Hide)
+            trace("janela principal fechada");
+    }
     if (type == QEvent::Hide && wheel_ && watched == &static_cast<WheelWindow&>(wheel_->host()).panel()) {
         tracedDragTaken_.clear();
         trace("menu fechado");

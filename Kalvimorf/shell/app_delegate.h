@@ -61,7 +61,9 @@ public:
 private:
     void setupStatusItem();
     void traceProgress();
-    void menuNeedsUpdate();
+    // Keeps the menu's entries current while it is closed: a StatusNotifier host (the Xfce
+    // panel) builds its menu from them without asking for a refresh first.
+    void refreshStatusMenu();
     void updateStatusItem(const std::vector<Job>& jobs);
     void watchDockPresence();
     void scheduleDockUpdate();
@@ -74,10 +76,12 @@ private:
     std::unique_ptr<HudController> hud_;
     std::unique_ptr<WorkspaceWatch> workspace_;
     QHash<QUuid, QAction*> jobMenuItems_;
+    std::string statusMenuShape_;
     DockPresence dock_;
     std::optional<double> shownProgress_;
     bool iconDark_ = false;
     bool dockUpdatePending_ = false;
+    bool launched_ = false;
     QSet<QUuid> tracedDone_;
     // The entry of the open menu that last took a drag, as traced.
     std::string tracedDragTaken_;

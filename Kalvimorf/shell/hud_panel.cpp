@@ -232,6 +232,8 @@ void HudPanel::enter(QRectF target)
     setWindowOpacity(0);
     // The jobs follow the user from one workspace to the next.
     WindowPlaces::joinAllWorkspaces(*this);
+    // A panel, not a window of its own: no button in the task list.
+    WindowPlaces::keepOffTaskList(*this);
     show();
     raise();
     animate(target, 1, 320, entryCurve(), nullptr);

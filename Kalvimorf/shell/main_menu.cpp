@@ -4,10 +4,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMetaObject>
+#include <QPointer>
 #include <QWidget>
 
 namespace MainMenu {
@@ -36,10 +38,54 @@ std::function<void()> toFocus(const char* slot)
     };
 }
 
+// Escape out of one of the bar's menus leaves the keyboard with the bar, which swallows Tab and
+// Shift+Tab until a second Escape. From the bar they leave it and move on from where the keyboard
+// was, as anywhere else. The bar itself remembers that place only now and then (not when the
+// menu's window had the focus as the menu opened), so it is kept here too.
+class TabOutOfBar final : public QObject {
+public:
+    explicit TabOutOfBar(QMenuBar& bar) : QObject(&bar), bar_(bar)
+    {
+        bar.installEventFilter(this);
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now && now != &bar_ && now->window() == bar_.window())
+                last_ = now;
+        });
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Tab && key->key() != Qt::Key_Backtab) || !bar_.hasFocus())
+            return false;
+        // The bar's own way out, which unmarks its menu.
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(&bar_, &escape);
+        if (bar_.hasFocus()) {
+            if (last_)
+                last_->setFocus(Qt::OtherFocusReason);
+            else
+                bar_.clearFocus();
+        }
+        QWidget* focus = QApplication::focusWidget();
+        QKeyEvent again(QEvent::KeyPress, key->key(), key->modifiers());
+        QCoreApplication::sendEvent(focus && focus != &bar_ ? focus : bar_.window(), &again);
+        return true;
+    }
+
+private:
+    QMenuBar& bar_;
+    QPointer<QWidget> last_;
+};
+
 }
 
 void build(QMenuBar& bar, QWidget& window, const Actions& actions)
 {
+    new TabOutOfBar(bar);
     auto* file = bar.addMenu("Arquivo");
     item(*file, "Escolher arquivos…", actions.chooseFiles, QKeySequence("Ctrl+O"));
     QWidget* target = &window;

@@ -11,11 +11,13 @@
 
 #include <QAbstractItemView>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGraphicsOpacityEffect>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
@@ -114,6 +116,25 @@ void MainView::stepEntrance()
 
 void MainView::setChooser(Chooser chooser) { installedChooser() = chooser ? std::move(chooser) : &chooseWithDialog; }
 
+namespace {
+
+// Hands the key presses of a widget to `take`, which answers whether it used them.
+class KeyWatch final : public QObject {
+public:
+    explicit KeyWatch(std::function<bool(QKeyEvent&)> take) : take_(std::move(take)) { }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        return event->type() == QEvent::KeyPress && take_(static_cast<QKeyEvent&>(*event));
+    }
+
+private:
+    std::function<bool(QKeyEvent&)> take_;
+};
+
+}
+
 std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWidget* parent)
 {
     // The desktop's own dialogs pick files or folders, never both at once: Qt's dialog in
@@ -122,7 +143,44 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, false);
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Procurar em:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Nome:"));
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Abrir"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+    // Its only type would read "Diretórios", untrue here: files are chosen too.
+    for (const char* name : {"fileTypeCombo", "fileTypeLabel"})
+        if (auto* row = dialog.findChild<QWidget*>(name))
+            row->hide();
     std::vector<std::filesystem::path> picked;
+    // A path typed whole and confirmed with Return: a file is chosen, a folder is entered (its
+    // "Abrir" then chooses it), anything else stays for the user to mend. In directory mode the
+    // dialog would ignore a file and close on a folder without handing it over.
+    auto* typed = dialog.findChild<QLineEdit*>("fileNameEdit");
+    KeyWatch typedReturn([&](QKeyEvent& key) {
+        if (key.key() != Qt::Key_Return && key.key() != Qt::Key_Enter)
+            return false;
+        QString text = typed->text().trimmed();
+        if (text.isEmpty() || text.startsWith('"'))
+            return false;  // nothing typed, or several names quoted: the usual way
+        // The dialog has resolved what was typed (against the folder shown, "~" too) and
+        // selected it, a whole path's parent folder and all; failing that, the text itself.
+        const auto resolved = dialog.selectedFiles();
+        if (text == "~" || text.startsWith("~/"))
+            text = QDir::homePath() + text.mid(1);
+        QFileInfo info(QDir(dialog.directory()).absoluteFilePath(text));
+        if (resolved.size() == 1 && QFileInfo::exists(resolved.front()))
+            info = QFileInfo(resolved.front());
+        if (info.isDir()) {
+            dialog.setDirectory(info.absoluteFilePath());
+            typed->clear();
+        } else if (info.exists()) {
+            picked.emplace_back(QDir::cleanPath(info.absoluteFilePath()).toStdString());
+            static_cast<QDialog&>(dialog).done(QDialog::Accepted);
+        }
+        return true;
+    });
+    if (typed)
+        typed->installEventFilter(&typedReturn);
     auto* fileModel = dialog.findChild<QFileSystemModel*>();
     for (auto* view : dialog.findChildren<QAbstractItemView*>())
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -95,6 +95,23 @@ std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std:
     return menu;
 }
 
+std::string shape(const std::vector<Item>& items)
+{
+    std::string text;
+    for (const auto& item : items) {
+        if (item.separator) {
+            text += "-\n";
+            continue;
+        }
+        text += std::to_string(int(item.action)) + (item.enabled ? "" : " off") + " " + item.key + " ";
+        text += item.job ? item.job->toString().toStdString() : item.title;
+        if (!item.submenu.empty())
+            text += " [" + shape(item.submenu) + "]";
+        text += "\n";
+    }
+    return text;
+}
+
 std::string trayTitle(const std::vector<Job>& jobs)
 {
     const auto active = running(jobs);

@@ -42,6 +42,10 @@ std::string menuTitle(const Job& job);
 // offered update (its version) comes first.
 std::vector<Item> items(const std::vector<Job>& jobs, bool hudHidden, const std::optional<std::string>& offered = {});
 
+// All that tells two menus apart but the job rows' titles, which change with every per cent: the
+// tray rebuilds its menu when this changes and only retitles the rows otherwise.
+std::string shape(const std::vector<Item>& items);
+
 // What the tray shows while jobs run: their number and mean progress (" 2 · 37%"); empty when
 // idle. The tooltip reads "Brivlon" then.
 std::string trayTitle(const std::vector<Job>& jobs);

@@ -9,6 +9,7 @@
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -145,11 +146,35 @@ TimeField::TimeField(std::function<double()> get, std::function<void(double)> se
     // Typed into only when clicked: the editor's keys go to the session until then.
     setFocusPolicy(Qt::ClickFocus);
     connect(this, &QLineEdit::editingFinished, this, [this] {
-        if (auto value = TimeParse::parse(text().toStdString()))
-            set_(*value);
+        if (!dropping_)
+            if (auto value = TimeParse::parse(text().toStdString()))
+                set_(*value);
         setText(timeText(get_()));
     });
     refresh();
+}
+
+bool TimeField::event(QEvent* event)
+{
+    // Asked first, so that no shortcut of the window takes the Escape meant for the edit.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape
+        && hasFocus()) {
+        event->accept();
+        return true;
+    }
+    return QLineEdit::event(event);
+}
+
+void TimeField::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Escape) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    dropping_ = true;
+    setText(timeText(get_()));
+    clearFocus();
+    dropping_ = false;
 }
 
 void TimeField::refresh()

@@ -24,9 +24,15 @@ public:
     TimeField(std::function<double()> get, std::function<void(double)> set, QWidget* parent = nullptr);
     void refresh();
 
+protected:
+    // Escape drops what was typed: the field shows the value again and lets the keyboard go.
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     std::function<double()> get_;
     std::function<void(double)> set_;
+    bool dropping_ = false;
 };
 
 // The ranges bar and "Vários cortes" trade places when the session turns to several ranges or

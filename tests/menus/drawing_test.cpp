@@ -5,6 +5,8 @@
 #include "menus/magic_fireworks.h"
 #include "menus/palette.h"
 #include "menus/sparkle.h"
+#include "menus/status_icon.h"
+#include "support/contrast.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -12,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 using namespace TestSupport;
 
@@ -195,4 +199,65 @@ TEST(ThemeChoice, EnvironmentBeatsTheStoreInAFreshProcess)
     EXPECT_EQ(highlight({{"BRIVLON_THEME", ""}}), macos);  // empty still counts
     EXPECT_EQ(highlight({}), rgb(20, 20, 20));  // no variable: the stored classic
     Defaults::remove(SettingKey::theme);
+}
+
+namespace {
+QImage onPanel(const QImage& icon, const QColor& panel)
+{
+    QImage shown(icon.size(), QImage::Format_ARGB32_Premultiplied);
+    shown.fill(panel);
+    QPainter painter(&shown);
+    painter.drawImage(0, 0, icon);
+    return shown;
+}
+
+// The contrast at the mark's edge as it shows on `panel`: along the outline of what the bare mark
+// covers (at least half), between each pixel just inside and its neighbour just outside, the
+// median. What surrounds the mark there is the panel, or whatever the icon lays round it.
+double edgeContrast(const QImage& icon, const QImage& mark, const QColor& panel)
+{
+    const QImage shown = onPanel(icon, panel);
+    const auto inside = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < mark.width() && y < mark.height() && qAlpha(mark.pixel(x, y)) >= 128;
+    };
+    std::vector<double> ratios;
+    for (int y = 0; y < mark.height(); ++y)
+        for (int x = 0; x < mark.width(); ++x) {
+            if (!inside(x, y))
+                continue;
+            for (const auto& [dx, dy] : {std::pair(1, 0), std::pair(-1, 0), std::pair(0, 1), std::pair(0, -1)})
+                if (!inside(x + dx, y + dy)) {
+                    const int ox = std::clamp(x + dx, 0, mark.width() - 1), oy = std::clamp(y + dy, 0, mark.height() - 1);
+                    ratios.push_back(contrast(QColor(shown.pixel(x, y)), QColor(shown.pixel(ox, oy))));
+                }
+        }
+    if (ratios.empty())
+        return 1;
+    std::nth_element(ratios.begin(), ratios.begin() + ptrdiff_t(ratios.size() / 2), ratios.end());
+    return ratios[ratios.size() / 2];
+}
+}
+
+// The tray puts the icon on the desktop's panel, whose colour nobody tells: Xfce and LXDE pair a
+// light theme (dark ink) with a dark panel. At the tray's 22 pixels and at twice that, the mark's
+// edge and its progress bar stand off a dark panel and a light one alike, in either ink.
+TEST(StatusIcon, ReadsOnDarkAndLightPanelsAlike)
+{
+    const QColor dark("#373737"), light("#f0f0f0");
+    for (double scale : {22 / 18.0, 44 / 18.0})
+        for (bool lightInk : {false, true}) {
+            for (std::optional<double> progress : {std::optional<double>(), std::optional(0.0), std::optional(0.5), std::optional(1.0)})
+                for (const QColor& panel : {dark, light}) {
+                    const double ratio = edgeContrast(
+                        StatusIcon::trayImage(progress, scale, lightInk), StatusIcon::image(progress, scale), panel);
+                    EXPECT_GE(ratio, 3) << scale * 18 << " px, " << (lightInk ? "white" : "black") << " ink, progress "
+                                        << progress.value_or(-1) << ", panel " << panel.name().toStdString();
+                }
+            // The bar that rises with the jobs, against what the card shows without it.
+            const auto empty = StatusIcon::trayImage(0.0, scale, lightInk);
+            const auto half = StatusIcon::trayImage(0.5, scale, lightInk);
+            for (const QColor& panel : {dark, light})
+                EXPECT_GE(addedContrast(onPanel(half, panel), onPanel(empty, panel), half.rect()), 3)
+                    << scale * 18 << " px, the bar on " << panel.name().toStdString();
+        }
 }

@@ -225,7 +225,7 @@ TEST(FeedbackTest, TheFormIsItsFixedWidthWithEveryTextWhole)
     EXPECT_EQ(window->width(), 460);
     EXPECT_EQ(window->minimumWidth(), window->maximumWidth());
     EXPECT_EQ(TestSupport::clippedControls(*window), std::vector<std::string>{});
-    EXPECT_GT(window->diagnosticsSwitch()->height(), 26) << "the diagnostics label takes two lines";
+    EXPECT_GT(window->diagnosticsSwitch()->height(), 28) << "the diagnostics label takes two lines";
     const int quiet = window->height();
 
     feedback.send();

@@ -6,6 +6,7 @@
 #include "menus/palette.h"
 #include "platform/desktop_apps.h"
 #include "settings/appearance_page.h"
+#include "settings/controls.h"
 #include "settings/files_page.h"
 #include "settings/general_page.h"
 #include "settings/keys_page.h"
@@ -13,12 +14,14 @@
 #include "settings/quality_page.h"
 #include "settings/settings_window.h"
 #include "settings/updates.h"
+#include "support/contrast.h"
 #include "support/fakes.h"
 #include "support/test_support.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -431,4 +434,45 @@ TEST_F(SettingsWindowTest, SizeLimitsTabsAndTint)
     const auto after = window.palette().color(QPalette::Highlight);
     EXPECT_NE(after, before);
     EXPECT_EQ(after, Theme::palette(Theme::isDark(), AppTheme::stage).metal(WheelMode::convert));
+}
+
+// A switch that has the keyboard shows it: a ring round its track, apart from it and as plain
+// against the window as text is, on and off, light and dark; the General tab's login switch, come
+// to by Tab, draws it.
+TEST(SettingsControls, AFocusedSwitchShowsItsRing)
+{
+    for (bool dark : {false, true}) {
+        QPalette palette;
+        palette.setColor(QPalette::Window, dark ? QColor(40, 40, 40) : QColor(236, 236, 236));
+        palette.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+        palette.setColor(QPalette::Highlight, dark ? QColor(10, 132, 255) : QColor(0, 100, 220));
+        for (bool on : {false, true}) {
+            const auto draw = [&](bool focused) {
+                QImage image(320, 28, QImage::Format_ARGB32_Premultiplied);
+                image.fill(palette.color(QPalette::Window));
+                QPainter painter(&image);
+                Switch::paint(painter, image.rect(), "Abrir ao iniciar o computador", on, palette, focused);
+                return image;
+            };
+            EXPECT_GE(TestSupport::addedContrast(draw(true), draw(false), QRect(0, 0, 320, 28)), 3)
+                << (dark ? "dark, " : "light, ") << (on ? "on" : "off");
+        }
+    }
+
+    SettingsModel model;
+    GeneralPage page(model, Updates::shared());
+    page.resize(540, 400);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    Switch* login = nullptr;
+    for (auto* candidate : page.findChildren<Switch*>())
+        if (candidate->text() == "Abrir ao iniciar o computador")
+            login = candidate;
+    ASSERT_NE(login, nullptr);
+    const QImage unfocused = login->grab().toImage();
+    login->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return login->hasFocus();
+    }));
+    EXPECT_NE(login->grab().toImage(), unfocused);
 }

@@ -6,8 +6,9 @@
 // With "keys <file>" it starts with that file selected, says "ready" only once the window has the
 // keyboard, and after every key pressed prints where the keyboard then is: "focus tab <title>",
 // "focus tile <label>", "focus quality <index>", "focus button <text>" or "focus none" (a widget
-// with the focus but no part marked); "mode <title>" when the mode changes, and "window <title>"
-// when another of its windows takes the keyboard.
+// with the focus but no part marked); "bar <x> <y>" after "ready", where the bar's first title is;
+// "menu open" and "menu closed" as a menu shows and goes; "mode <title>" when the mode changes,
+// and "window <title>" when another of its windows takes the keyboard.
 
 #include "core/jobs/job_store.h"
 #include "documents/worker_serve.h"
@@ -21,6 +22,8 @@
 #include "shell/selection_view.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -79,8 +82,11 @@ int main(int argc, char** argv)
             // The key goes to the focus widget first, then on to its parents: one line for it. A
             // press let go and pressed again within a millisecond looks repeated to Qt, which
             // still acts on it, so that is no reason to leave the line out.
+            if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && qobject_cast<QMenu*>(watched))
+                std::printf("%s\n", event->type() == QEvent::Show ? "menu open" : "menu closed");
             auto* first = QApplication::focusWidget() ? QApplication::focusWidget() : QApplication::activeWindow();
-            if (event->type() == QEvent::KeyPress && watched == first)
+            // Keys the program passes on itself (not spontaneous) are part of the one pressed.
+            if (event->type() == QEvent::KeyPress && watched == first && event->spontaneous())
                 // Once the key's own work is done.
                 QTimer::singleShot(0, [] {
                     std::printf("%s\n", focusLine().c_str());
@@ -111,9 +117,19 @@ int main(int argc, char** argv)
     QObject::connect(&shown, &QTimer::timeout, [&] {
         if (!window.windowHandle() || !window.windowHandle()->isExposed() || (keys && !window.isActiveWindow()))
             return;
+        // Placed for good once the window manager's frame is known: points inside the window move
+        // by its title bar until then.
+        if (keys && window.frameGeometry() == window.geometry())
+            return;
         shown.stop();
         const auto centre = window.view()->mapToGlobal(window.view()->rect().center());
         std::printf("ready %d %d\n", centre.x(), centre.y());
+        if (keys) {
+            // The title of the bar's first menu, "Arquivo".
+            auto* bar = window.menuBar();
+            const auto title = bar->mapToGlobal(bar->actionGeometry(bar->actions().front()).center());
+            std::printf("bar %d %d\n", title.x(), title.y());
+        }
         ready = true;
     });
     shown.start(20);

@@ -9,11 +9,18 @@
 #include "shell/main_window.h"
 #include "shell/mode_tabs.h"
 #include "shell/selection_view.h"
+#include "menus/action_chooser.h"
+#include "platform/qt_translations.h"
+#include "settings/folder_chooser.h"
 #include "support/test_support.h"
 
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpression>
 #include <QDeadlineTimer>
 #include <QDialogButtonBox>
 #include <QDropEvent>
@@ -400,4 +407,145 @@ TEST(MainWindowChooser, TheDialogTakesFilesAndFoldersTogether)
     const auto chosen = MainView::chooseWithDialog(nullptr);
     ASSERT_TRUE(chosen) << "the dialog was not answered in time";
     EXPECT_EQ(*chosen, order);
+}
+
+namespace {
+
+// Runs `open`, which shows a file dialog and waits for it, and has `act` answer the dialog once it is up
+// (called again until it returns true); a dialog still open after 20 s is rejected, so that the
+// test fails instead of hanging.
+template <typename Open>
+auto withDialog(Open open, std::function<bool(QFileDialog&)> act)
+{
+    QTimer driver;
+    QDeadlineTimer deadline(20000);
+    bool done = false;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QFileDialog* dialog = nullptr;
+        for (auto* widget : QApplication::topLevelWidgets())
+            if (auto* shown = qobject_cast<QFileDialog*>(widget); shown && shown->isVisible())
+                dialog = shown;
+        if (!dialog)
+            return;
+        if (deadline.hasExpired())
+            dialog->reject();
+        else if (!done)
+            done = act(*dialog);
+    });
+    driver.start(10);
+    return open();
+}
+
+// Every word a dialog shows or tells: titles, labels, buttons, tips, list headings, the entries
+// of its combo boxes and of its side bar.
+QStringList wordsOf(QFileDialog& dialog)
+{
+    QStringList words{dialog.windowTitle()};
+    for (auto* widget : dialog.findChildren<QWidget*>()) {
+        words << widget->toolTip();
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            words << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            words << button->text();
+        if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->isVisibleTo(&dialog))
+            for (int i = 0; i < combo->count(); ++i)
+                words << combo->itemText(i);
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model()) {
+            auto* model = view->model();
+            for (int i = 0; i < model->columnCount(); ++i)
+                words << model->headerData(i, Qt::Horizontal).toString();
+            if (widget->objectName() == "sidebar")
+                for (int i = 0; i < model->rowCount(); ++i)
+                    words << model->index(i, 0).data().toString();
+        }
+    }
+    return words;
+}
+
+// Qt's English that its own dialogs show unless they are translated or told otherwise.
+std::vector<std::string> englishIn(const QStringList& words)
+{
+    static const QRegularExpression english(
+        "\\b(Look in|Directory|Directories|Files of type|File name|Choose|Cancel|Open|Computer|Name|Size|Type|Kind|"
+        "Date Modified|Find|Back|Forward|Parent|Create New Folder|List View|Detail View|Recent Places)\\b");
+    std::vector<std::string> found;
+    for (const auto& text : words)
+        if (english.match(text).hasMatch())
+            found.push_back(text.toStdString());
+    return found;
+}
+
+}
+
+// The program's file dialogs say every word in Portuguese: their own and Qt's.
+TEST(QtDialogs, TheFileDialogsSpeakPortuguese)
+{
+    QtTranslations::install();
+    QStringList chooser, folder, move;
+    withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            dialog.setViewMode(QFileDialog::Detail);
+            chooser = wordsOf(dialog);
+            dialog.reject();
+            return true;
+        });
+    withDialog(askForFolder, [&](QFileDialog& dialog) {
+        folder = wordsOf(dialog);
+        dialog.reject();
+        return true;
+    });
+    ActionChooser::installDialogs();
+    withDialog([] { return ActionChooser::shared()->folder("Mover foto.png"); },
+        [&](QFileDialog& dialog) {
+            dialog.setViewMode(QFileDialog::Detail);
+            move = wordsOf(dialog);
+            dialog.reject();
+            return true;
+        });
+    ActionChooser::set(nullptr);
+    ASSERT_TRUE(chooser.contains("Escolher arquivos…"));
+    ASSERT_TRUE(folder.contains("Usar esta pasta"));
+    ASSERT_TRUE(move.contains("Mover foto.png"));
+    EXPECT_EQ(englishIn(chooser), std::vector<std::string>{});
+    EXPECT_EQ(englishIn(folder), std::vector<std::string>{});
+    EXPECT_EQ(englishIn(move), std::vector<std::string>{});
+}
+
+// A whole path typed into the chooser and confirmed with Return: a file's is chosen; a folder's
+// is entered, and the chooser's button then chooses that folder.
+TEST(MainWindowChooser, ATypedPathChoosesAFileOrEntersAFolder)
+{
+    TempDir dir;
+    writeFile(dir / "nota fiscal.pdf", "x");
+    fs::create_directories(dir / "fotos");
+    const auto type = [](QFileDialog& dialog, const QString& text) {
+        auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+        name->setFocus();
+        name->setText(text);
+        QTest::keyClick(name, Qt::Key_Return);
+    };
+    const auto file = withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            type(dialog, QString::fromStdString((dir / "nota fiscal.pdf").string()));
+            return true;
+        });
+    ASSERT_TRUE(file);
+    EXPECT_EQ(*file, std::vector<fs::path>{dir / "nota fiscal.pdf"});
+
+    bool entered = false;
+    const auto folder = withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            if (!entered) {
+                dialog.setDirectory(QString::fromStdString(dir.path().string()));
+                type(dialog, "fotos");  // relative to the folder shown
+                entered = true;
+                EXPECT_TRUE(dialog.isVisible()) << "Return on a folder closed the chooser";
+                EXPECT_EQ(fs::path(dialog.directory().absolutePath().toStdString()), dir / "fotos");
+                return false;
+            }
+            dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+            return true;
+        });
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(*folder, std::vector<fs::path>{dir / "fotos"});
 }

@@ -226,6 +226,44 @@ TEST(MainWindowX11, TabMovesThroughTheControlsAndReturnPressesTheFocusedOne)
         EXPECT_NE(left.rfind("done ", 0), 0u) << left;
 }
 
+// A menu of the bar opened with the pointer and closed with Escape gives the keyboard back: the
+// next Tab moves on from where it was, Shift+Tab back.
+TEST(MainWindowX11, TabLeavesTheMenuBarAfterEscape)
+{
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+    TempDir dir;
+    const fs::path picture = dir / "a.png";
+    ASSERT_TRUE(savePicture(picture));
+    LineChild window(MAIN_WINDOW_PROBE, {"keys", picture.string()});
+    Point centre, bar;
+    ASSERT_TRUE(readPoint(window, "ready", centre));
+    ASSERT_TRUE(readPoint(window, "bar", bar));
+    LineChild driver(XTEST_DRIVER);
+    Keyboard keys{window, driver, {}};
+
+    std::string focus;
+    ASSERT_TRUE(keys.press("Tab", focus));
+    EXPECT_EQ(focus, "tab Converter");
+    for (const auto& step : {"move " + std::to_string(bar.x) + " " + std::to_string(bar.y), std::string("press"),
+             std::string("release")})
+        ASSERT_TRUE(drive(driver, step));
+    // What else the window says meanwhile (the menu's window taking the keyboard) is passed over.
+    const auto until = [&](const std::string& wanted) {
+        for (auto line = window.nextLine(); line; line = window.nextLine())
+            if (*line == wanted)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(until("menu open"));
+    for (const char* step : {"down Escape", "up Escape"})
+        ASSERT_TRUE(drive(driver, step));
+    ASSERT_TRUE(until("menu closed"));
+    ASSERT_TRUE(keys.press("Tab", focus));
+    EXPECT_EQ(focus, "tab Ferramentas") << "Tab stayed on the bar";
+    ASSERT_TRUE(keys.press("Tab", focus, true));
+    EXPECT_EQ(focus, "tab Converter");
+}
+
 // While Shift is held GTK's drag sources offer a move alone: the window still takes the picture,
 // as a copy, and the source keeps it after its own end of the drag (it removes what it is told
 // was moved).

@@ -28,7 +28,7 @@ add_test(NAME MainWindowX11.DropAndConvert
 set_tests_properties(MainWindowX11.DropAndConvert PROPERTIES TIMEOUT 120)
 add_test(NAME MainWindowX11.Keyboard
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:main_window_x11_tests>
-    --gtest_filter=MainWindowX11.TabMoves*)
+    --gtest_filter=MainWindowX11.TabMoves*:MainWindowX11.TabLeaves*)
 set_tests_properties(MainWindowX11.Keyboard PROPERTIES TIMEOUT 120)
 
 # The quit path under load: a probe that runs real conversions in real workers and a move across
@@ -42,13 +42,18 @@ add_dependencies(shell_tests quit_probe)
 
 # The scenarios show real windows: they run on the private X server of support/with-x.
 # The whole road uses the drag source and the XTEST driver of the menu tests.
+# The tray icon's tests play the desktop's tray: a StatusNotifier watcher on the bus, or an XEmbed
+# tray of their own.
+add_executable(xembed_tray shell/xembed_tray.cpp)
+target_compile_options(xembed_tray PRIVATE ${BRIVLON_WARNINGS})
+target_link_libraries(xembed_tray PRIVATE PkgConfig::XCB)
 add_executable(shell_x11_tests shell/scenarios_x11_test.cpp shell/road_x11_test.cpp shell/tray_icon_x11_test.cpp)
 target_compile_options(shell_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(shell_x11_tests PRIVATE test_support Qt6::DBus)
 target_compile_definitions(shell_x11_tests PRIVATE
   DRAG_SOURCE="$<TARGET_FILE:drag_source>" XTEST_DRIVER="$<TARGET_FILE:xtest_driver>"
-  GTK_DRAG_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/menus/gtk_drag_source.py")
-add_dependencies(shell_x11_tests brivlon drag_source xtest_driver)
+  GTK_DRAG_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/menus/gtk_drag_source.py" XEMBED_TRAY="$<TARGET_FILE:xembed_tray>")
+add_dependencies(shell_x11_tests brivlon drag_source xtest_driver xembed_tray)
 add_test(NAME Scenarios.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=Scenarios.*)
 set_tests_properties(Scenarios.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)

@@ -2,6 +2,7 @@
 // support/with-x plays the desktop's tray, and the program started as usual registers its item.
 // A settings portal of our own plays the desktop's colour scheme.
 #include "core/base/settings.h"
+#include "support/line_child.h"
 #include "support/test_support.h"
 
 #include <QColor>
@@ -10,6 +11,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QObject>
@@ -90,8 +92,9 @@ QVariant itemProperty(QDBusConnection& bus, const QString& service, const QStrin
     return reply.arguments().front().value<QDBusVariant>().variant();
 }
 
-// The lightness of the icon's ink, 0 black to 1 white, over the opaque pixels of every size the
-// item hands the tray (ARGB in network byte order); nothing when it hands none.
+// The lightness of the icon's ink, 0 black to 1 white: the solid lower part of its front card
+// (below the star, at 0.5 and 0.61 of its width and height), over every size the item hands the
+// tray (ARGB in network byte order); nothing when it hands none.
 std::optional<double> iconInk(QDBusConnection& bus, const QString& service)
 {
     const QVariant value = itemProperty(bus, service, "IconPixmap");
@@ -107,11 +110,11 @@ std::optional<double> iconInk(QDBusConnection& bus, const QString& service)
         argument.beginStructure();
         argument >> width >> height >> bytes;
         argument.endStructure();
-        for (qsizetype i = 0; i + 3 < bytes.size(); i += 4)
-            if (uchar(bytes[i]) > 200) {
-                sum += QColor(uchar(bytes[i + 1]), uchar(bytes[i + 2]), uchar(bytes[i + 3])).lightnessF();
-                ++count;
-            }
+        const qsizetype i = (qsizetype(height * 0.61) * width + width / 2) * 4;
+        if (i + 3 < bytes.size() && uchar(bytes[i]) > 200) {
+            sum += QColor(uchar(bytes[i + 1]), uchar(bytes[i + 2]), uchar(bytes[i + 3])).lightnessF();
+            ++count;
+        }
     }
     argument.endArray();
     if (count == 0)
@@ -119,9 +122,69 @@ std::optional<double> iconInk(QDBusConnection& bus, const QString& service)
     return sum / count;
 }
 
+// One entry of a dbusmenu layout, as a host reads it: (id, properties, children).
+struct MenuEntry {
+    QString label;
+    QString type;
+    std::vector<MenuEntry> children;
+};
+
+MenuEntry readEntry(const QDBusArgument& argument)
+{
+    MenuEntry entry;
+    int id = 0;
+    QVariantMap properties;
+    argument.beginStructure();
+    argument >> id >> properties;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QDBusVariant child;
+        argument >> child;
+        entry.children.push_back(readEntry(child.variant().value<QDBusArgument>()));
+    }
+    argument.endArray();
+    argument.endStructure();
+    entry.label = properties.value("label").toString();
+    entry.type = properties.value("type").toString();
+    return entry;
 }
 
-// The item is the program's, named as the program is; its icon is drawn for the desktop's panel,
+// The item's menu read as the Xfce panel reads it: the whole layout at once, with no
+// AboutToShow before. The labels of its entries, separators left out.
+QStringList menuLabels(QDBusConnection& bus, const QString& service)
+{
+    const auto path = itemProperty(bus, service, "Menu").value<QDBusObjectPath>().path();
+    if (path.isEmpty())
+        return {QStringLiteral("(no menu)")};
+    auto call = QDBusMessage::createMethodCall(service, path, "com.canonical.dbusmenu", "GetLayout");
+    call << 0 << -1 << QStringList();
+    auto pending = bus.asyncCall(call, 5000);
+    pending.waitForFinished();
+    const auto reply = pending.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
+        return {QStringLiteral("(no layout)")};
+    QStringList labels;
+    for (const auto& entry : readEntry(reply.arguments().at(1).value<QDBusArgument>()).children)
+        if (entry.type != "separator")
+            labels << entry.label;
+    return labels;
+}
+
+QProcessEnvironment programEnvironment(const TempDir& runtime)
+{
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
+    environment.insert("BRIVLON_TRACE", "1");
+    environment.insert("BRIVLON_FORCE_OFFLINE", "1");
+    environment.insert("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json");
+    return environment;
+}
+
+}
+
+// The item is the program's, named as the program is, and its menu can be read whole at any
+// time; its icon is drawn for the desktop's panel,
 // whatever appearance the program's windows have: black on a light desktop with "Escuro" chosen,
 // white once the desktop turns dark.
 TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHostAndFollowsItsScheme)
@@ -144,13 +207,7 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHostAndFollowsItsScheme)
 
     TempDir runtime;
     QProcess app;
-    auto environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.path().string()));
-    environment.insert("BRIVLON_TRACE", "1");
-    environment.insert("BRIVLON_FORCE_OFFLINE", "1");
-    environment.insert("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json");
-    app.setProcessEnvironment(environment);
+    app.setProcessEnvironment(programEnvironment(runtime));
     app.start(BRIVLON_BINARY, {});
     // This process answers the program's questions on the bus meanwhile, so it never blocks.
     QElapsedTimer clock;
@@ -166,6 +223,10 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHostAndFollowsItsScheme)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QString item = watcher.registered.front();
     EXPECT_EQ(itemProperty(bus, item, "Title").toString(), "Brivlon");
+    // Its menu has its entries before anyone asks for them to be brought up to date.
+    EXPECT_EQ(menuLabels(bus, item),
+        (QStringList{"Nada em andamento", "Ocultar painel de progresso", "Abrir Brivlon", "Relatar um problema…",
+            "Ajustes…", "Sair do Brivlon"}));
 
     auto ink = iconInk(bus, item);
     ASSERT_TRUE(ink);
@@ -184,6 +245,61 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHostAndFollowsItsScheme)
     portalThread.quit();
     portalThread.wait();
     Defaults::set(SettingKey::appearance, QStringLiteral("auto"));
+}
+
+// Beside an XEmbed tray (lxpanel's, a dark strip) the icon docks and reads on the panel, and a
+// second start without files shows the main window, again after the window was closed.
+TEST(TrayIcon, BesideAnXEmbedTrayTheIconReadsAndASecondStartShowsTheWindow)
+{
+    LineChild tray(XEMBED_TRAY, {"#373737"});
+    ASSERT_TRUE(tray.expect("ready"));
+    TempDir runtime;
+    const auto environment = programEnvironment(runtime);
+    std::vector<std::pair<std::string, std::string>> variables;
+    for (const auto& name : environment.keys())
+        variables.emplace_back(name.toStdString(), environment.value(name).toStdString());
+    LineChild app(BRIVLON_BINARY, {}, variables);
+    ASSERT_TRUE(tray.expect("docked"));
+    std::vector<std::string> said;
+    const auto until = [&](const std::string& wanted) {
+        for (auto line = app.nextLine(); line; line = app.nextLine()) {
+            said.push_back(*line);
+            if (*line == wanted)
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(until("pronto"));
+    EXPECT_EQ(std::count(said.begin(), said.end(), "janela principal na tela"), 0) << "a tray is there: no window";
+
+    // What the strip shows where the icon is, once it has drawn: the contrast a fifth of its
+    // pixels reach against the dark panel.
+    tray.send("look");
+    const auto look = tray.nextLine();
+    ASSERT_TRUE(look);
+    double ratio = 1;
+    size_t pixels = 0;
+    ASSERT_EQ(std::sscanf(look->c_str(), "icon %lf %zu", &ratio, &pixels), 2) << *look;
+    EXPECT_GT(pixels, 40u) << "the icon never drew";
+    EXPECT_GE(ratio, 3) << "the icon on a #373737 panel";
+
+    for (int round = 0; round < 2; ++round) {
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(BRIVLON_BINARY, {});
+        ASSERT_TRUE(second.waitForFinished(20000));
+        EXPECT_EQ(second.exitCode(), 0);
+        ASSERT_TRUE(until("janela principal na tela")) << "round " << round;
+        if (round == 0) {
+            ASSERT_TRUE(until("janela principal ativa"));
+            LineChild driver(XTEST_DRIVER);
+            for (const char* step : {"down Control_L", "down w", "up w", "up Control_L"}) {
+                driver.send(step);
+                ASSERT_TRUE(driver.expect("ok"));
+            }
+            ASSERT_TRUE(until("janela principal fechada"));
+        }
+    }
 }
 
 #include "tray_icon_x11_test.moc"

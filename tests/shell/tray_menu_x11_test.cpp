@@ -52,6 +52,9 @@ TEST(TrayMenu, OpenRowsFollowTheirJobs)
     AppDelegate app;
     app.applicationDidFinishLaunching();
     QMenu* menu = app.statusMenu();
+    // Filled before it ever opens: a StatusNotifier host reads the entries without opening it.
+    ASSERT_GT(menu->actions().size(), 4);
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "c.mov → MP4   50%");
     menu->popup(QPoint(200, 200));
     settle();
     ASSERT_TRUE(menu->isVisible());
@@ -73,11 +76,20 @@ TEST(TrayMenu, OpenRowsFollowTheirJobs)
     // Cleared while open: the rows keep their last words, and nothing breaks after the close.
     store.clearFinished();
     menu->hide();
-    store.add("d.mov", "MP4");
+    const auto added = store.add("d.mov", "MP4");
     settle();
+    // Closed, it follows the jobs: the new row is there before the menu opens; a new per cent
+    // retitles that row and keeps it (a host keeps the entries it was given).
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "d.mov → MP4   na fila");
+    QAction* shown = row(menu, 0);
+    store.markStarted(added);
+    store.setProgress(added, 0.25);
+    settle();
+    EXPECT_EQ(row(menu, 0), shown);
+    EXPECT_EQ(shown->text().toStdString(), "d.mov → MP4   25%");
     menu->popup(QPoint(200, 200));
     settle();
-    EXPECT_EQ(row(menu, 0)->text().toStdString(), "d.mov → MP4   na fila");
+    EXPECT_EQ(row(menu, 0)->text().toStdString(), "d.mov → MP4   25%");
     menu->hide();
     store.cancelAll();
 }

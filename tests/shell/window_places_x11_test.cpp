@@ -136,7 +136,7 @@ TEST(WindowPlaces, TheSettingsWindowIsFittedToItsScreenAtEveryCall)
     window.hide();
 }
 
-TEST(WindowPlaces, TheProgressPanelIsOnEveryWorkspace)
+TEST(WindowPlaces, TheProgressPanelIsOnEveryWorkspaceAndInNoTaskList)
 {
     HudController::setHidden(false);
     HudController hud(JobStore::shared());
@@ -155,6 +155,9 @@ TEST(WindowPlaces, TheProgressPanelIsOnEveryWorkspace)
     if (root("_NET_SUPPORTED").contains("_NET_WM_STATE_STICKY")) {
         EXPECT_TRUE(said.contains("_NET_WM_STATE_STICKY")) << said.toStdString();
     }
+    // What the panels' task lists and the pagers read to leave a window out.
+    EXPECT_TRUE(said.contains("_NET_WM_STATE_SKIP_TASKBAR")) << said.toStdString();
+    EXPECT_TRUE(said.contains("_NET_WM_STATE_SKIP_PAGER")) << said.toStdString();
 
     ASSERT_TRUE(switchTo(1));
     // A window left behind is unmapped as the switch ends, which may follow the property's news.

@@ -178,6 +178,20 @@ TEST_F(TrimEditorTest, KeysReachTheSessionOutsideTheTimeFields)
     QTest::keyClicks(start, "abc");
     QTest::keyClick(start, Qt::Key_Return);
     EXPECT_EQ(start->text(), "0:01.50") << "what does not parse shows the value again";
+    // Escape drops an edit: the value stays, the field shows it again and lets the keys go.
+    start->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([start] {
+        return start->hasFocus();
+    }));
+    start->selectAll();
+    QTest::keyClicks(start, "4");
+    QTest::keyClick(start, Qt::Key_Escape);
+    EXPECT_EQ(a->start(), 1.5);
+    EXPECT_EQ(start->text(), "0:01.50");
+    EXPECT_FALSE(start->hasFocus());
+    session.seek(3);
+    key(Qt::Key_I);
+    EXPECT_EQ(a->start(), 3) << "the keys reach the session again";
 
     // Closed by its button: stopped, and the keys no longer reach anything.
     const auto before = players->log->size();
