@@ -272,6 +272,7 @@ Streams readStreams(std::string_view json)
             length = parseClock(stream.value("tags").toObject().value("DURATION").toString().toStdString());
         if (type == "audio" && !streams.audio) {
             streams.audio = true;
+            streams.audioCodec = stream.value("codec_name").toString().toStdString();
             streams.audioDuration = length;
             if (auto rate = jsonNumber(stream.value("sample_rate")); rate && *rate >= 1)
                 streams.sampleRate = int(*rate);
@@ -280,6 +281,7 @@ Streams readStreams(std::string_view json)
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
             streams.videoDuration = length;
+            streams.videoCodec = stream.value("codec_name").toString().toStdString();
             int width = stream.value("width").toInt(), height = stream.value("height").toInt();
             for (const auto& data : stream.value("side_data_list").toArray())
                 if (data.toObject().value("rotation").toInt() % 180 != 0)
@@ -336,6 +338,27 @@ std::shared_future<Streams> probeBeside(const fs::path& media)
             return Streams{};
         }
     }).share();
+}
+
+void requireFrameSize(const Streams& source)
+{
+    if (!source.width || !source.height || (long long)*source.width * *source.height <= maxFramePixels)
+        return;
+    ErrorLog::add("ffprobe: quadro de " + std::to_string(*source.width) + " × " + std::to_string(*source.height));
+    throw ConversionError::ffmpeg("O vídeo é grande demais para converter (" + std::to_string(*source.width) + " × "
+        + std::to_string(*source.height) + " pixels por quadro; o máximo é 8192 × 4352).");
+}
+
+bool largeFrame(const Streams& source)
+{
+    return source.width && source.height && (long long)*source.width * *source.height > 1920LL * 1088;
+}
+
+std::vector<std::string> decoderBound(const Streams& source)
+{
+    if (!largeFrame(source))
+        return {};
+    return {"-threads", "2"};
 }
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)

@@ -146,6 +146,14 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
     if (auto filter = std::find(codec.begin(), codec.end(), "-vf"); filter != codec.end())
         codec.erase(filter, std::min(filter + 2, codec.end()));
     auto graph = joinGraph(ranges, video, audio);
+    // The codec's own sound filter ends the graph's sound, which takes no second chain.
+    if (auto filter = std::find(codec.begin(), codec.end(), "-af"); filter != codec.end() && filter + 1 != codec.end()) {
+        if (audio) {
+            graph.text += ";[ac]" + *(filter + 1) + "[ao]";
+            std::replace(graph.maps.begin(), graph.maps.end(), std::string("[ac]"), std::string("[ao]"));
+        }
+        codec.erase(filter, filter + 2);
+    }
     auto arguments = FFmpeg::input(source);
     arguments.insert(arguments.end(), {"-filter_complex", graph.text});
     arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
