@@ -277,11 +277,16 @@ Streams readStreams(std::string_view json)
             if (auto rate = jsonNumber(stream.value("sample_rate")); rate && *rate >= 1)
                 streams.sampleRate = int(*rate);
         }
+        if (type == "video" && !(stream.value("width").toInt() > 0 && stream.value("height").toInt() > 0))
+            streams.unsized.push_back(stream.value("index").toInt());
         const bool cover = stream.value("disposition").toObject().value("attached_pic").toInt() != 0;
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
             streams.videoDuration = length;
             streams.videoCodec = stream.value("codec_name").toString().toStdString();
+            const auto rate = stream.value("r_frame_rate").toString().split('/');
+            if (rate.size() == 2 && rate[0].toDouble() > 0 && rate[1].toDouble() > 0)
+                streams.frameRate = rate[0].toDouble() / rate[1].toDouble();
             int width = stream.value("width").toInt(), height = stream.value("height").toInt();
             for (const auto& data : stream.value("side_data_list").toArray())
                 if (data.toObject().value("rotation").toInt() % 180 != 0)
@@ -308,7 +313,7 @@ Streams probe(const fs::path& media, bool cancellable)
     Process::Command command;
     command.executable = *ffprobe;
     command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,codec_name,duration,sample_rate,channels,channel_layout,width,height,"
+        "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,channel_layout,width,height,"
         "r_frame_rate,pix_fmt:stream_tags=DURATION:stream_disposition="
         "attached_pic:stream_side_data=rotation:packet_side_data=side_data_type",
         "-read_intervals", "%+#1", "-of", "json"};
@@ -359,6 +364,49 @@ std::vector<std::string> decoderBound(const Streams& source)
     if (!largeFrame(source))
         return {};
     return {"-threads", "2"};
+}
+
+std::optional<double> timedRate(const fs::path& media)
+{
+    auto ffprobe = locate("ffprobe");
+    if (!ffprobe)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.arguments = {"-v", "error", "-select_streams", "V:0", "-read_intervals", "%+#12", "-show_entries",
+        "packet=pts_time", "-of", "csv=p=0"};
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
+    command.cancellable = true;
+    command.killOnCancel = true;
+    Process::Result result;
+    try {
+        result = Process::run(command);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    // In decoding order: pictures that others refer to come first.
+    std::vector<double> times;
+    std::string_view rest = result.out;
+    while (!rest.empty()) {
+        const auto end = std::min(rest.find('\n'), rest.size());
+        if (const auto at = parseNumber(rest.substr(0, end)))
+            times.push_back(*at);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    if (result.exitCode != 0 || times.size() < 4)
+        return std::nullopt;
+    // The pictures after the last one read in decoding order may still be missing: the middle step
+    // between neighbours is the rate's.
+    std::sort(times.begin(), times.end());
+    std::vector<double> steps;
+    for (size_t i = 1; i < times.size(); ++i)
+        steps.push_back(times[i] - times[i - 1]);
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    const double step = steps[steps.size() / 2];
+    if (!(step > 0))
+        return std::nullopt;
+    return 1 / step;
 }
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)
