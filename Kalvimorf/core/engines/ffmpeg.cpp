@@ -303,33 +303,43 @@ Streams readStreams(std::string_view json)
     return streams;
 }
 
-}
-
-Streams probe(const fs::path& media, bool cancellable)
+// What ffprobe answers on `media` with `arguments` before its input; none where it is missing or
+// cannot start. A cancellable run ends with the current task.
+std::optional<Process::Result> runProbe(std::vector<std::string> arguments, const fs::path& media, bool cancellable)
 {
     auto ffprobe = locate("ffprobe");
     if (!ffprobe)
-        return {};
+        return std::nullopt;
     Process::Command command;
     command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,channel_layout,width,height,"
-        "r_frame_rate,pix_fmt:stream_tags=DURATION:stream_disposition="
-        "attached_pic:stream_side_data=rotation:packet_side_data=side_data_type",
-        "-read_intervals", "%+#1", "-of", "json"};
+    command.arguments = std::move(arguments);
     const auto file = input(media);
     command.arguments.insert(command.arguments.end(), file.begin(), file.end());
     command.cancellable = cancellable;
     command.killOnCancel = true;
-    Process::Result result;
     try {
-        result = Process::run(command);
+        return Process::run(command);
     } catch (const std::system_error&) {
-        return {};
+        return std::nullopt;
     }
-    Streams streams = readStreams(result.out);
-    streams.read = result.exitCode == 0;
-    streams.error = std::move(result.err);
+}
+
+}
+
+Streams probe(const fs::path& media, bool cancellable)
+{
+    const auto result = runProbe({"-v", "error", "-show_entries",
+                                     "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
+                                     "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
+                                     "stream_disposition=attached_pic:stream_side_data=rotation:packet_side_data="
+                                     "side_data_type",
+                                     "-read_intervals", "%+#1", "-of", "json"},
+        media, cancellable);
+    if (!result)
+        return {};
+    Streams streams = readStreams(result->out);
+    streams.read = result->exitCode == 0;
+    streams.error = result->err;
     return streams;
 }
 
@@ -368,33 +378,21 @@ std::vector<std::string> decoderBound(const Streams& source)
 
 std::optional<double> timedRate(const fs::path& media)
 {
-    auto ffprobe = locate("ffprobe");
-    if (!ffprobe)
+    const auto result = runProbe({"-v", "error", "-select_streams", "V:0", "-read_intervals", "%+#12", "-show_entries",
+                                     "packet=pts_time", "-of", "csv=p=0"},
+        media, true);
+    if (!result)
         return std::nullopt;
-    Process::Command command;
-    command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-select_streams", "V:0", "-read_intervals", "%+#12", "-show_entries",
-        "packet=pts_time", "-of", "csv=p=0"};
-    const auto file = input(media);
-    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
-    command.cancellable = true;
-    command.killOnCancel = true;
-    Process::Result result;
-    try {
-        result = Process::run(command);
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
     // In decoding order: pictures that others refer to come first.
     std::vector<double> times;
-    std::string_view rest = result.out;
+    std::string_view rest = result->out;
     while (!rest.empty()) {
         const auto end = std::min(rest.find('\n'), rest.size());
         if (const auto at = parseNumber(rest.substr(0, end)))
             times.push_back(*at);
         rest.remove_prefix(std::min(end + 1, rest.size()));
     }
-    if (result.exitCode != 0 || times.size() < 4)
+    if (result->exitCode != 0 || times.size() < 4)
         return std::nullopt;
     // The pictures after the last one read in decoding order may still be missing: the middle step
     // between neighbours is the rate's.

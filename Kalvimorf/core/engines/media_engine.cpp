@@ -136,7 +136,8 @@ void boundEncoder(std::vector<std::string>& codec, const FFmpeg::Streams& source
 
 std::optional<std::vector<std::string>> copyInto(const std::string& ext, const FFmpeg::Streams& source)
 {
-    if (ext != "mov" || !source.read || !source.video || source.encrypted || presetFor(Quality::levelFor(ext)).shortSide)
+    if (ext != "mov" || !source.read || !source.video || source.encrypted
+        || presetFor(Quality::levelFor(ext)).shortSide)
         return std::nullopt;
     static const std::array<std::string_view, 5> pictures = {"h264", "hevc", "mpeg4", "mjpeg", "prores"};
     static const std::array<std::string_view, 9> sounds

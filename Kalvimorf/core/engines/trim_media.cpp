@@ -89,12 +89,11 @@ std::vector<std::string> fastCut(
     arguments.insert(arguments.end(), input.begin(), input.end());
     // A copy starts at the key frame before the range, so chapters cannot be cut to it exactly:
     // they are left out, and with them the chapter track, which would play on to the source's end.
-    arguments.insert(arguments.end(),
-        {"-map", "0", "-map", "-0:d?"});
+    arguments.insert(arguments.end(), {"-map", "0", "-map", "-0:d?"});
     for (const int index : leftOut)
         arguments.insert(arguments.end(), {"-map", "-0:" + std::to_string(index)});
-    arguments.insert(arguments.end(),
-        {"-map_chapters", "-1", "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()});
+    arguments.insert(
+        arguments.end(), {"-map_chapters", "-1", "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()});
     return arguments;
 }
 
@@ -151,7 +150,8 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
         codec.erase(filter, std::min(filter + 2, codec.end()));
     auto graph = joinGraph(ranges, video, audio);
     // The codec's own sound filter ends the graph's sound, which takes no second chain.
-    if (auto filter = std::find(codec.begin(), codec.end(), "-af"); filter != codec.end() && filter + 1 != codec.end()) {
+    if (auto filter = std::find(codec.begin(), codec.end(), "-af");
+        filter != codec.end() && filter + 1 != codec.end()) {
         if (audio) {
             graph.text += ";[ac]" + *(filter + 1) + "[ao]";
             std::replace(graph.maps.begin(), graph.maps.end(), std::string("[ac]"), std::string("[ao]"));
