@@ -405,9 +405,11 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     });
     // The concat demuxer ends a join at a part it cannot open and reports success: every part
     // must be readable on its own.
-    for (const auto& streams : probes.get())
+    for (const auto& streams : probes.get()) {
         if (!streams.read)
             throw ErrorCauses::failure(streams.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
+        FFmpeg::requireFrameSize(streams);
+    }
     const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
         try {
             FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
@@ -451,9 +453,11 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         }
     }
     FileSafety::NewFile output(preferred.parent_path());
-    auto encode = encodedJoin(sorted, probes.get(), picture, codec(ext));
+    // The join's pictures take the first one's size.
+    auto codecs = codec(ext);
+    MediaEngine::boundEncoder(codecs, parts.front());
+    auto encode = encodedJoin(sorted, probes.get(), picture, codecs);
     if (!encode) {
-        const auto codecs = codec(ext);
         encode = base;
         encode->insert(encode->end(), codecs.begin(), codecs.end());
     }

@@ -311,9 +311,13 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
                 report = copy(unsized);
             }
         } else if (target == "gif") {
+            FFmpeg::requireFrameSize(probed.get());
             report = exportGif(source, kept, total, staged.path(), progress);
         } else {
-            const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+            // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
+            FFmpeg::requireFrameSize(probed.get());
+            auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+            MediaEngine::boundEncoder(codec, probed.get());
             if (kept.size() == 1) {
                 report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
             } else {
