@@ -247,11 +247,30 @@ std::optional<double> jsonNumber(const QJsonValue& value)
     return value.isString() ? parseNumber(value.toString().toStdString()) : std::nullopt;
 }
 
+// The rate of pictures whose timestamps are `times`, read in decoding order: pictures that others
+// refer to come first, and those after the last one read may still be missing, so the middle step
+// between neighbours is the rate's. None for fewer than four.
+std::optional<double> rateOf(std::vector<double> times)
+{
+    if (times.size() < 4)
+        return std::nullopt;
+    std::sort(times.begin(), times.end());
+    std::vector<double> steps;
+    for (size_t i = 1; i < times.size(); ++i)
+        steps.push_back(times[i] - times[i - 1]);
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    const double step = steps[steps.size() / 2];
+    if (!(step > 0))
+        return std::nullopt;
+    return 1 / step;
+}
+
 Streams readStreams(std::string_view json)
 {
     // Each stream carries its type, its duration and whether it is cover art, beside lists of its
     // own (side data: a phone's rotation, a LAME tag's ReplayGain) that say nothing of these.
     Streams streams;
+    int picture = -1;
     const auto document = QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size()))).object();
     for (const auto& entry : document.value("streams").toArray()) {
         const auto stream = entry.toObject();
@@ -282,6 +301,7 @@ Streams readStreams(std::string_view json)
         const bool cover = stream.value("disposition").toObject().value("attached_pic").toInt() != 0;
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
+            picture = stream.value("index").toInt(-1);
             streams.videoDuration = length;
             streams.videoCodec = stream.value("codec_name").toString().toStdString();
             const auto rate = stream.value("r_frame_rate").toString().split('/');
@@ -296,10 +316,17 @@ Streams readStreams(std::string_view json)
         }
     }
     streams.duration = jsonNumber(document.value("format").toObject().value("duration"));
-    for (const auto& packet : document.value("packets").toArray())
-        for (const auto& data : packet.toObject().value("side_data_list").toArray())
+    std::vector<double> times;
+    for (const auto& entry : document.value("packets").toArray()) {
+        const auto packet = entry.toObject();
+        for (const auto& data : packet.value("side_data_list").toArray())
             if (data.toObject().value("side_data_type").toString().startsWith("Encryption"))
                 streams.encrypted = true;
+        if (packet.value("stream_index").toInt(-1) == picture)
+            if (const auto at = jsonNumber(packet.value("pts_time")))
+                times.push_back(*at);
+    }
+    streams.timedRate = rateOf(std::move(times));
     return streams;
 }
 
@@ -331,9 +358,9 @@ Streams probe(const fs::path& media, bool cancellable)
     const auto result = runProbe({"-v", "error", "-show_entries",
                                      "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
                                      "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
-                                     "stream_disposition=attached_pic:stream_side_data=rotation:packet_side_data="
-                                     "side_data_type",
-                                     "-read_intervals", "%+#1", "-of", "json"},
+                                     "stream_disposition=attached_pic:stream_side_data=rotation:packet=stream_index,"
+                                     "pts_time:packet_side_data=side_data_type",
+                                     "-read_intervals", "%+#24", "-of", "json"},
         media, cancellable);
     if (!result)
         return {};
@@ -374,37 +401,6 @@ std::vector<std::string> decoderBound(const Streams& source)
     if (!largeFrame(source))
         return {};
     return {"-threads", "2"};
-}
-
-std::optional<double> timedRate(const fs::path& media)
-{
-    const auto result = runProbe({"-v", "error", "-select_streams", "V:0", "-read_intervals", "%+#12", "-show_entries",
-                                     "packet=pts_time", "-of", "csv=p=0"},
-        media, true);
-    if (!result)
-        return std::nullopt;
-    // In decoding order: pictures that others refer to come first.
-    std::vector<double> times;
-    std::string_view rest = result->out;
-    while (!rest.empty()) {
-        const auto end = std::min(rest.find('\n'), rest.size());
-        if (const auto at = parseNumber(rest.substr(0, end)))
-            times.push_back(*at);
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    if (result->exitCode != 0 || times.size() < 4)
-        return std::nullopt;
-    // The pictures after the last one read in decoding order may still be missing: the middle step
-    // between neighbours is the rate's.
-    std::sort(times.begin(), times.end());
-    std::vector<double> steps;
-    for (size_t i = 1; i < times.size(); ++i)
-        steps.push_back(times[i] - times[i - 1]);
-    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
-    const double step = steps[steps.size() / 2];
-    if (!(step > 0))
-        return std::nullopt;
-    return 1 / step;
 }
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)

@@ -38,8 +38,10 @@ struct Streams {
     std::optional<double> videoDuration;
     // The first picture stream's size as it is shown, its rotation applied.
     std::optional<int> width, height;
-    // The first picture stream's frame rate as its header states it (r_frame_rate).
-    std::optional<double> frameRate;
+    // The first picture stream's frame rate as its header states it (r_frame_rate), and the rate
+    // its first packets are timed at: what the pictures play at where the header states another
+    // (a Matroska track's default duration made for another stream). None without a few packets.
+    std::optional<double> frameRate, timedRate;
     // The codecs of those first streams as ffprobe names them ("hevc", "aac"); empty without one.
     std::string videoCodec, audioCodec;
     // The indexes of picture streams, cover art among them, whose size ffprobe could not read (a
@@ -72,11 +74,6 @@ bool largeFrame(const Streams& source);
 // The decoder's options for the input of `source` (before its "-i"): fewer threads, each of which
 // holds pictures of its own, for a large picture; none otherwise.
 std::vector<std::string> decoderBound(const Streams& source);
-
-// The rate at which the first picture stream's first packets are timed, from their timestamps:
-// what the pictures play at where a header states another rate (a Matroska track's default
-// duration made for another stream). None when fewer than a few packets are read.
-std::optional<double> timedRate(const std::filesystem::path& media);
 
 // How long an output made from `source` should play: for a picture, its picture's length, or
 // with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's

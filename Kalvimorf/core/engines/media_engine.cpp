@@ -259,7 +259,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // AVI holds one frame rate and no timestamps: the header's rate, where it is not what the
     // pictures are timed at, would play them at another speed or repeat each one many times.
     if (format.ext == "avi" && probed && probed->frameRate)
-        if (const auto timed = FFmpeg::timedRate(source);
+        if (const auto timed = probed->timedRate;
             timed && std::abs(*timed - *probed->frameRate) > *timed * 0.2 && *timed <= 1000) {
             ErrorLog::add("ffprobe: quadros a " + std::to_string(*timed) + " por segundo; o cabeçalho diz "
                 + std::to_string(*probed->frameRate));
