@@ -110,10 +110,15 @@ FFmpeg::Report writeGif(const std::vector<std::string>& inputs, const std::strin
     });
 }
 
-void boundEncoder(std::vector<std::string>& codec, const FFmpeg::Streams& source)
+void boundEncoder(std::vector<std::string>& codec, const FFmpeg::Streams& source, std::optional<int> shortSide)
 {
+    auto encoded = source;
+    if (shortSide && source.width && source.height && std::min(*source.width, *source.height) > *shortSide) {
+        const double scale = double(*shortSide) / std::min(*source.width, *source.height);
+        encoded.width = int(*source.width * scale), encoded.height = int(*source.height * scale);
+    }
     const auto encoder = std::find(codec.begin(), codec.end(), "-c:v");
-    if (!FFmpeg::largeFrame(source) || encoder == codec.end() || encoder + 1 == codec.end())
+    if (!FFmpeg::largeFrame(encoded) || encoder == codec.end() || encoder + 1 == codec.end())
         return;
     // At 4K each picture an encoder holds is 12 MB and more with its own planes; left to itself
     // x264 runs a thread and several look-ahead pictures per core: 1.4 GB for a phone's film.
@@ -255,7 +260,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     };
     const auto copy = probed ? copyInto(format.ext, *probed) : std::nullopt;
     if (probed)
-        boundEncoder(*codec, *probed);
+        boundEncoder(*codec, *probed, presetFor(Quality::levelFor(format.ext)).shortSide);
     // AVI holds one frame rate and no timestamps: the header's rate, where it is not what the
     // pictures are timed at, would play them at another speed or repeat each one many times.
     if (format.ext == "avi" && probed && probed->frameRate)

@@ -270,7 +270,8 @@ std::vector<std::string> arguments(Tool tool, const fs::path& source, const Tool
     else if (isVideoTool(tool))
         list.insert(list.end(), {"-map", "0:V:0?", "-map", "0:a:0?"});
     if (isVideoTool(tool) && tool != Tool::vidMute)
-        MediaEngine::boundEncoder(after, streams);
+        MediaEngine::boundEncoder(after, streams,
+            tool == Tool::vidCompress && params.resolution >= 1 ? std::optional(params.resolution) : std::nullopt);
     list.insert(list.end(), after.begin(), after.end());
     return list;
 }
