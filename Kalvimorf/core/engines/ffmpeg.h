@@ -69,7 +69,8 @@ inline constexpr long long maxFramePixels = 8192LL * 4352;
 // Throws ConversionError with a sentence that names the size for a picture beyond maxFramePixels.
 void requireFrameSize(const Streams& source);
 // Whether the picture is larger than full HD: its decoder and encoder are bounded in how many
-// pictures they hold at once (threads, look-ahead), which costs little time at that size.
+// pictures they hold at once (threads, look-ahead). That takes longer (a 4K encode about 1.8
+// times as long) but keeps a job within the memory it may take.
 bool largeFrame(const Streams& source);
 // The decoder's options for the input of `source` (before its "-i"): fewer threads, each of which
 // holds pictures of its own, for a large picture; none otherwise.

@@ -2,7 +2,6 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
-#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
@@ -265,11 +264,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // pictures are timed at, would play them at another speed or repeat each one many times.
     if (format.ext == "avi" && probed && probed->frameRate)
         if (const auto timed = probed->timedRate;
-            timed && std::abs(*timed - *probed->frameRate) > *timed * 0.2 && *timed <= 1000) {
-            ErrorLog::add("ffprobe: quadros a " + std::to_string(*timed) + " por segundo; o cabeçalho diz "
-                + std::to_string(*probed->frameRate));
+            timed && std::abs(*timed - *probed->frameRate) > *timed * 0.2 && *timed <= 1000)
             codec->insert(codec->end(), {"-r", std::to_string(*timed)});
-        }
 
     // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
     // run leaves nothing behind, and a name someone else takes meanwhile is never touched.

@@ -311,7 +311,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     if (tool == Tool::audNormalize) {
         // ffmpeg reads its filter chain once the rate is known.
         const auto text = after(sources, [tool, source, params, ext](const Sources& streams) {
-            const auto full = arguments(tool, source, params, ext, streams.front().sampleRate, streams.front());
+            const auto full = arguments(tool, source, params, ext, streams.front().sampleRate);
             return *(std::find(full.begin(), full.end(), "-af") + 1);
         });
         scratch.emplace();
