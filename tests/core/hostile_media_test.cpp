@@ -181,3 +181,61 @@ TEST_F(HostileMedia, NamesJoinAsThemselves)
     EXPECT_GT(length("q\nfile 'outro.mp4'\n# (aparado).mp4"), 0.7);
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
+
+// Files cut short or only named like media: ffmpeg names the cause in its own words, and the
+// user reads the program's sentence for it, never that ffmpeg failed. A song whose cover is
+// broken still trims, without the cover; a MIDI score, which nothing here plays, is not offered.
+TEST_F(HostileMedia, DamagedFilesSayTheirCause)
+{
+    const auto picture = "testsrc2=duration=2:rate=25:size=320x240";
+    ASSERT_TRUE(makeMedia(dir / "inteiro.mkv", picture,
+        {"-f", "lavfi", "-i", "sine=duration=2", "-c:v", "libx264", "-c:a", "aac", "-shortest"}));
+    ASSERT_TRUE(makeMedia(dir / "inteiro.webm", picture,
+        {"-f", "lavfi", "-i", "sine=duration=2", "-c:v", "libvpx", "-c:a", "libopus", "-deadline", "realtime",
+            "-shortest"}));
+    // Stubs of a download that stopped after its first kilobytes.
+    writeFile(dir / "baixando.mkv", readFile(dir / "inteiro.mkv").substr(0, 1200));
+    writeFile(dir / "baixando.webm", readFile(dir / "inteiro.webm").substr(0, 2000));
+    // Bytes that only bear an MP3's name, as a failed download saves them.
+    std::string junk;
+    for (int i = 0; i < 3000; ++i)
+        junk += char((i * 7919 + 13) % 251);
+    writeFile(dir / "musica.mp3", junk);
+    // A LAME MP3 with its cover, whose JPEG keeps its marker but lost its body.
+    ASSERT_TRUE(makeMedia(dir / "capa.jpg", "color=c=red:size=64x64", {"-frames:v", "1"}));
+    ASSERT_TRUE(makeMedia(dir / "com capa.mp3", "sine=duration=3",
+        {"-i", (dir / "capa.jpg").string(), "-map", "0", "-map", "1", "-c:a", "libmp3lame", "-c:v", "copy",
+            "-id3v2_version", "3", "-disposition:v", "attached_pic"}));
+    auto song = readFile(dir / "com capa.mp3");
+    const auto cover = song.find("\xff\xd8\xff");
+    ASSERT_NE(cover, std::string::npos);
+    song.replace(cover + 4, 200, std::string(200, 'Z'));
+    writeFile(dir / "capa quebrada.mp3", song);
+    writeFile(dir / "partitura.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xff\x2f\0", 26));
+
+    for (const auto& name : {"inteiro.mkv", "inteiro.webm", "capa.jpg", "com capa.mp3"})
+        fs::remove(dir / name);
+    const auto before = names(dir.path());
+    const std::string damaged = "erro: O arquivo está danificado ou incompleto.\n";
+    for (const auto& [arguments, said] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--convert", "mp4", "baixando.mkv"}, damaged},
+             {{"--convert", "gif", "baixando.webm"}, damaged},
+             {{"--tool", "vidCompress", "--", "baixando.mkv"}, damaged},
+             {{"--tool", "audNormalize", "--", "baixando.webm"}, damaged},
+             {{"--tool", "audNormalize", "--", "musica.mp3"}, damaged},
+             {{"--tool", "audTrim", "start=0,end=1", "--", "musica.mp3"}, damaged},
+             {{"--trim", "0", "1", "keep", "fast", "musica.mp3"}, damaged},
+             {{"--convert", "mp3", "partitura.mid"}, "sem essa conversão para essa seleção\n"},
+         }) {
+        const auto run = brivlon(arguments);
+        EXPECT_NE(run.exitCode, 0) << arguments.back();
+        EXPECT_EQ(run.err, said) << arguments[1] << " " << arguments.back();
+    }
+    EXPECT_EQ(names(dir.path()), before);
+    EXPECT_EQ(Catalog::kind("partitura.mid"), MediaKind::other);
+
+    const auto cut = brivlon({"--trim", "0", "1", "keep", "fast", "capa quebrada.mp3"});
+    EXPECT_EQ(cut.exitCode, 0) << cut.err;
+    EXPECT_NEAR(length("capa quebrada (aparado).mp3"), 1, 0.2);
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}

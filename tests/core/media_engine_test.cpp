@@ -3,6 +3,7 @@
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/media_engine.h"
+#include "core/engines/media_tools.h"
 #include "support/test_support.h"
 
 #include <QJsonArray>
@@ -421,4 +422,123 @@ TEST_F(MediaEngineRun, FailuresSayWhy)
         EXPECT_EQ(what, message) << source.filename() << " → " << ext;
     }
     EXPECT_TRUE(fs::is_empty(out.path()));
+}
+
+namespace {
+
+// A DVD's subtitle as its packs hold it: a 2 × 2 picture shown for `seconds`, as one
+// subpicture unit in a private stream of an MPEG program stream.
+std::string dvdSubtitle(double at, double seconds)
+{
+    const auto two = [](int value) {
+        return std::string{char(value >> 8), char(value & 0xff)};
+    };
+    const std::string picture = "\x90\x90";  // a line of two pixels in each field
+    const std::string start("\x01\x03\x32\x10\x04\xff\xf0\x05\0\0\1\0\0\1\x06\0\4\0\5\xff", 20);
+    const int first = 4 + int(picture.size()), second = first + 4 + int(start.size());
+    const auto body = picture + two(0) + two(second) + start + two(int(seconds * 90000 / 1024)) + two(second)
+        + "\x02\xff";
+    const auto unit = two(4 + int(body.size())) + two(first) + body;
+    const auto pts = (long long)(at * 90000);
+    const std::string stamp = {char(0x21 | ((pts >> 29) & 0x0e)), char((pts >> 22) & 0xff),
+        char(0x01 | ((pts >> 14) & 0xfe)), char((pts >> 7) & 0xff), char(0x01 | ((pts << 1) & 0xfe))};
+    const auto header = std::string("\x81\x80\x05", 3) + stamp;
+    const auto data = "\x20" + unit;
+    return std::string("\0\0\1\xba\x44\0\x04\0\x04\x01\x01\x89\xc3\xf8", 14) + std::string("\0\0\1\xbd", 4)
+        + two(int(header.size() + data.size())) + header + data;
+}
+
+}
+
+// What a conversion or a tool takes of a file with more than one picture or sound: the first
+// picture as it plays, at the rate its frames are timed at, and sound the encoder can take.
+TEST_F(MediaEngineRun, StreamsAreTakenAsTheyPlay)
+{
+    // A phone's motion photo: the film, then a larger still track of one frame that its header
+    // marks as the one to show.
+    const auto motion = make(sources / "foto animada.mp4",
+        {"-f", "lavfi", "-i", "testsrc=duration=1.5:rate=30:size=320x180", "-f", "lavfi", "-i",
+            "testsrc2=duration=0.1:rate=10:size=640x360", "-f", "lavfi", "-i", "sine=duration=1.5", "-map", "0",
+            "-map", "1", "-map", "2", "-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error",
+            "-tag:v", "hvc1", "-c:a", "aac", "-disposition:v:0", "0", "-disposition:v:1", "default"});
+    ToolParams params;
+    const auto compressed = [&] {
+        Task::Binder binder(Task::newJob(out.path()));
+        return MediaTools::run(Tool::vidCompress, motion, params, {});
+    }();
+    auto streams = probe(compressed);
+    EXPECT_EQ(streams["video"]["width"].toInt(), 320);
+    EXPECT_NEAR(streams["video"]["duration"].toString().toDouble(), 1.5, 0.1);
+
+    // A DVD rip: its subtitles as the DVD holds them, and a video track whose header states a
+    // frame duration (600 a second) its frames are not timed at.
+    std::string subtitles;
+    for (const double at : {0.1, 0.6})
+        subtitles += dvdSubtitle(at, 0.4);
+    writeFile(sources / "legendas.vob", subtitles + std::string("\0\0\1\xb9", 4));
+    const auto rip = make(sources / "rip.mkv",
+        {"-f", "lavfi", "-i", "testsrc=duration=1.2:rate=25:size=720x576", "-f", "mpeg", "-i",
+            (sources / "legendas.vob").string(), "-map", "0:v", "-map", "1:s", "-c:v", "libx264", "-preset",
+            "ultrafast", "-c:s", "copy"});
+    auto bytes = readFile(rip);
+    const auto frameLength = bytes.find("\x23\xe3\x83\x84");
+    ASSERT_NE(frameLength, std::string::npos);
+    bytes.replace(frameLength + 4, 4, std::string("\0\x19\x6e\x6b", 4));
+    writeFile(rip, bytes);
+    ASSERT_EQ(probe(rip)["video"]["r_frame_rate"].toString(), "600/1");
+    streams = probe(convert(rip, "avi"));
+    EXPECT_EQ(streams["video"]["nb_frames"].toString(), "30");
+    EXPECT_NEAR(streams["format"]["duration"].toString().toDouble(), 1.2, 0.05);
+
+    // Speex states no channel layout, which the AAC encoder needs.
+    const auto speech = make(
+        sources / "fala.spx", {"-f", "lavfi", "-i", "sine=duration=2", "-ar", "16000", "-c:a", "libspeex"});
+    for (const auto* ext : {"m4a", "mp3"})
+        EXPECT_NEAR(probe(convert(speech, ext))["format"]["duration"].toString().toDouble(), 2, 0.1) << ext;
+}
+
+// A frame far beyond any camera's, a few megabytes of one colour, takes gigabytes to decode and
+// encode: it is refused from its probed size before ffmpeg starts.
+TEST_F(MediaEngineRun, PicturesTooLargeAreRefusedBeforeDecoding)
+{
+    Commands::run("/usr/bin/vips", {"black", (sources / "quadro.jpg").string(), "16000", "16000"});
+    const auto frame = make(sources / "quadro.mkv", {"-i", (sources / "quadro.jpg").string(), "-c", "copy"});
+    fs::remove(sources / "quadro.jpg");
+    for (const auto& arguments : std::vector<std::vector<std::string>>{{"--convert", "mp4", frame.string()},
+             {"--convert", "gif", frame.string()}, {"--tool", "vidCompress", "--", frame.string()}}) {
+        const auto run = measureBrivlon(arguments);
+        EXPECT_EQ(run.exitCode, 1) << arguments[1];
+        EXPECT_LT(run.peakMiB, 700) << arguments[1];
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), 1) << "only the source";
+    const std::string what = thrown(&MediaEngineRun::convert, this, frame, "webm", std::nullopt, Progress{}).what();
+    EXPECT_EQ(what, "O vídeo é grande demais para converter (16000 × 16000 pixels por quadro; o máximo é 8192 × 4352).");
+}
+
+// A phone's 4K film at 60 frames a second: MOV takes its streams as they are, and a format that
+// needs them encoded bounds the encoder to the memory a job may take.
+TEST_F(MediaEngineRun, PhoneFilmsGoIntoMOVAsTheyAre)
+{
+    const auto sensor = make(sources / "sensor.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=duration=1:rate=60:size=3840x2160", "-f", "lavfi", "-i",
+            "sine=duration=1:sample_rate=48000", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p",
+            "-c:a", "aac", "-shortest"});
+    const auto film = make(
+        sources / "VID_20240612_181512.mp4", {"-i", sensor.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    fs::remove(sensor);
+
+    auto run = measureBrivlon({"--convert", "mov", film.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 200);
+    const auto copy = sources / "VID_20240612_181512.mov";
+    auto made = probe(copy), source = probe(film);
+    EXPECT_EQ(made["video"]["codec_name"], source["video"]["codec_name"]);
+    EXPECT_EQ(made["video"]["nb_frames"], source["video"]["nb_frames"]);
+    EXPECT_EQ(made["audio"]["nb_frames"], source["audio"]["nb_frames"]);
+    EXPECT_EQ(made["video"]["side_data_list"], source["video"]["side_data_list"]) << "held upright";
+
+    run = measureBrivlon({"--convert", "mkv", film.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 700);
+    EXPECT_EQ(probe(sources / "VID_20240612_181512.mkv")["video"]["height"].toInt(), 3840) << "turned upright";
 }

@@ -210,6 +210,9 @@ TEST_F(TrimMediaRun, FastAndExactCutsAndJoins)
     EXPECT_EQ(mp3, out / "clip (aparado).mp3");
     EXPECT_NEAR(lengthOf(mp3), 5, 0.15);
     EXPECT_FALSE(TrimMedia::hasStream(mp3, "v"));
+    // The encoder's own sound filter (Vorbis and Opus take only some rates and layouts) ends the join.
+    for (const auto* ext : {"ogg", "opus"})
+        EXPECT_NEAR(lengthOf(trim(clip(), {{0, 1}, {2, 3}}, ext, false)), 2, 0.15) << ext;
     auto mkv = trim(clip(), {{0, 1}, {2, 3}}, "mkv", false);
     EXPECT_NEAR(lengthOf(mkv), 2, 0.15);
     EXPECT_TRUE(TrimMedia::hasStream(mkv, "v"));

@@ -253,6 +253,9 @@ MediaKind kind(const fs::path& url)
     if (types.isEmpty())
         return MediaKind::other;
     const auto name = types.front().name();
+    // A MIDI file is a score, not sound: nothing here has the synthesiser that would play it.
+    if (types.front().inherits(QStringLiteral("audio/midi")) || name == QLatin1String("audio/midi"))
+        return MediaKind::other;
     if (name.startsWith(QLatin1String("audio/")))
         return MediaKind::audio;
     if (name.startsWith(QLatin1String("video/")))

@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 52> phrases = {{
+const std::array<std::pair<const char*, Cause>, 58> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -36,6 +36,13 @@ const std::array<std::pair<const char*, Cause>, 52> phrases = {{
     {"missing mandatory atoms", Cause::damaged},
     {"invalid STSD entries", Cause::damaged},
     {"error reading header", Cause::damaged},
+    // ffmpeg on a file cut after its header, or on bytes that only bear a media name.
+    {"ended prematurely", Cause::damaged},
+    {"Cannot determine format of input stream", Cause::damaged},
+    {"Invalid frame size", Cause::damaged},
+    {"Could not seek to", Cause::damaged},
+    {"No JPEG data found", Cause::damaged},
+    {"End of file", Cause::damaged},
     {"partial file", Cause::damaged},
     {"while decoding", Cause::damaged},
     {"corrupt", Cause::damaged},

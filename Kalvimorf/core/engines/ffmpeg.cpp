@@ -247,11 +247,30 @@ std::optional<double> jsonNumber(const QJsonValue& value)
     return value.isString() ? parseNumber(value.toString().toStdString()) : std::nullopt;
 }
 
+// The rate of pictures whose timestamps are `times`, read in decoding order: pictures that others
+// refer to come first, and those after the last one read may still be missing, so the middle step
+// between neighbours is the rate's. None for fewer than four.
+std::optional<double> rateOf(std::vector<double> times)
+{
+    if (times.size() < 4)
+        return std::nullopt;
+    std::sort(times.begin(), times.end());
+    std::vector<double> steps;
+    for (size_t i = 1; i < times.size(); ++i)
+        steps.push_back(times[i] - times[i - 1]);
+    std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
+    const double step = steps[steps.size() / 2];
+    if (!(step > 0))
+        return std::nullopt;
+    return 1 / step;
+}
+
 Streams readStreams(std::string_view json)
 {
     // Each stream carries its type, its duration and whether it is cover art, beside lists of its
     // own (side data: a phone's rotation, a LAME tag's ReplayGain) that say nothing of these.
     Streams streams;
+    int picture = -1;
     const auto document = QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size()))).object();
     for (const auto& entry : document.value("streams").toArray()) {
         const auto stream = entry.toObject();
@@ -272,14 +291,22 @@ Streams readStreams(std::string_view json)
             length = parseClock(stream.value("tags").toObject().value("DURATION").toString().toStdString());
         if (type == "audio" && !streams.audio) {
             streams.audio = true;
+            streams.audioCodec = stream.value("codec_name").toString().toStdString();
             streams.audioDuration = length;
             if (auto rate = jsonNumber(stream.value("sample_rate")); rate && *rate >= 1)
                 streams.sampleRate = int(*rate);
         }
+        if (type == "video" && !(stream.value("width").toInt() > 0 && stream.value("height").toInt() > 0))
+            streams.unsized.push_back(stream.value("index").toInt());
         const bool cover = stream.value("disposition").toObject().value("attached_pic").toInt() != 0;
         if (type == "video" && !cover && !streams.video) {
             streams.video = true;
+            picture = stream.value("index").toInt(-1);
             streams.videoDuration = length;
+            streams.videoCodec = stream.value("codec_name").toString().toStdString();
+            const auto rate = stream.value("r_frame_rate").toString().split('/');
+            if (rate.size() == 2 && rate[0].toDouble() > 0 && rate[1].toDouble() > 0)
+                streams.frameRate = rate[0].toDouble() / rate[1].toDouble();
             int width = stream.value("width").toInt(), height = stream.value("height").toInt();
             for (const auto& data : stream.value("side_data_list").toArray())
                 if (data.toObject().value("rotation").toInt() % 180 != 0)
@@ -289,40 +316,57 @@ Streams readStreams(std::string_view json)
         }
     }
     streams.duration = jsonNumber(document.value("format").toObject().value("duration"));
-    for (const auto& packet : document.value("packets").toArray())
-        for (const auto& data : packet.toObject().value("side_data_list").toArray())
+    std::vector<double> times;
+    for (const auto& entry : document.value("packets").toArray()) {
+        const auto packet = entry.toObject();
+        for (const auto& data : packet.value("side_data_list").toArray())
             if (data.toObject().value("side_data_type").toString().startsWith("Encryption"))
                 streams.encrypted = true;
+        if (packet.value("stream_index").toInt(-1) == picture)
+            if (const auto at = jsonNumber(packet.value("pts_time")))
+                times.push_back(*at);
+    }
+    streams.timedRate = rateOf(std::move(times));
     return streams;
+}
+
+// What ffprobe answers on `media` with `arguments` before its input; none where it is missing or
+// cannot start. A cancellable run ends with the current task.
+std::optional<Process::Result> runProbe(std::vector<std::string> arguments, const fs::path& media, bool cancellable)
+{
+    auto ffprobe = locate("ffprobe");
+    if (!ffprobe)
+        return std::nullopt;
+    Process::Command command;
+    command.executable = *ffprobe;
+    command.arguments = std::move(arguments);
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
+    command.cancellable = cancellable;
+    command.killOnCancel = true;
+    try {
+        return Process::run(command);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
 }
 
 }
 
 Streams probe(const fs::path& media, bool cancellable)
 {
-    auto ffprobe = locate("ffprobe");
-    if (!ffprobe)
+    const auto result = runProbe({"-v", "error", "-show_entries",
+                                     "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
+                                     "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
+                                     "stream_disposition=attached_pic:stream_side_data=rotation:packet=stream_index,"
+                                     "pts_time:packet_side_data=side_data_type",
+                                     "-read_intervals", "%+#24", "-of", "json"},
+        media, cancellable);
+    if (!result)
         return {};
-    Process::Command command;
-    command.executable = *ffprobe;
-    command.arguments = {"-v", "error", "-show_entries",
-        "format=duration:stream=codec_type,codec_name,duration,sample_rate,channels,channel_layout,width,height,"
-        "r_frame_rate,pix_fmt:stream_tags=DURATION:stream_disposition="
-        "attached_pic:stream_side_data=rotation:packet_side_data=side_data_type",
-        "-read_intervals", "%+#1", "-of", "json"};
-    const auto file = input(media);
-    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
-    command.cancellable = cancellable;
-    command.killOnCancel = true;
-    Process::Result result;
-    try {
-        result = Process::run(command);
-    } catch (const std::system_error&) {
-        return {};
-    }
-    Streams streams = readStreams(result.out);
-    streams.read = result.exitCode == 0;
-    streams.error = std::move(result.err);
+    Streams streams = readStreams(result->out);
+    streams.read = result->exitCode == 0;
+    streams.error = result->err;
     return streams;
 }
 
@@ -336,6 +380,27 @@ std::shared_future<Streams> probeBeside(const fs::path& media)
             return Streams{};
         }
     }).share();
+}
+
+void requireFrameSize(const Streams& source)
+{
+    if (!source.width || !source.height || (long long)*source.width * *source.height <= maxFramePixels)
+        return;
+    ErrorLog::add("ffprobe: quadro de " + std::to_string(*source.width) + " × " + std::to_string(*source.height));
+    throw ConversionError::ffmpeg("O vídeo é grande demais para converter (" + std::to_string(*source.width) + " × "
+        + std::to_string(*source.height) + " pixels por quadro; o máximo é 8192 × 4352).");
+}
+
+bool largeFrame(const Streams& source)
+{
+    return source.width && source.height && (long long)*source.width * *source.height > 1920LL * 1088;
+}
+
+std::vector<std::string> decoderBound(const Streams& source)
+{
+    if (!largeFrame(source))
+        return {};
+    return {"-threads", "2"};
 }
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)

@@ -38,6 +38,15 @@ struct Streams {
     std::optional<double> videoDuration;
     // The first picture stream's size as it is shown, its rotation applied.
     std::optional<int> width, height;
+    // The first picture stream's frame rate as its header states it (r_frame_rate), and the rate
+    // its first packets are timed at: what the pictures play at where the header states another
+    // (a Matroska track's default duration made for another stream). None without a few packets.
+    std::optional<double> frameRate, timedRate;
+    // The codecs of those first streams as ffprobe names them ("hevc", "aac"); empty without one.
+    std::string videoCodec, audioCodec;
+    // The indexes of picture streams, cover art among them, whose size ffprobe could not read (a
+    // cover whose JPEG is broken): no container takes them in a copy.
+    std::vector<int> unsized;
     // Its first packet is encrypted: without the key, what ffmpeg decodes is noise.
     bool encrypted = false;
     // Every stream as what a stream copy has to find alike in each part of a join: its kind
@@ -52,6 +61,20 @@ std::optional<double> duration(const std::filesystem::path& media, bool cancella
 // A cancellable probe() started at once on a thread of the current task, for work that needs the
 // streams only once ffmpeg runs or has run; a failed probe gives no streams.
 std::shared_future<Streams> probeBeside(const std::filesystem::path& media);
+
+// The largest picture decoded and encoded here: the largest the video codecs' levels define
+// (8192 × 4352). A decoder and an encoder each hold several pictures at once, and a frame many
+// times that size (a single 16000 × 16000 frame of a few hundred kilobytes) takes gigabytes.
+inline constexpr long long maxFramePixels = 8192LL * 4352;
+// Throws ConversionError with a sentence that names the size for a picture beyond maxFramePixels.
+void requireFrameSize(const Streams& source);
+// Whether the picture is larger than full HD: its decoder and encoder are bounded in how many
+// pictures they hold at once (threads, look-ahead). That takes longer (a 4K encode about 1.8
+// times as long) but keeps a job within the memory it may take.
+bool largeFrame(const Streams& source);
+// The decoder's options for the input of `source` (before its "-i"): fewer threads, each of which
+// holds pictures of its own, for a large picture; none otherwise.
+std::vector<std::string> decoderBound(const Streams& source);
 
 // How long an output made from `source` should play: for a picture, its picture's length, or
 // with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's

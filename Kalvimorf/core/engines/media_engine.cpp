@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace MediaEngine {
 
@@ -41,11 +42,15 @@ const Preset& presetFor(QualityLevel level)
 
 std::string kbps(int value) { return std::to_string(value) + "k"; }
 
+// The AAC encoder takes only known layouts; a sound that states none (Speex, some WAV and FLV
+// files) is given the usual layout of its channel count.
+const char* const aacFit = "aformat=channel_layouts=mono|stereo|3.0|4.0|5.0|5.1|6.1|7.1";
+
 std::vector<std::string> h264(const Preset& preset, bool faststart)
 {
     std::vector<std::string> list
         = {"-sn", "-dn", "-c:v", "libx264", "-preset", "veryfast", "-crf", std::to_string(preset.x264Crf), "-pix_fmt",
-            "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo};
+            "yuv420p", "-vf", capFilter(preset.shortSide), "-c:a", "aac", "-b:a", preset.aacInVideo, "-af", aacFit};
     if (faststart)
         list.insert(list.end(), {"-movflags", "+faststart"});
     return list;
@@ -104,6 +109,54 @@ FFmpeg::Report writeGif(const std::vector<std::string>& inputs, const std::strin
     });
 }
 
+void boundEncoder(std::vector<std::string>& codec, const FFmpeg::Streams& source, std::optional<int> shortSide)
+{
+    auto encoded = source;
+    if (shortSide && source.width && source.height && std::min(*source.width, *source.height) > *shortSide) {
+        const double scale = double(*shortSide) / std::min(*source.width, *source.height);
+        encoded.width = int(*source.width * scale), encoded.height = int(*source.height * scale);
+    }
+    const auto encoder = std::find(codec.begin(), codec.end(), "-c:v");
+    if (!FFmpeg::largeFrame(encoded) || encoder == codec.end() || encoder + 1 == codec.end())
+        return;
+    // At 4K each picture an encoder holds is 12 MB and more with its own planes; left to itself
+    // x264 runs a thread and several look-ahead pictures per core: 1.4 GB for a phone's film.
+    const auto name = *(encoder + 1);
+    if (name == "libx264") {
+        codec.insert(codec.end(), {"-threads", "2", "-x264-params", "rc-lookahead=3:sync-lookahead=0:bframes=1"});
+    } else if (name == "libx265") {
+        const auto bound = ":pools=3:frame-threads=1:rc-lookahead=5:lookahead-slices=1:bframes=2";
+        if (const auto params = std::find(codec.begin(), codec.end(), "-x265-params");
+            params != codec.end() && params + 1 != codec.end())
+            *(params + 1) += bound;
+        else
+            codec.insert(codec.end(), {"-x265-params", std::string(bound + 1)});
+    } else if (name == "libvpx-vp9") {
+        codec.insert(codec.end(), {"-threads", "2", "-lag-in-frames", "8"});
+    } else {
+        codec.insert(codec.end(), {"-threads", "2"});
+    }
+}
+
+std::optional<std::vector<std::string>> copyInto(const std::string& ext, const FFmpeg::Streams& source)
+{
+    if (ext != "mov" || !source.read || !source.video || source.encrypted
+        || presetFor(Quality::levelFor(ext)).shortSide)
+        return std::nullopt;
+    static const std::array<std::string_view, 5> pictures = {"h264", "hevc", "mpeg4", "mjpeg", "prores"};
+    static const std::array<std::string_view, 9> sounds
+        = {"aac", "alac", "mp3", "ac3", "pcm_s16le", "pcm_s16be", "pcm_s24le", "pcm_s24be", "pcm_f32le"};
+    if (std::find(pictures.begin(), pictures.end(), source.videoCodec) == pictures.end())
+        return std::nullopt;
+    if (source.audio && std::find(sounds.begin(), sounds.end(), source.audioCodec) == sounds.end())
+        return std::nullopt;
+    std::vector<std::string> list = {"-sn", "-dn", "-c", "copy"};
+    // The tag QuickTime plays HEVC by; ffmpeg would write the other one.
+    if (source.videoCodec == "hevc")
+        list.insert(list.end(), {"-tag:v", "hvc1"});
+    return list;
+}
+
 std::string capFilter(std::optional<int> shortSide)
 {
     if (!shortSide)
@@ -140,7 +193,7 @@ std::optional<std::vector<std::string>> arguments(const std::string& ext)
     if (ext == "mp3")
         return std::vector<std::string>{"-vn", "-sn", "-c:a", "libmp3lame", "-b:a", mp3Rate};
     if (ext == "m4a")
-        return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate};
+        return std::vector<std::string>{"-vn", "-sn", "-c:a", "aac", "-b:a", mp3Rate, "-af", aacFit};
     if (ext == "ogg")
         return std::vector<std::string>{
             "-vn", "-sn", "-c:a", "libvorbis", "-b:a", kbps(preset.vorbisKbps), "-af", vorbisFit};
@@ -167,9 +220,19 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
     const auto missing = container->video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
+    // A picture's size decides how its decoder and encoder are bounded, and whether it is
+    // converted at all, so a video output has its source probed first; sound is probed only
+    // where ffmpeg's report leaves a doubt.
+    std::optional<FFmpeg::Streams> probed;
+    if (container->video) {
+        probed = FFmpeg::probe(source, true);
+        FFmpeg::requireFrameSize(*probed);
+    }
     // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched nothing.
     const auto requireSource = [&] {
-        auto input = FFmpeg::probe(source, true);
+        if (!probed)
+            probed = FFmpeg::probe(source, true);
+        const auto& input = *probed;
         if (!input.read)
             throw ErrorCauses::failure(
                 input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
@@ -182,25 +245,55 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
-    auto command = FFmpeg::input(source);
-    if (container->video)
-        command.insert(command.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
-    else
-        command.insert(command.end(), {"-map", "0:a:0"});
-    command.insert(command.end(), codec->begin(), codec->end());
+    auto inputs = probed ? FFmpeg::decoderBound(*probed) : std::vector<std::string>{};
+    const auto file = FFmpeg::input(source);
+    inputs.insert(inputs.end(), file.begin(), file.end());
+    const auto command = [&](const std::vector<std::string>& codecs) {
+        auto list = inputs;
+        if (container->video)
+            list.insert(list.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
+        else
+            list.insert(list.end(), {"-map", "0:a:0"});
+        list.insert(list.end(), codecs.begin(), codecs.end());
+        return list;
+    };
+    const auto copy = probed ? copyInto(format.ext, *probed) : std::nullopt;
+    if (probed)
+        boundEncoder(*codec, *probed, presetFor(Quality::levelFor(format.ext)).shortSide);
+    // AVI holds one frame rate and no timestamps: the header's rate, where it is not what the
+    // pictures are timed at, would play them at another speed or repeat each one many times.
+    if (format.ext == "avi" && probed && probed->frameRate)
+        if (const auto timed = probed->timedRate;
+            timed && std::abs(*timed - *probed->frameRate) > *timed * 0.2 && *timed <= 1000)
+            codec->insert(codec->end(), {"-r", std::to_string(*timed)});
 
     // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
     // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
     const auto names = OutputPaths::names(source, format.ext);
     FileSafety::NewFile output(names.folder());
     // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
+    const auto encode = [&](const std::vector<std::string>& codecs) {
+        return FFmpeg::run(command(codecs), output, container->muxer, std::nullopt, progress);
+    };
     FFmpeg::Report report;
     try {
-        report = format.ext == "gif" ? writeGif(FFmpeg::input(source), {}, "0:V:0", std::nullopt, progress,
-                     [&](const std::vector<std::string>& arguments, const Progress& frames) {
-                         return FFmpeg::run(arguments, output, "gif", std::nullopt, frames);
-                     })
-                                     : FFmpeg::run(command, output, container->muxer, std::nullopt, progress);
+        if (format.ext == "gif") {
+            report = writeGif(inputs, {}, "0:V:0", std::nullopt, progress,
+                [&](const std::vector<std::string>& arguments, const Progress& frames) {
+                    return FFmpeg::run(arguments, output, "gif", std::nullopt, frames);
+                });
+        } else if (copy) {
+            try {
+                report = encode(*copy);
+            } catch (const ConversionError& error) {
+                // Streams the container takes may still not copy (timestamps it cannot hold).
+                if (error.kind() == ConversionError::Kind::ffmpegMissing)
+                    throw;
+                report = encode(*codec);
+            }
+        } else {
+            report = encode(*codec);
+        }
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();

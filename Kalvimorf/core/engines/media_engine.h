@@ -19,6 +19,16 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 // caller puts "-i" and the input before it and the output path after it. None for an extension
 // it does not know.
 std::optional<std::vector<std::string>> arguments(const std::string& ext);
+// Bounds what the video encoder of `codec` (a list from arguments(), or of a tool) holds at once
+// for a large picture of `source` (FFmpeg::largeFrame): its threads and how far it looks ahead.
+// Unchanged for smaller pictures, where they cost little memory and save time; `shortSide` is the
+// shorter side the picture is scaled down to before it is encoded, where it is.
+void boundEncoder(
+    std::vector<std::string>& codec, const FFmpeg::Streams& source, std::optional<int> shortSide = std::nullopt);
+// The codec part of an output of `ext` that copies `source`'s picture and sound as they are,
+// where the container takes them and the quality in force asks for no smaller picture: a phone's
+// film into MOV is then a copy of seconds, not a re-encode of minutes. None otherwise.
+std::optional<std::vector<std::string>> copyInto(const std::string& ext, const FFmpeg::Streams& source);
 // A scale filter that keeps both sides even and, with a cap, limits the shorter side to it
 // without ever enlarging the frame.
 std::string capFilter(std::optional<int> shortSide);

@@ -218,8 +218,8 @@ std::string outputExt(Tool tool, const fs::path& source)
     return sharedExt(tool, source);
 }
 
-std::vector<std::string> arguments(
-    Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext, std::optional<int> sampleRate)
+std::vector<std::string> arguments(Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext,
+    std::optional<int> sampleRate, const FFmpeg::Streams& streams)
 {
     std::vector<std::string> before, after;
     if (tool == Tool::vidCompress) {
@@ -257,8 +257,21 @@ std::vector<std::string> arguments(
         throw ConversionError::unsupported();
     }
     std::vector<std::string> list = before;
+    if (isVideoTool(tool)) {
+        const auto bound = FFmpeg::decoderBound(streams);
+        list.insert(list.end(), bound.begin(), bound.end());
+    }
     const auto input = FFmpeg::input(source);
     list.insert(list.end(), input.begin(), input.end());
+    // A motion photo holds a second, shorter picture track that ffmpeg, left to itself, would
+    // take for being larger; a song's cover is no picture to trim.
+    if (tool == Tool::vidMute)
+        list.insert(list.end(), {"-map", "0:V:0"});
+    else if (isVideoTool(tool))
+        list.insert(list.end(), {"-map", "0:V:0?", "-map", "0:a:0?"});
+    if (isVideoTool(tool) && tool != Tool::vidMute)
+        MediaEngine::boundEncoder(after, streams,
+            tool == Tool::vidCompress && params.resolution >= 1 ? std::optional(params.resolution) : std::nullopt);
     list.insert(list.end(), after.begin(), after.end());
     return list;
 }
@@ -269,7 +282,8 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     FileSafety::requireRegularFile(source);
     const auto ext = outputExt(tool, source);
     const auto muxer = muxerFor(ext);
-    auto list = arguments(tool, source, params, ext, std::nullopt);
+    // A trim's times are checked before anything runs.
+    arguments(tool, source, params, ext, std::nullopt);
     // The source is probed where ffmpeg's report leaves a doubt.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
@@ -277,8 +291,16 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     // The source's streams tell the rate that normalising keeps and how much a trim keeps; their
     // probe runs while ffmpeg starts. The other tools keep all of the source, and ffmpeg's own
     // report tells whether their output does: their source is probed only where it does not.
+    // A tool that encodes a picture waits for its size first.
     const bool early = tool == Tool::audNormalize || tool == Tool::vidTrim || tool == Tool::audTrim;
-    auto sources = early ? probeBeside({source}) : std::shared_future<Sources>();
+    const bool encodesPicture = isVideoTool(tool) && tool != Tool::vidMute;
+    auto sources = early || encodesPicture ? probeBeside({source}) : std::shared_future<Sources>();
+    FFmpeg::Streams shape;
+    if (encodesPicture) {
+        shape = sources.get().front();
+        FFmpeg::requireFrameSize(shape);
+    }
+    auto list = arguments(tool, source, params, ext, std::nullopt, shape);
     const auto streams = [&]() -> const FFmpeg::Streams& {
         if (!sources.valid())
             sources = probeBeside({source});
@@ -384,9 +406,11 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
     });
     // The concat demuxer ends a join at a part it cannot open and reports success: every part
     // must be readable on its own.
-    for (const auto& streams : probes.get())
+    for (const auto& streams : probes.get()) {
         if (!streams.read)
             throw ErrorCauses::failure(streams.error, "ffprobe", {.fallback = ErrorCauses::unreadable});
+        FFmpeg::requireFrameSize(streams);
+    }
     const auto requireWhole = [&](const FFmpeg::Report& report, FileSafety::NewFile& output) {
         try {
             FFmpeg::requireWhole(report, output.writerPath(), picture, total.get(), preferred.parent_path());
@@ -430,9 +454,11 @@ fs::path join(Tool tool, const std::vector<fs::path>& sources, const Progress& p
         }
     }
     FileSafety::NewFile output(preferred.parent_path());
-    auto encode = encodedJoin(sorted, probes.get(), picture, codec(ext));
+    // The join's pictures take the first one's size.
+    auto codecs = codec(ext);
+    MediaEngine::boundEncoder(codecs, parts.front());
+    auto encode = encodedJoin(sorted, probes.get(), picture, codecs);
     if (!encode) {
-        const auto codecs = codec(ext);
         encode = base;
         encode->insert(encode->end(), codecs.begin(), codecs.end());
     }

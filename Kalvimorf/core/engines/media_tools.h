@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/progress.h"
+#include "core/engines/ffmpeg.h"
 #include "core/engines/tool_params.h"
 
 #include <filesystem>
@@ -20,9 +21,11 @@ std::string timeText(double seconds);
 
 // The ffmpeg arguments of a single-file tool between the fixed prefix and the output: the
 // options before "-i", "-i" and the source, the output options. `sampleRate` is the source's.
-// Throws ToolError for a trim whose end is not after its start, before anything runs.
-std::vector<std::string> arguments(
-    Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext, std::optional<int> sampleRate);
+// Throws ToolError for a trim whose end is not after its start, before anything runs. A video
+// tool takes the first picture of `streams` (the source's, where probed), never a second track
+// or cover art, and bounds its decoder and encoder by that picture's size.
+std::vector<std::string> arguments(Tool tool, const fs::path& source, const ToolParams& params, const std::string& ext,
+    std::optional<int> sampleRate, const FFmpeg::Streams& streams = {});
 
 // The output extension of a single-file tool for `source`.
 std::string outputExt(Tool tool, const fs::path& source);

@@ -81,16 +81,19 @@ std::string shortest(double value)
     return result;
 }
 
-std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output)
+std::vector<std::string> fastCut(
+    const fs::path& source, const Range& range, const fs::path& output, const std::vector<int>& leftOut)
 {
     std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
     const auto input = FFmpeg::input(source);
     arguments.insert(arguments.end(), input.begin(), input.end());
     // A copy starts at the key frame before the range, so chapters cannot be cut to it exactly:
     // they are left out, and with them the chapter track, which would play on to the source's end.
-    arguments.insert(arguments.end(),
-        {"-map", "0", "-map", "-0:d?", "-map_chapters", "-1", "-c", "copy", "-avoid_negative_ts", "make_zero",
-            output.string()});
+    arguments.insert(arguments.end(), {"-map", "0", "-map", "-0:d?"});
+    for (const int index : leftOut)
+        arguments.insert(arguments.end(), {"-map", "-0:" + std::to_string(index)});
+    arguments.insert(
+        arguments.end(), {"-map_chapters", "-1", "-c", "copy", "-avoid_negative_ts", "make_zero", output.string()});
     return arguments;
 }
 
@@ -146,6 +149,15 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
     if (auto filter = std::find(codec.begin(), codec.end(), "-vf"); filter != codec.end())
         codec.erase(filter, std::min(filter + 2, codec.end()));
     auto graph = joinGraph(ranges, video, audio);
+    // The codec's own sound filter ends the graph's sound, which takes no second chain.
+    if (auto filter = std::find(codec.begin(), codec.end(), "-af");
+        filter != codec.end() && filter + 1 != codec.end()) {
+        if (audio) {
+            graph.text += ";[ac]" + *(filter + 1) + "[ao]";
+            std::replace(graph.maps.begin(), graph.maps.end(), std::string("[ac]"), std::string("[ao]"));
+        }
+        codec.erase(filter, filter + 2);
+    }
     auto arguments = FFmpeg::input(source);
     arguments.insert(arguments.end(), {"-filter_complex", graph.text});
     arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
@@ -189,7 +201,7 @@ using namespace Detail;
 
 // The cut parts fill the first nine tenths of the bar, the join the rest.
 FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext,
-    const fs::path& output, double total, const Progress& progress)
+    const fs::path& output, double total, const Progress& progress, const std::vector<int>& leftOut)
 {
     FileSafety::TempDir temporary;
     std::vector<fs::path> parts;
@@ -197,7 +209,7 @@ FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges
     for (size_t i = 0; i < ranges.size(); ++i) {
         const auto part = temporary.path() / ("parte" + std::to_string(i) + "." + ext);
         const double length = ranges[i].second - ranges[i].first;
-        FFmpeg::run(fastCut(source, ranges[i], part), length, [&](double fraction) {
+        FFmpeg::run(fastCut(source, ranges[i], part, leftOut), length, [&](double fraction) {
             if (progress && total > 0)
                 progress((done + fraction * length) / total * 0.9);
         });
@@ -281,14 +293,31 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     FFmpeg::Report report;
     try {
         if (fast && target == Catalog::normalizedExt(source)) {
-            if (kept.size() == 1)
-                report = FFmpeg::run(fastCut(source, kept.front(), staged.path()), total, progress);
-            else
-                report = fastJoin(source, kept, target, staged.path(), total, progress);
+            const auto copy = [&](const std::vector<int>& leftOut) {
+                return kept.size() == 1
+                    ? FFmpeg::run(fastCut(source, kept.front(), staged.path(), leftOut), total, progress)
+                    : fastJoin(source, kept, target, staged.path(), total, progress, leftOut);
+            };
+            try {
+                report = copy({});
+            } catch (const ConversionError& error) {
+                // A picture without a size (a song's broken cover) fails the copy's header: the
+                // cut goes without it, as the encoders would leave it out.
+                const auto& unsized = probed.get().unsized;
+                if (error.kind() == ConversionError::Kind::ffmpegMissing || unsized.empty())
+                    throw;
+                std::error_code ignored;
+                fs::remove(staged.path(), ignored);
+                report = copy(unsized);
+            }
         } else if (target == "gif") {
+            FFmpeg::requireFrameSize(probed.get());
             report = exportGif(source, kept, total, staged.path(), progress);
         } else {
-            const auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+            // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
+            FFmpeg::requireFrameSize(probed.get());
+            auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+            MediaEngine::boundEncoder(codec, probed.get());
             if (kept.size() == 1) {
                 report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
             } else {

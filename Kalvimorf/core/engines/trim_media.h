@@ -53,8 +53,9 @@ bool isAudioOnly(const std::string& ext);
 std::string seconds(double value);
 // The shortest text that reads back as the same number, with at least one decimal ("90.0").
 std::string shortest(double value);
-// The stream copy of one range.
-std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output);
+// The stream copy of one range, without the streams `leftOut` indexes.
+std::vector<std::string> fastCut(
+    const fs::path& source, const Range& range, const fs::path& output, const std::vector<int>& leftOut = {});
 // The re-encode of one range with the target's codec arguments.
 std::vector<std::string> exactCut(
     const fs::path& source, const Range& range, const std::vector<std::string>& codec, const fs::path& output);
