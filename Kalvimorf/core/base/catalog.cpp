@@ -224,6 +224,9 @@ bool isPlainFolder(const fs::path& url)
 
 MediaKind kind(const fs::path& url)
 {
+    // A folder is packed whatever its name says: "fotos.zip" may be a folder too.
+    if (isPlainFolder(url))
+        return MediaKind::folder;
     const auto e = normalizedExt(url);
     if (e == "pdf")
         return MediaKind::pdf;
@@ -239,8 +242,6 @@ MediaKind kind(const fs::path& url)
         return MediaKind::video;
     if (isAudioExt(e))
         return MediaKind::audio;
-    if (isPlainFolder(url))
-        return MediaKind::folder;
     if (e.empty())
         return MediaKind::other;
     // Pictures are the formats there is a reader for, decided without loading the MIME database
