@@ -415,21 +415,28 @@ bool hasComposedTwins(const fs::path& archive)
 size_t unpack(const fs::path& archive, const fs::path& folder)
 {
     ArchiveHeaders::requireSeparateEntries(archive);
+    // Named in the log all at once: an archive of thousands of devices is one write, not thousands.
+    std::string skippedNames;
     const auto skip = [&](const std::string& what) {
-        ErrorLog::add("Entrada ignorada em " + archive.filename().string() + ": " + what);
+        skippedNames += what + "\n";
+    };
+    const auto refuseEncrypted = [&](const Process::Result& result) {
+        if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
+            throw ConversionError::ffmpeg(ErrorCauses::password);
     };
     const std::vector<std::string> sevenZipArguments
         = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
     size_t skippedCount = 0;
     if (hasComposedTwins(archive)) {
-        requireSuccess(unpackWith(sevenZip, sevenZipArguments, archive, folder), sevenZip);
+        const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
+        refuseEncrypted(result);
+        requireSuccess(result, sevenZip);
     } else {
         auto result = unpackWith(bsdtar,
             {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
                 folder.string()},
             archive, folder);
-        if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+        refuseEncrypted(result);
         const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
         if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
             && sevenZipMayRead(archive, result.err)) {
@@ -471,6 +478,7 @@ size_t unpack(const fs::path& archive, const fs::path& folder)
         fs::remove(link);
         skip(link.lexically_relative(folder).string() + " -> " + target.string());
     }
+    ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
     return skippedCount + others.size() + links.size();
 }
 
