@@ -224,10 +224,11 @@ bool isPlainFolder(const fs::path& url)
 
 MediaKind kind(const fs::path& url)
 {
-    // A folder is packed whatever its name says: "fotos.zip" may be a folder too.
-    if (isPlainFolder(url))
-        return MediaKind::folder;
     const auto e = normalizedExt(url);
+    // A folder is packed whatever its name says ("fotos.zip" may be a folder too), unless its
+    // format is itself a folder: an RTFD document.
+    if (e != "rtfd" && isPlainFolder(url))
+        return MediaKind::folder;
     if (e == "pdf")
         return MediaKind::pdf;
     if (isDocumentExt(e))
