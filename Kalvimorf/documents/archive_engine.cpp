@@ -43,6 +43,9 @@ const std::string bzip2 = "/usr/bin/bzip2";
 // 7-Zip reads every filter and method of its own format (ARM64, RISC-V, Deflate64 …) where
 // libarchive knows only the common ones.
 const std::string sevenZip = "/usr/bin/7z";
+// The free RAR unpacker: Debian's 7-Zip reads RAR headers but carries no RAR decompressor, and
+// libarchive refuses dictionaries past 64 MiB, which WinRAR writes on request (up to 1 GiB).
+const std::string unar = "/usr/bin/unar";
 
 // Read well, with nothing in it to pack again.
 const char* const emptyArchive = "O arquivo compactado está vazio.";
@@ -259,16 +262,22 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
 // comment, whose checksum leaves the comment out; a pax record with an empty value). A
 // password, memory or disk failure would be the same there. A compressed tar is no candidate:
 // 7-Zip would give the tar inside.
+// The first bytes of a file, as many as it has up to `size`.
+std::string headOf(const fs::path& archive, size_t size)
+{
+    std::string head(size, '\0');
+    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    const auto got = fd ? ::pread(fd.get(), head.data(), head.size(), 0) : -1;
+    head.resize(size_t(std::max<ssize_t>(got, 0)));
+    return head;
+}
+
+bool isRar(const fs::path& archive) { return headOf(archive, 6) == "Rar!\x1a\x07"; }
+
 bool sevenZipMayRead(const fs::path& archive, const std::string& errors)
 {
-    std::string head(262, '\0');
-    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return false;
-    const auto got = ::pread(fd.get(), head.data(), head.size(), 0);
-    if (got < 6)
-        return false;
-    const bool tarHead = got == ssize_t(head.size()) && head.substr(257, 5) == "ustar";
+    const auto head = headOf(archive, 262);
+    const bool tarHead = head.size() == 262 && head.substr(257, 5) == "ustar";
     if (!head.starts_with(std::string("7z\xbc\xaf\x27\x1c", 6)) && !head.starts_with("PK\x03\x04")
         && !head.starts_with("Rar!\x1a\x07") && !tarHead)
         return false;
@@ -406,6 +415,13 @@ bool hasComposedTwins(const fs::path& archive)
     return false;
 }
 
+// What one unpacker left is cleared before the next one tries.
+void emptied(const fs::path& folder)
+{
+    for (const auto& entry : fs::directory_iterator(folder))
+        FileSafety::removeTree(entry.path());
+}
+
 // Unpacks as the user running the program, also as root: owners, set-id bits and permissions
 // from the archive are not restored, and nothing but regular files, folders and links that stay
 // inside is left (no devices, pipes or sockets, no links into the rest of the system).
@@ -440,10 +456,17 @@ size_t unpack(const fs::path& archive, const fs::path& folder)
         const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
         if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
             && sevenZipMayRead(archive, result.err)) {
-            for (const auto& entry : fs::directory_iterator(folder))
-                FileSafety::removeTree(entry.path());
+            emptied(folder);
             result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
-            requireSuccess(result, sevenZip);
+            if (result.exitCode != 0 && !result.signaled && !result.looping && isRar(archive)) {
+                emptied(folder);
+                // No containing folder, no archive inside unpacked in turn.
+                result = unpackWith(unar, {"-q", "-D", "-nr", "-p", "brivlon", "-o", folder.string(), archive.string()},
+                    archive, folder);
+                requireSuccess(result, unar);
+            } else {
+                requireSuccess(result, sevenZip);
+            }
         } else if (skipped && !skipped->empty()) {
             for (const auto& line : *skipped)
                 skip(line);

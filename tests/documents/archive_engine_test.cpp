@@ -445,11 +445,39 @@ write("wavpack.zip", local(name, zlib.crc32(data), 7, 7, 97) + data, [(name, zli
     EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "diario.txt.bz2", zip)), (Tree{{"diario.txt", "outra\n"}}));
 }
 
-// Headers libarchive refuses and 7-Zip reads: a RAR 2 archive whose main header holds the
-// archive's comment (its checksum covers the fixed fields only), pax records with empty values.
+// Headers libarchive refuses and its peers read: a RAR 2 archive whose main header holds the
+// archive's comment (its checksum covers the fixed fields only), pax records with empty values,
+// a RAR 5 compressed with a 256 MiB dictionary (WinRAR's -md256m; its data here is coded as
+// literals, so that a few lines write it).
 TEST_F(ArchiveEngineTest, ArchivesWithHeadersLibarchiveRefusesAreReadAsTheirPeersReadThem)
 {
-    python(R"(
+    python(std::string(rar5Writer) + R"(
+class Bits:
+    def __init__(self): self.out, self.acc, self.n = bytearray(), 0, 0
+    def put(self, value, width):
+        self.acc, self.n = (self.acc << width) | value, self.n + width
+        while self.n >= 8:
+            self.n -= 8; self.out.append((self.acc >> self.n) & 0xff)
+        self.acc &= (1 << self.n) - 1
+def literals(data):
+    # One last block with its tables: the bit-length code gives 0, 8, 18 and 19 two bits each; the
+    # 256 literals are 8 bits long (so each codes as itself), the other 174 symbols absent.
+    bits = Bits()
+    for symbol in range(20): bits.put(2 if symbol in (0, 8, 18, 19) else 0, 4)
+    for _ in range(256): bits.put(1, 2)
+    bits.put(3, 2); bits.put(138 - 11, 7); bits.put(3, 2); bits.put(36 - 11, 7)
+    for byte in data: bits.put(byte, 8)
+    last = bits.n or 8
+    if bits.n: bits.out.append((bits.acc << (8 - bits.n)) & 0xff)
+    size = len(bits.out).to_bytes(3, "little")
+    flags = (last - 1) | (2 << 3) | 0x40 | 0x80
+    return bytes([flags, 0x5a ^ flags ^ size[0] ^ size[1] ^ size[2]]) + size + bits.out
+text = b"Relat\xc3\xb3rio anual\n" * 4000
+packed, method = literals(text), (1 << 7) | (11 << 10)
+body = vint(4) + vint(len(text)) + vint(0o100644) + struct.pack("<I", zlib.crc32(text)) + vint(method) + vint(1)
+open("dicionario.rar", "wb").write(b"Rar!\x1a\x07\x01\x00" + header(1, vint(0))
+    + header(2, body + vint(len(b"relatorio.txt")) + b"relatorio.txt", b"", packed) + header(5, vint(0)))
+
 import io, struct, tarfile, zlib
 def crc16(b): return zlib.crc32(b) & 0xffff
 def block(kind, flags, body, extra=b""):
@@ -480,6 +508,11 @@ with tarfile.open("pax.tar", "w", format=tarfile.PAX_FORMAT) as archive:
         EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, zip)), expected);
         fs::remove_all(folder);
     }
+    std::string report;
+    for (int i = 0; i < 4000; ++i)
+        report += "Relatório anual\n";
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "dicionario.rar")), report);
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "dicionario.rar", tar)), (Tree{{"relatorio.txt", report}}));
 }
 
 // An archive whose every entry is skipped says so, by extraction and by repacking alike, and
