@@ -12,6 +12,8 @@
 #include "documents/archive_headers.h"
 #include "documents/zip_tools.h"
 
+#include <QString>
+
 #include <lzma.h>
 
 #include <algorithm>
@@ -41,9 +43,14 @@ const std::string bzip2 = "/usr/bin/bzip2";
 // 7-Zip reads every filter and method of its own format (ARM64, RISC-V, Deflate64 …) where
 // libarchive knows only the common ones.
 const std::string sevenZip = "/usr/bin/7z";
+// The free RAR unpacker: Debian's 7-Zip reads RAR headers but carries no RAR decompressor, and
+// libarchive refuses dictionaries past 64 MiB, which WinRAR writes on request (up to 1 GiB).
+const std::string unar = "/usr/bin/unar";
 
 // Read well, with nothing in it to pack again.
 const char* const emptyArchive = "O arquivo compactado está vazio.";
+// Every entry was skipped: each is named in the error log.
+const char* const nothingKept = "Nenhuma entrada do arquivo compactado pôde ser extraída.";
 
 std::function<long long(const fs::path&)> roomProbe;
 
@@ -250,16 +257,29 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
     return skipped;
 }
 
-// A 7z or zip that libarchive gave up on for a reason 7-Zip may not share: a method or filter it
-// does not know, or what it took for damage. A password, memory or disk failure would be the
-// same there.
+// A 7z, zip, RAR or plain tar that libarchive gave up on for a reason 7-Zip may not share: a
+// method or filter it does not know, or what it took for damage (a RAR 2 main header holding a
+// comment, whose checksum leaves the comment out; a pax record with an empty value). A
+// password, memory or disk failure would be the same there. A compressed tar is no candidate:
+// 7-Zip would give the tar inside.
+// The first bytes of a file, as many as it has up to `size`.
+std::string headOf(const fs::path& archive, size_t size)
+{
+    std::string head(size, '\0');
+    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    const auto got = fd ? ::pread(fd.get(), head.data(), head.size(), 0) : -1;
+    head.resize(size_t(std::max<ssize_t>(got, 0)));
+    return head;
+}
+
+bool isRar(const fs::path& archive) { return headOf(archive, 6) == "Rar!\x1a\x07"; }
+
 bool sevenZipMayRead(const fs::path& archive, const std::string& errors)
 {
-    std::string head(6, '\0');
-    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || ::pread(fd.get(), head.data(), head.size(), 0) != ssize_t(head.size()))
-        return false;
-    if (head != std::string("7z\xbc\xaf\x27\x1c", 6) && !head.starts_with("PK\x03\x04"))
+    const auto head = headOf(archive, 262);
+    const bool tarHead = head.size() == 262 && head.substr(257, 5) == "ustar";
+    if (!head.starts_with(std::string("7z\xbc\xaf\x27\x1c", 6)) && !head.starts_with("PK\x03\x04")
+        && !head.starts_with("Rar!\x1a\x07") && !tarHead)
         return false;
     std::string_view rest = errors;
     while (!rest.empty()) {
@@ -376,35 +396,84 @@ Process::Result unpackWith(
     }).run(tool, arguments);
 }
 
+// Names that differ in their bytes but not once their accents are composed ("café" written
+// with é or with e and a combining accent) are two files on Linux; libarchive composes every
+// name it unpacks, so the second would silently replace the first. 7-Zip keeps the bytes.
+bool hasComposedTwins(const fs::path& archive)
+{
+    const auto entries = ZipTools::entries(archive);
+    if (!entries)
+        return false;
+    std::map<QString, std::string> seen;
+    for (const auto& entry : *entries) {
+        const auto composed = QString::fromUtf8(entry.name.data(), qsizetype(entry.name.size()))
+                                  .normalized(QString::NormalizationForm_C);
+        const auto [it, added] = seen.emplace(composed, entry.name);
+        if (!added && it->second != entry.name)
+            return true;
+    }
+    return false;
+}
+
+// What one unpacker left is cleared before the next one tries.
+void emptied(const fs::path& folder)
+{
+    for (const auto& entry : fs::directory_iterator(folder))
+        FileSafety::removeTree(entry.path());
+}
+
 // Unpacks as the user running the program, also as root: owners, set-id bits and permissions
 // from the archive are not restored, and nothing but regular files, folders and links that stay
 // inside is left (no devices, pipes or sockets, no links into the rest of the system).
-// Entries that would land outside the folder are skipped and named in the error log; the rest
-// is kept. An encrypted archive fails at once: the passphrase given is never the right one, so
-// the tool never asks for one.
-void unpack(const fs::path& archive, const fs::path& folder)
+// Entries that would land outside the folder, and those removed afterwards, are skipped and
+// named in the error log; the rest is kept. Gives how many were skipped. An encrypted archive
+// fails at once: the passphrase given is never the right one, so the tool never asks for one.
+size_t unpack(const fs::path& archive, const fs::path& folder)
 {
     ArchiveHeaders::requireSeparateEntries(archive);
-    auto result = unpackWith(bsdtar,
-        {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
-            folder.string()},
-        archive, folder);
-    if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
-        throw ConversionError::ffmpeg(ErrorCauses::password);
-    const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
-    if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
-        && sevenZipMayRead(archive, result.err)) {
-        for (const auto& entry : fs::directory_iterator(folder))
-            FileSafety::removeTree(entry.path());
-        result = unpackWith(sevenZip,
-            {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()}, archive,
-            folder);
+    // Named in the log all at once: an archive of thousands of devices is one write, not thousands.
+    std::string skippedNames;
+    const auto skip = [&](const std::string& what) {
+        skippedNames += what + "\n";
+    };
+    const auto refuseEncrypted = [&](const Process::Result& result) {
+        if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
+            throw ConversionError::ffmpeg(ErrorCauses::password);
+    };
+    const std::vector<std::string> sevenZipArguments
+        = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
+    size_t skippedCount = 0;
+    if (hasComposedTwins(archive)) {
+        const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
+        refuseEncrypted(result);
         requireSuccess(result, sevenZip);
-    } else if (skipped && !skipped->empty()) {
-        for (const auto& line : *skipped)
-            ErrorLog::add("Entrada ignorada em " + archive.filename().string() + ": " + line);
     } else {
-        requireSuccess(result, bsdtar);
+        auto result = unpackWith(bsdtar,
+            {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
+                folder.string()},
+            archive, folder);
+        refuseEncrypted(result);
+        const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
+        if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
+            && sevenZipMayRead(archive, result.err)) {
+            emptied(folder);
+            result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
+            if (result.exitCode != 0 && !result.signaled && !result.looping && isRar(archive)) {
+                emptied(folder);
+                // No containing folder, no archive inside unpacked in turn.
+                result = unpackWith(unar, {"-q", "-D", "-nr", "-p", "brivlon", "-o", folder.string(), archive.string()},
+                    archive, folder);
+                requireSuccess(result, unar);
+            } else {
+                requireSuccess(result, sevenZip);
+            }
+        } else if (skipped && !skipped->empty()) {
+            for (const auto& line : *skipped)
+                skip(line);
+            skippedCount = skipped->size();
+        } else {
+            requireSuccess(result, bsdtar);
+        }
     }
     std::vector<fs::path> links, others;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
@@ -417,15 +486,23 @@ void unpack(const fs::path& archive, const fs::path& folder)
         else if (!fs::is_regular_file(status))
             others.push_back(it->path());
     }
-    for (const auto& path : others)
+    for (const auto& path : others) {
         fs::remove(path);
+        skip(path.lexically_relative(folder).string());
+    }
     // Judged only once the rest is gone, so that a link to a removed pipe goes too.
     const auto realRoot = fs::canonical(folder);
     std::erase_if(links, [&](const fs::path& link) {
         return staysInside(link, folder, realRoot);
     });
-    for (const auto& link : links)
+    for (const auto& link : links) {
+        std::error_code error;
+        const auto target = fs::read_symlink(link, error);
         fs::remove(link);
+        skip(link.lexically_relative(folder).string() + " -> " + target.string());
+    }
+    ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
+    return skippedCount + others.size() + links.size();
 }
 
 // Names packed from one folder.
@@ -440,12 +517,17 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
         for (const auto& group : groups)
             ZipTools::packNames(destination, group.folder, group.names);
     } else if (ext == "tar" || ext == "tgz") {
-        std::vector<std::string> arguments
-            = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude", ".DS_Store"};
-        for (const auto& group : groups) {
-            arguments.insert(arguments.end(), {"-C", group.folder.string()});
-            for (const auto& name : group.names)
-                arguments.push_back(ZipTools::literalName(name));
+        // The names go in lists beside the destination, one per folder: hundreds of thousands of
+        // them would pass what a command line may hold. Read verbatim, none is taken for an option.
+        std::vector<std::string> arguments = {ext == "tar" ? "-cf" : "-czf", destination.string(), "--exclude",
+            ".DS_Store", "--null", "--verbatim-files-from"};
+        for (size_t i = 0; i < groups.size(); ++i) {
+            const auto list = destination.parent_path() / ("nomes-" + std::to_string(i));
+            std::string names;
+            for (const auto& name : groups[i].names)
+                names.append(name).push_back('\0');
+            FileSafety::writeAll(FileSafety::createExclusive(list, 0600).get(), names, list);
+            arguments.insert(arguments.end(), {"-C", groups[i].folder.string(), "-T", fs::absolute(list).string()});
         }
         Commands::run(tar, arguments,
             {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory, .otherwise = ZipTools::cannotPack});
@@ -590,8 +672,10 @@ fs::path extract(const fs::path& archive)
     const FileSafety::TempDir temp;
     const auto unpacked = temp.path() / "conteudo";
     fs::create_directory(unpacked);
-    unpack(source, unpacked);
+    const auto skipped = unpack(source, unpacked);
     const auto entries = contents(unpacked);
+    if (entries.empty() && skipped > 0)
+        throw ConversionError::ffmpeg(nothingKept);
     if (entries.size() == 1) {
         const fs::path entry = entries.front();
         auto entryExt = entry.extension().string();
@@ -609,13 +693,14 @@ fs::path repack(const fs::path& archive, const OutputFormat& format)
     FileSafety::requireRegularFile(source);
     const FileSafety::TempDir temp;
     // A single compressed file is packed again as the one file it holds.
+    size_t skipped = 0;
     if (const auto ext = Catalog::normalizedExt(source); ext == "gz" || ext == "bz2" || ext == "xz")
         decompress(source, ext, temp.path(), baseName(source));
     else
-        unpack(source, temp.path());
+        skipped = unpack(source, temp.path());
     auto entries = contents(temp.path());
     if (entries.empty())
-        throw ConversionError::ffmpeg(emptyArchive);
+        throw ConversionError::ffmpeg(skipped > 0 ? nothingKept : emptyArchive);
     const auto folder = OutputPaths::directory(source);
     // Only a plain tar is as large as what it holds; a compressed one that does not fit fails
     // with the packer's full-disk error.

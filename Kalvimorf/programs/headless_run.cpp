@@ -65,6 +65,36 @@ void printLine(FILE* stream, const std::string& line)
     std::fflush(stream);
 }
 
+std::string shownPath(const std::filesystem::path& path)
+{
+    const auto& name = path.native();
+    const bool control = std::any_of(name.begin(), name.end(), [](unsigned char c) {
+        return c < 0x20 || c == 0x7f;
+    });
+    if (!control && !name.starts_with("$'"))
+        return name;
+    std::string shown = "$'";
+    for (const unsigned char c : name) {
+        switch (c) {
+        case '\n': shown += "\\n"; break;
+        case '\t': shown += "\\t"; break;
+        case '\r': shown += "\\r"; break;
+        case '\\': shown += "\\\\"; break;
+        case '\'': shown += "\\'"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                const char octal[] = {'\\', char('0' + (c >> 6)), char('0' + ((c >> 3) & 7)), char('0' + (c & 7)), 0};
+                shown += octal;
+            } else {
+                shown += char(c);
+            }
+        }
+    }
+    return shown + "'";
+}
+
+void printPath(const std::filesystem::path& path) { printLine(stdout, shownPath(path)); }
+
 void blockTerminationSignals()
 {
     const auto set = terminationSignals();
@@ -114,7 +144,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
             takeTerminationSignals();
             for (const auto& request : requests) {
                 Task::checkCancelled();
-                printLine(stdout, Requests::performHere(request, {}).string());
+                printPath(Requests::performHere(request, {}));
             }
             return 0;
         }
@@ -132,7 +162,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
         for (const auto& request : requests) {
             // Not every engine watches for cancellation: an interrupted run starts no new file.
             Task::checkCancelled();
-            printLine(stdout, pool.run(request, {}).string());
+            printPath(pool.run(request, {}));
         }
     } catch (const std::exception& error) {
         if (!interrupted)

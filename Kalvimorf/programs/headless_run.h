@@ -3,6 +3,7 @@
 #include "core/jobs/request.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +14,12 @@
 namespace HeadlessRun {
 
 void printLine(FILE* stream, const std::string& line);
+
+// An output's path as printed, one per line: as it is, unless it holds a control character (a
+// line feed would make it two lines) or starts with "$'"; then the way shells and ls quote such
+// names, $'…' with \n, \t, \\, \' and \ooo for the other control bytes.
+std::string shownPath(const std::filesystem::path& path);
+void printPath(const std::filesystem::path& path);
 
 // Blocks SIGTERM, SIGINT and SIGHUP and takes them on a thread of its own. Must run before any
 // other thread exists, so that every thread inherits the mask.

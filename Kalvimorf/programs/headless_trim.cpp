@@ -51,7 +51,7 @@ void run()
     try {
         Task::Binder binder(Task::newJob());
         auto output = TrimMedia::exportRanges(source, ranges(args), ext, fast, Catalog::kind(source), false, {});
-        HeadlessRun::printLine(stdout, output.string());
+        HeadlessRun::printPath(output);
         HeadlessRun::finish(0);
     } catch (const std::exception& error) {
         if (!HeadlessRun::signalled())

@@ -62,9 +62,10 @@ TEST(Catalog, OptionsDropTheInputsOwnFormatAndAddTheMergeForSeveral)
     TempDir dir;
     fs::create_directories(dir / "photos");
     fs::create_directories(dir / "photos.zip");
-    EXPECT_EQ(Catalog::kind(dir / "photos.zip"), MediaKind::archive);
-    // Kind archive, but a folder's key is "/": all four archive formats stay.
-    EXPECT_EQ(labels(Catalog::options({dir / "photos.zip"})), "ZIP TAR TAR.GZ EXTRAIR");
+    // A folder is packed, whatever its name: nothing in it can be extracted.
+    EXPECT_EQ(Catalog::kind(dir / "photos.zip"), MediaKind::folder);
+    EXPECT_EQ(labels(Catalog::options({dir / "photos.zip"})), "ZIP* TAR* TAR.GZ*");
+    EXPECT_EQ(labels(Catalog::options({dir / "photos.zip", dir / "photos"})), "ZIP* TAR* TAR.GZ*");
     EXPECT_EQ(labels(Catalog::options({dir / "photos", dir / "photos"})), "ZIP* TAR* TAR.GZ*");
 }
 

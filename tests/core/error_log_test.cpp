@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <regex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -29,6 +32,54 @@ TEST(ErrorLogTest, LinesAreStampedTrimmedFrom501To400AndReadBackWithoutEmptyOnes
     EXPECT_EQ(ErrorLog::recent(30).substr(0, 4), "one\n");
     TestSupport::writeFile(logFile(), "\xff\xfe bad\n");
     EXPECT_EQ(ErrorLog::recent(30), "(nenhum erro registrado)");
+}
+
+}
+
+namespace {
+
+// A log grown by hand or by another program: a gigabyte (sparse, so the disk stays free), one
+// long line without an end, thousands of short lines. Only its end is read: every add keeps the
+// last whole lines within the bound, and reading back costs the same as for a small log.
+TEST(ErrorLogTest, AnyLogIsReadFromItsEndAndKeptWithinBytesAndLines)
+{
+    fs::remove_all(AppPaths::stateDir());
+    fs::create_directories(AppPaths::stateDir());
+    const auto huge = [] {
+        std::ofstream(logFile()) << "início\n";
+        fs::resize_file(logFile(), 1LL << 30);
+    };
+    const auto longLine = [] {
+        TestSupport::writeFile(logFile(), std::string(3 << 20, 'x'));
+    };
+    const auto manyLines = [] {
+        std::string text;
+        for (int i = 0; i < 20000; ++i)
+            text += "linha " + std::to_string(i) + "\n";
+        TestSupport::writeFile(logFile(), text);
+    };
+    for (const std::function<void()>& make : {std::function<void()>(huge), std::function<void()>(longLine), std::function<void()>(manyLines)}) {
+        make();
+        ErrorLog::add("a.png → JPG: nova");
+        const auto size = fs::file_size(logFile());
+        EXPECT_LE(size, 256u << 10);
+        const auto text = TestSupport::readFile(logFile());
+        EXPECT_TRUE(text.ends_with("  a.png → JPG: nova\n"));
+        EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 400);
+        EXPECT_TRUE(ErrorLog::recent(30).ends_with("  a.png → JPG: nova"));
+    }
+    // Read back without the trim: only whole lines of the end, within the bound.
+    huge();
+    std::ofstream(logFile(), std::ios::app) << "\nfim\n";
+    EXPECT_EQ(ErrorLog::recent(30), "fim");
+
+    // A pipe at the log's name holds nobody and is left alone.
+    fs::remove(logFile());
+    ASSERT_EQ(::mkfifo(logFile().c_str(), 0600), 0);
+    ErrorLog::add("perdida");
+    EXPECT_EQ(ErrorLog::recent(30), "(nenhum erro registrado)");
+    EXPECT_TRUE(fs::is_fifo(logFile()));
+    fs::remove(logFile());
 }
 
 }

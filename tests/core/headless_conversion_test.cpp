@@ -45,6 +45,8 @@ TEST_F(HeadlessConversion, FormatChoiceOutputsAndExitCodes)
         makeImage(dir / name);
     writeFile(dir / "b.mp4", "x");
     writeFile(dir / "docs/readme.txt", "hello");
+    writeFile(dir / "notas\nda ana's\\b/c.txt", "x");
+    writeFile(dir / "fotos.zip/praia.jpg", "x");
     // Refused (no output): a selection's own format, two kinds, another kind's format. Labels and
     // extensions match in any case: "pdf" is a PDF per image (common folder, argument order), "PDF
     // ÚNICO" merges; a folder offers only batch formats; an archive's "tgz" repacks, "extrair" and "" unpack.
@@ -61,6 +63,12 @@ TEST_F(HeadlessConversion, FormatChoiceOutputsAndExitCodes)
         {"tgz", {"docs.zip"}, "docs 2.tar.gz\n"},
         {"EXTRAIR", {"docs.zip"}, "docs 2\n"},
         {"", {"docs.zip"}, "docs 3\n"},
+        // A folder named like an archive is a folder: packed, never extracted.
+        {"tar", {"fotos.zip"}, "fotos.zip.tar\n"},
+        {"extrair", {"fotos.zip"}, ""},
+        // A name with a line feed is quoted, so that every output stays one line.
+        {"zip", {"notas\nda ana's\\b"}, "$'notas\\nda ana\\'s\\\\b.zip'\n"},
+        {"", {"notas\nda ana's\\b.zip"}, "$'notas\\nda ana\\'s\\\\b 2'\n"},
     };
     for (const auto& [format, inputs, out] : cases) {
         auto result = convert(format, inputs);

@@ -1,4 +1,6 @@
+#include "core/base/app_paths.h"
 #include "core/base/appearance.h"
+#include "core/base/error_log.h"
 #include "core/base/quality.h"
 #include "core/base/settings.h"
 #include "core/state/settings_model.h"
@@ -11,6 +13,8 @@
 #include <QTest>
 
 #include <fstream>
+#include <functional>
+#include <sys/stat.h>
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -152,4 +156,40 @@ TEST_F(SettingsTest, AnOpenModelFollowsWritesFromHereAndFromOtherProcesses)
         5000));
     EXPECT_EQ(std::vector<bool>(soundAtSignal.begin() + long(settled), soundAtSignal.end()),
         (std::vector<bool>{false, true}));
+}
+
+// A link to an endless device, a pipe nobody writes to, a file far past any settings: each reads
+// as the defaults at once, is named once in the error log, and is never written over.
+TEST_F(SettingsTest, OddSettingsFilesGiveTheDefaultsAndAreLeftAsTheyAre)
+{
+    const auto file = Defaults::file();
+    const auto logged = [] {
+        return ErrorLog::recent(500).find("Ajustes: ") != std::string::npos;
+    };
+    const std::string big = "{\"key.single\": \"command\", \"x\": \"" + std::string(2 << 20, 'x') + "\"}";
+    const std::vector<std::pair<std::string, std::function<void()>>> odd = {
+        {"link to /dev/zero", [&] { fs::create_symlink("/dev/zero", file); }},
+        {"pipe", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        {"2 MiB of JSON", [&] { TestSupport::writeFile(file, big); }},
+    };
+    for (const auto& [what, make] : odd) {
+        SCOPED_TRACE(what);
+        fs::remove_all(AppPaths::stateDir());
+        fs::remove(file);
+        make();
+        const auto before = fs::symlink_status(file).type();
+        EXPECT_EQ(Prefs::triggerKey(std::nullopt), TriggerKey::shift);
+        EXPECT_TRUE(Prefs::doneSound());
+        Defaults::set(SettingKey::singleKey, "option");
+        Defaults::remove(SettingKey::doneSound);
+        EXPECT_EQ(Prefs::triggerKey(std::nullopt), TriggerKey::shift);
+        EXPECT_EQ(fs::symlink_status(file).type(), before);
+        if (fs::is_regular_file(fs::symlink_status(file)))
+            EXPECT_EQ(fs::file_size(file), big.size());
+        EXPECT_TRUE(logged());
+    }
+    // A sane file is read and written again as before.
+    fs::remove(file);
+    Defaults::set(SettingKey::singleKey, "option");
+    EXPECT_EQ(Prefs::triggerKey(std::nullopt), TriggerKey::option);
 }

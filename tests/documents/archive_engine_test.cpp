@@ -1,3 +1,5 @@
+#include "core/base/app_paths.h"
+#include "core/base/error_log.h"
 #include "documents/archive_engine.h"
 #include "support/test_support.h"
 
@@ -6,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -440,4 +443,136 @@ write("wavpack.zip", local(name, zlib.crc32(data), 7, 7, 97) + data, [(name, zli
         EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "diario.log.gz", format)), (Tree{{"diario.log", lines}}))
             << format.ext;
     EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "diario.txt.bz2", zip)), (Tree{{"diario.txt", "outra\n"}}));
+}
+
+// Headers libarchive refuses and its peers read: a RAR 2 archive whose main header holds the
+// archive's comment (its checksum covers the fixed fields only), pax records with empty values,
+// a RAR 5 compressed with a 256 MiB dictionary (WinRAR's -md256m; its data here is coded as
+// literals, so that a few lines write it).
+TEST_F(ArchiveEngineTest, ArchivesWithHeadersLibarchiveRefusesAreReadAsTheirPeersReadThem)
+{
+    python(std::string(rar5Writer) + R"(
+class Bits:
+    def __init__(self): self.out, self.acc, self.n = bytearray(), 0, 0
+    def put(self, value, width):
+        self.acc, self.n = (self.acc << width) | value, self.n + width
+        while self.n >= 8:
+            self.n -= 8; self.out.append((self.acc >> self.n) & 0xff)
+        self.acc &= (1 << self.n) - 1
+def literals(data):
+    # One last block with its tables: the bit-length code gives 0, 8, 18 and 19 two bits each; the
+    # 256 literals are 8 bits long (so each codes as itself), the other 174 symbols absent.
+    bits = Bits()
+    for symbol in range(20): bits.put(2 if symbol in (0, 8, 18, 19) else 0, 4)
+    for _ in range(256): bits.put(1, 2)
+    bits.put(3, 2); bits.put(138 - 11, 7); bits.put(3, 2); bits.put(36 - 11, 7)
+    for byte in data: bits.put(byte, 8)
+    last = bits.n or 8
+    if bits.n: bits.out.append((bits.acc << (8 - bits.n)) & 0xff)
+    size = len(bits.out).to_bytes(3, "little")
+    flags = (last - 1) | (2 << 3) | 0x40 | 0x80
+    return bytes([flags, 0x5a ^ flags ^ size[0] ^ size[1] ^ size[2]]) + size + bits.out
+text = b"Relat\xc3\xb3rio anual\n" * 4000
+packed, method = literals(text), (1 << 7) | (11 << 10)
+body = vint(4) + vint(len(text)) + vint(0o100644) + struct.pack("<I", zlib.crc32(text)) + vint(method) + vint(1)
+open("dicionario.rar", "wb").write(b"Rar!\x1a\x07\x01\x00" + header(1, vint(0))
+    + header(2, body + vint(len(b"relatorio.txt")) + b"relatorio.txt", b"", packed) + header(5, vint(0)))
+
+import io, struct, tarfile, zlib
+def crc16(b): return zlib.crc32(b) & 0xffff
+def block(kind, flags, body, extra=b""):
+    head = struct.pack("<BHH", kind, flags, 7 + len(body) + len(extra)) + body
+    return struct.pack("<H", crc16(head)) + head + extra
+def comment(text):
+    head = struct.pack("<BHHHBBH", 0x75, 0, 15 + len(text), len(text), 20, 0x30, crc16(text))
+    return struct.pack("<H", crc16(head)) + head + text
+def stored(name, content):
+    body = struct.pack("<IIBIIBBHI", len(content), len(content), 3, zlib.crc32(content), 0x5a2c6b00, 20, 0x30,
+                       len(name), 0o100644) + name
+    head = struct.pack("<BHH", 0x74, 0x8000, 7 + len(body)) + body
+    return struct.pack("<H", crc16(head)) + head + content
+open("comentado.rar", "wb").write(b"Rar!\x1a\x07\x00" + block(0x73, 0x02, bytes(6), comment(b"Fotos da viagem"))
+    + stored(b"a.txt", b"alfa\n") + stored(b"b.txt", b"beta\n") + block(0x7b, 0x4000, b""))
+with tarfile.open("pax.tar", "w", format=tarfile.PAX_FORMAT) as archive:
+    for name, records in (("a.txt", {"GNU.sparse.major": "", "GNU.sparse.minor": ""}), ("b.txt", {"SUN.holesdata": ""})):
+        info, data = tarfile.TarInfo(name), (b"alfa\n" if name == "a.txt" else b"beta\n")
+        info.size, info.pax_headers = len(data), records
+        archive.addfile(info, io.BytesIO(data))
+)");
+    const Tree expected = {{"a.txt", "alfa\n"}, {"b.txt", "beta\n"}};
+    for (const auto& name : {"comentado.rar", "pax.tar"}) {
+        SCOPED_TRACE(name);
+        const auto folder = ArchiveEngine::extract(work / name);
+        EXPECT_EQ(folder, work / fs::path(name).stem());
+        EXPECT_EQ(tree(folder), expected);
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, zip)), expected);
+        fs::remove_all(folder);
+    }
+    std::string report;
+    for (int i = 0; i < 4000; ++i)
+        report += "Relatório anual\n";
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "dicionario.rar")), report);
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "dicionario.rar", tar)), (Tree{{"relatorio.txt", report}}));
+}
+
+// An archive whose every entry is skipped says so, by extraction and by repacking alike, and
+// names each entry in the error log; nothing is left behind.
+TEST_F(ArchiveEngineTest, AnArchiveOfOnlySkippedEntriesSaysNothingWasExtractedAndNamesThem)
+{
+    python(std::string(zipWriter) + R"(
+import io, tarfile
+with tarfile.open("atalho.tar", "w") as archive:
+    info = tarfile.TarInfo("senhas"); info.type, info.linkname = tarfile.SYMTYPE, "/etc/passwd"
+    archive.addfile(info)
+data = b"fora"
+write("sobe.zip", local(b"../fora.txt", zlib.crc32(data), 4, 4, 0) + data, [(b"../fora.txt", zlib.crc32(data), 4, 4, 0, 0)])
+)");
+    const auto names = [&] {
+        std::set<std::string> found;
+        for (const auto& entry : fs::directory_iterator(work.path()))
+            found.insert(entry.path().filename().string());
+        return found;
+    };
+    const auto before = names();
+    for (const auto& [name, entry] :
+        std::map<std::string, std::string>{{"atalho.tar", "senhas -> /etc/passwd"}, {"sobe.zip", "fora.txt"}}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(AppPaths::stateDir());
+        EXPECT_STREQ(thrown(ArchiveEngine::extract, work / name).what(),
+            "Nenhuma entrada do arquivo compactado pôde ser extraída.");
+        EXPECT_STREQ(thrown(ArchiveEngine::repack, work / name, tar).what(),
+            "Nenhuma entrada do arquivo compactado pôde ser extraída.");
+        const auto log = ErrorLog::recent(10);
+        EXPECT_NE(log.find("Entrada ignorada em " + name + ": "), std::string::npos) << log;
+        EXPECT_NE(log.find(entry), std::string::npos) << log;
+        EXPECT_EQ(names(), before);
+    }
+}
+
+// Names: "café.txt" with a composed é and with e and a combining accent are two files here, and
+// both come out and go into the new archive; so do names with a line feed or a leading dash.
+// Tens of thousands of entries (more names than a command line holds) repack as well.
+TEST_F(ArchiveEngineTest, EveryNameComesOutAndGoesBackInHoweverWrittenAndHoweverMany)
+{
+    python(R"(
+import unicodedata, zipfile
+with zipfile.ZipFile("gemeos.zip", "w") as archive:
+    archive.writestr(unicodedata.normalize("NFC", "café.txt"), "composto")
+    archive.writestr(unicodedata.normalize("NFD", "café.txt"), "decomposto")
+    archive.writestr("linha\nnova.txt", "quebra")
+    archive.writestr("-v.txt", "traço")
+with zipfile.ZipFile("muitos.zip", "w") as archive:
+    for i in range(30000):
+        archive.writestr("foto de uma viagem muito longa pelo interior do estado, dia %05d, câmera do celular.txt" % i, "")
+)");
+    const Tree expected = {{"café.txt", "composto"}, {"cafe\xcc\x81.txt", "decomposto"},
+        {"linha\nnova.txt", "quebra"}, {"-v.txt", "traço"}};
+    EXPECT_EQ(tree(ArchiveEngine::extract(work / "gemeos.zip")), expected);
+    for (const auto& format : {tar, tgz, zip})
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "gemeos.zip", format)), expected) << format.ext;
+
+    const auto many = ArchiveEngine::repack(work / "muitos.zip", tar);
+    EXPECT_EQ(tree(many.parent_path()).count(many.filename().string()), 1u);
+    const auto listed = runProgram("/usr/bin/tar", {"-tf", many.string()}, 120);
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 30000);
 }

@@ -225,6 +225,10 @@ bool isPlainFolder(const fs::path& url)
 MediaKind kind(const fs::path& url)
 {
     const auto e = normalizedExt(url);
+    // A folder is packed whatever its name says ("fotos.zip" may be a folder too), unless its
+    // format is itself a folder: an RTFD document.
+    if (e != "rtfd" && isPlainFolder(url))
+        return MediaKind::folder;
     if (e == "pdf")
         return MediaKind::pdf;
     if (isDocumentExt(e))
@@ -239,8 +243,6 @@ MediaKind kind(const fs::path& url)
         return MediaKind::video;
     if (isAudioExt(e))
         return MediaKind::audio;
-    if (isPlainFolder(url))
-        return MediaKind::folder;
     if (e.empty())
         return MediaKind::other;
     // Pictures are the formats there is a reader for, decided without loading the MIME database

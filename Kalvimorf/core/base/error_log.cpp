@@ -1,14 +1,20 @@
 #include "core/base/error_log.h"
 
 #include "core/base/app_paths.h"
+#include "core/base/file_safety.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <system_error>
 #include <vector>
 
@@ -20,32 +26,60 @@ namespace {
 
 fs::path logFile() { return AppPaths::stateDir() / "erros.log"; }
 
-std::optional<std::string> readUtf8(const fs::path& path)
-{
-    QFile file(QString::fromStdString(path.string()));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    auto bytes = file.readAll();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return bytes.toStdString();
-}
+// The log is read from its end only, and never more than this: 500 lines of what users meet
+// (a cause, a tool's last line) take well under it, while a log grown by hand or by another
+// program to a gigabyte, or to one long line, would otherwise be read whole for every error.
+constexpr off_t tailBytes = 256 << 10;
+constexpr size_t maxLines = 500;
+constexpr size_t keptLines = 400;
 
-std::vector<std::string> nonEmptyLines(const std::string& text)
-{
+// The last non-empty lines of the log, from at most its last tailBytes; a line cut by that
+// bound is left out. Nothing when the file cannot be read or is no regular file (a pipe would
+// hold every caller). `whole` tells whether the lines are all the file holds.
+struct Tail {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
+    bool whole = true;
+    bool utf8 = true;
+};
+
+std::optional<Tail> readTail(const fs::path& path)
+{
+    const FileSafety::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info { };
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const off_t from = std::max<off_t>(0, info.st_size - tailBytes);
+    std::string bytes(size_t(info.st_size - from), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const auto got = ::pread(fd.get(), bytes.data() + done, bytes.size() - done, from + off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        done += size_t(got);
     }
-    return lines;
+    bytes.resize(done);
+    Tail tail;
+    size_t start = 0;
+    if (from > 0) {
+        tail.whole = false;
+        const auto firstEnd = bytes.find('\n');
+        start = firstEnd == std::string::npos ? bytes.size() : firstEnd + 1;
+    }
+    const std::string_view text = std::string_view(bytes).substr(start);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    [[maybe_unused]] const QString decoded = decoder(QByteArrayView(text.data(), qsizetype(text.size())));
+    tail.utf8 = !decoder.hasError();
+    for (size_t at = 0; at < text.size();) {
+        const auto end = std::min(text.find('\n', at), text.size());
+        if (end > at)
+            tail.lines.emplace_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return tail;
 }
 
 void writeWhole(const fs::path& path, const std::string& text)
@@ -57,30 +91,42 @@ void writeWhole(const fs::path& path, const std::string& text)
     file.commit();
 }
 
-// Whole lines, each already stamped, kept to the bound.
+// Whole lines, each already stamped, kept to the bounds: past 500 lines, or past tailBytes,
+// the last 400 whole lines of the tail are kept.
 void append(const std::string& text)
 {
     const auto path = logFile();
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
 
-    QFile file(QString::fromStdString(path.string()));
-    if (file.exists() && file.open(QIODevice::Append)) {
-        file.write(text.data(), qint64(text.size()));
-        file.close();
-    } else {
+    // Only an existing regular file is appended to; anything else at the name is left alone.
+    const FileSafety::Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
+    struct stat info { };
+    if (fd) {
+        if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+            return;
+        // A file that does not end its last line (edited by hand, cut short) would swallow ours.
+        char last = '\n';
+        const FileSafety::Fd reader(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (info.st_size > 0 && reader && ::pread(reader.get(), &last, 1, info.st_size - 1) != 1)
+            last = '\n';
+        try {
+            FileSafety::writeAll(fd.get(), last == '\n' ? text : "\n" + text, path);
+        } catch (const std::exception&) {
+            return;
+        }
+    } else if (errno == ENOENT) {
         writeWhole(path, text);
+    } else {
+        return;
     }
 
-    auto whole = readUtf8(path);
-    if (!whole)
-        return;
-    auto lines = nonEmptyLines(*whole);
-    if (lines.size() <= 500)
+    auto tail = readTail(path);
+    if (!tail || (tail->whole && tail->lines.size() <= maxLines))
         return;
     std::string trimmed;
-    for (size_t i = lines.size() - 400; i < lines.size(); ++i)
-        trimmed += lines[i] + "\n";
+    for (size_t i = tail->lines.size() - std::min(tail->lines.size(), keptLines); i < tail->lines.size(); ++i)
+        trimmed += tail->lines[i] + "\n";
     writeWhole(path, trimmed);
 }
 
@@ -107,10 +153,10 @@ void addLines(const std::string& prefix, std::string_view text)
 
 std::string recent(int n)
 {
-    auto whole = readUtf8(logFile());
-    if (!whole)
+    const auto tail = readTail(logFile());
+    if (!tail || !tail->utf8)
         return "(nenhum erro registrado)";
-    auto lines = nonEmptyLines(*whole);
+    const auto& lines = tail->lines;
     size_t from = lines.size() > size_t(std::max(n, 0)) ? lines.size() - size_t(std::max(n, 0)) : 0;
     std::string result;
     for (size_t i = from; i < lines.size(); ++i) {

@@ -1,14 +1,21 @@
 #include "core/base/settings.h"
 
 #include "core/base/app_paths.h"
+#include "core/base/error_log.h"
+#include "core/base/file_safety.h"
 #include "core/base/raw_values.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QDir>
+#include <QStandardPaths>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <memory>
@@ -168,10 +175,18 @@ namespace Defaults {
 
 namespace {
 
+// Settings take a few kilobytes; a megabyte leaves room for any file a person edits. A larger
+// file, or anything that is no regular file (a link to /dev/zero, a pipe, a folder), is no
+// settings file: it would be read for ever, hold every reader or fill the memory. It counts as
+// empty, and it is never written over: it may be the user's own.
+constexpr qint64 maxFileBytes = 1 << 20;
+
 // JSON keeps a value's type, where INI would turn every boolean into the text "true".
 bool readJson(QIODevice& device, QSettings::SettingsMap& map)
 {
-    const auto bytes = device.readAll();
+    if (device.isSequential() || device.size() > maxFileBytes)
+        return false;
+    const auto bytes = device.read(maxFileBytes);
     if (bytes.trimmed().isEmpty())
         return true;
     QJsonParseError error;
@@ -194,10 +209,51 @@ QSettings::Format jsonFormat()
     return format;
 }
 
+enum class FileState { absent, sane, odd };
+
+// What stands at the settings path, followed through links, opened without waiting on a pipe;
+// `bytes`, when given, receives a sane file's content.
+FileState inspect(const std::string& path, QByteArray* bytes = nullptr)
+{
+    const FileSafety::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
+        return errno == ENOENT ? FileState::absent : FileState::odd;
+    struct stat info { };
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxFileBytes)
+        return FileState::odd;
+    if (!bytes)
+        return FileState::sane;
+    // The file may grow between the look and the read: never more than the bound is read.
+    bytes->resize(maxFileBytes + 1);
+    qsizetype done = 0;
+    while (done < bytes->size()) {
+        const auto got = ::read(fd.get(), bytes->data() + done, size_t(bytes->size() - done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return FileState::odd;
+        if (got == 0)
+            break;
+        done += got;
+    }
+    bytes->resize(done);
+    return done > maxFileBytes ? FileState::odd : FileState::sane;
+}
+
+void reportOdd(const std::string& path)
+{
+    ErrorLog::add("Ajustes: " + path
+        + " não é um arquivo comum de até 1 MiB; valem os ajustes padrão e o arquivo não é alterado.");
+}
+
 // A fresh object per use: QSettings reloads the file when it changed on disk, and objects are
-// not shared between threads.
+// not shared between threads. Nothing when the file is odd: QSettings would read it whole.
 std::unique_ptr<QSettings> open()
 {
+    if (inspect(file().string()) == FileState::odd) {
+        reportOdd(file().string());
+        return nullptr;
+    }
     auto settings = std::make_unique<QSettings>(jsonFormat(), QSettings::UserScope, "Brivlon", "Brivlon");
     settings->setFallbacksEnabled(false);
     return settings;
@@ -247,6 +303,8 @@ QVariantMap snapshot()
     static std::mutex mutex;
     static QVariantMap values;
     static std::optional<Stamp> trusted;
+    // The odd file last told of in the error log, so that it is told once, not at every read.
+    static std::optional<Stamp> reported;
 
     static const std::string path = file().string();
     const Stamp stamp = stampOf(path);
@@ -254,9 +312,18 @@ QVariantMap snapshot()
     if (trusted && *trusted == stamp)
         return values;
     QSettings::SettingsMap map;
-    QFile device(QString::fromStdString(path));
-    if (stamp.size >= 0 && device.open(QIODevice::ReadOnly) && !readJson(device, map))
-        map.clear();
+    QByteArray bytes;
+    if (stamp.size >= 0) {
+        if (inspect(path, &bytes) == FileState::odd) {
+            if (!reported || !(*reported == stamp))
+                reportOdd(path);
+            reported = stamp;
+        } else {
+            QBuffer device(&bytes);
+            if (device.open(QIODevice::ReadOnly) && !readJson(device, map))
+                map.clear();
+        }
+    }
     values = map;
     trusted.reset();
     if (settled(stamp))
@@ -293,6 +360,8 @@ std::string text(SettingKey key) { return string(key).value_or(SettingKeys::defa
 void set(SettingKey key, std::string_view member, const QVariant& value)
 {
     auto settings = open();
+    if (!settings)
+        return;
     settings->setValue(SettingKeys::name(key, member), value);
     settings->sync();
 }
@@ -302,14 +371,22 @@ void set(SettingKey key, const QVariant& value) { set(key, {}, value); }
 void remove(SettingKey key, std::string_view member)
 {
     auto settings = open();
+    if (!settings)
+        return;
     settings->remove(SettingKeys::name(key, member));
     settings->sync();
 }
 
 std::filesystem::path file()
 {
-    // QSettings settles the path of a scope once per process, so it is asked once too.
-    static const std::filesystem::path path = open()->fileName().toStdString();
+    // Where QSettings keeps a user-scope file on this platform, found without a QSettings object,
+    // which reads the file as it is made. Settled once per process, as QSettings settles it.
+    static const std::filesystem::path path = [] {
+        auto folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        if (folder.isEmpty())
+            folder = QDir::homePath() + QStringLiteral("/.config");
+        return std::filesystem::path((folder + QStringLiteral("/Brivlon/Brivlon.json")).toStdString());
+    }();
     return path;
 }
 
