@@ -38,6 +38,8 @@ constexpr size_t inputTimesKept = 256;
 // How long a read that the source refused for every input time waits for more input before it
 // asks with the newest time again.
 constexpr auto quietSpell = std::chrono::milliseconds(50);
+// More presses than anyone makes between two polls.
+constexpr size_t keysPressedKept = 64;
 
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
@@ -109,6 +111,10 @@ struct X11DragInput::Watcher {
     long readCount = 0;  // the count whose read has finished
     std::vector<std::filesystem::path> files;
     bool stopping = false;
+    // The keys pressed since the monitor last looked, from the raw events: a tap shorter than one
+    // poll (a quick Escape) has left the keymap by the next look. Cleared at each claim, so that
+    // what was typed between drags never counts.
+    std::vector<uint8_t> keysPressed;
 
     // An owner change seen while a read was under way; it is handled next.
     xcb_generic_event_t* deferred = nullptr;
@@ -208,6 +214,11 @@ struct X11DragInput::Watcher {
         if (inputTimes.size() > inputTimesKept)
             inputTimes.pop_front();
         ++inputsSeen;
+        if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            std::lock_guard lock(mutex);
+            if (keysPressed.size() < keysPressedKept)
+                keysPressed.push_back(static_cast<uint8_t>(raw->detail));
+        }
         return true;
     }
 
@@ -272,6 +283,7 @@ struct X11DragInput::Watcher {
             std::lock_guard lock(mutex);
             claim = ++count;
             files.clear();
+            keysPressed.clear();
         }
         const uint64_t one = 1;
         [[maybe_unused]] auto written = write(noticeFd, &one, sizeof one);
@@ -516,6 +528,11 @@ bool X11DragInput::otherKeyDown()
     const auto modifiersCookie = xcb_get_modifier_mapping(connection);
     auto keymap = reply(xcb_query_keymap_reply(connection, keymapCookie, nullptr));
     auto modifiers = reply(xcb_get_modifier_mapping_reply(connection, modifiersCookie, nullptr));
+    std::vector<uint8_t> pressed;
+    {
+        std::lock_guard lock(watcher_->mutex);
+        pressed.swap(watcher_->keysPressed);
+    }
     if (!keymap || !modifiers)
         return false;
     // Every row counts: caps lock, num lock and AltGr sit in the rows beyond the four we watch.
@@ -529,7 +546,9 @@ bool X11DragInput::otherKeyDown()
         if (down && !modifierKeys.test(static_cast<size_t>(code)))
             return true;
     }
-    return false;
+    return std::any_of(pressed.begin(), pressed.end(), [&](uint8_t code) {
+        return !modifierKeys.test(code);
+    });
 }
 
 int X11DragInput::claimNotice() { return watcher_->noticeFd; }
