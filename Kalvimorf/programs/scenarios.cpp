@@ -275,7 +275,8 @@ void cancelTest()
         auto counted = std::make_shared<bool>(false);
         after(0.5, [files, out, counted] {
             snapshot(out);
-            say("ffmpeg do 1º arquivo ainda rodando: " + (files.empty() ? std::string("0") : encodersOf(files.front())));
+            say("ffmpeg do 1º arquivo ainda rodando: "
+                + (files.empty() ? std::string("0") : encodersOf(files.front())));
             *counted = true;
         });
         // Both are due 0.5 s from now: the count is said first.
