@@ -106,6 +106,8 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
 QString FilesPage::officeStatus(const OfficeComponent::State& state)
 {
     using Phase = OfficeComponent::State::Phase;
+    if (state.bySystemSuite())
+        return "Pronto · Word, ODT e RTF → PDF pelo " + state.systemSuite + " do sistema";
     switch (state.phase) {
     case Phase::downloading: return "Baixando… " + QString::number(int(state.fraction * 100)) + "%";
     case Phase::failed: return "Não instalado: " + state.message;
@@ -129,10 +131,13 @@ void FilesPage::refresh()
     using Phase = OfficeComponent::State::Phase;
     const auto state = OfficeComponent::current();
     office_->setText(officeStatus(state));
-    install_->setVisible(
-        state.phase == Phase::failed || state.phase == Phase::notInstalled || state.phase == Phase::waitingNetwork);
+    // Offered only where it can help: not beside the distribution's suite, and not where no
+    // download can succeed now (no component for this machine, no network: the wait for the
+    // network installs by itself).
+    install_->setVisible(!state.bySystemSuite() && state.canDownload
+        && (state.phase == Phase::failed || state.phase == Phase::notInstalled));
     download_->setVisible(state.phase == Phase::downloading);
     download_->setValue(int(std::clamp(state.fraction, 0.0, 1.0) * 1000));
     busy_->setVisible(state.phase == Phase::installing);
-    ready_->setVisible(state.phase == Phase::ready);
+    ready_->setVisible(state.phase == Phase::ready || state.bySystemSuite());
 }
