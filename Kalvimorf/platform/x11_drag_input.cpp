@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cerrno>
 #include <chrono>
@@ -77,6 +78,10 @@ xcb_connection_t* openConnection(xcb_screen_t** screen)
 struct X11DragInput::Queries {
     xcb_connection_t* connection = nullptr;
     xcb_window_t root = XCB_NONE;
+    // The keys down at the last look, and the presses the keymap showed before their raw event
+    // came (the watcher may lag behind under load): that event, when it comes, is the same press.
+    std::bitset<256> down;
+    std::array<int, 256> awaitedEvents{};
 
     ~Queries()
     {
@@ -112,8 +117,8 @@ struct X11DragInput::Watcher {
     std::vector<std::filesystem::path> files;
     bool stopping = false;
     // The keys pressed since the monitor last looked, from the raw events: a tap shorter than one
-    // poll (a quick Escape) has left the keymap by the next look. Cleared at each claim, so that
-    // what was typed between drags never counts.
+    // poll (a quick Escape) has left the keymap by the next look. Cleared as each drag claims the
+    // selection, so that what was typed between drags never counts.
     std::vector<uint8_t> keysPressed;
 
     // An owner change seen while a read was under way; it is handled next.
@@ -283,7 +288,10 @@ struct X11DragInput::Watcher {
             std::lock_guard lock(mutex);
             claim = ++count;
             files.clear();
-            keysPressed.clear();
+            // Only a drag beginning starts afresh: GTK's sources let go of the selection as their
+            // drag ends, the Escape that cancelled it being among the keys still to be seen.
+            if (owner != XCB_NONE)
+                keysPressed.clear();
         }
         const uint64_t one = 1;
         [[maybe_unused]] auto written = write(noticeFd, &one, sizeof one);
@@ -523,16 +531,19 @@ long X11DragInput::changeCount()
 bool X11DragInput::otherKeyDown()
 {
     auto* connection = queries_->connection;
-    // Both requests go out together: one round trip.
-    const auto keymapCookie = xcb_query_keymap(connection);
-    const auto modifiersCookie = xcb_get_modifier_mapping(connection);
-    auto keymap = reply(xcb_query_keymap_reply(connection, keymapCookie, nullptr));
-    auto modifiers = reply(xcb_get_modifier_mapping_reply(connection, modifiersCookie, nullptr));
+    // Taken before the keymap is asked for: every press listed then was already in the keymap the
+    // server answers with, so a press the keymap shows newly down is either listed here or will be
+    // at a later look, never lost between the two.
     std::vector<uint8_t> pressed;
     {
         std::lock_guard lock(watcher_->mutex);
         pressed.swap(watcher_->keysPressed);
     }
+    // Both requests go out together: one round trip.
+    const auto keymapCookie = xcb_query_keymap(connection);
+    const auto modifiersCookie = xcb_get_modifier_mapping(connection);
+    auto keymap = reply(xcb_query_keymap_reply(connection, keymapCookie, nullptr));
+    auto modifiers = reply(xcb_get_modifier_mapping_reply(connection, modifiersCookie, nullptr));
     if (!keymap || !modifiers)
         return false;
     // Every row counts: caps lock, num lock and AltGr sit in the rows beyond the four we watch.
@@ -541,14 +552,24 @@ bool X11DragInput::otherKeyDown()
     const int total = xcb_get_modifier_mapping_keycodes_length(modifiers.get());
     for (int i = 0; i < total; ++i)
         modifierKeys.set(codes[i]);
+    bool other = false;
+    auto& queries = *queries_;
     for (int code = 8; code < 256; ++code) {
+        const auto key = static_cast<size_t>(code);
         const bool down = keymap->keys[code / 8] & (1u << (code % 8));
-        if (down && !modifierKeys.test(static_cast<size_t>(code)))
-            return true;
+        if (down && !queries.down.test(key))
+            ++queries.awaitedEvents[key];
+        queries.down.set(key, down);
+        other = other || (down && !modifierKeys.test(key));
     }
-    return std::any_of(pressed.begin(), pressed.end(), [&](uint8_t code) {
-        return !modifierKeys.test(code);
-    });
+    // A press the keymap did not show: a tap between two looks.
+    for (const uint8_t code : pressed) {
+        if (queries.awaitedEvents[code] > 0)
+            --queries.awaitedEvents[code];
+        else
+            other = other || !modifierKeys.test(code);
+    }
+    return other;
 }
 
 int X11DragInput::claimNotice() { return watcher_->noticeFd; }

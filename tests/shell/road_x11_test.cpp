@@ -243,9 +243,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-// The fan and the wheel, as BRIVLON_MENU names them.
-class QuickHand : public WholeRoad, public ::testing::WithParamInterface<const char*> {
+// The fan and the wheel, as BRIVLON_MENU names them, with the Qt drag source or GTK 3's (as the
+// file managers of GNOME, Cinnamon, Xfce and MATE drag).
+class QuickHand : public WholeRoad, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {
 protected:
+    void start()
+    {
+        const auto [menu, gtk] = GetParam();
+        WholeRoad::start({{"BRIVLON_MENU", menu}},
+            gtk ? std::vector<std::string>{"/usr/bin/python3", GTK_DRAG_SOURCE, "3"}
+                : std::vector<std::string>{DRAG_SOURCE});
+    }
+
     // A failed step leaves no key or button held for the next test on this X server.
     void TearDown() override
     {
@@ -253,7 +262,7 @@ protected:
             drive({"up Shift_L", "release"});
     }
 
-    bool wheel() const { return std::string(GetParam()) == "wheel"; }
+    bool wheel() const { return std::string(std::get<0>(GetParam())) == "wheel"; }
 
     // Out of the source, Shift held: the menu's first frame, and where its first entry (JPG) stands.
     std::optional<Menu> openMenu(int atX, int atY)
@@ -277,7 +286,7 @@ protected:
 // drag with the hand at rest, and the release picks it.
 TEST_P(QuickHand, ADropOnACardReachedWhileTheMenuOpensIsTaken)
 {
-    ASSERT_NO_FATAL_FAILURE(start({{"BRIVLON_MENU", GetParam()}}));
+    ASSERT_NO_FATAL_FAILURE(start());
     const int atX = 640, atY = 700;
     const auto menu = openMenu(atX, atY);
     ASSERT_TRUE(menu) << "Shift held during the drag opened nothing";
@@ -297,13 +306,16 @@ TEST_P(QuickHand, ADropOnACardReachedWhileTheMenuOpensIsTaken)
 // still held, however short the tap (shorter than one look of the drag monitor here).
 TEST_P(QuickHand, EscapeClosesTheMenuWhileTheKeyIsHeld)
 {
-    ASSERT_NO_FATAL_FAILURE(start({{"BRIVLON_MENU", GetParam()}}));
+    ASSERT_NO_FATAL_FAILURE(start());
     ASSERT_TRUE(openMenu(640, 700)) << "Shift held during the drag opened nothing";
     ASSERT_TRUE(drive({"down Escape", "up Escape"}));
     EXPECT_TRUE(until(*app, "menu fechado")) << "the menu stayed while Shift was held";
     EXPECT_TRUE(dropped());
 }
 
-INSTANTIATE_TEST_SUITE_P(Menus, QuickHand, ::testing::Values("fan", "wheel"), [](const auto& info) {
-    return std::string(info.param) == "fan" ? std::string("Fan") : std::string("Wheel");
-});
+INSTANTIATE_TEST_SUITE_P(Menus, QuickHand,
+    ::testing::Values(std::tuple("fan", false), std::tuple("wheel", false), std::tuple("fan", true)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == std::string("fan") ? "Fan" : "Wheel")
+            + (std::get<1>(info.param) ? "Gtk3" : "Qt");
+    });
