@@ -6,6 +6,7 @@
 #include "core/base/task.h"
 #include "documents/archive_engine.h"
 #include "documents/components.h"
+#include "documents/office_engine.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -124,7 +125,7 @@ ComponentInstaller& ComponentInstaller::shared()
         Options options;
         options.download.partialFolder = Components::folder();
         options.systemSuite = [] {
-            return isExecutableFile("/usr/lib/libreoffice/program/soffice");
+            return OfficeEngine::systemSuite().has_value();
         };
         return new ComponentInstaller(std::move(options));
     }();
@@ -193,8 +194,9 @@ void ComponentInstaller::installIfNeeded()
         setOffice({State::Kind::ready});
         return;
     }
-    // With the distribution's LibreOffice documents already convert with their layout.
-    if (options_.systemSuite && options_.systemSuite())
+    // With the distribution's LibreOffice documents already convert with their layout; and where
+    // no component is published for the processor, no download could give one.
+    if ((options_.systemSuite && options_.systemSuite()) || !Components::downloadable())
         return;
     install();
 }

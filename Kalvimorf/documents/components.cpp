@@ -33,4 +33,13 @@ std::optional<fs::path> soffice()
 
 bool networkUsable() { return !std::getenv("BRIVLON_FORCE_OFFLINE"); }
 
+bool downloadable()
+{
+#if defined(__x86_64__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 }

@@ -22,5 +22,8 @@ std::optional<fs::path> soffice();
 // Whether the network counts as usable now: never with BRIVLON_FORCE_OFFLINE; an unknown state
 // (no network information backend, as in containers) counts as usable.
 bool networkUsable();
+// Whether a component is published for this machine's processor (the suite's x86-64 build):
+// elsewhere no download could give a program that runs.
+bool downloadable();
 
 }

@@ -10,8 +10,13 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
 #include <mutex>
 #include <optional>
+#include <system_error>
 
 namespace Downloader {
 
@@ -24,6 +29,32 @@ struct ResumeRecord {
     fs::path partial;
     QByteArray validator;  // the ETag, else Last-Modified, of the first response
 };
+
+// Why a file cannot be used, as the clause a download's failure is told in ("falha no download
+// (…)"): the program's own sentence for the cause, not the library's English, without its capital
+// and full stop.
+std::string clause(const std::error_code& code, const fs::path& path)
+{
+    auto text = describeError(fs::filesystem_error("", path, code));
+    if (!text.empty() && text.back() == '.')
+        text.pop_back();
+    if (!text.empty())
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+// A local package (a file address) that cannot be read: why, before any transfer starts.
+std::optional<std::error_code> unreadable(const fs::path& path)
+{
+    std::error_code ignored;
+    if (fs::is_directory(path, ignored))
+        return std::make_error_code(std::errc::is_a_directory);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::error_code(errno, std::generic_category());
+    ::close(fd);
+    return std::nullopt;
+}
 
 std::mutex resumeMutex;
 std::optional<ResumeRecord> resumeRecord;
@@ -269,6 +300,11 @@ bool isNetworkError(const std::exception& error)
 void download(const QUrl& url, const fs::path& destination, const Progress& progress, const Options& options)
 {
     Task::checkCancelled();
+    if (url.isLocalFile()) {
+        const fs::path local = url.toLocalFile().toStdString();
+        if (const auto code = unreadable(local))
+            throw Error(Error::Kind::file, clause(*code, local));
+    }
     std::error_code ignored;
     fs::create_directories(options.partialFolder, ignored);
     auto resume = takeResume(url);
@@ -308,7 +344,7 @@ void download(const QUrl& url, const fs::path& destination, const Progress& prog
                 fs::copy_file(partialPath, destination, moved);
                 FileSafety::removeTree(partialPath);
                 if (moved)
-                    throw Error(Error::Kind::file, moved.message());
+                    throw Error(Error::Kind::file, clause(moved, destination));
             }
             return;
         }

@@ -19,8 +19,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <string_view>
 
 namespace OfficeEngine {
 
@@ -194,12 +196,53 @@ Suites installedSuites()
     // A profile of our own kept across runs: a fresh one costs the suite its first-start work
     // and its removal on every conversion, most of what a run costs beyond the suite itself.
     suites.userProfile = Components::folder() / "perfil-libreoffice";
-    const fs::path debian = "/usr/lib/libreoffice/program/soffice";
-    if (isExecutableFile(debian))
-        suites.user.push_back(debian);
-    else if (auto found = onPath("soffice"))
+    if (auto found = userSuite())
         suites.user.push_back(*found);
     return suites;
+}
+
+std::optional<fs::path> userSuite()
+{
+    const fs::path debian = "/usr/lib/libreoffice/program/soffice";
+    if (isExecutableFile(debian))
+        return debian;
+    return onPath("soffice");
+}
+
+std::string suiteName(const fs::path& soffice)
+{
+    // The program folder beside the real soffice (the one on PATH is often a link to it) names
+    // the product and its version in its bootstrap file: "ProductKey=LibreOffice 7.4".
+    std::error_code error;
+    const auto program = fs::canonical(soffice, error).parent_path();
+    std::string text;
+    try {
+        if (!error)
+            text = TextFile::readUtf8(program / "bootstraprc");
+    } catch (const std::exception&) {
+    }
+    constexpr std::string_view key = "ProductKey=";
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        auto line = std::string_view(text).substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.starts_with(key) && line.size() > key.size())
+            return std::string(line.substr(key.size()));
+        at = end + 1;
+    }
+    return "LibreOffice";
+}
+
+std::optional<SystemSuite> systemSuite()
+{
+    static const std::optional<SystemSuite> found = []() -> std::optional<SystemSuite> {
+        const auto soffice = userSuite();
+        if (!soffice)
+            return std::nullopt;
+        return SystemSuite{*soffice, suiteName(*soffice)};
+    }();
+    return found;
 }
 
 std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path& source, const std::string& format,

@@ -29,6 +29,18 @@ struct Suites {
 };
 // The component when it is complete, then the distribution's LibreOffice or `soffice` on PATH.
 Suites installedSuites();
+// The suite the user installed: the distribution's LibreOffice, else `soffice` on PATH.
+std::optional<fs::path> userSuite();
+// The product and version a suite's program folder names ("LibreOffice 7.4"); "LibreOffice"
+// when it names none.
+std::string suiteName(const fs::path& soffice);
+// The user's suite and its name, looked up once for the process: what converts documents while
+// no component is installed.
+struct SystemSuite {
+    fs::path soffice;
+    std::string name;
+};
+std::optional<SystemSuite> systemSuite();
 
 // The PDF beside the source (a free name chosen right before it is moved there), or nothing.
 // Throws when a work folder cannot be made or the product cannot be moved; a cancelled job ends

@@ -78,6 +78,7 @@ void CardFan::animateIn()
     state_.hidingAt.reset();
     onHidden_ = nullptr;
     state_.picked.reset();
+    opened_ = false;
     startAnimation();
 }
 
@@ -176,6 +177,11 @@ void CardFan::tick()
         resting = resting && spring.atRest();
     }
     update();
+    if (!opened_ && !state_.hidingAt && now - state_.shownAt >= FanGeometry::dealTime(int(state_.cards.size()))) {
+        opened_ = true;
+        if (onOpened)
+            onOpened();
+    }
     if (state_.hidingAt) {
         const double close = state_.picked ? FanGeometry::pickClose : FanGeometry::plainClose;
         if (now - *state_.hidingAt > close) {
@@ -268,6 +274,10 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
 
 void CardFan::dropEvent(QDropEvent* event)
 {
+    // The card where the files are let go, whatever the last position found there: the cards may
+    // have changed under a hand at rest since (another mode shown in place).
+    if (const auto card = cardAt(event->position()))
+        setHighlight(card, false);
     const auto files = dragged_.dropped(event->mimeData());
     const auto action = DropOffers::action(event->possibleActions());
     if (!state_.validCard(state_.highlighted) || files.empty() || !action)

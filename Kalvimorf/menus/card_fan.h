@@ -27,6 +27,12 @@ public:
     void animateIn() override;
     void animateOut(std::function<void()> done) override;
 
+    // Once per showing, when the last card has been dealt to its place. A hand that came to rest
+    // while the cards were still on their way may now stand on one whose place it never moved over.
+    std::function<void()> onOpened;
+    // The card at a point, in the widget's own coordinates, as the cards stand at rest.
+    std::optional<int> cardAt(QPointF widgetPoint) const;
+
     // Set by the controller before it closes the fan on a drop, so the close shows the pick.
     void setPicked(std::optional<int> index) { state_.picked = index; }
     // A quality card taken: it rises as the picked one while the fan closes.
@@ -59,7 +65,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    std::optional<int> cardAt(QPointF widgetPoint) const;
     void setHighlight(std::optional<int> index, bool haptic);
     void liftOnly(std::optional<int> index);
     void restAt(std::optional<int> index);
@@ -72,5 +77,6 @@ private:
     std::function<void()> onHidden_;
     std::optional<double> frozenAt_;
     double lastTick_ = 0;
+    bool opened_ = true;
     QTimer timer_;
 };

@@ -19,7 +19,13 @@ double clamp01(double value) { return std::clamp(value, 0.0, 1.0); }
 
 double cube(double value) { return value * value * value; }
 
+// The middle card is dealt first, each step outwards this much later; each takes dealSeconds.
+constexpr double dealDelay = 0.018;
+constexpr double dealSeconds = 0.32;
+
 }
+
+double dealTime(int count) { return dealDelay * std::max(count - 1, 0) / 2.0 + dealSeconds; }
 
 double step(int count)
 {
@@ -110,7 +116,7 @@ Frame frame(const FanState& state, double now)
     result.infoAlpha = pickClose ? cube(1 - clamp01(2.6 * kp)) : result.alpha;
 
     auto place = [&](int i) {
-        const double u = clamp01((opened - 0.018 * std::abs(i - (n - 1) / 2.0)) / 0.32) - 1;
+        const double u = clamp01((opened - dealDelay * std::abs(i - (n - 1) / 2.0)) / dealSeconds) - 1;
         double deal = 1 + 2.15 * cube(u) + 1.15 * u * u;  // eases out past 1 and back
         double alpha = clamp01(1.6 * deal);
         double rise = 0, turn = 1, flip = 1, extraScale = 0;

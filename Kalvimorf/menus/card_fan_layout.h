@@ -94,6 +94,8 @@ struct Frame {
 
 // The frame at media time `now`.
 Frame frame(const FanState& state, double now);
+// Seconds from the showing until the last of `count` cards has been dealt to its place.
+double dealTime(int count);
 
 // The ten stars around a picked card, `pickTime` (0…1) into the close; none before half-way.
 struct BurstStar {

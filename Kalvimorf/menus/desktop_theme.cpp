@@ -1,5 +1,7 @@
 #include "menus/desktop_theme.h"
 
+#include "menus/palette.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -169,15 +171,23 @@ void DesktopTheme::apply()
         // known whatever the appearance.
         QApplication::setPalette(QPalette());
         const bool paletteDark = QApplication::palette().color(QPalette::Window).lightnessF() < 0.5;
+        // Empty: the platform's, which it keeps current.
+        QPalette chosen;
         switch (appearance()) {
         case AppAppearance::automatic:
             // Made dark only where the portal prefers dark and the platform theme did not follow it.
             if (Notifier::shared().portalPrefersDark() == true && !paletteDark)
-                QApplication::setPalette(darkPalette());
+                chosen = darkPalette();
             break;
-        case AppAppearance::light: QApplication::setPalette(QPalette(QColor(239, 239, 239))); break;
-        case AppAppearance::dark: QApplication::setPalette(darkPalette()); break;
+        case AppAppearance::light: chosen = QPalette(QColor(239, 239, 239)); break;
+        case AppAppearance::dark: chosen = darkPalette(); break;
         }
+        QApplication::setPalette(chosen);
+        // Selections take the theme's colour in every window: a combo box's list and the tool
+        // panel are windows of their own, which the tint a settings window gives itself never
+        // reaches. Only this role is set, so the platform keeps the others current.
+        chosen.setColor(QPalette::Highlight, Theme::palette(isDark(), current()).metal(WheelMode::convert));
+        QApplication::setPalette(chosen);
         Theme::applyingPalette = false;
         Notifier::shared().setDesktopPaletteDark(paletteDark);
     }

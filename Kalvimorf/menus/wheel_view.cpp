@@ -359,6 +359,11 @@ private:
 
 }
 
+double openTime(int count)
+{
+    return std::max(openSeconds, segmentDelay + segmentStagger * std::max(count - 1, 0) + segmentSeconds);
+}
+
 Disc paint(QPainter& painter, const WheelState& state, double now, const Palette& palette)
 {
     const double age = state.shownAt == 0 ? 10 : now - state.shownAt;
@@ -452,6 +457,7 @@ void WheelView::animateIn()
     state_.shownAt = MediaClock::now();
     state_.hidingAt.reset();
     onHidden_ = nullptr;
+    opened_ = false;
     startAnimation();
 }
 
@@ -515,6 +521,11 @@ void WheelView::tick()
     state_.centerHover.step(dt);
     resting = resting && state_.centerHover.atRest();
     update();
+    if (!opened_ && !state_.hidingAt && now - state_.shownAt >= WheelDrawing::openTime(int(state_.cards.size()))) {
+        opened_ = true;
+        if (onOpened)
+            onOpened();
+    }
     if (state_.hidingAt) {
         if (now - *state_.hidingAt > 0.16) {
             timer_.stop();

@@ -53,6 +53,8 @@ struct Disc {
     double opacity;
     bool shown;
 };
+// Seconds from the opening until the disc and every one of `count` segments stand in place.
+double openTime(int count);
 // Paints the wheel at media time `now`; answers the blurred disc the surface wants behind it.
 Disc paint(QPainter& painter, const WheelState& state, double now, const Palette& palette);
 }
@@ -74,6 +76,9 @@ public:
     // Draws with this theme and darkness instead of the settings' (theme previews).
     std::optional<std::pair<AppTheme, bool>> previewOverride;
     const WheelState& state() const { return state_; }
+    // Once per showing, when the disc has grown to its size: a hand that came to rest over a
+    // segment meanwhile may stand where the wheel had not yet painted when it stopped.
+    std::function<void()> onOpened;
     // Still opening, closing or following the pointer; at rest the picture no longer changes.
     bool animating() const { return timer_.isActive(); }
 
@@ -97,5 +102,6 @@ private:
     bool interactive_ = false;
     QTimer timer_;
     double lastTick_ = 0;
+    bool opened_ = true;
     std::function<void()> onHidden_;
 };

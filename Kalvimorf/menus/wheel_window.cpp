@@ -1,12 +1,18 @@
 #include "menus/wheel_window.h"
 
 #include "platform/drag_input.h"
+#include "platform/x11_properties.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QScreen>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
 
 WheelWindow::WheelWindow(std::shared_ptr<DragInput> input)
     : fan_(new CardFan(&panel_)), wheel_(new WheelView()), input_(std::move(input))
@@ -18,6 +24,49 @@ WheelWindow::WheelWindow(std::shared_ptr<DragInput> input)
     QObject::connect(&clickPoll_, &QTimer::timeout, [this] {
         pollClick();
     });
+    fan_->onOpened = [this] {
+        nudgeRestingDrag(
+            *fan_,
+            [this](QPointF at) {
+                return fan_->cardAt(at);
+            },
+            fan_->highlighted());
+    };
+    wheel_->onOpened = [this] {
+        nudgeRestingDrag(
+            *wheel_,
+            [this](QPointF at) {
+                return WheelDrawing::segmentAt(at, int(wheel_->state().cards.size()));
+            },
+            wheel_->state().highlighted);
+    };
+}
+
+// A drag source looks for the window under the pointer only when the pointer moves. Without a
+// compositing manager the panel takes input only where it has painted (WindowShape), so a hand
+// that reached a card's place while the card was still being dealt (or a segment's before the
+// wheel had grown to it), and stopped there, went on pointing at the window beneath: the card
+// never heard of the drag and the release was lost.
+// Moved by one pixel, the pointer has the source look again, and the fan answers. (Moved back at
+// once, the two motions can reach the source as one that goes nowhere, which Qt's sources drop.)
+void WheelWindow::nudgeRestingDrag(
+    QWidget& surface, const std::function<std::optional<int>(QPointF)>& entryAt, std::optional<int> lit)
+{
+    auto* connection = X11Properties::connection();
+    if (!connection || !panel_.isVisible() || !surface.isVisible())
+        return;
+    const auto window = xcb_window_t(panel_.winId());
+    const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
+        xcb_query_pointer_reply(connection, xcb_query_pointer(connection, window), nullptr), &std::free);
+    if (!pointer || !pointer->same_screen || !(pointer->mask & XCB_KEY_BUT_MASK_BUTTON_1))
+        return;
+    const double ratio = panel_.devicePixelRatioF();
+    const auto entry = entryAt(surface.mapFrom(&panel_, QPointF(pointer->win_x / ratio, pointer->win_y / ratio)));
+    // An entry the drag already lit heard of it.
+    if (!entry || lit == entry)
+        return;
+    xcb_warp_pointer(connection, XCB_NONE, window, 0, 0, 0, 0, int16_t(pointer->win_x + 1), pointer->win_y);
+    xcb_flush(connection);
 }
 
 void WheelWindow::pollClick()

@@ -47,6 +47,11 @@ public:
     WheelView& wheel() { return *wheel_; }
 
 private:
+    // Once `surface` has opened: sees that a drag resting on an entry reaches it. `entryAt` is the
+    // entry at a point of the surface, `lit` the one a drag lit.
+    void nudgeRestingDrag(
+        QWidget& surface, const std::function<std::optional<int>(QPointF)>& entryAt, std::optional<int> lit);
+
     WheelPanel panel_;
     CardFan* fan_;
     WheelView* wheel_;

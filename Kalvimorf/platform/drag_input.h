@@ -29,7 +29,8 @@ public:
     virtual Pointer pointer() = 0;
     // Grows by one whenever a drag source claims the drag selection.
     virtual long changeCount() = 0;
-    // True when a key that is not a modifier (caps lock, num lock, AltGr count as modifiers) is down.
+    // True when a key that is not a modifier (caps lock, num lock, AltGr count as modifiers) is down,
+    // or went down since the last call: a tap between two polls counts too.
     virtual bool otherKeyDown() = 0;
     // The local files of the drag that made the current change count; empty when none were readable.
     virtual std::vector<std::filesystem::path> dragFiles() = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bitset>
 #include <cerrno>
 #include <chrono>
@@ -38,6 +39,8 @@ constexpr size_t inputTimesKept = 256;
 // How long a read that the source refused for every input time waits for more input before it
 // asks with the newest time again.
 constexpr auto quietSpell = std::chrono::milliseconds(50);
+// More presses than anyone makes between two polls.
+constexpr size_t keysPressedKept = 64;
 
 template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
@@ -75,6 +78,10 @@ xcb_connection_t* openConnection(xcb_screen_t** screen)
 struct X11DragInput::Queries {
     xcb_connection_t* connection = nullptr;
     xcb_window_t root = XCB_NONE;
+    // The keys down at the last look, and the presses the keymap showed before their raw event
+    // came (the watcher may lag behind under load): that event, when it comes, is the same press.
+    std::bitset<256> down;
+    std::array<int, 256> awaitedEvents{};
 
     ~Queries()
     {
@@ -109,6 +116,10 @@ struct X11DragInput::Watcher {
     long readCount = 0;  // the count whose read has finished
     std::vector<std::filesystem::path> files;
     bool stopping = false;
+    // The keys pressed since the monitor last looked, from the raw events: a tap shorter than one
+    // poll (a quick Escape) has left the keymap by the next look. Cleared as each drag claims the
+    // selection, so that what was typed between drags never counts.
+    std::vector<uint8_t> keysPressed;
 
     // An owner change seen while a read was under way; it is handled next.
     xcb_generic_event_t* deferred = nullptr;
@@ -208,6 +219,11 @@ struct X11DragInput::Watcher {
         if (inputTimes.size() > inputTimesKept)
             inputTimes.pop_front();
         ++inputsSeen;
+        if (raw->event_type == XCB_INPUT_RAW_KEY_PRESS) {
+            std::lock_guard lock(mutex);
+            if (keysPressed.size() < keysPressedKept)
+                keysPressed.push_back(static_cast<uint8_t>(raw->detail));
+        }
         return true;
     }
 
@@ -272,6 +288,10 @@ struct X11DragInput::Watcher {
             std::lock_guard lock(mutex);
             claim = ++count;
             files.clear();
+            // Only a drag beginning starts afresh: GTK's sources let go of the selection as their
+            // drag ends, the Escape that cancelled it being among the keys still to be seen.
+            if (owner != XCB_NONE)
+                keysPressed.clear();
         }
         const uint64_t one = 1;
         [[maybe_unused]] auto written = write(noticeFd, &one, sizeof one);
@@ -511,6 +531,14 @@ long X11DragInput::changeCount()
 bool X11DragInput::otherKeyDown()
 {
     auto* connection = queries_->connection;
+    // Taken before the keymap is asked for: every press listed then was already in the keymap the
+    // server answers with, so a press the keymap shows newly down is either listed here or will be
+    // at a later look, never lost between the two.
+    std::vector<uint8_t> pressed;
+    {
+        std::lock_guard lock(watcher_->mutex);
+        pressed.swap(watcher_->keysPressed);
+    }
     // Both requests go out together: one round trip.
     const auto keymapCookie = xcb_query_keymap(connection);
     const auto modifiersCookie = xcb_get_modifier_mapping(connection);
@@ -524,12 +552,24 @@ bool X11DragInput::otherKeyDown()
     const int total = xcb_get_modifier_mapping_keycodes_length(modifiers.get());
     for (int i = 0; i < total; ++i)
         modifierKeys.set(codes[i]);
+    bool other = false;
+    auto& queries = *queries_;
     for (int code = 8; code < 256; ++code) {
+        const auto key = static_cast<size_t>(code);
         const bool down = keymap->keys[code / 8] & (1u << (code % 8));
-        if (down && !modifierKeys.test(static_cast<size_t>(code)))
-            return true;
+        if (down && !queries.down.test(key))
+            ++queries.awaitedEvents[key];
+        queries.down.set(key, down);
+        other = other || (down && !modifierKeys.test(key));
     }
-    return false;
+    // A press the keymap did not show: a tap between two looks.
+    for (const uint8_t code : pressed) {
+        if (queries.awaitedEvents[code] > 0)
+            --queries.awaitedEvents[code];
+        else
+            other = other || !modifierKeys.test(code);
+    }
+    return other;
 }
 
 int X11DragInput::claimNotice() { return watcher_->noticeFd; }

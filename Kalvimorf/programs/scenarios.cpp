@@ -3,7 +3,6 @@
 #include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/base/commands.h"
-#include "core/base/task.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
 #include "menus/wheel_controller.h"
@@ -51,6 +50,24 @@ void when(std::function<bool()> ready, std::function<void()> step, double limit 
     timer->start(20);
 }
 
+// Runs `step` once, `seconds` from now.
+void after(double seconds, std::function<void()> step)
+{
+    QTimer::singleShot(int(seconds * 1000), Qt::PreciseTimer, qApp, std::move(step));
+}
+
+// Runs `step` every `seconds` until it answers true.
+void every(double seconds, std::function<bool()> step)
+{
+    auto* timer = new QTimer(qApp);
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, [timer, step] {
+        if (step())
+            timer->deleteLater();
+    });
+    timer->start(int(seconds * 1000));
+}
+
 [[noreturn]] void runLoop()
 {
     QApplication::exec();
@@ -65,13 +82,6 @@ HudPanel* visiblePanel()
         if (auto* panel = dynamic_cast<HudPanel*>(widget); panel && panel->isVisible())
             return panel;
     return nullptr;
-}
-
-// The panel shown, on screen and at rest: what a user would see now is what a picture shows.
-bool panelSettled()
-{
-    auto* panel = visiblePanel();
-    return panel && panel->windowHandle() && panel->windowHandle()->isExposed() && !panel->animating();
 }
 
 // The menu's window mapped and painted on the X server, as a user pressing the next key would see it.
@@ -120,32 +130,25 @@ void hudTest()
     Cli::makeApplication(false);
     panelAndConversions();
     const std::string out = Cli::args[2];
-    when(panelSettled, [out] {
+    after(1.2, [out] {
         snapshot(out);
         HudController::setHidden(true);
-        when(
-            [] {
-                return !visiblePanel();
-            },
-            [] {
-                say(std::string("painel visível depois de ocultar: ") + (visiblePanel() ? "sim" : "não"));
-                when(
-                    [] {
-                        return !anyRunning();
-                    },
-                    [] {
-                        for (const auto& job : JobStore::shared().jobs()) {
-                            if (job.state.is(Job::State::Kind::done))
-                                say("✓ concluído oculto: " + job.state.url->filename().string());
-                            else if (job.state.is(Job::State::Kind::failed))
-                                say("✗ " + job.state.message);
-                        }
-                        HudController::setHidden(false);
-                        Cli::exitNow(0);
-                    },
-                    60);
-            },
-            5);
+        // What shows 0.4 s after the hide, whatever that is: the panel's fade is shorter.
+        after(0.4, [] {
+            say(std::string("painel visível 0,4 s depois de ocultar: ") + (visiblePanel() ? "sim" : "não"));
+        });
+        every(0.5, [] {
+            if (anyRunning())
+                return false;
+            for (const auto& job : JobStore::shared().jobs()) {
+                if (job.state.is(Job::State::Kind::done))
+                    say("✓ concluído oculto: " + job.state.url->filename().string());
+                else if (job.state.is(Job::State::Kind::failed))
+                    say("✗ " + job.state.message);
+            }
+            HudController::setHidden(false);
+            Cli::exitNow(0);
+        });
     });
     runLoop();
 }
@@ -258,14 +261,7 @@ void cancelTest()
     Cli::makeApplication(false);
     const auto files = panelAndConversions();
     const std::string out = Cli::args[2];
-    // Cancelled while every job is under way: each has reported progress from its encoder.
-    auto underWay = [] {
-        const auto& jobs = JobStore::shared().jobs();
-        return !jobs.empty() && std::all_of(jobs.begin(), jobs.end(), [](const Job& job) {
-            return job.isRunning() && job.progress.value_or(0) > 0;
-        });
-    };
-    when(underWay, [files, out] {
+    after(2.0, [files, out] {
         const auto jobs = JobStore::shared().jobs();
         std::string line = "antes:";
         for (const auto& job : jobs)
@@ -276,41 +272,38 @@ void cancelTest()
             JobStore::shared().cancel(jobs.front().id);
             JobStore::shared().cancel(jobs.back().id);
         }
-        // A cancel only asks: the jobs' threads end once their workers are reaped, and the
-        // encoder, a worker's child, goes on its own a moment later.
-        auto count = std::make_shared<std::string>("?");
-        when(
-            [files, count] {
-                if (files.empty() || !Task::awaitDetached(std::chrono::milliseconds(0)))
-                    return false;
-                *count = encodersOf(files.front());
-                return *count == "0";
-            },
-            [files, out, count] {
-                snapshot(out);
-                say("ffmpeg do 1º arquivo ainda rodando: " + *count);
-                const auto& jobs = JobStore::shared().jobs();
-                for (size_t i = 0; i < std::min(jobs.size(), files.size()); ++i) {
-                    const Job& job = jobs[i];
-                    auto partial = files[i];
-                    partial.replace_extension("webm");
-                    using Kind = Job::State::Kind;
-                    switch (job.state.kind) {
-                    case Kind::done:
-                        say("✓ " + job.sourceName + ": concluído → " + job.state.url->filename().string());
-                        break;
-                    case Kind::failed: say("✗ " + job.sourceName + ": " + job.state.message); break;
-                    case Kind::cancelled:
-                        say("✕ " + job.sourceName + ": cancelado · arquivo parcial existe? "
-                            + (fs::exists(partial) ? "SIM (erro)" : "não"));
-                        break;
-                    case Kind::info:
-                    case Kind::running: say("? " + job.sourceName); break;
-                    }
+        auto counted = std::make_shared<bool>(false);
+        after(0.5, [files, out, counted] {
+            snapshot(out);
+            say("ffmpeg do 1º arquivo ainda rodando: "
+                + (files.empty() ? std::string("0") : encodersOf(files.front())));
+            *counted = true;
+        });
+        // Both are due 0.5 s from now: the count is said first.
+        every(0.5, [files, counted] {
+            if (!*counted || anyRunning())
+                return false;
+            const auto& jobs = JobStore::shared().jobs();
+            for (size_t i = 0; i < std::min(jobs.size(), files.size()); ++i) {
+                const Job& job = jobs[i];
+                auto partial = files[i];
+                partial.replace_extension("webm");
+                using Kind = Job::State::Kind;
+                switch (job.state.kind) {
+                case Kind::done:
+                    say("✓ " + job.sourceName + ": concluído → " + job.state.url->filename().string());
+                    break;
+                case Kind::failed: say("✗ " + job.sourceName + ": " + job.state.message); break;
+                case Kind::cancelled:
+                    say("✕ " + job.sourceName + ": cancelado · arquivo parcial existe? "
+                        + (fs::exists(partial) ? "SIM (erro)" : "não"));
+                    break;
+                case Kind::info:
+                case Kind::running: say("? " + job.sourceName); break;
                 }
-                Cli::exitNow(0);
-            },
-            20);
+            }
+            Cli::exitNow(0);
+        });
     });
     runLoop();
 }

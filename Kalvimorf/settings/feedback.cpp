@@ -238,6 +238,8 @@ void Feedback::finished(const QString& message)
 QString Feedback::componentWord(const OfficeComponent::State& state)
 {
     using Phase = OfficeComponent::State::Phase;
+    if (state.bySystemSuite())
+        return state.systemSuite + " do sistema";
     switch (state.phase) {
     case Phase::downloading: return "baixando " + QString::number(int(state.fraction * 100)) + "%";
     case Phase::failed: return "falhou: " + state.message;

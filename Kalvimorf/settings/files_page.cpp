@@ -89,7 +89,8 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     busy_->setFixedSize(40, 8);
     line->addWidget(busy_);
     ready_ = new QLabel("✔");
-    ready_->setStyleSheet("color: #28a745; font-size: 16px;");
+    // A green that stands out at 3:1 from light and dark windows alike.
+    ready_->setStyleSheet("color: #23963d; font-size: 16px;");
     line->addWidget(ready_);
     components->addRow(component.widget);
     footer(QString("Instalado uma única vez pelo Brivlon para converter Word, ODT e RTF em PDF com o layout original, "
@@ -106,6 +107,8 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
 QString FilesPage::officeStatus(const OfficeComponent::State& state)
 {
     using Phase = OfficeComponent::State::Phase;
+    if (state.bySystemSuite())
+        return "Pronto · Word, ODT e RTF → PDF pelo " + state.systemSuite + " do sistema";
     switch (state.phase) {
     case Phase::downloading: return "Baixando… " + QString::number(int(state.fraction * 100)) + "%";
     case Phase::failed: return "Não instalado: " + state.message;
@@ -129,10 +132,13 @@ void FilesPage::refresh()
     using Phase = OfficeComponent::State::Phase;
     const auto state = OfficeComponent::current();
     office_->setText(officeStatus(state));
-    install_->setVisible(
-        state.phase == Phase::failed || state.phase == Phase::notInstalled || state.phase == Phase::waitingNetwork);
+    // Offered only where it can help: not beside the distribution's suite, and not where no
+    // download can succeed now (no component for this machine, no network: the wait for the
+    // network installs by itself).
+    install_->setVisible(!state.bySystemSuite() && state.canDownload
+        && (state.phase == Phase::failed || state.phase == Phase::notInstalled));
     download_->setVisible(state.phase == Phase::downloading);
     download_->setValue(int(std::clamp(state.fraction, 0.0, 1.0) * 1000));
     busy_->setVisible(state.phase == Phase::installing);
-    ready_->setVisible(state.phase == Phase::ready);
+    ready_->setVisible(state.phase == Phase::ready || state.bySystemSuite());
 }

@@ -2,8 +2,18 @@
 
 #include "documents/component_installer.h"
 #include "documents/components.h"
+#include "documents/office_engine.h"
 
 namespace {
+
+// What the installer's state does not say: the suite already there, whether a download could work.
+OfficeComponent::State withSurroundings(OfficeComponent::State state, bool online)
+{
+    if (const auto suite = OfficeEngine::systemSuite())
+        state.systemSuite = QString::fromStdString(suite->name);
+    state.canDownload = online && Components::downloadable();
+    return state;
+}
 
 // The installer's state, word for word.
 class InstallerComponent final : public OfficeComponent {
@@ -12,7 +22,11 @@ public:
     {
         connect(&ComponentInstaller::shared(), &ComponentInstaller::stateChanged, this, &OfficeComponent::changed);
     }
-    State office() const override { return from(ComponentInstaller::shared().office()); }
+    State office() const override
+    {
+        auto& installer = ComponentInstaller::shared();
+        return withSurroundings(from(installer.office()), installer.online());
+    }
     void install() override { ComponentInstaller::shared().install(); }
 
 private:
@@ -41,7 +55,8 @@ OfficeComponent::State OfficeComponent::current()
     if (auto component = shared())
         return component->office();
     // Read from the disk alone, so that --diagnostics starts no installer or network watch.
-    return {Components::soffice() ? State::Phase::ready : State::Phase::notInstalled, 0, {}};
+    return withSurroundings(
+        {Components::soffice() ? State::Phase::ready : State::Phase::notInstalled, 0, {}}, Components::networkUsable());
 }
 
 void OfficeComponent::useInstaller() { set(std::make_shared<InstallerComponent>()); }

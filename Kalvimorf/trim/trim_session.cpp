@@ -1,5 +1,6 @@
 #include "trim/trim_session.h"
 
+#include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/engines/trim_media.h"
@@ -299,21 +300,25 @@ void TrimSession::exportClips()
             folder.reset();
         }
     }
+    // Every export cancelled or failed ("Cancelar tudo", a quit midway): the folder goes with the last.
+    const auto folderKeeper = folder ? FileSafety::removeIfEmptyAtLast(*folder) : nullptr;
     auto& store = JobStore::shared();
     for (auto& item : items) {
         const auto id = store.add(item.url.filename().string(), "Aparar");
         auto context = Task::newJob(folder);
         auto token = context.cancel;
         // No gate: the work is ffmpeg children, and every clip starts at once.
-        Task::detach(context, [id, item = std::move(item), ext, fast, kind, inFolder = folder.has_value()] {
-            ConversionRunner::finish(id, [&] {
-                return TrimMedia::exportRanges(item.url, item.ranges, ext, fast, kind, inFolder, [id](double value) {
-                    MainThread::post([id, value] {
-                        JobStore::shared().setProgress(id, value);
-                    });
+        Task::detach(
+            context, [id, item = std::move(item), ext, fast, kind, inFolder = folder.has_value(), folderKeeper] {
+                ConversionRunner::finish(id, [&] {
+                    return TrimMedia::exportRanges(
+                        item.url, item.ranges, ext, fast, kind, inFolder, [id](double value) {
+                            MainThread::post([id, value] {
+                                JobStore::shared().setProgress(id, value);
+                            });
+                        });
                 });
             });
-        });
         store.setCanceler(id, [token] {
             token->cancel();
         });

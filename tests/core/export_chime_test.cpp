@@ -22,12 +22,15 @@ TEST(ExportChimeTest, WritesTheNamedSoundTheCompletionSoundForAnyOtherWordOrFail
         const auto expected = Chime::wavData(kind);
         EXPECT_TRUE(readFile(out) == std::string(expected.begin(), expected.end())) << words.size();
     }
-    // An unwritable place is an error.
+    // An unwritable place is an error, said in Portuguese as in every other mode.
     fs::create_directories(dir / "pasta.wav");
-    for (const auto& out : {dir / "nao-existe" / "a.wav", dir / "pasta.wav"}) {
+    const std::pair<fs::path, std::string> unwritable[]
+        = {{dir / "nao-existe" / "a.wav", "erro: A pasta “nao-existe” não existe (" + dir.path().string() + ").\n"},
+            {dir / "pasta.wav", "erro: “pasta.wav” é uma pasta, não um arquivo.\n"}};
+    for (const auto& [out, said] : unwritable) {
         const auto result = runBrivlon({"--export-chime", out.string(), "flip"}, 60);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_TRUE(result.err.starts_with("erro: ") && result.err.size() > 7) << result.err;
+        EXPECT_EQ(result.err, said);
     }
     EXPECT_FALSE(fs::exists(dir / "nao-existe"));
     EXPECT_TRUE(fs::is_directory(dir / "pasta.wav"));

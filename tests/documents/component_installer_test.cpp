@@ -295,6 +295,17 @@ TEST(InstallComponentsCommand, PrintsTheOutcome)
     EXPECT_EQ(wrong.exitCode, 1);
     EXPECT_EQ(wrong.out, "falhou: o arquivo baixado não confere com a assinatura oficial.\n");
 
+    // A package that cannot be read says why in Portuguese, not in the network library's English.
+    fs::create_directories(dir / "pasta.tar.xz");
+    const std::pair<std::string, std::string> unreadable[]
+        = {{"falta.tar.xz", "não foi possível encontrar “falta.tar.xz”"},
+            {"pasta.tar.xz", "“pasta.tar.xz” é uma pasta, não um arquivo"}};
+    for (const auto& [name, why] : unreadable) {
+        auto failed = runBrivlon({"--install-components"}, 60, with({{"BRIVLON_OFFICE_DMG", (dir / name).string()}}));
+        EXPECT_EQ(failed.exitCode, 1);
+        EXPECT_EQ(failed.out, "falhou: falha no download (" + why + "). Tentaremos de novo em alguns minutos.\n");
+    }
+
     auto done = runBrivlon({"--install-components"}, 60,
         with({{"BRIVLON_OFFICE_DMG", local}, {"BRIVLON_OFFICE_SHA256", digest(archive)}}));
     EXPECT_EQ(done.exitCode, 0) << done.err;

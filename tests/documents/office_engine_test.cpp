@@ -320,3 +320,25 @@ TEST(OfficeRoute, EndingTheWorkerEndsTheSuite)
         std::this_thread::sleep_for(20ms);
     EXPECT_TRUE(processesMentioning(marker).empty());
 }
+
+// The suite named as its program folder names it: through a link on PATH to the real program, a
+// bootstrap file written with Windows line ends, or none at all.
+TEST(OfficeRoute, TheSuiteIsNamedWithItsVersion)
+{
+    TempDir dir;
+    const auto program = dir / "opt" / "libreoffice24.2" / "program";
+    fs::create_directories(program);
+    writeFile(program / "soffice", "#!/bin/sh\n");
+    writeFile(program / "bootstraprc",
+        "[Bootstrap]\r\nInstallMode=<installmode>\r\nProductKey=LibreOffice 24.2\r\nUserInstallation=x\r\n");
+    fs::create_directories(dir / "bin");
+    fs::create_symlink(program / "soffice", dir / "bin" / "soffice");
+    EXPECT_EQ(OfficeEngine::suiteName(dir / "bin" / "soffice"), "LibreOffice 24.2");
+    fs::remove(program / "bootstraprc");
+    EXPECT_EQ(OfficeEngine::suiteName(program / "soffice"), "LibreOffice");
+    if (fs::exists("/usr/lib/libreoffice/program/bootstraprc")) {
+        const auto suite = OfficeEngine::systemSuite();
+        ASSERT_TRUE(suite);
+        EXPECT_TRUE(suite->name.starts_with("LibreOffice ")) << suite->name;
+    }
+}

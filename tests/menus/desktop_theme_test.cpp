@@ -3,8 +3,12 @@
 
 #include "core/base/settings.h"
 #include "core/job_fakes.h"
+#include "menus/palette.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDBusMessage>
+#include <QDialog>
 #include <QDBusVariant>
 #include <QImage>
 #include <QPainter>
@@ -127,6 +131,27 @@ TEST(DesktopTheme, TheDesktopsSchemeIsThePortalsElseItsOwnPalettes)
     EXPECT_FALSE(Theme::desktopIsDark());
     QObject::disconnect(desktop);
     QObject::disconnect(theme);
+    Defaults::set(SettingKey::appearance, QStringLiteral("auto"));
+    DesktopTheme().apply();
+}
+
+// A combo box's list and the tool panel are windows of their own: their selections take the
+// theme's colour too, not the platform's blue.
+TEST(DesktopTheme, SelectionsInEveryWindowTakeTheThemesColour)
+{
+    for (const char* theme : {"stage", "classic"})
+        for (const char* look : {"light", "dark"}) {
+            Defaults::set(SettingKey::theme, QString(theme));
+            Defaults::set(SettingKey::appearance, QString(look));
+            DesktopTheme().apply();
+            const QColor expected = Theme::palette(Theme::isDark(), Theme::current()).metal(WheelMode::convert);
+            QComboBox combo;
+            combo.addItems({"PNG", "JPG"});
+            QDialog panel;
+            EXPECT_EQ(combo.view()->palette().color(QPalette::Highlight), expected) << theme << " " << look;
+            EXPECT_EQ(panel.palette().color(QPalette::Highlight), expected) << theme << " " << look;
+        }
+    Defaults::set(SettingKey::theme, QStringLiteral("macos"));
     Defaults::set(SettingKey::appearance, QStringLiteral("auto"));
     DesktopTheme().apply();
 }

@@ -249,9 +249,16 @@ TEST_F(SettingsWindowTest, ComponentLineForEveryState)
         {{Phase::failed, 0, {}}, "Não instalado: ", page.installButton()},
         {{Phase::failed, 0, "disco cheio"}, "Não instalado: disco cheio", page.installButton()},
         {{Phase::notInstalled, 0, {}}, "Ainda não instalado", page.installButton()},
+        // The wait installs by itself; a button could only fail or wait too.
         {{Phase::waitingNetwork, 0, {}},
-            "Aguardando internet: instala sozinho quando conectar (até lá, Word → PDF usa o modo simples)",
-            page.installButton()},
+            "Aguardando internet: instala sozinho quando conectar (até lá, Word → PDF usa o modo simples)", nullptr},
+        {{Phase::notInstalled, 0, {}, {}, false}, "Ainda não instalado", nullptr},
+        // The distribution's suite converts: named, and nothing to install.
+        {{Phase::notInstalled, 0, {}, "LibreOffice 7.4"},
+            "Pronto · Word, ODT e RTF → PDF pelo LibreOffice 7.4 do sistema", page.readyMark()},
+        {{Phase::waitingNetwork, 0, {}, "LibreOffice 7.4", false},
+            "Pronto · Word, ODT e RTF → PDF pelo LibreOffice 7.4 do sistema", page.readyMark()},
+        {{Phase::ready, 0, {}, "LibreOffice 7.4"}, "Pronto · Word, ODT e RTF → PDF", page.readyMark()},
         {{Phase::installing, 0, {}}, "Instalando…", page.busyBar()},
         {{Phase::ready, 0, {}}, "Pronto · Word, ODT e RTF → PDF", page.readyMark()},
     };

@@ -240,3 +240,82 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, GtkRoad, ::testing::Combine(::testing::Values("3", "4"), ::testing::Bool()), [](const auto& info) {
         return std::string("Gtk") + std::get<0>(info.param) + (std::get<1>(info.param) ? "Wheel" : "Fan");
     });
+
+namespace {
+
+// The fan and the wheel, as BRIVLON_MENU names them, with the Qt drag source or GTK 3's (as the
+// file managers of GNOME, Cinnamon, Xfce and MATE drag).
+class QuickHand : public WholeRoad, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {
+protected:
+    void start()
+    {
+        const auto [menu, gtk] = GetParam();
+        WholeRoad::start({{"BRIVLON_MENU", menu}},
+            gtk ? std::vector<std::string>{"/usr/bin/python3", GTK_DRAG_SOURCE, "3"}
+                : std::vector<std::string>{DRAG_SOURCE});
+    }
+
+    // A failed step leaves no key or button held for the next test on this X server.
+    void TearDown() override
+    {
+        if (hand)
+            drive({"up Shift_L", "release"});
+    }
+
+    bool wheel() const { return std::string(std::get<0>(GetParam())) == "wheel"; }
+
+    // Out of the source, Shift held: the menu's first frame, and where its first entry (JPG) stands.
+    std::optional<Menu> openMenu(int atX, int atY)
+    {
+        if (!dragTo(atX, atY) || !drive({"down Shift_L"}))
+            return std::nullopt;
+        auto menu = menuShown(*app);
+        // The wheel's JPG segment stands above its hub, which the pointer holds.
+        if (menu && wheel())
+            menu->cardY -= 105;
+        return menu;
+    }
+};
+
+}
+
+// A quick hand reaches the first card right after the menu's first frame, while the fan still
+// deals its cards, and stops there. Without a compositing manager the fan's window takes input only
+// where it has painted, so the drag source was left pointing at the window beneath until the hand
+// moved again: the card never lifted and the release dropped nothing on it. Now the card takes the
+// drag with the hand at rest, and the release picks it.
+TEST_P(QuickHand, ADropOnACardReachedWhileTheMenuOpensIsTaken)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    const int atX = 640, atY = 700;
+    const auto menu = openMenu(atX, atY);
+    ASSERT_TRUE(menu) << "Shift held during the drag opened nothing";
+    const auto read = std::chrono::steady_clock::now();
+    ASSERT_TRUE(drive({"glide " + std::to_string(menu->cardX - atX) + " " + std::to_string(menu->cardY - atY) + " 4"}));
+    const auto reached = std::chrono::steady_clock::now();
+    std::printf("on the card %lld ms after the menu's first frame was read\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(reached - read).count()));
+    // The hand stays still from here until the release.
+    ASSERT_TRUE(until(*app, "arrasto aceito em JPG")) << "the card under the resting hand never took the drag";
+    ASSERT_TRUE(drive({"release"}));
+    ASSERT_TRUE(dropped());
+    EXPECT_TRUE(convertWithTheThirdQuality());
+}
+
+// Escape during the drag ends the file manager's drag; the menu goes at once, with the trigger key
+// still held, however short the tap (shorter than one look of the drag monitor here).
+TEST_P(QuickHand, EscapeClosesTheMenuWhileTheKeyIsHeld)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    ASSERT_TRUE(openMenu(640, 700)) << "Shift held during the drag opened nothing";
+    ASSERT_TRUE(drive({"down Escape", "up Escape"}));
+    EXPECT_TRUE(until(*app, "menu fechado")) << "the menu stayed while Shift was held";
+    EXPECT_TRUE(dropped());
+}
+
+INSTANTIATE_TEST_SUITE_P(Menus, QuickHand,
+    ::testing::Values(std::tuple("fan", false), std::tuple("wheel", false), std::tuple("fan", true)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == std::string("fan") ? "Fan" : "Wheel")
+            + (std::get<1>(info.param) ? "Gtk3" : "Qt");
+    });

@@ -70,6 +70,10 @@ set_tests_properties(WholeRoad.GtkFanX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME WholeRoad.GtkWheelX11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*GtkRoad.*Wheel)
 set_tests_properties(WholeRoad.GtkWheelX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
+# A quick hand: a drop on a card reached while the menu opens, Escape with the key held.
+add_test(NAME QuickHand.X11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*QuickHand.*)
+set_tests_properties(QuickHand.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME TrayIcon.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=TrayIcon.*)
 set_tests_properties(TrayIcon.X11 PROPERTIES TIMEOUT 120)

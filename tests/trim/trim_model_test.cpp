@@ -1,4 +1,5 @@
 #include "core/base/commands.h"
+#include "core/base/task.h"
 #include "core/engines/time_text.h"
 #include "core/jobs/job_store.h"
 #include "support/test_support.h"
@@ -410,4 +411,41 @@ TEST_F(TrimSessionTest, LoadingARealClip)
         EXPECT_EQ(thumb.height(), 90);
     // The thumbnails are of different moments, in order.
     EXPECT_NE(clip->thumbs().front(), clip->thumbs().back());
+}
+
+// "Cancelar tudo" while two clips export into their common folder: the folder goes with the last
+// of them, so the next export of the same clips takes the plain name again.
+TEST_F(TrimSessionTest, ACancelledBatchLeavesNoEmptyFolder)
+{
+    auto& store = JobStore::shared();
+    store.setJobs({});
+    const auto first = makeClip(folder / "a.mp4", 30);
+    fs::copy_file(first, folder / "b.mp4");
+    auto exportBoth = [&] {
+        TrimSession session({first, folder / "b.mp4"}, MediaKind::video);
+        settle(session, {30, 30});
+        session.outputExt = "webm";
+        session.exportClips();
+    };
+    exportBoth();
+    ASSERT_TRUE(fs::is_directory(folder / "Aparados"));
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return children() > 0;
+    }));
+    store.cancelAll();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !fs::exists(folder / "Aparados") && Task::awaitDetached(std::chrono::milliseconds(0));
+        },
+        10000))
+        << "the empty folder stayed";
+
+    store.setJobs({});
+    exportBoth();
+    EXPECT_TRUE(fs::is_directory(folder / "Aparados"));
+    EXPECT_FALSE(fs::exists(folder / "Aparados 2"));
+    store.cancelAll();
+    EXPECT_TRUE(QTest::qWaitFor([] {
+        return children() == 0 && Task::awaitDetached(std::chrono::milliseconds(0));
+    }));
 }

@@ -464,6 +464,13 @@ void removeTree(const fs::path& path) noexcept
 
 void removeIfEmpty(const fs::path& folder) noexcept { ::rmdir(folder.c_str()); }
 
+std::shared_ptr<void> removeIfEmptyAtLast(const fs::path& folder)
+{
+    return std::shared_ptr<void>(nullptr, [folder](void*) {
+        removeIfEmpty(folder);
+    });
+}
+
 bool isRegularFile(const fs::path& path)
 {
     struct stat info;

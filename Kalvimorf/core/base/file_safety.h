@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -204,6 +205,10 @@ void removeTree(const fs::path& path) noexcept;
 // Removes a folder the program made for outputs if nothing ended up in it: whatever is in it,
 // a file the user put there included, keeps it. Never throws.
 void removeIfEmpty(const fs::path& folder) noexcept;
+// The same, once the last holder of the returned handle lets go of it: each job of a batch writing
+// into a common folder holds one, so a batch whose jobs all fail or are cancelled leaves no empty
+// folder behind (and the next batch gets the plain name again).
+std::shared_ptr<void> removeIfEmptyAtLast(const fs::path& folder);
 
 // Inputs must be regular files once links are followed: a link to /dev/zero or a FIFO would
 // otherwise be read for ever. Every road a file comes in by (conversions, tools, trims, the

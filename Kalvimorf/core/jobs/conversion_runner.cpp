@@ -64,13 +64,7 @@ void ConversionRunner::run(
     } catch (const std::exception&) {
     }
 
-    // A batch whose jobs all fail or are cancelled leaves no empty folder behind: the last of
-    // its jobs to let go of this removes the folder if nothing was written into it.
-    std::shared_ptr<void> folderKeeper;
-    if (folder)
-        folderKeeper = std::shared_ptr<void>(nullptr, [path = *folder](void*) {
-            FileSafety::removeIfEmpty(path);
-        });
+    const auto folderKeeper = folder ? FileSafety::removeIfEmptyAtLast(*folder) : nullptr;
 
     // Per-file jobs appear, and take their places, in file-manager order.
     for (auto& request : Requests::plan(Catalog::sorted(urls), options->kind, format, quality, folder)) {

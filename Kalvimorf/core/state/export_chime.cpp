@@ -1,9 +1,11 @@
 #include "core/state/export_chime.h"
 
+#include "core/base/conversion_error.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace ExportChime {
@@ -32,7 +34,9 @@ int run(const std::vector<std::string>& args)
         std::error_code ignored;
         std::filesystem::remove(path, ignored);
     }
-    std::fprintf(stderr, "erro: não foi possível gravar %s: %s\n", path.c_str(), std::strerror(failure));
+    const auto reason = describeError(std::filesystem::filesystem_error(
+        "", std::filesystem::path(path), std::error_code(failure, std::generic_category())));
+    std::fprintf(stderr, "erro: %s\n", reason.c_str());
     return 1;
 }
 
