@@ -176,6 +176,7 @@ TEST_F(SettingsTest, OddSettingsFilesGiveTheDefaultsAndAreLeftAsTheyAre)
         SCOPED_TRACE(what);
         fs::remove_all(AppPaths::stateDir());
         fs::remove(file);
+        fs::create_directories(file.parent_path());
         make();
         const auto before = fs::symlink_status(file).type();
         EXPECT_EQ(Prefs::triggerKey(std::nullopt), TriggerKey::shift);
