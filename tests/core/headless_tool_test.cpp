@@ -6,6 +6,8 @@
 
 // qpdf's headers warn unless told that no deprecated pointer holders are used.
 #define POINTERHOLDER_TRANSITION 4
+#include <qpdf/Pl_Buffer.hh>
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -263,6 +265,125 @@ open("cortado.pdf", "wb").write(pdf(cut=True))
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
+    }
+}
+
+// A page for each picture: its image dictionary's own keys and its coded data, drawn full page.
+std::string picturePages(const std::vector<std::pair<std::string, std::string>>& pictures)
+{
+    QPDF pdf;
+    pdf.emptyPDF();
+    for (const auto& [keys, data] : pictures) {
+        auto image = QPDFObjectHandle::newStream(&pdf);
+        image.replaceStreamData(data, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        auto dict = image.getDict();
+        for (auto& [key, value] : QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image " + keys + " >>").ditems())
+            dict.replaceKey(key, value);
+        auto page
+            = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << /XObject << >> >> >>");
+        page.getKey("/Resources").getKey("/XObject").replaceKey("/Im0", image);
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "q 612 0 0 792 0 0 cm /Im0 Do Q"));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setCompressStreams(false);
+    writer.write();
+    auto buffer = writer.getBufferSharedPointer();
+    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+}
+
+TEST_F(HeadlessTool, PDFToolsOnScansFaxesAndPhotosKeepTheirPicturesAsTheyAre)
+{
+    // A scanner's PDF: a JPEG per page, as scanners and phone apps write them.
+    const auto jpeg = [](int seed) {
+        auto page = VImage::gaussnoise(850, 1100, VImage::option()->set("sigma", 30 + seed)).cast(VIPS_FORMAT_UCHAR);
+        void* bytes = nullptr;
+        size_t size = 0;
+        page.write_to_buffer(".jpg", &bytes, &size);
+        std::string data(static_cast<const char*>(bytes), size);
+        g_free(bytes);
+        return data;
+    };
+    const std::string scanned
+        = " /Width 850 /Height 1100 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode";
+    writeFile(dir / "digitalizado.pdf", picturePages({{scanned, jpeg(0)}, {scanned, jpeg(1)}, {scanned, jpeg(2)}}));
+    // A fax: a white page coded CCITT group 4 (a "pass straight down" bit per row and the end of
+    // the block); a JBIG2 page (a page's size and its end: white, and nothing qpdf decodes); a
+    // picture packed run by run; a JPEG inside deflate.
+    const std::string jbig2("\0\0\0\0\x30\0\x01\0\0\0\x13\0\0\0\x40\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0"
+                            "\0\0\0\x01\x31\0\x01\0\0\0\0",
+        43);
+    Pl_Buffer packed("packed");
+    Pl_Flate flate("deflate", &packed, Pl_Flate::a_deflate);
+    const auto photo = jpeg(3);
+    flate.write(reinterpret_cast<const unsigned char*>(photo.data()), photo.size());
+    flate.finish();
+    auto packedBuffer = packed.getBufferSharedPointer();
+    const std::string inDeflate(reinterpret_cast<const char*>(packedBuffer->getBuffer()), packedBuffer->getSize());
+    const std::string jpegInDeflate
+        = " /Width 850 /Height 1100 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter [/FlateDecode /DCTDecode]";
+    writeFile(dir / "fax.pdf",
+        picturePages({{" /Width 64 /Height 16 /ImageMask true /Filter /CCITTFaxDecode "
+                       "/DecodeParms << /K -1 /Columns 64 /Rows 16 >>",
+                          std::string("\xff\xff\x00\x10\x01", 5)},
+            {" /Width 64 /Height 16 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode", jbig2},
+            {" /Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /RunLengthDecode",
+                std::string("\xc1\x80\x80", 3)},
+            {jpegInDeflate, inDeflate}}));
+    // The same JPEG inside deflate, the deflate cut short: damage the tools must not copy.
+    writeFile(dir / "cortado.pdf",
+        picturePages({{scanned, jpeg(0)}, {jpegInDeflate, inDeflate.substr(0, inDeflate.size() / 2)}}));
+    // A phone photo made into a PDF by the program itself.
+    VImage::gaussnoise(1200, 900)
+        .bandjoin({VImage::gaussnoise(1200, 900), VImage::gaussnoise(1200, 900)})
+        .cast(VIPS_FORMAT_UCHAR)
+        .write_to_file((dir / "foto.jpg").c_str());
+    const auto converted = runProgram(BRIVLON_BINARY, {"--convert", "pdf", "foto.jpg"}, 120, {}, dir.path());
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    ASSERT_TRUE(fs::exists(dir / "foto.pdf"));
+
+    const auto opens = [&](const std::string& name) {
+        return runProgram("/usr/bin/pdfinfo", {name}, 60, {}, dir.path()).exitCode == 0;
+    };
+    for (const auto& [stem, pages] :
+        std::vector<std::pair<std::string, size_t>>{{"digitalizado", 3}, {"fax", 4}, {"foto", 1}}) {
+        SCOPED_TRACE(stem);
+        const auto source = stem + ".pdf";
+        auto result = tool("pdfRotate", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, stem + " (girado).pdf\n");
+        EXPECT_EQ(pageWidths(stem + " (girado).pdf").size(), pages);
+        EXPECT_EQ(rotation(stem + " (girado).pdf"), 90);
+        EXPECT_TRUE(opens(stem + " (girado).pdf"));
+
+        result = tool("pdfExtract", {"pages=2-, 1"}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(pageWidths(stem + " (extraído).pdf").size(), pages);
+        EXPECT_TRUE(opens(stem + " (extraído).pdf"));
+
+        result = tool("pdfSplit", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(size_t(std::distance(fs::directory_iterator(dir / (stem + " (páginas)")), {})), pages);
+        const auto last = stem + " (páginas)/" + stem + " - página 00" + std::to_string(pages) + ".pdf";
+        EXPECT_EQ(pageWidths(last).size(), 1u);
+        EXPECT_TRUE(opens(last));
+
+        result = tool("pdfCompress", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(pageWidths(stem + " (comprimido).pdf").size(), pages);
+    }
+    // The pictures went over untouched: the JBIG2 page's data is still JBIG2.
+    EXPECT_NE(output("/usr/bin/pdfimages", {"-list", "fax (girado).pdf"}).find("jbig2"), std::string::npos);
+
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-2"}}}) {
+        SCOPED_TRACE(name);
+        const auto before = names();
+        const auto result = tool(name, options, {"cortado.pdf"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
+        EXPECT_EQ(names(), before);
     }
 }
 

@@ -62,13 +62,50 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
     }
 }
 
+// The filters qpdf undoes without loss; it leaves pictures' own codings (JPEG, JBIG2, CCITT fax,
+// JPEG 2000) as they are, and a stream with one of them is never decoded as a whole.
+bool undone(QPDFObjectHandle filter)
+{
+    if (!filter.isName())
+        return false;
+    const auto name = filter.getName();
+    return name == "/FlateDecode" || name == "/Fl" || name == "/LZWDecode" || name == "/LZW" || name == "/ASCII85Decode"
+        || name == "/A85" || name == "/ASCIIHexDecode" || name == "/AHx" || name == "/RunLengthDecode" || name == "/RL";
+}
+
+// Whether the data of a stream qpdf did not decode gets through the filters in front of the
+// picture's own coding (a JPEG inside deflate): a truncated deflate layer is damage all the same.
+bool outerLayersDecode(QPDF& written, QPDFObjectHandle stream, Pipeline& sink)
+{
+    auto dict = stream.getDict();
+    auto filters = dict.getKey("/Filter");
+    if (!filters.isArray())
+        return true;
+    auto parameters = dict.getKey("/DecodeParms");
+    auto outer = QPDFObjectHandle::newArray(), outerParameters = QPDFObjectHandle::newArray();
+    for (int i = 0; i < filters.getArrayNItems() && undone(filters.getArrayItem(i)); ++i) {
+        outer.appendItem(filters.getArrayItem(i));
+        outerParameters.appendItem(parameters.isArray() ? parameters.getArrayItem(i)
+                : i == 0                                ? parameters
+                                                        : QPDFObjectHandle::newNull());
+    }
+    if (outer.getArrayNItems() == 0)
+        return true;
+    auto layers = QPDFObjectHandle::newStream(&written);
+    layers.replaceStreamData(stream.getRawStreamData(), outer, outerParameters);
+    return layers.pipeStreamData(&sink, 0, qpdf_dl_specialized);
+}
+
 // qpdf writes what it read, damage included: a content stream that does not decode is copied as
 // it is, and a viewer then fails on the output although the tool succeeded. So before a written
-// file gets its name, every stream reachable from what was written is decoded as qpdf's own check
-// decodes it. The document is the one just written, its objects already read: walking it costs
-// the decoding alone, where reading the file back parsed and wrote out every object again (half
-// of a small job). What qpdf repaired as it read the source (a broken cross-reference table) was
-// warned before this and is kept; a warning from here on is the source's damage.
+// file gets its name, every stream reachable from what was written is decoded as far as qpdf
+// decodes it: the filters it undoes without loss, up to a picture's own coding, which it cannot
+// read and copies untouched (a picture damaged inside its JPEG is drawn as far as it goes by a
+// viewer, as it was from the source). The document is the one just written, its objects already
+// read: walking it costs the decoding alone, where reading the file back parsed and wrote out
+// every object again (half of a small job). What qpdf repaired as it read the source (a broken
+// cross-reference table) was warned before this and is kept; a warning from here on is the
+// source's damage.
 void requireSound(QPDF& written)
 {
     written.getWarnings();
@@ -86,7 +123,10 @@ void requireSound(QPDF& written)
         bool decoded = true;
         try {
             if (object.isStream()) {
-                decoded = object.pipeStreamData(&discard, 0, qpdf_dl_generalized);
+                bool attempted = false;
+                decoded = object.pipeStreamData(&discard, &attempted, 0, qpdf_dl_specialized);
+                if (decoded && !attempted)
+                    decoded = outerLayersDecode(written, object, discard);
                 object = object.getDict();
             }
         } catch (const std::exception&) {
