@@ -179,7 +179,12 @@ TEST_F(HeadlessTool, PDFTools)
         EXPECT_NE(output("/usr/bin/pdfinfo", {result.out.substr(0, result.out.size() - 1)}).find("Encrypted:       no"),
             std::string::npos);
     }
-    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: Não foi possível ler o arquivo.\n");
+    // The cause is named, by the tools and by the conversions alike.
+    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: O arquivo está protegido por senha.\n");
+    for (const auto& format : {"png", "txt"}) {
+        const auto converted = runProgram(BRIVLON_BINARY, {"--convert", format, "fechado.pdf"}, 60, {}, dir.path());
+        EXPECT_EQ(converted.err, "erro: O arquivo está protegido por senha.\n") << format;
+    }
 
     writeFile(dir / "falso.pdf", "%PDF-1.4 nada");
     result = tool("pdfRotate", {}, {"falso.pdf"});
@@ -265,6 +270,63 @@ open("cortado.pdf", "wb").write(pdf(cut=True))
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), before);
+    }
+}
+
+TEST_F(HeadlessTool, PDFToolsRefuseFilesWithoutPagesAndPageTreesOutOfProportion)
+{
+    // A catalog without its page tree (the page is there, unlisted); a tree whose kids are all
+    // null; a tree listing one page a million times (6 MB); a node that is its own kid; and a
+    // sound tree that lists its one page twice (a blank between chapters).
+    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"
+content = b"<< /Length 37 >>\nstream\nBT /F1 24 Tf 72 700 Td (Pagina) Tj ET\nendstream"
+def write(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>"):
+    out, offsets = b"%PDF-1.4\n", []
+    for n, body in enumerate([catalog, pages, page, content], 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 5\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    open(name, "wb").write(out + b"trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
+write("sem arvore.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog >>")
+write("nulos.pdf", b"<< /Type /Pages /Kids [null null 9 0 R] /Count 3 >>")
+write("milhao.pdf", b"<< /Type /Pages /Kids [" + b"3 0 R " * 1000000 + b"] /Count 1000000 >>")
+write("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
+write("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
+)"},
+                  60, {}, dir.path())
+                  .exitCode,
+        0);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> tools{
+        {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-"}}, {"pdfCompress", {}}};
+    for (const auto& [source, sentence] : std::vector<std::pair<std::string, std::string>>{
+             {"sem arvore.pdf", "Não foi possível ler o arquivo."}, {"nulos.pdf", "Não foi possível ler o arquivo."},
+             {"milhao.pdf", "O arquivo está danificado ou incompleto."},
+             {"laco.pdf", "O arquivo está danificado ou incompleto."}}) {
+        for (const auto& [name, options] : tools) {
+            SCOPED_TRACE(source + " " + name);
+            const auto before = names();
+            auto arguments = std::vector<std::string>{"--tool", name};
+            arguments.insert(arguments.end(), options.begin(), options.end());
+            arguments.insert(arguments.end(), {"--", (dir / source).string()});
+            const auto run = measureBrivlon(arguments);
+            EXPECT_EQ(run.exitCode, 1);
+            // Read a kid at a time, the million-page tree is refused holding a little more
+            // than its own bytes (qpdf's list of its pages held 4 GB).
+            EXPECT_LT(run.peakMiB, 300);
+            EXPECT_EQ(tool(name, options, {source}).err, "erro: " + sentence + "\n");
+            EXPECT_EQ(names(), before);
+        }
+    }
+    for (const auto& [name, options] : tools) {
+        SCOPED_TRACE(name);
+        const auto result = tool(name, options, {"repetida.pdf"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const auto made = result.out.substr(0, result.out.size() - 1);
+        EXPECT_EQ(name == "pdfSplit" ? size_t(std::distance(fs::directory_iterator(dir / made), {}))
+                                     : pageWidths(made).size(),
+            2u);
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -221,11 +223,81 @@ std::unique_ptr<QPDF> open(const fs::path& source)
     pdf->setSuppressWarnings(true);
     try {
         pdf->processInputSource(std::make_shared<FileBlocks>(source));
+        std::error_code unknown;
+        const auto size = fs::file_size(source, unknown);
+        // Nothing a tool could write without a page: refused as the conversions refuse it.
+        if (countPages(*pdf, unknown ? 0 : size) == 0)
+            throw ConversionError::unreadable();
         QPDFPageDocumentHelper(*pdf).getAllPages();
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const QPDFExc& error) {
+        if (error.getErrorCode() == qpdf_e_password)
+            throw ConversionError::ffmpeg(ErrorCauses::password);
+        throw ConversionError::unreadable();
     } catch (const std::exception&) {
         throw ConversionError::unreadable();
     }
     return pdf;
+}
+
+int countPages(QPDF& pdf, uintmax_t fileSize)
+{
+    // qpdf's own list of pages mends a page listed twice with a copy of it: a tree of 6 MB that
+    // lists one page a million times became a million pages, gigabytes, and a split into a million
+    // files. So the tree is walked first, a kid at a time, holding the nodes on the way and which
+    // pages were met. A page listed again now and then (a blank between chapters) is kept; listed
+    // more often than the tree has pages of its own, and more than a document ever repeats one,
+    // the tree is damaged. So is a node met twice (a loop, or a subtree listed again) and a tree
+    // deeper than any writer makes. Kids that are no dictionary are left out, as qpdf leaves them.
+    constexpr size_t repeatsAllowed = 1024;
+    constexpr size_t deepest = 256;
+    struct Node {
+        QPDFObjectHandle kids;
+        int taken = 0, count = 0;
+    };
+    std::vector<Node> path;
+    std::set<QPDFObjGen> nodes, pages;
+    size_t listed = 0, repeats = 0;
+    const auto damaged = [] {
+        return ConversionError::ffmpeg(ErrorCauses::damaged);
+    };
+    const auto enter = [&](QPDFObjectHandle node) {
+        if (node.isIndirect() && !nodes.insert(node.getObjGen()).second)
+            throw damaged();
+        if (path.size() >= deepest)
+            throw damaged();
+        auto kids = node.getKey("/Kids");
+        path.push_back({kids, 0, kids.isArray() ? kids.getArrayNItems() : 0});
+    };
+    auto root = pdf.getRoot().getKey("/Pages");
+    if (!root.isDictionary())
+        return 0;
+    enter(root);
+    while (!path.empty()) {
+        Node& at = path.back();
+        if (at.taken == at.count) {
+            path.pop_back();
+            continue;
+        }
+        auto kid = at.kids.getArrayItem(at.taken++);
+        if (!kid.isDictionary())
+            continue;
+        if (kid.hasKey("/Kids") && !kid.isDictionaryOfType("/Page")) {
+            enter(kid);
+            continue;
+        }
+        if (++listed % 4096 == 0)
+            Task::checkCancelled();
+        // A page's own object takes some tens of bytes however the file is packed; a repeated
+        // reference a few. A count past the file's bytes is a count of references alone.
+        if (kid.isIndirect() && !pages.insert(kid.getObjGen()).second
+            && (++repeats > repeatsAllowed && repeats > pages.size()))
+            throw damaged();
+        if (fileSize && listed > fileSize)
+            throw damaged();
+    }
+    return int(std::min<size_t>(listed, size_t(std::numeric_limits<int>::max())));
 }
 
 void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams)

@@ -1,8 +1,10 @@
 #include "core/engines/poppler_core.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 
 #include <poppler/Catalog.h>
+#include <poppler/ErrorCodes.h>
 #include <poppler/Object.h>
 #include <poppler/Page.h>
 #include <poppler/Stream.h>
@@ -168,6 +170,8 @@ Document::Document(const std::filesystem::path& source) : d(std::make_unique<Pri
     }();
     (void)profilesMade;
     d->document = std::make_unique<PDFDoc>(std::make_unique<GooString>(source.c_str()));
+    if (!d->document->isOk() && d->document->getErrorCode() == errEncrypted)
+        throw ConversionError::ffmpeg(ErrorCauses::password);
     if (!d->document->isOk())
         throw ConversionError::unreadable();
     requireReadableForm(*d->document);

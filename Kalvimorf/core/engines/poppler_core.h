@@ -16,7 +16,8 @@ namespace PopplerCore {
 class Document {
 public:
     // Poppler's messages silenced (a damaged file is reported by what it fails to give). Throws
-    // ConversionError::unreadable when the file does not open or wants a password.
+    // ConversionError: unreadable when the file does not open, the password sentence when it
+    // wants one.
     explicit Document(const std::filesystem::path& source);
     ~Document();
     Document(const Document&) = delete;
