@@ -361,6 +361,15 @@ def form(path, count):
     write(path, objs)
 form("campos.pdf", 3000)
 form("ficha.pdf", 300)
+# Fields each listing their one kid twice, 25 levels down: 2.5 KB that poppler builds into 33
+# million fields; and a field that is its own parent and kid, which it leaves out.
+shared = [b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [6 0 R] >> >>", head[1],
+          page % b"", stream(zlib.compress(b"BT /F1 18 Tf 72 700 Td (Ficha de inscricao) Tj ET")), font]
+write("partilhado.pdf", shared + [b"<< /Kids [7 0 R 7 0 R] >>"]
+      + [b"<< /Kids [%d 0 R %d 0 R] /Parent %d 0 R >>" % (n + 1, n + 1, n - 1) for n in range(7, 31)]
+      + [b"<< /Type /Annot /Subtype /Widget /FT /Tx /T (folha) /Rect [0 0 1 1] /Parent 30 0 R >>"])
+write("proprio.pdf", shared + [b"<< /FT /Tx /Parent 6 0 R /Kids [6 0 R 7 0 R] >>",
+      b"<< /Type /Annot /Subtype /Widget /Parent 6 0 R /Rect [0 0 10 10] >>"])
 )"},
         120, {}, dir.path().string());
     ASSERT_EQ(made.exitCode, 0) << made.err;
@@ -368,7 +377,8 @@ form("ficha.pdf", 300)
     const std::map<std::string, std::string> sentences{
         {"bomba.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
         {"bomba-forma.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
-        {"campos.pdf", "O formulário do PDF é complexo demais para ser lido."}};
+        {"campos.pdf", "O formulário do PDF é complexo demais para ser lido."},
+        {"partilhado.pdf", "O formulário do PDF é complexo demais para ser lido."}};
     for (const auto& [name, sentence] : sentences)
         for (const auto* ext : {"png", "txt"}) {
             const auto start = std::chrono::steady_clock::now();
@@ -377,8 +387,10 @@ form("ficha.pdf", 300)
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << name << " " << ext;
         }
     EXPECT_EQ(names(dir.path()), before);
-    EXPECT_NE(readFile(PDFEngine::convert(dir / "ficha.pdf", format("txt"), {})).find("Ficha de inscricao"),
-        std::string::npos);
+    for (const auto* name : {"ficha.pdf", "proprio.pdf"})
+        EXPECT_NE(
+            readFile(PDFEngine::convert(dir / name, format("txt"), {})).find("Ficha de inscricao"), std::string::npos)
+            << name;
 }
 
 namespace {
