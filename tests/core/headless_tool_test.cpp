@@ -330,9 +330,11 @@ write("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
     }
 }
 
-// A page for each picture: its image dictionary's own keys and its coded data, drawn full page.
-std::string picturePages(const std::vector<std::pair<std::string, std::string>>& pictures)
+// A page for each picture, 612 points wide: its image dictionary's own keys and its coded data,
+// drawn full page.
+std::string picturePages(const std::vector<std::pair<std::string, std::string>>& pictures, int height = 792)
 {
+    const auto tall = std::to_string(height);
     QPDF pdf;
     pdf.emptyPDF();
     for (const auto& [keys, data] : pictures) {
@@ -341,10 +343,10 @@ std::string picturePages(const std::vector<std::pair<std::string, std::string>>&
         auto dict = image.getDict();
         for (auto& [key, value] : QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image " + keys + " >>").ditems())
             dict.replaceKey(key, value);
-        auto page
-            = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] /Resources << /XObject << >> >> >>");
+        auto page = QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 612 " + tall + "] /Resources << /XObject << >> >> >>");
         page.getKey("/Resources").getKey("/XObject").replaceKey("/Im0", image);
-        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "q 612 0 0 792 0 0 cm /Im0 Do Q"));
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "q 612 0 0 " + tall + " 0 0 cm /Im0 Do Q"));
         QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
     QPDFWriter writer(pdf);
@@ -447,6 +449,31 @@ TEST_F(HeadlessTool, PDFToolsOnScansFaxesAndPhotosKeepTheirPicturesAsTheyAre)
         EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
         EXPECT_EQ(names(), before);
     }
+}
+
+TEST_F(HeadlessTool, AScanToPagesDrawsAsManyAtOnceAsTheirPicturesLeaveRoomFor)
+{
+    // Sixteen pages scanned at 300 dpi, a colour JPEG of 2550 × 1700 each: poppler scales each
+    // picture whole for every band, so eight pages drawn at once held 300 MiB.
+    std::vector<std::pair<std::string, std::string>> pages;
+    auto scan = VImage::gaussnoise(2550, 1700, VImage::option()->set("sigma", 60)).gaussblur(3);
+    scan = scan.bandjoin({scan.rot180(), scan}).cast(VIPS_FORMAT_UCHAR);
+    for (int i = 0; i < 16; ++i) {
+        void* bytes = nullptr;
+        size_t size = 0;
+        scan.embed(i * 7, 0, 2550, 1700, VImage::option()->set("extend", VIPS_EXTEND_MIRROR))
+            .write_to_buffer(".jpg", &bytes, &size);
+        pages.emplace_back(" /Width 2550 /Height 1700 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode",
+            std::string(static_cast<const char*>(bytes), size));
+        g_free(bytes);
+    }
+    // The pages as the scanner made them, 8.5 × 5.67 inches.
+    writeFile(dir / "digitalizado.pdf", picturePages(pages, 408));
+    const auto run = measureBrivlon({"--convert", "png", (dir / "digitalizado.pdf").string()});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 256) << run.peakMiB;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "digitalizado (PNG)"), {}), 16);
+    EXPECT_EQ(header("digitalizado (PNG)/digitalizado - página 016.png", "width"), "2550");
 }
 
 TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)

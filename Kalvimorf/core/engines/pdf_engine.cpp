@@ -52,7 +52,8 @@ constexpr double maxPagePixels = double(1 << 28);
 // so much thinner bands cost time.
 constexpr size_t bandBytesPerPixel = 4;
 constexpr size_t bandBytes = size_t(6) << 20;
-
+constexpr size_t pictureBandBytes = size_t(32) << 20;
+constexpr size_t scaledPictureBytesPerPixel = 4;
 
 bool vipsReady() { return ImageLibrary::start(); }
 
@@ -146,12 +147,15 @@ public:
         return std::pair{int(width), int(height)};
     }
 
-    // The bytes a page of `width` × `height` holds while drawn: a band, and its packed copy,
-    // counted as grey when `greyAllowed` (the copy asks `widen` before it grows to RGB).
-    static size_t bytesWhileDrawn(int width, int height, bool greyAllowed)
+    // The bytes page `number`, of `width` × `height`, holds while drawn: a band, its packed copy,
+    // counted as grey when `greyAllowed` (the copy asks `widen` before it grows to RGB), and for
+    // a page of pictures the copy of each that poppler scales to its drawn size, whole, whatever
+    // the band (a scan's picture is the page's size, four bytes a pixel).
+    size_t bytesWhileDrawn(int number, int width, int height, bool greyAllowed)
     {
         const size_t pixels = size_t(width) * size_t(height);
-        return size_t(std::min(bandRows(width), height)) * size_t(width) * bandBytesPerPixel + pixels * (greyAllowed ? 1 : 3);
+        return size_t(bandRows(number, width, height)) * size_t(width) * bandBytesPerPixel
+            + pixels * (greyAllowed ? 1 : 3) + (pictures(number) ? pixels * scaledPictureBytesPerPixel : 0);
     }
 
     // Page `number` (from 1), packed; grey only when `greyAllowed`. `widen(extra)` is asked before
@@ -170,7 +174,7 @@ public:
         if (!packed.bytes)
             return std::nullopt;
         const size_t row = size_t(packed.width) * 3;
-        const int band = std::min(bandRows(packed.width), packed.height);
+        const int band = bandRows(number, packed.width, packed.height);
         for (int top = 0; top < packed.height; top += band) {
             Task::checkCancelled();
             // The last band is drawn as tall as the others, over rows already packed, so that the
@@ -201,7 +205,22 @@ public:
     }
 
 private:
-    static int bandRows(int width) { return int(std::max<size_t>(1, bandBytes / (size_t(width) * bandBytesPerPixel))); }
+    // A page of pictures is drawn in one band as long as that stays within a few bands' bytes:
+    // each band decodes and scales every picture of the page again, most of a scan's time.
+    int bandRows(int number, int width, int height)
+    {
+        const size_t bytes = pictures(number) && size_t(width) * size_t(height) * bandBytesPerPixel <= pictureBandBytes
+            ? pictureBandBytes
+            : bandBytes;
+        return std::min(height, int(std::max<size_t>(1, bytes / (size_t(width) * bandBytesPerPixel))));
+    }
+
+    bool pictures(int number)
+    {
+        if (picturesOf_.first != number)
+            picturesOf_ = {number, document_.drawsPictures(number)};
+        return picturesOf_.second;
+    }
 
     // Writes the grey byte of each of the `count` RGB pixels of `band` to `out`; false as soon as
     // one is coloured.
@@ -216,6 +235,7 @@ private:
     }
 
     PopplerCore::Document& document_;
+    std::pair<int, bool> picturesOf_{0, false};
 };
 
 std::string encodeWithQt(const PackedPage& page, const char* format)
@@ -352,7 +372,13 @@ public:
     int run(const Progress& progress)
     {
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        const int workers = std::min(count_, int(cores));
+        int workers = std::min(count_, int(cores));
+        // Each worker keeps its last band's bitmap between pages, and a page of pictures is drawn
+        // in one band: as many workers as pages of the first one's size fit the budget.
+        if (PageDrawer probe(*first_); const auto pixels = probe.size(1)) {
+            const size_t need = probe.bytesWhileDrawn(1, pixels->first, pixels->second, greyAllowed(type_));
+            workers = std::clamp(int(memoryBudget / std::max<size_t>(need, 1)), 1, workers);
+        }
         if (count_ > pagesBeforePieces) {
             // Several pieces a worker, so that the last ones end close together.
             // A power of two, so that no piece straddles two of the source's parts.
@@ -450,7 +476,7 @@ private:
         Task::checkCancelled();
         const bool grey = greyAllowed(type_);
         const auto pixels = drawer.size(number);
-        size_t held = pixels ? PageDrawer::bytesWhileDrawn(pixels->first, pixels->second, grey) : 0;
+        size_t held = pixels ? drawer.bytesWhileDrawn(number, pixels->first, pixels->second, grey) : 0;
         if (!reserve(held))
             return false;
         bool written = false;

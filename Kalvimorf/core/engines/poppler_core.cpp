@@ -75,6 +75,34 @@ void addForms(XRef* xref, Dict* resources, std::set<Ref>& seen, long long& total
     }
 }
 
+// Whether `resources`, or those of the forms they name, hold an image.
+bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
+{
+    if (!resources || depth > 8)
+        return false;
+    const Object objects = resources->lookup("XObject");
+    if (!objects.isDict())
+        return false;
+    Dict* dict = objects.getDict();
+    for (int i = 0; i < dict->getLength(); ++i) {
+        const Object& named = dict->getValNF(i);
+        if (named.isRef() && !seen.insert(named.getRef()).second)
+            continue;
+        const Object object = named.fetch(xref);
+        if (!object.isStream())
+            continue;
+        const Object subtype = object.streamGetDict()->lookup("Subtype");
+        if (subtype.isName("Image"))
+            return true;
+        if (!subtype.isName("Form"))
+            continue;
+        const Object inner = object.streamGetDict()->lookup("Resources");
+        if (holdsPictures(xref, inner.isDict() ? inner.getDict() : nullptr, seen, depth + 1))
+            return true;
+    }
+    return false;
+}
+
 void requireBoundedContent(PDFDoc& document, int number)
 {
     Page* page = document.getPage(number);
@@ -253,6 +281,13 @@ std::optional<std::pair<double, double>> Document::size(int number, double dpi)
     const double width = scale * (turned ? page->getCropHeight() : page->getCropWidth());
     const double height = scale * (turned ? page->getCropWidth() : page->getCropHeight());
     return std::pair{width, height};
+}
+
+bool Document::drawsPictures(int number)
+{
+    Page* page = d->document->getPage(number);
+    std::set<Ref> seen;
+    return page && holdsPictures(d->document->getXRef(), page->getResourceDict(), seen, 0);
 }
 
 const unsigned char* Document::drawRows(int number, double dpi, int top, int width, int rows)

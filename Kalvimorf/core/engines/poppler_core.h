@@ -32,6 +32,10 @@ public:
     // a damaged page.
     std::optional<std::pair<double, double>> size(int number, double dpi);
 
+    // Whether the page draws pictures (image objects of its resources, or of the forms it
+    // draws): poppler scales each picture whole, to the size it is drawn, for every band.
+    bool drawsPictures(int number);
+
     // Rows `top` to `top + rows` of the page drawn at `dpi` and `width` pixels wide, on opaque
     // white with the page's rotation applied: three bytes a pixel (red, green, blue), the rows
     // back to back. Valid until the next call; null when they cannot be drawn. Glyphs are kept
