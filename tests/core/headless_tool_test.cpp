@@ -511,6 +511,51 @@ TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)
     EXPECT_NE(output("/usr/bin/pdftotext", {"foto (comprimido).pdf", "-"}).find("Texto mantido"), std::string::npos);
 }
 
+TEST_F(HeadlessTool, PDFCompressReducesAHugePictureWithoutHoldingItWhole)
+{
+    // A 20000 × 20000 grey picture (400 MB of samples, 2 MB deflated): dark on the left, light
+    // on the right, darker towards the bottom, drawn over a Letter page.
+    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+import zlib
+side, c, parts = 20000, zlib.compressobj(6), []
+for band in range(100):
+    shade = 200 - band
+    row = bytes([shade // 3]) * (side // 2) + bytes([shade]) * (side // 2)
+    parts.append(c.compress(row * (side // 100)))
+data = b"".join(parts) + c.flush()
+objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /XObject << /Im0 5 0 R >> >> >>",
+        b"<< /Length 30 >>\nstream\nq 612 0 0 792 0 0 cm /Im0 Do Q\nendstream",
+        b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 8 "
+        b"/Filter /FlateDecode /Length %d >>\nstream\n" % (side, side, len(data)) + data + b"\nendstream"]
+out, offsets = b"%PDF-1.4\n", []
+for n, body in enumerate(objs, 1):
+    offsets.append(len(out))
+    out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+xref = len(out)
+out += b"xref\n0 6\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+open("planta.pdf", "wb").write(out + b"trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
+)"},
+                  120, {}, dir.path())
+                  .exitCode,
+        0);
+    const auto run = measureBrivlon({"--tool", "pdfCompress", "--", (dir / "planta.pdf").string()});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 300) << run.peakMiB;
+    EXPECT_NE(output("/usr/bin/pdfimages", {"-list", "planta (comprimido).pdf"}).find("image    1275  1275  gray"),
+        std::string::npos);
+    // The same picture, smaller: drawn small, the two pages agree.
+    for (const auto* name : {"planta", "planta (comprimido)"})
+        ASSERT_EQ(runProgram("/usr/bin/pdftoppm",
+                      {"-r", "10", "-gray", "-singlefile", std::string(name) + ".pdf", std::string(name) + " 10dpi"},
+                      60, {}, dir.path())
+                      .exitCode,
+            0);
+    const auto before = VImage::new_from_file((dir / "planta 10dpi.pgm").c_str());
+    const auto after = VImage::new_from_file((dir / "planta (comprimido) 10dpi.pgm").c_str());
+    EXPECT_LT((before.cast(VIPS_FORMAT_INT) - after.cast(VIPS_FORMAT_INT)).abs().max(), 12);
+}
+
 TEST_F(HeadlessTool, MediaTools)
 {
     // A second of each, at a low frame rate: what is checked is the stream layout, not the pictures.
