@@ -82,6 +82,7 @@ struct HeadlessTool : ::testing::Test {
         QPDFWriter writer(pdf, (dir / file).c_str());
         writer.write();
     }
+    int python(const std::string& script) { return pythonWithPDFWriter(script, dir.path()); }
     std::set<std::string> names()
     {
         std::set<std::string> result;
@@ -278,25 +279,17 @@ TEST_F(HeadlessTool, PDFToolsRefuseFilesWithoutPagesAndPageTreesOutOfProportion)
     // A catalog without its page tree (the page is there, unlisted); a tree whose kids are all
     // null; a tree listing one page a million times (6 MB); a node that is its own kid; and a
     // sound tree that lists its one page twice (a blank between chapters).
-    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+    ASSERT_EQ(python(R"(
 page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"
 content = b"<< /Length 37 >>\nstream\nBT /F1 24 Tf 72 700 Td (Pagina) Tj ET\nendstream"
-def write(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>"):
-    out, offsets = b"%PDF-1.4\n", []
-    for n, body in enumerate([catalog, pages, page, content], 1):
-        offsets.append(len(out))
-        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
-    xref = len(out)
-    out += b"xref\n0 5\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    open(name, "wb").write(out + b"trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
-write("sem arvore.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog >>")
-write("nulos.pdf", b"<< /Type /Pages /Kids [null null 9 0 R] /Count 3 >>")
-write("milhao.pdf", b"<< /Type /Pages /Kids [" + b"3 0 R " * 1000000 + b"] /Count 1000000 >>")
-write("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
-write("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
-)"},
-                  60, {}, dir.path())
-                  .exitCode,
+def tree(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>"):
+    write(name, [catalog, pages, page, content])
+tree("sem arvore.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog >>")
+tree("nulos.pdf", b"<< /Type /Pages /Kids [null null 9 0 R] /Count 3 >>")
+tree("milhao.pdf", b"<< /Type /Pages /Kids [" + b"3 0 R " * 1000000 + b"] /Count 1000000 >>")
+tree("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
+tree("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
+)"),
         0);
     const std::vector<std::pair<std::string, std::vector<std::string>>> tools{
         {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-"}}, {"pdfCompress", {}}};
@@ -515,7 +508,7 @@ TEST_F(HeadlessTool, PDFCompressReducesAHugePictureWithoutHoldingItWhole)
 {
     // A 20000 × 20000 grey picture (400 MB of samples, 2 MB deflated): dark on the left, light
     // on the right, darker towards the bottom, drawn over a Letter page.
-    ASSERT_EQ(runProgram("/usr/bin/python3", {"-c", R"(
+    ASSERT_EQ(python(R"(
 import zlib
 side, c, parts = 20000, zlib.compressobj(6), []
 for band in range(100):
@@ -523,21 +516,12 @@ for band in range(100):
     row = bytes([shade // 3]) * (side // 2) + bytes([shade]) * (side // 2)
     parts.append(c.compress(row * (side // 100)))
 data = b"".join(parts) + c.flush()
-objs = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /XObject << /Im0 5 0 R >> >> >>",
-        b"<< /Length 30 >>\nstream\nq 612 0 0 792 0 0 cm /Im0 Do Q\nendstream",
-        b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 8 "
-        b"/Filter /FlateDecode /Length %d >>\nstream\n" % (side, side, len(data)) + data + b"\nendstream"]
-out, offsets = b"%PDF-1.4\n", []
-for n, body in enumerate(objs, 1):
-    offsets.append(len(out))
-    out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
-xref = len(out)
-out += b"xref\n0 6\n0000000000 65535 f \n" + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-open("planta.pdf", "wb").write(out + b"trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % xref)
-)"},
-                  120, {}, dir.path())
-                  .exitCode,
+write("planta.pdf", [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /XObject << /Im0 5 0 R >> >> >>",
+      b"<< /Length 30 >>\nstream\nq 612 0 0 792 0 0 cm /Im0 Do Q\nendstream",
+      b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 8 "
+      b"/Filter /FlateDecode /Length %d >>\nstream\n" % (side, side, len(data)) + data + b"\nendstream"])
+)"),
         0);
     const auto run = measureBrivlon({"--tool", "pdfCompress", "--", (dir / "planta.pdf").string()});
     ASSERT_EQ(run.exitCode, 0);
