@@ -219,6 +219,37 @@ open("lzw.pdf", "wb").write(out + b"trailer\n<< /Size 7 /Root 1 0 R >>\nstartxre
     EXPECT_NE(ErrorLog::recent(10).find("LZWDecoder: bad code received"), std::string::npos) << ErrorLog::recent(10);
 }
 
+TEST_F(HeadlessTool, PagesOfALongNamedPDFKeepTheirNumbers)
+{
+    // A name of 240 bytes before ".pdf", accents and all, as a saved web page's title makes: the
+    // pages' names are shortened before their number, at a character boundary.
+    std::string stem;
+    while (stem.size() < 238)
+        stem += "relatório anual ";
+    stem = stem.substr(0, 238) + "é";
+    makePDF(stem + ".pdf", {100, 200, 300});
+    auto result = tool("pdfSplit", {}, {stem + ".pdf"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto split = dir / result.out.substr(0, result.out.size() - 1);
+    EXPECT_TRUE(split.filename().string().ends_with(" (páginas)")) << split;
+    const auto converted = runProgram(BRIVLON_BINARY, {"--convert", "png", stem + ".pdf"}, 120, {}, dir.path());
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    const auto drawn = fs::path(converted.out.substr(0, converted.out.size() - 1));
+    for (const auto& [folder, ext] : {std::pair{split, ".pdf"}, std::pair{drawn, ".png"}}) {
+        std::set<std::string> endings;
+        for (const auto& page : fs::directory_iterator(folder)) {
+            const auto name = page.path().filename().string();
+            EXPECT_LE(name.size(), 255u);
+            EXPECT_TRUE(name.starts_with("relatório anual")) << name;
+            EXPECT_TRUE(QString::fromStdString(name).toUtf8().toStdString() == name) << name;
+            endings.insert(name.substr(name.size() - std::string(" - página 001").size() - std::string(ext).size()));
+        }
+        EXPECT_EQ(endings,
+            (std::set<std::string>{" - página 001" + std::string(ext), " - página 002" + std::string(ext),
+                " - página 003" + std::string(ext)}));
+    }
+}
+
 TEST_F(HeadlessTool, PDFToolsOnDamagedFilesRepairOrFailAndNeverWriteADamagedOutput)
 {
     // Four pages as a small writer leaves them; the same with its cross-reference table pointing

@@ -322,19 +322,23 @@ fs::path writePageImage(PackedPage page, ImageType type, const FileSafety::NameF
     }
 }
 
-// "base - página 007.png": the page number from 1, at least three digits.
-std::string pageFileName(const std::string& base, int number, const std::string& ext)
+// "base - página 007.png" in `folder`: the page number from 1, at least three digits; a long base
+// is shortened before the number, never through it.
+fs::path pageFile(const fs::path& folder, const std::string& base, int number, const std::string& ext)
 {
     auto digits = std::to_string(number);
     if (digits.size() < 3)
         digits.insert(0, 3 - digits.size(), '0');
-    return base + " - página " + digits + "." + ext;
+    const auto suffix = " - página " + digits + "." + ext;
+    return folder / (FileSafety::fittedStem(folder, base, suffix) + suffix);
 }
 
 // "base (PNG)", then "base (PNG) 2", … in the output folder.
 FileSafety::NameFor pageFolderNames(const fs::path& source, const std::string& base, const std::string& label)
 {
-    return FileSafety::numberedNames(OutputPaths::directory(source), base + " (" + label + ")", "");
+    const auto folder = OutputPaths::directory(source);
+    const auto suffix = " (" + label + ")";
+    return FileSafety::numberedNames(folder, FileSafety::fittedStem(folder, base, suffix) + suffix, "");
 }
 
 fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& source, const std::string& ext, ImageType type,
@@ -490,7 +494,7 @@ private:
             })
                                : std::nullopt;
             if (page) {
-                writePageImage(std::move(*page), type_, folder_ / pageFileName(base_, index + 1, ext_));
+                writePageImage(std::move(*page), type_, pageFile(folder_, base_, index + 1, ext_));
                 written = true;
             }
         } catch (...) {

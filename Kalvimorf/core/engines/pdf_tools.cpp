@@ -185,9 +185,10 @@ fs::path rotate(const fs::path& source)
 fs::path splitPages(const fs::path& source)
 {
     auto pdf = open(source);
-    const auto stem = source.stem().string();
-    const auto names = FileSafety::numberedNames(
-        OutputPaths::directory(source), stem + " (" + Tools::suffix(Tool::pdfSplit) + ")", "");
+    const auto folder = OutputPaths::directory(source);
+    const auto label = " (" + Tools::suffix(Tool::pdfSplit) + ")";
+    const auto names
+        = FileSafety::numberedNames(folder, FileSafety::fittedStem(folder, source.stem().string(), label) + label, "");
     // The pages are written into a hidden folder that gets its name only once every page is in.
     auto staged = FileSafety::StagedPath::folderFor(names);
     const auto pages = QPDFPageDocumentHelper(*pdf).getAllPages();
@@ -198,7 +199,8 @@ fs::path splitPages(const fs::path& source)
         QPDFPageDocumentHelper(one).addPage(pages[i], false);
         char name[64];
         std::snprintf(name, sizeof name, " - página %03zu.pdf", i + 1);
-        const auto path = staged.path() / (stem + name);
+        // A long name is shortened before the page's number, never through it.
+        const auto path = staged.path() / (FileSafety::fittedStem(staged.path(), source.stem().string(), name) + name);
         try {
             FileSafety::NewFile file(staged.path());
             write(one, file);
