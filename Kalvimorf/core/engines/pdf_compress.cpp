@@ -196,13 +196,15 @@ bool downsampleImages(QPDF& pdf)
 
 fs::path run(const fs::path& source)
 {
-    auto pdf = PDFTools::open(source);
+    bool mended = false;
+    auto pdf = PDFTools::open(source, &mended);
     const auto preferred = Tools::preferredOutput(source, Tool::pdfCompress, "pdf");
     FileSafety::NewFile file(preferred.parent_path());
-    // qpdf cannot downsample: large images are made smaller first, into a scratch copy.
+    // qpdf cannot downsample: large images are made smaller first, into a scratch copy; a page
+    // tree mended as it was read goes the same way, as qpdf's job would refuse the source's.
     std::optional<FileSafety::TempDir> scratch;
     fs::path input = source;
-    if (downsampleImages(*pdf)) {
+    if (downsampleImages(*pdf) || mended) {
         scratch.emplace();
         input = scratch->path() / "reduzido.pdf";
         FileSafety::NewFile staged(scratch->path());

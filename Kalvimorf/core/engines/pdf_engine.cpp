@@ -1,3 +1,6 @@
+// qpdf's headers warn unless told that no deprecated pointer holders are used.
+#define POINTERHOLDER_TRANSITION 4
+
 // libvips first: GLib names a member "signals", which Qt's keyword macro would break.
 #include <vips/vips8>
 
@@ -14,8 +17,10 @@
 #include "core/engines/image_library.h"
 #include "core/engines/pdf_pieces.h"
 #include "core/engines/pdf_text.h"
+#include "core/engines/pdf_tools.h"
 #include "core/engines/poppler_core.h"
 
+#include <qpdf/QPDF.hh>
 
 #include <QBuffer>
 #include <QImage>
@@ -363,9 +368,10 @@ fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& sourc
 // in page order and answers cancellation, so the caller sees what a page-by-page export shows.
 class PageExport {
 public:
-    PageExport(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& folder,
-        const OutputFormat& format, ImageType type)
-        : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
+    // `source` is read, the pages named after `namedAs`.
+    PageExport(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& namedAs,
+        const fs::path& folder, const OutputFormat& format, ImageType type)
+        : first_(std::move(document)), source_(source), folder_(folder), base_(namedAs.stem().string()),
           ext_(format.ext), type_(type), count_(first_->pageCount()), outcome_(size_t(count_), Outcome::pending)
     {
     }
@@ -573,15 +579,15 @@ private:
     std::vector<std::thread> threads_;
 };
 
-fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const OutputFormat& format,
-    ImageType type, const Progress& progress)
+fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& namedAs,
+    const OutputFormat& format, ImageType type, const Progress& progress)
 {
     // The pages go into a hidden folder that gets its name once every page is in: a cancel, a
     // failure or a signal leaves no folder of some of the pages.
-    const auto names = pageFolderNames(source, source.stem().string(), format.label);
+    const auto names = pageFolderNames(namedAs, namedAs.stem().string(), format.label);
     auto staged = FileSafety::StagedPath::folderFor(names);
     {
-        PageExport pages(std::move(document), source, staged.path(), format, type);
+        PageExport pages(std::move(document), source, namedAs, staged.path(), format, type);
         // An empty folder is no output; reporting it as one would look like success. No page
         // could be drawn: the source is what failed.
         if (pages.run(progress) == 0)
@@ -600,13 +606,46 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     const auto type = ImageEngine::utType(format.ext);
     if (writer != Writer::pdfPages || !type)
         throw ConversionError::unsupported();
-    auto document = std::make_unique<PopplerCore::Document>(source);
-    const int count = document->pageCount();
-    if (count < 1)
-        throw ConversionError::unreadable();
-    if (count == 1)
-        return exportSinglePage(*document, source, format.ext, *type, progress);
-    return exportPages(std::move(document), source, format, *type, progress);
+    const auto pages = [&](const fs::path& readFrom) {
+        auto document = std::make_unique<PopplerCore::Document>(readFrom);
+        const int count = document->pageCount();
+        if (count < 1)
+            throw ConversionError::unreadable();
+        if (count == 1)
+            return exportSinglePage(*document, source, format.ext, *type, progress);
+        return exportPages(std::move(document), readFrom, source, format, *type, progress);
+    };
+    try {
+        return pages(source);
+    } catch (const ConversionError& error) {
+        if (error.kind() != ConversionError::Kind::unreadable)
+            throw;
+        // Poppler found no page it could draw. qpdf reads page trees that poppler gives up on
+        // (a kid that is null, a count that does not match) and writes them anew: the pages are
+        // drawn from its copy, if it makes one. Otherwise the source is what failed.
+        FileSafety::TempDir scratch;
+        const auto mended = scratch.path() / "reparado.pdf";
+        try {
+            auto pdf = PDFTools::open(source);
+            // The tree as qpdf reads it, written out flat: qpdf would otherwise copy the nodes
+            // as they are, the damage with them.
+            pdf->pushInheritedAttributesToPage();
+            const auto found = pdf->getAllPages();
+            auto tree = pdf->getRoot().getKey("/Pages");
+            for (auto page : found)
+                page.replaceKey("/Parent", tree);
+            tree.replaceKey("/Kids", QPDFObjectHandle::newArray(found));
+            tree.replaceKey("/Count", QPDFObjectHandle::newInteger(int(found.size())));
+            pdf->updateAllPagesCache();
+            FileSafety::NewFile file(scratch.path());
+            PDFTools::write(*pdf, file);
+            file.publish(mended);
+        } catch (const std::exception&) {
+            throw error;
+        }
+        Task::checkCancelled();
+        return pages(mended);
+    }
 }
 
 }

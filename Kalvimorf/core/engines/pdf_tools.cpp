@@ -217,7 +217,7 @@ fs::path splitPages(const fs::path& source)
 
 }
 
-std::unique_ptr<QPDF> open(const fs::path& source)
+std::unique_ptr<QPDF> open(const fs::path& source, bool* mended)
 {
     FileSafety::requireRegularFile(source);
     padHeapForQpdf();
@@ -228,8 +228,11 @@ std::unique_ptr<QPDF> open(const fs::path& source)
         std::error_code unknown;
         const auto size = fs::file_size(source, unknown);
         // Nothing a tool could write without a page: refused as the conversions refuse it.
-        if (countPages(*pdf, unknown ? 0 : size) == 0)
+        bool dropped = false;
+        if (countPages(*pdf, unknown ? 0 : size, &dropped) == 0)
             throw ConversionError::unreadable();
+        if (mended)
+            *mended = dropped;
         QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const ConversionError&) {
         throw;
@@ -243,7 +246,7 @@ std::unique_ptr<QPDF> open(const fs::path& source)
     return pdf;
 }
 
-int countPages(QPDF& pdf, uintmax_t fileSize)
+int countPages(QPDF& pdf, uintmax_t fileSize, bool* droppedAny)
 {
     // qpdf's own list of pages mends a page listed twice with a copy of it: a tree of 6 MB that
     // lists one page a million times became a million pages, gigabytes, and a split into a million
@@ -251,7 +254,8 @@ int countPages(QPDF& pdf, uintmax_t fileSize)
     // pages were met. A page listed again now and then (a blank between chapters) is kept; listed
     // more often than the tree has pages of its own, and more than a document ever repeats one,
     // the tree is damaged. So is a node met twice (a loop, or a subtree listed again) and a tree
-    // deeper than any writer makes. Kids that are no dictionary are left out, as qpdf leaves them.
+    // deeper than any writer makes. Kids that are no dictionary (a null where a page was) are
+    // taken out of the tree, which qpdf would refuse whole.
     constexpr size_t repeatsAllowed = 1024;
     constexpr size_t deepest = 256;
     struct Node {
@@ -259,6 +263,7 @@ int countPages(QPDF& pdf, uintmax_t fileSize)
         int taken = 0, count = 0;
     };
     std::vector<Node> path;
+    std::vector<std::pair<QPDFObjectHandle, int>> dropped;
     std::set<QPDFObjGen> nodes, pages;
     size_t listed = 0, repeats = 0;
     const auto damaged = [] {
@@ -283,8 +288,10 @@ int countPages(QPDF& pdf, uintmax_t fileSize)
             continue;
         }
         auto kid = at.kids.getArrayItem(at.taken++);
-        if (!kid.isDictionary())
+        if (!kid.isDictionary()) {
+            dropped.emplace_back(at.kids, at.taken - 1);
             continue;
+        }
         if (kid.hasKey("/Kids") && !kid.isDictionaryOfType("/Page")) {
             enter(kid);
             continue;
@@ -299,6 +306,10 @@ int countPages(QPDF& pdf, uintmax_t fileSize)
         if (fileSize && listed > fileSize)
             throw damaged();
     }
+    for (auto kid = dropped.rbegin(); kid != dropped.rend(); ++kid)
+        kid->first.eraseItem(kid->second);
+    if (droppedAny)
+        *droppedAny = !dropped.empty();
     return int(std::min<size_t>(listed, size_t(std::numeric_limits<int>::max())));
 }
 

@@ -29,12 +29,14 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params);
 
 // The document, with at least one page. Throws ConversionError: unreadable for a file that is no
 // PDF or has no page, the damaged-file sentence for a page tree out of proportion to the file
-// (countPages), the password sentence for a file that needs one to open.
-std::unique_ptr<QPDF> open(const fs::path& source);
+// (countPages), the password sentence for a file that needs one to open. `mended` is told whether
+// the page tree was mended as it was read (the file itself then reads otherwise).
+std::unique_ptr<QPDF> open(const fs::path& source, bool* mended = nullptr);
 // The pages of `pdf`'s page tree, walked without qpdf's list of pages (which copies every page
-// listed twice); `fileSize` of the file it was read from, 0 when unknown. Throws the damaged-file
-// ConversionError for a tree that lists far more pages than it holds, loops, or nests too deep.
-int countPages(QPDF& pdf, uintmax_t fileSize);
+// listed twice); `fileSize` of the file it was read from, 0 when unknown. Kids that are no page or
+// node are taken out of the tree (`droppedAny` is told whether there were). Throws the damaged-file ConversionError for
+// a tree that lists far more pages than it holds, loops, or nests too deep.
+int countPages(QPDF& pdf, uintmax_t fileSize, bool* droppedAny = nullptr);
 // Writes `pdf` into `file`, a file beside the output that has no name yet; never encrypted.
 // Throws ConversionError::writeFailed.
 void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams = false);
