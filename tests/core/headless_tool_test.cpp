@@ -344,6 +344,14 @@ tree("buracos.pdf", b"<< /Type /Pages /Kids [null 3 0 R 3 0 R null 3 0 R 3 0 R] 
             EXPECT_EQ(names(), before);
         }
     }
+    // Merged with another, the million-page tree fails under its own name, as quickly.
+    const auto merged
+        = measureBrivlon({"--convert", "pdf", (dir / "repetida.pdf").string(), (dir / "milhao.pdf").string()});
+    EXPECT_EQ(merged.exitCode, 1);
+    EXPECT_LT(merged.peakMiB, 300);
+    EXPECT_EQ(runProgram(BRIVLON_BINARY, {"--convert", "pdf", "repetida.pdf", "milhao.pdf"}, 60, {}, dir.path()).err,
+        "erro: Não foi possível ler o arquivo “milhao.pdf”.\n");
+
     // What can be read is written: a page listed twice stays two pages, and a tree with holes
     // where pages were (which poppler refuses whole, and qpdf too) gives the pages it still has,
     // to the tools and drawn as pictures.
