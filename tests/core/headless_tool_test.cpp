@@ -6,6 +6,8 @@
 
 // qpdf's headers warn unless told that no deprecated pointer holders are used.
 #define POINTERHOLDER_TRANSITION 4
+#include <qpdf/Pl_Buffer.hh>
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -80,6 +82,7 @@ struct HeadlessTool : ::testing::Test {
         QPDFWriter writer(pdf, (dir / file).c_str());
         writer.write();
     }
+    int python(const std::string& script) { return pythonWithPDFWriter(script, dir.path()); }
     std::set<std::string> names()
     {
         std::set<std::string> result;
@@ -177,7 +180,12 @@ TEST_F(HeadlessTool, PDFTools)
         EXPECT_NE(output("/usr/bin/pdfinfo", {result.out.substr(0, result.out.size() - 1)}).find("Encrypted:       no"),
             std::string::npos);
     }
-    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: Não foi possível ler o arquivo.\n");
+    // The cause is named, by the tools and by the conversions alike.
+    EXPECT_EQ(tool("pdfSplit", {}, {"fechado.pdf"}).err, "erro: O arquivo está protegido por senha.\n");
+    for (const auto& format : {"png", "txt"}) {
+        const auto converted = runProgram(BRIVLON_BINARY, {"--convert", format, "fechado.pdf"}, 60, {}, dir.path());
+        EXPECT_EQ(converted.err, "erro: O arquivo está protegido por senha.\n") << format;
+    }
 
     writeFile(dir / "falso.pdf", "%PDF-1.4 nada");
     result = tool("pdfRotate", {}, {"falso.pdf"});
@@ -209,6 +217,37 @@ open("lzw.pdf", "wb").write(out + b"trailer\n<< /Size 7 /Root 1 0 R >>\nstartxre
     EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
     EXPECT_FALSE(fs::exists(dir / "lzw (páginas)"));
     EXPECT_NE(ErrorLog::recent(10).find("LZWDecoder: bad code received"), std::string::npos) << ErrorLog::recent(10);
+}
+
+TEST_F(HeadlessTool, PagesOfALongNamedPDFKeepTheirNumbers)
+{
+    // A name of 240 bytes before ".pdf", accents and all, as a saved web page's title makes: the
+    // pages' names are shortened before their number, at a character boundary.
+    std::string stem;
+    while (stem.size() < 238)
+        stem += "relatório anual ";
+    stem = stem.substr(0, 238) + "é";
+    makePDF(stem + ".pdf", {100, 200, 300});
+    auto result = tool("pdfSplit", {}, {stem + ".pdf"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto split = dir / result.out.substr(0, result.out.size() - 1);
+    EXPECT_TRUE(split.filename().string().ends_with(" (páginas)")) << split;
+    const auto converted = runProgram(BRIVLON_BINARY, {"--convert", "png", stem + ".pdf"}, 120, {}, dir.path());
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    const auto drawn = fs::path(converted.out.substr(0, converted.out.size() - 1));
+    for (const auto& [folder, ext] : {std::pair{split, ".pdf"}, std::pair{drawn, ".png"}}) {
+        std::set<std::string> endings;
+        for (const auto& page : fs::directory_iterator(folder)) {
+            const auto name = page.path().filename().string();
+            EXPECT_LE(name.size(), 255u);
+            EXPECT_TRUE(name.starts_with("relatório anual")) << name;
+            EXPECT_TRUE(QString::fromStdString(name).toUtf8().toStdString() == name) << name;
+            endings.insert(name.substr(name.size() - std::string(" - página 001").size() - std::string(ext).size()));
+        }
+        EXPECT_EQ(endings,
+            (std::set<std::string>{" - página 001" + std::string(ext), " - página 002" + std::string(ext),
+                " - página 003" + std::string(ext)}));
+    }
 }
 
 TEST_F(HeadlessTool, PDFToolsOnDamagedFilesRepairOrFailAndNeverWriteADamagedOutput)
@@ -266,6 +305,218 @@ open("cortado.pdf", "wb").write(pdf(cut=True))
     }
 }
 
+TEST_F(HeadlessTool, PDFToolsRefuseFilesWithoutPagesAndPageTreesOutOfProportion)
+{
+    // A catalog without its page tree (the page is there, unlisted); a tree whose kids are all
+    // null; a tree listing one page a million times (6 MB); a node that is its own kid; and a
+    // sound tree that lists its one page twice (a blank between chapters).
+    ASSERT_EQ(python(R"(
+page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"
+content = b"<< /Length 37 >>\nstream\nBT /F1 24 Tf 72 700 Td (Pagina) Tj ET\nendstream"
+def tree(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>"):
+    write(name, [catalog, pages, page, content])
+tree("sem arvore.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog >>")
+tree("nulos.pdf", b"<< /Type /Pages /Kids [null null 9 0 R] /Count 3 >>")
+tree("milhao.pdf", b"<< /Type /Pages /Kids [" + b"3 0 R " * 1000000 + b"] /Count 1000000 >>")
+tree("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
+tree("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
+tree("buracos.pdf", b"<< /Type /Pages /Kids [null 3 0 R 3 0 R null 3 0 R 3 0 R] /Count 9 >>")
+)"),
+        0);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> tools{
+        {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-"}}, {"pdfCompress", {}}};
+    for (const auto& [source, sentence] : std::vector<std::pair<std::string, std::string>>{
+             {"sem arvore.pdf", "Não foi possível ler o arquivo."}, {"nulos.pdf", "Não foi possível ler o arquivo."},
+             {"milhao.pdf", "O arquivo está danificado ou incompleto."},
+             {"laco.pdf", "O arquivo está danificado ou incompleto."}}) {
+        for (const auto& [name, options] : tools) {
+            SCOPED_TRACE(source + " " + name);
+            const auto before = names();
+            auto arguments = std::vector<std::string>{"--tool", name};
+            arguments.insert(arguments.end(), options.begin(), options.end());
+            arguments.insert(arguments.end(), {"--", (dir / source).string()});
+            const auto run = measureBrivlon(arguments);
+            EXPECT_EQ(run.exitCode, 1);
+            // Read a kid at a time, the million-page tree is refused holding a little more
+            // than its own bytes (qpdf's list of its pages held 4 GB).
+            EXPECT_LT(run.peakMiB, 300);
+            EXPECT_EQ(tool(name, options, {source}).err, "erro: " + sentence + "\n");
+            EXPECT_EQ(names(), before);
+        }
+    }
+    // Merged with another, the million-page tree fails under its own name, as quickly.
+    const auto merged
+        = measureBrivlon({"--convert", "pdf", (dir / "repetida.pdf").string(), (dir / "milhao.pdf").string()});
+    EXPECT_EQ(merged.exitCode, 1);
+    EXPECT_LT(merged.peakMiB, 300);
+    EXPECT_EQ(runProgram(BRIVLON_BINARY, {"--convert", "pdf", "repetida.pdf", "milhao.pdf"}, 60, {}, dir.path()).err,
+        "erro: Não foi possível ler o arquivo “milhao.pdf”.\n");
+
+    // What can be read is written: a page listed twice stays two pages, and a tree with holes
+    // where pages were (which poppler refuses whole, and qpdf too) gives the pages it still has,
+    // to the tools and drawn as pictures.
+    for (const auto& [source, pages] : {std::pair{"repetida", 2u}, std::pair{"buracos", 4u}})
+        for (const auto& [name, options] : tools) {
+            SCOPED_TRACE(std::string(source) + " " + name);
+            const auto result = tool(name, options, {std::string(source) + ".pdf"});
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const auto made = result.out.substr(0, result.out.size() - 1);
+            EXPECT_EQ(name == "pdfSplit" ? size_t(std::distance(fs::directory_iterator(dir / made), {}))
+                                         : pageWidths(made).size(),
+                pages);
+        }
+    const auto drawn = runProgram(BRIVLON_BINARY, {"--convert", "png", "buracos.pdf"}, 120, {}, dir.path());
+    ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "buracos (PNG)"), {}), 4);
+    EXPECT_EQ(header("buracos (PNG)/buracos - página 004.png", "width"), "2550");
+}
+
+// A page for each picture, 612 points wide: its image dictionary's own keys and its coded data,
+// drawn full page.
+std::string picturePages(const std::vector<std::pair<std::string, std::string>>& pictures, int height = 792)
+{
+    const auto tall = std::to_string(height);
+    QPDF pdf;
+    pdf.emptyPDF();
+    for (const auto& [keys, data] : pictures) {
+        auto image = QPDFObjectHandle::newStream(&pdf);
+        image.replaceStreamData(data, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+        auto dict = image.getDict();
+        for (auto& [key, value] : QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image " + keys + " >>").ditems())
+            dict.replaceKey(key, value);
+        auto page = QPDFObjectHandle::parse(
+            "<< /Type /Page /MediaBox [0 0 612 " + tall + "] /Resources << /XObject << >> >> >>");
+        page.getKey("/Resources").getKey("/XObject").replaceKey("/Im0", image);
+        page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "q 612 0 0 " + tall + " 0 0 cm /Im0 Do Q"));
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    }
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setCompressStreams(false);
+    writer.write();
+    auto buffer = writer.getBufferSharedPointer();
+    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+}
+
+TEST_F(HeadlessTool, PDFToolsOnScansFaxesAndPhotosKeepTheirPicturesAsTheyAre)
+{
+    // A scanner's PDF: a JPEG per page, as scanners and phone apps write them.
+    const auto jpeg = [](int seed) {
+        auto page = VImage::gaussnoise(850, 1100, VImage::option()->set("sigma", 30 + seed)).cast(VIPS_FORMAT_UCHAR);
+        void* bytes = nullptr;
+        size_t size = 0;
+        page.write_to_buffer(".jpg", &bytes, &size);
+        std::string data(static_cast<const char*>(bytes), size);
+        g_free(bytes);
+        return data;
+    };
+    const std::string scanned
+        = " /Width 850 /Height 1100 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /DCTDecode";
+    writeFile(dir / "digitalizado.pdf", picturePages({{scanned, jpeg(0)}, {scanned, jpeg(1)}, {scanned, jpeg(2)}}));
+    // A fax: a white page coded CCITT group 4 (a "pass straight down" bit per row and the end of
+    // the block); a JBIG2 page (a page's size and its end: white, and nothing qpdf decodes); a
+    // picture packed run by run; a JPEG inside deflate.
+    const std::string jbig2("\0\0\0\0\x30\0\x01\0\0\0\x13\0\0\0\x40\0\0\0\x10\0\0\0\0\0\0\0\0\0\0\0"
+                            "\0\0\0\x01\x31\0\x01\0\0\0\0",
+        43);
+    Pl_Buffer packed("packed");
+    Pl_Flate flate("deflate", &packed, Pl_Flate::a_deflate);
+    const auto photo = jpeg(3);
+    flate.write(reinterpret_cast<const unsigned char*>(photo.data()), photo.size());
+    flate.finish();
+    auto packedBuffer = packed.getBufferSharedPointer();
+    const std::string inDeflate(reinterpret_cast<const char*>(packedBuffer->getBuffer()), packedBuffer->getSize());
+    const std::string jpegInDeflate
+        = " /Width 850 /Height 1100 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter [/FlateDecode /DCTDecode]";
+    writeFile(dir / "fax.pdf",
+        picturePages({{" /Width 64 /Height 16 /ImageMask true /Filter /CCITTFaxDecode "
+                       "/DecodeParms << /K -1 /Columns 64 /Rows 16 >>",
+                          std::string("\xff\xff\x00\x10\x01", 5)},
+            {" /Width 64 /Height 16 /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode", jbig2},
+            {" /Width 8 /Height 8 /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /RunLengthDecode",
+                std::string("\xc1\x80\x80", 3)},
+            {jpegInDeflate, inDeflate}}));
+    // The same JPEG inside deflate, the deflate cut short: damage the tools must not copy.
+    writeFile(dir / "cortado.pdf",
+        picturePages({{scanned, jpeg(0)}, {jpegInDeflate, inDeflate.substr(0, inDeflate.size() / 2)}}));
+    // A phone photo made into a PDF by the program itself.
+    VImage::gaussnoise(1200, 900)
+        .bandjoin({VImage::gaussnoise(1200, 900), VImage::gaussnoise(1200, 900)})
+        .cast(VIPS_FORMAT_UCHAR)
+        .write_to_file((dir / "foto.jpg").c_str());
+    const auto converted = runProgram(BRIVLON_BINARY, {"--convert", "pdf", "foto.jpg"}, 120, {}, dir.path());
+    ASSERT_EQ(converted.exitCode, 0) << converted.err;
+    ASSERT_TRUE(fs::exists(dir / "foto.pdf"));
+
+    const auto opens = [&](const std::string& name) {
+        return runProgram("/usr/bin/pdfinfo", {name}, 60, {}, dir.path()).exitCode == 0;
+    };
+    for (const auto& [stem, pages] :
+        std::vector<std::pair<std::string, size_t>>{{"digitalizado", 3}, {"fax", 4}, {"foto", 1}}) {
+        SCOPED_TRACE(stem);
+        const auto source = stem + ".pdf";
+        auto result = tool("pdfRotate", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, stem + " (girado).pdf\n");
+        EXPECT_EQ(pageWidths(stem + " (girado).pdf").size(), pages);
+        EXPECT_EQ(rotation(stem + " (girado).pdf"), 90);
+        EXPECT_TRUE(opens(stem + " (girado).pdf"));
+
+        result = tool("pdfExtract", {"pages=2-, 1"}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(pageWidths(stem + " (extraído).pdf").size(), pages);
+        EXPECT_TRUE(opens(stem + " (extraído).pdf"));
+
+        result = tool("pdfSplit", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(size_t(std::distance(fs::directory_iterator(dir / (stem + " (páginas)")), {})), pages);
+        const auto last = stem + " (páginas)/" + stem + " - página 00" + std::to_string(pages) + ".pdf";
+        EXPECT_EQ(pageWidths(last).size(), 1u);
+        EXPECT_TRUE(opens(last));
+
+        result = tool("pdfCompress", {}, {source});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(pageWidths(stem + " (comprimido).pdf").size(), pages);
+    }
+    // The pictures went over untouched: the JBIG2 page's data is still JBIG2.
+    EXPECT_NE(output("/usr/bin/pdfimages", {"-list", "fax (girado).pdf"}).find("jbig2"), std::string::npos);
+
+    for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-2"}}}) {
+        SCOPED_TRACE(name);
+        const auto before = names();
+        const auto result = tool(name, options, {"cortado.pdf"});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: O arquivo está danificado ou incompleto.\n");
+        EXPECT_EQ(names(), before);
+    }
+}
+
+TEST_F(HeadlessTool, AScanToPagesDrawsAsManyAtOnceAsTheirPicturesLeaveRoomFor)
+{
+    // Sixteen pages scanned at 300 dpi, a colour JPEG of 2550 × 1700 each: poppler scales each
+    // picture whole for every band, so eight pages drawn at once held 300 MiB.
+    std::vector<std::pair<std::string, std::string>> pages;
+    auto scan = VImage::gaussnoise(2550, 1700, VImage::option()->set("sigma", 60)).gaussblur(3);
+    scan = scan.bandjoin({scan.rot180(), scan}).cast(VIPS_FORMAT_UCHAR);
+    for (int i = 0; i < 16; ++i) {
+        void* bytes = nullptr;
+        size_t size = 0;
+        scan.embed(i * 7, 0, 2550, 1700, VImage::option()->set("extend", VIPS_EXTEND_MIRROR))
+            .write_to_buffer(".jpg", &bytes, &size);
+        pages.emplace_back(" /Width 2550 /Height 1700 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode",
+            std::string(static_cast<const char*>(bytes), size));
+        g_free(bytes);
+    }
+    // The pages as the scanner made them, 8.5 × 5.67 inches.
+    writeFile(dir / "digitalizado.pdf", picturePages(pages, 408));
+    const auto run = measureBrivlon({"--convert", "png", (dir / "digitalizado.pdf").string()});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 256) << run.peakMiB;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "digitalizado (PNG)"), {}), 16);
+    EXPECT_EQ(header("digitalizado (PNG)/digitalizado - página 016.png", "width"), "2550");
+}
+
 TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)
 {
     // A 3000 × 2000 photograph on a Letter page, with a line of text.
@@ -299,6 +550,42 @@ TEST_F(HeadlessTool, PDFCompressDownsamplesLargeImagesAndKeepsText)
     EXPECT_NE(list.find("image    1650  1100"), std::string::npos) << list;
     EXPECT_LT(fs::file_size(dir / "foto (comprimido).pdf"), fs::file_size(dir / "foto.pdf") / 4);
     EXPECT_NE(output("/usr/bin/pdftotext", {"foto (comprimido).pdf", "-"}).find("Texto mantido"), std::string::npos);
+}
+
+TEST_F(HeadlessTool, PDFCompressReducesAHugePictureWithoutHoldingItWhole)
+{
+    // A 20000 × 20000 grey picture (400 MB of samples, 2 MB deflated): dark on the left, light
+    // on the right, darker towards the bottom, drawn over a Letter page.
+    ASSERT_EQ(python(R"(
+import zlib
+side, c, parts = 20000, zlib.compressobj(6), []
+for band in range(100):
+    shade = 200 - band
+    row = bytes([shade // 3]) * (side // 2) + bytes([shade]) * (side // 2)
+    parts.append(c.compress(row * (side // 100)))
+data = b"".join(parts) + c.flush()
+write("planta.pdf", [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /XObject << /Im0 5 0 R >> >> >>",
+      b"<< /Length 30 >>\nstream\nq 612 0 0 792 0 0 cm /Im0 Do Q\nendstream",
+      b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 8 "
+      b"/Filter /FlateDecode /Length %d >>\nstream\n" % (side, side, len(data)) + data + b"\nendstream"])
+)"),
+        0);
+    const auto run = measureBrivlon({"--tool", "pdfCompress", "--", (dir / "planta.pdf").string()});
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 300) << run.peakMiB;
+    EXPECT_NE(output("/usr/bin/pdfimages", {"-list", "planta (comprimido).pdf"}).find("image    1275  1275  gray"),
+        std::string::npos);
+    // The same picture, smaller: drawn small, the two pages agree.
+    for (const auto* name : {"planta", "planta (comprimido)"})
+        ASSERT_EQ(runProgram("/usr/bin/pdftoppm",
+                      {"-r", "10", "-gray", "-singlefile", std::string(name) + ".pdf", std::string(name) + " 10dpi"},
+                      60, {}, dir.path())
+                      .exitCode,
+            0);
+    const auto before = VImage::new_from_file((dir / "planta 10dpi.pgm").c_str());
+    const auto after = VImage::new_from_file((dir / "planta (comprimido) 10dpi.pgm").c_str());
+    EXPECT_LT((before.cast(VIPS_FORMAT_INT) - after.cast(VIPS_FORMAT_INT)).abs().max(), 12);
 }
 
 TEST_F(HeadlessTool, MediaTools)

@@ -104,6 +104,21 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
+int pythonWithPDFWriter(const std::string& script, const fs::path& cwd)
+{
+    static const std::string writer = R"(
+def write(path, objs):
+    out, offsets = b"%PDF-1.4\n", []
+    for n, body in enumerate(objs, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objs) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    open(path, "wb").write(out + b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, xref))
+)";
+    return runProgram("/usr/bin/python3", {"-c", writer + script}, 120, {}, cwd.string()).exitCode;
+}
+
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options)
 {
     options.insert(options.begin(), {"-loglevel", "error", "-f", "lavfi", "-i", source});

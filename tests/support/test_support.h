@@ -59,6 +59,10 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
     return ConversionError::ffmpeg("no ConversionError");
 }
 
+// Runs a Python script in `cwd` that may call write(path, objects): a PDF of those objects (bytes),
+// numbered from 1, the first its catalog, laid out as a small writer does. Its exit code.
+int pythonWithPDFWriter(const std::string& script, const fs::path& cwd);
+
 // Makes a picture or a clip from one of ffmpeg's test sources, `options` going to the output;
 // true when ffmpeg made it.
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});

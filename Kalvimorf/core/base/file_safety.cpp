@@ -280,6 +280,11 @@ NameFor numberedNames(const fs::path& folder, const std::string& stem, const std
     };
 }
 
+std::string fittedStem(const fs::path& folder, const std::string& stem, const std::string& suffix)
+{
+    return fitted(stem, suffix, size_t(nameLimit(folder)));
+}
+
 void requireNameFits(const fs::path& path)
 {
     if (path.filename().native().size() > size_t(nameLimit(path.parent_path()))) {

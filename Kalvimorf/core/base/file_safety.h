@@ -94,6 +94,10 @@ private:
 // stem too long for the number and extension is shortened at a character boundary.
 NameFor numberedNames(const fs::path& folder, const std::string& stem, const std::string& ext);
 
+// `stem` shortened at a character boundary so that stem + `suffix` fits as a name in `folder`:
+// for names whose end carries what must not be cut (a page's number).
+std::string fittedStem(const fs::path& folder, const std::string& stem, const std::string& suffix);
+
 // Throws the file system's ENAMETOOLONG error when `path`'s last component is longer than the
 // file system allows. Free-name loops check this first: the system reports such a name as
 // neither free nor taken, and no " n" makes it shorter.

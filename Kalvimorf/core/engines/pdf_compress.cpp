@@ -20,8 +20,14 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <qpdf/Pipeline.hh>
+
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace PDFCompress {
 
@@ -43,6 +49,71 @@ std::optional<int> resampledBands(QPDFObjectHandle dict)
         return 1;
     return std::nullopt;
 }
+
+// The decoded samples of an image, as qpdf gives them row after row, averaged over blocks of
+// `step` × `step` pixels as they come: a 30000 × 30000 picture is never held whole (900 MB
+// grey), only a row of sums and the reduced copy.
+class BlockAverage final : public Pipeline {
+public:
+    BlockAverage(int width, int height, int bands, int step)
+        : Pipeline("block average", nullptr), width_(size_t(width)), height_(size_t(height)), bands_(size_t(bands)),
+          step_(size_t(step)), outWidth_((width_ + step_ - 1) / step_), outHeight_((height_ + step_ - 1) / step_),
+          row_(width_ * bands_), sums_(outWidth_ * bands_), counts_(outWidth_)
+    {
+        out_.reserve(outWidth_ * outHeight_ * bands_);
+    }
+    using Pipeline::write;
+    void write(unsigned char const* data, size_t length) override
+    {
+        while (length > 0 && rows_ < height_) {
+            const size_t take = std::min(length, row_.size() - filled_);
+            std::copy(data, data + take, row_.begin() + std::ptrdiff_t(filled_));
+            filled_ += take;
+            data += take;
+            length -= take;
+            if (filled_ == row_.size())
+                addRow();
+        }
+        extra_ += length;
+    }
+    void finish() override { }
+
+    // The reduced samples, or none when the data was not exactly width × height × bands.
+    std::optional<std::string> take()
+    {
+        if (rows_ != height_ || filled_ != 0 || extra_ != 0)
+            return std::nullopt;
+        return std::move(out_);
+    }
+    int width() const { return int(outWidth_); }
+    int height() const { return int(outHeight_); }
+
+private:
+    void addRow()
+    {
+        filled_ = 0;
+        for (size_t block = 0, x = 0; block < outWidth_; ++block) {
+            const size_t end = std::min(width_, x + step_);
+            counts_[block] += end - x;
+            for (; x < end; ++x)
+                for (size_t b = 0; b < bands_; ++b)
+                    sums_[block * bands_ + b] += row_[x * bands_ + b];
+        }
+        ++rows_;
+        if (rows_ % step_ == 0 || rows_ == height_) {
+            for (size_t i = 0; i < sums_.size(); ++i)
+                out_.push_back(char((sums_[i] + counts_[i / bands_] / 2) / counts_[i / bands_]));
+            std::fill(sums_.begin(), sums_.end(), 0);
+            std::fill(counts_.begin(), counts_.end(), 0);
+        }
+    }
+
+    const size_t width_, height_, bands_, step_, outWidth_, outHeight_;
+    std::vector<unsigned char> row_;
+    std::vector<uint64_t> sums_, counts_;
+    std::string out_;
+    size_t filled_ = 0, rows_ = 0, extra_ = 0;
+};
 
 // Pages' images that are larger than the page at pixelsPerInch become JPEGs of that size. Returns
 // whether any image changed.
@@ -81,21 +152,30 @@ bool downsampleImages(QPDF& pdf)
         const int width = int(dict.getKey("/Width").getIntValue());
         const int height = int(dict.getKey("/Height").getIntValue());
         const int bands = *resampledBands(dict);
-        std::shared_ptr<Buffer> data;
+        // Blocks small enough to leave the resampler at least a halving, where its kernel works
+        // as it should.
+        const int step = std::max(1, int(std::floor(0.5 / factor)));
+        BlockAverage reduced(width, height, bands, step);
         try {
-            data = image.getStreamData(qpdf_dl_all);
+            bool decoded = false;
+            // A filter qpdf cannot undo, or data that does not decode: left as it is.
+            if (!image.pipeStreamData(&reduced, &decoded, 0, qpdf_dl_all, true) || !decoded)
+                continue;
         } catch (const std::exception&) {
-            continue;  // a filter qpdf cannot undo: left as it is
+            continue;
         }
-        if (data->getSize() != size_t(width) * height * bands)
+        auto samples = reduced.take();
+        if (!samples)
             continue;
         try {
             auto picture = vips::VImage::new_from_memory(
-                data->getBuffer(), data->getSize(), width, height, bands, VIPS_FORMAT_UCHAR);
+                samples->data(), samples->size(), reduced.width(), reduced.height(), bands, VIPS_FORMAT_UCHAR);
             const int newWidth = std::max(1, int(width * factor + 0.5)),
                       newHeight = std::max(1, int(height * factor + 0.5));
-            auto smaller = picture.resize(double(newWidth) / width,
-                vips::VImage::option()->set("vscale", double(newHeight) / height)->set("kernel", VIPS_KERNEL_LANCZOS3));
+            auto smaller = picture.resize(double(newWidth) / reduced.width(),
+                vips::VImage::option()
+                    ->set("vscale", double(newHeight) / reduced.height())
+                    ->set("kernel", VIPS_KERNEL_LANCZOS3));
             void* jpeg = nullptr;
             size_t jpegSize = 0;
             smaller.write_to_buffer(".jpg", &jpeg, &jpegSize, vips::VImage::option()->set("Q", 85)->set("strip", true));
@@ -116,13 +196,15 @@ bool downsampleImages(QPDF& pdf)
 
 fs::path run(const fs::path& source)
 {
-    auto pdf = PDFTools::open(source);
+    bool mended = false;
+    auto pdf = PDFTools::open(source, &mended);
     const auto preferred = Tools::preferredOutput(source, Tool::pdfCompress, "pdf");
     FileSafety::NewFile file(preferred.parent_path());
-    // qpdf cannot downsample: large images are made smaller first, into a scratch copy.
+    // qpdf cannot downsample: large images are made smaller first, into a scratch copy; a page
+    // tree mended as it was read goes the same way, as qpdf's job would refuse the source's.
     std::optional<FileSafety::TempDir> scratch;
     fs::path input = source;
-    if (downsampleImages(*pdf)) {
+    if (downsampleImages(*pdf) || mended) {
         scratch.emplace();
         input = scratch->path() / "reduzido.pdf";
         FileSafety::NewFile staged(scratch->path());

@@ -1,3 +1,6 @@
+// qpdf's headers warn unless told that no deprecated pointer holders are used.
+#define POINTERHOLDER_TRANSITION 4
+
 // libvips first: GLib names a member "signals", which Qt's keyword macro would break.
 #include <vips/vips8>
 
@@ -14,8 +17,10 @@
 #include "core/engines/image_library.h"
 #include "core/engines/pdf_pieces.h"
 #include "core/engines/pdf_text.h"
+#include "core/engines/pdf_tools.h"
 #include "core/engines/poppler_core.h"
 
+#include <qpdf/QPDF.hh>
 
 #include <QBuffer>
 #include <QImage>
@@ -52,7 +57,8 @@ constexpr double maxPagePixels = double(1 << 28);
 // so much thinner bands cost time.
 constexpr size_t bandBytesPerPixel = 4;
 constexpr size_t bandBytes = size_t(6) << 20;
-
+constexpr size_t pictureBandBytes = size_t(32) << 20;
+constexpr size_t scaledPictureBytesPerPixel = 4;
 
 bool vipsReady() { return ImageLibrary::start(); }
 
@@ -146,12 +152,15 @@ public:
         return std::pair{int(width), int(height)};
     }
 
-    // The bytes a page of `width` × `height` holds while drawn: a band, and its packed copy,
-    // counted as grey when `greyAllowed` (the copy asks `widen` before it grows to RGB).
-    static size_t bytesWhileDrawn(int width, int height, bool greyAllowed)
+    // The bytes page `number`, of `width` × `height`, holds while drawn: a band, its packed copy,
+    // counted as grey when `greyAllowed` (the copy asks `widen` before it grows to RGB), and for
+    // a page of pictures the copy of each that poppler scales to its drawn size, whole, whatever
+    // the band (a scan's picture is the page's size, four bytes a pixel).
+    size_t bytesWhileDrawn(int number, int width, int height, bool greyAllowed)
     {
         const size_t pixels = size_t(width) * size_t(height);
-        return size_t(std::min(bandRows(width), height)) * size_t(width) * bandBytesPerPixel + pixels * (greyAllowed ? 1 : 3);
+        return size_t(bandRows(number, width, height)) * size_t(width) * bandBytesPerPixel
+            + pixels * (greyAllowed ? 1 : 3) + (pictures(number) ? pixels * scaledPictureBytesPerPixel : 0);
     }
 
     // Page `number` (from 1), packed; grey only when `greyAllowed`. `widen(extra)` is asked before
@@ -170,7 +179,7 @@ public:
         if (!packed.bytes)
             return std::nullopt;
         const size_t row = size_t(packed.width) * 3;
-        const int band = std::min(bandRows(packed.width), packed.height);
+        const int band = bandRows(number, packed.width, packed.height);
         for (int top = 0; top < packed.height; top += band) {
             Task::checkCancelled();
             // The last band is drawn as tall as the others, over rows already packed, so that the
@@ -201,7 +210,22 @@ public:
     }
 
 private:
-    static int bandRows(int width) { return int(std::max<size_t>(1, bandBytes / (size_t(width) * bandBytesPerPixel))); }
+    // A page of pictures is drawn in one band as long as that stays within a few bands' bytes:
+    // each band decodes and scales every picture of the page again, most of a scan's time.
+    int bandRows(int number, int width, int height)
+    {
+        const size_t bytes = pictures(number) && size_t(width) * size_t(height) * bandBytesPerPixel <= pictureBandBytes
+            ? pictureBandBytes
+            : bandBytes;
+        return std::min(height, int(std::max<size_t>(1, bytes / (size_t(width) * bandBytesPerPixel))));
+    }
+
+    bool pictures(int number)
+    {
+        if (picturesOf_.first != number)
+            picturesOf_ = {number, document_.drawsPictures(number)};
+        return picturesOf_.second;
+    }
 
     // Writes the grey byte of each of the `count` RGB pixels of `band` to `out`; false as soon as
     // one is coloured.
@@ -216,6 +240,7 @@ private:
     }
 
     PopplerCore::Document& document_;
+    std::pair<int, bool> picturesOf_{0, false};
 };
 
 std::string encodeWithQt(const PackedPage& page, const char* format)
@@ -302,19 +327,23 @@ fs::path writePageImage(PackedPage page, ImageType type, const FileSafety::NameF
     }
 }
 
-// "base - página 007.png": the page number from 1, at least three digits.
-std::string pageFileName(const std::string& base, int number, const std::string& ext)
+// "base - página 007.png" in `folder`: the page number from 1, at least three digits; a long base
+// is shortened before the number, never through it.
+fs::path pageFile(const fs::path& folder, const std::string& base, int number, const std::string& ext)
 {
     auto digits = std::to_string(number);
     if (digits.size() < 3)
         digits.insert(0, 3 - digits.size(), '0');
-    return base + " - página " + digits + "." + ext;
+    const auto suffix = " - página " + digits + "." + ext;
+    return folder / (FileSafety::fittedStem(folder, base, suffix) + suffix);
 }
 
 // "base (PNG)", then "base (PNG) 2", … in the output folder.
 FileSafety::NameFor pageFolderNames(const fs::path& source, const std::string& base, const std::string& label)
 {
-    return FileSafety::numberedNames(OutputPaths::directory(source), base + " (" + label + ")", "");
+    const auto folder = OutputPaths::directory(source);
+    const auto suffix = " (" + label + ")";
+    return FileSafety::numberedNames(folder, FileSafety::fittedStem(folder, base, suffix) + suffix, "");
 }
 
 fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& source, const std::string& ext, ImageType type,
@@ -339,9 +368,10 @@ fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& sourc
 // in page order and answers cancellation, so the caller sees what a page-by-page export shows.
 class PageExport {
 public:
-    PageExport(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& folder,
-        const OutputFormat& format, ImageType type)
-        : first_(std::move(document)), source_(source), folder_(folder), base_(source.stem().string()),
+    // `source` is read, the pages named after `namedAs`.
+    PageExport(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& namedAs,
+        const fs::path& folder, const OutputFormat& format, ImageType type)
+        : first_(std::move(document)), source_(source), folder_(folder), base_(namedAs.stem().string()),
           ext_(format.ext), type_(type), count_(first_->pageCount()), outcome_(size_t(count_), Outcome::pending)
     {
     }
@@ -352,7 +382,13 @@ public:
     int run(const Progress& progress)
     {
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        const int workers = std::min(count_, int(cores));
+        int workers = std::min(count_, int(cores));
+        // Each worker keeps its last band's bitmap between pages, and a page of pictures is drawn
+        // in one band: as many workers as pages of the first one's size fit the budget.
+        if (PageDrawer probe(*first_); const auto pixels = probe.size(1)) {
+            const size_t need = probe.bytesWhileDrawn(1, pixels->first, pixels->second, greyAllowed(type_));
+            workers = std::clamp(int(memoryBudget / std::max<size_t>(need, 1)), 1, workers);
+        }
         if (count_ > pagesBeforePieces) {
             // Several pieces a worker, so that the last ones end close together.
             // A power of two, so that no piece straddles two of the source's parts.
@@ -450,7 +486,7 @@ private:
         Task::checkCancelled();
         const bool grey = greyAllowed(type_);
         const auto pixels = drawer.size(number);
-        size_t held = pixels ? PageDrawer::bytesWhileDrawn(pixels->first, pixels->second, grey) : 0;
+        size_t held = pixels ? drawer.bytesWhileDrawn(number, pixels->first, pixels->second, grey) : 0;
         if (!reserve(held))
             return false;
         bool written = false;
@@ -464,7 +500,7 @@ private:
             })
                                : std::nullopt;
             if (page) {
-                writePageImage(std::move(*page), type_, folder_ / pageFileName(base_, index + 1, ext_));
+                writePageImage(std::move(*page), type_, pageFile(folder_, base_, index + 1, ext_));
                 written = true;
             }
         } catch (...) {
@@ -543,15 +579,15 @@ private:
     std::vector<std::thread> threads_;
 };
 
-fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const OutputFormat& format,
-    ImageType type, const Progress& progress)
+fs::path exportPages(std::unique_ptr<PopplerCore::Document> document, const fs::path& source, const fs::path& namedAs,
+    const OutputFormat& format, ImageType type, const Progress& progress)
 {
     // The pages go into a hidden folder that gets its name once every page is in: a cancel, a
     // failure or a signal leaves no folder of some of the pages.
-    const auto names = pageFolderNames(source, source.stem().string(), format.label);
+    const auto names = pageFolderNames(namedAs, namedAs.stem().string(), format.label);
     auto staged = FileSafety::StagedPath::folderFor(names);
     {
-        PageExport pages(std::move(document), source, staged.path(), format, type);
+        PageExport pages(std::move(document), source, namedAs, staged.path(), format, type);
         // An empty folder is no output; reporting it as one would look like success. No page
         // could be drawn: the source is what failed.
         if (pages.run(progress) == 0)
@@ -570,13 +606,46 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     const auto type = ImageEngine::utType(format.ext);
     if (writer != Writer::pdfPages || !type)
         throw ConversionError::unsupported();
-    auto document = std::make_unique<PopplerCore::Document>(source);
-    const int count = document->pageCount();
-    if (count < 1)
-        throw ConversionError::unreadable();
-    if (count == 1)
-        return exportSinglePage(*document, source, format.ext, *type, progress);
-    return exportPages(std::move(document), source, format, *type, progress);
+    const auto pages = [&](const fs::path& readFrom) {
+        auto document = std::make_unique<PopplerCore::Document>(readFrom);
+        const int count = document->pageCount();
+        if (count < 1)
+            throw ConversionError::unreadable();
+        if (count == 1)
+            return exportSinglePage(*document, source, format.ext, *type, progress);
+        return exportPages(std::move(document), readFrom, source, format, *type, progress);
+    };
+    try {
+        return pages(source);
+    } catch (const ConversionError& error) {
+        if (error.kind() != ConversionError::Kind::unreadable)
+            throw;
+        // Poppler found no page it could draw. qpdf reads page trees that poppler gives up on
+        // (a kid that is null, a count that does not match) and writes them anew: the pages are
+        // drawn from its copy, if it makes one. Otherwise the source is what failed.
+        FileSafety::TempDir scratch;
+        const auto mended = scratch.path() / "reparado.pdf";
+        try {
+            auto pdf = PDFTools::open(source);
+            // The tree as qpdf reads it, written out flat: qpdf would otherwise copy the nodes
+            // as they are, the damage with them.
+            pdf->pushInheritedAttributesToPage();
+            const auto found = pdf->getAllPages();
+            auto tree = pdf->getRoot().getKey("/Pages");
+            for (auto page : found)
+                page.replaceKey("/Parent", tree);
+            tree.replaceKey("/Kids", QPDFObjectHandle::newArray(found));
+            tree.replaceKey("/Count", QPDFObjectHandle::newInteger(int(found.size())));
+            pdf->updateAllPagesCache();
+            FileSafety::NewFile file(scratch.path());
+            PDFTools::write(*pdf, file);
+            file.publish(mended);
+        } catch (const std::exception&) {
+            throw error;
+        }
+        Task::checkCancelled();
+        return pages(mended);
+    }
 }
 
 }

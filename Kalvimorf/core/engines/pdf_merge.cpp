@@ -8,6 +8,7 @@
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
+#include "core/engines/pdf_tools.h"
 #include "core/engines/qpdf_output.h"
 
 #include <qpdf/ClosedFileInputSource.hh>
@@ -43,6 +44,11 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
         input = std::make_shared<ClosedFileInputSource>(path.c_str());
         input->stayOpen(true);
         pdf->processInputSource(input);
+        // Walked first: qpdf's list of pages copies every page a tree lists twice, gigabytes
+        // for a tree that lists one page a million times.
+        std::error_code unknown;
+        const auto size = fs::file_size(path, unknown);
+        PDFTools::countPages(*pdf, unknown ? 0 : size);
         QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const std::exception&) {
         throw unreadableSource(path);

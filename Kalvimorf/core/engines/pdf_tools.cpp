@@ -13,6 +13,7 @@
 
 #include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDF.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -62,13 +64,50 @@ std::vector<std::string_view> split(std::string_view text, std::string_view sepa
     }
 }
 
+// The filters qpdf undoes without loss; it leaves pictures' own codings (JPEG, JBIG2, CCITT fax,
+// JPEG 2000) as they are, and a stream with one of them is never decoded as a whole.
+bool undone(QPDFObjectHandle filter)
+{
+    if (!filter.isName())
+        return false;
+    const auto name = filter.getName();
+    return name == "/FlateDecode" || name == "/Fl" || name == "/LZWDecode" || name == "/LZW" || name == "/ASCII85Decode"
+        || name == "/A85" || name == "/ASCIIHexDecode" || name == "/AHx" || name == "/RunLengthDecode" || name == "/RL";
+}
+
+// Whether the data of a stream qpdf did not decode gets through the filters in front of the
+// picture's own coding (a JPEG inside deflate): a truncated deflate layer is damage all the same.
+bool outerLayersDecode(QPDF& written, QPDFObjectHandle stream, Pipeline& sink)
+{
+    auto dict = stream.getDict();
+    auto filters = dict.getKey("/Filter");
+    if (!filters.isArray())
+        return true;
+    auto parameters = dict.getKey("/DecodeParms");
+    auto outer = QPDFObjectHandle::newArray(), outerParameters = QPDFObjectHandle::newArray();
+    for (int i = 0; i < filters.getArrayNItems() && undone(filters.getArrayItem(i)); ++i) {
+        outer.appendItem(filters.getArrayItem(i));
+        outerParameters.appendItem(parameters.isArray() ? parameters.getArrayItem(i)
+                : i == 0                                ? parameters
+                                                        : QPDFObjectHandle::newNull());
+    }
+    if (outer.getArrayNItems() == 0)
+        return true;
+    auto layers = QPDFObjectHandle::newStream(&written);
+    layers.replaceStreamData(stream.getRawStreamData(), outer, outerParameters);
+    return layers.pipeStreamData(&sink, 0, qpdf_dl_specialized);
+}
+
 // qpdf writes what it read, damage included: a content stream that does not decode is copied as
 // it is, and a viewer then fails on the output although the tool succeeded. So before a written
-// file gets its name, every stream reachable from what was written is decoded as qpdf's own check
-// decodes it. The document is the one just written, its objects already read: walking it costs
-// the decoding alone, where reading the file back parsed and wrote out every object again (half
-// of a small job). What qpdf repaired as it read the source (a broken cross-reference table) was
-// warned before this and is kept; a warning from here on is the source's damage.
+// file gets its name, every stream reachable from what was written is decoded as far as qpdf
+// decodes it: the filters it undoes without loss, up to a picture's own coding, which it cannot
+// read and copies untouched (a picture damaged inside its JPEG is drawn as far as it goes by a
+// viewer, as it was from the source). The document is the one just written, its objects already
+// read: walking it costs the decoding alone, where reading the file back parsed and wrote out
+// every object again (half of a small job). What qpdf repaired as it read the source (a broken
+// cross-reference table) was warned before this and is kept; a warning from here on is the
+// source's damage.
 void requireSound(QPDF& written)
 {
     written.getWarnings();
@@ -86,7 +125,10 @@ void requireSound(QPDF& written)
         bool decoded = true;
         try {
             if (object.isStream()) {
-                decoded = object.pipeStreamData(&discard, 0, qpdf_dl_generalized);
+                bool attempted = false;
+                decoded = object.pipeStreamData(&discard, &attempted, 0, qpdf_dl_specialized);
+                if (decoded && !attempted)
+                    decoded = outerLayersDecode(written, object, discard);
                 object = object.getDict();
             }
         } catch (const std::exception&) {
@@ -143,9 +185,10 @@ fs::path rotate(const fs::path& source)
 fs::path splitPages(const fs::path& source)
 {
     auto pdf = open(source);
-    const auto stem = source.stem().string();
-    const auto names = FileSafety::numberedNames(
-        OutputPaths::directory(source), stem + " (" + Tools::suffix(Tool::pdfSplit) + ")", "");
+    const auto folder = OutputPaths::directory(source);
+    const auto label = " (" + Tools::suffix(Tool::pdfSplit) + ")";
+    const auto names
+        = FileSafety::numberedNames(folder, FileSafety::fittedStem(folder, source.stem().string(), label) + label, "");
     // The pages are written into a hidden folder that gets its name only once every page is in.
     auto staged = FileSafety::StagedPath::folderFor(names);
     const auto pages = QPDFPageDocumentHelper(*pdf).getAllPages();
@@ -156,7 +199,8 @@ fs::path splitPages(const fs::path& source)
         QPDFPageDocumentHelper(one).addPage(pages[i], false);
         char name[64];
         std::snprintf(name, sizeof name, " - página %03zu.pdf", i + 1);
-        const auto path = staged.path() / (stem + name);
+        // A long name is shortened before the page's number, never through it.
+        const auto path = staged.path() / (FileSafety::fittedStem(staged.path(), source.stem().string(), name) + name);
         try {
             FileSafety::NewFile file(staged.path());
             write(one, file);
@@ -173,7 +217,7 @@ fs::path splitPages(const fs::path& source)
 
 }
 
-std::unique_ptr<QPDF> open(const fs::path& source)
+std::unique_ptr<QPDF> open(const fs::path& source, bool* mended)
 {
     FileSafety::requireRegularFile(source);
     padHeapForQpdf();
@@ -181,11 +225,92 @@ std::unique_ptr<QPDF> open(const fs::path& source)
     pdf->setSuppressWarnings(true);
     try {
         pdf->processInputSource(std::make_shared<FileBlocks>(source));
+        std::error_code unknown;
+        const auto size = fs::file_size(source, unknown);
+        // Nothing a tool could write without a page: refused as the conversions refuse it.
+        bool dropped = false;
+        if (countPages(*pdf, unknown ? 0 : size, &dropped) == 0)
+            throw ConversionError::unreadable();
+        if (mended)
+            *mended = dropped;
         QPDFPageDocumentHelper(*pdf).getAllPages();
+    } catch (const ConversionError&) {
+        throw;
+    } catch (const QPDFExc& error) {
+        if (error.getErrorCode() == qpdf_e_password)
+            throw ConversionError::ffmpeg(ErrorCauses::password);
+        throw ConversionError::unreadable();
     } catch (const std::exception&) {
         throw ConversionError::unreadable();
     }
     return pdf;
+}
+
+int countPages(QPDF& pdf, uintmax_t fileSize, bool* droppedAny)
+{
+    // qpdf's own list of pages mends a page listed twice with a copy of it: a tree of 6 MB that
+    // lists one page a million times became a million pages, gigabytes, and a split into a million
+    // files. So the tree is walked first, a kid at a time, holding the nodes on the way and which
+    // pages were met. A page listed again now and then (a blank between chapters) is kept; listed
+    // more often than the tree has pages of its own, and more than a document ever repeats one,
+    // the tree is damaged. So is a node met twice (a loop, or a subtree listed again) and a tree
+    // deeper than any writer makes. Kids that are no dictionary (a null where a page was) are
+    // taken out of the tree, which qpdf would refuse whole.
+    constexpr size_t repeatsAllowed = 1024;
+    constexpr size_t deepest = 256;
+    struct Node {
+        QPDFObjectHandle kids;
+        int taken = 0, count = 0;
+    };
+    std::vector<Node> path;
+    std::vector<std::pair<QPDFObjectHandle, int>> dropped;
+    std::set<QPDFObjGen> nodes, pages;
+    size_t listed = 0, repeats = 0;
+    const auto damaged = [] {
+        return ConversionError::ffmpeg(ErrorCauses::damaged);
+    };
+    const auto enter = [&](QPDFObjectHandle node) {
+        if (node.isIndirect() && !nodes.insert(node.getObjGen()).second)
+            throw damaged();
+        if (path.size() >= deepest)
+            throw damaged();
+        auto kids = node.getKey("/Kids");
+        path.push_back({kids, 0, kids.isArray() ? kids.getArrayNItems() : 0});
+    };
+    auto root = pdf.getRoot().getKey("/Pages");
+    if (!root.isDictionary())
+        return 0;
+    enter(root);
+    while (!path.empty()) {
+        Node& at = path.back();
+        if (at.taken == at.count) {
+            path.pop_back();
+            continue;
+        }
+        auto kid = at.kids.getArrayItem(at.taken++);
+        if (!kid.isDictionary()) {
+            dropped.emplace_back(at.kids, at.taken - 1);
+            continue;
+        }
+        if (kid.hasKey("/Kids") && !kid.isDictionaryOfType("/Page")) {
+            enter(kid);
+            continue;
+        }
+        if (++listed % 4096 == 0)
+            Task::checkCancelled();
+        // A page's own object takes some tens of bytes however the file is packed; a repeated
+        // reference a few. A count past the file's bytes is a count of references alone.
+        if (kid.isIndirect() && !pages.insert(kid.getObjGen()).second
+            && (++repeats > repeatsAllowed && repeats > pages.size()))
+            throw damaged();
+        if (fileSize && listed > fileSize)
+            throw damaged();
+    }
+    for (auto kid = dropped.rbegin(); kid != dropped.rend(); ++kid)
+        kid->first.eraseItem(kid->second);
+    if (droppedAny)
+        *droppedAny = !dropped.empty();
+    return int(std::min<size_t>(listed, size_t(std::numeric_limits<int>::max())));
 }
 
 void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams)

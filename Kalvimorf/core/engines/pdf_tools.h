@@ -2,6 +2,7 @@
 
 #include "core/engines/tool_params.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -26,8 +27,16 @@ std::vector<int> pageIndices(const std::string& pages, int count);
 // Throws ConversionError (unreadable, writeFailed, unsupported) or ToolError.
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params);
 
-// The document, or ConversionError::unreadable: a damaged file and one that needs a password alike.
-std::unique_ptr<QPDF> open(const fs::path& source);
+// The document, with at least one page. Throws ConversionError: unreadable for a file that is no
+// PDF or has no page, the damaged-file sentence for a page tree out of proportion to the file
+// (countPages), the password sentence for a file that needs one to open. `mended` is told whether
+// the page tree was mended as it was read (the file itself then reads otherwise).
+std::unique_ptr<QPDF> open(const fs::path& source, bool* mended = nullptr);
+// The pages of `pdf`'s page tree, walked without qpdf's list of pages (which copies every page
+// listed twice); `fileSize` of the file it was read from, 0 when unknown. Kids that are no page or
+// node are taken out of the tree (`droppedAny` is told whether there were). Throws the damaged-file ConversionError for
+// a tree that lists far more pages than it holds, loops, or nests too deep.
+int countPages(QPDF& pdf, uintmax_t fileSize, bool* droppedAny = nullptr);
 // Writes `pdf` into `file`, a file beside the output that has no name yet; never encrypted.
 // Throws ConversionError::writeFailed.
 void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams = false);

@@ -1,8 +1,10 @@
 #include "core/engines/poppler_core.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 
 #include <poppler/Catalog.h>
+#include <poppler/ErrorCodes.h>
 #include <poppler/Object.h>
 #include <poppler/Page.h>
 #include <poppler/Stream.h>
@@ -73,6 +75,34 @@ void addForms(XRef* xref, Dict* resources, std::set<Ref>& seen, long long& total
     }
 }
 
+// Whether `resources`, or those of the forms they name, hold an image.
+bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
+{
+    if (!resources || depth > 8)
+        return false;
+    const Object objects = resources->lookup("XObject");
+    if (!objects.isDict())
+        return false;
+    Dict* dict = objects.getDict();
+    for (int i = 0; i < dict->getLength(); ++i) {
+        const Object& named = dict->getValNF(i);
+        if (named.isRef() && !seen.insert(named.getRef()).second)
+            continue;
+        const Object object = named.fetch(xref);
+        if (!object.isStream())
+            continue;
+        const Object subtype = object.streamGetDict()->lookup("Subtype");
+        if (subtype.isName("Image"))
+            return true;
+        if (!subtype.isName("Form"))
+            continue;
+        const Object inner = object.streamGetDict()->lookup("Resources");
+        if (holdsPictures(xref, inner.isDict() ? inner.getDict() : nullptr, seen, depth + 1))
+            return true;
+    }
+    return false;
+}
+
 void requireBoundedContent(PDFDoc& document, int number)
 {
     Page* page = document.getPage(number);
@@ -95,48 +125,94 @@ void requireBoundedContent(PDFDoc& document, int number)
         throw ConversionError::ffmpeg(pageTooLarge);
 }
 
-// The reads of kids' lists that opening the form costs poppler: each field reads its parent's,
-// counted over the field tree (each field once) with each parent read once here.
+// What opening the form costs poppler, counted before it is opened. Poppler builds a field for
+// every place a field is listed, its kids again under each: a field listed twice by its parent,
+// whose kid is listed twice, and so on down 25 levels, is 2.5 KB that poppler makes into 33
+// million fields (a gigabyte, for minutes). And each field reads its parent's list of kids.
+class FormCost {
+public:
+    explicit FormCost(XRef* xref) : xref_(xref) { }
+
+    // Adds the field listed as `named` and what it holds, as often as poppler would build them.
+    void add(const Object& named, int depth = 0)
+    {
+        if (depth > maxDepth)
+            throw ConversionError::ffmpeg(formTooComplex);
+        if (!named.isRef()) {
+            const Object field = named.fetch(xref_);
+            addField(field, depth);
+            return;
+        }
+        const Ref ref = named.getRef();
+        // A field met again: its cost is known, and poppler pays it again.
+        if (const auto known = costs_.find(ref); known != costs_.end()) {
+            addCost(known->second);
+            return;
+        }
+        // Poppler leaves out a kid that is one of its own ancestors.
+        if (!onPath_.insert(ref).second)
+            return;
+        const Cost before = total_;
+        const Object field = named.fetch(xref_);
+        addField(field, depth);
+        onPath_.erase(ref);
+        costs_[ref] = {total_.fields - before.fields, total_.reads - before.reads};
+    }
+
+private:
+    struct Cost {
+        long long fields = 0, reads = 0;
+    };
+    // No form nests so deep; poppler's walk of it is recursive.
+    static constexpr int maxDepth = 64;
+    // Real forms have some thousands of fields.
+    static constexpr long long fieldLimit = 100'000;
+
+    void addField(const Object& field, int depth)
+    {
+        if (!field.isDict())
+            return;
+        Cost own{1, 0};
+        if (const Object& parent = field.dictLookupNF("Parent"); parent.isRef()) {
+            auto [known, added] = kidsOf_.try_emplace(parent.getRef(), 0);
+            if (added) {
+                const Object parentField = parent.fetch(xref_);
+                const Object parentKids = parentField.isDict() ? parentField.dictLookup("Kids") : Object();
+                known->second = parentKids.isArray() ? parentKids.arrayGetLength() : 0;
+            }
+            own.reads = known->second;
+        }
+        addCost(own);
+        const Object kids = field.dictLookup("Kids");
+        for (int i = 0; kids.isArray() && i < kids.arrayGetLength(); ++i)
+            add(kids.arrayGetNF(i), depth + 1);
+    }
+
+    void addCost(const Cost& cost)
+    {
+        total_.fields += cost.fields;
+        total_.reads += cost.reads;
+        if (total_.fields > fieldLimit || total_.reads > formReadLimit)
+            throw ConversionError::ffmpeg(formTooComplex);
+    }
+
+    XRef* xref_;
+    Cost total_;
+    std::map<Ref, Cost> costs_;
+    std::set<Ref> onPath_;
+    std::map<Ref, long long> kidsOf_;
+};
+
 void requireReadableForm(PDFDoc& document)
 {
     Object* form = document.getCatalog()->getAcroForm();
     if (!form || !form->isDict())
         return;
     const Object fields = form->dictLookup("Fields");
-    if (!fields.isArray())
-        return;
-    XRef* xref = document.getXRef();
-    std::vector<Object> pending;
-    for (int i = 0; i < fields.arrayGetLength(); ++i)
-        pending.push_back(fields.arrayGetNF(i).copy());
-    std::set<Ref> seen;
-    std::map<Ref, long long> kidsOf;
-    long long reads = 0;
-    while (!pending.empty() && reads <= formReadLimit) {
-        const Object named = std::move(pending.back());
-        pending.pop_back();
-        if (named.isRef() && !seen.insert(named.getRef()).second)
-            continue;
-        const Object field = named.fetch(xref);
-        if (!field.isDict())
-            continue;
-        if (const Object& parent = field.dictLookupNF("Parent"); parent.isRef()) {
-            auto [known, added] = kidsOf.try_emplace(parent.getRef(), 0);
-            if (added) {
-                const Object parentField = parent.fetch(xref);
-                const Object parentKids = parentField.isDict() ? parentField.dictLookup("Kids") : Object();
-                known->second = parentKids.isArray() ? parentKids.arrayGetLength() : 0;
-            }
-            reads += known->second;
-        }
-        const Object kids = field.dictLookup("Kids");
-        for (int i = 0; kids.isArray() && i < kids.arrayGetLength(); ++i)
-            pending.push_back(kids.arrayGetNF(i).copy());
-    }
-    if (reads > formReadLimit)
-        throw ConversionError::ffmpeg(formTooComplex);
+    FormCost cost(document.getXRef());
+    for (int i = 0; fields.isArray() && i < fields.arrayGetLength(); ++i)
+        cost.add(fields.arrayGetNF(i));
 }
-
 }
 
 struct Document::Private {
@@ -168,6 +244,8 @@ Document::Document(const std::filesystem::path& source) : d(std::make_unique<Pri
     }();
     (void)profilesMade;
     d->document = std::make_unique<PDFDoc>(std::make_unique<GooString>(source.c_str()));
+    if (!d->document->isOk() && d->document->getErrorCode() == errEncrypted)
+        throw ConversionError::ffmpeg(ErrorCauses::password);
     if (!d->document->isOk())
         throw ConversionError::unreadable();
     requireReadableForm(*d->document);
@@ -203,6 +281,13 @@ std::optional<std::pair<double, double>> Document::size(int number, double dpi)
     const double width = scale * (turned ? page->getCropHeight() : page->getCropWidth());
     const double height = scale * (turned ? page->getCropWidth() : page->getCropHeight());
     return std::pair{width, height};
+}
+
+bool Document::drawsPictures(int number)
+{
+    Page* page = d->document->getPage(number);
+    std::set<Ref> seen;
+    return page && holdsPictures(d->document->getXRef(), page->getResourceDict(), seen, 0);
 }
 
 const unsigned char* Document::drawRows(int number, double dpi, int top, int width, int rows)

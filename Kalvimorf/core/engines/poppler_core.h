@@ -16,7 +16,8 @@ namespace PopplerCore {
 class Document {
 public:
     // Poppler's messages silenced (a damaged file is reported by what it fails to give). Throws
-    // ConversionError::unreadable when the file does not open or wants a password.
+    // ConversionError: unreadable when the file does not open, the password sentence when it
+    // wants one.
     explicit Document(const std::filesystem::path& source);
     ~Document();
     Document(const Document&) = delete;
@@ -30,6 +31,10 @@ public:
     // The page's crop box at `dpi` in pixels, its rotation applied, each side truncated; none for
     // a damaged page.
     std::optional<std::pair<double, double>> size(int number, double dpi);
+
+    // Whether the page draws pictures (image objects of its resources, or of the forms it
+    // draws): poppler scales each picture whole, to the size it is drawn, for every band.
+    bool drawsPictures(int number);
 
     // Rows `top` to `top + rows` of the page drawn at `dpi` and `width` pixels wide, on opaque
     // white with the page's rotation applied: three bytes a pixel (red, green, blue), the rows
