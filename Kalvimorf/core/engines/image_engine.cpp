@@ -205,6 +205,15 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
     encodeWithFFmpeg(arguments, file, scratch.path());
 }
 
+// The savers cast samples of any other format as they are: a float picture (a TIFF of 0…1, or
+// linear scRGB) came out black. Every writer gets its samples scaled the one way PNG's and PDF's
+// already were.
+VImage eightOrSixteenBits(const VImage& image)
+{
+    const auto format = image.format();
+    return format == VIPS_FORMAT_UCHAR || format == VIPS_FORMAT_USHORT ? image : ImageFlate::storable(image, false);
+}
+
 void putLE(std::string& out, uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
@@ -619,7 +628,8 @@ void write(
         return;
     }
     translatingErrors([&] {
-        auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
+        auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(eightOrSixteenBits(image))
+                                                                            : eightOrSixteenBits(image);
         writeImage(withMetadata(pixels, metadata(props)), *type, file, quality, props.bare);
     });
 }
@@ -630,6 +640,20 @@ fs::path save(const VImage& image, const Properties& props, const std::string& e
     FileSafety::NewFile file(names.folder());
     write(image, props, ext, file, quality);
     return file.publish(names);
+}
+
+void requireIntact(const std::function<void()>& write)
+{
+    const auto before = ImageLibrary::failedRegions();
+    try {
+        write();
+    } catch (const ConversionError&) {
+        if (ImageLibrary::failedRegions() != before)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw;
+    }
+    if (ImageLibrary::failedRegions() != before)
+        throw ConversionError::ffmpeg(ErrorCauses::damaged);
 }
 
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
@@ -668,10 +692,12 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     }
     auto picture = loadOriented(source);
     requireFits(picture.image, ext);
-    if (*type == ImageType::pdf)
-        writePDF({picture}, file);  // keeps a JPEG's own stream where it can
-    else
-        write(picture.image, *type == ImageType::webp ? Properties{} : picture.props, ext, file, factor);
+    requireIntact([&] {
+        if (*type == ImageType::pdf)
+            writePDF({picture}, file);  // keeps a JPEG's own stream where it can
+        else
+            write(picture.image, *type == ImageType::webp ? Properties{} : picture.props, ext, file, factor);
+    });
     return file.publish(names);
 }
 
@@ -690,7 +716,9 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
     const auto names = OutputPaths::names(named, "pdf");
     FileSafety::NewFile file(names.folder());
-    writePDF(pictures, file);
+    requireIntact([&] {
+        writePDF(pictures, file);
+    });
     return file.publish(names);
 }
 

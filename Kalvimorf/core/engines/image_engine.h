@@ -6,6 +6,7 @@
 
 #include <vips/vips8>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,11 @@ void write(const vips::VImage& image, const Properties& props, const std::string
 // The same into a new file published under the first free name of `names`, which is returned.
 fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext,
     const FileSafety::NameFor& names, double quality);
+
+// Runs `write`, which reads pictures loadOriented gave, and throws ConversionError (damaged) when
+// a decoder failed part-way meanwhile, whether or not the write itself heard of it: what it made
+// is then not the picture. Call it before publishing.
+void requireIntact(const std::function<void()>& write);
 
 // How the writer writes `ext` (its row's picture column), when this build has the saver for it.
 std::optional<ImageType> utType(const std::string& ext);

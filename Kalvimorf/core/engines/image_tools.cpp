@@ -157,7 +157,12 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
     }
     Task::checkCancelled();
     const auto ext = outputExt(source);
-    return ImageEngine::save(image, props, ext, Tools::preferredOutput(source, tool, ext), quality);
+    const FileSafety::NameFor names(Tools::preferredOutput(source, tool, ext));
+    FileSafety::NewFile file(names.folder());
+    ImageEngine::requireIntact([&] {
+        ImageEngine::write(image, props, ext, file, quality);
+    });
+    return file.publish(names);
 }
 
 }
