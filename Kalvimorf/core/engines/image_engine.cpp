@@ -438,8 +438,9 @@ void requireFits(const VImage& image, const std::string& ext)
             held = true;
             break;
         case ImageType::pdf:
+            // One picture without alpha streams into its PDF when it is large (see ImagePDF).
             perPixel = 4;
-            held = true;
+            held = image.has_alpha();
             break;
         case ImageType::jpeg:
         case ImageType::png:
@@ -650,6 +651,8 @@ Picture loadOriented(const fs::path& file)
 
     try {
         int orientation = orientationOf(header);
+        if (orientation >= 2 && orientation <= 8)
+            requireHeld(header, 0);  // decoded whole to be turned
         if (props.loader == "webpload" && !animatedHeader(header)) {
             picture.image = WebPStill::decode(file, header.width(), header.height(), header.bands() == 4);
             if (auto icc = blob(header, VIPS_META_ICC_NAME))
@@ -773,7 +776,7 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     for (const auto& source : sources) {
         Task::checkCancelled();
         pictures.push_back(loadOriented(source));
-        requireFits(pictures.back().image, "pdf");
+        requireHeld(pictures.back().image, 4);  // held whole in turn, with its compressed copy
     }
     const auto& first = sources.front();
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -246,10 +247,14 @@ void writeChunk(FileSafety::NewFile& file, const char* type, std::initializer_li
 // slices again as cores bound what is held, whatever the size of the image, and let a slow core
 // fall behind without stopping the others (on a busy machine, waiting for a whole round of
 // slices made the writer slower than the one it replaced).
+// `put` takes each finished piece of the zlib stream (its header, a slice, the checksum) in
+// order: PNG frames them as IDAT chunks, a PDF stream writes them as they are.
+using Pieces = std::function<void(std::initializer_list<std::string_view>)>;
+
 class IdatStream {
 public:
-    IdatStream(FileSafety::NewFile& file, int width, int height, int bands, int sampleBytes)
-        : file_(file), height_(height), sampleBytes_(sampleBytes), pixelBytes_(size_t(bands) * sampleBytes),
+    IdatStream(Pieces put, int width, int height, int bands, int sampleBytes)
+        : put_(std::move(put)), height_(height), sampleBytes_(sampleBytes), pixelBytes_(size_t(bands) * sampleBytes),
           rowBytes_(size_t(width) * pixelBytes_),
           sliceRows_(int(std::clamp<size_t>(sliceBytes / std::max<size_t>(rowBytes_, 1), 1, size_t(height)))),
           slots_(workerCount() * 3 / 2 + 1), adler_(adler32(0, nullptr, 0))
@@ -396,7 +401,7 @@ private:
             appendU32(tail, uint32_t(adler_));
             finished_ = true;
         }
-        writeChunk(file_, "IDAT", {head, slot.out.data, tail});
+        put_({head, slot.out.data, tail});
         {
             std::lock_guard lock(mutex_);
             slot.state = State::free;
@@ -405,7 +410,7 @@ private:
         return true;
     }
 
-    FileSafety::NewFile& file_;
+    const Pieces put_;
     const int height_, sampleBytes_;
     const size_t pixelBytes_, rowBytes_;
     const int sliceRows_;
@@ -506,6 +511,25 @@ std::string deflate(const std::string& data)
     return out;
 }
 
+namespace {
+
+// The pixels are never held whole: vips computes them strip by strip, in order, and each strip
+// joins the stream at once.
+void streamRows(const VImage& image, Pieces put)
+{
+    const int sampleBytes = image.format() == VIPS_FORMAT_USHORT ? 2 : 1;
+    IdatStream stream(std::move(put), image.width(), image.height(), image.bands(), sampleBytes);
+    std::pair<IdatStream*, std::exception_ptr> target(&stream, nullptr);
+    if (vips_sink_disc(image.get_image(), takeRows, &target) != 0) {
+        if (target.second)
+            std::rethrow_exception(target.second);
+        throw vips::VError();
+    }
+    stream.finish();
+}
+
+}
+
 void writePNG(const VImage& image, const std::optional<std::string>& exif, FileSafety::NewFile& file)
 {
     const int bands = image.bands();
@@ -525,17 +549,18 @@ void writePNG(const VImage& image, const std::optional<std::string>& exif, FileS
     }
     file.write(head);
 
-    // The pixels are never held whole: vips computes them strip by strip, in order, and each
-    // strip joins the stream at once.
-    IdatStream stream(file, image.width(), image.height(), bands, sampleBytes);
-    std::pair<IdatStream*, std::exception_ptr> target(&stream, nullptr);
-    if (vips_sink_disc(image.get_image(), takeRows, &target) != 0) {
-        if (target.second)
-            std::rethrow_exception(target.second);
-        throw vips::VError();
-    }
-    stream.finish();
+    streamRows(image, [&](std::initializer_list<std::string_view> pieces) {
+        writeChunk(file, "IDAT", pieces);
+    });
     file.write(chunk("IEND", {}));
+}
+
+void streamFlate(const VImage& image, const std::function<void(std::string_view)>& put)
+{
+    streamRows(image, [&](std::initializer_list<std::string_view> pieces) {
+        for (auto piece : pieces)
+            put(piece);
+    });
 }
 
 std::string plainPNG(const Samples& samples, int level, uint32_t pixelsPerMetre)
