@@ -29,7 +29,7 @@ void freeSamples(VipsImage*, gpointer samples) { g_free(samples); }
 VImage decode(const std::filesystem::path& file, int width, int height, bool alpha)
 {
     FileSafety::Fd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status{};
+    struct stat status { };
     if (!in || ::fstat(in.get(), &status) != 0 || status.st_size <= 0)
         throw ConversionError::unreadable();
     // Mapped rather than read: the decoder goes through it once, and its pages leave as it does.

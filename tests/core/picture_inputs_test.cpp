@@ -11,8 +11,8 @@ using vips::VImage;
 
 namespace {
 
-struct PictureBounds : ::testing::Test {
-    static void SetUpTestSuite() { VIPS_INIT("picture-bounds-test"); }
+struct PictureInputs : ::testing::Test {
+    static void SetUpTestSuite() { VIPS_INIT("picture-inputs-test"); }
 
     TempDir dir;
 
@@ -100,7 +100,7 @@ open(out, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
 
 }
 
-TEST_F(PictureBounds, DamagedPicturesEndTheSameWayOnEveryRun)
+TEST_F(PictureInputs, DamagedPicturesEndTheSameWayOnEveryRun)
 {
     // A PNG whose chunks are whole but whose pixel data stops after a few bytes (the decoder
     // fails on a worker thread, which the library once took for success with stale rows), and a
@@ -131,7 +131,7 @@ open('curto.png', 'wb').write(head + chunk(b'IDAT', zlib.compress(rows)[:10]) + 
     }
 }
 
-TEST_F(PictureBounds, BombsAreRefusedAtOnceWithinBoundedMemory)
+TEST_F(PictureInputs, BombsAreRefusedAtOnceWithinBoundedMemory)
 {
     // 2.5 KB files that decode to 252 megapixels (one 512² tile, 31 × 31 times), and 138 KB of
     // 3,000 one-pixel frames on a 16000² canvas.
@@ -177,7 +177,7 @@ TEST_F(PictureBounds, BombsAreRefusedAtOnceWithinBoundedMemory)
     EXPECT_EQ(strip.err, "erro: Nenhum rosto encontrado.\n");
 }
 
-TEST_F(PictureBounds, LargeStillWebPHoldsItsPixelsOnce)
+TEST_F(PictureInputs, LargeStillWebPHoldsItsPixelsOnce)
 {
     // 16 megapixels: the library's loader held them about three times over.
     auto photo = VImage::black(4000, 4000, VImage::option()->set("bands", 3))
@@ -197,4 +197,39 @@ TEST_F(PictureBounds, LargeStillWebPHoldsItsPixelsOnce)
     EXPECT_GT(at(10, 10), 150);
     EXPECT_LT(at(10, 600), 40);
     EXPECT_LT(at(1200, 10), 40);
+}
+
+TEST_F(PictureInputs, IconsAreReadByTheirPicturesOwnHeaders)
+{
+    // An Apple icon of JPEG 2000 pictures (as icons since 10.5 hold them, beside a small PNG),
+    // and Windows icons whose directory gives a size other than the bitmap's own.
+    auto icon = VImage::black(128, 128, VImage::option()->set("bands", 3))
+                    .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+                    .copy_memory();
+    icon.draw_rect({250, 30, 30}, 0, 0, 64, 64, VImage::option()->set("fill", true));
+    icon.jp2ksave((dir / "128.jp2").c_str(), VImage::option()->set("lossless", true));
+    icon.resize(0.25).jp2ksave((dir / "32.jp2").c_str(), VImage::option()->set("lossless", true));
+    icon.resize(0.125).pngsave((dir / "16.png").c_str());
+    python(R"(
+import struct
+def entry(kind, name): data = open(name, 'rb').read(); return kind + struct.pack('>I', len(data) + 8) + data
+body = entry(b'icp4', '16.png') + entry(b'ic07', '128.jp2') + entry(b'icp5', '32.jp2')
+open('mac.icns', 'wb').write(b'icns' + struct.pack('>I', len(body) + 8) + body)
+# A 32 × 32 bitmap of 32 bits, the top half red: its header, bottom-up rows, the mask.
+rows = [bytes([0, 0, 240, 255]) * 32 if y >= 16 else bytes([0, 0, 0, 255]) * 32 for y in range(32)]
+bitmap = struct.pack('<IiiHHIIiiII', 40, 32, 64, 1, 32, 0, 0, 0, 0, 0, 0) + b''.join(rows) + bytes(4 * 32)
+for name, side in (('grande.ico', 64), ('pequeno.ico', 16)):
+    directory = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', side, side, 0, 0, 1, 32, len(bitmap), 22)
+    open(name, 'wb').write(directory + bitmap)
+)");
+    for (const auto& [name, side] :
+        std::vector<std::pair<std::string, int>>{{"mac.icns", 128}, {"grande.ico", 32}, {"pequeno.ico", 32}}) {
+        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+        ASSERT_EQ(run.exitCode, 0) << name << run.err;
+        const auto out = VImage::new_from_file((dir / (fs::path(name).stem().string() + ".png")).c_str());
+        EXPECT_EQ(out.width(), side) << name;
+        EXPECT_EQ(out.height(), side) << name;
+        EXPECT_GT(out.getpoint(2, 2)[0], 200) << name;
+        EXPECT_LT(out.getpoint(side - 3, side - 3)[0], 40) << name;
+    }
 }
