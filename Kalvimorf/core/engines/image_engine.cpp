@@ -365,13 +365,19 @@ bool animatedHeader(const VImage& header)
 
 // The decoders that hold a whole picture before they hand out a row, judged on the header: HEIF's
 // (its grid of tiles is assembled whole, about 6 bytes a pixel in all), an animated WebP's, which
-// composes every frame on a canvas of its own (about 10), and a still WebP's (see WebPStill).
+// composes every frame on a canvas of its own (about 10), a still WebP's (see WebPStill), and
+// PNG's rows kept behind.
 void requireDecodable(const VImage& header)
 {
     const std::string loader = header.get_typeof(VIPS_META_LOADER) ? header.get_string(VIPS_META_LOADER) : "";
     const double pixels = double(header.width()) * header.height();
     if (loader == "heifload")
         requireHeld(pixels, 6);
+    else if (loader == "pngload")
+        // Read top to bottom, the library's PNG reader still keeps about a thousand rows, and its
+        // savers' sinks up to three times as many again: for rows of megabytes (a 1,000,000 × 600
+        // panorama) that is the whole picture, 1.9 GB for the reader alone.
+        requireHeld(double(header.width()) * std::min(header.height(), 1024), 4.0 * header.bands());
     else if (loader == "webpload")
         requireHeld(pixels, animatedHeader(header) ? 10 : header.bands());
 }
