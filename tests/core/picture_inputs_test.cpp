@@ -30,6 +30,18 @@ struct PictureInputs : ::testing::Test {
         return grey.bandjoin({grey, grey}).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
     }
 
+    // A bound for measureBrivlon's peak: `mebibytes`, or a little over what a run on a tiny picture
+    // measures when that is more. The peak of a started program counts what this process held
+    // when it started it, which earlier tests in it may have grown.
+    long bound(long mebibytes)
+    {
+        VImage::black(8, 8).pngsave((dir / "minimo.png").c_str());
+        const auto floor = measureBrivlon({"--convert", "jpg", (dir / "minimo.png").string()}).peakMiB;
+        fs::remove(dir / "minimo.png");
+        fs::remove(dir / "minimo.jpg");
+        return std::max(mebibytes, floor + 20);
+    }
+
     size_t files() const { return size_t(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator())); }
 };
 
@@ -164,12 +176,13 @@ TEST_F(PictureInputs, BombsAreRefusedAtOnceWithinBoundedMemory)
         {"--convert", "gif", (dir / "quadros.webp").string()},
         {"--convert", "pdf", (dir / "panorama.png").string()},
     };
+    const auto limit = bound(300);
     const auto before = files();
     for (const auto& arguments : runs) {
         const auto run = runBrivlon(arguments, 20);
         EXPECT_TRUE(run.exitCode == 1 && run.err.starts_with(tooLarge)) << arguments[1] << " " << run.err;
         const auto measured = measureBrivlon(arguments);
-        EXPECT_LT(measured.peakMiB, 300) << arguments[1] << " " << arguments.back();
+        EXPECT_LT(measured.peakMiB, limit) << arguments[1] << " " << arguments.back();
     }
     EXPECT_EQ(files(), before);
 
@@ -201,7 +214,7 @@ TEST_F(PictureInputs, LargePicturesStreamWithinBoundedMemory)
     vips({"copy", "scan.v", "scan.png", "--interpretation", "srgb"});
     const auto pdf = measureBrivlon({"--convert", "pdf", (dir / "scan.png").string()});
     EXPECT_EQ(pdf.exitCode, 0);
-    EXPECT_LT(pdf.peakMiB, 200);
+    EXPECT_LT(pdf.peakMiB, bound(200));
     EXPECT_EQ(runProgram("/usr/bin/qpdf", {"--check", (dir / "scan.pdf").string()}).exitCode, 0);
     ASSERT_EQ(runProgram("/usr/bin/pdftoppm",
                   {"-r", "3", "-png", "-singlefile", (dir / "scan.pdf").string(), (dir / "pagina").string()})
@@ -219,7 +232,7 @@ TEST_F(PictureInputs, LargePicturesStreamWithinBoundedMemory)
     vips({"copy", "grande.v", "grande.webp", "--interpretation", "srgb"});
     const auto measured = measureBrivlon({"--convert", "bmp", (dir / "grande.webp").string()});
     EXPECT_EQ(measured.exitCode, 0);
-    EXPECT_LT(measured.peakMiB, 150);
+    EXPECT_LT(measured.peakMiB, bound(150));
     // Bottom-up rows in the file: the red block is the top-left corner of the picture.
     const auto bmp = readFile(dir / "grande.bmp");
     ASSERT_EQ(bmp.size(), 54u + 4000u * 4000u * 3u);
