@@ -373,10 +373,11 @@ void requireDecodable(const VImage& header)
     const double pixels = double(header.width()) * header.height();
     if (loader == "heifload")
         requireHeld(pixels, 6);
-    else if (loader == "pngload")
+    else if (loader == "pngload" && double(header.width()) * header.bands() >= double(256 << 10))
         // Read top to bottom, the library's PNG reader still keeps about a thousand rows, and its
         // savers' sinks up to three times as many again: for rows of megabytes (a 1,000,000 × 600
-        // panorama) that is the whole picture, 1.9 GB for the reader alone.
+        // panorama) that is the whole picture, 1.9 GB for the reader alone. Narrower rows (a
+        // 31,000-pixel-wide picture took 193 MiB in all) stay well inside.
         requireHeld(double(header.width()) * std::min(header.height(), 1024), 4.0 * header.bands());
     else if (loader == "webpload")
         requireHeld(pixels, animatedHeader(header) ? 10 : header.bands());
