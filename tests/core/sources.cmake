@@ -29,6 +29,7 @@ brivlon_tests(cli_tests
   core/hostile_media_test.cpp
   core/headless_tool_test.cpp
   core/picture_kinds_test.cpp
+  core/picture_inputs_test.cpp
 )
 brivlon_tests(tool_engine_tests
   core/tool_engines_test.cpp

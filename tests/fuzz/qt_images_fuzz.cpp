@@ -7,7 +7,8 @@
 #include <cstdlib>
 
 // Any bytes under the names whose files the engine rewrites before Qt's reader sees them
-// (bitmaps with masks in odd headers, plain PBM) give a picture or a ConversionError. The first
+// (bitmaps with masks in odd headers, plain PBM, icons whose directory is mended) give a picture
+// or a ConversionError. The first
 // byte picks the name; pictures that say they are larger than a few megapixels are left out, as
 // their size alone is what the engine bounds.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -15,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const bool started = ImageLibrary::start();
     if (!started || size < 1)
         return 0;
-    const bool bitmap = data[0] & 1;
+    const bool bitmap = data[0] % 3 == 1;
+    const bool icon = data[0] % 3 == 2;
     const auto bytes = Fuzz::text(data + 1, size - 1);
     auto number = [&](size_t at) {
         return at + 4 <= bytes.size()
@@ -26,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (bitmap && number(18) * number(22) > 4e6)
         return 0;
     if (!bitmap && bytes.size() > 1 << 16)
-        return 0;  // a plain PBM's size is in its text: bounded by its length here
-    const auto path = Fuzz::scratch(bitmap ? "in.bmp" : "in.pbm");
+        return 0;  // a plain PBM's size is in its text, an icon's in its directory: bounded here
+    const auto path = Fuzz::scratch(bitmap ? "in.bmp" : icon ? "in.ico" : "in.pbm");
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fclose(file) != 0)
         std::abort();

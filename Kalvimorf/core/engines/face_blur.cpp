@@ -88,6 +88,16 @@ double detectionScale(int width, int height)
     return std::min(1.0, double(detectionSide) / std::max(width, height));
 }
 
+// The scan's smallest window, in pixels of the detection copy.
+constexpr int smallestFace = 24;
+
+// Whether the detection copy of a `width` × `height` picture at `scale` has room for one face: a
+// strip of a picture (100 × 2,000,000) shrinks to less than a pixel across.
+bool roomForAFace(int width, int height, double scale)
+{
+    return std::floor(width * scale) >= smallestFace && std::floor(height * scale) >= smallestFace;
+}
+
 // The faces on `picture`, a grey detection copy `scale` times the size of the picture it stands
 // for, in that picture's pixels. The copy is equalised in place.
 std::vector<Box> detectScaled(cv::Mat picture, double scale)
@@ -96,7 +106,7 @@ std::vector<Box> detectScaled(cv::Mat picture, double scale)
     cv::equalizeHist(picture, picture);
     cv::Mat mirror;
     cv::flip(picture, mirror, 1);
-    const int minimum = std::max(24, std::min(picture.cols, picture.rows) / 40);
+    const int minimum = std::max(smallestFace, std::min(picture.cols, picture.rows) / 40);
 
     // Frontal faces, profiles looking one way, and on the mirror the other way.
     std::vector<std::vector<cv::Rect>> found;
@@ -187,6 +197,8 @@ std::optional<std::vector<Box>> detectInReduced(
     if (striped && ours) {
         // The grey copy goes once it is scaled down, before the scan takes its share.
         const double scale = detectionScale(reducedWidth, reducedHeight);
+        if (!roomForAFace(reducedWidth, reducedHeight, scale))
+            return std::vector<Box>{};
         cv::Mat picture(reducedHeight, reducedWidth, CV_8UC1, striped->bytes.get());
         if (scale < 1.0) {
             cv::Mat scaled;
@@ -242,6 +254,8 @@ std::optional<Pixels> decodedWhole(const VImage& pixels, const VImage& image, co
 std::vector<Box> detect(const unsigned char* bytes, int width, int height, int bands)
 {
     const double scale = detectionScale(width, height);
+    if (!roomForAFace(width, height, scale))
+        return {};
     cv::Mat picture;
     // A grey picture is scaled down as it is, without a copy of it first.
     if (bands == 1 && scale < 1.0)

@@ -14,6 +14,7 @@
 #include "core/engines/image_pdf.h"
 #include "core/engines/engine_modules.h"
 #include "core/engines/tiff_metadata.h"
+#include "core/engines/webp_still.h"
 
 #include <lcms2.h>
 
@@ -205,6 +206,15 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
     encodeWithFFmpeg(arguments, file, scratch.path());
 }
 
+// The savers cast samples of any other format as they are: a float picture (a TIFF of 0…1, or
+// linear scRGB) came out black. Every writer gets its samples scaled the one way PNG's and PDF's
+// already were.
+VImage eightOrSixteenBits(const VImage& image)
+{
+    const auto format = image.format();
+    return format == VIPS_FORMAT_UCHAR || format == VIPS_FORMAT_USHORT ? image : ImageFlate::storable(image, false);
+}
+
 void putLE(std::string& out, uint32_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i)
@@ -243,26 +253,41 @@ void saveBMP(const VImage& image, FileSafety::NewFile& file)
     putLE(header, 0, 4);
     putLE(header, 0, 4);
 
-    size_t size = 0;
-    void* memory = rgb.write_to_memory(&size);
-    std::unique_ptr<void, decltype(&g_free)> owner(memory, g_free);
-    const auto* pixels = static_cast<const unsigned char*>(memory);
     file.write(header);
-    std::string rows;
-    rows.reserve(std::max<size_t>(rowBytes, 1 << 20) + rowBytes);
-    for (size_t y = height; y-- > 0;) {
-        const unsigned char* row = pixels + y * width * 3;
-        for (size_t x = 0; x < width; ++x) {
-            rows.push_back(char(row[x * 3 + 2]));
-            rows.push_back(char(row[x * 3 + 1]));
-            rows.push_back(char(row[x * 3]));
+    // Rows come top to bottom as they decode, and each goes straight to its place in the file,
+    // which holds them bottom-up: never the whole picture in memory.
+    struct Rows {
+        int fd;
+        size_t width, height, rowBytes;
+        std::string buffer;
+    } rows{file.fd(), width, height, rowBytes, {}};
+    auto writeStrip = [](VipsRegion* region, VipsRect* area, void* data) -> int {
+        auto& out = *static_cast<Rows*>(data);
+        out.buffer.assign(size_t(area->height) * out.rowBytes, '\0');
+        for (int i = 0; i < area->height; ++i) {
+            const auto* row = reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region, 0, area->top + i));
+            char* into = out.buffer.data() + size_t(area->height - 1 - i) * out.rowBytes;
+            for (size_t x = 0; x < out.width; ++x) {
+                into[x * 3] = char(row[x * 3 + 2]);
+                into[x * 3 + 1] = char(row[x * 3 + 1]);
+                into[x * 3 + 2] = char(row[x * 3]);
+            }
         }
-        rows.append(rowBytes - width * 3, '\0');
-        if (rows.size() >= (1 << 20) || y == 0) {
-            file.write(rows);
-            rows.clear();
+        const off_t at = off_t(headerBytes + (out.height - size_t(area->top) - size_t(area->height)) * out.rowBytes);
+        for (size_t done = 0; done < out.buffer.size();) {
+            const auto put = ::pwrite(out.fd, out.buffer.data() + done, out.buffer.size() - done, at + off_t(done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                vips_error("bmpsave", "%s", std::strerror(put < 0 ? errno : ENOSPC));
+                return -1;
+            }
+            done += size_t(put);
         }
-    }
+        return 0;
+    };
+    if (vips_sink_disc(rgb.get_image(), writeStrip, &rows) != 0)
+        throw vips::VError();
 }
 
 void writeImage(const VImage& prepared, ImageType type, FileSafety::NewFile& file, double quality, bool bare)
@@ -333,6 +358,31 @@ const char* saverOf(ImageType type)
     return nullptr;
 }
 
+bool animatedHeader(const VImage& header)
+{
+    return header.get_typeof(VIPS_META_N_PAGES) && header.get_int(VIPS_META_N_PAGES) > 1;
+}
+
+// The decoders that hold a whole picture before they hand out a row, judged on the header: HEIF's
+// (its grid of tiles is assembled whole, about 6 bytes a pixel in all), an animated WebP's, which
+// composes every frame on a canvas of its own (about 10), a still WebP's (see WebPStill), and
+// PNG's rows kept behind.
+void requireDecodable(const VImage& header)
+{
+    const std::string loader = header.get_typeof(VIPS_META_LOADER) ? header.get_string(VIPS_META_LOADER) : "";
+    const double pixels = double(header.width()) * header.height();
+    if (loader == "heifload")
+        requireHeld(pixels, 6);
+    else if (loader == "pngload" && double(header.width()) * header.bands() >= double(256 << 10))
+        // Read top to bottom, the library's PNG reader still keeps about a thousand rows, and its
+        // savers' sinks up to three times as many again: for rows of megabytes (a 1,000,000 × 600
+        // panorama) that is the whole picture, 1.9 GB for the reader alone. Narrower rows (a
+        // 31,000-pixel-wide picture took 193 MiB in all) stay well inside.
+        requireHeld(double(header.width()) * std::min(header.height(), 1024), 4.0 * header.bands());
+    else if (loader == "webpload")
+        requireHeld(pixels, animatedHeader(header) ? 10 : header.bands());
+}
+
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
 // still one takes the still road: ffmpeg refuses a GIF without any colour table, which the
 // library reads.
@@ -377,9 +427,10 @@ void requireFits(const VImage& image, const std::string& ext)
     // crashes; and the savers that hold the whole picture, with what they take per pixel on top
     // of its decoded bytes, from bench/memory.sh: the HEVC and AV1 encoders about 25 bytes in all
     // for a 24-megapixel photo (as much as vips' own saver), the PDF writer about 7 with its
-    // compressed copy, BMP and GIF one more frame. The others stream by strips.
+    // compressed copy, GIF one more frame. The others stream by strips.
     int side = 0;
     double perPixel = 0;
+    bool held = false;  // bounded by what a job may hold, not only by the free memory
     if (const auto type = OutputFormats::picture(ext)) {
         switch (*type) {
         case ImageType::webp: side = 16383; break;
@@ -391,11 +442,16 @@ void requireFits(const VImage& image, const std::string& ext)
         case ImageType::gif:
             side = 65535;
             perPixel = 3;
+            held = true;
             break;
-        case ImageType::bmp: perPixel = 3; break;
-        case ImageType::pdf: perPixel = 4; break;
+        case ImageType::pdf:
+            // One picture without alpha streams into its PDF when it is large (see ImagePDF).
+            perPixel = 4;
+            held = image.has_alpha();
+            break;
         case ImageType::jpeg:
         case ImageType::png:
+        case ImageType::bmp:
         case ImageType::tiff: break;
         }
     }
@@ -403,8 +459,29 @@ void requireFits(const VImage& image, const std::string& ext)
         throw ConversionError::ffmpeg("A imagem é grande demais para " + OutputFormats::label(ext) + " (máximo "
             + std::to_string(side) + " × " + std::to_string(side) + " pixels).");
     }
-    if (perPixel > 0)
+    if (held)
+        requireHeld(image, perPixel);
+    else if (perPixel > 0)
         requireMemory(image, perPixel);
+}
+
+void requireHeld(const VImage& image, double perPixel)
+{
+    requireHeld(double(image.width()) * image.height(),
+        double(image.bands()) * double(vips_format_sizeof(image.format())) + perPixel);
+}
+
+void requireHeld(double pixels, double bytesPerPixel)
+{
+    // A job that holds a whole picture stays, with the program's own 60 MiB or so, under 700 MiB
+    // whatever the machine has free: a 252-megapixel HEIC grid of one repeated tile is 2.4 KB.
+    constexpr double heldBytes = 600.0 * (1 << 20);
+    requireMemory(pixels, bytesPerPixel);
+    const double needed = pixels * bytesPerPixel;
+    if (needed > heldBytes)
+        throw ConversionError::ffmpeg("A imagem é grande demais para esta operação (precisaria de "
+            + withComma(needed / double(1ULL << 30)) + " GB de memória; o máximo é "
+            + withComma(heldBytes / double(1ULL << 30)) + " GB).");
 }
 
 void requireMemory(const VImage& image, double perPixel)
@@ -561,6 +638,7 @@ Picture loadOriented(const fs::path& file)
         throw ConversionError::unreadable();
     }
     requirePixels(header.width(), header.height());
+    requireDecodable(header);
     Picture picture;
     auto& props = picture.props;
     props.exif = blob(header, VIPS_META_EXIF_NAME);
@@ -580,7 +658,17 @@ Picture loadOriented(const fs::path& file)
 
     try {
         int orientation = orientationOf(header);
-        if (orientation >= 2 && orientation <= 8) {
+        if (orientation >= 2 && orientation <= 8)
+            requireHeld(header, 0);  // decoded whole to be turned
+        if (props.loader == "webpload" && !animatedHeader(header)) {
+            picture.image = WebPStill::decode(file, header.width(), header.height(), header.bands() == 4);
+            if (auto icc = blob(header, VIPS_META_ICC_NAME))
+                vips_image_set_blob_copy(picture.image.get_image(), VIPS_META_ICC_NAME, icc->data(), icc->size());
+            if (orientation >= 2 && orientation <= 8) {
+                picture.image.set(VIPS_META_ORIENTATION, orientation);
+                picture.image = picture.image.autorot();
+            }
+        } else if (orientation >= 2 && orientation <= 8) {
             // Turning needs random access: decode into memory (never into a scratch file).
             picture.image = VImage::new_from_file(
                 file.c_str(), VImage::option()->set("memory", true)->set("fail_on", VIPS_FAIL_ON_TRUNCATED))
@@ -619,7 +707,8 @@ void write(
         return;
     }
     translatingErrors([&] {
-        auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(image) : image;
+        auto pixels = (*type == ImageType::jpeg || *type == ImageType::bmp) ? flatten(eightOrSixteenBits(image))
+                                                                            : eightOrSixteenBits(image);
         writeImage(withMetadata(pixels, metadata(props)), *type, file, quality, props.bare);
     });
 }
@@ -630,6 +719,14 @@ fs::path save(const VImage& image, const Properties& props, const std::string& e
     FileSafety::NewFile file(names.folder());
     write(image, props, ext, file, quality);
     return file.publish(names);
+}
+
+void requireIntact(const std::function<void()>& write)
+{
+    const auto before = ImageLibrary::failedRegions();
+    write();  // a write that failed says why itself
+    if (ImageLibrary::failedRegions() != before)
+        throw ConversionError::ffmpeg(ErrorCauses::damaged);
 }
 
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
@@ -668,10 +765,12 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     }
     auto picture = loadOriented(source);
     requireFits(picture.image, ext);
-    if (*type == ImageType::pdf)
-        writePDF({picture}, file);  // keeps a JPEG's own stream where it can
-    else
-        write(picture.image, *type == ImageType::webp ? Properties{} : picture.props, ext, file, factor);
+    requireIntact([&] {
+        if (*type == ImageType::pdf)
+            writePDF({picture}, file);  // keeps a JPEG's own stream where it can
+        else
+            write(picture.image, *type == ImageType::webp ? Properties{} : picture.props, ext, file, factor);
+    });
     return file.publish(names);
 }
 
@@ -684,13 +783,15 @@ fs::path mergeToPDF(const std::vector<fs::path>& sources)
     for (const auto& source : sources) {
         Task::checkCancelled();
         pictures.push_back(loadOriented(source));
-        requireFits(pictures.back().image, "pdf");
+        requireHeld(pictures.back().image, 4);  // held whole in turn, with its compressed copy
     }
     const auto& first = sources.front();
     const auto named = OutputPaths::directory(first) / (first.stem().string() + " \u2013 combinado.pdf");
     const auto names = OutputPaths::names(named, "pdf");
     FileSafety::NewFile file(names.folder());
-    writePDF(pictures, file);
+    requireIntact([&] {
+        writePDF(pictures, file);
+    });
     return file.publish(names);
 }
 

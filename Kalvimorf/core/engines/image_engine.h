@@ -6,6 +6,7 @@
 
 #include <vips/vips8>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,6 +73,11 @@ void write(const vips::VImage& image, const Properties& props, const std::string
 fs::path save(const vips::VImage& image, const Properties& props, const std::string& ext,
     const FileSafety::NameFor& names, double quality);
 
+// Runs `write`, which reads pictures loadOriented gave, and throws ConversionError (damaged) when
+// it ended well although a decoder failed part-way meanwhile: what it made is then not the
+// picture. Call it before publishing.
+void requireIntact(const std::function<void()>& write);
+
 // How the writer writes `ext` (its row's picture column), when this build has the saver for it.
 std::optional<ImageType> utType(const std::string& ext);
 
@@ -91,6 +97,10 @@ void requireFits(const vips::VImage& image, const std::string& ext);
 void requireMemory(const vips::VImage& image, double perPixel);
 // The same for a picture of `pixels` that takes `bytesPerPixel` in all.
 void requireMemory(double pixels, double bytesPerPixel);
+// requireMemory for work that holds the whole picture (decoded whole, turned, its faces sought),
+// also bounded by what one job may hold whatever is free, with a sentence that says how much.
+void requireHeld(const vips::VImage& image, double perPixel);
+void requireHeld(double pixels, double bytesPerPixel);
 
 // The image laid on opaque white; images without alpha come back as they are.
 vips::VImage flatten(const vips::VImage& image);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,9 @@ constexpr int flateLevel = 4;
 // not the previous slice's end: on a smooth 24-megapixel image, 128 KiB slices made the file
 // 0.2% larger than 1 MiB ones, and the writer held 20 MiB less.
 constexpr size_t sliceBytes = size_t(128) << 10;
+
+// Rows of this many bytes and more are read without the library's sink (see streamRows).
+constexpr size_t wideRow = size_t(1) << 20;
 
 unsigned workerCount() { return std::max(1u, std::min(std::thread::hardware_concurrency(), 16u)); }
 
@@ -246,10 +250,14 @@ void writeChunk(FileSafety::NewFile& file, const char* type, std::initializer_li
 // slices again as cores bound what is held, whatever the size of the image, and let a slow core
 // fall behind without stopping the others (on a busy machine, waiting for a whole round of
 // slices made the writer slower than the one it replaced).
+// `put` takes each finished piece of the zlib stream (its header, a slice, the checksum) in
+// order: PNG frames them as IDAT chunks, a PDF stream writes them as they are.
+using Pieces = std::function<void(std::initializer_list<std::string_view>)>;
+
 class IdatStream {
 public:
-    IdatStream(FileSafety::NewFile& file, int width, int height, int bands, int sampleBytes)
-        : file_(file), height_(height), sampleBytes_(sampleBytes), pixelBytes_(size_t(bands) * sampleBytes),
+    IdatStream(Pieces put, int width, int height, int bands, int sampleBytes)
+        : put_(std::move(put)), height_(height), sampleBytes_(sampleBytes), pixelBytes_(size_t(bands) * sampleBytes),
           rowBytes_(size_t(width) * pixelBytes_),
           sliceRows_(int(std::clamp<size_t>(sliceBytes / std::max<size_t>(rowBytes_, 1), 1, size_t(height)))),
           slots_(workerCount() * 3 / 2 + 1), adler_(adler32(0, nullptr, 0))
@@ -396,7 +404,7 @@ private:
             appendU32(tail, uint32_t(adler_));
             finished_ = true;
         }
-        writeChunk(file_, "IDAT", {head, slot.out.data, tail});
+        put_({head, slot.out.data, tail});
         {
             std::lock_guard lock(mutex_);
             slot.state = State::free;
@@ -405,7 +413,7 @@ private:
         return true;
     }
 
-    FileSafety::NewFile& file_;
+    const Pieces put_;
     const int height_, sampleBytes_;
     const size_t pixelBytes_, rowBytes_;
     const int sliceRows_;
@@ -506,6 +514,42 @@ std::string deflate(const std::string& data)
     return out;
 }
 
+namespace {
+
+// The pixels are never held whole: vips computes them strip by strip, in order, and each strip
+// joins the stream at once.
+void streamRows(const VImage& image, Pieces put)
+{
+    const int sampleBytes = image.format() == VIPS_FORMAT_USHORT ? 2 : 1;
+    IdatStream stream(std::move(put), image.width(), image.height(), image.bands(), sampleBytes);
+    const size_t rowBytes = size_t(image.width()) * size_t(image.bands()) * size_t(sampleBytes);
+    if (rowBytes >= wideRow) {
+        // The library's sink computes strips a hundred rows and more high for each of its
+        // threads, twice over: for rows of megabytes (a 1,000,000 × 600 panorama took 3.5 GB)
+        // they are read here a few at a time, as the decoder gives them anyway.
+        const int step = int(std::max<size_t>(1, (size_t(16) << 20) / rowBytes));
+        std::unique_ptr<VipsRegion, decltype(&g_object_unref)> region(
+            vips_region_new(image.get_image()), g_object_unref);
+        for (int top = 0; top < image.height(); top += step) {
+            VipsRect strip{0, top, image.width(), std::min(step, image.height() - top)};
+            if (vips_region_prepare(region.get(), &strip) != 0)
+                throw vips::VError();
+            stream.take(reinterpret_cast<const unsigned char*>(VIPS_REGION_ADDR(region.get(), 0, top)), strip.height,
+                size_t(VIPS_REGION_LSKIP(region.get())));
+        }
+    } else {
+        std::pair<IdatStream*, std::exception_ptr> target(&stream, nullptr);
+        if (vips_sink_disc(image.get_image(), takeRows, &target) != 0) {
+            if (target.second)
+                std::rethrow_exception(target.second);
+            throw vips::VError();
+        }
+    }
+    stream.finish();
+}
+
+}
+
 void writePNG(const VImage& image, const std::optional<std::string>& exif, FileSafety::NewFile& file)
 {
     const int bands = image.bands();
@@ -525,17 +569,18 @@ void writePNG(const VImage& image, const std::optional<std::string>& exif, FileS
     }
     file.write(head);
 
-    // The pixels are never held whole: vips computes them strip by strip, in order, and each
-    // strip joins the stream at once.
-    IdatStream stream(file, image.width(), image.height(), bands, sampleBytes);
-    std::pair<IdatStream*, std::exception_ptr> target(&stream, nullptr);
-    if (vips_sink_disc(image.get_image(), takeRows, &target) != 0) {
-        if (target.second)
-            std::rethrow_exception(target.second);
-        throw vips::VError();
-    }
-    stream.finish();
+    streamRows(image, [&](std::initializer_list<std::string_view> pieces) {
+        writeChunk(file, "IDAT", pieces);
+    });
     file.write(chunk("IEND", {}));
+}
+
+void streamFlate(const VImage& image, const std::function<void(std::string_view)>& put)
+{
+    streamRows(image, [&](std::initializer_list<std::string_view> pieces) {
+        for (auto piece : pieces)
+            put(piece);
+    });
 }
 
 std::string plainPNG(const Samples& samples, int level, uint32_t pixelsPerMetre)

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Lossless pixel storage shared by the PNG and PDF writers of the image engine: rows filtered
 // as PNG does and deflated in parallel slices.
@@ -37,6 +39,12 @@ std::string compress(const Samples& samples, int first, int count);
 // own, where the parallel writer's threads would only add to the count. Throws
 // ConversionError::writeFailed.
 std::string plainPNG(const Samples& samples, int level, uint32_t pixelsPerMetre);
+
+// The samples of `image` (storable, every band) as one zlib stream of PNG-filtered rows, as a PDF
+// Flate stream with /Predictor 15 holds them, deflated on every core as writePNG does and handed
+// to `put` piece by piece, in order, while the pixels decode: never the whole picture nor its
+// whole compressed copy. Throws as writePNG.
+void streamFlate(const vips::VImage& image, const std::function<void(std::string_view)>& put);
 
 // Plain zlib compression of a small block (colour profiles).
 std::string deflate(const std::string& data);

@@ -20,6 +20,8 @@ namespace {
 std::atomic<bool> modulesIn = false;
 std::mutex loading;
 
+std::atomic<unsigned long> regionFailures = 0;
+
 // What the library calls untrusted covers ImageMagick (and through it PostScript, PCX and a
 // hundred more), SVG, PDF, PPM, JPEG 2000 and XL and the scientific formats; the matrix and CSV
 // readers take any text file. Of these, JPEG 2000 and JPEG XL are read by their own projects'
@@ -76,7 +78,11 @@ bool start()
         // push those out of its bounded length.
         g_log_set_handler(
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-            [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+            [](const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+                if (message && g_str_has_prefix(message, "error in tile"))
+                    ++regionFailures;
+            },
+            nullptr);
         // What the other libraries under it say (GLib's own criticals, a decoder's complaint) is
         // a fault worth finding again, but still not a line for the user's terminal.
         g_log_set_default_handler(
@@ -114,6 +120,8 @@ bool start()
     }();
     return started;
 }
+
+unsigned long failedRegions() { return regionFailures; }
 
 bool has(const char* operation)
 {

@@ -19,4 +19,9 @@ bool has(const char* operation);
 // HEIC). Every other decoder of the library (ImageMagick's, SVG, PDF, the scientific formats) stays blocked for
 // the life of the process: a file that says it is a photo reaches no decoder nobody asked for.
 std::string loaderFor(const std::filesystem::path& file);
+// How many times, in this process, a decoder failed on a region of pixels that the library then
+// only warned about: its caches take such a failure for a warning and may answer the same rows
+// again from the broken decoder, with whatever memory held. A count that moved during a write
+// means the written pixels are not all the picture's.
+unsigned long failedRegions();
 }

@@ -14,6 +14,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -221,6 +222,81 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Picture& picture)
     return object;
 }
 
+// Whether the one picture of a PDF is written by writeStreamed: one without alpha (a soft mask
+// would be a second pass over pixels that decode once) whose samples and compressed copy would
+// take more than a photo's.
+bool streams(const std::vector<Picture>& pictures)
+{
+    if (pictures.size() != 1 || embedsAsJpeg(pictures.front()))
+        return false;
+    const auto image = ImageFlate::storable(pictures.front().image, true);
+    if (image.has_alpha())
+        return false;
+    return double(image.width()) * image.height() * (image.bands() + 4) > double(256 << 20);
+}
+
+// The PDF of one picture too large to hold, written here object by object: its samples are
+// deflated as they decode and go straight into the file, and the stream's length follows it as
+// an object of its own.
+void writeStreamed(const Picture& picture, FileSafety::NewFile& file)
+{
+    const VImage image = ImageFlate::storable(picture.image, true);
+    const int bands = image.bands();
+    const int bits = image.format() == VIPS_FORMAT_USHORT ? 16 : 8;
+    const auto [w, h] = pageSize(picture);
+    size_t written = 0;
+    std::vector<size_t> offsets(1, 0);
+    const auto put = [&](std::string_view bytes) {
+        file.write(bytes);
+        written += bytes.size();
+    };
+    const auto begin = [&] {
+        offsets.push_back(written);
+        put(std::to_string(offsets.size() - 1) + " 0 obj\n");
+    };
+    const auto object = [&](const std::string& body) {
+        begin();
+        put(body + "\nendobj\n");
+    };
+    const char* device = bands == 1 ? "/DeviceGray" : bands == 4 ? "/DeviceCMYK" : "/DeviceRGB";
+    const char* signature = bands == 1 ? "GRAY" : bands == 4 ? "CMYK" : "RGB ";
+    const auto icc = iccOf(image);
+    const bool profiled = icc && icc->size() >= 132 && icc->compare(16, 4, signature) == 0;
+    const std::string draw = "q " + placement(1, w, h) + " cm /Im0 Do Q";
+
+    put("%PDF-1.7\n%\xe2\xe3\xcf\xd3\n");
+    object("<< /Type /Catalog /Pages 2 0 R >>");
+    object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + number(w) + " " + number(h)
+        + "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>");
+    object("<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw + "\nendstream");
+    begin();
+    put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.width()) + " /Height "
+        + std::to_string(image.height()) + " /ColorSpace " + (profiled ? std::string("[/ICCBased 7 0 R]") : device)
+        + " /BitsPerComponent " + std::to_string(bits) + " /Filter /FlateDecode /DecodeParms << /Predictor 15 /Colors "
+        + std::to_string(bands) + " /BitsPerComponent " + std::to_string(bits) + " /Columns "
+        + std::to_string(image.width()) + " >> /Length 6 0 R >>\nstream\n");
+    const size_t start = written;
+    ImageFlate::streamFlate(image, put);
+    const size_t length = written - start;
+    put("\nendstream\nendobj\n");
+    object(std::to_string(length));
+    if (profiled) {
+        const auto packed = ImageFlate::deflate(*icc);
+        object("<< /N " + std::to_string(bands) + " /Alternate " + device + " /Filter /FlateDecode /Length "
+            + std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream");
+    }
+    const size_t table = written;
+    std::string xref = "xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n";
+    for (size_t i = 1; i < offsets.size(); ++i) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offsets[i]);
+        xref += entry;
+    }
+    put(xref + "trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(table) + "\n%%EOF\n");
+}
+
 }
 
 std::pair<double, double> pageSize(const Picture& picture)
@@ -234,6 +310,10 @@ std::pair<double, double> pageSize(const Picture& picture)
 
 void write(const std::vector<Picture>& pictures, FileSafety::NewFile& file)
 {
+    if (streams(pictures)) {
+        writeStreamed(pictures.front(), file);
+        return;
+    }
     QPDF pdf;
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);

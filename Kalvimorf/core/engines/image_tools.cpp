@@ -132,7 +132,8 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
         } else if (tool == Tool::imgCrop) {
             image = cropped(image, params.aspect);
         } else if (tool == Tool::imgRotate) {
-            ImageEngine::requireMemory(image, 0);  // turned whole, in memory
+            // Turned whole in memory; the turned strips, a side of the picture wide, beside it.
+            ImageEngine::requireHeld(image, image.bands());
             image = rotated(image);
         } else if (tool == Tool::imgStrip) {
             // Nothing about the picture stays, its colour profile included, so the colours are
@@ -143,7 +144,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             props.bare = true;
             quality = 0.95;
         } else if (tool == Tool::imgBlurFaces) {
-            ImageEngine::requireMemory(image, 1);  // held whole, with a grey copy for the scan
+            ImageEngine::requireHeld(image, 1);  // held whole, with a grey copy for the scan
             // The module's own detector, which it knows: it reads the cascades and decodes the
             // detection copy for it while the picture decodes.
             const auto& faces = EngineModules::faces();
@@ -157,7 +158,12 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
     }
     Task::checkCancelled();
     const auto ext = outputExt(source);
-    return ImageEngine::save(image, props, ext, Tools::preferredOutput(source, tool, ext), quality);
+    const FileSafety::NameFor names(Tools::preferredOutput(source, tool, ext));
+    FileSafety::NewFile file(names.folder());
+    ImageEngine::requireIntact([&] {
+        ImageEngine::write(image, props, ext, file, quality);
+    });
+    return file.publish(names);
 }
 
 }

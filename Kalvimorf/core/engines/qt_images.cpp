@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -147,6 +148,83 @@ QByteArray bitmapAsQtReadsIt(const fs::path& file)
     return header + whole.mid(14 + oldSize);
 }
 
+uint32_t big(const QByteArray& bytes, qsizetype at)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value = value << 8 | uint8_t(bytes.at(at + i));
+    return value;
+}
+
+// Qt's icon reader takes each picture's size from the icon's directory and refuses a bitmap that
+// is larger than the directory says (and crops one that is smaller), where other readers believe
+// the picture's own header. Such an icon is given to it with the directory mended from the
+// headers; any other as it is (empty).
+QByteArray iconAsQtReadsIt(const fs::path& file)
+{
+    const QByteArray whole = readWhole(file);
+    if (whole.size() < 6 || little(whole, 0, 2) != 0 || little(whole, 2, 2) == 0 || little(whole, 2, 2) > 2)
+        return {};
+    const qsizetype count = little(whole, 4, 2);
+    if (whole.size() < 6 + 16 * count)
+        return {};
+    QByteArray mended = whole;
+    bool changed = false;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype entry = 6 + 16 * i;
+        const qsizetype at = little(whole, entry + 12, 4);
+        uint32_t width = 0, height = 0;
+        if (at >= 0 && at + 24 <= whole.size() && whole.mid(at, 8) == "\x89PNG\r\n\x1a\n") {
+            width = big(whole, at + 16);
+            height = big(whole, at + 20);
+        } else if (at >= 0 && at + 16 <= whole.size() && little(whole, at, 4) == 40) {
+            width = little(whole, at + 4, 4);
+            height = little(whole, at + 8, 4) / 2;  // the colours, then the mask
+        } else {
+            continue;
+        }
+        if (width == 0 || height == 0 || width > 256 || height > 256)
+            continue;
+        // 256 is written as 0.
+        const char w = char(width & 0xff), h = char(height & 0xff);
+        if (mended[entry] != w || mended[entry + 1] != h) {
+            mended[entry] = w;
+            mended[entry + 1] = h;
+            changed = true;
+        }
+    }
+    return changed ? mended : QByteArray();
+}
+
+// The largest picture of an Apple icon that is a JPEG 2000 file of its own, by the image
+// library's decoder: Qt's reader has none for them, which icons since 10.5 hold.
+std::optional<VImage> largestJpeg2000Picture(const fs::path& file)
+{
+    const QByteArray whole = readWhole(file);
+    if (whole.size() < 8 || !whole.startsWith("icns"))
+        return std::nullopt;
+    std::optional<VImage> best;
+    for (qsizetype at = 8; at + 8 <= whole.size();) {
+        const qsizetype length = big(whole, at + 4);
+        if (length < 8 || length > whole.size() - at)
+            break;
+        const QByteArray data = whole.mid(at + 8, length - 8);
+        at += length;
+        if (!data.startsWith(QByteArray("\0\0\0\x0cjP  ", 8)) && !data.startsWith("\xff\x4f\xff\x51"))
+            continue;
+        try {
+            VImage image = VImage::new_from_buffer(data.constData(), size_t(data.size()), "");
+            ImageEngine::requirePixels(image.width(), image.height());
+            if (best && double(best->width()) * best->height() >= double(image.width()) * image.height())
+                continue;
+            best = image.copy_memory();  // the bytes it reads go with this loop
+        } catch (const vips::VError&) {
+            vips_error_clear();
+        }
+    }
+    return best;
+}
+
 // A Targa file, by the engine's own decoder (see Targa), its size bounded before it is read.
 ImageEngine::Picture loadTarga(const fs::path& file)
 {
@@ -227,6 +305,7 @@ ImageEngine::Picture load(const fs::path& file)
         opened = std::make_unique<QImageReader>(&drawing, format);
     } else if (auto rewritten = format == "bmp" || format == "dib"         ? bitmapAsQtReadsIt(file)
                    : format == "pbm" || format == "pgm" || format == "ppm" ? plainBitmapAsQtReadsIt(file)
+                   : format == "ico"                                       ? iconAsQtReadsIt(file)
                                                                            : QByteArray();
                !rewritten.isEmpty()) {
         drawing.setData(rewritten);
@@ -255,6 +334,13 @@ ImageEngine::Picture load(const fs::path& file)
     if (twice && scales)
         reader.setScaledSize(size * 2);
     QImage drawn = reader.read();
+    if (format == "icns") {
+        // Qt's reader gives a picture it can read, maybe a small one beside JPEG 2000 ones.
+        const auto drawnPixels = drawn.isNull() ? 0.0 : double(drawn.width()) * drawn.height();
+        const auto picture = largestJpeg2000Picture(file);
+        if (picture && double(picture->width()) * picture->height() > drawnPixels)
+            return ImageEngine::Picture{*picture, {}, {}, nullptr};
+    }
     if (drawn.isNull() || drawn.width() <= 0)
         throw ConversionError::unreadable();
     if (twice && !scales)

@@ -28,6 +28,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/time_text.cpp
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
+  core/engines/webp_still.cpp
   core/engines/trim_media_frame.cpp
 )
 # The cascade scan must round exactly as OpenCV's own does: no fused multiply-adds.

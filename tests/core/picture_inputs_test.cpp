@@ -1,0 +1,280 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <vips/vips8>
+
+// Pictures whose pixels cannot all be had (cut short) or cost far more than their file (one tile
+// repeated, a canvas of thousands of frames), through the command line as a user meets them.
+using namespace TestSupport;
+using vips::VImage;
+
+namespace {
+
+struct PictureInputs : ::testing::Test {
+    static void SetUpTestSuite() { VIPS_INIT("picture-inputs-test"); }
+
+    TempDir dir;
+
+    void python(const std::string& code, const std::vector<std::string>& arguments = {})
+    {
+        std::vector<std::string> all = {"-c", code};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        auto run = runProgram("/usr/bin/python3", all, 60, {}, dir.path());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+    }
+
+    static VImage noise(int width, int height)
+    {
+        const auto grey = VImage::gaussnoise(width, height).cast(VIPS_FORMAT_UCHAR);
+        return grey.bandjoin({grey, grey}).copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    }
+
+    // A bound for measureBrivlon's peak: `mebibytes`, or a little over what a run on a tiny picture
+    // measures when that is more. The peak of a started program counts what this process held
+    // when it started it, which earlier tests in it may have grown.
+    long bound(long mebibytes)
+    {
+        VImage::black(8, 8).pngsave((dir / "minimo.png").c_str());
+        const auto floor = measureBrivlon({"--convert", "jpg", (dir / "minimo.png").string()}).peakMiB;
+        fs::remove(dir / "minimo.png");
+        fs::remove(dir / "minimo.jpg");
+        return std::max(mebibytes, floor + 20);
+    }
+
+    size_t files() const { return size_t(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator())); }
+};
+
+// A HEIF image item 'grid' of columns × rows, every cell the one coded tile of `source` (a
+// picture the HEIF saver wrote): the boxes a phone writes for its tiles, with one tile in all.
+constexpr const char* gridOfOneTile = R"(
+import struct, sys
+source, out, cols, rows = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+data = open(source, 'rb').read()
+def boxes(start, end):
+    while start + 8 <= end:
+        size, kind = struct.unpack('>I4s', data[start:start + 8])
+        yield kind, start + 8, start + size
+        start += size
+def box(kind, payload): return struct.pack('>I4s', 8 + len(payload), kind) + payload
+def full(kind, version, flags, payload): return box(kind, struct.pack('>I', version << 24 | flags) + payload)
+meta = next((s, e) for k, s, e in boxes(0, len(data)) if k == b'meta')
+inside = {k: (s, e) for k, s, e in boxes(meta[0] + 4, meta[1])}
+ipco = next((s, e) for k, s, e in boxes(*inside[b'iprp']) if k == b'ipco')
+props = [(k, data[s - 8:e]) for k, s, e in boxes(*ipco)]
+coder = next(b for k, b in props if k in (b'hvcC', b'av1C'))
+codec = b'hvc1' if coder[4:8] == b'hvcC' else b'av01'
+tw, th = struct.unpack('>II', next(b for k, b in props if k == b'ispe')[12:20])
+# The first item of 'iloc' is the coded picture: its base offset and first extent.
+version, at = data[inside[b'iloc'][0]], inside[b'iloc'][0] + 4
+offsets, lengths, bases = data[at] >> 4, data[at] & 15, data[at + 1] >> 4
+at += 4 + 2 + (2 if version >= 1 else 0) + 2
+base = int.from_bytes(data[at:at + bases], 'big')
+at += bases + 2
+off = int.from_bytes(data[at:at + offsets], 'big')
+length = int.from_bytes(data[at + offsets:at + offsets + lengths], 'big')
+tile = data[base + off:base + off + length]
+grid = struct.pack('>BBBBHH', 0, 0, rows - 1, cols - 1, tw * cols, th * rows)
+brand = b'heic' if codec == b'hvc1' else b'avif'
+def whole(tile_at):
+    iloc = full(b'iloc', 1, 0, bytes([0x44, 0]) + struct.pack('>H', 2)
+        + struct.pack('>HHHH', 1, 1, 0, 1) + struct.pack('>II', 0, len(grid))
+        + struct.pack('>HHHH', 2, 0, 0, 1) + struct.pack('>II', tile_at, len(tile)))
+    iinf = full(b'iinf', 0, 0, struct.pack('>H', 2) + full(b'infe', 2, 0, struct.pack('>HH', 1, 0) + b'grid\0')
+        + full(b'infe', 2, 1, struct.pack('>HH', 2, 0) + codec + b'\0'))
+    iref = full(b'iref', 0, 0, box(b'dimg', struct.pack('>HH', 1, cols * rows) + struct.pack('>H', 2) * (cols * rows)))
+    ipco = box(b'ipco', coder + full(b'ispe', 0, 0, struct.pack('>II', tw, th))
+        + full(b'ispe', 0, 0, struct.pack('>II', tw * cols, th * rows)))
+    ipma = full(b'ipma', 0, 0, struct.pack('>I', 2) + struct.pack('>HBB', 1, 1, 3) + struct.pack('>HBBB', 2, 2, 0x81, 2))
+    meta = full(b'meta', 0, 0, full(b'hdlr', 0, 0, bytes(4) + b'pict' + bytes(13)) + full(b'pitm', 0, 0, struct.pack('>H', 1))
+        + iloc + iinf + iref + box(b'iprp', ipco + ipma) + box(b'idat', grid))
+    return box(b'ftyp', brand + bytes(4) + b'mif1' + brand) + meta
+head = whole(0)
+open(out, 'wb').write(whole(len(head) + 8) + box(b'mdat', tile))
+)";
+
+// An animated WebP of `frames` frames of one pixel each, on a canvas of side × side, from the one
+// lossless pixel of `source`.
+constexpr const char* framesOnACanvas = R"(
+import struct, sys
+source, out, frames, side = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+d = open(source, 'rb').read()
+at = d.find(b'VP8L')
+pixel = d[at:at + 8 + struct.unpack('<I', d[at + 4:at + 8])[0]]
+pixel += b'\0' * (len(pixel) % 2)
+def chunk(tag, body): return tag + struct.pack('<I', len(body)) + body + b'\0' * (len(body) % 2)
+def u24(v): return struct.pack('<I', v)[:3]
+body = b'WEBP' + chunk(b'VP8X', bytes([2, 0, 0, 0]) + u24(side - 1) + u24(side - 1)) + chunk(b'ANIM', bytes(6))
+body += b''.join(chunk(b'ANMF', u24(k * 7 % side // 2) + u24(k * 13 % side // 2) + u24(0) + u24(0) + u24(40) + b'\0' + pixel)
+    for k in range(frames))
+open(out, 'wb').write(b'RIFF' + struct.pack('<I', len(body)) + body)
+)";
+
+}
+
+TEST_F(PictureInputs, DamagedPicturesEndTheSameWayOnEveryRun)
+{
+    // A PNG whose chunks are whole but whose pixel data stops after a few bytes (the decoder
+    // fails on a worker thread, which the library once took for success with stale rows), and a
+    // photo's PNG cut after 51 bytes.
+    python(R"(
+import struct, zlib
+def chunk(kind, data): return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+rows = b''.join(b'\0' + bytes((x * 7 + y * 3) & 255 for x in range(96)) for y in range(32))
+head = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 32, 32, 8, 2, 0, 0, 0))
+open('curto.png', 'wb').write(head + chunk(b'IDAT', zlib.compress(rows)[:10]) + chunk(b'IEND', b''))
+)");
+    noise(120, 80).pngsave((dir / "foto.png").c_str());
+    writeFile(dir / "51.png", readFile(dir / "foto.png").substr(0, 51));
+    fs::remove(dir / "foto.png");
+    for (const std::string name : {"curto.png", "51.png"}) {
+        const auto first = runBrivlon({"--convert", "bmp", (dir / name).string()});
+        EXPECT_EQ(first.exitCode, 1) << name;
+        EXPECT_TRUE(first.err == "erro: O arquivo está danificado ou incompleto.\n"
+            || first.err == "erro: Não foi possível ler o arquivo.\n")
+            << first.err;
+        for (int run = 0; run < 6; ++run) {
+            const auto again = runBrivlon({"--convert", run % 2 ? "jpg" : "bmp", (dir / name).string()});
+            EXPECT_EQ(again.err, first.err) << name << " run " << run;
+        }
+        const auto turned = runBrivlon({"--tool", "imgRotate", "--", (dir / name).string()});
+        EXPECT_EQ(turned.exitCode, 1) << name;
+        EXPECT_EQ(files(), 2u) << name;
+    }
+}
+
+TEST_F(PictureInputs, BombsAreRefusedAtOnceWithinBoundedMemory)
+{
+    // 2.5 KB files that decode to 252 megapixels (one 512² tile, 31 × 31 times), and 138 KB of
+    // 3,000 one-pixel frames on a 16000² canvas.
+    const auto tile = VImage::black(512, 512, VImage::option()->set("bands", 3))
+                          .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+    tile.heifsave((dir / "tile.heic").c_str(), VImage::option()->set("Q", 50));
+    tile.heifsave((dir / "tile.avif").c_str(),
+        VImage::option()->set("Q", 50)->set("compression", VIPS_FOREIGN_HEIF_COMPRESSION_AV1)->set("effort", 0));
+    python(gridOfOneTile, {"tile.heic", "small-grid.heic", "2", "3"});
+    python(gridOfOneTile, {"tile.heic", "grade.heic", "31", "31"});
+    python(gridOfOneTile, {"tile.avif", "grade.avif", "31", "31"});
+    tile.extract_area(0, 0, 1, 1).webpsave((dir / "pixel.webp").c_str(), VImage::option()->set("lossless", true));
+    python(framesOnACanvas, {"pixel.webp", "quadros.webp", "3000", "16000"});
+    python(framesOnACanvas, {"pixel.webp", "poucos.webp", "3", "64"});
+    ASSERT_LT(fs::file_size(dir / "grade.heic"), 4000u);
+    // A panorama of rows of megabytes, which the PNG reader keeps a thousand of.
+    VImage::black(1000000, 60, VImage::option()->set("bands", 3)).pngsave((dir / "panorama.png").c_str());
+
+    // The builders make pictures that are read: small ones convert.
+    for (const std::string name : {"small-grid.heic", "poucos.webp"}) {
+        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+        EXPECT_EQ(run.exitCode, 0) << name << run.err;
+    }
+    const std::string tooLarge = "erro: A imagem é grande demais";
+    const std::vector<std::vector<std::string>> runs = {
+        {"--convert", "jpg", (dir / "grade.heic").string()},
+        {"--convert", "pdf", (dir / "grade.heic").string()},
+        {"--tool", "imgStrip", "--", (dir / "grade.heic").string()},
+        {"--convert", "jpg", (dir / "grade.avif").string()},
+        {"--convert", "gif", (dir / "quadros.webp").string()},
+        {"--convert", "pdf", (dir / "panorama.png").string()},
+    };
+    const auto limit = bound(300);
+    const auto before = files();
+    for (const auto& arguments : runs) {
+        const auto run = runBrivlon(arguments, 20);
+        EXPECT_TRUE(run.exitCode == 1 && run.err.starts_with(tooLarge)) << arguments[1] << " " << run.err;
+        const auto measured = measureBrivlon(arguments);
+        EXPECT_LT(measured.peakMiB, limit) << arguments[1] << " " << arguments.back();
+    }
+    EXPECT_EQ(files(), before);
+
+    // A strip of a picture has no room for a face: the tool says so in its own words.
+    VImage::black(100, 200000).pngsave((dir / "faixa.png").c_str());
+    const auto strip = runBrivlon({"--tool", "imgBlurFaces", "--", (dir / "faixa.png").string()});
+    EXPECT_EQ(strip.exitCode, 1);
+    EXPECT_EQ(strip.err, "erro: Nenhum rosto encontrado.\n");
+}
+
+TEST_F(PictureInputs, LargePicturesStreamWithinBoundedMemory)
+{
+    // The pictures are made by the image library's own program: what this process held would
+    // count in the peak of the programs it starts.
+    const auto vips = [&](std::vector<std::string> arguments) {
+        for (auto& argument : arguments)
+            if (const auto ext = fs::path(argument).extension(); ext == ".v" || ext == ".png" || ext == ".webp")
+                argument = (dir / argument).string();
+        const auto run = runProgram("/usr/bin/vips", arguments);
+        ASSERT_EQ(run.exitCode, 0) << arguments[0] << run.err;
+    };
+    // 48 megapixels into a PDF, ramps of red, green and blue: deflated as they decode, never
+    // held whole.
+    vips({"xyz", "xy.v", "8000", "6000"});
+    vips({"linear", "xy.v", "ramps.v", "0.03125 0.041667", "0"});
+    vips({"extract_band", "ramps.v", "red.v", "0"});
+    vips({"bandjoin", (dir / "ramps.v").string() + " " + (dir / "red.v").string(), "rgb.v"});
+    vips({"cast", "rgb.v", "scan.v", "uchar"});
+    vips({"copy", "scan.v", "scan.png", "--interpretation", "srgb"});
+    const auto pdf = measureBrivlon({"--convert", "pdf", (dir / "scan.png").string()});
+    EXPECT_EQ(pdf.exitCode, 0);
+    EXPECT_LT(pdf.peakMiB, bound(200));
+    EXPECT_EQ(runProgram("/usr/bin/qpdf", {"--check", (dir / "scan.pdf").string()}).exitCode, 0);
+    ASSERT_EQ(runProgram("/usr/bin/pdftoppm",
+                  {"-r", "3", "-png", "-singlefile", (dir / "scan.pdf").string(), (dir / "pagina").string()})
+                  .exitCode,
+        0);
+    const auto page = VImage::new_from_file((dir / "pagina.png").c_str());
+    EXPECT_EQ(page.width(), 334);  // 8000 points at 3 dpi, rounded up
+    EXPECT_NEAR(page.avg(), VImage::new_from_file((dir / "scan.png").c_str()).avg(), 3);
+    EXPECT_NEAR(page.getpoint(300, 20)[0], 7186 / 32, 8);  // the red ramp, at x = 300 / 334 of 8000
+
+    // A 16-megapixel WebP, its top-left block red: the library's loader held it about three
+    // times over.
+    vips({"black", "grande.v", "4000", "4000", "--bands", "3"});
+    vips({"draw_rect", "grande.v", "200 40 40", "0", "0", "1000", "500", "--fill"});
+    vips({"copy", "grande.v", "grande.webp", "--interpretation", "srgb"});
+    const auto measured = measureBrivlon({"--convert", "bmp", (dir / "grande.webp").string()});
+    EXPECT_EQ(measured.exitCode, 0);
+    EXPECT_LT(measured.peakMiB, bound(150));
+    // Bottom-up rows in the file: the red block is the top-left corner of the picture.
+    const auto bmp = readFile(dir / "grande.bmp");
+    ASSERT_EQ(bmp.size(), 54u + 4000u * 4000u * 3u);
+    const auto at = [&](size_t x, size_t y) {
+        return static_cast<unsigned char>(bmp[54 + ((4000 - 1 - y) * 4000 + x) * 3 + 2]);
+    };
+    EXPECT_GT(at(10, 10), 150);
+    EXPECT_LT(at(10, 600), 40);
+    EXPECT_LT(at(1200, 10), 40);
+}
+
+TEST_F(PictureInputs, IconsAreReadByTheirPicturesOwnHeaders)
+{
+    // An Apple icon of JPEG 2000 pictures (as icons since 10.5 hold them, beside a small PNG),
+    // and Windows icons whose directory gives a size other than the bitmap's own.
+    auto icon = VImage::black(128, 128, VImage::option()->set("bands", 3))
+                    .copy(VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB))
+                    .copy_memory();
+    icon.draw_rect({250, 30, 30}, 0, 0, 64, 64, VImage::option()->set("fill", true));
+    icon.jp2ksave((dir / "128.jp2").c_str(), VImage::option()->set("lossless", true));
+    icon.resize(0.25).jp2ksave((dir / "32.jp2").c_str(), VImage::option()->set("lossless", true));
+    icon.resize(0.125).pngsave((dir / "16.png").c_str());
+    python(R"(
+import struct
+def entry(kind, name): data = open(name, 'rb').read(); return kind + struct.pack('>I', len(data) + 8) + data
+body = entry(b'icp4', '16.png') + entry(b'ic07', '128.jp2') + entry(b'icp5', '32.jp2')
+open('mac.icns', 'wb').write(b'icns' + struct.pack('>I', len(body) + 8) + body)
+# A 32 × 32 bitmap of 32 bits, the top half red: its header, bottom-up rows, the mask.
+rows = [bytes([0, 0, 240, 255]) * 32 if y >= 16 else bytes([0, 0, 0, 255]) * 32 for y in range(32)]
+bitmap = struct.pack('<IiiHHIIiiII', 40, 32, 64, 1, 32, 0, 0, 0, 0, 0, 0) + b''.join(rows) + bytes(4 * 32)
+for name, side in (('grande.ico', 64), ('pequeno.ico', 16)):
+    directory = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', side, side, 0, 0, 1, 32, len(bitmap), 22)
+    open(name, 'wb').write(directory + bitmap)
+)");
+    for (const auto& [name, side] :
+        std::vector<std::pair<std::string, int>>{{"mac.icns", 128}, {"grande.ico", 32}, {"pequeno.ico", 32}}) {
+        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+        ASSERT_EQ(run.exitCode, 0) << name << run.err;
+        const auto out = VImage::new_from_file((dir / (fs::path(name).stem().string() + ".png")).c_str());
+        EXPECT_EQ(out.width(), side) << name;
+        EXPECT_EQ(out.height(), side) << name;
+        EXPECT_GT(out.getpoint(2, 2)[0], 200) << name;
+        EXPECT_LT(out.getpoint(side - 3, side - 3)[0], 40) << name;
+    }
+}
