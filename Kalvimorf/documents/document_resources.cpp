@@ -40,22 +40,10 @@ const QImage& emptyPicture()
 std::optional<QByteArray> readBounded(const fs::path& path)
 {
     // Non-blocking, so that a FIFO planted beside the page cannot hold the conversion.
-    FileSafety::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
-    struct stat info;
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > largestResource)
+    const auto bytes = FileSafety::readRegular(path, largestResource);
+    if (!bytes)
         return std::nullopt;
-    QByteArray bytes(qsizetype(info.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(fd.get(), bytes.data() + done, size_t(bytes.size() - done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    bytes.truncate(done);
-    return bytes;
+    return QByteArray(bytes->data(), qsizetype(bytes->size()));
 }
 
 // A file: address whose file, links followed, lies in `root` or below.

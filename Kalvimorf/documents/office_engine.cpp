@@ -3,6 +3,7 @@
 #include "core/base/app_paths.h"
 #include "core/base/catalog.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_boundary.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
@@ -156,12 +157,15 @@ void lockProfile(const fs::path& profile)
     fs::rename(FileSafety::writeNew(fresh, text), file);
 }
 
-// An empty network of its own for the suite, where the system lets a user make one: nothing a
-// document names can be fetched, whatever the suite's settings say. Where user namespaces are
-// off the suite runs as it is, with its profile's settings alone.
+// An empty network of its own for the suite, where the system lets a user make one and the job's
+// bounds do not shut it already: nothing a document names can be fetched, whatever the suite's
+// settings say. Where user namespaces are off the suite runs as it is, with its profile's
+// settings alone.
 std::vector<std::string> withoutNetwork()
 {
     static const std::vector<std::string> prefix = [] {
+        if (JobBoundary::networkShut())
+            return std::vector<std::string>();
         const std::vector<std::string> wrapper
             = {"/usr/bin/unshare", "--user", "--map-current-user", "--net", "--"};
         if (!isExecutableFile(wrapper.front()))
@@ -281,6 +285,14 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
         command.cancellable = true;
         command.ownGroup = true;
         command.timeLimit = timeLimit;
+        // Its temporary files go with the run's folder, the one place it may write besides.
+        command.env["TMPDIR"] = run.path().string();
+        // The suite reads the document alone, not the folder it is in: it opens whatever a link
+        // names there, a FIFO included, and waits on it for ever.
+        auto narrowed = Task::current();
+        narrowed.fence = JobBoundary::make({{prepared.input}, {run.path(), profileFolder}, {soffice.parent_path()}},
+            narrowed.fence ? narrowed.fence->memory() : JobBoundary::jobMemory());
+        Task::Binder binder(std::move(narrowed));
         result = Process::run(command);
     }
     const fs::path product = out / (prepared.input.stem().string() + "." + format);

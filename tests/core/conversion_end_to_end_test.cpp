@@ -3,6 +3,7 @@
 
 #include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
@@ -85,7 +86,7 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
     const auto& jobs = store.jobs();
     EXPECT_EQ(jobs.at(1).state.message, WorkerPool::crashed());
     EXPECT_EQ(jobs.at(2).state.message, WorkerPool::stalled());
-    EXPECT_EQ(jobs.at(5).state.message, WorkerPool::crashed());
+    EXPECT_EQ(jobs.at(5).state.message, ErrorCauses::tooMuchMemory);
     for (size_t i : {0, 3, 4}) {
         SCOPED_TRACE(jobs[i].sourceName);
         ASSERT_EQ(jobs[i].state.kind, Kind::done) << jobs[i].state.message;
@@ -93,6 +94,34 @@ TEST_F(EndToEndTest, CrashesAndHangsEndOnlyTheirOwnJob)
         EXPECT_EQ(jobs[i].state.url->parent_path(), dir.path());
     }
     EXPECT_EQ(jobs[0].state.url->filename(), "quadro\\n\nx.jpg");
+}
+
+TEST_F(EndToEndTest, AJobBeyondItsMemoryEndsWithTheSentenceLeavingNothingWhileOthersGoOn)
+{
+    // A plain 6000² picture is a 100 KB file that a PDF holds whole (200 MB); a small photo beside
+    // it needs a few. The jobs' memory is set low, as a bomb would find it.
+    const auto big = runProgram("/usr/bin/vips", {"black", (dir / "grande.png").string(), "6000", "6000", "--bands", "3"});
+    ASSERT_EQ(big.exitCode, 0) << big.err;
+    ASSERT_TRUE(makeMedia(dir / "foto.png", "testsrc=size=320x240", {"-frames:v", "1"}));
+    ASSERT_TRUE(makeMedia(dir / "clipe.mkv", "testsrc2=size=1920x1080:rate=30:duration=2", {"-pix_fmt", "yuv420p"}));
+    const std::vector<std::pair<std::string, std::string>> little = {{"BRIVLON_JOB_MEMORY", "120"}};
+    start({.env = {{little.front().first, little.front().second}}});
+    runner->run({dir / "grande.png"}, Catalog::fmts({"pdf"}).front(), std::nullopt);
+    runner->run({dir / "foto.png"}, Catalog::fmts({"jpg"}).front(), std::nullopt);
+    ASSERT_TRUE(allEnd());
+    const auto& jobs = store.jobs();
+    EXPECT_EQ(jobs.at(0).state.message, ErrorCauses::tooMuchMemory);
+    EXPECT_EQ(jobs.at(1).state.kind, Kind::done) << jobs.at(1).state.message;
+
+    // The command line's video road, ffmpeg started by the program itself, is bounded alike.
+    const auto video = runBrivlon({"--convert", "MP4", (dir / "clipe.mkv").string()}, 60, little);
+    EXPECT_EQ(video.exitCode, 1);
+    EXPECT_NE(video.err.find(ErrorCauses::tooMuchMemory), std::string::npos) << video.err;
+
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"grande.png", "foto.png", "foto.jpg", "clipe.mkv"}));
 }
 
 TEST_F(EndToEndTest, EveryOperationWithItsWholeRequest)
@@ -160,9 +189,10 @@ TEST_F(EndToEndTest, AWorkersFailureArrivesAsTheUsersSentence)
     }
 }
 
-TEST_F(EndToEndTest, AKeptWorkerServesRequestsUntilItCrashesThenAFreshOneTakesOver)
+TEST_F(EndToEndTest, AKeptWorkerServesEveryRequestAndOutlivesAJobThatCrashes)
 {
-    // As --convert runs: one worker for every file, a new one only after a crash.
+    // As --convert runs: one worker for every file. Each job runs in a process of its own, so
+    // a job that crashes leaves the worker as it was, ready for the next.
     ASSERT_TRUE(makeMedia(dir / "a.png", "testsrc=size=64x48", {"-frames:v", "1"}));
     fs::copy_file(dir / "a.png", dir / "quebra.png");
     start({.ready = 0, .env = {{"BRIVLON_WORKER_ABORT_ON", "quebra.png"}}, .reuse = true});
@@ -178,7 +208,7 @@ TEST_F(EndToEndTest, AKeptWorkerServesRequestsUntilItCrashesThenAFreshOneTakesOv
     EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 2.jpg");
     EXPECT_EQ(workers(), 1);
     EXPECT_THROW(pool->run(request("quebra.png"), {}), ConversionError);
-    EXPECT_EQ(workers(), 0);
+    EXPECT_EQ(workers(), 1);
     EXPECT_EQ(pool->run(request("a.png"), {}), dir / "a 3.jpg");
     EXPECT_EQ(workers(), 1);
 }

@@ -133,6 +133,7 @@ std::string smallWriterPDF(const std::string& text)
 struct ChildWorker {
     std::string program;
     std::string maps;
+    std::string pid;
 };
 // Whether `folder` holds no worker's private folder (Qt keeps its runtime folder there too).
 bool noKalvimorfFolder(const fs::path& folder)
@@ -143,7 +144,9 @@ bool noKalvimorfFolder(const fs::path& folder)
     return true;
 }
 
-ChildWorker childWorker(int parent)
+// The worker's child in its process group: the process of the job it runs (its watcher leads a
+// group of its own). With `parent` 0, any worker's.
+ChildWorker childWorker(int parent, bool ofJob = false)
 {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const auto stat = readFile(entry.path() / "stat");
@@ -151,11 +154,12 @@ ChildWorker childWorker(int parent)
         if (close == std::string::npos || close + 2 > stat.size()
             || !stat.substr(open + 1, close - open - 1).starts_with("brivlon-worker"))
             continue;
-        std::string state, ppid;
-        std::istringstream(stat.substr(close + 2)) >> state >> ppid;
+        std::string state, ppid, group;
+        std::istringstream(stat.substr(close + 2)) >> state >> ppid >> group;
         std::error_code error;
-        if (state != "Z" && ppid == std::to_string(parent))
-            return {fs::read_symlink(entry.path() / "exe", error).filename().string(), readFile(entry.path() / "maps")};
+        if (state != "Z" && ppid == std::to_string(parent) && (!ofJob || group == ppid))
+            return {fs::read_symlink(entry.path() / "exe", error).filename().string(), readFile(entry.path() / "maps"),
+                entry.path().filename().string()};
     }
     return {};
 }
@@ -325,14 +329,15 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
 TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)
 {
     // A PNG or a JPEG is read and written by the library's own code; a HEIC only by its HEIF
-    // module, which must then come in (reading it, and writing one). The worker, held on a
-    // second file by its spin hook once the first is written, shows what it has loaded.
+    // module, which must then come in (reading it, and writing one), in that job's own process
+    // alone: the worker's next job, held on a second file by its spin hook once the first is
+    // written, begins as the worker was, without it.
     makeImage(dir / "a.png");
     makeImage(dir / "b.heic");
     makeImage(dir / "trava.png");
     const std::vector<std::tuple<std::string, std::string, bool>> cases{
         {"jpg", "a.png", false}, {"jpg", "b.heic", true}, {"heic", "a.png", true}};
-    for (const auto& [format, first, modules] : cases) {
+    for (const auto& [format, first, needsModule] : cases) {
         SCOPED_TRACE(first + " → " + format);
         const auto folder = dir / ("Convertidos para " + QString::fromStdString(format).toUpper().toStdString());
         fs::remove_all(folder);
@@ -340,11 +345,12 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
             {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
         std::string maps;
         ASSERT_TRUE(pumpUntil(60, [&] {
-            maps = childWorker(run.pid()).maps;
+            const auto worker = childWorker(run.pid());
+            maps = worker.pid.empty() ? std::string() : childWorker(std::stoi(worker.pid), true).maps;
             return fs::exists(folder) && std::distance(fs::directory_iterator(folder), {}) == 1 && !maps.empty();
         }));
         EXPECT_NE(maps.find("libvips"), std::string::npos);
-        EXPECT_EQ(maps.find("vips-heif") != std::string::npos, modules);
+        EXPECT_EQ(maps.find("vips-heif"), std::string::npos) << "left by a job that " << (needsModule ? "needed" : "had no use for") << " it";
         ::kill(run.pid(), SIGTERM);
         run.wait();
     }

@@ -7,6 +7,7 @@ brivlon_tests(documents_tests
   documents/document_inputs_test.cpp
   documents/document_reach_test.cpp
   documents/html_nesting_test.cpp
+  documents/job_boundary_test.cpp
   documents/docx_fonts_test.cpp
   documents/downloader_test.cpp
   documents/libreoffice_roundtrip_test.cpp

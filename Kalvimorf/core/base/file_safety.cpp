@@ -344,9 +344,31 @@ fs::path placeFree(const fs::path& from, const NameFor& nameFor, const Progress&
     }
 }
 
+std::optional<std::string> readRegular(const fs::path& path, uintmax_t most)
+{
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    struct stat info;
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || uintmax_t(info.st_size) > most)
+        return std::nullopt;
+    std::string bytes(size_t(info.st_size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += size_t(got);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
 NewFile::NewFile(const fs::path& folder) : folder_(folder.empty() ? fs::path(".") : folder)
 {
-    fd_.reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    // Left open in the children, which reach it by the same number: a tool inside a job's
+    // bounds may not open another process's descriptors (/proc/<pid>/fd), only its own.
+    fd_.reset(::open(folder_.c_str(), O_TMPFILE | O_RDWR, 0666));
     if (fd_)
         return;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
@@ -367,7 +389,7 @@ fs::path NewFile::writerPath() const
 {
     if (!hidden_.empty())
         return hidden_;
-    return fs::path("/proc") / std::to_string(::getpid()) / "fd" / std::to_string(fd_.get());
+    return fs::path("/proc/self/fd") / std::to_string(fd_.get());
 }
 
 void NewFile::write(std::string_view bytes) { writeAll(fd_.get(), bytes, folder_); }

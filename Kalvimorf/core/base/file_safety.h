@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -57,6 +58,10 @@ struct Pipe {
 };
 
 [[noreturn]] void throwErrno(const fs::path& path);
+
+// The bytes of `path` when it is a regular file of at most `most` bytes whose own name is no
+// link, opened without waiting (a FIFO would hold the reader for ever); nothing otherwise.
+std::optional<std::string> readRegular(const fs::path& path, uintmax_t most);
 
 // Writes every byte, retrying short writes and EINTR.
 void writeAll(int fd, std::string_view bytes, const fs::path& pathForErrors = {});
@@ -127,8 +132,8 @@ public:
 
     int fd() const { return fd_.get(); }
     // A path that opens this same file, for writers that take a path (a library's saver, a
-    // child process of the same user): /proc/<pid>/fd/N for an unnamed file, the hidden name
-    // otherwise. It exists, so a tool told not to overwrite (ffmpeg -n) must be told -y here.
+    // child process, which inherits the descriptor): /proc/self/fd/N for an unnamed file, the
+    // hidden name otherwise. It exists, so a tool told not to overwrite (ffmpeg -n) must be told -y here.
     fs::path writerPath() const;
     // Writes all of `bytes` at the current offset.
     void write(std::string_view bytes);

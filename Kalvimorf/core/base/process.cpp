@@ -1,7 +1,9 @@
 #include "core/base/process.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_boundary.h"
 #include "core/base/task.h"
 
 #include <QStringDecoder>
@@ -140,6 +142,7 @@ struct Launch {
     pid_t parent = 0;
     std::optional<unsigned long long> memoryLimit;
     std::optional<unsigned long long> fileSizeLimit;
+    const JobBoundary::Fence* fence = nullptr;
     int error = 0;  // written by the child when exec fails
 };
 
@@ -171,6 +174,8 @@ struct Launch {
         launch->error = errno;
         ::_exit(127);
     }
+    if (launch->fence)
+        launch->fence->enter();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -201,6 +206,9 @@ pid_t spawn(const Command& command, Launch launch)
     launch.cwd = command.cwd ? command.cwd->c_str() : nullptr;
     launch.memoryLimit = command.memoryLimit;
     launch.fileSizeLimit = command.fileSizeLimit;
+    // The job's bounds, for a tool started for a job in the process that keeps the job's files.
+    const auto fence = Task::current().fence;
+    launch.fence = fence.get();
     launch.parent = ::getpid();
 
     // No handler of this process may run in the child while it borrows this memory.
@@ -339,13 +347,20 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     auto killDeadline = std::chrono::steady_clock::time_point::max();
     const auto timeLimit = command.timeLimit ? std::chrono::steady_clock::now() + *command.timeLimit
                                              : std::chrono::steady_clock::time_point::max();
-    const bool watch = token || command.timeLimit || command.ownGroup;
+    // A tool started for a job in the process that keeps the job's files has its memory watched.
+    const auto fence = Task::current().fence;
+    const bool watch = token || command.timeLimit || command.ownGroup || fence;
+    bool outgrown = false;
     bool mainEnded = false;
     std::exception_ptr sinkFailure;
     while (open > 0) {
-        int ready = ::poll(fds, nfds_t(open), watch ? 200 : -1);
+        int ready = ::poll(fds, nfds_t(open), fence ? JobBoundary::watchMilliseconds : watch ? 200 : -1);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (fence && !outgrown && !mainEnded && fence->overLimit(pid)) {
+            outgrown = true;
+            end(SIGKILL);
+        }
         if (!killed && !result.timedOut && std::chrono::steady_clock::now() > timeLimit) {
             result.timedOut = true;
             killed = true;
@@ -430,6 +445,8 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     }
     if (sinkFailure)
         std::rethrow_exception(sinkFailure);
+    if (outgrown)
+        throw ConversionError::ffmpeg(ErrorCauses::tooMuchMemory);
     if (killed && !result.timedOut)
         throw CancellationError();
     return result;

@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/engines/drawing_pictures.h"
 #include "core/engines/gui_application.h"
 #include "core/engines/targa.h"
 
@@ -299,7 +300,9 @@ ImageEngine::Picture load(const fs::path& file)
         // Text in a drawing needs the fonts, which only a GUI application has.
         GuiApplication::require();
         const auto bytes = readDrawing(file);
-        drawing.setData(format == "svgz" ? unpackDrawing(bytes) : bytes);
+        std::error_code error;
+        drawing.setData(DrawingPictures::settle(
+            format == "svgz" ? unpackDrawing(bytes) : bytes, fs::absolute(file, error).parent_path()));
         drawing.open(QIODevice::ReadOnly);
         format = "svg";
         opened = std::make_unique<QImageReader>(&drawing, format);

@@ -1,4 +1,5 @@
 target_sources(kalvimorf_core_engines PRIVATE
+  core/engines/drawing_pictures.cpp
   core/engines/engine_modules.cpp
   core/engines/face_blur.cpp
   core/engines/haar_scan.cpp

@@ -1,6 +1,7 @@
 #include "core/jobs/worker.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/job_boundary.h"
 #include "core/base/raw_values.h"
 #include "core/base/task.h"
 
@@ -135,7 +136,7 @@ Answer answerFor(const std::function<fs::path()>& work)
     } catch (const CancellationError&) {
         return {Answer::Kind::cancelled, 0, {}, {}};
     } catch (const std::bad_alloc&) {
-        std::_Exit(1);
+        std::_Exit(JobBoundary::outOfMemoryStatus);
     } catch (const std::exception& error) {
         return {Answer::Kind::failed, 0, {}, describeError(error)};
     } catch (...) {

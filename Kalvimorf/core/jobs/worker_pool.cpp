@@ -2,6 +2,7 @@
 
 #include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/process.h"
@@ -304,8 +305,9 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
         token->removeHandler(handler);
     const bool cancelled = token && token->isCancelled();
     // A worker that answered in full may take the next request; any other is reaped, and its
-    // temporary folder removed, before the job ends.
-    if (options_.reuse && outcome && pending.isEmpty() && !cancelled) {
+    // temporary folder removed, before the job ends. One whose job outgrew its memory is ending
+    // itself.
+    if (options_.reuse && outcome && pending.isEmpty() && !cancelled && outcome->message != ErrorCauses::tooMuchMemory) {
         worker->logErrors();
         std::lock_guard lock(mutex_);
         keep(std::move(worker));
