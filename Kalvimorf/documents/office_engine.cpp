@@ -290,7 +290,12 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
         // The suite reads the document alone, not the folder it is in: it opens whatever a link
         // names there, a FIFO included, and waits on it for ever.
         auto narrowed = Task::current();
-        narrowed.fence = JobBoundary::make({{prepared.input}, {run.path(), profileFolder}, {soffice.parent_path()}},
+        // A suite of the system's is read and run from the system's trees like any program; only
+        // one installed elsewhere (the program's own component) keeps its files beside itself.
+        std::vector<fs::path> programs;
+        if (!soffice.string().starts_with("/usr/") && !soffice.string().starts_with("/opt/"))
+            programs.push_back(soffice.parent_path());
+        narrowed.fence = JobBoundary::make({{prepared.input}, {run.path(), profileFolder}, programs},
             narrowed.fence ? narrowed.fence->memory() : JobBoundary::jobMemory());
         Task::Binder binder(std::move(narrowed));
         result = Process::run(command);

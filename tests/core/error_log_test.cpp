@@ -32,6 +32,8 @@ TEST(ErrorLogTest, LinesAreStampedTrimmedFrom501To400AndReadBackWithoutEmptyOnes
     EXPECT_EQ(ErrorLog::recent(30).substr(0, 4), "one\n");
     TestSupport::writeFile(logFile(), "\xff\xfe bad\n");
     EXPECT_EQ(ErrorLog::recent(30), "(nenhum erro registrado)");
+    // The tests after this one in the same process log through the same file.
+    fs::remove(logFile());
 }
 
 }
