@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 namespace XML {
 
 Node::~Node()
@@ -170,7 +172,12 @@ bool walk(std::string_view bytes, const Handlers& handlers)
         reader.readNext();
         report(reader, handlers);
     }
-    return !reader.hasError();
+    if (reader.hasError())
+        return false;
+    // Qt's decoder keeps an unfinished UTF-8 sequence at the very end for bytes that never come,
+    // and the document then reads as whole. Only blanks may follow the last ">" of a document.
+    const std::string_view after = bytes.substr(std::min(bytes.size(), bytes.rfind('>') + 1));
+    return !zeroIsForbidden(bytes.substr(0, 4)) || after.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 Feed::Feed(Handlers handlers, size_t longestRun)

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -49,19 +49,10 @@ std::optional<Tail> readTail(const fs::path& path)
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     const off_t from = std::max<off_t>(0, info.st_size - tailBytes);
-    std::string bytes(size_t(info.st_size - from), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const auto got = ::pread(fd.get(), bytes.data() + done, bytes.size() - done, from + off_t(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return std::nullopt;
-        if (got == 0)
-            break;
-        done += size_t(got);
-    }
-    bytes.resize(done);
+    const auto read = FileSafety::readUpTo(fd.get(), size_t(info.st_size - from), from);
+    if (!read)
+        return std::nullopt;
+    const std::string& bytes = *read;
     Tail tail;
     size_t start = 0;
     if (from > 0) {

@@ -350,13 +350,21 @@ std::optional<std::string> readRegular(const fs::path& path, uintmax_t most)
     struct stat info;
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || uintmax_t(info.st_size) > most)
         return std::nullopt;
-    std::string bytes(size_t(info.st_size), '\0');
+    return readUpTo(fd.get(), size_t(info.st_size));
+}
+
+std::optional<std::string> readUpTo(int fd, size_t count, off_t offset)
+{
+    std::string bytes(count, '\0');
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        const ssize_t got = offset < 0 ? ::read(fd, bytes.data() + done, bytes.size() - done)
+                                       : ::pread(fd, bytes.data() + done, bytes.size() - done, offset + off_t(done));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
             break;
         done += size_t(got);
     }

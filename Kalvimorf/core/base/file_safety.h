@@ -63,6 +63,10 @@ struct Pipe {
 // link, opened without waiting (a FIFO would hold the reader for ever); nothing otherwise.
 std::optional<std::string> readRegular(const fs::path& path, uintmax_t most);
 
+// Up to `count` bytes of `fd` from `offset` (from where it stands when negative), fewer only at
+// the end of the file; short reads and EINTR are retried. Nothing on a read error.
+std::optional<std::string> readUpTo(int fd, size_t count, off_t offset = -1);
+
 // Writes every byte, retrying short writes and EINTR.
 void writeAll(int fd, std::string_view bytes, const fs::path& pathForErrors = {});
 

@@ -7,10 +7,10 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QStandardPaths>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -224,20 +224,11 @@ FileState inspect(const std::string& path, QByteArray* bytes = nullptr)
     if (!bytes)
         return FileState::sane;
     // The file may grow between the look and the read: never more than the bound is read.
-    bytes->resize(maxFileBytes + 1);
-    qsizetype done = 0;
-    while (done < bytes->size()) {
-        const auto got = ::read(fd.get(), bytes->data() + done, size_t(bytes->size() - done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return FileState::odd;
-        if (got == 0)
-            break;
-        done += got;
-    }
-    bytes->resize(done);
-    return done > maxFileBytes ? FileState::odd : FileState::sane;
+    const auto read = FileSafety::readUpTo(fd.get(), size_t(maxFileBytes) + 1);
+    if (!read || read->size() > size_t(maxFileBytes))
+        return FileState::odd;
+    *bytes = QByteArray(read->data(), qsizetype(read->size()));
+    return FileState::sane;
 }
 
 void reportOdd(const std::string& path)

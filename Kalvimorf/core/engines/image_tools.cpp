@@ -119,48 +119,50 @@ std::string outputExt(const fs::path& source)
 fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
 {
     Task::checkCancelled();
-    auto picture = ImageEngine::loadOriented(source);
-    auto props = picture.props;
-    VImage image = picture.image;
-    double quality = 0.9;
-    try {
-        if (tool == Tool::imgCompress) {
-            image = scaled(image, capFactor(image, params.maxSide));
-            quality = params.quality / 100.0;
-        } else if (tool == Tool::imgResize) {
-            image = scaled(image, params.useMaxSide ? capFactor(image, params.maxSide) : params.scalePercent / 100.0);
-        } else if (tool == Tool::imgCrop) {
-            image = cropped(image, params.aspect);
-        } else if (tool == Tool::imgRotate) {
-            // Turned whole in memory; the turned strips, a side of the picture wide, beside it.
-            ImageEngine::requireHeld(image, image.bands());
-            image = rotated(image);
-        } else if (tool == Tool::imgStrip) {
-            // Nothing about the picture stays, its colour profile included, so the colours are
-            // put into sRGB first, the space a picture without a profile is taken to be in.
-            if (image.get_typeof(VIPS_META_ICC_NAME))
-                image = image.icc_transform("srgb", VImage::option()->set("embedded", true));
-            props = {};
-            props.bare = true;
-            quality = 0.95;
-        } else if (tool == Tool::imgBlurFaces) {
-            ImageEngine::requireHeld(image, 1);  // held whole, with a grey copy for the scan
-            // The module's own detector, which it knows: it reads the cascades and decodes the
-            // detection copy for it while the picture decodes.
-            const auto& faces = EngineModules::faces();
-            image = faces.blurFaces(image, faces.detect, picture.jpegFile);
-        } else {
-            throw ConversionError::unsupported();
-        }
-    } catch (const vips::VError&) {
-        vips_error_clear();
-        throw ConversionError::unreadable();
-    }
-    Task::checkCancelled();
     const auto ext = outputExt(source);
     const FileSafety::NameFor names(Tools::preferredOutput(source, tool, ext));
     FileSafety::NewFile file(names.folder());
+    // The picture decodes wherever it is first needed, a rotation's turn as much as the write.
     ImageEngine::requireIntact([&] {
+        auto picture = ImageEngine::loadOriented(source);
+        auto props = picture.props;
+        VImage image = picture.image;
+        double quality = 0.9;
+        try {
+            if (tool == Tool::imgCompress) {
+                image = scaled(image, capFactor(image, params.maxSide));
+                quality = params.quality / 100.0;
+            } else if (tool == Tool::imgResize) {
+                image
+                    = scaled(image, params.useMaxSide ? capFactor(image, params.maxSide) : params.scalePercent / 100.0);
+            } else if (tool == Tool::imgCrop) {
+                image = cropped(image, params.aspect);
+            } else if (tool == Tool::imgRotate) {
+                // Turned whole in memory; the turned strips, a side of the picture wide, beside it.
+                ImageEngine::requireHeld(image, image.bands());
+                image = rotated(image);
+            } else if (tool == Tool::imgStrip) {
+                // Nothing about the picture stays, its colour profile included, so the colours are
+                // put into sRGB first, the space a picture without a profile is taken to be in.
+                if (image.get_typeof(VIPS_META_ICC_NAME))
+                    image = image.icc_transform("srgb", VImage::option()->set("embedded", true));
+                props = {};
+                props.bare = true;
+                quality = 0.95;
+            } else if (tool == Tool::imgBlurFaces) {
+                ImageEngine::requireHeld(image, 1);  // held whole, with a grey copy for the scan
+                // The module's own detector, which it knows: it reads the cascades and decodes the
+                // detection copy for it while the picture decodes.
+                const auto& faces = EngineModules::faces();
+                image = faces.blurFaces(image, faces.detect, picture.jpegFile);
+            } else {
+                throw ConversionError::unsupported();
+            }
+        } catch (const vips::VError&) {
+            vips_error_clear();
+            throw ConversionError::unreadable();
+        }
+        Task::checkCancelled();
         ImageEngine::write(image, props, ext, file, quality);
     });
     return file.publish(names);
