@@ -257,23 +257,20 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
     return skipped;
 }
 
+// The first bytes of a file, as many as it has up to `size`.
+std::string headOf(const fs::path& archive, size_t size)
+{
+    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd ? FileSafety::readUpTo(fd.get(), size, 0).value_or(std::string()) : std::string();
+}
+
+bool isRar(const fs::path& archive) { return headOf(archive, 6) == "Rar!\x1a\x07"; }
+
 // A 7z, zip, RAR or plain tar that libarchive gave up on for a reason 7-Zip may not share: a
 // method or filter it does not know, or what it took for damage (a RAR 2 main header holding a
 // comment, whose checksum leaves the comment out; a pax record with an empty value). A
 // password, memory or disk failure would be the same there. A compressed tar is no candidate:
 // 7-Zip would give the tar inside.
-// The first bytes of a file, as many as it has up to `size`.
-std::string headOf(const fs::path& archive, size_t size)
-{
-    std::string head(size, '\0');
-    const FileSafety::Fd fd(::open(archive.c_str(), O_RDONLY | O_CLOEXEC));
-    const auto got = fd ? ::pread(fd.get(), head.data(), head.size(), 0) : -1;
-    head.resize(size_t(std::max<ssize_t>(got, 0)));
-    return head;
-}
-
-bool isRar(const fs::path& archive) { return headOf(archive, 6) == "Rar!\x1a\x07"; }
-
 bool sevenZipMayRead(const fs::path& archive, const std::string& errors)
 {
     const auto head = headOf(archive, 262);

@@ -26,16 +26,9 @@ public:
 
     std::optional<std::string> at(uint64_t offset, size_t size) const
     {
-        std::string bytes(size, '\0');
-        size_t done = 0;
-        while (done < size) {
-            const auto got = ::pread(fd_.get(), bytes.data() + done, size - done, off_t(offset + done));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return std::nullopt;
-            done += size_t(got);
-        }
+        auto bytes = FileSafety::readUpTo(fd_.get(), size, off_t(offset));
+        if (bytes && bytes->size() != size)
+            return std::nullopt;
         return bytes;
     }
 

@@ -84,10 +84,7 @@ private:
     {
         if (++reads_ > mostReads)
             return {};
-        std::string bytes(size, '\0');
-        const ssize_t got = ::pread(fd_.get(), bytes.data(), size, off_t(offset));
-        bytes.resize(got > 0 ? size_t(got) : 0);
-        return bytes;
+        return FileSafety::readUpTo(fd_.get(), size, off_t(offset)).value_or(std::string());
     }
     uint64_t offsetOf(uint32_t sector) const { return (uint64_t(sector) + 1) * sectorSize_; }
 

@@ -48,19 +48,12 @@ uint64_t little(std::string_view bytes, size_t at, size_t width)
 
 std::string readAt(int fd, uint64_t offset, size_t size, const fs::path& path)
 {
-    std::string bytes(size, '\0');
-    size_t done = 0;
-    while (done < size) {
-        const auto got = ::pread(fd, bytes.data() + done, size - done, off_t(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            FileSafety::throwErrno(path);
-        if (got == 0)
-            throw ConversionError::writeFailed();
-        done += size_t(got);
-    }
-    return bytes;
+    auto bytes = FileSafety::readUpTo(fd, size, off_t(offset));
+    if (!bytes)
+        FileSafety::throwErrno(path);
+    if (bytes->size() != size)
+        throw ConversionError::writeFailed();
+    return std::move(*bytes);
 }
 
 void setFlagAt(int fd, uint64_t offset, uint16_t flags, const fs::path& path)
