@@ -1,6 +1,7 @@
 #include "documents/document_resources.h"
 
 #include "core/base/file_safety.h"
+#include "core/base/references.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -49,35 +50,15 @@ std::optional<QByteArray> readBounded(const fs::path& path)
 // A file: address whose file, links followed, lies in `root` or below.
 std::optional<QByteArray> fileWithin(const QUrl& url, const fs::path& root)
 {
-    if (root.empty() || !url.isLocalFile())
+    if (!url.isLocalFile())
         return std::nullopt;
-    std::error_code error;
-    const fs::path real = fs::canonical(fs::path(url.toLocalFile().toStdString()), error);
-    if (error)
-        return std::nullopt;
-    const fs::path inside = real.lexically_relative(root);
-    if (inside.empty() || *inside.begin() == ".." || inside == ".")
-        return std::nullopt;
-    return readBounded(real);
-}
-
-std::optional<QByteArray> dataAddress(const QUrl& url)
-{
-    if (url.scheme().compare("data", Qt::CaseInsensitive) != 0)
-        return std::nullopt;
-    const QByteArray whole = url.toString(QUrl::FullyEncoded).toLatin1().mid(5);
-    const qsizetype comma = whole.indexOf(',');
-    if (comma < 0)
-        return std::nullopt;
-    const QByteArray payload = QByteArray::fromPercentEncoding(whole.mid(comma + 1));
-    if (whole.left(comma).toLower().endsWith(";base64"))
-        return QByteArray::fromBase64(payload);
-    return payload;
+    const auto real = References::fileWithin(url.toLocalFile().toStdString(), root);
+    return real ? readBounded(*real) : std::nullopt;
 }
 
 std::optional<QByteArray> bytesFor(const QUrl& url, const fs::path& root)
 {
-    if (auto data = dataAddress(url))
+    if (auto data = References::dataAddress(url))
         return data;
     return fileWithin(url, root);
 }

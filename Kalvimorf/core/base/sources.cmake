@@ -14,6 +14,7 @@ target_sources(kalvimorf_core_base PRIVATE
   core/base/output_paths.cpp
   core/base/process.cpp
   core/base/quality.cpp
+  core/base/references.cpp
   core/base/settings.cpp
   core/base/task.cpp
 )

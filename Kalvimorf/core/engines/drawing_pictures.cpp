@@ -1,6 +1,7 @@
 #include "core/engines/drawing_pictures.h"
 
 #include "core/base/file_safety.h"
+#include "core/base/references.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -35,24 +36,7 @@ std::optional<fs::path> within(const QString& reference, const fs::path& root)
         return std::nullopt;
     else
         named = reference.toStdString();
-    std::error_code error;
-    const fs::path real = fs::canonical(named.is_absolute() ? named : root / named, error);
-    if (error)
-        return std::nullopt;
-    const fs::path inside = real.lexically_relative(root);
-    if (inside.empty() || inside == "." || *inside.begin() == "..")
-        return std::nullopt;
-    return real;
-}
-
-std::optional<QByteArray> dataOf(const QString& reference)
-{
-    if (!reference.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
-        return std::nullopt;
-    const qsizetype at = reference.lastIndexOf(QLatin1String("base64,"));
-    if (at < 0)
-        return QByteArray();
-    return QByteArray::fromBase64(reference.mid(at + 7).toLatin1());
+    return References::fileWithin(named.is_absolute() ? named : root / named, root);
 }
 
 QByteArray settleAt(const QByteArray& drawing, const fs::path& root, int depth);
@@ -75,7 +59,7 @@ std::optional<QByteArray> carried(const QByteArray& bytes, const fs::path& root,
 // The reference as it goes to the renderer: a data address, or empty for a missing picture.
 QString settled(const QString& reference, const fs::path& root, int depth)
 {
-    std::optional<QByteArray> bytes = dataOf(reference);
+    std::optional<QByteArray> bytes = References::dataAddress(QUrl(reference));
     fs::path folder = root;
     if (!bytes) {
         const auto file = within(reference, root);
