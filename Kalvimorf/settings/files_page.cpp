@@ -93,15 +93,25 @@ FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
     ready_->setStyleSheet("color: #23963d; font-size: 16px;");
     line->addWidget(ready_);
     components->addRow(component.widget);
-    footer(QString("Instalado uma única vez pelo Brivlon para converter Word, ODT e RTF em PDF com o layout original, "
-                   "sem depender de outros programas. Funciona offline. Usa o LibreOffice ")
-        + Components::officeVersion + " (The Document Foundation, licença MPL 2.0).");
+    about_ = footer({});
     finish();
 
     connect(&model_, &SettingsModel::changed, this, &FilesPage::refresh);
     if (auto component = OfficeComponent::shared())
         connect(component.get(), &OfficeComponent::changed, this, &FilesPage::refresh);
     refresh();
+}
+
+QString FilesPage::officeAbout(const OfficeComponent::State& state)
+{
+    // The suite that converts is the one named: the distribution's, when it stands in for the
+    // component, is no installation of ours.
+    if (state.bySystemSuite())
+        return "Converte Word, ODT e RTF em PDF com o layout original. Funciona offline. Usa o " + state.systemSuite
+            + " do sistema (The Document Foundation, licença MPL 2.0).";
+    return QString("Instalado uma única vez pelo Brivlon para converter Word, ODT e RTF em PDF com o layout original, "
+                   "sem depender de outros programas. Funciona offline. Usa o LibreOffice ")
+        + Components::officeVersion + " (The Document Foundation, licença MPL 2.0).";
 }
 
 QString FilesPage::officeStatus(const OfficeComponent::State& state)
@@ -132,6 +142,7 @@ void FilesPage::refresh()
     using Phase = OfficeComponent::State::Phase;
     const auto state = OfficeComponent::current();
     office_->setText(officeStatus(state));
+    about_->setText(officeAbout(state));
     // Offered only where it can help: not beside the distribution's suite, and not where no
     // download can succeed now (no component for this machine, no network: the wait for the
     // network installs by itself).

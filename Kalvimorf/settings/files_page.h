@@ -33,6 +33,8 @@ public:
     void refresh();
     // The component's status line: "Baixando… 42%", "Pronto · …" and the rest.
     static QString officeStatus(const OfficeComponent::State& state);
+    // The footer under it: which suite converts, and where it comes from.
+    static QString officeAbout(const OfficeComponent::State& state);
 
     QComboBox* savePicker() const { return save_; }
     QWidget* folderRow() const { return folderRow_; }
@@ -44,6 +46,7 @@ public:
     QProgressBar* downloadBar() const { return download_; }
     QProgressBar* busyBar() const { return busy_; }
     QLabel* readyMark() const { return ready_; }
+    QLabel* aboutLabel() const { return about_; }
 
 private:
     SettingsModel& model_;
@@ -58,4 +61,5 @@ private:
     QProgressBar* download_;
     QProgressBar* busy_;
     QLabel* ready_;
+    QLabel* about_;
 };

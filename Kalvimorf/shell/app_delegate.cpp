@@ -314,6 +314,16 @@ void AppDelegate::setupStatusItem()
     connect(&Notifications::shared(), &Notifications::hudVisibilityChanged, this, &AppDelegate::refreshStatusMenu);
     connect(&Updates::shared(), &Updates::changed, this, &AppDelegate::refreshStatusMenu);
     statusItem_->setContextMenu(statusMenu_.get());
+    // A left click opens the same menu as the right one. A StatusNotifier host asks with Activate,
+    // since Qt's item tells it that the item is no menu; an XEmbed tray hands over the button.
+    // Neither says where the icon is, but the pointer is on it.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger || statusMenu_->isVisible())
+            return;
+        statusMenu_->popup(QCursor::pos());
+        if (statusMenu_->isVisible())
+            trace("menu da bandeja na tela");
+    });
     for (auto change : {&Theme::Notifier::themeChanged, &Theme::Notifier::desktopSchemeChanged})
         connect(&Theme::Notifier::shared(), change, this, [this] {
             const bool dark = Theme::desktopIsDark();

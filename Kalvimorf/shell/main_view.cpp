@@ -10,6 +10,7 @@
 #include "shell/selection_view.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -139,7 +140,10 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
 {
     // The desktop's own dialogs pick files or folders, never both at once: Qt's dialog in
     // directory mode shows files too, and its views are opened up to take any mix.
-    QFileDialog dialog(parent, "Escolher arquivos…");
+    // Where the last choice was made, for as long as the program runs; at first the home folder,
+    // never whatever folder the program happened to be started from.
+    static QString lastFolder;
+    QFileDialog dialog(parent, "Escolher arquivos…", lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, false);
@@ -170,6 +174,8 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
         QFileInfo info(QDir(dialog.directory()).absoluteFilePath(text));
         if (resolved.size() == 1 && QFileInfo::exists(resolved.front()))
             info = QFileInfo(resolved.front());
+        if (auto* completer = typed->completer())
+            completer->popup()->hide();
         if (info.isDir()) {
             dialog.setDirectory(info.absoluteFilePath());
             typed->clear();
@@ -179,8 +185,14 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
         }
         return true;
     });
-    if (typed)
+    if (typed) {
         typed->installEventFilter(&typedReturn);
+        // With the completion list up its Return goes to the list, whose completer hands it to the
+        // line straight past the line's filters, and the dialog then takes it its own way. Filters
+        // run newest first: this one sees the key before the completer's.
+        if (auto* completer = typed->completer())
+            completer->popup()->installEventFilter(&typedReturn);
+    }
     auto* fileModel = dialog.findChild<QFileSystemModel*>();
     for (auto* view : dialog.findChildren<QAbstractItemView*>())
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -214,6 +226,7 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
         }
     if (dialog.exec() != QDialog::Accepted || picked.empty())
         return std::nullopt;
+    lastFolder = QFileInfo(QString::fromStdString(picked.front().string())).absolutePath();
     return picked;
 }
 

@@ -268,6 +268,11 @@ TEST_F(SettingsWindowTest, ComponentLineForEveryState)
         for (QWidget* trailing : {(QWidget*)page.downloadBar(), (QWidget*)page.installButton(),
                  (QWidget*)page.busyBar(), (QWidget*)page.readyMark()})
             EXPECT_EQ(trailing->isVisibleTo(&page), trailing == item.trailing) << item.line.toStdString();
+        // The footer tells of the suite that converts: never of an installation that does not run.
+        const QString about = page.aboutLabel()->text();
+        const bool system = item.line.endsWith("do sistema");
+        EXPECT_EQ(about.contains("Instalado uma única vez"), !system) << about.toStdString();
+        EXPECT_EQ(about.contains("Usa o LibreOffice 7.4 do sistema"), system) << about.toStdString();
     }
     office->set({Phase::notInstalled, 0, {}});
     page.installButton()->click();

@@ -16,6 +16,8 @@
 
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
+#include <QCompleter>
+#include <QDir>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -467,7 +469,7 @@ std::vector<std::string> englishIn(const QStringList& words)
 {
     static const QRegularExpression english(
         "\\b(Look in|Directory|Directories|Files of type|File name|Choose|Cancel|Open|Computer|Name|Size|Type|Kind|"
-        "Date Modified|Find|Back|Forward|Parent|Create New Folder|List View|Detail View|Recent Places)\\b");
+        "Date Modified|Find|Back|Forward|Parent|Create New Folder|List View|Detail View|Recent Places|Folder)\\b");
     std::vector<std::string> found;
     for (const auto& text : words)
         if (english.match(text).hasMatch())
@@ -482,13 +484,25 @@ TEST(QtDialogs, TheFileDialogsSpeakPortuguese)
 {
     QtTranslations::install();
     QStringList chooser, folder, move;
+    TempDir dir;
+    fs::create_directories(dir / "fotos");
+    bool pointed = false;
     withDialog([] { return MainView::chooseWithDialog(nullptr); },
         [&](QFileDialog& dialog) {
-            dialog.setViewMode(QFileDialog::Detail);
-            chooser = wordsOf(dialog);
+            if (!std::exchange(pointed, true)) {
+                dialog.setViewMode(QFileDialog::Detail);
+                dialog.setDirectory(QString::fromStdString(dir.path().string()));
+            }
+            // A folder's row as the details list shows it, once its listing has arrived.
+            auto* files = dialog.findChild<QFileSystemModel*>();
+            const auto kind = files->index(QString::fromStdString((dir / "fotos").string()), 2).data().toString();
+            if (kind.isEmpty())
+                return false;
+            chooser = wordsOf(dialog) << kind;
             dialog.reject();
             return true;
         });
+    EXPECT_TRUE(chooser.contains("Pasta"));
     withDialog(askForFolder, [&](QFileDialog& dialog) {
         folder = wordsOf(dialog);
         dialog.reject();
@@ -511,8 +525,9 @@ TEST(QtDialogs, TheFileDialogsSpeakPortuguese)
     EXPECT_EQ(englishIn(move), std::vector<std::string>{});
 }
 
-// A whole path typed into the chooser and confirmed with Return: a file's is chosen; a folder's
-// is entered, and the chooser's button then chooses that folder.
+// A whole path typed into the chooser and confirmed with Return, the completion list up or not: a
+// file's is chosen; a folder's is entered, and the chooser's button then chooses that folder. The
+// chooser opens in the home folder, then where the last choice was made.
 TEST(MainWindowChooser, ATypedPathChoosesAFileOrEntersAFolder)
 {
     TempDir dir;
@@ -524,13 +539,60 @@ TEST(MainWindowChooser, ATypedPathChoosesAFileOrEntersAFolder)
         name->setText(text);
         QTest::keyClick(name, Qt::Key_Return);
     };
+    // Typed key by key, as a hand types, so that the completer offers what matches; Return once
+    // its list is up, where the list takes it.
+    const auto typeWithList = [](QFileDialog& dialog, const QString& text, bool& typed) {
+        auto* name = dialog.findChild<QLineEdit*>("fileNameEdit");
+        if (!std::exchange(typed, true)) {
+            // The dialog is the active window, its line in focus, as under a user's hand.
+            QApplication::setActiveWindow(&dialog);
+            name->setFocus();
+            QTest::keyClicks(name, text);
+        }
+        auto* list = name->completer()->popup();
+        if (!list->isVisible())
+            return false;
+        QTest::keyClick(list, Qt::Key_Return);
+        return true;
+    };
     const auto file = withDialog([] { return MainView::chooseWithDialog(nullptr); },
         [&](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.directory().absolutePath().toStdString(), QDir::homePath().toStdString())
+                << "not where the program was started";
             type(dialog, QString::fromStdString((dir / "nota fiscal.pdf").string()));
             return true;
         });
     ASSERT_TRUE(file);
     EXPECT_EQ(*file, std::vector<fs::path>{dir / "nota fiscal.pdf"});
+
+    bool typed = false;
+    const auto listed = withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            if (!typed)
+                EXPECT_EQ(fs::path(dialog.directory().absolutePath().toStdString()), dir.path())
+                    << "the last choice's folder";
+            return typeWithList(dialog, QString::fromStdString((dir / "nota fiscal.pdf").string()), typed);
+        });
+    ASSERT_TRUE(listed) << "Return in the completion list chose nothing";
+    EXPECT_EQ(*listed, std::vector<fs::path>{dir / "nota fiscal.pdf"});
+
+    typed = false;
+    bool inside = false;
+    const auto listedFolder = withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            if (!inside) {
+                inside = typeWithList(dialog, QString::fromStdString((dir / "fotos").string()), typed);
+                if (inside) {
+                    EXPECT_TRUE(dialog.isVisible()) << "Return in the completion list closed the chooser";
+                    EXPECT_EQ(fs::path(dialog.directory().absolutePath().toStdString()), dir / "fotos");
+                }
+                return false;
+            }
+            dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+            return true;
+        });
+    ASSERT_TRUE(listedFolder);
+    EXPECT_EQ(*listedFolder, std::vector<fs::path>{dir / "fotos"});
 
     bool entered = false;
     const auto folder = withDialog([] { return MainView::chooseWithDialog(nullptr); },

@@ -228,6 +228,17 @@ TEST(TrayIcon, RegistersWithTheDesktopsStatusNotifierHostAndFollowsItsScheme)
         (QStringList{"Nada em andamento", "Ocultar painel de progresso", "Abrir Brivlon", "Relatar um problema…",
             "Ajustes…", "Sair do Brivlon"}));
 
+    // A left click on the panel's icon is an Activate: the same menu opens there.
+    auto activate = QDBusMessage::createMethodCall(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate");
+    activate << 300 << 10;
+    bus.asyncCall(activate, 5000);
+    QByteArray said;
+    while (!said.contains("menu da bandeja na tela") && clock.elapsed() < 30000 && app.state() != QProcess::NotRunning) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        said += app.readAllStandardOutput();
+    }
+    EXPECT_TRUE(said.contains("menu da bandeja na tela")) << "Activate opened no menu";
+
     auto ink = iconInk(bus, item);
     ASSERT_TRUE(ink);
     EXPECT_LT(*ink, 0.2) << "a light desktop's panel takes the black icon";
@@ -282,6 +293,20 @@ TEST(TrayIcon, BesideAnXEmbedTrayTheIconReadsAndASecondStartShowsTheWindow)
     ASSERT_EQ(std::sscanf(look->c_str(), "icon %lf %zu", &ratio, &pixels), 2) << *look;
     EXPECT_GT(pixels, 40u) << "the icon never drew";
     EXPECT_GE(ratio, 3) << "the icon on a #373737 panel";
+
+    // The icon's left button opens the menu as the right one does; Escape closes it again.
+    {
+        LineChild driver(XTEST_DRIVER);
+        for (const char* step : {"move 12 12", "press", "release"}) {
+            driver.send(step);
+            ASSERT_TRUE(driver.expect("ok"));
+        }
+        ASSERT_TRUE(until("menu da bandeja na tela"));
+        for (const char* step : {"down Escape", "up Escape"}) {
+            driver.send(step);
+            ASSERT_TRUE(driver.expect("ok"));
+        }
+    }
 
     for (int round = 0; round < 2; ++round) {
         QProcess second;
