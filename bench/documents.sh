@@ -13,6 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/bin/brivlon"
 soffice=/usr/lib/libreoffice/program/soffice
 [ -x "$brivlon" ] || { echo "build/bin/brivlon is missing: run ./scripts/build" >&2; exit 1; }
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 for tool in hyperfine python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done

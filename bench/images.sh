@@ -7,6 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 
 for tool in hyperfine vips; do
   command -v "$tool" >/dev/null || { echo "images.sh: $tool is missing" >&2; exit 1; }

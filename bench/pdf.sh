@@ -18,6 +18,7 @@ brivlon="$root/build/bin/brivlon"
 count=${1:-50}
 pages=${2:-120}
 [ -x "$brivlon" ] || { echo "build/bin/brivlon is missing: run ./scripts/build" >&2; exit 1; }
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 for tool in qpdf hyperfine pdftoppm python3; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
 done

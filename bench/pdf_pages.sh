@@ -22,6 +22,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 runs=${1:-3}
 shift || true
 counts=("$@")

@@ -16,6 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 for tool in vips qpdf pdftotext python3; do
   command -v "$tool" >/dev/null || { echo "roads.sh: $tool is missing" >&2; exit 1; }
 done

@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="${BRIVLON:-$root/build/bin/brivlon}"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3

@@ -13,6 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # BRIVLON names another build's program, to compare two builds on the same sources.
 brivlon="${BRIVLON:-$root/build/bin/brivlon}"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 runs=${1:-3}
 sections=("${@:2}")
 [ ${#sections[@]} -eq 0 ] && sections=(images pdf media convert)

@@ -10,6 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 cmake --build "$root/build" --target trim_bench >/dev/null
 bench="$root/build/bench/trim_bench"
 ffmpeg="$root/build/libexec/brivlon/resources/bin/ffmpeg"

@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 brivlon="$root/build/bin/brivlon"
 [ -x "$brivlon" ] || "$root/scripts/build"
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$root/tests/support/private-home" bash "$0" "$@"
 ffmpeg="$root/build/libexec/brivlon/resources/bin/ffmpeg"
 [ -x "$ffmpeg" ] || ffmpeg=$(command -v ffmpeg)
 

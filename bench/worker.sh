@@ -4,6 +4,7 @@
 # opened while it waits), and one more file of a --convert run, whose files all go to one worker.
 # WORKER names another build's worker program, to compare two builds.
 set -euo pipefail
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$(dirname "$0")/../tests/support/private-home" bash "$0" "$@"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 vips black "$work/small.png" 64 64 --bands 3

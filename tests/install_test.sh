@@ -3,7 +3,10 @@
 # there: a conversion, a tool, and the desktop program, whose modules must come from the moved
 # tree. Runs on the private X server of support/with-x.
 #   install_test.sh <build folder>
+# The desktop program registers its autostart and desktop entries for its user: it runs in a
+# home of its own.
 set -euo pipefail
+[ -n "${BRIVLON_PRIVATE_HOME:-}" ] || exec "$(dirname "$0")/support/private-home" "$0" "$@"
 build=$1
 scratch=$(mktemp -d)
 trap 'kill "${app:-}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
@@ -35,8 +38,7 @@ out=$("$brivlon" --tool imgBlurFaces -- "$work/rosto.jpg")
 [ -s "$out" ] || fail "--tool imgBlurFaces printed '$out'"
 
 # The desktop program, until it says it is ready.
-export XDG_RUNTIME_DIR="$scratch/runtime" BRIVLON_TRACE=1 BRIVLON_FORCE_OFFLINE=1 QT_QPA_PLATFORM=xcb
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+export BRIVLON_TRACE=1 BRIVLON_FORCE_OFFLINE=1 QT_QPA_PLATFORM=xcb
 coproc APP { exec "$brivlon" 2>&1; }
 app=$APP_PID
 ready=0

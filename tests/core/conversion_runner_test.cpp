@@ -5,12 +5,9 @@
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
 #include "job_fakes.h"
+#include "support/held_calls.h"
 
 #include <gtest/gtest.h>
-
-#include <condition_variable>
-#include <map>
-#include <mutex>
 
 using namespace TestSupport;
 using JobFakes::pumpUntil;
@@ -32,33 +29,29 @@ protected:
         }));
         QCoreApplication::processEvents();
     }
-    void record(std::string call, const Request& request)
+    std::string call(std::string call, const Request& request)
     {
         for (const auto& item : request.sources)
             call += " " + item.filename().string();
-        calls.push_back(call + " in " + request.folder.value_or(dir.path()).lexically_relative(dir.path()).string()
-            + " " + (request.quality ? QualityLevels::rawValue(*request.quality) : "-"));
+        return call + " in " + request.folder.value_or(dir.path()).lexically_relative(dir.path()).string() + " "
+            + (request.quality ? QualityLevels::rawValue(*request.quality) : "-");
     }
     Performer performer()
     {
         return [this](const Request& request, const Progress& progress) {
-            std::unique_lock lock(mutex);
             switch (request.op) {
-            case Request::Op::mergePDF: record("pdf:", request); return dir / "lote.out";
-            case Request::Op::mergeImages: record("images:", request); return dir / "lote.out";
-            case Request::Op::archive: record("archive " + request.format.ext + ":", request); return dir / "lote.out";
+            case Request::Op::mergePDF: held.record(call("pdf:", request)); return dir / "lote.out";
+            case Request::Op::mergeImages: held.record(call("images:", request)); return dir / "lote.out";
+            case Request::Op::archive:
+                held.record(call("archive " + request.format.ext + ":", request));
+                return dir / "lote.out";
             case Request::Op::convert: break;
             }
             const auto& url = request.sources.front();
-            record(MediaKinds::rawValue(request.kind) + " " + request.format.label + ":", request);
             if (progress)
                 progress(0.5);
-            while (!outcomes.count(url)) {
-                if (Task::isCancelled())
-                    throw CancellationError();
-                changed.wait_for(lock, std::chrono::milliseconds(5));
-            }
-            switch (outcomes[url]) {
+            const auto what = MediaKinds::rawValue(request.kind) + " " + request.format.label + ":";
+            switch (held.await(call(what, request), url)) {
             case 'u': throw ConversionError::unreadable();
             case 'c': throw CancellationError();
             case '?': throw 42;
@@ -68,12 +61,7 @@ protected:
             return fs::path(url).replace_extension(".out");
         };
     }
-    void release(const fs::path& url, char outcome = 'o')
-    {
-        std::lock_guard lock(mutex);
-        outcomes[url] = outcome;
-        changed.notify_all();
-    }
+    void release(const fs::path& url, char outcome = 'o') { held.release(url, outcome); }
     std::vector<fs::path> files(const std::vector<std::string>& names)
     {
         std::vector<fs::path> urls;
@@ -92,10 +80,7 @@ protected:
     static auto threads() { return std::distance(fs::directory_iterator("/proc/self/task"), {}); }
     OutputFormat jpg() { return Catalog::fmts({"jpg"}).front(); }
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::map<fs::path, char> outcomes;
-    std::vector<std::string> calls;  // read under the mutex, or once the jobs have ended
+    HeldCalls held;
     std::shared_ptr<Fakes::Alerts> alerts = std::make_shared<Fakes::Alerts>();
     Installed<Alert::Presenter> installedAlerts{alerts};
     JobFakes::SoundFixture sound;
@@ -131,6 +116,7 @@ TEST_F(RunnerTest, JobsRunThreeAtATimeFirstInFirstOutAndCancelAnywhere)
     // One completion sound, for the last job.
     EXPECT_EQ(sound.played().size(), 1u);
     // Every output was pointed at one new common folder beside the first file.
+    auto calls = held.calls();
     std::ranges::sort(calls);
     ASSERT_EQ(calls.size(), 7u);
     for (char name = 'a'; name < 'h'; ++name)
@@ -184,6 +170,7 @@ TEST_F(RunnerTest, FailuresCancellationsAndProgressFromTheEngine)
     EXPECT_EQ(job(3).state.message, "Não foi possível encontrar “d.png”.");
     EXPECT_NE(ErrorLog::recent(3).find("  c.png → JPG: Erro inesperado."), std::string::npos) << ErrorLog::recent(3);
     // One file: no common folder, and the quality travels with its own job only.
+    auto calls = held.calls();
     std::ranges::sort(calls);
     EXPECT_EQ(calls,
         (std::vector<std::string>{"image JPG: a.png in . web", "image JPG: b.png in . -", "image JPG: c.png in . -",
@@ -218,7 +205,7 @@ TEST_F(RunnerTest, BatchFormatsMakeOneJobWithoutFolder)
         store.setJobs({});
         runner.run(urls, format, QualityLevel::light);
         ASSERT_TRUE(marksBecome("d")) << call;
-        EXPECT_EQ(calls.back(), call + " in . light");
+        EXPECT_EQ(held.calls().back(), call + " in . light");
     }
     EXPECT_TRUE(alerts->asked.empty());
 }

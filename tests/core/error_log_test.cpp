@@ -30,6 +30,11 @@ TEST(ErrorLogTest, LinesAreStampedTrimmedFrom501To400AndReadBackWithoutEmptyOnes
     EXPECT_EQ(ErrorLog::recent(3).substr(0, 4), "two\n");
     EXPECT_TRUE(ErrorLog::recent(3).ends_with("  three\nfour"));
     EXPECT_EQ(ErrorLog::recent(30).substr(0, 4), "one\n");
+    // Blank lines say nothing: a message of only those leaves the log as it was.
+    const auto before = TestSupport::readFile(logFile());
+    ErrorLog::add("");
+    ErrorLog::add(" \n\n\t");
+    EXPECT_EQ(TestSupport::readFile(logFile()), before);
     TestSupport::writeFile(logFile(), "\xff\xfe bad\n");
     EXPECT_EQ(ErrorLog::recent(30), "(nenhum erro registrado)");
     // The tests after this one in the same process log through the same file.

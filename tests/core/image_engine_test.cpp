@@ -1,5 +1,6 @@
 #include "core/engines/image_engine.h"
 
+#include "core/base/error_log.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
@@ -301,6 +302,12 @@ TEST_F(ImageEngineTest, FailedConversionsLeaveNoFile)
     EXPECT_EQ(
         thrown(ImageEngine::save, huge, ImageEngine::Properties{}, "bmp", dir / "h.bmp", 0.9).kind(), writeFailed);
     EXPECT_EQ(files(), 2u);
+
+    // A PNG that ends after its header: the library's error is empty and its reason only a
+    // warning, which the error log keeps rather than a line of nothing but the time.
+    writeFile(dir / "cut.png", readFile(dir / "fine.png").substr(0, 33));
+    EXPECT_EQ(thrown(ImageEngine::loadOriented, dir / "cut.png").kind(), unreadable);
+    EXPECT_TRUE(ErrorLog::recent(1).ends_with("Z  VIPS: not enough data")) << ErrorLog::recent(1);
 }
 
 TEST_F(ImageEngineTest, ProgramShortOfMemoryOrKilledLeavesNoPartialOutput)

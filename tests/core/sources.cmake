@@ -43,7 +43,7 @@ target_compile_definitions(cli_tests PRIVATE BRIVLON_TEST_DATA="${CMAKE_CURRENT_
 # Each program's file name and sources as the build makes it, for the test that reads the programs
 # table of CONTRIBUTING.md.
 set(programs brivlon brivlon_desktop brivlon_worker brivlon_images brivlon_documents
-  brivlon_pdf_text brivlon_faces)
+  brivlon_pdf_text brivlon_faces brivlon_sound brivlon_preview brivlon_icon_render)
 set(program_lines "")
 foreach(program IN LISTS programs)
   string(APPEND program_lines "$<TARGET_FILE_NAME:${program}> $<JOIN:$<TARGET_PROPERTY:${program},SOURCES>, >\n")

@@ -4,7 +4,7 @@
 
 #include "documents/component_installer.h"
 #include "documents/components.h"
-#include "loopback_server.h"
+#include "support/loopback_server.h"
 
 #include "support/test_support.h"
 
@@ -204,7 +204,7 @@ TEST(ComponentInstaller, NoNetworkWaitsAndComesBack)
     ASSERT_TRUE(settles(installer));
     EXPECT_EQ(installer.office().kind, Kind::waitingNetwork);
     EXPECT_TRUE(installer.retryPending());
-    EXPECT_TRUE(s.server.heads().empty());
+    EXPECT_TRUE(s.server.requests().empty());
     // The run failed before any progress: no job.
     EXPECT_EQ(s.jobsStarted, 0);
 
@@ -223,7 +223,7 @@ TEST(ComponentInstaller, NoNetworkWaitsAndComesBack)
             return working.office().kind == Kind::ready;
         },
         30000));
-    EXPECT_EQ(s.server.heads().size(), 1u);
+    EXPECT_EQ(s.server.requests().size(), 1u);
 }
 
 TEST(ComponentInstaller, CancellingTheJobStopsTheDownload)
@@ -246,7 +246,7 @@ TEST(ComponentInstaller, CancellingTheJobStopsTheDownload)
     EXPECT_EQ(installer.office().kind, Kind::notInstalled);
     EXPECT_EQ(s.jobsFinished, (std::vector<std::pair<int, QString>>{{ComponentInstaller::jobCancelled, ""}}));
     EXPECT_FALSE(installer.retryPending());
-    EXPECT_EQ(s.server.heads().size(), 1u);
+    EXPECT_EQ(s.server.requests().size(), 1u);
 }
 
 TEST(ComponentInstaller, StartStatesAndTheDistributionsSuite)

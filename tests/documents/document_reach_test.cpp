@@ -5,7 +5,7 @@
 #include "documents/office_engine.h"
 #include "documents/zip_tools.h"
 
-#include "loopback_server.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -162,7 +162,7 @@ TEST(DocumentReach, APagePrintsThePicturesBesideItAndNoneOfTheReadersFiles)
     EXPECT_EQ(pdfPictures(converted(page / "nota.md", "pdf")).count(secretSize), 0u);
     makeLinkedDocx(page / "carta.docx", "file://" + secret.string());
     EXPECT_EQ(pdfPictures(converted(page / "carta.docx", "pdf")).count(secretSize), 0u);
-    EXPECT_TRUE(web.server.heads().empty());
+    EXPECT_TRUE(web.server.requests().empty());
 }
 
 TEST(DocumentReach, TheOfficeSuiteEmbedsNoLinkedPictureAndFetchesNothing)
@@ -200,7 +200,7 @@ TEST(DocumentReach, TheOfficeSuiteEmbedsNoLinkedPictureAndFetchesNothing)
         ASSERT_TRUE(fs::is_regular_file(pdf)) << name;
         EXPECT_EQ(pdfPictures(pdf).count(secretSize), 0u) << name;
     }
-    EXPECT_TRUE(web.server.heads().empty()) << web.server.heads().front();
+    EXPECT_TRUE(web.server.requests().empty()) << web.server.requests().front();
     const std::string kept = readFile(settings);
     EXPECT_EQ(kept.find("BlockUntrustedRefererLinks"), kept.rfind("BlockUntrustedRefererLinks"));
     EXPECT_NE(kept.find("BlockUntrustedRefererLinks\" oor:op=\"fuse\"><value>true"), std::string::npos) << kept;
@@ -226,6 +226,6 @@ TEST(DocumentReach, TheSuiteRunsWithoutANetworkWhereTheSystemAllowsOne)
     const auto product = OfficeEngine::convertWithSuite(
         fake, dir / "carta.rtf", "pdf", dir / "saida", dir / "perfil", std::chrono::seconds(60));
     ASSERT_TRUE(product);
-    EXPECT_TRUE(web.server.heads().empty());
+    EXPECT_TRUE(web.server.requests().empty());
     EXPECT_TRUE(fs::is_regular_file(dir / "perfil" / "user" / "registrymodifications.xcu"));
 }

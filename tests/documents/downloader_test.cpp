@@ -5,7 +5,7 @@
 #include "documents/downloader.h"
 
 #include "core/base/task.h"
-#include "loopback_server.h"
+#include "support/loopback_server.h"
 
 #include "support/test_support.h"
 
@@ -185,14 +185,14 @@ TEST(Downloader, ADroppedTransferResumesOnceAndOnlyForItsAddress)
     // The client library may send a request again by itself when a connection breaks, so only
     // the request that answered each call counts: the last one so far.
     const auto lastRange = [&] {
-        return LoopbackServer::header(server.heads().back(), "Range");
+        return LoopbackServer::header(server.requests().back(), "Range");
     };
     dropped("/a");
     mode = 1;
     f.get(server.url("/a"));
     EXPECT_EQ(readFile(f.destination()), body);
     EXPECT_EQ(lastRange(), "bytes=" + std::to_string(half) + "-");
-    EXPECT_EQ(LoopbackServer::header(server.heads().back(), "If-Range"), "\"v1\"");
+    EXPECT_EQ(LoopbackServer::header(server.requests().back(), "If-Range"), "\"v1\"");
     f.get(server.url("/a"));
     EXPECT_EQ(lastRange(), "");
 

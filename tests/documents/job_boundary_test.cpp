@@ -4,7 +4,7 @@
 
 #include "documents/zip_tools.h"
 
-#include "loopback_server.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 #include <QImage>
@@ -251,5 +251,5 @@ TEST(JobBoundary, AJobReachesNothingButItsOwnFilesAndNoNetwork)
             output.pop_back();
         EXPECT_EQ(secretPixelsIn(output), 0) << output;
     }
-    EXPECT_TRUE(web.heads().empty()) << web.heads().front();
+    EXPECT_TRUE(web.requests().empty()) << web.requests().front();
 }

@@ -11,7 +11,6 @@ brivlon_tests(documents_tests
   documents/docx_fonts_test.cpp
   documents/downloader_test.cpp
   documents/libreoffice_roundtrip_test.cpp
-  documents/loopback_server.cpp
   documents/markdown_test.cpp
   documents/office_engine_test.cpp
   documents/subtitle_engine_test.cpp

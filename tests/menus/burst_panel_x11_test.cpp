@@ -4,6 +4,8 @@
 #include "core/state/magic_burst.h"
 #include "core/state/media_clock.h"
 #include "menus/burst_panel.h"
+#include "support/fakes.h"
+#include "support/private_home.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,11 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-struct Clock final : MediaClock::Source {
-    double seconds = 1000.0;
-    double now() override { return seconds; }
-};
-
 // Counts the frames a widget paints.
 struct Frames final : QObject {
     int painted = 0;
@@ -49,7 +46,7 @@ double pumpUntil(const std::function<bool()>& condition, double seconds)
 
 TEST(BurstPanelX11, ShowsAtThePickAndGoesAway)
 {
-    auto clock = std::make_shared<Clock>();
+    auto clock = std::make_shared<Fakes::Clock>();
     MediaClock::Source::set(clock);
     BurstPanel::install();
     MagicBurst::notePick({400, 300});
@@ -89,6 +86,7 @@ TEST(BurstPanelX11, ShowsAtThePickAndGoesAway)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    const TestSupport::PrivateHome home;
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -53,6 +53,7 @@ set_tests_properties(CardFanX11.RealDrops PROPERTIES TIMEOUT 120)
 add_executable(burst_panel_x11_tests menus/burst_panel_x11_test.cpp)
 target_compile_options(burst_panel_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(burst_panel_x11_tests PRIVATE kalvimorf_menus GTest::gtest)
+target_include_directories(burst_panel_x11_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_test(NAME BurstPanelX11.ShowsAtThePickAndGoesAway
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:burst_panel_x11_tests>)
 set_tests_properties(BurstPanelX11.ShowsAtThePickAndGoesAway PROPERTIES TIMEOUT 120)

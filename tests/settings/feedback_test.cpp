@@ -5,7 +5,7 @@
 #include "settings/controls.h"
 #include "settings/feedback.h"
 #include "settings/feedback_window.h"
-#include "settings/loopback_server.h"
+#include "support/loopback_server.h"
 #include "settings/updates.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 #include "documents/office_engine.h"
 #include "menus/palette.h"
-#include "settings/loopback_server.h"
+#include "support/loopback_server.h"
 #include "support/test_support.h"
 
 #include <QImage>

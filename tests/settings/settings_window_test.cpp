@@ -10,7 +10,7 @@
 #include "settings/files_page.h"
 #include "settings/general_page.h"
 #include "settings/keys_page.h"
-#include "settings/loopback_server.h"
+#include "support/loopback_server.h"
 #include "settings/quality_page.h"
 #include "settings/settings_window.h"
 #include "settings/updates.h"

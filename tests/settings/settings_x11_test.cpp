@@ -2,7 +2,7 @@
 // window opens the settings, and a normal start asks the manifest once, about 8 s in. Every step
 // waits for a line or a request with a deadline. Run through support/with-x.
 
-#include "settings/loopback_server.h"
+#include "support/loopback_server.h"
 #include "support/line_child.h"
 #include "support/test_support.h"
 

@@ -1,5 +1,4 @@
 brivlon_tests(settings_tests
-  settings/loopback_server.cpp
   settings/updates_test.cpp
   settings/feedback_test.cpp
   settings/settings_window_test.cpp
@@ -12,7 +11,7 @@ target_link_libraries(settings_tests PRIVATE kalvimorf_settings)
 add_executable(settings_probe settings/settings_probe.cpp)
 target_compile_options(settings_probe PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(settings_probe PRIVATE kalvimorf_shell)
-add_executable(settings_x11_tests settings/settings_x11_test.cpp settings/loopback_server.cpp)
+add_executable(settings_x11_tests settings/settings_x11_test.cpp)
 target_compile_options(settings_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(settings_x11_tests PRIVATE test_support)
 target_compile_definitions(settings_x11_tests PRIVATE

@@ -1,4 +1,4 @@
-#include "settings/loopback_server.h"
+#include "support/loopback_server.h"
 #include "settings/updates.h"
 #include "support/fakes.h"
 #include "support/test_support.h"

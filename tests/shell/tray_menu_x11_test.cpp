@@ -9,6 +9,7 @@
 #include "shell/main_window.h"
 #include "shell/status_menu.h"
 #include "shell/x11_desktop.h"
+#include "support/private_home.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -172,20 +173,12 @@ TEST(WorkspaceWatch, AnotherApplicationOrWorkspaceIsNews)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    char pattern[] = "/tmp/brivlon-test-XXXXXX";
-    const std::filesystem::path home = mkdtemp(pattern);
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
-    setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    const TestSupport::PrivateHome home;
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     // Start-up asks for the office component and checks for updates; a test never goes out.
     setenv("BRIVLON_FORCE_OFFLINE", "1", 1);
     setenv("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json", 1);
     // Kept for the whole process, as the program keeps it: shared windows outlive main().
     new QApplication(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::filesystem::remove_all(home);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -1,3 +1,4 @@
+#include "support/private_home.h"
 #include "support/test_support.h"
 #include "programs/module_entries.h"
 
@@ -18,13 +19,7 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     VIPS_INIT(argv[0]);
     linkEngineModules();
-    char pattern[] = "/tmp/brivlon-test-XXXXXX";
-    const fs::path home = mkdtemp(pattern);
-    setenv("HOME", home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
-    setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
-    setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    const TestSupport::PrivateHome home;
     // No test reaches the network: the update checker of this process and of every program it
     // starts asks a port on the loopback interface that nothing serves.
     setenv("BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json", 1);
@@ -37,7 +32,5 @@ int main(int argc, char** argv)
     std::unique_ptr<QGuiApplication> app(
         TestSupport::widgetsWanted() ? new QApplication(appArgc, appArgv) : new QGuiApplication(appArgc, appArgv));
     std::setlocale(LC_NUMERIC, "C");
-    int result = RUN_ALL_TESTS();
-    FileSafety::removeTree(home);
-    return result;
+    return RUN_ALL_TESTS();
 }

@@ -4,6 +4,7 @@
 #include "core/jobs/job_store.h"
 #include "core/jobs/limiter.h"
 #include "core/jobs/request.h"
+#include "support/held_calls.h"
 #include "tools/tool_panel.h"
 #include "tools/tool_runner.h"
 
@@ -15,10 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-
-#include <condition_variable>
-#include <map>
-#include <mutex>
 
 using namespace TestSupport;
 using JobFakes::pumpUntil;
@@ -43,27 +40,15 @@ protected:
     }
     fs::path engine(Tool tool, const std::vector<fs::path>& files)
     {
-        std::unique_lock lock(mutex);
         std::string call = Tools::rawValue(tool) + ":";
         for (const auto& file : files)
             call += " " + file.filename().string();
-        calls.push_back(call);
         const auto& key = files.front();
-        while (!outcomes.count(key)) {
-            if (Task::isCancelled())
-                throw CancellationError();
-            changed.wait_for(lock, std::chrono::milliseconds(5));
-        }
-        if (outcomes[key] == 'f')
+        if (held.await(call, key) == 'f')
             throw ToolError("Nenhum rosto encontrado.");
         return fs::path(key).replace_extension(".out");
     }
-    void release(const fs::path& url, char outcome = 'o')
-    {
-        std::lock_guard lock(mutex);
-        outcomes[url] = outcome;
-        changed.notify_all();
-    }
+    void release(const fs::path& url, char outcome = 'o') { held.release(url, outcome); }
     std::vector<fs::path> files(const std::vector<std::string>& names)
     {
         std::vector<fs::path> urls;
@@ -78,16 +63,9 @@ protected:
             return marks() == expected;
         });
     }
-    std::vector<std::string> recorded()
-    {
-        std::lock_guard lock(mutex);
-        return calls;
-    }
+    std::vector<std::string> recorded() { return held.calls(); }
 
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::map<fs::path, char> outcomes;
-    std::vector<std::string> calls;
+    HeldCalls held;
     std::vector<std::pair<Tool, ToolParams*>> panels;
     std::function<void(const ToolParams&)> pendingApply;
     JobFakes::SoundFixture sound;

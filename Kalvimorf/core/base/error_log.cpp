@@ -125,7 +125,22 @@ std::string stamp() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODat
 
 }
 
-void add(const std::string& message) { append(stamp() + message + "\n"); }
+void add(const std::string& message)
+{
+    // A line with nothing after its stamp tells the reader of a problem report nothing, and
+    // pushes a failure that said something out of the bounded log: blank lines are dropped, and
+    // a message of nothing else is not logged.
+    std::string kept;
+    for (std::string_view rest = message; !rest.empty();) {
+        const auto end = std::min(rest.find('\n'), rest.size());
+        const auto line = rest.substr(0, end);
+        if (line.find_first_not_of(" \t\r") != std::string_view::npos)
+            (kept += kept.empty() ? "" : "\n") += line;
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    if (!kept.empty())
+        append(stamp() + kept + "\n");
+}
 
 void addLines(const std::string& prefix, std::string_view text)
 {

@@ -61,10 +61,12 @@ int orientationOf(const VImage& image)
     return image.get_typeof(VIPS_META_ORIENTATION) ? image.get_int(VIPS_META_ORIENTATION) : 1;
 }
 
-std::string firstLine(const vips::VError& error)
+// The error log's line for a read that failed: the library's reason, or the job's own sentence
+// when the library gave none.
+std::string logged(const vips::VError& error)
 {
-    const std::string text = error.what();
-    return text.substr(0, text.find('\n'));
+    const auto reason = ImageLibrary::reasonOf(error.what());
+    return reason.empty() ? ConversionError::unreadable().what() : reason;
 }
 
 // vips hands out the errors of lazy decoding only when the pixels are read, that is while an
@@ -83,7 +85,7 @@ ConversionError classify(const vips::VError& error)
     for (const char* reader :
         {"load", "2vips", "vipspng", "Decoder", "decoder", "TIFFRead", "TIFFFill", "bad seek", "read error"}) {
         if (text.find(reader) != std::string::npos) {
-            ErrorLog::add(firstLine(error));
+            ErrorLog::add(logged(error));
             return ConversionError::unreadable();
         }
     }
@@ -93,6 +95,7 @@ ConversionError classify(const vips::VError& error)
 // Runs a writer, turning the image library's errors into ours.
 void translatingErrors(const std::function<void()>& write)
 {
+    ImageLibrary::forgetWarnings();
     try {
         write();
     } catch (const vips::VError& error) {
@@ -613,6 +616,7 @@ void requirePixels(double width, double height)
 Picture loadOriented(const fs::path& file)
 {
     ensureVips();
+    ImageLibrary::forgetWarnings();
     const auto ext = Catalog::normalizedExt(file);
     const auto reader = ImageReaders::of(ext);
     if (reader == ImageReader::raw)
@@ -633,7 +637,7 @@ Picture loadOriented(const fs::path& file)
     } catch (const vips::VError& error) {
         // Its first bytes are a photo format's, its header is not: Qt's readers, on the same
         // decoders, would only fail again, and print as they do.
-        ErrorLog::add(firstLine(error));
+        ErrorLog::add(logged(error));
         vips_error_clear();
         throw ConversionError::unreadable();
     }

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace ImageLibrary {
 
@@ -21,6 +22,8 @@ std::atomic<bool> modulesIn = false;
 std::mutex loading;
 
 std::atomic<unsigned long> regionFailures = 0;
+// The handler runs on the thread that warned: a job's reasons are its own thread's.
+thread_local std::string lastWarning;
 
 // What the library calls untrusted covers ImageMagick (and through it PostScript, PCX and a
 // hundred more), SVG, PDF, PPM, JPEG 2000 and XL and the scientific formats; the matrix and CSV
@@ -73,14 +76,17 @@ bool start()
         // The decoders report what they repaired (a cut-short JPEG, a chunk with a bad
         // checksum) as warnings on standard error. The image either converts, and the note is
         // noise, or it fails and the error says why; and standard error belongs to the
-        // command line's own "erro: " lines. They are dropped rather than kept in the error
-        // log, which holds failures the user met: a folder of slightly damaged photos would
-        // push those out of its bounded length.
+        // command line's own "erro: " lines. They are not kept in the error log, which holds
+        // failures the user met: a folder of slightly damaged photos would push those out of its
+        // bounded length. The last one is held for reasonOf: some loaders fail with an empty
+        // error and give their reason only as a warning.
         g_log_set_handler(
             "VIPS", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
-            [](const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+            [](const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
                 if (message && g_str_has_prefix(message, "error in tile"))
                     ++regionFailures;
+                else if (message && *message && (level & G_LOG_LEVEL_WARNING))
+                    lastWarning = std::string(domain) + ": " + message;
             },
             nullptr);
         // What the other libraries under it say (GLib's own criticals, a decoder's complaint) is
@@ -122,6 +128,17 @@ bool start()
 }
 
 unsigned long failedRegions() { return regionFailures; }
+
+std::string reasonOf(const std::string& errorText)
+{
+    const auto line = errorText.substr(0, errorText.find('\n'));
+    std::string warned = std::exchange(lastWarning, {});
+    if (line.find_first_not_of(" \t\r") != std::string::npos)
+        return line;
+    return warned.substr(0, warned.find('\n'));
+}
+
+void forgetWarnings() { lastWarning.clear(); }
 
 bool has(const char* operation)
 {

@@ -24,4 +24,10 @@ std::string loaderFor(const std::filesystem::path& file);
 // again from the broken decoder, with whatever memory held. A count that moved during a write
 // means the written pixels are not all the picture's.
 unsigned long failedRegions();
+// Why the library failed, for the error log: the first line of its error text or, when that is
+// empty, the last warning it gave on this thread (its PNG loader says a file is cut short only
+// so, "not enough data"); empty when it said neither. forgetWarnings() comes before the work
+// whose failure is explained, so that no earlier job's warning stands in for the reason.
+std::string reasonOf(const std::string& errorText);
+void forgetWarnings();
 }
