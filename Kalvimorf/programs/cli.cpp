@@ -67,6 +67,7 @@ const std::vector<Row>& table()
                 return RenderModes::takesMode(2);
             },
             RenderModes::wheel},
+        {"--play-test", 5, nullptr, TrimModes::playTest},
         {"--hud-test", 4, nullptr, Scenarios::hudTest},
         {"--single-cycle-test", 3, nullptr, Scenarios::singleCycleTest},
         {"--wheel-cycle-test", 2, nullptr, Scenarios::wheelCycleTest},

@@ -16,6 +16,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdio>
 #include <cstdlib>
 
 namespace TrimModes {
@@ -31,6 +33,13 @@ public:
     }
 };
 
+void printLine(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 }
 
 void installLook()
@@ -38,6 +47,26 @@ void installLook()
     TrimLook::set(std::make_shared<ThemeLook>());
     QObject::connect(&Theme::Notifier::shared(), &Theme::Notifier::themeChanged, &TrimLookChanges::shared(),
         &TrimLookChanges::changed);
+}
+
+void playTest()
+{
+    const auto& args = Cli::args;
+    Cli::makeApplication(false);
+    TrimEditor::open({std::filesystem::path(args[4])});
+    double t = 1.0;
+    const auto& word = args[2];
+    double parsed = 0;
+    auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), parsed);
+    if (error == std::errc() && end == word.data() + word.size())
+        t = parsed;
+    const bool multi = args[3] == "multi";
+    TrimEditor::shared().debugPlayTest(t, multi, [](const std::string& line) {
+        printLine(line);
+        Cli::exitNow(0);
+    });
+    QApplication::exec();
+    Cli::exitNow(0);
 }
 
 namespace {

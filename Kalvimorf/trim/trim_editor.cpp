@@ -7,11 +7,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -149,6 +152,109 @@ bool TrimEditor::eventFilter(QObject* watched, QEvent* event)
     case Qt::Key_Escape: close(); return true;
     default: return false;
     }
+}
+
+namespace {
+
+// Runs `then` once `ready` holds, looking again every 20 ms while `context` lives.
+void once(QObject* context, std::function<bool()> ready, std::function<void()> then)
+{
+    if (ready())
+        return then();
+    QTimer::singleShot(20, context, [context, ready = std::move(ready), then = std::move(then)]() mutable {
+        once(context, std::move(ready), std::move(then));
+    });
+}
+
+}
+
+void TrimEditor::debugPlayTest(double t, bool multi, std::function<void(const std::string&)> report)
+{
+    auto* clip = session_ ? session_->selected() : nullptr;
+    if (!clip) {
+        report("sem sessão");
+        return;
+    }
+    QPointer<TrimClip> guard(clip);
+    // Whatever goes away meanwhile ends the scenario with the same answer.
+    auto gone = [this, guard] {
+        return !guard || !session_;
+    };
+    once(
+        this,
+        [gone, guard] {
+            return gone() || guard->loaded();
+        },
+        [this, gone, guard, t, multi, report] {
+            if (gone())
+                return report("sem sessão");
+            if (multi) {
+                guard->setSegments(
+                    {ClipRange{QUuid::createUuid(), 1.0, 2.0}, ClipRange{QUuid::createUuid(), 3.0, 5.0}}, 1);
+                session_->seek(t);
+            } else {
+                session_->seek(t);
+                guard->setStart(session_->playhead());
+                session_->announce();
+            }
+            once(
+                this,
+                [this, gone] {
+                    return gone() || session_->pendingSeeks() == 0;
+                },
+                [this, gone, guard, report] {
+                    if (gone())
+                        return report("sem sessão");
+                    const double before = session_->playhead();
+                    session_->togglePlay();
+                    // The pipeline may take a while to roll: the 1.5 s count from its first step. A
+                    // playhead that never moves is reported too, after 20 s.
+                    QElapsedTimer waited;
+                    waited.start();
+                    once(
+                        this,
+                        [this, gone, before, waited] {
+                            return gone() || !session_->isPlaying() || session_->playhead() > before
+                                || waited.hasExpired(20000);
+                        },
+                        [this, gone, guard, report, before] {
+                            if (gone())
+                                return report("sem sessão");
+                            // 1.5 s of the ranges played, over the gaps between them, tells where
+                            // the playhead should stand; the report comes once it gets there or
+                            // playing stops, so a loaded machine slows the run, not the figures.
+                            double target = before, left = 1.5;
+                            for (const auto& range : guard->segments()) {
+                                const double from = std::max(target, range.start);
+                                if (range.end <= from)
+                                    continue;
+                                const double step = std::min(left, range.end - from);
+                                target = from + step;
+                                left -= step;
+                                if (left <= 0)
+                                    break;
+                            }
+                            QElapsedTimer played;
+                            played.start();
+                            once(
+                                this,
+                                [this, gone, target, played] {
+                                    return gone() || !session_->isPlaying() || session_->playhead() >= target
+                                        || played.hasExpired(20000);
+                                },
+                                [this, gone, guard, report, before] {
+                                    if (gone())
+                                        return report("sem sessão");
+                                    char line[256];
+                                    std::snprintf(line, sizeof line,
+                                        "início=%.2f agulha antes=%.2f depois de 1,5 s=%.2f tocando=%s",
+                                        guard->current().start, before, session_->playhead(),
+                                        session_->isPlaying() ? "sim" : "não");
+                                    report(line);
+                                });
+                        });
+                });
+        });
 }
 
 void TrimEditor::debugDemoSegments()

@@ -2,12 +2,14 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
+class QWidget;
 class TrimEditorView;
 class TrimSession;
 
@@ -27,6 +29,11 @@ public:
     TrimSession* session() const { return session_.get(); }
     TrimEditorView* view() const { return view_; }
 
+    // Scripted playback: once the file is read, seeks to `t` (with `multi`, in the second of two
+    // ranges 1–2 s and 3–5 s), plays once the player stands there and reports where the playhead
+    // is 1.5 s after it started to move. Each step waits for the session, not for a time, so that
+    // a slow start on a loaded machine shows as a late report rather than a wrong one.
+    void debugPlayTest(double t, bool multi, std::function<void(const std::string&)> report);
     // Three demonstration ranges on the selected clip, the middle one active.
     void debugDemoSegments();
 

@@ -9,14 +9,7 @@ target_link_libraries(trim_tests PRIVATE kalvimorf_trim)
 add_executable(trim_x11_tests trim/trim_x11_test.cpp)
 target_compile_options(trim_x11_tests PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(trim_x11_tests PRIVATE test_support kalvimorf_trim)
-# The editor's scripted playback, a program of the tests' own: it opens the real players'
-# module from the build's helper folder, as the program does.
-add_executable(trim_play_probe trim/trim_play_probe.cpp)
-target_compile_options(trim_play_probe PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(trim_play_probe PRIVATE kalvimorf_trim)
-set_target_properties(trim_play_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-target_compile_definitions(trim_x11_tests PRIVATE TRIM_PLAY_PROBE="$<TARGET_FILE:trim_play_probe>")
-add_dependencies(trim_x11_tests brivlon trim_play_probe)
+add_dependencies(trim_x11_tests brivlon)
 set_target_properties(trim_x11_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 add_test(NAME TrimX11.ScenariosAndATrimByHand
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:trim_x11_tests>)

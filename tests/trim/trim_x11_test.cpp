@@ -1,6 +1,5 @@
-// The trim editor on a real X server with Qt Multimedia's player: scripted playback (through
-// trim_play_probe), the render mode, and a trim made with the pointer and the keyboard. Runs
-// through support/with-x.
+// The trim editor on a real X server with Qt Multimedia's player: the scripted scenarios of the
+// command line, and a trim made with the pointer and the keyboard. Runs through support/with-x.
 
 #include "core/base/commands.h"
 #include "core/engines/ffmpeg.h"
@@ -73,7 +72,7 @@ QRect yellowBox(const QImage& image, int belowY = 0)
 
 TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
 {
-    auto single = runProgram(TRIM_PLAY_PROBE, {"2", "x", clip().string()}, 60);
+    auto single = runBrivlon({"--play-test", "2", "x", clip().string()}, 60);
     ASSERT_EQ(single.exitCode, 0) << single.err;
     auto report = parse(single.out);
     EXPECT_EQ(report.start, 2.0) << single.out;
@@ -84,7 +83,7 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     EXPECT_EQ(report.playing, "sim");
 
     // From 1.5 in the first of 1–2 and 3–5: over the gap, the second range active throughout.
-    auto multi = runProgram(TRIM_PLAY_PROBE, {"1.5", "multi", clip().string()}, 60);
+    auto multi = runBrivlon({"--play-test", "1.5", "multi", clip().string()}, 60);
     ASSERT_EQ(multi.exitCode, 0) << multi.err;
     report = parse(multi.out);
     EXPECT_EQ(report.start, 3.0) << multi.out;
@@ -97,11 +96,11 @@ TEST(TrimX11, PlayTestPrintsWhereThePlayheadWent)
     // A clip that never loads has no length: the start marked at the playhead stays at 0.
     TempDir dir;
     writeFile(dir / "quebrado.mp4", std::string(4096, '\x5a'));
-    auto missing = runProgram(TRIM_PLAY_PROBE, {"1", "x", (dir / "quebrado.mp4").string()}, 60);
+    auto missing = runBrivlon({"--play-test", "1", "x", (dir / "quebrado.mp4").string()}, 60);
     ASSERT_EQ(missing.exitCode, 0) << missing.err;
     EXPECT_EQ(missing.out.rfind("início=0.00 ", 0), 0u) << missing.out;
 
-    auto none = runProgram(TRIM_PLAY_PROBE, {"abc", "x", "/tmp/nothing.pdf"}, 60);
+    auto none = runBrivlon({"--play-test", "abc", "x", "/tmp/nothing.pdf"}, 60);
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(none.out, "sem sessão\n");
 }
@@ -115,7 +114,7 @@ TEST(TrimX11, AudioPlaysWithoutASoundDevice)
     Commands::run("/usr/bin/ffmpeg", {"-f", "lavfi", "-i", "sine=330:duration=4", voice.string()});
     ASSERT_TRUE(fs::exists(voice));
     const std::vector<std::pair<std::string, std::string>> noDevice{{"PULSE_SERVER", (dir / "nada").string()}};
-    auto run = runProgram(TRIM_PLAY_PROBE, {"1.5", "x", voice.string()}, 60, noDevice);
+    auto run = runBrivlon({"--play-test", "1.5", "x", voice.string()}, 60, noDevice);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     auto report = parse(run.out);
     EXPECT_EQ(report.start, 1.5) << run.out;
@@ -125,7 +124,7 @@ TEST(TrimX11, AudioPlaysWithoutASoundDevice)
     EXPECT_EQ(report.playing, "sim");
 
     // From 3 s the range ends at 4 s, before the 1.5 s are over.
-    run = runProgram(TRIM_PLAY_PROBE, {"3", "x", voice.string()}, 60, noDevice);
+    run = runBrivlon({"--play-test", "3", "x", voice.string()}, 60, noDevice);
     ASSERT_EQ(run.exitCode, 0) << run.err;
     report = parse(run.out);
     EXPECT_NEAR(report.after, 4.0, 0.05) << run.out;
