@@ -13,7 +13,7 @@ unsigned long long bytes()
             return (unsigned long long)mebibytes << 20;
     const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
     const auto machine = pages > 0 && pageSize > 0 ? (unsigned long long)pages * (unsigned long long)pageSize : 0;
-    return std::clamp(machine / 4, 3ULL << 30, 8ULL << 30);
+    return std::clamp(machine / 4, least, 8ULL << 30);
 }
 
 Limits limits() { return limits(bytes()); }

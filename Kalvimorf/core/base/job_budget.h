@@ -13,17 +13,21 @@ namespace JobBudget {
 // video's H.264 encoder on eight cores holds 1.7 GiB and has written 2.5) and at most 8 GiB.
 // BRIVLON_JOB_MEMORY (in MiB) sets it instead, for the tests.
 unsigned long long bytes();
+// The least budget a machine gives (BRIVLON_JOB_MEMORY aside).
+inline constexpr unsigned long long least = 3ULL << 30;
 
 // What follows from a budget of B bytes, from the first bound to be met to the last.
 struct Limits {
     // A picture's work, checked before it starts (with what the system still has free): 4/5 B,
     // leaving the rest to the program itself and the libraries' own buffers.
     unsigned long long picture;
-    // A picture held whole (decoded whole, turned, its faces sought, written whole): B/5, since
-    // its size is the file's to decide (a HEIC grid of one repeated tile is a few KB).
+    // A picture held whole (decoded whole, turned, its faces sought, written whole): a fifth of
+    // the least budget (B/5 below it), whatever the machine, since its size is the file's to
+    // decide (a HEIC grid of one repeated tile is a few KB) and no real photo needs more.
     unsigned long long wholePicture;
     // The address space of a tool whose memory its input decides (an unpacker fed a recursive
-    // archive): B/3, a share of the job like a picture's, so a bomb fails inside the tool.
+    // archive or a header asking for a 1.5 GiB dictionary): a third of the least budget (B/3
+    // below it), so a bomb fails inside the tool with its own sentence.
     unsigned long long tool;
     // The watch: the job's processes together may hold B; one that has written 3/2 B is ended
     // before it is resident, since a library that meets the backstop below may hang instead of
@@ -42,7 +46,8 @@ struct Limits {
 
 constexpr Limits limits(unsigned long long budget)
 {
-    return {budget / 5 * 4, budget / 5, budget / 3, budget, budget / 2 * 3, 2 * budget, 3 * budget};
+    const auto bounded = budget < least ? budget : least;
+    return {budget / 5 * 4, bounded / 5, bounded / 3, budget, budget / 2 * 3, 2 * budget, 3 * budget};
 }
 
 // The limits of this process's jobs, from bytes().
