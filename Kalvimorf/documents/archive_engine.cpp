@@ -186,7 +186,7 @@ public:
         Process::Command command{tool, arguments};
         command.stdoutFd = stdoutFd;
         command.cancellable = true;
-        command.memoryLimit = ZipTools::archiverMemory;
+        command.memoryLimit = ZipTools::archiverMemory();
         // A damaged archive can make the unpacker retry one spot for ever; a real run's
         // complaints each name another entry.
         command.repeatLimit = 1000;
@@ -527,7 +527,7 @@ void pack(const std::vector<Group>& groups, const fs::path& destination, const s
             arguments.insert(arguments.end(), {"-C", groups[i].folder.string(), "-T", fs::absolute(list).string()});
         }
         Commands::run(tar, arguments,
-            {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory, .otherwise = ZipTools::cannotPack});
+            {.env = packEnv(), .memoryLimit = ZipTools::archiverMemory(), .otherwise = ZipTools::cannotPack});
     } else {
         throw ConversionError::unsupported();
     }
@@ -554,7 +554,7 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
         FileSafety::throwErrno(source);
 
     lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, ZipTools::archiverMemory, LZMA_CONCATENATED) != LZMA_OK)
+    if (lzma_stream_decoder(&stream, ZipTools::archiverMemory(), LZMA_CONCATENATED) != LZMA_OK)
         throw ConversionError::unreadable();
     struct End {
         lzma_stream* stream;

@@ -116,7 +116,7 @@ Prepared rewrite(const fs::path& source, const fs::path& work)
     fs::copy_file(source, repacked);
     std::vector<std::string> arguments = {"-X", "-q", repacked.string()};
     arguments.insert(arguments.end(), changed.begin(), changed.end());
-    Commands::run("/usr/bin/zip", arguments, {.cwd = parts, .memoryLimit = ZipTools::archiverMemory});
+    Commands::run("/usr/bin/zip", arguments, {.cwd = parts, .memoryLimit = ZipTools::archiverMemory()});
     return {repacked, families};
 }
 

@@ -3,10 +3,10 @@
 #include "core/base/app_paths.h"
 #include "core/base/catalog.h"
 #include "core/base/file_safety.h"
-#include "core/base/job_boundary.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
+#include "core/jobs/job_process.h"
 #include "core/state/office_events.h"
 #include "documents/components.h"
 #include "documents/docx_fonts.h"
@@ -158,13 +158,13 @@ void lockProfile(const fs::path& profile)
 }
 
 // An empty network of its own for the suite, where the system lets a user make one and the job's
-// bounds do not shut it already: nothing a document names can be fetched, whatever the suite's
+// bounds did not shut it (the filter was not installed): nothing a document names can be fetched, whatever the suite's
 // settings say. Where user namespaces are off the suite runs as it is, with its profile's
 // settings alone.
 std::vector<std::string> withoutNetwork()
 {
     static const std::vector<std::string> prefix = [] {
-        if (JobBoundary::networkShut())
+        if (JobProcess::networkShut())
             return std::vector<std::string>();
         const std::vector<std::string> wrapper
             = {"/usr/bin/unshare", "--user", "--map-current-user", "--net", "--"};
@@ -295,8 +295,7 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
         std::vector<fs::path> programs;
         if (!soffice.string().starts_with("/usr/") && !soffice.string().starts_with("/opt/"))
             programs.push_back(soffice.parent_path());
-        narrowed.fence = JobBoundary::make({{prepared.input}, {run.path(), profileFolder}, programs},
-            narrowed.fence ? narrowed.fence->memory() : JobBoundary::jobMemory());
+        narrowed.bounds = JobProcess::narrowed({{prepared.input}, {run.path(), profileFolder}, programs, true});
         Task::Binder binder(std::move(narrowed));
         result = Process::run(command);
     }

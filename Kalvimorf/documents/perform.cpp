@@ -7,6 +7,9 @@
 #include "core/engines/tool_engines.h"
 #include "documents/dispatcher.h"
 #include "documents/archive_engine.h"
+#include "core/jobs/worker_serve.h"
+
+#include <memory>
 
 fs::path perform(const Request& request, const Progress& progress)
 {
@@ -26,4 +29,13 @@ fs::path perform(const Request& request, const Progress& progress)
     case Request::Op::archive: return ArchiveEngine::create(request.sources, request.format);
     }
     throw ConversionError::unsupported();
+}
+
+void performInWorkers()
+{
+    class Performing : public Worker::Performer {
+    public:
+        fs::path perform(const Request& request, const Progress& progress) override { return ::perform(request, progress); }
+    };
+    Worker::Performer::set(std::make_shared<Performing>());
 }

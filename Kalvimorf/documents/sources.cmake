@@ -3,7 +3,6 @@ target_sources(kalvimorf_documents PRIVATE
   documents/office_notices.cpp
   documents/perform.cpp
   documents/print_font.cpp
-  documents/worker_serve.cpp
   documents/archive_engine.cpp
   documents/archive_headers.cpp
   documents/budget.cpp

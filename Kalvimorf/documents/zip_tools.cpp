@@ -225,7 +225,7 @@ void requireDeclaredSizes(const fs::path& package)
 Process::Command entryCommand(const fs::path& package, const std::string& name)
 {
     Process::Command command{unzip, {"-p", package.string(), escapedPattern(name)}};
-    command.memoryLimit = archiverMemory;
+    command.memoryLimit = archiverMemory();
     return command;
 }
 }
@@ -257,14 +257,14 @@ void packNames(const fs::path& destination, const fs::path& folder, const std::v
     for (const auto& name : names)
         arguments.push_back(literalName(name));
     arguments.insert(arguments.end(), {"-x", "*.DS_Store", "__MACOSX/*"});
-    Commands::run(zip, arguments, {.cwd = folder, .memoryLimit = archiverMemory, .otherwise = cannotPack});
+    Commands::run(zip, arguments, {.cwd = folder, .memoryLimit = archiverMemory(), .otherwise = cannotPack});
     markUtf8Names(folder / destination);
 }
 
 void packContents(const fs::path& destination, const fs::path& folder)
 {
     Commands::run(zip, {"-X", "-r", "-q", destination.string(), "."},
-        {.cwd = folder, .memoryLimit = archiverMemory, .otherwise = ConversionError::writeFailed().what()});
+        {.cwd = folder, .memoryLimit = archiverMemory(), .otherwise = ConversionError::writeFailed().what()});
     markUtf8Names(folder / destination);
 }
 
@@ -320,7 +320,7 @@ void unpack(const fs::path& package, const fs::path& target)
 {
     requireDeclaredSizes(package);
     Commands::run(unzip, {"-q", "-o", package.string(), "-d", target.string()},
-        {.memoryLimit = archiverMemory, .fileSizeLimit = unpackedLimit, .otherwise = ErrorCauses::damaged});
+        {.memoryLimit = archiverMemory(), .fileSizeLimit = unpackedLimit, .otherwise = ErrorCauses::damaged});
 }
 
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/job_budget.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -13,10 +15,10 @@
 namespace ZipTools {
 namespace fs = std::filesystem;
 
-// The address space every archiver child may take. A few bytes of archive can ask for gigabytes
-// (a dictionary size in a header, a stream that unpacks to itself); real archives stay far
-// below: the largest common dictionaries are 64 MiB.
-inline constexpr unsigned long long archiverMemory = 1ULL << 30;
+// The address space every archiver child may take (JobBudget::Limits::tool). A few bytes of
+// archive can ask for gigabytes (a dictionary size in a header, a stream that unpacks to itself);
+// real archives stay far below: the largest common dictionaries are 64 MiB.
+inline unsigned long long archiverMemory() { return JobBudget::limits().tool; }
 // No part of a real document that is read whole unpacks past this, nor all of a package that is
 // unpacked; a few hundred kilobytes of zip can ask for gigabytes, which whoever reads the part
 // would hold in memory or on disk.

@@ -273,7 +273,7 @@ TEST_F(HeadlessConversion, AKilledRunsWorkerEndsItselfAndRemovesItsFolder)
     makeImage(dir / "trava.png");
     fs::create_directories(dir / "tmp");
     Process::Child run({BRIVLON_BINARY, {"--convert", "jpg", (dir / "a.png").string(), (dir / "trava.png").string()},
-        {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.png"}, {"TMPDIR", dir / "tmp"}}});
+        {}, {{"BRIVLON_WORKER", BRIVLON_TRAP_WORKER}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}, {"TMPDIR", dir / "tmp"}}});
     ASSERT_TRUE(pumpUntil(60, [&] {
         return fs::exists(dir / "Convertidos para JPG/a.jpg") && !childWorker(run.pid()).program.empty();
     }));
@@ -300,7 +300,7 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
     };
     for (const std::string ext : {"png", "pdf"}) {
         const std::string format = ext == "png" ? "jpg" : "txt", label = ext == "png" ? "JPG" : "TXT";
-        const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER_ABORT_ON", "quebra." + ext},
+        const std::vector<std::pair<std::string, std::string>> env{{"BRIVLON_WORKER", BRIVLON_TRAP_WORKER}, {"BRIVLON_WORKER_ABORT_ON", "quebra." + ext},
             {"BRIVLON_WORKER_SPIN_ON", "trava." + ext}, {"BRIVLON_STALL_SECONDS", "2"},
             {"TMPDIR", (dir / "tmp").string()}};
         int run = 0;
@@ -342,7 +342,7 @@ TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFil
         const auto folder = dir / ("Convertidos para " + QString::fromStdString(format).toUpper().toStdString());
         fs::remove_all(folder);
         Process::Child run({BRIVLON_BINARY, {"--convert", format, (dir / first).string(), (dir / "trava.png").string()},
-            {}, {{"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
+            {}, {{"BRIVLON_WORKER", BRIVLON_TRAP_WORKER}, {"BRIVLON_WORKER_SPIN_ON", "trava.png"}}});
         std::string maps;
         ASSERT_TRUE(pumpUntil(60, [&] {
             maps = childWorker(run.pid()).maps;
@@ -383,7 +383,7 @@ TEST_F(HeadlessConversion, ARunsWorkerOpensTheModulesItsJobsNeedAndNothingMore)
         for (auto& argument : paths)
             if (fs::exists(dir / argument))
                 argument = (dir / argument).string();
-        Process::Child run({BRIVLON_BINARY, paths, {}, {{"BRIVLON_WORKER_SPIN_ON", arguments.back()}}});
+        Process::Child run({BRIVLON_BINARY, paths, {}, {{"BRIVLON_WORKER", BRIVLON_TRAP_WORKER}, {"BRIVLON_WORKER_SPIN_ON", arguments.back()}}});
         ChildWorker worker;
         ASSERT_TRUE(pumpUntil(60, [&] {
             worker = childWorker(run.pid());

@@ -12,6 +12,7 @@ brivlon_tests(core_tests
   core/office_notices_test.cpp
   core/conversion_runner_test.cpp
   core/request_test.cpp
+  core/job_process_test.cpp
   core/conversion_error_test.cpp
   core/chime_test.cpp
   core/export_chime_test.cpp

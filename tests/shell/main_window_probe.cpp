@@ -11,7 +11,8 @@
 // and "window <title>" when another of its windows takes the keyboard.
 
 #include "core/jobs/job_store.h"
-#include "documents/worker_serve.h"
+#include "core/jobs/worker_serve.h"
+#include "documents/perform.h"
 #include "programs/module_entries.h"
 #include "menus/wheel_controller.h"
 #include "shell/app_model.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     if (argc == 2 && std::string_view(argv[1]) == Worker::option)
     {
         linkEngineModules();
+        performInWorkers();
         Worker::serve(EngineModules::all());
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);

@@ -11,7 +11,8 @@
 #include "core/base/catalog.h"
 #include "core/jobs/conversion_runner.h"
 #include "core/jobs/job_store.h"
-#include "documents/worker_serve.h"
+#include "core/jobs/worker_serve.h"
+#include "documents/perform.h"
 #include "programs/module_entries.h"
 #include "menus/action_chooser.h"
 #include "menus/file_action.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv)
     if (argc == 2 && std::string_view(argv[1]) == Worker::option)
     {
         linkEngineModules();
+        performInWorkers();
         Worker::serve(EngineModules::all());
     }
     if (argc != 4)

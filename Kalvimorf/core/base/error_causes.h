@@ -24,7 +24,7 @@ inline constexpr const char* notUtf8 = "O texto do arquivo não está numa codif
 inline constexpr const char* noVideo = "O arquivo não tem vídeo.";
 inline constexpr const char* noAudio = "O arquivo não tem áudio.";
 inline constexpr const char* unreadable = "Não foi possível ler o arquivo.";
-// A job that reached the memory every job is given (JobBoundary::jobMemory).
+// A job that reached the memory every job is given (JobBudget::bytes).
 inline constexpr const char* tooMuchMemory = "O arquivo precisa de mais memória do que uma conversão pode usar.";
 
 enum class Cause {

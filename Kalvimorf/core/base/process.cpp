@@ -1,9 +1,7 @@
 #include "core/base/process.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
-#include "core/base/job_boundary.h"
 #include "core/base/task.h"
 
 #include <QStringDecoder>
@@ -25,6 +23,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -142,7 +141,7 @@ struct Launch {
     pid_t parent = 0;
     std::optional<unsigned long long> memoryLimit;
     std::optional<unsigned long long> fileSizeLimit;
-    const JobBoundary::Fence* fence = nullptr;
+    const Bounds* bounds = nullptr;
     int error = 0;  // written by the child when exec fails
 };
 
@@ -174,8 +173,8 @@ struct Launch {
         launch->error = errno;
         ::_exit(127);
     }
-    if (launch->fence)
-        launch->fence->enter();
+    if (launch->bounds)
+        launch->bounds->enter();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -207,8 +206,8 @@ pid_t spawn(const Command& command, Launch launch)
     launch.memoryLimit = command.memoryLimit;
     launch.fileSizeLimit = command.fileSizeLimit;
     // The job's bounds, for a tool started for a job in the process that keeps the job's files.
-    const auto fence = Task::current().fence;
-    launch.fence = fence.get();
+    const auto bounds = Task::current().bounds;
+    launch.bounds = bounds.get();
     launch.parent = ::getpid();
 
     // No handler of this process may run in the child while it borrows this memory.
@@ -300,138 +299,223 @@ std::string BoundedText::take()
     return text;
 }
 
-Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
+void Watch::run(std::vector<Stream> streams)
 {
-    const bool outToFd = command.stdoutFd >= 0;
-    FileSafety::Pipe out, err = FileSafety::Pipe::make();
-    if (!outToFd)
-        out = FileSafety::Pipe::make();
+    // The child's end, for a loop that stops with it; without a descriptor for it (an old
+    // kernel) it is looked at each turn.
+    FileSafety::Fd ended(untilEnd ? int(::syscall(SYS_pidfd_open, pid_, 0)) : -1);
+    const int timeout = bounds_ ? watchMilliseconds : onTurn || untilEnd ? 200 : -1;
+    const auto every = std::chrono::milliseconds(watchMilliseconds);
+    auto look = std::chrono::steady_clock::now() + every;
+    std::vector<pollfd> fds;
+    char buffer[65536];
+    bool gone = false;
+    while (!streams.empty() && !gone) {
+        fds.clear();
+        for (const auto& stream : streams)
+            fds.push_back({stream.fd, POLLIN, 0});
+        if (ended)
+            fds.push_back({ended.get(), POLLIN, 0});
+        if (::poll(fds.data(), nfds_t(fds.size()), timeout) < 0 && errno != EINTR)
+            break;
+        // The memory is looked at on the watch's own beat, however often the child prints.
+        if (const auto now = std::chrono::steady_clock::now(); bounds_ && !outgrown_ && now >= look) {
+            look = now + every;
+            if (bounds_->outgrown(pid_)) {
+                outgrown_ = true;
+                if (onOutgrown)
+                    onOutgrown();
+            }
+        }
+        if (onTurn)
+            onTurn();
+        for (size_t i = streams.size(); i-- > 0;) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t count = ::read(streams[i].fd, buffer, sizeof buffer);
+            if (count < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (count <= 0)
+                streams.erase(streams.begin() + std::ptrdiff_t(i));
+            else
+                streams[i].sink(std::string_view(buffer, size_t(count)));
+        }
+        if (untilEnd) {
+            siginfo_t info{};
+            gone = ended ? fds.back().revents != 0
+                         : ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+        }
+    }
+    // What the streams hold at the child's end is taken without waiting for the lingering.
+    for (auto& stream : streams) {
+        ::fcntl(stream.fd, F_SETFL, ::fcntl(stream.fd, F_GETFL) | O_NONBLOCK);
+        for (ssize_t count; (count = ::read(stream.fd, buffer, sizeof buffer)) > 0;)
+            stream.sink(std::string_view(buffer, size_t(count)));
+    }
+}
 
-    Launch launch;
-    launch.out = outToFd ? command.stdoutFd : out.write.get();
-    launch.err = err.write.get();
-    launch.ownSession = ownGroups;
-    const pid_t pid = spawn(command, launch);
+namespace {
 
-    out.write.reset();
-    err.write.reset();
+// The pipes of a run: standard output (unless it goes to the command's descriptor) and standard
+// error, the child's ends closed once it has started.
+struct Pipes {
+    explicit Pipes(const Command& command) : err(FileSafety::Pipe::make())
+    {
+        if (command.stdoutFd < 0)
+            out = FileSafety::Pipe::make();
+    }
+    void started()
+    {
+        out.write.reset();
+        err.write.reset();
+    }
+    FileSafety::Pipe out, err;
+};
 
-    // Cancellation only signals the child; this thread notices through the pipes closing.
-    std::shared_ptr<Task::CancelToken> token = command.cancellable ? Task::current().cancel : nullptr;
-    std::atomic<bool> killed{false};
-    int handler = 0;
-    // A tool with helpers is ended with all of them; any other with its own group.
-    const bool ownSession = launch.ownSession;
-    const auto end = [pid, ownSession, helpers = command.ownGroup](int signal) {
+// Ends a run's child: a tool with helpers with all of them, any other with its own group.
+struct Ender {
+    pid_t pid;
+    bool ownSession;
+    bool helpers;
+    void operator()(int signal) const
+    {
         if (helpers)
             signalTool(pid, ownSession, signal);
         else
             signalChild(pid, signal);
-    };
-    if (token) {
-        handler = token->onCancel([end, &killed, at = command.killOnCancel ? SIGKILL : SIGTERM] {
-            killed = true;
-            end(at);
-        });
     }
+};
 
-    Result result;
-    BoundedText errors;
-    RepeatCount repeats;
-    char buffer[65536];
-    pollfd fds[2];
-    int open = 0;
-    if (out.read)
-        fds[open++] = {out.read.get(), POLLIN, 0};
-    fds[open++] = {err.read.get(), POLLIN, 0};
-    auto killDeadline = std::chrono::steady_clock::time_point::max();
-    const auto timeLimit = command.timeLimit ? std::chrono::steady_clock::now() + *command.timeLimit
-                                             : std::chrono::steady_clock::time_point::max();
-    // A tool started for a job in the process that keeps the job's files has its memory watched.
-    const auto fence = Task::current().fence;
-    const bool watch = token || command.timeLimit || command.ownGroup || fence;
-    bool outgrown = false;
-    bool mainEnded = false;
-    std::exception_ptr sinkFailure;
-    while (open > 0) {
-        int ready = ::poll(fds, nfds_t(open), fence ? JobBoundary::watchMilliseconds : watch ? 200 : -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (fence && !outgrown && !mainEnded && fence->overLimit(pid)) {
-            outgrown = true;
-            end(SIGKILL);
-        }
-        if (!killed && !result.timedOut && std::chrono::steady_clock::now() > timeLimit) {
-            result.timedOut = true;
-            killed = true;
-            end(SIGTERM);
+// Cancelling the task signals the child (a cancellable command only); the run notices through
+// its pipes closing. Unhooked before the child is reaped: until then its pid is no one else's.
+class CancelHook {
+public:
+    CancelHook(const Command& command, const Ender& end)
+        : token_(command.cancellable ? Task::current().cancel : nullptr)
+    {
+        if (token_)
+            handler_ = token_->onCancel([this, end, signal = command.killOnCancel ? SIGKILL : SIGTERM] {
+                killed = true;
+                end(signal);
+            });
+    }
+    void unhook()
+    {
+        if (token_)
+            token_->removeHandler(handler_);
+        token_.reset();
+    }
+    ~CancelHook() { unhook(); }
+    CancelHook(const CancelHook&) = delete;
+    CancelHook& operator=(const CancelHook&) = delete;
+    bool watched() const { return bool(token_); }
+    std::atomic<bool> killed{false};
+
+private:
+    std::shared_ptr<Task::CancelToken> token_;
+    int handler_ = 0;
+};
+
+// The limits a run looks at between reads: its time limit, helpers left behind by a tool that
+// has exited, and a child that ignores the polite request to end.
+class Limits {
+public:
+    Limits(const Command& command, const Ender& end, CancelHook& cancel, Result& result)
+        : command_(command), end_(end), cancel_(cancel), result_(result),
+          timeLimit_(command.timeLimit ? std::chrono::steady_clock::now() + *command.timeLimit : never)
+    { }
+    bool watched() const { return cancel_.watched() || command_.timeLimit || command_.ownGroup; }
+    bool mainEnded() const { return mainEnded_; }
+    void look()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!cancel_.killed && !result_.timedOut && now > timeLimit_) {
+            result_.timedOut = true;
+            cancel_.killed = true;
+            end_(SIGTERM);
         }
         // Helpers left behind by a tool that has exited would hold its pipes (and its files)
-        // open for ever. Until the reap below the group's id cannot be anyone else's.
-        if (command.ownGroup && !mainEnded) {
+        // open for ever. Until the reap the group's id cannot be anyone else's.
+        if (command_.ownGroup && !mainEnded_) {
             siginfo_t info{};
-            if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) {
-                mainEnded = true;
-                end(SIGKILL);
+            if (::waitid(P_PID, id_t(end_.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == end_.pid) {
+                mainEnded_ = true;
+                end_(SIGKILL);
             }
         }
-        if (killed && killDeadline == std::chrono::steady_clock::time_point::max())
-            killDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        if (killed && std::chrono::steady_clock::now() > killDeadline) {
-            // It ignored the polite request.
-            end(SIGKILL);
-        }
-        for (int i = 0; i < open; ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            ssize_t count = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (count < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (count <= 0) {
-                fds[i] = fds[--open];
-                --i;
-                continue;
+        if (cancel_.killed && killDeadline_ == never)
+            killDeadline_ = now + std::chrono::seconds(2);
+        if (cancel_.killed && now > killDeadline_)
+            end_(SIGKILL);
+    }
+
+private:
+    static constexpr auto never = std::chrono::steady_clock::time_point::max();
+    const Command& command_;
+    const Ender& end_;
+    CancelHook& cancel_;
+    Result& result_;
+    std::chrono::steady_clock::time_point timeLimit_;
+    std::chrono::steady_clock::time_point killDeadline_ = never;
+    bool mainEnded_ = false;
+};
+
+// Where the child's output goes: the sinks, or the result within its bounds; a child that
+// prints past them, or loops on its own complaints, is ended.
+class Output {
+public:
+    Output(const Command& command, const Sink& onStdout, const Sink& onStderr, const Ender& end, Result& result)
+        : command_(command), onStdout_(onStdout), onStderr_(onStderr), end_(end), result_(result)
+    { }
+    void out(std::string_view chunk)
+    {
+        repeats_.progress();
+        if (onStdout_) {
+            // A reader that gives up ends the tool: what it would still print is unwanted.
+            if (sinkFailure)
+                return;
+            try {
+                onStdout_(chunk);
+            } catch (...) {
+                sinkFailure = std::current_exception();
+                end_(SIGKILL);
             }
-            std::string_view chunk(buffer, size_t(count));
-            const bool isOut = fds[i].fd == out.read.get();
-            if (isOut)
-                repeats.progress();
-            else if (command.repeatLimit && !result.looping && repeats.add(chunk) >= *command.repeatLimit) {
-                result.looping = true;
-                end(SIGKILL);
-            }
-            if (isOut) {
-                if (onStdout) {
-                    // A reader that gives up ends the tool: what it would still print is unwanted.
-                    if (!sinkFailure) {
-                        try {
-                            onStdout(chunk);
-                        } catch (...) {
-                            sinkFailure = std::current_exception();
-                            end(SIGKILL);
-                        }
-                    }
-                } else if (!result.outputCut) {
-                    const size_t room = command.outputLimit - std::min(command.outputLimit, result.out.size());
-                    result.out.append(chunk.substr(0, room));
-                    if (chunk.size() > room) {
-                        result.outputCut = true;
-                        end(SIGKILL);
-                    }
-                }
-            } else {
-                if (onStderr)
-                    onStderr(chunk);
-                else
-                    errors.append(chunk);
+        } else if (!result_.outputCut) {
+            const size_t room = command_.outputLimit - std::min(command_.outputLimit, result_.out.size());
+            result_.out.append(chunk.substr(0, room));
+            if (chunk.size() > room) {
+                result_.outputCut = true;
+                end_(SIGKILL);
             }
         }
     }
+    void err(std::string_view chunk)
+    {
+        if (command_.repeatLimit && !result_.looping && repeats_.add(chunk) >= *command_.repeatLimit) {
+            result_.looping = true;
+            end_(SIGKILL);
+        }
+        if (onStderr_)
+            onStderr_(chunk);
+        else
+            errors_.append(chunk);
+    }
+    std::string errors() { return errors_.take(); }
+    std::exception_ptr sinkFailure;
 
-    result.err = errors.take();
-    // Unhooked before the child is reaped: until then its pid cannot belong to anyone else.
-    if (token)
-        token->removeHandler(handler);
+private:
+    const Command& command_;
+    const Sink& onStdout_;
+    const Sink& onStderr_;
+    const Ender& end_;
+    Result& result_;
+    BoundedText errors_;
+    RepeatCount repeats_;
+};
+
+// Reaps the child, its helpers ended first; its exit status or signal into the result.
+void reap(pid_t pid, const Command& command, const Ender& end, Result& result)
+{
     awaitEnd(pid);
     if (command.ownGroup)
         end(SIGKILL);
@@ -443,11 +527,48 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
         result.signaled = true;
         result.exitCode = 128 + WTERMSIG(status);
     }
-    if (sinkFailure)
-        std::rethrow_exception(sinkFailure);
-    if (outgrown)
-        throw ConversionError::ffmpeg(ErrorCauses::tooMuchMemory);
-    if (killed && !result.timedOut)
+}
+
+}
+
+Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
+{
+    Pipes pipes(command);
+    Launch launch;
+    launch.out = command.stdoutFd >= 0 ? command.stdoutFd : pipes.out.write.get();
+    launch.err = pipes.err.write.get();
+    launch.ownSession = ownGroups;
+    const pid_t pid = spawn(command, launch);
+    pipes.started();
+
+    const Ender end{pid, launch.ownSession, command.ownGroup};
+    Result result;
+    CancelHook cancel(command, end);
+    Limits limits(command, end, cancel, result);
+    Output output(command, onStdout, onStderr, end, result);
+    // A tool started for a job in the process that keeps the job's files has its memory watched.
+    const auto bounds = Task::current().bounds;
+    Watch watch(pid, bounds.get());
+    watch.onOutgrown = [&] {
+        if (!limits.mainEnded())
+            end(SIGKILL);
+    };
+    if (limits.watched())
+        watch.onTurn = [&limits] { limits.look(); };
+    std::vector<Watch::Stream> streams;
+    if (pipes.out.read)
+        streams.push_back({pipes.out.read.get(), [&output](std::string_view chunk) { output.out(chunk); }});
+    streams.push_back({pipes.err.read.get(), [&output](std::string_view chunk) { output.err(chunk); }});
+    watch.run(std::move(streams));
+
+    result.err = output.errors();
+    cancel.unhook();
+    reap(pid, command, end, result);
+    if (output.sinkFailure)
+        std::rethrow_exception(output.sinkFailure);
+    if (bounds)
+        bounds->judge(result, watch.outgrown());
+    if (cancel.killed && !result.timedOut)
         throw CancellationError();
     return result;
 }

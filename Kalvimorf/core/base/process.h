@@ -89,6 +89,53 @@ private:
 
 using Sink = std::function<void(std::string_view)>;
 
+// How often whoever waits for a job's processes looks at their memory.
+inline constexpr int watchMilliseconds = 20;
+
+// What a job lays around every process that works for it. core/jobs/job_process.h makes it, a
+// task carries it (Task::Context::bounds), and every child started for that task enters it.
+class Bounds {
+public:
+    virtual ~Bounds() = default;
+    // Closes the calling process, and every process it starts from then on, inside the bounds.
+    // Runs in a child between its start and exec, where only system calls may be made.
+    virtual void enter() const noexcept = 0;
+    // Whether `pid` and every process below it have outgrown the job's memory; asked every
+    // watchMilliseconds by the loop that waits for them (Watch).
+    virtual bool outgrown(int pid) const = 0;
+    // How a watched run ended, for the job: throws the job's sentence when it outgrew its memory
+    // or failed for want of memory, and returns for any other end, which its caller judges.
+    virtual void judge(const Result& result, bool outgrown) const = 0;
+};
+
+// The one loop that waits for a started child: it drains the child's streams as they come, asks
+// its bounds every watchMilliseconds whether it has outgrown them (and ends it then), and between
+// reads lets the caller look at limits of its own. The tool runner and a worker's job (core/jobs)
+// both wait in it.
+class Watch {
+public:
+    struct Stream {
+        int fd = -1;
+        Sink sink;  // each chunk as it arrives
+    };
+    Watch(int pid, const Bounds* bounds) : pid_(pid), bounds_(bounds) { }
+    // Called after each turn; a caller with one is woken at least every 200 ms.
+    std::function<void()> onTurn;
+    // Ends the child's tree once it has outgrown its bounds.
+    std::function<void()> onOutgrown;
+    // Stops as soon as the child itself has ended, taking what its streams still hold without
+    // waiting, for a child whose own children may linger with the streams open. Otherwise the
+    // loop runs until every stream has closed.
+    bool untilEnd = false;
+    void run(std::vector<Stream> streams);
+    bool outgrown() const { return outgrown_; }
+
+private:
+    int pid_;
+    const Bounds* bounds_;
+    bool outgrown_ = false;
+};
+
 // Runs to completion. A launch failure throws std::system_error (not a ConversionError).
 // The child reads nothing (standard input is /dev/null), has no terminal to prompt on, and dies
 // with the thread that started it, so a tool never outlives a killed program.

@@ -8,7 +8,7 @@ target_sources(kalvimorf_core_base PRIVATE
   core/base/error_log.cpp
   core/base/file_safety.cpp
   core/base/helper_module.cpp
-  core/base/job_boundary.cpp
+  core/base/job_budget.cpp
   core/base/image_readers.cpp
   core/base/output_formats.cpp
   core/base/output_paths.cpp

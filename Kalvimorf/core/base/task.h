@@ -13,8 +13,8 @@
 #include <vector>
 
 enum class QualityLevel;
-namespace JobBoundary {
-class Fence;
+namespace Process {
+class Bounds;
 }
 
 namespace Task {
@@ -47,9 +47,9 @@ struct Context {
     // The permission bits the job's outputs may keep (FileSafety::outputModes of its sources):
     // an output is never more readable than what it was made from.
     std::optional<unsigned> outputModes;
-    // The job's bounds, laid around every tool started for it (JobBoundary); none where the
-    // process running the job is already inside them (a worker's child for the job).
-    std::shared_ptr<const JobBoundary::Fence> fence;
+    // The job's bounds, laid around every tool started for it (core/jobs/job_process.h); none
+    // where the process running the job is already inside them (a worker's child for the job).
+    std::shared_ptr<const Process::Bounds> bounds;
 };
 
 // A fresh context for a new job, with its own cancel token.

@@ -6,6 +6,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/image_readers.h"
+#include "core/base/job_budget.h"
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
@@ -476,9 +477,9 @@ void requireHeld(const VImage& image, double perPixel)
 
 void requireHeld(double pixels, double bytesPerPixel)
 {
-    // A job that holds a whole picture stays, with the program's own 60 MiB or so, under 700 MiB
-    // whatever the machine has free: a 252-megapixel HEIC grid of one repeated tile is 2.4 KB.
-    constexpr double heldBytes = 600.0 * (1 << 20);
+    // A job that holds a whole picture stays within its share of the job's budget whatever the
+    // machine has free: a 252-megapixel HEIC grid of one repeated tile is 2.4 KB.
+    const double heldBytes = double(JobBudget::limits().wholePicture);
     requireMemory(pixels, bytesPerPixel);
     const double needed = pixels * bytesPerPixel;
     if (needed > heldBytes)
@@ -496,13 +497,11 @@ void requireMemory(const VImage& image, double perPixel)
 void requireMemory(double pixels, double bytesPerPixel)
 {
     const double needed = pixels * bytesPerPixel;
-    // The free memory, and within it the address space this process may take (a worker's bound).
-    double available = availableBytes();
-    rlimit bound{};
-    if (::getrlimit(RLIMIT_AS, &bound) == 0 && bound.rlim_cur != RLIM_INFINITY
-        && (available <= 0 || double(bound.rlim_cur) < available))
-        available = double(bound.rlim_cur);
-    if (available > 0 && needed > available * 0.8)
+    // The picture's share of the job's budget, within what the system has free: past it the
+    // watch would end the job with the generic sentence instead of this one.
+    const double free = availableBytes(), share = double(JobBudget::limits().picture);
+    const double available = free > 0 ? std::min(free * 0.8, share) : share;
+    if (needed > available)
         throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre (precisaria de "
             + withComma(needed / double(1ULL << 30)) + " GB).");
 }

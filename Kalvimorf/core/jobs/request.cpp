@@ -7,6 +7,7 @@
 #include "core/base/raw_values.h"
 #include "core/engines/media_engine.h"
 #include "core/engines/media_tools.h"
+#include "core/jobs/job_process.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -240,32 +241,10 @@ std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const Outpu
     return FileSafety::copyNew(source, OutputPaths::names(source, OutputFormats::fileExtension(format.ext)));
 }
 
-std::shared_ptr<const JobBoundary::Fence> fence(const Request& request)
-{
-    Task::Binder binder(context(request));
-    JobBoundary::Rooms rooms;
-    std::error_code error;
-    rooms.writable.push_back(fs::temp_directory_path(error));
-    if (request.folder)
-        rooms.writable.push_back(*request.folder);
-    for (const auto& given : request.sources) {
-        const fs::path source = fs::absolute(given, error);
-        rooms.readable.push_back(source);
-        rooms.readable.push_back(source.parent_path());
-        // A folder that cannot be written sends the outputs elsewhere; only the chosen one is
-        // opened to the job.
-        try {
-            rooms.writable.push_back(OutputPaths::directory(source));
-        } catch (const std::exception&) {
-        }
-    }
-    return JobBoundary::make(rooms, JobBoundary::jobMemory());
-}
-
 fs::path performHere(const Request& request, const Progress& progress)
 {
     auto bounded = context(request);
-    bounded.fence = fence(request);
+    bounded.bounds = JobProcess::of(request);
     Task::Binder binder(std::move(bounded));
     if (request.sources.empty())
         throw ConversionError::unsupported();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/base/catalog.h"
-#include "core/base/job_boundary.h"
 #include "core/base/progress.h"
 #include "core/base/quality.h"
 #include "core/base/task.h"
@@ -80,11 +79,9 @@ Task::Context context(const Request& request);
 // wanted type is copied as it is, under a free name, and the copy is the output.
 std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const OutputFormat& format);
 
-// The bounds of the request's job (JobBoundary): its sources and their folders to read, its
-// output folders and its temporary folder to write.
-std::shared_ptr<const JobBoundary::Fence> fence(const Request& request);
 // Carries out, in this process, a request whose work is all in ffmpeg's processes (worker() gives
-// none: a media tool, a conversion of a video or a sound), as perform() would in a worker.
+// none: a media tool, a conversion of a video or a sound), as perform() would in a worker: each
+// of its tools inside the job's bounds (JobProcess::of).
 fs::path performHere(const Request& request, const Progress& progress);
 
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.

@@ -1,9 +1,9 @@
 #include "core/jobs/worker.h"
 
 #include "core/base/conversion_error.h"
-#include "core/base/job_boundary.h"
 #include "core/base/raw_values.h"
 #include "core/base/task.h"
+#include "core/jobs/job_process.h"
 
 #include <QDataStream>
 #include <QIODevice>
@@ -136,34 +136,12 @@ Answer answerFor(const std::function<fs::path()>& work)
     } catch (const CancellationError&) {
         return {Answer::Kind::cancelled, 0, {}, {}};
     } catch (const std::bad_alloc&) {
-        std::_Exit(JobBoundary::outOfMemoryStatus);
+        std::_Exit(JobProcess::outOfMemoryStatus);
     } catch (const std::exception& error) {
         return {Answer::Kind::failed, 0, {}, describeError(error)};
     } catch (...) {
         return {Answer::Kind::failed, 0, {}, "Erro inesperado."};
     }
-}
-
-void springTraps(const Request& request)
-{
-    const auto named = [&request](const char* variable) {
-        const char* name = std::getenv(variable);
-        for (const auto& source : request.sources)
-            if (name && source.filename() == name)
-                return true;
-        return false;
-    };
-    if (named("BRIVLON_WORKER_ABORT_ON")) {
-        std::fputs("free(): invalid next size (normal)\n", stderr);
-        std::abort();
-    }
-    if (named("BRIVLON_WORKER_GROW_ON"))
-        for (std::vector<std::unique_ptr<char[]>> held;;) {
-            held.emplace_back(new char[64 << 20]);
-            *static_cast<volatile char*>(held.back().get()) = 1;
-        }
-    if (named("BRIVLON_WORKER_SPIN_ON"))
-        for (volatile bool forever = true; forever;) { }
 }
 
 }

@@ -62,12 +62,4 @@ std::optional<QByteArray> readFrame(int fd, QByteArray& pending);
 // in, and the parent reports the job as crashed and starts a fresh worker for the next.
 Answer answerFor(const std::function<fs::path()>& work);
 
-// A hook for the tests of isolation, harmless in use: a source whose file name equals
-// BRIVLON_WORKER_ABORT_ON or BRIVLON_WORKER_SPIN_ON makes the worker crash or hang, as a library
-// does on some damaged files; the crash leaves the C library's last words on standard error, as
-// a corrupted heap does. BRIVLON_WORKER_GROW_ON makes it allocate without end, as a decoder
-// looping on a damaged file does.
-void springTraps(const Request& request);
-
-
 }

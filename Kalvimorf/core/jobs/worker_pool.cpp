@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -91,14 +92,6 @@ private:
     }
 };
 
-unsigned long long workerMemory()
-{
-    const auto pages = ::sysconf(_SC_PHYS_PAGES);
-    const auto pageSize = ::sysconf(_SC_PAGESIZE);
-    const auto machine = pages > 0 && pageSize > 0 ? (unsigned long long)pages * (unsigned long long)pageSize : 0;
-    return std::max(6ULL << 30, machine / 4 * 3);
-}
-
 WorkerPool::WorkerPool(Options options)
     : options_(std::move(options)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 { }
@@ -122,7 +115,13 @@ const std::shared_ptr<WorkerPool>& WorkerPool::shared()
     return pool;
 }
 
-std::string WorkerPool::program() { return (AppPaths::helperDir() / "brivlon-worker").string(); }
+std::string WorkerPool::program()
+{
+    // The tests name their own worker, which shows faults on demand (tests/support/trap_worker.cpp).
+    if (const char* given = std::getenv("BRIVLON_WORKER"); given && fs::path(given).is_absolute())
+        return given;
+    return (AppPaths::helperDir() / "brivlon-worker").string();
+}
 
 const char* WorkerPool::crashed() { return "O conversor parou inesperadamente."; }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/file_safety.h"
+#include "core/base/job_budget.h"
 #include "core/base/progress.h"
 #include "core/engines/module_kind.h"
 #include "core/jobs/request.h"
@@ -17,11 +18,6 @@
 
 // Runs requests in workers (see worker.h), keeping some started ahead so that a job does not
 // wait for a process to load.
-// The address space a worker may take: three quarters of the machine's memory, and never less
-// than 6 GiB. The largest real jobs take about 4 GiB of it (a 108-megapixel photo to HEIC, the
-// encoder's threads reserving their own heaps); a decoder that loops on a damaged file grows
-// until it reaches the bound and ends its job, leaving the rest of the session its memory.
-unsigned long long workerMemory();
 
 class WorkerPool {
 public:
@@ -44,9 +40,10 @@ public:
         // when a job comes; a command-line run names those its jobs need (Requests::modules), and
         // leaves the rest unloaded.
         std::vector<EngineModules::Module> warm = EngineModules::all();
-        // The address space each worker and the tools it starts may take, in bytes; past it the
-        // job fails or the worker crashes, and the next job gets a fresh one.
-        std::optional<unsigned long long> memoryLimit = workerMemory();
+        // The address space each worker and the tools it starts may take, in bytes
+        // (JobBudget::Limits::addressSpace); past it the job fails or the worker crashes, and the
+        // next job gets a fresh one.
+        std::optional<unsigned long long> memoryLimit = JobBudget::limits().addressSpace;
     };
 
     explicit WorkerPool(Options options);
@@ -58,7 +55,7 @@ public:
     // The program's own pool.
     static const std::shared_ptr<WorkerPool>& shared();
 
-    // The worker program, in the helper folder.
+    // The worker program, in the helper folder; BRIVLON_WORKER names another, for the tests.
     static std::string program();
 
     // Starts the waiting workers now rather than at the first job.

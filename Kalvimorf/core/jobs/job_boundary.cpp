@@ -1,4 +1,4 @@
-#include "core/base/job_boundary.h"
+#include "core/jobs/job_boundary.h"
 
 #include "core/base/app_paths.h"
 
@@ -19,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -135,90 +136,20 @@ Fence::~Fence()
         ::close(ruleset_);
 }
 
-void Fence::enter() const noexcept
+Entered Fence::enter() const noexcept
 {
-    if (memory_ > 0) {
-        const rlimit limit{rlim_t(2 * memory_), rlim_t(2 * memory_)};
-        ::setrlimit(RLIMIT_DATA, &limit);
-    }
+    Entered entered;
     // Neither restriction may be taken by a process that could gain privileges by exec.
-    ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    if (ruleset_ >= 0)
-        ::syscall(restrictSelf, ruleset_, 0);
-    if (nativeArch != 0)
-        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &networkProgram);
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        return entered;
+    entered.files = ruleset_ >= 0 && ::syscall(restrictSelf, ruleset_, 0) == 0;
+    entered.network = nativeArch != 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &networkProgram) == 0;
+    return entered;
 }
 
-namespace {
-
-// Reads a small file of /proc whole into `text`; its length, 0 when it cannot be read.
-size_t readSmall(const char* path, char* text, size_t size)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    const ssize_t count = ::read(fd, text, size - 1);
-    ::close(fd);
-    if (count <= 0)
-        return 0;
-    text[count] = '\0';
-    return size_t(count);
-}
-
-struct Held {
-    unsigned long long resident = 0;  // of the whole tree
-    unsigned long long data = 0;  // of its largest process
-};
-
-// What `pid` and every process below it hold, found through each of its threads' children (a
-// tool may be started from any thread).
-void treeHeld(pid_t pid, int depth, Held& held)
-{
-    char path[96], text[4096];
-    std::snprintf(path, sizeof path, "/proc/%d/statm", int(pid));
-    unsigned long long size = 0, resident = 0, shared = 0, code = 0, library = 0, data = 0;
-    if (!readSmall(path, text, sizeof text)
-        || std::sscanf(text, "%llu %llu %llu %llu %llu %llu", &size, &resident, &shared, &code, &library, &data) != 6)
-        return;
-    const auto page = (unsigned long long)::sysconf(_SC_PAGESIZE);
-    held.resident += resident * page;
-    held.data = std::max(held.data, data * page);
-    if (depth > 16)
-        return;
-    std::snprintf(path, sizeof path, "/proc/%d/task", int(pid));
-    std::error_code error;
-    for (auto it = fs::directory_iterator(path, error); !error && it != fs::directory_iterator(); it.increment(error)) {
-        const std::string children = it->path().string() + "/children";
-        if (!readSmall(children.c_str(), text, sizeof text))
-            continue;
-        for (char* at = text; *at;) {
-            char* end = nullptr;
-            const long child = std::strtol(at, &end, 10);
-            if (end == at)
-                break;
-            treeHeld(pid_t(child), depth + 1, held);
-            at = end;
-        }
-    }
-}
-
-}
-
-bool Fence::overLimit(int job) const
-{
-    if (memory_ == 0)
-        return false;
-    Held held;
-    treeHeld(pid_t(job), 0, held);
-    // What a process has written nears the backstop of enter() before it is resident: a library
-    // that meets the backstop may hang (a thread it cannot start), so the watch comes first.
-    return held.resident > memory_ || held.data > memory_ / 2 * 3;
-}
-
-std::shared_ptr<const Fence> make(const Rooms& rooms, unsigned long long memory)
+std::shared_ptr<const Fence> make(const Rooms& rooms)
 {
     std::shared_ptr<Fence> fence(new Fence);
-    fence->memory_ = memory;
     const int version = landlockVersion();
     if (version <= 0)
         return fence;
@@ -239,10 +170,9 @@ std::shared_ptr<const Fence> make(const Rooms& rooms, unsigned long long memory)
              "/var/spool/libreoffice"})
         allow(int(ruleset), system, read);
     allow(int(ruleset), "/dev/null", read | writeFile);
-    // The office suite's socket to itself, which it makes in the system's temporary folder
-    // whatever TMPDIR says, and removes again: no file there can be read or written.
-    for (const char* shared : {"/tmp", "/var/tmp"})
-        allow(int(ruleset), shared, makeSocket | removeFile);
+    if (rooms.suiteSocket)
+        for (const char* shared : {"/tmp", "/var/tmp"})
+            allow(int(ruleset), shared, makeSocket | removeFile);
     allow(int(ruleset), AppPaths::helperDir(), read | execute);
     allow(int(ruleset), AppPaths::resources(), read | execute);
     // The user's fonts and their settings, and the program's own settings.
@@ -266,27 +196,25 @@ std::shared_ptr<const Fence> make(const Rooms& rooms, unsigned long long memory)
     return fence;
 }
 
-unsigned long long jobMemory()
-{
-    if (const char* given = std::getenv("BRIVLON_JOB_MEMORY"))
-        if (const long long mebibytes = std::atoll(given); mebibytes > 0)
-            return (unsigned long long)mebibytes << 20;
-    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
-    const auto machine = pages > 0 && pageSize > 0 ? (unsigned long long)pages * (unsigned long long)pageSize : 0;
-    return std::clamp(machine / 4, 3ULL << 30, 8ULL << 30);
-}
-
 bool filesFenced() { return landlockVersion() > 0; }
 
-bool networkShut() { return nativeArch != 0; }
-
-bool soundsOutOfMemory(std::string_view text)
+bool networkFilterInstalls()
 {
-    for (const std::string_view phrase : {"std::bad_alloc", "failed to allocate", "Cannot allocate memory",
-             "out of memory", "Out of memory", "memory exhausted"})
-        if (text.find(phrase) != std::string_view::npos)
-            return true;
-    return false;
+    static const bool installs = [] {
+        if (nativeArch == 0)
+            return false;
+        // Asked of a child, since the filter cannot be taken off again; it makes system calls only.
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const bool installed = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+                && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &networkProgram) == 0;
+            ::_exit(installed ? 0 : 1);
+        }
+        int status = 0;
+        while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+        return child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }();
+    return installs;
 }
 
 }

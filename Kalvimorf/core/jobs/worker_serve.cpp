@@ -1,21 +1,19 @@
-#include "documents/worker_serve.h"
-#include "core/state/office_events.h"
+#include "core/jobs/worker_serve.h"
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
-#include "core/base/job_boundary.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/engine_modules.h"
+#include "core/jobs/job_process.h"
 #include "core/jobs/worker_pool.h"
-#include "documents/perform.h"
+#include "core/state/office_events.h"
 
 #include <QString>
 #include <QtGlobal>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,15 +25,13 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-// The worker's side of the protocol, the one place that runs the engines: only the worker program
-// and the tests' probes link it, so that no other process of the program loads an imaging, PDF or
-// media library.
+// The worker's side of the protocol, the one place that runs the engines (through Performer): only
+// the worker program and the tests' probes call it, so that no other process of the program loads
+// an imaging, PDF or media library.
 namespace Worker {
 
 namespace {
@@ -100,23 +96,6 @@ void watchForHangUp()
     ::_exit(1);
 }
 
-// Another hook for the tests, unset in use: with BRIVLON_WORKER_IDLE_NOISE set, a worker waiting
-// for its first request prints many times what a pipe holds on standard error, as a library's
-// warnings or a thread still ending can while no job runs, and then creates the file it names.
-// Until someone reads the pipe the worker is stuck in the middle, and the file never comes.
-void makeIdleNoise()
-{
-    const char* done = std::getenv("BRIVLON_WORKER_IDLE_NOISE");
-    if (!done)
-        return;
-    const std::string filler(160, '~');
-    for (int line = 0; line < 2000; ++line)
-        std::fprintf(stderr, "(worker:%d): GLib-WARNING **: ocioso %04d %s\n", int(::getpid()), line, filler.c_str());
-    const int made = ::open(done, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (made >= 0)
-        ::close(made);
-}
-
 // The office route's events travel to the parent as answers of their own.
 class RelayedOfficeEvents : public OfficeEvents {
 public:
@@ -136,7 +115,10 @@ Answer answer(const Request& request)
         send({Answer::Kind::progress, value, {}, {}});
     };
     return answerFor([&] {
-        return perform(request, progress);
+        const auto performer = Performer::shared();
+        if (!performer)
+            throw ConversionError::unsupported();
+        return performer->perform(request, progress);
     });
 }
 
@@ -150,55 +132,10 @@ Answer answer(const Request& request)
     ::_exit(1);
 }
 
-// Passes on what the job's process prints, keeping its last words, until it has ended; its wait
-// status. Its tools die with it, but one that lingers cannot hold the worker: the process's end
-// is watched beside the pipe. Meanwhile the memory of the job's processes is watched.
-int relayUntilEnd(pid_t job, const JobBoundary::Fence& fence, int errors, Process::BoundedText& kept)
-{
-    const int ended = int(::syscall(SYS_pidfd_open, job, 0));
-    char buffer[4096];
-    bool open = true, gone = false;
-    const auto every = std::chrono::milliseconds(JobBoundary::watchMilliseconds);
-    auto look = std::chrono::steady_clock::now() + every;
-    while (open && !gone) {
-        pollfd watched[2] = {{errors, POLLIN, 0}, {ended, POLLIN, 0}};
-        if (::poll(watched, ended >= 0 ? 2 : 1, JobBoundary::watchMilliseconds) < 0 && errno != EINTR)
-            break;
-        if (const auto now = std::chrono::steady_clock::now(); now >= look) {
-            if (fence.overLimit(job))
-                outgrown();
-            look = now + every;
-        }
-        if (watched[0].revents) {
-            const ssize_t count = ::read(errors, buffer, sizeof buffer);
-            if (count > 0) {
-                [[maybe_unused]] auto written = ::write(STDERR_FILENO, buffer, size_t(count));
-                kept.append(std::string_view(buffer, size_t(count)));
-            } else if (count == 0 || errno != EINTR) {
-                open = false;
-            }
-        }
-        siginfo_t info{};
-        // Without a descriptor for the process's end (an old kernel), it is looked at each turn.
-        gone = (ended >= 0 && watched[1].revents)
-            || (ended < 0 && ::waitid(P_PID, id_t(job), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == job);
-    }
-    if (ended >= 0)
-        ::close(ended);
-    int status = 0;
-    while (::waitpid(job, &status, 0) < 0 && errno == EINTR) { }
-    ::fcntl(errors, F_SETFL, O_NONBLOCK);
-    for (ssize_t count; (count = ::read(errors, buffer, sizeof buffer)) > 0;) {
-        [[maybe_unused]] auto written = ::write(STDERR_FILENO, buffer, size_t(count));
-        kept.append(std::string_view(buffer, size_t(count)));
-    }
-    return status;
-}
-
-// Each job runs in a process forked for it from this one, which stays as it was while it waited
-// (its modules open, nothing of a job's left in its heaps) for the next job. The job's process
-// closes itself inside the job's bounds before it reads a byte of a source: they are the
-// kernel's, so they hold for every library and every tool it starts, and they end with it.
+// Each job runs in a process forked for it from this one (JobProcess::run), which stays as it was
+// while it waited (its modules open, nothing of a job's left in its heaps) for the next job. The
+// job's process closes itself inside the job's bounds before it reads a byte of a source: they
+// are the kernel's, so they hold for every library and every tool it starts, and they end with it.
 void runJob(const Request& request)
 {
     // The job's modules are opened here, for this job and every later one of this worker.
@@ -208,37 +145,22 @@ void runJob(const Request& request)
         } catch (const std::exception&) {
         }
     }
-    const auto fence = Requests::fence(request);
-    auto errors = FileSafety::Pipe::make();
-    std::fflush(nullptr);
-    const pid_t job = ::fork();
-    if (job == 0) {
-        // The socket is the job's to answer on, never to read: a drawing naming standard input
-        // would wait on it for ever.
-        const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        ::dup2(nothing, STDIN_FILENO);
-        ::dup2(errors.write.get(), STDERR_FILENO);
-        ::dup2(errors.write.get(), STDOUT_FILENO);
-        fence->enter();
-        springTraps(request);
-        send(answer(request));
-        std::fflush(nullptr);
-        ::_exit(0);
+    const auto traps = Traps::shared();
+    const auto end = JobProcess::run(
+        *JobProcess::of(request),
+        [&] {
+            if (traps)
+                traps->job(request);
+            send(answer(request));
+        },
+        outgrown);
+    switch (end) {
+    case JobProcess::End::well: return;
+    // It ended without its answer: out of memory, or a crash.
+    case JobProcess::End::outgrown:
+    case JobProcess::End::outOfMemory: send({Answer::Kind::failed, 0, {}, ErrorCauses::tooMuchMemory}); return;
+    case JobProcess::End::failed: send({Answer::Kind::failed, 0, {}, WorkerPool::crashed()}); return;
     }
-    errors.write.reset();
-    if (job < 0) {
-        send({Answer::Kind::failed, 0, {}, WorkerPool::crashed()});
-        return;
-    }
-    Process::BoundedText kept;
-    const int status = relayUntilEnd(job, *fence, errors.read.get(), kept);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        return;
-    // It ended without its answer: its own out-of-memory status, or its libraries' last words
-    // about an allocation that failed, tell a job that outgrew its memory from a crash.
-    const bool memory = (WIFEXITED(status) && WEXITSTATUS(status) == JobBoundary::outOfMemoryStatus)
-        || JobBoundary::soundsOutOfMemory(kept.take());
-    send({Answer::Kind::failed, 0, {}, memory ? ErrorCauses::tooMuchMemory : WorkerPool::crashed()});
 }
 
 }
@@ -275,7 +197,8 @@ void serve(const std::vector<EngineModules::Module>& warm)
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     FileSafety::HiddenNames::set(std::make_shared<RelayedHiddenNames>());
     send({});
-    makeIdleNoise();
+    if (const auto traps = Traps::shared())
+        traps->idle();
 
     QByteArray pending;
     for (;;) {

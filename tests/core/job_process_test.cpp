@@ -1,0 +1,167 @@
+// The job's bounds are the kernel's: a process inside them is refused what lies outside its rooms
+// and the network, whatever the readers above would have checked first. These tests ask the
+// kernel directly, through both roads a job's process is started by.
+
+#include "core/base/task.h"
+#include "core/jobs/job_boundary.h"
+#include "core/jobs/job_process.h"
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+// What each attempt of a fenced process got: 0, or the error the kernel gave.
+struct Attempts {
+    int readRoom = -1, readOutside = -1, writeRoom = -1, writeReadable = -1;
+    int internet = -1, internet6 = -1, local = -1, socketInTmp = -1;
+};
+
+int openError(const fs::path& path, int flags)
+{
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+int socketError(int family)
+{
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
+}
+
+// Binds a local socket at `path` and removes it again; the error, or 0.
+int bindError(const fs::path& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int error = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    ::close(fd);
+    if (error == 0)
+        ::unlink(path.c_str());
+    return error;
+}
+
+class JobProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!JobBoundary::filesFenced() || !JobBoundary::networkFilterInstalls())
+            GTEST_SKIP() << "this kernel has no Landlock or no seccomp filter";
+        writeFile(room / "fonte.txt", "da sala");
+        writeFile(outside / "segredo.txt", "de fora");
+    }
+    // The bounds of a job whose source is in `room` and whose outputs go to `output`.
+    std::shared_ptr<const JobProcess::Bounds> bounds(unsigned long long budget = JobBudget::bytes())
+    {
+        return std::make_shared<JobProcess::Bounds>(JobBoundary::make({{room.path()}, {output.path()}, {}}), budget);
+    }
+    Attempts attempt() const
+    {
+        Attempts got;
+        got.readRoom = openError(room / "fonte.txt", O_RDONLY);
+        got.readOutside = openError(outside / "segredo.txt", O_RDONLY);
+        got.writeRoom = openError(output / "saida.txt", O_WRONLY | O_CREAT | O_EXCL);
+        got.writeReadable = openError(room / "novo.txt", O_WRONLY | O_CREAT | O_EXCL);
+        got.internet = socketError(AF_INET);
+        got.internet6 = socketError(AF_INET6);
+        got.local = socketError(AF_UNIX);
+        // The office suite's socket is a document job's right alone.
+        got.socketInTmp = bindError("/tmp/brivlon-cerca-" + std::to_string(::getpid()));
+        return got;
+    }
+
+    TempDir room, output, outside;
+};
+
+}
+
+TEST_F(JobProcessTest, AFencedProcessIsRefusedWhatLiesOutsideItsRoomsAndTheNetwork)
+{
+    // The worker's road: the job's process forked from this one enters the bounds and tries.
+    auto pipe = FileSafety::Pipe::make();
+    const auto end = JobProcess::run(
+        *bounds(),
+        [&] {
+            const Attempts got = attempt();
+            [[maybe_unused]] auto written = ::write(pipe.write.get(), &got, sizeof got);
+        },
+        {});
+    pipe.write.reset();
+    Attempts got;
+    ASSERT_EQ(::read(pipe.read.get(), &got, sizeof got), ssize_t(sizeof got));
+    EXPECT_EQ(end, JobProcess::End::well);
+    EXPECT_EQ(got.readRoom, 0);
+    EXPECT_EQ(got.writeRoom, 0);
+    EXPECT_EQ(got.local, 0);
+    for (const int refused : {got.readOutside, got.writeReadable, got.internet, got.internet6, got.socketInTmp})
+        EXPECT_EQ(refused, EACCES) << std::strerror(refused);
+    // This process itself stays as it was.
+    EXPECT_EQ(socketError(AF_INET), 0);
+    EXPECT_EQ(openError(outside / "segredo.txt", O_RDONLY), 0);
+
+    // The front's road: a tool started for the job enters the same bounds between start and exec.
+    auto context = Task::newJob();
+    context.bounds = bounds();
+    Task::Binder binder(context);
+    const auto cat = Process::run({"/bin/cat", {(room / "fonte.txt").string(), (outside / "segredo.txt").string()}});
+    EXPECT_EQ(cat.out, "da sala");
+    EXPECT_NE(cat.exitCode, 0);
+    EXPECT_NE(cat.err.find("Permission denied"), std::string::npos) << cat.err;
+    const auto python = Process::run({"/usr/bin/python3",
+        {"-c", "import socket\ntry:\n socket.socket(socket.AF_INET)\nexcept PermissionError:\n print('recusado')"}});
+    EXPECT_EQ(python.out, "recusado\n") << python.err;
+}
+
+TEST_F(JobProcessTest, HowAJobsProcessEndedIsJudgedOnce)
+{
+    // Outgrowing the budget is seen by the watch, not by the process: it touches shared pages,
+    // which no data limit of its own stops, so only the watch can end it. A caught failed
+    // allocation and a crash are told apart by their status and last words.
+    const auto grow = [] {
+        const size_t size = 64ULL << 30;
+        const int fd = ::memfd_create("cresce", MFD_CLOEXEC);
+        if (fd < 0 || ::ftruncate(fd, off_t(size)) != 0)
+            std::_Exit(1);
+        auto* bytes = static_cast<volatile char*>(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        for (size_t at = 0; bytes != MAP_FAILED && at < size; at += 4096)
+            bytes[at] = 1;
+        std::_Exit(1);
+    };
+    const auto resident = std::stoull(readFile("/proc/self/statm").substr(readFile("/proc/self/statm").find(' ') + 1))
+        * (unsigned long long)::sysconf(_SC_PAGESIZE);
+    bool told = false;
+    EXPECT_EQ(JobProcess::run(*bounds(resident + (256ULL << 20)), grow, [&] { told = true; }), JobProcess::End::outgrown);
+    EXPECT_TRUE(told);
+    const auto out = [] { std::_Exit(JobProcess::outOfMemoryStatus); };
+    EXPECT_EQ(JobProcess::run(*bounds(), out, {}), JobProcess::End::outOfMemory);
+    const auto words = [] {
+        std::fputs("terminate called after throwing an instance of 'std::bad_alloc'\n", stderr);
+        std::abort();
+    };
+    EXPECT_EQ(JobProcess::run(*bounds(), words, {}), JobProcess::End::outOfMemory);
+    const auto crash = [] {
+        std::fputs("free(): invalid next size (normal)\n", stderr);
+        std::abort();
+    };
+    EXPECT_EQ(JobProcess::run(*bounds(), crash, {}), JobProcess::End::failed);
+}
