@@ -593,6 +593,7 @@ void requireWholeSet(const fs::path& archive, const ArchiveHeaders::RarFacts& fa
     }
 }
 
+// unpackWhole() within the memory the archive's headers justify, for a whole set of volumes only.
 size_t unpack(const fs::path& archive, const fs::path& folder)
 {
     ArchiveHeaders::requireSeparateEntries(archive);
