@@ -18,8 +18,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <condition_variable>
 #include <fcntl.h>
 #include <map>
@@ -51,6 +53,10 @@ const std::string unar = "/usr/bin/unar";
 const char* const emptyArchive = "O arquivo compactado está vazio.";
 // Every entry was skipped: each is named in the error log.
 const char* const nothingKept = "Nenhuma entrada do arquivo compactado pôde ser extraída.";
+// A part of a set of volumes, alone or without the parts after it.
+const char* const missingPart
+    = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na mesma pasta e abra a "
+      "primeira.";
 
 std::function<long long(const fs::path&)> roomProbe;
 
@@ -117,18 +123,20 @@ long long bytesIn(const fs::path& folder) noexcept
 
 // Keeps unpacking from filling a file system, and from writing more than any real archive of
 // this size holds. Sizes in an archive's headers can lie and a few megabytes can hold
-// gigabytes, so only the disk is believed: what has been used is how far the free space has
-// fallen since the start, and the work stops once the next step at the pace of the last one
-// would go beyond the room there was, or once what was written passes the archive's bound.
-// Others write to the same disk meanwhile, so a fall past the bound is confirmed by measuring
-// what was written (`written`), which is done again only once the disk has fallen another
-// eighth of the bound.
+// gigabytes, so only what lands is believed. The room is judged by the disk: what has been used
+// is how far the free space has fallen since the start, and the work stops once the next step at
+// the pace of the last one would go beyond the room there was. The bound is judged by what was
+// written (`written`): the disk's fall says too little of it while others write to the same disk
+// and remove files meanwhile. Measuring walks what was unpacked, so it is done as often as it
+// takes at most a tenth of the time, and at every look once the next step at the last pace
+// would pass the bound.
 class SpaceWatch {
 public:
-    SpaceWatch(const fs::path& folder, const fs::path& archive, std::function<long long()> written)
+    SpaceWatch(const fs::path& folder, const fs::path& archive, std::function<long long()> written,
+        unsigned long long memory = ZipTools::archiverMemory())
         : folder_(folder), room_(roomOn(folder)), free_(freeBytes(folder)),
           bound_(std::max(floorProbe > 0 ? floorProbe : outputFloor, outputRatio * (long long)fs::file_size(archive))),
-          written_(std::move(written))
+          written_(std::move(written)), memory_(memory)
     {
     }
 
@@ -146,11 +154,17 @@ public:
         used_ = used;
         if (used + step > room_)
             return noRoom;
-        if (used > bound_ && used - measuredAt_ >= bound_ / 8) {
-            measuredAt_ = used;
-            if (written_() > bound_)
-                return ErrorCauses::archiveTooLarge;
-        }
+        const auto start = std::chrono::steady_clock::now();
+        if (!closeToBound_ && start < nextMeasure_)
+            return nullptr;
+        const auto written = written_();
+        const auto took = std::chrono::steady_clock::now() - start;
+        nextMeasure_ = start + took * 10;
+        if (written > bound_)
+            return ErrorCauses::archiveTooLarge;
+        // From here on every look measures, so that a bomb stops at its bound and not a step beyond.
+        closeToBound_ = closeToBound_ || written + std::max(0LL, written - writtenBefore_) > bound_;
+        writtenBefore_ = written;
         return nullptr;
     }
 
@@ -173,7 +187,7 @@ public:
         std::atomic<const char*> stopped = nullptr;
         std::thread watcher([&] {
             std::unique_lock lock(mutex);
-            while (!wake.wait_for(lock, std::chrono::milliseconds(50), [&] {
+            while (!wake.wait_for(lock, std::chrono::milliseconds(closeToBound_ ? 1 : 50), [&] {
                 return done;
             })) {
                 if (const auto sentence = stop()) {
@@ -186,7 +200,7 @@ public:
         Process::Command command{tool, arguments};
         command.stdoutFd = stdoutFd;
         command.cancellable = true;
-        command.memoryLimit = ZipTools::archiverMemory();
+        command.memoryLimit = memory_;
         // A damaged archive can make the unpacker retry one spot for ever; a real run's
         // complaints each name another entry.
         command.repeatLimit = 1000;
@@ -217,8 +231,11 @@ private:
     long long free_;
     long long bound_;
     std::function<long long()> written_;
+    unsigned long long memory_;
     long long used_ = 0;
-    long long measuredAt_ = 0;
+    long long writtenBefore_ = 0;
+    std::chrono::steady_clock::time_point nextMeasure_;
+    bool closeToBound_ = false;
 };
 
 // A tool that ended badly fails with the cause it named. One that repeated its complaints until
@@ -384,13 +401,31 @@ bool staysInside(const fs::path& link, const fs::path& root, const fs::path& rea
     return !error && below(resolved, realRoot);
 }
 
-// Runs an unpacker into `folder`, watching the disk and what lands in the folder.
-Process::Result unpackWith(
-    const std::string& tool, const std::vector<std::string>& arguments, const fs::path& archive, const fs::path& folder)
+// What an unpacker may take: its decoder's window and some working room. The largest common
+// windows are 64 MiB; a RAR's headers may ask for up to gigabytes, which its entries need only
+// when they hold that much. A few bytes whose data makes a decoder reserve a gigabyte (a filter
+// or a window its headers never declared) fail at this bound instead of taking the machine's memory.
+unsigned long long unpackMemory(const std::optional<ArchiveHeaders::RarFacts>& rar)
 {
-    return SpaceWatch(folder, archive, [&folder] {
-        return bytesIn(folder);
-    }).run(tool, arguments);
+    // Shares of what any archiver may hold: half of it at least, a quarter as working room.
+    const unsigned long long most = ZipTools::archiverMemory(), least = most / 2, working = most / 4;
+    if (!rar)
+        return least;
+    const auto needed = std::bit_ceil(std::clamp(rar->unpacked, 1ULL, 1ULL << 40));
+    return std::clamp(working + std::min(rar->dictionary, needed), least, most);
+}
+
+// Runs an unpacker into `folder`, watching the disk and what lands in the folder.
+Process::Result unpackWith(const std::string& tool, const std::vector<std::string>& arguments, const fs::path& archive,
+    const fs::path& folder, unsigned long long memory)
+{
+    return SpaceWatch(
+        folder, archive,
+        [&folder] {
+            return bytesIn(folder);
+        },
+        memory)
+        .run(tool, arguments);
 }
 
 // Names that differ in their bytes but not once their accents are composed ("café" written
@@ -425,9 +460,8 @@ void emptied(const fs::path& folder)
 // Entries that would land outside the folder, and those removed afterwards, are skipped and
 // named in the error log; the rest is kept. Gives how many were skipped. An encrypted archive
 // fails at once: the passphrase given is never the right one, so the tool never asks for one.
-size_t unpack(const fs::path& archive, const fs::path& folder)
+size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned long long memory, bool volumes)
 {
-    ArchiveHeaders::requireSeparateEntries(archive);
     // Named in the log all at once: an archive of thousands of devices is one write, not thousands.
     std::string skippedNames;
     const auto skip = [&](const std::string& what) {
@@ -441,25 +475,29 @@ size_t unpack(const fs::path& archive, const fs::path& folder)
         = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
     size_t skippedCount = 0;
     if (hasComposedTwins(archive)) {
-        const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
+        const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
         refuseEncrypted(result);
         requireSuccess(result, sevenZip);
     } else {
-        auto result = unpackWith(bsdtar,
-            {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf", archive.string(), "-C",
-                folder.string()},
-            archive, folder);
+        // libarchive reads only the part it is given and fills the rest of a split entry with
+        // zeros; 7-Zip and unar read the parts beside it.
+        auto result = volumes ? Process::Result{.exitCode = 1}
+                              : unpackWith(bsdtar,
+                                  {"--no-same-owner", "--no-same-permissions", "--passphrase", "brivlon", "-xf",
+                                      archive.string(), "-C", folder.string()},
+                                  archive, folder, memory);
         refuseEncrypted(result);
-        const auto skipped = result.exitCode != 0 && !result.signaled ? onlyUnsafeSkipped(result.err) : std::nullopt;
+        const auto skipped
+            = result.exitCode != 0 && !result.signaled && !volumes ? onlyUnsafeSkipped(result.err) : std::nullopt;
         if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
             && sevenZipMayRead(archive, result.err)) {
             emptied(folder);
-            result = unpackWith(sevenZip, sevenZipArguments, archive, folder);
+            result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
             if (result.exitCode != 0 && !result.signaled && !result.looping && isRar(archive)) {
                 emptied(folder);
                 // No containing folder, no archive inside unpacked in turn.
                 result = unpackWith(unar, {"-q", "-D", "-nr", "-p", "brivlon", "-o", folder.string(), archive.string()},
-                    archive, folder);
+                    archive, folder, memory);
                 requireSuccess(result, unar);
             } else {
                 requireSuccess(result, sevenZip);
@@ -500,6 +538,70 @@ size_t unpack(const fs::path& archive, const fs::path& folder)
     }
     ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
     return skippedCount + others.size() + links.size();
+}
+
+// The part after `part` in a set of volumes, by the names RAR gives them: "x.part2.rar" after
+// "x.part1.rar" (as many digits), "x.r00" after "x.rar", "x.r01" after "x.r00".
+std::optional<fs::path> nextPart(const fs::path& part)
+{
+    const auto name = part.filename().string();
+    const auto lower = QString::fromStdString(name).toLower().toStdString();
+    // Where the digits that end name[0, end) begin.
+    const auto digitsFrom = [&](size_t end) {
+        size_t start = end;
+        while (start > 0 && std::isdigit((unsigned char)name[start - 1]))
+            --start;
+        return start;
+    };
+    size_t end = name.size();  // where the part's number ends
+    if (lower.size() == name.size() && lower.ends_with(".rar")) {
+        end -= 4;
+        const size_t start = digitsFrom(end);
+        if (start == end || !lower.substr(0, start).ends_with(".part"))
+            return part.parent_path() / (name.substr(0, end) + ".r00");
+    } else if (lower.size() != name.size() || name.size() < 4 || lower.compare(name.size() - 4, 2, ".r") != 0
+        || digitsFrom(end) != end - 2) {
+        return std::nullopt;
+    }
+    const size_t start = digitsFrom(end);
+    const size_t width = end - start;
+    if (width > 9)
+        return std::nullopt;
+    auto number = std::to_string(std::stoul(name.substr(start, width)) + 1);
+    // Past "x.r99" the old names go on in letters that no writer uses any more.
+    if (number.size() > width && end == name.size())
+        return std::nullopt;
+    number.insert(0, width > number.size() ? width - number.size() : 0, '0');
+    return part.parent_path() / (name.substr(0, start) + number + name.substr(end));
+}
+
+// A part of a set of volumes is read from the first, with every other part beside it: the
+// unpackers skip an entry that began in an earlier part and call the rest a success, and one
+// that misses a later part writes nothing, or zeros in its place.
+void requireWholeSet(const fs::path& archive, const ArchiveHeaders::RarFacts& facts)
+{
+    if (facts.continuesEarlier)
+        throw ConversionError::ffmpeg(missingPart);
+    auto part = archive;
+    bool goesOn = facts.continuesLater;
+    for (int count = 0; goesOn; ++count) {
+        const auto next = count < 10000 ? nextPart(part) : std::nullopt;
+        const auto nextFacts = next ? ArchiveHeaders::rarFacts(*next) : std::nullopt;
+        if (!nextFacts)
+            throw ConversionError::ffmpeg(missingPart);
+        part = *next;
+        goesOn = nextFacts->continuesLater;
+    }
+}
+
+// unpackWhole() within the memory the archive's headers justify, for a whole set of volumes only.
+size_t unpack(const fs::path& archive, const fs::path& folder)
+{
+    ArchiveHeaders::requireSeparateEntries(archive);
+    const auto rar = ArchiveHeaders::rarFacts(archive);
+    if (rar)
+        requireWholeSet(archive, *rar);
+    return unpackWhole(archive, folder, unpackMemory(rar), rar && rar->continuesLater);
 }
 
 // Names packed from one folder.

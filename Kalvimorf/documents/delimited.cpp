@@ -123,50 +123,71 @@ std::vector<Row> parseDelimited(std::string_view text, char delimiter)
 
 namespace {
 
+char upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+bool isLetter(char c) { return upper(c) >= 'A' && upper(c) <= 'Z'; }
+
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// A signed number as spreadsheets type it: digits with one decimal point or comma, an exponent,
-// a percent sign.
-bool isSignedNumber(std::string_view text)
+// Functions that fetch from or open something outside the sheet: an address, another file, a
+// program. Named as their last dotted piece ("_xlfn.WEBSERVICE", "COM.MICROSOFT.WEBSERVICE").
+constexpr std::array<std::string_view, 16> reachingFunctions = {"HYPERLINK", "WEBSERVICE", "IMPORTXML", "IMPORTDATA",
+    "IMPORTHTML", "IMPORTFEED", "IMPORTRANGE", "IMAGE", "FILTERXML", "CALL", "REGISTER", "EXEC", "RTD", "DDE",
+    "DDEAUTO", "INDIRECT"};
+
+// A cell reference right after a "!": "A0", "$B$7" (Sheet2!A1, 'C:\[x.xls]S'!A1, cmd|' /C x'!A0).
+bool referenceAt(std::string_view text, size_t at)
 {
-    size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-        ++i;
-    size_t digits = 0;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        if (isDigit(text[i]))
-            ++digits;
-        else if ((text[i] == '.' || text[i] == ',') && !point)
-            point = true;
-        else
-            break;
-    }
-    if (digits == 0)
+    if (at < text.size() && text[at] == '$')
+        ++at;
+    const size_t letters = at;
+    while (at < text.size() && isLetter(text[at]))
+        ++at;
+    if (at == letters)
         return false;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-            ++i;
-        const size_t start = i;
-        while (i < text.size() && isDigit(text[i]))
-            ++i;
-        if (i == start)
-            return false;
-    }
-    if (i < text.size() && text[i] == '%')
-        ++i;
-    return i == text.size();
+    if (at < text.size() && text[at] == '$')
+        ++at;
+    return at < text.size() && isDigit(text[at]);
 }
 
-// A spreadsheet opening the file runs a cell that begins like a formula ("=cmd|' /C calc'!A0",
-// "@SUM(…)", "=HYPERLINK(…)"); a leading apostrophe makes it read the cell as text. Numbers with
-// their sign stay numbers.
+// Whether the formula, the text after its sign, reaches outside the sheet: a DDE call to a
+// program ("cmd|"), a reference into another sheet or book ("!A1", LibreOffice's "'file:…'#$"),
+// or one of the functions above.
+bool reachesOutside(std::string_view formula)
+{
+    for (size_t i = 0; i < formula.size(); ++i) {
+        const char c = formula[i];
+        const bool externalSheet = c == '#' && i + 1 < formula.size() && formula[i + 1] == '$';
+        if (c == '|' || (c == '!' && referenceAt(formula, i + 1)) || externalSheet)
+            return true;
+        if (c != '(')
+            continue;
+        size_t start = i;
+        while (start > 0 && (isLetter(formula[start - 1]) || isDigit(formula[start - 1]) || formula[start - 1] == '_'))
+            --start;
+        std::string name;
+        for (size_t k = start; k < i; ++k)
+            name.push_back(upper(formula[k]));
+        // "REGISTER.ID(": the piece before the dot is the name.
+        if (name == "ID" && start > 0 && formula[start - 1] == '.')
+            name = "REGISTER";
+        if (std::find(reachingFunctions.begin(), reachingFunctions.end(), name) != reachingFunctions.end())
+            return true;
+    }
+    return false;
+}
+
+// A spreadsheet opening the file runs a cell that begins with "=", "+", "-" or "@" (after any
+// blanks) as a formula. Only one that reaches outside the sheet is written after an apostrophe,
+// which makes it read as text: everything else a person typed, a negative amount, a phone
+// number, a dash, a mention, stays as it was, and a formula that only counts within the sheet
+// does the same work it did where it came from.
 bool looksLikeFormula(std::string_view cell)
 {
-    if (cell.empty() || std::string_view("=+-@\t\r").find(cell.front()) == std::string_view::npos)
+    const auto start = cell.find_first_not_of(" \t\r\n");
+    if (start == std::string_view::npos || std::string_view("=+-@").find(cell[start]) == std::string_view::npos)
         return false;
-    return !isSignedNumber(cell);
+    return reachesOutside(cell.substr(start + 1));
 }
 
 void appendRow(std::string& text, const Row& row, char delimiter)

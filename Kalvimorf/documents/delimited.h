@@ -49,8 +49,9 @@ private:
 // Rows of the text; never fails. A final line break adds no row; quotes enclosing a field are
 // dropped, a doubled quote inside them is one quote, and an unterminated quote runs to the end.
 std::vector<Row> parseDelimited(std::string_view text, char delimiter);
-// The rows ended by "\r\n", with a UTF-8 byte-order mark only for ","; a text cell that a
-// spreadsheet would run as a formula is written after an apostrophe.
+// The rows ended by "\r\n", with a UTF-8 byte-order mark only for ","; a cell that a spreadsheet
+// would run as a formula reaching outside the sheet (a link, a web fetch, a program, another
+// book) is written after an apostrophe, every other cell unchanged.
 std::string delimitedText(const std::vector<Row>& rows, char delimiter);
 // Writes delimitedText() as a new file under the first free name of `names` and returns the
 // path written.

@@ -216,7 +216,7 @@ QString htmlFrameStart()
 std::unique_ptr<QTextDocument> fromHTML(const QString& html, const fs::path& folder)
 {
     GuiApplication::require();
-    auto document = std::make_unique<QTextDocument>();
+    auto document = std::make_unique<DocumentResources::Document>();
     QFont font(StyledText::bodyFontFamily());
     font.setPointSizeF(StyledText::bodySize);
     document->setDefaultFont(font);
@@ -276,8 +276,11 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
     writer.setCreator("Brivlon");
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
-    std::unique_ptr<QTextDocument> document(source.clone());
-    // The copy keeps the pictures settled in the source, and reaches no further than it did.
+    // The copy keeps the pictures settled in the source, and reaches no further than it did: a
+    // copy asks its parent for what it lacks, and this parent reads nothing of its own accord.
+    DocumentResources::Document parent;
+    DocumentResources::confine(parent, DocumentResources::folderOf(source));
+    QTextDocument* document = source.clone(&parent);
     DocumentResources::confine(*document, DocumentResources::folderOf(source));
     DocumentResources::settlePictures(*document);
     document->setDocumentMargin(0);

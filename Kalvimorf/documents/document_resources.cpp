@@ -104,6 +104,12 @@ fs::path canonicalFolder(const fs::path& folder)
 
 }
 
+QVariant Document::loadResource(int, const QUrl& name)
+{
+    const auto provider = resourceProvider();
+    return provider ? provider(name) : QVariant(emptyPicture());
+}
+
 void confine(QTextDocument& document, const fs::path& folder)
 {
     // Every other document of the process, a copy whose provider was not passed on among them,

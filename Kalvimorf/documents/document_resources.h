@@ -1,8 +1,8 @@
 #pragma once
 
-#include <filesystem>
+#include <QTextDocument>
 
-class QTextDocument;
+#include <filesystem>
 
 // What an imported page may pull in besides its own text: pictures and style sheets. A document
 // someone sent must not carry the reader's files back in its PDF or ODT, nor tell its sender
@@ -13,6 +13,18 @@ class QTextDocument;
 // the document (Qt's own fallback would read any path it is given).
 namespace DocumentResources {
 namespace fs = std::filesystem;
+
+// A document that reads nothing of its own accord. Qt asks a document's own loader for a resource
+// before the provider confine() installs, and that loader reads whatever path or file: address
+// it is given: a table's or the page's background, a background in a style, a style sheet. Here
+// every resource the page names, by attribute or by style, goes to the provider.
+class Document : public QTextDocument {
+public:
+    using QTextDocument::QTextDocument;
+
+protected:
+    QVariant loadResource(int type, const QUrl& name) override;
+};
 
 // Confines `document` to `folder` from now on. Call it before the text is set, so that style
 // sheets and background pictures read while the HTML is parsed are confined too, and again on a

@@ -10,6 +10,7 @@
 #include "core/state/office_events.h"
 #include "documents/components.h"
 #include "documents/docx_fonts.h"
+#include "documents/office_fields.h"
 #include "documents/text_file.h"
 
 #include <QUrl>
@@ -253,7 +254,8 @@ std::optional<fs::path> convertWithSuite(const fs::path& soffice, const fs::path
     const fs::path& folder, const std::optional<fs::path>& profile, std::chrono::milliseconds timeLimit)
 {
     RunFolder run;
-    const auto prepared = DocxFonts::prepare(source, run.path());
+    auto prepared = DocxFonts::prepare(source, run.path());
+    prepared.input = OfficeFields::prepare(prepared.input, run.path());
     const fs::path profileFolder = profile.value_or(run.path() / "perfil");
     const fs::path out = run.path() / "saida";
     fs::create_directory(out);

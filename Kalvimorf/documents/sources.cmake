@@ -18,6 +18,7 @@ target_sources(kalvimorf_documents PRIVATE
   documents/markdown.cpp
   documents/odt.cpp
   documents/office_engine.cpp
+  documents/office_fields.cpp
   documents/office_protection.cpp
   documents/office_xml.cpp
   documents/rtf.cpp

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -57,17 +59,11 @@ public:
 
     // Adds the text at `column`, or at the row's end when that column is already passed; the
     // cells between stay empty. An empty text only widens the row.
-    void put(size_t column, std::string_view text)
-    {
-        column = std::max(column, width_);
-        width_ = column + 1;
-        if (text.empty())
-            return;
-        if (texts_.size() + text.size() > UINT32_MAX || column > UINT32_MAX)
-            throw std::length_error("row");
-        texts_.append(text);
-        cells_.push_back({uint32_t(column), uint32_t(texts_.size())});
-    }
+    void put(size_t column, std::string_view text) { add(column, text, false); }
+    // The same for a text that lies elsewhere and outlives the row (a package's shared strings,
+    // kept by the sheet): the row holds where it lies, so that a long text named by thousands
+    // of cells is held once.
+    void putBorrowed(size_t column, std::string_view text) { add(column, text, text.size() > sizeof(Borrowed)); }
     void push_back(std::string_view text) { put(width_, text); }
 
     // The number of cells, empty ones included.
@@ -87,19 +83,54 @@ public:
 
     bool operator==(const Row& other) const
     {
-        return width_ == other.width_ && texts_ == other.texts_ && cells_ == other.cells_;
+        if (width_ != other.width_ || cells_.size() != other.cells_.size())
+            return false;
+        for (size_t i = 0; i < cells_.size(); ++i)
+            if (cell(i) != other.cell(i))
+                return false;
+        return true;
     }
 
 private:
+    // A borrowed text's place, stored in texts_ where a copy would lie.
+    struct Borrowed {
+        const char* data;
+        size_t size;
+    };
+    static constexpr uint32_t borrowedFlag = 0x80000000;
     struct Stored {
         uint32_t column;
-        uint32_t end;  // where its text ends in texts_
-        bool operator==(const Stored&) const = default;
+        uint32_t end;  // where its text ends in texts_, with borrowedFlag for a borrowed one
     };
+
+    void add(size_t column, std::string_view text, bool borrowed)
+    {
+        column = std::max(column, width_);
+        width_ = column + 1;
+        if (text.empty())
+            return;
+        const size_t size = borrowed ? sizeof(Borrowed) : text.size();
+        if (texts_.size() + size >= borrowedFlag || column > UINT32_MAX)
+            throw std::length_error("row");
+        if (borrowed) {
+            const Borrowed place{text.data(), text.size()};
+            texts_.append(reinterpret_cast<const char*>(&place), sizeof place);
+        } else {
+            texts_.append(text);
+        }
+        cells_.push_back({uint32_t(column), uint32_t(texts_.size()) | (borrowed ? borrowedFlag : 0)});
+    }
+
     Cell cell(size_t index) const
     {
-        const size_t start = index == 0 ? 0 : cells_[index - 1].end;
-        return {cells_[index].column, std::string_view(texts_).substr(start, cells_[index].end - start)};
+        const size_t start = index == 0 ? 0 : cells_[index - 1].end & ~borrowedFlag;
+        const auto end = cells_[index].end;
+        if (end & borrowedFlag) {
+            Borrowed place{};
+            std::memcpy(&place, texts_.data() + start, sizeof place);
+            return {cells_[index].column, std::string_view(place.data, place.size)};
+        }
+        return {cells_[index].column, std::string_view(texts_).substr(start, end - start)};
     }
 
     std::string texts_;
@@ -118,6 +149,8 @@ inline constexpr size_t rowBytes = size_t(256) << 20;
 struct Sheet {
     std::string name;
     std::vector<Row> rows;
+    // What the rows' borrowed texts lie in.
+    std::shared_ptr<const void> texts;
 };
 
 using Workbook = std::vector<Sheet>;

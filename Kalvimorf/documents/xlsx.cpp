@@ -305,16 +305,23 @@ struct OpenCell {
     bool seenValue = false, seenInline = false;
     std::string raw, inlineText;
 
+    // The text of a shared string cell; nothing for any other.
+    std::optional<std::string_view> sharedText(const SharedStrings& shared) const
+    {
+        if (!hasType || type != "s")
+            return std::nullopt;
+        auto index = integer(raw);
+        if (!index || *index < 0 || *index >= (long long)shared.size())
+            return std::string_view();
+        return shared[size_t(*index)];
+    }
+
     std::string value(const SharedStrings& shared) const
     {
         if (!hasType)
             return raw;
-        if (type == "s") {
-            auto index = integer(raw);
-            if (!index || *index < 0 || *index >= (long long)shared.size())
-                return {};
-            return std::string(shared[size_t(*index)]);
-        }
+        if (const auto text = sharedText(shared))
+            return std::string(*text);
         if (type == "inlineStr")
             return seenInline ? inlineText : std::string();
         if (type == "b")
@@ -402,7 +409,12 @@ std::optional<SharedStrings> readSharedStrings(const Source& source, Budget& bud
     return strings;
 }
 
-std::optional<std::vector<Row>> readWorksheet(const Source& source, const SharedStrings& shared, Budget& budget)
+// With `borrow`, the rows hold where a shared string lies instead of a copy, and the shared
+// strings must outlive them. `text` pays for the cells' texts as they would be laid out, borrowed
+// or not: a long shared string named by a million cells costs nothing to hold, but its copies
+// would be written.
+std::optional<std::vector<Row>> readWorksheet(
+    const Source& source, const SharedStrings& shared, Budget& budget, Budget& text, bool borrow)
 {
     // The "row" children of the first "sheetData" element, and their "c" children.
     std::vector<Row> rows;
@@ -467,8 +479,16 @@ std::optional<std::vector<Row>> readWorksheet(const Source& source, const Shared
             // The cell lands at its column, or after the cells so far when that column is
             // already taken or unknown.
             const long long position = std::max(cell.column.value_or(0), (long long)row.size());
-            if (keepRow && position < maxColumns)
-                row.put(size_t(position), cell.value(shared));
+            if (keepRow && position < maxColumns) {
+                const auto sharedText = borrow ? cell.sharedText(shared) : std::nullopt;
+                const auto value = sharedText ? std::string() : cell.value(shared);
+                const std::string_view laid = sharedText ? *sharedText : std::string_view(value);
+                text.spend(laid.size());
+                if (sharedText)
+                    row.putBorrowed(size_t(position), laid);
+                else
+                    row.put(size_t(position), laid);
+            }
             budget.refund(cell.raw.size() + cell.inlineText.size());
             cell = OpenCell();
         }
@@ -498,8 +518,8 @@ std::optional<SharedStrings> parseSharedStrings(std::string_view xml)
 
 std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared)
 {
-    Budget budget(tableBytes, tableTooLarge);
-    return readWorksheet(fromBytes(xml), shared, budget);
+    Budget budget(tableBytes, tableTooLarge), text(tableBytes, tableTooLarge);
+    return readWorksheet(fromBytes(xml), shared, budget, text, false);
 }
 
 fs::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names)
@@ -637,16 +657,17 @@ Workbook readXLSX(const fs::path& package)
     // Blank cells in place of every shared string would pass for a successful conversion.
     if (found && !parsed)
         throw ConversionError::unreadable();
-    const SharedStrings shared = found ? std::move(*parsed) : SharedStrings();
+    const auto shared = std::make_shared<const SharedStrings>(found ? std::move(*parsed) : SharedStrings());
 
+    Budget text(tableBytes, tableTooLarge);
     Workbook result;
     for (const auto& sheet : *sheets) {
-        auto rows = readWorksheet(fromPackage(path, sheet.part, found), shared, budget);
+        auto rows = readWorksheet(fromPackage(path, sheet.part, found), *shared, budget, text, true);
         if (!found)
             continue;
         if (!rows)
             throw ConversionError::unreadable();
-        result.push_back({sheet.name, std::move(*rows)});
+        result.push_back({sheet.name, std::move(*rows), shared});
     }
     return result;
 }

@@ -95,6 +95,50 @@ std::string shownPath(const std::filesystem::path& path)
 
 void printPath(const std::filesystem::path& path) { printLine(stdout, shownPath(path)); }
 
+namespace {
+
+bool hasControl(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](unsigned char c) {
+        return c < 0x20 || c == 0x7f;
+    });
+}
+
+// Each stretch between `open` and `close` that holds a control character, quoted as a path is;
+// with `keep`, the marks stay around it.
+std::string quoteStretches(const std::string& text, std::string_view open, std::string_view close, bool keep)
+{
+    std::string result;
+    size_t at = 0;
+    for (size_t start; (start = text.find(open, at)) != std::string::npos;) {
+        const size_t end = text.find(close, start + open.size());
+        if (end == std::string::npos)
+            break;
+        const std::string inner = text.substr(start + open.size(), end - start - open.size());
+        result += text.substr(at, start - at);
+        if (hasControl(inner))
+            result += keep ? std::string(open) + shownPath(inner) + std::string(close) : shownPath(inner);
+        else
+            result += text.substr(start, end + close.size() - start);
+        at = end + close.size();
+    }
+    return result + text.substr(at);
+}
+
+}
+
+std::string shownSentence(const std::string& sentence)
+{
+    if (!hasControl(sentence))
+        return sentence;
+    // A name stands between “ and ”, its folder in parentheses; anything else the sentence
+    // quotes from the user is quoted whole.
+    auto shown = quoteStretches(quoteStretches(sentence, "\u201c", "\u201d", false), " (", ")", true);
+    return hasControl(shown) ? shownPath(shown) : shown;
+}
+
+void printError(const std::exception& error) { printLine(stderr, "erro: " + shownSentence(describeError(error))); }
+
 void blockTerminationSignals()
 {
     const auto set = terminationSignals();
@@ -166,7 +210,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
         }
     } catch (const std::exception& error) {
         if (!interrupted)
-            printLine(stderr, "erro: " + describeError(error));
+            printError(error);
         return 1;
     }
     return 0;

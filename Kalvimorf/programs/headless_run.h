@@ -3,6 +3,7 @@
 #include "core/jobs/request.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -20,6 +21,11 @@ void printLine(FILE* stream, const std::string& line);
 // names, $'…' with \n, \t, \\, \' and \ooo for the other control bytes.
 std::string shownPath(const std::filesystem::path& path);
 void printPath(const std::filesystem::path& path);
+// An error's sentence on one line: a name or folder in it that holds a control character is
+// quoted as printed paths are, in place of its quotation marks.
+std::string shownSentence(const std::string& sentence);
+// "erro: " and the error's sentence so shown, on standard error.
+void printError(const std::exception& error);
 
 // Blocks SIGTERM, SIGINT and SIGHUP and takes them on a thread of its own. Must run before any
 // other thread exists, so that every thread inherits the mask.

@@ -43,7 +43,8 @@ std::vector<TrimMedia::Range> ranges(const std::vector<std::string>& args)
 void run()
 {
     const auto& args = Cli::args;
-    const fs::path source = args[6];
+    // Printed as --convert and --tool print theirs: the output beside an absolute source.
+    const fs::path source = fs::absolute(args[6]);
     const auto ext = args[4] == "keep" ? std::string() : args[4];
     const bool fast = args[5] == "fast";
     // A termination signal ends ffmpeg, and the unfinished output goes with the unwinding.
@@ -55,7 +56,7 @@ void run()
         HeadlessRun::finish(0);
     } catch (const std::exception& error) {
         if (!HeadlessRun::signalled())
-            HeadlessRun::printLine(stderr, "erro: " + describeError(error));
+            HeadlessRun::printError(error);
         HeadlessRun::finish(1);
     }
 }

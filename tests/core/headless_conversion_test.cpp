@@ -98,6 +98,11 @@ TEST_F(HeadlessConversion, CommonFoldersQualityAndFailures)
     result = convert("jpg", {"b.png", "c.png"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_FALSE(fs::exists(dir / "Convertidos para JPG 4"));
+    // A name with a line feed in the sentence is quoted as the printed paths are: one line.
+    ASSERT_EQ(runProgram("/usr/bin/qpdf", {"--empty", (dir / "a.pdf").string()}).exitCode, 0);
+    writeFile(dir / "ruim\nx.pdf", "lixo");
+    result = convert("pdf único", {"a.pdf", "ruim\nx.pdf"});
+    EXPECT_EQ(result.err, "erro: Não foi possível ler o arquivo $'ruim\\nx.pdf'.\n");
 
     // A copy of the program whose helper folder lacks its resources has no video engine.
     const fs::path copy = dir / "copia";

@@ -48,8 +48,8 @@ def vint(n):
         b, n = n & 0x7f, n >> 7
         out.append(b | (0x80 if n else 0))
         if not n: return bytes(out)
-def header(kind, body, extra=b"", data=b""):
-    fields = vint(kind) + vint((1 if extra else 0) | (2 if data else 0))
+def header(kind, body, extra=b"", data=b"", more=0):
+    fields = vint(kind) + vint((1 if extra else 0) | (2 if data else 0) | more)
     fields += (vint(len(extra)) if extra else b"") + (vint(len(data)) if data else b"") + body + extra
     block = vint(len(fields)) + fields
     return struct.pack("<I", zlib.crc32(block)) + block + data
@@ -403,6 +403,65 @@ open("zeros.img.xz", "wb").write(lzma.compress(bytes(64 << 20)))
     ArchiveEngine::setOutputFloor(80 << 20);
     EXPECT_EQ(fs::file_size(ArchiveEngine::extract(work / "zeros.img.xz")), 64u << 20);
     ArchiveEngine::setOutputFloor(0);
+}
+
+// A set of RAR volumes holds its entries across parts: read from the first part with the rest
+// beside it, or refused, naming what is missing, from any part when one is absent. A window out
+// of all proportion to what the archive holds (4 GiB for a few kilobytes) unpacks within bounds.
+TEST_F(ArchiveEngineTest, RarVolumesAreReadWholeFromTheFirstPartOrRefusedForTheMissingOne)
+{
+    python(std::string(rar5Writer) + R"(
+text = b"linha do relatorio\n" * 300
+chunks = [text[:2000], text[2000:4000], text[4000:]]
+for i, chunk in enumerate(chunks):
+    first, last = i == 0, i == len(chunks) - 1
+    main = header(1, vint(1) if first else vint(3) + vint(i))
+    body = vint(4) + vint(len(text)) + vint(0o100644) + struct.pack("<I", zlib.crc32(text if last else chunk))
+    body += vint(0) + vint(1) + vint(13) + b"relatorio.txt"
+    more = (0 if first else 0x08) | (0 if last else 0x10)
+    open("caixa.part%d.rar" % (i + 1), "wb").write(b"Rar!\x1a\x07\x01\x00" + main
+        + header(2, body, b"", chunk, more) + header(5, vint(0 if last else 1)))
+body = vint(4) + vint(len(text)) + vint(0o100644) + struct.pack("<I", zlib.crc32(text)) + vint(15 << 10) + vint(1)
+open("janela.rar", "wb").write(b"Rar!\x1a\x07\x01\x00" + header(1, vint(0))
+    + header(2, body + vint(9) + b"texto.txt", b"", text) + header(5, vint(0)))
+
+def crc16(b): return zlib.crc32(b) & 0xffff
+def block(kind, flags, body):
+    head = struct.pack("<BHH", kind, flags, 7 + len(body)) + body
+    return struct.pack("<H", crc16(head)) + head
+def rar4(name, chunk, before, after):
+    main = block(0x73, 0x0001 | (0 if before else 0x0100), bytes(6))
+    body = struct.pack("<IIBIIBBHI", len(chunk), len(text), 3, zlib.crc32(chunk), 0x5a2c6b00, 20, 0x30, 13,
+                       0o100644) + b"relatorio.txt"
+    head = struct.pack("<BHH", 0x74, 0x8000 | before | (after << 1), 7 + len(body)) + body
+    open(name, "wb").write(b"Rar!\x1a\x07\x00" + main + struct.pack("<H", crc16(head)) + head + chunk
+        + block(0x7b, after, b""))
+rar4("antigo.rar", chunks[0], 0, 1)
+rar4("meio.r05", chunks[1], 1, 1)
+)");
+    const std::string text = [] {
+        std::string lines;
+        for (int i = 0; i < 300; ++i)
+            lines += "linha do relatorio\n";
+        return lines;
+    }();
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "caixa.part1.rar")), text);
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "caixa.part1.rar", zip)), (Tree{{"relatorio.txt", text}}));
+    const std::string missing = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na "
+                                "mesma pasta e abra a primeira.";
+    // A middle part, even with the others beside it; the first part without the last, or with
+    // its next part under the old names nowhere.
+    fs::remove(work / "relatorio.txt"), fs::remove(work / "caixa.part1.zip");
+    const auto before = tree(work.path()).size();
+    EXPECT_EQ(thrown(ArchiveEngine::extract, work / "caixa.part2.rar").what(), missing);
+    fs::remove(work / "caixa.part3.rar");
+    for (const auto& name : {"caixa.part1.rar", "caixa.part2.rar", "antigo.rar", "meio.r05"}) {
+        EXPECT_EQ(thrown(ArchiveEngine::extract, work / name).what(), missing) << name;
+        EXPECT_EQ(thrown(ArchiveEngine::repack, work / name, tgz).what(), missing) << name;
+    }
+    EXPECT_EQ(tree(work.path()).size(), before - 1);
+
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "janela.rar")), text);
 }
 
 TEST_F(ArchiveEngineTest, FiltersLibarchiveLacksAndSingleCompressedFilesStillUnpackAndRepack)

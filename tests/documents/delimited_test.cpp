@@ -48,10 +48,10 @@ TEST(DelimitedText, WritesQuotesOnlyWhereNeededAndNeverReplaces)
     EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, ','),
         "\xEF\xBB\xBF"
         "a,\",\",\"diz \"\"oi\"\"\",\r\n"
-        "\"duas\nlinhas\",\"cr\r\",'\t, x \r\n\r\n");
+        "\"duas\nlinhas\",\"cr\r\",\t, x \r\n\r\n");
     EXPECT_EQ(SpreadsheetEngine::delimitedText(rows, '\t'),
         "a\t,\t\"diz \"\"oi\"\"\"\t\r\n"
-        "\"duas\nlinhas\"\t\"cr\r\"\t\"'\t\"\t x \r\n\r\n");
+        "\"duas\nlinhas\"\t\"cr\r\"\t\"\t\"\t x \r\n\r\n");
     EXPECT_EQ(SpreadsheetEngine::delimitedText({}, ';'), "\r\n");
 
     // A file that appeared at the chosen name after it was chosen stays as it is.

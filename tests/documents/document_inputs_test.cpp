@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using namespace TestSupport;
 
 namespace {
@@ -195,23 +197,37 @@ TEST(DocumentInputs, CodeAndWordsWiderThanThePageWrapInPdf)
     EXPECT_LT(text.find('\n', start), text.find("FIMDALINHA")) << text;
 }
 
-TEST(DocumentInputs, SpreadsheetCellsThatReadAsFormulasStayText)
+// Only a cell a spreadsheet would run as a formula reaching outside the sheet (a program, a link,
+// a fetch, another book) is written as text; what a person typed as data comes back as typed.
+TEST(DocumentInputs, SpreadsheetCellsReachingOutsideTheSheetStayTextAndTypedValuesStayAsTyped)
 {
     TempDir dir;
     writeFile(dir / "dados.csv",
         "nome;valor;nota\n=cmd|' /C calc'!A0;-12,5;@SUM(A1:A9)\n\"=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\";+3;-\n"
         "\tTAB;1e5;-abc\n");
-    for (const std::string ext : {"xlsx", "tsv"}) {
-        const auto output = convert(dir / "dados.csv", ext);
-        ASSERT_FALSE(output.empty()) << ext;
-        // Through XLSX and back, or straight to TSV and back to CSV.
-        fs::create_directory(dir / ext);
-        fs::rename(output, dir / ext / ("dados." + ext));
-        const auto csv = readFile(convert(dir / ext / ("dados." + ext), "csv"));
-        EXPECT_EQ(csv,
-            "\xEF\xBB\xBFnome,valor,nota\r\n'=cmd|' /C calc'!A0,\"-12,5\",'@SUM(A1:A9)\r\n"
-            "\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\",+3,'-\r\n'\tTAB,1e5,'-abc\r\n")
-            << ext;
+    const std::string typed = "-1.234,50\t-R$ 10,00\t+55 (11) 9876-5432\t-\r\n-texto com traço\t@menção\t-----\t"
+                              "=SOMA(A1:A3)\r\n= WEBSERVICE(A1)\t+_xlfn.IMPORTXML(A1;B1)\t@Planilha2!$B$7\t"
+                              "- Atenção!\r\n";
+    writeFile(dir / "valores.tsv", typed);
+    const std::string outside = "'= WEBSERVICE(A1)\t'+_xlfn.IMPORTXML(A1;B1)\t'@Planilha2!$B$7";
+    const std::map<std::string, std::string> expected = {
+        {"dados.csv",
+            "\xEF\xBB\xBFnome,valor,nota\r\n'=cmd|' /C calc'!A0,\"-12,5\",@SUM(A1:A9)\r\n"
+            "\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\",+3,-\r\n\tTAB,1e5,-abc\r\n"},
+        {"valores.tsv", typed.substr(0, typed.find("= WEB")) + outside + "\t- Atenção!\r\n"}};
+    for (const auto& [name, text] : expected) {
+        const fs::path source = dir / name;
+        const auto there = source.extension() == ".csv" ? "csv" : "tsv";
+        for (const std::string ext : {"xlsx", source.extension() == ".csv" ? "tsv" : "csv"}) {
+            const auto output = convert(source, ext);
+            ASSERT_FALSE(output.empty()) << name << " → " << ext;
+            // Through XLSX and back, or straight to the other text and back.
+            fs::create_directories(dir / ext);
+            fs::rename(output, dir / ext / output.filename());
+            const auto back = convert(dir / ext / output.filename(), there);
+            EXPECT_EQ(readFile(back), text) << name << " → " << ext;
+            fs::remove_all(dir / ext);
+        }
     }
 }
 

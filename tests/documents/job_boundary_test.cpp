@@ -59,6 +59,30 @@ int secretPixelsIn(const fs::path& output)
     return found;
 }
 
+// A flat picture of the secret's colour.
+void makeSecret(const fs::path& secret)
+{
+    const auto black = runProgram("/usr/bin/vips",
+        {"black", (secret.parent_path() / "preto.v").string(), "83", "61", "--bands", "3"});
+    ASSERT_EQ(black.exitCode, 0) << black.err;
+    const auto coloured = runProgram("/usr/bin/vips",
+        {"linear", (secret.parent_path() / "preto.v").string(), secret.string(), "1 1 1",
+            std::to_string(secretRed) + " " + std::to_string(secretGreen) + " " + std::to_string(secretBlue),
+            "--uchar"});
+    ASSERT_EQ(coloured.exitCode, 0) << coloured.err;
+    ASSERT_GT(secretPixels(secret), 5000);
+}
+
+// The reader's folder "privado" with the secret in it, and the folder "docs" beside it.
+fs::path privateAndDocuments(const TempDir& dir)
+{
+    fs::create_directories(dir / "privado");
+    fs::create_directories(dir / "docs");
+    const fs::path secret = dir / "privado" / "segredo.png";
+    makeSecret(secret);
+    return secret;
+}
+
 void writeZip(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& parts)
 {
     std::vector<std::string> arguments = {"-c",
@@ -183,17 +207,7 @@ void makeXlsx(const fs::path& path, const std::vector<std::string>& targets)
 TEST(JobBoundary, AJobReachesNothingButItsOwnFilesAndNoNetwork)
 {
     TempDir dir;
-    fs::create_directories(dir / "privado");
-    fs::create_directories(dir / "docs");
-    const fs::path secret = dir / "privado" / "segredo.png";
-    const auto black = runProgram("/usr/bin/vips", {"black", (dir / "preto.v").string(), "83", "61", "--bands", "3"});
-    ASSERT_EQ(black.exitCode, 0) << black.err;
-    const auto coloured = runProgram("/usr/bin/vips",
-        {"linear", (dir / "preto.v").string(), secret.string(), "1 1 1",
-            std::to_string(secretRed) + " " + std::to_string(secretGreen) + " " + std::to_string(secretBlue),
-            "--uchar"});
-    ASSERT_EQ(coloured.exitCode, 0) << coloured.err;
-    ASSERT_GT(secretPixels(secret), 5000);
+    const fs::path secret = privateAndDocuments(dir);
     const std::string photo = readFile(secret);
     LoopbackServer web([&photo](const std::string&, int socket) {
         LoopbackServer::send(socket,
@@ -252,4 +266,47 @@ TEST(JobBoundary, AJobReachesNothingButItsOwnFilesAndNoNetwork)
         EXPECT_EQ(secretPixelsIn(output), 0) << output;
     }
     EXPECT_TRUE(web.requests().empty()) << web.requests().front();
+}
+
+// Where the kernel cannot bound a job's files, the readers' own rules are all that holds: every
+// reference of a page, by attribute or in a style, settles as its pictures do, and a document's
+// fields that would make the office suite pull in a file are emptied before the suite sees it.
+TEST(JobBoundary, WithoutFileBoundsPagesAndDocumentsStillReachNoFileOfTheReaders)
+{
+    TempDir dir;
+    const fs::path secret = privateAndDocuments(dir);
+    writeFile(dir / "privado" / "fundo.css", "p { background-image: url(" + secret.string() + ") }");
+    const fs::path text = dir / "privado" / "segredo.txt";
+    writeFile(text, "PALAVRASECRETA");
+    const fs::path docs = dir / "docs";
+    const std::string path = secret.string(), address = "file://" + secret.string();
+    writeFile(docs / "pagina.html",
+        "<html><head><link rel=\"stylesheet\" href=\"" + (dir / "privado" / "fundo.css").string()
+            + "\"><style>@import url(" + (dir / "privado" / "fundo.css").string() + "); div { background: url('"
+            + address + "') }</style></head><body background=\"" + path + "\"><table background=\"" + path
+            + "\" width=\"400\" height=\"200\"><tr><td background=\"" + address
+            + "\" width=\"200\" height=\"150\">Célula</td></tr></table><p style=\"background:url(" + path
+            + ")\">Texto com fundo</p><div>Bloco</div></body></html>");
+    writeFile(docs / "campo.rtf",
+        "{\\rtf1\\ansi Relat\\'f3rio {\\field{\\*\\fldinst INCLUDEPICTURE \"" + path
+            + "\" \\\\d}{\\fldrslt }}\\par {\\field{\\*\\fldinst {\\rtlch includepicture }{\"" + address
+            + "\"}}{\\fldrslt antigo}}\\par {\\field{\\*\\fldinst INCLUDETEXT \"" + text.string()
+            + "\"}{\\fldrslt }}\\par Fim\\par}");
+    const std::vector<std::pair<std::string, std::string>> unfenced = {{"BRIVLON_NO_FILE_FENCE", "1"}};
+    for (const auto& [name, format] : std::vector<std::pair<std::string, std::string>>{
+             {"pagina.html", "PDF"}, {"pagina.html", "ODT"}, {"campo.rtf", "PDF"}}) {
+        SCOPED_TRACE(name + " → " + format);
+        const auto run = runBrivlon({"--convert", format, (docs / name).string()}, 120, unfenced);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::string output = run.out;
+        while (!output.empty() && output.back() == '\n')
+            output.pop_back();
+        EXPECT_EQ(secretPixelsIn(output), 0) << output;
+        if (fs::path(output).extension() == ".pdf") {
+            const auto printed = runProgram("/usr/bin/pdftotext", {output, "-"});
+            EXPECT_EQ(printed.out.find("PALAVRASECRETA"), std::string::npos) << printed.out;
+            EXPECT_NE(printed.out.find(name == "campo.rtf" ? "Fim" : "Bloco"), std::string::npos) << printed.out;
+        }
+        fs::remove(output);
+    }
 }

@@ -10,6 +10,7 @@
 #include "core/state/office_events.h"
 #include "documents/docx.h"
 #include "documents/office_engine.h"
+#include "documents/office_fields.h"
 
 #include "support/test_support.h"
 
@@ -91,6 +92,32 @@ struct PrivateTemp {
     }
 };
 
+}
+
+// Fields that pull in a file or an address lose their instruction however it is spelt (split in
+// groups, in another case, with escaped letters); every other field and all text stay as they were.
+TEST(OfficeRoute, FieldsThatReachOutsideAreEmptiedBeforeTheSuiteSeesThem)
+{
+    const std::string kept = "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"http://a.b\"}{\\fldrslt link}} "
+                             "{\\field{\\*\\fldinst { PAGE }}{\\fldrslt 1}} {\\pict\\bin3 {{}}\\par}";
+    EXPECT_EQ(OfficeFields::neutralisedRtf(kept), kept);
+    const std::string reaching = "{\\rtf1 a {\\field{\\*\\fldinst INCLUDEPICTURE \"/x.png\" \\\\d}{\\fldrslt foto}}"
+                                 " b {\\field{\\*\\fldinst {\\b incl}{ude}\\'54EXT \"/y\"}{\\fldrslt }} c "
+                                 "{\\field{\\*\\fldinst \\u76?ink Excel \"/z.xls\"}{\\fldrslt tabela}} d}";
+    EXPECT_EQ(OfficeFields::neutralisedRtf(reaching),
+        "{\\rtf1 a {\\field{\\*\\fldinst }{\\fldrslt foto}} b {\\field{\\*\\fldinst }{\\fldrslt }} c "
+        "{\\field{\\*\\fldinst }{\\fldrslt tabela}} d}");
+
+    // Word's simple fields, and complex ones whose instruction comes in pieces, under any prefix.
+    const std::string word = "<w:p><w:fldSimple w:instr=\" PAGE \"/><w:fldSimple w:instr=\"&#73;NCLUDEPICTURE "
+                             "&quot;/x.png&quot;\"/><w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><x:instrText "
+                             "xml:space=\"preserve\"> INCLUDE</x:instrText></w:r><w:r><w:instrText>TEXT \"/y\""
+                             "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r><w:r><w:t>velho"
+                             "</w:t></w:r><w:r><w:fldChar w:fldCharType=\"end\"/></w:r></w:p>";
+    std::string emptied = word;
+    for (const std::string piece : {"&#73;NCLUDEPICTURE &quot;/x.png&quot;", " INCLUDE", "TEXT \"/y\""})
+        emptied.erase(emptied.find(piece), piece.size());
+    EXPECT_EQ(OfficeFields::neutralisedWordPart(word), emptied);
 }
 
 TEST(OfficeRoute, SuitesInOrder)

@@ -201,6 +201,25 @@ TEST(SpreadsheetConvert, MemoryGrowsWithTheOutput)
     EXPECT_EQ(readFile(dir / "textos.csv"),
         "\xEF\xBB\xBF"
         "999999\r\n");
+
+    // One shared string of 1 MiB named by 200,000 cells: 200 GB of text, refused as soon as
+    // the cells read pass what a table may lay out, and never held more than once.
+    std::string cells;
+    for (int r = 1; r <= 2000; ++r)
+        cells += "<row r=\"" + std::to_string(r) + "\">" + [] {
+            std::string row;
+            for (int c = 0; c < 100; ++c)
+                row += "<c t=\"s\"><v>0</v></c>";
+            return row;
+        }() + "</row>";
+    package(dir, "repetido.xlsx",
+        {{"xl/workbook.xml", oneSheet},
+            {"xl/sharedStrings.xml", "<sst><si><t>" + std::string(1 << 20, 'a') + "</t></si></sst>"},
+            {"xl/worksheets/sheet1.xml", sheetPart(cells)}});
+    const auto run = measureBrivlon({"--convert", "csv", (dir / "repetido.xlsx").string()});
+    EXPECT_TRUE(run.exitCode == 1 && run.peakMiB > 0 && run.peakMiB < 200) << run.peakMiB << " MiB";
+    EXPECT_EQ(runBrivlon({"--convert", "tsv", (dir / "repetido.xlsx").string()}).err,
+        "erro: A tabela é grande demais para abrir.\n");
 }
 
 TEST(XlsxReader, PartsAreFoundWithoutRegardToCaseAndOnlyTheSheetsAreUnpacked)

@@ -51,6 +51,9 @@ struct PathBeneath {
 int landlockVersion()
 {
     static const int version = [] {
+        // Tests stand in for a kernel without Landlock, where only the readers' own rules hold.
+        if (std::getenv("BRIVLON_NO_FILE_FENCE"))
+            return 0;
         const long found = ::syscall(createRuleset, nullptr, 0, askVersion);
         return found > 0 ? int(found) : 0;
     }();
