@@ -292,7 +292,7 @@ TEST(JobBoundary, WithoutFileBoundsPagesAndDocumentsStillReachNoFileOfTheReaders
             + "\" \\\\d}{\\fldrslt }}\\par {\\field{\\*\\fldinst {\\rtlch includepicture }{\"" + address
             + "\"}}{\\fldrslt antigo}}\\par {\\field{\\*\\fldinst INCLUDETEXT \"" + text.string()
             + "\"}{\\fldrslt }}\\par Fim\\par}");
-    const std::vector<std::pair<std::string, std::string>> unfenced = {{"BRIVLON_NO_FILE_FENCE", "1"}};
+    const std::vector<std::pair<std::string, std::string>> unfenced = {{"BRIVLON_WORKER", BRIVLON_TRAP_WORKER}, {"BRIVLON_WORKER_NO_FILE_FENCE", "1"}};
     for (const auto& [name, format] : std::vector<std::pair<std::string, std::string>>{
              {"pagina.html", "PDF"}, {"pagina.html", "ODT"}, {"campo.rtf", "PDF"}}) {
         SCOPED_TRACE(name + " → " + format);

@@ -6,11 +6,14 @@
 //   BRIVLON_WORKER_GROW_ON   one of this name allocates without end, as a decoder looping on a
 //                            damaged file does;
 //   BRIVLON_WORKER_SPIN_ON   one of this name hangs;
+//   BRIVLON_WORKER_NO_FILE_FENCE jobs run as on a kernel without Landlock, with the readers'
+//                            own rules alone;
 //   BRIVLON_WORKER_IDLE_NOISE the worker, waiting for its first request, prints many times what a
 //                            pipe holds on standard error (a library's warnings, a thread still
 //                            ending) and then creates the file it names: until someone reads the
 //                            pipe the worker is stuck in the middle, and the file never comes.
 
+#include "core/jobs/job_boundary.h"
 #include "core/jobs/worker_serve.h"
 #include "documents/perform.h"
 
@@ -67,6 +70,8 @@ public:
 int main(int argc, char** argv)
 {
     performInWorkers();
+    if (std::getenv("BRIVLON_WORKER_NO_FILE_FENCE"))
+        JobBoundary::leaveFilesUnfenced();
     Worker::Traps::set(std::make_shared<Traps>());
     Worker::serve(Worker::modulesToWarm(argc, argv));
 }

@@ -48,16 +48,15 @@ struct PathBeneath {
     int32_t parentFd;
 } __attribute__((packed));
 
+bool fileFenceLeftOff = false;
+
 int landlockVersion()
 {
     static const int version = [] {
-        // Tests stand in for a kernel without Landlock, where only the readers' own rules hold.
-        if (std::getenv("BRIVLON_NO_FILE_FENCE"))
-            return 0;
         const long found = ::syscall(createRuleset, nullptr, 0, askVersion);
         return found > 0 ? int(found) : 0;
     }();
-    return version;
+    return fileFenceLeftOff ? 0 : version;
 }
 
 uint64_t handledRights(int version)
@@ -200,6 +199,8 @@ std::shared_ptr<const Fence> make(const Rooms& rooms)
 }
 
 bool filesFenced() { return landlockVersion() > 0; }
+
+void leaveFilesUnfenced() { fileFenceLeftOff = true; }
 
 bool networkFilterInstalls()
 {
