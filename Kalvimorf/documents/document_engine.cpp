@@ -176,13 +176,17 @@ Loaded loadByContent(const fs::path& source)
 // The suite holds gigabytes for minutes on a document of millions of elements, which our own
 // readers refuse within their bounds in a second or two: a document they refuse for its size, or
 // as locked, is not handed to it. Anything else they cannot read is the suite's to try.
+//
+// The suite leaves out a picture too large for it and says nothing: one we would refuse to draw
+// is refused before it gets there too.
 void checkBeforeSuite(const fs::path& source)
 {
     std::error_code error;
     if (fs::is_directory(source, error))
         return;
+    std::optional<StyledText::Document> own;
     try {
-        readOwn(source, OfficeXML::head(source, 8));
+        own = readOwn(source, OfficeXML::head(source, 8));
     } catch (const ConversionError& refused) {
         if (refused.kind() != ConversionError::Kind::unreadable)
             throw;
@@ -190,6 +194,10 @@ void checkBeforeSuite(const fs::path& source)
         throw;
     } catch (const std::exception&) {
     }
+    if (own)
+        StyledText::forEachPicture(*own, [](const StyledText::Picture& picture) {
+            DocumentResources::requireDrawable(picture.bytes);
+        });
 }
 
 fs::path throughTemporary(
@@ -276,6 +284,7 @@ void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& dev
     writer.setCreator("Brivlon");
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
+    DocumentResources::requireDrawable(source);
     std::unique_ptr<QTextDocument> document(source.clone());
     // The copy keeps the pictures settled in the source, and reaches no further than it did.
     DocumentResources::confine(*document, DocumentResources::folderOf(source));
