@@ -634,6 +634,25 @@ std::optional<std::string> packagePart(const fs::path& path, const std::string& 
     return ZipTools::readEntry(path, name);
 }
 
+// The first bytes of a part: a picture's header (a JPEG's may follow 64 KiB of Exif), without
+// unpacking the rest of it.
+std::optional<std::string> packageHead(const fs::path& path, const std::string& name)
+{
+    constexpr size_t enough = 256 * 1024;
+    struct Enough { };
+    std::string head;
+    try {
+        if (name.empty() || name.front() == '-' || !ZipTools::streamEntry(path, name, [&](std::string_view bytes) {
+                head.append(bytes.substr(0, enough - head.size()));
+                if (head.size() >= enough)
+                    throw Enough{};
+            }))
+            return std::nullopt;
+    } catch (const Enough&) {
+    }
+    return head;
+}
+
 std::string mainPart(const fs::path& path)
 {
     const auto relationships = packagePart(path, "_rels/.rels");
@@ -673,7 +692,7 @@ bool isDocx(const fs::path& path)
     return ZipTools::contains(path, main);
 }
 
-Document read(const fs::path& path)
+Document read(const fs::path& path, Pictures pictures)
 {
     const std::string part = mainPart(path);
     const auto main = packagePart(path, part);
@@ -685,10 +704,21 @@ Document read(const fs::path& path)
         const auto target = OfficeXML::targetOfType(listed, kind);
         return packagePart(path, OfficeXML::resolvePart(part, target.value_or(usual)));
     };
-    return parse({*main, relationships, related("numbering", "numbering.xml"), related("styles", "styles.xml"), part,
-        [&path](const std::string& name) {
+    Parts parts{*main, relationships, related("numbering", "numbering.xml"), related("styles", "styles.xml"), part};
+    switch (pictures) {
+    case Pictures::none: break;
+    case Pictures::heads:
+        parts.part = [&path](const std::string& name) {
+            return packageHead(path, name);
+        };
+        break;
+    case Pictures::whole:
+        parts.part = [&path](const std::string& name) {
             return packagePart(path, name);
-        }});
+        };
+        break;
+    }
+    return parse(parts);
 }
 
 Document parse(const Parts& parts)

@@ -17,8 +17,11 @@ namespace fs = std::filesystem;
 // the package's relationships put it (word/document.xml as Word names it, but generator
 // libraries name it as they like), the numbering and styles where the main part's do.
 bool isDocx(const fs::path& path);
+// How much of each picture a reading takes: none (for text alone), the first bytes, which tell
+// its size, or all of it.
+enum class Pictures { none, heads, whole };
 // Throws ConversionError::unreadable when the main part is missing or not well-formed.
-StyledText::Document read(const fs::path& path);
+StyledText::Document read(const fs::path& path, Pictures pictures = Pictures::whole);
 
 // The parts read() takes from the package.
 struct Parts {
