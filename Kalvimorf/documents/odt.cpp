@@ -8,6 +8,7 @@
 #include "documents/zip_tools.h"
 
 #include <QBuffer>
+#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -15,6 +16,7 @@
 #include <QXmlStreamReader>
 
 #include <map>
+#include <set>
 
 namespace Odt {
 
@@ -291,6 +293,7 @@ std::unique_ptr<QTextDocument> forWriter(const QTextDocument& document)
     };
     std::vector<Change> changes;
     std::map<QString, QString> names;  // picture's name → short name
+    std::set<QString> jpegs;  // short names
     for (auto block = copy->begin(); block != copy->end(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -308,9 +311,15 @@ std::unique_ptr<QTextDocument> forWriter(const QTextDocument& document)
                     name = bytes ? "imagem" + QString::number(names.size()) : QStringLiteral("-");
                     if (bytes)
                         copy->addResource(QTextDocument::ImageResource, QUrl(name), *bytes);
+                    if (bytes && QMimeDatabase().mimeTypeForData(*bytes).name() == "image/jpeg")
+                        jpegs.insert(name);
                 }
                 if (name == "-")
                     change.text = QString();
+                // Qt keeps a PNG's bytes but draws any other picture again, as PNG unless given a
+                // quality: a photo stays a JPEG.
+                if (jpegs.count(name))
+                    image.setQuality(92);
                 image.setName(name);
                 change.format = image;
             }
