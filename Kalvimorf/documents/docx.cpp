@@ -81,6 +81,7 @@ std::optional<double> extentPoints(const XML::Node& extent, const char* name)
 
 struct Reader {
     static constexpr int maxNesting = 64;
+    static constexpr size_t mostPictures = 2000;
     // One for the parts' trees and what is made of them.
     Budget budget;
     std::map<std::string, std::string> links;  // relationship id → target
@@ -88,6 +89,7 @@ struct Reader {
     std::function<std::optional<std::string>(const std::string&)> readPart;
     // A part met again (a logo on every page) is read once; empty bytes for one that is missing.
     std::map<std::string, QByteArray> pictures;  // part → bytes
+    size_t picturesRead = 0;
     std::map<std::string, bool> orderedLists;  // numId + "/" + level → decimal
     std::map<std::string, RunStyle> styles;  // style id → character properties
     double bodySize = StyledText::bodySize;
@@ -227,6 +229,10 @@ struct Reader {
         const std::string name = OfficeXML::resolvePart(documentPart, link->second);
         if (auto known = pictures.find(name); known != pictures.end())
             return known->second;
+        // Each picture is a run of the unpacker, some milliseconds: a crafted document of a hundred
+        // thousand would hold the job for many minutes, where real ones hold hundreds.
+        if (picturesRead >= mostPictures)
+            throw ConversionError::ffmpeg(Budget::documentTooLarge);
         std::optional<std::string> bytes;
         try {
             bytes = readPart(name);
@@ -234,8 +240,10 @@ struct Reader {
             // A part past what is unpacked whole (hundreds of megabytes) is no picture a page shows,
             // and the text is still worth having.
         }
-        if (bytes)
+        if (bytes) {
             budget.spend(bytes->size());
+            ++picturesRead;
+        }
         return pictures[name] = bytes ? QByteArray(bytes->data(), qsizetype(bytes->size())) : QByteArray();
     }
 
