@@ -280,11 +280,11 @@ Loaded load(const fs::path& source, bool pictures)
 
 void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& device)
 {
+    DocumentResources::requireDrawable(source);
     QPdfWriter writer(&device);
     writer.setCreator("Brivlon");
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
         QPageLayout::Portrait, QMarginsF(page.left, page.top, page.right, page.bottom), QPageLayout::Point));
-    DocumentResources::requireDrawable(source);
     std::unique_ptr<QTextDocument> document(source.clone());
     // The copy keeps the pictures settled in the source, and reaches no further than it did.
     DocumentResources::confine(*document, DocumentResources::folderOf(source));

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <filesystem>
+#include <QTextDocument>
 
-class QByteArray;
-class QTextDocument;
+#include <filesystem>
 
 // What an imported page may pull in besides its own text: pictures and style sheets. A document
 // someone sent must not carry the reader's files back in its PDF or ODT, nor tell its sender
