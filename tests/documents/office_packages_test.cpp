@@ -146,18 +146,13 @@ std::map<std::string, std::string> xmlParts(const fs::path& package)
     return parts;
 }
 
-std::string pictureBytes(const fs::path& docx)
-{
-    return ZipTools::readEntry(docx, "word/media/foto.png").value_or("none");
-}
-
 }
 
 TEST(OfficePackages, AWordDocumentsPicturesReachOdtHtmlAndRtf)
 {
     TempDir dir;
     writePackage(dir / "foto.docx", wordPackage("word/document.xml", pictureParagraph, png(8, 6)));
-    const std::string bytes = pictureBytes(dir / "foto.docx");
+    const std::string bytes = png(8, 6);
 
     const auto odt = convert(dir / "foto.docx", "odt");
     const auto parts = xmlParts(odt);
@@ -231,17 +226,10 @@ TEST(OfficePackages, AWordMainPartIsFoundByThePackagesRelationships)
     EXPECT_NE(readFile(dir / "gerado.html").find("data:image/png;base64,"), std::string::npos);
 
     // A workbook's package names its main part the same way, and is no Word document.
-    writePackage(dir / "planilha.docx",
-        {{"[Content_Types].xml",
-             header
-                 + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
-                   "PartName=\"/xl/workbook.xml\" "
-                   "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>"},
-            {"_rels/.rels",
-                header + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                    + "<Relationship Id=\"rId1\" Type=\"" + relationshipsRoot
-                    + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-            {"xl/workbook.xml", header + "<workbook><sheets/></workbook>"}});
+    auto workbook = wordPackage("xl/workbook.xml", "", png(8, 6));
+    auto& types = workbook.front().second;
+    types.replace(types.find("wordprocessingml.document"), 25, "spreadsheetml.sheet");
+    writePackage(dir / "planilha.docx", workbook);
     EXPECT_FALSE(Docx::isDocx(dir / "planilha.docx"));
     EXPECT_TRUE(Docx::isDocx(dir / "gerado.docx"));
 }
