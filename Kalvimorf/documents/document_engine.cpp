@@ -122,13 +122,13 @@ std::optional<std::string> webArchiveMainResource(const std::string& bytes);
 
 // A document in a format of our own readers, by its content; nothing for the formats only the
 // office suite reads. A locked document fails with the password sentence.
-std::optional<StyledText::Document> readOwn(const fs::path& source, const std::string& head)
+std::optional<StyledText::Document> readOwn(const fs::path& source, const std::string& head, Docx::Pictures pictures)
 {
     if (Rtf::isRtf(head))
         return Rtf::read(TextFile::readBytes(source));
     if (head.starts_with("PK\x03\x04")) {
         if (Docx::isDocx(source))
-            return Docx::read(source);
+            return Docx::read(source, pictures);
         if (Odt::isOdt(source)) {
             try {
                 return Odt::read(source);
@@ -145,7 +145,7 @@ std::optional<StyledText::Document> readOwn(const fs::path& source, const std::s
     return std::nullopt;
 }
 
-Loaded loadByContent(const fs::path& source)
+Loaded loadByContent(const fs::path& source, Docx::Pictures pictures)
 {
     std::error_code error;
     if (fs::is_directory(source, error)) {
@@ -153,7 +153,7 @@ Loaded loadByContent(const fs::path& source)
         return fromStyled(Rtf::read(TextFile::readBytes(source / "TXT.rtf")));
     }
     const std::string head = OfficeXML::head(source, 8);
-    if (auto own = readOwn(source, head))
+    if (auto own = readOwn(source, head, pictures))
         return fromStyled(std::move(*own));
     if (head.starts_with("bplist00")) {
         auto html = webArchiveMainResource(TextFile::readBytes(source));
@@ -168,7 +168,7 @@ Loaded loadByContent(const fs::path& source)
         auto docx = OfficeEngine::docToDocx(source, work.path());
         if (!docx)
             throw ConversionError::unreadable();
-        return fromStyled(Docx::read(*docx));
+        return fromStyled(Docx::read(*docx, pictures));
     }
     throw ConversionError::unreadable();
 }
@@ -176,13 +176,17 @@ Loaded loadByContent(const fs::path& source)
 // The suite holds gigabytes for minutes on a document of millions of elements, which our own
 // readers refuse within their bounds in a second or two: a document they refuse for its size, or
 // as locked, is not handed to it. Anything else they cannot read is the suite's to try.
+//
+// The suite leaves out a picture too large for it and says nothing: one we would refuse to draw
+// is refused before it gets there too.
 void checkBeforeSuite(const fs::path& source)
 {
     std::error_code error;
     if (fs::is_directory(source, error))
         return;
+    std::optional<StyledText::Document> own;
     try {
-        readOwn(source, OfficeXML::head(source, 8));
+        own = readOwn(source, OfficeXML::head(source, 8), Docx::Pictures::heads);
     } catch (const ConversionError& refused) {
         if (refused.kind() != ConversionError::Kind::unreadable)
             throw;
@@ -190,6 +194,10 @@ void checkBeforeSuite(const fs::path& source)
         throw;
     } catch (const std::exception&) {
     }
+    if (own)
+        StyledText::forEachPicture(*own, [](const StyledText::Picture& picture) {
+            DocumentResources::requireDrawable(picture.bytes);
+        });
 }
 
 fs::path throughTemporary(
@@ -240,7 +248,7 @@ QString readText(const fs::path& path)
 
 namespace {
 
-Loaded loadAny(const fs::path& source)
+Loaded loadAny(const fs::path& source, Docx::Pictures pictures)
 {
     const std::string key = Catalog::normalizedExt(source);
     if (key == "md")
@@ -250,7 +258,7 @@ Loaded loadAny(const fs::path& source)
     if (key == "html")
         return {fromPage(TextFile::readBytes(source), source.parent_path()), std::nullopt};
     try {
-        return loadByContent(source);
+        return loadByContent(source, pictures);
     } catch (const ConversionError&) {
         throw;
     } catch (const CancellationError&) {
@@ -262,16 +270,17 @@ Loaded loadAny(const fs::path& source)
 
 }
 
-Loaded load(const fs::path& source)
+Loaded load(const fs::path& source, bool pictures)
 {
     GuiApplication::require();
-    Loaded loaded = loadAny(source);
+    Loaded loaded = loadAny(source, pictures ? Docx::Pictures::whole : Docx::Pictures::none);
     dropActiveLinks(*loaded.document);
     return loaded;
 }
 
 void writePDF(const QTextDocument& source, const PageSetup& page, QIODevice& device)
 {
+    DocumentResources::requireDrawable(source);
     QPdfWriter writer(&device);
     writer.setCreator("Brivlon");
     writer.setPageLayout(QPageLayout(QPageSize(QSizeF(page.width, page.height), QPageSize::Point),
@@ -368,7 +377,8 @@ fs::path save(
 
 fs::path simpleRoute(const fs::path& source, const std::string& ext)
 {
-    Loaded loaded = load(source);
+    // Text keeps no picture: a Word document's are not even unpacked for it.
+    Loaded loaded = load(source, ext != "txt" && ext != "md");
     return save(*loaded.document, loaded.page, source, ext);
 }
 

@@ -31,8 +31,9 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
 // load, then save; the recorded page is kept for PDF and for the office formats.
 fs::path simpleRoute(const fs::path& source, const std::string& ext);
 
-// The type comes from the content for everything but Markdown, HTML and text.
-Loaded load(const fs::path& source);
+// The type comes from the content for everything but Markdown, HTML and text. Without
+// `pictures` a Word document's pictures are left out.
+Loaded load(const fs::path& source, bool pictures = true);
 // A new file under a free name beside the source (or in the job's folder); nothing is left
 // behind on failure. Throws ConversionError::unsupported for an extension it does not write.
 fs::path save(const QTextDocument& document, const std::optional<StyledText::PageSetup>& page, const fs::path& source,

@@ -2,6 +2,7 @@
 
 #include "core/base/file_safety.h"
 #include "core/base/references.h"
+#include "core/engines/image_engine.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -102,6 +104,27 @@ fs::path canonicalFolder(const fs::path& folder)
     return error ? fs::path() : real;
 }
 
+// Each picture the document shows once, by the key the layout will ask for (its name as an
+// address, resolved against the base), with the bytes it may read.
+void forEachPicture(
+    const QTextDocument& document, const std::function<void(const QUrl&, const std::optional<QByteArray>&)>& visit)
+{
+    const fs::path root = canonicalFolder(folderOf(document));
+    QSet<QUrl> seen;
+    for (auto block = document.begin(); block != document.end(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat())
+                continue;
+            const QUrl key = document.baseUrl().resolved(QUrl(format.toImageFormat().name()));
+            if (seen.contains(key))
+                continue;
+            seen.insert(key);
+            visit(key, bytesFor(key, root));
+        }
+    }
+}
+
 }
 
 QVariant Document::loadResource(int, const QUrl& name)
@@ -131,23 +154,29 @@ fs::path folderOf(const QTextDocument& document)
 
 void settlePictures(QTextDocument& document)
 {
-    const fs::path root = canonicalFolder(folderOf(document));
-    QSet<QUrl> settled;
-    for (auto block = document.begin(); block != document.end(); block = block.next()) {
-        for (auto it = block.begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat format = it.fragment().charFormat();
-            if (!format.isImageFormat())
-                continue;
-            // The key the layout will ask for: the name as a URL, resolved against the base.
-            const QUrl key = document.baseUrl().resolved(QUrl(format.toImageFormat().name()));
-            if (settled.contains(key))
-                continue;
-            settled.insert(key);
-            const auto bytes = bytesFor(key, root);
-            const auto picture = bytes ? pictureOf(*bytes) : std::nullopt;
-            document.addResource(QTextDocument::ImageResource, key, picture ? *picture : emptyPicture());
-        }
-    }
+    forEachPicture(document, [&document](const QUrl& key, const std::optional<QByteArray>& bytes) {
+        const auto picture = bytes ? pictureOf(*bytes) : std::nullopt;
+        document.addResource(QTextDocument::ImageResource, key, picture ? *picture : emptyPicture());
+    });
+}
+
+void requireDrawable(const QByteArray& picture)
+{
+    QBuffer buffer;
+    buffer.setData(picture);
+    buffer.open(QIODevice::ReadOnly);
+    const QSize size = QImageReader(&buffer).size();
+    // Drawn as Qt holds a picture: four bytes a pixel.
+    if (size.isValid())
+        ImageEngine::requireHeld(double(size.width()) * size.height(), 4);
+}
+
+void requireDrawable(const QTextDocument& document)
+{
+    forEachPicture(document, [](const QUrl&, const std::optional<QByteArray>& bytes) {
+        if (bytes)
+            requireDrawable(*bytes);
+    });
 }
 
 }

@@ -37,4 +37,11 @@ fs::path folderOf(const QTextDocument& document);
 // Gives every picture the document holds its bytes (or the empty picture) ahead of the layout.
 void settlePictures(QTextDocument& document);
 
+// Throws the sentence of a picture too large to hold when the bytes are a picture whose size
+// says so (a PNG of a few kilobytes may say 30,000 × 30,000): such a picture would otherwise be
+// left out of what is drawn, and the job end as if nothing were missing.
+void requireDrawable(const QByteArray& picture);
+// The same for every picture the document shows, before it is drawn.
+void requireDrawable(const QTextDocument& document);
+
 }

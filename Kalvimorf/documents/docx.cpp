@@ -70,11 +70,26 @@ const XML::Node* child(const XML::Node& node, std::string_view name)
     return nullptr;
 }
 
+// A picture's extent in EMU (12,700 to the point); nothing past a few metres, which is no page's.
+std::optional<double> extentPoints(const XML::Node& extent, const char* name)
+{
+    const auto emu = number(extent, name);
+    if (!emu || *emu <= 0 || *emu / 12700 > 14400)
+        return std::nullopt;
+    return *emu / 12700;
+}
+
 struct Reader {
     static constexpr int maxNesting = 64;
+    static constexpr size_t mostPictures = 2000;
     // One for the parts' trees and what is made of them.
     Budget budget;
     std::map<std::string, std::string> links;  // relationship id → target
+    std::string documentPart;
+    std::function<std::optional<std::string>(const std::string&)> readPart;
+    // A part met again (a logo on every page) is read once; empty bytes for one that is missing.
+    std::map<std::string, QByteArray> pictures;  // part → bytes
+    size_t picturesRead = 0;
     std::map<std::string, bool> orderedLists;  // numId + "/" + level → decimal
     std::map<std::string, RunStyle> styles;  // style id → character properties
     double bodySize = StyledText::bodySize;
@@ -193,7 +208,8 @@ struct Reader {
         }
     };
 
-    void addBoxes(const XML::Node& node, Pieces& pieces, int depth)
+    // Whether the drawing held a box.
+    bool addBoxes(const XML::Node& node, Pieces& pieces, int depth)
     {
         std::vector<const XML::Node*> boxes;
         textBoxes(node, boxes, depth);
@@ -202,6 +218,61 @@ struct Reader {
             pieces.split = true;
             blocks(*box, pieces.blocks, depth + 1);
         }
+        return !boxes.empty();
+    }
+
+    QByteArray pictureBytes(const std::string& id)
+    {
+        auto link = links.find(id);
+        if (link == links.end() || !readPart)
+            return {};
+        const std::string name = OfficeXML::resolvePart(documentPart, link->second);
+        if (auto known = pictures.find(name); known != pictures.end())
+            return known->second;
+        // Each picture is a run of the unpacker, some milliseconds: a crafted document of a hundred
+        // thousand would hold the job for many minutes, where real ones hold hundreds.
+        if (picturesRead >= mostPictures)
+            throw ConversionError::ffmpeg(Budget::documentTooLarge);
+        std::optional<std::string> bytes;
+        try {
+            bytes = readPart(name);
+        } catch (const ConversionError&) {
+            // A part past what is unpacked whole (hundreds of megabytes) is no picture a page shows,
+            // and the text is still worth having.
+        }
+        if (bytes) {
+            budget.spend(bytes->size());
+            ++picturesRead;
+        }
+        return pictures[name] = bytes ? QByteArray(bytes->data(), qsizetype(bytes->size())) : QByteArray();
+    }
+
+    // The picture a drawing shows: DrawingML's, or the first branch's of an AlternateContent,
+    // else VML's, as older Word wrote it.
+    std::shared_ptr<const Picture> picture(const XML::Node& drawing)
+    {
+        const auto* blip = drawing.find("blip");
+        const std::string* id = blip ? attr(*blip, "r:embed") : nullptr;
+        if (!id) {
+            const auto* data = drawing.find("imagedata");
+            id = data ? attr(*data, "r:id") : nullptr;
+        }
+        const QByteArray bytes = id ? pictureBytes(*id) : QByteArray();
+        if (bytes.isEmpty())
+            return nullptr;
+        auto result = std::make_shared<Picture>();
+        result->bytes = bytes;
+        if (const auto* extent = drawing.find("extent")) {
+            const auto width = extentPoints(*extent, "cx"), height = extentPoints(*extent, "cy");
+            if (width && height) {
+                result->width = *width;
+                result->height = *height;
+            }
+        }
+        if (const auto* properties = drawing.find("docPr"))
+            if (const auto* description = attr(*properties, "descr"))
+                result->description = QString::fromStdString(*description);
+        return result;
     }
 
     void addRuns(
@@ -242,7 +313,14 @@ struct Reader {
                         if (!run.text.isEmpty())
                             pieces.current.runs.push_back(run);
                         run.text.clear();
-                        addBoxes(*part, pieces, depth + 1);
+                        if (addBoxes(*part, pieces, depth + 1))
+                            continue;
+                        if (auto shown = picture(*part)) {
+                            budget.spend(Budget::runCost);
+                            Run pictureRun = run;
+                            pictureRun.picture = std::move(shown);
+                            pieces.current.runs.push_back(std::move(pictureRun));
+                        }
                     }
                 }
                 if (!run.text.isEmpty())
@@ -380,12 +458,34 @@ QString twips(double points) { return QString::number(std::lround(points * 20));
 
 struct Writer {
     QStringList links;  // targets; relationship ids are "rIdL" + index
+    // Parts word/media/imagemN; relationship ids are "rIdP" + N.
+    std::vector<StoredPicture> pictures;
     QString body;
+
+    // A picture in the line, as Word writes one.
+    QString picture(const Picture& shown)
+    {
+        auto kept = stored(shown);
+        if (!kept)
+            return {};
+        pictures.push_back(std::move(*kept));
+        const StoredPicture& picture = pictures.back();
+        const QString n = QString::number(pictures.size());
+        const QString cx = QString::number(std::lround(picture.width * 12700));
+        const QString cy = QString::number(std::lround(picture.height * 12700));
+        const QString name = "Imagem " + n;
+        return QString(R"(<w:r><w:drawing><wp:inline distT="0" distB="0" distL="0" distR="0"><wp:extent cx="%1" cy="%2"/><wp:docPr id="%3" name="%4" descr="%5"/><a:graphic xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main"><a:graphicData uri="http://schemas.openxmlformats.org/drawingml/2006/picture"><pic:pic xmlns:pic="http://schemas.openxmlformats.org/drawingml/2006/picture"><pic:nvPicPr><pic:cNvPr id="%3" name="%4"/><pic:cNvPicPr/></pic:nvPicPr><pic:blipFill><a:blip r:embed="rIdP%3"/><a:stretch><a:fillRect/></a:stretch></pic:blipFill><pic:spPr><a:xfrm><a:off x="0" y="0"/><a:ext cx="%1" cy="%2"/></a:xfrm><a:prstGeom prst="rect"><a:avLst/></a:prstGeom></pic:spPr></pic:pic></a:graphicData></a:graphic></wp:inline></w:drawing></w:r>)")
+            .arg(cx, cy, n, name, escape(shown.description));
+    }
 
     void runs(const Paragraph& paragraph)
     {
         for (size_t i = 0; i < paragraph.runs.size();) {
             const QString href = paragraph.runs[i].href;
+            if (paragraph.runs[i].picture) {
+                body += picture(*paragraph.runs[i++].picture);
+                continue;
+            }
             if (href.isEmpty()) {
                 body += run(paragraph.runs[i++]);
                 continue;
@@ -393,7 +493,7 @@ struct Writer {
             links << href;
             body += "<w:hyperlink r:id=\"rIdL" + QString::number(links.size()) + "\">";
             for (; i < paragraph.runs.size() && paragraph.runs[i].href == href; ++i)
-                body += run(paragraph.runs[i], true);
+                body += paragraph.runs[i].picture ? picture(*paragraph.runs[i].picture) : run(paragraph.runs[i], true);
             body += "</w:hyperlink>";
         }
     }
@@ -477,13 +577,13 @@ struct Writer {
 };
 
 const char* contentTypes = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/><Override PartName="/word/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"/><Override PartName="/word/numbering.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml"/></Types>)";
+<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Default Extension="png" ContentType="image/png"/><Default Extension="jpeg" ContentType="image/jpeg"/><Override PartName="/word/document.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/><Override PartName="/word/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.styles+xml"/><Override PartName="/word/numbering.xml" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.numbering+xml"/></Types>)";
 
 const char* packageRelationships = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="word/document.xml"/></Relationships>)";
 
 const char* mainNamespaces
-    = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")";
+    = R"(xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships" xmlns:wp="http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing")";
 
 QString stylesPart()
 {
@@ -509,12 +609,83 @@ QString numberingPart()
         .arg(mainNamespaces, levels[0], levels[1]);
 }
 
-void writePart(const fs::path& root, const std::string& name, const QString& text)
+void writeBytes(const fs::path& root, const std::string& name, std::string_view bytes)
 {
     const fs::path path = root / name;
     fs::create_directories(path.parent_path());
     auto fd = FileSafety::createExclusive(path, 0644);
-    FileSafety::writeAll(fd.get(), text.toStdString(), path);
+    FileSafety::writeAll(fd.get(), bytes, path);
+}
+
+void writePart(const fs::path& root, const std::string& name, const QString& text)
+{
+    writeBytes(root, name, text.toStdString());
+}
+
+// A picture's part name in word/ by its place in the writer's list.
+std::string mediaName(const StoredPicture& picture, size_t index)
+{
+    return "media/imagem" + std::to_string(index + 1) + (picture.jpeg ? ".jpeg" : ".png");
+}
+
+}
+
+namespace {
+
+const std::string wordMain = "word/document.xml";
+
+// A part of the package; nothing for a name the unpacker would read as an option.
+std::optional<std::string> packagePart(const fs::path& path, const std::string& name)
+{
+    if (name.empty() || name.front() == '-')
+        return std::nullopt;
+    return ZipTools::readEntry(path, name);
+}
+
+// The first bytes of a part: a picture's header (a JPEG's may follow 64 KiB of Exif), without
+// unpacking the rest of it.
+std::optional<std::string> packageHead(const fs::path& path, const std::string& name)
+{
+    constexpr size_t enough = 256 * 1024;
+    struct Enough { };
+    std::string head;
+    try {
+        if (name.empty() || name.front() == '-' || !ZipTools::streamEntry(path, name, [&](std::string_view bytes) {
+                head.append(bytes.substr(0, enough - head.size()));
+                if (head.size() >= enough)
+                    throw Enough{};
+            }))
+            return std::nullopt;
+    } catch (const Enough&) {
+    }
+    return head;
+}
+
+std::string mainPart(const fs::path& path)
+{
+    const auto relationships = packagePart(path, "_rels/.rels");
+    const auto target = relationships
+        ? OfficeXML::targetOfType(OfficeXML::relationships(*relationships), "officeDocument")
+        : std::nullopt;
+    return target ? OfficeXML::resolvePart("", *target) : wordMain;
+}
+
+// Whether the package's content types call the part a word processing document (or template),
+// as they call a workbook a spreadsheet: the main part's relationship is the same for both.
+bool isWordPart(const fs::path& path, const std::string& part)
+{
+    const auto types = packagePart(path, "[Content_Types].xml");
+    const auto root = types ? XML::parse(*types) : nullptr;
+    if (!root)
+        return false;
+    for (const auto& entry : root->children) {
+        const auto* name = attr(*entry, "PartName");
+        const auto* type = attr(*entry, "ContentType");
+        if (entry->name == "Override" && name && type
+            && QString::fromStdString(*name).compare(QString::fromStdString("/" + part), Qt::CaseInsensitive) == 0)
+            return type->find("wordprocessingml") != std::string::npos || type->find("ms-word") != std::string::npos;
+    }
+    return false;
 }
 
 }
@@ -523,21 +694,46 @@ bool isDocx(const fs::path& path)
 {
     if (!OfficeXML::isZip(path))
         return false;
-    return ZipTools::contains(path, "word/document.xml");
+    const std::string main = mainPart(path);
+    if (main != wordMain && !isWordPart(path, main))
+        return false;
+    return ZipTools::contains(path, main);
 }
 
-Document read(const fs::path& path)
+Document read(const fs::path& path, Pictures pictures)
 {
-    const auto main = ZipTools::readEntry(path, "word/document.xml");
+    const std::string part = mainPart(path);
+    const auto main = packagePart(path, part);
     if (!main)
         throw ConversionError::unreadable();
-    return parse({*main, ZipTools::readEntry(path, "word/_rels/document.xml.rels"),
-        ZipTools::readEntry(path, "word/numbering.xml"), ZipTools::readEntry(path, "word/styles.xml")});
+    const auto relationships = packagePart(path, OfficeXML::relationshipsPartOf(part));
+    const auto listed = OfficeXML::relationships(relationships.value_or(""));
+    const auto related = [&](std::string_view kind, const char* usual) {
+        const auto target = OfficeXML::targetOfType(listed, kind);
+        return packagePart(path, OfficeXML::resolvePart(part, target.value_or(usual)));
+    };
+    Parts parts{*main, relationships, related("numbering", "numbering.xml"), related("styles", "styles.xml"), part};
+    switch (pictures) {
+    case Pictures::none: break;
+    case Pictures::heads:
+        parts.part = [&path](const std::string& name) {
+            return packageHead(path, name);
+        };
+        break;
+    case Pictures::whole:
+        parts.part = [&path](const std::string& name) {
+            return packagePart(path, name);
+        };
+        break;
+    }
+    return parse(parts);
 }
 
 Document parse(const Parts& parts)
 {
     Reader reader;
+    reader.documentPart = parts.documentPart;
+    reader.readPart = parts.part;
     auto root = XML::parse(parts.document, reader.budget);
     const auto* body = root ? root->find("body") : nullptr;
     if (!body)
@@ -574,6 +770,10 @@ void write(const Document& document, const fs::path& destination)
         relationships += "<Relationship Id=\"rIdL" + QString::number(i + 1)
             + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink\" Target=\""
             + escape(writer.links[i]) + "\" TargetMode=\"External\"/>";
+    for (size_t i = 0; i < writer.pictures.size(); ++i)
+        relationships += "<Relationship Id=\"rIdP" + QString::number(i + 1)
+            + "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" Target=\""
+            + QString::fromStdString(mediaName(writer.pictures[i], i)) + "\"/>";
     relationships += "</Relationships>";
 
     FileSafety::TempDir work;
@@ -583,6 +783,10 @@ void write(const Document& document, const fs::path& destination)
     writePart(root, "word/_rels/document.xml.rels", relationships);
     writePart(root, "word/styles.xml", stylesPart());
     writePart(root, "word/numbering.xml", numberingPart());
+    for (size_t i = 0; i < writer.pictures.size(); ++i) {
+        const QByteArray& bytes = writer.pictures[i].bytes;
+        writeBytes(root, "word/" + mediaName(writer.pictures[i], i), std::string_view(bytes.constData(), size_t(bytes.size())));
+    }
     writePart(root, "word/document.xml",
         QString("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<w:document ") + mainNamespaces
             + "><w:body>" + writer.body + "</w:body></w:document>");

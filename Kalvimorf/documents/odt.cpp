@@ -8,11 +8,15 @@
 #include "documents/zip_tools.h"
 
 #include <QBuffer>
+#include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocumentWriter>
 #include <QXmlStreamReader>
 
 #include <map>
+#include <set>
 
 namespace Odt {
 
@@ -274,6 +278,68 @@ bool collectStyles(const std::string& bytes, Styles& styles, Budget& budget)
 
 QString pt(double points) { return QString::number(points, 'f', 2) + "pt"; }
 
+// Qt's writer passes text and link addresses on as they are, though XML holds only some
+// characters, and names a picture's frame by the picture's name, which is a data: address as long
+// as the picture. It is given a copy with text fit for XML and its pictures under short names,
+// each with its bytes; a picture without bytes is left out.
+std::unique_ptr<QTextDocument> forWriter(const QTextDocument& document)
+{
+    std::unique_ptr<QTextDocument> copy(document.clone());
+    struct Change {
+        int position;
+        int length;
+        std::optional<QString> text;
+        QTextCharFormat format;
+    };
+    std::vector<Change> changes;
+    std::map<QString, QString> names;  // picture's name → short name
+    std::set<QString> jpegs;  // short names
+    for (auto block = copy->begin(); block != copy->end(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            QTextCharFormat format = fragment.charFormat();
+            Change change{fragment.position(), fragment.length(), std::nullopt, format};
+            if (const QString fit = OfficeXML::xmlText(fragment.text()); fit != fragment.text())
+                change.text = fit;
+            if (format.isAnchor() && OfficeXML::xmlText(format.anchorHref()) != format.anchorHref())
+                change.format.setAnchorHref(OfficeXML::xmlText(format.anchorHref()));
+            if (format.isImageFormat()) {
+                QTextImageFormat image = format.toImageFormat();
+                auto& name = names[image.name()];
+                if (name.isEmpty()) {
+                    const auto bytes = StyledText::pictureBytes(document, image);
+                    name = bytes ? "imagem" + QString::number(names.size()) : QStringLiteral("-");
+                    if (bytes)
+                        copy->addResource(QTextDocument::ImageResource, QUrl(name), *bytes);
+                    if (bytes && QMimeDatabase().mimeTypeForData(*bytes).name() == "image/jpeg")
+                        jpegs.insert(name);
+                }
+                if (name == "-")
+                    change.text = QString();
+                // Qt keeps a PNG's bytes but draws any other picture again, as PNG unless given a
+                // quality: a photo stays a JPEG.
+                if (jpegs.count(name))
+                    image.setQuality(92);
+                image.setName(name);
+                change.format = image;
+            }
+            if (change.text || change.format != format)
+                changes.push_back(std::move(change));
+        }
+    }
+    // From the end, so that the positions before each change still hold.
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+        QTextCursor cursor(copy.get());
+        cursor.setPosition(it->position);
+        cursor.setPosition(it->position + it->length, QTextCursor::KeepAnchor);
+        if (it->text)
+            cursor.insertText(*it->text, it->format);
+        else
+            cursor.setCharFormat(it->format);
+    }
+    return copy;
+}
+
 }
 
 bool isOdt(const fs::path& path)
@@ -325,7 +391,7 @@ void write(const QTextDocument& document, const PageSetup& page, const fs::path&
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QTextDocumentWriter writer(&buffer, "ODF");
-    if (!writer.write(&document))
+    if (!writer.write(forWriter(document).get()))
         throw ConversionError::writeFailed();
     buffer.close();
 

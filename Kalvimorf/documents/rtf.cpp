@@ -562,8 +562,26 @@ QString escapeText(const QString& text)
     return out;
 }
 
+// As RTF readers take a picture: its bytes in hexadecimal, with the size in pixels and the size
+// shown in twips.
+QString pictureText(const Picture& picture)
+{
+    const auto kept = stored(picture);
+    if (!kept)
+        return {};
+    QString out = QString("{\\pict%1\\picw%2\\pich%3\\picwgoal%4\\pichgoal%5\n")
+                      .arg(QString(kept->jpeg ? "\\jpegblip" : "\\pngblip"), QString::number(kept->pixelWidth),
+                          QString::number(kept->pixelHeight), twips(kept->width), twips(kept->height));
+    const QByteArray hex = kept->bytes.toHex();
+    for (qsizetype at = 0; at < hex.size(); at += 128)
+        out += QLatin1String(hex.mid(at, 128)) + "\n";
+    return out + "}";
+}
+
 QString runText(const Run& run)
 {
+    if (run.picture)
+        return pictureText(*run.picture);
     QString properties;
     if (run.bold)
         properties += "\\b";

@@ -1,5 +1,11 @@
 #include "documents/styled_text.h"
 
+#include "core/base/references.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QMimeDatabase>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextList>
@@ -22,9 +28,13 @@ QString Paragraph::text() const
 
 void Paragraph::append(Run run)
 {
+    if (run.picture) {
+        runs.push_back(std::move(run));
+        return;
+    }
     if (run.text.isEmpty())
         return;
-    if (!runs.empty()) {
+    if (!runs.empty() && !runs.back().picture) {
         Run probe = runs.back();
         probe.text = run.text;
         if (probe == run) {
@@ -75,6 +85,51 @@ Run CharacterStyle::run(const QString& text, double body, const QString& href) c
     return result;
 }
 
+std::optional<StoredPicture> stored(const Picture& picture)
+{
+    StoredPicture result;
+    result.bytes = picture.bytes;
+    QBuffer buffer(&result.bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format().toLower();
+    const QSize pixels = reader.size();
+    result.jpeg = format == "jpeg" || format == "jpg";
+    if (format != "png" && !result.jpeg) {
+        const QImage image = reader.read();
+        QByteArray png;
+        QBuffer written(&png);
+        if (image.isNull() || !written.open(QIODevice::WriteOnly) || !image.save(&written, "PNG"))
+            return std::nullopt;
+        buffer.close();
+        result.bytes = png;
+    }
+    if (!pixels.isValid() || pixels.isEmpty())
+        return std::nullopt;
+    result.pixelWidth = pixels.width();
+    result.pixelHeight = pixels.height();
+    result.width = picture.width > 0 ? picture.width : pixels.width() * 0.75;
+    result.height = picture.height > 0 ? picture.height : pixels.height() * 0.75;
+    return result;
+}
+
+void forEachPicture(const Document& document, const std::function<void(const Picture&)>& visit)
+{
+    const auto paragraph = [&](const Paragraph& p) {
+        for (const auto& run : p.runs)
+            if (run.picture)
+                visit(*run.picture);
+    };
+    for (const auto& block : document.blocks) {
+        paragraph(block.paragraph);
+        if (block.table)
+            for (const auto& row : block.table->rows)
+                for (const auto& cell : row)
+                    for (const auto& p : cell)
+                        paragraph(p);
+    }
+}
+
 QString Document::plainText() const
 {
     QStringList lines;
@@ -119,10 +174,33 @@ QTextCharFormat charFormat(const Run& run)
     return format;
 }
 
+// Qt lays out and writes a picture's size in pixels of 96 to the inch.
+constexpr double pixelsPerPoint = 96.0 / 72.0;
+
+QTextImageFormat imageFormat(const Run& run)
+{
+    QTextImageFormat format;
+    format.merge(charFormat(run));
+    const Picture& picture = *run.picture;
+    const QString type = QMimeDatabase().mimeTypeForData(picture.bytes).name();
+    format.setName("data:" + type + ";base64," + QString::fromLatin1(picture.bytes.toBase64()));
+    if (picture.width > 0 && picture.height > 0) {
+        format.setWidth(picture.width * pixelsPerPoint);
+        format.setHeight(picture.height * pixelsPerPoint);
+    }
+    if (!picture.description.isEmpty())
+        format.setProperty(QTextFormat::ImageAltText, picture.description);
+    return format;
+}
+
 void insertRuns(QTextCursor& cursor, const Paragraph& paragraph)
 {
-    for (const auto& run : paragraph.runs)
-        cursor.insertText(run.text, charFormat(run));
+    for (const auto& run : paragraph.runs) {
+        if (run.picture)
+            cursor.insertImage(imageFormat(run));
+        else
+            cursor.insertText(run.text, charFormat(run));
+    }
 }
 
 // Lists open while consecutive list paragraphs follow each other, one per level and kind.
@@ -172,9 +250,58 @@ Run runOf(const QTextFragment& fragment)
     return run;
 }
 
-// Qt keeps object replacement characters for images; a conversion of text drops them.
+}
+
+// What its data: address carries, else what the document was given for it, which a page's
+// picture is by the time it is converted. The empty picture that stands for one that may not be
+// read is no picture.
+std::optional<QByteArray> pictureBytes(const QTextDocument& document, const QTextImageFormat& format)
+{
+    const QUrl url = document.baseUrl().resolved(QUrl(format.name()));
+    if (auto data = References::dataAddress(url))
+        return data;
+    const QVariant resource = document.resource(QTextDocument::ImageResource, url);
+    if (resource.userType() == QMetaType::QByteArray)
+        return resource.toByteArray();
+    const QImage image = resource.value<QImage>();
+    if (image.isNull() || (image.size() == QSize(1, 1) && qAlpha(image.pixel(0, 0)) == 0))
+        return std::nullopt;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG"))
+        return std::nullopt;
+    return png;
+}
+
+namespace {
+
+// Every picture of the fragment (Qt holds pictures of one format in one fragment, a character
+// each), as runs.
+void appendPictures(Paragraph& paragraph, const QTextDocument& document, const QTextFragment& fragment, const Run& style)
+{
+    const QTextImageFormat format = fragment.charFormat().toImageFormat();
+    const auto bytes = pictureBytes(document, format);
+    if (!bytes || bytes->isEmpty())
+        return;
+    auto picture = std::make_shared<Picture>();
+    picture->bytes = *bytes;
+    if (format.width() > 0 && format.height() > 0) {
+        picture->width = format.width() / pixelsPerPoint;
+        picture->height = format.height() / pixelsPerPoint;
+    }
+    picture->description = format.property(QTextFormat::ImageAltText).toString();
+    Run run = style;
+    run.text.clear();
+    run.picture = std::move(picture);
+    for (QChar c : fragment.text())
+        if (c == QChar::ObjectReplacementCharacter)
+            paragraph.append(run);
+}
+
 void appendRun(Paragraph& paragraph, Run run)
 {
+    // Qt keeps object replacement characters for pictures and other objects, which are no text.
     run.text.remove(QChar::ObjectReplacementCharacter);
     run.text.replace(QChar::ParagraphSeparator, QChar::LineSeparator);
     paragraph.append(std::move(run));
@@ -183,8 +310,13 @@ void appendRun(Paragraph& paragraph, Run run)
 Paragraph paragraphOf(const QTextBlock& block)
 {
     Paragraph paragraph;
-    for (auto it = block.begin(); !it.atEnd(); ++it)
-        appendRun(paragraph, runOf(it.fragment()));
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        if (fragment.charFormat().isImageFormat())
+            appendPictures(paragraph, *block.document(), fragment, runOf(fragment));
+        else
+            appendRun(paragraph, runOf(fragment));
+    }
     if (const QTextList* list = block.textList()) {
         paragraph.listLevel = std::max(1, list->format().indent());
         switch (list->format().style()) {

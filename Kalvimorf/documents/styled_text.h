@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 class QTextDocument;
+class QTextImageFormat;
 
 // The plain shape our own office readers and writers share with Qt's styled text: paragraphs of
 // runs with the few character styles a document conversion keeps, flat or nested lists, tables
@@ -25,8 +28,18 @@ struct PageSetup {
     bool operator==(const PageSetup&) const = default;
 };
 
+// A picture in the text, as the document stores it.
+struct Picture {
+    // The file's bytes (PNG, JPEG, GIF, ...).
+    QByteArray bytes;
+    // Points as shown; 0 where the document does not say.
+    double width = 0;
+    double height = 0;
+    QString description;
+};
+
 struct Run {
-    // Tabs are "\t", line breaks inside a paragraph U+2028.
+    // Tabs are "\t", line breaks inside a paragraph U+2028. Empty for a picture.
     QString text;
     bool bold = false;
     bool italic = false;
@@ -34,6 +47,8 @@ struct Run {
     // Points; 0 is the body size.
     double size = 0;
     QString href;
+    // When present the run is this picture, standing where it was in the text.
+    std::shared_ptr<const Picture> picture;
     bool operator==(const Run&) const = default;
 };
 
@@ -43,7 +58,8 @@ struct Paragraph {
     int listLevel = 0;
     bool ordered = false;
     QString text() const;
-    // Adds the run, or only its text to the last run when that has the same style.
+    // Adds the run, or only its text to the last run when that has the same style; a run of no
+    // text and no picture is nothing.
     void append(Run run);
 };
 
@@ -76,11 +92,34 @@ struct Document {
     QString plainText() const;
 };
 
+// A picture as the office formats store one: PNG or JPEG bytes as they came, any other kind
+// drawn again as PNG, with its size in pixels and as shown (points; a pixel is shown at 96 to
+// the inch where the document gives no size). Nothing for bytes that are no picture.
+struct StoredPicture {
+    QByteArray bytes;
+    bool jpeg = false;
+    int pixelWidth = 0;
+    int pixelHeight = 0;
+    double width = 0;
+    double height = 0;
+};
+std::optional<StoredPicture> stored(const Picture& picture);
+
+// Calls `visit` with every picture of the document, its tables' included.
+void forEachPicture(const Document& document, const std::function<void(const Picture&)>& visit);
+
 // The body size every document starts from.
 inline constexpr double bodySize = 12;
 
+// A picture stands in Qt's document as an image whose name is a data: address of its bytes, so
+// that it travels with the text wherever the document goes (a copy, a page, a writer) and each
+// place reads it the same way.
 std::unique_ptr<QTextDocument> toQt(const Document& document);
+// Pictures come back with the bytes their name holds, or the bytes of what the document was given
+// for them (in PNG); a picture that could not be read stays out.
 Document fromQt(const QTextDocument& document);
+// The bytes of one picture of Qt's document, as fromQt takes them.
+std::optional<QByteArray> pictureBytes(const QTextDocument& document, const QTextImageFormat& format);
 
 // A link address that runs code or carries its own content (javascript:, vbscript:, data:),
 // spelt as browsers read it: blanks and control characters around and inside the scheme ignored.

@@ -4,6 +4,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "documents/budget.h"
+#include "documents/office_xml.h"
 #include "documents/office_protection.h"
 #include "documents/xml_tree.h"
 #include "documents/zip_tools.h"
@@ -17,6 +18,10 @@
 #include <map>
 
 namespace SpreadsheetEngine {
+
+using OfficeXML::allowedInXML;
+using OfficeXML::relationshipsPartOf;
+using OfficeXML::targetOfType;
 
 namespace {
 
@@ -53,17 +58,6 @@ std::function<bool(const XML::Handlers&)> fromPackage(const fs::path& package, c
                });
         return feed.finish();
     };
-}
-
-// XML 1.0 allows tab, line feed, carriage return and U+0020 and up, except the surrogates and
-// U+FFFE/U+FFFF. Anything else makes a package that spreadsheet applications reject.
-bool allowedInXML(char32_t c)
-{
-    if (c < 0x20)
-        return c == '\t' || c == '\n' || c == '\r';
-    if (c >= 0xD800 && c <= 0xDFFF)
-        return false;
-    return c != 0xFFFE && c != 0xFFFF && c <= 0x10FFFF;
 }
 
 // The text without what XML cannot hold (and without bytes that are not UTF-8), cut after
@@ -533,86 +527,13 @@ fs::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names)
     return FileSafety::placeFree(package, names);
 }
 
-namespace {
-
-struct Relationship {
-    std::string type;
-    std::string target;
-};
-
-// The relationships of a part by id; none when the part is missing or malformed.
-std::map<std::string, Relationship> relationshipsIn(std::string_view xml)
-{
-    std::map<std::string, Relationship> found;
-    if (auto root = XML::parse(xml))
-        for (const auto& relationship : root->children) {
-            const auto* id = relationship->attr("Id");
-            const auto* type = relationship->attr("Type");
-            const auto* target = relationship->attr("Target");
-            if (relationship->name == "Relationship" && id && target)
-                found[*id] = {type ? *type : std::string(), *target};
-        }
-    return found;
-}
-
-// The target of the first relationship of that kind (the last piece of its type, which the
-// transitional and strict schemas share).
-std::optional<std::string> targetOfType(const std::map<std::string, Relationship>& relationships, std::string_view kind)
-{
-    for (const auto& [id, relationship] : relationships)
-        if (relationship.type.ends_with(kind) && relationship.type.size() > kind.size()
-            && relationship.type[relationship.type.size() - kind.size() - 1] == '/')
-            return relationship.target;
-    return std::nullopt;
-}
-
-// The folder of a part, with its "/": "" for a part at the root.
-std::string folderOf(const std::string& part)
-{
-    const auto slash = part.rfind('/');
-    return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
-}
-
-// The relationships part of a part: "xl/workbook.xml" has "xl/_rels/workbook.xml.rels".
-std::string relationshipsPartOf(const std::string& part)
-{
-    return folderOf(part) + "_rels/" + part.substr(folderOf(part).size()) + ".rels";
-}
-
-}
-
-std::string resolvePart(const std::string& from, const std::string& target)
-{
-    // Some producers write Windows' separators.
-    std::string forward = target;
-    std::replace(forward.begin(), forward.end(), '\\', '/');
-    const std::string joined = forward.starts_with("/") ? forward.substr(1) : folderOf(from) + forward;
-    std::vector<std::string> pieces;
-    size_t start = 0;
-    while (start <= joined.size()) {
-        const size_t slash = std::min(joined.find('/', start), joined.size());
-        const std::string piece = joined.substr(start, slash - start);
-        if (piece == "..") {
-            if (!pieces.empty())
-                pieces.pop_back();
-        } else if (!piece.empty() && piece != ".") {
-            pieces.push_back(piece);
-        }
-        start = slash + 1;
-    }
-    std::string path;
-    for (const auto& piece : pieces)
-        path += (path.empty() ? "" : "/") + piece;
-    return path;
-}
-
 std::optional<std::vector<SheetEntry>> parseSheetList(
     std::string_view workbookXml, std::string_view relationshipsXml, const std::string& workbookPart)
 {
     auto workbook = XML::parse(workbookXml);
     if (!workbook)
         return std::nullopt;
-    const auto relationships = relationshipsIn(relationshipsXml);
+    const auto relationships = OfficeXML::relationships(relationshipsXml);
     std::vector<SheetEntry> entries;
     const auto* sheets = workbook->find("sheets");
     if (!sheets)
@@ -639,14 +560,14 @@ Workbook readXLSX(const fs::path& package)
     const auto path = fs::absolute(package);
     // The parts are wherever the package's relationships put them: the workbook where the
     // package's own relationships say, the rest where the workbook's say.
-    const auto main = targetOfType(relationshipsIn(packagePart(path, "_rels/.rels").value_or("")), "officeDocument");
+    const auto main = targetOfType(OfficeXML::relationships(packagePart(path, "_rels/.rels").value_or("")), "officeDocument");
     const std::string workbookPart = main ? resolvePart("", *main) : "xl/workbook.xml";
     const auto workbook = packagePart(path, workbookPart);
     const auto workbookRelationships = packagePart(path, relationshipsPartOf(workbookPart)).value_or("");
     const auto sheets = workbook ? parseSheetList(*workbook, workbookRelationships, workbookPart) : std::nullopt;
     if (!sheets)
         throw ConversionError::unreadable();
-    const auto strings = targetOfType(relationshipsIn(workbookRelationships), "sharedStrings");
+    const auto strings = targetOfType(OfficeXML::relationships(workbookRelationships), "sharedStrings");
     const std::string stringsPart = resolvePart(workbookPart, strings.value_or("sharedStrings.xml"));
 
     // Shared strings and sheets as unzip unpacks them: a sheet of a million rows is hundreds of

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/file_safety.h"
+#include "documents/office_xml.h"
 #include "documents/workbook.h"
 
 #include <filesystem>
@@ -62,9 +63,8 @@ struct SheetEntry {
 // or malformed one leaves the usual "worksheets/sheet<n>.xml" beside the workbook part).
 std::optional<std::vector<SheetEntry>> parseSheetList(std::string_view workbookXml, std::string_view relationshipsXml,
     const std::string& workbookPart = "xl/workbook.xml");
-// A relationship's target as a path in the package: against the folder of the part that names
-// it, or from the package's root when it begins with "/"; "." and ".." resolved.
-std::string resolvePart(const std::string& from, const std::string& target);
+// A relationship's target as a path in the package (the office formats share it).
+using OfficeXML::resolvePart;
 // Read as a stream, so that a big part costs no more than its cells.
 std::optional<SharedStrings> parseSharedStrings(std::string_view xml);
 std::optional<std::vector<Row>> parseWorksheet(std::string_view xml, const SharedStrings& shared);

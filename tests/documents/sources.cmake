@@ -13,6 +13,7 @@ brivlon_tests(documents_tests
   documents/libreoffice_roundtrip_test.cpp
   documents/markdown_test.cpp
   documents/office_engine_test.cpp
+  documents/office_packages_test.cpp
   documents/subtitle_engine_test.cpp
   documents/text_formats_cli_test.cpp
   documents/xlsx_test.cpp
