@@ -38,12 +38,13 @@ namespace {
 constexpr long long contentLimit = 256LL << 20;
 
 // What drawing one page may cost: the content poppler reads as it draws, a form's again each time
-// it is drawn, and for every form drawn the setting up of its state and resources, which costs
-// poppler about as much as reading perForm bytes (some tenths of a millisecond). Twelve forms
-// that each draw the next ten times are 3 KB and a trillion forms to draw; a map that places its
-// symbols by the ten thousand stays far below.
+// it is drawn, and for every form drawn the setting up of its state, resources and clip, which
+// costs poppler about as much as reading perForm bytes (a tenth of a millisecond and more, again
+// for every band of the page). Twelve forms that each draw the next ten times are 3 KB and a
+// trillion forms to draw; six such levels, 111,111 forms, took a minute and a half; a map that
+// places its symbols by the ten thousand stays below.
 constexpr long long workLimit = 512LL << 20;
-constexpr long long perForm = 4096;
+constexpr long long perForm = 16 << 10;
 // Deeper than any program nests its forms; poppler draws them recursively.
 constexpr int deepestForm = 64;
 
