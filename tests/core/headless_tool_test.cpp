@@ -396,8 +396,8 @@ for i in range(429):
     objs.append(b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % len(data) + data + b"\nendstream")
 write("longo.pdf", objs)
 lost = page.replace(b"/Parent 2 0 R", b"/Parent 9 0 R")
-write("perdida.pdf", [b"<< /Type /Catalog /Pages 9 0 R >>", content, font, lost.replace(b"4 0 R", b"2 0 R").replace(b"5 0 R", b"3 0 R"),
-      lost.replace(b"4 0 R", b"2 0 R").replace(b"5 0 R", b"3 0 R").replace(b"612 792", b"792 612")])
+lost = lost.replace(b"4 0 R", b"2 0 R").replace(b"5 0 R", b"3 0 R")
+write("perdida.pdf", [b"<< /Type /Catalog /Pages 9 0 R >>", content, font, lost, lost.replace(b"612 792", b"792 612")])
 data = bytearray(open("longo.pdf", "rb").read())
 xref = data.rindex(b"\nxref") + 1
 for n in range(1, len(objs), 3):
@@ -428,7 +428,8 @@ open("longo.pdf", "wb").write(bytes(data))
             EXPECT_EQ(std::distance(fs::directory_iterator(dir / made), {}), pages);
             EXPECT_EQ(pagesSeen(made + "/" + source + " - página 001.pdf"), 1);
         }
-        const auto text = runProgram(BRIVLON_BINARY, {"--convert", "txt", std::string(source) + ".pdf"}, 120, {}, dir.path());
+        const auto text
+            = runProgram(BRIVLON_BINARY, {"--convert", "txt", std::string(source) + ".pdf"}, 120, {}, dir.path());
         EXPECT_EQ(text.exitCode, 0) << source << text.err;
     }
     for (const auto* source : {"contagem.pdf", "perdida.pdf"}) {

@@ -222,7 +222,8 @@ TEST(PDFEngine, PagesPastTheBitmapBoundAreDrawnAtTheResolutionThatKeepsThemWithi
     // letter page; a page of the largest size a PDF allows.
     TempDir dir;
     writePDF(dir / "cartaz.pdf", {{.width = 4000, .height = 4000, .text = "Cartaz"}});
-    writePDF(dir / "planta.pdf", {{.text = "Indice"}, {.width = 5000, .height = 3500, .text = "Planta", .lastInk = "1 0 0 rg"}});
+    writePDF(dir / "planta.pdf",
+        {{.text = "Indice"}, {.width = 5000, .height = 3500, .text = "Planta", .lastInk = "1 0 0 rg"}});
     writePDF(dir / "maximo.pdf", {{.width = 14400, .height = 14400, .text = "Maximo"}});
     EXPECT_EQ(PDFEngine::convert(dir / "cartaz.pdf", format("png"), {}), dir / "cartaz (254 dpi).png");
     EXPECT_EQ(pngHeader(dir / "cartaz (254 dpi).png"), (std::array<uint32_t, 3>{14111, 14111, 10000}));
@@ -383,7 +384,8 @@ def nested(path, depth):
         inner = b"<< /Font << /F1 5 0 R >> >>" if n == 5 + depth else b"<< /XObject << /X %d 0 R >> >>" % (n + 1)
         body = b"BT /F1 18 Tf 72 700 Td (Ficha de inscricao) Tj ET" if n == 5 + depth else b"".join(
             b"q 1 0 0 1 %d 0 cm (/X Do) %% /X Do\n/X Do Q\n" % k for k in range(10))
-        objs.append(stream(zlib.compress(body), b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources " + inner))
+        kind = b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources "
+        objs.append(stream(zlib.compress(body), kind + inner))
     write(path, objs)
 nested("formas.pdf", 12)
 nested("formas-leves.pdf", 3)
@@ -425,7 +427,8 @@ write("proprio.pdf", shared + [b"<< /FT /Tx /Parent 6 0 R /Kids [6 0 R 7 0 R] >>
         }
     EXPECT_EQ(names(dir.path()), before);
     // A thousand copies of the title, over one another: the words come apart.
-    EXPECT_NE(readFile(PDFEngine::convert(dir / "formas-leves.pdf", format("txt"), {})).find("Ficha"), std::string::npos);
+    const auto text = readFile(PDFEngine::convert(dir / "formas-leves.pdf", format("txt"), {}));
+    EXPECT_NE(text.find("Ficha"), std::string::npos);
     for (const auto* name : {"ficha.pdf", "proprio.pdf"})
         EXPECT_NE(
             readFile(PDFEngine::convert(dir / name, format("txt"), {})).find("Ficha de inscricao"), std::string::npos)

@@ -117,7 +117,10 @@ public:
 private:
     enum class State { normal, comment, string, angle, hex, picture };
 
-    static bool space(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0; }
+    static bool space(unsigned char c)
+    {
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0;
+    }
     static bool delimiter(unsigned char c) { return std::strchr("()<>[]{}/%", c) && c; }
 
     void normal(unsigned char c)
