@@ -308,8 +308,8 @@ open("cortado.pdf", "wb").write(pdf(cut=True))
 TEST_F(HeadlessTool, PDFToolsRefuseFilesWithoutPagesAndPageTreesOutOfProportion)
 {
     // A catalog without its page tree (the page is there, unlisted); a tree whose kids are all
-    // null; a tree listing one page a million times (6 MB); a node that is its own kid; and a
-    // sound tree that lists its one page twice (a blank between chapters).
+    // null; a tree listing one page a million times (6 MB); and a sound tree that lists its one
+    // page twice (a blank between chapters).
     ASSERT_EQ(python(R"(
 page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>"
 content = b"<< /Length 37 >>\nstream\nBT /F1 24 Tf 72 700 Td (Pagina) Tj ET\nendstream"
@@ -318,7 +318,6 @@ def tree(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>"):
 tree("sem arvore.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog >>")
 tree("nulos.pdf", b"<< /Type /Pages /Kids [null null 9 0 R] /Count 3 >>")
 tree("milhao.pdf", b"<< /Type /Pages /Kids [" + b"3 0 R " * 1000000 + b"] /Count 1000000 >>")
-tree("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
 tree("repetida.pdf", b"<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>")
 tree("buracos.pdf", b"<< /Type /Pages /Kids [null 3 0 R 3 0 R null 3 0 R 3 0 R] /Count 9 >>")
 )"),
@@ -327,8 +326,7 @@ tree("buracos.pdf", b"<< /Type /Pages /Kids [null 3 0 R 3 0 R null 3 0 R 3 0 R] 
         {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-"}}, {"pdfCompress", {}}};
     for (const auto& [source, sentence] : std::vector<std::pair<std::string, std::string>>{
              {"sem arvore.pdf", "Não foi possível ler o arquivo."}, {"nulos.pdf", "Não foi possível ler o arquivo."},
-             {"milhao.pdf", "O arquivo está danificado ou incompleto."},
-             {"laco.pdf", "O arquivo está danificado ou incompleto."}}) {
+             {"milhao.pdf", "O arquivo está danificado ou incompleto."}}) {
         for (const auto& [name, options] : tools) {
             SCOPED_TRACE(source + " " + name);
             const auto before = names();
@@ -369,6 +367,78 @@ tree("buracos.pdf", b"<< /Type /Pages /Kids [null 3 0 R 3 0 R null 3 0 R 3 0 R] 
     ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "buracos (PNG)"), {}), 4);
     EXPECT_EQ(header("buracos (PNG)/buracos - página 004.png", "width"), "2550");
+}
+
+TEST_F(HeadlessTool, PDFToolsKeepEveryPageADamagedTreeStillReachesOnce)
+{
+    // Trees qpdf reads past and readers draw (or draw wrong): a node that is its own kid; a root
+    // that counts no page (readers then see none); a catalog naming a page of the tree as the
+    // tree; a node typed as a page; and 429 pages behind a cross-reference table that points
+    // wrong. And, to be drawn, two pages whose tree was lost with the end of the file.
+    ASSERT_EQ(python(R"(
+import zlib
+page = b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>"
+content = b"<< /Length 37 >>\nstream\nBT /F1 24 Tf 72 700 Td (Pagina) Tj ET\nendstream"
+font = b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"
+def tree(name, pages, catalog=b"<< /Type /Catalog /Pages 2 0 R >>", more=[]):
+    write(name, [catalog, pages, page, content, font] + more)
+tree("laco.pdf", b"<< /Type /Pages /Kids [3 0 R 2 0 R] /Count 2 >>")
+tree("contagem.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 0 >>")
+tree("raiz.pdf", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>", b"<< /Type /Catalog /Pages 3 0 R >>")
+tree("tipo.pdf", b"<< /Type /Pages /Kids [6 0 R] /Count 1 >>",
+     more=[b"<< /Type /Page /Parent 2 0 R /Kids [3 0 R] /Count 1 >>"])
+objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
+        b"<< /Type /Pages /Kids [%s] /Count 429 >>" % b" ".join(b"%d 0 R" % (4 + 2 * i) for i in range(429)), font]
+for i in range(429):
+    data = zlib.compress(b"BT /F1 24 Tf 72 700 Td (Pagina %d) Tj ET" % (i + 1))
+    objs.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
+                b"/Resources << /Font << /F1 3 0 R >> >> >>" % (5 + 2 * i))
+    objs.append(b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % len(data) + data + b"\nendstream")
+write("longo.pdf", objs)
+lost = page.replace(b"/Parent 2 0 R", b"/Parent 9 0 R")
+lost = lost.replace(b"4 0 R", b"2 0 R").replace(b"5 0 R", b"3 0 R")
+write("perdida.pdf", [b"<< /Type /Catalog /Pages 9 0 R >>", content, font, lost, lost.replace(b"612 792", b"792 612")])
+data = bytearray(open("longo.pdf", "rb").read())
+xref = data.rindex(b"\nxref") + 1
+for n in range(1, len(objs), 3):
+    at = xref + len(b"xref\n0 %d\n" % (len(objs) + 1)) + 20 * n
+    data[at:at + 10] = b"%010d" % (int(data[at:at + 10]) + 7)
+open("longo.pdf", "wb").write(bytes(data))
+)"),
+        0);
+    const auto pagesSeen = [&](const std::string& file) {
+        const auto info = output("/usr/bin/pdfinfo", {file});
+        const auto at = info.find("Pages:");
+        return at == std::string::npos ? -1 : std::stoi(info.substr(at + 6));
+    };
+    ASSERT_EQ(pagesSeen("contagem.pdf"), -1);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> tools{
+        {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=1-"}}, {"pdfCompress", {}}};
+    for (const auto& [source, pages] : {std::pair{"laco", 1}, std::pair{"contagem", 1}, std::pair{"raiz", 1},
+             std::pair{"tipo", 1}, std::pair{"longo", 429}}) {
+        for (const auto& [name, options] : tools) {
+            SCOPED_TRACE(std::string(source) + " " + name);
+            const auto result = tool(name, options, {std::string(source) + ".pdf"});
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const auto made = result.out.substr(0, result.out.size() - 1);
+            if (name != "pdfSplit") {
+                EXPECT_EQ(pagesSeen(made), pages);
+                continue;
+            }
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir / made), {}), pages);
+            EXPECT_EQ(pagesSeen(made + "/" + source + " - página 001.pdf"), 1);
+        }
+        const auto text
+            = runProgram(BRIVLON_BINARY, {"--convert", "txt", std::string(source) + ".pdf"}, 120, {}, dir.path());
+        EXPECT_EQ(text.exitCode, 0) << source << text.err;
+    }
+    for (const auto* source : {"contagem.pdf", "perdida.pdf"}) {
+        const auto drawn = runProgram(BRIVLON_BINARY, {"--convert", "png", source}, 120, {}, dir.path());
+        ASSERT_EQ(drawn.exitCode, 0) << source << drawn.err;
+    }
+    EXPECT_EQ(header("contagem.png", "width"), "2550");
+    EXPECT_EQ(header("perdida (PNG)/perdida - página 001.png", "width"), "2550");
+    EXPECT_EQ(header("perdida (PNG)/perdida - página 002.png", "width"), "3300");
 }
 
 // A page for each picture, 612 points wide: its image dictionary's own keys and its coded data,

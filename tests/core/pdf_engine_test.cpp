@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -183,12 +184,10 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     EXPECT_EQ(names(folder), (std::set<std::string>{"mixed - página 001.png", "mixed - página 003.png"}));
     EXPECT_EQ(progress, (std::vector<double>{1.0 / 3, 1.0}));
 
-    // Too small for one pixel, or too large for any bitmap: nothing is written, not even a
-    // folder, and the source is what could not be read.
-    writePDF(dir / "tiny.pdf", {{0.1, 0.1}});
-    writePDF(dir / "huge.pdf", {{14400, 14400}, {14400, 14400}});
-    for (const auto* name : {"tiny.pdf", "huge.pdf"})
-        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), unreadable) << name;
+    // Too small for one pixel: nothing is written, not even a folder, and the source is what
+    // could not be read.
+    writePDF(dir / "tiny.pdf", {{0.1, 0.1}, {0.1, 0.1}});
+    EXPECT_EQ(thrown(PDFEngine::convert, dir / "tiny.pdf", format("png"), Progress{}).kind(), unreadable);
 
     // A cancelled job stops before the next page and takes its folder with it.
     auto job = Task::newJob();
@@ -199,7 +198,39 @@ TEST(PDFEngine, PagesThatCannotBeDrawnAreSkippedAndAnExportThatStopsLeavesNothin
     };
     EXPECT_THROW(PDFEngine::convert(dir / "mixed.pdf", format("png"), cancel), CancellationError);
     EXPECT_EQ(pages, 1);
-    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"mixed.pdf", "mixed (PNG)", "tiny.pdf", "huge.pdf"}));
+    EXPECT_EQ(names(dir.path()), (std::set<std::string>{"mixed.pdf", "mixed (PNG)", "tiny.pdf"}));
+}
+
+// The width, height and pixels per metre of a PNG file, from its header and its pHYs chunk.
+std::array<uint32_t, 3> pngHeader(const fs::path& file)
+{
+    const auto bytes = readFile(file);
+    const auto number = [&](size_t at) {
+        uint32_t value = 0;
+        for (size_t i = at; i < at + 4 && i < bytes.size(); ++i)
+            value = value << 8 | uint8_t(bytes[i]);
+        return value;
+    };
+    const auto phys = bytes.find("pHYs");
+    return {number(16), number(20), phys == std::string::npos ? 0 : number(phys + 4)};
+}
+
+TEST(PDFEngine, PagesPastTheBitmapBoundAreDrawnAtTheResolutionThatKeepsThemWithinItAndSaySo)
+{
+    // A poster of 4000 × 4000 pt would be 16,666 pixels a side at 300 dpi, 833 MB in colour; a
+    // plan beside a letter page; a page of the largest size a PDF allows.
+    TempDir dir;
+    writePDF(dir / "cartaz.pdf", {{.width = 4000, .height = 4000, .text = "Cartaz"}});
+    writePDF(dir / "planta.pdf", {{.text = "Indice"}, {.width = 5000, .height = 3500, .text = "Planta"}});
+    writePDF(dir / "maximo.pdf", {{.width = 14400, .height = 14400, .text = "Maximo"}});
+    EXPECT_EQ(PDFEngine::convert(dir / "cartaz.pdf", format("png"), {}), dir / "cartaz (254 dpi).png");
+    EXPECT_EQ(pngHeader(dir / "cartaz (254 dpi).png"), (std::array<uint32_t, 3>{14111, 14111, 10000}));
+    const auto folder = PDFEngine::convert(dir / "planta.pdf", format("png"), {});
+    EXPECT_EQ(names(folder), (std::set<std::string>{"planta - página 001.png", "planta - página 002 (243 dpi).png"}));
+    EXPECT_EQ(pngHeader(folder / "planta - página 002 (243 dpi).png"), (std::array<uint32_t, 3>{16875, 11812, 9567}));
+    EXPECT_EQ(pngHeader(folder / "planta - página 001.png"), (std::array<uint32_t, 3>{2550, 3300, 11811}));
+    EXPECT_EQ(PDFEngine::convert(dir / "maximo.pdf", format("png"), {}), dir / "maximo (70 dpi).png");
+    EXPECT_EQ(pngHeader(dir / "maximo (70 dpi).png")[0], 14000u);
 }
 
 // The threads this process runs now, from the kernel's count.
@@ -326,9 +357,10 @@ TEST(PDFEngine, MergeAppendsEveryPageInOrderUnencryptedUnderAFreeName)
 TEST(PDFEngine, PagesThatUnpackToGigabytesAndFormsPopplerReadsInSquareTimeFailAtOnce)
 {
     // A page whose one string unpacks from a few hundred kilobytes to 300 MiB, once as the page's
-    // content and once inside a form the page draws; a form of 3,000 fields under one unnamed
-    // parent (the parent read again for each of them); and one of 300 fields so, as real forms
-    // have, which still converts.
+    // content and once inside a form the page draws; twelve forms of a few bytes, each drawing
+    // the next ten times (a trillion forms to draw); a form of 3,000 fields under one unnamed
+    // parent (the parent read again for each of them); and, which still convert, one of 300
+    // fields so, as real forms have, and forms three deep that each draw the next ten times.
     TempDir dir;
     const auto made = pythonWithPDFWriter(R"(
 import zlib
@@ -343,6 +375,17 @@ font = b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"
 write("bomba.pdf", head + [page % b"", stream(bomb), font])
 write("bomba-forma.pdf", head + [page % b"/XObject << /X 6 0 R >>", stream(zlib.compress(b"/X Do")), font,
       stream(bomb, b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >>")])
+def nested(path, depth):
+    objs = head + [page % b"/XObject << /X 6 0 R >>", stream(zlib.compress(b"/X Do")), font]
+    for n in range(6, 6 + depth):
+        inner = b"<< /Font << /F1 5 0 R >> >>" if n == 5 + depth else b"<< /XObject << /X %d 0 R >> >>" % (n + 1)
+        body = b"BT /F1 18 Tf 72 700 Td (Ficha de inscricao) Tj ET" if n == 5 + depth else b"".join(
+            b"q 1 0 0 1 %d 0 cm (/X Do) %% /X Do\n/X Do Q\n" % k for k in range(10))
+        kind = b"/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources "
+        objs.append(stream(zlib.compress(body), kind + inner))
+    write(path, objs)
+nested("formas.pdf", 12)
+nested("formas-leves.pdf", 3)
 def form(path, count):
     kids = b" ".join(b"%d 0 R" % (7 + i) for i in range(count))
     objs = [b"<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [%s] >> >>" % kids, head[1],
@@ -369,6 +412,7 @@ write("proprio.pdf", shared + [b"<< /FT /Tx /Parent 6 0 R /Kids [6 0 R 7 0 R] >>
     const std::map<std::string, std::string> sentences{
         {"bomba.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
         {"bomba-forma.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
+        {"formas.pdf", "O conteúdo de uma página do PDF é grande demais para ser lido."},
         {"campos.pdf", "O formulário do PDF é complexo demais para ser lido."},
         {"partilhado.pdf", "O formulário do PDF é complexo demais para ser lido."}};
     for (const auto& [name, sentence] : sentences)
@@ -379,6 +423,9 @@ write("proprio.pdf", shared + [b"<< /FT /Tx /Parent 6 0 R /Kids [6 0 R 7 0 R] >>
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << name << " " << ext;
         }
     EXPECT_EQ(names(dir.path()), before);
+    // A thousand copies of the title, over one another: the words come apart.
+    const auto text = readFile(PDFEngine::convert(dir / "formas-leves.pdf", format("txt"), {}));
+    EXPECT_NE(text.find("Ficha"), std::string::npos);
     for (const auto* name : {"ficha.pdf", "proprio.pdf"})
         EXPECT_NE(
             readFile(PDFEngine::convert(dir / name, format("txt"), {})).find("Ficha de inscricao"), std::string::npos)

@@ -47,9 +47,10 @@ namespace PDFEngine {
 
 namespace {
 
-// A bigger page would need gigabytes for one bitmap; such a page counts as one that cannot be
-// drawn rather than taking the machine's memory down with it.
-constexpr double maxPagePixels = double(1 << 28);
+// A bigger page would need more than 600 MB for its bitmap in colour, gigabytes for a poster or
+// a plan: such a page is drawn at the highest whole resolution that keeps it within this many
+// pixels, and says so in its name.
+constexpr double maxPagePixels = 200'000'000;
 
 // A page is drawn in bands of about this many bytes (the rasteriser's four a pixel: colour and
 // coverage), each packed into the page's own copy as soon as it is drawn, so that a page never
@@ -129,8 +130,14 @@ struct PackedPage {
     int width = 0;
     int height = 0;
     int bands = 0;
+    int dpi = int(renderDPI);
 
     size_t size() const { return size_t(width) * size_t(height) * size_t(bands); }
+};
+
+// A page's size in pixels at the resolution it is drawn at.
+struct PagePixels {
+    int width = 0, height = 0, dpi = 0;
 };
 
 // Draws the pages of one document at the export resolution, band by band, into their packed
@@ -139,17 +146,25 @@ class PageDrawer {
 public:
     explicit PageDrawer(PopplerCore::Document& document) : document_(document) {}
 
-    // The page's size in pixels, its crop box truncated (never rounded); none when a side comes
-    // to less than one pixel, the bitmap would pass the bound, or the page is damaged.
-    std::optional<std::pair<int, int>> size(int number)
+    // The page's size in pixels, its crop box truncated (never rounded), at the export
+    // resolution or the one it keeps within the bound at; none when a side comes to less than
+    // one pixel at the export resolution, or the page is damaged.
+    std::optional<PagePixels> size(int number)
     {
-        const auto box = document_.size(number, renderDPI);
-        if (!box)
+        auto box = document_.size(number, renderDPI);
+        if (!box || !(box->first >= 1 && box->second >= 1))
             return std::nullopt;
-        const auto [width, height] = *box;
-        if (!(width >= 1 && height >= 1) || width * height > maxPagePixels)
-            return std::nullopt;
-        return std::pair{int(width), int(height)};
+        int dpi = int(renderDPI);
+        if (box->first * box->second > maxPagePixels) {
+            // Truncating each side makes the bitmap no larger than the page at this resolution.
+            dpi = int(renderDPI * std::sqrt(maxPagePixels / (box->first * box->second)));
+            for (; dpi >= 1; --dpi)
+                if (box = document_.size(number, dpi); box && box->first * box->second <= maxPagePixels)
+                    break;
+            if (dpi < 1 || !box || !(box->first >= 1 && box->second >= 1))
+                return std::nullopt;
+        }
+        return PagePixels{int(box->first), int(box->second), dpi};
     }
 
     // The bytes page `number`, of `width` × `height`, holds while drawn: a band, its packed copy,
@@ -172,7 +187,9 @@ public:
         if (!pixels)
             return std::nullopt;
         PackedPage packed;
-        std::tie(packed.width, packed.height) = *pixels;
+        packed.width = pixels->width;
+        packed.height = pixels->height;
+        packed.dpi = pixels->dpi;
         packed.bands = greyAllowed ? 1 : 3;
         const size_t count = size_t(packed.width) * size_t(packed.height);
         packed.bytes = PixelMemory(count * size_t(packed.bands));
@@ -185,7 +202,7 @@ public:
             // The last band is drawn as tall as the others, over rows already packed, so that the
             // rasteriser keeps one bitmap for every band of pages of one width.
             const int drawnTop = std::min(top, packed.height - band);
-            const unsigned char* band0 = document_.drawRows(number, renderDPI, drawnTop, packed.width, band);
+            const unsigned char* band0 = document_.drawRows(number, packed.dpi, drawnTop, packed.width, band);
             if (!band0)
                 return std::nullopt;
             const unsigned char* drawn = band0 + size_t(top - drawnTop) * row;
@@ -248,8 +265,8 @@ std::string encodeWithQt(const PackedPage& page, const char* format)
     QImage image(page.bytes.get(), page.width, page.height, page.width * page.bands,
         page.bands == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     constexpr double inchesPerMetre = 1 / 0.0254;
-    image.setDotsPerMeterX(int(std::lround(renderDPI * inchesPerMetre)));
-    image.setDotsPerMeterY(int(std::lround(renderDPI * inchesPerMetre)));
+    image.setDotsPerMeterX(int(std::lround(page.dpi * inchesPerMetre)));
+    image.setDotsPerMeterY(int(std::lround(page.dpi * inchesPerMetre)));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -260,7 +277,8 @@ std::string encodeWithQt(const PackedPage& page, const char* format)
     return bytes.toStdString();
 }
 
-// The page image as file bytes with the fixed page properties: 300 dpi both ways, quality 0.9.
+// The page image as file bytes with the fixed page properties: its resolution (300 dpi but for a
+// page too large for it) both ways, quality 0.9.
 std::string encode(const PackedPage& page, ImageType type)
 {
     // Qt writes the resolution into the JPEG's JFIF header, where readers look for it; it is
@@ -275,7 +293,7 @@ std::string encode(const PackedPage& page, ImageType type)
     // threads and their heaps stayed for the rest of the export.
     if (type == ImageType::png) {
         const ImageFlate::Samples samples{page.bytes.get(), page.width, page.height, page.bands, 1};
-        return ImageFlate::plainPNG(samples, 3, uint32_t(std::lround(renderDPI / 0.0254)));
+        return ImageFlate::plainPNG(samples, 3, uint32_t(std::lround(page.dpi / 0.0254)));
     }
     if (!vipsReady())
         throw ConversionError::writeFailed();
@@ -284,7 +302,7 @@ std::string encode(const PackedPage& page, ImageType type)
             page.bytes.get(), page.size(), page.width, page.height, page.bands, VIPS_FORMAT_UCHAR);
         VipsImage* header = view.get_image();
         header->Type = page.bands == 1 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
-        header->Xres = header->Yres = renderDPI / 25.4;  // pixels per millimetre
+        header->Xres = header->Yres = page.dpi / 25.4;  // pixels per millimetre
         const int quality = int(std::lround(pageImageQuality * 100));
         void* data = nullptr;
         size_t length = 0;
@@ -327,14 +345,18 @@ fs::path writePageImage(PackedPage page, ImageType type, const FileSafety::NameF
     }
 }
 
-// "base - página 007.png" in `folder`: the page number from 1, at least three digits; a long base
-// is shortened before the number, never through it.
-fs::path pageFile(const fs::path& folder, const std::string& base, int number, const std::string& ext)
+// What a page image's name says of a resolution other than the export's: " (147 dpi)".
+std::string resolutionNote(int dpi) { return dpi == int(renderDPI) ? "" : " (" + std::to_string(dpi) + " dpi)"; }
+
+// "base - página 007.png" in `folder`: the page number from 1, at least three digits, and the
+// page's resolution when it is not the export's; a long base is shortened before the number,
+// never through it.
+fs::path pageFile(const fs::path& folder, const std::string& base, int number, int dpi, const std::string& ext)
 {
     auto digits = std::to_string(number);
     if (digits.size() < 3)
         digits.insert(0, 3 - digits.size(), '0');
-    const auto suffix = " - página " + digits + "." + ext;
+    const auto suffix = " - página " + digits + resolutionNote(dpi) + "." + ext;
     return folder / (FileSafety::fittedStem(folder, base, suffix) + suffix);
 }
 
@@ -353,11 +375,13 @@ fs::path exportSinglePage(PopplerCore::Document& document, const fs::path& sourc
     PageDrawer drawer(document);
     auto page = drawer.draw(1, greyAllowed(type), [](size_t) { return true; });
     // Nothing to write must not look like success: the job's result would otherwise be the
-    // source itself, which a cancelled job deletes. A page that cannot be drawn (past the pixel
-    // bound, or damaged) is the source's fault.
+    // source itself, which a cancelled job deletes. A page that cannot be drawn (smaller than
+    // one pixel, or damaged) is the source's fault.
     if (!page)
         throw ConversionError::unreadable();
-    const auto written = writePageImage(std::move(*page), type, OutputPaths::names(source, ext));
+    const auto note = resolutionNote(page->dpi);
+    const auto namedAs = note.empty() ? source : source.parent_path() / (source.stem().string() + note + ".pdf");
+    const auto written = writePageImage(std::move(*page), type, OutputPaths::names(namedAs, ext));
     if (progress)
         progress(1.0);
     return written;
@@ -386,7 +410,7 @@ public:
         // Each worker keeps its last band's bitmap between pages, and a page of pictures is drawn
         // in one band: as many workers as pages of the first one's size fit the budget.
         if (PageDrawer probe(*first_); const auto pixels = probe.size(1)) {
-            const size_t need = probe.bytesWhileDrawn(1, pixels->first, pixels->second, greyAllowed(type_));
+            const size_t need = probe.bytesWhileDrawn(1, pixels->width, pixels->height, greyAllowed(type_));
             workers = std::clamp(int(memoryBudget / std::max<size_t>(need, 1)), 1, workers);
         }
         if (count_ > pagesBeforePieces) {
@@ -486,7 +510,7 @@ private:
         Task::checkCancelled();
         const bool grey = greyAllowed(type_);
         const auto pixels = drawer.size(number);
-        size_t held = pixels ? drawer.bytesWhileDrawn(number, pixels->first, pixels->second, grey) : 0;
+        size_t held = pixels ? drawer.bytesWhileDrawn(number, pixels->width, pixels->height, grey) : 0;
         if (!reserve(held))
             return false;
         bool written = false;
@@ -500,7 +524,8 @@ private:
             })
                                : std::nullopt;
             if (page) {
-                writePageImage(std::move(*page), type_, pageFile(folder_, base_, index + 1, ext_));
+                const auto file = pageFile(folder_, base_, index + 1, page->dpi, ext_);
+                writePageImage(std::move(*page), type_, file);
                 written = true;
             }
         } catch (...) {
@@ -621,22 +646,13 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         if (error.kind() != ConversionError::Kind::unreadable)
             throw;
         // Poppler found no page it could draw. qpdf reads page trees that poppler gives up on
-        // (a kid that is null, a count that does not match) and writes them anew: the pages are
-        // drawn from its copy, if it makes one. Otherwise the source is what failed.
+        // (a kid that is null, a count that does not match, a tree lost with the end of a cut
+        // file) and writes them anew: the pages are drawn from its copy, if it makes one.
+        // Otherwise the source is what failed.
         FileSafety::TempDir scratch;
         const auto mended = scratch.path() / "reparado.pdf";
         try {
-            auto pdf = PDFTools::open(source);
-            // The tree as qpdf reads it, written out flat: qpdf would otherwise copy the nodes
-            // as they are, the damage with them.
-            pdf->pushInheritedAttributesToPage();
-            const auto found = pdf->getAllPages();
-            auto tree = pdf->getRoot().getKey("/Pages");
-            for (auto page : found)
-                page.replaceKey("/Parent", tree);
-            tree.replaceKey("/Kids", QPDFObjectHandle::newArray(found));
-            tree.replaceKey("/Count", QPDFObjectHandle::newInteger(int(found.size())));
-            pdf->updateAllPagesCache();
+            auto pdf = PDFTools::open(source, nullptr, PDFTools::Unlisted::gathered);
             FileSafety::NewFile file(scratch.path());
             PDFTools::write(*pdf, file);
             file.publish(mended);

@@ -146,6 +146,40 @@ void requireSound(QPDF& written)
     }
 }
 
+// The page dictionaries among the objects of `pdf`, in the order the file holds them, made its
+// page tree.
+void gatherPages(QPDF& pdf)
+{
+    std::vector<std::pair<std::pair<qpdf_offset_t, int>, QPDFObjGen>> placed;
+    std::map<int, qpdf_offset_t> streams;
+    const auto table = pdf.getXRefTable();
+    for (const auto& [id, entry] : table)
+        if (entry.getType() == 1)
+            streams[id.getObj()] = entry.getOffset();
+    for (const auto& [id, entry] : table) {
+        // An object inside an object stream lies where its stream does, by its place in it.
+        if (entry.getType() == 1)
+            placed.push_back({{entry.getOffset(), 0}, id});
+        else if (entry.getType() == 2 && streams.count(entry.getObjStreamNumber()))
+            placed.push_back({{streams[entry.getObjStreamNumber()], 1 + entry.getObjStreamIndex()}, id});
+    }
+    std::sort(placed.begin(), placed.end());
+    std::vector<QPDFObjectHandle> pages;
+    for (const auto& [where, id] : placed) {
+        if (pages.size() % 4096 == 0)
+            Task::checkCancelled();
+        if (auto object = pdf.getObjectByObjGen(id); object.isDictionaryOfType("/Page") && !object.hasKey("/Kids"))
+            pages.push_back(object);
+    }
+    auto root = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    root.replaceKey("/Type", QPDFObjectHandle::newName("/Pages"));
+    root.replaceKey("/Kids", QPDFObjectHandle::newArray(pages));
+    root.replaceKey("/Count", QPDFObjectHandle::newInteger(int(pages.size())));
+    for (auto& page : pages)
+        page.replaceKey("/Parent", root);
+    pdf.getRoot().replaceKey("/Pages", root);
+}
+
 fs::path writeNew(QPDF& pdf, const fs::path& preferred)
 {
     FileSafety::NewFile file(preferred.parent_path());
@@ -217,7 +251,7 @@ fs::path splitPages(const fs::path& source)
 
 }
 
-std::unique_ptr<QPDF> open(const fs::path& source, bool* mended)
+std::unique_ptr<QPDF> open(const fs::path& source, bool* mended, Unlisted unlisted)
 {
     FileSafety::requireRegularFile(source);
     padHeapForQpdf();
@@ -225,14 +259,16 @@ std::unique_ptr<QPDF> open(const fs::path& source, bool* mended)
     pdf->setSuppressWarnings(true);
     try {
         pdf->processInputSource(std::make_shared<FileBlocks>(source));
+        if (unlisted == Unlisted::gathered && !pdf->getRoot().getKey("/Pages").isDictionary())
+            gatherPages(*pdf);
         std::error_code unknown;
         const auto size = fs::file_size(source, unknown);
         // Nothing a tool could write without a page: refused as the conversions refuse it.
-        bool dropped = false;
-        if (countPages(*pdf, unknown ? 0 : size, &dropped) == 0)
+        bool mendedTree = false;
+        if (countPages(*pdf, unknown ? 0 : size, &mendedTree) == 0)
             throw ConversionError::unreadable();
         if (mended)
-            *mended = dropped;
+            *mended = mendedTree;
         QPDFPageDocumentHelper(*pdf).getAllPages();
     } catch (const ConversionError&) {
         throw;
@@ -246,71 +282,118 @@ std::unique_ptr<QPDF> open(const fs::path& source, bool* mended)
     return pdf;
 }
 
-int countPages(QPDF& pdf, uintmax_t fileSize, bool* droppedAny)
+int countPages(QPDF& pdf, uintmax_t fileSize, bool* mendedAny)
 {
     // qpdf's own list of pages mends a page listed twice with a copy of it: a tree of 6 MB that
     // lists one page a million times became a million pages, gigabytes, and a split into a million
     // files. So the tree is walked first, a kid at a time, holding the nodes on the way and which
     // pages were met. A page listed again now and then (a blank between chapters) is kept; listed
     // more often than the tree has pages of its own, and more than a document ever repeats one,
-    // the tree is damaged. So is a node met twice (a loop, or a subtree listed again) and a tree
-    // deeper than any writer makes. Kids that are no dictionary (a null where a page was) are
-    // taken out of the tree, which qpdf would refuse whole.
+    // the tree is damaged. So is a tree deeper than any writer makes. What qpdf mends as it reads
+    // is mended here, where it would stop at it: a node met again (its own kid, or one listed by
+    // two parents) is left out, so that every page reached is kept once; kids that are no
+    // dictionary (a null where a page was) are taken out; a catalog pointing at a page of the
+    // tree rather than its root has the root above it.
     constexpr size_t repeatsAllowed = 1024;
     constexpr size_t deepest = 256;
     struct Node {
-        QPDFObjectHandle kids;
+        QPDFObjectHandle node, kids;
         int taken = 0, count = 0;
+        int parent = -1;  // in `nodes`
     };
-    std::vector<Node> path;
-    std::vector<std::pair<QPDFObjectHandle, int>> dropped;
-    std::set<QPDFObjGen> nodes, pages;
-    size_t listed = 0, repeats = 0;
+    std::vector<Node> nodes;
+    std::vector<int> path;
+    // Each page with the node it was listed by.
+    std::vector<std::pair<QPDFObjectHandle, int>> found;
+    std::set<QPDFObjGen> met, pages;
+    size_t repeats = 0;
+    bool mended = false;
     const auto damaged = [] {
         return ConversionError::ffmpeg(ErrorCauses::damaged);
     };
     const auto enter = [&](QPDFObjectHandle node) {
-        if (node.isIndirect() && !nodes.insert(node.getObjGen()).second)
-            throw damaged();
+        if (node.isIndirect() && !met.insert(node.getObjGen()).second) {
+            mended = true;
+            return;
+        }
         if (path.size() >= deepest)
             throw damaged();
         auto kids = node.getKey("/Kids");
-        path.push_back({kids, 0, kids.isArray() ? kids.getArrayNItems() : 0});
+        nodes.push_back({node, kids, 0, kids.isArray() ? kids.getArrayNItems() : 0, path.empty() ? -1 : path.back()});
+        path.push_back(int(nodes.size()) - 1);
+    };
+    // As qpdf reads it: a page that lists kids is a node typed wrong.
+    const auto isNode = [](QPDFObjectHandle object) {
+        auto kids = object.getKey("/Kids");
+        return kids.isArray() && (kids.getArrayNItems() > 0 || !object.isDictionaryOfType("/Page"));
     };
     auto root = pdf.getRoot().getKey("/Pages");
+    for (size_t up = 0; root.isDictionary() && root.getKey("/Parent").isDictionary() && up < deepest; ++up) {
+        root = root.getKey("/Parent");
+        mended = true;
+    }
     if (!root.isDictionary())
         return 0;
-    enter(root);
+    if (isNode(root)) {
+        enter(root);
+    } else if (root.isDictionaryOfType("/Page")) {
+        // The catalog names its one page as the tree.
+        found.emplace_back(root, -1);
+        root = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+        mended = true;
+    }
     while (!path.empty()) {
-        Node& at = path.back();
+        Node& at = nodes[size_t(path.back())];
         if (at.taken == at.count) {
             path.pop_back();
             continue;
         }
         auto kid = at.kids.getArrayItem(at.taken++);
         if (!kid.isDictionary()) {
-            dropped.emplace_back(at.kids, at.taken - 1);
+            mended = true;
             continue;
         }
-        if (kid.hasKey("/Kids") && !kid.isDictionaryOfType("/Page")) {
+        if (isNode(kid)) {
             enter(kid);
             continue;
         }
-        if (++listed % 4096 == 0)
+        if ((found.size() + 1) % 4096 == 0)
             Task::checkCancelled();
         // A page's own object takes some tens of bytes however the file is packed; a repeated
         // reference a few. A count past the file's bytes is a count of references alone.
         if (kid.isIndirect() && !pages.insert(kid.getObjGen()).second
             && (++repeats > repeatsAllowed && repeats > pages.size()))
             throw damaged();
-        if (fileSize && listed > fileSize)
+        if (fileSize && found.size() >= fileSize)
             throw damaged();
+        found.emplace_back(kid, path.back());
     }
-    for (auto kid = dropped.rbegin(); kid != dropped.rend(); ++kid)
-        kid->first.eraseItem(kid->second);
-    if (droppedAny)
-        *droppedAny = !dropped.empty();
-    return int(std::min<size_t>(listed, size_t(std::numeric_limits<int>::max())));
+    // Readers count the pages by the root's /Count: a tree that says otherwise is written anew.
+    auto declared = root.getKey("/Count");
+    if (!declared.isInteger() || declared.getIntValue() != static_cast<long long>(found.size()))
+        mended = true;
+    if (mended && !found.empty()) {
+        // Written flat, each page with what it took from the nodes above it: qpdf would
+        // otherwise copy the nodes as they are, the damage with them.
+        std::vector<QPDFObjectHandle> kids;
+        for (auto& [page, node] : found) {
+            for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"})
+                for (int n = node; !page.hasKey(key) && n >= 0; n = nodes[size_t(n)].parent)
+                    if (nodes[size_t(n)].node.hasKey(key))
+                        page.replaceKey(key, nodes[size_t(n)].node.getKey(key));
+            page.replaceKey("/Parent", root);
+            kids.push_back(page);
+        }
+        root.replaceKey("/Type", QPDFObjectHandle::newName("/Pages"));
+        root.replaceKey("/Kids", QPDFObjectHandle::newArray(kids));
+        root.replaceKey("/Count", QPDFObjectHandle::newInteger(int(kids.size())));
+        root.removeKey("/Parent");
+        pdf.getRoot().replaceKey("/Pages", root);
+        pdf.updateAllPagesCache();
+    }
+    if (mendedAny)
+        *mendedAny = mended;
+    return int(std::min<size_t>(found.size(), size_t(std::numeric_limits<int>::max())));
 }
 
 void write(QPDF& pdf, FileSafety::NewFile& file, bool objectStreams)

@@ -18,19 +18,35 @@
 #include <poppler/goo/GooString.h>
 #include <poppler/splash/SplashBitmap.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace PopplerCore {
 
 namespace {
 
-// What one page's content streams, and the forms they draw, may unpack to. A real page's
-// drawing instructions stay in the tens of megabytes even for a detailed map; a few kilobytes
-// of compressed zeros or letters unpack to gigabytes, which poppler would read and hold (2.4 GB
-// for one string in the text layout) for minutes.
+// What one page's content streams, and the forms they draw, may unpack to, each form counted
+// once. A real page's drawing instructions stay in the tens of megabytes even for a detailed
+// map; a few kilobytes of compressed zeros or letters unpack to gigabytes, which poppler would
+// read and hold (2.4 GB for one string in the text layout) for minutes.
 constexpr long long contentLimit = 256LL << 20;
+
+// What drawing one page may cost: the content poppler reads as it draws, a form's again each time
+// it is drawn, and for every form drawn the setting up of its state, resources and clip, which
+// costs poppler about as much as reading perForm bytes (a tenth of a millisecond and more, again
+// for every band of the page). Twelve forms that each draw the next ten times are 3 KB and a
+// trillion forms to draw; six such levels, 111,111 forms, took a minute and a half; a map that
+// places its symbols by the ten thousand stays below.
+constexpr long long workLimit = 512LL << 20;
+constexpr long long perForm = 16 << 10;
+// Deeper than any program nests its forms; poppler draws them recursively.
+constexpr int deepestForm = 64;
 
 // Poppler looks an inherited field attribute up in the parent for every field, reading the
 // parent again each time: a parent of n kids costs n² reads of its kids' list. A form whose
@@ -41,39 +57,263 @@ constexpr long long formReadLimit = 4'000'000;
 const char* const pageTooLarge = "O conteúdo de uma página do PDF é grande demais para ser lido.";
 const char* const formTooComplex = "O formulário do PDF é complexo demais para ser lido.";
 
-// Adds what `stream` unpacks to, stopping at the limit.
-void addDecoded(Stream* stream, long long& total)
+// `a + b` and `a × b` for counts of work, held just past the limit rather than overflowing.
+long long plus(long long a, long long b) { return std::min(a + b, workLimit + 1); }
+long long times(long long count, long long each)
 {
-    if (!stream)
-        return;
-    stream->reset();
-    unsigned char buffer[65536];
-    for (int got; total <= contentLimit && (got = stream->doGetChars(int(sizeof buffer), buffer)) > 0;)
-        total += got;
-    stream->close();
+    return each > 0 && count > (workLimit + 1) / each ? workLimit + 1 : std::min(count * each, workLimit + 1);
 }
 
-// The forms drawn through `resources`, each once however often it is named.
-void addForms(XRef* xref, Dict* resources, std::set<Ref>& seen, long long& total, int depth)
-{
-    if (!resources || depth > 16 || total > contentLimit)
-        return;
-    const Object objects = resources->lookup("XObject");
-    if (!objects.isDict())
-        return;
-    Dict* dict = objects.getDict();
-    for (int i = 0; i < dict->getLength() && total <= contentLimit; ++i) {
-        const Object& named = dict->getValNF(i);
-        if (named.isRef() && !seen.insert(named.getRef()).second)
-            continue;
-        const Object form = named.fetch(xref);
-        if (!form.isStream() || !form.streamGetDict()->lookup("Subtype").isName("Form"))
-            continue;
-        addDecoded(form.getStream(), total);
-        const Object inner = form.streamGetDict()->lookup("Resources");
-        addForms(xref, inner.isDict() ? inner.getDict() : nullptr, seen, total, depth + 1);
+// The names a content stream draws ("/Name Do") and how often, read as poppler reads the
+// stream: strings, comments and an inline picture's data hide what looks like an operator.
+class DrawnNames {
+public:
+    void add(const unsigned char* data, size_t length)
+    {
+        for (size_t i = 0; i < length; ++i) {
+            const unsigned char c = data[i];
+            switch (state_) {
+            case State::comment:
+                if (c == '\n' || c == '\r')
+                    state_ = State::normal;
+                break;
+            case State::string:
+                if (escaped_)
+                    escaped_ = false;
+                else if (c == '\\')
+                    escaped_ = true;
+                else if (c == '(')
+                    ++depth_;
+                else if (c == ')' && --depth_ == 0)
+                    state_ = State::normal;
+                break;
+            case State::angle:  // "<<" opens a dictionary, "<" a string in hexadecimal
+                state_ = c == '<' || c == '>' ? State::normal : State::hex;
+                break;
+            case State::hex:
+                if (c == '>')
+                    state_ = State::normal;
+                break;
+            case State::picture:
+                // The data ends at "EI" between white space.
+                if (tail_ == 3 && (space(c) || delimiter(c))) {
+                    state_ = State::normal;
+                    normal(c);
+                    break;
+                }
+                tail_ = space(c) ? 1 : tail_ == 1 && c == 'E' ? 2 : tail_ == 2 && c == 'I' ? 3 : 0;
+                break;
+            case State::normal: normal(c); break;
+            }
+        }
     }
-}
+
+    std::map<std::string, long long> finish()
+    {
+        endToken();
+        return std::move(drawn_);
+    }
+
+private:
+    enum class State { normal, comment, string, angle, hex, picture };
+
+    static bool space(unsigned char c)
+    {
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == 0;
+    }
+    static bool delimiter(unsigned char c) { return std::strchr("()<>[]{}/%", c) && c; }
+
+    void normal(unsigned char c)
+    {
+        if (space(c)) {
+            endToken();
+            return;
+        }
+        if (!delimiter(c)) {
+            // No operator or name a resource is looked up by is this long.
+            if (token_.size() < 256)
+                token_ += char(c);
+            return;
+        }
+        endToken();
+        if (c == '%')
+            state_ = State::comment;
+        else if (c == '(') {
+            state_ = State::string;
+            depth_ = 1;
+            escaped_ = false;
+        } else if (c == '<')
+            state_ = State::angle;
+        else if (c == '/')
+            token_ = "/";
+    }
+
+    void endToken()
+    {
+        if (token_.empty())
+            return;
+        if (token_[0] == '/') {
+            lastName_ = name(token_);
+        } else {
+            if (token_ == "Do" && lastName_)
+                ++drawn_[*lastName_];
+            if (token_ == "ID") {
+                state_ = State::picture;
+                tail_ = 1;
+            }
+            lastName_.reset();
+        }
+        token_.clear();
+    }
+
+    // A name token as the key it is looked up by: "#xx" is the byte xx.
+    static std::string name(const std::string& token)
+    {
+        std::string key;
+        for (size_t i = 1; i < token.size(); ++i) {
+            if (token[i] == '#' && i + 2 < token.size() && std::isxdigit((unsigned char)token[i + 1])
+                && std::isxdigit((unsigned char)token[i + 2])) {
+                key += char(std::stoi(token.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                key += token[i];
+            }
+        }
+        return key;
+    }
+
+    State state_ = State::normal;
+    std::string token_;
+    std::optional<std::string> lastName_;
+    std::map<std::string, long long> drawn_;
+    int depth_ = 0, tail_ = 0;
+    bool escaped_ = false;
+};
+
+// What drawing a page costs poppler, counted before it draws it: what its content streams and
+// forms unpack to (each form once: what poppler holds at a time) and the work of drawing them
+// (each form as often as it is drawn). Throws the too-large sentence past either limit.
+class DrawingWork {
+public:
+    explicit DrawingWork(XRef* xref) : xref_(xref) { }
+
+    void require(Page& page)
+    {
+        std::vector<Dict*> resources;
+        if (Dict* own = page.getResourceDict())
+            resources.push_back(own);
+        // Poppler reads the parts of an array of contents as one stream.
+        Scan scan;
+        DrawnNames names;
+        const Object contents = page.getContents();
+        if (contents.isStream())
+            read(contents.getStream(), names, scan);
+        for (int i = 0; contents.isArray() && i < contents.arrayGetLength(); ++i)
+            if (const Object part = contents.arrayGet(i); part.isStream())
+                read(part.getStream(), names, scan);
+        scan.drawn = names.finish();
+        const Ref origin = page.getRef();
+        long long work = plus(scan.bytes, drawnWork(scan.drawn, resources, origin, 0));
+        // Annotations are drawn with the page, each from its appearance (one of its states).
+        const Object annotations = page.getAnnotsObject(xref_);
+        for (int i = 0; annotations.isArray() && i < annotations.arrayGetLength() && work <= workLimit; ++i) {
+            const Object annotation = annotations.arrayGet(i);
+            const Object appearance = annotation.isDict() ? annotation.dictLookup("AP") : Object();
+            const Object normal = appearance.isDict() ? appearance.dictLookup("N") : Object();
+            if (normal.isStream())
+                work = plus(work, formWork(appearance.dictLookupNF("N"), resources, origin, 0));
+            for (int j = 0; normal.isDict() && j < normal.dictGetLength(); ++j)
+                work = plus(work, formWork(normal.dictGetValNF(j), resources, origin, 0));
+        }
+        if (work > workLimit)
+            throw ConversionError::ffmpeg(pageTooLarge);
+    }
+
+private:
+    struct Scan {
+        long long bytes = 0;
+        std::map<std::string, long long> drawn;
+    };
+
+    void read(Stream* stream, DrawnNames& names, Scan& scan)
+    {
+        stream->reset();
+        unsigned char buffer[65536];
+        for (int got; (got = stream->doGetChars(int(sizeof buffer), buffer)) > 0;) {
+            names.add(buffer, size_t(got));
+            scan.bytes += got;
+            if ((decoded_ += got) > contentLimit) {
+                stream->close();
+                throw ConversionError::ffmpeg(pageTooLarge);
+            }
+        }
+        stream->close();
+    }
+
+    // The work of the names drawn, looked up as poppler looks them up: in the innermost
+    // resources first.
+    long long drawnWork(
+        const std::map<std::string, long long>& drawn, std::vector<Dict*>& resources, Ref origin, int depth)
+    {
+        long long work = 0;
+        for (const auto& [name, count] : drawn) {
+            Object named(objNull);
+            for (auto it = resources.rbegin(); it != resources.rend() && named.isNull(); ++it)
+                if (const Object objects = (*it)->lookup("XObject"); objects.isDict())
+                    named = objects.getDict()->lookupNF(name.c_str()).copy();
+            work = plus(work, times(count, formWork(named, resources, origin, depth)));
+            if (work > workLimit)
+                throw ConversionError::ffmpeg(pageTooLarge);
+        }
+        return work;
+    }
+
+    // Drawing the form `named` once, within `resources` (those of `origin`, the page or the
+    // innermost form with resources of its own); nothing for what is no form.
+    long long formWork(const Object& named, std::vector<Dict*>& resources, Ref origin, int depth)
+    {
+        if (!named.isRef())
+            return 0;
+        const Ref ref = named.getRef();
+        // Poppler does not draw a form within itself.
+        if (onPath_.count(ref))
+            return 0;
+        const auto key = std::pair{ref, origin};
+        if (const auto known = costs_.find(key); known != costs_.end())
+            return known->second;
+        if (depth > deepestForm)
+            throw ConversionError::ffmpeg(pageTooLarge);
+        const Object form = named.fetch(xref_);
+        long long work = 0;
+        if (form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Form")) {
+            auto scan = scans_.find(ref);
+            if (scan == scans_.end()) {
+                Scan read;
+                DrawnNames names;
+                this->read(form.getStream(), names, read);
+                read.drawn = names.finish();
+                scan = scans_.emplace(ref, std::move(read)).first;
+            }
+            const Object own = form.streamGetDict()->lookup("Resources");
+            if (own.isDict())
+                resources.push_back(own.getDict());
+            onPath_.insert(ref);
+            work = plus(perForm + scan->second.bytes,
+                drawnWork(scan->second.drawn, resources, own.isDict() ? ref : origin, depth + 1));
+            onPath_.erase(ref);
+            if (own.isDict())
+                resources.pop_back();
+        }
+        costs_.emplace(key, work);
+        return work;
+    }
+
+    XRef* xref_;
+    long long decoded_ = 0;
+    std::map<Ref, Scan> scans_;
+    std::map<std::pair<Ref, Ref>, long long> costs_;
+    std::set<Ref> onPath_;
+};
 
 // Whether `resources`, or those of the forms they name, hold an image.
 bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
@@ -105,24 +345,8 @@ bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
 
 void requireBoundedContent(PDFDoc& document, int number)
 {
-    Page* page = document.getPage(number);
-    if (!page)
-        return;
-    long long total = 0;
-    const Object contents = page->getContents();
-    if (contents.isStream()) {
-        addDecoded(contents.getStream(), total);
-    } else if (contents.isArray()) {
-        for (int i = 0; i < contents.arrayGetLength() && total <= contentLimit; ++i) {
-            const Object part = contents.arrayGet(i);
-            if (part.isStream())
-                addDecoded(part.getStream(), total);
-        }
-    }
-    std::set<Ref> seen;
-    addForms(document.getXRef(), page->getResourceDict(), seen, total, 0);
-    if (total > contentLimit)
-        throw ConversionError::ffmpeg(pageTooLarge);
+    if (Page* page = document.getPage(number))
+        DrawingWork(document.getXRef()).require(*page);
 }
 
 // What opening the form costs poppler, counted before it is opened. Poppler builds a field for
