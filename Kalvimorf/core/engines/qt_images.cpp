@@ -337,7 +337,8 @@ ImageEngine::Picture load(const fs::path& file)
         const double width = double(size.width()) * (twice ? 2 : 1), height = double(size.height()) * (twice ? 2 : 1);
         ImageEngine::requirePixels(width, height);
         // A picture of pixels weighs as much as its file; a drawing of a few bytes may name any
-        // size, and is bounded by what a job may hold.
+        // size, and is bounded by what a job may hold. Qt 6.4's renderer draws no filter effects
+        // (twenty blurs cost what none do), so the raster and its copies are the whole cost.
         if (format == "svg")
             ImageEngine::requireHeld(width * height, bytesPerPixel);
         else
