@@ -70,27 +70,45 @@ uint32_t big(std::string_view bytes, size_t at, int size)
     return value;
 }
 
+// The contents of the first box named `name` among the boxes that `boxes` holds one after another.
+std::optional<std::string_view> boxIn(std::string_view boxes, std::string_view name)
+{
+    for (size_t at = 0; at + 8 <= boxes.size();) {
+        uint64_t length = big(boxes, at, 4);
+        size_t header = 8;
+        if (length == 1 && at + 16 <= boxes.size()) {
+            length = uint64_t(big(boxes, at + 8, 4)) << 32 | big(boxes, at + 12, 4);
+            header = 16;
+        } else if (length == 0) {
+            length = boxes.size() - at;
+        }
+        if (length < header || length > boxes.size() - at)
+            return std::nullopt;
+        if (boxes.substr(at + 4, 4) == name)
+            return boxes.substr(at + header, size_t(length) - header);
+        at += size_t(length);
+    }
+    return std::nullopt;
+}
+
 // Where the codestream starts: at once, or in a JP2 file's "jp2c" box.
 std::optional<size_t> codestreamAt(std::string_view file)
 {
     if (file.substr(0, 4) == "\xff\x4f\xff\x51")
         return 0;
-    for (size_t at = 0; at + 8 <= file.size();) {
-        uint64_t length = big(file, at, 4);
-        size_t header = 8;
-        if (length == 1 && at + 16 <= file.size()) {
-            length = uint64_t(big(file, at + 8, 4)) << 32 | big(file, at + 12, 4);
-            header = 16;
-        } else if (length == 0) {
-            length = file.size() - at;
-        }
-        if (file.substr(at + 4, 4) == "jp2c")
-            return at + header;
-        if (length < header || length > file.size() - at)
-            return std::nullopt;
-        at += size_t(length);
-    }
-    return std::nullopt;
+    const auto codestream = boxIn(file, "jp2c");
+    return codestream ? std::optional(size_t(codestream->data() - file.data())) : std::nullopt;
+}
+
+// How many components a JP2 file's palette makes of its indices; nothing without a palette.
+// OpenJPEG applies it as it decodes, after the header told of one component.
+std::optional<int> paletteColumns(std::string_view file)
+{
+    const auto header = boxIn(file, "jp2h");
+    const auto palette = header ? boxIn(*header, "pclr") : std::nullopt;
+    if (!palette)
+        return std::nullopt;
+    return palette->size() >= 3 ? int(uint8_t((*palette)[2])) : 0;
 }
 
 // OpenJPEG's codec and stream are both void pointers: a deleter each.
@@ -127,13 +145,14 @@ template <typename Sample> Sample* interleaved(const opj_image_t& image, size_t 
     return samples;
 }
 
-// Grey or RGB, with or without alpha, every component of the picture's size and precision.
+// Grey or RGB, with or without alpha, every component of the picture's size and precision. A
+// palette's colours count as RGB whatever space the file names.
 bool plain(const opj_image_t& image)
 {
     const int bands = int(image.numcomps);
     if (bands < 1 || bands > 4
         || !(image.color_space == OPJ_CLRSPC_UNKNOWN || image.color_space == OPJ_CLRSPC_UNSPECIFIED
-            || image.color_space == (bands >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY)))
+            || image.color_space == OPJ_CLRSPC_SRGB || image.color_space == OPJ_CLRSPC_GRAY))
         return false;
     for (int band = 0; band < bands; ++band) {
         const auto& component = image.comps[band];
@@ -144,8 +163,6 @@ bool plain(const opj_image_t& image)
     return true;
 }
 
-}
-
 bool highThroughput(std::string_view file)
 {
     const auto at = codestreamAt(file);
@@ -154,10 +171,15 @@ bool highThroughput(std::string_view file)
         && (big(file, *at + 6, 2) & highThroughputCapability);
 }
 
+}
+
 std::optional<VImage> decode(std::string_view file)
 {
     const bool bare = file.substr(0, 4) == "\xff\x4f\xff\x51";
-    const bool ht = highThroughput(file);
+    // What only a whole decode reads right: the library's reader gave a high-throughput
+    // codestream as grey, and wrote a palette's colours past the one band it had made room for.
+    const auto palette = bare ? std::nullopt : paletteColumns(file);
+    const bool wholeOnly = highThroughput(file) || palette;
     std::unique_ptr<opj_codec_t, ClosingCodec> codec(opj_create_decompress(bare ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
     Source source{file};
     std::unique_ptr<opj_stream_t, ClosingStream> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
@@ -181,19 +203,20 @@ std::optional<VImage> decode(std::string_view file)
     if (!image || image->numcomps < 1)
         throw ConversionError::ffmpeg(ErrorCauses::damaged);
     const auto& first = image->comps[0];
-    const int bands = int(image->numcomps);
-    if (!plain(*image)) {
-        if (ht)
-            throw ConversionError::unreadable();  // the library's reader would give grey
+    if (!plain(*image) || (palette && (*palette < 1 || *palette > 4))) {
+        if (wholeOnly)
+            throw ConversionError::unreadable();
         return std::nullopt;
     }
     const double width = double(image->x1) - image->x0, height = double(image->y1) - image->y0;
     ImageEngine::requirePixels(width, height);
-    const int sampleBytes = first.prec > 8 ? 2 : 1;
+    // A palette's colours may be of more bits than its indices.
+    const int mostSampleBytes = first.prec > 8 || palette ? 2 : 1;
+    const int decodedBands = std::max(int(image->numcomps), palette.value_or(0));
     try {
-        ImageEngine::requireHeld(width * height, bands * (decoderBytesPerSample + sampleBytes));
+        ImageEngine::requireHeld(width * height, decodedBands * (decoderBytesPerSample + mostSampleBytes));
     } catch (const ConversionError&) {
-        if (ht)
+        if (wholeOnly)
             throw;
         return std::nullopt;  // decoded in windows by the library's reader instead
     }
@@ -201,11 +224,12 @@ std::optional<VImage> decode(std::string_view file)
         throw ConversionError::ffmpeg(ErrorCauses::damaged);
     // A palette or a channel map of a JP2 file is applied as it decodes, which may change the
     // components the header told of.
-    if (!plain(*image) || int(image->numcomps) != bands) {
-        if (ht)
+    if (!plain(*image) || int(image->numcomps) > decodedBands) {
+        if (wholeOnly)
             throw ConversionError::unreadable();
         return std::nullopt;
     }
+    const int bands = int(image->numcomps), sampleBytes = image->comps[0].prec > 8 ? 2 : 1;
     for (int band = 0; band < bands; ++band) {
         const auto& component = image->comps[band];
         if (!component.data || double(component.w) != width || double(component.h) != height)
