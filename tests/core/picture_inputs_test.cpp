@@ -179,6 +179,15 @@ for name in ("progressivo.jpg", "reduzido.jpg"):
     open("enorme-" + name, "wb").write(data)
 )");
     ASSERT_LT(fs::file_size(dir / "enorme-progressivo.jpg"), 1000u);
+    // An interlaced PNG's passes each cover the picture, which its reader holds whole.
+    python(R"(
+import struct, zlib
+def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+header = struct.pack(">IIBBBBB", 30000, 30000, 8, 2, 0, 0, 1)
+open("entrelacado.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(200000)))
+    + chunk(b"IEND", b""))
+)");
+    VImage::black(64, 64).pngsave((dir / "pequeno.png").c_str(), VImage::option()->set("interlace", true));
     // A drawing of 8000² with twenty blurs of σ 3000 in 3 KB.
     std::string blurs, shapes;
     for (int i = 0; i < 20; ++i) {
@@ -191,8 +200,8 @@ for name in ("progressivo.jpg", "reduzido.jpg"):
             + "</svg>");
 
     // The builders make pictures that are read: small ones convert.
-    for (const std::string name : {"small-grid.heic", "poucos.webp", "progressivo.jpg"}) {
-        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+    for (const std::string name : {"small-grid.heic", "poucos.webp", "progressivo.jpg", "pequeno.png"}) {
+        const auto run = runBrivlon({"--convert", name.ends_with(".png") ? "jpg" : "png", (dir / name).string()});
         EXPECT_EQ(run.exitCode, 0) << name << run.err;
     }
     const std::string tooLarge = "erro: A imagem é grande demais";
@@ -206,6 +215,7 @@ for name in ("progressivo.jpg", "reduzido.jpg"):
         {"--convert", "png", (dir / "enorme-progressivo.jpg").string()},
         {"--tool", "imgResize", "--", (dir / "enorme-reduzido.jpg").string()},
         {"--convert", "png", (dir / "borrado.svg").string()},
+        {"--convert", "jpg", (dir / "entrelacado.png").string()},
     };
     const auto limit = bound(300);
     const auto before = files();
