@@ -44,5 +44,4 @@ target_link_libraries(kalvimorf_core_engines PRIVATE JPEG::JPEG)
 # own, and only the programs that call it link it.
 target_link_libraries(kalvimorf_core_engines PRIVATE ${LIBRAW_LINK_LIBRARIES})
 # JPEG 2000 pictures are decoded whole by OpenJPEG itself (see Jpeg2000).
-pkg_check_modules(OPENJPEG REQUIRED IMPORTED_TARGET libopenjp2)
 target_link_libraries(kalvimorf_core_engines PRIVATE PkgConfig::OPENJPEG)
