@@ -35,8 +35,14 @@ std::optional<std::string> withoutMetadata(std::string_view file)
         return std::nullopt;
     static const std::set<std::string_view> picture = {"VP8X", "VP8 ", "VP8L", "ALPH", "ANIM", "ANMF"};
     std::string kept = std::string(file.substr(0, 12));
+    // A simple file is its one coded picture, which readers take from the first chunk and
+    // nothing after it; an extended one starts with the header that names its chunks.
+    const auto first = file.substr(12, 4);
+    if (first != "VP8X" && first != "VP8 " && first != "VP8L")
+        return std::nullopt;
+    const bool simple = first != "VP8X";
     bool image = false;
-    for (size_t at = 12; at < riffEnd;) {
+    for (size_t at = 12; at < riffEnd && !(simple && image);) {
         if (riffEnd - at < 8)
             return std::nullopt;
         const auto name = file.substr(at, 4);
