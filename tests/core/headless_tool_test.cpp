@@ -103,6 +103,7 @@ TEST_F(HeadlessTool, ImageTools)
             {"-q", "-overwrite_original", "-Artist=Ana Lima", "-XMP-dc:Creator=Ana Lima", (dir / "foto.jpeg").string()})
             .exitCode,
         0);
+    VImage::new_from_file((dir / "foto.jpeg").c_str()).webpsave((dir / "foto.webp").c_str());
     VImage::black(300, 200, VImage::option()->set("bands", 4)).write_to_file((dir / "alfa.png").c_str());
     VImage::black(1000, 1000).write_to_file((dir / "q.tif").c_str());
     VImage::black(120, 80).write_to_file((dir / "pgm.pgm").c_str());
@@ -120,6 +121,7 @@ TEST_F(HeadlessTool, ImageTools)
             {"imgRotate", {}, "foto.jpeg", "foto (girado).jpg", "500x1000"},
             {"imgRotate", {}, "pgm.pgm", "pgm (girado).jpg", "80x120"},
             {"imgStrip", {}, "foto.jpeg", "foto (sem metadados).jpg", "1000x500"},
+            {"imgStrip", {}, "foto.webp", "foto (sem metadados).webp", "1000x500"},
         };
     for (const auto& [name, pairs, input, out, size] : cases) {
         SCOPED_TRACE(name + " " + input);
@@ -136,6 +138,12 @@ TEST_F(HeadlessTool, ImageTools)
     EXPECT_EQ(output("/usr/bin/exiftool", {"-s3", "-Orientation#", "foto (girado).jpg"}), "1\n");
     EXPECT_EQ(
         output("/usr/bin/exiftool", {"-s", "-EXIF:All", "-XMP:All", "-IPTC:All", "foto (sem metadados).jpg"}), "");
+    // A WebP's metadata leaves chunk by chunk: its coded picture is the source's, never decoded.
+    EXPECT_EQ(artist("foto.webp"), "Ana Lima\n");
+    EXPECT_EQ(output("/usr/bin/exiftool", {"-s", "-EXIF:All", "-XMP:All", "foto (sem metadados).webp"}), "");
+    const auto coded = readFile(dir / "foto (sem metadados).webp");
+    ASSERT_NE(coded.find("VP8 "), std::string::npos);
+    EXPECT_NE(readFile(dir / "foto.webp").find(coded.substr(coded.find("VP8 "))), std::string::npos);
 }
 
 TEST_F(HeadlessTool, PDFTools)

@@ -369,3 +369,30 @@ TEST_F(ImageEngineTest, FloatAndSixteenBitSamplesComeOutAlikeInEveryWriter)
         }
     }
 }
+
+TEST_F(ImageEngineTest, RefusalsForSizeShowTheNeedAboveTheBound)
+{
+    // The least need refused, whatever the bound is: its figure must still read above the bound's.
+    double allowed = 1 << 20, refused = 1e12;
+    while (refused - allowed > 1) {
+        const double middle = std::floor((allowed + refused) / 2);
+        try {
+            ImageEngine::requireHeld(1, middle);
+            allowed = middle;
+        } catch (const ConversionError&) {
+            refused = middle;
+        }
+    }
+    for (const double need : {refused, refused * 1.04, refused * 1.6}) {
+        const std::string message = thrown([&] { ImageEngine::requireHeld(1, need); }).message();
+        const std::string needs = "precisaria de ", bound = "o máximo é ";
+        const auto at = message.find(needs), most = message.find(bound);
+        ASSERT_TRUE(at != std::string::npos && most != std::string::npos) << message;
+        const auto figure = [&](size_t from) {
+            return std::stod(QString::fromStdString(message.substr(from, message.find(' ', from) - from))
+                                 .replace(',', '.')
+                                 .toStdString());
+        };
+        EXPECT_GT(figure(at + needs.size()), figure(most + bound.size())) << message;
+    }
+}

@@ -162,9 +162,46 @@ TEST_F(PictureInputs, BombsAreRefusedAtOnceWithinBoundedMemory)
     // A panorama of rows of megabytes, which the PNG reader keeps a thousand of.
     VImage::black(1000000, 60, VImage::option()->set("bands", 3)).pngsave((dir / "panorama.png").c_str());
 
+    // Progressive JPEGs of a few hundred bytes that declare 31,000² pixels: their decoder holds
+    // every coefficient, 5.8 GB in 4:4:4 and 3.2 GB in 4:2:0.
+    for (const auto& [name, subsampling] : {std::pair("progressivo.jpg", "off"), std::pair("reduzido.jpg", "on")})
+        VImage::black(16, 16, VImage::option()->set("bands", 3))
+            .jpegsave((dir / name).c_str(),
+                VImage::option()->set("interlace", true)->set("strip", true)->set("subsample_mode", subsampling));
+    python(R"(
+import struct
+for name in ("progressivo.jpg", "reduzido.jpg"):
+    data = bytearray(open(name, "rb").read())
+    at = 2
+    while data[at + 1] != 0xC2:
+        at += 2 + struct.unpack(">H", data[at + 2:at + 4])[0]
+    data[at + 5:at + 9] = struct.pack(">HH", 31000, 31000)
+    open("enorme-" + name, "wb").write(data)
+)");
+    ASSERT_LT(fs::file_size(dir / "enorme-progressivo.jpg"), 1000u);
+    // An interlaced PNG's passes each cover the picture, which its reader holds whole.
+    python(R"(
+import struct, zlib
+def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+header = struct.pack(">IIBBBBB", 30000, 30000, 8, 2, 0, 0, 1)
+open("entrelacado.png", "wb").write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(200000)))
+    + chunk(b"IEND", b""))
+)");
+    VImage::black(64, 64).pngsave((dir / "pequeno.png").c_str(), VImage::option()->set("interlace", true));
+    // A drawing of 8000² with twenty blurs of σ 3000 in 3 KB.
+    std::string blurs, shapes;
+    for (int i = 0; i < 20; ++i) {
+        blurs += "<filter id='f" + std::to_string(i) + "'><feGaussianBlur stdDeviation='3000'/></filter>";
+        shapes += "<rect x='" + std::to_string(i * 100) + "' width='4000' height='4000' filter='url(#f"
+            + std::to_string(i) + ")'/>";
+    }
+    writeFile(dir / "borrado.svg",
+        "<svg xmlns='http://www.w3.org/2000/svg' width='8000' height='8000'><defs>" + blurs + "</defs>" + shapes
+            + "</svg>");
+
     // The builders make pictures that are read: small ones convert.
-    for (const std::string name : {"small-grid.heic", "poucos.webp"}) {
-        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+    for (const std::string name : {"small-grid.heic", "poucos.webp", "progressivo.jpg", "pequeno.png"}) {
+        const auto run = runBrivlon({"--convert", name.ends_with(".png") ? "jpg" : "png", (dir / name).string()});
         EXPECT_EQ(run.exitCode, 0) << name << run.err;
     }
     const std::string tooLarge = "erro: A imagem é grande demais";
@@ -175,6 +212,10 @@ TEST_F(PictureInputs, BombsAreRefusedAtOnceWithinBoundedMemory)
         {"--convert", "jpg", (dir / "grade.avif").string()},
         {"--convert", "gif", (dir / "quadros.webp").string()},
         {"--convert", "pdf", (dir / "panorama.png").string()},
+        {"--convert", "png", (dir / "enorme-progressivo.jpg").string()},
+        {"--tool", "imgResize", "--", (dir / "enorme-reduzido.jpg").string()},
+        {"--convert", "png", (dir / "borrado.svg").string()},
+        {"--convert", "jpg", (dir / "entrelacado.png").string()},
     };
     const auto limit = bound(300);
     const auto before = files();

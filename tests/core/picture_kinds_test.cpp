@@ -347,4 +347,71 @@ TEST_F(PictureKinds, CompressedDrawingsCutShortOrSwollenFailInSeconds)
         EXPECT_EQ(run.exitCode, 1) << file;
     }
     EXPECT_EQ(runBrivlon({"--convert", "png", (dir / "inteiro.svgz").string()}).exitCode, 0);
+
+    // A whole stream with bytes after it, which the image library's sniffing unpacked for ever:
+    // the drawing is read to its stream's end, under any picture's name the stream is refused.
+    shell("{ gzip -c mapa.svg; printf 'fim do arquivo'; } > sobra.svgz && cp sobra.svgz sobra.svg && "
+          "cp sobra.svgz sobra.png");
+    const std::vector<std::vector<std::string>> runs = {
+        {"--convert", "png", "sobra.svgz"},
+        {"--convert", "gif", "sobra.svgz"},
+        {"--convert", "tiff", "sobra.svgz"},
+        {"--convert", "bmp", "sobra.svg"},
+        {"--tool", "imgCompress", "--", "sobra.svgz"},
+        {"--convert", "jpg", "sobra.png"},
+    };
+    for (auto arguments : runs) {
+        arguments.back() = (dir / arguments.back()).string();
+        const auto started = std::chrono::steady_clock::now();
+        const auto run = runBrivlon(arguments, 60);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << arguments[1];
+        if (arguments.back().ends_with(".png"))
+            EXPECT_EQ(run.err, "erro: Não foi possível ler o arquivo.\n");
+        else
+            EXPECT_EQ(run.exitCode, 0) << arguments[1] << " " << run.err;
+    }
+}
+
+TEST_F(PictureKinds, Jpeg2000DecodesAsOpenJpegsOwnToolDoes)
+{
+    // A high-throughput codestream, 520 × 8, grey 30 on the left half and 220 on the right, as
+    // an HTJ2K encoder wrote it: wider than the windows the image library decodes, each of
+    // which came out grey 128.
+    shell("printf '%s' '/0//UQApQAAAAAIIAAAACAAAAAAAAAAAAAACCAAAAAgAAAAAAAAAAAABBwEB/1AACAACAAAAAv9SAAwAAgABAAUEBEAB/1wA"
+          "EyBIUFBQUFBQUFBQUFBQSEhI/2QAFwABT3BlbkpQSCBWZXIgMC4zMS4wLv+QAAoAAAAAAHAAAf+TwC6Aw8PhcDgcHsNwm81m"
+          "s9lsAQ9AADWgAA1qAAGtAABqMQHAFQAh/uYEBvE2AMAVAKD++cQG8TYA8AVISgf+vAQE8TcA7gCqANVVi+V/8AhJlgDvgFWA"
+          "vV6v93/9E4gCdwD/2Q==' | base64 -d > ht.j2k");
+    // A classic codestream wider than those windows, and a 256 × 100 JP2 of a grey palette, one
+    // band in its header and three once the palette is applied, whose colours the library's
+    // reader wrote past the one band it made room for.
+    VImage::xyz(600, 40).extract_band(0).cast(VIPS_FORMAT_UCHAR).write_to_file((dir / "largo.pgm").c_str());
+    (VImage::xyz(256, 100).extract_band(1) * 2).cast(VIPS_FORMAT_UCHAR).write_to_file((dir / "cinza.pgm").c_str());
+    shell("opj_compress -i largo.pgm -o largo.j2k >/dev/null && opj_compress -i cinza.pgm -o cinza.j2k >/dev/null");
+    shell(R"(/usr/bin/python3 - <<'EOF'
+import struct
+def box(kind, payload): return struct.pack(">I", 8 + len(payload)) + kind + payload
+header = box(b"ihdr", struct.pack(">IIHBBBB", 100, 256, 1, 7, 7, 0, 0)) + box(b"colr", struct.pack(">BBBI", 1, 0, 0, 17))
+header += box(b"pclr", struct.pack(">HB", 256, 3) + bytes([7, 7, 7]) + b"".join(bytes([i, i, i]) for i in range(256)))
+header += box(b"cmap", b"".join(struct.pack(">HBB", 0, 1, column) for column in range(3)))
+jp2 = box(b"jP  ", b"\r\n\x87\n") + box(b"ftyp", b"jp2 \0\0\0\0jp2 ") + box(b"jp2h", header)
+open("paleta.jp2", "wb").write(jp2 + box(b"jp2c", open("cinza.j2k", "rb").read()))
+EOF)");
+    shell("opj_decompress -i largo.j2k -o largo-opj.pgm >/dev/null && opj_decompress -i paleta.jp2 -o paleta-opj.ppm "
+          ">/dev/null");
+    for (const std::string format : {"png", "gif"}) {
+        const auto run = runBrivlon({"--convert", format, (dir / "ht.j2k").string()});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const auto picture = output(run);
+        EXPECT_EQ(picture.width(), 520);
+        EXPECT_TRUE(near(picture.getpoint(100, 4), {30, 30, 30})) << text(picture.getpoint(100, 4));
+        EXPECT_TRUE(near(picture.getpoint(400, 4), {220, 220, 220})) << text(picture.getpoint(400, 4));
+    }
+    for (const auto& [name, own] : {std::pair("largo.j2k", "largo-opj.pgm"), std::pair("paleta.jp2", "paleta-opj.ppm")}) {
+        const auto run = runBrivlon({"--convert", "png", (dir / name).string()});
+        ASSERT_EQ(run.exitCode, 0) << name << run.err;
+        const auto made = VImage::new_from_file(fs::path(dir / run.out.substr(0, run.out.size() - 1)).c_str());
+        const auto decoded = VImage::new_from_file((dir / own).c_str());
+        ASSERT_EQ(made.bands(), decoded.bands()) << name;
+        EXPECT_EQ((made - decoded).abs().max(), 0) << name;
+    }
 }

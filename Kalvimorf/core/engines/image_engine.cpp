@@ -13,6 +13,9 @@
 #include "core/engines/ffmpeg.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/image_pdf.h"
+#include "core/engines/jpeg2000.h"
+#include "core/engines/jpeg_stripes.h"
+#include "core/engines/mapped_file.h"
 #include "core/engines/engine_modules.h"
 #include "core/engines/tiff_metadata.h"
 #include "core/engines/webp_still.h"
@@ -370,13 +373,18 @@ bool animatedHeader(const VImage& header)
 // The decoders that hold a whole picture before they hand out a row, judged on the header: HEIF's
 // (its grid of tiles is assembled whole, about 6 bytes a pixel in all), an animated WebP's, which
 // composes every frame on a canvas of its own (about 10), a still WebP's (see WebPStill), and
-// PNG's rows kept behind.
-void requireDecodable(const VImage& header)
+// PNG's rows kept behind; and a JPEG's decoder, which holds every coefficient of a progressive
+// one, whatever its few bytes say: a 527-byte file of 31,000 × 31,000 took 5.8 GB.
+void requireDecodable(const VImage& header, const fs::path& file)
 {
     const std::string loader = header.get_typeof(VIPS_META_LOADER) ? header.get_string(VIPS_META_LOADER) : "";
     const double pixels = double(header.width()) * header.height();
     if (loader == "heifload")
         requireHeld(pixels, 6);
+    else if (loader == "pngload" && header.get_typeof("interlaced") && header.get_int("interlaced"))
+        // Its seven passes each cover the whole picture, so the reader decodes it whole: a 389 KB
+        // file of 20,000² grey took 449 MiB.
+        requireHeld(header, 0);
     else if (loader == "pngload" && double(header.width()) * header.bands() >= double(256 << 10))
         // Read top to bottom, the library's PNG reader still keeps about a thousand rows, and its
         // savers' sinks up to three times as many again: for rows of megabytes (a 1,000,000 × 600
@@ -385,6 +393,9 @@ void requireDecodable(const VImage& header)
         requireHeld(double(header.width()) * std::min(header.height(), 1024), 4.0 * header.bands());
     else if (loader == "webpload")
         requireHeld(pixels, animatedHeader(header) ? 10 : header.bands());
+    else if (loader == "jpegload")
+        if (const auto coefficients = JpegStripes::wholeCoefficientBytes(file))
+            requireHeld(pixels, *coefficients / std::max(pixels, 1.0));
 }
 
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
@@ -392,6 +403,8 @@ void requireDecodable(const VImage& header)
 // library reads.
 bool animated(const fs::path& gif)
 {
+    if (ImageLibrary::loaderFor(gif).empty())
+        return false;  // the still road's reader says what is wrong with it
     VImage header;
     try {
         header = VImage::new_from_file(gif.c_str());
@@ -416,11 +429,25 @@ double availableBytes()
     return 0;
 }
 
-std::string withComma(double value)
+std::string withComma(double value, int decimals = 1)
 {
-    auto text = QString::number(value, 'f', 1).toStdString();
+    auto text = QString::number(value, 'f', decimals).toStdString();
     std::replace(text.begin(), text.end(), '.', ',');
     return text;
+}
+
+// What a picture needs and the most it may have, in gigabytes, with the decimals it takes for
+// the need, rounded up, to read above the bound.
+std::pair<std::string, std::string> gigabytesApart(double needed, double most)
+{
+    constexpr double gigabyte = double(1ULL << 30);
+    for (int decimals = 1;; ++decimals) {
+        const double scale = std::pow(10.0, decimals);
+        auto apart = std::pair(withComma(std::ceil(needed / gigabyte * scale) / scale, decimals),
+            withComma(most / gigabyte, decimals));
+        if (apart.first != apart.second || decimals == 6)
+            return apart;
+    }
 }
 
 }
@@ -437,7 +464,13 @@ void requireFits(const VImage& image, const std::string& ext)
     bool held = false;  // bounded by what a job may hold, not only by the free memory
     if (const auto type = OutputFormats::picture(ext)) {
         switch (*type) {
-        case ImageType::webp: side = 16383; break;
+        case ImageType::webp:
+            // ffmpeg's encoder, beside the decoded picture: its frame, libwebp's own copies and
+            // what it writes, about 9 bytes a pixel for a photo (24 for noise, 8 when flat).
+            side = 16383;
+            perPixel = 9;
+            held = true;
+            break;
         case ImageType::heic:
         case ImageType::avif:
             side = 16384;
@@ -482,10 +515,11 @@ void requireHeld(double pixels, double bytesPerPixel)
     const double heldBytes = double(JobBudget::limits().wholePicture);
     requireMemory(pixels, bytesPerPixel);
     const double needed = pixels * bytesPerPixel;
-    if (needed > heldBytes)
-        throw ConversionError::ffmpeg("A imagem é grande demais para esta operação (precisaria de "
-            + withComma(needed / double(1ULL << 30)) + " GB de memória; o máximo é "
-            + withComma(heldBytes / double(1ULL << 30)) + " GB).");
+    if (needed > heldBytes) {
+        const auto [need, most] = gigabytesApart(needed, heldBytes);
+        throw ConversionError::ffmpeg("A imagem é grande demais para esta operação (precisaria de " + need
+            + " GB de memória; o máximo é " + most + " GB).");
+    }
 }
 
 void requireMemory(const VImage& image, double perPixel)
@@ -620,7 +654,16 @@ Picture loadOriented(const fs::path& file)
     const auto reader = ImageReaders::of(ext);
     if (reader == ImageReader::raw)
         return EngineModules::documents().loadRaw(file);  // DNG and most raw formats are TIFF inside: never the TIFF reader
-    if (ImageLibrary::loaderFor(file).empty()) {
+    const auto loader = ImageLibrary::loaderFor(file);
+    if (loader == "jp2kload") {
+        const MappedFile mapped(file);
+        if (auto decoded = Jpeg2000::decode(mapped.bytes())) {
+            Picture picture{*decoded, {}, {}, nullptr};
+            picture.props.loader = loader;
+            return picture;
+        }
+    }
+    if (loader.empty()) {
         // The photo formats are the image library's alone: a file named as one that none of its
         // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
         // and Qt's readers would only guess again. The rest (icons, BMP, drawings) are Qt's.
@@ -641,7 +684,7 @@ Picture loadOriented(const fs::path& file)
         throw ConversionError::unreadable();
     }
     requirePixels(header.width(), header.height());
-    requireDecodable(header);
+    requireDecodable(header, file);
     Picture picture;
     auto& props = picture.props;
     props.exif = blob(header, VIPS_META_EXIF_NAME);
@@ -762,7 +805,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
 
     // A turned picture is decoded whole as it loads, so its size is judged on the header first.
     try {
-        requireFits(VImage::new_from_file(source.c_str()), ext);
+        if (!ImageLibrary::loaderFor(source).empty())
+            requireFits(VImage::new_from_file(source.c_str()), ext);
     } catch (const vips::VError&) {
         vips_error_clear();  // not one for the image library: judged once Qt's readers have it
     }

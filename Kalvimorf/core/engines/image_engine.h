@@ -55,9 +55,11 @@ fs::path convert(const fs::path& source, const OutputFormat& format);
 
 // Reads frame 0 upright, by the reader its name has (ImageReaders::of):
 // the image library's photo decoders, chosen by the content (one named as a photo format that
-// none of them takes is refused); LibRaw for camera raw (see RawImages::load); Qt's reader of the
-// format for the rest (see QtImages::load), without properties. A name without a reader is
-// refused with its own sentence, and a picture past requirePixels' bound before it is decoded.
+// none of them takes is refused), JPEG 2000 decoded whole by OpenJPEG when a job may hold it
+// (see Jpeg2000); LibRaw for camera raw (see RawImages::load); Qt's reader of the format for the
+// rest (see QtImages::load), without properties. A name without a reader is refused with its own
+// sentence, and a picture past requirePixels' bound, or whose decoding would hold more than a job
+// may, before it is decoded.
 // Throws ConversionError.
 Picture loadOriented(const fs::path& file);
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -140,6 +141,13 @@ std::string reasonOf(const std::string& errorText)
 
 void forgetWarnings() { lastWarning.clear(); }
 
+bool packed(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    char magic[2] = {};
+    return in.read(magic, 2) && magic[0] == '\x1f' && magic[1] == '\x8b';
+}
+
 bool has(const char* operation)
 {
     if (!start())
@@ -152,7 +160,7 @@ bool has(const char* operation)
 
 std::string loaderFor(const std::filesystem::path& file)
 {
-    if (!start())
+    if (!start() || packed(file))
         return {};
     const char* found = vips_foreign_find_load(file.c_str());
     if (!found && !modulesIn) {

@@ -18,7 +18,11 @@ bool has(const char* operation);
 // JPEG XL); empty when none takes it. The modules are loaded first when no built-in loader does (a
 // HEIC). Every other decoder of the library (ImageMagick's, SVG, PDF, the scientific formats) stays blocked for
 // the life of the process: a file that says it is a photo reaches no decoder nobody asked for.
+// A gzip stream is nobody's photo, and goes to no search at all: the library's SVG reader
+// sniffs one by unpacking it, and one cut short it unpacks for ever.
 std::string loaderFor(const std::filesystem::path& file);
+// Whether `file` starts as a gzip stream does.
+bool packed(const std::filesystem::path& file);
 // How many times, in this process, a decoder failed on a region of pixels that the library then
 // only warned about: its caches take such a failure for a warning and may answer the same rows
 // again from the broken decoder, with whatever memory held. A count that moved during a write

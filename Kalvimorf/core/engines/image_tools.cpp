@@ -4,6 +4,9 @@
 #include "core/base/task.h"
 #include "core/engines/engine_modules.h"
 #include "core/engines/image_engine.h"
+#include "core/engines/image_library.h"
+#include "core/engines/mapped_file.h"
+#include "core/engines/webp_container.h"
 
 #include <charconv>
 #include <cmath>
@@ -49,6 +52,35 @@ double capFactor(const VImage& image, int side)
 {
     const int longest = std::max(image.width(), image.height());
     return side >= 1 && side < longest ? double(side) / longest : 1.0;
+}
+
+// A WebP's metadata goes chunk by chunk, the picture never decoded, when nothing of it changes
+// what the pixels mean: no turn to apply, no colour profile but sRGB's. False when it is
+// another picture, or one of those.
+bool strippedInPlace(const fs::path& source, const std::string& ext, FileSafety::NewFile& file)
+{
+    if (ext != "webp" || ImageLibrary::loaderFor(source) != "webpload")
+        return false;
+    try {
+        const VImage header = VImage::new_from_file(source.c_str());
+        if (header.get_typeof(VIPS_META_ORIENTATION) && header.get_int(VIPS_META_ORIENTATION) != 1)
+            return false;
+        if (header.get_typeof(VIPS_META_ICC_NAME)) {
+            size_t length = 0;
+            const auto* icc = static_cast<const char*>(header.get_blob(VIPS_META_ICC_NAME, &length));
+            if (!ImageEngine::describesSRGB(std::string_view(icc, length)))
+                return false;
+        }
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return false;  // the decoding road says what is wrong with it
+    }
+    const MappedFile mapped(source);
+    const auto bare = WebPContainer::withoutMetadata(mapped.bytes());
+    if (!bare)
+        return false;
+    file.write(*bare);
+    return true;
 }
 
 }
@@ -122,6 +154,8 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
     const auto ext = outputExt(source);
     const FileSafety::NameFor names(Tools::preferredOutput(source, tool, ext));
     FileSafety::NewFile file(names.folder());
+    if (tool == Tool::imgStrip && strippedInPlace(source, ext, file))
+        return file.publish(names);
     // The picture decodes wherever it is first needed, a rotation's turn as much as the write.
     ImageEngine::requireIntact([&] {
         auto picture = ImageEngine::loadOriented(source);
@@ -163,6 +197,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params)
             throw ConversionError::unreadable();
         }
         Task::checkCancelled();
+        ImageEngine::requireFits(image, ext);
         ImageEngine::write(image, props, ext, file, quality);
     });
     return file.publish(names);

@@ -7,6 +7,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstring>
 #include <thread>
@@ -39,9 +40,12 @@ struct Shape {
     int decodedWidth = 0;  // the decoder's rows, which may be a pixel longer
 };
 
-// Runs `work` on a decoder reading `file` with `shrink` set; false when the decoder complained.
-// Only plain data lives across the jump.
-template <typename Work> bool withDecoder(const char* path, int shrink, Work work)
+// Reading a header goes on past what the decoder mends.
+void tolerate(j_common_ptr, int) { }
+
+// Runs `work` on a decoder reading `file` with `shrink` set; false when the decoder complained
+// (of warnings too, unless `tolerant`). Only plain data lives across the jump.
+template <typename Work> bool withDecoder(const char* path, int shrink, Work work, bool tolerant = false)
 {
     std::FILE* file = std::fopen(path, "rb");
     if (!file)
@@ -50,7 +54,7 @@ template <typename Work> bool withDecoder(const char* path, int shrink, Work wor
     Failure failure;
     info.err = jpeg_std_error(&failure.manager);
     failure.manager.error_exit = fail;
-    failure.manager.emit_message = message;
+    failure.manager.emit_message = tolerant ? tolerate : message;
     failure.manager.output_message = silence;
     jpeg_create_decompress(&info);
     volatile bool done = false;
@@ -164,6 +168,30 @@ std::optional<Decoded> decode(
             std::memmove(decoded.bytes.get() + size_t(y) * rowBytes, decoded.bytes.get() + size_t(y) * decodedRowBytes,
                 rowBytes);
     return decoded;
+}
+
+std::optional<double> wholeCoefficientBytes(const std::filesystem::path& file)
+{
+    std::optional<double> bytes;
+    withDecoder(
+        file.c_str(), 1,
+        [&bytes](jpeg_decompress_struct& info) {
+            if (!jpeg_has_multiple_scans(&info))
+                return false;
+            // The decoder's whole-picture buffer: each component's blocks, rounded up to its
+            // sampling factors, of 64 coefficients each.
+            const auto roundUp = [](double blocks, int factor) { return std::ceil(blocks / factor) * factor; };
+            double total = 0;
+            for (int i = 0; i < info.num_components; ++i) {
+                const auto& component = info.comp_info[i];
+                total += roundUp(component.width_in_blocks, component.h_samp_factor)
+                    * roundUp(component.height_in_blocks, component.v_samp_factor) * DCTSIZE2 * sizeof(JCOEF);
+            }
+            bytes = total;
+            return true;
+        },
+        true);
+    return bytes;
 }
 
 }

@@ -31,4 +31,10 @@ using Convert = std::function<void(const unsigned char* from, size_t fromStride,
 std::optional<Decoded> decode(const std::filesystem::path& file, int shrink, int stretches,
     const Convert& convert = {}, int convertedBands = 0);
 
+// What the decoder holds to decode `file` when its scans do not come as one interleaved pass
+// (progressive, or a component a scan): every coefficient of the picture, however few bytes the
+// file is. Nothing for a file decoded in one pass, which holds a row of blocks at a time, or for
+// one the decoder cannot read the header of.
+std::optional<double> wholeCoefficientBytes(const std::filesystem::path& file);
+
 }

@@ -4,6 +4,7 @@
 #include "core/base/error_causes.h"
 #include "core/engines/drawing_pictures.h"
 #include "core/engines/gui_application.h"
+#include "core/engines/jpeg2000.h"
 #include "core/engines/targa.h"
 
 #include <QBuffer>
@@ -213,8 +214,14 @@ std::optional<VImage> largestJpeg2000Picture(const fs::path& file)
         at += length;
         if (!data.startsWith(QByteArray("\0\0\0\x0cjP  ", 8)) && !data.startsWith("\xff\x4f\xff\x51"))
             continue;
+        std::optional<VImage> decoded;
         try {
-            VImage image = VImage::new_from_buffer(data.constData(), size_t(data.size()), "");
+            decoded = Jpeg2000::decode(std::string_view(data.constData(), size_t(data.size())));
+        } catch (const ConversionError&) {
+            continue;  // a picture that does not decode is one the icon goes without
+        }
+        try {
+            VImage image = decoded ? *decoded : VImage::new_from_buffer(data.constData(), size_t(data.size()), "");
             ImageEngine::requirePixels(image.width(), image.height());
             if (best && double(best->width()) * best->height() >= double(image.width()) * image.height())
                 continue;
@@ -301,8 +308,9 @@ ImageEngine::Picture load(const fs::path& file)
         GuiApplication::require();
         const auto bytes = readDrawing(file);
         std::error_code error;
+        // Packed or not whatever the name says: the renderer is never handed a gzip stream.
         drawing.setData(DrawingPictures::settle(
-            format == "svgz" ? unpackDrawing(bytes) : bytes, fs::absolute(file, error).parent_path()));
+            bytes.startsWith("\x1f\x8b") ? unpackDrawing(bytes) : bytes, fs::absolute(file, error).parent_path()));
         drawing.open(QIODevice::ReadOnly);
         format = "svg";
         opened = std::make_unique<QImageReader>(&drawing, format);
@@ -328,7 +336,13 @@ ImageEngine::Picture load(const fs::path& file)
     if (size.isValid()) {
         const double width = double(size.width()) * (twice ? 2 : 1), height = double(size.height()) * (twice ? 2 : 1);
         ImageEngine::requirePixels(width, height);
-        ImageEngine::requireMemory(width * height, bytesPerPixel);
+        // A picture of pixels weighs as much as its file; a drawing of a few bytes may name any
+        // size, and is bounded by what a job may hold. Qt 6.4's renderer draws no filter effects
+        // (twenty blurs cost what none do), so the raster and its copies are the whole cost.
+        if (format == "svg")
+            ImageEngine::requireHeld(width * height, bytesPerPixel);
+        else
+            ImageEngine::requireMemory(width * height, bytesPerPixel);
     }
     // Qt's own bound (256 MB) would refuse a 70-megapixel bitmap, the program's own among them;
     // the pixel and memory bounds above are the ones that hold.

@@ -11,6 +11,8 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/image_pdf.cpp
   core/engines/image_tools.cpp
   core/engines/jpeg_stripes.cpp
+  core/engines/jpeg2000.cpp
+  core/engines/mapped_file.cpp
   core/engines/media_engine.cpp
   core/engines/media_tools.cpp
   core/engines/pdf_compress.cpp
@@ -29,6 +31,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/time_text.cpp
   core/engines/tool_params.cpp
   core/engines/trim_media.cpp
+  core/engines/webp_container.cpp
   core/engines/webp_still.cpp
   core/engines/trim_media_frame.cpp
 )
@@ -40,3 +43,5 @@ target_link_libraries(kalvimorf_core_engines PRIVATE JPEG::JPEG)
 # Camera raw files are developed by LibRaw's reentrant build. Its header needs no flags of its
 # own, and only the programs that call it link it.
 target_link_libraries(kalvimorf_core_engines PRIVATE ${LIBRAW_LINK_LIBRARIES})
+# JPEG 2000 pictures are decoded whole by OpenJPEG itself (see Jpeg2000).
+target_link_libraries(kalvimorf_core_engines PRIVATE PkgConfig::OPENJPEG)

@@ -2,17 +2,12 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
-#include "core/base/file_safety.h"
+#include "core/engines/mapped_file.h"
 
 #include <webp/decode.h>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <functional>
 #include <memory>
+#include <optional>
 
 using vips::VImage;
 
@@ -28,20 +23,9 @@ void freeSamples(VipsImage*, gpointer samples) { g_free(samples); }
 
 VImage decode(const std::filesystem::path& file, int width, int height, bool alpha)
 {
-    FileSafety::Fd in(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat status { };
-    if (!in || ::fstat(in.get(), &status) != 0 || status.st_size <= 0)
-        throw ConversionError::unreadable();
-    // Mapped rather than read: the decoder goes through it once, and its pages leave as it does.
-    const size_t length = size_t(status.st_size);
-    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, in.get(), 0);
-    if (mapped == MAP_FAILED)
-        throw ConversionError::unreadable();
-    std::unique_ptr<void, std::function<void(void*)>> mapping(mapped, [length](void* at) {
-        ::munmap(at, length);
-    });
-    ::madvise(mapped, length, MADV_SEQUENTIAL);
-    const auto* data = static_cast<const uint8_t*>(mapped);
+    std::optional<MappedFile> mapped(std::in_place, file);
+    const auto* data = reinterpret_cast<const uint8_t*>(mapped->bytes().data());
+    const size_t length = mapped->bytes().size();
     int givenWidth = 0, givenHeight = 0;
     if (!WebPGetInfo(data, length, &givenWidth, &givenHeight) || givenWidth != width || givenHeight != height)
         throw damaged();
@@ -55,7 +39,7 @@ VImage decode(const std::filesystem::path& file, int width, int height, bool alp
                              : WebPDecodeRGBInto(data, length, samples.get(), size, int(stride));
     if (!done)
         throw damaged();
-    mapping.reset();
+    mapped.reset();
 
     VipsImage* wrapped = vips_image_new_from_memory(samples.get(), size, width, height, bands, VIPS_FORMAT_UCHAR);
     if (!wrapped)
