@@ -759,6 +759,43 @@ TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
     EXPECT_NEAR(std::stod(probe("curto (aparado).mp4", "format=duration")), 0.5, 0.1);
 }
 
+// Sounds that end within a second, headers no decoder opens, and a score that is no sound: each
+// says what is wrong, and nothing is left behind.
+TEST_F(HeadlessTool, ShortDamagedAndScoreSoundsSayWhy)
+{
+    ASSERT_TRUE(makeMedia(dir / "segundo.mp3", "sine=duration=1"));
+    ASSERT_TRUE(makeMedia(dir / "segundo.opus", "sine=duration=1"));
+    // A WAV whose header declares 65,535 channels of 16 bits.
+    std::string wav = "RIFF";
+    const auto number = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wav += char(value >> (8 * i) & 0xff);
+    };
+    number(36 + 4096, 4), wav += "WAVEfmt ", number(16, 4), number(1, 2), number(65535, 2), number(8000, 4);
+    number(8000u * 65535 * 2, 4), number(65535 * 2 & 0xffff, 2), number(16, 2), wav += "data", number(4096, 4);
+    writeFile(dir / "largo.wav", wav + std::string(4096, '\0'));
+    writeFile(dir / "partitura.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xff\x2f\0", 26));
+    const auto before = names();
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string>> cases = {
+        {"audTrim", {"start=1", "end=3"}, "segundo.mp3", "Nenhum trecho selecionado."},
+        {"audTrim", {"start=1", "end=3"}, "segundo.opus", "Nenhum trecho selecionado."},
+        {"audNormalize", {}, "largo.wav", "O arquivo está danificado ou incompleto."},
+        {"audTrim", {"start=0", "end=1"}, "largo.wav", "O arquivo está danificado ou incompleto."},
+        {"audNormalize", {}, "partitura.mid", "Conversão não suportada."},
+    };
+    for (const auto& [name, pairs, file, sentence] : cases) {
+        SCOPED_TRACE(name + " " + file);
+        const auto result = tool(name, pairs, {file});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, "erro: " + sentence + "\n");
+    }
+    EXPECT_EQ(names(), before);
+    // Within the sound, a short range is kept.
+    const auto result = tool("audTrim", {"start=0,9", "end=3"}, {"segundo.mp3"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(std::stod(probe("segundo (aparado).mp3", "format=duration")), 0.1, 0.06);
+}
+
 TEST_F(HeadlessTool, Joins)
 {
     for (const auto* name : {"parte 10.mp4", "parte 2.mp4", "it's.mp4"})
