@@ -337,12 +337,15 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
             throw ToolError(noRange);
         const bool picture = forPicture(tool, probed);
         // A source ffprobe cannot read either says why where ffmpeg named no cause.
-        if (!probed.read && generic)
+        if (generic && !probed.read)
             throw ErrorCauses::failure(probed.error, "ffprobe", {.fallback = ErrorCauses::damaged});
         if (probed.read && !(picture ? probed.video : probed.audio))
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
         if (probed.encrypted)
             throw ConversionError::ffmpeg(ErrorCauses::password);
+        // ffmpeg gave up on a file it reads without naming why: its streams are what it failed on.
+        if (generic)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
         return std::pair(picture, kept);
     };
     // Progress against the kept length, or the length ffmpeg reads.
