@@ -403,11 +403,11 @@ TEST_F(HardeningTest, WhatReadersBuildIsBoundedNotWhatFilesDeclare)
 TEST_F(HardeningTest, Messages)
 {
     check({
-        {"clip without a picture to a video format",
+        {"clip without a picture to a format of pictures alone",
             [](const fs::path& d) {
                 ASSERT_TRUE(media(d / "som.mp4", "sine=duration=1", {"-c:a", "aac"}));
             },
-            "mkv", {"som.mp4"}, "erro: O arquivo não tem vídeo.\n"},
+            "gif", {"som.mp4"}, "erro: O arquivo não tem vídeo.\n"},
         {"picture no reader can decode, without a word from the libraries",
             [](const fs::path& d) {
                 writeFile(

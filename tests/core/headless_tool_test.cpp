@@ -83,6 +83,19 @@ struct HeadlessTool : ::testing::Test {
         writer.write();
     }
     int python(const std::string& script) { return pythonWithPDFWriter(script, dir.path()); }
+    // A tool, its pairs, the file, and the sentence it fails with.
+    using Failure = std::tuple<std::string, std::vector<std::string>, std::string, std::string>;
+    // Each case fails with its sentence, and the folder holds what it held before.
+    void expectFailures(const std::vector<Failure>& cases, const std::set<std::string>& before)
+    {
+        for (const auto& [name, pairs, file, sentence] : cases) {
+            SCOPED_TRACE(name + " " + file);
+            const auto result = tool(name, pairs, {file});
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(result.err, "erro: " + sentence + "\n");
+        }
+        EXPECT_EQ(names(), before);
+    }
     std::set<std::string> names()
     {
         std::set<std::string> result;
@@ -814,7 +827,7 @@ TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
         {"-c:v", "mpeg4", "-movflags", "+faststart"}));
     fs::resize_file(dir / "cortado.mp4", fs::file_size(dir / "cortado.mp4") * 3 / 10);
     const auto before = names();
-    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string, std::string>> cases = {
+    const std::vector<Failure> cases = {
         {"audNormalize", {}, "vazio.dsf", "O arquivo não tem áudio."},
         {"audNormalize", {}, "capitulos.m4b", "O arquivo não tem áudio."},
         {"audTrim", {"start=0,2"}, "capitulos.m4b", "O arquivo não tem áudio."},
@@ -824,17 +837,42 @@ TEST_F(HeadlessTool, OutputsWithoutTheirStreamsFail)
         {"vidMute", {}, "cortado.mp4", "O arquivo está danificado ou incompleto."},
         {"vidRotate", {}, "cortado.mp4", "O arquivo está danificado ou incompleto."},
     };
-    for (const auto& [name, pairs, file, sentence] : cases) {
-        SCOPED_TRACE(name + " " + file);
-        const auto result = tool(name, pairs, {file});
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err, "erro: " + sentence + "\n");
-    }
-    EXPECT_EQ(names(), before);
+    expectFailures(cases, before);
     // A trim past the end keeps what there is.
     const auto result = tool("vidTrim", {"start=0,5", "end=9"}, {"curto.mp4"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NEAR(std::stod(probe("curto (aparado).mp4", "format=duration")), 0.5, 0.1);
+}
+
+// Sounds that end within a second, headers no decoder opens, and a score that is no sound: each
+// says what is wrong, and nothing is left behind.
+TEST_F(HeadlessTool, ShortDamagedAndScoreSoundsSayWhy)
+{
+    ASSERT_TRUE(makeMedia(dir / "segundo.mp3", "sine=duration=1"));
+    ASSERT_TRUE(makeMedia(dir / "segundo.opus", "sine=duration=1"));
+    // A WAV whose header declares 65,535 channels of 16 bits.
+    std::string wav = "RIFF";
+    const auto number = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            wav += char(value >> (8 * i) & 0xff);
+    };
+    number(36 + 4096, 4), wav += "WAVEfmt ", number(16, 4), number(1, 2), number(65535, 2), number(8000, 4);
+    number(8000u * 65535 * 2, 4), number(65535 * 2 & 0xffff, 2), number(16, 2), wav += "data", number(4096, 4);
+    writeFile(dir / "largo.wav", wav + std::string(4096, '\0'));
+    writeFile(dir / "partitura.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xff\x2f\0", 26));
+    const auto before = names();
+    const std::vector<Failure> cases = {
+        {"audTrim", {"start=1", "end=3"}, "segundo.mp3", "Nenhum trecho selecionado."},
+        {"audTrim", {"start=1", "end=3"}, "segundo.opus", "Nenhum trecho selecionado."},
+        {"audNormalize", {}, "largo.wav", "O arquivo está danificado ou incompleto."},
+        {"audTrim", {"start=0", "end=1"}, "largo.wav", "O arquivo está danificado ou incompleto."},
+        {"audNormalize", {}, "partitura.mid", "Conversão não suportada."},
+    };
+    expectFailures(cases, before);
+    // Within the sound, a short range is kept.
+    const auto result = tool("audTrim", {"start=0,9", "end=3"}, {"segundo.mp3"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NEAR(std::stod(probe("segundo (aparado).mp3", "format=duration")), 0.1, 0.06);
 }
 
 TEST_F(HeadlessTool, Joins)

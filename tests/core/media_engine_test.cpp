@@ -490,6 +490,14 @@ TEST_F(MediaEngineRun, StreamsAreTakenAsTheyPlay)
     EXPECT_EQ(streams["video"]["nb_frames"].toString(), "30");
     EXPECT_NEAR(streams["format"]["duration"].toString().toDouble(), 1.2, 0.05);
 
+    // Thirty frames at 600 a second beside a second of sound: AVI plays as long as its picture,
+    // which holds its last frame to the end.
+    const auto burst = make(sources / "rajada.mkv",
+        {"-f", "lavfi", "-i", "testsrc=duration=0.05:rate=600:size=320x240", "-f", "lavfi", "-i", "sine=duration=1",
+            "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    streams = probe(convert(burst, "avi"));
+    EXPECT_NEAR(streams["format"]["duration"].toString().toDouble(), 1.0, 0.1);
+
     // Speex states no channel layout, which the AAC encoder needs.
     const auto speech = make(
         sources / "fala.spx", {"-f", "lavfi", "-i", "sine=duration=2", "-ar", "16000", "-c:a", "libspeex"});
@@ -504,15 +512,41 @@ TEST_F(MediaEngineRun, PicturesTooLargeAreRefusedBeforeDecoding)
     Commands::run("/usr/bin/vips", {"black", (sources / "quadro.jpg").string(), "16000", "16000"});
     const auto frame = make(sources / "quadro.mkv", {"-i", (sources / "quadro.jpg").string(), "-c", "copy"});
     fs::remove(sources / "quadro.jpg");
+    // A PNG frame, which the probe would decode to size it.
+    Commands::run("/usr/bin/vips", {"black", (sources / "quadro.png").string(), "16000", "16000"});
+    const auto png = make(sources / "quadro-png.mkv", {"-i", (sources / "quadro.png").string(), "-c", "copy"});
+    fs::remove(sources / "quadro.png");
+    const auto sized = FFmpeg::probe(png);
+    EXPECT_EQ(sized.width.value_or(0) * 1LL * sized.height.value_or(0), 16000LL * 16000);
     for (const auto& arguments : std::vector<std::vector<std::string>>{{"--convert", "mp4", frame.string()},
-             {"--convert", "gif", frame.string()}, {"--tool", "vidCompress", "--", frame.string()}}) {
+             {"--convert", "gif", frame.string()}, {"--tool", "vidCompress", "--", frame.string()},
+             {"--convert", "mp4", png.string()}, {"--convert", "webm", png.string()}}) {
         const auto run = measureBrivlon(arguments);
-        EXPECT_EQ(run.exitCode, 1) << arguments[1];
-        EXPECT_LT(run.peakMiB, 700) << arguments[1];
+        EXPECT_EQ(run.exitCode, 1) << arguments[1] << " " << arguments.back();
+        EXPECT_LT(run.peakMiB, 700) << arguments[1] << " " << arguments.back();
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), 1) << "only the source";
+    EXPECT_EQ(std::distance(fs::directory_iterator(sources.path()), fs::directory_iterator()), 2) << "only the sources";
     const std::string what = thrown(&MediaEngineRun::convert, this, frame, "webm", std::nullopt, Progress{}).what();
     EXPECT_EQ(what, "O vídeo é grande demais para converter (16000 × 16000 pixels por quadro; o máximo é 8192 × 4352).");
+}
+
+// A browser's or a site's audio download keeps its sound in a video container: the other video
+// containers take it as a file of sound, GIF wants a picture.
+TEST_F(MediaEngineRun, SoundAloneInAVideoContainerConvertsAsSound)
+{
+    const auto webm = make(sources / "baixado.webm", {"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "libopus"});
+    const auto mp4 = make(sources / "baixado.mp4", {"-f", "lavfi", "-i", "sine=duration=2", "-c:a", "aac"});
+    for (const auto& source : {webm, mp4})
+        for (const auto* ext : {"mp4", "mov", "mkv", "avi"}) {
+            if (source.extension() == std::string(".") + ext)
+                continue;
+            auto streams = probe(convert(source, ext));
+            EXPECT_FALSE(streams.contains("video")) << source << " " << ext;
+            EXPECT_FALSE(streams["audio"].isEmpty()) << source << " " << ext;
+            EXPECT_NEAR(streams["format"]["duration"].toString().toDouble(), 2, 0.1) << source << " " << ext;
+        }
+    EXPECT_EQ(std::string(thrown(&MediaEngineRun::convert, this, webm, "gif", std::nullopt, Progress{}).what()),
+        "O arquivo não tem vídeo.");
 }
 
 // A phone's 4K film at 60 frames a second: MOV takes its streams as they are, and a format that

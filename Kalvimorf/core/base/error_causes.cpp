@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 58> phrases = {{
+const std::array<std::pair<const char*, Cause>, 60> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -51,6 +51,9 @@ const std::array<std::pair<const char*, Cause>, 58> phrases = {{
     {"not in gzip format", Cause::damaged},
     {"crc error", Cause::damaged},
     {"libpng read error", Cause::damaged},
+    // A header that states what no decoder opens: a WAV of 65,535 channels.
+    {"Too many channels", Cause::damaged},
+    {"Error while opening decoder", Cause::damaged},
     {"Cannot allocate memory", Cause::tooLarge},
     {"Out of memory", Cause::tooLarge},
     {"memory allocation", Cause::tooLarge},

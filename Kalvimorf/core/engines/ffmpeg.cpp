@@ -26,6 +26,7 @@
 #include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
+#include <tuple>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -289,6 +290,8 @@ Streams readStreams(std::string_view json)
         auto length = jsonNumber(stream.value("duration"));
         if (!length)  // Matroska states it only as a tag
             length = parseClock(stream.value("tags").toObject().value("DURATION").toString().toStdString());
+        if (length && *length > streams.longestStream.value_or(0))
+            streams.longestStream = length;
         if (type == "audio" && !streams.audio) {
             streams.audio = true;
             streams.audioCodec = stream.value("codec_name").toString().toStdString();
@@ -330,6 +333,25 @@ Streams readStreams(std::string_view json)
     return streams;
 }
 
+// "Picture size 16000x16000 exceeds specified max pixel count …": the size of a picture the
+// decoder was not allowed to take, which it then reports as none.
+std::optional<std::pair<int, int>> boundedSize(std::string_view errors)
+{
+    constexpr std::string_view head = "Picture size ";
+    for (auto at = errors.find(head); at != std::string_view::npos; at = errors.find(head, at + 1)) {
+        auto rest = errors.substr(at + head.size());
+        int width = 0, height = 0;
+        auto [x, first] = std::from_chars(rest.data(), rest.data() + rest.size(), width);
+        if (first != std::errc() || x == rest.data() + rest.size() || *x != 'x')
+            continue;
+        auto [end, second] = std::from_chars(x + 1, rest.data() + rest.size(), height);
+        if (second == std::errc() && width > 0 && height > 0
+            && std::string_view(end, size_t(rest.data() + rest.size() - end)).starts_with(" exceeds"))
+            return std::pair(width, height);
+    }
+    return std::nullopt;
+}
+
 // What ffprobe answers on `media` with `arguments` before its input; none where it is missing or
 // cannot start. A cancellable run ends with the current task.
 std::optional<Process::Result> runProbe(std::vector<std::string> arguments, const fs::path& media, bool cancellable)
@@ -355,7 +377,7 @@ std::optional<Process::Result> runProbe(std::vector<std::string> arguments, cons
 
 Streams probe(const fs::path& media, bool cancellable)
 {
-    const auto result = runProbe({"-v", "error", "-show_entries",
+    const auto result = runProbe({"-v", "error", "-max_pixels", std::to_string(maxFramePixels), "-show_entries",
                                      "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
                                      "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
                                      "stream_disposition=attached_pic:stream_side_data=rotation:packet=stream_index,"
@@ -367,6 +389,9 @@ Streams probe(const fs::path& media, bool cancellable)
     Streams streams = readStreams(result->out);
     streams.read = result->exitCode == 0;
     streams.error = result->err;
+    if (streams.video && !streams.width)
+        if (const auto size = boundedSize(streams.error))
+            std::tie(streams.width, streams.height) = *size;
     return streams;
 }
 
@@ -393,15 +418,18 @@ void requireFrameSize(const Streams& source)
 
 bool largeFrame(const Streams& source)
 {
-    return source.width && source.height && (long long)*source.width * *source.height > 1920LL * 1088;
+    return source.width && source.height && (long long)*source.width * *source.height > fullHDPixels;
 }
 
 std::vector<std::string> decoderBound(const Streams& source)
 {
-    if (!largeFrame(source))
-        return {};
-    return {"-threads", "2"};
+    std::vector<std::string> list = {"-max_pixels", std::to_string(maxFramePixels)};
+    if (largeFrame(source))
+        list.insert(list.end(), {"-threads", "2"});
+    return list;
 }
+
+std::vector<std::string> unprobedBound() { return {"-max_pixels", std::to_string(fullHDPixels)}; }
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)
 {

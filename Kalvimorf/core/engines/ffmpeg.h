@@ -33,9 +33,11 @@ struct Streams {
     bool video = false;
     // Of the first audio stream.
     std::optional<int> sampleRate;
-    // The first audio and picture streams' own durations, where the container states them.
+    // The first audio and picture streams' own durations, where the container states them, and
+    // the longest any stream states (subtitles may run on after both).
     std::optional<double> audioDuration;
     std::optional<double> videoDuration;
+    std::optional<double> longestStream;
     // The first picture stream's size as it is shown, its rotation applied.
     std::optional<int> width, height;
     // The first picture stream's frame rate as its header states it (r_frame_rate), and the rate
@@ -56,6 +58,8 @@ struct Streams {
     bool read = false;
     std::string error;
 };
+// Its decoders take no picture beyond maxFramePixels: the size of a larger one is read from
+// what the decoder says of it, without decoding it.
 Streams probe(const std::filesystem::path& media, bool cancellable = false);
 std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
 // A cancellable probe() started at once on a thread of the current task, for work that needs the
@@ -68,13 +72,18 @@ std::shared_future<Streams> probeBeside(const std::filesystem::path& media);
 inline constexpr long long maxFramePixels = 8192LL * 4352;
 // Throws ConversionError with a sentence that names the size for a picture beyond maxFramePixels.
 void requireFrameSize(const Streams& source);
+// Full HD, as its encoders store it (1088 lines).
+inline constexpr long long fullHDPixels = 1920LL * 1088;
 // Whether the picture is larger than full HD: its decoder and encoder are bounded in how many
 // pictures they hold at once (threads, look-ahead). That takes longer (a 4K encode about 1.8
 // times as long) but keeps a job within the memory it may take.
 bool largeFrame(const Streams& source);
-// The decoder's options for the input of `source` (before its "-i"): fewer threads, each of which
-// holds pictures of its own, for a large picture; none otherwise.
+// The decoder's options for the input of `source` (before its "-i"): never a picture beyond
+// maxFramePixels, and fewer threads, each of which holds pictures of its own, for a large one.
 std::vector<std::string> decoderBound(const Streams& source);
+// The decoder's options for an input not probed: no picture beyond full HD. A larger one ends
+// ffmpeg at its first frame, before an encoder holds anything, and is probed for a bounded run.
+std::vector<std::string> unprobedBound();
 
 // How long an output made from `source` should play: for a picture, its picture's length, or
 // with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's

@@ -7,6 +7,7 @@
 #include "core/base/output_paths.h"
 #include "core/base/quality.h"
 #include "core/engines/ffmpeg.h"
+#include "core/engines/media_tools.h"
 
 #include <algorithm>
 #include <array>
@@ -74,6 +75,41 @@ std::string gifFilter(const Preset& preset)
 {
     // One palette from the whole clip ("diff" favours what moves), Bayer dithering.
     return gifFrames(preset) + ",split[a][b];[a]" + gifPalette + "[p];[b][p]" + gifDither;
+}
+
+// Outputs whose arguments depend on what the source holds, probed before ffmpeg starts: a copy
+// into MOV where the level keeps the picture's size, AVI's single frame rate and length, GIF's
+// two runs. The others start ffmpeg at once.
+bool probedFirst(const std::string& ext)
+{
+    return ext == "avi" || ext == "gif" || (ext == "mov" && !presetFor(Quality::levelFor(ext)).shortSide);
+}
+
+// AVI holds one frame rate and no timestamps, and plays as long as its picture.
+void fitAvi(std::vector<std::string>& codec, const FFmpeg::Streams& source)
+{
+    if (!source.video)
+        return;
+    // The header's rate, where it is not what the pictures are timed at, would play them at
+    // another speed or repeat each one many times.
+    if (const auto timed = source.timedRate; timed && source.frameRate
+        && std::abs(*timed - *source.frameRate) > *timed * 0.2 && *timed <= 1000)
+        codec.insert(codec.end(), {"-r", MediaTools::timeText(*timed)});
+    // A picture shorter than the rest (a few frames beside a song, subtitles that run on) holds
+    // its last frame to the end, as a player shows it; the container's length bounds it, in case
+    // a stream states a placeholder. In microseconds, as a base of milliseconds would round
+    // every copy's step at a high rate.
+    if (!source.videoDuration || !source.duration || !source.longestStream)
+        return;
+    const double end = std::min(*source.duration, *source.longestStream);
+    if (FFmpeg::longEnough(*source.videoDuration, end))
+        return;
+    const auto filter = std::find(codec.begin(), codec.end(), "-vf");
+    const auto pad = "settb=AVTB,tpad=stop_mode=clone:stop_duration=" + MediaTools::timeText(end - *source.videoDuration);
+    if (filter != codec.end() && filter + 1 != codec.end())
+        *(filter + 1) += "," + pad;
+    else
+        codec.insert(codec.end(), {"-vf", pad});
 }
 
 }
@@ -219,94 +255,109 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // or how long its streams are where the output plays shorter than its container.
     if (!FFmpeg::locate("ffprobe"))
         throw ConversionError::ffmpegMissing();
+    const bool gif = format.ext == "gif";
     const auto missing = container->video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
-    // A picture's size decides how its decoder and encoder are bounded, and whether it is
-    // converted at all, so a video output has its source probed first; sound is probed only
-    // where ffmpeg's report leaves a doubt.
     std::optional<FFmpeg::Streams> probed;
-    if (container->video) {
-        probed = FFmpeg::probe(source, true);
-        FFmpeg::requireFrameSize(*probed);
-    }
-    // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched nothing.
-    const auto requireSource = [&] {
+    const auto probeSource = [&]() -> const FFmpeg::Streams& {
         if (!probed)
             probed = FFmpeg::probe(source, true);
-        const auto& input = *probed;
+        return *probed;
+    };
+    if (container->video && probedFirst(format.ext))
+        FFmpeg::requireFrameSize(probeSource());
+    // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched
+    // nothing. A video container but GIF takes a sound alone (a site's audio download saved as
+    // MP4 or WebM) as a file of sound.
+    const auto requireSource = [&] {
+        const auto& input = probeSource();
         if (!input.read)
             throw ErrorCauses::failure(
                 input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
-        if (!(container->video ? input.video : input.audio))
+        if (!(container->video ? input.video || (!gif && input.audio) : input.audio))
             throw ConversionError::ffmpeg(missing);
         if (input.encrypted)
             throw ConversionError::ffmpeg(ErrorCauses::password);
         return input;
     };
 
+    const auto names = OutputPaths::names(source, format.ext);
+    // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
+    // run leaves nothing behind, and a name someone else takes meanwhile is never touched. Each
+    // run gets a file of its own: one run's bytes would stay behind a shorter file of the next.
+    std::optional<FileSafety::NewFile> output;
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
-    auto inputs = probed ? FFmpeg::decoderBound(*probed) : std::vector<std::string>{};
-    const auto file = FFmpeg::input(source);
-    inputs.insert(inputs.end(), file.begin(), file.end());
-    const auto command = [&](const std::vector<std::string>& codecs) {
-        auto list = inputs;
+    const auto inputs = [&] {
+        auto list = probed ? FFmpeg::decoderBound(*probed) : FFmpeg::unprobedBound();
+        const auto file = FFmpeg::input(source);
+        list.insert(list.end(), file.begin(), file.end());
+        return list;
+    };
+    const auto encode = [&](const std::vector<std::string>& codecs) {
+        auto list = inputs();
         if (container->video)
-            list.insert(list.end(), {"-map", "0:V:0", "-map", "0:a:0?"});
+            list.insert(list.end(), {"-map", "0:V:0?", "-map", "0:a:0?"});
         else
             list.insert(list.end(), {"-map", "0:a:0"});
         list.insert(list.end(), codecs.begin(), codecs.end());
-        return list;
+        output.emplace(names.folder());
+        // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
+        return FFmpeg::run(list, *output, container->muxer, std::nullopt, progress);
     };
-    const auto copy = probed ? copyInto(format.ext, *probed) : std::nullopt;
-    if (probed)
-        boundEncoder(*codec, *probed, presetFor(Quality::levelFor(format.ext)).shortSide);
-    // AVI holds one frame rate and no timestamps: the header's rate, where it is not what the
-    // pictures are timed at, would play them at another speed or repeat each one many times.
-    if (format.ext == "avi" && probed && probed->frameRate)
-        if (const auto timed = probed->timedRate;
-            timed && std::abs(*timed - *probed->frameRate) > *timed * 0.2 && *timed <= 1000)
-            codec->insert(codec->end(), {"-r", std::to_string(*timed)});
-
-    // ffmpeg writes into a file that has no name until it is complete, so a failed or cancelled
-    // run leaves nothing behind, and a name someone else takes meanwhile is never touched.
-    const auto names = OutputPaths::names(source, format.ext);
-    FileSafety::NewFile output(names.folder());
-    // Progress against the length ffmpeg reads; without one the job shows an indeterminate bar.
-    const auto encode = [&](const std::vector<std::string>& codecs) {
-        return FFmpeg::run(command(codecs), output, container->muxer, std::nullopt, progress);
-    };
-    FFmpeg::Report report;
-    try {
-        if (format.ext == "gif") {
-            report = writeGif(inputs, {}, "0:V:0", std::nullopt, progress,
+    const auto write = [&]() {
+        if (gif) {
+            output.emplace(names.folder());
+            return writeGif(inputs(), {}, "0:V:0", std::nullopt, progress,
                 [&](const std::vector<std::string>& arguments, const Progress& frames) {
-                    return FFmpeg::run(arguments, output, "gif", std::nullopt, frames);
+                    return FFmpeg::run(arguments, *output, "gif", std::nullopt, frames);
                 });
-        } else if (copy) {
+        }
+        auto codecs = *codec;
+        if (!probed)
+            return encode(codecs);
+        boundEncoder(codecs, *probed, presetFor(Quality::levelFor(format.ext)).shortSide);
+        if (format.ext == "avi")
+            fitAvi(codecs, *probed);
+        if (const auto copy = copyInto(format.ext, *probed)) {
             try {
-                report = encode(*copy);
+                return encode(*copy);
             } catch (const ConversionError& error) {
                 // Streams the container takes may still not copy (timestamps it cannot hold).
                 if (error.kind() == ConversionError::Kind::ffmpegMissing)
                     throw;
-                report = encode(*codec);
             }
-        } else {
-            report = encode(*codec);
+        }
+        return encode(codecs);
+    };
+    FFmpeg::Report report;
+    try {
+        try {
+            report = write();
+        } catch (const ConversionError& error) {
+            // Unprobed, a picture larger than full HD ends ffmpeg at once: sized now, it is
+            // refused or converted again with its decoder and encoder bounded.
+            if (error.kind() == ConversionError::Kind::ffmpegMissing || probed
+                || !FFmpeg::largeFrame(probeSource()))
+                throw;
+            FFmpeg::requireFrameSize(*probed);
+            report = write();
         }
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();
         throw;
     }
-    // The container plays as long as its longest stream: an output as long is whole.
-    if (!report.inputLength || !FFmpeg::reportedWhole(report, container->video, report.inputLength)) {
+    // The container plays as long as its longest stream: an output as long is whole. An AVI
+    // plays as long as its picture, which the report does not tell apart.
+    const bool sound = container->video && !gif && report.summary && report.pictures == 0 && report.sounds > 0;
+    const bool picture = container->video && !sound;
+    if (format.ext == "avi" || !report.inputLength || !FFmpeg::reportedWhole(report, picture, report.inputLength)) {
         const auto input = requireSource();
-        const bool withSound = std::string_view(container->muxer) != "gif";
-        FFmpeg::requireWholeOf(report, output.writerPath(), container->video,
-            FFmpeg::playLength(input, container->video, withSound), names.folder(), source);
+        const bool shown = container->video && (input.video || gif);
+        FFmpeg::requireWholeOf(format.ext == "avi" ? FFmpeg::Report{} : report, output->writerPath(), shown,
+            FFmpeg::playLength(input, shown, !gif), names.folder(), source);
     }
-    return output.publish(names);
+    return output->publish(names);
 }
 
 }

@@ -19,6 +19,10 @@ namespace MediaTools {
 
 namespace {
 
+const char* const noRange = "Nenhum trecho selecionado.";
+// The most a sound's codec adds to its length beyond the samples it holds.
+constexpr double codecPadding = 0.1;
+
 std::string trimmed(const std::string& text)
 {
     const auto first = text.find_first_not_of(" \t");
@@ -325,16 +329,23 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     FileSafety::NewFile output(preferred.parent_path());
     // What the source lacks for this tool, as the conversions say it; whether the output is there
     // for its picture, and how long it should play.
+    bool generic = false;
     const auto requireSource = [&] {
         const auto& probed = streams();
         const auto kept = keptLength(tool, params, probed);
         if ((tool == Tool::vidTrim || tool == Tool::audTrim) && kept && *kept <= 0)
-            throw ToolError("Nenhum trecho selecionado.");
+            throw ToolError(noRange);
         const bool picture = forPicture(tool, probed);
+        // A source ffprobe cannot read either says why where ffmpeg named no cause.
+        if (generic && !probed.read)
+            throw ErrorCauses::failure(probed.error, "ffprobe", {.fallback = ErrorCauses::damaged});
         if (probed.read && !(picture ? probed.video : probed.audio))
             throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
         if (probed.encrypted)
             throw ConversionError::ffmpeg(ErrorCauses::password);
+        // ffmpeg gave up on a file it reads without naming why: its streams are what it failed on.
+        if (generic)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
         return std::pair(picture, kept);
     };
     // Progress against the kept length, or the length ffmpeg reads.
@@ -349,6 +360,7 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
                        : FFmpeg::run(list, output, muxer, std::nullopt, progress);
     } catch (const ConversionError& error) {
         // ffmpeg may only say that it had nothing to write; the probe says why.
+        generic = error.what() == ConversionError::describe(ConversionError::Kind::ffmpeg, {});
         if (error.kind() != ConversionError::Kind::ffmpegMissing)
             requireSource();
         throw;
@@ -362,12 +374,25 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
         range = [start = readTime(params.start).value_or(0), end = readTime(params.end)](double held) {
             return std::min(end.value_or(held), held) - start;
         };
-    FFmpeg::requireWholeOf(report, output.writerPath(), picture, kept, preferred.parent_path(), source, range);
+    try {
+        FFmpeg::requireWholeOf(report, output.writerPath(), picture, kept, preferred.parent_path(), source, range);
+    } catch (const ConversionError& error) {
+        // A range that starts within the codec's padding at the end of the sound (an MP3's last
+        // frame, Opus's pre-skip) keeps nothing, though the header's length says it does.
+        const std::string_view missing = error.what();
+        if (range && kept && *kept < codecPadding && (missing == ErrorCauses::noAudio || missing == ErrorCauses::noVideo))
+            throw ToolError(noRange);
+        throw;
+    }
     return output.publish(preferred);
 }
 
 fs::path perform(Tool tool, const std::vector<fs::path>& sources, const ToolParams& params, const Progress& progress)
 {
+    // What the conversions take for sound or film: a MIDI score, say, has no sound to work on.
+    for (const auto& source : sources)
+        if (const auto kind = Catalog::kind(source); kind != MediaKind::audio && kind != MediaKind::video)
+            throw ConversionError::unsupported();
     if (Tools::isBatch(tool))
         return join(tool, sources, progress);
     if (sources.size() != 1)

@@ -266,16 +266,24 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     const auto names = OutputPaths::names(source.parent_path() / (base + ".aparar"), target);
     const auto folder = names(1).parent_path();
 
-    // Where the source ends and what it holds: a join needs them before it starts, a single cut
-    // only to check what ffmpeg made.
-    const auto probed = FFmpeg::probeBeside(source);
+    // Where the source ends and what it holds: a join or an encode needs them before it starts,
+    // beside ffmpeg; a single copy only where ffmpeg's report does not show the range whole.
+    const bool copying = fast && target == Catalog::normalizedExt(source);
+    std::shared_future<FFmpeg::Streams> started;
+    if (!copying || kept.size() > 1)
+        started = FFmpeg::probeBeside(source);
+    const auto probed = [&]() -> const FFmpeg::Streams& {
+        if (!started.valid())
+            started = FFmpeg::probeBeside(source);
+        return started.get();
+    };
     const bool audioOnly = isAudioOnly(target);
     const auto picture = [&] {
-        const auto& streams = probed.get();
+        const auto& streams = probed();
         return kind == MediaKind::video && !audioOnly && (streams.video || !streams.read);
     };
     const auto inLength = [&] {
-        auto left = within(kept, FFmpeg::playLength(probed.get(), picture(), !audioOnly));
+        auto left = within(kept, FFmpeg::playLength(probed(), picture(), !audioOnly));
         if (left.empty())
             throw ToolError("Nenhum trecho selecionado.");
         return left;
@@ -292,7 +300,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     FileSafety::StagedPath staged(folder, target);
     FFmpeg::Report report;
     try {
-        if (fast && target == Catalog::normalizedExt(source)) {
+        if (copying) {
             const auto copy = [&](const std::vector<int>& leftOut) {
                 return kept.size() == 1
                     ? FFmpeg::run(fastCut(source, kept.front(), staged.path(), leftOut), total, progress)
@@ -303,7 +311,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             } catch (const ConversionError& error) {
                 // A picture without a size (a song's broken cover) fails the copy's header: the
                 // cut goes without it, as the encoders would leave it out.
-                const auto& unsized = probed.get().unsized;
+                const auto& unsized = probed().unsized;
                 if (error.kind() == ConversionError::Kind::ffmpegMissing || unsized.empty())
                     throw;
                 std::error_code ignored;
@@ -311,17 +319,17 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
                 report = copy(unsized);
             }
         } else if (target == "gif") {
-            FFmpeg::requireFrameSize(probed.get());
+            FFmpeg::requireFrameSize(probed());
             report = exportGif(source, kept, total, staged.path(), progress);
         } else {
             // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
-            FFmpeg::requireFrameSize(probed.get());
+            FFmpeg::requireFrameSize(probed());
             auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
-            MediaEngine::boundEncoder(codec, probed.get());
+            MediaEngine::boundEncoder(codec, probed());
             if (kept.size() == 1) {
                 report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
             } else {
-                const auto& streams = probed.get();
+                const auto& streams = probed();
                 const bool video = picture(), audio = streams.read ? streams.audio : true;
                 if (!video && !audio)
                     throw ConversionError::unreadable();
@@ -334,6 +342,10 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             inLength();
         throw;
     }
+    // The copy of a range within the source's end is as long as the range.
+    if (copying && kept.size() == 1
+        && FFmpeg::reportedWhole(report, kind == MediaKind::video && report.pictures > 0, total))
+        return staged.publish(names);
     const auto keptOf = [](const std::vector<Range>& ranges) {
         double length = 0;
         for (const auto& range : ranges)
