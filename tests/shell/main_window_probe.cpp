@@ -116,6 +116,8 @@ int main(int argc, char** argv)
     }
 
     QTimer shown;
+    QRect lastPlace;
+    int stillTicks = 0;
     QObject::connect(&shown, &QTimer::timeout, [&] {
         if (!window.windowHandle() || !window.windowHandle()->isExposed() || (keys && !window.isActiveWindow()))
             return;
@@ -123,6 +125,17 @@ int main(int argc, char** argv)
         // by its title bar until then.
         if (keys && window.frameGeometry() == window.geometry())
             return;
+        // The window manager may still move the framed window once (openbox centres it again as
+        // it takes the frame into account): told once it has stood still for a tenth of a second.
+        if (keys) {
+            const auto place = window.geometry();
+            if (place != std::exchange(lastPlace, place)) {
+                stillTicks = 0;
+                return;
+            }
+            if (++stillTicks < 5)
+                return;
+        }
         shown.stop();
         const auto centre = window.view()->mapToGlobal(window.view()->rect().center());
         std::printf("ready %d %d\n", centre.x(), centre.y());
