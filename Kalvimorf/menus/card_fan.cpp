@@ -274,18 +274,19 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
 
 void CardFan::dropEvent(QDropEvent* event)
 {
-    // The card where the files are let go, whatever the last position found there: the cards may
-    // have changed under a hand at rest since (another mode shown in place).
-    if (const auto card = cardAt(event->position()))
-        setHighlight(card, false);
+    // The card where the files are let go decides, never the one last lit: the cards may have
+    // changed under a hand at rest since (another mode shown in place), and a drop off every card
+    // is no drop on the card a position lit before.
+    const auto card = cardAt(event->position());
     const auto files = dragged_.dropped(event->mimeData());
     const auto action = DropOffers::action(event->possibleActions());
-    if (!state_.validCard(state_.highlighted) || files.empty() || !action)
+    if (!card || files.empty() || !action)
         return event->ignore();
+    setHighlight(card, false);
     event->setDropAction(*action);
     event->accept();
     // The pick runs once the drop has been answered, so the source is not kept waiting on it.
-    QTimer::singleShot(0, this, [this, files, entry = state_.cards[size_t(*state_.highlighted)]] {
+    QTimer::singleShot(0, this, [this, files, entry = state_.cards[size_t(*card)]] {
         if (onPick)
             onPick(files, entry);
     });

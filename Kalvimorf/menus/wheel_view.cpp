@@ -602,13 +602,15 @@ void WheelView::dragLeaveEvent(QDragLeaveEvent*) { clearHighlight(); }
 
 void WheelView::dropEvent(QDropEvent* event)
 {
+    // The segment where the files are let go decides, whatever a position lit before.
     const auto segment = WheelDrawing::segmentAt(event->position(), int(state_.cards.size()));
     const auto action = DropOffers::action(event->possibleActions());
     auto files = dragged_.dropped(event->mimeData());
-    if (!segment || segment != state_.highlighted || !action || files.empty()) {
+    if (!segment || !action || files.empty()) {
         event->ignore();
         return;
     }
+    setHighlight(segment, false);
     event->setDropAction(*action);
     event->accept();
     // The pick runs after the drop returns, so the drag source finishes its side first.

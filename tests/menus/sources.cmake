@@ -3,6 +3,7 @@ brivlon_tests(menus_tests
   menus/card_entries_test.cpp
   menus/card_fan_test.cpp
   menus/drawing_test.cpp
+  menus/drop_area_test.cpp
   menus/file_action_test.cpp
   menus/menu_model_test.cpp
   menus/theme_preview_test.cpp
