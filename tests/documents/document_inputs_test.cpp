@@ -13,20 +13,10 @@ using namespace TestSupport;
 
 namespace {
 
-const std::vector<std::pair<std::string, std::string>> noSuite = {{"BRIVLON_NO_COMPONENTS", "1"}};
 
-// The output's path, or empty after a failure (whose last line goes to `error`).
 fs::path convert(const fs::path& source, const std::string& ext, std::string* error = nullptr)
 {
-    auto result = runBrivlon({"--convert", ext, source.string()}, 120, noSuite);
-    if (error)
-        *error = result.err;
-    if (result.exitCode != 0)
-        return {};
-    std::string out = result.out;
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
+    return convertWithoutSuite(source, ext, error);
 }
 
 // Text encoded by Python's codec of that name.

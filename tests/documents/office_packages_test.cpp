@@ -28,7 +28,6 @@ using namespace TestSupport;
 
 namespace {
 
-const std::vector<std::pair<std::string, std::string>> noSuite = {{"BRIVLON_NO_COMPONENTS", "1"}};
 
 // A package of the entries (name and bytes), as our own writers pack theirs.
 void writePackage(const fs::path& path, const std::vector<std::pair<std::string, std::string>>& entries)
@@ -115,16 +114,12 @@ const std::string pictureParagraph
 
 fs::path convert(const fs::path& source, const std::string& ext, std::string* error = nullptr)
 {
-    auto result = runBrivlon({"--convert", ext, source.string()}, 120, noSuite);
+    std::string said;
+    auto output = convertWithoutSuite(source, ext, &said);
+    EXPECT_TRUE(error || !output.empty()) << source << " → " << ext << ": " << said;
     if (error)
-        *error = result.err;
-    EXPECT_TRUE(error || result.exitCode == 0) << source << " → " << ext << ": " << result.err;
-    if (result.exitCode != 0)
-        return {};
-    std::string out = result.out;
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
+        *error = said;
+    return output;
 }
 
 // Every XML part of a package, by name; a part that is not well-formed fails the test.

@@ -219,4 +219,17 @@ RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSe
     return runProgram(BRIVLON_BINARY, arguments, timeoutSeconds, env);
 }
 
+std::filesystem::path convertWithoutSuite(const std::filesystem::path& source, const std::string& ext, std::string* error)
+{
+    auto result = runBrivlon({"--convert", ext, source.string()}, 120, {{"BRIVLON_NO_COMPONENTS", "1"}});
+    if (error)
+        *error = result.err;
+    if (result.exitCode != 0)
+        return {};
+    std::string out = result.out;
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
 }

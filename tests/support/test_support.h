@@ -38,6 +38,10 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 // The same for the built brivlon binary.
 RunResult runBrivlon(const std::vector<std::string>& arguments, double timeoutSeconds = 120,
     const std::vector<std::pair<std::string, std::string>>& env = {});
+// `brivlon --convert <ext> <source>` without the office component: the output's path, or empty
+// after a failure, whose standard error then goes to `error`.
+std::filesystem::path convertWithoutSuite(
+    const std::filesystem::path& source, const std::string& ext, std::string* error = nullptr);
 
 // A run of the built brivlon (its standard output dropped) and the peak resident memory, in
 // MiB, of it and of the workers it waited for.
