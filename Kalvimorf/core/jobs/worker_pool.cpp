@@ -210,6 +210,41 @@ std::unique_ptr<WorkerPool::Started> WorkerPool::take()
     return worker;
 }
 
+bool WorkerPool::awaitReady(Started& worker, QByteArray& pending)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::min<std::chrono::milliseconds>(options_.stallLimit, std::chrono::seconds(10));
+    char buffer[4096];
+    for (;;) {
+        try {
+            if (const auto payload = Worker::takeFrame(pending)) {
+                const auto answer = Worker::unpackAnswer(*payload);
+                return answer && answer->kind == Worker::Answer::Kind::ready && pending.isEmpty();
+            }
+        } catch (const std::length_error&) {
+            return false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd ready[2] = {{worker.child.channel(), POLLIN, 0}, {worker.child.errors(), POLLIN, 0}};
+        const int polled = ::poll(ready, worker.errorsOpen ? 2 : 1, int(left.count()));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return false;
+        if (worker.errorsOpen && ready[1].revents)
+            worker.collectErrors();
+        if (!ready[0].revents)
+            continue;
+        const ssize_t count = ::read(worker.child.channel(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        pending.append(buffer, qsizetype(count));
+    }
+}
+
 fs::path WorkerPool::run(const Request& request, const Progress& progress)
 {
     using Worker::Answer;
@@ -303,10 +338,16 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     if (token)
         token->removeHandler(handler);
     const bool cancelled = token && token->isCancelled();
+    // The answer comes from the job's own process, what it printed through the worker, which says
+    // ready once the job's process has ended and all of that is passed on. Only then is the job's
+    // last warning in the pipe: a worker ended or kept before it would lose it from the log.
+    bool settled = false;
+    if (outcome && !cancelled && outcome->message != ErrorCauses::tooMuchMemory)
+        settled = awaitReady(*worker, pending);
     // A worker that answered in full may take the next request; any other is reaped, and its
     // temporary folder removed, before the job ends. One whose job outgrew its memory is ending
     // itself.
-    if (options_.reuse && outcome && pending.isEmpty() && !cancelled && outcome->message != ErrorCauses::tooMuchMemory) {
+    if (options_.reuse && settled) {
         worker->logErrors();
         std::lock_guard lock(mutex_);
         keep(std::move(worker));

@@ -79,6 +79,10 @@ private:
     // Adds a worker to the waiting ones; the caller holds mutex_.
     void keep(std::unique_ptr<Started> worker);
     void readWaiting();
+    // After a job's answer: reads on until the worker says it is ready for another, its job's
+    // process gone and all it printed passed on. False if it says anything else, hangs up or
+    // takes more than seconds.
+    bool awaitReady(Started& worker, QByteArray& pending);
 
     Options options_;
     std::mutex mutex_;

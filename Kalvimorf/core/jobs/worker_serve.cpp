@@ -208,11 +208,14 @@ void serve(const std::vector<EngineModules::Module>& warm)
         if (starter.joinable())
             starter.join();
         const auto request = Requests::unpack(*bytes);
-        if (!request) {
+        if (!request)
             send({Answer::Kind::failed, 0, {}, ConversionError::unsupported().what()});
-            continue;
-        }
-        runJob(*request);
+        else
+            runJob(*request);
+        // The job's process answers on the channel itself, while what it printed comes through
+        // this process: ready follows the last of it, so that the parent, which waits for it,
+        // logs a job's warnings with that job and never loses them to a worker ended too soon.
+        send({});
     }
 }
 
