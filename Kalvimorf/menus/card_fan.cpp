@@ -37,6 +37,14 @@ QPointF CardFan::anchor() const
     return Draw::fromYUp(FanGeometry::anchor(state_.size, state_.opensDown), state_.size.height());
 }
 
+QRegion CardFan::dropArea() const
+{
+    QPolygonF outline;
+    for (const QPointF& point : FanGeometry::hitOutline(int(state_.cards.size()), state_.size, state_.opensDown))
+        outline << Draw::fromYUp(point, state_.size.height());
+    return QRegion(outline.toPolygon());
+}
+
 void CardFan::setInteractive(bool interactive)
 {
     interactive_ = interactive;
@@ -275,8 +283,8 @@ void CardFan::dragLeaveEvent(QDragLeaveEvent*)
 void CardFan::dropEvent(QDropEvent* event)
 {
     // The card where the files are let go decides, never the one last lit: the cards may have
-    // changed under a hand at rest since (another mode shown in place), and a drop off every card
-    // is no drop on the card a position lit before.
+    // changed under a hand at rest since (another mode shown in place), and a drop the fan heard
+    // of only at the release lit nothing.
     const auto card = cardAt(event->position());
     const auto files = dragged_.dropped(event->mimeData());
     const auto action = DropOffers::action(event->possibleActions());

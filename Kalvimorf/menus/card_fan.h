@@ -21,6 +21,9 @@ public:
     bool isHiding() const override { return state_.hidingAt.has_value(); }
     // In the widget's own coordinates.
     QPointF anchor() const override;
+    // Where a drag finds a card, as the cards stand once dealt: the window takes drops there from
+    // the first frame on.
+    QRegion dropArea() const;
     void configure(std::vector<WheelEntry> entries, const std::string& title, const std::string& subtitle,
         WheelMode mode, const std::string& emptyMessage, std::optional<int> pager) override;
     void preselect(int index) override;

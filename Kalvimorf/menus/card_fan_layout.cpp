@@ -59,6 +59,20 @@ double rotation(double angle, bool opensDown) { return opensDown ? angle : -angl
 
 int roundHalfAway(double value) { return int(std::lround(value)); }
 
+namespace {
+
+// Degrees on either side of straight up within which a point of the ring finds a card.
+double hitSpread(int count)
+{
+    if (count == 1)
+        return 14;
+    const double s = step(count);
+    const double half = count <= 5 ? 8.5 : s / 2;
+    return (count - 1) / 2.0 * s + half + 3;
+}
+
+}
+
 std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown)
 {
     if (count <= 0)
@@ -70,13 +84,29 @@ std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown)
     if (!(dy > 0 && r >= hitInner && r <= hitOuter))
         return std::nullopt;
     const double a = std::atan2(dx, dy) / degrees;
+    const double spread = hitSpread(count);
     if (count == 1)
-        return std::abs(a) < 14 ? std::optional<int>(0) : std::nullopt;
-    const double s = step(count);
-    const double half = count <= 5 ? 8.5 : s / 2;
-    if (std::abs(a) > (count - 1) / 2.0 * s + half + 3)
+        return std::abs(a) < spread ? std::optional<int>(0) : std::nullopt;
+    if (std::abs(a) > spread)
         return std::nullopt;
-    return std::clamp(roundHalfAway((count - 1) / 2.0 + a / s), 0, count - 1);
+    return std::clamp(roundHalfAway((count - 1) / 2.0 + a / step(count)), 0, count - 1);
+}
+
+std::vector<QPointF> hitOutline(int count, QSizeF size, bool opensDown)
+{
+    std::vector<QPointF> outline;
+    if (count <= 0)
+        return outline;
+    const double spread = std::min(hitSpread(count) + 1, 89.0);
+    constexpr int steps = 32;
+    // Out along the outer arc from the left, back along the inner one, a little wide of each edge:
+    // the outline is drawn in whole pixels.
+    for (const double r : {hitOuter + 3, hitInner - 3})
+        for (int i = 0; i <= steps; ++i) {
+            const double share = r > hitInner ? double(i) / steps : 1 - double(i) / steps;
+            outline.push_back(centre(size, opensDown, -spread + 2 * spread * share, r));
+        }
+    return outline;
 }
 
 double visibleRight(int count, double y)

@@ -65,6 +65,8 @@ int roundHalfAway(double value);
 // The card under a point, or none: only inside the ring 195…363 around the pivot, on the open
 // side, and within the fan's spread.
 std::optional<int> hit(QPointF point, int count, QSizeF size, bool opensDown);
+// The outline of where hit() finds a card, as a polygon (y up).
+std::vector<QPointF> hitOutline(int count, QSizeF size, bool opensDown);
 // Where, across a resting card (its own coordinates: origin at its centre, y up), its right
 // neighbour begins at height `y`: the card's own edge, 42, where no neighbour covers it. The
 // neighbour leans away, so the card shows less of itself the lower one looks.

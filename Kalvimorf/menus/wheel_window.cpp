@@ -15,7 +15,8 @@
 #include <memory>
 
 WheelWindow::WheelWindow(std::shared_ptr<DragInput> input)
-    : fan_(new CardFan(&panel_)), wheel_(new WheelView()), input_(std::move(input))
+    : fan_(new CardFan(&panel_)), wheel_(new WheelView()), dropArea_(new DropOffers::DropArea(&panel_)),
+      input_(std::move(input))
 {
     wheel_->setParent(&panel_);
     fan_->hide();
@@ -133,6 +134,10 @@ void WheelWindow::placePanel(QRectF frame)
 
 void WheelWindow::raisePanel()
 {
+    // The entries take drops from the first frame on, where they will stand once arrived: the
+    // fan's cards once dealt, the wheel's disc once grown.
+    dropArea_->setArea(fan_->isVisibleTo(&panel_) ? fan_->dropArea().translated(fan_->pos())
+                                                  : QRegion(wheel_->geometry(), QRegion::Ellipse));
     panel_.setWindowOpacity(1);
     panel_.show();
     panel_.raise();

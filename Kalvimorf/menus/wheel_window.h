@@ -55,6 +55,7 @@ private:
     WheelPanel panel_;
     CardFan* fan_;
     WheelView* wheel_;
+    DropOffers::DropArea* dropArea_;
     // The quality step learns of clicks elsewhere by polling the pointer: the panel takes no
     // focus, so no focus-out would tell it.
     QTimer clickPoll_;

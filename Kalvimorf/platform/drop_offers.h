@@ -1,12 +1,16 @@
 #pragma once
 
+#include <QObject>
+#include <QRegion>
 #include <Qt>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <vector>
 
 class QMimeData;
+class QWidget;
 
 // Drops from other programs on the X display. While Shift is held, GTK's drag sources (the file
 // managers of GNOME, Cinnamon, Xfce and MATE) offer a move and nothing else, and Qt answers a drop
@@ -44,5 +48,43 @@ public:
 
 private:
     std::optional<Paths> files_;
+};
+
+// Where a window takes drops from the moment it is mapped, whatever it has painted yet. Without a
+// compositing manager a translucent window takes input only where it has painted (WindowShape), and
+// a drag source looks for the window under the pointer only when the pointer moves: a hand that
+// reached a card's place before the card had flown there, and stopped, went on pointing at the
+// window beneath, which took the drop. An input-only window of ours stands just above the window
+// from when it is given its area until the drop, shaped to the area; a source that finds it is sent on to the window itself
+// (XdndProxy), and the window hears of the drag as if the source had found it.
+class DropArea final : public QObject {
+public:
+    // Follows `window` (a top-level widget) for its lifetime; nothing without an X display.
+    explicit DropArea(QWidget* window);
+    ~DropArea() override;
+
+    // In the window's own coordinates; none takes the stand-in away.
+    void setArea(const QRegion& area);
+
+    QWidget* window() const { return window_; }
+    // Whether a point of the screen (in the X server's pixels) lies in the area.
+    bool holds(int x, int y) const;
+
+    // Takes the stand-in away until the window is shown, moved or given an area again: once
+    // the drop is in, clicks are the window's.
+    void withdraw();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Stacks the stand-in just above the window, over the area, and maps it.
+    void place();
+
+    QWidget* window_;
+    QRegion area_;
+    // Given an area and not yet dropped on.
+    bool held_ = false;
+    std::uint32_t standIn_ = 0;
 };
 }

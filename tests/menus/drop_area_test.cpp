@@ -1,4 +1,5 @@
-// The entry a menu's drop picks: the one under the drop, whatever a position lit before.
+// Where the menus take a drop: the area their window holds from the first frame, and the entry a
+// drop picks, which is the one under the drop whatever a position lit before.
 #include "menus/card_fan.h"
 #include "menus/drawing_kit.h"
 #include "menus/wheel_view.h"
@@ -43,6 +44,33 @@ std::optional<std::string> dropAt(QWidget& widget, MenuSurface& surface, QPointF
     return picked;
 }
 
+}
+
+// The fan's window holds the drop area before the cards have flown to their places: every point
+// that finds a card lies in it, and it covers little more, or it would take drops meant for the
+// windows beneath the fan's gaps.
+TEST(DropArea, TheFansAreaHoldsEveryPointThatFindsACardAndLittleElse)
+{
+    for (int count : {1, 5, 6, 14, 18})
+        for (bool down : {false, true}) {
+            SCOPED_TRACE(std::to_string(count) + (down ? " down" : " up"));
+            CardFan fan;
+            fan.configure(entries(count), "", "", WheelMode::convert, "", std::nullopt);
+            fan.setOpensDown(down);
+            const QRegion area = fan.dropArea();
+            int cards = 0, missed = 0;
+            for (int y = 0; y < 450; ++y)
+                for (int x = 0; x < 660; ++x)
+                    if (fan.cardAt(QPointF(x + 0.5, y + 0.5))) {
+                        ++cards;
+                        missed += !area.contains(QPoint(x, y));
+                    }
+            EXPECT_EQ(missed, 0);
+            long long covered = 0;
+            for (const QRect& rect : area)
+                covered += qint64(rect.width()) * rect.height();
+            EXPECT_LT(double(covered), 1.15 * cards);
+        }
 }
 
 // A drop picks the entry under it: a drop off every entry picks none, whatever a position lit

@@ -51,17 +51,7 @@ protected:
     void start(std::vector<std::pair<std::string, std::string>> extra = {},
         std::vector<std::string> sourceCommand = {DRAG_SOURCE})
     {
-        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
-        ::chmod(runtime.path().c_str(), 0700);
-        photo = dir / "foto.png";
-        ASSERT_TRUE(makeMedia(photo, "testsrc=size=320x240", {"-frames:v", "1"}));
-        env = {{"BRIVLON_TRACE", "1"}, {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"},
-            {"BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json"}};
-        env.insert(env.end(), extra.begin(), extra.end());
-        // The program first: with no tray host here it opens its main window, which must not
-        // cover the drag source.
-        app.emplace(BRIVLON_BINARY, std::vector<std::string>{}, env);
-        ASSERT_TRUE(app->expect("pronto"));
+        ASSERT_NO_FATAL_FAILURE(startProgram(std::move(extra)));
         qtSource = sourceCommand.front() == DRAG_SOURCE;
         const std::string program = sourceCommand.front();
         sourceCommand.erase(sourceCommand.begin());
@@ -72,6 +62,23 @@ protected:
         std::string word;
         std::istringstream(*ready) >> word >> sourceX >> sourceY;
         hand.emplace(XTEST_DRIVER);
+    }
+
+    // The photo (ffmpeg's `picture`), then the program.
+    void startProgram(
+        std::vector<std::pair<std::string, std::string>> extra, const std::string& picture = "testsrc=size=320x240")
+    {
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run through tests/support/with-x";
+        ::chmod(runtime.path().c_str(), 0700);
+        photo = dir / "foto.png";
+        ASSERT_TRUE(makeMedia(photo, picture, {"-frames:v", "1"}));
+        env = {{"BRIVLON_TRACE", "1"}, {"XDG_RUNTIME_DIR", runtime.path().string()}, {"BRIVLON_FORCE_OFFLINE", "1"},
+            {"BRIVLON_UPDATES_URL", "http://127.0.0.1:9/atualizacoes.json"}};
+        env.insert(env.end(), extra.begin(), extra.end());
+        // The program first: with no tray host here it opens its main window, which must not
+        // cover the drag source.
+        app.emplace(BRIVLON_BINARY, std::vector<std::string>{}, env);
+        ASSERT_TRUE(app->expect("pronto"));
     }
 
     ::testing::AssertionResult drive(const std::vector<std::string>& commands)
@@ -319,3 +326,87 @@ INSTANTIATE_TEST_SUITE_P(Menus, QuickHand,
         return std::string(std::get<0>(info.param) == std::string("fan") ? "Fan" : "Wheel")
             + (std::get<1>(info.param) ? "Gtk3" : "Qt");
     });
+
+namespace {
+
+// A real file manager as the drag source, PCManFM (GTK 2) on a home of its own, showing the photo's
+// folder. Like every file manager it looks for the window under the pointer only when the pointer
+// moves. The photo is a plain colour, and its thumbnail in that colour tells where the file stands.
+class FileManagerHand : public WholeRoad, public ::testing::WithParamInterface<const char*> {
+protected:
+    static constexpr const char* colour = "FF00FF";
+
+    void start()
+    {
+        ASSERT_NO_FATAL_FAILURE(
+            startProgram({{"BRIVLON_MENU", GetParam()}}, std::string("color=c=0x") + colour + ":s=320x240"));
+        const auto home = fileManagerHome.path();
+        source.emplace("/usr/bin/pcmanfm", std::vector<std::string>{dir.path().string()},
+            std::vector<std::pair<std::string, std::string>>{{"HOME", home.string()},
+                {"XDG_CONFIG_HOME", (home / ".config").string()}, {"XDG_CACHE_HOME", (home / ".cache").string()},
+                {"XDG_DATA_HOME", (home / ".local/share").string()}, {"XDG_RUNTIME_DIR", runtime.path().string()}});
+        hand.emplace(XTEST_DRIVER);
+        // Out of the way of the thumbnail, which a hovering pointer would light in another colour.
+        ASSERT_TRUE(drive({"move 1279 1023"}));
+        hand->send(std::string("find ") + colour);
+        const auto at = hand->nextLine();
+        ASSERT_TRUE(at && at->rfind("at ", 0) == 0) << "the file manager never showed the photo";
+        std::istringstream(at->substr(3)) >> sourceX >> sourceY;
+        ASSERT_TRUE(hand->expect("ok"));
+    }
+
+    // A failed step leaves no key or button held for the next test on this X server.
+    void TearDown() override
+    {
+        if (hand)
+            drive({"up Shift_L", "release"});
+    }
+
+    bool wheel() const { return std::string(GetParam()) == "wheel"; }
+
+    TempDir fileManagerHome;
+};
+
+}
+
+// A quick hand: out of the file manager, Shift pressed, straight onto the first entry (JPG) to
+// rest there from 170 ms after Shift, and the button let go soon after, while the fan still deals
+// its cards (the wheel still grows). Without a compositing manager the menu's window takes input
+// only where it has painted, so the file manager, looking for its target at the last motion,
+// found the window beneath and dropped there: no job, no word. The menu takes drops where its
+// entries will stand from the moment it is mapped, so the release picks JPG.
+TEST_P(FileManagerHand, AQuickDropOnAnEntryIsTaken)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    const int atX = 640, atY = 700;
+    // The drag has begun once the file manager claims the drag selection.
+    ASSERT_TRUE(drive({"move " + std::to_string(sourceX) + " " + std::to_string(sourceY), "press", "glide 12 0 3",
+        "claimed", "glide " + std::to_string(atX - sourceX - 12) + " " + std::to_string(atY - sourceY) + " 30"}));
+    ASSERT_TRUE(drive({"down Shift_L"}));
+    const auto shift = std::chrono::steady_clock::now();
+    auto since = [&shift] {
+        return int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - shift).count());
+    };
+    auto menu = menuShown(*app);
+    ASSERT_TRUE(menu) << "Shift held during the drag opened nothing";
+    // The wheel's JPG segment stands above its hub, which the pointer holds.
+    if (wheel())
+        menu->cardY -= 105;
+    // 8 ms between steps: the last one lands at 170 ms, or as soon as it can on a busy machine.
+    const int steps = std::max(2, (170 - since()) / 8 + 1);
+    ASSERT_TRUE(drive({"glide " + std::to_string(menu->cardX - atX) + " " + std::to_string(menu->cardY - atY) + " "
+        + std::to_string(steps)}));
+    const int arrived = since() - 8;
+    // Let go at either end of a quick hand's rest.
+    const int rest = wheel() ? 300 : 120;
+    ASSERT_TRUE(drive({"pause " + std::to_string(rest), "release"}));
+    std::printf("on JPG %d ms after Shift, let go %d ms later\n", arrived, rest);
+    EXPECT_TRUE(convertWithTheThirdQuality());
+    // Shift asks the file manager for a move: told of a copy, it keeps its file.
+    EXPECT_TRUE(fs::exists(photo)) << "the file manager took the photo away";
+}
+
+INSTANTIATE_TEST_SUITE_P(Menus, FileManagerHand, ::testing::Values("fan", "wheel"), [](const auto& info) {
+    return std::string(info.param) == "fan" ? std::string("Fan") : std::string("Wheel");
+});

@@ -74,6 +74,10 @@ set_tests_properties(WholeRoad.GtkWheelX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME QuickHand.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*QuickHand.*)
 set_tests_properties(QuickHand.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
+# The same quick hand with a real file manager as the drag source.
+add_test(NAME FileManagerHand.X11
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*FileManagerHand.*)
+set_tests_properties(FileManagerHand.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME TrayIcon.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=TrayIcon.*)
 set_tests_properties(TrayIcon.X11 PROPERTIES TIMEOUT 120)
