@@ -68,6 +68,33 @@ public:
 
     bool send(const QByteArray& data) { return Worker::sendAll(child.channel(), data); }
 
+    enum class Read { more, quiet, ended };
+    // One wait of at most `timeout` ms (-1: for ever) for the worker's answers, reading what it
+    // prints meanwhile: `more` when something came or the wait was interrupted (what came on the
+    // channel is appended to `pending`), `quiet` when nothing did, `ended` when it hung up.
+    Read readChannel(QByteArray& pending, int timeout)
+    {
+        pollfd ready[2] = {{child.channel(), POLLIN, 0}, {child.errors(), POLLIN, 0}};
+        const int polled = ::poll(ready, errorsOpen ? 2 : 1, timeout);
+        if (polled < 0)
+            return errno == EINTR ? Read::more : Read::ended;
+        if (polled == 0)
+            return Read::quiet;
+        if (errorsOpen && ready[1].revents) {
+            collectErrors();
+            if (!ready[0].revents)
+                return Read::more;
+        }
+        char buffer[4096];
+        const ssize_t count = ::read(child.channel(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            return Read::more;
+        if (count <= 0)
+            return Read::ended;
+        pending.append(buffer, qsizetype(count));
+        return Read::more;
+    }
+
     FileSafety::TempDir temp;
     Process::Child child;
     Process::BoundedText errors;
@@ -212,8 +239,8 @@ std::unique_ptr<WorkerPool::Started> WorkerPool::take()
 
 bool WorkerPool::awaitReady(Started& worker, QByteArray& pending)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::min<std::chrono::milliseconds>(options_.stallLimit, std::chrono::seconds(10));
-    char buffer[4096];
+    const auto deadline = std::chrono::steady_clock::now()
+        + std::min<std::chrono::milliseconds>(options_.stallLimit, std::chrono::seconds(10));
     for (;;) {
         try {
             if (const auto payload = Worker::takeFrame(pending)) {
@@ -224,24 +251,8 @@ bool WorkerPool::awaitReady(Started& worker, QByteArray& pending)
             return false;
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0 || worker.readChannel(pending, int(left.count())) != Started::Read::more)
             return false;
-        pollfd ready[2] = {{worker.child.channel(), POLLIN, 0}, {worker.child.errors(), POLLIN, 0}};
-        const int polled = ::poll(ready, worker.errorsOpen ? 2 : 1, int(left.count()));
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled <= 0)
-            return false;
-        if (worker.errorsOpen && ready[1].revents)
-            worker.collectErrors();
-        if (!ready[0].revents)
-            continue;
-        const ssize_t count = ::read(worker.child.channel(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        pending.append(buffer, qsizetype(count));
     }
 }
 
@@ -275,7 +286,6 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     std::vector<fs::path> staged;
     bool hung = false;
     QByteArray pending;
-    char buffer[4096];
     auto deadline = std::chrono::steady_clock::now() + options_.stallLimit;
     while (!outcome) {
         int timeout = -1;
@@ -283,26 +293,14 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             timeout = int(std::max<long long>(0, left.count()));
         }
-        pollfd ready[2] = {{child.channel(), POLLIN, 0}, {child.errors(), POLLIN, 0}};
-        const int polled = ::poll(ready, worker->errorsOpen ? 2 : 1, timeout);
-        if (polled < 0 && errno == EINTR)
-            continue;
-        if (polled == 0) {
+        const auto read = worker->readChannel(pending, timeout);
+        if (read == Started::Read::quiet) {
             hung = true;
             child.kill();
             continue;
         }
-        if (worker->errorsOpen && ready[1].revents) {
-            worker->collectErrors();
-            if (!ready[0].revents)
-                continue;
-        }
-        const ssize_t count = polled < 0 ? -1 : ::read(child.channel(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
+        if (read == Started::Read::ended)
             break;
-        pending.append(buffer, qsizetype(count));
         try {
             while (!outcome)
                 if (const auto payload = Worker::takeFrame(pending)) {
