@@ -263,8 +263,13 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             probed = FFmpeg::probe(source, true);
         return *probed;
     };
-    if (container->video && probedFirst(format.ext))
+    if (container->video && probedFirst(format.ext)) {
+        // Without its key ffmpeg may still make pictures of the scrambled samples, and the
+        // output would look whole.
+        if (probeSource().encrypted)
+            throw ConversionError::ffmpeg(ErrorCauses::password);
         FFmpeg::requireFrameSize(probeSource());
+    }
     // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched
     // nothing. A video container but GIF takes a sound alone (a site's audio download saved as
     // MP4 or WebM) as a file of sound.
