@@ -15,6 +15,7 @@
 #include <QPainterPath>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 namespace SettingsLook {
 
@@ -230,6 +231,14 @@ void SegmentedPicker::setCurrent(int index)
 int SegmentedPicker::current() const { return group_->checkedId(); }
 
 QAbstractButton* SegmentedPicker::segment(int index) const { return group_->button(index); }
+
+Picker::Picker(QWidget* parent) : QComboBox(parent)
+{
+    // QComboBox takes the focus from the wheel by default, and then the next notch changes it.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void Picker::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
 {

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QComboBox>
 #include <QPalette>
 #include <QString>
 #include <QWidget>
@@ -74,6 +75,17 @@ Q_SIGNALS:
 
 private:
     QButtonGroup* group_;
+};
+
+// A drop-down list of choices that changes only when the user picks in it: a click, or the keys
+// while it has the focus. A wheel turned over it scrolls the page instead, so that scrolling past a
+// setting never rewrites it.
+class Picker : public QComboBox {
+public:
+    explicit Picker(QWidget* parent = nullptr);
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
 };
 
 // One page of the settings window: a scroll area of titled sections, each a form.

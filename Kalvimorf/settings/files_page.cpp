@@ -37,7 +37,7 @@ void HeadElidedLabel::paintEvent(QPaintEvent*)
 FilesPage::FilesPage(SettingsModel& model, FolderQuestion ask) : model_(model)
 {
     auto* files = section("Arquivos gerados");
-    save_ = new QComboBox;
+    save_ = new Picker;
     save_->addItem("Ao lado do original", true);
     save_->addItem("Pasta fixa", false);
     connect(save_, &QComboBox::activated, this, [this](int index) {

@@ -41,7 +41,7 @@ GeneralPage::GeneralPage(SettingsModel& model, Updates& updates) : model_(model)
     reportLine->addWidget(report_);
     general->addRow(reportRow);
 
-    terminal_ = new QComboBox;
+    terminal_ = new Picker;
     connect(terminal_, &QComboBox::activated, this, [this](int index) {
         model_.setTerminalApp(terminal_->itemData(index).toString());
     });

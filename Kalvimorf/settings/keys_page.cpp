@@ -11,7 +11,7 @@ KeysPage::KeysPage(SettingsModel& model) : model_(model)
 {
     form_ = section({});
     box_ = qobject_cast<QGroupBox*>(form_->parentWidget());
-    mode_ = new QComboBox;
+    mode_ = new Picker;
     mode_->addItem("Uma tecla por leque", true);
     mode_->addItem("Uma tecla só", false);
     connect(mode_, &QComboBox::activated, this, [this](int index) {
@@ -30,7 +30,7 @@ KeysPage::KeysPage(SettingsModel& model) : model_(model)
 
 QComboBox* KeysPage::addKeyPicker(const QString& title, std::optional<WheelMode> mode)
 {
-    auto* picker = new QComboBox;
+    auto* picker = new Picker;
     for (auto key : TriggerKeys::all())
         picker->addItem(QString::fromStdString(TriggerKeys::title(key)), int(key));
     connect(picker, &QComboBox::activated, this, [this, picker, mode](int index) {

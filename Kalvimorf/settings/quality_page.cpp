@@ -33,7 +33,7 @@ QualityPage::QualityPage(SettingsModel& model) : model_(model)
 void QualityPage::addPickers(QFormLayout* form, const std::vector<QualityGroup>& groups)
 {
     for (auto group : groups) {
-        auto* picker = new QComboBox;
+        auto* picker = new Picker;
         for (auto level : QualityLevels::all())
             picker->addItem(QString::fromStdString(QualityGroups::label(group, level)), int(level));
         connect(picker, &QComboBox::activated, this, [this, picker, group](int index) {

@@ -101,8 +101,12 @@ void SettingsWindow::showWindow()
     auto& window = shared();
     // Fitted to its screen at every call, so that a frame saved on a larger screen, or moved off
     // this one, comes back whole.
-    if (auto* screen = window.screen())
-        WindowPlaces::setFrame(window, WindowPlaces::fitted(window.frameGeometry(), screen->availableGeometry()));
+    if (auto* screen = window.screen()) {
+        const auto frame = window.frameGeometry();
+        const auto fitted = WindowPlaces::fitted(frame, screen->availableGeometry());
+        if (fitted != frame)
+            WindowPlaces::setFrame(window, fitted);
+    }
     if (window.isMinimized())
         window.showNormal();
     else

@@ -13,6 +13,10 @@
 // tool that has one (for the file) one after the other, each once the one before has gone:
 // "<window> active" once it has the keyboard, "<window> closed" when it goes ("settings", "form",
 // "panel <tool>"), and "applied" should a panel run its tool.
+//
+// With "reopen" it shows the settings window three times, closing it each time the window manager
+// has framed it and given it the keyboard, and prints "frame <x> <y> <w> <h>" for each showing, then
+// "done".
 
 #include "settings/feedback.h"
 #include "settings/feedback_window.h"
@@ -93,6 +97,35 @@ int escape(const char* file)
     return QApplication::exec();
 }
 
+int reopen()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto& window = SettingsWindow::shared();
+    int shown = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!window.isVisible()) {
+            if (shown == 3) {
+                std::printf("done\n");
+                QApplication::quit();
+                return;
+            }
+            SettingsWindow::showWindow();
+            return;
+        }
+        // Framed and placed: the frame is larger than the client and the window manager has
+        // handed it the keyboard, which it does once it has put the window where it goes.
+        const auto frame = window.frameGeometry();
+        if (!window.isActiveWindow() || frame == window.geometry())
+            return;
+        ++shown;
+        std::printf("frame %d %d %d %d\n", frame.x(), frame.y(), frame.width(), frame.height());
+        window.close();
+    });
+    watch.start(20);
+    return QApplication::exec();
+}
+
 int report()
 {
     auto& feedback = Feedback::shared();
@@ -140,6 +173,8 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QApplication app(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "reopen")
+        return reopen();
     if (argc > 1 && std::string_view(argv[1]) == "report")
         return report();
     if (argc > 2 && std::string_view(argv[1]) == "escape")

@@ -24,6 +24,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QWheelEvent>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -318,6 +319,42 @@ TEST_F(SettingsWindowTest, QualityPage)
     page.askSwitch()->click();
     EXPECT_EQ(Defaults::boolean(SettingKey::askQuality), false);
     EXPECT_FALSE(Prefs::askQuality());
+}
+
+// A notch of the wheel over a picker changes nothing, also while the picker has the focus, and is
+// left to the page under it, which scrolls; the keys still choose.
+TEST_F(SettingsWindowTest, TheWheelChangesNoPickerAndTheKeysStillChoose)
+{
+    SettingsModel model;
+    SettingsWindow window(model, Updates::shared());
+    window.show();
+    // Qt hands a wheel event on to the parents only when it comes from the window system, so the
+    // test asks whether the picker left it to them.
+    const auto wheel = [](QWidget* target, int notches) {
+        const QPointF at = QPointF(target->rect().center());
+        QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &event);
+        return event.isAccepted();
+    };
+    const auto before = Defaults::all();
+    std::vector<QComboBox*> pickers{window.keys()->keyPicker(std::nullopt), window.keys()->keyPicker(WheelMode::convert),
+        window.keys()->modePicker()};
+    for (auto group : {QualityGroup::jpg, QualityGroup::video})
+        pickers.push_back(window.quality()->picker(group));
+    for (auto* picker : pickers) {
+        const int shown = picker->currentIndex();
+        EXPECT_FALSE(wheel(picker, -1));
+        picker->setFocus();
+        EXPECT_FALSE(wheel(picker, 1));
+        EXPECT_FALSE(wheel(picker, -1));
+        EXPECT_EQ(picker->currentIndex(), shown);
+    }
+    EXPECT_EQ(Defaults::all(), before);
+
+    auto* jpg = window.quality()->picker(QualityGroup::jpg);
+    QTest::keyClick(jpg, Qt::Key_Down);
+    EXPECT_NE(Defaults::all(), before);
 }
 
 TEST_F(SettingsWindowTest, GeneralPageFollowsTheUpdateChecker)

@@ -116,6 +116,26 @@ TEST(SettingsX11, EscapeClosesTheSettingsTheReportFormAndAToolsPanel)
     }
 }
 
+// Closing and opening the settings again, and across a restart, puts the window back where it was:
+// a frame stored with its title bar but restored as the client area moves down by the decoration
+// at every showing.
+TEST(SettingsX11, TheSettingsReopenWhereTheyWere)
+{
+    std::vector<std::string> frames;
+    for (int run = 0; run < 2; ++run) {
+        LineChild probe(SETTINGS_PROBE, {"reopen"});
+        std::string rest;
+        for (int showing = 0; showing < 3; ++showing) {
+            ASSERT_TRUE(startsWith(probe, "frame ", rest));
+            frames.push_back(rest);
+        }
+        ASSERT_TRUE(probe.expect("done"));
+        ASSERT_TRUE(probe.finished(10000));
+    }
+    for (const auto& frame : frames)
+        EXPECT_EQ(frame, frames.front());
+}
+
 TEST(SettingsX11, ANormalStartAsksTheManifestAboutEightSecondsIn)
 {
     LoopbackServer server(LoopbackServer::json(R"({"versoes": []})"));
