@@ -4,10 +4,13 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyle>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace {
@@ -31,10 +34,19 @@ public:
         layout->addWidget(new QLabel(QString::fromStdString(message)));
         auto* list = new QListWidget;
         list->setIconSize(QSize(24, 24));
+        // Every row as high as one with its icon, and every row with one: an entry without its own
+        // gets a generic application's, so that the names stand in one column.
+        list->setUniformItemSizes(true);
+        const QIcon generic = QIcon::fromTheme(QStringLiteral("application-x-executable"),
+            list->style()->standardIcon(QStyle::SP_FileIcon));
         for (const auto& app : apps) {
-            const auto icon = QString::fromStdString(app.icon);
-            list->addItem(new QListWidgetItem(
-                icon.startsWith('/') ? QIcon(icon) : QIcon::fromTheme(icon), QString::fromStdString(app.name)));
+            const auto name = QString::fromStdString(app.icon);
+            QIcon icon = name.startsWith('/') ? QIcon(name) : QIcon::fromTheme(name);
+            if (icon.pixmap(24).isNull())
+                icon = generic;
+            auto* item = new QListWidgetItem(icon, QString::fromStdString(DesktopApps::label(app)));
+            item->setSizeHint(QSize(0, 32));
+            list->addItem(item);
         }
         list->setCurrentRow(0);
         layout->addWidget(list);
@@ -67,6 +79,7 @@ public:
         dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Tipo:"));
         dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Mover para cá"));
         dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+        fitFileColumns(dialog);
         if (bringForward(dialog) != QDialog::Accepted)
             return std::nullopt;
         const auto chosen = dialog.selectedFiles();
@@ -76,6 +89,18 @@ public:
     }
 };
 
+}
+
+void fitFileColumns(QFileDialog& dialog)
+{
+    dialog.resize(dialog.size().expandedTo(QSize(860, 520)));
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        auto* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
 }
 
 void ActionChooser::installDialogs() { set(std::make_shared<Dialogs>()); }

@@ -24,3 +24,10 @@ public:
     // Installs the desktop's dialogs.
     static void installDialogs();
 };
+
+class QFileDialog;
+
+// Gives one of Qt's file dialogs a first size in which the details list shows a file's name, size,
+// kind and date whole, and keeps those three columns as wide as what they hold; Qt's own first
+// size cuts them ("18,…MiB", "Data de modificaç").
+void fitFileColumns(QFileDialog& dialog);

@@ -176,6 +176,57 @@ bool sameProgram(const fs::path& a, const fs::path& b)
     return bare(a) == bare(b);
 }
 
+// The program's own entry, as it installs it or as a package or a user wrote one for it: offered
+// in its own "open with" list, it would only take the files back.
+bool isThisProgram(const DesktopApp& app)
+{
+    if (app.id == "brivlon.desktop")
+        return true;
+    AppInfo info{G_APP_INFO(app.entry.empty() ? nullptr : g_desktop_app_info_new_from_filename(app.entry.c_str()))};
+    const auto command = commandOf(info.get());
+    if (command.empty())
+        return false;
+    const auto program = findProgram(command.front());
+    std::error_code error;
+    return !program.empty() && fs::equivalent(program, "/proc/self/exe", error);
+}
+
+// Two entries of one name ("Arquivos" from two file managers) are told apart by their comments
+// where those differ, else by their commands.
+void tellApart(std::vector<DesktopApp>& apps)
+{
+    auto entryText = [](const DesktopApp& app, bool comment) -> std::string {
+        AppInfo info{G_APP_INFO(app.entry.empty() ? nullptr : g_desktop_app_info_new_from_filename(app.entry.c_str()))};
+        if (!info)
+            return app.id;
+        const char* text = comment ? g_app_info_get_description(info.get()) : g_app_info_get_commandline(info.get());
+        return text ? text : "";
+    };
+    for (auto& app : apps) {
+        std::vector<DesktopApp*> namesakes;
+        for (auto& other : apps)
+            if (QString::fromStdString(other.name).compare(QString::fromStdString(app.name), Qt::CaseInsensitive) == 0)
+                namesakes.push_back(&other);
+        if (namesakes.size() < 2 || !app.detail.empty())
+            continue;
+        for (bool comment : {true, false}) {
+            std::vector<std::string> texts;
+            for (auto* namesake : namesakes)
+                texts.push_back(entryText(*namesake, comment));
+            auto sorted = texts;
+            std::ranges::sort(sorted);
+            if (std::ranges::adjacent_find(sorted) != sorted.end() || std::ranges::count(texts, "") > 0)
+                continue;
+            for (size_t n = 0; n < namesakes.size(); ++n)
+                namesakes[n]->detail = texts[n];
+            break;
+        }
+        if (app.detail.empty())
+            for (auto* namesake : namesakes)
+                namesake->detail = namesake->id;
+    }
+}
+
 }
 
 std::string findProgram(const std::string& name)
@@ -212,8 +263,12 @@ std::vector<DesktopApp> forFiles(const std::vector<fs::path>& files)
     }
     std::ranges::stable_sort(others, byName);
     common.insert(common.end(), others.begin(), others.end());
+    std::erase_if(common, isThisProgram);
+    tellApart(common);
     return common;
 }
+
+std::string label(const DesktopApp& app) { return app.detail.empty() ? app.name : app.name + " — " + app.detail; }
 
 void open(const DesktopApp& app, const std::vector<fs::path>& files)
 {

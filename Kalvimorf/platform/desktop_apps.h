@@ -12,13 +12,20 @@ struct DesktopApp {
     std::string name;  // in Portuguese when the entry has it
     std::string icon;  // a theme icon name or a path
     std::filesystem::path entry;
+    // What tells the entry from another of the same name in a list (its comment, else its
+    // command); empty while its name is its own.
+    std::string detail;
 };
 
 namespace DesktopApps {
 
 // The applications registered for the types of all the files (the user's default first, then
-// the others in name order), followed by every other application that takes files.
+// the others in name order), followed by every other application that takes files; never this
+// program itself. Entries that share a name carry what tells them apart (`detail`).
 std::vector<DesktopApp> forFiles(const std::vector<std::filesystem::path>& files);
+
+// The words a list shows for `app`: its name, with its detail after a dash when it has one.
+std::string label(const DesktopApp& app);
 
 // Starts `app` with `files` as its Exec line says (one run for a list, one per file for a single
 // file field), without a shell. An application that cannot be started is skipped.

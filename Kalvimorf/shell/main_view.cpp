@@ -1,5 +1,6 @@
 #include "shell/main_view.h"
 
+#include "menus/action_chooser.h"
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "platform/drop_offers.h"
@@ -193,6 +194,7 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
         if (auto* completer = typed->completer())
             completer->popup()->installEventFilter(&typedReturn);
     }
+    fitFileColumns(dialog);
     auto* fileModel = dialog.findChild<QFileSystemModel*>();
     for (auto* view : dialog.findChildren<QAbstractItemView*>())
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -19,6 +19,8 @@
 #include "support/test_support.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPainter>
@@ -214,11 +216,17 @@ TEST_F(SettingsWindowTest, ChoosingAFolderWritesTheFolderThenTheMode)
 {
     SettingsModel model;
     std::optional<QString> answer;
-    FilesPage page(model, [&] {
+    QString start;
+    FilesPage page(model, [&](const QString& shown) {
+        start = shown;
         return answer;
     });
+    const auto downloads = QString::fromStdString(AppPaths::downloads().string());
+    const bool hadDownloads = QFileInfo(downloads).isDir();
+    QDir().mkpath(downloads);
     page.chooseButton()->click();
     EXPECT_TRUE(Defaults::all().isEmpty());
+    EXPECT_EQ(start, downloads);
 
     answer = "/tmp/saida";
     std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>> seen;
@@ -229,6 +237,22 @@ TEST_F(SettingsWindowTest, ChoosingAFolderWritesTheFolderThenTheMode)
     ASSERT_GE(seen.size(), 2u);
     EXPECT_EQ(seen.front(), std::make_pair(std::optional<std::string>("/tmp/saida"), std::optional<std::string>()));
     EXPECT_EQ(seen.back().second, "folder");
+
+    // The next question starts in the folder chosen; one that has gone since, in the download
+    // folder, and without that, in the home folder.
+    TestSupport::TempDir chosen;
+    model.useFolder(QString::fromStdString(chosen.path().string()));
+    answer.reset();
+    page.chooseButton()->click();
+    EXPECT_EQ(start, QString::fromStdString(chosen.path().string()));
+    model.useFolder("/nenhuma/pasta");
+    page.chooseButton()->click();
+    EXPECT_EQ(start, downloads);
+    QDir(downloads).removeRecursively();
+    page.chooseButton()->click();
+    EXPECT_EQ(start, QDir::homePath());
+    if (hadDownloads)
+        QDir().mkpath(downloads);
 }
 
 TEST_F(SettingsWindowTest, ComponentLineForEveryState)

@@ -17,6 +17,9 @@
 #include <QAbstractItemView>
 #include <QAbstractProxyModel>
 #include <QCompleter>
+#include <QListWidget>
+#include <QTreeView>
+#include <QHeaderView>
 #include <QDir>
 #include <QApplication>
 #include <QComboBox>
@@ -37,6 +40,8 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace TestSupport;
 
@@ -503,7 +508,7 @@ TEST(QtDialogs, TheFileDialogsSpeakPortuguese)
             return true;
         });
     EXPECT_TRUE(chooser.contains("Pasta"));
-    withDialog(askForFolder, [&](QFileDialog& dialog) {
+    withDialog([] { return askForFolder(QDir::homePath()); }, [&](QFileDialog& dialog) {
         folder = wordsOf(dialog);
         dialog.reject();
         return true;
@@ -523,6 +528,77 @@ TEST(QtDialogs, TheFileDialogsSpeakPortuguese)
     EXPECT_EQ(englishIn(chooser), std::vector<std::string>{});
     EXPECT_EQ(englishIn(folder), std::vector<std::string>{});
     EXPECT_EQ(englishIn(move), std::vector<std::string>{});
+}
+
+// The chooser's details list shows a file's size, kind and date whole in its first size.
+TEST(QtDialogs, TheChooserShowsSizeKindAndDateWhole)
+{
+    QtTranslations::install();
+    TempDir dir;
+    writeFile(dir / "férias na praia.mp4", "");
+    fs::resize_file(dir / "férias na praia.mp4", 19'800'000);
+    bool pointed = false, checked = false;
+    withDialog([] { return MainView::chooseWithDialog(nullptr); },
+        [&](QFileDialog& dialog) {
+            if (!std::exchange(pointed, true)) {
+                dialog.setViewMode(QFileDialog::Detail);
+                dialog.setDirectory(QString::fromStdString(dir.path().string()));
+            }
+            auto* files = dialog.findChild<QFileSystemModel*>();
+            const auto row = files->index(QString::fromStdString((dir / "férias na praia.mp4").string()));
+            if (files->index(row.row(), 3, row.parent()).data().toString().isEmpty())
+                return false;
+            auto* details = dialog.findChild<QTreeView*>("treeView");
+            details->doItemsLayout();
+            auto* header = details->header();
+            for (int column = 0; column < 4; ++column) {
+                const auto text = files->index(row.row(), column, row.parent()).data().toString();
+                const int needed = details->fontMetrics().horizontalAdvance(text) + (column == 0 ? 24 : 0);
+                EXPECT_GE(header->sectionSize(column), needed) << text.toStdString();
+                EXPECT_GE(header->sectionSize(column), header->sectionSizeHint(column)) << column;
+            }
+            checked = true;
+            dialog.reject();
+            return true;
+        });
+    EXPECT_TRUE(checked);
+}
+
+// "Abrir com outro app" draws every entry alike: an icon on each row (a generic one where the entry
+// names none, or one the theme lacks), every row as high, the names in one column.
+TEST(QtDialogs, TheApplicationListGivesEveryRowAnIconAndOneHeight)
+{
+    ActionChooser::installDialogs();
+    const std::vector<DesktopApp> apps{{"sem.desktop", "Sem ícone", "", {}, {}},
+        {"sumido.desktop", "Ícone que falta", "brivlon-icone-que-nao-existe", {}, {}},
+        {"pasta.desktop", "Arquivos", "folder", {}, "Navegador de pastas"}};
+    std::vector<QListWidget*> seen;
+    QStringList texts;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        for (auto* widget : QApplication::topLevelWidgets())
+            if (auto* list = widget->isVisible() ? widget->findChild<QListWidget*>() : nullptr) {
+                auto* dialog = qobject_cast<QDialog*>(widget);
+                if (!dialog)
+                    continue;
+                std::set<int> heights, lefts;
+                for (int row = 0; row < list->count(); ++row) {
+                    auto* item = list->item(row);
+                    texts << item->text();
+                    EXPECT_FALSE(item->icon().pixmap(24).isNull()) << item->text().toStdString();
+                    heights.insert(list->visualItemRect(item).height());
+                }
+                EXPECT_EQ(heights.size(), 1u);
+                EXPECT_GE(*heights.begin(), list->iconSize().height());
+                seen.push_back(list);
+                dialog->reject();
+            }
+    });
+    driver.start(10);
+    EXPECT_FALSE(ActionChooser::shared()->application(apps, "Abrir foto.png com…"));
+    ActionChooser::set(nullptr);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_TRUE(texts.contains("Arquivos — Navegador de pastas"));
 }
 
 // A whole path typed into the chooser and confirmed with Return, the completion list up or not: a
