@@ -396,11 +396,37 @@ struct Reader {
                 paragraph(*c, pieces, depth + 1);
                 for (const auto& block : pieces)
                     flatten(block, into);
-            } else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
-                || c->name == "sdtContent") {
+            } else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || isWrapper(c->name)) {
                 cellParagraphs(*c, into, depth + 1);
             }
         }
+    }
+
+    // Content controls and custom XML wrap a table's rows and cells (form templates put a control
+    // in every cell) as they wrap paragraphs and runs.
+    static bool isWrapper(const std::string& name)
+    {
+        return name == "sdt" || name == "sdtContent" || name == "customXml";
+    }
+
+    // The children of that name, and those standing in wrappers, in document order.
+    static std::vector<const XML::Node*> unwrapped(const XML::Node& parent, std::string_view name)
+    {
+        std::vector<const XML::Node*> found;
+        std::vector<std::pair<const XML::Node*, size_t>> stack{{&parent, 0}};
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next == node->children.size() || stack.size() > size_t(maxNesting)) {
+                stack.pop_back();
+                continue;
+            }
+            const XML::Node* c = node->children[next++].get();
+            if (c->name == name)
+                found.push_back(c);
+            else if (isWrapper(c->name))
+                stack.emplace_back(c, 0);
+        }
+        return found;
     }
 
     void blocks(const XML::Node& parent, std::vector<Block>& into, int depth = 0)
@@ -412,19 +438,15 @@ struct Reader {
                 paragraph(*node, into, depth + 1);
             } else if (node->name == "tbl") {
                 auto table = std::make_shared<Table>();
-                for (const auto& row : node->children) {
-                    if (row->name != "tr")
-                        continue;
+                for (const auto* row : unwrapped(*node, "tr")) {
                     auto& cells = table->rows.emplace_back();
-                    for (const auto& cell : row->children) {
-                        if (cell->name != "tc")
-                            continue;
+                    for (const auto* cell : unwrapped(*row, "tc")) {
                         budget.spend(Budget::paragraphCost);
                         cellParagraphs(*cell, cells.emplace_back(), depth + 1);
                     }
                 }
                 into.push_back({{}, std::move(table)});
-            } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
+            } else if (isWrapper(node->name)) {
                 blocks(*node, into, depth + 1);
             } else if (node->name == "sectPr") {
                 page(*node);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 using namespace TestSupport;
 
@@ -354,4 +355,57 @@ TEST(DocumentInputs, WhatOnlyTheSuiteReadsGoesToItAndBombsNeverDo)
     }
     EXPECT_FALSE(fs::exists(dir / "paragrafos.pdf"));
     EXPECT_FALSE(fs::exists(dir / "elementos.pdf"));
+}
+
+// Form templates put a content control around each cell, row, paragraph or run a user fills in,
+// and custom XML wraps them the same way: every route of our own reads through them.
+TEST(DocumentInputs, WordContentControlsAreReadThroughWhereverTheyStand)
+{
+    TempDir dir;
+    const auto control = [](const std::string& inner) {
+        return "<w:sdt><w:sdtPr><w:alias w:val=\"campo\"/></w:sdtPr><w:sdtContent>" + inner + "</w:sdtContent></w:sdt>";
+    };
+    const auto paragraph = [](const std::string& text) {
+        return "<w:p><w:r><w:t>" + text + "</w:t></w:r></w:p>";
+    };
+    const auto cell = [&](const std::string& text) {
+        return "<w:tc>" + paragraph(text) + "</w:tc>";
+    };
+    const std::string body = control(paragraph("Ficha")) + "<w:tbl>"
+        + control("<w:tr>" + control(cell("Nome")) + control(cell("Idade")) + "</w:tr>") + "<w:tr>"
+        + control(cell("Ana")) + "<w:tc>" + control(paragraph("41")) + "</w:tc></w:tr><w:customXml><w:tr>"
+        + cell("Rui") + "<w:tc><w:p>" + control("<w:r><w:t>77</w:t></w:r>") + "</w:p></w:tc></w:tr></w:customXml>"
+        + "</w:tbl>";
+    writeZip(dir / "ficha.docx", {{"word/document.xml", docxBody(body)}});
+    // The formats set a table apart by blank lines of their own.
+    const auto lines = [](const fs::path& file) {
+        std::istringstream in(readFile(file));
+        std::string kept;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                kept += line + "\n";
+        return kept;
+    };
+    const std::string text = "Ficha\nNome\tIdade\nAna\t41\nRui\t77\n";
+    for (const std::string ext : {"txt", "md", "html", "rtf", "odt"}) {
+        std::string error;
+        const auto output = convert(dir / "ficha.docx", ext, &error);
+        ASSERT_FALSE(output.empty()) << ext << ": " << error;
+        if (ext == "txt") {
+            EXPECT_EQ(lines(output), text);
+        } else if (ext == "rtf" || ext == "odt") {
+            // Read back by our own reader of that format.
+            fs::create_directories(dir / ext);
+            fs::rename(output, dir / ext / output.filename());
+            EXPECT_EQ(lines(convert(dir / ext / output.filename(), "txt")), text) << ext;
+        } else {
+            const auto written = readFile(output);
+            size_t at = 0;
+            for (const char* word : {"Ficha", "Nome", "Idade", "Ana", "41", "Rui", "77"}) {
+                at = written.find(word, at);
+                EXPECT_NE(at, std::string::npos) << ext << ": " << word << "\n" << written;
+            }
+        }
+        fs::remove(output);
+    }
 }
