@@ -1,10 +1,12 @@
 #include "documents/document_engine.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/engines/gui_application.h"
 #include "core/engines/pdf_text.h"
+#include "documents/budget.h"
 #include "documents/document_resources.h"
 #include "documents/docx.h"
 #include "documents/html_nesting.h"
@@ -120,6 +122,20 @@ Loaded fromStyled(StyledText::Document document)
 // A binary property list's object: just enough of the format to find an archive's main page.
 std::optional<std::string> webArchiveMainResource(const std::string& bytes);
 
+// A package's part that unpacks past what a reader holds is refused by the unpacker as an
+// archive too large; the user gave a document, and is told so.
+template <typename Read>
+auto fromPackage(const Read& read) -> decltype(read())
+{
+    try {
+        return read();
+    } catch (const ConversionError& error) {
+        if (error.kind() == ConversionError::Kind::ffmpeg && error.message() == ErrorCauses::archiveTooLarge)
+            throw ConversionError::ffmpeg(Budget::documentTooLarge);
+        throw;
+    }
+}
+
 // A document in a format of our own readers, by its content; nothing for the formats only the
 // office suite reads. A locked document fails with the password sentence.
 std::optional<StyledText::Document> readOwn(const fs::path& source, const std::string& head, Docx::Pictures pictures)
@@ -127,9 +143,11 @@ std::optional<StyledText::Document> readOwn(const fs::path& source, const std::s
     if (Rtf::isRtf(head))
         return Rtf::read(TextFile::readBytes(source));
     if (head.starts_with("PK\x03\x04")) {
-        if (Docx::isDocx(source))
-            return Docx::read(source, pictures);
-        if (Odt::isOdt(source)) {
+        return fromPackage([&]() -> std::optional<StyledText::Document> {
+            if (Docx::isDocx(source))
+                return Docx::read(source, pictures);
+            if (!Odt::isOdt(source))
+                return std::nullopt;
             try {
                 return Odt::read(source);
             } catch (const ConversionError& error) {
@@ -138,7 +156,7 @@ std::optional<StyledText::Document> readOwn(const fs::path& source, const std::s
                     OfficeProtection::requireUnlocked(source);
                 throw;
             }
-        }
+        });
     }
     if (head.starts_with("\xD0\xCF\x11\xE0"))
         OfficeProtection::requireUnlocked(source);
@@ -168,7 +186,9 @@ Loaded loadByContent(const fs::path& source, Docx::Pictures pictures)
         auto docx = OfficeEngine::docToDocx(source, work.path());
         if (!docx)
             throw ConversionError::unreadable();
-        return fromStyled(Docx::read(*docx, pictures));
+        return fromStyled(fromPackage([&] {
+            return Docx::read(*docx, pictures);
+        }));
     }
     throw ConversionError::unreadable();
 }
