@@ -656,6 +656,26 @@ namespace {
 
 const std::string wordMain = "word/document.xml";
 
+// The whole tree is measured, where the reader itself stops at the depth it reads to.
+void checkNesting(const XML::Node& root, const Nesting& nesting)
+{
+    if (nesting.levels == SIZE_MAX && nesting.tables == SIZE_MAX)
+        return;
+    struct Open {
+        const XML::Node* node;
+        size_t level;
+        size_t tables;  // this one included
+    };
+    std::vector<Open> stack{{&root, 1, 0}};
+    while (!stack.empty()) {
+        const Open open = stack.back();
+        stack.pop_back();
+        nesting.check(open.level, open.tables);
+        for (const auto& c : open.node->children)
+            stack.push_back({c.get(), open.level + 1, open.tables + (c->name == "tbl" ? 1 : 0)});
+    }
+}
+
 // A part of the package; nothing for a name the unpacker would read as an option.
 std::optional<std::string> packagePart(const fs::path& path, const std::string& name)
 {
@@ -722,7 +742,7 @@ bool isDocx(const fs::path& path)
     return ZipTools::contains(path, main);
 }
 
-Document read(const fs::path& path, Pictures pictures)
+Document read(const fs::path& path, Pictures pictures, const Nesting& nesting)
 {
     const std::string part = mainPart(path);
     const auto main = packagePart(path, part);
@@ -748,10 +768,10 @@ Document read(const fs::path& path, Pictures pictures)
         };
         break;
     }
-    return parse(parts);
+    return parse(parts, nesting);
 }
 
-Document parse(const Parts& parts)
+Document parse(const Parts& parts, const Nesting& nesting)
 {
     Reader reader;
     reader.documentPart = parts.documentPart;
@@ -760,6 +780,7 @@ Document parse(const Parts& parts)
     const auto* body = root ? root->find("body") : nullptr;
     if (!body)
         throw ConversionError::unreadable();
+    checkNesting(*root, nesting);
     reader.loadRelationships(parts.relationships);
     reader.loadNumbering(parts.numbering);
     reader.loadStyles(parts.styles);

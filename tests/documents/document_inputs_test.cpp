@@ -409,3 +409,48 @@ TEST(DocumentInputs, WordContentControlsAreReadThroughWhereverTheyStand)
         fs::remove(output);
     }
 }
+
+// Nesting the office suite cannot take (tables in cells a hundred thousand deep, a million RTF
+// groups) is refused before it in a moment; our own readers still take the text of the RTF, and
+// a document nested as real ones are goes on to the suite.
+TEST(DocumentInputs, NestingTheSuiteCannotTakeIsRefusedBeforeIt)
+{
+    if (!fs::exists("/usr/lib/libreoffice/program/soffice"))
+        GTEST_SKIP() << "no LibreOffice installed";
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\n"
+            "n = 100000\n"
+            "open('grupos.rtf', 'w').write('{\\\\rtf1\\\\ansi ' + '{' * 1000000 + 'fundo' + '}' * 1000000 + '}')\n"
+            "def word(name, n):\n"
+            "    body = '<w:tbl><w:tr><w:tc>' * n + '<w:p><w:r><w:t>fundo</w:t></w:r></w:p>'"
+            " + '</w:tc></w:tr></w:tbl><w:p/>' * n\n"
+            "    with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "        z.writestr('word/document.xml', '<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas."
+            "openxmlformats.org/wordprocessingml/2006/main\"><w:body>' + body + '</w:body></w:document>')\n"
+            "word('tabelas.docx', n)\n"
+            "word('poucas.docx', 4)\n"
+            "body = '<table:table><table:table-row><table:table-cell>' * n + '<text:p>fundo</text:p>'"
+            " + '</table:table-cell></table:table-row></table:table>' * n\n"
+            "with zipfile.ZipFile('tabelas.odt', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "    z.writestr('mimetype', 'application/vnd.oasis.opendocument.text')\n"
+            "    z.writestr('content.xml', '<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:"
+            "xmlns:office:1.0\" xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" xmlns:text=\"urn:"
+            "oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>' + body"
+            " + '</office:text></office:body></office:document-content>')\n"},
+        60, {}, dir.path());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    for (const char* name : {"grupos.rtf", "tabelas.docx", "tabelas.odt"}) {
+        const auto result = runBrivlon({"--convert", "pdf", (dir / name).string()}, 60);
+        EXPECT_FALSE(result.timedOut) << name;
+        EXPECT_EQ(result.exitCode, 1) << name;
+        EXPECT_TRUE(result.err.ends_with("erro: O documento é grande demais para abrir.\n")) << name << result.err;
+    }
+    EXPECT_EQ(readFile(convertWithoutSuite(dir / "grupos.rtf", "txt")), "fundo");
+    const auto few = runBrivlon({"--convert", "pdf", (dir / "poucas.docx").string()}, 120);
+    ASSERT_EQ(few.exitCode, 0) << few.err;
+    EXPECT_NE(PDFText::pageTexts(dir / "poucas.pdf").at(0).find("fundo"), std::string::npos);
+    for (const char* name : {"grupos.pdf", "tabelas.pdf"})
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
+}
