@@ -253,6 +253,9 @@ private:
         }
         if (pos_ < in_.size() && in_[pos_] == ' ')
             ++pos_;
+        // A paragraph's depth in tables nested in cells, which we flatten but the suite lays out.
+        if (word == "itap" && param && *param > 0)
+            nesting_.check(0, size_t(*param));
         apply(word, param);
     }
 

@@ -410,8 +410,8 @@ TEST(DocumentInputs, WordContentControlsAreReadThroughWhereverTheyStand)
     }
 }
 
-// Nesting the office suite cannot take (tables in cells a hundred thousand deep, a million RTF
-// groups) is refused before it in a moment; our own readers still take the text of the RTF, and
+// Nesting the office suite cannot take (tables in cells a hundred thousand deep, a thousand in
+// an RTF, a million RTF groups) is refused before it in a moment; our own readers still take the text of the RTF, and
 // a document nested as real ones are goes on to the suite.
 TEST(DocumentInputs, NestingTheSuiteCannotTakeIsRefusedBeforeIt)
 {
@@ -423,6 +423,11 @@ TEST(DocumentInputs, NestingTheSuiteCannotTakeIsRefusedBeforeIt)
             "import sys, zipfile\n"
             "n = 100000\n"
             "open('grupos.rtf', 'w').write('{\\\\rtf1\\\\ansi ' + '{' * 1000000 + 'fundo' + '}' * 1000000 + '}')\n"
+            "tables = '\\\\pard\\\\intbl\\\\itap1000 fundo\\\\nestcell'\n"
+            "for k in range(1000, 1, -1):\n"
+            "    tables += '{\\\\*\\\\nesttableprops\\\\trowd\\\\cellx1000\\\\nestrow}{\\\\nonesttables\\\\par}'"
+            " + '\\\\pard\\\\intbl\\\\itap%d' % (k - 1) + ('\\\\nestcell' if k > 2 else '\\\\cell')\n"
+            "open('tabelas.rtf', 'w').write('{\\\\rtf1\\\\ansi ' + tables + '\\\\trowd\\\\cellx1000\\\\row}')\n"
             "def word(name, n):\n"
             "    body = '<w:tbl><w:tr><w:tc>' * n + '<w:p><w:r><w:t>fundo</w:t></w:r></w:p>'"
             " + '</w:tc></w:tr></w:tbl><w:p/>' * n\n"
@@ -441,7 +446,7 @@ TEST(DocumentInputs, NestingTheSuiteCannotTakeIsRefusedBeforeIt)
             " + '</office:text></office:body></office:document-content>')\n"},
         60, {}, dir.path());
     ASSERT_EQ(made.exitCode, 0) << made.err;
-    for (const char* name : {"grupos.rtf", "tabelas.docx", "tabelas.odt"}) {
+    for (const char* name : {"grupos.rtf", "tabelas.rtf", "tabelas.docx", "tabelas.odt"}) {
         const auto result = runBrivlon({"--convert", "pdf", (dir / name).string()}, 60);
         EXPECT_FALSE(result.timedOut) << name;
         EXPECT_EQ(result.exitCode, 1) << name;
