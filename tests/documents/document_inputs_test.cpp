@@ -377,36 +377,21 @@ TEST(DocumentInputs, WordContentControlsAreReadThroughWhereverTheyStand)
         + cell("Rui") + "<w:tc><w:p>" + control("<w:r><w:t>77</w:t></w:r>") + "</w:p></w:tc></w:tr></w:customXml>"
         + "</w:tbl>";
     writeZip(dir / "ficha.docx", {{"word/document.xml", docxBody(body)}});
-    // The formats set a table apart by blank lines of their own.
-    const auto lines = [](const fs::path& file) {
+    // Each output read back as text by our own reader of its format; Markdown has no tables.
+    const auto words = [](const fs::path& file) {
         std::istringstream in(readFile(file));
-        std::string kept;
-        for (std::string line; std::getline(in, line);)
-            if (!line.empty())
-                kept += line + "\n";
-        return kept;
+        std::string all, word;
+        while (in >> word)
+            all += word + " ";
+        return all;
     };
-    const std::string text = "Ficha\nNome\tIdade\nAna\t41\nRui\t77\n";
-    for (const std::string ext : {"txt", "md", "html", "rtf", "odt"}) {
-        std::string error;
-        const auto output = convert(dir / "ficha.docx", ext, &error);
-        ASSERT_FALSE(output.empty()) << ext << ": " << error;
-        if (ext == "txt") {
-            EXPECT_EQ(lines(output), text);
-        } else if (ext == "rtf" || ext == "odt") {
-            // Read back by our own reader of that format.
-            fs::create_directories(dir / ext);
-            fs::rename(output, dir / ext / output.filename());
-            EXPECT_EQ(lines(convert(dir / ext / output.filename(), "txt")), text) << ext;
-        } else {
-            const auto written = readFile(output);
-            size_t at = 0;
-            for (const char* word : {"Ficha", "Nome", "Idade", "Ana", "41", "Rui", "77"}) {
-                at = written.find(word, at);
-                EXPECT_NE(at, std::string::npos) << ext << ": " << word << "\n" << written;
-            }
-        }
-        fs::remove(output);
+    EXPECT_EQ(readFile(convert(dir / "ficha.docx", "txt")), "Ficha\n\nNome\tIdade\nAna\t41\nRui\t77\n");
+    for (const std::string ext : {"md", "html", "rtf", "odt"}) {
+        const auto output = convert(dir / "ficha.docx", ext);
+        ASSERT_FALSE(output.empty()) << ext;
+        fs::create_directories(dir / ext);
+        fs::rename(output, dir / ext / output.filename());
+        EXPECT_EQ(words(convert(dir / ext / output.filename(), "txt")), "Ficha Nome Idade Ana 41 Rui 77 ") << ext;
     }
 }
 
