@@ -8,3 +8,9 @@ void Budget::spend(size_t bytes)
         throw ConversionError::ffmpeg(sentence_);
     left_ -= bytes;
 }
+
+void Nesting::check(size_t level, size_t tablesDeep) const
+{
+    if (level > levels || tablesDeep > tables)
+        throw ConversionError::ffmpeg(Budget::documentTooLarge);
+}

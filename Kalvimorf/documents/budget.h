@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // What a reader may build from one file, counted in bytes as it holds them. A few kilobytes of
@@ -35,4 +36,14 @@ public:
 private:
     size_t left_;
     std::string sentence_;
+};
+
+// How deeply a reader lets a file nest its elements (an RTF its groups) and its tables in
+// cells before it gives up with the sentence for a document too large; nothing is bounded
+// unless asked. Our readers go through any depth within their budget, the office suite does not.
+struct Nesting {
+    size_t levels = SIZE_MAX;
+    size_t tables = SIZE_MAX;
+    // Throws ConversionError::ffmpeg with Budget::documentTooLarge past either bound.
+    void check(size_t level, size_t tablesDeep) const;
 };

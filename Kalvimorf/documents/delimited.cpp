@@ -3,8 +3,12 @@
 #include "core/base/conversion_error.h"
 #include "core/base/file_safety.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <iterator>
 
 namespace SpreadsheetEngine {
 
@@ -130,10 +134,28 @@ bool isLetter(char c) { return upper(c) >= 'A' && upper(c) <= 'Z'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Functions that fetch from or open something outside the sheet: an address, another file, a
-// program. Named as their last dotted piece ("_xlfn.WEBSERVICE", "COM.MICROSOFT.WEBSERVICE").
-constexpr std::array<std::string_view, 16> reachingFunctions = {"HYPERLINK", "WEBSERVICE", "IMPORTXML", "IMPORTDATA",
+// program. Named as their last dotted piece ("_xlfn.WEBSERVICE", "COM.MICROSOFT.WEBSERVICE"),
+// in English and as spreadsheets set to Portuguese parse them, Brazil's and Portugal's names
+// where they differ (a sheet in Portuguese runs "=HIPERLINK(" as another runs "=HYPERLINK(").
+// Those that keep their English name there (RTD, DDE, the IMPORT… ones) are listed once.
+constexpr std::array<std::string_view, 27> reachingFunctions = {"HYPERLINK", "WEBSERVICE", "IMPORTXML", "IMPORTDATA",
     "IMPORTHTML", "IMPORTFEED", "IMPORTRANGE", "IMAGE", "FILTERXML", "CALL", "REGISTER", "EXEC", "RTD", "DDE",
-    "DDEAUTO", "INDIRECT"};
+    "DDEAUTO", "INDIRECT", "HIPERLINK", "HIPERLIGAÇÃO", "SERVIÇOWEB", "IMAGEM", "FILTRARXML", "FILTROXML", "CHAMAR",
+    "REGISTRO", "REGISTAR", "INDIRETO", "INDIRECTO"};
+
+// A function's name as a spreadsheet compares it, whatever the case it was typed in ("serviçoweb").
+std::string upperName(std::string_view name)
+{
+    if (std::all_of(name.begin(), name.end(), [](char c) { return uint8_t(c) < 0x80; })) {
+        std::string result;
+        std::transform(name.begin(), name.end(), std::back_inserter(result), upper);
+        return result;
+    }
+    return QString::fromUtf8(name.data(), qsizetype(name.size())).toUpper().toStdString();
+}
+
+// Letters outside ASCII ("Ç", "Ã") are bytes of 0x80 and up in UTF-8.
+bool inName(char c) { return isLetter(c) || isDigit(c) || c == '_' || uint8_t(c) >= 0x80; }
 
 // A cell reference right after a "!": "A0", "$B$7" (Sheet2!A1, 'C:\[x.xls]S'!A1, cmd|' /C x'!A0).
 bool referenceAt(std::string_view text, size_t at)
@@ -163,12 +185,10 @@ bool reachesOutside(std::string_view formula)
         if (c != '(')
             continue;
         size_t start = i;
-        while (start > 0 && (isLetter(formula[start - 1]) || isDigit(formula[start - 1]) || formula[start - 1] == '_'))
+        while (start > 0 && inName(formula[start - 1]))
             --start;
-        std::string name;
-        for (size_t k = start; k < i; ++k)
-            name.push_back(upper(formula[k]));
-        // "REGISTER.ID(": the piece before the dot is the name.
+        std::string name = upperName(formula.substr(start, i - start));
+        // "REGISTER.ID(", "REGISTRO.ID(": the piece before the dot is the name.
         if (name == "ID" && start > 0 && formula[start - 1] == '.')
             name = "REGISTER";
         if (std::find(reachingFunctions.begin(), reachingFunctions.end(), name) != reachingFunctions.end())

@@ -396,11 +396,37 @@ struct Reader {
                 paragraph(*c, pieces, depth + 1);
                 for (const auto& block : pieces)
                     flatten(block, into);
-            } else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || c->name == "sdt"
-                || c->name == "sdtContent") {
+            } else if (c->name == "tbl" || c->name == "tr" || c->name == "tc" || isWrapper(c->name)) {
                 cellParagraphs(*c, into, depth + 1);
             }
         }
+    }
+
+    // Content controls and custom XML wrap a table's rows and cells (form templates put a control
+    // in every cell) as they wrap paragraphs and runs.
+    static bool isWrapper(const std::string& name)
+    {
+        return name == "sdt" || name == "sdtContent" || name == "customXml";
+    }
+
+    // The children of that name, and those standing in wrappers, in document order.
+    static std::vector<const XML::Node*> unwrapped(const XML::Node& parent, std::string_view name)
+    {
+        std::vector<const XML::Node*> found;
+        std::vector<std::pair<const XML::Node*, size_t>> stack{{&parent, 0}};
+        while (!stack.empty()) {
+            auto& [node, next] = stack.back();
+            if (next == node->children.size() || stack.size() > size_t(maxNesting)) {
+                stack.pop_back();
+                continue;
+            }
+            const XML::Node* c = node->children[next++].get();
+            if (c->name == name)
+                found.push_back(c);
+            else if (isWrapper(c->name))
+                stack.emplace_back(c, 0);
+        }
+        return found;
     }
 
     void blocks(const XML::Node& parent, std::vector<Block>& into, int depth = 0)
@@ -412,19 +438,15 @@ struct Reader {
                 paragraph(*node, into, depth + 1);
             } else if (node->name == "tbl") {
                 auto table = std::make_shared<Table>();
-                for (const auto& row : node->children) {
-                    if (row->name != "tr")
-                        continue;
+                for (const auto* row : unwrapped(*node, "tr")) {
                     auto& cells = table->rows.emplace_back();
-                    for (const auto& cell : row->children) {
-                        if (cell->name != "tc")
-                            continue;
+                    for (const auto* cell : unwrapped(*row, "tc")) {
                         budget.spend(Budget::paragraphCost);
                         cellParagraphs(*cell, cells.emplace_back(), depth + 1);
                     }
                 }
                 into.push_back({{}, std::move(table)});
-            } else if (node->name == "sdt" || node->name == "sdtContent" || node->name == "customXml") {
+            } else if (isWrapper(node->name)) {
                 blocks(*node, into, depth + 1);
             } else if (node->name == "sectPr") {
                 page(*node);
@@ -634,6 +656,26 @@ namespace {
 
 const std::string wordMain = "word/document.xml";
 
+// The whole tree is measured, where the reader itself stops at the depth it reads to.
+void checkNesting(const XML::Node& root, const Nesting& nesting)
+{
+    if (nesting.levels == SIZE_MAX && nesting.tables == SIZE_MAX)
+        return;
+    struct Open {
+        const XML::Node* node;
+        size_t level;
+        size_t tables;  // this one included
+    };
+    std::vector<Open> stack{{&root, 1, 0}};
+    while (!stack.empty()) {
+        const Open open = stack.back();
+        stack.pop_back();
+        nesting.check(open.level, open.tables);
+        for (const auto& c : open.node->children)
+            stack.push_back({c.get(), open.level + 1, open.tables + (c->name == "tbl" ? 1 : 0)});
+    }
+}
+
 // A part of the package; nothing for a name the unpacker would read as an option.
 std::optional<std::string> packagePart(const fs::path& path, const std::string& name)
 {
@@ -700,7 +742,7 @@ bool isDocx(const fs::path& path)
     return ZipTools::contains(path, main);
 }
 
-Document read(const fs::path& path, Pictures pictures)
+Document read(const fs::path& path, Pictures pictures, const Nesting& nesting)
 {
     const std::string part = mainPart(path);
     const auto main = packagePart(path, part);
@@ -726,10 +768,10 @@ Document read(const fs::path& path, Pictures pictures)
         };
         break;
     }
-    return parse(parts);
+    return parse(parts, nesting);
 }
 
-Document parse(const Parts& parts)
+Document parse(const Parts& parts, const Nesting& nesting)
 {
     Reader reader;
     reader.documentPart = parts.documentPart;
@@ -738,6 +780,7 @@ Document parse(const Parts& parts)
     const auto* body = root ? root->find("body") : nullptr;
     if (!body)
         throw ConversionError::unreadable();
+    checkNesting(*root, nesting);
     reader.loadRelationships(parts.relationships);
     reader.loadNumbering(parts.numbering);
     reader.loadStyles(parts.styles);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "documents/budget.h"
 #include "documents/styled_text.h"
 
 #include <filesystem>
@@ -20,8 +21,10 @@ bool isDocx(const fs::path& path);
 // How much of each picture a reading takes: none (for text alone), the first bytes, which tell
 // its size, or all of it.
 enum class Pictures { none, heads, whole };
-// Throws ConversionError::unreadable when the main part is missing or not well-formed.
-StyledText::Document read(const fs::path& path, Pictures pictures = Pictures::whole);
+// Throws ConversionError::unreadable when the main part is missing or not well-formed, and the
+// sentence for a document too large when it nests past `nesting`.
+StyledText::Document read(
+    const fs::path& path, Pictures pictures = Pictures::whole, const Nesting& nesting = {});
 
 // The parts read() takes from the package.
 struct Parts {
@@ -35,7 +38,7 @@ struct Parts {
     std::function<std::optional<std::string>(const std::string&)> part;
 };
 // The same reading from the parts' bytes.
-StyledText::Document parse(const Parts& parts);
+StyledText::Document parse(const Parts& parts, const Nesting& nesting = {});
 // Writes the package as a new file at `destination`, which must not exist.
 void write(const StyledText::Document& document, const fs::path& destination);
 

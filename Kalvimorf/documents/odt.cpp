@@ -135,7 +135,10 @@ private:
 
 class BodyReader {
 public:
-    BodyReader(Styles& styles, Budget& budget) : styles_(styles), budget_(budget), collector_(styles, budget) { }
+    BodyReader(Styles& styles, Budget& budget, const Nesting& nesting)
+        : styles_(styles), budget_(budget), nesting_(nesting), collector_(styles, budget)
+    {
+    }
 
     void start(const QXmlStreamReader& reader)
     {
@@ -143,6 +146,7 @@ public:
         // What every open element holds until it ends.
         budget_.spend(Budget::levelCost);
         names_.push_back(name);
+        nesting_.check(names_.size(), 0);
         collector_.start(reader);
         if (skipDepth_ > 0) {
             ++skipDepth_;
@@ -159,6 +163,7 @@ public:
         } else if (name == "table") {
             if (tableDepth_++ == 0)
                 table_ = std::make_shared<Table>();
+            nesting_.check(names_.size(), size_t(tableDepth_));
         } else if (name == "table-row" && tableDepth_ == 1) {
             budget_.spend(Budget::levelCost);
             table_->rows.emplace_back();
@@ -248,6 +253,7 @@ private:
 
     Styles& styles_;
     Budget& budget_;
+    const Nesting nesting_;
     StyleCollector collector_;
     std::vector<QString> names_;
     std::vector<Frame> frames_;
@@ -350,21 +356,21 @@ bool isOdt(const fs::path& path)
     return type && type->starts_with("application/vnd.oasis.opendocument.text");
 }
 
-Document read(const fs::path& path)
+Document read(const fs::path& path, const Nesting& nesting)
 {
     const auto content = ZipTools::readEntry(path, "content.xml");
     if (!content)
         throw ConversionError::unreadable();
-    return parse(*content, ZipTools::readEntry(path, "styles.xml"));
+    return parse(*content, ZipTools::readEntry(path, "styles.xml"), nesting);
 }
 
-Document parse(std::string_view content, const std::optional<std::string>& namedStyles)
+Document parse(std::string_view content, const std::optional<std::string>& namedStyles, const Nesting& nesting)
 {
     Styles styles;
     Budget budget;
     if (namedStyles)
         collectStyles(*namedStyles, styles, budget);
-    BodyReader reader(styles, budget);
+    BodyReader reader(styles, budget, nesting);
     const bool wellFormed = XML::walk(content,
         {[&](const QXmlStreamReader& r) {
              reader.start(r);

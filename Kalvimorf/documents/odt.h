@@ -1,5 +1,6 @@
 #pragma once
 
+#include "documents/budget.h"
 #include "documents/styled_text.h"
 
 #include <QTextDocument>
@@ -16,10 +17,12 @@ namespace fs = std::filesystem;
 
 // Whether the file is a zip package whose "mimetype" names an OpenDocument text.
 bool isOdt(const fs::path& path);
-// Throws ConversionError::unreadable when content.xml is missing or not well-formed.
-StyledText::Document read(const fs::path& path);
+// Throws ConversionError::unreadable when content.xml is missing or not well-formed, and the
+// sentence for a document too large when its body nests past `nesting`.
+StyledText::Document read(const fs::path& path, const Nesting& nesting = {});
 // The same reading from the bytes of content.xml and styles.xml.
-StyledText::Document parse(std::string_view content, const std::optional<std::string>& styles);
+StyledText::Document parse(
+    std::string_view content, const std::optional<std::string>& styles, const Nesting& nesting = {});
 // Writes the package as a new file at `destination`, which must not exist.
 void write(const QTextDocument& document, const StyledText::PageSetup& page, const fs::path& destination);
 

@@ -47,7 +47,7 @@ const std::set<std::string_view>& skippedDestinations()
 
 class Reader {
 public:
-    explicit Reader(std::string_view bytes) : in_(bytes) { }
+    Reader(std::string_view bytes, const Nesting& nesting) : in_(bytes), nesting_(nesting) { }
 
     Document run()
     {
@@ -57,6 +57,7 @@ public:
             if (c == '{') {
                 flushBytes();
                 budget_.spend(Budget::levelCost);
+                nesting_.check(groups_.size(), 0);
                 Group next = groups_.back();
                 next.startsInstruction = false;
                 next.startsMarker = false;
@@ -252,6 +253,9 @@ private:
         }
         if (pos_ < in_.size() && in_[pos_] == ' ')
             ++pos_;
+        // A paragraph's depth in tables nested in cells, which we flatten but the suite lays out.
+        if (word == "itap" && param && *param > 0)
+            nesting_.check(0, size_t(*param));
         apply(word, param);
     }
 
@@ -517,6 +521,7 @@ private:
     }
 
     std::string_view in_;
+    const Nesting nesting_;
     size_t pos_ = 0;
     // Each byte of RTF can open a group or end a paragraph, which cost far more once built.
     Budget budget_;
@@ -633,7 +638,7 @@ QString paragraphText(const Paragraph& paragraph, int number)
 
 bool isRtf(std::string_view bytes) { return bytes.starts_with("{\\rtf"); }
 
-Document read(std::string_view bytes) { return Reader(bytes).run(); }
+Document read(std::string_view bytes, const Nesting& nesting) { return Reader(bytes, nesting).run(); }
 
 std::string write(const Document& document)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "documents/budget.h"
 #include "documents/styled_text.h"
 
 #include <string>
@@ -13,8 +14,9 @@ namespace Rtf {
 // Whether the bytes begin like an RTF document ("{\rtf").
 bool isRtf(std::string_view bytes);
 // Anything unknown is skipped; an unbalanced end closes what is open. Only a document that would
-// take more than a Budget's worth to build fails (ConversionError).
-StyledText::Document read(std::string_view bytes);
+// take more than a Budget's worth to build, or nests its groups past `nesting`, fails
+// (ConversionError).
+StyledText::Document read(std::string_view bytes, const Nesting& nesting = {});
 std::string write(const StyledText::Document& document);
 
 }

@@ -324,10 +324,14 @@ TEST(PDFEngine, SourcesThatDoNotOpenFailByNameAndWriteNothing)
             else
                 EXPECT_EQ(error.kind(), unreadable) << bad;
         }
-        // A merge says which of its files it could not read, wherever that one stands.
+        // A merge says which of its files it could not read, wherever that one stands, and that
+        // it is locked when it is.
         for (const auto& files :
-            {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}})
-            EXPECT_NE(std::string(thrown(PDFEngine::merge, files).what()).find(bad), std::string::npos) << bad;
+            {std::vector{dir / "A.pdf", dir / bad, dir / "A.pdf"}, std::vector{dir / bad, dir / "A.pdf"}}) {
+            const std::string said = thrown(PDFEngine::merge, files).what();
+            EXPECT_NE(said.find(bad), std::string::npos) << bad;
+            EXPECT_EQ(said.find("senha") != std::string::npos, bad == "trancado.pdf") << said;
+        }
     }
     EXPECT_EQ(thrown(PDFEngine::convert, dir / "A.pdf", format("mp3"), Progress{}).kind(), unsupported);
     EXPECT_EQ(names(dir.path()), before);

@@ -103,3 +103,21 @@ TEST(DelimitedText, ConvertsBetweenCsvAndTsv)
     writeFile(dir / "vazio.csv", "");
     EXPECT_EQ(readFile(SpreadsheetEngine::convert(dir / "vazio.csv", {"tsv", "TSV", false})), "\r\n");
 }
+
+// A spreadsheet set to Portuguese runs its own names of the functions that reach outside the
+// sheet, typed in any case and with the language's letters; they are written as text as the
+// English ones are, and what counts only within the sheet, or was typed as a value, stays.
+TEST(DelimitedText, PortugueseNamesOfFunctionsReachingOutsideAreWrittenAsText)
+{
+    const auto written = [](const std::string& cell) {
+        return SpreadsheetEngine::delimitedText({{cell}}, '\t');
+    };
+    for (const std::string cell : {"=HIPERLINK(\"http://x\";\"a\")", "=hiperligação(\"http://x\")", "=SERVIÇOWEB(A1)",
+             "= serviçoweb(A1)", "+FiltrarXML(A1;\"//a\")", "=FILTROXML(A1;B1)", "@IMAGEM(\"http://x/a.png\")",
+             "=SOMA(INDIRETO(A1))", "=Indirecto(B2)", "=CHAMAR(\"kernel32\";\"WinExec\";\"JCJ\";\"calc\";0)",
+             "=REGISTRO.ID(\"a\";\"b\")", "=registar.id(\"a\";\"b\")"})
+        EXPECT_EQ(written(cell), written("'" + cell)) << cell;
+    for (const std::string cell : {"-1.234,50", "=SOMA(A1:A3)", "=SE(A1>0;\"sim\";\"não\")", "=MÉDIA(A1:A9)",
+             "=AÇÃOIMAGEM(A1)", "-R$ 10,00"})
+        EXPECT_EQ(written(cell).find('\''), std::string::npos) << cell;
+}

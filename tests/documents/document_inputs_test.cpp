@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 using namespace TestSupport;
 
@@ -354,4 +355,92 @@ TEST(DocumentInputs, WhatOnlyTheSuiteReadsGoesToItAndBombsNeverDo)
     }
     EXPECT_FALSE(fs::exists(dir / "paragrafos.pdf"));
     EXPECT_FALSE(fs::exists(dir / "elementos.pdf"));
+}
+
+// Form templates put a content control around each cell, row, paragraph or run a user fills in,
+// and custom XML wraps them the same way: every route of our own reads through them.
+TEST(DocumentInputs, WordContentControlsAreReadThroughWhereverTheyStand)
+{
+    TempDir dir;
+    const auto control = [](const std::string& inner) {
+        return "<w:sdt><w:sdtPr><w:alias w:val=\"campo\"/></w:sdtPr><w:sdtContent>" + inner + "</w:sdtContent></w:sdt>";
+    };
+    const auto paragraph = [](const std::string& text) {
+        return "<w:p><w:r><w:t>" + text + "</w:t></w:r></w:p>";
+    };
+    const auto cell = [&](const std::string& text) {
+        return "<w:tc>" + paragraph(text) + "</w:tc>";
+    };
+    const std::string body = control(paragraph("Ficha")) + "<w:tbl>"
+        + control("<w:tr>" + control(cell("Nome")) + control(cell("Idade")) + "</w:tr>") + "<w:tr>"
+        + control(cell("Ana")) + "<w:tc>" + control(paragraph("41")) + "</w:tc></w:tr><w:customXml><w:tr>"
+        + cell("Rui") + "<w:tc><w:p>" + control("<w:r><w:t>77</w:t></w:r>") + "</w:p></w:tc></w:tr></w:customXml>"
+        + "</w:tbl>";
+    writeZip(dir / "ficha.docx", {{"word/document.xml", docxBody(body)}});
+    // Each output read back as text by our own reader of its format; Markdown has no tables.
+    const auto words = [](const fs::path& file) {
+        std::istringstream in(readFile(file));
+        std::string all, word;
+        while (in >> word)
+            all += word + " ";
+        return all;
+    };
+    EXPECT_EQ(readFile(convert(dir / "ficha.docx", "txt")), "Ficha\n\nNome\tIdade\nAna\t41\nRui\t77\n");
+    for (const std::string ext : {"md", "html", "rtf", "odt"}) {
+        const auto output = convert(dir / "ficha.docx", ext);
+        ASSERT_FALSE(output.empty()) << ext;
+        fs::create_directories(dir / ext);
+        fs::rename(output, dir / ext / output.filename());
+        EXPECT_EQ(words(convert(dir / ext / output.filename(), "txt")), "Ficha Nome Idade Ana 41 Rui 77 ") << ext;
+    }
+}
+
+// Nesting the office suite cannot take (tables in cells a hundred thousand deep, a thousand in
+// an RTF, a million RTF groups) is refused before it in a moment; our own readers still take the text of the RTF, and
+// a document nested as real ones are goes on to the suite.
+TEST(DocumentInputs, NestingTheSuiteCannotTakeIsRefusedBeforeIt)
+{
+    if (!fs::exists("/usr/lib/libreoffice/program/soffice"))
+        GTEST_SKIP() << "no LibreOffice installed";
+    TempDir dir;
+    const auto made = runProgram("/usr/bin/python3",
+        {"-c",
+            "import sys, zipfile\n"
+            "n = 100000\n"
+            "open('grupos.rtf', 'w').write('{\\\\rtf1\\\\ansi ' + '{' * 1000000 + 'fundo' + '}' * 1000000 + '}')\n"
+            "tables = '\\\\pard\\\\intbl\\\\itap1000 fundo\\\\nestcell'\n"
+            "for k in range(1000, 1, -1):\n"
+            "    tables += '{\\\\*\\\\nesttableprops\\\\trowd\\\\cellx1000\\\\nestrow}{\\\\nonesttables\\\\par}'"
+            " + '\\\\pard\\\\intbl\\\\itap%d' % (k - 1) + ('\\\\nestcell' if k > 2 else '\\\\cell')\n"
+            "open('tabelas.rtf', 'w').write('{\\\\rtf1\\\\ansi ' + tables + '\\\\trowd\\\\cellx1000\\\\row}')\n"
+            "def word(name, n):\n"
+            "    body = '<w:tbl><w:tr><w:tc>' * n + '<w:p><w:r><w:t>fundo</w:t></w:r></w:p>'"
+            " + '</w:tc></w:tr></w:tbl><w:p/>' * n\n"
+            "    with zipfile.ZipFile(name, 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "        z.writestr('word/document.xml', '<?xml version=\"1.0\"?><w:document xmlns:w=\"http://schemas."
+            "openxmlformats.org/wordprocessingml/2006/main\"><w:body>' + body + '</w:body></w:document>')\n"
+            "word('tabelas.docx', n)\n"
+            "word('poucas.docx', 4)\n"
+            "body = '<table:table><table:table-row><table:table-cell>' * n + '<text:p>fundo</text:p>'"
+            " + '</table:table-cell></table:table-row></table:table>' * n\n"
+            "with zipfile.ZipFile('tabelas.odt', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+            "    z.writestr('mimetype', 'application/vnd.oasis.opendocument.text')\n"
+            "    z.writestr('content.xml', '<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:"
+            "xmlns:office:1.0\" xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" xmlns:text=\"urn:"
+            "oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:text>' + body"
+            " + '</office:text></office:body></office:document-content>')\n"},
+        60, {}, dir.path());
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    for (const char* name : {"grupos.rtf", "tabelas.rtf", "tabelas.docx", "tabelas.odt"}) {
+        const auto result = runBrivlon({"--convert", "pdf", (dir / name).string()}, 60);
+        EXPECT_FALSE(result.timedOut) << name;
+        EXPECT_EQ(result.exitCode, 1) << name;
+        EXPECT_TRUE(result.err.ends_with("erro: O documento é grande demais para abrir.\n")) << name << result.err;
+    }
+    EXPECT_EQ(readFile(convertWithoutSuite(dir / "grupos.rtf", "txt")), "fundo");
+    const auto few = runBrivlon({"--convert", "pdf", (dir / "poucas.docx").string()}, 120);
+    ASSERT_EQ(few.exitCode, 0) << few.err;
+    EXPECT_NE(PDFText::pageTexts(dir / "poucas.pdf").at(0).find("fundo"), std::string::npos);
+    for (const char* name : {"grupos.pdf", "tabelas.pdf"})
+        EXPECT_FALSE(fs::exists(dir / name)) << name;
 }

@@ -12,6 +12,7 @@
 #include "core/engines/qpdf_output.h"
 
 #include <qpdf/ClosedFileInputSource.hh>
+#include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -50,6 +51,11 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
         const auto size = fs::file_size(path, unknown);
         PDFTools::countPages(*pdf, unknown ? 0 : size);
         QPDFPageDocumentHelper(*pdf).getAllPages();
+    } catch (const QPDFExc& error) {
+        // Locked, not damaged: said as a conversion of it says it, under its name.
+        if (error.getErrorCode() == qpdf_e_password)
+            throw ConversionError::ffmpeg("O arquivo “" + path.filename().string() + "” está protegido por senha.");
+        throw unreadableSource(path);
     } catch (const std::exception&) {
         throw unreadableSource(path);
     }
