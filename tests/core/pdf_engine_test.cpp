@@ -436,7 +436,8 @@ TEST(PDFEngine, PicturesDecodedWholeAreCountedByTheSizeTheyDeclareBeforeTheyAreD
 {
     // Pages drawing a JBIG2 and a JPEG 2000 picture of 60000 × 60000 in about a kilobyte (their
     // decoders hold the whole picture: 900 MB and 43 GB); a JBIG2 picture whose dictionary says
-    // 100 × 100 but whose own data says 60000²; and a sound JPEG 2000 picture of 64 × 48.
+    // 100 × 100 but whose own data says 60000²; pictures whose data is none of their coding; and
+    // a sound JPEG 2000 picture of 64 × 48.
     TempDir dir;
     ASSERT_EQ(runProgram("/usr/bin/vips", {"black", (dir / "quadro.jp2").string(), "64", "48", "--bands", "3"}).exitCode, 0);
     ASSERT_EQ(pythonWithPDFWriter(R"(
@@ -463,6 +464,8 @@ j2k = (b"\xff\x4f" + siz + struct.pack(">HHBBHBBBBBB", 0xff52, 12, 0, 0, 1, 1, 5
     + b"\xff\x93" + body + b"\xff\xd9")
 page("jpx.pdf", (N, N), b"JPXDecode", j2k)
 page("quadro.pdf", (64, 48), b"JPXDecode", open("quadro.jp2", "rb").read())
+for kind in (b"JPXDecode", b"JBIG2Decode", b"DCTDecode"):
+    page("lixo-%s.pdf" % kind[:-6].decode(), (100, 100), kind, b"lixo" * 100)
 )",
                   dir.path()),
         0);
@@ -475,6 +478,9 @@ page("quadro.pdf", (64, 48), b"JPXDecode", open("quadro.jp2", "rb").read())
         // Laying the text out decodes no picture.
         EXPECT_NE(readFile(PDFEngine::convert(dir / name, format("txt"), {})).find("Quadro"), std::string::npos);
     }
+    // A picture whose decoder cannot start on its data is never drawn as a blank page.
+    for (const auto* name : {"lixo-JPX.pdf", "lixo-JBIG2.pdf", "lixo-DCT.pdf"})
+        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), unreadable) << name;
     const QImage drawn(QString::fromStdString(PDFEngine::convert(dir / "quadro.pdf", format("png"), {}).string()));
     ASSERT_FALSE(drawn.isNull());
     // The black picture where it stands, the white page around it.

@@ -56,6 +56,12 @@ constexpr int deepestForm = 64;
 // reads take it a few seconds, and real forms of a few hundred fields a parent stay far below.
 constexpr long long formReadLimit = 4'000'000;
 
+// What poppler says when a picture's decoder could not start on its data: it then draws nothing
+// where the picture stands, and the page would pass for drawn. Set on the thread that draws.
+const char* const pictureNotDecoded[] = {"Did no succeed opening JPX Stream.",
+    "Could not find start of jpeg data"};
+thread_local bool pictureFailed = false;
+
 const char* const pageTooLarge = "O conteúdo de uma página do PDF é grande demais para ser lido.";
 const char* const formTooComplex = "O formulário do PDF é complexo demais para ser lido.";
 
@@ -219,11 +225,13 @@ std::vector<unsigned char> leadingBytes(Stream* picture)
 }
 
 // The largest bitmap a JBIG2 stream declares: its page, or a region drawn on it. Each is held
-// whole, a bit a pixel.
-double jbig2Pixels(const std::vector<unsigned char>& data)
+// whole, a bit a pixel. None when poppler would draw nothing of it: its first segment on a page
+// is not the page's information (nor are its sizes then to be believed).
+std::optional<double> jbig2Pixels(const std::vector<unsigned char>& data)
 {
     double largest = 0;
     size_t at = 0;
+    bool paged = false;
     for (int segments = 0; segments < 64 && at + 11 <= data.size(); ++segments) {
         const uint32_t number = bigEndian(&data[at], 4);
         const unsigned flags = data[at + 4];
@@ -238,12 +246,17 @@ double jbig2Pixels(const std::vector<unsigned char>& data)
             at += 1;
         }
         at += referred * (number <= 256 ? 1 : number <= 65536 ? 2 : 4);
-        at += (flags & 0x40) ? 4 : 1;
-        if (at + 4 > data.size())
+        const int pageBytes = (flags & 0x40) ? 4 : 1;
+        if (at + size_t(pageBytes) + 4 > data.size())
             break;
+        const uint32_t page = bigEndian(&data[at], pageBytes);
+        at += size_t(pageBytes);
         const uint32_t length = bigEndian(&data[at], 4);
         at += 4;
         const unsigned type = flags & 0x3f;
+        if (page != 0 && !paged && type != 48)
+            return std::nullopt;
+        paged = paged || page != 0;
         // The page's information, and the regions (text, halftone, generic, refinement), open
         // with a width and a height.
         const bool sized = type == 48 || (type >= 4 && type <= 7) || (type >= 20 && type <= 23)
@@ -274,8 +287,9 @@ std::pair<double, int> jpxSize(const std::vector<unsigned char>& data)
 // What poppler holds to draw the picture `stream` once: the decoders of JBIG2 and JPEG 2000
 // decode it whole before a row is drawn (JBIG2's page and region a bit a pixel each, OpenJPEG
 // four bytes a pixel and component), by the sizes the data declares whatever the dictionary
-// says. The other codings are read row by row.
-double heldToDraw(Stream* stream)
+// says; none for a JBIG2 picture poppler would draw nothing of. The other codings are read row
+// by row.
+std::optional<double> heldToDraw(Stream* stream)
 {
     const StreamKind kind = stream->getKind();
     if (kind != strJBIG2 && kind != strJPX)
@@ -284,8 +298,10 @@ double heldToDraw(Stream* stream)
     const Object width = dict->lookup("Width"), height = dict->lookup("Height");
     const double declared = width.isInt() && height.isInt() ? double(width.getInt()) * height.getInt() : 0;
     const auto data = leadingBytes(stream);
-    if (kind == strJBIG2)
-        return std::max(declared, jbig2Pixels(data)) * 2 / 8;
+    if (kind == strJBIG2) {
+        const auto pixels = jbig2Pixels(data);
+        return pixels ? std::optional(std::max(declared, *pixels) * 2 / 8) : std::nullopt;
+    }
     const auto [pixels, components] = jpxSize(data);
     return std::max(declared, pixels) * 4 * std::max(components, 1);
 }
@@ -298,7 +314,9 @@ public:
     // `drawing`: the page is to be drawn, its pictures decoded (laying its text out decodes none).
     DrawingWork(XRef* xref, bool drawing) : xref_(xref), drawing_(drawing) { }
 
-    void require(Page& page)
+    // Whether every picture drawn can be decoded; throws the too-large sentence for a page past
+    // the limits.
+    bool require(Page& page)
     {
         std::vector<Dict*> resources;
         if (Dict* own = page.getResourceDict())
@@ -328,6 +346,7 @@ public:
         }
         if (work > workLimit)
             throw ConversionError::ffmpeg(pageTooLarge);
+        return !blank_;
     }
 
 private:
@@ -389,7 +408,10 @@ private:
         long long work = 0;
         if (drawing_ && form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Image")) {
             // Poppler draws the page's pictures one at a time: each must fit a picture held whole.
-            if (heldToDraw(form.getStream()) > double(JobBudget::limits().wholePicture))
+            const auto held = heldToDraw(form.getStream());
+            if (!held)
+                blank_ = true;
+            else if (*held > double(JobBudget::limits().wholePicture))
                 throw ConversionError::ffmpeg(pageTooLarge);
         } else if (form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Form")) {
             auto scan = scans_.find(ref);
@@ -416,6 +438,7 @@ private:
 
     XRef* xref_;
     const bool drawing_;
+    bool blank_ = false;
     long long decoded_ = 0;
     std::map<Ref, Scan> scans_;
     std::map<std::pair<Ref, Ref>, long long> costs_;
@@ -450,10 +473,11 @@ bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
     return false;
 }
 
-void requireBoundedContent(PDFDoc& document, int number, bool drawing)
+// Whether the page's pictures can all be decoded.
+bool requireBoundedContent(PDFDoc& document, int number, bool drawing)
 {
-    if (Page* page = document.getPage(number))
-        DrawingWork(document.getXRef(), drawing).require(*page);
+    Page* page = document.getPage(number);
+    return !page || DrawingWork(document.getXRef(), drawing).require(*page);
 }
 
 // What opening the form costs poppler, counted before it is opened. Poppler builds a field for
@@ -553,18 +577,24 @@ struct Document::Private {
     // The pages whose content has been measured, for their text and for drawing; a page is drawn
     // in many bands.
     std::set<std::pair<int, bool>> measured;
+    // The pages drawing a picture poppler would leave blank.
+    std::set<int> blank;
 
     void requireBounded(int number, bool drawing)
     {
-        if (measured.insert({number, drawing}).second)
-            requireBoundedContent(*document, number, drawing);
+        if (measured.insert({number, drawing}).second && !requireBoundedContent(*document, number, drawing))
+            blank.insert(number);
     }
 };
 
 Document::Document(const std::filesystem::path& source) : d(std::make_unique<Private>())
 {
     // Poppler's settings live as long as the program.
-    static const GlobalParamsIniter settings([](ErrorCategory, Goffset, const char*) {});
+    static const GlobalParamsIniter settings([](ErrorCategory, Goffset, const char* message) {
+        for (const char* failed : pictureNotDecoded)
+            if (message && std::strcmp(message, failed) == 0)
+                pictureFailed = true;
+    });
     // A page's drawing state makes the colour profiles that every state shares the first time one
     // is made, with no lock: pages started at once on several threads could each make them and
     // free the others', which ends the worker with a double free. One state made here, once,
@@ -625,6 +655,8 @@ bool Document::drawsPictures(int number)
 const unsigned char* Document::drawRows(int number, double dpi, int top, int width, int rows)
 {
     d->requireBounded(number, true);
+    if (d->blank.count(number))
+        return nullptr;
     if (!d->drawing) {
         SplashColor white = {255, 255, 255};
         d->drawing = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
@@ -633,9 +665,10 @@ const unsigned char* Document::drawRows(int number, double dpi, int top, int wid
         d->drawing->setFreeTypeHinting(false, false);
         d->drawing->startDoc(d->document.get());
     }
+    pictureFailed = false;
     d->document->displayPageSlice(d->drawing.get(), number, dpi, dpi, 0, false, true, false, 0, top, width, rows);
     SplashBitmap* bitmap = d->drawing->getBitmap();
-    if (!bitmap || bitmap->getWidth() != width || bitmap->getHeight() != rows || bitmap->getRowSize() != width * 3)
+    if (pictureFailed || !bitmap || bitmap->getWidth() != width || bitmap->getHeight() != rows || bitmap->getRowSize() != width * 3)
         return nullptr;
     return bitmap->getDataPtr();
 }
