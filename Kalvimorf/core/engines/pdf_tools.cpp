@@ -101,13 +101,13 @@ bool outerLayersDecode(QPDF& written, QPDFObjectHandle stream, Pipeline& sink)
     return layers.pipeStreamData(&sink, 0, qpdf_dl_specialized);
 }
 
-// Whether a stream's deflate data is all there: its last block ends, only the checksum after it
-// is missing or wrong, as some writers leave it. qpdf warns that the output "may still be valid";
-// every viewer draws the whole of it.
+// Whether a stream of deflate data alone is all there: its last block ends, only the checksum
+// after it is missing or wrong, as some writers leave it. qpdf warns that the output "may still
+// be valid"; every viewer draws the whole of it.
 bool deflateComplete(QPDFObjectHandle stream)
 {
     auto filter = stream.getDict().getKey("/Filter");
-    if (filter.isArray() && filter.getArrayNItems() > 0)
+    if (filter.isArray() && filter.getArrayNItems() == 1)
         filter = filter.getArrayItem(0);
     if (!filter.isNameAndEquals("/FlateDecode") && !filter.isNameAndEquals("/Fl"))
         return false;
