@@ -20,8 +20,8 @@
 #include <poppler/splash/SplashBitmap.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -232,7 +232,8 @@ std::optional<double> jbig2Pixels(const std::vector<unsigned char>& data)
     double largest = 0;
     size_t at = 0;
     bool paged = false;
-    for (int segments = 0; segments < 64 && at + 11 <= data.size(); ++segments) {
+    // The bytes read hold a few segments' headers; each takes at least eleven.
+    while (at + 11 <= data.size()) {
         const uint32_t number = bigEndian(&data[at], 4);
         const unsigned flags = data[at + 4];
         at += 5;
