@@ -326,6 +326,74 @@ open("cortado.pdf", "wb").write(pdf(cut=True))
     }
 }
 
+TEST_F(HeadlessTool, PDFToolsTakeWhatQpdfRecoversWithWarnings)
+{
+    // Three pages of text as a small writer leaves them, damaged as real files come: a
+    // cross-reference table whose entries all point wrong; a PDF 2.0 file whose startxref misses
+    // its table; a page whose content stream states a wrong /Length and whose deflate data is
+    // scrambled inside, which qpdf finds the end of; a form whose page content lacks the
+    // deflate checksum ("output may still be valid"). qpdf writes each with warnings.
+    ASSERT_EQ(python(R"(
+import zlib
+def content(n):
+    return b"".join(b"BT /F1 12 Tf 72 %d Td (Linha %d da pagina %d) Tj ET\n" % (700 - 14 * i, i, n) for i in range(40))
+def build(path, version=b"1.4", streams={}, xref="sound", form=b""):
+    objs = [b"<< /Type /Catalog /Pages 2 0 R " + form + b">>", b"<< /Type /Pages /Kids [3 0 R 5 0 R 7 0 R] /Count 3 >>"]
+    for i in range(3):
+        data = zlib.compress(content(i + 1))
+        data, length = streams.get(i, lambda d, l: (d, l))(data, len(data))
+        objs.append(b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
+                    b"/Resources << /Font << /F1 9 0 R >> >> >>" % (4 + 2 * i))
+        objs.append(b"<< /Length %d /Filter /FlateDecode >>\nstream\n" % length + data + b"\nendstream")
+    objs.append(b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+    out, offsets = b"%PDF-" + version + b"\n", []
+    for n, body in enumerate(objs, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    start = len(out)
+    if xref == "broken":
+        offsets = [o * 3 + 11 for o in offsets[:6]]
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(offsets) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    start -= 123 if xref == "offset" else 0
+    open(path, "wb").write(out + b"trailer << /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objs) + 1, start))
+def scrambled(data, length):
+    middle = len(data) // 3
+    return data[:middle] + bytes(b ^ 0x5a for b in data[middle:middle + 8]) + data[middle + 8:], length + 7
+build("tabela.pdf", xref="broken")
+build("deslocado.pdf", version=b"2.0", xref="offset")
+build("comprimento.pdf", streams={1: scrambled})
+build("formulario.pdf", streams={0: lambda d, l: (d[:-4], l - 4)}, form=b"/AcroForm << /Fields [] >> ")
+)"),
+        0);
+    for (const auto& [file, warned] : std::vector<std::pair<std::string, std::string>>{
+             {"tabela", "reconstruct cross-reference table"}, {"deslocado", "xref not found"},
+             {"comprimento", "recovered stream length"}, {"formulario", "output may still be valid"}}) {
+        ASSERT_NE(runProgram("/usr/bin/qpdf", {"--check", file + ".pdf"}, 60, {}, dir.path()).exitCode, 0) << file;
+        for (const auto& [name, options] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+                 {"pdfRotate", {}}, {"pdfSplit", {}}, {"pdfExtract", {"pages=3, 1"}}}) {
+            SCOPED_TRACE(file + " " + name);
+            const auto result = tool(name, options, {file + ".pdf"});
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const auto made = result.out.substr(0, result.out.size() - 1);
+            if (name == "pdfSplit") {
+                EXPECT_EQ(std::distance(fs::directory_iterator(dir / made), {}), 3);
+                EXPECT_EQ(pageWidths(made + "/" + file + " - página 003.pdf").size(), 1u);
+            } else {
+                EXPECT_EQ(pageWidths(made).size(), name == "pdfRotate" ? 3u : 2u);
+            }
+            EXPECT_EQ(runProgram("/usr/bin/pdfinfo", {made + (name == "pdfSplit" ? "/" + file + " - página 001.pdf" : "")},
+                          60, {}, dir.path())
+                          .exitCode,
+                0);
+            // What qpdf mended is the log's to tell.
+            EXPECT_NE(ErrorLog::recent(200).find(warned), std::string::npos);
+        }
+        // The text the damage left readable is the text of the pages written.
+        const auto text = output("/usr/bin/pdftotext", {file + " (girado).pdf", "-"});
+        EXPECT_NE(text.find("Linha 39 da pagina 3"), std::string::npos) << text;
+    }
+}
+
 TEST_F(HeadlessTool, PDFToolsRefuseFilesWithoutPagesAndPageTreesOutOfProportion)
 {
     // A catalog without its page tree (the page is there, unlisted); a tree whose kids are all

@@ -436,6 +436,62 @@ write("proprio.pdf", shared + [b"<< /FT /Tx /Parent 6 0 R /Kids [6 0 R 7 0 R] >>
             << name;
 }
 
+TEST(PDFEngine, PicturesDecodedWholeAreCountedByTheSizeTheyDeclareBeforeTheyAreDrawn)
+{
+    // Pages drawing a JBIG2 and a JPEG 2000 picture of 60000 × 60000 in about a kilobyte (their
+    // decoders hold the whole picture: 900 MB and 43 GB); a JBIG2 picture whose dictionary says
+    // 100 × 100 but whose own data says 60000²; pictures whose data is none of their coding; and
+    // a sound JPEG 2000 picture of 64 × 48.
+    TempDir dir;
+    ASSERT_EQ(runProgram("/usr/bin/vips", {"black", (dir / "quadro.jp2").string(), "64", "48", "--bands", "3"}).exitCode, 0);
+    ASSERT_EQ(pythonWithPDFWriter(R"(
+import struct
+def page(path, size, kind, data, space=b"/DeviceRGB /BitsPerComponent 8"):
+    content = b"q 300 0 0 300 100 300 cm /Im1 Do Q BT /F1 18 Tf 72 700 Td (Quadro) Tj ET"
+    write(path, [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+        b"/Resources << /XObject << /Im1 5 0 R >> /Font << /F1 6 0 R >> >> >>",
+        b"<< /Length %d >>\nstream\n" % len(content) + content + b"\nendstream",
+        b"<< /Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace %s /Filter /%s /Length %d >>\nstream\n"
+        % (size[0], size[1], space, kind, len(data)) + data + b"\nendstream",
+        b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"])
+N = 60000
+def segment(number, kind, data): return struct.pack(">IBBBI", number, kind, 0, 1, len(data)) + data
+region = struct.pack(">IIIIB", N, N, 0, 0, 0) + bytes([0, 3, 0xff, 0xfd, 0xff, 2, 0xfe, 0xfe, 0xfe]) + bytes(range(256)) * 2
+jbig2 = segment(0, 48, struct.pack(">IIIIBH", N, N, 0, 0, 0, 0)) + segment(1, 38, region)
+page("jbig2.pdf", (N, N), b"JBIG2Decode", jbig2, b"/DeviceGray /BitsPerComponent 1")
+page("jbig2-pequeno.pdf", (100, 100), b"JBIG2Decode", jbig2, b"/DeviceGray /BitsPerComponent 1")
+siz = struct.pack(">HHHIIIIIIIIH", 0xff51, 47, 0, N, N, 0, 0, N, N, 0, 0, 3) + bytes([7, 1, 1]) * 3
+body = bytes(range(256)) * 2
+j2k = (b"\xff\x4f" + siz + struct.pack(">HHBBHBBBBBB", 0xff52, 12, 0, 0, 1, 1, 5, 4, 4, 0, 0)
+    + struct.pack(">HHBB", 0xff5c, 4, 0x40, 0x48) + struct.pack(">HHHIBB", 0xff90, 10, 0, 14 + len(body), 0, 1)
+    + b"\xff\x93" + body + b"\xff\xd9")
+page("jpx.pdf", (N, N), b"JPXDecode", j2k)
+page("quadro.pdf", (64, 48), b"JPXDecode", open("quadro.jp2", "rb").read())
+for kind in (b"JPXDecode", b"JBIG2Decode", b"DCTDecode"):
+    page("lixo-%s.pdf" % kind[:-6].decode(), (100, 100), kind, b"lixo" * 100)
+)",
+                  dir.path()),
+        0);
+    for (const auto* name : {"jbig2.pdf", "jbig2-pequeno.pdf", "jpx.pdf"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_STREQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).what(),
+            "O conteúdo de uma página do PDF é grande demais para ser lido.")
+            << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << name;
+        // Laying the text out decodes no picture.
+        EXPECT_NE(readFile(PDFEngine::convert(dir / name, format("txt"), {})).find("Quadro"), std::string::npos);
+    }
+    // A picture whose decoder cannot start on its data is never drawn as a blank page.
+    for (const auto* name : {"lixo-JPX.pdf", "lixo-JBIG2.pdf", "lixo-DCT.pdf"})
+        EXPECT_EQ(thrown(PDFEngine::convert, dir / name, format("png"), Progress{}).kind(), unreadable) << name;
+    const QImage drawn(QString::fromStdString(PDFEngine::convert(dir / "quadro.pdf", format("png"), {}).string()));
+    ASSERT_FALSE(drawn.isNull());
+    // The black picture where it stands, the white page around it.
+    EXPECT_EQ(qGray(drawn.pixel(drawn.width() * 250 / 612, drawn.height() * 340 / 792)), 0);
+    EXPECT_EQ(qGray(drawn.pixel(10, 10)), 255);
+}
+
 namespace {
 
 // A PDF of `objects` (object n is objects[n - 1]; the first is the catalog), its

@@ -1,8 +1,11 @@
+#include "core/engines/picture_headers.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <vips/vips8>
+
+#include <chrono>
 
 // Pictures whose pixels cannot all be had (cut short) or cost far more than their file (one tile
 // repeated, a canvas of thousands of frames), through the command line as a user meets them.
@@ -318,4 +321,113 @@ for name, side in (('grande.ico', 64), ('pequeno.ico', 16)):
         EXPECT_GT(out.getpoint(2, 2)[0], 200) << name;
         EXPECT_LT(out.getpoint(side - 3, side - 3)[0], 40) << name;
     }
+}
+
+TEST_F(PictureInputs, IconsAreBoundByTheHeaderOfThePNGTheyHold)
+{
+    // A directory (or an Apple icon's element) of 256 × 256 around a PNG whose own header says
+    // 30000 × 30000: its decoder believes the PNG.
+    python(R"(
+import struct, zlib
+def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+png = (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 30000, 30000, 8, 6, 0, 0, 0))
+    + chunk(b"IDAT", zlib.compress(bytes(120001 * 8))) + chunk(b"IEND", b""))
+for name, kind in (("grande.ico", 1), ("grande.cur", 2)):
+    open(name, "wb").write(struct.pack("<HHH", 0, kind, 1) + struct.pack("<BBBBHHII", 0, 0, 0, 0, 1, 32, len(png), 22) + png)
+open("grande.icns", "wb").write(b"icns" + struct.pack(">I", 16 + len(png)) + b"ic08" + struct.pack(">I", 8 + len(png)) + png)
+)");
+    const auto limit = bound(300);
+    for (const auto* name : {"grande.ico", "grande.cur", "grande.icns"})
+        for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+                 {"--convert", "png"}, {"--convert", "pdf"}, {"--tool", "imgResize", "--"}}) {
+            auto all = arguments;
+            all.push_back((dir / name).string());
+            const auto run = runBrivlon(all, 60);
+            EXPECT_TRUE(run.exitCode == 1 && run.err.starts_with("erro: A imagem é grande demais")) << name << run.err;
+            EXPECT_LT(measureBrivlon(all).peakMiB, limit) << name << " " << arguments[1];
+        }
+}
+
+TEST_F(PictureInputs, PNGChunksLongerThanTheFileAreRefusedBeforeTheyAreRead)
+{
+    // 57 bytes each: a header, then a text, palette or calibration chunk that says it holds 2 GiB.
+    // And a sound PNG with a comment, which converts.
+    python(R"(
+import struct, zlib
+def chunk(kind, data): return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+head = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 0, 0, 0, 0))
+for kind in (b"tEXt", b"zTXt", b"iTXt", b"sPLT", b"pCAL", b"sCAL"):
+    open(kind.decode() + ".png", "wb").write((head + struct.pack(">I", 0x7ffffff0) + kind + b"Comment\0" + bytes(16))[:57])
+open("comentado.png", "wb").write(head + chunk(b"tEXt", b"Comment\0feito a mao") + chunk(b"IDAT", zlib.compress(b"\0\x80"))
+    + chunk(b"IEND", b""))
+)");
+    EXPECT_EQ(runBrivlon({"--convert", "jpg", (dir / "comentado.png").string()}).exitCode, 0);
+    const auto limit = bound(120);
+    for (const auto* kind : {"tEXt", "zTXt", "iTXt", "sPLT", "pCAL", "sCAL"}) {
+        const std::vector<std::string> arguments{"--convert", "jpg", (dir / (std::string(kind) + ".png")).string()};
+        EXPECT_EQ(fs::file_size(arguments.back()), 57u);
+        EXPECT_EQ(runBrivlon(arguments, 60).err, "erro: O arquivo está danificado ou incompleto.\n") << kind;
+        EXPECT_LT(measureBrivlon(arguments).peakMiB, limit) << kind;
+    }
+}
+
+TEST_F(PictureInputs, RunLengthBitmapsAreReadOnlyWhenTheirRunsStayInsideThePicture)
+{
+    // 8-bit run-length bitmaps of 8000 × 8000: one whose first row's runs go a million pixels
+    // on, past the picture; and a sound 16 × 2 one, a row of grey 200 over one of grey 50.
+    python(R"(
+import struct
+def bitmap(name, width, height, runs):
+    palette = b"".join(bytes([i, i, i, 0]) for i in range(256))
+    at = 14 + 40 + len(palette)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 1, len(runs), 2835, 2835, 256, 0)
+    open(name, "wb").write(b"BM" + struct.pack("<IHHI", at + len(runs), 0, 0, at) + info + palette + runs)
+bitmap("longe.bmp", 8000, 8000, bytes([255, 7]) * 4000 + b"\0\1")
+bitmap("faixas.bmp", 16, 2, bytes([16, 50, 0, 0, 16, 200, 0, 1]))
+)");
+    auto run = runBrivlon({"--convert", "gif", (dir / "faixas.bmp").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto made = VImage::new_from_file((dir / "faixas.gif").c_str());
+    EXPECT_NEAR(made.getpoint(3, 0)[0], 200, 2);
+    EXPECT_NEAR(made.getpoint(3, 1)[0], 50, 2);
+    const std::vector<std::string> arguments{"--convert", "gif", (dir / "longe.bmp").string()};
+    run = runBrivlon(arguments, 60);
+    EXPECT_EQ(run.err, "erro: O arquivo está danificado ou incompleto.\n");
+    EXPECT_FALSE(fs::exists(dir / "longe.gif"));
+    EXPECT_LT(measureBrivlon(arguments).peakMiB, bound(200));
+}
+
+TEST_F(PictureInputs, AGridOfTensOfThousandsOfTilesIsRefusedByItsCount)
+{
+    // An AVIF whose picture is a grid of 100 × 100 tiles of 64², every tile the same few bytes:
+    // the library reads its lists of items again for each tile, at each reading of the header.
+    python(R"(
+import struct
+def box(kind, data): return struct.pack(">I", 8 + len(data)) + kind + data
+def full(kind, version, flags, data): return box(kind, struct.pack(">I", version << 24 | flags) + data)
+n, tile = 10000, bytes([0x12, 0, 0x0a, 0x0a]) + bytes(60)
+grid = struct.pack(">BBBBHH", 0, 0, 99, 99, 6400, 6400)
+items = range(2, n + 2)
+iinf = full(b"iinf", 0, 0, struct.pack(">H", n + 1) + full(b"infe", 2, 0, struct.pack(">HH", 1, 0) + b"grid\0")
+    + b"".join(full(b"infe", 2, 1, struct.pack(">HH", i, 0) + b"av01\0") for i in items))
+iref = full(b"iref", 0, 0, box(b"dimg", struct.pack(">HH", 1, n) + b"".join(struct.pack(">H", i) for i in items)))
+ipco = box(b"ipco", full(b"ispe", 0, 0, struct.pack(">II", 6400, 6400)) + full(b"ispe", 0, 0, struct.pack(">II", 64, 64))
+    + box(b"av1C", bytes([0x81, 0, 0x0c, 0])))
+ipma = full(b"ipma", 0, 0, struct.pack(">I", n + 1) + struct.pack(">HBB", 1, 1, 0x81)
+    + b"".join(struct.pack(">HBBB", i, 2, 0x82, 0x83) for i in items))
+def whole(data_at):
+    iloc = full(b"iloc", 0, 0, bytes([0x44, 0]) + struct.pack(">H", n + 1) + struct.pack(">HHHII", 1, 0, 1, data_at, len(grid))
+        + b"".join(struct.pack(">HHHII", i, 0, 1, data_at + len(grid), len(tile)) for i in items))
+    meta = full(b"meta", 0, 0, full(b"hdlr", 0, 0, bytes(4) + b"pict" + bytes(13)) + full(b"pitm", 0, 0, struct.pack(">H", 1))
+        + iloc + iinf + iref + box(b"iprp", ipco + ipma))
+    return box(b"ftyp", b"avif" + bytes(4) + b"mif1miaf") + meta
+head = whole(0)
+open("grade.avif", "wb").write(whole(len(head) + 8) + box(b"mdat", grid + tile))
+)");
+    EXPECT_EQ(PictureHeaders::gridTiles(dir / "grade.avif"), 10000u);
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = runBrivlon({"--convert", "png", (dir / "grade.avif").string()}, 60);
+    EXPECT_EQ(run.err, "erro: Não foi possível ler o arquivo.\n");
+    // Refused on the count: the library read it for seconds before giving up.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }

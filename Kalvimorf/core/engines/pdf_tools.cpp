@@ -5,6 +5,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/base/error_log.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
@@ -27,6 +28,8 @@
 #include <memory>
 #include <set>
 #include <vector>
+
+#include <zlib.h>
 
 namespace PDFTools {
 
@@ -98,6 +101,73 @@ bool outerLayersDecode(QPDF& written, QPDFObjectHandle stream, Pipeline& sink)
     return layers.pipeStreamData(&sink, 0, qpdf_dl_specialized);
 }
 
+// Whether a stream of deflate data alone is all there: its last block ends, only the checksum
+// after it is missing or wrong, as some writers leave it. qpdf warns that the output "may still
+// be valid"; every viewer draws the whole of it.
+bool deflateComplete(QPDFObjectHandle stream)
+{
+    auto filter = stream.getDict().getKey("/Filter");
+    if (filter.isArray() && filter.getArrayNItems() == 1)
+        filter = filter.getArrayItem(0);
+    if (!filter.isNameAndEquals("/FlateDecode") && !filter.isNameAndEquals("/Fl"))
+        return false;
+    const auto raw = stream.getRawStreamData();
+    if (raw->getSize() < 2)
+        return false;
+    z_stream inflating{};
+    // The two bytes of the header are left out: read raw, the end of the last block is the end.
+    if (inflateInit2(&inflating, -MAX_WBITS) != Z_OK)
+        return false;
+    inflating.next_in = raw->getBuffer() + 2;
+    inflating.avail_in = uInt(raw->getSize() - 2);
+    unsigned char out[64 << 10];
+    int result = Z_OK;
+    while (result == Z_OK) {
+        inflating.next_out = out;
+        inflating.avail_out = sizeof out;
+        result = inflate(&inflating, Z_NO_FLUSH);
+        if (result == Z_BUF_ERROR && inflating.avail_out == 0)
+            result = Z_OK;  // the window was full: more to come
+    }
+    inflateEnd(&inflating);
+    return result == Z_STREAM_END;
+}
+
+// What qpdf mended of a source as it read it, from its warnings, each of which goes to the error
+// log: the objects whose stream length it found again.
+class SourceRepairs {
+public:
+    void take(QPDF& source)
+    {
+        for (const auto& warning : source.getWarnings()) {
+            ErrorLog::add(std::string("qpdf: ") + warning.what());
+            // qpdf names the object whose length it found again by the "endstream" after its data.
+            if (warning.getMessageDetail().starts_with("recovered stream length"))
+                recoveredLengths_.insert(warning.getObject());
+        }
+    }
+
+    bool excuses(const std::vector<QPDFExc>& warnings) const
+    {
+        if (warnings.empty())
+            return false;
+        for (const auto& warning : warnings) {
+            // "error decoding stream data for object 367 0: …", the source's number.
+            const auto& detail = warning.getMessageDetail();
+            const auto at = detail.find("for object ");
+            if (at == std::string::npos)
+                return false;
+            const auto end = detail.find(':', at);
+            if (!recoveredLengths_.count(detail.substr(at + 4, end == std::string::npos ? end : end - at - 4)))
+                return false;
+        }
+        return true;
+    }
+
+private:
+    std::set<std::string> recoveredLengths_;
+};
+
 // qpdf writes what it read, damage included: a content stream that does not decode is copied as
 // it is, and a viewer then fails on the output although the tool succeeded. So before a written
 // file gets its name, every stream reachable from what was written is decoded as far as qpdf
@@ -106,11 +176,13 @@ bool outerLayersDecode(QPDF& written, QPDFObjectHandle stream, Pipeline& sink)
 // viewer, as it was from the source). The document is the one just written, its objects already
 // read: walking it costs the decoding alone, where reading the file back parsed and wrote out
 // every object again (half of a small job). What qpdf repaired as it read the source (a broken
-// cross-reference table) was warned before this and is kept; a warning from here on is the
-// source's damage.
-void requireSound(QPDF& written)
+// cross-reference table, a stream's length found again) was taken into `repairs` before this and
+// is kept: a stream qpdf had to find the end of is copied as qpdf recovered it, and viewers draw
+// what of it decodes from the output as from the source. So is a deflate stream that lacks only
+// its checksum. Any other warning from here on is the source's damage.
+void requireSound(QPDF& written, SourceRepairs& repairs)
 {
-    written.getWarnings();
+    repairs.take(written);
     Pl_Discard discard;
     std::vector<QPDFObjectHandle> pending{written.getTrailer()};
     std::set<QPDFObjGen> seen;
@@ -122,19 +194,25 @@ void requireSound(QPDF& written)
             continue;
         if (++visited % 4096 == 0)
             Task::checkCancelled();
-        bool decoded = true;
+        bool sound = true;
         try {
             if (object.isStream()) {
                 bool attempted = false;
-                decoded = object.pipeStreamData(&discard, &attempted, 0, qpdf_dl_specialized);
-                if (decoded && !attempted)
-                    decoded = outerLayersDecode(written, object, discard);
+                sound = object.pipeStreamData(&discard, &attempted, 0, qpdf_dl_specialized);
+                if (sound && !attempted)
+                    sound = outerLayersDecode(written, object, discard);
+                if (!sound || written.anyWarnings()) {
+                    const auto warnings = written.getWarnings();
+                    for (const auto& warning : warnings)
+                        ErrorLog::add(std::string("qpdf: ") + warning.what());
+                    sound = repairs.excuses(warnings) || deflateComplete(object);
+                }
                 object = object.getDict();
             }
         } catch (const std::exception&) {
-            decoded = false;
+            sound = false;
         }
-        if (!decoded || written.anyWarnings())
+        if (!sound || written.anyWarnings())
             throw ConversionError::ffmpeg(ErrorCauses::damaged);
         if (object.isDictionary()) {
             for (auto& [key, value] : object.ditems())
@@ -180,11 +258,13 @@ void gatherPages(QPDF& pdf)
     pdf.getRoot().replaceKey("/Pages", root);
 }
 
-fs::path writeNew(QPDF& pdf, const fs::path& preferred)
+fs::path writeNew(QPDF& pdf, QPDF& source, const fs::path& preferred)
 {
     FileSafety::NewFile file(preferred.parent_path());
     write(pdf, file);
-    requireSound(pdf);
+    SourceRepairs repairs;
+    repairs.take(source);
+    requireSound(pdf, repairs);
     return file.publish(preferred);
 }
 
@@ -205,7 +285,7 @@ fs::path extract(const fs::path& source, const ToolParams& params)
             // A page that cannot be copied is left out.
         }
     }
-    return writeNew(out, Tools::preferredOutput(source, Tool::pdfExtract, "pdf"));
+    return writeNew(out, *pdf, Tools::preferredOutput(source, Tool::pdfExtract, "pdf"));
 }
 
 fs::path rotate(const fs::path& source)
@@ -213,7 +293,7 @@ fs::path rotate(const fs::path& source)
     auto pdf = open(source);
     for (auto& page : QPDFPageDocumentHelper(*pdf).getAllPages())
         page.rotatePage(90, true);
-    return writeNew(*pdf, Tools::preferredOutput(source, Tool::pdfRotate, "pdf"));
+    return writeNew(*pdf, *pdf, Tools::preferredOutput(source, Tool::pdfRotate, "pdf"));
 }
 
 fs::path splitPages(const fs::path& source)
@@ -226,6 +306,7 @@ fs::path splitPages(const fs::path& source)
     // The pages are written into a hidden folder that gets its name only once every page is in.
     auto staged = FileSafety::StagedPath::folderFor(names);
     const auto pages = QPDFPageDocumentHelper(*pdf).getAllPages();
+    SourceRepairs repairs;
     for (size_t i = 0; i < pages.size(); ++i) {
         Task::checkCancelled();
         QPDF one;
@@ -238,7 +319,8 @@ fs::path splitPages(const fs::path& source)
         try {
             FileSafety::NewFile file(staged.path());
             write(one, file);
-            requireSound(one);
+            repairs.take(*pdf);
+            requireSound(one, repairs);
             file.publish(path);
         } catch (const ConversionError&) {
             throw;

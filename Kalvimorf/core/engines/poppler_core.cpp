@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/base/job_budget.h"
 
 #include <poppler/Catalog.h>
 #include <poppler/ErrorCodes.h>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -53,6 +55,12 @@ constexpr int deepestForm = 64;
 // fields share an unnamed parent by the thousand takes it half a minute to open; this many
 // reads take it a few seconds, and real forms of a few hundred fields a parent stay far below.
 constexpr long long formReadLimit = 4'000'000;
+
+// What poppler says when a picture's decoder could not start on its data: it then draws nothing
+// where the picture stands, and the page would pass for drawn. Set on the thread that draws.
+const char* const pictureNotDecoded[] = {"Did no succeed opening JPX Stream.",
+    "Could not find start of jpeg data"};
+thread_local bool pictureFailed = false;
 
 const char* const pageTooLarge = "O conteúdo de uma página do PDF é grande demais para ser lido.";
 const char* const formTooComplex = "O formulário do PDF é complexo demais para ser lido.";
@@ -190,14 +198,126 @@ private:
     bool escaped_ = false;
 };
 
+uint32_t bigEndian(const unsigned char* at, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+        value = value << 8 | at[i];
+    return value;
+}
+
+// The first bytes of a picture's data as its file holds them, when its own coding is its only
+// filter: enough for the sizes its headers declare.
+std::vector<unsigned char> leadingBytes(Stream* picture)
+{
+    // The headers a JBIG2 or JPEG 2000 stream starts with before the first picture data.
+    constexpr int headerBytes = 4096;
+    std::vector<unsigned char> bytes;
+    Stream* raw = picture->getNextStream();
+    if (!raw || raw != picture->getBaseStream())
+        return bytes;
+    raw->reset();
+    bytes.resize(headerBytes);
+    const int got = raw->doGetChars(headerBytes, bytes.data());
+    raw->close();
+    bytes.resize(size_t(std::max(got, 0)));
+    return bytes;
+}
+
+// The largest bitmap a JBIG2 stream declares: its page, or a region drawn on it. Each is held
+// whole, a bit a pixel. None when poppler would draw nothing of it: its first segment on a page
+// is not the page's information (nor are its sizes then to be believed).
+std::optional<double> jbig2Pixels(const std::vector<unsigned char>& data)
+{
+    double largest = 0;
+    size_t at = 0;
+    bool paged = false;
+    // The bytes read hold a few segments' headers; each takes at least eleven.
+    while (at + 11 <= data.size()) {
+        const uint32_t number = bigEndian(&data[at], 4);
+        const unsigned flags = data[at + 4];
+        at += 5;
+        size_t referred = data[at] >> 5;
+        if (referred == 7) {
+            if (at + 4 > data.size())
+                break;
+            referred = bigEndian(&data[at], 4) & 0x1fffffff;
+            at += 4 + (referred + 1 + 7) / 8;
+        } else {
+            at += 1;
+        }
+        at += referred * (number <= 256 ? 1 : number <= 65536 ? 2 : 4);
+        const int pageBytes = (flags & 0x40) ? 4 : 1;
+        if (at + size_t(pageBytes) + 4 > data.size())
+            break;
+        const uint32_t page = bigEndian(&data[at], pageBytes);
+        at += size_t(pageBytes);
+        const uint32_t length = bigEndian(&data[at], 4);
+        at += 4;
+        const unsigned type = flags & 0x3f;
+        if (page != 0 && !paged && type != 48)
+            return std::nullopt;
+        paged = paged || page != 0;
+        // The page's information, and the regions (text, halftone, generic, refinement), open
+        // with a width and a height.
+        const bool sized = type == 48 || (type >= 4 && type <= 7) || (type >= 20 && type <= 23)
+            || (type >= 36 && type <= 43);
+        if (sized && at + 8 <= data.size())
+            largest = std::max(largest, double(bigEndian(&data[at], 4)) * bigEndian(&data[at + 4], 4));
+        if (length == 0xffffffff || at + length < at)
+            break;
+        at += length;
+    }
+    return largest;
+}
+
+// The pixels and components a JPEG 2000 codestream declares (its SIZ marker), in a JP2 file or
+// bare.
+std::pair<double, int> jpxSize(const std::vector<unsigned char>& data)
+{
+    static const unsigned char siz[] = {0xff, 0x4f, 0xff, 0x51};
+    const auto found = std::search(data.begin(), data.end(), std::begin(siz), std::end(siz));
+    const size_t at = size_t(found - data.begin()) + 4;
+    if (found == data.end() || at + 38 > data.size())
+        return {0, 0};
+    const double width = double(bigEndian(&data[at + 4], 4)) - bigEndian(&data[at + 12], 4);
+    const double height = double(bigEndian(&data[at + 8], 4)) - bigEndian(&data[at + 16], 4);
+    return {std::max(width, 0.0) * std::max(height, 0.0), int(bigEndian(&data[at + 36], 2))};
+}
+
+// What poppler holds to draw the picture `stream` once: the decoders of JBIG2 and JPEG 2000
+// decode it whole before a row is drawn (JBIG2's page and region a bit a pixel each, OpenJPEG
+// four bytes a pixel and component), by the sizes the data declares whatever the dictionary
+// says; none for a JBIG2 picture poppler would draw nothing of. The other codings are read row
+// by row.
+std::optional<double> heldToDraw(Stream* stream)
+{
+    const StreamKind kind = stream->getKind();
+    if (kind != strJBIG2 && kind != strJPX)
+        return 0;
+    Dict* dict = stream->getDict();
+    const Object width = dict->lookup("Width"), height = dict->lookup("Height");
+    const double declared = width.isInt() && height.isInt() ? double(width.getInt()) * height.getInt() : 0;
+    const auto data = leadingBytes(stream);
+    if (kind == strJBIG2) {
+        const auto pixels = jbig2Pixels(data);
+        return pixels ? std::optional(std::max(declared, *pixels) * 2 / 8) : std::nullopt;
+    }
+    const auto [pixels, components] = jpxSize(data);
+    return std::max(declared, pixels) * 4 * std::max(components, 1);
+}
+
 // What drawing a page costs poppler, counted before it draws it: what its content streams and
 // forms unpack to (each form once: what poppler holds at a time) and the work of drawing them
 // (each form as often as it is drawn). Throws the too-large sentence past either limit.
 class DrawingWork {
 public:
-    explicit DrawingWork(XRef* xref) : xref_(xref) { }
+    // `drawing`: the page is to be drawn, its pictures decoded (laying its text out decodes none).
+    DrawingWork(XRef* xref, bool drawing) : xref_(xref), drawing_(drawing) { }
 
-    void require(Page& page)
+    // Whether every picture drawn can be decoded; throws the too-large sentence for a page past
+    // the limits.
+    bool require(Page& page)
     {
         std::vector<Dict*> resources;
         if (Dict* own = page.getResourceDict())
@@ -227,6 +347,7 @@ public:
         }
         if (work > workLimit)
             throw ConversionError::ffmpeg(pageTooLarge);
+        return !blank_;
     }
 
 private:
@@ -269,7 +390,8 @@ private:
     }
 
     // Drawing the form `named` once, within `resources` (those of `origin`, the page or the
-    // innermost form with resources of its own); nothing for what is no form.
+    // innermost form with resources of its own); nothing for what is no form, and a
+    // picture too large to draw throws.
     long long formWork(const Object& named, std::vector<Dict*>& resources, Ref origin, int depth)
     {
         if (!named.isRef())
@@ -285,7 +407,14 @@ private:
             throw ConversionError::ffmpeg(pageTooLarge);
         const Object form = named.fetch(xref_);
         long long work = 0;
-        if (form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Form")) {
+        if (drawing_ && form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Image")) {
+            // Poppler draws the page's pictures one at a time: each must fit a picture held whole.
+            const auto held = heldToDraw(form.getStream());
+            if (!held)
+                blank_ = true;
+            else if (*held > double(JobBudget::limits().wholePicture))
+                throw ConversionError::ffmpeg(pageTooLarge);
+        } else if (form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Form")) {
             auto scan = scans_.find(ref);
             if (scan == scans_.end()) {
                 Scan read;
@@ -309,6 +438,8 @@ private:
     }
 
     XRef* xref_;
+    const bool drawing_;
+    bool blank_ = false;
     long long decoded_ = 0;
     std::map<Ref, Scan> scans_;
     std::map<std::pair<Ref, Ref>, long long> costs_;
@@ -343,10 +474,11 @@ bool holdsPictures(XRef* xref, Dict* resources, std::set<Ref>& seen, int depth)
     return false;
 }
 
-void requireBoundedContent(PDFDoc& document, int number)
+// Whether the page's pictures can all be decoded.
+bool requireBoundedContent(PDFDoc& document, int number, bool drawing)
 {
-    if (Page* page = document.getPage(number))
-        DrawingWork(document.getXRef()).require(*page);
+    Page* page = document.getPage(number);
+    return !page || DrawingWork(document.getXRef(), drawing).require(*page);
 }
 
 // What opening the form costs poppler, counted before it is opened. Poppler builds a field for
@@ -443,20 +575,27 @@ struct Document::Private {
     std::unique_ptr<PDFDoc> document;
     std::unique_ptr<SplashOutputDev> drawing;
     std::unique_ptr<TextOutputDev> layout;
-    // The pages whose content has been measured; a page is drawn in many bands.
-    std::set<int> measured;
+    // The pages whose content has been measured, for their text and for drawing; a page is drawn
+    // in many bands.
+    std::set<std::pair<int, bool>> measured;
+    // The pages drawing a picture poppler would leave blank.
+    std::set<int> blank;
 
-    void requireBounded(int number)
+    void requireBounded(int number, bool drawing)
     {
-        if (measured.insert(number).second)
-            requireBoundedContent(*document, number);
+        if (measured.insert({number, drawing}).second && !requireBoundedContent(*document, number, drawing))
+            blank.insert(number);
     }
 };
 
 Document::Document(const std::filesystem::path& source) : d(std::make_unique<Private>())
 {
     // Poppler's settings live as long as the program.
-    static const GlobalParamsIniter settings([](ErrorCategory, Goffset, const char*) {});
+    static const GlobalParamsIniter settings([](ErrorCategory, Goffset, const char* message) {
+        for (const char* failed : pictureNotDecoded)
+            if (message && std::strcmp(message, failed) == 0)
+                pictureFailed = true;
+    });
     // A page's drawing state makes the colour profiles that every state shares the first time one
     // is made, with no lock: pages started at once on several threads could each make them and
     // free the others', which ends the worker with a double free. One state made here, once,
@@ -487,7 +626,7 @@ std::string Document::text(int number)
     // corner, the page's rotation applied), so a rectangle in the document's coordinates misses
     // the text of turned or shifted pages; one far larger than any page takes everything.
     // One layout serves every page: each page starts it afresh.
-    d->requireBounded(number);
+    d->requireBounded(number, false);
     if (!d->layout)
         d->layout = std::make_unique<TextOutputDev>(nullptr, false, 0, false, false);
     d->document->displayPageSlice(d->layout.get(), number, 72, 72, 0, false, true, false, -1, -1, -1, -1);
@@ -516,7 +655,9 @@ bool Document::drawsPictures(int number)
 
 const unsigned char* Document::drawRows(int number, double dpi, int top, int width, int rows)
 {
-    d->requireBounded(number);
+    d->requireBounded(number, true);
+    if (d->blank.count(number))
+        return nullptr;
     if (!d->drawing) {
         SplashColor white = {255, 255, 255};
         d->drawing = std::make_unique<SplashOutputDev>(splashModeRGB8, 1, false, white);
@@ -525,9 +666,10 @@ const unsigned char* Document::drawRows(int number, double dpi, int top, int wid
         d->drawing->setFreeTypeHinting(false, false);
         d->drawing->startDoc(d->document.get());
     }
+    pictureFailed = false;
     d->document->displayPageSlice(d->drawing.get(), number, dpi, dpi, 0, false, true, false, 0, top, width, rows);
     SplashBitmap* bitmap = d->drawing->getBitmap();
-    if (!bitmap || bitmap->getWidth() != width || bitmap->getHeight() != rows || bitmap->getRowSize() != width * 3)
+    if (pictureFailed || !bitmap || bitmap->getWidth() != width || bitmap->getHeight() != rows || bitmap->getRowSize() != width * 3)
         return nullptr;
     return bitmap->getDataPtr();
 }

@@ -38,7 +38,8 @@ public:
 
     // Rows `top` to `top + rows` of the page drawn at `dpi` and `width` pixels wide, on opaque
     // white with the page's rotation applied: three bytes a pixel (red, green, blue), the rows
-    // back to back. Valid until the next call; null when they cannot be drawn. Glyphs are kept
+    // back to back. Valid until the next call; null when they cannot be drawn, a picture among
+    // them included (its decoder could not start: poppler would leave it blank). Glyphs are kept
     // from call to call, so one document draws a run of pages faster than one per page.
     const unsigned char* drawRows(int number, double dpi, int top, int width, int rows);
 

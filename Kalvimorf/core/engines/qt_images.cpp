@@ -5,6 +5,7 @@
 #include "core/engines/drawing_pictures.h"
 #include "core/engines/gui_application.h"
 #include "core/engines/jpeg2000.h"
+#include "core/engines/picture_headers.h"
 #include "core/engines/targa.h"
 
 #include <QBuffer>
@@ -301,6 +302,16 @@ ImageEngine::Picture load(const fs::path& file)
         return loadTarga(file);
     if (format == "pnm")
         format = "ppm";  // one reader for the whole family
+    if (format == "ico" || format == "cur" || format == "icns") {
+        // The reader answers the directory's size, but decodes a PNG inside at the size its own
+        // header states: 256 × 256 in the directory, 30000 × 30000 in the PNG.
+        for (const auto& [width, height] : PictureHeaders::embeddedPngSizes(file)) {
+            ImageEngine::requirePixels(width, height);
+            ImageEngine::requireMemory(double(width) * height, bytesPerPixel);
+        }
+    } else if (format == "bmp" || format == "dib") {
+        PictureHeaders::requireRunsWithinBitmap(file);
+    }
     QBuffer drawing;  // the bytes handed to the reader, when not the file's own
     std::unique_ptr<QImageReader> opened;
     if (format == "svg" || format == "svgz") {

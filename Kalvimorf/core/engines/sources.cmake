@@ -22,6 +22,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/pdf_text.cpp
   core/engines/poppler_core.cpp
   core/engines/pdf_tools.cpp
+  core/engines/picture_headers.cpp
   core/engines/qpdf_input.cpp
   core/engines/qt_images.cpp
   core/engines/targa.cpp
