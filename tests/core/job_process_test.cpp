@@ -2,9 +2,12 @@
 // and the network, whatever the readers above would have checked first. These tests ask the
 // kernel directly, through both roads a job's process is started by.
 
+#include "core/base/app_paths.h"
+#include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/jobs/job_boundary.h"
 #include "core/jobs/job_process.h"
+#include "core/jobs/request.h"
 
 #include "support/test_support.h"
 
@@ -93,6 +96,10 @@ protected:
     TempDir room, output, outside;
 };
 
+struct NothingWritable final : OutputPaths::WritableCheck {
+    bool isWritable(const fs::path&) override { return false; }
+};
+
 }
 
 TEST_F(JobProcessTest, AFencedProcessIsRefusedWhatLiesOutsideItsRoomsAndTheNetwork)
@@ -164,4 +171,34 @@ TEST_F(JobProcessTest, HowAJobsProcessEndedIsJudgedOnce)
         std::abort();
     };
     EXPECT_EQ(JobProcess::run(*bounds(), crash, {}), JobProcess::End::failed);
+}
+
+// A source in a folder that cannot be written sends the output to the download folder as the
+// desktop names it, and the job's own bounds both find that name and let it write there.
+TEST_F(JobProcessTest, AJobWhoseFolderCannotBeWrittenWritesInTheDownloadFolderTheDesktopNames)
+{
+    const auto home = fs::path(std::getenv("HOME"));
+    writeFile(AppPaths::userDirs(), "XDG_DOWNLOAD_DIR=\"$HOME/Baixados\"\n");
+    const auto check = std::make_shared<NothingWritable>();
+    TestSupport::Installed<OutputPaths::WritableCheck> installed{check};
+    Request request;
+    request.sources = {room / "fonte.txt"};
+    auto pipe = FileSafety::Pipe::make();
+    const auto end = JobProcess::run(
+        *JobProcess::of(request),
+        [&] {
+            std::string got;
+            try {
+                const auto folder = OutputPaths::directory(room / "fonte.txt");
+                got = folder.string() + (openError(folder / "saida.txt", O_WRONLY | O_CREAT | O_EXCL) == 0 ? "" : "!");
+            } catch (const std::exception& error) {
+                got = error.what();
+            }
+            [[maybe_unused]] auto written = ::write(pipe.write.get(), got.data(), got.size());
+        },
+        {});
+    pipe.write.reset();
+    EXPECT_EQ(end, JobProcess::End::well);
+    EXPECT_EQ(FileSafety::readUpTo(pipe.read.get(), 4096, -1).value_or(""), (home / "Baixados").string());
+    EXPECT_TRUE(fs::exists(home / "Baixados/saida.txt"));
 }
