@@ -254,9 +254,19 @@ void requireSuccess(const Process::Result& result, const std::string& tool)
             result.err, tool, {.notUtf8 = ErrorCauses::damaged, .fallback = ErrorCauses::damaged});
 }
 
-// The entries the unpacker refused because they would land outside the folder ("../x", a hard
-// link to a file elsewhere). Nothing when any other error is among its lines: then the run failed.
-std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& errors)
+// One line of an unpacker's complaints that names an entry it left out and went on: one that
+// would land outside the folder ("../x", a hard link to a file elsewhere), a device or pipe an
+// ordinary user may not make, a name longer than the file system takes.
+bool namesSkippedEntry(std::string_view line)
+{
+    return ErrorCauses::causeOf(line) == ErrorCauses::Cause::unsafeEntry || line.ends_with("File name too long")
+        || (line.find(": Can't create '") != std::string_view::npos && line.ends_with("Operation not permitted"))
+        || (line.starts_with("ERROR: Cannot open output file : errno=36 "));
+}
+
+// The entries the unpacker left out (namesSkippedEntry). Nothing when any other error is among
+// its lines: then the run failed.
+std::optional<std::vector<std::string>> onlyEntriesSkipped(const std::string& errors)
 {
     std::vector<std::string> skipped;
     std::string_view rest = errors;
@@ -267,7 +277,7 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
         if (line.empty() || line.ends_with("Error exit delayed from previous errors.")
             || line.starts_with("bsdtar: Removing leading"))
             continue;
-        if (ErrorCauses::causeOf(line) != ErrorCauses::Cause::unsafeEntry)
+        if (!namesSkippedEntry(line))
             return std::nullopt;
         skipped.emplace_back(line);
     }
@@ -474,10 +484,23 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     const std::vector<std::string> sevenZipArguments
         = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
     size_t skippedCount = 0;
+    // A run that failed only for entries it left out kept the rest: those are named, not failed.
+    const auto keptTheRest = [&](const Process::Result& result) {
+        const auto skipped = result.exitCode != 0 && !result.signaled && !result.looping
+            ? onlyEntriesSkipped(result.err)
+            : std::nullopt;
+        if (!skipped || skipped->empty())
+            return false;
+        for (const auto& line : *skipped)
+            skip(line);
+        skippedCount = skipped->size();
+        return true;
+    };
     if (hasComposedTwins(archive)) {
         const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
         refuseEncrypted(result);
-        requireSuccess(result, sevenZip);
+        if (!keptTheRest(result))
+            requireSuccess(result, sevenZip);
     } else {
         // libarchive reads only the part it is given and fills the rest of a split entry with
         // zeros; 7-Zip and unar read the parts beside it.
@@ -487,10 +510,9 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
                                       archive.string(), "-C", folder.string()},
                                   archive, folder, memory);
         refuseEncrypted(result);
-        const auto skipped
-            = result.exitCode != 0 && !result.signaled && !volumes ? onlyUnsafeSkipped(result.err) : std::nullopt;
-        if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
-            && sevenZipMayRead(archive, result.err)) {
+        const bool kept = !volumes && keptTheRest(result);
+        if (!kept && result.exitCode != 0 && !result.signaled && !result.looping
+            && (volumes || sevenZipMayRead(archive, result.err))) {
             emptied(folder);
             result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
             if (result.exitCode != 0 && !result.signaled && !result.looping && isRar(archive)) {
@@ -499,14 +521,10 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
                 result = unpackWith(unar, {"-q", "-D", "-nr", "-p", "brivlon", "-o", folder.string(), archive.string()},
                     archive, folder, memory);
                 requireSuccess(result, unar);
-            } else {
+            } else if (!keptTheRest(result)) {
                 requireSuccess(result, sevenZip);
             }
-        } else if (skipped && !skipped->empty()) {
-            for (const auto& line : *skipped)
-                skip(line);
-            skippedCount = skipped->size();
-        } else {
+        } else if (!kept) {
             requireSuccess(result, bsdtar);
         }
     }
@@ -592,6 +610,18 @@ void requireWholeSet(const fs::path& archive, const ArchiveHeaders::RarFacts& fa
         part = *next;
         goesOn = nextFacts->continuesLater;
     }
+}
+
+// The part a set of volumes is read from: a later part given alone stands for its set when the
+// set's first part lies beside it; any other archive is itself.
+fs::path setStart(const fs::path& archive)
+{
+    const auto facts = ArchiveHeaders::rarFacts(archive);
+    if (!facts || !facts->continuesEarlier)
+        return archive;
+    const auto first = Catalog::firstVolume(archive);
+    const auto firstFacts = first ? ArchiveHeaders::rarFacts(*first) : std::nullopt;
+    return firstFacts && !firstFacts->continuesEarlier ? *first : archive;
 }
 
 // unpackWhole() within the memory the archive's headers justify, for a whole set of volumes only.
@@ -759,7 +789,8 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
 
 fs::path extract(const fs::path& archive)
 {
-    const auto source = cleaned(archive);
+    FileSafety::requireRegularFile(cleaned(archive));
+    const auto source = setStart(cleaned(archive));
     FileSafety::requireRegularFile(source);
     const auto folder = OutputPaths::directory(source);
     const auto base = baseName(source);
@@ -788,7 +819,8 @@ fs::path extract(const fs::path& archive)
 
 fs::path repack(const fs::path& archive, const OutputFormat& format)
 {
-    const auto source = cleaned(archive);
+    FileSafety::requireRegularFile(cleaned(archive));
+    const auto source = setStart(cleaned(archive));
     FileSafety::requireRegularFile(source);
     const FileSafety::TempDir temp;
     // A single compressed file is packed again as the one file it holds.

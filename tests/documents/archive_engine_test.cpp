@@ -406,7 +406,8 @@ open("zeros.img.xz", "wb").write(lzma.compress(bytes(64 << 20)))
 }
 
 // A set of RAR volumes holds its entries across parts: read from the first part with the rest
-// beside it, or refused, naming what is missing, from any part when one is absent. A window out
+// beside it, whichever part is given, or refused, naming what is missing, from any part when one
+// is absent. A window out
 // of all proportion to what the archive holds (4 GiB for a few kilobytes) unpacks within bounds.
 TEST_F(ArchiveEngineTest, RarVolumesAreReadWholeFromTheFirstPartOrRefusedForTheMissingOne)
 {
@@ -449,11 +450,19 @@ rar4("meio.r05", chunks[1], 1, 1)
     EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "caixa.part1.rar", zip)), (Tree{{"relatorio.txt", text}}));
     const std::string missing = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na "
                                 "mesma pasta e abra a primeira.";
-    // A middle part, even with the others beside it; the first part without the last, or with
-    // its next part under the old names nowhere.
+    // A later part stands for its set while the first part lies beside it; all the parts given
+    // at once make one output and no complaint about the parts after the first.
     fs::remove(work / "relatorio.txt"), fs::remove(work / "caixa.part1.zip");
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "caixa.part3.rar")), text);
+    fs::remove(work / "relatorio.txt");
+    const auto all = runProgram(BRIVLON_BINARY,
+        {"--convert", "extrair", "caixa.part1.rar", "caixa.part2.rar", "caixa.part3.rar"}, 120, {}, work.path());
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.out, (work / "relatorio.txt\n").string());
+    EXPECT_EQ(readFile(work / "relatorio.txt"), text);
+    fs::remove(work / "relatorio.txt");
+    // Any part without the last, or with its next part under the old names nowhere.
     const auto before = tree(work.path()).size();
-    EXPECT_EQ(thrown(ArchiveEngine::extract, work / "caixa.part2.rar").what(), missing);
     fs::remove(work / "caixa.part3.rar");
     for (const auto& name : {"caixa.part1.rar", "caixa.part2.rar", "antigo.rar", "meio.r05"}) {
         EXPECT_EQ(thrown(ArchiveEngine::extract, work / name).what(), missing) << name;
