@@ -5,6 +5,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_notes.h"
 #include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
@@ -284,6 +285,36 @@ std::optional<std::vector<std::string>> onlyEntriesSkipped(const std::string& er
     return skipped;
 }
 
+// The entry a skipping line names: 7-Zip ends its line with the path it could not write, bsdtar
+// starts it with the entry's name before its own words.
+std::string skippedEntry(std::string_view line, const fs::path& folder)
+{
+    if (line.starts_with("ERROR: ")) {
+        const auto at = line.rfind(" : ");
+        const fs::path path(std::string(line.substr(at == std::string_view::npos ? 0 : at + 3)));
+        const auto relative = path.lexically_relative(folder);
+        return (relative.empty() ? path : relative).string();
+    }
+    size_t end = std::string_view::npos;
+    for (const std::string_view words : {": Path contains", ": Hard-link target", ": Cannot extract through symlink",
+             ": Can't create '", ": Could not stat ", ": "})
+        end = std::min(end, line.find(words));
+    // bsdtar doubles a backslash in what it prints.
+    return QString::fromStdString(std::string(line.substr(0, end))).replace("\\\\", "\\").toStdString();
+}
+
+// What the user reads about the entries left out: how many, the first few by name, and why.
+std::string leftOut(const std::vector<std::string>& names, const char* one, const char* many)
+{
+    std::string sentence = names.size() == 1 ? one : std::to_string(names.size()) + many;
+    constexpr size_t shown = 3;
+    for (size_t i = 0; i < names.size() && i < shown; ++i)
+        sentence += (i == 0 ? " \u201c" : ", \u201c") + names[i] + "\u201d";
+    if (names.size() > shown)
+        sentence += " e mais " + std::to_string(names.size() - shown);
+    return sentence + ".";
+}
+
 // The first bytes of a file, as many as it has up to `size`.
 std::string headOf(const fs::path& archive, size_t size)
 {
@@ -474,8 +505,13 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
 {
     // Named in the log all at once: an archive of thousands of devices is one write, not thousands.
     std::string skippedNames;
-    const auto skip = [&](const std::string& what) {
+    // What the user is told: entries left out for safety (they would land outside the folder,
+    // lead out of it, or are no files), whatever the container, and those whose names the file
+    // system cannot hold.
+    std::vector<std::string> unsafe, tooLong;
+    const auto skip = [&](const std::string& what, const std::string& entry) {
         skippedNames += what + "\n";
+        (what.find("File name too long") != std::string::npos ? tooLong : unsafe).push_back(entry);
     };
     const auto refuseEncrypted = [&](const Process::Result& result) {
         if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
@@ -492,7 +528,7 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
         if (!skipped || skipped->empty())
             return false;
         for (const auto& line : *skipped)
-            skip(line);
+            skip(line, skippedEntry(line, folder));
         skippedCount = skipped->size();
         return true;
     };
@@ -541,7 +577,7 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     }
     for (const auto& path : others) {
         fs::remove(path);
-        skip(path.lexically_relative(folder).string());
+        skip(path.lexically_relative(folder).string(), path.lexically_relative(folder).string());
     }
     // Judged only once the rest is gone, so that a link to a removed pipe goes too.
     const auto realRoot = fs::canonical(folder);
@@ -552,9 +588,21 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
         std::error_code error;
         const auto target = fs::read_symlink(link, error);
         fs::remove(link);
-        skip(link.lexically_relative(folder).string() + " -> " + target.string());
+        skip(link.lexically_relative(folder).string() + " -> " + target.string(),
+            link.lexically_relative(folder).string());
     }
     ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
+    if (const auto notes = JobNotes::shared()) {
+        if (!unsafe.empty())
+            notes->note(leftOut(unsafe, "Uma entrada do arquivo compactado foi ignorada por segurança:",
+                " entradas do arquivo compactado foram ignoradas por segurança:"));
+        if (!tooLong.empty())
+            notes->note(leftOut(tooLong,
+                "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de "
+                "arquivos:",
+                " entradas do arquivo compactado não foram extraídas porque o nome é longo demais para o sistema de "
+                "arquivos:"));
+    }
     return skippedCount + others.size() + links.size();
 }
 

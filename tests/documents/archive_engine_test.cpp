@@ -1,5 +1,6 @@
 #include "core/base/app_paths.h"
 #include "core/base/error_log.h"
+#include "core/base/job_notes.h"
 #include "documents/archive_engine.h"
 #include "support/test_support.h"
 
@@ -614,6 +615,65 @@ write("sobe.zip", local(b"../fora.txt", zlib.crc32(data), 4, 4, 0) + data, [(b".
         EXPECT_NE(log.find("Entrada ignorada em " + name + ": "), std::string::npos) << log;
         EXPECT_NE(log.find(entry), std::string::npos) << log;
         EXPECT_EQ(names(), before);
+    }
+}
+
+struct SaidNotes final : JobNotes {
+    std::vector<std::string> said;
+    void note(const std::string& sentence) override { said.push_back(sentence); }
+};
+
+// Entries left out, whatever holds them: those a safe unpack never writes (a climb out of the
+// folder, a link out of it, a device) are one sentence for every container, and a name longer
+// than the file system takes is named with that cause, also a Windows path in a 7z; the rest
+// comes out, by extraction and by repacking alike.
+TEST_F(ArchiveEngineTest, EntriesLeftOutAreSaidWithTheirCauseWhateverTheContainerAndTheRestComesOut)
+{
+    python(R"(
+import io, tarfile, zipfile
+for mode, name in [("w", "mistura.tar"), ("w:gz", "mistura.tar.gz")]:
+    with tarfile.open(name, mode) as t:
+        for n in ["bom.txt", "../fora.txt"]:
+            i = tarfile.TarInfo(n); i.size = 3; t.addfile(i, io.BytesIO(b"bom"))
+        i = tarfile.TarInfo("elo"); i.type, i.linkname = tarfile.SYMTYPE, "/etc/passwd"; t.addfile(i)
+        i = tarfile.TarInfo("disco"); i.type, i.devmajor, i.devminor = tarfile.CHRTYPE, 1, 3; t.addfile(i)
+with zipfile.ZipFile("mistura.zip", "w") as z:
+    z.writestr("bom.txt", "bom"); z.writestr("../fora.txt", "bom")
+    i = zipfile.ZipInfo("elo"); i.create_system, i.external_attr = 3, 0o120777 << 16; z.writestr(i, "/etc/passwd")
+    i = zipfile.ZipInfo("disco"); i.create_system, i.external_attr = 3, 0o020644 << 16; z.writestr(i, "")
+longo = "a" * 280 + ".txt"
+with zipfile.ZipFile("longo.zip", "w") as z:
+    z.writestr(longo, "longo"); z.writestr("bom.txt", "bom")
+with tarfile.open("longo.tar", "w") as t:
+    for n, d in [(longo, b"longo"), ("bom.txt", b"bom")]:
+        i = tarfile.TarInfo(n); i.size = len(d); t.addfile(i, io.BytesIO(d))
+)");
+    const std::string longName(280, 'a'), windowsPath = "pasta\\" + longName + ".txt";
+    writeFile(work / "src/bom.txt", "bom");
+    writeFile(work / "src/longo.txt", "longo");
+    run("/usr/bin/7z", {"a", "-bso0", (work / "longo.7z").string(), "bom.txt", "longo.txt"}, work / "src");
+    run("/usr/bin/7z", {"rn", "-bso0", (work / "longo.7z").string(), "longo.txt", windowsPath});
+    const std::string unsafe
+        = "3 entradas do arquivo compactado foram ignoradas por segurança: “../fora.txt”, “disco”, “elo”.";
+    const auto tooLong = [](const std::string& name) {
+        return "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de "
+               "arquivos: “"
+            + name + "”.";
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {{"mistura.tar", unsafe},
+        {"mistura.tar.gz", unsafe}, {"mistura.zip", unsafe}, {"longo.zip", tooLong(longName + ".txt")},
+        {"longo.tar", tooLong(longName + ".txt")}, {"longo.7z", tooLong(windowsPath)}};
+    const auto notes = std::make_shared<SaidNotes>();
+    Installed<JobNotes> installed(notes);
+    for (const auto& [name, sentence] : cases) {
+        SCOPED_TRACE(name);
+        const auto out = ArchiveEngine::extract(work / name);
+        EXPECT_EQ(out, work / "bom.txt");
+        EXPECT_EQ(readFile(out), "bom");
+        fs::remove(out);
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, tar)), (Tree{{"bom.txt", "bom"}}));
+        EXPECT_EQ(notes->said, (std::vector{sentence, sentence}));
+        notes->said.clear();
     }
 }
 
