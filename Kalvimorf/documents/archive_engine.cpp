@@ -488,6 +488,54 @@ bool hasComposedTwins(const fs::path& archive)
     return false;
 }
 
+// A zip's entries whose Unicode Path field names them (Windows archivers write the name in the
+// machine's code page, or in bytes no code page reads, and the true one there) take that name.
+// libarchive heeds the field only in the local header, 7-Zip nowhere; both write the raw bytes
+// otherwise. A name that would leave the folder is left as it was.
+void takeUnicodeNames(const fs::path& archive, const fs::path& folder)
+{
+    const auto entries = ZipTools::entries(archive);
+    if (!entries)
+        return;
+    const auto realFolder = fs::canonical(folder);
+    for (const auto& entry : *entries) {
+        if (entry.unicodeName.empty() || entry.unicodeName == entry.name || entry.name.ends_with('/'))
+            continue;
+        const auto from = folder / fs::path(entry.name).relative_path();
+        const auto to = (folder / fs::path(entry.unicodeName).relative_path()).lexically_normal();
+        std::error_code error;
+        if (!below(from.lexically_normal(), folder) || !below(to, folder) || entry.unicodeName.ends_with('/')
+            || !fs::is_regular_file(fs::symlink_status(from, error)) || fs::exists(fs::symlink_status(to, error))
+            // Nor through a link the archive made on the way.
+            || !below(fs::weakly_canonical(to, error), realFolder) || error)
+            continue;
+        fs::create_directories(to.parent_path(), error);
+        FileSafety::moveNoReplace(from, to);
+    }
+}
+
+// A zip's pipe, device or socket entry without data, which the unpackers write as an empty file:
+// nothing of it can be kept, so it goes as those of a tar do. One that carries data is the data,
+// written as a file. Gives the names removed.
+std::vector<std::string> removeEmptySpecials(const fs::path& archive, const fs::path& folder)
+{
+    std::vector<std::string> removed;
+    const auto entries = ZipTools::entries(archive);
+    if (!entries)
+        return removed;
+    for (const auto& entry : *entries) {
+        const auto type = entry.mode & S_IFMT;
+        if (entry.size != 0 || (type != S_IFIFO && type != S_IFCHR && type != S_IFBLK && type != S_IFSOCK))
+            continue;
+        const auto path = (folder / fs::path(entry.name).relative_path()).lexically_normal();
+        std::error_code error;
+        if (below(path, folder) && fs::is_regular_file(fs::symlink_status(path, error))
+            && fs::file_size(path, error) == 0 && fs::remove(path, error))
+            removed.push_back(entry.name);
+    }
+    return removed;
+}
+
 // What one unpacker left is cleared before the next one tries.
 void emptied(const fs::path& folder)
 {
@@ -564,6 +612,9 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
             requireSuccess(result, bsdtar);
         }
     }
+    for (const auto& name : removeEmptySpecials(archive, folder))
+        skip(name, name);
+    takeUnicodeNames(archive, folder);
     std::vector<fs::path> links, others;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const auto status = it->symlink_status();

@@ -677,6 +677,52 @@ with tarfile.open("longo.tar", "w") as t:
     }
 }
 
+// Zips as Windows archivers and a pipe write them: a name in bytes no code page reads, with its
+// Unicode Path field only in the directory or beside a UTF-8 flag the bytes belie, comes out by
+// that field's name; an entry whose mode says pipe is its data, written as a file, and one with
+// no data is left out and said. By extraction and by repacking alike.
+TEST_F(ArchiveEngineTest, ZipEntriesComeOutByTheirUnicodeNameAndPipesWithDataAsFiles)
+{
+    python(std::string(zipWriter) + R"(
+name = "七个房间.txt".encode()
+data = b"conteudo"
+def unicode(raw):
+    return struct.pack("<HHBI", 0x7075, 5 + len(name), 1, zlib.crc32(raw)) + name
+def central_with(entry, extra, flags):
+    raw = entry[0]
+    head = central(*entry, method=0, flags=flags)[:-len(raw)]
+    return head[:30] + struct.pack("<H", len(extra)) + head[32:] + raw + extra
+for path, raw, flags in [("controle.zip", bytes([1, 2, 3, 4]), 0), ("bandeira.zip", bytes([0x81, 0x82, 0x83, 0x84]), 0x800)]:
+    entry = (raw, zlib.crc32(data), len(data), len(data), 0)
+    body = local(raw, zlib.crc32(data), len(data), len(data), 0, flags) + data
+    directory = central_with(entry, unicode(raw), flags)
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 1, 1, len(directory), len(body), 0)
+    open(path, "wb").write(body + directory + end)
+import zipfile
+with zipfile.ZipFile("cano.zip", "w") as z:
+    i = zipfile.ZipInfo("cano"); i.create_system, i.external_attr = 3, 0o010644 << 16; z.writestr(i, "")
+    z.writestr("ok.txt", "ok")
+)");
+    run("/bin/sh", {"-c", "printf 'quatorze bytes' | /usr/bin/zip -q tubo.zip -"}, work.path());
+    const auto notes = std::make_shared<SaidNotes>();
+    Installed<JobNotes> installed(notes);
+    for (const auto& name : {"controle.zip", "bandeira.zip"}) {
+        SCOPED_TRACE(name);
+        const auto out = ArchiveEngine::extract(work / name);
+        EXPECT_EQ(out, work / "七个房间.txt");
+        EXPECT_EQ(readFile(out), "conteudo");
+        fs::remove(out);
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, tgz)), (Tree{{"七个房间.txt", "conteudo"}}));
+    }
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "tubo.zip")), "quatorze bytes");
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "tubo.zip", tar)), (Tree{{"-", "quatorze bytes"}}));
+    EXPECT_TRUE(notes->said.empty());
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "cano.zip")), "ok");
+    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "cano.zip", tar)), (Tree{{"ok.txt", "ok"}}));
+    const std::string left = "Uma entrada do arquivo compactado foi ignorada por segurança: “cano”.";
+    EXPECT_EQ(notes->said, (std::vector{left, left}));
+}
+
 // Names: "café.txt" with a composed é and with e and a combining accent are two files here, and
 // both come out and go into the new archive; so do names with a line feed or a leading dash.
 // Tens of thousands of entries (more names than a command line holds) repack as well.
