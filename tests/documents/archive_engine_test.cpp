@@ -127,6 +127,17 @@ protected:
         return tree(target);
     }
 
+    // An archive of one file that comes out beside it by extraction, and alone in a repacking.
+    void unpacksToOne(const std::string& name, const std::string& entry, const std::string& text,
+        const OutputFormat& format = tar)
+    {
+        const auto out = ArchiveEngine::extract(work / name);
+        EXPECT_EQ(out, work / entry);
+        EXPECT_EQ(readFile(out), text);
+        fs::remove(out);
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, format)), (Tree{{entry, text}}));
+    }
+
     TempDir work;
     TempDir scratch;
     fs::path tmp;
@@ -667,11 +678,7 @@ with tarfile.open("longo.tar", "w") as t:
     Installed<JobNotes> installed(notes);
     for (const auto& [name, sentence] : cases) {
         SCOPED_TRACE(name);
-        const auto out = ArchiveEngine::extract(work / name);
-        EXPECT_EQ(out, work / "bom.txt");
-        EXPECT_EQ(readFile(out), "bom");
-        fs::remove(out);
-        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, tar)), (Tree{{"bom.txt", "bom"}}));
+        unpacksToOne(name, "bom.txt", "bom");
         EXPECT_EQ(notes->said, (std::vector{sentence, sentence}));
         notes->said.clear();
     }
@@ -708,17 +715,11 @@ with zipfile.ZipFile("cano.zip", "w") as z:
     Installed<JobNotes> installed(notes);
     for (const auto& name : {"controle.zip", "bandeira.zip"}) {
         SCOPED_TRACE(name);
-        const auto out = ArchiveEngine::extract(work / name);
-        EXPECT_EQ(out, work / "七个房间.txt");
-        EXPECT_EQ(readFile(out), "conteudo");
-        fs::remove(out);
-        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, tgz)), (Tree{{"七个房间.txt", "conteudo"}}));
+        unpacksToOne(name, "七个房间.txt", "conteudo", tgz);
     }
-    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "tubo.zip")), "quatorze bytes");
-    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "tubo.zip", tar)), (Tree{{"-", "quatorze bytes"}}));
+    unpacksToOne("tubo.zip", "-", "quatorze bytes");
     EXPECT_TRUE(notes->said.empty());
-    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "cano.zip")), "ok");
-    EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "cano.zip", tar)), (Tree{{"ok.txt", "ok"}}));
+    unpacksToOne("cano.zip", "ok.txt", "ok");
     const std::string left = "Uma entrada do arquivo compactado foi ignorada por segurança: “cano”.";
     EXPECT_EQ(notes->said, (std::vector{left, left}));
 }
