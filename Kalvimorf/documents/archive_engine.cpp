@@ -645,10 +645,10 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
     if (const auto notes = JobNotes::shared()) {
         if (!unsafe.empty())
-            notes->note(leftOut(unsafe, "Uma entrada do arquivo compactado foi ignorada por segurança:",
+            notes->note(archive, leftOut(unsafe, "Uma entrada do arquivo compactado foi ignorada por segurança:",
                 " entradas do arquivo compactado foram ignoradas por segurança:"));
         if (!tooLong.empty())
-            notes->note(leftOut(tooLong,
+            notes->note(archive, leftOut(tooLong,
                 "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de "
                 "arquivos:",
                 " entradas do arquivo compactado não foram extraídas porque o nome é longo demais para o sistema de "

@@ -94,7 +94,8 @@ TEST(RequestTest, FramesArriveWholeHoweverTheBytesAreCut)
     using Worker::Answer;
     const std::vector<Answer> answers{{Answer::Kind::ready}, {Answer::Kind::progress, 0.25},
         {Answer::Kind::done, 0, "/tmp/saída\n\xff.jpg"},
-        {Answer::Kind::failed, 0, {}, "Não foi possível ler o arquivo."}, {Answer::Kind::cancelled}};
+        {Answer::Kind::failed, 0, {}, "Não foi possível ler o arquivo."}, {Answer::Kind::cancelled},
+        {Answer::Kind::note, 0, "/tmp/fotos.zip", "Uma entrada do arquivo compactado foi ignorada por segurança: “x”."}};
     QByteArray stream;
     for (const auto& answer : answers)
         stream += Worker::frame(Worker::pack(answer));

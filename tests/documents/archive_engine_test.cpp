@@ -631,7 +631,7 @@ write("sobe.zip", local(b"../fora.txt", zlib.crc32(data), 4, 4, 0) + data, [(b".
 
 struct SaidNotes final : JobNotes {
     std::vector<std::string> said;
-    void note(const std::string& sentence) override { said.push_back(sentence); }
+    void note(const fs::path&, const std::string& sentence) override { said.push_back(sentence); }
 };
 
 // Entries left out, whatever holds them: those a safe unpack never writes (a climb out of the

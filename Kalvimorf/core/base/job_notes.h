@@ -2,6 +2,7 @@
 
 #include "core/base/service.h"
 
+#include <filesystem>
 #include <string>
 
 // What a job that still made its output has to tell the user: what it had to leave out and why
@@ -11,6 +12,6 @@
 class JobNotes : public Service<JobNotes> {
 public:
     virtual ~JobNotes() = default;
-    // A whole sentence for the user.
-    virtual void note(const std::string& sentence) = 0;
+    // A whole sentence for the user about the file `about` (the source the job read).
+    virtual void note(const std::filesystem::path& about, const std::string& sentence) = 0;
 };

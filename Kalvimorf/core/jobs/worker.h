@@ -34,7 +34,7 @@ struct Answer {
     enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged, note };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
-    fs::path output;  // done, staged
+    fs::path output;  // done, staged; the source a note is about
     std::string message;  // failed, notice, note
     bool operator==(const Answer&) const = default;
 };

@@ -316,7 +316,7 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                         staged.push_back(answer->output);
                     } else if (answer->kind == Answer::Kind::note) {
                         if (auto notes = JobNotes::shared())
-                            notes->note(answer->message);
+                            notes->note(answer->output, answer->message);
                     } else if (answer->kind == Answer::Kind::notice || answer->kind == Answer::Kind::component) {
                         // What the office route tells the desktop side, passed on as if it ran here.
                         if (auto events = OfficeEvents::shared()) {

@@ -106,7 +106,10 @@ public:
 
 class RelayedNotes : public JobNotes {
 public:
-    void note(const std::string& sentence) override { send({Answer::Kind::note, 0, {}, sentence}); }
+    void note(const fs::path& about, const std::string& sentence) override
+    {
+        send({Answer::Kind::note, 0, about, sentence});
+    }
 };
 
 // So that the parent can remove what a kill leaves beside the outputs.
