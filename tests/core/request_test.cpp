@@ -147,6 +147,19 @@ TEST(RequestTest, ADropBecomesOneBatchRequestOrOnePerFile)
     // A folder that cannot be made is the file system's error, for each road to handle its way.
     writeFile(dir / "ocupado", "x");
     EXPECT_THROW(Requests::commonFolder({dir / "ocupado/a.png", dir / "ocupado/b.png"}, jpg), fs::filesystem_error);
+
+    // The later parts of a set of volumes given with its first part are taken with it, by the
+    // new names and the old; a later part alone, or beside another set's first part, stays.
+    const auto extract = Catalog::extractFormat();
+    std::vector<fs::path> parts;
+    for (const auto* name : {"x.part01.rar", "x.part02.rar", "x.part10.rar", "y.part2.rar", "z.rar", "z.r00",
+             "z.R01", "w.r00", "w.part1.rar.zip"})
+        parts.push_back(dir / name);
+    std::vector<fs::path> kept;
+    for (const auto& request : Requests::plan(parts, MediaKind::other, extract, {}, {}))
+        kept.push_back(request.sources.front());
+    EXPECT_EQ(kept, (std::vector<fs::path>{parts[0], parts[3], parts[4], parts[7], parts[8]}));
+    EXPECT_FALSE(Requests::commonFolder({parts[0], parts[1], parts[2]}, extract));
 }
 
 }
