@@ -59,6 +59,14 @@ const char* const missingPart
     = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na mesma pasta e abra a "
       "primeira.";
 
+// Entries left out while the rest was kept, after their count or for one alone.
+const char* const unsafeOne = "Uma entrada do arquivo compactado foi ignorada por segurança:";
+const char* const unsafeMany = " entradas do arquivo compactado foram ignoradas por segurança:";
+const char* const tooLongOne
+    = "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de arquivos:";
+const char* const tooLongMany
+    = " entradas do arquivo compactado não foram extraídas porque o nome é longo demais para o sistema de arquivos:";
+
 std::function<long long(const fs::path&)> roomProbe;
 
 // Asks tar not to add resource-fork entries where it knows them.
@@ -505,7 +513,8 @@ void takeUnicodeNames(const fs::path& archive, const fs::path& folder)
         const auto to = (folder / fs::path(entry.unicodeName).relative_path()).lexically_normal();
         std::error_code error;
         if (!below(from.lexically_normal(), folder) || !below(to, folder) || entry.unicodeName.ends_with('/')
-            || !fs::is_regular_file(fs::symlink_status(from, error)) || fs::exists(fs::symlink_status(to, error))
+            || !fs::is_regular_file(fs::symlink_status(from, error))
+            || fs::exists(fs::symlink_status(to, error))
             // Nor through a link the archive made on the way.
             || !below(fs::weakly_canonical(to, error), realFolder) || error)
             continue;
@@ -645,14 +654,9 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
     if (const auto notes = JobNotes::shared()) {
         if (!unsafe.empty())
-            notes->note(archive, leftOut(unsafe, "Uma entrada do arquivo compactado foi ignorada por segurança:",
-                " entradas do arquivo compactado foram ignoradas por segurança:"));
+            notes->note(archive, leftOut(unsafe, unsafeOne, unsafeMany));
         if (!tooLong.empty())
-            notes->note(archive, leftOut(tooLong,
-                "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de "
-                "arquivos:",
-                " entradas do arquivo compactado não foram extraídas porque o nome é longo demais para o sistema de "
-                "arquivos:"));
+            notes->note(archive, leftOut(tooLong, tooLongOne, tooLongMany));
     }
     return skippedCount + others.size() + links.size();
 }

@@ -145,7 +145,10 @@ namespace {
 // A job that made its output but left something out says so beside the output's line.
 class PrintedNotes : public JobNotes {
 public:
-    void note(const std::filesystem::path&, const std::string& sentence) override { printLine(stderr, "aviso: " + shownSentence(sentence)); }
+    void note(const std::filesystem::path&, const std::string& sentence) override
+    {
+        printLine(stderr, "aviso: " + shownSentence(sentence));
+    }
 };
 
 }

@@ -287,8 +287,8 @@ with tarfile.open("inseguro.tar", "w") as t:
     const auto run = convert(outside);
     EXPECT_EQ(run.exitCode, 0);
     // The safe entries are kept, the others skipped, said, and named in the error log.
-    EXPECT_EQ(run.err,
-        "aviso: 2 entradas do arquivo compactado foram ignoradas por segurança: “../fora.txt”, “elo”.\n");
+    EXPECT_EQ(
+        run.err, "aviso: 2 entradas do arquivo compactado foram ignoradas por segurança: “../fora.txt”, “elo”.\n");
     EXPECT_EQ(files(), 6u);  // the archive, the folder, its three files and sub/
     for (const auto& kept : {"inseguro/bom.txt", "inseguro/absoluto.txt", "inseguro/sub/ok.txt"})
         EXPECT_TRUE(fs::exists(dir / kept)) << kept;

@@ -184,8 +184,7 @@ TEST_F(JobProcessTest, AJobWhoseFolderCannotBeWrittenWritesInTheDownloadFolderTh
     Request request;
     request.sources = {room / "fonte.txt"};
     auto pipe = FileSafety::Pipe::make();
-    const auto end = JobProcess::run(
-        *JobProcess::of(request),
+    const auto end = JobProcess::run(*JobProcess::of(request),
         [&] {
             std::string got;
             try {

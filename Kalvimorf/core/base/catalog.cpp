@@ -429,7 +429,8 @@ std::optional<fs::path> firstVolume(const fs::path& url)
         const auto one = std::string(end - start - 1, '0') + "1";
         return url.parent_path() / (name.substr(0, start) + one + name.substr(end));
     }
-    if (lower.size() > 4 && lower.compare(lower.size() - 4, 2, ".r") == 0 && digitsBefore(lower.size()) == lower.size() - 2)
+    if (lower.size() > 4 && lower.compare(lower.size() - 4, 2, ".r") == 0
+        && digitsBefore(lower.size()) == lower.size() - 2)
         return url.parent_path() / (name.substr(0, name.size() - 3) + "rar");
     return std::nullopt;
 }
