@@ -1,7 +1,6 @@
 // The tray program's side of the office route: however many workers note the simple route, one
 // information row appears, and the installer's run shows as the job "Preparando o Brivlon".
 
-#include "core/base/job_notes.h"
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "documents/office_notices.h"
@@ -56,24 +55,5 @@ TEST(OfficeNotices, SimpleRouteNoticeOnceAndTheInstallersJob)
     const auto& last = JobStore::shared().jobs().back();
     EXPECT_TRUE(last.state.is(Job::State::Kind::failed));
     EXPECT_EQ(last.state.message, "Não deu para preparar a conversão de documentos: x");
-    OfficeEvents::set(nullptr);
-}
-
-// What a job left out becomes an information row under its source's name.
-TEST(OfficeNotices, WhatAJobLeftOutIsARowOfItsSource)
-{
-    OfficeNotices::install();
-    const auto notes = JobNotes::shared();
-    ASSERT_TRUE(notes);
-    const size_t before = JobStore::shared().jobs().size();
-    notes->note("/tmp/fotos.zip", "Uma entrada do arquivo compactado foi ignorada por segurança: “elo”.");
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return JobStore::shared().jobs().size() == before + 1;
-    }));
-    const auto& row = JobStore::shared().jobs().back();
-    EXPECT_EQ(row.sourceName, "fotos.zip");
-    EXPECT_TRUE(row.state.is(Job::State::Kind::info));
-    EXPECT_EQ(row.state.message, "Uma entrada do arquivo compactado foi ignorada por segurança: “elo”.");
-    JobNotes::set(nullptr);
     OfficeEvents::set(nullptr);
 }
