@@ -5,6 +5,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_notes.h"
 #include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/process.h"
@@ -57,6 +58,14 @@ const char* const nothingKept = "Nenhuma entrada do arquivo compactado pôde ser
 const char* const missingPart
     = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na mesma pasta e abra a "
       "primeira.";
+
+// Entries left out while the rest was kept, after their count or for one alone.
+const char* const unsafeOne = "Uma entrada do arquivo compactado foi ignorada por segurança:";
+const char* const unsafeMany = " entradas do arquivo compactado foram ignoradas por segurança:";
+const char* const tooLongOne
+    = "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de arquivos:";
+const char* const tooLongMany
+    = " entradas do arquivo compactado não foram extraídas porque o nome é longo demais para o sistema de arquivos:";
 
 std::function<long long(const fs::path&)> roomProbe;
 
@@ -254,9 +263,19 @@ void requireSuccess(const Process::Result& result, const std::string& tool)
             result.err, tool, {.notUtf8 = ErrorCauses::damaged, .fallback = ErrorCauses::damaged});
 }
 
-// The entries the unpacker refused because they would land outside the folder ("../x", a hard
-// link to a file elsewhere). Nothing when any other error is among its lines: then the run failed.
-std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& errors)
+// One line of an unpacker's complaints that names an entry it left out and went on: one that
+// would land outside the folder ("../x", a hard link to a file elsewhere), a device or pipe an
+// ordinary user may not make, a name longer than the file system takes.
+bool namesSkippedEntry(std::string_view line)
+{
+    return ErrorCauses::causeOf(line) == ErrorCauses::Cause::unsafeEntry || line.ends_with("File name too long")
+        || (line.find(": Can't create '") != std::string_view::npos && line.ends_with("Operation not permitted"))
+        || (line.starts_with("ERROR: Cannot open output file : errno=36 "));
+}
+
+// The entries the unpacker left out (namesSkippedEntry). Nothing when any other error is among
+// its lines: then the run failed.
+std::optional<std::vector<std::string>> onlyEntriesSkipped(const std::string& errors)
 {
     std::vector<std::string> skipped;
     std::string_view rest = errors;
@@ -267,11 +286,41 @@ std::optional<std::vector<std::string>> onlyUnsafeSkipped(const std::string& err
         if (line.empty() || line.ends_with("Error exit delayed from previous errors.")
             || line.starts_with("bsdtar: Removing leading"))
             continue;
-        if (ErrorCauses::causeOf(line) != ErrorCauses::Cause::unsafeEntry)
+        if (!namesSkippedEntry(line))
             return std::nullopt;
         skipped.emplace_back(line);
     }
     return skipped;
+}
+
+// The entry a skipping line names: 7-Zip ends its line with the path it could not write, bsdtar
+// starts it with the entry's name before its own words.
+std::string skippedEntry(std::string_view line, const fs::path& folder)
+{
+    if (line.starts_with("ERROR: ")) {
+        const auto at = line.rfind(" : ");
+        const fs::path path(std::string(line.substr(at == std::string_view::npos ? 0 : at + 3)));
+        const auto relative = path.lexically_relative(folder);
+        return (relative.empty() ? path : relative).string();
+    }
+    size_t end = std::string_view::npos;
+    for (const std::string_view words : {": Path contains", ": Hard-link target", ": Cannot extract through symlink",
+             ": Can't create '", ": Could not stat ", ": "})
+        end = std::min(end, line.find(words));
+    // bsdtar doubles a backslash in what it prints.
+    return QString::fromStdString(std::string(line.substr(0, end))).replace("\\\\", "\\").toStdString();
+}
+
+// What the user reads about the entries left out: how many, the first few by name, and why.
+std::string leftOut(const std::vector<std::string>& names, const char* one, const char* many)
+{
+    std::string sentence = names.size() == 1 ? one : std::to_string(names.size()) + many;
+    constexpr size_t shown = 3;
+    for (size_t i = 0; i < names.size() && i < shown; ++i)
+        sentence += (i == 0 ? " \u201c" : ", \u201c") + names[i] + "\u201d";
+    if (names.size() > shown)
+        sentence += " e mais " + std::to_string(names.size() - shown);
+    return sentence + ".";
 }
 
 // The first bytes of a file, as many as it has up to `size`.
@@ -447,6 +496,55 @@ bool hasComposedTwins(const fs::path& archive)
     return false;
 }
 
+// A zip's entries whose Unicode Path field names them (Windows archivers write the name in the
+// machine's code page, or in bytes no code page reads, and the true one there) take that name.
+// libarchive heeds the field only in the local header, 7-Zip nowhere; both write the raw bytes
+// otherwise. A name that would leave the folder is left as it was.
+void takeUnicodeNames(const fs::path& archive, const fs::path& folder)
+{
+    const auto entries = ZipTools::entries(archive);
+    if (!entries)
+        return;
+    const auto realFolder = fs::canonical(folder);
+    for (const auto& entry : *entries) {
+        if (entry.unicodeName.empty() || entry.unicodeName == entry.name || entry.name.ends_with('/'))
+            continue;
+        const auto from = folder / fs::path(entry.name).relative_path();
+        const auto to = (folder / fs::path(entry.unicodeName).relative_path()).lexically_normal();
+        std::error_code error;
+        if (!below(from.lexically_normal(), folder) || !below(to, folder) || entry.unicodeName.ends_with('/')
+            || !fs::is_regular_file(fs::symlink_status(from, error))
+            || fs::exists(fs::symlink_status(to, error))
+            // Nor through a link the archive made on the way.
+            || !below(fs::weakly_canonical(to, error), realFolder) || error)
+            continue;
+        fs::create_directories(to.parent_path(), error);
+        FileSafety::moveNoReplace(from, to);
+    }
+}
+
+// A zip's pipe, device or socket entry without data, which the unpackers write as an empty file:
+// nothing of it can be kept, so it goes as those of a tar do. One that carries data is the data,
+// written as a file. Gives the names removed.
+std::vector<std::string> removeEmptySpecials(const fs::path& archive, const fs::path& folder)
+{
+    std::vector<std::string> removed;
+    const auto entries = ZipTools::entries(archive);
+    if (!entries)
+        return removed;
+    for (const auto& entry : *entries) {
+        const auto type = entry.mode & S_IFMT;
+        if (entry.size != 0 || (type != S_IFIFO && type != S_IFCHR && type != S_IFBLK && type != S_IFSOCK))
+            continue;
+        const auto path = (folder / fs::path(entry.name).relative_path()).lexically_normal();
+        std::error_code error;
+        if (below(path, folder) && fs::is_regular_file(fs::symlink_status(path, error))
+            && fs::file_size(path, error) == 0 && fs::remove(path, error))
+            removed.push_back(entry.name);
+    }
+    return removed;
+}
+
 // What one unpacker left is cleared before the next one tries.
 void emptied(const fs::path& folder)
 {
@@ -464,8 +562,13 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
 {
     // Named in the log all at once: an archive of thousands of devices is one write, not thousands.
     std::string skippedNames;
-    const auto skip = [&](const std::string& what) {
+    // What the user is told: entries left out for safety (they would land outside the folder,
+    // lead out of it, or are no files), whatever the container, and those whose names the file
+    // system cannot hold.
+    std::vector<std::string> unsafe, tooLong;
+    const auto skip = [&](const std::string& what, const std::string& entry) {
         skippedNames += what + "\n";
+        (what.find("File name too long") != std::string::npos ? tooLong : unsafe).push_back(entry);
     };
     const auto refuseEncrypted = [&](const Process::Result& result) {
         if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
@@ -474,10 +577,23 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     const std::vector<std::string> sevenZipArguments
         = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
     size_t skippedCount = 0;
+    // A run that failed only for entries it left out kept the rest: those are named, not failed.
+    const auto keptTheRest = [&](const Process::Result& result) {
+        const auto skipped = result.exitCode != 0 && !result.signaled && !result.looping
+            ? onlyEntriesSkipped(result.err)
+            : std::nullopt;
+        if (!skipped || skipped->empty())
+            return false;
+        for (const auto& line : *skipped)
+            skip(line, skippedEntry(line, folder));
+        skippedCount = skipped->size();
+        return true;
+    };
     if (hasComposedTwins(archive)) {
         const auto result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
         refuseEncrypted(result);
-        requireSuccess(result, sevenZip);
+        if (!keptTheRest(result))
+            requireSuccess(result, sevenZip);
     } else {
         // libarchive reads only the part it is given and fills the rest of a split entry with
         // zeros; 7-Zip and unar read the parts beside it.
@@ -487,10 +603,9 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
                                       archive.string(), "-C", folder.string()},
                                   archive, folder, memory);
         refuseEncrypted(result);
-        const auto skipped
-            = result.exitCode != 0 && !result.signaled && !volumes ? onlyUnsafeSkipped(result.err) : std::nullopt;
-        if (result.exitCode != 0 && !result.signaled && !result.looping && !skipped
-            && sevenZipMayRead(archive, result.err)) {
+        const bool kept = !volumes && keptTheRest(result);
+        if (!kept && result.exitCode != 0 && !result.signaled && !result.looping
+            && (volumes || sevenZipMayRead(archive, result.err))) {
             emptied(folder);
             result = unpackWith(sevenZip, sevenZipArguments, archive, folder, memory);
             if (result.exitCode != 0 && !result.signaled && !result.looping && isRar(archive)) {
@@ -499,17 +614,16 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
                 result = unpackWith(unar, {"-q", "-D", "-nr", "-p", "brivlon", "-o", folder.string(), archive.string()},
                     archive, folder, memory);
                 requireSuccess(result, unar);
-            } else {
+            } else if (!keptTheRest(result)) {
                 requireSuccess(result, sevenZip);
             }
-        } else if (skipped && !skipped->empty()) {
-            for (const auto& line : *skipped)
-                skip(line);
-            skippedCount = skipped->size();
-        } else {
+        } else if (!kept) {
             requireSuccess(result, bsdtar);
         }
     }
+    for (const auto& name : removeEmptySpecials(archive, folder))
+        skip(name, name);
+    takeUnicodeNames(archive, folder);
     std::vector<fs::path> links, others;
     for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
         const auto status = it->symlink_status();
@@ -523,7 +637,7 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     }
     for (const auto& path : others) {
         fs::remove(path);
-        skip(path.lexically_relative(folder).string());
+        skip(path.lexically_relative(folder).string(), path.lexically_relative(folder).string());
     }
     // Judged only once the rest is gone, so that a link to a removed pipe goes too.
     const auto realRoot = fs::canonical(folder);
@@ -534,9 +648,16 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
         std::error_code error;
         const auto target = fs::read_symlink(link, error);
         fs::remove(link);
-        skip(link.lexically_relative(folder).string() + " -> " + target.string());
+        skip(link.lexically_relative(folder).string() + " -> " + target.string(),
+            link.lexically_relative(folder).string());
     }
     ErrorLog::addLines("Entrada ignorada em " + archive.filename().string() + ": ", skippedNames);
+    if (const auto notes = JobNotes::shared()) {
+        if (!unsafe.empty())
+            notes->note(archive, leftOut(unsafe, unsafeOne, unsafeMany));
+        if (!tooLong.empty())
+            notes->note(archive, leftOut(tooLong, tooLongOne, tooLongMany));
+    }
     return skippedCount + others.size() + links.size();
 }
 
@@ -592,6 +713,18 @@ void requireWholeSet(const fs::path& archive, const ArchiveHeaders::RarFacts& fa
         part = *next;
         goesOn = nextFacts->continuesLater;
     }
+}
+
+// The part a set of volumes is read from: a later part given alone stands for its set when the
+// set's first part lies beside it; any other archive is itself.
+fs::path setStart(const fs::path& archive)
+{
+    const auto facts = ArchiveHeaders::rarFacts(archive);
+    if (!facts || !facts->continuesEarlier)
+        return archive;
+    const auto first = Catalog::firstVolume(archive);
+    const auto firstFacts = first ? ArchiveHeaders::rarFacts(*first) : std::nullopt;
+    return firstFacts && !firstFacts->continuesEarlier ? *first : archive;
 }
 
 // unpackWhole() within the memory the archive's headers justify, for a whole set of volumes only.
@@ -759,7 +892,8 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format)
 
 fs::path extract(const fs::path& archive)
 {
-    const auto source = cleaned(archive);
+    FileSafety::requireRegularFile(cleaned(archive));
+    const auto source = setStart(cleaned(archive));
     FileSafety::requireRegularFile(source);
     const auto folder = OutputPaths::directory(source);
     const auto base = baseName(source);
@@ -788,7 +922,8 @@ fs::path extract(const fs::path& archive)
 
 fs::path repack(const fs::path& archive, const OutputFormat& format)
 {
-    const auto source = cleaned(archive);
+    FileSafety::requireRegularFile(cleaned(archive));
+    const auto source = setStart(cleaned(archive));
     FileSafety::requireRegularFile(source);
     const FileSafety::TempDir temp;
     // A single compressed file is packed again as the one file it holds.

@@ -17,8 +17,9 @@ fs::path create(const std::vector<fs::path>& items, const OutputFormat& format);
 // archive with one entry to that entry, any other into a folder named after the archive. What is
 // unpacked belongs to the user running the program, without set-id bits; only regular files,
 // folders and links that stay inside are kept. Inputs must be regular files. A set of RAR
-// volumes is read from its first part with every other part beside it; any part alone, or a set
-// missing a part, is refused with a sentence saying a part is missing.
+// volumes is read from its first part with every other part beside it, also when a later part is
+// given; a part without its first one, or a set missing a part, is refused with a sentence saying
+// a part is missing.
 fs::path extract(const fs::path& archive);
 // Unpacks into a temporary folder and packs the entries again as `format` beside the source.
 fs::path repack(const fs::path& archive, const OutputFormat& format);

@@ -1,5 +1,6 @@
 #include "documents/office_notices.h"
 
+#include "core/base/job_notes.h"
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
 #include "core/state/office_events.h"
@@ -41,6 +42,21 @@ private:
     std::atomic<bool> shown_{false};
 };
 
+// What a finished job left out, as an information row under the source's name beside its own.
+class StoreNotes : public JobNotes {
+public:
+    void note(const std::filesystem::path& about, const std::string& sentence) override
+    {
+        MainThread::post([name = about.filename().string(), sentence] {
+            Job job;
+            job.sourceName = name;
+            job.state = Job::State::info(sentence);
+            job.started = false;
+            JobStore::shared().append(std::move(job));
+        });
+    }
+};
+
 // The installer's one job per run, "Preparando o Brivlon", in the job store.
 void showInstallerJobs()
 {
@@ -71,6 +87,7 @@ void showInstallerJobs()
 void install()
 {
     OfficeEvents::set(std::make_shared<StoreNotices>());
+    JobNotes::set(std::make_shared<StoreNotes>());
     showInstallerJobs();
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <system_error>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace ZipTools {
 
@@ -83,6 +84,8 @@ struct Listed {
     uint64_t size = 0;  // unpacked
     uint64_t local = 0;  // where its local header lies
     size_t at = 0;  // where its header lies in the directory
+    std::string_view unicodeName;
+    uint32_t mode = 0;
 };
 
 // A zip's central directory, read from its end record (and, for a zip64, the record the
@@ -128,6 +131,9 @@ struct Directory {
             const auto extraLength = size_t(little(bytes, offset + 30, 2));
             const auto commentLength = size_t(little(bytes, offset + 32, 2));
             listed.local = little(bytes, offset + 42, 4);
+            // The upper half of the external attributes is the file's mode when it was made on Unix.
+            if (little(bytes, offset + 5, 1) == 3)
+                listed.mode = uint32_t(little(bytes, offset + 38, 4) >> 16);
             if (offset + 46 + nameLength + extraLength > bytes.size())
                 throw ConversionError::writeFailed();
             listed.name = std::string_view(bytes).substr(offset + 46, nameLength);
@@ -149,6 +155,12 @@ struct Directory {
                     if (listed.local == 0xffffffff)
                         listed.local = little(extra, next, 8);
                 }
+                // Info-ZIP's Unicode Path field: version 1, the CRC-32 of the name it stands for,
+                // then that name in UTF-8. A CRC that differs says the name was changed since.
+                if (id == 0x7075 && length > 5 && field + 4 + length <= extra.size() && extra[field + 4] == 1
+                    && little(extra, field + 5, 4)
+                        == ::crc32(0, reinterpret_cast<const Bytef*>(listed.name.data()), uInt(listed.name.size())))
+                    listed.unicodeName = extra.substr(field + 9, length - 5);
                 field += 4 + length;
             }
             visit(listed);
@@ -238,7 +250,8 @@ std::optional<std::vector<Entry>> entries(const fs::path& archive)
     std::vector<Entry> listed;
     try {
         Directory(fd.get(), archive).each([&listed](const Listed& entry) {
-            listed.push_back({std::string(entry.name), entry.flags, entry.packed, entry.size, entry.local});
+            listed.push_back({std::string(entry.name), entry.flags, entry.packed, entry.size, entry.local,
+                std::string(entry.unicodeName), entry.mode});
         });
     } catch (const ConversionError&) {
         return std::nullopt;

@@ -64,6 +64,10 @@ struct Entry {
     uint64_t packed = 0;  // the bytes of its data in the zip
     uint64_t size = 0;  // unpacked, as declared
     uint64_t local = 0;  // where its local header lies
+    // The name the Unicode Path extra field gives (as Windows archivers write for names their
+    // code page lacks), when it was made for this name; empty otherwise.
+    std::string unicodeName;
+    uint32_t mode = 0;  // its Unix mode, type bits included, when it was packed on Unix; else 0
 };
 
 // The files a zip's central directory lists, in its order; nothing when the bytes are no zip.

@@ -44,8 +44,14 @@ int convert()
 {
     const auto& args = Cli::args;
     std::vector<fs::path> files;
-    for (size_t i = 3; i < args.size(); ++i)
-        files.push_back(fs::absolute(args[i]));
+    for (size_t i = 3; i < args.size(); ++i) {
+        // As the shell completes a folder ("pasta/") or names the current one ("."): the folder
+        // by its own name, which its output is named after and placed beside.
+        auto file = fs::absolute(args[i]).lexically_normal();
+        if (!file.has_filename() && file != file.root_path())
+            file = file.parent_path();
+        files.push_back(std::move(file));
+    }
     auto offered = Catalog::options(files);
     if (!offered)
         return noConversion();

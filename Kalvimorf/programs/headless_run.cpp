@@ -2,6 +2,7 @@
 
 #include "programs/cli.h"
 #include "core/base/conversion_error.h"
+#include "core/base/job_notes.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
@@ -139,6 +140,19 @@ std::string shownSentence(const std::string& sentence)
 
 void printError(const std::exception& error) { printLine(stderr, "erro: " + shownSentence(describeError(error))); }
 
+namespace {
+
+// A job that made its output but left something out says so beside the output's line.
+class PrintedNotes : public JobNotes {
+public:
+    void note(const std::filesystem::path&, const std::string& sentence) override
+    {
+        printLine(stderr, "aviso: " + shownSentence(sentence));
+    }
+};
+
+}
+
 void blockTerminationSignals()
 {
     const auto set = terminationSignals();
@@ -176,6 +190,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
     auto context = Task::newJob();
     context.cancel = runToken;
     Task::Binder binder(context);
+    JobNotes::set(std::make_shared<PrintedNotes>());
     try {
         const auto requests = plan();
         // Work that is all in ffmpeg's processes (the media tools, conversions of video and sound)

@@ -25,6 +25,9 @@ TEST(DescribeError, SystemFailuresBecomeSentencesNamingTheItem)
     EXPECT_EQ(
         described(EACCES, dir / "fotos/a.png"), "Sem permissão para usar “a.png” (" + (dir / "fotos").string() + ").");
     EXPECT_EQ(described(ENOSPC, dir / "fotos/a.png"), "Não há espaço livre no disco.");
+    // A staging folder of the program's own is the folder it stands in.
+    EXPECT_EQ(described(EACCES, dir / "fotos/.kalvimorf-3f2a/pacote.zip"),
+        "Sem permissão para usar “fotos” (" + dir.path().string() + ").");
     // Whatever the reason, never the library's English or its prefixes.
     for (int code : {ENOENT, EACCES, EPERM, EROFS, ENOSPC, EEXIST, ENAMETOOLONG, EISDIR, EIO, ELOOP, EXDEV}) {
         const auto sentence = described(code, dir / "fotos/a.png");

@@ -270,7 +270,7 @@ TEST_F(HardeningTest, Archives)
     const auto listed = runProgram("/usr/bin/bsdtar", {"-tf", (dir / "atalho.zip").string()});
     EXPECT_NE(listed.out.find("foto.txt"), std::string::npos) << listed.out;
 
-    check({{"tar with entries outside",
+    const Row outside = {"tar with entries outside",
         [this](const fs::path&) {
             python(R"(
 import io, tarfile
@@ -280,8 +280,15 @@ with tarfile.open("inseguro.tar", "w") as t:
     i = tarfile.TarInfo("elo"); i.type = tarfile.LNKTYPE; i.linkname = "../../etc/passwd"; t.addfile(i)
 )");
         },
-        "extrair", {"inseguro.tar"}, ""}});
-    // The safe entries are kept, the others skipped with a word in the error log.
+        "extrair", {"inseguro.tar"}, ""};
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        FileSafety::removeTree(entry.path());
+    outside.make(dir.path());
+    const auto run = convert(outside);
+    EXPECT_EQ(run.exitCode, 0);
+    // The safe entries are kept, the others skipped, said, and named in the error log.
+    EXPECT_EQ(
+        run.err, "aviso: 2 entradas do arquivo compactado foram ignoradas por segurança: “../fora.txt”, “elo”.\n");
     EXPECT_EQ(files(), 6u);  // the archive, the folder, its three files and sub/
     for (const auto& kept : {"inseguro/bom.txt", "inseguro/absoluto.txt", "inseguro/sub/ok.txt"})
         EXPECT_TRUE(fs::exists(dir / kept)) << kept;

@@ -69,6 +69,10 @@ TEST_F(HeadlessConversion, FormatChoiceOutputsAndExitCodes)
         // A name with a line feed is quoted, so that every output stays one line.
         {"zip", {"notas\nda ana's\\b"}, "$'notas\\nda ana\\'s\\\\b.zip'\n"},
         {"", {"notas\nda ana's\\b.zip"}, "$'notas\\nda ana\\'s\\\\b 2'\n"},
+        // A folder as the shell completes it, or named from inside, is the folder by its name.
+        {"zip", {"docs/"}, "docs 2.zip\n"},
+        {"tgz", {"docs/."}, "docs 3.tar.gz\n"},
+        {"tar", {(dir / "docs/").string()}, "docs.tar\n"},
     };
     for (const auto& [format, inputs, out] : cases) {
         auto result = convert(format, inputs);

@@ -2,9 +2,12 @@
 // and the network, whatever the readers above would have checked first. These tests ask the
 // kernel directly, through both roads a job's process is started by.
 
+#include "core/base/app_paths.h"
+#include "core/base/output_paths.h"
 #include "core/base/task.h"
 #include "core/jobs/job_boundary.h"
 #include "core/jobs/job_process.h"
+#include "core/jobs/request.h"
 
 #include "support/test_support.h"
 
@@ -93,6 +96,10 @@ protected:
     TempDir room, output, outside;
 };
 
+struct NothingWritable final : OutputPaths::WritableCheck {
+    bool isWritable(const fs::path&) override { return false; }
+};
+
 }
 
 TEST_F(JobProcessTest, AFencedProcessIsRefusedWhatLiesOutsideItsRoomsAndTheNetwork)
@@ -164,4 +171,23 @@ TEST_F(JobProcessTest, HowAJobsProcessEndedIsJudgedOnce)
         std::abort();
     };
     EXPECT_EQ(JobProcess::run(*bounds(), crash, {}), JobProcess::End::failed);
+}
+
+// A source in a folder that cannot be written sends the output to the download folder as the
+// desktop names it, and the job's own bounds both find that name and let it write there.
+TEST_F(JobProcessTest, AJobWhoseFolderCannotBeWrittenWritesInTheDownloadFolderTheDesktopNames)
+{
+    writeFile(AppPaths::userDirs(), "XDG_DOWNLOAD_DIR=\"$HOME/Baixados\"\n");
+    TestSupport::Installed<OutputPaths::WritableCheck> installed{std::make_shared<NothingWritable>()};
+    Request request;
+    request.sources = {room / "fonte.txt"};
+    const auto write = [&] {
+        try {
+            writeFile(OutputPaths::directory(room / "fonte.txt") / "saida.txt", "x");
+        } catch (const std::exception&) {
+            std::_Exit(1);
+        }
+    };
+    EXPECT_EQ(JobProcess::run(*JobProcess::of(request), write, {}), JobProcess::End::well);
+    EXPECT_TRUE(fs::exists(fs::path(std::getenv("HOME")) / "Baixados/saida.txt"));
 }

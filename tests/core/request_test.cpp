@@ -94,7 +94,8 @@ TEST(RequestTest, FramesArriveWholeHoweverTheBytesAreCut)
     using Worker::Answer;
     const std::vector<Answer> answers{{Answer::Kind::ready}, {Answer::Kind::progress, 0.25},
         {Answer::Kind::done, 0, "/tmp/saída\n\xff.jpg"},
-        {Answer::Kind::failed, 0, {}, "Não foi possível ler o arquivo."}, {Answer::Kind::cancelled}};
+        {Answer::Kind::failed, 0, {}, "Não foi possível ler o arquivo."}, {Answer::Kind::cancelled},
+        {Answer::Kind::note, 0, "/tmp/fotos.zip", "Uma entrada do arquivo compactado foi ignorada por segurança: “x”."}};
     QByteArray stream;
     for (const auto& answer : answers)
         stream += Worker::frame(Worker::pack(answer));
@@ -146,6 +147,19 @@ TEST(RequestTest, ADropBecomesOneBatchRequestOrOnePerFile)
     // A folder that cannot be made is the file system's error, for each road to handle its way.
     writeFile(dir / "ocupado", "x");
     EXPECT_THROW(Requests::commonFolder({dir / "ocupado/a.png", dir / "ocupado/b.png"}, jpg), fs::filesystem_error);
+
+    // The later parts of a set of volumes given with its first part are taken with it, by the
+    // new names and the old; a later part alone, or beside another set's first part, stays.
+    const auto extract = Catalog::extractFormat();
+    std::vector<fs::path> parts;
+    for (const auto* name : {"x.part01.rar", "x.part02.rar", "x.part10.rar", "y.part2.rar", "z.rar", "z.r00",
+             "z.R01", "w.r00", "w.part1.rar.zip"})
+        parts.push_back(dir / name);
+    std::vector<fs::path> kept;
+    for (const auto& request : Requests::plan(parts, MediaKind::other, extract, {}, {}))
+        kept.push_back(request.sources.front());
+    EXPECT_EQ(kept, (std::vector<fs::path>{parts[0], parts[3], parts[4], parts[7], parts[8]}));
+    EXPECT_FALSE(Requests::commonFolder({parts[0], parts[1], parts[2]}, extract));
 }
 
 }

@@ -1,5 +1,6 @@
 #include "core/base/app_paths.h"
 #include "core/base/error_log.h"
+#include "core/base/job_notes.h"
 #include "documents/archive_engine.h"
 #include "support/test_support.h"
 
@@ -124,6 +125,17 @@ protected:
         const auto target = scratch / ("unpacked-" + archive.filename().string());
         python("import shutil; shutil.unpack_archive('" + archive.string() + "', '" + target.string() + "')");
         return tree(target);
+    }
+
+    // An archive of one file that comes out beside it by extraction, and alone in a repacking.
+    void unpacksToOne(const std::string& name, const std::string& entry, const std::string& text,
+        const OutputFormat& format = tar)
+    {
+        const auto out = ArchiveEngine::extract(work / name);
+        EXPECT_EQ(out, work / entry);
+        EXPECT_EQ(readFile(out), text);
+        fs::remove(out);
+        EXPECT_EQ(unpacked(ArchiveEngine::repack(work / name, format)), (Tree{{entry, text}}));
     }
 
     TempDir work;
@@ -406,7 +418,8 @@ open("zeros.img.xz", "wb").write(lzma.compress(bytes(64 << 20)))
 }
 
 // A set of RAR volumes holds its entries across parts: read from the first part with the rest
-// beside it, or refused, naming what is missing, from any part when one is absent. A window out
+// beside it, whichever part is given, or refused, naming what is missing, from any part when one
+// is absent. A window out
 // of all proportion to what the archive holds (4 GiB for a few kilobytes) unpacks within bounds.
 TEST_F(ArchiveEngineTest, RarVolumesAreReadWholeFromTheFirstPartOrRefusedForTheMissingOne)
 {
@@ -449,11 +462,19 @@ rar4("meio.r05", chunks[1], 1, 1)
     EXPECT_EQ(unpacked(ArchiveEngine::repack(work / "caixa.part1.rar", zip)), (Tree{{"relatorio.txt", text}}));
     const std::string missing = "Falta uma parte do arquivo compactado dividido em volumes; deixe todas as partes na "
                                 "mesma pasta e abra a primeira.";
-    // A middle part, even with the others beside it; the first part without the last, or with
-    // its next part under the old names nowhere.
+    // A later part stands for its set while the first part lies beside it; all the parts given
+    // at once make one output and no complaint about the parts after the first.
     fs::remove(work / "relatorio.txt"), fs::remove(work / "caixa.part1.zip");
+    EXPECT_EQ(readFile(ArchiveEngine::extract(work / "caixa.part3.rar")), text);
+    fs::remove(work / "relatorio.txt");
+    const auto all = runProgram(BRIVLON_BINARY,
+        {"--convert", "extrair", "caixa.part1.rar", "caixa.part2.rar", "caixa.part3.rar"}, 120, {}, work.path());
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(all.out, (work / "relatorio.txt\n").string());
+    EXPECT_EQ(readFile(work / "relatorio.txt"), text);
+    fs::remove(work / "relatorio.txt");
+    // Any part without the last, or with its next part under the old names nowhere.
     const auto before = tree(work.path()).size();
-    EXPECT_EQ(thrown(ArchiveEngine::extract, work / "caixa.part2.rar").what(), missing);
     fs::remove(work / "caixa.part3.rar");
     for (const auto& name : {"caixa.part1.rar", "caixa.part2.rar", "antigo.rar", "meio.r05"}) {
         EXPECT_EQ(thrown(ArchiveEngine::extract, work / name).what(), missing) << name;
@@ -606,6 +627,101 @@ write("sobe.zip", local(b"../fora.txt", zlib.crc32(data), 4, 4, 0) + data, [(b".
         EXPECT_NE(log.find(entry), std::string::npos) << log;
         EXPECT_EQ(names(), before);
     }
+}
+
+struct SaidNotes final : JobNotes {
+    std::vector<std::string> said;
+    void note(const fs::path&, const std::string& sentence) override { said.push_back(sentence); }
+};
+
+// Entries left out, whatever holds them: those a safe unpack never writes (a climb out of the
+// folder, a link out of it, a device) are one sentence for every container, and a name longer
+// than the file system takes is named with that cause, also a Windows path in a 7z; the rest
+// comes out, by extraction and by repacking alike.
+TEST_F(ArchiveEngineTest, EntriesLeftOutAreSaidWithTheirCauseWhateverTheContainerAndTheRestComesOut)
+{
+    python(R"(
+import io, tarfile, zipfile
+for mode, name in [("w", "mistura.tar"), ("w:gz", "mistura.tar.gz")]:
+    with tarfile.open(name, mode) as t:
+        for n in ["bom.txt", "../fora.txt"]:
+            i = tarfile.TarInfo(n); i.size = 3; t.addfile(i, io.BytesIO(b"bom"))
+        i = tarfile.TarInfo("elo"); i.type, i.linkname = tarfile.SYMTYPE, "/etc/passwd"; t.addfile(i)
+        i = tarfile.TarInfo("disco"); i.type, i.devmajor, i.devminor = tarfile.CHRTYPE, 1, 3; t.addfile(i)
+with zipfile.ZipFile("mistura.zip", "w") as z:
+    z.writestr("bom.txt", "bom"); z.writestr("../fora.txt", "bom")
+    i = zipfile.ZipInfo("elo"); i.create_system, i.external_attr = 3, 0o120777 << 16; z.writestr(i, "/etc/passwd")
+    i = zipfile.ZipInfo("disco"); i.create_system, i.external_attr = 3, 0o020644 << 16; z.writestr(i, "")
+longo = "a" * 280 + ".txt"
+with zipfile.ZipFile("longo.zip", "w") as z:
+    z.writestr(longo, "longo"); z.writestr("bom.txt", "bom")
+with tarfile.open("longo.tar", "w") as t:
+    for n, d in [(longo, b"longo"), ("bom.txt", b"bom")]:
+        i = tarfile.TarInfo(n); i.size = len(d); t.addfile(i, io.BytesIO(d))
+)");
+    const std::string longName(280, 'a'), windowsPath = "pasta\\" + longName + ".txt";
+    writeFile(work / "src/bom.txt", "bom");
+    writeFile(work / "src/longo.txt", "longo");
+    run("/usr/bin/7z", {"a", "-bso0", (work / "longo.7z").string(), "bom.txt", "longo.txt"}, work / "src");
+    run("/usr/bin/7z", {"rn", "-bso0", (work / "longo.7z").string(), "longo.txt", windowsPath});
+    const std::string unsafe
+        = "3 entradas do arquivo compactado foram ignoradas por segurança: “../fora.txt”, “disco”, “elo”.";
+    const auto tooLong = [](const std::string& name) {
+        return "Uma entrada do arquivo compactado não foi extraída porque o nome é longo demais para o sistema de "
+               "arquivos: “"
+            + name + "”.";
+    };
+    const std::vector<std::pair<std::string, std::string>> cases = {{"mistura.tar", unsafe},
+        {"mistura.tar.gz", unsafe}, {"mistura.zip", unsafe}, {"longo.zip", tooLong(longName + ".txt")},
+        {"longo.tar", tooLong(longName + ".txt")}, {"longo.7z", tooLong(windowsPath)}};
+    const auto notes = std::make_shared<SaidNotes>();
+    Installed<JobNotes> installed(notes);
+    for (const auto& [name, sentence] : cases) {
+        SCOPED_TRACE(name);
+        unpacksToOne(name, "bom.txt", "bom");
+        EXPECT_EQ(notes->said, (std::vector{sentence, sentence}));
+        notes->said.clear();
+    }
+}
+
+// Zips as Windows archivers and a pipe write them: a name in bytes no code page reads, with its
+// Unicode Path field only in the directory or beside a UTF-8 flag the bytes belie, comes out by
+// that field's name; an entry whose mode says pipe is its data, written as a file, and one with
+// no data is left out and said. By extraction and by repacking alike.
+TEST_F(ArchiveEngineTest, ZipEntriesComeOutByTheirUnicodeNameAndPipesWithDataAsFiles)
+{
+    python(std::string(zipWriter) + R"(
+name = "七个房间.txt".encode()
+data = b"conteudo"
+def unicode(raw):
+    return struct.pack("<HHBI", 0x7075, 5 + len(name), 1, zlib.crc32(raw)) + name
+def central_with(entry, extra, flags):
+    raw = entry[0]
+    head = central(*entry, method=0, flags=flags)[:-len(raw)]
+    return head[:30] + struct.pack("<H", len(extra)) + head[32:] + raw + extra
+for path, raw, flags in [("controle.zip", bytes([1, 2, 3, 4]), 0), ("bandeira.zip", bytes([0x81, 0x82, 0x83, 0x84]), 0x800)]:
+    entry = (raw, zlib.crc32(data), len(data), len(data), 0)
+    body = local(raw, zlib.crc32(data), len(data), len(data), 0, flags) + data
+    directory = central_with(entry, unicode(raw), flags)
+    end = struct.pack("<IHHHHIIH", 0x06054b50, 0, 0, 1, 1, len(directory), len(body), 0)
+    open(path, "wb").write(body + directory + end)
+import zipfile
+with zipfile.ZipFile("cano.zip", "w") as z:
+    i = zipfile.ZipInfo("cano"); i.create_system, i.external_attr = 3, 0o010644 << 16; z.writestr(i, "")
+    z.writestr("ok.txt", "ok")
+)");
+    run("/bin/sh", {"-c", "printf 'quatorze bytes' | /usr/bin/zip -q tubo.zip -"}, work.path());
+    const auto notes = std::make_shared<SaidNotes>();
+    Installed<JobNotes> installed(notes);
+    for (const auto& name : {"controle.zip", "bandeira.zip"}) {
+        SCOPED_TRACE(name);
+        unpacksToOne(name, "七个房间.txt", "conteudo", tgz);
+    }
+    unpacksToOne("tubo.zip", "-", "quatorze bytes");
+    EXPECT_TRUE(notes->said.empty());
+    unpacksToOne("cano.zip", "ok.txt", "ok");
+    const std::string left = "Uma entrada do arquivo compactado foi ignorada por segurança: “cano”.";
+    EXPECT_EQ(notes->said, (std::vector{left, left}));
 }
 
 // Names: "café.txt" with a composed é and with e and a combining accent are two files here, and

@@ -53,6 +53,8 @@ fs::path stateDir() { return xdg("XDG_STATE_HOME", ".local/state") / "Brivlon"; 
 
 fs::path dataDir() { return xdg("XDG_DATA_HOME", ".local/share") / "Brivlon"; }
 
+fs::path userDirs() { return xdg("XDG_CONFIG_HOME", ".config") / "user-dirs.dirs"; }
+
 fs::path downloads()
 {
     auto location = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);

@@ -20,4 +20,7 @@ std::filesystem::path stateDir();
 std::filesystem::path dataDir();
 // The user's download folder (XDG user dirs).
 std::filesystem::path downloads();
+// The file where the desktop names the user's folders ($XDG_CONFIG_HOME/user-dirs.dirs), which
+// downloads() reads: a job that may fall back to the download folder must be able to read it.
+std::filesystem::path userDirs();
 }

@@ -406,3 +406,33 @@ std::vector<fs::path> sorted(const std::vector<fs::path>& urls)
 }
 
 }
+
+namespace Catalog {
+
+std::optional<fs::path> firstVolume(const fs::path& url)
+{
+    const auto name = url.filename().string();
+    const auto lower = QString::fromStdString(name).toLower().toStdString();
+    if (lower.size() != name.size())
+        return std::nullopt;
+    const auto digitsBefore = [&](size_t end) {
+        size_t start = end;
+        while (start > 0 && lower[start - 1] >= '0' && lower[start - 1] <= '9')
+            --start;
+        return start;
+    };
+    if (lower.ends_with(".rar")) {
+        const size_t end = lower.size() - 4, start = digitsBefore(end);
+        if (start == end || end - start > 9 || !lower.substr(0, start).ends_with(".part")
+            || std::stoul(lower.substr(start, end - start)) < 2)
+            return std::nullopt;
+        const auto one = std::string(end - start - 1, '0') + "1";
+        return url.parent_path() / (name.substr(0, start) + one + name.substr(end));
+    }
+    if (lower.size() > 4 && lower.compare(lower.size() - 4, 2, ".r") == 0
+        && digitsBefore(lower.size()) == lower.size() - 2)
+        return url.parent_path() / (name.substr(0, name.size() - 3) + "rar");
+    return std::nullopt;
+}
+
+}

@@ -82,4 +82,7 @@ std::string describe(const std::vector<fs::path>& urls);
 std::vector<std::string> distinctFormats(const std::vector<fs::path>& urls);
 // File-manager order: by name, numbers by value, case-insensitive, stable.
 std::vector<fs::path> sorted(const std::vector<fs::path>& urls);
+// The first part of a set of RAR volumes that `url` names a later part of, by the names RAR gives
+// them ("x.part3.rar" → "x.part1.rar", "x.r04" → "x.rar"); nothing for any other name.
+std::optional<fs::path> firstVolume(const fs::path& url);
 }

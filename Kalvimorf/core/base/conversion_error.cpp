@@ -1,6 +1,7 @@
 #include "core/base/conversion_error.h"
 
 #include "core/base/error_causes.h"
+#include "core/base/file_safety.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -62,8 +63,10 @@ std::string describeError(const std::exception& error)
 {
     // Never the library's English: its wording and prefixes ("filesystem error: …") are for
     // programmers.
+    // A hidden name of the program's own (a staging folder beside the outputs) means nothing to
+    // the user: the folder it stands in does.
     if (const auto* filesystem = dynamic_cast<const std::filesystem::filesystem_error*>(&error))
-        return sentence(filesystem->code(), filesystem->path1());
+        return sentence(filesystem->code(), FileSafety::beforeHidden(filesystem->path1()));
     if (const auto* system = dynamic_cast<const std::system_error*>(&error))
         return sentence(system->code(), {});
     return error.what();

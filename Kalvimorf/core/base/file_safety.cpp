@@ -459,6 +459,17 @@ void removeHidden(const fs::path& path) noexcept
         removeTree(path);
 }
 
+fs::path beforeHidden(const fs::path& path)
+{
+    fs::path shown;
+    for (const auto& part : path) {
+        if (part.string().starts_with(hiddenPrefix))
+            return shown;
+        shown /= part;
+    }
+    return path;
+}
+
 fs::path writeNew(const NameFor& nameFor, std::string_view bytes)
 {
     NewFile file(nameFor.folder());

@@ -190,6 +190,9 @@ public:
 
 // Removes `path` if it is one of those hidden names; anything else is left alone. Never throws.
 void removeHidden(const fs::path& path) noexcept;
+// The path up to the first of those hidden names in it, that name left out: what the user knows
+// of a place the program was working in. Any other path as it is.
+fs::path beforeHidden(const fs::path& path);
 
 // Writes `bytes` as a new file at `preferred` or the next free name after it, never replacing
 // anything and never showing a half-written file; returns the path written.

@@ -1,5 +1,6 @@
 #include "core/jobs/job_process.h"
 
+#include "core/base/app_paths.h"
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
@@ -136,7 +137,10 @@ std::shared_ptr<const Bounds> of(const Request& request)
     if (request.folder)
         rooms.writable.push_back(*request.folder);
     for (const auto& given : request.sources) {
-        const fs::path source = fs::absolute(given, error);
+        // "pasta/" and "pasta/." name the folder itself: its parent is where the output goes.
+        fs::path source = fs::absolute(given, error).lexically_normal();
+        if (!source.has_filename() && source != source.root_path())
+            source = source.parent_path();
         rooms.readable.push_back(source);
         rooms.readable.push_back(source.parent_path());
         // A folder that cannot be written sends the outputs elsewhere; only the chosen one is
@@ -146,6 +150,9 @@ std::shared_ptr<const Bounds> of(const Request& request)
         } catch (const std::exception&) {
         }
     }
+    // Where a source's folder cannot be written, the output goes to the download folder as the
+    // desktop names it ("Baixados"); the job finds that name again inside its bounds.
+    rooms.readable.push_back(AppPaths::userDirs());
     rooms.suiteSocket = !request.tool && Requests::writer(request) == Writer::document;
     return std::make_shared<const Bounds>(JobBoundary::make(rooms), JobBudget::bytes());
 }

@@ -12,6 +12,8 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <algorithm>
+
 bool Request::operator==(const Request& other) const
 {
     return op == other.op && sources == other.sources && kind == other.kind && format == other.format
@@ -49,9 +51,26 @@ constexpr auto streamVersion = QDataStream::Qt_6_0;
 
 std::string commonFolderName(const OutputFormat& format) { return "Convertidos para " + format.label; }
 
+namespace {
+
+// A later part of a set of volumes given with the set's first part is read with it: its own
+// job would find nothing whole to unpack.
+std::vector<fs::path> withoutTakenParts(const std::vector<fs::path>& sources)
+{
+    std::vector<fs::path> kept;
+    for (const auto& source : sources) {
+        const auto first = Catalog::firstVolume(source);
+        if (!first || std::find(sources.begin(), sources.end(), *first) == sources.end())
+            kept.push_back(source);
+    }
+    return kept;
+}
+
+}
+
 std::optional<fs::path> commonFolder(const std::vector<fs::path>& sources, const OutputFormat& format)
 {
-    if (format.batch || sources.size() < 2)
+    if (format.batch || withoutTakenParts(sources).size() < 2)
         return std::nullopt;
     return OutputPaths::makeCommonFolder(sources.front(), format.label);
 }
@@ -66,7 +85,7 @@ std::vector<Request> plan(const std::vector<fs::path>& sources, MediaKind kind, 
         return {request};
     }
     std::vector<Request> requests;
-    for (const auto& source : sources)
+    for (const auto& source : withoutTakenParts(sources))
         requests.push_back({Request::Op::convert, {source}, kind, format, quality, folder, {}});
     return requests;
 }

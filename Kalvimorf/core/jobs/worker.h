@@ -29,12 +29,13 @@ inline constexpr const char* option = "--worker";
 struct Answer {
     // notice and component are the office route's news for the desktop side, between a request's
     // progress reports; the others as their names say.
-    // staged names a hidden file or folder the job made beside its outputs (FileSafety::HiddenNames).
-    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged };
+    // staged names a hidden file or folder the job made beside its outputs (FileSafety::HiddenNames);
+    // note is a sentence for the user from a job that goes on (JobNotes).
+    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged, note };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
-    fs::path output;  // done, staged
-    std::string message;  // failed, notice
+    fs::path output;  // done, staged; the source a note is about
+    std::string message;  // failed, notice, note
     bool operator==(const Answer&) const = default;
 };
 

@@ -5,6 +5,7 @@
 #include "core/base/error_causes.h"
 #include "core/base/error_log.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_notes.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/jobs/worker.h"
@@ -313,6 +314,9 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                             progress(answer->fraction);
                     } else if (answer->kind == Answer::Kind::staged) {
                         staged.push_back(answer->output);
+                    } else if (answer->kind == Answer::Kind::note) {
+                        if (auto notes = JobNotes::shared())
+                            notes->note(answer->output, answer->message);
                     } else if (answer->kind == Answer::Kind::notice || answer->kind == Answer::Kind::component) {
                         // What the office route tells the desktop side, passed on as if it ran here.
                         if (auto events = OfficeEvents::shared()) {

@@ -3,6 +3,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_notes.h"
 #include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/engine_modules.h"
@@ -103,6 +104,14 @@ public:
     void componentWanted() override { send({Answer::Kind::component, 0, {}, {}}); }
 };
 
+class RelayedNotes : public JobNotes {
+public:
+    void note(const fs::path& about, const std::string& sentence) override
+    {
+        send({Answer::Kind::note, 0, about, sentence});
+    }
+};
+
 // So that the parent can remove what a kill leaves beside the outputs.
 class RelayedHiddenNames : public FileSafety::HiddenNames {
 public:
@@ -196,6 +205,7 @@ void serve(const std::vector<EngineModules::Module>& warm)
         });
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     FileSafety::HiddenNames::set(std::make_shared<RelayedHiddenNames>());
+    JobNotes::set(std::make_shared<RelayedNotes>());
     send({});
     if (const auto traps = Traps::shared())
         traps->idle();
