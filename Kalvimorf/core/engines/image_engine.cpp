@@ -208,8 +208,12 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height())};
     const auto input = FFmpeg::input(raw, "rawvideo");
     arguments.insert(arguments.end(), input.begin(), input.end());
-    arguments.insert(arguments.end(),
-        {"-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p", "-quality", std::to_string(percent(quality))});
+    arguments.insert(arguments.end(), {"-c:v", "libwebp"});
+    // ffmpeg's own 4:2:0 conversion of a picture one pixel wide takes its colour from nothing: a
+    // blue pixel came out 15,14,142. libwebp converts such a picture right itself, at no cost.
+    if (pixels.width() > 1)
+        arguments.insert(arguments.end(), {"-pix_fmt", alpha ? "yuva420p" : "yuv420p"});
+    arguments.insert(arguments.end(), {"-quality", std::to_string(percent(quality))});
     encodeWithFFmpeg(arguments, file, scratch.path());
 }
 
@@ -396,6 +400,46 @@ void requireDecodable(const VImage& header, const fs::path& file)
     else if (loader == "jpegload")
         if (const auto coefficients = JpegStripes::wholeCoefficientBytes(file))
             requireHeld(pixels, *coefficients / std::max(pixels, 1.0));
+}
+
+// Whether a PNG's pHYs chunk, when it has one before its pixels, counts in pixels per metre: its
+// other unit (0) says only how pixels are shaped, whatever its numbers.
+bool physInMetres(const fs::path& png)
+{
+    QFile in(QString::fromStdString(png.string()));
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(8))
+        return false;
+    for (int chunks = 0; chunks < 4096; ++chunks) {
+        const QByteArray head = in.read(8);
+        if (head.size() < 8)
+            return false;
+        const uint32_t length = uint32_t(uint8_t(head[0])) << 24 | uint32_t(uint8_t(head[1])) << 16
+            | uint32_t(uint8_t(head[2])) << 8 | uint8_t(head[3]);
+        const QByteArray type = head.mid(4);
+        if (type == "IDAT")
+            return false;
+        if (type == "pHYs") {
+            const QByteArray data = in.read(9);
+            return length == 9 && data.size() == 9 && data[8] == 1;
+        }
+        if (!in.seek(in.pos() + qint64(length) + 4))
+            return false;
+    }
+    return false;
+}
+
+// The resolution a file states, in dots per inch. The image library gives a resolution with a unit
+// (inches or centimetres) its unit's name, and a resolution without one (a TIFF's or Exif's unit
+// "none", JFIF's 0) as its bare number, which is no resolution: a page of 72 of them read as
+// pixels per millimetre came out 25.4 times too small. PNG's reader names no unit at all. One pixel
+// a millimetre is the library's own word for none, which its writers store as 10 a centimetre.
+std::optional<double> statedDpi(const VImage& header, const fs::path& file)
+{
+    const std::string loader = header.get_typeof(VIPS_META_LOADER) ? header.get_string(VIPS_META_LOADER) : "";
+    const bool unit = loader == "pngload" ? physInMetres(file) : header.get_typeof(VIPS_META_RESOLUTION_UNIT) != 0;
+    if (!unit || !(header.xres() > 0) || std::abs(header.xres() - 1.0) <= 1e-6)
+        return std::nullopt;
+    return header.xres() * 25.4;
 }
 
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
@@ -692,9 +736,7 @@ Picture loadOriented(const fs::path& file)
     props.xmp = blob(header, VIPS_META_XMP_NAME);
     if (header.get_typeof(VIPS_META_ORIENTATION))
         props.orientation = header.get_int(VIPS_META_ORIENTATION);
-    // vips says 1 pixel per millimetre for files that state no resolution.
-    if (std::abs(header.xres() - 1.0) > 1e-6)
-        props.dpi = header.xres() * 25.4;
+    props.dpi = statedDpi(header, file);
     if (header.get_typeof(VIPS_META_LOADER))
         props.loader = header.get_string(VIPS_META_LOADER);
     if (props.loader == "tiffload" && !props.exif)

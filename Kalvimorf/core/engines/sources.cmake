@@ -25,6 +25,7 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/qpdf_input.cpp
   core/engines/qt_images.cpp
   core/engines/targa.cpp
+  core/engines/bit_fields.cpp
   core/engines/raw_images.cpp
   core/engines/tiff_metadata.cpp
   core/engines/tool_engines.cpp
