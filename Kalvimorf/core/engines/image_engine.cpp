@@ -16,6 +16,7 @@
 #include "core/engines/jpeg2000.h"
 #include "core/engines/jpeg_stripes.h"
 #include "core/engines/mapped_file.h"
+#include "core/engines/second_readers.h"
 #include "core/engines/engine_modules.h"
 #include "core/engines/tiff_metadata.h"
 #include "core/engines/webp_still.h"
@@ -442,6 +443,23 @@ std::optional<double> statedDpi(const VImage& header, const fs::path& file)
     return header.xres() * 25.4;
 }
 
+// Whether a file is ISO media (HEIF, AVIF, MP4), by the box its first bytes must be.
+bool isoMedia(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    return in.open(QIODevice::ReadOnly) && in.read(8).mid(4) == "ftyp";
+}
+
+// The picture of a file the library's reader `loader` refused, by the format's other reader.
+std::optional<Picture> secondReading(const fs::path& file, const std::string& loader)
+{
+    if (loader == "tiffload")
+        return SecondReaders::tiff(file);
+    if (loader == "jpegload" || (loader == "heifload" && isoMedia(file)))
+        return SecondReaders::firstFrame(file);
+    return std::nullopt;
+}
+
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
 // still one takes the still road: ffmpeg refuses a GIF without any colour table, which the
 // library reads.
@@ -711,8 +729,13 @@ Picture loadOriented(const fs::path& file)
         // The photo formats are the image library's alone: a file named as one that none of its
         // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
         // and Qt's readers would only guess again. The rest (icons, BMP, drawings) are Qt's.
-        if (reader == ImageReader::library)
+        if (reader == ImageReader::library) {
+            // An image sequence, which the library's HEIF reader does not know as one.
+            if (isoMedia(file))
+                if (auto picture = SecondReaders::firstFrame(file))
+                    return *std::move(picture);
             throw ConversionError::unreadable();
+        }
         if (reader != ImageReader::qt)
             throw ConversionError::ffmpeg(unreadableKind);
         return EngineModules::documents().loadWithQt(file);
@@ -722,12 +745,20 @@ Picture loadOriented(const fs::path& file)
         header = VImage::new_from_file(file.c_str());
     } catch (const vips::VError& error) {
         // Its first bytes are a photo format's, its header is not: Qt's readers, on the same
-        // decoders, would only fail again, and print as they do.
+        // decoders, would only fail again, and print as they do. The format's other readers
+        // take some of those (see SecondReaders).
         ErrorLog::add(logged(error));
         vips_error_clear();
+        if (auto picture = secondReading(file, loader))
+            return *std::move(picture);
         throw ConversionError::unreadable();
     }
     requirePixels(header.width(), header.height());
+    if (loader == "tiffload" && SecondReaders::tiledPlanes(file)) {
+        if (auto picture = SecondReaders::tiff(file))
+            return *std::move(picture);
+        throw ConversionError::unreadable();
+    }
     requireDecodable(header, file);
     Picture picture;
     auto& props = picture.props;
