@@ -33,14 +33,6 @@ struct PictureDecoders : ::testing::Test {
         EXPECT_EQ(run.exitCode, 0) << file << ": " << run.err;
         return run.out.empty() ? fs::path() : fs::path(run.out.substr(0, run.out.size() - 1));
     }
-
-    static std::string shown(const std::vector<double>& pixel)
-    {
-        std::string text;
-        for (double value : pixel)
-            text += std::to_string(int(value)) + " ";
-        return text;
-    }
 };
 
 }
@@ -96,21 +88,10 @@ open("cortado.bmp", "wb").write(data[:len(data) - 40])
     for (const auto& [file, left, right] : cases) {
         for (const std::string format : {"png", "tiff"}) {
             const auto picture = VImage::new_from_file(converted(format, file).c_str());
-            EXPECT_EQ(picture.getpoint(1, 1), left) << file << " → " << format << ": " << shown(picture.getpoint(1, 1));
-            EXPECT_EQ(picture.getpoint(6, 2), right) << file << " → " << format << ": " << shown(picture.getpoint(6, 2));
+            EXPECT_EQ(picture.getpoint(1, 1), left) << file << " → " << format;
+            EXPECT_EQ(picture.getpoint(6, 2), right) << file << " → " << format;
         }
     }
-    // Lossy outputs and the compression tool keep the colours too.
-    const auto webp = VImage::new_from_file(converted("webp", "11-11-10.bmp").c_str());
-    EXPECT_LT((webp.extract_area(0, 0, 2, 4) - VImage::black(2, 4, VImage::option()->set("bands", 3)).linear({1, 1, 1}, {0, 255, 0}))
-                  .abs()
-                  .max(),
-        40);
-    const auto compressed = runBrivlon({"--tool", "imgCompress", "--", (dir / "11-11-10.bmp").string()});
-    ASSERT_EQ(compressed.exitCode, 0) << compressed.err;
-    const auto small = VImage::new_from_file(compressed.out.substr(0, compressed.out.size() - 1).c_str());
-    EXPECT_GT(small.extract_band(1).extract_area(0, 0, 2, 4).avg(), 200);
-
     const auto cut = runBrivlon({"--convert", "png", (dir / "cortado.bmp").string()});
     EXPECT_EQ(cut.exitCode, 1);
     EXPECT_EQ(cut.err, "erro: O arquivo está danificado ou incompleto.\n");
@@ -123,7 +104,7 @@ TEST_F(PictureDecoders, ResolutionsWithoutAUnitGiveTheDefaultPage)
     // TIFF and PNG at 300 dots per inch, which their pages keep.
     python(R"(
 import struct, zlib
-from PIL import Image, TiffImagePlugin
+from PIL import Image
 picture = Image.new("RGB", (40, 30), (0, 0, 255))
 picture.save("sem unidade.tif", tiffinfo={282: 72.0, 283: 72.0, 296: 1})
 picture.save("polegadas.tif", tiffinfo={282: 300.0, 283: 300.0, 296: 2})
@@ -177,7 +158,7 @@ TEST_F(PictureDecoders, PicturesOnePixelWideKeepTheirColoursAsWebP)
         for (int y = 0; y < made.height(); ++y) {
             const auto got = made.getpoint(0, y);
             for (size_t band = 0; band < colour.size(); ++band)
-                EXPECT_NEAR(got[band], colour[band], 12) << file << " row " << y << ": " << shown(got);
+                EXPECT_NEAR(got[band], colour[band], 12) << file << " row " << y;
         }
     }
 }
@@ -384,19 +365,47 @@ for i in range(1, 5):
         const auto tool = runProgram(
             "/usr/bin/ffmpeg", {"-v", "error", "-i", (dir / file).string(), "-frames:v", "1", own.string()});
         ASSERT_EQ(tool.exitCode, 0) << file << tool.err;
-        for (const std::string format : {"png", "webp", "pdf"}) {
-            const auto made = converted(format, file);
-            if (format == "pdf") {
-                // One page at the default 72 dpi: a point a pixel.
-                const auto page = dir / "pagina";
-                runProgram("/usr/bin/pdftoppm", {"-png", "-r", "72", "-singlefile", made.string(), page.string()});
-                EXPECT_TRUE(showsQuadrants(VImage::new_from_file((page.string() + ".png").c_str()))) << file;
-                continue;
-            }
-            const auto picture = VImage::new_from_file(made.c_str());
+        for (const std::string format : {"png", "webp"}) {
+            const auto picture = VImage::new_from_file(converted(format, file).c_str());
             EXPECT_TRUE(showsQuadrants(picture)) << file << " → " << format;
             EXPECT_LE(apart(picture, VImage::new_from_file(own.c_str()), format != "png"), format == "png" ? 1 : 6)
                 << file << " → " << format;
+        }
+    }
+}
+
+TEST_F(PictureDecoders, AvifStillsAreTurnedAndMirroredAsTheirPropertiesSay)
+{
+    // The quadrants turned a quarter anticlockwise and mirrored left to right, as libavif's
+    // encoder writes it; and the same file whose size box states the size after the turn, as some
+    // writers did, which the image library's HEIF reader could not make.
+    python(std::string(quadrants) + R"(
+from PIL import Image
+picture = Image.new("RGB", (W, H))
+picture.putdata([colour(x, y) for y in range(H) for x in range(W)])
+picture.save("quadrantes.png")
+)");
+    const auto encoded = runProgram("/usr/bin/avifenc", {"-l", "--irot", "1", "--imir", "1",
+        (dir / "quadrantes.png").string(), (dir / "girado.avif").string()});
+    ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
+    python(R"(
+import struct
+data = bytearray(open("girado.avif", "rb").read())
+at = data.find(b"ispe") + 8
+width, height = struct.unpack(">II", data[at:at + 8])
+data[at:at + 8] = struct.pack(">II", height, width)
+open("tamanho virado.avif", "wb").write(data)
+)");
+    // A quarter turn anticlockwise, then left and right exchanged.
+    const auto drawn = VImage::new_from_file((dir / "quadrantes.png").c_str())
+                           .rot(VIPS_ANGLE_D270)
+                           .flip(VIPS_DIRECTION_HORIZONTAL);
+    for (const std::string file : {"girado.avif", "tamanho virado.avif"}) {
+        for (const std::string format : {"png", "jpg"}) {
+            const auto made = VImage::new_from_file(converted(format, file).c_str());
+            ASSERT_EQ(made.width(), 48) << file;
+            ASSERT_EQ(made.height(), 64) << file;
+            EXPECT_LE(apart(made, drawn, true), 4) << file << " → " << format;
         }
     }
 }

@@ -450,13 +450,46 @@ bool isoMedia(const fs::path& file)
     return in.open(QIODevice::ReadOnly) && in.read(8).mid(4) == "ftyp";
 }
 
+// Whether ISO media names AVIF among its brands.
+bool avifBrand(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = in.read(64);
+    if (head.mid(4, 4) != "ftyp")
+        return false;
+    const auto length = qsizetype(uint8_t(head[2])) << 8 | uint8_t(head[3]);
+    for (qsizetype at = 8; at + 4 <= std::min(length, head.size()); at += 4) {
+        const QByteArray brand = head.mid(at, 4);
+        if (brand == "avif" || brand == "avis")
+            return true;
+    }
+    return false;
+}
+
+// Decodes `image` into memory; false when a decoder failed on it meanwhile.
+bool madeWhole(VImage& image)
+{
+    const auto before = ImageLibrary::failedRegions();
+    try {
+        image = image.copy_memory();
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return false;
+    }
+    return ImageLibrary::failedRegions() == before;
+}
+
 // The picture of a file the library's reader `loader` refused, by the format's other reader.
 std::optional<Picture> secondReading(const fs::path& file, const std::string& loader)
 {
     if (loader == "tiffload")
         return SecondReaders::tiff(file);
-    if (loader == "jpegload" || (loader == "heifload" && isoMedia(file)))
+    if (loader == "jpegload")
         return SecondReaders::firstFrame(file);
+    if (loader == "heifload" && isoMedia(file))
+        return SecondReaders::isoPicture(file);
     return std::nullopt;
 }
 
@@ -732,7 +765,7 @@ Picture loadOriented(const fs::path& file)
         if (reader == ImageReader::library) {
             // An image sequence, which the library's HEIF reader does not know as one.
             if (isoMedia(file))
-                if (auto picture = SecondReaders::firstFrame(file))
+                if (auto picture = SecondReaders::isoPicture(file))
                     return *std::move(picture);
             throw ConversionError::unreadable();
         }
@@ -800,6 +833,15 @@ Picture loadOriented(const fs::path& file)
         }
     } catch (const vips::VError& error) {
         throw classify(error);
+    }
+    if (props.loader == "heifload" && avifBrand(file) && !madeWhole(picture.image)) {
+        // The reader holds the whole picture anyway; an AVIF it takes by its header may still fail
+        // to make it, which only a whole decode shows.
+        auto second = SecondReaders::isoPicture(file);
+        if (!second)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        second->props = std::move(props);
+        return *std::move(second);
     }
     auto interpretation = picture.image.interpretation();
     if (props.loader == "jpegload" && picture.image.format() == VIPS_FORMAT_UCHAR

@@ -3,6 +3,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_log.h"
 #include "core/engines/ffmpeg.h"
+#include "core/engines/mapped_file.h"
 #include "core/engines/tiff_metadata.h"
 
 #include <tiffio.h>
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 #include <tuple>
 #include <utility>
 
@@ -48,6 +51,102 @@ struct OpenTiff {
     OpenTiff(const OpenTiff&) = delete;
     OpenTiff& operator=(const OpenTiff&) = delete;
 };
+
+// The boxes of ISO media: a box's kind and what it holds, from a run of boxes. Any bytes at all
+// are safe to pass; a box that says it runs past its parent ends the run.
+struct Box {
+    std::string_view kind, body;
+};
+
+std::vector<Box> boxesIn(std::string_view run)
+{
+    std::vector<Box> boxes;
+    auto number = [](std::string_view bytes, size_t at, int count) {
+        uint64_t value = 0;
+        for (int i = 0; i < count; ++i)
+            value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+        return value;
+    };
+    while (run.size() >= 8 && boxes.size() < 4096) {
+        uint64_t length = number(run, 0, 4);
+        size_t head = 8;
+        if (length == 1) {
+            if (run.size() < 16)
+                break;
+            length = number(run, 8, 8);
+            head = 16;
+        } else if (length == 0) {
+            length = run.size();
+        }
+        if (length < head || length > run.size())
+            break;
+        boxes.push_back({run.substr(4, 4), run.substr(head, size_t(length) - head)});
+        run.remove_prefix(size_t(length));
+    }
+    return boxes;
+}
+
+std::string_view child(const std::vector<Box>& boxes, std::string_view kind)
+{
+    for (const auto& box : boxes)
+        if (box.kind == kind)
+            return box.body;
+    return {};
+}
+
+// The turns (irot: a quarter turn anticlockwise each) and mirrors (imir: 0 top and bottom
+// exchanged, 1 left and right) of the primary item, in the order its properties are listed; as
+// "r<quarters>" and "m<mode>".
+std::vector<std::string> transformsOf(std::string_view file)
+{
+    const auto top = boxesIn(file);
+    const auto meta = child(top, "meta");
+    if (meta.size() < 4)
+        return {};
+    const auto inside = boxesIn(meta.substr(4));
+    const auto pitm = child(inside, "pitm");
+    const auto properties = boxesIn(child(inside, "iprp"));
+    const auto ipma = child(properties, "ipma");
+    const auto listed = boxesIn(child(properties, "ipco"));
+    if (pitm.size() < 6 || ipma.size() < 8)
+        return {};
+    auto number = [](std::string_view bytes, size_t at, int count) {
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i)
+            value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+        return value;
+    };
+    const uint32_t primary = pitm[0] == 0 ? number(pitm, 4, 2) : (pitm.size() >= 8 ? number(pitm, 4, 4) : 0);
+    const int version = uint8_t(ipma[0]);
+    const bool wide = number(ipma, 1, 3) & 1;
+    const uint32_t entries = number(ipma, 4, 4);
+    size_t at = 8;
+    for (uint32_t entry = 0; entry < entries; ++entry) {
+        const int idBytes = version < 1 ? 2 : 4;
+        if (at + size_t(idBytes) + 1 > ipma.size())
+            return {};
+        const uint32_t item = number(ipma, at, idBytes);
+        const unsigned count = uint8_t(ipma[at + size_t(idBytes)]);
+        at += size_t(idBytes) + 1;
+        std::vector<std::string> transforms;
+        for (unsigned i = 0; i < count; ++i) {
+            if (at + (wide ? 2 : 1) > ipma.size())
+                return {};
+            const uint32_t index = wide ? number(ipma, at, 2) & 0x7FFF : number(ipma, at, 1) & 0x7F;
+            at += wide ? 2 : 1;
+            if (item != primary || index == 0 || index > listed.size())
+                continue;
+            const auto& property = listed[index - 1];
+            if (property.kind == "irot" && !property.body.empty())
+                transforms.push_back("r" + std::to_string(uint8_t(property.body[0]) & 3));
+            else if (property.kind == "imir" && !property.body.empty())
+                transforms.push_back("m" + std::to_string(uint8_t(property.body[0]) & 1));
+        }
+        if (item == primary)
+            return transforms;
+    }
+    return {};
+}
 
 // The demuxers a picture's second reader may take: ISO media (HEIF and AVIF sequences) and JPEG.
 constexpr const char* pictureFormats = "mov,jpeg_pipe";
@@ -202,6 +301,29 @@ std::optional<ImageEngine::Picture> firstFrame(const fs::path& file)
     }
     vips_image_remove(picture.image.get_image(), VIPS_META_LOADER);
     picture.props.loader = "ffmpeg";
+    return picture;
+}
+
+std::optional<ImageEngine::Picture> isoPicture(const fs::path& file)
+{
+    std::vector<std::string> transforms;
+    {
+        const MappedFile mapped(file);
+        transforms = transformsOf(mapped.bytes());
+    }
+    auto picture = firstFrame(file);
+    if (!picture)
+        return std::nullopt;
+    for (const auto& transform : transforms) {
+        if (transform[0] == 'r') {
+            // vips turns clockwise.
+            static constexpr VipsAngle clockwise[] = {VIPS_ANGLE_D0, VIPS_ANGLE_D270, VIPS_ANGLE_D180, VIPS_ANGLE_D90};
+            picture->image = picture->image.rot(clockwise[transform[1] - '0']);
+        } else {
+            picture->image = picture->image.flip(transform[1] == '0' ? VIPS_DIRECTION_VERTICAL : VIPS_DIRECTION_HORIZONTAL);
+        }
+    }
+    picture->image = picture->image.copy_memory();
     return picture;
 }
 

@@ -27,4 +27,10 @@ bool tiledPlanes(const fs::path& file);
 // started. Throws ConversionError for a picture past the bounds, CancellationError.
 std::optional<ImageEngine::Picture> firstFrame(const fs::path& file);
 
+// The picture of ISO media (a HEIF or AVIF still or sequence) that the image library's HEIF reader
+// cannot make: ffmpeg's first frame, turned and mirrored as the primary item's properties say, in
+// their order (an AVIF whose size box gives the size after those instead of before them could not
+// be made). Nothing when ffmpeg cannot decode it either. Throws as firstFrame().
+std::optional<ImageEngine::Picture> isoPicture(const fs::path& file);
+
 }
