@@ -339,8 +339,13 @@ for i in range(0, len(bits), 8):
     if data[-1] == 0xFF:
         data.append(0)
 quantiser = segment(0xDB, bytes([0] + [1] * 64))
-open("doze bits.jpg", "wb").write(b"\xff\xd8" + quantiser + frame + tables + scan + bytes(data) + b"\xff\xd9")
+whole = b"\xff\xd8" + quantiser + frame + tables + scan + bytes(data)
+open("doze bits.jpg", "wb").write(whole + b"\xff\xd9")
+open("doze cortado.jpg", "wb").write(whole[:len(whole) - len(data) // 2])
 )");
+    const auto cut = runBrivlon({"--convert", "png", (dir / "doze cortado.jpg").string()});
+    EXPECT_EQ(cut.err, "erro: Não foi possível ler o arquivo.\n");
+    EXPECT_FALSE(fs::exists(dir / "doze cortado.png"));
     // Image sequences without a still picture: the quadrants, then four frames turned upside down.
     python(std::string(quadrants) + R"(
 from PIL import Image

@@ -486,7 +486,7 @@ std::optional<Picture> secondReading(const fs::path& file, const std::string& lo
 {
     if (loader == "tiffload")
         return SecondReaders::tiff(file);
-    if (loader == "jpegload")
+    if (loader == "jpegload" && SecondReaders::deepJpeg(file))
         return SecondReaders::firstFrame(file);
     if (loader == "heifload" && isoMedia(file))
         return SecondReaders::isoPicture(file);
@@ -780,10 +780,11 @@ Picture loadOriented(const fs::path& file)
         // Its first bytes are a photo format's, its header is not: Qt's readers, on the same
         // decoders, would only fail again, and print as they do. The format's other readers
         // take some of those (see SecondReaders).
-        ErrorLog::add(logged(error));
+        const auto reason = logged(error);
         vips_error_clear();
         if (auto picture = secondReading(file, loader))
             return *std::move(picture);
+        ErrorLog::add(reason);
         throw ConversionError::unreadable();
     }
     requirePixels(header.width(), header.height());

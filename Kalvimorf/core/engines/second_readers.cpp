@@ -14,9 +14,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 using vips::VImage;
 
@@ -151,9 +151,13 @@ std::vector<std::string> transformsOf(std::string_view file)
 // The demuxers a picture's second reader may take: ISO media (HEIF and AVIF sequences) and JPEG.
 constexpr const char* pictureFormats = "mov,jpeg_pipe";
 
-// A JPEG's size from its frame header, which ffprobe's containers leave out; nothing for a file
-// that is no JPEG or has none.
-std::optional<std::pair<int, int>> jpegSize(const fs::path& file)
+// What a JPEG's frame header says; ffprobe's containers leave JPEG out.
+struct JpegFrame {
+    int width = 0, height = 0, precision = 0, marker = 0;
+};
+
+// Nothing for a file that is no JPEG or has no frame header before its first scan.
+std::optional<JpegFrame> jpegFrame(const fs::path& file)
 {
     std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(file.c_str(), "rb"), std::fclose);
     if (!in)
@@ -185,7 +189,7 @@ std::optional<std::pair<int, int>> jpegSize(const fs::path& file)
             const int height = frame[1] << 8 | frame[2], width = frame[3] << 8 | frame[4];
             if (width == 0 || height == 0)
                 return std::nullopt;
-            return std::pair(width, height);
+            return JpegFrame{width, height, frame[0], marker};
         }
         if (std::fseek(in.get(), length, SEEK_CUR) != 0)
             return std::nullopt;
@@ -252,6 +256,13 @@ std::optional<ImageEngine::Picture> tiff(const fs::path& file)
     return picture;
 }
 
+bool deepJpeg(const fs::path& file)
+{
+    const auto frame = jpegFrame(file);
+    // 0xC3, 0xC7, 0xCB and 0xCF are the lossless processes.
+    return frame && (frame->precision != 8 || (frame->marker & 3) == 3);
+}
+
 bool tiledPlanes(const fs::path& file)
 {
     const OpenTiff opened(file);
@@ -265,9 +276,10 @@ bool tiledPlanes(const fs::path& file)
 std::optional<ImageEngine::Picture> firstFrame(const fs::path& file)
 {
     FFmpeg::Streams streams;
-    if (const auto size = jpegSize(file)) {
+    if (const auto frame = jpegFrame(file)) {
         streams.video = true;
-        std::tie(streams.width, streams.height) = *size;
+        streams.width = frame->width;
+        streams.height = frame->height;
     } else {
         streams = FFmpeg::probe(file, true);
     }
@@ -279,7 +291,10 @@ std::optional<ImageEngine::Picture> firstFrame(const fs::path& file)
     ImageEngine::requireHeld(double(*streams.width) * *streams.height, 16);
     FileSafety::TempDir scratch;
     const auto frame = scratch.path() / "quadro.png";
+    // A picture cut short or damaged fails, as it does in the library's readers, instead of
+    // coming out with its missing part grey.
     auto arguments = FFmpeg::decoderBound(streams);
+    arguments.insert(arguments.end(), {"-xerror", "-err_detect", "explode"});
     const auto input = FFmpeg::input(file, pictureFormats);
     arguments.insert(arguments.end(), input.begin(), input.end());
     arguments.insert(arguments.end(), {"-map", "0:v:0", "-frames:v", "1", "-f", "image2", "-c:v", "png",

@@ -17,6 +17,10 @@ namespace SecondReaders {
 // bounds.
 std::optional<ImageEngine::Picture> tiff(const fs::path& file);
 
+// Whether a JPEG is one the image library's 8-bit decoder cannot read: of 12 or 16 bits a sample,
+// or lossless.
+bool deepJpeg(const fs::path& file);
+
 // Whether a TIFF's first picture is in tiles of separate planes, which the image library's reader
 // takes by its header and refuses only once its pixels are read.
 bool tiledPlanes(const fs::path& file);
