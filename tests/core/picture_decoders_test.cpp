@@ -72,7 +72,8 @@ open("cortado.bmp", "wb").write(data[:len(data) - 40])
         const auto picture = VImage::new_from_file(converted("png", file).c_str());
         EXPECT_EQ(picture.getpoint(1, 1), (std::vector<double>{255, 0, 0})) << file;
         // The top bit alone is half the range, rounded: 255 for a mask of one bit.
-        const double half = width == 1 ? 255 : std::round(double(1ULL << (width - 1)) * 255 / double((1ULL << width) - 1));
+        const double half
+            = width == 1 ? 255 : std::round(double(1ULL << (width - 1)) * 255 / double((1ULL << width) - 1));
         EXPECT_EQ(picture.getpoint(6, 1), (std::vector<double>{half, 0, 0})) << file;
     }
     struct Case {
@@ -122,8 +123,11 @@ png("sem unidade.png", 72, 0)
 png("polegadas.png", 11811, 1)
 )");
     const std::vector<std::pair<std::string, double>> cases = {
-        {"sem unidade.tif", 40}, {"sem unidade.png", 40}, {"sem unidade.jpg", 40},
-        {"polegadas.tif", 40 * 72.0 / 300}, {"polegadas.png", 40 * 72.0 / 300.0},
+        {"sem unidade.tif", 40},
+        {"sem unidade.png", 40},
+        {"sem unidade.jpg", 40},
+        {"polegadas.tif", 40 * 72.0 / 300},
+        {"polegadas.png", 40 * 72.0 / 300.0},
     };
     for (const auto& [file, width] : cases) {
         QPDF pdf;
@@ -356,7 +360,8 @@ for i in range(1, 5):
     picture.rotate(180).save("quadro %d.png" % i)
 )");
     const auto encode = [&](const std::vector<std::string>& options, const std::string& out) {
-        std::vector<std::string> arguments = {"-v", "error", "-framerate", "10", "-i", (dir / "quadro %d.png").string()};
+        std::vector<std::string> arguments
+            = {"-v", "error", "-framerate", "10", "-i", (dir / "quadro %d.png").string()};
         arguments.insert(arguments.end(), options.begin(), options.end());
         arguments.push_back((dir / out).string());
         const auto run = runProgram("/usr/bin/ffmpeg", arguments, 120);
@@ -390,8 +395,8 @@ picture = Image.new("RGB", (W, H))
 picture.putdata([colour(x, y) for y in range(H) for x in range(W)])
 picture.save("quadrantes.png")
 )");
-    const auto encoded = runProgram("/usr/bin/avifenc", {"-l", "--irot", "1", "--imir", "1",
-        (dir / "quadrantes.png").string(), (dir / "girado.avif").string()});
+    const auto encoded = runProgram("/usr/bin/avifenc",
+        {"-l", "--irot", "1", "--imir", "1", (dir / "quadrantes.png").string(), (dir / "girado.avif").string()});
     ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
     python(R"(
 import struct
@@ -402,9 +407,8 @@ data[at:at + 8] = struct.pack(">II", height, width)
 open("tamanho virado.avif", "wb").write(data)
 )");
     // A quarter turn anticlockwise, then left and right exchanged.
-    const auto drawn = VImage::new_from_file((dir / "quadrantes.png").c_str())
-                           .rot(VIPS_ANGLE_D270)
-                           .flip(VIPS_DIRECTION_HORIZONTAL);
+    const auto drawn
+        = VImage::new_from_file((dir / "quadrantes.png").c_str()).rot(VIPS_ANGLE_D270).flip(VIPS_DIRECTION_HORIZONTAL);
     for (const std::string file : {"girado.avif", "tamanho virado.avif"}) {
         for (const std::string format : {"png", "jpg"}) {
             const auto made = VImage::new_from_file(converted(format, file).c_str());

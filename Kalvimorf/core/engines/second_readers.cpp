@@ -297,8 +297,8 @@ std::optional<ImageEngine::Picture> firstFrame(const fs::path& file)
     arguments.insert(arguments.end(), {"-xerror", "-err_detect", "explode"});
     const auto input = FFmpeg::input(file, pictureFormats);
     arguments.insert(arguments.end(), input.begin(), input.end());
-    arguments.insert(arguments.end(), {"-map", "0:v:0", "-frames:v", "1", "-f", "image2", "-c:v", "png",
-                                          FFmpeg::pathArgument(frame)});
+    arguments.insert(arguments.end(),
+        {"-map", "0:v:0", "-frames:v", "1", "-f", "image2", "-c:v", "png", FFmpeg::pathArgument(frame)});
     try {
         FFmpeg::run(arguments, std::nullopt, {});
     } catch (const ConversionError& failed) {
@@ -335,7 +335,8 @@ std::optional<ImageEngine::Picture> isoPicture(const fs::path& file)
             static constexpr VipsAngle clockwise[] = {VIPS_ANGLE_D0, VIPS_ANGLE_D270, VIPS_ANGLE_D180, VIPS_ANGLE_D90};
             picture->image = picture->image.rot(clockwise[transform[1] - '0']);
         } else {
-            picture->image = picture->image.flip(transform[1] == '0' ? VIPS_DIRECTION_VERTICAL : VIPS_DIRECTION_HORIZONTAL);
+            picture->image
+                = picture->image.flip(transform[1] == '0' ? VIPS_DIRECTION_VERTICAL : VIPS_DIRECTION_HORIZONTAL);
         }
     }
     picture->image = picture->image.copy_memory();
