@@ -58,15 +58,17 @@ struct Box {
     std::string_view kind, body;
 };
 
+uint64_t number(std::string_view bytes, size_t at, int count)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | uint8_t(bytes[at + size_t(i)]);
+    return value;
+}
+
 std::vector<Box> boxesIn(std::string_view run)
 {
     std::vector<Box> boxes;
-    auto number = [](std::string_view bytes, size_t at, int count) {
-        uint64_t value = 0;
-        for (int i = 0; i < count; ++i)
-            value = value << 8 | uint8_t(bytes[at + size_t(i)]);
-        return value;
-    };
     while (run.size() >= 8 && boxes.size() < 4096) {
         uint64_t length = number(run, 0, 4);
         size_t head = 8;
@@ -94,13 +96,18 @@ std::string_view child(const std::vector<Box>& boxes, std::string_view kind)
     return {};
 }
 
-// The turns (irot: a quarter turn anticlockwise each) and mirrors (imir: 0 top and bottom
-// exchanged, 1 left and right) of the primary item, in the order its properties are listed; as
+// What the primary item of a HEIF or AVIF says of its picture: its size before its turns and
+// mirrors (none when it states none), and those: a quarter turn anticlockwise each (irot), top and
+// bottom (0) or left and right (1) exchanged (imir), in the order its properties list them, as
 // "r<quarters>" and "m<mode>".
-std::vector<std::string> transformsOf(std::string_view file)
+struct PrimaryItem {
+    uint64_t width = 0, height = 0;
+    std::vector<std::string> transforms;
+};
+
+PrimaryItem primaryItemOf(std::string_view file)
 {
-    const auto top = boxesIn(file);
-    const auto meta = child(top, "meta");
+    const auto meta = child(boxesIn(file), "meta");
     if (meta.size() < 4)
         return {};
     const auto inside = boxesIn(meta.substr(4));
@@ -110,40 +117,39 @@ std::vector<std::string> transformsOf(std::string_view file)
     const auto listed = boxesIn(child(properties, "ipco"));
     if (pitm.size() < 6 || ipma.size() < 8)
         return {};
-    auto number = [](std::string_view bytes, size_t at, int count) {
-        uint32_t value = 0;
-        for (int i = 0; i < count; ++i)
-            value = value << 8 | uint8_t(bytes[at + size_t(i)]);
-        return value;
-    };
-    const uint32_t primary = pitm[0] == 0 ? number(pitm, 4, 2) : (pitm.size() >= 8 ? number(pitm, 4, 4) : 0);
-    const int version = uint8_t(ipma[0]);
-    const bool wide = number(ipma, 1, 3) & 1;
-    const uint32_t entries = number(ipma, 4, 4);
+    const uint64_t primary = pitm[0] == 0 ? number(pitm, 4, 2) : (pitm.size() >= 8 ? number(pitm, 4, 4) : 0);
+    const int idBytes = ipma[0] == 0 ? 2 : 4;
+    const int indexBytes = number(ipma, 1, 3) & 1 ? 2 : 1;
+    const uint64_t entries = number(ipma, 4, 4);
     size_t at = 8;
-    for (uint32_t entry = 0; entry < entries; ++entry) {
-        const int idBytes = version < 1 ? 2 : 4;
+    for (uint64_t entry = 0; entry < entries; ++entry) {
         if (at + size_t(idBytes) + 1 > ipma.size())
             return {};
-        const uint32_t item = number(ipma, at, idBytes);
+        const uint64_t item = number(ipma, at, idBytes);
         const unsigned count = uint8_t(ipma[at + size_t(idBytes)]);
         at += size_t(idBytes) + 1;
-        std::vector<std::string> transforms;
-        for (unsigned i = 0; i < count; ++i) {
-            if (at + (wide ? 2 : 1) > ipma.size())
-                return {};
-            const uint32_t index = wide ? number(ipma, at, 2) & 0x7FFF : number(ipma, at, 1) & 0x7F;
-            at += wide ? 2 : 1;
-            if (item != primary || index == 0 || index > listed.size())
-                continue;
-            const auto& property = listed[index - 1];
-            if (property.kind == "irot" && !property.body.empty())
-                transforms.push_back("r" + std::to_string(uint8_t(property.body[0]) & 3));
-            else if (property.kind == "imir" && !property.body.empty())
-                transforms.push_back("m" + std::to_string(uint8_t(property.body[0]) & 1));
+        if (ipma.size() - at < size_t(count) * size_t(indexBytes))
+            return {};
+        if (item != primary) {
+            at += size_t(count) * size_t(indexBytes);
+            continue;
         }
-        if (item == primary)
-            return transforms;
+        PrimaryItem found;
+        for (unsigned i = 0; i < count; ++i, at += size_t(indexBytes)) {
+            const uint64_t index = number(ipma, at, indexBytes) & (indexBytes == 2 ? 0x7FFF : 0x7F);
+            if (index == 0 || index > listed.size())
+                continue;
+            const auto& [kind, body] = listed[index - 1];
+            if (kind == "ispe" && body.size() >= 12) {
+                found.width = number(body, 4, 4);
+                found.height = number(body, 8, 4);
+            } else if (kind == "irot" && !body.empty()) {
+                found.transforms.push_back("r" + std::to_string(uint8_t(body[0]) & 3));
+            } else if (kind == "imir" && !body.empty()) {
+                found.transforms.push_back("m" + std::to_string(uint8_t(body[0]) & 1));
+            }
+        }
+        return found;
     }
     return {};
 }
@@ -321,15 +327,24 @@ std::optional<ImageEngine::Picture> firstFrame(const fs::path& file)
 
 std::optional<ImageEngine::Picture> isoPicture(const fs::path& file)
 {
-    std::vector<std::string> transforms;
+    PrimaryItem item;
     {
         const MappedFile mapped(file);
-        transforms = transformsOf(mapped.bytes());
+        item = primaryItemOf(mapped.bytes());
     }
     auto picture = firstFrame(file);
     if (!picture)
         return std::nullopt;
-    for (const auto& transform : transforms) {
+    // ffmpeg decodes a single coded picture: one that is a grid of them, or one of several
+    // pictures, is not the file's picture.
+    const auto width = uint64_t(picture->image.width()), height = uint64_t(picture->image.height());
+    if (item.width && !(width == item.width && height == item.height)
+        && !(width == item.height && height == item.width)) {
+        ErrorLog::add("ffmpeg: " + std::to_string(width) + " × " + std::to_string(height) + " em vez de "
+            + std::to_string(item.width) + " × " + std::to_string(item.height));
+        return std::nullopt;
+    }
+    for (const auto& transform : item.transforms) {
         if (transform[0] == 'r') {
             // vips turns clockwise.
             static constexpr VipsAngle clockwise[] = {VIPS_ANGLE_D0, VIPS_ANGLE_D270, VIPS_ANGLE_D180, VIPS_ANGLE_D90};
