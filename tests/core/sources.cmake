@@ -31,6 +31,7 @@ brivlon_tests(cli_tests
   core/headless_tool_test.cpp
   core/picture_kinds_test.cpp
   core/picture_inputs_test.cpp
+  core/picture_decoders_test.cpp
 )
 brivlon_tests(tool_engine_tests
   core/tool_engines_test.cpp

@@ -17,6 +17,7 @@
 #include "core/engines/jpeg_stripes.h"
 #include "core/engines/picture_headers.h"
 #include "core/engines/mapped_file.h"
+#include "core/engines/second_readers.h"
 #include "core/engines/engine_modules.h"
 #include "core/engines/tiff_metadata.h"
 #include "core/engines/webp_still.h"
@@ -209,8 +210,12 @@ void saveWebP(const VImage& image, FileSafety::NewFile& file, double quality)
         std::to_string(pixels.width()) + "x" + std::to_string(pixels.height())};
     const auto input = FFmpeg::input(raw, "rawvideo");
     arguments.insert(arguments.end(), input.begin(), input.end());
-    arguments.insert(arguments.end(),
-        {"-c:v", "libwebp", "-pix_fmt", alpha ? "yuva420p" : "yuv420p", "-quality", std::to_string(percent(quality))});
+    arguments.insert(arguments.end(), {"-c:v", "libwebp"});
+    // ffmpeg's own 4:2:0 conversion of a picture one pixel wide takes its colour from nothing: a
+    // blue pixel came out 15,14,142. libwebp converts such a picture right itself, at no cost.
+    if (pixels.width() > 1)
+        arguments.insert(arguments.end(), {"-pix_fmt", alpha ? "yuva420p" : "yuv420p"});
+    arguments.insert(arguments.end(), {"-quality", std::to_string(percent(quality))});
     encodeWithFFmpeg(arguments, file, scratch.path());
 }
 
@@ -412,6 +417,96 @@ void requireDecodable(const VImage& header, const fs::path& file)
     else if (loader == "jpegload")
         if (const auto coefficients = JpegStripes::wholeCoefficientBytes(file))
             requireHeld(pixels, *coefficients / std::max(pixels, 1.0));
+}
+
+// Whether a PNG's pHYs chunk, when it has one before its pixels, counts in pixels per metre: its
+// other unit (0) says only how pixels are shaped, whatever its numbers.
+bool physInMetres(const fs::path& png)
+{
+    QFile in(QString::fromStdString(png.string()));
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(8))
+        return false;
+    for (int chunks = 0; chunks < 4096; ++chunks) {
+        const QByteArray head = in.read(8);
+        if (head.size() < 8)
+            return false;
+        const uint32_t length = uint32_t(uint8_t(head[0])) << 24 | uint32_t(uint8_t(head[1])) << 16
+            | uint32_t(uint8_t(head[2])) << 8 | uint8_t(head[3]);
+        const QByteArray type = head.mid(4);
+        if (type == "IDAT")
+            return false;
+        if (type == "pHYs") {
+            const QByteArray data = in.read(9);
+            return length == 9 && data.size() == 9 && data[8] == 1;
+        }
+        if (!in.seek(in.pos() + qint64(length) + 4))
+            return false;
+    }
+    return false;
+}
+
+// The resolution a file states, in dots per inch. The image library gives a resolution with a unit
+// (inches or centimetres) its unit's name, and a resolution without one (a TIFF's or Exif's unit
+// "none", JFIF's 0) as its bare number, which is no resolution: a page of 72 of them read as
+// pixels per millimetre came out 25.4 times too small. PNG's reader names no unit at all. One pixel
+// a millimetre is the library's own word for none, which its writers store as 10 a centimetre.
+std::optional<double> statedDpi(const VImage& header, const fs::path& file)
+{
+    const std::string loader = header.get_typeof(VIPS_META_LOADER) ? header.get_string(VIPS_META_LOADER) : "";
+    const bool unit = loader == "pngload" ? physInMetres(file) : header.get_typeof(VIPS_META_RESOLUTION_UNIT) != 0;
+    if (!unit || !(header.xres() > 0) || std::abs(header.xres() - 1.0) <= 1e-6)
+        return std::nullopt;
+    return header.xres() * 25.4;
+}
+
+// Whether a file is ISO media (HEIF, AVIF, MP4), by the box its first bytes must be.
+bool isoMedia(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    return in.open(QIODevice::ReadOnly) && in.read(8).mid(4) == "ftyp";
+}
+
+// Whether ISO media names AVIF among its brands.
+bool avifBrand(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = in.read(64);
+    if (head.mid(4, 4) != "ftyp")
+        return false;
+    const auto length = qsizetype(uint8_t(head[2])) << 8 | uint8_t(head[3]);
+    for (qsizetype at = 8; at + 4 <= std::min(length, head.size()); at += 4) {
+        const QByteArray brand = head.mid(at, 4);
+        if (brand == "avif" || brand == "avis")
+            return true;
+    }
+    return false;
+}
+
+// Decodes `image` into memory; false when a decoder failed on it meanwhile.
+bool madeWhole(VImage& image)
+{
+    const auto before = ImageLibrary::failedRegions();
+    try {
+        image = image.copy_memory();
+    } catch (const vips::VError&) {
+        vips_error_clear();
+        return false;
+    }
+    return ImageLibrary::failedRegions() == before;
+}
+
+// The picture of a file the library's reader `loader` refused, by the format's other reader.
+std::optional<Picture> secondReading(const fs::path& file, const std::string& loader)
+{
+    if (loader == "tiffload")
+        return SecondReaders::tiff(file);
+    if (loader == "jpegload" && SecondReaders::deepJpeg(file))
+        return SecondReaders::firstFrame(file);
+    if (loader == "heifload" && isoMedia(file))
+        return SecondReaders::isoPicture(file);
+    return std::nullopt;
 }
 
 // An animated GIF stays animated through ffmpeg's encoder, its frames within the pixel bound. A
@@ -684,8 +779,13 @@ Picture loadOriented(const fs::path& file)
         // The photo formats are the image library's alone: a file named as one that none of its
         // decoders takes is something else under that name (a PCX, a PostScript page, a PGM),
         // and Qt's readers would only guess again. The rest (icons, BMP, drawings) are Qt's.
-        if (reader == ImageReader::library)
+        if (reader == ImageReader::library) {
+            // An image sequence, which the library's HEIF reader does not know as one.
+            if (isoMedia(file))
+                if (auto picture = SecondReaders::isoPicture(file))
+                    return *std::move(picture);
             throw ConversionError::unreadable();
+        }
         if (reader != ImageReader::qt)
             throw ConversionError::ffmpeg(unreadableKind);
         return EngineModules::documents().loadWithQt(file);
@@ -695,12 +795,21 @@ Picture loadOriented(const fs::path& file)
         header = VImage::new_from_file(file.c_str());
     } catch (const vips::VError& error) {
         // Its first bytes are a photo format's, its header is not: Qt's readers, on the same
-        // decoders, would only fail again, and print as they do.
-        ErrorLog::add(logged(error));
+        // decoders, would only fail again, and print as they do. The format's other readers
+        // take some of those (see SecondReaders).
+        const auto reason = logged(error);
         vips_error_clear();
+        if (auto picture = secondReading(file, loader))
+            return *std::move(picture);
+        ErrorLog::add(reason);
         throw ConversionError::unreadable();
     }
     requirePixels(header.width(), header.height());
+    if (loader == "tiffload" && SecondReaders::tiledPlanes(file)) {
+        if (auto picture = SecondReaders::tiff(file))
+            return *std::move(picture);
+        throw ConversionError::unreadable();
+    }
     requireDecodable(header, file);
     Picture picture;
     auto& props = picture.props;
@@ -709,9 +818,7 @@ Picture loadOriented(const fs::path& file)
     props.xmp = blob(header, VIPS_META_XMP_NAME);
     if (header.get_typeof(VIPS_META_ORIENTATION))
         props.orientation = header.get_int(VIPS_META_ORIENTATION);
-    // vips says 1 pixel per millimetre for files that state no resolution.
-    if (std::abs(header.xres() - 1.0) > 1e-6)
-        props.dpi = header.xres() * 25.4;
+    props.dpi = statedDpi(header, file);
     if (header.get_typeof(VIPS_META_LOADER))
         props.loader = header.get_string(VIPS_META_LOADER);
     if (props.loader == "tiffload" && !props.exif)
@@ -744,6 +851,15 @@ Picture loadOriented(const fs::path& file)
         }
     } catch (const vips::VError& error) {
         throw classify(error);
+    }
+    if (props.loader == "heifload" && avifBrand(file) && !madeWhole(picture.image)) {
+        // The reader holds the whole picture anyway; an AVIF it takes by its header may still fail
+        // to make it, which only a whole decode shows.
+        auto second = SecondReaders::isoPicture(file);
+        if (!second)
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        second->props = std::move(props);
+        return *std::move(second);
     }
     auto interpretation = picture.image.interpretation();
     if (props.loader == "jpegload" && picture.image.format() == VIPS_FORMAT_UCHAR

@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/engines/bit_fields.h"
 #include "core/engines/drawing_pictures.h"
 #include "core/engines/gui_application.h"
 #include "core/engines/jpeg2000.h"
@@ -234,6 +235,17 @@ std::optional<VImage> largestJpeg2000Picture(const fs::path& file)
     return best;
 }
 
+// Pixels decoded by the engine's own readers, `bands` bytes a pixel, top row first.
+template <typename Decoded> ImageEngine::Picture pictureOf(const Decoded& decoded)
+{
+    VipsImage* raw = vips_image_new_from_memory_copy(
+        decoded.pixels.data(), decoded.pixels.size(), decoded.width, decoded.height, decoded.bands, VIPS_FORMAT_UCHAR);
+    if (!raw)
+        throw ConversionError::unreadable();
+    const auto space = decoded.bands <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
+    return ImageEngine::Picture{VImage(raw).copy(VImage::option()->set("interpretation", space)), {}, {}, nullptr};
+}
+
 // A Targa file, by the engine's own decoder (see Targa), its size bounded before it is read.
 ImageEngine::Picture loadTarga(const fs::path& file)
 {
@@ -243,13 +255,23 @@ ImageEngine::Picture loadTarga(const fs::path& file)
     const auto [width, height] = Targa::size(in.read(18).toStdString());
     ImageEngine::requirePixels(width, height);
     const QByteArray whole = readWhole(file);
-    const auto decoded = Targa::decode(std::string_view(whole.constData(), size_t(whole.size())));
-    VipsImage* raw = vips_image_new_from_memory_copy(
-        decoded.pixels.data(), decoded.pixels.size(), decoded.width, decoded.height, decoded.bands, VIPS_FORMAT_UCHAR);
-    if (!raw)
+    return pictureOf(Targa::decode(std::string_view(whole.constData(), size_t(whole.size()))));
+}
+
+// A bitmap of bit fields, by the engine's own decoder (see BitFields), its size bounded before it
+// is read; nothing for any other bitmap, which Qt's reader takes.
+std::optional<ImageEngine::Picture> loadBitFields(const fs::path& file)
+{
+    QFile in(QString::fromStdString(file.string()));
+    if (!in.open(QIODevice::ReadOnly))
         throw ConversionError::unreadable();
-    const auto space = decoded.bands <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
-    return ImageEngine::Picture{VImage(raw).copy(VImage::option()->set("interpretation", space)), {}, {}, nullptr};
+    const auto size = BitFields::size(in.read(14 + 56).toStdString());
+    if (!size)
+        return std::nullopt;
+    ImageEngine::requirePixels(size->first, size->second);
+    ImageEngine::requireMemory(double(size->first) * size->second, bytesPerPixel);
+    const QByteArray whole = readWhole(file);
+    return pictureOf(BitFields::decode(std::string_view(whole.constData(), size_t(whole.size()))));
 }
 
 // A plain (ASCII) PBM may write its bits without blanks between them ("0110"), which Qt's reader
@@ -300,6 +322,9 @@ ImageEngine::Picture load(const fs::path& file)
     auto format = QByteArray::fromStdString(Catalog::normalizedExt(file));
     if (format == "tga")
         return loadTarga(file);
+    if (format == "bmp" || format == "dib")
+        if (auto picture = loadBitFields(file))
+            return *std::move(picture);
     if (format == "pnm")
         format = "ppm";  // one reader for the whole family
     if (format == "ico" || format == "cur" || format == "icns") {

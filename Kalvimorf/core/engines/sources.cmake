@@ -26,7 +26,9 @@ target_sources(kalvimorf_core_engines PRIVATE
   core/engines/qpdf_input.cpp
   core/engines/qt_images.cpp
   core/engines/targa.cpp
+  core/engines/bit_fields.cpp
   core/engines/raw_images.cpp
+  core/engines/second_readers.cpp
   core/engines/tiff_metadata.cpp
   core/engines/tool_engines.cpp
   core/engines/time_text.cpp
@@ -46,3 +48,5 @@ target_link_libraries(kalvimorf_core_engines PRIVATE JPEG::JPEG)
 target_link_libraries(kalvimorf_core_engines PRIVATE ${LIBRAW_LINK_LIBRARIES})
 # JPEG 2000 pictures are decoded whole by OpenJPEG itself (see Jpeg2000).
 target_link_libraries(kalvimorf_core_engines PRIVATE PkgConfig::OPENJPEG)
+# The TIFFs the image library's reader leaves out are read by libtiff's own RGBA reader.
+target_link_libraries(kalvimorf_core_engines PRIVATE PkgConfig::TIFF)
