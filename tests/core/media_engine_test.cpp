@@ -576,3 +576,62 @@ TEST_F(MediaEngineRun, PhoneFilmsGoIntoMOVAsTheyAre)
     EXPECT_LT(run.peakMiB, 700);
     EXPECT_EQ(probe(sources / "VID_20240612_181512.mkv")["video"]["height"].toInt(), 3840) << "turned upright";
 }
+
+// DSD sound (a DSF file: ffmpeg reads it at an eighth of its bit rate, 705.6 kHz for DSD128) and
+// PCM recorded above what a FLAC frame can state: each sound format still writes it, FLAC at the
+// highest rate it names of the source's family; a rate FLAC can state stays as it is.
+TEST_F(MediaEngineRun, SoundAtRatesBeyondAnEncodersReachIsResampled)
+{
+    // A second of a stereo DSF, as its header, format and data chunks lay it out: blocks of 4096
+    // bytes per channel, one channel's block after the other's.
+    const int block = 4096, blocks = 172, rate = 5644800;
+    std::string data;
+    for (int i = 0; i < block * blocks * 2; ++i)
+        data += char((i / 4) % 2 ? 0x69 : 0x96);
+    const auto u32 = [](uint32_t v) {
+        return std::string(reinterpret_cast<const char*>(&v), 4);
+    };
+    const auto u64 = [](uint64_t v) {
+        return std::string(reinterpret_cast<const char*>(&v), 8);
+    };
+    const auto format = "fmt " + u64(52) + u32(1) + u32(0) + u32(2) + u32(2) + u32(rate) + u32(1)
+        + u64(uint64_t(block) * blocks * 8) + u32(block) + u32(0);
+    const auto samples = "data" + u64(12 + data.size()) + data;
+    writeFile(sources / "dsd.dsf", "DSD " + u64(28) + u64(28 + format.size() + samples.size()) + u64(0) + format + samples);
+    const auto wav = [&](const std::string& name, int hertz) {
+        return make(sources / name, {"-f", "lavfi", "-i", "sine=duration=1:sample_rate=" + std::to_string(hertz)});
+    };
+    const std::vector<std::pair<fs::path, int>> flacs
+        = {{sources / "dsd.dsf", 176400}, {wav("768k.wav", 768000), 192000}, {wav("384k.wav", 384000), 384000}};
+    for (const auto& [source, expected] : flacs) {
+        SCOPED_TRACE(source.filename().string());
+        fs::path output;
+        ASSERT_NO_THROW(output = convert(source, "flac", max));
+        auto sound = probe(output)["audio"];
+        EXPECT_EQ(sound["sample_rate"].toString().toInt(), expected);
+        EXPECT_NEAR(sound["duration"].toString().toDouble(), 1, 0.05);
+    }
+    for (const auto* ext : {"wav", "mp3", "m4a", "aiff", "ogg", "opus"}) {
+        SCOPED_TRACE(ext);
+        fs::path output;
+        ASSERT_NO_THROW(output = convert(sources / "dsd.dsf", ext, high));
+        EXPECT_NEAR(probe(output)["format"]["duration"].toString().toDouble(), 1, 0.1);
+    }
+}
+
+// Removing the sound copies the picture into a file like the source, whatever its container: an
+// F4V (MP4 as Flash players wrote it) is one the tool is offered for.
+TEST_F(MediaEngineRun, MutingKeepsTheSourcesContainer)
+{
+    const auto f4v = make(sources / "clipe.f4v",
+        {"-f", "lavfi", "-i", "testsrc2=duration=2:rate=10:size=160x120", "-f", "lavfi", "-i", "sine=duration=2",
+            "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", "-f", "f4v"});
+    fs::path muted;
+    {
+        Task::Binder binder(Task::newJob(out.path()));
+        ASSERT_NO_THROW(muted = MediaTools::run(Tool::vidMute, f4v, {}, {}));
+    }
+    EXPECT_EQ(muted.extension(), ".f4v");
+    EXPECT_EQ(codecs(muted), "h264/");
+    EXPECT_NEAR(probe(muted)["format"]["duration"].toString().toDouble(), 2, 0.15);
+}

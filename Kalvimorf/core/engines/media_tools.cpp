@@ -38,7 +38,8 @@ std::string muxerFor(const std::string& ext)
         return *known;
     static const std::map<std::string, std::string> others = {{"m4v", "mp4"}, {"3gp", "3gp"}, {"ts", "mpegts"},
         {"mts", "mpegts"}, {"m2ts", "mpegts"}, {"mpg", "mpeg"}, {"mpeg", "mpeg"}, {"vob", "vob"}, {"wmv", "asf"},
-        {"asf", "asf"}, {"flv", "flv"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
+        {"asf", "asf"}, {"flv", "flv"}, {"f4v", "f4v"}, {"3g2", "3g2"}, {"mxf", "mxf"}, {"dv", "dv"},
+        {"divx", "avi"}, {"mk3d", "matroska"}, {"ogm", "ogg"}, {"rm", "rm"}, {"rmvb", "rm"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
     auto found = others.find(ext);
     if (found == others.end())
         throw ConversionError::unsupported();
