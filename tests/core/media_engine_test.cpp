@@ -128,6 +128,32 @@ TEST(FFmpegProgress, ADurationThatComesLater)
     EXPECT_EQ(reports, std::vector<double>{0.5});
 }
 
+// A record whose frames, output time or bytes went on says the work goes on, with or without a
+// duration to measure it against; one that repeats the last, or says nothing yet, does not.
+TEST(FFmpegProgress, RecordsThatGoOnBeatThePulse)
+{
+    struct Count : WorkPulse {
+        void beat() override { ++beats; }
+        int beats = 0;
+    };
+    const auto count = std::make_shared<Count>();
+    Installed<WorkPulse> installed(count);
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"frame=0\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 0},
+        {"frame=3\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 1},
+        {"frame=3\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 0},
+        {"frame=3\ntotal_size=4096\nout_time_us=N/A\nprogress=continue\n", 1},
+        {"frame=3\ntotal_size=4096\nout_time_us=200000\nprogress=continue\nframe=9\ntotal_size=4096\nout_ti", 1},
+        {"me_us=200000\nprogress=end\n", 1},
+    };
+    FFmpeg::ProgressParser parser(std::nullopt, {});
+    for (const auto& [chunk, beats] : cases) {
+        count->beats = 0;
+        parser.feed(chunk);
+        EXPECT_EQ(count->beats, beats) << chunk;
+    }
+}
+
 class MediaEngineRun : public ::testing::Test {
 public:
     // ctest runs every case in its own process, so each clip is made on first use only.

@@ -720,6 +720,24 @@ void ProgressParser::feed(std::string_view chunk)
 
 void ProgressParser::parseLine(std::string_view line)
 {
+    // A record ends with its "progress=" line; its counters are compared as text, as ffmpeg
+    // prints them ("N/A" until a packet is written).
+    const auto counter = [&](std::string_view key, std::string& last) {
+        if (!line.starts_with(key))
+            return false;
+        const auto value = line.substr(key.size());
+        if (value != last && value != "N/A" && value != "0") {
+            last = value;
+            advanced_ = true;
+        }
+        return true;
+    };
+    if (counter("frame=", frames_) || counter("total_size=", bytes_))
+        return;
+    if (line.starts_with("out_time_us="))
+        counter("out_time_us=", time_);
+    if (line.starts_with("progress=") && std::exchange(advanced_, false))
+        WorkPulse::now();
     if (line == "progress=end") {
         ended_ = true;
         // A short run may end before its duration is found: the last record still reports, once

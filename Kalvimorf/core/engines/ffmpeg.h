@@ -203,7 +203,9 @@ private:
 };
 
 // Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
-// chunks, so a line cut between two chunks is held back until its end arrives.
+// chunks, so a line cut between two chunks is held back until its end arrives. A record whose
+// frames, output time or bytes written went on from the last one beats the WorkPulse, with or
+// without a duration: a run that knows no length still shows it is working.
 class ProgressParser {
 public:
     ProgressParser(std::optional<double> duration, Progress progress);
@@ -222,6 +224,10 @@ private:
 
     double duration_ = 0;
     std::optional<double> lastTime_;
+    // What the records said of frames, output time and bytes, and whether the current record
+    // went beyond the last.
+    std::string frames_, time_, bytes_;
+    bool advanced_ = false;
     bool ended_ = false;
     std::shared_future<std::optional<double>> later_;
     Progress progress_;

@@ -27,7 +27,7 @@ struct KindRow {
     Answer::Kind value;
     const char* raw;
 };
-constexpr EnumTable<KindRow, 8> kinds{{{
+constexpr EnumTable<KindRow, 9> kinds{{{
     {Answer::Kind::ready, "ready"},
     {Answer::Kind::progress, "progress"},
     {Answer::Kind::done, "done"},
@@ -36,6 +36,7 @@ constexpr EnumTable<KindRow, 8> kinds{{{
     {Answer::Kind::notice, "notice"},
     {Answer::Kind::component, "component"},
     {Answer::Kind::staged, "staged"},
+    {Answer::Kind::working, "working"},
 }}};
 
 constexpr auto streamVersion = QDataStream::Qt_6_0;

@@ -30,7 +30,8 @@ struct Answer {
     // notice and component are the office route's news for the desktop side, between a request's
     // progress reports; the others as their names say.
     // staged names a hidden file or folder the job made beside its outputs (FileSafety::HiddenNames).
-    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged };
+    // working says the job's tools go on without a fraction to report (WorkPulse).
+    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged, working };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
     fs::path output;  // done, staged
