@@ -661,3 +661,33 @@ TEST_F(MediaEngineRun, MutingKeepsTheSourcesContainer)
     EXPECT_EQ(codecs(muted), "h264/");
     EXPECT_NEAR(probe(muted)["format"]["duration"].toString().toDouble(), 2, 0.15);
 }
+
+// A song with a dozen large covers: work on its sound decodes none of them, neither in ffmpeg's
+// run nor in the probe beside it, and the covers stay out of what it writes.
+TEST_F(MediaEngineRun, WorkOnTheSoundLeavesTheCoversUndecoded)
+{
+    const auto cover = make(sources / "capa.png",
+        {"-f", "lavfi", "-i", "nullsrc=size=2400x2400,geq=random(1)*255:128:128", "-frames:v", "1", "-pix_fmt",
+            "rgb24"});
+    std::vector<std::string> inputs = {"-f", "lavfi", "-i", "sine=duration=3"}, maps = {"-map", "0:a"};
+    for (int i = 1; i <= 12; ++i) {
+        inputs.insert(inputs.end(), {"-i", cover.string()});
+        maps.insert(maps.end(), {"-map", std::to_string(i) + ":v"});
+    }
+    inputs.insert(inputs.end(), maps.begin(), maps.end());
+    inputs.insert(inputs.end(), {"-c:a", "flac", "-c:v", "copy", "-disposition:v", "attached_pic"});
+    const auto song = make(sources / "álbum.flac", inputs);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--tool", "audNormalize", "--", song.string()}, {"--convert", "mp3", song.string()}}) {
+        SCOPED_TRACE(arguments[1]);
+        const auto run = measureBrivlon(arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_LT(run.peakMiB, 250);
+    }
+    for (const auto& [made, expected] : std::map<std::string, std::string>{
+             {"álbum (normalizado).flac", "/flac"}, {"álbum.mp3", "/mp3"}}) {
+        SCOPED_TRACE(made);
+        EXPECT_EQ(codecs(sources / made), expected);
+        EXPECT_NEAR(probe(sources / made)["format"]["duration"].toString().toDouble(), 3, 0.1);
+    }
+}

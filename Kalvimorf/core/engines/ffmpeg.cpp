@@ -375,32 +375,43 @@ std::optional<Process::Result> runProbe(std::vector<std::string> arguments, cons
 
 }
 
-Streams probe(const fs::path& media, bool cancellable)
+std::vector<std::string> noPictures() { return {"-max_pixels:v", "1"}; }
+
+Streams probe(const fs::path& media, bool cancellable, bool pictures)
 {
-    const auto result = runProbe({"-v", "error", "-max_pixels", std::to_string(maxFramePixels), "-show_entries",
+    std::vector<std::string> bound = {"-v", "error", "-max_pixels", std::to_string(maxFramePixels)};
+    if (!pictures) {
+        const auto none = noPictures();
+        bound.insert(bound.end(), none.begin(), none.end());
+    }
+    bound.insert(bound.end(), {"-show_entries",
                                      "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
                                      "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
                                      "stream_disposition=attached_pic:stream_side_data=rotation:packet=stream_index,"
                                      "pts_time:packet_side_data=side_data_type",
-                                     "-read_intervals", "%+#24", "-of", "json"},
-        media, cancellable);
+                                     "-read_intervals", "%+#24", "-of", "json"});
+    const auto result = runProbe(bound, media, cancellable);
     if (!result)
         return {};
+    // A film's picture whose decoder reads its size as it opens fails ffprobe so: its own probe
+    // then, which a sound's job of a film costs little.
+    if (!pictures && result->exitCode != 0)
+        return probe(media, cancellable, true);
     Streams streams = readStreams(result->out);
     streams.read = result->exitCode == 0;
     streams.error = result->err;
-    if (streams.video && !streams.width)
+    if (pictures && streams.video && !streams.width)
         if (const auto size = boundedSize(streams.error))
             std::tie(streams.width, streams.height) = *size;
     return streams;
 }
 
-std::shared_future<Streams> probeBeside(const fs::path& media)
+std::shared_future<Streams> probeBeside(const fs::path& media, bool pictures)
 {
-    return std::async(std::launch::async, [media, context = Task::current()] {
+    return std::async(std::launch::async, [media, pictures, context = Task::current()] {
         Task::Binder binder(context);
         try {
-            return probe(media, true);
+            return probe(media, true, pictures);
         } catch (const std::exception&) {
             return Streams{};
         }

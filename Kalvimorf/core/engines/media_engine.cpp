@@ -280,7 +280,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     std::optional<FFmpeg::Streams> probed;
     const auto probeSource = [&]() -> const FFmpeg::Streams& {
         if (!probed)
-            probed = FFmpeg::probe(source, true);
+            probed = FFmpeg::probe(source, true, container->video);
         return *probed;
     };
     if (container->video && probedFirst(format.ext)) {
@@ -314,6 +314,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     // pick a chapter or cover track, or none at all.
     const auto inputs = [&] {
         auto list = probed ? FFmpeg::decoderBound(*probed) : FFmpeg::unprobedBound();
+        if (!container->video) {
+            const auto none = FFmpeg::noPictures();
+            list.insert(list.end(), none.begin(), none.end());
+        }
         const auto file = FFmpeg::input(source);
         list.insert(list.end(), file.begin(), file.end());
         return list;
