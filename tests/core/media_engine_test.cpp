@@ -691,3 +691,26 @@ TEST_F(MediaEngineRun, WorkOnTheSoundLeavesTheCoversUndecoded)
         EXPECT_NEAR(probe(sources / made)["format"]["duration"].toString().toDouble(), 3, 0.1);
     }
 }
+
+// A Matroska file of 500 small video streams beside its sound: the conversions ready decoders for
+// the streams they take, the first picture and the first sound, and none for the rest.
+TEST_F(MediaEngineRun, AFileOfManyStreamsReadiesOnlyTheStreamsTaken)
+{
+    const auto one = make(sources / "um.mkv",
+        {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1", "-f", "lavfi", "-i", "sine=duration=1",
+            "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    std::vector<std::string> copies = {"-i", one.string()};
+    for (int i = 0; i < 500; ++i)
+        copies.insert(copies.end(), {"-map", "0:v"});
+    copies.insert(copies.end(), {"-map", "0:a", "-c", "copy"});
+    const auto many = make(sources / "muitos.mkv", copies);
+    for (const auto* ext : {"mp4", "webm", "mp3"}) {
+        SCOPED_TRACE(ext);
+        const auto run = measureBrivlon({"--convert", ext, many.string()});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_LT(run.peakMiB, 250);
+        const auto made = sources / ("muitos." + std::string(ext));
+        EXPECT_EQ(codecs(made), std::string(ext) == "mp4" ? "h264/aac" : std::string(ext) == "webm" ? "vp9/opus" : "/mp3");
+        EXPECT_NEAR(probe(made)["format"]["duration"].toString().toDouble(), 1, 0.1);
+    }
+}

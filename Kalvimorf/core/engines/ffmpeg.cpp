@@ -442,6 +442,71 @@ std::vector<std::string> decoderBound(const Streams& source)
 
 std::vector<std::string> unprobedBound() { return {"-max_pixels", std::to_string(fullHDPixels)}; }
 
+std::vector<std::string> onlyFirstStreams(const fs::path& media)
+{
+    auto ffmpeg = locate("ffmpeg");
+    if (!ffmpeg)
+        return {};
+    Process::Command command;
+    command.executable = *ffmpeg;
+    // Every stream given a decoder that costs nothing, and none opened to look into the file:
+    // what the container's header says is all the list needs.
+    command.arguments = {"-hide_banner", "-nostdin", "-nofind_stream_info", "-c:v", "rawvideo", "-c:a", "pcm_s16le"};
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
+    command.cancellable = true;
+    command.killOnCancel = true;
+    std::vector<std::pair<int, std::string_view>> others;
+    bool picture = false, sound = false;
+    // "  Stream #0:3[0x101](por): Video: rawvideo, …, 90k tbn (attached pic)": at this depth
+    // only, as the streams' own tags are printed deeper.
+    const auto line = [&](std::string_view text) {
+        constexpr std::string_view head = "  Stream #0:";
+        if (!text.starts_with(head))
+            return;
+        int index = -1;
+        const auto digits = text.substr(head.size());
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), index).ec != std::errc() || index < 0)
+            return;
+        const auto kind = text.find(": ", head.size());
+        if (kind == std::string_view::npos)
+            return;
+        const auto type = text.substr(kind + 2);
+        const bool cover = text.ends_with("(attached pic)");
+        if (type.starts_with("Video:")) {
+            if (picture || cover)
+                others.emplace_back(index, "rawvideo");
+            picture = picture || !cover;
+        } else if (type.starts_with("Audio:")) {
+            if (sound)
+                others.emplace_back(index, "pcm_s16le");
+            sound = true;
+        }
+    };
+    std::string pending;
+    try {
+        Process::run(command, {}, [&](std::string_view chunk) {
+            while (!chunk.empty()) {
+                const auto stop = chunk.find('\n');
+                // A line longer than any stream's is no stream's: only its start matters.
+                if (pending.size() < 4096)
+                    pending.append(chunk.substr(0, std::min(stop, 4096 - pending.size())));
+                if (stop == std::string_view::npos)
+                    return;
+                line(pending);
+                pending.clear();
+                chunk.remove_prefix(stop + 1);
+            }
+        });
+    } catch (const std::system_error&) {
+        return {};
+    }
+    std::vector<std::string> list;
+    for (const auto& [index, decoder] : others)
+        list.insert(list.end(), {"-c:" + std::to_string(index), std::string(decoder)});
+    return list;
+}
+
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)
 {
     if (!video)

@@ -91,6 +91,14 @@ std::vector<std::string> unprobedBound();
 // none is decoded, not even while ffmpeg looks into the file before it starts.
 std::vector<std::string> noPictures();
 
+// The decoders' options (before "-i") that keep ffmpeg from setting up a decoder for any picture
+// or sound stream of `media` but the first picture that is no cover and the first sound, the ones
+// a conversion maps: each of the others is given the cheapest decoder of its kind. ffmpeg
+// otherwise readies a decoder for every stream, a megabyte each for H.264, before it looks at
+// what is mapped: 800 MiB for a file of 500 small video streams. The streams are listed by a run
+// of ffmpeg that decodes nothing; empty where there are no others, or the list cannot be had.
+std::vector<std::string> onlyFirstStreams(const std::filesystem::path& media);
+
 // How long an output made from `source` should play: for a picture, its picture's length, or
 // with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's
 // length where the streams state none.

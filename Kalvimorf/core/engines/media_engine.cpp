@@ -312,8 +312,11 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     std::optional<FileSafety::NewFile> output;
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
+    // Only the streams mapped are given their decoders.
+    const auto firstStreams = FFmpeg::onlyFirstStreams(source);
     const auto inputs = [&] {
         auto list = probed ? FFmpeg::decoderBound(*probed) : FFmpeg::unprobedBound();
+        list.insert(list.end(), firstStreams.begin(), firstStreams.end());
         if (!container->video) {
             const auto none = FFmpeg::noPictures();
             list.insert(list.end(), none.begin(), none.end());
