@@ -352,6 +352,26 @@ std::optional<std::pair<int, int>> boundedSize(std::string_view errors)
     return std::nullopt;
 }
 
+// A tool's output as it comes, a whole line at a time, the part of a line not ended yet kept in
+// `pending`. Only the first 4 KiB of a line are kept: no line read here is longer, and a damaged
+// file may make one without end.
+Process::Sink lineByLine(std::string& pending, std::function<void(std::string_view)> line)
+{
+    return [&pending, line = std::move(line)](std::string_view chunk) {
+        constexpr size_t longest = 4096;
+        while (!chunk.empty()) {
+            const auto stop = chunk.find('\n');
+            if (pending.size() < longest)
+                pending.append(chunk.substr(0, std::min(stop, longest - pending.size())));
+            if (stop == std::string_view::npos)
+                return;
+            line(pending);
+            pending.clear();
+            chunk.remove_prefix(stop + 1);
+        }
+    };
+}
+
 // What ffprobe answers on `media` with `arguments` before its input; none where it is missing or
 // cannot start. A cancellable run ends with the current task.
 std::optional<Process::Result> runProbe(std::vector<std::string> arguments, const fs::path& media, bool cancellable)
@@ -485,19 +505,7 @@ std::vector<std::string> onlyFirstStreams(const fs::path& media)
     };
     std::string pending;
     try {
-        Process::run(command, {}, [&](std::string_view chunk) {
-            while (!chunk.empty()) {
-                const auto stop = chunk.find('\n');
-                // A line longer than any stream's is no stream's: only its start matters.
-                if (pending.size() < 4096)
-                    pending.append(chunk.substr(0, std::min(stop, 4096 - pending.size())));
-                if (stop == std::string_view::npos)
-                    return;
-                line(pending);
-                pending.clear();
-                chunk.remove_prefix(stop + 1);
-            }
-        });
+        Process::run(command, {}, lineByLine(pending, line));
     } catch (const std::system_error&) {
         return {};
     }
@@ -583,17 +591,7 @@ std::optional<double> heldLength(const fs::path& media, bool video)
     };
     Process::Result result;
     try {
-        result = Process::run(command, [&](std::string_view chunk) {
-            while (!chunk.empty()) {
-                const auto stop = chunk.find('\n');
-                pending.append(chunk.substr(0, stop));
-                if (stop == std::string_view::npos)
-                    return;
-                line(pending);
-                pending.clear();
-                chunk.remove_prefix(stop + 1);
-            }
-        });
+        result = Process::run(command, lineByLine(pending, line));
     } catch (const std::system_error&) {
         return std::nullopt;
     }
