@@ -713,4 +713,8 @@ TEST_F(MediaEngineRun, AFileOfManyStreamsReadiesOnlyTheStreamsTaken)
         EXPECT_EQ(codecs(made), std::string(ext) == "mp4" ? "h264/aac" : std::string(ext) == "webm" ? "vp9/opus" : "/mp3");
         EXPECT_NEAR(probe(made)["format"]["duration"].toString().toDouble(), 1, 0.1);
     }
+    const auto run = measureBrivlon({"--tool", "vidMute", "--", many.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 250);
+    EXPECT_EQ(codecs(sources / "muitos (sem áudio).mkv"), "h264/");
 }

@@ -305,6 +305,11 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
         FFmpeg::requireFrameSize(shape);
     }
     auto list = arguments(tool, source, params, ext, std::nullopt, shape);
+    // A video tool maps the first picture and sound: only they are given their decoders.
+    if (isVideoTool(tool)) {
+        const auto firstStreams = FFmpeg::onlyFirstStreams(source);
+        list.insert(std::find(list.begin(), list.end(), "-protocol_whitelist"), firstStreams.begin(), firstStreams.end());
+    }
     const auto streams = [&]() -> const FFmpeg::Streams& {
         if (!sources.valid())
             sources = probeBeside({source}, isVideoTool(tool));
