@@ -312,8 +312,12 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     std::optional<FileSafety::NewFile> output;
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
-    // Only the streams mapped are given their decoders.
-    const auto firstStreams = FFmpeg::onlyFirstStreams(source);
+    // Only the streams mapped are given their decoders. A film may hold hundreds of streams; a
+    // song's file is spared the run that lists them, whose start would cost about as much as its
+    // conversion, and its covers are not decoded anyway.
+    const auto firstStreams = container->video || !Catalog::isAudioExt(Catalog::normalizedExt(source))
+        ? FFmpeg::onlyFirstStreams(source)
+        : std::vector<std::string>{};
     const auto inputs = [&] {
         auto list = probed ? FFmpeg::decoderBound(*probed) : FFmpeg::unprobedBound();
         list.insert(list.end(), firstStreams.begin(), firstStreams.end());
