@@ -334,6 +334,23 @@ TEST_F(HeadlessConversion, ACrashOrAHangInTheWorkerEndsTheRunKeepingEarlierOutpu
     EXPECT_NE(logged.find(said, logged.find(said) + 1), std::string::npos) << "one crash a format";
 }
 
+// A long encode is not a hang: ffmpeg making an animated WebP of a GIF has no length to measure
+// its progress by, but reports each frame it makes, and the run waits for it well past the bound
+// on silence.
+TEST_F(HeadlessConversion, ALongEncodeThatKeepsReportingIsNoHang)
+{
+    ASSERT_TRUE(makeMedia(dir / "longo.gif", "testsrc2=size=320x240:rate=25:duration=24", {"-vf", "noise=alls=60:allf=t"}));
+    const auto started = std::chrono::steady_clock::now();
+    const auto result
+        = runProgram(BRIVLON_BINARY, {"--convert", "webp", "longo.gif"}, 300, {{"BRIVLON_STALL_SECONDS", "3"}}, dir.path());
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, (dir / "longo.webp").string() + "\n");
+    // Only a run longer than the bound shows anything.
+    EXPECT_GT(took, std::chrono::seconds(4));
+}
+
 TEST_F(HeadlessConversion, TheWorkerLoadsTheImageLibrarysFormatModulesOnlyForFilesThatNeedThem)
 {
     // A PNG or a JPEG is read and written by the library's own code; a HEIC only by its HEIF

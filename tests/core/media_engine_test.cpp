@@ -128,6 +128,32 @@ TEST(FFmpegProgress, ADurationThatComesLater)
     EXPECT_EQ(reports, std::vector<double>{0.5});
 }
 
+// A record whose frames, output time or bytes went on says the work goes on, with or without a
+// duration to measure it against; one that repeats the last, or says nothing yet, does not.
+TEST(FFmpegProgress, RecordsThatGoOnBeatThePulse)
+{
+    struct Count : WorkPulse {
+        void beat() override { ++beats; }
+        int beats = 0;
+    };
+    const auto count = std::make_shared<Count>();
+    Installed<WorkPulse> installed(count);
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"frame=0\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 0},
+        {"frame=3\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 1},
+        {"frame=3\ntotal_size=N/A\nout_time_us=N/A\nprogress=continue\n", 0},
+        {"frame=3\ntotal_size=4096\nout_time_us=N/A\nprogress=continue\n", 1},
+        {"frame=3\ntotal_size=4096\nout_time_us=200000\nprogress=continue\nframe=9\ntotal_size=4096\nout_ti", 1},
+        {"me_us=200000\nprogress=end\n", 1},
+    };
+    FFmpeg::ProgressParser parser(std::nullopt, {});
+    for (const auto& [chunk, beats] : cases) {
+        count->beats = 0;
+        parser.feed(chunk);
+        EXPECT_EQ(count->beats, beats) << chunk;
+    }
+}
+
 class MediaEngineRun : public ::testing::Test {
 public:
     // ctest runs every case in its own process, so each clip is made on first use only.
@@ -575,4 +601,120 @@ TEST_F(MediaEngineRun, PhoneFilmsGoIntoMOVAsTheyAre)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_LT(run.peakMiB, 700);
     EXPECT_EQ(probe(sources / "VID_20240612_181512.mkv")["video"]["height"].toInt(), 3840) << "turned upright";
+}
+
+// DSD sound (a DSF file: ffmpeg reads it at an eighth of its bit rate, 705.6 kHz for DSD128) and
+// PCM recorded above what a FLAC frame can state: each sound format still writes it, FLAC at the
+// highest rate it names of the source's family; a rate FLAC can state stays as it is.
+TEST_F(MediaEngineRun, SoundAtRatesBeyondAnEncodersReachIsResampled)
+{
+    // A second of a stereo DSF, as its header, format and data chunks lay it out: blocks of 4096
+    // bytes per channel, one channel's block after the other's.
+    const int block = 4096, blocks = 172, rate = 5644800;
+    std::string data;
+    for (int i = 0; i < block * blocks * 2; ++i)
+        data += char((i / 4) % 2 ? 0x69 : 0x96);
+    const auto u32 = [](uint32_t v) {
+        return std::string(reinterpret_cast<const char*>(&v), 4);
+    };
+    const auto u64 = [](uint64_t v) {
+        return std::string(reinterpret_cast<const char*>(&v), 8);
+    };
+    const auto format = "fmt " + u64(52) + u32(1) + u32(0) + u32(2) + u32(2) + u32(rate) + u32(1)
+        + u64(uint64_t(block) * blocks * 8) + u32(block) + u32(0);
+    const auto samples = "data" + u64(12 + data.size()) + data;
+    writeFile(sources / "dsd.dsf", "DSD " + u64(28) + u64(28 + format.size() + samples.size()) + u64(0) + format + samples);
+    const auto wav = [&](const std::string& name, int hertz) {
+        return make(sources / name, {"-f", "lavfi", "-i", "sine=duration=1:sample_rate=" + std::to_string(hertz)});
+    };
+    const std::vector<std::pair<fs::path, int>> flacs
+        = {{sources / "dsd.dsf", 176400}, {wav("768k.wav", 768000), 192000}, {wav("384k.wav", 384000), 384000}};
+    for (const auto& [source, expected] : flacs) {
+        SCOPED_TRACE(source.filename().string());
+        fs::path output;
+        ASSERT_NO_THROW(output = convert(source, "flac", max));
+        auto sound = probe(output)["audio"];
+        EXPECT_EQ(sound["sample_rate"].toString().toInt(), expected);
+        EXPECT_NEAR(sound["duration"].toString().toDouble(), 1, 0.05);
+    }
+    for (const auto* ext : {"wav", "mp3", "m4a", "aiff", "ogg", "opus"}) {
+        SCOPED_TRACE(ext);
+        fs::path output;
+        ASSERT_NO_THROW(output = convert(sources / "dsd.dsf", ext, high));
+        EXPECT_NEAR(probe(output)["format"]["duration"].toString().toDouble(), 1, 0.1);
+    }
+}
+
+// Removing the sound copies the picture into a file like the source, whatever its container: an
+// F4V (MP4 as Flash players wrote it) is one the tool is offered for.
+TEST_F(MediaEngineRun, MutingKeepsTheSourcesContainer)
+{
+    const auto f4v = make(sources / "clipe.f4v",
+        {"-f", "lavfi", "-i", "testsrc2=duration=2:rate=10:size=160x120", "-f", "lavfi", "-i", "sine=duration=2",
+            "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", "-f", "f4v"});
+    fs::path muted;
+    {
+        Task::Binder binder(Task::newJob(out.path()));
+        ASSERT_NO_THROW(muted = MediaTools::run(Tool::vidMute, f4v, {}, {}));
+    }
+    EXPECT_EQ(muted.extension(), ".f4v");
+    EXPECT_EQ(codecs(muted), "h264/");
+    EXPECT_NEAR(probe(muted)["format"]["duration"].toString().toDouble(), 2, 0.15);
+}
+
+// A song with a dozen large covers: work on its sound decodes none of them, neither in ffmpeg's
+// run nor in the probe beside it, and the covers stay out of what it writes.
+TEST_F(MediaEngineRun, WorkOnTheSoundLeavesTheCoversUndecoded)
+{
+    const auto cover = make(sources / "capa.png",
+        {"-f", "lavfi", "-i", "nullsrc=size=2400x2400,geq=random(1)*255:128:128", "-frames:v", "1", "-pix_fmt",
+            "rgb24"});
+    std::vector<std::string> inputs = {"-f", "lavfi", "-i", "sine=duration=3"}, maps = {"-map", "0:a"};
+    for (int i = 1; i <= 12; ++i) {
+        inputs.insert(inputs.end(), {"-i", cover.string()});
+        maps.insert(maps.end(), {"-map", std::to_string(i) + ":v"});
+    }
+    inputs.insert(inputs.end(), maps.begin(), maps.end());
+    inputs.insert(inputs.end(), {"-c:a", "flac", "-c:v", "copy", "-disposition:v", "attached_pic"});
+    const auto song = make(sources / "álbum.flac", inputs);
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"--tool", "audNormalize", "--", song.string()}, {"--convert", "mp3", song.string()}}) {
+        SCOPED_TRACE(arguments[1]);
+        const auto run = measureBrivlon(arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_LT(run.peakMiB, 250);
+    }
+    for (const auto& [made, expected] : std::map<std::string, std::string>{
+             {"álbum (normalizado).flac", "/flac"}, {"álbum.mp3", "/mp3"}}) {
+        SCOPED_TRACE(made);
+        EXPECT_EQ(codecs(sources / made), expected);
+        EXPECT_NEAR(probe(sources / made)["format"]["duration"].toString().toDouble(), 3, 0.1);
+    }
+}
+
+// A Matroska file of 500 small video streams beside its sound: the conversions ready decoders for
+// the streams they take, the first picture and the first sound, and none for the rest.
+TEST_F(MediaEngineRun, AFileOfManyStreamsReadiesOnlyTheStreamsTaken)
+{
+    const auto one = make(sources / "um.mkv",
+        {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1", "-f", "lavfi", "-i", "sine=duration=1",
+            "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+    std::vector<std::string> copies = {"-i", one.string()};
+    for (int i = 0; i < 500; ++i)
+        copies.insert(copies.end(), {"-map", "0:v"});
+    copies.insert(copies.end(), {"-map", "0:a", "-c", "copy"});
+    const auto many = make(sources / "muitos.mkv", copies);
+    for (const auto* ext : {"mp4", "webm", "mp3"}) {
+        SCOPED_TRACE(ext);
+        const auto run = measureBrivlon({"--convert", ext, many.string()});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_LT(run.peakMiB, 250);
+        const auto made = sources / ("muitos." + std::string(ext));
+        EXPECT_EQ(codecs(made), std::string(ext) == "mp4" ? "h264/aac" : std::string(ext) == "webm" ? "vp9/opus" : "/mp3");
+        EXPECT_NEAR(probe(made)["format"]["duration"].toString().toDouble(), 1, 0.1);
+    }
+    const auto run = measureBrivlon({"--tool", "vidMute", "--", many.string()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_LT(run.peakMiB, 250);
+    EXPECT_EQ(codecs(sources / "muitos (sem áudio).mkv"), "h264/");
 }

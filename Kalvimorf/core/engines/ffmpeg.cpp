@@ -352,6 +352,26 @@ std::optional<std::pair<int, int>> boundedSize(std::string_view errors)
     return std::nullopt;
 }
 
+// A tool's output as it comes, a whole line at a time, the part of a line not ended yet kept in
+// `pending`. Only the first 4 KiB of a line are kept: no line read here is longer, and a damaged
+// file may make one without end.
+Process::Sink lineByLine(std::string& pending, std::function<void(std::string_view)> line)
+{
+    return [&pending, line = std::move(line)](std::string_view chunk) {
+        constexpr size_t longest = 4096;
+        while (!chunk.empty()) {
+            const auto stop = chunk.find('\n');
+            if (pending.size() < longest)
+                pending.append(chunk.substr(0, std::min(stop, longest - pending.size())));
+            if (stop == std::string_view::npos)
+                return;
+            line(pending);
+            pending.clear();
+            chunk.remove_prefix(stop + 1);
+        }
+    };
+}
+
 // What ffprobe answers on `media` with `arguments` before its input; none where it is missing or
 // cannot start. A cancellable run ends with the current task.
 std::optional<Process::Result> runProbe(std::vector<std::string> arguments, const fs::path& media, bool cancellable)
@@ -375,32 +395,43 @@ std::optional<Process::Result> runProbe(std::vector<std::string> arguments, cons
 
 }
 
-Streams probe(const fs::path& media, bool cancellable)
+std::vector<std::string> noPictures() { return {"-max_pixels:v", "1"}; }
+
+Streams probe(const fs::path& media, bool cancellable, bool pictures)
 {
-    const auto result = runProbe({"-v", "error", "-max_pixels", std::to_string(maxFramePixels), "-show_entries",
+    std::vector<std::string> bound = {"-v", "error", "-max_pixels", std::to_string(maxFramePixels)};
+    if (!pictures) {
+        const auto none = noPictures();
+        bound.insert(bound.end(), none.begin(), none.end());
+    }
+    bound.insert(bound.end(), {"-show_entries",
                                      "format=duration:stream=index,codec_type,codec_name,duration,sample_rate,channels,"
                                      "channel_layout,width,height,r_frame_rate,pix_fmt:stream_tags=DURATION:"
                                      "stream_disposition=attached_pic:stream_side_data=rotation:packet=stream_index,"
                                      "pts_time:packet_side_data=side_data_type",
-                                     "-read_intervals", "%+#24", "-of", "json"},
-        media, cancellable);
+                                     "-read_intervals", "%+#24", "-of", "json"});
+    const auto result = runProbe(bound, media, cancellable);
     if (!result)
         return {};
+    // A film's picture whose decoder reads its size as it opens fails ffprobe so: its own probe
+    // then, which a sound's job of a film costs little.
+    if (!pictures && result->exitCode != 0)
+        return probe(media, cancellable, true);
     Streams streams = readStreams(result->out);
     streams.read = result->exitCode == 0;
     streams.error = result->err;
-    if (streams.video && !streams.width)
+    if (pictures && streams.video && !streams.width)
         if (const auto size = boundedSize(streams.error))
             std::tie(streams.width, streams.height) = *size;
     return streams;
 }
 
-std::shared_future<Streams> probeBeside(const fs::path& media)
+std::shared_future<Streams> probeBeside(const fs::path& media, bool pictures)
 {
-    return std::async(std::launch::async, [media, context = Task::current()] {
+    return std::async(std::launch::async, [media, pictures, context = Task::current()] {
         Task::Binder binder(context);
         try {
-            return probe(media, true);
+            return probe(media, true, pictures);
         } catch (const std::exception&) {
             return Streams{};
         }
@@ -430,6 +461,59 @@ std::vector<std::string> decoderBound(const Streams& source)
 }
 
 std::vector<std::string> unprobedBound() { return {"-max_pixels", std::to_string(fullHDPixels)}; }
+
+std::vector<std::string> onlyFirstStreams(const fs::path& media)
+{
+    auto ffmpeg = locate("ffmpeg");
+    if (!ffmpeg)
+        return {};
+    Process::Command command;
+    command.executable = *ffmpeg;
+    // Every stream given a decoder that costs nothing, and none opened to look into the file:
+    // what the container's header says is all the list needs.
+    command.arguments = {"-hide_banner", "-nostdin", "-nofind_stream_info", "-c:v", "rawvideo", "-c:a", "pcm_s16le"};
+    const auto file = input(media);
+    command.arguments.insert(command.arguments.end(), file.begin(), file.end());
+    command.cancellable = true;
+    command.killOnCancel = true;
+    std::vector<std::pair<int, std::string_view>> others;
+    bool picture = false, sound = false;
+    // "  Stream #0:3[0x101](por): Video: rawvideo, …, 90k tbn (attached pic)": at this depth
+    // only, as the streams' own tags are printed deeper.
+    const auto line = [&](std::string_view text) {
+        constexpr std::string_view head = "  Stream #0:";
+        if (!text.starts_with(head))
+            return;
+        int index = -1;
+        const auto digits = text.substr(head.size());
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), index).ec != std::errc() || index < 0)
+            return;
+        const auto kind = text.find(": ", head.size());
+        if (kind == std::string_view::npos)
+            return;
+        const auto type = text.substr(kind + 2);
+        const bool cover = text.ends_with("(attached pic)");
+        if (type.starts_with("Video:")) {
+            if (picture || cover)
+                others.emplace_back(index, "rawvideo");
+            picture = picture || !cover;
+        } else if (type.starts_with("Audio:")) {
+            if (sound)
+                others.emplace_back(index, "pcm_s16le");
+            sound = true;
+        }
+    };
+    std::string pending;
+    try {
+        Process::run(command, {}, lineByLine(pending, line));
+    } catch (const std::system_error&) {
+        return {};
+    }
+    std::vector<std::string> list;
+    for (const auto& [index, decoder] : others)
+        list.insert(list.end(), {"-c:" + std::to_string(index), std::string(decoder)});
+    return list;
+}
 
 std::optional<double> playLength(const Streams& source, bool video, bool withSound)
 {
@@ -507,17 +591,7 @@ std::optional<double> heldLength(const fs::path& media, bool video)
     };
     Process::Result result;
     try {
-        result = Process::run(command, [&](std::string_view chunk) {
-            while (!chunk.empty()) {
-                const auto stop = chunk.find('\n');
-                pending.append(chunk.substr(0, stop));
-                if (stop == std::string_view::npos)
-                    return;
-                line(pending);
-                pending.clear();
-                chunk.remove_prefix(stop + 1);
-            }
-        });
+        result = Process::run(command, lineByLine(pending, line));
     } catch (const std::system_error&) {
         return std::nullopt;
     }
@@ -720,6 +794,24 @@ void ProgressParser::feed(std::string_view chunk)
 
 void ProgressParser::parseLine(std::string_view line)
 {
+    // A record ends with its "progress=" line; its counters are compared as text, as ffmpeg
+    // prints them ("N/A" until a packet is written).
+    const auto counter = [&](std::string_view key, std::string& last) {
+        if (!line.starts_with(key))
+            return false;
+        const auto value = line.substr(key.size());
+        if (value != last && value != "N/A" && value != "0") {
+            last = value;
+            advanced_ = true;
+        }
+        return true;
+    };
+    if (counter("frame=", frames_) || counter("total_size=", bytes_))
+        return;
+    if (line.starts_with("out_time_us="))
+        counter("out_time_us=", time_);
+    if (line.starts_with("progress=") && std::exchange(advanced_, false))
+        WorkPulse::now();
     if (line == "progress=end") {
         ended_ = true;
         // A short run may end before its duration is found: the last record still reports, once

@@ -60,11 +60,14 @@ struct Streams {
 };
 // Its decoders take no picture beyond maxFramePixels: the size of a larger one is read from
 // what the decoder says of it, without decoding it.
-Streams probe(const std::filesystem::path& media, bool cancellable = false);
+// Work on the sound alone probes with `pictures` false: no picture is decoded, so that a song's
+// covers (a dozen of several megabytes each) take no memory, and none is reported sized; a file
+// it cannot read so is probed again with its pictures.
+Streams probe(const std::filesystem::path& media, bool cancellable = false, bool pictures = true);
 std::optional<double> duration(const std::filesystem::path& media, bool cancellable = false);
 // A cancellable probe() started at once on a thread of the current task, for work that needs the
 // streams only once ffmpeg runs or has run; a failed probe gives no streams.
-std::shared_future<Streams> probeBeside(const std::filesystem::path& media);
+std::shared_future<Streams> probeBeside(const std::filesystem::path& media, bool pictures = true);
 
 // The largest picture decoded and encoded here: the largest the video codecs' levels define
 // (8192 × 4352). A decoder and an encoder each hold several pictures at once, and a frame many
@@ -84,6 +87,17 @@ std::vector<std::string> decoderBound(const Streams& source);
 // The decoder's options for an input not probed: no picture beyond full HD. A larger one ends
 // ffmpeg at its first frame, before an encoder holds anything, and is probed for a bounded run.
 std::vector<std::string> unprobedBound();
+// The decoder's options (after the others, before "-i") of an input whose pictures are not used:
+// none is decoded, not even while ffmpeg looks into the file before it starts.
+std::vector<std::string> noPictures();
+
+// The decoders' options (before "-i") that keep ffmpeg from setting up a decoder for any picture
+// or sound stream of `media` but the first picture that is no cover and the first sound, the ones
+// a conversion maps: each of the others is given the cheapest decoder of its kind. ffmpeg
+// otherwise readies a decoder for every stream, a megabyte each for H.264, before it looks at
+// what is mapped: 800 MiB for a file of 500 small video streams. The streams are listed by a run
+// of ffmpeg that decodes nothing; empty where there are no others, or the list cannot be had.
+std::vector<std::string> onlyFirstStreams(const std::filesystem::path& media);
 
 // How long an output made from `source` should play: for a picture, its picture's length, or
 // with `withSound` the longer of picture and sound; for sound alone, the sound's. The container's
@@ -203,7 +217,9 @@ private:
 };
 
 // Turns ffmpeg's -progress output into fractions of `duration`. Output arrives in arbitrary
-// chunks, so a line cut between two chunks is held back until its end arrives.
+// chunks, so a line cut between two chunks is held back until its end arrives. A record whose
+// frames, output time or bytes written went on from the last one beats the WorkPulse, with or
+// without a duration: a run that knows no length still shows it is working.
 class ProgressParser {
 public:
     ProgressParser(std::optional<double> duration, Progress progress);
@@ -222,6 +238,10 @@ private:
 
     double duration_ = 0;
     std::optional<double> lastTime_;
+    // What the records said of frames, output time and bytes, and whether the current record
+    // went beyond the last.
+    std::string frames_, time_, bytes_;
+    bool advanced_ = false;
     bool ended_ = false;
     std::shared_future<std::optional<double>> later_;
     Progress progress_;

@@ -86,6 +86,26 @@ bool probedFirst(const std::string& ext)
 }
 
 // AVI holds one frame rate and no timestamps, and plays as long as its picture.
+// The rate a sound of `rate` is resampled to for an output of `ext` whose encoder would refuse it;
+// none where it takes it. FLAC's frames state a rate of their own up to 655,350 Hz, and only in
+// steps the header can code; a DSD file decodes at 352.8 or 705.6 kHz. It is then given the
+// highest of the rates FLAC names, of the source's own family where one divides it, so that the
+// resampler's ratio stays whole. The other encoders list their rates and ffmpeg picks among them.
+std::optional<int> fittedRate(const std::string& ext, std::optional<int> rate)
+{
+    if (ext != "flac" || !rate)
+        return std::nullopt;
+    const int r = *rate;
+    if (r < 65535 || (r % 10 == 0 && r < 655350))
+        return std::nullopt;
+    static const std::array<int, 11> named
+        = {192000, 176400, 96000, 88200, 48000, 44100, 32000, 24000, 22050, 16000, 8000};
+    for (const int candidate : named)
+        if (candidate <= r && r % candidate == 0)
+            return candidate;
+    return named.front();
+}
+
 void fitAvi(std::vector<std::string>& codec, const FFmpeg::Streams& source)
 {
     if (!source.video)
@@ -260,7 +280,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     std::optional<FFmpeg::Streams> probed;
     const auto probeSource = [&]() -> const FFmpeg::Streams& {
         if (!probed)
-            probed = FFmpeg::probe(source, true);
+            probed = FFmpeg::probe(source, true, container->video);
         return *probed;
     };
     if (container->video && probedFirst(format.ext)) {
@@ -292,8 +312,19 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
     std::optional<FileSafety::NewFile> output;
     // The first stream of each kind, never cover art as the picture: left to itself ffmpeg may
     // pick a chapter or cover track, or none at all.
+    // Only the streams mapped are given their decoders. A film may hold hundreds of streams; a
+    // song's file is spared the run that lists them, whose start would cost about as much as its
+    // conversion, and its covers are not decoded anyway.
+    const auto firstStreams = container->video || !Catalog::isAudioExt(Catalog::normalizedExt(source))
+        ? FFmpeg::onlyFirstStreams(source)
+        : std::vector<std::string>{};
     const auto inputs = [&] {
         auto list = probed ? FFmpeg::decoderBound(*probed) : FFmpeg::unprobedBound();
+        list.insert(list.end(), firstStreams.begin(), firstStreams.end());
+        if (!container->video) {
+            const auto none = FFmpeg::noPictures();
+            list.insert(list.end(), none.begin(), none.end());
+        }
         const auto file = FFmpeg::input(source);
         list.insert(list.end(), file.begin(), file.end());
         return list;
@@ -321,6 +352,8 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         if (!probed)
             return encode(codecs);
         boundEncoder(codecs, *probed, presetFor(Quality::levelFor(format.ext)).shortSide);
+        if (const auto rate = fittedRate(format.ext, probed->sampleRate))
+            codecs.insert(codecs.end(), {"-ar", std::to_string(*rate)});
         if (format.ext == "avi")
             fitAvi(codecs, *probed);
         if (const auto copy = copyInto(format.ext, *probed)) {
@@ -340,9 +373,10 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             report = write();
         } catch (const ConversionError& error) {
             // Unprobed, a picture larger than full HD ends ffmpeg at once: sized now, it is
-            // refused or converted again with its decoder and encoder bounded.
+            // refused or converted again with its decoder and encoder bounded. So does a sound
+            // at a rate its encoder cannot write, converted again resampled.
             if (error.kind() == ConversionError::Kind::ffmpegMissing || probed
-                || !FFmpeg::largeFrame(probeSource()))
+                || !(FFmpeg::largeFrame(probeSource()) || fittedRate(format.ext, probeSource().sampleRate)))
                 throw;
             FFmpeg::requireFrameSize(*probed);
             report = write();

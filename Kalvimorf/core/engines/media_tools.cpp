@@ -38,7 +38,8 @@ std::string muxerFor(const std::string& ext)
         return *known;
     static const std::map<std::string, std::string> others = {{"m4v", "mp4"}, {"3gp", "3gp"}, {"ts", "mpegts"},
         {"mts", "mpegts"}, {"m2ts", "mpegts"}, {"mpg", "mpeg"}, {"mpeg", "mpeg"}, {"vob", "vob"}, {"wmv", "asf"},
-        {"asf", "asf"}, {"flv", "flv"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
+        {"asf", "asf"}, {"flv", "flv"}, {"f4v", "f4v"}, {"3g2", "3g2"}, {"mxf", "mxf"}, {"dv", "dv"},
+        {"divx", "avi"}, {"mk3d", "matroska"}, {"ogm", "ogg"}, {"rm", "rm"}, {"rmvb", "rm"}, {"ogv", "ogg"}, {"aac", "adts"}, {"wma", "asf"}, {"ac3", "ac3"}};
     auto found = others.find(ext);
     if (found == others.end())
         throw ConversionError::unsupported();
@@ -83,11 +84,11 @@ int compressCRF(int quality) { return quality >= 80 ? 24 : quality >= 60 ? 28 : 
 using Sources = std::vector<FFmpeg::Streams>;
 
 // The streams of `files`, probed all at once beside whatever runs meanwhile.
-std::shared_future<Sources> probeBeside(const std::vector<fs::path>& files)
+std::shared_future<Sources> probeBeside(const std::vector<fs::path>& files, bool pictures = true)
 {
     std::vector<std::shared_future<FFmpeg::Streams>> probes;
     for (const auto& file : files)
-        probes.push_back(FFmpeg::probeBeside(file));
+        probes.push_back(FFmpeg::probeBeside(file, pictures));
     return std::async(std::launch::async, [probes] {
         Sources streams;
         for (const auto& probe : probes)
@@ -261,10 +262,9 @@ std::vector<std::string> arguments(Tool tool, const fs::path& source, const Tool
         throw ConversionError::unsupported();
     }
     std::vector<std::string> list = before;
-    if (isVideoTool(tool)) {
-        const auto bound = FFmpeg::decoderBound(streams);
-        list.insert(list.end(), bound.begin(), bound.end());
-    }
+    // A song's covers, which no sound tool keeps, are never decoded.
+    const auto bound = isVideoTool(tool) ? FFmpeg::decoderBound(streams) : FFmpeg::noPictures();
+    list.insert(list.end(), bound.begin(), bound.end());
     const auto input = FFmpeg::input(source);
     list.insert(list.end(), input.begin(), input.end());
     // A motion photo holds a second, shorter picture track that ffmpeg, left to itself, would
@@ -298,16 +298,21 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
     // A tool that encodes a picture waits for its size first.
     const bool early = tool == Tool::audNormalize || tool == Tool::vidTrim || tool == Tool::audTrim;
     const bool encodesPicture = isVideoTool(tool) && tool != Tool::vidMute;
-    auto sources = early || encodesPicture ? probeBeside({source}) : std::shared_future<Sources>();
+    auto sources = early || encodesPicture ? probeBeside({source}, isVideoTool(tool)) : std::shared_future<Sources>();
     FFmpeg::Streams shape;
     if (encodesPicture) {
         shape = sources.get().front();
         FFmpeg::requireFrameSize(shape);
     }
     auto list = arguments(tool, source, params, ext, std::nullopt, shape);
+    // A video tool maps the first picture and sound: only they are given their decoders.
+    if (isVideoTool(tool)) {
+        const auto firstStreams = FFmpeg::onlyFirstStreams(source);
+        list.insert(std::find(list.begin(), list.end(), "-protocol_whitelist"), firstStreams.begin(), firstStreams.end());
+    }
     const auto streams = [&]() -> const FFmpeg::Streams& {
         if (!sources.valid())
-            sources = probeBeside({source});
+            sources = probeBeside({source}, isVideoTool(tool));
         return sources.get().front();
     };
     std::optional<FileSafety::TempDir> scratch;

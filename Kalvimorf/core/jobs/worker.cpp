@@ -27,7 +27,7 @@ struct KindRow {
     Answer::Kind value;
     const char* raw;
 };
-constexpr EnumTable<KindRow, 9> kinds{{{
+constexpr EnumTable<KindRow, 10> kinds{{{
     {Answer::Kind::ready, "ready"},
     {Answer::Kind::progress, "progress"},
     {Answer::Kind::done, "done"},
@@ -37,6 +37,7 @@ constexpr EnumTable<KindRow, 9> kinds{{{
     {Answer::Kind::component, "component"},
     {Answer::Kind::staged, "staged"},
     {Answer::Kind::note, "note"},
+    {Answer::Kind::working, "working"},
 }}};
 
 constexpr auto streamVersion = QDataStream::Qt_6_0;

@@ -30,8 +30,9 @@ struct Answer {
     // notice and component are the office route's news for the desktop side, between a request's
     // progress reports; the others as their names say.
     // staged names a hidden file or folder the job made beside its outputs (FileSafety::HiddenNames);
-    // note is a sentence for the user from a job that goes on (JobNotes).
-    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged, note };
+    // note is a sentence for the user from a job that goes on (JobNotes); working says the job's
+    // tools go on without a fraction to report (WorkPulse).
+    enum class Kind { ready, progress, done, failed, cancelled, notice, component, staged, note, working };
     Kind kind = Kind::ready;
     double fraction = 0;  // progress
     fs::path output;  // done, staged; the source a note is about

@@ -312,6 +312,9 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
                         deadline = std::chrono::steady_clock::now() + options_.stallLimit;
                         if (progress)
                             progress(answer->fraction);
+                    } else if (answer->kind == Answer::Kind::working) {
+                        // A tool that reports frames or bytes is working, however long it takes.
+                        deadline = std::chrono::steady_clock::now() + options_.stallLimit;
                     } else if (answer->kind == Answer::Kind::staged) {
                         staged.push_back(answer->output);
                     } else if (answer->kind == Answer::Kind::note) {

@@ -14,7 +14,9 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +120,24 @@ public:
     void made(const fs::path& path) override { send({Answer::Kind::staged, 0, path, {}}); }
 };
 
+// A tool's word that it goes on, passed to the parent at most four times a second: its hang rule
+// needs far less, and a tool may report every frame.
+class RelayedPulse : public WorkPulse {
+public:
+    void beat() override
+    {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        auto last = last_.load();
+        if (now - last < std::chrono::steady_clock::duration(std::chrono::milliseconds(250)).count()
+            || !last_.compare_exchange_strong(last, now))
+            return;
+        send({Answer::Kind::working, 0, {}, {}});
+    }
+
+private:
+    std::atomic<std::chrono::steady_clock::rep> last_{0};
+};
+
 Answer answer(const Request& request)
 {
     const Progress progress = [](double value) {
@@ -206,6 +226,7 @@ void serve(const std::vector<EngineModules::Module>& warm)
     OfficeEvents::set(std::make_shared<RelayedOfficeEvents>());
     FileSafety::HiddenNames::set(std::make_shared<RelayedHiddenNames>());
     JobNotes::set(std::make_shared<RelayedNotes>());
+    WorkPulse::set(std::make_shared<RelayedPulse>());
     send({});
     if (const auto traps = Traps::shared())
         traps->idle();
