@@ -17,6 +17,7 @@ brivlon_tests(core_tests
   core/chime_test.cpp
   core/export_chime_test.cpp
   core/private_home_test.cpp
+  core/job_budget_test.cpp
   core/conversion_end_to_end_test.cpp
   core/pdf_engine_test.cpp
   core/qpdf_input_test.cpp
