@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         argv[0] = const_cast<char*>(program.c_str());
         ::execv(program.c_str(), argv);
         std::perror(program.c_str());
-        ::_exit(1);
+        ::_exit(int(Cli::ExitCode::failed));
     }
     Cli::walk(headlessRows());
     // The desktop program, the render modes and every other row.
@@ -46,8 +46,8 @@ int main(int argc, char** argv)
     const auto entry = HelperModule::entry<int(int, char**)>("brivlon-desktop.so", "brivlon_desktop_main", &error);
     if (!entry) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
+        return int(Cli::ExitCode::failed);
     }
     entry(argc, argv);
-    return 0;
+    return int(Cli::ExitCode::done);
 }

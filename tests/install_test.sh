@@ -15,6 +15,25 @@ fail() { echo "install_test: $*" >&2; exit 1; }
 cmake --install "$build" --prefix "$scratch/primeiro" >/dev/null
 desktop-file-validate "$scratch/primeiro/share/applications/brivlon.desktop" || fail "the desktop entry does not validate"
 [ -s "$scratch/primeiro/share/icons/hicolor/48x48/apps/brivlon.png" ] || fail "no icon"
+
+# Nothing of the tests is installed: no hook of the tests' worker among the exported symbols, none
+# of its switches (BRIVLON_WORKER_…) among the strings, and no variable of ours that the README's
+# table leaves out (a string constant of the read-only data; one the compiler builds in the code
+# lies there in pieces, which count for the tests' switches only).
+source_root=$(cd "$(dirname "$0")/.." && pwd)
+elves=0
+while IFS= read -r -d '' file; do
+  [ "$(head -c 4 "$file" | od -An -c | tr -d ' ')" = '177ELF' ] || continue
+  elves=$((elves + 1))
+  symbols=$(nm -D -C --defined-only "$file")
+  if grep -E 'Traps|Unfenced|Faulty' <<<"$symbols"; then fail "$file exports a hook of the tests"; fi
+  if strings -a "$file" | grep -E 'BRIVLON_WORKER_[A-Z]'; then fail "$file names a switch of the tests' worker"; fi
+  for name in $(objcopy -O binary --only-section=.rodata "$file" /dev/stdout | tr '\0' '\n' | grep -xE 'BRIVLON_[A-Z0-9_]+' | sort -u); do
+    grep -q "\`$name\`" "$source_root/README.md" || fail "$file reads $name, which the README does not name"
+  done
+done < <(find "$scratch/primeiro" -type f -print0)
+[ "$elves" -ge 6 ] || fail "only $elves programs and modules installed"
+
 mv "$scratch/primeiro" "$scratch/outro lugar"
 prefix="$scratch/outro lugar"
 brivlon="$prefix/bin/brivlon"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/job_budget.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,10 +12,8 @@
 // gives up with the budget's sentence.
 class Budget {
 public:
-    // The tree of a Word document of some five thousand pages of dense text (fifty thousand
-    // formatted paragraphs) and what is made of it; a twelfth of the least memory a worker is
-    // given, so that the next steps fit beside it.
-    static constexpr size_t documentBytes = size_t(512) << 20;
+    // A document's tree and what is made of it (JobBudget::Limits::document).
+    static size_t documentBytes() { return JobBudget::limits().document; }
     static constexpr const char* documentTooLarge = "O documento é grande demais para abrir.";
 
     // What a paragraph (or a table's cell) and a run cost once the text system has them too: a
@@ -24,7 +24,7 @@ public:
     // An open group or element, with what it inherits.
     static constexpr size_t levelCost = 256;
 
-    explicit Budget(size_t bytes = documentBytes, std::string sentence = documentTooLarge)
+    explicit Budget(size_t bytes = documentBytes(), std::string sentence = documentTooLarge)
         : left_(bytes), sentence_(std::move(sentence))
     {
     }

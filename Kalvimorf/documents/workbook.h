@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/job_budget.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -138,13 +140,12 @@ private:
     size_t width_ = 0;
 };
 
-// What a workbook read from a file may hold in memory: a table of a million rows by a hundred
-// columns of numbers, a sixth of the least memory a worker is given. Past it the reader gives up
-// with tableTooLarge.
-inline constexpr size_t tableBytes = size_t(1) << 30;
+// What a workbook read from a file may hold in memory (JobBudget::Limits::table). Past it the
+// reader gives up with tableTooLarge.
+inline const size_t tableBytes = JobBudget::limits().table;
 inline constexpr const char* tableTooLarge = "A tabela é grande demais para abrir.";
-// One row: all of a sheet's 16,384 columns with 16,000 characters each.
-inline constexpr size_t rowBytes = size_t(256) << 20;
+// One row (JobBudget::rowCharacters).
+inline constexpr size_t rowBytes = JobBudget::rowCharacters;
 
 struct Sheet {
     std::string name;

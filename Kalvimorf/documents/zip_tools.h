@@ -19,10 +19,9 @@ namespace fs = std::filesystem;
 // archive can ask for gigabytes (a dictionary size in a header, a stream that unpacks to itself);
 // real archives stay far below: the largest common dictionaries are 64 MiB.
 inline unsigned long long archiverMemory() { return JobBudget::limits().tool; }
-// No part of a real document that is read whole unpacks past this, nor all of a package that is
-// unpacked; a few hundred kilobytes of zip can ask for gigabytes, which whoever reads the part
-// would hold in memory or on disk.
-inline constexpr unsigned long long unpackedLimit = 256ULL << 20;
+// What a part of a package read whole, or a package unpacked, may unpack to
+// (JobBudget::Limits::unpacked).
+inline const unsigned long long unpackedLimit = JobBudget::limits().unpacked;
 // What a packer's failure says when the packer names no known cause.
 inline constexpr const char* cannotPack = "Não foi possível criar o arquivo compactado.";
 

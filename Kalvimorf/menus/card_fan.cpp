@@ -118,12 +118,6 @@ void CardFan::setNumbered(bool numbered)
     update();
 }
 
-void CardFan::setPreviewOverride(std::optional<std::pair<AppTheme, bool>> theme)
-{
-    previewOverride_ = theme;
-    update();
-}
-
 void CardFan::restAt(std::optional<int> index)
 {
     for (size_t i = 0; i < state_.lift.size(); ++i) {
@@ -211,8 +205,7 @@ std::optional<int> CardFan::cardAt(QPointF widgetPoint) const
 
 void CardFan::paintInto(QPainter& painter) const
 {
-    const auto [theme, dark] = previewOverride_ ? *previewOverride_ : std::pair{Theme::current(), Theme::isDark(this)};
-    paintFan(painter, state_, frameTime(), Theme::palette(dark, theme));
+    paintFan(painter, state_, frameTime(), Theme::palette(Theme::isDark(this), Theme::current()));
 }
 
 void CardFan::paintEvent(QPaintEvent*)

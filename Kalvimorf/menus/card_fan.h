@@ -43,8 +43,6 @@ public:
     std::optional<int> highlighted() const { return state_.highlighted; }
     void setOpensDown(bool down);
     void setNumbered(bool numbered);
-    // Draws with this theme and darkness instead of the ones in force (previews).
-    void setPreviewOverride(std::optional<std::pair<AppTheme, bool>> theme);
 
     // Stills: every spring at rest with card `index` raised; a pick `t` seconds into its close
     // at a frozen clock.
@@ -76,7 +74,6 @@ private:
 
     FanState state_;
     bool interactive_ = false;
-    std::optional<std::pair<AppTheme, bool>> previewOverride_;
     std::function<void()> onHidden_;
     std::optional<double> frozenAt_;
     double lastTick_ = 0;

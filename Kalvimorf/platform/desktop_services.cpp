@@ -1,7 +1,7 @@
 #include "platform/desktop_services.h"
 
+#include "platform/autostart_login_item.h"
 #include "platform/desktop_file_viewer.h"
-#include "platform/login_item.h"
 #include "platform/message_alert.h"
 #include "platform/sound_player.h"
 

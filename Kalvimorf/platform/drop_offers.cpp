@@ -127,7 +127,7 @@ private:
         status.data.data32[0] = position.window;
         // Accepted, and positions wanted at every move.
         status.data.data32[1] = takes ? 3 : 2;
-        status.data.data32[4] = takes ? copy_ : XCB_ATOM_NONE;
+        status.data.data32[4] = takes ? copy_ : xcb_atom_t(XCB_ATOM_NONE);
         xcb_send_event(connection_, 0, status.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&status));
         xcb_flush(connection_);
     }
@@ -195,7 +195,7 @@ private:
         finished.data.data32[0] = standInEntered_;
         const bool taken = found->second->holds(int(positionedAt_ >> 16), int(positionedAt_ & 0xffff));
         finished.data.data32[1] = taken ? 1 : 0;
-        finished.data.data32[2] = taken ? copy_ : XCB_ATOM_NONE;
+        finished.data.data32[2] = taken ? copy_ : xcb_atom_t(XCB_ATOM_NONE);
         send(finished);
         // Once Qt has handed the drop to the window, which asks whose answers the source heeds.
         QTimer::singleShot(0, [this] {

@@ -1,11 +1,11 @@
 target_sources(kalvimorf_platform PRIVATE
+  platform/autostart_login_item.cpp
   platform/desktop_apps.cpp
   platform/desktop_entry.cpp
   platform/desktop_file_viewer.cpp
   platform/desktop_services.cpp
   platform/drop_offers.cpp
   platform/drag_input.cpp
-  platform/login_item.cpp
   platform/message_alert.cpp
   platform/qt_translations.cpp
   platform/sound_player.cpp

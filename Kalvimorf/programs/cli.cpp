@@ -19,17 +19,14 @@
 #include "programs/trim_modes.h"
 
 #include <QApplication>
-#include <QMetaObject>
 #include <QTimer>
 
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <unistd.h>
 
 namespace Cli {
@@ -55,7 +52,7 @@ const std::vector<Row>& table()
         {"--check-updates", 2, nullptr, MaintenanceModes::checkUpdates},
         {"--export-chime", 3, nullptr,
             [] {
-                exitNow(ExportChime::run(args));
+                exitNow(ExportChime::run(args) ? ExitCode::done : ExitCode::failed);
             }},
         {"--render-burst", 3, nullptr, RenderModes::burst},
         {"--render-status", 3, nullptr, RenderModes::status},
@@ -130,7 +127,7 @@ int normalStart()
         std::fprintf(stderr,
             "o Brivlon precisa de uma sessão gráfica (X11) para ficar na bandeja; "
             "--convert funciona sem ela\n");
-        exitNow(1);
+        exitNow(ExitCode::failed);
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     makeApplication(false);
@@ -141,7 +138,7 @@ int normalStart()
             files.push_back(std::filesystem::absolute(args[i]).lexically_normal());
     std::optional<SingleInstance::StartLock> turn(std::in_place);
     if (SingleInstance::forward(files, 1000))
-        exitNow(0);
+        exitNow(ExitCode::done);
     AppLifecycle::install();
     // The only strong reference to the delegate for the whole run.
     auto delegate = std::make_unique<AppDelegate>();
@@ -154,7 +151,7 @@ int normalStart()
     });
     // A start that waited past the lock may find one listening after all.
     if (!first && SingleInstance::forward(files, 1000))
-        exitNow(0);
+        exitNow(ExitCode::done);
     turn.reset();
     DesktopEntry::install(QCoreApplication::applicationFilePath().toStdString());
     // The first conversion finds its worker loaded.
@@ -169,18 +166,6 @@ int normalStart()
     // teardown (the sound and media modules, the bus, the thread pools, the windows), which
     // saves nothing and after a run of jobs can hold the exit for seconds: leave without it.
     exitNow(code);
-}
-
-void finishCLI(int code)
-{
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [code] {
-            exitNow(code);
-        },
-        Qt::QueuedConnection);
-    for (;;)
-        std::this_thread::sleep_for(std::chrono::seconds(60));
 }
 
 }

@@ -37,13 +37,26 @@ int normalStart();
 // reach Qt. Headless modes get the offscreen platform and need no display.
 void makeApplication(bool headless);
 
-// Ends a task-based command-line run: the exit is queued on the main thread behind whatever is
-// already there, and the calling thread sleeps for ever.
-[[noreturn]] void finishCLI(int code);
+// How a run ends: the README's table of exit codes. The desktop program passes on its event
+// loop's code, and --export-chime the sound writer's.
+enum class ExitCode : int {
+    // Every output written; a render's or a scripted run's picture written; the component ready.
+    done = 0,
+    // A conversion, a tool, a trim or a render failed ("erro: " and the reason), the component's
+    // install failed, or there is no display.
+    failed = 1,
+    // The selection has no such conversion.
+    noSuchConversion = 2,
+    // --install-components: the install waits for a network.
+    waitingForNetwork = 2,
+};
+// Stopped by termination signal `signal`: 128 + its number, as the shells report it.
+constexpr int signalled(int signal) { return 128 + signal; }
 
 // Ends the process at once with everything printed so far flushed; no clean-up runs but the
 // removal of the folders the run made for itself.
 [[noreturn]] void exitNow(int code);
+[[noreturn]] inline void exitNow(ExitCode code) { exitNow(int(code)); }
 // A folder this run made for itself (a private runtime folder), removed by exitNow.
 void removeAtExit(const std::filesystem::path& folder);
 

@@ -20,10 +20,10 @@ std::string lowered(const std::string& text)
     return QString::fromStdString(text).toLower().toStdString();
 }
 
-int noConversion()
+Cli::ExitCode noConversion()
 {
     HeadlessRun::printLine(stderr, "sem essa conversão para essa seleção");
-    return 2;
+    return Cli::ExitCode::noSuchConversion;
 }
 
 std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, const std::string& wanted)
@@ -40,7 +40,7 @@ std::optional<OutputFormat> choose(const std::vector<OutputFormat>& formats, con
     return std::nullopt;
 }
 
-int convert()
+Cli::ExitCode convert()
 {
     const auto& args = Cli::args;
     std::vector<fs::path> files;
@@ -59,7 +59,7 @@ int convert()
     if (!format)
         return noConversion();
     std::optional<fs::path> folder;
-    const int code = HeadlessRun::perform([&] {
+    const auto code = HeadlessRun::perform([&] {
         std::optional<QualityLevel> quality;
         if (const char* value = std::getenv("BRIVLON_QUALITY"); value && !format->batch)
             quality = QualityLevels::fromRaw(value);

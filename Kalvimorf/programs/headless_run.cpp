@@ -180,12 +180,12 @@ void takeTerminationSignals()
             awaitSignal(set, 3);
             Process::Live::signalAll(SIGKILL);
             awaitSignal(set, 2);
-            Cli::exitNow(128 + signal);
+            Cli::exitNow(Cli::signalled(signal));
         }).detach();
     });
 }
 
-int perform(const std::function<std::vector<Request>()>& plan)
+Cli::ExitCode perform(const std::function<std::vector<Request>()>& plan)
 {
     auto context = Task::newJob();
     context.cancel = runToken;
@@ -205,7 +205,7 @@ int perform(const std::function<std::vector<Request>()>& plan)
                 Task::checkCancelled();
                 printPath(Requests::performHere(request, {}));
             }
-            return 0;
+            return Cli::ExitCode::done;
         }
         // One worker for the whole run, which opens the engine modules its jobs need while this
         // process sends the first; the rest stay unloaded. It is ended, and its temporary folder
@@ -226,13 +226,13 @@ int perform(const std::function<std::vector<Request>()>& plan)
     } catch (const std::exception& error) {
         if (!interrupted)
             printError(error);
-        return 1;
+        return Cli::ExitCode::failed;
     }
-    return 0;
+    return Cli::ExitCode::done;
 }
 
 bool signalled() { return interrupted != 0; }
 
-void finish(int code) { Cli::exitNow(interrupted ? 128 + interrupted : code); }
+void finish(Cli::ExitCode code) { interrupted ? Cli::exitNow(Cli::signalled(interrupted)) : Cli::exitNow(code); }
 
 }

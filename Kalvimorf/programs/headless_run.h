@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/jobs/request.h"
+#include "programs/cli.h"
 
 #include <cstdio>
 #include <exception>
@@ -38,12 +39,12 @@ void blockTerminationSignals();
 // Carries out `requests` in order in the run's worker, printing each output's path; the first
 // failure prints "erro: " and its sentence and stops. 0, or 1 after a failure. `plan` builds the
 // requests inside the run's cancellation, so that a failure there is reported the same way.
-int perform(const std::function<std::vector<Request>()>& plan);
+Cli::ExitCode perform(const std::function<std::vector<Request>()>& plan);
 
 // Whether a termination signal came: the failure it causes is no news to whoever sent it.
 bool signalled();
 
 // Ends the process: an interrupted run with 128 + the signal, whatever the work made of it.
-[[noreturn]] void finish(int code);
+[[noreturn]] void finish(Cli::ExitCode code);
 
 }

@@ -53,11 +53,11 @@ void run()
         Task::Binder binder(Task::newJob());
         auto output = TrimMedia::exportRanges(source, ranges(args), ext, fast, Catalog::kind(source), false, {});
         HeadlessRun::printPath(output);
-        HeadlessRun::finish(0);
+        HeadlessRun::finish(Cli::ExitCode::done);
     } catch (const std::exception& error) {
         if (!HeadlessRun::signalled())
             HeadlessRun::printError(error);
-        HeadlessRun::finish(1);
+        HeadlessRun::finish(Cli::ExitCode::failed);
     }
 }
 

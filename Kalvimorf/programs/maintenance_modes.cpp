@@ -25,12 +25,12 @@ void installComponents()
         const auto& state = installer.office();
         using Kind = ComponentInstaller::State::Kind;
         switch (state.kind) {
-        case Kind::failed: std::printf("falhou: %s\n", state.message.c_str()); Cli::exitNow(1);
-        case Kind::waitingNetwork: std::printf("aguardando internet\n"); Cli::exitNow(2);
+        case Kind::failed: std::printf("falhou: %s\n", state.message.c_str()); Cli::exitNow(Cli::ExitCode::failed);
+        case Kind::waitingNetwork: std::printf("aguardando internet\n"); Cli::exitNow(Cli::ExitCode::waitingForNetwork);
         case Kind::ready: {
             const auto soffice = Components::soffice();
             std::printf("pronto: %s\n", soffice ? soffice->c_str() : "-");
-            Cli::exitNow(0);
+            Cli::exitNow(Cli::ExitCode::done);
         }
         case Kind::downloading:
         case Kind::notInstalled:
@@ -39,13 +39,13 @@ void installComponents()
     });
     poll->start(300);
     QCoreApplication::exec();
-    Cli::exitNow(1);
+    Cli::exitNow(Cli::ExitCode::failed);
 }
 
 void diagnostics()
 {
     std::printf("%s\n", Feedback::diagnostics().toUtf8().constData());
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 void checkUpdates()
@@ -61,11 +61,11 @@ void checkUpdates()
         const auto offered = updates.update() ? updates.update()->versao : QString("nenhuma");
         std::printf("atual: %s\n", Updates::currentVersion().toUtf8().constData());
         std::printf("atualização coberta: %s\n", offered.toUtf8().constData());
-        Cli::exitNow(0);
+        Cli::exitNow(Cli::ExitCode::done);
     });
     poll->start(100);
     QCoreApplication::exec();
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 }

@@ -99,7 +99,7 @@ void writeOrFail(const QImage& image, const std::string& path)
         writePNGFile(image, path);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "erro: %s\n", describeError(error).c_str());
-        Cli::exitNow(1);
+        Cli::exitNow(Cli::ExitCode::failed);
     }
 }
 
@@ -136,7 +136,7 @@ void status()
         painter.drawImage(0, 0, StatusIcon::image(progress, pixelsPerPoint));
     }
     writeOrFail(canvas, args[2]);
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 bool takesMode(size_t index) { return Cli::args.size() > index && WheelModes::fromRaw(Cli::args[index]).has_value(); }
@@ -157,7 +157,7 @@ void wheel()
         WheelDrawing::paint(painter, state, MediaClock::now(), Theme::palette(Theme::isDark(), Theme::current()));
     }
     writeOrFail(image, args[4]);
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 void wheelAnimation()
@@ -181,7 +181,7 @@ void wheelAnimation()
         }
         writeOrFail(image, args[4] + std::to_string(k) + ".png");
     }
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 void burst()
@@ -202,7 +202,7 @@ void burst()
         // A frame that cannot be written is skipped; the others still come.
         writePNG(image, prefix + std::to_string(k) + ".png");
     }
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 void fan()
@@ -224,7 +224,7 @@ void fan()
         if (const auto t = parsed<double>(args[7]))
             fan.debugPick(*index, *t);
     renderFan(fan, args[4]);
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 void quality()
@@ -239,7 +239,7 @@ void quality()
     fan.setNumbered(true);
     fan.debugHighlight(QualityLevels::order(saved));
     renderFan(fan, args[3]);
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 namespace {
@@ -318,6 +318,6 @@ void view()
         settingsView();
     else
         mainWindowView();
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 }

@@ -73,7 +73,7 @@ void every(double seconds, std::function<bool()> step)
     QApplication::exec();
     // Steps end the process; a loop that returns anyway falls through to the normal start.
     Cli::normalStart();
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 HudPanel* visiblePanel()
@@ -147,7 +147,7 @@ void hudTest()
                     say("✗ " + job.state.message);
             }
             HudController::setHidden(false);
-            Cli::exitNow(0);
+            Cli::exitNow(Cli::ExitCode::done);
         });
     });
     runLoop();
@@ -180,7 +180,7 @@ void singleCycleTest()
             line += (line.empty() ? "" : " → ") + word;
         say(line);
         wheel->hide();
-        Cli::exitNow(0);
+        Cli::exitNow(Cli::ExitCode::done);
     };
     (*press)(5);
     runLoop();
@@ -218,7 +218,7 @@ void wheelCycleTest()
                         exposed,
                         [=] {
                             say("reaberta: " + visible());
-                            Cli::exitNow(0);
+                            Cli::exitNow(Cli::ExitCode::done);
                         },
                         10);
                 },
@@ -302,7 +302,7 @@ void cancelTest()
                 case Kind::running: say("? " + job.sourceName); break;
                 }
             }
-            Cli::exitNow(0);
+            Cli::exitNow(Cli::ExitCode::done);
         });
     });
     runLoop();

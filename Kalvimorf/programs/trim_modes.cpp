@@ -63,10 +63,10 @@ void playTest()
     const bool multi = args[3] == "multi";
     TrimEditor::shared().debugPlayTest(t, multi, [](const std::string& line) {
         printLine(line);
-        Cli::exitNow(0);
+        Cli::exitNow(Cli::ExitCode::done);
     });
     QApplication::exec();
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 namespace {
@@ -107,7 +107,7 @@ void renderTrim()
             image.save(QString::fromStdString(out), "PNG");
             break;
         }
-        Cli::exitNow(0);
+        Cli::exitNow(Cli::ExitCode::done);
     };
     // Pictured once every clip has its length, waveform and thumbnails, and the playhead has
     // reached where the demonstration put it.
@@ -131,7 +131,7 @@ void renderTrim()
         once(seeked, picture);
     });
     QApplication::exec();
-    Cli::exitNow(0);
+    Cli::exitNow(Cli::ExitCode::done);
 }
 
 }

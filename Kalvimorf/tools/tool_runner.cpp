@@ -24,13 +24,20 @@ ToolRunner& ToolRunner::shared()
         },
         [](const std::vector<std::filesystem::path>& files) {
             TrimEditor::open(files);
-        });
+        },
+        Limiter::jobs());
     return instance;
 }
 
-ToolRunner::ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor, int places)
+ToolRunner::ToolRunner(
+    JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor, std::shared_ptr<Limiter> gate)
     : store_(store), engine_(std::move(engine)), panel_(std::move(panel)), trimEditor_(std::move(trimEditor)),
-      limiter_(std::make_shared<Limiter>(places))
+      limiter_(std::move(gate))
+{
+}
+
+ToolRunner::ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor, int places)
+    : ToolRunner(store, std::move(engine), std::move(panel), std::move(trimEditor), std::make_shared<Limiter>(places))
 {
 }
 

@@ -12,8 +12,8 @@ class JobStore;
 class Limiter;
 
 // Turns a drop on a tools card into jobs: the tools that take options ask first in the options
-// panel; each file becomes a job (a join, one job for all), run three at a time at the tools' own
-// gate, beside the conversions' three.
+// panel; each file becomes a job (a join, one job for all), run at its gate (the desktop's:
+// Limiter::jobs(), shared with the conversions).
 class ToolRunner {
 public:
     using Engine = std::function<std::filesystem::path(
@@ -26,6 +26,8 @@ public:
     using TrimOpener = std::function<void(const std::vector<std::filesystem::path>&)>;
 
     static ToolRunner& shared();
+    ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor, std::shared_ptr<Limiter> gate);
+    // With a gate of its own.
     ToolRunner(JobStore& store, Engine engine, OptionsPanel panel, TrimOpener trimEditor = {}, int places = 3);
 
     // Main thread.

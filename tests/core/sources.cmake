@@ -16,6 +16,8 @@ brivlon_tests(core_tests
   core/conversion_error_test.cpp
   core/chime_test.cpp
   core/export_chime_test.cpp
+  core/private_home_test.cpp
+  core/job_budget_test.cpp
   core/conversion_end_to_end_test.cpp
   core/pdf_engine_test.cpp
   core/qpdf_input_test.cpp

@@ -1,6 +1,8 @@
 // The tests' own worker: the worker program with the faults the tests of isolation make it show,
 // as libraries do on some damaged files. It is built for the tests only and never installed; a
 // test names it to the program in BRIVLON_WORKER, and the environment variables below spring it.
+// Everything here stays out of the program: the faults wrap the performer the program installs,
+// and the missing Landlock is the kernel's own answer, so the installed worker has no hook to ask.
 //   BRIVLON_WORKER_ABORT_ON  a source of this file name crashes the job's process, leaving the
 //                            C library's last words on standard error as a corrupted heap does;
 //   BRIVLON_WORKER_GROW_ON   one of this name allocates without end, as a decoder looping on a
@@ -13,65 +15,118 @@
 //                            ending) and then creates the file it names: until someone reads the
 //                            pipe the worker is stuck in the middle, and the file never comes.
 
-#include "core/jobs/job_boundary.h"
 #include "core/jobs/worker_serve.h"
 #include "documents/perform.h"
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <memory>
 #include <string>
+#include <sys/prctl.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-class Traps : public Worker::Traps {
-public:
-    void idle() override
-    {
-        const char* done = std::getenv("BRIVLON_WORKER_IDLE_NOISE");
-        if (!done)
-            return;
-        const std::string filler(160, '~');
-        for (int line = 0; line < 2000; ++line)
-            std::fprintf(stderr, "(worker:%d): GLib-WARNING **: ocioso %04d %s\n", int(::getpid()), line, filler.c_str());
-        const int made = ::open(done, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (made >= 0)
-            ::close(made);
-    }
+bool names(const Request& request, const char* variable)
+{
+    const char* name = std::getenv(variable);
+    for (const auto& source : request.sources)
+        if (name && source.filename() == name)
+            return true;
+    return false;
+}
 
-    void job(const Request& request) override
+// The program's own performer, after the fault the request's file names. It runs where the
+// program's does: in the job's process, inside its bounds.
+class Faulty : public Worker::Performer {
+public:
+    explicit Faulty(std::shared_ptr<Worker::Performer> real) : real_(std::move(real)) { }
+
+    fs::path perform(const Request& request, const Progress& progress) override
     {
-        const auto named = [&request](const char* variable) {
-            const char* name = std::getenv(variable);
-            for (const auto& source : request.sources)
-                if (name && source.filename() == name)
-                    return true;
-            return false;
-        };
-        if (named("BRIVLON_WORKER_ABORT_ON")) {
+        if (names(request, "BRIVLON_WORKER_ABORT_ON")) {
             std::fputs("free(): invalid next size (normal)\n", stderr);
             std::abort();
         }
-        if (named("BRIVLON_WORKER_GROW_ON"))
+        if (names(request, "BRIVLON_WORKER_GROW_ON"))
             for (std::vector<std::unique_ptr<char[]>> held;;) {
                 held.emplace_back(new char[64 << 20]);
                 *static_cast<volatile char*>(held.back().get()) = 1;
             }
-        if (named("BRIVLON_WORKER_SPIN_ON"))
+        if (names(request, "BRIVLON_WORKER_SPIN_ON"))
             for (volatile bool forever = true; forever;) { }
+        return real_->perform(request, progress);
     }
+
+private:
+    std::shared_ptr<Worker::Performer> real_;
 };
+
+// Landlock's first call answers "no such call", as on a kernel built without it; the filter
+// passes to every process this one starts, the job's and the suite's among them.
+bool hideLandlock()
+{
+#if defined(__x86_64__)
+    constexpr unsigned arch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+    constexpr unsigned arch = AUDIT_ARCH_AARCH64;
+#else
+    return false;
+#endif
+    constexpr unsigned createRuleset = 444;
+    static sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 0, 3),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, createRuleset, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    static sock_fprog filter{sizeof program / sizeof program[0], program};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+// Runs beside the serving loop, which sends its ready meanwhile and then waits for its first
+// request. Plain writes, no stdio or allocation: the loop forks while these may still be blocked.
+void printWhileIdle(const char* done)
+{
+    std::thread([done, filler = std::string(160, '~')] {
+        char line[256];
+        for (int number = 0; number < 2000; ++number) {
+            const int length = std::snprintf(line, sizeof line, "(worker:%d): GLib-WARNING **: ocioso %04d %s\n",
+                int(::getpid()), number, filler.c_str());
+            for (int written = 0; written < length;) {
+                const ssize_t wrote = ::write(STDERR_FILENO, line + written, size_t(length - written));
+                if (wrote < 0 && errno != EINTR)
+                    return;
+                written += wrote > 0 ? int(wrote) : 0;
+            }
+        }
+        const int made = ::open(done, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (made >= 0)
+            ::close(made);
+    }).detach();
+}
 
 }
 
 int main(int argc, char** argv)
 {
+    if (std::getenv("BRIVLON_WORKER_NO_FILE_FENCE") && !hideLandlock()) {
+        std::fputs("trap worker: Landlock could not be hidden\n", stderr);
+        return 1;
+    }
     performInWorkers();
-    if (std::getenv("BRIVLON_WORKER_NO_FILE_FENCE"))
-        JobBoundary::leaveFilesUnfenced();
-    Worker::Traps::set(std::make_shared<Traps>());
+    Worker::Performer::set(std::make_shared<Faulty>(Worker::Performer::shared()));
+    if (const char* done = std::getenv("BRIVLON_WORKER_IDLE_NOISE"))
+        printWhileIdle(done);
     Worker::serve(Worker::modulesToWarm(argc, argv));
 }

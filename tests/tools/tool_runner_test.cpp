@@ -163,6 +163,45 @@ TEST_F(ToolRunnerTest, ToolJobsAndConversionsEachHaveThreePlaces)
     }));
 }
 
+TEST_F(ToolRunnerTest, ToolJobsAndConversionsOnOneGateShareItsPlaces)
+{
+    // The desktop's runners stand at one gate, so that no more jobs run than their budgets fit.
+    const auto gate = std::make_shared<Limiter>(3);
+    std::atomic<int> converting{0};
+    std::atomic<bool> done{false};
+    ConversionRunner conversions(
+        store,
+        [&](const Request& request, const Progress&) {
+            ++converting;
+            while (!done && !Task::isCancelled())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return request.sources.front();
+        },
+        gate);
+    ToolRunner tools(
+        store,
+        [this](Tool tool, const std::vector<fs::path>& files, const ToolParams&, const Progress&) {
+            return engine(tool, files);
+        },
+        {}, {}, gate);
+    conversions.run(files({"1.png", "2.png"}), Catalog::fmts({"jpg"}).front(), std::nullopt);
+    tools.run(Tool::imgStrip, files({"a.png", "b.png"}), {});
+    EXPECT_TRUE(pumpUntil([&] {
+        return converting == 2 && recorded().size() == 1;
+    }));
+    EXPECT_EQ(gate->running(), 3);
+    EXPECT_EQ(gate->waiting(), 1);
+    // A place given back goes to the tool that waited.
+    done = true;
+    EXPECT_TRUE(pumpUntil([&] {
+        return recorded().size() == 2;
+    }));
+    store.cancelAll();
+    EXPECT_TRUE(pumpUntil([&] {
+        return gate->running() == 0 && gate->waiting() == 0;
+    }));
+}
+
 namespace {
 
 QString checkedButton(QWidget* view)

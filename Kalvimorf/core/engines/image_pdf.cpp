@@ -4,6 +4,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/base/job_budget.h"
 #include "core/base/task.h"
 #include "core/engines/image_flate.h"
 #include "core/engines/qpdf_output.h"
@@ -224,7 +225,7 @@ QPDFObjectHandle losslessImage(QPDF& pdf, const Picture& picture)
 
 // Whether the one picture of a PDF is written by writeStreamed: one without alpha (a soft mask
 // would be a second pass over pixels that decode once) whose samples and compressed copy would
-// take more than a photo's.
+// take more than a picture written from memory may (JobBudget::Limits::pictureInPDF).
 bool streams(const std::vector<Picture>& pictures)
 {
     if (pictures.size() != 1 || embedsAsJpeg(pictures.front()))
@@ -232,7 +233,7 @@ bool streams(const std::vector<Picture>& pictures)
     const auto image = ImageFlate::storable(pictures.front().image, true);
     if (image.has_alpha())
         return false;
-    return double(image.width()) * image.height() * (image.bands() + 4) > double(256 << 20);
+    return double(image.width()) * image.height() * (image.bands() + 4) > double(JobBudget::limits().pictureInPDF);
 }
 
 // The PDF of one picture too large to hold, written here object by object: its samples are

@@ -216,8 +216,10 @@ std::optional<VImage> decode(std::string_view file)
     const bool bare = file.substr(0, 4) == "\xff\x4f\xff\x51";
     // What only a whole decode reads right: the library's reader gave a high-throughput
     // codestream as grey, and wrote a palette's colours past the one band it had made room for.
-    const auto palette = bare ? std::nullopt : paletteColumns(file);
-    const bool wholeOnly = highThroughput(file) || palette;
+    // The columns of a palette, -1 without one (an optional here lost its value to GCC's flow
+    // analysis across the decoder's calls).
+    const int palette = bare ? -1 : paletteColumns(file).value_or(-1);
+    const bool wholeOnly = highThroughput(file) || palette >= 0;
     std::unique_ptr<opj_codec_t, ClosingCodec> codec(opj_create_decompress(bare ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
     Source source{file};
     std::unique_ptr<opj_stream_t, ClosingStream> stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
@@ -241,7 +243,7 @@ std::optional<VImage> decode(std::string_view file)
     if (!image || image->numcomps < 1)
         throw ConversionError::ffmpeg(ErrorCauses::damaged);
     const auto& first = image->comps[0];
-    if (!plain(*image) || (palette && (*palette < 1 || *palette > 4))) {
+    if (!plain(*image) || palette == 0 || palette > 4) {
         if (wholeOnly)
             throw ConversionError::unreadable();
         return std::nullopt;
@@ -249,8 +251,8 @@ std::optional<VImage> decode(std::string_view file)
     const double width = double(image->x1) - image->x0, height = double(image->y1) - image->y0;
     ImageEngine::requirePixels(width, height);
     // A palette's colours may be of more bits than its indices.
-    const int mostSampleBytes = first.prec > 8 || palette ? 2 : 1;
-    const int decodedBands = std::max(int(image->numcomps), palette.value_or(0));
+    const int mostSampleBytes = first.prec > 8 || palette >= 0 ? 2 : 1;
+    const int decodedBands = std::max(int(image->numcomps), palette);
     try {
         ImageEngine::requireHeld(width * height, decodedBands * (decoderBytesPerSample + mostSampleBytes));
     } catch (const ConversionError&) {

@@ -9,6 +9,7 @@
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
+#include "core/base/job_budget.h"
 #include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
 #include "core/base/task.h"
@@ -464,10 +465,9 @@ public:
 private:
     enum class Outcome : char { pending, written, skipped };
 
-    // The pages being drawn and encoded hold at most this many bytes between them, whatever their
-    // number and size, so that a document of large pages is drawn a few pages at a time rather
-    // than running the machine out of memory; a page larger than this is still drawn, alone.
-    static constexpr size_t memoryBudget = size_t(128) << 20;
+    // The pages being drawn and encoded hold at most this many bytes between them
+    // (JobBudget::Limits::pagesDrawn).
+    const size_t memoryBudget = JobBudget::limits().pagesDrawn;
 
     // Poppler keeps every page of a document up to the highest one drawn, in each worker's copy:
     // about 16 KiB a page across the workers. Past this many pages an export draws pieces of the

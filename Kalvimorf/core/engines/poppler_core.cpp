@@ -34,19 +34,12 @@ namespace PopplerCore {
 namespace {
 
 // What one page's content streams, and the forms they draw, may unpack to, each form counted
-// once. A real page's drawing instructions stay in the tens of megabytes even for a detailed
-// map; a few kilobytes of compressed zeros or letters unpack to gigabytes, which poppler would
-// read and hold (2.4 GB for one string in the text layout) for minutes.
-constexpr long long contentLimit = 256LL << 20;
+// once (JobBudget::Limits::pageContent).
+const long long contentLimit = (long long)JobBudget::limits().pageContent;
 
-// What drawing one page may cost: the content poppler reads as it draws, a form's again each time
-// it is drawn, and for every form drawn the setting up of its state, resources and clip, which
-// costs poppler about as much as reading perForm bytes (a tenth of a millisecond and more, again
-// for every band of the page). Twelve forms that each draw the next ten times are 3 KB and a
-// trillion forms to draw; six such levels, 111,111 forms, took a minute and a half; a map that
-// places its symbols by the ten thousand stays below.
-constexpr long long workLimit = 512LL << 20;
-constexpr long long perForm = 16 << 10;
+// What drawing one page may cost (JobBudget::pageWork, JobBudget::pageFormWork).
+constexpr long long workLimit = JobBudget::pageWork;
+constexpr long long perForm = JobBudget::pageFormWork;
 // Deeper than any program nests its forms; poppler draws them recursively.
 constexpr int deepestForm = 64;
 

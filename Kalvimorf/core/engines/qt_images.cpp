@@ -2,6 +2,7 @@
 
 #include "core/base/conversion_error.h"
 #include "core/base/error_causes.h"
+#include "core/base/job_budget.h"
 #include "core/engines/bit_fields.h"
 #include "core/engines/drawing_pictures.h"
 #include "core/engines/gui_application.h"
@@ -30,10 +31,9 @@ namespace QtImages {
 
 namespace {
 
-// The most text a drawing may hold. The renderer's work grows with the document, and the
-// largest real drawings (maps, plans, plots of a million points) hold a few tens of megabytes;
-// a compressed one that unpacks past this is a bomb.
-constexpr qint64 maxDrawing = 128 << 20;
+// The most text a drawing may hold (JobBudget::Limits::drawing); a compressed one that unpacks
+// past this is a bomb.
+const qint64 maxDrawing = qint64(JobBudget::limits().drawing);
 constexpr const char* drawingTooLarge = "O desenho é grande demais para abrir.";
 
 // What a picture read by Qt takes at most, a byte a pixel and band: the reader's image, its
@@ -381,8 +381,8 @@ ImageEngine::Picture load(const fs::path& file)
             ImageEngine::requireMemory(width * height, bytesPerPixel);
     }
     // Qt's own bound (256 MB) would refuse a 70-megapixel bitmap, the program's own among them;
-    // the pixel and memory bounds above are the ones that hold.
-    QImageReader::setAllocationLimit(4096);
+    // the pixel and memory bounds above are the ones that hold, and Qt's lies at the job's whole.
+    QImageReader::setAllocationLimit(int(JobBudget::limits().resident >> 20));
     const bool scales = size.isValid() && size.width() > 0 && reader.supportsOption(QImageIOHandler::ScaledSize);
     if (twice && scales)
         reader.setScaledSize(size * 2);

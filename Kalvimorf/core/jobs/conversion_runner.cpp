@@ -17,12 +17,17 @@ Performer inWorkers(std::shared_ptr<WorkerPool> pool)
 
 ConversionRunner& ConversionRunner::shared()
 {
-    static auto* runner = new ConversionRunner(JobStore::shared(), inWorkers(WorkerPool::shared()));
+    static auto* runner = new ConversionRunner(JobStore::shared(), inWorkers(WorkerPool::shared()), Limiter::jobs());
     return *runner;
 }
 
+ConversionRunner::ConversionRunner(JobStore& store, Performer performer, std::shared_ptr<Limiter> gate)
+    : store_(store), performer_(std::move(performer)), limiter_(std::move(gate))
+{
+}
+
 ConversionRunner::ConversionRunner(JobStore& store, Performer performer, int places)
-    : store_(store), performer_(std::move(performer)), limiter_(std::make_shared<Limiter>(places))
+    : ConversionRunner(store, std::move(performer), std::make_shared<Limiter>(places))
 {
 }
 

@@ -25,11 +25,13 @@ class WorkerPool;
 Performer inWorkers(std::shared_ptr<WorkerPool> pool);
 
 // Turns a drop on a format card into requests (Requests::plan), one job each, and schedules them
-// in the background, three at a time over all drops, each on its own thread with its own
-// cancellation; the performer does the work.
+// in the background at its gate over all drops (the desktop's: Limiter::jobs(), shared with the
+// tools), each on its own thread with its own cancellation; the performer does the work.
 class ConversionRunner {
 public:
     static ConversionRunner& shared();
+    ConversionRunner(JobStore& store, Performer performer, std::shared_ptr<Limiter> gate);
+    // With a gate of its own.
     ConversionRunner(JobStore& store, Performer performer, int places = 3);
 
     // Main thread. Returns once the jobs exist (after the confirmation, when one is asked).

@@ -48,15 +48,13 @@ struct PathBeneath {
     int32_t parentFd;
 } __attribute__((packed));
 
-bool fileFenceLeftOff = false;
-
 int landlockVersion()
 {
     static const int version = [] {
         const long found = ::syscall(createRuleset, nullptr, 0, askVersion);
         return found > 0 ? int(found) : 0;
     }();
-    return fileFenceLeftOff ? 0 : version;
+    return version;
 }
 
 uint64_t handledRights(int version)
@@ -199,8 +197,6 @@ std::shared_ptr<const Fence> make(const Rooms& rooms)
 }
 
 bool filesFenced() { return landlockVersion() > 0; }
-
-void leaveFilesUnfenced() { fileFenceLeftOff = true; }
 
 bool networkFilterInstalls()
 {

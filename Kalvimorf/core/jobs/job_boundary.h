@@ -62,10 +62,6 @@ std::shared_ptr<const Fence> make(const Rooms& rooms);
 // the readers' own checks.
 bool filesFenced();
 
-// From here on this process and its children behave as on a kernel without Landlock. Only the
-// tests' own worker calls it, to show that the readers' own rules hold there too.
-void leaveFilesUnfenced();
-
 // Whether this kernel lets a process install the network filter, asked once of a child.
 bool networkFilterInstalls();
 

@@ -1,6 +1,14 @@
 #include "core/jobs/limiter.h"
 
+#include "core/base/job_budget.h"
+
 Limiter::Limiter(int max) : max_(max) { }
+
+const std::shared_ptr<Limiter>& Limiter::jobs()
+{
+    static const auto gate = std::make_shared<Limiter>(JobBudget::places());
+    return gate;
+}
 
 void Limiter::Turn::wait()
 {

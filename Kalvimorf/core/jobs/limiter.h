@@ -13,6 +13,10 @@ class Limiter {
 public:
     explicit Limiter(int max);
 
+    // The one gate of the desktop's jobs, conversions and tools alike: JobBudget::places()
+    // places, so that the jobs that run together fit their budgets beside the session.
+    static const std::shared_ptr<Limiter>& jobs();
+
     // A request for a place, queued at once. Either wait() blocks until the place is held, or
     // whenGranted() runs `start` once it is (at once when it already is, else on the thread that
     // hands the place over), so that work waiting for its turn needs no thread of its own.

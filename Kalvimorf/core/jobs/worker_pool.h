@@ -27,9 +27,9 @@ public:
         // A job that reports no progress for this long is taken as hung and ended. Long enough
         // for a big document or image, which report nothing while they work.
         std::chrono::milliseconds stallLimit = std::chrono::minutes(5);
-        // Workers kept started and waiting: one per place of the conversion gate, so that every
-        // job of a drop finds one.
-        size_t ready = 3;
+        // Workers kept started and waiting: one per place of the jobs' gate (Limiter::jobs()), so
+        // that every job of a drop finds one.
+        size_t ready = size_t(JobBudget::places());
         // Laid over the inherited environment of every worker.
         std::map<std::string, std::string> env;
         // A worker that answered takes the next request too, instead of a fresh one for each:

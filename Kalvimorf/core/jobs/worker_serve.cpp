@@ -174,15 +174,7 @@ void runJob(const Request& request)
         } catch (const std::exception&) {
         }
     }
-    const auto traps = Traps::shared();
-    const auto end = JobProcess::run(
-        *JobProcess::of(request),
-        [&] {
-            if (traps)
-                traps->job(request);
-            send(answer(request));
-        },
-        outgrown);
+    const auto end = JobProcess::run(*JobProcess::of(request), [&] { send(answer(request)); }, outgrown);
     switch (end) {
     case JobProcess::End::well: return;
     // It ended without its answer: out of memory, or a crash.
@@ -228,8 +220,6 @@ void serve(const std::vector<EngineModules::Module>& warm)
     JobNotes::set(std::make_shared<RelayedNotes>());
     WorkPulse::set(std::make_shared<RelayedPulse>());
     send({});
-    if (const auto traps = Traps::shared())
-        traps->idle();
 
     QByteArray pending;
     for (;;) {

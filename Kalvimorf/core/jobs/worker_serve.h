@@ -18,17 +18,6 @@ public:
     virtual fs::path perform(const Request& request, const Progress& progress) = 0;
 };
 
-// Faults a worker shows for the tests of isolation, as a library does on some damaged files.
-// Only the tests' own workers install them (tests/support/worker_traps.h), never the program.
-class Traps : public Service<Traps> {
-public:
-    virtual ~Traps() = default;
-    // While the worker waits for its first request.
-    virtual void idle() = 0;
-    // In the job's process, inside its bounds, before the work.
-    virtual void job(const Request& request) = 0;
-};
-
 // The worker mode's main: no application object, no display. Never returns. The modules in `warm`
 // are opened while it waits for its first request, so that the job finds them ready.
 [[noreturn]] void serve(const std::vector<EngineModules::Module>& warm);

@@ -12,10 +12,10 @@ namespace ExportChime {
 
 Chime::Kind kindFor(const std::string& word) { return Chime::kindFromRaw(word).value_or(Chime::Kind::success); }
 
-int run(const std::vector<std::string>& args)
+bool run(const std::vector<std::string>& args)
 {
     if (args.size() < 3)
-        return 1;
+        return false;
     const auto kind = args.size() >= 4 ? kindFor(args[3]) : Chime::Kind::success;
     const auto data = Chime::wavData(kind);
     const std::string& path = args[2];
@@ -28,7 +28,7 @@ int run(const std::vector<std::string>& args)
         failure = errno;
     }
     if (written)
-        return 0;
+        return true;
     if (file) {
         // A half-written sound is no sound: leave nothing behind.
         std::error_code ignored;
@@ -37,7 +37,7 @@ int run(const std::vector<std::string>& args)
     const auto reason = describeError(std::filesystem::filesystem_error(
         "", std::filesystem::path(path), std::error_code(failure, std::generic_category())));
     std::fprintf(stderr, "erro: %s\n", reason.c_str());
-    return 1;
+    return false;
 }
 
 }

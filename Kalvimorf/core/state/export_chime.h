@@ -9,7 +9,7 @@
 namespace ExportChime {
 // The kind of that name; any other word gives the completion sound.
 Chime::Kind kindFor(const std::string& word);
-// args: the process arguments (program, option, out.wav [, kind]). Returns the exit code; a file
-// that cannot be written is reported on standard error.
-int run(const std::vector<std::string>& args);
+// args: the process arguments (program, option, out.wav [, kind]). Whether the sound was written;
+// a file that cannot be written is reported on standard error.
+bool run(const std::vector<std::string>& args);
 }

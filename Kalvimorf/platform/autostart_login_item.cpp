@@ -1,4 +1,4 @@
-#include "platform/login_item.h"
+#include "platform/autostart_login_item.h"
 
 #include "core/base/app_paths.h"
 #include "platform/desktop_entry.h"
