@@ -25,7 +25,7 @@ ToolRunner& ToolRunner::shared()
         [](const std::vector<std::filesystem::path>& files) {
             TrimEditor::open(files);
         },
-        Limiter::jobs());
+        Limiter::tools());
     return instance;
 }
 

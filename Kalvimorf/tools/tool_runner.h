@@ -13,7 +13,7 @@ class Limiter;
 
 // Turns a drop on a tools card into jobs: the tools that take options ask first in the options
 // panel; each file becomes a job (a join, one job for all), run at its gate (the desktop's:
-// Limiter::jobs(), shared with the conversions).
+// Limiter::tools(), beside the conversions' own).
 class ToolRunner {
 public:
     using Engine = std::function<std::filesystem::path(

@@ -22,13 +22,18 @@ TEST(JobBudget, TheJobsThatMayRunTogetherFitBesideTheSession)
         const int places = JobBudget::places(machine, budget);
         ASSERT_GE(places, 1);
         ASSERT_LE(places, 3);
-        // Three quarters of the machine hold every job that runs at once, where one job fits at all.
-        if (budget <= machine / 4 * 3) {
-            EXPECT_LE(places * budget, machine / 4 * 3);
+        // Three quarters of the machine hold every job that runs at once at both gates, where one
+        // job at each fits at all.
+        if (2 * budget <= machine / 4 * 3) {
+            EXPECT_LE(2 * places * budget, machine / 4 * 3);
         }
         // And no place is left unused that would fit.
         if (places < 3) {
-            EXPECT_GT((places + 1) * budget, machine / 4 * 3);
+            EXPECT_GT(2 * (places + 1) * budget, machine / 4 * 3);
+        }
+        // A machine of today's size runs three conversions and three tools at once.
+        if (machine >= 24 * GiB) {
+            EXPECT_EQ(places, 3);
         }
     }
 }

@@ -163,10 +163,11 @@ TEST_F(ToolRunnerTest, ToolJobsAndConversionsEachHaveThreePlaces)
     }));
 }
 
-TEST_F(ToolRunnerTest, ToolJobsAndConversionsOnOneGateShareItsPlaces)
+TEST_F(ToolRunnerTest, ToolJobsWaitAtTheirOwnGateBesideTheConversions)
 {
-    // The desktop's runners stand at one gate, so that no more jobs run than their budgets fit.
-    const auto gate = std::make_shared<Limiter>(3);
+    // Conversions holding every place of theirs keep no tool waiting, and a tool waits only for
+    // the tools' places.
+    const auto conversionGate = std::make_shared<Limiter>(2), toolGate = std::make_shared<Limiter>(1);
     std::atomic<int> converting{0};
     std::atomic<bool> done{false};
     ConversionRunner conversions(
@@ -177,28 +178,35 @@ TEST_F(ToolRunnerTest, ToolJobsAndConversionsOnOneGateShareItsPlaces)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return request.sources.front();
         },
-        gate);
+        conversionGate);
     ToolRunner tools(
         store,
         [this](Tool tool, const std::vector<fs::path>& files, const ToolParams&, const Progress&) {
             return engine(tool, files);
         },
-        {}, {}, gate);
-    conversions.run(files({"1.png", "2.png"}), Catalog::fmts({"jpg"}).front(), std::nullopt);
-    tools.run(Tool::imgStrip, files({"a.png", "b.png"}), {});
+        {}, {}, toolGate);
+    conversions.run(files({"1.png", "2.png", "3.png"}), Catalog::fmts({"jpg"}).front(), std::nullopt);
+    const auto toolFiles = files({"a.png", "b.png"});
+    tools.run(Tool::imgStrip, toolFiles, {});
     EXPECT_TRUE(pumpUntil([&] {
         return converting == 2 && recorded().size() == 1;
     }));
-    EXPECT_EQ(gate->running(), 3);
-    EXPECT_EQ(gate->waiting(), 1);
-    // A place given back goes to the tool that waited.
-    done = true;
+    EXPECT_EQ(conversionGate->waiting(), 1);
+    EXPECT_EQ(toolGate->waiting(), 1);
+    // The tools' place given back goes to the tool that waited, the conversions still at work.
+    release(toolFiles.front());
     EXPECT_TRUE(pumpUntil([&] {
         return recorded().size() == 2;
     }));
+    EXPECT_EQ(converting, 2);
+    release(toolFiles.back());
+    done = true;
+    EXPECT_TRUE(pumpUntil([&] {
+        return converting == 3;
+    }));
     store.cancelAll();
     EXPECT_TRUE(pumpUntil([&] {
-        return gate->running() == 0 && gate->waiting() == 0;
+        return conversionGate->running() == 0 && toolGate->running() == 0 && toolGate->waiting() == 0;
     }));
 }
 

@@ -14,25 +14,27 @@ namespace JobBudget {
 // The least budget a machine gives (BRIVLON_JOB_MEMORY aside).
 inline constexpr unsigned long long least = 3ULL << 30;
 
-// The budget of a machine of `machine` bytes: a quarter, but at least 3 GiB (a 4K video's H.264
-// encoder on eight cores holds 1.7 GiB and has written 2.5) and at most 8 GiB.
+// The budget of a machine of `machine` bytes: an eighth, but at least 3 GiB (a 4K video's H.264
+// encoder on eight cores holds 1.7 GiB and has written 2.5) and at most 8 GiB. An eighth, so
+// that the three conversions and three tools the desktop runs at once fit three quarters of a
+// machine of 24 GiB or more (places()).
 constexpr unsigned long long ofMachine(unsigned long long machine)
 {
-    const auto quarter = machine / 4;
-    return quarter < least ? least : quarter > (8ULL << 30) ? 8ULL << 30 : quarter;
+    const auto eighth = machine / 8;
+    return eighth < least ? least : eighth > (8ULL << 30) ? 8ULL << 30 : eighth;
 }
 
 // The memory one job's processes may hold together, in bytes: ofMachine() of this machine, or
 // BRIVLON_JOB_MEMORY (in MiB) for the tests.
 unsigned long long bytes();
 
-// How many jobs may run at once, over all of the desktop's gates (conversions, tools and trims
-// share one): as many budgets as three quarters of the machine hold, leaving a quarter to the
-// session, at most three and at least one. A machine of 8 GiB runs two 3 GiB jobs at once, one of
-// 4 GiB one; from 16 GiB on, three.
+// How many jobs each of the desktop's two gates (conversions; tools and trims) lets run at once:
+// as many as three quarters of the machine hold when both gates are full, leaving a quarter to
+// the session, at most three and at least one. From 24 GiB on, three and three; a machine of
+// 16 GiB runs two and two, one of 8 GiB one and one.
 constexpr int places(unsigned long long machine, unsigned long long budget)
 {
-    const auto fit = budget ? machine / 4 * 3 / budget : 3;
+    const auto fit = budget ? machine / 4 * 3 / (2 * budget) : 3;
     return fit < 1 ? 1 : fit > 3 ? 3 : int(fit);
 }
 // Of this machine and bytes().

@@ -17,7 +17,7 @@ Performer inWorkers(std::shared_ptr<WorkerPool> pool)
 
 ConversionRunner& ConversionRunner::shared()
 {
-    static auto* runner = new ConversionRunner(JobStore::shared(), inWorkers(WorkerPool::shared()), Limiter::jobs());
+    static auto* runner = new ConversionRunner(JobStore::shared(), inWorkers(WorkerPool::shared()), Limiter::conversions());
     return *runner;
 }
 

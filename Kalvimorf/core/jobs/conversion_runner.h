@@ -25,8 +25,8 @@ class WorkerPool;
 Performer inWorkers(std::shared_ptr<WorkerPool> pool);
 
 // Turns a drop on a format card into requests (Requests::plan), one job each, and schedules them
-// in the background at its gate over all drops (the desktop's: Limiter::jobs(), shared with the
-// tools), each on its own thread with its own cancellation; the performer does the work.
+// in the background at its gate over all drops (the desktop's: Limiter::conversions(), beside the
+// tools' own), each on its own thread with its own cancellation; the performer does the work.
 class ConversionRunner {
 public:
     static ConversionRunner& shared();

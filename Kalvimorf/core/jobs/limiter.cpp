@@ -4,7 +4,13 @@
 
 Limiter::Limiter(int max) : max_(max) { }
 
-const std::shared_ptr<Limiter>& Limiter::jobs()
+const std::shared_ptr<Limiter>& Limiter::conversions()
+{
+    static const auto gate = std::make_shared<Limiter>(JobBudget::places());
+    return gate;
+}
+
+const std::shared_ptr<Limiter>& Limiter::tools()
 {
     static const auto gate = std::make_shared<Limiter>(JobBudget::places());
     return gate;

@@ -13,9 +13,11 @@ class Limiter {
 public:
     explicit Limiter(int max);
 
-    // The one gate of the desktop's jobs, conversions and tools alike: JobBudget::places()
-    // places, so that the jobs that run together fit their budgets beside the session.
-    static const std::shared_ptr<Limiter>& jobs();
+    // The desktop's two gates, one for conversions and one for tools and trims, each of
+    // JobBudget::places() places, so that the jobs that run together fit their budgets beside the
+    // session while a long conversion never holds up a tool.
+    static const std::shared_ptr<Limiter>& conversions();
+    static const std::shared_ptr<Limiter>& tools();
 
     // A request for a place, queued at once. Either wait() blocks until the place is held, or
     // whenGranted() runs `start` once it is (at once when it already is, else on the thread that

@@ -27,7 +27,7 @@ public:
         // A job that reports no progress for this long is taken as hung and ended. Long enough
         // for a big document or image, which report nothing while they work.
         std::chrono::milliseconds stallLimit = std::chrono::minutes(5);
-        // Workers kept started and waiting: one per place of the jobs' gate (Limiter::jobs()), so
+        // Workers kept started and waiting: one per place of the conversions' gate (Limiter::conversions()), so
         // that every job of a drop finds one.
         size_t ready = size_t(JobBudget::places());
         // Laid over the inherited environment of every worker.
