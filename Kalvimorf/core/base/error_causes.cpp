@@ -19,7 +19,7 @@ namespace {
 // full disk, not a failed write of some other kind, and libarchive ends its messages with
 // whatever the C library's error number last held ("Truncated ZIP file data: Invalid or
 // incomplete multibyte …"), so the tool's own words come before the system's.
-const std::array<std::pair<const char*, Cause>, 60> phrases = {{
+const std::array<std::pair<const char*, Cause>, 61> phrases = {{
     {"No space left on device", Cause::diskFull},
     {"Disk quota exceeded", Cause::diskFull},
     {"File too large", Cause::diskFull},
@@ -55,6 +55,8 @@ const std::array<std::pair<const char*, Cause>, 60> phrases = {{
     {"Too many channels", Cause::damaged},
     {"Error while opening decoder", Cause::damaged},
     {"Cannot allocate memory", Cause::tooLarge},
+    // x264 and other encoders that meet the job's data bound as they open.
+    {"malloc of size", Cause::tooLarge},
     {"Out of memory", Cause::tooLarge},
     {"memory allocation", Cause::tooLarge},
     {"Couldn't allocate", Cause::tooLarge},

@@ -115,6 +115,10 @@ private:
                 error_ = found - levels.begin() <= 3;
                 text.erase(at, close + 2 - at);
             }
+        } else if (const auto own = text.find(" [error]: "); own != std::string::npos && own > 0
+                   && text.find(' ') == own) {
+            // An encoder library that writes its own complaints: "x264 [error]: malloc of size …".
+            error_ = true;
         }
         if (error_) {
             errors_.append(text + "\n");
@@ -197,8 +201,11 @@ Report runWith(std::vector<std::string> command, const std::vector<std::string>&
         });
     const auto errors = log.errors();
     if (result.exitCode != 0)
-        throw ErrorCauses::failure(
-            errors, *ffmpeg, {.fallback = ConversionError::describe(ConversionError::Kind::ffmpeg, {})});
+        // ffmpeg's own allocations fail only at the job's bounds: no picture or sound of a real
+        // file needs more than they give.
+        throw ErrorCauses::failure(errors, *ffmpeg,
+            {.tooLarge = ErrorCauses::tooMuchMemory,
+                .fallback = ConversionError::describe(ConversionError::Kind::ffmpeg, {})});
     // ffmpeg may end well after the muxer failed to write (a full disk at the trailer).
     std::string_view rest = errors;
     while (!rest.empty()) {
