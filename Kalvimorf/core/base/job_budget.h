@@ -16,7 +16,7 @@ inline constexpr unsigned long long least = 3ULL << 30;
 
 // The budget of a machine of `machine` bytes: an eighth, but at least 3 GiB (a 4K video's H.264
 // encoder on eight cores holds 1.7 GiB and has written 2.5) and at most 8 GiB. An eighth, so
-// that the three conversions and three tools the desktop runs at once fit three quarters of a
+// that the three conversions and three tools the desktop runs at once fit four fifths of a
 // machine of 24 GiB or more (places()).
 constexpr unsigned long long ofMachine(unsigned long long machine)
 {
@@ -29,12 +29,12 @@ constexpr unsigned long long ofMachine(unsigned long long machine)
 unsigned long long bytes();
 
 // How many jobs each of the desktop's two gates (conversions; tools and trims) lets run at once:
-// as many as three quarters of the machine hold when both gates are full, leaving a quarter to
-// the session, at most three and at least one. From 24 GiB on, three and three; a machine of
-// 16 GiB runs two and two, one of 8 GiB one and one.
+// as many as four fifths of the machine hold when both gates are full, leaving a fifth to the
+// session, at most three and at least one. From 24 GiB on (what the kernel reports of it, some
+// 23.4), three and three; a machine of 16 GiB runs two and two, one of 8 GiB one and one.
 constexpr int places(unsigned long long machine, unsigned long long budget)
 {
-    const auto fit = budget ? machine / 4 * 3 / (2 * budget) : 3;
+    const auto fit = budget ? machine / 5 * 4 / (2 * budget) : 3;
     return fit < 1 ? 1 : fit > 3 ? 3 : int(fit);
 }
 // Of this machine and bytes().
