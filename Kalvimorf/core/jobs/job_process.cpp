@@ -156,6 +156,27 @@ std::shared_ptr<const Bounds> narrowed(const JobBoundary::Rooms& rooms)
     return std::make_shared<const Bounds>(JobBoundary::make(rooms), job ? job->budget() : JobBudget::bytes());
 }
 
+std::shared_ptr<const Bounds> reading(const fs::path& file, unsigned long long budget)
+{
+    std::error_code error;
+    JobBoundary::Rooms rooms;
+    rooms.readable = {fs::absolute(file, error)};
+    rooms.writable = {fs::temp_directory_path(error)};
+    return std::make_shared<const Bounds>(JobBoundary::make(rooms), budget);
+}
+
+int places()
+{
+    const auto machine = (unsigned long long)::sysconf(_SC_PHYS_PAGES) * (unsigned long long)::sysconf(_SC_PAGESIZE);
+    return int(std::max<unsigned long long>(machine / 4 * 3 / JobBudget::bytes(), 1));
+}
+
+const std::shared_ptr<Limiter>& gate()
+{
+    static const auto shared = std::make_shared<Limiter>(places());
+    return shared;
+}
+
 bool networkShut() { return enteredHere ? enteredHere->network : JobBoundary::networkFilterInstalls(); }
 
 End judge(std::optional<int> exitCode, std::string_view lastWords, bool outgrown)

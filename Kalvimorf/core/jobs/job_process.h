@@ -12,6 +12,7 @@
 #include "core/base/job_budget.h"
 #include "core/base/process.h"
 #include "core/jobs/job_boundary.h"
+#include "core/jobs/limiter.h"
 #include "core/jobs/request.h"
 
 #include <functional>
@@ -48,6 +49,17 @@ std::shared_ptr<const Bounds> of(const Request& request);
 // The bounds of a tool that may reach less than its job (the office suite: the document alone),
 // within the job's budget.
 std::shared_ptr<const Bounds> narrowed(const JobBoundary::Rooms& rooms);
+
+// The bounds of a look at one file (the trim editor's length, waveform and frames of a clip): the
+// file alone to read (not its folder), the temporary folder to write, `budget` bytes.
+std::shared_ptr<const Bounds> reading(const fs::path& file, unsigned long long budget);
+
+// How many jobs' budgets this machine holds at once beside the quarter its session keeps; at
+// least one.
+int places();
+// The gate of the jobs the desktop carries out in its own process (the trim editor's exports):
+// places() at once, so that the jobs it lets run together fit the machine.
+const std::shared_ptr<Limiter>& gate();
 
 // Whether the network is shut to the processes this one starts: by the filter this process
 // installed when it entered its job's bounds, or, outside a job's process, by the filter each
