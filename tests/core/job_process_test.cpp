@@ -17,9 +17,9 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <set>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -165,6 +165,11 @@ TEST_F(JobProcessTest, HowAJobsProcessEndedIsJudgedOnce)
         std::abort();
     };
     EXPECT_EQ(JobProcess::run(*bounds(), words, {}), JobProcess::End::outOfMemory);
+    const auto encoder = [] {
+        std::fputs("x264 [error]: malloc of size 5932052 failed\nError initializing output stream 0:0\n", stderr);
+        std::_Exit(1);
+    };
+    EXPECT_EQ(JobProcess::run(*bounds(), encoder, {}), JobProcess::End::outOfMemory);
     const auto crash = [] {
         std::fputs("free(): invalid next size (normal)\n", stderr);
         std::abort();
@@ -214,9 +219,11 @@ TEST_F(JobProcessTest, ATrimsToolsRunInsideTheJobsBoundsAndBudgetFromEitherRoad)
         ::unsetenv("BRIVLON_RESOURCES");
     }
     const auto lines = reportLines(report);
-    EXPECT_GE(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.starts_with("ffmpeg ");
-    }), 2);
+    EXPECT_GE(std::count_if(lines.begin(), lines.end(),
+                  [](const std::string& line) {
+                      return line.starts_with("ffmpeg ");
+                  }),
+        2);
     for (const auto& line : lines)
         EXPECT_TRUE(line.ends_with(" NoNewPrivs:1 Seccomp:2 recusado")) << line;
 

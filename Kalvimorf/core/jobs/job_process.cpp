@@ -79,8 +79,9 @@ void treeHeld(pid_t pid, int depth, Held& held)
 // Whether a process's last words on standard error are those of an allocation that failed.
 bool soundsOutOfMemory(std::string_view text)
 {
+    // x264 says it its own way, and ffmpeg then blames the encoder's parameters.
     for (const std::string_view phrase : {"std::bad_alloc", "failed to allocate", "Cannot allocate memory",
-             "out of memory", "Out of memory", "memory exhausted"})
+             "out of memory", "Out of memory", "memory exhausted", "malloc of size"})
         if (text.find(phrase) != std::string_view::npos)
             return true;
     return false;
