@@ -17,8 +17,14 @@ fs::path perform(const Request& request, const Progress& progress)
     static const Requests::Engines every{
         .tool = &ToolEngines::run,
         .convert = &Engine::convert,
-        .mergePDF = [](const std::vector<fs::path>& sources) { return PDFEngine::merge(sources); },
-        .mergeImages = [](const std::vector<fs::path>& sources) { return EngineModules::images().mergeToPDF(sources); },
+        .mergePDF =
+            [](const std::vector<fs::path>& sources) {
+                return PDFEngine::merge(sources);
+            },
+        .mergeImages =
+            [](const std::vector<fs::path>& sources) {
+                return EngineModules::images().mergeToPDF(sources);
+            },
         .archive = &ArchiveEngine::create,
     };
     return Requests::carryOut(request, progress, every);

@@ -1,10 +1,10 @@
 #include "programs/headless_trim.h"
 
-#include "programs/cli.h"
 #include "core/base/catalog.h"
 #include "core/engines/time_text.h"
 #include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
+#include "programs/cli.h"
 #include "programs/headless_run.h"
 
 #include <string>
@@ -48,7 +48,8 @@ void run()
         Request request;
         request.sources = {source};
         request.kind = Catalog::kind(source);
-        request.trim = Request::Trim{ranges(args), args[4] == "keep" ? std::string() : args[4], args[5] == "fast", false};
+        request.trim
+            = Request::Trim{ranges(args), args[4] == "keep" ? std::string() : args[4], args[5] == "fast", false};
         return std::vector<Request>{request};
     }));
 }

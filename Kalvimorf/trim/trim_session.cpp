@@ -317,8 +317,8 @@ void TrimSession::exportClips()
         request.trim = Request::Trim{std::move(item.ranges), ext, fast, folder.has_value()};
         // A job of the front's road like a command line's trim, inside the job's bounds, taking
         // its turn at the gate of the jobs this process carries out.
-        ConversionRunner::launch(store, JobProcess::gate(), id, Task::newJob(folder),
-            [id, request = std::move(request), folderKeeper] {
+        ConversionRunner::launch(
+            store, JobProcess::gate(), id, Task::newJob(folder), [id, request = std::move(request), folderKeeper] {
                 return Requests::performHere(request, [id](double value) {
                     MainThread::post([id, value] {
                         JobStore::shared().setProgress(id, value);

@@ -1,7 +1,7 @@
 #include "core/base/commands.h"
+#include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/time_text.h"
-#include "core/base/process.h"
 #include "core/jobs/job_boundary.h"
 #include "core/jobs/job_store.h"
 #include "support/test_support.h"
@@ -14,8 +14,8 @@
 
 #include <cmath>
 #include <future>
-#include <memory>
 #include <limits>
+#include <memory>
 #include <unistd.h>
 
 using namespace TestSupport;

@@ -273,7 +273,8 @@ fs::path carryOut(const Request& request, const Progress& progress, const Engine
 {
     if (request.sources.empty())
         throw ConversionError::unsupported();
-    const auto needed = [](const auto& engine) -> const auto& {
+    const auto needed = [](const auto& engine) -> const auto&
+    {
         if (!engine)
             throw ConversionError::unsupported();
         return engine;
@@ -319,5 +320,4 @@ fs::path performHere(const Request& request, const Progress& progress)
     };
     return carryOut(request, progress, media);
 }
-
 }

@@ -9,9 +9,9 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <map>
 #include <optional>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
