@@ -16,10 +16,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -227,17 +230,45 @@ TEST_F(JobProcessTest, ATrimsToolsRunInsideTheJobsBoundsAndBudgetFromEitherRoad)
     for (const auto& line : lines)
         EXPECT_TRUE(line.ends_with(" NoNewPrivs:1 Seccomp:2 recusado")) << line;
 
-    // The budget: one too small for ffmpeg to start refuses the trim as it refuses the
-    // conversion, and an encode beyond a larger one ends with the sentence that names memory.
+    // The real ffmpeg of an encode, as the kernel shows it while it works.
     ASSERT_TRUE(makeMedia(output / "filme.mkv", "testsrc2=size=1920x1080:rate=30:duration=2", {"-pix_fmt", "yuv420p"}));
     const auto film = (output / "filme.mkv").string();
+    request.sources = {film};
+    request.folder.reset();
+    request.trim = Request::Trim{{{0, 2}}, "mp4", false, false};
+    auto encode = std::async(std::launch::async, [&request, context = Task::current()] {
+        Task::Binder bound(context);
+        return Requests::performHere(request, {});
+    });
+    // Threads come and go meanwhile: one that went is passed over.
+    std::string seen;
+    std::error_code gone;
+    while (seen.empty() && encode.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+        for (auto task = fs::directory_iterator("/proc/self/task", gone); !gone && task != fs::directory_iterator();
+             task.increment(gone))
+            for (std::istringstream children(readFile(task->path() / "children")); seen.empty();) {
+                int pid = 0;
+                if (!(children >> pid))
+                    break;
+                const auto status = readFile("/proc/" + std::to_string(pid) + "/status");
+                if (status.starts_with("Name:\tffmpeg\n"))
+                    seen = status;
+            }
+    const auto made = encode.get();
+    fs::remove(made);
+    ASSERT_FALSE(seen.empty()) << "no ffmpeg seen while it encoded";
+    EXPECT_NE(seen.find("\nNoNewPrivs:\t1\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nSeccomp:\t2\n"), std::string::npos) << seen;
+
+    // The budget: one too small for ffmpeg to start refuses the trim as it refuses the
+    // conversion, and an encode beyond a larger one ends with the sentence that names memory.
     for (const auto& run : {std::vector<std::string>{"--trim", "0", "1", "keep", "fast", film},
              std::vector<std::string>{"--trim", "0-0.5,1-1.5", "-", "mp4", "x", film},
              std::vector<std::string>{"--convert", "MP4", film}})
         EXPECT_EQ(runBrivlon(run, 60, {{"BRIVLON_JOB_MEMORY", "8"}}).exitCode, 1) << run.front();
-    const auto encode = runBrivlon({"--trim", "0", "2", "mp4", "x", film}, 60, {{"BRIVLON_JOB_MEMORY", "120"}});
-    EXPECT_EQ(encode.exitCode, 1);
-    EXPECT_NE(encode.err.find(ErrorCauses::tooMuchMemory), std::string::npos) << encode.err;
+    const auto beyond = runBrivlon({"--trim", "0", "2", "mp4", "x", film}, 60, {{"BRIVLON_JOB_MEMORY", "120"}});
+    EXPECT_EQ(beyond.exitCode, 1);
+    EXPECT_NE(beyond.err.find(ErrorCauses::tooMuchMemory), std::string::npos) << beyond.err;
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(output.path()))
         left.insert(entry.path().filename().string());
