@@ -14,21 +14,20 @@
 fs::path perform(const Request& request, const Progress& progress)
 {
     Task::Binder binder(Requests::context(request));
-    if (request.sources.empty())
-        throw ConversionError::unsupported();
-    if (request.tool) {
-        const auto tool = Requests::toolOf(*request.tool);
-        if (!tool)
-            throw ConversionError::unsupported();
-        return ToolEngines::run(tool->first, request.sources, tool->second, progress);
-    }
-    switch (request.op) {
-    case Request::Op::convert: return Engine::convert(request.sources.front(), request.kind, request.format, progress);
-    case Request::Op::mergePDF: return PDFEngine::merge(request.sources);
-    case Request::Op::mergeImages: return EngineModules::images().mergeToPDF(request.sources);
-    case Request::Op::archive: return ArchiveEngine::create(request.sources, request.format);
-    }
-    throw ConversionError::unsupported();
+    static const Requests::Engines every{
+        .tool = &ToolEngines::run,
+        .convert = &Engine::convert,
+        .mergePDF =
+            [](const std::vector<fs::path>& sources) {
+                return PDFEngine::merge(sources);
+            },
+        .mergeImages =
+            [](const std::vector<fs::path>& sources) {
+                return EngineModules::images().mergeToPDF(sources);
+            },
+        .archive = &ArchiveEngine::create,
+    };
+    return Requests::carryOut(request, progress, every);
 }
 
 void performInWorkers()

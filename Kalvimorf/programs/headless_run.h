@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-// What `--convert` and `--tool` share: one worker for the run (a fresh one after a crash or a
+// What `--convert`, `--tool` and `--trim` share: one worker for the run (a fresh one after a crash or a
 // hang), the files one after another, a termination signal that cancels the run and ends its
 // tools, and the exit code.
 namespace HeadlessRun {

@@ -1,12 +1,10 @@
 #include "programs/headless_trim.h"
 
-#include "programs/cli.h"
 #include "core/base/catalog.h"
-#include "core/base/conversion_error.h"
-#include "core/base/task.h"
 #include "core/engines/time_text.h"
 #include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
+#include "programs/cli.h"
 #include "programs/headless_run.h"
 
 #include <string>
@@ -45,20 +43,15 @@ void run()
     const auto& args = Cli::args;
     // Printed as --convert and --tool print theirs: the output beside an absolute source.
     const fs::path source = fs::absolute(args[6]);
-    const auto ext = args[4] == "keep" ? std::string() : args[4];
-    const bool fast = args[5] == "fast";
-    // A termination signal ends ffmpeg, and the unfinished output goes with the unwinding.
-    HeadlessRun::takeTerminationSignals();
-    try {
-        Task::Binder binder(Task::newJob());
-        auto output = TrimMedia::exportRanges(source, ranges(args), ext, fast, Catalog::kind(source), false, {});
-        HeadlessRun::printPath(output);
-        HeadlessRun::finish(Cli::ExitCode::done);
-    } catch (const std::exception& error) {
-        if (!HeadlessRun::signalled())
-            HeadlessRun::printError(error);
-        HeadlessRun::finish(Cli::ExitCode::failed);
-    }
+    // A job like any other: a request of the front's road, carried out inside the job's bounds.
+    HeadlessRun::finish(HeadlessRun::perform([&] {
+        Request request;
+        request.sources = {source};
+        request.kind = Catalog::kind(source);
+        request.trim
+            = Request::Trim{ranges(args), args[4] == "keep" ? std::string() : args[4], args[5] == "fast", false};
+        return std::vector<Request>{request};
+    }));
 }
 
 }

@@ -3,6 +3,7 @@
 #include "core/base/task.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/trim_media.h"
+#include "core/jobs/job_process.h"
 #include "trim/preview_player.h"
 
 #include <QCoreApplication>
@@ -44,10 +45,24 @@ const Task::Context& loadContext()
     return context;
 }
 
-void startLoad(std::function<void()> work)
+}
+
+std::shared_ptr<const Process::Bounds> TrimClip::looking(const std::filesystem::path& file)
 {
-    loadPool().start([work = std::move(work)] {
-        Task::Binder binder(loadContext());
+    // The loads running at once share one job's budget.
+    return JobProcess::reading(file, JobBudget::bytes() / (unsigned long long)std::max(loadPool().maxThreadCount(), 1));
+}
+
+namespace {
+
+// Every child a load starts reads the one file inside a job's bounds, as a conversion's would: a
+// hostile clip meets the same fence and watch whether it is converted or only looked at.
+void startLoad(const std::shared_ptr<const Process::Bounds>& bounds, std::function<void()> work)
+{
+    loadPool().start([bounds, work = std::move(work)] {
+        auto context = loadContext();
+        context.bounds = bounds;
+        Task::Binder binder(std::move(context));
         work();
     });
 }
@@ -240,8 +255,9 @@ void TrimClip::makeThumbs(
     };
     auto strip = std::make_shared<Strip>();
     strip->done = std::move(done);
+    const auto bounds = looking(file);
     for (int i = 0; i < thumbCount; ++i)
-        startLoad([file, strip, i, at = (i + 0.5) * duration / thumbCount] {
+        startLoad(bounds, [file, strip, i, at = (i + 0.5) * duration / thumbCount] {
             auto image = TrimMedia::frame(file, at, thumbHeight);
             std::vector<QImage> thumbs;
             {
@@ -263,7 +279,8 @@ void TrimClip::load()
     QPointer<TrimClip> guard(this);
     const auto file = url;
     const bool video = isVideo;
-    startLoad([guard, file, video] {
+    const auto bounds = looking(file);
+    startLoad(bounds, [guard, file, video, bounds] {
         const auto duration = FFmpeg::duration(file);
         MainThread::post([guard, file, duration] {
             if (!guard)
@@ -273,7 +290,7 @@ void TrimClip::load()
                     guard->applyProbe(duration, playable);
             });
         });
-        startLoad([guard, file] {
+        startLoad(bounds, [guard, file] {
             auto peaks = TrimMedia::peaks(file, peakCount);
             MainThread::post([guard, peaks = std::move(peaks)]() mutable {
                 if (guard)

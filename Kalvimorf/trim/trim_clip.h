@@ -1,11 +1,14 @@
 #pragma once
 
+#include "core/base/process.h"
+
 #include <QImage>
 #include <QObject>
 #include <QUuid>
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -82,6 +85,10 @@ public:
     // background thread.
     static void makeThumbs(
         const std::filesystem::path& file, double duration, std::function<void(std::vector<QImage>)> done);
+    // The bounds every child of a look at `file` runs in (its length, waveform, thumbnails and the
+    // editor's still frames): the file alone to read, and the share of a job's budget that one of
+    // the loads running at once may hold.
+    static std::shared_ptr<const Process::Bounds> looking(const std::filesystem::path& file);
 
 Q_SIGNALS:
     void changed();

@@ -5,7 +5,10 @@
 #include "core/base/task.h"
 #include "core/engines/trim_media.h"
 #include "core/jobs/conversion_runner.h"
+#include "core/jobs/job_process.h"
 #include "core/jobs/job_store.h"
+#include "core/jobs/limiter.h"
+#include "core/jobs/request.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -55,6 +58,9 @@ TrimSession::TrimSession(const std::vector<std::filesystem::path>& urls, MediaKi
             return;
         QPointer<TrimSession> guard(this);
         QThreadPool::globalInstance()->start([guard, generation = posterGeneration_, file = clip->url, at = posterAt_] {
+            auto context = Task::current();
+            context.bounds = TrimClip::looking(file);
+            Task::Binder binder(std::move(context));
             auto image = TrimMedia::frame(file, at, 540);
             MainThread::post([guard, generation, image = std::move(image)] {
                 if (!guard || guard->posterGeneration_ != generation)
@@ -305,22 +311,20 @@ void TrimSession::exportClips()
     auto& store = JobStore::shared();
     for (auto& item : items) {
         const auto id = store.add(item.url.filename().string(), "Aparar");
-        auto context = Task::newJob(folder);
-        auto token = context.cancel;
-        // No gate: the work is ffmpeg children, and every clip starts at once.
-        Task::detach(
-            context, [id, item = std::move(item), ext, fast, kind, inFolder = folder.has_value(), folderKeeper] {
-                ConversionRunner::finish(id, [&] {
-                    return TrimMedia::exportRanges(
-                        item.url, item.ranges, ext, fast, kind, inFolder, [id](double value) {
-                            MainThread::post([id, value] {
-                                JobStore::shared().setProgress(id, value);
-                            });
-                        });
+        Request request;
+        request.sources = {item.url};
+        request.kind = kind;
+        request.folder = folder;
+        request.trim = Request::Trim{std::move(item.ranges), ext, fast, folder.has_value()};
+        // A job of the front's road like a command line's trim, inside the job's bounds, taking
+        // its turn at the gate of the jobs this process carries out.
+        ConversionRunner::launch(
+            store, Limiter::tools(), id, Task::newJob(folder), [id, request = std::move(request), folderKeeper] {
+                return Requests::performHere(request, [id](double value) {
+                    MainThread::post([id, value] {
+                        JobStore::shared().setProgress(id, value);
+                    });
                 });
             });
-        store.setCanceler(id, [token] {
-            token->cancel();
-        });
     }
 }

@@ -211,9 +211,18 @@ TEST_F(HostileMedia, DamagedFilesSayTheirCause)
     ASSERT_NE(cover, std::string::npos);
     song.replace(cover + 4, 200, std::string(200, 'Z'));
     writeFile(dir / "capa quebrada.mp3", song);
+    // An MP4 whose picture's sample table declares 2^31 samples of one size: no packet of it is
+    // where the header says.
+    ASSERT_TRUE(makeMedia(dir / "inteiro.mp4", picture,
+        {"-f", "lavfi", "-i", "sine=duration=2", "-c:v", "libx264", "-c:a", "aac", "-shortest"}));
+    auto movie = readFile(dir / "inteiro.mp4");
+    const auto sizes = movie.find("stsz");
+    ASSERT_NE(sizes, std::string::npos);
+    movie.replace(sizes + 8, 8, std::string("\0\0\0\x64\x80\0\0\0", 8));
+    writeFile(dir / "amostras.mp4", movie);
     writeFile(dir / "partitura.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\4\0\xff\x2f\0", 26));
 
-    for (const auto& name : {"inteiro.mkv", "inteiro.webm", "capa.jpg", "com capa.mp3"})
+    for (const auto& name : {"inteiro.mkv", "inteiro.webm", "inteiro.mp4", "capa.jpg", "com capa.mp3"})
         fs::remove(dir / name);
     const auto before = names(dir.path());
     const std::string damaged = "erro: O arquivo está danificado ou incompleto.\n";
@@ -225,6 +234,10 @@ TEST_F(HostileMedia, DamagedFilesSayTheirCause)
              {{"--tool", "audNormalize", "--", "musica.mp3"}, damaged},
              {{"--tool", "audTrim", "start=0,end=1", "--", "musica.mp3"}, damaged},
              {{"--trim", "0", "1", "keep", "fast", "musica.mp3"}, damaged},
+             {{"--convert", "webm", "amostras.mp4"}, damaged},
+             {{"--trim", "0", "1", "keep", "fast", "amostras.mp4"}, damaged},
+             {{"--trim", "0", "1", "mp4", "x", "amostras.mp4"}, damaged},
+             {{"--trim", "0-0.5,1-1.5", "-", "keep", "fast", "amostras.mp4"}, damaged},
              {{"--convert", "mp3", "partitura.mid"}, "sem essa conversão para essa seleção\n"},
          }) {
         const auto run = brivlon(arguments);

@@ -4,6 +4,8 @@
 
 #include "core/base/app_paths.h"
 #include "core/base/output_paths.h"
+#include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/task.h"
 #include "core/jobs/job_boundary.h"
 #include "core/jobs/job_process.h"
@@ -13,10 +15,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -166,6 +174,11 @@ TEST_F(JobProcessTest, HowAJobsProcessEndedIsJudgedOnce)
         std::abort();
     };
     EXPECT_EQ(JobProcess::run(*bounds(), words, {}), JobProcess::End::outOfMemory);
+    const auto encoder = [] {
+        std::fputs("x264 [error]: malloc of size 5932052 failed\nError initializing output stream 0:0\n", stderr);
+        std::_Exit(1);
+    };
+    EXPECT_EQ(JobProcess::run(*bounds(), encoder, {}), JobProcess::End::outOfMemory);
     const auto crash = [] {
         std::fputs("free(): invalid next size (normal)\n", stderr);
         std::abort();
@@ -190,4 +203,101 @@ TEST_F(JobProcessTest, AJobWhoseFolderCannotBeWrittenWritesInTheDownloadFolderTh
     };
     EXPECT_EQ(JobProcess::run(*JobProcess::of(request), write, {}), JobProcess::End::well);
     EXPECT_TRUE(fs::exists(fs::path(std::getenv("HOME")) / "Baixados/saida.txt"));
+}
+
+TEST_F(JobProcessTest, ATrimsToolsRunInsideTheJobsBoundsAndBudgetFromEitherRoad)
+{
+    // Its tools are stand-ins that say what they may do: a file beside the home, outside every
+    // room a trim opens (its source's folder, its output folder, the temporary folder).
+    const fs::path away = fs::path(std::getenv("HOME")) / ("fora-" + std::to_string(::getpid()));
+    fs::create_directories(away);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removed(&away, [](const fs::path* path) {
+        FileSafety::removeTree(*path);
+    });
+    writeFile(away / "segredo.txt", "de fora");
+    TempDir resources;
+    const auto report = room / "relato.txt";
+    makeReportingTools(resources.path(), report, away / "segredo.txt");
+    writeFile(room / "clipe.mp4", "não importa: as ferramentas não o leem");
+
+    // Unbounded, the stand-in reads the file, so a refusal below is the fence's.
+    const auto plain = Process::run({(resources / "bin/ffmpeg").string(), {}});
+    EXPECT_EQ(plain.exitCode, 1);
+    EXPECT_EQ(reportLines(report), std::vector<std::string>{"ffmpeg NoNewPrivs:0 Seccomp:0 lido"});
+    fs::remove(report);
+
+    // The command line's --trim, fast and exact.
+    const std::vector<std::pair<std::string, std::string>> tools = {{"BRIVLON_RESOURCES", resources.path().string()}};
+    for (const auto& [ext, fast] : {std::pair{"keep", "fast"}, std::pair{"webm", "x"}})
+        EXPECT_EQ(runBrivlon({"--trim", "0", "1", ext, fast, (room / "clipe.mp4").string()}, 60, tools).exitCode, 1);
+    // The trim editor's export: the same request, carried out in this process.
+    {
+        Process::EnvironmentChange change;
+        ::setenv("BRIVLON_RESOURCES", resources.path().c_str(), 1);
+    }
+    Request request;
+    request.sources = {room / "clipe.mp4"};
+    request.kind = MediaKind::video;
+    request.folder = output.path();
+    request.trim = Request::Trim{{{0, 1}, {2, 3}}, "mp4", false, true};
+    Task::Binder binder(Task::newJob());
+    EXPECT_THROW(Requests::performHere(request, {}), ConversionError);
+    {
+        Process::EnvironmentChange change;
+        ::unsetenv("BRIVLON_RESOURCES");
+    }
+    const auto lines = reportLines(report);
+    EXPECT_GE(std::count_if(lines.begin(), lines.end(),
+                  [](const std::string& line) {
+                      return line.starts_with("ffmpeg ");
+                  }),
+        2);
+    for (const auto& line : lines)
+        EXPECT_TRUE(line.ends_with(" NoNewPrivs:1 Seccomp:2 recusado")) << line;
+
+    // The real ffmpeg of an encode, as the kernel shows it while it works.
+    ASSERT_TRUE(makeMedia(output / "filme.mkv", "testsrc2=size=1920x1080:rate=30:duration=2", {"-pix_fmt", "yuv420p"}));
+    const auto film = (output / "filme.mkv").string();
+    request.sources = {film};
+    request.folder.reset();
+    request.trim = Request::Trim{{{0, 2}}, "mp4", false, false};
+    auto encode = std::async(std::launch::async, [&request, context = Task::current()] {
+        Task::Binder bound(context);
+        return Requests::performHere(request, {});
+    });
+    // Threads come and go meanwhile: one that went is passed over.
+    std::string seen;
+    std::error_code gone;
+    while (seen.empty() && encode.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready)
+        for (auto task = fs::directory_iterator("/proc/self/task", gone); !gone && task != fs::directory_iterator();
+             task.increment(gone))
+            for (std::istringstream children(readFile(task->path() / "children")); seen.empty();) {
+                int pid = 0;
+                if (!(children >> pid))
+                    break;
+                const auto status = readFile("/proc/" + std::to_string(pid) + "/status");
+                if (status.starts_with("Name:\tffmpeg\n"))
+                    seen = status;
+            }
+    const auto made = encode.get();
+    fs::remove(made);
+    ASSERT_FALSE(seen.empty()) << "no ffmpeg seen while it encoded";
+    EXPECT_NE(seen.find("\nNoNewPrivs:\t1\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nSeccomp:\t2\n"), std::string::npos) << seen;
+
+    // The budget: one too small for ffmpeg to start refuses the trim as it refuses the
+    // conversion, and an encode beyond a larger one ends with the sentence that names memory.
+    for (const auto& run : {std::vector<std::string>{"--trim", "0", "1", "keep", "fast", film},
+             std::vector<std::string>{"--trim", "0-0.5,1-1.5", "-", "mp4", "x", film},
+             std::vector<std::string>{"--convert", "MP4", film}})
+        EXPECT_EQ(runBrivlon(run, 60, {{"BRIVLON_JOB_MEMORY", "8"}}).exitCode, 1) << run.front();
+    const auto beyond = runBrivlon({"--trim", "0", "2", "mp4", "x", film}, 60, {{"BRIVLON_JOB_MEMORY", "120"}});
+    EXPECT_EQ(beyond.exitCode, 1);
+    EXPECT_NE(beyond.err.find(ErrorCauses::tooMuchMemory), std::string::npos) << beyond.err;
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(output.path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, std::set<std::string>{"filme.mkv"});
+    // Within its budget the same trim is made.
+    EXPECT_EQ(runBrivlon({"--trim", "0", "1", "keep", "fast", film}, 60).exitCode, 0);
 }

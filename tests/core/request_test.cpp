@@ -50,6 +50,10 @@ TEST(RequestTest, EveryFieldSurvivesTheTripToAWorker)
                         op, sources, kind, format, qualities[variant], std::nullopt, tools[variant % tools.size()]};
                     if (variant % 2)
                         request.folder = "/tmp/Convertidos para " + format.label + "\n2";
+                    // A trim's ranges keep every bit of their times.
+                    if (variant % 3 == 1)
+                        request.trim = Request::Trim{
+                            {{0.1, 1.0 / 3}, {2.5, 1e9}}, variant % 2 ? "" : "webm", variant % 2 == 0, true};
                     const auto back = Requests::unpack(Requests::pack(request));
                     ASSERT_TRUE(back.has_value()) << format.label;
                     ASSERT_TRUE(*back == request) << format.label << " " << MediaKinds::rawValue(kind);

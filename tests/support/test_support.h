@@ -71,6 +71,14 @@ int pythonWithPDFWriter(const std::string& script, const fs::path& cwd);
 // true when ffmpeg made it.
 bool makeMedia(const fs::path& out, const std::string& source, std::vector<std::string> options = {});
 
+// Tools that only tell what they may do, for a job's bounds seen from inside its tools: a
+// `resources`/bin/ffmpeg and ffprobe that each add one line to `report`, "<name> NoNewPrivs:<n>
+// Seccomp:<n> <lido|recusado>" (whether `secret` could be read), and fail. The program takes them
+// with BRIVLON_RESOURCES naming `resources`. The secret and the folder beside it are the caller's.
+void makeReportingTools(const fs::path& resources, const fs::path& report, const fs::path& secret);
+// The lines `report` holds, each as written.
+std::vector<std::string> reportLines(const fs::path& report);
+
 // Media as people have them. A phone video held upright: landscape pixels that a rotation (a
 // display matrix) turns to portrait, one second with sound, as MP4 or MOV by `out`'s extension.
 bool makePhoneVideo(const fs::path& out);

@@ -1,6 +1,8 @@
 #include "core/base/commands.h"
+#include "core/base/process.h"
 #include "core/base/task.h"
 #include "core/engines/time_text.h"
+#include "core/jobs/job_boundary.h"
 #include "core/jobs/job_store.h"
 #include "support/test_support.h"
 #include "trim/fake_preview_player.h"
@@ -11,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <future>
 #include <limits>
+#include <memory>
+#include <unistd.h>
 
 using namespace TestSupport;
 
@@ -411,6 +416,49 @@ TEST_F(TrimSessionTest, LoadingARealClip)
         EXPECT_EQ(thumb.height(), 90);
     // The thumbnails are of different moments, in order.
     EXPECT_NE(clip->thumbs().front(), clip->thumbs().back());
+}
+
+TEST_F(TrimSessionTest, ALooksToolsReadTheClipAloneInsideAJobsBounds)
+{
+    if (!JobBoundary::filesFenced() || !JobBoundary::networkFilterInstalls())
+        GTEST_SKIP() << "this kernel has no Landlock or no seccomp filter";
+    // Stand-ins for the tools, which say what they may do: a clip beside the home, whose folder
+    // holds a file a look at the clip, which opens the clip alone, may not read.
+    const fs::path away = fs::path(std::getenv("HOME")) / ("clipes-" + std::to_string(::getpid()));
+    fs::create_directories(away);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> removed(&away, [](const fs::path* path) {
+        FileSafety::removeTree(*path);
+    });
+    TempDir resources;
+    const auto report = folder / "relato.txt";
+    writeFile(away / "segredo.txt", "ao lado");
+    makeReportingTools(resources.path(), report, away / "segredo.txt");
+    {
+        Process::EnvironmentChange change;
+        ::setenv("BRIVLON_RESOURCES", resources.path().c_str(), 1);
+    }
+    writeFile(away / "a.mp4", "lido só pelas ferramentas");
+    std::promise<size_t> made;
+    {
+        TrimClip clip(away / "a.mp4", true);
+        clip.load();
+        TrimClip::makeThumbs(away / "a.mp4", 10, [&made](std::vector<QImage> thumbs) {
+            made.set_value(thumbs.size());
+        });
+        EXPECT_EQ(made.get_future().get(), 0u);
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return clip.complete();
+        }));
+    }
+    {
+        Process::EnvironmentChange change;
+        ::unsetenv("BRIVLON_RESOURCES");
+    }
+    const auto lines = reportLines(report);
+    // Ten thumbnails, the waveform's decode and the length's probe.
+    EXPECT_EQ(lines.size(), 12u);
+    for (const auto& line : lines)
+        EXPECT_TRUE(line.ends_with(" NoNewPrivs:1 Seccomp:2 recusado")) << line;
 }
 
 // "Cancelar tudo" while two clips export into their common folder: the folder goes with the last

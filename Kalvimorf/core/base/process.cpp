@@ -495,12 +495,17 @@ public:
             result_.looping = true;
             end_(SIGKILL);
         }
-        if (onStderr_)
+        if (onStderr_) {
             onStderr_(chunk);
-        else
+            lastWords_.append(chunk);
+        } else {
             errors_.append(chunk);
+        }
     }
     std::string errors() { return errors_.take(); }
+    // What it printed to whoever took it, for the job's judge: an encoder that could not
+    // allocate says so there.
+    std::string lastWords() { return lastWords_.take(); }
     std::exception_ptr sinkFailure;
 
 private:
@@ -510,6 +515,7 @@ private:
     const Ender& end_;
     Result& result_;
     BoundedText errors_;
+    BoundedText lastWords_;
     RepeatCount repeats_;
 };
 
@@ -566,8 +572,12 @@ Result run(const Command& command, const Sink& onStdout, const Sink& onStderr)
     reap(pid, command, end, result);
     if (output.sinkFailure)
         std::rethrow_exception(output.sinkFailure);
-    if (bounds)
-        bounds->judge(result, watch.outgrown());
+    if (bounds) {
+        auto judged = result;
+        if (judged.err.empty())
+            judged.err = output.lastWords();
+        bounds->judge(judged, watch.outgrown());
+    }
     if (cancel.killed && !result.timedOut)
         throw CancellationError();
     return result;

@@ -1,6 +1,7 @@
 #include "core/engines/trim_media.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/output_formats.h"
 #include "core/base/output_paths.h"
@@ -294,68 +295,87 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     for (const auto& range : kept)
         total += range.second - range.first;
 
-    // ffmpeg writes beside the final name under a hidden one with the same extension, so that it
-    // picks the container from it; a failure or a cancel removes it, and the finished file takes
-    // the first free name when it is published, never replacing anything.
-    FileSafety::StagedPath staged(folder, target);
-    FFmpeg::Report report;
+    // A source whose header declares a stream that gives not one packet (a sample table of 2^31
+    // entries) comes out without it, or not at all: it is damaged, as its conversion says, whatever
+    // the output lacks.
+    const auto declared = [&](const ConversionError& error) {
+        const auto& streams = probed();
+        const auto& said = error.message();
+        if (said == ErrorCauses::noVideo)
+            return streams.video;
+        if (said == ErrorCauses::noAudio)
+            return streams.audio;
+        const bool taken = audioOnly ? streams.audio : streams.video || streams.audio;
+        return (error.kind() == ConversionError::Kind::unreadable || said == ErrorCauses::unreadable) && taken;
+    };
     try {
-        if (copying) {
-            const auto copy = [&](const std::vector<int>& leftOut) {
-                return kept.size() == 1
-                    ? FFmpeg::run(fastCut(source, kept.front(), staged.path(), leftOut), total, progress)
-                    : fastJoin(source, kept, target, staged.path(), total, progress, leftOut);
-            };
-            try {
-                report = copy({});
-            } catch (const ConversionError& error) {
-                // A picture without a size (a song's broken cover) fails the copy's header: the
-                // cut goes without it, as the encoders would leave it out.
-                const auto& unsized = probed().unsized;
-                if (error.kind() == ConversionError::Kind::ffmpegMissing || unsized.empty())
-                    throw;
-                std::error_code ignored;
-                fs::remove(staged.path(), ignored);
-                report = copy(unsized);
-            }
-        } else if (target == "gif") {
-            FFmpeg::requireFrameSize(probed());
-            report = exportGif(source, kept, total, staged.path(), progress);
-        } else {
-            // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
-            FFmpeg::requireFrameSize(probed());
-            auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
-            MediaEngine::boundEncoder(codec, probed());
-            if (kept.size() == 1) {
-                report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+        // ffmpeg writes beside the final name under a hidden one with the same extension, so that it
+        // picks the container from it; a failure or a cancel removes it, and the finished file takes
+        // the first free name when it is published, never replacing anything.
+        FileSafety::StagedPath staged(folder, target);
+        FFmpeg::Report report;
+        try {
+            if (copying) {
+                const auto copy = [&](const std::vector<int>& leftOut) {
+                    return kept.size() == 1
+                        ? FFmpeg::run(fastCut(source, kept.front(), staged.path(), leftOut), total, progress)
+                        : fastJoin(source, kept, target, staged.path(), total, progress, leftOut);
+                };
+                try {
+                    report = copy({});
+                } catch (const ConversionError& error) {
+                    // A picture without a size (a song's broken cover) fails the copy's header: the
+                    // cut goes without it, as the encoders would leave it out.
+                    const auto& unsized = probed().unsized;
+                    if (error.kind() == ConversionError::Kind::ffmpegMissing || unsized.empty())
+                        throw;
+                    std::error_code ignored;
+                    fs::remove(staged.path(), ignored);
+                    report = copy(unsized);
+                }
+            } else if (target == "gif") {
+                FFmpeg::requireFrameSize(probed());
+                report = exportGif(source, kept, total, staged.path(), progress);
             } else {
-                const auto& streams = probed();
-                const bool video = picture(), audio = streams.read ? streams.audio : true;
-                if (!video && !audio)
-                    throw ConversionError::unreadable();
-                report = FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+                // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
+                FFmpeg::requireFrameSize(probed());
+                auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
+                MediaEngine::boundEncoder(codec, probed());
+                if (kept.size() == 1) {
+                    report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+                } else {
+                    const auto& streams = probed();
+                    const bool video = picture(), audio = streams.read ? streams.audio : true;
+                    if (!video && !audio)
+                        throw ConversionError::unreadable();
+                    report = FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+                }
             }
+        } catch (const ConversionError& error) {
+            // A single range that starts past the end may fail rather than come out empty.
+            if (error.kind() != ConversionError::Kind::ffmpegMissing)
+                inLength();
+            throw;
         }
+        // The copy of a range within the source's end is as long as the range.
+        if (copying && kept.size() == 1
+            && FFmpeg::reportedWhole(report, kind == MediaKind::video && report.pictures > 0, total))
+            return staged.publish(names);
+        const auto keptOf = [](const std::vector<Range>& ranges) {
+            double length = 0;
+            for (const auto& range : ranges)
+                length += range.second - range.first;
+            return length;
+        };
+        FFmpeg::requireWholeOf(report, staged.path(), picture(), keptOf(inLength()), folder, source, [&](double held) {
+            return keptOf(within(kept, held));
+        });
+        return staged.publish(names);
     } catch (const ConversionError& error) {
-        // A single range that starts past the end may fail rather than come out empty.
-        if (error.kind() != ConversionError::Kind::ffmpegMissing)
-            inLength();
+        if (error.kind() != ConversionError::Kind::ffmpegMissing && declared(error))
+            throw ConversionError::ffmpeg(ErrorCauses::damaged);
         throw;
     }
-    // The copy of a range within the source's end is as long as the range.
-    if (copying && kept.size() == 1
-        && FFmpeg::reportedWhole(report, kind == MediaKind::video && report.pictures > 0, total))
-        return staged.publish(names);
-    const auto keptOf = [](const std::vector<Range>& ranges) {
-        double length = 0;
-        for (const auto& range : ranges)
-            length += range.second - range.first;
-        return length;
-    };
-    FFmpeg::requireWholeOf(report, staged.path(), picture(), keptOf(inLength()), folder, source, [&](double held) {
-        return keptOf(within(kept, held));
-    });
-    return staged.publish(names);
 }
 
 bool hasStream(const fs::path& file, const std::string& type)

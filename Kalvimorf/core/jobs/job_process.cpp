@@ -80,8 +80,9 @@ void treeHeld(pid_t pid, int depth, Held& held)
 // Whether a process's last words on standard error are those of an allocation that failed.
 bool soundsOutOfMemory(std::string_view text)
 {
+    // x264 says it its own way, and ffmpeg then blames the encoder's parameters.
     for (const std::string_view phrase : {"std::bad_alloc", "failed to allocate", "Cannot allocate memory",
-             "out of memory", "Out of memory", "memory exhausted"})
+             "out of memory", "Out of memory", "memory exhausted", "malloc of size"})
         if (text.find(phrase) != std::string_view::npos)
             return true;
     return false;
@@ -161,6 +162,15 @@ std::shared_ptr<const Bounds> narrowed(const JobBoundary::Rooms& rooms)
 {
     const auto* job = dynamic_cast<const Bounds*>(Task::current().bounds.get());
     return std::make_shared<const Bounds>(JobBoundary::make(rooms), job ? job->budget() : JobBudget::bytes());
+}
+
+std::shared_ptr<const Bounds> reading(const fs::path& file, unsigned long long budget)
+{
+    std::error_code error;
+    JobBoundary::Rooms rooms;
+    rooms.readable = {fs::absolute(file, error)};
+    rooms.writable = {fs::temp_directory_path(error)};
+    return std::make_shared<const Bounds>(JobBoundary::make(rooms), budget);
 }
 
 bool networkShut() { return enteredHere ? enteredHere->network : JobBoundary::networkFilterInstalls(); }

@@ -49,6 +49,10 @@ std::shared_ptr<const Bounds> of(const Request& request);
 // within the job's budget.
 std::shared_ptr<const Bounds> narrowed(const JobBoundary::Rooms& rooms);
 
+// The bounds of a look at one file (the trim editor's length, waveform and frames of a clip): the
+// file alone to read (not its folder), the temporary folder to write, `budget` bytes.
+std::shared_ptr<const Bounds> reading(const fs::path& file, unsigned long long budget);
+
 // Whether the network is shut to the processes this one starts: by the filter this process
 // installed when it entered its job's bounds, or, outside a job's process, by the filter each
 // child will install (the kernel is asked once). A tool that needs no network of its own keys its

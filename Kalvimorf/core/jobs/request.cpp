@@ -7,6 +7,7 @@
 #include "core/base/raw_values.h"
 #include "core/engines/media_engine.h"
 #include "core/engines/media_tools.h"
+#include "core/engines/trim_media.h"
 #include "core/jobs/job_process.h"
 
 #include <QDataStream>
@@ -18,7 +19,7 @@ bool Request::operator==(const Request& other) const
 {
     return op == other.op && sources == other.sources && kind == other.kind && format == other.format
         && format.action == other.format.action && quality == other.quality && folder == other.folder
-        && tool == other.tool;
+        && tool == other.tool && trim == other.trim;
 }
 
 namespace Requests {
@@ -109,6 +110,13 @@ QByteArray pack(const Request& request)
         for (const auto& [key, value] : request.tool->params)
             out << bytes(key) << bytes(value);
     }
+    out << request.trim.has_value();
+    if (request.trim) {
+        out << quint32(request.trim->ranges.size());
+        for (const auto& [start, end] : request.trim->ranges)
+            out << start << end;
+        out << bytes(request.trim->ext) << request.trim->fast << request.trim->inFolder;
+    }
     return result;
 }
 
@@ -138,6 +146,21 @@ std::optional<Request> unpack(const QByteArray& data)
             tool.params[text(key)] = text(value);
         }
         request.tool = std::move(tool);
+    }
+    bool hasTrim = false;
+    in >> hasTrim;
+    if (hasTrim) {
+        Request::Trim trim;
+        QByteArray ext;
+        in >> count;
+        for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+            double start = 0, end = 0;
+            in >> start >> end;
+            trim.ranges.emplace_back(start, end);
+        }
+        in >> ext >> trim.fast >> trim.inFolder;
+        trim.ext = text(ext);
+        request.trim = std::move(trim);
     }
     const auto parsedOp = ops.parse(text(op));
     const auto parsedKind = MediaKinds::fromRaw(text(kind));
@@ -187,7 +210,7 @@ std::optional<std::pair<::Tool, ToolParams>> toolOf(const Request::Tool& tool)
 
 std::optional<Writer> writer(const Request& request)
 {
-    if (request.tool)
+    if (request.tool || request.trim)
         return std::nullopt;
     switch (request.op) {
     case Request::Op::convert: return OutputFormats::writer(request.kind, request.format);
@@ -200,6 +223,9 @@ std::optional<Writer> writer(const Request& request)
 
 Road road(const Request& request)
 {
+    // A trim is all ffmpeg's work.
+    if (request.trim)
+        return Road::front;
     // What no card or tool offers fails in the worker, which says so as for any other job.
     if (request.tool) {
         const auto tool = toolOf(*request.tool);
@@ -212,6 +238,8 @@ Road road(const Request& request)
 std::vector<EngineModules::Module> modules(const Request& request)
 {
     using Module = EngineModules::Module;
+    if (request.trim)
+        return {};
     if (request.tool) {
         const auto tool = toolOf(*request.tool);
         if (!tool)
@@ -260,23 +288,55 @@ std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const Outpu
     return FileSafety::copyNew(source, OutputPaths::names(source, OutputFormats::fileExtension(format.ext)));
 }
 
+fs::path carryOut(const Request& request, const Progress& progress, const Engines& engines)
+{
+    if (request.sources.empty())
+        throw ConversionError::unsupported();
+    const auto needed = [](const auto& engine) -> const auto&
+    {
+        if (!engine)
+            throw ConversionError::unsupported();
+        return engine;
+    };
+    if (request.trim) {
+        const auto& trim = *request.trim;
+        return TrimMedia::exportRanges(
+            request.sources.front(), trim.ranges, trim.ext, trim.fast, request.kind, trim.inFolder, progress);
+    }
+    if (request.tool) {
+        const auto tool = toolOf(*request.tool);
+        if (!tool)
+            throw ConversionError::unsupported();
+        return needed(engines.tool)(tool->first, request.sources, tool->second, progress);
+    }
+    switch (request.op) {
+    case Request::Op::convert:
+        return needed(engines.convert)(request.sources.front(), request.kind, request.format, progress);
+    case Request::Op::mergePDF: return needed(engines.mergePDF)(request.sources);
+    case Request::Op::mergeImages: return needed(engines.mergeImages)(request.sources);
+    case Request::Op::archive: return needed(engines.archive)(request.sources, request.format);
+    }
+    throw ConversionError::unsupported();
+}
+
 fs::path performHere(const Request& request, const Progress& progress)
 {
     auto bounded = context(request);
     bounded.bounds = JobProcess::of(request);
     Task::Binder binder(std::move(bounded));
-    if (request.sources.empty())
-        throw ConversionError::unsupported();
-    if (request.tool) {
-        const auto tool = toolOf(*request.tool);
-        if (!tool)
-            throw ConversionError::unsupported();
-        return MediaTools::perform(tool->first, request.sources, tool->second, progress);
-    }
-    const auto& source = request.sources.front();
-    if (auto copy = asIs(source, request.kind, request.format))
-        return *copy;
-    return MediaEngine::convert(source, request.format, progress);
+    // Of the engines only ffmpeg's: what else a request asks for is never the front's (road()).
+    static const Engines media{
+        .tool = &MediaTools::perform,
+        .convert =
+            [](const fs::path& source, MediaKind kind, const OutputFormat& format, const Progress& progress) {
+                if (auto copy = asIs(source, kind, format))
+                    return *copy;
+                return MediaEngine::convert(source, format, progress);
+            },
+        .mergePDF = {},
+        .mergeImages = {},
+        .archive = {},
+    };
+    return carryOut(request, progress, media);
 }
-
 }

@@ -9,9 +9,11 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One job's whole order, the same value on every road: the command line builds it, the runner
@@ -31,6 +33,16 @@ struct Request {
         std::map<std::string, std::string> params;
         bool operator==(const Tool&) const = default;
     };
+    // A trim job (`--trim`, the trim editor's export) of the one source: the stretches it keeps,
+    // in seconds; the extension it is written as (empty: its own where it can be written); a
+    // stream copy or an encode; and, with `inFolder`, the source's own name in `folder`.
+    struct Trim {
+        std::vector<std::pair<double, double>> ranges;
+        std::string ext;
+        bool fast = false;
+        bool inFolder = false;
+        bool operator==(const Trim&) const = default;
+    };
 
     Op op = Op::convert;
     std::vector<fs::path> sources;
@@ -41,6 +53,7 @@ struct Request {
     // Where every output goes; the usual output folder of each source without one.
     std::optional<fs::path> folder;
     std::optional<Tool> tool;
+    std::optional<Trim> trim;
 
     // Every field, the format's action included (OutputFormat's own == leaves it out).
     bool operator==(const Request& other) const;
@@ -79,9 +92,21 @@ Task::Context context(const Request& request);
 // wanted type is copied as it is, under a free name, and the copy is the output.
 std::optional<fs::path> asIs(const fs::path& source, MediaKind kind, const OutputFormat& format);
 
-// Carries out, in this process, a request whose work is all in ffmpeg's processes (worker() gives
-// none: a media tool, a conversion of a video or a sound), as perform() would in a worker: each
-// of its tools inside the job's bounds (JobProcess::of).
+// What carries out each kind of request: perform() (documents/perform.h) gives every engine,
+// performHere() those whose work is all ffmpeg's processes. A kind left empty is unsupported.
+struct Engines {
+    std::function<fs::path(::Tool, const std::vector<fs::path>&, const ToolParams&, const Progress&)> tool;
+    std::function<fs::path(const fs::path&, MediaKind, const OutputFormat&, const Progress&)> convert;
+    std::function<fs::path(const std::vector<fs::path>&)> mergePDF, mergeImages;
+    std::function<fs::path(const std::vector<fs::path>&, const OutputFormat&)> archive;
+};
+// The one dispatch of a request on every road, inside the task already bound: a trim to the trim
+// export (TrimMedia), a tool or a conversion to its engine in `engines`.
+fs::path carryOut(const Request& request, const Progress& progress, const Engines& engines);
+
+// Carries out, in this process, a request whose work is all in ffmpeg's processes (road() gives
+// the front: a trim, a media tool, a conversion of a video or a sound), as perform() would in a
+// worker: each of its tools inside the job's bounds (JobProcess::of), watched against its budget.
 fs::path performHere(const Request& request, const Progress& progress);
 
 // A tool's job on `sources`: a join all of them, any other tool the one source it is given.
