@@ -79,7 +79,7 @@ const std::map<std::string, std::string>& packEnv()
 const char* const noRoom
     = "O conteúdo descompactado não cabe no disco: a extração parou para deixar 5% do espaço livre.";
 
-[[noreturn]] void throwNoRoom() { throw ConversionError::ffmpeg(noRoom); }
+[[noreturn]] void throwNoRoom() { throw ConversionError::because(noRoom); }
 
 struct statvfs fileSystem(const fs::path& folder)
 {
@@ -180,7 +180,7 @@ public:
     void check()
     {
         if (const auto sentence = stop())
-            throw ConversionError::ffmpeg(sentence);
+            throw ConversionError::because(sentence);
     }
 
     // Runs the tool, looking at the disk every 50 ms and stopping the tool when it runs out of room.
@@ -227,7 +227,7 @@ public:
         wake.notify_one();
         watcher.join();
         if (const char* sentence = stopped)
-            throw ConversionError::ffmpeg(sentence);
+            throw ConversionError::because(sentence);
         if (failure)
             std::rethrow_exception(failure);
         check();
@@ -254,10 +254,10 @@ void requireSuccess(const Process::Result& result, const std::string& tool)
 {
     if (result.looping) {
         ErrorLog::add(std::filesystem::path(tool).filename().string() + ": " + Process::lastErrorLine(result.err));
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     }
     if (result.signaled)
-        throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+        throw ConversionError::because(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
         throw ErrorCauses::failure(
             result.err, tool, {.notUtf8 = ErrorCauses::damaged, .fallback = ErrorCauses::damaged});
@@ -572,7 +572,7 @@ size_t unpackWhole(const fs::path& archive, const fs::path& folder, unsigned lon
     };
     const auto refuseEncrypted = [&](const Process::Result& result) {
         if ((result.exitCode != 0 || result.looping) && ArchiveHeaders::encrypted(archive))
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+            throw ConversionError::because(ErrorCauses::password);
     };
     const std::vector<std::string> sevenZipArguments
         = {"x", "-y", "-bso0", "-bsp0", "-pbrivlon", "-o" + folder.string(), "--", archive.string()};
@@ -702,14 +702,14 @@ std::optional<fs::path> nextPart(const fs::path& part)
 void requireWholeSet(const fs::path& archive, const ArchiveHeaders::RarFacts& facts)
 {
     if (facts.continuesEarlier)
-        throw ConversionError::ffmpeg(missingPart);
+        throw ConversionError::because(missingPart);
     auto part = archive;
     bool goesOn = facts.continuesLater;
     for (int count = 0; goesOn; ++count) {
         const auto next = count < 10000 ? nextPart(part) : std::nullopt;
         const auto nextFacts = next ? ArchiveHeaders::rarFacts(*next) : std::nullopt;
         if (!nextFacts)
-            throw ConversionError::ffmpeg(missingPart);
+            throw ConversionError::because(missingPart);
         part = *next;
         goesOn = nextFacts->continuesLater;
     }
@@ -822,9 +822,9 @@ void decompressXZ(const fs::path& source, int target, SpaceWatch& watch)
         if (result == LZMA_STREAM_END)
             return;
         if (result == LZMA_MEMLIMIT_ERROR || result == LZMA_MEM_ERROR)
-            throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+            throw ConversionError::because(ErrorCauses::archiveTooLarge);
         if (result == LZMA_DATA_ERROR || result == LZMA_BUF_ERROR)
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         if (result != LZMA_OK)
             throw ConversionError::unreadable();
     }
@@ -908,7 +908,7 @@ fs::path extract(const fs::path& archive)
     const auto skipped = unpack(source, unpacked);
     const auto entries = contents(unpacked);
     if (entries.empty() && skipped > 0)
-        throw ConversionError::ffmpeg(nothingKept);
+        throw ConversionError::because(nothingKept);
     if (entries.size() == 1) {
         const fs::path entry = entries.front();
         auto entryExt = entry.extension().string();
@@ -934,7 +934,7 @@ fs::path repack(const fs::path& archive, const OutputFormat& format)
         skipped = unpack(source, temp.path());
     auto entries = contents(temp.path());
     if (entries.empty())
-        throw ConversionError::ffmpeg(skipped > 0 ? nothingKept : emptyArchive);
+        throw ConversionError::because(skipped > 0 ? nothingKept : emptyArchive);
     const auto folder = OutputPaths::directory(source);
     // Only a plain tar is as large as what it holds; a compressed one that does not fit fails
     // with the packer's full-disk error.

@@ -222,7 +222,7 @@ void requireSeparateEntries(const fs::path& archive)
         const auto& before = (*entries)[i - 1];
         const auto gap = (*entries)[i].local - before.local;
         if (gap < 30 || before.packed > gap - 30)
-            throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+            throw ConversionError::because(ErrorCauses::archiveTooLarge);
     }
 }
 }

@@ -5,12 +5,12 @@
 void Budget::spend(size_t bytes)
 {
     if (bytes > left_)
-        throw ConversionError::ffmpeg(sentence_);
+        throw ConversionError::because(sentence_);
     left_ -= bytes;
 }
 
 void Nesting::check(size_t level, size_t tablesDeep) const
 {
     if (level > levels || tablesDeep > tables)
-        throw ConversionError::ffmpeg(Budget::documentTooLarge);
+        throw ConversionError::because(Budget::documentTooLarge);
 }

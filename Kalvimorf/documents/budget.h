@@ -28,7 +28,7 @@ public:
         : left_(bytes), sentence_(std::move(sentence))
     {
     }
-    // Throws ConversionError::ffmpeg with the sentence when less is left.
+    // Throws ConversionError::because with the sentence when less is left.
     void spend(size_t bytes);
     // What was spent on something since let go.
     void refund(size_t bytes) { left_ += bytes; }
@@ -44,6 +44,6 @@ private:
 struct Nesting {
     size_t levels = SIZE_MAX;
     size_t tables = SIZE_MAX;
-    // Throws ConversionError::ffmpeg with Budget::documentTooLarge past either bound.
+    // Throws ConversionError::because with Budget::documentTooLarge past either bound.
     void check(size_t level, size_t tablesDeep) const;
 };

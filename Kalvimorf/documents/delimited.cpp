@@ -59,7 +59,7 @@ void DelimitedReader::endField()
     field_.clear();
     // One line of gigabytes would otherwise be held whole before any bound saw it.
     if (row_.cost() > largestRow_)
-        throw ConversionError::ffmpeg(tableTooLarge);
+        throw ConversionError::because(tableTooLarge);
 }
 
 void DelimitedReader::endRow()
@@ -105,7 +105,7 @@ void DelimitedReader::add(std::string_view text)
             field_.push_back(c);
     }
     if (field_.size() > largestRow_)
-        throw ConversionError::ffmpeg(tableTooLarge);
+        throw ConversionError::because(tableTooLarge);
 }
 
 void DelimitedReader::finish()

@@ -131,7 +131,7 @@ auto fromPackage(const Read& read) -> decltype(read())
         return read();
     } catch (const ConversionError& error) {
         if (error.kind() == ConversionError::Kind::ffmpeg && error.message() == ErrorCauses::archiveTooLarge)
-            throw ConversionError::ffmpeg(Budget::documentTooLarge);
+            throw ConversionError::because(Budget::documentTooLarge);
         throw;
     }
 }

@@ -232,7 +232,7 @@ struct Reader {
         // Each picture is a run of the unpacker, some milliseconds: a crafted document of a hundred
         // thousand would hold the job for many minutes, where real ones hold hundreds.
         if (picturesRead >= mostPictures)
-            throw ConversionError::ffmpeg(Budget::documentTooLarge);
+            throw ConversionError::because(Budget::documentTooLarge);
         std::optional<std::string> bytes;
         try {
             bytes = readPart(name);

@@ -153,7 +153,7 @@ bool isProtectedOpenDocument(const std::filesystem::path& path)
 void requireUnlocked(const std::filesystem::path& path)
 {
     if (isEncryptedPackage(path) || isProtectedOpenDocument(path))
-        throw ConversionError::ffmpeg(ErrorCauses::password);
+        throw ConversionError::because(ErrorCauses::password);
 }
 
 }

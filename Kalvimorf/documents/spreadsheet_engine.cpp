@@ -42,7 +42,7 @@ std::vector<Row> rowsOf(const fs::path& source, const std::string& ext, size_t m
     std::vector<Row> rows;
     eachRow(source, ext, [&](Row&& row) {
         if (rows.size() == most)
-            throw ConversionError::ffmpeg(beyondSheet);
+            throw ConversionError::because(beyondSheet);
         row.shrink();
         // The list of rows grows by doubling.
         budget.spend(row.cost() + sizeof(Row));

@@ -160,7 +160,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format)
     // file's size in memory, which a file of gigabytes in one line would make a hazard.
     FileSafety::requireRegularFile(source);
     if (fs::file_size(source) > maxFileSize)
-        throw ConversionError::ffmpeg(tooLarge);
+        throw ConversionError::because(tooLarge);
     auto cues = parse(TextFile::readUtf8(source));
     // A time too large to stamp would come out as garbage; such a cue is left out like any
     // other unusable block.

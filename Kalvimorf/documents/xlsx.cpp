@@ -216,7 +216,7 @@ void requireWithinBounds(const Sheet& sheet)
                return (long long)row.size() <= maxColumns;
            });
     if (!fits)
-        throw ConversionError::ffmpeg(beyondSheet);
+        throw ConversionError::because(beyondSheet);
 }
 
 // ---- reading ----
@@ -556,7 +556,7 @@ Workbook readXLSX(const fs::path& package)
 {
     FileSafety::requireRegularFile(package);
     if (OfficeProtection::isEncryptedPackage(package))
-        throw ConversionError::ffmpeg(ErrorCauses::password);
+        throw ConversionError::because(ErrorCauses::password);
     const auto path = fs::absolute(package);
     // The parts are wherever the package's relationships put them: the workbook where the
     // package's own relationships say, the rest where the workbook's say.

@@ -24,7 +24,7 @@ inline constexpr const char* beyondSheet
 // Writes the package (the workbook holds at least one sheet) as a new file under the first free
 // name of `names` and returns the path written. A sheet beyond the format's bounds
 // (1,048,576 rows by 16,384 columns), which other programs would cut, fails with a
-// ConversionError saying so; a failing zip run throws ConversionError::ffmpeg with its last
+// ConversionError saying so; a failing zip run throws ConversionError::because with its last
 // error line.
 std::filesystem::path writeXLSX(const Workbook& workbook, const FileSafety::NameFor& names);
 

@@ -203,7 +203,7 @@ void Feed::add(std::string_view bytes)
     for (const char c : bytes) {
         run_ = c == '<' || c == '>' ? 0 : run_ + 1;
         if (run_ > longestRun_)
-            throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+            throw ConversionError::because(ErrorCauses::archiveTooLarge);
     }
     if (ended_) {
         // Once the reader has ended the document it reads nothing more, so what follows is kept

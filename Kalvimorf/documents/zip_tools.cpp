@@ -194,7 +194,7 @@ void markUtf8Names(const fs::path& archive)
     });
 }
 
-[[noreturn]] void tooLarge() { throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge); }
+[[noreturn]] void tooLarge() { throw ConversionError::because(ErrorCauses::archiveTooLarge); }
 
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)

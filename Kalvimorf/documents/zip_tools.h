@@ -10,7 +10,7 @@
 #include <vector>
 
 // The zip containers of archives, XLSX and DOCX packages, made and read by the system's zip and
-// unzip. Every call blocks until the tool ends; a failed run throws ConversionError::ffmpeg with
+// unzip. Every call blocks until the tool ends; a failed run throws ConversionError::because with
 // the tool's last error line. The zips written mark their non-ASCII UTF-8 names as UTF-8.
 namespace ZipTools {
 namespace fs = std::filesystem;

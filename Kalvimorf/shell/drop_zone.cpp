@@ -3,6 +3,7 @@
 #include "core/state/settings_model.h"
 #include "menus/brivlon_mark.h"
 #include "menus/drawing_kit.h"
+#include "shell/app_commands.h"
 #include "shell/app_model.h"
 
 #include <QFontMetricsF>
@@ -135,7 +136,7 @@ void paint(
 }
 
 DropZone::DropZone(AppModel& model, QWidget* parent)
-    : QWidget(parent), model_(model), button_(new QPushButton("Escolher arquivos…", this)),
+    : QWidget(parent), model_(model), button_(new QPushButton(AppCommands::chooseFiles, this)),
       targeted_(responseSpring(0.32, 0.62)), ticker_(
                                                  {&targeted_},
                                                  [this] {

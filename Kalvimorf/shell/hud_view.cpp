@@ -17,6 +17,9 @@ namespace HudView {
 
 namespace {
 
+// A job at work, and the header while one is.
+constexpr const char* doingMagic = "Fazendo a mágica…";
+
 constexpr double padding = 10;
 constexpr double headerHeight = 24;
 constexpr double spacing = 6;
@@ -293,7 +296,7 @@ std::string headerTitle(const std::vector<Job>& jobs)
     if (running == 0)
         return "Brivlon!";
     if (running == 1)
-        return "Fazendo a mágica…";
+        return doingMagic;
     return "Fazendo " + std::to_string(running) + " mágicas…";
 }
 
@@ -323,8 +326,8 @@ std::string subtitle(const Job& job)
     case Kind::cancelled: return "Cancelado";
     case Kind::running:
         if (job.progress)
-            return "Fazendo a mágica… " + std::to_string(int(*job.progress * 100)) + "%";
-        return job.started ? "Fazendo a mágica…" : "Esperando a vez no palco…";
+            return std::string(doingMagic) + " " + std::to_string(int(*job.progress * 100)) + "%";
+        return job.started ? doingMagic : "Esperando a vez no palco…";
     }
     return {};
 }

@@ -87,7 +87,7 @@ void build(QMenuBar& bar, QWidget& window, const Actions& actions)
 {
     new TabOutOfBar(bar);
     auto* file = bar.addMenu("Arquivo");
-    item(*file, "Escolher arquivos…", actions.chooseFiles, QKeySequence("Ctrl+O"));
+    item(*file, AppCommands::chooseFiles, actions.chooseFiles, QKeySequence("Ctrl+O"));
     QWidget* target = &window;
     item(
         *file, "Fechar janela",

@@ -4,6 +4,7 @@
 #include "menus/desktop_theme.h"
 #include "menus/drawing_kit.h"
 #include "platform/drop_offers.h"
+#include "shell/app_commands.h"
 #include "shell/app_model.h"
 #include "shell/drop_zone.h"
 #include "shell/how_to.h"
@@ -144,7 +145,7 @@ std::optional<std::vector<std::filesystem::path>> MainView::chooseWithDialog(QWi
     // Where the last choice was made, for as long as the program runs; at first the home folder,
     // never whatever folder the program happened to be started from.
     static QString lastFolder;
-    QFileDialog dialog(parent, "Escolher arquivos…", lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
+    QFileDialog dialog(parent, AppCommands::chooseFiles, lastFolder.isEmpty() ? QDir::homePath() : lastFolder);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, false);

@@ -60,7 +60,7 @@ template <typename Function, typename... Arguments> ConversionError thrown(Funct
         return error;
     }
     ADD_FAILURE() << "no ConversionError";
-    return ConversionError::ffmpeg("no ConversionError");
+    return ConversionError::because("no ConversionError");
 }
 
 // Runs a Python script in `cwd` that may call write(path, objects): a PDF of those objects (bytes),

@@ -21,7 +21,7 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     auto result = Process::run(command);
     // Past its bound a tool's allocation fails; some then crash instead of saying so.
     if (result.outputCut || (result.signaled && (options.memoryLimit || options.fileSizeLimit)))
-        throw ConversionError::ffmpeg(ErrorCauses::archiveTooLarge);
+        throw ConversionError::because(ErrorCauses::archiveTooLarge);
     if (result.exitCode != 0)
         throw ErrorCauses::failure(result.err, executable, {.fallback = options.otherwise});
     return std::move(result.out);

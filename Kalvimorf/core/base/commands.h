@@ -21,7 +21,7 @@ struct Options {
 };
 
 // Runs the tool to completion and returns its standard output (empty when it went to
-// stdoutFd). A non-zero exit throws ConversionError::ffmpeg with the sentence for the first line
+// stdoutFd). A non-zero exit throws ConversionError::because with the sentence for the first line
 // of standard error that names a cause, else its last line (see ErrorCauses); a tool that died
 // at its memory or file size bound, or printed past Process::outputKeep, reads as too large to
 // open. A launch failure throws std::system_error.

@@ -11,7 +11,7 @@ std::string ConversionError::describe(Kind kind, const std::string& message)
 {
     switch (kind) {
     case Kind::ffmpeg: return message.empty() ? "O ffmpeg falhou." : message;
-    case Kind::unreadable: return "Não foi possível ler o arquivo.";
+    case Kind::unreadable: return ErrorCauses::unreadable;
     case Kind::writeFailed: return "Não foi possível salvar o arquivo convertido.";
     case Kind::ffmpegMissing: return "O motor de vídeo do Brivlon está faltando. Reinstale o app.";
     case Kind::unsupported: return "Conversão não suportada.";

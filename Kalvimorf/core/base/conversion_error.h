@@ -6,16 +6,19 @@
 // The one error of the conversion engines; what() is the Portuguese sentence shown to the user.
 class ConversionError : public std::runtime_error {
 public:
+    // ffmpeg is the case that carries its own sentence: a tool's message, or the program's own
+    // word on why the work stopped (a damaged file, a password, the job's memory, a crash).
     enum class Kind { ffmpeg, unreadable, writeFailed, ffmpegMissing, unsupported };
 
-    static ConversionError ffmpeg(const std::string& message) { return {Kind::ffmpeg, message}; }
+    // The error that says `sentence`, whatever stopped the work.
+    static ConversionError because(const std::string& sentence) { return {Kind::ffmpeg, sentence}; }
     static ConversionError unreadable() { return {Kind::unreadable, {}}; }
     static ConversionError writeFailed() { return {Kind::writeFailed, {}}; }
     static ConversionError ffmpegMissing() { return {Kind::ffmpegMissing, {}}; }
     static ConversionError unsupported() { return {Kind::unsupported, {}}; }
 
     Kind kind() const { return kind_; }
-    // The tool's message for the ffmpeg case, empty otherwise.
+    // The sentence of the ffmpeg case, empty otherwise.
     const std::string& message() const { return message_; }
     static std::string describe(Kind kind, const std::string& message);
 

@@ -168,12 +168,12 @@ bool isDiskFull(const std::error_code& code)
 
 ConversionError writeFailure(const std::system_error& error)
 {
-    return isDiskFull(error.code()) ? ConversionError::ffmpeg(diskFull) : ConversionError::writeFailed();
+    return isDiskFull(error.code()) ? ConversionError::because(diskFull) : ConversionError::writeFailed();
 }
 
 ConversionError failure(std::string_view errorText, const std::string& executable, const Sentences& sentences)
 {
-    return ConversionError::ffmpeg(explain(errorText, executable, sentences));
+    return ConversionError::because(explain(errorText, executable, sentences));
 }
 
 }

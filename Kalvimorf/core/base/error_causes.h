@@ -24,6 +24,12 @@ inline constexpr const char* notUtf8 = "O texto do arquivo não está numa codif
 inline constexpr const char* noVideo = "O arquivo não tem vídeo.";
 inline constexpr const char* noAudio = "O arquivo não tem áudio.";
 inline constexpr const char* unreadable = "Não foi possível ler o arquivo.";
+// A picture whose decoding would take more than the system has free.
+inline constexpr const char* pictureBeyondFreeMemory = "A imagem é grande demais para converter com a memória livre.";
+// A trim or a cut with no range left to keep.
+inline constexpr const char* noRange = "Nenhum trecho selecionado.";
+// A job that ended without saying why (an exception of no known kind, a worker's garbled answer).
+inline constexpr const char* unexpected = "Erro inesperado.";
 // A job that reached the memory every job is given (JobBudget::bytes).
 inline constexpr const char* tooMuchMemory = "O arquivo precisa de mais memória do que uma conversão pode usar.";
 

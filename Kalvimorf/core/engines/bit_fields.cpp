@@ -11,7 +11,7 @@ namespace BitFields {
 
 namespace {
 
-[[noreturn]] void damaged() { throw ConversionError::ffmpeg(ErrorCauses::damaged); }
+[[noreturn]] void damaged() { throw ConversionError::because(ErrorCauses::damaged); }
 
 uint32_t le(std::string_view bytes, size_t at, int count)
 {

@@ -450,7 +450,7 @@ void requireFrameSize(const Streams& source)
     if (!source.width || !source.height || (long long)*source.width * *source.height <= maxFramePixels)
         return;
     ErrorLog::add("ffprobe: quadro de " + std::to_string(*source.width) + " × " + std::to_string(*source.height));
-    throw ConversionError::ffmpeg("O vídeo é grande demais para converter (" + std::to_string(*source.width) + " × "
+    throw ConversionError::because("O vídeo é grande demais para converter (" + std::to_string(*source.width) + " × "
         + std::to_string(*source.height) + " pixels por quadro; o máximo é 8192 × 4352).");
 }
 
@@ -536,9 +536,9 @@ void requireWhole(const Streams& made, bool video, std::optional<double> expecte
 {
     const auto missing = video ? ErrorCauses::noVideo : ErrorCauses::noAudio;
     if (!(video ? made.video : made.audio))
-        throw ConversionError::ffmpeg(missing);
+        throw ConversionError::because(missing);
     if (!video && !(made.duration.value_or(0) > 0.001))
-        throw ConversionError::ffmpeg(missing);
+        throw ConversionError::because(missing);
     if (!expected || !made.duration)
         return;
     if (longEnough(*made.duration, *expected))
@@ -547,7 +547,7 @@ void requireWhole(const Streams& made, bool video, std::optional<double> expecte
     const bool full = ::statvfs(folder.c_str(), &disk) == 0 && disk.f_bavail * disk.f_frsize < (1u << 20);
     ErrorLog::add(
         "ffmpeg: saída de " + std::to_string(*made.duration) + " s para " + std::to_string(*expected) + " s na origem");
-    throw ConversionError::ffmpeg(full ? ErrorCauses::diskFull : ErrorCauses::damaged);
+    throw ConversionError::because(full ? ErrorCauses::diskFull : ErrorCauses::damaged);
 }
 
 bool reportedWhole(const Report& report, bool video, std::optional<double> expected)

@@ -85,9 +85,9 @@ ConversionError classify(const vips::VError& error)
     vips_error_clear();
     const auto cause = ErrorCauses::causeOf(text);
     if (cause == ErrorCauses::Cause::diskFull)
-        return ConversionError::ffmpeg(ErrorCauses::diskFull);
+        return ConversionError::because(ErrorCauses::diskFull);
     if (cause == ErrorCauses::Cause::damaged)
-        return ConversionError::ffmpeg(ErrorCauses::damaged);
+        return ConversionError::because(ErrorCauses::damaged);
     for (const char* reader :
         {"load", "2vips", "vipspng", "Decoder", "decoder", "TIFFRead", "TIFFFill", "bad seek", "read error"}) {
         if (text.find(reader) != std::string::npos) {
@@ -604,7 +604,7 @@ void requireFits(const VImage& image, const std::string& ext)
         }
     }
     if (side > 0 && (image.width() > side || image.height() > side)) {
-        throw ConversionError::ffmpeg("A imagem é grande demais para " + OutputFormats::label(ext) + " (máximo "
+        throw ConversionError::because("A imagem é grande demais para " + OutputFormats::label(ext) + " (máximo "
             + std::to_string(side) + " × " + std::to_string(side) + " pixels).");
     }
     if (held)
@@ -628,7 +628,7 @@ void requireHeld(double pixels, double bytesPerPixel)
     const double needed = pixels * bytesPerPixel;
     if (needed > heldBytes) {
         const auto [need, most] = gigabytesApart(needed, heldBytes);
-        throw ConversionError::ffmpeg("A imagem é grande demais para esta operação (precisaria de " + need
+        throw ConversionError::because("A imagem é grande demais para esta operação (precisaria de " + need
             + " GB de memória; o máximo é " + most + " GB).");
     }
 }
@@ -647,7 +647,7 @@ void requireMemory(double pixels, double bytesPerPixel)
     const double free = availableBytes(), share = double(JobBudget::limits().picture);
     const double available = free > 0 ? std::min(free * 0.8, share) : share;
     if (needed > available)
-        throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre (precisaria de "
+        throw ConversionError::because("A imagem é grande demais para converter com a memória livre (precisaria de "
             + withComma(needed / double(1ULL << 30)) + " GB).");
 }
 
@@ -753,7 +753,7 @@ void requirePixels(double width, double height)
     if (width * height <= maxPixels)
         return;
     auto megapixels = QLocale(QLocale::Portuguese, QLocale::Brazil).toString(width * height / 1e6, 'f', 0);
-    throw ConversionError::ffmpeg(
+    throw ConversionError::because(
         "A imagem é grande demais para abrir (" + megapixels.toStdString() + " megapixels; o máximo é 1.000).");
 }
 
@@ -787,7 +787,7 @@ Picture loadOriented(const fs::path& file)
             throw ConversionError::unreadable();
         }
         if (reader != ImageReader::qt)
-            throw ConversionError::ffmpeg(unreadableKind);
+            throw ConversionError::because(unreadableKind);
         return EngineModules::documents().loadWithQt(file);
     }
     VImage header;
@@ -857,7 +857,7 @@ Picture loadOriented(const fs::path& file)
         // to make it, which only a whole decode shows.
         auto second = SecondReaders::isoPicture(file);
         if (!second)
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         second->props = std::move(props);
         return *std::move(second);
     }
@@ -905,7 +905,7 @@ void requireIntact(const std::function<void()>& write)
     const auto before = ImageLibrary::failedRegions();
     write();  // a write that failed says why itself
     if (ImageLibrary::failedRegions() != before)
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
 }
 
 void writePDF(const std::vector<Picture>& pictures, FileSafety::NewFile& file)

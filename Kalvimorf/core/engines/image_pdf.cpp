@@ -183,7 +183,7 @@ QPDFObjectHandle jpegImage(QPDF& pdf, const Picture& picture)
     if (data.size() < 4 || static_cast<unsigned char>(data[0]) != 0xff || static_cast<unsigned char>(data[1]) != 0xd8)
         throw ConversionError::unreadable();
     if (!reachesEnd(data))
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     const auto& image = picture.image;
     int orientation = picture.props.orientation.value_or(1);
     bool turned = orientation >= 5 && orientation <= 8;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -134,7 +135,7 @@ template <typename Sample> Sample* interleaved(const opj_image_t& image, size_t 
     const int bands = int(image.numcomps);
     auto* samples = static_cast<Sample*>(g_try_malloc(pixels * size_t(bands) * sizeof(Sample)));
     if (!samples)
-        throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre.");
+        throw ConversionError::because(ErrorCauses::pictureBeyondFreeMemory);
     constexpr double most = sizeof(Sample) == 1 ? 255.0 : 65535.0;
     for (int band = 0; band < bands; ++band) {
         const auto& component = image.comps[band];
@@ -178,6 +179,9 @@ template <typename Decode> void* decodedApart(Decode&& decode, size_t bytes)
         throw ConversionError::unreadable();
     const pid_t child = ::fork();
     if (child == 0) {
+        // The assertion ends this child alone, quietly: a handler of the parent's (a crash
+        // reporter, a fuzzer's) would take it for the parent's own crash.
+        ::signal(SIGABRT, SIG_DFL);
         int code = 1;
         try {
             if (void* samples = decode()) {
@@ -197,7 +201,7 @@ template <typename Decode> void* decodedApart(Decode&& decode, size_t bytes)
     }
     ::munmap(shared, bytes);
     if (!samples)
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     return samples;
 }
 
@@ -238,10 +242,10 @@ std::optional<VImage> decode(std::string_view file)
     opj_set_default_decoder_parameters(&parameters);
     opj_image_t* read = nullptr;
     if (!opj_setup_decoder(codec.get(), &parameters) || !opj_read_header(stream.get(), codec.get(), &read))
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     std::unique_ptr<opj_image_t, ClosingImage> image(read);
     if (!image || image->numcomps < 1)
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     const auto& first = image->comps[0];
     if (!plain(*image) || palette == 0 || palette > 4) {
         if (wholeOnly)
@@ -265,7 +269,7 @@ std::optional<VImage> decode(std::string_view file)
     // The samples interleaved, or nothing when the decode gave what a plain picture does not.
     const auto decodeHere = [&]() -> void* {
         if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         // A palette or a channel map of a JP2 file is applied as it decodes, which may change the
         // components the header told of.
         if (!plain(*image) || int(image->numcomps) > decodedBands) {
@@ -278,7 +282,7 @@ std::optional<VImage> decode(std::string_view file)
         for (int band = 0; band < bands; ++band) {
             const auto& component = image->comps[band];
             if (!component.data || double(component.w) != width || double(component.h) != height)
-                throw ConversionError::ffmpeg(ErrorCauses::damaged);
+                throw ConversionError::because(ErrorCauses::damaged);
         }
         return sampleBytes == 1 ? static_cast<void*>(interleaved<uint8_t>(*image, pixels))
                                 : static_cast<void*>(interleaved<uint16_t>(*image, pixels));

@@ -287,7 +287,7 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
         // Without its key ffmpeg may still make pictures of the scrambled samples, and the
         // output would look whole.
         if (probeSource().encrypted)
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+            throw ConversionError::because(ErrorCauses::password);
         FFmpeg::requireFrameSize(probeSource());
     }
     // What the source lacks, as the probe says it: ffmpeg would only say that a -map matched
@@ -299,9 +299,9 @@ fs::path convert(const fs::path& source, const OutputFormat& format, const Progr
             throw ErrorCauses::failure(
                 input.error, "ffprobe", {.noStream = missing, .fallback = ErrorCauses::unreadable});
         if (!(container->video ? input.video || (!gif && input.audio) : input.audio))
-            throw ConversionError::ffmpeg(missing);
+            throw ConversionError::because(missing);
         if (input.encrypted)
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+            throw ConversionError::because(ErrorCauses::password);
         return input;
     };
 

@@ -19,7 +19,7 @@ namespace MediaTools {
 
 namespace {
 
-const char* const noRange = "Nenhum trecho selecionado.";
+using ErrorCauses::noRange;
 // The most a sound's codec adds to its length beyond the samples it holds.
 constexpr double codecPadding = 0.1;
 
@@ -345,12 +345,12 @@ fs::path run(Tool tool, const fs::path& source, const ToolParams& params, const 
         if (generic && !probed.read)
             throw ErrorCauses::failure(probed.error, "ffprobe", {.fallback = ErrorCauses::damaged});
         if (probed.read && !(picture ? probed.video : probed.audio))
-            throw ConversionError::ffmpeg(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
+            throw ConversionError::because(picture ? ErrorCauses::noVideo : ErrorCauses::noAudio);
         if (probed.encrypted)
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+            throw ConversionError::because(ErrorCauses::password);
         // ffmpeg gave up on a file it reads without naming why: its streams are what it failed on.
         if (generic)
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         return std::pair(picture, kept);
     };
     // Progress against the kept length, or the length ffmpeg reads.

@@ -32,7 +32,7 @@ constexpr size_t maxOpenMergeSources = 200;
 // Which of the merged files failed is what the user needs to know to fix it.
 ConversionError unreadableSource(const fs::path& file)
 {
-    return ConversionError::ffmpeg("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
+    return ConversionError::because("Não foi possível ler o arquivo “" + file.filename().string() + "”.");
 }
 
 // The page tree is read here too, so a file whose pages cannot be found fails under its own name.
@@ -54,7 +54,7 @@ std::unique_ptr<QPDF> openForMerge(const fs::path& path, std::shared_ptr<ClosedF
     } catch (const QPDFExc& error) {
         // Locked, not damaged: said as a conversion of it says it, under its name.
         if (error.getErrorCode() == qpdf_e_password)
-            throw ConversionError::ffmpeg("O arquivo “" + path.filename().string() + "” está protegido por senha.");
+            throw ConversionError::because("O arquivo “" + path.filename().string() + "” está protegido por senha.");
         throw unreadableSource(path);
     } catch (const std::exception&) {
         throw unreadableSource(path);

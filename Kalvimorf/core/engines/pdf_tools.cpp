@@ -213,7 +213,7 @@ void requireSound(QPDF& written, SourceRepairs& repairs)
             sound = false;
         }
         if (!sound || written.anyWarnings())
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         if (object.isDictionary()) {
             for (auto& [key, value] : object.ditems())
                 pending.push_back(value);
@@ -356,7 +356,7 @@ std::unique_ptr<QPDF> open(const fs::path& source, bool* mended, Unlisted unlist
         throw;
     } catch (const QPDFExc& error) {
         if (error.getErrorCode() == qpdf_e_password)
-            throw ConversionError::ffmpeg(ErrorCauses::password);
+            throw ConversionError::because(ErrorCauses::password);
         throw ConversionError::unreadable();
     } catch (const std::exception&) {
         throw ConversionError::unreadable();
@@ -391,7 +391,7 @@ int countPages(QPDF& pdf, uintmax_t fileSize, bool* mendedAny)
     size_t repeats = 0;
     bool mended = false;
     const auto damaged = [] {
-        return ConversionError::ffmpeg(ErrorCauses::damaged);
+        return ConversionError::because(ErrorCauses::damaged);
     };
     const auto enter = [&](QPDFObjectHandle node) {
         if (node.isIndirect() && !met.insert(node.getObjGen()).second) {

@@ -29,7 +29,7 @@ uint64_t little(std::string_view bytes, size_t at, int size)
     return value;
 }
 
-[[noreturn]] void damaged() { throw ConversionError::ffmpeg(ErrorCauses::damaged); }
+[[noreturn]] void damaged() { throw ConversionError::because(ErrorCauses::damaged); }
 
 // The size a PNG's header states, when `bytes` starts with one.
 std::optional<std::pair<uint32_t, uint32_t>> pngSize(std::string_view bytes)

@@ -339,7 +339,7 @@ public:
                 work = plus(work, formWork(normal.dictGetValNF(j), resources, origin, 0));
         }
         if (work > workLimit)
-            throw ConversionError::ffmpeg(pageTooLarge);
+            throw ConversionError::because(pageTooLarge);
         return !blank_;
     }
 
@@ -358,7 +358,7 @@ private:
             scan.bytes += got;
             if ((decoded_ += got) > contentLimit) {
                 stream->close();
-                throw ConversionError::ffmpeg(pageTooLarge);
+                throw ConversionError::because(pageTooLarge);
             }
         }
         stream->close();
@@ -377,7 +377,7 @@ private:
                     named = objects.getDict()->lookupNF(name.c_str()).copy();
             work = plus(work, times(count, formWork(named, resources, origin, depth)));
             if (work > workLimit)
-                throw ConversionError::ffmpeg(pageTooLarge);
+                throw ConversionError::because(pageTooLarge);
         }
         return work;
     }
@@ -397,7 +397,7 @@ private:
         if (const auto known = costs_.find(key); known != costs_.end())
             return known->second;
         if (depth > deepestForm)
-            throw ConversionError::ffmpeg(pageTooLarge);
+            throw ConversionError::because(pageTooLarge);
         const Object form = named.fetch(xref_);
         long long work = 0;
         if (drawing_ && form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Image")) {
@@ -406,7 +406,7 @@ private:
             if (!held)
                 blank_ = true;
             else if (*held > double(JobBudget::limits().wholePicture))
-                throw ConversionError::ffmpeg(pageTooLarge);
+                throw ConversionError::because(pageTooLarge);
         } else if (form.isStream() && form.streamGetDict()->lookup("Subtype").isName("Form")) {
             auto scan = scans_.find(ref);
             if (scan == scans_.end()) {
@@ -486,7 +486,7 @@ public:
     void add(const Object& named, int depth = 0)
     {
         if (depth > maxDepth)
-            throw ConversionError::ffmpeg(formTooComplex);
+            throw ConversionError::because(formTooComplex);
         if (!named.isRef()) {
             const Object field = named.fetch(xref_);
             addField(field, depth);
@@ -542,7 +542,7 @@ private:
         total_.fields += cost.fields;
         total_.reads += cost.reads;
         if (total_.fields > fieldLimit || total_.reads > formReadLimit)
-            throw ConversionError::ffmpeg(formTooComplex);
+            throw ConversionError::because(formTooComplex);
     }
 
     XRef* xref_;
@@ -601,7 +601,7 @@ Document::Document(const std::filesystem::path& source) : d(std::make_unique<Pri
     (void)profilesMade;
     d->document = std::make_unique<PDFDoc>(std::make_unique<GooString>(source.c_str()));
     if (!d->document->isOk() && d->document->getErrorCode() == errEncrypted)
-        throw ConversionError::ffmpeg(ErrorCauses::password);
+        throw ConversionError::because(ErrorCauses::password);
     if (!d->document->isOk())
         throw ConversionError::unreadable();
     requireReadableForm(*d->document);

@@ -69,7 +69,7 @@ QByteArray unpackDrawing(const QByteArray& packed)
     while (result == Z_OK) {
         const qsizetype done = text.size();
         if (done >= maxDrawing)
-            throw ConversionError::ffmpeg(drawingTooLarge);
+            throw ConversionError::because(drawingTooLarge);
         text.resize(done + (1 << 20));
         stream.next_out = reinterpret_cast<Bytef*>(text.data() + done);
         stream.avail_out = 1 << 20;
@@ -77,7 +77,7 @@ QByteArray unpackDrawing(const QByteArray& packed)
         text.resize(text.size() - stream.avail_out);
     }
     if (result != Z_STREAM_END)
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     return text;
 }
 
@@ -107,7 +107,7 @@ QByteArray readDrawing(const fs::path& file)
 {
     std::error_code error;
     if (fs::file_size(file, error) > uintmax_t(maxDrawing) && !error)
-        throw ConversionError::ffmpeg(drawingTooLarge);
+        throw ConversionError::because(drawingTooLarge);
     return readWhole(file);
 }
 
@@ -136,7 +136,7 @@ QByteArray bitmapAsQtReadsIt(const fs::path& file)
         return {};
     }
     if (head.size() < 14 + oldSize)
-        throw ConversionError::ffmpeg(ErrorCauses::damaged);
+        throw ConversionError::because(ErrorCauses::damaged);
     ImageEngine::requirePixels(double(int32_t(little(head, 18, 4))), std::abs(double(int32_t(little(head, 22, 4)))));
     const QByteArray whole = readWhole(file);
     constexpr qsizetype version4 = 108;
@@ -298,7 +298,7 @@ QByteArray plainBitmapAsQtReadsIt(const fs::path& file)
         while (at < text.size() && std::isdigit(uint8_t(text[at])) && at - start < 10)
             ++at;
         if (at == start)
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         sizes.push_back(text.mid(start, at - start).toLongLong());
     }
     ImageEngine::requirePixels(double(sizes[0]), double(sizes[1]));

@@ -10,7 +10,7 @@ namespace Targa {
 
 namespace {
 
-[[noreturn]] void damaged() { throw ConversionError::ffmpeg(ErrorCauses::damaged); }
+[[noreturn]] void damaged() { throw ConversionError::because(ErrorCauses::damaged); }
 
 unsigned le16(std::string_view bytes, size_t at)
 {

@@ -255,7 +255,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     FileSafety::requireRegularFile(source);
     auto kept = usable(ranges);
     if (kept.empty())
-        throw ToolError("Nenhum trecho selecionado.");
+        throw ToolError(ErrorCauses::noRange);
     const auto target = targetExt(source, ext, kind);
     // Bound here, as a job's context bounds its outputs: the editor and --trim both come this way.
     auto context = Task::current();
@@ -286,7 +286,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     const auto inLength = [&] {
         auto left = within(kept, FFmpeg::playLength(probed(), picture(), !audioOnly));
         if (left.empty())
-            throw ToolError("Nenhum trecho selecionado.");
+            throw ToolError(ErrorCauses::noRange);
         return left;
     };
     if (kept.size() > 1)
@@ -373,7 +373,7 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
         return staged.publish(names);
     } catch (const ConversionError& error) {
         if (error.kind() != ConversionError::Kind::ffmpegMissing && declared(error))
-            throw ConversionError::ffmpeg(ErrorCauses::damaged);
+            throw ConversionError::because(ErrorCauses::damaged);
         throw;
     }
 }

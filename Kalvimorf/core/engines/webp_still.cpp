@@ -15,7 +15,7 @@ namespace WebPStill {
 
 namespace {
 
-ConversionError damaged() { return ConversionError::ffmpeg(ErrorCauses::damaged); }
+ConversionError damaged() { return ConversionError::because(ErrorCauses::damaged); }
 
 void freeSamples(VipsImage*, gpointer samples) { g_free(samples); }
 
@@ -34,7 +34,7 @@ VImage decode(const std::filesystem::path& file, int width, int height, bool alp
     const size_t stride = size_t(width) * size_t(bands), size = stride * size_t(height);
     std::unique_ptr<uint8_t, decltype(&g_free)> samples(static_cast<uint8_t*>(g_try_malloc(size)), g_free);
     if (!samples)
-        throw ConversionError::ffmpeg("A imagem é grande demais para converter com a memória livre.");
+        throw ConversionError::because(ErrorCauses::pictureBeyondFreeMemory);
     const auto* done = alpha ? WebPDecodeRGBAInto(data, length, samples.get(), size, int(stride))
                              : WebPDecodeRGBInto(data, length, samples.get(), size, int(stride));
     if (!done)

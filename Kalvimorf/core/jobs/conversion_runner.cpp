@@ -1,6 +1,7 @@
 #include "core/jobs/conversion_runner.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/file_safety.h"
 #include "core/base/task.h"
 #include "core/jobs/job_store.h"
@@ -136,7 +137,7 @@ void ConversionRunner::finish(const QUuid& id, const std::function<fs::path()>& 
     } catch (const std::exception& error) {
         complete(Task::isCancelled() ? Job::State::cancelled() : Job::State::failed(describeError(error)));
     } catch (...) {
-        complete(Task::isCancelled() ? Job::State::cancelled() : Job::State::failed("Erro inesperado."));
+        complete(Task::isCancelled() ? Job::State::cancelled() : Job::State::failed(ErrorCauses::unexpected));
     }
 }
 

@@ -123,7 +123,7 @@ void Bounds::judge(const Process::Result& result, bool outgrown) const
     const auto exitCode = result.signaled ? std::nullopt : std::optional<int>(result.exitCode);
     switch (JobProcess::judge(exitCode, result.err, outgrown)) {
     case End::outgrown:
-    case End::outOfMemory: throw ConversionError::ffmpeg(ErrorCauses::tooMuchMemory);
+    case End::outOfMemory: throw ConversionError::because(ErrorCauses::tooMuchMemory);
     case End::well:
     case End::failed: return;
     }

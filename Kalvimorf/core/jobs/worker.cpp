@@ -1,6 +1,7 @@
 #include "core/jobs/worker.h"
 
 #include "core/base/conversion_error.h"
+#include "core/base/error_causes.h"
 #include "core/base/raw_values.h"
 #include "core/base/task.h"
 #include "core/jobs/job_process.h"
@@ -142,7 +143,7 @@ Answer answerFor(const std::function<fs::path()>& work)
     } catch (const std::exception& error) {
         return {Answer::Kind::failed, 0, {}, describeError(error)};
     } catch (...) {
-        return {Answer::Kind::failed, 0, {}, "Erro inesperado."};
+        return {Answer::Kind::failed, 0, {}, ErrorCauses::unexpected};
     }
 }
 

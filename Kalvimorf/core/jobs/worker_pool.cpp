@@ -268,7 +268,7 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
         worker->retire();
         worker = start();
         if (!worker->send(data))
-            throw ConversionError::ffmpeg(crashed());
+            throw ConversionError::because(crashed());
     }
     // The next job finds its worker ready: it loads while this one works.
     if (!options_.reuse)
@@ -370,10 +370,10 @@ fs::path WorkerPool::run(const Request& request, const Progress& progress)
     if (cancelled)
         throw CancellationError();
     if (hung)
-        throw ConversionError::ffmpeg(stalled());
+        throw ConversionError::because(stalled());
     if (!outcome)
-        throw ConversionError::ffmpeg(crashed());
+        throw ConversionError::because(crashed());
     if (outcome->kind == Answer::Kind::cancelled)
         throw CancellationError();
-    throw ConversionError::ffmpeg(outcome->message);
+    throw ConversionError::because(outcome->message);
 }
