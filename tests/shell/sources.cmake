@@ -70,10 +70,11 @@ set_tests_properties(WholeRoad.GtkFanX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
 add_test(NAME WholeRoad.GtkWheelX11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*GtkRoad.*Wheel)
 set_tests_properties(WholeRoad.GtkWheelX11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
-# A quick hand: a drop on a card reached while the menu opens, Escape with the key held.
+# A quick hand: a drop on a card reached while the menu opens, Escape with the key held, a release
+# on the wheel's hub after a segment.
 add_test(NAME QuickHand.X11
-  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*QuickHand.*)
-set_tests_properties(QuickHand.X11 PROPERTIES TIMEOUT 180 PROCESSORS 2)
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*QuickHand.*:*WheelHand.*)
+set_tests_properties(QuickHand.X11 PROPERTIES TIMEOUT 240 PROCESSORS 2)
 # The same quick hand with a real file manager as the drag source.
 add_test(NAME FileManagerHand.X11
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/support/with-x $<TARGET_FILE:shell_x11_tests> --gtest_filter=*FileManagerHand.*)
