@@ -414,6 +414,14 @@ protected:
         for (const auto& [name, value] : homeEnv)
             assignments.push_back(name + "=" + value);
         ASSERT_EQ(runProgram("/usr/bin/dbus-update-activation-environment", assignments).exitCode, 0);
+        // Started and answering before Thunar asks for its first thumbnail, which Thunar was seen to
+        // read half written from a service just started, and to give up on.
+        if (GetParam().manager == std::string("thunar"))
+            ASSERT_EQ(runProgram("/usr/bin/dbus-send",
+                          {"--session", "--print-reply", "--dest=org.freedesktop.thumbnails.Thumbnailer1",
+                              "/org/freedesktop/thumbnails/Thumbnailer1", "org.freedesktop.DBus.Peer.Ping"})
+                          .exitCode,
+                0);
         auto sourceEnv = homeEnv;
         sourceEnv.emplace_back("XDG_RUNTIME_DIR", runtime.path().string());
         source.emplace(
