@@ -135,15 +135,9 @@ void WheelWindow::placePanel(QRectF frame)
 void WheelWindow::raisePanel()
 {
     // The entries take drops from the first frame on, where they will stand once arrived: the
-    // fan's cards once dealt, the wheel's disc once grown, where its hub takes nothing.
-    if (fan_->isVisibleTo(&panel_)) {
-        dropArea_->setArea(fan_->dropArea().translated(fan_->pos()));
-    } else {
-        const QRect disc = wheel_->geometry();
-        const int hub = int(WheelDrawing::inner);
-        dropArea_->setArea(QRegion(disc, QRegion::Ellipse),
-            QRegion(QRect(disc.center() - QPoint(hub, hub), QSize(2 * hub, 2 * hub)), QRegion::Ellipse));
-    }
+    // fan's cards once dealt, the wheel's disc once grown.
+    dropArea_->setArea(fan_->isVisibleTo(&panel_) ? fan_->dropArea().translated(fan_->pos())
+                                                  : QRegion(wheel_->geometry(), QRegion::Ellipse));
     panel_.setWindowOpacity(1);
     panel_.show();
     panel_.raise();

@@ -60,9 +60,9 @@ namespace DropOffers {
 // them. A source heeds only answers in the name of the window it found, and a source sent on to
 // another window (XdndProxy) gets Qt's answers in that window's name, which Qt's sources of the
 // Qt 5 kind and GTK's drop: so no source is sent on. The stand-in is a target of its own, and
-// this thread answers every position at once, in its name, for the place under it, whatever
-// Qt's event loop is busy with; it hands the drag on to the window as if it came from a source of
-// ours (the sink), so that Qt's own answers, to the sink, reach nobody. The drop goes where the
+// this thread answers every position at once, in its name, whatever Qt's event loop is busy with;
+// it hands the drag on to the window as if it came from a source of ours (the sink), so that Qt's
+// own answers, to the sink, reach nobody. The drop goes where the
 // pointer is when it comes, not where the last position was: a source sends no position while the
 // hand rests, and a position answered late may lie on a card the hand has left. The end of the
 // drop is Qt's word, the window's taking or refusing it, in the stand-in's name.
@@ -115,7 +115,7 @@ public:
         xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made, aware_, XCB_ATOM_ATOM, 32, 1, &version);
         xcb_flush(connection_);
         std::lock_guard lock(mutex_);
-        targets_[made] = {window, {}, {}};
+        targets_[made] = {window, {}};
         return made;
     }
 
@@ -127,20 +127,19 @@ public:
         targets_.erase(standIn);
     }
 
-    // Where a drop would be taken, in the screen's pixels: in `area` and out of `refused`.
-    void cover(xcb_window_t standIn, const QRegion& area, const QRegion& refused)
+    // Where the stand-in takes drags, in the screen's pixels.
+    void cover(xcb_window_t standIn, const QRegion& area)
     {
         std::lock_guard lock(mutex_);
         if (const auto found = targets_.find(standIn); found != targets_.end()) {
             found->second.area = area;
-            found->second.refused = refused;
         }
     }
 
 private:
     struct Target {
         xcb_window_t window = XCB_NONE;
-        QRegion area, refused;
+        QRegion area;
     };
 
     // How long the window has to say whether it took a drop before the source is told it did not.
@@ -246,7 +245,11 @@ private:
         } else if (message.type == position_) {
             const auto at = message.data.data32[2];
             const QPoint point(int(at >> 16), int(at & 0xffff));
-            const bool takes = target.area.contains(point) && !target.refused.contains(point);
+            // Taken wherever the area reaches, whatever lies under the point now: the drop goes
+            // where the pointer is when it comes, and only the window's word at the drop tells the
+            // source whether it was taken. A refusal here would be the last word of a source that
+            // sends no further position, and it would let go of nothing.
+            const bool takes = target.area.contains(point);
             // A link asked for is a link; anything else, a move above all, is taken as a copy,
             // since nothing here ever moves a dropped file.
             takenAs_ = message.data.data32[4] == link_ ? link_ : copy_;
@@ -579,10 +582,9 @@ DropArea::~DropArea()
     }
 }
 
-void DropArea::setArea(const QRegion& area, const QRegion& refused)
+void DropArea::setArea(const QRegion& area)
 {
     area_ = area;
-    refused_ = refused;
     held_ = true;
     if (window_->isVisible())
         place();
@@ -616,14 +618,13 @@ void DropArea::withdraw()
 
 namespace {
 
-// A region of the window's own coordinates in the X server's pixels, from `origin` on.
-QRegion inPixels(const QRegion& region, double ratio, QPoint origin)
+// A region of the window's own coordinates in the X server's pixels.
+QRegion inPixels(const QRegion& region, double ratio)
 {
     QRegion pixels;
     for (const QRect& rect : region)
         pixels += QRect(
-            int(rect.x() * ratio), int(rect.y() * ratio), int(rect.width() * ratio), int(rect.height() * ratio))
-                      .translated(origin);
+            int(rect.x() * ratio), int(rect.y() * ratio), int(rect.width() * ratio), int(rect.height() * ratio));
     return pixels;
 }
 
@@ -638,12 +639,12 @@ void DropArea::place()
     auto* connection = relay_->connection();
     const double ratio = window_->devicePixelRatioF();
     const QRect frame = window_->geometry();
-    const QRegion held = inPixels(area_.intersected(QRect(QPoint(), frame.size())), ratio, {});
+    const QRegion held = inPixels(area_.intersected(QRect(QPoint(), frame.size())), ratio);
     std::vector<xcb_rectangle_t> rects;
     for (const QRect& rect : held)
         rects.push_back({int16_t(rect.x()), int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height())});
     const QPoint origin(int(frame.x() * ratio), int(frame.y() * ratio));
-    relay_->cover(standIn_, held.translated(origin), inPixels(refused_, ratio, origin));
+    relay_->cover(standIn_, held.translated(origin));
     const auto region = xcb_generate_id(connection);
     xcb_xfixes_create_region(connection, region, uint32_t(rects.size()), rects.data());
     xcb_xfixes_set_window_shape_region(connection, standIn_, inputShape, 0, 0, region);

@@ -67,9 +67,8 @@ public:
     explicit DropArea(QWidget* window);
     ~DropArea() override;
 
-    // In the window's own coordinates; none takes the stand-in away. A source over `refused`
-    // (a part of the area where nothing is dropped) is told its drop would not be taken.
-    void setArea(const QRegion& area, const QRegion& refused = {});
+    // In the window's own coordinates; none takes the stand-in away.
+    void setArea(const QRegion& area);
 
     QWidget* window() const { return window_; }
 
@@ -85,7 +84,7 @@ private:
     void place();
 
     QWidget* window_;
-    QRegion area_, refused_;
+    QRegion area_;
     // Given an area and not yet dropped on.
     bool held_ = false;
     std::uint32_t standIn_ = 0;
