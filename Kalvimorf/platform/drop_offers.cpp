@@ -1,5 +1,6 @@
 #include "platform/drop_offers.h"
 
+#include "platform/window_shape.h"
 #include "platform/x11_properties.h"
 
 #include <QAbstractNativeEventFilter>
@@ -639,7 +640,13 @@ void DropArea::place()
     auto* connection = relay_->connection();
     const double ratio = window_->devicePixelRatioF();
     const QRect frame = window_->geometry();
-    const QRegion held = inPixels(area_.intersected(QRect(QPoint(), frame.size())), ratio);
+    // Under a compositing manager the window takes input all over (WindowShape), and a source
+    // over a part of it outside the area would talk to the window itself, whose answers come from
+    // a busy event loop: one that hears the answer for that part only once the hand rests on an
+    // entry sends no further position, and its last answer, a refusal, lets go of nothing. The
+    // stand-in then covers the whole window, where it takes nothing from what lies beneath.
+    const QRect whole(QPoint(), frame.size());
+    const QRegion held = inPixels(CompositorWatch::shared().compositing() ? whole : area_.intersected(whole), ratio);
     std::vector<xcb_rectangle_t> rects;
     for (const QRect& rect : held)
         rects.push_back({int16_t(rect.x()), int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height())});
