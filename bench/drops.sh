@@ -20,6 +20,9 @@
 # other card, 8 lost, 3 never reached the drop); after 48 of 60 with no other card and 1 lost
 # (FanThunarComposited 8: one lost, one photo Thunar never showed), and WheelCompositedSlow 0 of
 # 10 on one X server where PCManFM never began a drag (3 of 3 on a fresh one at load 21).
+# With the stand-in over the whole window under a compositing manager, beside `stress-ng --cpu 6`
+# (load 12-16), 20 tries per hand: FanComposited 20, WheelCompositedSlow 20, FanThunarComposited
+# 19 (the photo Thunar never showed once), WheelThunarComposited 19 (1 lost): no other card.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build}
