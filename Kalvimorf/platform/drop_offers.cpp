@@ -1,5 +1,6 @@
 #include "platform/drop_offers.h"
 
+#include "platform/window_shape.h"
 #include "platform/x11_properties.h"
 
 #include <QAbstractNativeEventFilter>
@@ -13,11 +14,19 @@
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -33,6 +42,330 @@ std::map<xcb_window_t, DropOffers::DropArea*>& standIns()
     return areas;
 }
 
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T> Reply<T> reply(T* raw) { return Reply<T>(raw, &std::free); }
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
+{
+    auto answer = reply(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr));
+    return answer ? answer->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+}
+
+namespace DropOffers {
+
+// The stand-ins' own connection to the X server, and the thread that serves the sources that find
+// them. A source heeds only answers in the name of the window it found, and a source sent on to
+// another window (XdndProxy) gets Qt's answers in that window's name, which Qt's sources of the
+// Qt 5 kind and GTK's drop: so no source is sent on. The stand-in is a target of its own, and
+// this thread answers every position at once, in its name, whatever Qt's event loop is busy with;
+// it hands the drag on to the window as if it came from a source of ours (the sink), so that Qt's
+// own answers, to the sink, reach nobody. The drop goes where the
+// pointer is when it comes, not where the last position was: a source sends no position while the
+// hand rests, and a position answered late may lie on a card the hand has left. The end of the
+// drop is Qt's word, the window's taking or refusing it, in the stand-in's name.
+class Relay {
+public:
+    // The one relay while any stand-in lives; nothing without an X display.
+    static std::shared_ptr<Relay> shared()
+    {
+        static std::mutex made;
+        std::lock_guard lock(made);
+        if (auto relay = current().lock())
+            return relay;
+        auto relay = std::shared_ptr<Relay>(new Relay);
+        if (!relay->start())
+            return nullptr;
+        current() = relay;
+        return relay;
+    }
+
+    static std::weak_ptr<Relay>& current()
+    {
+        static std::weak_ptr<Relay> relay;
+        return relay;
+    }
+
+    ~Relay()
+    {
+        if (thread_.joinable()) {
+            const uint64_t one = 1;
+            [[maybe_unused]] auto written = write(stopFd_, &one, sizeof one);
+            thread_.join();
+        }
+        if (stopFd_ >= 0)
+            close(stopFd_);
+        if (connection_)
+            xcb_disconnect(connection_);
+    }
+
+    xcb_connection_t* connection() const { return connection_; }
+    xcb_window_t sink() const { return sink_; }
+
+    // An input-only window that takes drags for `window` (on Qt's connection).
+    xcb_window_t standIn(xcb_window_t window)
+    {
+        const auto made = xcb_generate_id(connection_);
+        const uint32_t overrideRedirect = 1;
+        xcb_create_window(connection_, 0, made, root_, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+            XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
+        const uint32_t version = 5;
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, made, aware_, XCB_ATOM_ATOM, 32, 1, &version);
+        xcb_flush(connection_);
+        std::lock_guard lock(mutex_);
+        targets_[made] = {window, {}};
+        return made;
+    }
+
+    void forget(xcb_window_t standIn)
+    {
+        xcb_destroy_window(connection_, standIn);
+        xcb_flush(connection_);
+        std::lock_guard lock(mutex_);
+        targets_.erase(standIn);
+    }
+
+    // Where the stand-in takes drags, in the screen's pixels.
+    void cover(xcb_window_t standIn, const QRegion& area)
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto found = targets_.find(standIn); found != targets_.end()) {
+            found->second.area = area;
+        }
+    }
+
+private:
+    struct Target {
+        xcb_window_t window = XCB_NONE;
+        QRegion area;
+    };
+
+    // How long the window has to say whether it took a drop before the source is told it did not.
+    static constexpr auto finishBound = std::chrono::seconds(5);
+
+    Relay() = default;
+
+    bool start()
+    {
+        int screenNumber = 0;
+        connection_ = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(connection_))
+            return false;
+        auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+        for (int i = 0; i < screenNumber && screens.rem; ++i)
+            xcb_screen_next(&screens);
+        if (!screens.rem)
+            return false;
+        root_ = screens.data->root;
+        // Once per connection before the shape of a stand-in is set.
+        free(xcb_xfixes_query_version_reply(connection_,
+            xcb_xfixes_query_version(connection_, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION), nullptr));
+        enter_ = internAtom(connection_, "XdndEnter");
+        position_ = internAtom(connection_, "XdndPosition");
+        status_ = internAtom(connection_, "XdndStatus");
+        leave_ = internAtom(connection_, "XdndLeave");
+        drop_ = internAtom(connection_, "XdndDrop");
+        finished_ = internAtom(connection_, "XdndFinished");
+        aware_ = internAtom(connection_, "XdndAware");
+        typeList_ = internAtom(connection_, "XdndTypeList");
+        actionList_ = internAtom(connection_, "XdndActionList");
+        copy_ = internAtom(connection_, "XdndActionCopy");
+        link_ = internAtom(connection_, "XdndActionLink");
+        sink_ = xcb_generate_id(connection_);
+        xcb_create_window(connection_, 0, sink_, root_, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_flush(connection_);
+        stopFd_ = eventfd(0, EFD_CLOEXEC);
+        if (stopFd_ < 0)
+            return false;
+        thread_ = std::thread([this] {
+            run();
+        });
+        return true;
+    }
+
+    void run()
+    {
+        for (;;) {
+            while (auto* event = xcb_poll_for_event(connection_)) {
+                if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE)
+                    heard(*reinterpret_cast<xcb_client_message_event_t*>(event));
+                std::free(event);
+            }
+            if (xcb_connection_has_error(connection_))
+                return;
+            int timeout = -1;
+            if (finishTo_ != XCB_NONE) {
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(finishBy_ - Clock::now()).count();
+                if (left <= 0) {
+                    finish(false);
+                    continue;
+                }
+                timeout = int(left);
+            }
+            pollfd fds[2] = {{xcb_get_file_descriptor(connection_), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+            if (poll(fds, 2, timeout) < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents)
+                return;
+        }
+    }
+
+    void heard(const xcb_client_message_event_t& message)
+    {
+        if (message.format != 32)
+            return;
+        if (message.window == sink_) {
+            // Qt's answers to the positions handed on are the relay's own business: only the
+            // end of a drop goes back.
+            if (message.type == finished_ && finishTo_ != XCB_NONE)
+                finish(message.data.data32[1] & 1);
+            return;
+        }
+        Target target;
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = targets_.find(message.window);
+            if (found == targets_.end())
+                return;
+            target = found->second;
+        }
+        const auto from = message.data.data32[0];
+        if (message.type == enter_) {
+            source_ = from;
+            standIn_ = message.window;
+            takenAs_ = copy_;
+            copyProperty(typeList_);
+            copyProperty(actionList_);
+            handOn(message, target.window);
+        } else if (message.window != standIn_ || from != source_) {
+            return;
+        } else if (message.type == position_) {
+            const auto at = message.data.data32[2];
+            const QPoint point(int(at >> 16), int(at & 0xffff));
+            // Taken wherever the area reaches, whatever lies under the point now: the drop goes
+            // where the pointer is when it comes, and only the window's word at the drop tells the
+            // source whether it was taken. A refusal here would be the last word of a source that
+            // sends no further position, and it would let go of nothing.
+            const bool takes = target.area.contains(point);
+            // A link asked for is a link; anything else, a move above all, is taken as a copy,
+            // since nothing here ever moves a dropped file.
+            takenAs_ = message.data.data32[4] == link_ ? link_ : copy_;
+            answer(takes);
+            auto onward = message;
+            onward.data.data32[4] = takenAs_;
+            handOn(onward, target.window);
+        } else if (message.type == leave_) {
+            handOn(message, target.window);
+            source_ = standIn_ = XCB_NONE;
+        } else if (message.type == drop_) {
+            dropAtThePointer(message, target.window);
+            source_ = standIn_ = XCB_NONE;
+        }
+    }
+
+    // The source's list of types and of actions, where Qt reads them: on the sink.
+    void copyProperty(xcb_atom_t property)
+    {
+        auto value = reply(xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, source_, property, XCB_ATOM_ATOM, 0, 1024), nullptr));
+        if (value && value->type == XCB_ATOM_ATOM && value->format == 32)
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, sink_, property, XCB_ATOM_ATOM, 32,
+                uint32_t(xcb_get_property_value_length(value.get()) / 4), xcb_get_property_value(value.get()));
+        else
+            xcb_delete_property(connection_, sink_, property);
+    }
+
+    void handOn(xcb_client_message_event_t message, xcb_window_t window)
+    {
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.window = window;
+        message.data.data32[0] = sink_;
+        xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_);
+    }
+
+    void tellSource(xcb_window_t source, xcb_atom_t type, uint32_t flags, uint32_t action)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = source;
+        message.type = type;
+        message.data.data32[0] = type == finished_ ? finishedFor_ : standIn_;
+        message.data.data32[1] = flags;
+        message.data.data32[type == finished_ ? 2 : 4] = action;
+        xcb_send_event(connection_, 0, source, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_);
+    }
+
+    // Accepted or not, and a position wanted at every move (bit 1).
+    void answer(bool takes)
+    {
+        tellSource(source_, status_, takes ? 3 : 2, takes ? takenAs_ : xcb_atom_t(XCB_ATOM_NONE));
+    }
+
+    // The drop is handed on behind a position at the pointer, as it stands when the drop comes.
+    void dropAtThePointer(const xcb_client_message_event_t& drop, xcb_window_t window)
+    {
+        auto pointer = reply(xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, root_), nullptr));
+        if (pointer && pointer->same_screen) {
+            xcb_client_message_event_t position = drop;
+            position.type = position_;
+            position.data.data32[1] = 0;
+            position.data.data32[2] = uint32_t(uint16_t(pointer->root_x)) << 16 | uint16_t(pointer->root_y);
+            // The drop's time, which the source hands its data for.
+            position.data.data32[3] = drop.data.data32[2];
+            position.data.data32[4] = takenAs_;
+            handOn(position, window);
+        }
+        handOn(drop, window);
+        finishTo_ = source_;
+        finishedFor_ = standIn_;
+        finishBy_ = Clock::now() + finishBound;
+    }
+
+    void finish(bool taken)
+    {
+        tellSource(finishTo_, finished_, taken ? 1 : 0, taken ? takenAs_ : xcb_atom_t(XCB_ATOM_NONE));
+        finishTo_ = finishedFor_ = XCB_NONE;
+    }
+
+    using Clock = std::chrono::steady_clock;
+
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = XCB_NONE;
+    // The source's side of the drags handed on: Qt answers it, and only the relay hears.
+    xcb_window_t sink_ = XCB_NONE;
+    xcb_atom_t enter_ = 0, position_ = 0, status_ = 0, leave_ = 0, drop_ = 0, finished_ = 0, aware_ = 0, typeList_ = 0,
+               actionList_ = 0, copy_ = 0, link_ = 0;
+    int stopFd_ = -1;
+    std::thread thread_;
+
+    std::mutex mutex_;
+    std::map<xcb_window_t, Target> targets_;
+
+    // The thread's own: the drag in hand, what it is taken as, and the drop awaiting Qt's word.
+    xcb_window_t source_ = XCB_NONE, standIn_ = XCB_NONE;
+    xcb_atom_t takenAs_ = 0;
+    xcb_window_t finishTo_ = XCB_NONE, finishedFor_ = XCB_NONE;
+    Clock::time_point finishBy_;
+};
+
+}
+
+namespace {
+
+// The window that drags handed on by the relay come from, if a relay lives.
+xcb_window_t relaySink()
+{
+    const auto relay = DropOffers::Relay::current().lock();
+    return relay ? relay->sink() : xcb_window_t(XCB_NONE);
+}
+
 // Reads the XDND messages that other programs send to our windows before Qt's own handling does.
 class OfferWatch final : public QAbstractNativeEventFilter {
 public:
@@ -40,8 +373,6 @@ public:
         : connection_(connection), enter_(X11Properties::atom(connection, "XdndEnter")),
           position_(X11Properties::atom(connection, "XdndPosition")),
           leave_(X11Properties::atom(connection, "XdndLeave")), drop_(X11Properties::atom(connection, "XdndDrop")),
-          status_(X11Properties::atom(connection, "XdndStatus")),
-          finished_(X11Properties::atom(connection, "XdndFinished")),
           move_(X11Properties::atom(connection, "XdndActionMove")),
           copy_(X11Properties::atom(connection, "XdndActionCopy"))
     {
@@ -57,23 +388,15 @@ public:
         auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
         if (client->format != 32 || client->type == XCB_ATOM_NONE)
             return false;
-        // A source sent on by a stand-in names the stand-in, as XDND asks; Qt knows only the window.
-        const DropOffers::DropArea* viaStandIn = nullptr;
-        if (const auto found = standIns().find(client->window); found != standIns().end()) {
-            viaStandIn = found->second;
-            if (client->type == enter_)
-                heedsTheProxy_ = isQtSource(client->data.data32[0]);
-            if (client->type == position_ && !heedsTheProxy_)
-                answerForTheStandIn(*client, *viaStandIn);
-            if (client->type == enter_ && !heedsTheProxy_) {
-                standInEntered_ = client->window;
-                positionAfterTheEnter(*client, *viaStandIn);
-            }
-            client->window = xcb_window_t(viaStandIn->window()->winId());
-            if (client->type == leave_)
-                standInEntered_ = XCB_NONE;
-        } else if (client->type == enter_) {
-            standInEntered_ = XCB_NONE;
+        if (client->type == enter_) {
+            source_ = client->data.data32[0];
+            fromStandIn_ = source_ == relaySink();
+        } else if ((client->type == leave_ || client->type == position_ || client->type == drop_)
+            && client->data.data32[0] != source_) {
+            // A late word of a drag that has moved on: a source that goes from a stand-in to the
+            // window itself enters it directly before the stand-in's leave, which comes the long
+            // way (Relay), has been handed on. Qt would take that leave for the new drag's.
+            return true;
         }
         if (client->type == position_) {
             // data32[4] is the action the source proposes; Qt adds its whole offer
@@ -90,12 +413,9 @@ public:
             positioned_ = false;
         } else if (client->type == leave_) {
             entered_ = XCB_NONE;
-        } else if (client->type == drop_ && client->window == entered_ && !positioned_) {
-            askBeforeTheDrop(*client);
+        } else if (client->type == drop_ && client->window == entered_ && !fromStandIn_ && askAtThePointer(*client)) {
             return true;
         }
-        if (client->type == drop_ && standInEntered_ != XCB_NONE && client->window == entered_)
-            finishForTheStandIn(*client);
         // Dropped: the stand-in goes once Qt has the drop, so that the window's own next step
         // (the quality cards) takes its clicks itself.
         if (client->type == drop_)
@@ -105,122 +425,37 @@ public:
         return false;
     }
 
-    // Whether the source of the drag in hand heeds the stand-in's answers alone, which take a
-    // copy: Qt's own, in the window's name, then never reach it.
-    bool answeredByTheStandIn() const { return standInEntered_ != XCB_NONE; }
+    // Whether the drag in hand came by a stand-in, whose answers take a copy (Relay).
+    bool answeredByTheStandIn() const { return fromStandIn_; }
 
 private:
-    // Qt answers in the name of the window it knows, and some sources (GTK 3's) take only an answer
-    // in the name of the window they found, the stand-in: they would wait for it for ever, sending
-    // no further position. So the stand-in answers too, taking a copy wherever its area reaches;
-    // each source heeds the one answer in the name it expects. The drop is the window's to refuse.
-    // The answer goes before Qt's: a Qt source reads the last answer waiting and drops the others.
-    void answerForTheStandIn(const xcb_client_message_event_t& position, const DropOffers::DropArea& area)
+    // Qt hands a drop to the place of the last position it answered. A source sends no position
+    // while the hand rests, nor while it waits for an answer, so on a busy machine (or under a
+    // compositing manager, whose answers come late) the last position can lie on an entry the hand
+    // has left before letting go. And Qt answers a position with the last one waiting in its queue,
+    // whichever window that one is for: when a source goes from one of our windows to another
+    // before the first has answered (the menu opening over the main window on a busy machine), the
+    // new window may have had no position at all, and Qt would hand the drop to the old window.
+    // So a drop that does not lie where the last position did is put back behind a position of
+    // our own at the pointer; true when it was. (The stand-in's drops come so already, Relay.)
+    bool askAtThePointer(const xcb_client_message_event_t& drop)
     {
-        const uint32_t at = position.data.data32[2];
-        const bool takes = area.holds(int(at >> 16), int(at & 0xffff));
-        xcb_client_message_event_t status{};
-        status.response_type = XCB_CLIENT_MESSAGE;
-        status.format = 32;
-        status.window = position.data.data32[0];
-        status.type = status_;
-        status.data.data32[0] = position.window;
-        // Accepted, and positions wanted at every move.
-        status.data.data32[1] = takes ? 3 : 2;
-        status.data.data32[4] = takes ? copy_ : xcb_atom_t(XCB_ATOM_NONE);
-        xcb_send_event(connection_, 0, status.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&status));
-        xcb_flush(connection_);
-    }
-
-    // Qt reads a position of the window the source left together with the newer ones waiting, and
-    // answers the newest in the old window's name: when the menu opens under a hand that was over
-    // another window of ours, the stand-in's first position can go so, unseen here, and a source
-    // that heeds only the stand-in's answers waits for ever. A position of our own at the pointer,
-    // behind the enter, has the stand-in answer in any case.
-    void positionAfterTheEnter(const xcb_client_message_event_t& enter, const DropOffers::DropArea& area)
-    {
-        xcb_client_message_event_t position = enter;
-        position.response_type = XCB_CLIENT_MESSAGE;
-        position.type = position_;
-        position.data.data32[1] = 0;
-        position.data.data32[3] = XCB_CURRENT_TIME;
-        position.data.data32[4] = copy_;
-        const auto window = xcb_window_t(area.window()->winId());
-        QTimer::singleShot(0, [this, position, window]() mutable {
-            const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
-                xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, window), nullptr), &std::free);
-            if (!pointer || entered_ != window)
-                return;
-            position.data.data32[2] = uint32_t(uint16_t(pointer->root_x)) << 16 | uint16_t(pointer->root_y);
-            xcb_send_event(connection_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&position));
-            xcb_flush(connection_);
-        });
-    }
-
-    // Qt's sources take answers in the proxy's name and read only the last answer waiting: an
-    // answer of the stand-in's own would hide Qt's. They drag from Qt's selection owner window.
-    bool isQtSource(xcb_window_t source)
-    {
-        const std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> name(
-            xcb_get_property_reply(connection_,
-                xcb_get_property(connection_, 0, source, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 8), nullptr),
-            &std::free);
-        static constexpr char owner[] = "Qt Selection Owner";
-        return name && xcb_get_property_value_length(name.get()) >= int(sizeof owner - 1)
-            && std::memcmp(xcb_get_property_value(name.get()), owner, sizeof owner - 1) == 0;
-    }
-
-    // To the source, once Qt has done with the message in hand.
-    void send(const xcb_client_message_event_t& message)
-    {
-        QTimer::singleShot(0, [connection = connection_, message] {
-            xcb_send_event(
-                connection, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
-            xcb_flush(connection);
-        });
-    }
-
-    // The same for the end of a drop that came by the stand-in, once Qt has taken it (its own
-    // word, in the window's name, goes first): taken where the stand-in's area held it.
-    void finishForTheStandIn(const xcb_client_message_event_t& drop)
-    {
-        const auto found = standIns().find(standInEntered_);
-        if (found == standIns().end())
-            return;
-        xcb_client_message_event_t finished{};
-        finished.response_type = XCB_CLIENT_MESSAGE;
-        finished.format = 32;
-        finished.window = drop.data.data32[0];
-        finished.type = finished_;
-        finished.data.data32[0] = standInEntered_;
-        const bool taken = found->second->holds(int(positionedAt_ >> 16), int(positionedAt_ & 0xffff));
-        finished.data.data32[1] = taken ? 1 : 0;
-        finished.data.data32[2] = taken ? copy_ : xcb_atom_t(XCB_ATOM_NONE);
-        send(finished);
-        // Once Qt has handed the drop to the window, which asks whose answers the source heeds.
-        QTimer::singleShot(0, [this] {
-            standInEntered_ = XCB_NONE;
-        });
-    }
-
-    // Qt answers a position with the last one waiting in its queue, whichever window that one is
-    // for. When a source goes from one of our windows to another before the first has answered
-    // (the menu opening over the main window on a busy machine), the new window's position is
-    // answered as the old window's before the new one is even entered: the source ignores that
-    // answer and sends no other, and Qt would hand the drop to the old window, whose refusal the
-    // source would ignore as well, waiting for ever. So a drop on a window that no position
-    // reached is put back behind a position of our own at the pointer.
-    void askBeforeTheDrop(const xcb_client_message_event_t& drop)
-    {
-        positioned_ = true;
+        if (askedAgain_) {
+            askedAgain_ = false;
+            return false;
+        }
         const std::unique_ptr<xcb_query_pointer_reply_t, decltype(&std::free)> pointer(
             xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, drop.window), nullptr), &std::free);
+        const uint32_t at = pointer ? uint32_t(uint16_t(pointer->root_x)) << 16 | uint16_t(pointer->root_y) : 0;
+        if (positioned_ && (!pointer || at == positionedAt_))
+            return false;
         xcb_client_message_event_t position = drop;
         position.response_type = XCB_CLIENT_MESSAGE;
         position.type = position_;
         position.data.data32[1] = 0;
-        position.data.data32[2] = pointer ? uint32_t(uint16_t(pointer->root_x)) << 16 | uint16_t(pointer->root_y) : 0;
-        positionedAt_ = position.data.data32[2];
+        position.data.data32[2] = at;
+        // The drop's time, which the source hands its data for.
+        position.data.data32[3] = drop.data.data32[2];
         position.data.data32[4] = proposed_ != XCB_ATOM_NONE ? proposed_ : copy_;
         xcb_client_message_event_t again = drop;
         again.response_type = XCB_CLIENT_MESSAGE;
@@ -228,20 +463,23 @@ private:
             xcb_send_event(
                 connection_, 0, drop.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(message));
         xcb_flush(connection_);
+        askedAgain_ = true;
+        return true;
     }
 
     xcb_connection_t* connection_;
-    xcb_atom_t enter_, position_, leave_, drop_, status_, finished_;
-    // The stand-in the source last entered by, if it did, and whether that source heeds answers
-    // in the proxy's name only.
-    xcb_window_t standInEntered_ = XCB_NONE;
-    bool heedsTheProxy_ = false;
+    xcb_atom_t enter_, position_, leave_, drop_;
+    // The source of the drag in hand, as Qt knows it, and whether it came by a stand-in.
+    xcb_window_t source_ = XCB_NONE;
+    bool fromStandIn_ = false;
     xcb_atom_t move_, copy_;
     // The window the source last entered, whether a position for it has reached Qt since and
     // where, and the action the last position proposed (after the rewrite).
     xcb_window_t entered_ = XCB_NONE;
     bool positioned_ = false;
     uint32_t positionedAt_ = 0;
+    // Whether the next drop is one put back behind a position at the pointer.
+    bool askedAgain_ = false;
     xcb_atom_t proposed_ = XCB_ATOM_NONE;
 };
 
@@ -316,8 +554,6 @@ namespace {
 
 // ShapeInput of the X shape extension, which XFixes sets a region for.
 constexpr uint8_t inputShape = 2;
-constexpr uint32_t xdndVersion = 5;
-
 }
 
 namespace DropOffers {
@@ -329,36 +565,22 @@ DropArea::DropArea(QWidget* window) : QObject(window), window_(window)
         return;
     takeMovesAsCopies();
     const auto target = xcb_window_t(window->winId());
-    auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    standIn_ = xcb_generate_id(connection);
-    const uint32_t overrideRedirect = 1;
-    xcb_create_window(connection, 0, standIn_, screens.data->root, -1, -1, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
-        XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT, &overrideRedirect);
-    const auto proxy = X11Properties::atom(connection, "XdndProxy");
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, standIn_, X11Properties::atom(connection, "XdndAware"),
-        XCB_ATOM_ATOM, 32, 1, &xdndVersion);
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, standIn_, proxy, XCB_ATOM_WINDOW, 32, 1, &target);
-    // A proxy names itself, or Qt's sources take it for a stale one.
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, target, proxy, XCB_ATOM_WINDOW, 32, 1, &target);
-    free(xcb_xfixes_query_version_reply(
-        connection, xcb_xfixes_query_version(connection, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION), nullptr));
+    // The window is made on Qt's connection and stood above on the relay's: it must be there first.
+    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    relay_ = Relay::shared();
+    if (!relay_)
+        return;
+    standIn_ = relay_->standIn(target);
     standIns()[standIn_] = this;
     window->installEventFilter(this);
 }
 
 DropArea::~DropArea()
 {
-    if (auto* connection = X11Properties::connection(); connection && standIn_) {
+    if (relay_ && standIn_) {
         standIns().erase(standIn_);
-        xcb_destroy_window(connection, standIn_);
-        xcb_flush(connection);
+        relay_->forget(standIn_);
     }
-}
-
-bool DropArea::holds(int x, int y) const
-{
-    const double ratio = window_->devicePixelRatioF();
-    return area_.contains(window_->mapFromGlobal(QPointF(x / ratio, y / ratio)).toPoint());
 }
 
 void DropArea::setArea(const QRegion& area)
@@ -389,30 +611,52 @@ bool DropArea::eventFilter(QObject*, QEvent* event)
 void DropArea::withdraw()
 {
     held_ = false;
-    if (auto* connection = X11Properties::connection(); connection && standIn_) {
-        xcb_unmap_window(connection, standIn_);
-        xcb_flush(connection);
+    if (relay_ && standIn_) {
+        xcb_unmap_window(relay_->connection(), standIn_);
+        xcb_flush(relay_->connection());
     }
+}
+
+namespace {
+
+// A region of the window's own coordinates in the X server's pixels.
+QRegion inPixels(const QRegion& region, double ratio)
+{
+    QRegion pixels;
+    for (const QRect& rect : region)
+        pixels += QRect(
+            int(rect.x() * ratio), int(rect.y() * ratio), int(rect.width() * ratio), int(rect.height() * ratio));
+    return pixels;
+}
+
 }
 
 void DropArea::place()
 {
-    auto* connection = X11Properties::connection();
-    if (!connection || !standIn_)
+    if (!relay_ || !standIn_)
         return;
     if (!held_ || area_.isEmpty())
         return withdraw();
+    auto* connection = relay_->connection();
     const double ratio = window_->devicePixelRatioF();
     const QRect frame = window_->geometry();
+    // Under a compositing manager the window takes input all over (WindowShape), and a source
+    // over a part of it outside the area would talk to the window itself, whose answers come from
+    // a busy event loop: one that hears the answer for that part only once the hand rests on an
+    // entry sends no further position, and its last answer, a refusal, lets go of nothing. The
+    // stand-in then covers the whole window, where it takes nothing from what lies beneath.
+    const QRect whole(QPoint(), frame.size());
+    const QRegion held = inPixels(CompositorWatch::shared().compositing() ? whole : area_.intersected(whole), ratio);
     std::vector<xcb_rectangle_t> rects;
-    for (const QRect& rect : area_.intersected(QRect(QPoint(), frame.size())))
-        rects.push_back({int16_t(rect.x() * ratio), int16_t(rect.y() * ratio), uint16_t(rect.width() * ratio),
-            uint16_t(rect.height() * ratio)});
+    for (const QRect& rect : held)
+        rects.push_back({int16_t(rect.x()), int16_t(rect.y()), uint16_t(rect.width()), uint16_t(rect.height())});
+    const QPoint origin(int(frame.x() * ratio), int(frame.y() * ratio));
+    relay_->cover(standIn_, held.translated(origin));
     const auto region = xcb_generate_id(connection);
     xcb_xfixes_create_region(connection, region, uint32_t(rects.size()), rects.data());
     xcb_xfixes_set_window_shape_region(connection, standIn_, inputShape, 0, 0, region);
     xcb_xfixes_destroy_region(connection, region);
-    const uint32_t geometry[] = {uint32_t(int32_t(frame.x() * ratio)), uint32_t(int32_t(frame.y() * ratio)),
+    const uint32_t geometry[] = {uint32_t(origin.x()), uint32_t(origin.y()),
         uint32_t(std::max(1, int(frame.width() * ratio))), uint32_t(std::max(1, int(frame.height() * ratio)))};
     xcb_configure_window(connection, standIn_,
         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, geometry);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -55,8 +56,11 @@ private:
 // a drag source looks for the window under the pointer only when the pointer moves: a hand that
 // reached a card's place before the card had flown there, and stopped, went on pointing at the
 // window beneath, which took the drop. An input-only window of ours stands just above the window
-// from when it is given its area until the drop, shaped to the area; a source that finds it is sent on to the window itself
-// (XdndProxy), and the window hears of the drag as if the source had found it.
+// from when it is given its area until the drop, shaped to the area. It is a drop target of its
+// own: a thread of ours answers the source in its name at once, and hands the drag on to the
+// window, which hears of it as of any drag and takes or refuses the drop (drop_offers.cpp).
+class Relay;
+
 class DropArea final : public QObject {
 public:
     // Follows `window` (a top-level widget) for its lifetime; nothing without an X display.
@@ -67,8 +71,6 @@ public:
     void setArea(const QRegion& area);
 
     QWidget* window() const { return window_; }
-    // Whether a point of the screen (in the X server's pixels) lies in the area.
-    bool holds(int x, int y) const;
 
     // Takes the stand-in away until the window is shown, moved or given an area again: once
     // the drop is in, clicks are the window's.
@@ -86,5 +88,6 @@ private:
     // Given an area and not yet dropped on.
     bool held_ = false;
     std::uint32_t standIn_ = 0;
+    std::shared_ptr<Relay> relay_;
 };
 }

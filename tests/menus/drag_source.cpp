@@ -4,8 +4,12 @@
 // Prints "ready <files x> <files y> <text x> <text y>" (global centres of the halves) once shown
 // where the window manager put it,
 // "drag" as a drag starts and "dropped" when it is over; with --action first, "dropped" and the
-// action the target took (copy, move, link, none).
+// action the target took (copy, move, link, none). With --strict it heeds no XdndStatus but one in
+// the name of the window it found under the pointer, as Qt 5's sources (KDE's file manager among
+// them) do: one in another window's name passes as a late answer, and a drag that had only such
+// answers ends at the release with no drop.
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -15,12 +19,71 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <xcb/xcb.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
 
 bool reportAction = false;
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+class StatusNameCheck final : public QAbstractNativeEventFilter {
+public:
+    explicit StatusNameCheck(xcb_connection_t* connection)
+        : connection_(connection), status_(atom("XdndStatus")), aware_(atom("XdndAware")),
+          root_(xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root)
+    {
+    }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        auto* client = static_cast<xcb_client_message_event_t*>(message);
+        const bool status = eventType == "xcb_generic_event_t" && (client->response_type & 0x7f) == XCB_CLIENT_MESSAGE
+            && client->type == status_;
+        // The name of a window that exists nowhere: Qt takes it for a late answer.
+        if (status && client->data.data32[0] != found())
+            client->data.data32[0] = 1;
+        return false;
+    }
+
+private:
+    xcb_atom_t atom(const char* name)
+    {
+        Reply<xcb_intern_atom_reply_t> reply(
+            xcb_intern_atom_reply(
+                connection_, xcb_intern_atom(connection_, 0, uint16_t(std::strlen(name)), name), nullptr),
+            &std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    }
+
+    // The first window that takes drops on the way down from the root to the pointer.
+    xcb_window_t found()
+    {
+        for (xcb_window_t window = root_;;) {
+            Reply<xcb_query_pointer_reply_t> pointer(
+                xcb_query_pointer_reply(connection_, xcb_query_pointer(connection_, window), nullptr), &std::free);
+            if (!pointer || pointer->child == XCB_NONE)
+                return XCB_NONE;
+            window = pointer->child;
+            Reply<xcb_get_property_reply_t> aware(
+                xcb_get_property_reply(connection_,
+                    xcb_get_property(connection_, 0, window, aware_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1), nullptr),
+                &std::free);
+            if (aware && aware->type != XCB_ATOM_NONE)
+                return window;
+        }
+    }
+
+    xcb_connection_t* connection_;
+    xcb_atom_t status_, aware_;
+    xcb_window_t root_;
+};
 
 class Source : public QWidget {
 public:
@@ -103,11 +166,14 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QList<QUrl> urls;
+    bool strict = false;
     int first = 1;
     for (; first < argc; ++first) {
         const std::string option = argv[first];
         if (option == "--action")
             reportAction = true;
+        else if (option == "--strict")
+            strict = true;
         else
             break;
     }
@@ -117,6 +183,11 @@ int main(int argc, char** argv)
     int appArgc = 1;
     char* appArgv[] = {argv[0], nullptr};
     QApplication app(appArgc, appArgv);
+    std::unique_ptr<StatusNameCheck> check;
+    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>(); x11 && strict) {
+        check = std::make_unique<StatusNameCheck>(x11->connection());
+        app.installNativeEventFilter(check.get());
+    }
     Source source(urls);
     source.show();
     return app.exec();

@@ -158,7 +158,10 @@ int main(int argc, char** argv)
         xcb_send_event(c, 0, target, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
         xcb_flush(c);
     };
+    // The pointer goes where the source says it is, as a hand drags: a target takes the drop where
+    // the pointer stands when it comes.
     const auto position = [&] {
+        xcb_warp_pointer(c, XCB_NONE, screen->root, 0, 0, 0, 0, int16_t(atX), int16_t(atY));
         tell("XdndPosition", {window, 0, uint32_t(atX) << 16 | uint32_t(atY), ++offeredAt, copy});
     };
 

@@ -18,7 +18,7 @@ target_link_libraries(menus_tests PRIVATE kalvimorf_menus)
 # shows a fan, orchestrated by a test that only runs through support/with-x.
 add_executable(drag_source menus/drag_source.cpp)
 target_compile_options(drag_source PRIVATE ${BRIVLON_WARNINGS})
-target_link_libraries(drag_source PRIVATE Qt6::Widgets)
+target_link_libraries(drag_source PRIVATE Qt6::Widgets PkgConfig::XCB)
 add_executable(xtest_driver menus/xtest_driver.cpp)
 target_compile_options(xtest_driver PRIVATE ${BRIVLON_WARNINGS})
 target_link_libraries(xtest_driver PRIVATE PkgConfig::XCB)

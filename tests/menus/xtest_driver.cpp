@@ -11,6 +11,7 @@
 //   find RRGGBB      wait until the screen shows pixels of that colour (give or take a few steps
 //                    of each channel, as a picture's colour comes through its encoding), and print
 //                    "at X Y", the middle of what shows it (a file's thumbnail in a file manager)
+//   composited       wait until a compositing manager has taken the screen
 // A wait that sees nothing within ten seconds ends the driver with a message.
 // Real motion events, unlike a warp, make a drag source see the drag start as it would under a mouse.
 
@@ -53,6 +54,14 @@ void settle() { free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(c
 constexpr auto waitLimit = std::chrono::seconds(10);
 uint8_t claimEvent = 0;
 bool claimSeen = false;
+xcb_atom_t dragSelection = XCB_ATOM_NONE;
+
+// Whether `event` tells of a drag source claiming the drag selection.
+bool isClaim(const xcb_generic_event_t* event)
+{
+    return (event->response_type & 0x7f) == claimEvent
+        && reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(event)->selection == dragSelection;
+}
 
 // Listens for the drag selection changing hands from now on.
 void watchClaims()
@@ -66,6 +75,7 @@ void watchClaims()
     auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
     if (!atom)
         return;
+    dragSelection = atom->atom;
     xcb_xfixes_select_selection_input(
         connection, root, atom->atom, XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
     free(atom);
@@ -77,7 +87,7 @@ bool awaitClaim(std::chrono::steady_clock::time_point until)
 {
     while (!claimSeen) {
         while (auto* event = xcb_poll_for_event(connection)) {
-            claimSeen = claimSeen || (event->response_type & 0x7f) == claimEvent;
+            claimSeen = claimSeen || isClaim(event);
             free(event);
         }
         const auto left
@@ -88,6 +98,34 @@ bool awaitClaim(std::chrono::steady_clock::time_point until)
         poll(&descriptor, 1, int(left.count()));
     }
     return std::exchange(claimSeen, false);
+}
+
+// Whether a compositing manager holds the screen's selection, waiting for one until `until`.
+bool awaitCompositor(std::chrono::steady_clock::time_point until)
+{
+    const char name[] = "_NET_WM_CM_S0";
+    auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+    if (!atom)
+        return false;
+    const xcb_atom_t selection = atom->atom;
+    free(atom);
+    xcb_xfixes_select_selection_input(connection, root, selection, XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER);
+    for (;;) {
+        auto* owner
+            = xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
+        const bool held = owner && owner->owner != XCB_NONE;
+        free(owner);
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (held || left.count() <= 0)
+            return held;
+        pollfd descriptor{xcb_get_file_descriptor(connection), POLLIN, 0};
+        poll(&descriptor, 1, int(left.count()));
+        while (auto* event = xcb_poll_for_event(connection)) {
+            claimSeen = claimSeen || isClaim(event);
+            free(event);
+        }
+    }
 }
 
 // Whether two colours differ by at most a few steps in each channel.
@@ -216,6 +254,11 @@ int main()
         } else if (command == "claimed") {
             if (!awaitClaim(std::chrono::steady_clock::now() + waitLimit)) {
                 std::fprintf(stderr, "xtest_driver: no drag claimed the drag selection\n");
+                return 1;
+            }
+        } else if (command == "composited") {
+            if (!awaitCompositor(std::chrono::steady_clock::now() + waitLimit)) {
+                std::fprintf(stderr, "xtest_driver: no compositing manager took the screen\n");
                 return 1;
             }
         } else if (command == "find") {
