@@ -717,4 +717,19 @@ TEST_F(MediaEngineRun, AFileOfManyStreamsReadiesOnlyTheStreamsTaken)
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_LT(run.peakMiB, 250);
     EXPECT_EQ(codecs(sources / "muitos (sem áudio).mkv"), "h264/");
+    // Trims copy or encode the same two streams, one range or several, and what they hold is
+    // probed through those streams alone.
+    const auto trimmed = sources / "muitos (aparado).mkv";
+    for (const auto* mode : {"fast", "x"})
+        for (const auto& [ranges, length] : {std::pair{"0-0.5", 0.5}, std::pair{"0-0.3,0.5-0.9", 0.7}}) {
+            SCOPED_TRACE(std::string(mode) + " " + ranges);
+            const auto trim = measureBrivlon({"--trim", ranges, "-", "keep", mode, many.string()});
+            EXPECT_EQ(trim.exitCode, 0);
+            EXPECT_LT(trim.peakMiB, 250);
+            EXPECT_EQ(codecs(trimmed), "h264/aac");
+            // A copy starts at the key frame before each range: the source's first.
+            if (std::string(mode) == "x" || length == 0.5)
+                EXPECT_NEAR(probe(trimmed)["format"]["duration"].toString().toDouble(), length, 0.1);
+            fs::remove(trimmed);
+        }
 }

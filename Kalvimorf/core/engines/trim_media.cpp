@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <future>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -82,15 +83,37 @@ std::string shortest(double value)
     return result;
 }
 
-std::vector<std::string> fastCut(
-    const fs::path& source, const Range& range, const fs::path& output, const std::vector<int>& leftOut)
+namespace {
+
+// The source as ffmpeg's input, the streams not taken given decoders that cost nothing.
+std::vector<std::string> inputOf(const fs::path& source, const std::vector<std::string>& firstStreams)
+{
+    auto arguments = firstStreams;
+    const auto input = FFmpeg::input(source);
+    arguments.insert(arguments.end(), input.begin(), input.end());
+    return arguments;
+}
+
+const std::vector<std::string> firstMaps = {"-map", "0:V:0?", "-map", "0:a:0?"};
+
+}
+
+std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output,
+    const std::vector<int>& leftOut, const std::vector<std::string>& firstStreams)
 {
     std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
-    const auto input = FFmpeg::input(source);
+    const auto input = inputOf(source, firstStreams);
     arguments.insert(arguments.end(), input.begin(), input.end());
     // A copy starts at the key frame before the range, so chapters cannot be cut to it exactly:
     // they are left out, and with them the chapter track, which would play on to the source's end.
-    arguments.insert(arguments.end(), {"-map", "0", "-map", "-0:d?"});
+    // The other pictures and sounds, whose decoders were swapped for ones that cost nothing, would
+    // be copied under those decoders' codecs: only the first ones go, with subtitles and attachments.
+    if (firstStreams.empty()) {
+        arguments.insert(arguments.end(), {"-map", "0", "-map", "-0:d?"});
+    } else {
+        arguments.insert(arguments.end(), firstMaps.begin(), firstMaps.end());
+        arguments.insert(arguments.end(), {"-map", "0:s?", "-map", "0:t?"});
+    }
     for (const int index : leftOut)
         arguments.insert(arguments.end(), {"-map", "-0:" + std::to_string(index)});
     arguments.insert(
@@ -98,12 +121,16 @@ std::vector<std::string> fastCut(
     return arguments;
 }
 
-std::vector<std::string> exactCut(
-    const fs::path& source, const Range& range, const std::vector<std::string>& codec, const fs::path& output)
+std::vector<std::string> exactCut(const fs::path& source, const Range& range, const std::vector<std::string>& codec,
+    const fs::path& output, const std::vector<std::string>& firstStreams)
 {
     std::vector<std::string> arguments = {"-ss", seconds(range.first), "-to", seconds(range.second)};
-    const auto input = FFmpeg::input(source);
+    const auto input = inputOf(source, firstStreams);
     arguments.insert(arguments.end(), input.begin(), input.end());
+    // Left to itself ffmpeg would take the largest picture, which may be one whose decoder does
+    // not read it.
+    if (!firstStreams.empty())
+        arguments.insert(arguments.end(), firstMaps.begin(), firstMaps.end());
     arguments.insert(arguments.end(), codec.begin(), codec.end());
     // The output's own length cuts the chapters too, which the input's end leaves as they were.
     arguments.insert(arguments.end(), {"-t", seconds(range.second - range.first), output.string()});
@@ -144,7 +171,7 @@ Graph joinGraph(const std::vector<Range>& ranges, bool video, bool audio)
 }
 
 std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Range>& ranges, bool video, bool audio,
-    std::vector<std::string> codec, const fs::path& output)
+    std::vector<std::string> codec, const fs::path& output, const std::vector<std::string>& firstStreams)
 {
     // The graph already scales the picture; the codec list's own filter would be a second graph.
     if (auto filter = std::find(codec.begin(), codec.end(), "-vf"); filter != codec.end())
@@ -159,7 +186,7 @@ std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Ran
         }
         codec.erase(filter, filter + 2);
     }
-    auto arguments = FFmpeg::input(source);
+    auto arguments = inputOf(source, firstStreams);
     arguments.insert(arguments.end(), {"-filter_complex", graph.text});
     arguments.insert(arguments.end(), graph.maps.begin(), graph.maps.end());
     // Chapters of the source would mark places the joined ranges no longer have.
@@ -202,7 +229,8 @@ using namespace Detail;
 
 // The cut parts fill the first nine tenths of the bar, the join the rest.
 FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext,
-    const fs::path& output, double total, const Progress& progress, const std::vector<int>& leftOut)
+    const fs::path& output, double total, const Progress& progress, const std::vector<int>& leftOut,
+    const std::vector<std::string>& firstStreams)
 {
     FileSafety::TempDir temporary;
     std::vector<fs::path> parts;
@@ -210,7 +238,7 @@ FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges
     for (size_t i = 0; i < ranges.size(); ++i) {
         const auto part = temporary.path() / ("parte" + std::to_string(i) + "." + ext);
         const double length = ranges[i].second - ranges[i].first;
-        FFmpeg::run(fastCut(source, ranges[i], part, leftOut), length, [&](double fraction) {
+        FFmpeg::run(fastCut(source, ranges[i], part, leftOut, firstStreams), length, [&](double fraction) {
             if (progress && total > 0)
                 progress((done + fraction * length) / total * 0.9);
         });
@@ -230,9 +258,9 @@ FFmpeg::Report fastJoin(const fs::path& source, const std::vector<Range>& ranges
 // A GIF goes the conversions' two runs, its picture cut from the source by the input's bounds or,
 // for several ranges, by the join's graph.
 FFmpeg::Report exportGif(const fs::path& source, const std::vector<Range>& ranges, double total, const fs::path& output,
-    const Progress& progress)
+    const Progress& progress, const std::vector<std::string>& firstStreams)
 {
-    auto inputs = FFmpeg::input(source);
+    auto inputs = inputOf(source, firstStreams);
     std::string graph, picture = "0:V:0";
     if (ranges.size() == 1) {
         inputs.insert(inputs.begin(), {"-ss", seconds(ranges.front().first), "-to", seconds(ranges.front().second)});
@@ -245,6 +273,38 @@ FFmpeg::Report exportGif(const fs::path& source, const std::vector<Range>& range
             arguments.push_back(output.string());
             return FFmpeg::run(arguments, total, frames);
         });
+}
+
+// Up to this many pictures and sounds besides the first ones, their decoders cost little (a couple
+// of megabytes each for H.264) and a trim keeps every stream, as it always has.
+constexpr size_t manyStreams = 16;
+
+// The source's streams as the export uses them. A file of many streams (`firstStreams` not empty)
+// is probed through a copy of its first picture and sound, which costs a read of the file: ffprobe
+// readies a decoder for every stream whatever it is asked, 1.2 GB for 500 small video streams. A
+// copy that fails leaves the source to be probed itself.
+std::shared_future<FFmpeg::Streams> probeUsed(const fs::path& source, const std::vector<std::string>& firstStreams)
+{
+    if (firstStreams.empty())
+        return FFmpeg::probeBeside(source);
+    return std::async(std::launch::async, [source, firstStreams, context = Task::current()] {
+        Task::Binder binder(context);
+        try {
+            try {
+                FileSafety::TempDir scratch;
+                const auto copy = scratch.path() / "usados.mkv";
+                auto arguments = inputOf(source, firstStreams);
+                arguments.insert(arguments.end(), firstMaps.begin(), firstMaps.end());
+                arguments.insert(arguments.end(), {"-c", "copy", copy.string()});
+                FFmpeg::run(arguments, std::nullopt, {});
+                return FFmpeg::probe(copy, true);
+            } catch (const ConversionError&) {
+                return FFmpeg::probe(source, true);
+            }
+        } catch (const std::exception&) {
+            return FFmpeg::Streams{};
+        }
+    }).share();
 }
 
 }
@@ -270,12 +330,19 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     // Where the source ends and what it holds: a join or an encode needs them before it starts,
     // beside ffmpeg; a single copy only where ffmpeg's report does not show the range whole.
     const bool copying = fast && target == Catalog::normalizedExt(source);
+    // Of a file of many streams only the first picture and sound are taken and given their
+    // decoders, as a conversion takes them: ffmpeg readies a decoder for every stream otherwise, a
+    // gigabyte for some hundreds. A song's file is spared the run that lists them.
+    auto firstStreams = Catalog::isAudioExt(Catalog::normalizedExt(source)) ? std::vector<std::string>{}
+                                                                            : FFmpeg::onlyFirstStreams(source);
+    if (firstStreams.size() / 2 <= manyStreams)
+        firstStreams.clear();
     std::shared_future<FFmpeg::Streams> started;
     if (!copying || kept.size() > 1)
-        started = FFmpeg::probeBeside(source);
+        started = probeUsed(source, firstStreams);
     const auto probed = [&]() -> const FFmpeg::Streams& {
         if (!started.valid())
-            started = FFmpeg::probeBeside(source);
+            started = probeUsed(source, firstStreams);
         return started.get();
     };
     const bool audioOnly = isAudioOnly(target);
@@ -318,8 +385,9 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
             if (copying) {
                 const auto copy = [&](const std::vector<int>& leftOut) {
                     return kept.size() == 1
-                        ? FFmpeg::run(fastCut(source, kept.front(), staged.path(), leftOut), total, progress)
-                        : fastJoin(source, kept, target, staged.path(), total, progress, leftOut);
+                        ? FFmpeg::run(
+                            fastCut(source, kept.front(), staged.path(), leftOut, firstStreams), total, progress)
+                        : fastJoin(source, kept, target, staged.path(), total, progress, leftOut, firstStreams);
                 };
                 try {
                     report = copy({});
@@ -335,20 +403,22 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
                 }
             } else if (target == "gif") {
                 FFmpeg::requireFrameSize(probed());
-                report = exportGif(source, kept, total, staged.path(), progress);
+                report = exportGif(source, kept, total, staged.path(), progress, firstStreams);
             } else {
                 // An encode waits for the picture's size: a giant frame is refused, a large one bounded.
                 FFmpeg::requireFrameSize(probed());
                 auto codec = MediaEngine::arguments(target).value_or(std::vector<std::string>{});
                 MediaEngine::boundEncoder(codec, probed());
                 if (kept.size() == 1) {
-                    report = FFmpeg::run(exactCut(source, kept.front(), codec, staged.path()), total, progress);
+                    report = FFmpeg::run(
+                        exactCut(source, kept.front(), codec, staged.path(), firstStreams), total, progress);
                 } else {
                     const auto& streams = probed();
                     const bool video = picture(), audio = streams.read ? streams.audio : true;
                     if (!video && !audio)
                         throw ConversionError::unreadable();
-                    report = FFmpeg::run(exactJoin(source, kept, video, audio, codec, staged.path()), total, progress);
+                    report = FFmpeg::run(
+                        exactJoin(source, kept, video, audio, codec, staged.path(), firstStreams), total, progress);
                 }
             }
         } catch (const ConversionError& error) {

@@ -53,12 +53,14 @@ bool isAudioOnly(const std::string& ext);
 std::string seconds(double value);
 // The shortest text that reads back as the same number, with at least one decimal ("90.0").
 std::string shortest(double value);
-// The stream copy of one range, without the streams `leftOut` indexes.
-std::vector<std::string> fastCut(
-    const fs::path& source, const Range& range, const fs::path& output, const std::vector<int>& leftOut = {});
-// The re-encode of one range with the target's codec arguments.
-std::vector<std::string> exactCut(
-    const fs::path& source, const Range& range, const std::vector<std::string>& codec, const fs::path& output);
+// The stream copy of one range, without the streams `leftOut` indexes. With `firstStreams`
+// (FFmpeg::onlyFirstStreams() of a source that holds more pictures or sounds) only the first
+// picture and sound are copied, with the subtitles and attachments.
+std::vector<std::string> fastCut(const fs::path& source, const Range& range, const fs::path& output,
+    const std::vector<int>& leftOut = {}, const std::vector<std::string>& firstStreams = {});
+// The re-encode of one range with the target's codec arguments; `firstStreams` as for fastCut().
+std::vector<std::string> exactCut(const fs::path& source, const Range& range, const std::vector<std::string>& codec,
+    const fs::path& output, const std::vector<std::string>& firstStreams = {});
 struct Graph {
     std::string text;
     std::vector<std::string> maps;
@@ -66,7 +68,7 @@ struct Graph {
 Graph joinGraph(const std::vector<Range>& ranges, bool video, bool audio);
 // The whole exact join: graph, maps, codec arguments without their own video filter.
 std::vector<std::string> exactJoin(const fs::path& source, const std::vector<Range>& ranges, bool video, bool audio,
-    std::vector<std::string> codec, const fs::path& output);
+    std::vector<std::string> codec, const fs::path& output, const std::vector<std::string>& firstStreams = {});
 // Mono s16le samples to peaks (see peaks()).
 std::vector<float> reducePeaks(std::string_view samples, int count);
 }
