@@ -1,7 +1,6 @@
 #include "trim/trim_clip.h"
 
 #include "core/base/task.h"
-#include "core/engines/ffmpeg.h"
 #include "core/engines/trim_media.h"
 #include "core/jobs/job_process.h"
 #include "trim/preview_player.h"
@@ -244,8 +243,8 @@ void TrimClip::setThumbs(std::vector<QImage> thumbs)
     Q_EMIT changed();
 }
 
-void TrimClip::makeThumbs(
-    const std::filesystem::path& file, double duration, std::function<void(std::vector<QImage>)> done)
+void TrimClip::makeThumbs(const std::filesystem::path& file, double duration,
+    std::function<void(std::vector<QImage>)> done, const std::vector<std::string>& taken)
 {
     struct Strip {
         std::mutex mutex;
@@ -257,8 +256,8 @@ void TrimClip::makeThumbs(
     strip->done = std::move(done);
     const auto bounds = looking(file);
     for (int i = 0; i < thumbCount; ++i)
-        startLoad(bounds, [file, strip, i, at = (i + 0.5) * duration / thumbCount] {
-            auto image = TrimMedia::frame(file, at, thumbHeight);
+        startLoad(bounds, [file, strip, i, at = (i + 0.5) * duration / thumbCount, taken] {
+            auto image = TrimMedia::frame(file, at, thumbHeight, taken);
             std::vector<QImage> thumbs;
             {
                 std::lock_guard lock(strip->mutex);
@@ -281,17 +280,21 @@ void TrimClip::load()
     const bool video = isVideo;
     const auto bounds = looking(file);
     startLoad(bounds, [guard, file, video, bounds] {
-        const auto duration = FFmpeg::duration(file);
-        MainThread::post([guard, file, duration] {
+        // Listed once for every look: a file of many streams is probed, drawn and heard through
+        // its first picture and sound.
+        const auto taken = TrimMedia::streamsTaken(file);
+        const auto duration = TrimMedia::length(file, taken);
+        MainThread::post([guard, file, duration, taken] {
             if (!guard)
                 return;
+            guard->taken_ = taken;
             PreviewPlayers::current().checkPlayable(file, guard, [guard, duration](bool playable) {
                 if (guard)
                     guard->applyProbe(duration, playable);
             });
         });
-        startLoad(bounds, [guard, file] {
-            auto peaks = TrimMedia::peaks(file, peakCount);
+        startLoad(bounds, [guard, file, taken] {
+            auto peaks = TrimMedia::peaks(file, peakCount, taken);
             MainThread::post([guard, peaks = std::move(peaks)]() mutable {
                 if (guard)
                     guard->setPeaks(std::move(peaks));
@@ -299,11 +302,14 @@ void TrimClip::load()
         });
         if (!video || !duration || !(*duration > 0))
             return;
-        makeThumbs(file, *duration, [guard](std::vector<QImage> thumbs) {
-            MainThread::post([guard, thumbs = std::move(thumbs)]() mutable {
-                if (guard)
-                    guard->setThumbs(std::move(thumbs));
-            });
-        });
+        makeThumbs(
+            file, *duration,
+            [guard](std::vector<QImage> thumbs) {
+                MainThread::post([guard, thumbs = std::move(thumbs)]() mutable {
+                    if (guard)
+                        guard->setThumbs(std::move(thumbs));
+                });
+            },
+            taken);
     });
 }

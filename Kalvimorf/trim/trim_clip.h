@@ -46,6 +46,8 @@ public:
     // length, the thumbnails (any of them possibly empty).
     bool complete() const { return loaded_ && peaksIn_ && (thumbsIn_ || !isVideo || !(duration_ > 0)); }
     bool playable() const { return playable_; }
+    // The streams its looks take (TrimMedia::streamsTaken()), once the load has listed them.
+    const std::vector<std::string>& taken() const { return taken_; }
 
     const ClipRange& current() const;
     double kept() const;
@@ -83,8 +85,8 @@ public:
     // The ten thumbnails of a file `duration` seconds long, at the centres of ten equal slices,
     // made side by side with the other loads; `done` gets those that came, in order, on a
     // background thread.
-    static void makeThumbs(
-        const std::filesystem::path& file, double duration, std::function<void(std::vector<QImage>)> done);
+    static void makeThumbs(const std::filesystem::path& file, double duration,
+        std::function<void(std::vector<QImage>)> done, const std::vector<std::string>& taken = {});
     // The bounds every child of a look at `file` runs in (its length, waveform, thumbnails and the
     // editor's still frames): the file alone to read, and the share of a job's budget that one of
     // the loads running at once may hold.
@@ -106,4 +108,5 @@ private:
     bool peaksIn_ = false;
     bool thumbsIn_ = false;
     bool playable_ = false;
+    std::vector<std::string> taken_;
 };

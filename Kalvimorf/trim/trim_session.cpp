@@ -57,11 +57,12 @@ TrimSession::TrimSession(const std::vector<std::filesystem::path>& urls, MediaKi
         if (!clip)
             return;
         QPointer<TrimSession> guard(this);
-        QThreadPool::globalInstance()->start([guard, generation = posterGeneration_, file = clip->url, at = posterAt_] {
+        QThreadPool::globalInstance()->start([guard, generation = posterGeneration_, file = clip->url,
+                                                 taken = clip->taken(), at = posterAt_] {
             auto context = Task::current();
             context.bounds = TrimClip::looking(file);
             Task::Binder binder(std::move(context));
-            auto image = TrimMedia::frame(file, at, 540);
+            auto image = TrimMedia::frame(file, at, 540, taken);
             MainThread::post([guard, generation, image = std::move(image)] {
                 if (!guard || guard->posterGeneration_ != generation)
                     return;

@@ -4,6 +4,7 @@
 #include "core/engines/time_text.h"
 #include "core/engines/tool_params.h"
 #include "core/engines/trim_media.h"
+#include "core/jobs/job_process.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -286,6 +287,32 @@ TEST_F(TrimMediaRun, PeaksFramesAndStreams)
     EXPECT_FALSE(TrimMedia::hasStream(mute, "a"));
     EXPECT_TRUE(TrimMedia::hasStream(mute, "v"));
     EXPECT_FALSE(TrimMedia::hasStream(sources / "missing.mp4", "v"));
+}
+
+// The editor's looks of a Matroska file of 500 small video streams beside its sound, each within
+// the share of a job's budget a look has: the first picture and sound are probed, heard and drawn.
+TEST_F(TrimMediaRun, AFileOfManyStreamsIsLookedAtThroughItsFirstStreams)
+{
+    const auto one = makeClip(sources / "um.mkv", 1);
+    std::vector<std::string> copies = {"-i", one.string()};
+    for (int i = 0; i < 500; ++i)
+        copies.insert(copies.end(), {"-map", "0:v"});
+    copies.insert(copies.end(), {"-map", "0:a", "-c", "copy", (sources / "muitos.mkv").string()});
+    Commands::run("/usr/bin/ffmpeg", copies);
+    const auto many = sources / "muitos.mkv";
+
+    auto context = Task::current();
+    context.bounds = JobProcess::reading(many, 200ull << 20);
+    Task::Binder binder(std::move(context));
+    const auto taken = TrimMedia::streamsTaken(many);
+    EXPECT_FALSE(taken.empty());
+    EXPECT_NEAR(TrimMedia::length(many, taken).value_or(0), 1, 0.1);
+    EXPECT_FALSE(TrimMedia::peaks(many, 100, taken).empty());
+    const auto frame = TrimMedia::frame(many, 0.5, 90, taken);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->size(), QSize(120, 90));
+    // A file of a few streams is taken whole, as it always was.
+    EXPECT_TRUE(TrimMedia::streamsTaken(one).empty());
 }
 
 TEST_F(TrimMediaRun, CommandLine)

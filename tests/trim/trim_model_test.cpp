@@ -455,8 +455,8 @@ TEST_F(TrimSessionTest, ALooksToolsReadTheClipAloneInsideAJobsBounds)
         ::unsetenv("BRIVLON_RESOURCES");
     }
     const auto lines = reportLines(report);
-    // Ten thumbnails, the waveform's decode and the length's probe.
-    EXPECT_EQ(lines.size(), 12u);
+    // Ten thumbnails, the waveform's decode, the streams' list and the length's probe.
+    EXPECT_EQ(lines.size(), 13u);
     for (const auto& line : lines)
         EXPECT_TRUE(line.ends_with(" NoNewPrivs:1 Seccomp:2 recusado")) << line;
 }

@@ -275,32 +275,36 @@ FFmpeg::Report exportGif(const fs::path& source, const std::vector<Range>& range
         });
 }
 
-// Up to this many pictures and sounds besides the first ones, their decoders cost little (a couple
-// of megabytes each for H.264) and a trim keeps every stream, as it always has.
-constexpr size_t manyStreams = 16;
-
-// The source's streams as the export uses them. A file of many streams (`firstStreams` not empty)
-// is probed through a copy of its first picture and sound, which costs a read of the file: ffprobe
-// readies a decoder for every stream whatever it is asked, 1.2 GB for 500 small video streams. A
-// copy that fails leaves the source to be probed itself.
-std::shared_future<FFmpeg::Streams> probeUsed(const fs::path& source, const std::vector<std::string>& firstStreams)
+// The streams of `source` as a trim takes them: of a file of many streams (`taken` not empty),
+// a copy of its first picture and sound, which costs a read of the file: ffprobe readies a decoder
+// for every stream whatever it is asked, 1.2 GB for 500 small video streams. A copy that fails
+// leaves the source to be probed itself.
+FFmpeg::Streams probeTaken(const fs::path& source, const std::vector<std::string>& taken, bool cancellable)
 {
-    if (firstStreams.empty())
+    if (!taken.empty()) {
+        try {
+            FileSafety::TempDir scratch;
+            const auto copy = scratch.path() / "usados.mkv";
+            auto arguments = inputOf(source, taken);
+            arguments.insert(arguments.end(), firstMaps.begin(), firstMaps.end());
+            arguments.insert(arguments.end(), {"-c", "copy", copy.string()});
+            FFmpeg::run(arguments, std::nullopt, {});
+            return FFmpeg::probe(copy, cancellable);
+        } catch (const ConversionError&) {
+        }
+    }
+    return FFmpeg::probe(source, cancellable);
+}
+
+// probeTaken() started at once beside the export.
+std::shared_future<FFmpeg::Streams> probeBeside(const fs::path& source, const std::vector<std::string>& taken)
+{
+    if (taken.empty())
         return FFmpeg::probeBeside(source);
-    return std::async(std::launch::async, [source, firstStreams, context = Task::current()] {
+    return std::async(std::launch::async, [source, taken, context = Task::current()] {
         Task::Binder binder(context);
         try {
-            try {
-                FileSafety::TempDir scratch;
-                const auto copy = scratch.path() / "usados.mkv";
-                auto arguments = inputOf(source, firstStreams);
-                arguments.insert(arguments.end(), firstMaps.begin(), firstMaps.end());
-                arguments.insert(arguments.end(), {"-c", "copy", copy.string()});
-                FFmpeg::run(arguments, std::nullopt, {});
-                return FFmpeg::probe(copy, true);
-            } catch (const ConversionError&) {
-                return FFmpeg::probe(source, true);
-            }
+            return probeTaken(source, taken, true);
         } catch (const std::exception&) {
             return FFmpeg::Streams{};
         }
@@ -330,19 +334,13 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     // Where the source ends and what it holds: a join or an encode needs them before it starts,
     // beside ffmpeg; a single copy only where ffmpeg's report does not show the range whole.
     const bool copying = fast && target == Catalog::normalizedExt(source);
-    // Of a file of many streams only the first picture and sound are taken and given their
-    // decoders, as a conversion takes them: ffmpeg readies a decoder for every stream otherwise, a
-    // gigabyte for some hundreds. A song's file is spared the run that lists them.
-    auto firstStreams = Catalog::isAudioExt(Catalog::normalizedExt(source)) ? std::vector<std::string>{}
-                                                                            : FFmpeg::onlyFirstStreams(source);
-    if (firstStreams.size() / 2 <= manyStreams)
-        firstStreams.clear();
+    const auto firstStreams = streamsTaken(source);
     std::shared_future<FFmpeg::Streams> started;
     if (!copying || kept.size() > 1)
-        started = probeUsed(source, firstStreams);
+        started = probeBeside(source, firstStreams);
     const auto probed = [&]() -> const FFmpeg::Streams& {
         if (!started.valid())
-            started = probeUsed(source, firstStreams);
+            started = probeBeside(source, firstStreams);
         return started.get();
     };
     const bool audioOnly = isAudioOnly(target);
@@ -448,6 +446,37 @@ fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, 
     }
 }
 
+// Up to this many pictures and sounds besides the first ones, their decoders cost little (a couple
+// of megabytes each for H.264) and a trim keeps every stream, as it always has.
+constexpr size_t manyStreams = 16;
+
+std::vector<std::string> streamsTaken(const fs::path& file)
+{
+    // Of a file of many streams only the first picture and sound are taken and given their
+    // decoders, as a conversion takes them: ffmpeg readies a decoder for every stream otherwise, a
+    // gigabyte for some hundreds. A song's file is spared the run that lists them.
+    if (Catalog::isAudioExt(Catalog::normalizedExt(file)))
+        return {};
+    try {
+        auto taken = FFmpeg::onlyFirstStreams(file);
+        if (taken.size() / 2 <= manyStreams)
+            taken.clear();
+        return taken;
+    } catch (const std::exception&) {
+        // The caller's task cancelled, or the list outgrew its bounds.
+        return {};
+    }
+}
+
+std::optional<double> length(const fs::path& file, const std::vector<std::string>& taken)
+{
+    try {
+        return probeTaken(file, taken, false).duration;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 bool hasStream(const fs::path& file, const std::string& type)
 {
     auto ffprobe = FFmpeg::locate("ffprobe");
@@ -471,7 +500,7 @@ bool hasStream(const fs::path& file, const std::string& type)
     }
 }
 
-std::vector<float> peaks(const fs::path& file, int count)
+std::vector<float> peaks(const fs::path& file, int count, const std::vector<std::string>& taken)
 {
     auto ffmpeg = FFmpeg::locate("ffmpeg");
     if (!ffmpeg)
@@ -487,8 +516,10 @@ std::vector<float> peaks(const fs::path& file, int count)
     command.killOnCancel = true;
     command.stdoutFd = samples.get();
     command.arguments = {"-hide_banner", "-loglevel", "error"};
-    const auto input = FFmpeg::input(file);
+    const auto input = inputOf(file, taken);
     command.arguments.insert(command.arguments.end(), input.begin(), input.end());
+    if (!taken.empty())
+        command.arguments.insert(command.arguments.end(), {"-map", "0:a:0"});
     command.arguments.insert(command.arguments.end(), {"-vn", "-ac", "1", "-ar", "2000", "-f", "s16le", "-"});
     try {
         auto result = Process::run(command, {}, [](std::string_view) {});

@@ -31,15 +31,24 @@ using Range = std::pair<double, double>;
 fs::path exportRanges(const fs::path& source, const std::vector<Range>& ranges, const std::string& ext, bool fast,
     MediaKind kind, bool inFolder, const Progress& progress);
 
-// The three below block while their child runs and end it at once when the calling task is
+// The ones below block while their child runs and end it at once when the calling task is
 // cancelled, giving what they give on a failure.
+// Of a file of many streams, the decoders' options (before its input) that take its first picture
+// and sound alone, as exportRanges() does; empty for any other file, whose streams are taken as
+// they are, or where they cannot be listed.
+std::vector<std::string> streamsTaken(const fs::path& file);
+// How long the file plays, as its probe says; of a file of many streams (`taken` from
+// streamsTaken() not empty), its first picture and sound alone are probed; none on any failure.
+std::optional<double> length(const fs::path& file, const std::vector<std::string>& taken);
 // Whether ffprobe finds a stream of `type` ("v" or "a"); false on any failure.
 bool hasStream(const fs::path& file, const std::string& type);
 // `count` or more loudness peaks of the whole file, 0…1 with the loudest at 1; empty on any
-// failure. Blocks while ffmpeg decodes.
-std::vector<float> peaks(const fs::path& file, int count);
+// failure. Blocks while ffmpeg decodes. With `taken`, those of the first sound.
+std::vector<float> peaks(const fs::path& file, int count, const std::vector<std::string>& taken = {});
 // The frame at `seconds`, `height` pixels high; none on any failure. Blocks while ffmpeg runs.
-std::optional<QImage> frame(const fs::path& file, double seconds, int height);
+// With `taken`, one of the first picture.
+std::optional<QImage> frame(
+    const fs::path& file, double seconds, int height, const std::vector<std::string>& taken = {});
 
 // The pieces of the above, for tests.
 namespace Detail {

@@ -9,7 +9,7 @@
 // Qt Gui out of the program that runs it.
 namespace TrimMedia {
 
-std::optional<QImage> frame(const fs::path& file, double seconds, int height)
+std::optional<QImage> frame(const fs::path& file, double seconds, int height, const std::vector<std::string>& taken)
 {
     auto ffmpeg = FFmpeg::locate("ffmpeg");
     if (!ffmpeg)
@@ -20,8 +20,11 @@ std::optional<QImage> frame(const fs::path& file, double seconds, int height)
     // pictures for each of its threads (a 4K HEVC frame takes 540 MB on eight, 270 MB on two),
     // and one picture gains nothing from more.
     command.arguments = {"-hide_banner", "-loglevel", "error", "-threads", "2", "-ss", Detail::shortest(seconds)};
+    command.arguments.insert(command.arguments.end(), taken.begin(), taken.end());
     const auto input = FFmpeg::input(file);
     command.arguments.insert(command.arguments.end(), input.begin(), input.end());
+    if (!taken.empty())
+        command.arguments.insert(command.arguments.end(), {"-map", "0:V:0"});
     command.arguments.insert(command.arguments.end(),
         {"-frames:v", "1", "-vf", "scale=-2:" + std::to_string(height), "-f", "image2pipe", "-vcodec", "png", "-"});
     try {
