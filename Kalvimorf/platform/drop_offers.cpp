@@ -295,7 +295,7 @@ private:
         message.format = 32;
         message.window = source;
         message.type = type;
-        message.data.data32[0] = type == finished_ ? finishedFor_ : standIn_;
+        message.data.data32[0] = finishTo_ != XCB_NONE ? finishedFor_ : standIn_;
         message.data.data32[1] = flags;
         message.data.data32[type == finished_ ? 2 : 4] = action;
         xcb_send_event(connection_, 0, source, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
@@ -330,6 +330,11 @@ private:
 
     void finish(bool taken)
     {
+        // Every position was answered as taken, and a source of GTK tells the action of the last
+        // answer it had, whatever the end: a drop the window refused (the hand let go off the
+        // entries) is answered as a refusal first, so that the source does not report a copy.
+        if (!taken)
+            tellSource(finishTo_, status_, 0, XCB_ATOM_NONE);
         tellSource(finishTo_, finished_, taken ? 1 : 0, taken ? takenAs_ : xcb_atom_t(XCB_ATOM_NONE));
         finishTo_ = finishedFor_ = XCB_NONE;
     }
@@ -554,6 +559,14 @@ namespace {
 
 // ShapeInput of the X shape extension, which XFixes sets a region for.
 constexpr uint8_t inputShape = 2;
+
+// Returns once the X server has carried out every request Qt has made so far, so that what the
+// relay's own connection asks next comes after them.
+void awaitQt()
+{
+    if (auto* connection = X11Properties::connection())
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
 }
 
 namespace DropOffers {
@@ -566,7 +579,7 @@ DropArea::DropArea(QWidget* window) : QObject(window), window_(window)
     takeMovesAsCopies();
     const auto target = xcb_window_t(window->winId());
     // The window is made on Qt's connection and stood above on the relay's: it must be there first.
-    free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    awaitQt();
     relay_ = Relay::shared();
     if (!relay_)
         return;
@@ -637,6 +650,12 @@ void DropArea::place()
         return;
     if (!held_ || area_.isEmpty())
         return withdraw();
+    // Qt's requests for the window wait in its connection's buffer until its event loop flushes
+    // them, while the stand-in's go out at once on the relay's. A raise tells of itself
+    // (ZOrderChange) with its request still waiting: it reached the server after the stand-in's
+    // stacking and buried the stand-in beneath the window, where a source over a painted card
+    // went over to the window itself.
+    awaitQt();
     auto* connection = relay_->connection();
     const double ratio = window_->devicePixelRatioF();
     const QRect frame = window_->geometry();
