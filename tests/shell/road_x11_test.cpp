@@ -10,10 +10,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <map>
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace TestSupport;
 
@@ -442,6 +443,36 @@ protected:
             drive({"up Shift_L", "release"});
         source.reset();
         compositor.reset();
+        // The services the file manager had the session bus start keep writing into its home as
+        // they end (Thunar's settings daemon saves its channels then), which would bring the home
+        // back after this program has removed it: they end now, while it is there.
+        for (const char* service : {"org.xfce.Xfconf", "org.freedesktop.thumbnails.Thumbnailer1"})
+            endService(service);
+    }
+
+    static void endService(const std::string& name)
+    {
+        const auto owner = runProgram("/usr/bin/dbus-send",
+            {"--session", "--print-reply=literal", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + name},
+            10);
+        std::istringstream words(owner.out);
+        std::string word;
+        pid_t pid = 0;
+        while (words >> word)
+            if (std::all_of(word.begin(), word.end(), ::isdigit))
+                pid = pid_t(std::stol(word));
+        if (owner.exitCode != 0 || pid <= 0 || ::kill(pid, SIGTERM) != 0)
+            return;
+        // Gone, or a zombie its bus daemon has yet to reap.
+        const auto ended = [pid] {
+            const auto status = "/proc/" + std::to_string(pid) + "/status";
+            return !fs::exists(status) || readFile(status).find("State:\tZ") != std::string::npos;
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!ended() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(ended()) << name << " did not end";
     }
 
     bool wheel() const { return std::string(GetParam().menu) == "wheel"; }
