@@ -39,16 +39,13 @@ std::optional<std::pair<uint32_t, uint32_t>> pngSize(std::string_view bytes)
     return std::pair{uint32_t(big(bytes, 16, 4)), uint32_t(big(bytes, 20, 4))};
 }
 
-// ISO base media boxes: each a size, a type, and its content.
-struct Box {
-    std::string_view type, content;
-};
+}
 
-std::vector<Box> boxes(std::string_view bytes)
+std::vector<Box> boxes(std::string_view bytes, size_t most)
 {
     std::vector<Box> found;
     size_t at = 0;
-    while (at + 8 <= bytes.size()) {
+    while (at + 8 <= bytes.size() && found.size() < most) {
         uint64_t size = big(bytes, at, 4);
         size_t header = 8;
         if (size == 1) {
@@ -67,6 +64,12 @@ std::vector<Box> boxes(std::string_view bytes)
     return found;
 }
 
+std::string_view content(const std::vector<Box>& found, std::string_view type)
+{
+    for (const auto& box : found)
+        if (box.type == type)
+            return box.content;
+    return {};
 }
 
 void requireChunksWithinFile(const fs::path& file)

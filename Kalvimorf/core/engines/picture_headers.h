@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,4 +30,14 @@ std::optional<uint64_t> gridTiles(const fs::path& file);
 // (RLE8 or RLE4) draw past the rows of its picture: a run past the buffer, which a reader clips
 // and reports as a picture. Any other bitmap passes.
 void requireRunsWithinBitmap(const fs::path& file);
+
+// The boxes of ISO base media (HEIF, AVIF, MP4): each a type and its content, from a run of boxes,
+// at most `most` of them. Any bytes are safe to pass: a box that says it runs past its parent ends
+// the run.
+struct Box {
+    std::string_view type, content;
+};
+std::vector<Box> boxes(std::string_view run, size_t most = std::numeric_limits<size_t>::max());
+// The content of the first box of `type` among `found`; empty when there is none.
+std::string_view content(const std::vector<Box>& found, std::string_view type);
 }

@@ -4,6 +4,7 @@
 #include "core/base/error_log.h"
 #include "core/engines/ffmpeg.h"
 #include "core/engines/mapped_file.h"
+#include "core/engines/picture_headers.h"
 #include "core/engines/tiff_metadata.h"
 
 #include <tiffio.h>
@@ -52,12 +53,6 @@ struct OpenTiff {
     OpenTiff& operator=(const OpenTiff&) = delete;
 };
 
-// The boxes of ISO media: a box's kind and what it holds, from a run of boxes. Any bytes at all
-// are safe to pass; a box that says it runs past its parent ends the run.
-struct Box {
-    std::string_view kind, body;
-};
-
 uint64_t number(std::string_view bytes, size_t at, int count)
 {
     uint64_t value = 0;
@@ -66,34 +61,12 @@ uint64_t number(std::string_view bytes, size_t at, int count)
     return value;
 }
 
-std::vector<Box> boxesIn(std::string_view run)
+using PictureHeaders::Box;
+// At most this many boxes of one run: a file that lists more holds no picture worth reading.
+std::vector<Box> boxesIn(std::string_view run) { return PictureHeaders::boxes(run, 4096); }
+std::string_view child(const std::vector<Box>& found, std::string_view type)
 {
-    std::vector<Box> boxes;
-    while (run.size() >= 8 && boxes.size() < 4096) {
-        uint64_t length = number(run, 0, 4);
-        size_t head = 8;
-        if (length == 1) {
-            if (run.size() < 16)
-                break;
-            length = number(run, 8, 8);
-            head = 16;
-        } else if (length == 0) {
-            length = run.size();
-        }
-        if (length < head || length > run.size())
-            break;
-        boxes.push_back({run.substr(4, 4), run.substr(head, size_t(length) - head)});
-        run.remove_prefix(size_t(length));
-    }
-    return boxes;
-}
-
-std::string_view child(const std::vector<Box>& boxes, std::string_view kind)
-{
-    for (const auto& box : boxes)
-        if (box.kind == kind)
-            return box.body;
-    return {};
+    return PictureHeaders::content(found, type);
 }
 
 // What the primary item of a HEIF or AVIF says of its picture: its size before its turns and
